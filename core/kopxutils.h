@@ -1,0 +1,7 @@
+#pragma once
+// The core unit: bitmap container, settings and shared helpers.
+#include "core/kopxdefs.h"
+#include "core/kopxutils_bitmap.h"
+#include "core/kopxutils_colors.h"
+#include "core/kopxutils_helpers.h"
+#include "core/kopxutils_settings.h"

@@ -1,0 +1,215 @@
+#pragma once
+// The bitmap container: width, height, pixel format, optional palette and
+// alpha channel, rows kept in memory (one bottom-up block), in a temporary
+// file (top-down rows, one mapped at a time) or in a platform bitmap.
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "core/kopxdefs.h"
+#include "platform/graphics.h"
+#include "platform/streams.h"
+
+namespace pixoran {
+
+// Refused storage requests and pixel-format pairs.
+class EPXBitmapError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+// A temporary-file read or write failed (disk full): rows would be lost.
+class EPXStorageError : public EPXBitmapError {
+ public:
+  using EPXBitmapError::EPXBitmapError;
+};
+
+class TPXMask;
+class TPXDibbitmap;
+
+// Copies count bits from src (starting at bit srcBit, most significant bit
+// first) to dst (starting at bit dstBit), leaving the other bits of dst alone.
+void CopyBitRun(const uint8_t* src, int64_t srcBit, uint8_t* dst, int64_t dstBit, int64_t count);
+
+class TPXBaseBitmap {
+ public:
+  virtual ~TPXBaseBitmap() = default;
+  TPXAccessMode AccessMode = pxaRead | pxaWrite;
+
+  virtual uint8_t* Scanline(int32_t row) = 0;
+  virtual int32_t BitCount() = 0;
+  virtual int32_t Height() = 0;
+  virtual int32_t Width() = 0;
+  virtual TPXPixelFormat PixelFormat() = 0;
+  virtual int32_t RowLen() = 0;
+  // Drops the old image and allocates a new one. Returns false when the
+  // storage could not be had (size not representable, out of memory); the
+  // bitmap is then empty.
+  virtual bool Allocate(int32_t width, int32_t height, TPXPixelFormat format) = 0;
+  virtual void Assign(TPXBaseBitmap* source) = 0;
+};
+
+// One block of a temporary file brought into memory.
+struct TPXMappedBlock {
+  int64_t Offset = 0;
+  int32_t Size = 0;
+  int32_t UserValue = 0;
+  std::unique_ptr<uint8_t[]> Memory;
+  TPXAccessMode Access = 0;
+};
+
+// Temporary-file store of a bitmap's rows.
+class TPXFileBuffer {
+ public:
+  TPXFileBuffer() = default;
+  ~TPXFileBuffer();
+  TPXFileBuffer(const TPXFileBuffer&) = delete;
+  TPXFileBuffer& operator=(const TPXFileBuffer&) = delete;
+
+  // With an empty name, a new temporary file (prefix "pixoran") in the
+  // library's temporary folder, unlinked at once. False on any failure.
+  bool Open(const std::string& fileName, int64_t size);
+  void Close();
+  bool IsOpen() const { return stream_ != nullptr; }
+  bool SetSize(int64_t size);
+  // Copies size bytes from offset into dest (both open). False on failure.
+  bool CopyTo(TPXFileBuffer& dest, int64_t size, int64_t offset);
+  int IndexOfBlock(const void* memory) const;
+  // Returns the block's memory (nullptr when it cannot be had). Raises
+  // EPXStorageError when a requested read fails.
+  uint8_t* MapBlock(TPXAccessMode access, int32_t size, int32_t userValue, int64_t offset);
+  // Writes the block back when its access asks for it, then frees it.
+  // Raises EPXStorageError when the write-back fails.
+  void UnmapBlock(const void* memory);
+  void UnmapAll();
+  const std::string& FileName() const { return fileName_; }
+  int64_t FileSize() const;
+
+ private:
+  std::string fileName_;
+  std::unique_ptr<TFileStream> stream_;
+  std::vector<TPXMappedBlock> blocks_;
+};
+
+class TPXBitmap : public TPXBaseBitmap {
+ public:
+  TPXBitmap();
+  ~TPXBitmap() override;
+  TPXBitmap(const TPXBitmap&) = delete;
+  TPXBitmap& operator=(const TPXBitmap&) = delete;
+
+  // Makes this (fresh) bitmap an alpha channel of the given size, full of 255.
+  void InitAsAlpha(int32_t width, int32_t height, TPXLocation location);
+
+  // --- the base bitmap's operations
+  uint8_t* Scanline(int32_t row) override;  // nullptr for an empty bitmap or a row out of range
+  int32_t BitCount() override;
+  int32_t Height() override;
+  int32_t Width() override;
+  TPXPixelFormat PixelFormat() override;
+  int32_t RowLen() override;
+  bool Allocate(int32_t width, int32_t height, TPXPixelFormat format) override;
+  void Assign(TPXBaseBitmap* source) override;  // a TPXBitmap; other classes are ignored
+  void Assign(TBitmap* source);                 // CopyFromTBitmap
+
+  // --- ownership and storage
+  void TransferTo(TPXBitmap& target);
+  void FreeImage(bool withAlpha = true);
+  bool AllocateStorage();
+  TPXLocation Location() const { return location_; }
+  void SetLocation(TPXLocation location);
+  TBitmap* VclBitmap();     // switches to pxTBitmap
+  TCanvas* GetCanvas();     // switches to pxTBitmap
+  void AttachTBitmap(TBitmap* bitmap, bool freeFirst);
+  // Wraps a bottom-up row buffer that stays the caller's.
+  void AttachMemory(void* buffer, int32_t width, int32_t height, TPXPixelFormat format, bool freeFirst);
+  void ResyncFromTBitmap();
+  void BuildRowTable();
+  void FreeRowTable();
+  TPXFileBuffer& FileBuffer() { return *fileBuffer_; }
+
+  // --- rows
+  uint8_t* MapRowExtra(int32_t row);
+  void UnmapRowExtra(int index);
+  void UnmapAllRows();
+
+  // --- alpha channel
+  TPXBitmap* GetAlphaChannel();  // nullptr for an alpha channel itself
+  bool HasAlphaChannel() const { return alpha_ != nullptr; }
+  void RemoveAlphaChannel();
+  uint8_t GetAlpha(int32_t x, int32_t y);
+  void SetAlpha(int32_t x, int32_t y, uint8_t value);
+  void SyncFull();
+  bool IsAlpha() const { return isAlpha_; }
+
+  // --- copies
+  void CopyPixelsFrom(TPXBitmap& source);
+  void CopyRectTo(TPXBitmap& dest, int32_t sx, int32_t sy, int32_t dx, int32_t dy, int32_t w, int32_t h);
+  void CopyAlphaRectTo(TPXBitmap& dest, int32_t sx, int32_t sy, int32_t dx, int32_t dy, int32_t w, int32_t h);
+  void CopyFromTBitmap(TBitmap& bitmap);
+
+  // --- size
+  void SetWidth(int32_t w);
+  void SetHeight(int32_t h);
+  void Resize(int32_t newWidth, int32_t newHeight, int32_t fill, int32_t alphaFill, int hAlign, int vAlign);
+  void MoveRegion(int32_t x1, int32_t y1, int32_t x2, int32_t y2, int32_t dx, int32_t dy, int32_t fill);
+  void AlignBeforeShrink(int32_t newWidth, int32_t newHeight, int32_t fill, int hAlign, int vAlign);
+  void AlignAfterGrow(int32_t oldWidth, int32_t oldHeight, int32_t fill, int hAlign, int vAlign);
+
+  // --- pixels
+  void Fill(double value);
+  void FillRect(int32_t x1, int32_t y1, int32_t x2, int32_t y2, double value);
+  uint8_t GetByte(int32_t x, int32_t y);
+  void SetByte(int32_t x, int32_t y, uint8_t value);
+  TBGR GetPixel24(int32_t x, int32_t y);
+  TBGR GetPixelAsRGB(int32_t x, int32_t y);
+  bool IsGrayscale();
+
+  // --- palette (entries B,G,R; up to 256)
+  TBGR* Palette() { return palette_.get(); }
+  int32_t PaletteCount() const { return paletteCount_; }
+  TBGR GetPaletteEntry(int32_t index) const;
+  void SetPaletteEntry(int32_t index, TBGR color);
+  void UpdateTBitmapPalette();
+
+  // --- settings read by conversion and rendering
+  bool Full = false;              // every value known to be at its maximum
+  int64_t MemoryThreshold = 0;    // bytes; above it rows go to a temporary file
+  uint8_t BWConversion = 1;       // 0 ordered dither, 1 threshold at the mean
+  int32_t MaxColors = 256;
+  double GrayMin = 0.0, GrayMax = 0.0;
+  int32_t RedOffset = 0, GreenOffset = 0, BlueOffset = 0;
+  bool ColorAdjust = false;
+  int32_t Contrast = 0;
+  int32_t RowAlign = 32;
+
+ private:
+  // Hands everything to a new bitmap and leaves this one empty.
+  std::unique_ptr<TPXBitmap> TakeImage();
+  void SetTBitmapFormatFor(TPXPixelFormat format);
+  void ClearFields();
+
+  std::unique_ptr<TPXFileBuffer> fileBuffer_;
+  uint8_t* mappedRow_ = nullptr;
+  std::unique_ptr<TBGR[]> palette_;
+  int32_t paletteCount_ = 0;
+  std::unique_ptr<TPXBitmap> alpha_;
+  uint8_t* memory_ = nullptr;            // rows of pxInMemory, bottom-up
+  std::unique_ptr<uint8_t[]> ownedMemory_;
+  TBitmap* tbitmap_ = nullptr;           // the platform bitmap of pxTBitmap
+  std::unique_ptr<TBitmap> ownedTBitmap_;
+  std::vector<uint8_t*> rowTable_;
+  std::vector<uint8_t*> extraRows_;
+  int32_t width_ = 0;
+  int32_t height_ = 0;
+  int32_t bitCount_ = 0;
+  int32_t rowLen_ = 0;
+  TPXPixelFormat format_ = pxNone;
+  bool isAlpha_ = false;
+  TPXLocation location_ = pxTempFile;
+  bool tbitmapNotOwned_ = false;
+  bool memoryNotOwned_ = false;
+};
+
+}  // namespace pixoran

@@ -1,0 +1,32 @@
+#pragma once
+// Process-wide settings of the library. All are constant-initialised, so no
+// unit depends on another unit's start-up order; they are set once at
+// start-up and only read afterwards.
+#include <cstdint>
+#include <string>
+
+namespace pixoran {
+
+class TWinControl;
+using TCenterWindowHook = void (*)(TWinControl* window);
+
+struct TPXSettings {
+  // Grey level = (R * LumRed + G * LumGreen + B * LumBlue) div 100.
+  int32_t LumRed = 21;
+  int32_t LumGreen = 71;
+  int32_t LumBlue = 8;
+  // Bytes above which bitmaps go to a temporary file; -1 means "half the
+  // available physical memory".
+  int64_t MemoryThresholdOverride = -1;
+  // Folder of the library's temporary files; empty means the system's.
+  std::string TempFolder;
+  TCenterWindowHook CenterWindowHook = nullptr;
+  // Resolution given to images whose file carries none (or less than 2).
+  int32_t DefaultDpiX = 300;
+  int32_t DefaultDpiY = 300;
+};
+
+// The one settings record of the process.
+TPXSettings& PXSettings();
+
+}  // namespace pixoran

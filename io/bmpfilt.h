@@ -1,0 +1,38 @@
+#pragma once
+// Windows and OS/2 device-independent bitmaps: BMP, DIB and RLE files.
+#include <cstdint>
+
+#include "core/kopxutils_bitmap.h"
+#include "io/pixoranio_params.h"
+#include "io/pxprogress.h"
+#include "platform/streams.h"
+
+namespace pixoran {
+
+// Reads one BMP image at the stream's position. dataLength is the number of
+// bytes the image occupies (0: unknown). headerLess: the stream starts at the
+// info header (a packed DIB). Failure sets *progress.Aborting.
+void ReadBMPStream(TStream& stream, TPXBitmap& bitmap, int64_t dataLength, TIOParamsVals& params,
+                   TPXProgressRec& progress, bool paramsOnly, bool headerLess);
+
+// Writes the bitmap as one BMP image at the stream's position, with the depth,
+// header kind and compression the record asks for. Failure sets Aborting.
+void WriteBMPStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress);
+
+// Run-length codecs. The decoders write from file row 0 (the bottom row
+// unless topDown) and stay inside the bitmap and the data; they return false
+// when the data ended before the end-of-bitmap escape or the last row.
+bool DecodeRLE4ToRGB(const uint8_t* data, int64_t size, TPXBitmap& bitmap, bool topDown, TPXProgressRec& progress,
+                     const TBGR* palette);
+bool DecodeRLE4ToIndex(const uint8_t* data, int64_t size, TPXBitmap& bitmap, bool topDown, TPXProgressRec& progress,
+                       const TBGR* palette);
+bool DecodeRLE8ToRGB(const uint8_t* data, int64_t size, TPXBitmap& bitmap, bool topDown, TPXProgressRec& progress,
+                     const TBGR* palette);
+bool DecodeRLE8ToIndex(const uint8_t* data, int64_t size, TPXBitmap& bitmap, bool topDown, TPXProgressRec& progress,
+                       const TBGR* palette);
+// Encode one row of indices (one per byte); return the bytes written to out,
+// which must hold at least width * 10 bytes... of room (see the writer).
+int32_t EncodeRLE4Row(const uint8_t* row, int32_t width, uint8_t* out);
+int32_t EncodeRLE8Row(const uint8_t* row, int32_t width, uint8_t* out);
+
+}  // namespace pixoran

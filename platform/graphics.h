@@ -1,0 +1,151 @@
+#pragma once
+// Framework graphics: colours, the platform bitmap over QImage and a small
+// canvas. The platform bitmap owns its QImage and never shares it, so the row
+// pointers handed out by ScanLine stay valid until the bitmap itself changes.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <QImage>
+
+namespace pixoran {
+
+// Framework colour: red in bits 0-7, green 8-15, blue 16-23. A value with
+// the high bit set names a system colour (its low byte is the index).
+using TColor = int32_t;
+constexpr TColor clBlack = 0x000000;
+constexpr TColor clWhite = 0xFFFFFF;
+constexpr TColor clRed = 0x0000FF;
+constexpr TColor clLime = 0x00FF00;
+constexpr TColor clBlue = 0xFF0000;
+constexpr TColor clGray = 0x808080;
+constexpr TColor clSilver = 0xC0C0C0;
+constexpr TColor clYellow = 0x00FFFF;
+constexpr TColor clNone = 0x1FFFFFFF;
+constexpr TColor clSystemColor = static_cast<TColor>(0x80000000u);
+constexpr TColor clScrollBar = clSystemColor | 0;
+constexpr TColor clBackground = clSystemColor | 1;
+constexpr TColor clWindow = clSystemColor | 5;
+constexpr TColor clWindowText = clSystemColor | 8;
+constexpr TColor clHighlight = clSystemColor | 13;
+constexpr TColor clHighlightText = clSystemColor | 14;
+constexpr TColor clBtnFace = clSystemColor | 15;
+constexpr TColor clBtnShadow = clSystemColor | 16;
+constexpr TColor clBtnText = clSystemColor | 18;
+constexpr TColor clBtnHighlight = clSystemColor | 20;
+
+// Resolves a system colour to its RGB value; plain colours pass unchanged.
+TColor ColorToRGB(TColor color);
+inline TColor RGBColor(uint8_t r, uint8_t g, uint8_t b) { return r | (g << 8) | (b << 16); }
+
+enum TPixelFormat { pfDevice, pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit, pfCustom };
+
+struct TRect {
+  int Left = 0, Top = 0, Right = 0, Bottom = 0;  // right and bottom exclusive
+  int Width() const { return Right - Left; }
+  int Height() const { return Bottom - Top; }
+};
+inline TRect Rect(int l, int t, int r, int b) { return TRect{l, t, r, b}; }
+
+// One palette entry as the framework stores it: red, green, blue, flags.
+struct TPaletteEntry {
+  uint8_t Red = 0, Green = 0, Blue = 0, Flags = 0;
+};
+
+class TBitmap;
+
+struct TBrush {
+  TColor Color = clWhite;
+};
+struct TPen {
+  TColor Color = clBlack;
+  int Width = 1;
+};
+struct TFont {
+  std::string Name = "Noto Sans CJK SC";
+  int Size = 10;  // points
+  TColor Color = clBlack;
+  bool Bold = false, Italic = false, Underline = false, StrikeOut = false;
+};
+
+// Drawing surface of one platform bitmap. Each call paints and finishes, so
+// the bitmap's row pointers stay valid between calls.
+class TCanvas {
+ public:
+  explicit TCanvas(TBitmap& owner) : owner_(owner) {}
+  TBrush Brush;
+  TPen Pen;
+  TFont Font;
+
+  void FillRect(const TRect& r);
+  TColor Pixel(int x, int y) const;
+  void SetPixel(int x, int y, TColor c);
+  void MoveTo(int x, int y) { penX_ = x, penY_ = y; }
+  // Like GDI: the end point itself is not drawn.
+  void LineTo(int x, int y);
+  void Draw(int x, int y, const TBitmap& source);
+  void StretchDraw(const TRect& dest, const TBitmap& source);
+  void TextOut(int x, int y, const std::string& utf8);
+  int TextWidth(const std::string& utf8) const;
+  int TextHeight(const std::string& utf8) const;
+
+ private:
+  template <typename Fn>
+  void Paint(Fn&& fn);
+  TBitmap& owner_;
+  int penX_ = 0, penY_ = 0;
+};
+
+class TBitmap {
+ public:
+  TBitmap();
+  ~TBitmap();
+  TBitmap(const TBitmap&) = delete;
+  TBitmap& operator=(const TBitmap&) = delete;
+
+  int Width() const { return image_.width(); }
+  int Height() const { return image_.height(); }
+  // Resizing keeps the top-left content and zero-fills what is gained.
+  void SetWidth(int w) { SetSize(w, Height()); }
+  void SetHeight(int h) { SetSize(Width(), h); }
+  void SetSize(int w, int h);
+  bool Empty() const { return image_.isNull() || Width() == 0 || Height() == 0; }
+
+  TPixelFormat PixelFormat() const { return format_; }
+  // Converts the content; pf4bit is held as pf8bit, pfDevice and pfCustom as pf24bit.
+  void SetPixelFormat(TPixelFormat pf);
+
+  // Row y, top row 0; nullptr when out of range or empty.
+  uint8_t* ScanLine(int y);
+  const uint8_t* ScanLine(int y) const;
+  int BytesPerLine() const { return image_.isNull() ? 0 : static_cast<int>(image_.bytesPerLine()); }
+
+  // Palette of pf1bit and pf8bit bitmaps (empty for the others).
+  int PaletteSize() const { return static_cast<int>(image_.colorCount()); }
+  TPaletteEntry GetPaletteEntry(int i) const;
+  void SetPaletteEntries(int start, const std::vector<TPaletteEntry>& entries);
+  // True for a pf1bit bitmap whose palette is black then white.
+  bool Monochrome() const;
+
+  TCanvas& Canvas();
+  void Assign(const TBitmap& source);  // deep copy
+  void FreeImage();
+
+  // A deep copy for Qt code (painting, saving); never the held image.
+  QImage ToQImage() const { return image_.copy(); }
+  // Replaces the content with a deep copy of a QImage (converted to the nearest held format).
+  void FromQImage(const QImage& img);
+  // The held image, for platform-layer painting only.
+  QImage& Image() { return image_; }
+  const QImage& Image() const { return image_; }
+
+ private:
+  QImage image_;
+  TPixelFormat format_ = pf24bit;
+  std::unique_ptr<TCanvas> canvas_;
+};
+
+QImage::Format QtFormatOf(TPixelFormat pf);
+
+}  // namespace pixoran

@@ -1,0 +1,87 @@
+#include "platform/system.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace pixoran {
+
+std::string SystemTempPath() {
+  const char* t = std::getenv("TMPDIR");
+  if (t && *t) {
+    std::string s(t);
+    while (s.size() > 1 && s.back() == '/') s.pop_back();
+    return s;
+  }
+  return "/tmp";
+}
+
+std::unique_ptr<TFileStream> CreateTempFileStream(const std::string& folder, const std::string& prefix,
+                                                  std::string* createdName) {
+  std::string dir = folder.empty() ? SystemTempPath() : folder;
+  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+  std::string templ = dir + "/" + prefix + "XXXXXX";
+  std::vector<char> buf(templ.begin(), templ.end());
+  buf.push_back('\0');
+  const int fd = ::mkostemp(buf.data(), O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  std::string name(buf.data());
+  ::unlink(name.c_str());
+  if (createdName) *createdName = name;
+  return std::make_unique<TFileStream>(fd, name);
+}
+
+int64_t PlatformAvailablePhysicalMemory() {
+  if (FILE* f = std::fopen("/proc/meminfo", "r")) {
+    char line[256];
+    long long kb = -1;
+    while (std::fgets(line, sizeof line, f)) {
+      if (std::sscanf(line, "MemAvailable: %lld kB", &kb) == 1) break;
+    }
+    std::fclose(f);
+    if (kb >= 0) return static_cast<int64_t>(kb) * 1024;
+  }
+  const long pages = ::sysconf(_SC_AVPHYS_PAGES);
+  const long page = ::sysconf(_SC_PAGESIZE);
+  if (pages > 0 && page > 0) return static_cast<int64_t>(pages) * page;
+  return 0;
+}
+
+bool PathIsDirectory(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool CreateOneDirectory(const std::string& path) { return ::mkdir(path.c_str(), 0777) == 0 || PathIsDirectory(path); }
+
+bool PathExists(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+int64_t FileSizeByName(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+  return static_cast<int64_t>(st.st_size);
+}
+
+bool DeleteFileByName(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+bool RenameFileReplacing(const std::string& from, const std::string& to) { return ::rename(from.c_str(), to.c_str()) == 0; }
+
+std::string ProgramDirectory() {
+  char buf[PATH_MAX + 1];
+  const ssize_t n = ::readlink("/proc/self/exe", buf, PATH_MAX);
+  if (n <= 0) return ".";
+  std::string s(buf, static_cast<size_t>(n));
+  const auto slash = s.rfind('/');
+  return slash == std::string::npos ? std::string(".") : s.substr(0, slash == 0 ? 1 : slash);
+}
+
+}  // namespace pixoran

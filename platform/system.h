@@ -1,0 +1,37 @@
+#pragma once
+// Operating-system services the library needs: temporary files, memory
+// status, directories and file names.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/streams.h"
+
+namespace pixoran {
+
+// Creates a new temporary file "<folder>/<prefix>XXXXXX" with mkstemp and
+// unlinks it at once, so nothing is left behind after a crash. An empty
+// folder means the system's temporary folder. Returns nullptr on failure;
+// the created name (already gone from the folder) goes to *createdName.
+std::unique_ptr<TFileStream> CreateTempFileStream(const std::string& folder, const std::string& prefix,
+                                                  std::string* createdName = nullptr);
+
+// The system's temporary folder ($TMPDIR, else /tmp).
+std::string SystemTempPath();
+
+// Physical memory currently available to new allocations, in bytes; 0 when unknown.
+int64_t PlatformAvailablePhysicalMemory();
+
+bool PathIsDirectory(const std::string& path);
+// Creates one directory; false when it could not be created.
+bool CreateOneDirectory(const std::string& path);
+bool PathExists(const std::string& path);
+// Size of a file in bytes, -1 when it cannot be read.
+int64_t FileSizeByName(const std::string& path);
+bool DeleteFileByName(const std::string& path);
+// Renames over an existing target atomically.
+bool RenameFileReplacing(const std::string& from, const std::string& to);
+// Folder of the running executable, without a trailing slash.
+std::string ProgramDirectory();
+
+}  // namespace pixoran

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs every Debian package the project builds, tests and fuzzes with.
+# Idempotent: installs only what is missing.
+set -euo pipefail
+
+PACKAGES=(
+  build-essential cmake ninja-build pkg-config
+  qt6-base-dev libgl-dev
+  libjpeg62-turbo-dev libpng-dev zlib1g-dev libopenjp2-7-dev
+  fonts-noto-cjk
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  clang libclang-rt-dev
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  SUDO=""
+  if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+  echo "Installing: ${missing[*]}"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

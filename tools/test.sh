@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds, and runs every test: the normal build,
+# each fuzz target briefly on its seed corpus, then the whole suite again
+# under AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash tools/setup.sh
+
+export QT_QPA_PLATFORM=offscreen
+JOBS=$(nproc)
+FUZZ_SECONDS=${FUZZ_SECONDS:-30}
+
+echo "== normal build"
+cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build/release -j"$JOBS"
+ctest --test-dir build/release --output-on-failure -j"$JOBS"
+
+if command -v clang++ >/dev/null 2>&1 && [ -d fuzz ] && ls fuzz/*_fuzz.cpp >/dev/null 2>&1; then
+  echo "== fuzz targets (${FUZZ_SECONDS}s each)"
+  cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DPIXORAN_FUZZ=ON >/dev/null
+  cmake --build build/fuzz -j"$JOBS"
+  rm -rf build/fuzz/corpus
+  build/release/tests/fuzz_seeds build/fuzz/corpus
+  for src in fuzz/*_fuzz.cpp; do
+    name=$(basename "$src" .cpp)
+    corpus="build/fuzz/corpus/${name%_fuzz}"
+    mkdir -p "$corpus" "build/fuzz/artifacts/$name"
+    echo "-- $name"
+    # Regression inputs kept from earlier crashes run first.
+    if [ -d "fuzz/regressions/${name%_fuzz}" ]; then
+      "build/fuzz/$name" -runs=0 "fuzz/regressions/${name%_fuzz}" 2>&1 | tail -n 2
+    fi
+    "build/fuzz/$name" -max_total_time="$FUZZ_SECONDS" -rss_limit_mb=2048 -timeout=10 \
+      -artifact_prefix="build/fuzz/artifacts/$name/" -print_final_stats=1 "$corpus" 2>&1 \
+      | grep -E '^(stat::number_of_executed_units|stat::peak_rss_mb|#[0-9]+ +DONE|==[0-9]+==ERROR|SUMMARY)' || true
+    if [ "${PIPESTATUS[0]}" -ne 0 ]; then
+      echo "fuzz target $name failed; inputs in build/fuzz/artifacts/$name" >&2
+      exit 1
+    fi
+  done
+fi
+
+echo "== sanitizer build"
+cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS="-O1" -DPIXORAN_SANITIZE=ON >/dev/null
+cmake --build build/asan -j"$JOBS"
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:allocator_may_return_null=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/tools/lsan.supp}
+ctest --test-dir build/asan --output-on-failure -j"$JOBS"
