@@ -5,3 +5,6 @@
 #include "core/kopxutils_colors.h"
 #include "core/kopxutils_helpers.h"
 #include "core/kopxutils_settings.h"
+#include "core/kopxutils_containers.h"
+#include "core/kopxutils_draw.h"
+#include "core/kopxutils_geometry.h"

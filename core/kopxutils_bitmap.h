@@ -3,6 +3,7 @@
 // alpha channel, rows kept in memory (one bottom-up block), in a temporary
 // file (top-down rows, one mapped at a time) or in a platform bitmap.
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -68,12 +69,17 @@ class TPXFileBuffer {
   TPXFileBuffer& operator=(const TPXFileBuffer&) = delete;
 
   // With an empty name, a new temporary file (prefix "pixoran") in the
-  // library's temporary folder, unlinked at once. False on any failure.
+  // library's temporary folder, unlinked at once. The file is set to the
+  // size without writing (it reads as zeros). False on any failure.
   bool Open(const std::string& fileName, int64_t size);
+  // Drops every mapped block unwritten, closes and deletes the file.
   void Close();
   bool IsOpen() const { return stream_ != nullptr; }
   bool SetSize(int64_t size);
-  // Copies size bytes from offset into dest (both open). False on failure.
+  // Copies size bytes from offset into dest (both open; both unmap all
+  // blocks first). The whole file (offset 0, size = file size) goes by a
+  // file copy, the rest through a 1 MB buffer. A destination that was longer
+  // keeps its length. False on failure.
   bool CopyTo(TPXFileBuffer& dest, int64_t size, int64_t offset);
   int IndexOfBlock(const void* memory) const;
   // Returns the block's memory (nullptr when it cannot be had). Raises
@@ -88,6 +94,7 @@ class TPXFileBuffer {
 
  private:
   std::string fileName_;
+  bool unlinked_ = false;  // a temporary file, already gone from its folder
   std::unique_ptr<TFileStream> stream_;
   std::vector<TPXMappedBlock> blocks_;
 };
@@ -103,21 +110,37 @@ class TPXBitmap : public TPXBaseBitmap {
   void InitAsAlpha(int32_t width, int32_t height, TPXLocation location);
 
   // --- the base bitmap's operations
-  uint8_t* Scanline(int32_t row) override;  // nullptr for an empty bitmap or a row out of range
+  // Row 0 is the top row. nullptr for an empty bitmap or a row out of
+  // range. A temp-file row stays valid until the next Scanline call on this
+  // bitmap; mapping it may raise EPXStorageError (the previous row could
+  // not be written back, or this one not read).
+  uint8_t* Scanline(int32_t row) override;
   int32_t BitCount() override;
   int32_t Height() override;
   int32_t Width() override;
   TPXPixelFormat PixelFormat() override;
   int32_t RowLen() override;
+  // Raises EPXBitmapError for px32f or pxCMYK while the location is
+  // pxTBitmap (nothing is touched then).
   bool Allocate(int32_t width, int32_t height, TPXPixelFormat format) override;
-  void Assign(TPXBaseBitmap* source) override;  // a TPXBitmap; other classes are ignored
-  void Assign(TBitmap* source);                 // CopyFromTBitmap
+  // Copies a TPXBitmap (other classes are ignored). Into pxTBitmap, px32f and
+  // pxCMYK are refused with EPXBitmapError before anything changes, and
+  // pxGray16 is stored as 8-bit (high bytes). Raises EPXBitmapError when the
+  // storage cannot be had, EPXStorageError when a temporary file fails.
+  void Assign(TPXBaseBitmap* source) override;
+  void Assign(TBitmap* source);  // CopyFromTBitmap
 
   // --- ownership and storage
   void TransferTo(TPXBitmap& target);
   void FreeImage(bool withAlpha = true);
+  // Storage for the stored width, height and format, zero-filled; the
+  // location is decided here by MemoryThreshold. False (and the bitmap
+  // empty) when the size cannot be represented or had.
   bool AllocateStorage();
   TPXLocation Location() const { return location_; }
+  // Moves the image (pixels, palette, alpha channel) to another location.
+  // Refusals and failures raise as Assign does; a refused or failed move
+  // leaves the image where it was.
   void SetLocation(TPXLocation location);
   TBitmap* VclBitmap();     // switches to pxTBitmap
   TCanvas* GetCanvas();     // switches to pxTBitmap
@@ -145,11 +168,18 @@ class TPXBitmap : public TPXBaseBitmap {
 
   // --- copies
   void CopyPixelsFrom(TPXBitmap& source);
+  // Copies a w x h rectangle (both pxBW1, pxBW1 into pxBGR24, or equal
+  // formats). A start left of or above either image shifts both starts and
+  // shrinks the run; a start past either image copies nothing.
   void CopyRectTo(TPXBitmap& dest, int32_t sx, int32_t sy, int32_t dx, int32_t dy, int32_t w, int32_t h);
   void CopyAlphaRectTo(TPXBitmap& dest, int32_t sx, int32_t sy, int32_t dx, int32_t dy, int32_t w, int32_t h);
   void CopyFromTBitmap(TBitmap& bitmap);
+  // nullptr fills the bitmap with 255; a 1-bit mask gives pxBW1, an 8-bit one pxGray8.
+  void CopyFromMask(TPXMask* mask);
+  // pxBW1 and pxGray8 only; the mask's box is set from the content.
+  void CopyToMask(TPXMask& mask);
 
-  // --- size
+  // --- size (gained area zero-filled; EPXBitmapError when storage cannot be had)
   void SetWidth(int32_t w);
   void SetHeight(int32_t h);
   void Resize(int32_t newWidth, int32_t newHeight, int32_t fill, int32_t alphaFill, int hAlign, int vAlign);
@@ -173,6 +203,12 @@ class TPXBitmap : public TPXBaseBitmap {
   void SetPaletteEntry(int32_t index, TBGR color);
   void UpdateTBitmapPalette();
 
+  // --- format (defined with the pixel-format conversions)
+  void SetPixelFormat(TPXPixelFormat format);
+  // Converts the image in place (alpha channel kept). Refused pairs raise
+  // EPXBitmapError before anything is allocated or changed.
+  void ConvertPixelFormat(TPXPixelFormat format);
+
   // --- settings read by conversion and rendering
   bool Full = false;              // every value known to be at its maximum
   int64_t MemoryThreshold = 0;    // bytes; above it rows go to a temporary file
@@ -185,10 +221,33 @@ class TPXBitmap : public TPXBaseBitmap {
   int32_t RowAlign = 32;
 
  private:
+  struct FreeDeleter {
+    void operator()(uint8_t* p) const { std::free(p); }
+  };
+  struct ThresholdTag {};
+  // A working bitmap that takes its threshold from its maker instead of
+  // asking the system again.
+  TPXBitmap(ThresholdTag, int64_t threshold);
+  std::unique_ptr<TPXBitmap> NewWorkBitmap() const;
+
+  // Row pointer without the virtual call; nullptr out of range or without storage.
+  uint8_t* Row(int32_t row);
   // Hands everything to a new bitmap and leaves this one empty.
   std::unique_ptr<TPXBitmap> TakeImage();
   void SetTBitmapFormatFor(TPXPixelFormat format);
   void ClearFields();
+  // Frees the image but keeps the held platform bitmap for reuse.
+  void ReleaseForRealloc(bool withAlpha);
+  void CopyImageFrom(TPXBitmap& source, bool fullAssign);
+  // Copies the rows of a bitmap of the same size (gray16 into 8 bits by the high byte).
+  void CopyRowsFrom(TPXBitmap& source);
+  void ChangeSize(int32_t w, int32_t h);
+  void ReadTBitmapPalette();
+  bool HasStorage() const;
+  // The two halves of ConvertPixelFormat: rows in memory or a temporary
+  // file, and rows held by the platform bitmap.
+  void ConvertStoredImage(TPXPixelFormat format);
+  void ConvertPlatformImage(TPXPixelFormat format);
 
   std::unique_ptr<TPXFileBuffer> fileBuffer_;
   uint8_t* mappedRow_ = nullptr;
@@ -196,10 +255,11 @@ class TPXBitmap : public TPXBaseBitmap {
   int32_t paletteCount_ = 0;
   std::unique_ptr<TPXBitmap> alpha_;
   uint8_t* memory_ = nullptr;            // rows of pxInMemory, bottom-up
-  std::unique_ptr<uint8_t[]> ownedMemory_;
+  std::unique_ptr<uint8_t, FreeDeleter> ownedMemory_;  // calloc: big blocks come zeroed for free
   TBitmap* tbitmap_ = nullptr;           // the platform bitmap of pxTBitmap
   std::unique_ptr<TBitmap> ownedTBitmap_;
   std::vector<uint8_t*> rowTable_;
+  const uint8_t* rowTableBase_ = nullptr;  // where the platform bitmap's rows were when the table was built
   std::vector<uint8_t*> extraRows_;
   int32_t width_ = 0;
   int32_t height_ = 0;

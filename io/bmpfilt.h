@@ -11,17 +11,23 @@ namespace pixoran {
 
 // Reads one BMP image at the stream's position. dataLength is the number of
 // bytes the image occupies (0: unknown). headerLess: the stream starts at the
-// info header (a packed DIB). Failure sets *progress.Aborting.
+// info header (a packed DIB). Failure sets *progress.Aborting; nothing is
+// thrown.
 void ReadBMPStream(TStream& stream, TPXBitmap& bitmap, int64_t dataLength, TIOParamsVals& params,
                    TPXProgressRec& progress, bool paramsOnly, bool headerLess);
 
 // Writes the bitmap as one BMP image at the stream's position, with the depth,
-// header kind and compression the record asks for. Failure sets Aborting.
+// header kind and compression the record asks for. The bitmap is never
+// changed. Failure (a short write, or a source the chosen depth cannot take
+// yet) sets Aborting; nothing is thrown.
 void WriteBMPStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress);
 
-// Run-length codecs. The decoders write from file row 0 (the bottom row
-// unless topDown) and stay inside the bitmap and the data; they return false
-// when the data ended before the end-of-bitmap escape or the last row.
+// Run-length decoders. They write from file row 0 (the bottom row unless
+// topDown) into an already allocated bitmap: pxBGR24 for the ToRGB forms,
+// colours taken from palette (256 entries; nullptr reads every index as
+// black), pxPal8 for the ToIndex forms (palette unused). They stay inside the
+// bitmap and the data, and return false when the data ended before the
+// end-of-bitmap escape or the last row, or a row could not be reached.
 bool DecodeRLE4ToRGB(const uint8_t* data, int64_t size, TPXBitmap& bitmap, bool topDown, TPXProgressRec& progress,
                      const TBGR* palette);
 bool DecodeRLE4ToIndex(const uint8_t* data, int64_t size, TPXBitmap& bitmap, bool topDown, TPXProgressRec& progress,
@@ -30,8 +36,10 @@ bool DecodeRLE8ToRGB(const uint8_t* data, int64_t size, TPXBitmap& bitmap, bool 
                      const TBGR* palette);
 bool DecodeRLE8ToIndex(const uint8_t* data, int64_t size, TPXBitmap& bitmap, bool topDown, TPXProgressRec& progress,
                        const TBGR* palette);
-// Encode one row of indices (one per byte); return the bytes written to out,
-// which must hold at least width * 10 bytes... of room (see the writer).
+
+// Encode one row of indices (one per byte; RLE4 uses the low nibble) and its
+// end-of-line escape; return the bytes written to out, which must hold
+// 2 * width + 2 bytes.
 int32_t EncodeRLE4Row(const uint8_t* row, int32_t width, uint8_t* out);
 int32_t EncodeRLE8Row(const uint8_t* row, int32_t width, uint8_t* out);
 

@@ -9,15 +9,12 @@
 
 #include "core/kopxdefs.h"
 #include "io/iohooks.h"
+#include "io/pxmetadata.h"
 
 namespace pixoran {
 
 class TPXBitmap;
 class TBitmap;
-class TPXMarkerList;
-class TPXIPTCInfoList;
-class TPXImagingAnnot;
-class TPXICC;
 
 // What the record needs of its owner (the I/O component): the size of the
 // platform bitmap it works on and the viewer that hears of resolution changes.
@@ -39,16 +36,22 @@ class TIOParamsVals {
   TIOParamsVals& operator=(const TIOParamsVals&) = delete;
 
   void SetDefaultParams();
+  // Per-load reset: metadata and descriptive texts go, options stay.
   void ResetInfo();
   void ResetEXIF();
+  // Copies every field but Owner and KeepNativeFormat; the EXIF thumbnail
+  // ends as the source's (a copy, or none when the source has none).
   void Assign(const TIOParamsVals& source);
+  // Copies only the write options.
   void CopySaveOptions(const TIOParamsVals& source);
 
+  // Also set EXIFXResolution (EXIFYResolution), then tell the owner.
   void SetDpiX(int32_t value);
   void SetDpiY(int32_t value);
   // NaN becomes 0; values are clamped to the int32 range, then truncated.
   void SetEXIFXResolution(double value);
   void SetEXIFYResolution(double value);
+  // Both set TIFFOrientation and EXIFOrientation.
   void SetTIFFOrientation(int32_t value);
   void SetEXIFOrientation(int32_t value);
 

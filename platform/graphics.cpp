@@ -203,8 +203,19 @@ void TCanvas::Paint(Fn&& fn) {
     fn(p);
   }
   QImage back = work.convertToFormat(img.format(), img.colorTable(), Qt::ThresholdDither | Qt::AvoidDither);
-  for (int y = 0; y < img.height(); ++y)
-    std::memcpy(img.scanLine(y), back.constScanLine(y), static_cast<size_t>(img.bytesPerLine()));
+  // Only the pixels come back: Qt's conversion leaves junk in the row padding.
+  const int64_t bits = static_cast<int64_t>(img.width()) * img.depth();
+  const size_t full = static_cast<size_t>(bits / 8);
+  const int rem = static_cast<int>(bits % 8);
+  for (int y = 0; y < img.height(); ++y) {
+    uint8_t* dst = img.scanLine(y);
+    const uint8_t* src = back.constScanLine(y);
+    std::memcpy(dst, src, full);
+    if (rem) {
+      const uint8_t keep = static_cast<uint8_t>(0xFF << (8 - rem));
+      dst[full] = static_cast<uint8_t>((src[full] & keep) | (dst[full] & ~keep));
+    }
+  }
 }
 
 void TCanvas::FillRect(const TRect& r) {

@@ -29,9 +29,9 @@ if command -v clang++ >/dev/null 2>&1 && [ -d fuzz ] && ls fuzz/*_fuzz.cpp >/dev
     echo "-- $name"
     # Regression inputs kept from earlier crashes run first.
     if [ -d "fuzz/regressions/${name%_fuzz}" ]; then
-      "build/fuzz/$name" -runs=0 "fuzz/regressions/${name%_fuzz}" 2>&1 | tail -n 2
+      "build/fuzz/fuzz/$name" -runs=0 "fuzz/regressions/${name%_fuzz}" 2>&1 | tail -n 2
     fi
-    "build/fuzz/$name" -max_total_time="$FUZZ_SECONDS" -rss_limit_mb=2048 -timeout=10 \
+    "build/fuzz/fuzz/$name" -max_total_time="$FUZZ_SECONDS" -rss_limit_mb=2048 -timeout=10 \
       -artifact_prefix="build/fuzz/artifacts/$name/" -print_final_stats=1 "$corpus" 2>&1 \
       | grep -E '^(stat::number_of_executed_units|stat::peak_rss_mb|#[0-9]+ +DONE|==[0-9]+==ERROR|SUMMARY)' || true
     if [ "${PIPESTATUS[0]}" -ne 0 ]; then

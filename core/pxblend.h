@@ -1,0 +1,28 @@
+#pragma once
+// The layer blend modes: one byte 0..37 per layer, applied pixel by pixel
+// when layers are rendered or merged. The modes have no names, only numbers.
+#include <cstdint>
+
+#include "core/kopxdefs.h"
+
+namespace pixoran {
+
+// Number of defined modes; BlendPixel leaves the destination alone for any
+// mode at or above it.
+constexpr uint8_t kPXBlendModeCount = 38;
+
+// First of the modes that work on the whole pixel rather than per channel
+// (31..33 replace one channel, 34..37 mix hue, saturation and lightness).
+constexpr uint8_t kPXFirstPixelBlendMode = 31;
+
+// Result of a per-channel mode (0..30) for source channel s and destination
+// channel d, both 0..255. Always in 0..255; modes 31 and above return d.
+int32_t BlendChannel(int32_t s, int32_t d, uint8_t mode);
+
+// Combines one blue-green-red source pixel into the destination pixel, in
+// place. src and dst point at three bytes each and may not overlap.
+void BlendPixel(const uint8_t* src, uint8_t* dst, uint8_t mode);
+
+void BlendPixel(const TBGR& source, TBGR& dest, uint8_t mode);
+
+}  // namespace pixoran

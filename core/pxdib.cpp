@@ -1,0 +1,884 @@
+#include "core/pxdib.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <exception>
+#include <limits>
+#include <new>
+
+#include "core/kopxutils_colors.h"
+#include "core/kopxutils_settings.h"
+#include "core/neurquant.h"
+
+namespace pixoran {
+
+// ------------------------------------------------------------ header
+
+static uint32_t LE32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+         (static_cast<uint32_t>(p[3]) << 24);
+}
+static uint16_t LE16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+static void PutLE32(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+  p[2] = static_cast<uint8_t>(v >> 16);
+  p[3] = static_cast<uint8_t>(v >> 24);
+}
+static void PutLE16(uint8_t* p, uint16_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+}
+
+bool ReadBitmapInfoHeader(const uint8_t* data, int64_t size, TPXBitmapInfoHeader& h) {
+  if (!data || size < kBitmapInfoHeaderSize) return false;
+  h.biSize = LE32(data);
+  h.biWidth = static_cast<int32_t>(LE32(data + 4));
+  h.biHeight = static_cast<int32_t>(LE32(data + 8));
+  h.biPlanes = LE16(data + 12);
+  h.biBitCount = LE16(data + 14);
+  h.biCompression = LE32(data + 16);
+  h.biSizeImage = LE32(data + 20);
+  h.biXPelsPerMeter = static_cast<int32_t>(LE32(data + 24));
+  h.biYPelsPerMeter = static_cast<int32_t>(LE32(data + 28));
+  h.biClrUsed = LE32(data + 32);
+  h.biClrImportant = LE32(data + 36);
+  return true;
+}
+
+void WriteBitmapInfoHeader(const TPXBitmapInfoHeader& h, uint8_t* d) {
+  PutLE32(d, h.biSize);
+  PutLE32(d + 4, static_cast<uint32_t>(h.biWidth));
+  PutLE32(d + 8, static_cast<uint32_t>(h.biHeight));
+  PutLE16(d + 12, h.biPlanes);
+  PutLE16(d + 14, h.biBitCount);
+  PutLE32(d + 16, h.biCompression);
+  PutLE32(d + 20, h.biSizeImage);
+  PutLE32(d + 24, static_cast<uint32_t>(h.biXPelsPerMeter));
+  PutLE32(d + 28, static_cast<uint32_t>(h.biYPelsPerMeter));
+  PutLE32(d + 32, h.biClrUsed);
+  PutLE32(d + 36, h.biClrImportant);
+}
+
+// DIB row length: rows padded to whole 32-bit words.
+static int64_t DibRowLen(int64_t width, int64_t bits) { return ((width * bits + 31) / 32) * 4; }
+
+// ------------------------------------------------------------ TPXDibbitmap
+
+TPXDibbitmap::TPXDibbitmap() { bitmap_.SetPixelFormat(pf24bit); }
+
+TPXDibbitmap::~TPXDibbitmap() = default;
+
+uint8_t* TPXDibbitmap::Scanline(int32_t row) {
+  if (bitCount_ == 0 || row < 0 || row >= height_) return nullptr;
+  return bitmap_.ScanLine(row);
+}
+
+TPXPixelFormat TPXDibbitmap::PixelFormat() {
+  if (bitCount_ == 1) return pxBW1;
+  if (bitCount_ == 24) return pxBGR24;
+  return pxNone;
+}
+
+bool TPXDibbitmap::Allocate(int32_t width, int32_t height, TPXPixelFormat format) {
+  if (format == pxBW1) return AllocateBits(width, height, 1);
+  if (format == pxBGR24) return AllocateBits(width, height, 24);
+  return false;
+}
+
+void TPXDibbitmap::Assign(TPXBaseBitmap* source) {
+  auto* src = dynamic_cast<TPXDibbitmap*>(source);
+  if (!src || src == this) return;
+  if (src->Empty()) {
+    FreeBits();
+    return;
+  }
+  if (!AllocateBits(src->width_, src->height_, src->bitCount_)) return;
+  const size_t n = static_cast<size_t>(std::min(rowLen_, src->rowLen_));
+  for (int32_t y = 0; y < height_; ++y) std::memcpy(Scanline(y), src->Scanline(y), n);
+}
+
+bool TPXDibbitmap::AllocateBits(int32_t width, int32_t height, int32_t bits) {
+  if (width < 0 || height < 0 || (bits != 1 && bits != 24)) return false;
+  if (width == 0 || height == 0) return true;
+  FreeBits();
+  bitmap_.SetPixelFormat(bits == 1 ? pf1bit : pf24bit);
+  bitmap_.SetSize(width, height);
+  if (bitmap_.Empty()) {  // the platform could not have the image
+    FreeBits();
+    return false;
+  }
+  width_ = width;
+  height_ = height;
+  bitCount_ = bits;
+  rowLen_ = bitmap_.BytesPerLine();
+  header_.biWidth = width;
+  header_.biHeight = height;
+  header_.biBitCount = static_cast<uint16_t>(bits);
+  const int64_t image = DibRowLen(width, bits) * height;
+  header_.biSizeImage = image > std::numeric_limits<uint32_t>::max() ? 0 : static_cast<uint32_t>(image);
+  return true;
+}
+
+void TPXDibbitmap::FreeBits() {
+  bitmap_.FreeImage();
+  width_ = height_ = bitCount_ = rowLen_ = 0;
+  header_ = TPXBitmapInfoHeader{};
+}
+
+// ------------------------------------------------------------ TPXWorkBitmap
+
+void TPXWorkBitmap::TFree::operator()(uint8_t* p) const { ::operator delete(p, std::align_val_t(16)); }
+
+TPXWorkBitmap::TPXWorkBitmap(int32_t width, int32_t bits, int32_t height) {
+  if (width > 0 && height > 0) Allocate(width, height, bits);
+}
+
+bool TPXWorkBitmap::Allocate(int32_t width, int32_t height, int32_t bits) {
+  if (width == width_ && height == height_ && bits == bits_ && (data_ || width == 0 || height == 0)) return true;
+  FreeImage();
+  if (width < 0 || height < 0 || bits <= 0) return false;
+  if (width == 0 || height == 0) return true;
+  const int64_t rowLen = CalcRowLen(width, bits, 32);
+  if (rowLen <= 0 || rowLen > std::numeric_limits<int64_t>::max() / height) return false;
+  const int64_t size = rowLen * height;
+  if (static_cast<uint64_t>(size) > std::numeric_limits<size_t>::max()) return false;
+  // Raw storage, not a byte array: rows are read as bytes or as floats.
+  void* p = ::operator new(static_cast<size_t>(size), std::align_val_t(16), std::nothrow);
+  if (!p) return false;
+  data_.reset(static_cast<uint8_t*>(p));
+  width_ = width;
+  height_ = height;
+  bits_ = bits;
+  rowLen_ = static_cast<int32_t>(rowLen);
+  return true;
+}
+
+void TPXWorkBitmap::FreeImage() {
+  data_.reset();
+  width_ = height_ = bits_ = rowLen_ = 0;
+}
+
+uint8_t* TPXWorkBitmap::Scanline(int32_t y) {
+  if (!data_ || y < 0 || y >= height_) return nullptr;
+  return data_.get() + static_cast<int64_t>(height_ - 1 - y) * rowLen_;
+}
+
+// ------------------------------------------------------------ YUV
+
+namespace {
+
+// The products of the conversion by sample value, so each pixel costs three
+// sums; the sums are those of the formula, in its order.
+struct TYUVTables {
+  std::array<double, 256> Y, BU, GV, GU, RV;
+  TYUVTables() {
+    for (int i = 0; i < 256; ++i) {
+      Y[i] = 1.164 * (i - 16);
+      BU[i] = 2.018 * (i - 128);
+      GV[i] = 0.813 * (i - 128);
+      GU[i] = 0.391 * (i - 128);
+      RV[i] = 1.596 * (i - 128);
+    }
+  }
+};
+const TYUVTables& YUV() {
+  static const TYUVTables t;
+  return t;
+}
+
+inline uint8_t Clamp255(double v) {
+  const int64_t r = RoundHalfEven(v);
+  return static_cast<uint8_t>(r < 0 ? 0 : r > 255 ? 255 : r);
+}
+
+inline void PutYUV(const TYUVTables& t, uint8_t* p, uint8_t y, uint8_t u, uint8_t v) {
+  const double yy = t.Y[y];
+  p[0] = Clamp255(yy + t.BU[u]);
+  p[1] = Clamp255(yy - t.GV[v] - t.GU[u]);
+  p[2] = Clamp255(yy + t.RV[v]);
+}
+
+// Bytes a frame of w x h needs in each layout (groups and chroma planes
+// rounded up for odd sizes).
+int64_t NeedPlanar2(int64_t w, int64_t h) { return w * h + 2 * ((w + 1) / 2) * ((h + 1) / 2); }
+int64_t NeedPlanar4(int64_t w, int64_t h) { return w * h + 2 * ((w + 3) / 4) * ((h + 3) / 4); }
+int64_t NeedPacked422(int64_t w, int64_t h) { return (w + 1) / 2 * 4 * h; }
+int64_t NeedIYU1(int64_t w, int64_t h) { return (w + 3) / 4 * 6 * h; }
+int64_t NeedIYU2(int64_t w, int64_t h) { return w * 3 * h; }
+int64_t NeedY41P(int64_t w, int64_t h) { return (w + 7) / 8 * 12 * h; }
+int64_t NeedGroup4(int64_t w, int64_t h) { return (w + 3) / 4 * 4 * h; }
+
+// Size and row order shared by every frame decoder.
+struct TFrame {
+  int32_t W = 0, H = 0;
+  bool TopDown = true;
+  TPXBaseBitmap* Bitmap = nullptr;
+  uint8_t* Row(int32_t r) const { return Bitmap->Scanline(TopDown ? r : H - 1 - r); }
+};
+
+bool StartFrame(const uint8_t* data, int64_t size, TPXBaseBitmap& bitmap, bool topDown,
+                int64_t (*need)(int64_t, int64_t), TFrame& f) {
+  if (!data || bitmap.PixelFormat() != pxBGR24 || bitmap.Width() <= 0 || bitmap.Height() <= 0) return false;
+  f.W = bitmap.Width();
+  f.H = bitmap.Height();
+  f.TopDown = topDown;
+  f.Bitmap = &bitmap;
+  return size >= need(f.W, f.H);
+}
+
+// Planar frames: a full Y plane, then two chroma planes of
+// ceil(W / div) x ceil(H / div); vFirst when V comes before U.
+bool DecodePlanar(const uint8_t* data, int64_t size, TPXBaseBitmap& bitmap, bool topDown, int32_t div, bool vFirst) {
+  TFrame f;
+  if (!StartFrame(data, size, bitmap, topDown, div == 2 ? NeedPlanar2 : NeedPlanar4, f)) return false;
+  const int64_t w = f.W, h = f.H;
+  const int64_t cw = (w + div - 1) / div, ch = (h + div - 1) / div;
+  const uint8_t* yPlane = data;
+  const uint8_t* first = data + w * h;
+  const uint8_t* second = first + cw * ch;
+  const uint8_t* uPlane = vFirst ? second : first;
+  const uint8_t* vPlane = vFirst ? first : second;
+  const TYUVTables& t = YUV();
+  for (int32_t r = 0; r < f.H; ++r) {
+    uint8_t* d = f.Row(r);
+    if (!d) return false;
+    const uint8_t* ys = yPlane + r * w;
+    const uint8_t* us = uPlane + (r / div) * cw;
+    const uint8_t* vs = vPlane + (r / div) * cw;
+    for (int32_t x = 0; x < f.W; ++x) PutYUV(t, d + 3 * x, ys[x], us[x / div], vs[x / div]);
+  }
+  return true;
+}
+
+// Packed two-pixel groups of four bytes; the offsets of Y0, U, Y1, V.
+bool DecodePacked422(const uint8_t* data, int64_t size, TPXBaseBitmap& bitmap, bool topDown, int y0, int u, int y1,
+                     int v) {
+  TFrame f;
+  if (!StartFrame(data, size, bitmap, topDown, NeedPacked422, f)) return false;
+  const int64_t rowBytes = NeedPacked422(f.W, 1);
+  const TYUVTables& t = YUV();
+  for (int32_t r = 0; r < f.H; ++r) {
+    uint8_t* d = f.Row(r);
+    if (!d) return false;
+    const uint8_t* s = data + r * rowBytes;
+    for (int32_t x = 0; x < f.W; x += 2, s += 4) {
+      PutYUV(t, d + 3 * x, s[y0], s[u], s[v]);
+      if (x + 1 < f.W) PutYUV(t, d + 3 * (x + 1), s[y1], s[u], s[v]);
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+TBGR YUVToBGR(int32_t y, int32_t u, int32_t v) {
+  uint8_t p[3];
+  PutYUV(YUV(), p, static_cast<uint8_t>(std::clamp(y, 0, 255)), static_cast<uint8_t>(std::clamp(u, 0, 255)),
+         static_cast<uint8_t>(std::clamp(v, 0, 255)));
+  return TBGR{p[0], p[1], p[2]};
+}
+
+bool DecodeFrameI420(const uint8_t* data, int64_t size, TPXBaseBitmap& bitmap, bool topDown) {
+  return DecodePlanar(data, size, bitmap, topDown, 2, false);
+}
+bool DecodeFrameYV12(const uint8_t* data, int64_t size, TPXBaseBitmap& bitmap, bool topDown) {
+  return DecodePlanar(data, size, bitmap, topDown, 2, true);
+}
+bool DecodeFrameYVU9(const uint8_t* data, int64_t size, TPXBaseBitmap& bitmap, bool topDown) {
+  return DecodePlanar(data, size, bitmap, topDown, 4, true);
+}
+bool DecodeFrameYUY2(const uint8_t* data, int64_t size, TPXBaseBitmap& bitmap, bool topDown) {
+  return DecodePacked422(data, size, bitmap, topDown, 0, 1, 2, 3);
+}
+bool DecodeFrameUYVY(const uint8_t* data, int64_t size, TPXBaseBitmap& bitmap, bool topDown) {
+  return DecodePacked422(data, size, bitmap, topDown, 1, 0, 3, 2);
+}
+bool DecodeFrameYVYU(const uint8_t* data, int64_t size, TPXBaseBitmap& bitmap, bool topDown) {
+  return DecodePacked422(data, size, bitmap, topDown, 0, 3, 2, 1);
+}
+
+bool DecodeFrameIYU1(const uint8_t* data, int64_t size, TPXBaseBitmap& bitmap, bool topDown) {
+  TFrame f;
+  if (!StartFrame(data, size, bitmap, topDown, NeedIYU1, f)) return false;
+  const int64_t rowBytes = NeedIYU1(f.W, 1);
+  const TYUVTables& t = YUV();
+  static constexpr int kY[4] = {1, 2, 4, 5};  // U Y0 Y1 V Y2 Y3
+  for (int32_t r = 0; r < f.H; ++r) {
+    uint8_t* d = f.Row(r);
+    if (!d) return false;
+    const uint8_t* s = data + r * rowBytes;
+    for (int32_t x = 0; x < f.W; x += 4, s += 6)
+      for (int k = 0; k < 4 && x + k < f.W; ++k) PutYUV(t, d + 3 * (x + k), s[kY[k]], s[0], s[3]);
+  }
+  return true;
+}
+
+bool DecodeFrameIYU2(const uint8_t* data, int64_t size, TPXBaseBitmap& bitmap, bool topDown) {
+  TFrame f;
+  if (!StartFrame(data, size, bitmap, topDown, NeedIYU2, f)) return false;
+  const int64_t rowBytes = NeedIYU2(f.W, 1);
+  const TYUVTables& t = YUV();
+  for (int32_t r = 0; r < f.H; ++r) {
+    uint8_t* d = f.Row(r);
+    if (!d) return false;
+    const uint8_t* s = data + r * rowBytes;
+    for (int32_t x = 0; x < f.W; ++x, s += 3) PutYUV(t, d + 3 * x, s[1], s[0], s[2]);
+  }
+  return true;
+}
+
+bool DecodeFrameY41P(const uint8_t* data, int64_t size, TPXBaseBitmap& bitmap, bool topDown) {
+  TFrame f;
+  if (!StartFrame(data, size, bitmap, topDown, NeedY41P, f)) return false;
+  const int64_t rowBytes = NeedY41P(f.W, 1);
+  const TYUVTables& t = YUV();
+  // U0 Y0 V0 Y1 U4 Y2 V4 Y3 Y4 Y5 Y6 Y7
+  static constexpr int kY[8] = {1, 3, 5, 7, 8, 9, 10, 11};
+  for (int32_t r = 0; r < f.H; ++r) {
+    uint8_t* d = f.Row(r);
+    if (!d) return false;
+    const uint8_t* s = data + r * rowBytes;
+    for (int32_t x = 0; x < f.W; x += 8, s += 12)
+      for (int k = 0; k < 8 && x + k < f.W; ++k) {
+        const uint8_t u = k < 4 ? s[0] : s[4];
+        const uint8_t v = k < 4 ? s[2] : s[6];
+        PutYUV(t, d + 3 * (x + k), s[kY[k]], u, v);
+      }
+  }
+  return true;
+}
+
+bool DecodeFrameY211(const uint8_t* data, int64_t size, TPXBaseBitmap& bitmap, bool topDown) {
+  TFrame f;
+  if (!StartFrame(data, size, bitmap, topDown, NeedGroup4, f)) return false;
+  const int64_t rowBytes = NeedGroup4(f.W, 1);
+  const TYUVTables& t = YUV();
+  for (int32_t r = 0; r < f.H; ++r) {
+    uint8_t* d = f.Row(r);
+    if (!d) return false;
+    const uint8_t* s = data + r * rowBytes;
+    for (int32_t x = 0; x < f.W; x += 4, s += 4)  // Y0 U Y2 V
+      for (int k = 0; k < 4 && x + k < f.W; ++k) PutYUV(t, d + 3 * (x + k), k < 2 ? s[0] : s[2], s[1], s[3]);
+  }
+  return true;
+}
+
+bool DecodeFrameCLJR(const uint8_t* data, int64_t size, TPXBaseBitmap& bitmap, bool topDown) {
+  TFrame f;
+  if (!StartFrame(data, size, bitmap, topDown, NeedGroup4, f)) return false;
+  const int64_t rowBytes = NeedGroup4(f.W, 1);
+  const TYUVTables& t = YUV();
+  for (int32_t r = 0; r < f.H; ++r) {
+    uint8_t* d = f.Row(r);
+    if (!d) return false;
+    const uint8_t* s = data + r * rowBytes;
+    for (int32_t x = 0; x < f.W; x += 4, s += 4) {
+      const uint32_t word = LE32(s);
+      const uint8_t v = static_cast<uint8_t>((word & 0x3F) << 2);
+      const uint8_t u = static_cast<uint8_t>(((word >> 6) & 0x3F) << 2);
+      for (int k = 0; k < 4 && x + k < f.W; ++k) {
+        const uint8_t y = static_cast<uint8_t>(((word >> (12 + 5 * k)) & 0x1F) << 3);
+        PutYUV(t, d + 3 * (x + k), y, u, v);
+      }
+    }
+  }
+  return true;
+}
+
+// ------------------------------------------------------------ reading DIBs
+
+namespace {
+
+using TFrameDecoder = bool (*)(const uint8_t*, int64_t, TPXBaseBitmap&, bool);
+
+struct TFourCCEntry {
+  uint32_t Code;
+  TFrameDecoder Decoder;
+  int64_t (*Need)(int64_t w, int64_t h);
+  bool TopDownWhenPositive;  // the row-order flag is biHeight > 0, else biHeight < 0
+};
+
+const TFourCCEntry* FindFourCC(uint32_t code) {
+  static const TFourCCEntry kTable[] = {
+      {FourCC('I', '4', '2', '0'), DecodeFrameI420, NeedPlanar2, true},
+      {FourCC('I', 'Y', 'U', 'V'), DecodeFrameI420, NeedPlanar2, true},
+      {FourCC('Y', 'V', '1', '2'), DecodeFrameYV12, NeedPlanar2, true},
+      {FourCC('Y', 'V', 'U', '9'), DecodeFrameYVU9, NeedPlanar4, true},
+      {FourCC('Y', 'U', 'Y', '2'), DecodeFrameYUY2, NeedPacked422, true},
+      {FourCC('Y', 'U', 'N', 'V'), DecodeFrameYUY2, NeedPacked422, true},
+      {FourCC('U', 'Y', 'V', 'Y'), DecodeFrameUYVY, NeedPacked422, true},
+      {FourCC('U', 'Y', 'N', 'V'), DecodeFrameUYVY, NeedPacked422, true},
+      {FourCC('c', 'y', 'u', 'v'), DecodeFrameUYVY, NeedPacked422, false},
+      {FourCC('Y', 'V', 'Y', 'U'), DecodeFrameYVYU, NeedPacked422, true},
+      {FourCC('I', 'Y', 'U', '1'), DecodeFrameIYU1, NeedIYU1, true},
+      {FourCC('I', 'Y', 'U', '2'), DecodeFrameIYU2, NeedIYU2, true},
+      {FourCC('Y', '4', '1', 'P'), DecodeFrameY41P, NeedY41P, false},
+      {FourCC('Y', '2', '1', '1'), DecodeFrameY211, NeedGroup4, true},
+      {FourCC('C', 'L', 'J', 'R'), DecodeFrameCLJR, NeedGroup4, true},
+  };
+  for (const auto& e : kTable)
+    if (e.Code == code) return &e;
+  return nullptr;
+}
+
+// One colour field of a 16- or 32-bit pixel: position and width from the
+// mask (the shift from its lowest set bit), widened or narrowed to 8 bits.
+struct TField {
+  uint32_t Mask = 0;
+  int32_t Shift = 0;
+  int32_t Width = 0;
+  explicit TField(uint32_t mask) : Mask(mask), Shift(BitFieldShift(mask)), Width(BitFieldWidth(mask)) {}
+  uint8_t Get(uint32_t v) const {
+    if (Width == 0) return 0;
+    uint32_t c = (v & Mask) >> Shift;
+    if (Width < 32) c &= (1u << Width) - 1;  // a mask with a gap keeps only its first run
+    return static_cast<uint8_t>(Width >= 8 ? c >> (Width - 8) : c << (8 - Width));
+  }
+};
+
+// What a checked DIB header says about the pixels that follow.
+struct TDibLayout {
+  int32_t Width = 0, Height = 0;  // height made positive
+  int32_t Bits = 0;               // biBitCount
+  uint32_t Compression = kBiRGB;
+  bool TopDown = false;
+  const TFourCCEntry* YUV = nullptr;
+  std::array<TBGR, 256> Lut{};  // palette by index; indices past the palette stay black
+  uint32_t Masks[3] = {0, 0, 0};
+  bool Fields = false;  // 16 or 32 bits read through Masks
+  const uint8_t* Pixels = nullptr;
+  int64_t PixelBytes = 0;
+};
+
+bool ParseDIB(const uint8_t* dib, int64_t size, const uint8_t* pixels, int64_t pixelsSize, TDibLayout& out) {
+  TPXBitmapInfoHeader h;
+  if (!ReadBitmapInfoHeader(dib, size, h)) return false;
+  if (h.biSize < kBitmapInfoHeaderSize || h.biSize > size) return false;
+  if (h.biWidth <= 0 || h.biHeight == 0 || h.biHeight == std::numeric_limits<int32_t>::min()) return false;
+  out.Width = h.biWidth;
+  out.Height = h.biHeight < 0 ? -h.biHeight : h.biHeight;
+  out.Bits = h.biBitCount;
+  out.Compression = h.biCompression;
+  out.TopDown = h.biHeight < 0;
+
+  int64_t maskBytes = 0;
+  int64_t paletteCount = 0;
+  if (const TFourCCEntry* e = FindFourCC(h.biCompression)) {
+    out.YUV = e;
+    out.TopDown = e->TopDownWhenPositive ? h.biHeight > 0 : h.biHeight < 0;
+    paletteCount = h.biClrUsed;
+  } else if (h.biCompression == kBiRGB) {
+    switch (out.Bits) {
+      case 1:
+      case 4:
+      case 8: paletteCount = h.biClrUsed ? h.biClrUsed : (int64_t{1} << out.Bits); break;
+      case 16:
+        out.Fields = true;
+        out.Masks[0] = 0x7C00, out.Masks[1] = 0x03E0, out.Masks[2] = 0x001F;
+        paletteCount = h.biClrUsed;
+        break;
+      case 24:
+      case 32: paletteCount = h.biClrUsed; break;
+      default: return false;
+    }
+  } else if (h.biCompression == kBiBitFields && (out.Bits == 16 || out.Bits == 32)) {
+    // Three masks, red first: after a 40-byte header, inside a longer one.
+    if (size < kBitmapInfoHeaderSize + 12) return false;
+    if (h.biSize == kBitmapInfoHeaderSize) maskBytes = 12;
+    else if (h.biSize < kBitmapInfoHeaderSize + 12) return false;
+    for (int i = 0; i < 3; ++i) out.Masks[i] = LE32(dib + kBitmapInfoHeaderSize + 4 * i);
+    out.Fields = true;
+    paletteCount = h.biClrUsed;
+  } else {
+    return false;  // run-length and other compressions are not read here
+  }
+
+  const int64_t offset = static_cast<int64_t>(h.biSize) + maskBytes + paletteCount * 4;
+  if (offset > size) return false;
+  const uint8_t* palette = dib + h.biSize + maskBytes;
+  if (out.Bits <= 8 && !out.YUV) {
+    const int64_t n = std::min<int64_t>(paletteCount, 256);
+    for (int64_t i = 0; i < n; ++i) out.Lut[i] = TBGR{palette[4 * i], palette[4 * i + 1], palette[4 * i + 2]};
+  }
+  if (pixels) {
+    out.Pixels = pixels;
+    out.PixelBytes = std::max<int64_t>(pixelsSize, 0);
+  } else {
+    out.Pixels = dib + offset;
+    out.PixelBytes = size - offset;
+  }
+  // Everything the rows need is there before anything is allocated.
+  if (out.YUV) return out.YUV->Need(out.Width, out.Height) <= out.PixelBytes;
+  const int64_t rowLen = DibRowLen(out.Width, out.Bits);
+  return out.Height <= out.PixelBytes / rowLen;
+}
+
+// How the bits of a 1-bit DIB become pxBW1 bits (set = white): each palette
+// entry counts as white when its grey level is at least 128. The usual
+// black-then-white palette copies; writers that put white first (Qt's BMP
+// writer does) are inverted rather than read as a negative.
+enum class TMonoMap { Copy, Invert, Black, White };
+TMonoMap MonoMapOf(const TDibLayout& l) {
+  const TPXSettings& st = PXSettings();
+  auto white = [&](const TBGR& c) { return (c.r * st.LumRed + c.g * st.LumGreen + c.b * st.LumBlue) / 100 >= 128; };
+  const bool w0 = white(l.Lut[0]), w1 = white(l.Lut[1]);
+  if (w0 == w1) return w0 ? TMonoMap::White : TMonoMap::Black;
+  return w1 ? TMonoMap::Copy : TMonoMap::Invert;
+}
+
+// The bitmap is allocated (pxBW1 for 1 bit, else pxBGR24) with the DIB's size.
+bool DecodeDIB(const TDibLayout& l, TPXBaseBitmap& bitmap) {
+  if (l.YUV) return l.YUV->Decoder(l.Pixels, l.PixelBytes, bitmap, l.TopDown);
+  const TMonoMap mono = l.Bits == 1 ? MonoMapOf(l) : TMonoMap::Copy;
+  const int64_t rowLen = DibRowLen(l.Width, l.Bits);
+  const int32_t w = l.Width;
+  const TField r(l.Masks[0]), g(l.Masks[1]), b(l.Masks[2]);
+  for (int32_t i = 0; i < l.Height; ++i) {
+    const uint8_t* s = l.Pixels + i * rowLen;
+    uint8_t* d = bitmap.Scanline(l.TopDown ? i : l.Height - 1 - i);
+    if (!d) return false;
+    switch (l.Bits) {
+      case 1: {
+        const int64_t n = (static_cast<int64_t>(w) + 7) / 8;
+        switch (mono) {
+          case TMonoMap::Copy: std::memcpy(d, s, static_cast<size_t>(n)); break;
+          case TMonoMap::Invert:
+            for (int64_t k = 0; k < n; ++k) d[k] = static_cast<uint8_t>(~s[k]);
+            break;
+          case TMonoMap::Black: std::memset(d, 0, static_cast<size_t>(n)); break;
+          case TMonoMap::White: std::memset(d, 0xFF, static_cast<size_t>(n)); break;
+        }
+        if (w & 7) d[n - 1] &= static_cast<uint8_t>(0xFF << (8 - (w & 7)));  // no stray bits past the width
+        break;
+      }
+      case 4:
+        for (int32_t x = 0; x < w; ++x) {
+          const uint8_t byte = s[x >> 1];
+          const TBGR c = l.Lut[(x & 1) ? (byte & 0x0F) : (byte >> 4)];
+          d[3 * x] = c.b, d[3 * x + 1] = c.g, d[3 * x + 2] = c.r;
+        }
+        break;
+      case 8:
+        for (int32_t x = 0; x < w; ++x) {
+          const TBGR c = l.Lut[s[x]];
+          d[3 * x] = c.b, d[3 * x + 1] = c.g, d[3 * x + 2] = c.r;
+        }
+        break;
+      case 16:
+        for (int32_t x = 0; x < w; ++x) {
+          const uint32_t v = LE16(s + 2 * x);
+          d[3 * x] = b.Get(v), d[3 * x + 1] = g.Get(v), d[3 * x + 2] = r.Get(v);
+        }
+        break;
+      case 24: std::memcpy(d, s, static_cast<size_t>(w) * 3); break;
+      case 32:
+        if (l.Fields) {
+          for (int32_t x = 0; x < w; ++x) {
+            const uint32_t v = LE32(s + 4 * x);
+            d[3 * x] = b.Get(v), d[3 * x + 1] = g.Get(v), d[3 * x + 2] = r.Get(v);
+          }
+        } else {
+          for (int32_t x = 0; x < w; ++x) d[3 * x] = s[4 * x], d[3 * x + 1] = s[4 * x + 1], d[3 * x + 2] = s[4 * x + 2];
+        }
+        break;
+      default: return false;
+    }
+  }
+  return true;
+}
+
+int32_t ResultBits(const TDibLayout& l) { return l.YUV && l.Bits == 0 ? 24 : l.Bits; }
+
+}  // namespace
+
+int32_t DIBToBitmap(const uint8_t* dib, int64_t size, TPXBitmap& bitmap, const uint8_t* pixels, int64_t pixelsSize) {
+  TDibLayout l;
+  if (!ParseDIB(dib, size, pixels, pixelsSize, l)) return 0;
+  try {
+    if (!bitmap.Allocate(l.Width, l.Height, l.Bits == 1 && !l.YUV ? pxBW1 : pxBGR24)) return 0;
+    if (!DecodeDIB(l, bitmap)) return 0;
+  } catch (const std::exception&) {
+    return 0;
+  }
+  return ResultBits(l);
+}
+
+int32_t DIBToBitmap(const TPXPackedDIB& dib, TPXBitmap& bitmap) { return DIBToBitmap(dib.Data(), dib.Size(), bitmap); }
+
+int32_t DIBToDibbitmap(const uint8_t* dib, int64_t size, TPXDibbitmap& bitmap, const uint8_t* pixels,
+                       int64_t pixelsSize) {
+  TDibLayout l;
+  if (!ParseDIB(dib, size, pixels, pixelsSize, l)) return 0;
+  if (!bitmap.AllocateBits(l.Width, l.Height, l.Bits == 1 && !l.YUV ? 1 : 24)) return 0;
+  if (!DecodeDIB(l, bitmap)) return 0;
+  return ResultBits(l);
+}
+
+int32_t DIBToDibbitmap(const TPXPackedDIB& dib, TPXDibbitmap& bitmap) {
+  return DIBToDibbitmap(dib.Data(), dib.Size(), bitmap);
+}
+
+// ------------------------------------------------------------ writing DIBs
+
+TPXPackedDIB BitmapRectToDIB(TPXBitmap& bitmap, int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
+  const int32_t w = bitmap.Width(), h = bitmap.Height();
+  if (w <= 0 || h <= 0 || bitmap.PixelFormat() == pxNone) return {};
+  if (x2 == 0) x2 = w;
+  if (y2 == 0) y2 = h;
+  x1 = std::clamp(x1, 0, w), x2 = std::clamp(x2, 0, w);
+  y1 = std::clamp(y1, 0, h), y2 = std::clamp(y2, 0, h);
+  if (x2 <= x1 || y2 <= y1) return {};
+  const int32_t rw = x2 - x1, rh = y2 - y1;
+  const TPXPixelFormat format = bitmap.PixelFormat();
+  try {
+    if (format != pxBW1 && format != pxBGR24) {
+      // Rows a DIB cannot carry: a 24-bit copy of just the rectangle.
+      TPXBitmap copy;
+      if (!copy.Allocate(rw, rh, format)) return {};
+      for (int32_t i = 0; i < bitmap.PaletteCount(); ++i) copy.SetPaletteEntry(i, bitmap.GetPaletteEntry(i));
+      bitmap.CopyRectTo(copy, x1, y1, 0, 0, rw, rh);
+      copy.SetPixelFormat(pxBGR24);
+      if (copy.PixelFormat() != pxBGR24) return {};
+      return BitmapRectToDIB(copy, 0, 0, 0, 0);
+    }
+    const int32_t bits = format == pxBW1 ? 1 : 24;
+    const int64_t rowLen = DibRowLen(rw, bits);
+    const int64_t head = kBitmapInfoHeaderSize + (bits == 1 ? 8 : 0);
+    if (rh > (std::numeric_limits<int64_t>::max() - head) / rowLen) return {};
+    const int64_t total = head + rowLen * rh;
+    if (static_cast<uint64_t>(total) > std::numeric_limits<size_t>::max()) return {};
+    std::vector<uint8_t> out(static_cast<size_t>(total));  // zeroed: the row padding stays 0
+    TPXBitmapInfoHeader hdr;
+    hdr.biWidth = rw;
+    hdr.biHeight = rh;
+    hdr.biBitCount = static_cast<uint16_t>(bits);
+    WriteBitmapInfoHeader(hdr, out.data());
+    if (bits == 1) std::memset(out.data() + kBitmapInfoHeaderSize + 4, 0xFF, 4);  // black, then white
+    uint8_t* d = out.data() + head;
+    for (int32_t y = y2 - 1; y >= y1; --y, d += rowLen) {
+      const uint8_t* s = bitmap.Scanline(y);
+      if (!s) return {};
+      if (bits == 1)
+        CopyBitRun(s, x1, d, 0, rw);
+      else
+        std::memcpy(d, s + static_cast<int64_t>(x1) * 3, static_cast<size_t>(rw) * 3);
+    }
+    return TPXPackedDIB(std::move(out));
+  } catch (const std::exception&) {
+    return {};
+  }
+}
+
+// ------------------------------------------------------------ DrawDib
+
+std::unique_ptr<TPXDrawDibContext> CallDrawDibOpen() { return std::make_unique<TPXDrawDibContext>(); }
+
+void CallDrawDibClose(std::unique_ptr<TPXDrawDibContext>& context) { context.reset(); }
+
+bool CallDrawDibDraw(TPXDrawDibContext* context, TCanvas& canvas, int32_t dx, int32_t dy, int32_t dw, int32_t dh,
+                     const uint8_t* header, int64_t headerSize, const uint8_t* bits, int64_t bitsSize, int32_t sx,
+                     int32_t sy, int32_t sw, int32_t sh, uint32_t) {
+  TPXDrawDibContext local;
+  TPXDibbitmap& image = context ? context->Scratch : local.Scratch;
+  if (DIBToDibbitmap(header, headerSize, image, bits, bitsSize) == 0) return false;
+  const int32_t iw = image.Width(), ih = image.Height();
+  sx = std::clamp(sx, 0, iw), sy = std::clamp(sy, 0, ih);
+  sw = sw < 0 ? iw - sx : std::min(sw, iw - sx);
+  sh = sh < 0 ? ih - sy : std::min(sh, ih - sy);
+  if (sw <= 0 || sh <= 0) return true;
+  if (dw < 0) dw = sw;
+  if (dh < 0) dh = sh;
+  if (sx == 0 && sy == 0 && sw == iw && sh == ih) {
+    canvas.StretchDraw(Rect(dx, dy, dx + dw, dy + dh), image.Bitmap());
+    return true;
+  }
+  TPXDibbitmap part;
+  if (!part.AllocateBits(sw, sh, image.BitCount())) return false;
+  for (int32_t y = 0; y < sh; ++y) {
+    const uint8_t* s = image.Scanline(sy + y);
+    uint8_t* d = part.Scanline(y);
+    if (image.BitCount() == 1)
+      CopyBitRun(s, sx, d, 0, sw);
+    else
+      std::memcpy(d, s + static_cast<int64_t>(sx) * 3, static_cast<size_t>(sw) * 3);
+  }
+  canvas.StretchDraw(Rect(dx, dy, dx + dw, dy + dh), part.Bitmap());
+  return true;
+}
+
+uint32_t CallDrawDibRealize(TPXDrawDibContext*, TCanvas&, bool) { return 0; }
+
+// ------------------------------------------------------------ platform bitmaps
+
+bool CopyTBitmap(const TBitmap& source, TBitmap& dest) {
+  if (&source == &dest) return true;
+  const TPixelFormat pf = source.PixelFormat();
+  if (source.Empty()) {
+    dest.FreeImage();
+    dest.SetPixelFormat(pf);
+    dest.SetSize(1, 1);
+    return !dest.Empty();
+  }
+  if (dest.Width() != source.Width() || dest.Height() != source.Height() || dest.PixelFormat() != pf ||
+      dest.Empty()) {
+    dest.FreeImage();  // nothing of the old content is kept or converted
+    dest.SetPixelFormat(pf);
+    dest.SetSize(source.Width(), source.Height());
+    if (dest.Empty()) return false;
+  }
+  const int n = source.PaletteSize();
+  if (n > 0) {
+    std::vector<TPaletteEntry> entries(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i) entries[static_cast<size_t>(i)] = source.GetPaletteEntry(i);
+    dest.SetPaletteEntries(0, entries);
+  }
+  const size_t len = static_cast<size_t>(std::min(source.BytesPerLine(), dest.BytesPerLine()));
+  for (int y = 0; y < source.Height(); ++y) std::memcpy(dest.ScanLine(y), source.ScanLine(y), len);
+  return true;
+}
+
+std::unique_ptr<TBitmap> DuplicateTBitmap(const TBitmap& source) {
+  auto copy = std::make_unique<TBitmap>();
+  CopyTBitmap(source, *copy);
+  return copy;
+}
+
+// ------------------------------------------------------------ rows
+
+void ExpandBW1RowTo24(const uint8_t* source, uint8_t* dest, int32_t count) {
+  const int32_t whole = count / 8;
+  for (int32_t i = 0; i < whole; ++i, dest += 24) std::memcpy(dest, BW1ExpandTable[source[i]].data(), 24);
+  if (const int32_t rest = count & 7) std::memcpy(dest, BW1ExpandTable[source[whole]].data(), static_cast<size_t>(rest) * 3);
+}
+
+bool ExpandBW1TBitmapTo24(const TBitmap& source, TBitmap& dest, const TPXCoreProgress& progress) {
+  if (source.PixelFormat() != pf1bit || &source == &dest) return false;
+  dest.FreeImage();
+  dest.SetPixelFormat(pf24bit);
+  dest.SetSize(1, 1);
+  const int w = source.Width(), h = source.Height();
+  if (w <= 0 || h <= 0) return !dest.Empty();
+  dest.SetSize(w, h);
+  if (dest.Empty()) return false;
+  for (int y = 0; y < h; ++y) {
+    ExpandBW1RowTo24(source.ScanLine(y), dest.ScanLine(y), w);
+    if (progress) progress(static_cast<int32_t>((y + 1) * 100.0 / (h + 0.5)));
+  }
+  return true;
+}
+
+void SwapRedBlueRow(uint8_t* row, int32_t count) {
+  for (int32_t i = 0; i < count; ++i, row += 3) std::swap(row[0], row[2]);
+}
+
+void SwapRedBluePixels(TBGR* pixels, int32_t count) {
+  for (int32_t i = 0; i < count; ++i) std::swap(pixels[i].b, pixels[i].r);
+}
+
+void CopySwapRedBlue(uint8_t* dest, const uint8_t* source, int32_t count) {
+  for (int32_t i = 0; i < count; ++i, dest += 3, source += 3) {
+    dest[0] = source[2];
+    dest[1] = source[1];
+    dest[2] = source[0];
+  }
+}
+
+// Rows equal in their first `bits` bits.
+static bool RowsEqual(const uint8_t* a, const uint8_t* b, int64_t bits) {
+  const int64_t whole = bits / 8;
+  if (std::memcmp(a, b, static_cast<size_t>(whole)) != 0) return false;
+  const int rest = static_cast<int>(bits & 7);
+  if (rest == 0) return true;
+  const uint8_t mask = static_cast<uint8_t>(0xFF << (8 - rest));
+  return ((a[whole] ^ b[whole]) & mask) == 0;
+}
+
+static bool ImagesEqual(TPXBitmap& a, TPXBitmap& b) {
+  if (a.Width() != b.Width() || a.Height() != b.Height() || a.PixelFormat() != b.PixelFormat()) return false;
+  const int64_t bits = static_cast<int64_t>(a.Width()) * a.BitCount();
+  if (bits == 0) return true;
+  for (int32_t y = 0; y < a.Height(); ++y) {
+    const uint8_t* ra = a.Scanline(y);
+    const uint8_t* rb = b.Scanline(y);  // another bitmap: ra stays valid
+    if (!ra || !rb) return ra == rb;
+    if (!RowsEqual(ra, rb, bits)) return false;
+  }
+  return true;
+}
+
+bool BitmapsEqual(TPXBitmap& a, TPXBitmap& b) {
+  if (&a == &b) return true;
+  if (a.HasAlphaChannel() != b.HasAlphaChannel()) return false;
+  if (!ImagesEqual(a, b)) return false;
+  if (a.HasAlphaChannel()) return ImagesEqual(*a.GetAlphaChannel(), *b.GetAlphaChannel());
+  return true;
+}
+
+bool QuantizeRow24(const uint8_t* s, uint8_t* d, int32_t sourceBits, const TPXQuantizer* quantizer,
+                   int32_t paletteCount, const TBGR* palette, int32_t count, int32_t destBits) {
+  if (!s || !d) return false;
+  if (count <= 0) return true;
+  const int32_t lastEntry = palette ? paletteCount - 1 : -1;
+  auto entry = [&](int32_t index) -> const TBGR& { return palette[std::min(index, lastEntry)]; };
+  auto put = [](uint8_t* p, const TBGR& c) { p[0] = c.b, p[1] = c.g, p[2] = c.r; };
+  auto bit = [](const uint8_t* row, int32_t x) { return (row[x >> 3] >> (7 - (x & 7))) & 1; };
+  const int64_t n = count;
+  switch (sourceBits * 100 + destBits) {
+    case 2404: {
+      if (!quantizer) return false;
+      for (int32_t x = 0; x < count; x += 2) {
+        const int32_t hi = std::clamp(quantizer->ColorIndexOrNearest(BGRToInt(TBGR{s[3 * x], s[3 * x + 1], s[3 * x + 2]})), 0, 15);
+        int32_t lo = 0;
+        if (x + 1 < count) {
+          const uint8_t* p = s + 3 * (x + 1);
+          lo = std::clamp(quantizer->ColorIndexOrNearest(BGRToInt(TBGR{p[0], p[1], p[2]})), 0, 15);
+        }
+        d[x >> 1] = static_cast<uint8_t>((hi << 4) | lo);
+      }
+      return true;
+    }
+    case 2408:
+      if (!quantizer) return false;
+      quantizer->MapRow(s, d, count);
+      return true;
+    case 2424: std::memmove(d, s, static_cast<size_t>(n * 3)); return true;
+    case 3224:
+      for (int32_t x = 0; x < count; ++x) d[3 * x] = s[4 * x], d[3 * x + 1] = s[4 * x + 1], d[3 * x + 2] = s[4 * x + 2];
+      return true;
+    case 801:
+      std::memset(d, 0, static_cast<size_t>((n + 7) / 8));
+      for (int32_t x = 0; x < count; ++x)
+        if (s[x] & 1) d[x >> 3] |= static_cast<uint8_t>(0x80 >> (x & 7));
+      return true;
+    case 808: std::memmove(d, s, static_cast<size_t>(n)); return true;
+    case 824:
+      if (lastEntry < 0) return false;
+      for (int32_t x = 0; x < count; ++x) put(d + 3 * x, entry(s[x]));
+      return true;
+    case 101: std::memmove(d, s, static_cast<size_t>((n + 7) / 8)); return true;
+    case 104:
+      for (int32_t x = 0; x < count; x += 2)
+        d[x >> 1] = static_cast<uint8_t>((bit(s, x) << 4) | (x + 1 < count ? bit(s, x + 1) : 0));
+      return true;
+    case 108:
+      for (int32_t x = 0; x < count; ++x) d[x] = static_cast<uint8_t>(bit(s, x));
+      return true;
+    case 124:
+      if (lastEntry < 0) return false;
+      for (int32_t x = 0; x < count; ++x) put(d + 3 * x, entry(bit(s, x)));
+      return true;
+    case 404: std::memmove(d, s, static_cast<size_t>((n + 1) / 2)); return true;
+    case 408:
+      for (int32_t x = 0; x < count; ++x) d[x] = (x & 1) ? (s[x >> 1] & 0x0F) : (s[x >> 1] >> 4);
+      return true;
+    case 424:
+      if (lastEntry < 0) return false;
+      for (int32_t x = 0; x < count; ++x) put(d + 3 * x, entry((x & 1) ? (s[x >> 1] & 0x0F) : (s[x >> 1] >> 4)));
+      return true;
+    default: return false;
+  }
+}
+
+}  // namespace pixoran

@@ -1,0 +1,100 @@
+#include "core/pxview.h"
+
+#include <algorithm>
+
+namespace pixoran {
+
+// Needs-border-paint, replicatable, opaque and accepts-controls: a viewer
+// covers its whole client area, so nothing is erased under it first.
+constexpr TControlStyle kViewStyle = csNeedsBorderPaint | csReplicatable | csOpaque | csAcceptsControls;
+
+TPXView::TPXView(TComponent* owner, TWinControl* parent) : TCustomControl(owner, parent) {
+  SetControlStyle(ControlStyle() | kViewStyle);
+  TWinControl::SetCtl3D(true);
+}
+
+TPXView::~TPXView() { CallDestroyingEvents(); }
+
+void TPXView::SetDpiX(int32_t dpi) {
+  if (dpi != 0) dpiX_ = dpi;
+}
+
+void TPXView::SetDpiY(int32_t dpi) {
+  if (dpi != 0) dpiY_ = dpi;
+}
+
+void TPXView::SetDpi(int32_t x, int32_t y) {
+  SetDpiX(x);
+  SetDpiY(y);
+}
+
+void TPXView::SetBorderStyle(TBorderStyle style) {
+  if (style == borderStyle_) return;
+  borderStyle_ = style;
+  RecreateWnd();
+}
+
+void TPXView::SetCtl3D(bool value) {
+  if (value == Ctl3D()) return;
+  TWinControl::SetCtl3D(value);
+  RecreateWnd();
+}
+
+void TPXView::AdjustWindowStyle(TCreateParams& params) {
+  TCustomControl::AdjustWindowStyle(params);
+  if (borderStyle_ == bsSingle) {
+    if (Ctl3D())
+      params.ExStyle |= wsExClientEdge;
+    else
+      params.Style |= wsBorder;
+  }
+  params.WindowClassStyle &= ~(wcsHRedraw | wcsVRedraw);
+}
+
+void TPXView::MouseEnter() {
+  TCustomControl::MouseEnter();
+  if (OnMouseEnter) OnMouseEnter(this);
+}
+
+void TPXView::MouseLeave() {
+  TCustomControl::MouseLeave();
+  if (OnMouseLeave) OnMouseLeave(this);
+}
+
+int32_t TPXView::RegisterBitmapChangeEvent(TPXBitmapChangeEvent callback, void* userData) {
+  const int32_t handle = nextHandle_++;
+  callbacks_.push_back(TCallbackEntry{handle, callback, userData});
+  return handle;
+}
+
+void TPXView::RemoveBitmapChangeEvent(int32_t handle) {
+  if (handle < 0) return;
+  auto it = std::find_if(callbacks_.begin(), callbacks_.end(),
+                         [handle](const TCallbackEntry& e) { return e.Handle == handle; });
+  if (it != callbacks_.end()) callbacks_.erase(it);
+}
+
+void TPXView::CallBitmapChangeEvents() {
+  // A callback may register or remove entries: walk a snapshot of handles
+  // and call only those still present.
+  std::vector<int32_t> handles;
+  handles.reserve(callbacks_.size());
+  for (const auto& e : callbacks_) handles.push_back(e.Handle);
+  for (int32_t h : handles) {
+    auto it = std::find_if(callbacks_.begin(), callbacks_.end(),
+                           [h](const TCallbackEntry& e) { return e.Handle == h; });
+    if (it == callbacks_.end() || it->Callback == nullptr) continue;
+    const TCallbackEntry entry = *it;
+    entry.Callback(entry.UserData, this, false);
+  }
+}
+
+void TPXView::CallDestroyingEvents() {
+  while (!callbacks_.empty()) {
+    const TCallbackEntry entry = callbacks_.front();
+    callbacks_.erase(callbacks_.begin());
+    if (entry.Callback) entry.Callback(entry.UserData, this, true);
+  }
+}
+
+}  // namespace pixoran

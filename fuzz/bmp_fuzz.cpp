@@ -1,0 +1,86 @@
+// Fuzz target of the BMP reader: every input is read as a file and as a
+// header-less DIB; an image that reads cleanly is written back and must read
+// back to the same pixels.
+#include <atomic>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "core/kopxutils_bitmap.h"
+#include "core/kopxutils_settings.h"
+#include "io/bmpfilt.h"
+#include "io/pixoranio_params.h"
+#include "io/pxprogress.h"
+#include "platform/streams.h"
+
+using namespace pixoran;
+
+namespace {
+
+bool SamePixels(TPXBitmap& a, TPXBitmap& b) {
+  if (a.Width() != b.Width() || a.Height() != b.Height() || a.PixelFormat() != b.PixelFormat()) return false;
+  const int64_t w = a.Width();
+  const int64_t full = a.PixelFormat() == pxBW1 ? w / 8 : w * a.BitCount() / 8;
+  const int bits = a.PixelFormat() == pxBW1 ? static_cast<int>(w & 7) : 0;
+  for (int32_t y = 0; y < a.Height(); ++y) {
+    // A temporary-file row stays valid only until the next Scanline call.
+    const uint8_t* pa = a.Scanline(y);
+    const std::vector<uint8_t> ra(pa, pa + full + (bits ? 1 : 0));
+    const uint8_t* rb = b.Scanline(y);
+    if (std::memcmp(ra.data(), rb, static_cast<size_t>(full)) != 0) return false;
+    if (bits && ((ra[full] ^ rb[full]) & (0xFF00 >> bits) & 0xFF)) return false;
+  }
+  return true;
+}
+
+// Writes a cleanly read image back in the depth it was read to, with and
+// without run-length compression, and reads it again.
+void RoundTrip(TPXBitmap& image, uint8_t choice) {
+  if (int64_t{image.Width()} * image.Height() > (1 << 16)) return;
+  TIOParamsVals params;
+  switch (image.PixelFormat()) {
+    case pxBW1: params.BitsPerSample = 1, params.SamplesPerPixel = 1; break;
+    case pxPal8: params.BitsPerSample = 8, params.SamplesPerPixel = 1; break;
+    default: params.BitsPerSample = 8, params.SamplesPerPixel = 3; break;
+  }
+  params.BMPCompression = choice & 1;
+  params.BMPHeaderKind = (choice >> 1) & 3;
+  std::atomic<bool> aborting{false};
+  TPXProgressRec progress;
+  progress.Aborting = &aborting;
+  TMemoryStream out;
+  WriteBMPStream(out, image, params, progress);
+  if (aborting) std::abort();  // every depth the reader gives must be writable
+  out.SetPosition(0);
+  TPXBitmap back;
+  TIOParamsVals backParams;
+  backParams.KeepNativeFormat = image.PixelFormat() == pxPal8;
+  ReadBMPStream(out, back, 0, backParams, progress, false, false);
+  if (aborting || !SamePixels(image, back)) std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  // Large images go to sparse temporary files, not to memory.
+  static const bool once = [] {
+    PXSettings().MemoryThresholdOverride = int64_t{64} << 20;
+    return true;
+  }();
+  (void)once;
+  const uint8_t choice = size ? data[size - 1] : 0;
+  for (int pass = 0; pass < 2; ++pass) {
+    const bool headerLess = pass == 1;
+    TReadOnlyMemoryStream stream(data, static_cast<int64_t>(size));
+    TPXBitmap bitmap;
+    TIOParamsVals params;
+    params.KeepNativeFormat = ((choice >> 3) ^ pass) & 1;
+    std::atomic<bool> aborting{false};
+    TPXProgressRec progress;
+    progress.Aborting = &aborting;
+    ReadBMPStream(stream, bitmap, 0, params, progress, false, headerLess);
+    if (!aborting && bitmap.Width() > 0 && bitmap.Height() > 0) RoundTrip(bitmap, choice);
+  }
+  return 0;
+}

@@ -1,0 +1,305 @@
+#include "io/pixoranio.h"
+
+#include <cstring>
+
+#include "core/kopxutils_colors.h"
+#include "core/kopxutils_helpers.h"
+#include "core/kopxutils_settings.h"
+#include "io/pixoranio_codecs.h"
+
+namespace pixoran {
+
+// ---------------------------------------------------------------- row colour spaces
+
+void ConvertRowColorSpace(const void* source, int32_t sourceFormat, void* destination, TIOParamsVals* /*params*/,
+                          int32_t count, int32_t destinationFormat) {
+  if (source == nullptr || destination == nullptr || count <= 0) return;
+  const auto* s = static_cast<const uint8_t*>(source);
+  auto* d = static_cast<uint8_t*>(destination);
+  const int32_t from = static_cast<int32_t>(static_cast<uint32_t>(sourceFormat) & 0x7FFFFFFFu);
+  const auto n = static_cast<size_t>(count);
+
+  if (destinationFormat == pxcsBGR) {
+    switch (from) {
+      case pxcsRGB:
+        for (size_t i = 0; i < n; ++i, s += 3, d += 3) {
+          const uint8_t r = s[0], g = s[1], b = s[2];
+          d[0] = b, d[1] = g, d[2] = r;
+        }
+        return;
+      case pxcsBGR:
+        std::memmove(d, s, n * 3);
+        return;
+      case pxcsCMYK:
+        for (size_t i = 0; i < n; ++i, s += 4, d += 3) {
+          const TBGR p = CMYKToRGB(TCMYK{s[0], s[1], s[2], s[3]});
+          d[0] = p.b, d[1] = p.g, d[2] = p.r;
+        }
+        return;
+      case pxcsInvertedCMYK:
+        // The inversion is done on a copy: the caller's row stays as it was.
+        for (size_t i = 0; i < n; ++i, s += 4, d += 3) {
+          const TCMYK c{static_cast<uint8_t>(~s[0]), static_cast<uint8_t>(~s[1]), static_cast<uint8_t>(~s[2]),
+                        static_cast<uint8_t>(~s[3])};
+          const TBGR p = CMYKToRGB(c);
+          d[0] = p.b, d[1] = p.g, d[2] = p.r;
+        }
+        return;
+      case pxcsRGB48LE:
+        for (size_t i = 0; i < n; ++i, s += 6, d += 3) {
+          const uint8_t r = s[1], g = s[3], b = s[5];
+          d[0] = b, d[1] = g, d[2] = r;
+        }
+        return;
+      case pxcsRGB48BE:
+        for (size_t i = 0; i < n; ++i, s += 6, d += 3) {
+          const uint8_t r = s[0], g = s[2], b = s[4];
+          d[0] = b, d[1] = g, d[2] = r;
+        }
+        return;
+      case pxcsCIELab:
+        for (size_t i = 0; i < n; ++i, s += 3, d += 3) {
+          const TBGR p = CIELabToRGB(s[0], static_cast<int8_t>(s[1]), static_cast<int8_t>(s[2]));
+          d[0] = p.b, d[1] = p.g, d[2] = p.r;
+        }
+        return;
+      default:
+        return;
+    }
+  }
+  if (from != pxcsBGR) return;
+  switch (destinationFormat) {
+    case pxcsCMYK:
+      for (size_t i = 0; i < n; ++i, s += 3, d += 4) {
+        const TCMYK c = RGBToCMYK(TBGR{s[0], s[1], s[2]});
+        d[0] = c.c, d[1] = c.m, d[2] = c.y, d[3] = c.k;
+      }
+      return;
+    case pxcsCIELab:
+      for (size_t i = 0; i < n; ++i, s += 3, d += 3) {
+        const TCIELab lab = RGBToCIELab(BGRToInt(TBGR{s[0], s[1], s[2]}));
+        d[0] = lab.L, d[1] = static_cast<uint8_t>(lab.a), d[2] = static_cast<uint8_t>(lab.b);
+      }
+      return;
+    case pxcsGray8:
+      for (size_t i = 0; i < n; ++i, s += 3, ++d) *d = static_cast<uint8_t>(BGRLuminance(TBGR{s[0], s[1], s[2]}));
+      return;
+    default:
+      return;
+  }
+}
+
+TPXConvertColorProc& ConvertColorHook() {
+  static TPXConvertColorProc hook = ConvertRowColorSpace;
+  return hook;
+}
+
+// ---------------------------------------------------------------- counts
+
+namespace {
+
+int32_t CountInFile(const std::string& fileName, int32_t fileType) {
+  const TPXFormatCodec* codec = FindFormatCodec(fileType);
+  if (!codec || !codec->Count) return 0;
+  try {
+    TFileStream fs(fileName, fmOpenRead);
+    return codec->Count(fs);
+  } catch (...) {
+    return 0;
+  }
+}
+
+}  // namespace
+
+int32_t GIFFileFrameCount(const std::string& fileName) { return CountInFile(fileName, ioGIF); }
+int32_t TIFFFilePageCount(const std::string& fileName) { return CountInFile(fileName, ioTIFF); }
+int32_t DCXFilePageCount(const std::string& fileName) { return CountInFile(fileName, ioDCX); }
+int32_t ICOFileImageCount(const std::string& fileName) { return CountInFile(fileName, ioICO); }
+
+// ---------------------------------------------------------------- component
+
+TPixoranIO::TPixoranIO(TObject* /*owner*/) {
+  ResetToOwned();
+  // Created last: the record asks its owner for the platform bitmap.
+  params_ = std::make_unique<TIOParamsVals>(this);
+}
+
+TPixoranIO::~TPixoranIO() {
+  WaitThreads(false);
+  DetachViewer();
+}
+
+void TPixoranIO::ResetToOwned() {
+  auto fresh = std::make_unique<TPXBitmap>();
+  fresh->BWConversion = bwConversion_;
+  working_ = fresh.get();
+  attachedTBitmap_ = nullptr;
+  owned_ = std::move(fresh);
+}
+
+void TPixoranIO::DetachViewer() {
+  if (viewer_ && viewerHandle_ >= 0) viewer_->RemoveBitmapChangeEvent(viewerHandle_);
+  viewer_ = nullptr;
+  viewerHandle_ = -1;
+}
+
+void TPixoranIO::TakeViewerBitmap() {
+  TPXBitmap* px = viewer_->GetPXBitmap();
+  TBitmap* tb = viewer_->GetTBitmap();
+  if (px) {
+    working_ = px;
+    attachedTBitmap_ = nullptr;
+    owned_.reset();
+    return;
+  }
+  // A fresh wrapper each time: the viewer may have replaced its bitmap.
+  ResetToOwned();
+  if (tb) {
+    working_->AttachTBitmap(tb, true);
+    attachedTBitmap_ = tb;
+  }
+}
+
+void TPixoranIO::SetAttachedPixoran(TPXView* view) {
+  DetachViewer();
+  if (!view) {
+    ResetToOwned();
+    return;
+  }
+  viewer_ = view;
+  TakeViewerBitmap();
+  viewerHandle_ = view->RegisterBitmapChangeEvent(&TPixoranIO::ViewerCallback, this);
+}
+
+void TPixoranIO::ViewerCallback(void* userData, TPXView* view, bool destroying) {
+  auto* self = static_cast<TPixoranIO*>(userData);
+  if (self && view == self->viewer_) self->ViewerBitmapChanged(destroying);
+}
+
+void TPixoranIO::ViewerBitmapChanged(bool destroying) {
+  if (!viewer_) return;
+  if (destroying) {
+    // The viewer removes our entry itself; its bitmap goes with it, so
+    // nothing borrowed from it may stay here.
+    viewer_ = nullptr;
+    viewerHandle_ = -1;
+    ResetToOwned();
+    return;
+  }
+  TakeViewerBitmap();
+}
+
+void TPixoranIO::SetAttachedBitmap(TBitmap* bitmap) {
+  if (!bitmap && viewer_) return;
+  DetachViewer();
+  // Always a wrapper of our own: re-pointing a bitmap borrowed from a viewer
+  // or the caller would change theirs.
+  ResetToOwned();
+  if (bitmap) {
+    working_->AttachTBitmap(bitmap, true);
+    attachedTBitmap_ = bitmap;
+  }
+}
+
+void TPixoranIO::SetAttachedPXBitmap(TPXBitmap* bitmap) {
+  if (!bitmap && viewer_) return;
+  DetachViewer();
+  if (!bitmap) {
+    ResetToOwned();
+    return;
+  }
+  attachedTBitmap_ = nullptr;
+  working_ = bitmap;
+  owned_.reset();
+}
+
+bool TPixoranIO::PrepareBitmap(uint32_t allowed) {
+  if (!working_) return false;
+  if (attachedTBitmap_) working_->AttachTBitmap(attachedTBitmap_, true);
+  if (allowed != 0 && (allowed & PXFormatBit(working_->PixelFormat())) == 0) return false;
+  return true;
+}
+
+void TPixoranIO::UpdateAttached() {
+  if (attachedTBitmap_) working_->RemoveAlphaChannel();
+  if (viewer_) {
+    // From a worker this becomes a posted message to the viewer's window;
+    // every operation runs on the caller's thread for now.
+    viewer_->Update();
+    viewer_->ImageChange();
+  }
+}
+
+void TPixoranIO::FixDefaultDPI() {
+  if (params_->DpiX < 2) params_->SetDpiX(PXSettings().DefaultDpiX);
+  if (params_->DpiY < 2) params_->SetDpiY(PXSettings().DefaultDpiY);
+}
+
+void TPixoranIO::AdjustBitmapDPI() {
+  // Needs the resampling engine; until it is in the library the image and
+  // its resolutions are left as read.
+}
+
+TColor TPixoranIO::Background() const { return viewer_ ? viewer_->Background() : background_; }
+
+void TPixoranIO::SetBackground(TColor color) {
+  if (!viewer_) background_ = color;
+}
+
+void TPixoranIO::SetBWConversion(uint8_t value) {
+  bwConversion_ = value;
+  if (working_) working_->BWConversion = value;
+}
+
+void TPixoranIO::SetNativePixelFormat(bool value) {
+  if (params_) params_->KeepNativeFormat = value ? 1 : 0;
+}
+
+void TPixoranIO::OwnerDpiXChanged(int32_t dpi) {
+  if (viewer_) viewer_->SetDpiX(dpi);
+}
+
+void TPixoranIO::OwnerDpiYChanged(int32_t dpi) {
+  if (viewer_) viewer_->SetDpiY(dpi);
+}
+
+void TPixoranIO::DoFinishWork() {
+  if (OnProgress) OnProgress(this, 100);
+  if (OnFinishWork) OnFinishWork(this);
+}
+
+void TPixoranIO::FinishOperation() {
+  if (finishSuppressed_ == 0) DoFinishWork();
+}
+
+void TPixoranIO::RunOperation(const std::function<void()>& body) {
+  // Hand-off point of the background I/O thread: an operation on a borrowed
+  // bitmap with AsyncMode on, called from outside this component's workers,
+  // is to go to a worker. There are no workers yet, so every operation runs
+  // here, on the caller's thread.
+  try {
+    body();
+  } catch (...) {
+    aborting_ = true;
+    FinishOperation();
+    throw;
+  }
+  FinishOperation();
+}
+
+TPXProgressRec TPixoranIO::MakeProgress(bool withHandler) {
+  TPXProgressRec progress;
+  if (withHandler) progress.OnProgress = OnProgress;
+  progress.Sender = this;
+  progress.Aborting = &aborting_;
+  return progress;
+}
+
+void TPixoranIO::WaitThreads(bool setAborting) {
+  // No workers yet: nothing to wait for.
+  if (setAborting) aborting_ = true;
+}
+
+bool TPixoranIO::IsInsideThread() const { return false; }
+
+}  // namespace pixoran

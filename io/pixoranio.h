@@ -1,0 +1,318 @@
+#pragma once
+// The I/O component: reads and writes images in every supported format, on
+// its own bitmap or on one borrowed from a viewer, a platform bitmap or the
+// caller; chooses the filter by extension, file type or content; wraps
+// JPEG, PCX and TIFF data in stream headers on request; and ends every
+// operation with OnProgress(100) and OnFinishWork.
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "core/kopxdefs.h"
+#include "core/kopxutils_bitmap.h"
+#include "core/pxview.h"
+#include "io/pixoranio_params.h"
+#include "io/pxformats.h"
+#include "io/pxprogress.h"
+#include "platform/classes.h"
+#include "platform/graphics.h"
+#include "platform/streams.h"
+
+namespace pixoran {
+
+struct TPXFormatCodec;
+
+using TPXNotifyEvent = std::function<void(TObject* sender)>;
+
+// ---------------------------------------------------------------- row colour spaces
+
+// Codes of the row layouts ConvertRowColorSpace converts between.
+constexpr int32_t pxcsRGB = 0;           // R, G, B bytes
+constexpr int32_t pxcsBGR = 1;           // B, G, R bytes
+constexpr int32_t pxcsCMYK = 2;          // C, M, Y, K bytes
+constexpr int32_t pxcsInvertedCMYK = 3;  // C, M, Y, K bytes, each inverted
+constexpr int32_t pxcsCIELab = 4;        // L*, a*, b* bytes
+constexpr int32_t pxcsGray8 = 5;         // one grey byte
+constexpr int32_t pxcsRGB48LE = 6;       // R, G, B little-endian 16-bit words
+constexpr int32_t pxcsRGB48BE = 7;       // R, G, B big-endian 16-bit words
+
+// Converts count pixels of one row; the top bit of sourceFormat is ignored.
+// Pairs without a conversion write nothing; the source is never changed.
+void ConvertRowColorSpace(const void* source, int32_t sourceFormat, void* destination, TIOParamsVals* params,
+                          int32_t count, int32_t destinationFormat);
+
+using TPXConvertColorProc = void (*)(const void* source, int32_t sourceFormat, void* destination,
+                                     TIOParamsVals* params, int32_t count, int32_t destinationFormat);
+// The process-wide row converter the JPEG and TIFF readers call; starts as
+// ConvertRowColorSpace, replaced only at start-up.
+TPXConvertColorProc& ConvertColorHook();
+
+// ---------------------------------------------------------------- stream headers
+
+// The 12-byte record in front of JPEG, PCX and TIFF data written with
+// StreamHeaders on: magic, 0, number of data bytes (little-endian).
+constexpr int32_t kPXStreamHeaderSize = 12;
+
+// ---------------------------------------------------------------- counts for the dialogs
+
+// Frames, pages or images of a file; 0 when the file cannot be read or its
+// filter is not in the library.
+int32_t GIFFileFrameCount(const std::string& fileName);
+int32_t TIFFFilePageCount(const std::string& fileName);
+int32_t DCXFilePageCount(const std::string& fileName);
+int32_t ICOFileImageCount(const std::string& fileName);
+
+// Bit of a pixel format in PrepareBitmap's set.
+constexpr uint32_t PXFormatBit(TPXPixelFormat f) { return 1u << f; }
+
+class TPixoranIO : public TObject, public TIOParamsOwner {
+ public:
+  explicit TPixoranIO(TObject* owner = nullptr);
+  ~TPixoranIO() override;
+  TPixoranIO(const TPixoranIO&) = delete;
+  TPixoranIO& operator=(const TPixoranIO&) = delete;
+
+  // ------------------------------------------------------------ attachment
+  //
+  // The working bitmap is never nullptr: without an attachment it is one
+  // the component owns. A viewer's bitmap is followed through its
+  // bitmap-change callbacks and dropped when the viewer is destroyed. A
+  // platform bitmap or TPXBitmap attached by the caller stays the caller's:
+  // detach it (attach nullptr) before destroying it.
+
+  TPXView* AttachedPixoran() const { return viewer_; }
+  // nullptr detaches and gives the component a fresh bitmap of its own.
+  void SetAttachedPixoran(TPXView* view);
+  // Works on a platform bitmap through a wrapper the component owns.
+  // nullptr is ignored while a viewer is attached.
+  void SetAttachedBitmap(TBitmap* bitmap);
+  // Works directly on the caller's bitmap. nullptr is ignored while a viewer
+  // is attached; otherwise it gives the component a fresh bitmap of its own.
+  void SetAttachedPXBitmap(TPXBitmap* bitmap);
+  // The platform bitmap the working bitmap wraps, or nullptr.
+  TBitmap* AttachedBitmap() const { return attachedTBitmap_; }
+  // The bitmap every operation reads or fills.
+  TPXBitmap* PXBitmap() const { return working_; }
+  bool OwnsBitmap() const { return owned_ != nullptr; }
+
+  // Re-wraps the attached platform bitmap (its size may have changed); with
+  // a non-empty set of PXFormatBit values, false unless the working bitmap's
+  // pixel format is in it.
+  bool PrepareBitmap(uint32_t allowed = 0);
+  // After a load: refreshes the attached viewer.
+  void UpdateAttached();
+  // A resolution below 2 becomes the library default.
+  void FixDefaultDPI();
+  // With AutoAdjustDPI, resamples so that both resolutions agree.
+  void AdjustBitmapDPI();
+
+  // ------------------------------------------------------------ properties
+
+  // The viewer's background when one is attached (then the setter has no
+  // effect), else the component's own.
+  TColor Background() const;
+  void SetBackground(TColor color);
+  uint8_t BWConversion() const { return bwConversion_; }
+  void SetBWConversion(uint8_t value);
+  bool StreamHeaders() const { return streamHeaders_; }
+  void SetStreamHeaders(bool value) { streamHeaders_ = value; }
+  bool AutoAdjustDPI() const { return autoAdjustDPI_; }
+  void SetAutoAdjustDPI(bool value) { autoAdjustDPI_ = value; }
+  bool FilteredAdjustDPI() const { return filteredAdjustDPI_; }
+  void SetFilteredAdjustDPI(bool value) { filteredAdjustDPI_ = value; }
+  bool NativePixelFormat() const { return params_ && params_->KeepNativeFormat != 0; }
+  void SetNativePixelFormat(bool value);
+  bool AsyncMode() const { return asyncMode_; }
+  void SetAsyncMode(bool value) { asyncMode_ = value; }
+  TMsgLanguage MsgLanguage() const { return msgLanguage_; }
+  void SetMsgLanguage(TMsgLanguage value) { msgLanguage_ = value; }
+  uint8_t PreviewsParams() const { return previewsParams_; }
+  void SetPreviewsParams(uint8_t value) { previewsParams_ = value; }
+  bool SimplifiedParamsDialogs() const { return simplifiedParamsDialogs_; }
+  void SetSimplifiedParamsDialogs(bool value) { simplifiedParamsDialogs_ = value; }
+  uint8_t DialogsMeasureUnit() const { return dialogsMeasureUnit_; }
+  void SetDialogsMeasureUnit(uint8_t value) { dialogsMeasureUnit_ = value; }
+  const TFont& PreviewFont() const { return previewFont_; }
+  void SetPreviewFont(const TFont& font) { previewFont_ = font; }
+  const std::string& ProxyAddress() const { return proxyAddress_; }
+  void SetProxyAddress(const std::string& v) { proxyAddress_ = v; }
+  const std::string& ProxyUser() const { return proxyUser_; }
+  void SetProxyUser(const std::string& v) { proxyUser_ = v; }
+  const std::string& ProxyPassword() const { return proxyPassword_; }
+  void SetProxyPassword(const std::string& v) { proxyPassword_ = v; }
+
+  TIOParamsVals& Params() { return *params_; }
+  // True after an operation that failed or was cancelled.
+  bool Aborting() const { return aborting_.load(); }
+  void SetAborting(bool value) { aborting_.store(value); }
+
+  // (Sender, percent); the last call of every operation reports 100.
+  TPXProgressEvent OnProgress;
+  // (Sender), right after that last progress call, once per operation.
+  TPXNotifyEvent OnFinishWork;
+
+  // ------------------------------------------------------------ operations
+  //
+  // Failure is reported through Aborting. A file that cannot be opened or
+  // created raises the framework's EFOpenError (EFCreateError) after the
+  // finishing events; so does any exception out of a filter, after Aborting
+  // was set. Saves to a file go through a sibling temporary file renamed
+  // over the target only on success.
+
+  virtual void LoadFromFile(const std::string& fileName);
+  virtual void SaveToFile(const std::string& fileName);
+  // Writes the image as program source text: 0 a constant byte array, 1 a
+  // list of hexadecimal bytes, 2 Base64 (each of the encoded file of
+  // fileType), 3 a character picture of a pxBGR24 image.
+  virtual void SaveToSourceText(const std::string& fileName, int32_t fileType, int32_t format);
+  virtual void LoadFromFileFormat(const std::string& fileName, int32_t fileType);
+  // fileType 0: detect the format from the content.
+  virtual void LoadFromBuffer(const void* buffer, int64_t size, int32_t fileType);
+  // Parameter reads fill Params without touching the working bitmap;
+  // failure leaves FileType 0. They never raise.
+  virtual void ParamsFromFile(const std::string& fileName);
+  virtual void ParamsFromFileFormat(const std::string& fileName, int32_t fileType);
+  virtual void ParamsFromStream(TStream& stream);
+  virtual void ParamsFromStreamFormat(TStream& stream, int32_t fileType);
+  virtual void LoadFromStream(TStream& stream);
+  virtual void LoadFromStreamFormat(TStream& stream, int32_t fileType);
+  virtual void SaveToStream(TStream& stream, int32_t fileType);
+
+  // OnProgress(self, 100), then OnFinishWork(self).
+  virtual void DoFinishWork();
+
+  // Per-format operations. GIF loads return the file's frame count.
+  void LoadFromFileJPEG(const std::string& f) { LoadFileBuiltin(f, ioJPEG); }
+  void LoadFromStreamJPEG(TStream& s) { LoadStreamBuiltin(s, ioJPEG); }
+  void SaveToFileJPEG(const std::string& f) { SaveFileBuiltin(f, ioJPEG); }
+  void SaveToStreamJPEG(TStream& s) { SaveStreamBuiltin(s, ioJPEG); }
+  int32_t LoadFromFileGIF(const std::string& f) { return LoadFileBuiltin(f, ioGIF); }
+  int32_t LoadFromStreamGIF(TStream& s) { return LoadStreamBuiltin(s, ioGIF); }
+  void SaveToFileGIF(const std::string& f) { SaveFileBuiltin(f, ioGIF); }
+  void SaveToStreamGIF(TStream& s) { SaveStreamBuiltin(s, ioGIF); }
+  void LoadFromFileTIFF(const std::string& f) { LoadFileBuiltin(f, ioTIFF); }
+  void LoadFromStreamTIFF(TStream& s) { LoadStreamBuiltin(s, ioTIFF); }
+  void SaveToFileTIFF(const std::string& f) { SaveFileBuiltin(f, ioTIFF); }
+  void SaveToStreamTIFF(TStream& s) { SaveStreamBuiltin(s, ioTIFF); }
+  void LoadFromFilePCX(const std::string& f) { LoadFileBuiltin(f, ioPCX); }
+  void LoadFromStreamPCX(TStream& s) { LoadStreamBuiltin(s, ioPCX); }
+  void SaveToFilePCX(const std::string& f) { SaveFileBuiltin(f, ioPCX); }
+  void SaveToStreamPCX(TStream& s) { SaveStreamBuiltin(s, ioPCX); }
+  void LoadFromFileDCX(const std::string& f) { LoadFileBuiltin(f, ioDCX); }
+  void LoadFromStreamDCX(TStream& s) { LoadStreamBuiltin(s, ioDCX); }
+  void SaveToFileDCX(const std::string& f) { SaveFileBuiltin(f, ioDCX); }
+  void SaveToStreamDCX(TStream& s) { SaveStreamBuiltin(s, ioDCX); }
+  void LoadFromFileBMP(const std::string& f) { LoadFileBuiltin(f, ioBMP); }
+  void LoadFromStreamBMP(TStream& s) { LoadStreamBuiltin(s, ioBMP); }
+  void SaveToFileBMP(const std::string& f) { SaveFileBuiltin(f, ioBMP); }
+  void SaveToStreamBMP(TStream& s) { SaveStreamBuiltin(s, ioBMP); }
+  void LoadFromFileICO(const std::string& f) { LoadFileBuiltin(f, ioICO); }
+  void LoadFromStreamICO(TStream& s) { LoadStreamBuiltin(s, ioICO); }
+  void SaveToFileICO(const std::string& f) { SaveFileBuiltin(f, ioICO); }
+  void SaveToStreamICO(TStream& s) { SaveStreamBuiltin(s, ioICO); }
+  void LoadFromFileCUR(const std::string& f) { LoadFileBuiltin(f, ioCUR); }
+  void LoadFromStreamCUR(TStream& s) { LoadStreamBuiltin(s, ioCUR); }
+  void LoadFromFilePNG(const std::string& f) { LoadFileBuiltin(f, ioPNG); }
+  void LoadFromStreamPNG(TStream& s) { LoadStreamBuiltin(s, ioPNG); }
+  void SaveToFilePNG(const std::string& f) { SaveFileBuiltin(f, ioPNG); }
+  void SaveToStreamPNG(TStream& s) { SaveStreamBuiltin(s, ioPNG); }
+  void LoadFromFileTGA(const std::string& f) { LoadFileBuiltin(f, ioTGA); }
+  void LoadFromStreamTGA(TStream& s) { LoadStreamBuiltin(s, ioTGA); }
+  void SaveToFileTGA(const std::string& f) { SaveFileBuiltin(f, ioTGA); }
+  void SaveToStreamTGA(TStream& s) { SaveStreamBuiltin(s, ioTGA); }
+  void LoadFromFilePNM(const std::string& f) { LoadFileBuiltin(f, ioPXM); }
+  void LoadFromStreamPNM(TStream& s) { LoadStreamBuiltin(s, ioPXM); }
+  void SaveToFilePNM(const std::string& f) { SaveFileBuiltin(f, ioPXM); }
+  void SaveToStreamPNM(TStream& s) { SaveStreamBuiltin(s, ioPXM); }
+  void LoadFromFileWBMP(const std::string& f) { LoadFileBuiltin(f, ioWBMP); }
+  void LoadFromStreamWBMP(TStream& s) { LoadStreamBuiltin(s, ioWBMP); }
+  void SaveToFileWBMP(const std::string& f) { SaveFileBuiltin(f, ioWBMP); }
+  void SaveToStreamWBMP(TStream& s) { SaveStreamBuiltin(s, ioWBMP); }
+  void LoadFromFileJP2(const std::string& f) { LoadFileBuiltin(f, ioJP2); }
+  void LoadFromStreamJP2(TStream& s) { LoadStreamBuiltin(s, ioJP2); }
+  void SaveToFileJP2(const std::string& f) { SaveFileBuiltin(f, ioJP2); }
+  void SaveToStreamJP2(TStream& s) { SaveStreamBuiltin(s, ioJP2); }
+  void LoadFromFileJ2K(const std::string& f) { LoadFileBuiltin(f, ioJ2K); }
+  void LoadFromStreamJ2K(TStream& s) { LoadStreamBuiltin(s, ioJ2K); }
+  void SaveToFileJ2K(const std::string& f) { SaveFileBuiltin(f, ioJ2K); }
+  void SaveToStreamJ2K(TStream& s) { SaveStreamBuiltin(s, ioJ2K); }
+  void SaveToFilePS(const std::string& f) { SaveFileBuiltin(f, ioPS); }
+  void SaveToStreamPS(TStream& s) { SaveStreamBuiltin(s, ioPS); }
+  void SaveToFilePDF(const std::string& f) { SaveFileBuiltin(f, ioPDF); }
+  void SaveToStreamPDF(TStream& s) { SaveStreamBuiltin(s, ioPDF); }
+
+  // ------------------------------------------------------------ threads
+
+  // Waits for the running workers (setting Aborting first when asked).
+  void WaitThreads(bool setAborting);
+  // The calling thread is one of this component's workers.
+  bool IsInsideThread() const;
+
+  // ------------------------------------------------------------ TIOParamsOwner
+  TBitmap* OwnerTBitmap() override { return attachedTBitmap_; }
+  void OwnerDpiXChanged(int32_t dpi) override;
+  void OwnerDpiYChanged(int32_t dpi) override;
+
+ private:
+  struct TSaveSource;
+  struct THeaderInfo;
+
+  // Runs one operation: the finishing events fire exactly once at its end,
+  // also when it raises (Aborting is then set and the exception passes on).
+  void RunOperation(const std::function<void()>& body);
+  void FinishOperation();
+  TPXProgressRec MakeProgress(bool withHandler = true);
+
+  // Built-in formats, through their descriptors.
+  int32_t LoadFileBuiltin(const std::string& fileName, int32_t fileType);
+  int32_t LoadStreamBuiltin(TStream& stream, int32_t fileType);
+  void SaveFileBuiltin(const std::string& fileName, int32_t fileType);
+  void SaveStreamBuiltin(TStream& stream, int32_t fileType);
+  void LoadFileBody(const std::string& fileName, int32_t fileType);
+  void LoadCore(TStream& stream, int32_t fileType, bool fromFile);
+  void SaveFileBody(const std::string& fileName, int32_t fileType);
+  void SaveStreamBody(TStream& stream, int32_t fileType);
+  bool ReadStreamHeader(TStream& stream, const TPXFormatCodec& codec, bool fromFile, THeaderInfo& header);
+  bool PrepareSaveSource(bool toBGR24, bool withAlpha, TSaveSource& source);
+  void WriteCore(TStream& stream, const TPXFormatCodec& codec, TSaveSource& source, bool withHeader);
+  void CopyAlphaMask(TPXBitmap& mask);
+
+  // Formats only the registry knows (or that the registry names by extension).
+  void LoadFileRegistry(const std::string& fileName, const TPXFileFormatInfo* info);
+  void LoadStreamRegistry(TStream& stream, int32_t fileType);
+  void SaveFileRegistry(const std::string& fileName, const TPXFileFormatInfo* info);
+  void SaveStreamRegistry(TStream& stream, int32_t fileType);
+  void ParamsRead(TStream& stream, int32_t fileType, bool fromFile);
+
+  // Attachment.
+  static void ViewerCallback(void* userData, TPXView* view, bool destroying);
+  void ViewerBitmapChanged(bool destroying);
+  void TakeViewerBitmap();
+  void DetachViewer();
+  void ResetToOwned();
+
+  std::unique_ptr<TPXBitmap> owned_;  // the working bitmap when the component owns it
+  TPXBitmap* working_ = nullptr;
+  TBitmap* attachedTBitmap_ = nullptr;
+  TPXView* viewer_ = nullptr;
+  int32_t viewerHandle_ = -1;
+  TColor background_ = 0;
+  TMsgLanguage msgLanguage_ = msSystem;
+  uint8_t previewsParams_ = 0;
+  bool simplifiedParamsDialogs_ = true;
+  bool streamHeaders_ = false;
+  TFont previewFont_;
+  uint8_t dialogsMeasureUnit_ = 0;
+  bool autoAdjustDPI_ = false;
+  bool filteredAdjustDPI_ = false;
+  bool asyncMode_ = false;
+  std::string proxyAddress_, proxyUser_, proxyPassword_;
+  uint8_t bwConversion_ = 1;
+  std::unique_ptr<TIOParamsVals> params_;
+  std::atomic<bool> aborting_{false};
+  int32_t finishSuppressed_ = 0;  // inner operations of a larger one stay quiet
+};
+
+}  // namespace pixoran

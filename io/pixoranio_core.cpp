@@ -1,0 +1,675 @@
+// Load, save and parameter-read cores of the I/O component, and the files
+// they write.
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "core/kopxutils_colors.h"
+#include "core/kopxutils_helpers.h"
+#include "core/kopxutils_settings.h"
+#include "io/pixoranio.h"
+#include "io/pixoranio_codecs.h"
+#include "platform/system.h"
+
+namespace pixoran {
+
+namespace {
+
+// ---------------------------------------------------------------- sibling temporary file
+
+mode_t ProcessUmask() {
+  // Read rather than set: umask() would change it for every thread meanwhile.
+  if (FILE* f = std::fopen("/proc/self/status", "r")) {
+    char line[128];
+    unsigned mask = 0;
+    bool found = false;
+    while (std::fgets(line, sizeof line, f))
+      if (std::sscanf(line, "Umask: %o", &mask) == 1) {
+        found = true;
+        break;
+      }
+    std::fclose(f);
+    if (found) return static_cast<mode_t>(mask);
+  }
+  return 022;
+}
+
+// A new file beside the target, renamed over it by Commit; removed when not
+// committed. The user's file is never opened for writing, so a failed save
+// leaves it as it was.
+class TSiblingTempFile {
+ public:
+  explicit TSiblingTempFile(const std::string& target) : target_(target) {
+    const size_t slash = target.find_last_of('/');
+    const std::string dir = slash == std::string::npos ? std::string(".") : target.substr(0, slash == 0 ? 1 : slash);
+    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    std::string templ = dir + (dir == "/" ? "" : "/") + "." + base + ".XXXXXX";
+    std::vector<char> buf(templ.begin(), templ.end());
+    buf.push_back('\0');
+    const int fd = ::mkostemp(buf.data(), O_CLOEXEC);
+    if (fd < 0) throw EFCreateError("Cannot create file \"" + target + "\". " + std::strerror(errno));
+    temp_ = buf.data();
+    // The new file takes the old one's permissions, or the usual ones for a new file.
+    struct stat st {};
+    const mode_t mode = ::stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777) : (0666 & ~ProcessUmask());
+    (void)::fchmod(fd, mode);
+    stream_ = std::make_unique<TFileStream>(fd, temp_);
+  }
+  ~TSiblingTempFile() {
+    if (!committed_) {
+      stream_.reset();
+      ::unlink(temp_.c_str());
+    }
+  }
+  TSiblingTempFile(const TSiblingTempFile&) = delete;
+  TSiblingTempFile& operator=(const TSiblingTempFile&) = delete;
+
+  TStream& Stream() { return *stream_; }
+
+  // Puts the data on disk, then replaces the target. False (target untouched) on failure.
+  bool Commit() {
+    const bool synced = ::fsync(stream_->Handle()) == 0;
+    stream_.reset();
+    if (!synced || !RenameFileReplacing(temp_, target_)) return false;
+    committed_ = true;
+    return true;
+  }
+
+ private:
+  std::string target_;
+  std::string temp_;
+  std::unique_ptr<TFileStream> stream_;
+  bool committed_ = false;
+};
+
+uint32_t ReadLE32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+         (static_cast<uint32_t>(p[3]) << 24);
+}
+
+void WriteLE32(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v), p[1] = static_cast<uint8_t>(v >> 8), p[2] = static_cast<uint8_t>(v >> 16),
+  p[3] = static_cast<uint8_t>(v >> 24);
+}
+
+// A pxBGR24 copy of a bitmap in a format the pixel-format conversion would
+// otherwise be needed for; nullptr for the formats it cannot take yet.
+std::unique_ptr<TPXBitmap> CopyAsBGR24(TPXBitmap& source) {
+  const TPXPixelFormat f = source.PixelFormat();
+  if (f != pxPal8 && f != pxGray8 && f != pxCMYK) return nullptr;
+  const int32_t w = source.Width(), h = source.Height();
+  auto copy = std::make_unique<TPXBitmap>();
+  if (!copy->Allocate(w, h, pxBGR24)) return nullptr;
+  TBGR palette[256] = {};
+  if (f == pxPal8 && source.Palette()) {
+    const int32_t n = std::min<int32_t>(source.PaletteCount(), 256);
+    std::copy(source.Palette(), source.Palette() + n, palette);
+  }
+  for (int32_t y = 0; y < h; ++y) {
+    const uint8_t* s = source.Scanline(y);
+    uint8_t* d = copy->Scanline(y);
+    if (!s || !d) return nullptr;
+    switch (f) {
+      case pxPal8:
+        for (int32_t x = 0; x < w; ++x, d += 3) {
+          const TBGR c = palette[s[x]];
+          d[0] = c.b, d[1] = c.g, d[2] = c.r;
+        }
+        break;
+      case pxGray8:
+        for (int32_t x = 0; x < w; ++x, d += 3) d[0] = d[1] = d[2] = s[x];
+        break;
+      default:  // pxCMYK
+        for (int32_t x = 0; x < w; ++x, s += 4, d += 3) {
+          const TBGR c = CMYKToRGB(TCMYK{s[0], s[1], s[2], s[3]});
+          d[0] = c.b, d[1] = c.g, d[2] = c.r;
+        }
+        break;
+    }
+  }
+  return copy;
+}
+
+bool EmptyImage(TPXBitmap& b) { return b.Width() <= 0 || b.Height() <= 0 || b.PixelFormat() == pxNone; }
+
+// Keeps the finishing events of inner operations quiet for its lifetime.
+class TQuietScope {
+ public:
+  explicit TQuietScope(int32_t& counter) : counter_(counter) { ++counter_; }
+  ~TQuietScope() { --counter_; }
+  TQuietScope(const TQuietScope&) = delete;
+  TQuietScope& operator=(const TQuietScope&) = delete;
+
+ private:
+  int32_t& counter_;
+};
+
+std::string Hex2(uint8_t v) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  return std::string{kDigits[v >> 4], kDigits[v & 15]};
+}
+
+}  // namespace
+
+struct TPixoranIO::TSaveSource {
+  TPXBitmap* Bitmap = nullptr;        // what the writer reads
+  std::unique_ptr<TPXBitmap> Copy;    // a converted copy, when one was needed
+  TPXBitmap* Alpha = nullptr;         // transparency handed to the writer
+};
+
+struct TPixoranIO::THeaderInfo {
+  bool Present = false;
+  int64_t DataLength = 0;  // bytes of image data after the header
+  int64_t End = 0;         // where the image data ends
+};
+
+// ---------------------------------------------------------------- built-in loads
+
+int32_t TPixoranIO::LoadFileBuiltin(const std::string& fileName, int32_t fileType) {
+  RunOperation([&] { LoadFileBody(fileName, fileType); });
+  return 0;  // frame counts come with the GIF frame composition
+}
+
+int32_t TPixoranIO::LoadStreamBuiltin(TStream& stream, int32_t fileType) {
+  RunOperation([&] { LoadCore(stream, fileType, false); });
+  return 0;
+}
+
+void TPixoranIO::LoadFileBody(const std::string& fileName, int32_t fileType) {
+  // Set before the open: a file that cannot be opened is a failed load.
+  aborting_ = true;
+  TFileStream fs(fileName, fmOpenRead);
+  LoadCore(fs, fileType, true);
+  // After the core, which clears it.
+  params_->FileName = fileName;
+}
+
+bool TPixoranIO::ReadStreamHeader(TStream& stream, const TPXFormatCodec& codec, bool fromFile, THeaderInfo& header) {
+  header = THeaderInfo{};
+  const bool required = codec.Header == hrWhenEnabled && streamHeaders_ && !fromFile;
+  if (codec.Magic == nullptr || !(codec.Header == hrAlways || required)) return true;
+  const int64_t start = stream.Position();
+  const int64_t left = std::max<int64_t>(0, stream.Size() - start);
+  uint8_t b[kPXStreamHeaderSize] = {};
+  const int64_t got = stream.Read(b, std::min<int64_t>(left, kPXStreamHeaderSize));
+
+  int64_t headerSize = 0;
+  int64_t length = 0;
+  if (got == kPXStreamHeaderSize && std::memcmp(b, codec.Magic, 4) == 0 && b[4] == 0) {
+    headerSize = kPXStreamHeaderSize;
+    length = ReadLE32(b + 8);
+  } else if (required && codec.FileType == ioPCX && got >= 4 && std::memcmp(b, "PCX", 3) == 0 && b[3] == 0) {
+    // The older PCX header: no length, the data runs to the end of the stream.
+    headerSize = 4;
+    length = left - headerSize;
+  } else {
+    stream.SetPosition(start);
+    return !required;
+  }
+  // A length beyond the stream's end names data that is not there.
+  length = std::clamp<int64_t>(length, 0, left - headerSize);
+  stream.SetPosition(start + headerSize);
+  header.Present = true;
+  header.DataLength = length;
+  header.End = start + headerSize + length;
+  return true;
+}
+
+void TPixoranIO::CopyAlphaMask(TPXBitmap& mask) {
+  if (EmptyImage(mask) || mask.PixelFormat() != pxGray8) return;
+  const int32_t w = working_->Width(), h = working_->Height();
+  if (mask.Width() != w || mask.Height() != h) return;
+  TPXBitmap* alpha = working_->GetAlphaChannel();
+  if (!alpha) return;
+  for (int32_t y = 0; y < h; ++y) {
+    const uint8_t* s = mask.Scanline(y);
+    uint8_t* d = alpha->Scanline(y);
+    if (!s || !d) break;
+    std::memcpy(d, s, static_cast<size_t>(w));
+  }
+  alpha->SyncFull();
+}
+
+void TPixoranIO::LoadCore(TStream& stream, int32_t fileType, bool fromFile) {
+  const TPXFormatCodec* codec = FindFormatCodec(fileType);
+  aborting_ = false;
+  TPXProgressRec progress = MakeProgress();
+  if (!PrepareBitmap(0) || !codec || !codec->Read) {
+    aborting_ = true;
+    return;
+  }
+  params_->ResetInfo();
+  THeaderInfo header;
+  if (!ReadStreamHeader(stream, *codec, fromFile, header)) {
+    aborting_ = true;
+    return;
+  }
+  working_->RemoveAlphaChannel();
+  TPXBitmap mask;
+  codec->Read(stream, *working_, *params_, progress, false, header.DataLength, mask);
+  if (!aborting_ && (codec->Flags & cfAlphaFromReader)) CopyAlphaMask(mask);
+  FixDefaultDPI();
+  if (codec->AfterRead) codec->AfterRead(*params_);
+  // The reader may have read ahead of its data.
+  if (header.Present) stream.SetPosition(header.End);
+  if (!aborting_ && autoAdjustDPI_ && !(codec->Flags & cfNoAutoAdjustDPI)) AdjustBitmapDPI();
+  if (codec->Flags & cfPNGBackground) {
+    const TBGR c = params_->PNGBackground;
+    SetBackground(RGBColor(c.r, c.g, c.b));
+  }
+  params_->FileName.clear();
+  params_->FileType = fileType;
+  if (viewer_) viewer_->SetDpi(params_->DpiX, params_->DpiY);
+  UpdateAttached();
+}
+
+// ---------------------------------------------------------------- built-in saves
+
+void TPixoranIO::SaveFileBuiltin(const std::string& fileName, int32_t fileType) {
+  RunOperation([&] { SaveFileBody(fileName, fileType); });
+}
+
+void TPixoranIO::SaveStreamBuiltin(TStream& stream, int32_t fileType) {
+  RunOperation([&] { SaveStreamBody(stream, fileType); });
+}
+
+bool TPixoranIO::PrepareSaveSource(bool toBGR24, bool withAlpha, TSaveSource& source) {
+  if (!PrepareBitmap(0)) return false;
+  TPXBitmap& b = *working_;
+  // An empty image has nothing to write; no save "succeeds" with it.
+  if (EmptyImage(b)) return false;
+  source.Bitmap = &b;
+  const TPXPixelFormat f = b.PixelFormat();
+  if (toBGR24 && f != pxBGR24 && f != pxBW1) {
+    // The working bitmap stays as it is; the writer gets a converted copy.
+    source.Copy = CopyAsBGR24(b);
+    if (!source.Copy) return false;
+    source.Bitmap = source.Copy.get();
+  }
+  source.Alpha = (withAlpha && b.HasAlphaChannel()) ? b.GetAlphaChannel() : nullptr;
+  return true;
+}
+
+void TPixoranIO::WriteCore(TStream& stream, const TPXFormatCodec& codec, TSaveSource& source, bool withHeader) {
+  TPXProgressRec progress = MakeProgress();
+  if (codec.BeforeWrite) codec.BeforeWrite(*params_);
+  int64_t start = 0;
+  if (withHeader) {
+    start = stream.Position();
+    const uint8_t zero[kPXStreamHeaderSize] = {};
+    if (stream.Write(zero, kPXStreamHeaderSize) != kPXStreamHeaderSize) {
+      aborting_ = true;
+      return;
+    }
+  }
+  codec.Write(stream, *source.Bitmap, *params_, progress, source.Alpha);
+  if (!withHeader || ((codec.Flags & cfHeaderOnSuccess) && aborting_)) return;
+  const int64_t end = stream.Position();
+  const int64_t length = std::clamp<int64_t>(end - start - kPXStreamHeaderSize, 0, 0xFFFFFFFFll);
+  uint8_t h[kPXStreamHeaderSize] = {};
+  std::memcpy(h, codec.Magic, 4);
+  WriteLE32(h + 8, static_cast<uint32_t>(length));
+  stream.SetPosition(start);
+  if (stream.Write(h, kPXStreamHeaderSize) != kPXStreamHeaderSize) aborting_ = true;
+  stream.SetPosition(end);
+}
+
+void TPixoranIO::SaveFileBody(const std::string& fileName, int32_t fileType) {
+  aborting_ = true;
+  if (fileName.empty()) return;
+  const TPXFormatCodec* codec = FindFormatCodec(fileType);
+  if (!codec || !codec->Write) return;
+  TSaveSource source;
+  if (!PrepareSaveSource(codec->Conversion == scBGR24, codec->Flags & cfAlphaToWriter, source)) return;
+  TSiblingTempFile file(fileName);
+  aborting_ = false;
+  // Stream headers are for streams only.
+  WriteCore(file.Stream(), *codec, source, false);
+  if (!aborting_ && !file.Commit()) aborting_ = true;
+}
+
+void TPixoranIO::SaveStreamBody(TStream& stream, int32_t fileType) {
+  aborting_ = false;
+  const TPXFormatCodec* codec = FindFormatCodec(fileType);
+  TSaveSource source;
+  if (!codec || !codec->Write ||
+      !PrepareSaveSource(codec->Conversion == scBGR24, codec->Flags & cfAlphaToWriter, source)) {
+    aborting_ = true;
+    return;
+  }
+  WriteCore(stream, *codec, source, streamHeaders_ && codec->Magic != nullptr);
+}
+
+// ---------------------------------------------------------------- registry formats
+
+void TPixoranIO::LoadFileRegistry(const std::string& fileName, const TPXFileFormatInfo* info) {
+  params_->FileName.clear();
+  params_->FileType = ioUnknown;
+  params_->ResetInfo();
+  if (!info || !info->ReadFunction) {
+    aborting_ = true;
+    return;
+  }
+  // Built-in records (e.g. the TGA record naming .pix) are read by the
+  // component itself: their registry reader is only a mark.
+  if (IsBuiltinReadPlaceholder(info->ReadFunction)) {
+    LoadFileBody(fileName, info->FileType);
+    return;
+  }
+  const TPXReadFunction read = info->ReadFunction;
+  const int32_t fileType = info->FileType;
+  aborting_ = true;
+  TFileStream fs(fileName, fmOpenRead);
+  aborting_ = false;
+  TPXProgressRec progress = MakeProgress();
+  params_->FileName = fileName;
+  params_->FileType = fileType;
+  try {
+    read(fs, *working_, *params_, progress, false);
+  } catch (...) {
+    // A load by extension through the registry never raises.
+    aborting_ = true;
+  }
+  if (!aborting_) {
+    if (autoAdjustDPI_) AdjustBitmapDPI();
+    if (viewer_) viewer_->SetDpi(params_->DpiX, params_->DpiY);
+  }
+  UpdateAttached();
+}
+
+void TPixoranIO::LoadStreamRegistry(TStream& stream, int32_t fileType) {
+  params_->ResetInfo();
+  params_->FileName.clear();
+  params_->FileType = ioUnknown;
+  const TPXFileFormatInfo* info = FindFileFormatInfo(fileType);
+  if (!info || !info->ReadFunction) {
+    aborting_ = true;
+    return;
+  }
+  if (IsBuiltinReadPlaceholder(info->ReadFunction)) {
+    LoadCore(stream, info->FileType, false);
+    return;
+  }
+  const TPXReadFunction read = info->ReadFunction;
+  aborting_ = false;
+  if (!PrepareBitmap(0)) {
+    aborting_ = true;
+    return;
+  }
+  TPXProgressRec progress = MakeProgress();
+  params_->FileType = info->FileType;
+  read(stream, *working_, *params_, progress, false);  // an exception passes to the caller
+  if (!aborting_) {
+    if (autoAdjustDPI_) AdjustBitmapDPI();
+    if (viewer_) viewer_->SetDpi(params_->DpiX, params_->DpiY);
+  }
+  UpdateAttached();
+}
+
+void TPixoranIO::SaveFileRegistry(const std::string& fileName, const TPXFileFormatInfo* info) {
+  aborting_ = true;
+  if (!info || !info->WriteFunction) return;
+  if (IsBuiltinWritePlaceholder(info->WriteFunction)) {
+    SaveFileBody(fileName, info->FileType);
+    return;
+  }
+  const TPXWriteFunction write = info->WriteFunction;
+  const int32_t fileType = info->FileType;
+  TSaveSource source;
+  if (!PrepareSaveSource(true, false, source)) return;
+  TSiblingTempFile file(fileName);
+  aborting_ = false;
+  TPXProgressRec progress = MakeProgress();
+  params_->FileName = fileName;
+  params_->FileType = fileType;
+  write(file.Stream(), *source.Bitmap, *params_, progress);
+  if (!aborting_ && !file.Commit()) aborting_ = true;
+}
+
+void TPixoranIO::SaveStreamRegistry(TStream& stream, int32_t fileType) {
+  const TPXFileFormatInfo* info = FindFileFormatInfo(fileType);
+  if (!info || !info->WriteFunction) {
+    aborting_ = true;
+    return;
+  }
+  if (IsBuiltinWritePlaceholder(info->WriteFunction)) {
+    SaveStreamBody(stream, info->FileType);
+    return;
+  }
+  const TPXWriteFunction write = info->WriteFunction;
+  aborting_ = false;
+  TSaveSource source;
+  if (!PrepareSaveSource(true, false, source)) {
+    aborting_ = true;
+    return;
+  }
+  TPXProgressRec progress = MakeProgress();
+  params_->FileType = info->FileType;
+  write(stream, *source.Bitmap, *params_, progress);
+}
+
+// ---------------------------------------------------------------- dispatch
+
+void TPixoranIO::LoadFromFile(const std::string& fileName) {
+  if (fileName.empty() || LowerCaseASCII(fileName.substr(0, 7)) == "http://") {
+    // Web addresses are read by the component's network extras, not here.
+    RunOperation([&] { aborting_ = true; });
+    return;
+  }
+  const TPXExtensionRoute* route = FindExtensionRoute(LowerCaseASCII(ExtractFileExt(fileName)));
+  if (route && route->LoadType != ioUnknown) {
+    LoadFileBuiltin(fileName, route->LoadType);
+    return;
+  }
+  std::string ext = ExtractFileExt(fileName);
+  if (!ext.empty()) ext.erase(0, 1);
+  RunOperation([&] { LoadFileRegistry(fileName, FindFileFormatInfoByExtension(ext)); });
+}
+
+void TPixoranIO::SaveToFile(const std::string& fileName) {
+  if (fileName.empty()) {
+    RunOperation([&] { aborting_ = true; });
+    return;
+  }
+  const TPXExtensionRoute* route = FindExtensionRoute(LowerCaseASCII(ExtractFileExt(fileName)));
+  if (route && route->SaveType != ioUnknown) {
+    SaveFileBuiltin(fileName, route->SaveType);
+    return;
+  }
+  std::string ext = ExtractFileExt(fileName);
+  if (!ext.empty()) ext.erase(0, 1);
+  RunOperation([&] { SaveFileRegistry(fileName, FindFileFormatInfoByExtension(ext)); });
+}
+
+void TPixoranIO::LoadFromFileFormat(const std::string& fileName, int32_t fileType) {
+  const TPXFormatCodec* codec = FindFormatCodec(fileType);
+  if (fileName.empty()) {
+    RunOperation([&] { aborting_ = true; });
+  } else if (codec && (codec->Flags & cfLoadFile)) {
+    LoadFileBuiltin(fileName, fileType);
+  } else {
+    RunOperation([&] { LoadFileRegistry(fileName, FindFileFormatInfo(fileType)); });
+  }
+}
+
+void TPixoranIO::LoadFromStream(TStream& stream) {
+  const int32_t fileType = FindStreamFormat(stream);
+  const TPXFormatCodec* codec = FindFormatCodec(fileType);
+  if (codec && (codec->Flags & cfLoadDetected))
+    LoadStreamBuiltin(stream, fileType);
+  else
+    RunOperation([&] { LoadStreamRegistry(stream, fileType); });
+}
+
+void TPixoranIO::LoadFromStreamFormat(TStream& stream, int32_t fileType) {
+  const TPXFormatCodec* codec = FindFormatCodec(fileType);
+  if (codec && (codec->Flags & cfLoadStream))
+    LoadStreamBuiltin(stream, fileType);
+  else
+    RunOperation([&] { LoadStreamRegistry(stream, fileType); });
+}
+
+void TPixoranIO::SaveToStream(TStream& stream, int32_t fileType) {
+  const TPXFormatCodec* codec = FindFormatCodec(fileType);
+  if (codec && (codec->Flags & cfSave))
+    SaveStreamBuiltin(stream, fileType);
+  else
+    RunOperation([&] { SaveStreamRegistry(stream, fileType); });
+}
+
+void TPixoranIO::LoadFromBuffer(const void* buffer, int64_t size, int32_t fileType) {
+  TReadOnlyMemoryStream ms(buffer, buffer ? size : 0);
+  if (fileType != ioUnknown)
+    LoadFromStreamFormat(ms, fileType);
+  else
+    LoadFromStream(ms);
+}
+
+// ---------------------------------------------------------------- parameter reads
+
+void TPixoranIO::ParamsRead(TStream& stream, int32_t fileType, bool fromFile) {
+  // Readers are given a scratch bitmap: the working bitmap keeps its image.
+  TPXBitmap scratch;
+  TPXProgressRec progress = MakeProgress(false);
+  const TPXFormatCodec* codec = FindFormatCodec(fileType);
+  if (codec && codec->Read && (codec->Flags & (cfLoadFile | cfLoadStream))) {
+    THeaderInfo header;
+    if (!ReadStreamHeader(stream, *codec, fromFile, header)) {
+      aborting_ = true;
+      return;
+    }
+    TPXBitmap mask;
+    codec->Read(stream, scratch, *params_, progress, true, header.DataLength, mask);
+    if (codec->AfterRead) codec->AfterRead(*params_);
+    return;
+  }
+  const TPXFileFormatInfo* info = FindFileFormatInfo(fileType);
+  if (info && info->ReadFunction && !IsBuiltinReadPlaceholder(info->ReadFunction)) {
+    info->ReadFunction(stream, scratch, *params_, progress, true);
+    return;
+  }
+  aborting_ = true;
+}
+
+void TPixoranIO::ParamsFromFileFormat(const std::string& fileName, int32_t fileType) {
+  RunOperation([&] {
+    params_->FileType = fileType;
+    params_->ResetInfo();
+    aborting_ = true;
+    try {
+      TFileStream fs(fileName, fmOpenRead);
+      aborting_ = false;
+      ParamsRead(fs, fileType, true);
+    } catch (...) {
+      aborting_ = true;
+    }
+    if (aborting_) params_->FileType = ioUnknown;
+    params_->FileName = fileName;
+  });
+}
+
+void TPixoranIO::ParamsFromFile(const std::string& fileName) {
+  ParamsFromFileFormat(fileName, FindFileFormat(fileName, true));
+}
+
+void TPixoranIO::ParamsFromStreamFormat(TStream& stream, int32_t fileType) {
+  RunOperation([&] {
+    params_->FileType = fileType;
+    params_->ResetInfo();
+    aborting_ = false;
+    try {
+      ParamsRead(stream, fileType, false);
+    } catch (...) {
+      aborting_ = true;
+    }
+    if (aborting_) params_->FileType = ioUnknown;
+    params_->FileName.clear();
+  });
+}
+
+void TPixoranIO::ParamsFromStream(TStream& stream) { ParamsFromStreamFormat(stream, FindStreamFormat(stream)); }
+
+// ---------------------------------------------------------------- source text
+
+void TPixoranIO::SaveToSourceText(const std::string& fileName, int32_t fileType, int32_t format) {
+  RunOperation([&] {
+    aborting_ = true;
+    if (fileName.empty() || !PrepareBitmap(0) || EmptyImage(*working_)) return;
+    std::string text;
+    if (format >= 0 && format <= 2) {
+      TMemoryStream encoded;
+      {
+        TQuietScope quiet(finishSuppressed_);
+        SaveToStream(encoded, fileType);
+      }
+      const int64_t n = encoded.Size();
+      if (aborting_ || n == 0) {
+        aborting_ = true;
+        return;
+      }
+      const uint8_t* bytes = encoded.Memory();
+      std::string ident = ExtractFileName(fileName);
+      if (const size_t dot = ident.find('.'); dot != std::string::npos) ident[dot] = '_';
+      if (format == 0) {
+        text += "const\n";
+        text += "  " + ident + "_Size = " + std::to_string(n) + ";\n";
+        text += "  " + ident + " : array [0.." + ident + "_Size-1] of byte = (\n";
+        std::string line;
+        for (int64_t i = 0; i + 1 < n; ++i) {
+          line += "$" + Hex2(bytes[i]) + ",";
+          if (line.size() > 70) {
+            text += "    " + line + "\n";
+            line.clear();
+          }
+        }
+        text += "    " + line + "$" + Hex2(bytes[n - 1]) + ");\n";
+      } else if (format == 1) {
+        text += "\\\\ Size=" + std::to_string(n) + "\n";
+        std::string line;
+        for (int64_t i = 0; i + 1 < n; ++i) {
+          line += "0x" + Hex2(bytes[i]) + ",";
+          if (line.size() > 70) {
+            text += line + "\n";
+            line.clear();
+          }
+        }
+        text += line + "0x" + Hex2(bytes[n - 1]) + "\n";
+      } else {
+        TMemoryStream base64;
+        encoded.SetPosition(0);
+        if (!Base64EncodeStreamToText(encoded, base64, 76)) return;
+        text.assign(reinterpret_cast<const char*>(base64.Memory()), static_cast<size_t>(base64.Size()));
+      }
+    } else if (format == 3) {
+      if (working_->PixelFormat() != pxBGR24) return;
+      static const char kRamp[] = "W@#*+:., ";  // dark to light
+      const int32_t w = working_->Width(), h = working_->Height();
+      text.reserve(static_cast<size_t>(w + 1) * static_cast<size_t>(h));
+      for (int32_t y = 0; y < h; ++y) {
+        const uint8_t* row = working_->Scanline(y);
+        if (!row) return;
+        for (int32_t x = 0; x < w; ++x, row += 3) {
+          const int32_t grey = BGRLuminance(TBGR{row[0], row[1], row[2]});
+          const int32_t i = std::clamp(TruncToInt32(grey / 255.0 * 9), 0, 8);
+          text += kRamp[i];
+        }
+        text += '\n';
+      }
+    } else {
+      return;
+    }
+    TSiblingTempFile file(fileName);
+    aborting_ = false;
+    const auto len = static_cast<int64_t>(text.size());
+    if (file.Stream().Write(text.data(), len) != len) aborting_ = true;
+    if (!aborting_ && !file.Commit()) aborting_ = true;
+  });
+}
+
+}  // namespace pixoran

@@ -1,0 +1,193 @@
+#include "core/pxblend.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+
+#include "core/kopxutils_helpers.h"
+
+namespace pixoran {
+namespace {
+
+TBGR Blend(TBGR src, TBGR dst, uint8_t mode) {
+  BlendPixel(src, dst, mode);
+  return dst;
+}
+TBGR Gray(uint8_t v) { return TBGR{v, v, v}; }
+
+// Every per-channel mode over every pair of channel values: the raw result
+// must already be a byte (nothing is left to a wrapping store).
+TEST(BlendModes, EveryChannelModeStaysInByteRange) {
+  for (int mode = 0; mode < kPXFirstPixelBlendMode; ++mode) {
+    int lo = 256, hi = -1;
+    for (int s = 0; s < 256; ++s) {
+      for (int d = 0; d < 256; ++d) {
+        const int32_t v = BlendChannel(s, d, static_cast<uint8_t>(mode));
+        lo = std::min(lo, v);
+        hi = std::max(hi, v);
+      }
+    }
+    EXPECT_GE(lo, 0) << "mode " << mode;
+    EXPECT_LE(hi, 255) << "mode " << mode;
+  }
+}
+
+// The whole-pixel modes over a coarse colour grid: the channels they do not
+// own stay put, and the HSL modes never fail on greys, primaries or extremes.
+TEST(BlendModes, WholePixelModesOverAColourGrid) {
+  const uint8_t levels[] = {0, 1, 64, 127, 128, 200, 254, 255};
+  for (uint8_t sb : levels)
+    for (uint8_t sr : levels)
+      for (uint8_t db : levels)
+        for (uint8_t dg : levels) {
+          const TBGR s{sb, 77, sr}, d{db, dg, 13};
+          EXPECT_EQ(Blend(s, d, 31), (TBGR{db, dg, sr}));
+          EXPECT_EQ(Blend(s, d, 32), (TBGR{db, 77, 13}));
+          EXPECT_EQ(Blend(s, d, 33), (TBGR{sb, dg, 13}));
+          for (uint8_t m = 34; m <= 37; ++m) (void)Blend(s, d, m);
+        }
+}
+
+// Values worked out by hand from the mode table for a few pairs (s, d).
+TEST(BlendModes, ChannelModesMatchTheTable) {
+  struct Row {
+    int s, d;
+    std::array<int, 31> want;
+  };
+  const Row rows[] = {
+      {100, 200, {100, 255, 100, 2,   78,  236, 64,  172, 200, 100, 150, 222, 210, 144, 189, 156,
+                  190, 190, 255, 115, 255, 57,  156, 185, 255, 181, 225, 135, 44,  157, 144}},
+      {200, 100, {200, 255, 100, 0,   78,  236, 64,  172, 200, 100, 150, 222, 210, 144, 156, 189,
+                  133, 134, 255, 57,  255, 115, 185, 156, 181, 255, 135, 225, 44,  157, 244}},
+      {100, 50,  {100, 150, 50,  0,   19,  118, 32,  86,  100, 50,  75,  131, 150, 111, 39,  39,
+                  41,  40,  82,  0,   124, 0,   41,  62,  16,  48,  0,   0,   0,   55,  0}},
+      {30,  240, {30,  255, 210, 8,   28,  254, 16,  238, 240, 30,  135, 242, 240, 214, 229, 56,
+                  229, 228, 255, 127, 255, 15,  135, 191, 255, 60,  248, 45,  14,  131, 44}},
+  };
+  for (const Row& r : rows)
+    for (int mode = 0; mode < 31; ++mode)
+      EXPECT_EQ(BlendChannel(r.s, r.d, static_cast<uint8_t>(mode)), r.want[static_cast<size_t>(mode)])
+          << "mode " << mode << " s " << r.s << " d " << r.d;
+}
+
+TEST(BlendModes, EdgeValues) {
+  // Copy: the destination does not matter.
+  EXPECT_EQ(Blend(TBGR{1, 2, 3}, TBGR{250, 251, 252}, 0), (TBGR{1, 2, 3}));
+  // Division by a zero source divides by 1.
+  EXPECT_EQ(Blend(Gray(0), TBGR{0, 77, 255}, 3), (TBGR{0, 77, 255}));
+  // Dodge and burn at their guarded ends.
+  EXPECT_EQ(BlendChannel(255, 0, 18), 255);
+  EXPECT_EQ(BlendChannel(255, 200, 18), 255);
+  EXPECT_EQ(BlendChannel(0, 255, 19), 0);
+  EXPECT_EQ(BlendChannel(0, 0, 19), 0);
+  // Their exchanged forms guard on d.
+  EXPECT_EQ(BlendChannel(0, 255, 20), 255);
+  EXPECT_EQ(BlendChannel(255, 0, 21), 0);
+  // Mode 13 at the corners.
+  EXPECT_EQ(BlendChannel(255, 255, 13), 2);
+  EXPECT_EQ(BlendChannel(255, 0, 13), 255);
+  EXPECT_EQ(BlendChannel(0, 0, 13), 0);
+  // The cosine table: 0 + 0 and 128 + 128 capped.
+  EXPECT_EQ(CosineTable[0], 0);
+  EXPECT_EQ(CosineTable[255], 128);
+  EXPECT_EQ(BlendChannel(0, 0, 29), 0);
+  EXPECT_EQ(BlendChannel(255, 255, 29), 255);
+  EXPECT_EQ(BlendChannel(255, 0, 29), 128);
+  // Half dodge below the middle at s = 255 (only d = 0 gets there).
+  EXPECT_EQ(BlendChannel(255, 0, 22), 255);
+  EXPECT_EQ(BlendChannel(0, 255, 23), 255);
+  // Clamped sums at both ends.
+  EXPECT_EQ(BlendChannel(255, 255, 1), 255);
+  EXPECT_EQ(BlendChannel(0, 255, 28), 0);
+  EXPECT_EQ(BlendChannel(255, 255, 28), 254);
+  EXPECT_EQ(BlendChannel(255, 255, 30), 255);
+  EXPECT_EQ(BlendChannel(127, 1, 30), 0);
+  EXPECT_EQ(BlendChannel(128, 1, 30), 1);
+  // Screen and the overlays at the extremes.
+  EXPECT_EQ(BlendChannel(0, 0, 11), 255 - ((255 * 255) >> 8));
+  EXPECT_EQ(BlendChannel(255, 255, 11), 255);
+  EXPECT_EQ(BlendChannel(0, 128, 14), 255 - ((255 * 127) >> 7));
+  EXPECT_EQ(BlendChannel(255, 127, 14), (255 * 127) >> 7);
+  EXPECT_EQ(BlendChannel(128, 0, 15), 255 - ((255 * 127) >> 7));
+}
+
+// Soft light works channel by channel: blue sees s = 255, green and red s = 0.
+TEST(BlendModes, SoftLightPerChannel) {
+  const TBGR out = Blend(TBGR{255, 0, 0}, Gray(128), 16);
+  EXPECT_EQ(out.b, 180);  // sqrt(128/255) * 255 = 180.66
+  EXPECT_EQ(out.g, 64);   // (128/255)^2 * 255 = 64.25
+  EXPECT_EQ(out.r, 64);
+  EXPECT_EQ(BlendChannel(255, 255, 16), 255);
+  EXPECT_EQ(BlendChannel(0, 0, 16), 0);
+}
+
+TEST(BlendModes, SingleChannelCopies) {
+  const TBGR s{10, 20, 30}, d{200, 210, 220};
+  EXPECT_EQ(Blend(s, d, 31), (TBGR{200, 210, 30}));
+  EXPECT_EQ(Blend(s, d, 32), (TBGR{200, 20, 220}));
+  EXPECT_EQ(Blend(s, d, 33), (TBGR{10, 210, 220}));
+}
+
+TEST(BlendModes, UndefinedModesChangeNothing) {
+  const TBGR s{10, 20, 30}, d{200, 210, 220};
+  for (int mode = kPXBlendModeCount; mode < 256; ++mode) EXPECT_EQ(Blend(s, d, static_cast<uint8_t>(mode)), d);
+}
+
+TEST(BlendModes, HSLModes) {
+  const TBGR red{0, 0, 255}, green{0, 255, 0}, blue{255, 0, 0};
+  // Hue from the source.
+  EXPECT_EQ(Blend(green, red, 34), green);
+  EXPECT_EQ(Blend(red, blue, 34), red);
+  // Saturation from a grey source: the destination loses its colour and
+  // keeps its lightness 0.5, which rounds (half to even) to 128.
+  EXPECT_EQ(Blend(Gray(200), green, 35), Gray(128));
+  // Hue and saturation of red at the lightness of grey 64: m2 = 128/255.
+  EXPECT_EQ(Blend(red, Gray(64), 36), (TBGR{0, 0, 128}));
+  // Hue and lightness of red with the saturation of grey: grey 0.5.
+  EXPECT_EQ(Blend(red, Gray(64), 37), Gray(128));
+  // A pixel blended over itself comes back.
+  for (uint8_t m = 34; m <= 37; ++m) {
+    EXPECT_EQ(Blend(red, red, m), red);
+    EXPECT_EQ(Blend(Gray(77), Gray(77), m), Gray(77));
+  }
+}
+
+// Modes defined as another with s and d exchanged, and modes that do not
+// depend on the order, over every pair of values.
+TEST(BlendModes, ExchangedPairsAndSymmetricModes) {
+  const int pairs[][2] = {{15, 14}, {20, 18}, {21, 19}, {23, 22}, {25, 24}, {27, 26}};
+  const int symmetric[] = {1, 2, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 28, 29};
+  for (int s = 0; s < 256; ++s) {
+    for (int d = 0; d < 256; ++d) {
+      for (const auto& p : pairs)
+        ASSERT_EQ(BlendChannel(s, d, static_cast<uint8_t>(p[0])), BlendChannel(d, s, static_cast<uint8_t>(p[1])))
+            << "modes " << p[0] << "/" << p[1] << " s " << s << " d " << d;
+      for (int m : symmetric)
+        ASSERT_EQ(BlendChannel(s, d, static_cast<uint8_t>(m)), BlendChannel(d, s, static_cast<uint8_t>(m)))
+            << "mode " << m << " s " << s << " d " << d;
+    }
+  }
+}
+
+// The pixel form applies the channel function to each of the three bytes.
+TEST(BlendModes, PixelAppliesEachChannel) {
+  const TBGR s{100, 200, 30}, d{200, 100, 240};
+  for (int mode = 0; mode < kPXFirstPixelBlendMode; ++mode) {
+    const auto m = static_cast<uint8_t>(mode);
+    const TBGR out = Blend(s, d, m);
+    EXPECT_EQ(out.b, BlendChannel(100, 200, m)) << mode;
+    EXPECT_EQ(out.g, BlendChannel(200, 100, m)) << mode;
+    EXPECT_EQ(out.r, BlendChannel(30, 240, m)) << mode;
+  }
+  // The byte-pointer form is the same operation.
+  const uint8_t src[3] = {100, 200, 30};
+  uint8_t dst[3] = {200, 100, 240};
+  BlendPixel(src, dst, 17);
+  const TBGR out = Blend(s, d, 17);
+  EXPECT_EQ(dst[0], out.b);
+  EXPECT_EQ(dst[1], out.g);
+  EXPECT_EQ(dst[2], out.r);
+}
+
+}  // namespace
+}  // namespace pixoran
