@@ -359,12 +359,18 @@ bool TPXBitmap::AllocateStorage() {
   if (location_ == pxTempFile && size < MemoryThreshold) location_ = pxInMemory;
   else if (location_ == pxInMemory && size > MemoryThreshold) location_ = pxTempFile;
 
+  bool fellBack = false;
   if (location_ == pxTempFile) {
     if (fileBuffer_->Open("", size)) return true;
     location_ = pxInMemory;
+    fellBack = true;
   }
   if (location_ == pxInMemory) {
-    void* p = size <= kMaxMemoryBlock ? std::calloc(static_cast<size_t>(size), 1) : nullptr;
+    // Without its temporary file a big image may take memory only while the
+    // machine has it: a lying file header must not exhaust the process.
+    const int64_t avail = fellBack ? GetAvailablePhysicalMemory() : 0;
+    const bool fits = size <= kMaxMemoryBlock && !(fellBack && avail > 0 && size > avail);
+    void* p = fits ? std::calloc(static_cast<size_t>(size), 1) : nullptr;
     if (!p) {
       FreeImage(true);
       return false;

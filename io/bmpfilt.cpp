@@ -4,11 +4,14 @@
 #include <array>
 #include <climits>
 #include <cstring>
+#include <memory>
+#include <span>
 #include <vector>
 
 #include "core/kopxutils_colors.h"
 #include "core/kopxutils_helpers.h"
 #include "core/kopxutils_settings.h"
+#include "core/neurquant.h"
 
 namespace pixoran {
 
@@ -643,14 +646,15 @@ class TBMPWriter {
   void Write();
 
  private:
-  // How file rows are made from the bitmap's rows.
+  // How file rows are made from the rows of rows_.
   enum class TSource {
-    kStraight,    // the bitmap row as it is (pxBGR24 at 24 bits, pxBW1 at 1 bit)
-    kBitsToBGR,   // pxBW1 expanded to blue-green-red
-    kPalToBGR,    // pxPal8 through its palette
-    kGrayToBGR,   // pxGray8
-    kIndices,     // pxPal8 or pxGray8 rows taken as indices
-    kBitsToIndex  // pxBW1 bits as indices 0 and 1
+    kStraight,     // the row as it is (blue-green-red at 24 bits, 1-bit rows at 1 bit)
+    kBitsToBGR,    // pxBW1 expanded to blue-green-red
+    kPalToBGR,     // pxPal8 through its palette
+    kGrayToBGR,    // pxGray8
+    kIndices,      // pxPal8 or pxGray8 rows taken as indices
+    kBitsToIndex,  // pxBW1 bits as indices 0 and 1
+    kQuantized     // blue-green-red rows mapped to palette indices by the quantizer
   };
   bool Put(const void* data, int64_t count) {
     SafeStreamWrite(s_, error_, data, count);
@@ -658,6 +662,9 @@ class TBMPWriter {
     return !error_;
   }
   bool Choose();
+  void ChooseOneBit();
+  void ChoosePaletted();
+  std::unique_ptr<TPXBitmap> RGBCopy() const;
   bool AllIndicesBelow16();
   bool WriteRow(const uint8_t* src);
   void MakeIndexRow(const uint8_t* src);
@@ -672,53 +679,142 @@ class TBMPWriter {
   TSource source_ = TSource::kStraight;
   bool rle_ = false;
   int64_t rowLen_ = 0;
+  // The rows written: the caller's bitmap, or work_ when its format does not
+  // suit the depth. The caller's bitmap is only ever read.
+  TPXBitmap* rows_ = nullptr;
+  std::unique_ptr<TPXBitmap> work_;
+  TPXQuantizer quant_;
   std::vector<TBGR> palette_;  // the palette written (2^bits entries at 8 bits or less)
   TPaletteTable srcTable_{};   // the source bitmap's palette, black beyond its entries
   std::vector<uint8_t> rowBuf_, indexBuf_, rleBuf_;
 };
 
-// Picks how rows are made for the requested depth. Paths that need the
-// colour quantizer, the two-colour extraction or a pixel-format conversion
-// (not yet in the library) are refused: nothing is written and Aborting is
-// set, rather than a file with wrong colours.
+// A blue-green-red copy of the caller's image, converted by the library's
+// own rules; it keeps the caller's choice of dither or threshold for a later
+// reduction to 1 bit.
+std::unique_ptr<TPXBitmap> TBMPWriter::RGBCopy() const {
+  auto copy = std::make_unique<TPXBitmap>();
+  copy->CopyPixelsFrom(bmp_);  // no alpha channel: a BMP does not keep one
+  copy->BWConversion = bmp_.BWConversion;
+  copy->SetPixelFormat(pxBGR24);
+  return copy;
+}
+
+// True with the colour when every pixel of a pxBGR24 bitmap has it.
+bool SingleColor(TPXBitmap& bitmap, TBGR& color) {
+  const int32_t w = bitmap.Width(), h = bitmap.Height();
+  uint8_t first[3] = {};
+  for (int32_t y = 0; y < h; ++y) {
+    const uint8_t* row = bitmap.Scanline(y);
+    if (!row) return false;
+    if (y == 0) std::memcpy(first, row, 3);
+    for (int64_t x = 0; x < w; ++x, row += 3)
+      if (row[0] != first[0] || row[1] != first[1] || row[2] != first[2]) return false;
+  }
+  color = TBGR{first[0], first[1], first[2]};
+  return true;
+}
+
+// Picks how rows are made for the requested depth, and the palette. Fails
+// (nothing written) only for a bitmap without a pixel format; conversions
+// that cannot be had throw, and the caller reports that as a failure.
 bool TBMPWriter::Choose() {
   const TPXPixelFormat format = bmp_.PixelFormat();
+  if (format == pxNone || format >= kPXPixelFormatCount) return false;
   srcTable_ = MakePaletteTable(bmp_.Palette(), bmp_.PaletteCount());
+  rows_ = &bmp_;
   switch (bits_) {
     case 24:
       switch (format) {
-        case pxBGR24: source_ = TSource::kStraight; return true;
-        case pxBW1: source_ = TSource::kBitsToBGR; return true;
-        case pxPal8: source_ = TSource::kPalToBGR; return true;
-        case pxGray8: source_ = TSource::kGrayToBGR; return true;
-        default: return false;  // waits for the pixel-format conversion
+        case pxBGR24: source_ = TSource::kStraight; break;
+        case pxBW1: source_ = TSource::kBitsToBGR; break;
+        case pxPal8: source_ = TSource::kPalToBGR; break;
+        case pxGray8: source_ = TSource::kGrayToBGR; break;
+        default:  // pxGray16, px32f, pxCMYK
+          work_ = RGBCopy();
+          rows_ = work_.get();
+          source_ = TSource::kStraight;
+          break;
       }
-    case 1:
-      if (format != pxBW1) return false;  // waits for the two-colour extraction
-      source_ = TSource::kStraight;
-      palette_ = {TBGR{0, 0, 0}, TBGR{255, 255, 255}};
       return true;
-    default: {  // 4 and 8
-      palette_.assign(size_t{1} << bits_, TBGR{});
-      if (format == pxPal8) {
-        if (bits_ == 4 && !AllIndicesBelow16()) return false;  // waits for the quantizer
-        std::copy_n(srcTable_.begin(), palette_.size(), palette_.begin());
-        source_ = TSource::kIndices;
-        return true;
-      }
-      if (format == pxGray8 && bits_ == 8) {
-        for (int i = 0; i < 256; ++i) palette_[i] = TBGR{uint8_t(i), uint8_t(i), uint8_t(i)};
-        source_ = TSource::kIndices;
-        return true;
-      }
-      if (format == pxBW1) {
-        palette_[1] = TBGR{255, 255, 255};
-        source_ = TSource::kBitsToIndex;
-        return true;
-      }
-      return false;  // waits for the quantizer
-    }
+    case 1: ChooseOneBit(); return true;
+    default: ChoosePaletted(); return true;
   }
+}
+
+void TBMPWriter::ChooseOneBit() {
+  static constexpr TBGR kBlack{0, 0, 0}, kWhite{255, 255, 255};
+  source_ = TSource::kStraight;
+  if (bmp_.PixelFormat() == pxBW1) {
+    palette_ = {kBlack, kWhite};
+    return;
+  }
+  // Exactly two colours: their mask, the darker colour as entry 0, so the
+  // file keeps the image as it is.
+  TBGR color1{}, color2{};
+  if ((work_ = ExtractTwoColorMask(bmp_, color1, color2))) {
+    rows_ = work_.get();
+    palette_ = {color1, color2};
+    return;
+  }
+  auto rgb = bmp_.PixelFormat() == pxBGR24 ? nullptr : RGBCopy();
+  TPXBitmap& source = rgb ? *rgb : bmp_;
+  TBGR only{};
+  if (SingleColor(source, only)) {
+    // A threshold at the mean would turn any single colour white. The colour
+    // keeps its own entry, beside black or white as it is light or dark, so
+    // that both palette-aware and black-and-white readers show it sensibly.
+    const TPXSettings& st = PXSettings();
+    const bool dark = (only.r * st.LumRed + only.g * st.LumGreen + only.b * st.LumBlue) / 100 < 128;
+    palette_ = dark ? std::vector<TBGR>{only, kWhite} : std::vector<TBGR>{kBlack, only};
+    work_ = std::make_unique<TPXBitmap>();
+    if (!work_->Allocate(static_cast<int32_t>(width_), static_cast<int32_t>(height_), pxBW1))
+      throw EPXBitmapError("Not enough storage for the image");
+    if (!dark)
+      for (int32_t y = 0; y < height_; ++y) {
+        uint8_t* row = work_->Scanline(y);
+        if (!row) throw EPXBitmapError("Cannot reach the rows of a bitmap");
+        std::memset(row, 0xFF, static_cast<size_t>(work_->RowLen()));
+      }
+  } else {
+    // Many colours: dithered or thresholded to black and white.
+    work_ = rgb ? std::move(rgb) : RGBCopy();
+    work_->SetPixelFormat(pxBW1);
+    palette_ = {kBlack, kWhite};
+  }
+  rows_ = work_.get();
+}
+
+void TBMPWriter::ChoosePaletted() {
+  const TPXPixelFormat format = bmp_.PixelFormat();
+  palette_.assign(size_t{1} << bits_, TBGR{});
+  // Indices that fit the depth are written as they are, with their palette.
+  if (format == pxPal8 && (bits_ == 8 || AllIndicesBelow16())) {
+    std::copy_n(srcTable_.begin(), palette_.size(), palette_.begin());
+    source_ = TSource::kIndices;
+    return;
+  }
+  if (format == pxGray8 && bits_ == 8) {
+    for (int i = 0; i < 256; ++i) palette_[i] = TBGR{uint8_t(i), uint8_t(i), uint8_t(i)};
+    source_ = TSource::kIndices;
+    return;
+  }
+  if (format == pxBW1) {
+    // Entries 0 and 1 keep black and white exact; a grey ramp of 16 entries
+    // would top out at 240.
+    palette_[1] = TBGR{255, 255, 255};
+    source_ = TSource::kBitsToIndex;
+    return;
+  }
+  // Everything else is quantized from blue-green-red rows. A 4-bit file of
+  // a pxPal8 image with higher indices gets a palette of the colours it
+  // really uses, not the first 16 entries of its own.
+  if (format != pxBGR24) {
+    work_ = RGBCopy();
+    rows_ = work_.get();
+  }
+  quant_.Init(*rows_, std::span<TBGR>(palette_), static_cast<int32_t>(palette_.size()));
+  source_ = TSource::kQuantized;
 }
 
 bool TBMPWriter::AllIndicesBelow16() {
@@ -734,10 +830,15 @@ bool TBMPWriter::AllIndicesBelow16() {
 
 void TBMPWriter::MakeIndexRow(const uint8_t* src) {
   uint8_t* dst = indexBuf_.data();
-  if (source_ == TSource::kBitsToIndex) {
-    for (int64_t x = 0; x < width_; ++x) dst[x] = (src[x >> 3] >> (7 - (x & 7))) & 1;
-  } else {
-    std::memcpy(dst, src, static_cast<size_t>(width_));
+  switch (source_) {
+    case TSource::kBitsToIndex:
+      for (int64_t x = 0; x < width_; ++x) dst[x] = (src[x >> 3] >> (7 - (x & 7))) & 1;
+      break;
+    case TSource::kQuantized:
+      // Always an entry of the palette: a colour it lacks gets the nearest.
+      quant_.MapRow(src, dst, static_cast<int32_t>(width_));
+      break;
+    default: std::memcpy(dst, src, static_cast<size_t>(width_)); break;
   }
 }
 
@@ -857,7 +958,7 @@ void TBMPWriter::Write() {
   progress_.Start(height_);
   for (int64_t k = 0; k < height_; ++k) {
     if (!BeginRow(progress_, k)) return;
-    const uint8_t* src = bmp_.Scanline(static_cast<int32_t>(height_ - 1 - k));
+    const uint8_t* src = rows_->Scanline(static_cast<int32_t>(height_ - 1 - k));
     if (!src) {
       progress_.Abort();
       return;

@@ -18,8 +18,8 @@ void ReadBMPStream(TStream& stream, TPXBitmap& bitmap, int64_t dataLength, TIOPa
 
 // Writes the bitmap as one BMP image at the stream's position, with the depth,
 // header kind and compression the record asks for. The bitmap is never
-// changed. Failure (a short write, or a source the chosen depth cannot take
-// yet) sets Aborting; nothing is thrown.
+// changed. Failure (a short write, or storage for a converted copy that
+// cannot be had) sets Aborting; nothing is thrown.
 void WriteBMPStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress);
 
 // Run-length decoders. They write from file row 0 (the bottom row unless

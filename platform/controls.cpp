@@ -419,13 +419,14 @@ int TWinControl::Height() const { return Widget() ? Widget()->height() : 0; }
 void TWinControl::SetBounds(int left, int top, int width, int height) {
   QWidget* w = Widget();
   if (!w) return;
+  const QSize before = w->size();
   w->setGeometry(left, top, std::max(width, 0), std::max(height, 0));
   PlaceBars();
   // Qt holds back the resize event of a hidden widget until it is shown;
   // a control learns of its size at once, so layout can run before showing.
   if (w->testAttribute(Qt::WA_PendingResizeEvent)) {
     w->setAttribute(Qt::WA_PendingResizeEvent, false);
-    Resize();
+    if (w->size() != before) Resize();
   }
 }
 

@@ -31,10 +31,13 @@ if command -v clang++ >/dev/null 2>&1 && [ -d fuzz ] && ls fuzz/*_fuzz.cpp >/dev
     if [ -d "fuzz/regressions/${name%_fuzz}" ]; then
       "build/fuzz/fuzz/$name" -runs=0 "fuzz/regressions/${name%_fuzz}" 2>&1 | tail -n 2
     fi
+    log="build/fuzz/artifacts/$name.log"
+    rc=0
     "build/fuzz/fuzz/$name" -max_total_time="$FUZZ_SECONDS" -rss_limit_mb=2048 -timeout=10 \
-      -artifact_prefix="build/fuzz/artifacts/$name/" -print_final_stats=1 "$corpus" 2>&1 \
-      | grep -E '^(stat::number_of_executed_units|stat::peak_rss_mb|#[0-9]+ +DONE|==[0-9]+==ERROR|SUMMARY)' || true
-    if [ "${PIPESTATUS[0]}" -ne 0 ]; then
+      -artifact_prefix="build/fuzz/artifacts/$name/" -print_final_stats=1 "$corpus" >"$log" 2>&1 || rc=$?
+    grep -E '^(stat::number_of_executed_units|stat::peak_rss_mb|#[0-9]+ +DONE|==[0-9]+==ERROR|SUMMARY)' "$log" || true
+    if [ "$rc" -ne 0 ]; then
+      tail -n 40 "$log" >&2
       echo "fuzz target $name failed; inputs in build/fuzz/artifacts/$name" >&2
       exit 1
     fi

@@ -1,6 +1,7 @@
 // Seeds of the BMP fuzz target: small files of every depth, header kind and
-// compression, written by our writer and built by hand for the variants the
-// writer does not make (16 and 32 bits, bit fields, V5 headers, top-down rows,
+// compression, written by our writer (also from sources it quantizes or
+// reduces to two colours) and built by hand for the variants the writer does
+// not make (16 and 32 bits, bit fields, V5 headers, top-down rows,
 // deltas in run-length data).
 #include <atomic>
 #include <cstdint>
@@ -129,6 +130,34 @@ bool WriteBmpSeeds(const std::string& folder) {
   for (int32_t y = 0; y < h; ++y)
     for (int32_t x = 0; x < w; ++x) gray.Scanline(y)[x] = static_cast<uint8_t>(x / 2 * 40 + y);
   save("gray8_rle.bmp", Written(gray, 8, 1, 1, 1));
+
+  // Quantized palettes from 24 bits: the box quantizer at 4 bits and the
+  // neural net at 8 (rgb has more than 16 but fewer than 256 colours, so a
+  // larger image with more colours is made for the net), in both row forms.
+  save("rgb_to_pal4.bmp", Written(rgb, 4, 1, 1, 0));
+  save("rgb_to_pal4_rle.bmp", Written(rgb, 4, 1, 1, 1));
+  TPXBitmap photo;
+  if (!photo.Allocate(24, 16, pxBGR24)) return false;
+  for (int32_t y = 0; y < 16; ++y) {
+    uint8_t* row = photo.Scanline(y);
+    for (int32_t x = 0; x < 24; ++x) {
+      row[3 * x] = static_cast<uint8_t>(x * 10 + y);
+      row[3 * x + 1] = static_cast<uint8_t>(y * 15 + (x & 3));
+      row[3 * x + 2] = static_cast<uint8_t>((x * y * 7) & 0xFF);
+    }
+  }
+  save("photo_to_pal8_rle.bmp", Written(photo, 8, 1, 1, 1));
+  // 1 bit from colours: a two-colour image keeps its colours in the palette.
+  TPXBitmap two;
+  if (!two.Allocate(w, h, pxBGR24)) return false;
+  for (int32_t y = 0; y < h; ++y)
+    for (int32_t x = 0; x < w; ++x) {
+      uint8_t* p = two.Scanline(y) + 3 * x;
+      const bool light = (x + y) % 3 == 0;
+      p[0] = light ? 40 : 90, p[1] = light ? 200 : 20, p[2] = light ? 250 : 10;
+    }
+  save("two_colors_1bit.bmp", Written(two, 1, 1, 1, 0));
+  save("rgb_to_1bit_os2.bmp", Written(rgb, 1, 1, 2, 0));
 
   // 16 bits: 5-5-5 without masks, 5-6-5 with masks, 4 x 2 pixels (8-byte rows).
   const std::vector<uint8_t> px16 = {0x1F, 0x00, 0xE0, 0x03, 0x00, 0x7C, 0xFF, 0x7F,

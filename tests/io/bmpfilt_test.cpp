@@ -6,13 +6,18 @@
 #include <QByteArray>
 #include <QColor>
 #include <QImage>
+#include <algorithm>
 #include <atomic>
 #include <climits>
+#include <cmath>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <random>
+#include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "core/kopxutils_bitmap.h"
@@ -907,43 +912,519 @@ TEST(BmpWrite, OS2Header) {
   EXPECT_TRUE(SameColors(*wide, *rw.bitmap));
 }
 
-TEST(BmpWrite, PathsThatWaitForTheQuantizerWriteNothing) {
-  auto rgb = MakeBitmap(pxBGR24, 4, 4);
-  auto gray = MakeBitmap(pxGray8, 4, 4);
-  auto pal = MakeBitmap(pxPal8, 40, 4, 40);  // indices up to 39
-  struct TCase {
-    TPXBitmap* bmp;
-    int32_t bits, samples;
-  };
-  for (const TCase& c : {TCase{rgb.get(), 8, 1}, TCase{rgb.get(), 4, 1}, TCase{rgb.get(), 1, 1},
-                         TCase{gray.get(), 4, 1}, TCase{gray.get(), 1, 1}, TCase{pal.get(), 1, 1},
-                         TCase{pal.get(), 4, 1}}) {
-    bool aborted = false;
-    TIOParamsVals after;
-    const Bytes b = WriteBitmap(*c.bmp, {.bits = c.bits, .samples = c.samples}, &aborted, &after);
-    EXPECT_TRUE(aborted) << int(c.bmp->PixelFormat()) << " to " << c.bits;
-    EXPECT_TRUE(b.empty());
-    EXPECT_EQ(after.PaletteCount, 0);
-  }
+TEST(BmpWrite, BitmapWithoutPixelsWritesNothing) {
   TPXBitmap empty;
   bool aborted = false;
   EXPECT_TRUE(WriteBitmap(empty, {}, &aborted).empty());
   EXPECT_TRUE(aborted);
 }
 
-TEST(BmpWrite, SourceBitmapIsNotChanged) {
-  for (auto [format, bits, samples] : {std::tuple{pxBW1, 8, 3}, std::tuple{pxBW1, 8, 1}, std::tuple{pxPal8, 8, 3},
-                                       std::tuple{pxGray8, 8, 1}, std::tuple{pxPal8, 4, 1}}) {
-    auto img = MakeBitmap(format, 9, 3, 16);
-    auto copy = MakeBitmap(format, 9, 3, 16);
-    const int32_t paletteCount = img->PaletteCount();
-    bool aborted = true;
-    WriteBitmap(*img, {.bits = bits, .samples = samples, .compression = 1}, &aborted);
-    EXPECT_FALSE(aborted);
-    EXPECT_EQ(img->PixelFormat(), format);
-    EXPECT_EQ(img->PaletteCount(), paletteCount);
-    for (int32_t y = 0; y < 3; ++y) EXPECT_EQ(0, std::memcmp(img->Scanline(y), copy->Scanline(y), size_t(img->RowLen())));
+// ------------------------------------------------------------------ sources the depth cannot take as they are
+
+QImage QtRead(const Bytes& b) {
+  return QImage::fromData(QByteArray(reinterpret_cast<const char*>(b.data()), int(b.size())), "BMP");
+}
+
+// The palette stored in a written file (any header kind).
+std::vector<TBGR> FilePalette(const Bytes& b) {
+  const uint32_t header = U32At(b, 14);
+  const uint32_t entry = header == 12 ? 3 : 4;
+  std::vector<TBGR> pal;
+  for (uint32_t p = 14 + header; p + entry <= U32At(b, 10); p += entry) pal.push_back(TBGR{b[p], b[p + 1], b[p + 2]});
+  return pal;
+}
+
+std::set<int32_t> DistinctColors(TPXBitmap& bmp) {
+  std::set<int32_t> colors;
+  for (int32_t y = 0; y < bmp.Height(); ++y)
+    for (int32_t x = 0; x < bmp.Width(); ++x) colors.insert(BGRToInt(ColorAt(bmp, x, y)));
+  return colors;
+}
+
+// A 24-bit image of exactly `colors` distinct colours (random, not all grey),
+// in runs of a few pixels broken by single-pixel stretches, so run-length
+// data gets both forms.
+std::unique_ptr<TPXBitmap> FewColorImage(int32_t w, int32_t h, int colors, uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::set<int32_t> used;
+  std::vector<TBGR> pal;
+  while (int(pal.size()) < colors) {
+    const TBGR c{uint8_t(rng()), uint8_t(rng()), uint8_t(rng())};
+    if (used.insert(BGRToInt(c)).second) pal.push_back(c);
   }
+  auto bmp = std::make_unique<TPXBitmap>();
+  EXPECT_TRUE(bmp->Allocate(w, h, pxBGR24));
+  for (int32_t y = 0; y < h; ++y) {
+    uint8_t* row = bmp->Scanline(y);
+    for (int32_t x = 0; x < w; ++x) {
+      const int i = (x % 11 >= 8 ? x * 5 + y : x / 3 + y * 7) % colors;
+      std::memcpy(row + 3 * x, &pal[i], 3);
+    }
+  }
+  return bmp;
+}
+
+// Smooth gradients with noise: far more than 256 colours, like a photograph.
+std::unique_ptr<TPXBitmap> PhotoImage(int32_t w, int32_t h) {
+  std::mt19937 rng(7);
+  std::uniform_int_distribution<int> noise(-6, 6);
+  auto bmp = std::make_unique<TPXBitmap>();
+  EXPECT_TRUE(bmp->Allocate(w, h, pxBGR24));
+  for (int32_t y = 0; y < h; ++y) {
+    uint8_t* row = bmp->Scanline(y);
+    for (int32_t x = 0; x < w; ++x) {
+      const int b = 40 + x * 180 / w, g = 220 - y * 200 / h, r = 128 + int(100 * std::sin(x * 0.05 + y * 0.03));
+      row[3 * x] = uint8_t(std::clamp(b + noise(rng), 0, 255));
+      row[3 * x + 1] = uint8_t(std::clamp(g + noise(rng), 0, 255));
+      row[3 * x + 2] = uint8_t(std::clamp(r + noise(rng), 0, 255));
+    }
+  }
+  return bmp;
+}
+
+// Mean and largest difference of one channel value between two images of the same size.
+void ChannelError(TPXBitmap& a, TPXBitmap& b, double& mean, int& largest) {
+  int64_t sum = 0;
+  largest = 0;
+  for (int32_t y = 0; y < a.Height(); ++y)
+    for (int32_t x = 0; x < a.Width(); ++x) {
+      const TBGR p = ColorAt(a, x, y), q = ColorAt(b, x, y);
+      for (int d : {p.b - q.b, p.g - q.g, p.r - q.r}) {
+        sum += std::abs(d);
+        largest = std::max(largest, std::abs(d));
+      }
+    }
+  mean = double(sum) / (3.0 * a.Width() * a.Height());
+}
+
+TEST(BmpQuantized, FewColorsKeepAnExactPalette) {
+  struct TCase {
+    int32_t bits;
+    int colors;
+  };
+  for (const TCase c : {TCase{4, 2}, TCase{4, 16}, TCase{8, 17}, TCase{8, 256}})
+    for (uint8_t kind : {1, 2, 3})
+      for (uint8_t rle : {0, 1})
+        for (int32_t w : {37, 45}) {
+          auto img = FewColorImage(w, 40, c.colors, uint32_t(c.colors * 100 + w));
+          ASSERT_EQ(DistinctColors(*img).size(), size_t(c.colors));
+          const std::string what = std::to_string(c.colors) + " colours at " + std::to_string(c.bits) + " bits, kind " +
+                                   std::to_string(kind) + " rle " + std::to_string(rle) + " width " + std::to_string(w);
+          bool aborted = true;
+          TIOParamsVals after;
+          const Bytes b =
+              WriteBitmap(*img, {.bits = c.bits, .samples = 1, .kind = kind, .compression = rle}, &aborted, &after);
+          ASSERT_FALSE(aborted) << what;
+          EXPECT_EQ(U16At(b, kind == 2 ? 24 : 28), uint32_t(c.bits)) << what;
+          // The record carries the palette the file holds; the colours come in
+          // order of first appearance, the top row first.
+          const std::vector<TBGR> pal = FilePalette(b);
+          ASSERT_EQ(pal.size(), size_t{1} << c.bits) << what;
+          ASSERT_EQ(after.PaletteCount, int32_t(pal.size())) << what;
+          for (size_t i = 0; i < pal.size(); ++i) EXPECT_EQ(after.Palette[i], pal[i]) << what << " entry " << i;
+          EXPECT_EQ(pal[0], ColorAt(*img, 0, 0)) << what;
+
+          TRead r = ReadBytes(b);
+          ASSERT_FALSE(r.aborted) << what;
+          ASSERT_TRUE(SameColors(*img, *r.bitmap)) << what;
+          TRead native = ReadBytes(b, {.keepNative = true});
+          ASSERT_EQ(native.bitmap->PixelFormat(), pxPal8) << what;
+          EXPECT_TRUE(SameColors(*img, *native.bitmap)) << what;
+          if (kind == 1) {
+            const QImage q = QtRead(b);
+            ASSERT_FALSE(q.isNull()) << what;
+            EXPECT_TRUE(SameAsQImage(*img, q)) << what;
+          }
+        }
+}
+
+TEST(BmpQuantized, PhotoLikeImageReadsBackClose) {
+  auto img = PhotoImage(160, 96);
+  ASSERT_GT(DistinctColors(*img).size(), 4000u);
+  struct TCase {
+    int32_t bits;
+    double meanBound;
+    int largestBound;
+  };
+  // The noise alone is worth 3 levels on average.
+  for (const TCase c : {TCase{8, 8.0, 64}, TCase{4, 24.0, 128}}) {
+    bool aborted = true;
+    const Bytes plain = WriteBitmap(*img, {.bits = c.bits, .samples = 1}, &aborted);
+    ASSERT_FALSE(aborted) << c.bits;
+    const Bytes rle = WriteBitmap(*img, {.bits = c.bits, .samples = 1, .compression = 1}, &aborted);
+    ASSERT_FALSE(aborted) << c.bits;
+    EXPECT_LT(rle.size(), plain.size() + plain.size() / 2) << c.bits;  // sane, never runaway
+    TRead r = ReadBytes(plain);
+    ASSERT_FALSE(r.aborted);
+    double mean = 0;
+    int largest = 0;
+    ChannelError(*img, *r.bitmap, mean, largest);
+    EXPECT_LT(mean, c.meanBound) << c.bits << " bits";
+    EXPECT_LT(largest, c.largestBound) << c.bits << " bits";
+    EXPECT_LE(DistinctColors(*r.bitmap).size(), size_t{1} << c.bits);
+    // Pixels land on (or, for the box quantizer, next to) their nearest entry
+    // of the palette the file holds: rows and palette belong together.
+    const std::vector<TBGR> pal = FilePalette(plain);
+    int64_t nearestSum = 0;
+    for (int32_t y = 0; y < img->Height(); ++y)
+      for (int32_t x = 0; x < img->Width(); ++x) {
+        const TBGR p = ColorAt(*img, x, y);
+        int best = 1000;
+        for (const TBGR& e : pal)
+          best = std::min(best, std::abs(e.b - p.b) + std::abs(e.g - p.g) + std::abs(e.r - p.r));
+        nearestSum += best;
+      }
+    const double nearestMean = double(nearestSum) / (3.0 * img->Width() * img->Height());
+    EXPECT_LE(mean, nearestMean * 1.25 + 0.01) << c.bits << " bits";
+    // Both forms hold the same indices, and Qt sees the same pixels.
+    TRead rr = ReadBytes(rle);
+    ASSERT_FALSE(rr.aborted);
+    EXPECT_TRUE(SameColors(*r.bitmap, *rr.bitmap)) << c.bits;
+    for (const Bytes* file : {&plain, &rle}) {
+      const QImage q = QtRead(*file);
+      ASSERT_FALSE(q.isNull()) << c.bits;
+      EXPECT_TRUE(SameAsQImage(*r.bitmap, q)) << c.bits;
+    }
+  }
+}
+
+TEST(BmpQuantized, PalettedSourceWithHighIndicesAtFourBits) {
+  // 40 palette entries, of which the image uses 16 from index 20 on: the
+  // 4-bit file gets those 16 colours, not the low entries.
+  auto img = MakeBitmap(pxPal8, 29, 7, 40);
+  for (int32_t y = 0; y < 7; ++y)
+    for (int32_t x = 0; x < 29; ++x) img->Scanline(y)[x] = uint8_t(20 + (x / 2 + y) % 16);
+  for (uint8_t rle : {0, 1}) {
+    bool aborted = true;
+    const Bytes b = WriteBitmap(*img, {.bits = 4, .samples = 1, .compression = rle}, &aborted);
+    ASSERT_FALSE(aborted);
+    TRead r = ReadBytes(b);
+    ASSERT_FALSE(r.aborted);
+    EXPECT_TRUE(SameColors(*img, *r.bitmap)) << int(rle);
+  }
+  // All 40 in use: at most 16 survive, each pixel near its own.
+  auto many = MakeBitmap(pxPal8, 40, 9, 40);
+  for (int32_t y = 0; y < 9; ++y)
+    for (int32_t x = 0; x < 40; ++x) many->Scanline(y)[x] = uint8_t(x);
+  bool aborted = true;
+  const Bytes b = WriteBitmap(*many, {.bits = 4, .samples = 1}, &aborted);
+  ASSERT_FALSE(aborted);
+  TRead r = ReadBytes(b);
+  ASSERT_FALSE(r.aborted);
+  EXPECT_LE(DistinctColors(*r.bitmap).size(), 16u);
+  EXPECT_GE(DistinctColors(*r.bitmap).size(), 8u);
+  double mean = 0;
+  int largest = 0;
+  ChannelError(*many, *r.bitmap, mean, largest);
+  EXPECT_LT(mean, 20.0);
+}
+
+// Grey, 16-bit, float and CMYK images with the colours they stand for,
+// computed here from the formats' definitions.
+struct TDeepImage {
+  std::unique_ptr<TPXBitmap> bitmap = std::make_unique<TPXBitmap>();
+  std::vector<TBGR> expected;  // row by row
+  TBGR At(int32_t x, int32_t y) const { return expected[size_t(y) * bitmap->Width() + x]; }
+};
+
+TDeepImage DeepImage(TPXPixelFormat format, int32_t w, int32_t h) {
+  TDeepImage d;
+  EXPECT_TRUE(d.bitmap->Allocate(w, h, format));
+  for (int32_t y = 0; y < h; ++y) {
+    uint8_t* row = d.bitmap->Scanline(y);
+    for (int32_t x = 0; x < w; ++x) {
+      const int v = (x * 23 + y * 41) % 256;
+      switch (format) {
+        case pxGray8:
+          row[x] = uint8_t(v);
+          d.expected.push_back(TBGR{uint8_t(v), uint8_t(v), uint8_t(v)});
+          break;
+        case pxGray16: {
+          const uint16_t word = uint16_t(v * 256 + (x * 7 & 0xFF));  // the low byte is below a level
+          row[2 * x] = uint8_t(word), row[2 * x + 1] = uint8_t(word >> 8);
+          d.expected.push_back(TBGR{uint8_t(v), uint8_t(v), uint8_t(v)});
+          break;
+        }
+        case px32f: {
+          // Out-of-range samples and NaN clamp; the rest is Trunc(f * 255).
+          float f = (v + 0.5f) / 255.0f;
+          uint8_t level = uint8_t(v);
+          if (x == 0) f = -0.5f, level = 0;
+          if (x == 1) f = 7.0f, level = 255;
+          if (x == 2) f = std::numeric_limits<float>::quiet_NaN(), level = 0;
+          std::memcpy(row + 4 * x, &f, 4);
+          d.expected.push_back(TBGR{level, level, level});
+          break;
+        }
+        case pxCMYK: {
+          const uint8_t c = uint8_t(v), m = uint8_t(255 - v), yy = uint8_t(x * 50), k = uint8_t(255 - y * 20);
+          row[4 * x] = c, row[4 * x + 1] = m, row[4 * x + 2] = yy, row[4 * x + 3] = k;
+          d.expected.push_back(TBGR{uint8_t(yy * k / 255), uint8_t(m * k / 255), uint8_t(c * k / 255)});
+          break;
+        }
+        default: ADD_FAILURE(); break;
+      }
+    }
+  }
+  return d;
+}
+
+TEST(BmpConverted, DeepFormatsAtTwentyFourBits) {
+  for (TPXPixelFormat format : {pxGray16, px32f, pxCMYK}) {
+    TDeepImage img = DeepImage(format, 13, 6);
+    bool aborted = true;
+    const Bytes b = WriteBitmap(*img.bitmap, {.bits = 8, .samples = 3}, &aborted);
+    ASSERT_FALSE(aborted) << int(format);
+    EXPECT_EQ(U16At(b, 28), 24u);
+    EXPECT_EQ(U32At(b, 50), 16777216u);
+    TRead r = ReadBytes(b);
+    ASSERT_FALSE(r.aborted);
+    ASSERT_EQ(r.bitmap->PixelFormat(), pxBGR24);
+    for (int32_t y = 0; y < 6; ++y)
+      for (int32_t x = 0; x < 13; ++x)
+        ASSERT_EQ(ColorAt(*r.bitmap, x, y), img.At(x, y)) << int(format) << " " << x << "," << y;
+  }
+}
+
+TEST(BmpConverted, GreyAndDeepFormatsAtFourAndEightBits) {
+  // Grey images get the grey ramp: 256 levels keep every level; 16 levels are
+  // entry i = 16 i, and a level v lands on entry v * 16 / 256.
+  for (TPXPixelFormat format : {pxGray8, pxGray16, px32f})
+    for (int32_t bits : {4, 8}) {
+      TDeepImage img = DeepImage(format, 21, 5);
+      bool aborted = true;
+      const Bytes b = WriteBitmap(*img.bitmap, {.bits = bits, .samples = 1, .compression = 1}, &aborted);
+      ASSERT_FALSE(aborted) << int(format) << "/" << bits;
+      TRead r = ReadBytes(b);
+      ASSERT_FALSE(r.aborted);
+      for (int32_t y = 0; y < 5; ++y)
+        for (int32_t x = 0; x < 21; ++x) {
+          TBGR want = img.At(x, y);
+          if (bits == 4) want.b = want.g = want.r = uint8_t(want.r & 0xF0);
+          ASSERT_EQ(ColorAt(*r.bitmap, x, y), want) << int(format) << "/" << bits << " " << x << "," << y;
+        }
+    }
+  // CMYK of few colours comes back exact at 8 bits.
+  TDeepImage cmyk = DeepImage(pxCMYK, 8, 4);
+  bool aborted = true;
+  const Bytes b = WriteBitmap(*cmyk.bitmap, {.bits = 8, .samples = 1}, &aborted);
+  ASSERT_FALSE(aborted);
+  TRead r = ReadBytes(b);
+  ASSERT_FALSE(r.aborted);
+  for (int32_t y = 0; y < 4; ++y)
+    for (int32_t x = 0; x < 8; ++x) ASSERT_EQ(ColorAt(*r.bitmap, x, y), cmyk.At(x, y)) << x << "," << y;
+}
+
+TEST(BmpOneBit, TwoColorsKeepThemDarkerFirst) {
+  const TBGR light{40, 200, 250}, dark{90, 20, 10};
+  auto rgb = std::make_unique<TPXBitmap>();
+  ASSERT_TRUE(rgb->Allocate(19, 6, pxBGR24));
+  for (int32_t y = 0; y < 6; ++y)
+    for (int32_t x = 0; x < 19; ++x) std::memcpy(rgb->Scanline(y) + 3 * x, (x + y) % 3 ? &dark : &light, 3);
+  ASSERT_EQ(ColorAt(*rgb, 0, 0), light);  // the lighter colour is met first
+  auto pal = MakeBitmap(pxPal8, 19, 6, 16);
+  pal->SetPaletteEntry(3, light), pal->SetPaletteEntry(9, dark);
+  for (int32_t y = 0; y < 6; ++y)
+    for (int32_t x = 0; x < 19; ++x) pal->Scanline(y)[x] = (x * y) % 4 ? 9 : 3;
+
+  for (TPXBitmap* img : {rgb.get(), pal.get()})
+    for (uint8_t kind : {1, 2}) {
+      TIOParamsVals after;
+      bool aborted = true;
+      const Bytes b = WriteBitmap(*img, {.bits = 1, .samples = 1, .kind = kind}, &aborted, &after);
+      ASSERT_FALSE(aborted);
+      EXPECT_EQ(FilePalette(b), (std::vector<TBGR>{dark, light}));
+      EXPECT_EQ(after.PaletteCount, 2);
+      EXPECT_EQ(after.Palette[0], dark);
+      EXPECT_EQ(after.Palette[1], light);
+      // Our reader gives black and white, the light colour as a set bit...
+      TRead r = ReadBytes(b);
+      ASSERT_FALSE(r.aborted);
+      ASSERT_EQ(r.bitmap->PixelFormat(), pxBW1);
+      for (int32_t y = 0; y < 6; ++y)
+        for (int32_t x = 0; x < 19; ++x)
+          ASSERT_EQ(ColorAt(*r.bitmap, x, y).r == 255, ColorAt(*img, x, y) == light) << x << "," << y;
+      // ...and Qt, which keeps the palette, the colours themselves.
+      if (kind == 1) {
+        const QImage q = QtRead(b);
+        ASSERT_FALSE(q.isNull());
+        EXPECT_TRUE(SameAsQImage(*img, q));
+      }
+    }
+}
+
+TEST(BmpOneBit, SingleColorKeepsItsColor) {
+  for (const TBGR c : {TBGR{0, 0, 0}, TBGR{30, 10, 120}, TBGR{200, 230, 255}, TBGR{255, 255, 255}}) {
+    auto img = std::make_unique<TPXBitmap>();
+    ASSERT_TRUE(img->Allocate(11, 3, pxBGR24));
+    for (int32_t y = 0; y < 3; ++y)
+      for (int32_t x = 0; x < 11; ++x) std::memcpy(img->Scanline(y) + 3 * x, &c, 3);
+    bool aborted = true;
+    const Bytes b = WriteBitmap(*img, {.bits = 1, .samples = 1}, &aborted);
+    ASSERT_FALSE(aborted);
+    const bool dark = c.r + c.g + c.b < 300;
+    TRead r = ReadBytes(b);
+    ASSERT_FALSE(r.aborted);
+    for (int32_t y = 0; y < 3; ++y)
+      for (int32_t x = 0; x < 11; ++x) ASSERT_EQ(ColorAt(*r.bitmap, x, y).r, dark ? 0 : 255) << int(c.r);
+    const QImage q = QtRead(b);
+    ASSERT_FALSE(q.isNull());
+    EXPECT_TRUE(SameAsQImage(*img, q)) << int(c.r);
+  }
+}
+
+TEST(BmpOneBit, ManyColorsBecomeBlackAndWhite) {
+  // Brightness rises left to right (a touch of colour keeps it a colour image).
+  const int32_t w = 256, h = 16;
+  auto ramp = std::make_unique<TPXBitmap>();
+  ASSERT_TRUE(ramp->Allocate(w, h, pxBGR24));
+  for (int32_t y = 0; y < h; ++y)
+    for (int32_t x = 0; x < w; ++x) {
+      uint8_t* p = ramp->Scanline(y) + 3 * x;
+      p[0] = uint8_t(x ^ (y & 1)), p[1] = uint8_t(x), p[2] = uint8_t(x);
+    }
+  auto whiteShare = [&](TPXBitmap& bw, int32_t x0, int32_t x1) {
+    int white = 0;
+    for (int32_t y = 0; y < h; ++y)
+      for (int32_t x = x0; x < x1; ++x) white += ColorAt(bw, x, y).r == 255;
+    return double(white) / (h * (x1 - x0));
+  };
+  for (uint8_t conversion : {1, 0}) {  // threshold at the mean, ordered dither
+    ramp->BWConversion = conversion;
+    TIOParamsVals after;
+    bool aborted = true;
+    const Bytes b = WriteBitmap(*ramp, {.bits = 1, .samples = 1}, &aborted, &after);
+    ASSERT_FALSE(aborted);
+    EXPECT_EQ(FilePalette(b), (std::vector<TBGR>{TBGR{0, 0, 0}, TBGR{255, 255, 255}}));
+    EXPECT_EQ(after.PaletteCount, 2);
+    TRead r = ReadBytes(b);
+    ASSERT_FALSE(r.aborted);
+    ASSERT_EQ(r.bitmap->PixelFormat(), pxBW1);
+    const QImage q = QtRead(b);
+    ASSERT_FALSE(q.isNull());
+    EXPECT_TRUE(SameAsQImage(*r.bitmap, q));
+    if (conversion == 1) {
+      EXPECT_EQ(whiteShare(*r.bitmap, 0, 110), 0.0);
+      EXPECT_EQ(whiteShare(*r.bitmap, 150, 256), 1.0);
+    } else {
+      // The share of white follows the brightness of each band.
+      for (int32_t x0 = 0; x0 < w; x0 += 32) {
+        const double want = (x0 + 15.5) / 255.0;
+        EXPECT_NEAR(whiteShare(*r.bitmap, x0, x0 + 32), want, 0.08) << x0;
+      }
+    }
+  }
+  // Grey, 16-bit, float and CMYK images (CMYK has no direct way to 1 bit)
+  // are thresholded by the brightness of the colours they stand for.
+  for (TPXPixelFormat format : {pxCMYK, pxGray16, px32f, pxGray8}) {
+    TDeepImage img = DeepImage(format, 40, 8);
+    bool aborted = true;
+    const Bytes b = WriteBitmap(*img.bitmap, {.bits = 1, .samples = 1}, &aborted);
+    ASSERT_FALSE(aborted) << int(format);
+    TRead r = ReadBytes(b);
+    ASSERT_FALSE(r.aborted);
+    ASSERT_EQ(r.bitmap->PixelFormat(), pxBW1);
+    auto lum = [](TBGR c) { return (c.r * 21 + c.g * 72 + c.b * 7) / 100.0; };
+    double mean = 0;
+    for (const TBGR& c : img.expected) mean += lum(c) / double(img.expected.size());
+    int checked = 0;
+    for (int32_t y = 0; y < 8; ++y)
+      for (int32_t x = 0; x < 40; ++x) {
+        const double l = lum(img.At(x, y));
+        if (std::abs(l - mean) < 30) continue;
+        ++checked;
+        ASSERT_EQ(ColorAt(*r.bitmap, x, y).r, l > mean ? 255 : 0) << int(format) << " " << x << "," << y;
+      }
+    EXPECT_GT(checked, 100) << int(format);
+  }
+}
+
+// Everything a writer could be tempted to change on the caller's bitmap.
+struct TBitmapState {
+  TPXPixelFormat format;
+  int32_t width, height, paletteCount;
+  std::vector<TBGR> palette;
+  std::vector<uint8_t> rows;
+  bool alpha;
+  uint8_t alphaAt;
+  TPXAccessMode access;
+  uint8_t bwConversion;
+
+  explicit TBitmapState(TPXBitmap& b)
+      : format(b.PixelFormat()), width(b.Width()), height(b.Height()), paletteCount(b.PaletteCount()),
+        alpha(b.HasAlphaChannel()), alphaAt(b.GetAlpha(2, 2)), access(b.AccessMode), bwConversion(b.BWConversion) {
+    for (int32_t i = 0; i < paletteCount; ++i) palette.push_back(b.GetPaletteEntry(i));
+    for (int32_t y = 0; y < height; ++y) {
+      const uint8_t* row = b.Scanline(y);  // a temporary-file row lasts until the next call
+      rows.insert(rows.end(), row, row + b.RowLen());
+    }
+  }
+  // The names of the fields that differ.
+  std::string Differences(const TBitmapState& o) const {
+    std::string d;
+    auto check = [&](bool same, const char* name) {
+      if (!same) d += std::string(d.empty() ? "" : ", ") + name;
+    };
+    check(format == o.format, "format");
+    check(width == o.width && height == o.height, "size");
+    check(paletteCount == o.paletteCount && palette == o.palette, "palette");
+    check(rows == o.rows, "pixels");
+    check(alpha == o.alpha && alphaAt == o.alphaAt, "alpha");
+    check(access == o.access, "access mode");
+    check(bwConversion == o.bwConversion, "BWConversion");
+    return d;
+  }
+};
+
+TEST(BmpWrite, SourceBitmapIsNotChanged) {
+  struct TCase {
+    TPXPixelFormat format;
+    int32_t bits, samples;
+  };
+  const TCase cases[] = {{pxBW1, 8, 3},    {pxBW1, 8, 1},     {pxPal8, 8, 3},   {pxGray8, 8, 1},  {pxPal8, 4, 1},
+                         {pxBGR24, 8, 1},  {pxBGR24, 4, 1},   {pxBGR24, 1, 1},  {pxGray8, 4, 1},  {pxGray8, 1, 1},
+                         {pxPal8, 1, 1},   {pxGray16, 8, 3},  {pxGray16, 8, 1}, {pxGray16, 1, 1}, {px32f, 8, 3},
+                         {px32f, 4, 1},    {px32f, 1, 1},     {pxCMYK, 8, 3},   {pxCMYK, 8, 1},   {pxCMYK, 1, 1}};
+  for (int64_t threshold : {int64_t{-1}, int64_t{64}})  // in memory, in a temporary file
+    for (const TCase& c : cases) {
+      const TThresholdGuard guard(threshold);
+      std::unique_ptr<TPXBitmap> img;
+      if (c.format == pxGray16 || c.format == px32f || c.format == pxCMYK)
+        img = std::move(DeepImage(c.format, 9, 5).bitmap);
+      else
+        img = MakeBitmap(c.format, 9, 5, 40);  // pxPal8 indices up to 39
+      img->SetAlpha(2, 2, 7);
+      const TBitmapState before(*img);
+      bool aborted = true;
+      WriteBitmap(*img, {.bits = c.bits, .samples = c.samples, .compression = 1}, &aborted);
+      EXPECT_FALSE(aborted) << int(c.format) << " to " << c.bits;
+      EXPECT_EQ(TBitmapState(*img).Differences(before), "") << int(c.format) << " to " << c.bits << " threshold "
+                                                              << threshold;
+    }
+}
+
+TEST(BmpQuantized, TemporaryFileSources) {
+  const TThresholdGuard guard(64);
+  auto few = FewColorImage(61, 23, 16, 5);
+  auto photo = PhotoImage(61, 23);
+  ASSERT_EQ(few->Location(), pxTempFile);
+  for (TPXBitmap* img : {few.get(), photo.get()})
+    for (int32_t bits : {4, 8}) {
+      bool aborted = true;
+      const Bytes b = WriteBitmap(*img, {.bits = bits, .samples = 1, .compression = 1}, &aborted);
+      ASSERT_FALSE(aborted);
+      TRead r = ReadBytes(b);
+      ASSERT_FALSE(r.aborted);
+      if (img == few.get()) {
+        EXPECT_TRUE(SameColors(*img, *r.bitmap)) << bits;
+      }
+      // The same image in memory gives the same file.
+      const TThresholdGuard inMemory(-1);
+      auto copy = std::make_unique<TPXBitmap>();
+      copy->Assign(img);
+      ASSERT_EQ(copy->Location(), pxInMemory);
+      EXPECT_EQ(WriteBitmap(*copy, {.bits = bits, .samples = 1, .compression = 1}), b) << bits;
+    }
 }
 
 TEST(BmpWrite, ShortWriteFailsAndLeavesHeadersIncomplete) {
