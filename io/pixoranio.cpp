@@ -5,6 +5,7 @@
 #include "core/kopxutils_colors.h"
 #include "core/kopxutils_helpers.h"
 #include "core/kopxutils_settings.h"
+#include "core/pxresample.h"
 #include "io/pixoranio_codecs.h"
 
 namespace pixoran {
@@ -236,8 +237,42 @@ void TPixoranIO::FixDefaultDPI() {
 }
 
 void TPixoranIO::AdjustBitmapDPI() {
-  // Needs the resampling engine; until it is in the library the image and
-  // its resolutions are left as read.
+  if (!PrepareBitmap() || !params_) return;
+  TPXBitmap& bmp = *working_;
+  TIOParamsVals& p = *params_;
+  if (p.DpiX <= 0 || p.DpiY <= 0 || p.DpiX == p.DpiY || bmp.Width() <= 0 || bmp.Height() <= 0) return;
+  int32_t newW = p.Width, newH = p.Height;
+  // The fields are written directly: the viewer hears of the resolution after the load.
+  if (p.Height < p.Width) {
+    newH = TruncToInt32(static_cast<double>(p.Height) / p.DpiY * p.DpiX);
+    p.DpiY = p.DpiX;
+    p.Height = newH;
+  } else {
+    newW = TruncToInt32(static_cast<double>(p.Width) / p.DpiX * p.DpiY);
+    p.DpiX = p.DpiY;
+    p.Width = newW;
+  }
+  if (newW <= 0 || newH <= 0) return;  // a degenerate header: keep the image as read
+  std::unique_ptr<TPXBitmap> alpha;
+  if (bmp.HasAlphaChannel()) {
+    alpha = std::make_unique<TPXBitmap>();
+    alpha->Assign(bmp.GetAlphaChannel());
+  }
+  TPXBitmap resized;
+  if (filteredAdjustDPI_) {
+    if (!resized.Allocate(newW, newH, pxBGR24)) return;
+    Resample24Filtered(bmp, resized, rfFastLinear);  // reads any format as 24-bit
+  } else {
+    if (!resized.Allocate(newW, newH, bmp.PixelFormat())) return;
+    ResampleNearest(bmp, resized);
+  }
+  bmp.RemoveAlphaChannel();
+  bmp.Assign(&resized);
+  if (alpha) {
+    TPXBitmap* a = bmp.GetAlphaChannel();
+    ResampleNearest(*alpha, *a);
+    a->Full = alpha->Full;
+  }
 }
 
 TColor TPixoranIO::Background() const { return viewer_ ? viewer_->Background() : background_; }

@@ -9,6 +9,19 @@
 
 namespace pixoran {
 
+namespace {
+// The position a seek leads to; a negative result leaves the position as it was.
+int64_t MovedPosition(int64_t pos, int64_t size, int64_t offset, TSeekOrigin origin) {
+  int64_t np = pos;
+  switch (origin) {
+    case TSeekOrigin::soBeginning: np = offset; break;
+    case TSeekOrigin::soCurrent: np = pos + offset; break;
+    case TSeekOrigin::soEnd: np = size + offset; break;
+  }
+  return np >= 0 ? np : pos;
+}
+}  // namespace
+
 int64_t TStream::Size() {
   const int64_t pos = Position();
   const int64_t end = Seek(0, TSeekOrigin::soEnd);
@@ -104,13 +117,7 @@ int64_t TFileStream::Write(const void* buffer, int64_t count) {
 }
 
 int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
-  int64_t np = pos_;
-  switch (origin) {
-    case TSeekOrigin::soBeginning: np = offset; break;
-    case TSeekOrigin::soCurrent: np = pos_ + offset; break;
-    case TSeekOrigin::soEnd: np = Size() + offset; break;
-  }
-  if (np >= 0) pos_ = np;
+  pos_ = MovedPosition(pos_, origin == TSeekOrigin::soEnd ? Size() : 0, offset, origin);
   return pos_;
 }
 
@@ -178,13 +185,7 @@ int64_t TMemoryStream::Write(const void* buffer, int64_t count) {
 }
 
 int64_t TMemoryStream::Seek(int64_t offset, TSeekOrigin origin) {
-  int64_t np = pos_;
-  switch (origin) {
-    case TSeekOrigin::soBeginning: np = offset; break;
-    case TSeekOrigin::soCurrent: np = pos_ + offset; break;
-    case TSeekOrigin::soEnd: np = Size() + offset; break;
-  }
-  if (np >= 0) pos_ = np;
+  pos_ = MovedPosition(pos_, origin == TSeekOrigin::soEnd ? Size() : 0, offset, origin);
   return pos_;
 }
 
@@ -236,13 +237,7 @@ int64_t TReadOnlyMemoryStream::Read(void* buffer, int64_t count) {
 }
 
 int64_t TReadOnlyMemoryStream::Seek(int64_t offset, TSeekOrigin origin) {
-  int64_t np = pos_;
-  switch (origin) {
-    case TSeekOrigin::soBeginning: np = offset; break;
-    case TSeekOrigin::soCurrent: np = pos_ + offset; break;
-    case TSeekOrigin::soEnd: np = size_ + offset; break;
-  }
-  if (np >= 0) pos_ = np;
+  pos_ = MovedPosition(pos_, size_, offset, origin);
   return pos_;
 }
 

@@ -392,6 +392,35 @@ TEST_F(PixoranIOBMP, ResolutionFromFileOrDefault) {
   EXPECT_EQ(io.Params().DpiY, 200);
 }
 
+TEST_F(PixoranIOBMP, AutoAdjustDPIMakesBothResolutionsAgree) {
+  // A 100 x 100 image at 100 x 200 dpi becomes 200 x 100 at 200 x 200 dpi.
+  QImage img(100, 100, QImage::Format_RGB888);
+  for (int y = 0; y < 100; ++y)
+    for (int x = 0; x < 100; ++x) img.setPixel(x, y, qRgb(x < 50 ? 255 : 0, 0, y < 50 ? 255 : 0));
+  img.setDotsPerMeterX(3937);
+  img.setDotsPerMeterY(7874);
+  ASSERT_TRUE(img.save(QString::fromStdString(Path("aniso.bmp")), "BMP"));
+  for (bool filtered : {false, true}) {
+    io.SetAutoAdjustDPI(true);
+    io.SetFilteredAdjustDPI(filtered);
+    io.LoadFromFile(Path("aniso.bmp"));
+    ASSERT_FALSE(io.Aborting());
+    TPXBitmap& b = *io.PXBitmap();
+    EXPECT_EQ(b.Width(), 200);
+    EXPECT_EQ(b.Height(), 100);
+    EXPECT_EQ(io.Params().DpiX, 200);
+    EXPECT_EQ(io.Params().DpiY, 200);
+    EXPECT_EQ(io.Params().Width, 200);
+    // The left half stays red, the right half stays black, away from the seam.
+    EXPECT_EQ(b.GetPixelAsRGB(10, 80).r, 255);
+    EXPECT_EQ(b.GetPixelAsRGB(190, 80).r, 0);
+    EXPECT_EQ(b.GetPixelAsRGB(190, 10).b, 255);
+  }
+  io.SetAutoAdjustDPI(false);
+  io.LoadFromFile(Path("aniso.bmp"));
+  EXPECT_EQ(io.PXBitmap()->Width(), 100);
+}
+
 TEST_F(PixoranIOBMP, ParameterReadsLeaveTheImageAlone) {
   FillPattern(*io.PXBitmap(), 2, 2);
   ASSERT_TRUE(PatternQImage(9, 7).save(QString::fromStdString(Path("p.bmp")), "BMP"));

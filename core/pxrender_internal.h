@@ -1,0 +1,53 @@
+#pragma once
+// Pieces shared by the rendering sources; not part of the library's face.
+#include <cstdint>
+#include <memory>
+
+#include "core/kopxdefs.h"
+
+namespace pixoran {
+
+class TPXBitmap;
+class TPXBaseBitmap;
+
+namespace render_detail {
+
+// Sets a bitmap's access mode for a scope and restores it.
+class TAccessScope {
+ public:
+  TAccessScope(TPXBaseBitmap& bitmap, uint8_t mode);
+  ~TAccessScope();
+  TAccessScope(const TAccessScope&) = delete;
+  TAccessScope& operator=(const TAccessScope&) = delete;
+
+ private:
+  TPXBaseBitmap& bitmap_;
+  uint8_t saved_;
+};
+
+// 16.16 contrast factor: (1 - sqrt(-c) / 10) for negative c, else c / 10 + 1.
+int32_t ContrastFactor(int32_t contrast);
+// clamp(k * (v + offset - 128) div 65536 + 128), without overflow.
+uint8_t AdjustChannel(int32_t v, int32_t offset, int32_t k);
+// GrayMin and GrayMax are finite and differ: grey samples are mapped.
+bool HasGrayRange(const TPXBitmap& b);
+// Grey-range mapping of one sample to a byte (floats, and integer samples).
+uint8_t GrayRangeToByte(double v, double grayMin, double grayMax);
+uint8_t GrayRangeIntToByte(int64_t v, double grayMin, double grayMax);
+
+// An empty working bitmap that takes its memory threshold from its maker.
+std::unique_ptr<TPXBitmap> NewWorkBitmap(const TPXBitmap& maker);
+
+// A pxBGR24 copy of a source rectangle as the renderer shows it (grey
+// range, palette, CMYK), with the rectangle of the alpha channel and its
+// Full flag when withAlpha is set and the source has one of its size.
+// nullptr when the rectangle is empty or storage cannot be had.
+std::unique_ptr<TPXBitmap> MakeBGR24Copy(TPXBitmap& source, int32_t x, int32_t y, int32_t w, int32_t h, bool withAlpha);
+
+// The source's alpha channel when it exists, is pxGray8 and has the
+// source's size; nullptr otherwise (a mismatched channel would be read out
+// of its rows).
+TPXBitmap* UsableAlpha(TPXBitmap& source);
+
+}  // namespace render_detail
+}  // namespace pixoran

@@ -1,0 +1,661 @@
+// Resampling engine: dispatch, row readers, nearest neighbour, the
+// fixed-point linear resamplers and the 1-bit area reducer. The kernel and
+// area resamplers live in pxresample_kernel.cpp and pxresample_area.cpp.
+#include "core/pxresample.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <new>
+#include <numbers>
+
+#include "core/kopxutils_bitmap.h"
+#include "core/kopxutils_colors.h"
+#include "core/pxresample_internal.h"
+
+namespace pixoran {
+
+// ------------------------------------------------------------------ kernels
+
+namespace {
+
+double KTriangle(double x) {
+  const double a = std::abs(x);
+  return a < 1.0 ? 1.0 - a : 0.0;
+}
+double KHermite(double x) {
+  const double a = std::abs(x);
+  return a < 1.0 ? (2.0 * a - 3.0) * a * a + 1.0 : 0.0;
+}
+double KBell(double x) {
+  const double a = std::abs(x);
+  if (a < 0.5) return 0.75 - a * a;
+  if (a < 1.5) return 0.5 * (a - 1.5) * (a - 1.5);
+  return 0.0;
+}
+double KBSpline(double x) {
+  const double a = std::abs(x);
+  if (a < 1.0) return a * a * a / 2.0 - a * a + 2.0 / 3.0;
+  if (a < 2.0) return (2.0 - a) * (2.0 - a) * (2.0 - a) / 6.0;
+  return 0.0;
+}
+double Sinc(double x) {
+  if (x == 0.0) return 1.0;
+  const double px = std::numbers::pi * x;
+  return std::sin(px) / px;
+}
+double KLanczos3(double x) { return std::abs(x) < 3.0 ? Sinc(x) * Sinc(x / 3.0) : 0.0; }
+double KMitchell(double x) {
+  const double a = std::abs(x);
+  if (a < 1.0) return (7.0 * a * a * a - 12.0 * a * a + 16.0 / 3.0) / 6.0;
+  if (a < 2.0) return (-7.0 / 3.0 * a * a * a + 12.0 * a * a - 20.0 * a + 32.0 / 3.0) / 6.0;
+  return 0.0;
+}
+double KBox(double x) { return (x > -0.5 && x <= 0.5) ? 1.0 : 0.0; }
+double KLinear(double x) { return (x >= -1.0 && x < 1.0) ? 1.0 - std::abs(x) : 0.0; }
+
+}  // namespace
+
+const std::array<TPXResampleKernel, 9> ResampleKernels = {{
+    {nullptr, 0.0},
+    {KTriangle, 1.0},
+    {KHermite, 1.0},
+    {KBell, 1.5},
+    {KBSpline, 2.0},
+    {KLanczos3, 3.0},
+    {KMitchell, 2.0},
+    {KBox, 1.0},
+    {KLinear, 1.0},
+}};
+
+namespace resample_detail {
+
+// ---------------------------------------------------------------- row reader
+
+TRowReader::TRowReader(TPXBitmap& bitmap, TRowKind kind, bool fillTransparent)
+    : bitmap_(bitmap),
+      scope_(&bitmap, pxaRead),
+      kind_(kind),
+      format_(bitmap.PixelFormat()),
+      width_(bitmap.Width()),
+      height_(bitmap.Height()) {
+  switch (kind_) {
+    case TRowKind::Raw: rowBytes_ = (static_cast<int64_t>(width_) * BitsOfFormat(format_) + 7) / 8; break;
+    case TRowKind::Gray8: rowBytes_ = width_; break;
+    case TRowKind::BGR24: rowBytes_ = static_cast<int64_t>(width_) * 3; break;
+  }
+  direct_ = kind_ == TRowKind::Raw || (kind_ == TRowKind::Gray8 && format_ == pxGray8) ||
+            (kind_ == TRowKind::BGR24 && format_ == pxBGR24);
+  // Only bytes that are colours or grey levels take the grey fill.
+  const bool fillable = kind_ == TRowKind::Raw ? (format_ == pxBGR24 || format_ == pxGray8) : format_ != pxBW1;
+  if (fillTransparent && fillable && bitmap.HasAlphaChannel()) {
+    TPXBitmap* a = bitmap.GetAlphaChannel();
+    if (a && !a->Full && a->Height() > 0) {
+      alpha_ = a;
+      alphaScope_ = std::make_unique<TAccessScope>(a, pxaRead);
+    }
+  }
+  if (format_ == pxPal8 && bitmap.Palette())
+    std::copy(bitmap.Palette(), bitmap.Palette() + std::clamp(bitmap.PaletteCount(), 0, 256), palette_.begin());
+  stable_ = direct_ && !alpha_ && bitmap.Location() != pxTempFile;
+  if (!direct_ || alpha_) buffer_.resize(static_cast<size_t>(std::max<int64_t>(rowBytes_, 1)));
+}
+
+const uint8_t* TRowReader::Row(int32_t y) {
+  const uint8_t* src = bitmap_.Scanline(y);
+  if (!src) {
+    buffer_.assign(static_cast<size_t>(std::max<int64_t>(rowBytes_, 1)), 0);
+    return buffer_.data();
+  }
+  const int32_t w = width_;
+  const bool bytes3 = kind_ == TRowKind::BGR24 || (kind_ == TRowKind::Raw && format_ == pxBGR24);
+  const uint8_t* a = nullptr;
+  int32_t aw = 0;
+  if (alpha_ && y < alpha_->Height()) {
+    a = alpha_->Scanline(y);
+    aw = std::min(w, alpha_->Width());
+    if (a && !std::memchr(a, 0, static_cast<size_t>(aw))) a = nullptr;  // nothing transparent here
+  }
+  if (direct_ && !a) return src;
+
+  uint8_t* out = buffer_.data();
+  if (direct_) {
+    std::memcpy(out, src, static_cast<size_t>(rowBytes_));
+  } else if (kind_ == TRowKind::BGR24) {
+    switch (format_) {
+      case pxBW1:
+        for (int32_t x = 0; x < w; ++x) std::memset(out + 3 * static_cast<size_t>(x), GetBit(src, x) ? 255 : 0, 3);
+        break;
+      case pxPal8:
+        for (int32_t x = 0; x < w; ++x) std::memcpy(out + 3 * static_cast<size_t>(x), &palette_[src[x]], 3);
+        break;
+      case pxGray8:
+        for (int32_t x = 0; x < w; ++x) std::memset(out + 3 * static_cast<size_t>(x), src[x], 3);
+        break;
+      case pxGray16:  // little-endian words: the high byte is the second
+        for (int32_t x = 0; x < w; ++x) std::memset(out + 3 * static_cast<size_t>(x), src[2 * static_cast<size_t>(x) + 1], 3);
+        break;
+      case px32f:
+        for (int32_t x = 0; x < w; ++x) {
+          float f;
+          std::memcpy(&f, src + 4 * static_cast<size_t>(x), 4);
+          std::memset(out + 3 * static_cast<size_t>(x), FloatToByte(f), 3);
+        }
+        break;
+      case pxCMYK:
+        for (int32_t x = 0; x < w; ++x) {
+          TCMYK p;
+          std::memcpy(&p, src + 4 * static_cast<size_t>(x), 4);
+          const TBGR c = CMYKToRGB(p);
+          std::memcpy(out + 3 * static_cast<size_t>(x), &c, 3);
+        }
+        break;
+      default: std::memset(out, 0, static_cast<size_t>(rowBytes_)); break;
+    }
+  } else {  // 8-bit grey from another format
+    switch (format_) {
+      case pxBW1:
+        for (int32_t x = 0; x < w; ++x) out[x] = GetBit(src, x) ? 255 : 0;
+        break;
+      case pxGray16:
+        for (int32_t x = 0; x < w; ++x) out[x] = src[2 * static_cast<size_t>(x) + 1];
+        break;
+      case px32f:
+        for (int32_t x = 0; x < w; ++x) {
+          float f;
+          std::memcpy(&f, src + 4 * static_cast<size_t>(x), 4);
+          out[x] = FloatToByte(f);
+        }
+        break;
+      case pxPal8:
+        for (int32_t x = 0; x < w; ++x) out[x] = static_cast<uint8_t>(BGRLuminance(palette_[src[x]]));
+        break;
+      case pxBGR24:
+        for (int32_t x = 0; x < w; ++x) {
+          TBGR c;
+          std::memcpy(&c, src + 3 * static_cast<size_t>(x), 3);
+          out[x] = static_cast<uint8_t>(BGRLuminance(c));
+        }
+        break;
+      case pxCMYK:
+        for (int32_t x = 0; x < w; ++x) {
+          TCMYK p;
+          std::memcpy(&p, src + 4 * static_cast<size_t>(x), 4);
+          out[x] = static_cast<uint8_t>(BGRLuminance(CMYKToRGB(p)));
+        }
+        break;
+      default: std::memset(out, 0, static_cast<size_t>(rowBytes_)); break;
+    }
+  }
+  if (a) {
+    if (bytes3) {
+      for (int32_t x = 0; x < aw; ++x)
+        if (a[x] == 0) std::memset(out + 3 * static_cast<size_t>(x), 128, 3);
+    } else {
+      for (int32_t x = 0; x < aw; ++x)
+        if (a[x] == 0) out[x] = 128;
+    }
+  }
+  return out;
+}
+
+bool PrepareDest(TPXBitmap& dest, int32_t width, int32_t height, TPXPixelFormat format) {
+  if (dest.PixelFormat() == format && dest.Width() == width && dest.Height() == height) return true;
+  return dest.Allocate(width, height, format) && dest.Width() == width && dest.Height() == height;
+}
+
+}  // namespace resample_detail
+
+using namespace resample_detail;
+
+namespace {
+
+bool HasSize(TPXBitmap& b) { return b.Width() > 0 && b.Height() > 0; }
+
+// Copies rows through a reader into a dest of the reader's layout and size.
+void CopyRows(TRowReader& reader, TPXBitmap& dest) {
+  TAccessScope ds(&dest, pxaWrite);
+  const int64_t rowLen = dest.RowLen();
+  const int64_t n = std::min(reader.RowBytes(), rowLen);
+  for (int32_t y = 0; y < reader.Height(); ++y) {
+    const uint8_t* s = reader.Row(y);
+    uint8_t* d = dest.Scanline(y);
+    if (!d) return;
+    std::memcpy(d, s, static_cast<size_t>(n));
+    ClearRowPadding(d, n, rowLen);
+  }
+}
+
+// ------------------------------------------------------------ nearest
+
+template <size_t B>
+void GatherPixels(const uint8_t* src, uint8_t* dst, const int32_t* cols, int32_t n) {
+  for (int32_t i = 0; i < n; ++i) std::memcpy(dst + B * static_cast<size_t>(i), src + B * static_cast<size_t>(cols[i]), B);
+}
+
+// as24: every format read as 24-bit into a pxBGR24 dest.
+void NearestImpl(TPXBitmap& source, TPXBitmap& dest, bool fill, const TPXCoreProgress& progress, bool as24 = false) {
+  if (&source == &dest || !HasSize(source) || !HasSize(dest)) return;
+  const TPXPixelFormat fmt = source.PixelFormat();
+  if (fmt == pxNone) return;
+  const int32_t sw = source.Width(), sh = source.Height();
+  const int32_t dw = dest.Width(), dh = dest.Height();
+
+  // A platform bitmap holds neither floats nor CMYK and keeps 16-bit grey in
+  // 8 bits: those go through 24-bit or 8-bit rows there.
+  TRowKind kind = TRowKind::Raw;
+  TPXPixelFormat outFmt = fmt;
+  if (as24) {
+    kind = TRowKind::BGR24, outFmt = pxBGR24;
+  } else if (dest.Location() == pxTBitmap && !dest.IsAlpha()) {
+    if (fmt == px32f || fmt == pxCMYK) kind = TRowKind::BGR24, outFmt = pxBGR24;
+    else if (fmt == pxGray16) kind = TRowKind::Gray8, outFmt = pxGray8;
+  }
+  if (!PrepareDest(dest, dw, dh, outFmt)) return;
+  if (outFmt == pxPal8 && source.Palette() && dest.Palette()) {
+    const int32_t n = std::min(source.PaletteCount(), dest.PaletteCount());
+    std::copy(source.Palette(), source.Palette() + n, dest.Palette());
+    dest.UpdateTBitmapPalette();
+  }
+
+  TRowReader reader(source, kind, fill);
+  TAccessScope ds(&dest, pxaWrite);
+  const int32_t bits = kind == TRowKind::Raw ? BitsOfFormat(fmt) : (kind == TRowKind::Gray8 ? 8 : 24);
+  const int64_t rowLen = dest.RowLen();
+  const int64_t pixelBytes = (static_cast<int64_t>(dw) * bits + 7) / 8;
+
+  std::vector<int32_t> cols(static_cast<size_t>(dw));
+  const double fx = static_cast<double>(sw) / dw;
+  for (int32_t i = 0; i < dw; ++i) cols[static_cast<size_t>(i)] = std::clamp(TruncToInt32(fx * i), 0, sw - 1);
+  const double fy = static_cast<double>(sh) / dh;
+  const double pscale = 100.0 / (dh + 0.5);
+
+  std::vector<uint8_t> line(static_cast<size_t>(rowLen), 0);
+  int32_t prev = -1;
+  for (int32_t j = 0; j < dh; ++j) {
+    const int32_t sy = std::clamp(TruncToInt32(fy * j), 0, sh - 1);
+    if (sy != prev) {
+      const uint8_t* s = reader.Row(sy);
+      uint8_t* d = line.data();
+      switch (bits) {
+        case 1:
+          std::memset(d, 0, static_cast<size_t>(pixelBytes));
+          for (int32_t i = 0; i < dw; ++i)
+            if (GetBit(s, cols[static_cast<size_t>(i)])) d[i >> 3] |= static_cast<uint8_t>(0x80u >> (i & 7));
+          break;
+        case 8: GatherPixels<1>(s, d, cols.data(), dw); break;
+        case 16: GatherPixels<2>(s, d, cols.data(), dw); break;
+        case 24: GatherPixels<3>(s, d, cols.data(), dw); break;
+        default: GatherPixels<4>(s, d, cols.data(), dw); break;
+      }
+      prev = sy;
+    }
+    uint8_t* d = dest.Scanline(j);
+    if (!d) return;
+    std::memcpy(d, line.data(), static_cast<size_t>(rowLen));
+    Report(progress, TruncToInt32(pscale * j));
+  }
+}
+
+// ---------------------------------------------------------- fixed-point linear
+
+constexpr int32_t kFrac17 = 131072;
+
+// Per destination column (or row) of the fixed-point linear resampler.
+struct TLinearAxis {
+  std::vector<int32_t> First;   // left column, or first row
+  std::vector<int32_t> Last;    // last column of the average; next row or column when interpolating
+  std::vector<int32_t> Weight;  // 17-bit fraction (interpolation)
+  int32_t MaxSpan = 1;
+};
+
+// Columns of ResampleFastLinear24 (and, with withEpsilon false, its rows):
+// interpolating uses First/Weight and the next index; averaging First..Last.
+TLinearAxis LinearAxis(int32_t srcN, int32_t dstN, bool interpolate, bool withEpsilon) {
+  TLinearAxis a;
+  const double s = static_cast<double>(dstN) / srcN;
+  a.First.resize(static_cast<size_t>(dstN));
+  a.Last.resize(static_cast<size_t>(dstN));
+  a.Weight.resize(static_cast<size_t>(dstN));
+  for (int32_t i = 0; i < dstN; ++i) {
+    const double q = i / s;
+    const int32_t first = std::clamp(TruncToInt32(q), 0, srcN - 1);
+    int32_t last;
+    if (interpolate) {
+      last = std::min(first + 1, srcN - 1);
+    } else {
+      const double e = std::min(i + 1, dstN - 1) / s + (withEpsilon ? 0.0000000001 : 0.0);
+      last = std::clamp(TruncToInt32(e), first, srcN - 1);
+    }
+    a.First[static_cast<size_t>(i)] = first;
+    a.Last[static_cast<size_t>(i)] = last;
+    a.Weight[static_cast<size_t>(i)] = TruncToInt32((q - std::trunc(q)) * kFrac17);
+    a.MaxSpan = std::max(a.MaxSpan, last - first + 1);
+  }
+  return a;
+}
+
+// Rows of a first pass kept for the second: row r lives in slot r mod
+// capacity; a slot remembers which row it holds.
+class TRowCache {
+ public:
+  TRowCache(int32_t capacity, int64_t rowBytes)
+      : cap_(std::max(capacity, 1)), rowBytes_(rowBytes),
+        data_(static_cast<size_t>(cap_) * static_cast<size_t>(rowBytes)), tag_(static_cast<size_t>(cap_), -1) {}
+  // The row's storage and whether it still has to be computed.
+  uint8_t* Slot(int32_t row, bool& missing) {
+    const size_t s = static_cast<size_t>(row % cap_);
+    missing = tag_[s] != row;
+    tag_[s] = row;
+    return data_.data() + s * static_cast<size_t>(rowBytes_);
+  }
+  const uint8_t* Get(int32_t row) const {
+    return data_.data() + static_cast<size_t>(row % cap_) * static_cast<size_t>(rowBytes_);
+  }
+
+ private:
+  int32_t cap_;
+  int64_t rowBytes_;
+  std::vector<uint8_t> data_;
+  std::vector<int32_t> tag_;
+};
+
+// One source row through the columns of the fixed-point linear resampler.
+template <int C>
+void FastLinearRow(const uint8_t* s, const TLinearAxis& ax, bool interpolate, const std::vector<TDivMagic>& colDiv,
+                   int32_t dw, uint8_t* out) {
+  if (interpolate) {
+    for (int32_t i = 0; i < dw; ++i) {
+      const size_t ii = static_cast<size_t>(i);
+      const uint8_t* a = s + static_cast<size_t>(ax.First[ii]) * C;
+      const uint8_t* b = s + static_cast<size_t>(ax.Last[ii]) * C;
+      const int32_t w = ax.Weight[ii];
+      for (int c = 0; c < C; ++c) out[ii * C + c] = static_cast<uint8_t>(a[c] + (b[c] - a[c]) * w / kFrac17);
+    }
+    return;
+  }
+  for (int32_t i = 0; i < dw; ++i) {
+    const size_t ii = static_cast<size_t>(i);
+    uint32_t sum[C] = {};
+    for (int32_t k = ax.First[ii]; k <= ax.Last[ii]; ++k)
+      for (int c = 0; c < C; ++c) sum[c] += s[static_cast<size_t>(k) * C + c];
+    for (int c = 0; c < C; ++c) out[ii * C + c] = static_cast<uint8_t>(colDiv[ii].Div(sum[c]));
+  }
+}
+
+void FastLinearImpl(TPXBitmap& source, TPXBitmap& dest, int channels, bool fill, const TPXCoreProgress& progress) {
+  if (&source == &dest || !HasSize(source) || !HasSize(dest) || source.PixelFormat() == pxNone) return;
+  const int32_t sw = source.Width(), sh = source.Height();
+  const int32_t dw = dest.Width(), dh = dest.Height();
+  const int C = channels;
+  if (!PrepareDest(dest, dw, dh, C == 3 ? pxBGR24 : pxGray8)) return;
+  TRowReader reader(source, C == 3 ? TRowKind::BGR24 : TRowKind::Gray8, fill);
+  const double sx = static_cast<double>(dw) / sw, sy = static_cast<double>(dh) / sh;
+  if (sx == 1.0 && sy == 1.0) {
+    CopyRows(reader, dest);
+    return;
+  }
+  const bool hInterp = sx > 1.0, vInterp = sy > 1.0;
+  const TLinearAxis ax = LinearAxis(sw, dw, hInterp, true);
+  const TLinearAxis ay = LinearAxis(sh, dh, vInterp, false);
+  const int64_t outBytes = static_cast<int64_t>(dw) * C;
+
+  // Divisions of the column averages, exact by multiply and shift.
+  std::vector<TDivMagic> colDiv;
+  if (!hInterp) {
+    colDiv.resize(static_cast<size_t>(dw));
+    for (int32_t i = 0; i < dw; ++i) {
+      const uint32_t n = static_cast<uint32_t>(ax.Last[static_cast<size_t>(i)] - ax.First[static_cast<size_t>(i)] + 1);
+      colDiv[static_cast<size_t>(i)] = TDivMagic(n, 255u * n);
+    }
+  }
+  TRowCache cache(std::min(ay.MaxSpan, sh), outBytes);
+  int32_t rowsDone = 0;
+  auto horizontal = [&](int32_t y) -> const uint8_t* {
+    bool missing;
+    uint8_t* out = cache.Slot(y, missing);
+    if (!missing) return out;
+    ++rowsDone;
+    const uint8_t* s = reader.Row(y);
+    if (C == 3) FastLinearRow<3>(s, ax, hInterp, colDiv, dw, out);
+    else FastLinearRow<1>(s, ax, hInterp, colDiv, dw, out);
+    return out;
+  };
+
+  TAccessScope ds(&dest, pxaWrite);
+  const int64_t rowLen = dest.RowLen();
+  const double pscale = 100.0 / (sh + dh + 0.5);
+  std::vector<uint32_t> acc(static_cast<size_t>(outBytes));
+  for (int32_t j = 0; j < dh; ++j) {
+    const size_t jj = static_cast<size_t>(j);
+    const int32_t r0 = ay.First[jj], r1 = ay.Last[jj];
+    for (int32_t r = r0; r <= r1; ++r) horizontal(r);
+    uint8_t* d = dest.Scanline(j);
+    if (!d) return;
+    if (vInterp) {
+      const uint8_t* a = cache.Get(r0);
+      const uint8_t* b = cache.Get(r1);
+      const int32_t w = ay.Weight[jj];
+      for (int64_t x = 0; x < outBytes; ++x) d[x] = static_cast<uint8_t>(a[x] + (b[x] - a[x]) * w / kFrac17);
+    } else if (r0 == r1) {
+      std::memcpy(d, cache.Get(r0), static_cast<size_t>(outBytes));
+    } else {
+      std::fill(acc.begin(), acc.end(), 0u);
+      for (int32_t r = r0; r <= r1; ++r) {
+        const uint8_t* a = cache.Get(r);
+        for (int64_t x = 0; x < outBytes; ++x) acc[static_cast<size_t>(x)] += a[x];
+      }
+      const uint32_t n = static_cast<uint32_t>(r1 - r0 + 1);
+      const TDivMagic div(n, 255u * n);
+      for (int64_t x = 0; x < outBytes; ++x) d[x] = static_cast<uint8_t>(div.Div(acc[static_cast<size_t>(x)]));
+    }
+    ClearRowPadding(d, outBytes, rowLen);
+    const int32_t first = j == dh - 1 ? sh : std::min(rowsDone, sh);
+    Report(progress, TruncToInt32(pscale * (first + j)));
+  }
+}
+
+void Bw1Copy(TPXBitmap& source, TPXBitmap& dest) {
+  if (!PrepareDest(dest, source.Width(), source.Height(), pxBW1)) return;
+  TRowReader reader(source, TRowKind::Raw, false);
+  CopyRows(reader, dest);
+}
+
+bool IsKernelFilter(TResampleFilter f) { return f >= rfTriangle && f <= rfLinear; }
+
+void Resample24Impl(TPXBitmap& source, TPXBitmap& dest, TResampleFilter filter, bool fill,
+                    const TPXCoreProgress& progress) {
+  if (IsKernelFilter(filter)) KernelResample(source, dest, filter, 3, false, fill, progress);
+  else if (filter == rfFastLinear) FastLinearImpl(source, dest, 3, fill, progress);
+  else if (filter == rfBilinear || filter == rfBicubic) AreaResample(source, dest, filter == rfBicubic, 3, fill, progress);
+  else NearestImpl(source, dest, fill, progress, true);
+}
+
+// An 8-bit grey image keeps its format: the one-channel paths give exactly
+// what the 24-bit ones give on its grey triples.
+void GrayImageImpl(TPXBitmap& source, TPXBitmap& dest, TResampleFilter filter, bool fill,
+                   const TPXCoreProgress& progress) {
+  if (IsKernelFilter(filter)) KernelResample(source, dest, filter, 1, false, fill, progress);
+  else if (filter == rfFastLinear) FastLinearImpl(source, dest, 1, fill, progress);
+  else AreaResample(source, dest, filter == rfBicubic, 1, fill, progress);
+}
+
+void Gray8FilteredImpl(TPXBitmap& source, TPXBitmap& dest, TResampleFilter filter) {
+  if (source.PixelFormat() != pxGray8) return;
+  if (filter == rfNone || filter > rfBicubic) NearestImpl(source, dest, false, {});
+  else if (IsKernelFilter(filter)) KernelResample(source, dest, filter, 1, false, false, {});
+  else FastLinearImpl(source, dest, 1, false, {});
+}
+
+}  // namespace
+
+// ------------------------------------------------------------ public routines
+
+void ResampleNearest(TPXBitmap& source, TPXBitmap& dest, const TPXCoreProgress& progress) {
+  NearestImpl(source, dest, false, progress);
+}
+
+void ResampleFastLinear24(TPXBitmap& source, TPXBitmap& dest, const TPXCoreProgress& progress) {
+  if (source.PixelFormat() == pxBW1) return;
+  FastLinearImpl(source, dest, 3, false, progress);
+}
+
+void ResampleFastLinear8(TPXBitmap& source, TPXBitmap& dest) {
+  if (source.PixelFormat() != pxGray8) return;
+  FastLinearImpl(source, dest, 1, false, {});
+}
+
+void ResampleFilteredTwoPass(TPXBitmap& source, TPXBitmap& dest, bool bicubic, const TPXCoreProgress& progress) {
+  AreaResample(source, dest, bicubic, 3, false, progress);
+}
+
+void Resample24Filtered(TPXBitmap& source, TPXBitmap& dest, TResampleFilter filter, const TPXCoreProgress& progress) {
+  if (source.PixelFormat() == pxNone || &source == &dest) return;
+  Resample24Impl(source, dest, filter, false, progress);
+}
+
+void ResampleGray8Filtered(TPXBitmap& source, TPXBitmap& dest, TResampleFilter filter) {
+  if (&source == &dest) return;
+  Gray8FilteredImpl(source, dest, filter);
+}
+
+void ResampleFastLinearBW1(TPXBitmap& source, TPXBitmap& dest) {
+  if (&source == &dest || !HasSize(source) || !HasSize(dest) || source.PixelFormat() != pxBW1) return;
+  const int32_t sw = source.Width(), sh = source.Height();
+  const int32_t dw = dest.Width(), dh = dest.Height();
+  if (sw == dw && sh == dh) {
+    Bw1Copy(source, dest);
+    return;
+  }
+  const double sx = static_cast<double>(dw) / sw, sy = static_cast<double>(dh) / sh;
+  if (!(sx > 1.0 || sy > 1.0)) {
+    ShrinkBW1ToGray24(source, 0, 0, sw - 1, sh - 1, dest);
+    return;
+  }
+  // Either axis grows: both interpolate, the shrinking one too.
+  if (!PrepareDest(dest, dw, dh, pxBGR24)) return;
+  const TLinearAxis ax = LinearAxis(sw, dw, true, true);
+  const TLinearAxis ay = LinearAxis(sh, dh, true, false);
+  TRowReader reader(source, TRowKind::Gray8, false);
+  TRowCache cache(2, dw);
+  auto horizontal = [&](int32_t y) {
+    bool missing;
+    uint8_t* out = cache.Slot(y, missing);
+    if (!missing) return;
+    const uint8_t* s = reader.Row(y);
+    for (int32_t i = 0; i < dw; ++i) {
+      const size_t ii = static_cast<size_t>(i);
+      const int32_t a = s[ax.First[ii]], b = s[ax.Last[ii]];
+      out[ii] = static_cast<uint8_t>(a + ((ax.Weight[ii] * (b - a)) >> 17));
+    }
+  };
+  TAccessScope ds(&dest, pxaWrite);
+  const int64_t rowLen = dest.RowLen();
+  std::vector<uint8_t> grey(static_cast<size_t>(dw));
+  for (int32_t j = 0; j < dh; ++j) {
+    const size_t jj = static_cast<size_t>(j);
+    const int32_t r0 = ay.First[jj], r1 = ay.Last[jj];
+    horizontal(r0);
+    horizontal(r1);
+    const uint8_t* a = cache.Get(r0);
+    const uint8_t* b = cache.Get(r1);
+    const int32_t w = ay.Weight[jj];
+    for (int32_t x = 0; x < dw; ++x) grey[static_cast<size_t>(x)] = static_cast<uint8_t>(a[x] + ((w * (b[x] - a[x])) >> 17));
+    uint8_t* d = dest.Scanline(j);
+    if (!d) return;
+    for (int32_t x = 0; x < dw; ++x) std::memset(d + 3 * static_cast<size_t>(x), grey[static_cast<size_t>(x)], 3);
+    ClearRowPadding(d, 3 * static_cast<int64_t>(dw), rowLen);
+  }
+}
+
+void ShrinkBW1ToGray24(TPXBitmap& source, int32_t x1, int32_t y1, int32_t x2, int32_t y2, TPXBitmap& dest) {
+  if (&source == &dest || !HasSize(source) || !HasSize(dest) || source.PixelFormat() != pxBW1) return;
+  if (x2 < x1 || y2 < y1) return;
+  const int32_t sw = source.Width(), sh = source.Height();
+  const int32_t dw = dest.Width(), dh = dest.Height();
+  if (!PrepareDest(dest, dw, dh, pxBGR24)) return;
+  const double fx = (static_cast<double>(x2) - x1 + 1) / dw;
+  const double fy = (static_cast<double>(y2) - y1 + 1) / dh;
+
+  // Column windows, clamped to the image.
+  std::vector<int32_t> c0(static_cast<size_t>(dw)), c1(static_cast<size_t>(dw));
+  for (int32_t j = 0; j < dw; ++j) {
+    c0[static_cast<size_t>(j)] = std::clamp(x1 + TruncToInt32(fx * j - fx / 2), 0, sw - 1);
+    c1[static_cast<size_t>(j)] = std::clamp(x1 + TruncToInt32(fx / 2 + fx * j), 0, sw - 1);
+  }
+  TRowReader reader(source, TRowKind::Raw, false);
+  TAccessScope ds(&dest, pxaWrite);
+  const int64_t rowLen = dest.RowLen();
+  // Set bits per source column over the row window, then running totals so a
+  // column window is one subtraction.
+  std::vector<uint32_t> count(static_cast<size_t>(sw));
+  std::vector<uint64_t> prefix(static_cast<size_t>(sw) + 1);
+  const double halfRows = TruncToInt32(fy) / 2.0;
+  for (int32_t i = 0; i < dh; ++i) {
+    const int32_t r0 = std::clamp(y1 + TruncToInt32(fy * i - fy / 2), 0, sh - 1);
+    const int32_t r1 = std::clamp(y1 + TruncToInt32(halfRows + fy * i), 0, sh - 1);
+    std::fill(count.begin(), count.end(), 0u);
+    for (int32_t r = r0; r <= r1; ++r) {
+      const uint8_t* s = reader.Row(r);
+      for (int32_t x = 0; x < sw; ++x) count[static_cast<size_t>(x)] += (s[x >> 3] >> (7 - (x & 7))) & 1u;
+    }
+    for (int32_t x = 0; x < sw; ++x) prefix[static_cast<size_t>(x) + 1] = prefix[static_cast<size_t>(x)] + count[static_cast<size_t>(x)];
+    const int64_t rows = std::max(r1 - r0 + 1, 0);
+    uint8_t* d = dest.Scanline(i);
+    if (!d) return;
+    for (int32_t j = 0; j < dw; ++j) {
+      const size_t jj = static_cast<size_t>(j);
+      const int64_t pixels = rows * std::max(c1[jj] - c0[jj] + 1, 0);
+      const uint64_t set = prefix[static_cast<size_t>(c1[jj]) + 1] - prefix[static_cast<size_t>(c0[jj])];
+      const uint8_t v = pixels > 0 ? static_cast<uint8_t>(255 * set / static_cast<uint64_t>(pixels)) : 0;
+      std::memset(d + 3 * jj, v, 3);
+    }
+    ClearRowPadding(d, 3 * static_cast<int64_t>(dw), rowLen);
+  }
+}
+
+void ResampleBW1Filtered(TPXBitmap& source, TPXBitmap& dest, TResampleFilter filter) {
+  if (&source == &dest || !HasSize(source) || !HasSize(dest) || source.PixelFormat() != pxBW1) return;
+  if (filter == rfNone || filter > rfBicubic) {
+    NearestImpl(source, dest, false, {});
+    return;
+  }
+  // An unchanged size needs no grey: the 1-bit image is copied as it is.
+  if (source.Width() == dest.Width() && source.Height() == dest.Height()) {
+    Bw1Copy(source, dest);
+    return;
+  }
+  if (IsKernelFilter(filter)) KernelResample(source, dest, filter, 1, true, false, {});
+  else ResampleFastLinearBW1(source, dest);
+}
+
+void ResampleBitmap(TPXBitmap& source, TPXBitmap& dest, TResampleFilter filter, const TPXCoreProgress& progress) {
+  if (&source == &dest || !HasSize(source) || !HasSize(dest)) return;
+  const TPXPixelFormat fmt = source.PixelFormat();
+  if (fmt == pxNone) return;
+  if (filter > rfBicubic) filter = rfNone;
+  TPXBitmap* srcAlpha = source.HasAlphaChannel() ? source.GetAlphaChannel() : nullptr;
+  // Transparent pixels are read as grey so their colour does not bleed into
+  // the visible neighbours; the caller's source is left as it is.
+  const bool fill = srcAlpha != nullptr;
+  try {
+    if (filter == rfNone) NearestImpl(source, dest, fill, progress);
+    else if (fmt == pxBW1) ResampleBW1Filtered(source, dest, filter);
+    else if (fmt == pxGray8 && source.IsAlpha()) Gray8FilteredImpl(source, dest, filter);
+    else if (fmt == pxGray8) GrayImageImpl(source, dest, filter, fill, progress);
+    else Resample24Impl(source, dest, filter, fill, progress);
+
+    if (srcAlpha && srcAlpha->PixelFormat() == pxGray8 && HasSize(dest)) {
+      TPXBitmap* dstAlpha = dest.GetAlphaChannel();
+      if (dstAlpha && PrepareDest(*dstAlpha, dest.Width(), dest.Height(), pxGray8)) {
+        if (filter == rfNone) NearestImpl(*srcAlpha, *dstAlpha, false, {});
+        else Gray8FilteredImpl(*srcAlpha, *dstAlpha, filter);
+        dstAlpha->Full = srcAlpha->Full;
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    // Work buffers that cannot be had leave the destination as far as it got.
+  }
+}
+
+}  // namespace pixoran

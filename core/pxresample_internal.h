@@ -1,0 +1,140 @@
+#pragma once
+// Shared pieces of the resampling engine: row readers that hand out source
+// rows in the layout a resampler works on, access-mode scopes, destination
+// preparation and exact integer division. Private to core/pxresample*.cpp.
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "core/kopxutils_bitmap.h"
+#include "core/kopxutils_helpers.h"
+#include "core/pxresample.h"
+
+// Hot loops get an AVX2/FMA clone picked at load time; the default clone
+// stays baseline x86-64. Sanitizer builds keep one plain version.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && !defined(__SANITIZE_ADDRESS__)
+#define PX_HOT_CLONES __attribute__((target_clones("arch=x86-64-v3", "default")))
+#else
+#define PX_HOT_CLONES
+#endif
+// Bodies shared by the clones must be inlined into each, or they would be
+// compiled once for the baseline.
+#if defined(__GNUC__)
+#define PX_INLINE_BODY inline __attribute__((always_inline))
+#else
+#define PX_INLINE_BODY inline
+#endif
+
+namespace pixoran::resample_detail {
+
+// Sets a bitmap's access mode for one scope: sources are only read and
+// destinations only written, so temp-file rows skip a useless read or
+// write-back.
+class TAccessScope {
+ public:
+  TAccessScope(TPXBitmap* bitmap, TPXAccessMode mode) : bitmap_(bitmap) {
+    if (bitmap_) {
+      saved_ = bitmap_->AccessMode;
+      bitmap_->AccessMode = mode;
+    }
+  }
+  ~TAccessScope() {
+    if (bitmap_) bitmap_->AccessMode = saved_;
+  }
+  TAccessScope(const TAccessScope&) = delete;
+  TAccessScope& operator=(const TAccessScope&) = delete;
+
+ private:
+  TPXBitmap* bitmap_;
+  TPXAccessMode saved_ = pxaRead | pxaWrite;
+};
+
+// Row layouts a reader can deliver.
+enum class TRowKind : uint8_t {
+  Raw,    // the bitmap's own pixel format, untouched
+  Gray8,  // one byte per pixel; 1-bit pixels become 0 or 255
+  BGR24,  // three bytes per pixel, converted from any format
+};
+
+// Hands out the rows of a source bitmap in one layout. The returned pointer
+// stays valid until the next Row call. Conversions (palette lookup, high
+// byte of 16-bit grey, clamped float, CMYK, 1-bit expansion) and the grey
+// fill under fully transparent pixels happen here on a private row, so the
+// caller's bitmap is never changed.
+class TRowReader {
+ public:
+  // fillTransparent: pixels whose alpha is 0 read as grey 128 (24-bit and
+  // 8-bit layouts only; 1-bit rows stay as they are).
+  TRowReader(TPXBitmap& bitmap, TRowKind kind, bool fillTransparent);
+  TRowReader(const TRowReader&) = delete;
+  TRowReader& operator=(const TRowReader&) = delete;
+
+  const uint8_t* Row(int32_t y);
+  int32_t Width() const { return width_; }
+  int32_t Height() const { return height_; }
+  // Bytes of pixel data in one delivered row (1-bit rows: whole bytes).
+  int64_t RowBytes() const { return rowBytes_; }
+  // Pointers from Row stay valid across later Row calls (rows in memory or
+  // in a platform bitmap, handed out without conversion).
+  bool Stable() const { return stable_; }
+
+ private:
+  TPXBitmap& bitmap_;
+  TAccessScope scope_;
+  TPXBitmap* alpha_ = nullptr;
+  std::unique_ptr<TAccessScope> alphaScope_;
+  TRowKind kind_;
+  TPXPixelFormat format_;
+  int32_t width_;
+  int32_t height_;
+  int64_t rowBytes_ = 0;
+  bool direct_ = false;  // rows pass through without conversion
+  bool stable_ = false;
+  std::array<TBGR, 256> palette_{};
+  std::vector<uint8_t> buffer_;
+};
+
+// Gives dest the size and pixel format (reallocating only when they differ).
+// False when the storage cannot be had; dest is then left as it is or empty.
+bool PrepareDest(TPXBitmap& dest, int32_t width, int32_t height, TPXPixelFormat format);
+
+// Writes one destination row: the first pixelBytes bytes from the caller,
+// the padding after them cleared (rows mapped write-only are stored whole).
+inline void ClearRowPadding(uint8_t* row, int64_t pixelBytes, int64_t rowLen) {
+  if (rowLen > pixelBytes) std::memset(row + pixelBytes, 0, static_cast<size_t>(rowLen - pixelBytes));
+}
+
+// Exact floor(n / d) for 0 <= n <= nMax < 2^31 and d >= 1 by one multiply and
+// shift: with 2^p >= nMax * d and m = ceil(2^p / d), the error of n * m / 2^p
+// stays below 1/d, so the floor is the quotient.
+struct TDivMagic {
+  uint64_t M = 1;
+  int Shift = 0;
+  TDivMagic() = default;
+  TDivMagic(uint32_t d, uint32_t nMax) {
+    if (d <= 1) return;
+    const uint64_t need = static_cast<uint64_t>(nMax == 0 ? 1 : nMax) * d;
+    int p = 0;
+    while (p < 63 && (uint64_t{1} << p) < need) ++p;
+    Shift = p;
+    M = ((uint64_t{1} << p) + d - 1) / d;
+  }
+  uint32_t Div(uint32_t n) const { return static_cast<uint32_t>((n * M) >> Shift); }
+};
+
+inline void Report(const TPXCoreProgress& progress, int32_t value) {
+  if (progress) progress(value);
+}
+
+// Filter routines behind the public entry points. fill: grey under
+// transparent pixels (ResampleBitmap's step 1); progress may be empty.
+// Kernel two-pass, filters 1-8: any source format read as 24-bit or as
+// 8-bit grey (channels 3 or 1); greyTo24 writes one channel as grey triples.
+void KernelResample(TPXBitmap& source, TPXBitmap& dest, TResampleFilter filter, int channels, bool greyTo24,
+                    bool fill, const TPXCoreProgress& progress);
+// Area-coverage resampler with bilinear or cubic samples, 3 or 1 channels.
+void AreaResample(TPXBitmap& source, TPXBitmap& dest, bool bicubic, int channels, bool fill,
+                  const TPXCoreProgress& progress);
+
+}  // namespace pixoran::resample_detail
