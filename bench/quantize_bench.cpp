@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "core/kopxutils_bitmap.h"
 #include "core/neurquant.h"
 
@@ -18,30 +19,9 @@ using namespace pixoran;
 constexpr int32_t kWidth = 4000;
 constexpr int32_t kHeight = 3000;
 
-// Smooth gradients plus noise, the same on every run.
+// The photograph-like source, built once.
 TPXBitmap& Photo() {
-  static std::unique_ptr<TPXBitmap> bmp = [] {
-    auto b = std::make_unique<TPXBitmap>();
-    b->MemoryThreshold = std::numeric_limits<int64_t>::max();
-    b->Allocate(kWidth, kHeight, pxBGR24);
-    uint32_t s = 12345;
-    for (int32_t y = 0; y < kHeight; ++y) {
-      uint8_t* p = b->Scanline(y);
-      for (int32_t x = 0; x < kWidth; ++x, p += 3) {
-        auto noise = [&] {
-          s = s * 1664525u + 1013904223u;
-          return static_cast<int32_t>((s >> 24) % 25) - 12;
-        };
-        const int32_t r = 40 + x * 180 / kWidth + (y * 60 / kHeight);
-        const int32_t g = 220 - y * 200 / kHeight + ((x / 300) % 2) * 20;
-        const int32_t bl = 128 + ((x - 2000) * (y - 1500)) / 60000;
-        p[0] = static_cast<uint8_t>(std::clamp(bl + noise(), 0, 255));
-        p[1] = static_cast<uint8_t>(std::clamp(g + noise(), 0, 255));
-        p[2] = static_cast<uint8_t>(std::clamp(r + noise(), 0, 255));
-      }
-    }
-    return b;
-  }();
+  static std::unique_ptr<TPXBitmap> bmp = bench::MakePhotoLike(kWidth, kHeight);
   return *bmp;
 }
 

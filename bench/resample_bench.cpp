@@ -9,6 +9,7 @@
 #include <limits>
 #include <memory>
 
+#include "bench/bench_support.h"
 #include "core/kopxutils_bitmap.h"
 #include "core/pxresample.h"
 
@@ -19,27 +20,9 @@ using namespace pixoran;
 constexpr int32_t kWidth = 6000;
 constexpr int32_t kHeight = 4000;
 
-// Smooth gradients, hard edges and fine texture with noise, the same on every run.
+// The photograph-like source, built once.
 TPXBitmap& Photo() {
-  static std::unique_ptr<TPXBitmap> bmp = [] {
-    auto b = std::make_unique<TPXBitmap>();
-    b->MemoryThreshold = std::numeric_limits<int64_t>::max();
-    b->Allocate(kWidth, kHeight, pxBGR24);
-    uint32_t s = 12345;
-    for (int32_t y = 0; y < kHeight; ++y) {
-      uint8_t* p = b->Scanline(y);
-      for (int32_t x = 0; x < kWidth; ++x, p += 3) {
-        s = s * 1664525u + 1013904223u;
-        const int32_t noise = static_cast<int32_t>((s >> 24) % 21) - 10;
-        const int32_t edge = ((x / 700 + y / 500) % 2) * 40;
-        const int32_t texture = static_cast<int32_t>(25 * std::sin(x * 0.05) * std::cos(y * 0.031));
-        p[0] = static_cast<uint8_t>(std::clamp(60 + x * 120 / kWidth + edge + noise, 0, 255));
-        p[1] = static_cast<uint8_t>(std::clamp(200 - y * 150 / kHeight + texture + noise, 0, 255));
-        p[2] = static_cast<uint8_t>(std::clamp(90 + ((x - 3000) * (y - 2000)) / 90000 + edge + noise, 0, 255));
-      }
-    }
-    return b;
-  }();
+  static std::unique_ptr<TPXBitmap> bmp = bench::MakePhotoLike(kWidth, kHeight);
   return *bmp;
 }
 

@@ -1,0 +1,39 @@
+#pragma once
+// Photograph-like test images for the benchmarks: smooth gradients, hard
+// edges, fine texture and noise, the same on every run.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <memory>
+
+#include "core/kopxutils_bitmap.h"
+
+namespace pixoran::bench {
+
+// A pxBGR24 image held in memory (never in a temporary file).
+inline std::unique_ptr<TPXBitmap> MakePhotoLike(int32_t width, int32_t height) {
+  auto b = std::make_unique<TPXBitmap>();
+  b->MemoryThreshold = std::numeric_limits<int64_t>::max();
+  b->Allocate(width, height, pxBGR24);
+  uint32_t s = 12345;
+  const int32_t cx = width / 2, cy = height / 2;
+  const int64_t cross = std::max<int64_t>(1, static_cast<int64_t>(width) * height / 270);
+  for (int32_t y = 0; y < height; ++y) {
+    uint8_t* p = b->Scanline(y);
+    for (int32_t x = 0; x < width; ++x, p += 3) {
+      s = s * 1664525u + 1013904223u;
+      const int32_t noise = static_cast<int32_t>((s >> 24) % 21) - 10;
+      const int32_t edge = ((x / std::max(1, width / 9) + y / std::max(1, height / 8)) % 2) * 40;
+      const int32_t texture = static_cast<int32_t>(25 * std::sin(x * 0.05) * std::cos(y * 0.031));
+      const int32_t saddle = static_cast<int32_t>(static_cast<int64_t>(x - cx) * (y - cy) / cross);
+      p[0] = static_cast<uint8_t>(std::clamp(60 + static_cast<int32_t>(int64_t{x} * 120 / width) + edge + noise, 0, 255));
+      p[1] = static_cast<uint8_t>(
+          std::clamp(200 - static_cast<int32_t>(int64_t{y} * 150 / height) + texture + noise, 0, 255));
+      p[2] = static_cast<uint8_t>(std::clamp(90 + saddle + edge + noise, 0, 255));
+    }
+  }
+  return b;
+}
+
+}  // namespace pixoran::bench
