@@ -2,6 +2,7 @@
 
 #include "io/bmpfilt.h"
 #include "io/jpegfilt.h"
+#include "io/pxexif.h"
 #include "io/pxformats.h"
 
 namespace pixoran {
@@ -44,8 +45,10 @@ TPXFormatCodec kCodecs[] = {
      kLoadAll | cfSave | cfAlphaFromReader, nullptr, nullptr},
     // GIF loads compose animation frames in the component itself.
     {ioGIF, nullptr, nullptr, nullptr, nullptr, nullptr, hrNone, scAsIs, kLoadAll | cfSave, nullptr, nullptr},
-    // JPEG: IPTC and EXIF steps around the filter come with the marker parser.
-    {ioJPEG, ReadJPEG, WriteJPEG, ProbeJPEG, nullptr, "JFIF", hrAlways, scAsIs, kLoadAll | cfSave, nullptr, nullptr},
+    // JPEG: IPTC and EXIF move between the marker list and the record
+    // after every read (parameters-only too) and before every write.
+    {ioJPEG, ReadJPEG, WriteJPEG, ProbeJPEG, nullptr, "JFIF", hrAlways, scAsIs, kLoadAll | cfSave, ReadJPEGMetadata,
+     WriteJPEGMetadata},
     {ioPCX, nullptr, nullptr, nullptr, nullptr, "PCX2", hrWhenEnabled, scBGR24, kLoadAll | cfSave | cfHeaderOnSuccess,
      nullptr, nullptr},
     {ioBMP, ReadBMP, WriteBMP, nullptr, nullptr, nullptr, hrNone, scAsIs, kLoadAll | cfSave, nullptr, nullptr},

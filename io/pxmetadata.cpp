@@ -1,5 +1,8 @@
 #include "io/pxmetadata.h"
 
+#include <algorithm>
+#include <climits>
+#include <cstring>
 
 #include "core/kopxutils_bitmap.h"
 
@@ -119,6 +122,144 @@ void TPXIPTCInfoList::Assign(const TPXIPTCInfoList* other) {
   if (other == nullptr) return;
   if (other != this) items_ = other->items_;
   UserChanged = true;
+}
+
+namespace {
+
+// Photoshop's image-resource header in front of the IPTC resource of an APP13 segment.
+constexpr char kPhotoshopSignature[] = "Photoshop 3.0";  // followed by a zero byte
+constexpr size_t kPhotoshopSignatureSize = sizeof kPhotoshopSignature;  // with the zero
+constexpr uint16_t kIPTCResourceId = 0x0404;
+// Dataset lengths from here on take the extended form.
+constexpr int64_t kExtendedLengthFrom = 32768;
+
+uint32_t BE32(const uint8_t* p) {
+  return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
+         (static_cast<uint32_t>(p[2]) << 8) | static_cast<uint32_t>(p[3]);
+}
+
+void PutBE32(std::vector<uint8_t>& out, uint32_t v) {
+  out.push_back(static_cast<uint8_t>(v >> 24));
+  out.push_back(static_cast<uint8_t>(v >> 16));
+  out.push_back(static_cast<uint8_t>(v >> 8));
+  out.push_back(static_cast<uint8_t>(v));
+}
+
+bool Writable(int32_t record, int32_t dataset, size_t length) {
+  if (record < 0 || record > 255 || dataset < 0 || dataset > 255) return false;
+  return length > 0 && !(record == 2 && dataset == 0);  // 2:00 is written by the encoder itself, or not at all
+}
+
+// The data of the IPTC resource of a Photoshop resource block, found by
+// walking the resources rather than by the first 0x1C byte, which may lie
+// inside another resource (a thumbnail, say). walked: the block was read to
+// its end or to the IPTC resource without fault.
+bool FindIPTCResource(const uint8_t* p, size_t n, size_t& begin, size_t& end, bool& walked) {
+  walked = false;
+  if (n < kPhotoshopSignatureSize || std::memcmp(p, kPhotoshopSignature, kPhotoshopSignatureSize) != 0) return false;
+  size_t pos = kPhotoshopSignatureSize;
+  while (pos < n) {
+    // Signature, id, name length: the smallest resource head is 12 bytes.
+    if (n - pos < 12 || std::memcmp(p + pos, "8BIM", 4) != 0) {
+      // Trailing pad bytes end a well-formed block.
+      walked = n - pos < 4 && std::all_of(p + pos, p + n, [](uint8_t b) { return b == 0; });
+      return false;
+    }
+    const uint16_t id = static_cast<uint16_t>((p[pos + 4] << 8) | p[pos + 5]);
+    // Pascal name: length byte and text, padded to an even size.
+    size_t nameField = 1 + static_cast<size_t>(p[pos + 6]);
+    nameField += nameField & 1;
+    const size_t sizeAt = pos + 6 + nameField;
+    if (sizeAt > n || n - sizeAt < 4) return false;
+    const size_t size = BE32(p + sizeAt);
+    const size_t dataAt = sizeAt + 4;
+    if (size > n - dataAt) return false;
+    if (id == kIPTCResourceId) {
+      begin = dataAt;
+      end = dataAt + size;
+      walked = true;
+      return true;
+    }
+    pos = dataAt + size + (size & 1);
+  }
+  walked = true;
+  return false;
+}
+
+}  // namespace
+
+void TPXIPTCInfoList::SaveToBuffer(std::vector<uint8_t>& buffer, bool withAPP13Header) const {
+  buffer.clear();
+  if (items_.empty()) return;
+  uint64_t datasetBytes = 0;
+  for (const auto& d : items_)
+    if (Writable(d.Record, d.DataSet, d.Data.size()))
+      datasetBytes += (d.Data.size() < kExtendedLengthFrom ? 5 : 9) + static_cast<uint64_t>(d.Data.size());
+  // The resource length field is 32-bit.
+  if (datasetBytes > 0xFFFFFFFFu) return;
+
+  std::vector<uint8_t> out;
+  out.reserve(static_cast<size_t>(datasetBytes) + 27);
+  if (withAPP13Header) {
+    out.insert(out.end(), kPhotoshopSignature, kPhotoshopSignature + kPhotoshopSignatureSize);
+    out.insert(out.end(), {'8', 'B', 'I', 'M', 0x04, 0x04, 0x00, 0x00});
+    PutBE32(out, static_cast<uint32_t>(datasetBytes));
+  } else {
+    out.insert(out.end(), {0x1C, 0x02, 0x00, 0x00, 0x02, 0x00, 0x02});
+  }
+  for (const auto& d : items_) {
+    if (!Writable(d.Record, d.DataSet, d.Data.size())) continue;
+    const size_t len = d.Data.size();
+    out.push_back(0x1C);
+    out.push_back(static_cast<uint8_t>(d.Record));
+    out.push_back(static_cast<uint8_t>(d.DataSet));
+    if (len < kExtendedLengthFrom) {
+      out.push_back(static_cast<uint8_t>(len >> 8));
+      out.push_back(static_cast<uint8_t>(len));
+    } else {
+      out.push_back(0x80);
+      out.push_back(0x04);
+      PutBE32(out, static_cast<uint32_t>(len));
+    }
+    out.insert(out.end(), d.Data.begin(), d.Data.end());
+  }
+  if (out.size() & 1) out.push_back(0);
+  buffer = std::move(out);
+}
+
+void TPXIPTCInfoList::LoadFromBuffer(const void* data, int64_t length) {
+  items_.clear();
+  UserChanged = false;
+  if (data == nullptr || length <= 0) return;
+  const auto* p = static_cast<const uint8_t*>(data);
+  const auto n = static_cast<size_t>(length);
+
+  size_t pos = 0, end = n;
+  size_t resBegin = 0, resEnd = 0;
+  bool walked = false;
+  if (FindIPTCResource(p, n, resBegin, resEnd, walked)) {
+    pos = resBegin;
+    end = resEnd;
+  } else if (walked) {
+    return;  // a sound resource block without IPTC
+  }
+  // Any header before the first dataset is skipped.
+  while (pos < end && p[pos] != 0x1C) ++pos;
+  while (pos < end && p[pos] == 0x1C) {
+    if (end - pos < 5) break;
+    const uint8_t record = p[pos + 1];
+    const uint8_t dataset = p[pos + 2];
+    size_t header = 5;
+    uint64_t len = (static_cast<uint32_t>(p[pos + 3]) << 8) | p[pos + 4];
+    if (p[pos + 3] & 0x80) {
+      header = 9;
+      if (end - pos < header) break;
+      len = BE32(p + pos + 5);
+    }
+    if (len > end - pos - header || len > static_cast<uint64_t>(INT32_MAX)) break;
+    items_.push_back(TDataSet{record, dataset, CopyBytes(p + pos + header, static_cast<int64_t>(len))});
+    pos += header + static_cast<size_t>(len);
+  }
 }
 
 // ---------------------------------------------------------------- annotations

@@ -82,6 +82,18 @@ class TPXIPTCInfoList {
   // Deep copy that sets UserChanged; nullptr is ignored.
   void Assign(const TPXIPTCInfoList* other);
 
+  // Encodes the datasets as an IPTC block into buffer (replacing what it
+  // held); an empty list gives an empty buffer. With the APP13 header the
+  // block starts with a Photoshop resource header whose length counts the
+  // dataset bytes; without it (TIFF) it starts with the record-version
+  // dataset 2:00. Datasets 2:00, empty datasets and datasets whose numbers
+  // do not fit a byte are left out. The block is padded to an even size.
+  void SaveToBuffer(std::vector<uint8_t>& buffer, bool withAPP13Header) const;
+  // Replaces the list by the datasets of an IPTC block (an APP13 segment's
+  // data or a TIFF IPTC tag). Parsing stops at the first inconsistency; the
+  // datasets before it are kept. UserChanged ends false.
+  void LoadFromBuffer(const void* data, int64_t length);
+
   // True after any edit or clear; the loader clears it, so an untouched
   // block read from a file is written back as it was.
   bool UserChanged = false;

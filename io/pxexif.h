@@ -1,0 +1,58 @@
+#pragma once
+// EXIF blocks: the TIFF structure of an APP1 "Exif" segment, read into the
+// parameter record's EXIF fields and thumbnail and built back from them;
+// and the metadata steps the I/O component runs around the JPEG filter.
+#include <cstdint>
+#include <vector>
+
+namespace pixoran {
+
+class TIOParamsVals;
+
+// Largest payload of one JPEG segment (its 16-bit length counts itself).
+constexpr int32_t kPXMaxSegmentPayload = 65533;
+
+// Reads an APP1 segment's data. False, with the record untouched, when the
+// data does not start with "Exif" and a zero byte (XMP, say) or holds no
+// readable TIFF header and first directory. Otherwise every EXIF field of
+// the record is replaced by the block's (0 or empty where it has none; the
+// resolutions go through the setters, so DpiX and DpiY follow, and keep
+// their values when the block has none), HasEXIFData is set and the result
+// is true, even when a later part of the block is damaged. EXIFThumbnail always ends as a new bitmap: the block's
+// thumbnail (a JPEG, or uncompressed 8-bit RGB or grey strips) or empty,
+// never what the record held before. Nothing is read outside the data.
+bool LoadEXIFFromAPP1(const void* data, int64_t length, TIOParamsVals& params);
+
+// Builds an APP1 segment's data from the record: "Exif", 0, 0 and a
+// little-endian TIFF structure with the first directory's EXIF tags, an
+// EXIF directory and, when the record holds a non-empty thumbnail, a second
+// directory with it as a JPEG. Fields at 0 or empty are left out. The
+// thumbnail is re-encoded at lower quality, then left out, when the segment
+// would pass kPXMaxSegmentPayload. False (buffer empty) when even the fields
+// alone do not fit one segment.
+bool SaveEXIFToAPP1(const TIOParamsVals& params, std::vector<uint8_t>& buffer);
+
+// Copies every EXIF field (not HasEXIFData, not the thumbnail) from source
+// to target; the resolutions through the target's setters.
+void CopyEXIFFields(const TIOParamsVals& source, TIOParamsVals& target);
+
+// True for segment data that starts with "Exif" and a zero byte.
+bool IsEXIFSegment(const void* data, int64_t length);
+
+// After a JPEG read (also a parameters-only one): the first APP13 segment
+// holding IPTC datasets fills IPTCInfo; the first APP1 segment that reads as
+// EXIF fills the EXIF fields, and when DpiX and DpiY are then both 1 they
+// become Trunc(resolution x 2.54) for a resolution unit of 3 (centimetres),
+// Trunc(resolution) otherwise. A resolution left below 1 takes the library
+// default.
+void ReadJPEGMetadata(TIOParamsVals& params);
+
+// Before a JPEG write: refreshes the APP13 segment from IPTCInfo (when the
+// user changed it, or it has datasets and there are no markers) and the
+// EXIF APP1 segment from the EXIF fields (when HasEXIFData is set). Without
+// HasEXIFData every EXIF segment is dropped, so a file never carries an EXIF
+// block (and thumbnail) the record no longer stands for. Other APP1
+// segments (XMP) are kept.
+void WriteJPEGMetadata(TIOParamsVals& params);
+
+}  // namespace pixoran
