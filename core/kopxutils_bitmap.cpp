@@ -9,6 +9,7 @@
 #include "core/kopxutils_colors.h"
 #include "core/kopxutils_helpers.h"
 #include "core/kopxutils_settings.h"
+#include "core/pxdib.h"
 #include "core/pxmask.h"
 
 namespace pixoran {
@@ -923,6 +924,19 @@ void TPXBitmap::CopyAlphaRectTo(TPXBitmap& dest, int32_t sx, int32_t sy, int32_t
 void TPXBitmap::CopyFromMask(TPXMask* mask) { CopyMaskToBitmap(mask, *this); }
 
 void TPXBitmap::CopyToMask(TPXMask& mask) { CopyBitmapToMask(*this, mask); }
+
+void TPXBitmap::CopyFromDibbitmap(TPXDibbitmap& dib) {
+  const int32_t bits = dib.BitCount();
+  const TPXPixelFormat format = bits == 1 ? pxBW1 : bits == 8 ? pxGray8 : bits == 24 ? pxBGR24 : pxNone;
+  if (format == pxNone) return;
+  if (!Allocate(dib.Width(), dib.Height(), format)) throw EPXBitmapError(kNoStorage);
+  const size_t n = static_cast<size_t>(std::min(RowLen(), dib.RowLen()));
+  // Every row is overwritten whole: nothing needs reading from a temporary file.
+  const TPXAccessMode saved = AccessMode;
+  AccessMode = pxaWrite;
+  for (int32_t y = 0; y < height_; ++y) std::memcpy(Scanline(y), dib.Scanline(y), n);
+  AccessMode = saved;
+}
 
 void TPXBitmap::CopyFromTBitmap(TBitmap& bitmap) {
   if (location_ == pxTBitmap) {

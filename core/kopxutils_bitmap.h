@@ -178,6 +178,9 @@ class TPXBitmap : public TPXBaseBitmap {
   void CopyFromMask(TPXMask* mask);
   // pxBW1 and pxGray8 only; the mask's box is set from the content.
   void CopyToMask(TPXMask& mask);
+  // 1-bit images become pxBW1, 8-bit pxGray8 and 24-bit pxBGR24; an empty
+  // DIB bitmap changes nothing.
+  void CopyFromDibbitmap(TPXDibbitmap& dib);
 
   // --- size (gained area zero-filled; EPXBitmapError when storage cannot be had)
   void SetWidth(int32_t w);

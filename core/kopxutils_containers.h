@@ -3,6 +3,7 @@
 // buffer, a stream that stores nothing, lists of fixed-size items, and the
 // parameter records of the viewers' scroll bars and mouse wheel.
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -149,33 +150,46 @@ class TPXList : public TObject {
   std::vector<uint8_t> data_;
 };
 
-class TPXDoubleList : public TPXList {
+// Numbers of type T, with a range and a current value.
+template <typename T>
+class TPXNumberList : public TPXList {
  public:
-  TPXDoubleList() : TPXList(8) {}
-  void Clear() override;
-  void Assign(const TPXList* source) override;  // also the range and current value of a TPXDoubleList
+  TPXNumberList() : TPXList(static_cast<int32_t>(sizeof(T))) {}
+  void Clear() override {
+    TPXList::Clear();
+    itemSize_ = static_cast<int32_t>(sizeof(T));
+    RangeMin = RangeMax = RangeStep = 0;
+    Current = 0;
+  }
+  // Also the range and current value of a list of the same type.
+  void Assign(const TPXList* source) override {
+    TPXList::Assign(source);
+    if (const auto* d = dynamic_cast<const TPXNumberList*>(source)) {
+      RangeMin = d->RangeMin;
+      RangeMax = d->RangeMax;
+      RangeStep = d->RangeStep;
+      Current = d->Current;
+    }
+  }
 
-  int32_t Add(double v) { return TPXList::Add(&v); }
-  double Get(int32_t i) const;
-  void Set(int32_t i, double v);
+  int32_t Add(T v) { return TPXList::Add(&v); }
+  T Get(int32_t i) const {
+    T v;
+    std::memcpy(&v, GetItem(i), sizeof v);
+    return v;
+  }
+  void Set(int32_t i, T v) {
+    std::memcpy(GetItem(i), &v, sizeof v);
+    Changed = true;
+  }
 
-  double RangeMin = 0, RangeMax = 0, RangeStep = 0;
-  double Current = 0;
+  T RangeMin = 0, RangeMax = 0, RangeStep = 0;
+  T Current = 0;
 };
 
-class TPXIntegerList : public TPXList {
- public:
-  TPXIntegerList() : TPXList(4) {}
-  void Clear() override;
-  void Assign(const TPXList* source) override;  // also the range and current value of a TPXIntegerList
+class TPXDoubleList : public TPXNumberList<double> {};
 
-  int32_t Add(int32_t v) { return TPXList::Add(&v); }
-  int32_t Get(int32_t i) const;
-  void Set(int32_t i, int32_t v);
-
-  int32_t RangeMin = 0, RangeMax = 0, RangeStep = 0;
-  int32_t Current = 0;
-};
+class TPXIntegerList : public TPXNumberList<int32_t> {};
 
 // Items of a size given at creation.
 class TPXRecordList : public TPXList {

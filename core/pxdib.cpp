@@ -252,23 +252,33 @@ bool DecodePlanar(const uint8_t* data, int64_t size, TPXBaseBitmap& bitmap, bool
   return true;
 }
 
-// Packed two-pixel groups of four bytes; the offsets of Y0, U, Y1, V.
-bool DecodePacked422(const uint8_t* data, int64_t size, TPXBaseBitmap& bitmap, bool topDown, int y0, int u, int y1,
-                     int v) {
+// Packed frames: rows of need(W, 1) bytes one after the other;
+// decodeRow(t, d, s, w) turns the source row s into the w pixels at d.
+template <typename TDecodeRow>
+bool DecodePackedRows(const uint8_t* data, int64_t size, TPXBaseBitmap& bitmap, bool topDown,
+                      int64_t (*need)(int64_t, int64_t), TDecodeRow decodeRow) {
   TFrame f;
-  if (!StartFrame(data, size, bitmap, topDown, NeedPacked422, f)) return false;
-  const int64_t rowBytes = NeedPacked422(f.W, 1);
+  if (!StartFrame(data, size, bitmap, topDown, need, f)) return false;
+  const int64_t rowBytes = need(f.W, 1);
   const TYUVTables& t = YUV();
   for (int32_t r = 0; r < f.H; ++r) {
     uint8_t* d = f.Row(r);
     if (!d) return false;
-    const uint8_t* s = data + r * rowBytes;
-    for (int32_t x = 0; x < f.W; x += 2, s += 4) {
-      PutYUV(t, d + 3 * x, s[y0], s[u], s[v]);
-      if (x + 1 < f.W) PutYUV(t, d + 3 * (x + 1), s[y1], s[u], s[v]);
-    }
+    decodeRow(t, d, data + r * rowBytes, f.W);
   }
   return true;
+}
+
+// Packed two-pixel groups of four bytes; the offsets of Y0, U, Y1, V.
+bool DecodePacked422(const uint8_t* data, int64_t size, TPXBaseBitmap& bitmap, bool topDown, int y0, int u, int y1,
+                     int v) {
+  return DecodePackedRows(data, size, bitmap, topDown, NeedPacked422,
+                          [=](const TYUVTables& t, uint8_t* d, const uint8_t* s, int32_t w) {
+                            for (int32_t x = 0; x < w; x += 2, s += 4) {
+                              PutYUV(t, d + 3 * x, s[y0], s[u], s[v]);
+                              if (x + 1 < w) PutYUV(t, d + 3 * (x + 1), s[y1], s[u], s[v]);
+                            }
+                          });
 }
 
 }  // namespace
@@ -300,91 +310,58 @@ bool DecodeFrameYVYU(const uint8_t* data, int64_t size, TPXBaseBitmap& bitmap, b
 }
 
 bool DecodeFrameIYU1(const uint8_t* data, int64_t size, TPXBaseBitmap& bitmap, bool topDown) {
-  TFrame f;
-  if (!StartFrame(data, size, bitmap, topDown, NeedIYU1, f)) return false;
-  const int64_t rowBytes = NeedIYU1(f.W, 1);
-  const TYUVTables& t = YUV();
   static constexpr int kY[4] = {1, 2, 4, 5};  // U Y0 Y1 V Y2 Y3
-  for (int32_t r = 0; r < f.H; ++r) {
-    uint8_t* d = f.Row(r);
-    if (!d) return false;
-    const uint8_t* s = data + r * rowBytes;
-    for (int32_t x = 0; x < f.W; x += 4, s += 6)
-      for (int k = 0; k < 4 && x + k < f.W; ++k) PutYUV(t, d + 3 * (x + k), s[kY[k]], s[0], s[3]);
-  }
-  return true;
+  return DecodePackedRows(data, size, bitmap, topDown, NeedIYU1,
+                          [](const TYUVTables& t, uint8_t* d, const uint8_t* s, int32_t w) {
+                            for (int32_t x = 0; x < w; x += 4, s += 6)
+                              for (int k = 0; k < 4 && x + k < w; ++k)
+                                PutYUV(t, d + 3 * (x + k), s[kY[k]], s[0], s[3]);
+                          });
 }
 
 bool DecodeFrameIYU2(const uint8_t* data, int64_t size, TPXBaseBitmap& bitmap, bool topDown) {
-  TFrame f;
-  if (!StartFrame(data, size, bitmap, topDown, NeedIYU2, f)) return false;
-  const int64_t rowBytes = NeedIYU2(f.W, 1);
-  const TYUVTables& t = YUV();
-  for (int32_t r = 0; r < f.H; ++r) {
-    uint8_t* d = f.Row(r);
-    if (!d) return false;
-    const uint8_t* s = data + r * rowBytes;
-    for (int32_t x = 0; x < f.W; ++x, s += 3) PutYUV(t, d + 3 * x, s[1], s[0], s[2]);
-  }
-  return true;
+  return DecodePackedRows(data, size, bitmap, topDown, NeedIYU2,
+                          [](const TYUVTables& t, uint8_t* d, const uint8_t* s, int32_t w) {
+                            for (int32_t x = 0; x < w; ++x, s += 3) PutYUV(t, d + 3 * x, s[1], s[0], s[2]);
+                          });
 }
 
 bool DecodeFrameY41P(const uint8_t* data, int64_t size, TPXBaseBitmap& bitmap, bool topDown) {
-  TFrame f;
-  if (!StartFrame(data, size, bitmap, topDown, NeedY41P, f)) return false;
-  const int64_t rowBytes = NeedY41P(f.W, 1);
-  const TYUVTables& t = YUV();
   // U0 Y0 V0 Y1 U4 Y2 V4 Y3 Y4 Y5 Y6 Y7
   static constexpr int kY[8] = {1, 3, 5, 7, 8, 9, 10, 11};
-  for (int32_t r = 0; r < f.H; ++r) {
-    uint8_t* d = f.Row(r);
-    if (!d) return false;
-    const uint8_t* s = data + r * rowBytes;
-    for (int32_t x = 0; x < f.W; x += 8, s += 12)
-      for (int k = 0; k < 8 && x + k < f.W; ++k) {
-        const uint8_t u = k < 4 ? s[0] : s[4];
-        const uint8_t v = k < 4 ? s[2] : s[6];
-        PutYUV(t, d + 3 * (x + k), s[kY[k]], u, v);
-      }
-  }
-  return true;
+  return DecodePackedRows(data, size, bitmap, topDown, NeedY41P,
+                          [](const TYUVTables& t, uint8_t* d, const uint8_t* s, int32_t w) {
+                            for (int32_t x = 0; x < w; x += 8, s += 12)
+                              for (int k = 0; k < 8 && x + k < w; ++k) {
+                                const uint8_t u = k < 4 ? s[0] : s[4];
+                                const uint8_t v = k < 4 ? s[2] : s[6];
+                                PutYUV(t, d + 3 * (x + k), s[kY[k]], u, v);
+                              }
+                          });
 }
 
 bool DecodeFrameY211(const uint8_t* data, int64_t size, TPXBaseBitmap& bitmap, bool topDown) {
-  TFrame f;
-  if (!StartFrame(data, size, bitmap, topDown, NeedGroup4, f)) return false;
-  const int64_t rowBytes = NeedGroup4(f.W, 1);
-  const TYUVTables& t = YUV();
-  for (int32_t r = 0; r < f.H; ++r) {
-    uint8_t* d = f.Row(r);
-    if (!d) return false;
-    const uint8_t* s = data + r * rowBytes;
-    for (int32_t x = 0; x < f.W; x += 4, s += 4)  // Y0 U Y2 V
-      for (int k = 0; k < 4 && x + k < f.W; ++k) PutYUV(t, d + 3 * (x + k), k < 2 ? s[0] : s[2], s[1], s[3]);
-  }
-  return true;
+  return DecodePackedRows(data, size, bitmap, topDown, NeedGroup4,
+                          [](const TYUVTables& t, uint8_t* d, const uint8_t* s, int32_t w) {
+                            for (int32_t x = 0; x < w; x += 4, s += 4)  // Y0 U Y2 V
+                              for (int k = 0; k < 4 && x + k < w; ++k)
+                                PutYUV(t, d + 3 * (x + k), k < 2 ? s[0] : s[2], s[1], s[3]);
+                          });
 }
 
 bool DecodeFrameCLJR(const uint8_t* data, int64_t size, TPXBaseBitmap& bitmap, bool topDown) {
-  TFrame f;
-  if (!StartFrame(data, size, bitmap, topDown, NeedGroup4, f)) return false;
-  const int64_t rowBytes = NeedGroup4(f.W, 1);
-  const TYUVTables& t = YUV();
-  for (int32_t r = 0; r < f.H; ++r) {
-    uint8_t* d = f.Row(r);
-    if (!d) return false;
-    const uint8_t* s = data + r * rowBytes;
-    for (int32_t x = 0; x < f.W; x += 4, s += 4) {
-      const uint32_t word = LE32(s);
-      const uint8_t v = static_cast<uint8_t>((word & 0x3F) << 2);
-      const uint8_t u = static_cast<uint8_t>(((word >> 6) & 0x3F) << 2);
-      for (int k = 0; k < 4 && x + k < f.W; ++k) {
-        const uint8_t y = static_cast<uint8_t>(((word >> (12 + 5 * k)) & 0x1F) << 3);
-        PutYUV(t, d + 3 * (x + k), y, u, v);
-      }
-    }
-  }
-  return true;
+  return DecodePackedRows(data, size, bitmap, topDown, NeedGroup4,
+                          [](const TYUVTables& t, uint8_t* d, const uint8_t* s, int32_t w) {
+                            for (int32_t x = 0; x < w; x += 4, s += 4) {
+                              const uint32_t word = LE32(s);
+                              const uint8_t v = static_cast<uint8_t>((word & 0x3F) << 2);
+                              const uint8_t u = static_cast<uint8_t>(((word >> 6) & 0x3F) << 2);
+                              for (int k = 0; k < 4 && x + k < w; ++k) {
+                                const uint8_t y = static_cast<uint8_t>(((word >> (12 + 5 * k)) & 0x1F) << 3);
+                                PutYUV(t, d + 3 * (x + k), y, u, v);
+                              }
+                            }
+                          });
 }
 
 // ------------------------------------------------------------ reading DIBs

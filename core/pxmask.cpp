@@ -121,6 +121,15 @@ bool ZoomedRange(int64_t step, int32_t zoomSize, int32_t lo, int32_t hi, int32_t
 
 inline bool Is24BitTarget(TBitmap& t) { return !t.Empty() && t.PixelFormat() == pf24bit; }
 
+// The part of a zoomW x zoomH image drawn at (offsetX, offsetY) that falls
+// inside the target, in zoomed coordinates.
+TRect VisibleZoomedPart(TBitmap& target, int32_t zoomW, int32_t zoomH, int32_t offsetX, int32_t offsetY) {
+  return TRect{static_cast<int>(std::max<int64_t>(0, -int64_t{offsetX})),
+               static_cast<int>(std::max<int64_t>(0, -int64_t{offsetY})),
+               static_cast<int>(std::min<int64_t>(zoomW, int64_t{target.Width()} - offsetX)),
+               static_cast<int>(std::min<int64_t>(zoomH, int64_t{target.Height()} - offsetY))};
+}
+
 }  // namespace
 
 // ------------------------------------------------------------------ storage
@@ -703,10 +712,7 @@ void TPXMask::DrawOutline(TBitmap& target, TColor color1, TColor color2, int32_t
                           int32_t offsetX, int32_t offsetY, int32_t phaseX, int32_t phaseY) {
   if (zoomW <= 0 || zoomH <= 0 || !data_ || IsEmpty() || !Is24BitTarget(target)) return;
   // Visible part of the zoomed mask, in zoomed coordinates.
-  const TRect vis{static_cast<int>(std::max<int64_t>(0, -int64_t{offsetX})),
-                  static_cast<int>(std::max<int64_t>(0, -int64_t{offsetY})),
-                  static_cast<int>(std::min<int64_t>(zoomW, int64_t{target.Width()} - offsetX)),
-                  static_cast<int>(std::min<int64_t>(zoomH, int64_t{target.Height()} - offsetY))};
+  const TRect vis = VisibleZoomedPart(target, zoomW, zoomH, offsetX, offsetY);
   if (vis.Width() <= 0 || vis.Height() <= 0) return;
   // One more zoomed pixel around the visible part, so the pixels at its edge
   // see their true neighbours; beyond the zoomed image everything is clear.
@@ -749,10 +755,7 @@ void TPXMask::DrawOutline(TBitmap& target, TColor color1, TColor color2, int32_t
 
 void TPXMask::DrawToTBitmap(TBitmap& target, int32_t offsetX, int32_t offsetY, int32_t zoomW, int32_t zoomH) {
   if (zoomW <= 0 || zoomH <= 0 || !data_ || IsEmpty() || !Is24BitTarget(target)) return;
-  const TRect vis{static_cast<int>(std::max<int64_t>(0, -int64_t{offsetX})),
-                  static_cast<int>(std::max<int64_t>(0, -int64_t{offsetY})),
-                  static_cast<int>(std::min<int64_t>(zoomW, int64_t{target.Width()} - offsetX)),
-                  static_cast<int>(std::min<int64_t>(zoomH, int64_t{target.Height()} - offsetY))};
+  const TRect vis = VisibleZoomedPart(target, zoomW, zoomH, offsetX, offsetY);
   if (vis.Width() <= 0 || vis.Height() <= 0) return;
   BuildZoomCache(zoomW, zoomH, vis);
   const bool oneBit = bits_ == 1;

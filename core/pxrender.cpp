@@ -64,37 +64,37 @@ struct Geometry {
   int64_t sx, sy, sw, sh, dx, dy, dw, dh;
 };
 
+// One axis of ClipGeometry: the part of the destination run (d, dn) before
+// 0 is cut, and the source run (s, sn) with it in proportion.
+void CutBeforeZero(int64_t& s, int64_t& sn, int64_t& d, int64_t& dn) {
+  if (d >= 0) return;
+  const int64_t cut = -d * sn / dn;
+  s += cut;
+  sn -= cut;
+  dn += d;
+  d = 0;
+}
+
+// One axis of ClipGeometry: the part of the destination run (d, dn) past
+// limit is cut, and the source length sn with it in proportion.
+void CutPastLimit(int64_t& sn, int64_t d, int64_t& dn, int64_t limit) {
+  if (d + dn <= limit) return;
+  const int64_t keep = limit - d;
+  sn = sn * keep / dn;
+  dn = keep;
+}
+
 // Cuts the destination rectangle to the destination and the source with it
 // in proportion, then clamps both into their bitmaps. False when nothing is
 // left to draw.
 bool ClipGeometry(Geometry& g, int64_t srcW, int64_t srcH, int64_t dstW, int64_t dstH) {
   if (g.sw <= 0 || g.sh <= 0 || g.dw <= 0 || g.dh <= 0) return false;
   if (g.dx >= dstW || g.dy >= dstH) return false;
-  if (g.dy < 0) {
-    const int64_t cut = -g.dy * g.sh / g.dh;
-    g.sy += cut;
-    g.sh -= cut;
-    g.dh += g.dy;
-    g.dy = 0;
-  }
-  if (g.dx < 0) {
-    const int64_t cut = -g.dx * g.sw / g.dw;
-    g.sx += cut;
-    g.sw -= cut;
-    g.dw += g.dx;
-    g.dx = 0;
-  }
+  CutBeforeZero(g.sy, g.sh, g.dy, g.dh);
+  CutBeforeZero(g.sx, g.sw, g.dx, g.dw);
   if (g.dw <= 0 || g.dh <= 0) return false;
-  if (g.dy + g.dh > dstH) {
-    const int64_t keep = dstH - g.dy;
-    g.sh = g.sh * keep / g.dh;
-    g.dh = keep;
-  }
-  if (g.dx + g.dw > dstW) {
-    const int64_t keep = dstW - g.dx;
-    g.sw = g.sw * keep / g.dw;
-    g.dw = keep;
-  }
+  CutPastLimit(g.sh, g.dy, g.dh, dstH);
+  CutPastLimit(g.sw, g.dx, g.dw, dstW);
   g.sx = std::clamp<int64_t>(g.sx, 0, srcW - 1);
   g.sy = std::clamp<int64_t>(g.sy, 0, srcH - 1);
   g.dx = std::clamp<int64_t>(g.dx, 0, dstW - 1);

@@ -14,6 +14,7 @@ extern "C" {
 
 #include "core/kopxutils_bitmap.h"
 #include "core/kopxutils_settings.h"
+#include "fuzz/fuzz_support.h"
 #include "io/jpegfilt.h"
 #include "io/pixoranio_params.h"
 #include "io/pxprogress.h"
@@ -86,12 +87,7 @@ void RoundTrip(TPXBitmap& image, uint8_t choice) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  // Large images go to sparse temporary files, not to memory.
-  static const bool once = [] {
-    PXSettings().MemoryThresholdOverride = int64_t{64} << 20;
-    return true;
-  }();
-  (void)once;
+  pixoran::fuzzing::UseTempFilesForLargeImages();
   const uint8_t choice = size ? data[size - 1] : 0;
   const bool rgbComponents = (choice >> 4) & 1;
 

@@ -312,6 +312,8 @@ class TBMPReader {
   bool ReadInfoHeader();
   bool ReadPalette(int64_t count, int entryBytes);
   bool ReadStraightRows(int64_t dataBytes);
+  template <typename TPut>
+  bool ReadPixelRows(int bytesPerPixel, TPut put);
   bool Read32();
   bool Read16();
   bool Read8();
@@ -527,40 +529,39 @@ bool TBMPReader::ReadStraightRows(int64_t dataBytes) {
   return true;
 }
 
-bool TBMPReader::Read32() {
+// Whole file rows read one at a time; put(src, dst) turns each pixel of
+// bytesPerPixel bytes into blue, green, red.
+template <typename TPut>
+bool TBMPReader::ReadPixelRows(int bytesPerPixel, TPut put) {
   std::vector<uint8_t> buf(static_cast<size_t>(rowLen_));
   for (int64_t k = 0; k < h_.height; ++k) {
     if (!BeginRow(progress_, k)) return false;
     uint8_t* row = bmp_.Scanline(TargetRow(k));
     if (!row || !s_.ReadExact(buf.data(), rowLen_)) return Fail();
     const uint8_t* src = buf.data();
-    for (int64_t x = 0; x < h_.width; ++x, src += 4, row += 3) {
-      row[0] = src[0];
-      row[1] = src[1];
-      row[2] = src[2];
-    }
+    for (int64_t x = 0; x < h_.width; ++x, src += bytesPerPixel, row += 3) put(src, row);
   }
   return true;
+}
+
+bool TBMPReader::Read32() {
+  return ReadPixelRows(4, [](const uint8_t* src, uint8_t* row) {
+    row[0] = src[0];
+    row[1] = src[1];
+    row[2] = src[2];
+  });
 }
 
 bool TBMPReader::Read16() {
   const bool fields = h_.compression == 3;
   const TBitField red(fields ? h_.masks[0] : 0x7C00), green(fields ? h_.masks[1] : 0x03E0),
       blue(fields ? h_.masks[2] : 0x001F);
-  std::vector<uint8_t> buf(static_cast<size_t>(rowLen_));
-  for (int64_t k = 0; k < h_.height; ++k) {
-    if (!BeginRow(progress_, k)) return false;
-    uint8_t* row = bmp_.Scanline(TargetRow(k));
-    if (!row || !s_.ReadExact(buf.data(), rowLen_)) return Fail();
-    const uint8_t* src = buf.data();
-    for (int64_t x = 0; x < h_.width; ++x, src += 2, row += 3) {
-      const uint32_t v = GetU16(src);
-      row[0] = blue(v);
-      row[1] = green(v);
-      row[2] = red(v);
-    }
-  }
-  return true;
+  return ReadPixelRows(2, [&](const uint8_t* src, uint8_t* row) {
+    const uint32_t v = GetU16(src);
+    row[0] = blue(v);
+    row[1] = green(v);
+    row[2] = red(v);
+  });
 }
 
 bool TBMPReader::Read8() {

@@ -284,12 +284,15 @@ void TIOParamsVals::Assign(const TIOParamsVals& source) {
     thumbnail->Assign(source.EXIFThumbnail.get());
   }
 
+  // The write options are the same fields CopySaveOptions copies. It sets
+  // the TIFF orientation through its setter, which also sets the EXIF
+  // orientation; that one is copied exactly in the EXIF block below.
+  CopySaveOptions(source);
+
   // General. The resolution goes through the setters so this record's
   // viewer hears of it; the EXIF resolutions are copied afterwards, so they
   // end equal to the source's even where they differ from its DpiX/DpiY.
-  BitsPerSample = source.BitsPerSample;
   FileName = source.FileName;
-  SamplesPerPixel = source.SamplesPerPixel;
   Width = source.Width;
   Height = source.Height;
   SetDpiX(source.DpiX);
@@ -297,10 +300,7 @@ void TIOParamsVals::Assign(const TIOParamsVals& source) {
   FileType = source.FileType;
 
   // TIFF
-  TIFFCompression = source.TIFFCompression;
   TIFFImageIndex = source.TIFFImageIndex;
-  TIFFPhotometric = source.TIFFPhotometric;
-  TIFFPlanarConfig = source.TIFFPlanarConfig;
   TIFFXPos = source.TIFFXPos;
   TIFFYPos = source.TIFFYPos;
   TIFFDocumentName = source.TIFFDocumentName;
@@ -308,12 +308,6 @@ void TIOParamsVals::Assign(const TIOParamsVals& source) {
   TIFFPageName = source.TIFFPageName;
   TIFFPageNumber = source.TIFFPageNumber;
   TIFFPageCount = source.TIFFPageCount;
-  TIFFOrientation = source.TIFFOrientation;
-  TIFFLZWDecompressor = source.TIFFLZWDecompressor;
-  TIFFLZWCompressor = source.TIFFLZWCompressor;
-  TIFFApplyOrientation = source.TIFFApplyOrientation;
-  TIFFJPEGQuality = source.TIFFJPEGQuality;
-  TIFFJPEGColorSpace = source.TIFFJPEGColorSpace;
 
   // Other formats
   DCXImageIndex = source.DCXImageIndex;
@@ -324,21 +318,12 @@ void TIOParamsVals::Assign(const TIOParamsVals& source) {
   GIFDelayTime = source.GIFDelayTime;
   GIFTransparent = source.GIFTransparent;
   GIFTranspColor = source.GIFTranspColor;
-  GIFInterlaced = source.GIFInterlaced;
   GIFWinWidth = source.GIFWinWidth;
   GIFWinHeight = source.GIFWinHeight;
   GIFBackground = source.GIFBackground;
   GIFRatio = source.GIFRatio;
   GIFComments = source.GIFComments;
   GIFAction = source.GIFAction;
-  GIFLZWDecompressor = source.GIFLZWDecompressor;
-  GIFLZWCompressor = source.GIFLZWCompressor;
-  JPEGColorSpace = source.JPEGColorSpace;
-  JPEGQuality = source.JPEGQuality;
-  JPEGDCTMethod = source.JPEGDCTMethod;
-  JPEGOptimalHuffman = source.JPEGOptimalHuffman;
-  JPEGSmooth = source.JPEGSmooth;
-  JPEGProgressive = source.JPEGProgressive;
   JPEGScale = source.JPEGScale;
   JPEGMarkers->Assign(source.JPEGMarkers.get());
   JPEGScaleDenom = source.JPEGScaleDenom;
@@ -346,23 +331,12 @@ void TIOParamsVals::Assign(const TIOParamsVals& source) {
   JPEGOriginalHeight = source.JPEGOriginalHeight;
   JPEGWarningCount = source.JPEGWarningCount;
   JPEGWarningCode = source.JPEGWarningCode;
-  J2000ColorSpace = source.J2000ColorSpace;
-  J2000Rate = source.J2000Rate;
-  J2000ProgressionOrder = source.J2000ProgressionOrder;
-  PCXVersion = source.PCXVersion;
-  PCXCompression = source.PCXCompression;
-  BMPHeaderKind = source.BMPHeaderKind;
-  BMPCompression = source.BMPCompression;
   ICOImageIndex = source.ICOImageIndex;
   ICOBackground = source.ICOBackground;
   CURBackground = source.CURBackground;
-  PNGInterlaced = source.PNGInterlaced;
   PNGBackground = source.PNGBackground;
-  PNGFilter = source.PNGFilter;
-  PNGCompression = source.PNGCompression;
   TGAXPos = source.TGAXPos;
   TGAYPos = source.TGAYPos;
-  TGACompressed = source.TGACompressed;
   TGADescriptor = source.TGADescriptor;
   TGAAuthor = source.TGAAuthor;
   TGADate = source.TGADate;
@@ -370,7 +344,6 @@ void TIOParamsVals::Assign(const TIOParamsVals& source) {
   TGABackground = source.TGABackground;
   TGAAspectRatio = source.TGAAspectRatio;
   TGAGamma = source.TGAGamma;
-  TGAGrayLevel = source.TGAGrayLevel;
   IPTCInfo->Assign(source.IPTCInfo.get());
   ImagingAnnot->Assign(source.ImagingAnnot.get());
   PNMComments = source.PNMComments;

@@ -1,8 +1,37 @@
 #pragma once
 // Helpers shared by the test suites.
+#include <cstdint>
 #include <string>
+#include <utility>
+
+#include "core/kopxutils_settings.h"
 
 namespace pixoran::testing {
+
+// Sets the process-wide memory-threshold override for one scope.
+class ThresholdScope {
+ public:
+  explicit ThresholdScope(int64_t bytes) : saved_(PXSettings().MemoryThresholdOverride) {
+    PXSettings().MemoryThresholdOverride = bytes;
+  }
+  ~ThresholdScope() { PXSettings().MemoryThresholdOverride = saved_; }
+
+ private:
+  int64_t saved_;
+};
+
+// Sets the process-wide temporary folder for one scope.
+class TempFolderScope {
+ public:
+  explicit TempFolderScope(std::string folder) : saved_(PXSettings().TempFolder) {
+    PXSettings().TempFolder = std::move(folder);
+  }
+  ~TempFolderScope() { PXSettings().TempFolder = saved_; }
+
+ private:
+  std::string saved_;
+};
+
 
 // A fresh empty folder under the system temporary folder, removed at exit.
 std::string MakeTempDir(const std::string& tag);

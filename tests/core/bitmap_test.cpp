@@ -18,28 +18,8 @@ using namespace pixoran;
 
 namespace {
 
-// Sets the process-wide threshold override for one scope.
-class ThresholdScope {
- public:
-  explicit ThresholdScope(int64_t bytes) : saved_(PXSettings().MemoryThresholdOverride) {
-    PXSettings().MemoryThresholdOverride = bytes;
-  }
-  ~ThresholdScope() { PXSettings().MemoryThresholdOverride = saved_; }
-
- private:
-  int64_t saved_;
-};
-
-class TempFolderScope {
- public:
-  explicit TempFolderScope(std::string folder) : saved_(PXSettings().TempFolder) {
-    PXSettings().TempFolder = std::move(folder);
-  }
-  ~TempFolderScope() { PXSettings().TempFolder = saved_; }
-
- private:
-  std::string saved_;
-};
+using pixoran::testing::TempFolderScope;
+using pixoran::testing::ThresholdScope;
 
 constexpr int64_t kHuge = int64_t{1} << 40;
 

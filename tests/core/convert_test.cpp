@@ -27,16 +27,7 @@ const char* FormatName(TPXPixelFormat f) {
 }
 const char* LocName(TPXLocation l) { return l == pxInMemory ? "memory" : l == pxTempFile ? "file" : "TBitmap"; }
 
-class TempFolderScope {
- public:
-  explicit TempFolderScope(std::string folder) : saved_(PXSettings().TempFolder) {
-    PXSettings().TempFolder = std::move(folder);
-  }
-  ~TempFolderScope() { PXSettings().TempFolder = saved_; }
-
- private:
-  std::string saved_;
-};
+using pixoran::testing::TempFolderScope;
 
 // A bitmap whose rows land in the given location (memory and file chosen
 // by the bitmap's own threshold). Fails the test when they land elsewhere.

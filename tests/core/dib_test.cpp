@@ -15,21 +15,13 @@
 #include "core/kopxutils.h"
 #include "core/neurquant.h"
 #include "core/pxdib.h"
+#include "testsupport.h"
 
 using namespace pixoran;
 
 namespace {
 
-class ThresholdScope {
- public:
-  explicit ThresholdScope(int64_t bytes) : saved_(PXSettings().MemoryThresholdOverride) {
-    PXSettings().MemoryThresholdOverride = bytes;
-  }
-  ~ThresholdScope() { PXSettings().MemoryThresholdOverride = saved_; }
-
- private:
-  int64_t saved_;
-};
+using pixoran::testing::ThresholdScope;
 
 // A bitmap in memory, in a temporary file or in a platform bitmap.
 std::unique_ptr<TPXBitmap> MakeAt(TPXLocation loc) {
