@@ -1,13 +1,7 @@
 // Load, save and parameter-read cores of the I/O component, and the files
 // they write.
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 #include "core/kopxutils_colors.h"
@@ -21,73 +15,6 @@ namespace pixoran {
 
 namespace {
 
-// ---------------------------------------------------------------- sibling temporary file
-
-mode_t ProcessUmask() {
-  // Read rather than set: umask() would change it for every thread meanwhile.
-  if (FILE* f = std::fopen("/proc/self/status", "r")) {
-    char line[128];
-    unsigned mask = 0;
-    bool found = false;
-    while (std::fgets(line, sizeof line, f))
-      if (std::sscanf(line, "Umask: %o", &mask) == 1) {
-        found = true;
-        break;
-      }
-    std::fclose(f);
-    if (found) return static_cast<mode_t>(mask);
-  }
-  return 022;
-}
-
-// A new file beside the target, renamed over it by Commit; removed when not
-// committed. The user's file is never opened for writing, so a failed save
-// leaves it as it was.
-class TSiblingTempFile {
- public:
-  explicit TSiblingTempFile(const std::string& target) : target_(target) {
-    const size_t slash = target.find_last_of('/');
-    const std::string dir = slash == std::string::npos ? std::string(".") : target.substr(0, slash == 0 ? 1 : slash);
-    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-    std::string templ = dir + (dir == "/" ? "" : "/") + "." + base + ".XXXXXX";
-    std::vector<char> buf(templ.begin(), templ.end());
-    buf.push_back('\0');
-    const int fd = ::mkostemp(buf.data(), O_CLOEXEC);
-    if (fd < 0) throw EFCreateError("Cannot create file \"" + target + "\". " + std::strerror(errno));
-    temp_ = buf.data();
-    // The new file takes the old one's permissions, or the usual ones for a new file.
-    struct stat st {};
-    const mode_t mode = ::stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777) : (0666 & ~ProcessUmask());
-    (void)::fchmod(fd, mode);
-    stream_ = std::make_unique<TFileStream>(fd, temp_);
-  }
-  ~TSiblingTempFile() {
-    if (!committed_) {
-      stream_.reset();
-      ::unlink(temp_.c_str());
-    }
-  }
-  TSiblingTempFile(const TSiblingTempFile&) = delete;
-  TSiblingTempFile& operator=(const TSiblingTempFile&) = delete;
-
-  TStream& Stream() { return *stream_; }
-
-  // Puts the data on disk, then replaces the target. False (target untouched) on failure.
-  bool Commit() {
-    const bool synced = ::fsync(stream_->Handle()) == 0;
-    stream_.reset();
-    if (!synced || !RenameFileReplacing(temp_, target_)) return false;
-    committed_ = true;
-    return true;
-  }
-
- private:
-  std::string target_;
-  std::string temp_;
-  std::unique_ptr<TFileStream> stream_;
-  bool committed_ = false;
-};
-
 uint32_t ReadLE32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
          (static_cast<uint32_t>(p[3]) << 24);
@@ -98,42 +25,17 @@ void WriteLE32(uint8_t* p, uint32_t v) {
   p[3] = static_cast<uint8_t>(v >> 24);
 }
 
-// A pxBGR24 copy of a bitmap in a format the pixel-format conversion would
-// otherwise be needed for; nullptr for the formats it cannot take yet.
+// A pxBGR24 copy of the bitmap (its alpha channel left out); nullptr when
+// the storage for it cannot be had.
 std::unique_ptr<TPXBitmap> CopyAsBGR24(TPXBitmap& source) {
-  const TPXPixelFormat f = source.PixelFormat();
-  if (f != pxPal8 && f != pxGray8 && f != pxCMYK) return nullptr;
-  const int32_t w = source.Width(), h = source.Height();
   auto copy = std::make_unique<TPXBitmap>();
-  if (!copy->Allocate(w, h, pxBGR24)) return nullptr;
-  TBGR palette[256] = {};
-  if (f == pxPal8 && source.Palette()) {
-    const int32_t n = std::min<int32_t>(source.PaletteCount(), 256);
-    std::copy(source.Palette(), source.Palette() + n, palette);
+  try {
+    copy->CopyPixelsFrom(source);
+    copy->SetPixelFormat(pxBGR24);
+  } catch (const EPXBitmapError&) {
+    return nullptr;
   }
-  for (int32_t y = 0; y < h; ++y) {
-    const uint8_t* s = source.Scanline(y);
-    uint8_t* d = copy->Scanline(y);
-    if (!s || !d) return nullptr;
-    switch (f) {
-      case pxPal8:
-        for (int32_t x = 0; x < w; ++x, d += 3) {
-          const TBGR c = palette[s[x]];
-          d[0] = c.b, d[1] = c.g, d[2] = c.r;
-        }
-        break;
-      case pxGray8:
-        for (int32_t x = 0; x < w; ++x, d += 3) d[0] = d[1] = d[2] = s[x];
-        break;
-      default:  // pxCMYK
-        for (int32_t x = 0; x < w; ++x, s += 4, d += 3) {
-          const TBGR c = CMYKToRGB(TCMYK{s[0], s[1], s[2], s[3]});
-          d[0] = c.b, d[1] = c.g, d[2] = c.r;
-        }
-        break;
-    }
-  }
-  return copy;
+  return copy->PixelFormat() == pxBGR24 ? std::move(copy) : nullptr;
 }
 
 bool EmptyImage(TPXBitmap& b) { return b.Width() <= 0 || b.Height() <= 0 || b.PixelFormat() == pxNone; }

@@ -84,4 +84,56 @@ std::string ProgramDirectory() {
   return slash == std::string::npos ? std::string(".") : s.substr(0, slash == 0 ? 1 : slash);
 }
 
+namespace {
+
+mode_t ProcessUmask() {
+  // Read rather than set: umask() would change it for every thread meanwhile.
+  if (FILE* f = std::fopen("/proc/self/status", "r")) {
+    char line[128];
+    unsigned mask = 0;
+    bool found = false;
+    while (std::fgets(line, sizeof line, f))
+      if (std::sscanf(line, "Umask: %o", &mask) == 1) {
+        found = true;
+        break;
+      }
+    std::fclose(f);
+    if (found) return static_cast<mode_t>(mask);
+  }
+  return 022;
+}
+
+}  // namespace
+
+TSiblingTempFile::TSiblingTempFile(const std::string& target) : target_(target) {
+  const size_t slash = target.find_last_of('/');
+  const std::string dir = slash == std::string::npos ? std::string(".") : target.substr(0, slash == 0 ? 1 : slash);
+  const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+  std::string templ = dir + (dir == "/" ? "" : "/") + "." + base + ".XXXXXX";
+  std::vector<char> buf(templ.begin(), templ.end());
+  buf.push_back('\0');
+  const int fd = ::mkostemp(buf.data(), O_CLOEXEC);
+  if (fd < 0) throw EFCreateError("Cannot create file \"" + target + "\". " + std::strerror(errno));
+  temp_ = buf.data();
+  struct stat st {};
+  const mode_t mode = ::stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777) : (0666 & ~ProcessUmask());
+  (void)::fchmod(fd, mode);
+  stream_ = std::make_unique<TFileStream>(fd, temp_);
+}
+
+TSiblingTempFile::~TSiblingTempFile() {
+  if (!committed_) {
+    stream_.reset();
+    ::unlink(temp_.c_str());
+  }
+}
+
+bool TSiblingTempFile::Commit() {
+  const bool synced = ::fsync(stream_->Handle()) == 0;
+  stream_.reset();
+  if (!synced || !RenameFileReplacing(temp_, target_)) return false;
+  committed_ = true;
+  return true;
+}
+
 }  // namespace pixoran

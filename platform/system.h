@@ -34,4 +34,26 @@ bool RenameFileReplacing(const std::string& from, const std::string& to);
 // Folder of the running executable, without a trailing slash.
 std::string ProgramDirectory();
 
+// A new hidden file beside a target, renamed over it by Commit and removed
+// when not committed: the target is never opened for writing, so a failed
+// save leaves it as it was. It takes the target's permissions, or the usual
+// ones of a new file. Raises EFCreateError when it cannot be created.
+class TSiblingTempFile {
+ public:
+  explicit TSiblingTempFile(const std::string& target);
+  ~TSiblingTempFile();
+  TSiblingTempFile(const TSiblingTempFile&) = delete;
+  TSiblingTempFile& operator=(const TSiblingTempFile&) = delete;
+
+  TStream& Stream() { return *stream_; }
+  // Puts the data on disk, then replaces the target. False (target untouched) on failure.
+  bool Commit();
+
+ private:
+  std::string target_;
+  std::string temp_;
+  std::unique_ptr<TFileStream> stream_;
+  bool committed_ = false;
+};
+
 }  // namespace pixoran
