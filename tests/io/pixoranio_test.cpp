@@ -651,6 +651,38 @@ TEST_F(PixoranIOSave, WritersGetAConvertedCopy) {
   log.Clear();
 }
 
+TEST_F(PixoranIOSave, WideFormatsReachA24BitWriterConverted) {
+  // 16-bit grey and float images are handed over as 24-bit copies; the
+  // working image keeps its format and values.
+  FakeCodecScope fake(ioJPEG);
+  TPXFormatCodec c = *FindFormatCodec(ioJPEG);
+  c.Conversion = scBGR24;
+  SetFormatCodec(c);
+  TPXBitmap& b = *io.PXBitmap();
+  ASSERT_TRUE(b.Allocate(2, 1, pxGray16));
+  reinterpret_cast<uint16_t*>(b.Scanline(0))[0] = 0x8040;
+  reinterpret_cast<uint16_t*>(b.Scanline(0))[1] = 0xFFFF;
+  TMemoryStream ms;
+  io.SaveToStream(ms, ioJPEG);
+  EXPECT_FALSE(io.Aborting());
+  EXPECT_EQ(g_fake.writtenFormat, pxBGR24);
+  ASSERT_EQ(ms.Size(), 12 + 2 * 3);
+  EXPECT_EQ(ms.Memory()[12], 0x80);  // the high byte of each grey word
+  EXPECT_EQ(ms.Memory()[15], 0xFF);
+  EXPECT_EQ(b.PixelFormat(), pxGray16);
+  EXPECT_EQ(reinterpret_cast<uint16_t*>(b.Scanline(0))[0], 0x8040);
+
+  ASSERT_TRUE(b.Allocate(1, 1, px32f));
+  reinterpret_cast<float*>(b.Scanline(0))[0] = 2.0f;  // out of range: clamped to white
+  TMemoryStream ms2;
+  io.SaveToStream(ms2, ioJPEG);
+  EXPECT_FALSE(io.Aborting());
+  ASSERT_EQ(ms2.Size(), 12 + 3);
+  EXPECT_EQ(ms2.Memory()[12], 255);
+  EXPECT_EQ(b.PixelFormat(), px32f);
+  log.Clear();
+}
+
 TEST_F(PixoranIOSave, RegistryWritersAndTheirRecords) {
   FillPattern(*io.PXBitmap(), 2, 2);
   io.SaveToFile(Path("small.px3"));
