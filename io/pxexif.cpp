@@ -886,6 +886,13 @@ void ReadJPEGMetadata(TIOParamsVals& params) {
         const double f = params.EXIFResolutionUnit == 3 ? 2.54 : 1.0;
         params.DpiX = TruncToInt32(params.EXIFXResolution * f);
         params.DpiY = TruncToInt32(params.EXIFYResolution * f);
+      } else if (params.EXIFResolutionUnit == 3 && params.EXIFXResolution > 0 && params.EXIFYResolution > 0 &&
+                 params.DpiX == TruncToInt32(params.EXIFXResolution) &&
+                 params.DpiY == TruncToInt32(params.EXIFYResolution)) {
+        // The block gave the image its resolution in dots per centimetre;
+        // taken as dots per inch it would print 2.54 times too large.
+        params.DpiX = RoundToInt32(params.EXIFXResolution * 2.54);
+        params.DpiY = RoundToInt32(params.EXIFYResolution * 2.54);
       }
       // A block that gives 0 is a block without a resolution.
       if (params.DpiX < 1) params.SetDpiX(PXSettings().DefaultDpiX);

@@ -248,9 +248,9 @@ TEST(PixoranIOJpegExif, ResolutionFromTheBlock) {
     int dpi;
   };
   const Case cases[] = {
-      // No JFIF density: the block's resolution, as stored.
+      // No JFIF density: the block's resolution, per inch.
       {"camera, inches", false, 0, 72, 1, 2, 72},
-      {"camera, centimetres", false, 0, 11811, 100, 3, 118},
+      {"camera, centimetres", false, 0, 11811, 100, 3, 300},
       // 1 x 1 after the block: the unit rule turns centimetres into inches.
       {"one per centimetre", false, 0, 1, 1, 3, 2},
       {"one per inch", false, 0, 1, 1, 2, 1},
