@@ -528,6 +528,64 @@ int32_t NearestPaletteIndex(const TBGR* palette, int32_t count, int32_t color) {
   return best;
 }
 
+void CMYKRowToBGR(const uint8_t* src, uint8_t* dst, int32_t width) {
+  for (int32_t x = 0; x < width; ++x, src += 4, dst += 3) {
+    const TBGR c = CMYKToRGB(TCMYK{src[0], src[1], src[2], src[3]});
+    dst[0] = c.b, dst[1] = c.g, dst[2] = c.r;
+  }
+}
+
+void BGRRowToCMYK(const uint8_t* src, uint8_t* dst, int32_t width) {
+  for (int32_t x = 0; x < width; ++x, src += 3, dst += 4) {
+    const TCMYK c = RGBToCMYK(TBGR{src[0], src[1], src[2]});
+    dst[0] = c.c, dst[1] = c.m, dst[2] = c.y, dst[3] = c.k;
+  }
+}
+
+void RowToBGR24(TPXPixelFormat format, const uint8_t* src, uint8_t* dst, int32_t width, const TBGR* palette,
+                int32_t paletteCount) {
+  if (width <= 0) return;
+  const auto n = static_cast<size_t>(width);
+  switch (format) {
+    case pxBW1: {
+      const size_t whole = n / 8;
+      for (size_t i = 0; i < whole; ++i) std::memcpy(dst + 24 * i, BW1ExpandTable[src[i]].data(), 24);
+      if (const size_t rest = n & 7) std::memcpy(dst + 24 * whole, BW1ExpandTable[src[whole]].data(), rest * 3);
+      break;
+    }
+    case pxPal8: {
+      const int32_t count = palette ? std::clamp(paletteCount, 0, 256) : 0;
+      for (size_t x = 0; x < n; ++x) {
+        const TBGR c = src[x] < count ? palette[src[x]] : TBGR{};
+        dst[3 * x] = c.b, dst[3 * x + 1] = c.g, dst[3 * x + 2] = c.r;
+      }
+      break;
+    }
+    case pxGray8:
+      for (size_t x = 0; x < n; ++x) dst[3 * x] = dst[3 * x + 1] = dst[3 * x + 2] = src[x];
+      break;
+    case pxGray16:  // little-endian words: the high byte is the second
+      for (size_t x = 0; x < n; ++x) dst[3 * x] = dst[3 * x + 1] = dst[3 * x + 2] = src[2 * x + 1];
+      break;
+    case pxBGR24:
+      std::memmove(dst, src, 3 * n);
+      break;
+    case px32f:
+      for (size_t x = 0; x < n; ++x) {
+        float f;
+        std::memcpy(&f, src + 4 * x, 4);
+        dst[3 * x] = dst[3 * x + 1] = dst[3 * x + 2] = FloatToByte(f);
+      }
+      break;
+    case pxCMYK:
+      CMYKRowToBGR(src, dst, width);
+      break;
+    default:
+      std::memset(dst, 0, 3 * n);
+      break;
+  }
+}
+
 void InvertBitmapBits(TPXBitmap& bitmap) {
   const int32_t h = bitmap.Height();
   const int32_t len = bitmap.RowLen();

@@ -126,4 +126,16 @@ int32_t NearestPaletteIndex(const TBGR* palette, int32_t count, int32_t color);
 // Inverts every bit of every row of the bitmap.
 void InvertBitmapBits(TPXBitmap& bitmap);
 
+// One row of any pixel format as blue-green-red bytes (width * 3 of them):
+// pxBW1 set bits white; pxPal8 through the palette (indices at or past
+// paletteCount, or no palette, black); pxGray16 by its high byte; px32f
+// clamped to 0..1 (NaN as 0); pxCMYK through CMYKToRGB; pxBGR24 copied;
+// pxNone black.
+void RowToBGR24(TPXPixelFormat format, const uint8_t* src, uint8_t* dst, int32_t width, const TBGR* palette = nullptr,
+                int32_t paletteCount = 0);
+// Rows of CMYK pixels to blue-green-red and back, pixel by pixel as
+// CMYKToRGB and RGBToCMYK.
+void CMYKRowToBGR(const uint8_t* src, uint8_t* dst, int32_t width);
+void BGRRowToCMYK(const uint8_t* src, uint8_t* dst, int32_t width);
+
 }  // namespace pixoran

@@ -184,12 +184,7 @@ class TRowConverter {
       case pxBGR24: FromBGR24(s, d, w, y); break;
       case px32f: FromFloat(s, d, w, y); break;
       case pxCMYK:
-        if (to_ == pxBGR24)
-          for (int64_t x = 0; x < w; ++x) {
-            const uint8_t* p = s + 4 * x;
-            const TBGR c = CMYKToRGB(TCMYK{p[0], p[1], p[2], p[3]});
-            std::memcpy(d + 3 * x, &c, 3);
-          }
+        if (to_ == pxBGR24) CMYKRowToBGR(s, d, static_cast<int32_t>(w));
         break;
       default: break;
     }
@@ -209,12 +204,9 @@ class TRowConverter {
       case pxGray16:
         for (int64_t x = 0; x < w; ++x) d[2 * x] = d[2 * x + 1] = static_cast<uint8_t>(0 - BitAt(s, x));
         break;
-      case pxBGR24: {
-        const int64_t whole = w >> 3;
-        for (int64_t i = 0; i < whole; ++i) std::memcpy(d + 24 * i, BW1ExpandTable[s[i]].data(), 24);
-        if (w & 7) std::memcpy(d + 24 * whole, BW1ExpandTable[s[whole]].data(), static_cast<size_t>(3 * (w & 7)));
+      case pxBGR24:
+        RowToBGR24(pxBW1, s, d, static_cast<int32_t>(w));
         break;
-      }
       case px32f:
         for (int64_t x = 0; x < w; ++x) PutFloat(d, x, BitAt(s, x) ? 1.0f : 0.0f);
         break;

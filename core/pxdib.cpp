@@ -724,11 +724,7 @@ std::unique_ptr<TBitmap> DuplicateTBitmap(const TBitmap& source) {
 
 // ------------------------------------------------------------ rows
 
-void ExpandBW1RowTo24(const uint8_t* source, uint8_t* dest, int32_t count) {
-  const int32_t whole = count / 8;
-  for (int32_t i = 0; i < whole; ++i, dest += 24) std::memcpy(dest, BW1ExpandTable[source[i]].data(), 24);
-  if (const int32_t rest = count & 7) std::memcpy(dest, BW1ExpandTable[source[whole]].data(), static_cast<size_t>(rest) * 3);
-}
+void ExpandBW1RowTo24(const uint8_t* source, uint8_t* dest, int32_t count) { RowToBGR24(pxBW1, source, dest, count); }
 
 bool ExpandBW1TBitmapTo24(const TBitmap& source, TBitmap& dest, const TPXCoreProgress& progress) {
   if (source.PixelFormat() != pf1bit || &source == &dest) return false;

@@ -122,36 +122,7 @@ const uint8_t* TRowReader::Row(int32_t y) {
   if (direct_) {
     std::memcpy(out, src, static_cast<size_t>(rowBytes_));
   } else if (kind_ == TRowKind::BGR24) {
-    switch (format_) {
-      case pxBW1:
-        for (int32_t x = 0; x < w; ++x) std::memset(out + 3 * static_cast<size_t>(x), GetBit(src, x) ? 255 : 0, 3);
-        break;
-      case pxPal8:
-        for (int32_t x = 0; x < w; ++x) std::memcpy(out + 3 * static_cast<size_t>(x), &palette_[src[x]], 3);
-        break;
-      case pxGray8:
-        for (int32_t x = 0; x < w; ++x) std::memset(out + 3 * static_cast<size_t>(x), src[x], 3);
-        break;
-      case pxGray16:  // little-endian words: the high byte is the second
-        for (int32_t x = 0; x < w; ++x) std::memset(out + 3 * static_cast<size_t>(x), src[2 * static_cast<size_t>(x) + 1], 3);
-        break;
-      case px32f:
-        for (int32_t x = 0; x < w; ++x) {
-          float f;
-          std::memcpy(&f, src + 4 * static_cast<size_t>(x), 4);
-          std::memset(out + 3 * static_cast<size_t>(x), FloatToByte(f), 3);
-        }
-        break;
-      case pxCMYK:
-        for (int32_t x = 0; x < w; ++x) {
-          TCMYK p;
-          std::memcpy(&p, src + 4 * static_cast<size_t>(x), 4);
-          const TBGR c = CMYKToRGB(p);
-          std::memcpy(out + 3 * static_cast<size_t>(x), &c, 3);
-        }
-        break;
-      default: std::memset(out, 0, static_cast<size_t>(rowBytes_)); break;
-    }
+    RowToBGR24(format_, src, out, w, palette_.data(), static_cast<int32_t>(palette_.size()));
   } else {  // 8-bit grey from another format
     switch (format_) {
       case pxBW1:

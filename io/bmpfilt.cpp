@@ -859,21 +859,9 @@ bool TBMPWriter::WriteRow(const uint8_t* src) {
   }
   uint8_t* out = rowBuf_.data();
   if (bits_ == 24) {
-    for (int64_t x = 0; x < width_; ++x) {
-      TBGR c;
-      switch (source_) {
-        case TSource::kBitsToBGR: {
-          const uint8_t v = ((src[x >> 3] >> (7 - (x & 7))) & 1) ? 255 : 0;
-          c = TBGR{v, v, v};
-          break;
-        }
-        case TSource::kPalToBGR: c = srcTable_[src[x]]; break;
-        default: c = TBGR{src[x], src[x], src[x]}; break;
-      }
-      out[x * 3] = c.b;
-      out[x * 3 + 1] = c.g;
-      out[x * 3 + 2] = c.r;
-    }
+    const TPXPixelFormat from =
+        source_ == TSource::kBitsToBGR ? pxBW1 : source_ == TSource::kPalToBGR ? pxPal8 : pxGray8;
+    RowToBGR24(from, src, out, static_cast<int32_t>(width_), srcTable_.data(), 256);
     return Put(out, rowLen_);
   }
   // 4 and 8 bits

@@ -18,6 +18,7 @@ extern "C" {
 }
 
 #include "core/kopxutils_bitmap.h"
+#include "core/kopxutils_colors.h"
 #include "core/kopxutils_helpers.h"
 #include "core/kopxutils_settings.h"
 #include "io/pixoranio_params.h"
@@ -230,55 +231,7 @@ void TermDestination(j_compress_ptr cinfo) {
 // ---------------------------------------------------------------- rows
 
 // pxCMYK rows hold the file's bytes as they are (Adobe files store them
-// inverted), so red is C * K div 255, as the bitmap model converts them.
-void CmykRowToBgr(const uint8_t* src, uint8_t* dst, int32_t width) {
-  for (int32_t x = 0; x < width; ++x, src += 4, dst += 3) {
-    const unsigned k = src[3];
-    dst[0] = static_cast<uint8_t>(src[2] * k / 255);
-    dst[1] = static_cast<uint8_t>(src[1] * k / 255);
-    dst[2] = static_cast<uint8_t>(src[0] * k / 255);
-  }
-}
-
-// The inverse of CmykRowToBgr: K is the brightest channel.
-void BgrRowToCmyk(const uint8_t* src, uint8_t* dst, int32_t width) {
-  for (int32_t x = 0; x < width; ++x, src += 3, dst += 4) {
-    const unsigned b = src[0], g = src[1], r = src[2];
-    unsigned k = std::max({r, g, b});
-    if (k == 0) k = 1;
-    dst[0] = static_cast<uint8_t>(r * 255 / k);
-    dst[1] = static_cast<uint8_t>(g * 255 / k);
-    dst[2] = static_cast<uint8_t>(b * 255 / k);
-    dst[3] = static_cast<uint8_t>(k);
-  }
-}
-
-void GreyRowToBgr(const uint8_t* src, uint8_t* dst, int32_t width) {
-  for (int32_t x = 0; x < width; ++x, dst += 3) dst[0] = dst[1] = dst[2] = src[x];
-}
-
-// pxGray16 is a little-endian word: its high byte is the 8-bit level.
-void Grey16RowToBgr(const uint8_t* src, uint8_t* dst, int32_t width) {
-  for (int32_t x = 0; x < width; ++x, dst += 3) dst[0] = dst[1] = dst[2] = src[2 * x + 1];
-}
-
-// pxBW1: most significant bit first, a set bit is white.
-void BWRowToBgr(const uint8_t* src, uint8_t* dst, int32_t width) {
-  for (int32_t x = 0; x < width; ++x, dst += 3) {
-    const uint8_t v = (src[x >> 3] & (0x80 >> (x & 7))) ? 255 : 0;
-    dst[0] = dst[1] = dst[2] = v;
-  }
-}
-
-// An index beyond the palette reads as black.
-void PalRowToBgr(const uint8_t* src, uint8_t* dst, int32_t width, const TBGR* palette, int32_t count) {
-  for (int32_t x = 0; x < width; ++x, dst += 3) {
-    const TBGR c = (palette != nullptr && src[x] < count) ? palette[src[x]] : TBGR{};
-    dst[0] = c.b;
-    dst[1] = c.g;
-    dst[2] = c.r;
-  }
-}
+// inverted): they go through the bitmap model's own CMYK conversion.
 
 // ---------------------------------------------------------------- memory
 
@@ -580,7 +533,7 @@ void ReadBody(TDecoder& dec, TStream& stream, TStream* tablesStream, TPXBitmap& 
     if (row == nullptr) break;
     const JDIMENSION got = dec.ReadRow(convertCmyk ? buffer.data() : row);
     if (got == 0) break;
-    if (convertCmyk) CmykRowToBgr(buffer.data(), row, width);
+    if (convertCmyk) CMYKRowToBGR(buffer.data(), row, width);
     y += static_cast<int32_t>(got);
     progress.Advance(static_cast<int32_t>(got));
     if (progress.Aborted()) break;
@@ -846,23 +799,18 @@ bool WriteBody(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXPro
     switch (source) {
       case TRowSource::Direct: break;
       case TRowSource::CmykToBgr:
-        CmykRowToBgr(row, bgr.data(), width);
+        CMYKRowToBGR(row, bgr.data(), width);
         input = bgr.data();
         break;
       case TRowSource::BgrToCmyk:
-        BgrRowToCmyk(row, cmyk.data(), width);
+        BGRRowToCMYK(row, cmyk.data(), width);
         input = cmyk.data();
         break;
       case TRowSource::Expand:
-        switch (format) {
-          case pxBW1: BWRowToBgr(row, bgr.data(), width); break;
-          case pxGray8: GreyRowToBgr(row, bgr.data(), width); break;
-          case pxGray16: Grey16RowToBgr(row, bgr.data(), width); break;
-          default: PalRowToBgr(row, bgr.data(), width, palette, paletteCount); break;
-        }
+        RowToBGR24(format, row, bgr.data(), width, palette, paletteCount);
         input = bgr.data();
         if (cmykOut) {
-          BgrRowToCmyk(bgr.data(), cmyk.data(), width);
+          BGRRowToCMYK(bgr.data(), cmyk.data(), width);
           input = cmyk.data();
         }
         break;

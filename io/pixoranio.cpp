@@ -32,10 +32,7 @@ void ConvertRowColorSpace(const void* source, int32_t sourceFormat, void* destin
         std::memmove(d, s, n * 3);
         return;
       case pxcsCMYK:
-        for (size_t i = 0; i < n; ++i, s += 4, d += 3) {
-          const TBGR p = CMYKToRGB(TCMYK{s[0], s[1], s[2], s[3]});
-          d[0] = p.b, d[1] = p.g, d[2] = p.r;
-        }
+        CMYKRowToBGR(s, d, count);
         return;
       case pxcsInvertedCMYK:
         // The inversion is done on a copy: the caller's row stays as it was.
