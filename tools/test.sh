@@ -8,7 +8,9 @@ bash tools/setup.sh
 
 export QT_QPA_PLATFORM=offscreen
 JOBS=$(nproc)
-FUZZ_SECONDS=${FUZZ_SECONDS:-30}
+# One fixed fuzzing budget shared by every target, so adding targets does
+# not lengthen the run; FUZZ_SECONDS overrides the per-target share.
+FUZZ_BUDGET=${FUZZ_BUDGET:-300}
 
 echo "== normal build"
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
@@ -16,6 +18,10 @@ cmake --build build/release -j"$JOBS"
 ctest --test-dir build/release --output-on-failure -j"$JOBS"
 
 if command -v clang++ >/dev/null 2>&1 && [ -d fuzz ] && ls fuzz/*_fuzz.cpp >/dev/null 2>&1; then
+  targets=$(ls fuzz/*_fuzz.cpp | wc -l)
+  share=$(( FUZZ_BUDGET / targets ))
+  [ "$share" -ge 10 ] || share=10
+  FUZZ_SECONDS=${FUZZ_SECONDS:-$share}
   echo "== fuzz targets (${FUZZ_SECONDS}s each)"
   cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DPIXORAN_FUZZ=ON >/dev/null
