@@ -249,11 +249,11 @@ struct TRowDecoder {
 
 // Trunc(rows done * 100 / (height + 0.5)).
 struct TRowProgress {
-  const TPXCoreProgress& Fn;
+  const TPXProgressRec& Fn;
   double Per;
-  TRowProgress(const TPXCoreProgress& fn, int32_t height) : Fn(fn), Per(100.0 / (height + 0.5)) {}
+  TRowProgress(const TPXProgressRec& fn, int32_t height) : Fn(fn), Per(100.0 / (height + 0.5)) {}
   void Row(int32_t done) const {
-    if (Fn) Fn(TruncToInt32(done * Per));
+    Fn.Report(TruncToInt32(done * Per));
   }
 };
 
@@ -405,7 +405,7 @@ int32_t ResolveBWThreshold(TPXBitmap& source, int32_t threshold) {
   return threshold;
 }
 
-void ThresholdToBW(TPXBitmap& source, TPXBitmap& dest, int32_t threshold, const TPXCoreProgress& progress) {
+void ThresholdToBW(TPXBitmap& source, TPXBitmap& dest, int32_t threshold, const TPXProgressRec& progress) {
   if (&source == &dest) return;
   const int32_t w = source.Width(), h = source.Height();
   if (w <= 0 || h <= 0 || !ReadyFor1Bit(dest, w, h)) return;
@@ -440,7 +440,7 @@ void ThresholdToBW(TPXBitmap& source, TPXBitmap& dest, int32_t threshold, const 
 // location and alpha channel.
 static void TakeOneBitImage(TPXBitmap& bitmap, TPXBitmap& oneBit) { bitmap.CopyPixelsFrom(oneBit); }
 
-void ConvertToBWThreshold(TPXBitmap& bitmap, int32_t threshold, const TPXCoreProgress& progress) {
+void ConvertToBWThreshold(TPXBitmap& bitmap, int32_t threshold, const TPXProgressRec& progress) {
   if (bitmap.PixelFormat() != pxBGR24) return;
   TPXBitmap mask;
   if (!mask.Allocate(bitmap.Width(), bitmap.Height(), pxBW1)) return;
@@ -448,7 +448,7 @@ void ConvertToBWThreshold(TPXBitmap& bitmap, int32_t threshold, const TPXCorePro
   TakeOneBitImage(bitmap, mask);
 }
 
-void ConvertToBWOrdered(TPXBitmap& bitmap, const TPXCoreProgress& progress) {
+void ConvertToBWOrdered(TPXBitmap& bitmap, const TPXProgressRec& progress) {
   if (bitmap.PixelFormat() != pxBGR24) return;
   const int32_t w = bitmap.Width(), h = bitmap.Height();
   TPXBitmap mask;

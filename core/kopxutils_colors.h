@@ -101,13 +101,13 @@ void GrayHistogram(TPXBitmap& bitmap, std::array<int64_t, 256>& histogram);
 // threshold. Writes dest, a 1-bit bitmap already of the source's size:
 // luminance below the threshold clears the bit, at or above sets it. A 1-bit
 // source is copied unchanged.
-void ThresholdToBW(TPXBitmap& source, TPXBitmap& dest, int32_t threshold, const TPXCoreProgress& progress = {});
+void ThresholdToBW(TPXBitmap& source, TPXBitmap& dest, int32_t threshold, const TPXProgressRec& progress = {});
 // The threshold ThresholdToBW uses for -1 and -2 (other values pass through).
 int32_t ResolveBWThreshold(TPXBitmap& source, int32_t threshold);
 // pxBGR24 bitmaps become 1-bit in place (location and alpha kept); other
 // formats are left alone.
-void ConvertToBWThreshold(TPXBitmap& bitmap, int32_t threshold, const TPXCoreProgress& progress = {});
-void ConvertToBWOrdered(TPXBitmap& bitmap, const TPXCoreProgress& progress = {});
+void ConvertToBWThreshold(TPXBitmap& bitmap, int32_t threshold, const TPXProgressRec& progress = {});
+void ConvertToBWOrdered(TPXBitmap& bitmap, const TPXProgressRec& progress = {});
 
 // Every pixel of a pxBGR24 bitmap whose alpha is 0 takes the colour integer
 // (blue in bits 0-7); other formats and bitmaps without alpha are left alone.

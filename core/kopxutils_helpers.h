@@ -8,6 +8,7 @@
 #include <string>
 
 #include "core/kopxdefs.h"
+#include "core/pxprogress.h"
 #include "platform/graphics.h"
 #include "platform/streams.h"
 
@@ -16,10 +17,6 @@ namespace pixoran {
 class TComponent;
 class TWinControl;
 
-// Progress of the core routines, in percent. Core cannot see the I/O
-// component's progress record; callers wrap theirs in one of these. An empty
-// function means nobody listens.
-using TPXCoreProgress = std::function<void(int32_t percent)>;
 
 // ------------------------------------------------------------ rounding
 

@@ -726,7 +726,7 @@ std::unique_ptr<TBitmap> DuplicateTBitmap(const TBitmap& source) {
 
 void ExpandBW1RowTo24(const uint8_t* source, uint8_t* dest, int32_t count) { RowToBGR24(pxBW1, source, dest, count); }
 
-bool ExpandBW1TBitmapTo24(const TBitmap& source, TBitmap& dest, const TPXCoreProgress& progress) {
+bool ExpandBW1TBitmapTo24(const TBitmap& source, TBitmap& dest, const TPXProgressRec& progress) {
   if (source.PixelFormat() != pf1bit || &source == &dest) return false;
   dest.FreeImage();
   dest.SetPixelFormat(pf24bit);
@@ -737,7 +737,7 @@ bool ExpandBW1TBitmapTo24(const TBitmap& source, TBitmap& dest, const TPXCorePro
   if (dest.Empty()) return false;
   for (int y = 0; y < h; ++y) {
     ExpandBW1RowTo24(source.ScanLine(y), dest.ScanLine(y), w);
-    if (progress) progress(static_cast<int32_t>((y + 1) * 100.0 / (h + 0.5)));
+    progress.Report(static_cast<int32_t>((y + 1) * 100.0 / (h + 0.5)));
   }
   return true;
 }

@@ -276,7 +276,7 @@ void ExpandBW1RowTo24(const uint8_t* source, uint8_t* dest, int32_t count);
 // dest becomes a pf24bit copy of a pf1bit source. Progress after each row:
 // Trunc(rows done * 100 / (height + 0.5)). False (dest untouched) for a
 // source of another format; false when dest cannot be had.
-bool ExpandBW1TBitmapTo24(const TBitmap& source, TBitmap& dest, const TPXCoreProgress& progress = {});
+bool ExpandBW1TBitmapTo24(const TBitmap& source, TBitmap& dest, const TPXProgressRec& progress = {});
 
 // Exchange bytes 0 and 2 of count 3-byte pixels.
 void SwapRedBlueRow(uint8_t* row, int32_t count);

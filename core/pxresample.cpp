@@ -205,7 +205,7 @@ void GatherPixels(const uint8_t* src, uint8_t* dst, const int32_t* cols, int32_t
 }
 
 // as24: every format read as 24-bit into a pxBGR24 dest.
-void NearestImpl(TPXBitmap& source, TPXBitmap& dest, bool fill, const TPXCoreProgress& progress, bool as24 = false) {
+void NearestImpl(TPXBitmap& source, TPXBitmap& dest, bool fill, const TPXProgressRec& progress, bool as24 = false) {
   if (&source == &dest || !HasSize(source) || !HasSize(dest)) return;
   const TPXPixelFormat fmt = source.PixelFormat();
   if (fmt == pxNone) return;
@@ -354,7 +354,7 @@ void FastLinearRow(const uint8_t* s, const TLinearAxis& ax, bool interpolate, co
   }
 }
 
-void FastLinearImpl(TPXBitmap& source, TPXBitmap& dest, int channels, bool fill, const TPXCoreProgress& progress) {
+void FastLinearImpl(TPXBitmap& source, TPXBitmap& dest, int channels, bool fill, const TPXProgressRec& progress) {
   if (&source == &dest || !HasSize(source) || !HasSize(dest) || source.PixelFormat() == pxNone) return;
   const int32_t sw = source.Width(), sh = source.Height();
   const int32_t dw = dest.Width(), dh = dest.Height();
@@ -435,7 +435,7 @@ void Bw1Copy(TPXBitmap& source, TPXBitmap& dest) {
 bool IsKernelFilter(TResampleFilter f) { return f >= rfTriangle && f <= rfLinear; }
 
 void Resample24Impl(TPXBitmap& source, TPXBitmap& dest, TResampleFilter filter, bool fill,
-                    const TPXCoreProgress& progress) {
+                    const TPXProgressRec& progress) {
   if (IsKernelFilter(filter)) KernelResample(source, dest, filter, 3, false, fill, progress);
   else if (filter == rfFastLinear) FastLinearImpl(source, dest, 3, fill, progress);
   else if (filter == rfBilinear || filter == rfBicubic) AreaResample(source, dest, filter == rfBicubic, 3, fill, progress);
@@ -445,7 +445,7 @@ void Resample24Impl(TPXBitmap& source, TPXBitmap& dest, TResampleFilter filter, 
 // An 8-bit grey image keeps its format: the one-channel paths give exactly
 // what the 24-bit ones give on its grey triples.
 void GrayImageImpl(TPXBitmap& source, TPXBitmap& dest, TResampleFilter filter, bool fill,
-                   const TPXCoreProgress& progress) {
+                   const TPXProgressRec& progress) {
   if (IsKernelFilter(filter)) KernelResample(source, dest, filter, 1, false, fill, progress);
   else if (filter == rfFastLinear) FastLinearImpl(source, dest, 1, fill, progress);
   else AreaResample(source, dest, filter == rfBicubic, 1, fill, progress);
@@ -462,11 +462,11 @@ void Gray8FilteredImpl(TPXBitmap& source, TPXBitmap& dest, TResampleFilter filte
 
 // ------------------------------------------------------------ public routines
 
-void ResampleNearest(TPXBitmap& source, TPXBitmap& dest, const TPXCoreProgress& progress) {
+void ResampleNearest(TPXBitmap& source, TPXBitmap& dest, const TPXProgressRec& progress) {
   NearestImpl(source, dest, false, progress);
 }
 
-void ResampleFastLinear24(TPXBitmap& source, TPXBitmap& dest, const TPXCoreProgress& progress) {
+void ResampleFastLinear24(TPXBitmap& source, TPXBitmap& dest, const TPXProgressRec& progress) {
   if (source.PixelFormat() == pxBW1) return;
   FastLinearImpl(source, dest, 3, false, progress);
 }
@@ -476,11 +476,11 @@ void ResampleFastLinear8(TPXBitmap& source, TPXBitmap& dest) {
   FastLinearImpl(source, dest, 1, false, {});
 }
 
-void ResampleFilteredTwoPass(TPXBitmap& source, TPXBitmap& dest, bool bicubic, const TPXCoreProgress& progress) {
+void ResampleFilteredTwoPass(TPXBitmap& source, TPXBitmap& dest, bool bicubic, const TPXProgressRec& progress) {
   AreaResample(source, dest, bicubic, 3, false, progress);
 }
 
-void Resample24Filtered(TPXBitmap& source, TPXBitmap& dest, TResampleFilter filter, const TPXCoreProgress& progress) {
+void Resample24Filtered(TPXBitmap& source, TPXBitmap& dest, TResampleFilter filter, const TPXProgressRec& progress) {
   if (source.PixelFormat() == pxNone || &source == &dest) return;
   Resample24Impl(source, dest, filter, false, progress);
 }
@@ -600,7 +600,7 @@ void ResampleBW1Filtered(TPXBitmap& source, TPXBitmap& dest, TResampleFilter fil
   else ResampleFastLinearBW1(source, dest);
 }
 
-void ResampleBitmap(TPXBitmap& source, TPXBitmap& dest, TResampleFilter filter, const TPXCoreProgress& progress) {
+void ResampleBitmap(TPXBitmap& source, TPXBitmap& dest, TResampleFilter filter, const TPXProgressRec& progress) {
   if (&source == &dest || !HasSize(source) || !HasSize(dest)) return;
   const TPXPixelFormat fmt = source.PixelFormat();
   if (fmt == pxNone) return;

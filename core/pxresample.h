@@ -31,19 +31,19 @@ extern const std::array<TPXResampleKernel, 9> ResampleKernels;
 // alpha channel is resampled alongside and keeps the source alpha's Full
 // flag. Zero sizes do nothing.
 void ResampleBitmap(TPXBitmap& source, TPXBitmap& dest, TResampleFilter filter,
-                    const TPXCoreProgress& progress = {});
+                    const TPXProgressRec& progress = {});
 
 // Nearest neighbour for every pixel format: dest becomes the source's format
 // (and palette) at dest's size. Column i reads source column
 // Trunc(srcW / dstW * i), row j source row Trunc(srcH / dstH * j).
-void ResampleNearest(TPXBitmap& source, TPXBitmap& dest, const TPXCoreProgress& progress = {});
+void ResampleNearest(TPXBitmap& source, TPXBitmap& dest, const TPXProgressRec& progress = {});
 
 // Any filter into a pxBGR24 dest; sources in other formats are read through
 // a 24-bit conversion (1-bit pixels as 0 and 255). Filters 1-8 run the
 // kernel resampler, rfFastLinear ResampleFastLinear24, rfBilinear and
 // rfBicubic ResampleFilteredTwoPass, rfNone the nearest pixels.
 void Resample24Filtered(TPXBitmap& source, TPXBitmap& dest, TResampleFilter filter,
-                        const TPXCoreProgress& progress = {});
+                        const TPXProgressRec& progress = {});
 
 // 8-bit grey sources (alpha channels) into an 8-bit dest: filters 1-8 through
 // the kernel resampler, filters 9-11 through ResampleFastLinear8, rfNone
@@ -57,7 +57,7 @@ void ResampleBW1Filtered(TPXBitmap& source, TPXBitmap& dest, TResampleFilter fil
 
 // Fixed-point linear enlarging / box-average reduction per axis (weights in
 // 1/131072). The same size copies. 24-bit output from any source but 1-bit.
-void ResampleFastLinear24(TPXBitmap& source, TPXBitmap& dest, const TPXCoreProgress& progress = {});
+void ResampleFastLinear24(TPXBitmap& source, TPXBitmap& dest, const TPXProgressRec& progress = {});
 // The same on 8-bit grey, without progress.
 void ResampleFastLinear8(TPXBitmap& source, TPXBitmap& dest);
 // 1-bit source: the same size copies (dest 1-bit); when either axis grows
@@ -69,7 +69,7 @@ void ResampleFastLinearBW1(TPXBitmap& source, TPXBitmap& dest);
 // sampled per piece between source and destination pixel boundaries, with
 // bilinear or cubic (a = -1) samples along the axes that grow. pxBGR24 dest.
 void ResampleFilteredTwoPass(TPXBitmap& source, TPXBitmap& dest, bool bicubic,
-                             const TPXCoreProgress& progress = {});
+                             const TPXProgressRec& progress = {});
 
 // Grey level of the share of set bits under each destination pixel, for the
 // source rectangle (x1, y1)-(x2, y2) inclusive, into a pxBGR24 dest.

@@ -216,7 +216,7 @@ void FinishRow(const TSum* sums, const TPieces& hp, const std::vector<size_t>& f
 
 template <typename TSum>
 void AreaPasses(TRowReader& reader, TPXBitmap& dest, int C, const TPieces& hp, const TPieces& vp,
-                const TPXCoreProgress& progress) {
+                const TPXProgressRec& progress) {
   const int32_t sw = reader.Width();
   const int32_t dw = dest.Width(), dh = dest.Height();
   const int S = C == 3 ? 4 : 1;
@@ -278,7 +278,7 @@ void AreaPasses(TRowReader& reader, TPXBitmap& dest, int C, const TPieces& hp, c
 }  // namespace
 
 void AreaResample(TPXBitmap& source, TPXBitmap& dest, bool bicubic, int channels, bool fill,
-                  const TPXCoreProgress& progress) {
+                  const TPXProgressRec& progress) {
   if (&source == &dest) return;
   const int32_t sw = source.Width(), sh = source.Height();
   const int32_t dw = dest.Width(), dh = dest.Height();

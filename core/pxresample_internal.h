@@ -123,8 +123,8 @@ struct TDivMagic {
   uint32_t Div(uint32_t n) const { return static_cast<uint32_t>((n * M) >> Shift); }
 };
 
-inline void Report(const TPXCoreProgress& progress, int32_t value) {
-  if (progress) progress(value);
+inline void Report(const TPXProgressRec& progress, int32_t value) {
+  progress.Report(value);
 }
 
 // Filter routines behind the public entry points. fill: grey under
@@ -132,9 +132,9 @@ inline void Report(const TPXCoreProgress& progress, int32_t value) {
 // Kernel two-pass, filters 1-8: any source format read as 24-bit or as
 // 8-bit grey (channels 3 or 1); greyTo24 writes one channel as grey triples.
 void KernelResample(TPXBitmap& source, TPXBitmap& dest, TResampleFilter filter, int channels, bool greyTo24,
-                    bool fill, const TPXCoreProgress& progress);
+                    bool fill, const TPXProgressRec& progress);
 // Area-coverage resampler with bilinear or cubic samples, 3 or 1 channels.
 void AreaResample(TPXBitmap& source, TPXBitmap& dest, bool bicubic, int channels, bool fill,
-                  const TPXCoreProgress& progress);
+                  const TPXProgressRec& progress);
 
 }  // namespace pixoran::resample_detail

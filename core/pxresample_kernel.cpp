@@ -256,7 +256,7 @@ void WriteGreyAs24(const uint8_t* grey, int32_t n, uint8_t* d) {
 }  // namespace
 
 void KernelResample(TPXBitmap& source, TPXBitmap& dest, TResampleFilter filter, int channels, bool greyTo24,
-                    bool fill, const TPXCoreProgress& progress) {
+                    bool fill, const TPXProgressRec& progress) {
   if (filter < rfTriangle || filter > rfLinear || &source == &dest) return;
   const int32_t sw = source.Width(), sh = source.Height();
   const int32_t dw = dest.Width(), dh = dest.Height();
@@ -360,7 +360,7 @@ void KernelResample(TPXBitmap& source, TPXBitmap& dest, TResampleFilter filter, 
       WriteGreyAs24(line.data(), dw, d);
     }
     ClearRowPadding(d, destBytes, rowLen);
-    if (progress) {
+    if (progress.OnProgress) {
       // Both passes run interleaved: the first counts its rows done, the
       // second its share of the destination columns.
       const int64_t first = j == dh - 1 ? sh : std::min<int64_t>(rowsDone, sh);

@@ -258,7 +258,7 @@ TEST(ColorsDither, Levels250And251) {
 
   auto almost = MakeBGR24(16, 9, [](int32_t, int32_t) { return Gray(250); });  // level 62
   int last = -1;
-  ConvertToBWOrdered(*almost, [&](int32_t p) { last = p; });
+  ConvertToBWOrdered(*almost, TPXProgressRec{[&](TObject*, int p) { last = p; }});
   ASSERT_EQ(almost->PixelFormat(), pxBW1);
   EXPECT_EQ(last, 94);  // Trunc(9 * 100 / 9.5)
   for (int y = 0; y < 9; ++y)
@@ -329,7 +329,7 @@ TEST(ColorsThreshold, OneBitSourceIsCopiedAndProgressIsReported) {
   for (int y = 0; y < 10; ++y) src.Scanline(y)[0] = static_cast<uint8_t>(0x11 * y);
   TPXBitmap d;
   std::vector<int32_t> seen;
-  ThresholdToBW(src, d, 200, [&](int32_t p) { seen.push_back(p); });
+  ThresholdToBW(src, d, 200, TPXProgressRec{[&](TObject*, int p) { seen.push_back(p); }});
   for (int y = 0; y < 10; ++y) EXPECT_EQ(d.Scanline(y)[0], 0x11 * y);
   ASSERT_EQ(seen.size(), 10u);
   EXPECT_EQ(seen.front(), 9);  // Trunc(100 / 10.5)

@@ -658,7 +658,7 @@ TEST(ResampleProgress, FormulasPerRoutine) {
   auto src = Make(20, 10, pxBGR24);
   FillRandom(*src, 21);
   std::vector<int32_t> seen;
-  const TPXCoreProgress rec = [&](int32_t p) { seen.push_back(p); };
+  const TPXProgressRec rec{[&](TObject*, int p) { seen.push_back(p); }};
 
   auto d = Make(8, 4, pxBGR24);
   ResampleNearest(*src, *d, rec);  // Trunc(100 / 4.5 * j) after row j

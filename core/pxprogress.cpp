@@ -1,4 +1,4 @@
-#include "io/pxprogress.h"
+#include "core/pxprogress.h"
 
 #include "core/kopxutils_helpers.h"
 
