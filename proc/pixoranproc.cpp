@@ -1,0 +1,311 @@
+#include "proc/pixoranproc.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "core/kopxutils_helpers.h"
+
+namespace pixoran {
+
+TPixoranProc::TPixoranProc(TComponent* owner) : TComponent(owner), previewFont_(std::make_unique<TFont>()) {
+  ResetToOwned();
+}
+
+TPixoranProc::~TPixoranProc() {
+  RemoveViewCallback();
+  ClearUndo();
+  ClearRedo();
+}
+
+// ------------------------------------------------------------ attachment
+
+void TPixoranProc::ResetToOwned() {
+  owned_ = std::make_unique<TPXBitmap>();
+  bitmap_ = owned_.get();
+  wrapped_ = nullptr;
+}
+
+void TPixoranProc::RemoveViewCallback() {
+  if (view_ && callbackHandle_ >= 0) view_->RemoveBitmapChangeEvent(callbackHandle_);
+  callbackHandle_ = -1;
+}
+
+void TPixoranProc::ViewCallback(void* userData, TPXView* view, bool destroying) {
+  auto* self = static_cast<TPixoranProc*>(userData);
+  if (self && view == self->view_) self->ViewBitmapChanged(destroying);
+}
+
+void TPixoranProc::TakeViewBitmap() {
+  if (TPXBitmap* px = view_->GetPXBitmap()) {
+    owned_.reset();
+    bitmap_ = px;
+    wrapped_ = nullptr;
+    return;
+  }
+  // A wrapper of our own around the viewer's platform bitmap, no copy.
+  ResetToOwned();
+  if (TBitmap* tb = view_->GetTBitmap()) {
+    bitmap_->AttachTBitmap(tb, true);
+    wrapped_ = tb;
+  }
+}
+
+void TPixoranProc::SetAttachedPixoran(TPXView* view) {
+  RemoveViewCallback();
+  view_ = view;
+  if (!view) {
+    ResetToOwned();
+    return;
+  }
+  TakeViewBitmap();
+  callbackHandle_ = view->RegisterBitmapChangeEvent(&TPixoranProc::ViewCallback, this);
+}
+
+void TPixoranProc::AttachBitmap(TPXBitmap* bitmap) {
+  if (!bitmap && view_) return;
+  RemoveViewCallback();
+  view_ = nullptr;
+  wrapped_ = nullptr;
+  if (!bitmap) {
+    ResetToOwned();
+    return;
+  }
+  owned_.reset();
+  bitmap_ = bitmap;
+}
+
+void TPixoranProc::ViewBitmapChanged(bool destroying) {
+  if (!view_) return;
+  if (destroying) {
+    // The viewer has already dropped our entry: forget the handle rather
+    // than remove it a second time from a viewer on its way out.
+    callbackHandle_ = -1;
+    SetAttachedPixoran(nullptr);
+    return;
+  }
+  TakeViewBitmap();
+}
+
+void TPixoranProc::ComponentRemoved(TComponent* component) {
+  if (component && component == view_) {
+    // Only the component part may be left of it: never call into it.
+    callbackHandle_ = -1;
+    SetAttachedPixoran(nullptr);
+  }
+}
+
+TPXSelectionSource* TPixoranProc::SelectionSource() const { return dynamic_cast<TPXSelectionSource*>(view_); }
+
+TColor TPixoranProc::Background() const { return view_ ? view_->Background() : background_; }
+
+void TPixoranProc::SetBackground(TColor color) {
+  if (view_)
+    view_->SetBackground(color);
+  else
+    background_ = color;
+}
+
+// ------------------------------------------------------------ undo and redo
+
+bool TPixoranProc::PushEntry(TEntryList& list, std::vector<std::string>& captions, int32_t source) {
+  TUndoEntry entry;
+  if (source == pxusImage) {
+    if (!CheckBitmap(kPXAnyFormat) || bitmap_->Width() < 2 || bitmap_->Height() < 2) return false;
+    auto copy = std::make_unique<TPXBitmap>();
+    // The threshold decides where a temporary-file or in-memory copy really
+    // lands: pin it so the copy goes where it was asked to.
+    copy->MemoryThreshold = undoLocation_ == pxInMemory ? std::numeric_limits<int64_t>::max() : 0;
+    try {
+      copy->SetLocation(undoLocation_);
+      copy->Assign(bitmap_);
+    } catch (const EPXBitmapError&) {
+      return false;  // refused or no storage (disk full): no entry
+    }
+    if (copy->Width() != bitmap_->Width() || copy->Height() != bitmap_->Height()) return false;
+    entry.Image = std::move(copy);
+  } else if (source == pxusSelection) {
+    TPXSelectionSource* sel = SelectionSource();
+    if (!sel) return false;
+    entry.Selection = std::make_unique<TMemoryStream>();
+    sel->SaveSelectionToStream(*entry.Selection);
+  } else {
+    return false;
+  }
+  while (!list.empty() && static_cast<int32_t>(list.size()) >= undoLimit_) {
+    list.erase(list.begin());
+    captions.erase(captions.begin());
+  }
+  list.push_back(std::move(entry));
+  captions.emplace_back();
+  return true;
+}
+
+void TPixoranProc::RestoreEntry(TEntryList& list, int32_t n) {
+  if (!bitmap_ || n < 0 || n >= static_cast<int32_t>(list.size())) return;
+  TUndoEntry& entry = list[list.size() - 1 - static_cast<size_t>(n)];
+  if (entry.Image) {
+    try {
+      if (wrapped_) bitmap_->AttachTBitmap(wrapped_, true);
+      bitmap_->Assign(entry.Image.get());
+    } catch (const EPXBitmapError&) {
+      return;  // the working bitmap could not take it; it is left as it was
+    }
+    FinishChange();
+  } else if (entry.Selection) {
+    TPXSelectionSource* sel = SelectionSource();
+    if (!sel) return;  // nothing to restore a selection into
+    entry.Selection->SetPosition(0);
+    sel->LoadSelectionFromStream(*entry.Selection);
+  }
+}
+
+bool TPixoranProc::SaveUndo(int32_t source) { return PushEntry(undo_, undoCaptions_, source); }
+
+bool TPixoranProc::SaveRedo(int32_t source) { return PushEntry(redo_, redoCaptions_, source); }
+
+bool TPixoranProc::SaveUndoCaptioned(const std::string& caption, int32_t source) {
+  if (!bitmap_ || bitmap_->Width() < 2 || bitmap_->Height() < 2) return false;
+  if (!SaveUndo(source)) return false;
+  undoCaptions_.back() = caption;
+  return true;
+}
+
+bool TPixoranProc::SaveRedoCaptioned(const std::string& caption, int32_t source) {
+  if (!bitmap_ || bitmap_->Width() < 2 || bitmap_->Height() < 2) return false;
+  if (!SaveRedo(source)) return false;
+  redoCaptions_.back() = caption;
+  return true;
+}
+
+void TPixoranProc::Undo() { UndoAt(0); }
+void TPixoranProc::UndoAt(int32_t n) { RestoreEntry(undo_, n); }
+void TPixoranProc::Redo() { RedoAt(0); }
+void TPixoranProc::RedoAt(int32_t n) { RestoreEntry(redo_, n); }
+
+void TPixoranProc::ClearLastRedo() {
+  if (redo_.empty()) return;
+  redo_.pop_back();
+  redoCaptions_.pop_back();
+}
+
+void TPixoranProc::ClearUndo() {
+  undo_.clear();
+  undoCaptions_.clear();
+}
+
+void TPixoranProc::ClearRedo() {
+  redo_.clear();
+  redoCaptions_.clear();
+}
+
+// ------------------------------------------------------------ the operation frame
+
+bool TPixoranProc::CheckBitmap(TPXPixelFormats allowed) {
+  if (!bitmap_) return false;
+  if (wrapped_) bitmap_->AttachTBitmap(wrapped_, true);
+  return allowed == kPXAnyFormat || (allowed & PXFormatSet(bitmap_->PixelFormat())) != 0;
+}
+
+bool TPixoranProc::GetSelection(TPXSelectionInfo& selection) {
+  selection = TPXSelectionInfo{};
+  if (bitmap_) {
+    selection.X2 = bitmap_->Width();
+    selection.Y2 = bitmap_->Height();
+  }
+  TPXSelectionSource* sel = SelectionSource();
+  if (!sel) return false;
+  selection.Mask = sel->GetSelectionMask();
+  if (!sel->HasSelection() || !selection.Mask || selection.Mask->IsEmpty()) return false;
+  const TPXMask& m = *selection.Mask;
+  selection.X1 = m.X1;
+  selection.Y1 = m.Y1;
+  selection.X2 = m.X2 + 1;
+  selection.Y2 = m.Y2 + 1;
+  selection.Points = sel->GetSelectionPoints();
+  selection.PointCount = sel->GetSelectionPointCount();
+  return true;
+}
+
+bool TPixoranProc::BeginImageProcessing(TPXPixelFormats allowed, int32_t& x1, int32_t& y1, int32_t& x2, int32_t& y2,
+                                        const std::string& caption, TPXBitmap*& workBitmap, TPXMask*& mask) {
+  workBitmap = nullptr;
+  mask = nullptr;
+  if (!CheckBitmap(allowed)) return false;
+  if (autoUndo_) SaveUndoCaptioned(caption, pxusImage);
+  TPXSelectionInfo sel;
+  GetSelection(sel);
+  mask = sel.Mask;
+  if (!mask || mask->IsEmpty()) {
+    workBitmap = bitmap_;
+    x1 = 0;
+    y1 = 0;
+    x2 = bitmap_->Width();
+    y2 = bitmap_->Height();
+    return true;
+  }
+  const int32_t w = mask->X2 - mask->X1 + 1, h = mask->Y2 - mask->Y1 + 1;
+  auto work = std::make_unique<TPXBitmap>();
+  work->MemoryThreshold = bitmap_->MemoryThreshold;
+  if (!work->Allocate(w, h, bitmap_->PixelFormat())) return false;
+  if (bitmap_->PixelFormat() == pxPal8 && bitmap_->Palette())
+    for (int32_t i = 0; i < bitmap_->PaletteCount(); ++i) work->SetPaletteEntry(i, bitmap_->GetPaletteEntry(i));
+  bitmap_->CopyRectTo(*work, mask->X1, mask->Y1, 0, 0, w, h);
+  // CopyRectTo leaves alpha behind: a plain copy of the source's keeps the
+  // transparent pixels transparent when the result is merged back.
+  if (bitmap_->HasAlphaChannel()) {
+    TPXBitmap& sa = *bitmap_->GetAlphaChannel();
+    TPXBitmap& wa = *work->GetAlphaChannel();
+    const int32_t sx = mask->X1, cw = std::min(w, sa.Width() - sx);
+    for (int32_t y = 0; y < h && cw > 0; ++y) {
+      if (mask->Y1 + y >= sa.Height()) break;
+      const uint8_t* s = sa.Scanline(mask->Y1 + y);
+      uint8_t* d = wa.Scanline(y);  // another bitmap: s stays valid
+      if (!s || !d) break;
+      std::memcpy(d, s + sx, static_cast<size_t>(cw));
+    }
+    wa.Full = sa.Full;
+  }
+  workBitmap = work.release();
+  x1 = 0;
+  y1 = 0;
+  x2 = w;
+  y2 = h;
+  return true;
+}
+
+void TPixoranProc::EndImageProcessing(TPXBitmap* workBitmap, TPXMask* mask) {
+  if (workBitmap && workBitmap != bitmap_) {
+    std::unique_ptr<TPXBitmap> work(workBitmap);
+    if (mask) {
+      mask->CopyBitmapThroughMask(*bitmap_, *work, false, true, false);
+      if (work->HasAlphaChannel() && !work->GetAlphaChannel()->Full) {
+        TPXBitmap& da = *bitmap_->GetAlphaChannel();
+        mask->CopyBitmapThroughMask(da, *work->GetAlphaChannel(), false, true, false);
+        da.Full = false;
+      }
+    }
+  }
+  FinishChange();
+}
+
+void TPixoranProc::FinishChange() {
+  if (wrapped_ && bitmap_) bitmap_->RemoveAlphaChannel();
+  if (view_) {
+    view_->Update();
+    view_->ImageChange();
+  }
+}
+
+void TPixoranProc::ReportRow(int32_t done, int32_t rows) {
+  if (OnProgress) OnProgress(this, TruncToInt32(done * 100.0 / (rows - 0.5)));
+}
+
+TPXProgressRec TPixoranProc::ProgressRec() {
+  TPXProgressRec rec;
+  rec.OnProgress = OnProgress;
+  rec.Sender = this;
+  return rec;
+}
+
+}  // namespace pixoran

@@ -1,0 +1,215 @@
+#pragma once
+// The processing component: works on one bitmap at a time (a viewer's, an
+// external one, or its own), keeps undo and redo lists of image copies and
+// selections, and runs every operation in one frame: check the pixel
+// format, save the undo entry, restrict the work to the selection and merge
+// it back through the selection mask, report progress, refresh the viewer.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "core/kopxdefs.h"
+#include "core/kopxutils_bitmap.h"
+#include "core/pxmask.h"
+#include "core/pxprogress.h"
+#include "core/pxview.h"
+#include "platform/controls.h"
+#include "platform/graphics.h"
+#include "platform/streams.h"
+#include "proc/pxselection.h"
+
+namespace pixoran {
+
+// Set of pixel formats an operation takes: bit f for format f; 0 takes any.
+using TPXPixelFormats = uint8_t;
+constexpr TPXPixelFormats PXFormatSet(TPXPixelFormat f) { return static_cast<TPXPixelFormats>(1u << f); }
+constexpr TPXPixelFormats kPXAnyFormat = 0;
+
+// Options of the component's preview dialogs (a one-byte set).
+using TPRPreviewsParams = uint8_t;
+// (Sender, preview form), before a preview dialog shows.
+using TPXPreviewEvent = std::function<void(TObject* sender, TObject* form)>;
+
+// What an undo or redo entry holds: a copy of the image or the selection.
+enum TPXUndoSource : int32_t { pxusImage = 1, pxusSelection = 2 };
+
+// The selection an operation works in (see GetSelection).
+struct TPXSelectionInfo {
+  int32_t X1 = 0, Y1 = 0, X2 = 0, Y2 = 0;  // X2, Y2 exclusive
+  TPXMask* Mask = nullptr;
+  TPXPoint* Points = nullptr;
+  int32_t PointCount = 0;
+};
+
+class TPixoranProc : public TComponent {
+ public:
+  explicit TPixoranProc(TComponent* owner = nullptr);
+  ~TPixoranProc() override;
+
+  // ------------------------------------------------------------ attachment
+
+  TPXView* AttachedPixoran() const { return view_; }
+  // Works on the viewer's bitmap (or on a wrapper of its platform bitmap)
+  // and follows it; nullptr gives the component an empty bitmap of its own.
+  void SetAttachedPixoran(TPXView* view);
+  // Works on the caller's bitmap, which stays the caller's. nullptr while a
+  // viewer is attached does nothing.
+  void AttachBitmap(TPXBitmap* bitmap);
+  // The bitmap-change callback the component registers with its viewer.
+  void ViewBitmapChanged(bool destroying);
+  // The attached viewer is going away: let go of it.
+  virtual void ComponentRemoved(TComponent* component);
+
+  TPXBitmap* Bitmap() const { return bitmap_; }
+  bool Owned() const { return owned_ != nullptr; }
+  // The platform bitmap the working bitmap wraps, or nullptr.
+  TBitmap* WrappedTBitmap() const { return wrapped_; }
+
+  // ------------------------------------------------------------ properties
+
+  bool AutoUndo() const { return autoUndo_; }
+  void SetAutoUndo(bool value) { autoUndo_ = value; }
+  // The attached viewer's background, else the component's own.
+  TColor Background() const;
+  void SetBackground(TColor color);
+  TMsgLanguage MsgLanguage() const { return msgLanguage_; }
+  void SetMsgLanguage(TMsgLanguage value) { msgLanguage_ = value; }
+  TPRPreviewsParams PreviewsParams() const { return previewsParams_; }
+  void SetPreviewsParams(TPRPreviewsParams value) { previewsParams_ = value; }
+  const TFont& PreviewFont() const { return *previewFont_; }
+  void SetPreviewFont(const TFont& font) { *previewFont_ = font; }
+  int32_t UndoLimit() const { return undoLimit_; }
+  // Never below 1.
+  void SetUndoLimit(int32_t value) { undoLimit_ = value < 1 ? 1 : value; }
+  // Where undo and redo copies of the image are kept (pxTempFile: in a
+  // temporary file whatever their size).
+  TPXLocation UndoLocation() const { return undoLocation_; }
+  void SetUndoLocation(TPXLocation location) { undoLocation_ = location; }
+
+  // (Sender, percent) after each row of an operation, when set.
+  TPXProgressEvent OnProgress;
+  TPXPreviewEvent OnPreview;
+
+  // ------------------------------------------------------------ undo and redo
+
+  // Pushes a copy of the image (pxusImage; needs a bitmap of at least 2 x 2)
+  // or of the attached viewer's selection (pxusSelection). With UndoLimit
+  // entries already, the oldest goes first. True when an entry was pushed.
+  virtual bool SaveUndo(int32_t source);
+  // SaveUndo, and the new entry gets the caption.
+  bool SaveUndoCaptioned(const std::string& caption, int32_t source);
+  virtual void Undo();
+  // Restores entry N counted from the newest (0 <= N < count); the entry
+  // stays in the list.
+  virtual void UndoAt(int32_t n);
+  virtual bool SaveRedo(int32_t source);
+  bool SaveRedoCaptioned(const std::string& caption, int32_t source);
+  virtual void ClearLastRedo();
+  virtual void Redo();
+  virtual void RedoAt(int32_t n);
+  void ClearUndo();
+  void ClearRedo();
+  int32_t UndoCount() const { return static_cast<int32_t>(undo_.size()); }
+  int32_t RedoCount() const { return static_cast<int32_t>(redo_.size()); }
+  // Captions, oldest first, one per entry.
+  const std::vector<std::string>& UndoCaptions() const { return undoCaptions_; }
+  const std::vector<std::string>& RedoCaptions() const { return redoCaptions_; }
+
+  // ------------------------------------------------------------ the operation frame
+
+  // False without a bitmap or when its format is not in the set (0: any).
+  // A wrapped platform bitmap is wrapped again first (it may have changed).
+  bool CheckBitmap(TPXPixelFormats allowed);
+  // The selection of an attached viewer that has one: its mask, polygon and
+  // the mask's box (X2, Y2 exclusive). Without one the whole image and no
+  // mask. True when there is a selection.
+  virtual bool GetSelection(TPXSelectionInfo& selection);
+  // Opens an operation: the format check (false ends it silently), the undo
+  // entry, and the work bitmap: the working bitmap itself, or, with a
+  // selection, a copy of the selection's box (then the rectangle is the
+  // copy's whole area).
+  bool BeginImageProcessing(TPXPixelFormats allowed, int32_t& x1, int32_t& y1, int32_t& x2, int32_t& y2,
+                            const std::string& caption, TPXBitmap*& workBitmap, TPXMask*& mask);
+  // Merges a selection's work copy back through the mask, frees it, then
+  // FinishChange.
+  void EndImageProcessing(TPXBitmap* workBitmap, TPXMask* mask);
+  // After a change: a wrapped platform bitmap loses the alpha channel; the
+  // viewer lays out and repaints.
+  void FinishChange();
+
+  // ------------------------------------------------------------ colour operations
+  // The first four work in the selection (or the whole image).
+
+  // Every pxBGR24 pixel becomes its luminance.
+  void ConvertToGray();
+  // Inverts pxBGR24 bytes and pxBW1 bits.
+  void Negative();
+  // Gives alpha to the pixels whose channels lie between minColor's and
+  // maxColor's (pxBGR24), or to the set (minColor.r != 0) or clear pixels
+  // (pxBW1).
+  void SetTransparentColors(TBGR minColor, TBGR maxColor, uint8_t alpha);
+  // Darkens red-dominated pixels (pxBGR24 only).
+  void RemoveRedEyes();
+  // pxBGR24 only: below 3 colours the image becomes 1-bit (threshold at the
+  // mean luminance or ordered dither); 3 to 1024 keeps pxBGR24 with at most
+  // that many colours; above 1024 changes nothing.
+  void ConvertTo(int32_t numColors, bool threshold);
+  // As ConvertTo, writing the palette used; numColors is clamped to the
+  // palette's size, and 0 does nothing at all.
+  void ConvertToPalette(int32_t numColors, std::span<TBGR> palette, bool threshold);
+
+  // For the operations' workers: OnProgress (when set) after row `done` of
+  // `rows` with Trunc(done * 100 / (rows - 0.5)), which ends a little above
+  // 100 as the operations always reported it.
+  void ReportRow(int32_t done, int32_t rows);
+  // A progress record that forwards to OnProgress, for the core routines.
+  TPXProgressRec ProgressRec();
+
+ private:
+  struct TUndoEntry {
+    std::unique_ptr<TPXBitmap> Image;
+    std::unique_ptr<TMemoryStream> Selection;
+  };
+  using TEntryList = std::vector<TUndoEntry>;
+
+  static void ViewCallback(void* userData, TPXView* view, bool destroying);
+  // The attached viewer's selection interface, or nullptr.
+  TPXSelectionSource* SelectionSource() const;
+  void RemoveViewCallback();
+  void TakeViewBitmap();
+  void ResetToOwned();
+  bool PushEntry(TEntryList& list, std::vector<std::string>& captions, int32_t source);
+  void RestoreEntry(TEntryList& list, int32_t n);
+  // Shared part of ConvertTo and ConvertToPalette.
+  void ConvertColors(int32_t numColors, std::span<TBGR> palette, bool threshold, const std::string& caption);
+
+  bool autoUndo_ = true;
+  TPXView* view_ = nullptr;
+  int32_t callbackHandle_ = -1;
+  TColor background_ = clBtnFace;
+  TMsgLanguage msgLanguage_ = msSystem;
+  TPRPreviewsParams previewsParams_ = 0;
+  std::unique_ptr<TFont> previewFont_;
+  TPXBitmap* bitmap_ = nullptr;
+  std::unique_ptr<TPXBitmap> owned_;
+  TEntryList undo_;
+  TPXLocation undoLocation_ = pxTempFile;
+  int32_t undoLimit_ = 1;
+  std::vector<std::string> undoCaptions_;
+  TEntryList redo_;
+  std::vector<std::string> redoCaptions_;
+  TBitmap* wrapped_ = nullptr;
+};
+
+// ------------------------------------------------------------ plain routines
+
+// Replaces every pixel of a pxBGR24 bitmap by its entry in a palette of at
+// most n colours built for it (the quantizer makes up to 256). The palette
+// is written into the given span (n is cut to its size) or, when it is
+// empty, into one of the routine's own. Other formats are left alone.
+void QuantizeBitmap(TPXBitmap& bitmap, int32_t n, std::span<TBGR> palette, const TPXProgressRec& progress = {});
+
+}  // namespace pixoran
