@@ -102,14 +102,23 @@ TEST(ProcSelection, TransparentColoursInASelectionReachOnlyTheMaskedPixels) {
   for (int32_t y = 0; y < 10; ++y)
     for (int32_t x = 0; x < 20; ++x) std::memset(img.Scanline(y) + 3 * x, x < 10 ? 50 : 200, 3);
   view->Select(1, [](int32_t x, int32_t y) -> uint8_t { return x >= 5 && x < 15 && y >= 2 && y < 8 ? 255 : 0; });
-  TPixoranProc proc;
-  proc.SetAttachedPixoran(view.get());
-  proc.SetTransparentColors(TBGR{40, 40, 40}, TBGR{60, 60, 60}, 7);
-  ASSERT_TRUE(img.HasAlphaChannel());
-  for (int32_t y = 0; y < 10; ++y)
-    for (int32_t x = 0; x < 20; ++x)
-      EXPECT_EQ(img.GetAlpha(x, y), (x >= 5 && x < 10 && y >= 2 && y < 8) ? 7 : 255) << x << "," << y;
-  EXPECT_FALSE(img.GetAlphaChannel()->Full);
+  for (bool transparentBefore : {false, true}) {
+    SCOPED_TRACE(transparentBefore);
+    img.RemoveAlphaChannel();
+    // Column 12 is transparent already, inside the selection and out of the colour range.
+    if (transparentBefore)
+      for (int32_t y = 0; y < 10; ++y) img.SetAlpha(12, y, 0);
+    TPixoranProc proc;
+    proc.SetAttachedPixoran(view.get());
+    proc.SetTransparentColors(TBGR{40, 40, 40}, TBGR{60, 60, 60}, 7);
+    ASSERT_TRUE(img.HasAlphaChannel());
+    for (int32_t y = 0; y < 10; ++y)
+      for (int32_t x = 0; x < 20; ++x) {
+        const int32_t expect = (x >= 5 && x < 10 && y >= 2 && y < 8) ? 7 : (transparentBefore && x == 12) ? 0 : 255;
+        EXPECT_EQ(img.GetAlpha(x, y), expect) << x << "," << y;
+      }
+    EXPECT_FALSE(img.GetAlphaChannel()->Full);
+  }
 }
 
 TEST(ProcSelection, GetSelectionGivesTheMaskBoxOnlyWithASelection) {
