@@ -23,6 +23,7 @@
 #include "io/pixoranio_codecs.h"
 #include "io/pxformats.h"
 #include "platform/graphics.h"
+#include "platform/imagectl.h"
 #include "platform/streams.h"
 #include "testsupport.h"
 
@@ -1115,6 +1116,56 @@ TEST_F(PixoranIOAttach, CallersBitmapAndNilWhileAViewerIsAttached) {
   io.SetAttachedPXBitmap(nullptr);
   EXPECT_TRUE(io.OwnsBitmap());
   EXPECT_NE(io.PXBitmap(), &mine);
+}
+
+TEST_F(PixoranIOAttach, ImageControlAttachedChangedAndDestroyed) {
+  ASSERT_TRUE(PatternQImage(5, 3).save(QString::fromStdString(Path("i.bmp")), "BMP"));
+  TTestView view(TTestView::kPX, true);
+  io.SetAttachedPixoran(&view);
+  auto image = std::make_unique<TImage>();
+  int changes = 0;
+  image->Picture().OnChange = [&](TObject*) { ++changes; };
+  io.SetAttachedTImage(image.get());
+  EXPECT_EQ(io.AttachedTImage(), image.get());
+  EXPECT_EQ(io.AttachedPixoran(), nullptr);  // one attachment at a time
+  EXPECT_EQ(view.BitmapChangeEventCount(), 0);
+  EXPECT_EQ(io.AttachedBitmap(), &image->Picture());
+  EXPECT_TRUE(io.OwnsBitmap());  // a wrapper of the component's own
+  io.SetAttachedBitmap(nullptr);  // ignored while a control is attached
+  EXPECT_EQ(io.AttachedTImage(), image.get());
+
+  io.LoadFromFile(Path("i.bmp"));
+  ASSERT_FALSE(io.Aborting());
+  EXPECT_EQ(changes, 1);  // the picture was marked modified
+  EXPECT_EQ(image->Picture().Width(), 5);
+  EXPECT_EQ(image->Picture().Height(), 3);
+
+  // Detaching keeps the picture: the component only borrowed it.
+  io.SetAttachedTImage(nullptr);
+  EXPECT_EQ(io.AttachedBitmap(), nullptr);
+  EXPECT_EQ(image->Picture().Width(), 5);
+  EXPECT_EQ(io.PXBitmap()->Width(), 0);
+
+  // Destroyed while attached: the component lets go of the picture and
+  // works on a bitmap of its own.
+  io.SetAttachedTImage(image.get());
+  TPixoranIO other;
+  other.SetAttachedTImage(image.get());
+  image.reset();
+  for (TPixoranIO* c : {&io, &other}) {
+    EXPECT_EQ(c->AttachedTImage(), nullptr);
+    EXPECT_EQ(c->AttachedBitmap(), nullptr);
+    EXPECT_TRUE(c->PrepareBitmap());
+    c->LoadFromFile(Path("i.bmp"));
+    EXPECT_FALSE(c->Aborting());
+    ExpectPattern(*c->PXBitmap(), 5, 3);
+  }
+  // A component that goes first leaves the control nothing to call.
+  {
+    TImage kept;
+    { TPixoranIO brief; brief.SetAttachedTImage(&kept); }
+  }
+  log.Clear();
 }
 
 TEST_F(PixoranIOAttach, PrepareBitmapChecksTheFormat) {
