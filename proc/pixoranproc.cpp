@@ -13,7 +13,8 @@ TPixoranProc::TPixoranProc(TComponent* owner) : TComponent(owner), previewFont_(
 }
 
 TPixoranProc::~TPixoranProc() {
-  RemoveViewCallback();
+  DetachView();
+  DetachImage();
   ClearUndo();
   ClearRedo();
 }
@@ -26,9 +27,29 @@ void TPixoranProc::ResetToOwned() {
   wrapped_ = nullptr;
 }
 
+void TPixoranProc::WrapTBitmap(TBitmap* bitmap) {
+  // A wrapper of our own: re-pointing a borrowed bitmap would change its owner's.
+  ResetToOwned();
+  if (bitmap) {
+    bitmap_->AttachTBitmap(bitmap, true);
+    wrapped_ = bitmap;
+  }
+}
+
 void TPixoranProc::RemoveViewCallback() {
   if (view_ && callbackHandle_ >= 0) view_->RemoveBitmapChangeEvent(callbackHandle_);
   callbackHandle_ = -1;
+}
+
+void TPixoranProc::DetachView() {
+  RemoveViewCallback();
+  if (view_) view_->RemoveFreeNotification(this);
+  view_ = nullptr;
+}
+
+void TPixoranProc::DetachImage() {
+  if (image_) image_->RemoveFreeNotification(this);
+  image_ = nullptr;
 }
 
 void TPixoranProc::ViewCallback(void* userData, TPXView* view, bool destroying) {
@@ -43,36 +64,50 @@ void TPixoranProc::TakeViewBitmap() {
     wrapped_ = nullptr;
     return;
   }
-  // A wrapper of our own around the viewer's platform bitmap, no copy.
-  ResetToOwned();
-  if (TBitmap* tb = view_->GetTBitmap()) {
-    bitmap_->AttachTBitmap(tb, true);
-    wrapped_ = tb;
-  }
+  WrapTBitmap(view_->GetTBitmap());
 }
 
 void TPixoranProc::SetAttachedPixoran(TPXView* view) {
-  RemoveViewCallback();
-  view_ = view;
+  DetachView();
   if (!view) {
     ResetToOwned();
     return;
   }
+  DetachImage();
+  view_ = view;
   TakeViewBitmap();
+  view->FreeNotification(this);
   callbackHandle_ = view->RegisterBitmapChangeEvent(&TPixoranProc::ViewCallback, this);
 }
 
+void TPixoranProc::SetAttachedTImage(TImage* image) {
+  if (!image) {
+    // Only an attached control is let go of; a viewer's bitmap is never
+    // freed from here.
+    if (image_) {
+      DetachImage();
+      ResetToOwned();
+    }
+    return;
+  }
+  DetachView();
+  DetachImage();
+  image_ = image;
+  WrapTBitmap(&image->Picture());
+  image->FreeNotification(this);
+}
+
 void TPixoranProc::AttachBitmap(TPXBitmap* bitmap) {
-  if (!bitmap && view_) return;
-  RemoveViewCallback();
-  view_ = nullptr;
-  wrapped_ = nullptr;
+  if (!bitmap && (view_ || image_)) return;
+  DetachView();
+  DetachImage();
   if (!bitmap) {
     ResetToOwned();
     return;
   }
   owned_.reset();
   bitmap_ = bitmap;
+  wrapped_ = nullptr;
 }
 
 void TPixoranProc::ViewBitmapChanged(bool destroying) {
@@ -88,10 +123,16 @@ void TPixoranProc::ViewBitmapChanged(bool destroying) {
 }
 
 void TPixoranProc::ComponentRemoved(TComponent* component) {
-  if (component && component == view_) {
-    // Only the component part may be left of it: never call into it.
+  if (!component) return;
+  if (component == view_) {
+    // Its destructor is running: forget it without calling into it.
+    view_ = nullptr;
     callbackHandle_ = -1;
-    SetAttachedPixoran(nullptr);
+    ResetToOwned();
+  } else if (component == image_) {
+    // The picture goes with the control: never keep or re-wrap it.
+    image_ = nullptr;
+    ResetToOwned();
   }
 }
 
@@ -294,6 +335,8 @@ void TPixoranProc::FinishChange() {
   if (view_) {
     view_->Update();
     view_->ImageChange();
+  } else if (image_) {
+    image_->Picture().Modified();
   }
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 // The processing component: works on one bitmap at a time (a viewer's, an
-// external one, or its own), keeps undo and redo lists of image copies and
+// image control's picture, an external one, or its own), keeps undo and redo lists of image copies and
 // selections, and runs every operation in one frame: check the pixel
 // format, save the undo entry, restrict the work to the selection and merge
 // it back through the selection mask, report progress, refresh the viewer.
@@ -18,6 +18,7 @@
 #include "core/pxview.h"
 #include "platform/controls.h"
 #include "platform/graphics.h"
+#include "platform/imagectl.h"
 #include "platform/streams.h"
 #include "proc/pxselection.h"
 
@@ -55,13 +56,16 @@ class TPixoranProc : public TComponent {
   // Works on the viewer's bitmap (or on a wrapper of its platform bitmap)
   // and follows it; nullptr gives the component an empty bitmap of its own.
   void SetAttachedPixoran(TPXView* view);
+  TImage* AttachedTImage() const { return image_; }
+  // Works on the control's picture through a wrapper of its own (no copy);
+  // nullptr lets go of an attached control and gives the component an
+  // empty bitmap of its own.
+  void SetAttachedTImage(TImage* image);
   // Works on the caller's bitmap, which stays the caller's. nullptr while a
-  // viewer is attached does nothing.
+  // viewer or image control is attached does nothing.
   void AttachBitmap(TPXBitmap* bitmap);
   // The bitmap-change callback the component registers with its viewer.
   void ViewBitmapChanged(bool destroying);
-  // The attached viewer is going away: let go of it.
-  virtual void ComponentRemoved(TComponent* component);
 
   TPXBitmap* Bitmap() const { return bitmap_; }
   bool Owned() const { return owned_ != nullptr; }
@@ -168,6 +172,11 @@ class TPixoranProc : public TComponent {
   // A progress record that forwards to OnProgress, for the core routines.
   TPXProgressRec ProgressRec();
 
+ protected:
+  // The attached viewer or image control is going away: let go of it
+  // without calling into it.
+  void ComponentRemoved(TComponent* component) override;
+
  private:
   struct TUndoEntry {
     std::unique_ptr<TPXBitmap> Image;
@@ -179,6 +188,10 @@ class TPixoranProc : public TComponent {
   // The attached viewer's selection interface, or nullptr.
   TPXSelectionSource* SelectionSource() const;
   void RemoveViewCallback();
+  // Lets go of the viewer (callback and removal notice) or the image control.
+  void DetachView();
+  void DetachImage();
+  void WrapTBitmap(TBitmap* bitmap);
   void TakeViewBitmap();
   void ResetToOwned();
   bool PushEntry(TEntryList& list, std::vector<std::string>& captions, int32_t source);
@@ -202,6 +215,7 @@ class TPixoranProc : public TComponent {
   TEntryList redo_;
   std::vector<std::string> redoCaptions_;
   TBitmap* wrapped_ = nullptr;
+  TImage* image_ = nullptr;
 };
 
 // ------------------------------------------------------------ plain routines

@@ -329,16 +329,59 @@ TEST(ProcAttach, ExternalBitmapAndRemovalNotice) {
     proc.AttachBitmap(nullptr);
     EXPECT_TRUE(proc.Owned());
   }
-  // Removal notice for the viewer: the component forgets it without
-  // calling into it, and the component going first leaves nothing behind.
+  // A component that goes first leaves nothing behind in the viewer.
+  {
+    TPixoranProc proc;
+    proc.SetAttachedPixoran(view.get());
+  }
+  EXPECT_EQ(view->BitmapChangeEventCount(), 0);
+}
+
+TEST(ProcAttach, ImageControlPictureIsWrappedAndDroppedWhenTheControlGoes) {
+  auto image = std::make_unique<TImage>();
+  image->Picture().SetPixelFormat(pf24bit);
+  image->Picture().SetSize(5, 3);
+  int modified = 0;
+  image->Picture().OnChange = [&](TObject*) { ++modified; };
+  auto view = MakeView(4, 4, pxBGR24);
+
   TPixoranProc proc;
   proc.SetAttachedPixoran(view.get());
-  const int32_t before = view->BitmapChangeEventCount();
-  proc.ComponentRemoved(view.get());
+  proc.SetAttachedTImage(image.get());
   EXPECT_EQ(proc.AttachedPixoran(), nullptr);
+  EXPECT_EQ(view->BitmapChangeEventCount(), 0);
+  EXPECT_EQ(proc.AttachedTImage(), image.get());
+  EXPECT_EQ(proc.WrappedTBitmap(), &image->Picture());
+  // The operation works on the picture itself, which is marked modified.
+  proc.Negative();
+  EXPECT_EQ(image->Picture().ScanLine(2)[14], 255);
+  EXPECT_EQ(modified, 1);
+  EXPECT_EQ(view->updates, 0);
+  proc.Undo();
+  EXPECT_EQ(image->Picture().ScanLine(2)[14], 0);
+
+  // nullptr with no control attached leaves a viewer alone.
+  proc.SetAttachedPixoran(view.get());
+  proc.SetAttachedTImage(nullptr);
+  EXPECT_EQ(proc.AttachedPixoran(), view.get());
+  EXPECT_EQ(proc.Bitmap(), view->bitmap.get());
+
+  // The control goes: the component is back on a bitmap of its own.
+  proc.SetAttachedTImage(image.get());
+  image->Picture().OnChange = nullptr;
+  image.reset();
+  EXPECT_EQ(proc.AttachedTImage(), nullptr);
   EXPECT_TRUE(proc.Owned());
-  EXPECT_EQ(view->BitmapChangeEventCount(), before);  // not touched
-  view.reset();  // its last call finds the component detached
+  EXPECT_EQ(proc.WrappedTBitmap(), nullptr);
+  proc.Negative();
+
+  // And a component that goes first is not told about the control later.
+  image = std::make_unique<TImage>();
+  {
+    TPixoranProc other;
+    other.SetAttachedTImage(image.get());
+  }
+  image.reset();
 }
 
 TEST(ProcAttach, WrappedPlatformBitmapIsRewrappedAndLosesAlpha) {
