@@ -1,6 +1,7 @@
 // Colour operations of the processing component.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <set>
 #include <string>
@@ -86,6 +87,27 @@ TEST(ProcColors, GrayAndNegativeOfEveryChangedFormat) {
   PXSettings().LumRed = 21, PXSettings().LumGreen = 71, PXSettings().LumBlue = 8;
   proc.Negative();
   EXPECT_EQ(Pixel(*img, 0, 0), (TBGR{183, 183, 183}));
+
+  // Wide rows under several weightings, summing to 100 or not, against the
+  // plain formula pixel by pixel.
+  const int32_t weights[][3] = {{21, 71, 8}, {30, 59, 11}, {0, 0, 100}, {100, 0, 0}, {1, 1, 1}, {60, 50, 40}, {-20, 90, 30}};
+  for (const auto& w : weights) {
+    PXSettings().LumRed = w[0], PXSettings().LumGreen = w[1], PXSettings().LumBlue = w[2];
+    auto wide = MakeBitmap(53, 4, pxBGR24);
+    FillRandom(*wide, 40);
+    for (int32_t x = 0; x < 4; ++x) SetPixel(*wide, x, 0, TBGR{255, 255, 255});
+    auto orig = MakeBitmap(53, 4, pxBGR24);
+    orig->Assign(wide.get());
+    proc.AttachBitmap(wide.get());
+    proc.ConvertToGray();
+    for (int32_t y = 0; y < 4; ++y)
+      for (int32_t x = 0; x < 53; ++x) {
+        const TBGR o = Pixel(*orig, x, y);
+        const auto l = static_cast<uint8_t>(std::clamp((o.r * w[0] + o.g * w[1] + o.b * w[2]) / 100, 0, 255));
+        ASSERT_EQ(Pixel(*wide, x, y), (TBGR{l, l, l})) << x << "," << y << " weights " << w[0] << "," << w[1] << "," << w[2];
+      }
+  }
+  PXSettings().LumRed = 21, PXSettings().LumGreen = 71, PXSettings().LumBlue = 8;
 
   // 1-bit rows of odd widths: every pixel flips, twice gives the image back.
   for (int32_t w : {1, 7, 8, 13, 70}) {
