@@ -149,22 +149,75 @@ void TPixoranProc::SetBackground(TColor color) {
 
 // ------------------------------------------------------------ undo and redo
 
+namespace {
+
+bool SameShape(TPXBitmap& a, TPXBitmap& b) {
+  return a.Width() == b.Width() && a.Height() == b.Height() && a.PixelFormat() == b.PixelFormat() &&
+         a.RowLen() == b.RowLen() && a.PaletteCount() == b.PaletteCount();
+}
+
+void CopyRows(TPXBitmap& dest, TPXBitmap& src) {
+  const auto n = static_cast<size_t>(src.RowLen());
+  for (int32_t y = 0; y < src.Height(); ++y) {
+    const uint8_t* s = src.Scanline(y);
+    uint8_t* d = dest.Scanline(y);  // another bitmap: s stays valid
+    if (!s || !d) throw EPXStorageError("Cannot copy the rows of a bitmap");
+    std::memcpy(d, s, n);
+  }
+}
+
+// Copies the image into a bitmap of the same shape that already has its
+// storage (an undo entry about to be dropped): a row copy instead of a new
+// allocation of the whole image. False, with dest untouched, when the
+// shapes differ.
+bool CopyIntoSameShape(TPXBitmap& dest, TPXBitmap& src) {
+  if (!SameShape(dest, src) || dest.HasAlphaChannel() != src.HasAlphaChannel()) return false;
+  if (src.HasAlphaChannel() && !SameShape(*dest.GetAlphaChannel(), *src.GetAlphaChannel())) return false;
+  CopyRows(dest, src);
+  for (int32_t i = 0; i < src.PaletteCount(); ++i) dest.SetPaletteEntry(i, src.GetPaletteEntry(i));
+  if (src.HasAlphaChannel()) {
+    CopyRows(*dest.GetAlphaChannel(), *src.GetAlphaChannel());
+    dest.GetAlphaChannel()->Full = src.GetAlphaChannel()->Full;
+  }
+  dest.BWConversion = src.BWConversion;
+  dest.Full = src.Full;
+  return true;
+}
+
+}  // namespace
+
+std::unique_ptr<TPXBitmap> TPixoranProc::CopyForUndo(TEntryList& list) {
+  // With a full list the oldest entry goes anyway: its storage is reused
+  // when it has the image's shape (a failed copy then loses that entry).
+  if (!list.empty() && static_cast<int32_t>(list.size()) >= undoLimit_ && list.front().Image &&
+      list.front().Image->Location() == undoLocation_) {
+    std::unique_ptr<TPXBitmap> old = std::move(list.front().Image);
+    try {
+      if (CopyIntoSameShape(*old, *bitmap_)) return old;
+    } catch (const EPXBitmapError&) {
+      return nullptr;
+    }
+  }
+  auto copy = std::make_unique<TPXBitmap>();
+  // The threshold decides where a temporary-file or in-memory copy really
+  // lands: pin it so the copy goes where it was asked to.
+  copy->MemoryThreshold = undoLocation_ == pxInMemory ? std::numeric_limits<int64_t>::max() : 0;
+  try {
+    copy->SetLocation(undoLocation_);
+    copy->Assign(bitmap_);
+  } catch (const EPXBitmapError&) {
+    return nullptr;  // refused or no storage (disk full)
+  }
+  if (copy->Width() != bitmap_->Width() || copy->Height() != bitmap_->Height()) return nullptr;
+  return copy;
+}
+
 bool TPixoranProc::PushEntry(TEntryList& list, std::vector<std::string>& captions, int32_t source) {
   TUndoEntry entry;
   if (source == pxusImage) {
     if (!CheckBitmap(kPXAnyFormat) || bitmap_->Width() < 2 || bitmap_->Height() < 2) return false;
-    auto copy = std::make_unique<TPXBitmap>();
-    // The threshold decides where a temporary-file or in-memory copy really
-    // lands: pin it so the copy goes where it was asked to.
-    copy->MemoryThreshold = undoLocation_ == pxInMemory ? std::numeric_limits<int64_t>::max() : 0;
-    try {
-      copy->SetLocation(undoLocation_);
-      copy->Assign(bitmap_);
-    } catch (const EPXBitmapError&) {
-      return false;  // refused or no storage (disk full): no entry
-    }
-    if (copy->Width() != bitmap_->Width() || copy->Height() != bitmap_->Height()) return false;
-    entry.Image = std::move(copy);
+    entry.Image = CopyForUndo(list);
+    if (!entry.Image) return false;
   } else if (source == pxusSelection) {
     TPXSelectionSource* sel = SelectionSource();
     if (!sel) return false;

@@ -194,6 +194,8 @@ class TPixoranProc : public TComponent {
   void WrapTBitmap(TBitmap* bitmap);
   void TakeViewBitmap();
   void ResetToOwned();
+  // A copy of the working bitmap in the undo location, or nullptr.
+  std::unique_ptr<TPXBitmap> CopyForUndo(TEntryList& list);
   bool PushEntry(TEntryList& list, std::vector<std::string>& captions, int32_t source);
   void RestoreEntry(TEntryList& list, int32_t n);
   // Shared part of ConvertTo and ConvertToPalette.

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -179,6 +181,42 @@ TEST(ProcUndo, ListsKeepTheNewestEntriesWithTheirCaptions) {
     proc.UndoAt(limit);
     proc.RedoAt(0);
     EXPECT_EQ(Snapshot(*img), now);
+  }
+}
+
+TEST(ProcUndo, EntriesOfChangingShapesFormatsPalettesAndAlpha) {
+  for (TPXLocation where : {pxInMemory, pxTempFile}) {
+    SCOPED_TRACE(int(where));
+    auto img = MakeBitmap(8, 6, pxPal8);
+    TPixoranProc proc;
+    proc.SetUndoLocation(where);
+    proc.AttachBitmap(img.get());
+    std::mt19937 rng(5);
+    // Each step changes the image in one way, saves it, then scribbles over
+    // it: the single entry must always give back the saved state.
+    const std::vector<std::function<void()>> steps = {
+        [&] { img->SetPaletteEntry(3, TBGR{1, 2, 3}); },
+        [&] { img->SetPaletteEntry(3, TBGR{4, 5, 6}); },  // same shape: the old entry's storage is reused
+        [&] { img->GetAlphaChannel()->SetByte(2, 2, 9); },
+        [&] { img->GetAlphaChannel()->SetByte(2, 2, 10); },
+        [&] { img->RemoveAlphaChannel(); },
+        [&] { img->Allocate(9, 6, pxPal8); },
+        [&] { img->Allocate(9, 6, pxGray8); },
+        [&] { img->Allocate(9, 6, pxBGR24); },
+        [&] { img->Allocate(3, 40, pxBGR24); },
+    };
+    for (size_t i = 0; i < steps.size(); ++i) {
+      steps[i]();
+      FillRandom(*img, static_cast<uint32_t>(rng()));
+      const auto saved = Snapshot(*img);
+      ASSERT_TRUE(proc.SaveUndo(pxusImage)) << i;
+      FillRandom(*img, static_cast<uint32_t>(rng()));
+      if (img->PaletteCount() > 0) img->SetPaletteEntry(0, TBGR{7, 7, 7});
+      if (img->HasAlphaChannel()) img->GetAlphaChannel()->SetByte(0, 0, 1);
+      proc.Undo();
+      EXPECT_EQ(Snapshot(*img), saved) << i;
+      EXPECT_EQ(proc.UndoCount(), 1);
+    }
   }
 }
 

@@ -32,8 +32,8 @@ inline void FillRandom(TPXBitmap& b, uint32_t seed) {
   }
 }
 
-// The image's pixels (rows without padding; bits past the width cleared)
-// followed by its alpha channel's, or nothing more without one.
+// The image's format and pixels (rows without padding; bits past the width
+// cleared), its palette, then its alpha channel's pixels when it has one.
 inline std::vector<uint8_t> Snapshot(TPXBitmap& b) {
   std::vector<uint8_t> out;
   out.push_back(static_cast<uint8_t>(b.PixelFormat()));
@@ -42,6 +42,10 @@ inline std::vector<uint8_t> Snapshot(TPXBitmap& b) {
     std::vector<uint8_t> row(p, p + PixelBytes(b));
     if (b.PixelFormat() == pxBW1 && (b.Width() & 7)) row.back() &= static_cast<uint8_t>(0xFF00u >> (b.Width() & 7));
     out.insert(out.end(), row.begin(), row.end());
+  }
+  for (int32_t i = 0; i < b.PaletteCount(); ++i) {
+    const TBGR c = b.GetPaletteEntry(i);
+    out.insert(out.end(), {c.b, c.g, c.r});
   }
   out.push_back(b.HasAlphaChannel() ? 1 : 0);
   if (b.HasAlphaChannel()) {
