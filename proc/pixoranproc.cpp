@@ -217,6 +217,11 @@ bool TPixoranProc::PushEntry(TEntryList& list, std::vector<std::string>& caption
   if (source == pxusImage) {
     if (!CheckBitmap(kPXAnyFormat) || bitmap_->Width() < 2 || bitmap_->Height() < 2) return false;
     entry.Image = CopyForUndo(list);
+    if (!list.empty() && !list.front().Image && !list.front().Selection) {
+      // Its storage was taken (or freed when it did not fit): the entry is gone.
+      list.erase(list.begin());
+      captions.erase(captions.begin());
+    }
     if (!entry.Image) return false;
   } else if (source == pxusSelection) {
     TPXSelectionSource* sel = SelectionSource();
