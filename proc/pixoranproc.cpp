@@ -166,13 +166,15 @@ void CopyRows(TPXBitmap& dest, TPXBitmap& src) {
   }
 }
 
-// Copies the image into a bitmap of the same shape that already has its
-// storage (an undo entry about to be dropped): a row copy instead of a new
-// allocation of the whole image. False, with dest untouched, when the
-// shapes differ.
-bool CopyIntoSameShape(TPXBitmap& dest, TPXBitmap& src) {
+// Whether dest can take a copy of src row by row: the same size, format,
+// row length, palette size and alpha channel.
+bool CanCopyRows(TPXBitmap& dest, TPXBitmap& src) {
   if (!SameShape(dest, src) || dest.HasAlphaChannel() != src.HasAlphaChannel()) return false;
-  if (src.HasAlphaChannel() && !SameShape(*dest.GetAlphaChannel(), *src.GetAlphaChannel())) return false;
+  return !src.HasAlphaChannel() || SameShape(*dest.GetAlphaChannel(), *src.GetAlphaChannel());
+}
+
+// Copies the image into a bitmap for which CanCopyRows holds.
+void CopyIntoSameShape(TPXBitmap& dest, TPXBitmap& src) {
   CopyRows(dest, src);
   for (int32_t i = 0; i < src.PaletteCount(); ++i) dest.SetPaletteEntry(i, src.GetPaletteEntry(i));
   if (src.HasAlphaChannel()) {
@@ -181,22 +183,23 @@ bool CopyIntoSameShape(TPXBitmap& dest, TPXBitmap& src) {
   }
   dest.BWConversion = src.BWConversion;
   dest.Full = src.Full;
-  return true;
 }
 
 }  // namespace
 
 std::unique_ptr<TPXBitmap> TPixoranProc::CopyForUndo(TEntryList& list) {
-  // With a full list the oldest entry goes anyway: its storage is reused
-  // when it has the image's shape (a failed copy then loses that entry).
+  // With a full list the oldest entry goes anyway: when it has the image's
+  // shape its storage takes the copy, a row copy instead of a new
+  // allocation of the whole image (a failed write then loses that entry).
   if (!list.empty() && static_cast<int32_t>(list.size()) >= undoLimit_ && list.front().Image &&
-      list.front().Image->Location() == undoLocation_) {
+      list.front().Image->Location() == undoLocation_ && CanCopyRows(*list.front().Image, *bitmap_)) {
     std::unique_ptr<TPXBitmap> old = std::move(list.front().Image);
     try {
-      if (CopyIntoSameShape(*old, *bitmap_)) return old;
+      CopyIntoSameShape(*old, *bitmap_);
     } catch (const EPXBitmapError&) {
       return nullptr;
     }
+    return old;
   }
   auto copy = std::make_unique<TPXBitmap>();
   // The threshold decides where a temporary-file or in-memory copy really
@@ -218,7 +221,7 @@ bool TPixoranProc::PushEntry(TEntryList& list, std::vector<std::string>& caption
     if (!CheckBitmap(kPXAnyFormat) || bitmap_->Width() < 2 || bitmap_->Height() < 2) return false;
     entry.Image = CopyForUndo(list);
     if (!list.empty() && !list.front().Image && !list.front().Selection) {
-      // Its storage was taken (or freed when it did not fit): the entry is gone.
+      // Its storage was taken by a copy that failed: the entry is gone.
       list.erase(list.begin());
       captions.erase(captions.begin());
     }
