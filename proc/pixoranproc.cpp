@@ -391,6 +391,16 @@ void TPixoranProc::EndImageProcessing(TPXBitmap* workBitmap, TPXMask* mask) {
   FinishChange();
 }
 
+void TPixoranProc::RunInSelection(TPXPixelFormats allowed, const std::string& caption, const TRectWorker& worker) {
+  int32_t x1 = 0, y1 = 0, x2 = 0, y2 = 0;
+  TPXBitmap* work = nullptr;
+  TPXMask* mask = nullptr;
+  if (!BeginImageProcessing(allowed, x1, y1, x2, y2, caption, work, mask)) return;
+  std::unique_ptr<TPXBitmap> temporary(work != bitmap_ ? work : nullptr);
+  worker(*work, x1, y1, x2, y2);
+  EndImageProcessing(temporary.release(), mask);
+}
+
 void TPixoranProc::FinishChange() {
   if (wrapped_ && bitmap_) bitmap_->RemoveAlphaChannel();
   if (view_) {

@@ -143,6 +143,10 @@ class TPixoranProc : public TComponent {
   // After a change: a wrapped platform bitmap loses the alpha channel; the
   // viewer lays out and repaints.
   void FinishChange();
+  // The whole frame around a worker that changes the work bitmap's
+  // rectangle x1, y1, x2, y2 (x2, y2 exclusive).
+  using TRectWorker = std::function<void(TPXBitmap& work, int32_t x1, int32_t y1, int32_t x2, int32_t y2)>;
+  void RunInSelection(TPXPixelFormats allowed, const std::string& caption, const TRectWorker& worker);
 
   // ------------------------------------------------------------ colour operations
   // The first four work in the selection (or the whole image).

@@ -213,39 +213,29 @@ void RemoveRedEyesRect(TPixoranProc& proc, TPXBitmap& b, int32_t x1, int32_t y1,
 // ------------------------------------------------------------ selection-aware operations
 
 void TPixoranProc::ConvertToGray() {
-  int32_t x1, y1, x2, y2;
-  TPXBitmap* work;
-  TPXMask* mask;
-  if (!BeginImageProcessing(kPXAnyFormat, x1, y1, x2, y2, "ConvertToGray", work, mask)) return;
-  ConvertToGrayRect(*this, *work, x1, y1, x2, y2);
-  EndImageProcessing(work, mask);
+  RunInSelection(kPXAnyFormat, "ConvertToGray", [this](TPXBitmap& work, int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
+    ConvertToGrayRect(*this, work, x1, y1, x2, y2);
+  });
 }
 
 void TPixoranProc::Negative() {
-  int32_t x1, y1, x2, y2;
-  TPXBitmap* work;
-  TPXMask* mask;
-  if (!BeginImageProcessing(kPXAnyFormat, x1, y1, x2, y2, "Negative", work, mask)) return;
-  NegativeRect(*this, *work, x1, y1, x2, y2);
-  EndImageProcessing(work, mask);
+  RunInSelection(kPXAnyFormat, "Negative", [this](TPXBitmap& work, int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
+    NegativeRect(*this, work, x1, y1, x2, y2);
+  });
 }
 
 void TPixoranProc::SetTransparentColors(TBGR minColor, TBGR maxColor, uint8_t alpha) {
-  int32_t x1, y1, x2, y2;
-  TPXBitmap* work;
-  TPXMask* mask;
-  if (!BeginImageProcessing(kPXAnyFormat, x1, y1, x2, y2, "SetTransparentColors", work, mask)) return;
-  SetAlphaInColorRange(*this, *work, x1, y1, x2, y2, minColor, maxColor, alpha);
-  EndImageProcessing(work, mask);
+  RunInSelection(kPXAnyFormat, "SetTransparentColors",
+                 [&](TPXBitmap& work, int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
+                   SetAlphaInColorRange(*this, work, x1, y1, x2, y2, minColor, maxColor, alpha);
+                 });
 }
 
 void TPixoranProc::RemoveRedEyes() {
-  int32_t x1, y1, x2, y2;
-  TPXBitmap* work;
-  TPXMask* mask;
-  if (!BeginImageProcessing(PXFormatSet(pxBGR24), x1, y1, x2, y2, "RemoveRedEyes", work, mask)) return;
-  RemoveRedEyesRect(*this, *work, x1, y1, x2, y2);
-  EndImageProcessing(work, mask);
+  RunInSelection(PXFormatSet(pxBGR24), "RemoveRedEyes",
+                 [this](TPXBitmap& work, int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
+                   RemoveRedEyesRect(*this, work, x1, y1, x2, y2);
+                 });
 }
 
 // ------------------------------------------------------------ whole-image operations
