@@ -208,7 +208,7 @@ class TPixoranProc : public TComponent {
   bool autoUndo_ = true;
   TPXView* view_ = nullptr;
   int32_t callbackHandle_ = -1;
-  TColor background_ = clBtnFace;
+  TColor background_ = 0;  // black, as a fresh component starts
   TMsgLanguage msgLanguage_ = msSystem;
   TPRPreviewsParams previewsParams_ = 0;
   std::unique_ptr<TFont> previewFont_;
