@@ -72,8 +72,22 @@ TEST(ProcColors, RefusedFormatsLeaveImageAndListsAlone) {
   }
 }
 
+// Sets the process-wide luminance weights for one scope.
+class WeightsScope {
+ public:
+  WeightsScope() : r_(PXSettings().LumRed), g_(PXSettings().LumGreen), b_(PXSettings().LumBlue) {}
+  ~WeightsScope() { Set(r_, g_, b_); }
+  static void Set(int32_t r, int32_t g, int32_t b) {
+    PXSettings().LumRed = r, PXSettings().LumGreen = g, PXSettings().LumBlue = b;
+  }
+
+ private:
+  int32_t r_, g_, b_;
+};
+
 TEST(ProcColors, GrayAndNegativeOfEveryChangedFormat) {
-  PXSettings().LumRed = 30, PXSettings().LumGreen = 59, PXSettings().LumBlue = 11;
+  WeightsScope weightsScope;
+  WeightsScope::Set(30, 59, 11);
   auto img = MakeBitmap(3, 2, pxBGR24);
   SetPixel(*img, 0, 0, TBGR{10, 20, 200});   // (200*30 + 20*59 + 10*11) div 100 = 72
   SetPixel(*img, 1, 0, TBGR{255, 255, 255});
@@ -84,7 +98,6 @@ TEST(ProcColors, GrayAndNegativeOfEveryChangedFormat) {
   EXPECT_EQ(Pixel(*img, 0, 0), (TBGR{72, 72, 72}));
   EXPECT_EQ(Pixel(*img, 1, 0), (TBGR{255, 255, 255}));
   EXPECT_EQ(Pixel(*img, 2, 0), (TBGR{150, 150, 150}));
-  PXSettings().LumRed = 21, PXSettings().LumGreen = 71, PXSettings().LumBlue = 8;
   proc.Negative();
   EXPECT_EQ(Pixel(*img, 0, 0), (TBGR{183, 183, 183}));
 
@@ -92,7 +105,7 @@ TEST(ProcColors, GrayAndNegativeOfEveryChangedFormat) {
   // plain formula pixel by pixel.
   const int32_t weights[][3] = {{21, 71, 8}, {30, 59, 11}, {0, 0, 100}, {100, 0, 0}, {1, 1, 1}, {60, 50, 40}, {-20, 90, 30}};
   for (const auto& w : weights) {
-    PXSettings().LumRed = w[0], PXSettings().LumGreen = w[1], PXSettings().LumBlue = w[2];
+    WeightsScope::Set(w[0], w[1], w[2]);
     auto wide = MakeBitmap(53, 4, pxBGR24);
     FillRandom(*wide, 40);
     for (int32_t x = 0; x < 4; ++x) SetPixel(*wide, x, 0, TBGR{255, 255, 255});
@@ -107,7 +120,6 @@ TEST(ProcColors, GrayAndNegativeOfEveryChangedFormat) {
         ASSERT_EQ(Pixel(*wide, x, y), (TBGR{l, l, l})) << x << "," << y << " weights " << w[0] << "," << w[1] << "," << w[2];
       }
   }
-  PXSettings().LumRed = 21, PXSettings().LumGreen = 71, PXSettings().LumBlue = 8;
 
   // 1-bit rows of odd widths: every pixel flips, twice gives the image back.
   for (int32_t w : {1, 7, 8, 13, 70}) {

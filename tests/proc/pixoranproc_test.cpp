@@ -123,6 +123,28 @@ TEST(ProcSelection, TransparentColoursInASelectionReachOnlyTheMaskedPixels) {
   }
 }
 
+TEST(ProcSelection, AMaskReachingPastTheImageIsCutToIt) {
+  auto view = MakeView(10, 8, pxBGR24, true);
+  view->bitmap->GetAlphaChannel()->SetByte(6, 6, 0);
+  auto before = MakeBitmap(10, 8, pxBGR24);
+  before->Assign(view->bitmap.get());
+  // A mask from a larger image, selecting 5..15 x 4..11.
+  view->mask.Allocate(20, 16, 1);
+  for (int32_t y = 4; y <= 11; ++y) view->mask.FillSpan(1, 5, y, 15);
+  view->mask.SyncBox();
+  view->selected = true;
+  TPixoranProc proc;
+  proc.SetAttachedPixoran(view.get());
+  proc.Negative();
+  for (int32_t y = 0; y < 8; ++y)
+    for (int32_t x = 0; x < 10; ++x) {
+      const bool in = x >= 5 && y >= 4;
+      EXPECT_EQ(view->bitmap->Scanline(y)[3 * x], in ? 255 - before->Scanline(y)[3 * x] : before->Scanline(y)[3 * x])
+          << x << "," << y;
+    }
+  EXPECT_EQ(view->bitmap->GetAlpha(6, 6), 0);
+}
+
 TEST(ProcSelection, GetSelectionGivesTheMaskBoxOnlyWithASelection) {
   auto view = MakeView(30, 20, pxBGR24);
   view->points = {{3, 4}, {10, 4}, {10, 9}};
