@@ -13,6 +13,7 @@
 #include "core/kopxdefs.h"
 #include "core/kopxutils_bitmap.h"
 #include "core/pxview.h"
+#include "io/pixoranio_codecs.h"
 #include "io/pixoranio_params.h"
 #include "io/pxformats.h"
 #include "io/pxprogress.h"
@@ -22,8 +23,6 @@
 #include "platform/streams.h"
 
 namespace pixoran {
-
-struct TPXFormatCodec;
 
 using TPXNotifyEvent = std::function<void(TObject* sender)>;
 
@@ -64,9 +63,6 @@ int32_t GIFFileFrameCount(const std::string& fileName);
 int32_t TIFFFilePageCount(const std::string& fileName);
 int32_t DCXFilePageCount(const std::string& fileName);
 int32_t ICOFileImageCount(const std::string& fileName);
-
-// Bit of a pixel format in PrepareBitmap's set.
-constexpr uint32_t PXFormatBit(TPXPixelFormat f) { return 1u << f; }
 
 class TPixoranIO : public TComponent, public TIOParamsOwner {
  public:
@@ -287,7 +283,7 @@ class TPixoranIO : public TComponent, public TIOParamsOwner {
   void SaveFileBody(const std::string& fileName, int32_t fileType);
   void SaveStreamBody(TStream& stream, int32_t fileType);
   bool ReadStreamHeader(TStream& stream, const TPXFormatCodec& codec, bool fromFile, THeaderInfo& header);
-  bool PrepareSaveSource(bool toBGR24, bool withAlpha, TSaveSource& source);
+  bool PrepareSaveSource(uint32_t writerFormats, bool withAlpha, TSaveSource& source);
   void WriteCore(TStream& stream, const TPXFormatCodec& codec, TSaveSource& source, bool withHeader);
   void CopyAlphaMask(TPXBitmap& mask);
 

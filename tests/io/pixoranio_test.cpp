@@ -298,6 +298,68 @@ class PixoranIOTest : public ::testing::Test {
   EventLog log;
 };
 
+// ---------------------------------------------------------------- one record per format
+
+bool ProbeFake(TStream& s) {
+  uint8_t h[4] = {};
+  return s.ReadExact(h, 4) && std::memcmp(h, "FAKE", 4) == 0;
+}
+
+using PixoranIORecord = PixoranIOTest;
+
+TEST_F(PixoranIORecord, ANewFormatIsOneRecord) {
+  constexpr int32_t kType = 1100;
+  SetFormatCodec(TPXFormatCodec{
+      .FileType = kType,
+      .FullName = "Stand-in",
+      .Extensions = "FKE;FAKE",
+      .LoadRoutes = "fke",
+      .SaveRoutes = "fke",
+      .Read = FakeRead,
+      .Write = FakeWrite,
+      .Probe = ProbeFake,
+      .Flags = cfLoadAll | cfSave,
+  });
+  RegisterBuiltinFileFormats();
+  const TPXFileFormatInfo* info = FindFileFormatInfo(kType);
+  ASSERT_NE(info, nullptr);
+  EXPECT_EQ(FileFormatAt(FileFormatCount() - 1), info);  // after the built-in formats
+  EXPECT_TRUE(IsReadableFileName("a.fake"));
+
+  FillPattern(*io.PXBitmap(), 4, 3);
+  io.SaveToFile(Path("x.fke"));  // by name
+  ASSERT_FALSE(io.Aborting());
+  EXPECT_EQ(g_fake.writtenFormat, pxBGR24);
+  io.PXBitmap()->FreeImage(true);
+  io.LoadFromFile(Path("x.fke"));
+  ASSERT_FALSE(io.Aborting());
+  ExpectPattern(*io.PXBitmap(), 4, 3);
+  EXPECT_EQ(io.Params().FileType, kType);
+
+  const std::vector<uint8_t> bytes = ReadAll(Path("x.fke"));
+  TReadOnlyMemoryStream detected(bytes.data(), static_cast<int64_t>(bytes.size()));
+  EXPECT_EQ(FindStreamFormat(detected), kType);  // by content
+  io.PXBitmap()->FreeImage(true);
+  io.LoadFromStream(detected);
+  ASSERT_FALSE(io.Aborting());
+  ExpectPattern(*io.PXBitmap(), 4, 3);
+
+  TReadOnlyMemoryStream typed(bytes.data(), static_cast<int64_t>(bytes.size()));
+  io.PXBitmap()->FreeImage(true);
+  io.LoadFromStreamFormat(typed, kType);  // through a stream, by type
+  ASSERT_FALSE(io.Aborting());
+  ExpectPattern(*io.PXBitmap(), 4, 3);
+  EXPECT_EQ(FileFormatDescription(io.Params()), "Stand-in (FKE)");
+
+  SetFormatCodec(TPXFormatCodec{.FileType = kType});  // gone again
+  RegisterBuiltinFileFormats();
+  EXPECT_EQ(FindFileFormatInfo(kType), nullptr);
+  EXPECT_EQ(FindExtensionRoute(".fke"), nullptr);
+  TReadOnlyMemoryStream again(bytes.data(), static_cast<int64_t>(bytes.size()));
+  EXPECT_EQ(FindStreamFormat(again), ioUnknown);
+  log.Clear();
+}
+
 // ---------------------------------------------------------------- BMP end to end
 
 using PixoranIOBMP = PixoranIOTest;
@@ -629,7 +691,7 @@ TEST_F(PixoranIOSave, WritersGetAConvertedCopy) {
   }
   FakeCodecScope fake(ioJPEG);
   TPXFormatCodec c = *FindFormatCodec(ioJPEG);
-  c.Conversion = scBGR24;  // a writer that takes 24-bit rows only
+  c.WriterFormats = kPXWriter24;  // a writer that takes 24-bit rows only
   SetFormatCodec(c);
   TMemoryStream ms;
   io.SaveToStream(ms, ioJPEG);
@@ -657,7 +719,7 @@ TEST_F(PixoranIOSave, WideFormatsReachA24BitWriterConverted) {
   // working image keeps its format and values.
   FakeCodecScope fake(ioJPEG);
   TPXFormatCodec c = *FindFormatCodec(ioJPEG);
-  c.Conversion = scBGR24;
+  c.WriterFormats = kPXWriter24;
   SetFormatCodec(c);
   TPXBitmap& b = *io.PXBitmap();
   ASSERT_TRUE(b.Allocate(2, 1, pxGray16));
