@@ -1192,13 +1192,11 @@ TEST(JpegWrite, NativeCmykSource) {
       EXPECT_TRUE(Near(PixelAt(ycc->bitmap, bx * 16 + 8, by * 16 + 8), BlockColourAt(bx * 16, by * 16), 8));
 }
 
-TEST(JpegWrite, RefusedSourcesWriteNothing) {
+TEST(JpegWrite, EmptySourceWritesNothing) {
+  // Float images reach the writer as 24-bit copies made by the I/O
+  // component (the save matrix test covers them).
   TPXBitmap empty;
-  EXPECT_TRUE(Write(empty).aborted);
-  EXPECT_TRUE(Write(empty).file.empty());
-  TPXBitmap floats;
-  ASSERT_TRUE(floats.Allocate(4, 4, px32f));
-  const WriteResult w = Write(floats);
+  const WriteResult w = Write(empty);
   EXPECT_TRUE(w.aborted);
   EXPECT_TRUE(w.file.empty());
 }
