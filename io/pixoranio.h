@@ -13,6 +13,7 @@
 #include "core/kopxdefs.h"
 #include "core/kopxutils_bitmap.h"
 #include "core/pxview.h"
+#include "io/iohooks.h"
 #include "io/pixoranio_codecs.h"
 #include "io/pixoranio_params.h"
 #include "io/pxformats.h"
@@ -28,26 +29,12 @@ using TPXNotifyEvent = std::function<void(TObject* sender)>;
 
 // ---------------------------------------------------------------- row colour spaces
 
-// Codes of the row layouts ConvertRowColorSpace converts between.
-constexpr int32_t pxcsRGB = 0;           // R, G, B bytes
-constexpr int32_t pxcsBGR = 1;           // B, G, R bytes
-constexpr int32_t pxcsCMYK = 2;          // C, M, Y, K bytes
-constexpr int32_t pxcsInvertedCMYK = 3;  // C, M, Y, K bytes, each inverted
-constexpr int32_t pxcsCIELab = 4;        // L*, a*, b* bytes
-constexpr int32_t pxcsGray8 = 5;         // one grey byte
-constexpr int32_t pxcsRGB48LE = 6;       // R, G, B little-endian 16-bit words
-constexpr int32_t pxcsRGB48BE = 7;       // R, G, B big-endian 16-bit words
-
-// Converts count pixels of one row; the top bit of sourceFormat is ignored.
-// Pairs without a conversion write nothing; the source is never changed.
+// The default of ConvertColorHook (the codes are in io/iohooks.h). Converts
+// count pixels of one row; the top bit of sourceFormat is ignored. Pairs
+// without a conversion write nothing; the source is never changed.
 void ConvertRowColorSpace(const void* source, int32_t sourceFormat, void* destination, TIOParamsVals* params,
                           int32_t count, int32_t destinationFormat);
 
-using TPXConvertColorProc = void (*)(const void* source, int32_t sourceFormat, void* destination,
-                                     TIOParamsVals* params, int32_t count, int32_t destinationFormat);
-// The process-wide row converter the JPEG and TIFF readers call; starts as
-// ConvertRowColorSpace, replaced only at start-up.
-TPXConvertColorProc& ConvertColorHook();
 
 // ---------------------------------------------------------------- stream headers
 
