@@ -29,6 +29,8 @@ using TPXCodecProbe = bool (*)(TStream& stream);
 // Frames, pages or images of a multi-image file; 0 when unknown.
 using TPXCodecCounter = int32_t (*)(TStream& stream);
 using TPXCodecParamsStep = void (*)(TIOParamsVals& params);
+// Before a write; false refuses the save before any byte is written.
+using TPXCodecWriteStep = bool (*)(TIOParamsVals& params);
 // Appends the format's own words to the open dialog's description.
 using TPXCodecDescriber = void (*)(const TIOParamsVals& params, std::string& text);
 // An extra condition for offering reading (write false) or writing (true).
@@ -100,7 +102,7 @@ struct TPXFormatCodec {
   TPXHeaderRule Header = hrNone;
   uint16_t Flags = 0;
   TPXCodecParamsStep AfterRead = nullptr;  // after every read (parameters-only too)
-  TPXCodecParamsStep BeforeWrite = nullptr;
+  TPXCodecWriteStep BeforeWrite = nullptr;
   TPXCodecDescriber Describe = nullptr;
   TPXCodecReady Ready = nullptr;
 };

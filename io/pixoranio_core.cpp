@@ -200,7 +200,10 @@ bool TPixoranIO::PrepareSaveSource(uint32_t writerFormats, bool withAlpha, TSave
 
 void TPixoranIO::WriteCore(TStream& stream, const TPXFormatCodec& codec, TSaveSource& source, bool withHeader) {
   TPXProgressRec progress = MakeProgress();
-  if (codec.BeforeWrite) codec.BeforeWrite(*params_);
+  if (codec.BeforeWrite && !codec.BeforeWrite(*params_)) {
+    aborting_ = true;
+    return;
+  }
   int64_t start = 0;
   if (withHeader) {
     start = stream.Position();
