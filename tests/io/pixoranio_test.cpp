@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -678,6 +679,51 @@ TEST_F(PixoranIOSave, FailingWriterLeavesTheFileUntouched) {
     EXPECT_EQ(st.st_mode & 0777, 0640u);
   }
   EXPECT_EQ(DirEntries(dir), (std::vector<std::string>{"keep.jpg", "keep.pxq", "keep.pxt"}));
+}
+
+TEST_F(PixoranIOSave, SavesThroughSymbolicLinksToTheirTargets) {
+  // dir/real/photo.bmp, reached through a relative link and a link to it.
+  const std::string real = dir + "/real";
+  ASSERT_EQ(::mkdir(real.c_str(), 0755), 0);
+  const std::vector<uint8_t> original = {'o', 'l', 'd'};
+  WriteAll(real + "/photo.bmp", original);
+  ASSERT_EQ(::chmod((real + "/photo.bmp").c_str(), 0604), 0);
+  ASSERT_EQ(::symlink("real/photo.bmp", Path("link.bmp").c_str()), 0);
+  ASSERT_EQ(::symlink(Path("link.bmp").c_str(), Path("chain.bmp").c_str()), 0);
+  FillPattern(*io.PXBitmap(), 3, 2);
+
+  // A failed save leaves the target as it was, and the links.
+  {
+    FakeCodecScope fake(ioBMP);
+    g_fake.failWrite = true;
+    io.SaveToFile(Path("chain.bmp"));
+    EXPECT_TRUE(io.Aborting());
+  }
+  EXPECT_EQ(ReadAll(real + "/photo.bmp"), original);
+
+  io.SaveToFile(Path("chain.bmp"));
+  ASSERT_FALSE(io.Aborting());
+  for (const char* name : {"link.bmp", "chain.bmp"}) {
+    struct stat st {};
+    ASSERT_EQ(::lstat(Path(name).c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode)) << name;
+  }
+  struct stat st {};
+  ASSERT_EQ(::stat((real + "/photo.bmp").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0604u);
+  TPixoranIO back;
+  back.LoadFromFile(real + "/photo.bmp");
+  ASSERT_FALSE(back.Aborting());
+  ExpectPattern(*back.PXBitmap(), 3, 2);
+  EXPECT_EQ(DirEntries(real), std::vector<std::string>{"photo.bmp"});  // no temporary left
+
+  // A link to a file not there yet: the file is created where it points.
+  ASSERT_EQ(::symlink("real/new.bmp", Path("ahead.bmp").c_str()), 0);
+  io.SaveToFile(Path("ahead.bmp"));
+  ASSERT_FALSE(io.Aborting());
+  EXPECT_TRUE(std::filesystem::is_symlink(Path("ahead.bmp")));
+  EXPECT_TRUE(std::filesystem::is_regular_file(real + "/new.bmp"));
+  log.Clear();
 }
 
 TEST_F(PixoranIOSave, WritersGetAConvertedCopy) {
