@@ -38,6 +38,7 @@ extern "C" {
 #include "io/pxmetadata.h"
 #include "io/pxprogress.h"
 #include "platform/streams.h"
+#include "testsupport.h"
 
 // Encoder settings are written as designated initialisers naming only what
 // differs from the defaults.
@@ -740,22 +741,10 @@ TEST(JpegRead, BitFlipsNeverEscape) {
   }
 }
 
-// Sets the process memory threshold for one test.
-class ScopedMemoryThreshold {
- public:
-  explicit ScopedMemoryThreshold(int64_t bytes) : old_(PXSettings().MemoryThresholdOverride) {
-    PXSettings().MemoryThresholdOverride = bytes;
-  }
-  ~ScopedMemoryThreshold() { PXSettings().MemoryThresholdOverride = old_; }
-
- private:
-  int64_t old_;
-};
-
 // A progressive file's coefficients for the whole image are held by the
 // codec: a header promising 60000 x 60000 must not take the memory.
 TEST(JpegRead, HugeProgressiveHeaderIsRefusedByTheMemoryLimit) {
-  ScopedMemoryThreshold threshold(int64_t{64} << 20);
+  testing::ThresholdScope threshold(int64_t{64} << 20);
   Bytes f = Compress({.width = 16, .height = 16, .progressive = true}, GradientRgb(16, 16));
   const auto sof = FindSegment(HeaderSegments(f), 0xC2);
   ASSERT_TRUE(sof);
