@@ -22,21 +22,6 @@ constexpr int64_t kMaxMemoryBlock = int64_t{1} << 47;
 
 const char* const kNoStorage = "Not enough storage for the image";
 
-// Sets a bitmap's access mode for the length of a copy and restores it.
-class AccessGuard {
- public:
-  AccessGuard(TPXBaseBitmap& bitmap, TPXAccessMode mode) : bitmap_(bitmap), saved_(bitmap.AccessMode) {
-    bitmap.AccessMode = mode;
-  }
-  ~AccessGuard() { bitmap_.AccessMode = saved_; }
-  AccessGuard(const AccessGuard&) = delete;
-  AccessGuard& operator=(const AccessGuard&) = delete;
-
- private:
-  TPXBaseBitmap& bitmap_;
-  TPXAccessMode saved_;
-};
-
 void GrayRamp(TBGR* p) {
   for (int i = 0; i < 256; ++i) p[i] = TBGR{static_cast<uint8_t>(i), static_cast<uint8_t>(i), static_cast<uint8_t>(i)};
 }
@@ -718,7 +703,7 @@ void TPXBitmap::SyncFull() {
     return;
   }
   // Only the pixels count; the padding at the end of a row is not looked at.
-  AccessGuard guard(*this, pxaRead);
+  TPXAccessScope guard(*this, pxaRead);
   const int64_t bits = static_cast<int64_t>(width_) * bitCount_;
   for (int32_t y = 0; y < height_; ++y) {
     const uint8_t* row = Row(y);
@@ -818,8 +803,8 @@ void TPXBitmap::CopyImageFrom(TPXBitmap& src, bool fullAssign) {
 }
 
 void TPXBitmap::CopyRowsFrom(TPXBitmap& src) {
-  AccessGuard readOnly(src, pxaRead);
-  AccessGuard writeOnly(*this, pxaWrite);
+  TPXAccessScope readOnly(src, pxaRead);
+  TPXAccessScope writeOnly(*this, pxaWrite);
   const bool toHighByte = src.bitCount_ == 16 && bitCount_ == 8;
   const int32_t rows = std::min(height_, src.height_);
   if (rows <= 0 || !HasStorage() || !src.HasStorage()) return;
@@ -873,7 +858,7 @@ void TPXBitmap::CopyRectTo(TPXBitmap& dest, int32_t sx, int32_t sy, int32_t dx, 
     // Rows of one bitmap (and of one temp-file mapping) overlap: go through
     // a copy of the source row, in the order that reads each row before it
     // is overwritten.
-    AccessGuard rw(*this, pxaRead | pxaWrite);
+    TPXAccessScope rw(*this, pxaRead | pxaWrite);
     std::vector<uint8_t> buf(static_cast<size_t>(rowLen_));
     for (int32_t k = 0; k < c.h; ++k) {
       const int32_t i = c.dy > c.sy ? c.h - 1 - k : k;
@@ -886,8 +871,8 @@ void TPXBitmap::CopyRectTo(TPXBitmap& dest, int32_t sx, int32_t sy, int32_t dx, 
     }
     return;
   }
-  AccessGuard readOnly(*this, pxaRead);
-  AccessGuard readWrite(dest, pxaRead | pxaWrite);
+  TPXAccessScope readOnly(*this, pxaRead);
+  TPXAccessScope readWrite(dest, pxaRead | pxaWrite);
   for (int32_t i = 0; i < c.h; ++i) {
     const uint8_t* s = Row(c.sy + i);
     uint8_t* d = dest.Row(c.dy + i);
@@ -904,11 +889,11 @@ void TPXBitmap::CopyAlphaRectTo(TPXBitmap& dest, int32_t sx, int32_t sy, int32_t
   const ClipResult c = ClipCopy(sa->width_, sa->height_, da->width_, da->height_, sx, sy, dx, dy, w, h);
   if (c.empty) return;
   std::vector<uint8_t> buf(static_cast<size_t>(c.w));
-  AccessGuard rw(*da, pxaRead | pxaWrite);
+  TPXAccessScope rw(*da, pxaRead | pxaWrite);
   for (int32_t k = 0; k < c.h; ++k) {
     const int32_t i = (sa == da && c.dy > c.sy) ? c.h - 1 - k : k;
     {
-      AccessGuard readOnly(*sa, sa == da ? pxaRead | pxaWrite : pxaRead);
+      TPXAccessScope readOnly(*sa, sa == da ? pxaRead | pxaWrite : pxaRead);
       const uint8_t* s = sa->Row(c.sy + i);
       if (!s) return;
       std::memcpy(buf.data(), s + c.sx, buf.size());
@@ -932,10 +917,8 @@ void TPXBitmap::CopyFromDibbitmap(TPXDibbitmap& dib) {
   if (!Allocate(dib.Width(), dib.Height(), format)) throw EPXBitmapError(kNoStorage);
   const size_t n = static_cast<size_t>(std::min(RowLen(), dib.RowLen()));
   // Every row is overwritten whole: nothing needs reading from a temporary file.
-  const TPXAccessMode saved = AccessMode;
-  AccessMode = pxaWrite;
+  TPXAccessScope writeOnly(*this, pxaWrite);
   for (int32_t y = 0; y < height_; ++y) std::memcpy(Scanline(y), dib.Scanline(y), n);
-  AccessMode = saved;
 }
 
 void TPXBitmap::CopyFromTBitmap(TBitmap& bitmap) {
@@ -976,7 +959,7 @@ void TPXBitmap::CopyFromTBitmap(TBitmap& bitmap) {
       palette_[i] = TBGR{e.Blue, e.Green, e.Red};
     }
   }
-  AccessGuard writeOnly(*this, pxaWrite);
+  TPXAccessScope writeOnly(*this, pxaWrite);
   const TBitmap& src = bitmap;
   for (int32_t y = 0; y < h; ++y) {
     const uint8_t* s = src.ScanLine(y);
@@ -1101,8 +1084,8 @@ void TPXBitmap::ChangeSize(int32_t w, int32_t h) {
   // Only the old pixels are copied: what is gained stays zero, and no
   // padding of the old rows turns into pixels.
   {
-    AccessGuard readOnly(*old, pxaRead);
-    AccessGuard writeOnly(*this, pxaWrite);
+    TPXAccessScope readOnly(*old, pxaRead);
+    TPXAccessScope writeOnly(*this, pxaWrite);
     const int32_t rows = std::min(h, oldH);
     if (rows > 0 && HasStorage() && old->HasStorage()) {
       if (w == oldW && location_ == pxTempFile && old->location_ == pxTempFile && rowLen_ == old->rowLen_) {
@@ -1205,7 +1188,7 @@ void TPXBitmap::Fill(double value) {
   } else {
     row = PatternRun(p, width_);
   }
-  AccessGuard writeOnly(*this, pxaWrite);
+  TPXAccessScope writeOnly(*this, pxaWrite);
   for (int32_t y = 0; y < height_; ++y) {
     uint8_t* d = Row(y);
     if (!d) return;
@@ -1226,7 +1209,7 @@ void TPXBitmap::FillRect(int32_t x1, int32_t y1, int32_t x2, int32_t y2, double 
   const int32_t count = x2 - x1 + 1;
   std::vector<uint8_t> run;
   if (format_ != pxBW1) run = PatternRun(p, count);
-  AccessGuard readWrite(*this, pxaRead | pxaWrite);
+  TPXAccessScope readWrite(*this, pxaRead | pxaWrite);
   for (int32_t y = y1; y <= y2; ++y) {
     uint8_t* d = Row(y);
     if (!d) return;
@@ -1287,7 +1270,7 @@ bool TPXBitmap::IsGrayscale() {
     return true;
   }
   if (format_ != pxBGR24) return true;
-  AccessGuard readOnly(*this, pxaRead);
+  TPXAccessScope readOnly(*this, pxaRead);
   for (int32_t y = 0; y < height_; ++y) {
     const uint8_t* p = Row(y);
     if (!p) break;

@@ -51,6 +51,23 @@ class TPXBaseBitmap {
   virtual void Assign(TPXBaseBitmap* source) = 0;
 };
 
+// Sets a bitmap's access mode for a scope and restores it: a copy that
+// overwrites whole rows need not read them from a temporary file, one that
+// only reads need not write them back.
+class TPXAccessScope {
+ public:
+  TPXAccessScope(TPXBaseBitmap& bitmap, TPXAccessMode mode) : bitmap_(bitmap), saved_(bitmap.AccessMode) {
+    bitmap.AccessMode = mode;
+  }
+  ~TPXAccessScope() { bitmap_.AccessMode = saved_; }
+  TPXAccessScope(const TPXAccessScope&) = delete;
+  TPXAccessScope& operator=(const TPXAccessScope&) = delete;
+
+ private:
+  TPXBaseBitmap& bitmap_;
+  TPXAccessMode saved_;
+};
+
 // One block of a temporary file brought into memory.
 struct TPXMappedBlock {
   int64_t Offset = 0;

@@ -44,21 +44,6 @@ const char* RefusalFor(TPXPixelFormat from, TPXPixelFormat to) {
   return nullptr;
 }
 
-// Sets a bitmap's access mode for the length of a conversion and restores it.
-class TAccessScope {
- public:
-  TAccessScope(TPXBaseBitmap& bitmap, TPXAccessMode mode) : bitmap_(bitmap), saved_(bitmap.AccessMode) {
-    bitmap.AccessMode = mode;
-  }
-  ~TAccessScope() { bitmap_.AccessMode = saved_; }
-  TAccessScope(const TAccessScope&) = delete;
-  TAccessScope& operator=(const TAccessScope&) = delete;
-
- private:
-  TPXBaseBitmap& bitmap_;
-  TPXAccessMode saved_;
-};
-
 // Luminance by the process-wide weights, read once per conversion. Weights
 // summing above 100 could leave the byte range: the result is clamped.
 struct TLuminance {
@@ -397,8 +382,8 @@ void TPXBitmap::ConvertStoredImage(TPXPixelFormat format) {
       }
     }
     if (hasRows && HasStorage() && old->HasStorage()) {
-      TAccessScope readOnly(*old, pxaRead);
-      TAccessScope writeOnly(*this, pxaWrite);
+      TPXAccessScope readOnly(*old, pxaRead);
+      TPXAccessScope writeOnly(*this, pxaWrite);
       if (format == pxBW1 && BWConversion != 0) {
         ThresholdToBW(*old, *this, -1);  // threshold at the luminance of the mean colour
       } else {

@@ -17,9 +17,7 @@ TPXRowReader::TPXRowReader(TPXBaseBitmap& bitmap) {
     row_ = [](int32_t) -> const uint8_t* { return nullptr; };
     return;
   }
-  bitmap_ = &bitmap;
-  savedMode_ = bitmap.AccessMode;
-  bitmap.AccessMode = pxaRead;
+  readOnly_.emplace(bitmap, pxaRead);
   width_ = bitmap.Width();
   height_ = bitmap.Height();
   row_ = [source = &bitmap](int32_t r) -> const uint8_t* { return source->Scanline(r); };
@@ -35,9 +33,7 @@ TPXRowReader::TPXRowReader(TBitmap& bitmap) {
   row_ = [source = static_cast<const TBitmap*>(&bitmap)](int32_t r) -> const uint8_t* { return source->ScanLine(r); };
 }
 
-TPXRowReader::~TPXRowReader() {
-  if (bitmap_) bitmap_->AccessMode = savedMode_;
-}
+TPXRowReader::~TPXRowReader() = default;
 
 // --- variance splitting
 

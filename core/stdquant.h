@@ -5,9 +5,11 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 
 #include "core/kopxdefs.h"
+#include "core/kopxutils_bitmap.h"
 
 namespace pixoran {
 
@@ -34,8 +36,7 @@ class TPXRowReader {
 
  private:
   std::function<const uint8_t*(int32_t)> row_;
-  TPXBaseBitmap* bitmap_ = nullptr;
-  uint8_t savedMode_ = 0;
+  std::optional<TPXAccessScope> readOnly_;
   int32_t width_ = 0;
   int32_t height_ = 0;
 };

@@ -68,10 +68,7 @@ void ConvertRowColorSpace(const void* source, int32_t sourceFormat, void* destin
   if (from != pxcsBGR) return;
   switch (destinationFormat) {
     case pxcsCMYK:
-      for (size_t i = 0; i < n; ++i, s += 3, d += 4) {
-        const TCMYK c = RGBToCMYK(TBGR{s[0], s[1], s[2]});
-        d[0] = c.c, d[1] = c.m, d[2] = c.y, d[3] = c.k;
-      }
+      BGRRowToCMYK(s, d, count);
       return;
     case pxcsCIELab:
       for (size_t i = 0; i < n; ++i, s += 3, d += 3) {

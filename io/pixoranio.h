@@ -13,6 +13,8 @@
 #include "core/kopxdefs.h"
 #include "core/kopxutils_bitmap.h"
 #include "core/pxview.h"
+#include "io/iohooks.h"
+#include "io/pixoranio_codecs.h"
 #include "io/pixoranio_params.h"
 #include "io/pxformats.h"
 #include "io/pxprogress.h"
@@ -23,32 +25,16 @@
 
 namespace pixoran {
 
-struct TPXFormatCodec;
-
 using TPXNotifyEvent = std::function<void(TObject* sender)>;
 
 // ---------------------------------------------------------------- row colour spaces
 
-// Codes of the row layouts ConvertRowColorSpace converts between.
-constexpr int32_t pxcsRGB = 0;           // R, G, B bytes
-constexpr int32_t pxcsBGR = 1;           // B, G, R bytes
-constexpr int32_t pxcsCMYK = 2;          // C, M, Y, K bytes
-constexpr int32_t pxcsInvertedCMYK = 3;  // C, M, Y, K bytes, each inverted
-constexpr int32_t pxcsCIELab = 4;        // L*, a*, b* bytes
-constexpr int32_t pxcsGray8 = 5;         // one grey byte
-constexpr int32_t pxcsRGB48LE = 6;       // R, G, B little-endian 16-bit words
-constexpr int32_t pxcsRGB48BE = 7;       // R, G, B big-endian 16-bit words
-
-// Converts count pixels of one row; the top bit of sourceFormat is ignored.
-// Pairs without a conversion write nothing; the source is never changed.
+// The default of ConvertColorHook (the codes are in io/iohooks.h). Converts
+// count pixels of one row; the top bit of sourceFormat is ignored. Pairs
+// without a conversion write nothing; the source is never changed.
 void ConvertRowColorSpace(const void* source, int32_t sourceFormat, void* destination, TIOParamsVals* params,
                           int32_t count, int32_t destinationFormat);
 
-using TPXConvertColorProc = void (*)(const void* source, int32_t sourceFormat, void* destination,
-                                     TIOParamsVals* params, int32_t count, int32_t destinationFormat);
-// The process-wide row converter the JPEG and TIFF readers call; starts as
-// ConvertRowColorSpace, replaced only at start-up.
-TPXConvertColorProc& ConvertColorHook();
 
 // ---------------------------------------------------------------- stream headers
 
@@ -64,9 +50,6 @@ int32_t GIFFileFrameCount(const std::string& fileName);
 int32_t TIFFFilePageCount(const std::string& fileName);
 int32_t DCXFilePageCount(const std::string& fileName);
 int32_t ICOFileImageCount(const std::string& fileName);
-
-// Bit of a pixel format in PrepareBitmap's set.
-constexpr uint32_t PXFormatBit(TPXPixelFormat f) { return 1u << f; }
 
 class TPixoranIO : public TComponent, public TIOParamsOwner {
  public:
@@ -287,7 +270,7 @@ class TPixoranIO : public TComponent, public TIOParamsOwner {
   void SaveFileBody(const std::string& fileName, int32_t fileType);
   void SaveStreamBody(TStream& stream, int32_t fileType);
   bool ReadStreamHeader(TStream& stream, const TPXFormatCodec& codec, bool fromFile, THeaderInfo& header);
-  bool PrepareSaveSource(bool toBGR24, bool withAlpha, TSaveSource& source);
+  bool PrepareSaveSource(uint32_t writerFormats, bool withAlpha, TSaveSource& source);
   void WriteCore(TStream& stream, const TPXFormatCodec& codec, TSaveSource& source, bool withHeader);
   void CopyAlphaMask(TPXBitmap& mask);
 

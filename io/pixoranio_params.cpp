@@ -3,6 +3,8 @@
 #include <chrono>
 #include <cstring>
 #include <ctime>
+#include <type_traits>
+#include <utility>
 
 #include "core/kopxutils_bitmap.h"
 #include "core/kopxutils_helpers.h"
@@ -38,28 +40,65 @@ void SetAt(std::array<T, N>& a, int index, T value) {
   if (index >= 0 && static_cast<size_t>(index) < N) a[index] = value;
 }
 
+
+template <class T>
+struct TIsOwned : std::false_type {};
+template <class T>
+struct TIsOwned<std::unique_ptr<T>> : std::true_type {};
+
+// An owned object is made once, then only cleared, so pointers to it stay good.
+template <class T, class V>
+void ResetField(T& field, V&& init) {
+  if constexpr (TIsOwned<T>::value) {
+    if (field)
+      field->Clear();
+    else
+      field = std::make_unique<typename T::element_type>();
+  } else {
+    field = std::forward<V>(init);
+  }
+}
+
+template <class T>
+void CopyField(T& field, const T& source) {
+  if constexpr (TIsOwned<T>::value)
+    field->Assign(source.get());
+  else
+    field = source;
+}
+
 }  // namespace
 
-TIOParamsVals::TIOParamsVals(TIOParamsOwner* owner) : Owner(owner) {
-  JPEGMarkers = std::make_unique<TPXMarkerList>();
-  IPTCInfo = std::make_unique<TPXIPTCInfoList>();
-  ImagingAnnot = std::make_unique<TPXImagingAnnot>();
-  InputICC = std::make_unique<TPXICC>();
-  OutputICC = std::make_unique<TPXICC>();
-  SetDefaultParams();
-}
+TIOParamsVals::TIOParamsVals(TIOParamsOwner* owner) : Owner(owner) { SetDefaultParams(); }
 
 // Out of line: the owned metadata types are complete only here.
 TIOParamsVals::~TIOParamsVals() = default;
 
+template <uint32_t Any, uint32_t None>
+void TIOParamsVals::ResetFields() {
+#define PX_PARAM(name, init, marks, ...) \
+  if constexpr (((marks) & Any) != 0 && ((marks) & (None | pfDefaultByHand)) == 0) ResetField(name, init);
+#include "io/pixoranio_params_fields.h"
+#undef PX_PARAM
+}
+
+template <uint32_t Any>
+void TIOParamsVals::CopyFields(const TIOParamsVals& source) {
+#define PX_PARAM(name, init, marks, ...) \
+  if constexpr (((marks) & Any) != 0 && ((marks) & pfCopyByHand) == 0) CopyField(name, source.name);
+#include "io/pixoranio_params_fields.h"
+#undef PX_PARAM
+}
+
 void TIOParamsVals::SetDefaultParams() {
   FreePalette();
+  // Every field but the EXIF block and those written out below. A field
+  // without marks (KeepNativeFormat) is reset too.
+  ResetFields<~0u, pfExif>();
+  ResetField(KeepNativeFormat, uint8_t{0});
 
-  // General fields. Without an owner there is no bitmap to size from and no
-  // viewer to tell, so size and resolution keep what they hold.
-  BitsPerSample = 8;
-  FileName.clear();
-  SamplesPerPixel = 3;
+  // Without an owner there is no bitmap to size from and no viewer to tell,
+  // so size and resolution keep what they hold.
   if (Owner != nullptr) {
     if (TBitmap* bmp = Owner->OwnerTBitmap()) {
       Width = bmp->Width();
@@ -68,207 +107,21 @@ void TIOParamsVals::SetDefaultParams() {
     SetDpiX(PXSettings().DefaultDpiX);
     SetDpiY(PXSettings().DefaultDpiY);
   }
-  FileType = 0;
-
-  // GIF
-  GIFVersion = "GIF89a";
-  GIFImageIndex = 0;
-  GIFXPos = 0;
-  GIFYPos = 0;
-  GIFDelayTime = 0;
-  GIFTransparent = 0;
-  GIFTranspColor = TBGR{};
-  GIFInterlaced = 0;
-  GIFWinWidth = 0;
-  GIFWinHeight = 0;
-  GIFBackground = TBGR{};
-  GIFRatio = 0;
-  GIFComments.clear();
-  GIFAction = 0;
-  GIFLZWDecompressor = PXIOHooks().GIFLZWDecompressHook;
-  GIFLZWCompressor = PXIOHooks().GIFLZWCompressHook;
-
-  // DCX
-  DCXImageIndex = 0;
-
-  // TIFF
-  TIFFCompression = 0;
-  TIFFImageIndex = 0;
-  TIFFPhotometric = 2;
-  TIFFPlanarConfig = 1;
-  TIFFXPos = 0;
-  TIFFYPos = 0;
-  TIFFDocumentName.clear();
-  TIFFImageDescription.clear();
-  TIFFPageName.clear();
-  TIFFPageNumber = 0;
-  TIFFPageCount = 0;
   SetTIFFOrientation(1);  // EXIFOrientation goes back to 0 in ResetEXIF below
-  TIFFLZWDecompressor = PXIOHooks().TIFFLZWDecompressHook;
-  TIFFLZWCompressor = PXIOHooks().TIFFLZWCompressHook;
-  TIFFApplyOrientation = 0;
-  TIFFJPEGQuality = 80;
-  TIFFJPEGColorSpace = 2;
-
-  // JPEG
-  JPEGColorSpace = 2;
-  JPEGQuality = 80;
-  JPEGDCTMethod = 0;
-  JPEGOptimalHuffman = 0;
-  JPEGSmooth = 0;
-  JPEGProgressive = 0;
-  JPEGScale = 1;
-  JPEGMarkers->Clear();
-  JPEGScaleDenom = 1;
-  JPEGOriginalWidth = 0;
-  JPEGOriginalHeight = 0;
-  JPEGWarningCount = 0;
-  JPEGWarningCode = 0;
-
-  // JPEG 2000
-  J2000ColorSpace = 1;
-  J2000Rate = 1.0;
-  J2000ProgressionOrder = 0;
-
-  // PCX
-  PCXVersion = 5;
-  PCXCompression = 1;
-
-  // BMP
-  BMPHeaderKind = 1;
-  BMPCompression = 0;
-
-  // Icon and cursor
-  ICOImageIndex = 0;
-  ICOBackground = TBGR{255, 255, 255};
-  CURBackground = TBGR{255, 255, 255};
-  for (auto& size : ICOSizes) size = {0, 0};
-  ICOSizes[0] = {64, 64};
-  ICOBitCounts.fill(0);
-  ICOBitCounts[0] = 8;
-
-  // PNG
-  PNGInterlaced = 0;
-  PNGBackground = TBGR{};
-  PNGFilter = 0;
-  PNGCompression = 5;
-
-  // TGA
-  TGAXPos = 0;
-  TGAYPos = 0;
-  TGACompressed = 1;
-  TGADescriptor.clear();
-  TGAAuthor.clear();
   TGADate = TodayAsDateTime();
-  TGAImageName.clear();
-  TGABackground = TBGR{};
-  TGAAspectRatio = 1.0;
-  TGAGamma = 2.2;
-  TGAGrayLevel = 0;
-
-  // AVI
-  AVIFrameCount = 0;
-  AVIFrameDelay = 0;
-
-  IPTCInfo->Clear();
-  PNMComments.clear();
   ResetEXIF();
-
-  // PostScript and PDF
-  PSPaperWidth = 595;
-  PSPaperHeight = 842;
-  PSCompression = 1;
-  PSTitle = "No Title";
-  PDFPaperWidth = 595;
-  PDFPaperHeight = 842;
-  PDFCompression = 2;
-  PDFTitle.clear();
-  PDFAuthor.clear();
-  PDFSubject.clear();
-  PDFKeywords.clear();
-  PDFCreator.clear();
-  PDFProducer.clear();
-
-  ImagingAnnot->Clear();
-  InputICC->Clear();
-  OutputICC->Clear();
-
-  KeepNativeFormat = 0;
-  GIFImageCount = 0;
-  TIFFImageCount = 0;
 }
 
 void TIOParamsVals::ResetInfo() {
-  IPTCInfo->Clear();
-  ImagingAnnot->Clear();
-  JPEGMarkers->Clear();
+  ResetFields<pfInfo, 0>();
   ResetEXIF();
-  GIFComments.clear();
-  TIFFDocumentName.clear();
-  TIFFImageDescription.clear();
-  TIFFPageName.clear();
-  TGADescriptor.clear();
-  TGAAuthor.clear();
-  TGAImageName.clear();
-  PNMComments.clear();
-  InputICC->Clear();
 }
 
 void TIOParamsVals::ResetEXIF() {
-  // Fields are zeroed directly: going through the setters would also move
+  // Fields are reset directly: going through the setters would also move
   // DpiX/DpiY and TIFFOrientation, which describe the image, not the EXIF block.
-  HasEXIFData = 0;
+  ResetFields<pfExif, 0>();
   EXIFThumbnail.reset();
-  EXIFImageDescription.clear();
-  EXIFMake.clear();
-  EXIFModel.clear();
-  EXIFOrientation = 0;
-  EXIFXResolution = 0;
-  EXIFYResolution = 0;
-  EXIFResolutionUnit = 0;
-  EXIFSoftware.clear();
-  EXIFDateTime.clear();
-  EXIFWhitePoint.fill(0);
-  EXIFPrimaryChromaticities.fill(0);
-  EXIFYCbCrCoefficients.fill(0);
-  EXIFYCbCrPositioning = 0;
-  EXIFReferenceBlackWhite.fill(0);
-  EXIFCopyright.clear();
-  EXIFExposureTime = 0;
-  EXIFFNumber = 0;
-  EXIFExposureProgram = 0;
-  EXIFISOSpeedRatings.fill(0);
-  EXIFVersion.clear();
-  EXIFDateTimeOriginal.clear();
-  EXIFDateTimeDigitized.clear();
-  EXIFCompressedBitsPerPixel = 0;
-  EXIFShutterSpeedValue = 0;
-  EXIFApertureValue = 0;
-  EXIFBrightnessValue = 0;
-  EXIFExposureBiasValue = 0;
-  EXIFMaxApertureValue = 0;
-  EXIFSubjectDistance = 0;
-  EXIFMeteringMode = 0;
-  EXIFLightSource = 0;
-  EXIFFlash = 0;
-  EXIFFocalLength = 0;
-  EXIFSubsecTime.clear();
-  EXIFSubsecTimeOriginal.clear();
-  EXIFSubsecTimeDigitized.clear();
-  EXIFFlashPixVersion.clear();
-  EXIFColorSpace = 0;
-  EXIFImageWidth = 0;
-  EXIFImageHeight = 0;
-  EXIFRelatedSoundFile.clear();
-  EXIFFocalPlaneXResolution = 0;
-  EXIFFocalPlaneYResolution = 0;
-  EXIFFocalPlaneResolutionUnit = 0;
-  EXIFExposureIndex = 0;
-  EXIFSensingMethod = 0;
-  EXIFFileSource = 0;
-  EXIFSceneType = 0;
-  EXIFUserComment.clear();
-  EXIFUserCommentCode.clear();
 }
 
 void TIOParamsVals::Assign(const TIOParamsVals& source) {
@@ -284,183 +137,24 @@ void TIOParamsVals::Assign(const TIOParamsVals& source) {
     thumbnail->Assign(source.EXIFThumbnail.get());
   }
 
-  // The write options are the same fields CopySaveOptions copies. It sets
-  // the TIFF orientation through its setter, which also sets the EXIF
-  // orientation; that one is copied exactly in the EXIF block below.
+  // The write options, the TIFF orientation through its setter (which also
+  // sets the EXIF orientation; that one is copied exactly below).
   CopySaveOptions(source);
 
-  // General. The resolution goes through the setters so this record's
-  // viewer hears of it; the EXIF resolutions are copied afterwards, so they
-  // end equal to the source's even where they differ from its DpiX/DpiY.
-  FileName = source.FileName;
-  Width = source.Width;
-  Height = source.Height;
+  // The resolution goes through the setters so this record's viewer hears
+  // of it; the EXIF resolutions are copied afterwards, so they end equal to
+  // the source's even where they differ from its DpiX/DpiY.
   SetDpiX(source.DpiX);
   SetDpiY(source.DpiY);
-  FileType = source.FileType;
-
-  // TIFF
-  TIFFImageIndex = source.TIFFImageIndex;
-  TIFFXPos = source.TIFFXPos;
-  TIFFYPos = source.TIFFYPos;
-  TIFFDocumentName = source.TIFFDocumentName;
-  TIFFImageDescription = source.TIFFImageDescription;
-  TIFFPageName = source.TIFFPageName;
-  TIFFPageNumber = source.TIFFPageNumber;
-  TIFFPageCount = source.TIFFPageCount;
-
-  // Other formats
-  DCXImageIndex = source.DCXImageIndex;
-  GIFVersion = source.GIFVersion;
-  GIFImageIndex = source.GIFImageIndex;
-  GIFXPos = source.GIFXPos;
-  GIFYPos = source.GIFYPos;
-  GIFDelayTime = source.GIFDelayTime;
-  GIFTransparent = source.GIFTransparent;
-  GIFTranspColor = source.GIFTranspColor;
-  GIFWinWidth = source.GIFWinWidth;
-  GIFWinHeight = source.GIFWinHeight;
-  GIFBackground = source.GIFBackground;
-  GIFRatio = source.GIFRatio;
-  GIFComments = source.GIFComments;
-  GIFAction = source.GIFAction;
-  JPEGScale = source.JPEGScale;
-  JPEGMarkers->Assign(source.JPEGMarkers.get());
-  JPEGScaleDenom = source.JPEGScaleDenom;
-  JPEGOriginalWidth = source.JPEGOriginalWidth;
-  JPEGOriginalHeight = source.JPEGOriginalHeight;
-  JPEGWarningCount = source.JPEGWarningCount;
-  JPEGWarningCode = source.JPEGWarningCode;
-  ICOImageIndex = source.ICOImageIndex;
-  ICOBackground = source.ICOBackground;
-  CURBackground = source.CURBackground;
-  PNGBackground = source.PNGBackground;
-  TGAXPos = source.TGAXPos;
-  TGAYPos = source.TGAYPos;
-  TGADescriptor = source.TGADescriptor;
-  TGAAuthor = source.TGAAuthor;
-  TGADate = source.TGADate;
-  TGAImageName = source.TGAImageName;
-  TGABackground = source.TGABackground;
-  TGAAspectRatio = source.TGAAspectRatio;
-  TGAGamma = source.TGAGamma;
-  IPTCInfo->Assign(source.IPTCInfo.get());
-  ImagingAnnot->Assign(source.ImagingAnnot.get());
-  PNMComments = source.PNMComments;
-
-  // EXIF
-  HasEXIFData = source.HasEXIFData;
+  CopyFields<pfCopy>(source);
   EXIFThumbnail = std::move(thumbnail);
-  EXIFImageDescription = source.EXIFImageDescription;
-  EXIFMake = source.EXIFMake;
-  EXIFModel = source.EXIFModel;
-  EXIFOrientation = source.EXIFOrientation;
-  EXIFXResolution = source.EXIFXResolution;
-  EXIFYResolution = source.EXIFYResolution;
-  EXIFResolutionUnit = source.EXIFResolutionUnit;
-  EXIFSoftware = source.EXIFSoftware;
-  EXIFDateTime = source.EXIFDateTime;
-  EXIFWhitePoint = source.EXIFWhitePoint;
-  EXIFPrimaryChromaticities = source.EXIFPrimaryChromaticities;
-  EXIFYCbCrCoefficients = source.EXIFYCbCrCoefficients;
-  EXIFYCbCrPositioning = source.EXIFYCbCrPositioning;
-  EXIFReferenceBlackWhite = source.EXIFReferenceBlackWhite;
-  EXIFCopyright = source.EXIFCopyright;
-  EXIFExposureTime = source.EXIFExposureTime;
-  EXIFFNumber = source.EXIFFNumber;
-  EXIFExposureProgram = source.EXIFExposureProgram;
-  EXIFISOSpeedRatings = source.EXIFISOSpeedRatings;
-  EXIFVersion = source.EXIFVersion;
-  EXIFDateTimeOriginal = source.EXIFDateTimeOriginal;
-  EXIFDateTimeDigitized = source.EXIFDateTimeDigitized;
-  EXIFCompressedBitsPerPixel = source.EXIFCompressedBitsPerPixel;
-  EXIFShutterSpeedValue = source.EXIFShutterSpeedValue;
-  EXIFApertureValue = source.EXIFApertureValue;
-  EXIFBrightnessValue = source.EXIFBrightnessValue;
-  EXIFExposureBiasValue = source.EXIFExposureBiasValue;
-  EXIFMaxApertureValue = source.EXIFMaxApertureValue;
-  EXIFSubjectDistance = source.EXIFSubjectDistance;
-  EXIFMeteringMode = source.EXIFMeteringMode;
-  EXIFLightSource = source.EXIFLightSource;
-  EXIFFlash = source.EXIFFlash;
-  EXIFFocalLength = source.EXIFFocalLength;
-  EXIFSubsecTime = source.EXIFSubsecTime;
-  EXIFSubsecTimeOriginal = source.EXIFSubsecTimeOriginal;
-  EXIFSubsecTimeDigitized = source.EXIFSubsecTimeDigitized;
-  EXIFFlashPixVersion = source.EXIFFlashPixVersion;
-  EXIFColorSpace = source.EXIFColorSpace;
-  EXIFImageWidth = source.EXIFImageWidth;
-  EXIFImageHeight = source.EXIFImageHeight;
-  EXIFRelatedSoundFile = source.EXIFRelatedSoundFile;
-  EXIFFocalPlaneXResolution = source.EXIFFocalPlaneXResolution;
-  EXIFFocalPlaneYResolution = source.EXIFFocalPlaneYResolution;
-  EXIFFocalPlaneResolutionUnit = source.EXIFFocalPlaneResolutionUnit;
-  EXIFExposureIndex = source.EXIFExposureIndex;
-  EXIFSensingMethod = source.EXIFSensingMethod;
-  EXIFFileSource = source.EXIFFileSource;
-  EXIFSceneType = source.EXIFSceneType;
-  EXIFUserComment = source.EXIFUserComment;
-  EXIFUserCommentCode = source.EXIFUserCommentCode;
-
-  // Remaining (KeepNativeFormat is this record's owner's choice and stays)
-  AVIFrameCount = source.AVIFrameCount;
-  AVIFrameDelay = source.AVIFrameDelay;
-  PSPaperWidth = source.PSPaperWidth;
-  PSPaperHeight = source.PSPaperHeight;
-  PSCompression = source.PSCompression;
-  PSTitle = source.PSTitle;
-  PDFPaperWidth = source.PDFPaperWidth;
-  PDFPaperHeight = source.PDFPaperHeight;
-  PDFCompression = source.PDFCompression;
-  PDFTitle = source.PDFTitle;
-  PDFAuthor = source.PDFAuthor;
-  PDFSubject = source.PDFSubject;
-  PDFKeywords = source.PDFKeywords;
-  PDFCreator = source.PDFCreator;
-  PDFProducer = source.PDFProducer;
-  InputICC->Assign(source.InputICC.get());
-  OutputICC->Assign(source.OutputICC.get());
   SetPalette(source.Palette.get(), source.Palette ? source.PaletteCount : 0);
-  GIFImageCount = source.GIFImageCount;
-  TIFFImageCount = source.TIFFImageCount;
-  ICOSizes = source.ICOSizes;
-  ICOBitCounts = source.ICOBitCounts;
 }
 
 void TIOParamsVals::CopySaveOptions(const TIOParamsVals& source) {
   if (&source == this) return;
-  BitsPerSample = source.BitsPerSample;
-  SamplesPerPixel = source.SamplesPerPixel;
-  TIFFCompression = source.TIFFCompression;
-  TIFFPhotometric = source.TIFFPhotometric;
-  TIFFPlanarConfig = source.TIFFPlanarConfig;
+  CopyFields<pfSave>(source);
   SetTIFFOrientation(source.TIFFOrientation);
-  TIFFLZWDecompressor = source.TIFFLZWDecompressor;
-  TIFFLZWCompressor = source.TIFFLZWCompressor;
-  TIFFApplyOrientation = source.TIFFApplyOrientation;
-  TIFFJPEGQuality = source.TIFFJPEGQuality;
-  TIFFJPEGColorSpace = source.TIFFJPEGColorSpace;
-  GIFInterlaced = source.GIFInterlaced;
-  GIFLZWDecompressor = source.GIFLZWDecompressor;
-  GIFLZWCompressor = source.GIFLZWCompressor;
-  JPEGColorSpace = source.JPEGColorSpace;
-  JPEGQuality = source.JPEGQuality;
-  JPEGDCTMethod = source.JPEGDCTMethod;
-  JPEGOptimalHuffman = source.JPEGOptimalHuffman;
-  JPEGSmooth = source.JPEGSmooth;
-  JPEGProgressive = source.JPEGProgressive;
-  J2000ColorSpace = source.J2000ColorSpace;
-  J2000Rate = source.J2000Rate;
-  J2000ProgressionOrder = source.J2000ProgressionOrder;
-  PCXVersion = source.PCXVersion;
-  PCXCompression = source.PCXCompression;
-  BMPHeaderKind = source.BMPHeaderKind;
-  BMPCompression = source.BMPCompression;
-  PNGInterlaced = source.PNGInterlaced;
-  PNGFilter = source.PNGFilter;
-  PNGCompression = source.PNGCompression;
-  TGACompressed = source.TGACompressed;
-  TGAGrayLevel = source.TGAGrayLevel;
 }
 
 void TIOParamsVals::SetDpiX(int32_t value) {

@@ -28,6 +28,27 @@ class TIOParamsOwner {
   virtual void OwnerDpiYChanged(int32_t dpi) = 0;
 };
 
+// Marks of the fields in io/pixoranio_params_fields.h (which says what they mean).
+enum : uint32_t {
+  pfSave = 0x01,
+  pfCopy = 0x02,
+  pfInfo = 0x04,
+  pfExif = 0x08,
+  pfDefaultByHand = 0x10,
+  pfCopyByHand = 0x20,
+};
+
+constexpr std::array<std::array<int32_t, 2>, 16> DefaultICOSizes() {
+  std::array<std::array<int32_t, 2>, 16> sizes{};
+  sizes[0] = {64, 64};
+  return sizes;
+}
+constexpr std::array<int32_t, 16> DefaultICOBitCounts() {
+  std::array<int32_t, 16> bits{};
+  bits[0] = 8;
+  return bits;
+}
+
 class TIOParamsVals {
  public:
   explicit TIOParamsVals(TIOParamsOwner* owner = nullptr);  // Init
@@ -74,134 +95,18 @@ class TIOParamsVals {
 
   TIOParamsOwner* Owner = nullptr;
 
-  // --- general
-  int32_t BitsPerSample = 8;
-  std::string FileName;
-  int32_t SamplesPerPixel = 3;
-  int32_t Width = 0, Height = 0;
-  int32_t DpiX = 0, DpiY = 0;
-  int32_t FileType = 0;
+  // Every field, from the one list.
+#define PX_PARAM(name, init, marks, ...) __VA_ARGS__ name = init;
+#include "io/pixoranio_params_fields.h"
+#undef PX_PARAM
 
-  // --- TIFF
-  uint8_t TIFFCompression = 0;
-  int32_t TIFFImageIndex = 0;
-  uint8_t TIFFPhotometric = 2;
-  int32_t TIFFPlanarConfig = 1;
-  int32_t TIFFXPos = 0, TIFFYPos = 0;
-  std::string TIFFDocumentName, TIFFImageDescription, TIFFPageName;
-  int32_t TIFFPageNumber = 0, TIFFPageCount = 0;
-  int32_t TIFFOrientation = 1;
-  TTIFFLZWDecompressProc TIFFLZWDecompressor = nullptr;
-  TTIFFLZWCompressProc TIFFLZWCompressor = nullptr;
-  uint8_t TIFFApplyOrientation = 0;
-  int32_t TIFFJPEGQuality = 80;
-  uint8_t TIFFJPEGColorSpace = 2;
-
-  // --- other formats
-  int32_t DCXImageIndex = 0;
-  std::string GIFVersion = "GIF89a";
-  int32_t GIFImageIndex = 0;
-  int32_t GIFXPos = 0, GIFYPos = 0;
-  int32_t GIFDelayTime = 0;
-  uint8_t GIFTransparent = 0;
-  TBGR GIFTranspColor{};
-  uint8_t GIFInterlaced = 0;
-  int32_t GIFWinWidth = 0, GIFWinHeight = 0;
-  TBGR GIFBackground{};
-  int32_t GIFRatio = 0;
-  std::vector<std::string> GIFComments;
-  uint8_t GIFAction = 0;
-  TGIFLZWDecompressProc GIFLZWDecompressor = nullptr;
-  TGIFLZWCompressProc GIFLZWCompressor = nullptr;
-  uint8_t JPEGColorSpace = 2;
-  int32_t JPEGQuality = 80;
-  uint8_t JPEGDCTMethod = 0;
-  uint8_t JPEGOptimalHuffman = 0;
-  int32_t JPEGSmooth = 0;
-  uint8_t JPEGProgressive = 0;
-  uint8_t JPEGScale = 1;
-  std::unique_ptr<TPXMarkerList> JPEGMarkers;
-  int32_t JPEGScaleDenom = 1;
-  int32_t JPEGOriginalWidth = 0, JPEGOriginalHeight = 0;
-  int32_t JPEGWarningCount = 0, JPEGWarningCode = 0;
-  uint8_t J2000ColorSpace = 1;
-  double J2000Rate = 1.0;
-  uint8_t J2000ProgressionOrder = 0;
-  int32_t PCXVersion = 5;
-  uint8_t PCXCompression = 1;
-  uint8_t BMPHeaderKind = 1;
-  uint8_t BMPCompression = 0;
-  int32_t ICOImageIndex = 0;
-  TBGR ICOBackground{255, 255, 255};
-  TBGR CURBackground{255, 255, 255};
-  uint8_t PNGInterlaced = 0;
-  TBGR PNGBackground{};
-  uint8_t PNGFilter = 0;
-  int32_t PNGCompression = 5;
-  int32_t TGAXPos = 0, TGAYPos = 0;
-  uint8_t TGACompressed = 1;
-  std::string TGADescriptor;
-  std::string TGAAuthor;
-  double TGADate = 0.0;  // days since 1899-12-30, time 0
-  std::string TGAImageName;
-  TBGR TGABackground{};
-  double TGAAspectRatio = 1.0;
-  double TGAGamma = 2.2;
-  uint8_t TGAGrayLevel = 0;
-  std::unique_ptr<TPXIPTCInfoList> IPTCInfo;
-  std::unique_ptr<TPXImagingAnnot> ImagingAnnot;
-  std::vector<std::string> PNMComments;
-
-  // --- EXIF
-  uint8_t HasEXIFData = 0;
-  std::unique_ptr<TPXBitmap> EXIFThumbnail;
-  std::string EXIFImageDescription, EXIFMake, EXIFModel;
-  int32_t EXIFOrientation = 0;
-  double EXIFXResolution = 0, EXIFYResolution = 0;
-  int32_t EXIFResolutionUnit = 0;
-  std::string EXIFSoftware, EXIFDateTime;
-  std::array<double, 2> EXIFWhitePoint{};
-  std::array<double, 6> EXIFPrimaryChromaticities{};
-  std::array<double, 3> EXIFYCbCrCoefficients{};
-  int32_t EXIFYCbCrPositioning = 0;
-  std::array<double, 6> EXIFReferenceBlackWhite{};
-  std::string EXIFCopyright;
-  double EXIFExposureTime = 0, EXIFFNumber = 0;
-  int32_t EXIFExposureProgram = 0;
-  std::array<int32_t, 2> EXIFISOSpeedRatings{};
-  std::string EXIFVersion, EXIFDateTimeOriginal, EXIFDateTimeDigitized;
-  double EXIFCompressedBitsPerPixel = 0, EXIFShutterSpeedValue = 0, EXIFApertureValue = 0,
-         EXIFBrightnessValue = 0, EXIFExposureBiasValue = 0, EXIFMaxApertureValue = 0, EXIFSubjectDistance = 0;
-  int32_t EXIFMeteringMode = 0, EXIFLightSource = 0, EXIFFlash = 0;
-  double EXIFFocalLength = 0;
-  std::string EXIFSubsecTime, EXIFSubsecTimeOriginal, EXIFSubsecTimeDigitized;
-  std::string EXIFFlashPixVersion;
-  int32_t EXIFColorSpace = 0, EXIFImageWidth = 0, EXIFImageHeight = 0;
-  std::string EXIFRelatedSoundFile;
-  double EXIFFocalPlaneXResolution = 0, EXIFFocalPlaneYResolution = 0;
-  int32_t EXIFFocalPlaneResolutionUnit = 0;
-  double EXIFExposureIndex = 0;
-  int32_t EXIFSensingMethod = 0, EXIFFileSource = 0, EXIFSceneType = 0;
-  std::string EXIFUserComment, EXIFUserCommentCode;
-
-  // --- remaining
-  int32_t AVIFrameCount = 0;
-  int32_t AVIFrameDelay = 0;
-  int32_t PSPaperWidth = 595, PSPaperHeight = 842;
-  uint8_t PSCompression = 1;
-  std::string PSTitle = "No Title";
-  int32_t PDFPaperWidth = 595, PDFPaperHeight = 842;
-  uint8_t PDFCompression = 2;
-  std::string PDFTitle, PDFAuthor, PDFSubject, PDFKeywords, PDFCreator, PDFProducer;
-  std::unique_ptr<TPXICC> InputICC;
-  std::unique_ptr<TPXICC> OutputICC;
-  uint8_t KeepNativeFormat = 0;
-  std::unique_ptr<TBGR[]> Palette;  // PaletteCount entries, or nullptr
-  int32_t PaletteCount = 0;
-  int32_t GIFImageCount = 0;
-  int32_t TIFFImageCount = 0;
-  std::array<std::array<int32_t, 2>, 16> ICOSizes{};
-  std::array<int32_t, 16> ICOBitCounts{};
+ private:
+  // The fields with a mark in Any and none in None (defaults written out by
+  // hand are never reset here, copies by hand never copied).
+  template <uint32_t Any, uint32_t None>
+  void ResetFields();
+  template <uint32_t Any>
+  void CopyFields(const TIOParamsVals& source);
 };
 
 }  // namespace pixoran

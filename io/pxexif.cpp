@@ -904,18 +904,19 @@ void ReadJPEGMetadata(TIOParamsVals& params) {
   }
 }
 
-void WriteJPEGMetadata(TIOParamsVals& params) {
+bool WriteJPEGMetadata(TIOParamsVals& params) {
   TPXMarkerList& markers = *params.JPEGMarkers;
   TPXIPTCInfoList& iptc = *params.IPTCInfo;
 
   if (iptc.UserChanged || (iptc.Count() > 0 && markers.Count() == 0)) {
     std::vector<uint8_t> block;
     iptc.SaveToBuffer(block, true);
+    // A block too large for one segment cannot be written: the save fails
+    // rather than dropping the user's data.
+    if (block.size() > static_cast<size_t>(kPXMaxSegmentPayload)) return false;
     TPXIPTCInfoList scratch;
     const int32_t at = IPTCSegment(markers, scratch);
-    // A block too large for one segment cannot be written; the old segment
-    // no longer says what the record holds, so it goes too.
-    if (block.empty() || block.size() > static_cast<size_t>(kPXMaxSegmentPayload)) {
+    if (block.empty()) {
       if (at >= 0) markers.DeleteMarker(at);
     } else if (at >= 0) {
       markers.SetMarker(at, kAPP13, static_cast<int32_t>(block.size()), block.data());
@@ -951,6 +952,7 @@ void WriteJPEGMetadata(TIOParamsVals& params) {
     for (int32_t i = 0; i < rest.Count(); ++i)
       markers.AddMarker(rest.MarkerType(i), rest.MarkerData(i), rest.MarkerLength(i));
   }
+  return true;
 }
 
 }  // namespace pixoran

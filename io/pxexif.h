@@ -52,7 +52,8 @@ void ReadJPEGMetadata(TIOParamsVals& params);
 // EXIF APP1 segment from the EXIF fields (when HasEXIFData is set). Without
 // HasEXIFData every EXIF segment is dropped, so a file never carries an EXIF
 // block (and thumbnail) the record no longer stands for. Other APP1
-// segments (XMP) are kept.
-void WriteJPEGMetadata(TIOParamsVals& params);
+// segments (XMP) are kept. False, with nothing changed, when the IPTC block
+// is too large for one segment: the save is refused rather than losing it.
+bool WriteJPEGMetadata(TIOParamsVals& params);
 
 }  // namespace pixoran

@@ -103,9 +103,30 @@ mode_t ProcessUmask() {
   return 022;
 }
 
+// The file a path finally names: symbolic links are followed (also one whose
+// target does not exist yet), so that a save replaces the target rather
+// than the link. Gives up after as many links as the system allows.
+std::string FollowLinks(std::string path) {
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+    std::vector<char> buf(static_cast<size_t>(st.st_size > 0 ? st.st_size : 255) + 1);
+    const ssize_t n = ::readlink(path.c_str(), buf.data(), buf.size());
+    if (n <= 0 || static_cast<size_t>(n) >= buf.size()) return path;
+    std::string link(buf.data(), static_cast<size_t>(n));
+    if (link[0] != '/') {
+      const size_t slash = path.find_last_of('/');
+      if (slash != std::string::npos) link = path.substr(0, slash + 1) + link;
+    }
+    path = std::move(link);
+  }
+  return path;
+}
+
 }  // namespace
 
-TSiblingTempFile::TSiblingTempFile(const std::string& target) : target_(target) {
+TSiblingTempFile::TSiblingTempFile(const std::string& link) : target_(FollowLinks(link)) {
+  const std::string& target = target_;
   const size_t slash = target.find_last_of('/');
   const std::string dir = slash == std::string::npos ? std::string(".") : target.substr(0, slash == 0 ? 1 : slash);
   const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);

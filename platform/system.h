@@ -37,7 +37,9 @@ std::string ProgramDirectory();
 // A new hidden file beside a target, renamed over it by Commit and removed
 // when not committed: the target is never opened for writing, so a failed
 // save leaves it as it was. It takes the target's permissions, or the usual
-// ones of a new file. Raises EFCreateError when it cannot be created.
+// ones of a new file. A target that is a symbolic link is followed: the
+// file it names is replaced (the temporary file lives beside that one) and
+// the link stays. Raises EFCreateError when it cannot be created.
 class TSiblingTempFile {
  public:
   explicit TSiblingTempFile(const std::string& target);

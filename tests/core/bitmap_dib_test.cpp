@@ -2,10 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
 
 #include "core/kopxutils_bitmap.h"
 #include "core/kopxutils_settings.h"
 #include "core/pxdib.h"
+#include "testsupport.h"
 
 namespace pixoran {
 namespace {
@@ -13,15 +15,11 @@ namespace {
 class BitmapFromDib : public ::testing::TestWithParam<TPXLocation> {
  protected:
   void SetUp() override {
-    if (GetParam() == pxTempFile) {
-      saved_ = PXSettings().MemoryThresholdOverride;
-      PXSettings().MemoryThresholdOverride = 1;  // every image goes to a temporary file
-    }
+    // A threshold of 1 sends every image to a temporary file.
+    if (GetParam() == pxTempFile) threshold_.emplace(1);
   }
-  void TearDown() override {
-    if (GetParam() == pxTempFile) PXSettings().MemoryThresholdOverride = saved_;
-  }
-  int64_t saved_ = -1;
+  void TearDown() override { threshold_.reset(); }
+  std::optional<testing::ThresholdScope> threshold_;
 };
 
 TEST_P(BitmapFromDib, TwentyFourBitRowsKeepTheirPlace) {

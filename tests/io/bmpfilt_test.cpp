@@ -25,6 +25,7 @@
 #include "io/pixoranio_params.h"
 #include "io/pxprogress.h"
 #include "platform/streams.h"
+#include "testsupport.h"
 
 namespace pixoran {
 namespace {
@@ -253,19 +254,6 @@ QByteArray QtBmp(const QImage& img) {
 }
 
 Bytes ToBytes(const QByteArray& a) { return Bytes(a.begin(), a.end()); }
-
-// Runs a test body with a small memory threshold, so new bitmaps keep their
-// rows in temporary files; the setting is put back afterwards.
-class TThresholdGuard {
- public:
-  explicit TThresholdGuard(int64_t threshold) : saved_(PXSettings().MemoryThresholdOverride) {
-    PXSettings().MemoryThresholdOverride = threshold;
-  }
-  ~TThresholdGuard() { PXSettings().MemoryThresholdOverride = saved_; }
-
- private:
-  int64_t saved_;
-};
 
 // A stream that accepts only the first limit bytes.
 class TLimitedStream : public TMemoryStream {
@@ -1387,7 +1375,7 @@ TEST(BmpWrite, SourceBitmapIsNotChanged) {
                          {px32f, 4, 1},    {px32f, 1, 1},     {pxCMYK, 8, 3},   {pxCMYK, 8, 1},   {pxCMYK, 1, 1}};
   for (int64_t threshold : {int64_t{-1}, int64_t{64}})  // in memory, in a temporary file
     for (const TCase& c : cases) {
-      const TThresholdGuard guard(threshold);
+      const testing::ThresholdScope guard(threshold);
       std::unique_ptr<TPXBitmap> img;
       if (c.format == pxGray16 || c.format == px32f || c.format == pxCMYK)
         img = std::move(DeepImage(c.format, 9, 5).bitmap);
@@ -1404,7 +1392,7 @@ TEST(BmpWrite, SourceBitmapIsNotChanged) {
 }
 
 TEST(BmpQuantized, TemporaryFileSources) {
-  const TThresholdGuard guard(64);
+  const testing::ThresholdScope guard(64);
   auto few = FewColorImage(61, 23, 16, 5);
   auto photo = PhotoImage(61, 23);
   ASSERT_EQ(few->Location(), pxTempFile);
@@ -1419,7 +1407,7 @@ TEST(BmpQuantized, TemporaryFileSources) {
         EXPECT_TRUE(SameColors(*img, *r.bitmap)) << bits;
       }
       // The same image in memory gives the same file.
-      const TThresholdGuard inMemory(-1);
+      const testing::ThresholdScope inMemory(-1);
       auto copy = std::make_unique<TPXBitmap>();
       copy->Assign(img);
       ASSERT_EQ(copy->Location(), pxInMemory);
@@ -1548,7 +1536,7 @@ TEST(BmpRoundTrip, BlackAndWhiteStaysOneBit) {
 }
 
 TEST(BmpRoundTrip, TemporaryFileBitmaps) {
-  const TThresholdGuard guard(64);
+  const testing::ThresholdScope guard(64);
   for (const TTrip& t : {TTrip{pxBGR24, 8, 3, 0, false}, TTrip{pxPal8, 8, 1, 1, true}, TTrip{pxPal8, 8, 1, 1, false},
                          TTrip{pxPal8, 4, 1, 0, false}, TTrip{pxPal8, 4, 1, 1, true}, TTrip{pxBW1, 1, 1, 0, false},
                          TTrip{pxGray8, 8, 1, 0, true}}) {
@@ -1675,7 +1663,7 @@ std::vector<Bytes> SampleFiles() {
 }
 
 TEST(BmpCorrupt, TruncatedFilesFail) {
-  const TThresholdGuard guard(int64_t{64} << 20);
+  const testing::ThresholdScope guard(int64_t{64} << 20);
   for (const Bytes& file : SampleFiles()) {
     const bool rle = U32At(file, 30) == 1 || U32At(file, 30) == 2;
     // A run-length file is complete once its last row has its end of line.
@@ -1691,7 +1679,7 @@ TEST(BmpCorrupt, TruncatedFilesFail) {
 
 TEST(BmpCorrupt, BitFlipsDoNotCrash) {
   // Flipped sizes can ask for big images: keep them in temporary files.
-  const TThresholdGuard guard(int64_t{64} << 20);
+  const testing::ThresholdScope guard(int64_t{64} << 20);
   std::mt19937 rng(11);
   for (const Bytes& file : SampleFiles())
     for (size_t at = 0; at < file.size(); ++at)
@@ -1774,7 +1762,7 @@ TEST(BmpCorrupt, BadHeadersFail) {
 TEST(BmpCorrupt, SizeBombsFailWithoutHugeAllocations) {
   // Huge sizes with a few bytes of data, for every depth; the bitmap goes to
   // a (sparse) temporary file, and no buffer larger than the data is made.
-  const TThresholdGuard guard(int64_t{64} << 20);
+  const testing::ThresholdScope guard(int64_t{64} << 20);
   for (uint16_t bits : {1, 4, 8, 16, 24, 32}) {
     THandBmp f;
     f.width = 30000, f.height = 30000, f.bits = bits;
@@ -1805,7 +1793,7 @@ TEST(BmpCorrupt, SizeBombsFailWithoutHugeAllocations) {
 // Inputs the fuzzer found (kept in fuzz/regressions/bmp); each once made the
 // bitmap ask for terabytes, which it could only try to get as memory.
 TEST(BmpCorrupt, FuzzRegressions) {
-  const TThresholdGuard guard(int64_t{64} << 20);
+  const testing::ThresholdScope guard(int64_t{64} << 20);
   // A packed DIB with a 15-byte header: 1048576 x 16777224 pixels at 16 bits.
   const Bytes dib = {0x0f, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x08, 0x00, 0x00, 0x01, 0x10, 0x00, 0x10};
   TRead r = ReadBytes(dib, {.headerLess = true});

@@ -385,21 +385,31 @@ TEST(PixoranIOJpegIptc, TheSegmentWithTheDatasetsIsTheOneReadAndReplaced) {
   EXPECT_EQ(app13[1], changed);
 }
 
-TEST(PixoranIOJpegIptc, TooLargeForOneSegmentCostsTheBlockNotTheImage) {
+TEST(PixoranIOJpegIptc, TooLargeForOneSegmentRefusesTheSave) {
   TPixoranIO io;
   FillImage(*io.PXBitmap(), 16, 16);
   const std::string big(70000, 'x');
   io.Params().IPTCInfo->AddData(2, 120, static_cast<int32_t>(big.size()), big.data());
   TMemoryStream ms;
   io.SaveToStream(ms, ioJPEG);
-  ASSERT_FALSE(io.Aborting());
-  const auto segs = Segments(ms);
-  EXPECT_EQ(std::count_if(segs.begin(), segs.end(), [](const Segment& s) { return s.marker == JPEG_APP0 + 13; }), 0);
-  TPixoranIO other;
-  ms.SetPosition(0);
-  other.LoadFromStream(ms);
-  EXPECT_FALSE(other.Aborting());
-  ExpectImage(*other.PXBitmap(), 16, 16);
+  EXPECT_TRUE(io.Aborting());
+  EXPECT_EQ(ms.Size(), 0);  // refused before the first byte
+  EXPECT_EQ(io.Params().IPTCInfo->Count(), 1);  // the record keeps the data
+
+  // Over an existing file: the file stays as it was.
+  const std::string dir = testing::MakeTempDir("iptcrefusal");
+  const std::string target = dir + "/photo.jpg";
+  const Bytes original = {1, 2, 3, 4, 5};
+  {
+    TFileStream f(target, fmCreate);
+    f.Write(original.data(), static_cast<int64_t>(original.size()));
+  }
+  io.SaveToFile(target);
+  EXPECT_TRUE(io.Aborting());
+  TFileStream back(target, fmOpenRead);
+  Bytes now(static_cast<size_t>(back.Size()));
+  back.Read(now.data(), back.Size());
+  EXPECT_EQ(now, original);
 }
 
 // ------------------------------------------------------------------ damage

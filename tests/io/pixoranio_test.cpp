@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -297,6 +298,68 @@ class PixoranIOTest : public ::testing::Test {
   TPixoranIO io;
   EventLog log;
 };
+
+// ---------------------------------------------------------------- one record per format
+
+bool ProbeFake(TStream& s) {
+  uint8_t h[4] = {};
+  return s.ReadExact(h, 4) && std::memcmp(h, "FAKE", 4) == 0;
+}
+
+using PixoranIORecord = PixoranIOTest;
+
+TEST_F(PixoranIORecord, ANewFormatIsOneRecord) {
+  constexpr int32_t kType = 1100;
+  SetFormatCodec(TPXFormatCodec{
+      .FileType = kType,
+      .FullName = "Stand-in",
+      .Extensions = "FKE;FAKE",
+      .LoadRoutes = "fke",
+      .SaveRoutes = "fke",
+      .Read = FakeRead,
+      .Write = FakeWrite,
+      .Probe = ProbeFake,
+      .Flags = cfLoadAll | cfSave,
+  });
+  RegisterBuiltinFileFormats();
+  const TPXFileFormatInfo* info = FindFileFormatInfo(kType);
+  ASSERT_NE(info, nullptr);
+  EXPECT_EQ(FileFormatAt(FileFormatCount() - 1), info);  // after the built-in formats
+  EXPECT_TRUE(IsReadableFileName("a.fake"));
+
+  FillPattern(*io.PXBitmap(), 4, 3);
+  io.SaveToFile(Path("x.fke"));  // by name
+  ASSERT_FALSE(io.Aborting());
+  EXPECT_EQ(g_fake.writtenFormat, pxBGR24);
+  io.PXBitmap()->FreeImage(true);
+  io.LoadFromFile(Path("x.fke"));
+  ASSERT_FALSE(io.Aborting());
+  ExpectPattern(*io.PXBitmap(), 4, 3);
+  EXPECT_EQ(io.Params().FileType, kType);
+
+  const std::vector<uint8_t> bytes = ReadAll(Path("x.fke"));
+  TReadOnlyMemoryStream detected(bytes.data(), static_cast<int64_t>(bytes.size()));
+  EXPECT_EQ(FindStreamFormat(detected), kType);  // by content
+  io.PXBitmap()->FreeImage(true);
+  io.LoadFromStream(detected);
+  ASSERT_FALSE(io.Aborting());
+  ExpectPattern(*io.PXBitmap(), 4, 3);
+
+  TReadOnlyMemoryStream typed(bytes.data(), static_cast<int64_t>(bytes.size()));
+  io.PXBitmap()->FreeImage(true);
+  io.LoadFromStreamFormat(typed, kType);  // through a stream, by type
+  ASSERT_FALSE(io.Aborting());
+  ExpectPattern(*io.PXBitmap(), 4, 3);
+  EXPECT_EQ(FileFormatDescription(io.Params()), "Stand-in (FKE)");
+
+  SetFormatCodec(TPXFormatCodec{.FileType = kType});  // gone again
+  RegisterBuiltinFileFormats();
+  EXPECT_EQ(FindFileFormatInfo(kType), nullptr);
+  EXPECT_EQ(FindExtensionRoute(".fke"), nullptr);
+  TReadOnlyMemoryStream again(bytes.data(), static_cast<int64_t>(bytes.size()));
+  EXPECT_EQ(FindStreamFormat(again), ioUnknown);
+  log.Clear();
+}
 
 // ---------------------------------------------------------------- BMP end to end
 
@@ -618,6 +681,51 @@ TEST_F(PixoranIOSave, FailingWriterLeavesTheFileUntouched) {
   EXPECT_EQ(DirEntries(dir), (std::vector<std::string>{"keep.jpg", "keep.pxq", "keep.pxt"}));
 }
 
+TEST_F(PixoranIOSave, SavesThroughSymbolicLinksToTheirTargets) {
+  // dir/real/photo.bmp, reached through a relative link and a link to it.
+  const std::string real = dir + "/real";
+  ASSERT_EQ(::mkdir(real.c_str(), 0755), 0);
+  const std::vector<uint8_t> original = {'o', 'l', 'd'};
+  WriteAll(real + "/photo.bmp", original);
+  ASSERT_EQ(::chmod((real + "/photo.bmp").c_str(), 0604), 0);
+  ASSERT_EQ(::symlink("real/photo.bmp", Path("link.bmp").c_str()), 0);
+  ASSERT_EQ(::symlink(Path("link.bmp").c_str(), Path("chain.bmp").c_str()), 0);
+  FillPattern(*io.PXBitmap(), 3, 2);
+
+  // A failed save leaves the target as it was, and the links.
+  {
+    FakeCodecScope fake(ioBMP);
+    g_fake.failWrite = true;
+    io.SaveToFile(Path("chain.bmp"));
+    EXPECT_TRUE(io.Aborting());
+  }
+  EXPECT_EQ(ReadAll(real + "/photo.bmp"), original);
+
+  io.SaveToFile(Path("chain.bmp"));
+  ASSERT_FALSE(io.Aborting());
+  for (const char* name : {"link.bmp", "chain.bmp"}) {
+    struct stat st {};
+    ASSERT_EQ(::lstat(Path(name).c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode)) << name;
+  }
+  struct stat st {};
+  ASSERT_EQ(::stat((real + "/photo.bmp").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0604u);
+  TPixoranIO back;
+  back.LoadFromFile(real + "/photo.bmp");
+  ASSERT_FALSE(back.Aborting());
+  ExpectPattern(*back.PXBitmap(), 3, 2);
+  EXPECT_EQ(DirEntries(real), std::vector<std::string>{"photo.bmp"});  // no temporary left
+
+  // A link to a file not there yet: the file is created where it points.
+  ASSERT_EQ(::symlink("real/new.bmp", Path("ahead.bmp").c_str()), 0);
+  io.SaveToFile(Path("ahead.bmp"));
+  ASSERT_FALSE(io.Aborting());
+  EXPECT_TRUE(std::filesystem::is_symlink(Path("ahead.bmp")));
+  EXPECT_TRUE(std::filesystem::is_regular_file(real + "/new.bmp"));
+  log.Clear();
+}
+
 TEST_F(PixoranIOSave, WritersGetAConvertedCopy) {
   TPXBitmap& b = *io.PXBitmap();
   ASSERT_TRUE(b.Allocate(3, 2, pxPal8));
@@ -629,7 +737,7 @@ TEST_F(PixoranIOSave, WritersGetAConvertedCopy) {
   }
   FakeCodecScope fake(ioJPEG);
   TPXFormatCodec c = *FindFormatCodec(ioJPEG);
-  c.Conversion = scBGR24;  // a writer that takes 24-bit rows only
+  c.WriterFormats = kPXWriter24;  // a writer that takes 24-bit rows only
   SetFormatCodec(c);
   TMemoryStream ms;
   io.SaveToStream(ms, ioJPEG);
@@ -657,7 +765,7 @@ TEST_F(PixoranIOSave, WideFormatsReachA24BitWriterConverted) {
   // working image keeps its format and values.
   FakeCodecScope fake(ioJPEG);
   TPXFormatCodec c = *FindFormatCodec(ioJPEG);
-  c.Conversion = scBGR24;
+  c.WriterFormats = kPXWriter24;
   SetFormatCodec(c);
   TPXBitmap& b = *io.PXBitmap();
   ASSERT_TRUE(b.Allocate(2, 1, pxGray16));
