@@ -149,7 +149,10 @@ void StepSetup(void* p) {
       png_get_bKGD(png, c->info, &file);
       png_set_background(png, file, PNG_BACKGROUND_GAMMA_FILE, 1, 1.0);
     } else {
-      png_set_background(png, &c->background, PNG_BACKGROUND_GAMMA_SCREEN, 1, 1.0);
+      // Grey of 1, 2 or 4 bits: the colour is given at the expanded depth,
+      // which libpng would not bring the file's own value to.
+      const int expand = (c->colorType & PNG_COLOR_MASK_COLOR) == 0 && c->bitDepth < 8 ? 0 : 1;
+      png_set_background(png, &c->background, PNG_BACKGROUND_GAMMA_SCREEN, expand, 1.0);
     }
   }
   if (c->expand) png_set_expand(png);
@@ -341,10 +344,11 @@ void ReadBody(TDecoder& dec, TPXBitmap& bitmap, TIOParamsVals& params, bool blen
     c.bgr = true;
     if (blendAlpha && hasAlpha) {
       c.compose = true;
-      c.composeFile = hasBKGD;
-      if (!hasBKGD) {
+      const bool smallGrey = (c.colorType & PNG_COLOR_MASK_COLOR) == 0 && c.bitDepth < 8;
+      c.composeFile = hasBKGD && !smallGrey;
+      if (!c.composeFile) {
         // The composition runs on the samples before they are cut to 8 bits.
-        const TBGR b = params.PNGBackground;
+        const TBGR b = params.PNGBackground;  // the file's colour when it has one, see above
         const int scale = c.bitDepth == 16 ? 257 : 1;
         c.background.red = static_cast<png_uint_16>(b.r * scale);
         c.background.green = static_cast<png_uint_16>(b.g * scale);

@@ -395,5 +395,338 @@ TEST(PngWrite, EveryFormReadsBackExactlyHereAndInQt) {
   }
 }
 
+TEST(PngWrite, HeaderChunksFollowTheRecord) {
+  struct Case {
+    TPXPixelFormat format;
+    int spp, bits;
+    bool mask;
+    Bytes bkgd;  // the chunk's data
+  };
+  // Background blue 10, green 20, red 200: grey level 57 by the default weights.
+  const Case cases[] = {
+      {pxBGR24, 3, 8, false, {0, 200, 0, 20, 0, 10}},
+      {pxGray8, 1, 8, false, {0, 57}},
+      {pxGray8, 1, 4, false, {0, 57 >> 4}},
+      {pxGray16, 1, 16, false, {57, 57}},
+      {pxBW1, 1, 1, false, {0, 0}},
+      {pxBGR24, 1, 8, true, {0}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(int(c.format));
+    auto src = MakeBitmap(c.format, 8, 8, c.mask);
+    auto mask = c.mask ? MaskOf(*src) : nullptr;
+    TIOParamsVals params;
+    params.SamplesPerPixel = c.spp;
+    params.BitsPerSample = c.bits;
+    params.PNGBackground = TBGR{10, 20, 200};
+    params.SetDpiX(300);
+    params.SetDpiY(72);
+    const Bytes png = WriteBytes(*src, params, mask.get());
+    const size_t bkgd = FindChunk(png, "bKGD");
+    ASSERT_NE(bkgd, 0u);
+    EXPECT_EQ(Bytes(png.begin() + bkgd + 8, png.begin() + bkgd + 8 + BE32(png, bkgd)), c.bkgd);
+    const size_t phys = FindChunk(png, "pHYs");
+    ASSERT_NE(phys, 0u);
+    EXPECT_EQ(BE32(png, phys + 8), 11811u);
+    EXPECT_EQ(BE32(png, phys + 12), 2835u);
+    EXPECT_EQ(png[phys + 16], 1);
+    if (c.mask) {
+      const size_t plte = FindChunk(png, "PLTE"), trns = FindChunk(png, "tRNS");
+      ASSERT_NE(trns, 0u);
+      EXPECT_EQ(Bytes(png.begin() + plte + 8, png.begin() + plte + 11), (Bytes{200, 20, 10}));
+      EXPECT_EQ(BE32(png, trns), 1u);
+      EXPECT_EQ(png[trns + 8], 0);
+    }
+    auto r = ReadBytes(png);
+    ASSERT_FALSE(r->aborted);
+    EXPECT_EQ(r->params.DpiX, 300);
+    EXPECT_EQ(r->params.DpiY, 72);
+  }
+}
+
+TEST(PngWrite, GreyPaletteIsWrittenAsItsLevels) {
+  // A grey palette that is not the ramp: index i shows level 255 - i.
+  auto src = std::make_unique<TPXBitmap>();
+  src->Allocate(16, 4, pxPal8);
+  for (int i = 0; i < 256; ++i) src->SetPaletteEntry(i, TBGR{uint8_t(255 - i), uint8_t(255 - i), uint8_t(255 - i)});
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 16; ++x) src->Scanline(y)[x] = static_cast<uint8_t>(x * 16 + y);
+  TIOParamsVals params;
+  params.SamplesPerPixel = 1;
+  params.BitsPerSample = 8;
+  const Bytes png = WriteBytes(*src, params);
+  EXPECT_EQ(ColorTypeOf(png), 0);
+  auto r = ReadBytes(png);
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 16; ++x) {
+      const uint8_t v = static_cast<uint8_t>(255 - (x * 16 + y));
+      EXPECT_EQ(r->At(x, y), (TRgba{v, v, v, 255}));
+    }
+}
+
+TEST(PngWrite, TwoColourImagesKeepTheirColoursAtOneBit) {
+  for (TBGR c2 : {TBGR{255, 255, 255}, TBGR{0, 0, 200}}) {
+    auto src = std::make_unique<TPXBitmap>();
+    src->Allocate(10, 5, pxBGR24);
+    for (int y = 0; y < 5; ++y)
+      for (int x = 0; x < 10; ++x) {
+        uint8_t* p = src->Scanline(y) + 3 * x;
+        const TBGR c = (x + y) % 2 ? c2 : TBGR{0, 0, 0};
+        p[0] = c.b, p[1] = c.g, p[2] = c.r;
+      }
+    TIOParamsVals params;
+    params.SamplesPerPixel = 1;
+    params.BitsPerSample = 1;
+    const Bytes png = WriteBytes(*src, params);
+    EXPECT_EQ(DepthOf(png), 1);
+    EXPECT_EQ(ColorTypeOf(png), c2.r == 255 ? 0 : 3);
+    auto r = ReadBytes(png);
+    EXPECT_EQ(r->bitmap.PixelFormat(), c2.r == 255 ? pxBW1 : pxBGR24);
+    for (int y = 0; y < 5; ++y)
+      for (int x = 0; x < 10; ++x) {
+        const TBGR c = (x + y) % 2 ? c2 : TBGR{0, 0, 0};
+        EXPECT_EQ(r->At(x, y), (TRgba{c.r, c.g, c.b, 255}));
+      }
+  }
+}
+
+TEST(PngWrite, ShortWritesAndCancellationAbort) {
+  auto src = MakeBitmap(pxBGR24, 64, 64);
+  TIOParamsVals params;
+  const Bytes full = WriteBytes(*src, params);
+  for (size_t limit : {size_t{0}, size_t{8}, size_t{40}, full.size() / 2, full.size() - 1}) {
+    class TLimited : public TMemoryStream {
+     public:
+      explicit TLimited(int64_t n) : n_(n) {}
+      int64_t Write(const void* b, int64_t count) override {
+        return TMemoryStream::Write(b, std::min(count, std::max<int64_t>(0, n_ - Position())));
+      }
+
+     private:
+      int64_t n_;
+    } out(static_cast<int64_t>(limit));
+    std::atomic<bool> aborting{false};
+    TPXProgressRec progress;
+    progress.Aborting = &aborting;
+    WritePNGStream(out, *src, params, nullptr, progress);
+    EXPECT_TRUE(aborting) << limit;
+  }
+  std::atomic<bool> aborting{false};
+  TPXProgressRec progress;
+  progress.Aborting = &aborting;
+  int calls = 0;
+  progress.OnProgress = [&](TObject*, int) {
+    if (++calls == 10) aborting = true;
+  };
+  TMemoryStream out;
+  WritePNGStream(out, *src, params, nullptr, progress);
+  EXPECT_EQ(calls, 10);
+  EXPECT_FALSE(ToQt(out.Bytes()).isNull() && out.Size() == static_cast<int64_t>(full.size()));
+}
+
+// ------------------------------------------------------------------ reader rulings
+
+TEST(PngRead, OneBitPalettesAndNativeForms) {
+  struct Case {
+    QRgb c0, c1;
+    TPXPixelFormat expect;
+  };
+  const Case cases[] = {
+      {qRgb(0, 0, 0), qRgb(255, 255, 255), pxBW1},
+      {qRgb(255, 255, 255), qRgb(0, 0, 0), pxBW1},
+      {qRgb(200, 10, 10), qRgb(0, 0, 90), pxBGR24},
+  };
+  for (const Case& c : cases) {
+    QImage img(13, 3, QImage::Format_Mono);
+    img.setColorTable({c.c0, c.c1});
+    for (int y = 0; y < 3; ++y)
+      for (int x = 0; x < 13; ++x) img.setPixel(x, y, (x * y + x) % 2);
+    const Bytes png = FromQt(img);
+    ASSERT_EQ(ColorTypeOf(png), 3);
+    auto r = ReadBytes(png, true);
+    EXPECT_EQ(r->bitmap.PixelFormat(), c.expect);
+    for (int y = 0; y < 3; ++y)
+      for (int x = 0; x < 13; ++x) {
+        const QRgb q = img.pixel(x, y);
+        EXPECT_EQ(r->At(x, y), (TRgba{uint8_t(qRed(q)), uint8_t(qGreen(q)), uint8_t(qBlue(q)), 255}));
+      }
+  }
+  // Grey with alpha is never native: two bytes a pixel do not fit a grey row.
+  const Bytes ga = Netpbm("pamtopng", Pam(3, 2, 2, 255, "GRAYSCALE_ALPHA", {10, 255, 20, 128, 30, 0, 40, 1, 50, 2, 60, 3}));
+  auto r = ReadBytes(ga, true);
+  ASSERT_FALSE(r->aborted);
+  EXPECT_EQ(r->bitmap.PixelFormat(), pxBGR24);
+  EXPECT_EQ(r->At(1, 0), (TRgba{20, 20, 20, 128}));
+  EXPECT_EQ(r->At(2, 1), (TRgba{60, 60, 60, 3}));
+  EXPECT_FALSE(r->mask->Full);
+}
+
+TEST(PngRead, BlendingOverTheFileOrTheRecordBackground) {
+  const int w = 6, h = 5;
+  std::vector<int> samples;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const TRgba p = Pattern(x, y, true);
+      samples.insert(samples.end(), {p.r, p.g, p.b, p.a});
+    }
+  const Bytes plain = Netpbm("pamtopng", Pam(w, h, 4, 255, "RGB_ALPHA", samples));
+  std::vector<int> deep(samples);
+  for (int& v : deep) v *= 257;
+  const Bytes plain16 = Netpbm("pamtopng", Pam(w, h, 4, 65535, "RGB_ALPHA", deep));
+  Bytes withBkgd = plain;
+  InsertChunk(withBkgd, "bKGD", {0, 40, 0, 50, 0, 60});
+  Bytes withBkgd16 = plain16;
+  InsertChunk(withBkgd16, "bKGD", {40, 40, 50, 50, 60, 60});
+  struct Case {
+    const Bytes* png;
+    TRgba over;
+    bool fromFile;
+  };
+  const Case cases[] = {{&plain, {200, 100, 0, 255}, false},
+                        {&plain16, {200, 100, 0, 255}, false},
+                        {&withBkgd, {40, 50, 60, 255}, true},
+                        {&withBkgd16, {40, 50, 60, 255}, true}};
+  for (const Case& c : cases) {
+    auto r = ReadBytes(*c.png, false, true, TBGR{0, 100, 200});
+    ASSERT_FALSE(r->aborted);
+    EXPECT_FALSE(r->mask);
+    if (c.fromFile) EXPECT_EQ(r->params.PNGBackground, (TBGR{60, 50, 40}));
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        const TRgba p = Pattern(x, y, true);
+        auto mix = [&](int f, int b) { return (f * p.a + b * (255 - p.a) + 127) / 255; };
+        const TRgba got = r->At(x, y);
+        EXPECT_NEAR(got.r, mix(p.r, c.over.r), 1) << x << "," << y;
+        EXPECT_NEAR(got.g, mix(p.g, c.over.g), 1) << x << "," << y;
+        EXPECT_NEAR(got.b, mix(p.b, c.over.b), 1) << x << "," << y;
+      }
+  }
+}
+
+TEST(PngRead, SmallGreyBackgroundsScaleToFullRange) {
+  for (int depth : {1, 2, 4}) {
+    const int maxval = (1 << depth) - 1;
+    Bytes png = Netpbm("pamtopng", Pam(2, 1, 1, maxval, "GRAYSCALE", {0, maxval}));
+    ASSERT_EQ(DepthOf(png), depth);
+    InsertChunk(png, "bKGD", {0, static_cast<uint8_t>(maxval - 1 > 0 ? maxval - 1 : 1)});
+    InsertChunk(png, "tRNS", {0, 0});
+    auto r = ReadBytes(png, false, true);
+    ASSERT_FALSE(r->aborted) << depth;
+    const int v = maxval - 1 > 0 ? maxval - 1 : 1;
+    const uint8_t want = static_cast<uint8_t>(v * 255 / maxval);
+    EXPECT_EQ(r->params.PNGBackground, (TBGR{want, want, want})) << depth;
+    // The transparent black pixel shows the background, the other stays white.
+    EXPECT_EQ(r->At(0, 0), (TRgba{want, want, want, 255})) << depth;
+    EXPECT_EQ(r->At(1, 0), (TRgba{255, 255, 255, 255})) << depth;
+    // Without bKGD the record's colour shows through.
+    Bytes noBkgd = Netpbm("pamtopng", Pam(2, 1, 1, maxval, "GRAYSCALE", {0, maxval}));
+    InsertChunk(noBkgd, "tRNS", {0, 0});
+    auto o = ReadBytes(noBkgd, false, true, TBGR{30, 20, 10});
+    EXPECT_EQ(o->At(0, 0), (TRgba{10, 20, 30, 255})) << depth;
+    EXPECT_EQ(o->At(1, 0), (TRgba{255, 255, 255, 255})) << depth;
+    // Unblended, the transparency goes to the mask.
+    auto m = ReadBytes(png);
+    EXPECT_EQ(m->At(0, 0), (TRgba{0, 0, 0, 0})) << depth;
+    EXPECT_EQ(m->At(1, 0), (TRgba{255, 255, 255, 255})) << depth;
+  }
+}
+
+TEST(PngRead, ParametersOnlyAndProbe) {
+  auto src = MakeBitmap(pxBGR24, 31, 7);
+  TIOParamsVals wp;
+  wp.PNGInterlaced = 1;
+  wp.SetDpiX(300);
+  wp.SetDpiY(300);
+  const Bytes png = WriteBytes(*src, wp);
+  TMemoryStream s;
+  s.Bytes() = Bytes(5, 0);
+  s.Bytes().insert(s.Bytes().end(), png.begin(), png.end());
+  s.SetPosition(5);
+  EXPECT_TRUE(IsPNGStream(s));
+  EXPECT_EQ(s.Position(), 5);
+  TPXBitmap untouched;
+  TIOParamsVals params;
+  std::unique_ptr<TPXMask> mask;
+  std::atomic<bool> aborting{false};
+  TPXProgressRec progress;
+  progress.Aborting = &aborting;
+  ReadPNGStream(s, untouched, params, false, mask, true, progress);
+  EXPECT_FALSE(aborting);
+  EXPECT_EQ(untouched.Width(), 0);
+  EXPECT_FALSE(mask);
+  EXPECT_EQ(params.Width, 31);
+  EXPECT_EQ(params.Height, 7);
+  EXPECT_EQ(params.BitsPerSample, 8);
+  EXPECT_EQ(params.SamplesPerPixel, 3);
+  EXPECT_EQ(params.PNGInterlaced, 1);
+  EXPECT_EQ(params.DpiX, 300);
+  for (const Bytes& other : {Bytes{}, Bytes{0x89, 'P'}, Bytes{'B', 'M', 0, 0, 0, 0, 0, 0, 0}}) {
+    TMemoryStream t;
+    t.Bytes() = Bytes(3, 0);
+    t.Bytes().insert(t.Bytes().end(), other.begin(), other.end());
+    t.SetPosition(3);
+    EXPECT_FALSE(IsPNGStream(t));
+    EXPECT_EQ(t.Position(), 3);
+  }
+}
+
+// ------------------------------------------------------------------ bad input
+
+Bytes SampleFile(bool interlace, bool alpha) {
+  auto src = MakeBitmap(pxBGR24, 37, 23, alpha);
+  auto mask = alpha ? MaskOf(*src) : nullptr;
+  TIOParamsVals params;
+  params.PNGInterlaced = interlace;
+  params.PNGCompression = 9;
+  return WriteBytes(*src, params, mask.get());
+}
+
+TEST(PngCorrupt, TruncatedFilesAbort) {
+  for (bool interlace : {false, true}) {
+    const Bytes png = SampleFile(interlace, true);
+    for (size_t n = 0; n < png.size(); n += 1 + n / 16) {
+      auto r = ReadBytes(Bytes(png.begin(), png.begin() + static_cast<std::ptrdiff_t>(n)));
+      EXPECT_TRUE(r->aborted) << n;
+    }
+  }
+}
+
+TEST(PngCorrupt, BitFlipsNeverCrash) {
+  std::mt19937 rng(7);
+  for (bool interlace : {false, true}) {
+    const Bytes png = SampleFile(interlace, true);
+    for (int i = 0; i < 400; ++i) {
+      Bytes bad = png;
+      for (int k = 0; k < 1 + i % 3; ++k) bad[rng() % bad.size()] ^= static_cast<uint8_t>(1u << (rng() % 8));
+      // Half the time the checksums are made right, so the damage reaches the decoder.
+      if (i % 2)
+        for (size_t at = 8; at + 12 <= bad.size() && BE32(bad, at) < bad.size(); at += 12 + BE32(bad, at))
+          if (at + 12 + BE32(bad, at) <= bad.size()) FixCrc(bad, at);
+      ReadBytes(bad, i % 4 == 0, i % 3 == 0);
+    }
+  }
+}
+
+TEST(PngCorrupt, SizeBombsAbortWithoutHugeAllocations) {
+  const Bytes png = SampleFile(false, false);
+  // Chunk lengths past the data, and up to the largest a PNG allows.
+  for (uint32_t length : {0x7FFFFFFFu, 0x10000000u, 0x00FFFFFFu}) {
+    Bytes bad = png;
+    PutBE32(bad, FindChunk(bad, "IDAT"), length);
+    EXPECT_TRUE(ReadBytes(bad)->aborted) << length;
+  }
+  // A header that names a huge image over a few bytes of data.
+  for (auto [w, h] : {std::pair{100000u, 100000u}, std::pair{0x7FFFFFFFu, 1u}, std::pair{1u, 0x7FFFFFFFu},
+                      std::pair{1000000u, 1000000u}, std::pair{0u, 5u}}) {
+    Bytes bad = png;
+    PutBE32(bad, 16, w);
+    PutBE32(bad, 20, h);
+    FixCrc(bad, 8);
+    auto r = ReadBytes(bad);
+    EXPECT_TRUE(r->aborted) << w << "x" << h;
+    EXPECT_LE(int64_t{r->bitmap.Width()} * r->bitmap.Height(), 37 * 23 * 4) << w << "x" << h;
+  }
+}
+
 }  // namespace
 }  // namespace pixoran
