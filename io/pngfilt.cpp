@@ -73,6 +73,8 @@ constexpr size_t kReadBlock = 65536;
 // need more than this per byte of file left cannot be in the file, so its
 // bitmap is never allocated.
 constexpr int64_t kMaxInflateRatio = 1100;
+// Largest ancillary chunk the codec keeps in memory (the ones read here are tiny).
+constexpr png_alloc_size_t kMaxChunkBytes = png_alloc_size_t{8} << 20;
 
 // ---------------------------------------------------------------- decoder context
 
@@ -131,6 +133,12 @@ void StepCreate(void* p) {
   if (c->png == nullptr) return;
   c->info = png_create_info_struct(c->png);
   png_set_read_fn(c->png, c, ReadProc);
+  // Chunks the filter has no use for are skipped unread, so their (possibly
+  // compressed) payloads cost neither memory nor time.
+  static const png_byte kIgnored[] = "tEXt\0zTXt\0iTXt\0iCCP\0sPLT\0eXIf\0tIME\0";
+  png_set_keep_unknown_chunks(c->png, PNG_HANDLE_CHUNK_NEVER, kIgnored, 7);
+  png_set_keep_unknown_chunks(c->png, PNG_HANDLE_CHUNK_NEVER, nullptr, 0);
+  png_set_chunk_malloc_max(c->png, kMaxChunkBytes);
 }
 
 void StepReadInfo(void* p) {
