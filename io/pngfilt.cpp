@@ -373,9 +373,9 @@ void ReadBody(TDecoder& dec, TPXBitmap& bitmap, TIOParamsVals& params, bool blen
 
   const int64_t width = c.width, height = c.height;
   const bool split = format == pxBGR24 && c.channels == 4;
-  const int64_t expected = format == pxBW1                        ? (width + 7) / 8
-                           : format == pxBGR24                    ? width * (split ? 4 : 3)
-                                                                  : width;
+  int64_t expected = width;  // pxPal8, pxGray8
+  if (format == pxBW1) expected = (width + 7) / 8;
+  if (format == pxBGR24) expected = width * (split ? 4 : 3);
   if (static_cast<int64_t>(c.rowBytes) != expected || (format == pxBGR24 && c.channels != 3 && !split)) {
     progress.Abort();
     return;

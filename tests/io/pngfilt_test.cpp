@@ -247,6 +247,7 @@ TEST(PngRead, FilesWrittenByQtReadPixelExact) {
     ASSERT_FALSE(r->aborted) << c.format;
     EXPECT_EQ(r->bitmap.PixelFormat(), c.expect) << c.format;
     EXPECT_EQ(r->params.BitsPerSample, c.depth);
+    EXPECT_EQ(r->params.SamplesPerPixel, c.colorType == 2 ? 3 : c.colorType == 6 ? 4 : 1);
     bool same = true;
     for (int y = 0; y < h && same; ++y)
       for (int x = 0; x < w && same; ++x) {
