@@ -50,11 +50,7 @@ void TMaskAlphaRows::SetTranslucent() { mask_.Full = false; }
 
 uint8_t* TMaskAlphaRows::Row(int32_t y) { return mask_.GetRowPointer(y); }
 
-bool TBitmapAlphaRows::Allocate(int32_t width, int32_t height) {
-  if (!alpha_.Allocate(width, height, pxGray8)) return false;
-  alpha_.Fill(255);
-  return true;
-}
+bool TBitmapAlphaRows::Allocate(int32_t width, int32_t height) { return alpha_.Allocate(width, height, pxGray8); }
 
 void TBitmapAlphaRows::SetTranslucent() { alpha_.Full = false; }
 

@@ -38,7 +38,9 @@ bool RunGuarded(TPNGError& err, TCodecStep step, void* context);
 class TAlphaRows {
  public:
   virtual ~TAlphaRows() = default;
-  // Reader side: sized and filled with 255 (false when it cannot be had).
+  // Reader side: sized (false when it cannot be had). What the read does not
+  // reach is 255 for a mask, unspecified for an alpha bitmap, whose every
+  // value the reader writes (and which a failed read leaves unused).
   virtual bool Allocate(int32_t width, int32_t height) = 0;
   // Reader side: some value is below 255.
   virtual void SetTranslucent() = 0;

@@ -378,7 +378,9 @@ TEST(PngWrite, EveryFormReadsBackExactlyHereAndInQt) {
         const QRgba64 qp = q.pixelColor(x, y).rgba64();
         const int hi = c.format == pxGray16 ? src->Scanline(y)[2 * x] | (src->Scanline(y)[2 * x + 1] << 8) : -1;
         auto q16 = [&](uint8_t v) { return hi >= 0 ? hi : v * 257; };
-        if (c.exact) ASSERT_EQ(got, want) << x << "," << y;
+        if (c.exact) {
+          ASSERT_EQ(got, want) << x << "," << y;
+        }
         ASSERT_EQ(got.a, want.a) << x << "," << y;
         if (got.a != 0) {
           ASSERT_EQ(qp.red(), q16(got.r)) << x << "," << y;
@@ -591,7 +593,9 @@ TEST(PngRead, BlendingOverTheFileOrTheRecordBackground) {
     auto r = ReadBytes(*c.png, false, true, TBGR{0, 100, 200});
     ASSERT_FALSE(r->aborted);
     EXPECT_FALSE(r->mask);
-    if (c.fromFile) EXPECT_EQ(r->params.PNGBackground, (TBGR{60, 50, 40}));
+    if (c.fromFile) {
+      EXPECT_EQ(r->params.PNGBackground, (TBGR{60, 50, 40}));
+    }
     for (int y = 0; y < h; ++y)
       for (int x = 0; x < w; ++x) {
         const TRgba p = Pattern(x, y, true);
