@@ -295,8 +295,17 @@ TBlackWhite OneBitForm(const TReadContext& c) {
 }
 
 // Splits blue-green-red-alpha pixels into a bitmap row and an alpha row.
+// Each pixel is stored as four bytes whose last one the next pixel
+// overwrites: one store a pixel instead of three.
 void SplitBGRA(const uint8_t* src, uint8_t* bgr, uint8_t* alpha, int64_t width) {
-  for (int64_t x = 0; x < width; ++x, src += 4, bgr += 3) {
+  int64_t x = 0;
+  for (; x + 1 < width; ++x, src += 4, bgr += 3) {
+    uint32_t v;
+    std::memcpy(&v, src, 4);
+    std::memcpy(bgr, &v, 4);
+    alpha[x] = src[3];
+  }
+  if (x < width) {
     bgr[0] = src[0];
     bgr[1] = src[1];
     bgr[2] = src[2];
