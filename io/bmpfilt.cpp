@@ -275,25 +275,40 @@ struct TBMPHeader {
   uint32_t masks[3] = {0, 0, 0};  // red, green, blue
 };
 
-// A bit field of a 16-bit pixel scaled to 8 bits: the value is taken from
-// the mask's lowest set bit and its width brought to 8 bits (a field of
-// 5 bits gives v << 3, of 6 bits v << 2, as the usual 5-5-5 and 5-6-5 need).
-struct TBitField {
-  uint32_t mask = 0, valueMask = 0;
-  int shift = 0, left = 0, right = 0;
-  explicit TBitField(uint32_t m) : mask(m) {
+// A bit field of a 16- or 32-bit pixel brought to 8 bits: the value is taken
+// from the mask's lowest set bit and scaled from its own range to 0..255,
+// value x 255 / maximum rounded, so the brightest value of any width reads
+// 255 (5-bit white is 255, not 248).
+class TBitField {
+ public:
+  explicit TBitField(uint32_t m) : mask_(m), shift_(BitFieldShift(m)) {
     const int w = BitFieldWidth(m);
-    shift = BitFieldShift(m);
-    valueMask = w >= 32 ? 0xFFFFFFFFu : (1u << w) - 1;
-    if (w < 8)
-      left = 8 - w;
-    else
-      right = w - 8;
+    max_ = w >= 32 ? 0xFFFFFFFFu : (1u << w) - 1;
+    if (w == 8) return;  // already the full range
+    if (w <= 16) {
+      lut_.resize(size_t{max_} + 1);
+      for (uint32_t v = 0; v <= max_; ++v) lut_[v] = Scale(v);
+    } else {
+      wide_ = true;
+    }
   }
   uint8_t operator()(uint32_t v) const {
-    const uint32_t f = ((v & mask) >> shift) & valueMask;
-    return static_cast<uint8_t>((f << left) >> right);
+    const uint32_t f = ((v & mask_) >> shift_) & max_;
+    if (!lut_.empty()) return lut_[f];
+    return wide_ ? Scale(f) : static_cast<uint8_t>(f);
   }
+
+ private:
+  // Never exactly half way: 2 x 255 x v is even and the maximum is odd.
+  uint8_t Scale(uint32_t v) const {
+    if (max_ == 0) return 0;
+    return static_cast<uint8_t>((uint64_t{v} * 510 + max_) / (2 * uint64_t{max_}));
+  }
+
+  uint32_t mask_ = 0, max_ = 0;
+  int shift_ = 0;
+  bool wide_ = false;
+  std::vector<uint8_t> lut_;
 };
 
 class TBMPReader {
@@ -317,7 +332,7 @@ class TBMPReader {
   bool Read32();
   bool Read16();
   bool Read8();
-  bool Read4();
+  bool ReadPacked();
   bool ReadRLE(int64_t compSize, bool rle4);
 
   TStream& s_;
@@ -396,15 +411,11 @@ bool TBMPReader::ReadInfoHeader() {
   params_.SetDpiX(dpiX != 0 ? dpiX : PXSettings().DefaultDpiX);
   params_.SetDpiY(dpiY != 0 ? dpiY : PXSettings().DefaultDpiY);
 
-  uint32_t colors = GetU32(hb + 32);
-  if (colors > 256) colors = 0;
-  if (colors == 0 && h_.bitCount <= 8) colors = 1u << h_.bitCount;
-  if (!ReadPalette(colors, 4)) return false;
-
   if (h_.compression == 3) {
     // Headers that carry their own masks (52 bytes and up, as the V2 to V5
     // headers do; the 64-byte OS/2 header has other fields there) are not
-    // followed by a separate mask block.
+    // followed by a separate mask block; the others have it straight after
+    // the header, before any palette.
     if (h_.headerSize >= 52 && h_.headerSize != 64) {
       for (int i = 0; i < 3; ++i) h_.masks[i] = GetU32(hb + 40 + 4 * i);
     } else {
@@ -413,7 +424,11 @@ bool TBMPReader::ReadInfoHeader() {
       for (int i = 0; i < 3; ++i) h_.masks[i] = GetU32(mb + 4 * i);
     }
   }
-  return true;
+
+  uint32_t colors = GetU32(hb + 32);
+  if (colors > 256) colors = 0;
+  if (colors == 0 && h_.bitCount <= 8) colors = 1u << h_.bitCount;
+  return ReadPalette(colors, 4);
 }
 
 void TBMPReader::Read(int64_t dataLength, bool paramsOnly, bool headerLess) {
@@ -447,9 +462,14 @@ void TBMPReader::Read(int64_t dataLength, bool paramsOnly, bool headerLess) {
     case 32: params_.BitsPerSample = 8, params_.SamplesPerPixel = 3; break;
     default: Fail(); return;  // no such depth in a BMP we can read
   }
-  // 0-3 are the only compressions this reader knows; 4 and 5 (JPEG and PNG
-  // inside a BMP) and the rest are refused.
-  if (h_.compression > 3) {
+  // Each depth has its own compressions: run lengths at 4 and 8 bits (RLE4,
+  // RLE8), bit fields above 8 bits. Anything else (JPEG or PNG inside a BMP,
+  // OS/2's 1-bit Huffman, which also uses 3, a code at a depth it does not
+  // fit) is refused rather than shown as an empty image.
+  const uint32_t comp = h_.compression;
+  const bool known = comp == 0 || (h_.bitCount == 4 && comp == 2) || (h_.bitCount == 8 && comp == 1) ||
+                     (h_.bitCount >= 16 && comp == 3);
+  if (!known) {
     Fail();
     return;
   }
@@ -459,8 +479,14 @@ void TBMPReader::Read(int64_t dataLength, bool paramsOnly, bool headerLess) {
 
   if (h_.width == 0 || h_.height == 0 || paramsOnly) return;
 
-  native_ = params_.KeepNativeFormat != 0 && (h_.bitCount == 4 || h_.bitCount == 8);
-  const TPXPixelFormat format = h_.bitCount == 1 ? pxBW1 : native_ ? pxPal8 : pxBGR24;
+  table_ = MakePaletteTable(params_.Palette.get(), params_.PaletteCount);
+  // A 1-bit image is black and white only when its two colours are; in
+  // other colours it is read like the 4- and 8-bit ones.
+  static constexpr TBGR kBlack{0, 0, 0}, kWhite{255, 255, 255};
+  const bool blackWhite = h_.bitCount == 1 && ((table_[0] == kBlack && table_[1] == kWhite) ||
+                                               (table_[0] == kWhite && table_[1] == kBlack));
+  native_ = params_.KeepNativeFormat != 0 && h_.bitCount <= 8 && !blackWhite;
+  const TPXPixelFormat format = blackWhite ? pxBW1 : native_ ? pxPal8 : pxBGR24;
   const int64_t destRow = CalcRowLen(h_.width, BitsOfFormat(format));
   rowLen_ = CalcRowLen(h_.width, h_.bitCount);
   if (destRow < 0 || destRow > kMaxDestRowBytes || destRow * h_.height > kMaxDestImageBytes || rowLen_ < 0) {
@@ -481,37 +507,34 @@ void TBMPReader::Read(int64_t dataLength, bool paramsOnly, bool headerLess) {
     return;
   }
   progress_.Start(h_.height);
-  table_ = MakePaletteTable(params_.Palette.get(), params_.PaletteCount);
+  if (native_) {
+    // Every index the depth allows lands inside the bitmap's palette: those
+    // the file does not define are black.
+    const int entries = 1 << h_.bitCount;
+    for (int i = 0; i < entries; ++i) bmp_.SetPaletteEntry(i, table_[i]);
+    bmp_.MaxColors = entries;
+  }
 
   switch (h_.bitCount) {
-    case 24:
-      if (c == 0 || c == 3) ReadStraightRows(h_.width * 3);
-      break;
-    case 32:
-      if (c == 0 || c == 3) Read32();
-      break;
-    case 16:
-      if (c == 0 || c == 3) Read16();
-      break;
+    case 24: ReadStraightRows(h_.width * 3); break;
+    case 32: Read32(); break;
+    case 16: Read16(); break;
     case 8:
-    case 4: {
-      const bool rle4 = h_.bitCount == 4;
-      if (native_) {
-        // Every index the depth allows lands inside the bitmap's palette:
-        // those the file does not define are black.
-        const int entries = 1 << h_.bitCount;
-        for (int i = 0; i < entries; ++i) bmp_.SetPaletteEntry(i, table_[i]);
-        bmp_.MaxColors = entries;
-      }
       if (c == 0)
-        rle4 ? Read4() : Read8();
-      else if (c == (rle4 ? 2u : 1u))
-        ReadRLE(compSize, rle4);
+        Read8();
+      else
+        ReadRLE(compSize, false);
       break;
-    }
+    case 4:
+      if (c == 0)
+        ReadPacked();
+      else
+        ReadRLE(compSize, true);
+      break;
     case 1:
-      if (c == 0 && ReadStraightRows((h_.width + 7) / 8) && !progress_.Aborted() && params_.PaletteCount == 2 &&
-          params_.Palette[0] == TBGR{255, 255, 255} && params_.Palette[1] == TBGR{0, 0, 0})
+      if (!blackWhite)
+        ReadPacked();
+      else if (ReadStraightRows((h_.width + 7) / 8) && !progress_.Aborted() && table_[0] == kWhite)
         InvertBitmapBits(bmp_);  // in the bitmap a set bit is white
       break;
   }
@@ -545,10 +568,21 @@ bool TBMPReader::ReadPixelRows(int bytesPerPixel, TPut put) {
 }
 
 bool TBMPReader::Read32() {
-  return ReadPixelRows(4, [](const uint8_t* src, uint8_t* row) {
-    row[0] = src[0];
-    row[1] = src[1];
-    row[2] = src[2];
+  const bool fields = h_.compression == 3;
+  if (!fields || (h_.masks[0] == 0xFF0000 && h_.masks[1] == 0xFF00 && h_.masks[2] == 0xFF)) {
+    return ReadPixelRows(4, [](const uint8_t* src, uint8_t* row) {
+      row[0] = src[0];
+      row[1] = src[1];
+      row[2] = src[2];
+    });
+  }
+  // The channels sit wherever the masks put them.
+  const TBitField red(h_.masks[0]), green(h_.masks[1]), blue(h_.masks[2]);
+  return ReadPixelRows(4, [&](const uint8_t* src, uint8_t* row) {
+    const uint32_t v = GetU32(src);
+    row[0] = blue(v);
+    row[1] = green(v);
+    row[2] = red(v);
   });
 }
 
@@ -597,7 +631,11 @@ bool TBMPReader::Read8() {
   return true;
 }
 
-bool TBMPReader::Read4() {
+// Uncompressed 1- and 4-bit rows, leftmost pixel in the high bits.
+bool TBMPReader::ReadPacked() {
+  const int bits = static_cast<int>(h_.bitCount);
+  const int perByte = 8 / bits;
+  const uint8_t low = static_cast<uint8_t>((1 << bits) - 1);
   std::vector<uint8_t> buf(static_cast<size_t>(rowLen_ + 32));
   for (int64_t k = 0; k < h_.height; ++k) {
     if (!BeginRow(progress_, k)) return false;
@@ -605,8 +643,8 @@ bool TBMPReader::Read4() {
     if (!row || !s_.ReadExact(buf.data(), rowLen_)) return Fail();
     const uint8_t* src = buf.data();
     for (int64_t x = 0; x < h_.width; ++x) {
-      const uint8_t b = src[x >> 1];
-      const uint8_t index = (x & 1) ? (b & 0x0F) : (b >> 4);
+      const int shift = 8 - bits * (1 + static_cast<int>(x % perByte));
+      const uint8_t index = static_cast<uint8_t>((src[x / perByte] >> shift) & low);
       if (native_) {
         row[x] = index;
       } else {

@@ -7,6 +7,7 @@
 #include "io/bmpfilt.h"
 #include "io/iohooks.h"
 #include "io/jpegfilt.h"
+#include "io/pngfilt.h"
 #include "io/pxexif.h"
 #include "io/pxformats.h"
 
@@ -257,6 +258,8 @@ const TPXFormatCodec kFormats[] = {
         .Describe = nullptr,
         .Ready = nullptr,
     },
+    // PNG: the alpha travels both ways; the writer converts on a copy what
+    // its rows cannot take, so it is handed every pixel format.
     {
         .FileType = ioPNG,
         .FullName = "Portable Network Graphics",
@@ -264,10 +267,10 @@ const TPXFormatCodec kFormats[] = {
         .DialogPage = ppPNG,
         .LoadRoutes = "png",
         .SaveRoutes = "png",
-        .Read = nullptr,
-        .Write = nullptr,
+        .Read = ReadPNGImage,
+        .Write = WritePNGImage,
         .WriterFormats = kPXWriterAny,
-        .Probe = nullptr,
+        .Probe = IsPNGStream,
         .Count = nullptr,
         .ImageIndex = nullptr,
         .Magic = nullptr,

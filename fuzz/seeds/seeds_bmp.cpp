@@ -40,7 +40,7 @@ struct TBytes {
 };
 
 // A BMP with a Windows-layout header of headerSize bytes; masks go inside the
-// header for sizes of 52 and up (not 64), after the palette otherwise.
+// header for sizes of 52 and up (not 64), straight after it otherwise.
 std::vector<uint8_t> HandBmp(uint32_t headerSize, int32_t w, int32_t h, uint16_t bits, uint32_t compression,
                              const std::vector<uint32_t>& palette, const std::vector<uint32_t>& masks,
                              const std::vector<uint8_t>& pixels) {
@@ -60,9 +60,9 @@ std::vector<uint8_t> HandBmp(uint32_t headerSize, int32_t w, int32_t h, uint16_t
   if (masksInHeader)
     for (uint32_t m : masks) info.U32(m);
   info.b.resize(headerSize, 0);
-  for (uint32_t c : palette) info.U32(c);
   if (!masksInHeader)
     for (uint32_t m : masks) info.U32(m);
+  for (uint32_t c : palette) info.U32(c);
   TBytes file;
   file.U16(0x4D42);
   file.U32(static_cast<uint32_t>(14 + info.b.size() + pixels.size()));
@@ -171,11 +171,18 @@ bool WriteBmpSeeds(const std::string& folder) {
   for (int i = 0; i < 3 * 2 * 4; ++i) px32.push_back(static_cast<uint8_t>(i * 23));
   save("rgb32.bmp", HandBmp(40, 3, 2, 32, 0, {}, {}, px32));
   save("rgb32_v5.bmp", HandBmp(124, 3, -2, 32, 3, {}, {0xFF0000, 0xFF00, 0xFF}, px32));
+  // Masks followed by a palette; red in the top byte; x-b-g-r; 10-10-10.
+  save("rgb16_565_palette.bmp", HandBmp(40, 4, 2, 16, 3, {0x102030, 0x405060}, {0xF800, 0x07E0, 0x001F}, px16));
+  save("rgb32_red_top.bmp", HandBmp(40, 3, 2, 32, 3, {}, {0xFF000000, 0xFF0000, 0xFF00}, px32));
+  save("rgb32_xbgr_v4.bmp", HandBmp(108, 3, 2, 32, 3, {}, {0xFF, 0xFF00, 0xFF0000}, px32));
+  save("rgb32_101010.bmp", HandBmp(40, 3, 2, 32, 3, {}, {0x3FF00000, 0xFFC00, 0x3FF}, px32));
   // Top-down 24 bits, 2 x 2.
   save("rgb24_topdown.bmp",
        HandBmp(40, 2, -2, 24, 0, {}, {}, {1, 2, 3, 4, 5, 6, 0, 0, 7, 8, 9, 10, 11, 12, 0, 0}));
   // 1 bit with a white-then-black palette.
   save("bw1_inverted.bmp", HandBmp(40, 9, 2, 1, 0, {0xFFFFFF, 0}, {}, {0xF0, 0x80, 0, 0, 0x0F, 0x00, 0, 0}));
+  // 1 bit in two colours that are not black and white.
+  save("pal1_colors.bmp", HandBmp(40, 9, 2, 1, 0, {0x2040C0, 0xF0E000}, {}, {0xA5, 0x80, 0, 0, 0x0F, 0x00, 0, 0}));
   // RLE8 with an absolute run, a delta and an explicit end of bitmap.
   save("rle8_delta.bmp", HandBmp(40, 8, 4, 8, 1, {0x000000, 0xFF0000, 0x00FF00, 0x0000FF}, {},
                                  {3, 1, 0, 3, 2, 3, 1, 0, 0, 0, 0, 2, 2, 1, 4, 2, 0, 0, 8, 3, 0, 1}));

@@ -48,7 +48,7 @@ struct TBytes {
 };
 
 // A BMP built byte by byte. Masks go inside the header for sizes of 52 and up
-// (not 64), after the palette otherwise. colorsUsed -1: the palette size.
+// (not 64), straight after the header otherwise, before any palette. colorsUsed -1: the palette size.
 struct THandBmp {
   uint32_t headerSize = 40;
   int32_t width = 1, height = 1;
@@ -87,9 +87,9 @@ struct THandBmp {
     if (masksInHeader)
       for (uint32_t m : masks) info.U32(m);
     info.b.resize(headerSize, 0);
-    for (uint32_t c : palette) info.U32(c);
     if (!masksInHeader)
       for (uint32_t m : masks) info.U32(m);
+    for (uint32_t c : palette) info.U32(c);
     return info.b;
   }
   Bytes File() const {
@@ -352,8 +352,9 @@ TEST(BmpRead, SixteenBitsDefaultFiveFiveFiveAndBitFields) {
   ASSERT_FALSE(plain.aborted);
   EXPECT_EQ(plain.params->BitsPerSample, 5);
   EXPECT_EQ(plain.params->SamplesPerPixel, 3);
-  EXPECT_EQ(ColorAt(*plain.bitmap, 0, 0), (TBGR{248, 248, 248}));
-  EXPECT_EQ(ColorAt(*plain.bitmap, 1, 0), (TBGR{248, 248, 248}));  // the top bit is no field
+  // Five bits scale to the full range: 31 is white.
+  EXPECT_EQ(ColorAt(*plain.bitmap, 0, 0), (TBGR{255, 255, 255}));
+  EXPECT_EQ(ColorAt(*plain.bitmap, 1, 0), (TBGR{255, 255, 255}));  // the top bit is no field
 
   // 5-6-5: red 0xF800, green 0x07E0 (6 bits), blue 0x001F.
   f.compression = 3;
@@ -362,8 +363,8 @@ TEST(BmpRead, SixteenBitsDefaultFiveFiveFiveAndBitFields) {
   TRead fields = ReadBytes(f.File());
   ASSERT_FALSE(fields.aborted);
   EXPECT_EQ(fields.params->BMPCompression, 0);
-  EXPECT_EQ(ColorAt(*fields.bitmap, 0, 0), (TBGR{0, 252, 0}));
-  EXPECT_EQ(ColorAt(*fields.bitmap, 1, 0), (TBGR{248, 0, 248}));
+  EXPECT_EQ(ColorAt(*fields.bitmap, 0, 0), (TBGR{0, 255, 0}));
+  EXPECT_EQ(ColorAt(*fields.bitmap, 1, 0), (TBGR{255, 0, 255}));
 
   // A 5-5-5 pixel given as bit fields decodes like the default 5-5-5.
   f.masks = {0x7C00, 0x03E0, 0x001F};
@@ -383,15 +384,15 @@ TEST(BmpRead, MasksInsideV4AndV5Headers) {
     TRead r = ReadBytes(f.File());
     ASSERT_FALSE(r.aborted) << size;
     EXPECT_EQ(r.params->BMPHeaderKind, 0);
-    EXPECT_EQ(ColorAt(*r.bitmap, 0, 0), (TBGR{0, 252, 0})) << size;
-    EXPECT_EQ(ColorAt(*r.bitmap, 1, 0), (TBGR{248, 0, 248})) << size;
+    EXPECT_EQ(ColorAt(*r.bitmap, 0, 0), (TBGR{0, 255, 0})) << size;
+    EXPECT_EQ(ColorAt(*r.bitmap, 1, 0), (TBGR{255, 0, 255})) << size;
 
     // A header-less DIB has no pixel offset: the pixels must follow the header.
     TRead dib = ReadBytes(f.Dib(), {.headerLess = true});
     ASSERT_FALSE(dib.aborted);
     EXPECT_TRUE(SameColors(*r.bitmap, *dib.bitmap));
   }
-  // Fields of 4 bits scale to 8 (0xF -> 0xF0); wider fields drop their low bits.
+  // Fields of 4 bits scale to 8 (0xF -> 0xFF, 0x5 -> 0x55); wider fields scale down.
   THandBmp f;
   f.headerSize = 108;
   f.width = 2, f.height = 1, f.bits = 16, f.compression = 3;
@@ -399,9 +400,9 @@ TEST(BmpRead, MasksInsideV4AndV5Headers) {
   f.pixels = {0x5F, 0x0A, 0xFF, 0xFF};
   TRead r = ReadBytes(f.File());
   ASSERT_FALSE(r.aborted);
-  EXPECT_EQ(ColorAt(*r.bitmap, 0, 0), (TBGR{0xF0, 0x50, 0xA0}));
-  EXPECT_EQ(ColorAt(*r.bitmap, 1, 0), (TBGR{0xF0, 0xF0, 0xF0}));
-  f.masks = {0xFFFF, 0, 0};  // a 16-bit field keeps its top 8 bits
+  EXPECT_EQ(ColorAt(*r.bitmap, 0, 0), (TBGR{0xFF, 0x55, 0xAA}));
+  EXPECT_EQ(ColorAt(*r.bitmap, 1, 0), (TBGR{0xFF, 0xFF, 0xFF}));
+  f.masks = {0xFFFF, 0, 0};  // 0x1234 x 255 / 0xFFFF = 18.1
   f.pixels = {0x34, 0x12, 0, 0};
   TRead wide = ReadBytes(f.File());
   ASSERT_FALSE(wide.aborted);
@@ -574,18 +575,81 @@ TEST(BmpRead, FourAndEightBitsNative) {
   EXPECT_TRUE(SameColors(*r.bitmap, *rgb.bitmap));
 }
 
-TEST(BmpRead, CompressionNotOfTheDepthLeavesPixelsAllocated) {
-  // RLE4 at 8 bits, RLE8 at 4 bits, RLE at 24 bits: allocated, not read, not a failure.
-  for (auto [bits, comp] : {std::pair{8, 2}, std::pair{4, 1}, std::pair{24, 1}, std::pair{1, 1}}) {
+TEST(BmpRead, CompressionNotOfTheDepthFails) {
+  // RLE4 at 8 bits, RLE8 at 4 bits, RLE at 1, 16, 24 and 32 bits, bit fields
+  // (or OS/2's 1-bit Huffman, which has the same number) at 1, 4 and 8 bits.
+  const std::pair<int, int> cases[] = {{8, 2}, {4, 1}, {24, 1}, {1, 1}, {1, 2}, {16, 2}, {32, 1},
+                                       {1, 3}, {4, 3}, {8, 3}};
+  for (auto [bits, comp] : cases) {
     THandBmp f;
     f.width = 2, f.height = 2, f.bits = static_cast<uint16_t>(bits), f.compression = static_cast<uint32_t>(comp);
     if (bits <= 8) f.palette.assign(size_t{1} << bits, 0xFFFFFF);
-    f.pixels = {3, 0x33, 0, 1};
+    if (comp == 3) f.masks = {0xF800, 0x07E0, 0x001F};
+    f.pixels = Bytes(64, 0x11);
     TRead r = ReadBytes(f.File());
-    EXPECT_FALSE(r.aborted) << bits << "/" << comp;
-    ASSERT_EQ(r.bitmap->Width(), 2);
-    EXPECT_EQ(ColorAt(*r.bitmap, 0, 0), (TBGR{0, 0, 0})) << bits << "/" << comp;
+    EXPECT_TRUE(r.aborted) << bits << "/" << comp;
+    EXPECT_EQ(r.bitmap->Width(), 0) << bits << "/" << comp;
   }
+}
+
+// Files of other programs that the reader once got wrong, built byte by byte.
+TEST(BmpRead, BitFieldsWhereverTheChannelsSit) {
+  // A 40-byte header with masks and a palette: the masks come first.
+  THandBmp f;
+  f.width = 2, f.height = 1, f.bits = 16, f.compression = 3;
+  f.masks = {0xF800, 0x07E0, 0x001F};
+  f.palette = {0x102030, 0x405060, 0x708090, 0xA0B0C0};
+  f.pixels = {0xE0, 0x07, 0x10, 0x84};  // green 63; then red 16, green 32, blue 16
+  TRead pal = ReadBytes(f.File());
+  ASSERT_FALSE(pal.aborted);
+  EXPECT_EQ(ColorAt(*pal.bitmap, 0, 0), (TBGR{0, 255, 0}));
+  EXPECT_EQ(ColorAt(*pal.bitmap, 1, 0), (TBGR{132, 130, 132}));  // 16 x 255 / 31, 32 x 255 / 63
+
+  struct Case {
+    uint32_t headerSize;
+    std::vector<uint32_t> masks;
+    uint32_t pixel;  // one 32-bit pixel, little-endian in the file
+    TBGR want;
+  };
+  const Case cases[] = {
+      {40, {0xFF000000, 0x00FF0000, 0x0000FF00}, 0x11223344, TBGR{0x33, 0x22, 0x11}},  // red in the top byte
+      {108, {0x000000FF, 0x0000FF00, 0x00FF0000}, 0x00112233, TBGR{0x11, 0x22, 0x33}},  // x-b-g-r
+      {124, {0x000000FF, 0x0000FF00, 0x00FF0000}, 0xFF445566, TBGR{0x44, 0x55, 0x66}},
+      {40, {0x00FF0000, 0x0000FF00, 0x000000FF}, 0x00ABCDEF, TBGR{0xEF, 0xCD, 0xAB}},  // the usual order
+      // 10-10-10: 1023 is white, 512 is 128 (512 x 255 / 1023 = 127.6).
+      {40, {0x3FF00000, 0x000FFC00, 0x000003FF}, (1023u << 20) | (512u << 10) | 1u, TBGR{0, 128, 255}},
+  };
+  for (const Case& c : cases) {
+    THandBmp g;
+    g.headerSize = c.headerSize;
+    g.width = 1, g.height = 1, g.bits = 32, g.compression = 3;
+    g.masks = c.masks;
+    g.pixels = {uint8_t(c.pixel), uint8_t(c.pixel >> 8), uint8_t(c.pixel >> 16), uint8_t(c.pixel >> 24)};
+    TRead r = ReadBytes(g.File());
+    ASSERT_FALSE(r.aborted) << c.headerSize;
+    EXPECT_EQ(ColorAt(*r.bitmap, 0, 0), c.want) << std::hex << c.pixel;
+  }
+}
+
+TEST(BmpRead, OneBitFilesInTheirOwnColours) {
+  THandBmp f;
+  f.width = 10, f.height = 2, f.bits = 1;
+  f.palette = {0x2040C0, 0xF0E000};  // blue-ish and yellow
+  f.pixels = {0xA5, 0x40, 0, 0, 0x0F, 0xC0, 0, 0};
+  const Bytes file = f.File();
+  auto want = [&](int x, int y) {
+    const uint8_t byte = f.pixels[size_t((1 - y) * 4 + x / 8)];
+    return (byte >> (7 - x % 8)) & 1 ? TBGR{0x00, 0xE0, 0xF0} : TBGR{0xC0, 0x40, 0x20};
+  };
+  for (bool native : {false, true}) {
+    TRead r = ReadBytes(file, {.keepNative = native});
+    ASSERT_FALSE(r.aborted);
+    EXPECT_EQ(r.bitmap->PixelFormat(), native ? pxPal8 : pxBGR24);
+    for (int y = 0; y < 2; ++y)
+      for (int x = 0; x < 10; ++x) EXPECT_EQ(ColorAt(*r.bitmap, x, y), want(x, y)) << x << "," << y;
+  }
+  const QImage q = QImage::fromData(QByteArray(reinterpret_cast<const char*>(file.data()), int(file.size())), "BMP");
+  EXPECT_TRUE(SameAsQImage(*ReadBytes(file).bitmap, q));
 }
 
 TEST(BmpRead, ProgressAndCancellation) {
@@ -1225,14 +1289,12 @@ TEST(BmpOneBit, TwoColorsKeepThemDarkerFirst) {
       EXPECT_EQ(after.PaletteCount, 2);
       EXPECT_EQ(after.Palette[0], dark);
       EXPECT_EQ(after.Palette[1], light);
-      // Our reader gives black and white, the light colour as a set bit...
+      // Our reader and Qt give the colours themselves.
       TRead r = ReadBytes(b);
       ASSERT_FALSE(r.aborted);
-      ASSERT_EQ(r.bitmap->PixelFormat(), pxBW1);
+      ASSERT_EQ(r.bitmap->PixelFormat(), pxBGR24);
       for (int32_t y = 0; y < 6; ++y)
-        for (int32_t x = 0; x < 19; ++x)
-          ASSERT_EQ(ColorAt(*r.bitmap, x, y).r == 255, ColorAt(*img, x, y) == light) << x << "," << y;
-      // ...and Qt, which keeps the palette, the colours themselves.
+        for (int32_t x = 0; x < 19; ++x) ASSERT_EQ(ColorAt(*r.bitmap, x, y), ColorAt(*img, x, y)) << x << "," << y;
       if (kind == 1) {
         const QImage q = QtRead(b);
         ASSERT_FALSE(q.isNull());
@@ -1250,11 +1312,10 @@ TEST(BmpOneBit, SingleColorKeepsItsColor) {
     bool aborted = true;
     const Bytes b = WriteBitmap(*img, {.bits = 1, .samples = 1}, &aborted);
     ASSERT_FALSE(aborted);
-    const bool dark = c.r + c.g + c.b < 300;
     TRead r = ReadBytes(b);
     ASSERT_FALSE(r.aborted);
     for (int32_t y = 0; y < 3; ++y)
-      for (int32_t x = 0; x < 11; ++x) ASSERT_EQ(ColorAt(*r.bitmap, x, y).r, dark ? 0 : 255) << int(c.r);
+      for (int32_t x = 0; x < 11; ++x) ASSERT_EQ(ColorAt(*r.bitmap, x, y), c) << int(c.r);
     const QImage q = QtRead(b);
     ASSERT_FALSE(q.isNull());
     EXPECT_TRUE(SameAsQImage(*img, q)) << int(c.r);
@@ -1631,8 +1692,20 @@ TEST(BmpQt, HandBuiltVariantsAgreeWithQt) {
   files.push_back({"RLE8", RleFile(8, 6, 3, {2, 1, 0, 3, 2, 3, 1, 0, 1, 0, 0, 0, 6, 3, 0, 0, 0, 4, 1, 2, 3, 1, 2, 2, 0, 1}).File()});
   files.push_back({"RLE4", RleFile(4, 7, 2, {2, 0x12, 0, 5, 0x32, 0x10, 0x30, 0, 0, 0, 7, 0x31, 0, 1}).File()});
   for (const auto& [what, file] : files) {
-    const QImage q = QImage::fromData(QByteArray(reinterpret_cast<const char*>(file.data()), int(file.size())), "BMP");
+    QImage q = QImage::fromData(QByteArray(reinterpret_cast<const char*>(file.data()), int(file.size())), "BMP");
     ASSERT_FALSE(q.isNull()) << what;
+    if (std::string(what).starts_with("16 bits")) {
+      // Qt shifts narrow fields up (31 gives 248); here they scale to the
+      // full range, value x 255 / maximum rounded.
+      const bool six = std::string(what).find("5-6-5") != std::string::npos;
+      q = q.convertToFormat(QImage::Format_RGB32);
+      auto scale = [](int v, int w) { return ((v >> (8 - w)) * 510 + (1 << w) - 1) / (2 * ((1 << w) - 1)); };
+      for (int y = 0; y < q.height(); ++y)
+        for (int x = 0; x < q.width(); ++x) {
+          const QRgb p = q.pixel(x, y);
+          q.setPixel(x, y, qRgb(scale(qRed(p), 5), scale(qGreen(p), six ? 6 : 5), scale(qBlue(p), 5)));
+        }
+    }
     TRead r = ReadBytes(file);
     ASSERT_FALSE(r.aborted) << what;
     EXPECT_TRUE(SameAsQImage(*r.bitmap, q)) << what;
