@@ -739,6 +739,8 @@ int32_t ReadGIFAnimationFrame(TStream& stream, TPXBitmap& bitmap, TPXBitmap& alp
     if (i + 1 >= count || i >= target) break;
   }
   params.GIFImageIndex = target;
+  // A frame past the last one is not there to show.
+  if (target < 0 || target >= count) progress.Abort();
   if (progress.Aborted()) return count;
   try {
     if (count > 1) {
@@ -784,14 +786,6 @@ void ReadGIFImage(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPX
 void WriteGIFImage(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
                    TPXBitmap* /*alpha*/) {
   WriteGIFStream(stream, bitmap, params, progress);
-}
-
-bool ProbeGIF(TStream& stream) {
-  const int64_t pos = stream.Position();
-  uint8_t b[3] = {};
-  const bool yes = stream.Size() - pos > kHeaderSize && stream.Read(b, 3) == 3 && std::memcmp(b, "GIF", 3) == 0;
-  stream.SetPosition(pos);
-  return yes;
 }
 
 int32_t CountGIFFrames(TStream& stream) { return CopyGIFWithoutFrame(stream, nullptr, -1); }

@@ -79,8 +79,6 @@ void ReadGIFImage(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPX
                   bool paramsOnly, int64_t dataLength, TPXBitmap& alpha);
 void WriteGIFImage(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
                    TPXBitmap* alpha);
-// "GIF" and more than a header's worth of bytes; the position is kept.
-bool ProbeGIF(TStream& stream);
 // Frames in the GIF at the stream's position.
 int32_t CountGIFFrames(TStream& stream);
 

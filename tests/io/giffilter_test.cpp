@@ -613,27 +613,29 @@ TEST(GifCompose, DisposalRestoresTheBackgroundOnly) {
 }
 
 TEST(GifCompose, LoadsThroughTheComponent) {
-  TPXFormatCodec codec = *FindFormatCodec(ioGIF);
-  codec.Read = ReadGIFImage;
-  codec.Write = WriteGIFImage;
-  codec.Probe = ProbeGIF;
-  codec.Count = CountGIFFrames;
-  codec.Flags |= cfAlphaFromReader;
-  const TPXFormatCodec saved = SetFormatCodec(codec);
-  RegisterBuiltinFileFormats();
-
   const std::string path = TempDir() + "/anim.gif";
   WriteFileBytes(path, ThreeFrames());
   EXPECT_EQ(GIFFileFrameCount(path), 3);
   TPixoranIO io;
+  io.Params().GIFImageIndex = 2;
+  EXPECT_EQ(io.LoadFromFileGIF(path), 3);
+  EXPECT_FALSE(io.Aborting());
+  EXPECT_EQ(io.PXBitmap()->Width(), 8);
+  EXPECT_EQ(io.PXBitmap()->GetPixel24(5, 3), kFour[0]);
+  ASSERT_TRUE(io.PXBitmap()->HasAlphaChannel());
+  EXPECT_EQ(io.PXBitmap()->GetAlpha(3, 2), 0);  // disposed to the background
+  EXPECT_EQ(io.Background(), RGBColor(255, 255, 255));  // frame 2's transparent colour
   io.Params().GIFImageIndex = 1;
   io.LoadFromFile(path);
   EXPECT_FALSE(io.Aborting());
-  EXPECT_EQ(io.PXBitmap()->Width(), 8);
   EXPECT_EQ(io.PXBitmap()->GetPixel24(3, 2), kFour[1]);
-  ASSERT_TRUE(io.PXBitmap()->HasAlphaChannel());
+  io.Params().GIFImageIndex = 3;
+  EXPECT_EQ(io.LoadFromFileGIF(path), 3);
+  EXPECT_TRUE(io.Aborting());
 
   // Saved and loaded again by name and by content.
+  io.Params().GIFImageIndex = 1;
+  io.LoadFromFile(path);
   const std::string out = TempDir() + "/saved.gif";
   io.Params().BitsPerSample = 8;
   io.SaveToFile(out);
@@ -644,9 +646,9 @@ TEST(GifCompose, LoadsThroughTheComponent) {
   EXPECT_FALSE(back.Aborting());
   EXPECT_EQ(back.Params().FileType, ioGIF);
   EXPECT_EQ(back.PXBitmap()->GetPixel24(3, 2), kFour[1]);
-
-  SetFormatCodec(saved);
-  RegisterBuiltinFileFormats();
+  back.ParamsFromFile(out);
+  EXPECT_EQ(back.Params().FileType, ioGIF);
+  EXPECT_EQ(back.Params().Width, 8);
 }
 
 // ---------------------------------------------------------------- bad input
