@@ -666,6 +666,9 @@ bool TGIFFrameComposer::AddFrame(TPXBitmap& frame, const TPXMask* mask, const TI
     // Always 24 bits: frames of any format draw into it, and a later frame
     // of another format keeps what the earlier ones drew.
     const int32_t w = std::max(params.GIFWinWidth, fw), h = std::max(params.GIFWinHeight, fh);
+    // The screen's width with a frame's height (or the other way round) can
+    // ask for far more than any frame: no larger than a frame may be.
+    if (int64_t{std::max(w, canvas_.Width())} * std::max(h, canvas_.Height()) * 2 > CodecMemoryLimit()) return false;
     if (canvas_.Width() <= 0 || canvas_.Height() <= 0 || canvas_.PixelFormat() != pxBGR24) {
       if (!canvas_.Allocate(w, h, pxBGR24)) return false;
       // Fresh storage is zero-filled: black needs no pass over it.

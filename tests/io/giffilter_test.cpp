@@ -682,6 +682,19 @@ TEST(GifRead, TruncatedFlippedAndHugeInputEndCleanly) {
   const std::vector<uint8_t> noData = {2, 0};
   huge.Frame(0, 0, 65535, 65535, {}, {}, false, &noData);
   EXPECT_TRUE(ReadGif(huge.Done()).aborted);
+  // The screen's width with a frame's height would make a canvas no frame could be.
+  TGifBuilder tall("GIF89a", 40000, 1, kFour);
+  tall.Frame(0, 0, 1, 40000, std::vector<uint8_t>(40000, 1));
+  tall.Frame(0, 0, 1, 1, {2});
+  const std::vector<uint8_t> bomb = tall.Done();
+  TReadOnlyMemoryStream s(bomb.data(), static_cast<int64_t>(bomb.size()));
+  TPXBitmap b2, alpha;
+  TIOParamsVals params;
+  std::atomic<bool> aborting{false};
+  TPXProgressRec progress;
+  progress.Aborting = &aborting;
+  EXPECT_EQ(ReadGIFAnimationFrame(s, b2, alpha, params, progress), 2);
+  EXPECT_TRUE(aborting);
 }
 
 }  // namespace
