@@ -43,7 +43,11 @@ namespace {
 constexpr size_t kReadBlock = 64 * 1024;
 }  // namespace
 
-TGIFByteReader::TGIFByteReader(TStream& stream) : stream_(stream), buffer_(kReadBlock), start_(stream.Position()) {}
+TGIFByteReader::TGIFByteReader(TStream& stream) : stream_(stream), start_(stream.Position()) {
+  // No larger than what is left: small files are read often (a frame at a time).
+  const int64_t left = stream.Size() - start_;
+  buffer_.resize(static_cast<size_t>(std::clamp<int64_t>(left + 1, 256, static_cast<int64_t>(kReadBlock))));
+}
 
 bool TGIFByteReader::Fill() {
   start_ = Position();
