@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -112,6 +113,10 @@ bool FillFrame(const uint8_t* indices, const TFrameHeader& f, const TGIFTable& t
     bitmap.UpdateTBitmapPalette();
     bitmap.MaxColors = table.Count();
   }
+  std::array<uint32_t, 256> colours;
+  for (int32_t i = 0; i < 256; ++i) colours[i] = static_cast<uint32_t>(BGRToInt(table.Entries[i]));
+  if constexpr (std::endian::native == std::endian::big)
+    for (uint32_t& c : colours) c = __builtin_bswap32(c);
   const bool transparent = (gc.Packed & 1) != 0;
   if (!noMask) {
     if (!mask) mask = std::make_unique<TPXMask>();
@@ -137,12 +142,15 @@ bool FillFrame(const uint8_t* indices, const TFrameHeader& f, const TGIFTable& t
       case pxPal8:
         std::memcpy(d, s, static_cast<size_t>(w));
         break;
-      default:
-        for (int32_t x = 0; x < w; ++x, d += 3) {
-          const TBGR c = table.Entries[s[x]];
-          d[0] = c.b, d[1] = c.g, d[2] = c.r;
-        }
+      default: {
+        // One 4-byte store per pixel, each overwriting the spare byte of the
+        // one before; the last pixel gets its 3 bytes alone.
+        for (int32_t x = 0; x + 1 < w; ++x) std::memcpy(d + 3 * x, &colours[s[x]], 4);
+        const TBGR c = table.Entries[s[w - 1]];
+        uint8_t* last = d + 3 * (w - 1);
+        last[0] = c.b, last[1] = c.g, last[2] = c.r;
         break;
+      }
     }
     if (transparent && mask) {
       uint8_t* m = mask->GetRowPointer(y);
