@@ -56,7 +56,7 @@ void RoundTrip(TPXBitmap& image) {
 // end early, the rest is zero) but cost seconds per input here; the tests
 // cover them.
 bool SmallEnough(const uint8_t* data, int64_t size) {
-  if (size < 10 || int64_t{data[6] | (data[7] << 8)} * (data[8] | (data[9] << 8)) > (1 << 18)) return false;
+  if (size < 10 || int64_t{data[6] | (data[7] << 8)} * (data[8] | (data[9] << 8)) > (1 << 16)) return false;
   int32_t widest = 0, highest = 0;
   for (int32_t i = 0; i < 4; ++i) {
     TReadOnlyMemoryStream stream(data, size);
@@ -73,7 +73,7 @@ bool SmallEnough(const uint8_t* data, int64_t size) {
     highest = std::max({highest, params.Height, params.GIFWinHeight});
     if (i + 1 >= count) break;
   }
-  return int64_t{widest} * highest <= (1 << 18);
+  return int64_t{widest} * highest <= (1 << 16);
 }
 
 }  // namespace
