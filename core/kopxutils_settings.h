@@ -29,4 +29,10 @@ struct TPXSettings {
 // The one settings record of the process.
 TPXSettings& PXSettings();
 
+// The memory budget of one buffer that must live in memory (codec work
+// areas, index buffers, caches): the memory-threshold override when set,
+// else half the available physical memory, never below 256 MB. Bitmaps are
+// not bound by it: above their threshold they live in temporary files.
+int64_t CodecMemoryLimit();
+
 }  // namespace pixoran

@@ -1,9 +1,11 @@
 #pragma once
 // Process-wide codec hooks of the I/O layer. The LZW codecs are reached only
 // through these, so a program without them set can neither read nor write
-// LZW data. Constant-initialised; installed at start-up.
+// LZW data. Constant-initialised with the library's own GIF codec;
+// replaced, if at all, at start-up.
 #include <cstdint>
 
+#include "io/giflzw.h"
 #include "platform/streams.h"
 
 namespace pixoran {
@@ -22,8 +24,8 @@ using TTIFFLZWDecompressProc = uint8_t* (*)(const uint8_t* data, int64_t dataSiz
 using TTIFFLZWCompressProc = void (*)(const uint8_t* data, int32_t count, TStream& stream, TTIFFLZWState*& state);
 
 struct TPXIOHooks {
-  TGIFLZWDecompressProc GIFLZWDecompressHook = nullptr;
-  TGIFLZWCompressProc GIFLZWCompressHook = nullptr;
+  TGIFLZWDecompressProc GIFLZWDecompressHook = GIFLZWDecompress;
+  TGIFLZWCompressProc GIFLZWCompressHook = GIFLZWCompress;
   TTIFFLZWDecompressProc TIFFLZWDecompressHook = nullptr;
   TTIFFLZWCompressProc TIFFLZWCompressHook = nullptr;
 };

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "io/bmpfilt.h"
+#include "io/giffilter.h"
 #include "io/iohooks.h"
 #include "io/jpegfilt.h"
 #include "io/pngfilt.h"
@@ -125,8 +126,8 @@ const TPXFormatCodec kFormats[] = {
         .Describe = DescribeTIFF,
         .Ready = nullptr,
     },
-    // GIF loads compose animation frames in the component itself; reading and
-    // writing also need the LZW hooks.
+    // A GIF load gives the wanted frame as the animation shows it: the reader
+    // composes the frames up to it. Reading and writing also need the LZW hooks.
     {
         .FileType = ioGIF,
         .FullName = "CompuServe Bitmap",
@@ -134,15 +135,16 @@ const TPXFormatCodec kFormats[] = {
         .DialogPage = ppGIF,
         .LoadRoutes = "gif",
         .SaveRoutes = "gif",
-        .Read = nullptr,
-        .Write = nullptr,
+        .Read = ReadGIFImage,
+        .Write = WriteGIFImage,
         .WriterFormats = kPXWriterAny,
         .Probe = nullptr,
-        .Count = nullptr,
+        .Count = CountGIFFrames,
         .ImageIndex = &TIOParamsVals::GIFImageIndex,
+        .ImageCount = &TIOParamsVals::GIFImageCount,
         .Magic = nullptr,
         .Header = hrNone,
-        .Flags = cfLoadAll | cfSave,
+        .Flags = cfLoadAll | cfSave | cfAlphaFromReader | cfGIFBackground,
         .AfterRead = nullptr,
         .BeforeWrite = nullptr,
         .Describe = DescribeGIF,

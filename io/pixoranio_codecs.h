@@ -71,6 +71,7 @@ enum : uint16_t {
   cfPNGBackground = 0x0040,   // the viewer background follows PNGBackground
   cfNoAutoAdjustDPI = 0x0080,
   cfHeaderOnSuccess = 0x0100,  // the stream header is patched only after a successful write
+  cfGIFBackground = 0x0200,    // the viewer background follows GIFTranspColor or GIFBackground
 };
 constexpr uint16_t cfLoadAll = cfLoadFile | cfLoadDetected | cfLoadStream;
 
@@ -94,10 +95,12 @@ struct TPXFormatCodec {
   // Content probe, asked at the format's place in the detection order; it
   // puts the position back. nullptr answers no.
   TPXCodecProbe Probe = nullptr;
-  // Multi-image formats: the number of images, and the parameter field that
-  // says which one Read reads.
+  // Multi-image formats: the number of images, the parameter field that
+  // says which one Read reads, and the one Read leaves the file's image
+  // count in (what the format's loads return).
   TPXCodecCounter Count = nullptr;
   int32_t TIOParamsVals::*ImageIndex = nullptr;
+  int32_t TIOParamsVals::*ImageCount = nullptr;
   const char* Magic = nullptr;  // the 4-byte stream header magic
   TPXHeaderRule Header = hrNone;
   uint16_t Flags = 0;

@@ -75,12 +75,17 @@ struct TPixoranIO::THeaderInfo {
 
 int32_t TPixoranIO::LoadFileBuiltin(const std::string& fileName, int32_t fileType) {
   RunOperation([&] { LoadFileBody(fileName, fileType); });
-  return 0;  // frame counts come with the GIF frame composition
+  return LoadedImageCount(fileType);
 }
 
 int32_t TPixoranIO::LoadStreamBuiltin(TStream& stream, int32_t fileType) {
   RunOperation([&] { LoadCore(stream, fileType, false); });
-  return 0;
+  return LoadedImageCount(fileType);
+}
+
+int32_t TPixoranIO::LoadedImageCount(int32_t fileType) const {
+  const TPXFormatCodec* codec = FindFormatCodec(fileType);
+  return codec && codec->ImageCount ? (*params_).*(codec->ImageCount) : 0;
 }
 
 void TPixoranIO::LoadFileBody(const std::string& fileName, int32_t fileType) {
@@ -163,6 +168,10 @@ void TPixoranIO::LoadCore(TStream& stream, int32_t fileType, bool fromFile) {
   if (!aborting_ && autoAdjustDPI_ && !(codec->Flags & cfNoAutoAdjustDPI)) AdjustBitmapDPI();
   if (codec->Flags & cfPNGBackground) {
     const TBGR c = params_->PNGBackground;
+    SetBackground(RGBColor(c.r, c.g, c.b));
+  }
+  if (codec->Flags & cfGIFBackground) {
+    const TBGR c = params_->GIFTransparent ? params_->GIFTranspColor : params_->GIFBackground;
     SetBackground(RGBColor(c.r, c.g, c.b));
   }
   params_->FileName.clear();

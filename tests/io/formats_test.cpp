@@ -120,7 +120,8 @@ TEST_F(Formats, ReadableAndWritableMarks) {
 }
 
 TEST_F(Formats, GIFMarksFollowTheLZWHooks) {
-  PXIOHooks() = TPXIOHooks{};
+  PXIOHooks().GIFLZWDecompressHook = nullptr;
+  PXIOHooks().GIFLZWCompressHook = nullptr;
   UpdateGIFFormatAvailability();
   EXPECT_EQ(FindFileFormatInfo(ioGIF)->ReadFunction, nullptr);
   EXPECT_EQ(FindFileFormatInfo(ioGIF)->WriteFunction, nullptr);

@@ -211,6 +211,8 @@ TEST(ParamsDefaults, TableSpotChecks) {
 TEST(ParamsDefaults, LZWCodecsComeFromProcessHooks) {
   ScopedGlobals restore;
   PXIOHooks() = TPXIOHooks{};
+  PXIOHooks().GIFLZWDecompressHook = nullptr;
+  PXIOHooks().GIFLZWCompressHook = nullptr;
   {
     TIOParamsVals p;  // hooks not installed: no codec
     EXPECT_EQ(p.GIFLZWDecompressor, nullptr);

@@ -1,0 +1,125 @@
+// Fuzz target of the GIF reader and so of the LZW decoder: every input is
+// read as one frame (and for its parameters only), copied without a frame,
+// and, when its screen is small, composed as an animation. A frame that
+// reads cleanly is written back at 8 bits and must read back to the same
+// colours.
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "core/kopxutils_bitmap.h"
+#include "core/kopxutils_colors.h"
+#include "fuzz/fuzz_support.h"
+#include "io/giffilter.h"
+#include "io/pixoranio_params.h"
+#include "io/pxprogress.h"
+#include "platform/streams.h"
+
+using namespace pixoran;
+
+namespace {
+
+// Rows as colours, whatever the pixel format.
+std::vector<uint8_t> Colours(TPXBitmap& b) {
+  const int32_t w = b.Width();
+  std::vector<uint8_t> out(static_cast<size_t>(w) * 3 * static_cast<size_t>(b.Height()));
+  for (int32_t y = 0; y < b.Height(); ++y)
+    RowToBGR24(b.PixelFormat(), b.Scanline(y), out.data() + static_cast<size_t>(y) * w * 3, w, b.Palette(),
+               b.PaletteCount());
+  return out;
+}
+
+void RoundTrip(TPXBitmap& image) {
+  if (int64_t{image.Width()} * image.Height() > (1 << 16)) return;
+  TIOParamsVals params;
+  params.BitsPerSample = 8;  // every frame has at most 256 colours: all kept exactly
+  std::atomic<bool> aborting{false};
+  TPXProgressRec progress;
+  progress.Aborting = &aborting;
+  TMemoryStream out;
+  WriteGIFStream(out, image, params, progress);
+  if (aborting) std::abort();
+  out.SetPosition(0);
+  TPXBitmap back;
+  TIOParamsVals backParams;
+  std::unique_ptr<TPXMask> mask;
+  int32_t count = 0;
+  ReadGIFStream(out, back, count, backParams, progress, false, mask, true);
+  if (aborting || count != 1 || Colours(image) != Colours(back)) std::abort();
+}
+
+// Frames 0..3 and the screen stay small. Larger ones are legal (data may
+// end early, the rest is zero) but cost seconds per input here; the tests
+// cover them.
+bool SmallEnough(const uint8_t* data, int64_t size) {
+  if (size < 10 || int64_t{data[6] | (data[7] << 8)} * (data[8] | (data[9] << 8)) > (1 << 16)) return false;
+  int32_t widest = 0, highest = 0;
+  for (int32_t i = 0; i < 4; ++i) {
+    TReadOnlyMemoryStream stream(data, size);
+    TPXBitmap none;
+    TIOParamsVals params;
+    params.GIFImageIndex = i;
+    std::atomic<bool> aborting{false};
+    TPXProgressRec progress;
+    progress.Aborting = &aborting;
+    std::unique_ptr<TPXMask> mask;
+    int32_t count = 0;
+    ReadGIFStream(stream, none, count, params, progress, true, mask, true);
+    widest = std::max({widest, params.Width, params.GIFWinWidth});
+    highest = std::max({highest, params.Height, params.GIFWinHeight});
+    if (i + 1 >= count) break;
+  }
+  return int64_t{widest} * highest <= (1 << 16);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  pixoran::fuzzing::UseTempFilesForLargeImages();
+  const uint8_t choice = size ? data[size - 1] : 0;
+  const auto length = static_cast<int64_t>(size);
+  if (!SmallEnough(data, length)) {
+    // Only what costs nothing per pixel: parameters, counting and copying.
+    TReadOnlyMemoryStream stream(data, length);
+    TMemoryStream copy;
+    CopyGIFWithoutFrame(stream, &copy, (choice >> 4) & 3);
+    return 0;
+  }
+  {
+    TReadOnlyMemoryStream stream(data, length);
+    TPXBitmap bitmap;
+    TIOParamsVals params;
+    params.GIFImageIndex = choice & 3;
+    params.KeepNativeFormat = (choice >> 2) & 1;
+    std::atomic<bool> aborting{false};
+    TPXProgressRec progress;
+    progress.Aborting = &aborting;
+    std::unique_ptr<TPXMask> mask;
+    int32_t count = 0;
+    ReadGIFStream(stream, bitmap, count, params, progress, false, mask, (choice >> 3) & 1);
+    if (!aborting && bitmap.Width() > 0 && bitmap.Height() > 0) RoundTrip(bitmap);
+    stream.SetPosition(0);
+    aborting = false;
+    ReadGIFStream(stream, bitmap, count, params, progress, true, mask, true);
+  }
+  {
+    TReadOnlyMemoryStream stream(data, length);
+    TMemoryStream copy;
+    CopyGIFWithoutFrame(stream, &copy, (choice >> 4) & 3);
+  }
+  {
+    TReadOnlyMemoryStream stream(data, length);
+    TPXBitmap bitmap, alpha;
+    TIOParamsVals params;
+    params.GIFImageIndex = (choice >> 4) & 3;
+    std::atomic<bool> aborting{false};
+    TPXProgressRec progress;
+    progress.Aborting = &aborting;
+    ReadGIFAnimationFrame(stream, bitmap, alpha, params, progress);
+  }
+  return 0;
+}
