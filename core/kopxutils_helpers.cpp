@@ -1,5 +1,6 @@
 #include "core/kopxutils_helpers.h"
 
+#include <algorithm>
 #include <charconv>
 #include <clocale>
 #include <cstdlib>
@@ -284,6 +285,14 @@ int32_t LogFontToStyleFlags(const TLogFont* logFont) {
   if (logFont->Underline) flags |= 4;
   if (logFont->StrikeOut) flags |= 8;
   return flags;
+}
+
+int64_t PXCodecMemoryLimit() {
+  constexpr int64_t kMinimum = int64_t{256} << 20;
+  int64_t limit = PXSettings().MemoryThresholdOverride;
+  if (limit <= 0) limit = GetAvailablePhysicalMemory() / 2;
+  if (limit <= 0) limit = int64_t{1} << 30;
+  return std::max(limit, kMinimum);
 }
 
 }  // namespace pixoran

@@ -243,6 +243,10 @@ void MakeDirectoryPath(const std::string& path);
 int64_t GetFileSizeByName(const std::string& name);
 // Available physical memory in bytes, 0 when unknown.
 int64_t GetAvailablePhysicalMemory();
+// The memory budget of a buffer that must live in memory (codec work areas,
+// strip buffers): the memory-threshold override when set, else half the
+// available physical memory; at least 256 MB.
+int64_t PXCodecMemoryLimit();
 // Always true: every platform the library runs on has the newer system calls.
 bool IsWin2000OrMeOrLater();
 // True when the session is shown on a remote display (an RDP or VNC session

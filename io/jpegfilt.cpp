@@ -39,10 +39,6 @@ constexpr int kMaxScans = 500;
 // Codes of our own for the error exit; they lie outside the codec's table.
 constexpr int kMsgTooManyScans = 10000;
 constexpr int kMsgCancelled = 10001;
-// Floor of the codec's working-memory limit, so a small bitmap threshold
-// (which only moves bitmaps to temporary files) does not refuse ordinary
-// progressive images.
-constexpr int64_t kMinCodecMemory = int64_t{256} << 20;
 
 // ---------------------------------------------------------------- errors
 
@@ -236,14 +232,8 @@ void TermDestination(j_compress_ptr cinfo) {
 // ---------------------------------------------------------------- memory
 
 // The codec's working memory (a progressive file keeps every coefficient of
-// the image) is held to the memory the process may spend on one bitmap.
-long CodecMemoryLimit() {
-  int64_t limit = PXSettings().MemoryThresholdOverride;
-  if (limit <= 0) limit = GetAvailablePhysicalMemory() / 2;
-  if (limit <= 0) limit = int64_t{1} << 30;
-  limit = std::max(limit, kMinCodecMemory);
-  return static_cast<long>(std::min<int64_t>(limit, LONG_MAX));
-}
+// the image) is held to the library's memory budget.
+long CodecMemoryLimit() { return static_cast<long>(std::min<int64_t>(PXCodecMemoryLimit(), LONG_MAX)); }
 
 // Bytes of the whole-image coefficient buffer the decoder keeps for a
 // progressive or multi-scan file (0 when it decodes row by row). Known once
