@@ -31,4 +31,24 @@ struct TPXIOHooks {
 
 TPXIOHooks& PXIOHooks();
 
+// ---------------------------------------------------------------- row colour spaces
+
+// Codes of the row layouts ConvertRowColorSpace converts between.
+constexpr int32_t pxcsRGB = 0;           // R, G, B bytes
+constexpr int32_t pxcsBGR = 1;           // B, G, R bytes
+constexpr int32_t pxcsCMYK = 2;          // C, M, Y, K bytes
+constexpr int32_t pxcsInvertedCMYK = 3;  // C, M, Y, K bytes, each inverted
+constexpr int32_t pxcsCIELab = 4;        // L*, a*, b* bytes
+constexpr int32_t pxcsGray8 = 5;         // one grey byte
+constexpr int32_t pxcsRGB48LE = 6;       // R, G, B little-endian 16-bit words
+constexpr int32_t pxcsRGB48BE = 7;       // R, G, B big-endian 16-bit words
+
+class TIOParamsVals;
+using TPXConvertColorProc = void (*)(const void* source, int32_t sourceFormat, void* destination,
+                                     TIOParamsVals* params, int32_t count, int32_t destinationFormat);
+// The process-wide row converter every filter calls for CMYK, L*a*b* and
+// wide RGB rows, on loads and saves; starts as ConvertRowColorSpace (of the
+// I/O component), replaced only at start-up.
+TPXConvertColorProc& ConvertColorHook();
+
 }  // namespace pixoran

@@ -21,6 +21,7 @@ extern "C" {
 #include "core/kopxutils_colors.h"
 #include "core/kopxutils_helpers.h"
 #include "core/kopxutils_settings.h"
+#include "io/iohooks.h"
 #include "io/pixoranio_params.h"
 #include "io/pxmetadata.h"
 #include "io/pxprogress.h"
@@ -227,7 +228,15 @@ void TermDestination(j_compress_ptr cinfo) {
 // ---------------------------------------------------------------- rows
 
 // pxCMYK rows hold the file's bytes as they are (Adobe files store them
-// inverted): they go through the bitmap model's own CMYK conversion.
+// inverted). Rows shown as, or made from, blue-green-red go through the
+// process-wide row converter, so a program that replaces it (colour
+// management) sees every CMYK row of JPEG loads and saves.
+void CMYKRowToBGRHooked(const uint8_t* src, uint8_t* dst, int32_t width, TIOParamsVals& params) {
+  ConvertColorHook()(src, pxcsCMYK, dst, &params, width, pxcsBGR);
+}
+void BGRRowToCMYKHooked(const uint8_t* src, uint8_t* dst, int32_t width, TIOParamsVals& params) {
+  ConvertColorHook()(src, pxcsBGR, dst, &params, width, pxcsCMYK);
+}
 
 // ---------------------------------------------------------------- memory
 
@@ -523,7 +532,7 @@ void ReadBody(TDecoder& dec, TStream& stream, TStream* tablesStream, TPXBitmap& 
     if (row == nullptr) break;
     const JDIMENSION got = dec.ReadRow(convertCmyk ? buffer.data() : row);
     if (got == 0) break;
-    if (convertCmyk) CMYKRowToBGR(buffer.data(), row, width);
+    if (convertCmyk) CMYKRowToBGRHooked(buffer.data(), row, width, params);
     y += static_cast<int32_t>(got);
     progress.Advance(static_cast<int32_t>(got));
     if (progress.Aborted()) break;
@@ -789,18 +798,18 @@ bool WriteBody(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXPro
     switch (source) {
       case TRowSource::Direct: break;
       case TRowSource::CmykToBgr:
-        CMYKRowToBGR(row, bgr.data(), width);
+        CMYKRowToBGRHooked(row, bgr.data(), width, params);
         input = bgr.data();
         break;
       case TRowSource::BgrToCmyk:
-        BGRRowToCMYK(row, cmyk.data(), width);
+        BGRRowToCMYKHooked(row, cmyk.data(), width, params);
         input = cmyk.data();
         break;
       case TRowSource::Expand:
         RowToBGR24(format, row, bgr.data(), width, palette, paletteCount);
         input = bgr.data();
         if (cmykOut) {
-          BGRRowToCMYK(bgr.data(), cmyk.data(), width);
+          BGRRowToCMYKHooked(bgr.data(), cmyk.data(), width, params);
           input = cmyk.data();
         }
         break;

@@ -31,7 +31,9 @@ extern "C" {
 #include "core/kopxutils_bitmap.h"
 #include "core/kopxutils_helpers.h"
 #include "core/kopxutils_settings.h"
+#include "io/iohooks.h"
 #include "io/jpegfilt.h"
+#include "io/pixoranio.h"
 #include "io/pixoranio_params.h"
 #include "io/pxmetadata.h"
 #include "io/pxprogress.h"
@@ -1192,13 +1194,47 @@ TEST(JpegWrite, NativeCmykSource) {
       EXPECT_TRUE(Near(PixelAt(ycc->bitmap, bx * 16 + 8, by * 16 + 8), BlockColourAt(bx * 16, by * 16), 8));
 }
 
-TEST(JpegWrite, RefusedSourcesWriteNothing) {
+// Counts the rows a replaced row converter is given, then converts as the
+// default does.
+struct HookLog {
+  int toBGR = 0, toCMYK = 0;
+};
+HookLog g_hook;
+void CountingConverter(const void* s, int32_t from, void* d, TIOParamsVals* p, int32_t count, int32_t to) {
+  EXPECT_NE(p, nullptr);
+  if (from == pxcsCMYK && to == pxcsBGR) ++g_hook.toBGR;
+  if (from == pxcsBGR && to == pxcsCMYK) ++g_hook.toCMYK;
+  ConvertRowColorSpace(s, from, d, p, count, to);
+}
+
+TEST(JpegCmyk, EveryRowGoesThroughTheRowConverterHook) {
+  TPXBitmap bgr;
+  ASSERT_TRUE(bgr.Allocate(20, 9, pxBGR24));
+  for (int y = 0; y < 9; ++y) std::memset(bgr.Scanline(y), 40 + y * 10, 60);
+  struct Restore {
+    TPXConvertColorProc saved = ConvertColorHook();
+    ~Restore() { ConvertColorHook() = saved; }
+  } restore;
+  ConvertColorHook() = CountingConverter;
+  g_hook = HookLog{};
+  const WriteResult cmyk = Write(bgr, [](TIOParamsVals& p) { p.JPEGColorSpace = 3; });  // saved as CMYK
+  ASSERT_FALSE(cmyk.aborted);
+  EXPECT_EQ(g_hook.toCMYK, 9);
+  auto shown = Read(cmyk.file);  // loaded as blue-green-red
+  EXPECT_EQ(g_hook.toBGR, 9);
+  auto native = Read(cmyk.file, [](TIOParamsVals& p) { p.KeepNativeFormat = 1; });
+  ASSERT_EQ(native->bitmap.PixelFormat(), pxCMYK);
+  g_hook = HookLog{};
+  Write(native->bitmap);  // a CMYK image saved as YCbCr
+  EXPECT_EQ(g_hook.toBGR, 9);
+  EXPECT_TRUE(Near(PixelAt(shown->bitmap, 3, 4), Rgb{80, 80, 80}, 6));
+}
+
+TEST(JpegWrite, EmptySourceWritesNothing) {
+  // Float images reach the writer as 24-bit copies made by the I/O
+  // component (the save matrix test covers them).
   TPXBitmap empty;
-  EXPECT_TRUE(Write(empty).aborted);
-  EXPECT_TRUE(Write(empty).file.empty());
-  TPXBitmap floats;
-  ASSERT_TRUE(floats.Allocate(4, 4, px32f));
-  const WriteResult w = Write(floats);
+  const WriteResult w = Write(empty);
   EXPECT_TRUE(w.aborted);
   EXPECT_TRUE(w.file.empty());
 }
