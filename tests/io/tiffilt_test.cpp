@@ -552,14 +552,6 @@ TEST_F(TiffFiles, ThroughTheIOComponent) {
   WritePNM(P("a.ppm"), im);
   Shell("pnmtotiff -truecolor -lzw -predictor 2 " + P("a.ppm") + " > " + P("a.tif"));
   Shell("tiffcp " + P("a.tif") + " " + P("a.tif") + " " + P("two.tif"));
-  const TPXFormatCodec* current = FindFormatCodec(ioTIFF);
-  ASSERT_NE(current, nullptr);
-  TPXFormatCodec codec = *current;
-  codec.Read = ReadTIFFImage;
-  codec.Probe = IsTIFFStream;
-  codec.Count = TIFFPageCount;
-  const TPXFormatCodec old = SetFormatCodec(codec);
-  RegisterBuiltinFileFormats();
   {
     TPixoranIO io;
     io.LoadFromFile(P("a.tif"));
@@ -567,9 +559,15 @@ TEST_F(TiffFiles, ThroughTheIOComponent) {
     ExpectPixels(*io.PXBitmap(), im);
     EXPECT_EQ(io.Params().FileType, ioTIFF);
     EXPECT_EQ(TIFFFilePageCount(P("two.tif")), 2);
+    // The second page by its index, from a stream found by its content.
+    io.Params().TIFFImageIndex = 1;
+    TMemoryStream ms;
+    ms.LoadFromFile(P("two.tif"));
+    io.LoadFromStream(ms);
+    EXPECT_FALSE(io.Aborting());
+    EXPECT_EQ(io.Params().TIFFImageCount, 2);
+    ExpectPixels(*io.PXBitmap(), im);
   }
-  SetFormatCodec(old);
-  RegisterBuiltinFileFormats();
 }
 
 }  // namespace
