@@ -110,10 +110,20 @@ bool IsPageTag(uint16_t tag) {
 // bits), nor an image beyond a terabyte; see the BMP reader.
 constexpr int64_t kMaxDestRowBytes = int64_t{64} << 20;
 constexpr int64_t kMaxDestImageBytes = int64_t{1} << 40;
-// No codec turns one byte of a file into more than this many bytes of
-// pixels (an all-white Group 4 row is one bit); a page that claims more is
-// size-bombed.
-constexpr int64_t kMaxExpansion = 20000;
+// The most bytes of pixels one byte of a file can give under each
+// compression (an all-white Group 4 row is one bit; LZW strings grow by a
+// byte per code; uncompressed strips may be cut short). A page that claims
+// more than its file can hold is size-bombed.
+int64_t MaxExpansion(int32_t compression) {
+  switch (compression) {
+    case 1: return 64;
+    case 2: case 3: case 4: return 20000;
+    case 5: return 1500;
+    case 8: case 32946: return 1100;
+    case 32773: return 128;
+    default: return 2000;
+  }
+}
 constexpr int64_t kMaxText = 1048575;
 constexpr int64_t kMaxExifValueBytes = int64_t{1} << 20;
 // Software tags that start with this mark 16-bit grey samples of full range.
@@ -461,14 +471,16 @@ bool IsDeflate(int32_t compression) { return compression == 8 || compression == 
 // Rows of one strip or tile (one plane of it for planar pages).
 class TRowDecoder {
  public:
-  ~TRowDecoder() {
-    if (lzwState_ && lzw_) lzw_(nullptr, 0, 0, lzwState_);
-  }
+  ~TRowDecoder() { EndLZW(); }
 
+  // Starts on a block of data (which stays valid while rows are read).
   // False when the block cannot be decoded (its rows would not fit memory).
-  bool Start(const TPage& pg, std::vector<uint8_t>&& data, int64_t rowBytes, int32_t width, int64_t rows,
-             TTIFFLZWDecompressProc lzw) {
-    data_ = std::move(data);
+  bool Start(const TPage& pg, const uint8_t* data, int64_t size, int64_t rowBytes, int32_t width, int64_t rows,
+             TTIFFLZWDecompressProc lzw, int64_t memoryLimit) {
+    EndLZW();
+    data_ = data;
+    size_ = size;
+    index_ = pos_ = bit_ = 0;
     compression_ = pg.compression;
     fillOrder_ = pg.fillOrder;
     t4_ = pg.t4;
@@ -479,47 +491,46 @@ class TRowDecoder {
     if (IsCCITT(compression_)) ref_.assign(row_.size(), 0xFF);  // the reference row starts white
     if (compression_ == 32773 || IsDeflate(compression_)) {
       const int64_t total = rowBytes * rows;
-      if (total > PXCodecMemoryLimit()) return false;
-      whole_.assign(static_cast<size_t>(total), 0);
-      if (compression_ == 32773)
-        UnpackBits();
-      else
-        Inflate();
+      if (total > memoryLimit) return false;
+      whole_.resize(static_cast<size_t>(total));
+      const size_t done = compression_ == 32773 ? UnpackBits() : Inflate();
+      // What the data did not fill stays blank.
+      std::memset(whole_.data() + done, 0, whole_.size() - done);
     }
     return true;
   }
 
   // The next row (rowBytes bytes), or nullptr when the data is corrupt.
   const uint8_t* Next() {
-    const int64_t size = static_cast<int64_t>(data_.size());
+    const int64_t size = size_;
     switch (compression_) {
       case 1: {
         const int64_t at = index_ * rowBytes_;
         ++index_;
-        if (at + rowBytes_ <= size) return data_.data() + at;
+        if (at + rowBytes_ <= size) return data_ + at;
         // A truncated strip: what is there, then zeros.
         std::fill(row_.begin(), row_.end(), 0);
-        if (at < size) std::memcpy(row_.data(), data_.data() + at, static_cast<size_t>(size - at));
+        if (at < size) std::memcpy(row_.data(), data_ + at, static_cast<size_t>(size - at));
         return row_.data();
       }
       case 2: {
-        pos_ += DecodeCCITTRowMH(row_.data(), data_.data() + std::min(pos_, size), size - std::min(pos_, size),
+        pos_ += DecodeCCITTRowMH(row_.data(), data_ + std::min(pos_, size), size - std::min(pos_, size),
                                  fillOrder_, width_);
         return row_.data();
       }
       case 3:
         if (t4_ & 1)
-          bit_ = DecodeCCITTRow2D(row_.data(), data_.data(), size, (t4_ & 4) != 0, fillOrder_, bit_, ref_.data(),
+          bit_ = DecodeCCITTRow2D(row_.data(), data_, size, (t4_ & 4) != 0, fillOrder_, bit_, ref_.data(),
                                   width_);
         else
-          bit_ = DecodeCCITTRow1D(row_.data(), data_.data(), size, fillOrder_, bit_, width_);
+          bit_ = DecodeCCITTRow1D(row_.data(), data_, size, fillOrder_, bit_, width_);
         return row_.data();
       case 4:
-        bit_ = DecodeCCITTRow2D(row_.data(), data_.data(), size, false, fillOrder_, bit_, ref_.data(), width_);
+        bit_ = DecodeCCITTRow2D(row_.data(), data_, size, false, fillOrder_, bit_, ref_.data(), width_);
         return row_.data();
       case 5:
         if (!lzw_) return nullptr;
-        return lzw_(data_.data(), size, static_cast<int32_t>(rowBytes_), lzwState_);
+        return lzw_(data_, size, static_cast<int32_t>(rowBytes_), lzwState_);
       default: {
         const int64_t at = index_ * rowBytes_;
         ++index_;
@@ -532,9 +543,9 @@ class TRowDecoder {
  private:
   // PackBits: n 0..127 copies n + 1 bytes, 129..255 repeats one byte
   // 257 - n times, 128 is nothing. The strip decodes as far as its data goes.
-  void UnpackBits() {
-    const uint8_t* p = data_.data();
-    const uint8_t* end = p + data_.size();
+  size_t UnpackBits() {
+    const uint8_t* p = data_;
+    const uint8_t* end = p + size_;
     uint8_t* out = whole_.data();
     uint8_t* const outEnd = out + whole_.size();
     while (p < end && out < outEnd) {
@@ -551,14 +562,15 @@ class TRowDecoder {
         out += k;
       }
     }
+    return static_cast<size_t>(out - whole_.data());
   }
 
   // Deflate (zlib stream); a damaged stream keeps what came out before.
-  void Inflate() {
+  size_t Inflate() {
     z_stream z{};
-    if (inflateInit(&z) != Z_OK) return;
-    z.next_in = data_.data();
-    z.avail_in = static_cast<uInt>(std::min<size_t>(data_.size(), UINT32_MAX));
+    if (inflateInit(&z) != Z_OK) return 0;
+    z.next_in = const_cast<uint8_t*>(data_);
+    z.avail_in = static_cast<uInt>(std::min<int64_t>(size_, UINT32_MAX));
     z.next_out = whole_.data();
     size_t left = whole_.size();
     while (left > 0) {
@@ -569,9 +581,17 @@ class TRowDecoder {
       if (rc != Z_OK) break;
     }
     inflateEnd(&z);
+    return whole_.size() - left;
   }
 
-  std::vector<uint8_t> data_, row_, ref_, whole_;
+  void EndLZW() {
+    if (lzwState_ && lzw_) lzw_(nullptr, 0, 0, lzwState_);
+    lzwState_ = nullptr;
+  }
+
+  const uint8_t* data_ = nullptr;
+  int64_t size_ = 0;
+  std::vector<uint8_t> row_, ref_, whole_;
   int32_t compression_ = 1;
   int32_t fillOrder_ = 1;
   uint32_t t4_ = 0;
@@ -584,8 +604,24 @@ class TRowDecoder {
 
 // Horizontal differencing undone: each sample adds the same sample of the
 // previous pixel; 16-bit samples in the file's byte order.
+// 8-bit samples, S per pixel: the running sums stay in registers.
+template <int S>
+void Accumulate8(uint8_t* row, int64_t pixels) {
+  uint8_t sum[S];
+  for (int k = 0; k < S; ++k) sum[k] = row[k];
+  uint8_t* p = row + S;
+  for (int64_t i = 1; i < pixels; ++i, p += S)
+    for (int k = 0; k < S; ++k) p[k] = sum[k] = static_cast<uint8_t>(sum[k] + p[k]);
+}
+
 void UndoPredictor(uint8_t* row, int64_t pixels, int32_t stride, int32_t bits, bool big) {
   if (bits == 8) {
+    switch (stride) {
+      case 1: Accumulate8<1>(row, pixels); return;
+      case 3: Accumulate8<3>(row, pixels); return;
+      case 4: Accumulate8<4>(row, pixels); return;
+      default: break;
+    }
     for (int64_t i = stride; i < pixels * stride; ++i) row[i] = static_cast<uint8_t>(row[i] + row[i - stride]);
     return;
   }
@@ -612,8 +648,9 @@ class TPageReader {
  private:
   bool DecodeBlock(int64_t index, int64_t perPlane, int32_t x0, int64_t y0, int32_t blockWidth, int64_t rows,
                    bool advance);
-  bool DecodeJPEG(const std::vector<uint8_t>& data, int32_t x0, int64_t y0, int32_t blockWidth, int64_t rows);
-  bool ReadBlock(int64_t index, std::vector<uint8_t>& out);
+  bool DecodeJPEG(const uint8_t* data, int64_t size, int32_t x0, int64_t y0, int32_t blockWidth, int64_t rows);
+  // The bytes of block index into buffer plane (size 0 for a missing block).
+  bool ReadBlock(int64_t index, int32_t plane, int64_t& size);
   void Store(const uint8_t* row, int32_t x0, int32_t y, int32_t count);
 
   TSource& src_;
@@ -626,20 +663,33 @@ class TPageReader {
   TPXPixelFormat format_ = pxNone;
   TTIFFLZWDecompressProc lzw_ = nullptr;
   bool alphaWanted_ = false;
+  int64_t memoryLimit_ = PXCodecMemoryLimit();
   std::vector<uint8_t> chunky_, unpacked_, work_;
+  // Per plane: the block's bytes (reused, never cleared) and its decoder.
+  std::vector<std::unique_ptr<uint8_t[]>> blocks_;
+  std::vector<int64_t> capacity_;
+  std::vector<TRowDecoder> decoders_;
 };
 
-bool TPageReader::ReadBlock(int64_t index, std::vector<uint8_t>& out) {
-  out.clear();
+bool TPageReader::ReadBlock(int64_t index, int32_t plane, int64_t& size) {
+  size = 0;
   if (index < 0 || index >= static_cast<int64_t>(pg_.offsets.size())) return true;  // a missing block stays blank
   const int64_t at = pg_.offsets[index];
   if (at <= 0 || at >= src_.Size()) return true;
   int64_t n = index < static_cast<int64_t>(pg_.counts.size()) ? pg_.counts[index] : 0;
   // Without a count the block runs to the end; a count past the end is cut.
   if (n <= 0 || n > src_.Size() - at) n = src_.Size() - at;
-  if (n > PXCodecMemoryLimit()) return false;
-  out.resize(static_cast<size_t>(n));
-  return src_.Read(at, out.data(), n);
+  if (n > memoryLimit_) return false;
+  if (blocks_.size() <= static_cast<size_t>(plane)) {
+    blocks_.resize(plane + 1);
+    capacity_.resize(plane + 1, 0);
+  }
+  if (capacity_[plane] < n) {
+    blocks_[plane].reset(new uint8_t[static_cast<size_t>(n)]);
+    capacity_[plane] = n;
+  }
+  size = n;
+  return src_.Read(at, blocks_[plane].get(), n);
 }
 
 bool TPageReader::Run(TPXPixelFormat format, TTIFFLZWDecompressProc lzw) {
@@ -663,10 +713,10 @@ bool TPageReader::Run(TPXPixelFormat format, TTIFFLZWDecompressProc lzw) {
     if ((pg_.jpegProc != 0 && pg_.jpegProc != 1) || pg_.jpegIF <= 0 || pg_.jpegIF >= src_.Size()) return false;
     int64_t n = src_.Size() - pg_.jpegIF;
     if (pg_.jpegIFLength > 0) n = std::min(n, pg_.jpegIFLength);
-    if (n > PXCodecMemoryLimit()) return false;
+    if (n > memoryLimit_) return false;
     std::vector<uint8_t> data(static_cast<size_t>(n));
     if (!src_.Read(pg_.jpegIF, data.data(), n)) return false;
-    return DecodeJPEG(data, 0, 0, w, h);
+    return DecodeJPEG(data.data(), n, 0, 0, w, h);
   }
 
   if (pg_.Tiled()) {
@@ -693,10 +743,10 @@ bool TPageReader::Run(TPXPixelFormat format, TTIFFLZWDecompressProc lzw) {
   return true;
 }
 
-bool TPageReader::DecodeJPEG(const std::vector<uint8_t>& data, int32_t x0, int64_t y0, int32_t blockWidth,
+bool TPageReader::DecodeJPEG(const uint8_t* data, int64_t size, int32_t x0, int64_t y0, int32_t blockWidth,
                              int64_t rows) {
-  if (data.empty()) return true;
-  TReadOnlyMemoryStream ms(data.data(), static_cast<int64_t>(data.size()));
+  if (size <= 0) return true;
+  TReadOnlyMemoryStream ms(data, size);
   TReadOnlyMemoryStream tables(pg_.jpegTables.data(), static_cast<int64_t>(pg_.jpegTables.size()));
   // A record of its own: full size, and the page's fields untouched.
   TIOParamsVals jp;
@@ -730,9 +780,9 @@ bool TPageReader::DecodeBlock(int64_t index, int64_t perPlane, int32_t x0, int64
                               int64_t rows, bool advance) {
   const int32_t count = std::min(blockWidth, bmp_.Width() - x0);
   if (pg_.compression == 7) {
-    std::vector<uint8_t> data;
-    if (!ReadBlock(index, data)) return false;
-    if (!DecodeJPEG(data, x0, y0, blockWidth, rows)) return false;
+    int64_t size = 0;
+    if (!ReadBlock(index, 0, size)) return false;
+    if (!DecodeJPEG(blocks_.empty() ? nullptr : blocks_[0].get(), size, x0, y0, blockWidth, rows)) return false;
     if (advance) progress_.Advance(static_cast<int32_t>(rows));
     return true;
   }
@@ -740,13 +790,15 @@ bool TPageReader::DecodeBlock(int64_t index, int64_t perPlane, int32_t x0, int64
   const int32_t planes = separate ? pg_.samples : 1;
   const int32_t perRow = separate ? 1 : pg_.samples;  // samples in one decoded row's pixel
   const int64_t rowBytes = static_cast<int64_t>(PixelBytesOf(int64_t{blockWidth} * perRow, pg_.bits));
-  std::vector<TRowDecoder> decoders(static_cast<size_t>(planes));
+  if (decoders_.size() < static_cast<size_t>(planes)) decoders_.resize(planes);
   std::vector<bool> present(static_cast<size_t>(planes), false);
   for (int32_t p = 0; p < planes; ++p) {
-    std::vector<uint8_t> data;
-    if (!ReadBlock(index + p * perPlane, data)) return false;
-    present[p] = !data.empty();
-    if (present[p] && !decoders[p].Start(pg_, std::move(data), rowBytes, blockWidth, rows, lzw_)) return false;
+    int64_t size = 0;
+    if (!ReadBlock(index + p * perPlane, p, size)) return false;
+    present[p] = size > 0;
+    if (present[p] &&
+        !decoders_[p].Start(pg_, blocks_[p].get(), size, rowBytes, blockWidth, rows, lzw_, memoryLimit_))
+      return false;
   }
   const bool predicted = pg_.predictor == 2 && (pg_.compression == 5 || IsDeflate(pg_.compression));
   const bool big = src_.Big();
@@ -757,7 +809,7 @@ bool TPageReader::DecodeBlock(int64_t index, int64_t perPlane, int32_t x0, int64
     const int64_t y = y0 + r;
     const uint8_t* row = nullptr;
     for (int32_t p = 0; p < planes; ++p) {
-      const uint8_t* got = present[p] ? decoders[p].Next() : blank.data();
+      const uint8_t* got = present[p] ? decoders_[p].Next() : blank.data();
       if (!got) return false;
       if (predicted) {
         work_.assign(got, got + rowBytes);
@@ -1061,7 +1113,7 @@ void ReadTIFFStream(TPXBitmap* bitmap, TStream& stream, int32_t& pageCount, bool
     const double decoded = static_cast<double>(paddedWidth) * paddedHeight * bitsPerPixel / 8;
     if (pg.width > INT32_MAX || pg.height > INT32_MAX || destRow <= 0 || destRow > kMaxDestRowBytes ||
         destRow * pg.height > kMaxDestImageBytes || pg.samples < 1 || pg.bits < 1 || pg.bits > 32 ||
-        decoded > static_cast<double>(size) * kMaxExpansion + (1 << 20) ||
+        decoded > static_cast<double>(size) * MaxExpansion(pg.compression) + (1 << 20) ||
         paddedWidth * bitsPerPixel / 8 > kMaxDestRowBytes) {
       progress.Abort();
       return;

@@ -23,23 +23,37 @@ constexpr int32_t kTableSize = 4096;
 
 // ---------------------------------------------------------------- decoder
 
+// Bytes kept behind the rows already delivered, so that most strings can be
+// copied from where they last came out instead of walked through the table.
+constexpr int64_t kWindow = int64_t{1} << 16;
+constexpr int64_t kSlack = kTableSize + 16;  // the longest string, plus an over-wide short copy
+
 struct TDecoder final : TTIFFLZWState {
   const uint8_t* data = nullptr;
   int64_t size = 0;
   int64_t bitPos = 0;
   int32_t rowLength = 0;
-  std::vector<uint8_t> buffer;  // one row plus the longest string
-  int64_t held = 0;             // bytes in buffer
+  std::vector<uint8_t> buffer;
+  int64_t base = 0;   // output offset of buffer[0]
+  int64_t start = 0;  // the row to deliver next starts here
+  int64_t held = 0;   // bytes in buffer
+  bool delivered = false;
   int32_t width = 9;
-  int32_t prev = -1;            // previous code, -1 at the start and after a clear
+  int32_t prev = -1;  // previous code, -1 at the start and after a clear
   int32_t next = kFirstFree;
   bool ended = false;
   bool failed = false;
-  // The table: each string is its prefix's string plus one byte.
-  uint16_t prefix[kTableSize];
-  uint8_t suffix[kTableSize];
-  uint8_t first[kTableSize];
-  uint16_t length[kTableSize];
+  // Each string is its prefix's string plus one byte; pos is the output
+  // offset where it last came out whole.
+  struct TEntry {
+    int64_t pos;
+    uint16_t prefix;
+    uint16_t length;
+    uint8_t suffix;
+    uint8_t first;
+  };
+  TEntry table[kTableSize];
+  int64_t prevPos = 0;  // where the previous code's string came out
 
   void Reset() {
     next = kFirstFree;
@@ -64,31 +78,41 @@ struct TDecoder final : TTIFFLZWState {
     return code;
   }
 
-  // Writes the string of code at out; returns its length.
+  // Writes the string of a table code at out; returns its length.
   int32_t Emit(int32_t code, uint8_t* out) const {
-    if (code < 256) {
-      *out = static_cast<uint8_t>(code);
-      return 1;
+    const TEntry& e = table[code];
+    const int32_t n = e.length;
+    if (e.pos >= base) {
+      const uint8_t* src = buffer.data() + (e.pos - base);
+      if (n <= 16) {
+        // The source ends before out, but may lie within 16 bytes of it.
+        uint64_t a, b;
+        std::memcpy(&a, src, 8);
+        std::memcpy(&b, src + 8, 8);
+        std::memcpy(out, &a, 8);
+        std::memcpy(out + 8, &b, 8);
+      } else {
+        std::memcpy(out, src, static_cast<size_t>(n));
+      }
+      return n;
     }
-    const int32_t n = length[code];
     uint8_t* p = out + n - 1;
     while (code >= 256) {
-      *p-- = suffix[code];
-      code = prefix[code];
+      *p-- = table[code].suffix;
+      code = table[code].prefix;
     }
     *p = static_cast<uint8_t>(code);
     return n;
   }
 
-  int32_t FirstByte(int32_t code) const { return code < 256 ? code : first[code]; }
-  int32_t Length(int32_t code) const { return code < 256 ? 1 : length[code]; }
+  int32_t FirstByte(int32_t code) const { return code < 256 ? code : table[code].first; }
+  int32_t Length(int32_t code) const { return code < 256 ? 1 : table[code].length; }
 
-  bool Add(int32_t pre, uint8_t last) {
+  // The entry prev + last, whose bytes came out at prevPos.
+  bool Add(uint8_t last) {
     if (next >= kTableSize) return false;
-    prefix[next] = static_cast<uint16_t>(pre);
-    suffix[next] = last;
-    first[next] = static_cast<uint8_t>(FirstByte(pre));
-    length[next] = static_cast<uint16_t>(Length(pre) + 1);
+    table[next] = TEntry{prevPos, static_cast<uint16_t>(prev), static_cast<uint16_t>(Length(prev) + 1), last,
+                         static_cast<uint8_t>(FirstByte(prev))};
     ++next;
     // Early change: one code before the power of two.
     if (next == 511) width = 10;
@@ -97,11 +121,12 @@ struct TDecoder final : TTIFFLZWState {
     return true;
   }
 
-  // Fills the buffer up to at least one row; false on corrupt data.
+  // Decodes until a row lies at start; false on corrupt data.
   bool Fill() {
+    const int64_t end = start + rowLength;
     uint8_t* out = buffer.data();
-    while (held < rowLength && !ended) {
-      int32_t code = ReadCode();
+    while (held < end && !ended) {
+      const int32_t code = ReadCode();
       if (code == kClear) {
         Reset();
         continue;
@@ -110,49 +135,53 @@ struct TDecoder final : TTIFFLZWState {
         ended = true;
         break;
       }
+      const int64_t at = base + held;
       if (prev < 0) {
         // After a clear (or at the start) only a single byte can follow.
         if (code >= 256) return false;
         out[held++] = static_cast<uint8_t>(code);
-        prev = code;
-        continue;
-      }
-      if (code < next) {
-        const int32_t n = Emit(code, out + held);
-        if (!Add(prev, out[held])) return false;
+      } else if (code < next) {
+        const int32_t n = code < 256 ? (out[held] = static_cast<uint8_t>(code), 1) : Emit(code, out + held);
+        if (!Add(out[held])) return false;
         held += n;
       } else if (code == next) {
         // The code being defined: the previous string plus its own first byte.
-        const int32_t n = Emit(prev, out + held);
+        const int32_t n = prev < 256 ? (out[held] = static_cast<uint8_t>(prev), 1) : Emit(prev, out + held);
         out[held + n] = out[held];
-        if (!Add(prev, out[held])) return false;
+        if (!Add(out[held])) return false;
         held += n + 1;
       } else {
         return false;
       }
       prev = code;
+      prevPos = at;
     }
-    if (held < rowLength) {
-      std::memset(out + held, 0, static_cast<size_t>(rowLength - held));
-      held = rowLength;
+    if (held < end) {
+      std::memset(out + held, 0, static_cast<size_t>(end - held));
+      held = end;
     }
     return true;
   }
 
   uint8_t* NextRow() {
     if (failed) return nullptr;
-    // Bytes beyond the row just delivered move to the front.
-    if (held > rowLength) {
-      std::memmove(buffer.data(), buffer.data() + rowLength, static_cast<size_t>(held - rowLength));
-      held -= rowLength;
-    } else {
-      held = 0;
+    if (delivered) start += rowLength;
+    delivered = true;
+    if (held - start >= rowLength) return buffer.data() + start;
+    // Keep the window behind the row; drop what lies before it.
+    const int64_t capacity = static_cast<int64_t>(buffer.size());
+    if (held + rowLength + kSlack > capacity) {
+      const int64_t keep = std::max<int64_t>(0, start - kWindow);
+      std::memmove(buffer.data(), buffer.data() + keep, static_cast<size_t>(held - keep));
+      base += keep;
+      start -= keep;
+      held -= keep;
     }
     if (!Fill()) {
       failed = true;
       return nullptr;
     }
-    return buffer.data();
+    return buffer.data() + start;
   }
 };
 
@@ -267,8 +296,8 @@ uint8_t* TIFFLZWDecompress(const uint8_t* data, int64_t dataSize, int32_t rowLen
     fresh->data = data;
     fresh->size = dataSize;
     fresh->rowLength = rowLength;
-    // One row, the longest string and the code being defined.
-    fresh->buffer.resize(static_cast<size_t>(rowLength) + kTableSize + 1);
+    // The window, two rows (one delivered, one being filled) and the longest string.
+    fresh->buffer.resize(static_cast<size_t>(kWindow + 2 * int64_t{rowLength} + kSlack));
     d = fresh.release();
     state = d;
   }

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <random>
@@ -567,6 +568,23 @@ TEST_F(TiffFiles, ThroughTheIOComponent) {
     EXPECT_FALSE(io.Aborting());
     EXPECT_EQ(io.Params().TIFFImageCount, 2);
     ExpectPixels(*io.PXBitmap(), im);
+  }
+}
+
+// Inputs the fuzzer found (kept in fuzz/regressions/tiff). A page of
+// sub-byte samples whose size no file of 1384 bytes can hold once ran for
+// seconds; such claims are refused now.
+TEST(TiffReader, FuzzRegressions) {
+  const char* data = std::getenv("PIXORAN_TEST_DATA");
+  if (!data) GTEST_SKIP() << "PIXORAN_TEST_DATA is not set";
+  // The data folder is tests/data of the source tree.
+  const std::filesystem::path root = std::filesystem::path(data).parent_path().parent_path();
+  const Bytes file = ReadAll((root / "fuzz/regressions/tiff/timeout-small-samples-size-bomb.tif").string());
+  ASSERT_FALSE(file.empty());
+  for (int page = 0; page < 4; ++page) {
+    TDecoded d;
+    Decode(file, d, page);
+    EXPECT_TRUE(d.aborted);
   }
 }
 
