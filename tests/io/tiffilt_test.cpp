@@ -498,6 +498,18 @@ TEST(TiffReader, ByteOrdersAgreeAndRecordIsFilled) {
   TDecoded d;
   Decode(GreyTiff(6, 4, px).Build(), d);
   EXPECT_EQ(d.params.DpiX, 300);
+
+  // An EXIF directory after the pixels: ISO speed 200 inline.
+  Bytes withExif = px;
+  const Bytes exif = {1, 0, 0x27, 0x88, 3, 0, 1, 0, 0, 0, 200, 0, 0, 0, 0, 0, 0, 0};
+  withExif.insert(withExif.end(), exif.begin(), exif.end());
+  TTiffBuilder t = GreyTiff(6, 4, withExif);
+  t.Long(34665, {static_cast<uint32_t>(8 + px.size())});
+  TDecoded e;
+  Decode(t.Build(), e);
+  EXPECT_FALSE(e.aborted);
+  EXPECT_EQ(e.params.HasEXIFData, 1);
+  EXPECT_EQ(e.params.EXIFISOSpeedRatings[0], 200);
 }
 
 TEST(TiffReader, BadStructuresEndCleanly) {
@@ -568,6 +580,20 @@ TEST_F(TiffFiles, ThroughTheIOComponent) {
     EXPECT_FALSE(io.Aborting());
     EXPECT_EQ(io.Params().TIFFImageCount, 2);
     ExpectPixels(*io.PXBitmap(), im);
+
+    // Behind a stream header, with other data after it.
+    const Bytes tif = ReadAll(P("a.tif"));
+    Bytes wrapped = {'T', 'I', 'F', 'F', 0, 0, 0, 0};
+    for (int i = 0; i < 4; ++i) wrapped.push_back(static_cast<uint8_t>(tif.size() >> (8 * i)));
+    wrapped.insert(wrapped.end(), tif.begin(), tif.end());
+    wrapped.insert(wrapped.end(), 100, 0xEE);
+    TReadOnlyMemoryStream hs(wrapped.data(), static_cast<int64_t>(wrapped.size()));
+    io.SetStreamHeaders(true);
+    io.Params().TIFFImageIndex = 0;
+    io.LoadFromStreamTIFF(hs);
+    EXPECT_FALSE(io.Aborting());
+    ExpectPixels(*io.PXBitmap(), im);
+    EXPECT_EQ(hs.Position(), static_cast<int64_t>(12 + tif.size()));
   }
 }
 
