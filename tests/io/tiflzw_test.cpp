@@ -32,7 +32,7 @@ Bytes Decompress(const Bytes& data, int32_t rowLength, int32_t rows, bool* faile
   TTIFFLZWState* state = nullptr;
   // An exact-size copy, so the sanitizer sees any read past the end.
   auto exact = std::make_unique<uint8_t[]>(data.size() + 1);
-  std::memcpy(exact.get(), data.data(), data.size());
+  if (!data.empty()) std::memcpy(exact.get(), data.data(), data.size());
   if (failed) *failed = false;
   for (int32_t y = 0; y < rows; ++y) {
     const uint8_t* row = TIFFLZWDecompress(exact.get(), static_cast<int64_t>(data.size()), rowLength, state);
