@@ -1,5 +1,6 @@
 #include "core/kopxutils_helpers.h"
 
+#include <algorithm>
 #include <charconv>
 #include <clocale>
 #include <cstdlib>

@@ -1,8 +1,8 @@
 #pragma once
 // Process-wide codec hooks of the I/O layer. The LZW codecs are reached only
 // through these, so a program without them set can neither read nor write
-// LZW data. Constant-initialised with the library's own GIF codec;
-// replaced, if at all, at start-up.
+// LZW data. They are constant-initialised with the library's own GIF and
+// TIFF codecs and replaced, if at all, at start-up.
 #include <cstdint>
 
 #include "io/giflzw.h"

@@ -11,6 +11,7 @@
 #include "io/pngfilt.h"
 #include "io/pxexif.h"
 #include "io/pxformats.h"
+#include "io/tiffilt.h"
 
 namespace pixoran {
 
@@ -112,11 +113,11 @@ const TPXFormatCodec kFormats[] = {
         .DialogPage = ppTIFF,
         .LoadRoutes = "tif;tiff;fax;g3n;g3f",
         .SaveRoutes = "tif;tiff;fax;g3n;g3f",
-        .Read = nullptr,
+        .Read = ReadTIFFImage,
         .Write = nullptr,
         .WriterFormats = kPXWriterAny,
-        .Probe = nullptr,
-        .Count = nullptr,
+        .Probe = IsTIFFStream,
+        .Count = TIFFPageCount,
         .ImageIndex = &TIOParamsVals::TIFFImageIndex,
         .Magic = "TIFF",
         .Header = hrWhenEnabled,

@@ -18,6 +18,7 @@
 #include "io/pixoranio_params.h"
 #include "io/pxmetadata.h"
 #include "io/pxprogress.h"
+#include "io/pxtiffview.h"
 #include "platform/streams.h"
 
 namespace pixoran {
@@ -99,167 +100,11 @@ enum : uint16_t {
   tagSceneType = 0xA301,
 };
 
-enum : uint16_t {
-  ttByte = 1,
-  ttAscii = 2,
-  ttShort = 3,
-  ttLong = 4,
-  ttRational = 5,
-  ttSByte = 6,
-  ttUndefined = 7,
-  ttSShort = 8,
-  ttSLong = 9,
-  ttSRational = 10,
-  ttFloat = 11,
-  ttDouble = 12,
-};
 
-// Bytes per value of a field type; 0 for a type we do not know.
-size_t TypeSize(uint16_t type) {
-  static constexpr uint8_t kSizes[13] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8};
-  return type < 13 ? kSizes[type] : 0;
-}
-
-// ---------------------------------------------------------------- reading
-
-// One directory entry whose value bytes were checked to lie in the block.
-struct TEntry {
-  uint16_t Tag = 0;
-  uint16_t Type = 0;
-  uint32_t Count = 0;
-  size_t Value = 0;  // offset of the value bytes in the block
-};
-
-// The TIFF structure of an EXIF block. Every accessor is given offsets the
-// caller has checked with Has.
-class TTiffView {
- public:
-  TTiffView(const uint8_t* data, size_t size) : p_(data), n_(size) {}
-
-  // Byte order, magic and the first directory's offset.
-  bool ReadHeader(uint32_t& firstIFD) {
-    if (n_ < 8) return false;
-    if (p_[0] == 'I' && p_[1] == 'I')
-      big_ = false;
-    else if (p_[0] == 'M' && p_[1] == 'M')
-      big_ = true;
-    else
-      return false;
-    if (U16(2) != 42) return false;
-    firstIFD = U32(4);
-    return true;
-  }
-
-  bool Has(size_t offset, size_t length) const { return offset <= n_ && length <= n_ - offset; }
-  size_t Size() const { return n_; }
-  const uint8_t* Data() const { return p_; }
-
-  uint16_t U16(size_t o) const {
-    return big_ ? static_cast<uint16_t>((p_[o] << 8) | p_[o + 1]) : static_cast<uint16_t>(p_[o] | (p_[o + 1] << 8));
-  }
-  uint32_t U32(size_t o) const {
-    const uint32_t a = p_[o], b = p_[o + 1], c = p_[o + 2], d = p_[o + 3];
-    return big_ ? (a << 24) | (b << 16) | (c << 8) | d : a | (b << 8) | (c << 16) | (d << 24);
-  }
-
-  // The entries of the directory at offset, each with its value bytes inside
-  // the block (others are skipped), and the next directory's offset (0 when
-  // there is none or the directory is cut short). False when not even the
-  // entry count lies in the block.
-  bool ReadIFD(uint32_t offset, std::vector<TEntry>& entries, uint32_t& next) const {
-    entries.clear();
-    next = 0;
-    if (!Has(offset, 2)) return false;
-    const uint32_t declared = U16(offset);
-    // Only the entries actually present are read.
-    const size_t present = (n_ - offset - 2) / 12;
-    const size_t count = std::min<size_t>(declared, present);
-    entries.reserve(count);
-    for (size_t i = 0; i < count; ++i) {
-      const size_t at = offset + 2 + i * 12;
-      TEntry e;
-      e.Tag = U16(at);
-      e.Type = U16(at + 2);
-      e.Count = U32(at + 4);
-      const size_t size = TypeSize(e.Type);
-      if (size == 0 || e.Count == 0) continue;
-      const uint64_t bytes = static_cast<uint64_t>(e.Count) * size;
-      e.Value = bytes <= 4 ? at + 8 : U32(at + 8);
-      if (!Has(e.Value, static_cast<size_t>(std::min<uint64_t>(bytes, n_ + 1)))) continue;
-      entries.push_back(e);
-    }
-    if (count == declared && Has(offset + 2 + count * 12, 4)) next = U32(offset + 2 + count * 12);
-    return true;
-  }
-
-  // Value i of an integer entry (0 for other types or i out of range).
-  int64_t Int(const TEntry& e, uint32_t i = 0) const {
-    if (i >= e.Count) return 0;
-    const size_t o = e.Value + i * TypeSize(e.Type);
-    switch (e.Type) {
-      case ttByte:
-      case ttUndefined: return p_[o];
-      case ttSByte: return static_cast<int8_t>(p_[o]);
-      case ttShort: return U16(o);
-      case ttSShort: return static_cast<int16_t>(U16(o));
-      case ttLong: return U32(o);
-      case ttSLong: return static_cast<int32_t>(U32(o));
-      default: return 0;
-    }
-  }
-
-  // Value i of a numeric entry; 0 for a zero denominator or anything not finite.
-  double Number(const TEntry& e, uint32_t i = 0) const {
-    if (i >= e.Count) return 0;
-    const size_t o = e.Value + i * TypeSize(e.Type);
-    double v = 0;
-    switch (e.Type) {
-      case ttRational: {
-        const uint32_t d = U32(o + 4);
-        v = d == 0 ? 0.0 : static_cast<double>(U32(o)) / d;
-        break;
-      }
-      case ttSRational: {
-        const auto d = static_cast<int32_t>(U32(o + 4));
-        v = d == 0 ? 0.0 : static_cast<double>(static_cast<int32_t>(U32(o))) / d;
-        break;
-      }
-      case ttFloat: {
-        const uint32_t bits = U32(o);
-        float f;
-        std::memcpy(&f, &bits, 4);
-        v = f;
-        break;
-      }
-      case ttDouble: {
-        const uint64_t bits = big_ ? (static_cast<uint64_t>(U32(o)) << 32) | U32(o + 4)
-                                   : U32(o) | (static_cast<uint64_t>(U32(o + 4)) << 32);
-        std::memcpy(&v, &bits, 8);
-        break;
-      }
-      default: v = static_cast<double>(Int(e, i)); break;
-    }
-    return std::isfinite(v) ? v : 0.0;
-  }
-
-  // The bytes of a text entry up to its first zero byte.
-  std::string Text(const TEntry& e) const {
-    if (TypeSize(e.Type) != 1) return {};
-    const auto* s = reinterpret_cast<const char*>(p_ + e.Value);
-    return std::string(s, strnlen(s, e.Count));
-  }
-
-  // All value bytes of a one-byte-per-value entry.
-  std::string Bytes(const TEntry& e) const {
-    if (TypeSize(e.Type) != 1) return {};
-    return std::string(reinterpret_cast<const char*>(p_ + e.Value), e.Count);
-  }
-
- private:
-  const uint8_t* p_;
-  size_t n_;
-  bool big_ = false;
-};
+// The TIFF structure of a block is read through TPXTiffView (pxtiffview.h).
+using TEntry = TPXTiffEntry;
+using TTiffView = TPXTiffView;
+inline size_t TypeSize(uint16_t type) { return TIFFTypeSize(type); }
 
 int32_t ToInt32(int64_t v) { return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); }
 
@@ -280,7 +125,9 @@ std::string TrimPadding(std::string s) {
   return s;
 }
 
-void ReadFirstIFD(const TTiffView& v, const std::vector<TEntry>& entries, TIOParamsVals& r) {
+}  // namespace
+
+void ReadEXIFFirstIFDTags(const TPXTiffView& v, const std::vector<TPXTiffEntry>& entries, TIOParamsVals& r) {
   for (const TEntry& e : entries) {
     switch (e.Tag) {
       case tagImageDescription: r.EXIFImageDescription = v.Text(e); break;
@@ -303,7 +150,7 @@ void ReadFirstIFD(const TTiffView& v, const std::vector<TEntry>& entries, TIOPar
   }
 }
 
-void ReadExifIFD(const TTiffView& v, const std::vector<TEntry>& entries, TIOParamsVals& r) {
+void ReadEXIFSubIFDTags(const TPXTiffView& v, const std::vector<TPXTiffEntry>& entries, TIOParamsVals& r) {
   for (const TEntry& e : entries) {
     switch (e.Tag) {
       case tagExposureTime: r.EXIFExposureTime = v.Number(e); break;
@@ -352,6 +199,8 @@ void ReadExifIFD(const TTiffView& v, const std::vector<TEntry>& entries, TIOPara
     }
   }
 }
+
+namespace {
 
 // A JPEG thumbnail: its declared size is checked before any pixel storage
 // is asked for.
@@ -749,13 +598,13 @@ bool LoadEXIFFromAPP1(const void* data, int64_t length, TIOParamsVals& params) {
   TIOParamsVals found;
   found.SetDpiX(params.DpiX);
   found.SetDpiY(params.DpiY);
-  ReadFirstIFD(v, first, found);
+  ReadEXIFFirstIFDTags(v, first, found);
   std::vector<TEntry> entries;
   uint32_t next = 0;
   const TEntry* exifPointer = FindEntry(first, tagExifIFD);
   const uint32_t exifAt = exifPointer ? static_cast<uint32_t>(v.Int(*exifPointer)) : 0;
   // Each directory is read once: a pointer back to one already read is no new data.
-  if (exifAt != 0 && exifAt != firstAt && v.ReadIFD(exifAt, entries, next)) ReadExifIFD(v, entries, found);
+  if (exifAt != 0 && exifAt != firstAt && v.ReadIFD(exifAt, entries, next)) ReadEXIFSubIFDTags(v, entries, found);
   CopyEXIFFields(found, params);
   params.HasEXIFData = 1;
 

@@ -1,0 +1,44 @@
+#pragma once
+// TIFF reader: one page of a TIFF file (or of a TIFF structure inside another
+// stream) into a bitmap, an optional transparency map and the parameter
+// record; and the page count of a TIFF stream.
+#include <cstdint>
+
+#include "core/kopxutils_bitmap.h"
+#include "io/pixoranio_params.h"
+#include "io/pxprogress.h"
+#include "platform/streams.h"
+
+namespace pixoran {
+
+// Reads the page whose index is params->TIFFImageIndex and sets pageCount to
+// the number of directories in the chain.
+// - bitmap nullptr and params nullptr: only the pages are counted.
+// - allowNoSize: a page without width or height is not a failure.
+// - noAlpha: no transparency is read.
+// - startsHere: the TIFF starts at the stream's position (its offsets are
+//   relative to it); otherwise at 0.
+// - alpha: when the page carries transparency (and noAlpha is not set), or
+//   when alpha is not empty, it becomes a pxGray8 map of the page's size,
+//   255 where nothing is known; nullptr drops transparency.
+// - paramsOnly: the record is filled, no pixels are decoded.
+// - dataLength: bytes the TIFF may occupy from its start (0: to the end).
+// Failure sets *progress.Aborting (metadata read before it stays in the
+// record); nothing is thrown.
+void ReadTIFFStream(TPXBitmap* bitmap, TStream& stream, int32_t& pageCount, bool allowNoSize, bool noAlpha,
+                    bool startsHere, TPXBitmap* alpha, bool paramsOnly, TPXProgressRec& progress,
+                    TIOParamsVals* params, int64_t dataLength = 0);
+
+// Pages of the TIFF at the stream's position (0 when it is not one). The
+// stream's position is restored.
+int32_t TIFFPageCount(TStream& stream);
+
+// "II*\0" or "MM\0*" at the stream's position, which is restored.
+bool IsTIFFStream(TStream& stream);
+
+// The I/O component's reader: the page params.TIFFImageIndex of the TIFF at
+// the stream's position, its transparency into alpha.
+void ReadTIFFImage(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
+                   bool paramsOnly, int64_t dataLength, TPXBitmap& alpha);
+
+}  // namespace pixoran
