@@ -1,5 +1,6 @@
 #include "platform/controls.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QEnterEvent>
 #include <QEvent>
@@ -774,6 +775,26 @@ int ScreenWidth() {
 int ScreenHeight() {
   QScreen* s = PrimaryScreen();
   return s ? s->geometry().height() : 0;
+}
+
+int ScreenColorDepth() {
+  QScreen* s = PrimaryScreen();
+  return s ? s->depth() : 24;
+}
+
+int ScreenDpiX() {
+  QScreen* s = PrimaryScreen();
+  return s ? static_cast<int>(s->logicalDotsPerInchX()) : 96;
+}
+
+int ScreenDpiY() {
+  QScreen* s = PrimaryScreen();
+  return s ? static_cast<int>(s->logicalDotsPerInchY()) : 96;
+}
+
+int ScrollBarThickness() {
+  if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return 16;
+  return QApplication::style()->pixelMetric(QStyle::PM_ScrollBarExtent);
 }
 
 }  // namespace pixoran

@@ -370,5 +370,12 @@ bool PostMessage(TMessageTarget target, uint32_t msg, intptr_t wParam = 0, intpt
 // Size of the primary screen in pixels (0 without a GUI application).
 int ScreenWidth();
 int ScreenHeight();
+// Bits per pixel and logical dots per inch of the primary screen (24 and 96
+// without a GUI application), and the thickness of a scroll bar in the
+// application's style (16 without one).
+int ScreenColorDepth();
+int ScreenDpiX();
+int ScreenDpiY();
+int ScrollBarThickness();
 
 }  // namespace pixoran

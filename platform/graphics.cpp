@@ -415,7 +415,10 @@ void TCanvas::StretchDraw(const TRect& dest, const TBitmap& source) {
 
 static QFont ToQFont(const TFont& f) {
   QFont q(QString::fromStdString(f.Name));
-  q.setPointSize(std::max(1, f.Size));
+  if (f.Height > 0)
+    q.setPixelSize(f.Height);
+  else
+    q.setPointSize(std::max(1, f.Size));
   q.setBold(f.Bold);
   q.setItalic(f.Italic);
   q.setUnderline(f.Underline);

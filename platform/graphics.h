@@ -77,6 +77,7 @@ struct TPen {
 struct TFont {
   std::string Name = "Noto Sans CJK SC";
   int Size = 10;  // points
+  int Height = 0;  // pixels; when above 0 it decides instead of Size
   TColor Color = clBlack;
   bool Bold = false, Italic = false, Underline = false, StrikeOut = false;
 };
