@@ -246,6 +246,27 @@ void TCanvas::FillRect(const TRect& r) {
   const QColor c = ToQColor(Brush.Color);
   const QRect q(r.Left, r.Top, r.Width(), r.Height());
   if (Brush.Style == bsSolid) {
+    QImage& img = owner_.Image();
+    const bool bgr = img.format() == QImage::Format_BGR888;
+    if (bgr || img.format() == QImage::Format_RGB32) {
+      // Straight into the rows: no painter for the commonest call.
+      const TRect k = ClipRect();
+      const int l = std::max({r.Left, k.Left, 0}), t = std::max({r.Top, k.Top, 0});
+      const int rr = std::min({r.Right, k.Right, img.width()}), b = std::min({r.Bottom, k.Bottom, img.height()});
+      if (rr <= l || b <= t) return;
+      const uint8_t red = static_cast<uint8_t>(c.red()), green = static_cast<uint8_t>(c.green()),
+                    blue = static_cast<uint8_t>(c.blue());
+      const size_t n = static_cast<size_t>(rr - l);
+      if (bgr) {
+        std::vector<uint8_t> run(3 * n);
+        for (size_t i = 0; i < n; ++i) run[3 * i] = blue, run[3 * i + 1] = green, run[3 * i + 2] = red;
+        for (int y = t; y < b; ++y) std::memcpy(img.scanLine(y) + 3 * static_cast<size_t>(l), run.data(), run.size());
+      } else {
+        const uint32_t v = 0xFF000000u | (uint32_t{red} << 16) | (uint32_t{green} << 8) | blue;
+        for (int y = t; y < b; ++y) std::fill_n(reinterpret_cast<uint32_t*>(img.scanLine(y)) + l, n, v);
+      }
+      return;
+    }
     Paint([&](QPainter& p) { p.fillRect(q, c); });
     return;
   }

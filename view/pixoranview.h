@@ -308,7 +308,7 @@ class TPixoranView : public TPXView {
   bool ZoomFits(double z);
   void Layout(int32_t pass);
   void LayoutBar(TScrollBarKind bar, int32_t maximum, int32_t client, int32_t origin, double& factor, bool& shown);
-  void PaintBackground(TBitmap& buffer, const TRect* rect);
+  void PaintBackground(TBitmap& buffer, const TRect* rect, bool coveredByLayer = false);
   bool BackgroundHidden();
   void DrawLayerFrame(TBitmap& buffer, TPXLayer& layer, bool current);
   void DrawPixelGrid(TBitmap& buffer);

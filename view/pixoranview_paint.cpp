@@ -101,17 +101,31 @@ bool TPixoranView::BackgroundHidden() {
          layers_[0]->Opacity > 254;
 }
 
-void TPixoranView::PaintBackground(TBitmap& buffer, const TRect* rect) {
+void TPixoranView::PaintBackground(TBitmap& buffer, const TRect* rect, bool coveredByLayer) {
   if (BackgroundHidden()) return;
   TCanvas& c = buffer.Canvas();
-  TRect clip;
-  if (rect) {
-    clip = Rect(rect->Left, rect->Top, rect->Right + 1, rect->Bottom + 1);
-    c.SetClipRect(&clip);
+  const int32_t w = buffer.Width(), h = buffer.Height();
+  const TRect image = Rect(offX_, offY_, offX_ + visCliW_, offY_ + visCliH_);
+  TRect limit = Rect(0, 0, w, h);
+  if (rect) limit = Rect(rect->Left, rect->Top, rect->Right + 1, rect->Bottom + 1);
+  auto paint = [&](TRect r) {
+    r = Rect(std::max(r.Left, limit.Left), std::max(r.Top, limit.Top), std::min(r.Right, limit.Right),
+             std::min(r.Bottom, limit.Bottom));
+    if (r.Width() <= 0 || r.Height() <= 0) return;
+    c.SetClipRect(&r);
+    PaintBackgroundStyle(false, c, backgroundStyle_, Background(), 0, 0, w, h, image, squareSize_, squareBrush_,
+                         gradientColour_);
+  };
+  if (coveredByLayer) {
+    // The first layer will cover the picture's rectangle whole: only the
+    // strips around it need the background (the pixels come out the same).
+    paint(Rect(0, 0, w, image.Top));
+    paint(Rect(0, image.Bottom, w, h));
+    paint(Rect(0, image.Top, image.Left, image.Bottom));
+    paint(Rect(image.Right, image.Top, w, image.Bottom));
+  } else {
+    paint(Rect(0, 0, w, h));
   }
-  PaintBackgroundStyle(false, c, backgroundStyle_, Background(), 0, 0, buffer.Width(), buffer.Height(),
-                       Rect(offX_, offY_, offX_ + visCliW_, offY_ + visCliH_), squareSize_, squareBrush_,
-                       gradientColour_);
   c.SetClipRect(nullptr);
 }
 
@@ -150,12 +164,16 @@ void TPixoranView::DrawLayersToBackBuffer(TBitmap& buffer, const TRect& rect) {
     TPXLayer& layer = *layers_[static_cast<size_t>(i)];
     TPXBitmap* b = layer.Bitmap();
     if (!layer.Visible || visCliW_ <= 0 || visCliH_ <= 0 || !b || (b->Width() <= 1 && b->Height() <= 1)) continue;
-    if (!drawn) PaintBackground(buffer, &rect);
+    const bool alphaShown = enableAlpha_ && b->HasAlphaChannel() && !b->GetAlphaChannel()->Full;
+    const bool fill = !drawn && backgroundStyle_ == pxbsSolid;
+    if (!drawn)
+      PaintBackground(buffer, &rect,
+                      layersSameSize_ && (fill || (layer.Opacity >= 255 && layer.BlendMode == 0 && !alphaShown)));
     TPXRenderOptions o;
     o.BlendMode = layer.BlendMode;
     o.Opacity = static_cast<uint8_t>(std::clamp(layer.Opacity, 0, 255));
     o.UseAlpha = enableAlpha_;
-    o.FillTransparent = !drawn && backgroundStyle_ == pxbsSolid;
+    o.FillTransparent = fill;
     o.Background = Background();
     o.RowCopy = true;
     if (layersSameSize_) {
