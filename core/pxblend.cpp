@@ -167,13 +167,25 @@ inline double Wrap(double h) {
   return h;
 }
 
+// Every candidate is computed and one picked, so the choice compiles to
+// selects rather than branches a noisy picture would keep mispredicting.
 inline double HueChannel(double m1, double m2, double h) {
-  h = Wrap(h);
-  if (6.0 * h < 1.0) return m1 + (m2 - m1) * 6.0 * h;
-  if (2.0 * h < 1.0) return m2;
-  if (3.0 * h < 2.0) return m1 + (m2 - m1) * (2.0 / 3.0 - h) * 6.0;
-  return m1;
+  h = h < 0.0 ? h + 1.0 : h;
+  h = h > 1.0 ? h - 1.0 : h;
+  const double rising = m1 + (m2 - m1) * 6.0 * h;
+  const double falling = m1 + (m2 - m1) * (2.0 / 3.0 - h) * 6.0;
+  const double late = 3.0 * h < 2.0 ? falling : m1;
+  const double mid = 2.0 * h < 1.0 ? m2 : late;
+  return 6.0 * h < 1.0 ? rising : mid;
 }
+
+// v / 255.0 for every byte: the same doubles the divisions give, looked up.
+constexpr std::array<double, 256> MakeUnitTable() {
+  std::array<double, 256> t{};
+  for (int v = 0; v < 256; ++v) t[static_cast<size_t>(v)] = v / 255.0;
+  return t;
+}
+constexpr std::array<double, 256> kUnit = MakeUnitTable();
 
 struct THSL {
   double h = 0.0, s = 0.0, l = 0.0;
@@ -184,23 +196,26 @@ template <bool WantHue, bool WantSat>
 inline THSL ToHSL(const uint8_t* p) {
   const int32_t ib = p[0], ig = p[1], ir = p[2];
   const int32_t imax = std::max(ir, std::max(ig, ib)), imin = std::min(ir, std::min(ig, ib));
-  const double mx = imax / 255.0, mn = imin / 255.0;
+  const double mx = kUnit[static_cast<size_t>(imax)], mn = kUnit[static_cast<size_t>(imin)];
   THSL o;
   o.l = (mx + mn) / 2.0;
   if (imax == imin) return o;
   const double d = mx - mn;
-  if constexpr (WantSat) o.s = o.l >= 0.5 ? d / (2.0 - mx - mn) : d / (mx + mn);
+  if constexpr (WantSat) {
+    // One division whichever half the lightness is in.
+    const double denominator = o.l >= 0.5 ? 2.0 - mx - mn : mx + mn;
+    o.s = d / denominator;
+  }
   if constexpr (WantHue) {
-    const double r = ir / 255.0, g = ig / 255.0, b = ib / 255.0;
-    double h;
-    if (imax == ir)
-      h = (g - b) / d;
-    else if (imax == ig)
-      h = (b - r) / d + 2.0;
-    else
-      h = (r - g) / d + 4.0;
+    const double r = kUnit[static_cast<size_t>(ir)], g = kUnit[static_cast<size_t>(ig)], b = kUnit[static_cast<size_t>(ib)];
+    // One division: the numerator and the sector are picked first. Adding
+    // 0.0 in the red sector changes no value the later steps can tell apart.
+    const bool redMax = imax == ir, greenMax = !redMax && imax == ig;
+    const double num = redMax ? g - b : (greenMax ? b - r : r - g);
+    const double sector = redMax ? 0.0 : (greenMax ? 2.0 : 4.0);
+    const double h = num / d + sector;
     o.h = h / 6.0;
-    if (o.h < 0.0) o.h += 1.0;
+    o.h = o.h < 0.0 ? o.h + 1.0 : o.h;
   }
   return o;
 }
