@@ -530,4 +530,36 @@ TEST(PixoranView, OriginBeforeLayoutAndAnEmptyClient) {
   SUCCEED();
 }
 
+
+// The pixel grid inverts the lines between image pixels at 400 % and more;
+// a finished selection's mask is inverted over the picture with pxsoFilled.
+struct TSelectedView : TPixoranView {
+  bool HasFinishedSelection() override { return true; }
+};
+
+TEST(PixoranView, PixelGridAndFilledSelection) {
+  TSelectedView v;
+  v.SetBounds(0, 0, 80, 80);
+  SetPicture(v, 6, 6);
+  v.SetZoom(800.0);
+  v.SetPixelGrid(true);
+  QImage img = Grab(v);
+  const int32_t x = v.BitmapToScreenX(2), y = v.BitmapToScreenY(3) + 3;  // on a column line, inside row 3
+  EXPECT_EQ(v.ScreenToBitmapX(x), 2);
+  EXPECT_EQ(img.pixel(x, y), qRgb(255 - 200, 255 - 3, 255 - 2));
+  EXPECT_EQ(img.pixel(x + 1, y), qRgb(200, 3, 2));
+  v.SetZoom(300.0);
+  img = Grab(v);
+  const int32_t x3 = v.BitmapToScreenX(2);
+  EXPECT_EQ(img.pixel(x3, v.BitmapToScreenY(3) + 1), qRgb(200, 3, 2));  // no grid below 400 %
+
+  v.SetPixelGrid(false);
+  v.Mask().SetPixel(4, 1, 1);
+  v.SelectionOptions |= pxsoFilled;
+  v.Update();
+  img = Grab(v);
+  EXPECT_EQ(img.pixel(v.BitmapToScreenX(4) + 1, v.BitmapToScreenY(1) + 1), qRgb(255 - 200, 255 - 1, 255 - 4));
+  EXPECT_EQ(img.pixel(v.BitmapToScreenX(3) + 1, v.BitmapToScreenY(1) + 1), qRgb(200, 1, 3));
+}
+
 }  // namespace
