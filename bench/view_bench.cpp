@@ -144,8 +144,9 @@ BENCHMARK(BM_ViewComposeFit)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RendererFit)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ViewCompose100)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Renderer100)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ScreenCopy24Direct)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ScreenCopyVia32)->Unit(benchmark::kMillisecond);
+// Qt converts the 24-bit image on several threads: the CPU column counts them all.
+BENCHMARK(BM_ScreenCopy24Direct)->MeasureProcessCPUTime()->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ScreenCopyVia32)->MeasureProcessCPUTime()->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RowsTo32Only)->Unit(benchmark::kMillisecond);
 
 }  // namespace
