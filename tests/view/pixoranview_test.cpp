@@ -562,4 +562,30 @@ TEST(PixoranView, PixelGridAndFilledSelection) {
   EXPECT_EQ(img.pixel(v.BitmapToScreenX(3) + 1, v.BitmapToScreenY(1) + 1), qRgb(200, 1, 3));
 }
 
+
+// A burst of movement is drawn without the zoom filter; once the delay
+// timer has run out the filtered picture follows.
+struct TTickView : TPixoranView {
+  using TPixoranView::Timer;
+};
+
+TEST(PixoranView, DelayedZoomFilter) {
+  TTickView v;
+  v.SetBounds(0, 0, 120, 90);
+  SetPicture(v, 200, 200);
+  v.SetZoomFilter(rfBilinear);
+  v.DelayZoomFilter = true;
+  v.SetZoom(200.0);
+  v.SetViewXY(40, 40);
+  auto unfiltered = [&v](const QImage& img) {
+    for (int y = 0; y < img.height(); ++y)
+      for (int x = 0; x < img.width(); ++x)
+        if (img.pixel(x, y) != qRgb(200, v.ScreenToBitmapY(y) & 0xFF, v.ScreenToBitmapX(x) & 0xFF)) return false;
+    return true;
+  };
+  EXPECT_TRUE(unfiltered(Grab(v)));
+  for (int i = 0; i < 4; ++i) v.Timer(1);
+  EXPECT_FALSE(unfiltered(Grab(v)));
+}
+
 }  // namespace
