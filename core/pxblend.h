@@ -25,4 +25,17 @@ void BlendPixel(const uint8_t* src, uint8_t* dst, uint8_t mode);
 
 void BlendPixel(const TBGR& source, TBGR& dest, uint8_t mode);
 
+// Blends a run of n blue-green-red pixels: out[i] = src[i] combined into
+// dst[i] by the mode, the same bytes BlendPixel gives. out may be src or dst
+// itself (the very same pointer), never a partly overlapping run. Modes at or
+// above kPXBlendModeCount copy dst.
+using TPXBlendRowFunc = void (*)(const uint8_t* src, const uint8_t* dst, uint8_t* out, int32_t n);
+
+// The row function of a mode, chosen once per run of rows rather than per
+// pixel; never nullptr.
+TPXBlendRowFunc BlendRowFunc(uint8_t mode);
+
+// In place: dst[i] = src[i] combined into dst[i].
+inline void BlendRow(const uint8_t* src, uint8_t* dst, int32_t n, uint8_t mode) { BlendRowFunc(mode)(src, dst, dst, n); }
+
 }  // namespace pixoran

@@ -97,8 +97,14 @@ struct FetchBGR24 {
     if (!adjust) return;
     const int32_t k = ContrastFactor(s.Contrast);
     const int32_t off[3] = {s.BlueOffset, s.GreenOffset, s.RedOffset};
+    bool identity = true;
     for (int c = 0; c < 3; ++c)
-      for (int v = 0; v < 256; ++v) lut[c][v] = AdjustChannel(v, off[c], k);
+      for (int v = 0; v < 256; ++v) {
+        lut[c][v] = AdjustChannel(v, off[c], k);
+        identity = identity && lut[c][v] == v;
+      }
+    // Nothing to adjust: hand out the source bytes as they are.
+    adjust = !identity;
   }
   const uint8_t* operator()(const uint8_t* s, Columns col, int32_t n, uint8_t* out) const {
     if (!col.table) {
@@ -246,7 +252,8 @@ void RunRows(const TPXRenderJob& job, bool translucent) {
   const bool rowCopy = job.RowCopy && (!dependsOnDest || fill);
   const bool destRowsMove = job.Rows == nullptr && job.Dest->Location() == pxTempFile;
 
-  std::vector<uint8_t> colour(span), mixed(blend && translucent ? 3 : 0), alpha(translucent ? span + 1 : 0);
+  std::vector<uint8_t> colour(span), alpha(translucent ? span + 1 : 0);
+  const TPXBlendRowFunc blendRow = BlendRowFunc(job.BlendMode);
   std::vector<uint8_t> prevBuf(rowCopy && destRowsMove ? span : 0);
   if (translucent && !job.Alpha) std::fill(alpha.begin(), alpha.end(), job.Opacity);
 
@@ -290,21 +297,10 @@ void RunRows(const TPXRenderJob& job, bool translucent) {
     } else {
       const uint8_t* c = fetch(s, col, n, colour.data());
       if (blend) {
-        if (c != colour.data()) {
-          std::memcpy(colour.data(), c, span);
-          c = colour.data();
-        }
-        uint8_t* cw = colour.data();
-        if (translucent) {
-          // The blend result replaces the colour, which is then mixed in by alpha.
-          for (int32_t i = 0; i < n; ++i) {
-            std::memcpy(mixed.data(), d + 3 * i, 3);
-            BlendPixel(cw + 3 * i, mixed.data(), job.BlendMode);
-            std::memcpy(cw + 3 * i, mixed.data(), 3);
-          }
-        } else {
-          for (int32_t i = 0; i < n; ++i) BlendPixel(cw + 3 * i, d + 3 * i, job.BlendMode);
-        }
+        // Translucent: the blend result replaces the colour, which is then
+        // mixed in by alpha; opaque: it lands in the destination.
+        blendRow(c, d, translucent ? colour.data() : d, n);
+        if (translucent) c = colour.data();
       }
       if (translucent) {
         if (job.Alpha) {

@@ -1,11 +1,15 @@
 #include "platform/controls.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QEnterEvent>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPaintEvent>
+#include <QFocusEvent>
+#include <QCursor>
 #include <QPainter>
 #include <QPointer>
 #include <QScreen>
@@ -14,7 +18,11 @@
 #include <QWheelEvent>
 #include <QWidget>
 #include <algorithm>
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
 #include <cmath>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <unordered_map>
@@ -126,6 +134,7 @@ class TControlWidget : public QWidget {
     t.Widgets.erase(target_);
   }
   void Detach() { control_ = nullptr; }
+  bool Attached() const { return control_ != nullptr; }
 
   bool StartTimer(uint32_t id, uint32_t ms) {
     StopTimer(id);
@@ -167,11 +176,12 @@ class TControlWidget : public QWidget {
     return QWidget::event(e);
   }
 
-  void paintEvent(QPaintEvent*) override {
+  void paintEvent(QPaintEvent* e) override {
     if (!control_) return;
     control_->WindowNeeded();
     QPainter p(this);
-    control_->PaintWindow(p);
+    const QRect r = e->rect();
+    control_->PaintWindow(p, Rect(r.left(), r.top(), r.right() + 1, r.bottom() + 1));
     PaintCorner(p);
     PaintFrame(p);
   }
@@ -184,6 +194,14 @@ class TControlWidget : public QWidget {
 
   void showEvent(QShowEvent*) override {
     if (control_) control_->WindowNeeded();
+  }
+  void focusInEvent(QFocusEvent* e) override {
+    QWidget::focusInEvent(e);
+    if (control_) control_->DoEnter();
+  }
+  void focusOutEvent(QFocusEvent* e) override {
+    QWidget::focusOutEvent(e);
+    if (control_) control_->DoExit();
   }
 
   void mousePressEvent(QMouseEvent* e) override { Press(e, false); }
@@ -308,6 +326,45 @@ class TControlWidget : public QWidget {
   TMessageTarget target_;
   std::map<uint32_t, int> timers_;  // our timer id -> Qt's
 };
+
+// ------------------------------------------------------------ cursors
+
+namespace {
+Qt::CursorShape ShapeOf(TCursorShape s) {
+  static const Qt::CursorShape kShapes[] = {
+      Qt::ArrowCursor,       Qt::CrossCursor,    Qt::IBeamCursor,    Qt::WaitCursor,      Qt::BusyCursor,
+      Qt::ForbiddenCursor,   Qt::PointingHandCursor, Qt::OpenHandCursor, Qt::ClosedHandCursor, Qt::SizeAllCursor,
+      Qt::SizeHorCursor,     Qt::SizeVerCursor,  Qt::SizeFDiagCursor, Qt::SizeBDiagCursor, Qt::WhatsThisCursor,
+      Qt::UpArrowCursor,     Qt::BlankCursor,    Qt::DragCopyCursor, Qt::DragMoveCursor,  Qt::DragLinkCursor};
+  const auto i = static_cast<size_t>(s);
+  return i < sizeof(kShapes) / sizeof(kShapes[0]) ? kShapes[i] : Qt::ArrowCursor;
+}
+
+// One table from cursor number to shape: the standard numbers, then what
+// programs register. UI thread only, like the controls that read it.
+std::map<TCursor, TCursorShape>& CursorTable() {
+  static std::map<TCursor, TCursorShape> table = {
+      {crDefault, cshArrow},     {crNone, cshBlank},         {crArrow, cshArrow},       {crCross, cshCross},
+      {crIBeam, cshIBeam},       {crSizeNESW, cshSizeBDiag}, {crSizeNS, cshSizeVer},    {crSizeNWSE, cshSizeFDiag},
+      {crSizeWE, cshSizeHor},    {crUpArrow, cshUpArrow},    {crHourGlass, cshWait},    {crDrag, cshDragMove},
+      {crNoDrop, cshForbidden},  {crHSplit, cshSizeHor},     {crVSplit, cshSizeVer},    {crNo, cshForbidden},
+      {crAppStart, cshBusy},     {crHelp, cshWhatsThis},     {crHandPoint, cshPointingHand}, {crSizeAll, cshSizeAll}};
+  return table;
+}
+}  // namespace
+
+void SetScreenCursor(TCursor id, TCursorShape shape) {
+  if (id <= 0) return;
+  CursorTable()[id] = shape;
+}
+
+bool ScreenCursorRegistered(TCursor id) { return CursorTable().count(id) != 0; }
+
+static QCursor QtCursorOf(TCursor id) {
+  const auto& t = CursorTable();
+  auto it = t.find(id);
+  return QCursor(ShapeOf(it == t.end() ? cshArrow : it->second));
+}
 
 // ------------------------------------------------------------ TWinControl
 
@@ -466,6 +523,17 @@ void TWinControl::Invalidate() {
   if (QWidget* w = Widget()) w->update();
 }
 
+void TWinControl::InvalidateRect(const TRect& r) {
+  QWidget* w = Widget();
+  if (!w || r.Width() <= 0 || r.Height() <= 0) return;
+  w->update(QRect(r.Left + frameWidth_, r.Top + frameWidth_, r.Width(), r.Height()));
+}
+
+void TWinControl::SetCursor(TCursor cursor) {
+  cursor_ = cursor;
+  if (QWidget* w = Widget()) w->setCursor(QtCursorOf(cursor));
+}
+
 void TWinControl::Update() {
   QWidget* w = Widget();
   if (w && w->isVisible()) w->repaint();
@@ -515,7 +583,7 @@ void TWinControl::HandleMessage(TMessage& message) {
   }
 }
 
-void TWinControl::PaintWindow(QPainter& painter) {
+void TWinControl::PaintWindow(QPainter& painter, const TRect&) {
   const TColor c = ColorToRGB(color_);
   painter.fillRect(QRect(frameWidth_, frameWidth_, ClientWidth(), ClientHeight()),
                    QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF));
@@ -597,34 +665,149 @@ void TWinControl::EnableScrollBar(TScrollBarKind bar, bool enable) {
 void TWinControl::ShowScrollBar(TScrollBarKind bar, bool show) {
   bars_[bar].Visible = show;
   QWidget* w = Widget();
-  if (show && !qt_->Bars[bar] && w)
-    qt_->Bars[bar] = new QScrollBar(bar == sbHorizontal ? Qt::Horizontal : Qt::Vertical, w);
+  if (show && !qt_->Bars[bar] && w) {
+    auto* b = new QScrollBar(bar == sbHorizontal ? Qt::Horizontal : Qt::Vertical, w);
+    qt_->Bars[bar] = b;
+    // The control is alive while its widget (the bar's parent) is attached;
+    // the connections end with the bar.
+    QObject::connect(b, &QAbstractSlider::actionTriggered, b, [this, bar](int action) { BarAction(bar, action); });
+    QObject::connect(b, &QAbstractSlider::sliderReleased, b, [this, bar] { BarReleased(bar); });
+  }
   SyncBar(bar);
   PlaceBars();
+}
+
+// Qt has moved the bar's slider by the user's action (the value follows
+// once this returns): the control's position takes it first, then the
+// handler may place the bar elsewhere, and the bar ends where the control's
+// position says.
+void TWinControl::BarAction(TScrollBarKind bar, int action) {
+  QScrollBar* b = qt_->Bars[bar];
+  if (!b || !qt_->Widget || !qt_->Widget->Attached()) return;
+  TScrollCode code;
+  switch (action) {
+    case QAbstractSlider::SliderSingleStepAdd: code = scLineDown; break;
+    case QAbstractSlider::SliderSingleStepSub: code = scLineUp; break;
+    case QAbstractSlider::SliderPageStepAdd: code = scPageDown; break;
+    case QAbstractSlider::SliderPageStepSub: code = scPageUp; break;
+    case QAbstractSlider::SliderToMinimum: code = scTop; break;
+    case QAbstractSlider::SliderToMaximum: code = scBottom; break;
+    case QAbstractSlider::SliderMove: code = scThumbTrack; break;
+    default: return;
+  }
+  TBarState& st = bars_[bar];
+  const int32_t pos = b->sliderPosition();
+  if (code == scThumbTrack) {
+    st.Info.TrackPos = pos;
+  }
+  st.Info.Pos = pos;
+  ClampPos(st);
+  Scroll(bar, code, pos);
+  if (QScrollBar* again = qt_->Bars[bar]) again->setSliderPosition(bars_[bar].Info.Pos);
+}
+
+void TWinControl::BarReleased(TScrollBarKind bar) {
+  QScrollBar* b = qt_->Bars[bar];
+  if (!b || !qt_->Widget || !qt_->Widget->Attached()) return;
+  const int32_t pos = b->sliderPosition();
+  bars_[bar].Info.Pos = pos;
+  ClampPos(bars_[bar]);
+  Scroll(bar, scThumbPosition, pos);
+  Scroll(bar, scEndScroll, bars_[bar].Info.Pos);
 }
 
 // ------------------------------------------------------------ TCustomControl
 
 TCustomControl::TCustomControl(TComponent* owner, TWinControl* parent)
-    : TWinControl(owner, parent), backBuffer_(std::make_unique<TBitmap>()) {
+    : TWinControl(owner, parent), backBuffer_(std::make_unique<TBitmap>()), screen_(std::make_unique<TBitmap>()) {
   backBuffer_->SetPixelFormat(pf24bit);
+  screen_->SetPixelFormat(pf32bit);
 }
 
 TCustomControl::~TCustomControl() = default;
 
-void TCustomControl::PaintWindow(QPainter& painter) {
+namespace {
+
+// One row, portable: blue, green, red bytes read little-endian are already
+// 0x00RRGGBB, so four pixels come from three words.
+void RowTo32(const uint8_t* __restrict s, uint32_t* __restrict d, int n) {
+  int x = 0;
+  for (; x + 4 <= n; x += 4, s += 12) {
+    uint32_t w0, w1, w2;
+    std::memcpy(&w0, s, 4);
+    std::memcpy(&w1, s + 4, 4);
+    std::memcpy(&w2, s + 8, 4);
+    d[x] = 0xFF000000u | w0;
+    d[x + 1] = 0xFF000000u | (w0 >> 24) | (w1 << 8);
+    d[x + 2] = 0xFF000000u | (w1 >> 16) | (w2 << 16);
+    d[x + 3] = 0xFF000000u | (w2 >> 8);
+  }
+  for (; x < n; ++x, s += 3) d[x] = 0xFF000000u | (uint32_t{s[2]} << 16) | (uint32_t{s[1]} << 8) | s[0];
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// The same with a byte shuffle: four pixels per 16-byte load.
+__attribute__((target("ssse3"))) void RowTo32Shuffle(const uint8_t* __restrict s, uint32_t* __restrict d, int n) {
+  const __m128i spread = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+  const __m128i alpha = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+  int x = 0;
+  // Each load reads 16 bytes for 12 used: stop while 4 spare bytes remain.
+  for (; x + 6 <= n; x += 4, s += 12) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + x), _mm_or_si128(_mm_shuffle_epi8(v, spread), alpha));
+  }
+  RowTo32(s, d + x, n - x);
+}
+#endif
+
+using TRowTo32 = void (*)(const uint8_t*, uint32_t*, int);
+TRowTo32 PickRowTo32() {
+#if defined(__x86_64__) || defined(__i386__)
+  if (__builtin_cpu_supports("ssse3")) return RowTo32Shuffle;
+#endif
+  return RowTo32;
+}
+
+}  // namespace
+
+void CopyRect24To32(const TBitmap& source, TBitmap& dest, const TRect& r) {
+  static const TRowTo32 rowTo32 = PickRowTo32();
+  const int l = std::max(r.Left, 0), t = std::max(r.Top, 0);
+  const int rr = std::min({r.Right, source.Width(), dest.Width()});
+  const int b = std::min({r.Bottom, source.Height(), dest.Height()});
+  if (rr <= l || b <= t || source.PixelFormat() != pf24bit || dest.PixelFormat() != pf32bit) return;
+  for (int y = t; y < b; ++y)
+    rowTo32(source.ScanLine(y) + 3 * static_cast<size_t>(l), reinterpret_cast<uint32_t*>(dest.ScanLine(y)) + l,
+            rr - l);
+}
+
+void TCustomControl::PaintWindow(QPainter& painter, const TRect& area) {
   const int cw = ClientWidth(), ch = ClientHeight();
   if (cw <= 0 || ch <= 0) return;
+  const int f = FrameWidth();
   backBuffer_->SetPixelFormat(pf24bit);
   backBuffer_->SetSize(cw, ch);
-  const int f = FrameWidth();
-  if (backBuffer_->Empty()) {  // no memory for the buffer: at least cover the area
+  screen_->SetSize(cw, ch);
+  if (backBuffer_->Empty() || screen_->Empty()) {  // no memory for the buffers: at least cover the area
     const TColor c = ColorToRGB(Color());
     painter.fillRect(QRect(f, f, cw, ch), QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF));
     return;
   }
+  // The painted area in client coordinates, cut to the client.
+  TRect r = Rect(std::max(area.Left - f, 0), std::max(area.Top - f, 0), std::min(area.Right - f, cw),
+                 std::min(area.Bottom - f, ch));
+  if (r.Width() <= 0 || r.Height() <= 0) return;
+  paintRect_ = r;
   Paint();
-  painter.drawImage(QPoint(f, f), backBuffer_->Image());
+  CopyRect24To32(*backBuffer_, *screen_, paintRect_);
+  TCanvas& wc = screen_->Canvas();
+  wc.SetClipRect(&paintRect_);
+  PaintWindowOverlay();
+  wc.SetClipRect(nullptr);
+  // The copy is opaque: a plain copy, no blending.
+  painter.setCompositionMode(QPainter::CompositionMode_Source);
+  painter.drawImage(QPoint(f + paintRect_.Left, f + paintRect_.Top), screen_->Image(),
+                    QRect(paintRect_.Left, paintRect_.Top, paintRect_.Width(), paintRect_.Height()));
 }
 
 // ------------------------------------------------------------ screen
@@ -639,6 +822,26 @@ int ScreenWidth() {
 int ScreenHeight() {
   QScreen* s = PrimaryScreen();
   return s ? s->geometry().height() : 0;
+}
+
+int ScreenColorDepth() {
+  QScreen* s = PrimaryScreen();
+  return s ? s->depth() : 24;
+}
+
+int ScreenDpiX() {
+  QScreen* s = PrimaryScreen();
+  return s ? static_cast<int>(s->logicalDotsPerInchX()) : 96;
+}
+
+int ScreenDpiY() {
+  QScreen* s = PrimaryScreen();
+  return s ? static_cast<int>(s->logicalDotsPerInchY()) : 96;
+}
+
+int ScrollBarThickness() {
+  if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return 16;
+  return QApplication::style()->pixelMetric(QStyle::PM_ScrollBarExtent);
 }
 
 }  // namespace pixoran

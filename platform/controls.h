@@ -19,6 +19,37 @@ namespace pixoran {
 
 enum TScrollBarKind { sbHorizontal = 0, sbVertical = 1 };
 
+// What a user did to a scroll bar, in the usual scroll-message codes.
+enum TScrollCode : int32_t {
+  scLineUp = 0,         // arrow towards the start (left or up)
+  scLineDown = 1,       // arrow towards the end
+  scPageUp = 2,         // click in the trough before the thumb
+  scPageDown = 3,       // click in the trough after the thumb
+  scThumbPosition = 4,  // thumb released at Pos
+  scThumbTrack = 5,     // thumb being dragged, now at Pos
+  scTop = 6,
+  scBottom = 7,
+  scEndScroll = 8,      // the user's action is over
+};
+
+// Cursors: the framework's standard numbers (0 and below), and numbers a
+// program registers for its own with SetScreenCursor.
+using TCursor = int32_t;
+constexpr TCursor crDefault = 0, crNone = -1, crArrow = -2, crCross = -3, crIBeam = -4, crSizeNESW = -6,
+                  crSizeNS = -7, crSizeNWSE = -8, crSizeWE = -9, crUpArrow = -10, crHourGlass = -11, crDrag = -12,
+                  crNoDrop = -13, crHSplit = -14, crVSplit = -15, crNo = -18, crAppStart = -19, crHelp = -20,
+                  crHandPoint = -21, crSizeAll = -22;
+// Shapes a registered cursor may take (the platform's own cursor images).
+enum TCursorShape : uint8_t {
+  cshArrow, cshCross, cshIBeam, cshWait, cshBusy, cshForbidden, cshPointingHand, cshOpenHand, cshClosedHand,
+  cshSizeAll, cshSizeHor, cshSizeVer, cshSizeFDiag, cshSizeBDiag, cshWhatsThis, cshUpArrow, cshBlank,
+  cshDragCopy, cshDragMove, cshDragLink
+};
+// Registers (or replaces) cursor number id; standard numbers cannot be
+// replaced. Unknown numbers show the arrow.
+void SetScreenCursor(TCursor id, TCursorShape shape);
+bool ScreenCursorRegistered(TCursor id);
+
 // Which fields of TScrollInfo a call reads or writes.
 enum : uint32_t {
   sifRange = 0x01,
@@ -165,11 +196,17 @@ class TWinControl : public TComponent {
 
   // Marks the whole window for painting on the next pass of the event loop.
   void Invalidate();
+  // Marks a rectangle of the client area (client coordinates).
+  void InvalidateRect(const TRect& r);
   // Brings the window up to date now. Viewers override it as their layout
   // method (recompute geometry, then invalidate).
   virtual void Update();
   // Invalidate, then paint at once.
   void Repaint();
+
+  // The cursor shown over the client area (a number of the cursor table).
+  TCursor Cursor() const { return cursor_; }
+  void SetCursor(TCursor cursor);
 
   bool TabStop() const { return tabStop_; }
   // A tab stop takes the focus by tab and by click.
@@ -227,6 +264,13 @@ class TWinControl : public TComponent {
   virtual void Timer(uint32_t id) {}
   // After the size changed.
   virtual void Resize() {}
+  // The window took or lost the keyboard focus.
+  virtual void DoEnter() {}
+  virtual void DoExit() {}
+  // A user's action on a scroll bar. The control's own position (GetScrollPos)
+  // already holds pos when this runs, so the bar stays where the user put it
+  // unless the handler sets another position. The default does nothing more.
+  virtual void Scroll(TScrollBarKind bar, TScrollCode code, int32_t pos) {}
 
  private:
   friend class TControlWidget;
@@ -238,10 +282,13 @@ class TWinControl : public TComponent {
   struct TWidgets;  // the Qt objects, kept out of this header
   static void ClampPos(TBarState& s);
   void SyncBar(TScrollBarKind bar);
+  void BarAction(TScrollBarKind bar, int action);
+  void BarReleased(TScrollBarKind bar);
   void PlaceBars();
   void ApplyParams();
-  // Called by the widget when it paints; the custom control overrides it.
-  virtual void PaintWindow(QPainter& painter);
+  // Called by the widget when it paints area (widget coordinates); the
+  // custom control overrides it.
+  virtual void PaintWindow(QPainter& painter, const TRect& area);
 
   TWinControl* parent_ = nullptr;
   std::unique_ptr<TWidgets> qt_;
@@ -249,6 +296,7 @@ class TWinControl : public TComponent {
   TMessageTarget target_ = 0;
   TControlStyle controlStyle_ = 0;
   TColor color_ = clBtnFace;
+  TCursor cursor_ = crDefault;
   int frameWidth_ = 0;
   bool windowCreated_ = false;
   bool ctl3D_ = true;
@@ -257,8 +305,11 @@ class TWinControl : public TComponent {
 };
 
 // A windowed control that paints itself: Paint draws into Canvas (the back
-// buffer, a 24-bit bitmap of the client size, made ready before each call),
-// and the buffer then goes to the screen in one piece, so nothing flickers.
+// buffer, a 24-bit bitmap of the client size, made ready before each call,
+// kept between calls), the needed rectangle then goes to the screen through
+// a 32-bit copy (the format the screen takes without converting), and
+// PaintWindowOverlay draws on that copy: what is drawn there shows on the
+// window once and never lands in the back buffer.
 class TCustomControl : public TWinControl {
  public:
   explicit TCustomControl(TComponent* owner = nullptr, TWinControl* parent = nullptr);
@@ -268,15 +319,32 @@ class TCustomControl : public TWinControl {
   // first paint; what Paint left there stays until the next paint).
   TCanvas& Canvas() { return backBuffer_->Canvas(); }
   TBitmap& BackBuffer() { return *backBuffer_; }
+  // The window's canvas during PaintWindowOverlay (client coordinates, its
+  // clip set to the area being painted).
+  TCanvas& WindowCanvas() { return screen_->Canvas(); }
+  // During Paint and PaintWindowOverlay: the client rectangle being painted.
+  const TRect& PaintRect() const { return paintRect_; }
+  // The last frame as the screen got it (the back buffer with the overlay),
+  // for tests and screenshots.
+  const TBitmap& ScreenBuffer() const { return *screen_; }
 
  protected:
-  // Draws the client area into the back buffer; the default draws nothing.
+  // Draws into the back buffer; the default draws nothing. Only PaintRect
+  // has to be made right, though a control may redraw more.
   virtual void Paint() {}
+  // Draws on the window after the back buffer went there.
+  virtual void PaintWindowOverlay() {}
 
  private:
-  void PaintWindow(QPainter& painter) override;
+  void PaintWindow(QPainter& painter, const TRect& area) override;
   std::unique_ptr<TBitmap> backBuffer_;
+  std::unique_ptr<TBitmap> screen_;
+  TRect paintRect_;
 };
+
+// Copies a rectangle of a 24-bit bitmap into a 32-bit one (same size) at
+// the same place; the rectangle is cut to both.
+void CopyRect24To32(const TBitmap& source, TBitmap& dest, const TRect& r);
 
 // Posts a message to a control, from any thread. It is handled on the UI
 // thread by the control's HandleMessage, through the event loop. False (and
@@ -286,5 +354,12 @@ bool PostMessage(TMessageTarget target, uint32_t msg, intptr_t wParam = 0, intpt
 // Size of the primary screen in pixels (0 without a GUI application).
 int ScreenWidth();
 int ScreenHeight();
+// Bits per pixel and logical dots per inch of the primary screen (24 and 96
+// without a GUI application), and the thickness of a scroll bar in the
+// application's style (16 without one).
+int ScreenColorDepth();
+int ScreenDpiX();
+int ScreenDpiY();
+int ScrollBarThickness();
 
 }  // namespace pixoran

@@ -194,12 +194,14 @@ void TCanvas::Paint(Fn&& fn) {
   const bool indexed = img.format() == QImage::Format_Mono || img.format() == QImage::Format_Indexed8;
   if (!indexed) {
     QPainter p(&img);
+    if (clipped_) p.setClipRect(QRect(clip_.Left, clip_.Top, clip_.Width(), clip_.Height()));
     fn(p);
     return;
   }
   QImage work = img.convertToFormat(QImage::Format_RGB32);
   {
     QPainter p(&work);
+    if (clipped_) p.setClipRect(QRect(clip_.Left, clip_.Top, clip_.Width(), clip_.Height()));
     fn(p);
   }
   QImage back = work.convertToFormat(img.format(), img.colorTable(), Qt::ThresholdDither | Qt::AvoidDither);
@@ -218,9 +220,109 @@ void TCanvas::Paint(Fn&& fn) {
   }
 }
 
+void TCanvas::SetClipRect(const TRect* clip) {
+  clipped_ = clip != nullptr;
+  if (clip) clip_ = *clip;
+}
+
+TRect TCanvas::ClipRect() const {
+  return clipped_ ? clip_ : Rect(0, 0, owner_.Width(), owner_.Height());
+}
+
+static Qt::BrushStyle HatchOf(TBrushStyle s) {
+  switch (s) {
+    case bsHorizontal: return Qt::HorPattern;
+    case bsVertical: return Qt::VerPattern;
+    case bsFDiagonal: return Qt::FDiagPattern;
+    case bsBDiagonal: return Qt::BDiagPattern;
+    case bsCross: return Qt::CrossPattern;
+    case bsDiagCross: return Qt::DiagCrossPattern;
+    default: return Qt::SolidPattern;
+  }
+}
+
 void TCanvas::FillRect(const TRect& r) {
+  if (Brush.Style == bsClear || r.Width() <= 0 || r.Height() <= 0) return;
   const QColor c = ToQColor(Brush.Color);
-  Paint([&](QPainter& p) { p.fillRect(QRect(r.Left, r.Top, r.Width(), r.Height()), c); });
+  const QRect q(r.Left, r.Top, r.Width(), r.Height());
+  if (Brush.Style == bsSolid) {
+    QImage& img = owner_.Image();
+    const bool bgr = img.format() == QImage::Format_BGR888;
+    if (bgr || img.format() == QImage::Format_RGB32) {
+      // Straight into the rows: no painter for the commonest call.
+      const TRect k = ClipRect();
+      const int l = std::max({r.Left, k.Left, 0}), t = std::max({r.Top, k.Top, 0});
+      const int rr = std::min({r.Right, k.Right, img.width()}), b = std::min({r.Bottom, k.Bottom, img.height()});
+      if (rr <= l || b <= t) return;
+      const uint8_t red = static_cast<uint8_t>(c.red()), green = static_cast<uint8_t>(c.green()),
+                    blue = static_cast<uint8_t>(c.blue());
+      const size_t n = static_cast<size_t>(rr - l);
+      if (bgr) {
+        std::vector<uint8_t> run(3 * n);
+        for (size_t i = 0; i < n; ++i) run[3 * i] = blue, run[3 * i + 1] = green, run[3 * i + 2] = red;
+        for (int y = t; y < b; ++y) std::memcpy(img.scanLine(y) + 3 * static_cast<size_t>(l), run.data(), run.size());
+      } else {
+        const uint32_t v = 0xFF000000u | (uint32_t{red} << 16) | (uint32_t{green} << 8) | blue;
+        for (int y = t; y < b; ++y) std::fill_n(reinterpret_cast<uint32_t*>(img.scanLine(y)) + l, n, v);
+      }
+      return;
+    }
+    Paint([&](QPainter& p) { p.fillRect(q, c); });
+    return;
+  }
+  const QColor back = ToQColor(BackColor);
+  const Qt::BrushStyle hatch = HatchOf(Brush.Style);
+  Paint([&](QPainter& p) {
+    p.fillRect(q, back);
+    p.fillRect(q, QBrush(c, hatch));
+  });
+}
+
+// Pixels along a line (Bresenham), drawn straight into the rows so the
+// inverting and exclusive-or modes work on every true-colour bitmap; the
+// pen style's pattern runs along the line.
+void TCanvas::PixelLine(int x0, int y0, int x1, int y1, bool lastPixel) {
+  QImage& img = owner_.Image();
+  if (img.isNull() || Pen.Style == psClear) return;
+  const TRect c = ClipRect();
+  const int cl = std::max(c.Left, 0), ct = std::max(c.Top, 0);
+  const int cr = std::min(c.Right, img.width()), cb = std::min(c.Bottom, img.height());
+  const TColor pen = ColorToRGB(Pen.Color);
+  const uint8_t pr = pen & 0xFF, pg = (pen >> 8) & 0xFF, pb = (pen >> 16) & 0xFF;
+  const bool bgr = img.format() == QImage::Format_BGR888;
+  const bool rgb32 = img.format() == QImage::Format_RGB32 || img.format() == QImage::Format_ARGB32;
+  auto plot = [&](int x, int y, int64_t step) {
+    if (Pen.Style == psDot && (step & 1)) return;
+    if (Pen.Style == psDash && (step % 8) >= 6) return;
+    if (x < cl || x >= cr || y < ct || y >= cb) return;
+    if (bgr) {
+      uint8_t* o = img.scanLine(y) + 3 * static_cast<size_t>(x);
+      if (Pen.Mode == pmNot) o[0] = ~o[0], o[1] = ~o[1], o[2] = ~o[2];
+      else if (Pen.Mode == pmXor) o[0] ^= pb, o[1] ^= pg, o[2] ^= pr;
+      else o[0] = pb, o[1] = pg, o[2] = pr;
+    } else if (rgb32) {
+      auto* o = reinterpret_cast<uint32_t*>(img.scanLine(y)) + x;
+      const uint32_t v = (uint32_t{pr} << 16) | (uint32_t{pg} << 8) | pb;
+      if (Pen.Mode == pmNot) *o = (*o & 0xFF000000u) | (~*o & 0xFFFFFFu);
+      else if (Pen.Mode == pmXor) *o ^= v;
+      else *o = (*o & 0xFF000000u) | v;
+    } else {
+      const TColor under = Pixel(x, y);
+      SetPixel(x, y, Pen.Mode == pmNot ? (~under & 0xFFFFFF) : Pen.Mode == pmXor ? (under ^ pen) : pen);
+    }
+  };
+  const int dx = std::abs(x1 - x0), dy = -std::abs(y1 - y0);
+  const int sx = x0 < x1 ? 1 : -1, sy = y0 < y1 ? 1 : -1;
+  int err = dx + dy, x = x0, y = y0;
+  for (int64_t step = 0;; ++step) {
+    const bool end = x == x1 && y == y1;
+    if (end && !lastPixel) break;
+    plot(x, y, step);
+    if (end) break;
+    const int e2 = 2 * err;
+    if (e2 >= dy) err += dy, x += sx;
+    if (e2 <= dx) err += dx, y += sy;
+  }
 }
 
 TColor TCanvas::Pixel(int x, int y) const {
@@ -251,20 +353,75 @@ void TCanvas::SetPixel(int x, int y, TColor c) {
 }
 
 void TCanvas::LineTo(int x, int y) {
-  const QColor c = ToQColor(Pen.Color);
   const int x0 = penX_, y0 = penY_;
+  penX_ = x;
+  penY_ = y;
+  if (Pen.Style == psClear || (x == x0 && y == y0)) return;
+  if (Pen.Width <= 1 || Pen.Mode != pmCopy || Pen.Style != psSolid) {
+    PixelLine(x0, y0, x, y, false);
+    return;
+  }
+  const QColor c = ToQColor(Pen.Color);
   Paint([&](QPainter& p) {
     p.setRenderHint(QPainter::Antialiasing, false);
-    p.setPen(QPen(c, Pen.Width <= 1 ? 0 : Pen.Width));
+    p.setPen(QPen(c, Pen.Width));
     // GDI leaves out the end pixel; Qt's line includes it, so stop one short.
     const int dx = x - x0, dy = y - y0;
-    if (dx == 0 && dy == 0) return;
     const int steps = std::max(std::abs(dx), std::abs(dy));
     const double ex = x - static_cast<double>(dx) / steps, ey = y - static_cast<double>(dy) / steps;
     p.drawLine(QPointF(x0, y0), QPointF(ex, ey));
   });
-  penX_ = x;
-  penY_ = y;
+}
+
+void TCanvas::Rectangle(const TRect& r) {
+  if (r.Width() <= 0 || r.Height() <= 0) return;
+  FillRect(r);
+  if (Pen.Style == psClear) return;
+  const int l = r.Left, t = r.Top, rr = r.Right - 1, b = r.Bottom - 1;
+  // Each pixel once, so an inverting pen leaves no corner restored.
+  PixelLine(l, t, rr, t, true);
+  if (b > t) PixelLine(rr, b, l, b, true);
+  if (b - t >= 2) {
+    PixelLine(l, b - 1, l, t + 1, true);
+    if (rr > l) PixelLine(rr, t + 1, rr, b - 1, true);
+  }
+}
+
+void TCanvas::DrawSunkenEdge(const TRect& r) {
+  const TBrush saved = Brush;
+  Brush.Style = bsSolid;
+  auto box = [&](int inset, TColor topLeft, TColor bottomRight) {
+    const int l = r.Left + inset, t = r.Top + inset, rr = r.Right - 1 - inset, b = r.Bottom - 1 - inset;
+    if (rr < l || b < t) return;
+    Brush.Color = topLeft;
+    FillRect(Rect(l, t, rr + 1, t + 1));
+    FillRect(Rect(l, t, l + 1, b + 1));
+    Brush.Color = bottomRight;
+    FillRect(Rect(l, b, rr + 1, b + 1));
+    FillRect(Rect(rr, t, rr + 1, b + 1));
+  };
+  box(0, clBtnShadow, clBtnHighlight);
+  box(1, 0x404040, clBtnFace);
+  Brush = saved;
+}
+
+void TCanvas::GradientFill(const TRect& r, TColor colour1, TColor colour2, bool vertical) {
+  const int n = vertical ? r.Height() : r.Width();
+  if (r.Width() <= 0 || r.Height() <= 0) return;
+  const TColor a = ColorToRGB(colour1), b = ColorToRGB(colour2);
+  Paint([&](QPainter& p) {
+    for (int i = 0; i < n; ++i) {
+      auto mix = [&](int shift) {
+        const int ca = (a >> shift) & 0xFF, cb = (b >> shift) & 0xFF;
+        return n > 1 ? ca + (cb - ca) * i / (n - 1) : ca;
+      };
+      const QColor c(mix(0), mix(8), mix(16));
+      if (vertical)
+        p.fillRect(QRect(r.Left, r.Top + i, r.Width(), 1), c);
+      else
+        p.fillRect(QRect(r.Left + i, r.Top, 1, r.Height()), c);
+    }
+  });
 }
 
 void TCanvas::Draw(int x, int y, const TBitmap& source) {
@@ -279,7 +436,10 @@ void TCanvas::StretchDraw(const TRect& dest, const TBitmap& source) {
 
 static QFont ToQFont(const TFont& f) {
   QFont q(QString::fromStdString(f.Name));
-  q.setPointSize(std::max(1, f.Size));
+  if (f.Height > 0)
+    q.setPixelSize(f.Height);
+  else
+    q.setPointSize(std::max(1, f.Size));
   q.setBold(f.Bold);
   q.setItalic(f.Italic);
   q.setUnderline(f.Underline);

@@ -57,16 +57,29 @@ struct TPaletteEntry {
 
 class TBitmap;
 
+// Brush styles: a solid fill, none, or a hatch in the brush colour over the
+// canvas's background colour.
+enum TBrushStyle : uint8_t { bsSolid, bsClear, bsHorizontal, bsVertical, bsFDiagonal, bsBDiagonal, bsCross, bsDiagCross };
 struct TBrush {
   TColor Color = clWhite;
+  TBrushStyle Style = bsSolid;
 };
+// Pen modes: pmCopy draws the pen colour, pmNot inverts what lies under the
+// pen, pmXor exclusive-ors the pen colour in.
+enum TPenMode : uint8_t { pmCopy, pmNot, pmXor };
+// psDot sets every other pixel along the line, psDash runs of 6 on and 2
+// off, psClear draws nothing.
+enum TPenStyle : uint8_t { psSolid, psDash, psDot, psClear };
 struct TPen {
   TColor Color = clBlack;
   int Width = 1;
+  TPenMode Mode = pmCopy;
+  TPenStyle Style = psSolid;
 };
 struct TFont {
   std::string Name = "Noto Sans CJK SC";
   int Size = 10;  // points
+  int Height = 0;  // pixels; when above 0 it decides instead of Size
   TColor Color = clBlack;
   bool Bold = false, Italic = false, Underline = false, StrikeOut = false;
 };
@@ -80,23 +93,44 @@ class TCanvas {
   TPen Pen;
   TFont Font;
 
+  // The background colour of hatched brushes (and of nothing else).
+  TColor BackColor = clWhite;
+
+  // Fills with the brush (nothing with bsClear).
   void FillRect(const TRect& r);
   TColor Pixel(int x, int y) const;
   void SetPixel(int x, int y, TColor c);
   void MoveTo(int x, int y) { penX_ = x, penY_ = y; }
   // Like GDI: the end point itself is not drawn.
   void LineTo(int x, int y);
+  // Outline with the pen (its right and bottom lines at Right - 1 and
+  // Bottom - 1), inside filled with the brush.
+  void Rectangle(const TRect& r);
+  // The two-pixel sunken edge of a client area: shadow and dark shadow at
+  // the top and left, highlight and light at the bottom and right.
+  void DrawSunkenEdge(const TRect& r);
+  // A two-colour gradient across the rectangle, from colour1 at the top
+  // (vertical) or left to colour2 at the bottom or right.
+  void GradientFill(const TRect& r, TColor colour1, TColor colour2, bool vertical);
   void Draw(int x, int y, const TBitmap& source);
   void StretchDraw(const TRect& dest, const TBitmap& source);
   void TextOut(int x, int y, const std::string& utf8);
   int TextWidth(const std::string& utf8) const;
   int TextHeight(const std::string& utf8) const;
 
+  // Drawing is cut to this rectangle (a copy is kept), or not at all.
+  void SetClipRect(const TRect* clip);
+  // The clip rectangle, or the whole bitmap without one.
+  TRect ClipRect() const;
+
  private:
   template <typename Fn>
   void Paint(Fn&& fn);
+  void PixelLine(int x0, int y0, int x1, int y1, bool lastPixel);
   TBitmap& owner_;
   int penX_ = 0, penY_ = 0;
+  bool clipped_ = false;
+  TRect clip_;
 };
 
 class TBitmap : public TObject {

@@ -1,0 +1,382 @@
+#pragma once
+// The image viewer control: one picture (or a stack of layers) at any zoom,
+// with scroll bars, centring and automatic fitting, painted through a
+// client-sized back buffer that is recomposed only when marked dirty.
+//
+// Geometry (pixoranview_geometry.cpp): the zoom and its two derived factors,
+// the view origin in zoomed pixels and its maximum, centring offsets, the
+// visible area and the per-pixel coordinate tables, scroll bars with a fixed
+// range of 0..65535 and a per-axis factor, fitting and the delayed zoom
+// filter. Painting (pixoranview_paint.cpp): composing the layers into the
+// back buffer, the background styles, the pixel grid, and what is drawn on
+// the window after the copy.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "core/kopxdefs.h"
+#include "core/kopxutils_containers.h"
+#include "core/pxmask.h"
+#include "core/pxrender.h"
+#include "core/pxview.h"
+#include "io/pxprogress.h"
+#include "view/pxbackground.h"
+
+namespace pixoran {
+
+class TPXBitmap;
+class TPixoranIO;
+
+enum TScrollStyle : uint8_t { ssNone = 0, ssHorizontal = 1, ssVertical = 2, ssBoth = 3 };
+
+// Mouse modes (bits of a 16-bit set).
+using TPXMouseInteractItems = uint16_t;
+constexpr TPXMouseInteractItems miZoom = 0x1, miScroll = 0x2, miSelect = 0x4, miSelectPolygon = 0x8,
+                                miSelectCircle = 0x10, miSelectZoom = 0x20, miSelectMagicWand = 0x40,
+                                miSelectLasso = 0x80, miMoveLayers = 0x100, miResizeLayers = 0x200;
+
+enum TPXSelectionBase : uint8_t { pxsbClientArea = 0, pxsbBitmap = 1 };
+
+using TPXSelectionOptions = uint8_t;
+constexpr TPXSelectionOptions pxsoAnimated = 0x01, pxsoSizeable = 0x02, pxsoMoveable = 0x04, pxsoFilled = 0x08,
+                              pxsoCutBorders = 0x10, pxsoMarkOuter = 0x20, pxsoCanScroll = 0x40;
+
+// The viewer's cursors, registered as screen cursors 1778..1810; 1785 is
+// the default, 1786..1789 resize, 1790 move, 1791 and 1794 the "add"
+// variants.
+constexpr TCursor kPXFirstViewCursor = 1778;
+constexpr int32_t kPXViewCursorCount = 33;
+constexpr TCursor kPXDefaultViewCursor = 1785;
+
+// One layer of a viewer.
+class TPXLayer {
+ public:
+  // With useBitmap the given bitmap is taken over; otherwise the layer gets
+  // a new bitmap of its size and pixel format (over a platform bitmap when
+  // the given one is). A null bitmap gives an empty bitmap of the layer's own.
+  TPXLayer(TPXBitmap* bitmap, bool useBitmap);
+  ~TPXLayer();
+  TPXLayer(const TPXLayer&) = delete;
+  TPXLayer& operator=(const TPXLayer&) = delete;
+
+  // Display size in image pixels: the field when non-zero, else the bitmap's.
+  int32_t GetWidth() const;
+  int32_t GetHeight() const;
+
+  TPXBitmap* Bitmap() const { return bitmap_; }
+  // Puts another bitmap in the layer, owned or not; an owned one it held goes.
+  void SetBitmap(TPXBitmap* bitmap, bool owns);
+  bool OwnsBitmap() const { return owned_ != nullptr; }
+
+  int32_t Width = 0;
+  int32_t Height = 0;
+  bool Visible = true;
+  bool Frame = true;  // the frame and grips may be drawn around it
+  int32_t Opacity = 255;
+  int32_t PosX = 0, PosY = 0;  // top-left corner in image coordinates
+  TRect ClientRect;            // where it was last drawn (client coordinates)
+  bool Clip = false;           // cut what lies outside the image area
+  bool Locked = false;         // neither moved nor resized
+  bool SoftShadow = false;
+  double ShadowRadius = 2.0;
+  uint8_t ShadowKind = 0;
+  uint8_t BlendMode = 0;
+  int32_t Reserved = 0;
+
+ private:
+  TPXBitmap* bitmap_ = nullptr;
+  std::unique_ptr<TPXBitmap> owned_;
+};
+
+using TPXViewChangeEvent = std::function<void(TObject* sender, int32_t change)>;
+using TPXZoomEvent = std::function<void(TObject* sender, double& zoom)>;
+
+// Screen facts the viewers read, taken once from Qt's style and screen.
+struct TPXViewUnitState {
+  int32_t ColorDepth = 24;
+  bool Remote = false;
+  int32_t ScreenDpiX = 96, ScreenDpiY = 96;
+  int32_t CXEdge = 2, CYEdge = 2, CXBorder = 1, CYBorder = 1;
+  int32_t CYHScroll = 16, CXVScroll = 16;
+};
+// Fills the unit state (the first call does it; later calls return it).
+const TPXViewUnitState& ViewUnitState();
+// Registers the viewer's 33 cursors (the first call does it).
+void LoadViewCursors();
+
+class TPixoranView : public TPXView {
+ public:
+  explicit TPixoranView(TComponent* owner = nullptr, TWinControl* parent = nullptr);
+  ~TPixoranView() override;
+
+  // ------------------------------------------------------------ image and layers
+  TBitmap* GetTBitmap() override;
+  TPXBitmap* GetPXBitmap() override { return image_; }
+  TPXBitmap* GetAlphaChannel() override;
+  bool HasAlphaChannel() override;
+  void RemoveAlphaChannel(bool merge) override;
+  bool LegacyBitmap() const { return legacyBitmap_; }
+  virtual void SetLegacyBitmap(bool value);
+  bool EnableAlphaChannel() const { return enableAlpha_; }
+  void SetEnableAlphaChannel(bool value);
+  virtual bool IsEmpty();
+
+  int32_t GetLayersCount() const { return static_cast<int32_t>(layers_.size()); }
+  TPXLayer* GetLayer(int32_t index) const;
+  int32_t CurrentLayer() const { return currentLayer_; }
+  virtual void SetCurrentLayer(int32_t index);
+  // A new layer over a bitmap of the image's size and pixel format, filled
+  // with Background, appended and made current; returns its index.
+  int32_t AddLayer();
+  // Stores the image into its layer and recomputes the extent (enlarging
+  // smaller layers while all layers are kept the same size).
+  void SyncLayers();
+  bool LayersSameSize() const { return layersSameSize_; }
+  void SetLayersSameSize(bool value);
+  bool ShowAllLayerFrames() const { return showAllFrames_; }
+  void SetShowAllLayerFrames(bool value);
+  // Fills the image with Background, drops its alpha channel, lays out.
+  void FillWithBackground();
+  void SetBackground(TColor color) override;
+
+  // The I/O component, created attached to the viewer on first use.
+  TPixoranIO* GetIO();
+  TPXProgressEvent OnProgressHandler() const { return onProgress_; }
+  virtual void SetOnProgress(TPXProgressEvent handler);
+
+  // ------------------------------------------------------------ zoom and origin
+  double Zoom() const { return zoom_; }
+  // Ignores values <= 0, the current zoom, and zooms whose zoomed picture or
+  // coordinate tables would not fit in int32.
+  void SetZoom(double value);
+  void ZoomAt(int32_t x, int32_t y, double zoom);
+  int32_t ViewX() const { return viewX_; }
+  int32_t ViewY() const { return viewY_; }
+  void SetViewX(int32_t v) { SetViewXY(v, viewY_); }
+  void SetViewY(int32_t v) { SetViewXY(viewX_, v); }
+  void SetViewXY(int32_t x, int32_t y);
+  void GetMaxViewXY(int32_t& mx, int32_t& my);
+  bool Center() const { return center_; }
+  void SetCenter(bool value);
+  TResampleFilter ZoomFilter() const { return zoomFilter_; }
+  void SetZoomFilter(TResampleFilter value);
+  bool DelayZoomFilter = false;
+  void BeginLayout() { ++layoutLock_; }
+  void EndLayout();
+  virtual int32_t ViewClientWidth();
+  virtual int32_t ViewClientHeight();
+  virtual bool HasParentWindow();
+  void LockUpdate() override { ++updateLock_; }
+  void UnlockUpdate() override;
+  void UnlockUpdateNoPaint() override;
+  int32_t UpdateLockCount() const { return updateLock_; }
+  void ImageChange() override;
+  // The layout: every change of image, size, zoom or options ends here.
+  void Update() override;
+
+  // Geometry as last laid out.
+  int32_t OffsetX() const { return offX_; }
+  int32_t OffsetY() const { return offY_; }
+  int32_t ExtentWidth() const { return extentW_; }
+  int32_t ExtentHeight() const { return extentH_; }
+  int32_t ZoomedWidth() const { return zoomW_; }
+  int32_t ZoomedHeight() const { return zoomH_; }
+  int32_t DisplayedWidth() const { return dispW_; }
+  int32_t DisplayedHeight() const { return dispH_; }
+  int32_t VisibleColumn() const { return visCol_; }
+  int32_t VisibleRow() const { return visRow_; }
+  int32_t VisibleImageWidth() const { return visImgW_; }
+  int32_t VisibleImageHeight() const { return visImgH_; }
+  int32_t VisibleClientWidth() const { return visCliW_; }
+  int32_t VisibleClientHeight() const { return visCliH_; }
+
+  // ------------------------------------------------------------ coordinates
+  int32_t ScreenToBitmapX(int32_t x);
+  int32_t ScreenToBitmapY(int32_t y);
+  int32_t BitmapToScreenX(int32_t x);
+  int32_t BitmapToScreenY(int32_t y);
+  int32_t SnapViewX(int32_t o);
+  int32_t SnapViewY(int32_t o);
+
+  // ------------------------------------------------------------ fitting
+  void GetBorderSize(int32_t& bx, int32_t& by, bool fitting);
+  // 0 (nothing to fit) when a side of the image or of the room is 0.
+  double GetFitZoom();
+  void ZoomToFit();
+  double GetAutoZoom(int32_t w, int32_t h, int32_t boxW, int32_t boxH, bool stretch, bool shrink);
+  // Zooms to the selection's box; without a selection nothing happens.
+  virtual void ZoomToSelection();
+  bool AutoFit() const { return autoFit_; }
+  void SetAutoFit(bool v);
+  bool AutoStretch() const { return autoStretch_; }
+  void SetAutoStretch(bool v);
+  bool AutoShrink() const { return autoShrink_; }
+  void SetAutoShrink(bool v);
+
+  // ------------------------------------------------------------ scroll bars and wheel
+  TScrollStyle ScrollBars() const { return scrollBars_; }
+  virtual void SetScrollBars(TScrollStyle value);
+  bool FlatScrollBars() const { return flatScrollBars_; }
+  void SetFlatScrollBars(bool value);
+  bool ScrollBarsAlwaysVisible() const { return barsAlwaysVisible_; }
+  void SetScrollBarsAlwaysVisible(bool value);
+  double HorzScrollFactor() const { return factorX_; }
+  double VertScrollFactor() const { return factorY_; }
+  TPXScrollBarParams& HorzScrollBarParams() { return horzParams_; }
+  TPXScrollBarParams& VertScrollBarParams() { return vertParams_; }
+  TPXMouseWheelParams& MouseWheelParams() { return wheelParams_; }
+  void HideHorzScrollBar();
+  void HideVertScrollBar();
+  // Scroll actions: 0 position, 1 end, 2 start, 3 line back, 4 line
+  // forward, 5 page back, 6 page forward.
+  enum TScrollAction { saPosition, saEnd, saStart, saLineBack, saLineForward, saPageBack, saPageForward };
+  void ScrollHorz(TScrollAction action, int32_t value);
+  void ScrollVert(TScrollAction action, int32_t value);
+  void ApplyMouseWheel(int32_t delta, int32_t x, int32_t y, bool ctrl);
+
+  // ------------------------------------------------------------ painting
+  bool DoubleBuffer = true;
+  TPXBackgroundStyle BackgroundStyle() const { return backgroundStyle_; }
+  void SetBackgroundStyle(TPXBackgroundStyle style);
+  void SetChessboardStyle(int32_t size, TBrushStyle brushStyle);
+  TColor GradientEndColor() const { return gradientColour_; }
+  void SetGradientEndColor(TColor c);
+  bool PixelGrid() const { return pixelGrid_; }
+  void SetPixelGrid(bool value);
+  bool DrawVersion() const { return drawVersion_; }
+  void SetDrawVersion(bool value);
+  // Marks the back buffer dirty and repaints a rectangle of the client.
+  void InvalidateViewRect(const TRect& r);
+  // The caption DrawVersion puts at the bottom-right corner.
+  static std::string VersionCaption();
+
+  // ------------------------------------------------------------ interaction state read by painting
+  TPXMouseInteractItems MouseInteract() const { return mouseInteract_; }
+  // Stores the set; the rules that keep only compatible modes come with the
+  // mouse handling.
+  virtual void SetMouseInteract(TPXMouseInteractItems value);
+  TPXSelectionOptions SelectionOptions = pxsoAnimated | pxsoSizeable | pxsoMoveable | pxsoCanScroll;
+  TPXSelectionBase SelectionBase = pxsbClientArea;
+  TPXMask& Mask() { return *mask_; }
+  TCursor Cursor() const { return cursorShown_; }
+  void SetCursor(TCursor c);
+
+  // ------------------------------------------------------------ events
+  TNotifyEvent OnImageChange;
+  TPXViewChangeEvent OnViewChange;
+  TNotifyEvent OnPaint;
+  TNotifyEvent OnDrawBackBuffer;
+  TPXZoomEvent OnZoomIn;
+  TPXZoomEvent OnZoomOut;
+
+  // Margin (image pixels) added to the extent when scrolling is needed.
+  double ExtentMargin() const { return extentMargin_; }
+
+ protected:
+  virtual void DoViewChange(int32_t change);
+  virtual void RebuildCoordTables();
+  virtual void ComputeVisibleRect();
+  virtual void ZoomKeepCentre(double z);
+  virtual void ComputeExtent();
+  virtual void DrawLayersToBackBuffer(TBitmap& buffer, const TRect& rect);
+
+  // Seams for the selection and transition issues: a finished selection
+  // (mask filled or its outside marked when composing), its outline and
+  // rubber band drawn on the window, and the transition stopped by a resize
+  // or a cleared image. The defaults have no selection and no transition.
+  virtual bool HasFinishedSelection() { return false; }
+  virtual bool SelectionBeingMoved() { return false; }
+  virtual void DrawSelectionOutline(TCanvas& window) {}
+  virtual void DrawRubberBand(TCanvas& window) {}
+  virtual void StopTransition() {}
+
+  void Paint() override;
+  void PaintWindowOverlay() override;
+  void Resize() override;
+  void Scroll(TScrollBarKind bar, TScrollCode code, int32_t pos) override;
+  bool MouseWheel(TShiftState shift, int wheelDelta, int x, int y) override;
+  void DoEnter() override { Invalidate(); }
+  void DoExit() override { Invalidate(); }
+  void Timer(uint32_t id) override;
+  void HandleMessage(TMessage& message) override;
+
+ private:
+  void SetImage(TPXBitmap* image);
+  void ReloadDelayCounters();
+  void StoreZoom(double z);
+  bool ZoomFits(double z);
+  void Layout(int32_t pass);
+  void LayoutBar(TScrollBarKind bar, int32_t maximum, int32_t client, int32_t origin, double& factor, bool& shown);
+  void PaintBackground(TBitmap& buffer, const TRect* rect, bool coveredByLayer = false);
+  bool BackgroundHidden();
+  void DrawLayerFrame(TBitmap& buffer, TPXLayer& layer, bool current);
+  void DrawPixelGrid(TBitmap& buffer);
+  TResampleFilter FilterFor(bool ownDisplaySize);
+
+  // Image and layers.
+  TPXBitmap* image_ = nullptr;
+  std::vector<std::unique_ptr<TPXLayer>> layers_;
+  int32_t currentLayer_ = 0;
+  int32_t extentW_ = 0, extentH_ = 0;
+  bool legacyBitmap_ = true;
+  bool layersSameSize_ = true;
+  bool enableAlpha_ = false;
+  bool showAllFrames_ = false;
+
+  // Geometry.
+  double zoom_ = 100.0, zoomF_ = 1.0, zoomInv_ = 1.0;
+  int32_t viewX_ = 0, viewY_ = 0;
+  int32_t offX_ = 0, offY_ = 0;
+  int32_t dispW_ = 0, dispH_ = 0;
+  int32_t zoomW_ = 0, zoomH_ = 0;
+  int32_t visCol_ = 0, visRow_ = 0, visImgW_ = 0, visImgH_ = 0, visCliW_ = 0, visCliH_ = 0;
+  int32_t lastImgW_ = 0, lastImgH_ = 0;
+  double extentMargin_ = 0.5;
+  // Coordinate tables per axis: zoomed pixel -> image column and image
+  // column -> first zoomed pixel, both absolute; PixStart is the snapped
+  // origin, where the client's first pixel lies.
+  struct TAxisTables {
+    std::vector<int32_t> PixToCol, ColToPix;
+    int32_t PixStart = 0;
+    int32_t Columns = 0;  // columns the visible client shows
+    void Clear() { *this = TAxisTables{}; }
+  };
+  TAxisTables tabX_, tabY_;
+  double keyZoom_ = -1.0;
+  int32_t keyCliW_ = -1, keyCliH_ = -1, keyExtW_ = -1, keyExtH_ = -1;
+  bool center_ = true, autoFit_ = false, autoStretch_ = false, autoShrink_ = false;
+  TScrollStyle scrollBars_ = ssBoth;
+  bool flatScrollBars_ = false, barsAlwaysVisible_ = false;
+  bool horzShown_ = false, vertShown_ = false;
+  double factorX_ = 0.0, factorY_ = 0.0;
+  TPXScrollBarParams horzParams_, vertParams_;
+  TPXMouseWheelParams wheelParams_;
+  int32_t updateLock_ = 0, layoutLock_ = 0;
+  TResampleFilter zoomFilter_ = rfNone, pressFilter_ = rfNone;
+  int32_t delayReload1_ = 4, delayReload2_ = 2, delay1_ = 0, delay2_ = 0;
+  int32_t lastCliW_ = -1, lastCliH_ = -1;
+  int32_t sizeW_ = -1, sizeH_ = -1;
+  bool inLayout_ = false;
+
+  // Painting.
+  bool dirty_ = true, overlayDirty_ = true;
+  int32_t bufW_ = -1, bufH_ = -1;
+  TPXBackgroundStyle backgroundStyle_ = pxbsSolid;
+  int32_t squareSize_ = 16;
+  TBrushStyle squareBrush_ = bsSolid;
+  TColor gradientColour_ = 0xFF0000;
+  bool pixelGrid_ = false, drawVersion_ = false;
+  TPXRenderTables renderTables_;
+  TPXRenderRect renderKey_{-1, -1, -1, -1, -1, -1, -1, -1};
+  bool timerRunning_ = false;
+
+  // Interaction and components.
+  TPXMouseInteractItems mouseInteract_ = 0;
+  TCursor defaultCursor_ = kPXDefaultViewCursor, cursorShown_ = kPXDefaultViewCursor;
+  std::unique_ptr<TPXMask> mask_;
+  std::unique_ptr<TPixoranIO> io_;
+  TPXProgressEvent onProgress_;
+};
+
+}  // namespace pixoran

@@ -1,0 +1,856 @@
+// The viewer's geometry: construction, layers, zoom, origin, coordinate
+// tables, fitting, scroll bars and the wheel.
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <new>
+
+#include "core/kopxutils_bitmap.h"
+#include "core/kopxutils_draw.h"
+#include "core/kopxutils_helpers.h"
+#include "io/pixoranio.h"
+#include "view/pixoranview.h"
+
+namespace pixoran {
+
+namespace {
+// Window timer of the delayed zoom filter.
+constexpr uint32_t kDelayTimer = 1;
+constexpr uint32_t kDelayTimerMs = 210;
+// Posted by the background I/O thread when a load has finished.
+constexpr uint32_t kLoadFinishedMessage = 0x1F58;
+
+// Largest zoomed size (and coordinate-table length) the geometry takes on.
+constexpr double kMaxZoomed = 1.0e9;
+
+int32_t ColourInt(TColor c) {
+  const TBGR b = ColorToBGR(c);
+  return b.b | (b.g << 8) | (b.r << 16);
+}
+}  // namespace
+
+// ------------------------------------------------------------ unit state
+
+const TPXViewUnitState& ViewUnitState() {
+  static const TPXViewUnitState state = [] {
+    TPXViewUnitState s;
+    s.ColorDepth = ScreenColorDepth();
+    s.ScreenDpiX = ScreenDpiX();
+    s.ScreenDpiY = ScreenDpiY();
+    s.CXEdge = ViewEdgeX();
+    s.CYEdge = ViewEdgeY();
+    s.CXVScroll = s.CYHScroll = ScrollBarThickness();
+    return s;
+  }();
+  return state;
+}
+
+void LoadViewCursors() {
+  static const bool loaded = [] {
+    // 1778.. in order; 1785 (the eighth) is the default.
+    static constexpr TCursorShape kShapes[kPXViewCursorCount] = {
+        cshCross,      cshPointingHand, cshOpenHand,  cshClosedHand, cshIBeam,     cshUpArrow,   cshWait,
+        cshArrow,      cshSizeFDiag,    cshSizeVer,   cshSizeBDiag,  cshSizeHor,   cshSizeAll,   cshDragCopy,
+        cshClosedHand, cshCross,        cshDragCopy,  cshDragMove,   cshDragLink,  cshForbidden, cshBusy,
+        cshCross,      cshCross,        cshCross,     cshCross,      cshOpenHand,  cshClosedHand, cshSizeAll,
+        cshWhatsThis,  cshArrow,        cshPointingHand, cshCross,   cshCross};
+    for (int32_t i = 0; i < kPXViewCursorCount; ++i) SetScreenCursor(kPXFirstViewCursor + i, kShapes[i]);
+    return true;
+  }();
+  (void)loaded;
+}
+
+// ------------------------------------------------------------ layer
+
+TPXLayer::TPXLayer(TPXBitmap* bitmap, bool useBitmap) {
+  if (useBitmap && bitmap) {
+    SetBitmap(bitmap, true);
+    return;
+  }
+  auto own = std::make_unique<TPXBitmap>();
+  if (bitmap && bitmap->Width() > 0 && bitmap->Height() > 0) {
+    own->MemoryThreshold = bitmap->MemoryThreshold;
+    own->Allocate(bitmap->Width(), bitmap->Height(), bitmap->PixelFormat());
+    if (bitmap->Location() == pxTBitmap) own->SetLocation(pxTBitmap);
+  }
+  SetBitmap(own.release(), true);
+}
+
+TPXLayer::~TPXLayer() = default;
+
+void TPXLayer::SetBitmap(TPXBitmap* bitmap, bool owns) {
+  if (owned_.get() != bitmap) owned_.reset();
+  bitmap_ = bitmap;
+  if (owns) {
+    if (owned_.get() != bitmap) owned_.reset(bitmap);
+  } else {
+    (void)owned_.release();  // it is someone else's
+  }
+}
+
+int32_t TPXLayer::GetWidth() const { return Width != 0 ? Width : (bitmap_ ? bitmap_->Width() : 0); }
+int32_t TPXLayer::GetHeight() const { return Height != 0 ? Height : (bitmap_ ? bitmap_->Height() : 0); }
+
+// ------------------------------------------------------------ construction
+
+TPixoranView::TPixoranView(TComponent* owner, TWinControl* parent) : TPXView(owner, parent) {
+  LoadViewCursors();
+  (void)ViewUnitState();
+  BeginLayout();
+  auto image = std::make_unique<TPXBitmap>();
+  image->Allocate(1, 1, pxBGR24);
+  image->SetLocation(pxTBitmap);
+  image->Fill(ColourInt(Background()));
+  layers_.push_back(std::make_unique<TPXLayer>(image.release(), true));
+  layers_[0]->Frame = false;
+  layers_[0]->Locked = true;
+  image_ = layers_[0]->Bitmap();
+  mask_ = std::make_unique<TPXMask>();
+  mask_->Allocate(image_->Width(), image_->Height(), 1);
+  SetDpi(300, 300);
+  TWinControl::SetCursor(defaultCursor_);
+  SetBounds(Left(), Top(), 105, 105);
+  EndLayout();
+}
+
+TPixoranView::~TPixoranView() {
+  // Subscribers let go of the image while it still exists.
+  CallDestroyingEvents();
+  KillTimer(kDelayTimer);
+  io_.reset();
+  layers_.clear();
+}
+
+// ------------------------------------------------------------ image and layers
+
+TBitmap* TPixoranView::GetTBitmap() { return image_->Location() == pxTBitmap ? image_->VclBitmap() : nullptr; }
+
+TPXBitmap* TPixoranView::GetAlphaChannel() {
+  TPXBitmap* a = image_->GetAlphaChannel();
+  Update();
+  return a;
+}
+
+bool TPixoranView::HasAlphaChannel() { return image_->HasAlphaChannel(); }
+
+void TPixoranView::RemoveAlphaChannel(bool merge) {
+  if (!image_->HasAlphaChannel()) return;
+  if (merge) {
+    // Blend the image over the background by its alpha first.
+    TPXBitmap flat;
+    flat.MemoryThreshold = image_->MemoryThreshold;
+    if (flat.Allocate(image_->Width(), image_->Height(), pxBGR24)) {
+      flat.Fill(ColourInt(Background()));
+      TPXRenderOptions o;
+      o.UseAlpha = true;
+      const TPXRenderRect r{0, 0, image_->Width(), image_->Height(), 0, 0, image_->Width(), image_->Height()};
+      RenderToBitmap(*image_, flat, r, o);
+      if (image_->PixelFormat() != pxBGR24) image_->ConvertPixelFormat(pxBGR24);
+      image_->RemoveAlphaChannel();
+      image_->CopyPixelsFrom(flat);
+    }
+  }
+  image_->RemoveAlphaChannel();
+  Update();
+}
+
+void TPixoranView::SetLegacyBitmap(bool value) {
+  if (value == legacyBitmap_) return;
+  legacyBitmap_ = value;
+  image_->SetLocation(value ? pxTBitmap : pxInMemory);
+  CallBitmapChangeEvents();
+  Update();
+}
+
+void TPixoranView::SetEnableAlphaChannel(bool value) {
+  enableAlpha_ = value;
+  Update();
+}
+
+bool TPixoranView::IsEmpty() { return image_->Width() < 2 && image_->Height() < 2; }
+
+TPXLayer* TPixoranView::GetLayer(int32_t index) const {
+  return index >= 0 && index < GetLayersCount() ? layers_[static_cast<size_t>(index)].get() : nullptr;
+}
+
+void TPixoranView::SetImage(TPXBitmap* image) { image_ = image; }
+
+void TPixoranView::SetCurrentLayer(int32_t index) {
+  if (index < 0 || index >= GetLayersCount() || index == currentLayer_) return;
+  currentLayer_ = index;
+  SetImage(layers_[static_cast<size_t>(index)]->Bitmap());
+  CallBitmapChangeEvents();
+  Update();
+}
+
+int32_t TPixoranView::AddLayer() {
+  auto layer = std::make_unique<TPXLayer>(image_, false);
+  layer->Bitmap()->Fill(ColourInt(Background()));
+  layers_.push_back(std::move(layer));
+  const int32_t index = GetLayersCount() - 1;
+  SetCurrentLayer(index);
+  return index;
+}
+
+void TPixoranView::SyncLayers() {
+  // The image is the current layer's bitmap itself: nothing to store back.
+  TPXLayer& first = *layers_[0];
+  extentW_ = first.GetWidth();
+  extentH_ = first.GetHeight();
+  if (!layersSameSize_ || layers_.size() < 2) return;
+  for (const auto& l : layers_) {
+    extentW_ = std::max(extentW_, l->Bitmap()->Width());
+    extentH_ = std::max(extentH_, l->Bitmap()->Height());
+  }
+  for (const auto& l : layers_) {
+    TPXBitmap* b = l->Bitmap();
+    if (b->Width() == extentW_ && b->Height() == extentH_) continue;
+    try {
+      b->Resize(extentW_, extentH_, ColourInt(Background()), 0, 0, 0);
+    } catch (const EPXBitmapError&) {
+      // No room to enlarge it: it is drawn at its own size.
+    }
+  }
+}
+
+void TPixoranView::SetLayersSameSize(bool value) {
+  if (layersSameSize_ && !value) layersSameSize_ = false;
+}
+
+void TPixoranView::SetShowAllLayerFrames(bool value) {
+  showAllFrames_ = value;
+  Update();
+}
+
+void TPixoranView::FillWithBackground() {
+  image_->Fill(ColourInt(Background()));
+  image_->RemoveAlphaChannel();
+  Update();
+}
+
+void TPixoranView::SetBackground(TColor color) {
+  TPXView::SetBackground(color);
+  dirty_ = true;
+  Invalidate();
+}
+
+TPixoranIO* TPixoranView::GetIO() {
+  if (!io_) {
+    io_ = std::make_unique<TPixoranIO>(this);
+    io_->OnProgress = onProgress_;
+    io_->SetAttachedPixoran(this);
+  }
+  return io_.get();
+}
+
+void TPixoranView::SetOnProgress(TPXProgressEvent handler) {
+  onProgress_ = std::move(handler);
+  if (io_) io_->OnProgress = onProgress_;
+}
+
+void TPixoranView::SetMouseInteract(TPXMouseInteractItems value) {
+  if (value == mouseInteract_) return;
+  mouseInteract_ = value;
+  dirty_ = true;
+  Invalidate();
+}
+
+void TPixoranView::SetCursor(TCursor c) {
+  defaultCursor_ = c;
+  cursorShown_ = c;
+  TWinControl::SetCursor(c);
+}
+
+// ------------------------------------------------------------ zoom and origin
+
+void TPixoranView::StoreZoom(double z) {
+  zoom_ = z;
+  zoomF_ = z / 100.0;
+  zoomInv_ = 100.0 / z;
+}
+
+// The zoomed picture, the origin and the coordinate tables (zoomed size
+// plus the client) must stay within int32.
+bool TPixoranView::ZoomFits(double z) {
+  if (!(z > 0.0) || !std::isfinite(z)) return false;
+  const double f = z / 100.0;
+  const double room = std::max(ViewClientWidth(), ViewClientHeight()) + 2.0;
+  const double w = (extentW_ + extentMargin_) * f + room, h = (extentH_ + extentMargin_) * f + room;
+  return w < kMaxZoomed && h < kMaxZoomed;
+}
+
+void TPixoranView::ReloadDelayCounters() {
+  if (DelayZoomFilter && zoomFilter_ != rfNone && zoom_ != 100.0) delay1_ = delayReload1_;
+  delay2_ = delayReload2_;
+  if (delay1_ > 0 && !timerRunning_) timerRunning_ = SetTimer(kDelayTimer, kDelayTimerMs);
+}
+
+void TPixoranView::Timer(uint32_t id) {
+  if (id != kDelayTimer) return;
+  if (delay1_ > 0 && --delay1_ == 0) {
+    // Movement has stopped: the filtered picture follows.
+    dirty_ = true;
+    Invalidate();
+  }
+  if (delay2_ > 0) --delay2_;
+  if (delay1_ == 0 && delay2_ == 0) {
+    KillTimer(kDelayTimer);
+    timerRunning_ = false;
+  }
+}
+
+void TPixoranView::SetZoom(double value) {
+  if (value <= 0.0 || value == zoom_ || !ZoomFits(value)) return;
+  ReloadDelayCounters();
+  LockUpdate();
+  ZoomKeepCentre(value);
+  Update();
+  Update();
+  ComputeVisibleRect();
+  RebuildCoordTables();
+  UnlockUpdateNoPaint();
+  Invalidate();
+  DoViewChange(1);
+}
+
+void TPixoranView::ZoomKeepCentre(double z) {
+  const int32_t cx = ViewClientWidth() / 2, cy = ViewClientHeight() / 2;
+  const int32_t c = RoundToInt32((static_cast<double>(cx) + viewX_ - offX_) * zoomInv_);
+  const int32_t r = RoundToInt32((static_cast<double>(cy) + viewY_ - offY_) * zoomInv_);
+  StoreZoom(z);
+  // The new zoom's maximum: the old one would let the origin run past the
+  // picture after zooming out, or stop short after zooming in.
+  int32_t mx = 0, my = 0;
+  GetMaxViewXY(mx, my);
+  viewX_ = std::clamp(TruncToInt32(c * z / 100.0 - cx), 0, std::max(mx, 0));
+  viewY_ = std::clamp(TruncToInt32(r * z / 100.0 - cy), 0, std::max(my, 0));
+}
+
+void TPixoranView::ZoomAt(int32_t x, int32_t y, double z) {
+  LockUpdate();
+  const int32_t ix = ScreenToBitmapX(x), iy = ScreenToBitmapY(y);
+  SetZoom(z);
+  SetViewXY(TruncToInt32(ix * zoom_ / 100.0 - ClientWidth() / 2), TruncToInt32(iy * zoom_ / 100.0 - ClientHeight() / 2));
+  UnlockUpdate();
+  ComputeVisibleRect();
+  RebuildCoordTables();
+  DoViewChange(1);
+}
+
+void TPixoranView::SetViewXY(int32_t x, int32_t y) {
+  if (x == viewX_ && y == viewY_) return;
+  int32_t mx = 0, my = 0;
+  GetMaxViewXY(mx, my);
+  x = std::clamp(x, 0, std::max(mx, 0));
+  y = std::clamp(y, 0, std::max(my, 0));
+  if (x == viewX_ && y == viewY_) return;
+  const bool movedX = x != viewX_, movedY = y != viewY_;
+  viewX_ = x;
+  viewY_ = y;
+  ReloadDelayCounters();
+  dirty_ = overlayDirty_ = true;
+  ComputeVisibleRect();
+  RebuildCoordTables();
+  Invalidate();
+  DoViewChange(0);
+  // A view not laid out with a parent has no scroll factor yet.
+  if (movedX && factorX_ > 0.0 && (scrollBars_ == ssHorizontal || scrollBars_ == ssBoth))
+    ScrollBarSetPos(this, sbHorizontal, TruncToInt32(viewX_ / factorX_), true, flatScrollBars_);
+  if (movedY && factorY_ > 0.0 && (scrollBars_ == ssVertical || scrollBars_ == ssBoth))
+    ScrollBarSetPos(this, sbVertical, TruncToInt32(viewY_ / factorY_), true, flatScrollBars_);
+}
+
+void TPixoranView::GetMaxViewXY(int32_t& mx, int32_t& my) {
+  const int32_t cw = ViewClientWidth(), ch = ViewClientHeight();
+  int32_t a = TruncToInt32(extentW_ * zoomF_), b = TruncToInt32(extentH_ * zoomF_);
+  if (static_cast<int64_t>(cw) + 10 < a || static_cast<int64_t>(ch) + 10 < b) {
+    a = TruncToInt32((extentW_ + extentMargin_) * zoomF_);
+    b = TruncToInt32((extentH_ + extentMargin_) * zoomF_);
+  }
+  mx = my = 0;
+  if (a <= 0 || b <= 0) return;
+  if (Width() >= a && Height() >= b) return;
+  mx = std::max(a - cw, 0);
+  my = std::max(b - ch, 0);
+}
+
+void TPixoranView::SetCenter(bool value) {
+  if (value == center_) return;
+  center_ = value;
+  Update();
+}
+
+void TPixoranView::SetZoomFilter(TResampleFilter value) {
+  pressFilter_ = value;
+  if (value == zoomFilter_) return;
+  zoomFilter_ = value;
+  Update();
+}
+
+void TPixoranView::EndLayout() {
+  if (layoutLock_ > 0) --layoutLock_;
+  if (layoutLock_ == 0) Update();
+}
+
+int32_t TPixoranView::ViewClientWidth() { return HasParentWindow() ? ClientWidth() : 50; }
+int32_t TPixoranView::ViewClientHeight() { return HasParentWindow() ? ClientHeight() : 50; }
+
+// A top-level widget is a window of its own; a child has its parent's.
+bool TPixoranView::HasParentWindow() { return Widget() != nullptr; }
+
+void TPixoranView::UnlockUpdate() {
+  if (updateLock_ > 0) --updateLock_;
+  if (updateLock_ == 0) Update();
+}
+
+void TPixoranView::UnlockUpdateNoPaint() {
+  if (updateLock_ > 0) --updateLock_;
+}
+
+void TPixoranView::ImageChange() {
+  if (OnImageChange) OnImageChange(this);
+}
+
+void TPixoranView::DoViewChange(int32_t change) {
+  if (OnViewChange) OnViewChange(this, change);
+}
+
+void TPixoranView::Resize() {
+  // Qt repeats the resize of a hidden widget when it is first painted.
+  if (Width() == sizeW_ && Height() == sizeH_) return;
+  sizeW_ = Width();
+  sizeH_ = Height();
+  StopTransition();
+  Update();
+}
+
+void TPixoranView::HandleMessage(TMessage& message) {
+  if (message.Msg == kLoadFinishedMessage) {
+    Update();
+    return;
+  }
+  TPXView::HandleMessage(message);
+}
+
+// ------------------------------------------------------------ layout
+
+void TPixoranView::Update() { Layout(0); }
+
+void TPixoranView::Layout(int32_t pass) {
+  if (layoutLock_ > 0) return;
+  SyncLayers();
+  if ((autoFit_ || autoStretch_ || autoShrink_) && extentW_ != 0 && extentH_ != 0) {
+    int32_t bx = 0, by = 0;
+    GetBorderSize(bx, by, false);
+    double z = 100.0;
+    if (extentW_ >= 2 || extentH_ >= 2)
+      z = GetAutoZoom(extentW_, extentH_, ClientWidth() - 2 * bx, ClientHeight() - 2 * by, autoStretch_ || autoFit_,
+                      autoShrink_ || autoFit_);
+    if (z < 1.0) z = 1.0;
+    if (ZoomFits(z)) StoreZoom(z);
+    ComputeExtent();
+    ComputeVisibleRect();
+    RebuildCoordTables();
+    DoViewChange(1);
+    delay1_ = delay2_ = 0;
+  }
+  if (image_->Width() != lastImgW_ || image_->Height() != lastImgH_) {
+    lastImgW_ = image_->Width();
+    lastImgH_ = image_->Height();
+    mask_->Allocate(lastImgW_, lastImgH_, mask_->BitsPerPixel() > 0 ? mask_->BitsPerPixel() : 1);
+    if (image_->HasAlphaChannel()) {
+      TPXBitmap* a = image_->GetAlphaChannel();
+      if (a->Width() != lastImgW_ || a->Height() != lastImgH_) {
+        a->Allocate(lastImgW_, lastImgH_, pxGray8);
+        a->Fill(255);
+      }
+    }
+  }
+  const int32_t cw = ClientWidth(), ch = ClientHeight();
+  lastCliW_ = cw;
+  lastCliH_ = ch;
+  int32_t mx = 0, my = 0;
+  GetMaxViewXY(mx, my);
+  if (viewX_ > mx || viewY_ > my) {
+    viewX_ = std::min(viewX_, mx);
+    viewY_ = std::min(viewY_, my);
+    DoViewChange(0);
+  }
+  if (HasParentWindow()) {
+    LayoutBar(sbHorizontal, mx, cw, viewX_, factorX_, horzShown_);
+    LayoutBar(sbVertical, my, ch, viewY_, factorY_, vertShown_);
+  }
+  // A bar that came or went changed the client: lay out again, at most once
+  // per bar, so the layout settles and each page fits the final client.
+  if ((ClientWidth() != cw || ClientHeight() != ch) && pass < 2) {
+    Layout(pass + 1);
+    return;
+  }
+  ComputeExtent();
+  ComputeVisibleRect();
+  RebuildCoordTables();
+  dirty_ = overlayDirty_ = true;
+  if (HasParentWindow()) Invalidate();
+}
+
+void TPixoranView::LayoutBar(TScrollBarKind bar, int32_t maximum, int32_t client, int32_t origin, double& factor,
+                             bool& shown) {
+  const bool wanted = scrollBars_ == ssBoth || scrollBars_ == (bar == sbHorizontal ? ssHorizontal : ssVertical);
+  if (!wanted) {
+    if (shown) ScrollBarShow(this, bar, false, flatScrollBars_);
+    shown = false;
+    return;
+  }
+  if (maximum >= 1) {
+    shown = true;
+    factor = (static_cast<double>(client) + maximum) / 65536.0;
+    ScrollBarSetRange(this, bar, 0, 65535, false, flatScrollBars_);
+    ScrollBarSetPage(this, bar, TruncToInt32(client / factor), true, flatScrollBars_);
+    ScrollBarSetPos(this, bar, TruncToInt32(origin / factor), true, flatScrollBars_);
+    ScrollBarEnable(this, bar, true, flatScrollBars_);
+    ScrollBarShow(this, bar, true, flatScrollBars_);
+  } else if (barsAlwaysVisible_) {
+    shown = true;
+    ScrollBarEnable(this, bar, false, flatScrollBars_);
+    ScrollBarShow(this, bar, true, flatScrollBars_);
+  } else {
+    shown = false;
+    ScrollBarShow(this, bar, false, flatScrollBars_);
+  }
+}
+
+void TPixoranView::ComputeExtent() {
+  zoomW_ = RoundToInt32(extentW_ * zoomF_);
+  zoomH_ = RoundToInt32(extentH_ * zoomF_);
+  offX_ = offY_ = 0;
+  const int32_t cw = ViewClientWidth(), ch = ViewClientHeight();
+  dispW_ = std::min(cw, zoomW_);
+  dispH_ = std::min(ch, zoomH_);
+  if (center_) {
+    if (dispW_ < cw) offX_ = (cw - dispW_) / 2;
+    if (dispH_ < ch) offY_ = (ch - dispH_) / 2;
+  }
+}
+
+void TPixoranView::ComputeVisibleRect() {
+  auto axis = [this](int32_t zoomed, int32_t extent, int32_t displayed, int32_t snapped, int32_t& first,
+                     int32_t& imageSize, int32_t& clientSize) {
+    if (zoomed != 0) {
+      const double ratio = static_cast<double>(extent) / zoomed;
+      first = RoundToInt32(snapped * ratio);
+      imageSize = RoundToInt32(ratio * displayed);
+      if (static_cast<int64_t>(first) + imageSize > extent) --imageSize;
+    }
+    if (zoom_ <= 100.0) {
+      clientSize = displayed;
+    } else {
+      clientSize = TruncToInt32(imageSize * zoomF_);
+      if (clientSize < displayed && static_cast<int64_t>(first) + imageSize + 1 <= extent) {
+        ++imageSize;
+        clientSize = TruncToInt32(imageSize * zoomF_);
+      }
+    }
+  };
+  axis(zoomW_, extentW_, dispW_, SnapViewX(viewX_), visCol_, visImgW_, visCliW_);
+  axis(zoomH_, extentH_, dispH_, SnapViewY(viewY_), visRow_, visImgH_, visCliH_);
+}
+
+void TPixoranView::RebuildCoordTables() {
+  if (zoom_ != keyZoom_ || visCliW_ != keyCliW_ || visCliH_ != keyCliH_ || extentW_ != keyExtW_ ||
+      extentH_ != keyExtH_) {
+    tabX_.Clear();
+    tabY_.Clear();
+    keyZoom_ = -1.0;
+    if (visCliW_ <= 0 || visCliH_ <= 0 || image_->Width() == 0 || image_->Height() == 0) return;
+    auto build = [this](TAxisTables& t, int32_t zoomed, int32_t client, int32_t extent) {
+      t.Columns = TruncToInt32(client * zoomInv_);
+      const int64_t n = static_cast<int64_t>(zoomed) + client;
+      const int64_t m = TruncToInt32((n + 1) * zoomInv_);
+      t.PixToCol.assign(static_cast<size_t>(n + 1), 0);
+      t.ColToPix.assign(static_cast<size_t>(m + 1), 0);
+      const int32_t last = std::max(extent - 1, 0);
+      if (zoom_ > 100.0) {
+        for (int64_t j = n; j >= 0; --j) {
+          const int32_t col = std::min<int32_t>(TruncToInt32(j * zoomInv_), static_cast<int32_t>(m));
+          t.ColToPix[static_cast<size_t>(col)] = static_cast<int32_t>(j);
+          t.PixToCol[static_cast<size_t>(j)] = std::min(col, last);
+        }
+      } else {
+        for (int64_t k = m; k >= 0; --k) {
+          const int32_t pix = TruncToInt32(k * zoomF_);
+          t.ColToPix[static_cast<size_t>(k)] = pix;
+          if (pix <= n) t.PixToCol[static_cast<size_t>(pix)] = std::min(static_cast<int32_t>(k), last);
+        }
+      }
+    };
+    try {
+      build(tabX_, zoomW_, visCliW_, extentW_);
+      build(tabY_, zoomH_, visCliH_, extentH_);
+    } catch (const std::bad_alloc&) {
+      // Without tables the conversions use their formulas.
+      tabX_.Clear();
+      tabY_.Clear();
+      return;
+    }
+    keyZoom_ = zoom_;
+    keyCliW_ = visCliW_;
+    keyCliH_ = visCliH_;
+    keyExtW_ = extentW_;
+    keyExtH_ = extentH_;
+  }
+  auto window = [](TAxisTables& t, int32_t snapped) {
+    if (t.PixToCol.empty()) return;
+    t.PixStart = std::clamp<int32_t>(snapped, 0, static_cast<int32_t>(t.PixToCol.size()) - 1);
+  };
+  window(tabX_, SnapViewX(viewX_));
+  window(tabY_, SnapViewY(viewY_));
+}
+
+// ------------------------------------------------------------ coordinates
+
+namespace {
+int32_t Snap(const std::vector<int32_t>& p2c, const std::vector<int32_t>& c2p, int32_t o, int32_t zoomed) {
+  if (o < 0) return 0;
+  if (o < zoomed && static_cast<size_t>(o) < p2c.size()) {
+    const int32_t c = p2c[static_cast<size_t>(o)];
+    if (c >= 0 && static_cast<size_t>(c) < c2p.size()) return c2p[static_cast<size_t>(c)];
+  }
+  return o;
+}
+}  // namespace
+
+int32_t TPixoranView::SnapViewX(int32_t o) { return Snap(tabX_.PixToCol, tabX_.ColToPix, o, zoomW_); }
+int32_t TPixoranView::SnapViewY(int32_t o) { return Snap(tabY_.PixToCol, tabY_.ColToPix, o, zoomH_); }
+
+int32_t TPixoranView::ScreenToBitmapX(int32_t x) {
+  const int32_t d = x - offX_;
+  if (d >= 0 && d < visCliW_ && static_cast<size_t>(tabX_.PixStart) + d < tabX_.PixToCol.size())
+    return tabX_.PixToCol[static_cast<size_t>(tabX_.PixStart + d)];
+  return TruncToInt32(d * zoomInv_ + visCol_);
+}
+
+int32_t TPixoranView::ScreenToBitmapY(int32_t y) {
+  const int32_t d = y - offY_;
+  if (d >= 0 && d < visCliH_ && static_cast<size_t>(tabY_.PixStart) + d < tabY_.PixToCol.size())
+    return tabY_.PixToCol[static_cast<size_t>(tabY_.PixStart + d)];
+  return TruncToInt32(d * zoomInv_ + visRow_);
+}
+
+int32_t TPixoranView::BitmapToScreenX(int32_t x) {
+  const int32_t d = x - visCol_;
+  // The column's first zoomed pixel, less the snapped origin's.
+  if (d >= 0 && d < tabX_.Columns && static_cast<size_t>(x) < tabX_.ColToPix.size())
+    return tabX_.ColToPix[static_cast<size_t>(x)] - tabX_.PixStart + offX_;
+  return RoundToInt32((x + static_cast<double>(RoundToInt32(-SnapViewX(viewX_) * zoomInv_))) * zoomF_ + offX_);
+}
+
+int32_t TPixoranView::BitmapToScreenY(int32_t y) {
+  const int32_t d = y - visRow_;
+  // The column's first zoomed pixel, less the snapped origin's.
+  if (d >= 0 && d < tabY_.Columns && static_cast<size_t>(y) < tabY_.ColToPix.size())
+    return tabY_.ColToPix[static_cast<size_t>(y)] - tabY_.PixStart + offY_;
+  return RoundToInt32((y + static_cast<double>(RoundToInt32(-SnapViewY(viewY_) * zoomInv_))) * zoomF_ + offY_);
+}
+
+// ------------------------------------------------------------ fitting
+
+void TPixoranView::GetBorderSize(int32_t& bx, int32_t& by, bool fitting) {
+  const TPXViewUnitState& u = ViewUnitState();
+  if (backgroundStyle_ == pxbsCropped) {
+    bx = u.CXEdge;
+    by = u.CYEdge;
+  } else if (backgroundStyle_ == pxbsCropShadow) {
+    bx = by = 5;
+  } else if (fitting) {
+    if (BorderStyle() == bsNone) {
+      bx = by = 0;
+    } else if (Ctl3D()) {
+      bx = u.CXEdge;
+      by = u.CYEdge;
+    } else {
+      bx = u.CXBorder;
+      by = u.CYBorder;
+    }
+  } else {
+    bx = (Width() - ClientWidth()) / 2;
+    by = (Height() - ClientHeight()) / 2;
+  }
+}
+
+double TPixoranView::GetFitZoom() {
+  int32_t bx = 0, by = 0;
+  GetBorderSize(bx, by, true);
+  const double w = Width() - 2.0 * bx, h = Height() - 2.0 * by;
+  // Nothing to fit into, or nothing to fit.
+  if (extentW_ <= 0 || extentH_ <= 0 || w <= 0.0 || h <= 0.0) return 0.0;
+  return std::min(w / (extentW_ / 100.0), h / (extentH_ / 100.0));
+}
+
+void TPixoranView::ZoomToFit() {
+  const double z = GetFitZoom();
+  if (z <= 0.0) return;
+  HideHorzScrollBar();
+  HideVertScrollBar();
+  SetZoom(z);
+}
+
+double TPixoranView::GetAutoZoom(int32_t w, int32_t h, int32_t boxW, int32_t boxH, bool stretch, bool shrink) {
+  if (w == 0 || h == 0 || boxW == 0 || boxH == 0) return 100.0;
+  auto decide = [&](int32_t size, int32_t box) {
+    const double fit = GetFitZoom();
+    if (box < size) return shrink && fit > 0.0 ? fit : 100.0;
+    return stretch && fit > 0.0 ? fit : 100.0;
+  };
+  if (static_cast<double>(w) / boxW <= static_cast<double>(h) / boxH) return decide(h, boxH);
+  return decide(w, boxW);
+}
+
+void TPixoranView::ZoomToSelection() {
+  // Selections come with their own code; until then there is none to zoom to.
+  if (!HasFinishedSelection()) return;
+}
+
+void TPixoranView::SetAutoFit(bool v) {
+  autoFit_ = v;
+  Update();
+}
+void TPixoranView::SetAutoStretch(bool v) {
+  autoStretch_ = v;
+  Update();
+}
+void TPixoranView::SetAutoShrink(bool v) {
+  autoShrink_ = v;
+  Update();
+}
+
+// ------------------------------------------------------------ scroll bars and wheel
+
+void TPixoranView::SetScrollBars(TScrollStyle value) {
+  scrollBars_ = value;
+  if (value != ssVertical && value != ssBoth) HideVertScrollBar();
+  if (value != ssHorizontal && value != ssBoth) HideHorzScrollBar();
+  Update();
+}
+
+void TPixoranView::SetFlatScrollBars(bool value) {
+  flatScrollBars_ = value;
+  Update();
+}
+
+void TPixoranView::SetScrollBarsAlwaysVisible(bool value) {
+  barsAlwaysVisible_ = value;
+  Update();
+}
+
+void TPixoranView::HideHorzScrollBar() {
+  if (!horzShown_) return;
+  horzShown_ = false;
+  ScrollBarShow(this, sbHorizontal, false, flatScrollBars_);
+}
+
+void TPixoranView::HideVertScrollBar() {
+  if (!vertShown_) return;
+  vertShown_ = false;
+  ScrollBarShow(this, sbVertical, false, flatScrollBars_);
+}
+
+void TPixoranView::Scroll(TScrollBarKind bar, TScrollCode code, int32_t pos) {
+  const TPXScrollBarParams& p = bar == sbHorizontal ? horzParams_ : vertParams_;
+  const double factor = bar == sbHorizontal ? factorX_ : factorY_;
+  TScrollAction action = saPosition;
+  int32_t value = bar == sbHorizontal ? viewX_ : viewY_;
+  switch (code) {
+    case scLineUp: action = saLineBack; break;
+    case scLineDown: action = saLineForward; break;
+    case scPageUp: action = saPageBack; break;
+    case scPageDown: action = saPageForward; break;
+    case scTop: action = saStart; break;
+    case scBottom: action = saEnd; break;
+    case scThumbTrack:
+      if (!p.Tracking) return;
+      [[fallthrough]];
+    case scThumbPosition: value = TruncToInt32(pos * factor); break;
+    default: break;  // end of scroll: stay at the current origin
+  }
+  if (bar == sbHorizontal)
+    ScrollHorz(action, value);
+  else
+    ScrollVert(action, value);
+}
+
+namespace {
+int32_t ZoomStep(double zoomFactor) { return std::max(TruncToInt32(zoomFactor), 1); }
+}  // namespace
+
+void TPixoranView::ScrollHorz(TScrollAction action, int32_t value) {
+  int32_t mx = 0, my = 0;
+  const int64_t step = static_cast<int64_t>(ZoomStep(zoomF_)) * (horzParams_.LineStep == -1 ? 1 : horzParams_.LineStep);
+  const int64_t page = horzParams_.PageStep == -1 ? ClientWidth()
+                                                  : static_cast<int64_t>(ZoomStep(zoomF_)) * horzParams_.PageStep;
+  auto clampInt = [](int64_t v) { return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); };
+  switch (action) {
+    case saPosition: SetViewX(value); break;
+    case saEnd: GetMaxViewXY(mx, my); SetViewX(mx); break;
+    case saStart: SetViewX(0); break;
+    case saLineBack: SetViewX(clampInt(viewX_ - step)); break;
+    case saLineForward: SetViewX(clampInt(viewX_ + step)); break;
+    case saPageBack: SetViewX(clampInt(viewX_ - page)); break;
+    case saPageForward: SetViewX(clampInt(viewX_ + page)); break;
+  }
+}
+
+void TPixoranView::ScrollVert(TScrollAction action, int32_t value) {
+  int32_t mx = 0, my = 0;
+  const int64_t step = static_cast<int64_t>(ZoomStep(zoomF_)) * (vertParams_.LineStep == -1 ? 1 : vertParams_.LineStep);
+  const int64_t page = vertParams_.PageStep == -1 ? ClientHeight()
+                                                  : static_cast<int64_t>(ZoomStep(zoomF_)) * vertParams_.PageStep;
+  auto clampInt = [](int64_t v) { return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); };
+  switch (action) {
+    case saPosition: SetViewY(value); break;
+    case saEnd: GetMaxViewXY(mx, my); SetViewY(my); break;
+    case saStart: SetViewY(0); break;
+    case saLineBack: SetViewY(clampInt(viewY_ - step)); break;
+    case saLineForward: SetViewY(clampInt(viewY_ + step)); break;
+    case saPageBack: SetViewY(clampInt(viewY_ - page)); break;
+    case saPageForward: SetViewY(clampInt(viewY_ + page)); break;
+  }
+}
+
+bool TPixoranView::MouseWheel(TShiftState shift, int wheelDelta, int x, int y) {
+  ApplyMouseWheel(wheelDelta, x, y, (shift & ssCtrl) != 0);
+  return true;
+}
+
+void TPixoranView::ApplyMouseWheel(int32_t delta, int32_t x, int32_t y, bool ctrl) {
+  const TPXMouseWheelParams& p = wheelParams_;
+  if (p.Action == mwaNone || autoFit_) return;
+  int32_t e = delta > 0 ? -1 : 1;
+  if (p.InvertDirection) e = -e;
+  if (p.Action == mwaScroll) {
+    int32_t mx = 0, my = 0;
+    GetMaxViewXY(mx, my);
+    const bool horizontal = ctrl || (mx > 0 && my == 0);
+    const int32_t client = horizontal ? ClientWidth() : ClientHeight();
+    const int64_t step = p.AmountKind == mwkPercent
+                             ? std::max<int64_t>(RoundHalfEven(client * static_cast<double>(p.Amount) / 100.0), 1)
+                             : static_cast<int64_t>(p.Amount) * ZoomStep(zoomF_);
+    const int64_t origin = (horizontal ? viewX_ : viewY_) + e * step;
+    const auto o = static_cast<int32_t>(std::clamp<int64_t>(origin, INT32_MIN, INT32_MAX));
+    if (horizontal)
+      SetViewX(o);
+    else
+      SetViewY(o);
+    return;
+  }
+  double z = p.AmountKind == mwkAbsolute
+                 ? zoom_ + e * static_cast<double>(p.Amount)
+                 : zoom_ + e * static_cast<double>(std::max<int64_t>(RoundHalfEven(p.Amount * zoom_ / 100.0), 1));
+  if (z > zoom_ && OnZoomIn) OnZoomIn(this, z);
+  if (z < zoom_ && OnZoomOut) OnZoomOut(this, z);
+  if (p.ZoomAtMousePosition)
+    ZoomAt(x, y, z);
+  else
+    SetZoom(z);
+}
+
+}  // namespace pixoran
