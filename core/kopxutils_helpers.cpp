@@ -234,6 +234,14 @@ int64_t GetFileSizeByName(const std::string& name) { return FileSizeByName(name)
 
 int64_t GetAvailablePhysicalMemory() { return PlatformAvailablePhysicalMemory(); }
 
+int64_t CodecMemoryLimit() {
+  constexpr int64_t kMinCodecMemory = int64_t{256} << 20;
+  int64_t limit = PXSettings().MemoryThresholdOverride;
+  if (limit <= 0) limit = GetAvailablePhysicalMemory() / 2;
+  if (limit <= 0) limit = int64_t{1} << 30;
+  return limit < kMinCodecMemory ? kMinCodecMemory : limit;
+}
+
 bool IsWin2000OrMeOrLater() { return true; }
 
 static bool EnvSet(const char* name) {

@@ -243,6 +243,12 @@ void MakeDirectoryPath(const std::string& path);
 int64_t GetFileSizeByName(const std::string& name);
 // Available physical memory in bytes, 0 when unknown.
 int64_t GetAvailablePhysicalMemory();
+// The memory budget of one buffer that must live in memory (codec work
+// areas, index buffers, caches): the memory-threshold override when set,
+// else half the available physical memory, never below 256 MB, so a small
+// bitmap threshold (which only moves bitmaps to temporary files) does not
+// refuse ordinary images.
+int64_t CodecMemoryLimit();
 // Always true: every platform the library runs on has the newer system calls.
 bool IsWin2000OrMeOrLater();
 // True when the session is shown on a remote display (an RDP or VNC session

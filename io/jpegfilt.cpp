@@ -39,10 +39,6 @@ constexpr int kMaxScans = 500;
 // Codes of our own for the error exit; they lie outside the codec's table.
 constexpr int kMsgTooManyScans = 10000;
 constexpr int kMsgCancelled = 10001;
-// Floor of the codec's working-memory limit, so a small bitmap threshold
-// (which only moves bitmaps to temporary files) does not refuse ordinary
-// progressive images.
-constexpr int64_t kMinCodecMemory = int64_t{256} << 20;
 
 // ---------------------------------------------------------------- errors
 
@@ -236,14 +232,8 @@ void TermDestination(j_compress_ptr cinfo) {
 // ---------------------------------------------------------------- memory
 
 // The codec's working memory (a progressive file keeps every coefficient of
-// the image) is held to the memory the process may spend on one bitmap.
-long CodecMemoryLimit() {
-  int64_t limit = PXSettings().MemoryThresholdOverride;
-  if (limit <= 0) limit = GetAvailablePhysicalMemory() / 2;
-  if (limit <= 0) limit = int64_t{1} << 30;
-  limit = std::max(limit, kMinCodecMemory);
-  return static_cast<long>(std::min<int64_t>(limit, LONG_MAX));
-}
+// the image) is held to the library's memory budget.
+long JpegMemoryLimit() { return static_cast<long>(std::min<int64_t>(CodecMemoryLimit(), LONG_MAX)); }
 
 // Bytes of the whole-image coefficient buffer the decoder keeps for a
 // progressive or multi-scan file (0 when it decodes row by row). Known once
@@ -328,7 +318,7 @@ class TDecoder {
       return false;
     }
     created_ = true;
-    ctx_->cinfo.mem->max_memory_to_use = CodecMemoryLimit();
+    ctx_->cinfo.mem->max_memory_to_use = JpegMemoryLimit();
     ctx_->cinfo.progress = &ctx_->progress.pub;
     return true;
   }
@@ -504,7 +494,7 @@ void ReadBody(TDecoder& dec, TStream& stream, TStream* tablesStream, TPXBitmap& 
   // Refused before the codec allocates anything, whichever memory manager
   // the library was built with (with a backing store, max_memory_to_use
   // would send the buffer to disk instead of failing).
-  if (CoefficientBufferBytes(ci) > CodecMemoryLimit()) {
+  if (CoefficientBufferBytes(ci) > JpegMemoryLimit()) {
     progress.Abort();
     return;
   }
