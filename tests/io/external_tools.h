@@ -10,8 +10,11 @@
 
 namespace pixoran::testing {
 
-// Runs a shell command with its output discarded; true on exit status 0.
-inline bool RunTool(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
+// Runs a shell command with its output discarded (unless it redirects it
+// itself); true on exit status 0.
+inline bool RunTool(const std::string& command) {
+  return std::system(("{ " + command + " ; } >/dev/null 2>&1").c_str()) == 0;
+}
 
 // True when the program is on the PATH.
 inline bool HaveTool(const std::string& program) { return RunTool("command -v " + program); }
