@@ -9,6 +9,7 @@
 #include "core/kopxutils_colors.h"
 #include "core/kopxutils_helpers.h"
 #include "io/jpegfilt.h"
+#include "io/tifccitt.h"
 
 namespace pixoran {
 
@@ -89,11 +90,23 @@ bool BilevelRows(TPXBitmap& bitmap, std::vector<uint8_t>& out, TPXProgressRec& p
   return true;
 }
 
-// CCITT coding of the bilevel rows (BlackIs1 polarity, zero-padded to a
-// multiple of 4 bytes). False when the library has no fax coder: the caller
-// then uses run-length.
-bool FaxRows(TPXBitmap& /*bitmap*/, bool /*group4*/, std::vector<uint8_t>& /*out*/, TPXProgressRec& /*progress*/) {
-  return false;
+// CCITT coding of the bilevel rows, zero-padded to a multiple of 4 bytes.
+// The rows go to the coder as they are: their set (white) bits are coded as
+// black, which the BlackIs1 decoding gives back as set bits, white in
+// DeviceGray. False when a row cannot be had.
+bool FaxRows(TPXBitmap& bitmap, bool group4, std::vector<uint8_t>& out, TPXProgressRec& progress) {
+  bool ok = true;
+  progress.Start(bitmap.Height());
+  EncodeCCITTPage(group4 ? TCCITTScheme::G4 : TCCITTScheme::G3_2D, bitmap.Width(), bitmap.Height(),
+                  [&](int32_t y) -> const uint8_t* {
+                    const uint8_t* row = bitmap.Scanline(y);
+                    ok = ok && row != nullptr;
+                    progress.Advance(1);
+                    return row;
+                  },
+                  false, out);
+  out.resize((out.size() + 3) / 4 * 4, 0);
+  return ok;
 }
 
 // The bitmap as a JPEG file with the record's settings. The colour space
@@ -284,8 +297,12 @@ void WritePSPage(TPXPSState& state, TStream& stream, TPXBitmap& bitmap, TPXProgr
   if (hasImage && bilevel) {
     std::vector<uint8_t> coded;
     const uint8_t c = params.PSCompression;
-    if ((c == 1 || c == 2) && FaxRows(bitmap, c == 1, coded, progress)) {
+    if (c == 1 || c == 2) {
       coding = c == 1 ? TCoding::FaxG4 : TCoding::FaxG3;
+      if (!FaxRows(bitmap, c == 1, coded, progress)) {
+        progress.Abort();
+        return;
+      }
     } else {
       std::vector<uint8_t> rows;
       if (!BilevelRows(bitmap, rows, progress)) {
@@ -595,7 +612,11 @@ void AddPDFPage(TPXPDFDocument& document, TPXBitmap& bitmap, TIOParamsVals& para
   const uint8_t c = params.PDFCompression;
   if (IsBilevel(bitmap)) {
     std::vector<uint8_t> coded;
-    if ((c == 2 || c == 3) && FaxRows(bitmap, c == 2, coded, progress)) {
+    if (c == 2 || c == 3) {
+      if (!FaxRows(bitmap, c == 2, coded, progress)) {
+        progress.Abort();
+        return;
+      }
       image->Data = std::move(coded);
       dict.Set("Filter", Name("CCITTFaxDecode"));
       auto parms = std::make_unique<TPXPDFDictionaryObject>();

@@ -80,8 +80,9 @@ TEST(PSPDF, EncodersAndFitting) {
   const std::vector<uint8_t> same(300, 9);
   EncodeRunLength(same.data(), 300, r);
   EXPECT_EQ(r, (std::vector<uint8_t>{129, 9, 129, 9, 213, 9, 128}));
-  std::vector<uint8_t> mixed = {1, 2, 3, 3, 3, 4, 5, 5, 6};
-  mixed.insert(mixed.end(), many.begin(), many.begin() + 300);
+  std::vector<uint8_t> mixed(many.begin(), many.begin() + 309);
+  const uint8_t head[9] = {1, 2, 3, 3, 3, 4, 5, 5, 6};
+  std::copy(head, head + 9, mixed.begin());
   r.clear();
   EncodeRunLength(mixed.data(), static_cast<int64_t>(mixed.size()), r);
   EXPECT_EQ(DecodeRunLength(r), mixed);
@@ -181,6 +182,14 @@ TEST_F(PSPDFRender, PagesRenderBackToTheSource) {
     WritePSStream(ps, *src, params, progress);
     WritePDFStream(pdf, *src, params, progress);
     ASSERT_FALSE(aborting);
+    // Bilevel pages are fax coded when asked, run-length coded otherwise.
+    if (c.source == kBits1) {
+      const char* psK = c.psCompression == 1 ? "/K -1 " : c.psCompression == 2 ? "/K 1 " : "/RunLengthDecode";
+      const char* pdfK = c.pdfCompression == 2 ? "/K -1\n" : c.pdfCompression == 3 ? "/K 1\n"
+                         : c.pdfCompression == 0 ? "/BitsPerComponent 1" : "/RunLengthDecode";
+      EXPECT_NE(Text(ps.Bytes()).find(psK), std::string::npos);
+      EXPECT_NE(Text(pdf.Bytes()).find(pdfK), std::string::npos);
+    }
     const std::string base = dir_ + "/p" + std::to_string(n++);
     ps.SaveToFile(base + ".ps");
     pdf.SaveToFile(base + ".pdf");
