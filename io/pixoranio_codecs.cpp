@@ -7,8 +7,10 @@
 #include "io/bmpfilt.h"
 #include "io/iohooks.h"
 #include "io/jpegfilt.h"
+#include "io/pspdffilt.h"
 #include "io/pxexif.h"
 #include "io/pxformats.h"
+#include "io/pxj2000.h"
 
 namespace pixoran {
 
@@ -394,10 +396,10 @@ const TPXFormatCodec kFormats[] = {
         .DialogPage = ppJ2000,
         .LoadRoutes = "jp2",
         .SaveRoutes = "jp2",
-        .Read = nullptr,
-        .Write = nullptr,
+        .Read = ReadJ2000Codec,
+        .Write = WriteJP2Codec,
         .WriterFormats = kPXWriter24,
-        .Probe = nullptr,
+        .Probe = IsJP2Stream,
         .Count = nullptr,
         .ImageIndex = nullptr,
         .Magic = nullptr,
@@ -415,10 +417,10 @@ const TPXFormatCodec kFormats[] = {
         .DialogPage = ppJ2000,
         .LoadRoutes = "j2k;jpc;j2c",
         .SaveRoutes = "j2k;jpc;j2c",
-        .Read = nullptr,
-        .Write = nullptr,
+        .Read = ReadJ2000Codec,
+        .Write = WriteJ2KCodec,
         .WriterFormats = kPXWriter24,
-        .Probe = nullptr,
+        .Probe = IsJ2KStream,
         .Count = nullptr,
         .ImageIndex = nullptr,
         .Magic = nullptr,
@@ -438,7 +440,7 @@ const TPXFormatCodec kFormats[] = {
         .LoadRoutes = nullptr,
         .SaveRoutes = "ps;eps",
         .Read = nullptr,
-        .Write = nullptr,
+        .Write = WritePSCodec,
         .WriterFormats = kPXWriter24,
         .Probe = nullptr,
         .Count = nullptr,
@@ -459,7 +461,7 @@ const TPXFormatCodec kFormats[] = {
         .LoadRoutes = nullptr,
         .SaveRoutes = "pdf",
         .Read = nullptr,
-        .Write = nullptr,
+        .Write = WritePDFCodec,
         .WriterFormats = kPXWriter24,
         .Probe = nullptr,
         .Count = nullptr,

@@ -14,7 +14,6 @@
 #include "core/kopxutils_colors.h"
 #include "external_tools.h"
 #include "io/pixoranio.h"
-#include "io/pixoranio_codecs.h"
 #include "io/pspdffilt.h"
 #include "io/pxformats.h"
 #include "testsupport.h"
@@ -327,11 +326,6 @@ TEST(PSPDF, ShortWritesAbort) {
 // Through the I/O component: other pixel formats reach the writers as 24-bit
 // copies, and the caller's bitmap stays as it was.
 TEST(PSPDF, ComponentSaves) {
-  const TPXFormatCodec oldPS =
-      SetFormatCodec({ioPS, nullptr, WritePSCodec, nullptr, nullptr, nullptr, hrNone, scBGR24, cfSave, nullptr, nullptr});
-  const TPXFormatCodec oldPDF = SetFormatCodec(
-      {ioPDF, nullptr, WritePDFCodec, nullptr, nullptr, nullptr, hrNone, scBGR24, cfSave, nullptr, nullptr});
-  RegisterBuiltinFileFormats();
   TPixoranIO io;
   ASSERT_TRUE(io.PXBitmap()->Allocate(8, 4, pxPal8));
   io.PXBitmap()->SetPaletteEntry(1, TBGR{10, 20, 30});
@@ -344,9 +338,6 @@ TEST(PSPDF, ComponentSaves) {
   EXPECT_EQ(io.PXBitmap()->PixelFormat(), pxPal8);
   EXPECT_TRUE(Text(ps.Bytes()).starts_with("%!PS-Adobe-3.0\r\n"));
   EXPECT_TRUE(Text(pdf.Bytes()).ends_with("%%EOF\n"));
-  SetFormatCodec(oldPS);
-  SetFormatCodec(oldPDF);
-  RegisterBuiltinFileFormats();
 }
 
 }  // namespace
