@@ -123,15 +123,17 @@ using TOpjCodec = std::unique_ptr<opj_codec_t, TOpjCodecDeleter>;
 using TOpjImage = std::unique_ptr<opj_image_t, TOpjImageDeleter>;
 
 TOpjStream OpenCodecStream(TStreamBinding& binding, bool input) {
-  TOpjStream s(opj_stream_create(OPJ_J2K_STREAM_CHUNK_SIZE, input ? OPJ_TRUE : OPJ_FALSE));
+  // A small file needs no megabyte of read buffer.
+  const int64_t left = input ? std::max<int64_t>(binding.Stream->Size() - binding.Base, 0) : 0;
+  const int64_t buffer = input ? std::clamp<int64_t>(left, 4096, OPJ_J2K_STREAM_CHUNK_SIZE) : OPJ_J2K_STREAM_CHUNK_SIZE;
+  TOpjStream s(opj_stream_create(static_cast<OPJ_SIZE_T>(buffer), input ? OPJ_TRUE : OPJ_FALSE));
   if (!s) return s;
   opj_stream_set_user_data(s.get(), &binding, nullptr);
   if (input) {
     opj_stream_set_read_function(s.get(), BindingRead);
     opj_stream_set_skip_function(s.get(), BindingSkipRead);
     opj_stream_set_seek_function(s.get(), BindingSeekRead);
-    const int64_t left = binding.Stream->Size() - binding.Base;
-    opj_stream_set_user_data_length(s.get(), static_cast<OPJ_UINT64>(std::max<int64_t>(left, 0)));
+    opj_stream_set_user_data_length(s.get(), static_cast<OPJ_UINT64>(left));
   } else {
     opj_stream_set_write_function(s.get(), BindingWrite);
     opj_stream_set_skip_function(s.get(), BindingSkipWrite);
