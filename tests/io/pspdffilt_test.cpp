@@ -305,6 +305,32 @@ TEST_F(PSPDFRender, PdfStructure) {
   EXPECT_EQ(Text(ms.Bytes()), "/a#20b#2Fc 0.25 (x\\(\\\\\\)\\n)");
 }
 
+// Pages of a document share the resources; each page has its own image.
+TEST_F(PSPDFRender, MultiPagePdf) {
+  TIOParamsVals params;
+  params.PDFCompression = 2;
+  std::atomic<bool> aborting{false};
+  TPXProgressRec progress;
+  progress.Aborting = &aborting;
+  auto doc = CreatePDFDocument();
+  for (TSource s : {kBits1, kBits24, kBits8}) {
+    auto b = MakeSource(s, 30, 20);
+    AddPDFPage(*doc, *b, params, progress);
+  }
+  TMemoryStream pdf;
+  EXPECT_TRUE(SavePDFDocument(std::move(doc), pdf, params));
+  ASSERT_FALSE(aborting);
+  const std::string text = Text(pdf.Bytes());
+  EXPECT_NE(text.find("<< /lm1 3 0 R\n/lm2 6 0 R\n/lm3 9 0 R\n>>"), std::string::npos);
+  EXPECT_NE(text.find("/Kids [5 0 R 8 0 R 11 0 R ]\n/Count 3"), std::string::npos);
+  const std::string file = dir_ + "/three.pdf";
+  pdf.SaveToFile(file);
+  EXPECT_TRUE(RunTool("qpdf --check " + file));
+  ASSERT_TRUE(RunTool("pdftoppm -r 72 " + file + " " + dir_ + "/pg"));
+  TPnm page;
+  EXPECT_TRUE(ReadPnm(dir_ + "/pg-3.ppm", page));
+}
+
 TEST(PSPDF, ShortWritesAbort) {
   auto b = MakeSource(kBits24, 40, 30);
   TIOParamsVals params;
