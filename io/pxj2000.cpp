@@ -243,10 +243,17 @@ class TComponentReader {
   bool direct_ = true;
 };
 
-// Bytes the decoded components take (the codec keeps 32 bits per sample).
+// Bytes the decoded components take (the codec keeps 32 bits per sample),
+// from the image area and each component's sampling.
 int64_t DecodedBytes(const opj_image_t& image) {
+  const int64_t w = int64_t{image.x1} - image.x0, h = int64_t{image.y1} - image.y0;
   int64_t total = 0;
-  for (uint32_t i = 0; i < image.numcomps; ++i) total += int64_t{image.comps[i].w} * image.comps[i].h * 4;
+  for (uint32_t i = 0; i < image.numcomps; ++i) {
+    const int64_t dx = std::max<uint32_t>(image.comps[i].dx, 1), dy = std::max<uint32_t>(image.comps[i].dy, 1);
+    const int64_t samples = (w + dx - 1) / dx * ((h + dy - 1) / dy);  // below 2^62: sides fit in int32
+    if (samples > (std::numeric_limits<int64_t>::max() - total) / 4) return std::numeric_limits<int64_t>::max();
+    total += samples * 4;
+  }
   return total;
 }
 

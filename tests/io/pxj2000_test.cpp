@@ -393,16 +393,24 @@ TEST(J2000, CorruptTruncatedAndSizeBombedInputAbort) {
       TResult r;
       Read(bad, r);
     }
-    // The size field of SIZ claims a huge image.
-    std::vector<uint8_t> bomb = good;
-    for (size_t i = 0; i + 12 < bomb.size(); ++i)
-      if (bomb[i] == 0xFF && bomb[i + 1] == 0x51) {
-        for (size_t k = 6; k < 14; ++k) bomb[i + k] = k % 4 < 2 ? 0x7F : 0xFF;
-        break;
+    // SIZ claims a huge image: beyond int32, and 40000 x 40000 in one tile
+    // (within the codec's limits, beyond the memory budget).
+    for (uint32_t side : {0xFFFF7F7Fu, 40000u}) {
+      std::vector<uint8_t> bomb = good;
+      for (size_t i = 0; i + 30 < bomb.size(); ++i)
+        if (bomb[i] == 0xFF && bomb[i + 1] == 0x51) {
+          for (size_t field : {6, 10, 22, 26})
+            for (int k = 0; k < 4; ++k) bomb[i + field + k] = static_cast<uint8_t>(side >> (24 - 8 * k));
+          break;
+        }
+      TResult r;
+      Read(bomb, r, true);
+      if (format == 1) {  // JP2 also checks its image header box
+        EXPECT_EQ(r.Aborted, side != 40000u);
       }
-    TResult r;
-    Read(bomb, r);
-    EXPECT_TRUE(r.Aborted) << format;
+      Read(bomb, r);
+      EXPECT_TRUE(r.Aborted) << format << " " << side;
+    }
   }
   TResult none;
   Read({'n', 'o', 't', ' ', 'j', 'p', 'e', 'g', ' ', '2', '0', '0', '0'}, none);
