@@ -9,8 +9,10 @@
 #include "io/iohooks.h"
 #include "io/jpegfilt.h"
 #include "io/pngfilt.h"
+#include "io/pspdffilt.h"
 #include "io/pxexif.h"
 #include "io/pxformats.h"
+#include "io/pxj2000.h"
 #include "io/tiffilt.h"
 
 namespace pixoran {
@@ -400,10 +402,10 @@ const TPXFormatCodec kFormats[] = {
         .DialogPage = ppJ2000,
         .LoadRoutes = "jp2",
         .SaveRoutes = "jp2",
-        .Read = nullptr,
-        .Write = nullptr,
+        .Read = ReadJ2000Codec,
+        .Write = WriteJP2Codec,
         .WriterFormats = kPXWriter24,
-        .Probe = nullptr,
+        .Probe = IsJP2Stream,
         .Count = nullptr,
         .ImageIndex = nullptr,
         .Magic = nullptr,
@@ -421,10 +423,10 @@ const TPXFormatCodec kFormats[] = {
         .DialogPage = ppJ2000,
         .LoadRoutes = "j2k;jpc;j2c",
         .SaveRoutes = "j2k;jpc;j2c",
-        .Read = nullptr,
-        .Write = nullptr,
+        .Read = ReadJ2000Codec,
+        .Write = WriteJ2KCodec,
         .WriterFormats = kPXWriter24,
-        .Probe = nullptr,
+        .Probe = IsJ2KStream,
         .Count = nullptr,
         .ImageIndex = nullptr,
         .Magic = nullptr,
@@ -444,7 +446,7 @@ const TPXFormatCodec kFormats[] = {
         .LoadRoutes = nullptr,
         .SaveRoutes = "ps;eps",
         .Read = nullptr,
-        .Write = nullptr,
+        .Write = WritePSCodec,
         .WriterFormats = kPXWriter24,
         .Probe = nullptr,
         .Count = nullptr,
@@ -465,7 +467,7 @@ const TPXFormatCodec kFormats[] = {
         .LoadRoutes = nullptr,
         .SaveRoutes = "pdf",
         .Read = nullptr,
-        .Write = nullptr,
+        .Write = WritePDFCodec,
         .WriterFormats = kPXWriter24,
         .Probe = nullptr,
         .Count = nullptr,

@@ -7,6 +7,7 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgl-dev
   libjpeg62-turbo-dev libpng-dev zlib1g-dev libopenjp2-7-dev
+  libopenjp2-tools poppler-utils ghostscript qpdf
   fonts-noto-cjk
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-dev
