@@ -116,7 +116,7 @@ int32_t ICOFileImageCount(const std::string& fileName) { return CountInFile(file
 
 // ---------------------------------------------------------------- component
 
-TPixoranIO::TPixoranIO(TObject* /*owner*/) {
+TPixoranIO::TPixoranIO(TComponent* owner) : TComponent(owner) {
   ResetToOwned();
   // Created last: the record asks its owner for the platform bitmap.
   params_ = std::make_unique<TIOParamsVals>(this);
@@ -125,6 +125,7 @@ TPixoranIO::TPixoranIO(TObject* /*owner*/) {
 TPixoranIO::~TPixoranIO() {
   WaitThreads(false);
   DetachViewer();
+  DetachImage();
 }
 
 void TPixoranIO::ResetToOwned() {
@@ -135,10 +136,28 @@ void TPixoranIO::ResetToOwned() {
   owned_ = std::move(fresh);
 }
 
+void TPixoranIO::WrapTBitmap(TBitmap* bitmap) {
+  // Always a wrapper of our own: re-pointing a bitmap borrowed from a
+  // viewer or the caller would change theirs.
+  ResetToOwned();
+  if (bitmap) {
+    working_->AttachTBitmap(bitmap, true);
+    attachedTBitmap_ = bitmap;
+  }
+}
+
 void TPixoranIO::DetachViewer() {
-  if (viewer_ && viewerHandle_ >= 0) viewer_->RemoveBitmapChangeEvent(viewerHandle_);
+  if (viewer_) {
+    if (viewerHandle_ >= 0) viewer_->RemoveBitmapChangeEvent(viewerHandle_);
+    viewer_->RemoveFreeNotification(this);
+  }
   viewer_ = nullptr;
   viewerHandle_ = -1;
+}
+
+void TPixoranIO::DetachImage() {
+  if (image_) image_->RemoveFreeNotification(this);
+  image_ = nullptr;
 }
 
 void TPixoranIO::TakeViewerBitmap() {
@@ -151,11 +170,7 @@ void TPixoranIO::TakeViewerBitmap() {
     return;
   }
   // A fresh wrapper each time: the viewer may have replaced its bitmap.
-  ResetToOwned();
-  if (tb) {
-    working_->AttachTBitmap(tb, true);
-    attachedTBitmap_ = tb;
-  }
+  WrapTBitmap(tb);
 }
 
 void TPixoranIO::SetAttachedPixoran(TPXView* view) {
@@ -164,9 +179,39 @@ void TPixoranIO::SetAttachedPixoran(TPXView* view) {
     ResetToOwned();
     return;
   }
+  DetachImage();
   viewer_ = view;
   TakeViewerBitmap();
+  view->FreeNotification(this);
   viewerHandle_ = view->RegisterBitmapChangeEvent(&TPixoranIO::ViewerCallback, this);
+}
+
+void TPixoranIO::SetAttachedTImage(TImage* image) {
+  DetachViewer();
+  DetachImage();
+  if (!image) {
+    // A fresh bitmap rather than freeing the working one's image: that may
+    // be a bitmap the component only borrows.
+    ResetToOwned();
+    return;
+  }
+  image_ = image;
+  WrapTBitmap(&image->Picture());
+  image->FreeNotification(this);
+}
+
+void TPixoranIO::ComponentRemoved(TComponent* component) {
+  if (!component) return;
+  if (component == viewer_) {
+    // Its destructor has run: no call reaches it any more.
+    viewer_ = nullptr;
+    viewerHandle_ = -1;
+    ResetToOwned();
+  } else if (component == image_) {
+    // The picture goes with the control: never keep (or re-wrap) it.
+    image_ = nullptr;
+    ResetToOwned();
+  }
 }
 
 void TPixoranIO::ViewerCallback(void* userData, TPXView* view, bool destroying) {
@@ -179,6 +224,7 @@ void TPixoranIO::ViewerBitmapChanged(bool destroying) {
   if (destroying) {
     // The viewer removes our entry itself; its bitmap goes with it, so
     // nothing borrowed from it may stay here.
+    viewer_->RemoveFreeNotification(this);
     viewer_ = nullptr;
     viewerHandle_ = -1;
     ResetToOwned();
@@ -188,20 +234,16 @@ void TPixoranIO::ViewerBitmapChanged(bool destroying) {
 }
 
 void TPixoranIO::SetAttachedBitmap(TBitmap* bitmap) {
-  if (!bitmap && viewer_) return;
+  if (!bitmap && (viewer_ || image_)) return;
   DetachViewer();
-  // Always a wrapper of our own: re-pointing a bitmap borrowed from a viewer
-  // or the caller would change theirs.
-  ResetToOwned();
-  if (bitmap) {
-    working_->AttachTBitmap(bitmap, true);
-    attachedTBitmap_ = bitmap;
-  }
+  DetachImage();
+  WrapTBitmap(bitmap);
 }
 
 void TPixoranIO::SetAttachedPXBitmap(TPXBitmap* bitmap) {
-  if (!bitmap && viewer_) return;
+  if (!bitmap && (viewer_ || image_)) return;
   DetachViewer();
+  DetachImage();
   if (!bitmap) {
     ResetToOwned();
     return;
@@ -225,6 +267,8 @@ void TPixoranIO::UpdateAttached() {
     // every operation runs on the caller's thread for now.
     viewer_->Update();
     viewer_->ImageChange();
+  } else if (attachedTBitmap_) {
+    attachedTBitmap_->Modified();
   }
 }
 

@@ -13,16 +13,16 @@
 #include "core/kopxdefs.h"
 #include "core/kopxutils_bitmap.h"
 #include "core/pxview.h"
+#include "io/pixoranio_codecs.h"
 #include "io/pixoranio_params.h"
 #include "io/pxformats.h"
 #include "io/pxprogress.h"
 #include "platform/classes.h"
 #include "platform/graphics.h"
+#include "platform/imagectl.h"
 #include "platform/streams.h"
 
 namespace pixoran {
-
-struct TPXFormatCodec;
 
 using TPXNotifyEvent = std::function<void(TObject* sender)>;
 
@@ -64,12 +64,9 @@ int32_t TIFFFilePageCount(const std::string& fileName);
 int32_t DCXFilePageCount(const std::string& fileName);
 int32_t ICOFileImageCount(const std::string& fileName);
 
-// Bit of a pixel format in PrepareBitmap's set.
-constexpr uint32_t PXFormatBit(TPXPixelFormat f) { return 1u << f; }
-
-class TPixoranIO : public TObject, public TIOParamsOwner {
+class TPixoranIO : public TComponent, public TIOParamsOwner {
  public:
-  explicit TPixoranIO(TObject* owner = nullptr);
+  explicit TPixoranIO(TComponent* owner = nullptr);
   ~TPixoranIO() override;
   TPixoranIO(const TPixoranIO&) = delete;
   TPixoranIO& operator=(const TPixoranIO&) = delete;
@@ -78,18 +75,25 @@ class TPixoranIO : public TObject, public TIOParamsOwner {
   //
   // The working bitmap is never nullptr: without an attachment it is one
   // the component owns. A viewer's bitmap is followed through its
-  // bitmap-change callbacks and dropped when the viewer is destroyed. A
-  // platform bitmap or TPXBitmap attached by the caller stays the caller's:
-  // detach it (attach nullptr) before destroying it.
+  // bitmap-change callbacks; a viewer or image control is dropped when it is
+  // destroyed (free notification), and the component falls back to a
+  // bitmap of its own. A platform bitmap or TPXBitmap attached by the caller
+  // stays the caller's: detach it (attach nullptr) before destroying it.
+  // Attaching one of the four clears the others.
 
   TPXView* AttachedPixoran() const { return viewer_; }
   // nullptr detaches and gives the component a fresh bitmap of its own.
   void SetAttachedPixoran(TPXView* view);
+  TImage* AttachedTImage() const { return image_; }
+  // Works on the control's picture through a wrapper the component owns;
+  // nullptr detaches and gives the component a fresh bitmap of its own.
+  void SetAttachedTImage(TImage* image);
   // Works on a platform bitmap through a wrapper the component owns.
-  // nullptr is ignored while a viewer is attached.
+  // nullptr is ignored while a viewer or image control is attached.
   void SetAttachedBitmap(TBitmap* bitmap);
   // Works directly on the caller's bitmap. nullptr is ignored while a viewer
-  // is attached; otherwise it gives the component a fresh bitmap of its own.
+  // or image control is attached; otherwise it gives the component a fresh
+  // bitmap of its own.
   void SetAttachedPXBitmap(TPXBitmap* bitmap);
   // The platform bitmap the working bitmap wraps, or nullptr.
   TBitmap* AttachedBitmap() const { return attachedTBitmap_; }
@@ -101,7 +105,8 @@ class TPixoranIO : public TObject, public TIOParamsOwner {
   // a non-empty set of PXFormatBit values, false unless the working bitmap's
   // pixel format is in it.
   bool PrepareBitmap(uint32_t allowed = 0);
-  // After a load: refreshes the attached viewer.
+  // After a load: refreshes the attached viewer, or without one marks the
+  // attached platform bitmap modified (an image control repaints).
   void UpdateAttached();
   // A resolution below 2 becomes the library default.
   void FixDefaultDPI();
@@ -255,6 +260,9 @@ class TPixoranIO : public TObject, public TIOParamsOwner {
   void OwnerDpiXChanged(int32_t dpi) override;
   void OwnerDpiYChanged(int32_t dpi) override;
 
+ protected:
+  void ComponentRemoved(TComponent* component) override;
+
  private:
   struct TSaveSource;
   struct THeaderInfo;
@@ -275,7 +283,7 @@ class TPixoranIO : public TObject, public TIOParamsOwner {
   void SaveFileBody(const std::string& fileName, int32_t fileType);
   void SaveStreamBody(TStream& stream, int32_t fileType);
   bool ReadStreamHeader(TStream& stream, const TPXFormatCodec& codec, bool fromFile, THeaderInfo& header);
-  bool PrepareSaveSource(bool toBGR24, bool withAlpha, TSaveSource& source);
+  bool PrepareSaveSource(uint32_t writerFormats, bool withAlpha, TSaveSource& source);
   void WriteCore(TStream& stream, const TPXFormatCodec& codec, TSaveSource& source, bool withHeader);
   void CopyAlphaMask(TPXBitmap& mask);
 
@@ -291,13 +299,16 @@ class TPixoranIO : public TObject, public TIOParamsOwner {
   void ViewerBitmapChanged(bool destroying);
   void TakeViewerBitmap();
   void DetachViewer();
+  void DetachImage();
   void ResetToOwned();
+  void WrapTBitmap(TBitmap* bitmap);
 
   std::unique_ptr<TPXBitmap> owned_;  // the working bitmap when the component owns it
   TPXBitmap* working_ = nullptr;
   TBitmap* attachedTBitmap_ = nullptr;
   TPXView* viewer_ = nullptr;
   int32_t viewerHandle_ = -1;
+  TImage* image_ = nullptr;
   TColor background_ = 0;
   TMsgLanguage msgLanguage_ = msSystem;
   uint8_t previewsParams_ = 0;

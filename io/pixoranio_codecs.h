@@ -1,9 +1,13 @@
 #pragma once
-// One descriptor per built-in format: the filter entry points and what the
-// I/O component does around them (stream header, conversion before a write,
-// transparency, steps after a read). The component's load and save cores
-// run every built-in format from this table.
+// One record per format: everything the library knows of a format in one
+// place (registry names and extensions, the extensions the component loads
+// and saves by, the filter's entry points, detection, multi-image access,
+// stream header, the writer's pixel formats and the steps around a read or
+// write). The registry, content detection, format descriptions and the
+// component's load and save cores all read these records; the table itself
+// is in pixoranio_codecs.cpp.
 #include <cstdint>
+#include <string>
 
 #include "core/kopxutils_bitmap.h"
 #include "io/pixoranio_params.h"
@@ -25,6 +29,27 @@ using TPXCodecProbe = bool (*)(TStream& stream);
 // Frames, pages or images of a multi-image file; 0 when unknown.
 using TPXCodecCounter = int32_t (*)(TStream& stream);
 using TPXCodecParamsStep = void (*)(TIOParamsVals& params);
+// Appends the format's own words to the open dialog's description.
+using TPXCodecDescriber = void (*)(const TIOParamsVals& params, std::string& text);
+// An extra condition for offering reading (write false) or writing (true).
+using TPXCodecReady = bool (*)(bool write);
+
+// Errors. Readers report failure only through the Aborting flag and never
+// raise. Writers report failure through Aborting too, except that a codec
+// library's own failure is raised as an exception (the JPEG writer's
+// EPXJpegException, the PNG writer's error) after its C scope has been left.
+// The component's built-in saves let such an exception through to the caller
+// once Aborting is set and the finishing events have fired; nothing between
+// the component and a writer catches it, and a failed save to a file leaves
+// the target untouched. A new filter follows the same rule.
+
+// Bit of a pixel format in a set of pixel formats.
+constexpr uint32_t PXFormatBit(TPXPixelFormat f) { return 1u << f; }
+// What a writer that takes only 24-bit and two-colour rows declares; it is
+// also what the save core converts to for any writer (a copy of the image
+// in pxBGR24, the caller's bitmap untouched).
+constexpr uint32_t kPXWriter24 = PXFormatBit(pxBGR24) | PXFormatBit(pxBW1);
+constexpr uint32_t kPXWriterAny = 0xFFFFFFFFu & ~PXFormatBit(pxNone);
 
 enum TPXHeaderRule : uint8_t {
   hrNone = 0,
@@ -32,12 +57,8 @@ enum TPXHeaderRule : uint8_t {
   hrWhenEnabled,  // with StreamHeaders on, stream loads require it and stream saves write it
 };
 
-enum TPXSaveConversion : uint8_t {
-  scAsIs = 0,  // the writer takes every pixel format it is given
-  scBGR24,     // anything but pxBGR24 and pxBW1 is converted (on a copy) first
-};
-
-// Which of the component's operations reach the descriptor directly.
+// Which of the component's operations reach the record directly, and the
+// steps the load and save cores take around the filter.
 enum : uint16_t {
   cfLoadFile = 0x0001,       // LoadFromFileFormat and loads by extension
   cfLoadDetected = 0x0002,   // LoadFromStream after content detection
@@ -49,27 +70,63 @@ enum : uint16_t {
   cfNoAutoAdjustDPI = 0x0080,
   cfHeaderOnSuccess = 0x0100,  // the stream header is patched only after a successful write
 };
+constexpr uint16_t cfLoadAll = cfLoadFile | cfLoadDetected | cfLoadStream;
 
 struct TPXFormatCodec {
-  int32_t FileType;
-  TPXCodecReader Read;    // nullptr: no filter yet, loads fail
-  TPXCodecWriter Write;   // nullptr: no filter yet, saves fail
-  TPXCodecProbe Probe;    // content probe; nullptr answers no
-  TPXCodecCounter Count;  // nullptr: counts are 0
-  const char* Magic;      // the 4-byte stream header magic, or nullptr
-  TPXHeaderRule Header;
-  TPXSaveConversion Conversion;
-  uint16_t Flags;
-  TPXCodecParamsStep AfterRead;    // metadata steps; nullptr: none
-  TPXCodecParamsStep BeforeWrite;
+  int32_t FileType = 0;
+  // Registry: display name (nullptr: not registered, e.g. AVI), the
+  // registered extensions (upper case, ";"), the save-dialog page.
+  const char* FullName = nullptr;
+  const char* Extensions = nullptr;
+  uint16_t DialogPage = 0;
+  // The extensions LoadFromFile and SaveToFile route here (lower case,
+  // without dots, ";"). They differ from the registered ones: ".win" loads
+  // as TGA; some formats load or save only.
+  const char* LoadRoutes = nullptr;
+  const char* SaveRoutes = nullptr;
+  TPXCodecReader Read = nullptr;    // nullptr: no filter yet, loads fail
+  TPXCodecWriter Write = nullptr;   // nullptr: no filter yet, saves fail
+  // Pixel formats the writer takes; the save core hands it a pxBGR24 copy
+  // of any other.
+  uint32_t WriterFormats = kPXWriter24;
+  // Content probe, asked at the format's place in the detection order; it
+  // puts the position back. nullptr answers no.
+  TPXCodecProbe Probe = nullptr;
+  // Multi-image formats: the number of images, and the parameter field that
+  // says which one Read reads.
+  TPXCodecCounter Count = nullptr;
+  int32_t TIOParamsVals::*ImageIndex = nullptr;
+  const char* Magic = nullptr;  // the 4-byte stream header magic
+  TPXHeaderRule Header = hrNone;
+  uint16_t Flags = 0;
+  TPXCodecParamsStep AfterRead = nullptr;  // after every read (parameters-only too)
+  TPXCodecParamsStep BeforeWrite = nullptr;
+  TPXCodecDescriber Describe = nullptr;
+  TPXCodecReady Ready = nullptr;
 };
 
-// The descriptor of a built-in file type, or nullptr.
+// The record of a file type, or nullptr.
 const TPXFormatCodec* FindFormatCodec(int32_t fileType);
-// Replaces the descriptor of codec.FileType (a built-in type) and returns
-// the one it replaced; for a program that brings its own filter for a
-// built-in format, and for tests. Like the codec hooks it is set at start-up
-// only; RegisterBuiltinFileFormats then refreshes the registry's marks.
+// Replaces the record of codec.FileType and returns the one it replaced; a
+// type without a record is appended (and an empty record returned). For a
+// program that brings its own filter, and for tests. Set at start-up only:
+// pointers handed out before stay valid, RegisterBuiltinFileFormats then
+// refreshes the registry.
 TPXFormatCodec SetFormatCodec(const TPXFormatCodec& codec);
+// Every record, in registry order; nullptr past the end.
+const TPXFormatCodec* FormatCodecAt(int32_t index);
+
+// One step of content detection: it names its format when more than
+// MoreThan bytes follow the position and Signature (given the first 129
+// bytes, zero-padded) says yes, or, without a signature, the record's probe
+// does. A format may have several steps; records no step names are probed
+// after the last step, in table order.
+struct TPXDetectStep {
+  int32_t FileType;
+  int64_t MoreThan;  // bytes that must follow the position, exclusive
+  bool (*Signature)(const uint8_t* head);
+};
+// The steps in their order; nullptr past the end.
+const TPXDetectStep* DetectStepAt(int32_t index);
 
 }  // namespace pixoran

@@ -181,14 +181,14 @@ void TPixoranIO::SaveStreamBuiltin(TStream& stream, int32_t fileType) {
   RunOperation([&] { SaveStreamBody(stream, fileType); });
 }
 
-bool TPixoranIO::PrepareSaveSource(bool toBGR24, bool withAlpha, TSaveSource& source) {
+bool TPixoranIO::PrepareSaveSource(uint32_t writerFormats, bool withAlpha, TSaveSource& source) {
   if (!PrepareBitmap(0)) return false;
   TPXBitmap& b = *working_;
   // An empty image has nothing to write; no save "succeeds" with it.
   if (EmptyImage(b)) return false;
   source.Bitmap = &b;
   const TPXPixelFormat f = b.PixelFormat();
-  if (toBGR24 && f != pxBGR24 && f != pxBW1) {
+  if ((writerFormats & PXFormatBit(f)) == 0) {
     // The working bitmap stays as it is; the writer gets a converted copy.
     source.Copy = CopyAsBGR24(b);
     if (!source.Copy) return false;
@@ -228,7 +228,7 @@ void TPixoranIO::SaveFileBody(const std::string& fileName, int32_t fileType) {
   const TPXFormatCodec* codec = FindFormatCodec(fileType);
   if (!codec || !codec->Write) return;
   TSaveSource source;
-  if (!PrepareSaveSource(codec->Conversion == scBGR24, codec->Flags & cfAlphaToWriter, source)) return;
+  if (!PrepareSaveSource(codec->WriterFormats, codec->Flags & cfAlphaToWriter, source)) return;
   TSiblingTempFile file(fileName);
   aborting_ = false;
   // Stream headers are for streams only.
@@ -241,7 +241,7 @@ void TPixoranIO::SaveStreamBody(TStream& stream, int32_t fileType) {
   const TPXFormatCodec* codec = FindFormatCodec(fileType);
   TSaveSource source;
   if (!codec || !codec->Write ||
-      !PrepareSaveSource(codec->Conversion == scBGR24, codec->Flags & cfAlphaToWriter, source)) {
+      !PrepareSaveSource(codec->WriterFormats, codec->Flags & cfAlphaToWriter, source)) {
     aborting_ = true;
     return;
   }
@@ -324,7 +324,7 @@ void TPixoranIO::SaveFileRegistry(const std::string& fileName, const TPXFileForm
   const TPXWriteFunction write = info->WriteFunction;
   const int32_t fileType = info->FileType;
   TSaveSource source;
-  if (!PrepareSaveSource(true, false, source)) return;
+  if (!PrepareSaveSource(kPXWriter24, false, source)) return;
   TSiblingTempFile file(fileName);
   aborting_ = false;
   TPXProgressRec progress = MakeProgress();
@@ -347,7 +347,7 @@ void TPixoranIO::SaveStreamRegistry(TStream& stream, int32_t fileType) {
   const TPXWriteFunction write = info->WriteFunction;
   aborting_ = false;
   TSaveSource source;
-  if (!PrepareSaveSource(true, false, source)) {
+  if (!PrepareSaveSource(kPXWriter24, false, source)) {
     aborting_ = true;
     return;
   }

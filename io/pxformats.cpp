@@ -5,7 +5,6 @@
 #include <memory>
 #include <vector>
 
-#include "io/iohooks.h"
 #include "io/pixoranio_codecs.h"
 
 namespace pixoran {
@@ -40,59 +39,26 @@ std::string CutName(const std::string& s, size_t max) {
   return s.substr(0, n);
 }
 
-struct TBuiltinFormat {
-  int32_t FileType;
-  const char* FullName;
-  const char* Extensions;
-  uint16_t DialogPage;
-  bool CanRead;
-  bool CanWrite;
-};
-
-// The registry's order.
-constexpr TBuiltinFormat kBuiltinFormats[] = {
-    {ioTIFF, "TIFF Bitmap", "TIF;TIFF;FAX;G3N;G3F", ppTIFF, true, true},
-    {ioGIF, "CompuServe Bitmap", "GIF", ppGIF, true, true},
-    {ioJPEG, "JPEG Bitmap", "JPG;JPEG;JPE", ppJPEG, true, true},
-    {ioPCX, "PaintBrush", "PCX", ppPCX, true, true},
-    {ioBMP, "Windows Bitmap", "BMP;DIB;RLE", ppBMP, true, true},
-    {ioICO, "Windows Icon", "ICO", 0, true, true},
-    {ioCUR, "Windows Cursor", "CUR", 0, true, false},
-    {ioPNG, "Portable Network Graphics", "PNG", ppPNG, true, true},
-    {ioWMF, "Windows Metafile", "WMF", 0, true, false},
-    {ioEMF, "Enhanced Windows Metafile", "EMF", 0, true, false},
-    {ioTGA, "Targa Bitmap", "TGA;TARGA;VDA;ICB;VST;PIX", ppTGA, true, true},
-    {ioPXM, "Portable Pixmap, GrayMap, BitMap", "PXM;PPM;PGM;PBM", 0, true, true},
-    {ioWBMP, "Wireless Bitmap", "WBMP", 0, true, true},
-    {ioJP2, "JPEG2000", "JP2", ppJ2000, true, true},
-    {ioJ2K, "JPEG2000 Code Stream", "J2K;JPC;J2C", ppJ2000, true, true},
-    {ioPS, "PostScript Level 2", "PS;EPS", 0, false, true},
-    {ioPDF, "Adobe PDF", "PDF", 0, false, true},
-    {ioDCX, "Multipage PCX", "DCX", 0, true, true},
-};
-
-bool GIFCanRead() { return PXIOHooks().GIFLZWDecompressHook != nullptr; }
-bool GIFCanWrite() { return PXIOHooks().GIFLZWCompressHook != nullptr; }
+// The registry's marks of a built-in record.
+void SetMarks(TPXFileFormatInfo& info, const TPXFormatCodec& codec) {
+  // A format is offered only when its filter is in the library, so no
+  // caller is told a file can be opened that every load would refuse.
+  const bool canRead = codec.Read && (!codec.Ready || codec.Ready(false));
+  const bool canWrite = codec.Write && (!codec.Ready || codec.Ready(true));
+  info.ReadFunction = canRead ? BuiltinRead : nullptr;
+  info.WriteFunction = canWrite ? BuiltinWrite : nullptr;
+}
 
 void AddBuiltinFormats(TRegistry& r) {
   r.Records.clear();
-  for (const auto& f : kBuiltinFormats) {
+  for (int32_t i = 0; const TPXFormatCodec* codec = FormatCodecAt(i); ++i) {
+    if (!codec->FullName) continue;  // known to the component, not offered by name
     auto info = std::make_unique<TPXFileFormatInfo>();
-    info->FileType = f.FileType;
-    info->FullName = f.FullName;
-    info->Extensions = f.Extensions;
-    info->DialogPage = f.DialogPage;
-    // A format is offered only when its filter is in the library, so no
-    // caller is told a file can be opened that every load would refuse.
-    const TPXFormatCodec* codec = FindFormatCodec(f.FileType);
-    bool canRead = f.CanRead && codec && codec->Read;
-    bool canWrite = f.CanWrite && codec && codec->Write;
-    if (f.FileType == ioGIF) {
-      canRead = canRead && GIFCanRead();
-      canWrite = canWrite && GIFCanWrite();
-    }
-    info->ReadFunction = canRead ? BuiltinRead : nullptr;
-    info->WriteFunction = canWrite ? BuiltinWrite : nullptr;
+    info->FileType = codec->FileType;
+    info->FullName = CutName(codec->FullName, kPXFormatNameMax);
+    info->Extensions = CutName(codec->Extensions ? codec->Extensions : "", kPXFormatNameMax);
+    info->DialogPage = codec->DialogPage;
+    SetMarks(*info, *codec);
     info->TryFunction = nullptr;
     r.Records.push_back(std::move(info));
   }
@@ -152,37 +118,28 @@ bool AskProbe(TPXCodecProbe probe, TStream& stream, int64_t pos) {
 }
 
 int32_t DetectBuiltin(TStream& stream, int64_t pos, int64_t left) {
-  // The signature tests look at most this far; what the stream lacks reads as 0.
-  uint8_t b[129] = {};
+  // The signatures look at most this far; what the stream lacks reads as 0.
+  uint8_t head[129] = {};
   stream.SetPosition(pos);
-  const int64_t want = std::min<int64_t>(left, static_cast<int64_t>(sizeof b));
-  if (want > 0) stream.Read(b, want);
+  const int64_t want = std::min<int64_t>(left, static_cast<int64_t>(sizeof head));
+  if (want > 0) stream.Read(head, want);
   stream.SetPosition(pos);
 
-  auto starts = [&](const char* text) { return std::memcmp(b, text, std::strlen(text)) == 0; };
-  if (left > 12 && starts("JFIF") && b[4] == 0) return ioJPEG;
-  if (left > 13 && starts("GIF")) return ioGIF;
-  if (left > 12 && starts("PCX2") && b[4] == 0) return ioPCX;
-  if (left > 4 && starts("PCX") && b[3] == 0) return ioPCX;
-  if (left > 14 && starts("BM")) return ioBMP;
-  if (left > 128 && b[0] == 0x0A && b[1] <= 5) return ioPCX;
-  if (left > 12 && starts("TIFF") && b[4] == 0) return ioTIFF;
-  if (left > 8 && (starts("II") || starts("MM"))) return ioTIFF;
-
-  auto probe = [&](int32_t type) {
-    const TPXFormatCodec* c = FindFormatCodec(type);
-    return c && AskProbe(c->Probe, stream, pos);
-  };
-  if (left > 8 && probe(ioPNG)) return ioPNG;
-  if (probe(ioICO)) return ioICO;
-  if (probe(ioCUR)) return ioCUR;
-  if (probe(ioTGA)) return ioTGA;
-  if (probe(ioPXM)) return ioPXM;
-  if (probe(ioJPEG)) return ioJPEG;
-  if (probe(ioJP2)) return ioJP2;
-  if (probe(ioJ2K)) return ioJ2K;
-  if (IsAVIStream(stream)) return ioAVI;
-  if (probe(ioDCX)) return ioDCX;
+  std::vector<int32_t> named;
+  for (int32_t i = 0; const TPXDetectStep* step = DetectStepAt(i); ++i) {
+    named.push_back(step->FileType);
+    if (left <= step->MoreThan) continue;
+    if (step->Signature) {
+      if (step->Signature(head)) return step->FileType;
+    } else if (const TPXFormatCodec* c = FindFormatCodec(step->FileType); c && AskProbe(c->Probe, stream, pos)) {
+      return step->FileType;
+    }
+  }
+  // Formats the steps do not name (added at start-up) come last.
+  for (int32_t i = 0; const TPXFormatCodec* c = FormatCodecAt(i); ++i) {
+    if (std::find(named.begin(), named.end(), c->FileType) != named.end()) continue;
+    if (AskProbe(c->Probe, stream, pos)) return c->FileType;
+  }
   return ioUnknown;
 }
 
@@ -305,10 +262,7 @@ int32_t FindFileFormat(const std::string& fileName, bool verifyExtension) {
 
 void UpdateGIFFormatAvailability() {
   TPXFileFormatInfo* gif = FindFileFormatInfo(ioGIF);
-  if (!gif) return;
-  const TPXFormatCodec* codec = FindFormatCodec(ioGIF);
-  gif->ReadFunction = (GIFCanRead() && codec && codec->Read) ? BuiltinRead : nullptr;
-  gif->WriteFunction = (GIFCanWrite() && codec && codec->Write) ? BuiltinWrite : nullptr;
+  if (const TPXFormatCodec* codec = FindFormatCodec(ioGIF); gif && codec) SetMarks(*gif, *codec);
 }
 
 std::string FileFormatDescription(const TIOParamsVals& params) {
@@ -317,45 +271,8 @@ std::string FileFormatDescription(const TIOParamsVals& params) {
     bool found = false;
     text = info->FullName + " (" + UpperCaseASCII(ExtensionItem(info->Extensions, 0, found)) + ")";
   }
-  switch (params.FileType) {
-    case ioTIFF: {
-      static const char* const kTIFF[] = {" Uncompressed", " Huffman", " Group 3 Fax", " Group 3 Fax 2D",
-                                          " Group 4 Fax",  " LZW",     " Jpeg v.5",    " Jpeg",
-                                          " PackBits RLE"};
-      if (params.TIFFCompression < 9) text += kTIFF[params.TIFFCompression];
-      break;
-    }
-    case ioGIF:
-      if (params.GIFInterlaced) text += " Interlaced";
-      break;
-    case ioJPEG: {
-      static const char* const kJPEG[] = {"", " Gray level", " YCbCr", " CMYK", " YCbCrK"};
-      if (params.JPEGColorSpace < 5) text += kJPEG[params.JPEGColorSpace];
-      break;
-    }
-    case ioPCX:
-      if (params.PCXCompression == 0) text += " Uncompressed";
-      break;
-    case ioBMP: {
-      static const char* const kBMP[] = {" ver.1", " ver.3", " OS/2 v.1", " OS/2 v.2"};
-      if (params.BMPHeaderKind < 4) text += kBMP[params.BMPHeaderKind];
-      break;
-    }
-    case ioPNG:
-      if (params.PNGInterlaced) text += " Interlaced";
-      break;
-    case ioTGA:
-      text += params.TGACompressed ? " Compressed" : " Uncompressed";
-      break;
-    case ioJP2:
-    case ioJ2K: {
-      static const char* const kJ2000[] = {" Gray level", " RGB", " YCbCr"};
-      if (params.J2000ColorSpace < 3) text += kJ2000[params.J2000ColorSpace];
-      break;
-    }
-    default:
-      break;
-  }
+  if (const TPXFormatCodec* codec = FindFormatCodec(params.FileType); codec && codec->Describe)
+    codec->Describe(params, text);
   return text;
 }
 
@@ -381,32 +298,6 @@ std::string UpperCaseASCII(std::string text) {
   for (char& c : text)
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
   return text;
-}
-
-namespace {
-
-constexpr TPXExtensionRoute kRoutes[] = {
-    {".jpg", ioJPEG, ioJPEG},  {".jpeg", ioJPEG, ioJPEG}, {".jpe", ioJPEG, ioJPEG},
-    {".jp2", ioJP2, ioJP2},    {".j2k", ioJ2K, ioJ2K},    {".jpc", ioJ2K, ioJ2K},
-    {".j2c", ioJ2K, ioJ2K},    {".png", ioPNG, ioPNG},    {".tif", ioTIFF, ioTIFF},
-    {".tiff", ioTIFF, ioTIFF}, {".fax", ioTIFF, ioTIFF},  {".g3n", ioTIFF, ioTIFF},
-    {".g3f", ioTIFF, ioTIFF},  {".pcx", ioPCX, ioPCX},    {".dcx", ioDCX, ioDCX},
-    {".gif", ioGIF, ioGIF},    {".wmf", ioWMF, 0},        {".emf", ioEMF, 0},
-    {".bmp", ioBMP, ioBMP},    {".dib", ioBMP, ioBMP},    {".rle", ioBMP, ioBMP},
-    {".cur", ioCUR, 0},        {".ico", ioICO, ioICO},    {".tga", ioTGA, ioTGA},
-    {".targa", ioTGA, ioTGA},  {".vda", ioTGA, ioTGA},    {".icb", ioTGA, ioTGA},
-    {".vst", ioTGA, ioTGA},    {".win", ioTGA, ioTGA},    {".pxm", ioPXM, ioPXM},
-    {".ppm", ioPXM, ioPXM},    {".pgm", ioPXM, ioPXM},    {".pbm", ioPXM, ioPXM},
-    {".wbmp", ioWBMP, ioWBMP}, {".avi", ioAVI, 0},        {".ps", 0, ioPS},
-    {".eps", 0, ioPS},         {".pdf", 0, ioPDF},
-};
-
-}  // namespace
-
-const TPXExtensionRoute* FindExtensionRoute(const std::string& ext) {
-  for (const auto& r : kRoutes)
-    if (ext == r.Extension) return &r;
-  return nullptr;
 }
 
 }  // namespace pixoran

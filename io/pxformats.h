@@ -73,8 +73,9 @@ bool IsBuiltinWritePlaceholder(TPXWriteFunction f);
 
 // Appends a copy of info (names cut to kPXFormatNameMax) and returns its index.
 int32_t RegisterFileFormat(const TPXFileFormatInfo& info);
-// Empties the registry, then registers the built-in formats. A built-in
-// format is marked readable (writable) only when its filter is present.
+// Empties the registry, then registers the built-in formats in the order of
+// their records. A built-in format is marked readable (writable) only when
+// its filter is present (and its record's Ready agrees).
 void RegisterBuiltinFileFormats();
 void UnregisterFileFormats();
 int32_t FileFormatCount();
@@ -119,14 +120,16 @@ std::string UpperCaseASCII(std::string text);
 
 // ---------------------------------------------------------------- dispatch
 
-// Loads and saves chosen by file-name extension. 0 means: through the
-// registry (the record found by the extension).
+// Loads and saves chosen by file-name extension (the records' LoadRoutes and
+// SaveRoutes). 0 means: through the registry (the record found by the
+// extension).
 struct TPXExtensionRoute {
-  const char* Extension;  // lower case, with the dot
+  std::string Extension;  // lower case, with the dot
   int32_t LoadType;
   int32_t SaveType;
 };
-// ext lower case with its dot; nullptr when the extension goes to the registry.
+// ext lower case with its dot; nullptr when the extension goes to the
+// registry. Valid until the next SetFormatCodec.
 const TPXExtensionRoute* FindExtensionRoute(const std::string& ext);
 
 }  // namespace pixoran

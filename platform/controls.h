@@ -17,22 +17,6 @@ class QWidget;
 
 namespace pixoran {
 
-// A component knows its owner; the owner keeps (and frees) what it owns
-// through its own members.
-class TComponent : public TObject {
- public:
-  explicit TComponent(TComponent* owner = nullptr) : owner_(owner) {}
-  TComponent(const TComponent&) = delete;
-  TComponent& operator=(const TComponent&) = delete;
-  TComponent* Owner() const { return owner_; }
-
- private:
-  TComponent* owner_;
-};
-
-// An event with nothing to tell but who sent it.
-using TNotifyEvent = std::function<void(TObject* sender)>;
-
 enum TScrollBarKind { sbHorizontal = 0, sbVertical = 1 };
 
 // Which fields of TScrollInfo a call reads or writes.

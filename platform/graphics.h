@@ -9,6 +9,8 @@
 
 #include <QImage>
 
+#include "platform/classes.h"
+
 namespace pixoran {
 
 // Framework colour: red in bits 0-7, green 8-15, blue 16-23. A value with
@@ -97,7 +99,7 @@ class TCanvas {
   int penX_ = 0, penY_ = 0;
 };
 
-class TBitmap {
+class TBitmap : public TObject {
  public:
   TBitmap();
   ~TBitmap();
@@ -139,6 +141,13 @@ class TBitmap {
   // The held image, for platform-layer painting only.
   QImage& Image() { return image_; }
   const QImage& Image() const { return image_; }
+
+  // Whoever changes the pixels announces it with Modified; a control that
+  // shows the bitmap repaints on OnChange.
+  TNotifyEvent OnChange;
+  void Modified() {
+    if (OnChange) OnChange(this);
+  }
 
  private:
   QImage image_;

@@ -23,6 +23,7 @@
 #include "io/pixoranio_codecs.h"
 #include "io/pxformats.h"
 #include "platform/graphics.h"
+#include "platform/imagectl.h"
 #include "platform/streams.h"
 #include "testsupport.h"
 
@@ -296,6 +297,68 @@ class PixoranIOTest : public ::testing::Test {
   TPixoranIO io;
   EventLog log;
 };
+
+// ---------------------------------------------------------------- one record per format
+
+bool ProbeFake(TStream& s) {
+  uint8_t h[4] = {};
+  return s.ReadExact(h, 4) && std::memcmp(h, "FAKE", 4) == 0;
+}
+
+using PixoranIORecord = PixoranIOTest;
+
+TEST_F(PixoranIORecord, ANewFormatIsOneRecord) {
+  constexpr int32_t kType = 1100;
+  SetFormatCodec(TPXFormatCodec{
+      .FileType = kType,
+      .FullName = "Stand-in",
+      .Extensions = "FKE;FAKE",
+      .LoadRoutes = "fke",
+      .SaveRoutes = "fke",
+      .Read = FakeRead,
+      .Write = FakeWrite,
+      .Probe = ProbeFake,
+      .Flags = cfLoadAll | cfSave,
+  });
+  RegisterBuiltinFileFormats();
+  const TPXFileFormatInfo* info = FindFileFormatInfo(kType);
+  ASSERT_NE(info, nullptr);
+  EXPECT_EQ(FileFormatAt(FileFormatCount() - 1), info);  // after the built-in formats
+  EXPECT_TRUE(IsReadableFileName("a.fake"));
+
+  FillPattern(*io.PXBitmap(), 4, 3);
+  io.SaveToFile(Path("x.fke"));  // by name
+  ASSERT_FALSE(io.Aborting());
+  EXPECT_EQ(g_fake.writtenFormat, pxBGR24);
+  io.PXBitmap()->FreeImage(true);
+  io.LoadFromFile(Path("x.fke"));
+  ASSERT_FALSE(io.Aborting());
+  ExpectPattern(*io.PXBitmap(), 4, 3);
+  EXPECT_EQ(io.Params().FileType, kType);
+
+  const std::vector<uint8_t> bytes = ReadAll(Path("x.fke"));
+  TReadOnlyMemoryStream detected(bytes.data(), static_cast<int64_t>(bytes.size()));
+  EXPECT_EQ(FindStreamFormat(detected), kType);  // by content
+  io.PXBitmap()->FreeImage(true);
+  io.LoadFromStream(detected);
+  ASSERT_FALSE(io.Aborting());
+  ExpectPattern(*io.PXBitmap(), 4, 3);
+
+  TReadOnlyMemoryStream typed(bytes.data(), static_cast<int64_t>(bytes.size()));
+  io.PXBitmap()->FreeImage(true);
+  io.LoadFromStreamFormat(typed, kType);  // through a stream, by type
+  ASSERT_FALSE(io.Aborting());
+  ExpectPattern(*io.PXBitmap(), 4, 3);
+  EXPECT_EQ(FileFormatDescription(io.Params()), "Stand-in (FKE)");
+
+  SetFormatCodec(TPXFormatCodec{.FileType = kType});  // gone again
+  RegisterBuiltinFileFormats();
+  EXPECT_EQ(FindFileFormatInfo(kType), nullptr);
+  EXPECT_EQ(FindExtensionRoute(".fke"), nullptr);
+  TReadOnlyMemoryStream again(bytes.data(), static_cast<int64_t>(bytes.size()));
+  EXPECT_EQ(FindStreamFormat(again), ioUnknown);
+  log.Clear();
+}
 
 // ---------------------------------------------------------------- BMP end to end
 
@@ -628,7 +691,7 @@ TEST_F(PixoranIOSave, WritersGetAConvertedCopy) {
   }
   FakeCodecScope fake(ioJPEG);
   TPXFormatCodec c = *FindFormatCodec(ioJPEG);
-  c.Conversion = scBGR24;  // a writer that takes 24-bit rows only
+  c.WriterFormats = kPXWriter24;  // a writer that takes 24-bit rows only
   SetFormatCodec(c);
   TMemoryStream ms;
   io.SaveToStream(ms, ioJPEG);
@@ -656,7 +719,7 @@ TEST_F(PixoranIOSave, WideFormatsReachA24BitWriterConverted) {
   // working image keeps its format and values.
   FakeCodecScope fake(ioJPEG);
   TPXFormatCodec c = *FindFormatCodec(ioJPEG);
-  c.Conversion = scBGR24;
+  c.WriterFormats = kPXWriter24;
   SetFormatCodec(c);
   TPXBitmap& b = *io.PXBitmap();
   ASSERT_TRUE(b.Allocate(2, 1, pxGray16));
@@ -1115,6 +1178,56 @@ TEST_F(PixoranIOAttach, CallersBitmapAndNilWhileAViewerIsAttached) {
   io.SetAttachedPXBitmap(nullptr);
   EXPECT_TRUE(io.OwnsBitmap());
   EXPECT_NE(io.PXBitmap(), &mine);
+}
+
+TEST_F(PixoranIOAttach, ImageControlAttachedChangedAndDestroyed) {
+  ASSERT_TRUE(PatternQImage(5, 3).save(QString::fromStdString(Path("i.bmp")), "BMP"));
+  TTestView view(TTestView::kPX, true);
+  io.SetAttachedPixoran(&view);
+  auto image = std::make_unique<TImage>();
+  int changes = 0;
+  image->Picture().OnChange = [&](TObject*) { ++changes; };
+  io.SetAttachedTImage(image.get());
+  EXPECT_EQ(io.AttachedTImage(), image.get());
+  EXPECT_EQ(io.AttachedPixoran(), nullptr);  // one attachment at a time
+  EXPECT_EQ(view.BitmapChangeEventCount(), 0);
+  EXPECT_EQ(io.AttachedBitmap(), &image->Picture());
+  EXPECT_TRUE(io.OwnsBitmap());  // a wrapper of the component's own
+  io.SetAttachedBitmap(nullptr);  // ignored while a control is attached
+  EXPECT_EQ(io.AttachedTImage(), image.get());
+
+  io.LoadFromFile(Path("i.bmp"));
+  ASSERT_FALSE(io.Aborting());
+  EXPECT_EQ(changes, 1);  // the picture was marked modified
+  EXPECT_EQ(image->Picture().Width(), 5);
+  EXPECT_EQ(image->Picture().Height(), 3);
+
+  // Detaching keeps the picture: the component only borrowed it.
+  io.SetAttachedTImage(nullptr);
+  EXPECT_EQ(io.AttachedBitmap(), nullptr);
+  EXPECT_EQ(image->Picture().Width(), 5);
+  EXPECT_EQ(io.PXBitmap()->Width(), 0);
+
+  // Destroyed while attached: the component lets go of the picture and
+  // works on a bitmap of its own.
+  io.SetAttachedTImage(image.get());
+  TPixoranIO other;
+  other.SetAttachedTImage(image.get());
+  image.reset();
+  for (TPixoranIO* c : {&io, &other}) {
+    EXPECT_EQ(c->AttachedTImage(), nullptr);
+    EXPECT_EQ(c->AttachedBitmap(), nullptr);
+    EXPECT_TRUE(c->PrepareBitmap());
+    c->LoadFromFile(Path("i.bmp"));
+    EXPECT_FALSE(c->Aborting());
+    ExpectPattern(*c->PXBitmap(), 5, 3);
+  }
+  // A component that goes first leaves the control nothing to call.
+  {
+    TImage kept;
+    { TPixoranIO brief; brief.SetAttachedTImage(&kept); }
+  }
+  log.Clear();
 }
 
 TEST_F(PixoranIOAttach, PrepareBitmapChecksTheFormat) {
