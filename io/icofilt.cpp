@@ -441,14 +441,13 @@ void ReadICOStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, bo
 }
 
 void ReadCURStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, bool paramsOnly,
-                   TPXProgressRec& progress, TPXBitmap* alpha, int32_t imageIndex, int32_t& hotSpotX,
-                   int32_t& hotSpotY) {
+                   TPXProgressRec& progress, TPXBitmap* alpha) {
   if (progress.Aborted()) return;
   try {
     TIconEntry entry;
-    if (TIconReader(stream, bitmap, params, progress, true).Read(imageIndex, paramsOnly, alpha, entry)) {
-      hotSpotX = entry.planes;
-      hotSpotY = entry.bitCount;
+    if (TIconReader(stream, bitmap, params, progress, true).Read(params.CURImageIndex, paramsOnly, alpha, entry)) {
+      params.CURHotSpotX = entry.planes;
+      params.CURHotSpotY = entry.bitCount;
     }
   } catch (...) {
     progress.Abort();
@@ -483,8 +482,7 @@ void ICOCodecWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TP
 
 void CURCodecRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
                   bool paramsOnly, int64_t /*dataLength*/, TPXBitmap& alpha) {
-  int32_t hotX = 0, hotY = 0;
-  ReadCURStream(stream, bitmap, params, paramsOnly, progress, &alpha, 0, hotX, hotY);
+  ReadCURStream(stream, bitmap, params, paramsOnly, progress, &alpha);
 }
 
 }  // namespace pixoran

@@ -27,10 +27,10 @@ int32_t ICOImageCount(TStream& stream);
 // header or truncated data set Aborting.
 void ReadICOStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, bool paramsOnly,
                    TPXProgressRec& progress, TPXBitmap* alpha);
-// Reads image imageIndex of a cursor and gives its hot spot.
+// Reads image CURImageIndex of a cursor, and its hot spot into CURHotSpotX
+// and CURHotSpotY.
 void ReadCURStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, bool paramsOnly,
-                   TPXProgressRec& progress, TPXBitmap* alpha, int32_t imageIndex, int32_t& hotSpotX,
-                   int32_t& hotSpotY);
+                   TPXProgressRec& progress, TPXBitmap* alpha);
 
 // Writes an icon with one image per size (1..256 each side) at the matching
 // bit count (1, 4, 8, 32; 0 takes the depth from the record; others 24),

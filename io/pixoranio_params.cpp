@@ -142,6 +142,8 @@ void TIOParamsVals::SetDefaultParams() {
   ICOImageIndex = 0;
   ICOBackground = TBGR{255, 255, 255};
   CURBackground = TBGR{255, 255, 255};
+  CURImageIndex = 0;
+  CURHotSpotX = CURHotSpotY = 0;
   for (auto& size : ICOSizes) size = {0, 0};
   ICOSizes[0] = {64, 64};
   ICOBitCounts.fill(0);
@@ -334,6 +336,9 @@ void TIOParamsVals::Assign(const TIOParamsVals& source) {
   ICOImageIndex = source.ICOImageIndex;
   ICOBackground = source.ICOBackground;
   CURBackground = source.CURBackground;
+  CURImageIndex = source.CURImageIndex;
+  CURHotSpotX = source.CURHotSpotX;
+  CURHotSpotY = source.CURHotSpotY;
   PNGBackground = source.PNGBackground;
   TGAXPos = source.TGAXPos;
   TGAYPos = source.TGAYPos;

@@ -134,6 +134,8 @@ class TIOParamsVals {
   int32_t ICOImageIndex = 0;
   TBGR ICOBackground{255, 255, 255};
   TBGR CURBackground{255, 255, 255};
+  int32_t CURImageIndex = 0;
+  int32_t CURHotSpotX = 0, CURHotSpotY = 0;
   uint8_t PNGInterlaced = 0;
   TBGR PNGBackground{};
   uint8_t PNGFilter = 0;
