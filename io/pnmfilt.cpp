@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <span>
 #include <string>
 #include <vector>
 
@@ -105,7 +104,7 @@ class TPNMReader {
   TPXProgressRec& progress_;
   TPNMHeader h_;
   std::vector<uint8_t> scale_;  // sample value -> 0..255
-  std::vector<uint8_t> buf_;
+  int64_t rowBytes_ = 0;        // of a binary row
 };
 
 void TPNMReader::Read(bool paramsOnly) {
@@ -129,7 +128,13 @@ void TPNMReader::Read(bool paramsOnly) {
   params_.SamplesPerPixel = colour ? 3 : 1;
   if (paramsOnly) return;
 
-  if (!bmp_.Allocate(params_.Width, params_.Height, bits ? pxBW1 : pxBGR24)) {
+  const int64_t samples = colour ? 3 : 1;
+  const int64_t sampleBytes = h_.maxval > 255 ? 2 : 1;
+  rowBytes_ = h_.kind == 4 ? (h_.width + 7) / 8 : h_.width * samples * sampleBytes;
+  // Data a 64th of what the image needs (a byte a binary row byte, a
+  // character a text value) is a bomb or a stub: refused before allocating.
+  const int64_t needed = h_.kind >= 4 ? rowBytes_ * h_.height : h_.width * h_.height * samples;
+  if (src_.Left() * 64 < needed || !bmp_.Allocate(params_.Width, params_.Height, bits ? pxBW1 : pxBGR24)) {
     Fail();
     return;
   }
@@ -137,9 +142,6 @@ void TPNMReader::Read(bool paramsOnly) {
     scale_.resize(static_cast<size_t>(h_.maxval) + 1);
     for (int64_t v = 0; v <= h_.maxval; ++v) scale_[v] = static_cast<uint8_t>(v * 255 / h_.maxval);
   }
-  const int64_t samples = colour ? 3 : 1;
-  const int64_t sampleBytes = h_.maxval > 255 ? 2 : 1;
-  buf_.resize(static_cast<size_t>(h_.kind == 4 ? (h_.width + 7) / 8 : h_.width * samples * sampleBytes));
   progress_.Start(h_.height);
   for (int64_t y = 0; y < h_.height; ++y) {
     if (!BeginFilterRow(progress_, y)) return;
@@ -188,37 +190,29 @@ bool TPNMReader::ReadPlainValues(uint8_t* row) {
 }
 
 bool TPNMReader::ReadBinaryRow(uint8_t* row) {
+  const int64_t w = h_.width;
+  const uint8_t* s = src_.Take(rowBytes_);
+  if (!s) return false;
   if (h_.kind == 4) {
     // A set bit is black in the file and white in the bitmap.
-    if (!src_.Read(row, static_cast<int64_t>(buf_.size()))) return false;
-    for (uint8_t& b : std::span(row, buf_.size())) b = static_cast<uint8_t>(~b);
+    for (int64_t i = 0; i < rowBytes_; ++i) row[i] = static_cast<uint8_t>(~s[i]);
     return true;
   }
-  if (!src_.Read(buf_.data(), static_cast<int64_t>(buf_.size()))) return false;
-  const uint8_t* s = buf_.data();
+  if (h_.kind == 6 && h_.maxval == 255) {
+    ConvertRowColorSpace(s, pxcsRGB, row, nullptr, static_cast<int32_t>(w), pxcsBGR);
+    return true;
+  }
   const uint8_t* lut = scale_.data();
-  const int64_t w = h_.width;
   const uint16_t maxval = static_cast<uint16_t>(h_.maxval);
-  if (h_.maxval > 255) {
-    auto sample = [&](int64_t i) {
-      const uint16_t v = static_cast<uint16_t>((s[2 * i] << 8) | s[2 * i + 1]);
-      return lut[std::min(v, maxval)];
-    };
-    if (h_.kind == 5) {
-      for (int64_t x = 0; x < w; ++x, row += 3) row[0] = row[1] = row[2] = sample(x);
-    } else {
-      for (int64_t x = 0; x < w; ++x, row += 3) row[0] = sample(3 * x + 2), row[1] = sample(3 * x + 1), row[2] = sample(3 * x);
-    }
-  } else if (h_.kind == 5) {
-    for (int64_t x = 0; x < w; ++x, row += 3) row[0] = row[1] = row[2] = lut[std::min<uint16_t>(s[x], maxval)];
-  } else if (h_.maxval == 255) {
-    for (int64_t x = 0; x < w; ++x, row += 3, s += 3) row[0] = s[2], row[1] = s[1], row[2] = s[0];
+  const bool wide = h_.maxval > 255;
+  auto sample = [&](int64_t i) -> uint8_t {
+    const uint16_t v = wide ? static_cast<uint16_t>((s[2 * i] << 8) | s[2 * i + 1]) : s[i];
+    return lut[std::min(v, maxval)];
+  };
+  if (h_.kind == 5) {
+    for (int64_t x = 0; x < w; ++x, row += 3) row[0] = row[1] = row[2] = sample(x);
   } else {
-    for (int64_t x = 0; x < w; ++x, row += 3, s += 3) {
-      row[0] = lut[std::min<uint16_t>(s[2], maxval)];
-      row[1] = lut[std::min<uint16_t>(s[1], maxval)];
-      row[2] = lut[std::min<uint16_t>(s[0], maxval)];
-    }
+    for (int64_t x = 0; x < w; ++x, row += 3) row[0] = sample(3 * x + 2), row[1] = sample(3 * x + 1), row[2] = sample(3 * x);
   }
   return true;
 }
@@ -334,7 +328,7 @@ void WritePNMStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, T
       } else if (grey) {
         ConvertColorHook()(src, pxcsBGR, buf.data(), &params, static_cast<int32_t>(w), pxcsGray8);
       } else {
-        for (int64_t x = 0; x < w; ++x) buf[3 * x] = src[3 * x + 2], buf[3 * x + 1] = src[3 * x + 1], buf[3 * x + 2] = src[3 * x];
+        ConvertRowColorSpace(src, pxcsRGB, buf.data(), nullptr, static_cast<int32_t>(w), pxcsBGR);  // the same swap
       }
       if (!out.Put(buf.data(), rowBytes)) return;
     }

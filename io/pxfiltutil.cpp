@@ -50,6 +50,27 @@ bool TPXByteSource::Refill() {
   return true;
 }
 
+const uint8_t* TPXByteSource::TakeSlow(int64_t count) {
+  if (count <= 0 || count > limit_ - Position()) return nullptr;
+  // Keep the unread bytes, at the front of a buffer large enough for count.
+  const size_t kept = fill_ - pos_;
+  std::memmove(buf_.data(), buf_.data() + pos_, kept);
+  base_ += static_cast<int64_t>(pos_);
+  pos_ = 0;
+  fill_ = kept;
+  if (buf_.size() < static_cast<size_t>(count)) buf_.resize(static_cast<size_t>(count));
+  while (static_cast<int64_t>(fill_) < count) {
+    const int64_t at = base_ + static_cast<int64_t>(fill_);
+    const int64_t want = std::min<int64_t>(static_cast<int64_t>(buf_.size() - fill_), limit_ - at);
+    stream_.SetPosition(at);
+    const int64_t got = want > 0 ? stream_.Read(buf_.data() + fill_, want) : 0;
+    if (got <= 0) return nullptr;
+    fill_ += static_cast<size_t>(got);
+  }
+  pos_ = static_cast<size_t>(count);
+  return buf_.data();
+}
+
 bool TPXByteSource::Read(uint8_t* dest, int64_t count) {
   while (count > 0) {
     if (pos_ == fill_ && !Refill()) return false;

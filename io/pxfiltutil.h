@@ -52,12 +52,21 @@ class TPXByteSource {
   // Copies count bytes; false (with what there was copied) at the end.
   bool Read(uint8_t* dest, int64_t count);
   bool Skip(int64_t count);
+  // count contiguous bytes inside the buffer (grown when needed), valid
+  // until the next call; nullptr when the data end first.
+  const uint8_t* Take(int64_t count) {
+    if (static_cast<int64_t>(fill_ - pos_) < count) return TakeSlow(count);
+    const uint8_t* p = buf_.data() + pos_;
+    pos_ += static_cast<size_t>(count);
+    return p;
+  }
   // Absolute stream position of the next byte.
   int64_t Position() const { return base_ + static_cast<int64_t>(pos_); }
   int64_t Left() const { return limit_ - Position(); }
 
  private:
   bool Refill();
+  const uint8_t* TakeSlow(int64_t count);
   TStream& stream_;
   int64_t limit_;
   int64_t base_ = 0;  // stream position of buf_[0]

@@ -87,7 +87,8 @@ class TTGAUnitReader {
       }
       const int64_t k = std::min<int64_t>(left_, units);
       if (repeat_) {
-        for (int64_t i = 0; i < k; ++i) std::memcpy(dst + i * unit_, value_, static_cast<size_t>(unit_));
+        for (int64_t i = 0; i < k * unit_; i += unit_)
+          for (int32_t b = 0; b < unit_; ++b) dst[i + b] = value_[b];
       } else if (!src_.Read(dst, k * unit_)) {
         return false;
       }
@@ -264,11 +265,16 @@ void TTGAReader::Read(bool paramsOnly, TPXBitmap* alpha) {
   progress_.Start(h);
   for (int64_t k = 0; k < h; ++k) {
     if (!BeginFilterRow(progress_, k)) return;
-    if (!reader.Read(file.data(), units)) return Fail();
     const int32_t y = static_cast<int32_t>(topDown ? k : h - 1 - k);
     uint8_t* row = bmp_.Scanline(y);
     if (!row) return Fail();
-    ConvertRow(file.data(), row, alphaRow.data());
+    // 24-bit pixels are already the bitmap's: they go straight into the row.
+    if (h_.depth == 24) {
+      if (!reader.Read(row, units)) return Fail();
+    } else {
+      if (!reader.Read(file.data(), units)) return Fail();
+      ConvertRow(file.data(), row, alphaRow.data());
+    }
     if (mirrored) {
       if (bw) {
         std::vector<uint8_t> copy(row, row + (w + 7) / 8);
@@ -315,8 +321,7 @@ void TTGAReader::ConvertRow(const uint8_t* f, uint8_t* row, uint8_t* alphaRow) c
         row[0] = c.b, row[1] = c.g, row[2] = c.r;
       }
       break;
-    case 24: std::memcpy(row, f, static_cast<size_t>(w * 3)); break;
-    default:
+    default:  // 32 bits (24-bit rows are read in place)
       for (int64_t x = 0; x < w; ++x, row += 3, f += 4) {
         row[0] = f[0], row[1] = f[1], row[2] = f[2];
         alphaRow[x] = f[3];
@@ -480,33 +485,47 @@ void WriteTGA(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProg
   if (out.Put(e, kExtensionSize)) out.Put(f, kFooterSize);
 }
 
-}  // namespace
-
-// ---------------------------------------------------------------------------
-
-int32_t EncodeTGARow(const uint8_t* row, int32_t width, int32_t pixelBytes, uint8_t* out) {
-  const size_t pb = static_cast<size_t>(pixelBytes);
-  auto same = [&](int32_t a, int32_t b) { return std::memcmp(row + a * pb, row + b * pb, pb) == 0; };
+// Run packets for 2 to 128 equal pixels, raw packets of at most 128 pixels
+// each unlike the next.
+template <int kBytes>
+int32_t EncodePackets(const uint8_t* row, int32_t width, uint8_t* out) {
+  auto same = [row](int32_t a, int32_t b) {
+    for (int i = 0; i < kBytes; ++i)
+      if (row[a * kBytes + i] != row[b * kBytes + i]) return false;
+    return true;
+  };
   uint8_t* o = out;
   for (int32_t i = 0; i < width;) {
     int32_t run = 1;
     while (run < 128 && i + run < width && same(i, i + run)) ++run;
     if (run >= 2) {
       *o++ = static_cast<uint8_t>(0x80 | (run - 1));
-      std::memcpy(o, row + i * pb, pb);
-      o += pb;
+      std::memcpy(o, row + i * kBytes, kBytes);
+      o += kBytes;
       i += run;
       continue;
     }
-    // Pixels each unlike the next, at most 128 a packet.
     const int32_t from = i;
     while (i < width && i - from < 128 && !(i + 1 < width && same(i, i + 1))) ++i;
     const int32_t n = i - from;
     *o++ = static_cast<uint8_t>(n - 1);
-    std::memcpy(o, row + from * pb, n * pb);
-    o += n * pb;
+    std::memcpy(o, row + from * kBytes, static_cast<size_t>(n) * kBytes);
+    o += n * kBytes;
   }
   return static_cast<int32_t>(o - out);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+int32_t EncodeTGARow(const uint8_t* row, int32_t width, int32_t pixelBytes, uint8_t* out) {
+  switch (pixelBytes) {
+    case 1: return EncodePackets<1>(row, width, out);
+    case 2: return EncodePackets<2>(row, width, out);
+    case 3: return EncodePackets<3>(row, width, out);
+    default: return EncodePackets<4>(row, width, out);
+  }
 }
 
 bool IsTGAStream(TStream& stream) {
