@@ -199,6 +199,10 @@ void WritePCX(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProg
   const int planes = depth == 24 ? 3 : 1;
   const int64_t count = depth == 1 ? (w + 7) / 8 : depth == 4 ? (w + 1) / 2 : w;  // bytes of one plane line
   const int64_t bpl = (count + 1) & ~int64_t{1};
+  if (bpl > 65534) {  // nor can it hold longer lines
+    progress.Abort();
+    return;
+  }
   const bool rle = params.PCXCompression != 0;
 
   uint8_t hb[kHeaderSize] = {};
