@@ -367,19 +367,69 @@ void WriteDCX(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProg
 
 // ---------------------------------------------------------------------------
 
-int32_t EncodePCXRow(uint8_t* dest, const uint8_t* src, int32_t count, int32_t stride, int32_t first) {
-  int32_t o = 0;
-  const uint8_t* p = src + first;
-  for (int32_t i = 0; i < count;) {
-    const uint8_t b = p[static_cast<int64_t>(i) * stride];
-    int32_t n = 1;
-    while (n < 63 && i + n < count && p[static_cast<int64_t>(i + n) * stride] == b) ++n;
-    if (n > 1 || b >= 0xC0) dest[o++] = static_cast<uint8_t>(0xC0 + n);
-    dest[o++] = b;
-    i += n;
+bool TPCXLineDecoder::Decode(TPXByteSource& src, uint8_t* line, int64_t count) {
+  if (!rle_) return src.Read(line, count);
+  int64_t i = 0;
+  while (i < count) {
+    if (pending_ > 0) {
+      const int64_t n = std::min<int64_t>(pending_, count - i);
+      std::memset(line + i, value_, static_cast<size_t>(n));
+      i += n;
+      pending_ -= static_cast<int32_t>(n);
+      continue;
+    }
+    // Whole pairs and literals straight from the buffer...
+    int64_t avail = 0;
+    const uint8_t* p = src.Available(avail);
+    int64_t j = 0;
+    while (i < count && j < avail) {
+      const uint8_t c = p[j];
+      if (c < 0xC0) {
+        line[i++] = c;
+        ++j;
+        continue;
+      }
+      if (j + 1 >= avail) break;
+      const int64_t n = std::min<int64_t>(c & 0x3F, count - i);
+      std::memset(line + i, p[j + 1], static_cast<size_t>(n));
+      pending_ = (c & 0x3F) - static_cast<int32_t>(n);
+      value_ = p[j + 1];
+      i += n;
+      j += 2;
+      if (pending_ > 0) break;
+    }
+    src.Skip(j);
+    if (i >= count || pending_ > 0 || (j > 0 && j < avail)) continue;
+    // ...and a pair split by the buffer's end, or a refill, a byte at a time.
+    const int c = src.Get();
+    if (c < 0) return false;
+    if (c < 0xC0) {
+      line[i++] = static_cast<uint8_t>(c);
+      continue;
+    }
+    const int v = src.Get();
+    if (v < 0) return false;
+    pending_ = c & 0x3F;
+    value_ = static_cast<uint8_t>(v);
   }
-  if (count & 1) dest[o++] = 0;
-  return o;
+  return true;
+}
+
+int32_t EncodePCXRow(uint8_t* dest, const uint8_t* src, int32_t count, int32_t stride, int32_t first) {
+  uint8_t* o = dest;
+  const uint8_t* p = src + first;
+  const uint8_t* const end = p + static_cast<int64_t>(count) * stride;
+  while (p < end) {
+    const uint8_t b = *p;
+    const uint8_t* q = p + stride;
+    int32_t n = 1;
+    while (n < 63 && q < end && *q == b) q += stride, ++n;
+    if (n > 1 || b >= 0xC0) *o++ = static_cast<uint8_t>(0xC0 + n);
+    *o++ = b;
+    p = q;
+  }
+  if (count & 1) *o++ = 0;
+  return static_cast<int32_t>(o - dest);
 }
 
 void ReadPCXStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, int64_t dataLength,

@@ -31,13 +31,14 @@ void WritePCXStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, T
 // the pad byte of the even line. Returns the bytes written.
 int32_t EncodePCXRow(uint8_t* dest, const uint8_t* src, int32_t count, int32_t stride, int32_t first);
 
+class TPXByteSource;
+
 // One plane line of a PCX image, runs carried from one line into the next.
 class TPCXLineDecoder {
  public:
   explicit TPCXLineDecoder(bool rle) : rle_(rle) {}
   // Fills exactly count bytes; false when the data ran out first.
-  template <typename TSource>
-  bool Decode(TSource& src, uint8_t* line, int64_t count);
+  bool Decode(TPXByteSource& src, uint8_t* line, int64_t count);
 
  private:
   bool rle_;
@@ -73,33 +74,5 @@ void DCXCodecRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPX
                   bool paramsOnly, int64_t dataLength, TPXBitmap& alpha);
 void DCXCodecWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
                    TPXBitmap* alpha);
-
-// ---------------------------------------------------------------------------
-
-template <typename TSource>
-bool TPCXLineDecoder::Decode(TSource& src, uint8_t* line, int64_t count) {
-  if (!rle_) return src.Read(line, count);
-  int64_t i = 0;
-  while (i < count) {
-    if (pending_ > 0) {
-      const int64_t n = pending_ < count - i ? pending_ : count - i;
-      for (int64_t k = 0; k < n; ++k) line[i + k] = value_;
-      i += n;
-      pending_ -= static_cast<int32_t>(n);
-      continue;
-    }
-    const int c = src.Get();
-    if (c < 0) return false;
-    if (c < 0xC0) {
-      line[i++] = static_cast<uint8_t>(c);
-      continue;
-    }
-    const int v = src.Get();
-    if (v < 0) return false;
-    pending_ = c & 0x3F;
-    value_ = static_cast<uint8_t>(v);
-  }
-  return true;
-}
 
 }  // namespace pixoran

@@ -52,6 +52,12 @@ class TPXByteSource {
   // Copies count bytes; false (with what there was copied) at the end.
   bool Read(uint8_t* dest, int64_t count);
   bool Skip(int64_t count);
+  // The bytes read into the buffer and not yet taken (count of them in n);
+  // Skip takes them.
+  const uint8_t* Available(int64_t& n) const {
+    n = static_cast<int64_t>(fill_ - pos_);
+    return buf_.data() + pos_;
+  }
   // count contiguous bytes inside the buffer (grown when needed), valid
   // until the next call; nullptr when the data end first.
   const uint8_t* Take(int64_t count) {
