@@ -92,6 +92,11 @@ TEST(TgaRead, OrientationDepthsMapsAndPackets) {
   ReadTGA(HandTGA(1, 8, 2, 1, 0x20, {10, 11}, {}, 10, 2, 24, {1, 2, 3, 4, 5, 6}), mapped);
   EXPECT_EQ(mapped.bmp.GetPixel24(0, 0), (TBGR{1, 2, 3}));
   EXPECT_EQ(mapped.bmp.GetPixel24(1, 0), (TBGR{4, 5, 6}));
+  // An 8-bit map entry size is no colour: the entries are read over.
+  TRead odd;
+  ReadTGA(HandTGA(1, 8, 1, 1, 0x20, {1}, {}, 0, 2, 8, {0xAA, 0xBB}), odd);
+  EXPECT_FALSE(odd.aborted);
+  EXPECT_EQ(odd.bmp.GetPixel24(0, 0), (TBGR{124, 28, 28}));  // the colour cube's entry 1
   TRead over;
   ReadTGA(HandTGA(1, 8, 1, 1, 0x20, {255}, {}, 250, 10, 24, Bytes(30, 7)), over);
   EXPECT_FALSE(over.aborted);
@@ -200,6 +205,7 @@ TEST(TgaWrite, AlphaOneBitAndDate) {
   WriteTGAStream(out, b, params, p.rec, &mask);
   ASSERT_FALSE(p.aborting);
   EXPECT_EQ(out.Bytes()[16], 32);
+  EXPECT_EQ(out.Bytes()[2], 2);  // never run-length at 32 bits, whatever TGACompressed says
   WriteFileBytes(d + "/a.tga", out.Bytes());
   ASSERT_TRUE(RunTool("cd " + d + " && tgatoppm -alphaout=a.pgm a.tga > a.ppm"));
   EXPECT_TRUE(SameImage(ref, ParseRawPNM(ReadFileBytes(d + "/a.ppm"))));
