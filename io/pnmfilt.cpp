@@ -19,6 +19,11 @@ namespace {
 // stops growing there so that no digit string overflows.
 constexpr int64_t kNumberCap = int64_t{1} << 40;
 constexpr int32_t kMaxMaxval = 65535;
+// A token's characters past this are read over: no header needs them, and
+// a file of one endless token must not become one endless string.
+constexpr size_t kMaxTokenKept = 4096;
+// Content detection looks no further than this into a stream.
+constexpr int64_t kProbeBytes = int64_t{1} << 20;
 
 inline bool IsAlnum(int c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
@@ -31,12 +36,14 @@ std::string NextToken(TGet get) {
   if (c < 0) return token;
   if (c == '#') {
     token = "#";
-    for (c = get(); c >= 0 && c != '\r' && c != '\n'; c = get()) token.push_back(static_cast<char>(c));
+    for (c = get(); c >= 0 && c != '\r' && c != '\n'; c = get())
+      if (token.size() < kMaxTokenKept) token.push_back(static_cast<char>(c));
     const auto first = token.find_first_not_of(" \t", 1);
     const auto last = token.find_last_not_of(" \t");
     return first == std::string::npos ? std::string("#") : "#" + token.substr(first, last - first + 1);
   }
-  for (; c >= 0 && IsAlnum(c); c = get()) token.push_back(static_cast<char>(c));
+  for (; c >= 0 && IsAlnum(c); c = get())
+    if (token.size() < kMaxTokenKept) token.push_back(static_cast<char>(c));
   return token;
 }
 
@@ -257,7 +264,7 @@ bool IsPNMStream(TStream& stream) {
   const int64_t start = stream.Position();
   bool ok = false;
   try {
-    TPXByteSource src(stream, -1, 4096);
+    TPXByteSource src(stream, start + kProbeBytes, 4096);
     auto get = [&src] { return src.Get(); };
     // Up to 501 tokens: comments before the magic are skipped.
     std::string t;
