@@ -23,10 +23,7 @@ void ConvertRowColorSpace(const void* source, int32_t sourceFormat, void* destin
   if (destinationFormat == pxcsBGR) {
     switch (from) {
       case pxcsRGB:
-        for (size_t i = 0; i < n; ++i, s += 3, d += 3) {
-          const uint8_t r = s[0], g = s[1], b = s[2];
-          d[0] = b, d[1] = g, d[2] = r;
-        }
+        SwapRedBlueRow(s, d, count);
         return;
       case pxcsBGR:
         std::memmove(d, s, n * 3);
