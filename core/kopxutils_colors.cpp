@@ -6,6 +6,10 @@
 #include <limits>
 #include <vector>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
 #include "core/kopxutils_bitmap.h"
 #include "core/kopxutils_containers.h"
 #include "core/kopxutils_settings.h"
@@ -526,6 +530,48 @@ int32_t NearestPaletteIndex(const TBGR* palette, int32_t count, int32_t color) {
     if (sum < bestSum) bestSum = sum, best = i;
   }
   return best;
+}
+
+namespace {
+
+void SwapRedBlueScalar(const uint8_t* s, uint8_t* d, int64_t n) {
+  for (int64_t i = 0; i < n; ++i, s += 3, d += 3) {
+    const uint8_t r = s[0], g = s[1], b = s[2];
+    d[0] = b, d[1] = g, d[2] = r;
+  }
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// Five pixels a step with one byte shuffle; each 16-byte load is taken
+// before the 15 bytes it gives are stored, so the row may be converted in
+// place. Rows are the one place this loop runs hot (PPM, TIFF and JPEG RGB
+// rows), and the plain loop does not vectorise on the base instruction set.
+__attribute__((target("ssse3"))) void SwapRedBlueSSSE3(const uint8_t* s, uint8_t* d, int64_t n) {
+  const __m128i shuffle = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15);
+  int64_t i = 0;
+  // A load reads one byte past its five pixels: stop while a sixth follows.
+  for (; i + 6 <= n; i += 5, s += 15, d += 15) {
+    const __m128i v = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s)), shuffle);
+    alignas(16) uint8_t out[16];
+    _mm_store_si128(reinterpret_cast<__m128i*>(out), v);
+    std::memcpy(d, out, 15);
+  }
+  SwapRedBlueScalar(s, d, n - i);
+}
+#endif
+
+}  // namespace
+
+void SwapRedBlueRow(const uint8_t* src, uint8_t* dst, int32_t width) {
+  if (width <= 0) return;
+#if defined(__x86_64__) || defined(__i386__)
+  static const bool ssse3 = __builtin_cpu_supports("ssse3");
+  if (ssse3) {
+    SwapRedBlueSSSE3(src, dst, width);
+    return;
+  }
+#endif
+  SwapRedBlueScalar(src, dst, width);
 }
 
 void CMYKRowToBGR(const uint8_t* src, uint8_t* dst, int32_t width) {

@@ -136,6 +136,9 @@ void RowToBGR24(TPXPixelFormat format, const uint8_t* src, uint8_t* dst, int32_t
 // Rows of CMYK pixels to blue-green-red and back, pixel by pixel as
 // CMYKToRGB and RGBToCMYK.
 void CMYKRowToBGR(const uint8_t* src, uint8_t* dst, int32_t width);
+// Exchanges the first and third byte of each of width 3-byte pixels (red,
+// green, blue to blue, green, red and back); dst may be src.
+void SwapRedBlueRow(const uint8_t* src, uint8_t* dst, int32_t width);
 void BGRRowToCMYK(const uint8_t* src, uint8_t* dst, int32_t width);
 
 }  // namespace pixoran

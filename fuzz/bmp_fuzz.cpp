@@ -9,6 +9,7 @@
 
 #include "core/kopxutils_bitmap.h"
 #include "core/kopxutils_settings.h"
+#include "fuzz/fuzz_roundtrip.h"
 #include "fuzz/fuzz_support.h"
 #include "io/bmpfilt.h"
 #include "io/pixoranio_params.h"
@@ -18,22 +19,6 @@
 using namespace pixoran;
 
 namespace {
-
-bool SamePixels(TPXBitmap& a, TPXBitmap& b) {
-  if (a.Width() != b.Width() || a.Height() != b.Height() || a.PixelFormat() != b.PixelFormat()) return false;
-  const int64_t w = a.Width();
-  const int64_t full = a.PixelFormat() == pxBW1 ? w / 8 : w * a.BitCount() / 8;
-  const int bits = a.PixelFormat() == pxBW1 ? static_cast<int>(w & 7) : 0;
-  for (int32_t y = 0; y < a.Height(); ++y) {
-    // A temporary-file row stays valid only until the next Scanline call.
-    const uint8_t* pa = a.Scanline(y);
-    const std::vector<uint8_t> ra(pa, pa + full + (bits ? 1 : 0));
-    const uint8_t* rb = b.Scanline(y);
-    if (std::memcmp(ra.data(), rb, static_cast<size_t>(full)) != 0) return false;
-    if (bits && ((ra[full] ^ rb[full]) & (0xFF00 >> bits) & 0xFF)) return false;
-  }
-  return true;
-}
 
 // Writes a cleanly read image back in the depth it was read to, with and
 // without run-length compression, and reads it again.
@@ -58,7 +43,7 @@ void RoundTrip(TPXBitmap& image, uint8_t choice) {
   TIOParamsVals backParams;
   backParams.KeepNativeFormat = image.PixelFormat() == pxPal8;
   ReadBMPStream(out, back, 0, backParams, progress, false, false);
-  if (aborting || !SamePixels(image, back)) std::abort();
+  if (aborting || !fuzzing::SamePixels(image, back)) std::abort();
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "core/kopxutils_helpers.h"
 #include "core/kopxutils_settings.h"
 #include "core/neurquant.h"
+#include "io/pxfiltutil.h"
 
 namespace pixoran {
 
@@ -31,32 +32,7 @@ constexpr int64_t kMaxDestImageBytes = int64_t{1} << 40;
 // of rows above it, so that a huge file never needs a second full copy.
 constexpr int64_t kMaxPixelBlock = int64_t{32} << 20;
 
-inline uint16_t GetU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-inline uint32_t GetU32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
-}
-inline int32_t GetI32(const uint8_t* p) { return static_cast<int32_t>(GetU32(p)); }
-inline void PutU16(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-inline void PutU32(uint8_t* p, uint32_t v) {
-  PutU16(p, v);
-  PutU16(p + 2, v >> 16);
-}
-
-int64_t BytesLeft(TStream& stream) {
-  const int64_t left = stream.Size() - stream.Position();
-  return left > 0 ? left : 0;
-}
-
-// Reports progress before row k and tells whether to go on.
-bool BeginRow(TPXProgressRec& progress, int64_t k) {
-  progress.RowsDone = static_cast<int32_t>(k);
-  if (progress.OnProgress) progress.Report(TruncToInt32(static_cast<double>(k) * progress.Per));
-  return !progress.Aborted();
-}
+inline int32_t GetI32(const uint8_t* p) { return static_cast<int32_t>(GetLE32(p)); }
 
 // Palette lookups go through a full 256-entry table, zero beyond the file's
 // entries, so an index the palette does not cover reads as black.
@@ -135,10 +111,10 @@ bool DecodeRLE(const uint8_t* data, int64_t size, TPXBitmap& bitmap, bool topDow
     k += rows;
     if (k >= height) return 0;
     out.SetRow(k);
-    return BeginRow(progress, k) ? 1 : 0;
+    return BeginFilterRow(progress, k) ? 1 : 0;
   };
 
-  if (!BeginRow(progress, 0)) return true;
+  if (!BeginFilterRow(progress, 0)) return true;
   out.SetRow(0);
   for (;;) {
     if (size - pos < 2) return false;
@@ -363,7 +339,7 @@ bool TBMPReader::ReadInfoHeader() {
   uint8_t sizeBytes[4];
   if (!s_.ReadExact(sizeBytes, 4)) return Fail();
   s_.Seek(-4, TSeekOrigin::soCurrent);
-  h_.headerSize = GetU32(sizeBytes);
+  h_.headerSize = GetLE32(sizeBytes);
   params_.FreePalette();
   params_.PaletteCount = 0;
 
@@ -371,9 +347,9 @@ bool TBMPReader::ReadInfoHeader() {
     uint8_t hb[12];
     if (!s_.ReadExact(hb, 12)) return Fail();
     params_.BMPHeaderKind = 2;
-    h_.width = GetU16(hb + 4);
-    h_.height = GetU16(hb + 6);
-    h_.bitCount = GetU16(hb + 10);
+    h_.width = GetLE16(hb + 4);
+    h_.height = GetLE16(hb + 6);
+    h_.bitCount = GetLE16(hb + 10);
     params_.Width = static_cast<int32_t>(h_.width);
     params_.Height = static_cast<int32_t>(h_.height);
     params_.SetDpiX(PXSettings().DefaultDpiX);
@@ -388,7 +364,7 @@ bool TBMPReader::ReadInfoHeader() {
   if (!s_.ReadExact(hb, std::min<uint32_t>(64, h_.headerSize))) return Fail();
   if (h_.headerSize > 64) {
     const int64_t skip = int64_t{h_.headerSize} - 64;
-    if (skip > BytesLeft(s_)) return Fail();
+    if (skip > StreamBytesLeft(s_)) return Fail();
     s_.Seek(skip, TSeekOrigin::soCurrent);
   }
   params_.BMPHeaderKind = h_.headerSize == 64 ? 3 : h_.headerSize == 40 ? 1 : 0;
@@ -399,9 +375,9 @@ bool TBMPReader::ReadInfoHeader() {
   h_.width = width;
   h_.height = height < 0 ? -int64_t{height} : height;
   h_.topDown = height < 0;
-  h_.bitCount = GetU16(hb + 14);
-  h_.compression = GetU32(hb + 16);
-  h_.imageSize = GetU32(hb + 20);
+  h_.bitCount = GetLE16(hb + 14);
+  h_.compression = GetLE32(hb + 16);
+  h_.imageSize = GetLE32(hb + 20);
   params_.Width = static_cast<int32_t>(h_.width);
   params_.Height = static_cast<int32_t>(h_.height);
 
@@ -417,15 +393,15 @@ bool TBMPReader::ReadInfoHeader() {
     // followed by a separate mask block; the others have it straight after
     // the header, before any palette.
     if (h_.headerSize >= 52 && h_.headerSize != 64) {
-      for (int i = 0; i < 3; ++i) h_.masks[i] = GetU32(hb + 40 + 4 * i);
+      for (int i = 0; i < 3; ++i) h_.masks[i] = GetLE32(hb + 40 + 4 * i);
     } else {
       uint8_t mb[12];
       if (!s_.ReadExact(mb, 12)) return Fail();
-      for (int i = 0; i < 3; ++i) h_.masks[i] = GetU32(mb + 4 * i);
+      for (int i = 0; i < 3; ++i) h_.masks[i] = GetLE32(mb + 4 * i);
     }
   }
 
-  uint32_t colors = GetU32(hb + 32);
+  uint32_t colors = GetLE32(hb + 32);
   if (colors > 256) colors = 0;
   if (colors == 0 && h_.bitCount <= 8) colors = 1u << h_.bitCount;
   return ReadPalette(colors, 4);
@@ -441,12 +417,12 @@ void TBMPReader::Read(int64_t dataLength, bool paramsOnly, bool headerLess) {
     fileSize = std::max<int64_t>(0, s_.Size() - start);
   } else {
     uint8_t fh[kFileHeaderSize];
-    if (!s_.ReadExact(fh, kFileHeaderSize) || GetU16(fh) != kSignatureBM) {
+    if (!s_.ReadExact(fh, kFileHeaderSize) || GetLE16(fh) != kSignatureBM) {
       Fail();
       return;
     }
-    fileSize = GetU32(fh + 2);
-    pixelOffset = GetU32(fh + 10);
+    fileSize = GetLE32(fh + 2);
+    pixelOffset = GetLE32(fh + 10);
   }
   if (dataLength <= 0 && fileSize != 0) dataLength = fileSize;
 
@@ -498,7 +474,7 @@ void TBMPReader::Read(int64_t dataLength, bool paramsOnly, bool headerLess) {
   // Uncompressed rows must all be there: a pixel array longer than the data
   // is a truncated (or size-bombed) file, refused before anything is
   // allocated for it.
-  if (uncompressed && rowLen_ * h_.height > BytesLeft(s_)) {
+  if (uncompressed && rowLen_ * h_.height > StreamBytesLeft(s_)) {
     Fail();
     return;
   }
@@ -545,7 +521,7 @@ bool TBMPReader::ReadStraightRows(int64_t dataBytes) {
   uint8_t pad[4];
   const int64_t padBytes = rowLen_ - dataBytes;
   for (int64_t k = 0; k < h_.height; ++k) {
-    if (!BeginRow(progress_, k)) return false;
+    if (!BeginFilterRow(progress_, k)) return false;
     uint8_t* row = bmp_.Scanline(TargetRow(k));
     if (!row || !s_.ReadExact(row, dataBytes) || !s_.ReadExact(pad, padBytes)) return Fail();
   }
@@ -558,7 +534,7 @@ template <typename TPut>
 bool TBMPReader::ReadPixelRows(int bytesPerPixel, TPut put) {
   std::vector<uint8_t> buf(static_cast<size_t>(rowLen_));
   for (int64_t k = 0; k < h_.height; ++k) {
-    if (!BeginRow(progress_, k)) return false;
+    if (!BeginFilterRow(progress_, k)) return false;
     uint8_t* row = bmp_.Scanline(TargetRow(k));
     if (!row || !s_.ReadExact(buf.data(), rowLen_)) return Fail();
     const uint8_t* src = buf.data();
@@ -579,7 +555,7 @@ bool TBMPReader::Read32() {
   // The channels sit wherever the masks put them.
   const TBitField red(h_.masks[0]), green(h_.masks[1]), blue(h_.masks[2]);
   return ReadPixelRows(4, [&](const uint8_t* src, uint8_t* row) {
-    const uint32_t v = GetU32(src);
+    const uint32_t v = GetLE32(src);
     row[0] = blue(v);
     row[1] = green(v);
     row[2] = red(v);
@@ -591,7 +567,7 @@ bool TBMPReader::Read16() {
   const TBitField red(fields ? h_.masks[0] : 0x7C00), green(fields ? h_.masks[1] : 0x03E0),
       blue(fields ? h_.masks[2] : 0x001F);
   return ReadPixelRows(2, [&](const uint8_t* src, uint8_t* row) {
-    const uint32_t v = GetU16(src);
+    const uint32_t v = GetLE16(src);
     row[0] = blue(v);
     row[1] = green(v);
     row[2] = red(v);
@@ -606,12 +582,12 @@ bool TBMPReader::Read8() {
   while (k < h_.height) {
     const int64_t want = std::min(bandRows, h_.height - k) * rowLen_;
     // Never more memory than the stream can fill.
-    const int64_t have = std::min({want, total, BytesLeft(s_)});
+    const int64_t have = std::min({want, total, StreamBytesLeft(s_)});
     if (static_cast<int64_t>(buf.size()) < have) buf.resize(static_cast<size_t>(have));
     const int64_t got = have > 0 ? s_.Read(buf.data(), have) : 0;
     const int64_t rows = got / rowLen_;
     for (int64_t r = 0; r < rows; ++r, ++k) {
-      if (!BeginRow(progress_, k)) return false;
+      if (!BeginFilterRow(progress_, k)) return false;
       uint8_t* row = bmp_.Scanline(TargetRow(k));
       if (!row) return Fail();
       const uint8_t* src = buf.data() + r * rowLen_;
@@ -638,7 +614,7 @@ bool TBMPReader::ReadPacked() {
   const uint8_t low = static_cast<uint8_t>((1 << bits) - 1);
   std::vector<uint8_t> buf(static_cast<size_t>(rowLen_ + 32));
   for (int64_t k = 0; k < h_.height; ++k) {
-    if (!BeginRow(progress_, k)) return false;
+    if (!BeginFilterRow(progress_, k)) return false;
     uint8_t* row = bmp_.Scanline(TargetRow(k));
     if (!row || !s_.ReadExact(buf.data(), rowLen_)) return Fail();
     const uint8_t* src = buf.data();
@@ -661,7 +637,7 @@ bool TBMPReader::ReadPacked() {
 bool TBMPReader::ReadRLE(int64_t compSize, bool rle4) {
   // The size comes from the header; the buffer never exceeds what the stream
   // holds, and whether that was enough is for the decoder to find out.
-  const int64_t left = BytesLeft(s_);
+  const int64_t left = StreamBytesLeft(s_);
   const int64_t size = compSize > 0 ? std::min(compSize, left) : left;
   std::vector<uint8_t> data(static_cast<size_t>(size));
   if (!s_.ReadExact(data.data(), size)) return Fail();
@@ -951,20 +927,20 @@ void TBMPWriter::Write() {
   const int64_t start = s_.Position();
   uint8_t fh[kFileHeaderSize] = {'B', 'M'};
   uint8_t ih[64] = {};
-  PutU32(ih, static_cast<uint32_t>(headerSize));
+  PutLE32(ih, static_cast<uint32_t>(headerSize));
   if (os2) {
-    PutU16(ih + 4, static_cast<uint32_t>(width_));
-    PutU16(ih + 6, static_cast<uint32_t>(height_));
-    PutU16(ih + 8, 1);
+    PutLE16(ih + 4, static_cast<uint32_t>(width_));
+    PutLE16(ih + 6, static_cast<uint32_t>(height_));
+    PutLE16(ih + 8, 1);
   } else {
-    PutU32(ih + 4, static_cast<uint32_t>(width_));
-    PutU32(ih + 8, static_cast<uint32_t>(height_));
-    PutU16(ih + 12, 1);
-    PutU32(ih + 16, rle_ ? (bits_ == 4 ? 2 : 1) : 0);
-    PutU32(ih + 24, static_cast<uint32_t>(RoundToInt32(params_.DpiX / 2.54 * 100)));
-    PutU32(ih + 28, static_cast<uint32_t>(RoundToInt32(params_.DpiY / 2.54 * 100)));
-    PutU32(ih + 32, static_cast<uint32_t>(paletteCount));
-    PutU32(ih + 36, 1u << bits_);
+    PutLE32(ih + 4, static_cast<uint32_t>(width_));
+    PutLE32(ih + 8, static_cast<uint32_t>(height_));
+    PutLE16(ih + 12, 1);
+    PutLE32(ih + 16, rle_ ? (bits_ == 4 ? 2 : 1) : 0);
+    PutLE32(ih + 24, static_cast<uint32_t>(RoundToInt32(params_.DpiX / 2.54 * 100)));
+    PutLE32(ih + 28, static_cast<uint32_t>(RoundToInt32(params_.DpiY / 2.54 * 100)));
+    PutLE32(ih + 32, static_cast<uint32_t>(paletteCount));
+    PutLE32(ih + 36, 1u << bits_);
   }
   if (!Put(fh, kFileHeaderSize) || !Put(ih, headerSize)) return;
 
@@ -984,7 +960,7 @@ void TBMPWriter::Write() {
   const int64_t pixelStart = s_.Position();
   progress_.Start(height_);
   for (int64_t k = 0; k < height_; ++k) {
-    if (!BeginRow(progress_, k)) return;
+    if (!BeginFilterRow(progress_, k)) return;
     const uint8_t* src = rows_->Scanline(static_cast<int32_t>(height_ - 1 - k));
     if (!src) {
       progress_.Abort();
@@ -1003,13 +979,13 @@ void TBMPWriter::Write() {
     progress_.Abort();
     return;
   }
-  PutU32(fh + 2, static_cast<uint32_t>(end - start));
-  PutU32(fh + 10, static_cast<uint32_t>(pixelStart - start));
+  PutLE32(fh + 2, static_cast<uint32_t>(end - start));
+  PutLE32(fh + 10, static_cast<uint32_t>(pixelStart - start));
   if (os2) {
-    PutU16(ih + 10, static_cast<uint32_t>(bits_));
+    PutLE16(ih + 10, static_cast<uint32_t>(bits_));
   } else {
-    PutU16(ih + 14, static_cast<uint32_t>(bits_));
-    PutU32(ih + 20, static_cast<uint32_t>(end - pixelStart));
+    PutLE16(ih + 14, static_cast<uint32_t>(bits_));
+    PutLE32(ih + 20, static_cast<uint32_t>(end - pixelStart));
   }
   s_.Seek(start, TSeekOrigin::soBeginning);
   if (!Put(fh, kFileHeaderSize) || !Put(ih, headerSize)) return;

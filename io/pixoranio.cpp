@@ -23,24 +23,9 @@ void ConvertRowColorSpace(const void* source, int32_t sourceFormat, void* destin
 
   if (destinationFormat == pxcsBGR) {
     switch (from) {
-      case pxcsRGB: {
-        size_t i = 0;
-        // Two pixels per 64-bit word while source and destination do not
-        // overlap (in place, byte by byte below).
-        if (std::endian::native == std::endian::little && (s + n * 3 <= d || d + n * 3 <= s)) {
-          for (; i + 3 <= n; i += 2, s += 6, d += 6) {
-            uint64_t v;
-            std::memcpy(&v, s, 8);
-            v = (v & 0x00FF0000FF00ull) | ((v & 0x0000FF0000FFull) << 16) | ((v >> 16) & 0x0000FF0000FFull);
-            std::memcpy(d, &v, 6);
-          }
-        }
-        for (; i < n; ++i, s += 3, d += 3) {
-          const uint8_t r = s[0], g = s[1], b = s[2];
-          d[0] = b, d[1] = g, d[2] = r;
-        }
+      case pxcsRGB:
+        SwapRedBlueRow(s, d, count);
         return;
-      }
       case pxcsBGR:
         std::memmove(d, s, n * 3);
         return;

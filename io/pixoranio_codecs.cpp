@@ -6,13 +6,17 @@
 
 #include "io/bmpfilt.h"
 #include "io/giffilter.h"
+#include "io/icofilt.h"
 #include "io/iohooks.h"
 #include "io/jpegfilt.h"
+#include "io/pcxfilter.h"
 #include "io/pngfilt.h"
+#include "io/pnmfilt.h"
 #include "io/pspdffilt.h"
 #include "io/pxexif.h"
 #include "io/pxformats.h"
 #include "io/pxj2000.h"
+#include "io/pxtgafil.h"
 #include "io/tiffilt.h"
 
 namespace pixoran {
@@ -184,8 +188,8 @@ const TPXFormatCodec kFormats[] = {
         .DialogPage = ppPCX,
         .LoadRoutes = "pcx",
         .SaveRoutes = "pcx",
-        .Read = nullptr,
-        .Write = nullptr,
+        .Read = PCXCodecRead,
+        .Write = PCXCodecWrite,
         .WriterFormats = kPXWriter24,
         .Probe = nullptr,
         .Count = nullptr,
@@ -227,15 +231,15 @@ const TPXFormatCodec kFormats[] = {
         .DialogPage = 0,
         .LoadRoutes = "ico",
         .SaveRoutes = "ico",
-        .Read = nullptr,
-        .Write = nullptr,
+        .Read = ICOCodecRead,
+        .Write = ICOCodecWrite,
         .WriterFormats = kPXWriter24,
-        .Probe = nullptr,
-        .Count = nullptr,
+        .Probe = IsICOStream,
+        .Count = ICOImageCount,
         .ImageIndex = &TIOParamsVals::ICOImageIndex,
         .Magic = nullptr,
         .Header = hrNone,
-        .Flags = cfLoadAll | cfSave | cfAlphaFromReader,
+        .Flags = cfLoadAll | cfSave | cfAlphaFromReader | cfAlphaToWriter,
         .AfterRead = nullptr,
         .BeforeWrite = nullptr,
         .Describe = nullptr,
@@ -249,12 +253,12 @@ const TPXFormatCodec kFormats[] = {
         .DialogPage = 0,
         .LoadRoutes = "cur",
         .SaveRoutes = nullptr,
-        .Read = nullptr,
+        .Read = CURCodecRead,
         .Write = nullptr,
         .WriterFormats = kPXWriter24,
-        .Probe = nullptr,
-        .Count = nullptr,
-        .ImageIndex = nullptr,
+        .Probe = IsCURStream,
+        .Count = ICOImageCount,
+        .ImageIndex = &TIOParamsVals::CURImageIndex,
         .Magic = nullptr,
         .Header = hrNone,
         .Flags = cfLoadAll | cfAlphaFromReader,
@@ -338,10 +342,10 @@ const TPXFormatCodec kFormats[] = {
         .DialogPage = ppTGA,
         .LoadRoutes = "tga;targa;vda;icb;vst;win",
         .SaveRoutes = "tga;targa;vda;icb;vst;win",
-        .Read = nullptr,
-        .Write = nullptr,
+        .Read = TGACodecRead,
+        .Write = TGACodecWrite,
         .WriterFormats = kPXWriter24,
-        .Probe = nullptr,
+        .Probe = IsTGAStream,
         .Count = nullptr,
         .ImageIndex = nullptr,
         .Magic = nullptr,
@@ -359,10 +363,10 @@ const TPXFormatCodec kFormats[] = {
         .DialogPage = 0,
         .LoadRoutes = "pxm;ppm;pgm;pbm",
         .SaveRoutes = "pxm;ppm;pgm;pbm",
-        .Read = nullptr,
-        .Write = nullptr,
+        .Read = PNMCodecRead,
+        .Write = PNMCodecWrite,
         .WriterFormats = kPXWriter24,
-        .Probe = nullptr,
+        .Probe = IsPNMStream,
         .Count = nullptr,
         .ImageIndex = nullptr,
         .Magic = nullptr,
@@ -381,8 +385,8 @@ const TPXFormatCodec kFormats[] = {
         .DialogPage = 0,
         .LoadRoutes = "wbmp",
         .SaveRoutes = "wbmp",
-        .Read = nullptr,
-        .Write = nullptr,
+        .Read = WBMPCodecRead,
+        .Write = WBMPCodecWrite,
         .WriterFormats = kPXWriter24,
         .Probe = nullptr,
         .Count = nullptr,
@@ -487,11 +491,11 @@ const TPXFormatCodec kFormats[] = {
         .DialogPage = 0,
         .LoadRoutes = "dcx",
         .SaveRoutes = "dcx",
-        .Read = nullptr,
-        .Write = nullptr,
+        .Read = DCXCodecRead,
+        .Write = DCXCodecWrite,
         .WriterFormats = kPXWriterAny,
-        .Probe = nullptr,
-        .Count = nullptr,
+        .Probe = IsDCXStream,
+        .Count = DCXPageCount,
         .ImageIndex = &TIOParamsVals::DCXImageIndex,
         .Magic = nullptr,
         .Header = hrNone,

@@ -1,0 +1,62 @@
+// Fuzz target of the icon and cursor readers: every input is read as an
+// icon (its first image and the one its last byte names) and as a cursor; an
+// icon image that reads cleanly is written back at its own size and 24 bits
+// and must read back to the same pixels.
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <cstdlib>
+
+#include "fuzz/fuzz_roundtrip.h"
+#include "fuzz/fuzz_support.h"
+#include "io/icofilt.h"
+
+using namespace pixoran;
+
+namespace {
+
+void RoundTrip(TPXBitmap& image) {
+  const int32_t w = image.Width(), h = image.Height();
+  if (w > 256 || h > 256) return;
+  TIOParamsVals params;
+  const int32_t bits[] = {image.PixelFormat() == pxBW1 ? 1 : 24};
+  const std::array<int32_t, 2> sizes[] = {{w, h}};
+  std::atomic<bool> aborting{false};
+  TPXProgressRec progress;
+  progress.Aborting = &aborting;
+  TMemoryStream out;
+  WriteICOStream(out, image, params, bits, sizes, progress);
+  if (aborting) std::abort();
+  out.SetPosition(0);
+  TPXBitmap back;
+  TIOParamsVals backParams;
+  ReadICOStream(out, back, backParams, false, progress, nullptr);
+  if (aborting || !fuzzing::SamePixels(image, back)) std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  fuzzing::UseTempFilesForLargeImages();
+  const uint8_t choice = size ? data[size - 1] : 0;
+  for (int pass = 0; pass < 3; ++pass) {
+    TReadOnlyMemoryStream stream(data, static_cast<int64_t>(size));
+    TPXBitmap bitmap, alpha;
+    TIOParamsVals params;
+    std::atomic<bool> aborting{false};
+    TPXProgressRec progress;
+    progress.Aborting = &aborting;
+    if (pass < 2) {
+      IsICOStream(stream);
+      ICOImageCount(stream);
+      params.ICOImageIndex = pass == 0 ? 0 : choice & 7;
+      ReadICOStream(stream, bitmap, params, false, progress, (choice & 8) ? &alpha : nullptr);
+      if (!aborting && bitmap.Width() > 0 && bitmap.Height() > 0) RoundTrip(bitmap);
+    } else {
+      IsCURStream(stream);
+      params.CURImageIndex = choice & 3;
+      ReadCURStream(stream, bitmap, params, false, progress, &alpha);
+    }
+  }
+  return 0;
+}

@@ -1,0 +1,133 @@
+#include "io/pxfiltutil.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "core/kopxutils_colors.h"
+#include "core/kopxutils_helpers.h"
+
+namespace pixoran {
+
+namespace {
+constexpr int64_t kMaxDestRowBytes = int64_t{64} << 20;
+constexpr int64_t kMaxDestImageBytes = int64_t{1} << 40;
+}  // namespace
+
+int64_t StreamBytesLeft(TStream& stream) {
+  const int64_t left = stream.Size() - stream.Position();
+  return left > 0 ? left : 0;
+}
+
+bool BeginFilterRow(TPXProgressRec& progress, int64_t k) {
+  progress.RowsDone = static_cast<int32_t>(k);
+  if (progress.OnProgress) progress.Report(TruncToInt32(static_cast<double>(k) * progress.Per));
+  return !progress.Aborted();
+}
+
+bool FilterImageSizeOk(int64_t width, int64_t height, int32_t bitsPerPixel) {
+  if (width <= 0 || height <= 0 || width > INT32_MAX || height > INT32_MAX) return false;
+  const int64_t row = CalcRowLen(width, bitsPerPixel);
+  return row > 0 && row <= kMaxDestRowBytes && row * height <= kMaxDestImageBytes;
+}
+
+TPXByteSource::TPXByteSource(TStream& stream, int64_t limit, int64_t bufferSize)
+    : stream_(stream), base_(stream.Position()) {
+  const int64_t end = stream.Size();
+  limit_ = (limit < 0 || limit > end) ? end : limit;
+  if (limit_ < base_) limit_ = base_;
+  buf_.resize(static_cast<size_t>(std::clamp<int64_t>(std::min(bufferSize, limit_ - base_), 1, bufferSize)));
+}
+
+bool TPXByteSource::Refill() {
+  base_ += static_cast<int64_t>(fill_);
+  pos_ = fill_ = 0;
+  const int64_t want = std::min<int64_t>(static_cast<int64_t>(buf_.size()), limit_ - base_);
+  if (want <= 0) return false;
+  stream_.SetPosition(base_);
+  const int64_t got = stream_.Read(buf_.data(), want);
+  if (got <= 0) return false;
+  fill_ = static_cast<size_t>(got);
+  return true;
+}
+
+const uint8_t* TPXByteSource::TakeSlow(int64_t count) {
+  if (count <= 0 || count > limit_ - Position()) return nullptr;
+  // Keep the unread bytes, at the front of a buffer large enough for count.
+  const size_t kept = fill_ - pos_;
+  std::memmove(buf_.data(), buf_.data() + pos_, kept);
+  base_ += static_cast<int64_t>(pos_);
+  pos_ = 0;
+  fill_ = kept;
+  if (buf_.size() < static_cast<size_t>(count)) buf_.resize(static_cast<size_t>(count));
+  while (static_cast<int64_t>(fill_) < count) {
+    const int64_t at = base_ + static_cast<int64_t>(fill_);
+    const int64_t want = std::min<int64_t>(static_cast<int64_t>(buf_.size() - fill_), limit_ - at);
+    stream_.SetPosition(at);
+    const int64_t got = want > 0 ? stream_.Read(buf_.data() + fill_, want) : 0;
+    if (got <= 0) return nullptr;
+    fill_ += static_cast<size_t>(got);
+  }
+  pos_ = static_cast<size_t>(count);
+  return buf_.data();
+}
+
+bool TPXByteSource::Read(uint8_t* dest, int64_t count) {
+  while (count > 0) {
+    if (pos_ == fill_ && !Refill()) return false;
+    const int64_t n = std::min<int64_t>(count, static_cast<int64_t>(fill_ - pos_));
+    std::memcpy(dest, buf_.data() + pos_, static_cast<size_t>(n));
+    pos_ += static_cast<size_t>(n);
+    dest += n;
+    count -= n;
+  }
+  return true;
+}
+
+bool TPXByteSource::Skip(int64_t count) {
+  while (count > 0) {
+    if (pos_ == fill_ && !Refill()) return false;
+    const int64_t n = std::min<int64_t>(count, static_cast<int64_t>(fill_ - pos_));
+    pos_ += static_cast<size_t>(n);
+    count -= n;
+  }
+  return true;
+}
+
+bool TPXFilterOut::Put(const void* data, int64_t count) {
+  if (error_) return false;
+  SafeStreamWrite(stream_, error_, data, count);
+  if (error_) progress_.Abort();
+  return !error_;
+}
+
+std::unique_ptr<TPXBitmap> ConvertedCopy(TPXBitmap& source, TPXPixelFormat format) {
+  auto copy = std::make_unique<TPXBitmap>();
+  copy->CopyPixelsFrom(source);
+  copy->BWConversion = source.BWConversion;
+  if (copy->PixelFormat() != format) copy->SetPixelFormat(format);
+  if (copy->PixelFormat() != format) throw EPXBitmapError("Cannot convert the image");
+  return copy;
+}
+
+TPXBitmap& OneBitRows(TPXBitmap& source, std::unique_ptr<TPXBitmap>& work, TBGR& color0, TBGR& color1) {
+  color0 = TBGR{0, 0, 0};
+  color1 = TBGR{255, 255, 255};
+  if (source.PixelFormat() == pxBW1) return source;
+  std::unique_ptr<TPXBitmap> rgb;
+  TPXBitmap* colours = &source;
+  if (source.PixelFormat() != pxBGR24) {
+    rgb = ConvertedCopy(source, pxBGR24);
+    colours = rgb.get();
+  }
+  TBGR c0{}, c1{};
+  if ((work = ExtractTwoColorMask(*colours, c0, c1))) {
+    color0 = c0;
+    color1 = c1;
+    return *work;
+  }
+  work = rgb ? std::move(rgb) : ConvertedCopy(source, pxBGR24);
+  work->SetPixelFormat(pxBW1);
+  return *work;
+}
+
+}  // namespace pixoran

@@ -1,0 +1,108 @@
+#pragma once
+// Small pieces the format filters share: little-endian fields, a buffered
+// byte source bounded by the image's data, row progress, checked writes and
+// the copies a writer makes when a bitmap's pixel format does not suit it.
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "core/kopxutils_bitmap.h"
+#include "io/pxprogress.h"
+#include "platform/streams.h"
+
+namespace pixoran {
+
+inline uint16_t GetLE16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+inline uint32_t GetLE32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+         (static_cast<uint32_t>(p[3]) << 24);
+}
+inline void PutLE16(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+}
+inline void PutLE32(uint8_t* p, uint32_t v) {
+  PutLE16(p, v);
+  PutLE16(p + 2, v >> 16);
+}
+
+// Bytes from the stream's position to its end (never negative).
+int64_t StreamBytesLeft(TStream& stream);
+
+// Reports progress before row k of the rows given to progress.Start and
+// tells whether to go on.
+bool BeginFilterRow(TPXProgressRec& progress, int64_t k);
+
+// No file of these formats describes an image whose rows could not be held:
+// a destination row above 64 MB or an image above a terabyte is refused
+// before anything is allocated.
+bool FilterImageSizeOk(int64_t width, int64_t height, int32_t bitsPerPixel);
+
+// Reads a stream through a buffer, never past a limit (the end of the
+// image's data). Every read past the limit or the stream's end reports it.
+class TPXByteSource {
+ public:
+  // limit: absolute stream position the data ends at; < 0: the stream's end.
+  explicit TPXByteSource(TStream& stream, int64_t limit = -1, int64_t bufferSize = 65536);
+  // The next byte, or -1 at the end.
+  int Get() {
+    if (pos_ == fill_ && !Refill()) return -1;
+    return buf_[pos_++];
+  }
+  // Copies count bytes; false (with what there was copied) at the end.
+  bool Read(uint8_t* dest, int64_t count);
+  bool Skip(int64_t count);
+  // The bytes read into the buffer and not yet taken (count of them in n);
+  // Skip takes them.
+  const uint8_t* Available(int64_t& n) const {
+    n = static_cast<int64_t>(fill_ - pos_);
+    return buf_.data() + pos_;
+  }
+  // count contiguous bytes inside the buffer (grown when needed), valid
+  // until the next call; nullptr when the data end first.
+  const uint8_t* Take(int64_t count) {
+    if (static_cast<int64_t>(fill_ - pos_) < count) return TakeSlow(count);
+    const uint8_t* p = buf_.data() + pos_;
+    pos_ += static_cast<size_t>(count);
+    return p;
+  }
+  // Absolute stream position of the next byte.
+  int64_t Position() const { return base_ + static_cast<int64_t>(pos_); }
+  int64_t Left() const { return limit_ - Position(); }
+
+ private:
+  bool Refill();
+  const uint8_t* TakeSlow(int64_t count);
+  TStream& stream_;
+  int64_t limit_;
+  int64_t base_ = 0;  // stream position of buf_[0]
+  std::vector<uint8_t> buf_;
+  size_t pos_ = 0, fill_ = 0;
+};
+
+// Writes through SafeStreamWrite; the first short write sets Aborting.
+class TPXFilterOut {
+ public:
+  TPXFilterOut(TStream& stream, TPXProgressRec& progress) : stream_(stream), progress_(progress) {}
+  bool Put(const void* data, int64_t count);
+  bool Failed() const { return error_; }
+
+ private:
+  TStream& stream_;
+  TPXProgressRec& progress_;
+  bool error_ = false;
+};
+
+// A copy of the source's pixels (no alpha channel) in another pixel format,
+// converted by the library's own rules; it keeps the caller's choice of
+// dither or threshold for a reduction to 1 bit. Raises EPXBitmapError when
+// storage cannot be had.
+std::unique_ptr<TPXBitmap> ConvertedCopy(TPXBitmap& source, TPXPixelFormat format);
+
+// The 1-bit rows a writer stores for source: the source itself when it is
+// pxBW1, its two colours as a mask when it holds exactly two (color0 the
+// darker, clear bits; color1 set bits), else a copy reduced to black and
+// white. work keeps whatever copy was made.
+TPXBitmap& OneBitRows(TPXBitmap& source, std::unique_ptr<TPXBitmap>& work, TBGR& color0, TBGR& color1);
+
+}  // namespace pixoran

@@ -1,0 +1,37 @@
+#pragma once
+// Targa images, with the version 2 footer and extension area.
+#include <cstdint>
+
+#include "core/kopxutils_bitmap.h"
+#include "io/pixoranio_params.h"
+#include "io/pxprogress.h"
+#include "platform/streams.h"
+
+namespace pixoran {
+
+// An 18-byte header of a known image type, depth and colour-map type that
+// does not start like a portable anymap. The position is restored.
+bool IsTGAStream(TStream& stream);
+
+// Reads the image at the stream's position. alpha (nullptr: not wanted)
+// receives the 8-bit alpha of a 32-bit image with 8 alpha bits. A header
+// the probe refuses, or truncated data, sets Aborting (the rows read before
+// stay in the bitmap).
+void ReadTGAStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
+                   bool paramsOnly, TPXBitmap* alpha);
+// Writes 1, 4, 8, 24 or (with a non-empty mask: its values as alpha) 32
+// bits; the bitmap is never changed.
+void WriteTGAStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
+                    TPXBitmap* mask);
+
+// Run-length packets of width pixels of pixelBytes bytes each into out
+// (room for width * (pixelBytes + 1) bytes); returns the bytes written.
+int32_t EncodeTGARow(const uint8_t* row, int32_t width, int32_t pixelBytes, uint8_t* out);
+
+// The I/O component's entry points (see io/pixoranio_codecs.h).
+void TGACodecRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
+                  bool paramsOnly, int64_t dataLength, TPXBitmap& alpha);
+void TGACodecWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
+                   TPXBitmap* alpha);
+
+}  // namespace pixoran

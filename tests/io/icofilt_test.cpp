@@ -1,0 +1,361 @@
+#include "io/icofilt.h"
+
+#include <gtest/gtest.h>
+
+#include <QBuffer>
+#include <QImage>
+#include <QImageReader>
+#include <QImageWriter>
+#include <string>
+#include <vector>
+
+#include "filtertools.h"
+#include "io/pixoranio_codecs.h"
+#include "io/pxformats.h"
+
+namespace pixoran {
+namespace {
+
+using namespace pixoran::testing;
+
+struct TRead {
+  TPXBitmap bmp, alpha;
+  TIOParamsVals params;
+  bool aborted = false;
+};
+
+void ReadICO(const Bytes& file, TRead& r, int index = 0, bool cursor = false) {
+  TReadOnlyMemoryStream s(file.data(), static_cast<int64_t>(file.size()));
+  TProgressFixture p;
+  if (cursor) {
+    r.params.CURImageIndex = index;
+    ReadCURStream(s, r.bmp, r.params, false, p.rec, &r.alpha);
+  } else {
+    r.params.ICOImageIndex = index;
+    ReadICOStream(s, r.bmp, r.params, false, p.rec, &r.alpha);
+  }
+  r.aborted = p.aborting;
+}
+
+// An RGBA image: rgb plus one alpha byte per pixel.
+struct TRGBA {
+  TRGBImage rgb;
+  Bytes a;
+};
+
+TRGBA MakeRGBA(int32_t w, int32_t h, const std::vector<uint32_t>& colours = {}) {
+  TRGBA im{MakeRGB(w, h, colours), Bytes(static_cast<size_t>(w) * h)};
+  for (int32_t i = 0; i < w * h; ++i) im.a[i] = (i % 7 == 0) ? 0 : (i % 5 == 0) ? 128 : 255;
+  return im;
+}
+
+Bytes ToPAM(const TRGBA& im) {
+  const std::string head = "P7\nWIDTH " + std::to_string(im.rgb.w) + "\nHEIGHT " + std::to_string(im.rgb.h) +
+                           "\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n";
+  Bytes b(head.begin(), head.end());
+  for (size_t i = 0; i < im.a.size(); ++i) {
+    b.insert(b.end(), im.rgb.rgb.begin() + 3 * i, im.rgb.rgb.begin() + 3 * i + 3);
+    b.push_back(im.a[i]);
+  }
+  return b;
+}
+
+// One image of an icon or cursor built by hand: a 40-byte header, palette,
+// XOR rows and AND rows as given (bottom row first).
+struct THandImage {
+  int w, h, colors = 0, planes = 0, bits = 0;  // directory fields
+  int headerBits = 0;
+  uint32_t headerSize = 40;
+  std::vector<uint32_t> palette;
+  Bytes xorRows, andRows;
+  Bytes raw;  // replaces everything above when set (PNG entries)
+};
+
+Bytes HandIcon(int type, const std::vector<THandImage>& images) {
+  std::vector<Bytes> data;
+  for (const auto& im : images) {
+    if (!im.raw.empty()) {
+      data.push_back(im.raw);
+      continue;
+    }
+    TLEBytes b;
+    b.U32(im.headerSize), b.U32(im.w), b.U32(2 * im.h), b.U16(1), b.U16(im.headerBits);
+    b.U32(0), b.U32(0), b.U32(3780), b.U32(3780), b.U32(0), b.U32(0);
+    b.b.resize(im.headerSize, 0);
+    for (uint32_t c : im.palette) b.U32(c);
+    b.Raw(im.xorRows);
+    b.Raw(im.andRows);
+    data.push_back(b.b);
+  }
+  TLEBytes f;
+  f.U16(0), f.U16(type), f.U16(static_cast<uint32_t>(images.size()));
+  uint32_t offset = 6 + 16 * static_cast<uint32_t>(images.size());
+  for (size_t i = 0; i < images.size(); ++i) {
+    const auto& im = images[i];
+    f.U8(im.w & 0xFF), f.U8(im.h & 0xFF), f.U8(im.colors), f.U8(0), f.U16(im.planes), f.U16(im.bits);
+    f.U32(static_cast<uint32_t>(data[i].size())), f.U32(offset);
+    offset += static_cast<uint32_t>(data[i].size());
+  }
+  for (const auto& d : data) f.Raw(d);
+  return f.b;
+}
+
+TEST(IcoRead, NetpbmIconsImageByImage) {
+  const std::string d = ToolDir();
+  const std::vector<TRGBA> images = {MakeRGBA(16, 16), MakeRGBA(32, 24), MakeRGBA(5, 3)};
+  Bytes pam;
+  for (const auto& im : images) {
+    const Bytes one = ToPAM(im);
+    pam.insert(pam.end(), one.begin(), one.end());
+  }
+  WriteFileBytes(d + "/ref.pam", pam);
+  ASSERT_TRUE(RunTool("cd " + d + " && pamtowinicon ref.pam > ref.ico"));
+  const Bytes file = ReadFileBytes(d + "/ref.ico");
+  TReadOnlyMemoryStream s(file.data(), static_cast<int64_t>(file.size()));
+  EXPECT_TRUE(IsICOStream(s));
+  EXPECT_FALSE(IsCURStream(s));
+  EXPECT_EQ(ICOImageCount(s), 3);
+  for (int i = 0; i < 3; ++i) {
+    TRead r;
+    ReadICO(file, r, i);
+    ASSERT_FALSE(r.aborted) << i;
+    EXPECT_TRUE(SameImage(images[i].rgb, FromBitmap(r.bmp))) << i;
+    ASSERT_EQ(r.alpha.Width(), images[i].rgb.w);
+    for (int y = 0; y < r.alpha.Height(); ++y)
+      for (int x = 0; x < r.alpha.Width(); ++x)
+        ASSERT_EQ(r.alpha.Scanline(y)[x], images[i].a[y * images[i].rgb.w + x]) << i << " " << x << "," << y;
+    EXPECT_EQ(r.params.ICOSizes[1], (std::array<int32_t, 2>{32, 24}));
+    EXPECT_EQ(r.params.ICOBitCounts[2], 32);
+    EXPECT_EQ(r.params.ICOSizes[3], (std::array<int32_t, 2>{0, 0}));
+  }
+  TRead past;
+  ReadICO(file, past, 3);
+  EXPECT_TRUE(past.aborted);
+}
+
+TEST(IcoRead, QtIcons) {
+  if (!QImageWriter::supportedImageFormats().contains("ico")) GTEST_SKIP() << "no ico plugin in this Qt";
+  QImage q(20, 12, QImage::Format_ARGB32);
+  for (int y = 0; y < 12; ++y)
+    for (int x = 0; x < 20; ++x) q.setPixel(x, y, qRgba(x * 12, y * 20, 200 - x * 3, x == y ? 0 : 255));
+  QByteArray bytes;
+  QBuffer buf(&bytes);
+  buf.open(QIODevice::WriteOnly);
+  ASSERT_TRUE(q.save(&buf, "ICO"));
+  TRead r;
+  ReadICO(Bytes(bytes.begin(), bytes.end()), r);
+  ASSERT_FALSE(r.aborted);
+  ASSERT_EQ(r.bmp.Width(), 20);
+  ASSERT_EQ(r.bmp.Height(), 12);
+  for (int y = 0; y < 12; ++y)
+    for (int x = 0; x < 20; ++x) {
+      if (x == y) {
+        EXPECT_EQ(r.alpha.Scanline(y)[x], 0);
+        continue;
+      }
+      EXPECT_EQ(r.bmp.GetPixel24(x, y), (TBGR{uint8_t(200 - x * 3), uint8_t(y * 20), uint8_t(x * 12)})) << x << "," << y;
+    }
+}
+
+TEST(IcoRead, HandMadeEntries) {
+  // 4 x 2, 1 bit: XOR 0101 / 0011, AND 1000 / 0000 (bottom row first).
+  THandImage bw{4, 2, 2, 0, 0, 1, 40, {0x000000, 0xFFFFFF}, {0x30, 0, 0, 0, 0x50, 0, 0, 0}, {0, 0, 0, 0, 0x80, 0, 0, 0}};
+  TRead r;
+  r.params.ICOBackground = TBGR{255, 255, 255};
+  ReadICO(HandIcon(1, {bw}), r);
+  ASSERT_FALSE(r.aborted);
+  EXPECT_EQ(r.bmp.PixelFormat(), pxBW1);
+  EXPECT_EQ(r.bmp.Scanline(0)[0] >> 4, 0xD);  // 0101 with the transparent first pixel turned white
+  EXPECT_EQ(r.bmp.Scanline(1)[0] >> 4, 0x3);
+  EXPECT_EQ(r.alpha.Scanline(0)[0], 0);
+  EXPECT_EQ(r.alpha.Scanline(0)[1], 255);
+
+  // A directory of 0 x 0 (256) with a header of 3 x 1; 8 bits, the AND bit giving the background.
+  THandImage pal{0, 0, 0, 0, 0, 8, 40, std::vector<uint32_t>(256, 0x102030), {7, 7, 7, 0}, {0x40, 0, 0, 0}};
+  pal.palette[7] = 0xAABBCC;
+  pal.xorRows = {7, 7, 7, 0};
+  THandImage header = pal;
+  header.w = 3, header.h = 1;
+  Bytes file = HandIcon(1, {header});
+  file[6] = file[7] = 0;  // the directory says 0 x 0
+  TRead p;
+  p.params.ICOBackground = TBGR{1, 2, 3};
+  ReadICO(file, p);
+  ASSERT_FALSE(p.aborted);
+  EXPECT_EQ(p.bmp.Width(), 3);
+  EXPECT_EQ(p.bmp.Height(), 1);
+  EXPECT_EQ(p.bmp.GetPixel24(0, 0), (TBGR{0xCC, 0xBB, 0xAA}));
+  EXPECT_EQ(p.bmp.GetPixel24(1, 0), (TBGR{1, 2, 3}));
+  EXPECT_EQ(p.params.ICOSizes[0], (std::array<int32_t, 2>{256, 256}));
+  EXPECT_EQ(p.params.DpiX, 96);
+
+  // A cursor: its hot spot, the second image, a palette of its colour count.
+  THandImage cur = bw;
+  cur.planes = 5, cur.bits = 7, cur.colors = 2;
+  THandImage cur2{2, 1, 4, 9, 11, 4, 40, {0x0000FF, 0x00FF00, 0xFF0000, 0xFFFFFF}, {0x21, 0, 0, 0}, {0, 0, 0, 0}};
+  TRead c;
+  ReadICO(HandIcon(2, {cur, cur2}), c, 1, true);
+  ASSERT_FALSE(c.aborted);
+  EXPECT_EQ(c.params.CURHotSpotX, 9);
+  EXPECT_EQ(c.params.CURHotSpotY, 11);
+  EXPECT_EQ(c.bmp.GetPixel24(0, 0), (TBGR{0, 0, 255}));
+  EXPECT_EQ(c.bmp.GetPixel24(1, 0), (TBGR{0, 255, 0}));
+  EXPECT_EQ(c.params.PaletteCount, 16);
+  EXPECT_EQ(c.params.Palette[15], (TBGR{0, 0, 0}));
+  TRead c0;
+  ReadICO(HandIcon(2, {cur, cur2}), c0, 0, true);
+  EXPECT_EQ(c0.params.CURHotSpotX, 5);
+  EXPECT_EQ(c0.params.CURHotSpotY, 7);
+
+  // A stream starting "BM" is a BMP.
+  TLEBytes bmp;
+  bmp.Str("BM"), bmp.U32(14 + 40 + 4), bmp.U32(0), bmp.U32(54);
+  bmp.U32(40), bmp.U32(1), bmp.U32(1), bmp.U16(1), bmp.U16(24), bmp.b.resize(54, 0);
+  bmp.U8(9), bmp.U8(8), bmp.U8(7), bmp.U8(0);
+  TRead b;
+  ReadICO(bmp.b, b);
+  ASSERT_FALSE(b.aborted);
+  EXPECT_EQ(b.bmp.GetPixel24(0, 0), (TBGR{9, 8, 7}));
+
+  // Refused: a header that is not 40 bytes, data past the entry, no depth, truncation.
+  THandImage small = bw;
+  small.headerSize = 12;
+  THandImage noDepth = bw;
+  noDepth.headerBits = 0, noDepth.colors = 0;
+  Bytes cut = HandIcon(1, {bw});
+  cut.resize(cut.size() - 3);
+  Bytes shortEntry = HandIcon(1, {bw});
+  shortEntry[14] = 50;  // bytes in resource
+  for (const Bytes& bad : {HandIcon(1, {small}), HandIcon(1, {noDepth}), cut, shortEntry}) {
+    TRead r2;
+    ReadICO(bad, r2);
+    EXPECT_TRUE(r2.aborted);
+    EXPECT_EQ(r2.bmp.Width(), 0);
+  }
+}
+
+// PNG images inside an icon go to the PNG filter the I/O component knows.
+int g_pngCalls = 0;
+int64_t g_pngLength = 0;
+void StandInPNG(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec&, bool, int64_t dataLength,
+                TPXBitmap& alpha) {
+  ++g_pngCalls;
+  g_pngLength = dataLength;
+  uint8_t sig[8];
+  stream.Read(sig, 8);
+  bitmap.Allocate(2, 2, pxBGR24);
+  alpha.Allocate(2, 2, pxGray8);
+  params.Width = params.Height = 2;
+  bitmap.Scanline(0)[0] = sig[1];
+}
+
+TEST(IcoRead, PngEntriesGoThroughThePngCodec) {
+  THandImage png{2, 2};
+  png.raw = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 1, 2, 3};
+  const Bytes file = HandIcon(1, {png});
+  TPXFormatCodec standIn = *FindFormatCodec(ioPNG);
+  standIn.Read = StandInPNG;
+  const TPXFormatCodec old = SetFormatCodec(standIn);
+  TRead r;
+  ReadICO(file, r);
+  EXPECT_FALSE(r.aborted);
+  EXPECT_EQ(g_pngCalls, 1);
+  EXPECT_EQ(g_pngLength, 11);
+  EXPECT_EQ(r.bmp.Scanline(0)[0], 'P');
+  standIn.Read = nullptr;
+  SetFormatCodec(standIn);
+  TRead none;
+  ReadICO(file, none);
+  EXPECT_TRUE(none.aborted);
+  SetFormatCodec(old);
+}
+
+TEST(IcoWrite, NetpbmAndQtReadOurIcons) {
+  const std::string d = ToolDir();
+  const std::vector<uint32_t> few = {0x000000, 0xFF0000, 0x00FF00, 0x0000FF, 0x808080, 0xFFFFFF, 0x123456};
+  struct Case {
+    int bits;
+    TRGBImage ref;
+  } cases[] = {{24, MakeRGB(16, 16)}, {32, MakeRGB(16, 16)}, {8, MakeRGB(16, 16, few)}, {4, MakeRGB(16, 16, few)},
+               {1, MakeRGB(16, 16, {0x000000, 0xFFFFFF})}};
+  for (auto& c : cases) {
+    TPXBitmap b;
+    ToBitmap(c.ref, b, c.bits == 1);
+    TIOParamsVals params;
+    const int32_t bits[] = {c.bits};
+    const std::array<int32_t, 2> sizes[] = {{16, 16}};
+    TMemoryStream out;
+    TProgressFixture p;
+    WriteICOStream(out, b, params, bits, sizes, p.rec);
+    ASSERT_FALSE(p.aborting);
+    const Bytes& f = out.Bytes();
+    if (c.bits <= 8) {
+      EXPECT_EQ(f[8], c.bits == 8 ? 255 : 1 << c.bits);
+      EXPECT_EQ(LE16(f, 10), 0u);
+      EXPECT_EQ(LE16(f, 12), 0u);
+    }
+    WriteFileBytes(d + "/ours.ico", f);
+    ASSERT_TRUE(RunTool("cd " + d + " && winicontopam ours.ico | pamtopnm > back.ppm")) << c.bits;
+    TRGBImage back = ParseRawPNM(ReadFileBytes(d + "/back.ppm"));
+    if (c.bits == 1) {  // netpbm gives a 1-bit icon as grey
+      ASSERT_TRUE(RunTool("cd " + d + " && winicontopam ours.ico | pamtopnm | ppmtoppm > back.ppm"));
+      back = ParseRawPNM(ReadFileBytes(d + "/back.ppm"));
+    }
+    EXPECT_TRUE(SameImage(c.ref, back)) << c.bits;
+    QImage q;
+    ASSERT_TRUE(q.loadFromData(reinterpret_cast<const uchar*>(f.data()), static_cast<int>(f.size()), "ICO"));
+    EXPECT_EQ(q.pixel(3, 5) & 0xFFFFFF, (uint32_t(c.ref.At(3, 5)[0]) << 16) | (c.ref.At(3, 5)[1] << 8) | c.ref.At(3, 5)[2]);
+    TRead r;
+    ReadICO(f, r);
+    EXPECT_TRUE(SameImage(c.ref, FromBitmap(r.bmp)));
+  }
+}
+
+TEST(IcoWrite, SizesDepthsAndTransparency) {
+  TPXBitmap b;
+  ToBitmap(MakeRGB(40, 30, {0x000000, 0xFF0000, 0x00FF00}), b);
+  TPXBitmap* a = b.GetAlphaChannel();
+  for (int y = 0; y < 30; ++y)
+    for (int x = 0; x < 40; ++x) a->Scanline(y)[x] = x < 20 ? 255 : 0;
+  a->SyncFull();
+  TIOParamsVals params;
+  const int32_t bits[] = {8, 32, 0, 5};
+  const std::array<int32_t, 2> sizes[] = {{40, 30}, {256, 256}, {1, 1}, {7, 3}};
+  TMemoryStream out;
+  TProgressFixture p;
+  params.BitsPerSample = 8, params.SamplesPerPixel = 3;  // bit count 0: 24 bits
+  WriteICOStream(out, b, params, bits, sizes, p.rec);
+  ASSERT_FALSE(p.aborting);
+  const Bytes& f = out.Bytes();
+  EXPECT_EQ(f[6 + 16], 0);  // 256 stored as 0
+  EXPECT_EQ(LE16(f, 6 + 32 + 6), 24u);
+  EXPECT_EQ(LE16(f, 6 + 48 + 6), 24u);  // 5 bits: 24
+  for (int i = 0; i < 4; ++i) {
+    TRead r;
+    ReadICO(f, r, i);
+    ASSERT_FALSE(r.aborted) << i;
+    EXPECT_EQ(r.bmp.Width(), sizes[i][0]);
+    EXPECT_EQ(r.bmp.Height(), sizes[i][1]);
+  }
+  // The 8-bit image: entry 0 black for the transparent half, AND bits set.
+  TRead r;
+  ReadICO(f, r, 0);
+  EXPECT_EQ(r.params.Palette[0], (TBGR{0, 0, 0}));
+  EXPECT_EQ(r.alpha.Scanline(0)[30], 0);
+  EXPECT_EQ(r.alpha.Scanline(0)[10], 255);
+  EXPECT_EQ(r.bmp.GetPixel24(10, 10), b.GetPixel24(10, 10));
+  const uint32_t off = LE32(f, 18);
+  EXPECT_EQ(f[off + 40 + 1024 + 30], 0);  // XOR index 0 at the transparent pixel of the bottom row
+
+  for (int bad : {0, 257}) {
+    const std::array<int32_t, 2> s[] = {{16, 16}, {bad, 16}};
+    TMemoryStream o;
+    TProgressFixture q;
+    WriteICOStream(o, b, params, bits, s, q.rec);
+    EXPECT_TRUE(q.aborting);
+    EXPECT_EQ(o.Size(), 0);
+  }
+}
+
+}  // namespace
+}  // namespace pixoran
