@@ -2,7 +2,7 @@
 // Process-wide codec hooks of the I/O layer. The LZW codecs are reached only
 // through these, so a program without them set can neither read nor write
 // LZW data. The TIFF LZW hooks start as the library's own codec (tiflzw);
-// others are installed at start-up.
+// the GIF ones are installed at start-up.
 #include <cstdint>
 
 #include "platform/streams.h"
@@ -22,11 +22,15 @@ using TTIFFLZWDecompressProc = uint8_t* (*)(const uint8_t* data, int64_t dataSiz
                                             TTIFFLZWState*& state);
 using TTIFFLZWCompressProc = void (*)(const uint8_t* data, int32_t count, TStream& stream, TTIFFLZWState*& state);
 
+// The library's own TIFF LZW codec (tiflzw.h).
+uint8_t* TIFFLZWDecompress(const uint8_t* data, int64_t dataSize, int32_t rowLength, TTIFFLZWState*& state);
+void TIFFLZWCompress(const uint8_t* data, int32_t count, TStream& stream, TTIFFLZWState*& state);
+
 struct TPXIOHooks {
   TGIFLZWDecompressProc GIFLZWDecompressHook = nullptr;
   TGIFLZWCompressProc GIFLZWCompressHook = nullptr;
-  TTIFFLZWDecompressProc TIFFLZWDecompressHook = nullptr;
-  TTIFFLZWCompressProc TIFFLZWCompressHook = nullptr;
+  TTIFFLZWDecompressProc TIFFLZWDecompressHook = TIFFLZWDecompress;
+  TTIFFLZWCompressProc TIFFLZWCompressHook = TIFFLZWCompress;
 };
 
 TPXIOHooks& PXIOHooks();
