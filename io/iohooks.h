@@ -23,11 +23,15 @@ using TTIFFLZWDecompressProc = uint8_t* (*)(const uint8_t* data, int64_t dataSiz
                                             TTIFFLZWState*& state);
 using TTIFFLZWCompressProc = void (*)(const uint8_t* data, int32_t count, TStream& stream, TTIFFLZWState*& state);
 
+// The library's own TIFF LZW codec (tiflzw.h).
+uint8_t* TIFFLZWDecompress(const uint8_t* data, int64_t dataSize, int32_t rowLength, TTIFFLZWState*& state);
+void TIFFLZWCompress(const uint8_t* data, int32_t count, TStream& stream, TTIFFLZWState*& state);
+
 struct TPXIOHooks {
   TGIFLZWDecompressProc GIFLZWDecompressHook = GIFLZWDecompress;
   TGIFLZWCompressProc GIFLZWCompressHook = GIFLZWCompress;
-  TTIFFLZWDecompressProc TIFFLZWDecompressHook = nullptr;
-  TTIFFLZWCompressProc TIFFLZWCompressHook = nullptr;
+  TTIFFLZWDecompressProc TIFFLZWDecompressHook = TIFFLZWDecompress;
+  TTIFFLZWCompressProc TIFFLZWCompressHook = TIFFLZWCompress;
 };
 
 TPXIOHooks& PXIOHooks();

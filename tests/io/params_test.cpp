@@ -214,9 +214,10 @@ TEST(ParamsDefaults, LZWCodecsComeFromProcessHooks) {
   PXIOHooks().GIFLZWDecompressHook = nullptr;
   PXIOHooks().GIFLZWCompressHook = nullptr;
   {
-    TIOParamsVals p;  // hooks not installed: no codec
+    TIOParamsVals p;  // GIF hooks not installed: no codec; TIFF: the library's own
     EXPECT_EQ(p.GIFLZWDecompressor, nullptr);
-    EXPECT_EQ(p.TIFFLZWCompressor, nullptr);
+    EXPECT_EQ(p.TIFFLZWDecompressor, &TIFFLZWDecompress);
+    EXPECT_EQ(p.TIFFLZWCompressor, &TIFFLZWCompress);
   }
   PXIOHooks().GIFLZWDecompressHook = FakeGIFDecompress;
   PXIOHooks().GIFLZWCompressHook = FakeGIFCompress;
