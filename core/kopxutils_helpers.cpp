@@ -179,16 +179,15 @@ std::string FloatToStr(double value) {
   const auto n = static_cast<int>(digits.size());
   std::string out = value < 0 ? "-" : "";
   if (point > 15 || point < -3) {
-    out += digits[0];
-    if (n > 1) out += "." + digits.substr(1);
-    out += exponent < 0 ? "E-" : "E";
-    out += std::to_string(exponent < 0 ? -exponent : exponent);
+    out.append(digits, 0, 1);
+    if (n > 1) out.append(".").append(digits, 1);
+    out.append(exponent < 0 ? "E-" : "E").append(std::to_string(exponent < 0 ? -exponent : exponent));
   } else if (point <= 0) {
-    out += "0." + std::string(static_cast<size_t>(-point), '0') + digits;
+    out.append("0.").append(static_cast<size_t>(-point), '0').append(digits);
   } else if (point >= n) {
-    out += digits + std::string(static_cast<size_t>(point - n), '0');
+    out.append(digits).append(static_cast<size_t>(point - n), '0');
   } else {
-    out += digits.substr(0, static_cast<size_t>(point)) + "." + digits.substr(static_cast<size_t>(point));
+    out.append(digits, 0, static_cast<size_t>(point)).append(".").append(digits, static_cast<size_t>(point));
   }
   return out;
 }
