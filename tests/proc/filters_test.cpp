@@ -132,7 +132,10 @@ std::vector<uint8_t> ReferenceBlur(std::vector<uint8_t> px, int32_t w, int32_t h
 std::vector<uint8_t> Pixels(TPXBitmap& b) {
   const int32_t ch = b.PixelFormat() == pxBGR24 ? 3 : 1;
   std::vector<uint8_t> out;
-  for (int32_t y = 0; y < b.Height(); ++y) out.insert(out.end(), b.Scanline(y), b.Scanline(y) + b.Width() * ch);
+  for (int32_t y = 0; y < b.Height(); ++y) {
+    const uint8_t* row = b.Scanline(y);  // a temporary-file row lasts until the next call
+    out.insert(out.end(), row, row + b.Width() * ch);
+  }
   return out;
 }
 
