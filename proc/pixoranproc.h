@@ -169,6 +169,22 @@ class TPixoranProc : public TComponent {
   // palette's size, and 0 does nothing at all.
   void ConvertToPalette(int32_t numColors, std::span<TBGR> palette, bool threshold);
 
+  // ------------------------------------------------------------ filters, effects, edges
+  // (the routines behind them: proc/pxfilters.h, proc/pxedges.h)
+
+  // Gaussian blur of pxGray8 or pxBGR24 in the selection; caption "Blur "
+  // and the radius.
+  void Blur(double radius);
+  // A soft shadow of the whole image's opaque part (any format).
+  void AddSoftShadow(double radius, int32_t offsetX, int32_t offsetY, bool enlarge, TColor shadowColor);
+  // pxBGR24 in the selection.
+  void Lens(int32_t x, int32_t y, int32_t width, int32_t height, double refraction);
+  void Wave(int32_t amplitude, int32_t waveLength, int32_t phase, bool mode);
+  // Transparent rounded corners in the selection (any format).
+  void RoundImage(int32_t roundWidth, int32_t roundHeight);
+  // A pxBGR24 image becomes a 1-bit drawing of its edges, black on white.
+  void EdgeDetect(int32_t windowSize, int32_t thinFactor, double ratio, double smoothing, bool hysteresis);
+
   // For the operations' workers: OnProgress (when set) after row `done` of
   // `rows` with Trunc(done * 100 / (rows - 0.5)), which ends a little above
   // 100 as the operations always reported it.

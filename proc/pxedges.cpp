@@ -1,0 +1,283 @@
+// The Shen-Castan edge detector and the processing component's EdgeDetect.
+#include "proc/pxedges.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <new>
+#include <vector>
+
+#include "core/kopxutils_colors.h"
+#include "core/kopxutils_helpers.h"
+#include "core/kopxutils_settings.h"
+#include "proc/pixoranproc.h"
+
+namespace pixoran {
+
+namespace {
+
+// The work images are the picture with a border of this many pixels on
+// each side, wrapped around from the opposite side; the interior where
+// edges are looked for starts kInset pixels in (rows and columns kInset to
+// size - kInset - 1).
+constexpr int64_t kBorder = 27;
+constexpr int64_t kInset = 25;
+
+// The enlarged, wrapped grey image as floats.
+struct TEdgeImages {
+  int64_t W = 0, H = 0;         // enlarged size
+  std::vector<float> Raw;       // unsmoothed, later the gradient
+  std::vector<float> Smooth;
+  std::vector<uint8_t> Marks;   // the binary Laplacian, later the edge marks
+  int64_t At(int64_t r, int64_t c) const { return r * W + c; }
+};
+
+int64_t WrapIndex(int64_t v, int64_t n) { return ((v % n) + n) % n; }
+
+void BuildEnlarged(TPXBitmap& source, TEdgeImages& im) {
+  const int32_t w = source.Width(), h = source.Height();
+  const TPXSettings& s = PXSettings();
+  std::vector<int64_t> column(static_cast<size_t>(im.W));
+  for (int64_t x = 0; x < im.W; ++x) column[static_cast<size_t>(x)] = WrapIndex(x - kBorder, w);
+  std::vector<float> grey(static_cast<size_t>(w));
+  int64_t greyRow = -1;
+  for (int64_t y = 0; y < im.H; ++y) {
+    const int64_t sy = WrapIndex(y - kBorder, h);
+    if (sy != greyRow) {
+      greyRow = sy;
+      const uint8_t* p = source.Scanline(static_cast<int32_t>(sy));
+      for (int32_t x = 0; x < w; ++x) {
+        const int32_t l = p ? (p[3 * x + 2] * s.LumRed + p[3 * x + 1] * s.LumGreen + p[3 * x] * s.LumBlue) / 100 : 0;
+        grey[static_cast<size_t>(x)] = static_cast<float>(std::clamp(l, 0, 255));
+      }
+    }
+    float* out = &im.Raw[static_cast<size_t>(im.At(y, 0))];
+    for (int64_t x = 0; x < im.W; ++x) out[x] = grey[static_cast<size_t>(column[static_cast<size_t>(x)])];
+  }
+}
+
+// The exponential smoothing filter along a line x[0..n-1]: causal
+// y[k] = a1 x[k] + b y[k-1], anti-causal z[k] = b1 x[k] + b z[k+1], result
+// y[k] + z[k+1] (y[n-1] at the end). Computed in double, stored as float:
+// on a uniform area the result is then the area's value exactly.
+struct TIsef {
+  double A1, B, B1;
+  explicit TIsef(double b) : A1((1 - b) / (1 + b)), B(b), B1(b * (1 - b) / (1 + b)) {}
+};
+
+// Down the columns of src into dst, strips of columns at a time so each
+// step works along a row.
+void SmoothColumns(const TIsef& f, const std::vector<float>& src, std::vector<float>& dst, int64_t w, int64_t h) {
+  constexpr int64_t kStrip = 64;
+  std::vector<double> y(static_cast<size_t>(h * kStrip)), z(kStrip);
+  for (int64_t c0 = 0; c0 < w; c0 += kStrip) {
+    const int64_t sw = std::min(kStrip, w - c0);
+    for (int64_t n = 0; n < h; ++n) {
+      const float* x = &src[static_cast<size_t>(n * w + c0)];
+      double* yn = &y[static_cast<size_t>(n * kStrip)];
+      if (n == 0) {
+        for (int64_t k = 0; k < sw; ++k) yn[k] = f.A1 * x[k];
+      } else {
+        const double* yp = yn - kStrip;
+        for (int64_t k = 0; k < sw; ++k) yn[k] = f.A1 * x[k] + f.B * yp[k];
+      }
+    }
+    for (int64_t n = h - 1; n >= 0; --n) {
+      const float* x = &src[static_cast<size_t>(n * w + c0)];
+      float* r = &dst[static_cast<size_t>(n * w + c0)];
+      const double* yn = &y[static_cast<size_t>(n * kStrip)];
+      for (int64_t k = 0; k < sw; ++k) {
+        r[k] = static_cast<float>(n == h - 1 ? yn[k] : yn[k] + z[static_cast<size_t>(k)]);
+        z[static_cast<size_t>(k)] = n == h - 1 ? f.B1 * x[k] : f.B1 * x[k] + f.B * z[static_cast<size_t>(k)];
+      }
+    }
+  }
+}
+
+// Along every row, in place.
+void SmoothRows(const TIsef& f, std::vector<float>& img, int64_t w, int64_t h) {
+  std::vector<double> y(static_cast<size_t>(w));
+  for (int64_t n = 0; n < h; ++n) {
+    float* x = &img[static_cast<size_t>(n * w)];
+    double prev = 0;
+    for (int64_t k = 0; k < w; ++k) prev = y[static_cast<size_t>(k)] = f.A1 * x[k] + (k ? f.B * prev : 0.0);
+    double z = f.B1 * x[w - 1];
+    x[w - 1] = static_cast<float>(y[static_cast<size_t>(w - 1)]);
+    for (int64_t k = w - 2; k >= 0; --k) {
+      const double xk = x[k];
+      x[k] = static_cast<float>(y[static_cast<size_t>(k)] + z);
+      z = f.B1 * xk + f.B * z;
+    }
+  }
+}
+
+// Whether an interior pixel lies on a zero crossing of the Laplacian
+// whose slope has the crossing's sign.
+bool IsCandidate(const TEdgeImages& im, int64_t r, int64_t c) {
+  const uint8_t* L = im.Marks.data();
+  const float* s = im.Smooth.data();
+  const int64_t i = im.At(r, c), w = im.W;
+  if (L[i] != 1) return false;
+  if (L[i + w] == 0) return s[i + w] - s[i - w] > 0;
+  if (L[i + 1] == 0) return s[i + 1] - s[i - 1] > 0;
+  if (L[i - w] == 0) return s[i + w] - s[i - w] < 0;
+  if (L[i - 1] == 0) return s[i + 1] - s[i - 1] < 0;
+  return false;
+}
+
+// Mean of the smoothed values off the Laplacian minus the mean on it, over
+// the window; a mean whose sum is 0 counts as 0.
+float AdaptiveGradient(const TEdgeImages& im, int64_t r, int64_t c, int64_t half) {
+  double sumOn = 0, sumOff = 0;
+  int64_t on = 0, off = 0;
+  for (int64_t i = r - half; i <= r + half; ++i) {
+    const uint8_t* L = &im.Marks[static_cast<size_t>(im.At(i, 0))];
+    const float* s = &im.Smooth[static_cast<size_t>(im.At(i, 0))];
+    for (int64_t j = c - half; j <= c + half; ++j) {
+      if (L[j]) {
+        sumOn += s[j];
+        ++on;
+      } else {
+        sumOff += s[j];
+        ++off;
+      }
+    }
+  }
+  const double meanOff = sumOff != 0 ? sumOff / static_cast<double>(off) : 0.0;
+  const double meanOn = sumOn != 0 ? sumOn / static_cast<double>(on) : 0.0;
+  return static_cast<float>(meanOff - meanOn);
+}
+
+// The high threshold: from the top bin of a 256-bin histogram of the
+// interior's gradients down until the bins hold ratio of the enlarged
+// image's pixel count (or the lowest bin is reached).
+double HighThreshold(const TEdgeImages& im, double ratio) {
+  const float* g = im.Raw.data();
+  double lo = std::fabs(g[im.At(20, 20)]), hi = lo;
+  for (int64_t r = kInset; r < im.H - kInset; ++r)
+    for (int64_t c = kInset; c < im.W - kInset; ++c) {
+      const double v = g[im.At(r, c)];
+      if (v < lo) lo = v;
+      if (v > hi) hi = v;
+    }
+  const double scale = 256.0 / (hi - lo + 1);
+  std::array<int64_t, 256> histogram{};
+  for (int64_t r = kInset; r < im.H - kInset; ++r)
+    for (int64_t c = kInset; c < im.W - kInset; ++c)
+      ++histogram[static_cast<size_t>(std::clamp(TruncToInt32((g[im.At(r, c)] - lo) * scale), 0, 255))];
+  const double wanted = std::trunc(static_cast<double>(im.H) * ratio * static_cast<double>(im.W));
+  int32_t bin = 255;
+  int64_t count = histogram[255];
+  while (static_cast<double>(count) < wanted && bin > 0) count += histogram[static_cast<size_t>(--bin)];
+  return bin / scale + lo;
+}
+
+// Follows edges from every interior pixel above the high threshold. A step
+// onto a pixel marks it (1 above the low threshold, else 255 for later
+// removal) and moves on to the first of its neighbours, in a fixed order,
+// that is inside the image, unmarked and of non-zero gradient; a pixel
+// that led on, past the start, keeps its mark only every thinFactor-th
+// step. Marks are only ever tested for being non-zero while tracing, so
+// each chain is walked in a loop, however long, in the order the
+// recursive description visits it.
+void Trace(TEdgeImages& im, double high, double low, int32_t thinFactor) {
+  static constexpr int64_t kNext[8][2] = {{0, 1}, {0, -1}, {1, 1}, {1, 0}, {1, -1}, {-1, -1}, {-1, 0}, {-1, 1}};
+  std::fill(im.Marks.begin(), im.Marks.end(), 0);
+  const float* g = im.Raw.data();
+  uint8_t* mark = im.Marks.data();
+  auto open = [&](int64_t r, int64_t c) {
+    return r >= 0 && r < im.H && c >= 0 && c < im.W && mark[im.At(r, c)] == 0 && g[im.At(r, c)] != 0;
+  };
+  for (int64_t r0 = kInset; r0 < im.H - kInset; ++r0)
+    for (int64_t c0 = kInset; c0 < im.W - kInset; ++c0) {
+      if (!(g[im.At(r0, c0)] > high) || !open(r0, c0)) continue;
+      int64_t r = r0, c = c0;
+      for (int64_t depth = 0;; ++depth) {
+        const int64_t i = im.At(r, c);
+        mark[i] = g[i] > low ? 1 : 255;
+        int k = 0;
+        while (k < 8 && !open(r + kNext[k][0], c + kNext[k][1])) ++k;
+        if (k == 8) break;
+        if (depth > 0 && thinFactor > 0 && depth % thinFactor != 0) mark[i] = 255;
+        r += kNext[k][0];
+        c += kNext[k][1];
+      }
+    }
+}
+
+}  // namespace
+
+bool DetectEdges(TPXBitmap& source, TPXBitmap& dest, const TPXEdgeParams& params, const TPXProgressRec& progress) {
+  const int32_t w = source.Width(), h = source.Height();
+  if (source.PixelFormat() != pxBGR24 || w <= 0 || h <= 0) return false;
+  const auto report = [&](int step) {
+    if (progress.OnProgress) progress.Report(TruncToInt32(100.0 / 6 * step));
+  };
+  TEdgeImages im;
+  im.W = w + 2 * kBorder;
+  im.H = h + 2 * kBorder;
+  const auto n = static_cast<size_t>(im.W * im.H);
+  try {
+    im.Raw.resize(n);
+    im.Smooth.resize(n);
+    im.Marks.assign(n, 0);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+
+  BuildEnlarged(source, im);
+  report(1);
+
+  const TIsef isef(params.Smoothing);
+  SmoothColumns(isef, im.Raw, im.Smooth, im.W, im.H);
+  SmoothRows(isef, im.Smooth, im.W, im.H);
+  report(2);
+
+  // The interior: rows and columns 25 .. size - 26.
+  for (int64_t r = kInset; r < im.H - kInset; ++r)
+    for (int64_t c = kInset; c < im.W - kInset; ++c) {
+      const int64_t i = im.At(r, c);
+      im.Marks[static_cast<size_t>(i)] = im.Smooth[static_cast<size_t>(i)] - im.Raw[static_cast<size_t>(i)] > 0;
+    }
+  report(3);
+
+  // Larger windows would reach past the enlarged image.
+  const int64_t half = std::clamp(params.WindowSize, 1, 51) / 2;
+  std::fill(im.Raw.begin(), im.Raw.end(), 0.0f);
+  for (int64_t r = kInset; r < im.H - kInset; ++r)
+    for (int64_t c = kInset; c < im.W - kInset; ++c)
+      if (IsCandidate(im, r, c)) im.Raw[static_cast<size_t>(im.At(r, c))] = AdaptiveGradient(im, r, c, half);
+  report(4);
+  im.Smooth = {};
+
+  const double high = HighThreshold(im, params.Ratio);
+  const double low = params.Hysteresis ? high / 2 : high;
+  Trace(im, high, low, params.ThinFactor);
+  report(5);
+  report(6);
+
+  // Edges (marks of 1) black, everything else white; column 0 and the last
+  // row white.
+  if (!dest.Allocate(w, h, pxBW1)) return false;
+  for (int32_t y = 0; y < h; ++y) {
+    uint8_t* row = dest.Scanline(y);
+    if (!row) continue;
+    const uint8_t* m = &im.Marks[static_cast<size_t>(im.At(y + kBorder, kBorder))];
+    for (int32_t x = 0; x < w; ++x) SetBit(row, x, y == h - 1 || x == 0 || m[x] != 1);
+  }
+  return true;
+}
+
+void TPixoranProc::EdgeDetect(int32_t windowSize, int32_t thinFactor, double ratio, double smoothing, bool hysteresis) {
+  if (!CheckBitmap(PXFormatSet(pxBGR24)) || Bitmap()->Width() <= 0 || Bitmap()->Height() <= 0) return;
+  if (AutoUndo()) SaveUndoCaptioned("EdgeDetect", pxusImage);
+  TPXEdgeParams params;
+  params.WindowSize = windowSize;
+  params.ThinFactor = thinFactor;
+  params.Ratio = ratio;
+  params.Smoothing = smoothing;
+  params.Hysteresis = hysteresis;
+  if (DetectEdges(*Bitmap(), *Bitmap(), params, ProgressRec())) FinishChange();
+}
+
+}  // namespace pixoran
