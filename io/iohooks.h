@@ -1,7 +1,8 @@
 #pragma once
 // Process-wide codec hooks of the I/O layer. The LZW codecs are reached only
 // through these, so a program without them set can neither read nor write
-// LZW data. Constant-initialised; installed at start-up.
+// LZW data. The TIFF LZW hooks start as the library's own codec (tiflzw);
+// others are installed at start-up.
 #include <cstdint>
 
 #include "platform/streams.h"

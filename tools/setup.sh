@@ -10,6 +10,7 @@ PACKAGES=(
   fonts-noto-cjk
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-dev
+  netpbm libtiff-tools libtiff-dev
 )
 
 missing=()

@@ -1,0 +1,176 @@
+#include "core/pxtransform.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "core/kopxutils_bitmap.h"
+#include "core/kopxutils_helpers.h"
+
+namespace pixoran {
+
+namespace {
+
+// Bytes of a row's pixels (without the alignment padding).
+size_t PixelBytes(int32_t width, int32_t bits) { return static_cast<size_t>((int64_t{width} * bits + 7) / 8); }
+
+template <int B>
+void ReversePixels(uint8_t* row, int32_t width) {
+  uint8_t* a = row;
+  uint8_t* b = row + static_cast<size_t>(width - 1) * B;
+  for (; a < b; a += B, b -= B)
+    for (int i = 0; i < B; ++i) std::swap(a[i], b[i]);
+}
+
+void ReverseBitsRow(uint8_t* row, int32_t width, std::vector<uint8_t>& buf) {
+  const size_t n = PixelBytes(width, 1);
+  buf.resize(n);
+  for (size_t i = 0; i < n; ++i) buf[n - 1 - i] = ReverseBits8(row[i]);
+  // The reversed row's pixels start after the former padding bits.
+  CopyBitRun(buf.data(), static_cast<int64_t>(n * 8 - width), row, 0, width);
+}
+
+void MirrorRow(uint8_t* row, int32_t width, int32_t bits, std::vector<uint8_t>& buf) {
+  switch (bits) {
+    case 1: ReverseBitsRow(row, width, buf); break;
+    case 8: std::reverse(row, row + width); break;
+    case 16: ReversePixels<2>(row, width); break;
+    case 24: ReversePixels<3>(row, width); break;
+    case 32: ReversePixels<4>(row, width); break;
+    default: break;
+  }
+}
+
+void FlipPixels(TPXBitmap& bitmap, int32_t direction) {
+  const int32_t w = bitmap.Width(), h = bitmap.Height();
+  const int32_t bits = bitmap.BitCount();
+  if (w <= 0 || h <= 0) return;
+  const size_t bytes = PixelBytes(w, bits);
+  std::vector<uint8_t> a, b;
+  if (direction == 0) {
+    for (int32_t y = 0; y < h; ++y)
+      if (uint8_t* row = bitmap.Scanline(y)) MirrorRow(row, w, bits, a);
+    return;
+  }
+  // Two rows at a time through buffers: a temporary-file bitmap maps one row only.
+  a.resize(bytes);
+  b.resize(bytes);
+  for (int32_t y = 0; y < h / 2; ++y) {
+    const int32_t z = h - 1 - y;
+    uint8_t* r = bitmap.Scanline(y);
+    if (!r) return;
+    std::memcpy(a.data(), r, bytes);
+    r = bitmap.Scanline(z);
+    if (!r) return;
+    std::memcpy(b.data(), r, bytes);
+    std::memcpy(r, a.data(), bytes);
+    r = bitmap.Scanline(y);
+    if (!r) return;
+    std::memcpy(r, b.data(), bytes);
+  }
+}
+
+template <int B>
+void GatherBytes(uint8_t* dst, const uint8_t* band, size_t bandRowBytes, int32_t rows, int32_t firstX, int32_t stepX,
+                 size_t srcOffset) {
+  const uint8_t* s = band + srcOffset;
+  uint8_t* d = dst + static_cast<ptrdiff_t>(firstX) * B;
+  const ptrdiff_t step = static_cast<ptrdiff_t>(stepX) * B;
+  for (int32_t r = 0; r < rows; ++r, s += bandRowBytes, d += step) std::memcpy(d, s, B);
+}
+
+// dest (x, y) = source (col, row) with row = x or H - 1 - x (rowReversed)
+// and col = y or W - 1 - y (colReversed). Source rows are taken in bands
+// held in memory; each band fills its part of every destination row.
+bool TurnPixels(TPXBitmap& src, TPXBitmap& dst, bool rowReversed, bool colReversed) {
+  const int32_t w = src.Width(), h = src.Height();
+  const TPXPixelFormat format = src.PixelFormat();
+  const int32_t bits = src.BitCount();
+  if (w <= 0 || h <= 0 || format == pxNone) {
+    dst.FreeImage();
+    return w == 0 || h == 0;
+  }
+  if (!dst.Allocate(h, w, format)) return false;
+  if (src.PaletteCount() > 0)
+    for (int32_t i = 0; i < src.PaletteCount(); ++i) dst.SetPaletteEntry(i, src.GetPaletteEntry(i));
+  // 1-bit rows are spread to a byte per pixel in the band.
+  const int32_t B = bits == 1 ? 1 : bits / 8;
+  const size_t bandRowBytes = static_cast<size_t>(w) * B;
+  const int32_t bandRows = static_cast<int32_t>(std::clamp<int64_t>((int64_t{16} << 20) / bandRowBytes, 1, h));
+  std::vector<uint8_t> band(bandRowBytes * bandRows);
+  for (int32_t r0 = 0; r0 < h; r0 += bandRows) {
+    const int32_t rows = std::min(bandRows, h - r0);
+    for (int32_t r = 0; r < rows; ++r) {
+      const uint8_t* s = src.Scanline(r0 + r);
+      if (!s) return false;
+      uint8_t* b = band.data() + static_cast<size_t>(r) * bandRowBytes;
+      if (bits == 1)
+        for (int32_t x = 0; x < w; ++x) b[x] = (s[x >> 3] >> (7 - (x & 7))) & 1;
+      else
+        std::memcpy(b, s, bandRowBytes);
+    }
+    // Destination columns of this band, in band order.
+    const int32_t firstX = rowReversed ? h - 1 - r0 : r0;
+    const int32_t stepX = rowReversed ? -1 : 1;
+    for (int32_t y = 0; y < w; ++y) {
+      uint8_t* d = dst.Scanline(y);
+      if (!d) return false;
+      const int32_t col = colReversed ? w - 1 - y : y;
+      const size_t off = static_cast<size_t>(col) * B;
+      switch (bits) {
+        case 1: {
+          const uint8_t* s = band.data() + off;
+          int32_t x = firstX;
+          for (int32_t r = 0; r < rows; ++r, s += bandRowBytes, x += stepX) {
+            const uint8_t m = static_cast<uint8_t>(0x80 >> (x & 7));
+            d[x >> 3] = *s ? (d[x >> 3] | m) : (d[x >> 3] & ~m);
+          }
+          break;
+        }
+        case 8: GatherBytes<1>(d, band.data(), bandRowBytes, rows, firstX, stepX, off); break;
+        case 16: GatherBytes<2>(d, band.data(), bandRowBytes, rows, firstX, stepX, off); break;
+        case 24: GatherBytes<3>(d, band.data(), bandRowBytes, rows, firstX, stepX, off); break;
+        case 32: GatherBytes<4>(d, band.data(), bandRowBytes, rows, firstX, stepX, off); break;
+        default: break;
+      }
+    }
+  }
+  return true;
+}
+
+bool Turn(TPXBitmap& src, TPXBitmap& dst, bool rowReversed, bool colReversed) {
+  if (&src == &dst) return false;
+  if (!TurnPixels(src, dst, rowReversed, colReversed)) {
+    dst.FreeImage();
+    return false;
+  }
+  dst.RemoveAlphaChannel();
+  if (src.HasAlphaChannel()) {
+    TPXBitmap* sa = src.GetAlphaChannel();
+    TPXBitmap* da = dst.GetAlphaChannel();
+    if (sa && da) {
+      if (!TurnPixels(*sa, *da, rowReversed, colReversed)) {
+        dst.FreeImage();
+        return false;
+      }
+      da->Full = sa->Full;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+void FlipBitmap(TPXBitmap& bitmap, int32_t direction) {
+  if (direction != 0 && direction != 1) return;
+  FlipPixels(bitmap, direction);
+  if (bitmap.HasAlphaChannel())
+    if (TPXBitmap* alpha = bitmap.GetAlphaChannel()) FlipPixels(*alpha, direction);
+}
+
+bool RotateRight90(TPXBitmap& source, TPXBitmap& dest) { return Turn(source, dest, true, false); }
+bool RotateLeft90(TPXBitmap& source, TPXBitmap& dest) { return Turn(source, dest, false, true); }
+bool TransposeBitmap(TPXBitmap& source, TPXBitmap& dest) { return Turn(source, dest, false, false); }
+bool TransverseBitmap(TPXBitmap& source, TPXBitmap& dest) { return Turn(source, dest, true, true); }
+
+}  // namespace pixoran
