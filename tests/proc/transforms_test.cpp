@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/kopxutils_helpers.h"
+#include "core/pxtransform.h"
 #include "proc/pixoranproc.h"
 #include "proc_support.h"
 
@@ -102,6 +103,19 @@ TEST(ProcTransforms, QuarterTurnsAndFlipsAreExactWithAlphaInEveryFormat) {
         proc.Undo();
         EXPECT_EQ(Snapshot(*img), Snapshot(*src));
       }
+}
+
+TEST(ProcTransforms, MirroredRowsOfEveryLengthAreExact) {
+  // Long rows go by blocks from both ends, the middle by single pixels.
+  for (TPXPixelFormat f : {pxBGR24, pxGray8, pxBW1, pxGray16, pxCMYK})
+    for (int32_t w : {1, 2, 31, 32, 33, 47, 64, 65, 95, 96, 131}) {
+      SCOPED_TRACE(::testing::Message() << "format " << int(f) << " width " << w);
+      auto img = Asymmetric(f, false, w, 3);
+      auto src = MakeBitmap(1, 1, pxGray8);
+      src->Assign(img.get());
+      FlipBitmap(*img, 0);
+      ExpectMapped(*src, *img, [](int32_t w, int32_t, int32_t x, int32_t y, int32_t& sx, int32_t& sy) { sx = w - 1 - x, sy = y; });
+    }
 }
 
 TEST(ProcTransforms, NothingTurnsWithoutAnAngleOrADirection) {
