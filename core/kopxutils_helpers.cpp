@@ -162,6 +162,37 @@ double StrToFloatAnySeparator(const std::string& text, double defaultValue) {
   return ConvertFloat(t, sep, v) ? v : defaultValue;
 }
 
+std::string FloatToStr(double value) {
+  if (std::isnan(value)) return "NAN";
+  if (std::isinf(value)) return value > 0 ? "INF" : "-INF";
+  if (value == 0) return "0";
+  // 15 significant digits, rounded once, as d.dddddddddddddde[+-]x; to_chars
+  // ignores the C locale, so the separator is always ".".
+  char buf[40];
+  const auto r = std::to_chars(buf, buf + sizeof buf, std::fabs(value), std::chars_format::scientific, 14);
+  const std::string text(buf, r.ptr);
+  const size_t e = text.find('e');
+  std::string digits = text.substr(0, 1) + text.substr(2, e - 2);
+  const int exponent = std::atoi(text.c_str() + e + 1);
+  while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
+  const int point = exponent + 1;  // digits before the decimal point
+  const auto n = static_cast<int>(digits.size());
+  std::string out = value < 0 ? "-" : "";
+  if (point > 15 || point < -3) {
+    out += digits[0];
+    if (n > 1) out += "." + digits.substr(1);
+    out += exponent < 0 ? "E-" : "E";
+    out += std::to_string(exponent < 0 ? -exponent : exponent);
+  } else if (point <= 0) {
+    out += "0." + std::string(static_cast<size_t>(-point), '0') + digits;
+  } else if (point >= n) {
+    out += digits + std::string(static_cast<size_t>(point - n), '0');
+  } else {
+    out += digits.substr(0, static_cast<size_t>(point)) + "." + digits.substr(static_cast<size_t>(point));
+  }
+  return out;
+}
+
 // ------------------------------------------------------------ streams
 
 void SafeStreamWrite(TStream& stream, bool& errorFlag, const void* buffer, int64_t count) {

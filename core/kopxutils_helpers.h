@@ -212,6 +212,11 @@ constexpr uint32_t Swap32(uint32_t v) {
 // the first "," turned into "." (or, without a comma, the first "." into
 // ","); the default when both fail. Never raises.
 double StrToFloatAnySeparator(const std::string& text, double defaultValue);
+// A number as the framework's default float-to-text conversion writes it:
+// at most 15 significant digits without trailing zeros, "." as separator,
+// fixed notation from 0.0001 up to 15 integer digits, otherwise
+// "1.5E-7" / "1E20"; "NAN", "INF" and "-INF" for the special values.
+std::string FloatToStr(double value);
 
 // ------------------------------------------------------------ streams
 

@@ -171,6 +171,31 @@ TEST(HelpersText, StrToFloatAnySeparator) {
   EXPECT_DOUBLE_EQ(StrToFloatAnySeparator("inf", 7), 7.0);
 }
 
+TEST(HelpersText, FloatToStrWritesAsTheFramework) {
+  const std::pair<double, const char*> cases[] = {
+      {30, "30"},
+      {12.5, "12.5"},
+      {-0.75, "-0.75"},
+      {0, "0"},
+      {0.1, "0.1"},
+      {1.0 / 3, "0.333333333333333"},
+      {2.0 / 3, "0.666666666666667"},
+      {0.0001, "0.0001"},
+      {0.00001, "1E-5"},
+      {0.000012345, "1.2345E-5"},
+      {123456789012345.0, "123456789012345"},
+      {1234567890123456.0, "1.23456789012346E15"},
+      {1e20, "1E20"},
+      {-2.5e-7, "-2.5E-7"},
+      {100, "100"},
+      {0.30000000000000004, "0.3"},
+      {std::numeric_limits<double>::quiet_NaN(), "NAN"},
+      {std::numeric_limits<double>::infinity(), "INF"},
+      {-std::numeric_limits<double>::infinity(), "-INF"},
+  };
+  for (const auto& [v, text] : cases) EXPECT_EQ(FloatToStr(v), text) << v;
+}
+
 TEST(HelpersStreams, SafeStreamWriteOnlySetsTheFlag) {
   std::vector<uint8_t> data(8, 1);
   TReadOnlyMemoryStream full(data.data(), 8);  // takes no writes
