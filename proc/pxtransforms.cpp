@@ -3,7 +3,6 @@
 // 1-bit mapping) and resampling. They work on the whole image.
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <limits>
@@ -21,27 +20,6 @@
 namespace pixoran {
 
 namespace {
-
-// Text of a number as the captions show it: "30", "12.5", up to 15
-// significant digits.
-std::string FloatToStr(double value) {
-  if (std::isnan(value)) return "NAN";
-  if (std::isinf(value)) return value > 0 ? "INF" : "-INF";
-  char buf[40];
-  std::snprintf(buf, sizeof buf, "%.15G", value);
-  std::string s = buf;
-  const size_t e = s.find('E');
-  if (e == std::string::npos) return s;
-  // "1E-05" -> "1E-5", "1.5E+20" -> "1.5E20".
-  std::string mantissa = s.substr(0, e), exponent = s.substr(e + 1);
-  std::string sign;
-  if (!exponent.empty() && (exponent[0] == '+' || exponent[0] == '-')) {
-    if (exponent[0] == '-') sign = "-";
-    exponent.erase(0, 1);
-  }
-  exponent.erase(0, std::min(exponent.find_first_not_of('0'), exponent.size() - 1));
-  return mantissa + "E" + sign + exponent;
-}
 
 constexpr int64_t kMilliTurn = 360000;
 constexpr int64_t kMilliQuarter = 90000;

@@ -118,6 +118,22 @@ TEST(ProcTransforms, MirroredRowsOfEveryLengthAreExact) {
     }
 }
 
+TEST(ProcTransforms, QuarterTurnsOfImagesTallerThanABand) {
+  for (TPXPixelFormat f : {pxBGR24, pxBW1})
+    for (bool tempFile : {false, true}) {
+      SCOPED_TRACE(::testing::Message() << "format " << int(f) << " file " << tempFile);
+      auto img = Asymmetric(f, tempFile, 150, 131);
+      auto src = MakeBitmap(1, 1, pxGray8);
+      src->Assign(img.get());
+      TPixoranProc proc;
+      proc.AttachBitmap(img.get());
+      proc.Rotate(-90, false, 0, -1);
+      ExpectMapped(*src, *img, [](int32_t, int32_t h, int32_t x, int32_t y, int32_t& sx, int32_t& sy) { sx = y, sy = h - 1 - x; });
+      ExpectMapped(*src->GetAlphaChannel(), *img->GetAlphaChannel(),
+                   [](int32_t, int32_t h, int32_t x, int32_t y, int32_t& sx, int32_t& sy) { sx = y, sy = h - 1 - x; });
+    }
+}
+
 TEST(ProcTransforms, NothingTurnsWithoutAnAngleOrADirection) {
   auto img = Asymmetric(pxBGR24, false);
   const auto before = Snapshot(*img);
