@@ -3,25 +3,38 @@
 # libvips when it happens to be installed ("vips rot d90", "vips flip",
 # "vips rotate 30" with its default bilinear interpolation, one thread),
 # then runs the benchmark itself. Installs nothing; without vips the peer is
-# skipped. vips reads and writes its own uncompressed format; the time to
-# read and write an image of the output's size alone (a copy or an embed)
-# is measured too and taken off, so what remains is the transform itself.
-# Times are medians of five runs.
+# skipped. vips reads and writes its own uncompressed format (in /dev/shm
+# when there is one); the time to read and write an image of the output's
+# size alone (a copy or an embed) is measured too and taken off, so what
+# remains is the transform itself. Times are processor time (user + system,
+# GNU time; wall clock without it), medians of five: on a loaded machine
+# they vary far less than the wall clock. Compare them with the
+# benchmark's CPU column.
 #
 # Usage: tools/transform_peers.sh [path/to/transforms_bench]
 set -eu
 
 here=$(cd "$(dirname "$0")/.." && pwd)
 bench=${1:-$here/build/bench/bench/transforms_bench}
-work=$(mktemp -d "${TMPDIR:-/tmp}/pxtransform.XXXXXX")
+base=${TMPDIR:-/tmp}
+[ -d /dev/shm ] && [ -w /dev/shm ] && base=/dev/shm
+work=$(mktemp -d "$base/pxtransform.XXXXXX")
 trap 'rm -rf "$work"' EXIT INT TERM
+
+gnutime=no
+/usr/bin/time -f '%U' true >/dev/null 2>&1 && gnutime=yes
 
 median() {  # seconds taken by a command, median of five
   for _ in 1 2 3 4 5; do
-    t0=$(date +%s.%N)
-    "$@" >/dev/null 2>&1 || { echo "failed"; return; }
-    t1=$(date +%s.%N)
-    echo "$t1 - $t0" | bc
+    if [ $gnutime = yes ]; then
+      /usr/bin/time -f '%U %S' -o "$work/time" "$@" >/dev/null 2>&1 || { echo "failed"; return; }
+      awk '{ print $1 + $2 }' "$work/time"
+    else
+      t0=$(date +%s.%N)
+      "$@" >/dev/null 2>&1 || { echo "failed"; return; }
+      t1=$(date +%s.%N)
+      echo "$t1 - $t0" | bc
+    fi
   done | sort -n | sed -n 3p
 }
 
@@ -42,20 +55,21 @@ if command -v vips >/dev/null 2>&1; then
   flipx=$(median vips flip "$work/in.v" "$work/out.v" horizontal)
   flipy=$(median vips flip "$work/in.v" "$work/out.v" vertical)
   rot30=$(median vips rotate "$work/in.v" "$work/out.v" 30)
-  echo "libvips $(vips --version 2>/dev/null), one thread, ms (transform less read and write):"
+  echo "libvips $(vips --version 2>/dev/null), one thread, ms of $( [ $gnutime = yes ] && echo "processor time" || echo "wall clock") (transform less read and write):"
   echo "  read + write 6000 x 4000:        $(ms "$copy")"
   echo "  read + write ${w30} x ${h30}:        $(ms "$embed")"
-  echo "  rot d90:                         $(ms "$rot - $copy")"
-  echo "  flip horizontal:                 $(ms "$flipx - $copy")"
-  echo "  flip vertical:                   $(ms "$flipy - $copy")"
-  echo "  rotate 30 (bilinear):            $(ms "$rot30 - $embed")"
+  echo "  rot d90:                         $(ms "$rot - $copy") (all $(ms "$rot"))"
+  echo "  flip horizontal:                 $(ms "$flipx - $copy") (all $(ms "$flipx"))"
+  echo "  flip vertical:                   $(ms "$flipy - $copy") (all $(ms "$flipy"))"
+  echo "  rotate 30 (bilinear):            $(ms "$rot30 - $embed") (all $(ms "$rot30"))"
 else
   echo "libvips: not installed, skipped"
 fi
 
 if [ -x "$bench" ]; then
   echo "Pixoran ($bench), medians of five, ms:"
-  "$bench" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true 2>/dev/null | grep -E '_median ' || true
+  "$bench" --benchmark_filter='^BM_(QuarterTurn|Flip|Rotate30Bilinear|Rotate30Shears)' --benchmark_repetitions=5 \
+    --benchmark_report_aggregates_only=true 2>/dev/null | grep -E '_median ' || true
 else
   echo "Pixoran: build the benchmark first (cmake -DPIXORAN_BENCH=ON, target transforms_bench)"
 fi
