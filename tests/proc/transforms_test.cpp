@@ -417,6 +417,30 @@ TEST(ProcTransforms, CropSelKeepsThePixelsAndAlphaUnderTheMask) {
   EXPECT_FALSE(view.bitmap->HasAlphaChannel());
 }
 
+TEST(ProcTransforms, AnImageControlsPictureChangesItsSizeInPlace) {
+  TImage image;
+  TBitmap& picture = image.Picture();
+  picture.SetPixelFormat(pf24bit);
+  picture.SetSize(40, 30);
+  TPixoranProc proc;
+  proc.SetAttachedTImage(&image);
+  proc.SetUndoLimit(5);
+  proc.Rotate(90, false, 0, -1);
+  EXPECT_EQ(picture.Width(), 30);
+  EXPECT_EQ(picture.Height(), 40);
+  proc.Rotate(30, true, 1, clWhite);
+  EXPECT_GT(picture.Width(), 40);
+  EXPECT_EQ(picture.ScanLine(0)[0], 255);  // a corner shows the background
+  proc.Resample(20, -1, rfTriangle);
+  EXPECT_EQ(picture.Width(), 20);
+  proc.Flip(0);
+  EXPECT_EQ(proc.WrappedTBitmap(), &picture);
+  EXPECT_EQ(proc.UndoCaptions(),
+            (std::vector<std::string>{"Rotate 90", "Rotate 30", "Resample 20,-1", "Flip"}));
+  proc.UndoAt(3);
+  EXPECT_EQ(picture.Width(), 40);
+}
+
 TEST(ProcTransforms, FloatAndTinyImagesSurviveEveryPath) {
   for (TPXPixelFormat f : {pxBW1, pxPal8, pxGray8, pxBGR24})
     for (int32_t w : {1, 2})
