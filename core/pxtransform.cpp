@@ -4,6 +4,10 @@
 #include <cstring>
 #include <vector>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 #include "core/kopxutils_bitmap.h"
 #include "core/kopxutils_helpers.h"
 
@@ -22,6 +26,65 @@ void ReversePixels(uint8_t* row, int32_t width) {
     for (int i = 0; i < B; ++i) std::swap(a[i], b[i]);
 }
 
+#if defined(__x86_64__)
+// Byte shuffles that reverse the order of 16 three-byte pixels held in three
+// vectors: output vector r is the OR of input vector k shuffled by [r][k].
+struct TReverse24Masks {
+  alignas(16) uint8_t M[3][3][16];
+};
+constexpr TReverse24Masks MakeReverse24Masks() {
+  TReverse24Masks m{};
+  for (int r = 0; r < 3; ++r)
+    for (int k = 0; k < 3; ++k)
+      for (int b = 0; b < 16; ++b) {
+        const int o = 16 * r + b;
+        const int from = 3 * (15 - o / 3) + o % 3;
+        m.M[r][k][b] = from / 16 == k ? static_cast<uint8_t>(from % 16) : 0x80;
+      }
+  return m;
+}
+constexpr TReverse24Masks kReverse24 = MakeReverse24Masks();
+
+__attribute__((target("ssse3"))) inline void Reverse16Pixels24(const __m128i in[3], __m128i out[3]) {
+  const auto* m = reinterpret_cast<const __m128i*>(kReverse24.M);
+  for (int r = 0; r < 3; ++r)
+    out[r] = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(in[0], _mm_load_si128(m + 3 * r)),
+                                       _mm_shuffle_epi8(in[1], _mm_load_si128(m + 3 * r + 1))),
+                          _mm_shuffle_epi8(in[2], _mm_load_si128(m + 3 * r + 2)));
+}
+
+// Swaps reversed blocks of 16 pixels from both ends of a 24-bit row; returns
+// the blocks done on each side (the middle is left to the caller).
+__attribute__((target("ssse3"))) int32_t ReverseBlocks24Ssse3(uint8_t* row, int32_t width) {
+  int32_t n = 0;
+  for (; 32 * (n + 1) <= width; ++n) {
+    auto* l = reinterpret_cast<__m128i*>(row + static_cast<size_t>(n) * 48);
+    auto* r = reinterpret_cast<__m128i*>(row + static_cast<size_t>(width - 16 * (n + 1)) * 3);
+    const __m128i a[3] = {_mm_loadu_si128(l), _mm_loadu_si128(l + 1), _mm_loadu_si128(l + 2)};
+    const __m128i b[3] = {_mm_loadu_si128(r), _mm_loadu_si128(r + 1), _mm_loadu_si128(r + 2)};
+    __m128i ra[3], rb[3];
+    Reverse16Pixels24(a, ra);
+    Reverse16Pixels24(b, rb);
+    for (int k = 0; k < 3; ++k) {
+      _mm_storeu_si128(l + k, rb[k]);
+      _mm_storeu_si128(r + k, ra[k]);
+    }
+  }
+  return n;
+}
+#endif
+
+// Reverses the pixel order of a 24-bit row.
+void ReverseRow24(uint8_t* row, int32_t width) {
+  int32_t n = 0;
+#if defined(__x86_64__)
+  static const bool ssse3 = __builtin_cpu_supports("ssse3");
+  if (ssse3) n = ReverseBlocks24Ssse3(row, width);
+#endif
+  // The outer blocks have changed places reversed: the middle run remains.
+  if (width - 32 * n > 1) ReversePixels<3>(row + static_cast<size_t>(n) * 48, width - 32 * n);
+}
+
 void ReverseBitsRow(uint8_t* row, int32_t width, std::vector<uint8_t>& buf) {
   const size_t n = PixelBytes(width, 1);
   buf.resize(n);
@@ -35,7 +98,7 @@ void MirrorRow(uint8_t* row, int32_t width, int32_t bits, std::vector<uint8_t>& 
     case 1: ReverseBitsRow(row, width, buf); break;
     case 8: std::reverse(row, row + width); break;
     case 16: ReversePixels<2>(row, width); break;
-    case 24: ReversePixels<3>(row, width); break;
+    case 24: ReverseRow24(row, width); break;
     case 32: ReversePixels<4>(row, width); break;
     default: break;
   }
@@ -96,7 +159,13 @@ bool TurnPixels(TPXBitmap& src, TPXBitmap& dst, bool rowReversed, bool colRevers
   // 1-bit rows are spread to a byte per pixel in the band.
   const int32_t B = bits == 1 ? 1 : bits / 8;
   const size_t bandRowBytes = static_cast<size_t>(w) * B;
-  const int32_t bandRows = static_cast<int32_t>(std::clamp<int64_t>((int64_t{16} << 20) / bandRowBytes, 1, h));
+  // Destination rows in memory take a short band at a time, so the rows
+  // read and written stay within a few pages (the address translation
+  // cache); a temporary file's rows cost a mapping each, so there the band
+  // is as long as 16 MB allow.
+  const int64_t bandLimit = dst.Location() == pxInMemory ? 64 : h;
+  const int32_t bandRows =
+      static_cast<int32_t>(std::clamp<int64_t>(std::min<int64_t>(static_cast<int64_t>((size_t{16} << 20) / bandRowBytes), bandLimit), 1, h));
   std::vector<uint8_t> band(bandRowBytes * bandRows);
   for (int32_t r0 = 0; r0 < h; r0 += bandRows) {
     const int32_t rows = std::min(bandRows, h - r0);

@@ -148,6 +148,28 @@ class TPixoranProc : public TComponent {
   using TRectWorker = std::function<void(TPXBitmap& work, int32_t x1, int32_t y1, int32_t x2, int32_t y2)>;
   void RunInSelection(TPXPixelFormats allowed, const std::string& caption, const TRectWorker& worker);
 
+  // ------------------------------------------------------------ geometric transforms
+  // Whole-image operations (the selection frame is not used), each with its
+  // undo entry.
+
+  // 0 mirrors left-right, 1 top-bottom; any other direction does nothing.
+  void Flip(int32_t direction);
+  // Crops to the selection's box: pixels and alpha under the mask, the
+  // Background colour elsewhere. Without a selection only the undo entry.
+  void CropSel();
+  // Turns the image by angle degrees, counter-clockwise when positive
+  // (thousandths; whole turns dropped). antialiasMode 1 bilinear, 2 bicubic
+  // (others as 1) for 24-bit images, when the angle is not a multiple of 90;
+  // background -1 is the Background property. 16-bit grey, float and CMYK
+  // images are left alone without an undo entry.
+  void Rotate(double angle, bool antiAlias, uint8_t antialiasMode, TColor background);
+  // Resamples the image through ResampleTo; the result becomes the image.
+  void Resample(int32_t newWidth, int32_t newHeight, TResampleFilter filter);
+  // Resamples the image into dest. A side of 0 keeps the image's, -1 keeps
+  // the aspect from the other side, other negatives count as positive; both
+  // negative does nothing but the undo entry.
+  void ResampleTo(TPXBitmap& dest, int32_t newWidth, int32_t newHeight, TResampleFilter filter);
+
   // ------------------------------------------------------------ colour operations
   // The first four work in the selection (or the whole image).
 
@@ -239,6 +261,38 @@ class TPixoranProc : public TComponent {
   TBitmap* wrapped_ = nullptr;
   TImage* image_ = nullptr;
 };
+
+// ------------------------------------------------------------ rotation routines
+// Each turns the bitmap in place by angle degrees, counter-clockwise when
+// positive; the angle counts in thousandths and whole turns are dropped. The
+// result goes where the bitmap's threshold puts it. False when nothing was
+// turned (angle 0, an empty bitmap, a format the routine does not take, or
+// storage that could not be had: the bitmap is then unchanged).
+
+// Integral and divisible by 90.
+bool IsRightAngleMultiple(double angle);
+// The shear rotation: quarter turns, then three shears of the rest (each
+// shifted run blended with its neighbour when antiAlias). pxBGR24 with the
+// background triple, pxGray8 with its luminance, pxPal8 by whole pixels with
+// the nearest palette entry, pxBW1 through RotateBW (background bit set when
+// all three bytes are non-zero). An alpha channel turns along with
+// background 0. Other formats are not turned.
+bool RotateBitmap(TPXBitmap& bitmap, bool antiAlias, const TPXProgressRec& progress, TBGR background, double angle);
+// The shear rotation of one byte per pixel (pxGray8, pxPal8, alpha channels).
+bool RotateGray8(TPXBitmap& bitmap, bool antiAlias, const TPXProgressRec& progress, uint8_t background,
+                 double angle);
+// 1-bit images: quarter turns by bit copies, other angles by the inverse
+// rotation of each destination pixel (nearest source bit).
+bool RotateBW(TPXBitmap& bitmap, bool backgroundBit, double angle);
+// RotateBW's mapping on one byte per pixel (the alpha channel of a 1-bit image).
+bool RotateGray8ForBW(TPXBitmap& bitmap, uint8_t background, double angle);
+// pxBGR24 by sampling the source for every destination pixel: mode 2
+// bicubic, any other bilinear; outside the image the background. An alpha
+// channel turns along with background 0.
+bool RotateAntialiased(TPXBitmap& bitmap, uint8_t mode, const TPXProgressRec& progress, TBGR background,
+                       double angle);
+// RotateAntialiased's sampling on one byte per pixel, background 0.
+bool RotateAlphaAntialiased(TPXBitmap& bitmap, uint8_t mode, double angle);
 
 // ------------------------------------------------------------ plain routines
 
