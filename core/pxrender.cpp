@@ -16,11 +16,6 @@ namespace pixoran {
 
 namespace render_detail {
 
-TAccessScope::TAccessScope(TPXBaseBitmap& bitmap, uint8_t mode) : bitmap_(bitmap), saved_(bitmap.AccessMode) {
-  bitmap.AccessMode = mode;
-}
-TAccessScope::~TAccessScope() { bitmap_.AccessMode = saved_; }
-
 std::unique_ptr<TPXBitmap> NewWorkBitmap(const TPXBitmap& maker) {
   auto b = std::make_unique<TPXBitmap>();
   b->MemoryThreshold = maker.MemoryThreshold;

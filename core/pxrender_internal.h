@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "core/kopxdefs.h"
+#include "core/kopxutils_bitmap.h"
 
 namespace pixoran {
 
@@ -12,18 +13,7 @@ class TPXBaseBitmap;
 
 namespace render_detail {
 
-// Sets a bitmap's access mode for a scope and restores it.
-class TAccessScope {
- public:
-  TAccessScope(TPXBaseBitmap& bitmap, uint8_t mode);
-  ~TAccessScope();
-  TAccessScope(const TAccessScope&) = delete;
-  TAccessScope& operator=(const TAccessScope&) = delete;
-
- private:
-  TPXBaseBitmap& bitmap_;
-  uint8_t saved_;
-};
+using TAccessScope = TPXAccessScope;
 
 // 16.16 contrast factor: (1 - sqrt(-c) / 10) for negative c, else c / 10 + 1.
 int32_t ContrastFactor(int32_t contrast);
