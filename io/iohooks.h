@@ -1,7 +1,9 @@
 #pragma once
 // Process-wide codec hooks of the I/O layer. The LZW codecs are reached only
 // through these, so a program without them set can neither read nor write
-// LZW data. Constant-initialised; installed at start-up.
+// LZW data. Constant-initialised; installed at start-up. Each hook is read
+// and replaced atomically, so workers may read them while they change.
+#include <atomic>
 #include <cstdint>
 
 #include "platform/streams.h"
@@ -21,11 +23,22 @@ using TTIFFLZWDecompressProc = uint8_t* (*)(const uint8_t* data, int64_t dataSiz
                                             TTIFFLZWState*& state);
 using TTIFFLZWCompressProc = void (*)(const uint8_t* data, int32_t count, TStream& stream, TTIFFLZWState*& state);
 
+// A hook is called and tested like the plain function pointer it holds.
 struct TPXIOHooks {
-  TGIFLZWDecompressProc GIFLZWDecompressHook = nullptr;
-  TGIFLZWCompressProc GIFLZWCompressHook = nullptr;
-  TTIFFLZWDecompressProc TIFFLZWDecompressHook = nullptr;
-  TTIFFLZWCompressProc TIFFLZWCompressHook = nullptr;
+  std::atomic<TGIFLZWDecompressProc> GIFLZWDecompressHook{nullptr};
+  std::atomic<TGIFLZWCompressProc> GIFLZWCompressHook{nullptr};
+  std::atomic<TTIFFLZWDecompressProc> TIFFLZWDecompressHook{nullptr};
+  std::atomic<TTIFFLZWCompressProc> TIFFLZWCompressHook{nullptr};
+
+  TPXIOHooks() = default;
+  TPXIOHooks(const TPXIOHooks& other) { *this = other; }
+  TPXIOHooks& operator=(const TPXIOHooks& other) {
+    GIFLZWDecompressHook = other.GIFLZWDecompressHook.load();
+    GIFLZWCompressHook = other.GIFLZWCompressHook.load();
+    TIFFLZWDecompressHook = other.TIFFLZWDecompressHook.load();
+    TIFFLZWCompressHook = other.TIFFLZWCompressHook.load();
+    return *this;
+  }
 };
 
 TPXIOHooks& PXIOHooks();
@@ -47,7 +60,7 @@ using TPXConvertColorProc = void (*)(const void* source, int32_t sourceFormat, v
                                      TIOParamsVals* params, int32_t count, int32_t destinationFormat);
 // The process-wide row converter every filter calls for CMYK, L*a*b* and
 // wide RGB rows, on loads and saves; starts as ConvertRowColorSpace (of the
-// I/O component), replaced only at start-up.
-TPXConvertColorProc& ConvertColorHook();
+// I/O component). Read and replaced atomically.
+std::atomic<TPXConvertColorProc>& ConvertColorHook();
 
 }  // namespace pixoran
