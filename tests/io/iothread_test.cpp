@@ -287,9 +287,10 @@ TEST_F(IOThreadTest, ComponentFreedByItsOwnWorker) {
   io->SetAttachedPXBitmap(&target);
   io->SetAsyncMode(true);
   std::atomic<bool> freed{false};
-  io->OnFinishWork = [&](TObject* sender) {
+  io->OnFinishWork = [&freed](TObject* sender) {
+    std::atomic<bool>* flag = &freed;  // this closure goes with the component
     delete static_cast<TPixoranIO*>(sender);  // waits for nobody: it is this thread
-    freed = true;
+    *flag = true;
   };
   gGateOpen = true;
   io->LoadFromFile(gatedFile_);
