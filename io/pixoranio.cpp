@@ -182,6 +182,8 @@ void TPixoranIO::TakeViewerBitmap() {
 }
 
 void TPixoranIO::SetAttachedPixoran(TPXView* view) {
+  // Never re-pointed under a running worker.
+  WaitForWorkers(false);
   DetachViewer();
   if (!view) {
     ResetToOwned();
@@ -195,6 +197,7 @@ void TPixoranIO::SetAttachedPixoran(TPXView* view) {
 }
 
 void TPixoranIO::SetAttachedTImage(TImage* image) {
+  WaitForWorkers(false);
   DetachViewer();
   DetachImage();
   if (!image) {
@@ -268,6 +271,7 @@ void TPixoranIO::WorkerLeaving() {
 }
 
 void TPixoranIO::SetAttachedBitmap(TBitmap* bitmap) {
+  WaitForWorkers(false);
   if (!bitmap && (viewer_ || image_)) return;
   DetachViewer();
   DetachImage();
@@ -275,6 +279,7 @@ void TPixoranIO::SetAttachedBitmap(TBitmap* bitmap) {
 }
 
 void TPixoranIO::SetAttachedPXBitmap(TPXBitmap* bitmap) {
+  WaitForWorkers(false);
   if (!bitmap && (viewer_ || image_)) return;
   DetachViewer();
   DetachImage();

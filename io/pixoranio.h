@@ -84,7 +84,8 @@ class TPixoranIO : public TComponent, public TIOParamsOwner {
   // destroyed (free notification), and the component falls back to a
   // bitmap of its own. A platform bitmap or TPXBitmap attached by the caller
   // stays the caller's: detach it (attach nullptr) before destroying it.
-  // Attaching one of the four clears the others.
+  // Attaching one of the four clears the others. Attaching waits for a
+  // running worker first.
 
   TPXView* AttachedPixoran() const { return viewer_; }
   // nullptr detaches and gives the component a fresh bitmap of its own.
