@@ -18,6 +18,7 @@
 #include "core/kopxutils_settings.h"
 #include "core/pxview.h"
 #include "io/pixoranio.h"
+#include "io/pixoranio_codecs.h"
 #include "io/pxformats.h"
 #include "platform/streams.h"
 #include "platform/system.h"
@@ -325,10 +326,20 @@ TEST_F(IOThreadTest, ManyLoadsAtOnceWhileSettingsAndRegistryChange) {
       extra.Extensions = "XTRA";
       RegisterFileFormat(extra);
       if (n % 20 == 19) RegisterBuiltinFileFormats();  // frees nothing a reader holds
+      if (n % 10 == 0) SetFormatCodec(*FindFormatCodec(ioPCX));  // a new version of a record
       EXPECT_EQ(bmp->FileType, ioBMP);
     }
   });
-  for (int i = 0; i < kLoads; ++i) ios[i]->LoadFromFile(files[i]);
+  // Half by name, half by content: detection walks the registry's probes.
+  std::vector<std::unique_ptr<TFileStream>> streams;
+  for (int i = 0; i < kLoads; ++i) {
+    if (i % 2) {
+      streams.push_back(std::make_unique<TFileStream>(files[i], fmOpenRead));
+      ios[i]->LoadFromStream(*streams.back());
+    } else {
+      ios[i]->LoadFromFile(files[i]);
+    }
+  }
   for (auto& io : ios) io->WaitThreads(false);
   stop = true;
   churn.join();
