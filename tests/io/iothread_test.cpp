@@ -20,6 +20,7 @@
 #include "io/pixoranio.h"
 #include "io/pixoranio_codecs.h"
 #include "io/pxformats.h"
+#include "platform/imagectl.h"
 #include "platform/streams.h"
 #include "platform/system.h"
 #include "testsupport.h"
@@ -172,6 +173,32 @@ TEST_F(IOThreadTest, AsyncLoadFinishesOnWorkerAndViewerHearsOnUIThread) {
   EXPECT_EQ(view.calls, (std::vector<std::string>{"dpix", "dpix", "update", "change"}));
   EXPECT_EQ(view.DpiX(), 150);
   EXPECT_EQ(view.DpiY(), 120);
+}
+
+TEST_F(IOThreadTest, ImageControlRepaintsOnTheUIThreadOnly) {
+  TImage image;
+  TPixoranIO io;
+  io.SetAttachedTImage(&image);
+  io.SetAsyncMode(true);  // the picture's wrapper is the component's own: loads stay synchronous
+  EXPECT_TRUE(io.OwnsBitmap());
+  int changes = 0;
+  bool offUI = false;
+  image.Picture().OnChange = [&](TObject*) {
+    offUI = offUI || !OnMainThread();
+    ++changes;
+  };
+  gGateOpen = true;
+  io.LoadFromFile(gatedFile_);
+  EXPECT_EQ(changes, 1);  // done on return, on this thread
+  // The same load from another thread (as a loader thread of its own runs
+  // it): the repaint waits for the event loop.
+  std::thread other([&] { io.LoadFromFile(gatedFile_); });
+  other.join();
+  EXPECT_FALSE(io.Aborting());
+  EXPECT_EQ(changes, 1);
+  ASSERT_TRUE(PumpUntil([&] { return changes == 2; }));
+  EXPECT_FALSE(offUI);
+  EXPECT_EQ(image.Picture().Width(), 3);
 }
 
 TEST_F(IOThreadTest, CallsFromInsideTheWorkerRunThere) {
