@@ -239,6 +239,29 @@ TEST_F(IOThreadTest, WaitThreadsWithAbortingStopsASlowReader) {
   EXPECT_EQ(finishes, 1);
 }
 
+TEST_F(IOThreadTest, WaitThreadsWithAbortingStopsAJPEGRead) {
+  const std::string jpeg = dir_ + "/big.jpg";
+  {
+    TPixoranIO writer;
+    TPXBitmap& b = *writer.PXBitmap();
+    ASSERT_TRUE(b.Allocate(2000, 1500, pxBGR24));
+    for (int32_t y = 0; y < 1500; ++y) std::memset(b.Scanline(y), y & 0xFF, 6000);
+    writer.SaveToFile(jpeg);
+    ASSERT_FALSE(writer.Aborting());
+  }
+  TPXBitmap target;
+  TPixoranIO io;
+  io.SetAttachedPXBitmap(&target);
+  io.SetAsyncMode(true);
+  io.LoadFromFile(jpeg);
+  io.WaitThreads(true);  // the filter stops at its next row
+  EXPECT_TRUE(io.Aborting());
+  // Stopped early: the bottom rows (0xDB when read) were never filled.
+  if (target.Height() == 1500) {
+    EXPECT_LT(target.Scanline(1499)[0], 0x80);
+  }
+}
+
 TEST_F(IOThreadTest, ThrowingReaderOnWorkerEndsAbortedWithEvents) {
   TPXBitmap target;
   TPixoranIO io;
