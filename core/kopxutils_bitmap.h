@@ -116,6 +116,11 @@ class TPXFileBuffer {
   std::vector<TPXMappedBlock> blocks_;
 };
 
+// Threads: a bitmap is used by one thread at a time. Even reading it may
+// change it (the size is resynchronised from a platform bitmap, a row read
+// maps a temporary-file row and may switch the access mode), so two threads
+// never read one bitmap at once; the I/O component hands its working bitmap
+// to its worker for the length of an operation.
 class TPXBitmap : public TPXBaseBitmap {
  public:
   TPXBitmap();

@@ -96,7 +96,9 @@ void FillGrayRamp(TBGR* palette) {
 // Loading every third byte vectorises only with byte shuffles, which the
 // baseline x86-64 target lacks: the loop is built twice, for AVX2 and plain,
 // and the loader picks one.
-#if defined(__x86_64__) && defined(__has_attribute)
+// Not under ThreadSanitizer: the loader runs the picker before the sanitizer
+// is ready.
+#if defined(__x86_64__) && defined(__has_attribute) && !defined(__SANITIZE_THREAD__)
 #if __has_attribute(target_clones)
 #define PX_SHUFFLE_CLONES __attribute__((target_clones("avx2", "default")))
 #endif

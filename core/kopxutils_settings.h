@@ -1,14 +1,35 @@
 #pragma once
 // Process-wide settings of the library. All are constant-initialised, so no
-// unit depends on another unit's start-up order; they are set once at
-// start-up and only read afterwards.
+// unit depends on another unit's start-up order. The numbers and the hook
+// are set before any worker starts and only read afterwards (the
+// luminance weights are read per pixel); the temporary folder, a text read
+// on every temporary file, may be changed at any time.
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 namespace pixoran {
 
 class TWinControl;
 using TCenterWindowHook = void (*)(TWinControl* window);
+
+// A text setting read and written under a lock: a reader gets a copy.
+class TPXLockedString {
+ public:
+  operator std::string() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return value_;
+  }
+  TPXLockedString& operator=(std::string value) {
+    std::lock_guard<std::mutex> guard(lock_);
+    value_ = std::move(value);
+    return *this;
+  }
+
+ private:
+  mutable std::mutex lock_;
+  std::string value_;
+};
 
 struct TPXSettings {
   // Grey level = (R * LumRed + G * LumGreen + B * LumBlue) div 100.
@@ -19,7 +40,7 @@ struct TPXSettings {
   // available physical memory".
   int64_t MemoryThresholdOverride = -1;
   // Folder of the library's temporary files; empty means the system's.
-  std::string TempFolder;
+  TPXLockedString TempFolder;
   TCenterWindowHook CenterWindowHook = nullptr;
   // Resolution given to images whose file carries none (or less than 2).
   int32_t DefaultDpiX = 300;

@@ -12,8 +12,11 @@
 #include "core/pxresample.h"
 
 // Hot loops get an AVX2/FMA clone picked at load time; the default clone
-// stays baseline x86-64. Sanitizer builds keep one plain version.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && !defined(__SANITIZE_ADDRESS__)
+// stays baseline x86-64. Sanitizer builds keep one plain version (under
+// ThreadSanitizer the loader would run the picker before the sanitizer is
+// ready).
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && !defined(__SANITIZE_ADDRESS__) && \
+    !defined(__SANITIZE_THREAD__)
 #define PX_HOT_CLONES __attribute__((target_clones("arch=x86-64-v3", "default")))
 #else
 #define PX_HOT_CLONES

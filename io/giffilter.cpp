@@ -81,10 +81,10 @@ void SkipSubBlocks(TGIFByteReader& r) {
 }
 
 TGIFLZWDecompressProc Decompressor(const TIOParamsVals& params) {
-  return params.GIFLZWDecompressor ? params.GIFLZWDecompressor : PXIOHooks().GIFLZWDecompressHook;
+  return params.GIFLZWDecompressor ? params.GIFLZWDecompressor : PXIOHooks().GIFLZWDecompressHook.load();
 }
 TGIFLZWCompressProc Compressor(const TIOParamsVals& params) {
-  return params.GIFLZWCompressor ? params.GIFLZWCompressor : PXIOHooks().GIFLZWCompressHook;
+  return params.GIFLZWCompressor ? params.GIFLZWCompressor : PXIOHooks().GIFLZWCompressHook.load();
 }
 
 // ---------------------------------------------------------------- reading

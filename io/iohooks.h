@@ -2,7 +2,9 @@
 // Process-wide codec hooks of the I/O layer. The LZW codecs are reached only
 // through these, so a program without them set can neither read nor write
 // LZW data. They are constant-initialised with the library's own GIF and
-// TIFF codecs and replaced, if at all, at start-up.
+// TIFF codecs and replaced, if at all, at start-up. Each hook is read and
+// replaced atomically, so workers may read them while they change.
+#include <atomic>
 #include <cstdint>
 
 #include "io/giflzw.h"
@@ -27,11 +29,22 @@ using TTIFFLZWCompressProc = void (*)(const uint8_t* data, int32_t count, TStrea
 uint8_t* TIFFLZWDecompress(const uint8_t* data, int64_t dataSize, int32_t rowLength, TTIFFLZWState*& state);
 void TIFFLZWCompress(const uint8_t* data, int32_t count, TStream& stream, TTIFFLZWState*& state);
 
+// A hook is called and tested like the plain function pointer it holds.
 struct TPXIOHooks {
-  TGIFLZWDecompressProc GIFLZWDecompressHook = GIFLZWDecompress;
-  TGIFLZWCompressProc GIFLZWCompressHook = GIFLZWCompress;
-  TTIFFLZWDecompressProc TIFFLZWDecompressHook = TIFFLZWDecompress;
-  TTIFFLZWCompressProc TIFFLZWCompressHook = TIFFLZWCompress;
+  std::atomic<TGIFLZWDecompressProc> GIFLZWDecompressHook{GIFLZWDecompress};
+  std::atomic<TGIFLZWCompressProc> GIFLZWCompressHook{GIFLZWCompress};
+  std::atomic<TTIFFLZWDecompressProc> TIFFLZWDecompressHook{TIFFLZWDecompress};
+  std::atomic<TTIFFLZWCompressProc> TIFFLZWCompressHook{TIFFLZWCompress};
+
+  TPXIOHooks() = default;
+  TPXIOHooks(const TPXIOHooks& other) { *this = other; }
+  TPXIOHooks& operator=(const TPXIOHooks& other) {
+    GIFLZWDecompressHook = other.GIFLZWDecompressHook.load();
+    GIFLZWCompressHook = other.GIFLZWCompressHook.load();
+    TIFFLZWDecompressHook = other.TIFFLZWDecompressHook.load();
+    TIFFLZWCompressHook = other.TIFFLZWCompressHook.load();
+    return *this;
+  }
 };
 
 TPXIOHooks& PXIOHooks();
@@ -53,7 +66,7 @@ using TPXConvertColorProc = void (*)(const void* source, int32_t sourceFormat, v
                                      TIOParamsVals* params, int32_t count, int32_t destinationFormat);
 // The process-wide row converter every filter calls for CMYK, L*a*b* and
 // wide RGB rows, on loads and saves; starts as ConvertRowColorSpace (of the
-// I/O component), replaced only at start-up.
-TPXConvertColorProc& ConvertColorHook();
+// I/O component). Read and replaced atomically.
+std::atomic<TPXConvertColorProc>& ConvertColorHook();
 
 }  // namespace pixoran

@@ -1,6 +1,8 @@
 #include "io/pixoranio.h"
 
+#include <algorithm>
 #include <bit>
+#include <chrono>
 #include <cstring>
 
 #include "core/kopxutils_colors.h"
@@ -82,8 +84,8 @@ void ConvertRowColorSpace(const void* source, int32_t sourceFormat, void* destin
   }
 }
 
-TPXConvertColorProc& ConvertColorHook() {
-  static TPXConvertColorProc hook = ConvertRowColorSpace;
+std::atomic<TPXConvertColorProc>& ConvertColorHook() {
+  static std::atomic<TPXConvertColorProc> hook{ConvertRowColorSpace};
   return hook;
 }
 
@@ -115,10 +117,19 @@ TPixoranIO::TPixoranIO(TComponent* owner) : TComponent(owner) {
   ResetToOwned();
   // Created last: the record asks its owner for the platform bitmap.
   params_ = std::make_unique<TIOParamsVals>(this);
+  threads_->Component = this;
 }
 
 TPixoranIO::~TPixoranIO() {
-  WaitThreads(false);
+  // From the component's own worker this waits for the others only.
+  WaitForWorkers(false);
+  {
+    std::lock_guard<std::mutex> guard(threads_->Lock);
+    threads_->Component = nullptr;
+  }
+  // Drops what is still queued for the UI thread (and waits for a call
+  // running there now).
+  uiPoster_.reset();
   DetachViewer();
   DetachImage();
 }
@@ -169,6 +180,8 @@ void TPixoranIO::TakeViewerBitmap() {
 }
 
 void TPixoranIO::SetAttachedPixoran(TPXView* view) {
+  // Never re-pointed under a running worker.
+  WaitForWorkers(false);
   DetachViewer();
   if (!view) {
     ResetToOwned();
@@ -182,6 +195,7 @@ void TPixoranIO::SetAttachedPixoran(TPXView* view) {
 }
 
 void TPixoranIO::SetAttachedTImage(TImage* image) {
+  WaitForWorkers(false);
   DetachViewer();
   DetachImage();
   if (!image) {
@@ -197,6 +211,9 @@ void TPixoranIO::SetAttachedTImage(TImage* image) {
 
 void TPixoranIO::ComponentRemoved(TComponent* component) {
   if (!component) return;
+  // What goes with the control (the viewer's bitmap, the control's picture)
+  // may be what a worker writes into: stop it first.
+  if (component == viewer_ || component == image_) WaitForWorkers(true);
   if (component == viewer_) {
     // Its destructor has run: no call reaches it any more.
     viewer_ = nullptr;
@@ -217,6 +234,8 @@ void TPixoranIO::ViewerCallback(void* userData, TPXView* view, bool destroying) 
 void TPixoranIO::ViewerBitmapChanged(bool destroying) {
   if (!viewer_) return;
   if (destroying) {
+    // The viewer's bitmap goes after this: a worker must not write on.
+    WaitForWorkers(true);
     // The viewer removes our entry itself; its bitmap goes with it, so
     // nothing borrowed from it may stay here.
     viewer_->RemoveFreeNotification(this);
@@ -225,10 +244,32 @@ void TPixoranIO::ViewerBitmapChanged(bool destroying) {
     ResetToOwned();
     return;
   }
+  bool running = false;
+  {
+    std::lock_guard<std::mutex> guard(threads_->Lock);
+    running = !threads_->Threads.empty();
+  }
+  if (running) {
+    // A worker writes into the working bitmap: it is re-pointed when done.
+    viewerChangePending_ = true;
+    return;
+  }
   TakeViewerBitmap();
 }
 
+void TPixoranIO::ApplyDeferredViewerChange() {
+  if (!viewerChangePending_.exchange(false)) return;
+  // The worker that deferred it is leaving, or has left.
+  WaitForWorkers(false);
+  if (viewer_) TakeViewerBitmap();
+}
+
+void TPixoranIO::WorkerLeaving() {
+  if (viewerChangePending_) uiPoster_->Post([this] { ApplyDeferredViewerChange(); });
+}
+
 void TPixoranIO::SetAttachedBitmap(TBitmap* bitmap) {
+  WaitForWorkers(false);
   if (!bitmap && (viewer_ || image_)) return;
   DetachViewer();
   DetachImage();
@@ -236,6 +277,7 @@ void TPixoranIO::SetAttachedBitmap(TBitmap* bitmap) {
 }
 
 void TPixoranIO::SetAttachedPXBitmap(TPXBitmap* bitmap) {
+  WaitForWorkers(false);
   if (!bitmap && (viewer_ || image_)) return;
   DetachViewer();
   DetachImage();
@@ -258,13 +300,27 @@ bool TPixoranIO::PrepareBitmap(uint32_t allowed) {
 void TPixoranIO::UpdateAttached() {
   if (attachedTBitmap_) working_->RemoveAlphaChannel();
   if (viewer_) {
-    // From a worker this becomes a posted message to the viewer's window;
-    // every operation runs on the caller's thread for now.
-    viewer_->Update();
-    viewer_->ImageChange();
+    OnUIThread([this] {
+      if (!viewer_) return;
+      viewer_->Update();
+      viewer_->ImageChange();
+    });
   } else if (attachedTBitmap_) {
-    attachedTBitmap_->Modified();
+    // An image control repaints on it.
+    OnUIThread([this, bitmap = attachedTBitmap_] {
+      if (attachedTBitmap_ == bitmap) bitmap->Modified();
+    });
   }
+}
+
+void TPixoranIO::OnUIThread(std::function<void()> call) { uiPoster_->RunOrPost(std::move(call)); }
+
+void TPixoranIO::TellViewerDpi() {
+  if (!viewer_) return;
+  const int32_t x = params_->DpiX, y = params_->DpiY;
+  OnUIThread([this, x, y] {
+    if (viewer_) viewer_->SetDpi(x, y);
+  });
 }
 
 void TPixoranIO::FixDefaultDPI() {
@@ -327,11 +383,17 @@ void TPixoranIO::SetNativePixelFormat(bool value) {
 }
 
 void TPixoranIO::OwnerDpiXChanged(int32_t dpi) {
-  if (viewer_) viewer_->SetDpiX(dpi);
+  if (!viewer_) return;
+  OnUIThread([this, dpi] {
+    if (viewer_) viewer_->SetDpiX(dpi);
+  });
 }
 
 void TPixoranIO::OwnerDpiYChanged(int32_t dpi) {
-  if (viewer_) viewer_->SetDpiY(dpi);
+  if (!viewer_) return;
+  OnUIThread([this, dpi] {
+    if (viewer_) viewer_->SetDpiY(dpi);
+  });
 }
 
 void TPixoranIO::DoFinishWork() {
@@ -340,14 +402,31 @@ void TPixoranIO::DoFinishWork() {
 }
 
 void TPixoranIO::FinishOperation() {
-  if (finishSuppressed_ == 0) DoFinishWork();
+  if (finishSuppressed_ != 0) return;
+  {
+    std::lock_guard<std::mutex> guard(threads_->Lock);
+    ++threads_->Finished;
+  }
+  DoFinishWork();
+}
+
+bool TPixoranIO::HandOff(std::function<void()> call) {
+  // Inner operations of a larger one stay where it runs: their streams may
+  // live on its stack.
+  if (OwnsBitmap() || !asyncMode_ || finishSuppressed_ != 0 || syncDepth_ != 0 || IsInsideThread()) return false;
+  // A viewer change deferred by the last worker is followed before the next.
+  ApplyDeferredViewerChange();
+  return TPXIOThread::Start(threads_, std::move(call));
+}
+
+void TPixoranIO::WorkerFailed(bool finishOwed) {
+  aborting_ = true;
+  if (finishOwed) FinishOperation();
 }
 
 void TPixoranIO::RunOperation(const std::function<void()>& body) {
-  // Hand-off point of the background I/O thread: an operation on a borrowed
-  // bitmap with AsyncMode on, called from outside this component's workers,
-  // is to go to a worker. There are no workers yet, so every operation runs
-  // here, on the caller's thread.
+  // Operations handed to a worker come here on it; the others on the caller's thread.
+  if (viewerChangePending_ && !IsInsideThread()) ApplyDeferredViewerChange();
   try {
     body();
   } catch (...) {
@@ -366,11 +445,29 @@ TPXProgressRec TPixoranIO::MakeProgress(bool withHandler) {
   return progress;
 }
 
-void TPixoranIO::WaitThreads(bool setAborting) {
-  // No workers yet: nothing to wait for.
-  if (setAborting) aborting_ = true;
+void TPixoranIO::WaitForWorkers(bool setAborting) {
+  const std::thread::id self = std::this_thread::get_id();
+  std::unique_lock<std::mutex> lock(threads_->Lock);
+  for (;;) {
+    // Again on every round: an operation that was only starting clears it.
+    if (setAborting) aborting_ = true;
+    const bool others = std::any_of(threads_->Threads.begin(), threads_->Threads.end(),
+                                    [&](const TPXIOThread* t) { return t->ThreadId() != self; });
+    if (!others) return;
+    threads_->Changed.wait_for(lock, std::chrono::milliseconds(2));
+  }
 }
 
-bool TPixoranIO::IsInsideThread() const { return false; }
+void TPixoranIO::WaitThreads(bool setAborting) {
+  WaitForWorkers(setAborting);
+  if (!IsInsideThread()) ApplyDeferredViewerChange();
+}
+
+bool TPixoranIO::IsInsideThread() const {
+  const std::thread::id self = std::this_thread::get_id();
+  std::lock_guard<std::mutex> guard(threads_->Lock);
+  return std::any_of(threads_->Threads.begin(), threads_->Threads.end(),
+                     [&](const TPXIOThread* t) { return t->ThreadId() == self; });
+}
 
 }  // namespace pixoran

@@ -16,12 +16,14 @@
 #include "io/iohooks.h"
 #include "io/pixoranio_codecs.h"
 #include "io/pixoranio_params.h"
+#include "io/pixoranio_thread.h"
 #include "io/pxformats.h"
 #include "io/pxprogress.h"
 #include "platform/classes.h"
 #include "platform/graphics.h"
 #include "platform/imagectl.h"
 #include "platform/streams.h"
+#include "platform/uithread.h"
 
 namespace pixoran {
 
@@ -51,6 +53,22 @@ int32_t TIFFFilePageCount(const std::string& fileName);
 int32_t DCXFilePageCount(const std::string& fileName);
 int32_t ICOFileImageCount(const std::string& fileName);
 
+// Threads. With AsyncMode on, a load or save on a bitmap the component does
+// not own, called from outside the component's own workers, goes to a worker
+// thread (TPXIOThread) and the call returns at once (file loads with a result
+// return -1). The worker runs the same operation; OnProgress and OnFinishWork
+// fire on it. What the operation does to an attached viewer or image control
+// (resolution, refresh, repaint) is handed to the UI thread in order, and
+// dropped when the control or the component is gone by then. The caller
+// leaves the component, its bitmap and its parameter record alone until
+// OnFinishWork or WaitThreads: the working bitmap belongs to the worker
+// meanwhile (a bitmap is used by one thread at a time). A viewer that
+// changes its bitmap meanwhile is followed once the worker is done; a viewer
+// or image control that goes meanwhile stops the worker (Aborting) and is
+// waited for. Streams handed to a stream operation must outlive it.
+// LoadFromBuffer runs on the caller's thread. The component may be freed
+// from its own worker's finishing event (it then waits only for the others),
+// but not while a viewer is attached.
 class TPixoranIO : public TComponent, public TIOParamsOwner {
  public:
   explicit TPixoranIO(TComponent* owner = nullptr);
@@ -66,7 +84,8 @@ class TPixoranIO : public TComponent, public TIOParamsOwner {
   // destroyed (free notification), and the component falls back to a
   // bitmap of its own. A platform bitmap or TPXBitmap attached by the caller
   // stays the caller's: detach it (attach nullptr) before destroying it.
-  // Attaching one of the four clears the others.
+  // Attaching one of the four clears the others. Attaching waits for a
+  // running worker first.
 
   TPXView* AttachedPixoran() const { return viewer_; }
   // nullptr detaches and gives the component a fresh bitmap of its own.
@@ -237,7 +256,9 @@ class TPixoranIO : public TComponent, public TIOParamsOwner {
 
   // ------------------------------------------------------------ threads
 
-  // Waits for the running workers (setting Aborting first when asked).
+  // Waits until no worker runs. With setAborting, keeps Aborting set while
+  // waiting, so that a running filter stops at its next row. On one of the
+  // component's own workers it waits for the others only.
   void WaitThreads(bool setAborting);
   // The calling thread is one of this component's workers.
   bool IsInsideThread() const;
@@ -253,10 +274,27 @@ class TPixoranIO : public TComponent, public TIOParamsOwner {
  private:
   struct TSaveSource;
   struct THeaderInfo;
+  friend class TPXIOThread;
 
   // Runs one operation: the finishing events fire exactly once at its end,
   // also when it raises (Aborting is then set and the exception passes on).
   void RunOperation(const std::function<void()>& body);
+  // The hand-off test every load and save wrapper makes first: true when
+  // the call (holding copies of the wrapper's arguments) went to a worker.
+  bool HandOff(std::function<void()> call);
+  // On a worker or another non-UI thread the call goes to the UI thread;
+  // otherwise it runs now.
+  void OnUIThread(std::function<void()> call);
+  void TellViewerDpi();
+  // Worker side: an exception escaped the operation; the finishing events
+  // fire when the operation did not get to fire them.
+  void WorkerFailed(bool finishOwed);
+  // Worker side, under the thread list's lock, just before it leaves.
+  void WorkerLeaving();
+  // Waits for the workers (other than the calling one).
+  void WaitForWorkers(bool setAborting);
+  // Follows a viewer bitmap change that arrived while a worker ran.
+  void ApplyDeferredViewerChange();
   void FinishOperation();
   TPXProgressRec MakeProgress(bool withHandler = true);
 
@@ -313,6 +351,10 @@ class TPixoranIO : public TComponent, public TIOParamsOwner {
   std::unique_ptr<TIOParamsVals> params_;
   std::atomic<bool> aborting_{false};
   int32_t finishSuppressed_ = 0;  // inner operations of a larger one stay quiet
+  int32_t syncDepth_ = 0;         // inner operations on a stream of the caller's stack
+  std::shared_ptr<TPXIOThreadList> threads_ = std::make_shared<TPXIOThreadList>();
+  std::unique_ptr<TUIThreadPoster> uiPoster_ = std::make_unique<TUIThreadPoster>();
+  std::atomic<bool> viewerChangePending_{false};
 };
 
 }  // namespace pixoran

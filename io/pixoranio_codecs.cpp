@@ -2,6 +2,8 @@
 
 #include <cstring>
 #include <deque>
+#include <mutex>
+#include <shared_mutex>
 #include <vector>
 
 #include "io/bmpfilt.h"
@@ -561,9 +563,16 @@ constexpr TPXDetectStep kDetectSteps[] = {
     {ioDCX, -1, nullptr},
 };
 
+// Read from any thread under the shared lock, changed under it alone. A
+// record or route table is never changed or freed once handed out: a change
+// keeps a new version (a deque: appending keeps pointers valid) and points
+// the list at it.
 struct TFormatTables {
-  std::deque<TPXFormatCodec> Records;  // a deque: appending keeps pointers valid
-  std::vector<TPXExtensionRoute> Routes;
+  std::shared_mutex Lock;
+  std::deque<TPXFormatCodec> Kept;              // every version of every record
+  std::vector<const TPXFormatCodec*> Records;  // the current ones, in registry order
+  std::deque<std::vector<TPXExtensionRoute>> RouteVersions;
+  const std::vector<TPXExtensionRoute>* Routes = nullptr;
 };
 
 void AddRoutes(std::vector<TPXExtensionRoute>& routes, const char* list, int32_t fileType, bool save) {
@@ -588,29 +597,32 @@ void AddRoutes(std::vector<TPXExtensionRoute>& routes, const char* list, int32_t
 }
 
 void RebuildRoutes(TFormatTables& t) {
-  t.Routes.clear();
-  for (const auto& c : t.Records) {
-    AddRoutes(t.Routes, c.LoadRoutes, c.FileType, false);
-    AddRoutes(t.Routes, c.SaveRoutes, c.FileType, true);
+  std::vector<TPXExtensionRoute> routes;
+  for (const TPXFormatCodec* c : t.Records) {
+    AddRoutes(routes, c->LoadRoutes, c->FileType, false);
+    AddRoutes(routes, c->SaveRoutes, c->FileType, true);
   }
+  t.Routes = &t.RouteVersions.emplace_back(std::move(routes));
 }
 
 TFormatTables& Tables() {
   // Filled on first use, so no unit depends on another's start-up order.
-  static TFormatTables tables = [] {
-    TFormatTables t;
-    t.Records.assign(std::begin(kFormats), std::end(kFormats));
-    RebuildRoutes(t);
-    return t;
-  }();
+  static TFormatTables tables;
+  static std::once_flag filled;
+  std::call_once(filled, [] {
+    for (const TPXFormatCodec& c : kFormats) tables.Records.push_back(&tables.Kept.emplace_back(c));
+    RebuildRoutes(tables);
+  });
   return tables;
 }
 
 }  // namespace
 
 const TPXFormatCodec* FindFormatCodec(int32_t fileType) {
-  for (const auto& c : Tables().Records)
-    if (c.FileType == fileType) return &c;
+  TFormatTables& t = Tables();
+  std::shared_lock<std::shared_mutex> lock(t.Lock);
+  for (const TPXFormatCodec* c : t.Records)
+    if (c->FileType == fileType) return c;
   return nullptr;
 }
 
@@ -618,23 +630,26 @@ TPXFormatCodec SetFormatCodec(const TPXFormatCodec& codec) {
   TFormatTables& t = Tables();
   TPXFormatCodec old{};
   if (codec.FileType == ioUnknown) return old;
+  std::unique_lock<std::shared_mutex> lock(t.Lock);
+  const TPXFormatCodec* fresh = &t.Kept.emplace_back(codec);
   bool found = false;
-  for (auto& c : t.Records)
-    if (c.FileType == codec.FileType) {
-      old = c;
-      c = codec;
+  for (const TPXFormatCodec*& c : t.Records)
+    if (c->FileType == codec.FileType) {
+      old = *c;
+      c = fresh;
       found = true;
       break;
     }
-  if (!found) t.Records.push_back(codec);
+  if (!found) t.Records.push_back(fresh);
   RebuildRoutes(t);
   return old;
 }
 
 const TPXFormatCodec* FormatCodecAt(int32_t index) {
-  auto& records = Tables().Records;
-  if (index < 0 || index >= static_cast<int32_t>(records.size())) return nullptr;
-  return &records[static_cast<size_t>(index)];
+  TFormatTables& t = Tables();
+  std::shared_lock<std::shared_mutex> lock(t.Lock);
+  if (index < 0 || index >= static_cast<int32_t>(t.Records.size())) return nullptr;
+  return t.Records[static_cast<size_t>(index)];
 }
 
 const TPXDetectStep* DetectStepAt(int32_t index) {
@@ -643,7 +658,9 @@ const TPXDetectStep* DetectStepAt(int32_t index) {
 }
 
 const TPXExtensionRoute* FindExtensionRoute(const std::string& ext) {
-  for (const auto& r : Tables().Routes)
+  TFormatTables& t = Tables();
+  std::shared_lock<std::shared_mutex> lock(t.Lock);
+  for (const auto& r : *t.Routes)
     if (ext == r.Extension) return &r;
   return nullptr;
 }

@@ -110,13 +110,14 @@ struct TPXFormatCodec {
   TPXCodecReady Ready = nullptr;
 };
 
-// The record of a file type, or nullptr.
+// The record of a file type, or nullptr; valid for the life of the process.
 const TPXFormatCodec* FindFormatCodec(int32_t fileType);
 // Replaces the record of codec.FileType and returns the one it replaced; a
 // type without a record is appended (and an empty record returned). For a
-// program that brings its own filter, and for tests. Set at start-up only:
-// pointers handed out before stay valid, RegisterBuiltinFileFormats then
-// refreshes the registry.
+// program that brings its own filter, and for tests. Safe while other
+// threads read the records: pointers handed out before stay valid and keep
+// showing the record as it was. RegisterBuiltinFileFormats then refreshes
+// the registry.
 TPXFormatCodec SetFormatCodec(const TPXFormatCodec& codec);
 // Every record, in registry order; nullptr past the end.
 const TPXFormatCodec* FormatCodecAt(int32_t index);

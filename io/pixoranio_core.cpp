@@ -40,13 +40,14 @@ std::unique_ptr<TPXBitmap> CopyAsBGR24(TPXBitmap& source) {
 
 bool EmptyImage(TPXBitmap& b) { return b.Width() <= 0 || b.Height() <= 0 || b.PixelFormat() == pxNone; }
 
-// Keeps the finishing events of inner operations quiet for its lifetime.
-class TQuietScope {
+// Raises a counter for its lifetime: the finishing events of inner
+// operations stay quiet, and inner operations stay on the calling thread.
+class TCounterScope {
  public:
-  explicit TQuietScope(int32_t& counter) : counter_(counter) { ++counter_; }
-  ~TQuietScope() { --counter_; }
-  TQuietScope(const TQuietScope&) = delete;
-  TQuietScope& operator=(const TQuietScope&) = delete;
+  explicit TCounterScope(int32_t& counter) : counter_(counter) { ++counter_; }
+  ~TCounterScope() { --counter_; }
+  TCounterScope(const TCounterScope&) = delete;
+  TCounterScope& operator=(const TCounterScope&) = delete;
 
  private:
   int32_t& counter_;
@@ -74,11 +75,13 @@ struct TPixoranIO::THeaderInfo {
 // ---------------------------------------------------------------- built-in loads
 
 int32_t TPixoranIO::LoadFileBuiltin(const std::string& fileName, int32_t fileType) {
+  if (HandOff([this, fileName, fileType] { LoadFileBuiltin(fileName, fileType); })) return -1;
   RunOperation([&] { LoadFileBody(fileName, fileType); });
   return LoadedImageCount(fileType);
 }
 
 int32_t TPixoranIO::LoadStreamBuiltin(TStream& stream, int32_t fileType) {
+  if (HandOff([this, s = &stream, fileType] { LoadStreamBuiltin(*s, fileType); })) return -1;
   RunOperation([&] { LoadCore(stream, fileType, false); });
   return LoadedImageCount(fileType);
 }
@@ -176,17 +179,19 @@ void TPixoranIO::LoadCore(TStream& stream, int32_t fileType, bool fromFile) {
   }
   params_->FileName.clear();
   params_->FileType = fileType;
-  if (viewer_) viewer_->SetDpi(params_->DpiX, params_->DpiY);
+  TellViewerDpi();
   UpdateAttached();
 }
 
 // ---------------------------------------------------------------- built-in saves
 
 void TPixoranIO::SaveFileBuiltin(const std::string& fileName, int32_t fileType) {
+  if (HandOff([this, fileName, fileType] { SaveFileBuiltin(fileName, fileType); })) return;
   RunOperation([&] { SaveFileBody(fileName, fileType); });
 }
 
 void TPixoranIO::SaveStreamBuiltin(TStream& stream, int32_t fileType) {
+  if (HandOff([this, s = &stream, fileType] { SaveStreamBuiltin(*s, fileType); })) return;
   RunOperation([&] { SaveStreamBody(stream, fileType); });
 }
 
@@ -292,7 +297,7 @@ void TPixoranIO::LoadFileRegistry(const std::string& fileName, const TPXFileForm
   }
   if (!aborting_) {
     if (autoAdjustDPI_) AdjustBitmapDPI();
-    if (viewer_) viewer_->SetDpi(params_->DpiX, params_->DpiY);
+    TellViewerDpi();
   }
   UpdateAttached();
 }
@@ -321,7 +326,7 @@ void TPixoranIO::LoadStreamRegistry(TStream& stream, int32_t fileType) {
   read(stream, *working_, *params_, progress, false);  // an exception passes to the caller
   if (!aborting_) {
     if (autoAdjustDPI_) AdjustBitmapDPI();
-    if (viewer_) viewer_->SetDpi(params_->DpiX, params_->DpiY);
+    TellViewerDpi();
   }
   UpdateAttached();
 }
@@ -371,6 +376,8 @@ void TPixoranIO::SaveStreamRegistry(TStream& stream, int32_t fileType) {
 // ---------------------------------------------------------------- dispatch
 
 void TPixoranIO::LoadFromFile(const std::string& fileName) {
+  // The override, if any, is what runs on the worker.
+  if (HandOff([this, fileName] { LoadFromFile(fileName); })) return;
   if (fileName.empty() || LowerCaseASCII(fileName.substr(0, 7)) == "http://") {
     // Web addresses are read by the component's network extras, not here.
     RunOperation([&] { aborting_ = true; });
@@ -387,6 +394,7 @@ void TPixoranIO::LoadFromFile(const std::string& fileName) {
 }
 
 void TPixoranIO::SaveToFile(const std::string& fileName) {
+  if (HandOff([this, fileName] { SaveToFile(fileName); })) return;
   if (fileName.empty()) {
     RunOperation([&] { aborting_ = true; });
     return;
@@ -402,6 +410,7 @@ void TPixoranIO::SaveToFile(const std::string& fileName) {
 }
 
 void TPixoranIO::LoadFromFileFormat(const std::string& fileName, int32_t fileType) {
+  if (HandOff([this, fileName, fileType] { LoadFromFileFormat(fileName, fileType); })) return;
   const TPXFormatCodec* codec = FindFormatCodec(fileType);
   if (fileName.empty()) {
     RunOperation([&] { aborting_ = true; });
@@ -413,6 +422,7 @@ void TPixoranIO::LoadFromFileFormat(const std::string& fileName, int32_t fileTyp
 }
 
 void TPixoranIO::LoadFromStream(TStream& stream) {
+  if (HandOff([this, s = &stream] { LoadFromStream(*s); })) return;
   const int32_t fileType = FindStreamFormat(stream);
   const TPXFormatCodec* codec = FindFormatCodec(fileType);
   if (codec && (codec->Flags & cfLoadDetected))
@@ -422,6 +432,7 @@ void TPixoranIO::LoadFromStream(TStream& stream) {
 }
 
 void TPixoranIO::LoadFromStreamFormat(TStream& stream, int32_t fileType) {
+  if (HandOff([this, s = &stream, fileType] { LoadFromStreamFormat(*s, fileType); })) return;
   const TPXFormatCodec* codec = FindFormatCodec(fileType);
   if (codec && (codec->Flags & cfLoadStream))
     LoadStreamBuiltin(stream, fileType);
@@ -430,6 +441,7 @@ void TPixoranIO::LoadFromStreamFormat(TStream& stream, int32_t fileType) {
 }
 
 void TPixoranIO::SaveToStream(TStream& stream, int32_t fileType) {
+  if (HandOff([this, s = &stream, fileType] { SaveToStream(*s, fileType); })) return;
   const TPXFormatCodec* codec = FindFormatCodec(fileType);
   if (codec && (codec->Flags & cfSave))
     SaveStreamBuiltin(stream, fileType);
@@ -438,7 +450,9 @@ void TPixoranIO::SaveToStream(TStream& stream, int32_t fileType) {
 }
 
 void TPixoranIO::LoadFromBuffer(const void* buffer, int64_t size, int32_t fileType) {
+  // The stream lives on this frame: the load runs here, whatever AsyncMode says.
   TReadOnlyMemoryStream ms(buffer, buffer ? size : 0);
+  TCounterScope sync(syncDepth_);
   if (fileType != ioUnknown)
     LoadFromStreamFormat(ms, fileType);
   else
@@ -512,6 +526,7 @@ void TPixoranIO::ParamsFromStream(TStream& stream) { ParamsFromStreamFormat(stre
 // ---------------------------------------------------------------- source text
 
 void TPixoranIO::SaveToSourceText(const std::string& fileName, int32_t fileType, int32_t format) {
+  if (HandOff([this, fileName, fileType, format] { SaveToSourceText(fileName, fileType, format); })) return;
   RunOperation([&] {
     aborting_ = true;
     if (fileName.empty() || !PrepareBitmap(0) || EmptyImage(*working_)) return;
@@ -519,7 +534,7 @@ void TPixoranIO::SaveToSourceText(const std::string& fileName, int32_t fileType,
     if (format >= 0 && format <= 2) {
       TMemoryStream encoded;
       {
-        TQuietScope quiet(finishSuppressed_);
+        TCounterScope quiet(finishSuppressed_);
         SaveToStream(encoded, fileType);
       }
       const int64_t n = encoded.Size();

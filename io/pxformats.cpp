@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <shared_mutex>
 #include <vector>
 
 #include "io/pixoranio_codecs.h"
@@ -15,21 +17,33 @@ namespace {
 void BuiltinRead(TStream&, TPXBitmap&, TIOParamsVals&, TPXProgressRec&, bool) {}
 void BuiltinWrite(TStream&, TPXBitmap&, TIOParamsVals&, TPXProgressRec&) {}
 
+// Readers (workers among them) take the lock shared; registration takes it
+// alone. A record leaves the list but is never freed while the process
+// runs: a reader may still hold it. A record is not changed once listed;
+// a change lists a changed copy in its place.
 struct TRegistry {
-  std::vector<std::unique_ptr<TPXFileFormatInfo>> Records;
+  std::shared_mutex Lock;
+  std::vector<TPXFileFormatInfo*> Records;
+  std::vector<std::unique_ptr<TPXFileFormatInfo>> Kept;  // every record ever listed
+
+  TPXFileFormatInfo* Keep(std::unique_ptr<TPXFileFormatInfo> info) {
+    Kept.push_back(std::move(info));
+    return Kept.back().get();
+  }
 };
 
 void AddBuiltinFormats(TRegistry& r);
 
 TRegistry& Registry() {
   // Filled on first use, so no unit depends on another's start-up order.
-  static TRegistry registry = [] {
-    TRegistry r;
-    AddBuiltinFormats(r);
-    return r;
-  }();
+  static TRegistry registry;
+  static std::once_flag filled;
+  std::call_once(filled, [] { AddBuiltinFormats(registry); });
   return registry;
 }
+
+using TReadLock = std::shared_lock<std::shared_mutex>;
+using TWriteLock = std::unique_lock<std::shared_mutex>;
 
 // Cuts a UTF-8 text to at most max bytes without splitting a character.
 std::string CutName(const std::string& s, size_t max) {
@@ -60,7 +74,7 @@ void AddBuiltinFormats(TRegistry& r) {
     info->DialogPage = codec->DialogPage;
     SetMarks(*info, *codec);
     info->TryFunction = nullptr;
-    r.Records.push_back(std::move(info));
+    r.Records.push_back(r.Keep(std::move(info)));
   }
 }
 
@@ -152,36 +166,54 @@ int32_t RegisterFileFormat(const TPXFileFormatInfo& info) {
   auto copy = std::make_unique<TPXFileFormatInfo>(info);
   copy->FullName = CutName(copy->FullName, kPXFormatNameMax);
   copy->Extensions = CutName(copy->Extensions, kPXFormatNameMax);
-  auto& records = Registry().Records;
-  records.push_back(std::move(copy));
-  return static_cast<int32_t>(records.size()) - 1;
+  TRegistry& r = Registry();
+  TWriteLock lock(r.Lock);
+  r.Records.push_back(r.Keep(std::move(copy)));
+  return static_cast<int32_t>(r.Records.size()) - 1;
 }
 
-void RegisterBuiltinFileFormats() { AddBuiltinFormats(Registry()); }
+void RegisterBuiltinFileFormats() {
+  TRegistry& r = Registry();
+  TWriteLock lock(r.Lock);
+  AddBuiltinFormats(r);
+}
 
-void UnregisterFileFormats() { Registry().Records.clear(); }
+void UnregisterFileFormats() {
+  TRegistry& r = Registry();
+  TWriteLock lock(r.Lock);
+  r.Records.clear();
+}
 
-int32_t FileFormatCount() { return static_cast<int32_t>(Registry().Records.size()); }
+int32_t FileFormatCount() {
+  TRegistry& r = Registry();
+  TReadLock lock(r.Lock);
+  return static_cast<int32_t>(r.Records.size());
+}
 
 TPXFileFormatInfo* FileFormatAt(int32_t index) {
-  auto& records = Registry().Records;
-  if (index < 0 || index >= static_cast<int32_t>(records.size())) return nullptr;
-  return records[static_cast<size_t>(index)].get();
+  TRegistry& r = Registry();
+  TReadLock lock(r.Lock);
+  if (index < 0 || index >= static_cast<int32_t>(r.Records.size())) return nullptr;
+  return r.Records[static_cast<size_t>(index)];
 }
 
 TPXFileFormatInfo* FindFileFormatInfo(int32_t fileType) {
-  for (auto& r : Registry().Records)
-    if (r->FileType == fileType) return r.get();
+  TRegistry& reg = Registry();
+  TReadLock lock(reg.Lock);
+  for (TPXFileFormatInfo* r : reg.Records)
+    if (r->FileType == fileType) return r;
   return nullptr;
 }
 
 TPXFileFormatInfo* FindFileFormatInfoByExtension(const std::string& ext) {
   if (ext.empty()) return nullptr;
-  for (auto& r : Registry().Records) {
+  TRegistry& reg = Registry();
+  TReadLock lock(reg.Lock);
+  for (TPXFileFormatInfo* r : reg.Records) {
     bool found = true;
     for (int32_t i = 0; found; ++i) {
       const std::string item = ExtensionItem(r->Extensions, i, found);
-      if (found && EqualsNoCase(item, ext)) return r.get();
+      if (found && EqualsNoCase(item, ext)) return r;
     }
   }
   return nullptr;
@@ -225,11 +257,17 @@ int32_t FindStreamFormat(TStream& stream) {
     const int64_t pos = stream.Position();
     TPositionGuard back(stream, pos);
     // Registered probes first: callers may claim content the built-in
-    // signatures would give to another format.
-    for (auto& r : Registry().Records) {
-      if (!r->TryFunction) continue;
+    // signatures would give to another format. They run outside the lock.
+    std::vector<std::pair<TPXTryFunction, int32_t>> probes;
+    {
+      TRegistry& reg = Registry();
+      TReadLock lock(reg.Lock);
+      for (const TPXFileFormatInfo* r : reg.Records)
+        if (r->TryFunction) probes.emplace_back(r->TryFunction, r->FileType);
+    }
+    for (const auto& [probe, type] : probes) {
       stream.SetPosition(pos);
-      if (r->TryFunction(stream)) return r->FileType;
+      if (probe(stream)) return type;
     }
     // The signatures look at what follows the position, not at the whole stream.
     const int64_t left = std::max<int64_t>(0, stream.Size() - pos);
@@ -261,8 +299,18 @@ int32_t FindFileFormat(const std::string& fileName, bool verifyExtension) {
 }
 
 void UpdateGIFFormatAvailability() {
-  TPXFileFormatInfo* gif = FindFileFormatInfo(ioGIF);
-  if (const TPXFormatCodec* codec = FindFormatCodec(ioGIF); gif && codec) SetMarks(*gif, *codec);
+  const TPXFormatCodec* codec = FindFormatCodec(ioGIF);
+  if (!codec) return;
+  TRegistry& reg = Registry();
+  TWriteLock lock(reg.Lock);
+  for (TPXFileFormatInfo*& r : reg.Records) {
+    if (r->FileType != ioGIF) continue;
+    // A changed copy: a reader may be looking at the listed record.
+    auto copy = std::make_unique<TPXFileFormatInfo>(*r);
+    SetMarks(*copy, *codec);
+    r = reg.Keep(std::move(copy));
+    return;
+  }
 }
 
 std::string FileFormatDescription(const TIOParamsVals& params) {

@@ -71,6 +71,10 @@ struct TPXFileFormatInfo {
 bool IsBuiltinReadPlaceholder(TPXReadFunction f);
 bool IsBuiltinWritePlaceholder(TPXWriteFunction f);
 
+// The registry may be read from any thread while another registers.
+// Records handed out stay valid (and unchanged) for the life of the process,
+// also after unregistering; change a format by registering it anew.
+//
 // Appends a copy of info (names cut to kPXFormatNameMax) and returns its index.
 int32_t RegisterFileFormat(const TPXFileFormatInfo& info);
 // Empties the registry, then registers the built-in formats in the order of
@@ -129,7 +133,8 @@ struct TPXExtensionRoute {
   int32_t SaveType;
 };
 // ext lower case with its dot; nullptr when the extension goes to the
-// registry. Valid until the next SetFormatCodec.
+// registry. Valid for the life of the process (showing the routes as they
+// were before a later SetFormatCodec).
 const TPXExtensionRoute* FindExtensionRoute(const std::string& ext);
 
 }  // namespace pixoran

@@ -1088,7 +1088,7 @@ void ReadTIFFStream(TPXBitmap* bitmap, TStream& stream, int32_t& pageCount, bool
       return;
     }
     TTIFFLZWDecompressProc lzw = params->TIFFLZWDecompressor ? params->TIFFLZWDecompressor
-                                                             : PXIOHooks().TIFFLZWDecompressHook;
+                                                             : PXIOHooks().TIFFLZWDecompressHook.load();
     if (pg.compression == 5 && !lzw) {
       progress.Abort();
       return;

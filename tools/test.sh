@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds, and runs every test: the normal build,
-# each fuzz target briefly on its seed corpus, then the whole suite again
-# under AddressSanitizer and UndefinedBehaviorSanitizer.
+# each fuzz target briefly on its seed corpus, the whole suite again
+# under AddressSanitizer and UndefinedBehaviorSanitizer, then the thread
+# tests (names containing "Thread") under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/setup.sh
@@ -57,3 +58,11 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:allocator_ma
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/tools/lsan.supp}
 ctest --test-dir build/asan --output-on-failure -j"$JOBS"
+
+echo "== thread sanitizer build (thread tests only)"
+cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPIXORAN_TSAN=ON >/dev/null
+cmake --build build/tsan -j"$JOBS" --target test_platform test_core test_io
+export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
+for t in test_platform test_core test_io; do
+  "build/tsan/tests/$t" --gtest_filter='*Thread*' --gtest_brief=1
+done
