@@ -232,10 +232,10 @@ void TermDestination(j_compress_ptr cinfo) {
 // process-wide row converter, so a program that replaces it (colour
 // management) sees every CMYK row of JPEG loads and saves.
 void CMYKRowToBGRHooked(const uint8_t* src, uint8_t* dst, int32_t width, TIOParamsVals& params) {
-  ConvertColorHook()(src, pxcsCMYK, dst, &params, width, pxcsBGR);
+  ConvertColorHook().load()(src, pxcsCMYK, dst, &params, width, pxcsBGR);
 }
 void BGRRowToCMYKHooked(const uint8_t* src, uint8_t* dst, int32_t width, TIOParamsVals& params) {
-  ConvertColorHook()(src, pxcsBGR, dst, &params, width, pxcsCMYK);
+  ConvertColorHook().load()(src, pxcsBGR, dst, &params, width, pxcsCMYK);
 }
 
 // ---------------------------------------------------------------- memory

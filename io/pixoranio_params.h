@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/kopxdefs.h"
+#include "core/kopxutils_bitmap.h"
 #include "io/iohooks.h"
 #include "io/pxmetadata.h"
 

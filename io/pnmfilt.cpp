@@ -333,7 +333,7 @@ void WritePNMStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, T
         for (int64_t i = 0; i < rowBytes; ++i) buf[i] = static_cast<uint8_t>(~src[i]);
         if (w & 7) buf[rowBytes - 1] &= static_cast<uint8_t>(0xFF00 >> (w & 7));
       } else if (grey) {
-        ConvertColorHook()(src, pxcsBGR, buf.data(), &params, static_cast<int32_t>(w), pxcsGray8);
+        ConvertColorHook().load()(src, pxcsBGR, buf.data(), &params, static_cast<int32_t>(w), pxcsGray8);
       } else {
         ConvertRowColorSpace(src, pxcsRGB, buf.data(), nullptr, static_cast<int32_t>(w), pxcsBGR);  // the same swap
       }

@@ -446,7 +446,7 @@ void WriteTGA(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProg
         break;
       case 8:
         if (grey)
-          ConvertColorHook()(src, pxcsBGR, buf.data(), &params, static_cast<int32_t>(w), pxcsGray8);
+          ConvertColorHook().load()(src, pxcsBGR, buf.data(), &params, static_cast<int32_t>(w), pxcsGray8);
         else
           quant.MapRow(src, buf.data(), static_cast<int32_t>(w));
         break;
