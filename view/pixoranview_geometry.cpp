@@ -9,6 +9,7 @@
 #include "core/kopxutils_draw.h"
 #include "core/kopxutils_helpers.h"
 #include "io/pixoranio.h"
+#include "proc/pixoranproc.h"
 #include "view/pixoranview.h"
 
 namespace pixoran {
@@ -117,6 +118,8 @@ TPixoranView::~TPixoranView() {
   // Subscribers let go of the image while it still exists.
   CallDestroyingEvents();
   KillTimer(kDelayTimer);
+  SetLinkedView(nullptr);
+  proc_.reset();
   io_.reset();
   layers_.clear();
 }
@@ -175,23 +178,6 @@ TPXLayer* TPixoranView::GetLayer(int32_t index) const {
 
 void TPixoranView::SetImage(TPXBitmap* image) { image_ = image; }
 
-void TPixoranView::SetCurrentLayer(int32_t index) {
-  if (index < 0 || index >= GetLayersCount() || index == currentLayer_) return;
-  currentLayer_ = index;
-  SetImage(layers_[static_cast<size_t>(index)]->Bitmap());
-  CallBitmapChangeEvents();
-  Update();
-}
-
-int32_t TPixoranView::AddLayer() {
-  auto layer = std::make_unique<TPXLayer>(image_, false);
-  layer->Bitmap()->Fill(ColourInt(Background()));
-  layers_.push_back(std::move(layer));
-  const int32_t index = GetLayersCount() - 1;
-  SetCurrentLayer(index);
-  return index;
-}
-
 void TPixoranView::SyncLayers() {
   // The image is the current layer's bitmap itself: nothing to store back.
   TPXLayer& first = *layers_[0];
@@ -246,20 +232,9 @@ TPixoranIO* TPixoranView::GetIO() {
 void TPixoranView::SetOnProgress(TPXProgressEvent handler) {
   onProgress_ = std::move(handler);
   if (io_) io_->OnProgress = onProgress_;
+  if (proc_) proc_->OnProgress = onProgress_;
 }
 
-void TPixoranView::SetMouseInteract(TPXMouseInteractItems value) {
-  if (value == mouseInteract_) return;
-  mouseInteract_ = value;
-  dirty_ = true;
-  Invalidate();
-}
-
-void TPixoranView::SetCursor(TCursor c) {
-  defaultCursor_ = c;
-  cursorShown_ = c;
-  TWinControl::SetCursor(c);
-}
 
 // ------------------------------------------------------------ zoom and origin
 
@@ -425,9 +400,27 @@ void TPixoranView::Resize() {
 }
 
 void TPixoranView::HandleMessage(TMessage& message) {
-  if (message.Msg == kLoadFinishedMessage) {
-    Update();
-    return;
+  switch (message.Msg) {
+    case kLoadFinishedMessage:
+      Update();
+      return;
+    case kPXNewFrameMessage:
+    case kPXPlayerEventMessage:
+      // The object only when its handle is still registered.
+      if (TObject* o = MessageObject(message.LParam)) {
+        const TPXObjectEvent& e = message.Msg == kPXNewFrameMessage ? OnDShowNewFrame : OnDShowEvent;
+        if (e) e(this, o);
+      }
+      return;
+    case cmWantSpecialKey: {
+      bool handled = false;
+      if (OnSpecialKey) OnSpecialKey(this, static_cast<int32_t>(message.WParam), handled);
+      // The paging and arrow keys are the viewer's, not focus navigation's.
+      if (!handled && message.WParam >= vkPrior && message.WParam <= vkDown) message.Result = 1;
+      return;
+    }
+    default:
+      break;
   }
   TPXView::HandleMessage(message);
 }
@@ -491,6 +484,7 @@ void TPixoranView::Layout(int32_t pass) {
   RebuildCoordTables();
   dirty_ = overlayDirty_ = true;
   if (HasParentWindow()) Invalidate();
+  AfterLayout();
 }
 
 void TPixoranView::LayoutBar(TScrollBarKind bar, int32_t maximum, int32_t client, int32_t origin, double& factor,
