@@ -24,10 +24,8 @@ constexpr uint32_t kLoadFinishedMessage = 0x1F58;
 // Largest zoomed size (and coordinate-table length) the geometry takes on.
 constexpr double kMaxZoomed = 1.0e9;
 
-int32_t ColourInt(TColor c) {
-  const TBGR b = ColorToBGR(c);
-  return b.b | (b.g << 8) | (b.r << 16);
-}
+// A bitmap fill value takes a colour with red in the low byte, as TColor.
+int32_t ColourInt(TColor c) { return static_cast<int32_t>(ColorToRGB(c)); }
 }  // namespace
 
 // ------------------------------------------------------------ unit state

@@ -14,10 +14,8 @@
 namespace pixoran {
 
 namespace {
-int32_t ColourInt(TColor c) {
-  const TBGR b = ColorToBGR(c);
-  return b.b | (b.g << 8) | (b.r << 16);
-}
+// A bitmap fill value takes a colour with red in the low byte, as TColor.
+int32_t ColourInt(TColor c) { return static_cast<int32_t>(ColorToRGB(c)); }
 
 // Handles of objects that posted messages carry.
 struct TMessageObjects {
