@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QTest>
 #include <QWidget>
 #include <cmath>
@@ -225,6 +226,14 @@ TEST(PixoranViewInteraction, GripDragAndLayerMoveThroughMouseEvents) {
   TRect r = l->ClientRect;
   ASSERT_EQ(r.Width(), 50);
 
+  // Hovering shows the grip's resize cursor, the move cursor inside.
+  const int32_t hover[][3] = {{r.Left, r.Top, 1786}, {r.Right, r.Top, 1788}, {r.Left, (r.Top + r.Bottom) / 2, 1789},
+                              {(r.Left + r.Right) / 2, r.Bottom, 1787}, {r.Left + 20, r.Top + 15, 1790}};
+  for (const auto& h : hover) {
+    QTest::mouseMove(v.Widget(), At(v, h[0], h[1]));
+    EXPECT_EQ(v.Cursor(), h[2]) << h[0] << "," << h[1];
+  }
+
   // Bottom-right grip: the size follows the mouse, the corner stays.
   Drag(v, QPoint(r.Right, r.Bottom), QPoint(r.Right + 30, r.Bottom + 20));
   EXPECT_EQ(l->GetWidth(), 80);
@@ -305,6 +314,13 @@ class TSnoopView : public TPixoranView {
     return true;
   }
   void ShiftSelection(int32_t dx, int32_t dy) override { shifted += dx + dy; }
+  void MagicWandAt(int32_t, int32_t, bool add) override {
+    wandHourglass = QGuiApplication::overrideCursor() != nullptr;
+    wandAdd = add;
+  }
+
+ public:
+  bool wandHourglass = false, wandAdd = false;
 };
 
 TEST(PixoranViewInteraction, LineSnapFlagStandsForAltAndAutoScrollShiftsSelection) {
@@ -330,6 +346,51 @@ TEST(PixoranViewInteraction, LineSnapFlagStandsForAltAndAutoScrollShiftsSelectio
   EXPECT_EQ(v.ViewX(), 115);
   EXPECT_EQ(v.shifted, -15);
   EXPECT_FALSE(v.AutoScroll(50, 50));
+}
+
+// Without a selection under the press, the wand runs at the release.
+class TWandView : public TSnoopView {
+ protected:
+  bool SelectionPress(TPXMouseInteractItems, TShiftState, int32_t, int32_t) override { return false; }
+};
+
+TEST(PixoranViewInteraction, MagicWandRunsUnderTheHourglass) {
+  TWandView w;
+  w.SetBounds(0, 0, 100, 100);
+  w.Show();
+  Fill24(*w.GetPXBitmap(), 50, 50, 1, 1, 1);
+  w.Update();
+  w.SetMouseInteract(miSelectMagicWand);
+  int changes = 0;
+  w.OnSelectionChange = [&](TObject*) { ++changes; };
+  QTest::mouseClick(w.Widget(), Qt::LeftButton, Qt::ShiftModifier, At(w, 50, 50));
+  EXPECT_EQ(changes, 1);
+  EXPECT_TRUE(w.wandHourglass);
+  EXPECT_TRUE(w.wandAdd);
+  EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+}
+
+TEST(PixoranViewInteraction, InsertAndExternalBitmaps) {
+  TPixoranView v;
+  v.SetLayersSameSize(false);  // layers of other sizes stay as they are
+  Fill24(*v.GetPXBitmap(), 6, 4, 0, 0, 0);
+  v.Update();
+  v.GetLayer(0)->Reserved = 7;
+  EXPECT_EQ(v.InsertLayer(0), 0);
+  EXPECT_EQ(v.GetLayersCount(), 2);
+  EXPECT_EQ(v.GetLayer(1)->Reserved, 7);
+  EXPECT_EQ(v.GetPXBitmap(), v.GetLayer(0)->Bitmap());
+  EXPECT_EQ(v.GetPXBitmap()->Width(), 6);
+
+  TPXBitmap ext;
+  Fill24(ext, 3, 2, 5, 5, 5);
+  v.SetExternalBitmap(&ext);
+  EXPECT_EQ(v.GetPXBitmap(), &ext);
+  EXPECT_FALSE(v.GetLayer(0)->OwnsBitmap());
+  v.SetExternalBitmap(nullptr);
+  EXPECT_NE(v.GetPXBitmap(), &ext);
+  EXPECT_TRUE(v.GetLayer(0)->OwnsBitmap());
+  EXPECT_EQ(ext.Width(), 3);  // still the caller's
 }
 
 TEST(PixoranViewInteraction, SpecialKeysAndShiftCursor) {
