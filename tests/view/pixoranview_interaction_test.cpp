@@ -476,3 +476,38 @@ TEST(PixoranViewInteraction, ProcessingComponentAssignAndClear) {
 }
 
 }  // namespace
+
+namespace {
+// A navigator whose selection box the test sets.
+class TNavView : public TPixoranView {
+ public:
+  TRect box;
+
+ protected:
+  bool SelectionBox(TRect& b) override {
+    b = box;
+    return true;
+  }
+};
+
+TEST(PixoranViewInteraction, NavigatorSelectionScrollsTheLinkedView) {
+  TPixoranView big;
+  big.SetBounds(0, 0, 120, 90);
+  Fill24(*big.GetPXBitmap(), 400, 300, 1, 1, 1);
+  big.Update();
+  big.SetZoom(200);
+  {
+    TNavView nav;
+    big.SetLinkedView(&nav);
+    ASSERT_EQ(big.LinkedView(), &nav);
+    ASSERT_TRUE(nav.OnSelectionChanging);
+    nav.box = Rect(50, 40, 110, 85);
+    nav.OnSelectionChanging(&nav);
+    EXPECT_EQ(big.ViewX(), 100);
+    EXPECT_EQ(big.ViewY(), 80);
+  }
+  // The navigator went first: the link is cleared.
+  EXPECT_EQ(big.LinkedView(), nullptr);
+  big.Update();
+}
+}  // namespace
