@@ -417,6 +417,8 @@ class TPixoranView : public TPXView, public TPXSelectionSource {
 
  private:
   void SetImage(TPXBitmap* image);
+  // Background as a bitmap fill value (red in the low byte).
+  int32_t BackgroundFill();
   // Makes layer index current whatever the current index says.
   void BindLayer(int32_t index);
   int32_t NewLayer(int32_t index);

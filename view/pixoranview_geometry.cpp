@@ -24,8 +24,6 @@ constexpr uint32_t kLoadFinishedMessage = 0x1F58;
 // Largest zoomed size (and coordinate-table length) the geometry takes on.
 constexpr double kMaxZoomed = 1.0e9;
 
-// A bitmap fill value takes a colour with red in the low byte, as TColor.
-int32_t ColourInt(TColor c) { return static_cast<int32_t>(ColorToRGB(c)); }
 }  // namespace
 
 // ------------------------------------------------------------ unit state
@@ -99,7 +97,7 @@ TPixoranView::TPixoranView(TComponent* owner, TWinControl* parent) : TPXView(own
   auto image = std::make_unique<TPXBitmap>();
   image->Allocate(1, 1, pxBGR24);
   image->SetLocation(pxTBitmap);
-  image->Fill(ColourInt(Background()));
+  image->Fill(BackgroundFill());
   layers_.push_back(std::make_unique<TPXLayer>(image.release(), true));
   layers_[0]->Frame = false;
   layers_[0]->Locked = true;
@@ -141,7 +139,7 @@ void TPixoranView::RemoveAlphaChannel(bool merge) {
     TPXBitmap flat;
     flat.MemoryThreshold = image_->MemoryThreshold;
     if (flat.Allocate(image_->Width(), image_->Height(), pxBGR24)) {
-      flat.Fill(ColourInt(Background()));
+      flat.Fill(BackgroundFill());
       TPXRenderOptions o;
       o.UseAlpha = true;
       const TPXRenderRect r{0, 0, image_->Width(), image_->Height(), 0, 0, image_->Width(), image_->Height()};
@@ -176,6 +174,8 @@ TPXLayer* TPixoranView::GetLayer(int32_t index) const {
 
 void TPixoranView::SetImage(TPXBitmap* image) { image_ = image; }
 
+int32_t TPixoranView::BackgroundFill() { return static_cast<int32_t>(ColorToRGB(Background())); }
+
 void TPixoranView::SyncLayers() {
   // The image is the current layer's bitmap itself: nothing to store back.
   TPXLayer& first = *layers_[0];
@@ -190,7 +190,7 @@ void TPixoranView::SyncLayers() {
     TPXBitmap* b = l->Bitmap();
     if (b->Width() == extentW_ && b->Height() == extentH_) continue;
     try {
-      b->Resize(extentW_, extentH_, ColourInt(Background()), 0, 0, 0);
+      b->Resize(extentW_, extentH_, BackgroundFill(), 0, 0, 0);
     } catch (const EPXBitmapError&) {
       // No room to enlarge it: it is drawn at its own size.
     }
@@ -207,7 +207,7 @@ void TPixoranView::SetShowAllLayerFrames(bool value) {
 }
 
 void TPixoranView::FillWithBackground() {
-  image_->Fill(ColourInt(Background()));
+  image_->Fill(BackgroundFill());
   image_->RemoveAlphaChannel();
   Update();
 }

@@ -14,8 +14,6 @@
 namespace pixoran {
 
 namespace {
-// A bitmap fill value takes a colour with red in the low byte, as TColor.
-int32_t ColourInt(TColor c) { return static_cast<int32_t>(ColorToRGB(c)); }
 
 // Handles of objects that posted messages carry.
 struct TMessageObjects {
@@ -72,7 +70,7 @@ void TPixoranView::DoLayerNotify(int32_t layer, int32_t event) {
 
 int32_t TPixoranView::NewLayer(int32_t index) {
   auto layer = std::make_unique<TPXLayer>(image_, false);
-  layer->Bitmap()->Fill(ColourInt(Background()));
+  layer->Bitmap()->Fill(BackgroundFill());
   index = std::clamp(index, 0, GetLayersCount());
   layers_.insert(layers_.begin() + index, std::move(layer));
   // The current layer may have moved up by the insertion.
@@ -198,7 +196,7 @@ void TPixoranView::MergeLayers(int32_t first, int32_t second) {
   merged->MemoryThreshold = image_->MemoryThreshold;
   if (!merged->Allocate(static_cast<int32_t>(w), static_cast<int32_t>(h), pxBGR24)) return;
   const TBGR bg = ColorToBGR(Background());
-  merged->Fill(ColourInt(Background()));
+  merged->Fill(BackgroundFill());
   TPXBitmap* alpha = merged->GetAlphaChannel();
   alpha->Fill(0);
   for (int32_t y = 0; y < h; ++y) {
