@@ -9,7 +9,10 @@
 // range of 0..65535 and a per-axis factor, fitting and the delayed zoom
 // filter. Painting (pixoranview_paint.cpp): composing the layers into the
 // back buffer, the background styles, the pixel grid, and what is drawn on
-// the window after the copy.
+// the window after the copy. Layers (pixoranview_layers.cpp): the layer list,
+// merging, image copies and the processing component. Interaction
+// (pixoranview_mouse.cpp): mouse modes, drags, cursors, keys and the
+// navigator link.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -296,8 +299,9 @@ class TPixoranView : public TPXView, public TPXSelectionSource {
 
   // ------------------------------------------------------------ interaction state read by painting
   TPXMouseInteractItems MouseInteract() const { return mouseInteract_; }
-  // Stores the set; the rules that keep only compatible modes come with the
-  // mouse handling.
+  // Keeps only modes that go together: the first newly added mode decides
+  // (layer modes only stay without a newly added other mode); an unfinished
+  // polygon is closed first.
   virtual void SetMouseInteract(TPXMouseInteractItems value);
   TPXSelectionOptions SelectionOptions = pxsoAnimated | pxsoSizeable | pxsoMoveable | pxsoCanScroll;
   TPXSelectionBase SelectionBase = pxsbClientArea;
