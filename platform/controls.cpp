@@ -366,6 +366,14 @@ static QCursor QtCursorOf(TCursor id) {
   return QCursor(ShapeOf(it == t.end() ? cshArrow : it->second));
 }
 
+void SetOverrideCursor(TCursor id) {
+  if (qobject_cast<QGuiApplication*>(QCoreApplication::instance())) QGuiApplication::setOverrideCursor(QtCursorOf(id));
+}
+
+void RestoreOverrideCursor() {
+  if (qobject_cast<QGuiApplication*>(QCoreApplication::instance())) QGuiApplication::restoreOverrideCursor();
+}
+
 // ------------------------------------------------------------ TWinControl
 
 // The widget is a Qt child of the parent control's widget, so Qt may free

@@ -49,6 +49,10 @@ enum TCursorShape : uint8_t {
 // replaced. Unknown numbers show the arrow.
 void SetScreenCursor(TCursor id, TCursorShape shape);
 bool ScreenCursorRegistered(TCursor id);
+// An application-wide cursor over every window (an hourglass while a long
+// step runs), until restored; pairs nest.
+void SetOverrideCursor(TCursor id);
+void RestoreOverrideCursor();
 
 // Which fields of TScrollInfo a call reads or writes.
 enum : uint32_t {

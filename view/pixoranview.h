@@ -9,7 +9,10 @@
 // range of 0..65535 and a per-axis factor, fitting and the delayed zoom
 // filter. Painting (pixoranview_paint.cpp): composing the layers into the
 // back buffer, the background styles, the pixel grid, and what is drawn on
-// the window after the copy.
+// the window after the copy. Layers (pixoranview_layers.cpp): the layer list,
+// merging, image copies and the processing component. Interaction
+// (pixoranview_mouse.cpp): mouse modes, drags, cursors, keys and the
+// navigator link.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -21,12 +24,14 @@
 #include "core/pxrender.h"
 #include "core/pxview.h"
 #include "io/pxprogress.h"
+#include "proc/pxselection.h"
 #include "view/pxbackground.h"
 
 namespace pixoran {
 
 class TPXBitmap;
 class TPixoranIO;
+class TPixoranProc;
 
 enum TScrollStyle : uint8_t { ssNone = 0, ssHorizontal = 1, ssVertical = 2, ssBoth = 3 };
 
@@ -91,6 +96,24 @@ class TPXLayer {
 
 using TPXViewChangeEvent = std::function<void(TObject* sender, int32_t change)>;
 using TPXZoomEvent = std::function<void(TObject* sender, double& zoom)>;
+// event 0: the layer became current, 1: it was moved, 2: it was resized.
+using TPXLayerNotifyEvent = std::function<void(TObject* sender, int32_t layer, int32_t event)>;
+using TPXSpecialKeyEvent = std::function<void(TObject* sender, int32_t key, bool& handled)>;
+using TPXGripEvent = std::function<void(TObject* sender, int32_t grip)>;
+using TPXObjectEvent = std::function<void(TObject* sender, TObject* object)>;
+
+// Posted messages that carry an object (a video frame, a player event)
+// carry a handle from here: the viewer acts only while the handle is still
+// registered, so an object freed before the message arrives is never used.
+constexpr uint32_t kPXNewFrameMessage = 0x1F59;
+constexpr uint32_t kPXPlayerEventMessage = 0x1F5A;
+intptr_t RegisterMessageObject(TObject* object);
+void ReleaseMessageObject(intptr_t handle);
+TObject* MessageObject(intptr_t handle);
+
+// The next click-zoom step: in (left button) or out (right button).
+double ClickZoomIn(double zoom);
+double ClickZoomOut(double zoom);
 
 // Screen facts the viewers read, taken once from Qt's style and screen.
 struct TPXViewUnitState {
@@ -105,7 +128,7 @@ const TPXViewUnitState& ViewUnitState();
 // Registers the viewer's 33 cursors (the first call does it).
 void LoadViewCursors();
 
-class TPixoranView : public TPXView {
+class TPixoranView : public TPXView, public TPXSelectionSource {
  public:
   explicit TPixoranView(TComponent* owner = nullptr, TWinControl* parent = nullptr);
   ~TPixoranView() override;
@@ -129,6 +152,27 @@ class TPixoranView : public TPXView {
   // A new layer over a bitmap of the image's size and pixel format, filled
   // with Background, appended and made current; returns its index.
   int32_t AddLayer();
+  // A new layer like AddLayer's, put at index (clamped to the list) and made current.
+  int32_t InsertLayer(int32_t index);
+  // Needs two layers and a valid index. When the current layer goes, the
+  // one at min(index, count - 1) becomes current.
+  void RemoveLayer(int32_t index);
+  // The topmost layer whose last drawn rectangle holds the client point
+  // (edges included), -1 when none.
+  int32_t LayerAt(int32_t x, int32_t y) const;
+  // Merges two layers into one 24-bit layer with alpha at the lower index
+  // (lower layer under the upper one), which becomes current.
+  void MergeLayers(int32_t first, int32_t second);
+  // nullptr gives the current layer an empty bitmap of its own; a bitmap
+  // becomes its bitmap and the image, staying the caller's.
+  void SetExternalBitmap(TPXBitmap* bitmap);
+  virtual void DoLayerNotify(int32_t layer, int32_t event);
+  // Copies another viewer's image, background and resolution.
+  void Assign(TPixoranView* source);
+  // Copies a platform bitmap (1-bit kept, anything else as 24-bit).
+  void Assign(TBitmap* source);
+  // Stops a transition and makes the image 1 x 1 in Background.
+  void ClearImage();
   // Stores the image into its layer and recomputes the extent (enlarging
   // smaller layers while all layers are kept the same size).
   void SyncLayers();
@@ -142,6 +186,8 @@ class TPixoranView : public TPXView {
 
   // The I/O component, created attached to the viewer on first use.
   TPixoranIO* GetIO();
+  // The processing component, created attached to the viewer on first use.
+  TPixoranProc* GetProc();
   TPXProgressEvent OnProgressHandler() const { return onProgress_; }
   virtual void SetOnProgress(TPXProgressEvent handler);
 
@@ -253,14 +299,47 @@ class TPixoranView : public TPXView {
 
   // ------------------------------------------------------------ interaction state read by painting
   TPXMouseInteractItems MouseInteract() const { return mouseInteract_; }
-  // Stores the set; the rules that keep only compatible modes come with the
-  // mouse handling.
+  // Keeps only modes that go together: the first newly added mode decides
+  // (layer modes only stay without a newly added other mode); an unfinished
+  // polygon is closed first.
   virtual void SetMouseInteract(TPXMouseInteractItems value);
   TPXSelectionOptions SelectionOptions = pxsoAnimated | pxsoSizeable | pxsoMoveable | pxsoCanScroll;
   TPXSelectionBase SelectionBase = pxsbClientArea;
   TPXMask& Mask() { return *mask_; }
   TCursor Cursor() const { return cursorShown_; }
   void SetCursor(TCursor c);
+  TCursor DefaultCursor() const { return defaultCursor_; }
+  // Shows a cursor now without changing the default one.
+  void SetTempCursor(TCursor c);
+  void RestoreCursor() { SetTempCursor(defaultCursor_); }
+  // Shift adds to the selection.
+  bool ShiftAdd = true;
+  // Polygon points snap to 45-degree steps as with Alt held (which the
+  // window manager often takes for itself).
+  bool LineSnap = false;
+  // Fixed selection box size; a navigator shows the visible area with it.
+  int32_t FixedSelectionWidth = 100, FixedSelectionHeight = 100;
+  // A second viewer acting as navigator of this one (nullptr unlinks).
+  void SetLinkedView(TPixoranView* view);
+  TPixoranView* LinkedView() const { return linked_; }
+  // While the client point lies outside the displayed image, scrolls by the
+  // distance outside (shifting the stored selection along); true when it
+  // scrolled.
+  bool AutoScroll(int32_t x, int32_t y);
+  // The grip of the current layer under a client point: 1 top-left, 2
+  // top-right, 3 bottom-right, 4 bottom-left, 5 left, 6 right, 7 top, 8
+  // bottom, 0 none.
+  int32_t LayerGripAt(int32_t x, int32_t y);
+  // Resize cursor by grip number, 0 for none.
+  static TCursor GripCursor(int32_t grip);
+
+  // ------------------------------------------------------------ selection source
+  TPXMask* GetSelectionMask() override { return mask_.get(); }
+  bool HasSelection() override { return HasFinishedSelection(); }
+  TPXPoint* GetSelectionPoints() override { return nullptr; }
+  int32_t GetSelectionPointCount() override { return 0; }
+  void SaveSelectionToStream(TStream& stream) override {}
+  bool LoadSelectionFromStream(TStream& stream) override { return false; }
 
   // ------------------------------------------------------------ events
   TNotifyEvent OnImageChange;
@@ -269,6 +348,15 @@ class TPixoranView : public TPXView {
   TNotifyEvent OnDrawBackBuffer;
   TPXZoomEvent OnZoomIn;
   TPXZoomEvent OnZoomOut;
+  TPXLayerNotifyEvent OnLayerNotify;
+  TPXSpecialKeyEvent OnSpecialKey;
+  TNotifyEvent OnSelectionChange;
+  TNotifyEvent OnSelectionChanging;
+  TNotifyEvent OnBeforeSelectionChange;
+  TNotifyEvent OnMouseInSel;
+  TPXGripEvent OnMouseInResizingGrip;
+  TPXObjectEvent OnDShowNewFrame;
+  TPXObjectEvent OnDShowEvent;
 
   // Margin (image pixels) added to the extent when scrolling is needed.
   double ExtentMargin() const { return extentMargin_; }
@@ -291,6 +379,36 @@ class TPixoranView : public TPXView {
   virtual void DrawRubberBand(TCanvas& window) {}
   virtual void StopTransition() {}
 
+  // The selection seam: the mouse handling calls these where a selection
+  // takes part; without selections they do nothing. Press returns true when
+  // a selection drag (drawing, moving or a grip) started.
+  virtual bool SelectionPress(TPXMouseInteractItems mode, TShiftState shift, int32_t x, int32_t y) { return false; }
+  virtual void SelectionDrag(TShiftState shift, int32_t x, int32_t y) {}
+  // Ends what the press started; true when a selection was made.
+  virtual bool SelectionRelease(TPXMouseInteractItems mode, TShiftState shift, int32_t x, int32_t y) { return false; }
+  // Hover: the selection's grip under the point (0 none), whether the point
+  // is inside the selection, and the rubber band of an unfinished polygon.
+  virtual int32_t SelectionGripAt(int32_t x, int32_t y) { return 0; }
+  virtual bool PointInSelection(int32_t x, int32_t y) { return false; }
+  virtual void SelectionHover(int32_t x, int32_t y) {}
+  virtual bool PolygonInProgress() { return false; }
+  virtual void ClosePolygon(TShiftState shift) {}
+  virtual void ShiftSelection(int32_t dx, int32_t dy) {}
+  virtual void PushSelection() {}
+  virtual void PopSelection() {}
+  virtual void MagicWandAt(int32_t x, int32_t y, bool add) {}
+  // The selection's box in image coordinates; false without one.
+  virtual bool SelectionBox(TRect& box) { return false; }
+
+  void MouseDown(TMouseButton button, TShiftState shift, int x, int y) override;
+  void MouseMove(TShiftState shift, int x, int y) override;
+  void MouseUp(TMouseButton button, TShiftState shift, int x, int y) override;
+  void KeyDown(int& key, TShiftState shift) override;
+  void KeyUp(int& key, TShiftState shift) override;
+  void ComponentRemoved(TComponent* component) override;
+  // Resizes the current layer by the dragged grip to the client point.
+  void ResizeLayerByGrip(int32_t x, int32_t y, bool keepAspect);
+
   void Paint() override;
   void PaintWindowOverlay() override;
   void Resize() override;
@@ -303,6 +421,13 @@ class TPixoranView : public TPXView {
 
  private:
   void SetImage(TPXBitmap* image);
+  // Background as a bitmap fill value (red in the low byte).
+  int32_t BackgroundFill();
+  // Makes layer index current whatever the current index says.
+  void BindLayer(int32_t index);
+  int32_t NewLayer(int32_t index);
+  void LinkedSelectionChanging();
+  void AfterLayout();
   void ReloadDelayCounters();
   void StoreZoom(double z);
   bool ZoomFits(double z);
@@ -376,7 +501,24 @@ class TPixoranView : public TPXView {
   TCursor defaultCursor_ = kPXDefaultViewCursor, cursorShown_ = kPXDefaultViewCursor;
   std::unique_ptr<TPXMask> mask_;
   std::unique_ptr<TPixoranIO> io_;
+  std::unique_ptr<TPixoranProc> proc_;
   TPXProgressEvent onProgress_;
+  TPixoranView* linked_ = nullptr;
+  bool inLinkUpdate_ = false;
+
+  // The drag in progress: press position (clamped, client), last position,
+  // origin at the press, the button, and what the press started.
+  struct TDragState {
+    bool Down = false;
+    TMouseButton Button = mbLeft;
+    int32_t PressX = 0, PressY = 0, LastX = 0, LastY = 0;
+    int32_t OriginX = 0, OriginY = 0;
+    int32_t LayerPosX = 0, LayerPosY = 0, LayerW = 0, LayerH = 0;
+    bool Scrolling = false, Selecting = false, Moved = false;
+    int32_t MovingLayer = -1;   // layer being moved
+    int32_t LayerGrip = 0;      // layer grip being dragged
+    TPXSelectionBase SavedBase = pxsbClientArea;
+  } drag_;
 };
 
 }  // namespace pixoran

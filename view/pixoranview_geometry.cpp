@@ -9,6 +9,7 @@
 #include "core/kopxutils_draw.h"
 #include "core/kopxutils_helpers.h"
 #include "io/pixoranio.h"
+#include "proc/pixoranproc.h"
 #include "view/pixoranview.h"
 
 namespace pixoran {
@@ -23,10 +24,6 @@ constexpr uint32_t kLoadFinishedMessage = 0x1F58;
 // Largest zoomed size (and coordinate-table length) the geometry takes on.
 constexpr double kMaxZoomed = 1.0e9;
 
-int32_t ColourInt(TColor c) {
-  const TBGR b = ColorToBGR(c);
-  return b.b | (b.g << 8) | (b.r << 16);
-}
 }  // namespace
 
 // ------------------------------------------------------------ unit state
@@ -100,7 +97,7 @@ TPixoranView::TPixoranView(TComponent* owner, TWinControl* parent) : TPXView(own
   auto image = std::make_unique<TPXBitmap>();
   image->Allocate(1, 1, pxBGR24);
   image->SetLocation(pxTBitmap);
-  image->Fill(ColourInt(Background()));
+  image->Fill(BackgroundFill());
   layers_.push_back(std::make_unique<TPXLayer>(image.release(), true));
   layers_[0]->Frame = false;
   layers_[0]->Locked = true;
@@ -117,6 +114,8 @@ TPixoranView::~TPixoranView() {
   // Subscribers let go of the image while it still exists.
   CallDestroyingEvents();
   KillTimer(kDelayTimer);
+  SetLinkedView(nullptr);
+  proc_.reset();
   io_.reset();
   layers_.clear();
 }
@@ -140,7 +139,7 @@ void TPixoranView::RemoveAlphaChannel(bool merge) {
     TPXBitmap flat;
     flat.MemoryThreshold = image_->MemoryThreshold;
     if (flat.Allocate(image_->Width(), image_->Height(), pxBGR24)) {
-      flat.Fill(ColourInt(Background()));
+      flat.Fill(BackgroundFill());
       TPXRenderOptions o;
       o.UseAlpha = true;
       const TPXRenderRect r{0, 0, image_->Width(), image_->Height(), 0, 0, image_->Width(), image_->Height()};
@@ -175,22 +174,7 @@ TPXLayer* TPixoranView::GetLayer(int32_t index) const {
 
 void TPixoranView::SetImage(TPXBitmap* image) { image_ = image; }
 
-void TPixoranView::SetCurrentLayer(int32_t index) {
-  if (index < 0 || index >= GetLayersCount() || index == currentLayer_) return;
-  currentLayer_ = index;
-  SetImage(layers_[static_cast<size_t>(index)]->Bitmap());
-  CallBitmapChangeEvents();
-  Update();
-}
-
-int32_t TPixoranView::AddLayer() {
-  auto layer = std::make_unique<TPXLayer>(image_, false);
-  layer->Bitmap()->Fill(ColourInt(Background()));
-  layers_.push_back(std::move(layer));
-  const int32_t index = GetLayersCount() - 1;
-  SetCurrentLayer(index);
-  return index;
-}
+int32_t TPixoranView::BackgroundFill() { return static_cast<int32_t>(ColorToRGB(Background())); }
 
 void TPixoranView::SyncLayers() {
   // The image is the current layer's bitmap itself: nothing to store back.
@@ -206,7 +190,7 @@ void TPixoranView::SyncLayers() {
     TPXBitmap* b = l->Bitmap();
     if (b->Width() == extentW_ && b->Height() == extentH_) continue;
     try {
-      b->Resize(extentW_, extentH_, ColourInt(Background()), 0, 0, 0);
+      b->Resize(extentW_, extentH_, BackgroundFill(), 0, 0, 0);
     } catch (const EPXBitmapError&) {
       // No room to enlarge it: it is drawn at its own size.
     }
@@ -223,7 +207,7 @@ void TPixoranView::SetShowAllLayerFrames(bool value) {
 }
 
 void TPixoranView::FillWithBackground() {
-  image_->Fill(ColourInt(Background()));
+  image_->Fill(BackgroundFill());
   image_->RemoveAlphaChannel();
   Update();
 }
@@ -246,20 +230,9 @@ TPixoranIO* TPixoranView::GetIO() {
 void TPixoranView::SetOnProgress(TPXProgressEvent handler) {
   onProgress_ = std::move(handler);
   if (io_) io_->OnProgress = onProgress_;
+  if (proc_) proc_->OnProgress = onProgress_;
 }
 
-void TPixoranView::SetMouseInteract(TPXMouseInteractItems value) {
-  if (value == mouseInteract_) return;
-  mouseInteract_ = value;
-  dirty_ = true;
-  Invalidate();
-}
-
-void TPixoranView::SetCursor(TCursor c) {
-  defaultCursor_ = c;
-  cursorShown_ = c;
-  TWinControl::SetCursor(c);
-}
 
 // ------------------------------------------------------------ zoom and origin
 
@@ -425,9 +398,27 @@ void TPixoranView::Resize() {
 }
 
 void TPixoranView::HandleMessage(TMessage& message) {
-  if (message.Msg == kLoadFinishedMessage) {
-    Update();
-    return;
+  switch (message.Msg) {
+    case kLoadFinishedMessage:
+      Update();
+      return;
+    case kPXNewFrameMessage:
+    case kPXPlayerEventMessage:
+      // The object only when its handle is still registered.
+      if (TObject* o = MessageObject(message.LParam)) {
+        const TPXObjectEvent& e = message.Msg == kPXNewFrameMessage ? OnDShowNewFrame : OnDShowEvent;
+        if (e) e(this, o);
+      }
+      return;
+    case cmWantSpecialKey: {
+      bool handled = false;
+      if (OnSpecialKey) OnSpecialKey(this, static_cast<int32_t>(message.WParam), handled);
+      // The paging and arrow keys are the viewer's, not focus navigation's.
+      if (!handled && message.WParam >= vkPrior && message.WParam <= vkDown) message.Result = 1;
+      return;
+    }
+    default:
+      break;
   }
   TPXView::HandleMessage(message);
 }
@@ -491,6 +482,7 @@ void TPixoranView::Layout(int32_t pass) {
   RebuildCoordTables();
   dirty_ = overlayDirty_ = true;
   if (HasParentWindow()) Invalidate();
+  AfterLayout();
 }
 
 void TPixoranView::LayoutBar(TScrollBarKind bar, int32_t maximum, int32_t client, int32_t origin, double& factor,
