@@ -22,6 +22,7 @@
 #include "core/pxview.h"
 #include "io/pxprogress.h"
 #include "view/pxbackground.h"
+#include "view/pxtransitions.h"
 
 namespace pixoran {
 
@@ -270,6 +271,9 @@ class TPixoranView : public TPXView {
   TPXZoomEvent OnZoomIn;
   TPXZoomEvent OnZoomOut;
 
+  // The viewer's transition engine; it stops whenever the viewer updates.
+  TPXTransitionEffects& Transitions() { return *transition_; }
+
   // Margin (image pixels) added to the extent when scrolling is needed.
   double ExtentMargin() const { return extentMargin_; }
 
@@ -284,12 +288,13 @@ class TPixoranView : public TPXView {
   // Seams for the selection and transition issues: a finished selection
   // (mask filled or its outside marked when composing), its outline and
   // rubber band drawn on the window, and the transition stopped by a resize
-  // or a cleared image. The defaults have no selection and no transition.
+  // or a cleared image. The default has no selection; StopTransition stops
+  // the viewer's engine.
   virtual bool HasFinishedSelection() { return false; }
   virtual bool SelectionBeingMoved() { return false; }
   virtual void DrawSelectionOutline(TCanvas& window) {}
   virtual void DrawRubberBand(TCanvas& window) {}
-  virtual void StopTransition() {}
+  virtual void StopTransition();
 
   void Paint() override;
   void PaintWindowOverlay() override;
@@ -377,6 +382,9 @@ class TPixoranView : public TPXView {
   std::unique_ptr<TPXMask> mask_;
   std::unique_ptr<TPixoranIO> io_;
   TPXProgressEvent onProgress_;
+
+  // Last, so it goes first: its timer stops before the viewer does.
+  std::unique_ptr<TPXTransitionEffects> transition_;
 };
 
 }  // namespace pixoran
