@@ -4,6 +4,7 @@
 // stays null and the device list stays empty (no device is present).
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -25,6 +26,9 @@ class TPXWia {
   // Null when the device manager could not be created (always, here).
   void* DeviceManager() const { return manager_; }
   TComponent* Owner() const { return owner_; }
+  // Transfer progress in percent; the answer false asks to stop. The I/O
+  // component that creates the object sets it.
+  std::function<bool(int32_t percent)> OnProgress;
 
  private:
   void* manager_ = nullptr;
