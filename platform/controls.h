@@ -14,6 +14,7 @@
 
 class QPainter;
 class QWidget;
+class QTimer;
 
 namespace pixoran {
 
@@ -365,5 +366,24 @@ int ScreenColorDepth();
 int ScreenDpiX();
 int ScreenDpiY();
 int ScrollBarThickness();
+
+// A component timer: OnTimer (sender the timer) every Interval milliseconds
+// while Enabled, on the UI thread. Needs a running Qt application to fire.
+class TTimer : public TComponent {
+ public:
+  explicit TTimer(TComponent* owner = nullptr);
+  ~TTimer() override;
+  bool Enabled() const { return enabled_; }
+  void SetEnabled(bool value);
+  uint32_t Interval() const { return interval_; }
+  void SetInterval(uint32_t ms);
+  TNotifyEvent OnTimer;
+
+ private:
+  void Apply();
+  std::unique_ptr<QTimer> timer_;
+  uint32_t interval_ = 1000;
+  bool enabled_ = false;
+};
 
 }  // namespace pixoran

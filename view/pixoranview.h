@@ -26,6 +26,7 @@
 #include "io/pxprogress.h"
 #include "proc/pxselection.h"
 #include "view/pxbackground.h"
+#include "view/pxtransitions.h"
 
 namespace pixoran {
 
@@ -358,6 +359,9 @@ class TPixoranView : public TPXView, public TPXSelectionSource {
   TPXObjectEvent OnDShowNewFrame;
   TPXObjectEvent OnDShowEvent;
 
+  // The viewer's transition engine; it stops whenever the viewer updates.
+  TPXTransitionEffects& Transitions() { return *transition_; }
+
   // Margin (image pixels) added to the extent when scrolling is needed.
   double ExtentMargin() const { return extentMargin_; }
 
@@ -372,12 +376,13 @@ class TPixoranView : public TPXView, public TPXSelectionSource {
   // Seams for the selection and transition issues: a finished selection
   // (mask filled or its outside marked when composing), its outline and
   // rubber band drawn on the window, and the transition stopped by a resize
-  // or a cleared image. The defaults have no selection and no transition.
+  // or a cleared image. The default has no selection; StopTransition stops
+  // the viewer's engine.
   virtual bool HasFinishedSelection() { return false; }
   virtual bool SelectionBeingMoved() { return false; }
   virtual void DrawSelectionOutline(TCanvas& window) {}
   virtual void DrawRubberBand(TCanvas& window) {}
-  virtual void StopTransition() {}
+  virtual void StopTransition();
 
   // The selection seam: the mouse handling calls these where a selection
   // takes part; without selections they do nothing. Press returns true when
@@ -519,6 +524,9 @@ class TPixoranView : public TPXView, public TPXSelectionSource {
     int32_t LayerGrip = 0;      // layer grip being dragged
     TPXSelectionBase SavedBase = pxsbClientArea;
   } drag_;
+
+  // Last, so it goes first: its timer stops before the viewer does.
+  std::unique_ptr<TPXTransitionEffects> transition_;
 };
 
 }  // namespace pixoran

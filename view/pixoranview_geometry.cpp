@@ -103,6 +103,7 @@ TPixoranView::TPixoranView(TComponent* owner, TWinControl* parent) : TPXView(own
   layers_[0]->Locked = true;
   image_ = layers_[0]->Bitmap();
   mask_ = std::make_unique<TPXMask>();
+  transition_ = std::make_unique<TPXTransitionEffects>(this);
   mask_->Allocate(image_->Width(), image_->Height(), 1);
   SetDpi(300, 300);
   TWinControl::SetCursor(defaultCursor_);
@@ -425,7 +426,14 @@ void TPixoranView::HandleMessage(TMessage& message) {
 
 // ------------------------------------------------------------ layout
 
-void TPixoranView::Update() { Layout(0); }
+void TPixoranView::Update() {
+  StopTransition();
+  Layout(0);
+}
+
+void TPixoranView::StopTransition() {
+  if (transition_) transition_->Stop();
+}
 
 void TPixoranView::Layout(int32_t pass) {
   if (layoutLock_ > 0) return;

@@ -48,6 +48,11 @@ void TPixoranView::InvalidateViewRect(const TRect& r) {
 
 void TPixoranView::Paint() {
   if (!HasParentWindow() || ClientWidth() == 0 || ClientHeight() == 0) return;
+  if (transition_ && transition_->PaintFrame(BackBuffer())) {
+    // The frame covers the buffer: the picture is composed again afterwards.
+    dirty_ = true;
+    return;
+  }
   if (updateLock_ == 0) {
     TBitmap& buffer = BackBuffer();
     if (buffer.Width() != bufW_ || buffer.Height() != bufH_) {
