@@ -41,4 +41,22 @@ bool IsTIFFStream(TStream& stream);
 void ReadTIFFImage(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
                    bool paramsOnly, int64_t dataLength, TPXBitmap& alpha);
 
+// Writes the bitmap as a little-endian page: a new one-page TIFF at the
+// stream's position, or (append) a page inserted as page
+// params.TIFFImageIndex (past the end: the last) into the little-endian TIFF
+// at the stream's position. Offsets are relative to where the TIFF starts.
+// bitmap nullptr writes a directory of tags only. The record's
+// BitsPerSample, SamplesPerPixel, TIFFCompression and TIFFPhotometric become
+// what was written. Returns the file's page count (0 when appending to what
+// is not a little-endian TIFF); failure sets *progress.Aborting.
+int32_t WriteTIFFStream(TStream& stream, bool append, TPXBitmap* bitmap, TPXProgressRec& progress,
+                        TIOParamsVals& params);
+
+// One row PackBits-coded onto the stream; a short write sets error.
+void EncodePackBits(const uint8_t* data, int32_t length, TStream& stream, bool& error);
+
+// The I/O component's writer: a new one-page TIFF.
+void WriteTIFFImage(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
+                    TPXBitmap* alpha);
+
 }  // namespace pixoran

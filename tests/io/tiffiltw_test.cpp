@@ -1,0 +1,202 @@
+// The TIFF writer checked by libtiff's own tools: tiffinfo -D accepts what
+// we write and tifftopnm decodes it to our pixels; and pages appended into
+// files read back in place.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "core/kopxutils_bitmap.h"
+#include "external_tools.h"
+#include "io/pixoranio.h"
+#include "io/pixoranio_codecs.h"
+#include "io/pxformats.h"
+#include "io/pxmetadata.h"
+#include "io/tiffilt.h"
+#include "platform/streams.h"
+#include "testsupport.h"
+
+namespace pixoran {
+namespace {
+
+using testing::ReadPnm;
+using testing::RunTool;
+using testing::TPnm;
+
+constexpr int kW = 45, kH = 37;
+
+// Blocks of a few colours with a ramp, so runs and literals both occur.
+void Fill(TPXBitmap& b, TPXPixelFormat f, int seed = 0) {
+  ASSERT_TRUE(b.Allocate(kW, kH, f));
+  if (f == pxPal8)
+    for (int i = 0; i < 256; ++i)
+      b.SetPaletteEntry(i, TBGR{static_cast<uint8_t>(i * 7), static_cast<uint8_t>(255 - i), static_cast<uint8_t>(i)});
+  for (int y = 0; y < kH; ++y) {
+    uint8_t* r = b.Scanline(y);
+    for (int x = 0; x < kW; ++x) {
+      const int v = ((x / 6 + y / 5 + seed) % 4) * 60 + (x % 3);
+      switch (f) {
+        case pxBW1:
+          if (((x * x + y * 3 + seed) / 7) & 1) r[x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
+          else r[x / 8] &= static_cast<uint8_t>(~(0x80 >> (x % 8)));
+          break;
+        case pxPal8: r[x] = static_cast<uint8_t>(v % 16); break;
+        case pxGray8: r[x] = static_cast<uint8_t>(v); break;
+        case pxGray16: reinterpret_cast<uint16_t*>(r)[x] = static_cast<uint16_t>(v * 257); break;
+        case pxBGR24: r[x * 3] = static_cast<uint8_t>(v), r[x * 3 + 1] = static_cast<uint8_t>(y * 6), r[x * 3 + 2] = static_cast<uint8_t>(255 - v); break;
+        default: break;
+      }
+    }
+  }
+}
+
+// Mean absolute difference of the bitmap (as 24-bit) and a PNM of its size.
+double Difference(TPXBitmap& b, const TPnm& p) {
+  TPXBitmap c;
+  c.CopyPixelsFrom(b);
+  c.SetPixelFormat(pxBGR24);
+  double sum = 0;
+  for (int y = 0; y < kH; ++y) {
+    const uint8_t* r = c.Scanline(y);
+    for (int x = 0; x < kW; ++x)
+      for (int ch = 0; ch < 3; ++ch) {
+        const int v = (p.At(x, y, p.Channels == 1 ? 0 : ch) * 255 + p.MaxVal / 2) / p.MaxVal;
+        sum += std::abs(r[x * 3 + 2 - ch] - v);
+      }
+  }
+  return sum / (kW * kH * 3);
+}
+
+std::string Text(const std::string& file) {
+  const auto b = testing::ReadFileBytes(file);
+  return std::string(b.begin(), b.end());
+}
+
+class TiffWriter : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!testing::HaveTool("tiffinfo") || !testing::HaveTool("tifftopnm")) GTEST_SKIP() << "libtiff-tools, netpbm";
+    dir_ = testing::MakeTempDir("tiffw");
+  }
+  std::string P(const std::string& n) const { return dir_ + "/" + n; }
+  // tiffinfo -D reads every strip without a complaint.
+  void ExpectValid(const std::string& file) {
+    EXPECT_TRUE(RunTool("tiffinfo -D " + file + " 2>" + P("err.txt") + " >/dev/null && ! test -s " + P("err.txt")))
+        << Text(P("err.txt"));
+  }
+  std::string dir_;
+};
+
+TEST_F(TiffWriter, LibtiffDecodesEveryCompressionAndForm) {
+  struct Case {
+    TPXPixelFormat format;
+    int bits, samples, compression;
+    double tolerance;
+  } cases[] = {
+      {pxBGR24, 8, 3, 0, 0},  {pxBGR24, 8, 3, 5, 0},  {pxBGR24, 8, 3, 8, 0},  {pxBGR24, 8, 3, 7, 16},  // chroma halved at sharp colour edges
+     
+      {pxGray8, 8, 1, 0, 0},  {pxGray8, 8, 1, 5, 0},  {pxGray8, 8, 1, 8, 0},  {pxGray8, 8, 1, 7, 3},
+      {pxGray16, 16, 1, 0, 0}, {pxGray16, 16, 1, 5, 0}, {pxGray8, 4, 1, 8, 8},  {pxPal8, 8, 1, 5, 0},
+      {pxPal8, 8, 1, 8, 0},   {pxPal8, 4, 1, 5, 0},   {pxBGR24, 8, 1, 0, 12},
+      {pxBW1, 1, 1, 0, 0},    {pxBW1, 1, 1, 1, 0},    {pxBW1, 1, 1, 2, 0},    {pxBW1, 1, 1, 3, 0},
+      {pxBW1, 1, 1, 4, 0},    {pxBW1, 1, 1, 5, 0},    {pxBW1, 1, 1, 8, 0},    {pxBW1, 8, 3, 5, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "format " << int(c.format) << " bits " << c.bits << "x" << c.samples
+                                      << " compression " << c.compression);
+    TPixoranIO io;
+    Fill(*io.PXBitmap(), c.format);
+    io.Params().BitsPerSample = c.bits;
+    io.Params().SamplesPerPixel = c.samples;
+    io.Params().TIFFCompression = static_cast<uint8_t>(c.compression);
+    io.Params().TIFFJPEGQuality = 95;
+    io.SaveToFile(P("a.tif"));
+    ASSERT_FALSE(io.Aborting());
+    ExpectValid(P("a.tif"));
+    // tifftopnm takes no YCbCr: JPEG pages go through tiff2rgba first.
+    std::string file = P("a.tif");
+    if (c.compression == 7) {
+      ASSERT_TRUE(RunTool("tiff2rgba -n " + file + " " + P("rgb.tif")));
+      file = P("rgb.tif");
+    }
+    ASSERT_TRUE(RunTool("tifftopnm " + file + " > " + P("a.pnm") + " 2>" + P("err.txt")))
+        << Text(P("err.txt"));
+    TPnm pnm;
+    ASSERT_TRUE(ReadPnm(P("a.pnm"), pnm));
+    ASSERT_EQ(pnm.Width, kW);
+    ASSERT_EQ(pnm.Height, kH);
+    EXPECT_LE(Difference(*io.PXBitmap(), pnm), c.tolerance);
+
+    // Our reader agrees.
+    TPixoranIO back;
+    back.Params().KeepNativeFormat = 1;  // 16-bit grey as it is
+    back.LoadFromFile(P("a.tif"));
+    ASSERT_FALSE(back.Aborting());
+    TPnm ours;
+    TPXBitmap got;
+    got.CopyPixelsFrom(*back.PXBitmap());
+    got.SetPixelFormat(pxBGR24);
+    ours.Width = kW, ours.Height = kH, ours.Channels = 3, ours.MaxVal = 255;
+    for (int y = 0; y < kH; ++y) {
+      const uint8_t* r = got.Scanline(y);
+      for (int x = 0; x < kW; ++x)
+        for (int ch = 0; ch < 3; ++ch) ours.Samples.push_back(r[x * 3 + 2 - ch]);
+    }
+    EXPECT_LE(Difference(*io.PXBitmap(), ours), c.tolerance);
+  }
+}
+
+TEST(TiffWriterUnit, PackBitsRunsAndLiterals) {
+  struct Case {
+    std::vector<uint8_t> in, out;
+  } cases[] = {
+      {{7, 7, 7, 7, 7}, {0xFC, 7}},
+      {{1, 2, 3}, {2, 1, 2, 3}},
+      {{1, 2, 2, 2, 2, 3}, {0, 1, 0xFD, 2, 0, 3}},
+      {{5, 5, 5}, {2, 5, 5, 5}},
+  };
+  for (const Case& c : cases) {
+    TMemoryStream ms;
+    bool error = false;
+    EncodePackBits(c.in.data(), static_cast<int32_t>(c.in.size()), ms, error);
+    EXPECT_FALSE(error);
+    EXPECT_EQ(ms.Bytes(), c.out);
+  }
+  // 300 different bytes: literal stretches of 128, 128 and 44.
+  std::vector<uint8_t> in(300);
+  for (size_t i = 0; i < in.size(); ++i) in[i] = static_cast<uint8_t>(i * 37 + (i >> 8));
+  TMemoryStream ms;
+  bool error = false;
+  EncodePackBits(in.data(), 300, ms, error);
+  ASSERT_EQ(ms.Size(), 303);
+  EXPECT_EQ(ms.Memory()[0], 127);
+  EXPECT_EQ(ms.Memory()[129], 127);
+  EXPECT_EQ(ms.Memory()[258], 43);
+}
+
+TEST(TiffWriterUnit, EmptyBitmapAndBigEndianAppendFail) {
+  TPXBitmap empty;
+  TIOParamsVals params;
+  std::atomic<bool> aborting{false};
+  TPXProgressRec progress;
+  progress.Aborting = &aborting;
+  TMemoryStream ms;
+  WriteTIFFStream(ms, false, &empty, progress, params);
+  EXPECT_TRUE(aborting);
+
+  aborting = false;
+  TMemoryStream mm;
+  const uint8_t header[8] = {'M', 'M', 0, 42, 0, 0, 0, 8};
+  mm.Write(header, 8);
+  mm.SetPosition(0);
+  TPXBitmap b;
+  Fill(b, pxGray8);
+  EXPECT_EQ(WriteTIFFStream(mm, true, &b, progress, params), 0);
+  EXPECT_TRUE(aborting);
+}
+
+}  // namespace
+}  // namespace pixoran
