@@ -28,6 +28,8 @@ using testing::TPnm;
 
 constexpr int kW = 45, kH = 37;
 
+uint32_t GetLE32Test(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
+
 // Blocks of a few colours with a ramp, so runs and literals both occur.
 void Fill(TPXBitmap& b, TPXPixelFormat f, int seed = 0) {
   ASSERT_TRUE(b.Allocate(kW, kH, f));
@@ -147,6 +149,79 @@ TEST_F(TiffWriter, LibtiffDecodesEveryCompressionAndForm) {
     }
     EXPECT_LE(Difference(*io.PXBitmap(), ours), c.tolerance);
   }
+}
+
+// Pages inserted at the end, the start and the middle land where asked,
+// count, and read back by libtiff and by us; compressions differ per page.
+TEST_F(TiffWriter, AppendedPagesCountAndReadBack) {
+  struct Step {
+    int32_t index, seed, compression;
+  } steps[] = {{-1, 0, 5}, {99, 1, 0}, {0, 2, 8}, {2, 3, 5}};
+  const int expectedOrder[] = {2, 0, 3, 1};  // seeds page by page
+  const std::string file = P("m.tif");
+  {
+    TFileStream fs(file, fmCreate);
+    for (const Step& st : steps) {
+      TPXBitmap b;
+      Fill(b, pxBGR24, st.seed);
+      TIOParamsVals params;
+      params.TIFFCompression = static_cast<uint8_t>(st.compression);
+      params.TIFFImageIndex = st.index;
+      std::atomic<bool> aborting{false};
+      TPXProgressRec progress;
+      progress.Aborting = &aborting;
+      fs.SetPosition(0);
+      const int32_t pages = WriteTIFFStream(fs, st.index >= 0, &b, progress, params);
+      ASSERT_FALSE(aborting);
+      EXPECT_EQ(pages, &st - steps + 1);
+    }
+  }
+  ExpectValid(file);
+  {
+    TFileStream fs(file, fmOpenRead);
+    EXPECT_EQ(TIFFPageCount(fs), 4);
+  }
+  for (int page = 0; page < 4; ++page) {
+    SCOPED_TRACE(page);
+    TPXBitmap want;
+    Fill(want, pxBGR24, expectedOrder[page]);
+    ASSERT_TRUE(RunTool("tiffcp " + file + "," + std::to_string(page) + " " + P("p.tif")));
+    ASSERT_TRUE(RunTool("tifftopnm " + P("p.tif") + " > " + P("p.pnm")));
+    TPnm pnm;
+    ASSERT_TRUE(ReadPnm(P("p.pnm"), pnm));
+    EXPECT_EQ(Difference(want, pnm), 0);
+    TPixoranIO back;
+    back.Params().TIFFImageIndex = page;
+    back.LoadFromFile(file);
+    ASSERT_FALSE(back.Aborting());
+    TPXBitmap got;
+    got.CopyPixelsFrom(*back.PXBitmap());
+    for (int y = 0; y < kH; ++y) ASSERT_EQ(std::memcmp(got.Scanline(y), want.Scanline(y), kW * 3), 0);
+  }
+}
+
+// A TIFF behind a stream header (or inside another stream) has offsets from
+// its own start: written there, read from there.
+TEST(TiffWriterUnit, OffsetsRelativeToTheTIFFsStart) {
+  TPixoranIO io;
+  Fill(*io.PXBitmap(), pxBGR24);
+  io.Params().TIFFCompression = 5;
+  io.SetStreamHeaders(true);
+  TMemoryStream ms;
+  const uint8_t junk[5] = {1, 2, 3, 4, 5};
+  ms.Write(junk, 5);
+  io.SaveToStreamTIFF(ms);
+  ASSERT_FALSE(io.Aborting());
+  EXPECT_EQ(std::memcmp(ms.Memory() + 5, "TIFF", 4), 0);
+  EXPECT_EQ(std::memcmp(ms.Memory() + 17, "II*", 3), 0);
+  EXPECT_EQ(GetLE32Test(ms.Memory() + 21) % 2, 0u);
+  TPixoranIO back;
+  back.SetStreamHeaders(true);
+  ms.SetPosition(5);
+  back.LoadFromStreamTIFF(ms);
+  ASSERT_FALSE(back.Aborting());
+  for (int y = 0; y < kH; ++y)
+    ASSERT_EQ(std::memcmp(back.PXBitmap()->Scanline(y), io.PXBitmap()->Scanline(y), kW * 3), 0);
 }
 
 TEST(TiffWriterUnit, PackBitsRunsAndLiterals) {
