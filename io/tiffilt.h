@@ -3,6 +3,7 @@
 // stream) into a bitmap, an optional transparency map and the parameter
 // record; and the page count of a TIFF stream.
 #include <cstdint>
+#include <vector>
 
 #include "core/kopxutils_bitmap.h"
 #include "io/pixoranio_params.h"
@@ -51,6 +52,13 @@ void ReadTIFFImage(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TP
 // is not a little-endian TIFF); failure sets *progress.Aborting.
 int32_t WriteTIFFStream(TStream& stream, bool append, TPXBitmap* bitmap, TPXProgressRec& progress,
                         TIOParamsVals& params);
+
+// Adds a second directory holding a JPEG thumbnail (compression 6 with
+// JPEGInterchangeFormat) to the one-page little-endian TIFF at the stream's
+// position; the position is restored. False when that is not such a TIFF or
+// a write fails.
+bool AppendTIFFJPEGThumbnail(TStream& stream, const std::vector<uint8_t>& jpeg, double xres, double yres,
+                             int32_t unit);
 
 // One row PackBits-coded onto the stream; a short write sets error.
 void EncodePackBits(const uint8_t* data, int32_t length, TStream& stream, bool& error);

@@ -2,6 +2,8 @@
 // little-endian file. Offsets are relative to where the TIFF starts, as the
 // reader takes them.
 #include <algorithm>
+#include <climits>
+#include <cmath>
 #include <array>
 #include <cstring>
 #include <memory>
@@ -67,6 +69,15 @@ class TTagList {
     Data(tag, tType_RATIONAL, n, b.data(), b.size());
   }
   void Rational(uint16_t tag, double v) { Rationals(tag, &v, 1); }
+  // Signed (type 10): the magnitude as above, the sign on the numerator.
+  void SRational(uint16_t tag, double v) {
+    uint32_t num = 0, den = 1;
+    ToRational(v < 0 ? -v : v, num, den);
+    uint8_t b[8];
+    PutLE32(b, v < 0 ? static_cast<uint32_t>(-static_cast<int64_t>(std::min<uint32_t>(num, INT32_MAX))) : std::min<uint32_t>(num, INT32_MAX));
+    PutLE32(b + 4, den);
+    Data(tag, 10, 1, b, 8);
+  }
   void Ascii(uint16_t tag, const std::string& text) {
     if (text.empty()) return;
     Data(tag, tType_ASCII, static_cast<uint32_t>(text.size() + 1), text.c_str(), text.size() + 1);
@@ -106,18 +117,34 @@ class TTagList {
     return at;
   }
 
-  // Denominator from 1,000,000 down by tens until value x denominator fits.
+  // The closest fraction whose terms fit (continued fractions), so values
+  // such as 1/60 or 2.8 read back exactly; at most 4294967295.
   static void ToRational(double v, uint32_t& num, uint32_t& den) {
-    if (!(v > 0)) {
-      num = 0;
-      den = 1;
+    num = 0;
+    den = 1;
+    constexpr double kLimit = 4294967295.0;
+    if (!std::isfinite(v) || v <= 0) return;
+    if (v >= kLimit) {
+      num = 0xFFFFFFFFu;
       return;
     }
-    int64_t d = 1000000;
-    while (d > 1 && v * static_cast<double>(d) > 2147483640.0) d /= 10;
-    const double p = std::min(v * static_cast<double>(d), 4294967295.0);
-    num = static_cast<uint32_t>(RoundHalfEven(p));
-    den = static_cast<uint32_t>(d);
+    unsigned __int128 h0 = 0, h1 = 1, k0 = 1, k1 = 0;
+    double x = v;
+    for (int i = 0; i < 64; ++i) {
+      const double a = std::floor(x);
+      if (a > kLimit) break;
+      const auto ai = static_cast<unsigned __int128>(a);
+      const unsigned __int128 h2 = ai * h1 + h0, k2 = ai * k1 + k0;
+      if (h2 > 0xFFFFFFFFu || k2 > 0xFFFFFFFFu) break;
+      h0 = h1, h1 = h2, k0 = k1, k1 = k2;
+      if (static_cast<double>(h1) / static_cast<double>(k1) == v) break;
+      const double frac = x - a;
+      if (frac <= 0) break;
+      x = 1.0 / frac;
+    }
+    if (k1 == 0) return;
+    num = static_cast<uint32_t>(h1);
+    den = static_cast<uint32_t>(k1);
   }
 
   // An entry whose data the caller placed.
@@ -156,6 +183,108 @@ class TTagList {
   bool& error_;
   std::vector<std::array<uint8_t, 12>> entries_;
 };
+
+template <size_t N>
+bool AnyNonZero(const std::array<double, N>& a) {
+  return std::any_of(a.begin(), a.end(), [](double v) { return v != 0; });
+}
+
+// A 4-byte version field ("0220").
+std::string VersionBytes(const std::string& s) {
+  std::string b(4, '0');
+  for (size_t i = 0; i < 4 && i < s.size(); ++i) b[i] = s[i];
+  return b;
+}
+
+// The EXIF group: the first directory's tags from the record's EXIF fields,
+// then the EXIF directory written at once, and the ExifIFD link to it.
+// Fields at 0 or empty are left out; the resolution unit is written as read.
+void WriteTIFFIFD(TTagList& ifd0, TStream& stream, int64_t base, const TIOParamsVals& r, bool& error) {
+  ifd0.Ascii(270, r.EXIFImageDescription);
+  ifd0.Ascii(271, r.EXIFMake);
+  ifd0.Ascii(272, r.EXIFModel);
+  if (r.EXIFOrientation != 0) ifd0.Short(274, static_cast<uint32_t>(r.EXIFOrientation));
+  if (r.EXIFXResolution != 0) ifd0.Rational(282, r.EXIFXResolution);
+  if (r.EXIFYResolution != 0) ifd0.Rational(283, r.EXIFYResolution);
+  if (r.EXIFResolutionUnit != 0) ifd0.Short(296, static_cast<uint32_t>(r.EXIFResolutionUnit));
+  ifd0.Ascii(305, r.EXIFSoftware);
+  ifd0.Ascii(306, r.EXIFDateTime);
+  if (AnyNonZero(r.EXIFWhitePoint)) ifd0.Rationals(318, r.EXIFWhitePoint.data(), 2);
+  if (AnyNonZero(r.EXIFPrimaryChromaticities)) ifd0.Rationals(319, r.EXIFPrimaryChromaticities.data(), 6);
+  if (AnyNonZero(r.EXIFYCbCrCoefficients)) ifd0.Rationals(529, r.EXIFYCbCrCoefficients.data(), 3);
+  if (r.EXIFYCbCrPositioning != 0) ifd0.Short(531, static_cast<uint32_t>(r.EXIFYCbCrPositioning));
+  if (AnyNonZero(r.EXIFReferenceBlackWhite)) ifd0.Rationals(532, r.EXIFReferenceBlackWhite.data(), 6);
+  ifd0.Ascii(33432, r.EXIFCopyright);
+
+  TTagList ifd(stream, base, error);
+  auto rational = [&](uint16_t tag, double v) {
+    if (v != 0) ifd.Rational(tag, v);
+  };
+  auto srational = [&](uint16_t tag, double v) {
+    if (v != 0) ifd.SRational(tag, v);
+  };
+  auto shortValue = [&](uint16_t tag, int32_t v) {
+    if (v != 0) ifd.Short(tag, static_cast<uint32_t>(std::clamp(v, 0, 65535)));
+  };
+  rational(33434, r.EXIFExposureTime);
+  rational(33437, r.EXIFFNumber);
+  shortValue(34850, r.EXIFExposureProgram);
+  if (r.EXIFISOSpeedRatings[1] != 0) {
+    const uint16_t iso[2] = {static_cast<uint16_t>(r.EXIFISOSpeedRatings[0]),
+                             static_cast<uint16_t>(r.EXIFISOSpeedRatings[1])};
+    ifd.Shorts(34855, iso, 2);
+  } else {
+    shortValue(34855, r.EXIFISOSpeedRatings[0]);
+  }
+  // The version is what makes the directory an EXIF one.
+  const std::string version = VersionBytes(r.EXIFVersion.empty() ? std::string("0220") : r.EXIFVersion);
+  ifd.Bytes(36864, tType_UNDEFINED, version.data(), 4);
+  ifd.Ascii(36867, r.EXIFDateTimeOriginal);
+  ifd.Ascii(36868, r.EXIFDateTimeDigitized);
+  rational(37122, r.EXIFCompressedBitsPerPixel);
+  srational(37377, r.EXIFShutterSpeedValue);
+  rational(37378, r.EXIFApertureValue);
+  srational(37379, r.EXIFBrightnessValue);
+  srational(37380, r.EXIFExposureBiasValue);
+  rational(37381, r.EXIFMaxApertureValue);
+  rational(37382, r.EXIFSubjectDistance);
+  shortValue(37383, r.EXIFMeteringMode);
+  shortValue(37384, r.EXIFLightSource);
+  shortValue(37385, r.EXIFFlash);
+  rational(37386, r.EXIFFocalLength);
+  if (!r.EXIFUserComment.empty() || !r.EXIFUserCommentCode.empty()) {
+    // The 8-byte character code, then the text, as UNDEFINED.
+    std::string b = r.EXIFUserCommentCode.empty() ? std::string("ASCII") : r.EXIFUserCommentCode;
+    b.resize(8, '\0');
+    b += r.EXIFUserComment;
+    ifd.Bytes(37510, tType_UNDEFINED, b.data(), b.size());
+  }
+  ifd.Ascii(37520, r.EXIFSubsecTime);
+  ifd.Ascii(37521, r.EXIFSubsecTimeOriginal);
+  ifd.Ascii(37522, r.EXIFSubsecTimeDigitized);
+  if (!r.EXIFFlashPixVersion.empty()) {
+    const std::string fpx = VersionBytes(r.EXIFFlashPixVersion);
+    ifd.Bytes(40960, tType_UNDEFINED, fpx.data(), 4);
+  }
+  shortValue(40961, r.EXIFColorSpace);
+  if (r.EXIFImageWidth != 0) ifd.Long(40962, static_cast<uint32_t>(r.EXIFImageWidth));
+  if (r.EXIFImageHeight != 0) ifd.Long(40963, static_cast<uint32_t>(r.EXIFImageHeight));
+  ifd.Ascii(40964, r.EXIFRelatedSoundFile);
+  rational(41486, r.EXIFFocalPlaneXResolution);
+  rational(41487, r.EXIFFocalPlaneYResolution);
+  shortValue(41488, r.EXIFFocalPlaneResolutionUnit);
+  rational(41493, r.EXIFExposureIndex);
+  shortValue(41495, r.EXIFSensingMethod);
+  if (r.EXIFFileSource != 0) {
+    const auto v = static_cast<uint8_t>(r.EXIFFileSource);
+    ifd.Bytes(41728, tType_UNDEFINED, &v, 1);
+  }
+  if (r.EXIFSceneType != 0) {
+    const auto v = static_cast<uint8_t>(r.EXIFSceneType);
+    ifd.Bytes(41729, tType_UNDEFINED, &v, 1);
+  }
+  ifd0.Long(34665, ifd.Write(0));
+}
 
 // The page's form as written.
 struct TForm {
@@ -418,10 +547,14 @@ int32_t WriteTIFFStream(TStream& stream, bool append, TPXBitmap* bitmap, TPXProg
     }
 
     TTagList tags(stream, base, error);
-    tags.Ascii(270, params.TIFFImageDescription);
-    tags.Rational(282, std::max(params.DpiX, 1));
-    tags.Rational(283, std::max(params.DpiY, 1));
-    tags.Short(296, 2);
+    if (params.HasEXIFData) {
+      WriteTIFFIFD(tags, stream, base, params, error);
+    } else {
+      tags.Ascii(270, params.TIFFImageDescription);
+      tags.Rational(282, std::max(params.DpiX, 1));
+      tags.Rational(283, std::max(params.DpiY, 1));
+      tags.Short(296, 2);
+    }
 
     std::unique_ptr<TPXBitmap> work;
     TForm form;
@@ -641,7 +774,7 @@ int32_t WriteTIFFStream(TStream& stream, bool append, TPXBitmap* bitmap, TPXProg
         tags.Shorts(320, map.data(), static_cast<uint32_t>(map.size()));
       }
     }
-    if (params.IPTCInfo && params.IPTCInfo->Count() > 0) {
+    if (bitmap && params.IPTCInfo && params.IPTCInfo->Count() > 0) {
       std::vector<uint8_t> iptc;
       params.IPTCInfo->SaveToBuffer(iptc, false);
       // The LONG count covers every byte.
@@ -653,7 +786,7 @@ int32_t WriteTIFFStream(TStream& stream, bool append, TPXBitmap* bitmap, TPXProg
         tags.Entry(33723, tType_LONG, static_cast<uint32_t>(iptc.size() / 4), at);
       }
     }
-    if (params.InputICC && !params.InputICC->IsEmpty())
+    if (bitmap && params.InputICC && !params.InputICC->IsEmpty())
       tags.Bytes(34675, tType_UNDEFINED, params.InputICC->Raw(), static_cast<size_t>(params.InputICC->RawSize()));
 
     if (error) {
@@ -681,6 +814,37 @@ int32_t WriteTIFFStream(TStream& stream, bool append, TPXBitmap* bitmap, TPXProg
     progress.Abort();
   }
   return pages;
+}
+
+bool AppendTIFFJPEGThumbnail(TStream& stream, const std::vector<uint8_t>& jpeg, double xres, double yres,
+                             int32_t unit) {
+  bool error = false;
+  try {
+    const int64_t base = stream.Position();
+    int64_t linkPos = 0;
+    uint32_t linkValue = 0;
+    if (!FindLink(stream, base, 1, linkPos, linkValue) || linkValue != 0) return false;
+    stream.SetPosition(stream.Size());
+    TTagList tags(stream, base, error);
+    tags.PadEven();
+    const uint32_t at = tags.Offset();
+    SafeStreamWrite(stream, error, jpeg.data(), static_cast<int64_t>(jpeg.size()));
+    tags.Short(259, 6);
+    tags.Rational(282, xres);
+    tags.Rational(283, yres);
+    tags.Short(296, static_cast<uint32_t>(unit));
+    tags.Long(513, at);
+    tags.Long(514, static_cast<uint32_t>(jpeg.size()));
+    const uint32_t ifd = tags.Write(0);
+    uint8_t b[4];
+    PutLE32(b, ifd);
+    stream.SetPosition(linkPos);
+    SafeStreamWrite(stream, error, b, 4);
+    stream.SetPosition(base);
+  } catch (...) {
+    return false;
+  }
+  return !error;
 }
 
 void WriteTIFFImage(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
