@@ -224,6 +224,63 @@ TEST(TiffWriterUnit, OffsetsRelativeToTheTIFFsStart) {
     ASSERT_EQ(std::memcmp(back.PXBitmap()->Scanline(y), io.PXBitmap()->Scanline(y), kW * 3), 0);
 }
 
+// What a page carries besides pixels comes back: the EXIF group and
+// directory, the ICC profile byte for byte, IPTC datasets (their LONG count
+// covering an odd-sized block), orientation and page names.
+TEST_F(TiffWriter, MetadataRoundTrips) {
+  TPixoranIO io;
+  Fill(*io.PXBitmap(), pxBGR24);
+  TIOParamsVals& p = io.Params();
+  p.HasEXIFData = 1;
+  p.EXIFMake = "Pixoran";
+  p.EXIFModel = "T-1";
+  p.EXIFExposureTime = 1.0 / 60;
+  p.EXIFExposureBiasValue = -2.0 / 3;
+  p.EXIFFNumber = 2.8;
+  p.EXIFDateTimeOriginal = "2026:12:09 09:00:00";
+  p.EXIFUserComment = "hello";
+  p.EXIFUserCommentCode = "ASCII";
+  p.EXIFImageWidth = 6000;
+  p.SetDpiX(300);
+  p.SetDpiY(300);
+  p.EXIFResolutionUnit = 2;
+  p.SetTIFFOrientation(6);
+  p.TIFFPageName = "page one";
+  std::vector<uint8_t> icc(333);
+  for (size_t i = 0; i < icc.size(); ++i) icc[i] = static_cast<uint8_t>(i * 13);
+  p.InputICC->LoadFromBuffer(icc.data(), static_cast<int64_t>(icc.size()));
+  if (!p.IPTCInfo) p.IPTCInfo = std::make_unique<TPXIPTCInfoList>();
+  p.IPTCInfo->AddData(2, 120, 5, "title");
+  io.SaveToFile(P("e.tif"));
+  ASSERT_FALSE(io.Aborting());
+  ExpectValid(P("e.tif"));
+  // libtiff sees the orientation with the page's own tags.
+  ASSERT_TRUE(RunTool("tiffinfo " + P("e.tif") + " | grep -q 'Orientation: row 0 rhs, col 0 top'"));
+
+  TPixoranIO back;
+  back.LoadFromFile(P("e.tif"));
+  ASSERT_FALSE(back.Aborting());
+  const TIOParamsVals& b = back.Params();
+  EXPECT_EQ(b.HasEXIFData, 1);
+  EXPECT_EQ(b.EXIFMake, "Pixoran");
+  EXPECT_EQ(b.EXIFModel, "T-1");
+  EXPECT_EQ(b.EXIFExposureTime, 1.0 / 60);
+  EXPECT_EQ(b.EXIFExposureBiasValue, -2.0 / 3);
+  EXPECT_EQ(b.EXIFFNumber, 2.8);
+  EXPECT_EQ(b.EXIFDateTimeOriginal, "2026:12:09 09:00:00");
+  EXPECT_EQ(b.EXIFUserComment, "hello");
+  EXPECT_EQ(b.EXIFImageWidth, 6000);
+  EXPECT_EQ(b.TIFFPageName, "page one");
+  EXPECT_EQ(b.TIFFOrientation, 6);
+  ASSERT_TRUE(b.InputICC && b.InputICC->RawSize() == 333);
+  EXPECT_EQ(std::memcmp(b.InputICC->Raw(), icc.data(), icc.size()), 0);
+  ASSERT_TRUE(b.IPTCInfo);
+  // The block's record-version dataset 2:00 comes back besides ours.
+  ASSERT_EQ(b.IPTCInfo->Count(), 2);
+  EXPECT_EQ(b.IPTCInfo->DataSet(1), 120);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(b.IPTCInfo->Data(1)), 5), "title");
+}
+
 TEST(TiffWriterUnit, PackBitsRunsAndLiterals) {
   struct Case {
     std::vector<uint8_t> in, out;
