@@ -281,6 +281,34 @@ TEST_F(TiffWriter, MetadataRoundTrips) {
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(b.IPTCInfo->Data(1)), 5), "title");
 }
 
+// Appending follows the chain with loop and bounds checks: a chain that
+// loops back or leaves the file is refused, not followed forever.
+TEST(TiffWriterUnit, AppendRefusesBrokenChains) {
+  TPXBitmap b;
+  Fill(b, pxGray8);
+  std::atomic<bool> aborting{false};
+  TPXProgressRec progress;
+  progress.Aborting = &aborting;
+  TIOParamsVals params;
+  TMemoryStream good;
+  ASSERT_EQ(WriteTIFFStream(good, false, &b, progress, params), 1);
+  ASSERT_FALSE(aborting);
+  const uint32_t ifd = GetLE32Test(good.Memory() + 4);
+  const uint32_t count = good.Memory()[ifd] | good.Memory()[ifd + 1] << 8;
+  const uint32_t link = ifd + 2 + count * 12;
+  for (uint32_t target : {ifd, 0x7FFFFFF0u}) {
+    SCOPED_TRACE(target);
+    TMemoryStream bad;
+    bad.Write(good.Memory(), good.Size());
+    for (int i = 0; i < 4; ++i) bad.Memory()[link + i] = static_cast<uint8_t>(target >> (8 * i));
+    bad.SetPosition(0);
+    aborting = false;
+    params.TIFFImageIndex = 99;
+    EXPECT_EQ(WriteTIFFStream(bad, true, &b, progress, params), 0);
+    EXPECT_TRUE(aborting);
+  }
+}
+
 TEST(TiffWriterUnit, PackBitsRunsAndLiterals) {
   struct Case {
     std::vector<uint8_t> in, out;
