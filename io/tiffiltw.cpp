@@ -358,7 +358,8 @@ class TStripEncoder {
     const int64_t n = strip_.Size();
     SafeStreamWrite(stream, error, strip_.Memory(), n);
     if (error_) error = true;
-    strip_.Clear();
+    // The buffer keeps its capacity for the next strip.
+    strip_.SetSize(0);
     return n;
   }
 
