@@ -52,6 +52,10 @@ bool ProbeJPEG(TStream& stream) { return FindJPEGStart(stream) >= 0; }
 constexpr uint32_t kJPEGWriterFormats = PXFormatBit(pxBGR24) | PXFormatBit(pxCMYK) | PXFormatBit(pxBW1) |
                                         PXFormatBit(pxGray8) | PXFormatBit(pxGray16) | PXFormatBit(pxPal8);
 
+// Other formats reach the TIFF writer as a pxBGR24 copy.
+constexpr uint32_t kTIFFWriterFormats = PXFormatBit(pxBGR24) | PXFormatBit(pxBW1) | PXFormatBit(pxGray8) |
+                                        PXFormatBit(pxGray16) | PXFormatBit(pxPal8);
+
 bool GIFReady(bool write) {
   return write ? PXIOHooks().GIFLZWCompressHook != nullptr : PXIOHooks().GIFLZWDecompressHook != nullptr;
 }
@@ -122,8 +126,8 @@ const TPXFormatCodec kFormats[] = {
         .LoadRoutes = "tif;tiff;fax;g3n;g3f",
         .SaveRoutes = "tif;tiff;fax;g3n;g3f",
         .Read = ReadTIFFImage,
-        .Write = nullptr,
-        .WriterFormats = kPXWriterAny,
+        .Write = WriteTIFFImage,
+        .WriterFormats = kTIFFWriterFormats,
         .Probe = IsTIFFStream,
         .Count = TIFFPageCount,
         .ImageIndex = &TIOParamsVals::TIFFImageIndex,

@@ -19,6 +19,7 @@
 #include "io/pxmetadata.h"
 #include "io/pxprogress.h"
 #include "io/pxtiffview.h"
+#include "io/tiffilt.h"
 #include "platform/streams.h"
 
 namespace pixoran {
@@ -292,225 +293,6 @@ std::unique_ptr<TPXBitmap> ReadThumbnail(const TTiffView& v, const std::vector<T
 
 // ---------------------------------------------------------------- writing
 
-// v as a fraction: the last convergent of its continued fraction whose
-// numerator and denominator stay within limit, so values such as 1/125 or
-// 2.8 come back exactly. v is clamped to [0, limit].
-std::pair<uint32_t, uint32_t> ToFraction(double v, uint32_t limit) {
-  if (!std::isfinite(v) || v <= 0) return {0, 1};
-  if (v >= limit) return {limit, 1};
-  unsigned __int128 h0 = 0, h1 = 1, k0 = 1, k1 = 0;
-  double x = v;
-  for (int i = 0; i < 64; ++i) {
-    const double a = std::floor(x);
-    if (a > limit) break;
-    const auto ai = static_cast<unsigned __int128>(a);
-    const unsigned __int128 h2 = ai * h1 + h0, k2 = ai * k1 + k0;
-    if (h2 > limit || k2 > limit) break;
-    h0 = h1, h1 = h2, k0 = k1, k1 = k2;
-    if (static_cast<double>(h1) / static_cast<double>(k1) == v) break;
-    const double frac = x - a;
-    if (frac <= 0) break;
-    x = 1.0 / frac;
-  }
-  if (k1 == 0) return {0, 1};
-  return {static_cast<uint32_t>(h1), static_cast<uint32_t>(k1)};
-}
-
-// A directory being built: entries with their values as little-endian bytes.
-class TIFDBuilder {
- public:
-  void Short(uint16_t tag, std::initializer_list<int64_t> values) {
-    std::vector<uint8_t> b;
-    for (int64_t v : values) Put16(b, static_cast<uint16_t>(std::clamp<int64_t>(v, 0, 65535)));
-    Add(tag, ttShort, static_cast<uint32_t>(values.size()), std::move(b));
-  }
-  void Long(uint16_t tag, int64_t value) {
-    std::vector<uint8_t> b;
-    Put32(b, static_cast<uint32_t>(std::clamp<int64_t>(value, 0, UINT32_MAX)));
-    Add(tag, ttLong, 1, std::move(b));
-  }
-  void Rational(uint16_t tag, const double* values, size_t count) {
-    std::vector<uint8_t> b;
-    for (size_t i = 0; i < count; ++i) {
-      const auto [n, d] = ToFraction(values[i], UINT32_MAX);
-      Put32(b, n);
-      Put32(b, d);
-    }
-    Add(tag, ttRational, static_cast<uint32_t>(count), std::move(b));
-  }
-  void SRational(uint16_t tag, double value) {
-    const bool negative = value < 0;
-    auto [n, d] = ToFraction(negative ? -value : value, INT32_MAX);
-    std::vector<uint8_t> b;
-    Put32(b, negative ? static_cast<uint32_t>(-static_cast<int64_t>(n)) : n);
-    Put32(b, d);
-    Add(tag, ttSRational, 1, std::move(b));
-  }
-  void Ascii(uint16_t tag, const std::string& text) {
-    std::vector<uint8_t> b(text.begin(), text.end());
-    b.push_back(0);
-    const auto count = static_cast<uint32_t>(b.size());
-    Add(tag, ttAscii, count, std::move(b));
-  }
-  void Undefined(uint16_t tag, std::vector<uint8_t> bytes) {
-    const auto count = static_cast<uint32_t>(bytes.size());
-    Add(tag, ttUndefined, count, std::move(bytes));
-  }
-
-  bool Empty() const { return entries_.empty(); }
-
-  // Directory plus its out-of-line values, each started on an even offset.
-  size_t Size() const {
-    size_t n = 2 + entries_.size() * 12 + 4;
-    for (const auto& e : entries_)
-      if (e.Bytes.size() > 4) n += e.Bytes.size() + (e.Bytes.size() & 1);
-    return n;
-  }
-
-  // Sets the value of a LONG entry added before (an offset known only now).
-  void Patch(uint16_t tag, uint32_t value) {
-    for (auto& e : entries_)
-      if (e.Tag == tag) {
-        e.Bytes.clear();
-        Put32(e.Bytes, value);
-      }
-  }
-
-  // Appends the directory, which starts at out.size(), with entries sorted by tag.
-  void Write(std::vector<uint8_t>& out, uint32_t next) {
-    std::stable_sort(entries_.begin(), entries_.end(), [](const TOut& a, const TOut& b) { return a.Tag < b.Tag; });
-    const size_t base = out.size();
-    size_t dataAt = base + 2 + entries_.size() * 12 + 4;
-    std::vector<uint8_t> data;
-    Put16(out, static_cast<uint16_t>(entries_.size()));
-    for (const auto& e : entries_) {
-      Put16(out, e.Tag);
-      Put16(out, e.Type);
-      Put32(out, e.Count);
-      if (e.Bytes.size() <= 4) {
-        out.insert(out.end(), e.Bytes.begin(), e.Bytes.end());
-        out.resize(out.size() + 4 - e.Bytes.size(), 0);
-      } else {
-        Put32(out, static_cast<uint32_t>(dataAt + data.size()));
-        data.insert(data.end(), e.Bytes.begin(), e.Bytes.end());
-        if (data.size() & 1) data.push_back(0);
-      }
-    }
-    Put32(out, next);
-    out.insert(out.end(), data.begin(), data.end());
-  }
-
- private:
-  struct TOut {
-    uint16_t Tag, Type;
-    uint32_t Count;
-    std::vector<uint8_t> Bytes;
-  };
-  static void Put16(std::vector<uint8_t>& b, uint16_t v) {
-    b.push_back(static_cast<uint8_t>(v));
-    b.push_back(static_cast<uint8_t>(v >> 8));
-  }
-  static void Put32(std::vector<uint8_t>& b, uint32_t v) {
-    for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
-  }
-  void Add(uint16_t tag, uint16_t type, uint32_t count, std::vector<uint8_t> bytes) {
-    entries_.push_back(TOut{tag, type, count, std::move(bytes)});
-  }
-  std::vector<TOut> entries_;
-};
-
-template <size_t N>
-bool AnyNonZero(const std::array<double, N>& a) {
-  return std::any_of(a.begin(), a.end(), [](double v) { return v != 0; });
-}
-
-// A 4-byte version field ("0220").
-std::vector<uint8_t> VersionBytes(const std::string& s) {
-  std::vector<uint8_t> b(4, '0');
-  for (size_t i = 0; i < 4 && i < s.size(); ++i) b[i] = static_cast<uint8_t>(s[i]);
-  return b;
-}
-
-void BuildFirstIFD(const TIOParamsVals& r, TIFDBuilder& ifd) {
-  if (!r.EXIFImageDescription.empty()) ifd.Ascii(tagImageDescription, r.EXIFImageDescription);
-  if (!r.EXIFMake.empty()) ifd.Ascii(tagMake, r.EXIFMake);
-  if (!r.EXIFModel.empty()) ifd.Ascii(tagModel, r.EXIFModel);
-  if (r.EXIFOrientation != 0) ifd.Short(tagOrientation, {r.EXIFOrientation});
-  if (r.EXIFXResolution != 0) ifd.Rational(tagXResolution, &r.EXIFXResolution, 1);
-  if (r.EXIFYResolution != 0) ifd.Rational(tagYResolution, &r.EXIFYResolution, 1);
-  if (r.EXIFResolutionUnit != 0) ifd.Short(tagResolutionUnit, {r.EXIFResolutionUnit});
-  if (!r.EXIFSoftware.empty()) ifd.Ascii(tagSoftware, r.EXIFSoftware);
-  if (!r.EXIFDateTime.empty()) ifd.Ascii(tagDateTime, r.EXIFDateTime);
-  if (AnyNonZero(r.EXIFWhitePoint)) ifd.Rational(tagWhitePoint, r.EXIFWhitePoint.data(), 2);
-  if (AnyNonZero(r.EXIFPrimaryChromaticities))
-    ifd.Rational(tagPrimaryChromaticities, r.EXIFPrimaryChromaticities.data(), 6);
-  if (AnyNonZero(r.EXIFYCbCrCoefficients)) ifd.Rational(tagYCbCrCoefficients, r.EXIFYCbCrCoefficients.data(), 3);
-  if (r.EXIFYCbCrPositioning != 0) ifd.Short(tagYCbCrPositioning, {r.EXIFYCbCrPositioning});
-  if (AnyNonZero(r.EXIFReferenceBlackWhite))
-    ifd.Rational(tagReferenceBlackWhite, r.EXIFReferenceBlackWhite.data(), 6);
-  if (!r.EXIFCopyright.empty()) ifd.Ascii(tagCopyright, r.EXIFCopyright);
-  ifd.Long(tagExifIFD, 0);  // patched once the layout is known
-}
-
-void BuildExifIFD(const TIOParamsVals& r, TIFDBuilder& ifd) {
-  auto rational = [&](uint16_t tag, double v) {
-    if (v != 0) ifd.Rational(tag, &v, 1);
-  };
-  auto srational = [&](uint16_t tag, double v) {
-    if (v != 0) ifd.SRational(tag, v);
-  };
-  auto shortValue = [&](uint16_t tag, int32_t v) {
-    if (v != 0) ifd.Short(tag, {v});
-  };
-  auto ascii = [&](uint16_t tag, const std::string& s) {
-    if (!s.empty()) ifd.Ascii(tag, s);
-  };
-  rational(tagExposureTime, r.EXIFExposureTime);
-  rational(tagFNumber, r.EXIFFNumber);
-  shortValue(tagExposureProgram, r.EXIFExposureProgram);
-  if (r.EXIFISOSpeedRatings[1] != 0)
-    ifd.Short(tagISOSpeedRatings, {r.EXIFISOSpeedRatings[0], r.EXIFISOSpeedRatings[1]});
-  else
-    shortValue(tagISOSpeedRatings, r.EXIFISOSpeedRatings[0]);
-  // The version is what makes the directory an EXIF one.
-  ifd.Undefined(tagExifVersion, VersionBytes(r.EXIFVersion.empty() ? std::string("0220") : r.EXIFVersion));
-  ascii(tagDateTimeOriginal, r.EXIFDateTimeOriginal);
-  ascii(tagDateTimeDigitized, r.EXIFDateTimeDigitized);
-  rational(tagCompressedBitsPerPixel, r.EXIFCompressedBitsPerPixel);
-  srational(tagShutterSpeedValue, r.EXIFShutterSpeedValue);
-  rational(tagApertureValue, r.EXIFApertureValue);
-  srational(tagBrightnessValue, r.EXIFBrightnessValue);
-  srational(tagExposureBiasValue, r.EXIFExposureBiasValue);
-  rational(tagMaxApertureValue, r.EXIFMaxApertureValue);
-  rational(tagSubjectDistance, r.EXIFSubjectDistance);
-  shortValue(tagMeteringMode, r.EXIFMeteringMode);
-  shortValue(tagLightSource, r.EXIFLightSource);
-  shortValue(tagFlash, r.EXIFFlash);
-  rational(tagFocalLength, r.EXIFFocalLength);
-  if (!r.EXIFUserComment.empty() || !r.EXIFUserCommentCode.empty()) {
-    std::string code = r.EXIFUserCommentCode.empty() ? std::string("ASCII") : r.EXIFUserCommentCode;
-    code.resize(8, '\0');
-    std::vector<uint8_t> b(code.begin(), code.end());
-    b.insert(b.end(), r.EXIFUserComment.begin(), r.EXIFUserComment.end());
-    ifd.Undefined(tagUserComment, std::move(b));
-  }
-  ascii(tagSubsecTime, r.EXIFSubsecTime);
-  ascii(tagSubsecTimeOriginal, r.EXIFSubsecTimeOriginal);
-  ascii(tagSubsecTimeDigitized, r.EXIFSubsecTimeDigitized);
-  if (!r.EXIFFlashPixVersion.empty()) ifd.Undefined(tagFlashPixVersion, VersionBytes(r.EXIFFlashPixVersion));
-  shortValue(tagColorSpace, r.EXIFColorSpace);
-  if (r.EXIFImageWidth != 0) ifd.Long(tagPixelXDimension, r.EXIFImageWidth);
-  if (r.EXIFImageHeight != 0) ifd.Long(tagPixelYDimension, r.EXIFImageHeight);
-  ascii(tagRelatedSoundFile, r.EXIFRelatedSoundFile);
-  rational(tagFocalPlaneXResolution, r.EXIFFocalPlaneXResolution);
-  rational(tagFocalPlaneYResolution, r.EXIFFocalPlaneYResolution);
-  shortValue(tagFocalPlaneResolutionUnit, r.EXIFFocalPlaneResolutionUnit);
-  rational(tagExposureIndex, r.EXIFExposureIndex);
-  shortValue(tagSensingMethod, r.EXIFSensingMethod);
-  if (r.EXIFFileSource != 0) ifd.Undefined(tagFileSource, {static_cast<uint8_t>(r.EXIFFileSource)});
-  if (r.EXIFSceneType != 0) ifd.Undefined(tagSceneType, {static_cast<uint8_t>(r.EXIFSceneType)});
-}
-
 // The thumbnail as a JPEG without the codec's JFIF segment (an EXIF
 // thumbnail carries none); false when the codec cannot take the bitmap.
 bool EncodeThumbnail(TPXBitmap& bitmap, int32_t quality, std::vector<uint8_t>& out) {
@@ -541,40 +323,26 @@ bool EncodeThumbnail(TPXBitmap& bitmap, int32_t quality, std::vector<uint8_t>& o
   return true;
 }
 
-// Header, first directory, EXIF directory and (with thumbnail bytes) the
-// thumbnail directory and data.
+// The TIFF structure the TIFF writer builds from the EXIF fields with no
+// bitmap, and (with thumbnail bytes) a second directory holding them.
 std::vector<uint8_t> BuildBlock(const TIOParamsVals& r, const std::vector<uint8_t>* thumbnail) {
-  TIFDBuilder first, exif, thumb;
-  BuildFirstIFD(r, first);
-  BuildExifIFD(r, exif);
+  TIOParamsVals scratch;
+  CopyEXIFFields(r, scratch);
+  scratch.HasEXIFData = 1;
+  TMemoryStream ms;
+  std::atomic<bool> aborting{false};
+  TPXProgressRec progress;
+  progress.Aborting = &aborting;
+  WriteTIFFStream(ms, false, nullptr, progress, scratch);
+  if (aborting) return {};
   if (thumbnail) {
-    thumb.Short(tagCompression, {6});
-    const double xres = r.EXIFXResolution > 0 ? r.EXIFXResolution : 72.0;
-    const double yres = r.EXIFYResolution > 0 ? r.EXIFYResolution : 72.0;
-    thumb.Rational(tagXResolution, &xres, 1);
-    thumb.Rational(tagYResolution, &yres, 1);
-    thumb.Short(tagResolutionUnit, {r.EXIFResolutionUnit != 0 ? r.EXIFResolutionUnit : 2});
-    thumb.Long(tagJPEGInterchangeFormat, 0);
-    thumb.Long(tagJPEGInterchangeFormatLength, static_cast<int64_t>(thumbnail->size()));
+    ms.SetPosition(0);
+    if (!AppendTIFFJPEGThumbnail(ms, *thumbnail, r.EXIFXResolution > 0 ? r.EXIFXResolution : 72.0,
+                                 r.EXIFYResolution > 0 ? r.EXIFYResolution : 72.0,
+                                 r.EXIFResolutionUnit != 0 ? r.EXIFResolutionUnit : 2))
+      return {};
   }
-  const size_t firstAt = 8;
-  const size_t exifAt = firstAt + first.Size();
-  const size_t thumbAt = exifAt + exif.Size();
-  const size_t dataAt = thumbAt + (thumbnail ? thumb.Size() : 0);
-  const size_t total = dataAt + (thumbnail ? thumbnail->size() : 0);
-  if (total > UINT32_MAX) return {};
-  first.Patch(tagExifIFD, static_cast<uint32_t>(exifAt));
-  if (thumbnail) thumb.Patch(tagJPEGInterchangeFormat, static_cast<uint32_t>(dataAt));
-
-  std::vector<uint8_t> out = {'I', 'I', 42, 0, static_cast<uint8_t>(firstAt), 0, 0, 0};
-  out.reserve(total);
-  first.Write(out, thumbnail ? static_cast<uint32_t>(thumbAt) : 0);
-  exif.Write(out, 0);
-  if (thumbnail) {
-    thumb.Write(out, 0);
-    out.insert(out.end(), thumbnail->begin(), thumbnail->end());
-  }
-  return out;
+  return std::move(ms.Bytes());
 }
 
 }  // namespace

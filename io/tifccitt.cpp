@@ -582,6 +582,17 @@ void EncodeCCITTG3Row(const uint8_t* row, int32_t width, TStream& stream, bool& 
   Flush(stream, error, out);
 }
 
+void EncodeCCITTG3Row1D(const uint8_t* row, int32_t width, TStream& stream, bool& error, int32_t& pendingBits,
+                        uint8_t& pendingByte) {
+  if (row == nullptr || width <= 0) return;
+  std::vector<uint8_t> out;
+  TBitWriter bw(out, pendingBits, pendingByte);
+  bw.Put(kEOLCode, kEOLLength);
+  Encode1D(bw, row, width);
+  bw.Pending(pendingBits, pendingByte);
+  Flush(stream, error, out);
+}
+
 void EncodeCCITTG4Row(const uint8_t* row, int32_t width, TStream& stream, bool& error, std::vector<uint8_t>& reference,
                       int32_t& pendingBits, uint8_t& pendingByte) {
   std::vector<uint8_t> out;

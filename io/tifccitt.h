@@ -48,6 +48,10 @@ void EncodeCCITTRowMH(const uint8_t* row, int32_t width, TStream& stream, bool& 
 // for the caller.
 void EncodeCCITTG3Row(const uint8_t* row, int32_t width, TStream& stream, bool& error, std::vector<uint8_t>& reference,
                       int32_t& pendingBits, uint8_t& pendingByte);
+// One Group 3 1-D row after an EOL, not byte-aligned; the unfinished last
+// byte is kept in pendingBits / pendingByte as above.
+void EncodeCCITTG3Row1D(const uint8_t* row, int32_t width, TStream& stream, bool& error, int32_t& pendingBits,
+                        uint8_t& pendingByte);
 // One Group 4 row against the previous one (all white before the first).
 // row nullptr ends the page: EOFB, zero padding to a whole byte, and the
 // reference freed.

@@ -3,6 +3,7 @@
 // stream) into a bitmap, an optional transparency map and the parameter
 // record; and the page count of a TIFF stream.
 #include <cstdint>
+#include <vector>
 
 #include "core/kopxutils_bitmap.h"
 #include "io/pixoranio_params.h"
@@ -40,5 +41,30 @@ bool IsTIFFStream(TStream& stream);
 // the stream's position, its transparency into alpha.
 void ReadTIFFImage(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
                    bool paramsOnly, int64_t dataLength, TPXBitmap& alpha);
+
+// Writes the bitmap as a little-endian page: a new one-page TIFF at the
+// stream's position, or (append) a page inserted as page
+// params.TIFFImageIndex (past the end: the last) into the little-endian TIFF
+// at the stream's position. Offsets are relative to where the TIFF starts.
+// bitmap nullptr writes a directory of tags only. The record's
+// BitsPerSample, SamplesPerPixel, TIFFCompression and TIFFPhotometric become
+// what was written. Returns the file's page count (0 when appending to what
+// is not a little-endian TIFF); failure sets *progress.Aborting.
+int32_t WriteTIFFStream(TStream& stream, bool append, TPXBitmap* bitmap, TPXProgressRec& progress,
+                        TIOParamsVals& params);
+
+// Adds a second directory holding a JPEG thumbnail (compression 6 with
+// JPEGInterchangeFormat) to the one-page little-endian TIFF at the stream's
+// position; the position is restored. False when that is not such a TIFF or
+// a write fails.
+bool AppendTIFFJPEGThumbnail(TStream& stream, const std::vector<uint8_t>& jpeg, double xres, double yres,
+                             int32_t unit);
+
+// One row PackBits-coded onto the stream; a short write sets error.
+void EncodePackBits(const uint8_t* data, int32_t length, TStream& stream, bool& error);
+
+// The I/O component's writer: a new one-page TIFF.
+void WriteTIFFImage(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
+                    TPXBitmap* alpha);
 
 }  // namespace pixoran

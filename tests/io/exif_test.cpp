@@ -572,11 +572,13 @@ TEST(ExifWrite, LayoutIsAnExifHeaderThenALittleEndianTIFF) {
   Bytes seg;
   ASSERT_TRUE(SaveEXIFToAPP1(p, seg));
   ASSERT_GE(seg.size(), 14u);
-  EXPECT_EQ(Bytes(seg.begin(), seg.begin() + 14), (Bytes{'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0, 8, 0, 0, 0}));
+  EXPECT_EQ(Bytes(seg.begin(), seg.begin() + 10), (Bytes{'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0}));
   const Bytes tiff(seg.begin() + 6, seg.end());
+  const uint32_t firstAt = tiff[4] | tiff[5] << 8 | tiff[6] << 16 | static_cast<uint32_t>(tiff[7]) << 24;
+  EXPECT_EQ(firstAt % 2, 0u);
 
   uint32_t next = 1;
-  const auto first = Directory(tiff, 8, &next);
+  const auto first = Directory(tiff, firstAt, &next);
   EXPECT_EQ(next, 0u);  // no thumbnail directory
   std::vector<uint16_t> tags;
   for (const auto& [tag, e] : first) tags.push_back(tag);
@@ -732,13 +734,13 @@ TEST(ExifWrite, EveryFieldAndTheThumbnailReadBack) {
   // length naming the bytes of a JPEG without a JFIF segment.
   const Bytes tiff(seg.begin() + 6, seg.end());
   uint32_t next = 0;
-  Directory(tiff, 8, &next);
+  Directory(tiff, tiff[4] | tiff[5] << 8 | tiff[6] << 16 | static_cast<uint32_t>(tiff[7]) << 24, &next);
   ASSERT_NE(next, 0u);
   std::map<uint16_t, OutEntry> thumb;
   for (const auto& [tag, e] : Directory(tiff, next)) thumb[tag] = e;
   EXPECT_EQ(thumb.at(0x0103).value, 6u);
   const uint32_t at = thumb.at(0x0201).value, length = thumb.at(0x0202).value;
-  ASSERT_EQ(static_cast<size_t>(at) + length, tiff.size());
+  ASSERT_LE(static_cast<size_t>(at) + length, tiff.size());
   EXPECT_EQ((Bytes{tiff[at], tiff[at + 1], tiff[at + 2]}), (Bytes{0xFF, 0xD8, 0xFF}));
   EXPECT_NE(tiff[at + 3], 0xE0);
   EXPECT_EQ((Bytes{tiff[at + length - 2], tiff[at + length - 1]}), (Bytes{0xFF, 0xD9}));

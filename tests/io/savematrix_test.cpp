@@ -74,7 +74,7 @@ struct FormatCase {
   int32_t type;
   double tolerance;
 };
-constexpr FormatCase kFormats[] = {{ioBMP, 0}, {ioJPEG, 6}};  // JPEG: chroma subsampling at colour edges
+constexpr FormatCase kFormats[] = {{ioBMP, 0}, {ioJPEG, 6}, {ioTIFF, 0}};  // JPEG: chroma subsampling at colour edges
 
 TEST(SaveMatrix, EveryPixelFormatInEveryWriter) {
   for (const FormatCase& fc : kFormats) {

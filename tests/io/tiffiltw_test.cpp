@@ -1,0 +1,362 @@
+// The TIFF writer checked by libtiff's own tools: tiffinfo -D accepts what
+// we write and tifftopnm decodes it to our pixels; and pages appended into
+// files read back in place.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "core/kopxutils_bitmap.h"
+#include "external_tools.h"
+#include "io/pixoranio.h"
+#include "io/pixoranio_codecs.h"
+#include "io/pxformats.h"
+#include "io/pxmetadata.h"
+#include "io/tiffilt.h"
+#include "platform/streams.h"
+#include "testsupport.h"
+
+namespace pixoran {
+namespace {
+
+using testing::ReadPnm;
+using testing::RunTool;
+using testing::TPnm;
+
+constexpr int kW = 45, kH = 37;
+
+uint32_t GetLE32Test(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
+
+// Blocks of a few colours with a ramp, so runs and literals both occur.
+void Fill(TPXBitmap& b, TPXPixelFormat f, int seed = 0) {
+  ASSERT_TRUE(b.Allocate(kW, kH, f));
+  if (f == pxPal8)
+    for (int i = 0; i < 256; ++i)
+      b.SetPaletteEntry(i, TBGR{static_cast<uint8_t>(i * 7), static_cast<uint8_t>(255 - i), static_cast<uint8_t>(i)});
+  for (int y = 0; y < kH; ++y) {
+    uint8_t* r = b.Scanline(y);
+    for (int x = 0; x < kW; ++x) {
+      const int v = ((x / 6 + y / 5 + seed) % 4) * 60 + (x % 3);
+      switch (f) {
+        case pxBW1:
+          if (((x * x + y * 3 + seed) / 7) & 1) r[x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
+          else r[x / 8] &= static_cast<uint8_t>(~(0x80 >> (x % 8)));
+          break;
+        case pxPal8: r[x] = static_cast<uint8_t>(v % 16); break;
+        case pxGray8: r[x] = static_cast<uint8_t>(v); break;
+        case pxGray16: reinterpret_cast<uint16_t*>(r)[x] = static_cast<uint16_t>(v * 257); break;
+        case pxBGR24: r[x * 3] = static_cast<uint8_t>(v), r[x * 3 + 1] = static_cast<uint8_t>(y * 6), r[x * 3 + 2] = static_cast<uint8_t>(255 - v); break;
+        default: break;
+      }
+    }
+  }
+}
+
+// Mean absolute difference of the bitmap (as 24-bit) and a PNM of its size.
+double Difference(TPXBitmap& b, const TPnm& p) {
+  TPXBitmap c;
+  c.CopyPixelsFrom(b);
+  c.SetPixelFormat(pxBGR24);
+  double sum = 0;
+  for (int y = 0; y < kH; ++y) {
+    const uint8_t* r = c.Scanline(y);
+    for (int x = 0; x < kW; ++x)
+      for (int ch = 0; ch < 3; ++ch) {
+        const int v = (p.At(x, y, p.Channels == 1 ? 0 : ch) * 255 + p.MaxVal / 2) / p.MaxVal;
+        sum += std::abs(r[x * 3 + 2 - ch] - v);
+      }
+  }
+  return sum / (kW * kH * 3);
+}
+
+std::string Text(const std::string& file) {
+  const auto b = testing::ReadFileBytes(file);
+  return std::string(b.begin(), b.end());
+}
+
+class TiffWriter : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!testing::HaveTool("tiffinfo") || !testing::HaveTool("tifftopnm")) GTEST_SKIP() << "libtiff-tools, netpbm";
+    dir_ = testing::MakeTempDir("tiffw");
+  }
+  std::string P(const std::string& n) const { return dir_ + "/" + n; }
+  // tiffinfo -D reads every strip without a complaint.
+  void ExpectValid(const std::string& file) {
+    EXPECT_TRUE(RunTool("tiffinfo -D " + file + " 2>" + P("err.txt") + " >/dev/null && ! test -s " + P("err.txt")))
+        << Text(P("err.txt"));
+  }
+  std::string dir_;
+};
+
+TEST_F(TiffWriter, LibtiffDecodesEveryCompressionAndForm) {
+  struct Case {
+    TPXPixelFormat format;
+    int bits, samples, compression;
+    double tolerance;
+  } cases[] = {
+      {pxBGR24, 8, 3, 0, 0},  {pxBGR24, 8, 3, 5, 0},  {pxBGR24, 8, 3, 8, 0},  {pxBGR24, 8, 3, 7, 16},  // chroma halved at sharp colour edges
+     
+      {pxGray8, 8, 1, 0, 0},  {pxGray8, 8, 1, 5, 0},  {pxGray8, 8, 1, 8, 0},  {pxGray8, 8, 1, 7, 3},
+      {pxGray16, 16, 1, 0, 0}, {pxGray16, 16, 1, 5, 0}, {pxGray8, 4, 1, 8, 8},  {pxPal8, 8, 1, 5, 0},
+      {pxPal8, 8, 1, 8, 0},   {pxPal8, 4, 1, 5, 0},   {pxBGR24, 8, 1, 0, 12},
+      {pxBW1, 1, 1, 0, 0},    {pxBW1, 1, 1, 1, 0},    {pxBW1, 1, 1, 2, 0},    {pxBW1, 1, 1, 3, 0},
+      {pxBW1, 1, 1, 4, 0},    {pxBW1, 1, 1, 5, 0},    {pxBW1, 1, 1, 8, 0},    {pxBW1, 8, 3, 5, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "format " << int(c.format) << " bits " << c.bits << "x" << c.samples
+                                      << " compression " << c.compression);
+    TPixoranIO io;
+    Fill(*io.PXBitmap(), c.format);
+    io.Params().BitsPerSample = c.bits;
+    io.Params().SamplesPerPixel = c.samples;
+    io.Params().TIFFCompression = static_cast<uint8_t>(c.compression);
+    io.Params().TIFFJPEGQuality = 95;
+    io.SaveToFile(P("a.tif"));
+    ASSERT_FALSE(io.Aborting());
+    ExpectValid(P("a.tif"));
+    // tifftopnm takes no YCbCr: JPEG pages go through tiff2rgba first.
+    std::string file = P("a.tif");
+    if (c.compression == 7) {
+      ASSERT_TRUE(RunTool("tiff2rgba -n " + file + " " + P("rgb.tif")));
+      file = P("rgb.tif");
+    }
+    ASSERT_TRUE(RunTool("tifftopnm " + file + " > " + P("a.pnm") + " 2>" + P("err.txt")))
+        << Text(P("err.txt"));
+    TPnm pnm;
+    ASSERT_TRUE(ReadPnm(P("a.pnm"), pnm));
+    ASSERT_EQ(pnm.Width, kW);
+    ASSERT_EQ(pnm.Height, kH);
+    EXPECT_LE(Difference(*io.PXBitmap(), pnm), c.tolerance);
+
+    // Our reader agrees.
+    TPixoranIO back;
+    back.Params().KeepNativeFormat = 1;  // 16-bit grey as it is
+    back.LoadFromFile(P("a.tif"));
+    ASSERT_FALSE(back.Aborting());
+    TPnm ours;
+    TPXBitmap got;
+    got.CopyPixelsFrom(*back.PXBitmap());
+    got.SetPixelFormat(pxBGR24);
+    ours.Width = kW, ours.Height = kH, ours.Channels = 3, ours.MaxVal = 255;
+    for (int y = 0; y < kH; ++y) {
+      const uint8_t* r = got.Scanline(y);
+      for (int x = 0; x < kW; ++x)
+        for (int ch = 0; ch < 3; ++ch) ours.Samples.push_back(r[x * 3 + 2 - ch]);
+    }
+    EXPECT_LE(Difference(*io.PXBitmap(), ours), c.tolerance);
+  }
+}
+
+// Pages inserted at the end, the start and the middle land where asked,
+// count, and read back by libtiff and by us; compressions differ per page.
+TEST_F(TiffWriter, AppendedPagesCountAndReadBack) {
+  struct Step {
+    int32_t index, seed, compression;
+  } steps[] = {{-1, 0, 5}, {99, 1, 0}, {0, 2, 8}, {2, 3, 5}};
+  const int expectedOrder[] = {2, 0, 3, 1};  // seeds page by page
+  const std::string file = P("m.tif");
+  {
+    TFileStream fs(file, fmCreate);
+    for (const Step& st : steps) {
+      TPXBitmap b;
+      Fill(b, pxBGR24, st.seed);
+      TIOParamsVals params;
+      params.TIFFCompression = static_cast<uint8_t>(st.compression);
+      params.TIFFImageIndex = st.index;
+      std::atomic<bool> aborting{false};
+      TPXProgressRec progress;
+      progress.Aborting = &aborting;
+      fs.SetPosition(0);
+      const int32_t pages = WriteTIFFStream(fs, st.index >= 0, &b, progress, params);
+      ASSERT_FALSE(aborting);
+      EXPECT_EQ(pages, &st - steps + 1);
+    }
+  }
+  ExpectValid(file);
+  {
+    TFileStream fs(file, fmOpenRead);
+    EXPECT_EQ(TIFFPageCount(fs), 4);
+  }
+  for (int page = 0; page < 4; ++page) {
+    SCOPED_TRACE(page);
+    TPXBitmap want;
+    Fill(want, pxBGR24, expectedOrder[page]);
+    ASSERT_TRUE(RunTool("tiffcp " + file + "," + std::to_string(page) + " " + P("p.tif")));
+    ASSERT_TRUE(RunTool("tifftopnm " + P("p.tif") + " > " + P("p.pnm")));
+    TPnm pnm;
+    ASSERT_TRUE(ReadPnm(P("p.pnm"), pnm));
+    EXPECT_EQ(Difference(want, pnm), 0);
+    TPixoranIO back;
+    back.Params().TIFFImageIndex = page;
+    back.LoadFromFile(file);
+    ASSERT_FALSE(back.Aborting());
+    TPXBitmap got;
+    got.CopyPixelsFrom(*back.PXBitmap());
+    for (int y = 0; y < kH; ++y) ASSERT_EQ(std::memcmp(got.Scanline(y), want.Scanline(y), kW * 3), 0);
+  }
+}
+
+// A TIFF behind a stream header (or inside another stream) has offsets from
+// its own start: written there, read from there.
+TEST(TiffWriterUnit, OffsetsRelativeToTheTIFFsStart) {
+  TPixoranIO io;
+  Fill(*io.PXBitmap(), pxBGR24);
+  io.Params().TIFFCompression = 5;
+  io.SetStreamHeaders(true);
+  TMemoryStream ms;
+  const uint8_t junk[5] = {1, 2, 3, 4, 5};
+  ms.Write(junk, 5);
+  io.SaveToStreamTIFF(ms);
+  ASSERT_FALSE(io.Aborting());
+  EXPECT_EQ(std::memcmp(ms.Memory() + 5, "TIFF", 4), 0);
+  EXPECT_EQ(std::memcmp(ms.Memory() + 17, "II*", 3), 0);
+  EXPECT_EQ(GetLE32Test(ms.Memory() + 21) % 2, 0u);
+  TPixoranIO back;
+  back.SetStreamHeaders(true);
+  ms.SetPosition(5);
+  back.LoadFromStreamTIFF(ms);
+  ASSERT_FALSE(back.Aborting());
+  for (int y = 0; y < kH; ++y)
+    ASSERT_EQ(std::memcmp(back.PXBitmap()->Scanline(y), io.PXBitmap()->Scanline(y), kW * 3), 0);
+}
+
+// What a page carries besides pixels comes back: the EXIF group and
+// directory, the ICC profile byte for byte, IPTC datasets (their LONG count
+// covering an odd-sized block), orientation and page names.
+TEST_F(TiffWriter, MetadataRoundTrips) {
+  TPixoranIO io;
+  Fill(*io.PXBitmap(), pxBGR24);
+  TIOParamsVals& p = io.Params();
+  p.HasEXIFData = 1;
+  p.EXIFMake = "Pixoran";
+  p.EXIFModel = "T-1";
+  p.EXIFExposureTime = 1.0 / 60;
+  p.EXIFExposureBiasValue = -2.0 / 3;
+  p.EXIFFNumber = 2.8;
+  p.EXIFDateTimeOriginal = "2026:12:09 09:00:00";
+  p.EXIFUserComment = "hello";
+  p.EXIFUserCommentCode = "ASCII";
+  p.EXIFImageWidth = 6000;
+  p.SetDpiX(300);
+  p.SetDpiY(300);
+  p.EXIFResolutionUnit = 2;
+  p.SetTIFFOrientation(6);
+  p.TIFFPageName = "page one";
+  std::vector<uint8_t> icc(333);
+  for (size_t i = 0; i < icc.size(); ++i) icc[i] = static_cast<uint8_t>(i * 13);
+  p.InputICC->LoadFromBuffer(icc.data(), static_cast<int64_t>(icc.size()));
+  if (!p.IPTCInfo) p.IPTCInfo = std::make_unique<TPXIPTCInfoList>();
+  p.IPTCInfo->AddData(2, 120, 5, "title");
+  io.SaveToFile(P("e.tif"));
+  ASSERT_FALSE(io.Aborting());
+  ExpectValid(P("e.tif"));
+  // libtiff sees the orientation with the page's own tags.
+  ASSERT_TRUE(RunTool("tiffinfo " + P("e.tif") + " | grep -q 'Orientation: row 0 rhs, col 0 top'"));
+
+  TPixoranIO back;
+  back.LoadFromFile(P("e.tif"));
+  ASSERT_FALSE(back.Aborting());
+  const TIOParamsVals& b = back.Params();
+  EXPECT_EQ(b.HasEXIFData, 1);
+  EXPECT_EQ(b.EXIFMake, "Pixoran");
+  EXPECT_EQ(b.EXIFModel, "T-1");
+  EXPECT_EQ(b.EXIFExposureTime, 1.0 / 60);
+  EXPECT_EQ(b.EXIFExposureBiasValue, -2.0 / 3);
+  EXPECT_EQ(b.EXIFFNumber, 2.8);
+  EXPECT_EQ(b.EXIFDateTimeOriginal, "2026:12:09 09:00:00");
+  EXPECT_EQ(b.EXIFUserComment, "hello");
+  EXPECT_EQ(b.EXIFImageWidth, 6000);
+  EXPECT_EQ(b.TIFFPageName, "page one");
+  EXPECT_EQ(b.TIFFOrientation, 6);
+  ASSERT_TRUE(b.InputICC && b.InputICC->RawSize() == 333);
+  EXPECT_EQ(std::memcmp(b.InputICC->Raw(), icc.data(), icc.size()), 0);
+  ASSERT_TRUE(b.IPTCInfo);
+  // The block's record-version dataset 2:00 comes back besides ours.
+  ASSERT_EQ(b.IPTCInfo->Count(), 2);
+  EXPECT_EQ(b.IPTCInfo->DataSet(1), 120);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(b.IPTCInfo->Data(1)), 5), "title");
+}
+
+// Appending follows the chain with loop and bounds checks: a chain that
+// loops back or leaves the file is refused, not followed forever.
+TEST(TiffWriterUnit, AppendRefusesBrokenChains) {
+  TPXBitmap b;
+  Fill(b, pxGray8);
+  std::atomic<bool> aborting{false};
+  TPXProgressRec progress;
+  progress.Aborting = &aborting;
+  TIOParamsVals params;
+  TMemoryStream good;
+  ASSERT_EQ(WriteTIFFStream(good, false, &b, progress, params), 1);
+  ASSERT_FALSE(aborting);
+  const uint32_t ifd = GetLE32Test(good.Memory() + 4);
+  const uint32_t count = good.Memory()[ifd] | good.Memory()[ifd + 1] << 8;
+  const uint32_t link = ifd + 2 + count * 12;
+  for (uint32_t target : {ifd, 0x7FFFFFF0u}) {
+    SCOPED_TRACE(target);
+    TMemoryStream bad;
+    bad.Write(good.Memory(), good.Size());
+    for (int i = 0; i < 4; ++i) bad.Memory()[link + i] = static_cast<uint8_t>(target >> (8 * i));
+    bad.SetPosition(0);
+    aborting = false;
+    params.TIFFImageIndex = 99;
+    EXPECT_EQ(WriteTIFFStream(bad, true, &b, progress, params), 0);
+    EXPECT_TRUE(aborting);
+  }
+}
+
+TEST(TiffWriterUnit, PackBitsRunsAndLiterals) {
+  struct Case {
+    std::vector<uint8_t> in, out;
+  } cases[] = {
+      {{7, 7, 7, 7, 7}, {0xFC, 7}},
+      {{1, 2, 3}, {2, 1, 2, 3}},
+      {{1, 2, 2, 2, 2, 3}, {0, 1, 0xFD, 2, 0, 3}},
+      {{5, 5, 5}, {2, 5, 5, 5}},
+  };
+  for (const Case& c : cases) {
+    TMemoryStream ms;
+    bool error = false;
+    EncodePackBits(c.in.data(), static_cast<int32_t>(c.in.size()), ms, error);
+    EXPECT_FALSE(error);
+    EXPECT_EQ(ms.Bytes(), c.out);
+  }
+  // 300 different bytes: literal stretches of 128, 128 and 44.
+  std::vector<uint8_t> in(300);
+  for (size_t i = 0; i < in.size(); ++i) in[i] = static_cast<uint8_t>(i * 37 + (i >> 8));
+  TMemoryStream ms;
+  bool error = false;
+  EncodePackBits(in.data(), 300, ms, error);
+  ASSERT_EQ(ms.Size(), 303);
+  EXPECT_EQ(ms.Memory()[0], 127);
+  EXPECT_EQ(ms.Memory()[129], 127);
+  EXPECT_EQ(ms.Memory()[258], 43);
+}
+
+TEST(TiffWriterUnit, EmptyBitmapAndBigEndianAppendFail) {
+  TPXBitmap empty;
+  TIOParamsVals params;
+  std::atomic<bool> aborting{false};
+  TPXProgressRec progress;
+  progress.Aborting = &aborting;
+  TMemoryStream ms;
+  WriteTIFFStream(ms, false, &empty, progress, params);
+  EXPECT_TRUE(aborting);
+
+  aborting = false;
+  TMemoryStream mm;
+  const uint8_t header[8] = {'M', 'M', 0, 42, 0, 0, 0, 8};
+  mm.Write(header, 8);
+  mm.SetPosition(0);
+  TPXBitmap b;
+  Fill(b, pxGray8);
+  EXPECT_EQ(WriteTIFFStream(mm, true, &b, progress, params), 0);
+  EXPECT_TRUE(aborting);
+}
+
+}  // namespace
+}  // namespace pixoran
