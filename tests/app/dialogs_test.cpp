@@ -11,6 +11,7 @@
 #include <QSlider>
 #include <QTest>
 
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -358,4 +359,31 @@ TEST(SelectionPrompts, AClosingProgramIsNeverRefused) {
   EXPECT_FALSE(crop && crop->isVisible());
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_TRUE(crop.isNull());
+}
+
+// Writes screenshots of two dialogs when PIXORAN_SHOTS names a folder.
+TEST(EffectDialogs, Screenshots) {
+  const char* dir = std::getenv("PIXORAN_SHOTS");
+  if (!dir) GTEST_SKIP() << "PIXORAN_SHOTS not set";
+  MainView main;
+  SetPicture(main, 240, 180);
+  TfrmMosaic m(&main);
+  m.TrackBar1->setValue(5);
+  m.show();
+  m.Button1Click();
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(m.grab().save(QString(dir) + "/mosaic.png"));
+  TfrmShadow s(&main);
+  s.show();
+  s.Button1Click();
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(s.grab().save(QString(dir) + "/shadow.png"));
+  TfrmResize r(&main);
+  r.show();
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(r.grab().save(QString(dir) + "/resize.png"));
+  TfrmCrop c(&main, nullptr);
+  c.show();
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(c.grab().save(QString(dir) + "/crop.png"));
 }
