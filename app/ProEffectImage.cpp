@@ -149,31 +149,41 @@ void BitmapTwist(const TBitmap& source, TBitmap& dest, int32_t amount) {
     next = i + 1 >= size ? size - i - 1 : i + 1;
   };
 
-  for (int32_t y = 0; y < h; ++y) {
-    uint8_t* out = dest.ScanLine(y);
-    const float dy = static_cast<float>(y) - cy;
-    for (int32_t x = 0; x < w; ++x, out += 3) {
-      const float dx = static_cast<float>(x) - cx;
-      const float r = std::sqrt(dx * dx + dy * dy);
-      float sx = cx, sy = cy;
-      if (r != 0.0f) {
-        const float phi = PolarAngle(dy, dx) - r / k + kHalfPi;
-        sx = cx + r * std::cos(phi);
-        sy = cy + r * std::sin(phi);
-      }
-      int32_t ix0, ix1, iy0, iy1;
-      float wx[2], wy[2];
-      axis(sx, w, ix0, ix1, wx[0], wx[1]);
-      axis(sy, h, iy0, iy1, wy[0], wy[1]);
-      const size_t cols[2] = {static_cast<size_t>(ix0) * 3, static_cast<size_t>(ix1) * 3};
-      const uint8_t* rowp[2] = {rows[static_cast<size_t>(iy0)], rows[static_cast<size_t>(iy1)]};
-      float sum[3] = {0.0f, 0.0f, 0.0f};
-      for (int i = 0; i < 2; ++i)
-        for (int j = 0; j < 2; ++j) {
-          const uint8_t* p = rowp[j] + cols[i];
-          for (int c = 0; c < 3; ++c) sum[c] += static_cast<float>(p[c]) * wx[i] * wy[j];
+  std::vector<uint8_t*> outRows(static_cast<size_t>(h));
+  for (int32_t y = 0; y < h; ++y) outRows[static_cast<size_t>(y)] = dest.ScanLine(y);
+  // Strips of columns, each row by row: near the quarter turn a row of the
+  // destination reads down a column of the source, so a narrow strip keeps
+  // the source rows it reads in the cache from one row to the next. Every
+  // pixel is computed alone, so the order changes no result.
+  constexpr int32_t kStrip = 256;
+  for (int32_t x0 = 0; x0 < w; x0 += kStrip) {
+    const int32_t x1 = std::min(w, x0 + kStrip);
+    for (int32_t y = 0; y < h; ++y) {
+      uint8_t* out = outRows[static_cast<size_t>(y)] + static_cast<size_t>(x0) * 3;
+      const float dy = static_cast<float>(y) - cy;
+      for (int32_t x = x0; x < x1; ++x, out += 3) {
+        const float dx = static_cast<float>(x) - cx;
+        const float r = std::sqrt(dx * dx + dy * dy);
+        float sx = cx, sy = cy;
+        if (r != 0.0f) {
+          const float phi = PolarAngle(dy, dx) - r / k + kHalfPi;
+          sx = cx + r * std::cos(phi);
+          sy = cy + r * std::sin(phi);
         }
-      for (int c = 0; c < 3; ++c) out[c] = static_cast<uint8_t>(ClampToByte(static_cast<int32_t>(std::nearbyint(sum[c]))));
+        int32_t ix0, ix1, iy0, iy1;
+        float wx[2], wy[2];
+        axis(sx, w, ix0, ix1, wx[0], wx[1]);
+        axis(sy, h, iy0, iy1, wy[0], wy[1]);
+        const size_t cols[2] = {static_cast<size_t>(ix0) * 3, static_cast<size_t>(ix1) * 3};
+        const uint8_t* rowp[2] = {rows[static_cast<size_t>(iy0)], rows[static_cast<size_t>(iy1)]};
+        float sum[3] = {0.0f, 0.0f, 0.0f};
+        for (int i = 0; i < 2; ++i)
+          for (int j = 0; j < 2; ++j) {
+            const uint8_t* p = rowp[j] + cols[i];
+            for (int c = 0; c < 3; ++c) sum[c] += static_cast<float>(p[c]) * wx[i] * wy[j];
+          }
+        for (int c = 0; c < 3; ++c) out[c] = static_cast<uint8_t>(ClampToByte(static_cast<int32_t>(std::nearbyint(sum[c]))));
+      }
     }
   }
 }
