@@ -1,0 +1,26 @@
+#pragma once
+// The blur dialog: the radius.
+#include "app/UEffectForm.h"
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QSlider;
+
+namespace tolvaren {
+
+class TfrmBlur : public TEffectForm {
+  Q_OBJECT
+ public:
+  explicit TfrmBlur(TPixoranView* mainView, QWidget* parent = nullptr);
+  QSlider* TrackBar1 = nullptr;
+
+  // The preview handler.
+  void Button1Click();
+
+ protected:
+  void RunPreview() override { Button1Click(); }
+
+};
+
+}  // namespace tolvaren

@@ -1,0 +1,94 @@
+// The program's pixel effects on a 6000 x 4000 24-bit platform bitmap,
+// each against a plain copy of the same image in the same binary (the
+// "Copy" benchmark): lighten, darken, mosaic, tile and twist.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+
+#include "app/ProEffectImage.h"
+#include "bench/bench_support.h"
+
+namespace {
+
+using namespace pixoran;
+using namespace tolvaren;
+
+constexpr int32_t kWidth = 6000;
+constexpr int32_t kHeight = 4000;
+
+const TBitmap& Photo() {
+  static std::unique_ptr<TBitmap> bmp = [] {
+    auto px = bench::MakePhotoLike(kWidth, kHeight);
+    auto b = std::make_unique<TBitmap>();
+    b->SetPixelFormat(pf24bit);
+    b->SetSize(kWidth, kHeight);
+    for (int32_t y = 0; y < kHeight; ++y) std::memcpy(b->ScanLine(y), px->Scanline(y), size_t{kWidth} * 3);
+    return b;
+  }();
+  return *bmp;
+}
+
+void SetPixels(benchmark::State& state) {
+  state.SetItemsProcessed(state.iterations() * int64_t{kWidth} * kHeight);
+}
+
+// The yardstick: a deep copy of the picture.
+void Copy(benchmark::State& state) {
+  for (auto _ : state) {
+    TBitmap b;
+    b.Assign(Photo());
+    benchmark::DoNotOptimize(b.ScanLine(0));
+  }
+  SetPixels(state);
+}
+BENCHMARK(Copy)->Unit(benchmark::kMillisecond);
+
+// The in-place effects keep working on one copy: their cost does not depend
+// on the content.
+void Lighten(benchmark::State& state) {
+  TBitmap b;
+  b.Assign(Photo());
+  for (auto _ : state) BitmapLighten(b, 100);
+  SetPixels(state);
+}
+BENCHMARK(Lighten)->Unit(benchmark::kMillisecond);
+
+void Darken(benchmark::State& state) {
+  TBitmap b;
+  b.Assign(Photo());
+  for (auto _ : state) BitmapDarken(b, 100);
+  SetPixels(state);
+}
+BENCHMARK(Darken)->Unit(benchmark::kMillisecond);
+
+void Mosaic(benchmark::State& state) {
+  TBitmap b;
+  b.Assign(Photo());
+  for (auto _ : state) BitmapMosaic(b, static_cast<int32_t>(state.range(0)));
+  SetPixels(state);
+}
+BENCHMARK(Mosaic)->Arg(5)->Arg(20)->Unit(benchmark::kMillisecond);
+
+void Tile(benchmark::State& state) {
+  for (auto _ : state) {
+    TBitmap dest;
+    BitmapTile(Photo(), dest, static_cast<int32_t>(state.range(0)));
+    benchmark::DoNotOptimize(dest.ScanLine(0));
+  }
+  SetPixels(state);
+}
+BENCHMARK(Tile)->Arg(2)->Arg(10)->Unit(benchmark::kMillisecond);
+
+void Twist(benchmark::State& state) {
+  TBitmap dest;
+  dest.Assign(Photo());
+  for (auto _ : state) BitmapTwist(Photo(), dest, 161);  // track-bar position 20
+  SetPixels(state);
+}
+BENCHMARK(Twist)->Unit(benchmark::kMillisecond)->Iterations(2);
+
+}  // namespace
+
+BENCHMARK_MAIN();
