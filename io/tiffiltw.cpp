@@ -565,7 +565,7 @@ int32_t WriteTIFFStream(TStream& stream, bool append, TPXBitmap* bitmap, TPXProg
         progress.Abort();
         return pages;
       }
-      TTIFFLZWCompressProc lzw = params.TIFFLZWCompressor ? params.TIFFLZWCompressor : PXIOHooks().TIFFLZWCompressHook;
+      TTIFFLZWCompressProc lzw = params.TIFFLZWCompressor ? params.TIFFLZWCompressor : PXIOHooks().TIFFLZWCompressHook.load();
       const bool canLZW = lzw != nullptr;
       form = ChooseForm(params, canLZW);
       const int32_t w = bitmap->Width(), h = bitmap->Height();

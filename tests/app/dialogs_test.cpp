@@ -42,7 +42,7 @@ using namespace pixoran;
 namespace {
 
 // A main viewer with a selection the test decides.
-class MainView : public TPixoranView, public TPXSelectionSource {
+class MainView : public TPixoranView {
  public:
   TPXMask* GetSelectionMask() override { return &mask; }
   bool HasSelection() override { return selected; }
