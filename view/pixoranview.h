@@ -440,6 +440,9 @@ class TPixoranView : public TPXView, public TPXSelectionSource {
   void LayoutBar(TScrollBarKind bar, int32_t maximum, int32_t client, int32_t origin, double& factor, bool& shown);
   void PaintBackground(TBitmap& buffer, const TRect* rect, bool coveredByLayer = false);
   bool BackgroundHidden();
+  // The soft shadow of a positioned layer, drawn below it.
+  void DrawLayerShadow(TBitmap& buffer, const TPXLayer& layer, int32_t x1, int32_t y1, int32_t x2, int32_t y2,
+                       const TPXRenderOptions& layerOptions);
   void DrawLayerFrame(TBitmap& buffer, TPXLayer& layer, bool current);
   void DrawPixelGrid(TBitmap& buffer);
   TResampleFilter FilterFor(bool ownDisplaySize);

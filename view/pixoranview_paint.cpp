@@ -6,6 +6,7 @@
 
 #include "core/kopxutils_bitmap.h"
 #include "core/kopxutils_helpers.h"
+#include "proc/pxfilters.h"
 #include "view/pixoranview.h"
 
 namespace pixoran {
@@ -209,7 +210,7 @@ void TPixoranView::DrawLayersToBackBuffer(TBitmap& buffer, const TRect& rect) {
                           cx1, cy1, cx2 - cx1, cy2 - cy1};
       }
       o.Filter = FilterFor(layer.Width != 0 || layer.Height != 0);
-      // Layer soft shadows are drawn by the layers' own code; here the layer itself.
+      if (i > 0 && layer.SoftShadow && layer.ShadowRadius >= 1.0) DrawLayerShadow(buffer, layer, x1, y1, x2, y2, o);
       RenderToTBitmap(*b, buffer, r, o);
       DrawLayerFrame(buffer, layer, i == currentLayer_);
     }
@@ -224,6 +225,41 @@ void TPixoranView::DrawLayersToBackBuffer(TBitmap& buffer, const TRect& rect) {
       mask_->DrawToTBitmap(buffer, offX_ - SnapViewX(viewX_), offY_ - SnapViewY(viewY_), zoomW_, zoomH_);
   }
   DrawPixelGrid(buffer);
+}
+
+void TPixoranView::DrawLayerShadow(TBitmap& buffer, const TPXLayer& layer, int32_t x1, int32_t y1, int32_t x2,
+                                   int32_t y2, const TPXRenderOptions& layerOptions) {
+  const int32_t w = x2 - x1, h = y2 - y1;
+  if (w <= 0 || h <= 0 || int64_t{w} * h > int64_t{1} << 26) return;
+  // A black shape of the layer's display size whose alpha is the whole
+  // rectangle (kind 0) or a rectangle inset by the radius (kind 1); the soft
+  // shadow grows it by its margin and the result is drawn below the layer,
+  // moved by half that margin.
+  TPXBitmap shadow;
+  if (!shadow.Allocate(w, h, pxBGR24)) return;
+  TPXBitmap* alpha = shadow.GetAlphaChannel();
+  if (!alpha) return;
+  if (layer.ShadowKind == 1) {
+    const int32_t inset = std::min({static_cast<int32_t>(layer.ShadowRadius), (w - 1) / 2, (h - 1) / 2});
+    alpha->Fill(0);
+    alpha->FillRect(inset, inset, w - 1 - inset, h - 1 - inset, 255);
+  } else {
+    alpha->Fill(255);
+  }
+  alpha->SyncFull();
+  try {
+    AddSoftShadowToBitmap(shadow, 0, 0, {}, TBGR{0, 0, 0}, true, layer.ShadowRadius);
+  } catch (const std::exception&) {
+    return;
+  }
+  TPXRenderOptions o = layerOptions;
+  o.UseAlpha = true;
+  o.FillTransparent = false;
+  o.RowCopy = false;
+  o.Filter = rfNone;
+  const int32_t margin = shadow.Width() - w;
+  RenderToTBitmap(shadow, buffer, TPXRenderRect{0, 0, shadow.Width(), shadow.Height(), x1, y1, w + margin, h + margin},
+                  o);
 }
 
 void TPixoranView::DrawLayerFrame(TBitmap& buffer, TPXLayer& layer, bool current) {

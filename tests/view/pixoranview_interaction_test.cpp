@@ -205,6 +205,38 @@ TEST(PixoranViewInteraction, MergeOpaqueAndHalfTransparentUpperAtNegativePositio
   EXPECT_EQ(px(2, 1), (std::vector<int>{39, 44, 50, 227}));
 }
 
+// A positioned layer's soft shadow darkens the picture just right of and
+// below it, within the shadow's margin, and nowhere far from it.
+TEST(PixoranViewInteraction, LayerSoftShadowFallsBelowAndRight) {
+  for (uint8_t kind : {uint8_t{0}, uint8_t{1}}) {
+    TPixoranView v;
+    v.SetBounds(0, 0, 300, 200);
+    v.Show();
+    v.SetLayersSameSize(false);
+    Fill24(*v.GetPXBitmap(), 200, 150, 200, 200, 200);
+    v.Update();
+    v.AddLayer();
+    TPXLayer* l = v.GetLayer(1);
+    Fill24(*l->Bitmap(), 50, 40, 255, 255, 255);
+    l->PosX = 20;
+    l->PosY = 30;
+    auto grey = [&](int32_t x, int32_t y) { return v.BackBuffer().Canvas().Pixel(x, y) & 0xFF; };
+    PaintNow(v);
+    const TRect r = l->ClientRect;
+    ASSERT_EQ(grey(r.Right + 2, r.Bottom + 2), 200);
+    l->SoftShadow = true;
+    l->ShadowRadius = 3.0;
+    l->ShadowKind = kind;
+    v.Update();
+    PaintNow(v);
+    EXPECT_LT(grey(r.Right + 2, r.Bottom + 2), 200) << int(kind);
+    EXPECT_LT(grey(r.Right + 2, (r.Top + r.Bottom) / 2), 200) << int(kind);
+    EXPECT_EQ(grey(r.Right + 40, r.Bottom + 40), 200) << int(kind);
+    EXPECT_EQ(grey(r.Left - 3, r.Top - 3), 200) << int(kind);
+    EXPECT_EQ(grey(r.Left + 5, r.Top + 5), 255) << int(kind);  // the layer covers its shadow
+  }
+}
+
 TEST(PixoranViewInteraction, GripDragAndLayerMoveThroughMouseEvents) {
   TPixoranView v;
   v.SetBounds(0, 0, 300, 200);
