@@ -6,6 +6,7 @@
 // replaced atomically, so workers may read them while they change.
 #include <atomic>
 #include <cstdint>
+#include <utility>
 
 #include "io/giflzw.h"
 #include "platform/streams.h"
@@ -29,12 +30,39 @@ using TTIFFLZWCompressProc = void (*)(const uint8_t* data, int32_t count, TStrea
 uint8_t* TIFFLZWDecompress(const uint8_t* data, int64_t dataSize, int32_t rowLength, TTIFFLZWState*& state);
 void TIFFLZWCompress(const uint8_t* data, int32_t count, TStream& stream, TTIFFLZWState*& state);
 
-// A hook is called and tested like the plain function pointer it holds.
+// A function pointer read and replaced atomically, called and tested like
+// the plain pointer it holds (std::atomic's two conversions make a direct
+// call ambiguous on some compilers).
+template <typename F>
+class TPXAtomicHook {
+ public:
+  constexpr TPXAtomicHook(F f = nullptr) : f_(f) {}
+  TPXAtomicHook(const TPXAtomicHook& other) : f_(other.load()) {}
+  TPXAtomicHook& operator=(const TPXAtomicHook& other) {
+    store(other.load());
+    return *this;
+  }
+  TPXAtomicHook& operator=(F f) {
+    store(f);
+    return *this;
+  }
+  F load() const { return f_.load(); }
+  void store(F f) { f_.store(f); }
+  operator F() const { return load(); }
+  template <typename... A>
+  decltype(auto) operator()(A&&... args) const {
+    return load()(std::forward<A>(args)...);
+  }
+
+ private:
+  std::atomic<F> f_;
+};
+
 struct TPXIOHooks {
-  std::atomic<TGIFLZWDecompressProc> GIFLZWDecompressHook{GIFLZWDecompress};
-  std::atomic<TGIFLZWCompressProc> GIFLZWCompressHook{GIFLZWCompress};
-  std::atomic<TTIFFLZWDecompressProc> TIFFLZWDecompressHook{TIFFLZWDecompress};
-  std::atomic<TTIFFLZWCompressProc> TIFFLZWCompressHook{TIFFLZWCompress};
+  TPXAtomicHook<TGIFLZWDecompressProc> GIFLZWDecompressHook{GIFLZWDecompress};
+  TPXAtomicHook<TGIFLZWCompressProc> GIFLZWCompressHook{GIFLZWCompress};
+  TPXAtomicHook<TTIFFLZWDecompressProc> TIFFLZWDecompressHook{TIFFLZWDecompress};
+  TPXAtomicHook<TTIFFLZWCompressProc> TIFFLZWCompressHook{TIFFLZWCompress};
 
   TPXIOHooks() = default;
   TPXIOHooks(const TPXIOHooks& other) { *this = other; }
@@ -67,6 +95,6 @@ using TPXConvertColorProc = void (*)(const void* source, int32_t sourceFormat, v
 // The process-wide row converter every filter calls for CMYK, L*a*b* and
 // wide RGB rows, on loads and saves; starts as ConvertRowColorSpace (of the
 // I/O component). Read and replaced atomically.
-std::atomic<TPXConvertColorProc>& ConvertColorHook();
+TPXAtomicHook<TPXConvertColorProc>& ConvertColorHook();
 
 }  // namespace pixoran

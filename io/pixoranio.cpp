@@ -84,8 +84,8 @@ void ConvertRowColorSpace(const void* source, int32_t sourceFormat, void* destin
   }
 }
 
-std::atomic<TPXConvertColorProc>& ConvertColorHook() {
-  static std::atomic<TPXConvertColorProc> hook{ConvertRowColorSpace};
+TPXAtomicHook<TPXConvertColorProc>& ConvertColorHook() {
+  static TPXAtomicHook<TPXConvertColorProc> hook{ConvertRowColorSpace};
   return hook;
 }
 
