@@ -17,6 +17,7 @@
 #include "io/pixoranio_codecs.h"
 #include "io/pixoranio_params.h"
 #include "io/pxformats.h"
+#include "io/pxprint.h"
 #include "io/pxprogress.h"
 #include "platform/classes.h"
 #include "platform/graphics.h"
@@ -24,6 +25,8 @@
 #include "platform/streams.h"
 
 namespace pixoran {
+
+class TPrinter;
 
 using TPXNotifyEvent = std::function<void(TObject* sender)>;
 
@@ -242,6 +245,31 @@ class TPixoranIO : public TComponent, public TIOParamsOwner {
   // The calling thread is one of this component's workers.
   bool IsInsideThread() const;
 
+  // ------------------------------------------------------------ printing and dialogs
+
+  // Lays the image out on the printer's page (canvas nullptr: the printer's
+  // own canvas, inside a document the caller began).
+  void PrintImage(TCanvas* canvas, const TPrintLayoutArgs& args);
+  // Draws the page layout for a printer (nullptr: the framework's) into
+  // bitmap, scaled to fit maxWidth x maxHeight, with the margins dashed.
+  void PreviewPrintImage(TBitmap& bitmap, int32_t maxWidth, int32_t maxHeight, TPrinter* printer,
+                         const TPrintLayoutArgs& args);
+  // Style 0 or 1 of the print-preview forms; 1 when closed with OK.
+  int32_t DoPrintPreviewDialog(int32_t style, const std::string& title);
+  virtual bool DoPreviews(uint32_t pages);
+  void ExecuteOpenDialog(const std::string& initialDir, const std::string& s1, const std::string& s2,
+                         std::string& fileName, int32_t filterIndex, bool alwaysAnimate);
+  void ExecuteSaveDialog(const std::string& initialDir, const std::string& s1, const std::string& s2,
+                         std::string& fileName, int32_t filterIndex, bool alwaysAnimate);
+  // Printing may resample with a filter when the image is reduced.
+  bool PrintFilter() const { return printFilter_; }
+  void SetPrintFilter(bool value) { printFilter_ = value; }
+  // DoPrintPreviewDialog takes the printer again with its defaults first.
+  bool PrinterReset() const { return printerReset_; }
+  void SetPrinterReset(bool value) { printerReset_ = value; }
+  // (Sender, var Handled): DoPreviews answers true without a dialog when handled.
+  std::function<void(TPixoranIO*, bool&)> OnDoPreviews;
+
   // ------------------------------------------------------------ TIOParamsOwner
   TBitmap* OwnerTBitmap() override { return attachedTBitmap_; }
   void OwnerDpiXChanged(int32_t dpi) override;
@@ -313,6 +341,9 @@ class TPixoranIO : public TComponent, public TIOParamsOwner {
   std::unique_ptr<TIOParamsVals> params_;
   std::atomic<bool> aborting_{false};
   int32_t finishSuppressed_ = 0;  // inner operations of a larger one stay quiet
+  bool printFilter_ = true;
+  bool printerReset_ = true;
+  void PrintLayoutInto(TCanvas& canvas, const TPrintDevice& device, const TPrintLayoutArgs& args);
 };
 
 }  // namespace pixoran
