@@ -245,6 +245,12 @@ class TPixoranIO : public TComponent, public TIOParamsOwner {
   // The calling thread is one of this component's workers.
   bool IsInsideThread() const;
 
+  // Fetches an "http://" or "https://" address (through ProxyAddress when
+  // set) and loads the body by its content. Aborting when the address is not
+  // one, the server cannot be reached, the status is an error, or the body
+  // exceeds the memory budget.
+  void LoadFromURL(const std::string& address);
+
   // ------------------------------------------------------------ printing and dialogs
 
   // Lays the image out on the printer's page (canvas nullptr: the printer's

@@ -371,9 +371,13 @@ void TPixoranIO::SaveStreamRegistry(TStream& stream, int32_t fileType) {
 // ---------------------------------------------------------------- dispatch
 
 void TPixoranIO::LoadFromFile(const std::string& fileName) {
-  if (fileName.empty() || LowerCaseASCII(fileName.substr(0, 7)) == "http://") {
-    // Web addresses are read by the component's network extras, not here.
+  if (fileName.empty()) {
     RunOperation([&] { aborting_ = true; });
+    return;
+  }
+  const std::string scheme = LowerCaseASCII(fileName.substr(0, 8));
+  if (scheme.compare(0, 7, "http://") == 0 || scheme == "https://") {
+    LoadFromURL(fileName);
     return;
   }
   const TPXExtensionRoute* route = FindExtensionRoute(LowerCaseASCII(ExtractFileExt(fileName)));
