@@ -27,6 +27,7 @@
 namespace pixoran {
 
 class TPrinter;
+class TAVIReader;
 
 using TPXNotifyEvent = std::function<void(TObject* sender)>;
 
@@ -251,6 +252,17 @@ class TPixoranIO : public TComponent, public TIOParamsOwner {
   // exceeds the memory budget.
   void LoadFromURL(const std::string& address);
 
+  // Opens the first video stream of an AVI file; answers its frame count
+  // (0 with Aborting when it cannot be read).
+  int32_t OpenAVIFile(const std::string& fileName);
+  void CloseAVIFile();
+  // Loads one frame of the open AVI (Aborting without one, past the end, or
+  // when the frame cannot be decoded).
+  void LoadFromAVI(int32_t frame);
+  int32_t AVIFrameCount() const { return aviFrameCount_; }
+  // Milliseconds per frame, set by LoadFromAVI.
+  int32_t AVIFrameDelay() const { return aviFrameDelay_; }
+
   // ------------------------------------------------------------ printing and dialogs
 
   // Lays the image out on the printer's page (canvas nullptr: the printer's
@@ -347,6 +359,8 @@ class TPixoranIO : public TComponent, public TIOParamsOwner {
   std::unique_ptr<TIOParamsVals> params_;
   std::atomic<bool> aborting_{false};
   int32_t finishSuppressed_ = 0;  // inner operations of a larger one stay quiet
+  std::shared_ptr<TAVIReader> avi_;
+  int32_t aviFrameCount_ = 0, aviFrameDelay_ = 0;
   bool printFilter_ = true;
   bool printerReset_ = true;
   void PrintLayoutInto(TCanvas& canvas, const TPrintDevice& device, const TPrintLayoutArgs& args);
