@@ -43,10 +43,8 @@ TfpxPrnForm1::TfpxPrnForm1(TPixoranIO& io, QWidget* parent) : QDialog(parent), i
 
   SpeedButton10 = new QToolButton(this);
   SpeedButton10->setObjectName(QStringLiteral("SpeedButton10"));
-  SpeedButton10->setText(QStringLiteral("⚙"));
   SpeedButton11 = new QToolButton(this);
   SpeedButton11->setObjectName(QStringLiteral("SpeedButton11"));
-  SpeedButton11->setText(QStringLiteral("🖶"));
   SpeedButton12 = new QToolButton(this);
   SpeedButton12->setObjectName(QStringLiteral("SpeedButton12"));
   connect(SpeedButton10, &QToolButton::clicked, this, setup);
@@ -94,7 +92,9 @@ void TfpxPrnForm1::ApplyLanguage(TMsgLanguage l) {
   for (int i = 1; i <= 9; ++i) c.SpeedButton[i]->setToolTip(Word(109 + i, l));
   c.Edit[7]->setToolTip(Word(102, l));
   SpeedButton10->setToolTip(Word(104, l));
+  SpeedButton10->setText(Word(104, l) + QStringLiteral("..."));
   SpeedButton11->setToolTip(Word(91, l));
+  SpeedButton11->setText(Word(91, l));
   SpeedButton12->setText(Word(119, l));
   c.SetSizeItems(GetWordText(98, l), GetWordText(99, l), GetWordText(100, l), GetWordText(101, l));
 }

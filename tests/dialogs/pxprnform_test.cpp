@@ -115,6 +115,14 @@ TEST(PrintForms, PreviewShowsThePageAndOkPrints) {
     }
   EXPECT_GT(red, 20);    // the image on the page
   EXPECT_GT(white, 20);  // the paper around it
+  TfpxPrnForm1 form1(io);
+  form1.show();
+  QTest::qWait(20);
+  const QImage shot1 = form1.PixoranView1()->Widget()->grab().toImage();
+  EXPECT_EQ(QColor(shot1.pixel(shot1.width() / 2, shot1.height() / 2)), QColor(255, 0, 0));
+  if (const char* shots = std::getenv("PIXORAN_SHOT_DIR"))
+    form1.grab().save(QString::fromStdString(std::string(shots) + "/pxprnform1.png"));
+  form1.close();
   QTest::mouseClick(form.Button1, Qt::LeftButton);
   EXPECT_EQ(form.result(), 1);
   printer.Reset();
