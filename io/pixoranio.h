@@ -252,6 +252,12 @@ class TPixoranIO : public TComponent, public TIOParamsOwner {
   // exceeds the memory budget.
   void LoadFromURL(const std::string& address);
 
+  // Draws an enhanced metafile into the bitmap (Width or Height 0: nothing;
+  // negative: from the other side in proportion; both negative: its own
+  // size; at most 16000 a side). Aborting when it has no size or cannot be
+  // drawn. WithAlpha: what the picture leaves uncovered becomes transparent.
+  void ImportMetafile(const std::string& fileName, int32_t width, int32_t height, bool withAlpha);
+
   // Opens the first video stream of an AVI file; answers its frame count
   // (0 with Aborting when it cannot be read).
   int32_t OpenAVIFile(const std::string& fileName);

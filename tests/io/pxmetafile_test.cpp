@@ -76,3 +76,78 @@ TEST(Metafile, TargetSizes) {
     EXPECT_EQ(h, c.eh) << c.w << "x" << c.h;
   }
 }
+
+#include <fstream>
+
+#include "io/pixoranio.h"
+#include "testsupport.h"
+
+namespace {
+struct TEmf {
+  std::vector<uint8_t> b;
+  uint32_t records = 0;
+  void U32(uint32_t v) {
+    for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+  }
+  void Record(uint32_t type, std::initializer_list<uint32_t> params) {
+    U32(type);
+    U32(static_cast<uint32_t>(8 + 4 * params.size()));
+    for (uint32_t p : params) U32(p);
+    ++records;
+  }
+};
+// A 100 x 50 mm picture on a 1-pixel-per-millimetre device: a red rectangle
+// from (10, 10) to (50, 40) with no outline.
+std::vector<uint8_t> RedRectangleEmf() {
+  TEmf e;
+  e.Record(1, {0, 0, 99, 49, 0, 0, 10000, 5000, 0x464D4520, 0x10000, 0, 0, 3, 0, 0, 0, 1000, 1000, 1000, 1000,
+               0, 0, 0, 1000000, 1000000});
+  e.Record(39, {1, 0, 0x000000FF, 0});  // CREATEBRUSHINDIRECT: solid red
+  e.Record(37, {1});                    // SELECTOBJECT
+  e.Record(37, {0x80000008});           // SELECTOBJECT NULL_PEN
+  e.Record(43, {10, 10, 50, 40});       // RECTANGLE
+  e.Record(14, {0, 16, 20});            // EOF
+  Put(e.b, 48, static_cast<int64_t>(e.b.size()), 4);
+  Put(e.b, 52, e.records, 4);
+  return e.b;
+}
+}  // namespace
+
+TEST(Metafile, ImportDrawsTheRecordsAtTheirSize) {
+  const std::string dir = pixoran::testing::MakeTempDir("emf");
+  const std::vector<uint8_t> emf = RedRectangleEmf();
+  std::ofstream(dir + "/r.emf", std::ios::binary).write(reinterpret_cast<const char*>(emf.data()), emf.size());
+  TPixoranIO io;
+  io.SetBackground(clWhite);
+  int finished = 0;
+  io.OnFinishWork = [&](TObject*) { ++finished; };
+  io.ImportMetafile(dir + "/r.emf", -1, -1, true);
+  ASSERT_FALSE(io.Aborting());
+  EXPECT_EQ(finished, 1);
+  TPXBitmap& b = *io.PXBitmap();
+  ASSERT_EQ(b.Width(), 100);
+  ASSERT_EQ(b.Height(), 50);
+  EXPECT_EQ(io.Params().FileType, 10);
+  auto px = [&](int x, int y) {
+    const uint8_t* p = b.Scanline(y) + 3 * x;
+    return TBGR{p[0], p[1], p[2]};
+  };
+  EXPECT_EQ(px(30, 25), (TBGR{0, 0, 255}));
+  EXPECT_EQ(px(80, 45), (TBGR{255, 255, 255}));
+  EXPECT_EQ(px(5, 5), (TBGR{255, 255, 255}));
+  ASSERT_TRUE(b.HasAlphaChannel());
+  EXPECT_EQ(b.GetAlpha(30, 25), 255);
+  EXPECT_EQ(b.GetAlpha(80, 45), 0);
+
+  io.ImportMetafile(dir + "/r.emf", 0, 10, false);  // nothing but the finishing events
+  EXPECT_FALSE(io.Aborting());
+  EXPECT_EQ(b.Width(), 100);
+  io.ImportMetafile(dir + "/r.emf", 40, -1, false);
+  EXPECT_EQ(b.Width(), 40);
+  EXPECT_EQ(b.Height(), 20);
+  io.ImportMetafile(dir + "/none.emf", -1, -1, false);
+  EXPECT_TRUE(io.Aborting());
+  std::ofstream(dir + "/cut.emf", std::ios::binary).write(reinterpret_cast<const char*>(emf.data()), 60);
+  io.ImportMetafile(dir + "/cut.emf", -1, -1, false);
+  EXPECT_TRUE(io.Aborting());
+}
