@@ -265,6 +265,8 @@ class TPixoranIO : public TComponent, public TIOParamsOwner {
   // Loads one frame of the open AVI (Aborting without one, past the end, or
   // when the frame cannot be decoded).
   void LoadFromAVI(int32_t frame);
+  // What LoadFromFile does with ".avi": open, frame 0, close; FileType 15.
+  void LoadAVIFileFirstFrame(const std::string& fileName);
   int32_t AVIFrameCount() const { return aviFrameCount_; }
   // Milliseconds per frame, set by LoadFromAVI.
   int32_t AVIFrameDelay() const { return aviFrameDelay_; }

@@ -56,4 +56,26 @@ void TPixoranIO::LoadFromAVI(int32_t frame) {
   });
 }
 
+void TPixoranIO::LoadAVIFileFirstFrame(const std::string& fileName) {
+  RunOperation([&] {
+    aborting_ = false;
+    if (OpenAVIFile(fileName) > 0) {
+      ++finishSuppressed_;  // one operation: the inner load stays quiet
+      try {
+        LoadFromAVI(0);
+      } catch (...) {
+        --finishSuppressed_;
+        CloseAVIFile();
+        throw;
+      }
+      --finishSuppressed_;
+    }
+    CloseAVIFile();
+    if (!aborting_) {
+      params_->FileName = fileName;
+      params_->FileType = ioAVI;
+    }
+  });
+}
+
 }  // namespace pixoran

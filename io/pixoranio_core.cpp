@@ -380,7 +380,16 @@ void TPixoranIO::LoadFromFile(const std::string& fileName) {
     LoadFromURL(fileName);
     return;
   }
-  const TPXExtensionRoute* route = FindExtensionRoute(LowerCaseASCII(ExtractFileExt(fileName)));
+  const std::string lowerExt = LowerCaseASCII(ExtractFileExt(fileName));
+  if (lowerExt == ".wmf" || lowerExt == ".emf") {
+    ImportMetafile(fileName, -1, -1, true);
+    return;
+  }
+  if (lowerExt == ".avi") {
+    LoadAVIFileFirstFrame(fileName);
+    return;
+  }
+  const TPXExtensionRoute* route = FindExtensionRoute(lowerExt);
   if (route && route->LoadType != ioUnknown) {
     LoadFileBuiltin(fileName, route->LoadType);
     return;

@@ -103,6 +103,14 @@ TEST(AVIFrames, UncompressedFramesAndDelay) {
   EXPECT_EQ(io.PXBitmap()->Width(), 2);
   EXPECT_EQ(At(io, 1, 1), (TBGR{20, 0, 200}));   // bottom row of the file is the last image row
   EXPECT_EQ(At(io, 0, 0), (TBGR{20, 100, 0}));
+  TPixoranIO byName;
+  int finished = 0;
+  byName.OnFinishWork = [&](TObject*) { ++finished; };
+  byName.LoadFromFile(path);
+  EXPECT_FALSE(byName.Aborting());
+  EXPECT_EQ(finished, 1);
+  EXPECT_EQ(byName.Params().FileType, ioAVI);
+  EXPECT_EQ(byName.PXBitmap()->Width(), 2);
   io.LoadFromAVI(3);  // past the end
   EXPECT_TRUE(io.Aborting());
   io.CloseAVIFile();
