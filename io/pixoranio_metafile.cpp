@@ -1,7 +1,5 @@
 // ImportMetafile of the I/O component: EMF through libemf2svg and Qt's SVG
 // renderer.
-#include <emf2svg.h>
-
 #include <cstdlib>
 #include <vector>
 
@@ -14,23 +12,6 @@
 namespace pixoran {
 
 namespace {
-
-bool EmfToSvg(std::vector<uint8_t>& emf, int32_t width, int32_t height, std::string& svg) {
-  generatorOptions options{};
-  options.verbose = false;
-  options.emfplus = true;
-  options.svgDelimiter = true;
-  options.imgWidth = width;
-  options.imgHeight = height;
-  char* out = nullptr;
-  size_t outLength = 0;
-  const int ok = emf2svg(reinterpret_cast<char*>(emf.data()), emf.size(), &out, &outLength, &options);
-  if (out) {
-    if (ok) svg.assign(out, outLength);
-    std::free(out);
-  }
-  return ok && !svg.empty();
-}
 
 // The metafile drawn on a width x height bitmap filled with fill first.
 bool Draw(const std::string& svg, int32_t width, int32_t height, TColor fill, TBitmap& target) {

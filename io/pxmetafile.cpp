@@ -1,6 +1,9 @@
 #include "io/pxmetafile.h"
 
+#include <emf2svg.h>
+
 #include <algorithm>
+#include <cstdlib>
 
 namespace pixoran {
 
@@ -52,6 +55,23 @@ bool MetafileTargetSize(const TMetafileInfo& info, int32_t width, int32_t height
   outWidth = static_cast<int32_t>(w);
   outHeight = static_cast<int32_t>(h);
   return true;
+}
+
+bool EmfToSvg(std::vector<uint8_t>& emf, int32_t width, int32_t height, std::string& svg) {
+  generatorOptions options{};
+  options.verbose = false;
+  options.emfplus = true;
+  options.svgDelimiter = true;
+  options.imgWidth = width;
+  options.imgHeight = height;
+  char* out = nullptr;
+  size_t outLength = 0;
+  const int ok = emf2svg(reinterpret_cast<char*>(emf.data()), emf.size(), &out, &outLength, &options);
+  if (out) {
+    if (ok) svg.assign(out, outLength);
+    std::free(out);
+  }
+  return ok && !svg.empty();
 }
 
 }  // namespace pixoran

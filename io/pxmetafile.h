@@ -2,6 +2,8 @@
 // Metafiles for TPixoranIO::ImportMetafile: the picture's own size from its
 // header, and the size of the bitmap it is drawn into.
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace pixoran {
 
@@ -24,5 +26,8 @@ bool ReadMetafileInfo(const uint8_t* data, int64_t size, TMetafileInfo& info);
 // from a metafile without size.
 bool MetafileTargetSize(const TMetafileInfo& info, int32_t width, int32_t height, int32_t& outWidth,
                         int32_t& outHeight);
+
+// An enhanced metafile as an SVG document of width x height (libemf2svg).
+bool EmfToSvg(std::vector<uint8_t>& emf, int32_t width, int32_t height, std::string& svg);
 
 }  // namespace pixoran
