@@ -27,6 +27,9 @@ bool ReadMetafileInfo(const uint8_t* data, int64_t size, TMetafileInfo& info);
 bool MetafileTargetSize(const TMetafileInfo& info, int32_t width, int32_t height, int32_t& outWidth,
                         int32_t& outHeight);
 
+// The header's strings and blocks and every record lie inside the data, and
+// the records end with an end-of-file record.
+bool EmfStructureSound(const uint8_t* data, int64_t size);
 // An enhanced metafile as an SVG document of width x height (libemf2svg).
 bool EmfToSvg(std::vector<uint8_t>& emf, int32_t width, int32_t height, std::string& svg);
 
