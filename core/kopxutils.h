@@ -8,3 +8,4 @@
 #include "core/kopxutils_containers.h"
 #include "core/kopxutils_draw.h"
 #include "core/kopxutils_geometry.h"
+#include "core/kopxutils_words.h"

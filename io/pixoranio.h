@@ -18,6 +18,7 @@
 #include "io/pixoranio_params.h"
 #include "io/pixoranio_thread.h"
 #include "io/pxformats.h"
+#include "io/pxprint.h"
 #include "io/pxprogress.h"
 #include "platform/classes.h"
 #include "platform/graphics.h"
@@ -26,6 +27,9 @@
 #include "platform/uithread.h"
 
 namespace pixoran {
+
+class TPrinter;
+class TAVIReader;
 
 using TPXNotifyEvent = std::function<void(TObject* sender)>;
 
@@ -263,6 +267,56 @@ class TPixoranIO : public TComponent, public TIOParamsOwner {
   // The calling thread is one of this component's workers.
   bool IsInsideThread() const;
 
+  // Fetches an "http://" or "https://" address (through ProxyAddress when
+  // set) and loads the body by its content. Aborting when the address is not
+  // one, the server cannot be reached, the status is an error, or the body
+  // exceeds the memory budget.
+  void LoadFromURL(const std::string& address);
+
+  // Draws an enhanced metafile into the bitmap (Width or Height 0: nothing;
+  // negative: from the other side in proportion; both negative: its own
+  // size; at most 16000 a side). Aborting when it has no size or cannot be
+  // drawn. WithAlpha: what the picture leaves uncovered becomes transparent.
+  void ImportMetafile(const std::string& fileName, int32_t width, int32_t height, bool withAlpha);
+
+  // Opens the first video stream of an AVI file; answers its frame count
+  // (0 with Aborting when it cannot be read).
+  int32_t OpenAVIFile(const std::string& fileName);
+  void CloseAVIFile();
+  // Loads one frame of the open AVI (Aborting without one, past the end, or
+  // when the frame cannot be decoded).
+  void LoadFromAVI(int32_t frame);
+  // What LoadFromFile does with ".avi": open, frame 0, close; FileType 15.
+  void LoadAVIFileFirstFrame(const std::string& fileName);
+  int32_t AVIFrameCount() const { return aviFrameCount_; }
+  // Milliseconds per frame, set by LoadFromAVI.
+  int32_t AVIFrameDelay() const { return aviFrameDelay_; }
+
+  // ------------------------------------------------------------ printing and dialogs
+
+  // Lays the image out on the printer's page (canvas nullptr: the printer's
+  // own canvas, inside a document the caller began).
+  void PrintImage(TCanvas* canvas, const TPrintLayoutArgs& args);
+  // Draws the page layout for a printer (nullptr: the framework's) into
+  // bitmap, scaled to fit maxWidth x maxHeight, with the margins dashed.
+  void PreviewPrintImage(TBitmap& bitmap, int32_t maxWidth, int32_t maxHeight, TPrinter* printer,
+                         const TPrintLayoutArgs& args);
+  // Style 0 or 1 of the print-preview forms; 1 when closed with OK.
+  int32_t DoPrintPreviewDialog(int32_t style, const std::string& title);
+  virtual bool DoPreviews(uint32_t pages);
+  void ExecuteOpenDialog(const std::string& initialDir, const std::string& s1, const std::string& s2,
+                         std::string& fileName, int32_t filterIndex, bool alwaysAnimate);
+  void ExecuteSaveDialog(const std::string& initialDir, const std::string& s1, const std::string& s2,
+                         std::string& fileName, int32_t filterIndex, bool alwaysAnimate);
+  // Printing may resample with a filter when the image is reduced.
+  bool PrintFilter() const { return printFilter_; }
+  void SetPrintFilter(bool value) { printFilter_ = value; }
+  // DoPrintPreviewDialog takes the printer again with its defaults first.
+  bool PrinterReset() const { return printerReset_; }
+  void SetPrinterReset(bool value) { printerReset_ = value; }
+  // (Sender, var Handled): DoPreviews answers true without a dialog when handled.
+  std::function<void(TPixoranIO*, bool&)> OnDoPreviews;
+
   // ------------------------------------------------------------ TIOParamsOwner
   TBitmap* OwnerTBitmap() override { return attachedTBitmap_; }
   void OwnerDpiXChanged(int32_t dpi) override;
@@ -355,6 +409,11 @@ class TPixoranIO : public TComponent, public TIOParamsOwner {
   std::shared_ptr<TPXIOThreadList> threads_ = std::make_shared<TPXIOThreadList>();
   std::unique_ptr<TUIThreadPoster> uiPoster_ = std::make_unique<TUIThreadPoster>();
   std::atomic<bool> viewerChangePending_{false};
+  std::shared_ptr<TAVIReader> avi_;
+  int32_t aviFrameCount_ = 0, aviFrameDelay_ = 0;
+  bool printFilter_ = true;
+  bool printerReset_ = true;
+  void PrintLayoutInto(TCanvas& canvas, const TPrintDevice& device, const TPrintLayoutArgs& args);
 };
 
 }  // namespace pixoran

@@ -378,12 +378,25 @@ void TPixoranIO::SaveStreamRegistry(TStream& stream, int32_t fileType) {
 void TPixoranIO::LoadFromFile(const std::string& fileName) {
   // The override, if any, is what runs on the worker.
   if (HandOff([this, fileName] { LoadFromFile(fileName); })) return;
-  if (fileName.empty() || LowerCaseASCII(fileName.substr(0, 7)) == "http://") {
-    // Web addresses are read by the component's network extras, not here.
+  if (fileName.empty()) {
     RunOperation([&] { aborting_ = true; });
     return;
   }
-  const TPXExtensionRoute* route = FindExtensionRoute(LowerCaseASCII(ExtractFileExt(fileName)));
+  const std::string scheme = LowerCaseASCII(fileName.substr(0, 8));
+  if (scheme.compare(0, 7, "http://") == 0 || scheme == "https://") {
+    LoadFromURL(fileName);
+    return;
+  }
+  const std::string lowerExt = LowerCaseASCII(ExtractFileExt(fileName));
+  if (lowerExt == ".wmf" || lowerExt == ".emf") {
+    ImportMetafile(fileName, -1, -1, true);
+    return;
+  }
+  if (lowerExt == ".avi") {
+    LoadAVIFileFirstFrame(fileName);
+    return;
+  }
+  const TPXExtensionRoute* route = FindExtensionRoute(lowerExt);
   if (route && route->LoadType != ioUnknown) {
     LoadFileBuiltin(fileName, route->LoadType);
     return;

@@ -189,6 +189,13 @@ static QColor ToQColor(TColor c) {
 // a true-colour copy mapped back to their own palette.
 template <typename Fn>
 void TCanvas::Paint(Fn&& fn) {
+  if (external_) {
+    external_->save();
+    if (clipped_) external_->setClipRect(QRect(clip_.Left, clip_.Top, clip_.Width(), clip_.Height()));
+    fn(*external_);
+    external_->restore();
+    return;
+  }
   QImage& img = owner_.Image();
   if (img.isNull()) return;
   const bool indexed = img.format() == QImage::Format_Mono || img.format() == QImage::Format_Indexed8;
@@ -226,7 +233,10 @@ void TCanvas::SetClipRect(const TRect* clip) {
 }
 
 TRect TCanvas::ClipRect() const {
-  return clipped_ ? clip_ : Rect(0, 0, owner_.Width(), owner_.Height());
+  if (clipped_) return clip_;
+  if (external_ && external_->device())
+    return Rect(0, 0, external_->device()->width(), external_->device()->height());
+  return Rect(0, 0, owner_.Width(), owner_.Height());
 }
 
 static Qt::BrushStyle HatchOf(TBrushStyle s) {
@@ -245,7 +255,7 @@ void TCanvas::FillRect(const TRect& r) {
   if (Brush.Style == bsClear || r.Width() <= 0 || r.Height() <= 0) return;
   const QColor c = ToQColor(Brush.Color);
   const QRect q(r.Left, r.Top, r.Width(), r.Height());
-  if (Brush.Style == bsSolid) {
+  if (Brush.Style == bsSolid && !external_) {
     QImage& img = owner_.Image();
     const bool bgr = img.format() == QImage::Format_BGR888;
     if (bgr || img.format() == QImage::Format_RGB32) {

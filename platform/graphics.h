@@ -11,6 +11,8 @@
 
 #include "platform/classes.h"
 
+class QPainter;
+
 namespace pixoran {
 
 // Framework colour: red in bits 0-7, green 8-15, blue 16-23. A value with
@@ -123,11 +125,18 @@ class TCanvas {
   // The clip rectangle, or the whole bitmap without one.
   TRect ClipRect() const;
 
+  // Sends the drawing calls to a painter open on another device (the
+  // printer's page) instead of the owner bitmap; nullptr goes back to the
+  // bitmap. Pixel reads and the inverting pen modes need the bitmap and do
+  // nothing on such a device.
+  void SetExternalPainter(QPainter* painter) { external_ = painter; }
+
  private:
   template <typename Fn>
   void Paint(Fn&& fn);
   void PixelLine(int x0, int y0, int x1, int y1, bool lastPixel);
   TBitmap& owner_;
+  QPainter* external_ = nullptr;
   int penX_ = 0, penY_ = 0;
   bool clipped_ = false;
   TRect clip_;

@@ -158,3 +158,15 @@ bool TSiblingTempFile::Commit() {
 }
 
 }  // namespace pixoran
+
+#include <QLocale>
+
+namespace pixoran {
+std::string SystemLanguageCode() {
+  static const std::string code = [] {
+    const QString name = QLocale::system().name();  // "de_DE", "C", ...
+    return name.section(u'_', 0, 0).toLower().toStdString();
+  }();
+  return code;
+}
+}  // namespace pixoran

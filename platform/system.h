@@ -59,3 +59,9 @@ class TSiblingTempFile {
 };
 
 }  // namespace pixoran
+
+namespace pixoran {
+// Two-letter ISO 639 code of the system locale's language ("de", "zh", ...),
+// read once and kept for the process.
+std::string SystemLanguageCode();
+}  // namespace pixoran

@@ -532,7 +532,7 @@ TEST_F(PixoranIOEvents, EveryFailureEndsWithOneFinish) {
   EXPECT_TRUE(io.Aborting());
   log.ExpectFinishedOnce(true);
 
-  io.LoadFromFile("http://example.invalid/a.bmp");
+  io.LoadFromFile("http://127.0.0.1:1/a.bmp");  // refused on loopback
   log.ExpectFinishedOnce(true);
 
   io.LoadFromFile(Path("real.unknownext"));  // no record for the extension

@@ -1,0 +1,140 @@
+#include "dialogs/pxprnform_controls.h"
+
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QPageSetupDialog>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "core/kopxutils_helpers.h"
+#include "io/pixoranio.h"
+#include "platform/printer.h"
+#include "view/pixoranview.h"
+
+namespace pixoran {
+
+void TPrnControls::Create(QWidget* parent, const std::function<void()>& change) {
+  static const char* const kDefaults[8] = {"", "1", "1", "1", "1", "6", "4", "1"};
+  for (int i = 1; i <= 7; ++i) {
+    Edit[i] = new QLineEdit(QString::fromLatin1(kDefaults[i]), parent);
+    Edit[i]->setObjectName(QStringLiteral("Edit%1").arg(i));
+    Edit[i]->setMaximumWidth(70);
+    Up[i] = new QToolButton(parent);
+    Up[i]->setObjectName(QStringLiteral("UpDown%1Up").arg(i));
+    Up[i]->setArrowType(Qt::UpArrow);
+    Down[i] = new QToolButton(parent);
+    Down[i]->setObjectName(QStringLiteral("UpDown%1Down").arg(i));
+    Down[i]->setArrowType(Qt::DownArrow);
+    for (QToolButton* b : {Up[i], Down[i]}) b->setFixedSize(16, 11);
+    const double step = i == 7 ? 0.1 : 0.01;  // gamma steps by tenths
+    QLineEdit* e = Edit[i];
+    QObject::connect(Up[i], &QToolButton::clicked, parent, [e, step] { StepEdit(e, step); });
+    QObject::connect(Down[i], &QToolButton::clicked, parent, [e, step] { StepEdit(e, -step); });
+    QObject::connect(e, &QLineEdit::textChanged, parent, [change] { change(); });
+  }
+  Positions = new QButtonGroup(parent);
+  Positions->setExclusive(true);
+  static const char* const kArrows[10] = {"", "↖", "↑", "↗", "←", "•", "→", "↙", "↓", "↘"};
+  for (int i = 1; i <= 9; ++i) {
+    SpeedButton[i] = new QToolButton(parent);
+    SpeedButton[i]->setObjectName(QStringLiteral("SpeedButton%1").arg(i));
+    SpeedButton[i]->setText(QString::fromUtf8(kArrows[i]));
+    SpeedButton[i]->setCheckable(true);
+    SpeedButton[i]->setFixedSize(24, 24);
+    Positions->addButton(SpeedButton[i], i);
+  }
+  SpeedButton[5]->setChecked(true);
+  QObject::connect(Positions, &QButtonGroup::idClicked, parent, [change](int) { change(); });
+  ComboBox1 = new QComboBox(parent);
+  ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
+  SetSizeItems("Normal", "Fit to page", "Stretch to page", "Specified size");
+  ComboBox1->setCurrentIndex(-1);
+  QObject::connect(ComboBox1, &QComboBox::currentIndexChanged, parent, [this, change](int) {
+    UpdateSizeEdits();
+    change();
+  });
+  UpdateSizeEdits();
+}
+
+QWidget* TPrnControls::EditWithSteps(int index, QWidget* parent) const {
+  auto* box = new QWidget(parent);
+  auto* row = new QHBoxLayout(box);
+  row->setContentsMargins(0, 0, 0, 0);
+  row->setSpacing(1);
+  row->addWidget(Edit[index]);
+  auto* steps = new QVBoxLayout;
+  steps->setSpacing(0);
+  steps->addWidget(Up[index]);
+  steps->addWidget(Down[index]);
+  row->addLayout(steps);
+  return box;
+}
+
+void TPrnControls::SetSizeItems(const std::string& normal, const std::string& fit, const std::string& stretch,
+                                const std::string& specified) {
+  const int index = ComboBox1->currentIndex();
+  const QSignalBlocker quiet(ComboBox1);
+  ComboBox1->clear();
+  for (const std::string* s : {&normal, &fit, &stretch, &specified}) ComboBox1->addItem(QString::fromStdString(*s));
+  ComboBox1->setCurrentIndex(index);
+}
+
+void TPrnControls::UpdateSizeEdits() {
+  const bool specified = ComboBox1->currentIndex() == 3;
+  for (int i : {5, 6}) {
+    Edit[i]->setEnabled(specified);
+    Up[i]->setEnabled(specified);
+    Down[i]->setEnabled(specified);
+  }
+}
+
+TPrintLayoutArgs TPrnControls::Read(uint8_t unit) const {
+  TPrintLayoutArgs a;
+  const int pos = std::max(1, Positions->checkedId());
+  const int col = (pos - 1) % 3, row = (pos - 1) / 3;
+  a.HorizontalPosition = static_cast<uint8_t>(col == 0 ? 0 : col == 2 ? 2 : 1);
+  a.VerticalPosition = static_cast<uint8_t>(row == 0 ? 0 : row == 2 ? 2 : 1);
+  const int size = ComboBox1->currentIndex();
+  a.Size = static_cast<uint8_t>(size < 0 ? pxpsFitToPage : size);
+  const double div = UnitDivisor(unit);
+  auto num = [&](int i, double def) { return StrToFloatAnySeparator(Edit[i]->text().toStdString(), def); };
+  a.MarginLeft = num(2, 0) / div;
+  a.MarginTop = num(1, 0) / div;
+  a.MarginRight = num(3, 0) / div;
+  a.MarginBottom = num(4, 0) / div;
+  a.SpecWidth = num(5, 1) / div;
+  a.SpecHeight = num(6, 1) / div;
+  a.Gamma = num(7, 1);
+  return a;
+}
+
+void TPrnControls::StepEdit(QLineEdit* edit, double delta) {
+  const double v = std::max(0.0, StrToFloatAnySeparator(edit->text().toStdString(), 0) + delta);
+  edit->setText(QString::fromStdString(FloatToStr(v < 1e-9 ? 0 : v)));
+}
+
+void RunPrintPreview(TPixoranIO& io, TPixoranView& view, const TPrintLayoutArgs& args, bool print,
+                     const std::string& title) {
+  if (print) {
+    TPrinter& printer = Printer();
+    if (!printer.BeginDoc(title)) return;
+    io.PrintImage(nullptr, args);
+    printer.EndDoc();
+    return;
+  }
+  TBitmap* page = view.GetTBitmap();
+  if (!page) return;
+  io.PreviewPrintImage(*page, view.ClientWidth(), view.ClientHeight(), nullptr, args);
+  view.ImageChange();
+  view.Update();
+}
+
+bool ExecutePrinterSetup(QWidget* parent) {
+  QPageSetupDialog dialog(&Printer().QtPrinter(), parent);
+  return dialog.exec() == QDialog::Accepted;
+}
+
+}  // namespace pixoran

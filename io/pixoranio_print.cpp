@@ -1,0 +1,161 @@
+// Printing, print preview and the dialog calls of the I/O component.
+#include <algorithm>
+#include <cmath>
+
+#include "core/pxrender.h"
+#include "io/pixoranio.h"
+#include "io/pxprint.h"
+#include "platform/printer.h"
+
+namespace pixoran {
+
+namespace {
+// Trunc of a double that may be far out of the int range.
+int32_t TruncClamped(double v) {
+  if (!(v > -2e9)) return v != v ? 0 : -2000000000;
+  if (v > 2e9) return 2000000000;
+  return static_cast<int32_t>(v);
+}
+}  // namespace
+
+TRect PrintLayoutRect(const TPrintDevice& d, const TPrintLayoutArgs& a, int32_t imageWidth, int32_t imageHeight,
+                      int32_t imageDpiX, int32_t imageDpiY) {
+  if (d.DpiX <= 0 || d.DpiY <= 0 || d.PageWidth <= 0 || d.PageHeight <= 0 || imageWidth <= 0 || imageHeight <= 0)
+    return {};
+  const double pageW = static_cast<double>(d.PageWidth) / d.DpiX, pageH = static_cast<double>(d.PageHeight) / d.DpiY;
+  const double availW = pageW - a.MarginLeft - a.MarginRight, availH = pageH - a.MarginTop - a.MarginBottom;
+  if (!(availW > 0) || !(availH > 0)) return {};
+  double w = 0, h = 0;
+  switch (a.Size) {
+    case pxpsNormal:
+      w = static_cast<double>(imageWidth) / (imageDpiX > 1 ? imageDpiX : d.DpiX);
+      h = static_cast<double>(imageHeight) / (imageDpiY > 1 ? imageDpiY : d.DpiY);
+      break;
+    case pxpsFitToPage: {
+      const double iw = static_cast<double>(imageWidth) / d.DpiX, ih = static_cast<double>(imageHeight) / d.DpiY;
+      const double k = std::min(availW / iw, availH / ih);
+      w = iw * k, h = ih * k;
+      break;
+    }
+    case pxpsStretchToPage:
+      w = availW, h = availH;
+      break;
+    case pxpsSpecified:
+      w = a.SpecWidth, h = a.SpecHeight;
+      break;
+    default:
+      return {};
+  }
+  if (!(w > 0) || !(h > 0)) return {};
+  double top, left;
+  switch (a.VerticalPosition) {
+    case 0: top = a.MarginTop; break;
+    case 1: top = a.MarginTop + (availH - h) / 2; break;
+    case 2: top = a.MarginTop + availH - h; break;
+    default: top = 0;
+  }
+  switch (a.HorizontalPosition) {
+    case 0: left = a.MarginLeft; break;
+    case 1: left = a.MarginLeft + (availW - w) / 2; break;
+    case 2: left = a.MarginLeft + availW - w; break;
+    default: left = 0;
+  }
+  const int32_t x = TruncClamped(left * d.DpiX), y = TruncClamped(top * d.DpiY);
+  const int32_t rw = TruncClamped(w * d.DpiX), rh = TruncClamped(h * d.DpiY);
+  if (rw <= 0 || rh <= 0) return {};
+  return Rect(x, y, static_cast<int32_t>(std::min<int64_t>(int64_t{x} + rw, INT32_MAX)),
+              static_cast<int32_t>(std::min<int64_t>(int64_t{y} + rh, INT32_MAX)));
+}
+
+TPXDialogHooks& PXDialogHooks() {
+  static TPXDialogHooks hooks;
+  return hooks;
+}
+
+void TPixoranIO::PrintLayoutInto(TCanvas& canvas, const TPrintDevice& device, const TPrintLayoutArgs& args) {
+  TPXBitmap& bmp = *working_;
+  const int32_t dpiX = viewer_ ? viewer_->DpiX() : params_->DpiX;
+  const int32_t dpiY = viewer_ ? viewer_->DpiY() : params_->DpiY;
+  const TRect r = PrintLayoutRect(device, args, bmp.Width(), bmp.Height(), dpiX, dpiY);
+  if (r.Width() <= 0 || r.Height() <= 0) return;
+  const TResampleFilter filter = printFilter_ && r.Width() < bmp.Width() ? rfFastLinear : rfNone;
+  StretchDrawToCanvas(bmp, canvas, r.Left, r.Top, r.Width(), r.Height(), args.Gamma, filter);
+}
+
+void TPixoranIO::PrintImage(TCanvas* canvas, const TPrintLayoutArgs& args) {
+  if (!PrepareBitmap() || working_->Width() <= 0 || working_->Height() <= 0) return;
+  TPrinter& printer = Printer();
+  const TPrintDevice device{printer.PixelsPerInchX(), printer.PixelsPerInchY(), printer.PageWidth(),
+                            printer.PageHeight()};
+  PrintLayoutInto(canvas ? *canvas : printer.Canvas(), device, args);
+}
+
+void TPixoranIO::PreviewPrintImage(TBitmap& bitmap, int32_t maxWidth, int32_t maxHeight, TPrinter* printer,
+                                   const TPrintLayoutArgs& args) {
+  TPrinter& p = printer ? *printer : Printer();
+  const TPrintDevice device{p.PixelsPerInchX(), p.PixelsPerInchY(), p.PageWidth(), p.PageHeight()};
+  if (device.PageWidth <= 0 || device.PageHeight <= 0 || maxWidth <= 5 || maxHeight <= 5) {
+    bitmap.SetSize(0, 0);
+    return;
+  }
+  const double scale = std::min((maxWidth - 5) / (device.PageWidth / 100.0),
+                                (maxHeight - 5) / (device.PageHeight / 100.0)) / 100.0;
+  const int32_t w = std::max(1, TruncClamped(device.PageWidth * scale));
+  const int32_t h = std::max(1, TruncClamped(device.PageHeight * scale));
+  bitmap.SetPixelFormat(pf24bit);
+  bitmap.SetSize(w, h);
+  TCanvas& c = bitmap.Canvas();
+  c.Brush.Style = bsSolid;
+  c.Brush.Color = clWhite;
+  c.FillRect(Rect(0, 0, w, h));
+  const TPrintDevice scaled{TruncClamped(device.DpiX * scale), TruncClamped(device.DpiY * scale), w, h};
+  if (PrepareBitmap() && working_->Width() > 0 && working_->Height() > 0 && scaled.DpiX > 0 && scaled.DpiY > 0)
+    PrintLayoutInto(c, scaled, args);
+  // The margins, inverted so they show on any image.
+  const TPen savedPen = c.Pen;
+  const TBrush savedBrush = c.Brush;
+  c.Pen.Width = 1;
+  c.Pen.Style = psDash;
+  c.Pen.Mode = pmNot;
+  c.Brush.Style = bsClear;
+  c.Rectangle(Rect(TruncClamped(args.MarginLeft * scaled.DpiX), TruncClamped(args.MarginTop * scaled.DpiY),
+                   w - TruncClamped(args.MarginRight * scaled.DpiX), h - TruncClamped(args.MarginBottom * scaled.DpiY)));
+  c.Pen = savedPen;
+  c.Brush = savedBrush;
+}
+
+int32_t TPixoranIO::DoPrintPreviewDialog(int32_t style, const std::string& title) {
+  if (printerReset_) Printer().Reset();
+  TPXBitmap& bmp = *working_;
+  if (bmp.Width() <= 0 || bmp.Height() <= 0 || (bmp.Width() <= 1 && bmp.Height() < 2)) return 0;
+  if (style != 0 && style != 1) return 0;
+  auto& hook = PXDialogHooks().PrintPreviewDialog;
+  return hook ? hook(*this, style, title) : 0;
+}
+
+bool TPixoranIO::DoPreviews(uint32_t pages) {
+  bool handled = false;
+  if (OnDoPreviews) OnDoPreviews(this, handled);
+  if (handled) return true;
+  if (!PrepareBitmap()) return false;
+  auto& hook = PXDialogHooks().Previews;
+  const bool ok = hook ? hook(*this, pages) : false;
+  UpdateAttached();
+  return ok;
+}
+
+void TPixoranIO::ExecuteOpenDialog(const std::string& initialDir, const std::string& s1, const std::string& s2,
+                                   std::string& fileName, int32_t filterIndex, bool alwaysAnimate) {
+  fileName.clear();
+  if (auto& hook = PXDialogHooks().FileDialog)
+    hook(*this, initialDir, s1, s2, fileName, filterIndex, alwaysAnimate, false);
+}
+
+void TPixoranIO::ExecuteSaveDialog(const std::string& initialDir, const std::string& s1, const std::string& s2,
+                                   std::string& fileName, int32_t filterIndex, bool alwaysAnimate) {
+  fileName.clear();
+  if (auto& hook = PXDialogHooks().FileDialog)
+    hook(*this, initialDir, s1, s2, fileName, filterIndex, alwaysAnimate, true);
+}
+
+}  // namespace pixoran

@@ -1,0 +1,33 @@
+// LoadFromURL of the I/O component.
+#include "core/kopxutils_settings.h"
+#include "io/pixoranio.h"
+#include "io/pxurl.h"
+
+namespace pixoran {
+
+void TPixoranIO::LoadFromURL(const std::string& address) {
+  RunOperation([&] {
+    aborting_ = false;
+    TWebAddress web;
+    if (!ParseWebAddress(address, web)) {
+      aborting_ = true;
+      return;
+    }
+    TMemoryStream body;
+    if (!FetchWebAddress(web, TWebProxy{proxyAddress_, proxyUser_, proxyPassword_}, CodecMemoryLimit(), body) ||
+        body.Size() == 0) {
+      aborting_ = true;
+      return;
+    }
+    body.Seek(0, TSeekOrigin::soBeginning);
+    // The load is part of this operation: its own finishing events stay quiet.
+    struct TQuiet {
+      int32_t& n;
+      explicit TQuiet(int32_t& c) : n(c) { ++n; }
+      ~TQuiet() { --n; }
+    } quiet(finishSuppressed_);
+    LoadFromStream(body);
+  });
+}
+
+}  // namespace pixoran

@@ -1,0 +1,49 @@
+#pragma once
+// Frames of AVI files: a RIFF reader for the first video stream, for DIB
+// video (1 to 32 bits, RLE4 and RLE8, the YUV layouts core decodes) and
+// MJPEG. Every chunk is checked against the file before it is read.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/kopxutils_bitmap.h"
+#include "core/pxdib.h"
+#include "io/pxprogress.h"
+#include "platform/streams.h"
+
+namespace pixoran {
+
+class TAVIReader {
+ public:
+  // Reads the headers and the frame index; false when the stream is not an
+  // AVI with a video stream this reader can decode.
+  bool Open(std::unique_ptr<TStream> stream);
+  int32_t FrameCount() const { return static_cast<int32_t>(frames_.size()); }
+  uint32_t Scale() const { return scale_; }
+  uint32_t Rate() const { return rate_; }
+  // Milliseconds per frame: Trunc(1000 x scale / rate), 0 when the rate is 0.
+  int32_t FrameDelay() const;
+  // Decodes frame (0-based) into bitmap; returns the DIB's bit count, or 0
+  // when the frame cannot be read.
+  int32_t ReadFrame(int32_t frame, TPXBitmap& bitmap, TPXProgressRec& progress);
+
+ private:
+  struct TFrame {
+    int64_t Offset, Size;
+    bool Key;
+  };
+  bool ReadChunkData(const TFrame& f, std::vector<uint8_t>& data);
+  void ScanList(int64_t start, int64_t end, int depth, bool inMovi);
+  std::unique_ptr<TStream> stream_;
+  int64_t fileSize_ = 0;
+  uint32_t scale_ = 0, rate_ = 0, length_ = 0;
+  int32_t videoStream_ = -1;
+  std::vector<uint8_t> format_;  // BITMAPINFOHEADER and palette of the video stream
+  TPXBitmapInfoHeader header_;
+  std::vector<TFrame> frames_;
+  int64_t moviStart_ = -1;
+  int32_t streamCount_ = 0;
+};
+
+}  // namespace pixoran

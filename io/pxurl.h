@@ -1,0 +1,34 @@
+#pragma once
+// Web addresses for TPixoranIO::LoadFromURL: parsing by the component's
+// rules and fetching the body over HTTP or HTTPS with libcurl.
+#include <cstdint>
+#include <string>
+
+#include "platform/streams.h"
+
+namespace pixoran {
+
+struct TWebAddress {
+  bool Secure = false;
+  std::string Host;
+  int32_t Port = 80;
+  std::string Path = "/";
+};
+
+// "http://" or "https://" (any case), the host, an optional ":port" (the
+// scheme's default when absent, not a number or out of range) and the path
+// from the first "/" ("/" when there is none). False for any other scheme,
+// an empty host, or blanks and control characters anywhere.
+bool ParseWebAddress(const std::string& address, TWebAddress& out);
+
+struct TWebProxy {
+  std::string Address, User, Password;
+};
+
+// GETs the address without caches, following redirects (at most 10, http
+// and https only), into body. False when the server cannot be reached, the
+// request fails, the status is an HTTP error, or the body would exceed
+// limit bytes.
+bool FetchWebAddress(const TWebAddress& address, const TWebProxy& proxy, int64_t limit, TMemoryStream& body);
+
+}  // namespace pixoran

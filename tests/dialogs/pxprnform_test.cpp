@@ -1,0 +1,131 @@
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QToolButton>
+#include <cstdlib>
+
+#include "dialogs/pxprnform1.h"
+#include "dialogs/pxprnform2.h"
+#include "io/pixoranio.h"
+#include "platform/printer.h"
+#include "platform/system.h"
+#include "testsupport.h"
+#include "view/pixoranview.h"
+
+using namespace pixoran;
+using namespace pixoran::testing;
+
+namespace {
+void MakeRed(TPixoranIO& io, int32_t w, int32_t h) {
+  TPXBitmap& b = *io.PXBitmap();
+  ASSERT_TRUE(b.Allocate(w, h, pxBGR24));
+  for (int32_t y = 0; y < h; ++y) {
+    uint8_t* row = b.Scanline(y);
+    for (int32_t x = 0; x < w; ++x) row[3 * x] = 0, row[3 * x + 1] = 0, row[3 * x + 2] = 255;
+  }
+}
+}  // namespace
+
+TEST(PrintForms, ReadingTheControls) {
+  TPixoranIO io;
+  MakeRed(io, 40, 20);
+  TfpxPrnForm2 form(io);
+  TPrnControls& c = form.Controls();
+  c.Edit[2]->setText("2,5");
+  c.Edit[1]->setText("2.5");
+  c.Edit[7]->setText("abc");
+  c.SpeedButton[9]->click();
+  TPrintLayoutArgs a = form.CurrentArgs();
+  EXPECT_DOUBLE_EQ(a.MarginLeft, 2.5);
+  EXPECT_DOUBLE_EQ(a.MarginTop, 2.5);
+  EXPECT_DOUBLE_EQ(a.Gamma, 1);
+  EXPECT_EQ(a.Size, pxpsFitToPage);  // none chosen yet
+  EXPECT_EQ(a.HorizontalPosition, 2);
+  EXPECT_EQ(a.VerticalPosition, 2);
+  c.SpeedButton[4]->click();
+  a = form.CurrentArgs();
+  EXPECT_EQ(a.HorizontalPosition, 0);
+  EXPECT_EQ(a.VerticalPosition, 1);
+
+  form.SetMeasureUnit(3);
+  c.Edit[3]->setText("2.54");
+  EXPECT_NEAR(form.CurrentArgs().MarginRight, 1.0, 1e-12);
+
+  // The step buttons never go below 0.
+  c.Edit[4]->setText("0.005");
+  c.Down[4]->click();
+  EXPECT_EQ(c.Edit[4]->text(), "0");
+  c.Edit[7]->setText("1");
+  c.Up[7]->click();
+  EXPECT_EQ(c.Edit[7]->text(), "1.1");
+  EXPECT_FALSE(c.Edit[5]->isEnabled());
+  c.ComboBox1->setCurrentIndex(3);
+  EXPECT_TRUE(c.Edit[5]->isEnabled());
+}
+
+TEST(PrintForms, UnitSwitchAndCaptions) {
+  TPixoranIO io;
+  MakeRed(io, 40, 20);
+  TfpxPrnForm2 form(io);
+  form.SetMeasureUnit(2);
+  form.ApplyLanguage(msGerman);
+  EXPECT_EQ(form.windowTitle(), "Drucken");
+  EXPECT_EQ(form.Button2->text(), "Abbrechen");
+  EXPECT_EQ(form.Button4->text(), "Druckereinrichtung...");
+  form.show();
+  ASSERT_TRUE(form.ComboBox2->isVisible());
+  form.ComboBox2->setCurrentIndex(1);  // to cm
+  EXPECT_EQ(form.MeasureUnit(), 3);
+  EXPECT_EQ(form.Controls().Edit[1]->text(), "2.54");
+  EXPECT_EQ(form.Controls().Edit[7]->text(), "1");  // gamma keeps its value
+  form.ComboBox2->setCurrentIndex(0);
+  EXPECT_EQ(form.Controls().Edit[1]->text(), "0.999998");
+  EXPECT_EQ(form.Controls().ComboBox1->currentIndex(), 1);  // fit to page on activation
+
+  TfpxPrnForm1 form1(io);
+  form1.ApplyLanguage(msFrench);
+  EXPECT_EQ(form1.windowTitle(), "Imprimer");
+  EXPECT_EQ(form1.SpeedButton12->text(), "Fermer");
+  EXPECT_EQ(form1.Controls().SpeedButton[1]->toolTip(), "En haut à gauche");
+}
+
+TEST(PrintForms, PreviewShowsThePageAndOkPrints) {
+  const std::string dir = MakeTempDir("prnform");
+  TPrinter& printer = Printer();
+  printer.Reset();
+  printer.SetOutputFileName(dir + "/out.pdf");
+  TPixoranIO io;
+  MakeRed(io, 40, 20);
+  TfpxPrnForm2 form(io);
+  form.SetTitle("job");
+  form.show();
+  QTest::qWait(20);
+  const QImage shot = form.PixoranView1()->Widget()->grab().toImage();
+  if (const char* shots = std::getenv("PIXORAN_SHOT_DIR"))  // to look at the form
+    form.grab().save(QString::fromStdString(std::string(shots) + "/pxprnform2.png"));
+  int red = 0, white = 0;
+  for (int y = 0; y < shot.height(); y += 2)
+    for (int x = 0; x < shot.width(); x += 2) {
+      const QRgb p = shot.pixel(x, y);
+      red += qRed(p) > 200 && qGreen(p) < 60 && qBlue(p) < 60;
+      white += qRed(p) > 240 && qGreen(p) > 240 && qBlue(p) > 240;
+    }
+  EXPECT_GT(red, 20);    // the image on the page
+  EXPECT_GT(white, 20);  // the paper around it
+  TfpxPrnForm1 form1(io);
+  form1.show();
+  QTest::qWait(20);
+  const QImage shot1 = form1.PixoranView1()->Widget()->grab().toImage();
+  EXPECT_EQ(QColor(shot1.pixel(shot1.width() / 2, shot1.height() / 2)), QColor(255, 0, 0));
+  if (const char* shots = std::getenv("PIXORAN_SHOT_DIR"))
+    form1.grab().save(QString::fromStdString(std::string(shots) + "/pxprnform1.png"));
+  form1.close();
+  QTest::mouseClick(form.Button1, Qt::LeftButton);
+  EXPECT_EQ(form.result(), 1);
+  printer.Reset();
+  EXPECT_GT(FileSizeByName(dir + "/out.pdf"), 100);
+  printer.SetOutputFileName("");
+}

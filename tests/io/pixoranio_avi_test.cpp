@@ -1,0 +1,157 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "io/pixoranio.h"
+#include "testsupport.h"
+
+using namespace pixoran;
+using namespace pixoran::testing;
+
+namespace {
+
+void Put32(std::string& s, uint32_t v) {
+  for (int i = 0; i < 4; ++i) s.push_back(static_cast<char>(v >> (8 * i)));
+}
+std::string Chunk(const char* id, const std::string& data) {
+  std::string s(id, 4);
+  Put32(s, static_cast<uint32_t>(data.size()));
+  s += data;
+  if (data.size() & 1) s.push_back('\0');
+  return s;
+}
+std::string List(const char* type, const std::string& data) { return Chunk("LIST", std::string(type, 4) + data); }
+
+struct TFrameData {
+  std::string Bytes;
+  bool Key;
+};
+
+// An AVI of one video stream with the given BITMAPINFOHEADER fields, palette and frames.
+std::string MakeAVI(int32_t w, int32_t h, uint16_t bits, uint32_t compression, const std::string& palette,
+                    const std::vector<TFrameData>& frames, uint32_t scale, uint32_t rate) {
+  std::string strh = "vids";
+  strh += std::string(16, '\0');  // handler, flags, priority, language, initial frames
+  Put32(strh, scale);
+  Put32(strh, rate);
+  Put32(strh, 0);
+  Put32(strh, static_cast<uint32_t>(frames.size()));
+  strh += std::string(20, '\0');
+  std::string strf;
+  Put32(strf, 40);
+  Put32(strf, static_cast<uint32_t>(w));
+  Put32(strf, static_cast<uint32_t>(h));
+  strf += std::string("\1\0", 2);
+  strf.push_back(static_cast<char>(bits));
+  strf.push_back('\0');
+  Put32(strf, compression);
+  strf += std::string(20, '\0');
+  strf += palette;
+  std::string movi, idx1;
+  uint32_t offset = 4;
+  for (const auto& f : frames) {
+    const std::string c = Chunk(bits == 24 ? "00db" : "00dc", f.Bytes);
+    idx1 += bits == 24 ? "00db" : "00dc";
+    Put32(idx1, f.Key ? 0x10 : 0);
+    Put32(idx1, offset);
+    Put32(idx1, static_cast<uint32_t>(f.Bytes.size()));
+    offset += static_cast<uint32_t>(c.size());
+    movi += c;
+  }
+  const std::string body = "AVI " + List("hdrl", Chunk("avih", std::string(56, '\0')) +
+                                                    List("strl", Chunk("strh", strh) + Chunk("strf", strf))) +
+                           List("movi", movi) + Chunk("idx1", idx1);
+  std::string riff = "RIFF";
+  Put32(riff, static_cast<uint32_t>(body.size()));
+  return riff + body;
+}
+
+std::string WriteFile(const std::string& dir, const std::string& name, const std::string& data) {
+  const std::string path = dir + "/" + name;
+  std::ofstream(path, std::ios::binary) << data;
+  return path;
+}
+
+TBGR At(TPixoranIO& io, int x, int y) {
+  const uint8_t* p = io.PXBitmap()->Scanline(y) + 3 * x;
+  return TBGR{p[0], p[1], p[2]};
+}
+
+}  // namespace
+
+TEST(AVIFrames, UncompressedFramesAndDelay) {
+  const std::string dir = MakeTempDir("avi");
+  // 2 x 2, 24 bits, bottom-up rows padded to 8 bytes; frame i has blue = 10 * i.
+  std::vector<TFrameData> frames;
+  for (int i = 0; i < 3; ++i) {
+    std::string f;
+    for (int row = 0; row < 2; ++row) {
+      for (int x = 0; x < 2; ++x) f += {static_cast<char>(10 * i), static_cast<char>(row * 100), static_cast<char>(x * 200)};
+      f += std::string(2, '\0');
+    }
+    frames.push_back({f, true});
+  }
+  const std::string path = WriteFile(dir, "rgb.avi", MakeAVI(2, 2, 24, 0, "", frames, 1, 25));
+  TPixoranIO io;
+  ASSERT_EQ(io.OpenAVIFile(path), 3);
+  io.LoadFromAVI(2);
+  ASSERT_FALSE(io.Aborting());
+  EXPECT_EQ(io.AVIFrameDelay(), 40);
+  EXPECT_EQ(io.PXBitmap()->Width(), 2);
+  EXPECT_EQ(At(io, 1, 1), (TBGR{20, 0, 200}));   // bottom row of the file is the last image row
+  EXPECT_EQ(At(io, 0, 0), (TBGR{20, 100, 0}));
+  TPixoranIO byName;
+  int finished = 0;
+  byName.OnFinishWork = [&](TObject*) { ++finished; };
+  byName.LoadFromFile(path);
+  EXPECT_FALSE(byName.Aborting());
+  EXPECT_EQ(finished, 1);
+  EXPECT_EQ(byName.Params().FileType, ioAVI);
+  EXPECT_EQ(byName.PXBitmap()->Width(), 2);
+  io.LoadFromAVI(3);  // past the end
+  EXPECT_TRUE(io.Aborting());
+  io.CloseAVIFile();
+  io.LoadFromAVI(0);  // nothing open
+  EXPECT_TRUE(io.Aborting());
+
+  // Truncated files and other data end with Aborting and no crash.
+  const std::string whole = MakeAVI(2, 2, 24, 0, "", frames, 1, 0);
+  for (size_t cut : {size_t{11}, size_t{60}, size_t{200}, whole.size() - 70, whole.size() - 1}) {
+    const std::string p = WriteFile(dir, "cut.avi", whole.substr(0, cut));
+    const int32_t n = io.OpenAVIFile(p);
+    for (int32_t i = 0; i < n; ++i) io.LoadFromAVI(i);
+    if (cut <= 200) EXPECT_EQ(n, 0) << cut;  // no frame inside the file
+  }
+  ASSERT_EQ(io.OpenAVIFile(WriteFile(dir, "rate0.avi", whole)), 3);
+  io.LoadFromAVI(0);
+  EXPECT_FALSE(io.Aborting());
+  EXPECT_EQ(io.AVIFrameDelay(), 0);  // rate 0: no division
+  EXPECT_EQ(io.OpenAVIFile(dir + "/none.avi"), 0);
+  EXPECT_TRUE(io.Aborting());
+}
+
+TEST(AVIFrames, RLE8DeltaFramesBuildOnTheKeyFrame) {
+  const std::string dir = MakeTempDir("avirle");
+  std::string palette;
+  for (int i = 0; i < 256; ++i) palette += {static_cast<char>(i), static_cast<char>(255 - i), '\x05', '\0'};
+  // 4 x 2. Key frame: every pixel index 1. Delta: skip to (2, 0) then one pixel of index 9.
+  const std::string key = std::string("\x04\x01\x00\x00\x04\x01\x00\x01", 8);
+  const std::string delta = std::string("\x00\x02\x02\x00\x01\x09\x00\x01", 8);
+  const std::string path =
+      WriteFile(dir, "rle.avi", MakeAVI(4, 2, 8, 1, palette, {{key, true}, {delta, false}, {delta, false}}, 1001, 30000));
+  TPixoranIO io;
+  ASSERT_EQ(io.OpenAVIFile(path), 3);
+  io.LoadFromAVI(1);
+  ASSERT_FALSE(io.Aborting());
+  EXPECT_EQ(io.AVIFrameDelay(), 33);
+  EXPECT_EQ(io.Params().BitsPerSample, 8);
+  // Row 0 of the file is the bottom row (image row 1).
+  EXPECT_EQ(At(io, 2, 1), (TBGR{9, 246, 5}));
+  EXPECT_EQ(At(io, 1, 1), (TBGR{1, 254, 5}));
+  EXPECT_EQ(At(io, 2, 0), (TBGR{1, 254, 5}));
+  io.LoadFromAVI(0);
+  EXPECT_EQ(At(io, 2, 1), (TBGR{1, 254, 5}));
+}

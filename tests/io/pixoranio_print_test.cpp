@@ -1,0 +1,127 @@
+#include <gtest/gtest.h>
+
+#include "external_tools.h"
+#include "io/pixoranio.h"
+#include "io/pxprint.h"
+#include "platform/printer.h"
+#include "testsupport.h"
+
+using namespace pixoran;
+using namespace pixoran::testing;
+
+TEST(PrintLayout, RectanglesForEachModeAndPosition) {
+  const TPrintDevice letter{100, 100, 850, 1100};  // 8.5 x 11 inches at 100 dpi
+  struct Case {
+    TPrintDevice dev;
+    uint8_t size, vpos, hpos;
+    double specW, specH, margin;
+    int32_t dpi;
+    TRect expect;
+  };
+  const Case kCases[] = {
+      {letter, pxpsNormal, 0, 0, 6, 4, 1, 100, Rect(100, 100, 300, 200)},
+      {letter, pxpsNormal, 0, 0, 6, 4, 1, 1, Rect(100, 100, 300, 200)},  // dpi 1 takes the device's
+      {letter, pxpsNormal, 1, 1, 6, 4, 1, 200, Rect(375, 525, 475, 575)},
+      {letter, pxpsFitToPage, 1, 1, 6, 4, 1, 300, Rect(100, 387, 750, 712)},
+      {letter, pxpsStretchToPage, 2, 2, 6, 4, 1, 100, Rect(100, 100, 750, 1000)},
+      {letter, pxpsSpecified, 2, 2, 3, 2, 1, 100, Rect(450, 800, 750, 1000)},
+      {letter, pxpsSpecified, 5, 9, 3, 2, 1, 100, Rect(0, 0, 300, 200)},  // other positions: page edge
+      {letter, 7, 1, 1, 3, 2, 1, 100, Rect(0, 0, 0, 0)},                  // unknown mode: nothing
+      {letter, pxpsFitToPage, 1, 1, 3, 2, 5, 100, Rect(0, 0, 0, 0)},      // margins leave no area
+      {TPrintDevice{100, 100, 0, 0}, pxpsFitToPage, 1, 1, 3, 2, 0, 100, Rect(0, 0, 0, 0)},
+      {TPrintDevice{0, 0, 850, 1100}, pxpsNormal, 1, 1, 3, 2, 0, 100, Rect(0, 0, 0, 0)},
+  };
+  for (const Case& c : kCases) {
+    TPrintLayoutArgs a;
+    a.MarginLeft = a.MarginTop = a.MarginRight = a.MarginBottom = c.margin;
+    a.Size = c.size, a.VerticalPosition = c.vpos, a.HorizontalPosition = c.hpos;
+    a.SpecWidth = c.specW, a.SpecHeight = c.specH;
+    const TRect r = PrintLayoutRect(c.dev, a, 200, 100, c.dpi, c.dpi);
+    EXPECT_EQ(r.Left, c.expect.Left) << int(c.size) << " " << int(c.vpos);
+    EXPECT_EQ(r.Top, c.expect.Top) << int(c.size) << " " << int(c.vpos);
+    EXPECT_EQ(r.Right, c.expect.Right) << int(c.size) << " " << int(c.vpos);
+    EXPECT_EQ(r.Bottom, c.expect.Bottom) << int(c.size) << " " << int(c.vpos);
+  }
+}
+
+namespace {
+// Left half red, right half blue.
+void MakeTwoColour(TPixoranIO& io, int32_t w, int32_t h) {
+  TPXBitmap& b = *io.PXBitmap();
+  ASSERT_TRUE(b.Allocate(w, h, pxBGR24));
+  for (int32_t y = 0; y < h; ++y) {
+    uint8_t* row = b.Scanline(y);
+    for (int32_t x = 0; x < w; ++x) {
+      row[3 * x] = x < w / 2 ? 0 : 255;
+      row[3 * x + 1] = 0;
+      row[3 * x + 2] = x < w / 2 ? 255 : 0;
+    }
+  }
+}
+}  // namespace
+
+TEST(PrintImage, PdfShowsTheImageWhereTheLayoutPutsIt) {
+  if (!HaveTool("pdftoppm")) GTEST_SKIP() << "pdftoppm missing";
+  const std::string dir = MakeTempDir("print");
+  TPrinter& printer = Printer();
+  printer.Reset();
+  printer.SetOutputFileName(dir + "/page.pdf");
+  printer.SetPageSizeMM(101.6, 101.6);  // 4 x 4 inches
+  printer.SetFullPage(true);
+  printer.SetResolution(300);
+  TPixoranIO io;
+  MakeTwoColour(io, 40, 20);
+  TPrintLayoutArgs a;
+  a.MarginLeft = a.MarginTop = a.MarginRight = a.MarginBottom = 0.5;
+  a.Size = pxpsSpecified, a.SpecWidth = 2, a.SpecHeight = 1;
+  a.VerticalPosition = 0, a.HorizontalPosition = 0;
+  ASSERT_TRUE(printer.BeginDoc("测试"));
+  io.PrintImage(nullptr, a);
+  printer.EndDoc();
+  printer.Reset();
+  ASSERT_TRUE(RunTool("pdftoppm -r 50 -singlefile " + dir + "/page.pdf " + dir + "/page"));
+  TPnm page;
+  ASSERT_TRUE(ReadPnm(dir + "/page.ppm", page));
+  ASSERT_EQ(page.Width, 200);  // 4 inches at 50 dpi
+  ASSERT_EQ(page.Channels, 3);
+  // The image covers x 25..125, y 25..75: red left half, blue right half.
+  const struct { int x, y, r, g, b; } kProbes[] = {
+      {50, 50, 255, 0, 0}, {100, 50, 0, 0, 255}, {10, 10, 255, 255, 255}, {150, 50, 255, 255, 255},
+      {75, 100, 255, 255, 255}, {30, 28, 255, 0, 0}, {120, 72, 0, 0, 255}, {75, 20, 255, 255, 255},
+  };
+  for (const auto& p : kProbes) {
+    EXPECT_NEAR(page.At(p.x, p.y, 0), p.r, 8) << p.x << "," << p.y;
+    EXPECT_NEAR(page.At(p.x, p.y, 1), p.g, 8) << p.x << "," << p.y;
+    EXPECT_NEAR(page.At(p.x, p.y, 2), p.b, 8) << p.x << "," << p.y;
+  }
+}
+
+TEST(PrintImage, PreviewDrawsTheLayoutAndSurvivesEmptyAreas) {
+  TPrinter printer;
+  printer.SetOutputFileName(MakeTempDir("preview") + "/unused.pdf");
+  printer.SetPageSizeMM(101.6, 203.2);  // 4 x 8 inches
+  printer.SetFullPage(true);
+  printer.SetResolution(300);
+  TPixoranIO io;
+  MakeTwoColour(io, 40, 20);
+  TPrintLayoutArgs a;
+  a.Size = pxpsStretchToPage;
+  a.MarginLeft = a.MarginTop = a.MarginRight = a.MarginBottom = 1;
+  TBitmap preview;
+  io.PreviewPrintImage(preview, 105, 205, &printer, a);
+  // Scale 0.0833...: the page becomes 100 x 200 at 25 dpi.
+  ASSERT_EQ(preview.Width(), 100);
+  ASSERT_EQ(preview.Height(), 200);
+  EXPECT_EQ(preview.Canvas().Pixel(40, 100), RGBColor(255, 0, 0));
+  EXPECT_EQ(preview.Canvas().Pixel(60, 100), RGBColor(0, 0, 255));
+  EXPECT_EQ(preview.Canvas().Pixel(10, 10), RGBColor(255, 255, 255));
+  // Margins that leave no area: a white page with no image, and no division by zero.
+  a.MarginLeft = a.MarginRight = 3;
+  io.PreviewPrintImage(preview, 105, 205, &printer, a);
+  EXPECT_EQ(preview.Canvas().Pixel(50, 100), RGBColor(255, 255, 255));
+  io.PreviewPrintImage(preview, 0, 0, &printer, a);
+  EXPECT_TRUE(preview.Empty());
+  // A 1 x 1 image never reaches a form.
+  ASSERT_TRUE(io.PXBitmap()->Allocate(1, 1, pxBGR24));
+  EXPECT_EQ(io.DoPrintPreviewDialog(0, "x"), 0);
+}
