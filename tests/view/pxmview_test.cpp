@@ -1,0 +1,223 @@
+// The thumbnail view: records with insert and delete, the stores, the
+// thumbnail reduction, layout, hit-testing and the selection moves.
+#include "view/pxmview.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "core/kopxutils_bitmap.h"
+#include "testsupport.h"
+
+using namespace pixoran;
+
+namespace {
+
+void Fill(TPXBitmap& b, int32_t w, int32_t h, uint8_t seed) {
+  b.Allocate(w, h, pxBGR24);
+  for (int32_t y = 0; y < h; ++y) {
+    uint8_t* r = b.Scanline(y);
+    for (int32_t x = 0; x < w; ++x) {
+      r[3 * x] = static_cast<uint8_t>(seed);
+      r[3 * x + 1] = static_cast<uint8_t>(y);
+      r[3 * x + 2] = static_cast<uint8_t>(x);
+    }
+  }
+}
+
+// A view of count images whose file names are their creation numbers.
+void Populate(TPixoranMView& v, int32_t count) {
+  for (int32_t i = 0; i < count; ++i) v.SetImageFileName(v.AppendImage(), std::to_string(i));
+}
+
+std::vector<std::string> Names(TPixoranMView& v) {
+  std::vector<std::string> n;
+  for (int32_t i = 0; i < v.GetImageCount(); ++i) n.push_back(v.GetImageFileName(i));
+  return n;
+}
+
+}  // namespace
+
+TEST(MView, InsertAndDeleteKeepTheSelectionAndRecordTheChange) {
+  TPixoranMView v;
+  Populate(v, 4);
+  v.InsertImageNoSelect(99);  // past the end appends
+  EXPECT_EQ(v.GetImageCount(), 5);
+  EXPECT_EQ(v.GetLastChange(), 0);  // reset by the callbacks it fired
+  struct Seen {
+    int32_t kind = -1, index = -1;
+  } seen;
+  v.RegisterBitmapChangeEvent(
+      [](void* d, TPXView* view, bool) {
+        auto* s = static_cast<Seen*>(d);
+        s->kind = static_cast<TPixoranMView*>(view)->GetLastChange();
+        s->index = static_cast<TPixoranMView*>(view)->GetLastChangeIndex();
+      },
+      &seen);
+  v.InsertImageNoSelect(50);
+  EXPECT_EQ(seen.kind, 1);
+  EXPECT_EQ(seen.index, 50);
+  v.DeleteImage(5);
+  EXPECT_EQ(seen.kind, 2);
+  EXPECT_EQ(seen.index, 5);
+
+  struct Case {
+    int32_t selected, deleted, expectSelected;
+  };
+  for (const Case& c : std::vector<Case>{{4, 4, 3}, {2, 0, 1}, {2, 3, 2}, {2, 2, 2}, {0, 0, 0}}) {
+    TPixoranMView w;
+    Populate(w, 5);
+    w.SetSelectedImage(c.selected);
+    EXPECT_TRUE(w.DeleteImage(c.deleted));
+    EXPECT_EQ(w.SelectedImage(), c.expectSelected) << c.selected << " " << c.deleted;
+  }
+  TPixoranMView w;
+  Populate(w, 3);
+  EXPECT_FALSE(w.DeleteImageNoUpdate(3));
+  w.SetSelectedImage(1);
+  w.InsertImage(0);  // selects the new image
+  EXPECT_EQ(w.SelectedImage(), 0);
+  EXPECT_EQ(Names(w), (std::vector<std::string>{"", "0", "1", "2"}));
+  w.SetSelectedImage(2);
+  w.InsertImageNoSelect(1);  // the selection follows its image
+  EXPECT_EQ(w.GetImageFileName(w.SelectedImage()), "1");
+  EXPECT_EQ(w.GetImageFileName(9), "");
+  EXPECT_EQ(w.GetImageBottomText(9), nullptr);
+  w.Clear();
+  EXPECT_EQ(w.GetImageCount(), 0);
+  EXPECT_EQ(w.SelectedImage(), -1);
+}
+
+TEST(MView, StoresImagesAndReducesThemToTheThumbnailBox) {
+  struct Case {
+    TPXStoreType type;
+    int32_t w, h, expectW, expectH;
+  };
+  for (const Case& c : std::vector<Case>{{pxtNormal, 300, 120, 300, 120},
+                                         {pxtThumb, 300, 120, 100, 40},
+                                         {pxtThumb, 40, 80, 50, 100},  // fit-always enlarges
+                                         {pxtThumb, 5000, 2, 100, 1}}) {  // never 0 pixels
+    TPixoranMView v;
+    v.SetStoreType(c.type);
+    v.AppendImage();
+    TPXBitmap b;
+    Fill(b, c.w, c.h, 7);
+    ASSERT_TRUE(v.SetImageBitmap(0, b));
+    TPXBitmap out;
+    ASSERT_TRUE(v.CopyStoredImage(0, out));
+    EXPECT_EQ(out.Width(), c.expectW);
+    EXPECT_EQ(out.Height(), c.expectH);
+    EXPECT_EQ(v.GetImageOriginalWidth(0), c.w);
+    EXPECT_EQ(v.GetImageOriginalHeight(0), c.h);
+    if (c.type == pxtNormal) {
+      for (int32_t y = 0; y < c.h; y += 37)
+        for (int32_t x = 0; x < c.w; x += 41) ASSERT_EQ(out.Scanline(y)[3 * x + 2], static_cast<uint8_t>(x));
+    }
+  }
+  TPixoranMView v;
+  EXPECT_FALSE(v.SetImageBitmap(0, *std::make_unique<TPXBitmap>()));
+  // A deleted image leaves its neighbours' stored pictures in place.
+  Populate(v, 3);
+  for (int32_t i = 0; i < 3; ++i) {
+    TPXBitmap b;
+    Fill(b, 10 + i, 10, static_cast<uint8_t>(i));
+    v.SetImageBitmap(i, b);
+  }
+  v.DeleteImage(1);
+  TPXBitmap out;
+  ASSERT_TRUE(v.CopyStoredImage(1, out));
+  EXPECT_EQ(out.Width(), 12);
+  EXPECT_EQ(out.Scanline(0)[0], 2);
+  EXPECT_FALSE(v.IsImageLoaded(2));
+}
+
+TEST(MView, ColumnsAndHitTestingAtTheBorders) {
+  TPixoranMView v;
+  v.SetBounds(0, 0, 330, 400);
+  const int32_t cw = v.ClientWidth();
+  v.SetBounds(0, 0, 330 + (330 - cw), 400);  // a client exactly 330 wide
+  ASSERT_EQ(v.ClientWidth(), 330);
+  Populate(v, 10);
+  v.SetGridWidth(-1);
+  EXPECT_EQ(v.Columns(), 3);
+  EXPECT_EQ(v.GetImageCellX(3), 4);
+  EXPECT_EQ(v.GetImageCellY(3), 108);
+  struct Hit {
+    int32_t x, y, expect;
+  };
+  for (const Hit& h : std::vector<Hit>{{4, 4, 0},
+                                       {103, 4, 0},
+                                       {104, 50, -1},  // the border between two cells
+                                       {107, 50, -1},
+                                       {108, 50, 1},
+                                       {50, 103, 0},
+                                       {50, 104, -1},  // the next row's border
+                                       {50, 106, -1},
+                                       {50, 108, 3},
+                                       {320, 50, -1},
+                                       {4, 320, 9},
+                                       {108, 320, -1}}) {
+    EXPECT_EQ(v.ImageAtPos(h.x, h.y), h.expect) << h.x << "," << h.y;
+  }
+  v.SetGridWidth(0);
+  EXPECT_EQ(v.GetImageCellY(9), 4);
+  EXPECT_EQ(v.TotalWidth(), 9 * 104 + 4 + 104);
+  v.SetBounds(0, 0, 60, 400);
+  v.SetGridWidth(-1);  // narrower than one cell: still one column
+  EXPECT_EQ(v.Columns(), 1);
+  v.SetThumbWidth(0);  // at least 1, so nothing divides by zero
+  EXPECT_EQ(v.ThumbWidth(), 1);
+  EXPECT_EQ(v.ImageAtPos(4, 5), 0);
+}
+
+TEST(MView, ShiftClickWithAndWithoutRegion) {
+  for (bool region : {false, true}) {
+    TPixoranMView v;
+    v.SetBounds(0, 0, 600, 600);
+    Populate(v, 12);
+    v.SetGridWidth(4);
+    v.SetEnableMultiSelect(true);
+    v.SetMultiSelectionOptions(region ? pxmoRegion : 0);
+    v.SelectAt(v.GetImageCellX(1) + 5, v.GetImageCellY(1) + 5, 0);
+    v.SelectAt(v.GetImageCellX(10) + 5, v.GetImageCellY(10) + 5, ssShift);
+    EXPECT_EQ(v.SelectedImage(), 10);
+    std::vector<int32_t> sel;
+    for (int32_t i = 0; i < 12; ++i)
+      if (v.IsInMultiSelection(i)) sel.push_back(i);
+    if (region)
+      EXPECT_EQ(sel, (std::vector<int32_t>{1, 2, 5, 6, 9, 10}));
+    else
+      EXPECT_EQ(sel, (std::vector<int32_t>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
+    v.SelectAt(v.GetImageCellX(0) + 5, v.GetImageCellY(0) + 5, 0);  // a plain click starts over
+    EXPECT_TRUE(v.MultiSelectedImages().empty());
+  }
+}
+
+TEST(MView, PageAndArrowKeysAtBothEnds) {
+  TPixoranMView v;
+  v.SetBounds(0, 0, 450, 250);
+  Populate(v, 20);
+  v.SetGridWidth(4);  // rows per page: (client height - 4) div 104
+  const int32_t page = 4 * ((v.ClientHeight() - 4) / 104);
+  ASSERT_GT(page, 0);
+  struct Step {
+    int key, expect;
+  };
+  v.SetSelectedImage(0);
+  for (const Step& s : std::vector<Step>{{37, 0},  // left at the first stays
+                                         {38, 0},  // up at the top row: the first
+                                         {40, 4},
+                                         {39, 5},
+                                         {35, 19},
+                                         {39, 19},   // right at the last: off the list, ignored
+                                         {40, 19},   // down at the last row stops at the last
+                                         {34, 19},   // page down past the end stays
+                                         {33, 19 - page},
+                                         {36, 0},
+                                         {33, 0}}) {
+    int key = s.key;
+    v.KeyDown(key, 0);
+    EXPECT_EQ(v.SelectedImage(), s.expect) << "key " << s.key;
+    EXPECT_TRUE(v.IsImageVisible(v.SelectedImage()));
+  }
+}
