@@ -8,6 +8,7 @@
 // Threads: the stores and every record's store handles are guarded by one
 // process-wide loader lock (MViewLoaderLock), shared by all thumbnail views
 // and recursive, since drawing and storing nest it.
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -63,7 +64,12 @@ struct TPXMViewImage {
   int32_t ImageID = -1;
   int32_t Delay = 0;  // playback delay, milliseconds
   std::unique_ptr<TPXMText> TopText, BottomText, InfoText;
+  bool Wrong = false;  // the stored image is the failed-load placeholder
 };
+
+// Shortens text from the left ("..." replacing its first characters) until
+// measure(text) fits width or fewer than 2 characters remain.
+std::string EllipsisCaption(const std::string& text, int32_t width, const std::function<int(const std::string&)>& measure);
 
 // The largest size that fits w x h in boxW x boxH keeping the aspect ratio,
 // each side at least 1 pixel (a thin image would otherwise give 0).
@@ -107,13 +113,41 @@ class TPixoranMView : public TPXView {
   bool SetImageBitmap(int32_t index, TPXBitmap& bitmap);
   void ReserveCacheSpace(int32_t count, int32_t width, int32_t height, int32_t bits);
 
+  // Loads synchronously through the view's own I/O component (at thumbnail
+  // size with pxtThumb); a failure stores the placeholder and gives false.
+  bool LoadImageFromFile(int32_t index, const std::string& name);
+  bool LoadImageNow(int32_t index);
+  // Offers OnWrongImage a ThumbWidth x ThumbHeight bitmap, else draws the
+  // placeholder ("?" on white) into it; stores it as the image.
+  virtual void ShowWrongImage(int32_t index);
+  // Whether the stored image of index is the placeholder of a failed load.
+  bool IsWrongImage(int32_t index);
+
+  // Background loading: QueueLoad asks for an image that painting found
+  // missing; true when it is loaded, pending or running, false when the
+  // caller should load it synchronously. CancelLoads drops the pending
+  // entries and stops the running jobs, waiting for them.
+  bool QueueLoad(int32_t index);
+  virtual void CancelLoads();
+  // Jobs waiting and running, for the owner and for tests.
+  int32_t PendingCount();
+  int32_t RunningCount();
+  // Makes a background job: loads fileName into bitmap (at most the box
+  // size when reduced is set, 0 x 0 for full size) and returns true on
+  // success, false when the file cannot be read. It runs on a worker and
+  // polls cancelled. The default decodes through a TPixoranIO; tests inject
+  // their own.
+  using TLoadJob = std::function<bool(const std::string& fileName, TPXBitmap& bitmap, int32_t boxW, int32_t boxH,
+                                      const std::atomic<bool>& cancelled)>;
+  void SetLoadJobFactory(TLoadJob job);
+
   int32_t GetLastChange() const { return lastChange_; }
   int32_t GetLastChangeIndex() const { return lastChangeIndex_; }
   void CallBitmapChangeEvents() override;
 
   // ---------------------------------------------------------------- settings
   TPXStoreType StoreType() const { return storeType_; }
-  void SetStoreType(TPXStoreType v) { storeType_ = v; }
+  void SetStoreType(TPXStoreType v);
   int32_t ThumbWidth() const { return thumbWidth_; }
   int32_t ThumbHeight() const { return thumbHeight_; }
   // At least 1; a change drops the prepared thumbnails.
@@ -134,7 +168,7 @@ class TPixoranMView : public TPXView {
   TPXMultiSelectionOptions MultiSelectionOptions() const { return multiOptions_; }
   void SetMultiSelectionOptions(TPXMultiSelectionOptions v) { multiOptions_ = v; }
   int32_t ThreadPoolSize() const { return threadPoolSize_; }
-  void SetThreadPoolSize(int32_t v) { threadPoolSize_ = v < 0 ? 0 : v; }
+  void SetThreadPoolSize(int32_t v);
   TResampleFilter ThumbnailResampleFilter() const { return thumbFilter_; }
   void SetThumbnailResampleFilter(TResampleFilter v) { thumbFilter_ = v; }
   bool FitAlways() const { return fitAlways_; }
@@ -173,6 +207,32 @@ class TPixoranMView : public TPXView {
 
   // (Sender, index).
   std::function<void(TObject*, int32_t)> OnImageSelect;
+  // (Sender, bitmap, index, handled).
+  std::function<void(TObject*, TPXBitmap&, int32_t, bool&)> OnWrongImage;
+  // (Sender, index, left, top, canvas), after a thumbnail is drawn.
+  std::function<void(TObject*, int32_t, int32_t, int32_t, TCanvas&)> OnImageDraw;
+
+  // ---------------------------------------------------------------- painting
+  int32_t SelectionWidth() const { return selectionWidth_; }
+  void SetSelectionWidth(int32_t v) { selectionWidth_ = v; Invalidate(); }
+  TColor SelectionColor() const { return selectionColor_; }
+  void SetSelectionColor(TColor v) { selectionColor_ = v; Invalidate(); }
+  bool VisibleSelection() const { return visibleSelection_; }
+  void SetVisibleSelection(bool v) { visibleSelection_ = v; Invalidate(); }
+  int32_t ThumbnailsBorderWidth() const { return borderWidth_; }
+  void SetThumbnailsBorderWidth(int32_t v) { borderWidth_ = v; Invalidate(); }
+  TColor ThumbnailsBorderColor() const { return borderColor_; }
+  void SetThumbnailsBorderColor(TColor v) { borderColor_ = v; Invalidate(); }
+  TColor ThumbnailsBackground() const { return thumbsBackground_; }
+  void SetThumbnailsBackground(TColor v) { thumbsBackground_ = v; Invalidate(); }
+  int32_t BottomGap() const { return bottomGap_; }
+  void SetBottomGap(int32_t v) { bottomGap_ = v; Invalidate(); }
+  int32_t UpperGap() const { return upperGap_; }
+  void SetUpperGap(int32_t v) { upperGap_ = v; Invalidate(); }
+  // Corner-rounding divisor: 0 square corners, else radius min(w, h) div d.
+  void SetRoundCorners(int32_t d) { roundDivisor_ = d < 0 ? 0 : d; DropThumbs(); Invalidate(); }
+  // Draws every visible thumbnail into the bitmap (client-sized, 24-bit).
+  void DrawVisibleThumbnails(TBitmap& bitmap);
 
   // Keys 33 to 40 move the selection (page up, page down, end, home, left,
   // up, right, down).
@@ -180,8 +240,18 @@ class TPixoranMView : public TPXView {
 
  protected:
   void Resize() override { Update(); }
+  void Paint() override;
 
  private:
+  struct TLoader;
+  void DrawThumbnail(TBitmap& bitmap, int32_t index, bool selected);
+  bool StoreBitmap(TPXMViewImage& rec, TPXBitmap& bitmap, int32_t fullW, int32_t fullH, bool wrong);
+  std::unique_ptr<TPXBitmap> ReduceToBox(TPXBitmap& bitmap);
+  void StoreWrongImage(TPXMViewImage& rec, int32_t index);
+  void RefreshVisible();
+  void DetachLoads(TPXMViewImage* rec);
+  void CreateLoader();
+  void CloseLoader();
   void FreeRecordStore(TPXMViewImage& rec);
   void DropThumbs();
   void RecreateStores();
@@ -213,6 +283,16 @@ class TPixoranMView : public TPXView {
 
   int32_t viewX_ = 0, viewY_ = 0;
   int32_t totalWidth_ = 0, totalHeight_ = 0;
+  int32_t selectionWidth_ = 3;
+  TColor selectionColor_ = 255;
+  bool visibleSelection_ = true;
+  int32_t borderWidth_ = 0;
+  TColor borderColor_ = clBtnFace;
+  TColor thumbsBackground_ = clBtnFace;
+  int32_t bottomGap_ = 0, upperGap_ = 0;
+  int32_t roundDivisor_ = 0;
+  std::unique_ptr<TLoader> loader_;
+  bool painting_ = false;
   bool inLayout_ = false;
   bool destroying_ = false;
 };

@@ -32,19 +32,6 @@ void FitThumbSize(int32_t w, int32_t h, int32_t boxW, int32_t boxH, int32_t& out
   outH = std::max(outH, 1);
 }
 
-TPixoranMView::TPixoranMView(TComponent* owner, TWinControl* parent) : TPXView(owner, parent) {
-  RecreateStores();
-  SetBounds(Left(), Top(), 180, 90);
-}
-
-TPixoranMView::~TPixoranMView() {
-  destroying_ = true;
-  std::lock_guard<std::recursive_mutex> guard(MViewLoaderLock());
-  images_.clear();
-  thumbStore_.reset();
-  store_.reset();
-}
-
 void TPixoranMView::RecreateStores() {
   std::lock_guard<std::recursive_mutex> guard(MViewLoaderLock());
   store_ = std::make_unique<TPXVirtualDIBList>();
@@ -120,6 +107,7 @@ bool TPixoranMView::DeleteImageNoUpdate(int32_t index) {
     multiSel_.erase(std::remove(multiSel_.begin(), multiSel_.end(), index), multiSel_.end());
     for (auto& m : multiSel_)
       if (m > index) --m;
+    DetachLoads(images_[index].get());
     FreeRecordStore(*images_[index]);
     images_.erase(images_.begin() + index);
   }
@@ -145,6 +133,7 @@ void TPixoranMView::Clear() {
   Deselect();
   {
     std::lock_guard<std::recursive_mutex> guard(MViewLoaderLock());
+    for (auto& r : images_) DetachLoads(r.get());
     images_.clear();
     RecreateStores();
   }
@@ -227,33 +216,12 @@ bool TPixoranMView::CopyStoredImage(int32_t index, TPXBitmap& bitmap) {
 bool TPixoranMView::SetImageBitmap(int32_t index, TPXBitmap& bitmap) {
   if (index < 0 || index >= GetImageCount()) return false;
   const int32_t fullW = bitmap.Width(), fullH = bitmap.Height();
-  TPXBitmap* source = &bitmap;
-  std::unique_ptr<TPXBitmap> reduced;
-  if (storeType_ == pxtThumb && fullW > 0 && fullH > 0 &&
-      (fullW > thumbWidth_ || fullH > thumbHeight_ || fitAlways_)) {
-    int32_t w = 0, h = 0;
-    FitThumbSize(fullW, fullH, thumbWidth_, thumbHeight_, w, h);
-    if (w != fullW || h != fullH) {
-      reduced = std::make_unique<TPXBitmap>();
-      const TResampleFilter filter = bitmap.PixelFormat() == pxBW1 && thumbFilter_ != rfNone ? rfFastLinear
-                                                                                              : thumbFilter_;
-      if (!reduced->Allocate(w, h, pxBGR24)) return false;
-      ResampleBitmap(bitmap, *reduced, filter);
-      source = reduced.get();
-    }
-  }
+  std::unique_ptr<TPXBitmap> reduced = storeType_ == pxtThumb ? ReduceToBox(bitmap) : nullptr;
   bool stored = false;
   {
     std::lock_guard<std::recursive_mutex> guard(MViewLoaderLock());
     if (index >= GetImageCount()) return false;
-    TPXMViewImage& rec = *images_[index];
-    FreeRecordStore(rec);
-    rec.Cache = store_->AddImage(*source);
-    if (rec.Cache) {
-      store_->SetOriginalWidth(rec.Cache, fullW);
-      store_->SetOriginalHeight(rec.Cache, fullH);
-      stored = true;
-    }
+    stored = StoreBitmap(*images_[index], reduced ? *reduced : bitmap, fullW, fullH, false);
   }
   if (index == selected_) Invalidate();
   return stored;
@@ -270,10 +238,23 @@ void TPixoranMView::SetImageCacheSize(int32_t v) {
   store_->SetMaxMapped(v);
 }
 
+void TPixoranMView::SetStoreType(TPXStoreType v) {
+  std::lock_guard<std::recursive_mutex> guard(MViewLoaderLock());
+  storeType_ = v;
+}
+
+void TPixoranMView::SetThreadPoolSize(int32_t v) {
+  std::lock_guard<std::recursive_mutex> guard(MViewLoaderLock());
+  threadPoolSize_ = v < 0 ? 0 : v;
+}
+
 void TPixoranMView::SetThumbWidth(int32_t v) {
   v = std::max(v, 1);
   if (v == thumbWidth_) return;
-  thumbWidth_ = v;
+  {
+    std::lock_guard<std::recursive_mutex> guard(MViewLoaderLock());
+    thumbWidth_ = v;
+  }
   DropThumbs();
   Update();
 }
@@ -281,7 +262,10 @@ void TPixoranMView::SetThumbWidth(int32_t v) {
 void TPixoranMView::SetThumbHeight(int32_t v) {
   v = std::max(v, 1);
   if (v == thumbHeight_) return;
-  thumbHeight_ = v;
+  {
+    std::lock_guard<std::recursive_mutex> guard(MViewLoaderLock());
+    thumbHeight_ = v;
+  }
   DropThumbs();
   Update();
 }

@@ -4,6 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <fstream>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "core/kopxutils_bitmap.h"
@@ -220,4 +226,148 @@ TEST(MView, PageAndArrowKeysAtBothEnds) {
     EXPECT_EQ(v.SelectedImage(), s.expect) << "key " << s.key;
     EXPECT_TRUE(v.IsImageVisible(v.SelectedImage()));
   }
+}
+
+namespace {
+
+// A job that paints the file name's number into a 10 x 10 picture, waiting
+// for a gate first; "bad" names fail.
+struct GatedJobs {
+  std::mutex m;
+  std::condition_variable cv;
+  bool open = false;
+  std::atomic<int> started{0}, maxRunning{0}, running{0};
+  TPixoranMView::TLoadJob Job() {
+    return [this](const std::string& name, TPXBitmap& b, int32_t, int32_t, const std::atomic<bool>& cancelled) {
+      const int now = ++running;
+      int prev = maxRunning.load();
+      while (now > prev && !maxRunning.compare_exchange_weak(prev, now)) {
+      }
+      ++started;
+      {
+        std::unique_lock<std::mutex> l(m);
+        cv.wait(l, [&] { return open || cancelled.load(); });
+      }
+      --running;
+      if (name.rfind("bad", 0) == 0) return false;
+      Fill(b, 10, 10, static_cast<uint8_t>(std::stoi(name)));
+      return true;
+    };
+  }
+  void Open() {
+    std::lock_guard<std::mutex> l(m);
+    open = true;
+    cv.notify_all();
+  }
+};
+
+bool WaitFor(const std::function<bool()>& done) {
+  for (int i = 0; i < 500 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  return done();
+}
+
+uint8_t StoredSeed(TPixoranMView& v, int32_t index) {
+  TPXBitmap out;
+  return v.CopyStoredImage(index, out) ? out.Scanline(0)[0] : 255;
+}
+
+}  // namespace
+
+TEST(MViewLoader, PoolLimitAndEachFileQueuedOnce) {
+  GatedJobs jobs;
+  TPixoranMView v;
+  v.SetBounds(0, 0, 500, 400);  // 12 cells visible: 4 x 3 of 100 + 4
+  v.SetGridWidth(4);
+  v.SetLoadJobFactory(jobs.Job());
+  Populate(v, 12);
+  for (int32_t i = 0; i < 12; ++i) EXPECT_TRUE(v.QueueLoad(i));
+  for (int32_t i = 0; i < 12; ++i) EXPECT_TRUE(v.QueueLoad(i));  // already pending or running
+  ASSERT_TRUE(WaitFor([&] { return jobs.started.load() == 5; }));
+  EXPECT_EQ(v.RunningCount(), 5);
+  EXPECT_EQ(v.PendingCount(), 7);
+  v.SetImageID(3, 7);  // an ID without a request event still loads by name
+  jobs.Open();
+  ASSERT_TRUE(WaitFor([&] {
+    for (int32_t i = 0; i < 12; ++i)
+      if (!v.IsImageLoaded(i)) return false;
+    return true;
+  }));
+  EXPECT_EQ(jobs.started.load(), 12);  // each file once
+  EXPECT_LE(jobs.maxRunning.load(), 5);
+  for (int32_t i = 0; i < 12; ++i) EXPECT_EQ(StoredSeed(v, i), i);
+}
+
+TEST(MViewLoader, FailedLoadShowsThePlaceholderAndCancelledDoesNot) {
+  GatedJobs jobs;
+  TPixoranMView v;
+  v.SetBounds(0, 0, 500, 400);
+  v.SetGridWidth(4);
+  v.SetLoadJobFactory(jobs.Job());
+  Populate(v, 2);
+  v.SetImageFileName(0, "bad0");
+  v.QueueLoad(0);
+  v.QueueLoad(1);
+  ASSERT_TRUE(WaitFor([&] { return jobs.started.load() == 2; }));
+  v.CancelLoads();  // job 1 is waiting at the gate: cancelled
+  jobs.Open();
+  ASSERT_TRUE(WaitFor([&] { return v.RunningCount() == 0; }));
+  EXPECT_FALSE(v.IsImageLoaded(1));
+  EXPECT_FALSE(v.IsWrongImage(1));
+  EXPECT_FALSE(v.IsImageLoaded(0));  // cancelled too
+  EXPECT_TRUE(v.QueueLoad(0));       // queued again, now it fails
+  ASSERT_TRUE(WaitFor([&] { return v.IsWrongImage(0); }));
+  EXPECT_TRUE(v.IsImageLoaded(0));
+  TPXBitmap out;
+  ASSERT_TRUE(v.CopyStoredImage(0, out));
+  EXPECT_EQ(out.Width(), v.ThumbWidth());
+  EXPECT_TRUE(v.QueueLoad(0));  // a placeholder is not queued again
+  EXPECT_EQ(v.PendingCount(), 0);
+
+  // A real corrupt file through the I/O component.
+  const std::string dir = pixoran::testing::MakeTempDir("mview");
+  {
+    std::ofstream f(dir + "/broken.jpg", std::ios::binary);
+    f << "\xFF\xD8\xFF\xE0 not really a jpeg";
+  }
+  TPixoranMView w;
+  w.AppendImage();
+  EXPECT_FALSE(w.LoadImageFromFile(0, dir + "/broken.jpg"));
+  EXPECT_TRUE(w.IsWrongImage(0));
+}
+
+TEST(MViewLoader, InsertAndDeleteWhileLoadingKeepEveryThumbnailInItsRecord) {
+  GatedJobs jobs;
+  jobs.open = true;
+  TPixoranMView v;
+  v.SetBounds(0, 0, 2000, 2000);
+  v.SetThumbWidth(20);
+  v.SetThumbHeight(20);
+  v.SetGridWidth(-1);
+  v.SetLoadJobFactory(jobs.Job());
+  Populate(v, 40);
+  for (int round = 0; round < 30; ++round) {
+    for (int32_t i = 0; i < v.GetImageCount(); ++i) v.QueueLoad(i);
+    v.DeleteImage(round % v.GetImageCount());
+    v.InsertImageNoSelect(round % 7);
+    v.SetImageFileName(round % 7, std::to_string(100 + round));
+  }
+  ASSERT_TRUE(WaitFor([&] {
+    for (int32_t i = 0; i < v.GetImageCount(); ++i) v.QueueLoad(i);
+    for (int32_t i = 0; i < v.GetImageCount(); ++i)
+      if (!v.IsImageLoaded(i)) return false;
+    return true;
+  }));
+  for (int32_t i = 0; i < v.GetImageCount(); ++i)
+    EXPECT_EQ(StoredSeed(v, i), static_cast<uint8_t>(std::stoi(v.GetImageFileName(i)))) << i;
+}
+
+TEST(MView, CaptionEllipsisFromTheLeft) {
+  auto width = [](const std::string& s) { return static_cast<int>(s.size()) * 6; };  // 6 pixels per character
+  EXPECT_EQ(EllipsisCaption("short", 50, width), "short");
+  EXPECT_EQ(EllipsisCaption("photograph_0001.jpg", 50, width), "...1.jpg");
+  EXPECT_EQ(EllipsisCaption("abcdef", 5, width), "...f");  // stops with fewer than 2 left
+  // Multi-byte characters are dropped whole (3 bytes each here).
+  const std::string cjk = "照片照片照片";
+  EXPECT_EQ(EllipsisCaption(cjk, 30, [](const std::string& s) { return static_cast<int>(s.size()) * 2; }),
+            "..." + cjk.substr(6));
 }
