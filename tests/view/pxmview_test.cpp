@@ -54,7 +54,8 @@ TEST(MView, InsertAndDeleteKeepTheSelectionAndRecordTheChange) {
     int32_t kind = -1, index = -1;
   } seen;
   v.RegisterBitmapChangeEvent(
-      [](void* d, TPXView* view, bool) {
+      [](void* d, TPXView* view, bool destroying) {
+        if (destroying) return;
         auto* s = static_cast<Seen*>(d);
         s->kind = static_cast<TPixoranMView*>(view)->GetLastChange();
         s->index = static_cast<TPixoranMView*>(view)->GetLastChangeIndex();
