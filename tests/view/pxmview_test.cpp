@@ -274,7 +274,7 @@ uint8_t StoredSeed(TPixoranMView& v, int32_t index) {
 
 }  // namespace
 
-TEST(MViewLoader, PoolLimitAndEachFileQueuedOnce) {
+TEST(MViewLoaderThreads, PoolLimitAndEachFileQueuedOnce) {
   GatedJobs jobs;
   TPixoranMView v;
   v.SetBounds(0, 0, 500, 400);  // 12 cells visible: 4 x 3 of 100 + 4
@@ -298,7 +298,7 @@ TEST(MViewLoader, PoolLimitAndEachFileQueuedOnce) {
   for (int32_t i = 0; i < 12; ++i) EXPECT_EQ(StoredSeed(v, i), i);
 }
 
-TEST(MViewLoader, FailedLoadShowsThePlaceholderAndCancelledDoesNot) {
+TEST(MViewLoaderThreads, FailedLoadShowsThePlaceholderAndCancelledDoesNot) {
   GatedJobs jobs;
   TPixoranMView v;
   v.SetBounds(0, 0, 500, 400);
@@ -336,7 +336,7 @@ TEST(MViewLoader, FailedLoadShowsThePlaceholderAndCancelledDoesNot) {
   EXPECT_TRUE(w.IsWrongImage(0));
 }
 
-TEST(MViewLoader, InsertAndDeleteWhileLoadingKeepEveryThumbnailInItsRecord) {
+TEST(MViewLoaderThreads, InsertAndDeleteWhileLoadingKeepEveryThumbnailInItsRecord) {
   GatedJobs jobs;
   jobs.open = true;
   TPixoranMView v;
