@@ -205,6 +205,20 @@ class TPixoranMView : public TPXView {
   // 0 previous, 1 next, 2 up, 3 down, 4 first, 5 last, 6 page down, 7 page up.
   void MoveSelection(int32_t direction);
 
+  // ---------------------------------------------------------------- playback
+  bool Playing() const { return playing_; }
+  void SetPlaying(bool value);
+  bool PlayLoop() const { return playLoop_; }
+  void SetPlayLoop(bool v) { playLoop_ = v; }
+  int32_t PlaybackIndex() const { return playIndex_; }
+  // Shows the current image and arms the timer with its delay (at least
+  // 10 ms); the timer's tick calls it again.
+  void UpdatePlayback();
+  // The playback timer: (milliseconds) arms it, (-1) stops it. The default
+  // is the window's timer 1; tests inject their own.
+  using TPlaybackTimer = std::function<void(int32_t ms)>;
+  void SetPlaybackTimer(TPlaybackTimer timer) { playTimer_ = std::move(timer); }
+
   // (Sender, index).
   std::function<void(TObject*, int32_t)> OnImageSelect;
   // (Sender, bitmap, index, handled).
@@ -240,6 +254,12 @@ class TPixoranMView : public TPXView {
 
  protected:
   void Resize() override { Update(); }
+  void MouseDown(TMouseButton button, TShiftState shift, int x, int y) override;
+  void MouseMove(TShiftState shift, int x, int y) override;
+  void MouseUp(TMouseButton button, TShiftState shift, int x, int y) override;
+  bool MouseWheel(TShiftState shift, int wheelDelta, int x, int y) override;
+  void Scroll(TScrollBarKind bar, TScrollCode code, int32_t pos) override;
+  void Timer(uint32_t id) override;
   void Paint() override;
 
  private:
@@ -255,7 +275,9 @@ class TPixoranMView : public TPXView {
   void FreeRecordStore(TPXMViewImage& rec);
   void DropThumbs();
   void RecreateStores();
-  void StopPlayback() {}
+  void StopPlayback() { if (playing_) SetPlaying(false); }
+  void ArmTimer(int32_t ms);
+  void UpdateScrollBars();
   void ScrollToSelected();
   void AddToMultiSelection(int32_t index);
 
@@ -293,6 +315,14 @@ class TPixoranMView : public TPXView {
   int32_t roundDivisor_ = 0;
   std::unique_ptr<TLoader> loader_;
   bool painting_ = false;
+  bool playing_ = false, playLoop_ = true, playBusy_ = false;
+  int32_t playIndex_ = 0, playShown_ = 0;
+  TPXDisplayMode savedMode_ = mdGrid;
+  int32_t savedSelected_ = -1;
+  TPlaybackTimer playTimer_;
+  int32_t pressX_ = 0, pressY_ = 0, pressIndex_ = -1;
+  bool pressed_ = false, moved_ = false, pressSelected_ = false;
+  double factorX_ = 1.0, factorY_ = 1.0;
   bool inLayout_ = false;
   bool destroying_ = false;
 };

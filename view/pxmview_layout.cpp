@@ -35,11 +35,9 @@ void TPixoranMView::Update() {
   }
   totalWidth_ = images_.empty() ? 0 : maxX + thumbWidth_ + horizBorder_;
   totalHeight_ = images_.empty() ? 0 : maxY + thumbHeight_ + vertBorder_;
-  int32_t mx = 0, my = 0;
-  GetMaxViewXY(mx, my);
-  viewX_ = std::clamp(viewX_, 0, mx);
-  viewY_ = std::clamp(viewY_, 0, my);
+  UpdateScrollBars();
   inLayout_ = false;
+  CallBitmapChangeEvents();
   Invalidate();
 }
 
@@ -125,7 +123,7 @@ void TPixoranMView::AddToMultiSelection(int32_t index) {
 }
 
 void TPixoranMView::SetSelectedImage(int32_t index) {
-  if (index == selected_ || index < 0 || index >= GetImageCount()) return;
+  if (playing_ || index == selected_ || index < 0 || index >= GetImageCount()) return;
   const bool wasIn = IsInMultiSelection(index);
   if (multiAdd_) {
     AddToMultiSelection(selected_);

@@ -57,7 +57,10 @@ void TPixoranMView::DrawVisibleThumbnails(TBitmap& bitmap) {
                        static_cast<TColor>(0xFF0000));
   painting_ = true;
   RefreshVisible();
-  for (int32_t i = 0; i < GetImageCount(); ++i) {
+  const bool single = displayMode_ == mdSingle || playing_;
+  const int32_t first = single ? std::clamp(playing_ ? playShown_ : std::max(selected_, 0), 0, GetImageCount()) : 0;
+  const int32_t end = single ? std::min(first + 1, GetImageCount()) : GetImageCount();
+  for (int32_t i = first; i < end; ++i) {
     if (!IsImageVisible(i)) continue;
     if (!IsImageLoaded(i) && !IsWrongImage(i)) {
       if (i == selected_ || threadPoolSize_ == 0 || !QueueLoad(i)) LoadImageNow(i);

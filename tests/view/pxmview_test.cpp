@@ -57,6 +57,7 @@ TEST(MView, InsertAndDeleteKeepTheSelectionAndRecordTheChange) {
       [](void* d, TPXView* view, bool destroying) {
         if (destroying) return;
         auto* s = static_cast<Seen*>(d);
+        if (static_cast<TPixoranMView*>(view)->GetLastChange() == 0) return;  // the layout's own round
         s->kind = static_cast<TPixoranMView*>(view)->GetLastChange();
         s->index = static_cast<TPixoranMView*>(view)->GetLastChangeIndex();
       },
@@ -371,4 +372,43 @@ TEST(MView, CaptionEllipsisFromTheLeft) {
   const std::string cjk = "照片照片照片";
   EXPECT_EQ(EllipsisCaption(cjk, 30, [](const std::string& s) { return static_cast<int>(s.size()) * 2; }),
             "..." + cjk.substr(6));
+}
+
+TEST(MView, PlaybackDelaysWithAnInjectedTimer) {
+  for (bool loop : {false, true}) {
+    TPixoranMView v;
+    v.SetBounds(0, 0, 400, 300);
+    v.SetGridWidth(-1);
+    Populate(v, 3);
+    v.SetImageDelayTime(1, 500);
+    v.SetSelectedImage(2);
+    std::vector<int32_t> armed;
+    v.SetPlaybackTimer([&](int32_t ms) {
+      if (ms >= 0) armed.push_back(ms);
+    });
+    v.SetPlayLoop(loop);
+    v.SetPlaying(true);
+    EXPECT_EQ(v.DisplayMode(), mdSingle);
+    EXPECT_EQ(v.SelectedImage(), -1);
+    v.SetSelectedImage(1);  // ignored while playing
+    EXPECT_EQ(v.SelectedImage(), -1);
+    v.UpdatePlayback();  // the timer's ticks
+    v.UpdatePlayback();
+    if (loop) {
+      EXPECT_EQ(armed, (std::vector<int32_t>{10, 500, 10}));
+      EXPECT_TRUE(v.Playing());
+      EXPECT_EQ(v.PlaybackIndex(), 0);
+      v.SetPlaying(false);
+    } else {
+      EXPECT_EQ(armed, (std::vector<int32_t>{10, 500}));  // stops after the last image
+      EXPECT_FALSE(v.Playing());
+    }
+    EXPECT_EQ(v.DisplayMode(), mdGrid);
+    EXPECT_EQ(v.SelectedImage(), 2);
+  }
+  TPixoranMView empty;
+  int armedCount = 0;
+  empty.SetPlaybackTimer([&](int32_t ms) { armedCount += ms >= 0; });
+  empty.SetPlaying(true);
+  EXPECT_EQ(armedCount, 0);  // nothing to show, no timer
 }
