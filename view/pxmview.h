@@ -268,6 +268,7 @@ class TPixoranMView : public TPXView {
   bool StoreBitmap(TPXMViewImage& rec, TPXBitmap& bitmap, int32_t fullW, int32_t fullH, bool wrong);
   std::unique_ptr<TPXBitmap> ReduceToBox(TPXBitmap& bitmap);
   void StoreWrongImage(TPXMViewImage& rec, int32_t index);
+  void ShowWrongRecord(TPXMViewImage* rec);
   void RefreshVisible();
   void DetachLoads(TPXMViewImage* rec);
   void CreateLoader();

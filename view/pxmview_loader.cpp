@@ -148,6 +148,7 @@ struct TPixoranMView::TLoader {
     }
     const int32_t fullW = bitmap.Width(), fullH = bitmap.Height();
     std::unique_ptr<TPXBitmap> reduced;
+    TPXMViewImage* failed = nullptr;
     if (ok && !job.Cancelled.load() && boxW > 0) reduced = View->ReduceToBox(bitmap);
     {
       std::lock_guard<std::recursive_mutex> guard(MViewLoaderLock());
@@ -156,16 +157,23 @@ struct TPixoranMView::TLoader {
                                [&job](auto& r) { return r.get() == job.Record; });
         if (it != View->images_.end()) {
           TPXMViewImage& rec = **it;
-          if (!ok)
-            View->StoreWrongImage(rec, static_cast<int32_t>(it - View->images_.begin()));
-          else
+          if (!ok) {
+            // The placeholder draws text, which only the UI thread may do:
+            // the record is marked now and gets its picture there.
+            View->FreeRecordStore(rec);
+            rec.Wrong = true;
+            failed = &rec;
+          } else
             View->StoreBitmap(rec, reduced ? *reduced : bitmap, fullW, fullH, false);
         }
       }
       job.Done = true;
       Wake.notify_all();
     }
-    Poster.Post([view = View] { view->Invalidate(); });
+    Poster.RunOrPost([view = View, failed] {
+      if (failed) view->ShowWrongRecord(failed);
+      view->Invalidate();
+    });
   }
 };
 
@@ -226,6 +234,13 @@ void TPixoranMView::StoreWrongImage(TPXMViewImage& rec, int32_t index) {
     b.Assign(&tb);
   }
   StoreBitmap(rec, b, thumbWidth_, thumbHeight_, true);
+}
+
+void TPixoranMView::ShowWrongRecord(TPXMViewImage* rec) {
+  std::lock_guard<std::recursive_mutex> guard(MViewLoaderLock());
+  // The record may have gone meanwhile; a new one in its place is not marked.
+  for (int32_t i = 0; i < GetImageCount(); ++i)
+    if (images_[i].get() == rec && rec->Wrong && !rec->Cache) StoreWrongImage(*rec, i);
 }
 
 void TPixoranMView::ShowWrongImage(int32_t index) {

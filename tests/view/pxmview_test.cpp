@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -264,7 +266,10 @@ struct GatedJobs {
 };
 
 bool WaitFor(const std::function<bool()>& done) {
-  for (int i = 0; i < 500 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  for (int i = 0; i < 500 && !done(); ++i) {
+    QCoreApplication::processEvents();  // the loader's hand-offs to the UI thread
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
   return done();
 }
 
@@ -305,6 +310,13 @@ TEST(MViewLoaderThreads, FailedLoadShowsThePlaceholderAndCancelledDoesNot) {
   v.SetBounds(0, 0, 500, 400);
   v.SetGridWidth(4);
   v.SetLoadJobFactory(jobs.Job());
+  // Qt's first text drawing starts font threads of its own that the thread
+  // sanitizer cannot see into: the glyph is drawn in the test below instead.
+  int32_t offered = -1;
+  v.OnWrongImage = [&offered](TObject*, TPXBitmap& b, int32_t index, bool& handled) {
+    offered = index;
+    handled = b.Width() == 100 && b.Height() == 100;
+  };
   Populate(v, 2);
   v.SetImageFileName(0, "bad0");
   v.QueueLoad(0);
@@ -317,14 +329,17 @@ TEST(MViewLoaderThreads, FailedLoadShowsThePlaceholderAndCancelledDoesNot) {
   EXPECT_FALSE(v.IsWrongImage(1));
   EXPECT_FALSE(v.IsImageLoaded(0));  // cancelled too
   EXPECT_TRUE(v.QueueLoad(0));       // queued again, now it fails
-  ASSERT_TRUE(WaitFor([&] { return v.IsWrongImage(0); }));
+  ASSERT_TRUE(WaitFor([&] { return v.IsWrongImage(0) && v.IsImageLoaded(0); }));
   EXPECT_TRUE(v.IsImageLoaded(0));
   TPXBitmap out;
   ASSERT_TRUE(v.CopyStoredImage(0, out));
   EXPECT_EQ(out.Width(), v.ThumbWidth());
+  EXPECT_EQ(offered, 0);
   EXPECT_TRUE(v.QueueLoad(0));  // a placeholder is not queued again
   EXPECT_EQ(v.PendingCount(), 0);
+}
 
+TEST(MView, CorruptFileGivesThePlaceholder) {
   // A real corrupt file through the I/O component.
   const std::string dir = pixoran::testing::MakeTempDir("mview");
   {
