@@ -5,8 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QImage>
+#include <QPixmap>
+#include <QWidget>
 
 #include <atomic>
+#include <cstdlib>
 #include <chrono>
 #include <condition_variable>
 #include <fstream>
@@ -426,4 +430,34 @@ TEST(MView, PlaybackDelaysWithAnInjectedTimer) {
   empty.SetPlaybackTimer([&](int32_t ms) { armedCount += ms >= 0; });
   empty.SetPlaying(true);
   EXPECT_EQ(armedCount, 0);  // nothing to show, no timer
+}
+
+TEST(MView, PaintsThumbnailsSelectionAndPlaceholder) {
+  TPixoranMView v;
+  v.SetBounds(0, 0, 400, 200);
+  v.SetGridWidth(-1);
+  v.SetBackground(clWhite);
+  v.SetThumbnailsBackground(static_cast<TColor>(0x00FF00));  // green cells
+  Populate(v, 3);
+  v.SetImageFileName(1, "");  // nothing to load: the placeholder
+  v.SetImageFileName(2, "/nonexistent/x.jpg");
+  v.SetThreadPoolSize(0);  // everything synchronously
+  TPXBitmap pic;
+  Fill(pic, 100, 50, 200);  // wide: green margins above and below
+  v.SetImageBitmap(0, pic);
+  v.SetSelectedImage(0);
+  v.Show();
+  const QImage img = v.Widget()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+  const int f = v.FrameWidth();
+  if (const char* dir = std::getenv("PIXORAN_SAVE_FRAMES")) img.save(QString(dir) + "/mview.png");
+  auto at = [&](int x, int y) { return img.pixel(x + f, y + f) & 0xFFFFFF; };
+  const int x0 = v.GetImageCellX(0), y0 = v.GetImageCellY(0);
+  EXPECT_EQ(qBlue(at(x0 + 50, y0 + 50)), 200);      // the picture, centred
+  EXPECT_EQ(at(x0 + 50, y0 + 5), 0x00FF00u);        // the cell colour above it
+  EXPECT_EQ(at(x0 - 1, y0 + 50), 0xFF0000u);        // the selection frame (red)
+  EXPECT_EQ(at(1, 1), 0xFFFFFFu);                   // the view's background
+  EXPECT_TRUE(v.IsWrongImage(1));
+  EXPECT_TRUE(v.IsWrongImage(2));
+  const int x1 = v.GetImageCellX(1), y1 = v.GetImageCellY(1);
+  EXPECT_EQ(at(x1 + 2, y1 + 2), 0xFFFFFFu);  // the placeholder is white
 }
