@@ -25,6 +25,7 @@ class TPXBitmap;
 class TPXVirtualDIBList;
 struct TPXVirtualDIBImage;
 class TPixoranMView;
+class TPixoranMIO;
 
 enum TPXStoreType : uint8_t { pxtNormal = 0, pxtThumb = 1 };
 enum TPXDisplayMode : uint8_t { mdGrid = 0, mdSingle = 1 };
@@ -141,6 +142,10 @@ class TPixoranMView : public TPXView {
                                       const std::atomic<bool>& cancelled)>;
   void SetLoadJobFactory(TLoadJob job);
 
+  // The attached multi-image I/O component, which a later component
+  // supplies; none yet.
+  virtual TPixoranMIO* GetMIO() { return nullptr; }
+
   int32_t GetLastChange() const { return lastChange_; }
   int32_t GetLastChangeIndex() const { return lastChangeIndex_; }
   void CallBitmapChangeEvents() override;
@@ -219,6 +224,8 @@ class TPixoranMView : public TPXView {
   using TPlaybackTimer = std::function<void(int32_t ms)>;
   void SetPlaybackTimer(TPlaybackTimer timer) { playTimer_ = std::move(timer); }
 
+  // (Sender, image ID, bitmap to fill): the image of a record with an ID.
+  std::function<void(TObject*, int32_t, TPXBitmap&)> OnImageIDRequest;
   // (Sender, index).
   std::function<void(TObject*, int32_t)> OnImageSelect;
   // (Sender, bitmap, index, handled).
@@ -277,6 +284,9 @@ class TPixoranMView : public TPXView {
   void DropThumbs();
   void RecreateStores();
   void StopPlayback() { if (playing_) SetPlaying(false); }
+  // Brings the playback image on screen; the transition engine, when it
+  // comes, animates from the previous one here.
+  virtual void ShowPlaybackImage(int32_t index) { Invalidate(); }
   void ArmTimer(int32_t ms);
   void UpdateScrollBars();
   void ScrollToSelected();

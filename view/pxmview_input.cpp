@@ -159,7 +159,7 @@ void TPixoranMView::UpdatePlayback() {
     if (count > 0) {
       const int32_t shown = std::max(playIndex_, 0);
       playShown_ = shown;
-      Invalidate();
+      ShowPlaybackImage(shown);
       const int32_t delay = std::max(images_[shown]->Delay, 10);
       bool stop = false;
       if (shown >= count - 1) {

@@ -278,6 +278,14 @@ bool TPixoranMView::LoadImageFromFile(int32_t index, const std::string& name) {
 }
 
 bool TPixoranMView::LoadImageNow(int32_t index) {
+  const int32_t id = GetImageID(index);
+  if (id >= 0 && OnImageIDRequest) {
+    TPXBitmap b;
+    OnImageIDRequest(this, id, b);
+    if (b.Width() > 0 && b.Height() > 0 && SetImageBitmap(index, b)) return true;
+    ShowWrongImage(index);
+    return false;
+  }
   const std::string name = GetImageFileName(index);
   if (name.empty()) {
     ShowWrongImage(index);
@@ -315,7 +323,7 @@ bool TPixoranMView::QueueLoad(int32_t index) {
         std::any_of(l.Running.begin(), l.Running.end(), [rec](auto& j) { return !j->Done && j->Record == rec; });
     if (pending || running) {
       result = true;
-    } else if (rec->ImageID >= 0) {
+    } else if (rec->ImageID >= 0 && OnImageIDRequest) {
       result = false;  // obtained synchronously from the owner
     } else if (!rec->FileName.empty()) {
       l.Pending.emplace_back(rec, rec->FileName);

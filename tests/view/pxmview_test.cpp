@@ -296,7 +296,6 @@ TEST(MViewLoaderThreads, PoolLimitAndEachFileQueuedOnce) {
   ASSERT_TRUE(WaitFor([&] { return jobs.started.load() == 5; }));
   EXPECT_EQ(v.RunningCount(), 5);
   EXPECT_EQ(v.PendingCount(), 7);
-  v.SetImageID(3, 7);  // an ID without a request event still loads by name
   jobs.Open();
   ASSERT_TRUE(WaitFor([&] {
     for (int32_t i = 0; i < 12; ++i)
@@ -460,4 +459,24 @@ TEST(MView, PaintsThumbnailsSelectionAndPlaceholder) {
   EXPECT_TRUE(v.IsWrongImage(2));
   const int x1 = v.GetImageCellX(1), y1 = v.GetImageCellY(1);
   EXPECT_EQ(at(x1 + 2, y1 + 2), 0xFFFFFFu);  // the placeholder is white
+}
+
+TEST(MView, ImagesWithAnIDComeFromTheRequestEvent) {
+  TPixoranMView v;
+  v.SetBounds(0, 0, 400, 200);
+  Populate(v, 2);
+  v.SetImageID(0, 42);
+  v.SetImageID(1, 7);
+  std::vector<int32_t> asked;
+  v.OnImageIDRequest = [&asked](TObject*, int32_t id, TPXBitmap& b) {
+    asked.push_back(id);
+    if (id == 42) Fill(b, 30, 20, 42);
+  };
+  EXPECT_FALSE(v.QueueLoad(0));  // not queued: obtained synchronously
+  EXPECT_EQ(v.PendingCount(), 0);
+  EXPECT_TRUE(v.LoadImageNow(0));
+  EXPECT_EQ(StoredSeed(v, 0), 42);
+  EXPECT_FALSE(v.LoadImageNow(1));  // the event gave nothing: the placeholder
+  EXPECT_TRUE(v.IsWrongImage(1));
+  EXPECT_EQ(asked, (std::vector<int32_t>{42, 7}));
 }
