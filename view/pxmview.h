@@ -179,6 +179,9 @@ class TPixoranMView : public TPXView {
   bool FitAlways() const { return fitAlways_; }
   void SetFitAlways(bool v) { fitAlways_ = v; }
   TPXVSoftShadow& SoftShadow() { return softShadow_; }
+  // Images that fail to load are removed from the list while painting.
+  bool RemoveCorrupted() const { return removeCorrupted_; }
+  void SetRemoveCorrupted(bool v) { removeCorrupted_ = v; Invalidate(); }
 
   // ---------------------------------------------------------------- layout
   void Update() override;
@@ -313,6 +316,7 @@ class TPixoranMView : public TPXView {
   bool fitAlways_ = true;
   TPXVSoftShadow softShadow_;
   bool multiAdd_ = false;
+  bool removeCorrupted_ = false;
 
   int32_t viewX_ = 0, viewY_ = 0;
   int32_t totalWidth_ = 0, totalHeight_ = 0;

@@ -170,7 +170,9 @@ struct TPixoranMView::TLoader {
       job.Done = true;
       Wake.notify_all();
     }
-    Poster.RunOrPost([view = View, failed] {
+    // Posted, never run here: the UI thread may be joining this thread
+    // under the loader lock.
+    Poster.Post([view = View, failed] {
       if (failed) view->ShowWrongRecord(failed);
       view->Invalidate();
     });

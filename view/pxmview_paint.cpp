@@ -58,12 +58,22 @@ void TPixoranMView::DrawVisibleThumbnails(TBitmap& bitmap) {
   painting_ = true;
   RefreshVisible();
   const bool single = displayMode_ == mdSingle || playing_;
+restart:
   const int32_t first = single ? std::clamp(playing_ ? playShown_ : std::max(selected_, 0), 0, GetImageCount()) : 0;
   const int32_t end = single ? std::min(first + 1, GetImageCount()) : GetImageCount();
   for (int32_t i = first; i < end; ++i) {
     if (!IsImageVisible(i)) continue;
     if (!IsImageLoaded(i) && !IsWrongImage(i)) {
-      if (i == selected_ || threadPoolSize_ == 0 || !QueueLoad(i)) LoadImageNow(i);
+      if ((i == selected_ || threadPoolSize_ == 0 || !QueueLoad(i)) && !LoadImageNow(i) && removeCorrupted_) {
+        // The grid is laid out again before drawing starts over, so no
+        // cell keeps the removed image's place.
+        DeleteImageNoUpdate(i);
+        Update();
+        RefreshVisible();
+        PaintBackgroundStyle(false, c, pxbsSolid, Background(), 0, 0, bitmap.Width(), bitmap.Height(), all, 16,
+                             bsSolid, static_cast<TColor>(0xFF0000));
+        goto restart;
+      }
     }
     const bool selected = i == selected_ || (enableMultiSelect_ && IsInMultiSelection(i));
     DrawThumbnail(bitmap, i, selected && visibleSelection_ && displayMode_ == mdGrid);

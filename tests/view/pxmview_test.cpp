@@ -480,3 +480,23 @@ TEST(MView, ImagesWithAnIDComeFromTheRequestEvent) {
   EXPECT_TRUE(v.IsWrongImage(1));
   EXPECT_EQ(asked, (std::vector<int32_t>{42, 7}));
 }
+
+TEST(MView, RemoveCorruptedDropsFailedImagesAndLaysOutAgain) {
+  TPixoranMView v;
+  v.SetBounds(0, 0, 400, 200);
+  v.SetGridWidth(-1);
+  v.SetThreadPoolSize(0);
+  v.SetRemoveCorrupted(true);
+  Populate(v, 3);
+  v.SetImageFileName(0, "/nonexistent/a.jpg");
+  TPXBitmap pic;
+  Fill(pic, 100, 100, 9);
+  v.SetImageBitmap(1, pic);
+  v.SetImageBitmap(2, pic);
+  TBitmap buffer;
+  buffer.SetSize(v.ClientWidth(), v.ClientHeight());
+  v.DrawVisibleThumbnails(buffer);
+  EXPECT_EQ(v.GetImageCount(), 2);
+  EXPECT_EQ(v.GetImageCellX(0), 4);  // the former second image moved into the first cell
+  EXPECT_EQ((buffer.Canvas().Pixel(54, 54) >> 16) & 0xFF, 9u);  // blue of the picture (TColor keeps it in bits 16-23)
+}
