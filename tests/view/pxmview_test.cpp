@@ -500,3 +500,25 @@ TEST(MView, RemoveCorruptedDropsFailedImagesAndLaysOutAgain) {
   EXPECT_EQ(v.GetImageCellX(0), 4);  // the former second image moved into the first cell
   EXPECT_EQ((buffer.Canvas().Pixel(54, 54) >> 16) & 0xFF, 9u);  // blue of the picture (TColor keeps it in bits 16-23)
 }
+
+TEST(MViewLoaderThreads, ScrollingAwayCancelsAndScrollingBackQueuesAgain) {
+  GatedJobs jobs;
+  TPixoranMView v;
+  v.SetBounds(0, 0, 500, 400);
+  v.SetGridWidth(4);
+  v.SetLoadJobFactory(jobs.Job());
+  Populate(v, 40);
+  for (int32_t i = 0; i < 12; ++i) v.QueueLoad(i);
+  ASSERT_TRUE(WaitFor([&] { return jobs.started.load() == 5; }));
+  v.SetViewY(v.GetImageCellY(36));  // only the last rows are visible now
+  ASSERT_FALSE(v.IsImageVisible(0));
+  EXPECT_TRUE(v.QueueLoad(36));
+  EXPECT_LE(v.PendingCount(), 1);  // the first rows' entries are gone
+  jobs.Open();
+  ASSERT_TRUE(WaitFor([&] { return v.IsImageLoaded(36) && v.RunningCount() == 0; }));
+  for (int32_t i = 0; i < 12; ++i) EXPECT_FALSE(v.IsImageLoaded(i)) << i;  // cancelled, nothing stored
+  v.SetViewY(0);
+  EXPECT_TRUE(v.QueueLoad(0));
+  ASSERT_TRUE(WaitFor([&] { return v.IsImageLoaded(0); }));
+  EXPECT_EQ(StoredSeed(v, 0), 0);
+}
