@@ -2,8 +2,11 @@
 // The thumbnail view: a list of images shown as a grid of thumbnails.
 // Model (pxmview_model.cpp): the image records, the two image stores (the
 // images and the thumbnails prepared for drawing), inserting, deleting and
-// filling images. Layout and input (pxmview_layout.cpp): the grid, the view
-// origin, hit-testing, the selection and its keyboard moves.
+// filling images. Loaders (pxmview_loader.cpp): synchronous loads, the
+// placeholder of a failed load and the background loader. Layout
+// (pxmview_layout.cpp): the grid, the view origin, hit-testing, the
+// selection and its keyboard moves. Painting (pxmview_paint.cpp). Input
+// (pxmview_input.cpp): scroll bars, wheel, mouse and playback.
 //
 // Threads: the stores and every record's store handles are guarded by one
 // process-wide loader lock (MViewLoaderLock), shared by all thumbnail views
