@@ -236,6 +236,10 @@ class TPixoranMView : public TPXView {
   std::function<void(TObject*, int32_t)> OnImageSelect;
   // (Sender, bitmap, index, handled).
   std::function<void(TObject*, TPXBitmap&, int32_t, bool&)> OnWrongImage;
+  // (Sender, index, left, top, canvas), before a thumbnail is drawn.
+  std::function<void(TObject*, int32_t, int32_t, int32_t, TCanvas&)> OnBeforeImageDraw;
+  // (Sender, percent) while several thumbnails are drawn; 0 at the end.
+  std::function<void(TObject*, int32_t)> OnDrawProgress;
   // (Sender, index, left, top, canvas), after a thumbnail is drawn.
   std::function<void(TObject*, int32_t, int32_t, int32_t, TCanvas&)> OnImageDraw;
 
@@ -252,6 +256,9 @@ class TPixoranMView : public TPXView {
   void SetThumbnailsBorderColor(TColor v) { borderColor_ = v; Invalidate(); }
   TColor ThumbnailsBackground() const { return thumbsBackground_; }
   void SetThumbnailsBackground(TColor v) { thumbsBackground_ = v; Invalidate(); }
+  // Cells take their image's own background colour.
+  bool DrawImageBackground() const { return drawImageBackground_; }
+  void SetDrawImageBackground(bool v) { drawImageBackground_ = v; Invalidate(); }
   int32_t BottomGap() const { return bottomGap_; }
   void SetBottomGap(int32_t v) { bottomGap_ = v; Invalidate(); }
   int32_t UpperGap() const { return upperGap_; }
@@ -320,6 +327,7 @@ class TPixoranMView : public TPXView {
   TPXVSoftShadow softShadow_;
   bool multiAdd_ = false;
   bool removeCorrupted_ = false;
+  bool drawImageBackground_ = false;
 
   int32_t viewX_ = 0, viewY_ = 0;
   int32_t totalWidth_ = 0, totalHeight_ = 0;

@@ -75,10 +75,13 @@ restart:
         goto restart;
       }
     }
+    if (end - first > 1 && OnDrawProgress)
+      OnDrawProgress(this, static_cast<int32_t>(int64_t{100} * (i - first) / (end - first)));
     const bool selected = i == selected_ || (enableMultiSelect_ && IsInMultiSelection(i));
     DrawThumbnail(bitmap, i, selected && visibleSelection_ && displayMode_ == mdGrid);
   }
   painting_ = false;
+  if (end - first > 1 && OnDrawProgress) OnDrawProgress(this, 0);
 }
 
 void TPixoranMView::DrawThumbnail(TBitmap& bitmap, int32_t index, bool selected) {
@@ -90,7 +93,8 @@ void TPixoranMView::DrawThumbnail(TBitmap& bitmap, int32_t index, bool selected)
   const std::string& bottom = rec.BottomText->Caption;
   const int32_t captionH = bottom.empty() ? 0 : c.TextHeight(bottom);
   const int32_t areaH = std::max(boxH - upperGap_ - bottomGap_ - captionH, 1);
-  const TColor cellColour = thumbsBackground_;
+  const TColor cellColour = drawImageBackground_ ? rec.Background : thumbsBackground_;
+  if (OnBeforeImageDraw) OnBeforeImageDraw(this, index, x, y, c);
 
   if (rec.Cache) {
     c.Brush.Color = cellColour;

@@ -497,7 +497,17 @@ TEST(MView, RemoveCorruptedDropsFailedImagesAndLaysOutAgain) {
   buffer.SetSize(v.ClientWidth(), v.ClientHeight());
   v.DrawVisibleThumbnails(buffer);
   EXPECT_EQ(v.GetImageCount(), 2);
-  EXPECT_EQ(v.GetImageCellX(0), 4);  // the former second image moved into the first cell
+  EXPECT_EQ(v.GetImageCellX(0), 4);
+  // Cells in the image's own colour, and the progress of a multi-image draw.
+  Fill(pic, 100, 50, 9);
+  v.SetImageBitmap(1, pic);
+  v.SetImageBackground(1, static_cast<TColor>(0x0000FF));
+  v.SetDrawImageBackground(true);
+  std::vector<int32_t> progress;
+  v.OnDrawProgress = [&progress](TObject*, int32_t p) { progress.push_back(p); };
+  v.DrawVisibleThumbnails(buffer);
+  EXPECT_EQ(buffer.Canvas().Pixel(v.GetImageCellX(1) + 50, v.GetImageCellY(1) + 5), static_cast<TColor>(0x0000FF));
+  EXPECT_EQ(progress, (std::vector<int32_t>{0, 50, 0}));  // the former second image moved into the first cell
   EXPECT_EQ((buffer.Canvas().Pixel(54, 54) >> 16) & 0xFF, 9u);  // blue of the picture (TColor keeps it in bits 16-23)
 }
 
