@@ -83,4 +83,18 @@ size_t TimeBareEncodes(benchmark::State& state, const TEncode& encode) {
   return bytes;
 }
 
+// Times a bare codec's decode(pixels) (false when it fails) into the same
+// pixel buffer each time.
+template <class TDecode>
+void TimeBareDecodes(benchmark::State& state, const TDecode& decode) {
+  std::unique_ptr<uint8_t[]> pixels;
+  for (auto _ : state) {
+    if (!decode(pixels)) {
+      state.SkipWithError("decode failed");
+      break;
+    }
+    benchmark::DoNotOptimize(pixels.get());
+  }
+}
+
 }  // namespace pixoran::bench

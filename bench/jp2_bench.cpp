@@ -179,14 +179,7 @@ void BM_Pixoran_Decode(benchmark::State& state) {
 
 void BM_Bare_Decode(benchmark::State& state) {
   const std::vector<uint8_t>& file = PhotoJP2();
-  std::unique_ptr<uint8_t[]> pixels;
-  for (auto _ : state) {
-    if (!BareDecode(file, pixels)) {
-      state.SkipWithError("decode failed");
-      break;
-    }
-    benchmark::DoNotOptimize(pixels.get());
-  }
+  bench::TimeBareDecodes(state, [&](std::unique_ptr<uint8_t[]>& pixels) { return BareDecode(file, pixels); });
 }
 
 // ---------------------------------------------------------------- encoding

@@ -223,14 +223,8 @@ void PixoranDecode(benchmark::State& state, uint8_t jpegScale) {
 
 void BareDecodeBench(benchmark::State& state, int denom) {
   const std::vector<uint8_t>& file = PhotoJpeg();
-  std::unique_ptr<uint8_t[]> pixels;
-  for (auto _ : state) {
-    if (BareDecode(file, denom, pixels) == 0) {
-      state.SkipWithError("decode failed");
-      break;
-    }
-    benchmark::DoNotOptimize(pixels.get());
-  }
+  bench::TimeBareDecodes(state,
+                         [&](std::unique_ptr<uint8_t[]>& pixels) { return BareDecode(file, denom, pixels) != 0; });
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(file.size()));
 }
 

@@ -159,14 +159,7 @@ void PixoranDecode(benchmark::State& state, bool alpha) {
 
 void BareDecodeBench(benchmark::State& state, bool alpha) {
   const std::vector<uint8_t>& file = File(alpha);
-  std::unique_ptr<uint8_t[]> pixels;
-  for (auto _ : state) {
-    if (!BareDecode(file, pixels)) {
-      state.SkipWithError("decode failed");
-      break;
-    }
-    benchmark::DoNotOptimize(pixels.get());
-  }
+  bench::TimeBareDecodes(state, [&](std::unique_ptr<uint8_t[]>& pixels) { return BareDecode(file, pixels); });
   state.counters["file MB"] = static_cast<double>(file.size()) / 1e6;
 }
 
