@@ -1,13 +1,18 @@
 #pragma once
-// Photograph-like test images for the benchmarks: smooth gradients, hard
-// edges, fine texture and noise, the same on every run.
+// Photograph-like test images for the benchmarks (smooth gradients, hard
+// edges, fine texture and noise, the same on every run) and the timing loops
+// the encoder benchmarks share.
+#include <benchmark/benchmark.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <vector>
 
 #include "core/kopxutils_bitmap.h"
+#include "platform/streams.h"
 
 namespace pixoran::bench {
 
@@ -34,6 +39,62 @@ inline std::unique_ptr<TPXBitmap> MakePhotoLike(int32_t width, int32_t height) {
     }
   }
   return b;
+}
+
+// One photograph-like image of each size per binary, built on first use.
+template <int32_t Width, int32_t Height>
+TPXBitmap& SharedPhotoLike() {
+  static std::unique_ptr<TPXBitmap> bmp = MakePhotoLike(Width, Height);
+  return *bmp;
+}
+
+// Times io's saves of its image into memory streams; gives the last file's
+// size (the benchmark stops with an error when a save fails).
+template <class TIO, class TFileType>
+int64_t TimeSavesToMemory(benchmark::State& state, TIO& io, TFileType fileType) {
+  int64_t bytes = 0;
+  for (auto _ : state) {
+    TMemoryStream ms;
+    io.SaveToStream(ms, fileType);
+    if (io.Aborting()) {
+      state.SkipWithError("save failed");
+      break;
+    }
+    bytes = ms.Size();
+    benchmark::DoNotOptimize(ms.Memory());
+  }
+  return bytes;
+}
+
+// Times a bare codec's encode() (the file, empty when it fails); gives the
+// last file's size.
+template <class TEncode>
+size_t TimeBareEncodes(benchmark::State& state, const TEncode& encode) {
+  size_t bytes = 0;
+  for (auto _ : state) {
+    std::vector<uint8_t> file = encode();
+    if (file.empty()) {
+      state.SkipWithError("encode failed");
+      break;
+    }
+    bytes = file.size();
+    benchmark::DoNotOptimize(file.data());
+  }
+  return bytes;
+}
+
+// Times a bare codec's decode(pixels) (false when it fails) into the same
+// pixel buffer each time.
+template <class TDecode>
+void TimeBareDecodes(benchmark::State& state, const TDecode& decode) {
+  std::unique_ptr<uint8_t[]> pixels;
+  for (auto _ : state) {
+    if (!decode(pixels)) {
+      state.SkipWithError("decode failed");
+      break;
+    }
+    benchmark::DoNotOptimize(pixels.get());
+  }
 }
 
 }  // namespace pixoran::bench

@@ -20,10 +20,7 @@ using namespace pixoran;
 constexpr int32_t kWidth = 6000;
 constexpr int32_t kHeight = 4000;
 
-TPXBitmap& Photo() {
-  static std::unique_ptr<TPXBitmap> bmp = bench::MakePhotoLike(kWidth, kHeight);
-  return *bmp;
-}
+TPXBitmap& Photo() { return bench::SharedPhotoLike<kWidth, kHeight>(); }
 
 // Blurs the image in place again and again: the time does not depend on
 // the content.

@@ -179,14 +179,7 @@ void BM_Pixoran_Decode(benchmark::State& state) {
 
 void BM_Bare_Decode(benchmark::State& state) {
   const std::vector<uint8_t>& file = PhotoJP2();
-  std::unique_ptr<uint8_t[]> pixels;
-  for (auto _ : state) {
-    if (!BareDecode(file, pixels)) {
-      state.SkipWithError("decode failed");
-      break;
-    }
-    benchmark::DoNotOptimize(pixels.get());
-  }
+  bench::TimeBareDecodes(state, [&](std::unique_ptr<uint8_t[]>& pixels) { return BareDecode(file, pixels); });
 }
 
 // ---------------------------------------------------------------- encoding
@@ -199,31 +192,12 @@ void BM_Pixoran_Encode(benchmark::State& state) {
   for (int32_t y = 0; y < img.Height; ++y)
     std::memcpy(io.PXBitmap()->Scanline(y), img.Pixels.data() + static_cast<size_t>(y) * img.Width * 3,
                 static_cast<size_t>(img.Width) * 3);
-  int64_t bytes = 0;
-  for (auto _ : state) {
-    TMemoryStream ms;
-    io.SaveToStream(ms, ioJP2);
-    if (io.Aborting()) {
-      state.SkipWithError("save failed");
-      break;
-    }
-    bytes = ms.Size();
-    benchmark::DoNotOptimize(ms.Memory());
-  }
+  const int64_t bytes = bench::TimeSavesToMemory(state, io, ioJP2);
   state.counters["bytes"] = static_cast<double>(bytes);
 }
 
 void BM_Bare_Encode(benchmark::State& state) {
-  size_t bytes = 0;
-  for (auto _ : state) {
-    std::vector<uint8_t> file = BareEncode(Photo());
-    if (file.empty()) {
-      state.SkipWithError("encode failed");
-      break;
-    }
-    bytes = file.size();
-    benchmark::DoNotOptimize(file.data());
-  }
+  const size_t bytes = bench::TimeBareEncodes(state, [&] { return BareEncode(Photo()); });
   state.counters["bytes"] = static_cast<double>(bytes);
 }
 

@@ -19,6 +19,7 @@ extern "C" {
 #include <jpeglib.h>
 }
 
+#include "bench/bench_support.h"
 #include "core/kopxutils_bitmap.h"
 #include "io/pixoranio.h"
 #include "platform/streams.h"
@@ -222,14 +223,8 @@ void PixoranDecode(benchmark::State& state, uint8_t jpegScale) {
 
 void BareDecodeBench(benchmark::State& state, int denom) {
   const std::vector<uint8_t>& file = PhotoJpeg();
-  std::unique_ptr<uint8_t[]> pixels;
-  for (auto _ : state) {
-    if (BareDecode(file, denom, pixels) == 0) {
-      state.SkipWithError("decode failed");
-      break;
-    }
-    benchmark::DoNotOptimize(pixels.get());
-  }
+  bench::TimeBareDecodes(state,
+                         [&](std::unique_ptr<uint8_t[]>& pixels) { return BareDecode(file, denom, pixels) != 0; });
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(file.size()));
 }
 
@@ -246,31 +241,12 @@ void PixoranEncode(benchmark::State& state, const TImage& img) {
   io.Params().JPEGQuality = kQuality;
   io.Params().SetDpiX(300);
   io.Params().SetDpiY(300);
-  int64_t bytes = 0;
-  for (auto _ : state) {
-    TMemoryStream ms;
-    io.SaveToStream(ms, ioJPEG);
-    if (io.Aborting()) {
-      state.SkipWithError("save failed");
-      break;
-    }
-    bytes = ms.Size();
-    benchmark::DoNotOptimize(ms.Memory());
-  }
+  const int64_t bytes = bench::TimeSavesToMemory(state, io, ioJPEG);
   state.counters["bytes"] = static_cast<double>(bytes);
 }
 
 void BareEncodeBench(benchmark::State& state, const TImage& img) {
-  size_t bytes = 0;
-  for (auto _ : state) {
-    std::vector<uint8_t> file = BareEncode(img.Pixels.data(), img.Width, img.Height);
-    if (file.empty()) {
-      state.SkipWithError("encode failed");
-      break;
-    }
-    bytes = file.size();
-    benchmark::DoNotOptimize(file.data());
-  }
+  const size_t bytes = bench::TimeBareEncodes(state, [&] { return BareEncode(img.Pixels.data(), img.Width, img.Height); });
   state.counters["bytes"] = static_cast<double>(bytes);
 }
 

@@ -159,14 +159,7 @@ void PixoranDecode(benchmark::State& state, bool alpha) {
 
 void BareDecodeBench(benchmark::State& state, bool alpha) {
   const std::vector<uint8_t>& file = File(alpha);
-  std::unique_ptr<uint8_t[]> pixels;
-  for (auto _ : state) {
-    if (!BareDecode(file, pixels)) {
-      state.SkipWithError("decode failed");
-      break;
-    }
-    benchmark::DoNotOptimize(pixels.get());
-  }
+  bench::TimeBareDecodes(state, [&](std::unique_ptr<uint8_t[]>& pixels) { return BareDecode(file, pixels); });
   state.counters["file MB"] = static_cast<double>(file.size()) / 1e6;
 }
 
@@ -199,32 +192,13 @@ void PixoranEncode(benchmark::State& state, bool alpha) {
   io.Params().PNGFilter = 0;
   io.Params().SetDpiX(300);
   io.Params().SetDpiY(300);
-  int64_t bytes = 0;
-  for (auto _ : state) {
-    TMemoryStream ms;
-    io.SaveToStream(ms, ioPNG);
-    if (io.Aborting()) {
-      state.SkipWithError("save failed");
-      break;
-    }
-    bytes = ms.Size();
-    benchmark::DoNotOptimize(ms.Memory());
-  }
+  const int64_t bytes = bench::TimeSavesToMemory(state, io, ioPNG);
   state.counters["file MB"] = static_cast<double>(bytes) / 1e6;
 }
 
 void BareEncodeBench(benchmark::State& state, bool alpha) {
   const uint8_t* pixels = alpha ? Source().BGRA.data() : Source().BGR.data();
-  size_t bytes = 0;
-  for (auto _ : state) {
-    std::vector<uint8_t> file = BareEncode(pixels, alpha);
-    if (file.empty()) {
-      state.SkipWithError("encode failed");
-      break;
-    }
-    bytes = file.size();
-    benchmark::DoNotOptimize(file.data());
-  }
+  const size_t bytes = bench::TimeBareEncodes(state, [&] { return BareEncode(pixels, alpha); });
   state.counters["file MB"] = static_cast<double>(bytes) / 1e6;
 }
 

@@ -21,10 +21,7 @@ constexpr int32_t kWidth = 6000;
 constexpr int32_t kHeight = 4000;
 
 // The photograph-like source, built once.
-TPXBitmap& Photo() {
-  static std::unique_ptr<TPXBitmap> bmp = bench::MakePhotoLike(kWidth, kHeight);
-  return *bmp;
-}
+TPXBitmap& Photo() { return bench::SharedPhotoLike<kWidth, kHeight>(); }
 
 void Run(benchmark::State& state, TResampleFilter filter, int32_t w, int32_t h) {
   TPXBitmap& src = Photo();

@@ -32,18 +32,12 @@ void RoundTrip(TPXBitmap& image, uint8_t choice) {
   }
   params.BMPCompression = choice & 1;
   params.BMPHeaderKind = (choice >> 1) & 3;
-  std::atomic<bool> aborting{false};
-  TPXProgressRec progress;
-  progress.Aborting = &aborting;
-  TMemoryStream out;
-  WriteBMPStream(out, image, params, progress);
-  if (aborting) std::abort();  // every depth the reader gives must be writable
-  out.SetPosition(0);
-  TPXBitmap back;
-  TIOParamsVals backParams;
-  backParams.KeepNativeFormat = image.PixelFormat() == pxPal8;
-  ReadBMPStream(out, back, 0, backParams, progress, false, false);
-  if (aborting || !fuzzing::SamePixels(image, back)) std::abort();
+  fuzzing::CheckRoundTrip(
+      image, [&](TMemoryStream& out, TPXProgressRec& progress) { WriteBMPStream(out, image, params, progress); },
+      [&](TMemoryStream& in, TPXBitmap& back, TIOParamsVals& backParams, TPXProgressRec& progress) {
+        backParams.KeepNativeFormat = image.PixelFormat() == pxPal8;
+        ReadBMPStream(in, back, 0, backParams, progress, false, false);
+      });
 }
 
 }  // namespace

@@ -1,10 +1,16 @@
 #pragma once
-// Pixel comparison the fuzz targets' round trips share.
+// What the fuzz targets' round trips share: the pixel comparison and the
+// write-then-read-back check.
+#include <atomic>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "core/kopxutils_bitmap.h"
+#include "io/pixoranio_params.h"
+#include "io/pxprogress.h"
+#include "platform/streams.h"
 
 namespace pixoran::fuzzing {
 
@@ -23,6 +29,30 @@ inline bool SamePixels(TPXBitmap& a, TPXBitmap& b) {
     if (bits && ((ra[full] ^ rb[full]) & (0xFF00 >> bits) & 0xFF)) return false;
   }
   return true;
+}
+
+// Writes image with write(out, progress) and reads the file back with
+// read(in, back, backParams, progress). Every image a reader gives must be
+// writable and read back the same (same(image, back)): anything else ends
+// the process.
+template <class TWrite, class TRead, class TSame>
+void CheckRoundTrip(TPXBitmap& image, const TWrite& write, const TRead& read, const TSame& same) {
+  std::atomic<bool> aborting{false};
+  TPXProgressRec progress;
+  progress.Aborting = &aborting;
+  TMemoryStream out;
+  write(out, progress);
+  if (aborting) std::abort();
+  out.SetPosition(0);
+  TPXBitmap back;
+  TIOParamsVals backParams;
+  read(out, back, backParams, progress);
+  if (aborting || !same(image, back)) std::abort();
+}
+
+template <class TWrite, class TRead>
+void CheckRoundTrip(TPXBitmap& image, const TWrite& write, const TRead& read) {
+  CheckRoundTrip(image, write, read, [](TPXBitmap& a, TPXBitmap& b) { return SamePixels(a, b); });
 }
 
 }  // namespace pixoran::fuzzing

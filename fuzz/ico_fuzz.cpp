@@ -21,17 +21,12 @@ void RoundTrip(TPXBitmap& image) {
   TIOParamsVals params;
   const int32_t bits[] = {image.PixelFormat() == pxBW1 ? 1 : 24};
   const std::array<int32_t, 2> sizes[] = {{w, h}};
-  std::atomic<bool> aborting{false};
-  TPXProgressRec progress;
-  progress.Aborting = &aborting;
-  TMemoryStream out;
-  WriteICOStream(out, image, params, bits, sizes, progress);
-  if (aborting) std::abort();
-  out.SetPosition(0);
-  TPXBitmap back;
-  TIOParamsVals backParams;
-  ReadICOStream(out, back, backParams, false, progress, nullptr);
-  if (aborting || !fuzzing::SamePixels(image, back)) std::abort();
+  fuzzing::CheckRoundTrip(
+      image,
+      [&](TMemoryStream& out, TPXProgressRec& progress) { WriteICOStream(out, image, params, bits, sizes, progress); },
+      [](TMemoryStream& in, TPXBitmap& back, TIOParamsVals& backParams, TPXProgressRec& progress) {
+        ReadICOStream(in, back, backParams, false, progress, nullptr);
+      });
 }
 
 }  // namespace

@@ -9,35 +9,19 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/seeds/seeds_common.h"
 #include "core/kopxutils_bitmap.h"
 #include "io/bmpfilt.h"
 #include "io/pixoranio_params.h"
 #include "io/pxprogress.h"
 #include "platform/streams.h"
 
-namespace pixoran::fuzzseeds {
-using TSeedWriter = bool (*)(const std::string& folder);
-bool RegisterSeedWriter(const char* name, TSeedWriter writer);
-}  // namespace pixoran::fuzzseeds
-
 namespace {
 
 using namespace pixoran;
+using namespace pixoran::fuzzseeds;
 
-bool SaveBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream f(path, std::ios::binary | std::ios::trunc);
-  f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  return static_cast<bool>(f);
-}
-
-// Little-endian byte builder.
-struct TBytes {
-  std::vector<uint8_t> b;
-  void U8(uint32_t v) { b.push_back(static_cast<uint8_t>(v)); }
-  void U16(uint32_t v) { U8(v), U8(v >> 8); }
-  void U32(uint32_t v) { U16(v), U16(v >> 16); }
-  void Raw(const std::vector<uint8_t>& v) { b.insert(b.end(), v.begin(), v.end()); }
-};
+using TBytes = TSeedBytes;
 
 // A BMP with a Windows-layout header of headerSize bytes; masks go inside the
 // header for sizes of 52 and up (not 64), straight after it otherwise.
@@ -93,7 +77,7 @@ std::vector<uint8_t> Written(TPXBitmap& bitmap, int32_t bits, int32_t samples, u
 bool WriteBmpSeeds(const std::string& folder) {
   bool ok = true;
   auto save = [&](const std::string& name, const std::vector<uint8_t>& bytes) {
-    ok = !bytes.empty() && SaveBytes(folder + "/" + name, bytes) && ok;
+    ok = !bytes.empty() && SaveSeed(folder + "/" + name, bytes) && ok;
   };
   const int32_t w = 7, h = 5;
 
@@ -194,6 +178,6 @@ bool WriteBmpSeeds(const std::string& folder) {
   return ok;
 }
 
-const bool registered = pixoran::fuzzseeds::RegisterSeedWriter("bmp", &WriteBmpSeeds);
+const bool registered = RegisterSeedWriter("bmp", &WriteBmpSeeds);
 
 }  // namespace

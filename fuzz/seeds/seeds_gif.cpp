@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/seeds/seeds_common.h"
 #include "core/kopxutils_bitmap.h"
 #include "io/giffilter.h"
 #include "io/giflzw.h"
@@ -15,20 +16,10 @@
 #include "io/pxprogress.h"
 #include "platform/streams.h"
 
-namespace pixoran::fuzzseeds {
-using TSeedWriter = bool (*)(const std::string& folder);
-bool RegisterSeedWriter(const char* name, TSeedWriter writer);
-}  // namespace pixoran::fuzzseeds
-
 namespace {
 
 using namespace pixoran;
-
-bool SaveBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream f(path, std::ios::binary | std::ios::trunc);
-  f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  return static_cast<bool>(f);
-}
+using namespace pixoran::fuzzseeds;
 
 std::vector<uint8_t> Written(TPXBitmap& bitmap, int32_t bits, bool interlaced, std::vector<std::string> comments) {
   TIOParamsVals params;
@@ -72,7 +63,7 @@ struct TBytes {
 bool WriteGifSeeds(const std::string& folder) {
   bool ok = true;
   auto save = [&](const std::string& name, const std::vector<uint8_t>& bytes) {
-    ok = !bytes.empty() && SaveBytes(folder + "/" + name, bytes) && ok;
+    ok = !bytes.empty() && SaveSeed(folder + "/" + name, bytes) && ok;
   };
   TPXBitmap rgb;
   if (!rgb.Allocate(19, 11, pxBGR24)) return false;
@@ -106,6 +97,6 @@ bool WriteGifSeeds(const std::string& folder) {
   return ok;
 }
 
-const bool registered = pixoran::fuzzseeds::RegisterSeedWriter("gif", &WriteGifSeeds);
+const bool registered = RegisterSeedWriter("gif", &WriteGifSeeds);
 
 }  // namespace

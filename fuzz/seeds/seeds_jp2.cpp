@@ -12,26 +12,17 @@ extern "C" {
 #include <openjpeg.h>
 }
 
+#include "fuzz/seeds/seeds_common.h"
 #include "core/kopxutils_bitmap.h"
 #include "io/pixoranio_params.h"
 #include "io/pxj2000.h"
 #include "io/pxprogress.h"
 #include "platform/streams.h"
 
-namespace pixoran::fuzzseeds {
-using TSeedWriter = bool (*)(const std::string& folder);
-bool RegisterSeedWriter(const char* name, TSeedWriter writer);
-}  // namespace pixoran::fuzzseeds
-
 namespace {
 
 using namespace pixoran;
-
-bool SaveBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream f(path, std::ios::binary | std::ios::trunc);
-  f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  return static_cast<bool>(f);
-}
+using namespace pixoran::fuzzseeds;
 
 std::vector<uint8_t> Written(TPXBitmap& bitmap, int32_t bits, uint8_t space, double rate, uint8_t order,
                              int32_t format) {
@@ -93,7 +84,7 @@ std::vector<uint8_t> Subsampled() {
 bool WriteJp2Seeds(const std::string& folder) {
   bool ok = true;
   auto save = [&](const std::string& name, const std::vector<uint8_t>& bytes) {
-    ok = !bytes.empty() && SaveBytes(folder + "/" + name, bytes) && ok;
+    ok = !bytes.empty() && SaveSeed(folder + "/" + name, bytes) && ok;
   };
   const int32_t w = 13, h = 9;
   TPXBitmap rgb;
@@ -129,6 +120,6 @@ bool WriteJp2Seeds(const std::string& folder) {
   return ok;
 }
 
-const bool registered = pixoran::fuzzseeds::RegisterSeedWriter("jp2", &WriteJp2Seeds);
+const bool registered = RegisterSeedWriter("jp2", &WriteJp2Seeds);
 
 }  // namespace

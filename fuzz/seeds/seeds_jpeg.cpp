@@ -16,6 +16,7 @@ extern "C" {
 #include <jpeglib.h>
 }
 
+#include "fuzz/seeds/seeds_common.h"
 #include "core/kopxutils_bitmap.h"
 #include "io/jpegfilt.h"
 #include "io/pixoranio_params.h"
@@ -23,21 +24,12 @@ extern "C" {
 #include "io/pxprogress.h"
 #include "platform/streams.h"
 
-namespace pixoran::fuzzseeds {
-using TSeedWriter = bool (*)(const std::string& folder);
-bool RegisterSeedWriter(const char* name, TSeedWriter writer);
-}  // namespace pixoran::fuzzseeds
-
 namespace {
 
 using namespace pixoran;
 using Bytes = std::vector<uint8_t>;
 
-bool SaveBytes(const std::string& path, const Bytes& bytes) {
-  std::ofstream f(path, std::ios::binary | std::ios::trunc);
-  f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  return static_cast<bool>(f);
-}
+using namespace pixoran::fuzzseeds;
 
 // Pixels with edges and gradients, in the given number of components.
 Bytes Pattern(int w, int h, int components) {
@@ -137,7 +129,7 @@ void Sampling(jpeg_compress_struct& ci, int h, int v) {
 bool WriteJpegSeeds(const std::string& folder) {
   bool ok = true;
   auto save = [&](const char* name, const Bytes& bytes) {
-    if (bytes.empty() || !SaveBytes(folder + "/" + name, bytes)) ok = false;
+    if (bytes.empty() || !SaveSeed(folder + "/" + name, bytes)) ok = false;
   };
 
   // Colour spaces and sampling.
@@ -232,6 +224,6 @@ bool WriteJpegSeeds(const std::string& folder) {
   return ok;
 }
 
-const bool registered = pixoran::fuzzseeds::RegisterSeedWriter("jpeg", &WriteJpegSeeds);
+const bool registered = RegisterSeedWriter("jpeg", &WriteJpegSeeds);
 
 }  // namespace

@@ -6,25 +6,16 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/seeds/seeds_common.h"
 #include "core/kopxutils_bitmap.h"
 #include "io/pixoranio_params.h"
 #include "io/pxexif.h"
 #include "io/pxmetadata.h"
 
-namespace pixoran::fuzzseeds {
-using TSeedWriter = bool (*)(const std::string& folder);
-bool RegisterSeedWriter(const char* name, TSeedWriter writer);
-}  // namespace pixoran::fuzzseeds
-
 namespace {
 
 using namespace pixoran;
-
-bool Save(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream f(path, std::ios::binary | std::ios::trunc);
-  f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  return static_cast<bool>(f);
-}
+using namespace pixoran::fuzzseeds;
 
 bool WriteSeeds(const std::string& folder) {
   bool ok = true;
@@ -43,14 +34,14 @@ bool WriteSeeds(const std::string& folder) {
   p.EXIFUserCommentCode = std::string("ASCII\0\0\0", 8);
   p.EXIFUserComment = "a comment";
   std::vector<uint8_t> seg;
-  ok &= SaveEXIFToAPP1(p, seg) && Save(folder + "/exif-fields.bin", seg);
+  ok &= SaveEXIFToAPP1(p, seg) && SaveSeed(folder + "/exif-fields.bin", seg);
 
   p.EXIFThumbnail = std::make_unique<TPXBitmap>();
   p.EXIFThumbnail->Allocate(16, 12, pxBGR24);
   for (int y = 0; y < 12; ++y)
     for (int x = 0; x < 16 * 3; ++x) p.EXIFThumbnail->Scanline(y)[x] = static_cast<uint8_t>(x * 5 + y * 9);
   seg.clear();
-  ok &= SaveEXIFToAPP1(p, seg) && Save(folder + "/exif-thumbnail.bin", seg);
+  ok &= SaveEXIFToAPP1(p, seg) && SaveSeed(folder + "/exif-thumbnail.bin", seg);
 
   TPXIPTCInfoList iptc;
   iptc.AddData(2, 5, 6, "Object");
@@ -58,13 +49,13 @@ bool WriteSeeds(const std::string& folder) {
   iptc.AddData(2, 120, 7, "caption");
   std::vector<uint8_t> block;
   iptc.SaveToBuffer(block, true);
-  ok &= Save(folder + "/iptc-photoshop.bin", block);
+  ok &= SaveSeed(folder + "/iptc-photoshop.bin", block);
   block.clear();
   iptc.SaveToBuffer(block, false);
-  ok &= Save(folder + "/iptc-plain.bin", block);
+  ok &= SaveSeed(folder + "/iptc-plain.bin", block);
   return ok;
 }
 
-const bool registered = fuzzseeds::RegisterSeedWriter("metadata", WriteSeeds);
+const bool registered = RegisterSeedWriter("metadata", WriteSeeds);
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/seeds/seeds_common.h"
 #include "core/kopxutils_bitmap.h"
 #include "core/pxmask.h"
 #include "io/pixoranio_params.h"
@@ -20,21 +21,12 @@
 #include "io/pxprogress.h"
 #include "platform/streams.h"
 
-namespace pixoran::fuzzseeds {
-using TSeedWriter = bool (*)(const std::string& folder);
-bool RegisterSeedWriter(const char* name, TSeedWriter writer);
-}  // namespace pixoran::fuzzseeds
-
 namespace {
 
 using namespace pixoran;
 using Bytes = std::vector<uint8_t>;
 
-bool SaveBytes(const std::string& path, const Bytes& bytes) {
-  std::ofstream f(path, std::ios::binary | std::ios::trunc);
-  f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  return static_cast<bool>(f);
-}
+using namespace pixoran::fuzzseeds;
 
 Bytes Written(TPXBitmap& bitmap, TPXMask* mask, int32_t samples, int32_t bits, bool interlace) {
   TIOParamsVals params;
@@ -89,7 +81,7 @@ void InsertChunk(Bytes& png, const char* type, const Bytes& data) {
 bool WritePngSeeds(const std::string& folder) {
   bool ok = true;
   auto save = [&](const std::string& name, const Bytes& bytes) {
-    ok = !bytes.empty() && SaveBytes(folder + "/" + name, bytes) && ok;
+    ok = !bytes.empty() && SaveSeed(folder + "/" + name, bytes) && ok;
   };
   const int w = 9, h = 6;
   TPXBitmap rgb;
@@ -147,6 +139,6 @@ bool WritePngSeeds(const std::string& folder) {
   return ok;
 }
 
-const bool registered = pixoran::fuzzseeds::RegisterSeedWriter("png", &WritePngSeeds);
+const bool registered = RegisterSeedWriter("png", &WritePngSeeds);
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/seeds/seeds_common.h"
 #include "core/kopxutils_bitmap.h"
 #include "io/jpegfilt.h"
 #include "io/pixoranio_params.h"
@@ -20,21 +21,12 @@
 #include "io/tiflzw.h"
 #include "platform/streams.h"
 
-namespace pixoran::fuzzseeds {
-using TSeedWriter = bool (*)(const std::string& folder);
-bool RegisterSeedWriter(const char* name, TSeedWriter writer);
-}  // namespace pixoran::fuzzseeds
-
 namespace {
 
 using namespace pixoran;
 using Bytes = std::vector<uint8_t>;
 
-bool SaveBytes(const std::string& path, const Bytes& bytes) {
-  std::ofstream f(path, std::ios::binary | std::ios::trunc);
-  f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  return static_cast<bool>(f);
-}
+using namespace pixoran::fuzzseeds;
 
 // A page: its tags (SHORT or LONG values) and its blocks (strips or tiles).
 struct TPageSpec {
@@ -200,8 +192,8 @@ Bytes Jpeg(int32_t w, int32_t h) {
 bool WriteTiffSeeds(const std::string& folder) {
   bool ok = true;
   auto save = [&](const std::string& name, const std::vector<TPageSpec>& pages) {
-    ok = SaveBytes(folder + "/" + name + "_le.tif", BuildTiff(pages, false)) && ok;
-    ok = SaveBytes(folder + "/" + name + "_be.tif", BuildTiff(pages, true)) && ok;
+    ok = SaveSeed(folder + "/" + name + "_le.tif", BuildTiff(pages, false)) && ok;
+    ok = SaveSeed(folder + "/" + name + "_be.tif", BuildTiff(pages, true)) && ok;
   };
   const uint32_t w = 13, h = 6;
 
@@ -268,6 +260,6 @@ bool WriteTiffSeeds(const std::string& folder) {
   return ok;
 }
 
-const bool registered = pixoran::fuzzseeds::RegisterSeedWriter("tiff", &WriteTiffSeeds);
+const bool registered = RegisterSeedWriter("tiff", &WriteTiffSeeds);
 
 }  // namespace
