@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
+#include <string>
 
 #include "fuzz/fuzz_roundtrip.h"
 #include "fuzz/fuzz_support.h"
@@ -36,7 +37,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   TPXBitmap back, backAlpha;
   TIOParamsVals backParams;
   ReadTGAStream(file, back, backParams, progress, false, &backAlpha);
-  if (aborting || !fuzzing::SamePixels(bitmap, back) || backParams.TGADescriptor != params.TGADescriptor.substr(0, 254))
-    std::abort();
+  // The writer keeps 254 bytes of the ID and the reader strips trailing NULs,
+  // so a cut that ends in a NUL reads back shorter.
+  std::string expected = params.TGADescriptor.substr(0, 254);
+  while (!expected.empty() && expected.back() == '\0') expected.pop_back();
+  if (aborting || !fuzzing::SamePixels(bitmap, back) || backParams.TGADescriptor != expected) std::abort();
   return 0;
 }
