@@ -54,8 +54,8 @@ void U16(Bytes& b, int v) { b.push_back(static_cast<uint8_t>(v)), b.push_back(st
 // 8 x 6 screen, palette blue, green, red, white, background index 3.
 // Frame 0: all red, 5/100 s. Frame 1: green 3 x 3 at (2, 1), disposal 2, no
 // delay. Frame 2: blue 2 x 2 at (5, 3), index 3 transparent at its top
-// left, 20/100 s.
-Bytes ThreeFrameGIF() {
+// left, 20/100 s. single: only frame 1.
+Bytes ThreeFrameGIF(bool single = false) {
   Bytes b = {'G', 'I', 'F', '8', '9', 'a'};
   U16(b, 8), U16(b, 6);
   b.insert(b.end(), {0x81, 3, 0, 0, 0, 255, 0, 255, 0, 255, 0, 0, 255, 255, 255});
@@ -69,9 +69,9 @@ Bytes ThreeFrameGIF() {
     GIFLZWCompress(s, h, w, false, px.data(), 2);
     b.insert(b.end(), s.Bytes().begin(), s.Bytes().end());
   };
-  frame(0, 5, false, 0, 0, 8, 6, std::vector<uint8_t>(48, 2));
+  if (!single) frame(0, 5, false, 0, 0, 8, 6, std::vector<uint8_t>(48, 2));
   frame(2, 0, false, 2, 1, 3, 3, std::vector<uint8_t>(9, 1));
-  frame(0, 20, true, 5, 3, 2, 2, {3, 0, 0, 0});
+  if (!single) frame(0, 20, true, 5, 3, 2, 2, {3, 0, 0, 0});
   b.push_back(0x3B);
   return b;
 }
@@ -136,6 +136,15 @@ TEST(MIOView, ThreeFrameGIFComposesAsTheIOComponentDoes) {
   EXPECT_EQ(f.mio.GetParams(1)->GIFXPos, 2);
   EXPECT_EQ(f.mio.GetParams(2)->GIFDelayTime, 20);
   f.ExpectNumbered();
+
+  // A single frame is stored as read, without the screen around it.
+  Save(path, ThreeFrameGIF(true));
+  f.view.Deselect();  // goes first
+  f.mio.LoadFromFile(path);
+  ASSERT_EQ(f.view.GetImageCount(), 4);
+  EXPECT_EQ(f.view.GetImageOriginalWidth(0), 3);
+  EXPECT_EQ(f.view.GetImageDelayTime(0), 100);
+  EXPECT_EQ(f.Widths(), (std::vector<int32_t>{3, 8, 3, 2}));
 }
 
 TEST(MIOView, PagesAndImagesArriveInOrderWithTheirOwnRecords) {
