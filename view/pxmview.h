@@ -149,6 +149,9 @@ class TPixoranMView : public TPXView {
   // supplies; none yet.
   virtual TPixoranMIO* GetMIO() { return nullptr; }
 
+  // What the bitmap-change callbacks being called are about: 1 an image
+  // inserted at GetLastChangeIndex, 2 one deleted there, 3 all cleared;
+  // 0 outside those calls.
   int32_t GetLastChange() const { return lastChange_; }
   int32_t GetLastChangeIndex() const { return lastChangeIndex_; }
   void CallBitmapChangeEvents() override;

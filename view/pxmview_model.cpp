@@ -138,6 +138,11 @@ void TPixoranMView::Clear() {
     RecreateStores();
   }
   viewX_ = viewY_ = 0;
+  // Subscribers that keep something per image (the multi-image component)
+  // drop it all.
+  lastChange_ = 3;
+  lastChangeIndex_ = 0;
+  CallBitmapChangeEvents();
   Update();
 }
 
