@@ -1,0 +1,70 @@
+#include "app/UMain_shot.h"
+
+#include <memory>
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QPixmap>
+#include <QTimer>
+
+#include "app/UMain.h"
+#include "io/pixoranio.h"
+#include "view/pixoranview.h"
+#include "view/pxmview.h"
+
+namespace tolvaren {
+
+using namespace pixoran;
+
+bool StartupLoaded(TfrmMain& form) {
+  if (form.PixoranView_Main->IsEmpty()) return false;
+  TPixoranMView& strip = *form.PixoranMViewMain;
+  for (int32_t i = 0; i < strip.GetImageCount(); ++i)
+    if (!strip.IsImageLoaded(i)) return false;
+  return strip.GetImageCount() == 0 || !form.PreviewFileName().empty();
+}
+
+namespace {
+
+bool SaveWindow(TfrmMain& form, const std::string& path) {
+  QDir().mkpath(QFileInfo(QString::fromStdString(path)).absolutePath());
+  // grab() paints the whole window into the picture, as the screen shows it.
+  return form.grab().save(QString::fromStdString(path), "PNG");
+}
+
+std::string AppliedName(const std::string& path) {
+  const QFileInfo info(QString::fromStdString(path));
+  return (info.absolutePath() + '/' + info.completeBaseName() + QStringLiteral("-applied.png")).toStdString();
+}
+
+}  // namespace
+
+void RunStartupShot(TfrmMain& form, const std::string& shotPath, std::function<int64_t()> elapsedMs,
+                    std::function<void(const TStartupShot&)> done, int limitMs) {
+  auto* poll = new QTimer(&form);
+  auto waited = std::make_shared<QElapsedTimer>();
+  waited->start();
+  poll->setInterval(5);
+  QObject::connect(poll, &QTimer::timeout, &form, [&form, poll, waited, shotPath, elapsedMs, done, limitMs] {
+    const bool ready = StartupLoaded(form);
+    if (!ready && waited->elapsed() < limitMs) return;
+    poll->stop();
+    poll->deleteLater();
+    TStartupShot result;
+    result.Ready = ready;
+    const std::string absolute = QFileInfo(QString::fromStdString(shotPath)).absoluteFilePath().toStdString();
+    if (SaveWindow(form, absolute)) result.Shot = absolute;
+    result.FirstFrameMs = elapsedMs();
+    form.acApply->trigger();
+    QCoreApplication::processEvents();
+    const std::string applied = AppliedName(absolute);
+    if (SaveWindow(form, applied)) result.AppliedShot = applied;
+    done(result);
+  });
+  poll->start();
+}
+
+}  // namespace tolvaren

@@ -1,0 +1,37 @@
+// Tolvaren: the photo-frame program. Takes no arguments. With the
+// environment variable TOLVAREN_SCREENSHOT set to a file name it saves the
+// window once the start-up has loaded everything, reports the time and ends.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+
+#include <QApplication>
+
+#include "app/UMain.h"
+#include "app/UMain_shot.h"
+
+int main(int argc, char* argv[]) {
+  const auto started = std::chrono::steady_clock::now();
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Tolvaren"));
+  tolvaren::InstallPlainFileDialogs();
+
+  tolvaren::TfrmMain form(tolvaren::ProgramDirectory());
+  form.show();
+
+  if (const char* shot = std::getenv("TOLVAREN_SCREENSHOT"); shot && *shot) {
+    auto elapsed = [started] {
+      return static_cast<int64_t>(
+          std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count());
+    };
+    tolvaren::RunStartupShot(form, shot, elapsed, [](const tolvaren::TStartupShot& r) {
+      std::printf("Screenshot: %s\n", r.Shot.c_str());
+      std::printf("Start-up: %lld ms from program start to the first painted frame with the sample and category 0 loaded%s\n",
+                  static_cast<long long>(r.FirstFrameMs), r.Ready ? "" : " (NOT everything loaded: time limit reached)");
+      std::printf("After applying the selected frame: %s\n", r.AppliedShot.c_str());
+      std::fflush(stdout);
+      QCoreApplication::exit(r.Ready && !r.Shot.empty() ? 0 : 1);
+    });
+  }
+  return app.exec();
+}
