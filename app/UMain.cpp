@@ -262,11 +262,11 @@ void TfrmMain::FormCreate() {
   move(targetRect_.topLeft());
   resize(targetRect_.size());
   placed_ = true;
-  // The strip's width decides its grid below: lay the window out now.
-  if (centralWidget() && centralWidget()->layout()) {
-    layout()->activate();
-    centralWidget()->layout()->activate();
-  }
+  // The strip's width decides its grid below, and Qt lays a window out
+  // only when it is shown: lay every layout out now, outer ones first.
+  layout()->activate();
+  for (QWidget* w : findChildren<QWidget*>())
+    if (w->layout()) w->layout()->activate();
 
   // 2. The four LZW codecs.
   TPXIOHooks& hooks = PXIOHooks();

@@ -22,8 +22,9 @@ using namespace pixoran;
 bool StartupLoaded(TfrmMain& form) {
   if (form.PixoranView_Main->IsEmpty()) return false;
   TPixoranMView& strip = *form.PixoranMViewMain;
+  // The strip loads what it shows.
   for (int32_t i = 0; i < strip.GetImageCount(); ++i)
-    if (!strip.IsImageLoaded(i)) return false;
+    if (strip.IsImageVisible(i) && !strip.IsImageLoaded(i)) return false;
   return strip.GetImageCount() == 0 || !form.PreviewFileName().empty();
 }
 

@@ -18,7 +18,7 @@ struct TStartupShot {
   std::string AppliedShot;   // the window after applying the selected frame
 };
 
-// True once the picture, every thumbnail and the preview are loaded.
+// True once the picture, every thumbnail on view and the preview are loaded.
 bool StartupLoaded(TfrmMain& form);
 
 // Polls form until StartupLoaded (or limitMs after the call), then saves
