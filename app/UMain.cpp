@@ -109,6 +109,24 @@ std::string WorkingFolderFor(const std::string& programDir) {
   return WithSlash(data.toStdString());
 }
 
+bool LoadThrough(TPixoranIO& io, const std::string& fileName) {
+  try {
+    io.LoadFromFile(fileName);
+  } catch (const std::exception&) {
+    return false;
+  }
+  return !io.Aborting();
+}
+
+bool SaveThrough(TPixoranIO& io, const std::string& fileName) {
+  try {
+    io.SaveToFile(fileName);
+  } catch (const std::exception&) {
+    return false;
+  }
+  return !io.Aborting();
+}
+
 void InstallPlainFileDialogs() {
   PXDialogHooks().FileDialog = [](TPixoranIO&, const std::string& initialDir, const std::string&, const std::string&,
                                   std::string& fileName, int32_t, bool, bool save) {
@@ -339,9 +357,9 @@ void TfrmMain::LoadWorkingFile() {
   TPixoranView& v = *PixoranView_Main;
   v.AddLayer();
   TPixoranIO* io = v.GetIO();
-  io->LoadFromFile(WorkingFileName());
+  const bool loaded = LoadThrough(*io, WorkingFileName());
   v.RemoveLayer(v.CurrentLayer() - 1);
-  if (io->Aborting()) {
+  if (!loaded) {
     // The record names the file even when it could not be read; applying a
     // frame takes that name for a loaded picture.
     io->Params().FileName.clear();
@@ -398,9 +416,7 @@ void TfrmMain::LoadPreview(const std::string& fileName) {
   TPixoranView& p = *PixoranViewPreView;
   previewFile_.clear();
   if (!fileName.empty()) {
-    TPixoranIO* io = p.GetIO();
-    io->LoadFromFile(fileName);
-    if (!io->Aborting()) {
+    if (LoadThrough(*p.GetIO(), fileName)) {
       previewFile_ = fileName;
       return;
     }
@@ -422,8 +438,7 @@ void TfrmMain::acOpenFileExecute() {
     TPXBitmap probe;
     TPixoranIO reader;
     reader.SetAttachedPXBitmap(&probe);
-    reader.LoadFromFile(chosen);
-    if (reader.Aborting()) return;
+    if (!LoadThrough(reader, chosen)) return;
   }
   currentPictureName_ = chosen;
   EmptyMainView();

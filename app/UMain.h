@@ -51,6 +51,11 @@ std::string ProgramDirectory();
 // installed copy). Always with a trailing "/".
 std::string WorkingFolderFor(const std::string& programDir);
 
+// A load or save through an I/O component that reports any failure (a file
+// that cannot be opened raises) as false, without a message.
+bool LoadThrough(pixoran::TPixoranIO& io, const std::string& fileName);
+bool SaveThrough(pixoran::TPixoranIO& io, const std::string& fileName);
+
 // Installs a plain Qt file dialog behind the I/O component's open and save
 // dialog hook, until the library's own dialogs take it over.
 void InstallPlainFileDialogs();

@@ -62,7 +62,7 @@ void TfrmMain::SaveUndoSnapshot() {
   // Deleted first, so a failed write never leaves an older snapshot behind
   // for going back to load.
   DeleteSnapshot();
-  snapshotIO_->SaveToFile(SnapshotFileName());
+  SaveThrough(*snapshotIO_, SnapshotFileName());
 }
 
 void TfrmMain::acGoBackExecute() {
@@ -70,7 +70,7 @@ void TfrmMain::acGoBackExecute() {
   // Without a snapshot there is nothing to go back to: the picture stays.
   if (!QFileInfo::exists(QString::fromStdString(snapshot))) return;
   EmptyMainView();
-  snapshotIO_->LoadFromFile(snapshot);
+  LoadThrough(*snapshotIO_, snapshot);
 }
 
 void TfrmMain::acApplyExecute() {
@@ -106,10 +106,9 @@ bool TfrmMain::AddAlphaFromRedLayer(const std::string& frame, bool inverted) {
   TPixoranView& v = *PixoranView_Main;
   // No owner, no parent window, never shown: only its components are used.
   TPixoranView temp;
-  TPixoranIO* io = temp.GetIO();
-  io->LoadFromFile(frame);
+  if (!LoadThrough(*temp.GetIO(), frame)) return false;
   TPXBitmap* pixels = temp.GetPXBitmap();
-  if (io->Aborting() || pixels->Width() < 1 || pixels->Height() < 1) return false;
+  if (pixels->Width() < 1 || pixels->Height() < 1) return false;
   // The negative and the reds are taken from 24-bit pixels, whatever the
   // file held (a grey or palette frame included).
   if (pixels->PixelFormat() != pxBGR24) pixels->ConvertPixelFormat(pxBGR24);
