@@ -30,10 +30,9 @@ bool StartupLoaded(TfrmMain& form) {
 
 namespace {
 
-bool SaveWindow(TfrmMain& form, const std::string& path) {
+bool SavePicture(const QPixmap& picture, const std::string& path) {
   QDir().mkpath(QFileInfo(QString::fromStdString(path)).absolutePath());
-  // grab() paints the whole window into the picture, as the screen shows it.
-  return form.grab().save(QString::fromStdString(path), "PNG");
+  return picture.save(QString::fromStdString(path), "PNG");
 }
 
 std::string AppliedName(const std::string& path) {
@@ -57,12 +56,15 @@ void RunStartupShot(TfrmMain& form, const std::string& shotPath, std::function<i
     TStartupShot result;
     result.Ready = ready;
     const std::string absolute = QFileInfo(QString::fromStdString(shotPath)).absoluteFilePath().toStdString();
-    if (SaveWindow(form, absolute)) result.Shot = absolute;
+    // grab() paints the whole window into a picture, as the screen shows it;
+    // the time is taken once it is painted, before the file is written.
+    const QPixmap first = form.grab();
     result.FirstFrameMs = elapsedMs();
+    if (SavePicture(first, absolute)) result.Shot = absolute;
     form.acApply->trigger();
     QCoreApplication::processEvents();
     const std::string applied = AppliedName(absolute);
-    if (SaveWindow(form, applied)) result.AppliedShot = applied;
+    if (SavePicture(form.grab(), applied)) result.AppliedShot = applied;
     done(result);
   });
   poll->start();

@@ -165,7 +165,7 @@ TEST_F(MainWindowTest, StartUpMessagesAndEmptyViewer) {
     dir_ = pixoran::testing::MakeTempDir("mainwin") + "/";
     messages_.clear();
     MakeCatalogue(c.folder0, c.sample);
-    if (c.corruptSample) WriteBytes(dir_ + "frames/sample.jpg", std::string("\xFF\xD8\xFF\xE0 not a picture", 20));
+    if (c.corruptSample) WriteBytes(dir_ + "frames/sample.jpg", "\xFF\xD8\xFF\xE0 not a picture");
     // A snapshot an earlier run left behind is never this picture's.
     WriteImage(dir_ + "tempfile.png", 8, 8, [](int, int) { return qRgb(1, 2, 3); });
     Start();
