@@ -349,6 +349,10 @@ void TfrmMain::EmptyMainView() {
   TPixoranView& v = *PixoranView_Main;
   while (v.GetLayersCount() > 1) v.RemoveLayer(v.GetLayersCount() - 1);
   v.SetCurrentLayer(0);
+  // The next picture shows at its own size and place, not at the last one's.
+  TPXLayer* layer = v.GetLayer(0);
+  layer->Width = layer->Height = 0;
+  layer->PosX = layer->PosY = 0;
   v.FillWithBackground();
   v.ClearImage();
 }

@@ -246,6 +246,8 @@ TEST_F(MainWindowTest, ApplyingEachFamily) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Open(dir_ + "picture.png");
+    EXPECT_EQ(View().GetLayer(0)->GetWidth(), 40);  // not the last picture's display size
+    EXPECT_EQ(View().GetLayer(0)->PosX, 0);
     const auto picture = Pixels(View());
     // The picture shown at another size and place: the frame follows it.
     TPXLayer* base = View().GetLayer(0);
