@@ -1,0 +1,459 @@
+// The main window's components, start-up, the frame catalogue, the preview
+// and opening a picture. The snapshot, going back and applying a frame are
+// in UMain_compose.cpp.
+#include "app/UMain.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <vector>
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenuBar>
+#include <QResizeEvent>
+#include <QScreen>
+#include <QStandardPaths>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "app/UEffectForm.h"
+#include "app/UMain_frames.h"
+#include "core/kopxutils_bitmap.h"
+#include "io/giflzw.h"
+#include "io/iohooks.h"
+#include "io/pixoranio.h"
+#include "io/pxformats.h"
+#include "io/pxprint.h"
+#include "platform/controls.h"
+#include "view/pixoranview.h"
+#include "view/pxmview.h"
+
+namespace tolvaren {
+
+using namespace pixoran;
+
+namespace {
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+std::string WithSlash(std::string dir) {
+  if (!dir.empty() && dir.back() != '/') dir += '/';
+  return dir;
+}
+
+// True when a new file can be made in dir (permissions alone do not tell:
+// a read-only mount, or root's rights).
+bool CanCreateFilesIn(const std::string& dir) {
+  std::string probe = dir + ".tolvaren-XXXXXX";
+  const int fd = mkstemp(probe.data());
+  if (fd < 0) return false;
+  close(fd);
+  unlink(probe.c_str());
+  return true;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  const QFileInfo fa(Q(a)), fb(Q(b));
+  if (!fa.exists() || !fb.exists()) return false;
+  return fa.canonicalFilePath() == fb.canonicalFilePath();
+}
+
+// The plain files of a folder, sorted by name (byte order, so the order
+// does not depend on the file system or the locale).
+std::vector<std::string> PlainFiles(const std::string& folder) {
+  std::vector<std::string> names;
+  const QDir dir(Q(folder));
+  for (const QString& n : dir.entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::NoSort))
+    names.push_back(n.toStdString());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// "*.jpg *.png ..." of every readable format.
+QString ReadablePatterns() {
+  QStringList patterns;
+  for (int32_t i = 0; i < FileFormatCount(); ++i) {
+    const TPXFileFormatInfo* info = FileFormatAt(i);
+    if (!info || !info->ReadFunction) continue;
+    for (const QString& ext : Q(info->Extensions).split(';', Qt::SkipEmptyParts))
+      patterns << QStringLiteral("*.") + ext.toLower();
+  }
+  patterns.removeDuplicates();
+  return patterns.join(' ');
+}
+
+}  // namespace
+
+std::string ProgramDirectory() { return WithSlash(QCoreApplication::applicationDirPath().toStdString()); }
+
+std::string WorkingFolderFor(const std::string& programDir) {
+  const std::string dir = WithSlash(programDir);
+  if (CanCreateFilesIn(dir)) return dir;
+  const QString data = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
+  QDir().mkpath(data);
+  return WithSlash(data.toStdString());
+}
+
+bool LoadThrough(TPixoranIO& io, const std::string& fileName) {
+  try {
+    io.LoadFromFile(fileName);
+  } catch (const std::exception&) {
+    return false;
+  }
+  return !io.Aborting();
+}
+
+bool SaveThrough(TPixoranIO& io, const std::string& fileName) {
+  try {
+    io.SaveToFile(fileName);
+  } catch (const std::exception&) {
+    return false;
+  }
+  return !io.Aborting();
+}
+
+void InstallPlainFileDialogs() {
+  PXDialogHooks().FileDialog = [](TPixoranIO&, const std::string& initialDir, const std::string&, const std::string&,
+                                  std::string& fileName, int32_t, bool, bool save) {
+    const QString filter = QStringLiteral("图像文件 (") + ReadablePatterns() + QStringLiteral(");;所有文件 (*)");
+    QWidget* parent = QApplication::activeWindow();
+    const QString chosen = save ? QFileDialog::getSaveFileName(parent, QStringLiteral("保存为"), Q(initialDir), filter)
+                                : QFileDialog::getOpenFileName(parent, QStringLiteral("打开"), Q(initialDir), filter);
+    fileName = chosen.toStdString();
+  };
+}
+
+// ---------------------------------------------------------------- window
+
+TfrmMain::TfrmMain(const std::string& programDir, QWidget* parent)
+    : QMainWindow(parent), programDir_(WithSlash(programDir)), workFolder_(WorkingFolderFor(programDir_)) {
+  BuildComponents();
+  const auto t0 = std::chrono::steady_clock::now();
+  FormCreate();
+  formCreateMs_ =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+}
+
+TfrmMain::~TfrmMain() {
+  // A scan pumping messages further up the stack stops at its next entry.
+  destroying_ = true;
+  ++scanGeneration_;
+}
+
+void TfrmMain::BuildComponents() {
+  setWindowTitle(QString::fromUtf8(kMainCaption));
+  // Height -13 is a 13-pixel character height. Where "宋体" is not
+  // installed, fontconfig's fallback (the installed CJK face) draws it.
+  QFont font(QStringLiteral("宋体"));
+  font.setPixelSize(13);
+  setFont(font);
+
+  acOpenFile = new QAction(QStringLiteral("打开..."), this);
+  acGoBack = new QAction(QStringLiteral("撤销上一操作"), this);
+  acApply = new QAction(QStringLiteral("应用此相框"), this);
+  for (QAction* a : {acOpenFile, acGoBack, acApply}) a->setToolTip(a->text());
+  connect(acOpenFile, &QAction::triggered, this, [this] { RunGuarded(this, [this] { acOpenFileExecute(); }); });
+  connect(acGoBack, &QAction::triggered, this, [this] { RunGuarded(this, [this] { acGoBackExecute(); }); });
+  connect(acApply, &QAction::triggered, this, [this] { RunGuarded(this, [this] { acApplyExecute(); }); });
+
+  QMenu* file = menuBar()->addMenu(QStringLiteral("文件"));
+  file->addAction(acOpenFile);
+  QMenu* edit = menuBar()->addMenu(QStringLiteral("编辑"));
+  edit->addAction(acGoBack);
+
+  ToolBar_Main = addToolBar(QStringLiteral("ToolBar_Main"));
+  ToolBar_Main->setMovable(false);
+  ToolBar_Main->setToolButtonStyle(Qt::ToolButtonTextOnly);
+  ToolBar_Main->addAction(acOpenFile);
+  ToolBar_Main->addSeparator();
+  ToolBar_Main->addAction(acGoBack);
+
+  auto* central = new QWidget(this);
+  auto* column = new QVBoxLayout(central);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->setSpacing(0);
+
+  Panel_Main = new QFrame(central);
+  Panel_Main->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  Panel_Main->setLineWidth(1);
+  auto* mainLayout = new QVBoxLayout(Panel_Main);
+  mainLayout->setContentsMargins(1, 1, 1, 1);
+  PixoranView_Main = std::make_unique<TPixoranView>();
+  PixoranView_Main->SetBackground(clWhite);
+  PixoranView_Main->SetBorderStyle(bsNone);
+  PixoranView_Main->SetMouseInteract(miResizeLayers);
+  PixoranView_Main->SetEnableAlphaChannel(true);
+  PixoranView_Main->Widget()->setParent(Panel_Main);
+  mainLayout->addWidget(PixoranView_Main->Widget());
+  column->addWidget(Panel_Main, 1);
+
+  Panel_Bottom = new QWidget(central);
+  Panel_Bottom->setFixedHeight(149);
+  auto* bottom = new QVBoxLayout(Panel_Bottom);
+  bottom->setContentsMargins(0, 0, 0, 0);
+  bottom->setSpacing(0);
+  Panel_BottomTop = new QWidget(Panel_Bottom);
+  Panel_BottomTop->setFixedHeight(32);
+  auto* top = new QHBoxLayout(Panel_BottomTop);
+  top->setContentsMargins(8, 2, 8, 2);
+  Label1 = new QLabel(QStringLiteral("请选择相框，然后点击应用按钮："), Panel_BottomTop);
+  SpeedButton1 = new QToolButton(Panel_BottomTop);
+  SpeedButton1->setDefaultAction(acApply);
+  SpeedButton2 = new QToolButton(Panel_BottomTop);
+  SpeedButton2->setDefaultAction(acGoBack);
+  Label2 = new QLabel(QStringLiteral("请选择相框类型："), Panel_BottomTop);
+  ComboBox1 = new QComboBox(Panel_BottomTop);
+  for (std::string_view name : kFrameCategories) ComboBox1->addItem(QString::fromUtf8(name.data(), name.size()));
+  ComboBox1->setCurrentIndex(0);
+  top->addWidget(Label1);
+  top->addWidget(SpeedButton1);
+  top->addWidget(SpeedButton2);
+  top->addSpacing(24);
+  top->addWidget(Label2);
+  top->addWidget(ComboBox1);
+  top->addStretch(1);
+  bottom->addWidget(Panel_BottomTop);
+
+  auto* strip = new QHBoxLayout;
+  strip->setContentsMargins(0, 0, 0, 0);
+  strip->setSpacing(0);
+  PixoranMViewMain = std::make_unique<TPixoranMView>();
+  PixoranMViewMain->SetBackground(0xFFFAF0);
+  PixoranMViewMain->SetThumbnailsBackground(0xFFFAF0);
+  PixoranMViewMain->SetStoreType(pxtThumb);
+  PixoranMViewMain->SetSelectionWidth(3);
+  PixoranMViewMain->SetSelectionColor(clRed);
+  PixoranMViewMain->OnImageSelect = [this](TObject* sender, int32_t index) {
+    RunGuarded(this, [&] { PixoranMViewMainImageSelect(sender, index); });
+  };
+  PixoranMViewMain->Widget()->setParent(Panel_Bottom);
+  strip->addWidget(PixoranMViewMain->Widget(), 1);
+  PixoranViewPreView = std::make_unique<TPixoranView>();
+  PixoranViewPreView->SetBackground(clWhite);
+  PixoranViewPreView->SetBackgroundStyle(pxbsDiagonals);
+  PixoranViewPreView->SetAutoFit(true);
+  PixoranViewPreView->SetAutoShrink(true);
+  PixoranViewPreView->SetEnableAlphaChannel(true);
+  PixoranViewPreView->Widget()->setParent(Panel_Bottom);
+  PixoranViewPreView->Widget()->setFixedSize(115, 115);
+  strip->addWidget(PixoranViewPreView->Widget(), 0, Qt::AlignTop);
+  bottom->addLayout(strip, 1);
+  column->addWidget(Panel_Bottom);
+  setCentralWidget(central);
+
+  StatusBar_Main = new QStatusBar(this);
+  auto* status1 = new QLabel(QStringLiteral("欢迎使用"), StatusBar_Main);
+  status1->setFixedWidth(100);
+  auto* status2 = new QLabel(QStringLiteral("4.60"), StatusBar_Main);
+  status2->setFixedWidth(50);
+  StatusBar_Main->addWidget(status1);
+  StatusBar_Main->addWidget(status2);
+  setStatusBar(StatusBar_Main);
+
+  snapshotIO_ = std::make_unique<TPixoranIO>();
+  snapshotIO_->SetAttachedPixoran(PixoranView_Main.get());
+
+  connect(ComboBox1, &QComboBox::currentIndexChanged, this,
+          [this] { RunGuarded(this, [this] { ComboBox1Change(); }); });
+}
+
+void TfrmMain::FormCreate() {
+  // 1. Screen width, screen height less 40, at the top-left corner.
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  const QRect area = screen ? screen->geometry() : QRect(0, 0, 1024, 768);
+  targetRect_ = QRect(0, 0, area.width(), std::max(1, area.height() - 40));
+  move(targetRect_.topLeft());
+  resize(targetRect_.size());
+  placed_ = true;
+  // The strip's width decides its grid below, and Qt lays a window out
+  // only when it is shown: lay every layout out now, outer ones first.
+  layout()->activate();
+  for (QWidget* w : findChildren<QWidget*>())
+    if (w->layout()) w->layout()->activate();
+
+  // 2. The four LZW codecs.
+  TPXIOHooks& hooks = PXIOHooks();
+  hooks.GIFLZWDecompressHook = GIFLZWDecompress;
+  hooks.GIFLZWCompressHook = GIFLZWCompress;
+  hooks.TIFFLZWDecompressHook = TIFFLZWDecompress;
+  hooks.TIFFLZWCompressHook = TIFFLZWCompress;
+
+  // 3.
+  PixoranMViewMain->SetStoreType(pxtThumb);
+  PixoranView_Main->SetLayersSameSize(false);
+
+  // 4. Category 0.
+  const std::string folder0 = programDir_ + "frames/0";
+  if (QFileInfo(Q(folder0)).isDir()) {
+    if (LoadFrameFolder(folder0)) PixoranMViewMain->SetSelectedImage(0);
+  } else {
+    ShowMessage(this, QStringLiteral("程序文件破坏，请重新安装！"));
+  }
+
+  // 5. The sample becomes the working file. A snapshot of an earlier run
+  // never belongs to this picture.
+  currentPictureName_ = programDir_ + "frames/sample.jpg";
+  DeleteSnapshot();
+  const std::string work = WorkingFileName();
+  QFile::remove(Q(work));
+  QFile::copy(Q(currentPictureName_), Q(work));
+  if (!QFileInfo::exists(Q(work))) return;
+
+  // 6.
+  LoadWorkingFile();
+}
+
+void TfrmMain::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  FormResize();
+}
+
+void TfrmMain::FormResize() {
+  if (!placed_ || inFormResize_) return;
+  if (size() == targetRect_.size() && pos() == targetRect_.topLeft()) return;
+  // The window manager answered the last correction with this same size:
+  // keep it rather than ask again forever.
+  if (size() == correctedFrom_) return;
+  correctedFrom_ = size();
+  inFormResize_ = true;
+  move(targetRect_.topLeft());
+  resize(targetRect_.size());
+  inFormResize_ = false;
+}
+
+// ---------------------------------------------------------------- files
+
+std::string TfrmMain::WorkingFileName() const { return workFolder_ + "workfile" + ExtractFileExt(currentPictureName_); }
+
+std::string TfrmMain::SnapshotFileName() const { return workFolder_ + "tempfile.png"; }
+
+void TfrmMain::DeleteSnapshot() { QFile::remove(Q(SnapshotFileName())); }
+
+void TfrmMain::EmptyMainView() {
+  // The layers above the first go first, so the one left is the one cleared.
+  TPixoranView& v = *PixoranView_Main;
+  while (v.GetLayersCount() > 1) v.RemoveLayer(v.GetLayersCount() - 1);
+  v.SetCurrentLayer(0);
+  // The next picture shows at its own size and place, not at the last one's.
+  TPXLayer* layer = v.GetLayer(0);
+  layer->Width = layer->Height = 0;
+  layer->PosX = layer->PosY = 0;
+  v.FillWithBackground();
+  v.ClearImage();
+}
+
+void TfrmMain::LoadWorkingFile() {
+  TPixoranView& v = *PixoranView_Main;
+  v.AddLayer();
+  TPixoranIO* io = v.GetIO();
+  const bool loaded = LoadThrough(*io, WorkingFileName());
+  v.RemoveLayer(v.CurrentLayer() - 1);
+  if (!loaded) {
+    // The record names the file even when it could not be read; applying a
+    // frame takes that name for a loaded picture.
+    io->Params().FileName.clear();
+    v.ClearImage();
+  }
+}
+
+// ---------------------------------------------------------------- catalogue
+
+bool TfrmMain::LoadFrameFolder(std::string folder) {
+  TBusyCursor busy;
+  folder = WithSlash(folder);
+  const uint64_t scan = ++scanGeneration_;
+  TPixoranMView& mv = *PixoranMViewMain;
+  mv.Clear();
+  mv.SetGridWidth(std::max(0, mv.Width()) / (mv.ThumbWidth() + 8));
+  mv.LockUpdate();
+  bool superseded = false;
+  for (const std::string& name : PlainFiles(folder)) {
+    const std::string full = folder + name;
+    if (IsReadableFileName(full)) {
+      const int32_t index = mv.AppendImage();
+      mv.SetImageFileName(index, full);
+      if (TPXMText* caption = mv.GetImageBottomText(index)) caption->Background = 0xEFEFD0;
+    }
+    // The window stays responsive during a long scan; a category chosen
+    // meanwhile starts its own scan, and this one stops.
+    QCoreApplication::processEvents();
+    if (destroying_ || scan != scanGeneration_) {
+      superseded = true;
+      break;
+    }
+  }
+  mv.UnlockUpdate();
+  if (superseded) return false;
+  mv.Update();
+  mv.Invalidate();
+  mv.SetSelectedImage(0);
+  return true;
+}
+
+void TfrmMain::ComboBox1Change() {
+  const int index = std::max(0, ComboBox1->currentIndex());
+  if (!LoadFrameFolder(programDir_ + "frames/" + std::to_string(index))) return;
+  PixoranMViewMain->SetSelectedImage(0);
+  LoadPreview(PixoranMViewMain->GetImageFileName(0));
+}
+
+void TfrmMain::PixoranMViewMainImageSelect(TObject*, int32_t index) {
+  LoadPreview(PixoranMViewMain->GetImageFileName(index));
+}
+
+void TfrmMain::LoadPreview(const std::string& fileName) {
+  TPixoranView& p = *PixoranViewPreView;
+  previewFile_.clear();
+  if (!fileName.empty()) {
+    if (LoadThrough(*p.GetIO(), fileName)) {
+      previewFile_ = fileName;
+      return;
+    }
+  }
+  // No frame, or one that cannot be read: an empty preview rather than the
+  // previous frame, which applying would otherwise take for this one.
+  p.ClearImage();
+}
+
+// ---------------------------------------------------------------- opening
+
+void TfrmMain::acOpenFileExecute() {
+  TPixoranView& v = *PixoranView_Main;
+  std::string chosen;
+  v.GetIO()->ExecuteOpenDialog("", "", "", chosen, 1, false);
+  if (chosen.empty()) return;
+  {
+    // A file that cannot be read leaves the current picture and its files.
+    TPXBitmap probe;
+    TPixoranIO reader;
+    reader.SetAttachedPXBitmap(&probe);
+    if (!LoadThrough(reader, chosen)) return;
+  }
+  currentPictureName_ = chosen;
+  EmptyMainView();
+  // Going back must not bring the previous picture back.
+  DeleteSnapshot();
+  const std::string work = WorkingFileName();
+  if (!SameFile(chosen, work)) {
+    QFile::remove(Q(work));
+    QFile::copy(Q(chosen), Q(work));
+  }
+  LoadWorkingFile();
+}
+
+}  // namespace tolvaren

@@ -1,0 +1,158 @@
+#pragma once
+// The program's main window: the picture viewer, the frame catalogue's
+// category box, thumbnail strip and preview, opening a picture into the
+// working file, the one-step undo snapshot, and applying a frame as layers
+// over the picture.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include <QMainWindow>
+#include <QRect>
+#include <QSize>
+
+#include "platform/controls.h"
+
+class QAction;
+class QComboBox;
+class QFrame;
+class QLabel;
+class QStatusBar;
+class QToolBar;
+class QToolButton;
+
+namespace pixoran {
+class TObject;
+class TPixoranIO;
+class TPixoranMView;
+class TPixoranView;
+}  // namespace pixoran
+
+namespace tolvaren {
+
+using pixoran::TPixoranMView;
+using pixoran::TPixoranView;
+
+// The hourglass over every window while a step runs.
+struct TBusyCursor {
+  TBusyCursor() { pixoran::SetOverrideCursor(pixoran::crHourGlass); }
+  ~TBusyCursor() { pixoran::RestoreOverrideCursor(); }
+  TBusyCursor(const TBusyCursor&) = delete;
+  TBusyCursor& operator=(const TBusyCursor&) = delete;
+};
+
+// The window's caption: the product name followed by the version.
+inline constexpr const char* kMainCaption = "Tolvaren4.60";
+
+// The folder of the running program, with a trailing "/".
+std::string ProgramDirectory();
+// Where the working and snapshot files go: the program's folder when files
+// can be made there, else the user's data folder for the program (an
+// installed copy). Always with a trailing "/".
+std::string WorkingFolderFor(const std::string& programDir);
+
+// A load or save through an I/O component that reports any failure (a file
+// that cannot be opened raises) as false, without a message.
+bool LoadThrough(pixoran::TPixoranIO& io, const std::string& fileName);
+bool SaveThrough(pixoran::TPixoranIO& io, const std::string& fileName);
+
+// Installs a plain Qt file dialog behind the I/O component's open and save
+// dialog hook, until the library's own dialogs take it over.
+void InstallPlainFileDialogs();
+
+class TfrmMain : public QMainWindow {
+  Q_OBJECT
+ public:
+  // programDir holds "frames/" (with a trailing "/"; added when missing).
+  // Runs the start-up (FormCreate) before returning.
+  explicit TfrmMain(const std::string& programDir, QWidget* parent = nullptr);
+  ~TfrmMain() override;
+
+  // ---------------------------------------------------------------- components
+  QToolBar* ToolBar_Main = nullptr;
+  QFrame* Panel_Main = nullptr;
+  std::unique_ptr<TPixoranView> PixoranView_Main;
+  QWidget* Panel_Bottom = nullptr;
+  QWidget* Panel_BottomTop = nullptr;
+  QLabel* Label1 = nullptr;
+  QToolButton* SpeedButton1 = nullptr;
+  QToolButton* SpeedButton2 = nullptr;
+  QLabel* Label2 = nullptr;
+  QComboBox* ComboBox1 = nullptr;
+  std::unique_ptr<TPixoranMView> PixoranMViewMain;
+  std::unique_ptr<TPixoranView> PixoranViewPreView;
+  QStatusBar* StatusBar_Main = nullptr;
+  QAction* acOpenFile = nullptr;
+  QAction* acGoBack = nullptr;
+  QAction* acApply = nullptr;
+
+  // ---------------------------------------------------------------- handlers
+  // Fills the thumbnail strip from one category folder, files sorted by
+  // name. False when a newer scan (a category chosen meanwhile) took over.
+  bool LoadFrameFolder(std::string folder);
+  void ComboBox1Change();
+  void PixoranMViewMainImageSelect(pixoran::TObject* sender, int32_t index);
+  void acOpenFileExecute();
+  void acApplyExecute();
+  void acGoBackExecute();
+  // The first step of every edit: flattens the composition and writes it
+  // to the snapshot file that going back reads.
+  void SaveUndoSnapshot();
+
+  // ---------------------------------------------------------------- files
+  const std::string& ProgramDir() const { return programDir_; }
+  const std::string& WorkFolder() const { return workFolder_; }
+  const std::string& CurrentPictureName() const { return currentPictureName_; }
+  // "workfile" plus the extension of the current picture.
+  std::string WorkingFileName() const;
+  // Always PNG, whatever the picture's format, so going back loses nothing.
+  std::string SnapshotFileName() const;
+  // The file the preview shows; empty when it shows none.
+  const std::string& PreviewFileName() const { return previewFile_; }
+
+  // Milliseconds the last start-up took (FormCreate, without showing).
+  int64_t FormCreateMs() const { return formCreateMs_; }
+
+ protected:
+  // FormResize: the window keeps the rectangle start-up gave it.
+  void resizeEvent(QResizeEvent* event) override;
+  // The vector layer's part of the snapshot: ends text editing, unselects
+  // the text objects and draws them into the picture with antialiasing.
+  // The main viewer has no vector layer yet, so there is nothing to do.
+  virtual void FlattenVectorObjects() {}
+
+ private:
+  void BuildComponents();
+  void FormCreate();
+  void FormResize();
+  // Loads the working file into a fresh layer, leaving one layer.
+  void LoadWorkingFile();
+  // Leaves one layer, filled with the background and 1 x 1.
+  void EmptyMainView();
+  void DeleteSnapshot();
+  void LoadPreview(const std::string& fileName);
+  bool AddAlphaFromRedLayer(const std::string& frame, bool inverted);
+  bool AddKeyColourLayer(const std::string& frame);
+
+  std::string programDir_;
+  std::string workFolder_;
+  std::string currentPictureName_;
+  std::string previewFile_;
+  uint64_t scanGeneration_ = 0;
+  bool destroying_ = false;
+  int64_t formCreateMs_ = 0;
+
+  // FormResize's state: the rectangle to keep, a guard against re-entry and
+  // the size last corrected away from (when the window manager answers our
+  // correction with that same size again, it is kept, so no loop starts).
+  QRect targetRect_;
+  bool placed_ = false;
+  bool inFormResize_ = false;
+  QSize correctedFrom_;
+
+  // Reads and writes the snapshot, so neither changes the file name the
+  // main viewer's own component saves to. Goes before the viewer does.
+  std::unique_ptr<pixoran::TPixoranIO> snapshotIO_;
+};
+
+}  // namespace tolvaren
