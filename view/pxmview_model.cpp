@@ -108,6 +108,7 @@ bool TPixoranMView::DeleteImageNoUpdate(int32_t index) {
     for (auto& m : multiSel_)
       if (m > index) --m;
     DetachLoads(images_[index].get());
+    if (selBitmapRec_ == images_[index].get()) DropSelectedBitmap();
     FreeRecordStore(*images_[index]);
     images_.erase(images_.begin() + index);
   }
@@ -223,7 +224,10 @@ bool TPixoranMView::SetImageBitmap(int32_t index, TPXBitmap& bitmap) {
     if (index >= GetImageCount()) return false;
     stored = StoreBitmap(*images_[index], reduced ? *reduced : bitmap, fullW, fullH, false);
   }
-  if (index == selected_) Invalidate();
+  if (index == selected_) {
+    DropSelectedBitmap();
+    Invalidate();
+  }
   return stored;
 }
 

@@ -246,7 +246,7 @@ struct GatedJobs {
   bool open = false;
   std::atomic<int> started{0}, maxRunning{0}, running{0};
   TPixoranMView::TLoadJob Job() {
-    return [this](const std::string& name, TPXBitmap& b, int32_t, int32_t, const std::atomic<bool>& cancelled) {
+    return [this](const std::string& name, TPXBitmap& b, int32_t, int32_t, const std::atomic<bool>& cancelled, TPXMLoadInfo&) {
       const int now = ++running;
       int prev = maxRunning.load();
       while (now > prev && !maxRunning.compare_exchange_weak(prev, now)) {
