@@ -228,9 +228,16 @@ std::unique_ptr<TPXBitmap> TPixoranMView::ReduceToBox(TPXBitmap& bitmap) {
   if (w == w0 && h == h0) return nullptr;
   auto reduced = std::make_unique<TPXBitmap>();
   if (!reduced->Allocate(w, h, pxBGR24)) return nullptr;
+  if (bitmap.PixelFormat() == pxBW1 && w <= w0 && h <= h0 && !bitmap.HasAlphaChannel()) {
+    // The 1-bit reducer averages the set bits into grey.
+    ShrinkBW1ToGray24(bitmap, 0, 0, w0 - 1, h0 - 1, *reduced);
+    return reduced;
+  }
   const TResampleFilter filter =
       bitmap.PixelFormat() == pxBW1 && thumbFilter_ != rfNone ? rfFastLinear : thumbFilter_;
   ResampleBitmap(bitmap, *reduced, filter);
+  // The nearest-pixel copy keeps the source's format; thumbnails are 24-bit.
+  if (reduced->PixelFormat() != pxBGR24) reduced->ConvertPixelFormat(pxBGR24);
   return reduced;
 }
 
