@@ -65,9 +65,10 @@ std::recursive_mutex& MViewLoaderLock();
 // One caption of a thumbnail: 0 top, 1 bottom, 2 above the bottom.
 class TPXMText {
  public:
-  TPXMText(TPixoranMView* owner, int32_t kind, TColor background)
-      : Owner(owner), Kind(kind), Background(background) {}
+  TPXMText(TPixoranMView* owner, int32_t kind, TColor background, const TFont& font)
+      : Font(font), Owner(owner), Kind(kind), Background(background) {}
   std::string Caption;
+  TFont Font;  // a copy of the view's CaptionFont when made
   TPixoranMView* Owner;
   int32_t Kind;
   TColor Background;
@@ -319,6 +320,8 @@ class TPixoranMView : public TPXView {
   std::function<void(TObject*, int32_t, int32_t, int32_t, TCanvas&)> OnImageDraw;
 
   // ---------------------------------------------------------------- painting
+  // The font new captions start with.
+  TFont CaptionFont;
   int32_t SelectionWidth() const { return selectionWidth_; }
   void SetSelectionWidth(int32_t v) { selectionWidth_ = v; Invalidate(); }
   TColor SelectionColor() const { return selectionColor_; }

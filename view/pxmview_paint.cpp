@@ -171,7 +171,10 @@ void TPixoranMView::DrawThumbnail(TBitmap& bitmap, int32_t index, bool selected)
   }
   const bool acdSelected = selected && selectionStyle_ == pxssACD;
   const std::string& bottom = rec.BottomText->Caption;
+  const TFont savedFont = c.Font;
+  c.Font = rec.BottomText->Font;
   const int32_t captionH = showCaptions_ && !bottom.empty() ? c.TextHeight(bottom) : 0;
+  c.Font = savedFont;
   const int32_t upper = showCaptions_ ? upperGap_ : plainUpperGap_;
   const int32_t lower = (showCaptions_ ? bottomGap_ : plainBottomGap_) + captionH;
   const int32_t areaH = std::max(boxH - upper - lower, 1);
@@ -243,10 +246,10 @@ void TPixoranMView::DrawThumbnail(TBitmap& bitmap, int32_t index, bool selected)
 
     // Captions over the cell colour; a long one loses its first characters.
     if (showCaptions_) {
-      const TFont savedFont = c.Font;
-      if (acdSelected) c.Font.Color = clHighlightText;
       auto caption = [&](const TPXMText& t, int32_t ty, bool right) {
         if (t.Caption.empty()) return;
+        c.Font = t.Font;
+        if (acdSelected) c.Font.Color = clHighlightText;
         const std::string s =
             EllipsisCaption(t.Caption, boxW, [&c](const std::string& v) { return c.TextWidth(v); });
         const int32_t tw = c.TextWidth(s);
@@ -256,6 +259,7 @@ void TPixoranMView::DrawThumbnail(TBitmap& bitmap, int32_t index, bool selected)
       };
       caption(*rec.TopText, y, false);
       caption(*rec.BottomText, y + boxH - lower, false);
+      c.Font = rec.InfoText->Font;
       caption(*rec.InfoText, y + boxH - lower - c.TextHeight("Ag"), true);
       c.Font = savedFont;
     }
