@@ -171,23 +171,8 @@ class TPixoranMView : public TPXView {
   void SetLoadJobFactory(TLoadJob job);
 
   // The attached multi-image I/O component, which a later component
-  // supplies; none yet. When it comes, LoadImageNow copies the parameters
-  // of GetIO() to it after a synchronous load.
+  // supplies; none yet.
   virtual TPixoranMIO* GetMIO() { return nullptr; }
-  // The view's own I/O component for synchronous loads (its progress goes
-  // to OnIOProgress); its parameters are those of the last such load.
-  TPixoranIO* GetIO();
-  // The processing component, created on first use with OnProgress.
-  virtual TPixoranProc* GetProc();
-  TPXProgressEvent OnProgressHandler() const { return onProgress_; }
-  virtual void SetOnProgress(TPXProgressEvent handler);
-  // Progress of synchronous loads.
-  TPXProgressEvent OnIOProgress;
-
-  // The selected image, copied from the store and kept until the selection
-  // changes; nullptr without a selection or while it is not loaded.
-  TBitmap* GetTBitmap() override;
-  TPXBitmap* GetPXBitmap() override;
 
   int32_t GetLastChange() const { return lastChange_; }
   int32_t GetLastChangeIndex() const { return lastChangeIndex_; }
@@ -226,6 +211,21 @@ class TPixoranMView : public TPXView {
   // Images that fail to load are removed from the list while painting.
   bool RemoveCorrupted() const { return removeCorrupted_; }
   void SetRemoveCorrupted(bool v) { removeCorrupted_ = v; Invalidate(); }
+
+  // The view's own I/O component for synchronous loads (its progress goes
+  // to OnIOProgress); its parameters are those of the last such load.
+  TPixoranIO* GetIO();
+  // The processing component, created on first use with OnProgress.
+  virtual TPixoranProc* GetProc();
+  TPXProgressEvent OnProgressHandler() const { return onProgress_; }
+  virtual void SetOnProgress(TPXProgressEvent handler);
+  // Progress of synchronous loads.
+  TPXProgressEvent OnIOProgress;
+
+  // The selected image, copied from the store and kept until the selection
+  // changes; nullptr without a selection or while it is not loaded.
+  TBitmap* GetTBitmap() override;
+  TPXBitmap* GetPXBitmap() override;
 
   // ---------------------------------------------------------------- layout
   void Update() override;

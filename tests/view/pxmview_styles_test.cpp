@@ -70,6 +70,7 @@ uint32_t Rgb(TColor c) {
 QPoint At(TPixoranMView& v, int x, int y) { return QPoint(x + v.FrameWidth(), y + v.FrameWidth()); }
 
 struct Probe : TPixoranMView {
+  using TPixoranMView::MouseWheel;
   using TPixoranMView::Scroll;
 };
 
@@ -284,6 +285,10 @@ TEST(MViewStyles, ScrollCodesWithBarSettings) {
       EXPECT_EQ(v.ViewY(), s.expect) << int(s.code);
   }
   EXPECT_EQ(changes.size(), 9u);  // every move but the ignored one
+  // The wheel: a row down for a delta of 0 or less, up for a positive one.
+  v.SetViewY(0);
+  for (int delta : {-120, 0, 120}) v.MouseWheel(0, delta, 0, 0);
+  EXPECT_EQ(v.ViewY(), 104);
   // Without bars the client keeps the whole width.
   const int32_t withBar = v.ClientWidth();
   v.SetScrollBars(ssNone);
