@@ -199,8 +199,13 @@ void TPixoranMView::UpdatePlayback() {
     if (count > 0) {
       const int32_t shown = std::max(playIndex_, 0);
       playShown_ = shown;
-      ShowPlaybackImage(shown);
       const int32_t delay = std::max(images_[shown]->Delay, 10);
+      ShowPlaybackImage(shown);
+      // Drawing may have removed a corrupted image, which ends playback.
+      if (!playing_ || shown >= GetImageCount()) {
+        playBusy_ = false;
+        return;
+      }
       bool stop = false;
       if (shown >= count - 1) {
         playIndex_ = 0;
@@ -243,7 +248,7 @@ void TPixoranMView::ShowPlaybackImage(int32_t index) {
   DrawVisibleThumbnails(before);
   playShown_ = index;
   DrawVisibleThumbnails(after);
-  transition_->Start(before, after);
+  if (playing_) transition_->Start(before, after);
   Invalidate();
 }
 

@@ -61,8 +61,11 @@ bool LoadWithIO(TPixoranIO& io, const std::string& fileName, TPXBitmap& bitmap, 
     info.OriginalWidth = io.Params().JPEGOriginalWidth;
     info.OriginalHeight = io.Params().JPEGOriginalHeight;
   }
-  info.HasBackground = true;
+  // Only a colour the file named: the record may have been given another
+  // meanwhile.
+  const TColor given = info.Background;
   info.Background = io.Background();
+  info.HasBackground = info.Background != given;
   return true;
 }
 

@@ -454,3 +454,19 @@ TEST(MViewStyles, PlaybackThroughTheTransitionEngine) {
   v.SetPlaying(false);
   EXPECT_EQ(v.DisplayMode(), mdGrid);
 }
+
+TEST(MViewStyles, PlaybackEndsWhenDrawingTheTransitionRemovesTheImage) {
+  TPixoranMView v;
+  MakeView(v, 1);
+  v.SetImageFileName(v.AppendImage(), "/nonexistent/x.jpg");
+  v.SetRemoveCorrupted(true);
+  v.SetTransitionEffect(pxttFadeIn);
+  v.SetPlaybackTimer([](int32_t) {});
+  v.Show();
+  v.SetPlaying(true);
+  v.UpdatePlayback();  // the frame after is drawn now: the image fails and goes
+  EXPECT_FALSE(v.Playing());
+  EXPECT_FALSE(v.Transitions().Running());
+  EXPECT_EQ(v.GetImageCount(), 1);
+  EXPECT_EQ(v.DisplayMode(), mdGrid);
+}
