@@ -20,7 +20,12 @@
 #include <vector>
 
 #include "core/kopxdefs.h"
+#include "core/kopxutils_containers.h"
+#include "core/pxprogress.h"
 #include "core/pxview.h"
+#include "view/pixoranview.h"
+#include "view/pxbackground.h"
+#include "view/pxtransitions.h"
 
 namespace pixoran {
 
@@ -29,11 +34,30 @@ class TPXVirtualDIBList;
 struct TPXVirtualDIBImage;
 class TPixoranMView;
 class TPixoranMIO;
+class TPixoranIO;
+class TPixoranProc;
 
 enum TPXStoreType : uint8_t { pxtNormal = 0, pxtThumb = 1 };
 enum TPXDisplayMode : uint8_t { mdGrid = 0, mdSingle = 1 };
 enum TPXMultiSelectionOption : uint8_t { pxmoRegion = 1, pxmoSelectOnMouseUp = 2 };
 using TPXMultiSelectionOptions = uint8_t;
+// pxmsACD draws 3-D edges around the image and caption areas.
+enum TPXMViewStyle : uint8_t { pxmsFlat = 0, pxmsACD = 1 };
+// pxssACD marks a selected cell by the highlight colour instead of a frame.
+enum TPXMSelectionStyle : uint8_t { pxssAround = 0, pxssACD = 1 };
+enum TPXWallPaperStyle : uint8_t { pxwoNormal = 0, pxwoStretch = 1, pxwoTile = 2 };
+// Mouse and keyboard interaction sets.
+using TPXMMouseInteract = uint8_t;
+constexpr TPXMMouseInteract mmiScroll = 1, mmiSelect = 2;
+using TPXMKeyInteract = uint8_t;
+constexpr TPXMKeyInteract mkiMoveSelected = 1;
+
+// What a load learnt about the file besides its pixels.
+struct TPXMLoadInfo {
+  int32_t OriginalWidth = 0, OriginalHeight = 0;  // full size; 0: the bitmap's
+  bool HasBackground = false;
+  TColor Background = clBtnFace;  // the file's background colour
+};
 
 // The process-wide loader lock.
 std::recursive_mutex& MViewLoaderLock();
@@ -41,9 +65,10 @@ std::recursive_mutex& MViewLoaderLock();
 // One caption of a thumbnail: 0 top, 1 bottom, 2 above the bottom.
 class TPXMText {
  public:
-  TPXMText(TPixoranMView* owner, int32_t kind, TColor background)
-      : Owner(owner), Kind(kind), Background(background) {}
+  TPXMText(TPixoranMView* owner, int32_t kind, TColor background, const TFont& font)
+      : Font(font), Owner(owner), Kind(kind), Background(background) {}
   std::string Caption;
+  TFont Font;  // a copy of the view's CaptionFont when made
   TPixoranMView* Owner;
   int32_t Kind;
   TColor Background;
@@ -142,7 +167,7 @@ class TPixoranMView : public TPXView {
   // polls cancelled. The default decodes through a TPixoranIO; tests inject
   // their own.
   using TLoadJob = std::function<bool(const std::string& fileName, TPXBitmap& bitmap, int32_t boxW, int32_t boxH,
-                                      const std::atomic<bool>& cancelled)>;
+                                      const std::atomic<bool>& cancelled, TPXMLoadInfo& info)>;
   void SetLoadJobFactory(TLoadJob job);
 
   // The attached multi-image I/O component, which a later component
@@ -171,6 +196,7 @@ class TPixoranMView : public TPXView {
   int32_t GridWidth() const { return gridWidth_; }
   void SetGridWidth(int32_t v);
   TPXDisplayMode DisplayMode() const { return displayMode_; }
+  // During playback the mode is only remembered for the end.
   void SetDisplayMode(TPXDisplayMode v);
   int32_t ImageCacheSize() const { return imageCacheSize_; }
   void SetImageCacheSize(int32_t v);
@@ -189,6 +215,21 @@ class TPixoranMView : public TPXView {
   bool RemoveCorrupted() const { return removeCorrupted_; }
   void SetRemoveCorrupted(bool v) { removeCorrupted_ = v; Invalidate(); }
 
+  // The view's own I/O component for synchronous loads (its progress goes
+  // to OnIOProgress); its parameters are those of the last such load.
+  TPixoranIO* GetIO();
+  // The processing component, created on first use with OnProgress.
+  virtual TPixoranProc* GetProc();
+  TPXProgressEvent OnProgressHandler() const { return onProgress_; }
+  virtual void SetOnProgress(TPXProgressEvent handler);
+  // Progress of synchronous loads.
+  TPXProgressEvent OnIOProgress;
+
+  // The selected image, copied from the store and kept until the selection
+  // changes; nullptr without a selection or while it is not loaded.
+  TBitmap* GetTBitmap() override;
+  TPXBitmap* GetPXBitmap() override;
+
   // ---------------------------------------------------------------- layout
   void Update() override;
   // Columns of the grid: GridWidth, or as many as fit for -1 (at least 1);
@@ -200,6 +241,28 @@ class TPixoranMView : public TPXView {
   void SetViewX(int32_t v);
   void SetViewY(int32_t v);
   void SetViewXY(int32_t x, int32_t y);
+  // While locked the view neither lays out nor paints.
+  void LockUpdate() override { ++updateLock_; }
+  void UnlockUpdate() override;
+  void UnlockUpdateNoPaint() override;
+  int32_t UpdateLockCount() const { return updateLock_; }
+  // (Sender, 0): the origin moved or was clamped.
+  TPXViewChangeEvent OnViewChange;
+  TScrollStyle ScrollBars() const { return scrollBars_; }
+  virtual void SetScrollBars(TScrollStyle value);
+  bool FlatScrollBars() const { return flatScrollBars_; }
+  void SetFlatScrollBars(bool value);
+  // Bars without anything to scroll stay, with their arrows disabled.
+  bool ScrollBarsAlwaysVisible() const { return barsAlwaysVisible_; }
+  void SetScrollBarsAlwaysVisible(bool value);
+  TPXScrollBarParams& HorzScrollBarParams() { return horzParams_; }
+  TPXScrollBarParams& VertScrollBarParams() { return vertParams_; }
+  double HorzScrollFactor() const { return factorX_; }
+  double VertScrollFactor() const { return factorY_; }
+  TPXMMouseInteract MouseInteract() const { return mouseInteract_; }
+  virtual void SetMouseInteract(TPXMMouseInteract v) { mouseInteract_ = v; }
+  TPXMKeyInteract KeyInteract() const { return keyInteract_; }
+  virtual void SetKeyInteract(TPXMKeyInteract v) { keyInteract_ = v; }
   int32_t ImageAtPos(int32_t x, int32_t y);
   bool IsImageVisible(int32_t index);
   int32_t GetImageCellX(int32_t index) const;
@@ -232,21 +295,36 @@ class TPixoranMView : public TPXView {
   // is the window's timer 1; tests inject their own.
   using TPlaybackTimer = std::function<void(int32_t ms)>;
   void SetPlaybackTimer(TPlaybackTimer timer) { playTimer_ = std::move(timer); }
+  // The change from one played image to the next.
+  TPXTransitionType TransitionEffect() const { return transition_->Type(); }
+  void SetTransitionEffect(TPXTransitionType t) { transition_->SetType(t); }
+  int32_t TransitionDuration() const { return transition_->Duration(); }
+  void SetTransitionDuration(int32_t ms) { transition_->SetDuration(ms); }
+  TPXTransitionEffects& Transitions() { return *transition_; }
 
   // (Sender, image ID, bitmap to fill): the image of a record with an ID.
   std::function<void(TObject*, int32_t, TPXBitmap&)> OnImageIDRequest;
+  // (Sender, index, image ID, bitmap to fill): the same with the index;
+  // asked when OnImageIDRequest is not set.
+  std::function<void(TObject*, int32_t, int32_t, TPXBitmap&)> OnImageIDRequestEx;
   // (Sender, index).
   std::function<void(TObject*, int32_t)> OnImageSelect;
   // (Sender, bitmap, index, handled).
   std::function<void(TObject*, TPXBitmap&, int32_t, bool&)> OnWrongImage;
   // (Sender, index, left, top, canvas), before a thumbnail is drawn.
   std::function<void(TObject*, int32_t, int32_t, int32_t, TCanvas&)> OnBeforeImageDraw;
+  // (Sender, index, left, top, rectangle): the rectangle starts as the
+  // thumbnail box (0, 0, ThumbWidth, ThumbHeight); the box takes its size
+  // and moves by its left and top.
+  std::function<void(TObject*, int32_t, int32_t, int32_t, TRect&)> OnBeforeImageDrawEx;
   // (Sender, percent) while several thumbnails are drawn; 0 at the end.
   std::function<void(TObject*, int32_t)> OnDrawProgress;
   // (Sender, index, left, top, canvas), after a thumbnail is drawn.
   std::function<void(TObject*, int32_t, int32_t, int32_t, TCanvas&)> OnImageDraw;
 
   // ---------------------------------------------------------------- painting
+  // The font new captions start with.
+  TFont CaptionFont;
   int32_t SelectionWidth() const { return selectionWidth_; }
   void SetSelectionWidth(int32_t v) { selectionWidth_ = v; Invalidate(); }
   TColor SelectionColor() const { return selectionColor_; }
@@ -266,8 +344,48 @@ class TPixoranMView : public TPXView {
   void SetBottomGap(int32_t v) { bottomGap_ = v; Invalidate(); }
   int32_t UpperGap() const { return upperGap_; }
   void SetUpperGap(int32_t v) { upperGap_ = v; Invalidate(); }
-  // Corner-rounding divisor: 0 square corners, else radius min(w, h) div d.
+  // Captions shown (with UpperGap and BottomGap), or not (with the plain
+  // gaps, 0 by default, and no caption drawn).
+  bool ShowCaptions() const { return showCaptions_; }
+  void SetShowCaptions(bool v) { showCaptions_ = v; DropThumbs(); Invalidate(); }
+  int32_t PlainUpperGap() const { return plainUpperGap_; }
+  void SetPlainUpperGap(int32_t v) { plainUpperGap_ = v; DropThumbs(); Invalidate(); }
+  int32_t PlainBottomGap() const { return plainBottomGap_; }
+  void SetPlainBottomGap(int32_t v) { plainBottomGap_ = v; DropThumbs(); Invalidate(); }
+  // Corner-rounding divisor: 0 square corners, else radius min(w, h) div d
+  // for the pictures and corner size min(ThumbWidth, ThumbHeight) div d for
+  // the borders.
   void SetRoundCorners(int32_t d) { roundDivisor_ = d < 0 ? 0 : d; DropThumbs(); Invalidate(); }
+  int32_t RoundCorners() const { return roundDivisor_; }
+  TPXMViewStyle Style() const { return style_; }
+  void SetStyle(TPXMViewStyle v) { if (v != style_) { style_ = v; Invalidate(); } }
+  TPXMSelectionStyle SelectionStyle() const { return selectionStyle_; }
+  void SetSelectionStyle(TPXMSelectionStyle v) { if (v != selectionStyle_) { selectionStyle_ = v; Invalidate(); } }
+  TPXBackgroundStyle BackgroundStyle() const { return backgroundStyle_; }
+  void SetBackgroundStyle(TPXBackgroundStyle v) { backgroundStyle_ = v; Invalidate(); }
+  TPXBackgroundStyle ThumbnailsBackgroundStyle() const { return thumbsBackgroundStyle_; }
+  void SetThumbnailsBackgroundStyle(TPXBackgroundStyle v) { thumbsBackgroundStyle_ = v; Invalidate(); }
+  void SetChessboardStyle(int32_t size, TBrushStyle brushStyle) { chessSize_ = size; chessBrush_ = brushStyle; }
+  TColor GradientEndColor() const { return gradientColour_; }
+  void SetGradientEndColor(TColor c) { gradientColour_ = c; Invalidate(); }
+  // The picture drawn over the background, behind the cells; an empty
+  // bitmap is none.
+  TBitmap& WallPaper() { return *wallPaper_; }
+  void SetWallPaper(const TBitmap& picture) { wallPaper_->Assign(picture); Invalidate(); }
+  TPXWallPaperStyle WallPaperStyle() const { return wallPaperStyle_; }
+  void SetWallPaperStyle(TPXWallPaperStyle v) { wallPaperStyle_ = v; Invalidate(); }
+  // Loaded cells are filled (in ThumbnailsBackgroundStyle) before their picture.
+  bool FillThumbnail() const { return fillThumbnail_; }
+  void SetFillThumbnail(bool v) { fillThumbnail_ = v; Invalidate(); }
+  // Reduced copies are kept in the thumbnail store for the next paint.
+  bool PrepareThumbnails() const { return prepareThumbs_; }
+  void SetPrepareThumbnails(bool v) { prepareThumbs_ = v; }
+  // The filter of pictures resized for drawing (1-bit ones that shrink use
+  // rfFastLinear).
+  TResampleFilter DisplayResampleFilter() const { return displayFilter_; }
+  void SetDisplayResampleFilter(TResampleFilter v) { displayFilter_ = v; DropThumbs(); Invalidate(); }
+  bool EnableAlphaChannel() const { return enableAlpha_; }
+  void SetEnableAlphaChannel(bool v) { enableAlpha_ = v; Invalidate(); }
   // Draws every visible thumbnail into the bitmap (client-sized, 24-bit).
   void DrawVisibleThumbnails(TBitmap& bitmap);
 
@@ -284,6 +402,8 @@ class TPixoranMView : public TPXView {
   void Scroll(TScrollBarKind bar, TScrollCode code, int32_t pos) override;
   void Timer(uint32_t id) override;
   void Paint() override;
+  void DoEnter() override { Invalidate(); }
+  void DoExit() override { Invalidate(); }
 
  private:
   struct TLoader;
@@ -300,9 +420,14 @@ class TPixoranMView : public TPXView {
   void DropThumbs();
   void RecreateStores();
   void StopPlayback() { if (playing_) SetPlaying(false); }
-  // Brings the playback image on screen; the transition engine, when it
-  // comes, animates from the previous one here.
-  virtual void ShowPlaybackImage(int32_t index) { Invalidate(); }
+  // Brings the playback image on screen, through the transition engine
+  // from the image shown before when an effect is set.
+  virtual void ShowPlaybackImage(int32_t index);
+  void DrawWallPaper(TCanvas& c, int32_t w, int32_t h);
+  void DrawFrames(TCanvas& c, TRect box, int32_t count, TColor colour, int32_t corner);
+  void ScrollBarLayout(TScrollBarKind bar, int32_t max, int32_t client, int32_t origin, double& factor);
+  void DropSelectedBitmap();
+  bool LoadThroughOwnIO(int32_t index, const std::string& name, TPXBitmap& b, TPXMLoadInfo& info);
   void ArmTimer(int32_t ms);
   void UpdateScrollBars();
   void ScrollToSelected();
@@ -354,6 +479,32 @@ class TPixoranMView : public TPXView {
   double factorX_ = 1.0, factorY_ = 1.0;
   bool inLayout_ = false;
   bool destroying_ = false;
+  int32_t updateLock_ = 0;
+  TScrollStyle scrollBars_ = ssBoth;
+  bool flatScrollBars_ = false, barsAlwaysVisible_ = false;
+  TPXScrollBarParams horzParams_, vertParams_;
+  TPXMMouseInteract mouseInteract_ = mmiSelect;
+  TPXMKeyInteract keyInteract_ = mkiMoveSelected;
+  int32_t pressViewX_ = 0, pressViewY_ = 0;
+  bool showCaptions_ = true;
+  int32_t plainUpperGap_ = 0, plainBottomGap_ = 0;
+  TPXMViewStyle style_ = pxmsACD;
+  TPXMSelectionStyle selectionStyle_ = pxssAround;
+  TPXBackgroundStyle backgroundStyle_ = pxbsSolid, thumbsBackgroundStyle_ = pxbsSolid;
+  int32_t chessSize_ = 16;
+  TBrushStyle chessBrush_ = bsSolid;
+  TColor gradientColour_ = static_cast<TColor>(0xFF0000);
+  std::unique_ptr<TBitmap> wallPaper_;
+  TPXWallPaperStyle wallPaperStyle_ = pxwoNormal;
+  bool fillThumbnail_ = true, prepareThumbs_ = true, enableAlpha_ = true;
+  TResampleFilter displayFilter_ = rfNone;
+  std::unique_ptr<TPixoranIO> io_;
+  std::unique_ptr<TPixoranProc> proc_;
+  TPXProgressEvent onProgress_;
+  std::unique_ptr<TPXBitmap> selBitmap_;
+  const TPXMViewImage* selBitmapRec_ = nullptr;
+  std::unique_ptr<TPXTransitionEffects> transition_;
+  int32_t lastShown_ = -1;  // the playback image on screen, for the transition
 };
 
 }  // namespace pixoran

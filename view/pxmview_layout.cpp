@@ -1,6 +1,7 @@
 // The thumbnail view's layout, origin, hit-testing and selection.
 #include <algorithm>
 
+#include "core/kopxutils_draw.h"
 #include "view/pxmview.h"
 
 namespace pixoran {
@@ -12,6 +13,9 @@ int32_t TPixoranMView::Columns() {
 
 void TPixoranMView::Update() {
   if (inLayout_ || destroying_) return;
+  // A new layout outside playback ends a running transition (and its lock).
+  if (transition_ && transition_->Running() && !playing_) transition_->Stop();
+  if (updateLock_ > 0) return;
   inLayout_ = true;
   const int32_t cols = Columns();
   const int32_t stepX = thumbWidth_ + horizBorder_, stepY = thumbHeight_ + vertBorder_;
@@ -52,9 +56,21 @@ void TPixoranMView::SetViewXY(int32_t x, int32_t y) {
   x = std::clamp(x, 0, mx);
   y = std::clamp(y, 0, my);
   if (x == viewX_ && y == viewY_) return;
+  const bool movedX = x != viewX_, movedY = y != viewY_;
   viewX_ = x;
   viewY_ = y;
+  if (movedX && factorX_ > 0) ScrollBarSetPos(this, sbHorizontal, static_cast<int32_t>(viewX_ / factorX_), true, flatScrollBars_);
+  if (movedY && factorY_ > 0) ScrollBarSetPos(this, sbVertical, static_cast<int32_t>(viewY_ / factorY_), true, flatScrollBars_);
   Invalidate();
+  if (OnViewChange) OnViewChange(this, 0);
+}
+
+void TPixoranMView::UnlockUpdate() {
+  if (updateLock_ > 0 && --updateLock_ == 0) Update();
+}
+
+void TPixoranMView::UnlockUpdateNoPaint() {
+  if (updateLock_ > 0) --updateLock_;
 }
 
 void TPixoranMView::SetViewX(int32_t v) { SetViewXY(v, viewY_); }
@@ -108,6 +124,10 @@ void TPixoranMView::SetVertBorder(int32_t v) {
 }
 
 void TPixoranMView::SetDisplayMode(TPXDisplayMode v) {
+  if (playing_) {
+    savedMode_ = v;
+    return;
+  }
   displayMode_ = v;
   Update();
 }
@@ -132,12 +152,14 @@ void TPixoranMView::SetSelectedImage(int32_t index) {
     multiSel_.clear();
   }
   selected_ = index;
+  DropSelectedBitmap();
   Invalidate();
   if (!wasIn && OnImageSelect) OnImageSelect(this, index);
 }
 
 void TPixoranMView::Deselect() {
   selected_ = -1;
+  DropSelectedBitmap();
   multiSel_.clear();
   Invalidate();
 }
@@ -201,7 +223,7 @@ void TPixoranMView::ScrollToSelected() {
 
 void TPixoranMView::KeyDown(int& key, TShiftState shift) {
   static constexpr int32_t kMoves[] = {7, 6, 5, 4, 0, 2, 1, 3};  // keys 33..40
-  if (key < 33 || key > 40) return;
+  if (key < 33 || key > 40 || playing_ || !(keyInteract_ & mkiMoveSelected)) return;
   multiAdd_ = enableMultiSelect_ && (shift & (ssShift | ssCtrl)) != 0;
   MoveSelection(kMoves[key - 33]);
   multiAdd_ = false;

@@ -18,6 +18,7 @@
 #include "core/kopxutils_diblist.h"
 #include "core/pxresample.h"
 #include "io/pixoranio.h"
+#include "proc/pixoranproc.h"
 #include "platform/uithread.h"
 #include "view/pxmview.h"
 
@@ -25,26 +26,54 @@ namespace pixoran {
 
 namespace {
 
-// The default job: one TPixoranIO per job, on the job's own thread.
-bool LoadThroughIO(const std::string& fileName, TPXBitmap& bitmap, int32_t boxW, int32_t boxH,
-                   const std::atomic<bool>& cancelled) {
-  TPixoranIO io;
+// Loads through io (reduced to the box when boxW and boxH are set); the
+// file's full size and background colour go into info.
+bool LoadWithIO(TPixoranIO& io, const std::string& fileName, TPXBitmap& bitmap, int32_t boxW, int32_t boxH,
+                const std::atomic<bool>* cancelled, TPXMLoadInfo& info) {
+  io.Params().JPEGScale = 1;
+  io.Params().Width = io.Params().Height = 0;
   if (boxW > 0 && boxH > 0) {
     io.Params().JPEGScale = 0;  // decode at the smallest scale still covering the box
     io.Params().Width = boxW;
     io.Params().Height = boxH;
   }
-  io.OnProgress = [&io, &cancelled](TObject*, int) {
-    if (cancelled.load()) io.SetAborting(true);
-  };
+  // A file that names no background keeps the one given.
+  io.SetBackground(info.Background);
+  io.Params().JPEGScaleDenom = 1;
+  if (cancelled) {
+    TPXProgressEvent progress = io.OnProgress;
+    io.OnProgress = [&io, cancelled, progress](TObject* sender, int percent) {
+      if (cancelled->load()) io.SetAborting(true);
+      if (progress) progress(sender, percent);
+    };
+  }
+  bool ok = true;
   try {
     io.LoadFromFile(fileName);
   } catch (...) {
-    return false;
+    ok = false;
   }
-  if (io.Aborting() || !io.PXBitmap() || io.PXBitmap()->Width() < 1 || io.PXBitmap()->Height() < 1) return false;
+  ok = ok && !io.Aborting() && io.PXBitmap() && io.PXBitmap()->Width() > 0 && io.PXBitmap()->Height() > 0;
+  if (!ok) return false;
   bitmap.Assign(io.PXBitmap());
+  // A JPEG decoded at a reduced scale tells its full size apart.
+  if (io.Params().JPEGScaleDenom > 1 && io.Params().JPEGOriginalWidth > 0) {
+    info.OriginalWidth = io.Params().JPEGOriginalWidth;
+    info.OriginalHeight = io.Params().JPEGOriginalHeight;
+  }
+  // Only a colour the file named: the record may have been given another
+  // meanwhile.
+  const TColor given = info.Background;
+  info.Background = io.Background();
+  info.HasBackground = info.Background != given;
   return true;
+}
+
+// The default job: one TPixoranIO per job, on the job's own thread.
+bool LoadThroughIO(const std::string& fileName, TPXBitmap& bitmap, int32_t boxW, int32_t boxH,
+                   const std::atomic<bool>& cancelled, TPXMLoadInfo& info) {
+  TPixoranIO io;
+  return LoadWithIO(io, fileName, bitmap, boxW, boxH, &cancelled, info);
 }
 
 }  // namespace
@@ -53,6 +82,7 @@ struct TPixoranMView::TLoader {
   struct TJob {
     TPXMViewImage* Record = nullptr;  // nullptr once detached (record deleted, job cancelled)
     std::string FileName;             // copied when queued
+    TColor Background = clBtnFace;    // the record's, copied when queued
     std::atomic<bool> Cancelled{false};
     bool Done = false;  // under the lock
     std::thread Thread;
@@ -62,7 +92,13 @@ struct TPixoranMView::TLoader {
 
   TPixoranMView* View;
   TLoadJob Job = LoadThroughIO;
-  std::deque<std::pair<TPXMViewImage*, std::string>> Pending;
+  bool Injected = false;  // a job factory other than the default
+  struct TPending {
+    TPXMViewImage* Record;
+    std::string FileName;
+    TColor Background;
+  };
+  std::deque<TPending> Pending;
   std::vector<std::unique_ptr<TJob>> Running;
   std::unordered_set<const TPXMViewImage*> Visible;  // snapshot taken by the UI thread
   std::condition_variable_any Wake;
@@ -93,7 +129,7 @@ struct TPixoranMView::TLoader {
       ++it;
     }
     Pending.erase(std::remove_if(Pending.begin(), Pending.end(),
-                                 [this](const auto& p) { return !Visible.count(p.first); }),
+                                 [this](const auto& p) { return !Visible.count(p.Record); }),
                   Pending.end());
   }
 
@@ -103,7 +139,7 @@ struct TPixoranMView::TLoader {
         j->Record = nullptr;
         j->Cancelled = true;
       }
-    Pending.erase(std::remove_if(Pending.begin(), Pending.end(), [rec](const auto& p) { return p.first == rec; }),
+    Pending.erase(std::remove_if(Pending.begin(), Pending.end(), [rec](const auto& p) { return p.Record == rec; }),
                   Pending.end());
   }
 
@@ -121,11 +157,12 @@ struct TPixoranMView::TLoader {
       if (Terminated) return;
       Tidy();
       while (!Pending.empty() && Active() < View->threadPoolSize_) {
-        auto [rec, name] = Pending.front();
+        TPending next = Pending.front();
         Pending.pop_front();
         auto job = std::make_unique<TJob>();
-        job->Record = rec;
-        job->FileName = name;
+        job->Record = next.Record;
+        job->FileName = std::move(next.FileName);
+        job->Background = next.Background;
         TJob* raw = job.get();
         const bool thumb = View->storeType_ == pxtThumb;
         const int32_t bw = thumb ? View->thumbWidth_ : 0, bh = thumb ? View->thumbHeight_ : 0;
@@ -138,15 +175,18 @@ struct TPixoranMView::TLoader {
   // The job's thread: decodes without the lock, then finishes under it.
   void RunJob(TJob& job, int32_t boxW, int32_t boxH) {
     TPXBitmap bitmap;
+    TPXMLoadInfo info;
+    info.Background = job.Background;
     bool ok = false;
     if (!job.Cancelled.load()) {
       try {
-        ok = Job(job.FileName, bitmap, boxW, boxH, job.Cancelled);
+        ok = Job(job.FileName, bitmap, boxW, boxH, job.Cancelled, info);
       } catch (...) {
         ok = false;
       }
     }
-    const int32_t fullW = bitmap.Width(), fullH = bitmap.Height();
+    const int32_t fullW = info.OriginalWidth > 0 ? info.OriginalWidth : bitmap.Width();
+    const int32_t fullH = info.OriginalHeight > 0 ? info.OriginalHeight : bitmap.Height();
     std::unique_ptr<TPXBitmap> reduced;
     TPXMViewImage* failed = nullptr;
     if (ok && !job.Cancelled.load() && boxW > 0) reduced = View->ReduceToBox(bitmap);
@@ -163,8 +203,10 @@ struct TPixoranMView::TLoader {
             View->FreeRecordStore(rec);
             rec.Wrong = true;
             failed = &rec;
-          } else
+          } else {
             View->StoreBitmap(rec, reduced ? *reduced : bitmap, fullW, fullH, false);
+            if (info.HasBackground) rec.Background = info.Background;
+          }
         }
       }
       job.Done = true;
@@ -189,9 +231,16 @@ std::unique_ptr<TPXBitmap> TPixoranMView::ReduceToBox(TPXBitmap& bitmap) {
   if (w == w0 && h == h0) return nullptr;
   auto reduced = std::make_unique<TPXBitmap>();
   if (!reduced->Allocate(w, h, pxBGR24)) return nullptr;
+  if (bitmap.PixelFormat() == pxBW1 && w <= w0 && h <= h0 && !bitmap.HasAlphaChannel()) {
+    // The 1-bit reducer averages the set bits into grey.
+    ShrinkBW1ToGray24(bitmap, 0, 0, w0 - 1, h0 - 1, *reduced);
+    return reduced;
+  }
   const TResampleFilter filter =
       bitmap.PixelFormat() == pxBW1 && thumbFilter_ != rfNone ? rfFastLinear : thumbFilter_;
   ResampleBitmap(bitmap, *reduced, filter);
+  // The nearest-pixel copy keeps the source's format; thumbnails are 24-bit.
+  if (reduced->PixelFormat() != pxBGR24) reduced->ConvertPixelFormat(pxBGR24);
   return reduced;
 }
 
@@ -256,34 +305,54 @@ bool TPixoranMView::IsWrongImage(int32_t index) {
   return index >= 0 && index < GetImageCount() && images_[index]->Wrong;
 }
 
+bool TPixoranMView::LoadThroughOwnIO(int32_t index, const std::string& name, TPXBitmap& b, TPXMLoadInfo& info) {
+  const bool thumb = storeType_ == pxtThumb;
+  const int32_t bw = thumb ? thumbWidth_ : 0, bh = thumb ? thumbHeight_ : 0;
+  info.Background = GetImageBackground(index);
+  TLoadJob injected;
+  {
+    std::lock_guard<std::recursive_mutex> guard(MViewLoaderLock());
+    if (loader_->Injected) injected = loader_->Job;
+  }
+  std::atomic<bool> never{false};
+  if (injected) return injected(name, b, bw, bh, never, info);
+  TPixoranIO& io = *GetIO();
+  io.OnProgress = OnIOProgress;
+  return LoadWithIO(io, name, b, bw, bh, nullptr, info);
+}
+
 bool TPixoranMView::LoadImageFromFile(int32_t index, const std::string& name) {
   if (index < 0 || index >= GetImageCount()) return false;
   TPXBitmap b;
-  std::atomic<bool> never{false};
-  const bool thumb = storeType_ == pxtThumb;
-  TLoadJob job = loader_->Job;
-  if (!job(name, b, thumb ? thumbWidth_ : 0, thumb ? thumbHeight_ : 0, never)) {
+  TPXMLoadInfo info;
+  if (!LoadThroughOwnIO(index, name, b, info)) {
     ShowWrongImage(index);
     Invalidate();
     return false;
   }
-  const int32_t fullW = b.Width(), fullH = b.Height();
-  std::unique_ptr<TPXBitmap> reduced = thumb ? ReduceToBox(b) : nullptr;
+  const int32_t fullW = info.OriginalWidth > 0 ? info.OriginalWidth : b.Width();
+  const int32_t fullH = info.OriginalHeight > 0 ? info.OriginalHeight : b.Height();
+  std::unique_ptr<TPXBitmap> reduced = storeType_ == pxtThumb ? ReduceToBox(b) : nullptr;
   bool ok;
   {
     std::lock_guard<std::recursive_mutex> guard(MViewLoaderLock());
     if (index >= GetImageCount()) return false;
     ok = StoreBitmap(*images_[index], reduced ? *reduced : b, fullW, fullH, false);
+    if (ok && info.HasBackground) images_[index]->Background = info.Background;
   }
+  if (index == selected_) DropSelectedBitmap();
   Invalidate();
   return ok;
 }
 
 bool TPixoranMView::LoadImageNow(int32_t index) {
   const int32_t id = GetImageID(index);
-  if (id >= 0 && OnImageIDRequest) {
+  if (id >= 0 && (OnImageIDRequest || OnImageIDRequestEx)) {
     TPXBitmap b;
-    OnImageIDRequest(this, id, b);
+    if (OnImageIDRequest)
+      OnImageIDRequest(this, id, b);
+    else
+      OnImageIDRequestEx(this, index, id, b);
     if (b.Width() > 0 && b.Height() > 0 && SetImageBitmap(index, b)) return true;
     ShowWrongImage(index);
     return false;
@@ -296,8 +365,49 @@ bool TPixoranMView::LoadImageNow(int32_t index) {
   return LoadImageFromFile(index, name);
 }
 
+TPixoranIO* TPixoranMView::GetIO() {
+  if (!io_) io_ = std::make_unique<TPixoranIO>(this);
+  return io_.get();
+}
+
+TPixoranProc* TPixoranMView::GetProc() {
+  if (!proc_) {
+    proc_ = std::make_unique<TPixoranProc>(this);
+    proc_->OnProgress = onProgress_;
+    proc_->SetAttachedPixoran(this);
+  }
+  return proc_.get();
+}
+
+void TPixoranMView::SetOnProgress(TPXProgressEvent handler) {
+  onProgress_ = std::move(handler);
+  if (proc_) proc_->OnProgress = onProgress_;
+}
+
+void TPixoranMView::DropSelectedBitmap() {
+  selBitmap_.reset();
+  selBitmapRec_ = nullptr;
+}
+
+TPXBitmap* TPixoranMView::GetPXBitmap() {
+  if (selected_ < 0 || selected_ >= GetImageCount()) return nullptr;
+  const TPXMViewImage* rec = images_[selected_].get();
+  if (selBitmap_ && selBitmapRec_ == rec) return selBitmap_.get();
+  auto b = std::make_unique<TPXBitmap>();
+  if (!CopyStoredImage(selected_, *b)) return nullptr;
+  selBitmap_ = std::move(b);
+  selBitmapRec_ = rec;
+  return selBitmap_.get();
+}
+
+TBitmap* TPixoranMView::GetTBitmap() {
+  TPXBitmap* b = GetPXBitmap();
+  return b ? b->VclBitmap() : nullptr;
+}
+
 void TPixoranMView::SetLoadJobFactory(TLoadJob job) {
   std::lock_guard<std::recursive_mutex> guard(MViewLoaderLock());
+  loader_->Injected = static_cast<bool>(job);
   loader_->Job = job ? std::move(job) : TLoadJob(LoadThroughIO);
 }
 
@@ -320,7 +430,7 @@ bool TPixoranMView::QueueLoad(int32_t index) {
   } else {
     l.Tidy();
     const bool pending =
-        std::any_of(l.Pending.begin(), l.Pending.end(), [rec](const auto& p) { return p.first == rec; });
+        std::any_of(l.Pending.begin(), l.Pending.end(), [rec](const auto& p) { return p.Record == rec; });
     const bool running =
         std::any_of(l.Running.begin(), l.Running.end(), [rec](auto& j) { return !j->Done && j->Record == rec; });
     if (pending || running) {
@@ -328,7 +438,7 @@ bool TPixoranMView::QueueLoad(int32_t index) {
     } else if (rec->ImageID >= 0 && OnImageIDRequest) {
       result = false;  // obtained synchronously from the owner
     } else if (!rec->FileName.empty()) {
-      l.Pending.emplace_back(rec, rec->FileName);
+      l.Pending.push_back({rec, rec->FileName, rec->Background});
       result = true;
     }
   }
@@ -364,7 +474,11 @@ void TPixoranMView::DetachLoads(TPXMViewImage* rec) {
   if (loader_) loader_->Detach(rec);
 }
 
-TPixoranMView::TPixoranMView(TComponent* owner, TWinControl* parent) : TPXView(owner, parent) {
+TPixoranMView::TPixoranMView(TComponent* owner, TWinControl* parent)
+    : TPXView(owner, parent),
+      wallPaper_(std::make_unique<TBitmap>()),
+      transition_(std::make_unique<TPXTransitionEffects>(this)) {
+  wallPaper_->SetSize(0, 0);
   RecreateStores();
   CreateLoader();
   SetBounds(Left(), Top(), 180, 90);
@@ -372,7 +486,10 @@ TPixoranMView::TPixoranMView(TComponent* owner, TWinControl* parent) : TPXView(o
 
 TPixoranMView::~TPixoranMView() {
   destroying_ = true;
+  transition_->Stop();
   CloseLoader();
+  proc_.reset();
+  io_.reset();
   std::lock_guard<std::recursive_mutex> guard(MViewLoaderLock());
   images_.clear();
   thumbStore_.reset();

@@ -66,9 +66,9 @@ void TPixoranMView::InsertImageNoSelect(int32_t index) {
   auto rec = std::make_unique<TPXMViewImage>();
   rec->Owner = this;
   rec->Background = Background();
-  rec->TopText = std::make_unique<TPXMText>(this, 0, Background());
-  rec->BottomText = std::make_unique<TPXMText>(this, 1, Background());
-  rec->InfoText = std::make_unique<TPXMText>(this, 2, Background());
+  rec->TopText = std::make_unique<TPXMText>(this, 0, Background(), CaptionFont);
+  rec->BottomText = std::make_unique<TPXMText>(this, 1, Background(), CaptionFont);
+  rec->InfoText = std::make_unique<TPXMText>(this, 2, Background(), CaptionFont);
   {
     std::lock_guard<std::recursive_mutex> guard(MViewLoaderLock());
     if (index < 0) index = 0;
@@ -108,6 +108,7 @@ bool TPixoranMView::DeleteImageNoUpdate(int32_t index) {
     for (auto& m : multiSel_)
       if (m > index) --m;
     DetachLoads(images_[index].get());
+    if (selBitmapRec_ == images_[index].get()) DropSelectedBitmap();
     FreeRecordStore(*images_[index]);
     images_.erase(images_.begin() + index);
   }
@@ -161,12 +162,18 @@ std::string TPixoranMView::GetImageFileName(int32_t index) const {
 
 void TPixoranMView::SetImageBackground(int32_t index, TColor colour) {
   if (index < 0 || index >= GetImageCount()) return;
-  images_[index]->Background = colour;
+  {
+    // A finishing load writes the file's colour under the lock.
+    std::lock_guard<std::recursive_mutex> guard(MViewLoaderLock());
+    images_[index]->Background = colour;
+  }
   Update();
 }
 
 TColor TPixoranMView::GetImageBackground(int32_t index) const {
-  return index < 0 || index >= GetImageCount() ? Background() : images_[index]->Background;
+  if (index < 0 || index >= GetImageCount()) return Background();
+  std::lock_guard<std::recursive_mutex> guard(MViewLoaderLock());
+  return images_[index]->Background;
 }
 
 void TPixoranMView::SetImageDelayTime(int32_t index, int32_t ms) {
@@ -228,7 +235,10 @@ bool TPixoranMView::SetImageBitmap(int32_t index, TPXBitmap& bitmap) {
     if (index >= GetImageCount()) return false;
     stored = StoreBitmap(*images_[index], reduced ? *reduced : bitmap, fullW, fullH, false);
   }
-  if (index == selected_) Invalidate();
+  if (index == selected_) {
+    DropSelectedBitmap();
+    Invalidate();
+  }
   return stored;
 }
 

@@ -128,6 +128,27 @@ TEST(MView, StoresImagesAndReducesThemToTheThumbnailBox) {
         for (int32_t x = 0; x < c.w; x += 41) ASSERT_EQ(out.Scanline(y)[3 * x + 2], static_cast<uint8_t>(x));
     }
   }
+  // A 1-bit picture of alternate columns goes through the 1-bit reducer
+  // (centred 3 x 3 windows at half size: 3 of 9 bits set); an 8-bit one
+  // stretched without filter becomes 24-bit too.
+  for (TPXPixelFormat format : {pxBW1, pxGray8}) {
+    TPixoranMView t;
+    t.SetStoreType(pxtThumb);
+    t.SetThumbnailResampleFilter(format == pxBW1 ? rfFastLinear : rfNone);
+    t.AppendImage();
+    TPXBitmap b;
+    b.Allocate(200, 200, format);
+    for (int32_t y = 0; y < 200; ++y) {
+      uint8_t* r = b.Scanline(y);
+      for (int32_t i = 0; i < (format == pxBW1 ? 25 : 200); ++i) r[i] = format == pxBW1 ? 0xAA : 90;
+    }
+    ASSERT_TRUE(t.SetImageBitmap(0, b));
+    TPXBitmap out;
+    ASSERT_TRUE(t.CopyStoredImage(0, out));
+    EXPECT_EQ(out.PixelFormat(), pxBGR24);
+    EXPECT_EQ(out.Width(), 100);
+    EXPECT_EQ(out.Scanline(50)[3 * 50], format == pxBW1 ? 85 : 90) << int(format);
+  }
   TPixoranMView v;
   EXPECT_FALSE(v.SetImageBitmap(0, *std::make_unique<TPXBitmap>()));
   // A deleted image leaves its neighbours' stored pictures in place.
@@ -246,7 +267,7 @@ struct GatedJobs {
   bool open = false;
   std::atomic<int> started{0}, maxRunning{0}, running{0};
   TPixoranMView::TLoadJob Job() {
-    return [this](const std::string& name, TPXBitmap& b, int32_t, int32_t, const std::atomic<bool>& cancelled) {
+    return [this](const std::string& name, TPXBitmap& b, int32_t, int32_t, const std::atomic<bool>& cancelled, TPXMLoadInfo&) {
       const int now = ++running;
       int prev = maxRunning.load();
       while (now > prev && !maxRunning.compare_exchange_weak(prev, now)) {
