@@ -172,7 +172,9 @@ class TPixoranMView : public TPXView {
 
   // The attached multi-image I/O component, which a later component
   // supplies; none yet.
-  virtual TPixoranMIO* GetMIO() { return nullptr; }
+  // The multi-image component, created on first use attached to this view
+  // with OnProgress.
+  virtual TPixoranMIO* GetMIO();
 
   // What the bitmap-change callbacks being called are about: 1 an image
   // inserted at GetLastChangeIndex, 2 one deleted there, 3 all cleared;
@@ -499,6 +501,7 @@ class TPixoranMView : public TPXView {
   bool fillThumbnail_ = true, prepareThumbs_ = true, enableAlpha_ = true;
   TResampleFilter displayFilter_ = rfNone;
   std::unique_ptr<TPixoranIO> io_;
+  std::unique_ptr<TPixoranMIO> mio_;
   std::unique_ptr<TPixoranProc> proc_;
   TPXProgressEvent onProgress_;
   std::unique_ptr<TPXBitmap> selBitmap_;

@@ -18,9 +18,11 @@
 #include "core/kopxutils_diblist.h"
 #include "core/pxresample.h"
 #include "io/pixoranio.h"
+#include "io/pxmio.h"
 #include "proc/pixoranproc.h"
 #include "platform/uithread.h"
 #include "view/pxmview.h"
+#include "view/pxmview_mio.h"
 
 namespace pixoran {
 
@@ -362,7 +364,16 @@ bool TPixoranMView::LoadImageNow(int32_t index) {
     ShowWrongImage(index);
     return false;
   }
-  return LoadImageFromFile(index, name);
+  if (!LoadImageFromFile(index, name)) return false;
+  // The attached multi-image component keeps the file's parameters for it.
+  bool injected;
+  {
+    std::lock_guard<std::recursive_mutex> guard(MViewLoaderLock());
+    injected = loader_->Injected;
+  }
+  if (mio_ && !injected)
+    if (TIOParamsVals* params = mio_->GetParams(index)) params->Assign(GetIO()->Params());
+  return true;
 }
 
 TPixoranIO* TPixoranMView::GetIO() {
@@ -379,9 +390,19 @@ TPixoranProc* TPixoranMView::GetProc() {
   return proc_.get();
 }
 
+TPixoranMIO* TPixoranMView::GetMIO() {
+  if (!mio_) {
+    mio_ = std::make_unique<TPixoranMIO>(this);
+    mio_->OnProgress = onProgress_;
+    AttachMView(*mio_, this);
+  }
+  return mio_.get();
+}
+
 void TPixoranMView::SetOnProgress(TPXProgressEvent handler) {
   onProgress_ = std::move(handler);
   if (proc_) proc_->OnProgress = onProgress_;
+  if (mio_) mio_->OnProgress = onProgress_;
 }
 
 void TPixoranMView::DropSelectedBitmap() {
@@ -488,6 +509,7 @@ TPixoranMView::~TPixoranMView() {
   destroying_ = true;
   transition_->Stop();
   CloseLoader();
+  mio_.reset();
   proc_.reset();
   io_.reset();
   std::lock_guard<std::recursive_mutex> guard(MViewLoaderLock());

@@ -15,6 +15,8 @@
 #include "core/kopxutils_bitmap.h"
 #include "proc/pixoranproc.h"
 #include "testsupport.h"
+#include "io/pxformats.h"
+#include "io/pxmio.h"
 #include "view/pxmview.h"
 
 using namespace pixoran;
@@ -399,6 +401,22 @@ TEST(MViewStyles, SyncLoadsThroughTheViewsOwnIO) {
   EXPECT_TRUE(static_cast<bool>(v.GetProc()->OnProgress));
   v.SetOnProgress(nullptr);
   EXPECT_FALSE(static_cast<bool>(v.GetProc()->OnProgress));
+
+  // The multi-image component follows the view and gets each synchronous
+  // load's parameters in the image's own record.
+  TPixoranMIO* mio = v.GetMIO();
+  ASSERT_NE(mio, nullptr);
+  EXPECT_EQ(v.GetMIO(), mio);
+  ASSERT_EQ(mio->ParamsCount(), 2);
+  v.SetImageFileName(0, dir + "/photo.jpg");
+  v.SetImageFileName(1, dir + "/dot.gif");
+  ASSERT_TRUE(v.LoadImageNow(0));
+  ASSERT_TRUE(v.LoadImageNow(1));
+  EXPECT_EQ(mio->GetParams(0)->FileType, ioJPEG);
+  EXPECT_EQ(mio->GetParams(1)->FileType, ioGIF);
+  v.DeleteImage(0);
+  EXPECT_EQ(mio->ParamsCount(), 1);
+  EXPECT_EQ(mio->GetParams(0)->FileType, ioGIF);
 }
 
 TEST(MViewStyles, ImageIDRequestExNamesTheIndex) {
