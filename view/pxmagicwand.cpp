@@ -38,19 +38,22 @@ TBits ZeroBlock(int64_t bytes) {
 inline bool BitAt(const uint8_t* row, int64_t n) { return (row[n >> 3] & (0x80u >> (n & 7))) != 0; }
 inline void MarkBit(uint8_t* row, int64_t n) { row[n >> 3] |= static_cast<uint8_t>(0x80u >> (n & 7)); }
 
-// Inclusive per-channel ranges around the seed colour.
+// Inclusive per-channel ranges around the seed colour, tested without
+// branches (v - lo wraps past the width for values below lo).
 struct TRange {
-  uint8_t lo[3], hi[3];
+  uint8_t lo[3], span[3];
   TRange(TBGR seed, int32_t tolerance) {
     const int32_t t = std::max(tolerance, 0);
     const uint8_t s[3] = {seed.b, seed.g, seed.r};
     for (int i = 0; i < 3; ++i) {
-      lo[i] = static_cast<uint8_t>(std::max(0, s[i] - t));
-      hi[i] = static_cast<uint8_t>(std::min(255, s[i] + t));
+      const int32_t low = std::max(0, s[i] - t), high = std::min(255, s[i] + t);
+      lo[i] = static_cast<uint8_t>(low);
+      span[i] = static_cast<uint8_t>(high - low);
     }
   }
   bool In(uint8_t b, uint8_t g, uint8_t r) const {
-    return b >= lo[0] && b <= hi[0] && g >= lo[1] && g <= hi[1] && r >= lo[2] && r <= hi[2];
+    return (static_cast<uint8_t>(b - lo[0]) <= span[0]) & (static_cast<uint8_t>(g - lo[1]) <= span[1]) &
+           (static_cast<uint8_t>(r - lo[2]) <= span[2]);
   }
   bool In(TBGR c) const { return In(c.b, c.g, c.r); }
 };
