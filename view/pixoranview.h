@@ -380,11 +380,11 @@ class TPixoranView : public TPXView, public TPXSelectionSource {
   int32_t MagicWandTolerance = 15;
   int32_t MagicWandMode = 0;
   bool MagicWandMaxFilter = false;
-  int32_t GripSize = 5;
-  TColor GripPenColor = 0;
-  TColor GripBrushColor = 0xFFFFFF;
-  TBrushStyle GripBrushStyle = bsSolid;
-  bool DrawGrips = true;
+  int32_t SelectionGripSize = 5;
+  TColor SelectionGripPenColor = 0;
+  TColor SelectionGripBrushColor = 0xFFFFFF;
+  TBrushStyle SelectionGripBrushStyle = bsSolid;
+  bool DrawSelectionGrips = true;
   // Phase of the marching ants, 0..9, and whether their timer runs (it also
   // counts down the delayed zoom filter).
   int32_t AntsPhase() const { return poly_.Phase; }

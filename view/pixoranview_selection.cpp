@@ -538,7 +538,7 @@ int32_t TPixoranView::SelectionGripAt(int32_t x, int32_t y) {
   const auto& p = poly_.Points;
   for (int i = 0; i < 4; ++i) {
     const int32_t cx = BitmapToScreenX(p[static_cast<size_t>(i)].X), cy = BitmapToScreenY(p[static_cast<size_t>(i)].Y);
-    if (std::abs(x - cx) <= GripSize && std::abs(y - cy) <= GripSize) return i + 1;
+    if (std::abs(x - cx) <= SelectionGripSize && std::abs(y - cy) <= SelectionGripSize) return i + 1;
   }
   const double l = BitmapToScreenX(p[0].X), t = BitmapToScreenY(p[0].Y);
   const double r = BitmapToScreenX(p[2].X), b = BitmapToScreenY(p[2].Y);
@@ -836,7 +836,7 @@ TRect TPixoranView::OutlineClientRect() {
     y1 = std::min(y1, rubberY_);
     y2 = std::max(y2, rubberY_);
   }
-  const int32_t m = std::max(GripSize, 0) + 2;  // the grips reach past the corners
+  const int32_t m = std::max(SelectionGripSize, 0) + 2;  // the grips reach past the corners
   return Rect(x1 - m, y1 - m, x2 + m + 1, y2 + m + 1);
 }
 
@@ -903,18 +903,18 @@ void TPixoranView::DrawSelectionOutline(TCanvas& window) {
     if (!polyDrawing_ && first + 1 < c.size())
       PlotDashedLine(window, c.back().X, c.back().Y, c[first].X, c[first].Y);
   }
-  if (rect && (SelectionOptions & pxsoSizeable) && DrawGrips && !selMoving_) {
+  if (rect && (SelectionOptions & pxsoSizeable) && DrawSelectionGrips && !selMoving_) {
     const TPen pen = window.Pen;
     const TBrush brush = window.Brush;
     window.Pen = TPen{};
-    window.Pen.Color = GripPenColor;
-    window.Brush.Color = GripBrushColor;
-    window.Brush.Style = GripBrushStyle;
+    window.Pen.Color = SelectionGripPenColor;
+    window.Brush.Color = SelectionGripBrushColor;
+    window.Brush.Style = SelectionGripBrushStyle;
     const int32_t mx = (c[0].X + c[2].X) / 2, my = (c[0].Y + c[2].Y) / 2;
     const int32_t xs[8] = {c[0].X, c[1].X, c[2].X, c[3].X, c[0].X, c[1].X, mx, mx};
     const int32_t ys[8] = {c[0].Y, c[1].Y, c[2].Y, c[3].Y, my, my, c[0].Y, c[2].Y};
     for (int k = 0; k < 8; ++k)
-      window.Rectangle(Rect(xs[k] - GripSize, ys[k] - GripSize, xs[k] + GripSize, ys[k] + GripSize));
+      window.Rectangle(Rect(xs[k] - SelectionGripSize, ys[k] - SelectionGripSize, xs[k] + SelectionGripSize, ys[k] + SelectionGripSize));
     window.Pen = pen;
     window.Brush = brush;
   }

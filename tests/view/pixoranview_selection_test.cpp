@@ -12,6 +12,7 @@
 #include <QTest>
 #include <QWidget>
 #include <cstring>
+#include <random>
 #include <vector>
 
 #include "core/kopxutils_bitmap.h"
@@ -250,7 +251,7 @@ TEST(PixoranViewSelection, ZoomSelectionZoomsAndBringsTheSelectionBack) {
 
 TEST(PixoranViewSelection, AntsDashRunsOnAcrossCornersAndTheTimerFollows) {
   TSelView v;
-  v.DrawGrips = false;
+  v.DrawSelectionGrips = false;
   v.SelectionBase = pxsbBitmap;
   v.Select(20, 20, 100, 80);  // corners (20, 20) and (101, 81)
   EXPECT_TRUE(v.AntsTimerRunning());
@@ -362,6 +363,22 @@ TEST(PixoranViewSelection, CorruptStreamsAreRejectedWithTheSelectionIntact) {
   for (const auto& b : bad) {
     EXPECT_FALSE(LoadBytes(v, b)) << "size " << b.size();
     ASSERT_EQ(Saved(v), before);
+  }
+  // Random damage to the fields before the rows: refused, or taken with a
+  // mask of the image's size and every outline point inside the image.
+  std::mt19937 rng(11);
+  for (int i = 0; i < 400; ++i) {
+    std::vector<uint8_t> b = good;
+    for (int k = 0; k < 3; ++k) b[rng() % 82] = static_cast<uint8_t>(rng());
+    if (LoadBytes(v, b)) {
+      ASSERT_EQ(v.Mask().Width(), 200);
+      ASSERT_EQ(v.Mask().Height(), 150);
+      for (int32_t p = 0; p < v.GetSelectionPointCount(); ++p) {
+        const TPXPoint q = v.GetSelectionPoints()[p];
+        ASSERT_TRUE(q.X == kPXPolygonSeparator || (q.X >= 0 && q.X <= 200 && q.Y >= 0 && q.Y <= 150));
+      }
+      (void)v.Widget()->grab();
+    }
   }
   // A good stream still loads afterwards.
   EXPECT_TRUE(LoadBytes(v, good));
