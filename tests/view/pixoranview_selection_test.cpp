@@ -315,6 +315,14 @@ TEST(PixoranViewSelection, StreamSavedLoadedAndUndone) {
   EXPECT_EQ(v.GetSelectionPointCount(), 4);
   EXPECT_TRUE(v.HasSelection());
   EXPECT_EQ(Saved(v), bytes);
+  // An operation works inside the selection only.
+  proc.Negative();
+  EXPECT_EQ(v.GetPXBitmap()->GetPixel24(10, 20), (TBGR{245, 245, 245}));
+  EXPECT_EQ(v.GetPXBitmap()->GetPixel24(60, 70), (TBGR{205, 155, 55}));
+  EXPECT_EQ(v.GetPXBitmap()->GetPixel24(61, 70), kSquare);
+  EXPECT_EQ(v.GetPXBitmap()->GetPixel24(9, 20), kBack);
+  proc.Undo();  // the picture's own entry, taken by the operation
+  EXPECT_EQ(v.GetPXBitmap()->GetPixel24(10, 20), kBack);
 
   // Into an 8-bit mask and back.
   v.SetSelectionMaskDepth(8);
