@@ -146,8 +146,10 @@ QApplication& App() {
   static char arg0[] = "wand_bench";
   static char* argv[] = {arg0, nullptr};
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  static QApplication app(argc, argv);
-  return app;
+  // Never destroyed: a shown window's input devices go with Qt's own
+  // globals at exit, and a static application would outlive them.
+  static QApplication* app = new QApplication(argc, argv);
+  return *app;
 }
 
 struct AntsView : TPixoranView {
