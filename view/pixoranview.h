@@ -625,7 +625,7 @@ class TPixoranView : public TPXView, public TPXSelectionSource {
   void StartViewTimer();
   void DropSelection();
   void BeginNewShape(bool add);
-  // Steps 3 to 5 of a rectangle: aspect, shift into the image, clamp and
+  // The rest of a rectangle: aspect, shift into the image, clamp and
   // order, four points appended (image coordinates).
   void AddRectPoints(int32_t x1, int32_t y1, int32_t x2, int32_t y2, bool lockAspect, bool clip);
   void DrawFixedBox(int32_t x, int32_t y, bool ellipse);
