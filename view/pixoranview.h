@@ -334,13 +334,71 @@ class TPixoranView : public TPXView, public TPXSelectionSource {
   // Resize cursor by grip number, 0 for none.
   static TCursor GripCursor(int32_t grip);
 
+  // ------------------------------------------------------------ selections (pixoranview_selection.cpp)
+  // Rectangle selection, operation 0 new or 1 added to the present one; the
+  // corners are client coordinates with pxsbClientArea, image ones otherwise.
+  // A rectangle without width or height does nothing.
+  virtual void Select(int32_t x1, int32_t y1, int32_t x2, int32_t y2, int32_t operation = 0);
+  // The polygon part of Select (the mask is cleared for a new selection but
+  // not filled); false for a degenerate rectangle. lockAspect squares it
+  // (aspect ratio -1) and clip shifts it into the image whole.
+  bool SelectRect(int32_t x1, int32_t y1, int32_t x2, int32_t y2, int32_t operation, bool lockAspect, bool clip);
+  // Appends a polygon point; from the third point on the mask follows.
+  virtual void AddSelectionPoint(int32_t x, int32_t y);
+  // Fills the mask from every polygon of the outline; true when the mask is
+  // empty (and the selection then absent).
+  virtual bool EndSelect();
+  void Deselect();
+  // Operation 0 new, 1 added; the region by MagicWandMode (0 outline
+  // polygon, 1 flood fill, 2 every pixel of the colour).
+  void MagicWandSelect(int32_t x, int32_t y, int32_t operation);
+  // Moves the outline in image pixels, each coordinate kept within the
+  // image; without clip a move that takes the box wholly outside is refused.
+  void MoveSelection(int32_t dx, int32_t dy, bool clip);
+  // The selection's box of the image, unselected pixels in Background;
+  // false without a selection. The platform bitmap is 24-bit unless the
+  // image is 1-bit; the library bitmap keeps the image's format.
+  bool CopySelectionToBitmap(TBitmap& bitmap);
+  bool CopySelectionToPXBitmap(TPXBitmap& bitmap);
+  // A stack of saved selections; Pop restores the last one (false when empty).
+  void PushSelection();
+  bool PopSelection();
+  // Whether a selection is present (finished or being drawn).
+  bool Selected() const { return selPresent_; }
+  TColor SelectionColor1() const { return poly_.Color1; }
+  TColor SelectionColor2() const { return poly_.Color2; }
+  void SetSelectionColor1(TColor c);
+  void SetSelectionColor2(TColor c);
+  // Stores the options and lays out again.
+  void SetSelectionOptions(TPXSelectionOptions options);
+  // Depth of the selection mask, 1 or 8 bits (changing it drops the selection).
+  int32_t SelectionMaskDepth() const { return maskDepth_; }
+  void SetSelectionMaskDepth(int32_t bits);
+  // -1: a square while the aspect is locked; > 0 that height / width ratio;
+  // 0: boxes of the fixed selection size.
+  double SelectionAspectRatio = -1.0;
+  int32_t MagicWandTolerance = 15;
+  int32_t MagicWandMode = 0;
+  bool MagicWandMaxFilter = false;
+  int32_t SelectionGripSize = 5;
+  TColor SelectionGripPenColor = 0;
+  TColor SelectionGripBrushColor = 0xFFFFFF;
+  TBrushStyle SelectionGripBrushStyle = bsSolid;
+  bool DrawSelectionGrips = true;
+  // Phase of the marching ants, 0..9, and whether their timer runs (it also
+  // counts down the delayed zoom filter).
+  int32_t AntsPhase() const { return poly_.Phase; }
+  bool AntsTimerRunning() const { return timerRunning_; }
+
   // ------------------------------------------------------------ selection source
   TPXMask* GetSelectionMask() override { return mask_.get(); }
   bool HasSelection() override { return HasFinishedSelection(); }
-  TPXPoint* GetSelectionPoints() override { return nullptr; }
-  int32_t GetSelectionPointCount() override { return 0; }
-  void SaveSelectionToStream(TStream& stream) override {}
-  bool LoadSelectionFromStream(TStream& stream) override { return false; }
+  TPXPoint* GetSelectionPoints() override { return poly_.Points.empty() ? nullptr : poly_.Points.data(); }
+  int32_t GetSelectionPointCount() override { return static_cast<int32_t>(poly_.Points.size()); }
+  // Mask size, polygon, bounds, presence, mask depth, box, Full flag and rows.
+  void SaveSelectionToStream(TStream& stream) override;
+  // False, nothing changed, for truncated or inconsistent data.
+  bool LoadSelectionFromStream(TStream& stream) override;
 
   // ------------------------------------------------------------ events
   TNotifyEvent OnImageChange;
@@ -378,32 +436,32 @@ class TPixoranView : public TPXView, public TPXSelectionSource {
   // rubber band drawn on the window, and the transition stopped by a resize
   // or a cleared image. The default has no selection; StopTransition stops
   // the viewer's engine.
-  virtual bool HasFinishedSelection() { return false; }
+  virtual bool HasFinishedSelection();
   virtual bool SelectionBeingMoved() { return false; }
-  virtual void DrawSelectionOutline(TCanvas& window) {}
-  virtual void DrawRubberBand(TCanvas& window) {}
+  virtual void DrawSelectionOutline(TCanvas& window);
+  virtual void DrawRubberBand(TCanvas& window);
   virtual void StopTransition();
 
   // The selection seam: the mouse handling calls these where a selection
   // takes part; without selections they do nothing. Press returns true when
   // a selection drag (drawing, moving or a grip) started.
-  virtual bool SelectionPress(TPXMouseInteractItems mode, TShiftState shift, int32_t x, int32_t y) { return false; }
-  virtual void SelectionDrag(TShiftState shift, int32_t x, int32_t y) {}
+  virtual bool SelectionPress(TPXMouseInteractItems mode, TShiftState shift, int32_t x, int32_t y);
+  virtual void SelectionDrag(TShiftState shift, int32_t x, int32_t y);
   // Ends what the press started; true when a selection was made.
-  virtual bool SelectionRelease(TPXMouseInteractItems mode, TShiftState shift, int32_t x, int32_t y) { return false; }
+  virtual bool SelectionRelease(TPXMouseInteractItems mode, TShiftState shift, int32_t x, int32_t y);
   // Hover: the selection's grip under the point (0 none), whether the point
   // is inside the selection, and the rubber band of an unfinished polygon.
-  virtual int32_t SelectionGripAt(int32_t x, int32_t y) { return 0; }
-  virtual bool PointInSelection(int32_t x, int32_t y) { return false; }
-  virtual void SelectionHover(int32_t x, int32_t y) {}
-  virtual bool PolygonInProgress() { return false; }
-  virtual void ClosePolygon(TShiftState shift) {}
-  virtual void ShiftSelection(int32_t dx, int32_t dy) {}
-  virtual void PushSelection() {}
-  virtual void PopSelection() {}
-  virtual void MagicWandAt(int32_t x, int32_t y, bool add) {}
+  virtual int32_t SelectionGripAt(int32_t x, int32_t y);
+  virtual bool PointInSelection(int32_t x, int32_t y);
+  virtual void SelectionHover(int32_t x, int32_t y);
+  virtual bool PolygonInProgress() { return polyDrawing_; }
+  virtual void ClosePolygon(TShiftState shift);
+  virtual void ShiftSelection(int32_t dx, int32_t dy);
+  virtual void MagicWandAt(int32_t x, int32_t y, bool add);
   // The selection's box in image coordinates; false without one.
-  virtual bool SelectionBox(TRect& box) { return false; }
+  virtual bool SelectionBox(TRect& box);
+  // One tick of the ants timer: the phase steps and the outline is redrawn.
+  void AntsTick();
 
   void MouseDown(TMouseButton button, TShiftState shift, int x, int y) override;
   void MouseMove(TShiftState shift, int x, int y) override;
@@ -527,6 +585,58 @@ class TPixoranView : public TPXView, public TPXSelectionSource {
     int32_t LayerGrip = 0;      // layer grip being dragged
     TPXSelectionBase SavedBase = pxsbClientArea;
   } drag_;
+
+  // Selections (pixoranview_selection.cpp). The outline in image
+  // coordinates; a point whose x is kPXPolygonSeparator separates polygons.
+  struct TSelPolygon {
+    std::vector<TPXPoint> Points;
+    TColor Color1 = 0, Color2 = 0xFFFFFF;
+    int32_t Phase = 0;        // marching-ants phase, 0..9
+    int32_t DashCounter = 0;  // position in the 4 + 4 dash while drawing
+    int32_t X1 = 0, Y1 = 0, X2 = 0, Y2 = 0;
+    int32_t RealPoints = 0;  // points that are not separators
+    bool Shown = false;
+  } poly_;
+  bool selPresent_ = false;
+  bool polyDrawing_ = false, lasso_ = false, rectDrawing_ = false, ellipseDrawing_ = false, selMoving_ = false;
+  int32_t selGrip_ = -1;  // -1 none, 0 moving, 1..8 a grip
+  int32_t maskDepth_ = 1;
+  // The selection drag: where it started (image and client), the outline
+  // and box as they were, whether it adds and whether the mouse moved.
+  struct TSelDrag {
+    int32_t ImageX = 0, ImageY = 0, ClientX = 0, ClientY = 0, LastX = 0, LastY = 0;
+    size_t Keep = 0;  // outline points kept below the shape being drawn
+    std::vector<TPXPoint> Points;
+    int32_t BoxX1 = 0, BoxY1 = 0, BoxX2 = 0, BoxY2 = 0;
+    int32_t MovedX = 0, MovedY = 0;  // mask offset applied so far
+    bool Add = false, Moved = false;
+  } selDrag_;
+  int32_t rubberX_ = 0, rubberY_ = 0;
+  bool rubberShown_ = false;
+  TRect shownOutline_;  // client rectangle of the outline as last drawn
+  std::vector<std::unique_ptr<TMemoryStream>> selStack_;
+  void AppendPoint(int32_t x, int32_t y);
+  void AppendSeparator();
+  void ClearPolygon();
+  void RecomputeBounds();
+  bool IsRectangle() const;
+  bool AntsAnimated() const;
+  void UpdateAntsTimer();
+  void StartViewTimer();
+  void DropSelection();
+  void BeginNewShape(bool add);
+  // The rest of a rectangle: aspect, shift into the image, clamp and
+  // order, four points appended (image coordinates).
+  void AddRectPoints(int32_t x1, int32_t y1, int32_t x2, int32_t y2, bool lockAspect, bool clip);
+  void DrawFixedBox(int32_t x, int32_t y, bool ellipse);
+  void RefreshSelection(bool recompose);
+  TRect OutlineClientRect();
+  void PlotDashedLine(TCanvas& c, int32_t x0, int32_t y0, int32_t x1, int32_t y1);
+  void BuildEllipse(int32_t cx, int32_t cy, int32_t rx, int32_t ry);
+  void ResizeByGrip(int32_t x, int32_t y, bool keepAspect);
+  void WandAtImagePoint(int32_t x, int32_t y, int32_t operation);
+  int32_t ToImageX(int32_t x) { return SelectionBase == pxsbClientArea ? ScreenToBitmapX(x) : x; }
+  int32_t ToImageY(int32_t y) { return SelectionBase == pxsbClientArea ? ScreenToBitmapY(y) : y; }
 
   // Last, so it goes first: its timer stops before the viewer does.
   std::unique_ptr<TPXTransitionEffects> transition_;

@@ -256,18 +256,34 @@ bool TPixoranView::ZoomFits(double z) {
 void TPixoranView::ReloadDelayCounters() {
   if (DelayZoomFilter && zoomFilter_ != rfNone && zoom_ != 100.0) delay1_ = delayReload1_;
   delay2_ = delayReload2_;
-  if (delay1_ > 0 && !timerRunning_) timerRunning_ = SetTimer(kDelayTimer, kDelayTimerMs);
+  if (delay1_ > 0) StartViewTimer();
+}
+
+void TPixoranView::StartViewTimer() {
+  if (!timerRunning_) timerRunning_ = SetTimer(kDelayTimer, kDelayTimerMs);
+}
+
+// The one timer serves the marching ants and the delayed filter: it runs
+// while either needs it.
+void TPixoranView::UpdateAntsTimer() {
+  if (AntsAnimated()) {
+    StartViewTimer();
+  } else if (timerRunning_ && delay1_ == 0 && delay2_ == 0) {
+    KillTimer(kDelayTimer);
+    timerRunning_ = false;
+  }
 }
 
 void TPixoranView::Timer(uint32_t id) {
   if (id != kDelayTimer) return;
+  AntsTick();
   if (delay1_ > 0 && --delay1_ == 0) {
     // Movement has stopped: the filtered picture follows.
     dirty_ = true;
     Invalidate();
   }
   if (delay2_ > 0) --delay2_;
-  if (delay1_ == 0 && delay2_ == 0) {
+  if (delay1_ == 0 && delay2_ == 0 && !AntsAnimated()) {
     KillTimer(kDelayTimer);
     timerRunning_ = false;
   }
@@ -456,7 +472,8 @@ void TPixoranView::Layout(int32_t pass) {
   if (image_->Width() != lastImgW_ || image_->Height() != lastImgH_) {
     lastImgW_ = image_->Width();
     lastImgH_ = image_->Height();
-    mask_->Allocate(lastImgW_, lastImgH_, mask_->BitsPerPixel() > 0 ? mask_->BitsPerPixel() : 1);
+    DropSelection();  // a selection of the old size means nothing now
+    mask_->Allocate(lastImgW_, lastImgH_, maskDepth_);
     if (image_->HasAlphaChannel()) {
       TPXBitmap* a = image_->GetAlphaChannel();
       if (a->Width() != lastImgW_ || a->Height() != lastImgH_) {
@@ -706,8 +723,15 @@ double TPixoranView::GetAutoZoom(int32_t w, int32_t h, int32_t boxW, int32_t box
 }
 
 void TPixoranView::ZoomToSelection() {
-  // Selections come with their own code; until then there is none to zoom to.
-  if (!HasFinishedSelection()) return;
+  TRect box;
+  if (!SelectionBox(box)) return;
+  const int32_t w = box.Right - box.Left + 1, h = box.Bottom - box.Top + 1;
+  if (box.Left < 0 || box.Top < 0 || w < 2 || h < 2) return;
+  Deselect();
+  SetZoom(std::min(Height() / (h / 100.0), Width() / (w / 100.0)));
+  // The box centred in the client.
+  SetViewXY(TruncToInt32(box.Left * zoom_ / 100.0) - (ClientWidth() - TruncToInt32(w * zoom_ / 100.0)) / 2,
+            TruncToInt32(box.Top * zoom_ / 100.0) - (ClientHeight() - TruncToInt32(h * zoom_ / 100.0)) / 2);
 }
 
 void TPixoranView::SetAutoFit(bool v) {

@@ -1,0 +1,396 @@
+// The viewer's selections through real mouse events on the offscreen
+// platform: each kind of selection with its mask box and bits, the add
+// modifier, line snapping through its flag, grips, the zoom selection, the
+// marching ants' dashes and timer, copies, and the selection stream saved,
+// loaded, undone through the processing component and rejected when corrupt.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QImage>
+#include <QMouseEvent>
+#include <QPixmap>
+#include <QTest>
+#include <QWidget>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "core/kopxutils_bitmap.h"
+#include "proc/pixoranproc.h"
+#include "testsupport.h"
+#include "view/pixoranview.h"
+
+using namespace pixoran;
+
+namespace {
+
+constexpr TBGR kBack{10, 10, 10}, kSquare{50, 100, 200};
+
+// A 200 x 150 client showing a 200 x 150 picture 1:1 (client = image
+// coordinates): background kBack with a kSquare square over x 50..99, y 40..89.
+struct TSelView : TPixoranView {
+  using TPixoranView::AntsTick;
+  TSelView() {
+    SetBorderStyle(bsNone);
+    SetScrollBars(ssNone);
+    SetBounds(0, 0, 200, 150);
+    TPXBitmap& b = *GetPXBitmap();
+    b.Allocate(200, 150, pxBGR24);
+    for (int32_t y = 0; y < 150; ++y) {
+      uint8_t* p = b.Scanline(y);
+      for (int32_t x = 0; x < 200; ++x) {
+        const TBGR c = x >= 50 && x < 100 && y >= 40 && y < 90 ? kSquare : kBack;
+        p[3 * x] = c.b;
+        p[3 * x + 1] = c.g;
+        p[3 * x + 2] = c.r;
+      }
+    }
+    Update();
+    Show();
+    OnSelectionChange = [this](TObject*) { ++changes; };
+  }
+  int changes = 0;
+};
+
+void Press(TPixoranView& v, int x, int y, Qt::KeyboardModifiers m = Qt::NoModifier) {
+  QTest::mousePress(v.Widget(), Qt::LeftButton, m, QPoint(x, y));
+}
+void Release(TPixoranView& v, int x, int y, Qt::KeyboardModifiers m = Qt::NoModifier) {
+  QTest::mouseRelease(v.Widget(), Qt::LeftButton, m, QPoint(x, y));
+}
+// A move with the left button held and the given modifiers.
+void MoveHeld(TPixoranView& v, int x, int y, Qt::KeyboardModifiers m = Qt::NoModifier) {
+  QMouseEvent e(QEvent::MouseMove, QPointF(x, y), v.Widget()->mapToGlobal(QPointF(x, y)), Qt::NoButton,
+                Qt::LeftButton, m);
+  QApplication::sendEvent(v.Widget(), &e);
+}
+void Drag(TPixoranView& v, std::vector<QPoint> path, Qt::KeyboardModifiers m = Qt::NoModifier) {
+  Press(v, path[0].x(), path[0].y(), m);
+  for (size_t i = 1; i < path.size(); ++i) MoveHeld(v, path[i].x(), path[i].y(), m);
+  Release(v, path.back().x(), path.back().y(), m);
+}
+
+struct Box {
+  int32_t x1, y1, x2, y2;
+  friend bool operator==(const Box&, const Box&) = default;
+};
+Box MaskBox(TPixoranView& v) { return {v.Mask().X1, v.Mask().Y1, v.Mask().X2, v.Mask().Y2}; }
+std::ostream& operator<<(std::ostream& o, const Box& b) {
+  return o << "(" << b.x1 << "," << b.y1 << ")-(" << b.x2 << "," << b.y2 << ")";
+}
+
+std::vector<uint8_t> Saved(TPixoranView& v) {
+  TMemoryStream ms;
+  v.SaveSelectionToStream(ms);
+  std::vector<uint8_t> out(static_cast<size_t>(ms.Size()));
+  std::memcpy(out.data(), ms.Memory(), out.size());
+  return out;
+}
+
+bool LoadBytes(TPixoranView& v, const std::vector<uint8_t>& bytes) {
+  TMemoryStream ms;
+  ms.Write(bytes.data(), static_cast<int64_t>(bytes.size()));
+  ms.SetPosition(0);
+  return v.LoadSelectionFromStream(ms);
+}
+
+TEST(PixoranViewSelection, EachKindThroughTheMouse) {
+  struct Case {
+    const char* name;
+    TPXMouseInteractItems mode;
+    std::vector<QPoint> path;  // press, moves, release; polygon: clicks then a double click
+    Box box;
+    QPoint in, out;
+    int32_t wandMode = 0;
+  };
+  const Case cases[] = {
+      {"rectangle", miSelect, {{20, 30}, {50, 50}, {80, 70}}, {20, 30, 80, 70}, {79, 69}, {81, 50}},
+      {"rectangle backwards", miSelect, {{80, 70}, {20, 30}}, {20, 30, 80, 70}, {20, 30}, {19, 30}},
+      {"ellipse", miSelectCircle, {{100, 75}, {120, 80}, {140, 95}}, {60, 55, 139, 94}, {100, 75}, {62, 57}},
+      {"polygon", miSelectPolygon, {{20, 20}, {120, 20}, {70, 100}}, {20, 20, 119, 99}, {70, 40}, {25, 90}},
+      {"lasso", miSelectLasso, {{30, 30}, {130, 30}, {130, 110}, {30, 110}}, {30, 30, 129, 109}, {31, 31}, {130, 50}},
+      {"wand outline", miSelectMagicWand, {{60, 60}}, {50, 40, 99, 89}, {99, 89}, {100, 60}, 0},
+      {"wand fill", miSelectMagicWand, {{60, 60}}, {50, 40, 99, 89}, {50, 40}, {49, 40}, 1},
+      {"wand colour", miSelectMagicWand, {{5, 5}}, {0, 0, 199, 149}, {120, 100}, {60, 60}, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TSelView v;
+    v.MagicWandMode = c.wandMode;
+    v.SetMouseInteract(c.mode);
+    if (c.mode == miSelectPolygon) {
+      for (const QPoint& p : c.path) QTest::mouseClick(v.Widget(), Qt::LeftButton, Qt::NoModifier, p);
+      QTest::mouseDClick(v.Widget(), Qt::LeftButton, Qt::NoModifier, c.path.back());
+    } else {
+      Drag(v, c.path);
+    }
+    EXPECT_TRUE(v.HasSelection());
+    EXPECT_EQ(MaskBox(v), c.box);
+    EXPECT_NE(v.Mask().GetPixel(c.in.x(), c.in.y()), 0);
+    EXPECT_EQ(v.Mask().GetPixel(c.out.x(), c.out.y()), 0);
+    EXPECT_GE(v.changes, 1);
+  }
+}
+
+TEST(PixoranViewSelection, ShiftAddsAndTheSnapFlagStandsForAlt) {
+  TSelView v;
+  v.SetMouseInteract(miSelect);
+  Drag(v, {{10, 10}, {40, 40}});
+  Drag(v, {{100, 100}, {150, 130}}, Qt::ShiftModifier);
+  EXPECT_EQ(MaskBox(v), (Box{10, 10, 150, 130}));
+  EXPECT_NE(v.Mask().GetPixel(20, 20), 0);
+  EXPECT_NE(v.Mask().GetPixel(120, 120), 0);
+  EXPECT_EQ(v.Mask().GetPixel(70, 70), 0);
+  ASSERT_EQ(v.GetSelectionPointCount(), 9);
+  EXPECT_EQ(v.GetSelectionPoints()[4].X, kPXPolygonSeparator);
+  // Without Shift a new rectangle (pressed outside) replaces both; a click
+  // removes it.
+  Drag(v, {{160, 100}, {190, 130}});
+  EXPECT_EQ(MaskBox(v), (Box{160, 100, 190, 130}));
+  EXPECT_EQ(v.Mask().GetPixel(20, 20), 0);
+  QTest::mouseClick(v.Widget(), Qt::LeftButton, Qt::NoModifier, QPoint(10, 140));
+  EXPECT_FALSE(v.HasSelection());
+  EXPECT_TRUE(v.Mask().IsEmpty());
+
+  // Polygon points snap to 45-degree steps with the flag as with Alt.
+  v.SetMouseInteract(miSelectPolygon);
+  QTest::mouseClick(v.Widget(), Qt::LeftButton, Qt::NoModifier, QPoint(20, 20));
+  v.LineSnap = true;
+  QTest::mouseClick(v.Widget(), Qt::LeftButton, Qt::NoModifier, QPoint(100, 27));
+  QTest::mouseClick(v.Widget(), Qt::LeftButton, Qt::NoModifier, QPoint(106, 100));
+  v.LineSnap = false;
+  ASSERT_EQ(v.GetSelectionPointCount(), 3);
+  EXPECT_EQ(v.GetSelectionPoints()[1].X, 100);
+  EXPECT_EQ(v.GetSelectionPoints()[1].Y, 20);
+  EXPECT_EQ(v.GetSelectionPoints()[2].X, 100);
+  // Leaving the polygon mode closes it.
+  v.SetMouseInteract(miSelect);
+  EXPECT_TRUE(v.HasSelection());
+  EXPECT_EQ(MaskBox(v), (Box{20, 20, 99, 99}));
+}
+
+TEST(PixoranViewSelection, GripsResizeAndPressesInsideMove) {
+  TSelView v;
+  v.SetMouseInteract(miSelect);
+  Drag(v, {{40, 40}, {100, 80}});  // outline x 40..101, y 40..81
+  // Over a corner and an edge the cursor shows the grip.
+  QTest::mouseMove(v.Widget(), QPoint(103, 83));
+  EXPECT_EQ(v.Cursor(), 1786);
+  QTest::mouseMove(v.Widget(), QPoint(102, 60));
+  EXPECT_EQ(v.Cursor(), 1789);
+  QTest::mouseMove(v.Widget(), QPoint(70, 39));
+  EXPECT_EQ(v.Cursor(), 1787);
+  QTest::mouseMove(v.Widget(), QPoint(70, 60));
+  EXPECT_EQ(v.Cursor(), kPXDefaultViewCursor);
+
+  Drag(v, {{101, 81}, {120, 90}, {130, 100}});  // bottom-right corner
+  EXPECT_EQ(MaskBox(v), (Box{40, 40, 130, 100}));
+  Drag(v, {{101 + 30, 70}, {150, 70}});  // right edge
+  EXPECT_EQ(MaskBox(v), (Box{40, 40, 150, 100}));
+  // With Shift the box keeps its proportions (111 x 61).
+  Press(v, 151, 101);  // Shift at the press would add: it is held from the first move on
+  MoveHeld(v, 161, 111, Qt::ShiftModifier);
+  MoveHeld(v, 172, 120, Qt::ShiftModifier);
+  Release(v, 172, 120, Qt::ShiftModifier);
+  EXPECT_EQ(MaskBox(v), (Box{40, 40, 172, 112}));
+
+  Drag(v, {{60, 60}, {65, 62}, {70, 65}});  // inside: moves by (10, 5)
+  EXPECT_EQ(MaskBox(v), (Box{50, 45, 182, 117}));
+  EXPECT_EQ(v.GetSelectionPointCount(), 4);
+  // Dragged past the border, the outline stops there.
+  Drag(v, {{100, 100}, {150, 140}});
+  EXPECT_EQ(MaskBox(v), (Box{100, 85, 199, 149}));
+}
+
+TEST(PixoranViewSelection, RectangleRulesAndEllipsePointCounts) {
+  TSelView v;
+  v.SelectionBase = pxsbBitmap;
+  v.Select(10, 10, 10, 50);
+  EXPECT_FALSE(v.Selected());
+  v.Select(50, 40, 10, 10);
+  ASSERT_EQ(v.GetSelectionPointCount(), 4);
+  EXPECT_EQ(v.GetSelectionPoints()[0].X, 10);
+  EXPECT_EQ(v.GetSelectionPoints()[0].Y, 10);
+  EXPECT_EQ(v.GetSelectionPoints()[2].X, 51);
+  EXPECT_EQ(v.GetSelectionPoints()[2].Y, 41);
+  EXPECT_EQ(MaskBox(v), (Box{10, 10, 50, 40}));
+  v.SelectRect(0, 0, 30, 10, 0, true, false);
+  EXPECT_EQ(v.GetSelectionPoints()[2].X, 31);
+  EXPECT_EQ(v.GetSelectionPoints()[2].Y, 31);
+  v.SelectRect(-5, 10, 20, 20, 0, false, true);
+  EXPECT_EQ(v.GetSelectionPoints()[0].X, 0);
+  EXPECT_EQ(v.GetSelectionPoints()[2].X, 26);
+  v.SelectionAspectRatio = 0.5;
+  v.SelectRect(0, 0, 40, 5, 0, false, false);
+  EXPECT_EQ(v.GetSelectionPoints()[2].Y, 21);
+  v.SelectionAspectRatio = -1.0;
+
+  v.SetMouseInteract(miSelectCircle);
+  struct Case {
+    int dx, dy, points;
+  };
+  for (const Case c : {Case{5, 3, 50}, Case{40, 30, 188}}) {
+    v.Deselect();  // a press inside the last one would move it
+    Press(v, 100, 75);
+    MoveHeld(v, 100 + c.dx, 75 + c.dy);
+    EXPECT_EQ(v.GetSelectionPointCount(), c.points);
+    Release(v, 100 + c.dx, 75 + c.dy);
+  }
+}
+
+TEST(PixoranViewSelection, ZoomSelectionZoomsAndBringsTheSelectionBack) {
+  TSelView v;
+  v.SelectionBase = pxsbBitmap;
+  v.Select(120, 100, 150, 120);
+  v.SetMouseInteract(miSelectZoom);
+  Drag(v, {{10, 10}, {30, 20}, {60, 35}});
+  EXPECT_NEAR(v.Zoom(), std::min(150 / 0.26, 200 / 0.51), 1e-9);
+  EXPECT_EQ(MaskBox(v), (Box{120, 100, 150, 120}));
+  EXPECT_TRUE(v.HasSelection());
+}
+
+TEST(PixoranViewSelection, AntsDashRunsOnAcrossCornersAndTheTimerFollows) {
+  TSelView v;
+  v.DrawSelectionGrips = false;
+  v.SelectionBase = pxsbBitmap;
+  v.Select(20, 20, 100, 80);  // corners (20, 20) and (101, 81)
+  EXPECT_TRUE(v.AntsTimerRunning());
+  auto grab = [&v] { return v.Widget()->grab().toImage().convertToFormat(QImage::Format_RGB32); };
+  const QRgb black = qRgb(0, 0, 0), white = qRgb(255, 255, 255);
+  for (int phase = 0; phase < 3; ++phase) {
+    const QImage img = grab();
+    for (int x = 21; x < 100; ++x)
+      ASSERT_EQ(img.pixel(x, 20), ((x - 20 + phase) & 7) < 4 ? black : white) << "top " << x << " phase " << phase;
+    // The right side goes on from where the top (81 pixels) ended.
+    for (int y = 21; y < 80; ++y)
+      ASSERT_EQ(img.pixel(101, y), ((81 + y - 20 + phase) & 7) < 4 ? black : white) << "right " << y;
+    v.AntsTick();
+  }
+  EXPECT_EQ(v.AntsPhase(), 3);
+  v.SetSelectionOptions(v.SelectionOptions & ~pxsoAnimated);
+  EXPECT_FALSE(v.AntsTimerRunning());
+  v.SetSelectionOptions(v.SelectionOptions | pxsoAnimated);
+  EXPECT_TRUE(v.AntsTimerRunning());
+  v.Deselect();
+  EXPECT_FALSE(v.AntsTimerRunning());
+}
+
+TEST(PixoranViewSelection, CopiesTakeTheBoxWithTheBackgroundOutside) {
+  TSelView v;
+  v.SetBackground(RGBColor(1, 2, 3));
+  v.SetMouseInteract(miSelectPolygon);
+  for (QPoint p : {QPoint(40, 30), QPoint(120, 30), QPoint(40, 110)})
+    QTest::mouseClick(v.Widget(), Qt::LeftButton, Qt::NoModifier, p);
+  v.SetMouseInteract(miSelect);  // closes it
+  TPXBitmap part;
+  ASSERT_TRUE(v.CopySelectionToPXBitmap(part));
+  ASSERT_EQ(part.Width(), 80);
+  ASSERT_EQ(part.Height(), 80);
+  EXPECT_EQ(part.GetPixel24(15, 15), kSquare);        // (55, 45)
+  EXPECT_EQ(part.GetPixel24(5, 5), kBack);            // (45, 35)
+  EXPECT_EQ(part.GetPixel24(75, 75), (TBGR{3, 2, 1}));  // outside the triangle
+  TBitmap platform;
+  ASSERT_TRUE(v.CopySelectionToBitmap(platform));
+  EXPECT_EQ(platform.PixelFormat(), pf24bit);
+  EXPECT_EQ(platform.Canvas().Pixel(15, 15), RGBColor(kSquare.r, kSquare.g, kSquare.b));
+  EXPECT_EQ(platform.Canvas().Pixel(75, 75), RGBColor(1, 2, 3));
+  v.Deselect();
+  EXPECT_FALSE(v.CopySelectionToPXBitmap(part));
+}
+
+TEST(PixoranViewSelection, StreamSavedLoadedAndUndone) {
+  TSelView v;
+  v.SelectionBase = pxsbBitmap;
+  v.Select(10, 20, 60, 70);
+  const std::vector<uint8_t> bytes = Saved(v);
+  const size_t rows = static_cast<size_t>(v.Mask().RowLen()) * 150;
+  ASSERT_EQ(bytes.size(), 8 + 4 + 32 + 16 + 1 + 4 + 16 + 1 + rows);
+
+  // Undo through the processing component restores the saved selection.
+  TPixoranProc& proc = *v.GetProc();
+  ASSERT_TRUE(proc.SaveUndo(pxusSelection));
+  v.Select(100, 100, 120, 140);
+  proc.Undo();
+  EXPECT_EQ(MaskBox(v), (Box{10, 20, 60, 70}));
+  EXPECT_EQ(v.GetSelectionPointCount(), 4);
+  EXPECT_TRUE(v.HasSelection());
+  EXPECT_EQ(Saved(v), bytes);
+  // An operation works inside the selection only.
+  proc.Negative();
+  EXPECT_EQ(v.GetPXBitmap()->GetPixel24(10, 20), (TBGR{245, 245, 245}));
+  EXPECT_EQ(v.GetPXBitmap()->GetPixel24(60, 70), (TBGR{205, 155, 55}));
+  EXPECT_EQ(v.GetPXBitmap()->GetPixel24(61, 70), kSquare);
+  EXPECT_EQ(v.GetPXBitmap()->GetPixel24(9, 20), kBack);
+  proc.Undo();  // the picture's own entry, taken by the operation
+  EXPECT_EQ(v.GetPXBitmap()->GetPixel24(10, 20), kBack);
+
+  // Into an 8-bit mask and back.
+  v.SetSelectionMaskDepth(8);
+  ASSERT_TRUE(LoadBytes(v, bytes));
+  EXPECT_EQ(v.Mask().GetPixel(60, 70), 255);
+  EXPECT_EQ(MaskBox(v), (Box{10, 20, 60, 70}));
+  v.SetSelectionMaskDepth(1);
+
+  // A wand selection without an outline, into a narrower and lower image:
+  // it moves left and up so its box ends at the last column and row.
+  v.MagicWandMode = 1;
+  v.MagicWandSelect(60, 60, 0);
+  const std::vector<uint8_t> wand = Saved(v);
+  TSelView small;
+  small.GetPXBitmap()->Allocate(80, 70, pxBGR24);
+  small.Update();
+  ASSERT_TRUE(LoadBytes(small, wand));
+  EXPECT_EQ(MaskBox(small), (Box{30, 20, 79, 69}));
+  EXPECT_EQ(small.Mask().Width(), 80);
+  EXPECT_NE(small.Mask().GetPixel(79, 69), 0);
+  EXPECT_EQ(small.Mask().GetPixel(29, 20), 0);
+}
+
+TEST(PixoranViewSelection, CorruptStreamsAreRejectedWithTheSelectionIntact) {
+  TSelView v;
+  v.SelectionBase = pxsbBitmap;
+  v.Select(10, 20, 60, 70);
+  const std::vector<uint8_t> good = Saved(v);
+  v.Select(100, 100, 120, 140);
+  const std::vector<uint8_t> before = Saved(v);
+  auto patched = [&](size_t at, int32_t value) {
+    std::vector<uint8_t> b = good;
+    std::memcpy(b.data() + at, &value, 4);
+    return b;
+  };
+  std::vector<std::vector<uint8_t>> bad;
+  for (size_t n = 0; n < good.size(); n += (n < 100 ? 1 : 97)) bad.emplace_back(good.begin(), good.begin() + n);
+  bad.emplace_back(good.begin(), good.end() - 1);
+  bad.push_back(patched(8, 0x7FFFFFFF));         // point count past the data
+  bad.push_back(patched(8, -1));                 // negative count
+  bad.push_back(patched(0, -5));                 // negative width
+  bad.push_back(patched(4, 151));                // more rows than stored
+  bad.push_back(patched(12 + 32 + 16 + 1, 4));   // mask depth other than 1 or 8
+  bad.push_back(patched(12 + 32 + 16 + 1, 8));   // 8-bit rows would need more data
+  bad.push_back(patched(0, 0x40000000));         // a huge width
+  for (const auto& b : bad) {
+    EXPECT_FALSE(LoadBytes(v, b)) << "size " << b.size();
+    ASSERT_EQ(Saved(v), before);
+  }
+  // Random damage to the fields before the rows: refused, or taken with a
+  // mask of the image's size and every outline point inside the image.
+  std::mt19937 rng(11);
+  for (int i = 0; i < 400; ++i) {
+    std::vector<uint8_t> b = good;
+    for (int k = 0; k < 3; ++k) b[rng() % 82] = static_cast<uint8_t>(rng());
+    if (LoadBytes(v, b)) {
+      ASSERT_EQ(v.Mask().Width(), 200);
+      ASSERT_EQ(v.Mask().Height(), 150);
+      for (int32_t p = 0; p < v.GetSelectionPointCount(); ++p) {
+        const TPXPoint q = v.GetSelectionPoints()[p];
+        ASSERT_TRUE(q.X == kPXPolygonSeparator || (q.X >= 0 && q.X <= 200 && q.Y >= 0 && q.Y <= 150));
+      }
+      (void)v.Widget()->grab();
+    }
+  }
+  // A good stream still loads afterwards.
+  EXPECT_TRUE(LoadBytes(v, good));
+  EXPECT_EQ(MaskBox(v), (Box{10, 20, 60, 70}));
+}
+
+}  // namespace
