@@ -327,6 +327,9 @@ TEST(PixoranIOJpegIptc, RoundTripAndWhenTheSegmentIsWrittenAgain) {
   foreign.insert(foreign.end(), resolution.begin(), resolution.end());
   const Bytes iptcRes = {'8', 'B', 'I', 'M', 0x04, 0x04, 0, 0, 0, 0, 0, 8, 0x1C, 2, 5, 0, 3, 'O', 'l', 'd'};
   foreign.insert(foreign.end(), iptcRes.begin(), iptcRes.end());
+  Bytes digest = {'8', 'B', 'I', 'M', 0x04, 0x25, 0, 0, 0, 0, 0, 16};
+  digest.resize(digest.size() + 16, 0xAB);
+  foreign.insert(foreign.end(), digest.begin(), digest.end());
   LoadBytes(other, ForeignJpeg({Segment{JPEG_APP0 + 13, foreign}}));
   ASSERT_FALSE(other.Aborting());
   ASSERT_EQ(other.Params().IPTCInfo->Count(), 1);
@@ -338,22 +341,49 @@ TEST(PixoranIOJpegIptc, RoundTripAndWhenTheSegmentIsWrittenAgain) {
   ASSERT_NE(app13, segs.end());
   EXPECT_EQ(app13->data, foreign);
 
-  // Changed, it is replaced by the datasets alone.
+  // Changed, only the IPTC resource is replaced: the other resources stay,
+  // the digest of the old datasets goes.
   other.Params().IPTCInfo->AddData(2, 120, 7, "Caption");
   Bytes changed;
   other.Params().IPTCInfo->SaveToBuffer(changed, true);
+  Bytes expectedChanged(foreign.begin(), foreign.begin() + 14);
+  expectedChanged.insert(expectedChanged.end(), resolution.begin(), resolution.end());
+  expectedChanged.insert(expectedChanged.end(), changed.begin() + 14, changed.end());
   TMemoryStream third;
   other.SaveToStream(third, ioJPEG);
   segs = Segments(third);
   ASSERT_EQ(std::count_if(segs.begin(), segs.end(), [](const Segment& s) { return s.marker == JPEG_APP0 + 13; }), 1);
   app13 = std::find_if(segs.begin(), segs.end(), [](const Segment& s) { return s.marker == JPEG_APP0 + 13; });
-  EXPECT_EQ(app13->data, changed);
+  EXPECT_EQ(app13->data, expectedChanged);
+  // Read back: the new datasets, not a byte of the other resources.
+  TPixoranIO fromThird;
+  LoadBytes(fromThird, Bytes(third.Memory(), third.Memory() + third.Size()));
+  ASSERT_EQ(fromThird.Params().IPTCInfo->Count(), 2);
+  EXPECT_EQ(fromThird.Params().IPTCInfo->DataAsString(1), "Caption");
 
-  // Cleared, it is gone.
+  // Cleared, the IPTC resource is gone and the others stay.
   other.Params().IPTCInfo->Clear();
   TMemoryStream fourth;
   other.SaveToStream(fourth, ioJPEG);
   segs = Segments(fourth);
+  ASSERT_EQ(std::count_if(segs.begin(), segs.end(), [](const Segment& s) { return s.marker == JPEG_APP0 + 13; }), 1);
+  app13 = std::find_if(segs.begin(), segs.end(), [](const Segment& s) { return s.marker == JPEG_APP0 + 13; });
+  Bytes onlyResolution(foreign.begin(), foreign.begin() + 14);
+  onlyResolution.insert(onlyResolution.end(), resolution.begin(), resolution.end());
+  EXPECT_EQ(app13->data, onlyResolution);
+
+  // A segment holding nothing but IPTC goes when the list is cleared.
+  TPixoranIO plain;
+  FillImage(*plain.PXBitmap(), 40, 30);
+  plain.Params().IPTCInfo->AddData(2, 5, 3, "One");
+  TMemoryStream fifth;
+  plain.SaveToStream(fifth, ioJPEG);
+  plain.Params().JPEGMarkers->Clear();
+  LoadBytes(plain, Bytes(fifth.Memory(), fifth.Memory() + fifth.Size()));
+  plain.Params().IPTCInfo->Clear();
+  TMemoryStream sixth;
+  plain.SaveToStream(sixth, ioJPEG);
+  segs = Segments(sixth);
   EXPECT_EQ(std::count_if(segs.begin(), segs.end(), [](const Segment& s) { return s.marker == JPEG_APP0 + 13; }), 0);
 }
 
