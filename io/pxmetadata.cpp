@@ -560,7 +560,8 @@ void TPXImagingAnnot::SaveToStandardBuffer(std::vector<uint8_t>& buffer) const {
   buffer.clear();
   if (objects_.empty()) return;
   const int32_t dpiX = ScreenLogicalDpiX(), dpiY = ScreenLogicalDpiY();
-  const int32_t scale = TruncToInt32(kPointScale / dpiY);
+  constexpr int32_t kWrittenScale = 1000;
+  const int32_t thirdInt = TruncToInt32(kPointScale / dpiY);
   std::vector<uint8_t> out;
   PutLE32(out, 0);
   PutLE32(out, 1);  // 32-bit integers
@@ -592,7 +593,8 @@ void TPXImagingAnnot::SaveToStandardBuffer(std::vector<uint8_t>& buffer) const {
       }
       PutNamedBlock(out, kAnnotMarkBlock, "OiAnoDat", block.data(), block.size());
     } else if (IsText(type)) {
-      for (int32_t v : {0, 1000, scale, static_cast<int32_t>(obj.Text.size())}) PutLE32(block, static_cast<uint32_t>(v));
+      for (int32_t v : {0, kWrittenScale, thirdInt, static_cast<int32_t>(obj.Text.size())})
+        PutLE32(block, static_cast<uint32_t>(v));
       block.insert(block.end(), obj.Text.begin(), obj.Text.end());
       block.push_back(0);
       PutNamedBlock(out, kAnnotMarkBlock, "OiAnText", block.data(), block.size());
@@ -600,7 +602,7 @@ void TPXImagingAnnot::SaveToStandardBuffer(std::vector<uint8_t>& buffer) const {
       // inverse of the reading, so a round trip keeps it.
       const int32_t height = obj.AttrInt(kFontHeightOffset);
       const auto fileHeight = static_cast<uint32_t>(
-          -static_cast<int64_t>(RoundToInt32(static_cast<double>(height) * scale * dpiY / kPointScale)));
+          -static_cast<int64_t>(RoundToInt32(static_cast<double>(height) * kWrittenScale * dpiY / kPointScale)));
       for (int b = 0; b < 4; ++b) out[attrAt + kFontHeightOffset + b] = static_cast<uint8_t>(fileHeight >> (8 * b));
     }
     for (const auto& b : obj.OtherBlocks)
