@@ -4,6 +4,7 @@
 // never carry an EXIF block or thumbnail the record no longer stands for.
 // The segments of written files are checked with a bare libjpeg reader.
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -23,7 +24,10 @@ extern "C" {
 #include "io/pixoranio.h"
 #include "io/pxexif.h"
 #include "io/pxmetadata.h"
+#include "io/pxprogress.h"
+#include "io/tiffilt.h"
 #include "platform/streams.h"
+#include "external_tools.h"
 #include "testsupport.h"
 
 namespace pixoran {
@@ -609,6 +613,108 @@ TEST(PixoranIOJpegThumbnail, NoFileCarriesAnotherImagesThumbnail) {
   EXPECT_EQ(CountExif(segs), 1);
   EXPECT_EQ(thumbnailOf(merged), std::make_pair(0, 0));
   EXPECT_TRUE(std::any_of(segs.begin(), segs.end(), [&](const Segment& s) { return s.data == xmp.data; }));
+}
+
+// An XMP segment survives every save the metadata steps rewrite around it:
+// EXIF changed or dropped, IPTC changed, nothing changed, and the file
+// loaded and saved a second time.
+TEST(PixoranIOJpegXmp, SurvivesEveryRewrite) {
+  const std::string xmpText = std::string("http://ns.adobe.com/xap/1.0/") + '\0' + "<x:xmpmeta>tolvaren</x:xmpmeta>";
+  const Segment xmp{JPEG_APP0 + 1, Bytes(xmpText.begin(), xmpText.end())};
+  const Bytes file = ForeignJpeg({ExifSegment([](TIOParamsVals& p) { p.EXIFMake = "Cam"; }), xmp,
+                                  IptcSegment([](TPXIPTCInfoList& l) { l.AddData(2, 5, 3, "Old"); })});
+  struct Edit {
+    const char* name;
+    std::function<void(TIOParamsVals&)> apply;
+    const char* make;  // what the saved file's EXIF says, nullptr: no EXIF
+  } edits[] = {
+      {"nothing", [](TIOParamsVals&) {}, "Cam"},
+      {"exif", [](TIOParamsVals& p) { p.EXIFMake = "Other"; }, "Other"},
+      {"exif dropped", [](TIOParamsVals& p) { p.ResetEXIF(); }, nullptr},
+      {"iptc", [](TIOParamsVals& p) { p.IPTCInfo->AddData(2, 120, 3, "New"); }, "Cam"},
+      {"both", [](TIOParamsVals& p) {
+         p.EXIFModel = "M";
+         p.IPTCInfo->Clear();
+       }, "Cam"},
+  };
+  auto xmpCount = [&](const std::vector<Segment>& segs) {
+    return std::count_if(segs.begin(), segs.end(), [&](const Segment& s) { return s.marker == xmp.marker && s.data == xmp.data; });
+  };
+  for (const Edit& e : edits) {
+    SCOPED_TRACE(e.name);
+    TPixoranIO io;
+    LoadBytes(io, file);
+    ASSERT_FALSE(io.Aborting());
+    e.apply(io.Params());
+    TMemoryStream first;
+    io.SaveToStream(first, ioJPEG);
+    ASSERT_FALSE(io.Aborting());
+    EXPECT_EQ(xmpCount(Segments(first)), 1);
+    // Loaded and saved again, untouched.
+    TPixoranIO again;
+    LoadBytes(again, Bytes(first.Memory(), first.Memory() + first.Size()));
+    ASSERT_FALSE(again.Aborting());
+    EXPECT_EQ(again.Params().EXIFMake, e.make ? e.make : "");
+    TMemoryStream second;
+    again.SaveToStream(second, ioJPEG);
+    const auto segs = Segments(second);
+    EXPECT_EQ(xmpCount(segs), 1);
+    EXPECT_EQ(CountExif(segs), e.make ? 1 : 0);
+  }
+}
+
+// The EXIF block of a JPEG is a TIFF structure: the TIFF reader reads its
+// fields, and libtiff's tiffdump lists them.
+TEST(PixoranIOJpegExif, TheBlockIsATIFFForTheTIFFFilterAndLibtiff) {
+  TPixoranIO io;
+  FillImage(*io.PXBitmap(), 40, 30);
+  TIOParamsVals& p = io.Params();
+  p.HasEXIFData = 1;
+  p.EXIFMake = "Pixoran";
+  p.EXIFModel = "T-2";
+  p.EXIFFNumber = 5.6;
+  p.EXIFFlash = 16;
+  p.EXIFUserComment = "harbour";
+  p.EXIFImageWidth = 40;
+  p.SetDpiX(72);
+  p.SetDpiY(72);
+  TMemoryStream ms;
+  io.SaveToStream(ms, ioJPEG);
+  ASSERT_FALSE(io.Aborting());
+  const auto segs = Segments(ms);
+  auto app1 = std::find_if(segs.begin(), segs.end(), [](const Segment& s) { return s.marker == JPEG_APP0 + 1; });
+  ASSERT_NE(app1, segs.end());
+  const Bytes tiff(app1->data.begin() + 6, app1->data.end());
+
+  TReadOnlyMemoryStream block(tiff.data(), static_cast<int64_t>(tiff.size()));
+  TIOParamsVals r;
+  std::atomic<bool> aborting{false};
+  TPXProgressRec progress;
+  progress.Aborting = &aborting;
+  int32_t pages = 0;
+  ReadTIFFStream(nullptr, block, pages, true, true, true, nullptr, true, progress, &r);
+  EXPECT_EQ(pages, 1);
+  EXPECT_EQ(r.HasEXIFData, 1);
+  EXPECT_EQ(r.EXIFMake, "Pixoran");
+  EXPECT_EQ(r.EXIFModel, "T-2");
+  EXPECT_DOUBLE_EQ(r.EXIFFNumber, 5.6);
+  EXPECT_EQ(r.EXIFFlash, 16);
+  EXPECT_EQ(r.EXIFUserComment, "harbour");
+  EXPECT_EQ(r.EXIFImageWidth, 40);
+  EXPECT_EQ(r.DpiX, 72);
+
+  if (!testing::HaveTool("tiffdump")) GTEST_SKIP() << "tiffdump";
+  const std::string dir = testing::MakeTempDir("exiftiff");
+  {
+    TFileStream f(dir + "/exif.tif", fmCreate);
+    f.Write(tiff.data(), static_cast<int64_t>(tiff.size()));
+  }
+  ASSERT_TRUE(testing::RunTool("tiffdump " + dir + "/exif.tif > " + dir + "/dump.txt"));
+  const auto dumpBytes = testing::ReadFileBytes(dir + "/dump.txt");
+  const std::string dump(dumpBytes.begin(), dumpBytes.end());
+  EXPECT_NE(dump.find("Make (271) ASCII (2) 8<Pixoran\\0>"), std::string::npos) << dump;
+  EXPECT_NE(dump.find("34665 (0x8769) LONG (4) 1<"), std::string::npos) << dump;
+  EXPECT_EQ(dump.find("ImageWidth"), std::string::npos) << dump;  // no image tags in EXIF IFD0
 }
 
 }  // namespace
