@@ -623,7 +623,11 @@ void FillRecord(const TDirectory& d, const TPage& pg, int32_t pages, TIOParamsVa
     r.IPTCInfo->LoadFromBuffer(iptc, n);
   else
     r.IPTCInfo->Clear();
-  if (const uint8_t* annot = d.Bytes(tagImagingAnnotations, n)) ReadAnnotations(annot, n, r);
+  // Marks belong to their page: a page without the tag has none.
+  if (const uint8_t* annot = d.Bytes(tagImagingAnnotations, n))
+    ReadAnnotations(annot, n, r);
+  else
+    r.ImagingAnnot->Clear();
   if (const uint8_t* icc = d.Bytes(tagICCProfile, n)) r.InputICC->LoadFromBuffer(icc, n);
 
   r.BitsPerSample = pg.bits;
