@@ -1,7 +1,8 @@
 #pragma once
 // Metadata carried by the I/O parameter record: JPEG marker segments, IPTC
 // datasets, TIFF imaging annotations and ICC profiles. These classes hold
-// the data; the filters parse it from and build it into file bytes.
+// the data and read and build the IPTC and annotation blocks; the filters
+// place the blocks in files.
 #include <array>
 #include <cstdint>
 #include <memory>
