@@ -83,6 +83,10 @@ void TPixoranIO::PrintLayoutInto(TCanvas& canvas, const TPrintDevice& device, co
 }
 
 void TPixoranIO::PrintImage(TCanvas* canvas, const TPrintLayoutArgs& args) {
+  // An image control's picture is printed from 1 or 24 bits only.
+  if (image_ && attachedTBitmap_ && attachedTBitmap_->PixelFormat() != pf1bit &&
+      attachedTBitmap_->PixelFormat() != pf24bit)
+    attachedTBitmap_->SetPixelFormat(pf24bit);
   if (!PrepareBitmap() || working_->Width() <= 0 || working_->Height() <= 0) return;
   TPrinter& printer = Printer();
   const TPrintDevice device{printer.PixelsPerInchX(), printer.PixelsPerInchY(), printer.PageWidth(),

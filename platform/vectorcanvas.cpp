@@ -99,7 +99,7 @@ void TVectorCanvas::DrawPath(const TVPath& ops, bool winding, const TVPen& pen, 
   QPen qpen(Qt::NoPen);
   if (!pen.Null) {
     qpen = QPen(ToQColor(pen.Color));
-    qpen.setWidthF(pen.Width > 0 ? pen.Width : 0);
+    qpen.setWidthF(pen.Width > 0 && pen.Width < 1e6 ? pen.Width : 0);
     qpen.setCosmetic(pen.Width <= 0);
     static const Qt::PenStyle kStyles[] = {Qt::SolidLine, Qt::DashLine, Qt::DotLine, Qt::DashDotLine,
                                            Qt::DashDotDotLine};

@@ -123,7 +123,9 @@ TEST(AVIFrames, UncompressedFramesAndDelay) {
     const std::string p = WriteFile(dir, "cut.avi", whole.substr(0, cut));
     const int32_t n = io.OpenAVIFile(p);
     for (int32_t i = 0; i < n; ++i) io.LoadFromAVI(i);
-    if (cut <= 200) EXPECT_EQ(n, 0) << cut;  // no frame inside the file
+    if (cut <= 200) {
+      EXPECT_EQ(n, 0) << cut;  // no frame inside the file
+    }
   }
   ASSERT_EQ(io.OpenAVIFile(WriteFile(dir, "rate0.avi", whole)), 3);
   io.LoadFromAVI(0);

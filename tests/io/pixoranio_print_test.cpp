@@ -125,3 +125,31 @@ TEST(PrintImage, PreviewDrawsTheLayoutAndSurvivesEmptyAreas) {
   ASSERT_TRUE(io.PXBitmap()->Allocate(1, 1, pxBGR24));
   EXPECT_EQ(io.DoPrintPreviewDialog(0, "x"), 0);
 }
+
+// An image control's 8-bit picture is made 24-bit before it is printed, and
+// prints its own colours.
+TEST(PrintImage, ImageControlPictureIsPrintedFrom24Bits) {
+  TPrinter& printer = Printer();
+  printer.Reset();
+  printer.SetOutputFileName(MakeTempDir("printimage") + "/unused.pdf");
+  printer.SetPageSizeMM(101.6, 101.6);
+  printer.SetFullPage(true);
+  printer.SetResolution(100);
+  TImage image;
+  image.Picture().SetPixelFormat(pf8bit);
+  image.Picture().SetSize(4, 4);
+  image.Picture().SetPaletteEntries(0, {TPaletteEntry{0, 200, 0, 0}});
+  TPixoranIO io;
+  io.SetAttachedTImage(&image);
+  TBitmap page;
+  page.SetPixelFormat(pf24bit);
+  page.SetSize(400, 400);
+  TPrintLayoutArgs a;
+  a.MarginLeft = a.MarginTop = a.MarginRight = a.MarginBottom = 0;
+  a.Size = pxpsStretchToPage;
+  io.PrintImage(&page.Canvas(), a);
+  EXPECT_EQ(image.Picture().PixelFormat(), pf24bit);
+  EXPECT_EQ(page.Canvas().Pixel(200, 200), RGBColor(0, 200, 0));
+  io.SetAttachedTImage(nullptr);
+  printer.Reset();
+}
