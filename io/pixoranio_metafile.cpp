@@ -27,6 +27,8 @@ bool Draw(const std::vector<uint8_t>& data, int32_t width, int32_t height, TColo
 }  // namespace
 
 void TPixoranIO::ImportMetafile(const std::string& fileName, int32_t width, int32_t height, bool withAlpha) {
+  if (HandOff([this, fileName, width, height, withAlpha] { ImportMetafile(fileName, width, height, withAlpha); }))
+    return;
   RunOperation([&] {
     aborting_ = false;
     if (width == 0 || height == 0) return;
@@ -84,6 +86,8 @@ void TPixoranIO::ImportMetafile(const std::string& fileName, int32_t width, int3
     p.Height = h;
     p.DpiX = PXSettings().DefaultDpiX;
     p.DpiY = PXSettings().DefaultDpiY;
+    p.FreePalette();
+    TellViewerDpi();
     UpdateAttached();
   });
 }

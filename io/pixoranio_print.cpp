@@ -142,6 +142,9 @@ bool TPixoranIO::DoPreviews(uint32_t pages) {
   if (OnDoPreviews) OnDoPreviews(this, handled);
   if (handled) return true;
   if (!PrepareBitmap()) return false;
+  // The previews work on 24-bit or black-and-white images.
+  const TPXPixelFormat format = working_->PixelFormat();
+  if (format != pxBGR24 && format != pxBW1 && format != pxNone) working_->ConvertPixelFormat(pxBGR24);
   auto& hook = PXDialogHooks().Previews;
   const bool ok = hook ? hook(*this, pages) : false;
   UpdateAttached();

@@ -153,3 +153,28 @@ TEST(PrintImage, ImageControlPictureIsPrintedFrom24Bits) {
   io.SetAttachedTImage(nullptr);
   printer.Reset();
 }
+
+// DoPreviews: a handler that handles it answers for the dialog; otherwise the
+// image goes to 24 bits and the dialog hook answers (cancelled without one).
+TEST(Previews, HandledConvertedAndHooked) {
+  TPixoranIO io;
+  ASSERT_TRUE(io.PXBitmap()->Allocate(4, 4, pxGray8));
+  bool handle = true;
+  io.OnDoPreviews = [&](TPixoranIO*, bool& handled) { handled = handle; };
+  EXPECT_TRUE(io.DoPreviews(1));
+  EXPECT_EQ(io.PXBitmap()->PixelFormat(), pxGray8);
+  handle = false;
+  TPXDialogHooks saved = PXDialogHooks();
+  PXDialogHooks().Previews = nullptr;
+  EXPECT_FALSE(io.DoPreviews(1));
+  EXPECT_EQ(io.PXBitmap()->PixelFormat(), pxBGR24);
+  uint32_t pagesSeen = 0;
+  PXDialogHooks().Previews = [&](TPixoranIO& component, uint32_t pages) {
+    EXPECT_EQ(&component, &io);
+    pagesSeen = pages;
+    return true;
+  };
+  EXPECT_TRUE(io.DoPreviews(0x24));
+  EXPECT_EQ(pagesSeen, 0x24u);
+  PXDialogHooks() = saved;
+}

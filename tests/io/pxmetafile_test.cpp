@@ -78,6 +78,7 @@ TEST(Metafile, TargetSizes) {
 }
 
 #include <fstream>
+#include <atomic>
 #include <functional>
 #include <iterator>
 #include <memory>
@@ -393,4 +394,31 @@ TEST(Metafile, FuzzRegressions) {
     PlayMetafile(input.data(), static_cast<int64_t>(input.size()), target);
     Import(input, "fuzzed.emf", 50, 50);
   }
+}
+
+// With AsyncMode on a caller's bitmap, the metafile is drawn on a worker and
+// the finishing event fires there once.
+TEST(MetafileThread, ImportRunsOnAWorker) {
+  const std::string path = pixoran::testing::MakeTempDir("emfthread") + "/scene.wmf";
+  const std::vector<uint8_t> wmf = SceneWmf();
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(wmf.data()), wmf.size());
+  TPXBitmap target;
+  TPixoranIO io;
+  io.SetAttachedPXBitmap(&target);
+  io.SetAsyncMode(true);
+  std::atomic<int> finished{0};
+  std::atomic<bool> onWorker{false};
+  io.OnFinishWork = [&](TObject*) {
+    onWorker = io.IsInsideThread();
+    ++finished;
+  };
+  io.ImportMetafile(path, -1, -1, false);
+  io.WaitThreads(false);
+  EXPECT_EQ(finished.load(), 1);
+  EXPECT_TRUE(onWorker.load());
+  EXPECT_FALSE(io.Aborting());
+  ASSERT_EQ(target.Width(), 96);
+  const uint8_t* p = target.Scanline(10) + 3 * 20;
+  EXPECT_EQ((TBGR{p[0], p[1], p[2]}), kRed);
+  io.SetAttachedPXBitmap(nullptr);
 }
