@@ -89,6 +89,40 @@ void InsertDefaultHuffmanTables(std::vector<uint8_t>& frame) {
     pos += 2 + length;
   }
 }
+namespace {
+// A Motion JPEG frame's own size (from its start-of-frame segment) fits the
+// stream's, give or take a macroblock, and its data could hold that many
+// pixels: a frame of a few bytes claiming a huge picture would otherwise be
+// decoded, padded, at full size. True when no size is found: the decoder decides.
+bool PlausibleJpegFrame(const std::vector<uint8_t>& frame, int64_t streamWidth, int64_t streamHeight) {
+  // No JPEG stores more than about a hundred pixels per byte.
+  constexpr int64_t kMaxPixelsPerByte = 1024;
+  const size_t n = frame.size();
+  size_t pos = 2;
+  while (pos + 9 <= n && frame[pos] == 0xFF) {
+    const uint8_t m = frame[pos + 1];
+    if (m == 0xFF) {
+      ++pos;
+      continue;
+    }
+    if (m == 0xDA) return true;
+    if (m >= 0xC0 && m <= 0xCF && m != 0xC4 && m != 0xC8 && m != 0xCC) {
+      const int64_t h = (int64_t{frame[pos + 5]} << 8) | frame[pos + 6];
+      const int64_t w = (int64_t{frame[pos + 7]} << 8) | frame[pos + 8];
+      if (streamWidth > 0 && w > streamWidth + 16) return false;
+      if (streamHeight > 0 && h > streamHeight + 16) return false;
+      return w * h <= static_cast<int64_t>(n) * kMaxPixelsPerByte;
+    }
+    if (m == 0x01 || (m >= 0xD0 && m <= 0xD8)) {
+      pos += 2;
+      continue;
+    }
+    pos += 2 + ((size_t{frame[pos + 2]} << 8) | frame[pos + 3]);
+  }
+  return true;
+}
+}  // namespace
+
 int32_t TAVIReader::FrameDelay() const {
   if (rate_ == 0) return 0;
   return static_cast<int32_t>(std::min<uint64_t>(uint64_t{1000} * scale_ / rate_, INT32_MAX));
@@ -209,6 +243,7 @@ int32_t TAVIReader::ReadFrame(int32_t frame, TPXBitmap& bitmap, TPXProgressRec& 
   while (f > 0 && frames_[static_cast<size_t>(f)].Size == 0) --f;
   if (!ReadChunkData(frames_[static_cast<size_t>(f)], data) || data.empty()) return 0;
   if (comp == FourCC('M', 'J', 'P', 'G')) {
+    if (!PlausibleJpegFrame(data, header_.biWidth, std::abs(int64_t{header_.biHeight}))) return 0;
     InsertDefaultHuffmanTables(data);
     TReadOnlyMemoryStream s(data.data(), static_cast<int64_t>(data.size()));
     TIOParamsVals params;

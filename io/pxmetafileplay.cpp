@@ -18,9 +18,11 @@ namespace pixoran {
 
 namespace {
 
-// Pixels the drawing may touch before the picture is cut short: a few
-// hundred full repaints of the largest bitmap.
-constexpr int64_t kWorkLimit = int64_t{60000000000};
+// Pixels the drawing may touch before the picture is cut short: some eighty
+// full repaints of the largest bitmap.
+constexpr int64_t kWorkLimit = int64_t{20000000000};
+// Points of one shape, and steps of one path: more is no drawing but a flood.
+constexpr int64_t kMaxPoints = int64_t{1} << 20;
 constexpr int64_t kImagePixelLimit = int64_t{1} << 25;  // one DIB
 constexpr int64_t kHeldPixelLimit = int64_t{1} << 26;   // all DIB pattern brushes together
 constexpr size_t kMaxSavedStates = 4096;
@@ -219,7 +221,8 @@ class TPlayer {
   void Shape(TVPath&& ops, bool fill, bool stroke) {
     if (ops.empty()) return;
     if (inPath_) {
-      path_.insert(path_.end(), ops.begin(), ops.end());
+      if (static_cast<int64_t>(path_.size() + ops.size()) <= kMaxPoints)
+        path_.insert(path_.end(), ops.begin(), ops.end());
       return;
     }
     Draw(ops, fill ? st_.Brush : kNullBrush, stroke ? st_.Pen : kNullPen);
@@ -243,7 +246,7 @@ class TPlayer {
   // they do not fit in the record.
   static bool Points(const TRec& r, int64_t at, int64_t count, bool small, std::vector<double>& xy) {
     const int64_t each = small ? 4 : 8;
-    if (count < 0 || at < 0 || at > r.N || count > (r.N - at) / each) return false;
+    if (count < 0 || count > kMaxPoints || at < 0 || at > r.N || count > (r.N - at) / each) return false;
     xy.resize(static_cast<size_t>(count) * 2);
     for (int64_t i = 0; i < count; ++i) {
       xy[2 * i] = small ? r.I16(at + i * 4) : r.I32(at + i * 8);
@@ -291,7 +294,7 @@ class TPlayer {
   // nPolys counts (each 4 bytes, or 2 when smallCounts), then the points.
   void PolyPoly(const TRec& r, int64_t countsAt, int64_t polys, bool smallCounts, bool smallPoints, bool closed) {
     const int64_t countSize = smallCounts ? 2 : 4;
-    if (polys <= 0 || polys > (r.N - countsAt) / countSize) return;
+    if (polys <= 0 || polys > kMaxPoints || polys > (r.N - countsAt) / countSize) return;
     const int64_t pointsAt = countsAt + polys * countSize;
     int64_t total = 0;
     std::vector<int64_t> counts(static_cast<size_t>(polys));
@@ -305,7 +308,8 @@ class TPlayer {
     TVPath ops;
     size_t k = 0;
     for (int64_t c : counts) {
-      for (int64_t j = 0; j < c; ++j, ++k) ops.push_back(Op(j ? TVPathOp::Line : TVPathOp::Move, xy[2 * k], xy[2 * k + 1]));
+      for (int64_t j = 0; j < c; ++j, ++k)
+        ops.push_back(Op(j ? TVPathOp::Line : TVPathOp::Move, xy[2 * k], xy[2 * k + 1]));
       if (closed && c > 0) ops.push_back(Op(TVPathOp::Close));
     }
     Shape(std::move(ops), closed, true);
@@ -456,7 +460,8 @@ class TPlayer {
   }
   static TVBrush MakeBrush(uint32_t style, TColor color, uint32_t hatch) {
     if (style == 1) return kNullBrush;
-    if (style == 2) return TVBrush{TVBrush::HatchBrush, color & 0xFFFFFF, static_cast<uint8_t>(std::min(hatch, 5u)), nullptr};
+    if (style == 2)
+      return TVBrush{TVBrush::HatchBrush, color & 0xFFFFFF, static_cast<uint8_t>(std::min(hatch, 5u)), nullptr};
     if (style == 0) return TVBrush{TVBrush::SolidBrush, color & 0xFFFFFF, 0, nullptr};
     return TVBrush{TVBrush::SolidBrush, clGray, 0, nullptr};  // a pattern that did not come with its bitmap
   }
@@ -634,7 +639,8 @@ void TPlayer::Emf(uint32_t type, const TRec& r) {
     case 59: inPath_ = true, figureOpen_ = false, path_.clear(); return;  // BEGINPATH
     case 60: inPath_ = false; return;                    // ENDPATH
     case 61:                                             // CLOSEFIGURE
-      if (inPath_) path_.push_back(Op(TVPathOp::Close)), figureOpen_ = false;
+      if (inPath_ && static_cast<int64_t>(path_.size()) < kMaxPoints) path_.push_back(Op(TVPathOp::Close));
+      figureOpen_ = false;
       return;
     case 62: DrawPath(true, false); return;
     case 63: DrawPath(true, true); return;

@@ -219,4 +219,18 @@ TEST(AVIFrames, MotionJpegWithoutHuffmanTables) {
     EXPECT_NEAR(got.r, kColours[i].r, 6) << i;
   }
   EXPECT_EQ(io.AVIFrameDelay(), 40);
+  // A frame of a few hundred bytes claiming 30000 x 30000 pixels is refused
+  // before it is decoded (fuzz/regressions/avi/mjpeg-tiny-frame-huge-size).
+  std::string huge = frames[0].Bytes;
+  const size_t sof = huge.find("\xFF\xC0");
+  ASSERT_NE(sof, std::string::npos);
+  huge[sof + 5] = huge[sof + 7] = '\x75';
+  huge[sof + 6] = huge[sof + 8] = '\x30';
+  const uint32_t hugeSide = 30000;
+  for (uint32_t side : {32u, hugeSide}) {
+    TPixoranIO other;
+    ASSERT_EQ(other.OpenAVIFile(WriteFile(dir, "huge.avi", MakeAVI(side, side, 24, mjpg, "", {{huge, true}}, 1, 25))), 1);
+    other.LoadFromAVI(0);
+    EXPECT_TRUE(other.Aborting()) << side;
+  }
 }
