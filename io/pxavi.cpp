@@ -99,12 +99,11 @@ bool PlausibleJpegFrame(const std::vector<uint8_t>& frame, int64_t streamWidth, 
   constexpr int64_t kMaxPixelsPerByte = 1024;
   const size_t n = frame.size();
   size_t pos = 2;
-  while (pos + 9 <= n && frame[pos] == 0xFF) {
+  for (;;) {
+    // Like the decoder, skip whatever is not a marker.
+    while (pos + 1 < n && !(frame[pos] == 0xFF && frame[pos + 1] != 0 && frame[pos + 1] != 0xFF)) ++pos;
+    if (pos + 9 > n) return true;
     const uint8_t m = frame[pos + 1];
-    if (m == 0xFF) {
-      ++pos;
-      continue;
-    }
     if (m == 0xDA) return true;
     if (m >= 0xC0 && m <= 0xCF && m != 0xC4 && m != 0xC8 && m != 0xCC) {
       const int64_t h = (int64_t{frame[pos + 5]} << 8) | frame[pos + 6];
@@ -119,7 +118,6 @@ bool PlausibleJpegFrame(const std::vector<uint8_t>& frame, int64_t streamWidth, 
     }
     pos += 2 + ((size_t{frame[pos + 2]} << 8) | frame[pos + 3]);
   }
-  return true;
 }
 }  // namespace
 

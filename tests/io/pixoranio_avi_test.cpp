@@ -227,10 +227,16 @@ TEST(AVIFrames, MotionJpegWithoutHuffmanTables) {
   huge[sof + 5] = huge[sof + 7] = '\x75';
   huge[sof + 6] = huge[sof + 8] = '\x30';
   const uint32_t hugeSide = 30000;
-  for (uint32_t side : {32u, hugeSide}) {
-    TPixoranIO other;
-    ASSERT_EQ(other.OpenAVIFile(WriteFile(dir, "huge.avi", MakeAVI(side, side, 24, mjpg, "", {{huge, true}}, 1, 25))), 1);
-    other.LoadFromAVI(0);
-    EXPECT_TRUE(other.Aborting()) << side;
+  // Also when bytes that are no marker stand before the start of frame.
+  std::string hidden = huge;
+  hidden.insert(sof, "\x00\x2B\x00", 3);
+  for (const std::string& frame : {huge, hidden}) {
+    for (uint32_t side : {32u, hugeSide}) {
+      TPixoranIO other;
+      ASSERT_EQ(other.OpenAVIFile(WriteFile(dir, "huge.avi", MakeAVI(side, side, 24, mjpg, "", {{frame, true}}, 1, 25))),
+                1);
+      other.LoadFromAVI(0);
+      EXPECT_TRUE(other.Aborting()) << side;
+    }
   }
 }
