@@ -334,15 +334,18 @@ class TPixoranIO : public TComponent, public TIOParamsOwner {
   // DirectShow objects are made but report no device, so nothing arrives
   // unless the caller hands a bitmap to AcquireBitmap itself.
 
-  // An acquired image: fires OnAcquireBitmap (Sender, bitmap, var Handled);
-  // unless handled, params receives the component's parameter record, the
-  // bitmap is copied into the working bitmap, AutoAdjustDPI runs and the
-  // attached control is updated. Nothing when PrepareBitmap fails.
+  // An acquired image: DoAcquireBitmap; unless handled, params receives the
+  // component's parameter record, the bitmap is copied into the working
+  // bitmap, AutoAdjustDPI runs and the attached control is updated. Nothing
+  // when PrepareBitmap fails.
   virtual void AcquireBitmap(TPXBitmap* bitmap, TIOParamsVals*& params);
+  // Fires OnAcquireBitmap (Sender, bitmap, var Handled).
+  virtual void DoAcquireBitmap(TPXBitmap* bitmap, bool& handled);
   std::function<void(TPixoranIO*, TPXBitmap*, bool&)> OnAcquireBitmap;
-  // Zeroes the count of acquired images.
-  virtual void ClearAcquireState() { acquireCount_ = 0; }
+  // The acquisition layer's count of images taken in one session.
   int32_t AcquireCount() const { return acquireCount_; }
+  void SetAcquireCount(int32_t value) { acquireCount_ = value; }
+  virtual void ClearAcquireState() { acquireCount_ = 0; }
   // The working bitmap's own platform bitmap when it lives in one, else the
   // attached platform bitmap (nullptr without either).
   virtual TBitmap* GetTBitmap();

@@ -21,13 +21,16 @@ void TPixoranIO::DoIOPreview(QWidget* form) {
 void TPixoranIO::AcquireBitmap(TPXBitmap* bitmap, TIOParamsVals*& params) {
   if (!PrepareBitmap()) return;
   bool handled = false;
-  if (OnAcquireBitmap) OnAcquireBitmap(this, bitmap, handled);
+  DoAcquireBitmap(bitmap, handled);
   if (handled) return;
   params = params_.get();
   if (bitmap && bitmap != working_) working_->Assign(bitmap);
-  ++acquireCount_;
   if (autoAdjustDPI_) AdjustBitmapDPI();
   UpdateAttached();
+}
+
+void TPixoranIO::DoAcquireBitmap(TPXBitmap* bitmap, bool& handled) {
+  if (OnAcquireBitmap) OnAcquireBitmap(this, bitmap, handled);
 }
 
 TBitmap* TPixoranIO::GetTBitmap() {

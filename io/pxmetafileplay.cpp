@@ -712,7 +712,10 @@ void TPlayer::Wmf(uint16_t function, const TRec& r) {
       *o = TObj{TObj::kFont, {}, {}, f};
       return;
     }
-    case 0x00F7: case 0x01F9: case 0x06FF:                // palette, bitmap pattern brush, region: hold a slot
+    case 0x01F9:                                          // pattern brush of a device bitmap: grey
+      if (TObj* o = NewWmfObject()) *o = TObj{TObj::kBrush, {}, MakeBrush(3, clGray, 0), {}};
+      return;
+    case 0x00F7: case 0x06FF:                             // palette, region: hold a slot
       if (TObj* o = NewWmfObject()) *o = TObj{TObj::kOther, {}, {}, {}};
       return;
     case 0x0214: st_.CurY = r.I16(6), st_.CurX = r.I16(8); return;
