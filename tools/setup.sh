@@ -12,7 +12,7 @@ PACKAGES=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-dev
   netpbm libtiff-tools libtiff-dev
-  libcurl4-openssl-dev libemf2svg-dev qt6-svg-dev
+  libcurl4-openssl-dev
 )
 
 missing=()
