@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
+#include <QStandardPaths>
 #include <QToolBar>
 #include <QToolButton>
 #include <QUrl>
@@ -213,6 +214,27 @@ QIcon DrawnIcon(const QString& name, const QString& letter) {
   return icon;
 }
 
+// Where the desktop names no theme (a bare window manager, offscreen) Qt
+// looks for none and searches only its resources: the installed themes'
+// folders are added and Adwaita is taken, first and as the fallback.
+void UseInstalledIconTheme() {
+  static const bool done = [] {
+    QStringList paths = QIcon::themeSearchPaths();
+    for (const QString& dir :
+         QStandardPaths::locateAll(QStandardPaths::GenericDataLocation, QStringLiteral("icons"),
+                                   QStandardPaths::LocateDirectory))
+      if (!paths.contains(dir)) paths << dir;
+    if (!paths.contains(QStringLiteral("/usr/share/icons"))) paths << QStringLiteral("/usr/share/icons");
+    QIcon::setThemeSearchPaths(paths);
+    if (QIcon::themeName().isEmpty() || QIcon::themeName() == QLatin1String("hicolor"))
+      QIcon::setThemeName(QStringLiteral("Adwaita"));
+    if (QIcon::fallbackThemeName().isEmpty() || QIcon::fallbackThemeName() == QLatin1String("hicolor"))
+      QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
+    return true;
+  }();
+  (void)done;
+}
+
 bool Drawn(const QString& name) {
   static const char* const drawn[] = {"acResize", "acRemoveRedEye", "acLightDarkness", "acGray", "acWave",
                                       "acShadow", "acBlur",   "acLens",         "acRoundConer",    "acTile",
@@ -244,11 +266,7 @@ QIcon ActionIcon(const QString& actionName) {
   if (Drawn(actionName)) return DrawnIcon(actionName, QString());
   for (const TThemed& t : kThemed) {
     if (actionName != QLatin1String(t.Action)) continue;
-    // Where the desktop names no theme (a bare window manager, offscreen),
-    // the installed Adwaita theme gives the images.
-    if (QIcon::themeName().isEmpty() || QIcon::themeName() == QLatin1String("hicolor"))
-      QIcon::setThemeName(QStringLiteral("Adwaita"));
-    QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
+    UseInstalledIconTheme();
     QIcon icon = QIcon::fromTheme(QLatin1String(t.Icon));
     if (!icon.isNull()) return icon;
     for (const TActionRow& row : kActions)

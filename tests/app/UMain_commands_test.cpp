@@ -23,6 +23,7 @@
 #include <QToolButton>
 #include <QUrl>
 
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <string>
@@ -226,8 +227,32 @@ TEST_F(CommandsTest, ActionsMenusAndToolBarInOrder) {
   }
   EXPECT_EQ(form_->SpeedButton1->defaultAction(), form_->acApply);
   EXPECT_EQ(form_->SpeedButton2->defaultAction(), form_->acGoBack);
+  // The desktop theme's images where it has them.
+  EXPECT_EQ(form_->acOpenFile->icon().name(), "document-open");
+  EXPECT_EQ(form_->acPrint->icon().name(), "document-print");
   // Every effect without a themed image gets a drawn one of its own.
   EXPECT_NE(form_->acBlur->icon().pixmap(16, 16).toImage(), form_->acLens->icon().pixmap(16, 16).toImage());
+}
+
+// The window with its tool bar and each menu open, to look at.
+TEST_F(CommandsTest, Screenshots) {
+  const char* shots = std::getenv("PIXORAN_SHOT_DIR");
+  if (!shots) GTEST_SKIP() << "PIXORAN_SHOT_DIR not set";
+  const QString dir = QString::fromUtf8(shots) + "/";
+  form_->resize(900, 640);
+  form_->show();
+  QTest::qWait(50);
+  form_->grab().save(dir + "main.png");
+  const QPixmap bar = form_->ToolBar_Main->grab();
+  bar.scaled(bar.size() * 2).save(dir + "toolbar.png");
+  int i = 0;
+  for (QAction* top : form_->menuBar()->actions()) {
+    QMenu* menu = top->menu();
+    menu->popup(form_->mapToGlobal(QPoint(10, 20)));
+    QTest::qWait(20);
+    menu->grab().save(dir + QString("menu%1.png").arg(i++));
+    menu->hide();
+  }
 }
 
 // Each command with its dialog answered: the same as its operation run on
