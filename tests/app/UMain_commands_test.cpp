@@ -101,6 +101,10 @@ std::vector<int> FilePixels(const std::string& path) {
   return out;
 }
 
+// Whether the viewer has its rectangle selections yet.
+template <typename V>
+constexpr bool kViewerSelects = requires(V& v) { v.Deselect(); };
+
 // Tests see the add-text step and the vector layer's part of flattening.
 class TTestMain : public TfrmMain {
  public:
@@ -390,6 +394,20 @@ TEST_F(CommandsTest, ResizeTakesOnlySidesTheResamplerCanMake) {
     EXPECT_EQ(View().GetPXBitmap()->Height(), c.height);
     EXPECT_EQ(messages_.size(), c.message ? 1u : 0u);
   }
+  // Without a picture (no sample at start-up): the message, nothing asked.
+  form_.reset();
+  QFile::remove(QString::fromStdString(dir_ + "frames/sample.jpg"));
+  form_ = std::make_unique<TTestMain>(dir_);
+  messages_.clear();
+  bool asked = false;
+  ModalHook() = [&](QDialog&) {
+    asked = true;
+    return mrOk;
+  };
+  form_->acResize->trigger();
+  EXPECT_FALSE(asked);
+  ASSERT_EQ(messages_.size(), 1u);
+  EXPECT_EQ(messages_[0], "请选打开需要处理的图片");
 }
 
 // A command that fails halfway: a message, and the picture as the
@@ -511,6 +529,19 @@ TEST_F(CommandsTest, ViewPromptsAndWebCommands) {
   ASSERT_NE(print, nullptr);
   EXPECT_EQ(print->pos(), QPoint(screenW - print->width() - 30, 100));
   EXPECT_EQ(View().MouseInteract(), miSelect);
+  if constexpr (kViewerSelects<TPixoranView>) {
+    // With the viewer's selections: the centred preselection is there, and
+    // "确定" prints it through the print preview in style 0.
+    EXPECT_TRUE(View().HasSelection());
+    int style = -1;
+    PXDialogHooks().PrintPreviewDialog = [&](TPixoranIO&, int32_t s, const std::string&) -> int32_t {
+      style = s;
+      return 1;
+    };
+    QTest::mouseClick(print->Button1, Qt::LeftButton);
+    PXDialogHooks().PrintPreviewDialog = nullptr;
+    EXPECT_EQ(style, 0);
+  }
   QTest::mouseClick(print->Button2, Qt::LeftButton);
 
   std::vector<QUrl> opened;
