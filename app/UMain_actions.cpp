@@ -281,7 +281,6 @@ void TfrmMain::BuildActions() {
     auto* action = new QAction(QString::fromUtf8(row.Caption), this);
     action->setObjectName(QLatin1String(row.Name));
     action->setToolTip(QString::fromUtf8(row.Hint ? row.Hint : row.Caption));
-    action->setStatusTip(action->toolTip());
     action->setIcon(ActionIcon(action->objectName()));
     action->setIconVisibleInMenu(false);
     this->*row.Member = action;
