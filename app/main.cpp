@@ -9,6 +9,7 @@
 
 #include "app/UMain.h"
 #include "app/UMain_shot.h"
+#include "dialogs/pxprnhooks.h"
 
 int main(int argc, char* argv[]) {
   const auto started = std::chrono::steady_clock::now();
@@ -19,6 +20,7 @@ int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Tolvaren"));
   tolvaren::InstallPlainFileDialogs();
+  pixoran::InstallPrintPreviewForms();
   const int64_t appMs = elapsed();
 
   tolvaren::TfrmMain form(tolvaren::ProgramDirectory());
