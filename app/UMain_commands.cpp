@@ -38,23 +38,11 @@ using namespace pixoran;
 
 namespace {
 
-// The viewer's rectangle selection and its removal and copy come with the
-// selection unit; until the viewer has them these do nothing.
-template <typename V>
-void SelectRect(V& view, int32_t left, int32_t top, int32_t right, int32_t bottom) {
-  if constexpr (requires { view.Select(left, top, right, bottom, 0); }) view.Select(left, top, right, bottom, 0);
+void SelectRect(TPixoranView& view, int32_t left, int32_t top, int32_t right, int32_t bottom) {
+  view.Select(left, top, right, bottom, 0);
 }
-template <typename V>
-void DeselectAll(V& view) {
-  if constexpr (requires { view.Deselect(); }) view.Deselect();
-}
-template <typename V>
-bool CopySelection(V& view, TBitmap& bitmap) {
-  if constexpr (requires { view.CopySelectionToBitmap(bitmap); })
-    return view.CopySelectionToBitmap(bitmap);
-  else
-    return false;
-}
+void DeselectAll(TPixoranView& view) { view.Deselect(); }
+bool CopySelection(TPixoranView& view, TBitmap& bitmap) { return view.CopySelectionToBitmap(bitmap); }
 
 int RoundHalfEvenInt(double v) { return static_cast<int>(std::nearbyint(v)); }
 
