@@ -155,6 +155,35 @@ bool Writable(int32_t record, int32_t dataset, size_t length) {
   return length > 0 && !(record == 2 && dataset == 0);  // 2:00 is written by the encoder itself, or not at all
 }
 
+// Walks the resources of a Photoshop resource block that starts with its
+// signature, calling visit(id, head, dataAt, size) for each (head: where the
+// resource starts); visit returns false to stop there. Done: read to the end,
+// where only pad bytes may follow the last resource, which may itself lack
+// its pad byte; Fault: a resource or the tail does not parse.
+enum class TResourceWalk { Done, Stopped, Fault };
+template <typename F>
+TResourceWalk WalkPhotoshopResources(const uint8_t* p, size_t n, F&& visit) {
+  size_t pos = kPhotoshopSignatureSize;
+  while (pos < n) {
+    // Signature, id, name length: the smallest resource head is 12 bytes.
+    if (n - pos < 12 || std::memcmp(p + pos, "8BIM", 4) != 0)
+      return n - pos < 4 && std::all_of(p + pos, p + n, [](uint8_t b) { return b == 0; }) ? TResourceWalk::Done
+                                                                                        : TResourceWalk::Fault;
+    const uint16_t id = static_cast<uint16_t>((p[pos + 4] << 8) | p[pos + 5]);
+    // Pascal name: length byte and text, padded to an even size.
+    size_t nameField = 1 + static_cast<size_t>(p[pos + 6]);
+    nameField += nameField & 1;
+    const size_t sizeAt = pos + 6 + nameField;
+    if (sizeAt > n || n - sizeAt < 4) return TResourceWalk::Fault;
+    const size_t size = BE32(p + sizeAt);
+    const size_t dataAt = sizeAt + 4;
+    if (size > n - dataAt) return TResourceWalk::Fault;
+    if (!visit(id, pos, dataAt, size)) return TResourceWalk::Stopped;
+    pos = std::min(n, dataAt + size + (size & 1));
+  }
+  return TResourceWalk::Done;
+}
+
 // The data of the IPTC resource of a Photoshop resource block, found by
 // walking the resources rather than by the first 0x1C byte, which may lie
 // inside another resource (a thumbnail, say). walked: the block was read to
@@ -162,33 +191,16 @@ bool Writable(int32_t record, int32_t dataset, size_t length) {
 bool FindIPTCResource(const uint8_t* p, size_t n, size_t& begin, size_t& end, bool& walked) {
   walked = false;
   if (n < kPhotoshopSignatureSize || std::memcmp(p, kPhotoshopSignature, kPhotoshopSignatureSize) != 0) return false;
-  size_t pos = kPhotoshopSignatureSize;
-  while (pos < n) {
-    // Signature, id, name length: the smallest resource head is 12 bytes.
-    if (n - pos < 12 || std::memcmp(p + pos, "8BIM", 4) != 0) {
-      // Trailing pad bytes end a well-formed block.
-      walked = n - pos < 4 && std::all_of(p + pos, p + n, [](uint8_t b) { return b == 0; });
-      return false;
-    }
-    const uint16_t id = static_cast<uint16_t>((p[pos + 4] << 8) | p[pos + 5]);
-    // Pascal name: length byte and text, padded to an even size.
-    size_t nameField = 1 + static_cast<size_t>(p[pos + 6]);
-    nameField += nameField & 1;
-    const size_t sizeAt = pos + 6 + nameField;
-    if (sizeAt > n || n - sizeAt < 4) return false;
-    const size_t size = BE32(p + sizeAt);
-    const size_t dataAt = sizeAt + 4;
-    if (size > n - dataAt) return false;
-    if (id == kIPTCResourceId) {
-      begin = dataAt;
-      end = dataAt + size;
-      walked = true;
-      return true;
-    }
-    pos = dataAt + size + (size & 1);
-  }
-  walked = true;
-  return false;
+  bool found = false;
+  const TResourceWalk walk = WalkPhotoshopResources(p, n, [&](uint16_t id, size_t, size_t dataAt, size_t size) {
+    if (id != kIPTCResourceId) return true;
+    begin = dataAt;
+    end = dataAt + size;
+    found = true;
+    return false;
+  });
+  walked = walk != TResourceWalk::Fault;
+  return found;
 }
 
 }  // namespace
@@ -284,31 +296,16 @@ bool ReplaceIPTCResource(const uint8_t* p, size_t n, const std::vector<uint8_t>&
     placed = true;
   };
   if (iptcBlock.empty()) placed = true;
-  size_t pos = kPhotoshopSignatureSize;
-  while (pos < n) {
-    if (n - pos < 12 || std::memcmp(p + pos, "8BIM", 4) != 0) {
-      // Only pad bytes may follow the last resource.
-      if (n - pos < 4 && std::all_of(p + pos, p + n, [](uint8_t b) { return b == 0; })) break;
-      return false;
-    }
-    const uint16_t id = static_cast<uint16_t>((p[pos + 4] << 8) | p[pos + 5]);
-    size_t nameField = 1 + static_cast<size_t>(p[pos + 6]);
-    nameField += nameField & 1;
-    const size_t sizeAt = pos + 6 + nameField;
-    if (sizeAt > n || n - sizeAt < 4) return false;
-    const size_t size = BE32(p + sizeAt);
-    const size_t dataAt = sizeAt + 4;
-    if (size > n - dataAt) return false;
-    // The last resource may lack its pad byte.
-    const size_t next = std::min(n, dataAt + size + (size & 1));
+  const TResourceWalk walk = WalkPhotoshopResources(p, n, [&](uint16_t id, size_t head, size_t dataAt, size_t size) {
     if (id == kIPTCResourceId) {
       putIPTC();
     } else if (id != kDigestResourceId) {
-      result.insert(result.end(), p + pos, p + dataAt + size);
+      result.insert(result.end(), p + head, p + dataAt + size);
       if (size & 1) result.push_back(0);
     }
-    pos = next;
-  }
+    return true;
+  });
+  if (walk == TResourceWalk::Fault) return false;
   putIPTC();
   out = std::move(result);
   return true;
