@@ -33,37 +33,34 @@ constexpr uint8_t mfsBold = 1, mfsItalic = 2, mfsUnderline = 4, mfsStrikeOut = 8
 constexpr uint8_t maLeft = 0, maRight = 1, maCenter = 2, maJustify = 3;
 
 // The 280-byte format record, byte for byte as stored in the object stream
-// and on the clipboard (little-endian integers).
+// and on the clipboard (little-endian integers). Same layout and names as
+// the vector layer's record.
 struct TPXMemoFormat {
-  int32_t UsageCount;     // characters using the record
-  uint8_t FontName[256];  // length byte, then UTF-8 bytes, zero-filled behind
-  int32_t Height;         // negative: character height (pixels)
-  uint8_t Style;          // mfs* bits
-  uint8_t Unused1[3];
-  int32_t FontColor;
-  int32_t BackColor;
-  uint8_t BrushStyle;
-  uint8_t Alignment;      // ma*
-  uint8_t Unused2[2];
-
-  TPXMemoFormat() { std::memset(this, 0, sizeof *this); }
-  std::string Name() const;
-  // Cut to 255 bytes on a code-point boundary, zero-filled behind, so equal
-  // formats compare equal byte for byte.
-  void SetName(const std::string& utf8);
-  // Two records are the same format when bytes 4 to 279 are equal.
-  bool SameFormat(const TPXMemoFormat& other) const {
-    return std::memcmp(reinterpret_cast<const uint8_t*>(this) + 4, reinterpret_cast<const uint8_t*>(&other) + 4,
-                       276) == 0;
-  }
-  // Makes bytes from outside (the clipboard, a stream) safe to use: known
-  // style bits, alignment and brush style, a valid name, zeroed padding.
-  void Sanitize();
+  int32_t UsageCount = 0;      // characters using the record
+  uint8_t FontName[256] = {};  // length byte, then UTF-8 bytes, zero-filled behind
+  int32_t Height = 0;          // negative: character height (pixels)
+  uint8_t Style = 0;           // mfs* bits
+  uint8_t Unused1[3] = {};
+  int32_t Color = 0;  // font colour
+  int32_t BackColor = 0;
+  uint8_t BackStyle = 0;  // background brush style
+  uint8_t Alignment = 0;  // ma*
+  uint8_t Unused2[2] = {};
 };
 static_assert(sizeof(TPXMemoFormat) == 280);
 static_assert(offsetof(TPXMemoFormat, Height) == 260 && offsetof(TPXMemoFormat, Style) == 264 &&
-              offsetof(TPXMemoFormat, FontColor) == 268 && offsetof(TPXMemoFormat, BackColor) == 272 &&
-              offsetof(TPXMemoFormat, BrushStyle) == 276 && offsetof(TPXMemoFormat, Alignment) == 277);
+              offsetof(TPXMemoFormat, Color) == 268 && offsetof(TPXMemoFormat, BackColor) == 272 &&
+              offsetof(TPXMemoFormat, BackStyle) == 276 && offsetof(TPXMemoFormat, Alignment) == 277);
+
+std::string MemoFormatName(const TPXMemoFormat& f);
+// Cut to 255 bytes on a code-point boundary, zero-filled behind, so equal
+// formats compare equal byte for byte.
+void SetMemoFormatName(TPXMemoFormat& f, const std::string& utf8);
+// Two records are the same format when bytes 4 to 279 are equal.
+bool SameMemoFormat(const TPXMemoFormat& a, const TPXMemoFormat& b);
+// Makes bytes from outside (the clipboard, a stream) safe to use: known
+// style bits, alignment and brush style, a valid name, zeroed padding.
+void SanitizeMemoFormat(TPXMemoFormat& f);
 
 using TPXMemoFormatList = std::vector<TPXMemoFormat>;
 

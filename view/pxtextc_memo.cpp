@@ -111,36 +111,40 @@ static std::u32string DecodeUtf8Lenient(const std::string& bytes) {
 
 // ---------------------------------------------------------- format record
 
-std::string TPXMemoFormat::Name() const {
-  return std::string(reinterpret_cast<const char*>(FontName + 1), FontName[0]);
+std::string MemoFormatName(const TPXMemoFormat& f) {
+  return std::string(reinterpret_cast<const char*>(f.FontName + 1), f.FontName[0]);
 }
 
-void TPXMemoFormat::SetName(const std::string& utf8) {
+void SetMemoFormatName(TPXMemoFormat& f, const std::string& utf8) {
   size_t n = std::min<size_t>(utf8.size(), 255);
   // Back off to a code-point boundary.
   while (n > 0 && n < utf8.size() && (static_cast<uint8_t>(utf8[n]) & 0xC0) == 0x80) --n;
-  std::memset(FontName, 0, sizeof FontName);
-  FontName[0] = static_cast<uint8_t>(n);
-  std::memcpy(FontName + 1, utf8.data(), n);
+  std::memset(f.FontName, 0, sizeof f.FontName);
+  f.FontName[0] = static_cast<uint8_t>(n);
+  std::memcpy(f.FontName + 1, utf8.data(), n);
 }
 
-void TPXMemoFormat::Sanitize() {
+bool SameMemoFormat(const TPXMemoFormat& a, const TPXMemoFormat& b) {
+  return std::memcmp(reinterpret_cast<const uint8_t*>(&a) + 4, reinterpret_cast<const uint8_t*>(&b) + 4, 276) == 0;
+}
+
+void SanitizeMemoFormat(TPXMemoFormat& f) {
   std::u32string probe;
-  if (!DecodeUtf8Strict(Name(), probe)) SetName("");
-  else SetName(Name());  // zero-fills behind the name
-  Style &= 15;
-  if (Alignment > maJustify) Alignment = maLeft;
-  if (BrushStyle > bsDiagCross) BrushStyle = bsSolid;
-  std::memset(Unused1, 0, sizeof Unused1);
-  std::memset(Unused2, 0, sizeof Unused2);
-  FontColor &= 0xFFFFFF;
-  BackColor &= 0xFFFFFF;
+  const std::string name = MemoFormatName(f);
+  SetMemoFormatName(f, DecodeUtf8Strict(name, probe) ? name : std::string());  // zero-fills behind
+  f.Style &= 15;
+  if (f.Alignment > maJustify) f.Alignment = maLeft;
+  if (f.BackStyle > bsDiagCross) f.BackStyle = bsSolid;
+  std::memset(f.Unused1, 0, sizeof f.Unused1);
+  std::memset(f.Unused2, 0, sizeof f.Unused2);
+  f.Color &= 0xFFFFFF;
+  f.BackColor &= 0xFFFFFF;
 }
 
 // The one place that maps a format record to a platform font.
 TFont MemoFormatFont(const TPXMemoFormat& f) {
   TFont font;
-  const std::string name = f.Name();
+  const std::string name = MemoFormatName(f);
   if (!name.empty()) font.Name = name;
   const int64_t h = std::llabs(static_cast<int64_t>(f.Height));
   font.Height = static_cast<int>(std::clamp<int64_t>(h, 1, 4096));
@@ -148,7 +152,7 @@ TFont MemoFormatFont(const TPXMemoFormat& f) {
   font.Italic = f.Style & mfsItalic;
   font.Underline = f.Style & mfsUnderline;
   font.StrikeOut = f.Style & mfsStrikeOut;
-  font.Color = f.FontColor;
+  font.Color = f.Color;
   return font;
 }
 
@@ -162,13 +166,13 @@ TPXMemo::TPXMemo() {
 
 TPXMemoFormat TPXMemo::FormatFromBase() const {
   TPXMemoFormat f;
-  f.SetName(Font.Name);
+  SetMemoFormatName(f, Font.Name);
   f.Height = Font.Height > 0 ? -Font.Height : -RoundHalfEven(Font.Size * 96.0 / 72.0);
   f.Style = (Font.Bold ? mfsBold : 0) | (Font.Italic ? mfsItalic : 0) | (Font.Underline ? mfsUnderline : 0) |
             (Font.StrikeOut ? mfsStrikeOut : 0);
-  f.FontColor = Font.Color;
+  f.Color = Font.Color;
   f.BackColor = BackgroundBrush.Color;
-  f.BrushStyle = BackgroundBrush.Style;
+  f.BackStyle = BackgroundBrush.Style;
   f.Alignment = Alignment;
   return f;
 }
@@ -243,7 +247,7 @@ void TPXMemo::ClearCaches(int32_t from) {
 
 int32_t TPXMemo::FindFormat(const TPXMemoFormat& record) const {
   for (size_t i = 0; i < fmts_.size(); ++i)
-    if (fmts_[i].SameFormat(record)) return static_cast<int32_t>(i);
+    if (SameMemoFormat(fmts_[i], record)) return static_cast<int32_t>(i);
   return -1;
 }
 
@@ -483,13 +487,13 @@ bool TPXMemo::KeyDown(int key, TShiftState shift) {
     case 'J': SetParagraphAlignment(maJustify); return true;
     case 'F': {
       if (plainText_ || !PXMemoFontDialogHook) return false;
-      TPXMemoFontChoice c{current_.Name(), current_.Height, current_.Style, current_.FontColor};
+      TPXMemoFontChoice c{MemoFormatName(current_), current_.Height, current_.Style, current_.Color};
       if (!PXMemoFontDialogHook(c)) return false;
       ChangeSelectedFormats([&](TPXMemoFormat& f) {
-        f.SetName(c.Name);
+        SetMemoFormatName(f, c.Name);
         f.Height = c.Height == 0 ? 1 : c.Height;
         f.Style = c.Style & 15;
-        f.FontColor = c.Color & 0xFFFFFF;
+        f.Color = c.Color & 0xFFFFFF;
       });
       return true;
     }
@@ -575,7 +579,7 @@ bool TPXMemo::DecodePrivateData(const std::string& data, std::u32string& text, T
   TPXMemoFormatList recs(t.size());
   for (size_t i = 0; i < t.size(); ++i) {
     std::memcpy(&recs[i], data.data() + zero + 1 + 280 * i, 280);
-    recs[i].Sanitize();
+    SanitizeMemoFormat(recs[i]);
     recs[i].UsageCount = 0;
   }
   text = std::move(t);
@@ -619,7 +623,7 @@ void TPXMemo::ApplyFormat(TCanvas& canvas, int32_t i) const {
     const TPXMemoFormat& f = FormatOf(i);
     font = MemoFormatFont(f);
     brush.Color = f.BackColor;
-    brush.Style = static_cast<TBrushStyle>(f.BrushStyle);
+    brush.Style = static_cast<TBrushStyle>(f.BackStyle);
   }
   if (KeepCanvasColours) {
     font.Color = keptFontColor_;

@@ -174,8 +174,8 @@ TEST(TextControl, FontColourAndSizeCommandsChangeOnlyTheSelection) {
   PXMemoColorDialogHook = nullptr;
   for (int32_t i = 0; i < 4; ++i) {
     const bool sel = i == 1 || i == 2;
-    EXPECT_EQ(e.M().FormatOf(i).Name(), sel ? "DejaVu Serif" : "DejaVu Sans") << i;
-    EXPECT_EQ(e.M().FormatOf(i).FontColor, sel ? clRed : clBlack) << i;
+    EXPECT_EQ(MemoFormatName(e.M().FormatOf(i)), sel ? "DejaVu Serif" : "DejaVu Sans") << i;
+    EXPECT_EQ(e.M().FormatOf(i).Color, sel ? clRed : clBlack) << i;
     EXPECT_EQ(e.M().FormatOf(i).BackColor, sel ? clYellow : clWhite) << i;
   }
   // Shift+F2 moves heights away from 0, Shift+F1 towards it, never to 0.
@@ -326,7 +326,7 @@ TEST(TextControl, CopyPastePrivateFormatAndPlainText) {
 
 TEST(TextControl, CorruptPrivateClipboardDataIsRefused) {
   TPXMemoFormat f;
-  f.SetName("Sans");
+  SetMemoFormatName(f, "Sans");
   const std::string rec(reinterpret_cast<const char*>(&f), 280);
   struct Case {
     const char* what;
@@ -363,25 +363,25 @@ TEST(TextControl, CorruptPrivateClipboardDataIsRefused) {
   std::memset(raw, 0xFF, sizeof raw);
   std::memcpy(&bad, raw, sizeof raw);
   bad.FontName[0] = 3;
-  bad.Sanitize();
-  EXPECT_EQ(bad.Name(), "");
+  SanitizeMemoFormat(bad);
+  EXPECT_EQ(MemoFormatName(bad), "");
   EXPECT_EQ(bad.Style, 15);
   EXPECT_EQ(bad.Alignment, maLeft);
-  EXPECT_EQ(bad.BrushStyle, bsSolid);
+  EXPECT_EQ(bad.BackStyle, bsSolid);
 }
 
 TEST(TextControl, FontNamesCutOnCodePointsCompareByBytes) {
   std::string longName;
   for (int i = 0; i < 100; ++i) longName += "宋";  // 300 bytes
   TPXMemoFormat a, b;
-  a.SetName(longName);
-  b.SetName("x");
-  b.SetName(longName);
-  EXPECT_EQ(a.Name().size(), 255u);
+  SetMemoFormatName(a, longName);
+  SetMemoFormatName(b, "x");
+  SetMemoFormatName(b, longName);
+  EXPECT_EQ(MemoFormatName(a).size(), 255u);  // 85 characters of 3 bytes
   std::u32string probe;
-  EXPECT_TRUE(DecodeUtf8Strict(a.Name(), probe));
+  EXPECT_TRUE(DecodeUtf8Strict(MemoFormatName(a), probe));
   EXPECT_EQ(probe.size(), 85u);
-  EXPECT_TRUE(a.SameFormat(b));
+  EXPECT_TRUE(SameMemoFormat(a, b));
 }
 
 TEST(TextControl, DrawsTextSelectionAndZoom) {
