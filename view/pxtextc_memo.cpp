@@ -198,9 +198,12 @@ void TPXMemo::AttachToObject(std::string* text, std::vector<int32_t>* indexes, T
     f.UsageCount = n;
     fmts_.push_back(f);
   }
-  // Indexes that point nowhere take the first record.
+  // Indexes that point nowhere take the first record; the usage counts are
+  // taken from the indexes, so dropping unused records cannot orphan one.
   for (int32_t& i : idx_)
     if (i < 0 || i >= static_cast<int32_t>(fmts_.size())) i = 0;
+  for (TPXMemoFormat& f : fmts_) f.UsageCount = 0;
+  for (int32_t i : idx_) ++fmts_[static_cast<size_t>(i)].UsageCount;
   current_ = FormatFromBase();
   ClearCaches(0);
 }

@@ -154,6 +154,48 @@ TEST(TextControl, StyleCommandsOverSelectionAndUnusedFormatsDropped) {
   }
 }
 
+TEST(TextControl, AttachTakesLentDataAndGivesItBack) {
+  TPXMemoFormat a, b;
+  SetMemoFormatName(a, "DejaVu Sans");
+  a.Height = -12;
+  b = a;
+  b.Style = mfsBold;
+  b.UsageCount = 99;  // a stale count is recounted from the indexes
+  struct Case {
+    const char* text;
+    std::vector<int32_t> idx;
+    bool withFormats;
+    std::string styles;  // after attaching
+    size_t kept;         // records given back
+  };
+  const Case cases[] = {
+      {"ab中", {0, 1, 1}, true, "011", 2},
+      {"ab中", {1}, true, "100", 2},          // missing indexes are 0
+      {"ab中", {0, 7, -3}, true, "000", 1},   // out-of-range indexes take record 0
+      {"ab中", {}, false, "000", 1},          // no list: one record from the base font
+      {"", {}, false, "", 0},
+  };
+  for (const Case& c : cases) {
+    Editor e;
+    std::string text = c.text;
+    std::vector<int32_t> idx = c.idx;
+    TPXMemoFormatList fmts;
+    if (c.withFormats) fmts = {a, b};
+    e.c.AttachToObject(&text, &idx, c.withFormats ? &fmts : nullptr);
+    EXPECT_TRUE(text.empty());  // lent, not copied
+    EXPECT_EQ(e.Styles(), c.styles) << c.text;
+    std::string back;
+    std::vector<int32_t> backIdx;
+    TPXMemoFormatList backFmts;
+    e.c.TakeBack(back, backIdx, backFmts);
+    EXPECT_EQ(back, c.text);
+    EXPECT_EQ(backFmts.size(), c.kept) << c.text;
+    int32_t total = 0;
+    for (const TPXMemoFormat& f : backFmts) total += f.UsageCount;
+    EXPECT_EQ(total, static_cast<int32_t>(backIdx.size()));
+  }
+}
+
 TEST(TextControl, FontColourAndSizeCommandsChangeOnlyTheSelection) {
   Editor e;
   e.Type("abcd");
