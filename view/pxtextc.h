@@ -24,6 +24,7 @@
 #include "platform/controls.h"
 #include "platform/graphics.h"
 #include "platform/stdctrls.h"
+#include "view/pxvect.h"
 
 namespace pixoran {
 
@@ -32,26 +33,8 @@ constexpr uint8_t mfsBold = 1, mfsItalic = 2, mfsUnderline = 4, mfsStrikeOut = 8
 // Paragraph alignments.
 constexpr uint8_t maLeft = 0, maRight = 1, maCenter = 2, maJustify = 3;
 
-// The 280-byte format record, byte for byte as stored in the object stream
-// and on the clipboard (little-endian integers). Same layout and names as
-// the vector layer's record.
-struct TPXMemoFormat {
-  int32_t UsageCount = 0;      // characters using the record
-  uint8_t FontName[256] = {};  // length byte, then UTF-8 bytes, zero-filled behind
-  int32_t Height = 0;          // negative: character height (pixels)
-  uint8_t Style = 0;           // mfs* bits
-  uint8_t Unused1[3] = {};
-  int32_t Color = 0;  // font colour
-  int32_t BackColor = 0;
-  uint8_t BackStyle = 0;  // background brush style
-  uint8_t Alignment = 0;  // ma*
-  uint8_t Unused2[2] = {};
-};
-static_assert(sizeof(TPXMemoFormat) == 280);
-static_assert(offsetof(TPXMemoFormat, Height) == 260 && offsetof(TPXMemoFormat, Style) == 264 &&
-              offsetof(TPXMemoFormat, Color) == 268 && offsetof(TPXMemoFormat, BackColor) == 272 &&
-              offsetof(TPXMemoFormat, BackStyle) == 276 && offsetof(TPXMemoFormat, Alignment) == 277);
-
+// The 280-byte format record (TPXMemoFormat) is the vector layer's; these
+// work on its bytes.
 std::string MemoFormatName(const TPXMemoFormat& f);
 // Cut to 255 bytes on a code-point boundary, zero-filled behind, so equal
 // formats compare equal byte for byte.
@@ -64,8 +47,7 @@ void SanitizeMemoFormat(TPXMemoFormat& f);
 
 using TPXMemoFormatList = std::vector<TPXMemoFormat>;
 
-// The platform font of a format record: name, pixel height (negative and
-// positive heights both give |height| pixels), style, colour.
+// The platform font of a format record: name, height, style, colour.
 TFont MemoFormatFont(const TPXMemoFormat& f);
 
 // Strict UTF-8: false (and nothing decoded) for invalid, overlong,
@@ -222,8 +204,6 @@ class TPXMemo {
   int32_t metricsFixed_ = 0;
   std::unique_ptr<TBitmap> measureBitmap_;  // canvas of the layout-only pass
 };
-
-class TPixoranVect;
 
 // The memo editor control.
 class TPXTextControl : public TCustomControl {

@@ -4,7 +4,6 @@
 #include <cmath>
 
 #include "core/kopxutils_helpers.h"
-#include "platform/textcell.h"
 #include "view/pxtextc.h"
 
 namespace pixoran {
@@ -141,20 +140,33 @@ void SanitizeMemoFormat(TPXMemoFormat& f) {
   f.BackColor &= 0xFFFFFF;
 }
 
-// The one place that maps a format record to a platform font.
+// A format record's platform font, by the logical-font rule (negative
+// heights are character heights, positive ones cell heights); the name is
+// taken whole, beyond the logical font's 31 bytes.
 TFont MemoFormatFont(const TPXMemoFormat& f) {
+  TPXLogFont lf;
+  lf.Height = std::clamp(f.Height, -10000, 10000);
+  lf.Weight = (f.Style & mfsBold) ? 700 : 400;
+  lf.Italic = (f.Style & mfsItalic) ? 1 : 0;
+  lf.Underline = (f.Style & mfsUnderline) ? 1 : 0;
+  lf.StrikeOut = (f.Style & mfsStrikeOut) ? 1 : 0;
   TFont font;
+  FontFromLogFont(lf, font);
   const std::string name = MemoFormatName(f);
   if (!name.empty()) font.Name = name;
-  const int64_t h = std::llabs(static_cast<int64_t>(f.Height));
-  font.Height = static_cast<int>(std::clamp<int64_t>(h, 1, 4096));
-  font.Bold = f.Style & mfsBold;
-  font.Italic = f.Style & mfsItalic;
-  font.Underline = f.Style & mfsUnderline;
-  font.StrikeOut = f.Style & mfsStrikeOut;
   font.Color = f.Color;
   return font;
 }
+
+// The font times the zoom, truncated, whichever way its size is given.
+static void ScaleFont(TFont& f, double zoom) {
+  auto scale = [zoom](int v) { return std::max(1, static_cast<int>(std::min(v * zoom, 10000.0))); };
+  if (f.CellHeight > 0) f.CellHeight = scale(f.CellHeight);
+  else if (f.Height > 0) f.Height = scale(f.Height);
+  else f.Height = scale(-PointsToLogHeight(f.Size));
+}
+
+static std::string Glyph(char32_t c) { return EncodeUtf8(c < 32 || c == 127 ? U' ' : c); }
 
 // ------------------------------------------------------------------ memo
 
@@ -167,7 +179,7 @@ TPXMemo::TPXMemo() {
 TPXMemoFormat TPXMemo::FormatFromBase() const {
   TPXMemoFormat f;
   SetMemoFormatName(f, Font.Name);
-  f.Height = Font.Height > 0 ? -Font.Height : -RoundHalfEven(Font.Size * 96.0 / 72.0);
+  f.Height = LogFontFromFont(Font).Height;
   f.Style = (Font.Bold ? mfsBold : 0) | (Font.Italic ? mfsItalic : 0) | (Font.Underline ? mfsUnderline : 0) |
             (Font.StrikeOut ? mfsStrikeOut : 0);
   f.Color = Font.Color;
@@ -640,17 +652,15 @@ void TPXMemo::Measure(TCanvas& canvas, int32_t i) {
   const size_t k = static_cast<size_t>(i);
   if (h_[k] > 0) return;
   ApplyFormat(canvas, i);
-  char32_t c = i < Length() ? text_[k] : U' ';
-  if (c < 31 || c == 127) c = U' ';
-  const TCellMetrics m = CellMetrics(canvas.Font);
-  w_[k] = CharAdvance(canvas.Font, c);
+  w_[k] = canvas.TextWidth(Glyph(i < Length() ? text_[k] : U' '));
   if (FixedLineHeight > 0) {
     h_[k] = FixedLineHeight;
     lead_[k] = 0;
   } else {
-    h_[k] = std::max(1, m.Height);
+    const int32_t cell = canvas.TextHeight("M");
+    h_[k] = std::max(1, cell);
     // The baseline sits this far above the cell's bottom.
-    lead_[k] = m.Descent;
+    lead_[k] = std::max(0, cell - canvas.TextAscent());
   }
 }
 
@@ -696,6 +706,8 @@ void TPXMemo::Layout(TBitmap* target, int left, int top, int W, int H) {
     canvas.Rectangle(Rect(left, top, left + static_cast<int>(RoundHalfEven(W * Zoom)),
                           top + static_cast<int>(RoundHalfEven(H * Zoom))));
   }
+  const uint32_t savedAlign = canvas.TextAlign;
+  canvas.TextAlign = taLeft | taBaseline;
   const int32_t iw = W - 2, ih = H - 2;
   const int32_t n = Length();
   std::fill(x_.begin(), x_.end(), -1);
@@ -764,9 +776,9 @@ void TPXMemo::Layout(TBitmap* target, int left, int top, int W, int H) {
             brush = TBrush{static_cast<TColor>(~ColorToRGB(brush.Color) & 0xFFFFFF), bsSolid};
             font.Color = ~ColorToRGB(font.Color) & 0xFFFFFF;
           }
-          char32_t c = text_[k];
-          if (c < 32 || c == 127) c = U' ';
-          DrawCellChar(*target, font, brush, left + px, top + baseline, c);
+          canvas.Font = font;
+          canvas.Brush = brush;
+          canvas.TextOut(left + px, top + baseline, Glyph(text_[k]));
         }
         drew = true;
       }
@@ -818,24 +830,24 @@ void TPXMemo::Layout(TBitmap* target, int left, int top, int W, int H) {
       ApplyFormat(canvas, d.Index);
       TFont font = canvas.Font;
       TBrush brush = canvas.Brush;
-      font.Height = std::max(1, static_cast<int>(font.Height * Zoom));
+      ScaleFont(font, Zoom);
       if (d.Index >= selStart_ && d.Index < selEnd_) {
         brush = TBrush{static_cast<TColor>(~ColorToRGB(brush.Color) & 0xFFFFFF), bsSolid};
         font.Color = ~ColorToRGB(font.Color) & 0xFFFFFF;
       }
       const int zx = left + static_cast<int>(d.X * Zoom), zy = top + static_cast<int>(d.Baseline * Zoom);
-      char32_t c = text_[k];
-      if (c < 32 || c == 127) c = U' ';
+      const std::string glyph = Glyph(text_[k]);
+      canvas.Font = font;
+      canvas.Brush = brush;
       // Justified gaps wider than a character get the background too.
       if (i + 1 < deferred.size() && brush.Style != bsClear && y_[static_cast<size_t>(deferred[i + 1].Index)] == y_[k]) {
         const int nx = left + static_cast<int>(deferred[i + 1].X * Zoom);
-        const TCellMetrics m = CellMetrics(font);
-        if (nx > zx + CharAdvance(font, c)) {
-          canvas.Brush = brush;
-          canvas.FillRect(Rect(zx, zy - m.Ascent, nx, zy - m.Ascent + m.Height));
+        if (nx > zx + canvas.TextWidth(glyph)) {
+          const int top0 = zy - canvas.TextAscent();
+          canvas.FillRect(Rect(zx, top0, nx, top0 + canvas.TextHeight(glyph)));
         }
       }
-      DrawCellChar(*target, font, brush, zx, zy, c);
+      canvas.TextOut(zx, zy, glyph);
     }
     for (int32_t i = 0; i <= n; ++i) {
       const size_t k = static_cast<size_t>(i);
@@ -847,6 +859,7 @@ void TPXMemo::Layout(TBitmap* target, int left, int top, int W, int H) {
     caretH_ = static_cast<int32_t>(caretH_ * Zoom);
   }
   (void)drew;
+  canvas.TextAlign = savedAlign;
   dirty_ = false;
 }
 
