@@ -101,8 +101,13 @@ class TPXMemo {
   // sets up the editor: no selection, caret 0, missing indexes or formats
   // made from the base font, caches cleared.
   void AttachToObject(std::string* text, std::vector<int32_t>* indexes, TPXMemoFormatList* formats);
-  // Gives them back (after DropUnusedFormats) and forgets them.
-  void TakeBack(std::string& text, std::vector<int32_t>& indexes, TPXMemoFormatList& formats);
+  // Gives them back (after DropUnusedFormats unless told not to) and
+  // forgets them.
+  void TakeBack(std::string& text, std::vector<int32_t>& indexes, TPXMemoFormatList& formats, bool dropUnused = true);
+  // The memo object's settings: font (from its logical font, in the pen
+  // colour), background and frame brushes, alignment, plain text, auto-size,
+  // line spacing, border and fixed line height.
+  void TakeObjectSettings(const TPXVObject& object);
 
   const std::u32string& Text() const { return text_; }
   std::string TextUtf8() const { return EncodeUtf8(text_); }
@@ -206,6 +211,12 @@ class TPXMemo {
 };
 
 // The memo editor control.
+// Draws a memo object with its top-left at (x, y) of target, its box the
+// object's size in image pixels times zoom (alphaPass: the canvas's font
+// and brush colours are kept). The object's text and formats are lent for
+// the draw and given back.
+void DrawMemoObject(TPXVObject& object, TBitmap& target, int32_t x, int32_t y, double zoom, bool alphaPass);
+
 class TPXTextControl : public TCustomControl {
  public:
   explicit TPXTextControl(TComponent* owner = nullptr, TWinControl* parent = nullptr);

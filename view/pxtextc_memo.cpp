@@ -220,8 +220,9 @@ void TPXMemo::AttachToObject(std::string* text, std::vector<int32_t>* indexes, T
   ClearCaches(0);
 }
 
-void TPXMemo::TakeBack(std::string& text, std::vector<int32_t>& indexes, TPXMemoFormatList& formats) {
-  DropUnusedFormats();
+void TPXMemo::TakeBack(std::string& text, std::vector<int32_t>& indexes, TPXMemoFormatList& formats,
+                       bool dropUnused) {
+  if (dropUnused) DropUnusedFormats();
   text = EncodeUtf8(text_);
   indexes = std::move(idx_);
   formats = std::move(fmts_);
