@@ -351,10 +351,39 @@ void TCanvas::PixelLine(int x0, int y0, int x1, int y1, bool lastPixel) {
       SetPixel(x, y, Pen.Mode == pmNot ? (~under & 0xFFFFFF) : Pen.Mode == pmXor ? (under ^ pen) : pen);
     }
   };
+  // A line reaching far outside (a ruler at a high zoom may be millions of
+  // pixels long) is first cut to the drawable area, its pattern kept in step.
+  int64_t stepBase = 0;
+  {
+    const double L = cl - 2.0, T = ct - 2.0, R = cr + 1.0, B = cb + 1.0;
+    auto inside = [&](double x, double y) { return x >= L && x <= R && y >= T && y <= B; };
+    if (!inside(x0, y0) || !inside(x1, y1)) {
+      const double ddx = static_cast<double>(x1) - x0, ddy = static_cast<double>(y1) - y0;
+      double t0 = 0.0, t1 = 1.0;
+      auto keep = [&](double p, double q) {  // p * t <= q
+        if (p == 0) return q >= 0;
+        const double r = q / p;
+        if (p < 0) {
+          if (r > t1) return false;
+          t0 = std::max(t0, r);
+        } else {
+          if (r < t0) return false;
+          t1 = std::min(t1, r);
+        }
+        return true;
+      };
+      if (!keep(-ddx, x0 - L) || !keep(ddx, R - x0) || !keep(-ddy, y0 - T) || !keep(ddy, B - y0)) return;
+      const int nx0 = static_cast<int>(std::lround(x0 + t0 * ddx)), ny0 = static_cast<int>(std::lround(y0 + t0 * ddy));
+      const int nx1 = static_cast<int>(std::lround(x0 + t1 * ddx)), ny1 = static_cast<int>(std::lround(y0 + t1 * ddy));
+      stepBase = std::max(std::abs(static_cast<int64_t>(nx0) - x0), std::abs(static_cast<int64_t>(ny0) - y0));
+      if (t1 < 1.0) lastPixel = true;
+      x0 = nx0, y0 = ny0, x1 = nx1, y1 = ny1;
+    }
+  }
   const int dx = std::abs(x1 - x0), dy = -std::abs(y1 - y0);
   const int sx = x0 < x1 ? 1 : -1, sy = y0 < y1 ? 1 : -1;
   int err = dx + dy, x = x0, y = y0;
-  for (int64_t step = 0;; ++step) {
+  for (int64_t step = stepBase;; ++step) {
     const bool end = x == x1 && y == y1;
     if (end && !lastPixel) break;
     plot(x, y, step);
