@@ -196,8 +196,15 @@ void TPixoranVect::DrawObjectsToBitmap(TPXBitmap& image, TPXVDrawMode mode, bool
   const bool screen = mode == pxdmScreen;
   if (!alphaDrawing_ || order_.empty()) {
     // Supersampling acts only through the pipeline.
+    passTarget_ = std::make_unique<TPXBitmap>();
+    passTarget_->AttachTBitmap(&target, false);
+    passTargetT_ = &target;
+    passTables_.Clear();
     for (int32_t h : order_)
       if (TPXVObject* o = GetObject(h)) DrawObject(*o, target, 0, 1, nullptr, screen, screen);
+    passTargetT_ = nullptr;
+    passTarget_.reset();
+    passTables_.Clear();
     return;
   }
   DrawPipeline(image, screen, factor, target);
@@ -305,8 +312,20 @@ TRect TPixoranVect::ObjectExtent(TPXVObject& o, TCanvas& c, bool screen, int32_t
   TRect e = EmptyBounds();
   const int32_t w = ObjPenWidth(o, d);
   if (o.Kind == pxokAngle) {
-    for (const TPXPoint& p : o.AnglePoints)
-      if (p.X != kPXVUnset) Extend(e, ObjToTargetX(p.X, screen, factor), ObjToTargetY(p.Y, screen, factor));
+    TPoint pts[3];
+    int n = 0;
+    while (n < 3 && o.AnglePoints[n].X != kPXVUnset) {
+      pts[n] = TPoint{ObjToTargetX(o.AnglePoints[n].X, screen, factor), ObjToTargetY(o.AnglePoints[n].Y, screen, factor)};
+      Extend(e, pts[n].X, pts[n].Y);
+      ++n;
+    }
+    if (n == 3) {
+      // The arc about the vertex reaches as far as the shorter arm.
+      const double r = std::min(std::hypot(pts[0].X - pts[1].X, pts[0].Y - pts[1].Y),
+                                std::hypot(pts[2].X - pts[1].X, pts[2].Y - pts[1].Y));
+      Extend(e, pts[1].X - static_cast<int64_t>(r) - 1, pts[1].Y - static_cast<int64_t>(r) - 1);
+      Extend(e, pts[1].X + static_cast<int64_t>(r) + 1, pts[1].Y + static_cast<int64_t>(r) + 1);
+    }
   } else {
     Extend(e, ObjToTargetX(o.X1, screen, factor), ObjToTargetY(o.Y1, screen, factor));
     Extend(e, ObjToTargetX(o.X2 + 1, screen, factor), ObjToTargetY(o.Y2 + 1, screen, factor));
@@ -666,9 +685,16 @@ void TPixoranVect::DrawBitmapObject(TPXVObject& o, TBitmap& target, TPXBitmap* w
   ro.Filter = filter;
   const TRect clip = c.ClipRect();
   ro.Clip = &clip;
-  RenderToTBitmap(*b, target,
-                  TPXRenderRect{0, 0, b->Width(), b->Height(), X1, Y1, static_cast<int32_t>(bw), static_cast<int32_t>(bh)},
-                  ro);
+  const TPXRenderRect rr{0, 0, b->Width(), b->Height(), X1, Y1, static_cast<int32_t>(bw), static_cast<int32_t>(bh)};
+  if (passTargetT_ == &target && target.PixelFormat() == pf24bit) {
+    // The target's row table is kept for the pass; the steps are this object's.
+    ro.FreeTables = false;
+    passTables_.XSteps.clear();
+    passTables_.YSteps.clear();
+    RenderToBitmap(*b, *passTarget_, rr, ro, &passTables_);
+  } else {
+    RenderToTBitmap(*b, target, rr, ro);
+  }
 }
 
 void TPixoranVect::DrawRuler(TPXVObject& o, TCanvas& c, double d, int32_t X1, int32_t Y1, int32_t X2, int32_t Y2,
@@ -705,7 +731,8 @@ void TPixoranVect::DrawRuler(TPXVObject& o, TCanvas& c, double d, int32_t X1, in
     for (bool five = true; every * spacing < 2.0 && every < (int64_t{1} << 40); five = !five) every *= five ? 5 : 2;
     // Only the ticks on the target can show: the walk starts and ends there.
     const TRect cl = c.ClipRect();
-    const double margin = t3 + 4.0 * c.TextHeight("0") + 100;
+    const int32_t th = c.TextHeight("0");
+    const double margin = t3 + 4.0 * th + 100;
     double lo = 0, hi = L;
     for (int axis = 0; axis < 2; ++axis) {
       const double p0 = axis == 0 ? X1 : Y1, u = axis == 0 ? ux : uy;
@@ -733,9 +760,10 @@ void TPixoranVect::DrawRuler(TPXVObject& o, TCanvas& c, double d, int32_t X1, in
       Extend(bounds, TruncToInt32(bx + nx * half), TruncToInt32(by + ny * half));
       if (k % 10 == 0 && k > 0) {
         const std::string num = std::to_string(k / 10);
-        const int32_t th = c.TextHeight(num), tw = c.TextWidth(num);
-        const int32_t x = TruncToInt32(bx + nx * 2 * th - ux * tw / 2.0);
-        const int32_t y = TruncToInt32(by + ny * 2 * th - uy * tw / 2.0) - 20;
+        const int32_t tw = c.TextWidth(num);
+        // Beside the tick on the line's left (above a line drawn rightwards).
+        const int32_t x = TruncToInt32(bx - nx * 2 * th - ux * tw / 2.0);
+        const int32_t y = TruncToInt32(by - ny * 2 * th - uy * tw / 2.0) + 20;
         c.TextOut(x, y, num);
         Extend(bounds, x, y);
         Extend(bounds, x + tw, y + th);
@@ -794,6 +822,8 @@ void TPixoranVect::DrawAngle(TPXVObject& o, TCanvas& c, double d, bool screen, i
   const double r2 = std::hypot(pts[2].X - pts[1].X, pts[2].Y - pts[1].Y);
   const int32_t r = TruncToInt32(std::min(r1, r2));
   if (r <= 0) return;
+  Extend(bounds, static_cast<int64_t>(pts[1].X) - r, static_cast<int64_t>(pts[1].Y) - r);
+  Extend(bounds, static_cast<int64_t>(pts[1].X) + r, static_cast<int64_t>(pts[1].Y) + r);
   c.Arc(Rect(pts[1].X - r, pts[1].Y - r, pts[1].X + r + 1, pts[1].Y + r + 1), pts[0].X, pts[0].Y, pts[2].X, pts[2].Y);
 }
 
