@@ -75,6 +75,7 @@ TPXVObject* TPixoranVect::GetObject(int32_t handle) {
 int32_t TPixoranVect::AddObject(const TPXVObject& source) {
   // A copy first: the source may be an element of the array about to grow.
   TPXVObject o = source;
+  const int32_t sourceBitmap = source.BitmapIdx;
   // Grow in steps, so adding one by one does not reallocate each time.
   if (order_.size() % 512 == 0) order_.reserve(order_.size() + 522);
   if (objects_.size() % 512 == 0) objects_.reserve(objects_.size() + 522);
@@ -121,9 +122,10 @@ int32_t TPixoranVect::AddObject(const TPXVObject& source) {
     o.PointBounds = TRect{};
     o.Closed = false;
   }
+  const bool bitmap = o.Kind == pxokBitmap;
   objects_.push_back(std::move(o));
   order_.push_back(handle);
-  if (source.Kind == pxokBitmap) SetObjBitmapIdx(handle, source.BitmapIdx);
+  if (bitmap) SetObjBitmapIdx(handle, sourceBitmap);
   return handle;
 }
 
@@ -660,6 +662,11 @@ void TPixoranVect::CancelInteraction() {
     edited_ = -1;
     Update();
   }
+}
+
+void TPixoranVect::Update() {
+  TPixoranView::Update();
+  PositionTextEditor();
 }
 
 void TPixoranVect::DoViewChange(int32_t change) {

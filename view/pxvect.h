@@ -170,6 +170,9 @@ class TPixoranVect : public TPixoranView {
   explicit TPixoranVect(TComponent* owner = nullptr, TWinControl* parent = nullptr);
   ~TPixoranVect() override;
 
+  // The layout, then the editor follows its object.
+  void Update() override;
+
   // ------------------------------------------------------------ objects
   // The record for 0..count-1, -1 (template) and -2 (last object); nullptr
   // for anything else.
@@ -243,6 +246,11 @@ class TPixoranVect : public TPixoranView {
   int32_t ObjToTargetX(int32_t x, bool screen, int32_t factor);
   int32_t ObjToTargetY(int32_t y, bool screen, int32_t factor);
   int32_t DrawnCount() const { return drawnCount_; }
+  // The angle at an angle object's vertex in degrees (0..360), as drawn;
+  // 0 until its three points are placed.
+  static double ObjAngleDegrees(const TPXVObject& object);
+  // The grips of the selected objects (after the objects, on every repaint).
+  void DrawGrips(TCanvas& canvas);
   bool ObjectsHidden() const { return objectsHidden_; }
   void SetObjectsHidden(bool value);
 
@@ -380,6 +388,11 @@ class TPixoranVect : public TPixoranView {
   void DrawBitmapObject(TPXVObject& o, TBitmap& target, TPXBitmap* work, int32_t X1, int32_t Y1, int32_t X2,
                         int32_t Y2, TRect& bounds);
   void DrawPipeline(TPXBitmap& image, bool screen, int32_t factor, TBitmap& target);
+  // A box (target pixels, corners inclusive) holding whatever the object draws.
+  TRect ObjectExtent(TPXVObject& object, TCanvas& canvas, bool screen, int32_t factor);
+  // Target corners of an object as drawn (pen-width adjusted).
+  void TargetCorners(TPXVObject& object, bool screen, int32_t factor, double d, int32_t& X1, int32_t& Y1,
+                     int32_t& X2, int32_t& Y2);
 
   std::vector<TPXVObject> objects_;
   std::vector<int32_t> order_;
@@ -387,7 +400,17 @@ class TPixoranVect : public TPixoranView {
   std::vector<TBitmapEntry> bitmaps_;
   std::vector<std::unique_ptr<TMemoryStream>> objUndo_;  // oldest first
   TPXVObject template_;
+  // The pass's target as a bitmap for the renderer (attached once a pass,
+  // with its row table kept), and the platform bitmap it wraps.
+  std::unique_ptr<TPXBitmap> passTarget_;
+  TBitmap* passTargetT_ = nullptr;
+  TPXRenderTables passTables_;
   std::unique_ptr<TPXBitmap> work_;  // the pipeline's work bitmap
+  // The alpha pass is painted here (8-bit grey, painted in place) and its
+  // touched area copied into the work bitmap's alpha channel.
+  std::unique_ptr<TBitmap> workAlpha_;
+  // Work area (target pixels) that may differ from a cleared work bitmap.
+  TRect workDirty_{};
   int32_t drawnCount_ = 0;
 
   TPXUnits mUnit_ = pxuPIXELS;

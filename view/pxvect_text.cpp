@@ -26,6 +26,8 @@ void DrawMemoObject(TPXVObject& o, TBitmap& target, int32_t x, int32_t y, double
   TPXMemo memo;
   memo.TakeObjectSettings(o);
   memo.KeepCanvasColours = alphaPass;
+  // The alpha pass frames in the pass's colour, like every other outline.
+  if (alphaPass) memo.BorderPen.Color = o.PenColor;
   memo.Zoom = zoom;
   const bool hadList = o.FormatList.has_value();
   memo.AttachToObject(&o.Text, &o.CharFormats, hadList ? &*o.FormatList : nullptr);
