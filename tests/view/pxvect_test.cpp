@@ -292,6 +292,17 @@ TEST(PXVect, PipelineOpacityShadowAndHighlight) {
   EXPECT_EQ(hl.b, 0);
   EXPECT_EQ(dark.r + dark.g + dark.b, 0);
   EXPECT_EQ(v->GetObject(2)->PenWidth, 1);
+  // Without the pipeline, supersampling changes nothing.
+  auto plain = MakeVect(120, 100);
+  plain->AddObject(half);
+  plain->AddObject(Obj(pxokEllipse, 30, 30, 90, 70));
+  TBitmap one, two;
+  for (TBitmap* b : {&one, &two}) {
+    b->SetPixelFormat(pf24bit);
+    b->SetSize(120, 100);
+    plain->DrawObjectsToBitmap(*plain->GetPXBitmap(), pxdmScreen, b == &two, *b);
+  }
+  EXPECT_EQ(one.ToQImage(), two.ToQImage());
   // Supersampled, the same half-tone box.
   TPXBitmap& again = *v->GetPXBitmap();
   for (int32_t y = 0; y < 50; ++y) std::memset(again.Scanline(y), 255, 3 * 120);
@@ -318,7 +329,15 @@ TEST(PXVect, RulersAtManyZoomsEndAndPixelRulersTickEveryTenPixels) {
     EXPECT_FALSE(IsWhite(Px(img, x + 5, 60 + 7))) << x;
     EXPECT_TRUE(IsWhite(Px(img, x + 2, 60 + 5))) << x;
   }
-  // Every zoom and scale ends, a negative scale drawing no ticks.
+  // A negative scale gives no tick spacing: the line alone.
+  auto negative = MakeVect(300, 120);
+  negative->AddObject(r);
+  negative->SetMeasureScale(-1.0);
+  negative->DrawObjectsToPXBitmap(*negative->GetPXBitmap(), false);
+  for (int32_t y = 40; y < 80; ++y)
+    for (int32_t x = 0; x < 300; ++x)
+      ASSERT_EQ(IsWhite(Px(*negative->GetPXBitmap(), x, y)), y != 60 || x < 20 || x >= 280) << x << "," << y;
+  // Every zoom and scale ends.
   auto screen = MakeVect(400, 300);
   for (int32_t style = 0; style <= 3; ++style) {
     TPXVObject ruler = Obj(pxokRuler, -100000, 5, 2000000, 150);
