@@ -6,6 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QImage>
+#include <QPixmap>
+#include <QWidget>
+
 #include <cmath>
 #include <cstdint>
 #include <string>
@@ -420,6 +424,31 @@ TEST(PXVect, UnitsPerPixel) {
   EXPECT_NEAR(v->UnitPerPixelX(), 0.508, 1e-12);
   EXPECT_STREQ(MeasureUnitAbbreviation(pxuMETERS), "mt");
   EXPECT_STREQ(MeasureUnitAbbreviation(pxuNANOMETERS), "nanometers");
+}
+
+TEST(PXVect, TheWindowShowsObjectsZoomedWithGrips) {
+  auto v = MakeVect(200, 160);
+  TPXVObject box = Obj(pxokBox, 20, 10, 40, 30);
+  box.BrushStyle = bsSolid;
+  box.BrushColor = clRed;
+  v->AddObject(box);
+  v->SelectObject(0);
+  v->SetZoom(200.0);
+  v->SetViewXY(0, 0);
+  v->Show();
+  const QImage shot = v->Widget()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+  const int f = v->FrameWidth();
+  auto at = [&](int x, int y) { return shot.pixel(x + f, y + f) & 0xFFFFFF; };
+  const int32_t x1 = v->BitmapToScreenX(20), y1 = v->BitmapToScreenY(10);
+  const int32_t x2 = v->BitmapToScreenX(40), y2 = v->BitmapToScreenY(30);
+  EXPECT_EQ(x2 - x1, 40);
+  EXPECT_EQ(at((x1 + x2) / 2, (y1 + y2) / 2), 0xFF0000u);  // red inside, zoomed
+  EXPECT_EQ(at(x1, (y1 + y2) / 2 + 8), 0u);                 // the outline
+  EXPECT_EQ(at(x2 + 10, (y1 + y2) / 2 + 8), 0xFFFFFFu);      // the picture beyond it
+  EXPECT_EQ(at(x2 + 3, y2 + 3), 0u);                        // a grip at the far corner
+  v->SetObjectsHidden(true);
+  const QImage hidden = v->Widget()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+  EXPECT_EQ(hidden.pixel((x1 + x2) / 2 + f, (y1 + y2) / 2 + f) & 0xFFFFFF, 0xFFFFFFu);
 }
 
 }  // namespace
