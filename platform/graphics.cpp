@@ -190,10 +190,20 @@ static QColor ToQColor(TColor c) {
 }
 
 // An indexed 8-bit image whose palette is the grey ramp (entry i = (i, i, i)).
+// Called for every span: the table is read directly, not entry by entry.
 static bool IsGreyRamp(const QImage& img) {
   if (img.format() != QImage::Format_Indexed8 || img.colorCount() != 256) return false;
-  for (int i = 0; i < 256; ++i)
-    if ((img.color(i) & 0xFFFFFF) != static_cast<QRgb>((i << 16) | (i << 8) | i)) return false;
+  const QList<QRgb> table = img.colorTable();
+  const QRgb* t = table.constData();
+  // The table's storage changes whenever the table does: the last one found
+  // to be the ramp is remembered.
+  thread_local const QRgb* lastRamp = nullptr;
+  thread_local QList<QRgb> keep;
+  if (t == lastRamp) return true;
+  for (uint32_t i = 0; i < 256; ++i)
+    if ((t[i] & 0xFFFFFFu) != ((i << 16) | (i << 8) | i)) return false;
+  keep = table;  // held, so the storage is not reused by another table
+  lastRamp = t;
   return true;
 }
 
@@ -334,6 +344,7 @@ void TCanvas::PixelLine(int x0, int y0, int x1, int y1, bool lastPixel, int widt
   const uint8_t pr = pen & 0xFF, pg = (pen >> 8) & 0xFF, pb = (pen >> 16) & 0xFF;
   const bool bgr = img.format() == QImage::Format_BGR888;
   const bool rgb32 = img.format() == QImage::Format_RGB32 || img.format() == QImage::Format_ARGB32;
+  const bool grey = IsGreyRamp(img);
   const bool xMajor = std::abs(static_cast<int64_t>(x1) - x0) >= std::abs(static_cast<int64_t>(y1) - y0);
   const int lo = width / 2, hi = width - 1 - width / 2;
   auto plot = [&](int x, int y, int64_t step) {
@@ -353,6 +364,9 @@ void TCanvas::PixelLine(int x0, int y0, int x1, int y1, bool lastPixel, int widt
       if (Pen.Mode == pmNot) o[0] = ~o[0], o[1] = ~o[1], o[2] = ~o[2];
       else if (Pen.Mode == pmXor) o[0] ^= pb, o[1] ^= pg, o[2] ^= pr;
       else o[0] = pb, o[1] = pg, o[2] = pr;
+    } else if (grey) {
+      uint8_t* o = img.scanLine(y) + x;
+      *o = Pen.Mode == pmNot ? static_cast<uint8_t>(~*o) : Pen.Mode == pmXor ? static_cast<uint8_t>(*o ^ pr) : pr;
     } else if (rgb32) {
       auto* o = reinterpret_cast<uint32_t*>(img.scanLine(y)) + x;
       const uint32_t v = (uint32_t{pr} << 16) | (uint32_t{pg} << 8) | pb;
@@ -778,10 +792,10 @@ void TCanvas::TextOut(int x, int y, const std::string& utf8) {
           while (b > a && qAlpha(row[b - 1]) == 0) --b;
           fresh.Rows[static_cast<size_t>(yy)] = {a, b};
         }
-        // Bounded: past 4096 pictures or 64 MB the cache starts again.
+        // Bounded: past 4096 pictures or 16 MB the cache starts again.
         thread_local int64_t bytes = 0;
         bytes += fresh.Picture.sizeInBytes();
-        if (pictures.size() >= 4096 || bytes > (int64_t{64} << 20)) {
+        if (pictures.size() >= 4096 || bytes > (int64_t{16} << 20)) {
           pictures.clear();
           bytes = fresh.Picture.sizeInBytes();
         }

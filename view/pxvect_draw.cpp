@@ -228,6 +228,10 @@ void TPixoranVect::DrawPipeline(TPXBitmap& image, bool screen, int32_t factor, T
   }
   TBitmap& wb = *work_->VclBitmap();
   TPXBitmap& walpha = *work_->GetAlphaChannel();
+  // The target, attached once for the whole pass, its row table kept.
+  TPXBitmap dest;
+  dest.AttachTBitmap(&target, false);
+  TPXRenderTables destTables;
   const TRect all{0, 0, W - 1, H - 1};
   for (int32_t handle : order_) {
     TPXVObject* op = GetObject(handle);
@@ -237,17 +241,24 @@ void TPixoranVect::DrawPipeline(TPXBitmap& image, bool screen, int32_t factor, T
     // what the previous objects left) is cleared, and the passes are cut to it.
     const TRect extent = Intersect(ObjectExtent(o, wb.Canvas(), screen, factor), all);
     if (NoArea(extent)) continue;
-    const TRect clear = Intersect(Unite(workDirty_, extent), all);
-    {
-      const TColor pc = ColorToRGB(o.PenColor);
-      const uint8_t r = pc & 0xFF, g = (pc >> 8) & 0xFF, b = (pc >> 16) & 0xFF;
-      for (int32_t y = clear.Top; y <= clear.Bottom; ++y) {
-        uint8_t* row = wb.ScanLine(y) + 3 * static_cast<size_t>(clear.Left);
-        for (int32_t x = clear.Left; x <= clear.Right; ++x, row += 3) row[0] = b, row[1] = g, row[2] = r;
-        std::memset(workAlpha_->ScanLine(y) + clear.Left, 0, static_cast<size_t>(clear.Right - clear.Left + 1));
-        std::memset(walpha.Scanline(y) + clear.Left, 0, static_cast<size_t>(clear.Right - clear.Left + 1));
+    // What the previous object left goes to transparent, and this object's
+    // extent is prepared: its pen colour under no alpha.
+    const TColor pc = ColorToRGB(o.PenColor);
+    auto prepare = [&](const TRect& r, bool colour) {
+      if (NoArea(r)) return;
+      const uint8_t cr = pc & 0xFF, cg = (pc >> 8) & 0xFF, cb = (pc >> 16) & 0xFF;
+      const size_t n = static_cast<size_t>(r.Right - r.Left + 1);
+      for (int32_t y = r.Top; y <= r.Bottom; ++y) {
+        if (colour) {
+          uint8_t* row = wb.ScanLine(y) + 3 * static_cast<size_t>(r.Left);
+          for (size_t x = 0; x < n; ++x, row += 3) row[0] = cb, row[1] = cg, row[2] = cr;
+        }
+        std::memset(workAlpha_->ScanLine(y) + r.Left, 0, n);
+        std::memset(walpha.Scanline(y) + r.Left, 0, n);
       }
-    }
+    };
+    prepare(Intersect(workDirty_, all), false);
+    prepare(extent, true);
     workDirty_ = extent;
     if (o.Highlight) {
       const int32_t tx1 = ObjToTargetX(o.X1, screen, factor), ty1 = ObjToTargetY(o.Y1, screen, factor);
@@ -272,10 +283,11 @@ void TPixoranVect::DrawPipeline(TPXBitmap& image, bool screen, int32_t factor, T
       o.PenColor = o.BrushColor = o.LabelBrushColor = grey;
       workAlpha_->Canvas().SetClipRect(&clipEx);
       const TRect bounds = o.DrawnBounds;
-      const int32_t pw = o.DrawnPenWidth;
+      const int32_t pw = o.DrawnPenWidth, count = drawnCount_;
       DrawObject(o, *workAlpha_, 1, factor, nullptr, screen, false);
       o.DrawnBounds = bounds;
       o.DrawnPenWidth = pw;
+      drawnCount_ = count;  // the same object, once
       workAlpha_->Canvas().SetClipRect(nullptr);
       o.PenColor = pen, o.BrushColor = brush, o.LabelBrushColor = label;
       for (int32_t y = extent.Top; y <= extent.Bottom; ++y)
@@ -293,16 +305,20 @@ void TPixoranVect::DrawPipeline(TPXBitmap& image, bool screen, int32_t factor, T
     walpha.Full = false;
     TPXRenderOptions ro;
     ro.UseAlpha = true;
+    ro.FreeTables = false;
+    destTables.XSteps.clear();
+    destTables.YSteps.clear();
     const int32_t aw = area.Right - area.Left + 1, ah = area.Bottom - area.Top + 1;
     if (factor == 1) {
-      RenderToTBitmap(*work_, target, TPXRenderRect{area.Left, area.Top, aw, ah, area.Left, area.Top, aw, ah}, ro);
+      RenderToBitmap(*work_, dest, TPXRenderRect{area.Left, area.Top, aw, ah, area.Left, area.Top, aw, ah}, ro,
+                     &destTables);
     } else {
       ro.Filter = rfTriangle;
       const int32_t l = area.Left / factor, t = area.Top / factor;
       const int32_t r = (area.Right + factor) / factor, b = (area.Bottom + factor) / factor;
-      RenderToTBitmap(*work_, target,
-                      TPXRenderRect{l * factor, t * factor, (r - l) * factor, (b - t) * factor, l, t, r - l, b - t},
-                      ro);
+      RenderToBitmap(*work_, dest,
+                     TPXRenderRect{l * factor, t * factor, (r - l) * factor, (b - t) * factor, l, t, r - l, b - t}, ro,
+                     &destTables);
     }
   }
 }
@@ -355,12 +371,19 @@ TRect TPixoranVect::ObjectExtent(TPXVObject& o, TCanvas& c, bool screen, int32_t
       TPXLogFont lf = o.Font ? *o.Font : TPXLogFont{};
       SetPointFont(c, LogFontFaceName(lf), std::max(3, TruncToInt32(std::abs(static_cast<double>(lf.Height)) * d)),
                    o.PenColor);
-      g += TruncToInt32(12 * d) + textMargin("000000000000000000000000 nanometers");
+      // The longest text it may write: the length, or the largest number.
+      double ux, uy;
+      ComputeUnitPerPixel(ux, uy, o.RulerUnit);
+      const double len = std::hypot((std::abs(static_cast<double>(o.X2) - o.X1) + 1) * ux,
+                                    (std::abs(static_cast<double>(o.Y2) - o.Y1) + 1) * uy);
+      const std::string text = o.RulerStyle == 0 ? std::to_string(static_cast<int64_t>(std::min(len * 10, 1e15)))
+                                                 : " " + FormatMeasure(len) + " " + MeasureUnitAbbreviation(o.RulerUnit);
+      g += TruncToInt32(12 * d) + textMargin(text) + 20;
       break;
     }
     case pxokAngle:
       SetPointFont(c, "Arial", std::max(3, TruncToInt32(10 * d)), o.PenColor);
-      g += textMargin("360.000000°") + FloatDigits() * 20;
+      g += textMargin(FormatMeasure(ObjAngleDegrees(o)) + "°");
       break;
     default:
       break;
