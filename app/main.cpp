@@ -9,6 +9,7 @@
 
 #include "app/UMain.h"
 #include "app/UMain_shot.h"
+#include "app/UMemoDialogs.h"
 #include "core/kopxutils_settings.h"
 #include "dialogs/pxprnhooks.h"
 
@@ -25,6 +26,7 @@ int main(int argc, char* argv[]) {
   pixoran::ScreenLogicalDpiY();
   tolvaren::InstallPlainFileDialogs();
   pixoran::InstallPrintPreviewForms();
+  tolvaren::InstallMemoDialogs();
   const int64_t appMs = elapsed();
 
   tolvaren::TfrmMain form(tolvaren::ProgramDirectory());
