@@ -4,6 +4,8 @@
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QPainter>
+#include <QPainterPath>
+#include <cmath>
 #include <algorithm>
 #include <cstring>
 
@@ -185,6 +187,14 @@ static QColor ToQColor(TColor c) {
   return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF);
 }
 
+// An indexed 8-bit image whose palette is the grey ramp (entry i = (i, i, i)).
+static bool IsGreyRamp(const QImage& img) {
+  if (img.format() != QImage::Format_Indexed8 || img.colorCount() != 256) return false;
+  for (int i = 0; i < 256; ++i)
+    if ((img.color(i) & 0xFFFFFF) != static_cast<QRgb>((i << 16) | (i << 8) | i)) return false;
+  return true;
+}
+
 // QPainter cannot paint on indexed images: such bitmaps are painted through
 // a true-colour copy mapped back to their own palette.
 template <typename Fn>
@@ -198,6 +208,15 @@ void TCanvas::Paint(Fn&& fn) {
   }
   QImage& img = owner_.Image();
   if (img.isNull()) return;
+  if (IsGreyRamp(img)) {
+    // An 8-bit grey bitmap is painted in place as a grey image over the
+    // same rows: no conversion, and grey (v, v, v) lands as the byte v.
+    QImage grey(img.bits(), img.width(), img.height(), img.bytesPerLine(), QImage::Format_Grayscale8);
+    QPainter p(&grey);
+    if (clipped_) p.setClipRect(QRect(clip_.Left, clip_.Top, clip_.Width(), clip_.Height()));
+    fn(p);
+    return;
+  }
   const bool indexed = img.format() == QImage::Format_Mono || img.format() == QImage::Format_Indexed8;
   if (!indexed) {
     QPainter p(&img);
@@ -282,10 +301,22 @@ void TCanvas::FillRect(const TRect& r) {
   }
   const QColor back = ToQColor(BackColor);
   const Qt::BrushStyle hatch = HatchOf(Brush.Style);
+  const bool opaque = BackColor != clNone;
   Paint([&](QPainter& p) {
-    p.fillRect(q, back);
+    if (opaque) p.fillRect(q, back);
     p.fillRect(q, QBrush(c, hatch));
   });
+}
+
+// Whether the pen's pattern sets the step-th pixel along a line.
+static bool PenPatternOn(TPenStyle style, int64_t step) {
+  switch (style) {
+    case psDash: return step % 8 < 6;
+    case psDot: return (step & 1) == 0;
+    case psDashDot: return step % 12 < 6 || step % 12 == 8;
+    case psDashDotDot: return step % 14 < 6 || step % 14 == 8 || step % 14 == 10;
+    default: return true;
+  }
 }
 
 // Pixels along a line (Bresenham), drawn straight into the rows so the
@@ -302,8 +333,7 @@ void TCanvas::PixelLine(int x0, int y0, int x1, int y1, bool lastPixel) {
   const bool bgr = img.format() == QImage::Format_BGR888;
   const bool rgb32 = img.format() == QImage::Format_RGB32 || img.format() == QImage::Format_ARGB32;
   auto plot = [&](int x, int y, int64_t step) {
-    if (Pen.Style == psDot && (step & 1)) return;
-    if (Pen.Style == psDash && (step % 8) >= 6) return;
+    if (!PenPatternOn(Pen.Style, step)) return;
     if (x < cl || x >= cr || y < ct || y >= cb) return;
     if (bgr) {
       uint8_t* o = img.scanLine(y) + 3 * static_cast<size_t>(x);
@@ -321,10 +351,39 @@ void TCanvas::PixelLine(int x0, int y0, int x1, int y1, bool lastPixel) {
       SetPixel(x, y, Pen.Mode == pmNot ? (~under & 0xFFFFFF) : Pen.Mode == pmXor ? (under ^ pen) : pen);
     }
   };
+  // A line reaching far outside (a ruler at a high zoom may be millions of
+  // pixels long) is first cut to the drawable area, its pattern kept in step.
+  int64_t stepBase = 0;
+  {
+    const double L = cl - 2.0, T = ct - 2.0, R = cr + 1.0, B = cb + 1.0;
+    auto inside = [&](double x, double y) { return x >= L && x <= R && y >= T && y <= B; };
+    if (!inside(x0, y0) || !inside(x1, y1)) {
+      const double ddx = static_cast<double>(x1) - x0, ddy = static_cast<double>(y1) - y0;
+      double t0 = 0.0, t1 = 1.0;
+      auto keep = [&](double p, double q) {  // p * t <= q
+        if (p == 0) return q >= 0;
+        const double r = q / p;
+        if (p < 0) {
+          if (r > t1) return false;
+          t0 = std::max(t0, r);
+        } else {
+          if (r < t0) return false;
+          t1 = std::min(t1, r);
+        }
+        return true;
+      };
+      if (!keep(-ddx, x0 - L) || !keep(ddx, R - x0) || !keep(-ddy, y0 - T) || !keep(ddy, B - y0)) return;
+      const int nx0 = static_cast<int>(std::lround(x0 + t0 * ddx)), ny0 = static_cast<int>(std::lround(y0 + t0 * ddy));
+      const int nx1 = static_cast<int>(std::lround(x0 + t1 * ddx)), ny1 = static_cast<int>(std::lround(y0 + t1 * ddy));
+      stepBase = std::max(std::abs(static_cast<int64_t>(nx0) - x0), std::abs(static_cast<int64_t>(ny0) - y0));
+      if (t1 < 1.0) lastPixel = true;
+      x0 = nx0, y0 = ny0, x1 = nx1, y1 = ny1;
+    }
+  }
   const int dx = std::abs(x1 - x0), dy = -std::abs(y1 - y0);
   const int sx = x0 < x1 ? 1 : -1, sy = y0 < y1 ? 1 : -1;
   int err = dx + dy, x = x0, y = y0;
-  for (int64_t step = 0;; ++step) {
+  for (int64_t step = stepBase;; ++step) {
     const bool end = x == x1 && y == y1;
     if (end && !lastPixel) break;
     plot(x, y, step);
@@ -367,7 +426,7 @@ void TCanvas::LineTo(int x, int y) {
   penX_ = x;
   penY_ = y;
   if (Pen.Style == psClear || (x == x0 && y == y0)) return;
-  if (Pen.Width <= 1 || Pen.Mode != pmCopy || Pen.Style != psSolid) {
+  if (Pen.Width <= 1 || Pen.Mode != pmCopy) {
     PixelLine(x0, y0, x, y, false);
     return;
   }
@@ -444,42 +503,404 @@ void TCanvas::StretchDraw(const TRect& dest, const TBitmap& source) {
   Paint([&](QPainter& p) { p.drawImage(QRect(dest.Left, dest.Top, dest.Width(), dest.Height()), source.Image()); });
 }
 
-static QFont ToQFont(const TFont& f) {
-  QFont q(QString::fromStdString(f.Name));
-  if (f.Height > 0)
-    q.setPixelSize(f.Height);
+// ------------------------------------------------------------ fonts
+
+int32_t PointsToLogHeight(double points) {
+  const double h = points * 96.0 / 72.0;
+  if (!(h == h)) return 0;
+  return -static_cast<int32_t>(std::nearbyint(std::clamp(h, -1e6, 1e6)));
+}
+
+std::string LogFontFaceName(const TPXLogFont& lf) {
+  size_t n = 0;
+  while (n < sizeof lf.FaceName && lf.FaceName[n]) ++n;
+  return std::string(lf.FaceName, n);
+}
+
+void SetLogFontFaceName(TPXLogFont& lf, const std::string& utf8) {
+  size_t n = std::min(utf8.size(), sizeof lf.FaceName - 1);
+  // Back off to the start of a character.
+  while (n > 0 && n < utf8.size() && (static_cast<unsigned char>(utf8[n]) & 0xC0) == 0x80) --n;
+  std::memset(lf.FaceName, 0, sizeof lf.FaceName);
+  std::memcpy(lf.FaceName, utf8.data(), n);
+}
+
+void FontFromLogFont(const TPXLogFont& lf, TFont& font) {
+  const std::string face = LogFontFaceName(lf);
+  if (!face.empty()) font.Name = face;
+  font.Height = 0;
+  font.CellHeight = 0;
+  font.Size = 10;
+  if (lf.Height < 0)
+    font.Height = lf.Height == INT32_MIN ? INT32_MAX : -lf.Height;
+  else if (lf.Height > 0)
+    font.CellHeight = lf.Height;
+  font.Bold = lf.Weight >= 700;
+  font.Italic = lf.Italic != 0;
+  font.Underline = lf.Underline != 0;
+  font.StrikeOut = lf.StrikeOut != 0;
+  font.Escapement = lf.Escapement;
+  font.Antialias = lf.Quality != 3;
+  font.Empty = false;
+}
+
+TPXLogFont LogFontFromFont(const TFont& font) {
+  TPXLogFont lf;
+  if (font.CellHeight > 0)
+    lf.Height = font.CellHeight;
+  else if (font.Height > 0)
+    lf.Height = -font.Height;
   else
-    q.setPointSize(std::max(1, f.Size));
+    lf.Height = PointsToLogHeight(font.Size);
+  lf.Weight = font.Bold ? 700 : 400;
+  lf.Italic = font.Italic;
+  lf.Underline = font.Underline;
+  lf.StrikeOut = font.StrikeOut;
+  lf.Escapement = font.Escapement;
+  lf.Orientation = font.Escapement;
+  SetLogFontFaceName(lf, font.Name);
+  return lf;
+}
+
+// Pixel size of the font: Height as it is, a cell height scaled through the
+// face's own ascent plus descent, else the point size by the one rule.
+// 0 means the text draws nothing.
+static int FontPixelSize(const TFont& f) {
+  if (f.Empty) return 0;
+  constexpr int kMax = 10000;  // far beyond any screen; keeps Qt's rasteriser bounded
+  if (f.CellHeight > 0) {
+    QFont ref(QString::fromStdString(f.Name));
+    ref.setPixelSize(100);
+    ref.setBold(f.Bold);
+    ref.setItalic(f.Italic);
+    const int cell = QFontMetrics(ref).height();
+    if (cell <= 0) return std::min(f.CellHeight, kMax);
+    return static_cast<int>(std::min<int64_t>(std::llround(f.CellHeight * 100.0 / cell), kMax));
+  }
+  if (f.Height > 0) return std::min(f.Height, kMax);
+  return std::min(-PointsToLogHeight(std::max(1, f.Size)), kMax);
+}
+
+static QFont ToQFont(const TFont& f, int pixelSize) {
+  QFont q(QString::fromStdString(f.Name));
+  q.setPixelSize(std::max(1, pixelSize));
   q.setBold(f.Bold);
   q.setItalic(f.Italic);
   q.setUnderline(f.Underline);
   q.setStrikeOut(f.StrikeOut);
+  if (!f.Antialias) q.setStyleStrategy(QFont::NoAntialias);
   return q;
 }
 
 void TCanvas::TextOut(int x, int y, const std::string& utf8) {
-  if (!QGuiApplication::instance()) return;
-  const QFont f = ToQFont(Font);
+  if (!QGuiApplication::instance() || utf8.empty()) return;
+  const int px = FontPixelSize(Font);
+  if (px <= 0) return;
+  const QFont f = ToQFont(Font, px);
   const QColor c = ToQColor(Font.Color);
   const QColor bg = ToQColor(Brush.Color);
+  const bool fill = Brush.Style != bsClear;
+  const QString s = QString::fromUtf8(utf8.c_str());
+  const QFontMetrics m(f);
+  const int w = m.horizontalAdvance(s);
+  // The text's own frame: x along the baseline, y down from it.
+  const uint32_t h = TextAlign & taCenter, v = TextAlign & taBaseline;
+  const int dx = h == taCenter ? -w / 2 : h == taRight ? -w : 0;
+  const int base = v == taBaseline ? 0 : v == taBottom ? -m.descent() : m.ascent();
+  const double angle = -Font.Escapement / 10.0;
   Paint([&](QPainter& p) {
+    p.setRenderHint(QPainter::TextAntialiasing, Font.Antialias);
+    p.setRenderHint(QPainter::Antialiasing, false);
+    p.translate(x, y);
+    if (angle != 0.0) p.rotate(angle);
+    if (fill) p.fillRect(QRect(dx, base - m.ascent(), w, m.height()), bg);
     p.setFont(f);
-    QFontMetrics m(f);
-    const QString s = QString::fromUtf8(utf8.c_str());
-    p.fillRect(QRect(x, y, m.horizontalAdvance(s), m.height()), bg);
     p.setPen(c);
-    p.drawText(QPoint(x, y + m.ascent()), s);
+    p.drawText(QPoint(dx, base), s);
   });
+}
+
+void TCanvas::TextRect(const TRect& clip, int x, int y, const std::string& utf8) {
+  const bool was = clipped_;
+  const TRect old = clip_;
+  TRect r = clip;
+  if (was) {
+    r = Rect(std::max(r.Left, old.Left), std::max(r.Top, old.Top), std::min(r.Right, old.Right),
+             std::min(r.Bottom, old.Bottom));
+  }
+  if (r.Width() <= 0 || r.Height() <= 0) return;
+  SetClipRect(&r);
+  TextOut(x, y, utf8);
+  clipped_ = was;
+  clip_ = old;
 }
 
 int TCanvas::TextWidth(const std::string& utf8) const {
   if (!QGuiApplication::instance()) return 0;
-  return QFontMetrics(ToQFont(Font)).horizontalAdvance(QString::fromUtf8(utf8.c_str()));
+  const int px = FontPixelSize(Font);
+  if (px <= 0) return 0;
+  return QFontMetrics(ToQFont(Font, px)).horizontalAdvance(QString::fromUtf8(utf8.c_str()));
 }
 
 int TCanvas::TextHeight(const std::string&) const {
   if (!QGuiApplication::instance()) return 0;
-  return QFontMetrics(ToQFont(Font)).height();
+  const int px = FontPixelSize(Font);
+  if (px <= 0) return 0;
+  return QFontMetrics(ToQFont(Font, px)).height();
+}
+
+int TCanvas::TextAscent() const {
+  if (!QGuiApplication::instance()) return 0;
+  const int px = FontPixelSize(Font);
+  if (px <= 0) return 0;
+  return QFontMetrics(ToQFont(Font, px)).ascent();
+}
+
+// ------------------------------------------------------------ shapes
+
+// Sets the pixels x0..x1 of row y (cut to the clip and the bitmap) to the
+// colour, or inverts or exclusive-ors them by the mode.
+void TCanvas::Span(int y, int x0, int x1, TColor colour, TPenMode mode) {
+  QImage& img = owner_.Image();
+  if (img.isNull()) return;
+  const TRect c = ClipRect();
+  if (y < std::max(c.Top, 0) || y >= std::min(c.Bottom, img.height())) return;
+  x0 = std::max({x0, c.Left, 0});
+  x1 = std::min({x1, c.Right - 1, img.width() - 1});
+  if (x1 < x0) return;
+  const TColor rgb = ColorToRGB(colour);
+  const uint8_t r = rgb & 0xFF, g = (rgb >> 8) & 0xFF, b = (rgb >> 16) & 0xFF;
+  uint8_t* row = img.scanLine(y);
+  switch (img.format()) {
+    case QImage::Format_BGR888:
+      for (int x = x0; x <= x1; ++x) {
+        uint8_t* o = row + 3 * static_cast<size_t>(x);
+        if (mode == pmNot) o[0] = ~o[0], o[1] = ~o[1], o[2] = ~o[2];
+        else if (mode == pmXor) o[0] ^= b, o[1] ^= g, o[2] ^= r;
+        else o[0] = b, o[1] = g, o[2] = r;
+      }
+      return;
+    case QImage::Format_RGB32:
+    case QImage::Format_ARGB32: {
+      const uint32_t v = (uint32_t{r} << 16) | (uint32_t{g} << 8) | b;
+      auto* o = reinterpret_cast<uint32_t*>(row);
+      for (int x = x0; x <= x1; ++x) {
+        if (mode == pmNot) o[x] = (o[x] & 0xFF000000u) | (~o[x] & 0xFFFFFFu);
+        else if (mode == pmXor) o[x] ^= v;
+        else o[x] = (o[x] & 0xFF000000u) | v;
+      }
+      return;
+    }
+    case QImage::Format_Indexed8:
+      if (IsGreyRamp(img)) {
+        for (int x = x0; x <= x1; ++x)
+          row[x] = mode == pmNot ? static_cast<uint8_t>(~row[x]) : mode == pmXor ? static_cast<uint8_t>(row[x] ^ r) : r;
+        return;
+      }
+      [[fallthrough]];
+    default:
+      for (int x = x0; x <= x1; ++x) {
+        const TColor under = Pixel(x, y);
+        SetPixel(x, y, mode == pmNot ? (~under & 0xFFFFFF) : mode == pmXor ? (under ^ rgb) : rgb);
+      }
+      return;
+  }
+}
+
+namespace {
+
+// Rows of the region of pixels whose centres lie inside the ellipse that
+// fills the box (right and bottom exclusive): Lo[i] > Hi[i] for an empty row.
+struct TEllipseRows {
+  int Top = 0;
+  std::vector<int> Lo, Hi;
+  TEllipseRows(double l, double t, double r, double b) {
+    if (r <= l || b <= t) return;
+    const double cx = (l + r) / 2, cy = (t + b) / 2, ax = (r - l) / 2, ay = (b - t) / 2;
+    Top = static_cast<int>(std::floor(t));
+    const int bottom = static_cast<int>(std::ceil(b)) - 1;
+    if (bottom - Top > 200000) return;  // nothing that large is drawn
+    for (int y = Top; y <= bottom; ++y) {
+      const double dy = (y + 0.5 - cy) / ay;
+      int lo = 1, hi = 0;
+      if (std::abs(dy) <= 1.0) {
+        const double half = ax * std::sqrt(1.0 - dy * dy);
+        lo = static_cast<int>(std::ceil(cx - half - 0.5));
+        hi = static_cast<int>(std::floor(cx + half - 0.5));
+        if (lo > hi) {
+          // A sliver between pixel centres still shows the nearest pixels.
+          lo = static_cast<int>(std::floor(cx - 0.5));
+          hi = static_cast<int>(std::ceil(cx - 0.5));
+        }
+      }
+      Lo.push_back(lo);
+      Hi.push_back(hi);
+    }
+  }
+  int Rows() const { return static_cast<int>(Lo.size()); }
+  bool Has(int y, int x) const {
+    const int i = y - Top;
+    return i >= 0 && i < Rows() && x >= Lo[static_cast<size_t>(i)] && x <= Hi[static_cast<size_t>(i)];
+  }
+};
+
+}  // namespace
+
+// Calls fn(y, x0, x1) for the runs of the ellipse outline of the box drawn
+// with a pen of the given width: the region's border pixels for 1, else
+// the ring between the box grown and shrunk by half the width.
+template <typename Fn>
+static void EllipseOutline(const TRect& box, int width, Fn&& fn) {
+  if (width <= 1) {
+    const TEllipseRows e(box.Left, box.Top, box.Right, box.Bottom);
+    for (int i = 0; i < e.Rows(); ++i) {
+      const int lo = e.Lo[static_cast<size_t>(i)], hi = e.Hi[static_cast<size_t>(i)];
+      if (lo > hi) continue;
+      int inLo = lo + 1, inHi = hi - 1;
+      for (int j : {i - 1, i + 1}) {
+        if (j < 0 || j >= e.Rows()) {
+          inLo = 1, inHi = 0;
+          break;
+        }
+        inLo = std::max(inLo, e.Lo[static_cast<size_t>(j)]);
+        inHi = std::min(inHi, e.Hi[static_cast<size_t>(j)]);
+      }
+      const int y = e.Top + i;
+      if (inLo > inHi) {
+        fn(y, lo, hi);
+      } else {
+        fn(y, lo, inLo - 1);
+        fn(y, inHi + 1, hi);
+      }
+    }
+    return;
+  }
+  const int g1 = width / 2, g2 = width - 1 - width / 2;
+  const TEllipseRows outer(box.Left - g1, box.Top - g1, box.Right + g2, box.Bottom + g2);
+  const TEllipseRows inner(box.Left - g1 + width, box.Top - g1 + width, box.Right + g2 - width,
+                           box.Bottom + g2 - width);
+  for (int i = 0; i < outer.Rows(); ++i) {
+    const int lo = outer.Lo[static_cast<size_t>(i)], hi = outer.Hi[static_cast<size_t>(i)];
+    if (lo > hi) continue;
+    const int y = outer.Top + i, k = y - inner.Top;
+    if (k < 0 || k >= inner.Rows() || inner.Lo[static_cast<size_t>(k)] > inner.Hi[static_cast<size_t>(k)]) {
+      fn(y, lo, hi);
+    } else {
+      fn(y, lo, inner.Lo[static_cast<size_t>(k)] - 1);
+      fn(y, inner.Hi[static_cast<size_t>(k)] + 1, hi);
+    }
+  }
+}
+
+void TCanvas::Ellipse(const TRect& box) {
+  if (box.Width() <= 0 || box.Height() <= 0 || box.Width() > 200000 || box.Height() > 200000) return;
+  if (external_) {
+    Paint([&](QPainter& p) {
+      p.setPen(Pen.Style == psClear ? QPen(Qt::NoPen) : QPen(ToQColor(Pen.Color), Pen.Width));
+      p.setBrush(Brush.Style == bsClear ? QBrush(Qt::NoBrush) : QBrush(ToQColor(Brush.Color), HatchOf(Brush.Style)));
+      p.drawEllipse(QRect(box.Left, box.Top, box.Width() - 1, box.Height() - 1));
+    });
+    return;
+  }
+  if (Brush.Style == bsSolid) {
+    const TEllipseRows e(box.Left, box.Top, box.Right, box.Bottom);
+    for (int i = 0; i < e.Rows(); ++i)
+      Span(e.Top + i, e.Lo[static_cast<size_t>(i)], e.Hi[static_cast<size_t>(i)], Brush.Color, pmCopy);
+  } else if (Brush.Style != bsClear) {
+    const QColor c = ToQColor(Brush.Color), back = ToQColor(BackColor);
+    const bool opaque = BackColor != clNone;
+    const Qt::BrushStyle hatch = HatchOf(Brush.Style);
+    Paint([&](QPainter& p) {
+      QPainterPath path;
+      const TEllipseRows e(box.Left, box.Top, box.Right, box.Bottom);
+      for (int i = 0; i < e.Rows(); ++i)
+        if (e.Lo[static_cast<size_t>(i)] <= e.Hi[static_cast<size_t>(i)])
+          path.addRect(e.Lo[static_cast<size_t>(i)], e.Top + i,
+                       e.Hi[static_cast<size_t>(i)] - e.Lo[static_cast<size_t>(i)] + 1, 1);
+      if (opaque) p.fillPath(path, back);
+      p.fillPath(path, QBrush(c, hatch));
+    });
+  }
+  if (Pen.Style == psClear) return;
+  EllipseOutline(box, Pen.Width, [&](int y, int x0, int x1) { Span(y, x0, x1, Pen.Color, Pen.Mode); });
+}
+
+void TCanvas::Arc(const TRect& box, int xs, int ys, int xe, int ye) {
+  if (Pen.Style == psClear || box.Width() <= 0 || box.Height() <= 0 || box.Width() > 200000 ||
+      box.Height() > 200000)
+    return;
+  const double cx = (box.Left + box.Right) / 2.0, cy = (box.Top + box.Bottom) / 2.0;
+  constexpr double kTwoPi = 6.283185307179586;
+  // Counter-clockwise on the screen: angles measured with y pointing up.
+  const double a0 = std::atan2(cy - ys, xs - cx), a1 = std::atan2(cy - ye, xe - cx);
+  const bool full = (xs == xe && ys == ye) || a0 == a1;
+  double sweep = std::fmod(a1 - a0 + 2 * kTwoPi, kTwoPi);
+  if (full) sweep = kTwoPi;
+  EllipseOutline(box, Pen.Width, [&](int y, int x0, int x1) {
+    if (full) {
+      Span(y, x0, x1, Pen.Color, Pen.Mode);
+      return;
+    }
+    for (int x = x0; x <= x1; ++x) {
+      const double t = std::fmod(std::atan2(cy - (y + 0.5), (x + 0.5) - cx) - a0 + 2 * kTwoPi, kTwoPi);
+      if (t <= sweep) Span(y, x, x, Pen.Color, Pen.Mode);
+    }
+  });
+}
+
+void TCanvas::Polyline(const TPoint* points, int count) {
+  if (!points || count < 2 || Pen.Style == psClear) return;
+  if (Pen.Width <= 1 || Pen.Mode != pmCopy || external_) {
+    if (external_ && Pen.Width > 1) {
+      const QColor c = ToQColor(Pen.Color);
+      Paint([&](QPainter& p) {
+        p.setPen(QPen(c, Pen.Width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        QPolygon poly;
+        for (int i = 0; i < count; ++i) poly << QPoint(points[i].X, points[i].Y);
+        p.drawPolyline(poly);
+      });
+      return;
+    }
+    // Each segment leaves out its end pixel, as a chain of LineTo calls does.
+    for (int i = 1; i < count; ++i) {
+      MoveTo(points[i - 1].X, points[i - 1].Y);
+      LineTo(points[i].X, points[i].Y);
+    }
+    return;
+  }
+  const QColor c = ToQColor(Pen.Color);
+  Paint([&](QPainter& p) {
+    p.setRenderHint(QPainter::Antialiasing, false);
+    p.setPen(QPen(c, Pen.Width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    QPolygon poly;
+    for (int i = 0; i < count; ++i) poly << QPoint(points[i].X, points[i].Y);
+    p.drawPolyline(poly);
+  });
+}
+
+void TCanvas::Polygon(const TPoint* points, int count) {
+  if (!points || count < 2) return;
+  QPolygon poly;
+  for (int i = 0; i < count; ++i) poly << QPoint(points[i].X, points[i].Y);
+  if (Brush.Style != bsClear && count >= 3) {
+    const QColor c = ToQColor(Brush.Color), back = ToQColor(BackColor);
+    const bool opaque = Brush.Style == bsSolid || BackColor != clNone;
+    const Qt::BrushStyle style = HatchOf(Brush.Style);
+    Paint([&](QPainter& p) {
+      p.setRenderHint(QPainter::Antialiasing, false);
+      p.setPen(Qt::NoPen);
+      if (opaque && Brush.Style != bsSolid) {
+        p.setBrush(back);
+        p.drawPolygon(poly, Qt::OddEvenFill);
+      }
+      p.setBrush(QBrush(c, style));
+      p.drawPolygon(poly, Qt::OddEvenFill);
+    });
+  }
+  if (Pen.Style == psClear) return;
+  std::vector<TPoint> ring(points, points + count);
+  ring.push_back(points[0]);
+  Polyline(ring.data(), static_cast<int>(ring.size()));
 }
 
 }  // namespace pixoran

@@ -69,9 +69,11 @@ struct TBrush {
 // Pen modes: pmCopy draws the pen colour, pmNot inverts what lies under the
 // pen, pmXor exclusive-ors the pen colour in.
 enum TPenMode : uint8_t { pmCopy, pmNot, pmXor };
-// psDot sets every other pixel along the line, psDash runs of 6 on and 2
-// off, psClear draws nothing.
-enum TPenStyle : uint8_t { psSolid, psDash, psDot, psClear };
+// Pen styles keep the framework's numbers: psDot sets every other pixel
+// along the line, psDash runs of 6 on and 2 off, psDashDot and psDashDotDot
+// mix the two, psClear (5) draws no outline, psInsideFrame draws solid.
+// Pens wider than one pixel draw solid whatever their style.
+enum TPenStyle : uint8_t { psSolid, psDash, psDot, psDashDot, psDashDotDot, psClear, psInsideFrame };
 struct TPen {
   TColor Color = clBlack;
   int Width = 1;
@@ -84,7 +86,52 @@ struct TFont {
   int Height = 0;  // pixels; when above 0 it decides instead of Size
   TColor Color = clBlack;
   bool Bold = false, Italic = false, Underline = false, StrikeOut = false;
+  // Character-cell height in pixels (ascent plus descent); when above 0 it
+  // decides instead of Height and Size.
+  int CellHeight = 0;
+  // Angle of the text's baseline in tenths of a degree, counter-clockwise.
+  int Escapement = 0;
+  bool Antialias = true;
+  // Set when the size came out as 0 pixels: the text draws nothing.
+  bool Empty = false;
 };
+
+// Heights of fonts given in points: -Round(size * 96 / 72), the negative
+// height of a character of that size.
+int32_t PointsToLogHeight(double points);
+
+// The framework's 60-byte logical font. Height: negative is the character
+// height in pixels, positive the cell height, 0 the default size.
+// Escapement in tenths of a degree, counter-clockwise. Weight 700 and above
+// is bold. Quality 3 asks for plain, 4 for antialiased glyphs. The face
+// name is UTF-8, zero-terminated.
+struct TPXLogFont {
+  int32_t Height = 0;
+  int32_t Width = 0;
+  int32_t Escapement = 0;
+  int32_t Orientation = 0;
+  int32_t Weight = 400;
+  uint8_t Italic = 0, Underline = 0, StrikeOut = 0, CharSet = 1;
+  uint8_t OutPrecision = 0, ClipPrecision = 0, Quality = 0, PitchAndFamily = 0;
+  char FaceName[32] = {};
+};
+static_assert(sizeof(TPXLogFont) == 60);
+std::string LogFontFaceName(const TPXLogFont& lf);
+// Stores at most 31 bytes, never splitting a character.
+void SetLogFontFaceName(TPXLogFont& lf, const std::string& utf8);
+// The canvas font the logical font describes (colour left as it was).
+void FontFromLogFont(const TPXLogFont& lf, TFont& font);
+// The logical font of a canvas font (sizes in points by PointsToLogHeight).
+TPXLogFont LogFontFromFont(const TFont& font);
+
+struct TPoint {
+  int X = 0, Y = 0;
+  friend bool operator==(const TPoint&, const TPoint&) = default;
+};
+
+// Text alignment of TextOut, in the framework's flag values: horizontal
+// taLeft, taRight, taCenter; vertical taTop, taBottom, taBaseline.
+constexpr uint32_t taLeft = 0, taRight = 2, taCenter = 6, taTop = 0, taBottom = 8, taBaseline = 24;
 
 // Drawing surface of one platform bitmap. Each call paints and finishes, so
 // the bitmap's row pointers stay valid between calls.
@@ -95,8 +142,11 @@ class TCanvas {
   TPen Pen;
   TFont Font;
 
-  // The background colour of hatched brushes (and of nothing else).
+  // The background colour of hatched brushes (and of nothing else); clNone
+  // leaves the background between the hatch lines alone.
   TColor BackColor = clWhite;
+  // Where TextOut's point lies on the text (ta... flags).
+  uint32_t TextAlign = taLeft | taTop;
 
   // Fills with the brush (nothing with bsClear).
   void FillRect(const TRect& r);
@@ -116,9 +166,27 @@ class TCanvas {
   void GradientFill(const TRect& r, TColor colour1, TColor colour2, bool vertical);
   void Draw(int x, int y, const TBitmap& source);
   void StretchDraw(const TRect& dest, const TBitmap& source);
+  // Outline with the pen inside the box (its right and bottom edges left
+  // out), filled with the brush.
+  void Ellipse(const TRect& box);
+  // The outline of the box's ellipse counter-clockwise from the ray towards
+  // (xs, ys) to the ray towards (xe, ye); coinciding rays give the whole
+  // ellipse.
+  void Arc(const TRect& box, int xs, int ys, int xe, int ye);
+  // A closed outline through the points, filled with the brush.
+  void Polygon(const TPoint* points, int count);
+  // An open line through the points (its last pixel left out).
+  void Polyline(const TPoint* points, int count);
+  // With a clear brush only the glyphs are drawn; otherwise the text's
+  // cell is first filled with the brush colour. The font's escapement turns
+  // the text about (x, y).
   void TextOut(int x, int y, const std::string& utf8);
+  // TextOut cut to the rectangle.
+  void TextRect(const TRect& clip, int x, int y, const std::string& utf8);
   int TextWidth(const std::string& utf8) const;
   int TextHeight(const std::string& utf8) const;
+  // Distance from the top of the cell to the baseline.
+  int TextAscent() const;
 
   // Drawing is cut to this rectangle (a copy is kept), or not at all.
   void SetClipRect(const TRect* clip);
@@ -135,6 +203,7 @@ class TCanvas {
   template <typename Fn>
   void Paint(Fn&& fn);
   void PixelLine(int x0, int y0, int x1, int y1, bool lastPixel);
+  void Span(int y, int x0, int x1, TColor colour, TPenMode mode);
   TBitmap& owner_;
   QPainter* external_ = nullptr;
   int penX_ = 0, penY_ = 0;
