@@ -9,6 +9,7 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QFocusEvent>
+#include <QInputMethodEvent>
 #include <QCursor>
 #include <QPainter>
 #include <QPointer>
@@ -120,6 +121,8 @@ static int VirtualKeyOf(int key) {
     default: return 0;
   }
 }
+
+int VirtualKeyFromQtKey(int qtKey) { return VirtualKeyOf(qtKey); }
 
 // Hands the widget's events to its control. The control pointer is cleared
 // before the control goes, so late events (hide, leave) find nobody.
@@ -258,6 +261,29 @@ class TControlWidget : public QWidget {
     e->accept();
   }
 
+  void inputMethodEvent(QInputMethodEvent* e) override {
+    if (control_ && control_->InputMethodEnabled() && !e->commitString().isEmpty()) {
+      const QList<uint> ucs = e->commitString().toUcs4();
+      control_->InputMethodCommit(std::u32string(ucs.begin(), ucs.end()));
+    }
+    e->accept();
+  }
+  QVariant inputMethodQuery(Qt::InputMethodQuery query) const override {
+    if (!control_ || !control_->InputMethodEnabled()) return QWidget::inputMethodQuery(query);
+    const TWinControl::TInputMethodState st = control_->InputMethodState();
+    const int f = control_->FrameWidth();
+    switch (query) {
+      case Qt::ImEnabled: return true;
+      case Qt::ImCursorRectangle:
+        return QRect(st.Caret.Left + f, st.Caret.Top + f, std::max(1, st.Caret.Width()), std::max(1, st.Caret.Height()));
+      case Qt::ImSurroundingText:
+        return QString::fromUcs4(st.Surrounding.data(), static_cast<qsizetype>(st.Surrounding.size()));
+      case Qt::ImCursorPosition: return Utf16Index(st.Surrounding, st.CaretPos);
+      case Qt::ImAnchorPosition: return Utf16Index(st.Surrounding, st.AnchorPos);
+      default: return QWidget::inputMethodQuery(query);
+    }
+  }
+
   void timerEvent(QTimerEvent* e) override {
     for (const auto& [id, q] : timers_) {
       if (q == e->timerId()) {
@@ -268,6 +294,12 @@ class TControlWidget : public QWidget {
   }
 
  private:
+  // Input methods count positions in UTF-16 units.
+  static int Utf16Index(const std::u32string& s, int32_t codePoints) {
+    int n = 0;
+    for (int32_t i = 0; i < codePoints && i < static_cast<int32_t>(s.size()); ++i) n += s[i] > 0xFFFF ? 2 : 1;
+    return n;
+  }
   QPoint ClientPoint(QPointF p) const {
     const int f = control_ ? control_->FrameWidth() : 0;
     return QPoint(static_cast<int>(std::floor(p.x())) - f, static_cast<int>(std::floor(p.y())) - f);
@@ -582,6 +614,11 @@ intptr_t TWinControl::Perform(uint32_t msg, intptr_t wParam, intptr_t lParam) {
   m.LParam = lParam;
   HandleMessage(m);
   return m.Result;
+}
+
+void TWinControl::SetInputMethodEnabled(bool value) {
+  imEnabled_ = value;
+  if (QWidget* w = Widget()) w->setAttribute(Qt::WA_InputMethodEnabled, value);
 }
 
 void TWinControl::HandleMessage(TMessage& message) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "platform/classes.h"
 #include "platform/graphics.h"
@@ -121,6 +122,9 @@ enum TMouseButton { mbLeft = 0, mbRight = 1, mbMiddle = 2 };
 constexpr int vkBack = 8, vkTab = 9, vkReturn = 13, vkShift = 16, vkControl = 17, vkMenu = 18, vkEscape = 27,
               vkSpace = 32, vkPrior = 33, vkNext = 34, vkEnd = 35, vkHome = 36, vkLeft = 37, vkUp = 38,
               vkRight = 39, vkDown = 40, vkInsert = 45, vkDelete = 46, vkF1 = 112;
+
+// The virtual-key code of a Qt key number (0 for keys without one).
+int VirtualKeyFromQtKey(int qtKey);
 
 // A message sent to a control with Perform or posted with PostMessage.
 struct TMessage {
@@ -243,6 +247,18 @@ class TWinControl : public TComponent {
   // For Qt-facing code in the platform layer only.
   QWidget* Widget() const;
 
+  // Typing through an input method (Chinese and other composed scripts):
+  // when enabled, the committed text arrives at InputMethodCommit and the
+  // method's questions are answered from InputMethodState.
+  void SetInputMethodEnabled(bool value);
+  bool InputMethodEnabled() const { return imEnabled_; }
+  struct TInputMethodState {
+    TRect Caret;              // client coordinates
+    std::u32string Surrounding;  // text around the caret
+    int32_t CaretPos = 0;     // in Surrounding
+    int32_t AnchorPos = 0;    // other end of the selection in Surrounding
+  };
+
  protected:
   // Adjusts the creation parameters; descendants call the inherited one first.
   virtual void AdjustWindowStyle(TCreateParams& params);
@@ -276,6 +292,9 @@ class TWinControl : public TComponent {
   // already holds pos when this runs, so the bar stays where the user put it
   // unless the handler sets another position. The default does nothing more.
   virtual void Scroll(TScrollBarKind bar, TScrollCode code, int32_t pos) {}
+  // Text the input method committed (code points); the default does nothing.
+  virtual void InputMethodCommit(const std::u32string& text) {}
+  virtual TInputMethodState InputMethodState() { return {}; }
 
  private:
   friend class TControlWidget;
@@ -307,6 +326,7 @@ class TWinControl : public TComponent {
   bool ctl3D_ = true;
   bool parentCtl3D_ = true;
   bool tabStop_ = false;
+  bool imEnabled_ = false;
 };
 
 // A windowed control that paints itself: Paint draws into Canvas (the back

@@ -53,6 +53,7 @@ TPixoranVect::TPixoranVect(TComponent* owner, TWinControl* parent) : TPixoranVie
 }
 
 TPixoranVect::~TPixoranVect() {
+  destroying_ = true;
   EndTextEdit();
   RemoveAllObjects();
   FreeObjData(template_);
@@ -652,8 +653,6 @@ void TPixoranVect::FireObjectClick(int32_t handle) {
 void TPixoranVect::FireObjectDblClick(int32_t handle) {
   if (OnObjectDblClick) OnObjectDblClick(this, handle);
 }
-
-void TPixoranVect::EndTextEdit() {}
 
 void TPixoranVect::CancelInteraction() {
   creationKind_ = 0;

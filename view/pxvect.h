@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "core/kopxutils_geometry.h"
+#include "platform/streams.h"
 #include "view/pixoranview.h"
 #include "view/pxmview.h"
 
@@ -299,14 +300,19 @@ class TPixoranVect : public TPixoranView {
   int32_t EditedObject() const { return edited_; }
 
   // ------------------------------------------------------------ seams
-  // Object undo snapshot (the object stream); nothing here.
-  virtual void SaveObjUndo() {}
-  // In-place editing (the text editor): ends an edit (the object takes
+  // Object undo snapshots (pxvect_stream.cpp): the objects written as an
+  // object stream into a new snapshot; the oldest go beyond ObjUndoLimit.
+  virtual void SaveObjUndo();
+  void SaveObjectsToStream(TStream& stream);
+  void ClearObjUndo();
+  int32_t ObjUndoCount() const { return static_cast<int32_t>(objUndo_.size()); }
+  const TMemoryStream& ObjUndoSnapshot(int32_t i) const { return *objUndo_[static_cast<size_t>(i)]; }
+  // In-place editing (pxvect_text.cpp): ends an edit (the object takes
   // the editor's text back), starts one, and places the editor over the
-  // edited object. Here they only forget the edited object.
+  // edited object.
   virtual void EndTextEdit();
-  virtual void StartTextEdit(int32_t handle) {}
-  virtual void PositionTextEditor() {}
+  virtual void StartTextEdit(int32_t handle);
+  virtual void PositionTextEditor();
   // The measure hint (the vector tools) is redrawn after a change of unit,
   // scale or resolution; nothing here.
   virtual void RefreshMeasureHint() {}
@@ -341,6 +347,12 @@ class TPixoranVect : public TPixoranView {
   // text editor; nullptr until then.
   TPXEdit* textEdit_ = nullptr;
   TPXTextControl* memoEdit_ = nullptr;
+  std::shared_ptr<TPXEdit> textEditOwned_;  // shared_ptr: freed here without the editors' definitions
+  std::shared_ptr<TPXTextControl> memoEditOwned_;
+  bool destroying_ = false;  // the destructor ends an edit without notifying
+  void TextEditChanged();
+  void TextEditKeyDown(int& key, TShiftState shift);
+  void MemoEditKeyDown(int& key, TShiftState shift);
   int32_t edited_ = -1;  // the object edited in place
   // Tool state shared with the vector tools: creation kind in progress and
   // the grip in use.
@@ -383,6 +395,7 @@ class TPixoranVect : public TPixoranView {
   std::vector<int32_t> order_;
   std::vector<int32_t> selection_;
   std::vector<TBitmapEntry> bitmaps_;
+  std::vector<std::unique_ptr<TMemoryStream>> objUndo_;  // oldest first
   TPXVObject template_;
   std::unique_ptr<TPXBitmap> work_;  // the pipeline's work bitmap
   // The alpha pass is painted here (8-bit grey, painted in place) and its

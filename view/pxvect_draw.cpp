@@ -10,6 +10,7 @@
 #include "core/kopxutils_helpers.h"
 #include "core/pxrender.h"
 #include "proc/pxfilters.h"
+#include "view/pxtextc.h"
 #include "view/pxvect.h"
 
 namespace pixoran {
@@ -612,26 +613,9 @@ void TPixoranVect::DrawTextObject(TPXVObject& o, TBitmap& target, double d, int3
   c.TextAlign = taLeft | taTop;
 }
 
-void TPixoranVect::DrawMemo(TPXVObject& o, TBitmap& target, int32_t x1, int32_t y1, int32_t x2, int32_t y2, double d,
+void TPixoranVect::DrawMemo(TPXVObject& o, TBitmap& target, int32_t x1, int32_t y1, int32_t, int32_t, double d,
                             bool alphaPass) {
-  TCanvas& c = target.Canvas();
-  // The alpha pass frames in the pass's grey like everything else.
-  c.Pen = TPen{alphaPass ? o.PenColor : o.BorderColor, 1, pmCopy, o.BorderStyle};
-  c.Rectangle(Rect(x1, y1, x2 + 1, y2 + 1));
-  if (o.Text.empty() || !SetObjFontOn(o, c, d, 0)) return;
-  c.Brush.Style = bsClear;
-  const int32_t lh = o.FixedLineHeight > 0 ? TruncToInt32(o.FixedLineHeight * d) : c.TextHeight("Ag");
-  const int32_t step = lh + TruncToInt32(o.LineSpacing * d);
-  int32_t y = y1;
-  size_t start = 0;
-  const TRect box = Rect(x1, y1, x2 + 1, y2 + 1);
-  while (start <= o.Text.size() && y <= y2) {
-    size_t end = o.Text.find('\n', start);
-    if (end == std::string::npos) end = o.Text.size();
-    c.TextRect(box, x1 + 1, y, o.Text.substr(start, end - start));
-    y += std::max(step, 1);
-    start = end + 1;
-  }
+  DrawMemoObject(o, target, x1, y1, d, alphaPass);
 }
 
 void TPixoranVect::DrawBitmapObject(TPXVObject& o, TBitmap& target, TPXBitmap* work, int32_t X1, int32_t Y1,
