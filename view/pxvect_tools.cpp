@@ -141,17 +141,18 @@ int32_t TPixoranVect::GripAt(int32_t x, int32_t y) {
     TargetCorners(*o, true, 1, d, X1, Y1, X2, Y2);
     const TRect box = Rect(std::min(X1, X2), std::min(Y1, Y2), std::max(X1, X2), std::max(Y1, Y2));
     if (!SegmentBoxOverlapsRect(box, client)) continue;
+    // The end grips come first: a corner lies on the object itself, and
+    // taking it for the object would move instead of resize.
     int32_t grip = 0;
-    const double dist = ObjectDistance(*o, ScreenToBitmapX(x), ScreenToBitmapY(y));
-    if (dist >= 1 || dist < 0) {
-      if (on(X1, Y1))
-        grip = 1;
-      else if (on(X2, Y2))
-        grip = 2;
-      else if (on(box.Left + (box.Right - box.Left) / 2, box.Top + (box.Bottom - box.Top) / 2))
-        grip = 3;
+    if (on(X1, Y1)) {
+      grip = 1;
+    } else if (on(X2, Y2)) {
+      grip = 2;
     } else {
-      grip = 3;
+      const double dist = ObjectDistance(*o, ScreenToBitmapX(x), ScreenToBitmapY(y));
+      if ((dist >= 0 && dist < 1) ||
+          on(box.Left + (box.Right - box.Left) / 2, box.Top + (box.Bottom - box.Top) / 2))
+        grip = 3;
     }
     if (!IsLineKind(o->Kind)) {
       const int32_t mx = X1 + (X2 - X1) / 2, my = Y1 + (Y2 - Y1) / 2;
