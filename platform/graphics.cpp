@@ -7,7 +7,9 @@
 #include <QPainterPath>
 #include <cmath>
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <unordered_map>
 
 namespace pixoran {
 
@@ -188,10 +190,20 @@ static QColor ToQColor(TColor c) {
 }
 
 // An indexed 8-bit image whose palette is the grey ramp (entry i = (i, i, i)).
+// Called for every span: the table is read directly, not entry by entry.
 static bool IsGreyRamp(const QImage& img) {
   if (img.format() != QImage::Format_Indexed8 || img.colorCount() != 256) return false;
-  for (int i = 0; i < 256; ++i)
-    if ((img.color(i) & 0xFFFFFF) != static_cast<QRgb>((i << 16) | (i << 8) | i)) return false;
+  const QList<QRgb> table = img.colorTable();
+  const QRgb* t = table.constData();
+  // The table's storage changes whenever the table does: the last one found
+  // to be the ramp is remembered.
+  thread_local const QRgb* lastRamp = nullptr;
+  thread_local QList<QRgb> keep;
+  if (t == lastRamp) return true;
+  for (uint32_t i = 0; i < 256; ++i)
+    if ((t[i] & 0xFFFFFFu) != ((i << 16) | (i << 8) | i)) return false;
+  keep = table;  // held, so the storage is not reused by another table
+  lastRamp = t;
   return true;
 }
 
@@ -322,7 +334,7 @@ static bool PenPatternOn(TPenStyle style, int64_t step) {
 // Pixels along a line (Bresenham), drawn straight into the rows so the
 // inverting and exclusive-or modes work on every true-colour bitmap; the
 // pen style's pattern runs along the line.
-void TCanvas::PixelLine(int x0, int y0, int x1, int y1, bool lastPixel) {
+void TCanvas::PixelLine(int x0, int y0, int x1, int y1, bool lastPixel, int width) {
   QImage& img = owner_.Image();
   if (img.isNull() || Pen.Style == psClear) return;
   const TRect c = ClipRect();
@@ -332,7 +344,19 @@ void TCanvas::PixelLine(int x0, int y0, int x1, int y1, bool lastPixel) {
   const uint8_t pr = pen & 0xFF, pg = (pen >> 8) & 0xFF, pb = (pen >> 16) & 0xFF;
   const bool bgr = img.format() == QImage::Format_BGR888;
   const bool rgb32 = img.format() == QImage::Format_RGB32 || img.format() == QImage::Format_ARGB32;
+  const bool grey = IsGreyRamp(img);
+  const bool xMajor = std::abs(static_cast<int64_t>(x1) - x0) >= std::abs(static_cast<int64_t>(y1) - y0);
+  const int lo = width / 2, hi = width - 1 - width / 2;
   auto plot = [&](int x, int y, int64_t step) {
+    if (width > 1) {
+      // A wide pen: a run across the line's main direction at every step.
+      if (xMajor) {
+        for (int yy = y - lo; yy <= y + hi; ++yy) Span(yy, x, x, Pen.Color, Pen.Mode);
+      } else {
+        Span(y, x - lo, x + hi, Pen.Color, Pen.Mode);
+      }
+      return;
+    }
     if (!PenPatternOn(Pen.Style, step)) return;
     if (x < cl || x >= cr || y < ct || y >= cb) return;
     if (bgr) {
@@ -340,6 +364,9 @@ void TCanvas::PixelLine(int x0, int y0, int x1, int y1, bool lastPixel) {
       if (Pen.Mode == pmNot) o[0] = ~o[0], o[1] = ~o[1], o[2] = ~o[2];
       else if (Pen.Mode == pmXor) o[0] ^= pb, o[1] ^= pg, o[2] ^= pr;
       else o[0] = pb, o[1] = pg, o[2] = pr;
+    } else if (grey) {
+      uint8_t* o = img.scanLine(y) + x;
+      *o = Pen.Mode == pmNot ? static_cast<uint8_t>(~*o) : Pen.Mode == pmXor ? static_cast<uint8_t>(*o ^ pr) : pr;
     } else if (rgb32) {
       auto* o = reinterpret_cast<uint32_t*>(img.scanLine(y)) + x;
       const uint32_t v = (uint32_t{pr} << 16) | (uint32_t{pg} << 8) | pb;
@@ -355,7 +382,7 @@ void TCanvas::PixelLine(int x0, int y0, int x1, int y1, bool lastPixel) {
   // pixels long) is first cut to the drawable area, its pattern kept in step.
   int64_t stepBase = 0;
   {
-    const double L = cl - 2.0, T = ct - 2.0, R = cr + 1.0, B = cb + 1.0;
+    const double L = cl - 2.0 - width, T = ct - 2.0 - width, R = cr + 1.0 + width, B = cb + 1.0 + width;
     auto inside = [&](double x, double y) { return x >= L && x <= R && y >= T && y <= B; };
     if (!inside(x0, y0) || !inside(x1, y1)) {
       const double ddx = static_cast<double>(x1) - x0, ddy = static_cast<double>(y1) - y0;
@@ -426,8 +453,9 @@ void TCanvas::LineTo(int x, int y) {
   penX_ = x;
   penY_ = y;
   if (Pen.Style == psClear || (x == x0 && y == y0)) return;
-  if (Pen.Width <= 1 || Pen.Mode != pmCopy) {
-    PixelLine(x0, y0, x, y, false);
+  if (Pen.Width <= 1 || Pen.Mode != pmCopy || !external_) {
+    // Wide pens draw solid, whatever their style.
+    PixelLine(x0, y0, x, y, false, Pen.Mode == pmCopy ? std::clamp(Pen.Width, 1, 100000) : 1);
     return;
   }
   const QColor c = ToQColor(Pen.Color);
@@ -447,6 +475,17 @@ void TCanvas::Rectangle(const TRect& r) {
   FillRect(r);
   if (Pen.Style == psClear) return;
   const int l = r.Left, t = r.Top, rr = r.Right - 1, b = r.Bottom - 1;
+  if (Pen.Width > 1 && Pen.Mode == pmCopy && !external_) {
+    // A wide pen is centred on the outline.
+    const int w = std::min(Pen.Width, 100000), lo = w / 2, hi = w - 1 - w / 2;
+    for (int y = t - lo; y <= t + hi; ++y) Span(y, l - lo, rr + hi, Pen.Color, pmCopy);
+    for (int y = b - lo; y <= b + hi; ++y) Span(y, l - lo, rr + hi, Pen.Color, pmCopy);
+    for (int y = t + hi + 1; y < b - lo; ++y) {
+      Span(y, l - lo, l + hi, Pen.Color, pmCopy);
+      Span(y, rr - lo, rr + hi, Pen.Color, pmCopy);
+    }
+    return;
+  }
   // Each pixel once, so an inverting pen leaves no corner restored.
   PixelLine(l, t, rr, t, true);
   if (b > t) PixelLine(rr, b, l, b, true);
@@ -562,25 +601,6 @@ TPXLogFont LogFontFromFont(const TFont& font) {
   return lf;
 }
 
-// Pixel size of the font: Height as it is, a cell height scaled through the
-// face's own ascent plus descent, else the point size by the one rule.
-// 0 means the text draws nothing.
-static int FontPixelSize(const TFont& f) {
-  if (f.Empty) return 0;
-  constexpr int kMax = 10000;  // far beyond any screen; keeps Qt's rasteriser bounded
-  if (f.CellHeight > 0) {
-    QFont ref(QString::fromStdString(f.Name));
-    ref.setPixelSize(100);
-    ref.setBold(f.Bold);
-    ref.setItalic(f.Italic);
-    const int cell = QFontMetrics(ref).height();
-    if (cell <= 0) return std::min(f.CellHeight, kMax);
-    return static_cast<int>(std::min<int64_t>(std::llround(f.CellHeight * 100.0 / cell), kMax));
-  }
-  if (f.Height > 0) return std::min(f.Height, kMax);
-  return std::min(-PointsToLogHeight(std::max(1, f.Size)), kMax);
-}
-
 static QFont ToQFont(const TFont& f, int pixelSize) {
   QFont q(QString::fromStdString(f.Name));
   q.setPixelSize(std::max(1, pixelSize));
@@ -592,32 +612,208 @@ static QFont ToQFont(const TFont& f, int pixelSize) {
   return q;
 }
 
+// The Qt font and metrics of a font description at a pixel size; the last
+// few are kept, as a repaint sets the same few fonts over and over.
+struct TCachedFont {
+  std::string Name;
+  int Pixels = 0;
+  bool Bold = false, Italic = false, Underline = false, StrikeOut = false, Antialias = true;
+  QFont Font;
+  std::shared_ptr<QFontMetrics> Metrics;
+};
+
+static TCachedFont CachedFont(const TFont& f, int px) {
+  thread_local std::vector<TCachedFont> cache;
+  for (const TCachedFont& c : cache)
+    if (c.Pixels == px && c.Bold == f.Bold && c.Italic == f.Italic && c.Underline == f.Underline &&
+        c.StrikeOut == f.StrikeOut && c.Antialias == f.Antialias && c.Name == f.Name)
+      return c;
+  if (cache.size() >= 24) cache.erase(cache.begin());
+  TCachedFont c;
+  c.Name = f.Name;
+  c.Pixels = px;
+  c.Bold = f.Bold, c.Italic = f.Italic, c.Underline = f.Underline, c.StrikeOut = f.StrikeOut;
+  c.Antialias = f.Antialias;
+  c.Font = ToQFont(f, px);
+  c.Metrics = std::make_shared<QFontMetrics>(c.Font);
+  cache.push_back(std::move(c));
+  return cache.back();
+}
+
+// Pixel size of the font: Height as it is, a cell height scaled through the
+// face's own ascent plus descent, else the point size by the one rule.
+// 0 means the text draws nothing.
+static int FontPixelSize(const TFont& f) {
+  if (f.Empty) return 0;
+  constexpr int kMax = 10000;  // far beyond any screen; keeps Qt's rasteriser bounded
+  if (f.CellHeight > 0) {
+    TFont ref = f;
+    ref.Underline = ref.StrikeOut = false;
+    ref.Antialias = true;
+    const int cell = CachedFont(ref, 100).Metrics->height();
+    if (cell <= 0) return std::min(f.CellHeight, kMax);
+    return static_cast<int>(std::min<int64_t>(std::llround(f.CellHeight * 100.0 / cell), kMax));
+  }
+  if (f.Height > 0) return std::min(f.Height, kMax);
+  return std::min(-PointsToLogHeight(std::max(1, f.Size)), kMax);
+}
+
+
+// Blends a premultiplied picture into the bitmap at (left, top); false for
+// formats it does not know (painted through Qt instead).
+static bool BlendPremultiplied(QImage& dst, const QImage& src, const QRect& from, int left, int top,
+                               const std::vector<std::pair<int, int>>* rowSpans = nullptr, const QColor* tint = nullptr) {
+  const unsigned tr = tint ? tint->red() : 0, tg = tint ? tint->green() : 0, tb = tint ? tint->blue() : 0;
+  const bool bgr = dst.format() == QImage::Format_BGR888;
+  const bool rgb32 = dst.format() == QImage::Format_RGB32 || dst.format() == QImage::Format_ARGB32;
+  const bool grey = IsGreyRamp(dst);
+  if (!bgr && !rgb32 && !grey) return false;
+  const QRect r = from.intersected(src.rect());
+  left += r.left() - from.left();
+  top += r.top() - from.top();
+  for (int y = 0; y < r.height(); ++y) {
+    const int dy = top + y;
+    if (dy < 0 || dy >= dst.height()) continue;
+    const QRgb* s = reinterpret_cast<const QRgb*>(src.constScanLine(r.top() + y)) + r.left();
+    uint8_t* row = dst.scanLine(dy);
+    int x0 = 0, x1 = r.width();
+    if (rowSpans) {
+      // Only the inked run of the row.
+      const auto& span = (*rowSpans)[static_cast<size_t>(r.top() + y)];
+      x0 = std::max(0, span.first - r.left());
+      x1 = std::min(r.width(), span.second - r.left());
+    }
+    for (int x = x0; x < x1; ++x) {
+      QRgb p = s[x];
+      const unsigned a = qAlpha(p);
+      // A coverage picture takes its colour here.
+      if (tint) p = qRgba((tr * a + 127) / 255, (tg * a + 127) / 255, (tb * a + 127) / 255, a);
+      const int dx = left + x;
+      if (a == 0 || dx < 0 || dx >= dst.width()) continue;
+      const unsigned k = 255 - a;
+      auto mix = [&](unsigned sc, uint8_t& d) { d = static_cast<uint8_t>(sc + (d * k + 127) / 255); };
+      if (bgr) {
+        uint8_t* o = row + 3 * static_cast<size_t>(dx);
+        mix(qBlue(p), o[0]), mix(qGreen(p), o[1]), mix(qRed(p), o[2]);
+      } else if (rgb32) {
+        uint8_t* o = row + 4 * static_cast<size_t>(dx);
+        mix(qBlue(p), o[0]), mix(qGreen(p), o[1]), mix(qRed(p), o[2]);
+      } else {
+        mix(qRed(p), row[dx]);
+      }
+    }
+  }
+  return true;
+}
+
+// The key of a text's look: font, colours, brush, alignment and angle.
+static std::string TextKey(const TFont& f, int px, QRgb colour, bool fill, QRgb back, uint32_t align,
+                           const std::string& utf8) {
+  char head[128];
+  std::snprintf(head, sizeof head, "%d|%d%d%d%d%d|%08x|%d%08x|%u|%d|", px, f.Bold, f.Italic, f.Underline, f.StrikeOut,
+                f.Antialias, colour, fill, fill ? back : 0u, align, f.Escapement);
+  return head + f.Name + "|" + utf8;
+}
+
 void TCanvas::TextOut(int x, int y, const std::string& utf8) {
   if (!QGuiApplication::instance() || utf8.empty()) return;
   const int px = FontPixelSize(Font);
   if (px <= 0) return;
-  const QFont f = ToQFont(Font, px);
   const QColor c = ToQColor(Font.Color);
   const QColor bg = ToQColor(Brush.Color);
   const bool fill = Brush.Style != bsClear;
-  const QString s = QString::fromUtf8(utf8.c_str());
-  const QFontMetrics m(f);
-  const int w = m.horizontalAdvance(s);
-  // The text's own frame: x along the baseline, y down from it.
-  const uint32_t h = TextAlign & taCenter, v = TextAlign & taBaseline;
-  const int dx = h == taCenter ? -w / 2 : h == taRight ? -w : 0;
-  const int base = v == taBaseline ? 0 : v == taBottom ? -m.descent() : m.ascent();
   const double angle = -Font.Escapement / 10.0;
-  Paint([&](QPainter& p) {
+  QFont f;
+  QFontMetrics* m = nullptr;
+  std::shared_ptr<QFontMetrics> hold;
+  QString s;
+  int w = 0, dx = 0, base = 0;
+  auto measure = [&] {
+    if (m) return;
+    const TCachedFont cf = CachedFont(Font, px);
+    f = cf.Font;
+    hold = cf.Metrics;
+    m = hold.get();
+    s = QString::fromUtf8(utf8.c_str());
+    w = m->horizontalAdvance(s);
+    // The text's own frame: x along the baseline, y down from it.
+    const uint32_t h = TextAlign & taCenter, v = TextAlign & taBaseline;
+    dx = h == taCenter ? -w / 2 : h == taRight ? -w : 0;
+    base = v == taBaseline ? 0 : v == taBottom ? -m->descent() : m->ascent();
+  };
+  auto draw = [&](QPainter& p, double ox, double oy, bool white = false) {
     p.setRenderHint(QPainter::TextAntialiasing, Font.Antialias);
     p.setRenderHint(QPainter::Antialiasing, false);
-    p.translate(x, y);
+    p.translate(ox, oy);
     if (angle != 0.0) p.rotate(angle);
-    if (fill) p.fillRect(QRect(dx, base - m.ascent(), w, m.height()), bg);
+    if (fill) p.fillRect(QRect(dx, base - m->ascent(), w, m->height()), bg);
     p.setFont(f);
-    p.setPen(c);
+    p.setPen(white ? QColor(Qt::white) : c);
     p.drawText(QPoint(dx, base), s);
-  });
+  };
+  QImage& img = owner_.Image();
+  if (!external_ && !img.isNull()) {
+    // Drawn on a small transparent picture of the text's box and blended in:
+    // Qt paints some bitmap formats only slowly, and the box is all that
+    // changes. The pictures of recent texts are kept, as a repaint draws the
+    // same texts again.
+    struct TPicture {
+      QImage Picture;
+      QRect Box;  // relative to the text's point
+      std::vector<std::pair<int, int>> Rows;  // per row, the columns from the first to past the last inked pixel
+    };
+    thread_local std::unordered_map<std::string, TPicture> pictures;
+    // Without a background the picture holds only the glyphs' coverage
+    // (drawn in white) and any colour uses it.
+    const bool coverage = !fill;
+    const std::string key = TextKey(Font, px, coverage ? 0u : c.rgb(), fill, bg.rgb(), TextAlign, utf8);
+    const TPicture* found = nullptr;
+    TPicture fresh;
+    if (auto it = pictures.find(key); it != pictures.end()) {
+      found = &it->second;
+    } else {
+      measure();
+      const int pad = m->height() / 2 + 2;
+      QTransform t;
+      if (angle != 0.0) t.rotate(angle);
+      fresh.Box = t.mapRect(QRectF(dx - pad, base - m->ascent() - pad, w + 2 * pad, m->height() + 2 * pad)).toAlignedRect();
+      if (static_cast<int64_t>(fresh.Box.width()) * fresh.Box.height() <= (1 << 22)) {
+        fresh.Picture = QImage(fresh.Box.size(), QImage::Format_ARGB32_Premultiplied);
+        fresh.Picture.fill(0);
+        {
+          QPainter p(&fresh.Picture);
+          draw(p, -fresh.Box.left(), -fresh.Box.top(), coverage);
+        }
+        fresh.Rows.resize(static_cast<size_t>(fresh.Picture.height()));
+        for (int yy = 0; yy < fresh.Picture.height(); ++yy) {
+          const QRgb* row = reinterpret_cast<const QRgb*>(fresh.Picture.constScanLine(yy));
+          int a = 0, b = fresh.Picture.width();
+          while (a < b && qAlpha(row[a]) == 0) ++a;
+          while (b > a && qAlpha(row[b - 1]) == 0) --b;
+          fresh.Rows[static_cast<size_t>(yy)] = {a, b};
+        }
+        // Bounded: past 4096 pictures or 64 MB the cache starts again.
+        thread_local int64_t bytes = 0;
+        bytes += fresh.Picture.sizeInBytes();
+        if (pictures.size() >= 4096 || bytes > (int64_t{64} << 20)) {
+          pictures.clear();
+          bytes = fresh.Picture.sizeInBytes();
+        }
+        found = &pictures.emplace(key, std::move(fresh)).first->second;
+      }
+    }
+    if (found) {
+      const TRect k = ClipRect();
+      const QRect placed = found->Box.translated(x, y);
+      const QRect cut = placed.intersected(QRect(k.Left, k.Top, k.Width(), k.Height())).intersected(img.rect());
+      if (cut.isEmpty()) return;
+      if (BlendPremultiplied(img, found->Picture, cut.translated(-placed.left(), -placed.top()), cut.left(), cut.top(),
+                             &found->Rows, coverage ? &c : nullptr))
+        return;
+    }
+  }
+  measure();
+  Paint([&](QPainter& p) { draw(p, x, y); });
 }
 
 void TCanvas::TextRect(const TRect& clip, int x, int y, const std::string& utf8) {
@@ -639,21 +835,27 @@ int TCanvas::TextWidth(const std::string& utf8) const {
   if (!QGuiApplication::instance()) return 0;
   const int px = FontPixelSize(Font);
   if (px <= 0) return 0;
-  return QFontMetrics(ToQFont(Font, px)).horizontalAdvance(QString::fromUtf8(utf8.c_str()));
+  thread_local std::unordered_map<std::string, int> widths;
+  const std::string key = TextKey(Font, px, 0, false, 0, 0, utf8);
+  if (auto it = widths.find(key); it != widths.end()) return it->second;
+  const int w = CachedFont(Font, px).Metrics->horizontalAdvance(QString::fromUtf8(utf8.c_str()));
+  if (widths.size() >= 4096) widths.clear();
+  widths.emplace(key, w);
+  return w;
 }
 
 int TCanvas::TextHeight(const std::string&) const {
   if (!QGuiApplication::instance()) return 0;
   const int px = FontPixelSize(Font);
   if (px <= 0) return 0;
-  return QFontMetrics(ToQFont(Font, px)).height();
+  return CachedFont(Font, px).Metrics->height();
 }
 
 int TCanvas::TextAscent() const {
   if (!QGuiApplication::instance()) return 0;
   const int px = FontPixelSize(Font);
   if (px <= 0) return 0;
-  return QFontMetrics(ToQFont(Font, px)).ascent();
+  return CachedFont(Font, px).Metrics->ascent();
 }
 
 // ------------------------------------------------------------ shapes
@@ -834,68 +1036,99 @@ void TCanvas::Arc(const TRect& box, int xs, int ys, int xe, int ye) {
   // Counter-clockwise on the screen: angles measured with y pointing up.
   const double a0 = std::atan2(cy - ys, xs - cx), a1 = std::atan2(cy - ye, xe - cx);
   const bool full = (xs == xe && ys == ye) || a0 == a1;
-  double sweep = std::fmod(a1 - a0 + 2 * kTwoPi, kTwoPi);
-  if (full) sweep = kTwoPi;
+  const double sweep = std::fmod(a1 - a0 + 2 * kTwoPi, kTwoPi);
+  // The sector by cross products (y up): within the start ray's left turn
+  // and the end ray's right turn, or outside the opposite sector.
+  const double sx = std::cos(a0), sy = std::sin(a0), ex = std::cos(a1), ey = std::sin(a1);
+  const bool wide = sweep > kTwoPi / 2;
+  auto in = [&](double px, double py) {
+    const bool afterStart = sx * py - sy * px >= 0, beforeEnd = px * ey - py * ex >= 0;
+    return wide ? (afterStart || beforeEnd) : (afterStart && beforeEnd);
+  };
   EllipseOutline(box, Pen.Width, [&](int y, int x0, int x1) {
     if (full) {
       Span(y, x0, x1, Pen.Color, Pen.Mode);
       return;
     }
-    for (int x = x0; x <= x1; ++x) {
-      const double t = std::fmod(std::atan2(cy - (y + 0.5), (x + 0.5) - cx) - a0 + 2 * kTwoPi, kTwoPi);
-      if (t <= sweep) Span(y, x, x, Pen.Color, Pen.Mode);
-    }
+    const double py = cy - (y + 0.5);
+    for (int x = x0; x <= x1; ++x)
+      if (in((x + 0.5) - cx, py)) Span(y, x, x, Pen.Color, Pen.Mode);
   });
 }
 
 void TCanvas::Polyline(const TPoint* points, int count) {
   if (!points || count < 2 || Pen.Style == psClear) return;
-  if (Pen.Width <= 1 || Pen.Mode != pmCopy || external_) {
-    if (external_ && Pen.Width > 1) {
-      const QColor c = ToQColor(Pen.Color);
-      Paint([&](QPainter& p) {
-        p.setPen(QPen(c, Pen.Width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-        QPolygon poly;
-        for (int i = 0; i < count; ++i) poly << QPoint(points[i].X, points[i].Y);
-        p.drawPolyline(poly);
-      });
-      return;
-    }
-    // Each segment leaves out its end pixel, as a chain of LineTo calls does.
-    for (int i = 1; i < count; ++i) {
-      MoveTo(points[i - 1].X, points[i - 1].Y);
-      LineTo(points[i].X, points[i].Y);
-    }
+  if (external_ && Pen.Width > 1) {
+    const QColor c = ToQColor(Pen.Color);
+    Paint([&](QPainter& p) {
+      p.setPen(QPen(c, Pen.Width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+      QPolygon poly;
+      for (int i = 0; i < count; ++i) poly << QPoint(points[i].X, points[i].Y);
+      p.drawPolyline(poly);
+    });
     return;
   }
-  const QColor c = ToQColor(Pen.Color);
-  Paint([&](QPainter& p) {
-    p.setRenderHint(QPainter::Antialiasing, false);
-    p.setPen(QPen(c, Pen.Width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-    QPolygon poly;
-    for (int i = 0; i < count; ++i) poly << QPoint(points[i].X, points[i].Y);
-    p.drawPolyline(poly);
-  });
+  // Each segment leaves out its end pixel, as a chain of LineTo calls does.
+  for (int i = 1; i < count; ++i) {
+    MoveTo(points[i - 1].X, points[i - 1].Y);
+    LineTo(points[i].X, points[i].Y);
+  }
+  // Wide pens join round.
+  if (Pen.Width > 2 && Pen.Mode == pmCopy) {
+    const int w = std::min(Pen.Width, 100000), lo = w / 2;
+    for (int i = 1; i + 1 < count; ++i) {
+      const TEllipseRows e(points[i].X - lo, points[i].Y - lo, points[i].X - lo + w, points[i].Y - lo + w);
+      for (int k = 0; k < e.Rows(); ++k) Span(e.Top + k, e.Lo[static_cast<size_t>(k)], e.Hi[static_cast<size_t>(k)], Pen.Color, pmCopy);
+    }
+  }
 }
 
 void TCanvas::Polygon(const TPoint* points, int count) {
   if (!points || count < 2) return;
-  QPolygon poly;
-  for (int i = 0; i < count; ++i) poly << QPoint(points[i].X, points[i].Y);
   if (Brush.Style != bsClear && count >= 3) {
-    const QColor c = ToQColor(Brush.Color), back = ToQColor(BackColor);
-    const bool opaque = Brush.Style == bsSolid || BackColor != clNone;
-    const Qt::BrushStyle style = HatchOf(Brush.Style);
-    Paint([&](QPainter& p) {
-      p.setRenderHint(QPainter::Antialiasing, false);
-      p.setPen(Qt::NoPen);
-      if (opaque && Brush.Style != bsSolid) {
-        p.setBrush(back);
-        p.drawPolygon(poly, Qt::OddEvenFill);
+    if (Brush.Style == bsSolid && !external_) {
+      // Even-odd scan conversion: a pixel is filled when its centre lies
+      // inside, so the right and bottom edges stay out as in a GDI fill.
+      int64_t top = points[0].Y, bottom = points[0].Y;
+      for (int i = 1; i < count; ++i) top = std::min<int64_t>(top, points[i].Y), bottom = std::max<int64_t>(bottom, points[i].Y);
+      const TRect c = ClipRect();
+      top = std::max<int64_t>(top, std::max(c.Top, 0));
+      bottom = std::min<int64_t>(bottom, std::min<int64_t>(c.Bottom, owner_.Height()));
+      std::vector<double> xs;
+      for (int64_t y = top; y < bottom; ++y) {
+        const double sy = y + 0.5;
+        xs.clear();
+        for (int i = 0; i < count; ++i) {
+          const TPoint& a = points[i];
+          const TPoint& b = points[(i + 1) % count];
+          if ((a.Y <= sy) == (b.Y <= sy)) continue;
+          xs.push_back(a.X + (sy - a.Y) * (static_cast<double>(b.X) - a.X) / (static_cast<double>(b.Y) - a.Y));
+        }
+        std::sort(xs.begin(), xs.end());
+        for (size_t k = 0; k + 1 < xs.size(); k += 2) {
+          const double x0 = std::ceil(xs[k] - 0.5), x1 = std::ceil(xs[k + 1] - 0.5) - 1;
+          if (x1 < x0) continue;
+          Span(static_cast<int>(y), static_cast<int>(std::max(x0, -1e9)), static_cast<int>(std::min(x1, 1e9)),
+               Brush.Color, pmCopy);
+        }
       }
-      p.setBrush(QBrush(c, style));
-      p.drawPolygon(poly, Qt::OddEvenFill);
-    });
+    } else {
+      QPolygon poly;
+      for (int i = 0; i < count; ++i) poly << QPoint(points[i].X, points[i].Y);
+      const QColor c = ToQColor(Brush.Color), back = ToQColor(BackColor);
+      const bool opaque = Brush.Style == bsSolid || BackColor != clNone;
+      const Qt::BrushStyle style = HatchOf(Brush.Style);
+      Paint([&](QPainter& p) {
+        p.setRenderHint(QPainter::Antialiasing, false);
+        p.setPen(Qt::NoPen);
+        if (opaque && Brush.Style != bsSolid) {
+          p.setBrush(back);
+          p.drawPolygon(poly, Qt::OddEvenFill);
+        }
+        p.setBrush(QBrush(c, style));
+        p.drawPolygon(poly, Qt::OddEvenFill);
+      });
+    }
   }
   if (Pen.Style == psClear) return;
   std::vector<TPoint> ring(points, points + count);

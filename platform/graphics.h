@@ -202,7 +202,7 @@ class TCanvas {
  private:
   template <typename Fn>
   void Paint(Fn&& fn);
-  void PixelLine(int x0, int y0, int x1, int y1, bool lastPixel);
+  void PixelLine(int x0, int y0, int x1, int y1, bool lastPixel, int width = 1);
   void Span(int y, int x0, int x1, TColor colour, TPenMode mode);
   TBitmap& owner_;
   QPainter* external_ = nullptr;

@@ -664,6 +664,11 @@ void TPixoranVect::CancelInteraction() {
   }
 }
 
+void TPixoranVect::Update() {
+  TPixoranView::Update();
+  PositionTextEditor();
+}
+
 void TPixoranVect::DoViewChange(int32_t change) {
   TPixoranView::DoViewChange(change);
   // An open edit follows the view: closed and opened again at the new place.

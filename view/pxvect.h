@@ -176,6 +176,9 @@ class TPixoranVect : public TPixoranView {
   explicit TPixoranVect(TComponent* owner = nullptr, TWinControl* parent = nullptr);
   ~TPixoranVect() override;
 
+  // The layout, then the editor follows its object.
+  void Update() override;
+
   // ------------------------------------------------------------ objects
   // The record for 0..count-1, -1 (template) and -2 (last object); nullptr
   // for anything else.
@@ -474,6 +477,11 @@ class TPixoranVect : public TPixoranView {
   std::vector<TBitmapEntry> bitmaps_;
   std::vector<std::unique_ptr<TMemoryStream>> objUndo_;  // oldest first
   TPXVObject template_;
+  // The pass's target as a bitmap for the renderer (attached once a pass,
+  // with its row table kept), and the platform bitmap it wraps.
+  std::unique_ptr<TPXBitmap> passTarget_;
+  TBitmap* passTargetT_ = nullptr;
+  TPXRenderTables passTables_;
   std::unique_ptr<TPXBitmap> work_;  // the pipeline's work bitmap
   // The alpha pass is painted here (8-bit grey, painted in place) and its
   // touched area copied into the work bitmap's alpha channel.

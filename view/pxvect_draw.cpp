@@ -197,8 +197,15 @@ void TPixoranVect::DrawObjectsToBitmap(TPXBitmap& image, TPXVDrawMode mode, bool
   const bool screen = mode == pxdmScreen;
   if (!alphaDrawing_ || order_.empty()) {
     // Supersampling acts only through the pipeline.
+    passTarget_ = std::make_unique<TPXBitmap>();
+    passTarget_->AttachTBitmap(&target, false);
+    passTargetT_ = &target;
+    passTables_.Clear();
     for (int32_t h : order_)
       if (TPXVObject* o = GetObject(h)) DrawObject(*o, target, 0, 1, nullptr, screen, screen);
+    passTargetT_ = nullptr;
+    passTarget_.reset();
+    passTables_.Clear();
     return;
   }
   DrawPipeline(image, screen, factor, target);
@@ -221,6 +228,10 @@ void TPixoranVect::DrawPipeline(TPXBitmap& image, bool screen, int32_t factor, T
   }
   TBitmap& wb = *work_->VclBitmap();
   TPXBitmap& walpha = *work_->GetAlphaChannel();
+  // The target, attached once for the whole pass, its row table kept.
+  TPXBitmap dest;
+  dest.AttachTBitmap(&target, false);
+  TPXRenderTables destTables;
   const TRect all{0, 0, W - 1, H - 1};
   for (int32_t handle : order_) {
     TPXVObject* op = GetObject(handle);
@@ -230,17 +241,24 @@ void TPixoranVect::DrawPipeline(TPXBitmap& image, bool screen, int32_t factor, T
     // what the previous objects left) is cleared, and the passes are cut to it.
     const TRect extent = Intersect(ObjectExtent(o, wb.Canvas(), screen, factor), all);
     if (NoArea(extent)) continue;
-    const TRect clear = Intersect(Unite(workDirty_, extent), all);
-    {
-      const TColor pc = ColorToRGB(o.PenColor);
-      const uint8_t r = pc & 0xFF, g = (pc >> 8) & 0xFF, b = (pc >> 16) & 0xFF;
-      for (int32_t y = clear.Top; y <= clear.Bottom; ++y) {
-        uint8_t* row = wb.ScanLine(y) + 3 * static_cast<size_t>(clear.Left);
-        for (int32_t x = clear.Left; x <= clear.Right; ++x, row += 3) row[0] = b, row[1] = g, row[2] = r;
-        std::memset(workAlpha_->ScanLine(y) + clear.Left, 0, static_cast<size_t>(clear.Right - clear.Left + 1));
-        std::memset(walpha.Scanline(y) + clear.Left, 0, static_cast<size_t>(clear.Right - clear.Left + 1));
+    // What the previous object left goes to transparent, and this object's
+    // extent is prepared: its pen colour under no alpha.
+    const TColor pc = ColorToRGB(o.PenColor);
+    auto prepare = [&](const TRect& r, bool colour) {
+      if (NoArea(r)) return;
+      const uint8_t cr = pc & 0xFF, cg = (pc >> 8) & 0xFF, cb = (pc >> 16) & 0xFF;
+      const size_t n = static_cast<size_t>(r.Right - r.Left + 1);
+      for (int32_t y = r.Top; y <= r.Bottom; ++y) {
+        if (colour) {
+          uint8_t* row = wb.ScanLine(y) + 3 * static_cast<size_t>(r.Left);
+          for (size_t x = 0; x < n; ++x, row += 3) row[0] = cb, row[1] = cg, row[2] = cr;
+        }
+        std::memset(workAlpha_->ScanLine(y) + r.Left, 0, n);
+        std::memset(walpha.Scanline(y) + r.Left, 0, n);
       }
-    }
+    };
+    prepare(Intersect(workDirty_, all), false);
+    prepare(extent, true);
     workDirty_ = extent;
     if (o.Highlight) {
       const int32_t tx1 = ObjToTargetX(o.X1, screen, factor), ty1 = ObjToTargetY(o.Y1, screen, factor);
@@ -265,10 +283,11 @@ void TPixoranVect::DrawPipeline(TPXBitmap& image, bool screen, int32_t factor, T
       o.PenColor = o.BrushColor = o.LabelBrushColor = grey;
       workAlpha_->Canvas().SetClipRect(&clipEx);
       const TRect bounds = o.DrawnBounds;
-      const int32_t pw = o.DrawnPenWidth;
+      const int32_t pw = o.DrawnPenWidth, count = drawnCount_;
       DrawObject(o, *workAlpha_, 1, factor, nullptr, screen, false);
       o.DrawnBounds = bounds;
       o.DrawnPenWidth = pw;
+      drawnCount_ = count;  // the same object, once
       workAlpha_->Canvas().SetClipRect(nullptr);
       o.PenColor = pen, o.BrushColor = brush, o.LabelBrushColor = label;
       for (int32_t y = extent.Top; y <= extent.Bottom; ++y)
@@ -286,16 +305,20 @@ void TPixoranVect::DrawPipeline(TPXBitmap& image, bool screen, int32_t factor, T
     walpha.Full = false;
     TPXRenderOptions ro;
     ro.UseAlpha = true;
+    ro.FreeTables = false;
+    destTables.XSteps.clear();
+    destTables.YSteps.clear();
     const int32_t aw = area.Right - area.Left + 1, ah = area.Bottom - area.Top + 1;
     if (factor == 1) {
-      RenderToTBitmap(*work_, target, TPXRenderRect{area.Left, area.Top, aw, ah, area.Left, area.Top, aw, ah}, ro);
+      RenderToBitmap(*work_, dest, TPXRenderRect{area.Left, area.Top, aw, ah, area.Left, area.Top, aw, ah}, ro,
+                     &destTables);
     } else {
       ro.Filter = rfTriangle;
       const int32_t l = area.Left / factor, t = area.Top / factor;
       const int32_t r = (area.Right + factor) / factor, b = (area.Bottom + factor) / factor;
-      RenderToTBitmap(*work_, target,
-                      TPXRenderRect{l * factor, t * factor, (r - l) * factor, (b - t) * factor, l, t, r - l, b - t},
-                      ro);
+      RenderToBitmap(*work_, dest,
+                     TPXRenderRect{l * factor, t * factor, (r - l) * factor, (b - t) * factor, l, t, r - l, b - t}, ro,
+                     &destTables);
     }
   }
 }
@@ -306,8 +329,20 @@ TRect TPixoranVect::ObjectExtent(TPXVObject& o, TCanvas& c, bool screen, int32_t
   TRect e = EmptyBounds();
   const int32_t w = ObjPenWidth(o, d);
   if (o.Kind == pxokAngle) {
-    for (const TPXPoint& p : o.AnglePoints)
-      if (p.X != kPXVUnset) Extend(e, ObjToTargetX(p.X, screen, factor), ObjToTargetY(p.Y, screen, factor));
+    TPoint pts[3];
+    int n = 0;
+    while (n < 3 && o.AnglePoints[n].X != kPXVUnset) {
+      pts[n] = TPoint{ObjToTargetX(o.AnglePoints[n].X, screen, factor), ObjToTargetY(o.AnglePoints[n].Y, screen, factor)};
+      Extend(e, pts[n].X, pts[n].Y);
+      ++n;
+    }
+    if (n == 3) {
+      // The arc about the vertex reaches as far as the shorter arm.
+      const double r = std::min(std::hypot(pts[0].X - pts[1].X, pts[0].Y - pts[1].Y),
+                                std::hypot(pts[2].X - pts[1].X, pts[2].Y - pts[1].Y));
+      Extend(e, pts[1].X - static_cast<int64_t>(r) - 1, pts[1].Y - static_cast<int64_t>(r) - 1);
+      Extend(e, pts[1].X + static_cast<int64_t>(r) + 1, pts[1].Y + static_cast<int64_t>(r) + 1);
+    }
   } else {
     Extend(e, ObjToTargetX(o.X1, screen, factor), ObjToTargetY(o.Y1, screen, factor));
     Extend(e, ObjToTargetX(o.X2 + 1, screen, factor), ObjToTargetY(o.Y2 + 1, screen, factor));
@@ -336,12 +371,19 @@ TRect TPixoranVect::ObjectExtent(TPXVObject& o, TCanvas& c, bool screen, int32_t
       TPXLogFont lf = o.Font ? *o.Font : TPXLogFont{};
       SetPointFont(c, LogFontFaceName(lf), std::max(3, TruncToInt32(std::abs(static_cast<double>(lf.Height)) * d)),
                    o.PenColor);
-      g += TruncToInt32(12 * d) + textMargin("000000000000000000000000 nanometers");
+      // The longest text it may write: the length, or the largest number.
+      double ux, uy;
+      ComputeUnitPerPixel(ux, uy, o.RulerUnit);
+      const double len = std::hypot((std::abs(static_cast<double>(o.X2) - o.X1) + 1) * ux,
+                                    (std::abs(static_cast<double>(o.Y2) - o.Y1) + 1) * uy);
+      const std::string text = o.RulerStyle == 0 ? std::to_string(static_cast<int64_t>(std::min(len * 10, 1e15)))
+                                                 : " " + FormatMeasure(len) + " " + MeasureUnitAbbreviation(o.RulerUnit);
+      g += TruncToInt32(12 * d) + textMargin(text) + 20;
       break;
     }
     case pxokAngle:
       SetPointFont(c, "Arial", std::max(3, TruncToInt32(10 * d)), o.PenColor);
-      g += textMargin("360.000000°") + FloatDigits() * 20;
+      g += textMargin(FormatMeasure(ObjAngleDegrees(o)) + "°");
       break;
     default:
       break;
@@ -650,9 +692,16 @@ void TPixoranVect::DrawBitmapObject(TPXVObject& o, TBitmap& target, TPXBitmap* w
   ro.Filter = filter;
   const TRect clip = c.ClipRect();
   ro.Clip = &clip;
-  RenderToTBitmap(*b, target,
-                  TPXRenderRect{0, 0, b->Width(), b->Height(), X1, Y1, static_cast<int32_t>(bw), static_cast<int32_t>(bh)},
-                  ro);
+  const TPXRenderRect rr{0, 0, b->Width(), b->Height(), X1, Y1, static_cast<int32_t>(bw), static_cast<int32_t>(bh)};
+  if (passTargetT_ == &target && target.PixelFormat() == pf24bit) {
+    // The target's row table is kept for the pass; the steps are this object's.
+    ro.FreeTables = false;
+    passTables_.XSteps.clear();
+    passTables_.YSteps.clear();
+    RenderToBitmap(*b, *passTarget_, rr, ro, &passTables_);
+  } else {
+    RenderToTBitmap(*b, target, rr, ro);
+  }
 }
 
 void TPixoranVect::DrawRuler(TPXVObject& o, TCanvas& c, double d, int32_t X1, int32_t Y1, int32_t X2, int32_t Y2,
@@ -689,7 +738,8 @@ void TPixoranVect::DrawRuler(TPXVObject& o, TCanvas& c, double d, int32_t X1, in
     for (bool five = true; every * spacing < 2.0 && every < (int64_t{1} << 40); five = !five) every *= five ? 5 : 2;
     // Only the ticks on the target can show: the walk starts and ends there.
     const TRect cl = c.ClipRect();
-    const double margin = t3 + 4.0 * c.TextHeight("0") + 100;
+    const int32_t th = c.TextHeight("0");
+    const double margin = t3 + 4.0 * th + 100;
     double lo = 0, hi = L;
     for (int axis = 0; axis < 2; ++axis) {
       const double p0 = axis == 0 ? X1 : Y1, u = axis == 0 ? ux : uy;
@@ -717,9 +767,10 @@ void TPixoranVect::DrawRuler(TPXVObject& o, TCanvas& c, double d, int32_t X1, in
       Extend(bounds, TruncToInt32(bx + nx * half), TruncToInt32(by + ny * half));
       if (k % 10 == 0 && k > 0) {
         const std::string num = std::to_string(k / 10);
-        const int32_t th = c.TextHeight(num), tw = c.TextWidth(num);
-        const int32_t x = TruncToInt32(bx + nx * 2 * th - ux * tw / 2.0);
-        const int32_t y = TruncToInt32(by + ny * 2 * th - uy * tw / 2.0) - 20;
+        const int32_t tw = c.TextWidth(num);
+        // Beside the tick on the line's left (above a line drawn rightwards).
+        const int32_t x = TruncToInt32(bx - nx * 2 * th - ux * tw / 2.0);
+        const int32_t y = TruncToInt32(by - ny * 2 * th - uy * tw / 2.0) + 20;
         c.TextOut(x, y, num);
         Extend(bounds, x, y);
         Extend(bounds, x + tw, y + th);
@@ -778,6 +829,8 @@ void TPixoranVect::DrawAngle(TPXVObject& o, TCanvas& c, double d, bool screen, i
   const double r2 = std::hypot(pts[2].X - pts[1].X, pts[2].Y - pts[1].Y);
   const int32_t r = TruncToInt32(std::min(r1, r2));
   if (r <= 0) return;
+  Extend(bounds, static_cast<int64_t>(pts[1].X) - r, static_cast<int64_t>(pts[1].Y) - r);
+  Extend(bounds, static_cast<int64_t>(pts[1].X) + r, static_cast<int64_t>(pts[1].Y) + r);
   c.Arc(Rect(pts[1].X - r, pts[1].Y - r, pts[1].X + r + 1, pts[1].Y + r + 1), pts[0].X, pts[0].Y, pts[2].X, pts[2].Y);
 }
 

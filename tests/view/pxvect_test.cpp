@@ -308,14 +308,15 @@ TEST(PXVect, RulersAtManyZoomsEndAndPixelRulersTickEveryTenPixels) {
   v->AddObject(r);
   TPXBitmap& img = *v->GetPXBitmap();
   v->DrawObjectsToPXBitmap(img, false);
-  // Long ticks (12 either side) every 10 pixels, medium (8) between them;
+  // Long ticks (12 either side) every 10 pixels, medium (8) between them
+  // (looked at below the line: the numbers stand above it);
   // single-pixel ticks would stand closer than 2 pixels and are left out.
   for (int32_t k = 0; k < 25; ++k) {
     const int32_t x = 20 + 10 * k;
-    EXPECT_FALSE(IsWhite(Px(img, x, 60 - 11))) << x;
-    EXPECT_TRUE(IsWhite(Px(img, x + 5, 60 - 11))) << x;
-    EXPECT_FALSE(IsWhite(Px(img, x + 5, 60 - 7))) << x;
-    EXPECT_TRUE(IsWhite(Px(img, x + 2, 60 - 5))) << x;
+    EXPECT_FALSE(IsWhite(Px(img, x, 60 + 11))) << x;
+    EXPECT_TRUE(IsWhite(Px(img, x + 5, 60 + 11))) << x;
+    EXPECT_FALSE(IsWhite(Px(img, x + 5, 60 + 7))) << x;
+    EXPECT_TRUE(IsWhite(Px(img, x + 2, 60 + 5))) << x;
   }
   // Every zoom and scale ends, a negative scale drawing no ticks.
   auto screen = MakeVect(400, 300);
