@@ -3,6 +3,9 @@
 // measuring areas, lengths and angles, and the tool set's rules.
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QLineEdit>
+#include <QMouseEvent>
 #include <QTest>
 #include <QWidget>
 #include <cmath>
@@ -36,9 +39,12 @@ void Paint(TPixoranVect& v) { (void)v.Widget()->grab(); }
 void Drag(TPixoranVect& v, QPoint from, QPoint to, Qt::KeyboardModifiers mods = Qt::NoModifier) {
   QWidget* w = v.Widget();
   QTest::mousePress(w, Qt::LeftButton, mods, At(v, from.x(), from.y()));
-  const QPoint mid = (from + to) / 2;
-  QTest::mouseMove(w, At(v, mid.x(), mid.y()));
-  QTest::mouseMove(w, At(v, to.x(), to.y()));
+  // Moves with the button held and the modifiers (QTest's moves carry none).
+  for (QPoint p : {(from + to) / 2, to}) {
+    const QPoint at = At(v, p.x(), p.y());
+    QMouseEvent e(QEvent::MouseMove, QPointF(at), w->mapToGlobal(QPointF(at)), Qt::NoButton, Qt::LeftButton, mods);
+    QApplication::sendEvent(w, &e);
+  }
   QTest::mouseRelease(w, Qt::LeftButton, mods, At(v, to.x(), to.y()));
 }
 
@@ -302,8 +308,10 @@ TEST(PXVectTools, DoubleClickEditsTextEnterKeepsEscRestores) {
     TPXEdit* ed = v->TextEditor();
     ASSERT_NE(ed, nullptr);
     EXPECT_TRUE(ed->Visible());
-    QTest::keyClicks(ed->Widget(), "er");
-    QTest::keyClick(ed->Widget(), enter ? Qt::Key_Return : Qt::Key_Escape);
+    ed->LineEdit()->setCursorPosition(3);
+    QTest::keyClick(ed->LineEdit(), Qt::Key_E);
+    QTest::keyClick(ed->LineEdit(), Qt::Key_R);
+    QTest::keyClick(ed->LineEdit(), enter ? Qt::Key_Return : Qt::Key_Escape);
     EXPECT_EQ(v->EditedObject(), -1);
     EXPECT_EQ(v->GetObject(0)->Text, enter ? "older" : "old");
   }
