@@ -12,6 +12,7 @@
 #include <QSize>
 
 #include "platform/controls.h"
+#include "view/pxvect.h"
 
 class QAction;
 class QComboBox;
@@ -71,7 +72,7 @@ class TfrmMain : public QMainWindow {
   // ---------------------------------------------------------------- components
   QToolBar* ToolBar_Main = nullptr;
   QFrame* Panel_Main = nullptr;
-  std::unique_ptr<TPixoranView> PixoranView_Main;
+  std::unique_ptr<pixoran::TPixoranVect> PixoranView_Main;  // the picture and its added texts
   QWidget* Panel_Bottom = nullptr;
   QWidget* Panel_BottomTop = nullptr;
   QLabel* Label1 = nullptr;
@@ -117,9 +118,9 @@ class TfrmMain : public QMainWindow {
   // FormResize: the window keeps the rectangle start-up gave it.
   void resizeEvent(QResizeEvent* event) override;
   // The vector layer's part of the snapshot: ends text editing, unselects
-  // the text objects and draws them into the picture with antialiasing.
-  // The main viewer has no vector layer yet, so there is nothing to do.
-  virtual void FlattenVectorObjects() {}
+  // the text objects, draws them into the picture with antialiasing and
+  // then removes them, so a later snapshot never draws them again.
+  virtual void FlattenVectorObjects();
 
  private:
   void BuildComponents();
