@@ -792,10 +792,10 @@ void TCanvas::TextOut(int x, int y, const std::string& utf8) {
           while (b > a && qAlpha(row[b - 1]) == 0) --b;
           fresh.Rows[static_cast<size_t>(yy)] = {a, b};
         }
-        // Bounded: past 4096 pictures or 64 MB the cache starts again.
+        // Bounded: past 4096 pictures or 16 MB the cache starts again.
         thread_local int64_t bytes = 0;
         bytes += fresh.Picture.sizeInBytes();
-        if (pictures.size() >= 4096 || bytes > (int64_t{64} << 20)) {
+        if (pictures.size() >= 4096 || bytes > (int64_t{16} << 20)) {
           pictures.clear();
           bytes = fresh.Picture.sizeInBytes();
         }

@@ -6,6 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QImage>
+#include <QPixmap>
+#include <QWidget>
+
 #include <cmath>
 #include <cstdint>
 #include <string>
@@ -292,6 +296,17 @@ TEST(PXVect, PipelineOpacityShadowAndHighlight) {
   EXPECT_EQ(hl.b, 0);
   EXPECT_EQ(dark.r + dark.g + dark.b, 0);
   EXPECT_EQ(v->GetObject(2)->PenWidth, 1);
+  // Without the pipeline, supersampling changes nothing.
+  auto plain = MakeVect(120, 100);
+  plain->AddObject(half);
+  plain->AddObject(Obj(pxokEllipse, 30, 30, 90, 70));
+  TBitmap one, two;
+  for (TBitmap* b : {&one, &two}) {
+    b->SetPixelFormat(pf24bit);
+    b->SetSize(120, 100);
+    plain->DrawObjectsToBitmap(*plain->GetPXBitmap(), pxdmScreen, b == &two, *b);
+  }
+  EXPECT_EQ(one.ToQImage(), two.ToQImage());
   // Supersampled, the same half-tone box.
   TPXBitmap& again = *v->GetPXBitmap();
   for (int32_t y = 0; y < 50; ++y) std::memset(again.Scanline(y), 255, 3 * 120);
@@ -318,7 +333,15 @@ TEST(PXVect, RulersAtManyZoomsEndAndPixelRulersTickEveryTenPixels) {
     EXPECT_FALSE(IsWhite(Px(img, x + 5, 60 + 7))) << x;
     EXPECT_TRUE(IsWhite(Px(img, x + 2, 60 + 5))) << x;
   }
-  // Every zoom and scale ends, a negative scale drawing no ticks.
+  // A negative scale gives no tick spacing: the line alone.
+  auto negative = MakeVect(300, 120);
+  negative->AddObject(r);
+  negative->SetMeasureScale(-1.0);
+  negative->DrawObjectsToPXBitmap(*negative->GetPXBitmap(), false);
+  for (int32_t y = 40; y < 80; ++y)
+    for (int32_t x = 0; x < 300; ++x)
+      ASSERT_EQ(IsWhite(Px(*negative->GetPXBitmap(), x, y)), y != 60 || x < 20 || x >= 280) << x << "," << y;
+  // Every zoom and scale ends.
   auto screen = MakeVect(400, 300);
   for (int32_t style = 0; style <= 3; ++style) {
     TPXVObject ruler = Obj(pxokRuler, -100000, 5, 2000000, 150);
@@ -401,6 +424,31 @@ TEST(PXVect, UnitsPerPixel) {
   EXPECT_NEAR(v->UnitPerPixelX(), 0.508, 1e-12);
   EXPECT_STREQ(MeasureUnitAbbreviation(pxuMETERS), "mt");
   EXPECT_STREQ(MeasureUnitAbbreviation(pxuNANOMETERS), "nanometers");
+}
+
+TEST(PXVect, TheWindowShowsObjectsZoomedWithGrips) {
+  auto v = MakeVect(200, 160);
+  TPXVObject box = Obj(pxokBox, 20, 10, 40, 30);
+  box.BrushStyle = bsSolid;
+  box.BrushColor = clRed;
+  v->AddObject(box);
+  v->SelectObject(0);
+  v->SetZoom(200.0);
+  v->SetViewXY(0, 0);
+  v->Show();
+  const QImage shot = v->Widget()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+  const int f = v->FrameWidth();
+  auto at = [&](int x, int y) { return shot.pixel(x + f, y + f) & 0xFFFFFF; };
+  const int32_t x1 = v->BitmapToScreenX(20), y1 = v->BitmapToScreenY(10);
+  const int32_t x2 = v->BitmapToScreenX(40), y2 = v->BitmapToScreenY(30);
+  EXPECT_EQ(x2 - x1, 40);
+  EXPECT_EQ(at((x1 + x2) / 2, (y1 + y2) / 2), 0xFF0000u);  // red inside, zoomed
+  EXPECT_EQ(at(x1, (y1 + y2) / 2 + 8), 0u);                 // the outline
+  EXPECT_EQ(at(x2 + 10, (y1 + y2) / 2 + 8), 0xFFFFFFu);      // the picture beyond it
+  EXPECT_EQ(at(x2 + 3, y2 + 3), 0u);                        // a grip at the far corner
+  v->SetObjectsHidden(true);
+  const QImage hidden = v->Widget()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+  EXPECT_EQ(hidden.pixel((x1 + x2) / 2 + f, (y1 + y2) / 2 + f) & 0xFFFFFF, 0xFFFFFFu);
 }
 
 }  // namespace
