@@ -26,6 +26,8 @@ void DrawMemoObject(TPXVObject& o, TBitmap& target, int32_t x, int32_t y, double
   TPXMemo memo;
   memo.TakeObjectSettings(o);
   memo.KeepCanvasColours = alphaPass;
+  // The alpha pass frames in the pass's colour, like every other outline.
+  if (alphaPass) memo.BorderPen.Color = o.PenColor;
   memo.Zoom = zoom;
   const bool hadList = o.FormatList.has_value();
   memo.AttachToObject(&o.Text, &o.CharFormats, hadList ? &*o.FormatList : nullptr);
@@ -76,8 +78,10 @@ void TPixoranVect::StartTextEdit(int32_t handle) {
 void TPixoranVect::PositionTextEditor() {
   TPXVObject* o = edited_ >= 0 ? GetObject(edited_) : nullptr;
   if (!o) return;
-  const int32_t X1 = BitmapToScreenX(o->X1), Y1 = BitmapToScreenY(o->Y1);
-  const int32_t X2 = BitmapToScreenX(o->X2), Y2 = BitmapToScreenY(o->Y2);
+  // Client coordinates; the editors are placed inside the view's frame.
+  const int32_t f = FrameWidth();
+  const int32_t X1 = BitmapToScreenX(o->X1) + f, Y1 = BitmapToScreenY(o->Y1) + f;
+  const int32_t X2 = BitmapToScreenX(o->X2) + f, Y2 = BitmapToScreenY(o->Y2) + f;
   const double z = Zoom() / 100.0;
   if (o->Kind == pxokText && textEdit_) {
     textEdit_->SetBounds(X1, Y1, X2 - X1, Y2 - Y1);

@@ -364,6 +364,13 @@ TEST(TextControl, CopyPastePrivateFormatAndPlainText) {
   EXPECT_EQ(c.Text(), "q");
   EXPECT_EQ(QApplication::clipboard()->text().toStdString(), "p\n");
   EXPECT_FALSE(c.M().CopyToClipboard());
+  // The edit messages cut, copy and paste act as the keys.
+  c.M().SetSelection(0, 1);
+  c.c.Perform(0x0301);  // copy
+  EXPECT_EQ(QApplication::clipboard()->text().toStdString(), "q");
+  c.c.Perform(0x0302);  // paste over the selection
+  c.c.Perform(0x0302);
+  EXPECT_EQ(c.Text(), "qq");
 }
 
 TEST(TextControl, CorruptPrivateClipboardDataIsRefused) {
