@@ -30,6 +30,10 @@ void SortCorners(TPXVObject& o) {
 
 void TPixoranVect::SetMouseInteractVect(uint16_t value) {
   CancelInteraction();
+  // A polyline or angle left unfinished stays as it is; the next press
+  // starts afresh rather than waiting for it forever.
+  tdrag_.Building = -1;
+  if (rubber_.Kind != rbNone) SetRubber(rbNone, {});
   if (value == vtools_) return;
   const uint16_t old = vtools_;
   static constexpr int kOrder[] = {0, 1, 2, 13, 3, 4, 5, 6, 12, 7, 8, 9, 10, 11, 14};
@@ -61,7 +65,10 @@ void TPixoranVect::SetMouseInteractVect(uint16_t value) {
 
 void TPixoranVect::SetMouseInteract(TPXMouseInteractItems value) {
   TPixoranView::SetMouseInteract(value);
-  if (value != 0) vtools_ &= kPXVTMeasureArea | kPXVTMeasureLength | kPXVTNoClickCreate;
+  if (value != 0) {
+    vtools_ &= kPXVTMeasureArea | kPXVTMeasureLength | kPXVTNoClickCreate;
+    tdrag_.Building = -1;
+  }
   CancelInteraction();
 }
 

@@ -241,9 +241,13 @@ TEST(PXVectTools, PolylineByClicksEndsOnDoubleClick) {
   EXPECT_EQ(o.Points.size(), 4u);
   EXPECT_EQ(R(o), (std::vector<int32_t>{10, 10, 90, 60}));
   EXPECT_EQ(v->SelectedObjects(), std::vector<int32_t>{0});
-  // The next press starts a new polyline.
+  // The next press starts a new polyline; another tool taken in the middle
+  // of one leaves it and works at once.
   Click(*v, 100, 100);
   EXPECT_EQ(v->ObjectsCount(), 2);
+  v->SetMouseInteractVect(kPXVTBox);
+  Drag(*v, {20, 100}, {60, 140});
+  EXPECT_EQ(v->ObjectsCount(), 3);
 }
 
 TEST(PXVectTools, AngleByThreeClicksMeasuresAndBoundsTheFartherArm) {
