@@ -82,11 +82,13 @@ TfrmAddText::TfrmAddText(TPixoranVect* mainView, QWidget* parent)
   StandardToolBar->setMovable(false);
   FontName = new QComboBox(StandardToolBar);
   FontName->setMaxVisibleItems(10);
-  FontName->setToolTip(QStringLiteral("Select font name"));
+  FontName->setToolTip(QStringLiteral("Font Name"));  // the short part of "Font Name|Select font name"
+  FontName->setStatusTip(QStringLiteral("Select font name"));
   FontName->setMinimumContentsLength(12);
   StandardToolBar->addWidget(FontName);
   FontSize = new QLineEdit(QStringLiteral("13"), StandardToolBar);
-  FontSize->setToolTip(QStringLiteral("Select font size"));
+  FontSize->setToolTip(QStringLiteral("Font Size"));
+  FontSize->setStatusTip(QStringLiteral("Select font size"));
   FontSize->setFixedWidth(36);
   StandardToolBar->addWidget(FontSize);
   UpDown1Up = new QToolButton(StandardToolBar);
