@@ -5,6 +5,8 @@
 #include <QColorDialog>
 #include <QComboBox>
 #include <QFontDatabase>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -190,6 +192,19 @@ void TfrmAddText::EndInsertion() {
   if (!mainView_) return;
   mainView_->SetMouseInteract(miResizeLayers);
   mainView_->SetMouseInteractVect(kPXVTSelect);
+}
+
+TfrmAddText* ShowAddTextWindow(TPixoranVect& mainView, QWidget* owner) {
+  auto* form = new TfrmAddText(&mainView, owner);
+  // The owner frees it: closing only hides it.
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  const int screenWidth = screen ? screen->geometry().width() : 1024;
+  form->move(screenWidth - 450, 100);
+  form->show();
+  mainView.SetMouseInteractVect(kPXVTMemo);
+  mainView.SetObjMemoPlainText(kPXVTemplate, false);
+  mainView.SetObjMemoBorderStyle(kPXVTemplate, psClear);
+  return form;
 }
 
 }  // namespace tolvaren

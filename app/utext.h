@@ -88,4 +88,10 @@ class TfrmAddText : public QDialog {
   int upDown_ = 13;
 };
 
+// The add-text command's part after its snapshot: a new window owned by
+// owner, placed at top 100 and 450 pixels from the screen's right edge and
+// shown without blocking; the viewer inserts memo texts (tool set 4096)
+// whose template has formatted text and no border.
+TfrmAddText* ShowAddTextWindow(pixoran::TPixoranVect& mainView, QWidget* owner);
+
 }  // namespace tolvaren

@@ -189,10 +189,11 @@ TEST_F(AddTextRoad, FrameThenTextThenEditsBurnTheTextOnce) {
   // What the add-text command does, then a text placed by a click.
   form_->SaveUndoSnapshot();
   ASSERT_EQ(v.GetLayersCount(), 1);
-  TfrmAddText f(&v);
-  v.SetMouseInteractVect(kPXVTMemo);
-  v.SetObjMemoPlainText(kPXVTemplate, false);
-  v.SetObjMemoBorderStyle(kPXVTemplate, psClear);
+  TfrmAddText& f = *ShowAddTextWindow(v, form_.get());
+  EXPECT_EQ(v.MouseInteractVect(), kPXVTMemo);
+  EXPECT_EQ(f.y(), 100);
+  EXPECT_FALSE(v.GetObject(kPXVTemplate)->PlainText);
+  EXPECT_EQ(v.GetObject(kPXVTemplate)->BorderStyle, psClear);
   f.ColorDialog1 = [](TColor& c) {
     c = clBlack;
     return true;
