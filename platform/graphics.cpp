@@ -1088,7 +1088,7 @@ void TCanvas::Polygon(const TPoint* points, int count) {
   if (Brush.Style != bsClear && count >= 3) {
     if (Brush.Style == bsSolid && !external_) {
       // Even-odd scan conversion: a pixel is filled when its centre lies
-      // inside, so the right and bottom edges stay out as in a GDI fill.
+      // inside, so the right and bottom edges stay out, as in the framework's fills.
       int64_t top = points[0].Y, bottom = points[0].Y;
       for (int i = 1; i < count; ++i) top = std::min<int64_t>(top, points[i].Y), bottom = std::max<int64_t>(bottom, points[i].Y);
       const TRect c = ClipRect();

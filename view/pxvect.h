@@ -241,7 +241,8 @@ class TPixoranVect : public TPixoranView {
   using TPixoranView::Assign;
 
   // ------------------------------------------------------------ drawing
-  // Draws every object in drawing order into target (Part "drawing").
+  // Draws every object in drawing order into target: screen mode through
+  // the view's coordinates (zoomed), image mode as they are.
   void DrawObjectsToBitmap(TPXBitmap& image, TPXVDrawMode mode, bool supersample, TBitmap& target);
   void DrawObjectsOnBackBuffer(TBitmap& buffer);
   // Burns the objects into the bitmap (made pxBGR24 over a platform bitmap).

@@ -313,12 +313,30 @@ void TPixoranVect::DrawPipeline(TPXBitmap& image, bool screen, int32_t factor, T
       RenderToBitmap(*work_, dest, TPXRenderRect{area.Left, area.Top, aw, ah, area.Left, area.Top, aw, ah}, ro,
                      &destTables);
     } else {
-      ro.Filter = rfTriangle;
-      const int32_t l = area.Left / factor, t = area.Top / factor;
-      const int32_t r = (area.Right + factor) / factor, b = (area.Bottom + factor) / factor;
-      RenderToBitmap(*work_, dest,
-                     TPXRenderRect{l * factor, t * factor, (r - l) * factor, (b - t) * factor, l, t, r - l, b - t}, ro,
-                     &destTables);
+      // Down to the target by averaging each 2 x 2 block, colours weighted
+      // by their alpha, then laid over the target with the block's alpha.
+      const int32_t l = area.Left / 2, t = area.Top / 2;
+      const int32_t r = std::min(area.Right / 2, target.Width() - 1), b = std::min(area.Bottom / 2, target.Height() - 1);
+      for (int32_t y = t; y <= b; ++y) {
+        const uint8_t* c0 = wb.ScanLine(2 * y);
+        const uint8_t* c1 = wb.ScanLine(2 * y + 1);
+        const uint8_t* a0 = walpha.Scanline(2 * y);
+        const uint8_t* a1 = walpha.Scanline(2 * y + 1);
+        uint8_t* out = target.ScanLine(y);
+        if (!c0 || !c1 || !a0 || !a1 || !out) continue;
+        for (int32_t x = l; x <= r; ++x) {
+          const int32_t i = 2 * x;
+          const uint32_t w0 = a0[i], w1 = a0[i + 1], w2 = a1[i], w3 = a1[i + 1];
+          const uint32_t sum = w0 + w1 + w2 + w3;
+          if (sum == 0) continue;
+          uint8_t* o = out + 3 * static_cast<size_t>(x);
+          for (int ch = 0; ch < 3; ++ch) {
+            const uint32_t premul = c0[3 * i + ch] * w0 + c0[3 * i + 3 + ch] * w1 + c1[3 * i + ch] * w2 +
+                                    c1[3 * i + 3 + ch] * w3;  // colour x alpha, four times over
+            o[ch] = static_cast<uint8_t>((premul + o[ch] * (1020 - sum) + 510) / 1020);
+          }
+        }
+      }
     }
   }
 }
