@@ -124,7 +124,7 @@ class TPXMemo {
   int32_t SelEnd() const { return selEnd_; }
   void SetSelection(int32_t start, int32_t end);
 
-  // ---- editing (the Part's operations)
+  // ---- editing
   void InsertChar(char32_t c);
   void DeleteChar(int32_t i);
   void DeleteSelection();

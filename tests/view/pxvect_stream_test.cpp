@@ -160,6 +160,10 @@ void AddEveryKind(TPixoranVect& v) {
     if (kind == pxokBitmap) {
       TPXBitmap b;
       FillBitmap(b, 7, 5, 40);
+      TPXBitmap* alpha = b.GetAlphaChannel();
+      for (int y = 0; y < 5; ++y) std::memset(alpha->Scanline(y), 255, 7);
+      alpha->Scanline(4)[0] = 77;
+      alpha->SyncFull();
       v.SetObjBitmap(kPXVLast, &b);
     }
   }
@@ -215,7 +219,8 @@ TEST(VectObjectStream, EveryKindInflatesToItsFieldLayout) {
   ASSERT_EQ(p.images.size(), 1u);
   EXPECT_EQ(p.images[0].width(), 7);
   EXPECT_EQ(p.images[0].height(), 5);
-  EXPECT_EQ(qGreen(p.images[0].pixel(0, 4)), 44);
+  EXPECT_EQ(qGreen(p.images[0].pixel(6, 4)), 44);
+  EXPECT_EQ(qAlpha(p.images[0].pixel(0, 4)), 77);  // the alpha channel goes with it
 
   Reader r{p.records.data(), p.records.size()};
   ASSERT_EQ(r.I32(), 11);
