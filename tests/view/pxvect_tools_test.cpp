@@ -320,3 +320,30 @@ TEST(PXVectTools, DoubleClickEditsTextEnterKeepsEscRestores) {
     EXPECT_EQ(v->GetObject(0)->Text, enter ? "older" : "old");
   }
 }
+
+TEST(PXVectTools, RubberRectangleSelectsWhatItHoldsAndClicksSelect) {
+  for (double zoom : {100.0, 200.0}) {
+    const int z = static_cast<int>(zoom / 100);
+    auto v = MakeView(300, 200, zoom);
+    for (int i = 0; i < 2; ++i) {
+      TPXVObject box;
+      box.Kind = pxokBox;
+      box.X1 = 10 + 60 * i, box.Y1 = 10, box.X2 = 50 + 60 * i, box.Y2 = 40;
+      v->AddObject(box);
+    }
+    v->SetMouseInteractVect(kPXVTSelect);
+    int32_t selects = 0;
+    v->OnSelectObject = [&](TObject*) { ++selects; };
+    Drag(*v, {5 * z, 5 * z}, {55 * z, 45 * z});
+    EXPECT_EQ(v->SelectedObjects(), std::vector<int32_t>{0}) << zoom;
+    EXPECT_GT(selects, 0);
+    // A click on the other box's edge selects it alone; Shift adds the first.
+    Click(*v, 70 * z, 25 * z);
+    EXPECT_EQ(v->SelectedObjects(), std::vector<int32_t>{1});
+    Click(*v, 10 * z, 25 * z, Qt::ShiftModifier);
+    EXPECT_EQ(v->SelectedObjects(), (std::vector<int32_t>{1, 0}));
+    // Shift and a click on a selected one (off its grips) takes it out.
+    Click(*v, 70 * z, 17 * z, Qt::ShiftModifier);
+    EXPECT_EQ(v->SelectedObjects(), std::vector<int32_t>{0});
+  }
+}
