@@ -163,25 +163,7 @@ void TfrmMain::BuildComponents() {
   font.setPixelSize(13);
   setFont(font);
 
-  acOpenFile = new QAction(QStringLiteral("打开..."), this);
-  acGoBack = new QAction(QStringLiteral("撤销上一操作"), this);
-  acApply = new QAction(QStringLiteral("应用此相框"), this);
-  for (QAction* a : {acOpenFile, acGoBack, acApply}) a->setToolTip(a->text());
-  connect(acOpenFile, &QAction::triggered, this, [this] { RunGuarded(this, [this] { acOpenFileExecute(); }); });
-  connect(acGoBack, &QAction::triggered, this, [this] { RunGuarded(this, [this] { acGoBackExecute(); }); });
-  connect(acApply, &QAction::triggered, this, [this] { RunGuarded(this, [this] { acApplyExecute(); }); });
-
-  QMenu* file = menuBar()->addMenu(QStringLiteral("文件"));
-  file->addAction(acOpenFile);
-  QMenu* edit = menuBar()->addMenu(QStringLiteral("编辑"));
-  edit->addAction(acGoBack);
-
-  ToolBar_Main = addToolBar(QStringLiteral("ToolBar_Main"));
-  ToolBar_Main->setMovable(false);
-  ToolBar_Main->setToolButtonStyle(Qt::ToolButtonTextOnly);
-  ToolBar_Main->addAction(acOpenFile);
-  ToolBar_Main->addSeparator();
-  ToolBar_Main->addAction(acGoBack);
+  BuildActions();
 
   auto* central = new QWidget(this);
   auto* column = new QVBoxLayout(central);
@@ -216,6 +198,10 @@ void TfrmMain::BuildComponents() {
   SpeedButton1->setDefaultAction(acApply);
   SpeedButton2 = new QToolButton(Panel_BottomTop);
   SpeedButton2->setDefaultAction(acGoBack);
+  for (QToolButton* b : {SpeedButton1, SpeedButton2}) {
+    b->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    b->setIconSize(QSize(16, 16));
+  }
   Label2 = new QLabel(QStringLiteral("请选择相框类型："), Panel_BottomTop);
   ComboBox1 = new QComboBox(Panel_BottomTop);
   for (std::string_view name : kFrameCategories) ComboBox1->addItem(QString::fromUtf8(name.data(), name.size()));

@@ -4,6 +4,7 @@
 // working file, the one-step undo snapshot, and applying a frame as layers
 // over the picture.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -16,6 +17,9 @@
 
 class QAction;
 class QComboBox;
+class QDialog;
+class QIcon;
+class QUrl;
 class QFrame;
 class QLabel;
 class QStatusBar;
@@ -57,6 +61,24 @@ std::string WorkingFolderFor(const std::string& programDir);
 bool LoadThrough(pixoran::TPixoranIO& io, const std::string& fileName);
 bool SaveThrough(pixoran::TPixoranIO& io, const std::string& fileName);
 
+// The maker's web page the web-site command opens.
+inline constexpr const char* kWebSiteAddress = "https://tolvaren.example.org/";
+// Opens a web page in the desktop's browser; tests replace it so that no
+// browser starts. False when nothing could open it.
+using TOpenWebPageHook = std::function<bool(const QUrl& url)>;
+TOpenWebPageHook& OpenWebPageHook();
+void OpenWebPage(const QString& address);
+
+// Runs a modal command dialog and answers its modal result (1 for OK);
+// tests replace it to set the dialog's controls and answer without a loop.
+using TModalHook = std::function<int(QDialog& dialog)>;
+TModalHook& ModalHook();
+int ShowModal(QDialog& dialog);
+
+// The tool-bar image of an action: the desktop icon theme's where it has
+// one, else drawn here. Empty for a name it does not know.
+QIcon ActionIcon(const QString& actionName);
+
 // Installs a plain Qt file dialog behind the I/O component's open and save
 // dialog hook, until the library's own dialogs take it over.
 void InstallPlainFileDialogs();
@@ -83,8 +105,34 @@ class TfrmMain : public QMainWindow {
   std::unique_ptr<TPixoranMView> PixoranMViewMain;
   std::unique_ptr<TPixoranView> PixoranViewPreView;
   QStatusBar* StatusBar_Main = nullptr;
+  // The action list, in the order of the tool bar and menus.
   QAction* acOpenFile = nullptr;
+  QAction* acSaveAs = nullptr;    // "保存": writes the file last loaded or saved
+  QAction* acSaveFile = nullptr;  // "保存为...": asks for a name
+  QAction* acPrint = nullptr;
+  QAction* acPrintArea = nullptr;
+  QAction* acExit = nullptr;
+  QAction* acFullImage = nullptr;
+  QAction* acFitImage = nullptr;
   QAction* acGoBack = nullptr;
+  QAction* acCrop = nullptr;
+  QAction* acResize = nullptr;
+  QAction* acRemoveRedEye = nullptr;
+  QAction* acLightDarkness = nullptr;
+  QAction* acAddText = nullptr;
+  QAction* acRotate = nullptr;
+  QAction* acFlip = nullptr;
+  QAction* acGray = nullptr;
+  QAction* acWave = nullptr;
+  QAction* acShadow = nullptr;
+  QAction* acBlur = nullptr;
+  QAction* acLens = nullptr;
+  QAction* acRoundConer = nullptr;
+  QAction* acTile = nullptr;
+  QAction* acMosac = nullptr;
+  QAction* acTwist = nullptr;
+  QAction* acEdgeDelect = nullptr;
+  QAction* acWebSite = nullptr;
   QAction* acApply = nullptr;
 
   // ---------------------------------------------------------------- handlers
@@ -99,6 +147,37 @@ class TfrmMain : public QMainWindow {
   // The first step of every edit: flattens the composition and writes it
   // to the snapshot file that going back reads.
   void SaveUndoSnapshot();
+  // Every layer and the text objects drawn into one opaque picture, as the
+  // snapshot, saving and printing need it: what they keep is what is shown.
+  void FlattenComposition();
+
+  // Saving, printing and the view (no snapshot).
+  void acSaveAsExecute();
+  void acSaveFileExecute();
+  void acPrintExecute();
+  void acPrintAreaExecute();
+  void acExitExecute();
+  void acFullImageExecute();
+  void acFitImageExecute();
+  // Edits and effects (each writes the snapshot first).
+  void acCropExecute();
+  void acResizeExecute();
+  void acRemoveRedEyeExecute();
+  void acLightDarknessExecute();
+  void acAddTextExecute();
+  void acRotateExecute();
+  void acFlipExecute();
+  void acGrayExecute();
+  void acWaveExecute();
+  void acShadowExecute();
+  void acBlurExecute();
+  void acLensExecute();
+  void acRoundConerExecute();
+  void acTileExecute();
+  void acMosacExecute();
+  void acTwistExecute();
+  void acEdgeDelectExecute();
+  void acWebSiteExecute();
 
   // ---------------------------------------------------------------- files
   const std::string& ProgramDir() const { return programDir_; }
@@ -121,9 +200,22 @@ class TfrmMain : public QMainWindow {
   // the text objects, draws them into the picture with antialiasing and
   // then removes them, so a later snapshot never draws them again.
   virtual void FlattenVectorObjects();
+  // The add-text step after the snapshot: opens the add-text window and
+  // switches the main viewer to inserting text objects.
+  virtual void StartAddText();
 
  private:
   void BuildComponents();
+  // The action list, the main menu and the tool bar.
+  void BuildActions();
+  // Runs a command from a Qt slot. An exception never leaves it: it is
+  // shown as the program's message, and when the command had written its
+  // snapshot the picture goes back to the snapshot's state.
+  void RunCommand(void (TfrmMain::*handler)());
+  // The centred half-size preselection of cropping and printing an area.
+  void PreselectCentre();
+  // Places a non-modal prompt and shows it.
+  void ShowPrompt(QDialog* prompt, int left, int top);
   void FormCreate();
   void FormResize();
   // Loads the working file into a fresh layer, leaving one layer.
@@ -141,6 +233,7 @@ class TfrmMain : public QMainWindow {
   std::string previewFile_;
   uint64_t scanGeneration_ = 0;
   bool destroying_ = false;
+  bool snapshotTaken_ = false;  // set by SaveUndoSnapshot, read by RunCommand
   int64_t formCreateMs_ = 0;
 
   // FormResize's state: the rectangle to keep, a guard against re-entry and

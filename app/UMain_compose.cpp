@@ -47,10 +47,10 @@ void AlphaFromRed(TPXBitmap& bitmap) {
 
 }  // namespace
 
-void TfrmMain::SaveUndoSnapshot() {
+void TfrmMain::FlattenComposition() {
   TPixoranView& v = *PixoranView_Main;
-  // Every layer goes into one, not just the first two, so the snapshot is
-  // the whole composition.
+  // Every layer goes into one, not just the first two, so a frame of both
+  // families (three layers) is kept whole.
   while (v.GetLayersCount() > 1) {
     const int32_t before = v.GetLayersCount();
     v.MergeLayers(0, 1);
@@ -59,10 +59,14 @@ void TfrmMain::SaveUndoSnapshot() {
   v.SetMouseInteract(miResizeLayers);
   FlattenVectorObjects();
   v.RemoveAlphaChannel(true);
+}
+
+void TfrmMain::SaveUndoSnapshot() {
+  FlattenComposition();
   // Deleted first, so a failed write never leaves an older snapshot behind
   // for going back to load.
   DeleteSnapshot();
-  SaveThrough(*snapshotIO_, SnapshotFileName());
+  snapshotTaken_ = SaveThrough(*snapshotIO_, SnapshotFileName());
 }
 
 void TfrmMain::acGoBackExecute() {

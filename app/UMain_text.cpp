@@ -1,6 +1,7 @@
-// The main window's part in added texts: the snapshot draws them into the
-// picture once.
+// The main window's part in added texts: the add-text window, and the
+// snapshot that draws the texts into the picture once.
 #include "app/UMain.h"
+#include "app/utext.h"
 #include "view/pxvect.h"
 
 namespace tolvaren {
@@ -16,5 +17,7 @@ void TfrmMain::FlattenVectorObjects() {
   // Drawn in now: kept, they would be drawn in again by the next edit.
   v.Clear();
 }
+
+void TfrmMain::StartAddText() { ShowAddTextWindow(*PixoranView_Main, this); }
 
 }  // namespace tolvaren

@@ -9,6 +9,8 @@
 
 #include "app/UMain.h"
 #include "app/UMain_shot.h"
+#include "core/kopxutils_settings.h"
+#include "dialogs/pxprnhooks.h"
 
 int main(int argc, char* argv[]) {
   const auto started = std::chrono::steady_clock::now();
@@ -18,7 +20,11 @@ int main(int argc, char* argv[]) {
   };
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Tolvaren"));
+  // Read the screen's logical resolution here, on the UI thread, so codecs
+  // running on workers see the real value rather than the default.
+  pixoran::ScreenLogicalDpiY();
   tolvaren::InstallPlainFileDialogs();
+  pixoran::InstallPrintPreviewForms();
   const int64_t appMs = elapsed();
 
   tolvaren::TfrmMain form(tolvaren::ProgramDirectory());

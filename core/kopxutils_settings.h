@@ -56,4 +56,14 @@ TPXSettings& PXSettings();
 // not bound by it: above their threshold they live in temporary files.
 int64_t CodecMemoryLimit();
 
+// The display's logical pixels per inch, which the TIFF annotation marks
+// measure their font heights against. Asked on the GUI thread while a GUI
+// exists, the screen's value is read once and kept; elsewhere (no GUI, a
+// worker before the GUI thread asked) it is 96. Never 0.
+int32_t ScreenLogicalDpiX();
+int32_t ScreenLogicalDpiY();
+// Pins both values (a program or test that knows them); a value below 1
+// goes back to reading the screen.
+void SetScreenLogicalDpi(int32_t x, int32_t y);
+
 }  // namespace pixoran

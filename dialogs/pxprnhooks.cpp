@@ -18,6 +18,7 @@ int32_t ShowForm(TPixoranIO& io, const std::string& title) {
   form.ApplyLanguage(io.MsgLanguage());
   form.setFont(QFont(QString::fromStdString(io.PreviewFont().Name)));
   form.SetTitle(title);
+  io.DoIOPreview(&form);
   return form.exec() == 1 ? 1 : 0;
 }
 }  // namespace

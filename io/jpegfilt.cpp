@@ -500,6 +500,17 @@ void ReadBody(TDecoder& dec, TStream& stream, TStream* tablesStream, TPXBitmap& 
     return;
   }
 
+  // A file of a few bytes that claims a huge picture would be decoded,
+  // padded, at full size (seconds of work and gigabytes of rows). Huffman
+  // coding stores no more than a few hundred pixels a byte even for a flat
+  // progressive image, so such a claim is refused. Arithmetic coding can go
+  // further and is left alone.
+  constexpr int64_t kMaxPixelsPerByte = 1024;
+  if (const int64_t bytes = stream.Size(); !ci.arith_code && bytes > 0 &&
+      int64_t{ci.image_width} * ci.image_height > bytes * kMaxPixelsPerByte) {
+    progress.Abort();
+    return;
+  }
   // Refused before the codec allocates anything, whichever memory manager
   // the library was built with (with a backing store, max_memory_to_use
   // would send the buffer to disk instead of failing).

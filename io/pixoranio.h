@@ -17,14 +17,20 @@
 #include "io/pixoranio_codecs.h"
 #include "io/pixoranio_params.h"
 #include "io/pixoranio_thread.h"
+#include "io/pxds.h"
 #include "io/pxformats.h"
 #include "io/pxprint.h"
 #include "io/pxprogress.h"
+#include "io/pspdffilt.h"
+#include "io/pxtwain.h"
+#include "io/pxwia.h"
 #include "platform/classes.h"
 #include "platform/graphics.h"
 #include "platform/imagectl.h"
 #include "platform/streams.h"
 #include "platform/uithread.h"
+
+class QWidget;
 
 namespace pixoran {
 
@@ -316,6 +322,54 @@ class TPixoranIO : public TComponent, public TIOParamsOwner {
   void SetPrinterReset(bool value) { printerReset_ = value; }
   // (Sender, var Handled): DoPreviews answers true without a dialog when handled.
   std::function<void(TPixoranIO*, bool&)> OnDoPreviews;
+  // (Sender, form): a previews dialog or print-preview form is about to be
+  // shown. The dialogs layer calls DoIOPreview with the form it created.
+  std::function<void(TPixoranIO*, QWidget*)> OnIOPreview;
+  void DoIOPreview(QWidget* form);
+
+  // ------------------------------------------------------------ acquisition
+  //
+  // Scanners and video come through the acquisition layer, which calls these.
+  // No scanner or capture device exists on this platform: the WIA and
+  // DirectShow objects are made but report no device, so nothing arrives
+  // unless the caller hands a bitmap to AcquireBitmap itself.
+
+  // An acquired image: DoAcquireBitmap; unless handled, params receives the
+  // component's parameter record, the bitmap is copied into the working
+  // bitmap, AutoAdjustDPI runs and the attached control is updated. Nothing
+  // when PrepareBitmap fails.
+  virtual void AcquireBitmap(TPXBitmap* bitmap, TIOParamsVals*& params);
+  // Fires OnAcquireBitmap (Sender, bitmap, var Handled).
+  virtual void DoAcquireBitmap(TPXBitmap* bitmap, bool& handled);
+  std::function<void(TPixoranIO*, TPXBitmap*, bool&)> OnAcquireBitmap;
+  // The acquisition layer's count of images taken in one session.
+  int32_t AcquireCount() const { return acquireCount_; }
+  void SetAcquireCount(int32_t value) { acquireCount_ = value; }
+  virtual void ClearAcquireState() { acquireCount_ = 0; }
+  // The working bitmap's own platform bitmap when it lives in one, else the
+  // attached platform bitmap (nullptr without either).
+  virtual TBitmap* GetTBitmap();
+  // Made on first use, owned by the component.
+  virtual TPXWia* GetWIA();
+  virtual TPXDirectShow* GetDirectShow();
+  // The WIA transfer's progress: fires OnProgress; false once Aborting is set.
+  bool WIAProgress(int32_t percent);
+  // Made on first use, owned by the component.
+  TPXTWainParams& TWainParams();
+
+  // ------------------------------------------------------------ multi-page PostScript and PDF
+  //
+  // A multi-page document written a page at a time stays open on the
+  // component until closed. The writer that starts one hands it over here.
+  void AdoptPSFile(std::unique_ptr<TPXPSState> state, std::unique_ptr<TStream> stream);
+  void AdoptPDFFile(std::unique_ptr<TPXPDFDocument> document, std::unique_ptr<TStream> stream);
+  bool PSFileOpen() const { return psState_ != nullptr; }
+  bool PDFFileOpen() const { return pdfDocument_ != nullptr; }
+  // Writes the trailer (PostScript) or the whole document with Params (PDF),
+  // frees the stream and forgets both; nothing when none is open. Aborting
+  // when a write fell short.
+  void ClosePSFile();
+  void ClosePDFFile();
 
   // ------------------------------------------------------------ TIOParamsOwner
   TBitmap* OwnerTBitmap() override { return attachedTBitmap_; }
@@ -413,6 +467,14 @@ class TPixoranIO : public TComponent, public TIOParamsOwner {
   int32_t aviFrameCount_ = 0, aviFrameDelay_ = 0;
   bool printFilter_ = true;
   bool printerReset_ = true;
+  int32_t acquireCount_ = 0;
+  std::unique_ptr<TPXWia> wia_;
+  std::unique_ptr<TPXDirectShow> directShow_;
+  std::unique_ptr<TPXTWainParams> twainParams_;
+  std::unique_ptr<TPXPSState> psState_;
+  std::unique_ptr<TStream> psStream_;
+  std::unique_ptr<TPXPDFDocument> pdfDocument_;
+  std::unique_ptr<TStream> pdfStream_;
   void PrintLayoutInto(TCanvas& canvas, const TPrintDevice& device, const TPrintLayoutArgs& args);
 };
 

@@ -31,6 +31,7 @@ int32_t TPixoranIO::OpenAVIFile(const std::string& fileName) {
 void TPixoranIO::CloseAVIFile() { avi_.reset(); }
 
 void TPixoranIO::LoadFromAVI(int32_t frame) {
+  if (HandOff([this, frame] { LoadFromAVI(frame); })) return;
   RunOperation([&] {
     aborting_ = false;
     if (!PrepareBitmap() || !avi_ || frame < 0 || frame >= avi_->FrameCount()) {
@@ -52,6 +53,7 @@ void TPixoranIO::LoadFromAVI(int32_t frame) {
     p.Height = working_->Height();
     p.DpiX = PXSettings().DefaultDpiX;
     p.DpiY = PXSettings().DefaultDpiY;
+    p.FreePalette();
     UpdateAttached();
   });
 }

@@ -1,12 +1,11 @@
-// ImportMetafile of the I/O component: EMF through libemf2svg and Qt's SVG
-// renderer.
+// ImportMetafile of the I/O component: EMF and placeable WMF drawn by our own
+// record player.
 #include <cstdlib>
 #include <vector>
 
 #include "core/kopxutils_settings.h"
 #include "io/pixoranio.h"
 #include "io/pxmetafile.h"
-#include "platform/svgrender.h"
 #include "platform/system.h"
 
 namespace pixoran {
@@ -14,19 +13,22 @@ namespace pixoran {
 namespace {
 
 // The metafile drawn on a width x height bitmap filled with fill first.
-bool Draw(const std::string& svg, int32_t width, int32_t height, TColor fill, TBitmap& target) {
+bool Draw(const std::vector<uint8_t>& data, int32_t width, int32_t height, TColor fill, TBitmap& target,
+          const std::atomic<bool>& abort) {
   target.SetPixelFormat(pf24bit);
   target.SetSize(width, height);
   if (target.Width() != width || target.Height() != height) return false;
   target.Canvas().Brush.Style = bsSolid;
   target.Canvas().Brush.Color = fill;
   target.Canvas().FillRect(Rect(0, 0, width, height));
-  return DrawSvgOnBitmap(svg, target);
+  return PlayMetafile(data.data(), static_cast<int64_t>(data.size()), target, &abort);
 }
 
 }  // namespace
 
 void TPixoranIO::ImportMetafile(const std::string& fileName, int32_t width, int32_t height, bool withAlpha) {
+  if (HandOff([this, fileName, width, height, withAlpha] { ImportMetafile(fileName, width, height, withAlpha); }))
+    return;
   RunOperation([&] {
     aborting_ = false;
     if (width == 0 || height == 0) return;
@@ -38,7 +40,6 @@ void TPixoranIO::ImportMetafile(const std::string& fileName, int32_t width, int3
     std::vector<uint8_t> data;
     TMetafileInfo info;
     int32_t w = 0, h = 0;
-    std::string svg;
     try {
       if (fileSize <= 0 || fileSize > CodecMemoryLimit()) throw 0;
       data.resize(static_cast<size_t>(fileSize));
@@ -48,14 +49,12 @@ void TPixoranIO::ImportMetafile(const std::string& fileName, int32_t width, int3
       aborting_ = true;
       return;
     }
-    // A WMF has no renderer here yet: only enhanced metafiles are drawn.
-    if (!ReadMetafileInfo(data.data(), fileSize, info) || !info.Enhanced ||
-        !MetafileTargetSize(info, width, height, w, h) || !EmfToSvg(data, w, h, svg)) {
+    if (!ReadMetafileInfo(data.data(), fileSize, info) || !MetafileTargetSize(info, width, height, w, h)) {
       aborting_ = true;
       return;
     }
     TBitmap picture;
-    if (!Draw(svg, w, h, Background(), picture)) {
+    if (!Draw(data, w, h, Background(), picture, aborting_) || aborting_) {
       aborting_ = true;
       return;
     }
@@ -69,7 +68,7 @@ void TPixoranIO::ImportMetafile(const std::string& fileName, int32_t width, int3
       // Drawn again over an unlikely colour: what stays that colour is transparent.
       const TColor key = RGBColor(3, 2, 1);
       TBitmap second;
-      if (Draw(svg, w, h, key, second)) {
+      if (Draw(data, w, h, key, second, aborting_)) {
         TPXBitmap* alpha = working_->GetAlphaChannel();
         for (int32_t y = 0; alpha && y < h; ++y) {
           const uint8_t* s = second.ScanLine(y);
@@ -87,6 +86,8 @@ void TPixoranIO::ImportMetafile(const std::string& fileName, int32_t width, int3
     p.Height = h;
     p.DpiX = PXSettings().DefaultDpiX;
     p.DpiY = PXSettings().DefaultDpiY;
+    p.FreePalette();
+    TellViewerDpi();
     UpdateAttached();
   });
 }

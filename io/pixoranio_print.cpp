@@ -83,6 +83,10 @@ void TPixoranIO::PrintLayoutInto(TCanvas& canvas, const TPrintDevice& device, co
 }
 
 void TPixoranIO::PrintImage(TCanvas* canvas, const TPrintLayoutArgs& args) {
+  // An image control's picture is printed from 1 or 24 bits only.
+  if (image_ && attachedTBitmap_ && attachedTBitmap_->PixelFormat() != pf1bit &&
+      attachedTBitmap_->PixelFormat() != pf24bit)
+    attachedTBitmap_->SetPixelFormat(pf24bit);
   if (!PrepareBitmap() || working_->Width() <= 0 || working_->Height() <= 0) return;
   TPrinter& printer = Printer();
   const TPrintDevice device{printer.PixelsPerInchX(), printer.PixelsPerInchY(), printer.PageWidth(),
@@ -138,6 +142,9 @@ bool TPixoranIO::DoPreviews(uint32_t pages) {
   if (OnDoPreviews) OnDoPreviews(this, handled);
   if (handled) return true;
   if (!PrepareBitmap()) return false;
+  // The previews work on 24-bit or black-and-white images.
+  const TPXPixelFormat format = working_->PixelFormat();
+  if (format != pxBGR24 && format != pxBW1 && format != pxNone) working_->ConvertPixelFormat(pxBGR24);
   auto& hook = PXDialogHooks().Previews;
   const bool ok = hook ? hook(*this, pages) : false;
   UpdateAttached();

@@ -6,6 +6,7 @@
 namespace pixoran {
 
 void TPixoranIO::LoadFromURL(const std::string& address) {
+  if (HandOff([this, address] { LoadFromURL(address); })) return;
   RunOperation([&] {
     aborting_ = false;
     TWebAddress web;

@@ -14,6 +14,11 @@
 
 namespace pixoran {
 
+// Motion JPEG frames leave out the Huffman tables and expect the standard
+// ones: a frame that reaches its scan without a DHT segment gets them in
+// front of the scan. Other data is left as it is.
+void InsertDefaultHuffmanTables(std::vector<uint8_t>& frame);
+
 class TAVIReader {
  public:
   // Reads the headers and the frame index; false when the stream is not an

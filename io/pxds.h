@@ -53,11 +53,11 @@ class TPXDirectShow {
   void* mediaControl_ = nullptr;
   void* sampleGrabber_ = nullptr;
   std::string captureFile_, deviceName_;
-  uint32_t state_ = 0;
+  [[maybe_unused]] uint32_t state_ = 0;
   uint32_t connectState_ = 0;
   uint64_t notifyWindow_ = 0;
   uint32_t newFrameMessage_ = 0, eventMessage_ = 0;
-  uint32_t reserved_ = 0;
+  [[maybe_unused]] uint32_t reserved_ = 0;
 };
 
 }  // namespace pixoran

@@ -14,13 +14,15 @@ constexpr int32_t kPXMaxSegmentPayload = 65533;
 
 // Reads an APP1 segment's data. False, with the record untouched, when the
 // data does not start with "Exif" and a zero byte (XMP, say) or holds no
-// readable TIFF header and first directory. Otherwise every EXIF field of
-// the record is replaced by the block's (0 or empty where it has none; the
-// resolutions go through the setters, so DpiX and DpiY follow, and keep
-// their values when the block has none), HasEXIFData is set and the result
-// is true, even when a later part of the block is damaged. EXIFThumbnail always ends as a new bitmap: the block's
-// thumbnail (a JPEG, or uncompressed 8-bit RGB or grey strips) or empty,
-// never what the record held before. Nothing is read outside the data.
+// readable TIFF header and first directory. Otherwise the block is read by
+// the TIFF reader: every EXIF field of the record is replaced by the
+// block's (empty where it has none; the resolutions go through the
+// setters, so DpiX and DpiY follow, and keep their values when the block
+// has no resolution tags), HasEXIFData is set and the result is true, even
+// when a later part of the block is damaged. EXIFThumbnail always ends as a
+// new bitmap: the second directory's image (a JPEG interchange stream, or
+// strips the TIFF reader decodes; at most 4 megapixels) or empty, never
+// what the record held before. Nothing is read outside the data.
 bool LoadEXIFFromAPP1(const void* data, int64_t length, TIOParamsVals& params);
 
 // Builds an APP1 segment's data from the record: "Exif", 0, 0 and a

@@ -1,10 +1,15 @@
 #include "io/pxmetadata.h"
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cstring>
+#include <string>
 
 #include "core/kopxutils_bitmap.h"
+#include "core/kopxutils_helpers.h"
+#include "core/kopxutils_settings.h"
+#include "core/pxdib.h"
 
 namespace pixoran {
 
@@ -150,6 +155,35 @@ bool Writable(int32_t record, int32_t dataset, size_t length) {
   return length > 0 && !(record == 2 && dataset == 0);  // 2:00 is written by the encoder itself, or not at all
 }
 
+// Walks the resources of a Photoshop resource block that starts with its
+// signature, calling visit(id, head, dataAt, size) for each (head: where the
+// resource starts); visit returns false to stop there. Done: read to the end,
+// where only pad bytes may follow the last resource, which may itself lack
+// its pad byte; Fault: a resource or the tail does not parse.
+enum class TResourceWalk { Done, Stopped, Fault };
+template <typename F>
+TResourceWalk WalkPhotoshopResources(const uint8_t* p, size_t n, F&& visit) {
+  size_t pos = kPhotoshopSignatureSize;
+  while (pos < n) {
+    // Signature, id, name length: the smallest resource head is 12 bytes.
+    if (n - pos < 12 || std::memcmp(p + pos, "8BIM", 4) != 0)
+      return n - pos < 4 && std::all_of(p + pos, p + n, [](uint8_t b) { return b == 0; }) ? TResourceWalk::Done
+                                                                                        : TResourceWalk::Fault;
+    const uint16_t id = static_cast<uint16_t>((p[pos + 4] << 8) | p[pos + 5]);
+    // Pascal name: length byte and text, padded to an even size.
+    size_t nameField = 1 + static_cast<size_t>(p[pos + 6]);
+    nameField += nameField & 1;
+    const size_t sizeAt = pos + 6 + nameField;
+    if (sizeAt > n || n - sizeAt < 4) return TResourceWalk::Fault;
+    const size_t size = BE32(p + sizeAt);
+    const size_t dataAt = sizeAt + 4;
+    if (size > n - dataAt) return TResourceWalk::Fault;
+    if (!visit(id, pos, dataAt, size)) return TResourceWalk::Stopped;
+    pos = std::min(n, dataAt + size + (size & 1));
+  }
+  return TResourceWalk::Done;
+}
+
 // The data of the IPTC resource of a Photoshop resource block, found by
 // walking the resources rather than by the first 0x1C byte, which may lie
 // inside another resource (a thumbnail, say). walked: the block was read to
@@ -157,33 +191,16 @@ bool Writable(int32_t record, int32_t dataset, size_t length) {
 bool FindIPTCResource(const uint8_t* p, size_t n, size_t& begin, size_t& end, bool& walked) {
   walked = false;
   if (n < kPhotoshopSignatureSize || std::memcmp(p, kPhotoshopSignature, kPhotoshopSignatureSize) != 0) return false;
-  size_t pos = kPhotoshopSignatureSize;
-  while (pos < n) {
-    // Signature, id, name length: the smallest resource head is 12 bytes.
-    if (n - pos < 12 || std::memcmp(p + pos, "8BIM", 4) != 0) {
-      // Trailing pad bytes end a well-formed block.
-      walked = n - pos < 4 && std::all_of(p + pos, p + n, [](uint8_t b) { return b == 0; });
-      return false;
-    }
-    const uint16_t id = static_cast<uint16_t>((p[pos + 4] << 8) | p[pos + 5]);
-    // Pascal name: length byte and text, padded to an even size.
-    size_t nameField = 1 + static_cast<size_t>(p[pos + 6]);
-    nameField += nameField & 1;
-    const size_t sizeAt = pos + 6 + nameField;
-    if (sizeAt > n || n - sizeAt < 4) return false;
-    const size_t size = BE32(p + sizeAt);
-    const size_t dataAt = sizeAt + 4;
-    if (size > n - dataAt) return false;
-    if (id == kIPTCResourceId) {
-      begin = dataAt;
-      end = dataAt + size;
-      walked = true;
-      return true;
-    }
-    pos = dataAt + size + (size & 1);
-  }
-  walked = true;
-  return false;
+  bool found = false;
+  const TResourceWalk walk = WalkPhotoshopResources(p, n, [&](uint16_t id, size_t, size_t dataAt, size_t size) {
+    if (id != kIPTCResourceId) return true;
+    begin = dataAt;
+    end = dataAt + size;
+    found = true;
+    return false;
+  });
+  walked = walk != TResourceWalk::Fault;
+  return found;
 }
 
 }  // namespace
@@ -262,6 +279,38 @@ void TPXIPTCInfoList::LoadFromBuffer(const void* data, int64_t length) {
   }
 }
 
+bool ReplaceIPTCResource(const uint8_t* p, size_t n, const std::vector<uint8_t>& iptcBlock,
+                         std::vector<uint8_t>& out) {
+  constexpr uint16_t kDigestResourceId = 0x0425;
+  out.clear();
+  if (p == nullptr || n < kPhotoshopSignatureSize ||
+      std::memcmp(p, kPhotoshopSignature, kPhotoshopSignatureSize) != 0)
+    return false;
+  if (!iptcBlock.empty() && (iptcBlock.size() < kPhotoshopSignatureSize ||
+                             std::memcmp(iptcBlock.data(), kPhotoshopSignature, kPhotoshopSignatureSize) != 0))
+    return false;
+  std::vector<uint8_t> result(p, p + kPhotoshopSignatureSize);
+  bool placed = false;
+  auto putIPTC = [&] {
+    if (!placed) result.insert(result.end(), iptcBlock.begin() + kPhotoshopSignatureSize, iptcBlock.end());
+    placed = true;
+  };
+  if (iptcBlock.empty()) placed = true;
+  const TResourceWalk walk = WalkPhotoshopResources(p, n, [&](uint16_t id, size_t head, size_t dataAt, size_t size) {
+    if (id == kIPTCResourceId) {
+      putIPTC();
+    } else if (id != kDigestResourceId) {
+      result.insert(result.end(), p + head, p + dataAt + size);
+      if (size & 1) result.push_back(0);
+    }
+    return true;
+  });
+  if (walk == TResourceWalk::Fault) return false;
+  putIPTC();
+  out = std::move(result);
+  return true;
+}
+
 // ---------------------------------------------------------------- annotations
 
 TPXImagingObject::TPXImagingObject() = default;
@@ -296,6 +345,7 @@ void TPXImagingObject::Assign(const TPXImagingObject& source) {
   Points = source.Points;
   Text = source.Text;
   Image = std::move(image);
+  OtherBlocks = source.OtherBlocks;
 }
 
 TPXImagingAnnot::TPXImagingAnnot() = default;
@@ -336,6 +386,228 @@ void TPXImagingAnnot::Assign(const TPXImagingAnnot* other) {
     copies.push_back(std::move(copy));
   }
   objects_ = std::move(copies);
+}
+
+namespace {
+
+// Mark types and the named blocks the object stands for.
+constexpr int32_t kMarkImage = 1;
+constexpr int32_t kAnnotAttrRecord = 5;
+constexpr int32_t kAnnotDefaultBlock = 2;
+constexpr int32_t kAnnotMarkBlock = 6;
+constexpr int32_t kFontHeightOffset = 48;
+constexpr size_t kRotationSize = 56;
+constexpr size_t kAnTextHeader = 16;
+// Font heights are kept against this creation scale.
+constexpr double kPointScale = 72000.0;
+
+bool IsLine(int32_t type) { return type == 3 || type == 4; }
+bool IsText(int32_t type) { return type >= 7 && type <= 10; }
+
+uint32_t LE32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+         (static_cast<uint32_t>(p[3]) << 24);
+}
+
+void PutLE32(std::vector<uint8_t>& out, uint32_t v) {
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+
+using TBlockSet = std::vector<TPXAnnotNamedBlock>;
+
+// A later block of a name replaces the earlier one, where it stood.
+void PutBlock(TBlockSet& set, std::string name, const uint8_t* data, size_t n) {
+  for (auto& b : set)
+    if (b.Name == name) {
+      b.Data.assign(data, data + n);
+      return;
+    }
+  set.push_back(TPXAnnotNamedBlock{std::move(name), std::vector<uint8_t>(data, data + n)});
+}
+
+const TPXAnnotNamedBlock* FindBlock(const TBlockSet& mark, const TBlockSet& defaults, const char* name) {
+  for (const auto& b : mark)
+    if (b.Name == name) return &b;
+  for (const auto& b : defaults)
+    if (b.Name == name) return &b;
+  return nullptr;
+}
+
+// Whether the object of a mark type rebuilds the named block when written.
+bool RebuiltBlock(int32_t type, const std::string& name) {
+  if (name == "OiGroup" || name == "OiIndex") return true;
+  if (name == "OiAnoDat") return type == kMarkImage || IsLine(type);
+  if (name == "OiDIB") return type == kMarkImage;
+  if (name == "OiAnText") return IsText(type);
+  return false;
+}
+
+// The object a mark's attributes and named blocks stand for; nullptr for
+// a mark without a type.
+std::unique_ptr<TPXImagingObject> MakeObject(const uint8_t* attributes, const TBlockSet& mark,
+                                             const TBlockSet& defaults) {
+  auto obj = std::make_unique<TPXImagingObject>();
+  std::memcpy(obj->Attributes.data(), attributes, TPXImagingObject::kAttributesSize);
+  const int32_t type = obj->MarkType();
+  if (type < 1) return nullptr;
+  if (type == kMarkImage) {
+    if (const auto* dib = FindBlock(mark, defaults, "OiDIB")) {
+      // The DIB is read only when its header, palette and rows lie in the block.
+      auto image = std::make_unique<TPXBitmap>();
+      if (!dib->Data.empty() &&
+          DIBToBitmap(dib->Data.data(), static_cast<int64_t>(dib->Data.size()), *image) != 0)
+        obj->Image = std::move(image);
+    }
+  } else if (IsLine(type)) {
+    const auto* dat = FindBlock(mark, defaults, "OiAnoDat");
+    if (dat && dat->Data.size() >= 8) {
+      const size_t fit = (dat->Data.size() - 8) / 8;
+      const size_t count = std::min<size_t>(LE32(dat->Data.data() + 4), fit);
+      obj->Points.resize(count);
+      for (size_t i = 0; i < count; ++i) {
+        const uint8_t* p = dat->Data.data() + 8 + i * 8;
+        obj->Points[i] = TPXAnnotPoint{static_cast<int32_t>(LE32(p)), static_cast<int32_t>(LE32(p + 4))};
+      }
+    }
+  } else if (IsText(type)) {
+    const auto* txt = FindBlock(mark, defaults, "OiAnText");
+    if (txt && txt->Data.size() >= kAnTextHeader) {
+      const uint8_t* d = txt->Data.data();
+      const auto scale = static_cast<int32_t>(LE32(d + 4));
+      const size_t length = std::min<size_t>(LE32(d + 12), txt->Data.size() - kAnTextHeader);
+      const auto* text = reinterpret_cast<const char*>(d + kAnTextHeader);
+      obj->Text.assign(text, strnlen(text, length));
+      // The file's height is in the creation scale's units; a scale of 0
+      // says nothing, and the height stays as it is.
+      if (scale != 0) {
+        const double dpi = ScreenLogicalDpiY();
+        obj->SetAttrInt(kFontHeightOffset,
+                        RoundToInt32(kPointScale / scale / dpi * -static_cast<double>(obj->AttrInt(kFontHeightOffset))));
+      }
+    }
+  }
+  for (const auto& b : mark)
+    if (!RebuiltBlock(type, b.Name)) obj->OtherBlocks.push_back(b);
+  return obj;
+}
+
+void PutNamedBlock(std::vector<uint8_t>& out, int32_t type, const std::string& name, const uint8_t* data, size_t n) {
+  PutLE32(out, static_cast<uint32_t>(type));
+  PutLE32(out, 12);
+  char field[8] = {};
+  std::memcpy(field, name.data(), std::min<size_t>(name.size(), 8));
+  out.insert(out.end(), field, field + 8);
+  PutLE32(out, static_cast<uint32_t>(n));
+  if (n > 0) out.insert(out.end(), data, data + n);
+}
+
+void PutNamedText(std::vector<uint8_t>& out, int32_t type, const std::string& name, const std::string& text) {
+  PutNamedBlock(out, type, name, reinterpret_cast<const uint8_t*>(text.c_str()), text.size() + 1);
+}
+
+}  // namespace
+
+void TPXImagingAnnot::LoadFromStandardBuffer(const void* data, int64_t size) {
+  if (data == nullptr || size < 8) return;
+  const auto* p = static_cast<const uint8_t*>(data);
+  const auto n = static_cast<size_t>(size);
+  // Integers are 32-bit either way; 16-bit blocks put 4 more bytes in
+  // every named-block header.
+  const size_t blockHeader = LE32(p + 4) != 0 ? 12 : 16;
+  constexpr size_t kAttr = TPXImagingObject::kAttributesSize;
+  TBlockSet defaults, mark;
+  std::array<uint8_t, kAttr> attributes{};
+  bool haveMark = false;
+  auto finish = [&] {
+    if (haveMark)
+      if (auto obj = MakeObject(attributes.data(), mark, defaults)) objects_.push_back(std::move(obj));
+    mark.clear();
+    haveMark = false;
+  };
+  size_t pos = 8;
+  while (n - pos >= 8) {
+    const uint32_t type = LE32(p + pos);
+    const uint32_t recordSize = LE32(p + pos + 4);
+    pos += 8;
+    if (type == kAnnotAttrRecord) {
+      finish();
+      if (n - pos < kAttr) break;
+      std::memcpy(attributes.data(), p + pos, kAttr);
+      haveMark = true;
+      // A longer attribute record is skipped whole.
+      pos += recordSize > kAttr && recordSize <= n - pos ? recordSize : kAttr;
+    } else if (type == kAnnotDefaultBlock || type == kAnnotMarkBlock) {
+      if (n - pos < blockHeader) break;
+      const auto* name = reinterpret_cast<const char*>(p + pos);
+      const size_t contentSize = LE32(p + pos + 8);
+      if (contentSize > n - pos - blockHeader) break;
+      PutBlock(type == kAnnotDefaultBlock ? defaults : mark, std::string(name, strnlen(name, 8)),
+               p + pos + blockHeader, contentSize);
+      pos += blockHeader + contentSize;
+    } else {
+      if (recordSize > n - pos) break;
+      pos += recordSize;
+    }
+  }
+  finish();
+  Modified = false;
+}
+
+void TPXImagingAnnot::SaveToStandardBuffer(std::vector<uint8_t>& buffer) const {
+  buffer.clear();
+  if (objects_.empty()) return;
+  const int32_t dpiX = ScreenLogicalDpiX(), dpiY = ScreenLogicalDpiY();
+  constexpr int32_t kWrittenScale = 1000;
+  const int32_t thirdInt = TruncToInt32(kPointScale / dpiY);
+  std::vector<uint8_t> out;
+  PutLE32(out, 0);
+  PutLE32(out, 1);  // 32-bit integers
+  PutNamedText(out, kAnnotDefaultBlock, "OiGroup", "0");
+  PutNamedText(out, kAnnotDefaultBlock, "OiIndex", "1");
+  for (size_t i = 0; i < objects_.size(); ++i) {
+    const TPXImagingObject& obj = *objects_[i];
+    const int32_t type = obj.MarkType();
+    PutLE32(out, kAnnotAttrRecord);
+    PutLE32(out, TPXImagingObject::kAttributesSize);
+    const size_t attrAt = out.size();
+    out.insert(out.end(), obj.Attributes.begin(), obj.Attributes.end());
+    std::vector<uint8_t> block;
+    if (type == kMarkImage) {
+      for (int32_t v : {1, 1000, dpiX, dpiY, dpiX, dpiY, 0, 0}) PutLE32(block, static_cast<uint32_t>(v));
+      block.resize(kRotationSize, 0);
+      PutNamedBlock(out, kAnnotMarkBlock, "OiAnoDat", block.data(), block.size());
+      if (obj.Image && obj.Image->Width() > 0 && obj.Image->Height() > 0) {
+        const TPXPackedDIB dib = BitmapRectToDIB(*obj.Image, 0, 0, 0, 0);
+        if (!dib.Empty()) PutNamedBlock(out, kAnnotMarkBlock, "OiDIB", dib.Data(), static_cast<size_t>(dib.Size()));
+      }
+    } else if (IsLine(type)) {
+      const auto count = static_cast<uint32_t>(obj.Points.size());
+      PutLE32(block, count);
+      PutLE32(block, count);
+      for (const auto& pt : obj.Points) {
+        PutLE32(block, static_cast<uint32_t>(pt.X));
+        PutLE32(block, static_cast<uint32_t>(pt.Y));
+      }
+      PutNamedBlock(out, kAnnotMarkBlock, "OiAnoDat", block.data(), block.size());
+    } else if (IsText(type)) {
+      for (int32_t v : {0, kWrittenScale, thirdInt, static_cast<int32_t>(obj.Text.size())})
+        PutLE32(block, static_cast<uint32_t>(v));
+      block.insert(block.end(), obj.Text.begin(), obj.Text.end());
+      block.push_back(0);
+      PutNamedBlock(out, kAnnotMarkBlock, "OiAnText", block.data(), block.size());
+      // The height goes back to the creation scale written above: the
+      // inverse of the reading, so a round trip keeps it.
+      const int32_t height = obj.AttrInt(kFontHeightOffset);
+      const auto fileHeight = static_cast<uint32_t>(
+          -static_cast<int64_t>(RoundToInt32(static_cast<double>(height) * kWrittenScale * dpiY / kPointScale)));
+      for (int b = 0; b < 4; ++b) out[attrAt + kFontHeightOffset + b] = static_cast<uint8_t>(fileHeight >> (8 * b));
+    }
+    for (const auto& b : obj.OtherBlocks)
+      PutNamedBlock(out, kAnnotMarkBlock, b.Name, b.Data.data(), b.Data.size());
+    PutNamedText(out, kAnnotMarkBlock, "OiGroup", "0");
+    PutNamedText(out, kAnnotMarkBlock, "OiIndex", std::to_string(i));
+  }
+  buffer = std::move(out);
 }
 
 // ---------------------------------------------------------------- ICC

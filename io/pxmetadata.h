@@ -1,7 +1,8 @@
 #pragma once
 // Metadata carried by the I/O parameter record: JPEG marker segments, IPTC
 // datasets, TIFF imaging annotations and ICC profiles. These classes hold
-// the data; the filters parse it from and build it into file bytes.
+// the data and read and build the IPTC and annotation blocks; the filters
+// place the blocks in files.
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -107,10 +108,28 @@ class TPXIPTCInfoList {
   std::vector<TDataSet> items_;
 };
 
+// A Photoshop APP13 segment's data (an image-resource block) with its IPTC
+// resource (0x0404) replaced by the one of iptcBlock (SaveToBuffer with the
+// APP13 header; empty removes it) where it stood, or added at the end; the
+// IPTC digest (0x0425), which no longer matches, is dropped; every other
+// resource is kept as it was. False (out empty) when segment is not a
+// resource block that can be walked to its end. out holds just the
+// signature when no resource is left.
+bool ReplaceIPTCResource(const uint8_t* segment, size_t length, const std::vector<uint8_t>& iptcBlock,
+                         std::vector<uint8_t>& out);
+
 // One point of an annotation line, in image pixels.
 struct TPXAnnotPoint {
   int32_t X = 0, Y = 0;
   friend bool operator==(const TPXAnnotPoint&, const TPXAnnotPoint&) = default;
+};
+
+// A named block of an annotation mark ("OiFilNam", say) that the object
+// does not interpret, kept so it is written back with the mark.
+struct TPXAnnotNamedBlock {
+  std::string Name;  // at most 8 characters
+  std::vector<uint8_t> Data;
+  friend bool operator==(const TPXAnnotNamedBlock&, const TPXAnnotNamedBlock&) = default;
 };
 
 // One annotation mark.
@@ -141,6 +160,8 @@ class TPXImagingObject {
   std::vector<TPXAnnotPoint> Points;  // the point count is Points.size()
   std::string Text;                   // empty when the mark has none
   std::unique_ptr<TPXBitmap> Image;   // embedded image, or nullptr
+  // The mark's named blocks that none of the above stands for, in file order.
+  std::vector<TPXAnnotNamedBlock> OtherBlocks;
 };
 
 // The imaging annotations of one TIFF page.
@@ -164,6 +185,13 @@ class TPXImagingAnnot {
   void Clear();
   // Clears, then deep-copies every object; nullptr is ignored.
   void Assign(const TPXImagingAnnot* other);
+
+  // Parses an annotation block (TIFF tag 32932), adding its marks to the
+  // list; size 0 does nothing. Only the size bytes are read: a record that
+  // does not fit ends the parse, the marks before it kept. Clears Modified.
+  void LoadFromStandardBuffer(const void* data, int64_t size);
+  // Builds the block; empty when there are no marks.
+  void SaveToStandardBuffer(std::vector<uint8_t>& buffer) const;
 
   // Cleared after parsing; set by whoever edits the marks.
   bool Modified = false;

@@ -1,7 +1,5 @@
 #include "io/pxmetafile.h"
 
-#include <emf2svg.h>
-
 #include <algorithm>
 #include <cstdlib>
 
@@ -55,50 +53,6 @@ bool MetafileTargetSize(const TMetafileInfo& info, int32_t width, int32_t height
   outWidth = static_cast<int32_t>(w);
   outHeight = static_cast<int32_t>(h);
   return true;
-}
-
-bool EmfStructureSound(const uint8_t* data, int64_t size) {
-  if (!data || size < 88 || U32(data) != 1) return false;
-  const int64_t headerSize = U32(data + 4);
-  if (headerSize < 88 || headerSize > size || (headerSize & 3)) return false;
-  // The description string lies inside the header record.
-  const int64_t descChars = U32(data + 60), descOffset = U32(data + 64);
-  if (descChars > 0 && (descOffset < 88 || descOffset > headerSize || descChars * 2 > headerSize - descOffset))
-    return false;
-  if (headerSize >= 100) {  // pixel-format block, when the header has room for it
-    const int64_t pfSize = U32(data + 88), pfOffset = U32(data + 92);
-    if (pfSize > 0 && (pfOffset < 88 || pfOffset > size || pfSize > size - pfOffset)) return false;
-  }
-  // Every record whole, aligned, inside the data, up to an end-of-file record.
-  for (int64_t pos = 0, records = 0; pos + 8 <= size && records < 10000000; ++records) {
-    const int64_t type = U32(data + pos), length = U32(data + pos + 4);
-    if (length < 8 || (length & 3) || length > size - pos) return false;
-    if (type == 14) return true;  // EMR_EOF
-    if (type < 1 || type > 122) return false;
-    pos += length;
-  }
-  return false;
-}
-
-bool EmfToSvg(std::vector<uint8_t>& emf, int32_t width, int32_t height, std::string& svg) {
-  // The converter trusts the structure: anything it could read outside the data is refused first.
-  if (!EmfStructureSound(emf.data(), static_cast<int64_t>(emf.size()))) return false;
-  // The converter reads the description at its offset even when it is empty; it draws nothing.
-  std::fill(emf.begin() + 60, emf.begin() + 68, uint8_t{0});
-  generatorOptions options{};
-  options.verbose = false;
-  options.emfplus = true;
-  options.svgDelimiter = true;
-  options.imgWidth = width;
-  options.imgHeight = height;
-  char* out = nullptr;
-  size_t outLength = 0;
-  const int ok = emf2svg(reinterpret_cast<char*>(emf.data()), emf.size(), &out, &outLength, &options);
-  if (out) {
-    if (ok) svg.assign(out, outLength);
-    std::free(out);
-  }
-  return ok && !svg.empty();
 }
 
 }  // namespace pixoran

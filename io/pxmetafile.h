@@ -1,9 +1,13 @@
 #pragma once
 // Metafiles for TPixoranIO::ImportMetafile: the picture's own size from its
-// header, and the size of the bitmap it is drawn into.
+// header, the size of the bitmap it is drawn into, and a record player of our
+// own that draws EMF and placeable WMF records onto a platform bitmap.
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "platform/graphics.h"
 
 namespace pixoran {
 
@@ -27,10 +31,16 @@ bool ReadMetafileInfo(const uint8_t* data, int64_t size, TMetafileInfo& info);
 bool MetafileTargetSize(const TMetafileInfo& info, int32_t width, int32_t height, int32_t& outWidth,
                         int32_t& outHeight);
 
-// The header's strings and blocks and every record lie inside the data, and
-// the records end with an end-of-file record.
-bool EmfStructureSound(const uint8_t* data, int64_t size);
-// An enhanced metafile as an SVG document of width x height (libemf2svg).
-bool EmfToSvg(std::vector<uint8_t>& emf, int32_t width, int32_t height, std::string& svg);
+// Plays the records over target, the picture's frame (EMF) or bounding box
+// (WMF) filling the whole bitmap. Handled: mapping modes, window and
+// viewport origins and extents, saved states, the object table (pens,
+// brushes with hatches and DIB patterns, fonts), world transforms, lines,
+// polylines, polygons, Béziers, rectangles, ellipses, arcs, chords, pies,
+// paths, clip rectangles, text and stretched DIBs; other records are
+// skipped. Every count and offset is checked against the record, a record
+// running past the data ends the picture, and playback stops after a fixed
+// amount of drawing work or when abort turns true. False when the data is
+// not a metafile ReadMetafileInfo accepts.
+bool PlayMetafile(const uint8_t* data, int64_t size, TBitmap& target, const std::atomic<bool>* abort = nullptr);
 
 }  // namespace pixoran

@@ -64,4 +64,40 @@ void CloseTwainLink(TPXTwainLink& link) {
   InitTwainLink(link);
 }
 
+TPXTWainParams::TPXTWainParams(TComponent* owner, bool ownerTakesManyImages)
+    : owner_(owner), manyImages_(ownerTakesManyImages) {
+  Reset();
+}
+
+TPXTWainParams::~TPXTWainParams() {
+  CloseSession();
+  Reset();
+}
+
+void TPXTWainParams::Reset() {
+  ImageCount = 1;
+  ShowSettingsOnly = VisibleDialog = false;
+  HeapRecords.clear();
+  for (auto* list : {&XResolutions, &YResolutions, &XScalings, &YScalings, &CapabilityDoubles}) list->clear();
+  CapabilityIntegers.clear();
+  Gamma = 2.2;
+  AcquireFrame.fill(0);
+  Threshold = 128;
+  FeederEnabled = AutoFeed = DuplexEnabled = manyImages_;
+  AutoBrightness = false;
+  PixelTypeMask = 1;
+  BitDepths.fill(0);
+  TransferMode = 1;
+  Orientation = 0;
+  Rotation = 0;
+  SelectedSource.clear(), Manufacturer.clear(), ProductFamily.clear(), ProductName.clear();
+  LastConditionCode = 0;
+  LastError.clear();
+}
+
+void TPXTWainParams::CloseSession() {
+  if (Session.State != 0) TwainLog("CloseSession");
+  Session = TSession{};
+}
+
 }  // namespace pixoran

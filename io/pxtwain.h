@@ -3,8 +3,13 @@
 // the optional log file. No TWAIN source manager exists on this platform,
 // so nothing ever loads one; the teardown still runs for whatever a link
 // record holds.
+#include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
+
+#include "platform/classes.h"
 
 namespace pixoran {
 
@@ -48,5 +53,55 @@ void DestroyProxyWindow(TPXTwainLink& link, bool force);
 // Tears the link down (proxy window and source manager, forced) and leaves
 // the record fresh.
 void CloseTwainLink(TPXTwainLink& link);
+
+// The scan settings an acquiring component keeps for the TWAIN layer. Only
+// the session record is read here (by the teardown); the rest is what a
+// source would be asked for.
+class TPXTWainParams {
+ public:
+  // The three feeder flags start true for a multi-image owner, which can
+  // take a stack of pages.
+  TPXTWainParams(TComponent* owner, bool ownerTakesManyImages);
+  // Closes the session, then resets and frees the lists.
+  ~TPXTWainParams();
+  TPXTWainParams(const TPXTWainParams&) = delete;
+  TPXTWainParams& operator=(const TPXTWainParams&) = delete;
+
+  // Back to the defaults; frees the heap records and clears every list.
+  void Reset();
+  // Ends an open session with the owner's parent window. No source manager
+  // exists here, so there is never one to tell: the record is cleared.
+  void CloseSession();
+
+  struct TSession {
+    int32_t State = 0, SourceId = 0, ParentWindow = 0;
+  };
+
+  TComponent* Owner() const { return owner_; }
+  std::vector<std::unique_ptr<std::vector<uint8_t>>> HeapRecords;  // capability containers
+  std::vector<double> XResolutions, YResolutions, XScalings, YScalings;
+  std::vector<int32_t> CapabilityIntegers;
+  std::vector<double> CapabilityDoubles;
+  TSession Session;
+  int32_t ImageCount = 1;
+  bool ShowSettingsOnly = false, VisibleDialog = false;
+  double Gamma = 2.2;
+  std::array<uint8_t, 16> AcquireFrame{};  // left, top, right, bottom as four floats
+  int32_t Threshold = 128;
+  bool FeederEnabled = false, AutoFeed = false, DuplexEnabled = false;
+  bool AutoBrightness = false;
+  uint8_t PixelTypeMask = 1;
+  std::array<uint8_t, 16> BitDepths{};
+  uint8_t TransferMode = 1;
+  uint8_t Orientation = 0;
+  int32_t Rotation = 0;
+  std::string SelectedSource, Manufacturer, ProductFamily, ProductName;
+  int32_t LastConditionCode = 0;
+  std::string LastError;
+
+ private:
+  TComponent* owner_;
+  bool manyImages_;
+};
 
 }  // namespace pixoran

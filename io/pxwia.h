@@ -35,9 +35,9 @@ class TPXWia {
   std::vector<std::unique_ptr<TObject>> devices_;
   std::unique_ptr<TObject> current_;
   TComponent* owner_;
-  std::array<uint8_t, 16> selection_{};
-  uint8_t flag_ = 1;
-  uint32_t reserved_ = 0;
+  [[maybe_unused]] std::array<uint8_t, 16> selection_{};
+  [[maybe_unused]] uint8_t flag_ = 1;
+  [[maybe_unused]] uint32_t reserved_ = 0;
 };
 
 }  // namespace pixoran

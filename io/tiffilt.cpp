@@ -3,6 +3,8 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <array>
+#include <climits>
 #include <atomic>
 #include <cmath>
 #include <cstring>
@@ -19,12 +21,129 @@
 #include "io/jpegfilt.h"
 #include "io/pixoranio.h"
 #include "io/pxmetadata.h"
-#include "io/pxtiffview.h"
 #include "io/tifccitt.h"
 
 namespace pixoran {
 
 namespace {
+
+// Field types of directory entries.
+enum : uint16_t {
+  ttByte = 1,
+  ttAscii = 2,
+  ttShort = 3,
+  ttLong = 4,
+  ttRational = 5,
+  ttSByte = 6,
+  ttUndefined = 7,
+  ttSShort = 8,
+  ttSLong = 9,
+  ttSRational = 10,
+  ttFloat = 11,
+  ttDouble = 12,
+};
+
+// Bytes per value of a field type; 0 for a type we do not know.
+inline size_t TIFFTypeSize(uint16_t type) {
+  static constexpr uint8_t kSizes[13] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8};
+  return type < 13 ? kSizes[type] : 0;
+}
+
+// One directory entry whose value bytes were gathered (Value: their offset).
+struct TPXTiffEntry {
+  uint16_t Tag = 0;
+  uint16_t Type = 0;
+  uint32_t Count = 0;
+  size_t Value = 0;  // offset of the value bytes in the block
+};
+
+// The values of a directory gathered in memory, in the file's byte order.
+// Every accessor is given offsets the caller has checked.
+class TPXTiffView {
+ public:
+  TPXTiffView(const uint8_t* data, size_t size, bool bigEndian = false) : p_(data), n_(size), big_(bigEndian) {}
+
+  bool Has(size_t offset, size_t length) const { return offset <= n_ && length <= n_ - offset; }
+  size_t Size() const { return n_; }
+  const uint8_t* Data() const { return p_; }
+
+  uint16_t U16(size_t o) const {
+    return big_ ? static_cast<uint16_t>((p_[o] << 8) | p_[o + 1]) : static_cast<uint16_t>(p_[o] | (p_[o + 1] << 8));
+  }
+  uint32_t U32(size_t o) const {
+    const uint32_t a = p_[o], b = p_[o + 1], c = p_[o + 2], d = p_[o + 3];
+    return big_ ? (a << 24) | (b << 16) | (c << 8) | d : a | (b << 8) | (c << 16) | (d << 24);
+  }
+
+  // Value i of an integer entry (0 for other types or i out of range).
+  int64_t Int(const TPXTiffEntry& e, uint32_t i = 0) const {
+    if (i >= e.Count) return 0;
+    const size_t o = e.Value + i * TIFFTypeSize(e.Type);
+    switch (e.Type) {
+      case ttByte:
+      case ttUndefined: return p_[o];
+      case ttSByte: return static_cast<int8_t>(p_[o]);
+      case ttShort: return U16(o);
+      case ttSShort: return static_cast<int16_t>(U16(o));
+      case ttLong: return U32(o);
+      case ttSLong: return static_cast<int32_t>(U32(o));
+      default: return 0;
+    }
+  }
+
+  // Value i of a numeric entry; 0 for a zero denominator or anything not finite.
+  double Number(const TPXTiffEntry& e, uint32_t i = 0) const {
+    if (i >= e.Count) return 0;
+    const size_t o = e.Value + i * TIFFTypeSize(e.Type);
+    double v = 0;
+    switch (e.Type) {
+      case ttRational: {
+        const uint32_t d = U32(o + 4);
+        v = d == 0 ? 0.0 : static_cast<double>(U32(o)) / d;
+        break;
+      }
+      case ttSRational: {
+        const auto d = static_cast<int32_t>(U32(o + 4));
+        v = d == 0 ? 0.0 : static_cast<double>(static_cast<int32_t>(U32(o))) / d;
+        break;
+      }
+      case ttFloat: {
+        const uint32_t bits = U32(o);
+        float f;
+        std::memcpy(&f, &bits, 4);
+        v = f;
+        break;
+      }
+      case ttDouble: {
+        const uint64_t bits = big_ ? (static_cast<uint64_t>(U32(o)) << 32) | U32(o + 4)
+                                   : U32(o) | (static_cast<uint64_t>(U32(o + 4)) << 32);
+        std::memcpy(&v, &bits, 8);
+        break;
+      }
+      default: v = static_cast<double>(Int(e, i)); break;
+    }
+    return std::isfinite(v) ? v : 0.0;
+  }
+
+  // The bytes of a text entry up to its first zero byte.
+  std::string Text(const TPXTiffEntry& e) const {
+    if (TIFFTypeSize(e.Type) != 1) return {};
+    const auto* s = reinterpret_cast<const char*>(p_ + e.Value);
+    return std::string(s, strnlen(s, e.Count));
+  }
+
+  // All value bytes of a one-byte-per-value entry.
+  std::string Bytes(const TPXTiffEntry& e) const {
+    if (TIFFTypeSize(e.Type) != 1) return {};
+    return std::string(reinterpret_cast<const char*>(p_ + e.Value), e.Count);
+  }
+
+ private:
+  const uint8_t* p_;
+  size_t n_;
+  bool big_ = false;
+};
+
 
 // ---------------------------------------------------------------- tags
 
@@ -84,6 +203,41 @@ enum : uint16_t {
   tagIPTC = 33723,
   tagExifIFD = 34665,
   tagICCProfile = 34675,
+  // The EXIF directory's.
+  tagExposureTime = 33434,
+  tagFNumber = 33437,
+  tagExposureProgram = 34850,
+  tagISOSpeedRatings = 34855,
+  tagExifVersion = 36864,
+  tagDateTimeOriginal = 36867,
+  tagDateTimeDigitized = 36868,
+  tagCompressedBitsPerPixel = 37122,
+  tagShutterSpeedValue = 37377,
+  tagApertureValue = 37378,
+  tagBrightnessValue = 37379,
+  tagExposureBiasValue = 37380,
+  tagMaxApertureValue = 37381,
+  tagSubjectDistance = 37382,
+  tagMeteringMode = 37383,
+  tagLightSource = 37384,
+  tagFlash = 37385,
+  tagFocalLength = 37386,
+  tagUserComment = 37510,
+  tagSubsecTime = 37520,
+  tagSubsecTimeOriginal = 37521,
+  tagSubsecTimeDigitized = 37522,
+  tagFlashPixVersion = 40960,
+  tagColorSpace = 40961,
+  tagPixelXDimension = 40962,
+  tagPixelYDimension = 40963,
+  tagRelatedSoundFile = 40964,
+  tagFocalPlaneXResolution = 41486,
+  tagFocalPlaneYResolution = 41487,
+  tagFocalPlaneResolutionUnit = 41488,
+  tagExposureIndex = 41493,
+  tagSensingMethod = 41495,
+  tagFileSource = 41728,
+  tagSceneType = 41729,
 };
 
 // The tags whose values are gathered from a page's directory.
@@ -369,9 +523,99 @@ uint8_t CompressionCode(const TPage& pg) {
   }
 }
 
-// Tag 32932 (imaging annotations) is read by the annotation support, which
-// comes with the TIFF writer; until then the annotations stay empty.
-void ReadAnnotations(const uint8_t* /*data*/, int64_t /*size*/, TIOParamsVals& /*params*/) {}
+int32_t ToInt32(int64_t v) { return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); }
+
+template <size_t N>
+void ReadArray(const TPXTiffView& v, const TPXTiffEntry& e, std::array<double, N>& out) {
+  for (uint32_t i = 0; i < N && i < e.Count; ++i) out[i] = v.Number(e, i);
+}
+
+// Drops the zero bytes and blanks that pad a character code or comment.
+std::string TrimPadding(std::string s) {
+  while (!s.empty() && (s.back() == '\0' || s.back() == ' ')) s.pop_back();
+  return s;
+}
+
+// The EXIF copies of a first (image) directory's tags, and the tags of an
+// EXIF directory, into the record's EXIF fields (fields without a tag keep
+// their values).
+void ReadEXIFFirstIFDTags(const TPXTiffView& v, const std::vector<TPXTiffEntry>& entries, TIOParamsVals& r) {
+  for (const TPXTiffEntry& e : entries) {
+    switch (e.Tag) {
+      case tagImageDescription: r.EXIFImageDescription = v.Text(e); break;
+      case tagMake: r.EXIFMake = v.Text(e); break;
+      case tagModel: r.EXIFModel = v.Text(e); break;
+      case tagOrientation: r.EXIFOrientation = ToInt32(v.Int(e)); break;
+      case tagXResolution: r.EXIFXResolution = v.Number(e); break;
+      case tagYResolution: r.EXIFYResolution = v.Number(e); break;
+      case tagResolutionUnit: r.EXIFResolutionUnit = ToInt32(v.Int(e)); break;
+      case tagSoftware: r.EXIFSoftware = v.Text(e); break;
+      case tagDateTime: r.EXIFDateTime = v.Text(e); break;
+      case tagWhitePoint: ReadArray(v, e, r.EXIFWhitePoint); break;
+      case tagPrimaryChromaticities: ReadArray(v, e, r.EXIFPrimaryChromaticities); break;
+      case tagYCbCrCoefficients: ReadArray(v, e, r.EXIFYCbCrCoefficients); break;
+      case tagYCbCrPositioning: r.EXIFYCbCrPositioning = ToInt32(v.Int(e)); break;
+      case tagReferenceBlackWhite: ReadArray(v, e, r.EXIFReferenceBlackWhite); break;
+      case tagCopyright: r.EXIFCopyright = v.Text(e); break;
+      default: break;
+    }
+  }
+}
+
+void ReadEXIFSubIFDTags(const TPXTiffView& v, const std::vector<TPXTiffEntry>& entries, TIOParamsVals& r) {
+  for (const TPXTiffEntry& e : entries) {
+    switch (e.Tag) {
+      case tagExposureTime: r.EXIFExposureTime = v.Number(e); break;
+      case tagFNumber: r.EXIFFNumber = v.Number(e); break;
+      case tagExposureProgram: r.EXIFExposureProgram = ToInt32(v.Int(e)); break;
+      case tagISOSpeedRatings:
+        for (uint32_t i = 0; i < 2 && i < e.Count; ++i) r.EXIFISOSpeedRatings[i] = ToInt32(v.Int(e, i));
+        break;
+      case tagExifVersion: r.EXIFVersion = v.Text(e); break;
+      case tagDateTimeOriginal: r.EXIFDateTimeOriginal = v.Text(e); break;
+      case tagDateTimeDigitized: r.EXIFDateTimeDigitized = v.Text(e); break;
+      case tagCompressedBitsPerPixel: r.EXIFCompressedBitsPerPixel = v.Number(e); break;
+      case tagShutterSpeedValue: r.EXIFShutterSpeedValue = v.Number(e); break;
+      case tagApertureValue: r.EXIFApertureValue = v.Number(e); break;
+      case tagBrightnessValue: r.EXIFBrightnessValue = v.Number(e); break;
+      case tagExposureBiasValue: r.EXIFExposureBiasValue = v.Number(e); break;
+      case tagMaxApertureValue: r.EXIFMaxApertureValue = v.Number(e); break;
+      case tagSubjectDistance: r.EXIFSubjectDistance = v.Number(e); break;
+      case tagMeteringMode: r.EXIFMeteringMode = ToInt32(v.Int(e)); break;
+      case tagLightSource: r.EXIFLightSource = ToInt32(v.Int(e)); break;
+      case tagFlash: r.EXIFFlash = ToInt32(v.Int(e)); break;
+      case tagFocalLength: r.EXIFFocalLength = v.Number(e); break;
+      case tagUserComment: {
+        // An 8-byte character code ("ASCII", "UNICODE", "JIS" or zeros), then the text.
+        const std::string all = v.Bytes(e);
+        r.EXIFUserCommentCode = TrimPadding(all.substr(0, std::min<size_t>(8, all.size())));
+        r.EXIFUserComment = all.size() > 8 ? TrimPadding(all.substr(8)) : std::string();
+        break;
+      }
+      case tagSubsecTime: r.EXIFSubsecTime = v.Text(e); break;
+      case tagSubsecTimeOriginal: r.EXIFSubsecTimeOriginal = v.Text(e); break;
+      case tagSubsecTimeDigitized: r.EXIFSubsecTimeDigitized = v.Text(e); break;
+      case tagFlashPixVersion: r.EXIFFlashPixVersion = v.Text(e); break;
+      case tagColorSpace: r.EXIFColorSpace = ToInt32(v.Int(e)); break;
+      case tagPixelXDimension: r.EXIFImageWidth = ToInt32(v.Int(e)); break;
+      case tagPixelYDimension: r.EXIFImageHeight = ToInt32(v.Int(e)); break;
+      case tagRelatedSoundFile: r.EXIFRelatedSoundFile = v.Text(e); break;
+      case tagFocalPlaneXResolution: r.EXIFFocalPlaneXResolution = v.Number(e); break;
+      case tagFocalPlaneYResolution: r.EXIFFocalPlaneYResolution = v.Number(e); break;
+      case tagFocalPlaneResolutionUnit: r.EXIFFocalPlaneResolutionUnit = ToInt32(v.Int(e)); break;
+      case tagExposureIndex: r.EXIFExposureIndex = v.Number(e); break;
+      case tagSensingMethod: r.EXIFSensingMethod = ToInt32(v.Int(e)); break;
+      case tagFileSource: r.EXIFFileSource = ToInt32(v.Int(e)); break;
+      case tagSceneType: r.EXIFSceneType = ToInt32(v.Int(e)); break;
+      default: break;
+    }
+  }
+}
+
+void ReadAnnotations(const uint8_t* data, int64_t size, TIOParamsVals& params) {
+  params.ImagingAnnot->Clear();
+  params.ImagingAnnot->LoadFromStandardBuffer(data, size);
+}
 
 void FillRecord(const TDirectory& d, const TPage& pg, int32_t pages, TIOParamsVals& r) {
   int64_t n = 0;
@@ -379,7 +623,11 @@ void FillRecord(const TDirectory& d, const TPage& pg, int32_t pages, TIOParamsVa
     r.IPTCInfo->LoadFromBuffer(iptc, n);
   else
     r.IPTCInfo->Clear();
-  if (const uint8_t* annot = d.Bytes(tagImagingAnnotations, n)) ReadAnnotations(annot, n, r);
+  // Marks belong to their page: a page without the tag has none.
+  if (const uint8_t* annot = d.Bytes(tagImagingAnnotations, n))
+    ReadAnnotations(annot, n, r);
+  else
+    r.ImagingAnnot->Clear();
   if (const uint8_t* icc = d.Bytes(tagICCProfile, n)) r.InputICC->LoadFromBuffer(icc, n);
 
   r.BitsPerSample = pg.bits;
@@ -992,6 +1240,33 @@ void TPageReader::Store(const uint8_t* row, int32_t x0, int32_t y, int32_t count
   }
 }
 
+// A page without a size whose image is one JPEG interchange stream (the
+// thumbnail directory of an EXIF block gives neither size nor colour
+// tags) takes them from the stream's frame header.
+void SizeFromInterchangeJPEG(TSource& src, TPage& pg) {
+  int64_t n = src.Size() - pg.jpegIF;
+  if (pg.jpegIFLength > 0) n = std::min(n, pg.jpegIFLength);
+  if (n <= 0 || n > CodecMemoryLimit()) return;
+  std::vector<uint8_t> data(static_cast<size_t>(n));
+  if (!src.Read(pg.jpegIF, data.data(), n)) return;
+  TReadOnlyMemoryStream ms(data.data(), n);
+  TIOParamsVals jp;
+  std::atomic<bool> failed{false};
+  TPXProgressRec pr;
+  pr.Aborting = &failed;
+  TPXBitmap unused;
+  ReadJPEGStream(ms, nullptr, unused, jp, pr, true);
+  if (failed || jp.JPEGOriginalWidth <= 0 || jp.JPEGOriginalHeight <= 0) return;
+  pg.width = jp.JPEGOriginalWidth;
+  pg.height = jp.JPEGOriginalHeight;
+  pg.rowsPerStrip = pg.height;
+  pg.compression = 6;
+  pg.bits = 8;
+  pg.bitsEqual = true;
+  pg.samples = jp.SamplesPerPixel == 1 ? 1 : 3;
+  pg.photometric = pg.samples == 1 ? 1 : 6;
+}
+
 // ---------------------------------------------------------------- orientation
 
 // Turns the page upright as the orientation tag says; the record then
@@ -1032,7 +1307,7 @@ bool ApplyOrientation(TPXBitmap& bitmap, TPXBitmap* alpha, TIOParamsVals& params
 
 void ReadTIFFStream(TPXBitmap* bitmap, TStream& stream, int32_t& pageCount, bool allowNoSize, bool noAlpha,
                     bool startsHere, TPXBitmap* alpha, bool paramsOnly, TPXProgressRec& progress,
-                    TIOParamsVals* params, int64_t dataLength) {
+                    TIOParamsVals* params, int64_t dataLength, int64_t maxPixels) {
   pageCount = 0;
   try {
     const int64_t base = startsHere ? stream.Position() : 0;
@@ -1051,7 +1326,8 @@ void ReadTIFFStream(TPXBitmap* bitmap, TStream& stream, int32_t& pageCount, bool
     int64_t wantedAt = -1;
     std::unordered_set<int64_t> visited;
     int64_t at = src.U32(header + 4);
-    for (int64_t index = 0; at > 0 && at < size && visited.insert(at).second; ++index) {
+    // A directory inside the 8-byte header is no directory.
+    for (int64_t index = 0; at >= 8 && at < size && visited.insert(at).second; ++index) {
       uint8_t nb[2];
       if (!src.Read(at, nb, 2)) break;
       ++pageCount;
@@ -1070,6 +1346,9 @@ void ReadTIFFStream(TPXBitmap* bitmap, TStream& stream, int32_t& pageCount, bool
     LoadDirectory(src, wantedAt, IsPageTag, INT64_MAX, dir);
     TPage pg;
     ParsePage(dir, pg);
+    if (allowNoSize && (pg.width <= 0 || pg.height <= 0) && pg.jpegIF > 0 &&
+        (pg.compression == 6 || !dir.Find(tagCompression)))
+      SizeFromInterchangeJPEG(src, pg);
     if (!pg.bitsEqual) {
       progress.Abort();
       return;
@@ -1094,6 +1373,10 @@ void ReadTIFFStream(TPXBitmap* bitmap, TStream& stream, int32_t& pageCount, bool
       return;
     }
     if (paramsOnly || !bitmap || pg.width <= 0 || pg.height <= 0) return;
+    if (maxPixels > 0 && pg.width * pg.height > maxPixels) {
+      progress.Abort();
+      return;
+    }
 
     // Sizes: what the page claims must be a bitmap we can hold and a plausible
     // result of the file's bytes.

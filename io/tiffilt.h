@@ -24,11 +24,15 @@ namespace pixoran {
 //   255 where nothing is known; nullptr drops transparency.
 // - paramsOnly: the record is filled, no pixels are decoded.
 // - dataLength: bytes the TIFF may occupy from its start (0: to the end).
+// - maxPixels: a page of more pixels is refused (0: no bound beyond the
+//   reader's own).
+// - allowNoSize also lets a page without size whose image is a JPEG
+//   interchange stream (an EXIF thumbnail) take the stream's size.
 // Failure sets *progress.Aborting (metadata read before it stays in the
 // record); nothing is thrown.
 void ReadTIFFStream(TPXBitmap* bitmap, TStream& stream, int32_t& pageCount, bool allowNoSize, bool noAlpha,
                     bool startsHere, TPXBitmap* alpha, bool paramsOnly, TPXProgressRec& progress,
-                    TIOParamsVals* params, int64_t dataLength = 0);
+                    TIOParamsVals* params, int64_t dataLength = 0, int64_t maxPixels = 0);
 
 // Pages of the TIFF at the stream's position (0 when it is not one). The
 // stream's position is restored.

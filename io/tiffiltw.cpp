@@ -787,6 +787,11 @@ int32_t WriteTIFFStream(TStream& stream, bool append, TPXBitmap* bitmap, TPXProg
         tags.Entry(33723, tType_LONG, static_cast<uint32_t>(iptc.size() / 4), at);
       }
     }
+    if (bitmap && params.ImagingAnnot && params.ImagingAnnot->Count() > 0) {
+      std::vector<uint8_t> annot;
+      params.ImagingAnnot->SaveToStandardBuffer(annot);
+      tags.Bytes(32932, tType_BYTE, annot.data(), annot.size());
+    }
     if (bitmap && params.InputICC && !params.InputICC->IsEmpty())
       tags.Bytes(34675, tType_UNDEFINED, params.InputICC->Raw(), static_cast<size_t>(params.InputICC->RawSize()));
 

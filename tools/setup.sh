@@ -8,11 +8,11 @@ PACKAGES=(
   qt6-base-dev libgl-dev
   libjpeg62-turbo-dev libpng-dev zlib1g-dev libopenjp2-7-dev
   libopenjp2-tools poppler-utils ghostscript qpdf
-  fonts-noto-cjk xvfb xauth
+  fonts-noto-cjk xvfb xauth adwaita-icon-theme
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-dev
   netpbm libtiff-tools libtiff-dev
-  libcurl4-openssl-dev libemf2svg-dev qt6-svg-dev
+  libcurl4-openssl-dev
 )
 
 missing=()

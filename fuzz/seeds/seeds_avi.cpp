@@ -1,13 +1,14 @@
-// Seeds of the AVI fuzz target: small AVIs of uncompressed 24-bit and RLE8
-// video with an index.
+// Seeds of the AVI fuzz target: small AVIs of uncompressed 24-bit, RLE8,
+// RLE4 and Motion JPEG (without Huffman tables) video with an index.
+#include <algorithm>
+#include <atomic>
 #include <fstream>
 #include <string>
 #include <vector>
 
-namespace pixoran::fuzzseeds {
-using TSeedWriter = bool (*)(const std::string& folder);
-bool RegisterSeedWriter(const char* name, TSeedWriter writer);
-}  // namespace pixoran::fuzzseeds
+#include "io/jpegfilt.h"
+#include "io/pixoranio_params.h"
+#include "fuzz/seeds/seeds_common.h"
 
 namespace {
 
@@ -59,6 +60,33 @@ std::string MakeAVI(int w, int h, int bits, uint32_t compression, const std::str
   return riff + body;
 }
 
+// An 8 x 8 JPEG from our writer with its DHT segments taken out.
+std::string MotionJpegFrame() {
+  using namespace pixoran;
+  TPXBitmap b;
+  if (!fuzzseeds::SeedImage(b, 8, 8, 4)) return {};
+  TMemoryStream out;
+  TIOParamsVals params;
+  params.JPEGQuality = 80;
+  std::atomic<bool> aborting{false};
+  TPXProgressRec progress;
+  progress.Aborting = &aborting;
+  WriteJPEGStream(out, b, params, progress);
+  const std::vector<uint8_t>& j = out.Bytes();
+  if (j.size() < 4) return {};
+  std::string frame(j.begin(), j.begin() + 2);
+  size_t pos = 2;
+  while (pos + 4 <= j.size() && j[pos + 1] != 0xDA) {
+    const size_t len = 2 + ((size_t{j[pos + 2]} << 8) | j[pos + 3]);
+    if (j[pos + 1] != 0xC4)
+      frame.append(j.begin() + static_cast<std::ptrdiff_t>(pos),
+                   j.begin() + static_cast<std::ptrdiff_t>(std::min(pos + len, j.size())));
+    pos += len;
+  }
+  if (pos < j.size()) frame.append(j.begin() + static_cast<std::ptrdiff_t>(pos), j.end());
+  return frame;
+}
+
 bool WriteSeeds(const std::string& folder) {
   std::string palette;
   for (int i = 0; i < 256; ++i) palette += {static_cast<char>(i), static_cast<char>(255 - i), '\5', '\0'};
@@ -68,6 +96,7 @@ bool WriteSeeds(const std::string& folder) {
       {"rgb24.avi", MakeAVI(2, 2, 24, 0, "", {rgb, rgb, ""})},
       {"rle8.avi", MakeAVI(4, 2, 8, 1, palette, {key, delta, delta})},
       {"rle4.avi", MakeAVI(4, 2, 4, 2, palette.substr(0, 64), {std::string("\x04\x11\x00\x00\x04\x22\x00\x01", 8)})},
+      {"mjpeg.avi", MakeAVI(8, 8, 24, 0x47504A4D, "", {MotionJpegFrame(), MotionJpegFrame()})},
   };
   for (const auto& s : kSeeds) {
     std::ofstream f(folder + "/" + s.name, std::ios::binary | std::ios::trunc);

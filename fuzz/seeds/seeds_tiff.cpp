@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdint>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,8 +17,11 @@
 #include "core/kopxutils_bitmap.h"
 #include "io/jpegfilt.h"
 #include "io/pixoranio_params.h"
+#include "io/pxexif.h"
+#include "io/pxmetadata.h"
 #include "io/pxprogress.h"
 #include "io/tifccitt.h"
+#include "io/tiffilt.h"
 #include "io/tiflzw.h"
 #include "platform/streams.h"
 
@@ -189,6 +193,56 @@ Bytes Jpeg(int32_t w, int32_t h) {
   return ms.Bytes();
 }
 
+// A page written by our writer with every kind of annotation mark, an ICC
+// profile, IPTC datasets and the EXIF group.
+Bytes MetadataPage() {
+  TPXBitmap b;
+  if (!b.Allocate(9, 5, pxBGR24)) return {};
+  for (int y = 0; y < 5; ++y)
+    for (int x = 0; x < 27; ++x) b.Scanline(y)[x] = static_cast<uint8_t>(x * 9 + y * 30);
+  TIOParamsVals params;
+  TPXImagingAnnot& annot = *params.ImagingAnnot;
+  for (int type : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 12}) {
+    TPXImagingObject* o = annot.AddObject();
+    o->SetMarkType(type);
+    o->SetAttrInt(48, -13);
+    if (type == 1) {
+      o->Image = std::make_unique<TPXBitmap>();
+      o->Image->Allocate(3, 2, pxBGR24);
+    }
+    if (type == 3 || type == 4) o->Points = {{1, 2}, {30, 40}, {5, 6}};
+    if (type >= 7 && type <= 10) o->Text = "note " + std::to_string(type);
+    if (type == 2 || type == 12) o->OtherBlocks.push_back({"OiFilNam", {'a', '.', 't', 'i', 'f', 0}});
+  }
+  Bytes icc(200);
+  for (size_t i = 0; i < icc.size(); ++i) icc[i] = static_cast<uint8_t>(i);
+  params.InputICC->LoadFromBuffer(icc.data(), static_cast<int64_t>(icc.size()));
+  params.IPTCInfo->AddData(2, 120, 5, "title");
+  params.HasEXIFData = 1;
+  params.EXIFMake = "Seed";
+  params.EXIFFNumber = 4;
+  params.TIFFCompression = 8;
+  TMemoryStream ms;
+  std::atomic<bool> aborting{false};
+  TPXProgressRec progress;
+  progress.Aborting = &aborting;
+  WriteTIFFStream(ms, false, &b, progress, params);
+  return aborting ? Bytes{} : ms.Bytes();
+}
+
+// The TIFF structure of an EXIF block: tags only, then a thumbnail
+// directory holding a JPEG without size tags.
+Bytes ExifStructure() {
+  TIOParamsVals params;
+  params.HasEXIFData = 1;
+  params.EXIFModel = "Seed";
+  params.EXIFThumbnail = std::make_unique<TPXBitmap>();
+  params.EXIFThumbnail->Allocate(8, 8, pxBGR24);
+  Bytes segment;
+  if (!SaveEXIFToAPP1(params, segment) || segment.size() < 6) return {};
+  return Bytes(segment.begin() + 6, segment.end());
+}
+
 bool WriteTiffSeeds(const std::string& folder) {
   bool ok = true;
   auto save = [&](const std::string& name, const std::vector<TPageSpec>& pages) {
@@ -257,6 +311,12 @@ bool WriteTiffSeeds(const std::string& folder) {
   TPageSpec jpeg = Page(16, 16, 3, 8, 6, 7);
   jpeg.blocks = {Jpeg(16, 16)};
   save("jpeg_strip", {jpeg});
+
+  ok = SaveSeed(folder + "/annotations_icc_iptc_exif.tif", MetadataPage()) && ok;
+  Bytes exif = ExifStructure();
+  // The last byte picks page 1 with pages without size allowed.
+  exif.push_back(0x11);
+  ok = SaveSeed(folder + "/exif_thumbnail.tif", exif) && ok;
   return ok;
 }
 

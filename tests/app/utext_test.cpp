@@ -186,10 +186,12 @@ TEST_F(AddTextRoad, FrameThenTextThenEditsBurnTheTextOnce) {
   form_->acApplyExecute();
   ASSERT_EQ(v.GetLayersCount(), 2);
 
-  // What the add-text command does, then a text placed by a click.
-  form_->SaveUndoSnapshot();
+  // The add-text command: a snapshot, then its window; a text placed by a click.
+  form_->acAddText->trigger();
   ASSERT_EQ(v.GetLayersCount(), 1);
-  TfrmAddText& f = *ShowAddTextWindow(v, form_.get());
+  ASSERT_EQ(form_->findChildren<TfrmAddText*>().size(), 1);
+  TfrmAddText& f = *form_->findChild<TfrmAddText*>();
+  EXPECT_TRUE(f.isVisible());
   EXPECT_EQ(v.MouseInteractVect(), kPXVTMemo);
   EXPECT_EQ(f.y(), 100);
   EXPECT_FALSE(v.GetObject(kPXVTemplate)->PlainText);

@@ -4,11 +4,16 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
+#include <string>
+#include <vector>
 #include <cstdlib>
 
 #include "dialogs/pxprnform1.h"
 #include "dialogs/pxprnform2.h"
+#include "dialogs/pxprnhooks.h"
+#include "io/iohooks.h"
 #include "io/pixoranio.h"
 #include "platform/printer.h"
 #include "platform/system.h"
@@ -128,4 +133,21 @@ TEST(PrintForms, PreviewShowsThePageAndOkPrints) {
   printer.Reset();
   EXPECT_GT(FileSizeByName(dir + "/out.pdf"), 100);
   printer.SetOutputFileName("");
+}
+
+// The installed hook shows each form through the I/O component's preview
+// event first, so a caller can adjust the form before it runs.
+TEST(PrintForms, HookShowsTheFormThroughThePreviewEvent) {
+  InstallPrintPreviewForms();
+  TPixoranIO io;
+  MakeRed(io, 20, 10);
+  std::vector<std::string> seen;
+  io.OnIOPreview = [&seen](TPixoranIO*, QWidget* form) {
+    seen.push_back(form->metaObject()->className());
+    QTimer::singleShot(0, form, [form] { static_cast<QDialog*>(form)->reject(); });
+  };
+  EXPECT_EQ(io.DoPrintPreviewDialog(0, "a"), 0);
+  EXPECT_EQ(io.DoPrintPreviewDialog(1, "b"), 0);
+  EXPECT_EQ(seen, (std::vector<std::string>{"pixoran::TfpxPrnForm2", "pixoran::TfpxPrnForm1"}));
+  PXDialogHooks().PrintPreviewDialog = nullptr;
 }

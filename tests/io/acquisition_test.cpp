@@ -4,13 +4,16 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <regex>
 #include <string>
 #include <vector>
 
 #include "io/pixoranio.h"
+#include "io/pspdffilt.h"
 #include "io/pxds.h"
 #include "io/pxtwain.h"
 #include "io/pxwia.h"
@@ -162,4 +165,119 @@ TEST(Acquisition, ObjectsReportNoDeviceAndGoInEitherOrder) {
       io.reset();
     }
   }
+}
+
+// The component's acquisition hooks: an acquired bitmap lands in the working
+// bitmap unless the event handles it; the objects are made once and wired.
+TEST(Acquisition, ComponentHooks) {
+  TPixoranIO io;
+  TPXBitmap scanned;
+  ASSERT_TRUE(scanned.Allocate(5, 3, pxBGR24));
+  scanned.Fill(0x808080);
+  bool handle = true;
+  int events = 0;
+  io.OnAcquireBitmap = [&](TPixoranIO* sender, TPXBitmap* b, bool& handled) {
+    EXPECT_EQ(sender, &io);
+    EXPECT_EQ(b, &scanned);
+    ++events;
+    handled = handle;
+  };
+  TIOParamsVals* params = nullptr;
+  io.AcquireBitmap(&scanned, params);
+  EXPECT_EQ(params, nullptr);
+  EXPECT_EQ(io.PXBitmap()->Width(), 0);
+  handle = false;
+  io.AcquireBitmap(&scanned, params);
+  EXPECT_EQ(events, 2);
+  EXPECT_EQ(params, &io.Params());
+  EXPECT_EQ(io.PXBitmap()->Width(), 5);
+  EXPECT_EQ(io.PXBitmap()->Scanline(2)[4], 0x80);
+  io.SetAcquireCount(3);
+  io.ClearAcquireState();
+  EXPECT_EQ(io.AcquireCount(), 0);
+
+  TPXWia* wia = io.GetWIA();
+  EXPECT_EQ(io.GetWIA(), wia);
+  EXPECT_EQ(wia->Owner(), &io);
+  std::vector<int> percents;
+  io.OnProgress = [&](TObject*, int p) { percents.push_back(p); };
+  EXPECT_TRUE(wia->OnProgress(40));
+  io.SetAborting(true);
+  EXPECT_FALSE(wia->OnProgress(60));
+  EXPECT_EQ(percents, (std::vector<int>{40, 60}));
+  TPXDirectShow* ds = io.GetDirectShow();
+  EXPECT_EQ(io.GetDirectShow(), ds);
+  EXPECT_FALSE(ds->Connected());
+  EXPECT_EQ(ds->NotifyWindow(), 0u);  // no viewer attached
+
+  TBitmap platform;
+  platform.SetSize(3, 3);
+  io.SetAttachedBitmap(&platform);
+  EXPECT_EQ(io.GetTBitmap(), &platform);
+
+  QWidget* seen = reinterpret_cast<QWidget*>(1);
+  io.OnIOPreview = [&](TPixoranIO*, QWidget* form) { seen = form; };
+  io.DoIOPreview(nullptr);
+  EXPECT_EQ(seen, nullptr);
+}
+
+TEST(Acquisition, TwainParamsResetAndTeardown) {
+  TPixoranIO io;
+  TPXTWainParams& p = io.TWainParams();
+  EXPECT_EQ(p.Owner(), &io);
+  p.XResolutions = {100, 200};
+  p.CapabilityIntegers = {1};
+  p.HeapRecords.push_back(std::make_unique<std::vector<uint8_t>>(8));
+  p.Gamma = 1, p.Threshold = 3, p.ImageCount = 9, p.SelectedSource = "x", p.AcquireFrame[3] = 7;
+  p.Reset();
+  EXPECT_TRUE(p.XResolutions.empty() && p.CapabilityIntegers.empty() && p.HeapRecords.empty());
+  EXPECT_EQ(p.ImageCount, 1);
+  EXPECT_DOUBLE_EQ(p.Gamma, 2.2);
+  EXPECT_EQ(p.Threshold, 128);
+  EXPECT_EQ(p.AcquireFrame[3], 0);
+  EXPECT_TRUE(p.SelectedSource.empty());
+  EXPECT_FALSE(p.FeederEnabled);
+  TPXTWainParams many(&io, true);
+  EXPECT_TRUE(many.FeederEnabled && many.AutoFeed && many.DuplexEnabled);
+  many.Session.State = 4;
+  many.CloseSession();
+  EXPECT_EQ(many.Session.State, 0);
+}
+
+// A multi-page document left open on the component is finished by its close.
+TEST(Acquisition, ClosePSAndPDFFilesFinishTheDocuments) {
+  const std::string dir = pixoran::testing::MakeTempDir("closeps");
+  TPixoranIO io;
+  TPXBitmap page;
+  ASSERT_TRUE(page.Allocate(8, 8, pxBGR24));
+  page.Fill(0x40);
+  std::atomic<bool> aborting{false};
+  TPXProgressRec progress;
+  progress.Aborting = &aborting;
+  {
+    auto stream = std::make_unique<TFileStream>(dir + "/doc.ps", fmCreate);
+    auto state = WritePSHeader(*stream, io.Params());
+    WritePSPage(*state, *stream, page, progress, io.Params());
+    io.AdoptPSFile(std::move(state), std::move(stream));
+  }
+  EXPECT_TRUE(io.PSFileOpen());
+  io.ClosePSFile();
+  EXPECT_FALSE(io.PSFileOpen());
+  io.ClosePSFile();  // nothing open: nothing happens
+  {
+    auto stream = std::make_unique<TFileStream>(dir + "/doc.pdf", fmCreate);
+    auto doc = CreatePDFDocument();
+    AddPDFPage(*doc, page, io.Params(), progress);
+    io.AdoptPDFFile(std::move(doc), std::move(stream));
+  }
+  io.ClosePDFFile();
+  EXPECT_FALSE(io.PDFFileOpen());
+  EXPECT_FALSE(io.Aborting());
+  std::ifstream ps(dir + "/doc.ps"), pdf(dir + "/doc.pdf", std::ios::binary);
+  const std::string psText((std::istreambuf_iterator<char>(ps)), std::istreambuf_iterator<char>());
+  const std::string pdfText((std::istreambuf_iterator<char>(pdf)), std::istreambuf_iterator<char>());
+  EXPECT_NE(psText.find("%%Pages: 1"), std::string::npos);
+  EXPECT_NE(psText.find("%%EOF"), std::string::npos);
+  EXPECT_EQ(pdfText.rfind("%PDF", 0), 0u);
+  EXPECT_NE(pdfText.find("%%EOF"), std::string::npos);
 }

@@ -365,12 +365,15 @@ TEST(ExifRead, UncompressedThumbnailStrips) {
         EXPECT_EQ(px[0], 7);
       }
 
-    // The same strips one byte short: no thumbnail, the fields stay.
+    // The same strips one byte short: the fields stay, and the thumbnail
+    // (read by the TIFF reader) keeps every byte that is there.
     const Bytes shortSeg(seg.begin(), seg.end() - 1);
     TIOParamsVals q;
     ASSERT_TRUE(Load(shortSeg, q));
     EXPECT_EQ(q.EXIFMake, "Maker");
-    EXPECT_FALSE(HasThumbnail(q));
+    ASSERT_TRUE(HasThumbnail(q));
+    EXPECT_EQ(q.EXIFThumbnail->Scanline(2)[4 * 3 + 2], 200);
+    EXPECT_EQ(q.EXIFThumbnail->Scanline(2)[4 * 3 + 1], 200);
   }
 }
 

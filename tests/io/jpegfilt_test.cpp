@@ -759,6 +759,27 @@ TEST(JpegRead, HugeProgressiveHeaderIsRefusedByTheMemoryLimit) {
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
 }
 
+// A few hundred bytes claiming 28000 x 30000 pixels end at once with no
+// rows; a flat picture, the most a Huffman-coded file packs into a byte,
+// still loads, baseline and progressive.
+TEST(JpegRead, TinyFileClaimingAHugePictureIsRefused) {
+  Bytes f = Compress({.width = 16, .height = 16}, GradientRgb(16, 16));
+  const auto sof = FindSegment(HeaderSegments(f), 0xC0);
+  ASSERT_TRUE(sof);
+  f[sof->offset + 5] = 30000 >> 8, f[sof->offset + 6] = 30000 & 0xFF;
+  f[sof->offset + 7] = 28000 >> 8, f[sof->offset + 8] = 28000 & 0xFF;
+  auto r = Read(f);
+  EXPECT_TRUE(r->aborting);
+  EXPECT_EQ(r->bitmap.Width(), 0);
+  for (bool progressive : {false, true}) {
+    const Bytes flat = Compress({.width = 2048, .height = 2048, .quality = 75, .progressive = progressive},
+                                Bytes(size_t{2048} * 2048 * 3, 200));
+    auto ok = Read(flat);
+    EXPECT_FALSE(ok->aborting) << progressive << " " << flat.size();
+    EXPECT_EQ(ok->bitmap.Width(), 2048);
+  }
+}
+
 // A scan flood: the last refinement scan of a progressive file repeated
 // hundreds of times.
 TEST(JpegRead, ScanFloodIsRefused) {

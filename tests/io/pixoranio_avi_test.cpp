@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "io/pixoranio.h"
+#include "io/pxavi.h"
 #include "testsupport.h"
 
 using namespace pixoran;
@@ -123,7 +124,9 @@ TEST(AVIFrames, UncompressedFramesAndDelay) {
     const std::string p = WriteFile(dir, "cut.avi", whole.substr(0, cut));
     const int32_t n = io.OpenAVIFile(p);
     for (int32_t i = 0; i < n; ++i) io.LoadFromAVI(i);
-    if (cut <= 200) EXPECT_EQ(n, 0) << cut;  // no frame inside the file
+    if (cut <= 200) {
+      EXPECT_EQ(n, 0) << cut;  // no frame inside the file
+    }
   }
   ASSERT_EQ(io.OpenAVIFile(WriteFile(dir, "rate0.avi", whole)), 3);
   io.LoadFromAVI(0);
@@ -154,4 +157,86 @@ TEST(AVIFrames, RLE8DeltaFramesBuildOnTheKeyFrame) {
   EXPECT_EQ(At(io, 2, 0), (TBGR{1, 254, 5}));
   io.LoadFromAVI(0);
   EXPECT_EQ(At(io, 2, 1), (TBGR{1, 254, 5}));
+}
+
+// Motion JPEG frames made by our JPEG writer with their Huffman tables taken
+// out, as capture cards write them: the reader puts the standard tables back.
+TEST(AVIFrames, MotionJpegWithoutHuffmanTables) {
+  const std::string dir = MakeTempDir("mjpeg");
+  std::vector<TFrameData> frames;
+  const TBGR kColours[2] = {{200, 40, 20}, {30, 180, 90}};
+  for (const TBGR& c : kColours) {
+    TPixoranIO writer;
+    ASSERT_TRUE(writer.PXBitmap()->Allocate(32, 16, pxBGR24));
+    writer.PXBitmap()->Fill(RGBColor(c.r, c.g, c.b));
+    writer.Params().JPEGQuality = 95;
+    TMemoryStream jpeg;
+    writer.SaveToStreamJPEG(jpeg);
+    const std::vector<uint8_t>& b = jpeg.Bytes();
+    // Copy every segment up to the scan except the DHT ones, then the rest.
+    std::string stripped(reinterpret_cast<const char*>(b.data()), 2);
+    size_t pos = 2, removed = 0;
+    while (pos + 4 <= b.size() && b[pos + 1] != 0xDA) {
+      const size_t len = 2 + ((size_t{b[pos + 2]} << 8) | b[pos + 3]);
+      if (b[pos + 1] == 0xC4) ++removed;
+      else stripped.append(reinterpret_cast<const char*>(b.data() + pos), len);
+      pos += len;
+    }
+    ASSERT_GT(removed, 0u);
+    stripped.append(reinterpret_cast<const char*>(b.data() + pos), b.size() - pos);
+    ASSERT_EQ(stripped.find("\xFF\xC4"), std::string::npos);
+    // The tables go right before the scan, once; a frame with tables is untouched.
+    std::vector<uint8_t> fixed(stripped.begin(), stripped.end());
+    InsertDefaultHuffmanTables(fixed);
+    const size_t sos = stripped.find("\xFF\xDA");
+    ASSERT_EQ(fixed.size(), stripped.size() + 420);
+    EXPECT_EQ(fixed[sos], 0xFF);
+    EXPECT_EQ(fixed[sos + 1], 0xC4);
+    EXPECT_EQ((fixed[sos + 2] << 8) | fixed[sos + 3], 418);
+    EXPECT_EQ(fixed[sos + 420 + 1], 0xDA);
+    std::vector<uint8_t> again = fixed;
+    InsertDefaultHuffmanTables(again);
+    EXPECT_EQ(again, fixed);
+    TPixoranIO direct;
+    direct.LoadFromBuffer(fixed.data(), static_cast<int64_t>(fixed.size()), 0);
+    ASSERT_FALSE(direct.Aborting());
+    TPixoranIO original;  // the entropy coding is lossless: the same pixels as with the writer's tables
+    original.LoadFromBuffer(b.data(), static_cast<int64_t>(b.size()), 0);
+    EXPECT_EQ(At(direct, 16, 8), At(original, 16, 8));
+    frames.push_back({stripped, true});
+  }
+  const uint32_t mjpg = 'M' | ('J' << 8) | ('P' << 16) | (uint32_t{'G'} << 24);
+  const std::string path = WriteFile(dir, "m.avi", MakeAVI(32, 16, 24, mjpg, "", frames, 1, 25));
+  TPixoranIO io;
+  ASSERT_EQ(io.OpenAVIFile(path), 2);
+  for (int i = 0; i < 2; ++i) {
+    io.LoadFromAVI(i);
+    ASSERT_FALSE(io.Aborting()) << i;
+    ASSERT_EQ(io.PXBitmap()->Width(), 32);
+    const TBGR got = At(io, 16, 8);
+    EXPECT_NEAR(got.b, kColours[i].b, 6) << i;
+    EXPECT_NEAR(got.g, kColours[i].g, 6) << i;
+    EXPECT_NEAR(got.r, kColours[i].r, 6) << i;
+  }
+  EXPECT_EQ(io.AVIFrameDelay(), 40);
+  // A frame of a few hundred bytes claiming 30000 x 30000 pixels is refused
+  // before it is decoded (fuzz/regressions/avi/mjpeg-tiny-frame-huge-size).
+  std::string huge = frames[0].Bytes;
+  const size_t sof = huge.find("\xFF\xC0");
+  ASSERT_NE(sof, std::string::npos);
+  huge[sof + 5] = huge[sof + 7] = '\x75';
+  huge[sof + 6] = huge[sof + 8] = '\x30';
+  const uint32_t hugeSide = 30000;
+  // Also when bytes that are no marker stand before the start of frame.
+  std::string hidden = huge;
+  hidden.insert(sof, "\x00\x2B\x00", 3);
+  for (const std::string& frame : {huge, hidden}) {
+    for (uint32_t side : {32u, hugeSide}) {
+      TPixoranIO other;
+      ASSERT_EQ(other.OpenAVIFile(WriteFile(dir, "huge.avi", MakeAVI(side, side, 24, mjpg, "", {{frame, true}}, 1, 25))),
+                1);
+      other.LoadFromAVI(0);
+      EXPECT_TRUE(other.Aborting()) << side;
+    }
+  }
 }

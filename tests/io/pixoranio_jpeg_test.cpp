@@ -4,6 +4,7 @@
 // never carry an EXIF block or thumbnail the record no longer stands for.
 // The segments of written files are checked with a bare libjpeg reader.
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -23,7 +24,10 @@ extern "C" {
 #include "io/pixoranio.h"
 #include "io/pxexif.h"
 #include "io/pxmetadata.h"
+#include "io/pxprogress.h"
+#include "io/tiffilt.h"
 #include "platform/streams.h"
+#include "external_tools.h"
 #include "testsupport.h"
 
 namespace pixoran {
@@ -327,6 +331,9 @@ TEST(PixoranIOJpegIptc, RoundTripAndWhenTheSegmentIsWrittenAgain) {
   foreign.insert(foreign.end(), resolution.begin(), resolution.end());
   const Bytes iptcRes = {'8', 'B', 'I', 'M', 0x04, 0x04, 0, 0, 0, 0, 0, 8, 0x1C, 2, 5, 0, 3, 'O', 'l', 'd'};
   foreign.insert(foreign.end(), iptcRes.begin(), iptcRes.end());
+  Bytes digest = {'8', 'B', 'I', 'M', 0x04, 0x25, 0, 0, 0, 0, 0, 16};
+  digest.resize(digest.size() + 16, 0xAB);
+  foreign.insert(foreign.end(), digest.begin(), digest.end());
   LoadBytes(other, ForeignJpeg({Segment{JPEG_APP0 + 13, foreign}}));
   ASSERT_FALSE(other.Aborting());
   ASSERT_EQ(other.Params().IPTCInfo->Count(), 1);
@@ -338,22 +345,49 @@ TEST(PixoranIOJpegIptc, RoundTripAndWhenTheSegmentIsWrittenAgain) {
   ASSERT_NE(app13, segs.end());
   EXPECT_EQ(app13->data, foreign);
 
-  // Changed, it is replaced by the datasets alone.
+  // Changed, only the IPTC resource is replaced: the other resources stay,
+  // the digest of the old datasets goes.
   other.Params().IPTCInfo->AddData(2, 120, 7, "Caption");
   Bytes changed;
   other.Params().IPTCInfo->SaveToBuffer(changed, true);
+  Bytes expectedChanged(foreign.begin(), foreign.begin() + 14);
+  expectedChanged.insert(expectedChanged.end(), resolution.begin(), resolution.end());
+  expectedChanged.insert(expectedChanged.end(), changed.begin() + 14, changed.end());
   TMemoryStream third;
   other.SaveToStream(third, ioJPEG);
   segs = Segments(third);
   ASSERT_EQ(std::count_if(segs.begin(), segs.end(), [](const Segment& s) { return s.marker == JPEG_APP0 + 13; }), 1);
   app13 = std::find_if(segs.begin(), segs.end(), [](const Segment& s) { return s.marker == JPEG_APP0 + 13; });
-  EXPECT_EQ(app13->data, changed);
+  EXPECT_EQ(app13->data, expectedChanged);
+  // Read back: the new datasets, not a byte of the other resources.
+  TPixoranIO fromThird;
+  LoadBytes(fromThird, Bytes(third.Memory(), third.Memory() + third.Size()));
+  ASSERT_EQ(fromThird.Params().IPTCInfo->Count(), 2);
+  EXPECT_EQ(fromThird.Params().IPTCInfo->DataAsString(1), "Caption");
 
-  // Cleared, it is gone.
+  // Cleared, the IPTC resource is gone and the others stay.
   other.Params().IPTCInfo->Clear();
   TMemoryStream fourth;
   other.SaveToStream(fourth, ioJPEG);
   segs = Segments(fourth);
+  ASSERT_EQ(std::count_if(segs.begin(), segs.end(), [](const Segment& s) { return s.marker == JPEG_APP0 + 13; }), 1);
+  app13 = std::find_if(segs.begin(), segs.end(), [](const Segment& s) { return s.marker == JPEG_APP0 + 13; });
+  Bytes onlyResolution(foreign.begin(), foreign.begin() + 14);
+  onlyResolution.insert(onlyResolution.end(), resolution.begin(), resolution.end());
+  EXPECT_EQ(app13->data, onlyResolution);
+
+  // A segment holding nothing but IPTC goes when the list is cleared.
+  TPixoranIO plain;
+  FillImage(*plain.PXBitmap(), 40, 30);
+  plain.Params().IPTCInfo->AddData(2, 5, 3, "One");
+  TMemoryStream fifth;
+  plain.SaveToStream(fifth, ioJPEG);
+  plain.Params().JPEGMarkers->Clear();
+  LoadBytes(plain, Bytes(fifth.Memory(), fifth.Memory() + fifth.Size()));
+  plain.Params().IPTCInfo->Clear();
+  TMemoryStream sixth;
+  plain.SaveToStream(sixth, ioJPEG);
+  segs = Segments(sixth);
   EXPECT_EQ(std::count_if(segs.begin(), segs.end(), [](const Segment& s) { return s.marker == JPEG_APP0 + 13; }), 0);
 }
 
@@ -579,6 +613,108 @@ TEST(PixoranIOJpegThumbnail, NoFileCarriesAnotherImagesThumbnail) {
   EXPECT_EQ(CountExif(segs), 1);
   EXPECT_EQ(thumbnailOf(merged), std::make_pair(0, 0));
   EXPECT_TRUE(std::any_of(segs.begin(), segs.end(), [&](const Segment& s) { return s.data == xmp.data; }));
+}
+
+// An XMP segment survives every save the metadata steps rewrite around it:
+// EXIF changed or dropped, IPTC changed, nothing changed, and the file
+// loaded and saved a second time.
+TEST(PixoranIOJpegXmp, SurvivesEveryRewrite) {
+  const std::string xmpText = std::string("http://ns.adobe.com/xap/1.0/") + '\0' + "<x:xmpmeta>tolvaren</x:xmpmeta>";
+  const Segment xmp{JPEG_APP0 + 1, Bytes(xmpText.begin(), xmpText.end())};
+  const Bytes file = ForeignJpeg({ExifSegment([](TIOParamsVals& p) { p.EXIFMake = "Cam"; }), xmp,
+                                  IptcSegment([](TPXIPTCInfoList& l) { l.AddData(2, 5, 3, "Old"); })});
+  struct Edit {
+    const char* name;
+    std::function<void(TIOParamsVals&)> apply;
+    const char* make;  // what the saved file's EXIF says, nullptr: no EXIF
+  } edits[] = {
+      {"nothing", [](TIOParamsVals&) {}, "Cam"},
+      {"exif", [](TIOParamsVals& p) { p.EXIFMake = "Other"; }, "Other"},
+      {"exif dropped", [](TIOParamsVals& p) { p.ResetEXIF(); }, nullptr},
+      {"iptc", [](TIOParamsVals& p) { p.IPTCInfo->AddData(2, 120, 3, "New"); }, "Cam"},
+      {"both", [](TIOParamsVals& p) {
+         p.EXIFModel = "M";
+         p.IPTCInfo->Clear();
+       }, "Cam"},
+  };
+  auto xmpCount = [&](const std::vector<Segment>& segs) {
+    return std::count_if(segs.begin(), segs.end(), [&](const Segment& s) { return s.marker == xmp.marker && s.data == xmp.data; });
+  };
+  for (const Edit& e : edits) {
+    SCOPED_TRACE(e.name);
+    TPixoranIO io;
+    LoadBytes(io, file);
+    ASSERT_FALSE(io.Aborting());
+    e.apply(io.Params());
+    TMemoryStream first;
+    io.SaveToStream(first, ioJPEG);
+    ASSERT_FALSE(io.Aborting());
+    EXPECT_EQ(xmpCount(Segments(first)), 1);
+    // Loaded and saved again, untouched.
+    TPixoranIO again;
+    LoadBytes(again, Bytes(first.Memory(), first.Memory() + first.Size()));
+    ASSERT_FALSE(again.Aborting());
+    EXPECT_EQ(again.Params().EXIFMake, e.make ? e.make : "");
+    TMemoryStream second;
+    again.SaveToStream(second, ioJPEG);
+    const auto segs = Segments(second);
+    EXPECT_EQ(xmpCount(segs), 1);
+    EXPECT_EQ(CountExif(segs), e.make ? 1 : 0);
+  }
+}
+
+// The EXIF block of a JPEG is a TIFF structure: the TIFF reader reads its
+// fields, and libtiff's tiffdump lists them.
+TEST(PixoranIOJpegExif, TheBlockIsATIFFForTheTIFFFilterAndLibtiff) {
+  TPixoranIO io;
+  FillImage(*io.PXBitmap(), 40, 30);
+  TIOParamsVals& p = io.Params();
+  p.HasEXIFData = 1;
+  p.EXIFMake = "Pixoran";
+  p.EXIFModel = "T-2";
+  p.EXIFFNumber = 5.6;
+  p.EXIFFlash = 16;
+  p.EXIFUserComment = "harbour";
+  p.EXIFImageWidth = 40;
+  p.SetDpiX(72);
+  p.SetDpiY(72);
+  TMemoryStream ms;
+  io.SaveToStream(ms, ioJPEG);
+  ASSERT_FALSE(io.Aborting());
+  const auto segs = Segments(ms);
+  auto app1 = std::find_if(segs.begin(), segs.end(), [](const Segment& s) { return s.marker == JPEG_APP0 + 1; });
+  ASSERT_NE(app1, segs.end());
+  const Bytes tiff(app1->data.begin() + 6, app1->data.end());
+
+  TReadOnlyMemoryStream block(tiff.data(), static_cast<int64_t>(tiff.size()));
+  TIOParamsVals r;
+  std::atomic<bool> aborting{false};
+  TPXProgressRec progress;
+  progress.Aborting = &aborting;
+  int32_t pages = 0;
+  ReadTIFFStream(nullptr, block, pages, true, true, true, nullptr, true, progress, &r);
+  EXPECT_EQ(pages, 1);
+  EXPECT_EQ(r.HasEXIFData, 1);
+  EXPECT_EQ(r.EXIFMake, "Pixoran");
+  EXPECT_EQ(r.EXIFModel, "T-2");
+  EXPECT_DOUBLE_EQ(r.EXIFFNumber, 5.6);
+  EXPECT_EQ(r.EXIFFlash, 16);
+  EXPECT_EQ(r.EXIFUserComment, "harbour");
+  EXPECT_EQ(r.EXIFImageWidth, 40);
+  EXPECT_EQ(r.DpiX, 72);
+
+  if (!testing::HaveTool("tiffdump")) GTEST_SKIP() << "tiffdump";
+  const std::string dir = testing::MakeTempDir("exiftiff");
+  {
+    TFileStream f(dir + "/exif.tif", fmCreate);
+    f.Write(tiff.data(), static_cast<int64_t>(tiff.size()));
+  }
+  ASSERT_TRUE(testing::RunTool("tiffdump " + dir + "/exif.tif > " + dir + "/dump.txt"));
+  const auto dumpBytes = testing::ReadFileBytes(dir + "/dump.txt");
+  const std::string dump(dumpBytes.begin(), dumpBytes.end());
+  EXPECT_NE(dump.find("Make (271) ASCII (2) 8<Pixoran\\0>"), std::string::npos) << dump;
+  EXPECT_NE(dump.find("34665 (0x8769) LONG (4) 1<"), std::string::npos) << dump;
+  EXPECT_EQ(dump.find("ImageWidth"), std::string::npos) << dump;  // no image tags in EXIF IFD0
 }
 
 }  // namespace

@@ -125,3 +125,56 @@ TEST(PrintImage, PreviewDrawsTheLayoutAndSurvivesEmptyAreas) {
   ASSERT_TRUE(io.PXBitmap()->Allocate(1, 1, pxBGR24));
   EXPECT_EQ(io.DoPrintPreviewDialog(0, "x"), 0);
 }
+
+// An image control's 8-bit picture is made 24-bit before it is printed, and
+// prints its own colours.
+TEST(PrintImage, ImageControlPictureIsPrintedFrom24Bits) {
+  TPrinter& printer = Printer();
+  printer.Reset();
+  printer.SetOutputFileName(MakeTempDir("printimage") + "/unused.pdf");
+  printer.SetPageSizeMM(101.6, 101.6);
+  printer.SetFullPage(true);
+  printer.SetResolution(100);
+  TImage image;
+  image.Picture().SetPixelFormat(pf8bit);
+  image.Picture().SetSize(4, 4);
+  image.Picture().SetPaletteEntries(0, {TPaletteEntry{0, 200, 0, 0}});
+  TPixoranIO io;
+  io.SetAttachedTImage(&image);
+  TBitmap page;
+  page.SetPixelFormat(pf24bit);
+  page.SetSize(400, 400);
+  TPrintLayoutArgs a;
+  a.MarginLeft = a.MarginTop = a.MarginRight = a.MarginBottom = 0;
+  a.Size = pxpsStretchToPage;
+  io.PrintImage(&page.Canvas(), a);
+  EXPECT_EQ(image.Picture().PixelFormat(), pf24bit);
+  EXPECT_EQ(page.Canvas().Pixel(200, 200), RGBColor(0, 200, 0));
+  io.SetAttachedTImage(nullptr);
+  printer.Reset();
+}
+
+// DoPreviews: a handler that handles it answers for the dialog; otherwise the
+// image goes to 24 bits and the dialog hook answers (cancelled without one).
+TEST(Previews, HandledConvertedAndHooked) {
+  TPixoranIO io;
+  ASSERT_TRUE(io.PXBitmap()->Allocate(4, 4, pxGray8));
+  bool handle = true;
+  io.OnDoPreviews = [&](TPixoranIO*, bool& handled) { handled = handle; };
+  EXPECT_TRUE(io.DoPreviews(1));
+  EXPECT_EQ(io.PXBitmap()->PixelFormat(), pxGray8);
+  handle = false;
+  TPXDialogHooks saved = PXDialogHooks();
+  PXDialogHooks().Previews = nullptr;
+  EXPECT_FALSE(io.DoPreviews(1));
+  EXPECT_EQ(io.PXBitmap()->PixelFormat(), pxBGR24);
+  uint32_t pagesSeen = 0;
+  PXDialogHooks().Previews = [&](TPixoranIO& component, uint32_t pages) {
+    EXPECT_EQ(&component, &io);
+    pagesSeen = pages;
+    return true;
+  };
+  EXPECT_TRUE(io.DoPreviews(0x24));
+  EXPECT_EQ(pagesSeen, 0x24u);
+  PXDialogHooks() = saved;
+}

@@ -205,3 +205,20 @@ TEST(LoadFromURL, ThroughProxyAndWithinBudget) {
   EXPECT_TRUE(FetchWebAddress(w, {}, static_cast<int64_t>(bmp.size()), body));
   EXPECT_EQ(body.Size(), static_cast<int64_t>(bmp.size()));
 }
+
+// With AsyncMode on, the fetch and the decode run on a worker.
+TEST(LoadFromURLThread, RunsOnAWorker) {
+  TLoopbackServer server(SmallBMP());
+  TPXBitmap target;
+  TPixoranIO io;
+  io.SetAttachedPXBitmap(&target);
+  io.SetAsyncMode(true);
+  std::atomic<bool> onWorker{false};
+  io.OnFinishWork = [&](TObject*) { onWorker = io.IsInsideThread(); };
+  io.LoadFromURL("http://127.0.0.1:" + std::to_string(server.Port()) + "/img.bmp");
+  io.WaitThreads(false);
+  EXPECT_TRUE(onWorker.load());
+  EXPECT_FALSE(io.Aborting());
+  EXPECT_EQ(target.Width(), 3);
+  io.SetAttachedPXBitmap(nullptr);
+}

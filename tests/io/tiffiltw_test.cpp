@@ -151,6 +151,38 @@ TEST_F(TiffWriter, LibtiffDecodesEveryCompressionAndForm) {
   }
 }
 
+// Separated (CMYK) pages, plain and PackBits-coded: libtiff decodes them to
+// our colours, and so do we.
+TEST_F(TiffWriter, SeparatedPagesDecodeAlike) {
+  for (int compression : {0, 8, 5}) {
+    SCOPED_TRACE(compression);
+    TPixoranIO io;
+    Fill(*io.PXBitmap(), pxBGR24);
+    io.Params().BitsPerSample = 8;
+    io.Params().SamplesPerPixel = 4;
+    io.Params().TIFFPhotometric = 5;
+    io.Params().TIFFCompression = static_cast<uint8_t>(compression);
+    io.SaveToFile(P("k.tif"));
+    ASSERT_FALSE(io.Aborting());
+    ExpectValid(P("k.tif"));
+    ASSERT_TRUE(RunTool("tiffinfo " + P("k.tif") + " | grep -q 'Photometric Interpretation: separated'"));
+    ASSERT_TRUE(RunTool("tiff2rgba " + P("k.tif") + " " + P("krgb.tif") + " && tifftopnm " + P("krgb.tif") + " > " +
+                        P("k.pnm")));
+    TPnm pnm;
+    ASSERT_TRUE(ReadPnm(P("k.pnm"), pnm));
+    ASSERT_EQ(pnm.Width, kW);
+    EXPECT_LE(Difference(*io.PXBitmap(), pnm), 3);
+    TPixoranIO back;
+    back.LoadFromFile(P("k.tif"));
+    ASSERT_FALSE(back.Aborting());
+    ASSERT_EQ(back.PXBitmap()->Width(), kW);
+    double sum = 0;
+    for (int y = 0; y < kH; ++y)
+      for (int x = 0; x < kW * 3; ++x) sum += std::abs(back.PXBitmap()->Scanline(y)[x] - io.PXBitmap()->Scanline(y)[x]);
+    EXPECT_LE(sum / (kW * kH * 3), 3);
+  }
+}
+
 // Pages inserted at the end, the start and the middle land where asked,
 // count, and read back by libtiff and by us; compressions differ per page.
 TEST_F(TiffWriter, AppendedPagesCountAndReadBack) {

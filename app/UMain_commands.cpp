@@ -1,0 +1,325 @@
+// What the main window's commands do: saving and printing, the view, the
+// edits and the effects through their dialogs, and the web page.
+#include <QApplication>
+#include <QComboBox>
+#include <QDialog>
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QScreen>
+#include <QSlider>
+
+#include <cmath>
+
+#include "app/ProEffectImage.h"
+#include "app/UBlur.h"
+#include "app/UCropInfo.h"
+#include "app/UEffectForm.h"
+#include "app/UFlip.h"
+#include "app/ULens.h"
+#include "app/ULightDarkness.h"
+#include "app/UMain.h"
+#include "app/UMosaic.h"
+#include "app/UPrintInfo.h"
+#include "app/URotate.h"
+#include "app/URoundConer.h"
+#include "app/UShadow.h"
+#include "app/UTile.h"
+#include "app/UTwist.h"
+#include "app/UWave.h"
+#include "app/Uresize.h"
+#include "core/kopxutils_bitmap.h"
+#include "io/pixoranio.h"
+#include "proc/pixoranproc.h"
+#include "view/pixoranview.h"
+
+namespace tolvaren {
+
+using namespace pixoran;
+
+namespace {
+
+void SelectRect(TPixoranView& view, int32_t left, int32_t top, int32_t right, int32_t bottom) {
+  view.Select(left, top, right, bottom, 0);
+}
+void DeselectAll(TPixoranView& view) { view.Deselect(); }
+bool CopySelection(TPixoranView& view, TBitmap& bitmap) { return view.CopySelectionToBitmap(bitmap); }
+
+int RoundHalfEvenInt(double v) { return static_cast<int>(std::nearbyint(v)); }
+
+int ScreenWidth() {
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  return screen ? screen->geometry().width() : 1024;
+}
+
+// Sizes the resampler takes: a width or height outside it is ignored.
+constexpr int kMaxResizeSide = 65535;
+
+}  // namespace
+
+// ---------------------------------------------------------------- saving and printing
+
+void TfrmMain::acSaveFileExecute() {
+  FlattenComposition();
+  TPixoranIO& io = *PixoranView_Main->GetIO();
+  std::string name;
+  io.ExecuteSaveDialog("", "", "", name, 3, false);
+  if (name.empty()) return;
+  io.SaveToFile(name);
+}
+
+void TfrmMain::acSaveAsExecute() {
+  FlattenComposition();
+  TPixoranIO& io = *PixoranView_Main->GetIO();
+  // The file last loaded or saved by the viewer's own component: the
+  // working file until the user saves elsewhere (the snapshot has its own).
+  const std::string name = io.Params().FileName;
+  if (name.empty()) return;
+  io.SaveToFile(name);
+}
+
+void TfrmMain::acPrintExecute() {
+  FlattenComposition();
+  PixoranView_Main->GetIO()->DoPrintPreviewDialog(0, "");
+}
+
+void TfrmMain::PreselectCentre() {
+  TPixoranView& v = *PixoranView_Main;
+  TPXBitmap* picture = v.GetPXBitmap();
+  const int32_t w = picture->Width(), h = picture->Height();
+  const int32_t left = v.BitmapToScreenX(RoundHalfEvenInt(w / 4.0));
+  const int32_t top = v.BitmapToScreenY(RoundHalfEvenInt(h / 4.0));
+  v.SetMouseInteract(miSelect);
+  SelectRect(v, left, top, left + RoundHalfEvenInt(w / 2.0), top + RoundHalfEvenInt(h / 2.0));
+}
+
+void TfrmMain::ShowPrompt(QDialog* prompt, int left, int top) {
+  prompt->move(left, top);
+  prompt->show();
+}
+
+void TfrmMain::acPrintAreaExecute() {
+  PreselectCentre();
+  auto* prompt = new TfrmPrintInfo(PixoranView_Main.get(), this);
+  prompt->Deselect = [this] { DeselectAll(*PixoranView_Main); };
+  prompt->PrintSelection = [](TPixoranView& view) {
+    TBitmap area;
+    if (!CopySelection(view, area)) return;
+    TPixoranIO io;
+    io.SetAttachedBitmap(&area);
+    io.DoPrintPreviewDialog(0, "");
+  };
+  ShowPrompt(prompt, ScreenWidth() - prompt->width() - 30, 100);
+}
+
+void TfrmMain::acExitExecute() {
+  close();
+  QCoreApplication::quit();
+}
+
+// ---------------------------------------------------------------- view
+
+void TfrmMain::acFullImageExecute() {
+  TPixoranView& v = *PixoranView_Main;
+  v.SetAutoFit(false);
+  v.SetZoom(100);
+  acFitImage->setChecked(false);
+  acFullImage->setChecked(true);
+  v.Update();
+  v.Invalidate();
+}
+
+void TfrmMain::acFitImageExecute() {
+  TPixoranView& v = *PixoranView_Main;
+  v.SetAutoFit(true);
+  v.ZoomToFit();
+  acFitImage->setChecked(true);
+  acFullImage->setChecked(false);
+  v.Update();
+  v.Invalidate();
+}
+
+// ---------------------------------------------------------------- edits
+
+void TfrmMain::acCropExecute() {
+  SaveUndoSnapshot();
+  PreselectCentre();
+  auto* prompt = new TfrmCrop(PixoranView_Main.get(), PixoranView_Main->GetProc(), this);
+  prompt->Deselect = [this] { DeselectAll(*PixoranView_Main); };
+  ShowPrompt(prompt, ScreenWidth() - 200, 100);
+}
+
+void TfrmMain::acResizeExecute() {
+  SaveUndoSnapshot();
+  TPixoranView& v = *PixoranView_Main;
+  if (v.GetPXBitmap()->Width() <= 0 || v.GetIO()->Params().FileName.empty()) {
+    ShowMessage(this, QStringLiteral("请选打开需要处理的图片"));
+    return;
+  }
+  TfrmResize dialog(&v, this);
+  if (ShowModal(dialog) != mrOk || dialog.Edit1->text().isEmpty()) return;
+  const int width = StrToInt(dialog.Edit1->text());
+  const int height = StrToInt(dialog.Edit2->text());
+  // The dialog may show anything typed; the resampler gets only real sizes.
+  if (width < 1 || width > kMaxResizeSide || height < 1 || height > kMaxResizeSide) return;
+  v.GetProc()->Resample(width, height, rfLinear);
+}
+
+void TfrmMain::acRemoveRedEyeExecute() {
+  SaveUndoSnapshot();
+  PixoranView_Main->GetProc()->RemoveRedEyes();
+  ShowMessage(this, QStringLiteral("去红眼完成"));
+}
+
+void TfrmMain::acLightDarknessExecute() {
+  SaveUndoSnapshot();
+  TPixoranView& v = *PixoranView_Main;
+  TfrmLightDarkness dialog(&v, this);
+  dialog.TrackBar1->setValue(5);
+  // The dialog opens on the unchanged picture until the bar moves.
+  dialog.CopyPicture();
+  if (ShowModal(dialog) != mrOk) return;
+  TBitmap picture;
+  CopyPictureTo24(v, picture);
+  const int p = dialog.TrackBar1->value();
+  if (p < 1)
+    BitmapDarken(picture, -2 * p);
+  else
+    BitmapLighten(picture, 2 * p);
+  ShowBitmapIn(v, picture);
+}
+
+void TfrmMain::acAddTextExecute() {
+  SaveUndoSnapshot();
+  StartAddText();
+}
+
+// ---------------------------------------------------------------- effects
+
+void TfrmMain::acRotateExecute() {
+  SaveUndoSnapshot();
+  TfrmRotate dialog(PixoranView_Main.get(), this);
+  dialog.CopyPicture();
+  if (ShowModal(dialog) != mrOk) return;
+  PixoranView_Main->GetProc()->Rotate(dialog.TrackBar1->value(), false, 0, static_cast<TColor>(-1));
+}
+
+void TfrmMain::acFlipExecute() {
+  SaveUndoSnapshot();
+  TfrmFlip dialog(PixoranView_Main.get(), this);
+  dialog.CopyPicture();
+  if (ShowModal(dialog) != mrOk) return;
+  const int item = dialog.ComboBox1->currentIndex();
+  if (item == 1) PixoranView_Main->GetProc()->Flip(1);
+  if (item == 2) PixoranView_Main->GetProc()->Flip(0);
+}
+
+void TfrmMain::acGrayExecute() {
+  SaveUndoSnapshot();
+  PixoranView_Main->GetProc()->ConvertToGray();
+}
+
+void TfrmMain::acWaveExecute() {
+  SaveUndoSnapshot();
+  TfrmWave dialog(PixoranView_Main.get(), this);
+  dialog.CopyPicture();
+  if (ShowModal(dialog) != mrOk) return;
+  PixoranView_Main->GetProc()->Wave(dialog.TrackBar1->value(), dialog.TrackBar2->value(), dialog.TrackBar3->value(),
+                                    false);
+}
+
+void TfrmMain::acShadowExecute() {
+  SaveUndoSnapshot();
+  TfrmShadow dialog(PixoranView_Main.get(), this);
+  dialog.PixoranView1()->SetEnableAlphaChannel(true);
+  dialog.CopyPicture();
+  if (ShowModal(dialog) != mrOk) return;
+  PixoranView_Main->GetProc()->AddSoftShadow(dialog.TrackBar1->value(), dialog.TrackBar2->value(),
+                                             dialog.TrackBar3->value(), true, dialog.ShapeColor());
+}
+
+void TfrmMain::acBlurExecute() {
+  SaveUndoSnapshot();
+  TfrmBlur dialog(PixoranView_Main.get(), this);
+  dialog.CopyPicture();
+  if (ShowModal(dialog) != mrOk) return;
+  PixoranView_Main->GetProc()->Blur(dialog.TrackBar1->value());
+}
+
+void TfrmMain::acLensExecute() {
+  SaveUndoSnapshot();
+  TPixoranView& v = *PixoranView_Main;
+  TfrmLens dialog(&v, this);
+  TPXBitmap* picture = v.GetPXBitmap();
+  dialog.Edit1->setText(QStringLiteral("0"));
+  dialog.Edit2->setText(QStringLiteral("0"));
+  dialog.Edit3->setText(QString::number(2 * static_cast<int64_t>(picture->Width())));
+  dialog.Edit4->setText(QString::number(2 * static_cast<int64_t>(picture->Height())));
+  dialog.CopyPicture();
+  if (ShowModal(dialog) != mrOk) return;
+  const int x = StrToInt(dialog.Edit1->text()), y = StrToInt(dialog.Edit2->text());
+  const int w = StrToInt(dialog.Edit3->text()), h = StrToInt(dialog.Edit4->text());
+  v.GetProc()->Lens(x, y, w, h, dialog.TrackBar1->value());
+}
+
+void TfrmMain::acRoundConerExecute() {
+  SaveUndoSnapshot();
+  TfrmRoundConer dialog(PixoranView_Main.get(), this);
+  dialog.PixoranView1()->SetEnableAlphaChannel(true);
+  dialog.Edit1->setText(QStringLiteral("20"));
+  dialog.Edit2->setText(QStringLiteral("20"));
+  dialog.CopyPicture();
+  if (ShowModal(dialog) != mrOk) return;
+  const int rw = StrToInt(dialog.Edit1->text()), rh = StrToInt(dialog.Edit2->text());
+  PixoranView_Main->GetProc()->RoundImage(rw, rh);
+}
+
+void TfrmMain::acTileExecute() {
+  SaveUndoSnapshot();
+  TPixoranView& v = *PixoranView_Main;
+  TfrmTile dialog(&v, this);
+  dialog.TrackBar1->setValue(2);
+  dialog.CopyPicture();
+  if (ShowModal(dialog) != mrOk) return;
+  TBitmap a, b;
+  CopyPictureTo24(v, a);
+  b.Assign(a);
+  BitmapTile(a, b, dialog.TrackBar1->value());
+  ShowBitmapIn(v, b);
+}
+
+void TfrmMain::acMosacExecute() {
+  SaveUndoSnapshot();
+  TPixoranView& v = *PixoranView_Main;
+  TfrmMosaic dialog(&v, this);
+  dialog.TrackBar1->setValue(5);
+  dialog.CopyPicture();
+  if (ShowModal(dialog) != mrOk) return;
+  TBitmap picture;
+  CopyPictureTo24(v, picture);
+  BitmapMosaic(picture, dialog.TrackBar1->value());
+  ShowBitmapIn(v, picture);
+}
+
+void TfrmMain::acTwistExecute() {
+  SaveUndoSnapshot();
+  TPixoranView& v = *PixoranView_Main;
+  TfrmTwist dialog(&v, this);
+  dialog.TrackBar1->setValue(20);
+  dialog.CopyPicture();
+  if (ShowModal(dialog) != mrOk) return;
+  TBusyCursor busy;
+  TBitmap a, b;
+  CopyPictureTo24(v, a);
+  b.Assign(a);
+  BitmapTwist(a, b, 201 - 2 * dialog.TrackBar1->value());
+  ShowBitmapIn(v, b);
+}
+
+void TfrmMain::acEdgeDelectExecute() {
+  SaveUndoSnapshot();
+  PixoranView_Main->GetProc()->EdgeDetect(7, 0, 0.99, 0.9, true);
+}
+
+void TfrmMain::acWebSiteExecute() { OpenWebPage(QString::fromUtf8(kWebSiteAddress)); }
+
+}  // namespace tolvaren
