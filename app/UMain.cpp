@@ -175,7 +175,7 @@ void TfrmMain::BuildComponents() {
   Panel_Main->setLineWidth(1);
   auto* mainLayout = new QVBoxLayout(Panel_Main);
   mainLayout->setContentsMargins(1, 1, 1, 1);
-  PixoranView_Main = std::make_unique<TPixoranView>();
+  PixoranView_Main = std::make_unique<TPixoranVect>();
   PixoranView_Main->SetBackground(clWhite);
   PixoranView_Main->SetBorderStyle(bsNone);
   PixoranView_Main->SetMouseInteract(miResizeLayers);
@@ -341,6 +341,8 @@ void TfrmMain::EmptyMainView() {
   layer->PosX = layer->PosY = 0;
   v.FillWithBackground();
   v.ClearImage();
+  // Texts not yet drawn in belong to the picture that goes.
+  PixoranView_Main->Clear();
 }
 
 void TfrmMain::LoadWorkingFile() {

@@ -13,6 +13,7 @@
 #include <QSize>
 
 #include "platform/controls.h"
+#include "view/pxvect.h"
 
 class QAction;
 class QComboBox;
@@ -93,7 +94,7 @@ class TfrmMain : public QMainWindow {
   // ---------------------------------------------------------------- components
   QToolBar* ToolBar_Main = nullptr;
   QFrame* Panel_Main = nullptr;
-  std::unique_ptr<TPixoranView> PixoranView_Main;
+  std::unique_ptr<pixoran::TPixoranVect> PixoranView_Main;  // the picture and its added texts
   QWidget* Panel_Bottom = nullptr;
   QWidget* Panel_BottomTop = nullptr;
   QLabel* Label1 = nullptr;
@@ -196,13 +197,12 @@ class TfrmMain : public QMainWindow {
   // FormResize: the window keeps the rectangle start-up gave it.
   void resizeEvent(QResizeEvent* event) override;
   // The vector layer's part of the snapshot: ends text editing, unselects
-  // the text objects and draws them into the picture with antialiasing.
-  // The main viewer has no vector layer yet, so there is nothing to do.
-  virtual void FlattenVectorObjects() {}
-  // The add-text step after the snapshot: opens the add-text dialog and
-  // switches the main viewer to inserting text objects. The vector layer
-  // and the dialog are not in the program yet, so it does nothing.
-  virtual void StartAddText() {}
+  // the text objects, draws them into the picture with antialiasing and
+  // then removes them, so a later snapshot never draws them again.
+  virtual void FlattenVectorObjects();
+  // The add-text step after the snapshot: opens the add-text window and
+  // switches the main viewer to inserting text objects.
+  virtual void StartAddText();
 
  private:
   void BuildComponents();

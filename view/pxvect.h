@@ -67,6 +67,12 @@ constexpr int32_t kPXVTemplate = -1, kPXVLast = -2, kPXVAll = -3, kPXVNone = -4;
 // is kPXVUnset is not placed yet.
 constexpr int32_t kPXVBig = 1000000, kPXVUnset = -1000000;
 
+// Vector tools (SetMouseInteractVect).
+constexpr uint16_t kPXVTMeasureArea = 0x0001, kPXVTMeasureLength = 0x0002, kPXVTLine = 0x0004, kPXVTBox = 0x0008,
+                   kPXVTEllipse = 0x0010, kPXVTBitmap = 0x0020, kPXVTText = 0x0040, kPXVTSelect = 0x0080,
+                   kPXVTDragLength = 0x0100, kPXVTRuler = 0x0200, kPXVTPolyline = 0x0400, kPXVTAngle = 0x0800,
+                   kPXVTMemo = 0x1000, kPXVTLineLabel = 0x2000, kPXVTEditPolyline = 0x4000, kPXVTNoClickCreate = 0x8000;
+
 // One format of a memo's characters, byte for byte as the object stream and
 // the clipboard keep it (280 bytes).
 struct TPXMemoFormat {
@@ -318,8 +324,8 @@ class TPixoranVect : public TPixoranView {
   virtual void StartTextEdit(int32_t handle);
   virtual void PositionTextEditor();
   // The measure hint (the vector tools) is redrawn after a change of unit,
-  // scale or resolution; nothing here.
-  virtual void RefreshMeasureHint() {}
+  // scale or resolution.
+  virtual void RefreshMeasureHint();
   TPXEdit* TextEditor() const { return textEdit_; }
   TPXTextControl* MemoEditor() const { return memoEdit_; }
 
@@ -336,6 +342,38 @@ class TPixoranVect : public TPixoranView {
   // Stored; nothing fires it (the before-change step fires OnVectorialChanged).
   TNotifyEvent OnBeforeVectorialChanged;
   TPXVTextKeyDownEvent OnTextKeyDown;
+
+  // ------------------------------------------------------------ vector tools (pxvect_tools.cpp)
+  // The tool set (kPXVT* bits): the first newly added tool bit becomes the
+  // only one (bit 15 stays beside it).
+  uint16_t MouseInteractVect() const { return vtools_; }
+  void SetMouseInteractVect(uint16_t value);
+  // A nonzero viewer mode keeps only the measuring tools and bit 15.
+  void SetMouseInteract(TPXMouseInteractItems value) override;
+  // Client coordinates; -1000000 takes the last position.
+  void ShowMeasureHint(int32_t x, int32_t y);
+  void HideMeasureHint();
+  bool MeasureHintVisible() const { return hint_.Visible; }
+  bool MeasureHintShown() const { return hint_.Shown; }
+  const std::string& MeasureHintText() const { return hint_.Text; }
+  double LastMeasure() const { return hint_.Last; }
+  // The grip (1-9) of the selected objects under a client point; 0 none.
+  int32_t GripAt(int32_t x, int32_t y);
+  void ClickSelect(TShiftState shift, int32_t x, int32_t y, bool onPress);
+  void ResizeObject(int32_t handle, int32_t grip, int32_t dx, int32_t dy, bool keepProportions);
+  void MoveObject(int32_t handle, int32_t dx, int32_t dy);
+  // The point or segment (index) of the one selected polyline under a
+  // client point; -1 none.
+  int32_t PolylinePointAt(int32_t x, int32_t y);
+  int32_t PolylineSegmentAt(int32_t x, int32_t y);
+  // Area and length of the viewer's selection polygon in the measure unit.
+  double PolygonArea();
+  double PolygonLength();
+  // The box around an angle's vertex reaching its farther arm end.
+  static TRect AngleBounds(const TPXVObject& angle);
+  // The segment to the pointer counts while a polygon is drawn.
+  bool LiveSegment = true;
+  static constexpr int32_t GripSize = 4;
 
  protected:
   void DrawLayersToBackBuffer(TBitmap& buffer, const TRect& rect) override;
@@ -362,6 +400,45 @@ class TPixoranVect : public TPixoranView {
   // the grip in use.
   uint8_t creationKind_ = 0;
   int32_t grip_ = 0;
+
+  // ------------------------------------------------------------ vector tools (pxvect_tools.cpp)
+  void MouseDown(TMouseButton button, TShiftState shift, int x, int y) override;
+  void MouseMove(TShiftState shift, int x, int y) override;
+  void MouseUp(TMouseButton button, TShiftState shift, int x, int y) override;
+  void KeyDown(int& key, TShiftState shift) override;
+  void Resize() override;
+  // Draws the rubber band and the hint box over the window.
+  void PaintWindowOverlay() override;
+  enum TRubber : uint8_t { rbNone, rbLine, rbRect, rbEllipse, rbPolyline };
+  struct TToolDrag {
+    bool Down = false;
+    bool Double = false;          // the press was a double click
+    bool SelectedBefore = false;  // the clicked object was selected at the press
+    bool DragLength = false;      // the line being made is only measured
+    int32_t PressX = 0, PressY = 0;        // client, raw
+    int32_t PressImgX = 0, PressImgY = 0;  // image
+    int32_t CurX = 0, CurY = 0;            // client, clamped
+    int32_t MoveX = 0, MoveY = 0;          // accumulated image units
+    int32_t Building = -1;                 // polyline or angle being made
+    int32_t PolyPoint = -1, PolySegment = -1;
+  } tdrag_;
+  struct TRubberBand {
+    TRubber Kind = rbNone;
+    std::vector<TPoint> Points;  // client; two corners, or a path
+  } rubber_;
+  struct TMeasureHint {
+    bool Visible = false;  // the hint is in use
+    bool Shown = false;    // drawn at Pos with Text by the overlay
+    TPoint Pos{0, 0};
+    double Last = 0.0;
+    std::string Text;
+  } hint_;
+  uint16_t vtools_ = 0;
+  uint8_t CreationKindFromTools() const;
+  // Offset of a drag in image units (pointer from the press point), and its
+  // change since the last move.
+  void DragStep(int32_t x, int32_t y, int32_t& dx, int32_t& dy);
+  void SetRubber(TRubber kind, std::vector<TPoint> points);
 
  private:
   struct TBitmapEntry {

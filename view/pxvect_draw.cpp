@@ -676,6 +676,12 @@ void TPixoranVect::DrawTextObject(TPXVObject& o, TBitmap& target, double d, int3
 void TPixoranVect::DrawMemo(TPXVObject& o, TBitmap& target, int32_t x1, int32_t y1, int32_t, int32_t, double d,
                             bool alphaPass) {
   // Laid out and drawn by the memo editor's layout.
+  // The memo keeps the canvas colours in the alpha pass: they must be the
+  // pass's grey, or the text gets no coverage and the burn shows nothing.
+  if (alphaPass) {
+    target.Canvas().Font.Color = o.PenColor;
+    target.Canvas().Brush.Color = o.BrushColor;
+  }
   DrawMemoObject(o, target, x1, y1, d, alphaPass);
 }
 

@@ -149,7 +149,14 @@ void TPixoranVect::TextEditKeyDown(int& key, TShiftState shift) {
     DoVectorialChanged();
   } else if (key == vkEscape) {
     key = 0;
-    if (textEdit_) textEdit_->Undo();
+    // The object keeps the text it had when editing began: the editor takes
+    // it back whole, however many changes were typed.
+    if (TPXVObject* o = edited_ >= 0 ? GetObject(edited_) : nullptr; o && textEdit_) {
+      auto changed = std::move(textEdit_->OnChange);
+      textEdit_->OnChange = nullptr;
+      textEdit_->SetText(o->Text);
+      textEdit_->OnChange = std::move(changed);
+    }
     CancelInteraction();
   }
 }

@@ -1,0 +1,23 @@
+// The main window's part in added texts: the add-text window, and the
+// snapshot that draws the texts into the picture once.
+#include "app/UMain.h"
+#include "app/utext.h"
+#include "view/pxvect.h"
+
+namespace tolvaren {
+
+using namespace pixoran;
+
+void TfrmMain::FlattenVectorObjects() {
+  TPixoranVect& v = *PixoranView_Main;
+  v.CancelInteraction();  // an open edit gives its text to its object first
+  v.UnselectAllObjects();
+  if (v.ObjectsCount() == 0) return;
+  v.CopyObjectsToBack(true);
+  // Drawn in now: kept, they would be drawn in again by the next edit.
+  v.Clear();
+}
+
+void TfrmMain::StartAddText() { ShowAddTextWindow(*PixoranView_Main, this); }
+
+}  // namespace tolvaren
