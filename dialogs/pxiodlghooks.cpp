@@ -3,8 +3,10 @@
 
 #include <QFont>
 #include <algorithm>
+#include <memory>
 
 #include "dialogs/iopreviews.h"
+#include "dialogs/pxopensavedlg.h"
 #include "io/pixoranio.h"
 #include "io/pxmio.h"
 #include "io/pxprint.h"
@@ -41,8 +43,43 @@ bool ShowPreviews(TPixoranIO& io, uint32_t pages) {
   return form.exec() == 1;
 }
 
+// s1 is the initial file name, s2 further "description|patterns" entries.
+void ShowFileDialog(TPixoranIO& io, const std::string& initialDir, const std::string& s1, const std::string& s2,
+                    std::string& fileName, int32_t filterIndex, bool alwaysAnimate, bool save) {
+  fileName.clear();
+  std::unique_ptr<TOpenPixoranDialog> dialog;
+  if (save) {
+    auto d = std::make_unique<TSavePixoranDialog>();
+    d->SetAttachedPixoranIO(&io);
+    dialog = std::move(d);
+  } else {
+    dialog = std::make_unique<TOpenPixoranDialog>();
+  }
+  dialog->SetInitialDir(initialDir);
+  dialog->SetFileName(s1);
+  dialog->ExtraFilter = s2;
+  dialog->SetAlwaysAnimate(alwaysAnimate);
+  dialog->Options |= ofEnableSizing;
+  dialog->PreviewBorderStyle = 2;
+  dialog->SetFilterIndex(filterIndex);
+  dialog->AutoAdjustDPI = io.AutoAdjustDPI();
+  dialog->FilteredAdjustDPI = io.FilteredAdjustDPI();
+  dialog->MsgLanguage = io.MsgLanguage();
+  if (!dialog->Execute()) return;
+  if (!save) {
+    const int32_t frame = dialog->SelectedFrame();
+    io.Params().TIFFImageIndex = frame;
+    io.Params().GIFImageIndex = frame;
+    io.Params().DCXImageIndex = frame;
+  }
+  fileName = dialog->FileName();
+}
+
 }  // namespace
 
-void InstallIODialogs() { PXDialogHooks().Previews = ShowPreviews; }
+void InstallIODialogs() {
+  PXDialogHooks().Previews = ShowPreviews;
+  PXDialogHooks().FileDialog = ShowFileDialog;
+}
 
 }  // namespace pixoran
