@@ -255,8 +255,11 @@ TfIOPreviews::TfIOPreviews(QWidget* parent) : QDialog(parent) {
   grid->addWidget(OriginalSize, 3, 0);
   grid->addWidget(CompressedSize, 3, 1);
   // Both viewers report progress to the one bar.
+  // Encoding and decoding for a preview each take half of the bar.
   auto progress = [this](TObject*, int percent) {
-    if (ProgressBar1) ProgressBar1->setValue(std::clamp(percent, 0, 100));
+    if (!ProgressBar1) return;
+    percent = std::clamp(percent, 0, 100);
+    ProgressBar1->setValue(progressBase_ >= 0 ? progressBase_ + percent / 2 : percent);
   };
   source_->SetOnProgress(progress);
   result_->SetOnProgress(progress);
@@ -1039,12 +1042,15 @@ void TfIOPreviews::Preview() {
       const int32_t type = page == ppgJ20001 ? ioJ2K : ioJPEG;
       TMemoryStream stream;
       ProgressBar1->setValue(0);
+      progressBase_ = 0;
       sio.SaveToStream(stream, type);
       showSize(stream.Size());
       stream.SetPosition(0);
       ProgressBar1->setValue(50);
+      progressBase_ = 50;
       rio.Params().JPEGScale = 1;
       rio.LoadFromStreamFormat(stream, type);
+      progressBase_ = -1;
     } else {
       TNulStream counter;
       sio.SaveToStream(counter, kPageFileType[page]);
@@ -1084,6 +1090,7 @@ void TfIOPreviews::Preview() {
   } catch (...) {
     // A failed encoding leaves the result as it was; the dialog goes on.
   }
+  progressBase_ = -1;
   ProgressBar1->setValue(0);
   SyncResultView();
   QApplication::restoreOverrideCursor();

@@ -219,6 +219,7 @@ class TfIOPreviews : public QDialog {
   bool activated_ = false;
   bool previewing_ = false;
   bool withLZW_ = true;
+  int progressBase_ = -1;  // 0 or 50 while a preview encodes or decodes
   // Captioned controls and their words: kind 0 label (":" appended), 1 group box, 2 plain.
   struct TCaption {
     QWidget* Control;

@@ -380,6 +380,9 @@ bool TOpenPixoranDialog::Prepare() {
   for (QWidget* w : {static_cast<QWidget*>(PicLabel1), static_cast<QWidget*>(PicLabel2),
                      static_cast<QWidget*>(PicLabel3), static_cast<QWidget*>(ZoomCombo)})
     w->setVisible(ExtendedDialog);
+  view_->SetBackgroundStyle(PreviewBorderStyle == 1   ? pxbsCropped
+                            : PreviewBorderStyle == 2 ? pxbsCropShadow
+                                                      : pxbsChessboard);
   io_->SetAutoAdjustDPI(AutoAdjustDPI);
   io_->SetFilteredAdjustDPI(FilteredAdjustDPI);
   mio_->SetAutoAdjustDPI(AutoAdjustDPI);

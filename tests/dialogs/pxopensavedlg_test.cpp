@@ -199,8 +199,13 @@ TEST(FileDialogs, SaveAddsTheFilterExtensionAndFollowsTheType) {
   }
   if (const char* shots = std::getenv("PIXORAN_SHOT_DIR"))
     d.Dialog()->grab().save(QString::fromStdString(std::string(shots) + "/savedlg.png"));
+  int asked = 0;
+  d.OnCanClose = [&](TObject*, bool& can) { can = ++asked > 1; };
   edit->setText("photo");
   QTest::keyClick(edit, Qt::Key_Return);
+  EXPECT_TRUE(d.Dialog()->isVisible());  // refused the first time
+  QTest::keyClick(edit, Qt::Key_Return);
+  EXPECT_EQ(asked, 2);
   EXPECT_EQ(d.Dialog()->result(), QDialog::Accepted);
   ASSERT_TRUE(d.Finish(true));
   EXPECT_EQ(d.FileName(), dir + "/photo.png");
