@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
@@ -388,8 +389,25 @@ TEST(IOPreviews, ReductionFillsTheResultPalette) {
     for (int x = 0; x < b.Width(); ++x) colours.insert(BGRToInt(b.GetPixel24(x, y)));
   EXPECT_LE(colours.size(), 8u);
   EXPECT_GT(colours.size(), 2u);
+  const TBGR third = r.Palette[2];
+  // The background panel offers the result's palette.
+  QTimer::singleShot(100, [] {
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (auto* p = qobject_cast<TPixoranPaletteDialog*>(w); p && p->isVisible()) {
+        // Straight to the dialog: the form under it may sit at the same place.
+        const QPoint at(40, 8), global = p->mapToGlobal(at);
+        QMouseEvent move(QEvent::MouseMove, at, global, Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(p, &move);
+        QMouseEvent press(QEvent::MouseButtonPress, at, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(p, &press);
+        if (p->isVisible()) p->reject();
+      }
+  });
+  form.Panel4->click();
   Pick(form.ComboBox5, 0);  // black and white
   EXPECT_EQ(form.Pixoran2()->GetPXBitmap()->PixelFormat(), pxBW1);
+  form.Button1Click();
+  EXPECT_EQ(rec.GIFBackground, third);
 }
 
 TEST(IOPreviews, PaletteDialogHoverAndChoice) {

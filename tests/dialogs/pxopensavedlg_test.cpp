@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -143,6 +144,21 @@ TEST(FileDialogs, OpenPreviewOfKnownFiles) {
   EXPECT_EQ(d.PicLabel1->text(), "30 x 20 pixel , 2 frames");
   d.PixoranMView()->SetSelectedImage(1);
   EXPECT_EQ(d.SelectedFrame(), 1);
+  d.PlayButton->click();
+  EXPECT_FALSE(d.ZoomCombo->isEnabled());
+  d.PlayButton->click();
+  EXPECT_TRUE(d.ZoomCombo->isEnabled());
+  bool shown = false;
+  QTimer::singleShot(100, [&] {
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (w->objectName() == "PreviewForm" && w->isVisible()) {
+        shown = true;
+        EXPECT_EQ(w->width(), 100);  // a 30-pixel frame gets the smallest window
+        QTest::keyClick(w, Qt::Key_Escape);
+      }
+  });
+  d.PreviewButton->click();
+  EXPECT_TRUE(shown);
 
   d.PreviewCheck->setChecked(false);  // parameters only
   d.ShowPreview(jpeg);
