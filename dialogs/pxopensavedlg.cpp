@@ -409,6 +409,7 @@ bool TOpenPixoranDialog::Prepare() {
   d.setOption(QFileDialog::DontConfirmOverwrite, !(Options & ofOverwritePrompt));
   d.setSizeGripEnabled((Options & ofEnableSizing) != 0);
   if (Options & ofForceShowHidden) d.setFilter(d.filter() | QDir::Hidden);
+  if (auto* places = d.findChild<QWidget*>(QStringLiteral("sidebar"))) places->setVisible(ShowPlacesBar);
   d.setNameFilters(qtFilters_);
   if (filterIndex_ >= 1 && filterIndex_ <= qtFilters_.size()) d.selectNameFilter(qtFilters_[filterIndex_ - 1]);
   if (!initialDir_.empty()) d.setDirectory(Q(initialDir_));
