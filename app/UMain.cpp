@@ -84,19 +84,6 @@ std::vector<std::string> PlainFiles(const std::string& folder) {
   return names;
 }
 
-// "*.jpg *.png ..." of every readable format.
-QString ReadablePatterns() {
-  QStringList patterns;
-  for (int32_t i = 0; i < FileFormatCount(); ++i) {
-    const TPXFileFormatInfo* info = FileFormatAt(i);
-    if (!info || !info->ReadFunction) continue;
-    for (const QString& ext : Q(info->Extensions).split(';', Qt::SkipEmptyParts))
-      patterns << QStringLiteral("*.") + ext.toLower();
-  }
-  patterns.removeDuplicates();
-  return patterns.join(' ');
-}
-
 }  // namespace
 
 std::string ProgramDirectory() { return WithSlash(QCoreApplication::applicationDirPath().toStdString()); }
@@ -125,17 +112,6 @@ bool SaveThrough(TPixoranIO& io, const std::string& fileName) {
     return false;
   }
   return !io.Aborting();
-}
-
-void InstallPlainFileDialogs() {
-  PXDialogHooks().FileDialog = [](TPixoranIO&, const std::string& initialDir, const std::string&, const std::string&,
-                                  std::string& fileName, int32_t, bool, bool save) {
-    const QString filter = QStringLiteral("图像文件 (") + ReadablePatterns() + QStringLiteral(");;所有文件 (*)");
-    QWidget* parent = QApplication::activeWindow();
-    const QString chosen = save ? QFileDialog::getSaveFileName(parent, QStringLiteral("保存为"), Q(initialDir), filter)
-                                : QFileDialog::getOpenFileName(parent, QStringLiteral("打开"), Q(initialDir), filter);
-    fileName = chosen.toStdString();
-  };
 }
 
 // ---------------------------------------------------------------- window

@@ -79,10 +79,6 @@ int ShowModal(QDialog& dialog);
 // one, else drawn here. Empty for a name it does not know.
 QIcon ActionIcon(const QString& actionName);
 
-// Installs a plain Qt file dialog behind the I/O component's open and save
-// dialog hook, until the library's own dialogs take it over.
-void InstallPlainFileDialogs();
-
 class TfrmMain : public QMainWindow {
   Q_OBJECT
  public:

@@ -40,6 +40,7 @@ bool ShowPreviews(TPixoranIO& io, uint32_t pages) {
     const int ppi = std::max(ScreenDpiY(), 1);
     form.resize(form.width(), std::max(form.minimumSizeHint().height(), static_cast<int>(ppi * 3.75)));
   }
+  io.DoIOPreview(&form);
   return form.exec() == 1;
 }
 
