@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_qt.h"
 #include "bench/bench_support.h"
 #include "io/giflzw.h"
 #include "io/pxmio.h"
@@ -22,14 +23,7 @@ namespace {
 
 using namespace pixoran;
 
-QApplication& App() {
-  static int argc = 1;
-  static char arg0[] = "mio_bench";
-  static char* argv[] = {arg0, nullptr};
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  static QApplication app(argc, argv);
-  return app;
-}
+QApplication& App() { return bench::QtApp(); }
 
 std::string Folder() {
   const std::string d = std::filesystem::temp_directory_path() / "pxmio_bench";

@@ -14,6 +14,7 @@
 #include <string>
 #include <thread>
 
+#include "bench/bench_qt.h"
 #include "bench/bench_support.h"
 #include "io/pixoranio.h"
 #include "view/pxmview.h"
@@ -24,14 +25,7 @@ using namespace pixoran;
 
 constexpr int kFiles = 100;
 
-QApplication& App() {
-  static int argc = 1;
-  static char arg0[] = "mview_bench";
-  static char* argv[] = {arg0, nullptr};
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  static QApplication app(argc, argv);
-  return app;
-}
+QApplication& App() { return bench::QtApp(); }
 
 // The files, written once per run: one 4000 x 3000 picture encoded at
 // quality 85, copied under 100 names.

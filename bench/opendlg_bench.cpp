@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <string>
 
+#include "bench/bench_qt.h"
 #include "bench/bench_support.h"
 #include "dialogs/pxopensavedlg.h"
 #include "io/pixoranio.h"
@@ -24,14 +25,7 @@ using namespace pixoran;
 
 constexpr int kFiles = 200;
 
-QApplication& App() {
-  static int argc = 1;
-  static char arg0[] = "opendlg_bench";
-  static char* argv[] = {arg0, nullptr};
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  static QApplication app(argc, argv);
-  return app;
-}
+QApplication& App() { return bench::QtApp(); }
 
 std::string Name(const std::string& dir, int i) {
   char name[32];

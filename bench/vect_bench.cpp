@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <cstdlib>
 
+#include "bench/bench_qt.h"
 #include "bench/bench_support.h"
 #include "view/pxvect.h"
 
@@ -23,14 +24,7 @@ struct BenchVect : TPixoranVect {
   using TPixoranVect::DrawLayersToBackBuffer;
 };
 
-QApplication& App() {
-  static int argc = 1;
-  static char arg0[] = "vect_bench";
-  static char* argv[] = {arg0, nullptr};
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  static QApplication app(argc, argv);
-  return app;
-}
+QApplication& App() { return bench::QtApp(); }
 
 std::unique_ptr<BenchVect> MakeVect(int kindOnly = -1) {
   App();

@@ -11,6 +11,7 @@
 #include <QPainter>
 #include <cstdlib>
 
+#include "bench/bench_qt.h"
 #include "bench/bench_support.h"
 #include "platform/controls.h"
 #include "view/pixoranview.h"
@@ -25,14 +26,7 @@ struct BenchView : TPixoranView {
   using TPixoranView::DrawLayersToBackBuffer;
 };
 
-QApplication& App() {
-  static int argc = 1;
-  static char arg0[] = "view_bench";
-  static char* argv[] = {arg0, nullptr};
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  static QApplication app(argc, argv);
-  return app;
-}
+QApplication& App() { return bench::QtApp(); }
 
 std::unique_ptr<TPXBitmap>& Picture() {
   static std::unique_ptr<TPXBitmap> p = bench::MakePhotoLike(6000, 4000);

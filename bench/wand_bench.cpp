@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdlib>
 
+#include "bench/bench_qt.h"
 #include "bench/bench_support.h"
 #include "core/pxmask.h"
 #include "view/pixoranview.h"
@@ -141,16 +142,7 @@ void WandIntoMask(benchmark::State& state) {
 void BM_WandFloodFill(benchmark::State& state) { WandIntoMask<true>(state); }
 void BM_WandColorMatch(benchmark::State& state) { WandIntoMask<false>(state); }
 
-QApplication& App() {
-  static int argc = 1;
-  static char arg0[] = "wand_bench";
-  static char* argv[] = {arg0, nullptr};
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  // Never destroyed: a shown window's input devices go with Qt's own
-  // globals at exit, and a static application would outlive them.
-  static QApplication* app = new QApplication(argc, argv);
-  return *app;
-}
+QApplication& App() { return bench::QtApp(); }
 
 struct AntsView : TPixoranView {
   using TPixoranView::AntsTick;
