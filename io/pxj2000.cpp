@@ -8,6 +8,10 @@
 #include <limits>
 #include <vector>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 extern "C" {
 #include <openjpeg.h>
 }
@@ -220,10 +224,19 @@ class TComponentReader {
     return true;
   }
 
-  void Row(int32_t y, int32_t width, uint8_t* out) const {
+  // Eight-bit unsigned samples, one per pixel: the table is the identity,
+  // so a sample is its byte once clamped.
+  bool Plain8() const { return direct_ && comp_->prec == 8 && comp_->sgnd == 0; }
+
+  // The codec's samples for row y.
+  const OPJ_INT32* Source(int32_t y) const {
     const opj_image_comp_t& c = *comp_;
     const int64_t r = std::clamp<int64_t>((int64_t{imageY0_} + y) / c.dy - int64_t{c.y0}, 0, int64_t{c.h} - 1);
-    const OPJ_INT32* src = c.data + r * int64_t{c.w};
+    return c.data + r * int64_t{c.w};
+  }
+
+  void Row(int32_t y, int32_t width, uint8_t* out) const {
+    const OPJ_INT32* src = Source(y);
     const uint8_t* lut = lut_.data();
     const int32_t offset = offset_, top = maxIndex_;
     if (direct_) {
@@ -257,6 +270,74 @@ int64_t DecodedBytes(const opj_image_t& image) {
   return total;
 }
 
+uint8_t ClampByte(OPJ_INT32 v) { return static_cast<uint8_t>(std::clamp<OPJ_INT32>(v, 0, 255)); }
+
+void JoinRGB8Plain(const OPJ_INT32* r, const OPJ_INT32* g, const OPJ_INT32* b, uint8_t* row, int32_t x,
+                   int32_t width) {
+  for (; x < width; ++x) {
+    row[3 * x] = ClampByte(b[x]);
+    row[3 * x + 1] = ClampByte(g[x]);
+    row[3 * x + 2] = ClampByte(r[x]);
+  }
+}
+
+#if defined(__x86_64__)
+// Where each of 48 output bytes (16 blue-green-red pixels) comes from in
+// the 16-byte vector of its channel.
+struct TJoinMasks {
+  alignas(16) uint8_t Of[3][3][16];  // [output vector][channel: blue, green, red][byte]
+};
+constexpr TJoinMasks MakeJoinMasks() {
+  TJoinMasks m{};
+  for (int k = 0; k < 3; ++k)
+    for (int c = 0; c < 3; ++c)
+      for (int i = 0; i < 16; ++i) {
+        const int at = 16 * k + i;
+        m.Of[k][c][i] = at % 3 == c ? static_cast<uint8_t>(at / 3) : 0x80;
+      }
+  return m;
+}
+constexpr TJoinMasks kJoin = MakeJoinMasks();
+
+// 16 samples clamped to bytes: the two saturating packs clamp to 0..255.
+__attribute__((target("ssse3"))) inline __m128i PackSamples(const OPJ_INT32* p) {
+  const auto* q = reinterpret_cast<const __m128i*>(p);
+  const __m128i lo = _mm_packs_epi32(_mm_loadu_si128(q), _mm_loadu_si128(q + 1));
+  const __m128i hi = _mm_packs_epi32(_mm_loadu_si128(q + 2), _mm_loadu_si128(q + 3));
+  return _mm_packus_epi16(lo, hi);
+}
+
+__attribute__((target("ssse3"))) void JoinRGB8Ssse3(const OPJ_INT32* r, const OPJ_INT32* g, const OPJ_INT32* b,
+                                                     uint8_t* row, int32_t width) {
+  const auto* m = reinterpret_cast<const __m128i*>(&kJoin.Of[0][0][0]);
+  int32_t x = 0;
+  for (; x + 16 <= width; x += 16) {
+    const __m128i vb = PackSamples(b + x), vg = PackSamples(g + x), vr = PackSamples(r + x);
+    auto* d = reinterpret_cast<__m128i*>(row + 3 * static_cast<int64_t>(x));
+    for (int k = 0; k < 3; ++k) {
+      const __m128i v = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(vb, _mm_load_si128(m + 3 * k)),
+                                                  _mm_shuffle_epi8(vg, _mm_load_si128(m + 3 * k + 1))),
+                                     _mm_shuffle_epi8(vr, _mm_load_si128(m + 3 * k + 2)));
+      _mm_storeu_si128(d + k, v);
+    }
+  }
+  JoinRGB8Plain(r, g, b, row, x, width);
+}
+#endif
+
+// Red, green and blue planes of 8-bit samples into a blue-green-red row, in
+// one pass (the general path's tables and plane rows are the identity here).
+void JoinRGB8(const OPJ_INT32* r, const OPJ_INT32* g, const OPJ_INT32* b, uint8_t* row, int32_t width) {
+#if defined(__x86_64__)
+  static const bool ssse3 = __builtin_cpu_supports("ssse3");
+  if (ssse3) {
+    JoinRGB8Ssse3(r, g, b, row, width);
+    return;
+  }
+#endif
+  JoinRGB8Plain(r, g, b, row, 0, width);
+}
+
 void ConvertImage(const opj_image_t& image, const TLayout& layout, TPXBitmap& bitmap, int32_t width, int32_t height,
                   TPXProgressRec& progress) {
   TComponentReader readers[3];
@@ -271,14 +352,22 @@ void ConvertImage(const opj_image_t& image, const TLayout& layout, TPXBitmap& bi
   uint8_t* p1 = p0 + width;
   uint8_t* p2 = p1 + width;
   const TYCbCrTables& t = YCbCrTables();
+  const bool plainRGB = !bw && layout.Model == TColorModel::RGB && readers[0].Plain8() && readers[1].Plain8() &&
+                        readers[2].Plain8();
   progress.Start(height);
   for (int32_t y = 0; y < height; ++y) {
-    for (int32_t i = 0; i < layout.Count; ++i) readers[i].Row(y, width, p0 + static_cast<size_t>(i) * width);
     uint8_t* row = bitmap.Scanline(y);
     if (row == nullptr) {
       progress.Abort();
       return;
     }
+    if (plainRGB) {
+      JoinRGB8(readers[0].Source(y), readers[1].Source(y), readers[2].Source(y), row, width);
+      progress.Advance(1);
+      if (progress.Aborted()) return;
+      continue;
+    }
+    for (int32_t i = 0; i < layout.Count; ++i) readers[i].Row(y, width, p0 + static_cast<size_t>(i) * width);
     if (bw) {
       std::memset(row, 0, static_cast<size_t>((width + 7) / 8));
       for (int32_t x = 0; x < width; ++x)

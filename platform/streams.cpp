@@ -173,6 +173,14 @@ int64_t TMemoryStream::Write(const void* buffer, int64_t count) {
   const int64_t end = pos_ + count;
   if (end > Size()) {
     try {
+      if (pos_ == Size()) {
+        // Appending, as every writer does: the vector's own (doubling)
+        // growth, and no zero-fill of bytes about to be overwritten.
+        const auto* bytes = static_cast<const uint8_t*>(buffer);
+        data_.insert(data_.end(), bytes, bytes + count);
+        pos_ = end;
+        return count;
+      }
       if (static_cast<uint64_t>(end) > data_.capacity()) data_.reserve(static_cast<size_t>(std::max<int64_t>(end, static_cast<int64_t>(data_.capacity()) * 3 / 2)));
       data_.resize(static_cast<size_t>(end));
     } catch (const std::bad_alloc&) {

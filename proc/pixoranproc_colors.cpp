@@ -31,59 +31,49 @@ bool ClipRect(TPXBitmap& b, int32_t& x1, int32_t& y1, int32_t& x2, int32_t& y2) 
 }
 
 #if defined(__x86_64__)
-// Byte shuffles that split 16 blue-green-red pixels (48 bytes in three
-// vectors) into one vector per channel, and spread 16 grey bytes back over
-// three vectors of triples.
-struct TShuffleMasks {
-  alignas(16) uint8_t Split[3][3][16];  // [channel][source vector][byte]
-  alignas(16) uint8_t Join[3][16];      // [destination vector][byte]
+// Spreads 16 grey bytes back over three vectors of blue-green-red triples.
+struct TJoinMasks {
+  alignas(16) uint8_t Join[3][16];  // [destination vector][byte]
 };
-constexpr TShuffleMasks MakeShuffleMasks() {
-  TShuffleMasks m{};
-  for (int c = 0; c < 3; ++c)
-    for (int k = 0; k < 3; ++k)
-      for (int i = 0; i < 16; ++i) {
-        const int at = 3 * i + c - 16 * k;
-        m.Split[c][k][i] = at >= 0 && at < 16 ? static_cast<uint8_t>(at) : 0x80;
-      }
+constexpr TJoinMasks MakeJoinMasks() {
+  TJoinMasks m{};
   for (int k = 0; k < 3; ++k)
     for (int i = 0; i < 16; ++i) m.Join[k][i] = static_cast<uint8_t>((16 * k + i) / 3);
   return m;
 }
-constexpr TShuffleMasks kShuffle = MakeShuffleMasks();
+constexpr TJoinMasks kShuffle = MakeJoinMasks();
 
-__attribute__((target("ssse3"))) inline __m128i SplitChannel(__m128i a0, __m128i a1, __m128i a2, int c) {
-  const auto* m = reinterpret_cast<const __m128i*>(kShuffle.Split[c]);
-  return _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(a0, _mm_load_si128(m)), _mm_shuffle_epi8(a1, _mm_load_si128(m + 1))),
-                      _mm_shuffle_epi8(a2, _mm_load_si128(m + 2)));
+// Blue+green and red, weighted, of the 4 pixels at q.
+__attribute__((target("ssse3"))) inline __m128i WeightedPairs(const uint8_t* q, __m128i spread, __m128i weights) {
+  return _mm_maddubs_epi16(_mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q)), spread), weights);
 }
 
 // The grey of 16 pixels at a time, for weights that are not negative and
-// sum to at most 100: the weighted sum (at most 25500) fits 16-bit lanes,
-// and mulhi by 5243 then >> 3 is an exact div 100 over that range. Returns
-// the pixels done; the caller finishes the rest.
+// sum to at most 100. Four pixels are loaded 16 bytes at a time and spread
+// to blue, green, red, 0; one multiply-add gives blue+green and red per
+// pixel (each at most 25500: no saturation), a horizontal add their sum.
+// mulhi by 5243 then >> 3 is an exact div 100 over that range. The last
+// load reads 4 bytes past the block, so the loop stops while 2 pixels are
+// left. Returns the pixels done; the caller finishes the rest.
 __attribute__((target("ssse3"))) int32_t GrayRow24Ssse3(uint8_t* p, int32_t count, int32_t wr, int32_t wg,
                                                          int32_t wb) {
-  const __m128i vr = _mm_set1_epi16(static_cast<int16_t>(wr)), vg = _mm_set1_epi16(static_cast<int16_t>(wg)),
-                vb = _mm_set1_epi16(static_cast<int16_t>(wb)), div = _mm_set1_epi16(5243), zero = _mm_setzero_si128();
+  const __m128i spread = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+  const int8_t b8 = static_cast<int8_t>(wb), g8 = static_cast<int8_t>(wg), r8 = static_cast<int8_t>(wr);
+  const __m128i weights = _mm_setr_epi8(b8, g8, r8, 0, b8, g8, r8, 0, b8, g8, r8, 0, b8, g8, r8, 0);
+  const __m128i div = _mm_set1_epi16(5243);
   const auto* join = reinterpret_cast<const __m128i*>(kShuffle.Join);
   int32_t x = 0;
-  for (; x + 16 <= count; x += 16) {
-    auto* q = reinterpret_cast<__m128i*>(p + 3 * static_cast<int64_t>(x));
-    const __m128i a0 = _mm_loadu_si128(q), a1 = _mm_loadu_si128(q + 1), a2 = _mm_loadu_si128(q + 2);
-    const __m128i b = SplitChannel(a0, a1, a2, 0), g = SplitChannel(a0, a1, a2, 1), r = SplitChannel(a0, a1, a2, 2);
-    __m128i lo = _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(b, zero), vb),
-                                             _mm_mullo_epi16(_mm_unpacklo_epi8(g, zero), vg)),
-                               _mm_mullo_epi16(_mm_unpacklo_epi8(r, zero), vr));
-    __m128i hi = _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(b, zero), vb),
-                                             _mm_mullo_epi16(_mm_unpackhi_epi8(g, zero), vg)),
-                               _mm_mullo_epi16(_mm_unpackhi_epi8(r, zero), vr));
+  for (; x + 18 <= count; x += 16) {
+    uint8_t* q = p + 3 * static_cast<int64_t>(x);
+    __m128i lo = _mm_hadd_epi16(WeightedPairs(q, spread, weights), WeightedPairs(q + 12, spread, weights));
+    __m128i hi = _mm_hadd_epi16(WeightedPairs(q + 24, spread, weights), WeightedPairs(q + 36, spread, weights));
     lo = _mm_srli_epi16(_mm_mulhi_epu16(lo, div), 3);
     hi = _mm_srli_epi16(_mm_mulhi_epu16(hi, div), 3);
     const __m128i l = _mm_packus_epi16(lo, hi);
-    _mm_storeu_si128(q, _mm_shuffle_epi8(l, _mm_load_si128(join)));
-    _mm_storeu_si128(q + 1, _mm_shuffle_epi8(l, _mm_load_si128(join + 1)));
-    _mm_storeu_si128(q + 2, _mm_shuffle_epi8(l, _mm_load_si128(join + 2)));
+    auto* d = reinterpret_cast<__m128i*>(q);
+    _mm_storeu_si128(d, _mm_shuffle_epi8(l, _mm_load_si128(join)));
+    _mm_storeu_si128(d + 1, _mm_shuffle_epi8(l, _mm_load_si128(join + 1)));
+    _mm_storeu_si128(d + 2, _mm_shuffle_epi8(l, _mm_load_si128(join + 2)));
   }
   return x;
 }

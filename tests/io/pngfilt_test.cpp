@@ -398,6 +398,39 @@ TEST(PngWrite, EveryFormReadsBackExactlyHereAndInQt) {
   }
 }
 
+// Colour with alpha is joined in blocks of pixels: widths around the block
+// edges, through the alpha bitmap and through a mask, read back by Qt.
+TEST(PngWrite, ColourWithAlphaIsExactAtEveryWidth) {
+  for (const int w : {1, 2, 15, 16, 17, 18, 19, 33, 34, 35, 64, 67}) {
+    for (const bool viaMask : {false, true}) {
+      SCOPED_TRACE(::testing::Message() << "width " << w << " mask " << viaMask);
+      const int h = 3;
+      auto src = MakeBitmap(pxBGR24, w, h, true);
+      TIOParamsVals params;
+      TMemoryStream s;
+      std::atomic<bool> aborting{false};
+      TPXProgressRec progress;
+      progress.Aborting = &aborting;
+      std::unique_ptr<TPXMask> mask = viaMask ? MaskOf(*src) : nullptr;
+      if (viaMask)
+        WritePNGStream(s, *src, params, mask.get(), progress);
+      else
+        WritePNGImage(s, *src, params, progress, src->GetAlphaChannel());
+      ASSERT_FALSE(aborting);
+      ASSERT_EQ(ColorTypeOf(s.Bytes()), 6);
+      const QImage q = ToQt(s.Bytes());
+      ASSERT_EQ(q.width(), w);
+      for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+          const TRgba want = Pattern(x, y, true);
+          const QColor got = q.pixelColor(x, y);
+          ASSERT_EQ((TRgba{uint8_t(got.red()), uint8_t(got.green()), uint8_t(got.blue()), uint8_t(got.alpha())}), want)
+              << x << "," << y;
+        }
+    }
+  }
+}
+
 TEST(PngWrite, HeaderChunksFollowTheRecord) {
   struct Case {
     TPXPixelFormat format;

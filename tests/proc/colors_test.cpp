@@ -85,6 +85,32 @@ class WeightsScope {
   int32_t r_, g_, b_;
 };
 
+// Grey is made 16 pixels at a time with a scalar tail: widths around the
+// block edges, bright pixels (the largest sums) at both ends of each row.
+TEST(ProcColors, GrayIsExactAtEveryWidth) {
+  WeightsScope weightsScope;
+  TPixoranProc proc;
+  for (const auto& w : {std::array<int32_t, 3>{30, 59, 11}, std::array<int32_t, 3>{0, 100, 0}}) {
+    WeightsScope::Set(w[0], w[1], w[2]);
+    for (int32_t width : {1, 2, 16, 17, 18, 19, 33, 34, 35, 66}) {
+      auto img = MakeBitmap(width, 2, pxBGR24);
+      FillRandom(*img, static_cast<uint32_t>(width));
+      SetPixel(*img, 0, 0, TBGR{255, 255, 255});
+      SetPixel(*img, width - 1, 1, TBGR{255, 255, 255});
+      auto orig = MakeBitmap(width, 2, pxBGR24);
+      orig->Assign(img.get());
+      proc.AttachBitmap(img.get());
+      proc.ConvertToGray();
+      for (int32_t y = 0; y < 2; ++y)
+        for (int32_t x = 0; x < width; ++x) {
+          const TBGR o = Pixel(*orig, x, y);
+          const auto l = static_cast<uint8_t>((o.r * w[0] + o.g * w[1] + o.b * w[2]) / 100);
+          ASSERT_EQ(Pixel(*img, x, y), (TBGR{l, l, l})) << width << ": " << x << "," << y;
+        }
+    }
+  }
+}
+
 TEST(ProcColors, GrayAndNegativeOfEveryChangedFormat) {
   WeightsScope weightsScope;
   WeightsScope::Set(30, 59, 11);
