@@ -360,7 +360,9 @@ template <int M>
 PX_AVX2 inline __m256i Eight(const uint8_t* s, const uint8_t* d) {
   if constexpr (M == 29) {
     const int* t = CosineTable.data();
-    return _mm256_add_epi32(_mm256_i32gather_epi32(t, Widen(s), 4), _mm256_i32gather_epi32(t, Widen(d), 4));
+    const __m256i all = _mm256_set1_epi32(-1), none = _mm256_setzero_si256();
+    return _mm256_add_epi32(_mm256_mask_i32gather_epi32(none, t, Widen(s), all, 4),
+                            _mm256_mask_i32gather_epi32(none, t, Widen(d), all, 4));
   } else {
     const __m256 fs = _mm256_cvtepi32_ps(Widen(s)), fd = _mm256_cvtepi32_ps(Widen(d));
     return _mm256_cvttps_epi32(FloatOp<M>(fs, fd));
@@ -417,11 +419,20 @@ PX_AVX2 inline __m256d D(double v) { return _mm256_set1_pd(v); }
 PX_AVX2 inline __m256d PickD(__m256d mask, __m256d yes, __m256d no) { return _mm256_blendv_pd(no, yes, mask); }
 PX_AVX2 inline __m256d Lt(__m256d a, __m256d b) { return _mm256_cmp_pd(a, b, _CMP_LT_OQ); }
 
+// v / 255.0, correctly rounded as the division gives it, without dividing:
+// 1/255 split into a head of 45 bits, whose product with a byte is exact,
+// and a tail; the one rounding of their sum lands where the division's
+// does, since v / 255 never lies that near a midpoint.
+constexpr double kInv255Head = static_cast<double>(((uint64_t{1} << 52) - 16) / 255) / 4503599627370496.0;
+constexpr double kInv255Tail = (16.0 / 255.0) / 4503599627370496.0;
+PX_AVX2 inline __m256d Unit4(__m128i v) {
+  const __m256d x = _mm256_cvtepi32_pd(v);
+  return _mm256_add_pd(_mm256_mul_pd(x, D(kInv255Head)), _mm256_mul_pd(x, D(kInv255Tail)));
+}
+
 template <bool WantHue, bool WantSat>
 PX_AVX2 inline THSL4 ToHSL4(__m128i ib, __m128i ig, __m128i ir) {
-  const double* unit = kUnit.data();
-  const __m256d r = _mm256_i32gather_pd(unit, ir, 8), g = _mm256_i32gather_pd(unit, ig, 8),
-                b = _mm256_i32gather_pd(unit, ib, 8);
+  const __m256d r = Unit4(ir), g = Unit4(ig), b = Unit4(ib);
   const __m256d mx = _mm256_max_pd(r, _mm256_max_pd(g, b)), mn = _mm256_min_pd(r, _mm256_min_pd(g, b));
   THSL4 o{_mm256_setzero_pd(), _mm256_setzero_pd(), _mm256_mul_pd(_mm256_add_pd(mx, mn), D(0.5))};
   // Grey lanes keep hue and saturation 0 (their divisions are discarded).
