@@ -455,9 +455,17 @@ PX_AVX2 inline THSL4 ToHSL4(__m128i ib, __m128i ig, __m128i ir) {
   return o;
 }
 
+// Shift: the hue plus this third of a turn; the hue is in 0..1, so only one
+// of the wraps can apply, and none without a shift.
+template <int Shift>
 PX_AVX2 inline __m256d HueChannel4(__m256d m1, __m256d m2, __m256d h) {
-  h = PickD(Lt(h, D(0.0)), _mm256_add_pd(h, D(1.0)), h);
-  h = PickD(Lt(D(1.0), h), _mm256_sub_pd(h, D(1.0)), h);
+  if constexpr (Shift > 0) {
+    h = _mm256_add_pd(h, D(1.0 / 3.0));
+    h = PickD(Lt(D(1.0), h), _mm256_sub_pd(h, D(1.0)), h);
+  } else if constexpr (Shift < 0) {
+    h = _mm256_sub_pd(h, D(1.0 / 3.0));
+    h = PickD(Lt(h, D(0.0)), _mm256_add_pd(h, D(1.0)), h);
+  }
   const __m256d span = _mm256_sub_pd(m2, m1);
   const __m256d rising = _mm256_add_pd(m1, _mm256_mul_pd(_mm256_mul_pd(span, D(6.0)), h));
   const __m256d falling = _mm256_add_pd(m1, _mm256_mul_pd(_mm256_mul_pd(span, _mm256_sub_pd(D(2.0 / 3.0), h)), D(6.0)));
@@ -472,20 +480,20 @@ PX_AVX2 inline __m128i UnitBytes4(__m256d v) {
   return _mm_min_epi32(_mm_max_epi32(i, _mm_setzero_si128()), _mm_set1_epi32(255));
 }
 
-// Blue, green and red of four pixels, one byte per 32-bit lane. The values
-// are finite, so the clamps are min and max, and a saturation of 0 needs no
-// branch of its own: it makes m1 = m2 = lightness and every channel that.
+// Blue, green and red of four pixels, one byte per 32-bit lane, from
+// components ToHSL4 made: the hue and the lightness already lie in 0..1, so
+// their wrap and clamp change nothing; the saturation is finite, so its
+// clamp is a min and a max. A saturation of 0 needs no branch of its own:
+// it makes m1 = m2 = lightness and every channel that.
 PX_AVX2 inline __m128i FromHSL4(const THSL4& c) {
-  __m256d hue = PickD(Lt(c.h, D(0.0)), _mm256_add_pd(c.h, D(1.0)), c.h);
-  hue = PickD(Lt(D(1.0), hue), _mm256_sub_pd(hue, D(1.0)), hue);
+  const __m256d hue = c.h, lig = c.l;
   const __m256d sat = _mm256_min_pd(_mm256_max_pd(c.s, D(0.0)), D(1.0));
-  const __m256d lig = _mm256_min_pd(_mm256_max_pd(c.l, D(0.0)), D(1.0));
   const __m256d m2 = PickD(_mm256_cmp_pd(lig, D(0.5), _CMP_LE_OQ), _mm256_mul_pd(lig, _mm256_add_pd(D(1.0), sat)),
                            _mm256_sub_pd(_mm256_add_pd(lig, sat), _mm256_mul_pd(lig, sat)));
   const __m256d m1 = _mm256_sub_pd(_mm256_mul_pd(D(2.0), lig), m2);
-  const __m128i r = UnitBytes4(HueChannel4(m1, m2, _mm256_add_pd(hue, D(1.0 / 3.0))));
-  const __m128i g = UnitBytes4(HueChannel4(m1, m2, hue));
-  const __m128i b = UnitBytes4(HueChannel4(m1, m2, _mm256_sub_pd(hue, D(1.0 / 3.0))));
+  const __m128i r = UnitBytes4(HueChannel4<1>(m1, m2, hue));
+  const __m128i g = UnitBytes4(HueChannel4<0>(m1, m2, hue));
+  const __m128i b = UnitBytes4(HueChannel4<-1>(m1, m2, hue));
   return _mm_or_si128(b, _mm_or_si128(_mm_slli_epi32(g, 8), _mm_slli_epi32(r, 16)));
 }
 
@@ -497,12 +505,8 @@ PX_AVX2 void HSLRowAVX2(const uint8_t* src, const uint8_t* dst, uint8_t* out, in
   const __m128i pickG = _mm_setr_epi8(1, -1, -1, -1, 4, -1, -1, -1, 7, -1, -1, -1, 10, -1, -1, -1);
   const __m128i pickR = _mm_setr_epi8(2, -1, -1, -1, 5, -1, -1, -1, 8, -1, -1, -1, 11, -1, -1, -1);
   const __m128i pack = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
-  int32_t i = 0;
-  // Sixteen bytes are read for the twelve of four pixels: the loop stops
-  // while six pixels remain. The reads come before the writes, so out may
-  // be src or dst.
-  for (; i + 6 <= n; i += 4) {
-    const size_t k = 3 * static_cast<size_t>(i);
+  // The mix of the components of four pixels at byte offset k.
+  const auto mixed = [&](size_t k) PX_AVX2 {
     const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + k));
     const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(dst + k));
     const THSL4 a =
@@ -512,11 +516,26 @@ PX_AVX2 void HSLRowAVX2(const uint8_t* src, const uint8_t* dst, uint8_t* out, in
     if constexpr (srcHue) c.h = a.h;
     if constexpr (srcSat) c.s = a.s;
     if constexpr (M == 37) c.l = a.l;
+    return c;
+  };
+  const auto store = [&](size_t k, const THSL4& c) PX_AVX2 {
     const __m128i bytes = _mm_shuffle_epi8(FromHSL4(c), pack);
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out + k), bytes);
     const auto last = static_cast<uint32_t>(_mm_extract_epi32(bytes, 2));
     std::memcpy(out + k + 8, &last, 4);
+  };
+  int32_t i = 0;
+  // Sixteen bytes are read for the twelve of four pixels, so the loops stop
+  // while six pixels remain. Eight pixels a step: the second group's
+  // divisions overlap the first group's long dependency chain. Every read
+  // comes before the writes to its bytes, so out may be src or dst.
+  for (; i + 10 <= n; i += 8) {
+    const size_t k = 3 * static_cast<size_t>(i);
+    const THSL4 c0 = mixed(k), c1 = mixed(k + 12);
+    store(k, c0);
+    store(k + 12, c1);
   }
+  for (; i + 6 <= n; i += 4) store(3 * static_cast<size_t>(i), mixed(3 * static_cast<size_t>(i)));
   HSLRow<M>(src + 3 * static_cast<size_t>(i), dst + 3 * static_cast<size_t>(i), out + 3 * static_cast<size_t>(i),
             n - i);
 }
