@@ -357,16 +357,21 @@ PX_AVX2 inline __m256i Widen(const uint8_t* p) {
 
 // Soft light from its table, eight lookups in one gather: each reads four
 // bytes and keeps the first, so the table has three to spare at the end.
-PX_AVX2 inline __m256i SoftLightGather8(const uint8_t* s, const uint8_t* d) {
+const uint8_t* SoftLightTable() {
   static const std::unique_ptr<uint8_t[]> padded = [] {
     auto t = std::make_unique<uint8_t[]>(65536 + 3);
     std::memcpy(t.get(), ModeTable<16>(), 65536);
     t[65536] = t[65537] = t[65538] = 0;
     return t;
   }();
+  return padded.get();
+}
+
+PX_AVX2 inline __m256i SoftLightGather8(const uint8_t* s, const uint8_t* d) {
+  const uint8_t* padded = SoftLightTable();
   const __m256i index = _mm256_or_si256(_mm256_slli_epi32(Widen(s), 8), Widen(d));
   const __m256i all = _mm256_set1_epi32(-1), none = _mm256_setzero_si256();
-  const __m256i v = _mm256_mask_i32gather_epi32(none, reinterpret_cast<const int*>(padded.get()), index, all, 1);
+  const __m256i v = _mm256_mask_i32gather_epi32(none, reinterpret_cast<const int*>(padded), index, all, 1);
   return _mm256_and_si256(v, _mm256_set1_epi32(255));
 }
 
@@ -618,7 +623,8 @@ constexpr auto kChannelOps = MakeOpTable(std::make_index_sequence<kPXFirstPixelB
 TPXBlendRowFunc BlendRowFunc(uint8_t mode) {
   if (mode >= kPXBlendModeCount) return KeepRow;
 #if PX_BLEND_AVX2
-  if (g_vectorRows) return mode == 29 && g_vbmi ? CosineRowVBMI : kAVX2RowFuncs[mode];
+  if (g_vectorRows && g_vbmi && mode == 29) return CosineRowVBMI;
+  if (g_vectorRows) return kAVX2RowFuncs[mode];
 #endif
   return kRowFuncs[mode];
 }
