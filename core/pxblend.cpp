@@ -601,8 +601,13 @@ constexpr std::array<TPXBlendRowFunc, sizeof...(M)> MakeAVX2RowTable(std::index_
 }
 constexpr auto kAVX2RowFuncs = MakeAVX2RowTable(std::make_index_sequence<kPXBlendModeCount>{});
 
-bool HasAVX2() { return __builtin_cpu_supports("avx2"); }
+// Called from static initialisers too, so the feature bits are set up first.
+bool HasAVX2() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2");
+}
 bool HasVBMI() {
+  __builtin_cpu_init();
   return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
          __builtin_cpu_supports("avx512vbmi");
 }
