@@ -35,6 +35,11 @@ using TPXBlendRowFunc = void (*)(const uint8_t* src, const uint8_t* dst, uint8_t
 // pixel; never nullptr.
 TPXBlendRowFunc BlendRowFunc(uint8_t mode);
 
+// Where the processor has AVX2, BlendRowFunc hands out kernels built for it
+// (the same bytes). For tests: false forces the portable kernels, true
+// restores the choice; returns whether the AVX2 kernels are now in use.
+bool SetBlendVectorRows(bool allowed);
+
 // In place: dst[i] = src[i] combined into dst[i].
 inline void BlendRow(const uint8_t* src, uint8_t* dst, int32_t n, uint8_t mode) { BlendRowFunc(mode)(src, dst, dst, n); }
 
