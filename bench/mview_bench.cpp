@@ -14,6 +14,7 @@
 #include <string>
 #include <thread>
 
+#include "bench/bench_jpegs.h"
 #include "bench/bench_qt.h"
 #include "bench/bench_support.h"
 #include "io/pixoranio.h"
@@ -30,26 +31,7 @@ QApplication& App() { return bench::QtApp(); }
 // The files, written once per run: one 4000 x 3000 picture encoded at
 // quality 85, copied under 100 names.
 const std::string& Folder() {
-  static const std::string dir = [] {
-    const std::string d = std::filesystem::temp_directory_path() / "pxmview_bench";
-    std::filesystem::create_directories(d);
-    const std::string first = d + "/photo000.jpg";
-    if (!std::filesystem::exists(first)) {
-      auto pic = bench::MakePhotoLike(4000, 3000);
-      TPixoranIO io;
-      io.SetAttachedPXBitmap(pic.get());
-      io.Params().JPEGQuality = 85;
-      io.SaveToFileJPEG(first);
-      io.SetAttachedPXBitmap(nullptr);
-    }
-    for (int i = 1; i < kFiles; ++i) {
-      char name[32];
-      std::snprintf(name, sizeof name, "/photo%03d.jpg", i);
-      if (!std::filesystem::exists(d + name))
-        std::filesystem::copy_file(first, d + name, std::filesystem::copy_options::overwrite_existing);
-    }
-    return d;
-  }();
+  static const std::string dir = bench::CameraJpegFolder("pxmview_bench", "photo", kFiles, false);
   return dir;
 }
 

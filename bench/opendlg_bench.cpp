@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <string>
 
+#include "bench/bench_jpegs.h"
 #include "bench/bench_qt.h"
 #include "bench/bench_support.h"
 #include "dialogs/pxopensavedlg.h"
@@ -27,35 +28,12 @@ constexpr int kFiles = 200;
 
 QApplication& App() { return bench::QtApp(); }
 
-std::string Name(const std::string& dir, int i) {
-  char name[32];
-  std::snprintf(name, sizeof name, "/camera%03d.jpg", i);
-  return dir + name;
-}
+std::string Name(const std::string& dir, int i) { return bench::NumberedJpeg(dir, "camera", i); }
 
+// The 200 names are hard links to one file, to spare the disk; each preview
+// still opens and decodes its file.
 const std::string& Folder() {
-  static const std::string dir = [] {
-    const std::string d = std::filesystem::temp_directory_path() / "pxopendlg_bench";
-    std::filesystem::create_directories(d);
-    const std::string first = Name(d, 0);
-    if (!std::filesystem::exists(first)) {
-      auto pic = bench::MakePhotoLike(4000, 3000);
-      TPixoranIO io;
-      io.SetAttachedPXBitmap(pic.get());
-      io.Params().JPEGQuality = 85;
-      io.SaveToFileJPEG(first);
-      io.SetAttachedPXBitmap(nullptr);
-    }
-    for (int i = 1; i < kFiles; ++i) {
-      const std::string n = Name(d, i);
-      if (!std::filesystem::exists(n)) {
-        std::error_code ec;
-        std::filesystem::create_hard_link(first, n, ec);
-        if (ec) std::filesystem::copy_file(first, n, std::filesystem::copy_options::overwrite_existing);
-      }
-    }
-    return d;
-  }();
+  static const std::string dir = bench::CameraJpegFolder("pxopendlg_bench", "camera", kFiles, true);
   return dir;
 }
 
