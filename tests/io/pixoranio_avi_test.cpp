@@ -7,68 +7,13 @@
 
 #include "io/pixoranio.h"
 #include "io/pxavi.h"
+#include "avi_builder.h"
 #include "testsupport.h"
 
 using namespace pixoran;
 using namespace pixoran::testing;
 
 namespace {
-
-void Put32(std::string& s, uint32_t v) {
-  for (int i = 0; i < 4; ++i) s.push_back(static_cast<char>(v >> (8 * i)));
-}
-std::string Chunk(const char* id, const std::string& data) {
-  std::string s(id, 4);
-  Put32(s, static_cast<uint32_t>(data.size()));
-  s += data;
-  if (data.size() & 1) s.push_back('\0');
-  return s;
-}
-std::string List(const char* type, const std::string& data) { return Chunk("LIST", std::string(type, 4) + data); }
-
-struct TFrameData {
-  std::string Bytes;
-  bool Key;
-};
-
-// An AVI of one video stream with the given BITMAPINFOHEADER fields, palette and frames.
-std::string MakeAVI(int32_t w, int32_t h, uint16_t bits, uint32_t compression, const std::string& palette,
-                    const std::vector<TFrameData>& frames, uint32_t scale, uint32_t rate) {
-  std::string strh = "vids";
-  strh += std::string(16, '\0');  // handler, flags, priority, language, initial frames
-  Put32(strh, scale);
-  Put32(strh, rate);
-  Put32(strh, 0);
-  Put32(strh, static_cast<uint32_t>(frames.size()));
-  strh += std::string(20, '\0');
-  std::string strf;
-  Put32(strf, 40);
-  Put32(strf, static_cast<uint32_t>(w));
-  Put32(strf, static_cast<uint32_t>(h));
-  strf += std::string("\1\0", 2);
-  strf.push_back(static_cast<char>(bits));
-  strf.push_back('\0');
-  Put32(strf, compression);
-  strf += std::string(20, '\0');
-  strf += palette;
-  std::string movi, idx1;
-  uint32_t offset = 4;
-  for (const auto& f : frames) {
-    const std::string c = Chunk(bits == 24 ? "00db" : "00dc", f.Bytes);
-    idx1 += bits == 24 ? "00db" : "00dc";
-    Put32(idx1, f.Key ? 0x10 : 0);
-    Put32(idx1, offset);
-    Put32(idx1, static_cast<uint32_t>(f.Bytes.size()));
-    offset += static_cast<uint32_t>(c.size());
-    movi += c;
-  }
-  const std::string body = "AVI " + List("hdrl", Chunk("avih", std::string(56, '\0')) +
-                                                    List("strl", Chunk("strh", strh) + Chunk("strf", strf))) +
-                           List("movi", movi) + Chunk("idx1", idx1);
-  std::string riff = "RIFF";
-  Put32(riff, static_cast<uint32_t>(body.size()));
-  return riff + body;
-}
 
 std::string WriteFile(const std::string& dir, const std::string& name, const std::string& data) {
   const std::string path = dir + "/" + name;
@@ -86,7 +31,7 @@ TBGR At(TPixoranIO& io, int x, int y) {
 TEST(AVIFrames, UncompressedFramesAndDelay) {
   const std::string dir = MakeTempDir("avi");
   // 2 x 2, 24 bits, bottom-up rows padded to 8 bytes; frame i has blue = 10 * i.
-  std::vector<TFrameData> frames;
+  std::vector<TAviFrame> frames;
   for (int i = 0; i < 3; ++i) {
     std::string f;
     for (int row = 0; row < 2; ++row) {
@@ -163,7 +108,7 @@ TEST(AVIFrames, RLE8DeltaFramesBuildOnTheKeyFrame) {
 // out, as capture cards write them: the reader puts the standard tables back.
 TEST(AVIFrames, MotionJpegWithoutHuffmanTables) {
   const std::string dir = MakeTempDir("mjpeg");
-  std::vector<TFrameData> frames;
+  std::vector<TAviFrame> frames;
   const TBGR kColours[2] = {{200, 40, 20}, {30, 180, 90}};
   for (const TBGR& c : kColours) {
     TPixoranIO writer;
@@ -173,17 +118,9 @@ TEST(AVIFrames, MotionJpegWithoutHuffmanTables) {
     TMemoryStream jpeg;
     writer.SaveToStreamJPEG(jpeg);
     const std::vector<uint8_t>& b = jpeg.Bytes();
-    // Copy every segment up to the scan except the DHT ones, then the rest.
-    std::string stripped(reinterpret_cast<const char*>(b.data()), 2);
-    size_t pos = 2, removed = 0;
-    while (pos + 4 <= b.size() && b[pos + 1] != 0xDA) {
-      const size_t len = 2 + ((size_t{b[pos + 2]} << 8) | b[pos + 3]);
-      if (b[pos + 1] == 0xC4) ++removed;
-      else stripped.append(reinterpret_cast<const char*>(b.data() + pos), len);
-      pos += len;
-    }
+    size_t removed = 0;
+    const std::string stripped = StripHuffmanTables(b, &removed);
     ASSERT_GT(removed, 0u);
-    stripped.append(reinterpret_cast<const char*>(b.data() + pos), b.size() - pos);
     ASSERT_EQ(stripped.find("\xFF\xC4"), std::string::npos);
     // The tables go right before the scan, once; a frame with tables is untouched.
     std::vector<uint8_t> fixed(stripped.begin(), stripped.end());

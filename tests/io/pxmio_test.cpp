@@ -11,6 +11,7 @@
 
 #include "core/pxview.h"
 #include "filtertools.h"
+#include "avi_builder.h"
 #include "testsupport.h"
 
 using namespace pixoran;
@@ -65,39 +66,11 @@ class TFakeView : public TPXMIOView {
   }
 };
 
-void Put32(std::string& s, uint32_t v) {
-  for (int i = 0; i < 4; ++i) s.push_back(static_cast<char>(v >> (8 * i)));
-}
-std::string Chunk(const std::string& id, const std::string& data) {
-  std::string s = id;
-  Put32(s, static_cast<uint32_t>(data.size()));
-  return s + data + (data.size() & 1 ? std::string(1, '\0') : std::string());
-}
-
 // frames 2 x 2 24-bit frames at rate / scale frames per second.
 std::string MakeAVI(int32_t frames, uint32_t scale, uint32_t rate) {
-  std::string strh = "vids" + std::string(16, '\0');
-  Put32(strh, scale), Put32(strh, rate), Put32(strh, 0), Put32(strh, static_cast<uint32_t>(frames));
-  strh += std::string(20, '\0');
-  std::string strf;
-  Put32(strf, 40), Put32(strf, 2), Put32(strf, 2);
-  strf += std::string("\1\0\x18\0", 4) + std::string(24, '\0');
-  std::string movi, idx1;
-  uint32_t offset = 4;
-  for (int32_t i = 0; i < frames; ++i) {
-    const std::string c = Chunk("00db", std::string(16, static_cast<char>(i)));
-    idx1 += "00db";
-    Put32(idx1, 0x10), Put32(idx1, offset), Put32(idx1, 16);
-    offset += static_cast<uint32_t>(c.size());
-    movi += c;
-  }
-  const std::string body = "AVI " +
-                           Chunk("LIST", "hdrl" + Chunk("avih", std::string(56, '\0')) +
-                                             Chunk("LIST", "strl" + Chunk("strh", strh) + Chunk("strf", strf))) +
-                           Chunk("LIST", "movi" + movi) + Chunk("idx1", idx1);
-  std::string riff = "RIFF";
-  Put32(riff, static_cast<uint32_t>(body.size()));
-  return riff + body;
+  std::vector<TAviFrame> f;
+  for (int32_t i = 0; i < frames; ++i) f.push_back({std::string(16, static_cast<char>(i)), true});
+  return pixoran::testing::MakeAVI(2, 2, 24, 0, "", f, scale, rate);
 }
 
 struct Fixture {
