@@ -218,13 +218,17 @@ void TPXMask::ClampBox() {
 
 // ------------------------------------------------------------------ pixels
 
+void TPXMask::IncludeBox(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
+  X1 = std::min(X1, x1);
+  Y1 = std::min(Y1, y1);
+  X2 = std::max(X2, x2);
+  Y2 = std::max(Y2, y2);
+}
+
 void TPXMask::SetPixel(int32_t x, int32_t y, uint8_t value) {
   if (!data_ || x < 0 || y < 0 || x >= width_ || y >= height_) return;
   if (value != 0) {
-    X1 = std::min(X1, x);
-    Y1 = std::min(Y1, y);
-    X2 = std::max(X2, x);
-    Y2 = std::max(Y2, y);
+    IncludeBox(x, y, x, y);
     ClampBox();
   }
   if (Full) Full = bits_ == 8 ? value == 255 : value != 0;

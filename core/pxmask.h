@@ -51,6 +51,8 @@ class TPXMask {
   // Outside the mask: SetPixel is ignored and GetPixel gives 0. A set pixel
   // of a 1-bit mask reads as 255.
   void SetPixel(int32_t x, int32_t y, uint8_t value);
+  // Grows the box to take in x1..x2, y1..y2 (no clamping to the extent).
+  void IncludeBox(int32_t x1, int32_t y1, int32_t x2, int32_t y2);
   uint8_t GetPixel(int32_t x, int32_t y) const;
   bool IsPointInside(int32_t x, int32_t y) const { return GetPixel(x, y) != 0; }
   // Row y (0 = top), nullptr outside the mask.

@@ -482,12 +482,7 @@ bool MagicWandFloodFill(TPXBitmap& bitmap, int32_t x, int32_t y, uint8_t value, 
       }
     }
   }
-  if (value != 0) {
-    mask.X1 = std::min(mask.X1, x1);
-    mask.Y1 = std::min(mask.Y1, y1);
-    mask.X2 = std::max(mask.X2, x2);
-    mask.Y2 = std::max(mask.Y2, y2);
-  }
+  if (value != 0) mask.IncludeBox(x1, y1, x2, y2);
   mask.SyncFull();
   return true;
 }
@@ -537,12 +532,7 @@ bool MagicWandColorMatch(TPXBitmap& bitmap, int32_t x, int32_t y, uint8_t value,
     }
   });
   if (!ok) return false;
-  if (value != 0 && bx2 >= 0) {
-    mask.X1 = std::min(mask.X1, bx1);
-    mask.Y1 = std::min(mask.Y1, by1);
-    mask.X2 = std::max(mask.X2, bx2);
-    mask.Y2 = std::max(mask.Y2, by2);
-  }
+  if (value != 0 && bx2 >= 0) mask.IncludeBox(bx1, by1, bx2, by2);
   mask.SyncFull();
   return true;
 }
