@@ -1,5 +1,7 @@
 #include "io/pxavi.h"
 
+#include "core/kopxutils_settings.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -223,6 +225,10 @@ int32_t TAVIReader::ReadFrame(int32_t frame, TPXBitmap& bitmap, TPXProgressRec& 
       const uint8_t* e = format_.data() + header_.biSize + 4 * i;
       palette[i] = TBGR{e[0], e[1], e[2]};
     }
+    // A few run-length codes can cover a huge frame (end of bitmap skips the
+    // rest), so the frame's size is held to the codec memory budget rather
+    // than to the data.
+    if (int64_t{header_.biWidth} * std::abs(int64_t{header_.biHeight}) * 3 > CodecMemoryLimit()) return 0;
     if (!bitmap.Allocate(header_.biWidth, std::abs(header_.biHeight), pxBGR24)) return 0;
     bitmap.Fill(0);
     for (int32_t i = first; i <= frame; ++i) {
