@@ -13,6 +13,7 @@ PACKAGES=(
   clang libclang-rt-dev
   netpbm libtiff-tools libtiff-dev
   libcurl4-openssl-dev
+  ccache
 )
 
 missing=()

@@ -8,6 +8,8 @@ cd "$(dirname "$0")/.."
 bash tools/setup.sh
 
 export QT_QPA_PLATFORM=offscreen
+# Checkouts in other folders share cache entries.
+export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$PWD} CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}
 JOBS=$(nproc)
 # One fixed fuzzing budget shared by every target, so adding targets does
 # not lengthen the run; FUZZ_SECONDS overrides the per-target share.
