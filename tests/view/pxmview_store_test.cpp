@@ -45,11 +45,13 @@ int32_t SeedPixels(TPixoranMView& v, TBitmap& buffer, int32_t index, uint8_t see
   return n;
 }
 
-// In a child process, whose file-size limit is its own: the image store's
-// file grows for 30 images, then gets a limit below the thirteenth, so the
-// write-backs of the later ones fail as painting maps the images in turn. Prints what went wrong and exits 0
-// when nothing did.
-void ViewUnderAFileSizeLimit() {
+// In a child process, whose file-size limit is its own: the stores' files
+// grow for 30 images, then get a limit below the thirteenth, so the
+// write-backs of the later ones fail as painting maps the images in turn.
+// Reserved ahead, the image store loses images; painted once before the
+// limit, the images are on disk and the prepared thumbnails are what is
+// lost. Prints what went wrong and exits 0 when nothing did.
+void ViewUnderAFileSizeLimit(bool paintedFirst) {
   std::string wrong;
   auto check = [&](bool ok, const std::string& what) {
     if (!ok) wrong += what + "\n";
@@ -69,9 +71,23 @@ void ViewUnderAFileSizeLimit() {
   });
   for (int32_t i = 0; i < 30; ++i) v.SetImageFileName(v.AppendImage(), std::to_string(i));
   for (int32_t i = 0; i < 30; ++i) check(v.IsImageVisible(i), "not shown " + std::to_string(i));
-  v.ReserveCacheSpace(30, kSide, kSide, 24);
   TBitmap buffer;
   buffer.SetSize(v.ClientWidth(), v.ClientHeight());
+  if (paintedFirst)
+    v.DrawVisibleThumbnails(buffer);
+  else
+    v.ReserveCacheSpace(30, kSide, kSide, 24);
+  // Every image not given up on shows its own picture.
+  auto allDrawn = [&](const std::string& when) {
+    int32_t shown = 0;
+    for (int32_t i = 0; i < 30; ++i) {
+      if (v.IsWrongImage(i)) continue;
+      ++shown;
+      check(SeedPixels(v, buffer, i, static_cast<uint8_t>(10 + i)) >= kSide * kSide / 2,
+            "image " + std::to_string(i) + " not drawn " + when);
+    }
+    return shown;
+  };
 
   const rlim_t limit = 12 * (48 + kSide * 3 * kSide);
   rlimit saved{};
@@ -80,24 +96,19 @@ void ViewUnderAFileSizeLimit() {
   limited.rlim_cur = limit;
   check(setrlimit(RLIMIT_FSIZE, &limited) == 0, "setrlimit");
   for (int pass = 0; pass < 8; ++pass) v.DrawVisibleThumbnails(buffer);
+  if (paintedFirst) check(allDrawn("on the full disk") == 30, "images given up on the full disk");
   setrlimit(RLIMIT_FSIZE, &saved);
   int most = 0, reloaded = 0;
   for (const auto& [name, n] : loads) {
     most = std::max(most, n);
     reloaded += n > 1;
   }
-  check(reloaded > 0, "no lost image was loaded again");
+  check(paintedFirst ? reloaded == 0 : reloaded > 0, "lost images loaded again: " + std::to_string(reloaded));
   check(most <= 3, "an image was loaded " + std::to_string(most) + " times on a disk that stayed full");
 
-  // Room again: every image not given up on shows its own picture.
+  // Room again.
   v.DrawVisibleThumbnails(buffer);
-  int32_t shown = 0;
-  for (int32_t i = 0; i < 30; ++i) {
-    if (v.IsWrongImage(i)) continue;
-    ++shown;
-    check(SeedPixels(v, buffer, i, static_cast<uint8_t>(10 + i)) >= kSide * kSide / 2,
-          "image " + std::to_string(i) + " not drawn");
-  }
+  const int32_t shown = allDrawn("with room again");
   check(shown >= 12, "only " + std::to_string(shown) + " images kept");
   std::fputs(wrong.c_str(), stderr);
   std::exit(wrong.empty() ? 0 : 1);
@@ -105,8 +116,11 @@ void ViewUnderAFileSizeLimit() {
 
 }  // namespace
 
-TEST(MViewStoreDeathTest, LostImagesAreLoadedAgainAFewTimesAtMost) {
+TEST(MViewStoreDeathTest, LostImagesAreLoadedAgainAFewTimesAtMostAndLostThumbnailsPreparedAgain) {
   // A fresh child (a fork would copy the running application's threads).
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(ViewUnderAFileSizeLimit(), ::testing::ExitedWithCode(0), "");
+  for (bool paintedFirst : {false, true}) {
+    SCOPED_TRACE(paintedFirst ? "painted before the limit" : "reserved before the limit");
+    EXPECT_EXIT(ViewUnderAFileSizeLimit(paintedFirst), ::testing::ExitedWithCode(0), "");
+  }
 }
