@@ -1,5 +1,6 @@
 // Gaussian blur of a 6000 x 4000 24-bit photograph-like image with radius 2
-// and 10, and edge detection of a 4000 x 3000 one. Single thread, rows in
+// and 10, and edge detection of a 4000 x 3000 one, whole and its gradient
+// step alone. Single thread, rows in
 // memory. tools/blur_peers.sh times libvips on the same image, which
 // "filters_bench --photo-ppm=FILE" writes out.
 #include <benchmark/benchmark.h>
@@ -8,6 +9,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "bench/bench_support.h"
 #include "proc/pxedges.h"
@@ -45,6 +47,39 @@ void BM_EdgeDetect12MP(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_EdgeDetect12MP)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The edge detector's gradient step alone, on the enlarged images of a
+// 12-megapixel picture: its luminance, lightly smoothed, and the binary
+// Laplacian of the two, as the detector makes them.
+void BM_EdgeGradients12MP(benchmark::State& state) {
+  constexpr int64_t kBorder = 27, w = 4000 + 2 * kBorder, h = 3000 + 2 * kBorder;
+  static std::unique_ptr<TPXBitmap> src = bench::MakePhotoLike(4000, 3000);
+  std::vector<float> raw(static_cast<size_t>(w * h)), smooth(raw.size()), gradient(raw.size());
+  std::vector<uint8_t> laplacian(raw.size(), 0);
+  for (int64_t y = 0; y < h; ++y) {
+    const uint8_t* p = src->Scanline(static_cast<int32_t>((y + 3000 - kBorder) % 3000));
+    for (int64_t x = 0; x < w; ++x) {
+      const uint8_t* q = p + 3 * ((x + 4000 - kBorder) % 4000);
+      raw[static_cast<size_t>(y * w + x)] = static_cast<float>((q[2] * 21 + q[1] * 71 + q[0] * 8) / 100);
+    }
+  }
+  for (int64_t y = 1; y < h - 1; ++y)
+    for (int64_t x = 1; x < w - 1; ++x) {
+      const size_t i = static_cast<size_t>(y * w + x);
+      smooth[i] = (raw[i - 1] + raw[i + 1] + raw[i - static_cast<size_t>(w)] + raw[i + static_cast<size_t>(w)] + 4 * raw[i]) / 8;
+    }
+  for (int64_t y = kPXEdgeInset; y < h - kPXEdgeInset; ++y)
+    for (int64_t x = kPXEdgeInset; x < w - kPXEdgeInset; ++x) {
+      const size_t i = static_cast<size_t>(y * w + x);
+      laplacian[i] = smooth[i] - raw[i] > 0;
+    }
+  const auto window = static_cast<int32_t>(state.range(0));
+  for (auto _ : state) {
+    EdgeGradients(smooth.data(), laplacian.data(), gradient.data(), w, h, window);
+    benchmark::DoNotOptimize(gradient.data());
+  }
+}
+BENCHMARK(BM_EdgeGradients12MP)->ArgName("window")->Arg(7)->Arg(51)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The benchmark's image as a binary PPM, for the peers.
 bool WritePhoto(const char* path) {

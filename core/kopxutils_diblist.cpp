@@ -35,6 +35,16 @@ int64_t ImageBytes(int32_t width, int32_t height, int32_t bitCount, bool hasAlph
   return bytes <= std::numeric_limits<int32_t>::max() ? bytes : -1;
 }
 
+// Into a new (zeroed) block.
+void WriteHeader(uint8_t* h, int32_t width, int32_t height, int32_t bitCount) {
+  PutLE32(h, 40);
+  PutLE32(h + 4, width);
+  PutLE32(h + 8, height);
+  h[12] = 1;  // planes
+  h[14] = static_cast<uint8_t>(bitCount);
+  h[44] = h[45] = h[46] = 255;  // palette entry 1: white
+}
+
 int32_t HeaderWidth(const uint8_t* h) { return GetLE32(h + 4); }
 int32_t HeaderHeight(const uint8_t* h) { return GetLE32(h + 8); }
 int32_t HeaderBitCount(const uint8_t* h) { return static_cast<int32_t>(h[14] | (h[15] << 8)); }
@@ -58,12 +68,19 @@ bool TPXVirtualDIBList::ResizeFile() {
   return file_.Open(std::string(), plannedSize_);
 }
 
-void TPXVirtualDIBList::ReserveSpace(int32_t width, int32_t height, int32_t count, int32_t bitCount) {
-  if (width <= 0 || height <= 0 || count <= 0) return;
+bool TPXVirtualDIBList::ReserveSpace(int32_t width, int32_t height, int32_t count, int32_t bitCount) {
+  if (width <= 0 || height <= 0 || count <= 0) return false;
   const int64_t rowLen = CalcRowLen(width, bitCount, 32);
-  if (rowLen <= 0) return;
-  plannedSize_ += static_cast<int64_t>(count) * (rowLen * height + kHeaderSize);
-  ResizeFile();
+  int64_t each = 0, all = 0, planned = 0;
+  if (rowLen <= 0 || __builtin_mul_overflow(rowLen, int64_t{height}, &each) ||
+      __builtin_add_overflow(each, kHeaderSize, &each) || __builtin_mul_overflow(each, int64_t{count}, &all) ||
+      __builtin_add_overflow(plannedSize_, all, &planned))
+    return false;
+  const int64_t before = plannedSize_;
+  plannedSize_ = planned;
+  if (ResizeFile()) return true;
+  plannedSize_ = before;
+  return false;
 }
 
 void TPXVirtualDIBList::ClearAll() {
@@ -81,7 +98,7 @@ void TPXVirtualDIBList::ClearAll() {
 // ---------------------------------------------------------------- mapping
 
 bool TPXVirtualDIBList::MapImage(TPXVirtualDIBImage* record, uint8_t mode) {
-  if (!record) return false;
+  if (!record || record->Lost) return false;
   if (record->Mapped && record->MapMode != mode && !UnmapImage(record)) return false;
   if (record->Mapped) {
     // Most recently used now.
@@ -115,6 +132,8 @@ bool TPXVirtualDIBList::UnmapImage(TPXVirtualDIBImage* record) {
   try {
     file_.UnmapBlock(memory);  // writes back for modes 2 and 3
   } catch (const EPXStorageError&) {
+    // The file does not hold this image now, whoever asked for the unmapping.
+    record->Lost = true;
     return false;
   }
   return true;
@@ -133,11 +152,18 @@ bool TPXVirtualDIBList::UnmapAll() {
 
 uint8_t* TPXVirtualDIBList::Header(TPXVirtualDIBImage* record) {
   if (!record) return nullptr;
-  if (record->Mapped) {
-    MapImage(record, record->MapMode);  // most recently used
-    return record->Mapped;
-  }
-  return MapImage(record, kMapRead) ? record->Mapped : nullptr;
+  // Mapped already: in its own mode, which only makes it most recently used.
+  return Readable(record, record->Mapped ? record->MapMode : kMapRead);
+}
+
+uint8_t* TPXVirtualDIBList::Readable(TPXVirtualDIBImage* record, uint8_t mode) {
+  if (!MapImage(record, mode)) return nullptr;
+  uint8_t* h = record->Mapped;
+  // A block the file never received reads as zeros: not this image.
+  if (ImageBytes(HeaderWidth(h), HeaderHeight(h), HeaderBitCount(h), record->HasAlpha) == record->Size) return h;
+  UnmapImage(record);
+  record->Lost = true;
+  return nullptr;
 }
 
 // ---------------------------------------------------------------- images
@@ -175,6 +201,7 @@ bool TPXVirtualDIBList::AllocImage(TPXVirtualDIBImage* record, int32_t width, bo
   record->MappedSize = need;
   record->Mapped = nullptr;
   record->CheckedOut = false;
+  record->Lost = false;
   record->OriginalWidth = width;
   record->OriginalHeight = height;
   record->HasAlpha = hasAlpha;
@@ -183,13 +210,7 @@ bool TPXVirtualDIBList::AllocImage(TPXVirtualDIBImage* record, int32_t width, bo
     free_.push_back(TExtent{offset, need});
     return false;
   }
-  uint8_t* h = record->Mapped;  // a new block comes zeroed
-  PutLE32(h, 40);
-  PutLE32(h + 4, width);
-  PutLE32(h + 8, height);
-  h[12] = 1;  // planes
-  h[14] = static_cast<uint8_t>(bitCount);
-  h[44] = h[45] = h[46] = 255;  // palette entry 1: white
+  WriteHeader(record->Mapped, width, height, bitCount);
   return true;
 }
 
@@ -245,8 +266,8 @@ TPXVirtualDIBImage* TPXVirtualDIBList::AddImage(TPXBaseBitmap& bitmap) {
 }
 
 bool TPXVirtualDIBList::ImageToBitmap(TPXVirtualDIBImage* record, TPXBitmap& bitmap) {
-  if (!MapImage(record, kMapRead)) return false;
-  const uint8_t* base = record->Mapped;
+  const uint8_t* base = Readable(record, kMapRead);
+  if (!base) return false;
   const int32_t w = HeaderWidth(base), h = HeaderHeight(base), bits = HeaderBitCount(base);
   const TPXPixelFormat format = bits == 1 ? pxBW1 : pxBGR24;
   if (bitmap.PixelFormat() != format || bitmap.Width() != w || bitmap.Height() != h) {
@@ -275,19 +296,37 @@ bool TPXVirtualDIBList::ImageToBitmap(TPXVirtualDIBImage* record, TPXBitmap& bit
 }
 
 bool TPXVirtualDIBList::BitmapToImage(TPXVirtualDIBImage* record, TPXBitmap& bitmap) {
-  if (!MapImage(record, kMapReadWrite)) return false;
+  if (!record) return false;
   const int32_t w = bitmap.Width(), h = bitmap.Height();
   const int32_t bits = bitmap.PixelFormat() == pxBW1 ? 1 : 24;
   TPXBitmap* alpha = bitmap.HasAlphaChannel() ? bitmap.GetAlphaChannel() : nullptr;
-  const uint8_t* base = record->Mapped;
+  if (record->Lost) {
+    // Nothing of the old content to keep: the image is written anew, in its
+    // own extent when it has the same size.
+    const int64_t need = ImageBytes(w, h, bits, alpha != nullptr);
+    if (need < 0) return false;
+    const TPXVirtualDIBImage saved = *record;
+    record->Lost = false;
+    if (need == record->Size && record->HasAlpha == (alpha != nullptr) && MapImage(record, kMapNew)) {
+      WriteHeader(record->Mapped, w, h, bits);
+    } else if (!AllocImage(record, w, alpha != nullptr, bits, h)) {
+      *record = saved;
+      return false;
+    }
+    WriteRows(record, bitmap, alpha);
+    return true;
+  }
+  const uint8_t* base = Readable(record, kMapReadWrite);
+  if (!base) return false;
   if (HeaderWidth(base) != w || HeaderHeight(base) != h || HeaderBitCount(base) != bits ||
       record->HasAlpha != (alpha != nullptr)) {
     // Another size: a new extent (the old one is not freed).
     const TPXVirtualDIBImage saved = *record;
-    UnmapImage(record);
+    const bool kept = UnmapImage(record);
     if (!AllocImage(record, w, alpha != nullptr, bits, h)) {
       *record = saved;
       record->Mapped = nullptr;
+      record->Lost = !kept;
       return false;
     }
   }

@@ -35,6 +35,9 @@ struct TPXVirtualDIBImage {
   int32_t OriginalHeight = 0;  // size before reduction here)
   bool HasAlpha = false;
   uint8_t MapMode = 0;  // 1 read, 2 new, 3 read-write (file-buffer access bits)
+  // Its content is gone (a write-back failed, or the stored header no longer
+  // fits the record): reads of it fail until a bitmap is stored into it again.
+  bool Lost = false;
 };
 
 class TPXVirtualDIBList {
@@ -72,7 +75,8 @@ class TPXVirtualDIBList {
   // image cannot be read.
   bool ImageToBitmap(TPXVirtualDIBImage* record, TPXBitmap& bitmap);
   // Writes a bitmap into the image (in place when size, depth and alpha
-  // agree, else in a new extent); false when it cannot be stored.
+  // agree, else in a new extent; a lost image gets its content back); false
+  // when it cannot be stored.
   bool BitmapToImage(TPXVirtualDIBImage* record, TPXBitmap& bitmap);
 
   // From the checked-out bitmap, else from the stored header; 0 when the
@@ -89,11 +93,13 @@ class TPXVirtualDIBList {
   void SetOriginalWidth(TPXVirtualDIBImage* record, int32_t value);
   void SetOriginalHeight(TPXVirtualDIBImage* record, int32_t value);
 
-  // Grows the file ahead of a batch of images.
-  void ReserveSpace(int32_t width, int32_t height, int32_t count, int32_t bitCount);
+  // Grows the file ahead of a batch of images; false (the planned size as it
+  // was) when the size does not fit int64 or the file cannot grow.
+  bool ReserveSpace(int32_t width, int32_t height, int32_t count, int32_t bitCount);
 
-  // Mapping. A failed write-back while unmapping is reported as false (the
-  // image's last changes are lost), never raised.
+  // Mapping. A failed write-back while unmapping is never raised: it is
+  // reported as false and marks the unmapped image lost, whichever call
+  // caused the unmapping, so other images stay usable.
   bool MapImage(TPXVirtualDIBImage* record, uint8_t mode);
   bool UnmapImage(TPXVirtualDIBImage* record);
   bool UnmapOldest();
@@ -124,8 +130,12 @@ class TPXVirtualDIBList {
     std::unique_ptr<TPXBitmap> Bitmap;
     int32_t Count;
   };
-  // Mapped in any mode (mapping it to read when it is not).
+  // Mapped in any mode (mapping it to read when it is not), with a header
+  // that fits the record; nullptr otherwise (a header that does not fit
+  // marks the image lost).
   uint8_t* Header(TPXVirtualDIBImage* record);
+  // Mapped in the mode, with a header that fits the record, as Header.
+  uint8_t* Readable(TPXVirtualDIBImage* record, uint8_t mode);
   void WriteRows(TPXVirtualDIBImage* record, TPXBaseBitmap& bitmap, TPXBitmap* alpha);
 
   TPXFileBuffer file_;

@@ -70,6 +70,9 @@ void TPixoranProc::TakeViewBitmap() {
 void TPixoranProc::SetAttachedPixoran(TPXView* view) {
   DetachView();
   if (!view) {
+    // The picture of an attached control goes too: no later operation may
+    // mark it modified while it works on a bitmap of its own.
+    DetachImage();
     ResetToOwned();
     return;
   }
@@ -333,12 +336,15 @@ bool TPixoranProc::BeginImageProcessing(TPXPixelFormats allowed, int32_t& x1, in
                                         const std::string& caption, TPXBitmap*& workBitmap, TPXMask*& mask) {
   workBitmap = nullptr;
   mask = nullptr;
+  aborting_ = false;
   if (!CheckBitmap(allowed)) return false;
-  if (autoUndo_) SaveUndoCaptioned(caption, pxusImage);
   TPXSelectionInfo sel;
   GetSelection(sel);
   mask = sel.Mask;
+  // The undo entry is taken only once the work copy is had: an entry for a
+  // change that never happens would push out the user's last real one.
   if (!mask || mask->IsEmpty()) {
+    if (autoUndo_) SaveUndoCaptioned(caption, pxusImage);
     workBitmap = bitmap_;
     x1 = 0;
     y1 = 0;
@@ -346,34 +352,50 @@ bool TPixoranProc::BeginImageProcessing(TPXPixelFormats allowed, int32_t& x1, in
     y2 = bitmap_->Height();
     return true;
   }
-  const int32_t w = mask->X2 - mask->X1 + 1, h = mask->Y2 - mask->Y1 + 1;
-  auto work = std::make_unique<TPXBitmap>();
-  work->MemoryThreshold = bitmap_->MemoryThreshold;
-  if (!work->Allocate(w, h, bitmap_->PixelFormat())) return false;
-  if (bitmap_->PixelFormat() == pxPal8 && bitmap_->Palette())
-    for (int32_t i = 0; i < bitmap_->PaletteCount(); ++i) work->SetPaletteEntry(i, bitmap_->GetPaletteEntry(i));
-  bitmap_->CopyRectTo(*work, mask->X1, mask->Y1, 0, 0, w, h);
-  // CopyRectTo leaves alpha behind: a plain copy of the source's keeps the
-  // transparent pixels transparent when the result is merged back.
-  if (bitmap_->HasAlphaChannel()) {
-    TPXBitmap& sa = *bitmap_->GetAlphaChannel();
-    TPXBitmap& wa = *work->GetAlphaChannel();
-    const int32_t sx = mask->X1, cw = std::min(w, sa.Width() - sx);
-    for (int32_t y = 0; y < h && cw > 0; ++y) {
-      if (mask->Y1 + y >= sa.Height()) break;
-      const uint8_t* s = sa.Scanline(mask->Y1 + y);
-      uint8_t* d = wa.Scanline(y);  // another bitmap: s stays valid
-      if (!s || !d) break;
-      std::memcpy(d, s + sx, static_cast<size_t>(cw));
-    }
-    wa.Full = sa.Full;
+  std::unique_ptr<TPXBitmap> work = CopySelectionBox(*mask);
+  if (!work) {
+    aborting_ = true;
+    mask = nullptr;
+    return false;
   }
-  workBitmap = work.release();
+  if (autoUndo_) SaveUndoCaptioned(caption, pxusImage);
   x1 = 0;
   y1 = 0;
-  x2 = w;
-  y2 = h;
+  x2 = work->Width();
+  y2 = work->Height();
+  workBitmap = work.release();
   return true;
+}
+
+std::unique_ptr<TPXBitmap> TPixoranProc::CopySelectionBox(const TPXMask& mask) {
+  const int32_t w = mask.X2 - mask.X1 + 1, h = mask.Y2 - mask.Y1 + 1;
+  auto work = std::make_unique<TPXBitmap>();
+  work->MemoryThreshold = bitmap_->MemoryThreshold;
+  try {
+    if (!work->Allocate(w, h, bitmap_->PixelFormat())) return nullptr;
+    if (bitmap_->PixelFormat() == pxPal8 && bitmap_->Palette())
+      for (int32_t i = 0; i < bitmap_->PaletteCount(); ++i) work->SetPaletteEntry(i, bitmap_->GetPaletteEntry(i));
+    bitmap_->CopyRectTo(*work, mask.X1, mask.Y1, 0, 0, w, h);
+    // CopyRectTo leaves alpha behind: a plain copy of the source's keeps the
+    // transparent pixels transparent when the result is merged back.
+    if (bitmap_->HasAlphaChannel()) {
+      TPXBitmap& sa = *bitmap_->GetAlphaChannel();
+      TPXBitmap* wa = work->GetAlphaChannel();
+      if (!wa) return nullptr;
+      const int32_t sx = mask.X1, cw = std::min(w, sa.Width() - sx);
+      for (int32_t y = 0; y < h && cw > 0; ++y) {
+        if (mask.Y1 + y >= sa.Height()) break;
+        const uint8_t* s = sa.Scanline(mask.Y1 + y);
+        uint8_t* d = wa->Scanline(y);  // another bitmap: s stays valid
+        if (!s || !d) return nullptr;
+        std::memcpy(d, s + sx, static_cast<size_t>(cw));
+      }
+      wa->Full = sa.Full;
+    }
+  } catch (const EPXBitmapError&) {
+    return nullptr;  // no storage for it (a full disk)
+  }
+  return work;
 }
 
 void TPixoranProc::EndImageProcessing(TPXBitmap* workBitmap, TPXMask* mask) {

@@ -4,6 +4,7 @@
 // selections, and runs every operation in one frame: check the pixel
 // format, save the undo entry, restrict the work to the selection and merge
 // it back through the selection mask, report progress, refresh the viewer.
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -26,6 +27,7 @@ namespace pixoran {
 
 // Set of pixel formats an operation takes: bit f for format f; 0 takes any.
 using TPXPixelFormats = uint8_t;
+static_assert(kPXPixelFormatCount <= 8 * sizeof(TPXPixelFormats), "every pixel format has its bit in the one-byte set");
 constexpr TPXPixelFormats PXFormatSet(TPXPixelFormat f) { return static_cast<TPXPixelFormats>(1u << f); }
 constexpr TPXPixelFormats kPXAnyFormat = 0;
 
@@ -131,15 +133,21 @@ class TPixoranProc : public TComponent {
   // the mask's box (X2, Y2 exclusive). Without one the whole image and no
   // mask. True when there is a selection.
   virtual bool GetSelection(TPXSelectionInfo& selection);
-  // Opens an operation: the format check (false ends it silently), the undo
-  // entry, and the work bitmap: the working bitmap itself, or, with a
-  // selection, a copy of the selection's box (then the rectangle is the
-  // copy's whole area).
+  // Opens an operation: the format check (false ends it silently), the work
+  // bitmap: the working bitmap itself, or, with a selection, a copy of the
+  // selection's box (then the rectangle is the copy's whole area), and then
+  // the undo entry. A copy that cannot be had ends it too (false), without
+  // an undo entry and with Aborting set.
   bool BeginImageProcessing(TPXPixelFormats allowed, int32_t& x1, int32_t& y1, int32_t& x2, int32_t& y2,
                             const std::string& caption, TPXBitmap*& workBitmap, TPXMask*& mask);
   // Merges a selection's work copy back through the mask, frees it, then
   // FinishChange.
   void EndImageProcessing(TPXBitmap* workBitmap, TPXMask* mask);
+  // True when the last operation working in a selection could not have the
+  // copy of the selection's box it works on (no memory or disk for it): it
+  // changed nothing and left no undo entry. Operations never raise; this is
+  // how such a failure shows. Cleared when such an operation starts.
+  bool Aborting() const { return aborting_; }
   // After a change: a wrapped platform bitmap loses the alpha channel; the
   // viewer lays out and repaints.
   void FinishChange();
@@ -236,6 +244,9 @@ class TPixoranProc : public TComponent {
   void WrapTBitmap(TBitmap* bitmap);
   void TakeViewBitmap();
   void ResetToOwned();
+  // A copy of the working bitmap's pixels (and alpha) in the mask's box, or
+  // nullptr when no storage can be had for it.
+  std::unique_ptr<TPXBitmap> CopySelectionBox(const TPXMask& mask);
   // A copy of the working bitmap in the undo location, or nullptr.
   std::unique_ptr<TPXBitmap> CopyForUndo(TEntryList& list);
   bool PushEntry(TEntryList& list, std::vector<std::string>& captions, int32_t source);
@@ -244,6 +255,7 @@ class TPixoranProc : public TComponent {
   void ConvertColors(int32_t numColors, std::span<TBGR> palette, bool threshold, const std::string& caption);
 
   bool autoUndo_ = true;
+  bool aborting_ = false;
   TPXView* view_ = nullptr;
   int32_t callbackHandle_ = -1;
   TColor background_ = 0;  // black, as a fresh component starts
@@ -295,6 +307,15 @@ bool RotateAntialiased(TPXBitmap& bitmap, uint8_t mode, const TPXProgressRec& pr
 bool RotateAlphaAntialiased(TPXBitmap& bitmap, uint8_t mode, double angle);
 
 // ------------------------------------------------------------ plain routines
+
+// The rectangle x1..x2-1, y1..y2-1 cut to the bitmap; false when nothing is left.
+inline bool ClipToImage(TPXBitmap& b, int32_t& x1, int32_t& y1, int32_t& x2, int32_t& y2) {
+  x1 = std::max(x1, 0);
+  y1 = std::max(y1, 0);
+  x2 = std::min(x2, b.Width());
+  y2 = std::min(y2, b.Height());
+  return x1 < x2 && y1 < y2;
+}
 
 // Replaces every pixel of a pxBGR24 bitmap by its entry in a palette of at
 // most n colours built for it (the quantizer makes up to 256). The palette

@@ -21,15 +21,6 @@ namespace pixoran {
 
 namespace {
 
-// The rectangle cut to the bitmap; false when nothing is left.
-bool ClipRect(TPXBitmap& b, int32_t& x1, int32_t& y1, int32_t& x2, int32_t& y2) {
-  x1 = std::max(x1, 0);
-  y1 = std::max(y1, 0);
-  x2 = std::min(x2, b.Width());
-  y2 = std::min(y2, b.Height());
-  return x1 < x2 && y1 < y2;
-}
-
 #if defined(__x86_64__)
 // Spreads 16 grey bytes back over three vectors of blue-green-red triples.
 struct TJoinMasks {
@@ -125,7 +116,7 @@ uint8_t RoundByte(double v) { return static_cast<uint8_t>(std::clamp<int64_t>(Ro
 namespace {
 
 void ConvertToGrayRect(TPixoranProc& proc, TPXBitmap& b, int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
-  if (b.PixelFormat() != pxBGR24 || !ClipRect(b, x1, y1, x2, y2)) return;
+  if (b.PixelFormat() != pxBGR24 || !ClipToImage(b, x1, y1, x2, y2)) return;
   const TPXSettings& s = PXSettings();
   const int32_t rows = y2 - y1;
   for (int32_t y = y1; y < y2; ++y) {
@@ -136,7 +127,7 @@ void ConvertToGrayRect(TPixoranProc& proc, TPXBitmap& b, int32_t x1, int32_t y1,
 
 void NegativeRect(TPixoranProc& proc, TPXBitmap& b, int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
   const TPXPixelFormat f = b.PixelFormat();
-  if ((f != pxBGR24 && f != pxBW1) || !ClipRect(b, x1, y1, x2, y2)) return;
+  if ((f != pxBGR24 && f != pxBW1) || !ClipToImage(b, x1, y1, x2, y2)) return;
   const int32_t rows = y2 - y1;
   for (int32_t y = y1; y < y2; ++y) {
     if (uint8_t* row = b.Scanline(y)) {
@@ -152,7 +143,7 @@ void NegativeRect(TPixoranProc& proc, TPXBitmap& b, int32_t x1, int32_t y1, int3
 void SetAlphaInColorRange(TPixoranProc& proc, TPXBitmap& b, int32_t x1, int32_t y1, int32_t x2, int32_t y2,
                           TBGR lo, TBGR hi, uint8_t alpha) {
   const TPXPixelFormat f = b.PixelFormat();
-  if ((f != pxBGR24 && f != pxBW1) || !ClipRect(b, x1, y1, x2, y2)) return;
+  if ((f != pxBGR24 && f != pxBW1) || !ClipToImage(b, x1, y1, x2, y2)) return;
   TPXBitmap* a = b.GetAlphaChannel();
   if (!a) return;
   const bool setBits = lo.r != 0;
@@ -178,7 +169,7 @@ void SetAlphaInColorRange(TPixoranProc& proc, TPXBitmap& b, int32_t x1, int32_t 
 }
 
 void RemoveRedEyesRect(TPixoranProc& proc, TPXBitmap& b, int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
-  if (b.PixelFormat() != pxBGR24 || !ClipRect(b, x1, y1, x2, y2)) return;
+  if (b.PixelFormat() != pxBGR24 || !ClipToImage(b, x1, y1, x2, y2)) return;
   const int32_t rows = y2 - y1;
   for (int32_t y = y1; y < y2; ++y) {
     if (uint8_t* row = b.Scanline(y)) {
@@ -256,7 +247,10 @@ void TPixoranProc::ConvertToPalette(int32_t numColors, std::span<TBGR> palette, 
   // Never more colours than the caller's palette can take.
   numColors = static_cast<int32_t>(std::min<int64_t>(numColors, static_cast<int64_t>(palette.size())));
   if (numColors == 0) return;
-  ConvertColors(numColors, palette.first(static_cast<size_t>(std::max(numColors, 0))), threshold, "ConvertToPalette");
+  // A 1-bit result has two entries, black and white, whatever count below 3
+  // asked for it; a palette of one entry takes only the first.
+  const size_t used = numColors < 3 ? std::min<size_t>(2, palette.size()) : static_cast<size_t>(numColors);
+  ConvertColors(numColors, palette.first(used), threshold, "ConvertToPalette");
 }
 
 // ------------------------------------------------------------ plain routines

@@ -21,7 +21,7 @@ namespace {
 // edges are looked for starts kInset pixels in (rows and columns kInset to
 // size - kInset - 1).
 constexpr int64_t kBorder = 27;
-constexpr int64_t kInset = 25;
+constexpr int64_t kInset = kPXEdgeInset;
 
 // The enlarged, wrapped grey image as floats.
 struct TEdgeImages {
@@ -111,43 +111,6 @@ void SmoothRows(const TIsef& f, std::vector<float>& img, int64_t w, int64_t h) {
   }
 }
 
-// Whether an interior pixel lies on a zero crossing of the Laplacian
-// whose slope has the crossing's sign.
-bool IsCandidate(const TEdgeImages& im, int64_t r, int64_t c) {
-  const uint8_t* L = im.Marks.data();
-  const float* s = im.Smooth.data();
-  const int64_t i = im.At(r, c), w = im.W;
-  if (L[i] != 1) return false;
-  if (L[i + w] == 0) return s[i + w] - s[i - w] > 0;
-  if (L[i + 1] == 0) return s[i + 1] - s[i - 1] > 0;
-  if (L[i - w] == 0) return s[i + w] - s[i - w] < 0;
-  if (L[i - 1] == 0) return s[i + 1] - s[i - 1] < 0;
-  return false;
-}
-
-// Mean of the smoothed values off the Laplacian minus the mean on it, over
-// the window; a mean whose sum is 0 counts as 0.
-float AdaptiveGradient(const TEdgeImages& im, int64_t r, int64_t c, int64_t half) {
-  double sumOn = 0, sumOff = 0;
-  int64_t on = 0, off = 0;
-  for (int64_t i = r - half; i <= r + half; ++i) {
-    const uint8_t* L = &im.Marks[static_cast<size_t>(im.At(i, 0))];
-    const float* s = &im.Smooth[static_cast<size_t>(im.At(i, 0))];
-    for (int64_t j = c - half; j <= c + half; ++j) {
-      if (L[j]) {
-        sumOn += s[j];
-        ++on;
-      } else {
-        sumOff += s[j];
-        ++off;
-      }
-    }
-  }
-  const double meanOff = sumOff != 0 ? sumOff / static_cast<double>(off) : 0.0;
-  const double meanOn = sumOn != 0 ? sumOn / static_cast<double>(on) : 0.0;
-  return static_cast<float>(meanOff - meanOn);
-}
-
 // The high threshold: from the top bin of a 256-bin histogram of the
 // interior's gradients down until the bins hold ratio of the enlarged
 // image's pixel count (or the lowest bin is reached).
@@ -207,6 +170,88 @@ void Trace(TEdgeImages& im, double high, double low, int32_t thinFactor) {
 
 }  // namespace
 
+void EdgeGradients(const float* smooth, const uint8_t* laplacian, float* gradient, int64_t width, int64_t height,
+                   int32_t windowSize) {
+  std::fill(gradient, gradient + width * height, 0.0f);
+  const int64_t half = std::clamp(windowSize, 1, 51) / 2;  // larger would reach past the image
+  if (width <= 2 * kInset || height <= 2 * kInset) return;
+  const int64_t side = 2 * half + 1, cells = side * side;
+  // The sums are taken in fixed point, so adding a row and taking one away
+  // again leaves no trace: every window's sums are exact whatever the order.
+  // The scale keeps a window's sum of magnitudes within int64.
+  float top = 0;
+  for (int64_t i = 0; i < width * height; ++i)
+    if (std::isfinite(smooth[i])) top = std::max(top, std::fabs(smooth[i]));
+  int scale = 40;
+  while (scale > -100 && std::ldexp(static_cast<double>(top), scale) * static_cast<double>(cells) >= 0x1p61) --scale;
+  const double factor = std::ldexp(1.0, scale);  // a power of two: the products are exact
+  const auto fixed = [top, factor](float v) {
+    return std::isnan(v) ? int64_t{0} : std::llrint(static_cast<double>(std::clamp(v, -top, top)) * factor);
+  };
+
+  // Per column, over the window's rows: the sum of all values and of those
+  // on the Laplacian, the count on it, and the counts of non-zero values in
+  // all and on it (a mean whose sum is 0, all values 0, counts as 0).
+  struct TSums {
+    int64_t All = 0, On = 0;
+    int32_t CountOn = 0, NonZero = 0, NonZeroOn = 0;
+    void Add(int64_t q, int32_t l, int32_t nonZero, int32_t sign) {
+      // Without branches: l and nonZero are 0 or 1.
+      All += sign * q;
+      On += sign * (q & -static_cast<int64_t>(l));
+      CountOn += sign * l;
+      NonZeroOn += sign * (l & nonZero);
+      NonZero += sign * nonZero;
+    }
+    void Add(const TSums& o, int32_t sign) {
+      All += sign * o.All;
+      On += sign * o.On;
+      CountOn += sign * o.CountOn;
+      NonZero += sign * o.NonZero;
+      NonZeroOn += sign * o.NonZeroOn;
+    }
+  };
+  std::vector<TSums> column(static_cast<size_t>(width));
+  const auto addRow = [&](int64_t r, int32_t sign) {
+    const float* s = smooth + r * width;
+    const uint8_t* l = laplacian + r * width;
+    for (int64_t c = 0; c < width; ++c) column[static_cast<size_t>(c)].Add(fixed(s[c]), l[c] != 0, s[c] != 0, sign);
+  };
+  for (int64_t r = kInset - half; r < kInset + half; ++r) addRow(r, 1);
+  const double unit = std::ldexp(1.0, -scale);
+  for (int64_t r = kInset; r < height - kInset; ++r) {
+    addRow(r + half, 1);
+    if (r > kInset) addRow(r - half - 1, -1);
+    const float* s = smooth + r * width;
+    const uint8_t* L = laplacian + r * width;
+    float* g = gradient + r * width;
+    TSums win;
+    for (int64_t c = kInset - half; c < kInset + half; ++c) win.Add(column[static_cast<size_t>(c)], 1);
+    for (int64_t c = kInset; c < width - kInset; ++c) {
+      win.Add(column[static_cast<size_t>(c + half)], 1);
+      if (c > kInset) win.Add(column[static_cast<size_t>(c - half - 1)], -1);
+      // A zero crossing of the Laplacian whose slope has the crossing's
+      // sign, tested in this order.
+      if (L[c] != 1) continue;
+      bool candidate = false;
+      if (L[c + width] == 0)
+        candidate = s[c + width] - s[c - width] > 0;
+      else if (L[c + 1] == 0)
+        candidate = s[c + 1] - s[c - 1] > 0;
+      else if (L[c - width] == 0)
+        candidate = s[c + width] - s[c - width] < 0;
+      else if (L[c - 1] == 0)
+        candidate = s[c + 1] - s[c - 1] < 0;
+      if (!candidate) continue;
+      const int64_t countOff = cells - win.CountOn;
+      const double meanOff =
+          win.NonZero - win.NonZeroOn > 0 ? static_cast<double>(win.All - win.On) * unit / countOff : 0.0;
+      const double meanOn = win.NonZeroOn > 0 ? static_cast<double>(win.On) * unit / win.CountOn : 0.0;
+      g[c] = static_cast<float>(meanOff - meanOn);
+    }
+  }
+}
+
 bool DetectEdges(TPXBitmap& source, TPXBitmap& dest, const TPXEdgeParams& params, const TPXProgressRec& progress) {
   const int32_t w = source.Width(), h = source.Height();
   if (source.PixelFormat() != pxBGR24 || w <= 0 || h <= 0) return false;
@@ -241,12 +286,8 @@ bool DetectEdges(TPXBitmap& source, TPXBitmap& dest, const TPXEdgeParams& params
     }
   report(3);
 
-  // Larger windows would reach past the enlarged image.
-  const int64_t half = std::clamp(params.WindowSize, 1, 51) / 2;
-  std::fill(im.Raw.begin(), im.Raw.end(), 0.0f);
-  for (int64_t r = kInset; r < im.H - kInset; ++r)
-    for (int64_t c = kInset; c < im.W - kInset; ++c)
-      if (IsCandidate(im, r, c)) im.Raw[static_cast<size_t>(im.At(r, c))] = AdaptiveGradient(im, r, c, half);
+  // The unsmoothed image is not needed any more: it takes the gradients.
+  EdgeGradients(im.Smooth.data(), im.Marks.data(), im.Raw.data(), im.W, im.H, params.WindowSize);
   report(4);
   im.Smooth = {};
 

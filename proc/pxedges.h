@@ -18,6 +18,19 @@ struct TPXEdgeParams {
   int32_t ThinFactor = 0;   // above 0: along a traced edge only every ThinFactor-th pixel stays
 };
 
+// Where the detector looks for edges: this many pixels in from each side
+// of its enlarged image.
+inline constexpr int64_t kPXEdgeInset = 25;
+
+// The detector's gradient step on its enlarged images (width x height, row
+// by row): every pixel of the interior that lies on a zero crossing of the
+// binary Laplacian (values 0 and 1) whose slope in smooth has the crossing's
+// sign gets the mean of smooth off the Laplacian minus the mean on it, over
+// the window of windowSize (used within 1..51, rounded up to odd) around it,
+// a mean counting as 0 when all its values are 0; every other pixel gets 0.
+void EdgeGradients(const float* smooth, const uint8_t* laplacian, float* gradient, int64_t width, int64_t height,
+                   int32_t windowSize);
+
 // Writes into dest (which may be source) a pxBW1 image of the pxBGR24
 // source's size: edges black, everything else white. Progress in six
 // equal steps. False, and dest untouched, for another format, an empty

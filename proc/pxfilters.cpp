@@ -23,15 +23,6 @@ namespace pixoran {
 
 namespace {
 
-// The rectangle x1..x2-1, y1..y2-1 cut to the bitmap; false when nothing is left.
-bool ClipToImage(TPXBitmap& b, int32_t& x1, int32_t& y1, int32_t& x2, int32_t& y2) {
-  x1 = std::max(x1, 0);
-  y1 = std::max(y1, 0);
-  x2 = std::min(x2, b.Width());
-  y2 = std::min(y2, b.Height());
-  return x1 < x2 && y1 < y2;
-}
-
 int32_t ClampToInt32(int64_t v) {
   return static_cast<int32_t>(std::clamp<int64_t>(v, std::numeric_limits<int32_t>::min(),
                                                   std::numeric_limits<int32_t>::max()));

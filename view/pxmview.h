@@ -94,6 +94,7 @@ struct TPXMViewImage {
   int32_t Delay = 0;  // playback delay, milliseconds
   std::unique_ptr<TPXMText> TopText, BottomText, InfoText;
   bool Wrong = false;  // the stored image is the failed-load placeholder
+  int32_t Reloads = 0;  // times loaded again after the image store lost it
 };
 
 // Shortens text from the left ("..." replacing its first characters) until

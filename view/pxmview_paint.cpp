@@ -15,6 +15,9 @@ namespace pixoran {
 
 namespace {
 
+// Loads of an image again after the image store lost it.
+constexpr int32_t kMaxReloads = 2;
+
 // Start of each UTF-8 character.
 std::vector<size_t> CharStarts(const std::string& s) {
   std::vector<size_t> starts;
@@ -84,6 +87,18 @@ restart:
   const int32_t end = single ? std::min(first + 1, GetImageCount()) : GetImageCount();
   for (int32_t i = first; i < end; ++i) {
     if (!IsImageVisible(i)) continue;
+    {
+      // The store could not keep it (a full disk): loaded again, but only a
+      // few times, so that a disk that stays full does not have it loaded
+      // at every paint; then, as an image that could not be stored, Wrong.
+      std::lock_guard<std::recursive_mutex> guard(MViewLoaderLock());
+      TPXMViewImage& rec = *images_[i];
+      if (rec.Cache && rec.Cache->Lost) {
+        const bool placeholder = rec.Wrong;
+        FreeRecordStore(rec);
+        rec.Wrong = placeholder || ++rec.Reloads > kMaxReloads;
+      }
+    }
     if (!IsImageLoaded(i) && !IsWrongImage(i)) {
       if ((i == selected_ || threadPoolSize_ == 0 || !QueueLoad(i)) && !LoadImageNow(i) && removeCorrupted_) {
         // The grid is laid out again before drawing starts over, so no
@@ -188,7 +203,7 @@ void TPixoranMView::DrawThumbnail(TBitmap& bitmap, int32_t index, bool selected)
     // The copy reduced for drawing, kept once per thumbnail size.
     TPXBitmap prepared;
     TPXBitmap* picture = nullptr;
-    if (rec.Thumb && thumbStore_->ImageToBitmap(rec.Thumb, prepared)) {
+    if (rec.Thumb && thumbStore_->ImageToBitmap(rec.Thumb, prepared) && prepared.Width() > 0) {
       picture = &prepared;
     } else {
       TPXBitmap stored;
@@ -212,9 +227,12 @@ void TPixoranMView::DrawThumbnail(TBitmap& bitmap, int32_t index, bool selected)
                                 softShadow_.Radius);
         if (prepareThumbs_) {
           if (rec.Thumb) thumbStore_->DeleteImage(rec.Thumb);
-          rec.Thumb = thumbStore_->AddImage(prepared);
+          // Never an empty thumbnail (its bitmap could not be had).
+          rec.Thumb = prepared.Width() > 0 ? thumbStore_->AddImage(prepared) : nullptr;
         }
         picture = &prepared;
+      } else if (rec.Cache->Lost) {
+        Invalidate();  // the next paint loads it again
       }
     }
     TRect pic = Rect(x, y + upper, x, y + upper);

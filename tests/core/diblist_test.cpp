@@ -1,14 +1,21 @@
 // The image store: round trips through the one store file, mapping limits,
 // free extents, check-outs, and use from several threads under one lock.
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include "core/kopxutils_bitmap.h"
 #include "core/kopxutils_diblist.h"
+#include "core/kopxutils_helpers.h"
 #include "testsupport.h"
 
 namespace pixoran {
@@ -188,6 +195,185 @@ TEST(VirtualDIBList, MappedLimitBelowOneAndAMissingFolder) {
   TPXBitmap out;
   ASSERT_TRUE(store->ImageToBitmap(r, out));
   ExpectSame(*a, out);
+}
+
+TEST(VirtualDIBList, TheLeastRecentlyUsedImageIsTheOneUnmapped) {
+  TPXVirtualDIBList store;
+  auto a = Pattern(8, 8, pxBGR24, false, 6);
+  std::vector<TPXVirtualDIBImage*> r;
+  for (int i = 0; i < 10; ++i) r.push_back(store.AddImage(*a));
+  EXPECT_EQ(store.GetImageWidth(r[0]), 8);  // the first becomes the most recently used
+  r.push_back(store.AddImage(*a));
+  ASSERT_EQ(store.MappedCount(), 10);
+  for (int i = 0; i < 11; ++i) EXPECT_EQ(r[static_cast<size_t>(i)]->Mapped == nullptr, i == 1) << i;
+  TPXBitmap out;
+  ASSERT_TRUE(store.ImageToBitmap(r[1], out));  // written back when it went
+  ExpectSame(*a, out);
+}
+
+TEST(VirtualDIBList, AnEntirelyOpaqueAlphaComesBackWithout) {
+  TPXVirtualDIBList store;
+  auto a = Pattern(6, 5, pxBGR24, true, 7);
+  TPXBitmap* alpha = a->GetAlphaChannel();
+  for (int32_t y = 0; y < 5; ++y) std::memset(alpha->Scanline(y), 255, 6);
+  alpha->Full = true;
+  TPXVirtualDIBImage* r = store.AddImage(*a);
+  ASSERT_NE(r, nullptr);
+  EXPECT_TRUE(r->HasAlpha);
+  EXPECT_EQ(store.GetImageAlphaBits(r), nullptr);
+  TPXBitmap out;
+  ASSERT_TRUE(store.ImageToBitmap(r, out));
+  EXPECT_FALSE(out.HasAlphaChannel());
+  a->RemoveAlphaChannel();
+  ExpectSame(*a, out);
+}
+
+TEST(VirtualDIBList, GrowthForgetsFreeExtentsAndTheLastDeletionLeavesTheIncrement) {
+  // 100 x 100 at 24 bits is 30048 bytes: two fit the first 64 KB, the third grows the file.
+  TPXVirtualDIBList store;
+  auto a = Pattern(100, 100, pxBGR24, false, 8);
+  TPXVirtualDIBImage* r1 = store.AddImage(*a);
+  TPXVirtualDIBImage* r2 = store.AddImage(*a);
+  ASSERT_TRUE(r1 && r2);
+  EXPECT_EQ(store.FileSize(), TPXVirtualDIBList::kInitialSize);
+  const int64_t freed = r1->Offset;
+  store.DeleteImage(r1);
+  auto big = Pattern(150, 150, pxBGR24, false, 9);  // does not fit the freed extent
+  TPXVirtualDIBImage* r3 = store.AddImage(*big);
+  ASSERT_NE(r3, nullptr);
+  EXPECT_GT(store.FileSize(), TPXVirtualDIBList::kInitialSize);
+  TPXVirtualDIBImage* r4 = store.AddImage(*a);  // would fit the freed one, forgotten by the growth
+  ASSERT_NE(r4, nullptr);
+  EXPECT_NE(r4->Offset, freed);
+  EXPECT_EQ(r4->Offset, r3->Offset + r3->Size);
+
+  // The last deletion leaves exactly the growth increment, which a request
+  // larger than it has raised to the last request plus that one.
+  struct Case {
+    int32_t side;
+    int64_t want;
+  };
+  const int64_t large = 48 + CalcRowLen(200, 24, 32) * 200;  // above 64 KB
+  for (const Case& c : {Case{100, TPXVirtualDIBList::kInitialSize}, Case{200, 30048 + large}}) {
+    TPXVirtualDIBList s;
+    auto small = Pattern(100, 100, pxBGR24, false, 10);
+    auto other = Pattern(c.side, c.side, pxBGR24, false, 11);
+    TPXVirtualDIBImage* x = s.AddImage(*small);
+    TPXVirtualDIBImage* y = s.AddImage(*other);
+    ASSERT_TRUE(x && y);
+    s.DeleteImage(x);
+    s.DeleteImage(y);
+    EXPECT_EQ(s.FileSize(), c.want) << c.side;
+    EXPECT_EQ(s.EndOffset(), 0);
+  }
+}
+
+TEST(VirtualDIBList, ReservingTooMuchKeepsThePlannedSize) {
+  TPXVirtualDIBList store;
+  auto a = Pattern(5, 5, pxBGR24, false, 12);
+  TPXVirtualDIBImage* r = store.AddImage(*a);
+  ASSERT_NE(r, nullptr);
+  const int32_t big = std::numeric_limits<int32_t>::max();
+  const int64_t before = store.FileSize();
+  EXPECT_FALSE(store.ReserveSpace(big, big, big, 24));  // past int64
+  EXPECT_FALSE(store.ReserveSpace(big, big, 3, 24));
+  EXPECT_EQ(store.FileSize(), before);
+  EXPECT_TRUE(store.ReserveSpace(5, 5, 10, 24));
+  EXPECT_EQ(store.FileSize(), before + 10 * (48 + 16 * 5));
+  TPXBitmap out;
+  ASSERT_TRUE(store.ImageToBitmap(r, out));
+  ExpectSame(*a, out);
+}
+
+// In a child process, whose file-size limit is its own: a store whose file
+// has grown for 30 images gets a limit below the tenth, so that write-backs
+// of the images past it fail whichever call unmaps them. Prints what went
+// wrong and exits 0 when nothing did.
+void StoreUnderAFileSizeLimit() {
+  std::string wrong;
+  auto check = [&](bool ok, const std::string& what) {
+    if (!ok) wrong += what + "\n";
+  };
+  std::signal(SIGXFSZ, SIG_IGN);
+  TPXVirtualDIBList store;
+  constexpr int32_t kW = 64, kH = 48;
+  constexpr int64_t kBytes = 48 + kW * 3 * kH;
+  check(store.ReserveSpace(kW, kH, 30, 24), "reserve");
+  const int64_t limit = 9 * kBytes + kBytes / 2;  // images 0 to 8 fit below it
+  const rlimit r{static_cast<rlim_t>(limit), static_cast<rlim_t>(limit)};
+  check(setrlimit(RLIMIT_FSIZE, &r) == 0, "setrlimit");
+  std::vector<std::unique_ptr<TPXBitmap>> bitmaps;
+  std::vector<TPXVirtualDIBImage*> records;
+  for (int i = 0; i < 30; ++i) {
+    bitmaps.push_back(Pattern(kW, kH, pxBGR24, false, i));
+    records.push_back(store.AddImage(*bitmaps.back()));
+    check(records.back() != nullptr, "add " + std::to_string(i));
+  }
+  if (!wrong.empty()) {
+    std::fputs(wrong.c_str(), stderr);
+    std::exit(1);
+  }
+  auto same = [&](int i, TPXBitmap& out) {
+    TPXBitmap& want = *bitmaps[static_cast<size_t>(i)];
+    if (out.Width() != kW || out.Height() != kH || out.PixelFormat() != pxBGR24) return false;
+    for (int32_t y = 0; y < kH; ++y)
+      if (std::memcmp(out.Scanline(y), want.Scanline(y), kW * 3) != 0) return false;
+    return true;
+  };
+  // Twice round: reading evicts too, and the second round meets every loss.
+  int lost = 0;
+  for (int pass = 0; pass < 2; ++pass) {
+    lost = 0;
+    for (int i = 0; i < 30; ++i) {
+      TPXVirtualDIBImage* rec = records[static_cast<size_t>(i)];
+      TPXBitmap out;
+      const bool read = store.ImageToBitmap(rec, out);
+      const std::string at = " " + std::to_string(i) + " pass " + std::to_string(pass);
+      if (i < 9) check(read && same(i, out), "healthy image not read back" + at);
+      if (read) {
+        check(same(i, out), "read back as something else" + at);
+        continue;
+      }
+      ++lost;
+      check(rec->Lost, "not marked lost" + at);
+      check(store.GetBitmap(rec) == nullptr && store.GetImageWidth(rec) == 0 && store.GetImageBits(rec) == nullptr,
+            "lost image readable" + at);
+    }
+  }
+  check(lost == 21, "lost " + std::to_string(lost) + " of 30");
+  // Healthy images still change in place; a lost one takes its content back.
+  TPXBitmap* b = store.GetBitmap(records[2]);
+  check(b != nullptr, "check out");
+  if (b) {
+    b->Scanline(0)[0] ^= 0xFF;
+    bitmaps[2]->Scanline(0)[0] ^= 0xFF;
+    store.ReleaseBitmap(b, true);
+  }
+  // (Read in place: mapping it to read would write it back first.)
+  check(store.BitmapToImage(records[25], *bitmaps[25]), "store into a lost image");
+  const uint8_t* bottom = store.GetImageBits(records[25]);
+  check(!records[25]->Lost && store.GetImageWidth(records[25]) == kW && bottom &&
+            std::memcmp(bottom, bitmaps[25]->Scanline(kH - 1), kW * 3) == 0,
+        "lost image stored again");
+  // Growing the file fails: the planned size stays, the mapped images are
+  // written back (the one past the limit is lost), the healthy ones keep.
+  const int64_t size = store.FileSize();
+  check(!store.ReserveSpace(kW, kH, 10, 24), "reserve past the limit");
+  check(store.FileSize() == size, "planned size kept after a failed growth");
+  check(records[25]->Lost, "image unmapped by the resize not marked lost");
+  for (int i = 0; i < 9; ++i) {
+    TPXBitmap again;
+    check(store.ImageToBitmap(records[static_cast<size_t>(i)], again) && same(i, again),
+          "healthy image after the resize " + std::to_string(i));
+  }
+  std::fputs(wrong.c_str(), stderr);
+  std::exit(wrong.empty() ? 0 : 1);
+}
+
+TEST(VirtualDIBListDeathTest, AFullDiskLosesOnlyTheImagesItCouldNotTake) {
+  // A fresh child (a fork would copy the running application's threads).
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(StoreUnderAFileSizeLimit(), ::testing::ExitedWithCode(0), "");
 }
 
 TEST(VirtualDIBListThread, SharedUnderTheCallersLock) {

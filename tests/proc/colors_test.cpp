@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <set>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -288,13 +289,31 @@ TEST(ProcColors, ConvertToPaletteIsClampedToThePalettesSize) {
   for (TBGR c : four) entries.insert(BGRToInt(c));
   for (int32_t c : colours) EXPECT_TRUE(entries.count(c)) << c;
 
-  // The 1-bit case writes black and white.
-  FillRandom(*img, 32);
-  std::vector<TBGR> two(2, TBGR{9, 9, 9});
-  proc.ConvertToPalette(2, two, true);
-  EXPECT_EQ(img->PixelFormat(), pxBW1);
-  EXPECT_EQ(two[0], (TBGR{0, 0, 0}));
-  EXPECT_EQ(two[1], (TBGR{255, 255, 255}));
+}
+
+TEST(ProcColors, ConvertToPaletteBelowThreeColoursFillsBothEntries) {
+  // Any count below 3 (negative too) makes the image 1-bit: black and
+  // white in the palette, as far as it goes; past it nothing is written.
+  struct Case {
+    int32_t numColors;
+    size_t size;  // of the palette; one sentinel entry follows it
+    int32_t set;  // entries written
+  };
+  const TBGR untouched{9, 9, 9};
+  for (const Case& c : {Case{2, 2, 2}, Case{1, 2, 2}, Case{1, 4, 2}, Case{-3, 2, 2}, Case{1, 1, 1}, Case{2, 1, 1},
+                        Case{-1, 1, 1}}) {
+    SCOPED_TRACE(::testing::Message() << c.numColors << " colours, palette of " << c.size);
+    auto img = MakeBitmap(30, 20, pxBGR24);
+    FillRandom(*img, 32);
+    TPixoranProc proc;
+    proc.AttachBitmap(img.get());
+    std::vector<TBGR> storage(c.size + 1, untouched);
+    proc.ConvertToPalette(c.numColors, std::span<TBGR>(storage).first(c.size), true);
+    EXPECT_EQ(img->PixelFormat(), pxBW1);
+    const TBGR want[] = {TBGR{0, 0, 0}, TBGR{255, 255, 255}};
+    for (size_t i = 0; i < storage.size(); ++i)
+      EXPECT_EQ(storage[i], static_cast<int32_t>(i) < c.set ? want[i] : untouched) << i;
+  }
 }
 
 TEST(ProcColors, QuantizeBitmapKeepsAFewColoursExactly) {

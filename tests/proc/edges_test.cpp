@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <cstdlib>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -199,6 +200,118 @@ TEST(EdgeDetect, LongConnectedEdgesOfALargeImage) {
   for (int32_t y = 0; y < h; ++y)
     for (int32_t x = 0; x < w; ++x) edges += !GetBit(b->Scanline(y), x);
   EXPECT_GT(edges, 900000);
+}
+
+// A photograph-like picture: gradients, a checkerboard of soft steps,
+// a texture and noise, so candidates and windows of every mix occur.
+std::unique_ptr<TPXBitmap> PhotoLike(int32_t w, int32_t h, uint32_t seed) {
+  auto b = MakeBitmap(w, h, pxBGR24);
+  uint32_t s = seed;
+  for (int32_t y = 0; y < h; ++y) {
+    uint8_t* p = b->Scanline(y);
+    for (int32_t x = 0; x < w; ++x, p += 3) {
+      s = s * 1664525u + 1013904223u;
+      const int32_t noise = static_cast<int32_t>((s >> 24) % 21) - 10;
+      const int32_t step = ((x / std::max(1, w / 7) + y / std::max(1, h / 5)) % 2) * 50;
+      const int32_t texture = static_cast<int32_t>(25 * std::sin(x * 0.07) * std::cos(y * 0.05));
+      p[0] = static_cast<uint8_t>(std::clamp(60 + x * 120 / w + step + noise, 0, 255));
+      p[1] = static_cast<uint8_t>(std::clamp(200 - y * 150 / h + texture + noise, 0, 255));
+      p[2] = static_cast<uint8_t>(std::clamp(90 + step + noise, 0, 255));
+    }
+  }
+  return b;
+}
+
+uint64_t Fnv1a(const std::vector<uint8_t>& bytes) {
+  uint64_t h = 1469598103934665603ull;
+  for (uint8_t v : bytes) h = (h ^ v) * 1099511628211ull;
+  return h;
+}
+
+// The 1-bit results of the test pictures, as fingerprints of the direct
+// window sums the detector used to take: the running sums must give the
+// same drawing bit for bit.
+TEST(EdgeDetect, RunningWindowSumsGiveTheSameDrawings) {
+  struct Case {
+    int picture;
+    int32_t window, thin;
+    bool hysteresis;
+    uint64_t want;
+  };
+  const Case cases[] = {
+      {0, 7, 0, true, 13369651562563566580ull},  {0, 51, 0, true, 4656727618534906053ull},
+      {0, 1, 0, false, 4378238539670556197ull},  {0, 25, 3, true, 11765567503289047199ull},
+      {1, 7, 0, true, 1211468327343631958ull},   {1, 51, 0, false, 8221973010387132527ull},
+      {1, 14, 2, true, 18393610204151501521ull}, {2, 7, 0, true, 14638747424541345364ull},
+      {2, 51, 0, true, 9067463152523018969ull},  {2, 3, 0, false, 1977443592962680881ull},
+  };
+  std::vector<std::unique_ptr<TPXBitmap>> pictures;
+  pictures.push_back(PhotoLike(320, 240, 12345));
+  pictures.push_back(MakeBitmap(131, 97, pxBGR24));
+  FillRandom(*pictures.back(), 8);
+  for (int32_t i = 0; i < 6; ++i) FillBox(*pictures.back(), 10 + 15 * i, 10 + 10 * i, 30 + 15 * i, 20 + 10 * i, TBGR{0, 0, 0});
+  pictures.push_back(PhotoLike(77, 260, 99));
+  for (const Case& c : cases) {
+    TPXEdgeParams p;
+    p.WindowSize = c.window;
+    p.ThinFactor = c.thin;
+    p.Hysteresis = c.hysteresis;
+    TPXBitmap dest;
+    ASSERT_TRUE(DetectEdges(*pictures[static_cast<size_t>(c.picture)], dest, p));
+    EXPECT_EQ(Fnv1a(Snapshot(dest)), c.want) << c.picture << " window " << c.window << " edges " << Edges(dest).size();
+  }
+}
+
+// The gradient step against the window sums taken directly, on a
+// Laplacian and smoothed values with runs of exact zeros: a window whose
+// values off (or on) the Laplacian are all 0 has that mean 0.
+TEST(EdgeDetect, GradientsAreTheWindowMeansTakenDirectly) {
+  constexpr int64_t w = 90, h = 70, inset = kPXEdgeInset;
+  std::mt19937 rng(5);
+  std::vector<float> smooth(static_cast<size_t>(w * h));
+  std::vector<uint8_t> lap(static_cast<size_t>(w * h), 0);
+  for (int64_t r = 0; r < h; ++r)
+    for (int64_t c = 0; c < w; ++c) {
+      const bool zeros = c < 40 && r < 45;  // on or off: all 0 there
+      smooth[static_cast<size_t>(r * w + c)] = zeros && (rng() % 3 != 0) ? 0.0f : static_cast<float>(rng() % 25600) / 100;
+      if (r >= inset && r < h - inset && c >= inset && c < w - inset)
+        lap[static_cast<size_t>(r * w + c)] = zeros ? (c % 2 == 0) : rng() % 2;
+    }
+  for (int32_t window : {1, 4, 7, 51}) {
+    std::vector<float> got(smooth.size(), -1.0f);
+    EdgeGradients(smooth.data(), lap.data(), got.data(), w, h, window);
+    const int64_t half = window / 2;
+    int64_t candidates = 0;
+    for (int64_t r = 0; r < h; ++r)
+      for (int64_t c = 0; c < w; ++c) {
+        const size_t i = static_cast<size_t>(r * w + c);
+        const bool interior = r >= inset && r < h - inset && c >= inset && c < w - inset;
+        auto L = [&](int64_t dr, int64_t dc) { return lap[static_cast<size_t>((r + dr) * w + c + dc)]; };
+        auto S = [&](int64_t dr, int64_t dc) { return smooth[static_cast<size_t>((r + dr) * w + c + dc)]; };
+        bool candidate = false;
+        if (interior && L(0, 0) == 1) {
+          if (L(1, 0) == 0) candidate = S(1, 0) - S(-1, 0) > 0;
+          else if (L(0, 1) == 0) candidate = S(0, 1) - S(0, -1) > 0;
+          else if (L(-1, 0) == 0) candidate = S(1, 0) - S(-1, 0) < 0;
+          else if (L(0, -1) == 0) candidate = S(0, 1) - S(0, -1) < 0;
+        }
+        if (!candidate) {
+          ASSERT_EQ(got[i], 0.0f) << r << " " << c;
+          continue;
+        }
+        ++candidates;
+        double sum[2] = {0, 0};
+        int64_t count[2] = {0, 0};
+        for (int64_t dr = -half; dr <= half; ++dr)
+          for (int64_t dc = -half; dc <= half; ++dc) {
+            sum[L(dr, dc)] += S(dr, dc);
+            ++count[L(dr, dc)];
+          }
+        const double off = sum[0] != 0 ? sum[0] / count[0] : 0, on = sum[1] != 0 ? sum[1] / count[1] : 0;
+        ASSERT_FLOAT_EQ(got[i], static_cast<float>(off - on)) << window << ": " << r << " " << c;
+      }
+    EXPECT_GT(candidates, 100) << window;
+  }
 }
 
 }  // namespace
