@@ -114,6 +114,14 @@ bool SaveThrough(TPixoranIO& io, const std::string& fileName) {
   return !io.Aborting();
 }
 
+QString FileMessageText(const QString& what, const std::string& fileName) {
+  return what + QStringLiteral("\n") + QDir::toNativeSeparators(Q(fileName));
+}
+
+void ShowFileMessage(QWidget* parent, const QString& what, const std::string& fileName) {
+  ShowMessage(parent, FileMessageText(what, fileName));
+}
+
 // ---------------------------------------------------------------- window
 
 TfrmMain::TfrmMain(const std::string& programDir, QWidget* parent)
@@ -402,21 +410,26 @@ void TfrmMain::acOpenFileExecute() {
   v.GetIO()->ExecuteOpenDialog("", "", "", chosen, 1, false);
   if (chosen.empty()) return;
   {
-    // A file that cannot be read leaves the current picture and its files.
+    // A file that cannot be read leaves the current picture and its files,
+    // and says so: a failure must not look like nothing happening.
     TPXBitmap probe;
     TPixoranIO reader;
     reader.SetAttachedPXBitmap(&probe);
-    if (!LoadThrough(reader, chosen)) return;
+    if (!LoadThrough(reader, chosen)) {
+      ShowFileMessage(this, QStringLiteral("无法打开图片：文件已损坏、为空或不是能读取的图片格式。"), chosen);
+      return;
+    }
   }
   currentPictureName_ = chosen;
   EmptyMainView();
-  // Going back must not bring the previous picture back.
-  DeleteSnapshot();
   const std::string work = WorkingFileName();
   if (!SameFile(chosen, work)) {
     QFile::remove(Q(work));
     QFile::copy(Q(chosen), Q(work));
   }
+  // Going back must not bring the previous picture back. Deleted after the
+  // copy: the chosen file may be the snapshot itself.
+  DeleteSnapshot();
   LoadWorkingFile();
 }
 

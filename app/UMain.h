@@ -61,6 +61,11 @@ std::string WorkingFolderFor(const std::string& programDir);
 bool LoadThrough(pixoran::TPixoranIO& io, const std::string& fileName);
 bool SaveThrough(pixoran::TPixoranIO& io, const std::string& fileName);
 
+// The program's message (titled "提示") about one file: what happened,
+// then the file's full path on a line of its own.
+QString FileMessageText(const QString& what, const std::string& fileName);
+void ShowFileMessage(QWidget* parent, const QString& what, const std::string& fileName);
+
 // The maker's web page the web-site command opens.
 inline constexpr const char* kWebSiteAddress = "https://tolvaren.example.org/";
 // Opens a web page in the desktop's browser; tests replace it so that no
@@ -146,6 +151,13 @@ class TfrmMain : public QMainWindow {
   // Every layer and the text objects drawn into one opaque picture, as the
   // snapshot, saving and printing need it: what they keep is what is shown.
   void FlattenComposition();
+  // The same composition made in scratch from copies, the picture itself
+  // unchanged: what printing a selected area prints from.
+  void ComposeInto(pixoran::TPixoranVect& scratch);
+  // The selected area of that composition (its bounding box, unselected
+  // pixels in the background colour) as a 24-bit bitmap; false without a
+  // selection.
+  bool CopyComposedSelection(pixoran::TBitmap& area);
 
   // Saving, printing and the view (no snapshot).
   void acSaveAsExecute();

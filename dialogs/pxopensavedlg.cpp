@@ -21,7 +21,6 @@
 
 #include "core/kopxutils_words.h"
 #include "dialogs/iopreviews.h"
-#include "dialogs/pxwords.h"
 #include "io/pixoranio.h"
 #include "io/pxformats.h"
 #include "io/pxmio.h"
@@ -125,7 +124,6 @@ class TOpenPixoranDialog::TFileDialog : public QFileDialog {
 // ---------------------------------------------------------------- open dialog
 
 TOpenPixoranDialog::TOpenPixoranDialog(TComponent* owner) : TPXCommonDialog(owner) {
-  FillWordTable();
   dialog_ = std::make_unique<TFileDialog>();
   QFileDialog& d = *dialog_;
   d.setObjectName(QStringLiteral("OpenPixoranDialog"));

@@ -12,7 +12,6 @@
 
 #include "core/kopxutils_helpers.h"
 #include "core/kopxutils_words.h"
-#include "dialogs/pxwords.h"
 #include "io/pixoranio.h"
 #include "view/pixoranview.h"
 
@@ -24,7 +23,6 @@ QString Group(int w, TMsgLanguage l) { return QStringLiteral(" ") + Word(w, l) +
 }  // namespace
 
 TfpxPrnForm2::TfpxPrnForm2(TPixoranIO& io, QWidget* parent) : QDialog(parent), io_(io) {
-  FillWordTable();
   setObjectName(QStringLiteral("fpxPrnForm2"));
   resize(664, 356);
   controls_.Create(this, [this] { printpreview(nullptr); });

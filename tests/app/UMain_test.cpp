@@ -341,15 +341,29 @@ TEST_F(MainWindowTest, OpeningKeepsOrReplacesThePicture) {
   const auto framed = Pixels(View());
   const int layers = View().GetLayersCount();
 
-  for (const std::string& name : {std::string(), dir_ + "bad.png", dir_ + "missing.png"}) {
+  WriteBytes(dir_ + "empty.jpg", "");
+  WriteBytes(dir_ + "unknown.xyz", "not a picture at all");
+  for (const std::string& name : {std::string(), dir_ + "bad.png", dir_ + "missing.png", dir_ + "empty.jpg",
+                                  dir_ + "unknown.xyz"}) {
     SCOPED_TRACE(name);
-    Open(name);  // cancelled, corrupt, missing: nothing changes
+    messages_.clear();
+    // Cancelled, corrupt, missing, empty, unknown: the picture stays; all
+    // but cancelling say so, naming the file.
+    nextOpen_ = name;
+    form_->acOpenFile->trigger();
     EXPECT_EQ(form_->CurrentPictureName(), dir_ + "a.png");
     EXPECT_EQ(View().GetLayersCount(), layers);
     EXPECT_EQ(Pixels(View()), framed);
     EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(form_->SnapshotFileName())));
+    if (name.empty()) {
+      EXPECT_TRUE(messages_.empty());
+    } else {
+      ASSERT_EQ(messages_.size(), 1u);
+      EXPECT_TRUE(messages_[0].endsWith("\n" + QString::fromStdString(name))) << messages_[0].toStdString();
+      EXPECT_EQ(messages_[0], FileMessageText(messages_[0].section('\n', 0, 0), name));
+    }
   }
-  EXPECT_TRUE(messages_.empty());
+  messages_.clear();
 
   Open(dir_ + "b.png");
   EXPECT_EQ(View().GetLayersCount(), 1);
@@ -360,6 +374,13 @@ TEST_F(MainWindowTest, OpeningKeepsOrReplacesThePicture) {
 
   Open(form_->WorkingFileName());  // the working file itself is not deleted first
   EXPECT_EQ(Pixels(View()), b);
+
+  // The program's own snapshot file, opened: its picture, not an empty viewer.
+  SelectFrame("frame1.png");
+  form_->acApplyExecute();  // writes the snapshot of b
+  Open(form_->SnapshotFileName());
+  EXPECT_EQ(Pixels(View()), b);
+  EXPECT_TRUE(messages_.empty());
 }
 
 TEST_F(MainWindowTest, CorruptFramesAddNoLayer) {
