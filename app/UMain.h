@@ -164,6 +164,9 @@ class TfrmMain : public QMainWindow {
   void acSaveFileExecute();
   void acPrintExecute();
   void acPrintAreaExecute();
+  // After a print preview closed with printed (1): where the pages went
+  // when they went to a PDF file.
+  void ReportPdfPrint(int32_t printed);
   void acExitExecute();
   void acFullImageExecute();
   void acFitImageExecute();

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QScreen>
@@ -29,6 +30,7 @@
 #include "app/Uresize.h"
 #include "core/kopxutils_bitmap.h"
 #include "io/pixoranio.h"
+#include "platform/printer.h"
 #include "proc/pixoranproc.h"
 #include "view/pixoranview.h"
 
@@ -83,7 +85,15 @@ void TfrmMain::acSaveAsExecute() {
 
 void TfrmMain::acPrintExecute() {
   FlattenComposition();
-  PixoranView_Main->GetIO()->DoPrintPreviewDialog(0, "");
+  ReportPdfPrint(PixoranView_Main->GetIO()->DoPrintPreviewDialog(0, ""));
+}
+
+void TfrmMain::ReportPdfPrint(int32_t printed) {
+  TPrinter& printer = Printer();
+  if (printed != 1 || !printer.OutputsToPdf()) return;
+  const std::string file = printer.OutputFileName();
+  if (file.empty() || !QFileInfo::exists(QString::fromStdString(file))) return;
+  ShowFileMessage(this, QStringLiteral("已打印到PDF文件："), file);
 }
 
 void TfrmMain::PreselectCentre() {
@@ -114,7 +124,7 @@ void TfrmMain::acPrintAreaExecute() {
     if (!CopyComposedSelection(area)) return;
     TPixoranIO io;
     io.SetAttachedBitmap(&area);
-    io.DoPrintPreviewDialog(0, "");
+    ReportPdfPrint(io.DoPrintPreviewDialog(0, ""));
   };
   ShowPrompt(prompt, ScreenWidth() - prompt->width() - 30, 100);
 }

@@ -4,12 +4,16 @@
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QLineEdit>
-#include <QPageSetupDialog>
+#include <QDir>
+#include <QFileDialog>
+#include <QPrintDialog>
+#include <QStandardPaths>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
 
 #include "core/kopxutils_helpers.h"
+#include "core/kopxutils_words.h"
 #include "io/pixoranio.h"
 #include "platform/printer.h"
 #include "view/pixoranview.h"
@@ -116,24 +120,45 @@ void TPrnControls::StepEdit(QLineEdit* edit, double delta) {
   edit->setText(QString::fromStdString(FloatToStr(v < 1e-9 ? 0 : v)));
 }
 
-void RunPrintPreview(TPixoranIO& io, TPixoranView& view, const TPrintLayoutArgs& args, bool print,
+bool AskPdfFileName(QWidget* parent, const std::string& title) {
+  TPrinter& printer = Printer();
+  if (!printer.NeedsOutputFileName()) return true;
+  const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+  const QString base = title.empty() ? QStringLiteral("print") : QString::fromStdString(title);
+  QFileDialog dialog(parent, QString::fromStdString(GetWordText(91, msSystem)) + QStringLiteral(" (PDF)"),
+                     QDir(folder.isEmpty() ? QDir::homePath() : folder).filePath(base + QStringLiteral(".pdf")),
+                     QStringLiteral("PDF (*.pdf)"));
+  dialog.setObjectName(QStringLiteral("PdfFileDialog"));
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  dialog.setDefaultSuffix(QStringLiteral("pdf"));
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
+  printer.SetOutputFileName(QDir::cleanPath(dialog.selectedFiles().first()).toStdString());
+  return !printer.NeedsOutputFileName();
+}
+
+bool RunPrintPreview(TPixoranIO& io, TPixoranView& view, const TPrintLayoutArgs& args, bool print,
                      const std::string& title) {
   if (print) {
+    if (!AskPdfFileName(view.Widget()->window(), title)) return false;
     TPrinter& printer = Printer();
-    if (!printer.BeginDoc(title)) return;
+    if (!printer.BeginDoc(title)) return true;
     io.PrintImage(nullptr, args);
     printer.EndDoc();
-    return;
+    return true;
   }
   TBitmap* page = view.GetTBitmap();
-  if (!page) return;
+  if (!page) return true;
   io.PreviewPrintImage(*page, view.ClientWidth(), view.ClientHeight(), nullptr, args);
   view.ImageChange();
   view.Update();
+  return true;
 }
 
 bool ExecutePrinterSetup(QWidget* parent) {
-  QPageSetupDialog dialog(&Printer().QtPrinter(), parent);
+  // The print dialog: the printer (or a PDF file), copies and the page.
+  QPrintDialog dialog(&Printer().QtPrinter(), parent);
+  dialog.setObjectName(QStringLiteral("PrinterSetupDialog"));
   return dialog.exec() == QDialog::Accepted;
 }
 

@@ -9,6 +9,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QImage>
 #include <QLabel>
@@ -16,6 +17,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPointer>
+#include <QPrintDialog>
 #include <QProcess>
 #include <QPushButton>
 #include <QSlider>
@@ -744,4 +746,104 @@ TEST_F(CommandsTest, PrintAreaPromptMessageAndColours) {
   EXPECT_EQ(shot.pixelColor(inside * shot.devicePixelRatio()).rgb(), tip.rgb());
   if (const char* dir = std::getenv("PIXORAN_SHOTS")) shot.save(QString(dir) + "/printinfo.png");
   QTest::mouseClick(prompt->Button2, Qt::LeftButton);
+}
+
+namespace {
+
+// Answers each modal window as it comes up (the print-preview form, the
+// PDF file question, the print dialog), outside the poll, so an answer may
+// open the next modal window.
+class TModalResponder {
+ public:
+  explicit TModalResponder(std::function<void(QWidget*)> answer) : answer_(std::move(answer)) {
+    QObject::connect(&timer_, &QTimer::timeout, [this] {
+      QWidget* w = QApplication::activeModalWidget();
+      if (!w || w == last_) return;
+      last_ = w;
+      QTimer::singleShot(0, w, [this, w] { answer_(w); });
+    });
+    timer_.start(20);
+  }
+
+ private:
+  std::function<void(QWidget*)> answer_;
+  QPointer<QWidget> last_;
+  QTimer timer_;
+};
+
+}  // namespace
+
+// With only PDF possible, the first print asks for the file's name, the
+// second keeps it (the reset before each preview keeps the device chosen),
+// and each says where the pages went; the area print keeps it too.
+TEST_F(CommandsTest, TwoPrintsInARowKeepTheChosenPdfFile) {
+  InstallPrintPreviewForms();
+  TPrinter& printer = Printer();
+  printer.SetOutputFileName("");
+  if (!printer.NeedsOutputFileName()) GTEST_SKIP() << "this machine has a printer";
+  const std::string pdf = dir_ + "chosen.pdf";
+  int asked = 0;
+  TModalResponder responder([&](QWidget* w) {
+    if (auto* form = qobject_cast<TfpxPrnForm2*>(w)) QTest::mouseClick(form->Button1, Qt::LeftButton);
+    if (auto* d = qobject_cast<QFileDialog*>(w)) {
+      ++asked;
+      if (auto* name = d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) name->setText(QString::fromStdString(pdf));
+      QMetaObject::invokeMethod(d, "accept");
+    }
+  });
+  ApplyCat();
+  form_->acFullImage->trigger();
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    messages_.clear();
+    QFile::remove(QString::fromStdString(pdf));
+    if (round < 2) {
+      form_->acPrint->trigger();
+    } else {
+      form_->acPrintArea->trigger();
+      auto* prompt = form_->findChild<TfrmPrintInfo*>();
+      ASSERT_NE(prompt, nullptr);
+      QTest::mouseClick(prompt->Button1, Qt::LeftButton);
+      QTest::mouseClick(prompt->Button2, Qt::LeftButton);
+    }
+    EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(pdf)));
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_EQ(messages_[0], FileMessageText("已打印到PDF文件：", pdf));
+  }
+  EXPECT_EQ(asked, 1);
+  EXPECT_EQ(printer.OutputFileName(), pdf);
+  printer.SetOutputFileName("");
+}
+
+// The printer setup is the print dialog: a PDF file chosen there is where
+// this print and the next go.
+TEST_F(CommandsTest, PrintDialogChoiceKeptForTheNextPrint) {
+  InstallPrintPreviewForms();
+  TPrinter& printer = Printer();
+  printer.SetOutputFileName(dir_ + "first.pdf");
+  const std::string pdf = dir_ + "fromdialog.pdf";
+  bool setupDone = false, dialogSeen = false;
+  TModalResponder responder([&](QWidget* w) {
+    if (auto* form = qobject_cast<TfpxPrnForm2*>(w)) {
+      if (!setupDone) {
+        setupDone = true;
+        QTest::mouseClick(form->Button4, Qt::LeftButton);  // the print dialog, then the preview again
+      }
+      QTest::mouseClick(form->Button1, Qt::LeftButton);
+    }
+    if (auto* d = qobject_cast<QPrintDialog*>(w)) {
+      dialogSeen = true;
+      if (auto* name = d->findChild<QLineEdit*>(QStringLiteral("filename"))) name->setText(QString::fromStdString(pdf));
+      QMetaObject::invokeMethod(d, "accept");
+    }
+  });
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    QFile::remove(QString::fromStdString(pdf));
+    form_->acPrint->trigger();
+    EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(pdf)));
+  }
+  EXPECT_TRUE(dialogSeen);
+  EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(dir_ + "first.pdf")));
+  printer.SetOutputFileName("");
 }
