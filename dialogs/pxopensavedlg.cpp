@@ -160,6 +160,8 @@ TOpenPixoranDialog::TOpenPixoranDialog(TComponent* owner) : TPXCommonDialog(owne
   mview_->SetThumbHeight(109);
   mview_->SetHorizBorder(4);
   mview_->SetVertBorder(4);
+  mview_->SetStyle(pxmsFlat);
+  mview_->SetBackgroundStyle(pxbsChessboard);
   mview_->SetBackground(0xFFFFFF);
   ProgressBar = new QProgressBar(PicturePanel);
   ProgressBar->setObjectName(QStringLiteral("ProgressBar"));

@@ -196,12 +196,19 @@ TEST_F(MainWindowTest, FolderScansShowReadableFilesSortedByName) {
   WriteBytes(dir_ + "frames/0/notes.txt", "not a frame");
   QDir().mkpath(QString::fromStdString(dir_ + "frames/0/sub.png"));  // a folder, whatever its name
   QDir().mkpath(QString::fromStdString(dir_ + "frames/1"));
+  WriteBytes(dir_ + "frames/1/m.wmf", "metafile");  // metafiles are readable frames too
+  WriteBytes(dir_ + "frames/1/n.emf", "metafile");
   Start();
   EXPECT_EQ(StripNames(), (std::vector<std::string>{"a.jpg", "b.bmp", "z.png"}));
   EXPECT_EQ(form_->PixoranMViewMain->SelectedImage(), 0);
   EXPECT_EQ(form_->PreviewFileName(), dir_ + "frames/0/a.jpg");
   EXPECT_EQ(form_->PixoranViewPreView->GetPXBitmap()->Width(), 4);
 
+  form_->ComboBox1->setCurrentIndex(1);
+  EXPECT_EQ(StripNames(), (std::vector<std::string>{"m.wmf", "n.emf"}));
+  QFile::remove(QString::fromStdString(dir_ + "frames/1/m.wmf"));
+  QFile::remove(QString::fromStdString(dir_ + "frames/1/n.emf"));
+  form_->ComboBox1->setCurrentIndex(0);
   form_->ComboBox1->setCurrentIndex(1);  // an empty folder
   EXPECT_TRUE(StripNames().empty());
   EXPECT_EQ(form_->PreviewFileName(), "");
