@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <memory>
 #include <vector>
 
 #include <QAction>
@@ -29,6 +30,7 @@
 #include <QStatusBar>
 #include <QToolBar>
 #include <QToolButton>
+#include <QTranslator>
 #include <QVBoxLayout>
 
 #include "app/UEffectForm.h"
@@ -120,6 +122,14 @@ QString FileMessageText(const QString& what, const std::string& fileName) {
 
 void ShowFileMessage(QWidget* parent, const QString& what, const std::string& fileName) {
   ShowMessage(parent, FileMessageText(what, fileName));
+}
+
+QTranslator* InstallQtTranslation(const QString& folder) {
+  auto translator = std::make_unique<QTranslator>(QCoreApplication::instance());
+  // "qt" takes in the modules' files (qtbase and the others).
+  if (!translator->load(QStringLiteral("qt_zh_CN"), folder)) return nullptr;
+  if (!QCoreApplication::installTranslator(translator.get())) return nullptr;
+  return translator.release();
 }
 
 // ---------------------------------------------------------------- window

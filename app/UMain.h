@@ -25,6 +25,7 @@ class QLabel;
 class QStatusBar;
 class QToolBar;
 class QToolButton;
+class QTranslator;
 
 namespace pixoran {
 class TObject;
@@ -65,6 +66,13 @@ bool SaveThrough(pixoran::TPixoranIO& io, const std::string& fileName);
 // then the file's full path on a line of its own.
 QString FileMessageText(const QString& what, const std::string& fileName);
 void ShowFileMessage(QWidget* parent, const QString& what, const std::string& fileName);
+
+// Loads Qt's own Simplified Chinese texts (the file, colour and print
+// dialogs, the standard buttons) from folder, whatever the locale: the
+// program speaks Chinese. The translator belongs to the application
+// (deleting it takes the texts back out); nullptr when the translation is
+// not there, and the program goes on in Qt's English.
+QTranslator* InstallQtTranslation(const QString& folder);
 
 // The maker's web page the web-site command opens.
 inline constexpr const char* kWebSiteAddress = "https://tolvaren.example.org/";

@@ -6,7 +6,13 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
+#include <QLabel>
+#include <QLibraryInfo>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTranslator>
 #include <QImage>
 #include <QTest>
 #include <QTimer>
@@ -496,3 +502,23 @@ TEST(FrameCatalogue, EveryCategoryCoversTheThreeFamilies) {
 #endif
 
 }  // namespace
+
+// Qt's own texts come in Chinese once the translation is installed; a
+// missing translation leaves them in English and nothing fails.
+TEST(QtTranslation, ChineseWhenInstalledEnglishWhenMissing) {
+  const auto okText = [] {
+    QMessageBox box;
+    box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+    return box.button(QMessageBox::Cancel)->text();
+  };
+  EXPECT_EQ(InstallQtTranslation(QStringLiteral("/no/such/folder")), nullptr);
+  EXPECT_EQ(okText().remove('&'), "Cancel");
+  QTranslator* t = InstallQtTranslation(QLibraryInfo::path(QLibraryInfo::TranslationsPath));
+  if (!t) GTEST_SKIP() << "Qt's translations are not installed";
+  EXPECT_EQ(okText(), "取消");
+  QFileDialog dialog;
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  EXPECT_TRUE(dialog.findChild<QLabel*>(QStringLiteral("fileTypeLabel"))->text().contains("文件"));
+  delete t;
+  EXPECT_EQ(okText().remove('&'), "Cancel");
+}
