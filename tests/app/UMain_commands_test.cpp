@@ -46,6 +46,7 @@
 #include "app/UPrintInfo.h"
 #include "app/URotate.h"
 #include "app/UTwist.h"
+#include "app/UWave.h"
 #include "app/Uresize.h"
 #include "core/kopxutils_bitmap.h"
 #include "dialogs/pxprnform2.h"
@@ -846,4 +847,24 @@ TEST_F(CommandsTest, PrintDialogChoiceKeptForTheNextPrint) {
   EXPECT_TRUE(dialogSeen);
   EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(dir_ + "first.pdf")));
   printer.SetOutputFileName("");
+}
+
+// The wave preview and the applied wave are one call on one copy: the
+// bitmaps are equal (a screen may still differ, the preview being shrunk).
+TEST_F(CommandsTest, WavePreviewBitmapIsTheAppliedPicture) {
+  std::vector<int> previewed;
+  ModalHook() = [&](QDialog& d) {
+    auto& w = dynamic_cast<TfrmWave&>(d);
+    w.TrackBar1->setValue(5);
+    w.TrackBar2->setValue(3);
+    w.TrackBar3->setValue(40);
+    QTest::mouseClick(w.PreviewButton(), Qt::LeftButton);
+    previewed = Pixels(*w.PixoranView1());
+    return mrOk;
+  };
+  const auto before = Pixels(View());
+  form_->acWave->trigger();
+  ModalHook() = nullptr;
+  EXPECT_NE(Pixels(View()), before);
+  EXPECT_EQ(Pixels(View()), previewed);
 }
