@@ -199,16 +199,18 @@ void StretchDrawToCanvas(TPXBitmap& bitmap, TCanvas& canvas, int32_t x, int32_t 
   const int32_t srcW = bitmap.Width(), srcH = bitmap.Height();
   if (bitmap.PixelFormat() == pxNone || srcW <= 0 || srcH <= 0 || width <= 0 || height <= 0) return;
   const bool useGamma = gamma != 1.0 && gamma > 0.0;
+  // Only 1- and 24-bit rows go to the printer as they are; the others as the
+  // screen shows them.
+  const auto whole = [&](std::unique_ptr<TPXBitmap>& copy) -> TPXBitmap* {
+    if (bitmap.PixelFormat() == pxBW1 || bitmap.PixelFormat() == pxBGR24) return &bitmap;
+    copy = MakeBGR24Copy(bitmap, 0, 0, srcW, srcH, false);
+    return copy.get();
+  };
+  std::unique_ptr<TPXBitmap> copy;
   if (filter == rfNone && !useGamma) {
-    // Only 1- and 24-bit rows go to the printer as they are; the others as
-    // the screen shows them. The canvas stretches and cuts the source itself.
-    TPXBitmap* src = &bitmap;
-    std::unique_ptr<TPXBitmap> copy;
-    if (bitmap.PixelFormat() != pxBW1 && bitmap.PixelFormat() != pxBGR24) {
-      copy = MakeBGR24Copy(bitmap, 0, 0, srcW, srcH, false);
-      if (!copy) return;
-      src = copy.get();
-    }
+    // The canvas stretches and cuts the source itself.
+    TPXBitmap* src = whole(copy);
+    if (!src) return;
     const TPXPackedDIB dib = BitmapRectToDIB(*src, 0, 0, srcW, srcH);
     if (!dib.Empty()) DrawPackedDIB(canvas, dib, Rect(x, y, x + width, y + height), Rect(0, 0, srcW, srcH));
     return;
@@ -222,13 +224,8 @@ void StretchDrawToCanvas(TPXBitmap& bitmap, TCanvas& canvas, int32_t x, int32_t 
   const int64_t vb = std::min<int64_t>(int64_t{y} + height, clip.Bottom);
   if (vr <= vl || vb <= vt) return;
   if (vl == x && vt == y && vr == int64_t{x} + width && vb == int64_t{y} + height) {
-    TPXBitmap* src = &bitmap;
-    std::unique_ptr<TPXBitmap> copy;
-    if (bitmap.PixelFormat() != pxBW1 && bitmap.PixelFormat() != pxBGR24) {
-      copy = MakeBGR24Copy(bitmap, 0, 0, srcW, srcH, false);
-      if (!copy) return;
-      src = copy.get();
-    }
+    TPXBitmap* src = whole(copy);
+    if (!src) return;
     DrawResampled(*src, canvas, x, y, width, height, useGamma, gamma, filter, bitmap.MemoryThreshold);
     return;
   }
