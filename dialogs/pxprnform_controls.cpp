@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QPrintDialog>
+#include <QPrinter>
 #include <QStandardPaths>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -120,14 +121,22 @@ void TPrnControls::StepEdit(QLineEdit* edit, double delta) {
   edit->setText(QString::fromStdString(FloatToStr(v < 1e-9 ? 0 : v)));
 }
 
+namespace {
+// A PDF file in the user's documents folder (home when there is none),
+// named after the job.
+QString SuggestedPdfName(const std::string& title) {
+  QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+  if (folder.isEmpty() || !QDir(folder).exists()) folder = QDir::homePath();
+  const QString base = title.empty() ? QStringLiteral("print") : QString::fromStdString(title);
+  return QDir(folder).filePath(base + QStringLiteral(".pdf"));
+}
+}  // namespace
+
 bool AskPdfFileName(QWidget* parent, const std::string& title) {
   TPrinter& printer = Printer();
   if (!printer.NeedsOutputFileName()) return true;
-  const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-  const QString base = title.empty() ? QStringLiteral("print") : QString::fromStdString(title);
   QFileDialog dialog(parent, QString::fromStdString(GetWordText(91, msSystem)) + QStringLiteral(" (PDF)"),
-                     QDir(folder.isEmpty() ? QDir::homePath() : folder).filePath(base + QStringLiteral(".pdf")),
-                     QStringLiteral("PDF (*.pdf)"));
+                     SuggestedPdfName(title), QStringLiteral("PDF (*.pdf)"));
   dialog.setObjectName(QStringLiteral("PdfFileDialog"));
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setFileMode(QFileDialog::AnyFile);
@@ -157,9 +166,15 @@ bool RunPrintPreview(TPixoranIO& io, TPixoranView& view, const TPrintLayoutArgs&
 
 bool ExecutePrinterSetup(QWidget* parent) {
   // The print dialog: the printer (or a PDF file), copies and the page.
-  QPrintDialog dialog(&Printer().QtPrinter(), parent);
+  TPrinter& printer = Printer();
+  // A PDF output not named yet shows a name to keep or change, not a folder.
+  const bool unnamed = printer.NeedsOutputFileName();
+  if (unnamed) printer.QtPrinter().setOutputFileName(SuggestedPdfName(""));
+  QPrintDialog dialog(&printer.QtPrinter(), parent);
   dialog.setObjectName(QStringLiteral("PrinterSetupDialog"));
-  return dialog.exec() == QDialog::Accepted;
+  if (dialog.exec() == QDialog::Accepted) return true;
+  if (unnamed) printer.SetOutputFileName("");
+  return false;
 }
 
 }  // namespace pixoran
