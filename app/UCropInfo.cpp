@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPalette>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -23,11 +24,17 @@ TSelectionPrompt::TSelectionPrompt(TPixoranView* mainView, const QString& captio
   setModal(false);
   setWindowTitle(caption);
   setFixedSize(185, 84);
-  setStyleSheet(QStringLiteral("QDialog { background-color: #F0FAFF; }"));
+  QPalette colours = palette();
+  colours.setColor(QPalette::Window, QColor(0xF0, 0xFA, 0xFF));
+  setPalette(colours);
+  setAutoFillBackground(true);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(6, 6, 6, 6);
   auto* info = new QLabel(line1 + QStringLiteral("\n完成以后按[确定]。"), this);
-  info->setStyleSheet(QStringLiteral("background-color: #E1FFFF;"));
+  // The info background is the platform's tooltip colour.
+  info->setAutoFillBackground(true);
+  info->setBackgroundRole(QPalette::ToolTipBase);
+  info->setForegroundRole(QPalette::ToolTipText);
   layout->addWidget(info);
   auto* row = new QHBoxLayout;
   Button1 = new QPushButton(QStringLiteral("确定"), this);

@@ -40,6 +40,9 @@ class TSelectionPrompt : public QDialog {
   // The close box is refused; closing from the program (its buttons, or the
   // program quitting) always goes through.
   void closeEvent(QCloseEvent* event) override;
+  // Escape reaches reject(), which would close the prompt past its
+  // clean-up (the viewer left selecting): only the buttons end it.
+  void reject() override {}
   // Closes and frees the prompt.
   void Finish();
   TPixoranView* mainView_;

@@ -37,6 +37,15 @@ void ShowMessage(QWidget* parent, const QString& text) {
   QMessageBox::information(parent, QStringLiteral("提示"), text);
 }
 
+void ShowPlainMessage(QWidget* parent, const QString& text) {
+  if (MessageHook()) {
+    MessageHook()(parent, text);
+    return;
+  }
+  QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(kApplicationTitle), text, QMessageBox::Ok, parent);
+  box.exec();
+}
+
 bool RunGuarded(QWidget* parent, const std::function<void()>& operation) {
   try {
     operation();

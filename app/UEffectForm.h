@@ -47,6 +47,11 @@ int StrToInt(const QString& text);
 using TMessageHook = std::function<void(QWidget* parent, const QString& text)>;
 TMessageHook& MessageHook();
 void ShowMessage(QWidget* parent, const QString& text);
+// The application's title, which the framework's plain message dialog shows.
+inline constexpr const char* kApplicationTitle = "Tolvaren";
+// The framework's plain message dialog: titled with the application's
+// title, no icon, an OK button. Goes through the same hook as ShowMessage.
+void ShowPlainMessage(QWidget* parent, const QString& text);
 // Runs an operation from a Qt slot: an exception never leaves it, it is
 // shown as the program's message instead. False when one was raised.
 bool RunGuarded(QWidget* parent, const std::function<void()>& operation);

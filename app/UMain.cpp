@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <memory>
 #include <vector>
 
 #include <QAction>
@@ -29,6 +30,7 @@
 #include <QStatusBar>
 #include <QToolBar>
 #include <QToolButton>
+#include <QTranslator>
 #include <QVBoxLayout>
 
 #include "app/UEffectForm.h"
@@ -112,6 +114,22 @@ bool SaveThrough(TPixoranIO& io, const std::string& fileName) {
     return false;
   }
   return !io.Aborting();
+}
+
+QString FileMessageText(const QString& what, const std::string& fileName) {
+  return what + QStringLiteral("\n") + QDir::toNativeSeparators(Q(fileName));
+}
+
+void ShowFileMessage(QWidget* parent, const QString& what, const std::string& fileName) {
+  ShowMessage(parent, FileMessageText(what, fileName));
+}
+
+QTranslator* InstallQtTranslation(const QString& folder) {
+  auto translator = std::make_unique<QTranslator>(QCoreApplication::instance());
+  // "qt" takes in the modules' files (qtbase and the others).
+  if (!translator->load(QStringLiteral("qt_zh_CN"), folder)) return nullptr;
+  if (!QCoreApplication::installTranslator(translator.get())) return nullptr;
+  return translator.release();
 }
 
 // ---------------------------------------------------------------- window
@@ -402,21 +420,26 @@ void TfrmMain::acOpenFileExecute() {
   v.GetIO()->ExecuteOpenDialog("", "", "", chosen, 1, false);
   if (chosen.empty()) return;
   {
-    // A file that cannot be read leaves the current picture and its files.
+    // A file that cannot be read leaves the current picture and its files,
+    // and says so: a failure must not look like nothing happening.
     TPXBitmap probe;
     TPixoranIO reader;
     reader.SetAttachedPXBitmap(&probe);
-    if (!LoadThrough(reader, chosen)) return;
+    if (!LoadThrough(reader, chosen)) {
+      ShowFileMessage(this, QStringLiteral("无法打开图片：文件已损坏、为空或不是能读取的图片格式。"), chosen);
+      return;
+    }
   }
   currentPictureName_ = chosen;
   EmptyMainView();
-  // Going back must not bring the previous picture back.
-  DeleteSnapshot();
   const std::string work = WorkingFileName();
   if (!SameFile(chosen, work)) {
     QFile::remove(Q(work));
     QFile::copy(Q(chosen), Q(work));
   }
+  // Going back must not bring the previous picture back. Deleted after the
+  // copy: the chosen file may be the snapshot itself.
+  DeleteSnapshot();
   LoadWorkingFile();
 }
 

@@ -25,6 +25,7 @@ class QLabel;
 class QStatusBar;
 class QToolBar;
 class QToolButton;
+class QTranslator;
 
 namespace pixoran {
 class TObject;
@@ -60,6 +61,18 @@ std::string WorkingFolderFor(const std::string& programDir);
 // that cannot be opened raises) as false, without a message.
 bool LoadThrough(pixoran::TPixoranIO& io, const std::string& fileName);
 bool SaveThrough(pixoran::TPixoranIO& io, const std::string& fileName);
+
+// The program's message (titled "提示") about one file: what happened,
+// then the file's full path on a line of its own.
+QString FileMessageText(const QString& what, const std::string& fileName);
+void ShowFileMessage(QWidget* parent, const QString& what, const std::string& fileName);
+
+// Loads Qt's own Simplified Chinese texts (the file, colour and print
+// dialogs, the standard buttons) from folder, whatever the locale: the
+// program speaks Chinese. The translator belongs to the application
+// (deleting it takes the texts back out); nullptr when the translation is
+// not there, and the program goes on in Qt's English.
+QTranslator* InstallQtTranslation(const QString& folder);
 
 // The maker's web page the web-site command opens.
 inline constexpr const char* kWebSiteAddress = "https://tolvaren.example.org/";
@@ -146,12 +159,22 @@ class TfrmMain : public QMainWindow {
   // Every layer and the text objects drawn into one opaque picture, as the
   // snapshot, saving and printing need it: what they keep is what is shown.
   void FlattenComposition();
+  // The same composition made in scratch from copies, the picture itself
+  // unchanged: what printing a selected area prints from.
+  void ComposeInto(pixoran::TPixoranVect& scratch);
+  // The selected area of that composition (its bounding box, unselected
+  // pixels in the background colour) as a 24-bit bitmap; false without a
+  // selection.
+  bool CopyComposedSelection(pixoran::TBitmap& area);
 
   // Saving, printing and the view (no snapshot).
   void acSaveAsExecute();
   void acSaveFileExecute();
   void acPrintExecute();
   void acPrintAreaExecute();
+  // After a print preview closed with printed (1): where the pages went
+  // when they went to a PDF file.
+  void ReportPdfPrint(int32_t printed);
   void acExitExecute();
   void acFullImageExecute();
   void acFitImageExecute();

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QScreen>
@@ -29,6 +30,7 @@
 #include "app/Uresize.h"
 #include "core/kopxutils_bitmap.h"
 #include "io/pixoranio.h"
+#include "platform/printer.h"
 #include "proc/pixoranproc.h"
 #include "view/pixoranview.h"
 
@@ -42,7 +44,6 @@ void SelectRect(TPixoranView& view, int32_t left, int32_t top, int32_t right, in
   view.Select(left, top, right, bottom, 0);
 }
 void DeselectAll(TPixoranView& view) { view.Deselect(); }
-bool CopySelection(TPixoranView& view, TBitmap& bitmap) { return view.CopySelectionToBitmap(bitmap); }
 
 int RoundHalfEvenInt(double v) { return static_cast<int>(std::nearbyint(v)); }
 
@@ -51,8 +52,13 @@ int ScreenWidth() {
   return screen ? screen->geometry().width() : 1024;
 }
 
-// Sizes the resampler takes: a width or height outside it is ignored.
-constexpr int kMaxResizeSide = 65535;
+// The largest side a bitmap is made with (65535 x 65535 pixels already go
+// to a temporary file of about 12.9 GB).
+constexpr int64_t kMaxResizeSide = 65535;
+
+// The side the resampler makes of a typed one: 0 keeps the side, -1 follows
+// the other side's proportion, other negatives count as their size.
+int64_t ResultSide(int64_t typed, int64_t keep) { return typed == 0 ? keep : std::abs(typed); }
 
 }  // namespace
 
@@ -79,7 +85,15 @@ void TfrmMain::acSaveAsExecute() {
 
 void TfrmMain::acPrintExecute() {
   FlattenComposition();
-  PixoranView_Main->GetIO()->DoPrintPreviewDialog(0, "");
+  ReportPdfPrint(PixoranView_Main->GetIO()->DoPrintPreviewDialog(0, ""));
+}
+
+void TfrmMain::ReportPdfPrint(int32_t printed) {
+  TPrinter& printer = Printer();
+  if (printed != 1 || !printer.OutputsToPdf()) return;
+  const std::string file = printer.OutputFileName();
+  if (file.empty() || !QFileInfo::exists(QString::fromStdString(file))) return;
+  ShowFileMessage(this, QStringLiteral("已打印到PDF文件："), file);
 }
 
 void TfrmMain::PreselectCentre() {
@@ -98,15 +112,19 @@ void TfrmMain::ShowPrompt(QDialog* prompt, int left, int top) {
 }
 
 void TfrmMain::acPrintAreaExecute() {
+  // The area is chosen on the picture, not on a frame layer over it (a
+  // key-colour frame keeps its own pixel size); it is printed from the
+  // composition of every layer and text.
+  PixoranView_Main->SetCurrentLayer(0);
   PreselectCentre();
   auto* prompt = new TfrmPrintInfo(PixoranView_Main.get(), this);
   prompt->Deselect = [this] { DeselectAll(*PixoranView_Main); };
-  prompt->PrintSelection = [](TPixoranView& view) {
+  prompt->PrintSelection = [this](TPixoranView&) {
     TBitmap area;
-    if (!CopySelection(view, area)) return;
+    if (!CopyComposedSelection(area)) return;
     TPixoranIO io;
     io.SetAttachedBitmap(&area);
-    io.DoPrintPreviewDialog(0, "");
+    ReportPdfPrint(io.DoPrintPreviewDialog(0, ""));
   };
   ShowPrompt(prompt, ScreenWidth() - prompt->width() - 30, 100);
 }
@@ -159,8 +177,14 @@ void TfrmMain::acResizeExecute() {
   if (ShowModal(dialog) != mrOk || dialog.Edit1->text().isEmpty()) return;
   const int width = StrToInt(dialog.Edit1->text());
   const int height = StrToInt(dialog.Edit2->text());
-  // The dialog may show anything typed; the resampler gets only real sizes.
-  if (width < 1 || width > kMaxResizeSide || height < 1 || height > kMaxResizeSide) return;
+  const int64_t w = v.GetPXBitmap()->Width(), h = v.GetPXBitmap()->Height();
+  int64_t newW = ResultSide(width, w), newH = ResultSide(height, h);
+  if (width == -1) newW = newH * w / std::max<int64_t>(h, 1);
+  if (height == -1 && width != -1) newH = newW * h / std::max<int64_t>(w, 1);
+  if (newW > kMaxResizeSide || newH > kMaxResizeSide) {
+    ShowMessage(this, QStringLiteral("图片太大：宽和高最多为%1像素").arg(kMaxResizeSide));
+    return;
+  }
   v.GetProc()->Resample(width, height, rfLinear);
 }
 

@@ -3,12 +3,16 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "app/UEffectForm.h"
 #include "app/UMain.h"
 #include "app/UMain_frames.h"
 #include "core/kopxutils_bitmap.h"
+#include "core/kopxutils_helpers.h"
+#include "core/pxmask.h"
 #include "io/pixoranio.h"
 #include "platform/controls.h"
 #include "proc/pixoranproc.h"
@@ -47,18 +51,103 @@ void AlphaFromRed(TPXBitmap& bitmap) {
 
 }  // namespace
 
-void TfrmMain::FlattenComposition() {
-  TPixoranView& v = *PixoranView_Main;
-  // Every layer goes into one, not just the first two, so a frame of both
-  // families (three layers) is kept whole.
+namespace {
+// Every layer goes into one, not just the first two, so a frame of both
+// families (three layers) is kept whole.
+void MergeAllLayers(TPixoranView& v) {
   while (v.GetLayersCount() > 1) {
     const int32_t before = v.GetLayersCount();
     v.MergeLayers(0, 1);
     if (v.GetLayersCount() >= before) v.RemoveLayer(1);  // an empty layer cannot be merged
   }
+}
+}  // namespace
+
+void TfrmMain::FlattenComposition() {
+  TPixoranView& v = *PixoranView_Main;
+  MergeAllLayers(v);
   v.SetMouseInteract(miResizeLayers);
   FlattenVectorObjects();
   v.RemoveAlphaChannel(true);
+}
+
+void TfrmMain::ComposeInto(TPixoranVect& scratch) {
+  TPixoranVect& v = *PixoranView_Main;
+  scratch.SetBackground(v.Background());
+  scratch.SetLayersSameSize(false);
+  scratch.SetEnableAlphaChannel(true);
+  for (int32_t i = 0; i < v.GetLayersCount(); ++i) {
+    if (i > 0) scratch.AddLayer();
+    const TPXLayer* from = v.GetLayer(i);
+    TPXLayer* to = scratch.GetLayer(i);
+    to->Bitmap()->Assign(from->Bitmap());
+    to->Width = from->Width;
+    to->Height = from->Height;
+    to->PosX = from->PosX;
+    to->PosY = from->PosY;
+    to->Visible = from->Visible;
+    to->Opacity = from->Opacity;
+    to->BlendMode = from->BlendMode;
+  }
+  v.CancelInteraction();  // an open edit gives its text to its object first
+  v.CopyObjectsTo(scratch);
+  MergeAllLayers(scratch);
+  scratch.UnselectAllObjects();
+  if (scratch.ObjectsCount() > 0) scratch.CopyObjectsToBack(true);
+  scratch.RemoveAlphaChannel(true);
+}
+
+bool TfrmMain::CopyComposedSelection(TBitmap& area) {
+  TPixoranView& v = *PixoranView_Main;
+  {
+    // Ends a selection still being drawn, and tells whether there is one.
+    TPXBitmap probe;
+    if (!v.CopySelectionToPXBitmap(probe)) return false;
+  }
+  const TPXMask* mask = v.GetSelectionMask();
+  const TPXLayer* layer = v.GetLayer(v.CurrentLayer());
+  if (!mask || !layer) return false;
+  const int64_t bw = layer->Bitmap()->Width(), bh = layer->Bitmap()->Height();
+  const int64_t dw = layer->GetWidth(), dh = layer->GetHeight();
+  if (bw <= 0 || bh <= 0 || dw <= 0 || dh <= 0) return false;
+  const int64_t x1 = std::max<int64_t>(mask->X1, 0), y1 = std::max<int64_t>(mask->Y1, 0);
+  const int64_t x2 = std::min<int64_t>(mask->X2, bw - 1), y2 = std::min<int64_t>(mask->Y2, bh - 1);
+  if (x1 > x2 || y1 > y2) return false;
+
+  TPixoranVect scratch;
+  ComposeInto(scratch);
+  TPXBitmap* composed = scratch.GetPXBitmap();
+  if (composed->PixelFormat() != pxBGR24) composed->ConvertPixelFormat(pxBGR24);
+  // The selection is in the selected layer's pixels; the composition in
+  // image coordinates from the merged layer's corner.
+  const int64_t originX = scratch.GetLayer(0)->PosX, originY = scratch.GetLayer(0)->PosY;
+  const int64_t left = std::max<int64_t>(layer->PosX + x1 * dw / bw - originX, 0);
+  const int64_t top = std::max<int64_t>(layer->PosY + y1 * dh / bh - originY, 0);
+  const int64_t right = std::min<int64_t>(layer->PosX + ((x2 + 1) * dw + bw - 1) / bw - originX, composed->Width());
+  const int64_t bottom = std::min<int64_t>(layer->PosY + ((y2 + 1) * dh + bh - 1) / bh - originY, composed->Height());
+  if (right <= left || bottom <= top) return false;
+
+  const TBGR bg = ColorToBGR(v.Background());
+  area.SetPixelFormat(pf24bit);
+  area.SetSize(static_cast<int>(right - left), static_cast<int>(bottom - top));
+  if (area.Empty()) return false;
+  for (int64_t y = top; y < bottom; ++y) {
+    const uint8_t* s = composed->Scanline(static_cast<int32_t>(y));
+    uint8_t* d = area.ScanLine(static_cast<int>(y - top));
+    if (!s || !d) return false;
+    const int64_t my = std::clamp<int64_t>((y + originY - layer->PosY) * bh / dh, 0, bh - 1);
+    for (int64_t x = left; x < right; ++x, d += 3) {
+      const int64_t mx = std::clamp<int64_t>((x + originX - layer->PosX) * bw / dw, 0, bw - 1);
+      if (mask->IsPointInside(static_cast<int32_t>(mx), static_cast<int32_t>(my))) {
+        std::memcpy(d, s + 3 * x, 3);
+      } else {
+        d[0] = bg.b;
+        d[1] = bg.g;
+        d[2] = bg.r;
+      }
+    }
+  }
+  return true;
 }
 
 void TfrmMain::SaveUndoSnapshot() {

@@ -9,7 +9,7 @@ TfrmPrintInfo::TfrmPrintInfo(TPixoranView* mainView, QWidget* parent)
 
 void TfrmPrintInfo::Button1Click() {
   if (!MainHasSelection()) {
-    ShowMessage(this, QStringLiteral("请先选择要打印的区域"));
+    ShowPlainMessage(this, QStringLiteral("请先选择要打印的区域"));
     return;
   }
   if (PrintSelection && mainView_) PrintSelection(*mainView_);

@@ -41,9 +41,12 @@ TfrmResize::TfrmResize(TPixoranView* mainView, QWidget* parent)
 }
 
 bool TfrmResize::eventFilter(QObject* watched, QEvent* event) {
+  // Only a key that changed the text runs the aspect lock: Enter, Esc, Tab
+  // or Shift (closing the conversion error's message among them) would
+  // otherwise raise that error again at once.
   if (event->type() == QEvent::KeyRelease) {
-    if (watched == Edit1) RunGuarded(this, [this] { Edit1KeyUp(); });
-    if (watched == Edit2) RunGuarded(this, [this] { Edit2KeyUp(); });
+    if (watched == Edit1 && Edit1->text() != seen1_) RunGuarded(this, [this] { Edit1KeyUp(); });
+    if (watched == Edit2 && Edit2->text() != seen2_) RunGuarded(this, [this] { Edit2KeyUp(); });
   }
   return TEffectForm::eventFilter(watched, event);
 }
@@ -62,7 +65,17 @@ void FollowAspect(QLineEdit& typed, QLineEdit& other, const QLabel& numerator, c
 }
 }  // namespace
 
-void TfrmResize::Edit1KeyUp() { FollowAspect(*Edit1, *Edit2, *LabelH, *LabelW); }
-void TfrmResize::Edit2KeyUp() { FollowAspect(*Edit2, *Edit1, *LabelW, *LabelH); }
+void TfrmResize::Edit1KeyUp() {
+  // Seen before the conversion, which may raise.
+  seen1_ = Edit1->text();
+  FollowAspect(*Edit1, *Edit2, *LabelH, *LabelW);
+  seen2_ = Edit2->text();
+}
+
+void TfrmResize::Edit2KeyUp() {
+  seen2_ = Edit2->text();
+  FollowAspect(*Edit2, *Edit1, *LabelW, *LabelH);
+  seen1_ = Edit1->text();
+}
 
 }  // namespace tolvaren

@@ -1,6 +1,8 @@
 #pragma once
 // The resize dialog: the picture's size, and the new width and height with
 // the aspect kept as the user types.
+#include <QString>
+
 #include "app/UEffectForm.h"
 
 class QLabel;
@@ -24,6 +26,10 @@ class TfrmResize : public TEffectForm {
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  // The edits' texts when the aspect lock last looked at them.
+  QString seen1_, seen2_;
 };
 
 }  // namespace tolvaren

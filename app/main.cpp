@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include <QApplication>
+#include <QLibraryInfo>
 
 #include "app/UMain.h"
 #include "app/UMain_shot.h"
@@ -22,6 +23,9 @@ int main(int argc, char* argv[]) {
   };
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Tolvaren"));
+  // Qt's own dialogs in Chinese like the rest of the program, whatever the
+  // locale; without the translation installed they stay in English.
+  tolvaren::InstallQtTranslation(QLibraryInfo::path(QLibraryInfo::TranslationsPath));
   // Read the screen's logical resolution here, on the UI thread, so codecs
   // running on workers see the real value rather than the default.
   pixoran::ScreenLogicalDpiY();

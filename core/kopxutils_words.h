@@ -1,7 +1,8 @@
 #pragma once
 // The dialogs' multilingual word table: 13 rows (one per TMsgLanguage) of
-// 131 captions each, UTF-8. Filled once at start-up by FillWordTable (in the
-// dialogs layer), read-only afterwards.
+// 131 captions each, UTF-8. Rows English to Polish (1,440 texts; Polish has
+// none for word 123) are filled on the table's first use; msSystem and
+// msUser stay empty until an application stores texts there.
 #include <cstdint>
 #include <string>
 

@@ -26,7 +26,6 @@
 #include "core/kopxutils_bitmap.h"
 #include "core/kopxutils_containers.h"
 #include "core/kopxutils_words.h"
-#include "dialogs/pxwords.h"
 #include "io/iohooks.h"
 #include "io/pixoranio.h"
 #include "platform/controls.h"
@@ -215,7 +214,6 @@ uint16_t TfIOPreviews::PageFlagOfFileType(int32_t fileType) {
 }
 
 TfIOPreviews::TfIOPreviews(QWidget* parent) : QDialog(parent) {
-  FillWordTable();
   setObjectName(QStringLiteral("fIOPreviews"));
   resize(680, 520);
   if (QScreen* s = QGuiApplication::primaryScreen()) move(s->geometry().center() - rect().center());
@@ -584,7 +582,6 @@ bool TfIOPreviews::SetPreviewPages(uint16_t flags) {
 }
 
 void TfIOPreviews::ApplyLanguage(TMsgLanguage l) {
-  FillWordTable();
   language_ = l;
   setWindowTitle(Word(37, l));
   Label1->setText(Word(1, l) + QStringLiteral(":"));

@@ -21,7 +21,6 @@
 
 #include "core/kopxutils_words.h"
 #include "dialogs/iopreviews.h"
-#include "dialogs/pxwords.h"
 #include "io/pixoranio.h"
 #include "io/pxformats.h"
 #include "io/pxmio.h"
@@ -125,7 +124,6 @@ class TOpenPixoranDialog::TFileDialog : public QFileDialog {
 // ---------------------------------------------------------------- open dialog
 
 TOpenPixoranDialog::TOpenPixoranDialog(TComponent* owner) : TPXCommonDialog(owner) {
-  FillWordTable();
   dialog_ = std::make_unique<TFileDialog>();
   QFileDialog& d = *dialog_;
   d.setObjectName(QStringLiteral("OpenPixoranDialog"));
@@ -162,6 +160,8 @@ TOpenPixoranDialog::TOpenPixoranDialog(TComponent* owner) : TPXCommonDialog(owne
   mview_->SetThumbHeight(109);
   mview_->SetHorizBorder(4);
   mview_->SetVertBorder(4);
+  mview_->SetStyle(pxmsFlat);
+  mview_->SetBackgroundStyle(pxbsChessboard);
   mview_->SetBackground(0xFFFFFF);
   ProgressBar = new QProgressBar(PicturePanel);
   ProgressBar->setObjectName(QStringLiteral("ProgressBar"));

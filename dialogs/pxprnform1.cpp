@@ -10,7 +10,6 @@
 #include <QVBoxLayout>
 
 #include "core/kopxutils_words.h"
-#include "dialogs/pxwords.h"
 #include "io/pixoranio.h"
 #include "view/pixoranview.h"
 
@@ -21,7 +20,6 @@ QString Word(int w, TMsgLanguage l) { return QString::fromStdString(GetWordText(
 }  // namespace
 
 TfpxPrnForm1::TfpxPrnForm1(TPixoranIO& io, QWidget* parent) : QDialog(parent), io_(io) {
-  FillWordTable();
   setObjectName(QStringLiteral("fpxPrnForm1"));
   move(0, 0);
   resize(800, 600);

@@ -12,7 +12,6 @@
 
 #include "core/kopxutils_helpers.h"
 #include "core/kopxutils_words.h"
-#include "dialogs/pxwords.h"
 #include "io/pixoranio.h"
 #include "view/pixoranview.h"
 
@@ -24,7 +23,6 @@ QString Group(int w, TMsgLanguage l) { return QStringLiteral(" ") + Word(w, l) +
 }  // namespace
 
 TfpxPrnForm2::TfpxPrnForm2(TPixoranIO& io, QWidget* parent) : QDialog(parent), io_(io) {
-  FillWordTable();
   setObjectName(QStringLiteral("fpxPrnForm2"));
   resize(664, 356);
   controls_.Create(this, [this] { printpreview(nullptr); });
@@ -84,8 +82,8 @@ TfpxPrnForm2::TfpxPrnForm2(TPixoranIO& io, QWidget* parent) : QDialog(parent), i
   Button4 = new QPushButton(this);
   Button4->setObjectName(QStringLiteral("Button4"));
   connect(Button1, &QPushButton::clicked, this, [this] {
-    printpreview(Button1);
-    done(1);
+    // Without a PDF file name given the form stays, to try again or cancel.
+    if (printpreview(Button1)) done(1);
   });
   connect(Button2, &QPushButton::clicked, this, [this] { done(2); });
   connect(Button4, &QPushButton::clicked, this, [this] {
@@ -190,9 +188,9 @@ void TfpxPrnForm2::ComboBox2Change() {
   printpreview(nullptr);
 }
 
-void TfpxPrnForm2::printpreview(QObject* sender) {
-  if (!view_) return;
-  RunPrintPreview(io_, *view_, controls_.Read(unit_), sender == Button1 && Button1, title_);
+bool TfpxPrnForm2::printpreview(QObject* sender) {
+  if (!view_) return true;
+  return RunPrintPreview(io_, *view_, controls_.Read(unit_), sender == Button1 && Button1, title_);
 }
 
 }  // namespace pixoran

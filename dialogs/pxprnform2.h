@@ -30,8 +30,9 @@ class TfpxPrnForm2 : public QDialog {
   uint8_t MeasureUnit() const { return unit_; }
   void SetTitle(const std::string& title) { title_ = title; }
   void ApplyLanguage(TMsgLanguage language);
-  // Previews, or prints when sender is the OK button.
-  void printpreview(QObject* sender);
+  // Previews, or prints when sender is the OK button; false when a print
+  // found no PDF file name given.
+  bool printpreview(QObject* sender);
   // The layout the controls describe now.
   TPrintLayoutArgs CurrentArgs() const { return controls_.Read(unit_); }
 

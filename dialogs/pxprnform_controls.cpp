@@ -4,12 +4,17 @@
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QLineEdit>
-#include <QPageSetupDialog>
+#include <QDir>
+#include <QFileDialog>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QStandardPaths>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
 
 #include "core/kopxutils_helpers.h"
+#include "core/kopxutils_words.h"
 #include "io/pixoranio.h"
 #include "platform/printer.h"
 #include "view/pixoranview.h"
@@ -116,25 +121,60 @@ void TPrnControls::StepEdit(QLineEdit* edit, double delta) {
   edit->setText(QString::fromStdString(FloatToStr(v < 1e-9 ? 0 : v)));
 }
 
-void RunPrintPreview(TPixoranIO& io, TPixoranView& view, const TPrintLayoutArgs& args, bool print,
+namespace {
+// A PDF file in the user's documents folder (home when there is none),
+// named after the job.
+QString SuggestedPdfName(const std::string& title) {
+  QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+  if (folder.isEmpty() || !QDir(folder).exists()) folder = QDir::homePath();
+  const QString base = title.empty() ? QStringLiteral("print") : QString::fromStdString(title);
+  return QDir(folder).filePath(base + QStringLiteral(".pdf"));
+}
+}  // namespace
+
+bool AskPdfFileName(QWidget* parent, const std::string& title) {
+  TPrinter& printer = Printer();
+  if (!printer.NeedsOutputFileName()) return true;
+  QFileDialog dialog(parent, QString::fromStdString(GetWordText(91, msSystem)) + QStringLiteral(" (PDF)"),
+                     SuggestedPdfName(title), QStringLiteral("PDF (*.pdf)"));
+  dialog.setObjectName(QStringLiteral("PdfFileDialog"));
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  dialog.setDefaultSuffix(QStringLiteral("pdf"));
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
+  printer.SetOutputFileName(QDir::cleanPath(dialog.selectedFiles().first()).toStdString());
+  return !printer.NeedsOutputFileName();
+}
+
+bool RunPrintPreview(TPixoranIO& io, TPixoranView& view, const TPrintLayoutArgs& args, bool print,
                      const std::string& title) {
   if (print) {
+    if (!AskPdfFileName(view.Widget()->window(), title)) return false;
     TPrinter& printer = Printer();
-    if (!printer.BeginDoc(title)) return;
+    if (!printer.BeginDoc(title)) return true;
     io.PrintImage(nullptr, args);
     printer.EndDoc();
-    return;
+    return true;
   }
   TBitmap* page = view.GetTBitmap();
-  if (!page) return;
+  if (!page) return true;
   io.PreviewPrintImage(*page, view.ClientWidth(), view.ClientHeight(), nullptr, args);
   view.ImageChange();
   view.Update();
+  return true;
 }
 
 bool ExecutePrinterSetup(QWidget* parent) {
-  QPageSetupDialog dialog(&Printer().QtPrinter(), parent);
-  return dialog.exec() == QDialog::Accepted;
+  // The print dialog: the printer (or a PDF file), copies and the page.
+  TPrinter& printer = Printer();
+  // A PDF output not named yet shows a name to keep or change, not a folder.
+  const bool unnamed = printer.NeedsOutputFileName();
+  if (unnamed) printer.QtPrinter().setOutputFileName(SuggestedPdfName(""));
+  QPrintDialog dialog(&printer.QtPrinter(), parent);
+  dialog.setObjectName(QStringLiteral("PrinterSetupDialog"));
+  if (dialog.exec() == QDialog::Accepted) return true;
+  if (unnamed) printer.SetOutputFileName("");
+  return false;
 }
 
 }  // namespace pixoran

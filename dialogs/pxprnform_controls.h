@@ -50,12 +50,18 @@ struct TPrnControls {
   static void StepEdit(QLineEdit* edit, double delta);
 };
 
+// When the framework printer can only write a PDF file not yet named, asks
+// for its name; false when the user gives none.
+bool AskPdfFileName(QWidget* parent, const std::string& title);
+
 // The page preview into a viewer at its size, or the print of the image
-// under a job title (print true).
-void RunPrintPreview(TPixoranIO& io, TPixoranView& view, const TPrintLayoutArgs& args, bool print,
+// under a job title (print true). False only when a print was asked for
+// and the user gave no PDF file name.
+bool RunPrintPreview(TPixoranIO& io, TPixoranView& view, const TPrintLayoutArgs& args, bool print,
                      const std::string& title);
 
-// Shows the printer-setup dialog of the framework printer; true when accepted.
+// Shows the framework's print dialog (printer or PDF file, copies) for the
+// framework printer; true when accepted.
 bool ExecutePrinterSetup(QWidget* parent);
 
 }  // namespace pixoran

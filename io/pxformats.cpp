@@ -57,7 +57,10 @@ std::string CutName(const std::string& s, size_t max) {
 void SetMarks(TPXFileFormatInfo& info, const TPXFormatCodec& codec) {
   // A format is offered only when its filter is in the library, so no
   // caller is told a file can be opened that every load would refuse.
-  const bool canRead = codec.Read && (!codec.Ready || codec.Ready(false));
+  // Metafiles have no stream filter: the component imports them from their
+  // files (by extension), so they are readable all the same.
+  const bool imported = codec.FileType == ioWMF || codec.FileType == ioEMF;
+  const bool canRead = (codec.Read || imported) && (!codec.Ready || codec.Ready(false));
   const bool canWrite = codec.Write && (!codec.Ready || codec.Ready(true));
   info.ReadFunction = canRead ? BuiltinRead : nullptr;
   info.WriteFunction = canWrite ? BuiltinWrite : nullptr;

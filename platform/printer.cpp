@@ -6,19 +6,18 @@
 #include <QPrinter>
 #include <QPrinterInfo>
 
-#include "platform/system.h"
-
 namespace pixoran {
 
-TPrinter::TPrinter() : printer_(std::make_unique<QPrinter>(QPrinter::HighResolution)) { ChooseDevice(); }
+TPrinter::TPrinter() { ChooseDevice(); }
 
 TPrinter::~TPrinter() { EndDoc(); }
 
 void TPrinter::ChooseDevice() {
-  if (!outputFile_.empty() || QPrinterInfo::availablePrinters().isEmpty()) {
+  EndDoc();
+  printer_ = std::make_unique<QPrinter>(QPrinter::HighResolution);
+  if (QPrinterInfo::availablePrinters().isEmpty()) {
+    // Only PDF: to a file the user names, never to a fixed one.
     printer_->setOutputFormat(QPrinter::PdfFormat);
-    const std::string file = outputFile_.empty() ? SystemTempPath() + "/pixoran-print.pdf" : outputFile_;
-    printer_->setOutputFileName(QString::fromStdString(file));
   } else {
     printer_->setOutputFormat(QPrinter::NativeFormat);
     printer_->setPrinterName(QPrinterInfo::defaultPrinter().printerName());
@@ -27,6 +26,7 @@ void TPrinter::ChooseDevice() {
 
 bool TPrinter::BeginDoc(const std::string& title) {
   EndDoc();
+  if (NeedsOutputFileName()) return false;
   printer_->setDocName(QString::fromStdString(title));
   auto painter = std::make_unique<QPainter>();
   if (!painter->begin(printer_.get())) return false;
@@ -52,11 +52,20 @@ int TPrinter::PageWidth() const { return printer_->width(); }
 int TPrinter::PageHeight() const { return printer_->height(); }
 
 void TPrinter::SetOutputFileName(const std::string& fileName) {
-  outputFile_ = fileName;
-  ChooseDevice();
+  if (fileName.empty()) {
+    ChooseDevice();
+    return;
+  }
+  EndDoc();
+  printer_->setOutputFormat(QPrinter::PdfFormat);
+  printer_->setOutputFileName(QString::fromStdString(fileName));
 }
 
 std::string TPrinter::OutputFileName() const { return printer_->outputFileName().toStdString(); }
+
+bool TPrinter::OutputsToPdf() const { return printer_->outputFormat() == QPrinter::PdfFormat; }
+
+bool TPrinter::NeedsOutputFileName() const { return OutputsToPdf() && printer_->outputFileName().isEmpty(); }
 
 void TPrinter::SetPageSizeMM(double width, double height) {
   printer_->setPageSize(QPageSize(QSizeF(width, height), QPageSize::Millimeter));
@@ -68,8 +77,18 @@ void TPrinter::SetFullPage(bool value) { printer_->setFullPage(value); }
 
 void TPrinter::Reset() {
   EndDoc();
+  // The device chosen stays chosen; only its settings start afresh.
+  const bool pdf = OutputsToPdf();
+  const QString name = printer_->printerName();
+  const QString file = printer_->outputFileName();
   printer_ = std::make_unique<QPrinter>(QPrinter::HighResolution);
-  ChooseDevice();
+  if (pdf) {
+    printer_->setOutputFormat(QPrinter::PdfFormat);
+    if (!file.isEmpty()) printer_->setOutputFileName(file);
+  } else {
+    printer_->setOutputFormat(QPrinter::NativeFormat);
+    printer_->setPrinterName(name);
+  }
 }
 
 TPrinter& Printer() {

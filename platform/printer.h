@@ -1,7 +1,7 @@
 #pragma once
 // The framework printer: Qt's print support in high-resolution mode. Where
-// the machine has no printer (or when an output file is set) the pages go
-// to a PDF file.
+// the machine has no printer (or when an output file is chosen) the pages
+// go to a PDF file, whose name the user gives.
 #include <memory>
 #include <string>
 
@@ -36,26 +36,31 @@ class TPrinter {
   // The page's canvas while a document is open (drawing outside one goes nowhere).
   TCanvas& Canvas() { return canvas_; }
 
-  // The PDF file the pages go to; empty sends them to the system's default
-  // printer, or to "<temporary folder>/pixoran-print.pdf" when there is none.
+  // The PDF file the pages go to; empty goes back to the system's default
+  // printer, or, where there is none, to a PDF file not yet named.
   void SetOutputFileName(const std::string& fileName);
   std::string OutputFileName() const;
+  // Whether the pages go to a PDF file rather than a printer.
+  bool OutputsToPdf() const;
+  // A PDF output whose file has not been named yet: a document cannot be
+  // started until it is.
+  bool NeedsOutputFileName() const;
   // Page size in millimetres (portrait) and resolution of the device.
   void SetPageSizeMM(double width, double height);
   void SetResolution(int dpi);
   // True: the page's canvas and size are the whole sheet, not the printable area.
   void SetFullPage(bool value);
-  // Takes the current printer again with its default settings.
+  // Takes the current printer again (the one chosen, or the PDF file
+  // named) with its default settings.
   void Reset();
 
-  // For the forms' printer-setup dialog.
+  // For the forms' print dialog, which chooses the printer or PDF file.
   QPrinter& QtPrinter() { return *printer_; }
 
  private:
   void ChooseDevice();
   std::unique_ptr<QPrinter> printer_;
   std::unique_ptr<QPainter> painter_;
-  std::string outputFile_;
   TBitmap nowhere_;  // the canvas's owner when no page is open
   TCanvas canvas_{nowhere_};
 };

@@ -1,14 +1,19 @@
 // Draws the program's frame catalogue at build time: frames/0 to frames/7,
 // four frames per category drawn after the category's name, covering the
 // three ways a frame's name makes its transparency, and frames/sample.jpg,
-// a made-up 800 x 600 landscape photograph.
+// a made-up 800 x 600 landscape photograph. Frames are drawn at 2400 x 1800
+// (a 640 x 480 design scaled up), so they stay sharp stretched over a camera
+// picture.
 //
 //   mkframes OUTPUT_FOLDER
 //
 // Alpha from red ("frame..." and "petal..." here): the layer's alpha is the
 // red of each pixel, so the artwork keeps to colours full of red and the
-// window is black. Drawn as negative ("b..."): the same artwork inverted in
-// the file, which the program inverts back. Key colour ("c..." without an
+// window is black. Inverted ("b..."): the program makes the file negative
+// and takes the alpha from that negative's red, so the file is dark line
+// art with no red on white (white, window included, applies transparent)
+// and applies as the same line art in light colours over the picture: the
+// stored file reads as the frame it gives. Key colour ("c..." without an
 // "a" in the name, lossless files): the window is the key colour.
 #include <cmath>
 #include <cstdio>
@@ -31,7 +36,9 @@
 
 namespace {
 
+// The design's size, and the size the files are drawn at.
 constexpr int kW = 640, kH = 480;
+constexpr int kFileW = 2400, kFileH = 1800;
 constexpr double kPi = 3.14159265358979323846;
 
 enum class TFamily { AlphaFromRed, Negative, KeyColour };
@@ -218,6 +225,41 @@ void DrawArtwork(QPainter& p, int category, int variant) {
   }
 }
 
+// The inverted family's artwork: line art in a dark colour without red on
+// white, one motif per category around two rounded borders. Made negative
+// by the program it shows the same lines in a light colour (red 255, so
+// opaque) and everything white becomes transparent.
+void DrawLineArt(QPainter& p, int category) {
+  p.setRenderHint(QPainter::Antialiasing, true);
+  p.fillRect(QRectF(0, 0, kW, kH), Qt::white);
+  static const QColor kInk[8] = {QColor(0, 40, 110),  QColor(0, 30, 90),  QColor(0, 70, 60),  QColor(0, 55, 120),
+                                 QColor(0, 60, 100), QColor(0, 50, 40),  QColor(0, 80, 50),  QColor(0, 20, 70)};
+  const QColor ink = kInk[category % 8];
+  p.setBrush(Qt::NoBrush);
+  p.setPen(QPen(ink, 5));
+  p.drawRoundedRect(QRectF(12, 12, kW - 24, kH - 24), 18, 18);
+  p.setPen(QPen(ink, 2));
+  p.drawRoundedRect(QRectF(48, 46, kW - 96, kH - 92), 14, 14);
+  p.setPen(QPen(ink, 2.5));
+  AroundBand(30, 48, [&](QPointF c, int n) {
+    switch (category) {
+      case 0: p.drawEllipse(c, 7, 7); break;
+      case 1: p.drawPath(Star(c, 11, 5, 5, n * 0.3)); break;
+      case 2: p.drawPath(Heart(c, 9)); break;
+      case 3: p.drawRect(QRectF(c - QPointF(6, 6), QSizeF(12, 12))); break;
+      case 4: p.drawArc(QRectF(c - QPointF(10, 10), QSizeF(20, 20)), 0, 180 * 16); break;
+      case 5: p.drawLine(c - QPointF(9, 4), c + QPointF(9, 4)); break;
+      case 6:
+        for (int k = 0; k < 5; ++k) {
+          const double a = k * 2 * kPi / 5;
+          p.drawEllipse(QPointF(c.x() + 6 * std::cos(a), c.y() + 6 * std::sin(a)), 4, 4);
+        }
+        break;
+      default: p.drawPath(Star(c, 11, 6, 8, 0.2)); break;
+    }
+  });
+}
+
 // The window: a rounded rectangle, or an oval for variant 1 of the cute and
 // flower categories.
 void CutWindow(QPainter& p, int category, int variant, QColor fill) {
@@ -234,16 +276,26 @@ void CutWindow(QPainter& p, int category, int variant, QColor fill) {
 }
 
 bool WriteFrame(const QString& path, int category, int variant, TFamily family) {
-  QImage img(kW, kH, QImage::Format_RGB888);
+  QImage img(kFileW, kFileH, QImage::Format_RGB888);
   {
     QPainter p(&img);
-    DrawArtwork(p, category, variant);
-    const QColor window = family == TFamily::KeyColour
-                              ? QColor(tolvaren::kFrameKeyRed, tolvaren::kFrameKeyGreen, tolvaren::kFrameKeyBlue)
-                              : QColor(0, 0, 0);
+    p.scale(static_cast<double>(kFileW) / kW, static_cast<double>(kFileH) / kH);
+    QColor window(0, 0, 0);
+    if (family == TFamily::Negative) {
+      DrawLineArt(p, category);
+      window = Qt::white;
+    } else {
+      DrawArtwork(p, category, variant);
+      if (family == TFamily::KeyColour)
+        window = QColor(tolvaren::kFrameKeyRed, tolvaren::kFrameKeyGreen, tolvaren::kFrameKeyBlue);
+    }
     CutWindow(p, category, variant, window);
   }
-  if (family == TFamily::Negative) img.invertPixels();
+  // Lossless key-colour PNGs are paletted: a quarter of the pixel data
+  // decodes faster at start-up, and the key colour (255, 0, 255) is one of
+  // the palette's colours, so the window keeps it exactly.
+  if (family == TFamily::KeyColour && path.endsWith(".png"))
+    return img.convertToFormat(QImage::Format_Indexed8, Qt::DiffuseDither).save(path);
   return img.save(path, nullptr, path.endsWith(".jpg") ? 92 : -1);
 }
 
@@ -349,12 +401,14 @@ int main(int argc, char* argv[]) {
     int Variant;
     TFamily Family;
   };
-  // Sorted by name, the strip starts with the negative frame.
-  const TEntry entries[] = {{"b1.png", 0, TFamily::Negative},
+  // Sorted by name, the strip starts with the inverted frame. The files
+  // that need no exact colour are JPEG, which decodes fastest at start-up
+  // (the first one is read for the preview and the selected thumbnail).
+  const TEntry entries[] = {{"b1.jpg", 0, TFamily::Negative},
                             {"c1.png", 1, TFamily::KeyColour},
                             {"c2.bmp", 2, TFamily::KeyColour},
                             {"frame1.jpg", 3, TFamily::AlphaFromRed},
-                            {"petal1.png", 1, TFamily::AlphaFromRed}};
+                            {"petal1.jpg", 1, TFamily::AlphaFromRed}};
   bool ok = true;
   for (int category = 0; category < 8; ++category) {
     const QString folder = out + '/' + QString::number(category);
@@ -363,7 +417,7 @@ int main(int argc, char* argv[]) {
     // Four frames a category: the fifth entry only where the category has
     // a second alpha-from-red artwork, the second key-colour file otherwise.
     for (const TEntry& e : entries) {
-      const bool second = std::string(e.Name) == "petal1.png";
+      const bool second = std::string(e.Name) == "petal1.jpg";
       const bool keySecond = std::string(e.Name) == "c2.bmp";
       if ((second && category % 2 == 0) || (keySecond && category % 2 == 1)) continue;
       const tolvaren::TFrameFamilies f = tolvaren::ClassifyFrame(e.Name);

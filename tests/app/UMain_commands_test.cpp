@@ -9,11 +9,15 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPrintDialog>
 #include <QProcess>
 #include <QPushButton>
 #include <QSlider>
@@ -42,6 +46,7 @@
 #include "app/UPrintInfo.h"
 #include "app/URotate.h"
 #include "app/UTwist.h"
+#include "app/UWave.h"
 #include "app/Uresize.h"
 #include "core/kopxutils_bitmap.h"
 #include "dialogs/pxprnform2.h"
@@ -368,15 +373,20 @@ TEST_F(CommandsTest, EditsAndEffectsDoTheirOperationAndGoBackRestores) {
   EXPECT_EQ(Pixels(View()), original);
 }
 
-TEST_F(CommandsTest, ResizeTakesOnlySidesTheResamplerCanMake) {
+// 0 keeps a side, -1 follows the other side's proportion, other negatives
+// count as their size; only sides beyond the bitmap limit are refused, with
+// a message, as is text that is not a number.
+TEST_F(CommandsTest, ResizeFollowsTheResamplerRulesAndRefusesOnlyTooLarge) {
   struct Case {
     const char* w;
     const char* h;
     int width, height;
     bool message;
   } cases[] = {
-      {"0", "10", 40, 30, false},    {"70000", "10", 40, 30, false}, {"10", "-5", 40, 30, false},
-      {"", "10", 40, 30, false},     {"abc", "10", 40, 30, true},    {"65535", "1", 65535, 1, false},
+      {"0", "10", 40, 10, false},      {"10", "0", 10, 30, false},       {"10", "-5", 10, 5, false},
+      {"-1", "15", 20, 15, false},     {"", "10", 40, 30, false},        {"abc", "10", 40, 30, true},
+      {"65535", "1", 65535, 1, false}, {"65536", "1", 40, 30, true},     {"70000", "10", 40, 30, true},
+      {"10", "-70000", 40, 30, true},  {"99999999999", "1", 40, 30, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.w) + " x " + c.h);
@@ -605,3 +615,256 @@ TEST_F(CommandsTest, TheWholeRoad) {
 }
 
 }  // namespace
+
+namespace {
+
+// The rows of a 24-bit platform bitmap, in the layout of Pixels().
+std::vector<int> BitmapPixels(TBitmap& b) {
+  std::vector<int> out{b.Width(), b.Height()};
+  for (int y = 0; y < b.Height(); ++y) {
+    const uint8_t* r = b.ScanLine(y);
+    out.insert(out.end(), r, r + 3 * static_cast<size_t>(b.Width()));
+  }
+  return out;
+}
+
+// The w x h part of a picture at (x, y), in the layout of Pixels().
+std::vector<int> Part(const std::vector<int>& all, int x, int y, int w, int h) {
+  std::vector<int> out{w, h};
+  for (int r = y; r < y + h; ++r)
+    for (int c = x; c < x + w; ++c)
+      for (int k = 0; k < 3; ++k) out.push_back(all[2 + (static_cast<size_t>(r) * all[0] + c) * 3 + k]);
+  return out;
+}
+
+}  // namespace
+
+// The selected area printed after a frame of each family holds the picture
+// with the frame over it, exactly as flattening composes it, and is chosen
+// on the picture (half its size), whatever the frame's own size; the
+// picture itself is left as it was.
+TEST_F(CommandsTest, AreaPrintAfterAFrameOfEachFamilyPrintsTheComposition) {
+  // Each frame 20 x 10 over the 40 x 30 picture, so a key-colour frame kept
+  // at its own size shows.
+  WriteImage(dir_ + "frames/1/frame1.png", 20, 10, [](int x, int y) { return x < 10 ? qRgb(255, 40, 40 + y) : 0; });
+  WriteImage(dir_ + "frames/1/b1.png", 20, 10, [](int x, int) { return x < 10 ? qRgb(0, 200, 200) : qRgb(255, 255, 255); });
+  WriteImage(dir_ + "frames/1/c1.png", 20, 10, KeyGreen);
+  WriteImage(dir_ + "frames/1/cat.png", 20, 10, KeyGreen);
+  form_->acFullImage->trigger();  // zoom 100: the preselection is in picture pixels
+  for (const char* name : {"frame1.png", "b1.png", "c1.png", "cat.png"}) {
+    SCOPED_TRACE(name);
+    form_->acGoBack->trigger();
+    form_->LoadFrameFolder(dir_ + "frames/1");
+    TPixoranMView& strip = *form_->PixoranMViewMain;
+    for (int i = 0; i < strip.GetImageCount(); ++i)
+      if (QFileInfo(QString::fromStdString(strip.GetImageFileName(i))).fileName() == name) strip.SetSelectedImage(i);
+    form_->acApply->trigger();
+    ASSERT_GE(View().GetLayersCount(), 2);
+    const int layers = View().GetLayersCount();
+    const auto picture = Pixels(*form_->PixoranView_Main);
+
+    form_->acPrintArea->trigger();
+    auto* prompt = form_->findChild<TfrmPrintInfo*>();
+    ASSERT_NE(prompt, nullptr);
+    std::vector<int> printed;
+    PXDialogHooks().PrintPreviewDialog = [&](TPixoranIO& io, int32_t, const std::string&) -> int32_t {
+      if (TBitmap* area = io.AttachedBitmap()) printed = BitmapPixels(*area);
+      return 1;
+    };
+    QTest::mouseClick(prompt->Button1, Qt::LeftButton);
+    PXDialogHooks().PrintPreviewDialog = nullptr;
+    QTest::mouseClick(prompt->Button2, Qt::LeftButton);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
+    ASSERT_GE(printed.size(), 2u);
+    // The centred half of the 40 x 30 picture, from (10, 8).
+    EXPECT_NEAR(printed[0], 20, 1);
+    EXPECT_NEAR(printed[1], 15, 1);
+    EXPECT_EQ(View().GetLayersCount(), layers);
+    View().SetCurrentLayer(layers - 1);
+    EXPECT_EQ(Pixels(View()), picture);
+    form_->FlattenComposition();
+    EXPECT_EQ(printed, Part(Pixels(View()), 10, 8, printed[0], printed[1]));
+  }
+}
+
+// Escape closes neither prompt: the viewer stays selecting with its
+// selection, and only the buttons end them.
+TEST_F(CommandsTest, EscapeLeavesBothPromptsOpen) {
+  form_->acFullImage->trigger();
+  for (QAction* command : {form_->acCrop, form_->acPrintArea}) {
+    SCOPED_TRACE(command->text().toStdString());
+    command->trigger();
+    QPointer<TSelectionPrompt> prompt = form_->findChild<TSelectionPrompt*>();
+    ASSERT_FALSE(prompt.isNull());
+    prompt->activateWindow();
+    QTest::keyClick(prompt, Qt::Key_Escape);
+    QTest::keyClick(prompt->Button1, Qt::Key_Escape);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ASSERT_FALSE(prompt.isNull());
+    EXPECT_TRUE(prompt->isVisible());
+    EXPECT_EQ(View().MouseInteract(), miSelect);
+    EXPECT_TRUE(View().HasSelection());
+    QTest::mouseClick(prompt->Button2, Qt::LeftButton);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(prompt.isNull());
+    EXPECT_EQ(View().MouseInteract(), miResizeLayers);
+    EXPECT_FALSE(View().HasSelection());
+  }
+}
+
+// "请先选择要打印的区域" is the plain message dialog: the application's
+// title, no icon; the prompts' info text sits on the tooltip colour.
+TEST_F(CommandsTest, PrintAreaPromptMessageAndColours) {
+  form_->acPrintArea->trigger();
+  QPointer<TfrmPrintInfo> prompt = form_->findChild<TfrmPrintInfo*>();
+  ASSERT_FALSE(prompt.isNull());
+  View().Deselect();
+  MessageHook() = nullptr;
+  QString title, text;
+  int icon = -1;
+  QTimer::singleShot(0, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box) return;
+    title = box->windowTitle();
+    text = box->text();
+    icon = box->icon();
+    box->accept();
+  });
+  QTest::mouseClick(prompt->Button1, Qt::LeftButton);
+  EXPECT_EQ(title, "Tolvaren");
+  EXPECT_EQ(text, "请先选择要打印的区域");
+  EXPECT_EQ(icon, QMessageBox::NoIcon);
+  EXPECT_TRUE(prompt->isVisible());
+
+  prompt->show();
+  QCoreApplication::processEvents();
+  const QImage shot = prompt->grab().toImage();
+  QLabel* info = prompt->findChild<QLabel*>();
+  ASSERT_NE(info, nullptr);
+  const QColor tip = QApplication::palette().color(QPalette::ToolTipBase);
+  const QPoint inside = info->geometry().topLeft() + QPoint(2, 2);
+  EXPECT_EQ(shot.pixelColor(inside * shot.devicePixelRatio()).rgb(), tip.rgb());
+  if (const char* dir = std::getenv("PIXORAN_SHOTS")) shot.save(QString(dir) + "/printinfo.png");
+  QTest::mouseClick(prompt->Button2, Qt::LeftButton);
+}
+
+namespace {
+
+// Answers each modal window as it comes up (the print-preview form, the
+// PDF file question, the print dialog), outside the poll, so an answer may
+// open the next modal window.
+class TModalResponder {
+ public:
+  explicit TModalResponder(std::function<void(QWidget*)> answer) : answer_(std::move(answer)) {
+    QObject::connect(&timer_, &QTimer::timeout, [this] {
+      QWidget* w = QApplication::activeModalWidget();
+      if (!w || w == last_) return;
+      last_ = w;
+      QTimer::singleShot(0, w, [this, w] { answer_(w); });
+    });
+    timer_.start(20);
+  }
+
+ private:
+  std::function<void(QWidget*)> answer_;
+  QPointer<QWidget> last_;
+  QTimer timer_;
+};
+
+}  // namespace
+
+// With only PDF possible, the first print asks for the file's name, the
+// second keeps it (the reset before each preview keeps the device chosen),
+// and each says where the pages went; the area print keeps it too.
+TEST_F(CommandsTest, TwoPrintsInARowKeepTheChosenPdfFile) {
+  InstallPrintPreviewForms();
+  TPrinter& printer = Printer();
+  printer.SetOutputFileName("");
+  if (!printer.NeedsOutputFileName()) GTEST_SKIP() << "this machine has a printer";
+  const std::string pdf = dir_ + "chosen.pdf";
+  int asked = 0;
+  TModalResponder responder([&](QWidget* w) {
+    if (auto* form = qobject_cast<TfpxPrnForm2*>(w)) QTest::mouseClick(form->Button1, Qt::LeftButton);
+    if (auto* d = qobject_cast<QFileDialog*>(w)) {
+      ++asked;
+      if (auto* name = d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) name->setText(QString::fromStdString(pdf));
+      QMetaObject::invokeMethod(d, "accept");
+    }
+  });
+  ApplyCat();
+  form_->acFullImage->trigger();
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    messages_.clear();
+    QFile::remove(QString::fromStdString(pdf));
+    if (round < 2) {
+      form_->acPrint->trigger();
+    } else {
+      form_->acPrintArea->trigger();
+      auto* prompt = form_->findChild<TfrmPrintInfo*>();
+      ASSERT_NE(prompt, nullptr);
+      QTest::mouseClick(prompt->Button1, Qt::LeftButton);
+      QTest::mouseClick(prompt->Button2, Qt::LeftButton);
+    }
+    EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(pdf)));
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_EQ(messages_[0], FileMessageText("已打印到PDF文件：", pdf));
+  }
+  EXPECT_EQ(asked, 1);
+  EXPECT_EQ(printer.OutputFileName(), pdf);
+  printer.SetOutputFileName("");
+}
+
+// The printer setup is the print dialog: a PDF file chosen there is where
+// this print and the next go.
+TEST_F(CommandsTest, PrintDialogChoiceKeptForTheNextPrint) {
+  InstallPrintPreviewForms();
+  TPrinter& printer = Printer();
+  printer.SetOutputFileName(dir_ + "first.pdf");
+  const std::string pdf = dir_ + "fromdialog.pdf";
+  bool setupDone = false, dialogSeen = false;
+  TModalResponder responder([&](QWidget* w) {
+    if (auto* form = qobject_cast<TfpxPrnForm2*>(w)) {
+      if (!setupDone) {
+        setupDone = true;
+        QTest::mouseClick(form->Button4, Qt::LeftButton);  // the print dialog, then the preview again
+      }
+      QTest::mouseClick(form->Button1, Qt::LeftButton);
+    }
+    if (auto* d = qobject_cast<QPrintDialog*>(w)) {
+      dialogSeen = true;
+      if (auto* name = d->findChild<QLineEdit*>(QStringLiteral("filename"))) name->setText(QString::fromStdString(pdf));
+      QMetaObject::invokeMethod(d, "accept");
+    }
+  });
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    QFile::remove(QString::fromStdString(pdf));
+    form_->acPrint->trigger();
+    EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(pdf)));
+  }
+  EXPECT_TRUE(dialogSeen);
+  EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(dir_ + "first.pdf")));
+  printer.SetOutputFileName("");
+}
+
+// The wave preview and the applied wave are one call on one copy: the
+// bitmaps are equal (a screen may still differ, the preview being shrunk).
+TEST_F(CommandsTest, WavePreviewBitmapIsTheAppliedPicture) {
+  std::vector<int> previewed;
+  ModalHook() = [&](QDialog& d) {
+    auto& w = dynamic_cast<TfrmWave&>(d);
+    w.TrackBar1->setValue(5);
+    w.TrackBar2->setValue(3);
+    w.TrackBar3->setValue(40);
+    QTest::mouseClick(w.PreviewButton(), Qt::LeftButton);
+    previewed = Pixels(*w.PixoranView1());
+    return mrOk;
+  };
+  const auto before = Pixels(View());
+  form_->acWave->trigger();
+  ModalHook() = nullptr;
+  EXPECT_NE(Pixels(View()), before);
+  EXPECT_EQ(Pixels(View()), previewed);
+}

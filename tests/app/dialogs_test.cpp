@@ -290,6 +290,32 @@ TEST(ResizeDialog, AspectFollowsTheTypedSide) {
   QTest::keyClicks(f.Edit2, "x");  // not a number: the message, nothing else
   EXPECT_EQ(messages.texts.size(), 1u);
   EXPECT_EQ(f.Edit1->text(), "400");
+  // Keys that change nothing (closing that message among them) do not
+  // raise it again: no keyboard trap.
+  for (Qt::Key key : {Qt::Key_Shift, Qt::Key_Tab, Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) {
+    f.show();
+    f.Edit2->setFocus();
+    QTest::keyClick(f.Edit2, key);
+  }
+  EXPECT_EQ(messages.texts.size(), 1u);
+}
+
+// Huge values: a number beyond int is the conversion error once; a large
+// one is followed in proportion, without overflow.
+TEST(ResizeDialog, HugeValues) {
+  Messages messages;
+  MainView main;
+  main.GetPXBitmap()->Allocate(800, 600, pxBGR24);
+  TfrmResize f(&main);
+  f.show();
+  QTest::keyClicks(f.Edit1, "70000");
+  EXPECT_EQ(f.Edit2->text(), "52500");
+  f.Edit1->setText("99999999999");  // pasted
+  QTest::keyClick(f.Edit1, Qt::Key_End);
+  ASSERT_EQ(messages.texts.size(), 1u);
+  EXPECT_TRUE(messages.texts[0].contains("99999999999"));
+  QTest::keyClick(f.Edit1, Qt::Key_Escape);
+  EXPECT_EQ(messages.texts.size(), 1u);
 }
 
 TEST(SelectionPrompts, TrimAsksForASelectionThenCropsAndEnds) {

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <memory>
 #include <cstdlib>
+#include <set>
 #include <string>
 
 #include "dialogs/pxiodlghooks.h"
@@ -142,6 +143,17 @@ TEST(FileDialogs, OpenPreviewOfKnownFiles) {
   EXPECT_TRUE(d.PixoranMView()->Widget()->isVisible());
   EXPECT_EQ(d.FrameCount(), 2);
   EXPECT_EQ(d.PicLabel1->text(), "30 x 20 pixel , 2 frames");
+  {
+    // Around the thumbnails: the chessboard, two tones in squares.
+    QTest::qWait(30);
+    const QImage strip = d.PixoranMView()->Widget()->grab().toImage();
+    if (const char* shots = std::getenv("PIXORAN_SHOT_DIR"))
+      strip.save(QString::fromStdString(std::string(shots) + "/openthumbs.png"));
+    std::set<QRgb> tones;
+    for (int y = strip.height() - 40; y < strip.height() - 4; ++y)
+      for (int x = strip.width() - 40; x < strip.width() - 4; ++x) tones.insert(strip.pixel(x, y));
+    EXPECT_EQ(tones.size(), 2u);
+  }
   d.PixoranMView()->SetSelectedImage(1);
   EXPECT_EQ(d.SelectedFrame(), 1);
   d.PlayButton->click();

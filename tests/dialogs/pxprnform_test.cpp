@@ -2,6 +2,7 @@
 
 #include <QComboBox>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -150,4 +151,56 @@ TEST(PrintForms, HookShowsTheFormThroughThePreviewEvent) {
   EXPECT_EQ(io.DoPrintPreviewDialog(1, "b"), 0);
   EXPECT_EQ(seen, (std::vector<std::string>{"pixoran::TfpxPrnForm2", "pixoran::TfpxPrnForm1"}));
   PXDialogHooks().PrintPreviewDialog = nullptr;
+}
+
+// A huge specified size with a gamma: the preview and the print make pixels
+// only for what falls on the preview bitmap and the page (the whole target
+// would be about 30000 x 30000 pixels in the preview, 100000 x 100000 on
+// the page), and show the gamma-corrected image from the top-left margin.
+TEST(PrintForms, HugeSizeWithGammaRendersOnlyThePage) {
+  const std::string dir = MakeTempDir("prnhuge");
+  TPrinter& printer = Printer();
+  printer.SetOutputFileName(dir + "/huge.pdf");
+  printer.SetResolution(100);
+  TPixoranIO io;
+  TPXBitmap& b = *io.PXBitmap();
+  ASSERT_TRUE(b.Allocate(40, 20, pxBGR24));
+  for (int32_t y = 0; y < 20; ++y) {
+    uint8_t* row = b.Scanline(y);
+    for (int32_t x = 0; x < 40; ++x) row[3 * x] = 64, row[3 * x + 1] = 128, row[3 * x + 2] = 200;
+  }
+  TfpxPrnForm2 form(io);
+  form.show();
+  QTest::qWait(20);
+  TPrnControls& c = form.Controls();
+  c.SpeedButton[1]->click();  // top left
+  c.ComboBox1->setCurrentIndex(3);
+  c.Edit[5]->setText("1000");
+  c.Edit[6]->setText("1000");
+  c.Edit[7]->setText("2");
+  QTest::qWait(20);
+  // The preview: gamma 2 makes 64, 128, 200 into 128, 181, 226.
+  TBitmap* page = form.PixoranView1()->GetTBitmap();
+  ASSERT_NE(page, nullptr);
+  ASSERT_GT(page->Width(), 20);
+  const uint8_t* row = page->ScanLine(page->Height() / 2);
+  const uint8_t* p = row + 3 * (page->Width() / 2);
+  EXPECT_EQ(p[0], 128);
+  EXPECT_EQ(p[1], 181);
+  EXPECT_EQ(p[2], 226);
+  QTest::mouseClick(form.Button1, Qt::LeftButton);
+  printer.Reset();
+  ASSERT_EQ(QProcess::execute("pdftoppm", {"-r", "20", "-png", "-singlefile",
+                                           QString::fromStdString(dir + "/huge.pdf"),
+                                           QString::fromStdString(dir + "/page")}),
+            0);
+  const QImage printed(QString::fromStdString(dir + "/page.png"));
+  ASSERT_FALSE(printed.isNull());
+  const QColor mid(printed.pixel(printed.width() / 2, printed.height() / 2));
+  EXPECT_NEAR(mid.blue(), 128, 3);
+  EXPECT_NEAR(mid.green(), 181, 3);
+  EXPECT_NEAR(mid.red(), 226, 3);
+  const QColor corner(printed.pixel(2, 2));  // inside the margin: paper
+  EXPECT_EQ(corner, QColor(255, 255, 255));
+  printer.SetOutputFileName("");
 }

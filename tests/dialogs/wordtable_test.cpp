@@ -1,13 +1,18 @@
+// The word table the library's dialogs take their captions from: its rows,
+// the fall-backs, and a table that is whole from its first use.
 #include <gtest/gtest.h>
 
+#include <QPushButton>
+
+#include <cstdlib>
+
 #include "core/kopxutils_words.h"
-#include "dialogs/pxwords.h"
+#include "dialogs/pxprnform2.h"
+#include "io/pixoranio.h"
 
 using namespace pixoran;
 
 TEST(WordTable, EveryTextPresentButPolish123) {
-  FillWordTable();
-  FillWordTable();  // a second call changes nothing
   int filled = 0;
   for (int lang = msEnglish; lang <= msPolish; ++lang)
     for (int w = 0; w < kWordCount; ++w) {
@@ -22,7 +27,6 @@ TEST(WordTable, EveryTextPresentButPolish123) {
 }
 
 TEST(WordTable, TellingRows) {
-  FillWordTable();
   const struct { uint8_t word; TMsgLanguage lang; const char* text; } kCases[] = {
       {0, msFrench, "Prévisualisation"},   {0, msSwedish, "Granska"},       {3, msSpanish, "Aceptar"},
       {3, msFrench, "Ok"},                 {4, msDutch, "Annuleren"},       {91, msSwedish, "Skriv ut"},
@@ -36,7 +40,6 @@ TEST(WordTable, TellingRows) {
 }
 
 TEST(WordTable, UserRowAndRangeChecks) {
-  FillWordTable();
   SetWordText(msUser, 5, "预览锁定");
   EXPECT_EQ(GetWordText(5, msUser), "预览锁定");
   SetWordText(msUser, 5, "");
@@ -54,8 +57,28 @@ TEST(WordTable, SystemLocaleRows) {
       {"zh", msEnglish}, {"ja", msEnglish}, {"", msEnglish},
   };
   for (const auto& c : kCases) EXPECT_EQ(LanguageOfLocaleCode(c.code), c.lang) << c.code;
-  FillWordTable();
   // msSystem shows the system row as it is, with no English fallback.
   const TMsgLanguage sys = SystemMsgLanguage();
   EXPECT_EQ(GetWordText(123, msSystem), sys == msPolish ? "" : GetWordText(123, sys));
+}
+
+// In a fresh process (the death-test child runs this test alone): texts an
+// application stores before any dialog exists stay, a lookup before any
+// dialog finds the table's texts, and the first dialog overwrites nothing.
+TEST(WordTable, WholeFromTheFirstUseAndNeverOverTheApplication) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        SetWordText(msItalian, 3, "Va bene");
+        SetWordText(msUser, 91, "打印");
+        bool ok = GetWordText(0, msEnglish) == "Preview" && GetWordText(91, msGerman) == "Drucken" &&
+                  GetWordText(3, msItalian) == "Va bene";
+        TPixoranIO io;
+        TfpxPrnForm2 form(io);
+        form.ApplyLanguage(msItalian);
+        ok = ok && form.Button1->text() == "Va bene" && GetWordText(91, msUser) == "打印" &&
+             GetWordText(4, msItalian) == "Annulla";
+        std::exit(ok ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
