@@ -21,6 +21,49 @@ namespace pixoran {
 
 namespace {
 
+// The modes by name. A layer stores its mode as the number; these names
+// only make the formulas below readable.
+enum TBlendMode : int {
+  bmCopy = 0,
+  bmAdd = 1,
+  bmDifference = 2,
+  bmDivide = 3,
+  bmMultiply = 4,
+  bmOr = 5,
+  bmAnd = 6,
+  bmXor = 7,
+  bmLighten = 8,
+  bmDarken = 9,
+  bmAverage = 10,
+  bmScreen = 11,
+  bmNegation = 12,
+  bmExclusion = 13,
+  bmOverlay = 14,
+  bmHardLight = 15,
+  bmSoftLight = 16,
+  bmSoftLightMix = 17,
+  bmColorDodge = 18,
+  bmColorBurn = 19,
+  bmInverseDodge = 20,
+  bmInverseBurn = 21,
+  bmSoftDodge = 22,
+  bmInverseSoftDodge = 23,
+  bmReflect = 24,
+  bmGlow = 25,
+  bmFreeze = 26,
+  bmHeat = 27,
+  bmLinearBurn = 28,
+  bmCosine = 29,
+  bmLinearLight = 30,
+  bmRedCopy = 31,
+  bmGreenCopy = 32,
+  bmBlueCopy = 33,
+  bmHue = 34,
+  bmSaturation = 35,
+  bmHueSaturation = 36,
+  bmHueLightness = 37,
+};
+
 inline int32_t Clamp255(int32_t v) { return BLimit(v); }
 
 // Colour dodge: brightens d by s.
@@ -53,47 +96,47 @@ inline int32_t SoftLight(int32_t s, int32_t d) {
 // The per-channel formula of mode M (0..30); everything else takes d.
 template <int M>
 inline int32_t Op(int32_t s, int32_t d) {
-  if constexpr (M == 0) return s;
-  else if constexpr (M == 1) return std::min(255, d + s);
-  else if constexpr (M == 2) return std::abs(d - s);
-  else if constexpr (M == 3) return Clamp255(d / std::max(s, 1));
-  else if constexpr (M == 4) return (s * d) >> 8;
-  else if constexpr (M == 5) return d | s;
-  else if constexpr (M == 6) return d & s;
-  else if constexpr (M == 7) return d ^ s;
-  else if constexpr (M == 8) return std::max(d, s);
-  else if constexpr (M == 9) return std::min(d, s);
-  else if constexpr (M == 10) return (d + s) >> 1;
-  else if constexpr (M == 11) return (((255 - d) * (255 - s)) >> 8) ^ 255;
-  else if constexpr (M == 12) return 255 - std::abs(255 - s - d);
-  else if constexpr (M == 13) return d + s - ((s * d) >> 7);  // s * d >= 0: the shift is the division by 128
-  else if constexpr (M == 14) return Overlay(s, d);
-  else if constexpr (M == 15) return Overlay(d, s);
-  else if constexpr (M == 16) return SoftLight(s, d);
-  else if constexpr (M == 17) {
+  if constexpr (M == bmCopy) return s;
+  else if constexpr (M == bmAdd) return std::min(255, d + s);
+  else if constexpr (M == bmDifference) return std::abs(d - s);
+  else if constexpr (M == bmDivide) return Clamp255(d / std::max(s, 1));
+  else if constexpr (M == bmMultiply) return (s * d) >> 8;
+  else if constexpr (M == bmOr) return d | s;
+  else if constexpr (M == bmAnd) return d & s;
+  else if constexpr (M == bmXor) return d ^ s;
+  else if constexpr (M == bmLighten) return std::max(d, s);
+  else if constexpr (M == bmDarken) return std::min(d, s);
+  else if constexpr (M == bmAverage) return (d + s) >> 1;
+  else if constexpr (M == bmScreen) return (((255 - d) * (255 - s)) >> 8) ^ 255;
+  else if constexpr (M == bmNegation) return 255 - std::abs(255 - s - d);
+  else if constexpr (M == bmExclusion) return d + s - ((s * d) >> 7);  // s * d >= 0: the shift is the division by 128
+  else if constexpr (M == bmOverlay) return Overlay(s, d);
+  else if constexpr (M == bmHardLight) return Overlay(d, s);
+  else if constexpr (M == bmSoftLight) return SoftLight(s, d);
+  else if constexpr (M == bmSoftLightMix) {
     const int32_t m = (s * d) >> 8;
     const int32_t k = 255 - (((255 - d) * (255 - s)) >> 8) - m;
     return m + ((d * k) >> 8);
-  } else if constexpr (M == 18) return Dodge(s, d);
-  else if constexpr (M == 19) return Burn(s, d);
-  else if constexpr (M == 20) return Dodge(d, s);
-  else if constexpr (M == 21) return Burn(d, s);
-  else if constexpr (M == 22) return HalfDodgeBurn(s, d);
-  else if constexpr (M == 23) return HalfDodgeBurn(d, s);
-  else if constexpr (M == 24) return Reflect(s, d);
-  else if constexpr (M == 25) return Reflect(d, s);
-  else if constexpr (M == 26) return Freeze(s, d);
-  else if constexpr (M == 27) return Freeze(d, s);
-  else if constexpr (M == 28) return Clamp255(d + s - 256);
-  else if constexpr (M == 29) return std::min<int32_t>(255, CosineTable[s] + CosineTable[d]);
-  else if constexpr (M == 30) return Clamp255(d + 2 * s - 256);
+  } else if constexpr (M == bmColorDodge) return Dodge(s, d);
+  else if constexpr (M == bmColorBurn) return Burn(s, d);
+  else if constexpr (M == bmInverseDodge) return Dodge(d, s);
+  else if constexpr (M == bmInverseBurn) return Burn(d, s);
+  else if constexpr (M == bmSoftDodge) return HalfDodgeBurn(s, d);
+  else if constexpr (M == bmInverseSoftDodge) return HalfDodgeBurn(d, s);
+  else if constexpr (M == bmReflect) return Reflect(s, d);
+  else if constexpr (M == bmGlow) return Reflect(d, s);
+  else if constexpr (M == bmFreeze) return Freeze(s, d);
+  else if constexpr (M == bmHeat) return Freeze(d, s);
+  else if constexpr (M == bmLinearBurn) return Clamp255(d + s - 256);
+  else if constexpr (M == bmCosine) return std::min<int32_t>(255, CosineTable[s] + CosineTable[d]);
+  else if constexpr (M == bmLinearLight) return Clamp255(d + 2 * s - 256);
   else return d;
 }
 
 // Modes whose formula divides or takes a root run through a
 // 256 x 256 table of their own results instead; the others are plain
 // integer arithmetic the compiler vectorises.
-constexpr bool UsesTable(int m) { return m == 3 || m == 16 || (m >= 18 && m <= 27); }
+constexpr bool UsesTable(int m) { return m == bmDivide || m == bmSoftLight || (m >= bmColorDodge && m <= bmHeat); }
 
 template <int M>
 const uint8_t* ModeTable() {
@@ -246,7 +289,7 @@ inline void FromHSL(THSL c, uint8_t* o) {
 // the source; the rest from the destination.
 template <int M>
 void HSLRow(const uint8_t* src, const uint8_t* dst, uint8_t* out, int32_t n) {
-  constexpr bool srcSat = M == 35 || M == 36;
+  constexpr bool srcSat = M == bmSaturation || M == bmHueSaturation;
   constexpr bool srcHue = M != 35;
   constexpr bool dstSat = !srcSat;
   constexpr bool dstHue = !srcHue;
@@ -256,7 +299,7 @@ void HSLRow(const uint8_t* src, const uint8_t* dst, uint8_t* out, int32_t n) {
     THSL c = ToHSL<dstHue, dstSat>(dst + k);
     if constexpr (srcHue) c.h = a.h;
     if constexpr (srcSat) c.s = a.s;
-    if constexpr (M == 37) c.l = a.l;
+    if constexpr (M == bmHueLightness) c.l = a.l;
     FromHSL(c, out + k);
   }
 }
@@ -264,9 +307,9 @@ void HSLRow(const uint8_t* src, const uint8_t* dst, uint8_t* out, int32_t n) {
 template <int M>
 constexpr TPXBlendRowFunc RowOf() {
   if constexpr (M < kPXFirstPixelBlendMode) return ChannelRow<M>;
-  else if constexpr (M == 31) return ChannelCopyRow<2>;
-  else if constexpr (M == 32) return ChannelCopyRow<1>;
-  else if constexpr (M == 33) return ChannelCopyRow<0>;
+  else if constexpr (M == bmRedCopy) return ChannelCopyRow<2>;
+  else if constexpr (M == bmGreenCopy) return ChannelCopyRow<1>;
+  else if constexpr (M == bmBlueCopy) return ChannelCopyRow<0>;
   else return HSLRow<M>;
 }
 
@@ -330,24 +373,24 @@ PX_AVX2 inline __m256 OverlayV(__m256 s, __m256 d) {
   return Pick(high, _mm256_sub_ps(F(255.0f), q), q);
 }
 
-constexpr bool HasFloatForm(int m) { return m == 3 || m == 14 || m == 15 || (m >= 18 && m <= 27); }
+constexpr bool HasFloatForm(int m) { return m == bmDivide || m == bmOverlay || m == bmHardLight || (m >= bmColorDodge && m <= bmHeat); }
 
 // Result of mode M as a float (truncated to an integer on the way back;
 // outside 0..255 only where the mode clamps, which the packing does).
 template <int M>
 PX_AVX2 inline __m256 FloatOp(__m256 s, __m256 d) {
-  if constexpr (M == 3) return _mm256_div_ps(d, _mm256_max_ps(s, F(1.0f)));
-  else if constexpr (M == 14) return OverlayV(s, d);
-  else if constexpr (M == 15) return OverlayV(d, s);
-  else if constexpr (M == 18) return DodgeV(s, d);
-  else if constexpr (M == 19) return BurnV(s, d);
-  else if constexpr (M == 20) return DodgeV(d, s);
-  else if constexpr (M == 21) return BurnV(d, s);
-  else if constexpr (M == 22) return HalfDodgeBurnV(s, d);
-  else if constexpr (M == 23) return HalfDodgeBurnV(d, s);
-  else if constexpr (M == 24) return ReflectV(s, d);
-  else if constexpr (M == 25) return ReflectV(d, s);
-  else if constexpr (M == 26) return FreezeV(s, d);
+  if constexpr (M == bmDivide) return _mm256_div_ps(d, _mm256_max_ps(s, F(1.0f)));
+  else if constexpr (M == bmOverlay) return OverlayV(s, d);
+  else if constexpr (M == bmHardLight) return OverlayV(d, s);
+  else if constexpr (M == bmColorDodge) return DodgeV(s, d);
+  else if constexpr (M == bmColorBurn) return BurnV(s, d);
+  else if constexpr (M == bmInverseDodge) return DodgeV(d, s);
+  else if constexpr (M == bmInverseBurn) return BurnV(d, s);
+  else if constexpr (M == bmSoftDodge) return HalfDodgeBurnV(s, d);
+  else if constexpr (M == bmInverseSoftDodge) return HalfDodgeBurnV(d, s);
+  else if constexpr (M == bmReflect) return ReflectV(s, d);
+  else if constexpr (M == bmGlow) return ReflectV(d, s);
+  else if constexpr (M == bmFreeze) return FreezeV(s, d);
   else return FreezeV(d, s);
 }
 
@@ -378,9 +421,9 @@ PX_AVX2 inline __m256i SoftLightGather8(const uint8_t* s, const uint8_t* d) {
 // Eight results of mode M as 32-bit integers.
 template <int M>
 PX_AVX2 inline __m256i Eight(const uint8_t* s, const uint8_t* d) {
-  if constexpr (M == 16) {
+  if constexpr (M == bmSoftLight) {
     return SoftLightGather8(s, d);
-  } else if constexpr (M == 29) {
+  } else if constexpr (M == bmCosine) {
     const int* t = CosineTable.data();
     const __m256i all = _mm256_set1_epi32(-1), none = _mm256_setzero_si256();
     return _mm256_add_epi32(_mm256_mask_i32gather_epi32(none, t, Widen(s), all, 4),
@@ -521,7 +564,7 @@ PX_AVX2 inline __m128i FromHSL4(const THSL4& c) {
 
 template <int M>
 PX_AVX2 void HSLRowAVX2(const uint8_t* src, const uint8_t* dst, uint8_t* out, int32_t n) {
-  constexpr bool srcSat = M == 35 || M == 36;
+  constexpr bool srcSat = M == bmSaturation || M == bmHueSaturation;
   constexpr bool srcHue = M != 35;
   const __m128i pickB = _mm_setr_epi8(0, -1, -1, -1, 3, -1, -1, -1, 6, -1, -1, -1, 9, -1, -1, -1);
   const __m128i pickG = _mm_setr_epi8(1, -1, -1, -1, 4, -1, -1, -1, 7, -1, -1, -1, 10, -1, -1, -1);
@@ -537,7 +580,7 @@ PX_AVX2 void HSLRowAVX2(const uint8_t* src, const uint8_t* dst, uint8_t* out, in
         ToHSL4<!srcHue, !srcSat>(_mm_shuffle_epi8(d, pickB), _mm_shuffle_epi8(d, pickG), _mm_shuffle_epi8(d, pickR));
     if constexpr (srcHue) c.h = a.h;
     if constexpr (srcSat) c.s = a.s;
-    if constexpr (M == 37) c.l = a.l;
+    if constexpr (M == bmHueLightness) c.l = a.l;
     return c;
   };
   const auto store = [&](size_t k, const THSL4& c) PX_AVX2 {
@@ -584,14 +627,14 @@ PX_VBMI void CosineRowVBMI(const uint8_t* src, const uint8_t* dst, uint8_t* out,
   size_t j = 0;
   // Each block is read before it is written, so out may be src or dst.
   for (; j + 64 <= count; j += 64) _mm512_storeu_si512(out + j, _mm512_adds_epu8(look(src + j), look(dst + j)));
-  for (; j < count; ++j) out[j] = static_cast<uint8_t>(Op<29>(src[j], dst[j]));
+  for (; j < count; ++j) out[j] = static_cast<uint8_t>(Op<bmCosine>(src[j], dst[j]));
 }
 
 template <int M>
 constexpr TPXBlendRowFunc AVX2RowOf() {
-  if constexpr (HasFloatForm(M) || M == 16 || M == 29) return FloatChannelRow<M>;
+  if constexpr (HasFloatForm(M) || M == bmSoftLight || M == bmCosine) return FloatChannelRow<M>;
   else if constexpr (M < kPXFirstPixelBlendMode && !UsesTable(M)) return IntChannelRow<M>;
-  else if constexpr (M >= 34) return HSLRowAVX2<M>;
+  else if constexpr (M >= bmHue) return HSLRowAVX2<M>;
   else return RowOf<M>();
 }
 
@@ -628,7 +671,7 @@ constexpr auto kChannelOps = MakeOpTable(std::make_index_sequence<kPXFirstPixelB
 TPXBlendRowFunc BlendRowFunc(uint8_t mode) {
   if (mode >= kPXBlendModeCount) return KeepRow;
 #if PX_BLEND_AVX2
-  if (g_vectorRows && g_vbmi && mode == 29) return CosineRowVBMI;
+  if (g_vectorRows && g_vbmi && mode == bmCosine) return CosineRowVBMI;
   if (g_vectorRows) return kAVX2RowFuncs[mode];
 #endif
   return kRowFuncs[mode];

@@ -238,6 +238,17 @@ int32_t DIBToDibbitmap(const TPXPackedDIB& dib, TPXDibbitmap& bitmap);
 
 // ------------------------------------------------------------ YUV frames
 
+// A YUV layout a DIB header may name: its frame decoder, the bytes a frame
+// of w x h needs, and the row order (set: rows run top-down when biHeight is
+// positive; clear: when it is negative). Null for a code that is not one.
+struct TPXYUVLayout {
+  uint32_t Code;
+  bool (*Decoder)(const uint8_t* data, int64_t size, TPXBaseBitmap& bitmap, bool topDown);
+  int64_t (*Need)(int64_t w, int64_t h);
+  bool TopDownWhenPositive;
+};
+const TPXYUVLayout* FindYUVLayout(uint32_t code);
+
 // B = 1.164 (Y - 16) + 2.018 (U - 128), G = 1.164 (Y - 16) - 0.813 (V - 128)
 // - 0.391 (U - 128), R = 1.164 (Y - 16) + 1.596 (V - 128), each rounded and
 // clamped to 0..255. Inputs are taken in 0..255.

@@ -15,11 +15,68 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <numbers>
 
 #include "core/kopxutils_bitmap.h"
 #include "core/pxresample_internal.h"
 
-namespace pixoran::resample_detail {
+namespace pixoran {
+
+// ------------------------------------------------------------------ kernels
+
+namespace {
+
+double KTriangle(double x) {
+  const double a = std::abs(x);
+  return a < 1.0 ? 1.0 - a : 0.0;
+}
+double KHermite(double x) {
+  const double a = std::abs(x);
+  return a < 1.0 ? (2.0 * a - 3.0) * a * a + 1.0 : 0.0;
+}
+double KBell(double x) {
+  const double a = std::abs(x);
+  if (a < 0.5) return 0.75 - a * a;
+  if (a < 1.5) return 0.5 * (a - 1.5) * (a - 1.5);
+  return 0.0;
+}
+double KBSpline(double x) {
+  const double a = std::abs(x);
+  if (a < 1.0) return a * a * a / 2.0 - a * a + 2.0 / 3.0;
+  if (a < 2.0) return (2.0 - a) * (2.0 - a) * (2.0 - a) / 6.0;
+  return 0.0;
+}
+double Sinc(double x) {
+  if (x == 0.0) return 1.0;
+  const double px = std::numbers::pi * x;
+  return std::sin(px) / px;
+}
+double KLanczos3(double x) { return std::abs(x) < 3.0 ? Sinc(x) * Sinc(x / 3.0) : 0.0; }
+double KMitchell(double x) {
+  const double a = std::abs(x);
+  if (a < 1.0) return (7.0 * a * a * a - 12.0 * a * a + 16.0 / 3.0) / 6.0;
+  if (a < 2.0) return (-7.0 / 3.0 * a * a * a + 12.0 * a * a - 20.0 * a + 32.0 / 3.0) / 6.0;
+  return 0.0;
+}
+double KBox(double x) { return (x > -0.5 && x <= 0.5) ? 1.0 : 0.0; }
+double KLinear(double x) { return (x >= -1.0 && x < 1.0) ? 1.0 - std::abs(x) : 0.0; }
+
+}  // namespace
+
+const std::array<TPXResampleKernel, 9> ResampleKernels = {{
+    {nullptr, 0.0},
+    {KTriangle, 1.0},
+    {KHermite, 1.0},
+    {KBell, 1.5},
+    {KBSpline, 2.0},
+    {KLanczos3, 3.0},
+    {KMitchell, 2.0},
+    {KBox, 1.0},
+    {KLinear, 1.0},
+}};
+
+
+namespace resample_detail {
 
 namespace {
 
@@ -370,4 +427,5 @@ void KernelResample(TPXBitmap& source, TPXBitmap& dest, TResampleFilter filter, 
   }
 }
 
-}  // namespace pixoran::resample_detail
+}  // namespace resample_detail
+}  // namespace pixoran

@@ -18,10 +18,20 @@ FUZZ_BUDGET=${FUZZ_BUDGET:-300}
 # targets (text in metafiles and memos loads fonts) as for the suite.
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/tools/lsan.supp}
 
+echo "== layer check"
+bash tools/check_layers.sh
+
 echo "== normal build"
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build/release -j"$JOBS"
 ctest --test-dir build/release --output-on-failure -j"$JOBS"
+
+echo "== installed package"
+rm -rf build/install build/consumer
+cmake --install build/release --prefix build/install >/dev/null
+cmake -S tests/consumer -B build/consumer -G Ninja -DCMAKE_PREFIX_PATH="$PWD/build/install" >/dev/null
+cmake --build build/consumer
+build/consumer/consumer build/consumer/consumer.png
 
 if command -v clang++ >/dev/null 2>&1 && [ -d fuzz ] && ls fuzz/*_fuzz.cpp >/dev/null 2>&1; then
   targets=$(ls fuzz/*_fuzz.cpp | wc -l)

@@ -200,40 +200,37 @@ void TPXTransitionEffects::RedHLine(int32_t y) {
 
 // ------------------------------------------------------------ the painters
 
-void TPXTransitionEffects::Painter(int32_t a) {
-  if (width_ <= 0 || height_ <= 0 || workRows_.empty()) return;
-  a = std::clamp(a, 0, 1024);
-  const int32_t W = width_, H = height_, na = 1024 - a;
-  const size_t rowBytes = static_cast<size_t>(W) * 3;
-  auto sourceFirst = [&] {
-    if (a == 0) DrawSource();
-  };
-  auto rounded = [](double v) { return RoundToInt32(v); };
+// One painter per family of types; each draws step a (0..1024, na = 1024 - a)
+// of runType_ into the work rows.
+void TPXTransitionEffects::PaintNothing(int32_t, int32_t) {}
+
+void TPXTransitionEffects::PaintCrossDissolve(int32_t a, int32_t na) {
+  const size_t rowBytes = static_cast<size_t>(width_) * 3;
+  for (int32_t y = 0; y < height_; ++y) {
+    const uint8_t *s = sourceRows_[y], *t = targetRows_[y];
+    uint8_t* o = workRows_[y];
+    for (size_t i = 0; i < rowBytes; ++i) o[i] = static_cast<uint8_t>((s[i] * na + t[i] * a) >> 10);
+  }
+}
+
+void TPXTransitionEffects::PaintFade(int32_t a, int32_t na) {
+  if (runType_ == pxttFadeOut)
+    Fade(sourceRows_, na);
+  else if (runType_ == pxttFadeIn)
+    Fade(targetRows_, a);
+  else if (a < 512)
+    Fade(sourceRows_, 1024 - 2 * a);
+  else
+    Fade(targetRows_, 2 * a - 1024);
+}
+
+// The target uncovered from one side, with a red edge for the "2" types.
+void TPXTransitionEffects::PaintWipe(int32_t a, int32_t na) {
+  const int32_t W = width_, H = height_;
+  if (a == 0) DrawSource();
   switch (runType_) {
-    case pxttNone:
-      break;
-    case pxttCrossDissolve:
-      for (int32_t y = 0; y < H; ++y) {
-        const uint8_t *s = sourceRows_[y], *t = targetRows_[y];
-        uint8_t* o = workRows_[y];
-        for (size_t i = 0; i < rowBytes; ++i) o[i] = static_cast<uint8_t>((s[i] * na + t[i] * a) >> 10);
-      }
-      break;
-    case pxttFadeOut:
-      Fade(sourceRows_, na);
-      break;
-    case pxttFadeIn:
-      Fade(targetRows_, a);
-      break;
-    case pxttFadeOutIn:
-      if (a < 512)
-        Fade(sourceRows_, 1024 - 2 * a);
-      else
-        Fade(targetRows_, 2 * a - 1024);
-      break;
     case pxttLeftRight1:
     case pxttLeftRight2: {
-      sourceFirst();
       const int32_t c = Scale(a, W);
       CopyRect(targetRows_, 0, 0, c, H);
       if (runType_ == pxttLeftRight2) RedVLine(c);
@@ -241,153 +238,165 @@ void TPXTransitionEffects::Painter(int32_t a) {
     }
     case pxttRightLeft1:
     case pxttRightLeft2: {
-      sourceFirst();
-      const int32_t x = rounded(static_cast<double>(W) * na / 1024.0);
-      CopyRect(targetRows_, x, 0, rounded(static_cast<double>(a) * W / 1024.0), H);
+      const int32_t x = RoundToInt32(static_cast<double>(W) * na / 1024.0);
+      CopyRect(targetRows_, x, 0, RoundToInt32(static_cast<double>(a) * W / 1024.0), H);
       if (runType_ == pxttRightLeft2) RedVLine(x);
       break;
     }
     case pxttUpDown1:
     case pxttUpDown2: {
-      sourceFirst();
-      const int32_t c = rounded(static_cast<double>(a) * H / 1024.0);
+      const int32_t c = RoundToInt32(static_cast<double>(a) * H / 1024.0);
       CopyRect(targetRows_, 0, 0, W, c);
       if (runType_ == pxttUpDown2) RedHLine(c);
       break;
     }
-    case pxttDownUp1:
-    case pxttDownUp2: {
-      sourceFirst();
-      const int32_t y = rounded(static_cast<double>(H) * na / 1024.0);
-      CopyRect(targetRows_, 0, y, W, rounded(static_cast<double>(a) * H / 1024.0));
+    default: {  // down-up
+      const int32_t y = RoundToInt32(static_cast<double>(H) * na / 1024.0);
+      CopyRect(targetRows_, 0, y, W, RoundToInt32(static_cast<double>(a) * H / 1024.0));
       if (runType_ == pxttDownUp2) RedHLine(y);
       break;
     }
-    case pxttFromUpLeft:
-    case pxttFromUpRight:
-    case pxttFromBottomLeft:
-    case pxttFromBottomRight: {
-      sourceFirst();
-      const int32_t dx = Scale(na, W), dy = Scale(na, H);
-      const bool right = runType_ == pxttFromUpRight || runType_ == pxttFromBottomRight;
-      const bool bottom = runType_ == pxttFromBottomLeft || runType_ == pxttFromBottomRight;
-      DrawAt(targetRows_, right ? dx : -dx, bottom ? dy : -dy);
-      break;
-    }
-    case pxttMoveLeftRight1:
-    case pxttMoveLeftRight2:
-    case pxttMoveRightLeft1:
-    case pxttMoveRightLeft2: {
-      const bool leftRight = runType_ == pxttMoveLeftRight1 || runType_ == pxttMoveLeftRight2;
-      const size_t c = static_cast<size_t>(std::clamp(Scale(leftRight ? a : na, W), 0, W));
-      const size_t rest = static_cast<size_t>(W) - c;
-      for (int32_t y = 0; y < H; ++y) {
-        const uint8_t *s = sourceRows_[y], *t = targetRows_[y];
-        uint8_t* o = workRows_[y];
-        switch (runType_) {
-          case pxttMoveLeftRight1:
-            std::memcpy(o, t + 3 * rest, 3 * c);
-            std::memcpy(o + 3 * c, s, 3 * rest);
-            break;
-          case pxttMoveLeftRight2:
-            std::memcpy(o, t, 3 * c);
-            std::memcpy(o + 3 * c, s, 3 * rest);
-            break;
-          case pxttMoveRightLeft1:
-            std::memcpy(o, s + 3 * rest, 3 * c);
-            std::memcpy(o + 3 * c, t, 3 * rest);
-            break;
-          default:
-            std::memcpy(o, s, 3 * c);
-            std::memcpy(o + 3 * c, t, 3 * rest);
-            break;
-        }
-      }
-      break;
-    }
-    case pxttMoveUpDown1:
-    case pxttMoveUpDown2:
-    case pxttMoveDownUp1:
-    case pxttMoveDownUp2: {
-      const bool upDown = runType_ == pxttMoveUpDown1 || runType_ == pxttMoveUpDown2;
-      const int32_t c = std::clamp(Scale(upDown ? a : na, H), 0, H);
-      for (int32_t y = 0; y < H; ++y) {
-        const uint8_t* from = nullptr;
-        switch (runType_) {
-          case pxttMoveUpDown1:
-            from = y < c ? targetRows_[H - c + y] : sourceRows_[y - c];
-            break;
-          case pxttMoveUpDown2:
-            from = y < c ? targetRows_[y] : sourceRows_[y - c];
-            break;
-          case pxttMoveDownUp1:
-            from = y < c ? sourceRows_[H - c + y] : targetRows_[y - c];
-            break;
-          default:
-            from = y < c ? sourceRows_[H - c + y] : targetRows_[y];
-            break;
-        }
-        std::memcpy(workRows_[y], from, rowBytes);
-      }
-      break;
-    }
-    case pxttRandomPoints: {
-      if (a == 0) {
-        DrawSource();
+  }
+}
+
+// The target slides in from a corner over the source.
+void TPXTransitionEffects::PaintFromCorner(int32_t a, int32_t na) {
+  if (a == 0) DrawSource();
+  const int32_t dx = Scale(na, width_), dy = Scale(na, height_);
+  const bool right = runType_ == pxttFromUpRight || runType_ == pxttFromBottomRight;
+  const bool bottom = runType_ == pxttFromBottomLeft || runType_ == pxttFromBottomRight;
+  DrawAt(targetRows_, right ? dx : -dx, bottom ? dy : -dy);
+}
+
+// Source and target side by side, moving across.
+void TPXTransitionEffects::PaintMoveHorizontal(int32_t a, int32_t na) {
+  const int32_t W = width_;
+  const bool leftRight = runType_ == pxttMoveLeftRight1 || runType_ == pxttMoveLeftRight2;
+  const size_t c = static_cast<size_t>(std::clamp(Scale(leftRight ? a : na, W), 0, W));
+  const size_t rest = static_cast<size_t>(W) - c;
+  for (int32_t y = 0; y < height_; ++y) {
+    const uint8_t *s = sourceRows_[y], *t = targetRows_[y];
+    uint8_t* o = workRows_[y];
+    switch (runType_) {
+      case pxttMoveLeftRight1:
+        std::memcpy(o, t + 3 * rest, 3 * c);
+        std::memcpy(o + 3 * c, s, 3 * rest);
         break;
-      }
-      const int32_t n = rounded(W * static_cast<double>(a) * (a / 180.0) / 1024.0);
-      const int32_t k = n - randomProgress_;
-      randomProgress_ = n;
-      if (k <= 0) break;
-      std::uniform_int_distribution<int32_t> col(0, W - 1);
-      for (int32_t y = 0; y < H; ++y) {
-        const uint8_t* t = targetRows_[y];
-        uint8_t* o = workRows_[y];
-        for (int32_t i = 0; i < k; ++i) {
-          const size_t x = 3 * static_cast<size_t>(col(random_));
-          std::memcpy(o + x, t + x, 3);
-        }
-      }
-      break;
-    }
-    case pxttRandomBoxes: {
-      if (a == 0) {
-        DrawSource();
+      case pxttMoveLeftRight2:
+        std::memcpy(o, t, 3 * c);
+        std::memcpy(o + 3 * c, s, 3 * rest);
         break;
-      }
-      const double boxes = static_cast<double>(static_cast<int64_t>(W) * H / 64);
-      const int32_t n = rounded(boxes * a * (a / 180.0) / 1024.0);
-      const int32_t k = n - randomProgress_;
-      randomProgress_ = n;
-      std::uniform_int_distribution<int32_t> col(0, W - 1), row(0, H - 1);
-      for (int32_t i = 0; i < k; ++i) {
-        const int32_t x = col(random_) & ~7, y = row(random_) & ~7;
-        CopyRect(targetRows_, x, y, 8, 8);
-      }
-      break;
-    }
-    case pxttCenter1: {
-      sourceFirst();
-      CopyRect(targetRows_, W / 2 - Scale(a, W / 2), H / 2 - Scale(a, H / 2), Scale(a, W), Scale(a, H));
-      break;
-    }
-    case pxttCenter2: {
-      DrawAt(targetRows_, 0, 0);
-      CopyRect(sourceRows_, W / 2 - Scale(na, W / 2), H / 2 - Scale(na, H / 2), Scale(na, W), Scale(na, H));
-      break;
-    }
-    case pxttCenterZoom1: {
-      sourceFirst();
-      StretchInto(targetRows_, W / 2 - Scale(a, W / 2), H / 2 - Scale(a, H / 2), Scale(a, W), Scale(a, H));
-      break;
-    }
-    case pxttCenterZoom2: {
-      DrawAt(targetRows_, 0, 0);
-      StretchInto(sourceRows_, W / 2 - Scale(na, W / 2), H / 2 - Scale(na, H / 2), Scale(na, W), Scale(na, H));
-      break;
+      case pxttMoveRightLeft1:
+        std::memcpy(o, s + 3 * rest, 3 * c);
+        std::memcpy(o + 3 * c, t, 3 * rest);
+        break;
+      default:
+        std::memcpy(o, s, 3 * c);
+        std::memcpy(o + 3 * c, t, 3 * rest);
+        break;
     }
   }
+}
+
+// Source and target one above the other, moving up or down.
+void TPXTransitionEffects::PaintMoveVertical(int32_t a, int32_t na) {
+  const int32_t H = height_;
+  const size_t rowBytes = static_cast<size_t>(width_) * 3;
+  const bool upDown = runType_ == pxttMoveUpDown1 || runType_ == pxttMoveUpDown2;
+  const int32_t c = std::clamp(Scale(upDown ? a : na, H), 0, H);
+  for (int32_t y = 0; y < H; ++y) {
+    const uint8_t* from = nullptr;
+    switch (runType_) {
+      case pxttMoveUpDown1:
+        from = y < c ? targetRows_[H - c + y] : sourceRows_[y - c];
+        break;
+      case pxttMoveUpDown2:
+        from = y < c ? targetRows_[y] : sourceRows_[y - c];
+        break;
+      case pxttMoveDownUp1:
+        from = y < c ? sourceRows_[H - c + y] : targetRows_[y - c];
+        break;
+      default:
+        from = y < c ? sourceRows_[H - c + y] : targetRows_[y];
+        break;
+    }
+    std::memcpy(workRows_[y], from, rowBytes);
+  }
+}
+
+void TPXTransitionEffects::PaintRandomPoints(int32_t a, int32_t) {
+  const int32_t W = width_;
+  if (a == 0) {
+    DrawSource();
+    return;
+  }
+  const int32_t n = RoundToInt32(W * static_cast<double>(a) * (a / 180.0) / 1024.0);
+  const int32_t k = n - randomProgress_;
+  randomProgress_ = n;
+  if (k <= 0) return;
+  std::uniform_int_distribution<int32_t> col(0, W - 1);
+  for (int32_t y = 0; y < height_; ++y) {
+    const uint8_t* t = targetRows_[y];
+    uint8_t* o = workRows_[y];
+    for (int32_t i = 0; i < k; ++i) {
+      const size_t x = 3 * static_cast<size_t>(col(random_));
+      std::memcpy(o + x, t + x, 3);
+    }
+  }
+}
+
+void TPXTransitionEffects::PaintRandomBoxes(int32_t a, int32_t) {
+  const int32_t W = width_, H = height_;
+  if (a == 0) {
+    DrawSource();
+    return;
+  }
+  const double boxes = static_cast<double>(static_cast<int64_t>(W) * H / 64);
+  const int32_t n = RoundToInt32(boxes * a * (a / 180.0) / 1024.0);
+  const int32_t k = n - randomProgress_;
+  randomProgress_ = n;
+  std::uniform_int_distribution<int32_t> col(0, W - 1), row(0, H - 1);
+  for (int32_t i = 0; i < k; ++i) {
+    const int32_t x = col(random_) & ~7, y = row(random_) & ~7;
+    CopyRect(targetRows_, x, y, 8, 8);
+  }
+}
+
+// A centred box growing (types 1: the target in it) or shrinking (types 2:
+// the source in it), copied or, for the zoom types, stretched.
+void TPXTransitionEffects::PaintCenter(int32_t a, int32_t na) {
+  const int32_t W = width_, H = height_;
+  const bool grow = runType_ == pxttCenter1 || runType_ == pxttCenterZoom1;
+  const bool zoom = runType_ == pxttCenterZoom1 || runType_ == pxttCenterZoom2;
+  if (grow) {
+    if (a == 0) DrawSource();
+  } else {
+    DrawAt(targetRows_, 0, 0);
+  }
+  const int32_t k = grow ? a : na;
+  const std::vector<uint8_t*>& box = grow ? targetRows_ : sourceRows_;
+  const int32_t x = W / 2 - Scale(k, W / 2), y = H / 2 - Scale(k, H / 2);
+  if (zoom)
+    StretchInto(box, x, y, Scale(k, W), Scale(k, H));
+  else
+    CopyRect(box, x, y, Scale(k, W), Scale(k, H));
+}
+
+void TPXTransitionEffects::Painter(int32_t a) {
+  using P = TPXTransitionEffects;
+  static constexpr TPainter kPainters[kPXTransitionTypeCount] = {
+      &P::PaintNothing,        &P::PaintCrossDissolve,  &P::PaintFade,           &P::PaintFade,
+      &P::PaintFade,           &P::PaintWipe,           &P::PaintWipe,           &P::PaintWipe,
+      &P::PaintWipe,           &P::PaintWipe,           &P::PaintWipe,           &P::PaintWipe,
+      &P::PaintWipe,           &P::PaintFromCorner,     &P::PaintFromCorner,     &P::PaintFromCorner,
+      &P::PaintFromCorner,     &P::PaintMoveHorizontal, &P::PaintMoveHorizontal, &P::PaintMoveHorizontal,
+      &P::PaintMoveHorizontal, &P::PaintMoveVertical,   &P::PaintMoveVertical,   &P::PaintMoveVertical,
+      &P::PaintMoveVertical,   &P::PaintRandomPoints,   &P::PaintRandomBoxes,    &P::PaintCenter,
+      &P::PaintCenter,         &P::PaintCenter,         &P::PaintCenter,
+  };
+  if (width_ <= 0 || height_ <= 0 || workRows_.empty() || runType_ >= kPXTransitionTypeCount) return;
+  a = std::clamp(a, 0, 1024);
+  (this->*kPainters[runType_])(a, 1024 - a);
 }
 
 }  // namespace pixoran

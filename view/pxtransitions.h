@@ -113,6 +113,17 @@ class TPXTransitionEffects : public TObject {
   void RedVLine(int32_t x);
   void RedHLine(int32_t y);
   void Fade(const std::vector<uint8_t*>& pic, int32_t picWeight);
+  using TPainter = void (TPXTransitionEffects::*)(int32_t a, int32_t na);
+  void PaintNothing(int32_t a, int32_t na);
+  void PaintCrossDissolve(int32_t a, int32_t na);
+  void PaintFade(int32_t a, int32_t na);
+  void PaintWipe(int32_t a, int32_t na);
+  void PaintFromCorner(int32_t a, int32_t na);
+  void PaintMoveHorizontal(int32_t a, int32_t na);
+  void PaintMoveVertical(int32_t a, int32_t na);
+  void PaintRandomPoints(int32_t a, int32_t na);
+  void PaintRandomBoxes(int32_t a, int32_t na);
+  void PaintCenter(int32_t a, int32_t na);
 
   TPXView* view_;
   std::unique_ptr<TBitmap> source_, target_, work_;
