@@ -155,6 +155,11 @@ struct TPXVObject {
   TPXVSoftShadow Shadow{false, 3.0, 0, 0};
 };
 
+// The factors that map a polyline's stored points (the frame of its
+// PointBounds) onto its rectangle; a frame without width or height gives 1
+// on that axis.
+void PolylineScale(const TPXVObject& o, double& sx, double& sy);
+
 // Code points of a UTF-8 text (malformed bytes count one each).
 int32_t Utf8Length(const std::string& utf8);
 // The text cut into its code points, each as its own UTF-8 string.
@@ -258,6 +263,9 @@ class TPixoranVect : public TPixoranView {
   static double ObjAngleDegrees(const TPXVObject& object);
   // The grips of the selected objects (after the objects, on every repaint).
   void DrawGrips(TCanvas& canvas);
+  // In polyline-editing mode: a diamond on every point of the selected
+  // polylines.
+  void DrawPointHandles(TCanvas& canvas);
   bool ObjectsHidden() const { return objectsHidden_; }
   void SetObjectsHidden(bool value);
 
@@ -379,9 +387,8 @@ class TPixoranVect : public TPixoranView {
   void DrawLayersToBackBuffer(TBitmap& buffer, const TRect& rect) override;
   void DoViewChange(int32_t change) override;
 
-  // Memo drawing goes through the text editor's layout; until it exists,
-  // the box is filled and framed and the text set line by line in the
-  // object's font, left-aligned.
+  // Memos are drawn through the text editor's layout (a memo of its own
+  // when the object is not being edited).
   virtual void DrawMemo(TPXVObject& object, TBitmap& target, int32_t x1, int32_t y1, int32_t x2, int32_t y2,
                         double d, bool alphaPass);
 
