@@ -550,15 +550,18 @@ void TPixoranMView::CloseLoader() {
   if (!loader_) return;
   CancelLoads();
   bool idle;
+  std::unique_ptr<TUIThreadPoster> poster;
   {
     // From here no job touches the view: a late one drops its result.
     std::lock_guard<std::recursive_mutex> guard(MViewLoaderLock());
     loader_->View = nullptr;
     loader_->Terminated = true;
-    loader_->Poster.reset();
+    poster = std::move(loader_->Poster);
     idle = loader_->Active() == 0;
     loader_->Wake.notify_all();
   }
+  // Outside the lock: a posted call it may be running takes the lock.
+  poster.reset();
   // The starter frees what is left and ends. Jobs that ignored the cancel
   // are not waited for: it ends after them, keeping the loader alive.
   if (loader_->Starter.joinable()) {
