@@ -6,7 +6,9 @@
 //
 // pxvect.cpp holds the object model (the object array, drawing order,
 // selection list, shared-bitmap table, template, hit testing and change
-// notifications); pxvect_draw.cpp draws the objects.
+// notifications); pxvect_draw.cpp draws the objects and their grips;
+// pxvect_tools.cpp holds the mouse tools; pxvect_text.cpp the in-place
+// editors; pxvect_stream.cpp the object stream and undo snapshots.
 //
 // Texts are UTF-8; every length or position counted in characters (memo
 // length, character format indexes, text on a path) counts code points.

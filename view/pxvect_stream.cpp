@@ -9,7 +9,8 @@
 //
 // Texts are UTF-8. A memo's record stores the text as "int32 n, n bytes"
 // with n the byte count, followed by one int32 format index per code point
-// (not per byte); a memo with text but no indexes writes zero indexes.
+// (not per byte); a memo with text but no indexes writes zero indexes; a
+// memo being edited writes what its editor holds.
 // Font names inside the 280-byte format records are UTF-8 too.
 #include <cstring>
 #include <string>
