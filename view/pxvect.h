@@ -447,6 +447,9 @@ class TPixoranVect : public TPixoranView {
   // Offset of a drag in image units (pointer from the press point), and its
   // change since the last move.
   void DragStep(int32_t x, int32_t y, int32_t& dx, int32_t& dy);
+  // The press point in image units, moved onto the displayed picture when
+  // it lay beside it: where a created object starts.
+  TPXPoint PressOnPicture();
   void SetRubber(TRubber kind, std::vector<TPoint> points);
 
  private:

@@ -388,6 +388,16 @@ void TPixoranVect::DragStep(int32_t x, int32_t y, int32_t& dx, int32_t& dy) {
   tdrag_.MoveY = oy;
 }
 
+TPXPoint TPixoranVect::PressOnPicture() {
+  TPXPoint p{tdrag_.PressImgX, tdrag_.PressImgY};
+  const int32_t sx = BitmapToScreenX(p.X), sy = BitmapToScreenY(p.Y);
+  const int32_t cx = std::clamp(sx, OffsetX(), OffsetX() + DisplayedWidth());
+  const int32_t cy = std::clamp(sy, OffsetY(), OffsetY() + DisplayedHeight());
+  if (cx != sx) p.X = ScreenToBitmapX(cx);
+  if (cy != sy) p.Y = ScreenToBitmapY(cy);
+  return p;
+}
+
 void TPixoranVect::MouseDown(TMouseButton button, TShiftState shift, int x, int y) {
   TPixoranView::MouseDown(button, shift, x, y);
   if (button != mbLeft) return;
@@ -523,8 +533,10 @@ void TPixoranVect::MouseMove(TShiftState shift, int x, int y) {
       tdrag_.PressImgY = ScreenToBitmapY(y);
     } else {
       if (AutoScroll(rawX, rawY)) Update();
-      // The press point kept in image units follows a scroll.
-      const TPoint a{BitmapToScreenX(tdrag_.PressImgX), BitmapToScreenY(tdrag_.PressImgY)};
+      // The press point kept in image units follows a scroll; the band
+      // starts where the object will.
+      const TPXPoint start = tdrag_.DragLength ? TPXPoint{tdrag_.PressImgX, tdrag_.PressImgY} : PressOnPicture();
+      const TPoint a{BitmapToScreenX(start.X), BitmapToScreenY(start.Y)};
       TPoint b{x, y};
       switch (creationKind_) {
         case pxokLine:
@@ -670,12 +682,8 @@ void TPixoranVect::MouseUp(TMouseButton button, TShiftState shift, int x, int y)
   if (creationKind_ != 0) {
     TPXVObject& t = template_;
     // An object started beside the picture starts on its edge.
-    int32_t sx = tdrag_.PressImgX, sy = tdrag_.PressImgY;
-    const int32_t px = BitmapToScreenX(sx), py = BitmapToScreenY(sy);
-    const int32_t cx = std::clamp(px, OffsetX(), OffsetX() + DisplayedWidth());
-    const int32_t cy = std::clamp(py, OffsetY(), OffsetY() + DisplayedHeight());
-    if (cx != px) sx = ScreenToBitmapX(cx);
-    if (cy != py) sy = ScreenToBitmapY(cy);
+    const TPXPoint start = PressOnPicture();
+    const int32_t sx = start.X, sy = start.Y;
     if (click) {
       const int32_t w = t.X2 - t.X1, h = t.Y2 - t.Y1;
       t.X1 = sx, t.Y1 = sy;

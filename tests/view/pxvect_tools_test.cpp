@@ -158,6 +158,15 @@ TEST(PXVectTools, ClicksBesideACentredPictureAtTwoZooms) {
         EXPECT_GE(v->MemoEditor()->Width(), static_cast<int>(63 * zoom / 100)) << zoom;
       }
     }
+    // A drag started there starts on the corner too.
+    auto v = MakeView(300, 200, zoom);
+    v->GetPXBitmap()->Allocate(100, 80, pxBGR24);
+    v->Update();
+    v->SetMouseInteractVect(kPXVTBox);
+    const int32_t z = static_cast<int32_t>(zoom / 100);
+    Drag(*v, {v->OffsetX() - 10, v->OffsetY() - 12}, {v->OffsetX() + 40 * z, v->OffsetY() + 30 * z});
+    ASSERT_EQ(v->ObjectsCount(), 1) << zoom;
+    EXPECT_EQ(R(*v->GetObject(0)), (std::vector<int32_t>{0, 0, 40, 30})) << zoom;
   }
 }
 
