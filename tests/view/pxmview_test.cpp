@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "core/kopxutils_bitmap.h"
+#include "io/pixoranio.h"
 #include "io/pxformats.h"
 #include "platform/streams.h"
 #include "testsupport.h"
@@ -268,10 +269,11 @@ struct Gate {
   std::mutex m;
   bool open = false, stuck = false;
   std::atomic<int> started{0}, maxRunning{0}, running{0}, returned{0};
+  std::atomic<int> onIOThread{0};  // reads on an asynchronous component's own worker
   void Reset() {
     std::lock_guard<std::mutex> l(m);
     open = stuck = false;
-    started = maxRunning = running = returned = 0;
+    started = maxRunning = running = returned = onIOThread = 0;
   }
   void Open() {
     std::lock_guard<std::mutex> l(m);
@@ -293,6 +295,8 @@ void GateRead(TStream& s, TPXBitmap& b, TIOParamsVals&, TPXProgressRec& progress
   while (now > prev && !g.maxRunning.compare_exchange_weak(prev, now)) {
   }
   ++g.started;
+  if (auto* io = dynamic_cast<TPixoranIO*>(progress.Sender); io && io->AsyncMode() && io->IsInsideThread())
+    ++g.onIOThread;
   auto aborted = [&] { return progress.Aborting && progress.Aborting->load(); };
   for (;;) {
     {
@@ -375,6 +379,7 @@ TEST_F(MViewLoaderThreads, PoolLimitAndEachFileQueuedOnce) {
   }));
   EXPECT_EQ(jobs.started.load(), 12);  // each file once
   EXPECT_LE(jobs.maxRunning.load(), 5);
+  EXPECT_EQ(jobs.onIOThread.load(), 12);
   for (int32_t i = 0; i < 12; ++i) EXPECT_EQ(StoredSeed(v, i), i);
 }
 
