@@ -62,6 +62,18 @@ struct TPXMLoadInfo {
 // The process-wide loader lock.
 std::recursive_mutex& MViewLoaderLock();
 
+// The settings a thumbnail is reduced with; a zero size reduces nothing.
+struct TPXMThumbBox {
+  int32_t Width = 0, Height = 0;
+  bool FitAlways = true;  // images smaller than the box are enlarged too
+  TResampleFilter Filter = rfFastLinear;
+};
+
+// The bitmap reduced to the largest size that fits the box keeping its
+// aspect ratio (24-bit; 1-bit sources shrink by averaging, with rfNone the
+// others are stretched without filter); nullptr when it keeps its size.
+std::unique_ptr<TPXBitmap> ReduceToThumbBox(TPXBitmap& bitmap, const TPXMThumbBox& box);
+
 // One caption of a thumbnail: 0 top, 1 bottom, 2 above the bottom.
 class TPXMText {
  public:
@@ -155,24 +167,17 @@ class TPixoranMView : public TPXView {
 
   // Background loading: QueueLoad asks for an image that painting found
   // missing; true when it is loaded, pending or running, false when the
-  // caller should load it synchronously. CancelLoads drops the pending
-  // entries and stops the running jobs, waiting for them.
+  // caller should load it synchronously (no file name, or an image ID with
+  // a request event). Each job is an asynchronous I/O component loading on
+  // its own I/O thread, with the thumbnail settings of the moment it was
+  // queued. CancelLoads drops the pending entries and cancels the running
+  // jobs, waiting about a second at most for them.
   bool QueueLoad(int32_t index);
   virtual void CancelLoads();
   // Jobs waiting and running, for the owner and for tests.
   int32_t PendingCount();
   int32_t RunningCount();
-  // Makes a background job: loads fileName into bitmap (at most the box
-  // size when reduced is set, 0 x 0 for full size) and returns true on
-  // success, false when the file cannot be read. It runs on a worker and
-  // polls cancelled. The default decodes through a TPixoranIO; tests inject
-  // their own.
-  using TLoadJob = std::function<bool(const std::string& fileName, TPXBitmap& bitmap, int32_t boxW, int32_t boxH,
-                                      const std::atomic<bool>& cancelled, TPXMLoadInfo& info)>;
-  void SetLoadJobFactory(TLoadJob job);
 
-  // The attached multi-image I/O component, which a later component
-  // supplies; none yet.
   // The multi-image component, created on first use attached to this view
   // with OnProgress.
   virtual TPixoranMIO* GetMIO();
@@ -235,8 +240,8 @@ class TPixoranMView : public TPXView {
 
   // ---------------------------------------------------------------- layout
   void Update() override;
-  // Columns of the grid: GridWidth, or as many as fit for -1 (at least 1);
-  // 0 keeps every image in one row.
+  // Columns of the grid: GridWidth, or as many as fit for -1; 0 (also a
+  // client narrower than one cell with -1) keeps every image in one row.
   int32_t Columns();
   void GetMaxViewXY(int32_t& mx, int32_t& my);
   int32_t ViewX() const { return viewX_; }
@@ -395,6 +400,8 @@ class TPixoranMView : public TPXView {
   // Keys 33 to 40 move the selection (page up, page down, end, home, left,
   // up, right, down).
   void KeyDown(int& key, TShiftState shift) override;
+  // Claims keys 33 to 40 from focus navigation.
+  void HandleMessage(TMessage& message) override;
 
  protected:
   void Resize() override { Update(); }
@@ -412,11 +419,14 @@ class TPixoranMView : public TPXView {
   struct TLoader;
   void DrawThumbnail(TBitmap& bitmap, int32_t index, bool selected);
   bool StoreBitmap(TPXMViewImage& rec, TPXBitmap& bitmap, int32_t fullW, int32_t fullH, bool wrong);
+  // The view's reduction settings now (the box only with pxtThumb).
+  TPXMThumbBox ThumbBox() const;
   std::unique_ptr<TPXBitmap> ReduceToBox(TPXBitmap& bitmap);
   void StoreWrongImage(TPXMViewImage& rec, int32_t index);
   void ShowWrongRecord(TPXMViewImage* rec);
   void RefreshVisible();
   void DetachLoads(TPXMViewImage* rec);
+  void SetLoaderPoolSize(int32_t size);
   void CreateLoader();
   void CloseLoader();
   void FreeRecordStore(TPXMViewImage& rec);
@@ -470,9 +480,10 @@ class TPixoranMView : public TPXView {
   TColor thumbsBackground_ = clBtnFace;
   int32_t bottomGap_ = 0, upperGap_ = 0;
   int32_t roundDivisor_ = 0;
-  std::unique_ptr<TLoader> loader_;
+  std::shared_ptr<TLoader> loader_;  // shared with the starter, which may outlive the view
   bool painting_ = false;
   bool playing_ = false, playLoop_ = true, playBusy_ = false;
+  bool playEndDue_ = false;  // the last image is on screen: the next tick ends playback
   int32_t playIndex_ = 0, playShown_ = 0;
   TPXDisplayMode savedMode_ = mdGrid;
   int32_t savedSelected_ = -1;

@@ -165,6 +165,7 @@ void TPixoranMView::Timer(uint32_t id) {
 
 void TPixoranMView::SetPlaying(bool value) {
   if (value == playing_) return;
+  playEndDue_ = false;
   if (value) {
     savedMode_ = displayMode_;
     savedSelected_ = selected_;
@@ -189,6 +190,12 @@ void TPixoranMView::UpdatePlayback() {
   if (playBusy_ || destroying_) return;
   playBusy_ = true;
   ArmTimer(-1);
+  if (playing_ && playEndDue_) {
+    // Without loop the last image has had its delay on screen.
+    playBusy_ = false;
+    SetPlaying(false);
+    return;
+  }
   if (playing_) {
     if (displayMode_ != mdSingle) {
       displayMode_ = mdSingle;
@@ -206,18 +213,12 @@ void TPixoranMView::UpdatePlayback() {
         playBusy_ = false;
         return;
       }
-      bool stop = false;
       if (shown >= count - 1) {
         playIndex_ = 0;
         CallBitmapChangeEvents();
-        stop = !playLoop_;
+        playEndDue_ = !playLoop_;
       } else {
         playIndex_ = shown + 1;
-      }
-      if (stop) {
-        playBusy_ = false;
-        SetPlaying(false);
-        return;
       }
       ArmTimer(delay);
     }

@@ -7,7 +7,7 @@
 namespace pixoran {
 
 int32_t TPixoranMView::Columns() {
-  if (gridWidth_ == -1) return std::max((ClientWidth() - horizBorder_) / (thumbWidth_ + horizBorder_), 1);
+  if (gridWidth_ == -1) return std::max((ClientWidth() - horizBorder_) / (thumbWidth_ + horizBorder_), 0);
   return std::max(gridWidth_, 0);
 }
 
@@ -167,7 +167,8 @@ void TPixoranMView::Deselect() {
 void TPixoranMView::SelectAt(int32_t x, int32_t y, TShiftState shift) {
   multiAdd_ = enableMultiSelect_ && (shift & (ssShift | ssCtrl)) != 0;
   const int32_t index = ImageAtPos(x, y);
-  if (index >= 0 && enableMultiSelect_ && (shift & ssShift) && selected_ >= 0 && selected_ != index) {
+  if (index >= 0 && enableMultiSelect_ && (shift & ssShift) && selected_ >= 0 && selected_ < GetImageCount() &&
+      selected_ != index) {
     const int32_t a = selected_, b = index;
     AddToMultiSelection(a);
     if (multiOptions_ & pxmoRegion) {
@@ -202,8 +203,9 @@ void TPixoranMView::MoveSelection(int32_t direction) {
     case 3: target = gridWidth_ == 0 ? selected_ + 1 : std::min(selected_ + cols, count - 1); break;
     case 4: target = 0; break;
     case 5: target = count - 1; break;
-    case 6: target = selected_ + std::max(cols, 1) * rowsPerPage; break;
-    case 7: target = selected_ - std::max(cols, 1) * rowsPerPage; break;
+    // With no columns (one row) a page is no images.
+    case 6: target = selected_ + cols * rowsPerPage; break;
+    case 7: target = selected_ - cols * rowsPerPage; break;
     default: return;
   }
   SetSelectedImage(target);
@@ -219,6 +221,15 @@ void TPixoranMView::ScrollToSelected() {
   if (rec.CellY < y) y = rec.CellY - vertBorder_;
   else if (rec.CellY + thumbHeight_ > y + ClientHeight()) y = rec.CellY + thumbHeight_ + vertBorder_ - ClientHeight();
   SetViewXY(x, y);
+}
+
+void TPixoranMView::HandleMessage(TMessage& message) {
+  if (message.Msg == cmWantSpecialKey) {
+    // The paging and arrow keys move the selection, not the focus.
+    message.Result = message.WParam >= 33 && message.WParam <= 40 ? 1 : 0;
+    return;
+  }
+  TPXView::HandleMessage(message);
 }
 
 void TPixoranMView::KeyDown(int& key, TShiftState shift) {

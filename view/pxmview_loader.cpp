@@ -1,12 +1,16 @@
 // The thumbnail view's loaders: synchronous loads, the placeholder of a
-// failed load, and the background loader (a starter thread feeding at most
-// ThreadPoolSize jobs, each loading one record's file on a thread of its own).
+// failed load, and the background loader: a starter thread that hands at
+// most ThreadPoolSize loads at a time to asynchronous I/O components, one
+// per job, each decoding on its own I/O thread.
 //
 // Jobs and pending entries name records, never list indices, so inserting
 // or deleting meanwhile cannot send a thumbnail to another image; deleting
-// a record detaches its job under the loader lock. Workers read only the
-// snapshot of visible records taken by the UI thread, and hand repainting
-// back to the UI thread.
+// a record detaches its job under the loader lock. A job carries the
+// settings it was queued with, so its thread reads nothing of the view
+// until it stores its result under the lock. The loader's state outlives
+// the view while a job that ignored its cancellation still runs: the view
+// then gives up waiting after about a second, the late job drops its result,
+// and the starter frees it and ends.
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -28,36 +32,25 @@ namespace pixoran {
 
 namespace {
 
-// Loads through io (reduced to the box when boxW and boxH are set); the
-// file's full size and background colour go into info.
-bool LoadWithIO(TPixoranIO& io, const std::string& fileName, TPXBitmap& bitmap, int32_t boxW, int32_t boxH,
-                const std::atomic<bool>* cancelled, TPXMLoadInfo& info) {
+// Sets io up to load at most the box's size (full size without a box),
+// with background as the colour a file that names none keeps.
+void PrepareLoad(TPixoranIO& io, const TPXMThumbBox& box, TColor background) {
   io.Params().JPEGScale = 1;
   io.Params().Width = io.Params().Height = 0;
-  if (boxW > 0 && boxH > 0) {
+  if (box.Width > 0 && box.Height > 0) {
     io.Params().JPEGScale = 0;  // decode at the smallest scale still covering the box
-    io.Params().Width = boxW;
-    io.Params().Height = boxH;
+    io.Params().Width = box.Width;
+    io.Params().Height = box.Height;
   }
-  // A file that names no background keeps the one given.
-  io.SetBackground(info.Background);
+  io.SetBackground(background);
   io.Params().JPEGScaleDenom = 1;
-  if (cancelled) {
-    TPXProgressEvent progress = io.OnProgress;
-    io.OnProgress = [&io, cancelled, progress](TObject* sender, int percent) {
-      if (cancelled->load()) io.SetAborting(true);
-      if (progress) progress(sender, percent);
-    };
-  }
-  bool ok = true;
-  try {
-    io.LoadFromFile(fileName);
-  } catch (...) {
-    ok = false;
-  }
-  ok = ok && !io.Aborting() && io.PXBitmap() && io.PXBitmap()->Width() > 0 && io.PXBitmap()->Height() > 0;
-  if (!ok) return false;
-  bitmap.Assign(io.PXBitmap());
+}
+
+// After a load prepared with given as the background: whether it gave a
+// picture, and what it learnt about the file besides.
+bool LoadResult(TPixoranIO& io, TColor given, TPXMLoadInfo& info) {
+  TPXBitmap* b = io.PXBitmap();
+  if (io.Aborting() || !b || b->Width() <= 0 || b->Height() <= 0) return false;
   // A JPEG decoded at a reduced scale tells its full size apart.
   if (io.Params().JPEGScaleDenom > 1 && io.Params().JPEGOriginalWidth > 0) {
     info.OriginalWidth = io.Params().JPEGOriginalWidth;
@@ -65,171 +58,20 @@ bool LoadWithIO(TPixoranIO& io, const std::string& fileName, TPXBitmap& bitmap, 
   }
   // Only a colour the file named: the record may have been given another
   // meanwhile.
-  const TColor given = info.Background;
   info.Background = io.Background();
   info.HasBackground = info.Background != given;
   return true;
 }
 
-// The default job: one TPixoranIO per job, on the job's own thread.
-bool LoadThroughIO(const std::string& fileName, TPXBitmap& bitmap, int32_t boxW, int32_t boxH,
-                   const std::atomic<bool>& cancelled, TPXMLoadInfo& info) {
-  TPixoranIO io;
-  return LoadWithIO(io, fileName, bitmap, boxW, boxH, &cancelled, info);
-}
-
 }  // namespace
 
-struct TPixoranMView::TLoader {
-  struct TJob {
-    TPXMViewImage* Record = nullptr;  // nullptr once detached (record deleted, job cancelled)
-    std::string FileName;             // copied when queued
-    TColor Background = clBtnFace;    // the record's, copied when queued
-    std::atomic<bool> Cancelled{false};
-    bool Done = false;  // under the lock
-    std::thread Thread;
-  };
-
-  explicit TLoader(TPixoranMView* view) : View(view) {}
-
-  TPixoranMView* View;
-  TLoadJob Job = LoadThroughIO;
-  bool Injected = false;  // a job factory other than the default
-  struct TPending {
-    TPXMViewImage* Record;
-    std::string FileName;
-    TColor Background;
-  };
-  std::deque<TPending> Pending;
-  std::vector<std::unique_ptr<TJob>> Running;
-  std::unordered_set<const TPXMViewImage*> Visible;  // snapshot taken by the UI thread
-  std::condition_variable_any Wake;
-  bool Terminated = false;
-  std::thread Starter;
-  TUIThreadPoster Poster;
-
-  int32_t Active() const {
-    int32_t n = 0;
-    for (auto& j : Running) n += j->Done ? 0 : 1;
-    return n;
-  }
-
-  // Under the lock: joins finished jobs, cancels those whose image left the
-  // view, drops pending entries no longer visible.
-  void Tidy() {
-    for (auto it = Running.begin(); it != Running.end();) {
-      TJob& j = **it;
-      if (j.Done) {
-        if (j.Thread.joinable()) j.Thread.join();  // it only returns now
-        it = Running.erase(it);
-        continue;
-      }
-      if (j.Record && !Visible.count(j.Record)) {
-        j.Record = nullptr;
-        j.Cancelled = true;
-      }
-      ++it;
-    }
-    Pending.erase(std::remove_if(Pending.begin(), Pending.end(),
-                                 [this](const auto& p) { return !Visible.count(p.Record); }),
-                  Pending.end());
-  }
-
-  void Detach(TPXMViewImage* rec) {
-    for (auto& j : Running)
-      if (j->Record == rec) {
-        j->Record = nullptr;
-        j->Cancelled = true;
-      }
-    Pending.erase(std::remove_if(Pending.begin(), Pending.end(), [rec](const auto& p) { return p.Record == rec; }),
-                  Pending.end());
-  }
-
-  void StartStarter() {
-    if (!Starter.joinable()) Starter = std::thread([this] { RunStarter(); });
-  }
-
-  void RunStarter() {
-    std::unique_lock<std::recursive_mutex> lock(MViewLoaderLock());
-    for (;;) {
-      Wake.wait(lock, [this] {
-        return Terminated || (!Pending.empty() && Active() < View->threadPoolSize_) ||
-               std::any_of(Running.begin(), Running.end(), [](auto& j) { return j->Done; });
-      });
-      if (Terminated) return;
-      Tidy();
-      while (!Pending.empty() && Active() < View->threadPoolSize_) {
-        TPending next = Pending.front();
-        Pending.pop_front();
-        auto job = std::make_unique<TJob>();
-        job->Record = next.Record;
-        job->FileName = std::move(next.FileName);
-        job->Background = next.Background;
-        TJob* raw = job.get();
-        const bool thumb = View->storeType_ == pxtThumb;
-        const int32_t bw = thumb ? View->thumbWidth_ : 0, bh = thumb ? View->thumbHeight_ : 0;
-        job->Thread = std::thread([this, raw, bw, bh] { RunJob(*raw, bw, bh); });
-        Running.push_back(std::move(job));
-      }
-    }
-  }
-
-  // The job's thread: decodes without the lock, then finishes under it.
-  void RunJob(TJob& job, int32_t boxW, int32_t boxH) {
-    TPXBitmap bitmap;
-    TPXMLoadInfo info;
-    info.Background = job.Background;
-    bool ok = false;
-    if (!job.Cancelled.load()) {
-      try {
-        ok = Job(job.FileName, bitmap, boxW, boxH, job.Cancelled, info);
-      } catch (...) {
-        ok = false;
-      }
-    }
-    const int32_t fullW = info.OriginalWidth > 0 ? info.OriginalWidth : bitmap.Width();
-    const int32_t fullH = info.OriginalHeight > 0 ? info.OriginalHeight : bitmap.Height();
-    std::unique_ptr<TPXBitmap> reduced;
-    TPXMViewImage* failed = nullptr;
-    if (ok && !job.Cancelled.load() && boxW > 0) reduced = View->ReduceToBox(bitmap);
-    {
-      std::lock_guard<std::recursive_mutex> guard(MViewLoaderLock());
-      if (job.Record && !job.Cancelled.load()) {
-        auto it = std::find_if(View->images_.begin(), View->images_.end(),
-                               [&job](auto& r) { return r.get() == job.Record; });
-        if (it != View->images_.end()) {
-          TPXMViewImage& rec = **it;
-          if (!ok) {
-            // The placeholder draws text, which only the UI thread may do:
-            // the record is marked now and gets its picture there.
-            View->FreeRecordStore(rec);
-            rec.Wrong = true;
-            failed = &rec;
-          } else {
-            View->StoreBitmap(rec, reduced ? *reduced : bitmap, fullW, fullH, false);
-            if (info.HasBackground) rec.Background = info.Background;
-          }
-        }
-      }
-      job.Done = true;
-      Wake.notify_all();
-    }
-    // Posted, never run here: the UI thread may be joining this thread
-    // under the loader lock.
-    Poster.Post([view = View, failed] {
-      if (failed) view->ShowWrongRecord(failed);
-      view->Invalidate();
-    });
-  }
-};
-
-// ---------------------------------------------------------------------------
-
-std::unique_ptr<TPXBitmap> TPixoranMView::ReduceToBox(TPXBitmap& bitmap) {
+std::unique_ptr<TPXBitmap> ReduceToThumbBox(TPXBitmap& bitmap, const TPXMThumbBox& box) {
   const int32_t w0 = bitmap.Width(), h0 = bitmap.Height();
-  if (w0 < 1 || h0 < 1 || (w0 <= thumbWidth_ && h0 <= thumbHeight_ && !fitAlways_)) return nullptr;
+  if (w0 < 1 || h0 < 1 || box.Width < 1 || box.Height < 1 ||
+      (w0 <= box.Width && h0 <= box.Height && !box.FitAlways))
+    return nullptr;
   int32_t w = 0, h = 0;
-  FitThumbSize(w0, h0, thumbWidth_, thumbHeight_, w, h);
+  FitThumbSize(w0, h0, box.Width, box.Height, w, h);
   if (w == w0 && h == h0) return nullptr;
   auto reduced = std::make_unique<TPXBitmap>();
   if (!reduced->Allocate(w, h, pxBGR24)) return nullptr;
@@ -239,11 +81,198 @@ std::unique_ptr<TPXBitmap> TPixoranMView::ReduceToBox(TPXBitmap& bitmap) {
     return reduced;
   }
   const TResampleFilter filter =
-      bitmap.PixelFormat() == pxBW1 && thumbFilter_ != rfNone ? rfFastLinear : thumbFilter_;
+      bitmap.PixelFormat() == pxBW1 && box.Filter != rfNone ? rfFastLinear : box.Filter;
   ResampleBitmap(bitmap, *reduced, filter);
   // The nearest-pixel copy keeps the source's format; thumbnails are 24-bit.
   if (reduced->PixelFormat() != pxBGR24) reduced->ConvertPixelFormat(pxBGR24);
   return reduced;
+}
+
+// Everything below is guarded by the loader lock unless said otherwise.
+struct TPixoranMView::TLoader {
+  struct TPending {
+    TPXMViewImage* Record;
+    std::string FileName;
+    TColor Background;
+    TPXMThumbBox Box;  // zero size: full size, nothing reduced
+  };
+
+  struct TJob {
+    TPending What;  // Record becomes nullptr once detached (record deleted, job cancelled)
+    std::atomic<bool> Cancelled{false};
+    bool Done = false;  // its finishing event has run
+    TPXBitmap Bitmap;   // the component's working bitmap, not its own
+    // Freed by the starter only, after Done: its destructor waits for the
+    // component's worker to leave. Declared after the bitmap it works on.
+    std::unique_ptr<TPixoranIO> Io;
+  };
+
+  TPixoranMView* View;  // nullptr once the view is going
+  int32_t PoolSize = 5;
+  std::deque<TPending> Pending;
+  std::vector<std::unique_ptr<TJob>> Running;
+  std::unordered_set<const TPXMViewImage*> Visible;  // snapshot taken by the UI thread
+  std::condition_variable_any Wake;
+  bool Terminated = false;
+  std::thread Starter;
+  std::unique_ptr<TUIThreadPoster> Poster = std::make_unique<TUIThreadPoster>();
+
+  explicit TLoader(TPixoranMView* view) : View(view) {}
+
+  int32_t Active() const {
+    int32_t n = 0;
+    for (auto& j : Running) n += j->Done ? 0 : 1;
+    return n;
+  }
+
+  static void Cancel(TJob& j) {
+    j.What.Record = nullptr;
+    j.Cancelled = true;
+    // The component resets it as a load begins; its progress event sets it
+    // again from Cancelled.
+    j.Io->SetAborting(true);
+  }
+
+  // Cancels the jobs whose image left the view and drops the pending
+  // entries no longer visible.
+  void Tidy() {
+    for (auto& j : Running)
+      if (!j->Done && j->What.Record && !Visible.count(j->What.Record)) Cancel(*j);
+    Pending.erase(std::remove_if(Pending.begin(), Pending.end(),
+                                 [this](const auto& p) { return !Visible.count(p.Record); }),
+                  Pending.end());
+  }
+
+  void Detach(TPXMViewImage* rec) {
+    for (auto& j : Running)
+      if (!j->Done && j->What.Record == rec) Cancel(*j);
+    Pending.erase(std::remove_if(Pending.begin(), Pending.end(), [rec](const auto& p) { return p.Record == rec; }),
+                  Pending.end());
+  }
+
+  static void StartStarter(const std::shared_ptr<TLoader>& self) {
+    if (!self->Starter.joinable() && !self->Terminated) self->Starter = std::thread([self] { self->RunStarter(); });
+  }
+
+  TJob& MakeJob(TPending what) {
+    auto job = std::make_unique<TJob>();
+    job->What = std::move(what);
+    job->Io = std::make_unique<TPixoranIO>();
+    TJob* raw = job.get();
+    TPixoranIO& io = *raw->Io;
+    // An attached bitmap: the component hands loads on bitmaps it does not
+    // own to its I/O thread.
+    io.SetAttachedPXBitmap(&raw->Bitmap);
+    io.SetAsyncMode(true);
+    PrepareLoad(io, raw->What.Box, raw->What.Background);
+    io.OnProgress = [raw](TObject*, int) {
+      if (raw->Cancelled.load()) raw->Io->SetAborting(true);
+    };
+    io.OnFinishWork = [this, raw](TObject*) { Finished(*raw); };
+    Running.push_back(std::move(job));
+    return *raw;
+  }
+
+  // The starter: starts jobs while the pool has room and frees finished
+  // ones; once terminated it only frees, until none is left.
+  void RunStarter() {
+    std::unique_lock<std::recursive_mutex> lock(MViewLoaderLock());
+    for (;;) {
+      Wake.wait(lock, [this] {
+        return std::any_of(Running.begin(), Running.end(), [](auto& j) { return j->Done; }) ||
+               (Terminated ? Running.empty() : !Pending.empty() && Active() < PoolSize);
+      });
+      std::vector<std::unique_ptr<TJob>> finished;
+      for (auto it = Running.begin(); it != Running.end();) {
+        if ((*it)->Done) {
+          finished.push_back(std::move(*it));
+          it = Running.erase(it);
+        } else {
+          ++it;
+        }
+      }
+      std::vector<TJob*> started;
+      if (!Terminated) {
+        Tidy();
+        while (!Pending.empty() && Active() < PoolSize) {
+          started.push_back(&MakeJob(std::move(Pending.front())));
+          Pending.pop_front();
+        }
+      }
+      const bool last = Terminated && Running.empty();
+      // Neither freeing (which waits for the workers to leave) nor starting
+      // holds up the painting.
+      lock.unlock();
+      finished.clear();
+      for (TJob* job : started) {
+        try {
+          job->Io->LoadFromFile(job->What.FileName);
+        } catch (...) {
+          // Only when no thread could be had and the load ran here: its
+          // finishing event has fired all the same.
+        }
+      }
+      if (last) return;
+      lock.lock();
+    }
+  }
+
+  // A job's finishing event, on its I/O thread: reduces without the lock,
+  // then stores under it unless cancelled or the view is going.
+  void Finished(TJob& job) {
+    TPixoranIO& io = *job.Io;
+    TPXMLoadInfo info;
+    bool ok = false;
+    std::unique_ptr<TPXBitmap> reduced;
+    if (!job.Cancelled.load()) {
+      ok = LoadResult(io, job.What.Background, info);
+      if (ok && job.What.Box.Width > 0) reduced = ReduceToThumbBox(job.Bitmap, job.What.Box);
+    }
+    const int32_t fullW = info.OriginalWidth > 0 ? info.OriginalWidth : job.Bitmap.Width();
+    const int32_t fullH = info.OriginalHeight > 0 ? info.OriginalHeight : job.Bitmap.Height();
+    std::lock_guard<std::recursive_mutex> guard(MViewLoaderLock());
+    job.Done = true;
+    Wake.notify_all();
+    if (!View || !job.What.Record || job.Cancelled.load()) return;
+    TPixoranMView& view = *View;
+    auto it = std::find_if(view.images_.begin(), view.images_.end(),
+                           [&job](auto& r) { return r.get() == job.What.Record; });
+    if (it == view.images_.end()) return;
+    TPXMViewImage& rec = **it;
+    TPXMViewImage* failed = nullptr;
+    if (!ok) {
+      // The placeholder draws text, which only the UI thread may do: the
+      // record is marked now and gets its picture there.
+      view.FreeRecordStore(rec);
+      rec.Wrong = true;
+      failed = &rec;
+    } else {
+      view.StoreBitmap(rec, reduced ? *reduced : job.Bitmap, fullW, fullH, false);
+      if (info.HasBackground) rec.Background = info.Background;
+    }
+    // Posted, never run here; the poster lives while View is set.
+    Poster->Post([v = View, failed] {
+      if (failed) v->ShowWrongRecord(failed);
+      v->Invalidate();
+    });
+  }
+};
+
+// ---------------------------------------------------------------------------
+
+TPXMThumbBox TPixoranMView::ThumbBox() const {
+  TPXMThumbBox box;
+  if (storeType_ == pxtThumb) {
+    box.Width = thumbWidth_;
+    box.Height = thumbHeight_;
+  }
+  box.FitAlways = fitAlways_;
+  box.Filter = thumbFilter_;
+  return box;
+}
+
+std::unique_ptr<TPXBitmap> TPixoranMView::ReduceToBox(TPXBitmap& bitmap) {
+  return ReduceToThumbBox(bitmap, ThumbBox());
 }
 
 bool TPixoranMView::StoreBitmap(TPXMViewImage& rec, TPXBitmap& bitmap, int32_t fullW, int32_t fullH, bool wrong) {
@@ -308,19 +337,18 @@ bool TPixoranMView::IsWrongImage(int32_t index) {
 }
 
 bool TPixoranMView::LoadThroughOwnIO(int32_t index, const std::string& name, TPXBitmap& b, TPXMLoadInfo& info) {
-  const bool thumb = storeType_ == pxtThumb;
-  const int32_t bw = thumb ? thumbWidth_ : 0, bh = thumb ? thumbHeight_ : 0;
-  info.Background = GetImageBackground(index);
-  TLoadJob injected;
-  {
-    std::lock_guard<std::recursive_mutex> guard(MViewLoaderLock());
-    if (loader_->Injected) injected = loader_->Job;
-  }
-  std::atomic<bool> never{false};
-  if (injected) return injected(name, b, bw, bh, never, info);
+  const TColor given = GetImageBackground(index);
   TPixoranIO& io = *GetIO();
   io.OnProgress = OnIOProgress;
-  return LoadWithIO(io, name, b, bw, bh, nullptr, info);
+  PrepareLoad(io, ThumbBox(), given);
+  try {
+    io.LoadFromFile(name);
+  } catch (...) {
+    return false;
+  }
+  if (!LoadResult(io, given, info)) return false;
+  b.Assign(io.PXBitmap());
+  return true;
 }
 
 bool TPixoranMView::LoadImageFromFile(int32_t index, const std::string& name) {
@@ -366,12 +394,7 @@ bool TPixoranMView::LoadImageNow(int32_t index) {
   }
   if (!LoadImageFromFile(index, name)) return false;
   // The attached multi-image component keeps the file's parameters for it.
-  bool injected;
-  {
-    std::lock_guard<std::recursive_mutex> guard(MViewLoaderLock());
-    injected = loader_->Injected;
-  }
-  if (mio_ && !injected)
+  if (mio_)
     if (TIOParamsVals* params = mio_->GetParams(index)) params->Assign(GetIO()->Params());
   return true;
 }
@@ -426,12 +449,6 @@ TBitmap* TPixoranMView::GetTBitmap() {
   return b ? b->VclBitmap() : nullptr;
 }
 
-void TPixoranMView::SetLoadJobFactory(TLoadJob job) {
-  std::lock_guard<std::recursive_mutex> guard(MViewLoaderLock());
-  loader_->Injected = static_cast<bool>(job);
-  loader_->Job = job ? std::move(job) : TLoadJob(LoadThroughIO);
-}
-
 void TPixoranMView::RefreshVisible() {
   std::lock_guard<std::recursive_mutex> guard(MViewLoaderLock());
   loader_->Visible.clear();
@@ -453,17 +470,17 @@ bool TPixoranMView::QueueLoad(int32_t index) {
     const bool pending =
         std::any_of(l.Pending.begin(), l.Pending.end(), [rec](const auto& p) { return p.Record == rec; });
     const bool running =
-        std::any_of(l.Running.begin(), l.Running.end(), [rec](auto& j) { return !j->Done && j->Record == rec; });
+        std::any_of(l.Running.begin(), l.Running.end(), [rec](auto& j) { return !j->Done && j->What.Record == rec; });
     if (pending || running) {
       result = true;
-    } else if (rec->ImageID >= 0 && OnImageIDRequest) {
+    } else if (rec->ImageID >= 0 && (OnImageIDRequest || OnImageIDRequestEx)) {
       result = false;  // obtained synchronously from the owner
     } else if (!rec->FileName.empty()) {
-      l.Pending.push_back({rec, rec->FileName, rec->Background});
+      l.Pending.push_back({rec, rec->FileName, rec->Background, ThumbBox()});
       result = true;
     }
   }
-  l.StartStarter();
+  TLoader::StartStarter(loader_);
   l.Wake.notify_all();
   return result;
 }
@@ -482,12 +499,18 @@ void TPixoranMView::CancelLoads() {
   std::unique_lock<std::recursive_mutex> lock(MViewLoaderLock());
   TLoader& l = *loader_;
   l.Pending.clear();
-  for (auto& j : l.Running) {
-    j->Record = nullptr;
-    j->Cancelled = true;
-  }
+  for (auto& j : l.Running)
+    if (!j->Done) TLoader::Cancel(*j);
   // Waits (the wait releases the lock) up to about a second for the jobs.
   l.Wake.wait_for(lock, std::chrono::seconds(1), [&l] { return l.Active() == 0; });
+}
+
+void TPixoranMView::SetLoaderPoolSize(int32_t size) {
+  std::lock_guard<std::recursive_mutex> guard(MViewLoaderLock());
+  if (loader_) {
+    loader_->PoolSize = size;
+    loader_->Wake.notify_all();
+  }
 }
 
 void TPixoranMView::DetachLoads(TPXMViewImage* rec) {
@@ -518,25 +541,35 @@ TPixoranMView::~TPixoranMView() {
   store_.reset();
 }
 
-void TPixoranMView::CreateLoader() { loader_ = std::make_unique<TLoader>(this); }
+void TPixoranMView::CreateLoader() {
+  loader_ = std::make_shared<TLoader>(this);
+  loader_->PoolSize = threadPoolSize_;
+}
 
 void TPixoranMView::CloseLoader() {
   if (!loader_) return;
   CancelLoads();
+  bool idle;
+  std::unique_ptr<TUIThreadPoster> poster;
   {
+    // From here no job touches the view: a late one drops its result.
     std::lock_guard<std::recursive_mutex> guard(MViewLoaderLock());
+    loader_->View = nullptr;
     loader_->Terminated = true;
+    poster = std::move(loader_->Poster);
+    idle = loader_->Active() == 0;
     loader_->Wake.notify_all();
   }
-  if (loader_->Starter.joinable()) loader_->Starter.join();
-  // Every job is joined before the view goes: their finish handlers use it.
-  std::vector<std::unique_ptr<TLoader::TJob>> jobs;
-  {
-    std::lock_guard<std::recursive_mutex> guard(MViewLoaderLock());
-    jobs.swap(loader_->Running);
+  // Outside the lock: a posted call it may be running takes the lock.
+  poster.reset();
+  // The starter frees what is left and ends. Jobs that ignored the cancel
+  // are not waited for: it ends after them, keeping the loader alive.
+  if (loader_->Starter.joinable()) {
+    if (idle)
+      loader_->Starter.join();
+    else
+      loader_->Starter.detach();
   }
-  for (auto& j : jobs)
-    if (j->Thread.joinable()) j->Thread.join();
   loader_.reset();
 }
 

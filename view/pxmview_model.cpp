@@ -78,6 +78,7 @@ void TPixoranMView::InsertImageNoSelect(int32_t index) {
       images_.insert(images_.begin() + index, std::move(rec));
       // The selection and multi-selection keep naming the same images.
       if (selected_ >= index) ++selected_;
+      if (pressIndex_ >= index) ++pressIndex_;
       for (auto& m : multiSel_)
         if (m >= index) ++m;
     }
@@ -112,6 +113,11 @@ bool TPixoranMView::DeleteImageNoUpdate(int32_t index) {
     FreeRecordStore(*images_[index]);
     images_.erase(images_.begin() + index);
   }
+  // A drag in progress forgets a pressed image that went.
+  if (pressIndex_ == index)
+    pressIndex_ = -1;
+  else if (pressIndex_ > index)
+    --pressIndex_;
   const int32_t count = GetImageCount();
   if (selected_ == index && selected_ >= count)
     selected_ = count - 1;
@@ -132,6 +138,7 @@ bool TPixoranMView::DeleteImage(int32_t index) {
 void TPixoranMView::Clear() {
   StopPlayback();
   Deselect();
+  pressIndex_ = -1;
   {
     std::lock_guard<std::recursive_mutex> guard(MViewLoaderLock());
     for (auto& r : images_) DetachLoads(r.get());
@@ -259,8 +266,7 @@ void TPixoranMView::SetStoreType(TPXStoreType v) {
 }
 
 void TPixoranMView::SetThreadPoolSize(int32_t v) {
-  std::lock_guard<std::recursive_mutex> guard(MViewLoaderLock());
-  threadPoolSize_ = v < 0 ? 0 : v;
+  SetLoaderPoolSize(threadPoolSize_ = v < 0 ? 0 : v);
 }
 
 void TPixoranMView::SetThumbWidth(int32_t v) {

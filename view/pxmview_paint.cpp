@@ -86,6 +86,8 @@ restart:
   const int32_t first = single ? std::clamp(playing_ ? playShown_ : std::max(selected_, 0), 0, GetImageCount()) : 0;
   const int32_t end = single ? std::min(first + 1, GetImageCount()) : GetImageCount();
   for (int32_t i = first; i < end; ++i) {
+    if (end - first > 1 && OnDrawProgress)
+      OnDrawProgress(this, static_cast<int32_t>(int64_t{100} * (i - first) / (end - first)));
     if (!IsImageVisible(i)) continue;
     {
       // The store could not keep it (a full disk): loaded again, but only a
@@ -110,8 +112,6 @@ restart:
         goto restart;
       }
     }
-    if (end - first > 1 && OnDrawProgress)
-      OnDrawProgress(this, static_cast<int32_t>(int64_t{100} * (i - first) / (end - first)));
     const bool selected = i == selected_ || (enableMultiSelect_ && IsInMultiSelection(i));
     DrawThumbnail(bitmap, i, selected && visibleSelection_ && displayMode_ == mdGrid);
   }

@@ -563,8 +563,11 @@ int32_t TPXMemo::CaretFromPoint(int32_t x, int32_t y) {
     // Stay on the line that was hit.
     const int32_t lineStart = lines_.empty() ? 0 : lines_[LineOfPos(c)].Start;
     while (c > lineStart && x < x_[static_cast<size_t>(c)] - 1) --c;
-    // A point past the last line's end goes behind it.
-    if (c == n - 1 && text_[static_cast<size_t>(c)] != U'\n' && x >= x_[static_cast<size_t>(c)] + w_[static_cast<size_t>(c)])
+    // A point past the last line's end goes behind it. The positions are
+    // at the zoom of the last drawing, the widths are not.
+    const double z = Zoom != 1.0 && Zoom > 0 ? Zoom : 1.0;
+    if (c == n - 1 && text_[static_cast<size_t>(c)] != U'\n' &&
+        x >= x_[static_cast<size_t>(c)] + static_cast<int32_t>(w_[static_cast<size_t>(c)] * z))
       c = n;
   }
   caret_ = std::clamp(c, 0, n);

@@ -268,11 +268,17 @@ void TPixoranVect::AddPolylinePoint(int32_t handle, int32_t x, int32_t y) {
   o->PointBounds = r;
 }
 
+void PolylineScale(const TPXVObject& o, double& sx, double& sy) {
+  const TRect& pb = o.PointBounds;
+  sx = pb.Right != pb.Left ? static_cast<double>(o.X2 - o.X1) / (pb.Right - pb.Left) : 1.0;
+  sy = pb.Bottom != pb.Top ? static_cast<double>(o.Y2 - o.Y1) / (pb.Bottom - pb.Top) : 1.0;
+}
+
 void TPixoranVect::RefitPolyline(TPXVObject& o) {
   if (o.Points.empty()) return;
   const TRect& pb = o.PointBounds;
-  const double sx = pb.Right != pb.Left ? static_cast<double>(o.X2 - o.X1) / (pb.Right - pb.Left) : 1.0;
-  const double sy = pb.Bottom != pb.Top ? static_cast<double>(o.Y2 - o.Y1) / (pb.Bottom - pb.Top) : 1.0;
+  double sx, sy;
+  PolylineScale(o, sx, sy);
   TRect mapped{kPXVBig, kPXVBig, -kPXVBig, -kPXVBig}, own{kPXVBig, kPXVBig, -kPXVBig, -kPXVBig};
   for (const TPXPoint& p : o.Points) {
     ExtendRect(mapped, o.X1 + RoundToInt32((p.X - pb.Left) * sx), o.Y1 + RoundToInt32((p.Y - pb.Top) * sy));
@@ -477,8 +483,8 @@ double TPixoranVect::ObjectDistance(const TPXVObject& o, int32_t x, int32_t y) {
     case pxokPolyline: {
       if (o.Points.empty()) return 1e6;
       const TRect& pb = o.PointBounds;
-      const double sx = pb.Right != pb.Left ? static_cast<double>(o.X2 - o.X1) / (pb.Right - pb.Left) : 1.0;
-      const double sy = pb.Bottom != pb.Top ? static_cast<double>(o.Y2 - o.Y1) / (pb.Bottom - pb.Top) : 1.0;
+      double sx, sy;
+      PolylineScale(o, sx, sy);
       return PointPolylineDistance(p, o.Points.data(), static_cast<int32_t>(o.Points.size()), sx, sy, o.X1, o.Y1,
                                    pb.Left, pb.Top);
     }

@@ -6,7 +6,9 @@
 //
 // pxvect.cpp holds the object model (the object array, drawing order,
 // selection list, shared-bitmap table, template, hit testing and change
-// notifications); pxvect_draw.cpp draws the objects.
+// notifications); pxvect_draw.cpp draws the objects and their grips;
+// pxvect_tools.cpp holds the mouse tools; pxvect_text.cpp the in-place
+// editors; pxvect_stream.cpp the object stream and undo snapshots.
 //
 // Texts are UTF-8; every length or position counted in characters (memo
 // length, character format indexes, text on a path) counts code points.
@@ -155,6 +157,11 @@ struct TPXVObject {
   TPXVSoftShadow Shadow{false, 3.0, 0, 0};
 };
 
+// The factors that map a polyline's stored points (the frame of its
+// PointBounds) onto its rectangle; a frame without width or height gives 1
+// on that axis.
+void PolylineScale(const TPXVObject& o, double& sx, double& sy);
+
 // Code points of a UTF-8 text (malformed bytes count one each).
 int32_t Utf8Length(const std::string& utf8);
 // The text cut into its code points, each as its own UTF-8 string.
@@ -258,6 +265,9 @@ class TPixoranVect : public TPixoranView {
   static double ObjAngleDegrees(const TPXVObject& object);
   // The grips of the selected objects (after the objects, on every repaint).
   void DrawGrips(TCanvas& canvas);
+  // In polyline-editing mode: a diamond on every point of the selected
+  // polylines.
+  void DrawPointHandles(TCanvas& canvas);
   bool ObjectsHidden() const { return objectsHidden_; }
   void SetObjectsHidden(bool value);
 
@@ -379,9 +389,8 @@ class TPixoranVect : public TPixoranView {
   void DrawLayersToBackBuffer(TBitmap& buffer, const TRect& rect) override;
   void DoViewChange(int32_t change) override;
 
-  // Memo drawing goes through the text editor's layout; until it exists,
-  // the box is filled and framed and the text set line by line in the
-  // object's font, left-aligned.
+  // Memos are drawn through the text editor's layout (a memo of its own
+  // when the object is not being edited).
   virtual void DrawMemo(TPXVObject& object, TBitmap& target, int32_t x1, int32_t y1, int32_t x2, int32_t y2,
                         double d, bool alphaPass);
 
@@ -438,6 +447,9 @@ class TPixoranVect : public TPixoranView {
   // Offset of a drag in image units (pointer from the press point), and its
   // change since the last move.
   void DragStep(int32_t x, int32_t y, int32_t& dx, int32_t& dy);
+  // The press point in image units, moved onto the displayed picture when
+  // it lay beside it: where a created object starts.
+  TPXPoint PressOnPicture();
   void SetRubber(TRubber kind, std::vector<TPoint> points);
 
  private:

@@ -152,6 +152,23 @@ void TPixoranVect::DrawObjectsOnBackBuffer(TBitmap& buffer) {
   drawnCount_ = 0;
   if (TPXBitmap* image = GetPXBitmap()) DrawObjectsToBitmap(*image, pxdmScreen, objAntialias_, buffer);
   DrawGrips(buffer.Canvas());
+  if (vtools_ & kPXVTEditPolyline) DrawPointHandles(buffer.Canvas());
+}
+
+void TPixoranVect::DrawPointHandles(TCanvas& c) {
+  const TPen savedPen = c.Pen;
+  c.Pen = TPen{clBlack, 1, pmCopy, psSolid};
+  const int32_t g = GripSize;
+  for (int32_t h : selection_) {
+    const TPXVObject* o = GetObject(h);
+    if (!o || o->Kind != pxokPolyline) continue;
+    // Diamonds around the points as last drawn, where presses find them.
+    for (const TPXPoint& p : o->DrawnPoints) {
+      TPoint d[5] = {{p.X, p.Y - g}, {p.X + g, p.Y}, {p.X, p.Y + g}, {p.X - g, p.Y}, {p.X, p.Y - g}};
+      c.Polyline(d, 5);
+    }
+  }
+  c.Pen = savedPen;
 }
 
 void TPixoranVect::DrawGrips(TCanvas& c) {
@@ -160,7 +177,7 @@ void TPixoranVect::DrawGrips(TCanvas& c) {
   const TBrush savedBrush = c.Brush;
   c.Pen = TPen{clBlack, 1, pmCopy, psSolid};
   c.Brush = TBrush{clBlack, bsSolid};
-  constexpr int32_t g = 4;
+  const int32_t g = GripSize;
   auto grip = [&](int32_t x, int32_t y) { c.Rectangle(Rect(x - g, y - g, x + g, y + g)); };
   const double d = Zoom() / 100.0;
   const TRect client = Rect(0, 0, ClientWidth(), ClientHeight());
@@ -521,8 +538,8 @@ bool TPixoranVect::DrawObject(TPXVObject& o, TBitmap& target, int32_t pass, int3
       c.Brush = brush;
       const TRect& pb = o.PointBounds;
       if (o.Points.empty() || (pb.Left == pb.Right && pb.Top == pb.Bottom)) break;
-      const double sx = pb.Right != pb.Left ? static_cast<double>(o.X2 - o.X1) / (pb.Right - pb.Left) : 1.0;
-      const double sy = pb.Bottom != pb.Top ? static_cast<double>(o.Y2 - o.Y1) / (pb.Bottom - pb.Top) : 1.0;
+      double sx, sy;
+      PolylineScale(o, sx, sy);
       o.DrawnPoints.resize(o.Points.size());
       std::vector<TPoint> pts(o.Points.size());
       for (size_t i = 0; i < o.Points.size(); ++i) {

@@ -9,7 +9,8 @@
 //
 // Texts are UTF-8. A memo's record stores the text as "int32 n, n bytes"
 // with n the byte count, followed by one int32 format index per code point
-// (not per byte); a memo with text but no indexes writes zero indexes.
+// (not per byte); a memo with text but no indexes writes zero indexes; a
+// memo being edited writes what its editor holds.
 // Font names inside the 280-byte format records are UTF-8 too.
 #include <cstring>
 #include <string>
@@ -22,7 +23,7 @@
 
 namespace pixoran {
 
-// Registered when the unit is loaded; nothing else uses it yet.
+// Registered when the unit is loaded.
 static const TClipboardFormat kVectClipboardFormat = RegisterClipboardFormat("PIXORAN VECT");
 TClipboardFormat PXVectClipboardFormat() { return kVectClipboardFormat; }
 
@@ -178,7 +179,21 @@ void TPixoranVect::SaveObjectsToStream(TStream& stream) {
   TZCompressionStream z(zcDefault, stream);
   TWriter zw(z);
   zw.I32(static_cast<int32_t>(order_.size()));
-  for (int32_t h : order_) WriteObjectRecord(zw, h, objects_[static_cast<size_t>(h)]);
+  for (int32_t h : order_) {
+    const TPXVObject& o = objects_[static_cast<size_t>(h)];
+    if (h == edited_ && o.Kind == pxokMemo && memoEdit_ && memoEdit_->Visible()) {
+      // The memo being edited has lent its text to the editor: the stream
+      // takes what the editor holds now.
+      TPXVObject current = o;
+      const TPXMemo& m = memoEdit_->Memo();
+      current.Text = m.TextUtf8();
+      current.CharFormats = m.Indexes();
+      current.FormatList = m.Formats();
+      WriteObjectRecord(zw, h, current);
+    } else {
+      WriteObjectRecord(zw, h, o);
+    }
+  }
   z.Finish();
   const int64_t end = stream.Position();
   stream.SetPosition(start + 4);

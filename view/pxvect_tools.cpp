@@ -388,6 +388,16 @@ void TPixoranVect::DragStep(int32_t x, int32_t y, int32_t& dx, int32_t& dy) {
   tdrag_.MoveY = oy;
 }
 
+TPXPoint TPixoranVect::PressOnPicture() {
+  TPXPoint p{tdrag_.PressImgX, tdrag_.PressImgY};
+  const int32_t sx = BitmapToScreenX(p.X), sy = BitmapToScreenY(p.Y);
+  const int32_t cx = std::clamp(sx, OffsetX(), OffsetX() + DisplayedWidth());
+  const int32_t cy = std::clamp(sy, OffsetY(), OffsetY() + DisplayedHeight());
+  if (cx != sx) p.X = ScreenToBitmapX(cx);
+  if (cy != sy) p.Y = ScreenToBitmapY(cy);
+  return p;
+}
+
 void TPixoranVect::MouseDown(TMouseButton button, TShiftState shift, int x, int y) {
   TPixoranView::MouseDown(button, shift, x, y);
   if (button != mbLeft) return;
@@ -517,14 +527,16 @@ void TPixoranVect::MouseMove(TShiftState shift, int x, int y) {
     } else if (building && building->Kind == pxokAngle) {
       // Held between presses the preview follows like a hover.
     } else if (!(template_.Flags & kPXVResizable)) {
-      tdrag_.PressX = x;
-      tdrag_.PressY = y;
+      tdrag_.PressX = rawX;
+      tdrag_.PressY = rawY;
       tdrag_.PressImgX = ScreenToBitmapX(x);
       tdrag_.PressImgY = ScreenToBitmapY(y);
     } else {
       if (AutoScroll(rawX, rawY)) Update();
-      // The press point kept in image units follows a scroll.
-      const TPoint a{BitmapToScreenX(tdrag_.PressImgX), BitmapToScreenY(tdrag_.PressImgY)};
+      // The press point kept in image units follows a scroll; the band
+      // starts where the object will.
+      const TPXPoint start = tdrag_.DragLength ? TPXPoint{tdrag_.PressImgX, tdrag_.PressImgY} : PressOnPicture();
+      const TPoint a{BitmapToScreenX(start.X), BitmapToScreenY(start.Y)};
       TPoint b{x, y};
       switch (creationKind_) {
         case pxokLine:
@@ -643,9 +655,11 @@ void TPixoranVect::MouseUp(TMouseButton button, TShiftState shift, int x, int y)
   if (button != mbLeft || !tdrag_.Down) return;
   tdrag_.Down = false;
   if (tdrag_.Building >= 0) return;  // a polyline or angle takes more presses
+  // Click or drag is told on the points as pressed and released; only then
+  // is the release clamped to the picture, as the press is below.
+  const bool click = x == tdrag_.PressX && y == tdrag_.PressY;
   x = std::clamp(x, OffsetX(), OffsetX() + DisplayedWidth());
   y = std::clamp(y, OffsetY(), OffsetY() + DisplayedHeight());
-  const bool click = x == tdrag_.PressX && y == tdrag_.PressY;
   const bool dragLength = tdrag_.DragLength;
   tdrag_.DragLength = false;
   SetRubber(rbNone, {});
@@ -667,12 +681,15 @@ void TPixoranVect::MouseUp(TMouseButton button, TShiftState shift, int x, int y)
   const int32_t ix = ScreenToBitmapX(x), iy = ScreenToBitmapY(y);
   if (creationKind_ != 0) {
     TPXVObject& t = template_;
+    // An object started beside the picture starts on its edge.
+    const TPXPoint start = PressOnPicture();
+    const int32_t sx = start.X, sy = start.Y;
     if (click) {
       const int32_t w = t.X2 - t.X1, h = t.Y2 - t.Y1;
-      t.X1 = tdrag_.PressImgX, t.Y1 = tdrag_.PressImgY;
+      t.X1 = sx, t.Y1 = sy;
       t.X2 = t.X1 + w, t.Y2 = t.Y1 + h;
     } else {
-      t.X1 = tdrag_.PressImgX, t.Y1 = tdrag_.PressImgY, t.X2 = ix, t.Y2 = iy;
+      t.X1 = sx, t.Y1 = sy, t.X2 = ix, t.Y2 = iy;
       if (!IsLineKind(static_cast<TPXVObjectKind>(creationKind_)) && !dragLength) SortCorners(t);
     }
     t.Kind = static_cast<TPXVObjectKind>(creationKind_);
@@ -717,8 +734,8 @@ void TPixoranVect::MouseUp(TMouseButton button, TShiftState shift, int x, int y)
         // Back into the frame of the stored points; a box without width or
         // height maps every point onto its one edge.
         const TRect& pb = o->PointBounds;
-        const double sx = pb.Right != pb.Left ? static_cast<double>(o->X2 - o->X1) / (pb.Right - pb.Left) : 1.0;
-        const double sy = pb.Bottom != pb.Top ? static_cast<double>(o->Y2 - o->Y1) / (pb.Bottom - pb.Top) : 1.0;
+        double sx, sy;
+        PolylineScale(*o, sx, sy);
         const int32_t px = sx != 0.0 ? pb.Left + RoundToInt32((ix - o->X1) / sx) : pb.Left;
         const int32_t py = sy != 0.0 ? pb.Top + RoundToInt32((iy - o->Y1) / sy) : pb.Top;
         o->Points.insert(o->Points.begin() + tdrag_.PolySegment + 1, TPXPoint{px, py});

@@ -7,7 +7,10 @@
 #include <QCoreApplication>
 #include <QImage>
 #include <QPixmap>
+#include <QMouseEvent>
+#include <QTest>
 #include <QWidget>
+#include <QApplication>
 
 #include <atomic>
 #include <cstdlib>
@@ -19,6 +22,9 @@
 #include <vector>
 
 #include "core/kopxutils_bitmap.h"
+#include "io/pixoranio.h"
+#include "io/pxformats.h"
+#include "platform/streams.h"
 #include "testsupport.h"
 
 using namespace pixoran;
@@ -197,9 +203,6 @@ TEST(MView, ColumnsAndHitTestingAtTheBorders) {
   v.SetGridWidth(0);
   EXPECT_EQ(v.GetImageCellY(9), 4);
   EXPECT_EQ(v.TotalWidth(), 9 * 104 + 4 + 104);
-  v.SetBounds(0, 0, 60, 400);
-  v.SetGridWidth(-1);  // narrower than one cell: still one column
-  EXPECT_EQ(v.Columns(), 1);
   v.SetThumbWidth(0);  // at least 1, so nothing divides by zero
   EXPECT_EQ(v.ThumbWidth(), 1);
   EXPECT_EQ(v.ImageAtPos(4, 5), 0);
@@ -259,35 +262,87 @@ TEST(MView, PageAndArrowKeysAtBothEnds) {
 
 namespace {
 
-// A job that paints the file name's number into a 10 x 10 picture, waiting
-// for a gate first; "bad" names fail.
-struct GatedJobs {
+// A registered test format whose files hold their number as text. The
+// reader counts itself, waits at the gate (or until its load is aborted,
+// unless the gate is stuck) and fails for the text "bad".
+struct Gate {
   std::mutex m;
-  std::condition_variable cv;
-  bool open = false;
-  std::atomic<int> started{0}, maxRunning{0}, running{0};
-  TPixoranMView::TLoadJob Job() {
-    return [this](const std::string& name, TPXBitmap& b, int32_t, int32_t, const std::atomic<bool>& cancelled, TPXMLoadInfo&) {
-      const int now = ++running;
-      int prev = maxRunning.load();
-      while (now > prev && !maxRunning.compare_exchange_weak(prev, now)) {
-      }
-      ++started;
-      {
-        std::unique_lock<std::mutex> l(m);
-        cv.wait(l, [&] { return open || cancelled.load(); });
-      }
-      --running;
-      if (name.rfind("bad", 0) == 0) return false;
-      Fill(b, 10, 10, static_cast<uint8_t>(std::stoi(name)));
-      return true;
-    };
+  bool open = false, stuck = false;
+  std::atomic<int> started{0}, maxRunning{0}, running{0}, returned{0};
+  std::atomic<int> onIOThread{0};  // reads on an asynchronous component's own worker
+  void Reset() {
+    std::lock_guard<std::mutex> l(m);
+    open = stuck = false;
+    started = maxRunning = running = returned = onIOThread = 0;
   }
   void Open() {
     std::lock_guard<std::mutex> l(m);
     open = true;
-    cv.notify_all();
   }
+};
+
+Gate& TheGate() {
+  static Gate g;
+  return g;
+}
+
+void GateRead(TStream& s, TPXBitmap& b, TIOParamsVals&, TPXProgressRec& progress, bool) {
+  Gate& g = TheGate();
+  char text[16] = {};
+  s.Read(text, sizeof text - 1);
+  const int now = ++g.running;
+  int prev = g.maxRunning.load();
+  while (now > prev && !g.maxRunning.compare_exchange_weak(prev, now)) {
+  }
+  ++g.started;
+  if (auto* io = dynamic_cast<TPixoranIO*>(progress.Sender); io && io->AsyncMode() && io->IsInsideThread())
+    ++g.onIOThread;
+  auto aborted = [&] { return progress.Aborting && progress.Aborting->load(); };
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> l(g.m);
+      if (g.open || (!g.stuck && aborted())) break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  --g.running;
+  if (std::string(text) == "bad" || aborted()) {
+    if (progress.Aborting) *progress.Aborting = true;
+  } else {
+    Fill(b, 10, 10, static_cast<uint8_t>(std::atoi(text)));
+  }
+  ++g.returned;
+}
+
+// The seed a gated file was written with: its name's number.
+int SeedOf(const std::string& fileName) {
+  return std::atoi(fileName.substr(fileName.find_last_of('/') + 1).c_str());
+}
+
+class MViewLoaderThreads : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!FindFileFormatInfoByExtension("PXGATE")) {
+      TPXFileFormatInfo info;
+      info.FileType = 1901;
+      info.FullName = "Gated test picture";
+      info.Extensions = "PXGATE";
+      info.ReadFunction = GateRead;
+      RegisterFileFormat(info);
+    }
+    TheGate().Reset();
+    dir_ = pixoran::testing::MakeTempDir("mviewgate");
+  }
+  // A gated file holding text, named after its number.
+  std::string File(int32_t number, const std::string& text = {}) {
+    const std::string name = dir_ + "/" + std::to_string(number) + ".pxgate";
+    std::ofstream(name, std::ios::binary) << (text.empty() ? std::to_string(number) : text);
+    return name;
+  }
+  void PopulateGated(TPixoranMView& v, int32_t count) {
+    for (int32_t i = 0; i < count; ++i) v.SetImageFileName(v.AppendImage(), File(i));
+  }
+  std::string dir_;
 };
 
 bool WaitFor(const std::function<bool()>& done) {
@@ -305,13 +360,12 @@ uint8_t StoredSeed(TPixoranMView& v, int32_t index) {
 
 }  // namespace
 
-TEST(MViewLoaderThreads, PoolLimitAndEachFileQueuedOnce) {
-  GatedJobs jobs;
+TEST_F(MViewLoaderThreads, PoolLimitAndEachFileQueuedOnce) {
+  Gate& jobs = TheGate();
   TPixoranMView v;
   v.SetBounds(0, 0, 500, 400);  // 12 cells visible: 4 x 3 of 100 + 4
   v.SetGridWidth(4);
-  v.SetLoadJobFactory(jobs.Job());
-  Populate(v, 12);
+  PopulateGated(v, 12);
   for (int32_t i = 0; i < 12; ++i) EXPECT_TRUE(v.QueueLoad(i));
   for (int32_t i = 0; i < 12; ++i) EXPECT_TRUE(v.QueueLoad(i));  // already pending or running
   ASSERT_TRUE(WaitFor([&] { return jobs.started.load() == 5; }));
@@ -325,15 +379,15 @@ TEST(MViewLoaderThreads, PoolLimitAndEachFileQueuedOnce) {
   }));
   EXPECT_EQ(jobs.started.load(), 12);  // each file once
   EXPECT_LE(jobs.maxRunning.load(), 5);
+  EXPECT_EQ(jobs.onIOThread.load(), 12);
   for (int32_t i = 0; i < 12; ++i) EXPECT_EQ(StoredSeed(v, i), i);
 }
 
-TEST(MViewLoaderThreads, FailedLoadShowsThePlaceholderAndCancelledDoesNot) {
-  GatedJobs jobs;
+TEST_F(MViewLoaderThreads, FailedLoadShowsThePlaceholderAndCancelledDoesNot) {
+  Gate& jobs = TheGate();
   TPixoranMView v;
   v.SetBounds(0, 0, 500, 400);
   v.SetGridWidth(4);
-  v.SetLoadJobFactory(jobs.Job());
   // Qt's first text drawing starts font threads of its own that the thread
   // sanitizer cannot see into: the glyph is drawn in the test below instead.
   int32_t offered = -1;
@@ -341,8 +395,8 @@ TEST(MViewLoaderThreads, FailedLoadShowsThePlaceholderAndCancelledDoesNot) {
     offered = index;
     handled = b.Width() == 100 && b.Height() == 100;
   };
-  Populate(v, 2);
-  v.SetImageFileName(0, "bad0");
+  PopulateGated(v, 2);
+  v.SetImageFileName(0, File(0, "bad"));
   v.QueueLoad(0);
   v.QueueLoad(1);
   ASSERT_TRUE(WaitFor([&] { return jobs.started.load() == 2; }));
@@ -376,21 +430,19 @@ TEST(MView, CorruptFileGivesThePlaceholder) {
   EXPECT_TRUE(w.IsWrongImage(0));
 }
 
-TEST(MViewLoaderThreads, InsertAndDeleteWhileLoadingKeepEveryThumbnailInItsRecord) {
-  GatedJobs jobs;
-  jobs.open = true;
+TEST_F(MViewLoaderThreads, InsertAndDeleteWhileLoadingKeepEveryThumbnailInItsRecord) {
+  TheGate().Open();
   TPixoranMView v;
   v.SetBounds(0, 0, 2000, 2000);
   v.SetThumbWidth(20);
   v.SetThumbHeight(20);
   v.SetGridWidth(-1);
-  v.SetLoadJobFactory(jobs.Job());
-  Populate(v, 40);
+  PopulateGated(v, 40);
   for (int round = 0; round < 30; ++round) {
     for (int32_t i = 0; i < v.GetImageCount(); ++i) v.QueueLoad(i);
     v.DeleteImage(round % v.GetImageCount());
     v.InsertImageNoSelect(round % 7);
-    v.SetImageFileName(round % 7, std::to_string(100 + round));
+    v.SetImageFileName(round % 7, File(100 + round));
   }
   ASSERT_TRUE(WaitFor([&] {
     for (int32_t i = 0; i < v.GetImageCount(); ++i) v.QueueLoad(i);
@@ -399,7 +451,7 @@ TEST(MViewLoaderThreads, InsertAndDeleteWhileLoadingKeepEveryThumbnailInItsRecor
     return true;
   }));
   for (int32_t i = 0; i < v.GetImageCount(); ++i)
-    EXPECT_EQ(StoredSeed(v, i), static_cast<uint8_t>(std::stoi(v.GetImageFileName(i)))) << i;
+    EXPECT_EQ(StoredSeed(v, i), static_cast<uint8_t>(SeedOf(v.GetImageFileName(i)))) << i;
 }
 
 TEST(MView, CaptionEllipsisFromTheLeft) {
@@ -439,7 +491,11 @@ TEST(MView, PlaybackDelaysWithAnInjectedTimer) {
       EXPECT_EQ(v.PlaybackIndex(), 0);
       v.SetPlaying(false);
     } else {
-      EXPECT_EQ(armed, (std::vector<int32_t>{10, 500}));  // stops after the last image
+      // The last image is shown for its delay; the tick after it stops.
+      EXPECT_EQ(armed, (std::vector<int32_t>{10, 500, 10}));
+      EXPECT_TRUE(v.Playing());
+      v.UpdatePlayback();
+      EXPECT_EQ(armed.size(), 3u);
       EXPECT_FALSE(v.Playing());
     }
     EXPECT_EQ(v.DisplayMode(), mdGrid);
@@ -532,13 +588,12 @@ TEST(MView, RemoveCorruptedDropsFailedImagesAndLaysOutAgain) {
   EXPECT_EQ((buffer.Canvas().Pixel(54, 54) >> 16) & 0xFF, 9u);  // blue of the picture (TColor keeps it in bits 16-23)
 }
 
-TEST(MViewLoaderThreads, ScrollingAwayCancelsAndScrollingBackQueuesAgain) {
-  GatedJobs jobs;
+TEST_F(MViewLoaderThreads, ScrollingAwayCancelsAndScrollingBackQueuesAgain) {
+  Gate& jobs = TheGate();
   TPixoranMView v;
   v.SetBounds(0, 0, 500, 400);
   v.SetGridWidth(4);
-  v.SetLoadJobFactory(jobs.Job());
-  Populate(v, 40);
+  PopulateGated(v, 40);
   for (int32_t i = 0; i < 12; ++i) v.QueueLoad(i);
   ASSERT_TRUE(WaitFor([&] { return jobs.started.load() == 5; }));
   v.SetViewY(v.GetImageCellY(36));  // only the last rows are visible now
@@ -552,4 +607,220 @@ TEST(MViewLoaderThreads, ScrollingAwayCancelsAndScrollingBackQueuesAgain) {
   EXPECT_TRUE(v.QueueLoad(0));
   ASSERT_TRUE(WaitFor([&] { return v.IsImageLoaded(0); }));
   EXPECT_EQ(StoredSeed(v, 0), 0);
+}
+
+TEST(MView, ASlideShowWithoutLoopPaintsItsLastImage) {
+  TPixoranMView v;
+  v.SetBounds(0, 0, 300, 300);
+  v.SetGridWidth(-1);
+  v.SetThreadPoolSize(0);
+  Populate(v, 3);
+  for (int32_t i = 0; i < 3; ++i) {
+    TPXBitmap pic;
+    Fill(pic, 100, 100, static_cast<uint8_t>(60 + 60 * i));
+    v.SetImageBitmap(i, pic);
+  }
+  v.SetPlaybackTimer([](int32_t) {});
+  v.SetPlayLoop(false);
+  v.Show();
+  // The blue of what the window shows at the single image's centre.
+  auto shownSeed = [&] {
+    const QImage img = v.Widget()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    return qBlue(img.pixel(50 + v.FrameWidth(), 50 + v.FrameWidth()));
+  };
+  v.SetPlaying(true);
+  EXPECT_EQ(shownSeed(), 60);
+  v.UpdatePlayback();
+  EXPECT_EQ(shownSeed(), 120);
+  v.UpdatePlayback();
+  EXPECT_TRUE(v.Playing());
+  EXPECT_EQ(v.DisplayMode(), mdSingle);
+  EXPECT_EQ(shownSeed(), 180);
+  v.UpdatePlayback();
+  EXPECT_FALSE(v.Playing());
+  EXPECT_EQ(v.DisplayMode(), mdGrid);
+  // Outside playback the single mode shows the selected image.
+  v.SetDisplayMode(mdSingle);
+  v.SetSelectedImage(1);
+  EXPECT_EQ(shownSeed(), 120);
+}
+
+TEST(MView, ImagesWithAnIDAndAFileNameAskEitherRequestEvent) {
+  for (bool ex : {false, true}) {
+    TPixoranMView v;
+    v.SetBounds(0, 0, 400, 200);
+    Populate(v, 1);
+    v.SetImageFileName(0, "/nonexistent/picture.jpg");
+    v.SetImageID(0, 42);
+    std::vector<int32_t> asked;
+    if (ex)
+      v.OnImageIDRequestEx = [&asked](TObject*, int32_t index, int32_t id, TPXBitmap& b) {
+        asked.push_back(index);
+        Fill(b, 30, 20, static_cast<uint8_t>(id));
+      };
+    else
+      v.OnImageIDRequest = [&asked](TObject*, int32_t id, TPXBitmap& b) {
+        asked.push_back(id);
+        Fill(b, 30, 20, static_cast<uint8_t>(id));
+      };
+    EXPECT_FALSE(v.QueueLoad(0)) << ex;  // not loaded from the file
+    EXPECT_EQ(v.PendingCount() + v.RunningCount(), 0) << ex;
+    TBitmap buffer;
+    buffer.SetSize(v.ClientWidth(), v.ClientHeight());
+    v.DrawVisibleThumbnails(buffer);
+    EXPECT_EQ(StoredSeed(v, 0), 42) << ex;
+    EXPECT_EQ(asked, (std::vector<int32_t>{ex ? 0 : 42})) << ex;
+  }
+}
+
+TEST(MView, NarrowClientAndZeroColumnsKeepOneRow) {
+  TPixoranMView v;
+  v.SetBounds(0, 0, 60, 400);  // narrower than one cell
+  Populate(v, 5);
+  v.SetGridWidth(-1);
+  EXPECT_EQ(v.Columns(), 0);
+  EXPECT_EQ(v.GetImageCellY(4), 4);  // all in the first row
+  EXPECT_EQ(v.GetImageCellX(1), 108);
+  EXPECT_EQ(v.ImageAtPos(10, 10), 0);
+  EXPECT_EQ(v.ImageAtPos(10, 120), -1);  // no second row
+  v.SetViewX(v.GetImageCellX(2) - 4);
+  EXPECT_EQ(v.ImageAtPos(10, 10), 2);
+  struct Step {
+    int32_t gridWidth, key, from, expect;
+  };
+  // Up and down move by no columns; paging by columns x rows, 0 here.
+  for (const Step& s : std::vector<Step>{{-1, 38, 2, 2},
+                                         {-1, 40, 2, 2},
+                                         {-1, 34, 2, 2},
+                                         {-1, 33, 2, 2},
+                                         {-1, 39, 2, 3},
+                                         {0, 34, 1, 1},
+                                         {0, 33, 3, 3},
+                                         {0, 40, 1, 2},
+                                         {0, 38, 3, 2}}) {
+    v.SetGridWidth(s.gridWidth);
+    v.SetSelectedImage(s.from);
+    int key = s.key;
+    v.KeyDown(key, 0);
+    EXPECT_EQ(v.SelectedImage(), s.expect) << s.gridWidth << " key " << s.key;
+  }
+  // The paging and arrow keys are claimed from focus navigation.
+  for (int key = 30; key <= 42; ++key)
+    EXPECT_EQ(v.Perform(cmWantSpecialKey, key), key >= 33 && key <= 40 ? 1 : 0) << key;
+}
+
+TEST(MView, DrawProgressCountsCellsOutsideTheWindowToo) {
+  TPixoranMView v;
+  v.SetBounds(0, 0, 200, 200);  // two cells of a row of four visible
+  v.SetThreadPoolSize(0);
+  Populate(v, 4);
+  TPXBitmap pic;
+  Fill(pic, 20, 20, 9);
+  for (int32_t i = 0; i < 4; ++i) v.SetImageBitmap(i, pic);
+  ASSERT_FALSE(v.IsImageVisible(3));
+  std::vector<int32_t> progress;
+  v.OnDrawProgress = [&progress](TObject*, int32_t p) { progress.push_back(p); };
+  TBitmap buffer;
+  buffer.SetSize(v.ClientWidth(), v.ClientHeight());
+  v.DrawVisibleThumbnails(buffer);
+  EXPECT_EQ(progress, (std::vector<int32_t>{0, 25, 50, 75, 0}));
+}
+
+TEST(MView, DeletingThePressedImageDuringADragSelectsNothingOutOfRange) {
+  for (bool region : {false, true}) {
+    TPixoranMView v;
+    v.SetBounds(0, 0, 600, 400);
+    v.SetGridWidth(4);
+    v.SetEnableMultiSelect(true);
+    v.SetMultiSelectionOptions(region ? pxmoRegion : 0);
+    Populate(v, 8);
+    v.Show();
+    const int f = v.FrameWidth();
+    auto at = [&](int32_t index) {
+      return QPoint(v.GetImageCellX(index) + 10 + f, v.GetImageCellY(index) + 10 + f);
+    };
+    QTest::mousePress(v.Widget(), Qt::LeftButton, Qt::NoModifier, at(6));
+    ASSERT_EQ(v.SelectedImage(), 6);
+    for (int32_t i = 0; i < 4; ++i) v.DeleteImage(4);  // the pressed image and those after it go
+    const QPoint to = at(1);
+    QMouseEvent move(QEvent::MouseMove, QPointF(to), v.Widget()->mapToGlobal(QPointF(to)), Qt::NoButton,
+                     Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(v.Widget(), &move);
+    QTest::mouseRelease(v.Widget(), Qt::LeftButton, Qt::NoModifier, to);
+    EXPECT_LT(v.SelectedImage(), v.GetImageCount()) << region;
+    for (int32_t m : v.MultiSelectedImages()) EXPECT_LT(m, v.GetImageCount()) << region;
+  }
+}
+
+TEST_F(MViewLoaderThreads, ReductionOnWorkersWhileSettingsChange) {
+  // Real JPEGs, reduced on the jobs' threads while the UI thread changes
+  // every setting the reduction uses.
+  std::vector<std::string> files;
+  for (int32_t i = 0; i < 16; ++i) {
+    QImage img(400, 300, QImage::Format_RGB888);
+    img.fill(QColor(i * 10, 80, 160));
+    files.push_back(dir_ + "/photo" + std::to_string(i) + ".jpg");
+    ASSERT_TRUE(img.save(QString::fromStdString(files.back()), "JPG", 90));
+  }
+  TPixoranMView v;
+  v.SetBounds(0, 0, 1200, 1200);
+  v.SetGridWidth(-1);
+  v.SetStoreType(pxtThumb);
+  for (const std::string& f : files) v.SetImageFileName(v.AppendImage(), f);
+  int round = 0;
+  auto allLoaded = [&] {
+    for (int32_t i = 0; i < v.GetImageCount(); ++i)
+      if (!v.IsImageLoaded(i)) return false;
+    return true;
+  };
+  while (!allLoaded() && round < 2000) {
+    const bool small = round % 2 != 0;
+    v.SetThumbWidth(small ? 60 : 100);
+    v.SetThumbHeight(small ? 60 : 100);
+    v.SetFitAlways(round % 3 != 0);
+    v.SetThumbnailResampleFilter(round % 4 == 0 ? rfLanczos3 : rfFastLinear);
+    for (int32_t i = 0; i < v.GetImageCount(); ++i) v.QueueLoad(i);
+    QCoreApplication::processEvents();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ++round;
+  }
+  ASSERT_TRUE(allLoaded());
+  for (int32_t i = 0; i < v.GetImageCount(); ++i) {
+    EXPECT_FALSE(v.IsWrongImage(i)) << i;
+    TPXBitmap out;
+    ASSERT_TRUE(v.CopyStoredImage(i, out));
+    // One box throughout each reduction: 100 x 75 or 60 x 45.
+    const bool one = (out.Width() == 100 && out.Height() == 75) || (out.Width() == 60 && out.Height() == 45);
+    EXPECT_TRUE(one) << i << ": " << out.Width() << " x " << out.Height();
+    EXPECT_EQ(v.GetImageOriginalWidth(i), 400) << i;
+  }
+}
+
+TEST_F(MViewLoaderThreads, DestroyingTheViewDoesNotWaitForAStuckJob) {
+  Gate& gate = TheGate();
+  {
+    std::lock_guard<std::mutex> l(gate.m);
+    gate.stuck = true;  // deaf to the cancel
+  }
+  std::atomic<bool> opened{false};
+  std::thread opener;
+  {
+    auto v = std::make_unique<TPixoranMView>();
+    v->SetBounds(0, 0, 500, 400);
+    PopulateGated(*v, 1);
+    ASSERT_TRUE(v->QueueLoad(0));
+    ASSERT_TRUE(WaitFor([&] { return gate.started.load() == 1; }));
+    opener = std::thread([&] {
+      std::this_thread::sleep_for(std::chrono::seconds(3));
+      opened = true;
+      gate.Open();
+    });
+    v.reset();
+    // It gave up on the job instead of waiting for it.
+    EXPECT_FALSE(opened.load());
+  }
+  opener.join();
+  // The late job finishes without the view (the sanitizers watch it).
+  ASSERT_TRUE(WaitFor([&] { return gate.returned.load() == 1; }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
 }

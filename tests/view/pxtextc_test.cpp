@@ -459,6 +459,11 @@ TEST(TextControl, DrawsTextSelectionAndZoom) {
   e.Layout();
   EXPECT_NEAR(e.M().CharX(3), 2 * (endX - e.M().CharWidth(3)), 3);
   EXPECT_GT(dark(endX + 4, 150), 20);
+  // A point inside the last glyph, as drawn, is before it; past its drawn
+  // end, behind it.
+  const int32_t x3 = e.M().CharX(3), w3 = e.M().CharWidth(3), y3 = e.M().CharY(3) + 2;
+  EXPECT_EQ(e.M().CaretFromPoint(x3 + w3 * 3 / 2, y3), 3);
+  EXPECT_EQ(e.M().CaretFromPoint(x3 + 2 * w3 + 2, y3), 4);
 }
 
 TEST(TextControl, AutoSizeGrowsAfterPainting) {

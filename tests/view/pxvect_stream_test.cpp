@@ -419,6 +419,40 @@ TEST(VectTextEdit, MemoEditedInPlaceTakesTextAndFormatsBack) {
   EXPECT_EQ(obj->Text, "abcd");  // given back
 }
 
+TEST(VectTextEdit, ASnapshotTakenMidEditKeepsTheEditorsText) {
+  TPixoranVect v;
+  v.SetBounds(0, 0, 300, 200);
+  v.Show();
+  TPXVObject o;
+  o.Kind = pxokMemo;
+  o.X2 = 150;
+  o.Y2 = 80;
+  o.Text = "ab";
+  const int32_t h = v.AddObject(o);
+  v.StartTextEdit(h);
+  ASSERT_NE(v.MemoEditor(), nullptr);
+  QWidget* w = v.MemoEditor()->Widget();
+  QTest::keyClick(w, Qt::Key_End);
+  QTest::keyClicks(w, "cd");
+  v.SaveObjUndo();
+  // The snapshot holds the text typed so far, one format index a character.
+  const Parsed p = Parse(v.ObjUndoSnapshot(v.ObjUndoCount() - 1), 0);
+  Reader r{p.records.data(), p.records.size()};
+  EXPECT_EQ(r.I32(), 1);
+  r.at += 4 + 16 + 1 + 1 + 8 + 4 + 4;  // handle .. shadow
+  r.Text();
+  r.at += 4 + 4 + 1 + 4 + 4 + 1 + 1 + 4 + 1;  // user value .. highlight
+  EXPECT_EQ(r.Text(), "abcd");
+  if (r.U8() != 0) r.Get<TPXLogFont>();
+  std::vector<int32_t> indexes;
+  for (int i = 0; i < 4; ++i) indexes.push_back(r.I32());
+  const int32_t records = r.I32();
+  EXPECT_GE(records, 1);
+  for (int32_t i : indexes) EXPECT_TRUE(i >= 0 && i < records) << i;
+  QTest::keyClick(w, Qt::Key_Escape);
+  EXPECT_EQ(v.GetObject(h)->Text, "abcd");
+}
+
 TEST(VectTextEdit, TextObjectEnterKeepsEscRestores) {
   TPixoranVect v;
   v.SetBounds(0, 0, 300, 200);

@@ -129,6 +129,82 @@ TEST(PXVectTools, ClickPlacesTheTemplateSizeUnlessBit15) {
   EXPECT_EQ(v->ObjectsCount(), 1);
 }
 
+TEST(PXVectTools, ClicksBesideACentredPictureAtTwoZooms) {
+  // A 100 x 80 picture centred in a 300 x 200 view; the press lies left of
+  // and above it.
+  struct Case {
+    uint16_t tool;
+    bool noClickCreate;
+  };
+  for (double zoom : {100.0, 200.0}) {
+    for (const Case& c : {Case{kPXVTBox, false}, Case{kPXVTMemo, false}, Case{kPXVTBox, true}, Case{kPXVTMemo, true}}) {
+      auto v = MakeView(300, 200, zoom);
+      TPXBitmap* b = v->GetPXBitmap();
+      b->Allocate(100, 80, pxBGR24);
+      v->Update();
+      ASSERT_GT(v->OffsetX(), 12) << zoom;
+      ASSERT_GT(v->OffsetY(), 12) << zoom;
+      v->SetMouseInteractVect(static_cast<uint16_t>(c.tool | (c.noClickCreate ? kPXVTNoClickCreate : 0)));
+      Click(*v, v->OffsetX() - 10, v->OffsetY() - 12);
+      if (c.noClickCreate) {
+        EXPECT_EQ(v->ObjectsCount(), 0) << zoom;  // a click creates nothing
+        continue;
+      }
+      ASSERT_EQ(v->ObjectsCount(), 1) << zoom;
+      // The template's size, started on the picture's corner.
+      EXPECT_EQ(R(*v->GetObject(0)), (std::vector<int32_t>{0, 0, 63, 63})) << zoom << " tool " << c.tool;
+      if (c.tool == kPXVTMemo) {
+        ASSERT_NE(v->MemoEditor(), nullptr);
+        EXPECT_GE(v->MemoEditor()->Width(), static_cast<int>(63 * zoom / 100)) << zoom;
+      }
+    }
+    // A drag started there starts on the corner too.
+    auto v = MakeView(300, 200, zoom);
+    v->GetPXBitmap()->Allocate(100, 80, pxBGR24);
+    v->Update();
+    v->SetMouseInteractVect(kPXVTBox);
+    const int32_t z = static_cast<int32_t>(zoom / 100);
+    Drag(*v, {v->OffsetX() - 10, v->OffsetY() - 12}, {v->OffsetX() + 40 * z, v->OffsetY() + 30 * z});
+    ASSERT_EQ(v->ObjectsCount(), 1) << zoom;
+    EXPECT_EQ(R(*v->GetObject(0)), (std::vector<int32_t>{0, 0, 40, 30})) << zoom;
+  }
+}
+
+TEST(PXVectTools, EditPolylineModeDrawsPointHandlesAndGripsGoWithTheSelection) {
+  auto v = MakeView(300, 200);
+  TPXVObject pl;
+  pl.Kind = pxokPolyline;
+  pl.X1 = pl.Y1 = kPXVBig;
+  pl.X2 = pl.Y2 = -kPXVBig;
+  const int32_t h = v->AddObject(pl);
+  for (TPXPoint p : {TPXPoint{40, 60}, TPXPoint{150, 100}, TPXPoint{260, 140}}) v->AddPolylinePoint(h, p.X, p.Y);
+  v->SelectObject(h);
+  v->Show();
+  auto dark = [&](int x, int y) {
+    const QImage img = v->Widget()->grab().toImage();
+    return qRed(img.pixel(At(*v, x, y))) < 128;
+  };
+  // The top and bottom of a diamond around the middle point, off the line
+  // and the square grips.
+  const int32_t g = TPixoranVect::GripSize;
+  EXPECT_FALSE(dark(150, 100 - g));
+  v->SetMouseInteractVect(kPXVTEditPolyline);
+  EXPECT_TRUE(dark(150, 100 - g));
+  EXPECT_TRUE(dark(150, 100 + g));
+  EXPECT_FALSE(dark(150, 100 - g - 2));
+  // The square grips of a selected box leave nothing behind once deselected.
+  v->SetMouseInteractVect(kPXVTSelect);
+  TPXVObject box;
+  box.Kind = pxokBox;
+  box.X1 = 60, box.Y1 = 20, box.X2 = 120, box.Y2 = 60;
+  const int32_t bh = v->AddObject(box);
+  v->UnselectAllObjects();
+  v->SelectObject(bh);
+  EXPECT_TRUE(dark(60 - 3, 20 - 3));
+  v->UnselectAllObjects();
+  EXPECT_FALSE(dark(60 - 3, 20 - 3));
+}
+
 TEST(PXVectTools, GripsResizeAndMoveAtTwoZooms) {
   struct Case {
     QPoint from, delta;  // delta in image pixels
