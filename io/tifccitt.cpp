@@ -163,7 +163,7 @@ constexpr int kRunEnd = -3;
 // makeup codes), kRunIgnored for the codes T.4 reserves, kRunEOL for an EOL
 // (any fill zeros before it included), kRunEnd at the end of the data.
 // Bits that start no code are skipped one at a time.
-int ReadRunCode(TBitReader& br, int colour) {
+int ReadRunCode(TBitReader& br, int colour, int64_t* eolAt = nullptr) {
   const TTables& t = Tables();
   for (;;) {
     if (br.AtEnd()) return kRunEnd;
@@ -185,6 +185,7 @@ int ReadRunCode(TBitReader& br, int colour) {
           br.Skip(static_cast<int>(br.BitsLeft()));
           return kRunEnd;
         }
+        if (eolAt) *eolAt = br.Pos();
         br.Skip(zeros + 1);
         return kRunEOL;
       }
@@ -207,14 +208,31 @@ int ReadRunCode(TBitReader& br, int colour) {
 
 // A whole run: makeup codes and their terminating code; negative (as
 // ReadRunCode) when anything else comes first.
-int ReadFullRun(TBitReader& br, int colour) {
+int ReadFullRun(TBitReader& br, int colour, int64_t* eolAt = nullptr) {
   int total = 0;
   for (;;) {
-    const int r = ReadRunCode(br, colour);
+    const int r = ReadRunCode(br, colour, eolAt);
     if (r < 0) return r;
     total += r;
     if (r < 64) return total;
     if (total > (1 << 30)) return kRunEnd;
+  }
+}
+
+// The position of the next EOL (with the fill zeros before it) from the
+// reader's position, or the end of the data.
+int64_t NextEOL(TBitReader br) {
+  for (;;) {
+    if (br.AtEnd()) return br.Pos();
+    const uint32_t w = br.Peek32();
+    if (w == 0) {
+      if (br.BitsLeft() <= 32) return br.Pos() + br.BitsLeft();
+      br.Skip(21);  // keep enough zeros to still see the EOL
+      continue;
+    }
+    const int zeros = __builtin_clz(w);
+    if (zeros >= 11) return br.BitsLeft() < zeros + 1 ? br.Pos() + br.BitsLeft() : br.Pos();
+    br.Skip(zeros + 1);
   }
 }
 
@@ -336,12 +354,18 @@ int64_t DecodeCCITTRowMH(uint8_t* row, const uint8_t* data, int64_t dataLength, 
   return std::min<int64_t>((end + 7) / 8, std::max<int64_t>(dataLength, 0));
 }
 
-int64_t DecodeCCITTRow2D(uint8_t* row, const uint8_t* data, int64_t dataLength, bool /*eolFill*/, int32_t fillOrder,
+int64_t DecodeCCITTRow2D(uint8_t* row, const uint8_t* data, int64_t dataLength, bool group3, int32_t fillOrder,
                          int64_t startBit, uint8_t* reference, int32_t width) {
   if (width <= 0 || row == nullptr || reference == nullptr) return startBit;
   const size_t bytes = RowBytes(width);
   std::memset(row, 0xFF, bytes);
   TBitReader br(data, dataLength, fillOrder, startBit);
+  if (group3) {
+    // Every Group 3 row begins with an EOL: codes before it are what a
+    // damaged row left over, skipped up to the EOL when there is one.
+    const int64_t eol = NextEOL(br);
+    if (eol < br.Pos() + br.BitsLeft()) br.SetPos(eol);
+  }
   int32_t a0 = -1;
   int colour = 0;
   bool first = true;
@@ -358,8 +382,15 @@ int64_t DecodeCCITTRow2D(uint8_t* row, const uint8_t* data, int64_t dataLength, 
       colour ^= 1;
     } else if ((w >> 29) == 1) {  // 001: horizontal
       br.Skip(3);
-      const int r1 = ReadFullRun(br, colour);
-      const int r2 = r1 < 0 ? r1 : ReadFullRun(br, colour ^ 1);
+      int64_t eolAt = -1;
+      const int r1 = ReadFullRun(br, colour, &eolAt);
+      const int r2 = r1 < 0 ? r1 : ReadFullRun(br, colour ^ 1, &eolAt);
+      if (r1 == kRunEOL || r2 == kRunEOL) {
+        // A row cut short inside the mode: the EOL starts the next row.
+        if (colour == 1) PaintRun(row, start, width, kBlackBit);
+        br.SetPos(eolAt);
+        break;
+      }
       if (r1 < 0 || r2 < 0) {
         first = false;
         continue;  // the mode is dropped
@@ -442,10 +473,14 @@ int64_t DecodeCCITTRow2D(uint8_t* row, const uint8_t* data, int64_t dataLength, 
         if (colour == 1) PaintRun(row, start, width, kBlackBit);
         br.SetPos(before);
         break;
-      } else {
-        // No mode code: the row ends here.
+      } else if (group3) {
+        // No mode code: the rest of the row is lost. Group 3 rows begin with
+        // their own EOL, so the next row starts at the next one.
         if (colour == 1) PaintRun(row, start, width, kBlackBit);
+        br.SetPos(NextEOL(br));
         break;
+      } else {
+        br.Skip(1);  // no mode code: skipped a bit at a time
       }
     }
     first = false;

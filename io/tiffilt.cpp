@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "core/kopxutils_colors.h"
@@ -280,8 +281,6 @@ int64_t MaxExpansion(int32_t compression) {
 }
 constexpr int64_t kMaxText = 1048575;
 constexpr int64_t kMaxExifValueBytes = int64_t{1} << 20;
-// Software tags that start with this mark 16-bit grey samples of full range.
-constexpr char kFullRangeSoftware[] = "Tolvaren Scan16";  // 15 characters
 
 // ---------------------------------------------------------------- the stream
 
@@ -716,16 +715,57 @@ bool IsDeflate(int32_t compression) { return compression == 8 || compression == 
 
 // ---------------------------------------------------------------- row decoding
 
-// Rows of one strip or tile (one plane of it for planar pages).
+// An LZW decoding state, freed through the decoder that made it.
+class TLZWDecoding {
+ public:
+  TLZWDecoding() = default;
+  TLZWDecoding(const TLZWDecoding&) = delete;
+  TLZWDecoding& operator=(const TLZWDecoding&) = delete;
+  TLZWDecoding(TLZWDecoding&& o) noexcept : proc_(o.proc_), state_(std::exchange(o.state_, nullptr)) {}
+  TLZWDecoding& operator=(TLZWDecoding&& o) noexcept {
+    if (this != &o) {
+      End();
+      proc_ = o.proc_;
+      state_ = std::exchange(o.state_, nullptr);
+    }
+    return *this;
+  }
+  ~TLZWDecoding() { End(); }
+
+  // A fresh state for the decoder proc.
+  void Begin(TTIFFLZWDecompressProc proc) {
+    End();
+    proc_ = proc;
+  }
+  // The next row, or nullptr (no decoder, or corrupt data).
+  const uint8_t* Next(const uint8_t* data, int64_t size, int32_t rowBytes) {
+    return proc_ ? proc_(data, size, rowBytes, state_) : nullptr;
+  }
+  void End() {
+    if (state_ && proc_) proc_(nullptr, 0, 0, state_);
+    state_ = nullptr;
+  }
+
+ private:
+  TTIFFLZWDecompressProc proc_ = nullptr;
+  TTIFFLZWState* state_ = nullptr;
+};
+
+// Rows of one strip or tile (one plane of it for planar pages). Owns its
+// decoding state: movable, not copyable.
 class TRowDecoder {
  public:
-  ~TRowDecoder() { EndLZW(); }
+  TRowDecoder() = default;
+  TRowDecoder(const TRowDecoder&) = delete;
+  TRowDecoder& operator=(const TRowDecoder&) = delete;
+  TRowDecoder(TRowDecoder&&) noexcept = default;
+  TRowDecoder& operator=(TRowDecoder&&) noexcept = default;
 
   // Starts on a block of data (which stays valid while rows are read).
   // False when the block cannot be decoded (its rows would not fit memory).
   bool Start(const TPage& pg, const uint8_t* data, int64_t size, int64_t rowBytes, int32_t width, int64_t rows,
              TTIFFLZWDecompressProc lzw, int64_t memoryLimit) {
-    EndLZW();
+    lzw_.Begin(lzw);
     data_ = data;
     size_ = size;
     index_ = pos_ = bit_ = 0;
@@ -734,7 +774,6 @@ class TRowDecoder {
     t4_ = pg.t4;
     rowBytes_ = rowBytes;
     width_ = width;
-    lzw_ = lzw;
     row_.assign(static_cast<size_t>(rowBytes), 0);
     if (IsCCITT(compression_)) ref_.assign(row_.size(), 0xFF);  // the reference row starts white
     if (compression_ == 32773 || IsDeflate(compression_)) {
@@ -768,7 +807,7 @@ class TRowDecoder {
       }
       case 3:
         if (t4_ & 1)
-          bit_ = DecodeCCITTRow2D(row_.data(), data_, size, (t4_ & 4) != 0, fillOrder_, bit_, ref_.data(),
+          bit_ = DecodeCCITTRow2D(row_.data(), data_, size, true, fillOrder_, bit_, ref_.data(),
                                   width_);
         else
           bit_ = DecodeCCITTRow1D(row_.data(), data_, size, fillOrder_, bit_, width_);
@@ -776,9 +815,7 @@ class TRowDecoder {
       case 4:
         bit_ = DecodeCCITTRow2D(row_.data(), data_, size, false, fillOrder_, bit_, ref_.data(), width_);
         return row_.data();
-      case 5:
-        if (!lzw_) return nullptr;
-        return lzw_(data_, size, static_cast<int32_t>(rowBytes_), lzwState_);
+      case 5: return lzw_.Next(data_, size, static_cast<int32_t>(rowBytes_));
       default: {
         const int64_t at = index_ * rowBytes_;
         ++index_;
@@ -832,11 +869,6 @@ class TRowDecoder {
     return whole_.size() - left;
   }
 
-  void EndLZW() {
-    if (lzwState_ && lzw_) lzw_(nullptr, 0, 0, lzwState_);
-    lzwState_ = nullptr;
-  }
-
   const uint8_t* data_ = nullptr;
   int64_t size_ = 0;
   std::vector<uint8_t> row_, ref_, whole_;
@@ -846,8 +878,7 @@ class TRowDecoder {
   int64_t rowBytes_ = 0;
   int32_t width_ = 0;
   int64_t index_ = 0, pos_ = 0, bit_ = 0;
-  TTIFFLZWDecompressProc lzw_ = nullptr;
-  TTIFFLZWState* lzwState_ = nullptr;
+  TLZWDecoding lzw_;
 };
 
 // Horizontal differencing undone: each sample adds the same sample of the
@@ -912,7 +943,9 @@ class TPageReader {
   TTIFFLZWDecompressProc lzw_ = nullptr;
   bool alphaWanted_ = false;
   int64_t memoryLimit_ = CodecMemoryLimit();
-  std::vector<uint8_t> chunky_, unpacked_, work_;
+  // predicted_ holds rows with the predictor undone; Store's conversions
+  // use work_, so a row never overlaps its destination.
+  std::vector<uint8_t> chunky_, unpacked_, work_, predicted_;
   // Per plane: the block's bytes (reused, never cleared) and its decoder.
   std::vector<std::unique_ptr<uint8_t[]>> blocks_;
   std::vector<int64_t> capacity_;
@@ -1060,9 +1093,9 @@ bool TPageReader::DecodeBlock(int64_t index, int64_t perPlane, int32_t x0, int64
       const uint8_t* got = present[p] ? decoders_[p].Next() : blank.data();
       if (!got) return false;
       if (predicted) {
-        work_.assign(got, got + rowBytes);
-        UndoPredictor(work_.data(), blockWidth, perRow, pg_.bits, big);
-        got = work_.data();
+        predicted_.assign(got, got + rowBytes);
+        UndoPredictor(predicted_.data(), blockWidth, perRow, pg_.bits, big);
+        got = predicted_.data();
       }
       if (!separate) {
         row = got;
@@ -1209,8 +1242,15 @@ void TPageReader::Store(const uint8_t* row, int32_t x0, int32_t y, int32_t count
           o[0] = c.b, o[1] = c.g, o[2] = c.r;
         }
       }
-      if (a && spp == 2)
-        for (int32_t i = 0; i < count; ++i) a[i] = static_cast<uint8_t>(255 - row[i * 2 + 1]);
+      if (a && spp == 2) {
+        // A second sample declared alpha (associated or not) is the alpha as
+        // stored; an undeclared one counts as transparency.
+        const bool alpha = pg_.extraSamples == 1 || pg_.extraSamples == 2;
+        for (int32_t i = 0; i < count; ++i) {
+          const uint8_t v = row[i * 2 + 1];
+          a[i] = alpha ? v : static_cast<uint8_t>(255 - v);
+        }
+      }
       break;
     }
     case TLayout::CMYK: {
@@ -1373,7 +1413,8 @@ void ReadTIFFStream(TPXBitmap* bitmap, TStream& stream, int32_t& pageCount, bool
       return;
     }
     if (paramsOnly || !bitmap || pg.width <= 0 || pg.height <= 0) return;
-    if (maxPixels > 0 && pg.width * pg.height > maxPixels) {
+    // Each side first: their product may not fit.
+    if (maxPixels > 0 && (pg.width > maxPixels || pg.height > maxPixels || pg.width > maxPixels / pg.height)) {
       progress.Abort();
       return;
     }
