@@ -1,5 +1,6 @@
 #include "io/tiffilt.h"
 
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -850,8 +851,14 @@ class TRowDecoder {
     return static_cast<size_t>(out - whole_.data());
   }
 
-  // Deflate (zlib stream); a damaged stream keeps what came out before.
+  // Deflate (zlib stream): in one call while the strip decodes cleanly into
+  // its rows; a damaged or overlong stream keeps what came out before.
   size_t Inflate() {
+    if (!inflater_) inflater_.reset(libdeflate_alloc_decompressor());
+    size_t out = 0;
+    if (inflater_ && libdeflate_zlib_decompress(inflater_.get(), data_, static_cast<size_t>(size_), whole_.data(),
+                                                whole_.size(), &out) == LIBDEFLATE_SUCCESS)
+      return out;
     z_stream z{};
     if (inflateInit(&z) != Z_OK) return 0;
     z.next_in = const_cast<uint8_t*>(data_);
@@ -879,6 +886,10 @@ class TRowDecoder {
   int32_t width_ = 0;
   int64_t index_ = 0, pos_ = 0, bit_ = 0;
   TLZWDecoding lzw_;
+  struct TFreeInflater {
+    void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
+  };
+  std::unique_ptr<libdeflate_decompressor, TFreeInflater> inflater_;
 };
 
 // Horizontal differencing undone: each sample adds the same sample of the
