@@ -341,10 +341,9 @@ inline void FindB1B2(const uint8_t* ref, int32_t a0, int colour, int whiteBit, i
 // colour changes, counting from the imaginary white pixel before the row,
 // so even entries turn black and odd ones white; then width three times.
 // Found 64 pixels at a time from the bits that differ from their left
-// neighbour. out holds at least width + 3 entries.
+// neighbour. out grows with the changes found, never with the width alone.
 void ReferenceChanges(const uint8_t* ref, int32_t width, std::vector<int32_t>& out) {
-  if (out.size() < static_cast<size_t>(width) + 3) out.resize(static_cast<size_t>(width) + 3);
-  int32_t* o = out.data();
+  size_t n = 0;
   const size_t bytes = RowBytes(width);
   uint64_t last = 1;  // the pixel before, white
   for (size_t i = 0; i < bytes; i += 8) {
@@ -359,9 +358,14 @@ void ReferenceChanges(const uint8_t* ref, int32_t width, std::vector<int32_t>& o
     last = w >> 63;
     const int64_t rest = static_cast<int64_t>(width) - static_cast<int64_t>(i) * 8;
     if (rest < 64) t &= (uint64_t{1} << rest) - 1;  // nothing past the row's end
+    if (t == 0) continue;
+    if (out.size() < n + 64 + 3) out.resize(out.size() * 2 + 64 + 3);
+    int32_t* o = out.data() + n;
     for (const int32_t base = static_cast<int32_t>(i * 8); t; t &= t - 1) *o++ = base + __builtin_ctzll(t);
+    n = static_cast<size_t>(o - out.data());
   }
-  o[0] = o[1] = o[2] = width;
+  if (out.size() < n + 3) out.resize(n + 3);
+  out[n] = out[n + 1] = out[n + 2] = width;
 }
 
 }  // namespace
