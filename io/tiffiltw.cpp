@@ -306,7 +306,8 @@ struct TForm {
   int32_t Samples = 3;
   int32_t Predictor = 1;
   TRows Rows = TRows::RGB;
-  int32_t Colours = 256;  // entries the quantizer may use
+  int32_t Colours = 256;     // entries the quantizer may use
+  bool GreyBitmap = false;   // grey rows: the bitmap's values are grey levels
 };
 
 // Packs 1-sample values of bits (1..8) most significant first.
@@ -467,13 +468,15 @@ TForm ChooseForm(TIOParamsVals& params, TPXBitmap& bitmap, bool canLZW) {
   } else if (samples == 1) {
     f.Samples = 1;
     f.Colours = 1 << std::min(bits, 8);
-    if (HoldsOnlyGrey(bitmap)) {
+    f.GreyBitmap = HoldsOnlyGrey(bitmap);
+    if (f.GreyBitmap) {
       f.Rows = TRows::Grey, f.Photometric = 1, f.Bits = written(bits);
     } else {
       f.Rows = TRows::Palette, f.Photometric = 3, f.Bits = std::min(written(bits), 8);
     }
   } else if (photo == 0 || photo == 1) {
     f.Rows = TRows::Grey, f.Photometric = 1, f.Samples = 1, f.Bits = bits == 16 ? 16 : 8;
+    f.GreyBitmap = HoldsOnlyGrey(bitmap);
   } else {
     f.Bits = 8;
     if (photo == 5 && bits <= 8) f.Rows = TRows::CMYK, f.Photometric = 5, f.Samples = 4;
@@ -519,7 +522,7 @@ TPXBitmap& RowSource(TPXBitmap& bitmap, const TForm& f, std::unique_ptr<TPXBitma
     case TRows::Grey:
       // A grey bitmap gives its own levels; a colour one (a grey
       // interpretation over colour) its grey conversion.
-      if (pf == pxGray8 || pf == pxGray16 || ((pf == pxPal8 || pf == pxBGR24) && f.Samples == 1)) return bitmap;
+      if (pf == pxGray8 || pf == pxGray16 || ((pf == pxPal8 || pf == pxBGR24) && f.GreyBitmap)) return bitmap;
       want = pxGray8;
       break;
     case TRows::Palette:
