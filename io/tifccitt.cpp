@@ -283,8 +283,7 @@ inline void PaintRun(uint8_t* row, int32_t a, int32_t b, int value) {
 
 inline size_t RowBytes(int32_t width) { return static_cast<size_t>((static_cast<int64_t>(width) + 7) / 8); }
 
-// Decoded rows: 1 = white.
-constexpr int kWhiteBit = 1;
+// Decoded rows: 1 = white, 0 = black.
 constexpr int kBlackBit = 0;
 
 // The 1-D body of a row from the reader's position into a row already filled

@@ -539,7 +539,13 @@ TPXBitmap& RowSource(TPXBitmap& bitmap, const TForm& f, std::unique_ptr<TPXBitma
       want = pxBGR24;
       break;
   }
-  work = ConvertedCopy(bitmap, want);
+  // Formats without a direct conversion to grey go through 24 bits.
+  if (want == pxGray8 && pf != pxBW1 && pf != pxPal8 && pf != pxBGR24) {
+    work = ConvertedCopy(bitmap, pxBGR24);
+    work = ConvertedCopy(*work, pxGray8);
+  } else {
+    work = ConvertedCopy(bitmap, want);
+  }
   return *work;
 }
 

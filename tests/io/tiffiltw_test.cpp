@@ -55,6 +55,10 @@ void Fill(TPXBitmap& b, TPXPixelFormat f, int seed = 0) {
         case pxGray8: r[x] = static_cast<uint8_t>(v); break;
         case pxGray16: reinterpret_cast<uint16_t*>(r)[x] = static_cast<uint16_t>(v * 257); break;
         case pxBGR24: r[x * 3] = static_cast<uint8_t>(v), r[x * 3 + 1] = static_cast<uint8_t>(y * 6), r[x * 3 + 2] = static_cast<uint8_t>(255 - v); break;
+        case pxCMYK:
+          r[x * 4] = static_cast<uint8_t>(v), r[x * 4 + 1] = static_cast<uint8_t>(y * 6);
+          r[x * 4 + 2] = static_cast<uint8_t>(255 - v), r[x * 4 + 3] = static_cast<uint8_t>(x * 2);
+          break;
         default: break;
       }
     }
@@ -178,8 +182,9 @@ std::vector<uint8_t> BGRRows(TPXBitmap& b) {
 
 // Every record the save dialog or a loaded file can leave (photometric,
 // samples, bits and compression in all combinations) over four kinds of
-// bitmap gives a page that libtiff reads without a warning and decodes
-// whole, and that our reader reads at its size; lossless grey and colour
+// bitmap, and a CMYK one that every page takes through a converted copy,
+// gives a page that libtiff reads without a warning and decodes whole,
+// and that our reader reads at its size; lossless grey and colour
 // pages at 8 and 16 bits give the source's pixels back (grey palette
 // sources: their grey levels), and bilevel ones their bits. Files that
 // come out alike are checked by the tools once.
@@ -189,7 +194,8 @@ TEST_F(TiffWriter, EveryRecordGivesAPageBothReadersTake) {
     const char* name;
     TPXPixelFormat format;
     bool grey;
-  } sources[] = {{"bgr", pxBGR24, false}, {"gray", pxGray8, true}, {"bw", pxBW1, true}, {"greypal", pxPal8, true}};
+  } sources[] = {{"bgr", pxBGR24, false}, {"gray", pxGray8, true},  {"bw", pxBW1, true},
+                 {"greypal", pxPal8, true}, {"cmyk", pxCMYK, false}};
   std::map<std::vector<uint8_t>, std::string> unique;  // file bytes -> the first record that made them
   int saves = 0;
   for (const Source& src : sources) {
@@ -198,7 +204,7 @@ TEST_F(TiffWriter, EveryRecordGivesAPageBothReadersTake) {
     else Fill(image, src.format);
     const std::vector<uint8_t> want = BGRRows(image);
     // A grey page of a colour bitmap holds the bitmap's grey conversion.
-    const std::vector<uint8_t> wantGrey = src.grey ? want : BGRRows(*ConvertedCopy(image, pxGray8));
+    const std::vector<uint8_t> wantGrey = src.grey ? want : BGRRows(*ConvertedCopy(*ConvertedCopy(image, pxBGR24), pxGray8));
     for (int photo = 0; photo <= 7; ++photo)
       for (int samples = 1; samples <= 4; ++samples)
         for (int bits : {1, 2, 4, 5, 8, 16})
@@ -247,7 +253,7 @@ TEST_F(TiffWriter, EveryRecordGivesAPageBothReadersTake) {
             unique.emplace(bytes, record);
           }
   }
-  EXPECT_EQ(saves, 4 * 8 * 4 * 6 * 9);
+  EXPECT_EQ(saves, 5 * 8 * 4 * 6 * 9);
 
   // libtiff: tiffinfo -D reads every strip, tiffcp decodes and recodes the
   // page, tifftopnm decodes it to pixels (JPEG and CIE L*a*b* pages through
