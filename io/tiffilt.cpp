@@ -942,6 +942,8 @@ class TPageReader {
   // The bytes of block index into buffer plane (size 0 for a missing block).
   bool ReadBlock(int64_t index, int32_t plane, int64_t& size);
   void Store(const uint8_t* row, int32_t x0, int32_t y, int32_t count);
+  // The mask from the second sample of count pixels of 2 bytes.
+  void SecondSampleAlpha(const uint8_t* row, int32_t count, uint8_t* a) const;
 
   TSource& src_;
   const TPage& pg_;
@@ -1125,6 +1127,13 @@ bool TPageReader::DecodeBlock(int64_t index, int64_t perPlane, int32_t x0, int64
   return true;
 }
 
+void TPageReader::SecondSampleAlpha(const uint8_t* row, int32_t count, uint8_t* a) const {
+  // Declared alpha (associated or not) is the alpha as stored; an
+  // undeclared second sample counts as transparency.
+  const uint8_t flip = pg_.extraSamples == 1 || pg_.extraSamples == 2 ? 0 : 0xFF;
+  for (int32_t i = 0; i < count; ++i) a[i] = static_cast<uint8_t>(row[i * 2 + 1] ^ flip);
+}
+
 void TPageReader::Store(const uint8_t* row, int32_t x0, int32_t y, int32_t count) {
   const int32_t spp = pg_.samples;
   const bool ccitt = IsCCITT(pg_.compression);
@@ -1181,8 +1190,7 @@ void TPageReader::Store(const uint8_t* row, int32_t x0, int32_t y, int32_t count
         uint8_t* o = d + static_cast<size_t>(x0) * 3;
         for (int32_t i = 0; i < count; ++i, o += 3) o[0] = o[1] = o[2] = row[i * spp] ^ flip;
       }
-      if (a && spp == 2)
-        for (int32_t i = 0; i < count; ++i) a[i] = row[i * 2 + 1];
+      if (a && spp == 2) SecondSampleAlpha(row, count, a);
       break;
     }
     case TLayout::Gray16: {
@@ -1253,15 +1261,7 @@ void TPageReader::Store(const uint8_t* row, int32_t x0, int32_t y, int32_t count
           o[0] = c.b, o[1] = c.g, o[2] = c.r;
         }
       }
-      if (a && spp == 2) {
-        // A second sample declared alpha (associated or not) is the alpha as
-        // stored; an undeclared one counts as transparency.
-        const bool alpha = pg_.extraSamples == 1 || pg_.extraSamples == 2;
-        for (int32_t i = 0; i < count; ++i) {
-          const uint8_t v = row[i * 2 + 1];
-          a[i] = alpha ? v : static_cast<uint8_t>(255 - v);
-        }
-      }
+      if (a && spp == 2) SecondSampleAlpha(row, count, a);
       break;
     }
     case TLayout::CMYK: {

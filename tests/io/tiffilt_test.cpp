@@ -638,9 +638,9 @@ TEST(TiffReader, BadStructuresEndCleanly) {
 }
 
 // A palette page with a second sample, LZW-coded, as office software writes
-// them: declared alpha (ExtraSamples 1 or 2) is the mask as stored, an
-// undeclared second sample is taken as transparency (255 minus it). A grey
-// page's second sample is the mask as stored either way.
+// them, and a grey one: declared alpha (ExtraSamples 1 or 2) is the mask as
+// stored, an undeclared second sample is taken as transparency (255 minus
+// it).
 TEST(TiffReader, SecondSampleAlpha) {
   const int32_t w = 7, h = 3;
   Bytes raw;
@@ -652,7 +652,7 @@ TEST(TiffReader, SecondSampleAlpha) {
   struct Case {
     int photometric, extra;  // extra -1: no ExtraSamples tag
     bool inverted;
-  } cases[] = {{3, 2, false}, {3, 1, false}, {3, 0, true}, {3, -1, true}, {1, 2, false}, {1, -1, false}};
+  } cases[] = {{3, 2, false}, {3, 1, false}, {3, 0, true}, {3, -1, true}, {1, 2, false}, {1, 1, false}, {1, -1, true}};
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << "photometric " << c.photometric << " extra " << c.extra);
     TTiffBuilder t;
