@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <vector>
 
 #include "core/kopxutils_helpers.h"
 
@@ -98,7 +99,7 @@ TTables BuildTables() {
   return t;
 }
 
-const TTables& Tables() {
+__attribute__((always_inline)) inline const TTables& Tables() {
   static const TTables tables = BuildTables();
   return tables;
 }
@@ -163,7 +164,7 @@ constexpr int kRunEnd = -3;
 // makeup codes), kRunIgnored for the codes T.4 reserves, kRunEOL for an EOL
 // (any fill zeros before it included), kRunEnd at the end of the data.
 // Bits that start no code are skipped one at a time.
-int ReadRunCode(TBitReader& br, int colour) {
+int ReadRunCode(TBitReader& br, int colour, int64_t* eolAt = nullptr) {
   const TTables& t = Tables();
   for (;;) {
     if (br.AtEnd()) return kRunEnd;
@@ -185,6 +186,7 @@ int ReadRunCode(TBitReader& br, int colour) {
           br.Skip(static_cast<int>(br.BitsLeft()));
           return kRunEnd;
         }
+        if (eolAt) *eolAt = br.Pos();
         br.Skip(zeros + 1);
         return kRunEOL;
       }
@@ -207,14 +209,31 @@ int ReadRunCode(TBitReader& br, int colour) {
 
 // A whole run: makeup codes and their terminating code; negative (as
 // ReadRunCode) when anything else comes first.
-int ReadFullRun(TBitReader& br, int colour) {
+int ReadFullRun(TBitReader& br, int colour, int64_t* eolAt = nullptr) {
   int total = 0;
   for (;;) {
-    const int r = ReadRunCode(br, colour);
+    const int r = ReadRunCode(br, colour, eolAt);
     if (r < 0) return r;
     total += r;
     if (r < 64) return total;
     if (total > (1 << 30)) return kRunEnd;
+  }
+}
+
+// The position of the next EOL (with the fill zeros before it) from the
+// reader's position, or the end of the data.
+int64_t NextEOL(TBitReader br) {
+  for (;;) {
+    if (br.AtEnd()) return br.Pos();
+    const uint32_t w = br.Peek32();
+    if (w == 0) {
+      if (br.BitsLeft() <= 32) return br.Pos() + br.BitsLeft();
+      br.Skip(21);  // keep enough zeros to still see the EOL
+      continue;
+    }
+    const int zeros = __builtin_clz(w);
+    if (zeros >= 11) return br.BitsLeft() < zeros + 1 ? br.Pos() + br.BitsLeft() : br.Pos();
+    br.Skip(zeros + 1);
   }
 }
 
@@ -264,8 +283,7 @@ inline void PaintRun(uint8_t* row, int32_t a, int32_t b, int value) {
 
 inline size_t RowBytes(int32_t width) { return static_cast<size_t>((static_cast<int64_t>(width) + 7) / 8); }
 
-// Decoded rows: 1 = white.
-constexpr int kWhiteBit = 1;
+// Decoded rows: 1 = white, 0 = black.
 constexpr int kBlackBit = 0;
 
 // The 1-D body of a row from the reader's position into a row already filled
@@ -318,6 +336,37 @@ inline void FindB1B2(const uint8_t* ref, int32_t a0, int colour, int whiteBit, i
   b2 = FindBit(ref, b1, colourBit, width);
 }
 
+// The changing elements of a decoded reference row (1 = white): where the
+// colour changes, counting from the imaginary white pixel before the row,
+// so even entries turn black and odd ones white; then width three times.
+// Found 64 pixels at a time from the bits that differ from their left
+// neighbour. out grows with the changes found, never with the width alone.
+void ReferenceChanges(const uint8_t* ref, int32_t width, std::vector<int32_t>& out) {
+  size_t n = 0;
+  const size_t bytes = RowBytes(width);
+  uint64_t last = 1;  // the pixel before, white
+  for (size_t i = 0; i < bytes; i += 8) {
+    uint64_t w = 0;
+    if (i + 8 <= bytes) {
+      std::memcpy(&w, ref + i, 8);
+    } else {
+      for (size_t k = 0; i + k < bytes; ++k) w |= static_cast<uint64_t>(ref[i + k]) << (8 * k);
+    }
+    w = ReverseBytesBits(w);  // pixel k of the word in bit k
+    uint64_t t = w ^ ((w << 1) | last);
+    last = w >> 63;
+    const int64_t rest = static_cast<int64_t>(width) - static_cast<int64_t>(i) * 8;
+    if (rest < 64) t &= (uint64_t{1} << rest) - 1;  // nothing past the row's end
+    if (t == 0) continue;
+    if (out.size() < n + 64 + 3) out.resize(out.size() * 2 + 64 + 3);
+    int32_t* o = out.data() + n;
+    for (const int32_t base = static_cast<int32_t>(i * 8); t; t &= t - 1) *o++ = base + __builtin_ctzll(t);
+    n = static_cast<size_t>(o - out.data());
+  }
+  if (out.size() < n + 3) out.resize(n + 3);
+  out[n] = out[n + 1] = out[n + 2] = width;
+}
+
 }  // namespace
 
 bool CCITTTablesConsistent() { return Tables().Consistent; }
@@ -336,15 +385,34 @@ int64_t DecodeCCITTRowMH(uint8_t* row, const uint8_t* data, int64_t dataLength, 
   return std::min<int64_t>((end + 7) / 8, std::max<int64_t>(dataLength, 0));
 }
 
-int64_t DecodeCCITTRow2D(uint8_t* row, const uint8_t* data, int64_t dataLength, bool /*eolFill*/, int32_t fillOrder,
+int64_t DecodeCCITTRow2D(uint8_t* row, const uint8_t* data, int64_t dataLength, bool group3, int32_t fillOrder,
                          int64_t startBit, uint8_t* reference, int32_t width) {
   if (width <= 0 || row == nullptr || reference == nullptr) return startBit;
   const size_t bytes = RowBytes(width);
   std::memset(row, 0xFF, bytes);
   TBitReader br(data, dataLength, fillOrder, startBit);
+  if (group3) {
+    // Every Group 3 row begins with an EOL: codes before it are what a
+    // damaged row left over, skipped up to the EOL when there is one.
+    const int64_t eol = NextEOL(br);
+    if (eol < br.Pos() + br.BitsLeft()) br.SetPos(eol);
+  }
   int32_t a0 = -1;
   int colour = 0;
   bool first = true;
+  // b1 and b2 from the reference row's changing elements: b1 is the first
+  // one right of a0 that turns to the colour opposite a0's.
+  thread_local std::vector<int32_t> changes;
+  ReferenceChanges(reference, width, changes);
+  const int32_t* ch = changes.data();
+  size_t j = 0;
+  auto findB1B2 = [&](int32_t& b1, int32_t& b2) {
+    while (j > 0 && ch[j - 1] > a0) --j;
+    while (ch[j] <= a0) ++j;
+    if ((j & 1) != static_cast<size_t>(colour)) ++j;
+    b1 = ch[j];
+    b2 = ch[j + 1];
+  };
   while (a0 < width && !br.AtEnd()) {
     const int64_t before = br.Pos();
     const uint32_t w = br.Peek32();
@@ -352,14 +420,21 @@ int64_t DecodeCCITTRow2D(uint8_t* row, const uint8_t* data, int64_t dataLength, 
     int32_t b1, b2;
     if (w >> 31) {  // 1: V0
       br.Skip(1);
-      FindB1B2(reference, a0, colour, kWhiteBit, width, b1, b2);
+      findB1B2(b1, b2);
       if (colour == 1) PaintRun(row, start, b1, kBlackBit);
       a0 = std::max(b1, start);
       colour ^= 1;
     } else if ((w >> 29) == 1) {  // 001: horizontal
       br.Skip(3);
-      const int r1 = ReadFullRun(br, colour);
-      const int r2 = r1 < 0 ? r1 : ReadFullRun(br, colour ^ 1);
+      int64_t eolAt = -1;
+      const int r1 = ReadFullRun(br, colour, &eolAt);
+      const int r2 = r1 < 0 ? r1 : ReadFullRun(br, colour ^ 1, &eolAt);
+      if (r1 == kRunEOL || r2 == kRunEOL) {
+        // A row cut short inside the mode: the EOL starts the next row.
+        if (colour == 1) PaintRun(row, start, width, kBlackBit);
+        br.SetPos(eolAt);
+        break;
+      }
       if (r1 < 0 || r2 < 0) {
         first = false;
         continue;  // the mode is dropped
@@ -370,7 +445,7 @@ int64_t DecodeCCITTRow2D(uint8_t* row, const uint8_t* data, int64_t dataLength, 
       a0 = a2;
     } else if ((w >> 28) == 1) {  // 0001: pass
       br.Skip(4);
-      FindB1B2(reference, a0, colour, kWhiteBit, width, b1, b2);
+      findB1B2(b1, b2);
       if (colour == 1) PaintRun(row, start, b2, kBlackBit);
       a0 = std::max(b2, start);
     } else {
@@ -384,7 +459,7 @@ int64_t DecodeCCITTRow2D(uint8_t* row, const uint8_t* data, int64_t dataLength, 
       else if ((w >> 25) == 2) offset = -3, length = 7;     // 0000010 VL3
       if (length != 0) {
         br.Skip(length);
-        FindB1B2(reference, a0, colour, kWhiteBit, width, b1, b2);
+        findB1B2(b1, b2);
         const int32_t a1 = std::clamp(b1 + offset, start, width);
         if (colour == 1) PaintRun(row, start, a1, kBlackBit);
         a0 = a1;
@@ -442,10 +517,14 @@ int64_t DecodeCCITTRow2D(uint8_t* row, const uint8_t* data, int64_t dataLength, 
         if (colour == 1) PaintRun(row, start, width, kBlackBit);
         br.SetPos(before);
         break;
-      } else {
-        // No mode code: the row ends here.
+      } else if (group3) {
+        // No mode code: the rest of the row is lost. Group 3 rows begin with
+        // their own EOL, so the next row starts at the next one.
         if (colour == 1) PaintRun(row, start, width, kBlackBit);
+        br.SetPos(NextEOL(br));
         break;
+      } else {
+        br.Skip(1);  // no mode code: skipped a bit at a time
       }
     }
     first = false;

@@ -30,9 +30,10 @@ int64_t DecodeCCITTRow1D(uint8_t* row, const uint8_t* data, int64_t dataLength, 
 int64_t DecodeCCITTRowMH(uint8_t* row, const uint8_t* data, int64_t dataLength, int32_t fillOrder, int32_t width);
 // One 2-D row (Group 3 2-D with its EOL and tag bit, or Group 4) against
 // reference, which then receives the decoded row; returns the bit position
-// after the row. eolFill: Group 3 data whose EOLs may be preceded by fill
-// zeros (fill is accepted in any case).
-int64_t DecodeCCITTRow2D(uint8_t* row, const uint8_t* data, int64_t dataLength, bool eolFill, int32_t fillOrder,
+// after the row. EOLs may be preceded by fill zeros. group3: every row begins
+// with an EOL, so a row damaged past decoding ends at the next EOL (Group 4:
+// bits that start no code are skipped one at a time).
+int64_t DecodeCCITTRow2D(uint8_t* row, const uint8_t* data, int64_t dataLength, bool group3, int32_t fillOrder,
                          int64_t startBit, uint8_t* reference, int32_t width);
 
 // ---------------------------------------------------------------- encoding

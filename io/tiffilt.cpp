@@ -1,5 +1,6 @@
 #include "io/tiffilt.h"
 
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <memory>
 #include <string>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "core/kopxutils_colors.h"
@@ -280,8 +282,6 @@ int64_t MaxExpansion(int32_t compression) {
 }
 constexpr int64_t kMaxText = 1048575;
 constexpr int64_t kMaxExifValueBytes = int64_t{1} << 20;
-// Software tags that start with this mark 16-bit grey samples of full range.
-constexpr char kFullRangeSoftware[] = "Tolvaren Scan16";  // 15 characters
 
 // ---------------------------------------------------------------- the stream
 
@@ -716,16 +716,57 @@ bool IsDeflate(int32_t compression) { return compression == 8 || compression == 
 
 // ---------------------------------------------------------------- row decoding
 
-// Rows of one strip or tile (one plane of it for planar pages).
+// An LZW decoding state, freed through the decoder that made it.
+class TLZWDecoding {
+ public:
+  TLZWDecoding() = default;
+  TLZWDecoding(const TLZWDecoding&) = delete;
+  TLZWDecoding& operator=(const TLZWDecoding&) = delete;
+  TLZWDecoding(TLZWDecoding&& o) noexcept : proc_(o.proc_), state_(std::exchange(o.state_, nullptr)) {}
+  TLZWDecoding& operator=(TLZWDecoding&& o) noexcept {
+    if (this != &o) {
+      End();
+      proc_ = o.proc_;
+      state_ = std::exchange(o.state_, nullptr);
+    }
+    return *this;
+  }
+  ~TLZWDecoding() { End(); }
+
+  // A fresh state for the decoder proc.
+  void Begin(TTIFFLZWDecompressProc proc) {
+    End();
+    proc_ = proc;
+  }
+  // The next row, or nullptr (no decoder, or corrupt data).
+  const uint8_t* Next(const uint8_t* data, int64_t size, int32_t rowBytes) {
+    return proc_ ? proc_(data, size, rowBytes, state_) : nullptr;
+  }
+  void End() {
+    if (state_ && proc_) proc_(nullptr, 0, 0, state_);
+    state_ = nullptr;
+  }
+
+ private:
+  TTIFFLZWDecompressProc proc_ = nullptr;
+  TTIFFLZWState* state_ = nullptr;
+};
+
+// Rows of one strip or tile (one plane of it for planar pages). Owns its
+// decoding state: movable, not copyable.
 class TRowDecoder {
  public:
-  ~TRowDecoder() { EndLZW(); }
+  TRowDecoder() = default;
+  TRowDecoder(const TRowDecoder&) = delete;
+  TRowDecoder& operator=(const TRowDecoder&) = delete;
+  TRowDecoder(TRowDecoder&&) noexcept = default;
+  TRowDecoder& operator=(TRowDecoder&&) noexcept = default;
 
   // Starts on a block of data (which stays valid while rows are read).
   // False when the block cannot be decoded (its rows would not fit memory).
   bool Start(const TPage& pg, const uint8_t* data, int64_t size, int64_t rowBytes, int32_t width, int64_t rows,
              TTIFFLZWDecompressProc lzw, int64_t memoryLimit) {
-    EndLZW();
+    lzw_.Begin(lzw);
     data_ = data;
     size_ = size;
     index_ = pos_ = bit_ = 0;
@@ -734,7 +775,6 @@ class TRowDecoder {
     t4_ = pg.t4;
     rowBytes_ = rowBytes;
     width_ = width;
-    lzw_ = lzw;
     row_.assign(static_cast<size_t>(rowBytes), 0);
     if (IsCCITT(compression_)) ref_.assign(row_.size(), 0xFF);  // the reference row starts white
     if (compression_ == 32773 || IsDeflate(compression_)) {
@@ -768,7 +808,7 @@ class TRowDecoder {
       }
       case 3:
         if (t4_ & 1)
-          bit_ = DecodeCCITTRow2D(row_.data(), data_, size, (t4_ & 4) != 0, fillOrder_, bit_, ref_.data(),
+          bit_ = DecodeCCITTRow2D(row_.data(), data_, size, true, fillOrder_, bit_, ref_.data(),
                                   width_);
         else
           bit_ = DecodeCCITTRow1D(row_.data(), data_, size, fillOrder_, bit_, width_);
@@ -776,9 +816,7 @@ class TRowDecoder {
       case 4:
         bit_ = DecodeCCITTRow2D(row_.data(), data_, size, false, fillOrder_, bit_, ref_.data(), width_);
         return row_.data();
-      case 5:
-        if (!lzw_) return nullptr;
-        return lzw_(data_, size, static_cast<int32_t>(rowBytes_), lzwState_);
+      case 5: return lzw_.Next(data_, size, static_cast<int32_t>(rowBytes_));
       default: {
         const int64_t at = index_ * rowBytes_;
         ++index_;
@@ -813,8 +851,14 @@ class TRowDecoder {
     return static_cast<size_t>(out - whole_.data());
   }
 
-  // Deflate (zlib stream); a damaged stream keeps what came out before.
+  // Deflate (zlib stream): in one call while the strip decodes cleanly into
+  // its rows; a damaged or overlong stream keeps what came out before.
   size_t Inflate() {
+    if (!inflater_) inflater_.reset(libdeflate_alloc_decompressor());
+    size_t out = 0;
+    if (inflater_ && libdeflate_zlib_decompress(inflater_.get(), data_, static_cast<size_t>(size_), whole_.data(),
+                                                whole_.size(), &out) == LIBDEFLATE_SUCCESS)
+      return out;
     z_stream z{};
     if (inflateInit(&z) != Z_OK) return 0;
     z.next_in = const_cast<uint8_t*>(data_);
@@ -832,11 +876,6 @@ class TRowDecoder {
     return whole_.size() - left;
   }
 
-  void EndLZW() {
-    if (lzwState_ && lzw_) lzw_(nullptr, 0, 0, lzwState_);
-    lzwState_ = nullptr;
-  }
-
   const uint8_t* data_ = nullptr;
   int64_t size_ = 0;
   std::vector<uint8_t> row_, ref_, whole_;
@@ -846,8 +885,11 @@ class TRowDecoder {
   int64_t rowBytes_ = 0;
   int32_t width_ = 0;
   int64_t index_ = 0, pos_ = 0, bit_ = 0;
-  TTIFFLZWDecompressProc lzw_ = nullptr;
-  TTIFFLZWState* lzwState_ = nullptr;
+  TLZWDecoding lzw_;
+  struct TFreeInflater {
+    void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
+  };
+  std::unique_ptr<libdeflate_decompressor, TFreeInflater> inflater_;
 };
 
 // Horizontal differencing undone: each sample adds the same sample of the
@@ -900,6 +942,8 @@ class TPageReader {
   // The bytes of block index into buffer plane (size 0 for a missing block).
   bool ReadBlock(int64_t index, int32_t plane, int64_t& size);
   void Store(const uint8_t* row, int32_t x0, int32_t y, int32_t count);
+  // The mask from the second sample of count pixels of 2 bytes.
+  void SecondSampleAlpha(const uint8_t* row, int32_t count, uint8_t* a) const;
 
   TSource& src_;
   const TPage& pg_;
@@ -912,7 +956,9 @@ class TPageReader {
   TTIFFLZWDecompressProc lzw_ = nullptr;
   bool alphaWanted_ = false;
   int64_t memoryLimit_ = CodecMemoryLimit();
-  std::vector<uint8_t> chunky_, unpacked_, work_;
+  // predicted_ holds rows with the predictor undone; Store's conversions
+  // use work_, so a row never overlaps its destination.
+  std::vector<uint8_t> chunky_, unpacked_, work_, predicted_;
   // Per plane: the block's bytes (reused, never cleared) and its decoder.
   std::vector<std::unique_ptr<uint8_t[]>> blocks_;
   std::vector<int64_t> capacity_;
@@ -1060,9 +1106,9 @@ bool TPageReader::DecodeBlock(int64_t index, int64_t perPlane, int32_t x0, int64
       const uint8_t* got = present[p] ? decoders_[p].Next() : blank.data();
       if (!got) return false;
       if (predicted) {
-        work_.assign(got, got + rowBytes);
-        UndoPredictor(work_.data(), blockWidth, perRow, pg_.bits, big);
-        got = work_.data();
+        predicted_.assign(got, got + rowBytes);
+        UndoPredictor(predicted_.data(), blockWidth, perRow, pg_.bits, big);
+        got = predicted_.data();
       }
       if (!separate) {
         row = got;
@@ -1079,6 +1125,13 @@ bool TPageReader::DecodeBlock(int64_t index, int64_t perPlane, int32_t x0, int64
     if (progress_.Aborted()) return true;
   }
   return true;
+}
+
+void TPageReader::SecondSampleAlpha(const uint8_t* row, int32_t count, uint8_t* a) const {
+  // Declared alpha (associated or not) is the alpha as stored; an
+  // undeclared second sample counts as transparency.
+  const uint8_t flip = pg_.extraSamples == 1 || pg_.extraSamples == 2 ? 0 : 0xFF;
+  for (int32_t i = 0; i < count; ++i) a[i] = static_cast<uint8_t>(row[i * 2 + 1] ^ flip);
 }
 
 void TPageReader::Store(const uint8_t* row, int32_t x0, int32_t y, int32_t count) {
@@ -1137,8 +1190,7 @@ void TPageReader::Store(const uint8_t* row, int32_t x0, int32_t y, int32_t count
         uint8_t* o = d + static_cast<size_t>(x0) * 3;
         for (int32_t i = 0; i < count; ++i, o += 3) o[0] = o[1] = o[2] = row[i * spp] ^ flip;
       }
-      if (a && spp == 2)
-        for (int32_t i = 0; i < count; ++i) a[i] = row[i * 2 + 1];
+      if (a && spp == 2) SecondSampleAlpha(row, count, a);
       break;
     }
     case TLayout::Gray16: {
@@ -1209,8 +1261,7 @@ void TPageReader::Store(const uint8_t* row, int32_t x0, int32_t y, int32_t count
           o[0] = c.b, o[1] = c.g, o[2] = c.r;
         }
       }
-      if (a && spp == 2)
-        for (int32_t i = 0; i < count; ++i) a[i] = static_cast<uint8_t>(255 - row[i * 2 + 1]);
+      if (a && spp == 2) SecondSampleAlpha(row, count, a);
       break;
     }
     case TLayout::CMYK: {
@@ -1373,7 +1424,8 @@ void ReadTIFFStream(TPXBitmap* bitmap, TStream& stream, int32_t& pageCount, bool
       return;
     }
     if (paramsOnly || !bitmap || pg.width <= 0 || pg.height <= 0) return;
-    if (maxPixels > 0 && pg.width * pg.height > maxPixels) {
+    // Each side first: their product may not fit.
+    if (maxPixels > 0 && (pg.width > maxPixels || pg.height > maxPixels || pg.width > maxPixels / pg.height)) {
       progress.Abort();
       return;
     }

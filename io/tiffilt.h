@@ -12,6 +12,10 @@
 
 namespace pixoran {
 
+// Software tags that start with this mark 16-bit grey samples of the full
+// range (others are taken as 12-bit data); the writer marks its own pages.
+inline constexpr char kFullRangeSoftware[] = "Tolvaren Scan16";  // 15 characters
+
 // Reads the page whose index is params->TIFFImageIndex and sets pageCount to
 // the number of directories in the chain.
 // - bitmap nullptr and params nullptr: only the pages are counted.

@@ -286,18 +286,32 @@ void WriteTIFFIFD(TTagList& ifd0, TStream& stream, int64_t base, const TIOParams
   ifd0.Long(34665, ifd.Write(0));
 }
 
+// How the rows of a page are made.
+enum class TRows : uint8_t {
+  BW,       // 1-bit rows of a two-colour or black-and-white bitmap
+  Grey,     // grey levels
+  Palette,  // indices into the quantizer's palette
+  RGB,      // red, green, blue bytes
+  CMYK,     // inverted CMYK through the colour-row hook
+  Lab,      // CIE L*a*b* through the colour-row hook
+  JPEG,     // one JPEG strip made from the bitmap itself
+};
+
 // The page's form as written.
 struct TForm {
   int32_t Compression = 1;  // tag value
   bool TwoD = false;        // Group 3 2-D
-  int32_t Photometric = 2;
+  int32_t Photometric = 2;  // tag value
   int32_t Bits = 8;
   int32_t Samples = 3;
   int32_t Predictor = 1;
+  TRows Rows = TRows::RGB;
+  int32_t Colours = 256;     // entries the quantizer may use
+  bool GreyBitmap = false;   // grey rows: the bitmap's values are grey levels
 };
 
 // Packs 1-sample values of bits (1..8) most significant first.
-void PackBits(const uint8_t* values, int32_t count, int32_t bits, uint8_t* out) {
+void PackSamples(const uint8_t* values, int32_t count, int32_t bits, uint8_t* out) {
   if (bits == 8) {
     std::memcpy(out, values, static_cast<size_t>(count));
     return;
@@ -424,67 +438,344 @@ bool FindLink(TStream& stream, int64_t base, int32_t index, int64_t& linkPos, ui
   return true;
 }
 
-// Chooses the output form from the bitmap and the record (the record's
-// BitsPerSample, SamplesPerPixel, TIFFCompression and TIFFPhotometric are
-// updated to it).
-TForm ChooseForm(TIOParamsVals& params, bool canLZW) {
+// True when every pixel of the bitmap is grey; formats other than those
+// whose pixels can be looked at count as colour (they go through a palette).
+bool HoldsOnlyGrey(TPXBitmap& bitmap) {
+  switch (bitmap.PixelFormat()) {
+    case pxBW1: case pxGray8: case pxGray16: return true;
+    case pxPal8: case pxBGR24: return bitmap.IsGrayscale();
+    default: return false;
+  }
+}
+
+// The page the record asks for, made into one that every reader takes:
+// 1 sample of 1 bit is bilevel; 1 sample of more bits is grey when the
+// bitmap holds only grey, else a palette page of up to 8 bits; a grey
+// interpretation with several samples is a grey page; separated is 4
+// samples, CIE L*a*b* 3, anything else red-green-blue, all at 8 bits. The
+// record's BitsPerSample, SamplesPerPixel, TIFFCompression and
+// TIFFPhotometric become what is written.
+TForm ChooseForm(TIOParamsVals& params, TPXBitmap& bitmap, bool canLZW) {
   TForm f;
   int32_t bits = params.BitsPerSample, samples = params.SamplesPerPixel;
-  int32_t photo = params.TIFFPhotometric;
-  int32_t comp = params.TIFFCompression;
+  const int32_t photo = params.TIFFPhotometric;
+  const int32_t comp = params.TIFFCompression;
+  if (bits <= 0 || samples <= 0) bits = 8, samples = 3;
+  // Sample sizes the readers take: 2, 4, 8 or 16 bits.
+  auto written = [](int32_t b) { return b == 16 ? 16 : b > 4 ? 8 : b > 2 ? 4 : 2; };
   if (bits == 1 && samples == 1) {
-    photo = 1;
-  } else if (bits == 0 || samples == 0) {
-    bits = 8;
-    samples = 3;
+    f.Rows = TRows::BW, f.Bits = 1, f.Samples = 1, f.Photometric = 1;
+  } else if (samples == 1) {
+    f.Samples = 1;
+    f.Colours = 1 << std::min(bits, 8);
+    f.GreyBitmap = HoldsOnlyGrey(bitmap);
+    if (f.GreyBitmap) {
+      f.Rows = TRows::Grey, f.Photometric = 1, f.Bits = written(bits);
+    } else {
+      f.Rows = TRows::Palette, f.Photometric = 3, f.Bits = std::min(written(bits), 8);
+    }
+  } else if (photo == 0 || photo == 1) {
+    f.Rows = TRows::Grey, f.Photometric = 1, f.Samples = 1, f.Bits = bits == 16 ? 16 : 8;
+    f.GreyBitmap = HoldsOnlyGrey(bitmap);
+  } else {
+    f.Bits = 8;
+    if (photo == 5 && bits <= 8) f.Rows = TRows::CMYK, f.Photometric = 5, f.Samples = 4;
+    else if ((photo == 7 || photo == 8) && bits <= 8) f.Rows = TRows::Lab, f.Photometric = 8, f.Samples = 3;
+    else f.Rows = TRows::RGB, f.Photometric = 2, f.Samples = 3;
   }
-  if (samples == 1 && bits != 1) {
-    if (bits > 8 && bits != 16) bits = 8;
-    if (comp != 5 && comp != 8 && comp != 7) comp = 0;
-  }
-  if (photo == 3 && samples > 1) photo = 2;
-  if (bits > 8 && samples > 1) bits = 8, samples = 3, photo = 2;
-  if ((photo == 0 || photo == 1) && bits == 8 && samples == 3) photo = 2;
-  if (photo == 2 && samples == 1 && bits == 1) photo = 1;
-  if (photo == 6 && comp != 7) photo = 2;
-  if (photo == 2 && samples > 3) samples = 3;
-  if (samples > 1) bits = 8;
 
-  switch (photo) {
-    case 0: case 1: f.Photometric = 1; break;
-    case 3: f.Photometric = 3; break;
-    case 5: f.Photometric = 5, samples = 4; break;
-    case 7: f.Photometric = 8; break;
-    default: f.Photometric = 2; break;
+  uint8_t code = 0;  // the record's compression code of what is written
+  if (f.Rows == TRows::BW && comp >= 1 && comp <= 4) {
+    f.Compression = comp == 1 ? 2 : comp == 4 ? 4 : 3;
+    f.TwoD = comp == 3;
+    f.Photometric = 0;
+    code = static_cast<uint8_t>(comp);
+  } else if (comp == 5 && canLZW) {
+    f.Compression = 5;
+    f.Predictor = f.Rows == TRows::RGB ? 2 : 1;
+    code = 5;
+  } else if (comp == 7 && f.Rows != TRows::BW) {
+    f.Compression = 7;
+    f.Rows = TRows::JPEG;  // the tags then say what the JPEG data holds
+    code = 7;
+  } else if (comp == 8) {
+    f.Compression = 32773;
+    code = 8;
   }
-  if (samples == 1 && f.Photometric == 2) f.Photometric = 1;
-  if (samples != 1 && f.Photometric != 5) samples = 3;
-  if (samples == 1 && (f.Photometric == 5 || f.Photometric == 8)) f.Photometric = 1;
-  const bool bw = bits == 1 && samples == 1;
-  switch (comp) {
-    case 1: case 2: case 3: case 4:
-      if (bw) {
-        f.Compression = comp == 1 ? 2 : comp == 4 ? 4 : 3;
-        f.TwoD = comp == 3;
-        f.Photometric = 0;
-      } else {
-        comp = 0;
-      }
-      break;
-    case 5: f.Compression = canLZW ? 5 : 1; f.Predictor = canLZW ? 2 : 1; break;
-    case 7: f.Compression = 7; break;
-    case 8: f.Compression = 32773; break;
-    default: f.Compression = 1; break;
-  }
-  if (f.Compression == 1) comp = comp == 5 ? 0 : comp;
-  if (!(samples == 3 && bits == 8 && f.Photometric == 2)) f.Predictor = 1;
-  f.Bits = bits;
-  f.Samples = samples;
-  params.BitsPerSample = bits;
-  params.SamplesPerPixel = samples;
-  params.TIFFCompression = static_cast<uint8_t>(comp);
+  params.BitsPerSample = f.Bits;
+  params.SamplesPerPixel = f.Samples;
+  params.TIFFCompression = code;
   params.TIFFPhotometric = static_cast<uint8_t>(f.Photometric == 8 ? 7 : f.Photometric);
   return f;
+}
+
+// The bitmap whose rows the form's rows are made from: the caller's, or a
+// copy in work when its pixel format is not one the rows take.
+TPXBitmap& RowSource(TPXBitmap& bitmap, const TForm& f, std::unique_ptr<TPXBitmap>& work) {
+  const TPXPixelFormat pf = bitmap.PixelFormat();
+  TPXPixelFormat want = pxNone;
+  switch (f.Rows) {
+    case TRows::BW: {
+      TBGR c0{}, c1{};
+      return OneBitRows(bitmap, work, c0, c1);
+    }
+    case TRows::Grey:
+      // A grey bitmap gives its own levels; a colour one (a grey
+      // interpretation over colour) its grey conversion.
+      if (pf == pxGray8 || pf == pxGray16 || ((pf == pxPal8 || pf == pxBGR24) && f.GreyBitmap)) return bitmap;
+      want = pxGray8;
+      break;
+    case TRows::Palette:
+      if (pf == pxPal8 || pf == pxBGR24) return bitmap;
+      want = pxBGR24;
+      break;
+    case TRows::JPEG:
+      if (pf == pxBGR24 || pf == pxCMYK || pf == pxBW1 || pf == pxGray8 || pf == pxGray16 || pf == pxPal8)
+        return bitmap;
+      want = pxBGR24;
+      break;
+    default:
+      if (pf == pxBGR24) return bitmap;
+      want = pxBGR24;
+      break;
+  }
+  // Formats without a direct conversion to grey go through 24 bits.
+  if (want == pxGray8 && pf != pxBW1 && pf != pxPal8 && pf != pxBGR24) {
+    work = ConvertedCopy(bitmap, pxBGR24);
+    work = ConvertedCopy(*work, pxGray8);
+  } else {
+    work = ConvertedCopy(bitmap, want);
+  }
+  return *work;
+}
+
+// Makes the page's rows, as the file holds them, from the source's rows.
+class TRowMaker {
+ public:
+  TRowMaker(const TForm& f, TPXBitmap& src, TIOParamsVals& params, const TPXQuantizer& quantizer)
+      : f_(f), src_(src), params_(params), quantizer_(quantizer), w_(src.Width()),
+        rowBytes_((int64_t{w_} * f.Bits * f.Samples + 7) / 8) {
+    out_.resize(static_cast<size_t>(rowBytes_) + 8);
+    values_.resize(static_cast<size_t>(w_) + 8);
+    if (src.PixelFormat() == pxPal8) {
+      for (int i = 0; i < 256; ++i) {
+        const TBGR c = src.GetPaletteEntry(i);
+        palGrey_[i] = c.g;
+        palIndex_[i] = f.Rows == TRows::Palette
+                           ? static_cast<uint8_t>(quantizer.ColorIndexOrNearest(BGRToInt(c)))
+                           : 0;
+      }
+    }
+  }
+  int64_t RowBytes() const { return rowBytes_; }
+
+  // Row y, or nullptr when the source gives none.
+  const uint8_t* Row(int32_t y) {
+    const uint8_t* s = src_.Scanline(y);
+    if (!s) return nullptr;
+    uint8_t* o = out_.data();
+    const int32_t w = w_;
+    switch (f_.Rows) {
+      case TRows::BW:
+        // pxBW1 keeps 1 = white, as BlackIsZero; the fax codes want 0 = white.
+        if (f_.Photometric == 0)
+          for (int64_t i = 0; i < rowBytes_; ++i) o[i] = static_cast<uint8_t>(~s[i]);
+        else
+          std::memcpy(o, s, static_cast<size_t>(rowBytes_));
+        break;
+      case TRows::Grey: Grey(s, o); break;
+      case TRows::Palette:
+        if (src_.PixelFormat() == pxPal8)
+          for (int32_t x = 0; x < w; ++x) values_[x] = palIndex_[s[x]];
+        else
+          quantizer_.MapRow(s, values_.data(), w);
+        PackSamples(values_.data(), w, f_.Bits, o);
+        break;
+      case TRows::CMYK:
+        ConvertColorHook()(s, pxcsBGR, o, &params_, w, pxcsCMYK);
+        for (int64_t i = 0; i < rowBytes_; ++i) o[i] = static_cast<uint8_t>(~o[i]);
+        break;
+      case TRows::Lab: ConvertColorHook()(s, pxcsBGR, o, &params_, w, pxcsCIELab); break;
+      default:
+        if (f_.Predictor == 2) {
+          // Horizontal differences, from the row's end back.
+          for (int32_t x = w - 1; x > 0; --x) {
+            const uint8_t* p = s + x * 3;
+            o[x * 3] = static_cast<uint8_t>(p[2] - p[-1]);
+            o[x * 3 + 1] = static_cast<uint8_t>(p[1] - p[-2]);
+            o[x * 3 + 2] = static_cast<uint8_t>(p[0] - p[-3]);
+          }
+          o[0] = s[2], o[1] = s[1], o[2] = s[0];
+        } else {
+          for (int32_t x = 0; x < w; ++x) {
+            o[x * 3] = s[x * 3 + 2];
+            o[x * 3 + 1] = s[x * 3 + 1];
+            o[x * 3 + 2] = s[x * 3];
+          }
+        }
+        break;
+    }
+    return o;
+  }
+
+ private:
+  // Grey levels of the source's pixels at the page's bits: 16-bit as
+  // little-endian words over the full range.
+  void Grey(const uint8_t* s, uint8_t* o) {
+    const int32_t w = w_;
+    const TPXPixelFormat pf = src_.PixelFormat();
+    if (pf == pxGray16) {
+      const auto* g = reinterpret_cast<const uint16_t*>(s);
+      if (f_.Bits == 16) {
+        for (int32_t x = 0; x < w; ++x) PutLE16(o + x * 2, g[x]);
+        return;
+      }
+      for (int32_t x = 0; x < w; ++x) values_[x] = static_cast<uint8_t>(g[x] >> 8);
+    } else if (pf == pxPal8) {
+      for (int32_t x = 0; x < w; ++x) values_[x] = palGrey_[s[x]];
+    } else if (pf == pxBGR24) {
+      for (int32_t x = 0; x < w; ++x) values_[x] = s[x * 3 + 1];
+    } else {
+      std::memcpy(values_.data(), s, static_cast<size_t>(w));
+    }
+    if (f_.Bits == 16) {
+      for (int32_t x = 0; x < w; ++x) PutLE16(o + x * 2, values_[x] * 257u);
+      return;
+    }
+    if (f_.Bits < 8) {
+      const uint32_t max = (1u << f_.Bits) - 1;
+      for (int32_t x = 0; x < w; ++x) values_[x] = static_cast<uint8_t>((values_[x] * max + 127) / 255);
+    }
+    PackSamples(values_.data(), w, f_.Bits, o);
+  }
+
+  const TForm& f_;
+  TPXBitmap& src_;
+  TIOParamsVals& params_;
+  const TPXQuantizer& quantizer_;
+  int32_t w_;
+  int64_t rowBytes_;
+  std::vector<uint8_t> out_, values_;
+  std::array<uint8_t, 256> palGrey_{}, palIndex_{};
+};
+
+// Where the strips went.
+struct TStrips {
+  std::vector<uint32_t> Offsets, Counts;
+  int32_t RowsPerStrip = 0;
+};
+
+// The rows in strips of about kStripTarget bytes of the source's rows, each
+// coded on its own. False on a failed write or a cancel.
+bool WriteStrips(TStream& stream, TTagList& tags, const TForm& form, TPXBitmap& src, TRowMaker& rows,
+                 TTIFFLZWCompressProc lzw, TPXProgressRec& progress, bool& error, TStrips& strips) {
+  const int32_t w = src.Width(), h = src.Height();
+  strips.RowsPerStrip = static_cast<int32_t>(
+      std::max<int64_t>(1, h / std::max<int64_t>(1, int64_t{h} * src.RowLen() / kStripTarget)));
+  TPXAccessScope readOnly(src, pxaRead);
+  TStripEncoder enc(form, w, lzw);
+  tags.PadEven();
+  uint32_t stripStart = tags.Offset();
+  progress.Start(h);
+  for (int32_t y = 0; y < h && !error; ++y) {
+    if (!BeginFilterRow(progress, y)) return false;
+    const uint8_t* row = rows.Row(y);
+    if (!row) return false;
+    enc.Row(row, static_cast<int32_t>(rows.RowBytes()));
+    if ((y + 1) % strips.RowsPerStrip == 0 || y + 1 == h) {
+      const int64_t n = enc.End(stream, error);
+      strips.Offsets.push_back(stripStart);
+      strips.Counts.push_back(static_cast<uint32_t>(n));
+      stripStart = tags.Offset();
+    }
+  }
+  return !error;
+}
+
+// The whole page as one JPEG strip; the form then says what the JPEG data
+// holds (its components and colour space). False when it cannot be made.
+bool WriteJPEGStrip(TStream& stream, TTagList& tags, TForm& form, TPXBitmap& src, TIOParamsVals& params,
+                    TPXProgressRec& progress, bool& error, TStrips& strips, int32_t sampling[2]) {
+  TIOParamsVals jp;
+  jp.JPEGQuality = params.TIFFJPEGQuality;
+  const uint8_t cs = params.TIFFJPEGColorSpace;
+  jp.JPEGColorSpace = cs == 4 ? 0 : cs;
+  TMemoryStream ms;
+  std::atomic<bool> failed{false};
+  TPXProgressRec jprog = progress;
+  jprog.Aborting = &failed;
+  {
+    TPXAccessScope readOnly(src, pxaRead);
+    WriteJPEGStream(ms, src, jp, jprog);
+  }
+  int32_t comps = 0;
+  sampling[0] = sampling[1] = 1;
+  if (failed || !JPEGFrameInfo(ms.Memory(), ms.Size(), comps, sampling[0], sampling[1]) ||
+      (comps != 1 && comps != 3 && comps != 4))
+    return false;
+  form.Samples = comps;
+  form.Bits = 8;
+  form.Photometric = comps == 1 ? 1 : comps == 4 ? 5 : (cs == 0 || cs == 4) ? 2 : 6;
+  params.SamplesPerPixel = comps;
+  params.BitsPerSample = 8;
+  params.TIFFPhotometric = static_cast<uint8_t>(form.Photometric);
+  tags.PadEven();
+  strips.Offsets.push_back(tags.Offset());
+  strips.Counts.push_back(static_cast<uint32_t>(ms.Size()));
+  strips.RowsPerStrip = src.Height();
+  SafeStreamWrite(stream, error, ms.Memory(), ms.Size());
+  return !error;
+}
+
+// The image tags of a page whose strips are written.
+void AddImageTags(TTagList& tags, const TForm& form, int32_t w, int32_t h, const TStrips& strips,
+                  const int32_t sampling[2], const std::array<TBGR, 256>& palette, const TIOParamsVals& params) {
+  tags.Long(256, static_cast<uint32_t>(w));
+  tags.Long(257, static_cast<uint32_t>(h));
+  const uint16_t bps[4] = {static_cast<uint16_t>(form.Bits), static_cast<uint16_t>(form.Bits),
+                           static_cast<uint16_t>(form.Bits), static_cast<uint16_t>(form.Bits)};
+  tags.Shorts(258, bps, static_cast<uint32_t>(form.Samples));
+  tags.Short(259, static_cast<uint32_t>(form.Compression));
+  tags.Short(262, static_cast<uint32_t>(form.Photometric));
+  tags.Ascii(269, params.TIFFDocumentName);
+  tags.Short(274, static_cast<uint32_t>(std::clamp(params.TIFFOrientation, 1, 8)));
+  if (form.Compression >= 2 && form.Compression <= 4) {
+    tags.Short(266, 1);
+    tags.Short(284, 1);
+    tags.Short(327, 0);
+  }
+  tags.Short(277, static_cast<uint32_t>(form.Samples));
+  tags.Long(278, static_cast<uint32_t>(strips.RowsPerStrip));
+  tags.Longs(273, strips.Offsets.data(), static_cast<uint32_t>(strips.Offsets.size()));
+  tags.Longs(279, strips.Counts.data(), static_cast<uint32_t>(strips.Counts.size()));
+  if (form.Predictor == 2) tags.Short(317, 2);
+  tags.Ascii(285, params.TIFFPageName);
+  if (params.TIFFXPos != 0) tags.Rational(286, params.TIFFXPos);
+  if (params.TIFFYPos != 0) tags.Rational(287, params.TIFFYPos);
+  // The fax options only on fax pages: libtiff warns about them elsewhere.
+  if (form.Compression == 3) tags.Long(292, form.TwoD ? 1 : 0);
+  if (form.Compression == 4) tags.Long(293, 0);
+  tags.Long(254, 0);
+  const uint16_t pn[2] = {static_cast<uint16_t>(params.TIFFPageNumber), static_cast<uint16_t>(params.TIFFPageCount)};
+  tags.Shorts(297, pn, 2);
+  // Our 16-bit grey levels span the whole range; the reader knows them by this.
+  if (form.Photometric == 1 && form.Bits == 16) tags.Ascii(305, kFullRangeSoftware);
+  if (form.Photometric == 6) {
+    const uint16_t sub[2] = {static_cast<uint16_t>(sampling[0]), static_cast<uint16_t>(sampling[1])};
+    tags.Shorts(530, sub, 2);
+    const double rbw[6] = {0, 255, 128, 255, 128, 255};
+    tags.Rationals(532, rbw, 6);
+  }
+  if (form.Photometric == 3) {
+    const size_t n = size_t{1} << form.Bits;
+    std::vector<uint16_t> map(n * 3);
+    for (size_t i = 0; i < n && i < palette.size(); ++i) {
+      map[i] = static_cast<uint16_t>(palette[i].r * 257);
+      map[n + i] = static_cast<uint16_t>(palette[i].g * 257);
+      map[2 * n + i] = static_cast<uint16_t>(palette[i].b * 257);
+    }
+    tags.Shorts(320, map.data(), static_cast<uint32_t>(map.size()));
+  }
 }
 
 }  // namespace
@@ -557,8 +848,6 @@ int32_t WriteTIFFStream(TStream& stream, bool append, TPXBitmap* bitmap, TPXProg
       tags.Short(296, 2);
     }
 
-    std::unique_ptr<TPXBitmap> work;
-    TForm form;
     std::array<TBGR, 256> palette{};
     if (bitmap) {
       if (bitmap->Width() <= 0 || bitmap->Height() <= 0) {
@@ -566,214 +855,26 @@ int32_t WriteTIFFStream(TStream& stream, bool append, TPXBitmap* bitmap, TPXProg
         return pages;
       }
       TTIFFLZWCompressProc lzw = params.TIFFLZWCompressor ? params.TIFFLZWCompressor : PXIOHooks().TIFFLZWCompressHook.load();
-      const bool canLZW = lzw != nullptr;
-      form = ChooseForm(params, canLZW);
-      const int32_t w = bitmap->Width(), h = bitmap->Height();
-      TPXBitmap* src = bitmap;
-      const bool bw = form.Bits == 1 && form.Samples == 1;
-      TBGR c0{}, c1{};
-      // What the rows are made from.
+      TForm form = ChooseForm(params, *bitmap, lzw != nullptr);
+      std::unique_ptr<TPXBitmap> work;
+      TPXBitmap& src = RowSource(*bitmap, form, work);
       TPXQuantizer quantizer;
-      bool direct = false;  // 1 sample straight from a grey bitmap
-      if (form.Compression == 7) {
-        // JPEG keeps the bitmap's own rows.
-      } else if (bw) {
-        src = &OneBitRows(*bitmap, work, c0, c1);
-      } else if (form.Samples == 1) {
-        const TPXPixelFormat pf = bitmap->PixelFormat();
-        if (pf == pxGray8 || pf == pxGray16) {
-          direct = true;
-          form.Photometric = 1;
-        } else {
-          if (pf != pxPal8 && pf != pxBGR24) {
-            work = ConvertedCopy(*bitmap, pxBGR24);
-            src = work.get();
-          }
-          quantizer.Init(*src, std::span<TBGR>(palette.data(), palette.size()), std::min(1 << form.Bits, 256));
-          if (quantizer.Gray()) {
-            form.Photometric = 1;
-          } else {
-            form.Photometric = 3;
-            if (form.Bits == 16) form.Bits = 8;
-          }
-        }
-        params.BitsPerSample = form.Bits;
-        params.TIFFPhotometric = static_cast<uint8_t>(form.Photometric);
-      } else if (bitmap->PixelFormat() != pxBGR24) {
-        work = ConvertedCopy(*bitmap, pxBGR24);
-        src = work.get();
-      }
-
-      tags.Long(256, static_cast<uint32_t>(w));
-      tags.Long(257, static_cast<uint32_t>(h));
-      tags.Short(262, static_cast<uint32_t>(form.Photometric));
-      tags.Ascii(269, params.TIFFDocumentName);
-      tags.Short(274, static_cast<uint32_t>(std::clamp(params.TIFFOrientation, 1, 8)));
-      if (form.Compression >= 2 && form.Compression <= 4) {
-        tags.Short(266, 1);
-        tags.Short(284, 1);
-        tags.Short(327, 0);
-      }
-
-      TPXAccessScope readOnly(*src, pxaRead);
-      std::vector<uint32_t> offsets, counts;
-      int32_t rowsPerStrip = h;
-      if (form.Compression == 7) {
-        TIOParamsVals jp;
-        jp.JPEGQuality = params.TIFFJPEGQuality;
-        const uint8_t cs = params.TIFFJPEGColorSpace;
-        jp.JPEGColorSpace = cs == 4 ? 0 : cs;
-        TMemoryStream ms;
-        std::atomic<bool> failed{false};
-        TPXProgressRec jprog = progress;
-        jprog.Aborting = &failed;
-        WriteJPEGStream(ms, *src, jp, jprog);
-        int32_t comps = 0, sh = 1, sv = 1;
-        if (failed || !JPEGFrameInfo(ms.Memory(), ms.Size(), comps, sh, sv) ||
-            (comps != 1 && comps != 3 && comps != 4)) {
-          progress.Abort();
-          return pages;
-        }
-        // The tags say what the JPEG data holds.
-        form.Samples = comps;
-        form.Bits = 8;
-        form.Photometric = comps == 1 ? 1 : comps == 4 ? 5 : (cs == 0 || cs == 4) ? 2 : 6;
-        tags.Short(262, static_cast<uint32_t>(form.Photometric));
-        if (form.Photometric == 6) {
-          const uint16_t sub[2] = {static_cast<uint16_t>(sh), static_cast<uint16_t>(sv)};
-          tags.Shorts(530, sub, 2);
-          const double rbw[6] = {0, 255, 128, 255, 128, 255};
-          tags.Rationals(532, rbw, 6);
-        }
-        params.SamplesPerPixel = comps;
-        params.BitsPerSample = 8;
-        params.TIFFPhotometric = static_cast<uint8_t>(form.Photometric);
-        tags.PadEven();
-        offsets.push_back(tags.Offset());
-        counts.push_back(static_cast<uint32_t>(ms.Size()));
-        SafeStreamWrite(stream, error, ms.Memory(), ms.Size());
+      if (form.Rows == TRows::Palette)
+        quantizer.Init(src, std::span<TBGR>(palette.data(), palette.size()), form.Colours);
+      TStrips strips;
+      int32_t sampling[2] = {1, 1};
+      bool written = false;
+      if (form.Rows == TRows::JPEG) {
+        written = WriteJPEGStrip(stream, tags, form, src, params, progress, error, strips, sampling);
       } else {
-        const int64_t outRow = (int64_t{w} * form.Bits * form.Samples + 7) / 8;
-        const int64_t rowLen = src->RowLen();
-        rowsPerStrip = static_cast<int32_t>(
-            std::max<int64_t>(1, h / std::max<int64_t>(1, int64_t{h} * rowLen / kStripTarget)));
-        std::vector<uint8_t> out(static_cast<size_t>(outRow) + 8);
-        std::vector<uint8_t> idx(static_cast<size_t>(w) * 2 + 8);
-        std::vector<uint8_t> tmp(static_cast<size_t>(w) * 4 + 8);
-        std::array<uint8_t, 256> palMap{};
-        if (!direct && !bw && form.Samples == 1 && src->PixelFormat() == pxPal8)
-          for (int i = 0; i < 256; ++i) palMap[i] = static_cast<uint8_t>(quantizer.ColorIndexOrNearest(BGRToInt(src->GetPaletteEntry(i))));
-        const bool invert = form.Photometric == 0;
-        TStripEncoder enc(form, w, lzw);
-        tags.PadEven();
-        uint32_t stripStart = tags.Offset();
-        progress.Start(h);
-        for (int32_t y = 0; y < h && !error; ++y) {
-          if (!BeginFilterRow(progress, y)) {
-            error = true;
-            break;
-          }
-          const uint8_t* s = src->Scanline(y);
-          if (!s) {
-            error = true;
-            break;
-          }
-          uint8_t* o = out.data();
-          if (bw) {
-            const size_t n = static_cast<size_t>(outRow);
-            if (invert) for (size_t i = 0; i < n; ++i) o[i] = static_cast<uint8_t>(~s[i]);
-            else std::memcpy(o, s, n);
-          } else if (form.Samples == 1) {
-            // Values of form.Bits: 16 bits as little-endian words.
-            const TPXPixelFormat pf = src->PixelFormat();
-            if (direct && pf == pxGray16) {
-              const uint16_t* g = reinterpret_cast<const uint16_t*>(s);
-              if (form.Bits == 16) std::memcpy(o, g, static_cast<size_t>(w) * 2);
-              else {
-                for (int32_t x = 0; x < w; ++x) idx[x] = static_cast<uint8_t>((g[x] >> 8) >> (8 - form.Bits));
-                PackBits(idx.data(), w, form.Bits, o);
-              }
-            } else {
-              const uint8_t* v = s;
-              if (direct) {
-                if (form.Bits < 8) {
-                  for (int32_t x = 0; x < w; ++x) idx[x] = static_cast<uint8_t>(s[x] >> (8 - form.Bits));
-                  v = idx.data();
-                }
-              } else if (pf == pxPal8) {
-                for (int32_t x = 0; x < w; ++x) idx[x] = palMap[s[x]];
-                v = idx.data();
-              } else {
-                quantizer.MapRow(s, idx.data(), w);
-                v = idx.data();
-              }
-              if (form.Bits == 16) {
-                const int32_t mul = direct ? 257 : 256;
-                for (int32_t x = 0; x < w; ++x) PutLE16(o + x * 2, static_cast<uint32_t>(v[x] * mul));
-              } else {
-                PackBits(v, w, form.Bits, o);
-              }
-            }
-          } else if (form.Photometric == 5) {
-            ConvertColorHook()(s, pxcsBGR, o, &params, w, pxcsCMYK);
-            for (int64_t i = 0; i < outRow; ++i) o[i] = static_cast<uint8_t>(~o[i]);
-          } else if (form.Photometric == 8) {
-            ConvertColorHook()(s, pxcsBGR, o, &params, w, pxcsCIELab);
-          } else if (form.Predictor == 2) {
-            for (int32_t x = w - 1; x > 0; --x) {
-              const uint8_t* p = s + x * 3;
-              o[x * 3] = static_cast<uint8_t>(p[2] - p[-1]);
-              o[x * 3 + 1] = static_cast<uint8_t>(p[1] - p[-2]);
-              o[x * 3 + 2] = static_cast<uint8_t>(p[0] - p[-3]);
-            }
-            o[0] = s[2], o[1] = s[1], o[2] = s[0];
-          } else {
-            for (int32_t x = 0; x < w; ++x) {
-              o[x * 3] = s[x * 3 + 2];
-              o[x * 3 + 1] = s[x * 3 + 1];
-              o[x * 3 + 2] = s[x * 3];
-            }
-          }
-          enc.Row(o, static_cast<int32_t>(outRow));
-          if ((y + 1) % rowsPerStrip == 0 || y + 1 == h) {
-            const int64_t n = enc.End(stream, error);
-            offsets.push_back(stripStart);
-            counts.push_back(static_cast<uint32_t>(n));
-            stripStart = tags.Offset();
-          }
-        }
+        TRowMaker rows(form, src, params, quantizer);
+        written = WriteStrips(stream, tags, form, src, rows, lzw, progress, error, strips);
       }
-      if (error) {
+      if (!written || error) {
         progress.Abort();
         return pages;
       }
-      const uint16_t bps[4] = {static_cast<uint16_t>(form.Bits), static_cast<uint16_t>(form.Bits),
-                               static_cast<uint16_t>(form.Bits), static_cast<uint16_t>(form.Bits)};
-      tags.Shorts(258, bps, static_cast<uint32_t>(form.Samples));
-      tags.Short(259, static_cast<uint32_t>(form.Compression));
-      tags.Short(277, static_cast<uint32_t>(form.Samples));
-      tags.Long(278, static_cast<uint32_t>(rowsPerStrip));
-      tags.Longs(273, offsets.data(), static_cast<uint32_t>(offsets.size()));
-      tags.Longs(279, counts.data(), static_cast<uint32_t>(counts.size()));
-      if (form.Predictor == 2) tags.Short(317, 2);
-      tags.Ascii(285, params.TIFFPageName);
-      if (params.TIFFXPos != 0) tags.Rational(286, params.TIFFXPos);
-      if (params.TIFFYPos != 0) tags.Rational(287, params.TIFFYPos);
-      if (form.Compression == 3) tags.Long(292, form.TwoD ? 1 : 0);
-      if (form.Compression == 4) tags.Long(293, 0);
-      tags.Long(254, 0);
-      const uint16_t pn[2] = {static_cast<uint16_t>(params.TIFFPageNumber), static_cast<uint16_t>(params.TIFFPageCount)};
-      tags.Shorts(297, pn, 2);
-      if (form.Photometric == 3) {
-        const size_t n = size_t{1} << form.Bits;
-        std::vector<uint16_t> map(n * 3);
-        for (size_t i = 0; i < n && i < palette.size(); ++i) {
-          map[i] = static_cast<uint16_t>(palette[i].r * 257);
-          map[n + i] = static_cast<uint16_t>(palette[i].g * 257);
-          map[2 * n + i] = static_cast<uint16_t>(palette[i].b * 257);
-        }
-        tags.Shorts(320, map.data(), static_cast<uint32_t>(map.size()));
-      }
+      AddImageTags(tags, form, bitmap->Width(), bitmap->Height(), strips, sampling, palette, params);
     }
     if (bitmap && params.IPTCInfo && params.IPTCInfo->Count() > 0) {
       std::vector<uint8_t> iptc;

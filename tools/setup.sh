@@ -6,7 +6,7 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgl-dev
-  libjpeg62-turbo-dev libpng-dev zlib1g-dev libopenjp2-7-dev
+  libjpeg62-turbo-dev libpng-dev zlib1g-dev libdeflate-dev libopenjp2-7-dev
   libopenjp2-tools poppler-utils ghostscript qpdf
   fonts-noto-cjk xvfb xauth adwaita-icon-theme qt6-translations-l10n
   googletest libgtest-dev libgmock-dev libbenchmark-dev

@@ -68,7 +68,7 @@ Rows DecodePage(TCCITTScheme scheme, const Bytes& data, int32_t width, int32_t h
         break;
       case TCCITTScheme::G3_2D:
       case TCCITTScheme::G4:
-        bit = DecodeCCITTRow2D(r.data(), data.data(), static_cast<int64_t>(data.size()), true, fillOrder, bit,
+        bit = DecodeCCITTRow2D(r.data(), data.data(), static_cast<int64_t>(data.size()), scheme == TCCITTScheme::G3_2D, fillOrder, bit,
                                ref.data(), width);
         break;
     }
@@ -174,6 +174,38 @@ TEST(CCITT, Group3FillZerosAndEarlyEOL) {
   }
 }
 
+// Damaged Group 3 2-D rows end at the next EOL, which starts the next row:
+// a horizontal mode cut by an EOL, and a mode code that matches no code
+// (0000001000). Group 4 skips such bits one at a time.
+TEST(CCITT, DamagedRowsEndAtTheNextEOL) {
+  const int32_t w = 16;
+  const std::string eol = "000000000001";
+  struct Case {
+    const char* name;
+    std::string damaged;  // row 1, after its EOL and 2-D tag
+  } cases[] = {
+      // Horizontal: white 4 (1011), then an EOL where the black run should be.
+      {"horizontal", "001" "1011"},
+      // No such mode code, then what would otherwise be row 1's codes.
+      {"unknown", "0000001000" "1" "1"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TBitSink s;
+    s.Put((eol + "1" "1011" "0000111").c_str());  // row 0, 1-D: white 4, black 12
+    s.Put((eol + "0" + c.damaged).c_str());       // row 1, damaged
+    s.Put((eol + "1" "0111" "10" "0111" "000100").c_str());  // row 2, 1-D
+    Rows rows(3, Bytes(2));
+    Bytes ref(2, 0xFF);
+    int64_t bit = 0;
+    for (auto& r : rows)
+      bit = DecodeCCITTRow2D(r.data(), s.b.data(), static_cast<int64_t>(s.b.size()), true, 1, bit, ref.data(), w);
+    EXPECT_EQ(rows[0], (Bytes{0xF0, 0x00}));
+    // Row 2: white 2, black 3, white 2, black 9.
+    EXPECT_EQ(rows[2], (Bytes{0xC6, 0x00}));
+  }
+}
+
 TEST(CCITT, CorruptDataEndsRowsWithoutReadingPastTheBuffer) {
   std::mt19937 rng(5);
   for (int round = 0; round < 300; ++round) {
@@ -188,6 +220,8 @@ TEST(CCITT, CorruptDataEndsRowsWithoutReadingPastTheBuffer) {
     for (int y = 0; y < 50; ++y) {
       const int64_t next = DecodeCCITTRow2D(row.data(), exact.get(), static_cast<int64_t>(data.size()), round & 1,
                                             1, bit, ref.data(), w);
+      // Every row moves on while there is data left.
+      if (bit < static_cast<int64_t>(data.size()) * 8) EXPECT_GT(next, bit) << "row " << y;
       EXPECT_GE(next, bit);
       bit = next;
       bit = DecodeCCITTRow1D(row.data(), exact.get(), static_cast<int64_t>(data.size()), 2, bit, w);

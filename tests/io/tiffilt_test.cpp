@@ -17,6 +17,7 @@
 #include "io/pixoranio_codecs.h"
 #include "io/pxformats.h"
 #include "io/tifccitt.h"
+#include "io/tiflzw.h"
 #include "platform/streams.h"
 #include "testsupport.h"
 
@@ -278,6 +279,84 @@ TEST_F(TiffFiles, BilevelCompressionsAndFillOrders) {
       ASSERT_FALSE(d.aborted);
       ExpectBilevel(d.bitmap, im);
     }
+}
+
+// 16-bit RGBA with the predictor, Deflate-coded by tiffcp: colour and the
+// alpha's high byte exact (the predictor's row and the colour conversion
+// use separate buffers; the sanitizer run checks they never overlap).
+TEST_F(TiffFiles, SixteenBitRGBAWithPredictor) {
+  REQUIRE_TOOLS();
+  const TImage im = MakeImage(29, 17, 4, 16, 12);
+  WritePNM(P("a.pam"), im);
+  Shell("pamtotiff " + P("a.pam") + " > " + P("a0.tif"));
+  for (const char* v : {"-c zip:2", "-c lzw:2"}) {
+    SCOPED_TRACE(v);
+    Shell(std::string("tiffcp ") + v + " " + P("a0.tif") + " " + P("a.tif"));
+    ASSERT_EQ(std::system(("tiffinfo " + P("a.tif") + " | grep -q 'Predictor: horizontal differencing'").c_str()), 0);
+    TDecoded d;
+    Decode(ReadAll(P("a.tif")), d);
+    ASSERT_FALSE(d.aborted);
+    ExpectPixels(d.bitmap, im);
+    ASSERT_EQ(d.alpha.Width(), im.w);
+    for (int32_t y = 0; y < im.h; ++y)
+      for (int32_t x = 0; x < im.w; ++x) ASSERT_EQ(d.alpha.Scanline(y)[x], im.At(x, y, 3) >> 8);
+  }
+}
+
+// A Group 3 2-D strip as libtiff codes it (every fourth row 1-D at 300 dpi)
+// with one 2-D row damaged by a code that matches no mode: that row ends at
+// the next EOL, and every row from the next 1-D row on decodes exactly
+// (rows coded against the damaged one may not).
+TEST_F(TiffFiles, DamagedGroup3RowResynchronises) {
+  REQUIRE_TOOLS();
+  const TBilevel im = MakeBilevel(203, 40, 21);
+  WritePBM(P("b.pbm"), im);
+  Shell("pnmtotiff -none -xresolution 300 -yresolution 300 " + P("b.pbm") + " > " + P("w.tif"));
+  Shell("tiffcp -r 1000 -c g3:2d " + P("w.tif") + " " + P("g3.tif"));
+  Bytes file = ReadAll(P("g3.tif"));
+  TDecoded clean;
+  Decode(file, clean);
+  ASSERT_FALSE(clean.aborted);
+  ExpectBilevel(clean.bitmap, im);
+  // The strip, and where each row's EOL starts in it.
+  ASSERT_GE(file.size(), 8u);
+  ASSERT_EQ(file[0], 'I');
+  auto u16 = [&](size_t o) { return static_cast<uint32_t>(file[o] | file[o + 1] << 8); };
+  auto u32 = [&](size_t o) { return u16(o) | u16(o + 2) << 16; };
+  const uint32_t ifd = u32(4);
+  uint32_t offset = 0, count = 0;
+  for (uint32_t i = 0; i < u16(ifd); ++i) {
+    const size_t e = ifd + 2 + i * 12;
+    const uint32_t v = u16(e + 2) == 3 ? u16(e + 8) : u32(e + 8);
+    if (u16(e) == 273) offset = v;
+    if (u16(e) == 279) count = v;
+  }
+  ASSERT_GT(count, 0u);
+  std::vector<int64_t> starts;
+  Bytes row((im.w + 7) / 8), ref(row.size(), 0xFF);
+  int64_t bit = 0;
+  for (int32_t y = 0; y < im.h; ++y) {
+    starts.push_back(bit);
+    bit = DecodeCCITTRow2D(row.data(), file.data() + offset, count, true, 1, bit, ref.data(), im.w);
+  }
+  auto bitAt = [&](int64_t b) { return (file[offset + b / 8] >> (7 - b % 8)) & 1; };
+  const int damaged = 5, next1D = 8;
+  ASSERT_EQ(bitAt(starts[damaged] + 12), 0);  // a 2-D row
+  ASSERT_EQ(bitAt(starts[next1D] + 12), 1);   // a 1-D row
+  const char* code = "0000001000";
+  for (int i = 0; i < 10; ++i) {
+    const int64_t b = starts[damaged] + 13 + i;
+    uint8_t& byte = file[offset + b / 8];
+    const uint8_t m = static_cast<uint8_t>(0x80 >> (b % 8));
+    byte = code[i] == '1' ? (byte | m) : (byte & ~m);
+  }
+  TDecoded d;
+  Decode(file, d);
+  ASSERT_FALSE(d.aborted);
+  for (int32_t y = 0; y < im.h; ++y) {
+    if (y >= damaged && y < next1D) continue;
+    ASSERT_EQ(std::memcmp(d.bitmap.Scanline(y), clean.bitmap.Scanline(y), im.w / 8), 0) << "row " << y;
+  }
 }
 
 TEST_F(TiffFiles, OurFaxDataReadByLibtiff) {
@@ -556,6 +635,72 @@ TEST(TiffReader, BadStructuresEndCleanly) {
   TDecoded d;
   Decode(t.Build(), d);
   EXPECT_EQ(d.bitmap.Scanline(0)[0], 7);
+}
+
+// A palette page with a second sample, LZW-coded, as office software writes
+// them, and a grey one: declared alpha (ExtraSamples 1 or 2) is the mask as
+// stored, an undeclared second sample is taken as transparency (255 minus
+// it).
+TEST(TiffReader, SecondSampleAlpha) {
+  const int32_t w = 7, h = 3;
+  Bytes raw;
+  for (int32_t i = 0; i < w * h; ++i) raw.push_back(static_cast<uint8_t>(i % 4)), raw.push_back(static_cast<uint8_t>(i * 12));
+  TMemoryStream lzw;
+  TTIFFLZWState* state = nullptr;
+  TIFFLZWCompress(raw.data(), static_cast<int32_t>(raw.size()), lzw, state);
+  TIFFLZWCompress(nullptr, 0, lzw, state);
+  struct Case {
+    int photometric, extra;  // extra -1: no ExtraSamples tag
+    bool inverted;
+  } cases[] = {{3, 2, false}, {3, 1, false}, {3, 0, true}, {3, -1, true}, {1, 2, false}, {1, 1, false}, {1, -1, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "photometric " << c.photometric << " extra " << c.extra);
+    TTiffBuilder t;
+    t.data = lzw.Bytes();
+    t.Long(256, {static_cast<uint32_t>(w)});
+    t.Long(257, {static_cast<uint32_t>(h)});
+    t.Short(258, {8, 8});
+    t.Short(259, {5});
+    t.Short(262, {static_cast<uint32_t>(c.photometric)});
+    t.Long(273, {8});
+    t.Short(277, {2});
+    t.Long(279, {static_cast<uint32_t>(t.data.size())});
+    if (c.photometric == 3) {
+      Bytes map;
+      for (int ch = 0; ch < 3; ++ch)
+        for (int i = 0; i < 256; ++i) t.Put16(map, static_cast<uint32_t>((i * 40 + ch * 70) % 256) * 257);
+      t.entries.push_back({320, 3, 768, map});
+    }
+    if (c.extra >= 0) t.Short(338, {static_cast<uint32_t>(c.extra)});
+    TDecoded d;
+    Decode(t.Build(), d);
+    ASSERT_FALSE(d.aborted);
+    ASSERT_EQ(d.alpha.Width(), w);
+    for (int32_t i = 0; i < w * h; ++i) {
+      const uint8_t stored = raw[i * 2 + 1];
+      ASSERT_EQ(d.alpha.Scanline(i / w)[i % w], c.inverted ? 255 - stored : stored) << i;
+    }
+  }
+}
+
+// A page whose sides multiply past 64 bits is refused against the pixel
+// bound without overflowing (the sanitizer run checks the arithmetic).
+TEST(TiffReader, HugeSidesAgainstThePixelBound) {
+  TTiffBuilder t = GreyTiff(8, 8, Bytes(64, 7));
+  t.entries[0] = {256, 4, 1, {0xFF, 0xFF, 0xFF, 0xFF}};
+  t.entries[1] = {257, 4, 1, {0xFF, 0xFF, 0xFF, 0xFF}};
+  const Bytes file = t.Build();
+  TReadOnlyMemoryStream ms(file.data(), static_cast<int64_t>(file.size()));
+  std::atomic<bool> aborting{false};
+  TPXProgressRec progress;
+  progress.Aborting = &aborting;
+  TPXBitmap bitmap;
+  TIOParamsVals params;
+  params.TIFFImageIndex = 0;
+  int32_t pages = 0;
+  ReadTIFFStream(&bitmap, ms, pages, true, true, true, nullptr, false, progress, &params, 0, 1000);
+  EXPECT_TRUE(aborting);
+  EXPECT_EQ(bitmap.Width(), 0);
 }
 
 TEST_F(TiffFiles, ThroughTheIOComponent) {

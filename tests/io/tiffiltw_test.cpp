@@ -6,14 +6,20 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <map>
 #include <memory>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "core/kopxutils_bitmap.h"
+#include "core/kopxutils_colors.h"
 #include "external_tools.h"
 #include "io/pixoranio.h"
 #include "io/pixoranio_codecs.h"
 #include "io/pxformats.h"
+#include "io/pxfiltutil.h"
 #include "io/pxmetadata.h"
 #include "io/tiffilt.h"
 #include "platform/streams.h"
@@ -49,6 +55,10 @@ void Fill(TPXBitmap& b, TPXPixelFormat f, int seed = 0) {
         case pxGray8: r[x] = static_cast<uint8_t>(v); break;
         case pxGray16: reinterpret_cast<uint16_t*>(r)[x] = static_cast<uint16_t>(v * 257); break;
         case pxBGR24: r[x * 3] = static_cast<uint8_t>(v), r[x * 3 + 1] = static_cast<uint8_t>(y * 6), r[x * 3 + 2] = static_cast<uint8_t>(255 - v); break;
+        case pxCMYK:
+          r[x * 4] = static_cast<uint8_t>(v), r[x * 4 + 1] = static_cast<uint8_t>(y * 6);
+          r[x * 4 + 2] = static_cast<uint8_t>(255 - v), r[x * 4 + 3] = static_cast<uint8_t>(x * 2);
+          break;
         default: break;
       }
     }
@@ -148,6 +158,133 @@ TEST_F(TiffWriter, LibtiffDecodesEveryCompressionAndForm) {
         for (int ch = 0; ch < 3; ++ch) ours.Samples.push_back(r[x * 3 + 2 - ch]);
     }
     EXPECT_LE(Difference(*io.PXBitmap(), ours), c.tolerance);
+  }
+}
+
+// A palette of grey levels that is not the ramp of its indices: white first,
+// then darker greys (as GIF files keep them).
+void FillGreyPalette(TPXBitmap& b) {
+  Fill(b, pxPal8);
+  for (int i = 0; i < 256; ++i) {
+    const auto g = static_cast<uint8_t>(i < 16 ? 255 - i * 17 : 0);
+    b.SetPaletteEntry(i, TBGR{g, g, g});
+  }
+}
+
+// Blue-green-red rows of a bitmap of any format.
+std::vector<uint8_t> BGRRows(TPXBitmap& b) {
+  std::vector<uint8_t> out(static_cast<size_t>(b.Width()) * b.Height() * 3);
+  for (int y = 0; y < b.Height(); ++y)
+    RowToBGR24(b.PixelFormat(), b.Scanline(y), out.data() + static_cast<size_t>(y) * b.Width() * 3, b.Width(),
+               b.Palette(), b.PaletteCount());
+  return out;
+}
+
+// Every record the save dialog or a loaded file can leave (photometric,
+// samples, bits and compression in all combinations) over four kinds of
+// bitmap, and a CMYK one that every page takes through a converted copy,
+// gives a page that libtiff reads without a warning and decodes whole,
+// and that our reader reads at its size; lossless grey and colour
+// pages at 8 and 16 bits give the source's pixels back (grey palette
+// sources: their grey levels), and bilevel ones their bits. Files that
+// come out alike are checked by the tools once.
+TEST_F(TiffWriter, EveryRecordGivesAPageBothReadersTake) {
+  if (!testing::HaveTool("tiffcp")) GTEST_SKIP() << "libtiff-tools";
+  struct Source {
+    const char* name;
+    TPXPixelFormat format;
+    bool grey;
+  } sources[] = {{"bgr", pxBGR24, false}, {"gray", pxGray8, true},  {"bw", pxBW1, true},
+                 {"greypal", pxPal8, true}, {"cmyk", pxCMYK, false}};
+  std::map<std::vector<uint8_t>, std::string> unique;  // file bytes -> the first record that made them
+  int saves = 0;
+  for (const Source& src : sources) {
+    TPXBitmap image;
+    if (src.format == pxPal8) FillGreyPalette(image);
+    else Fill(image, src.format);
+    const std::vector<uint8_t> want = BGRRows(image);
+    // A grey page of a colour bitmap holds the bitmap's grey conversion.
+    const std::vector<uint8_t> wantGrey = src.grey ? want : BGRRows(*ConvertedCopy(*ConvertedCopy(image, pxBGR24), pxGray8));
+    for (int photo = 0; photo <= 7; ++photo)
+      for (int samples = 1; samples <= 4; ++samples)
+        for (int bits : {1, 2, 4, 5, 8, 16})
+          for (int comp = 0; comp <= 8; ++comp) {
+            const std::string record = std::string(src.name) + " photometric " + std::to_string(photo) +
+                                       " samples " + std::to_string(samples) + " bits " + std::to_string(bits) +
+                                       " compression " + std::to_string(comp);
+            SCOPED_TRACE(record);
+            TIOParamsVals params;
+            params.TIFFPhotometric = static_cast<uint8_t>(photo);
+            params.SamplesPerPixel = samples;
+            params.BitsPerSample = bits;
+            params.TIFFCompression = static_cast<uint8_t>(comp);
+            std::atomic<bool> aborting{false};
+            TPXProgressRec progress;
+            progress.Aborting = &aborting;
+            TMemoryStream ms;
+            ASSERT_EQ(WriteTIFFStream(ms, false, &image, progress, params), 1);
+            ASSERT_FALSE(aborting);
+            ++saves;
+            // Our reader.
+            ms.SetPosition(0);
+            TPXBitmap back;
+            TIOParamsVals read;
+            int32_t pages = 0;
+            ReadTIFFStream(&back, ms, pages, false, true, true, nullptr, false, progress, &read);
+            ASSERT_FALSE(aborting);
+            ASSERT_EQ(back.Width(), kW);
+            ASSERT_EQ(back.Height(), kH);
+            const bool lossless = params.TIFFCompression != 7;
+            // Pages that keep the pixels: colour, grey at 8 or 16 bits (of a
+            // grey bitmap's own levels, or a colour one's grey conversion),
+            // bilevel of a pxBW1 bitmap.
+            const bool exact = lossless && ((params.TIFFPhotometric == 2 && params.SamplesPerPixel == 3) ||
+                                            (params.TIFFPhotometric == 1 && params.BitsPerSample >= 8) ||
+                                            (src.format == pxBW1 && params.BitsPerSample == 1));
+            if (exact) {
+              const std::vector<uint8_t>& expected = params.TIFFPhotometric == 1 ? wantGrey : want;
+              const std::vector<uint8_t> got = BGRRows(back);
+              ASSERT_EQ(got.size(), expected.size());
+              int worst = 0;
+              for (size_t i = 0; i < got.size(); ++i) worst = std::max(worst, std::abs(got[i] - expected[i]));
+              EXPECT_LE(worst, 1);
+            }
+            const std::vector<uint8_t> bytes = ms.Bytes();
+            unique.emplace(bytes, record);
+          }
+  }
+  EXPECT_EQ(saves, 5 * 8 * 4 * 6 * 9);
+
+  // libtiff: tiffinfo -D reads every strip, tiffcp decodes and recodes the
+  // page, tifftopnm decodes it to pixels (JPEG and CIE L*a*b* pages through
+  // tiff2rgba, which takes them), all
+  // with exit 0 and nothing on stderr. One shell for all the files.
+  std::string script;
+  std::map<std::string, std::string> records;
+  int n = 0;
+  for (const auto& [bytes, record] : unique) {
+    const std::string name = P("u" + std::to_string(n++) + ".tif");
+    ASSERT_TRUE(testing::WriteFileBytes(name, bytes.data(), bytes.size()));
+    records[name] = record;
+    script += "check " + name + "\n";
+  }
+  const std::string body =
+      "check() {\n"
+      "  e=$(tiffinfo -D \"$1\" 2>&1 >/dev/null) && [ -z \"$e\" ] || { echo \"$1 tiffinfo: $e\"; return; }\n"
+      "  e=$(tiffcp -c none \"$1\" \"$1.cp\" 2>&1) && [ -z \"$e\" ] || { echo \"$1 tiffcp: $e\"; return; }\n"
+      "  if tiffinfo \"$1\" | grep -q -e 'Compression Scheme: JPEG' -e 'CIE L'; then\n"
+      "    e=$(tiff2rgba \"$1\" \"$1.rgb\" 2>&1) && [ -z \"$e\" ] || { echo \"$1 tiff2rgba: $e\"; return; }\n"
+      "    set -- \"$1.rgb\"\n"
+      "  fi\n"
+      "  e=$(tifftopnm -quiet \"$1\" 2>&1 >/dev/null) && [ -z \"$e\" ] || echo \"$1 tifftopnm: $e\"\n"
+      "}\n";
+  std::ofstream(P("check.sh")) << body << script;
+  ASSERT_EQ(std::system(("sh " + P("check.sh") + " > " + P("report.txt") + " 2>&1").c_str()), 0);
+  std::istringstream report(Text(P("report.txt")));
+  for (std::string line; std::getline(report, line);) {
+    const std::string file = line.substr(0, line.find(' '));
+    const auto it = records.find(file.size() > 4 && file.ends_with(".rgb") ? file.substr(0, file.size() - 4) : file);
+    ADD_FAILURE() << (it != records.end() ? it->second : std::string("?")) << ": " << line;
   }
 }
 
