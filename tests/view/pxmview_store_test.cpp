@@ -13,7 +13,10 @@
 #include <map>
 #include <string>
 
+#include <fstream>
+
 #include "core/kopxutils_bitmap.h"
+#include "io/pxformats.h"
 #include "testsupport.h"
 
 using namespace pixoran;
@@ -33,6 +36,21 @@ void FillSeeded(TPXBitmap& b, uint8_t seed) {
       r[3 * x + 2] = static_cast<uint8_t>(x);
     }
   }
+}
+
+// A test format whose files hold a number: the picture is seeded with
+// 10 + that number, and every read is counted.
+std::map<int, int>& Loads() {
+  static std::map<int, int> loads;
+  return loads;
+}
+
+void SeededRead(TStream& s, TPXBitmap& b, TIOParamsVals&, TPXProgressRec&, bool) {
+  char text[16] = {};
+  s.Read(text, sizeof text - 1);
+  const int n = std::atoi(text);
+  ++Loads()[n];
+  FillSeeded(b, static_cast<uint8_t>(10 + n));
 }
 
 // Pixels of the cell that show the image's own blue.
@@ -62,14 +80,21 @@ void ViewUnderAFileSizeLimit(bool paintedFirst) {
   v.SetThumbWidth(kSide);
   v.SetThumbHeight(kSide);
   v.SetThreadPoolSize(0);  // loads in the paint itself
-  std::map<std::string, int> loads;
-  v.SetLoadJobFactory([&loads](const std::string& name, TPXBitmap& b, int32_t, int32_t, const std::atomic<bool>&,
-                               TPXMLoadInfo&) {
-    ++loads[name];
-    FillSeeded(b, static_cast<uint8_t>(10 + std::stoi(name)));
-    return true;
-  });
-  for (int32_t i = 0; i < 30; ++i) v.SetImageFileName(v.AppendImage(), std::to_string(i));
+  if (!FindFileFormatInfoByExtension("PXSEED")) {
+    TPXFileFormatInfo info;
+    info.FileType = 1902;
+    info.FullName = "Seeded test picture";
+    info.Extensions = "PXSEED";
+    info.ReadFunction = SeededRead;
+    RegisterFileFormat(info);
+  }
+  const std::string dir = pixoran::testing::MakeTempDir("mviewstore");
+  for (int32_t i = 0; i < 30; ++i) {
+    const std::string name = dir + "/" + std::to_string(i) + ".pxseed";
+    std::ofstream(name, std::ios::binary) << i;
+    v.SetImageFileName(v.AppendImage(), name);
+  }
+  const std::map<int, int>& loads = Loads();
   for (int32_t i = 0; i < 30; ++i) check(v.IsImageVisible(i), "not shown " + std::to_string(i));
   TBitmap buffer;
   buffer.SetSize(v.ClientWidth(), v.ClientHeight());
