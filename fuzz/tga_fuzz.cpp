@@ -8,6 +8,7 @@
 
 #include "fuzz/fuzz_roundtrip.h"
 #include "fuzz/fuzz_support.h"
+#include "io/pxfiltutil.h"
 #include "io/pxtgafil.h"
 
 using namespace pixoran;
@@ -22,7 +23,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::atomic<bool> aborting{false};
   TPXProgressRec progress;
   progress.Aborting = &aborting;
-  ReadTGAStream(stream, bitmap, params, progress, choice & 4, (choice & 2) ? &alpha : nullptr);
+  std::unique_ptr<TPXMask> mask;
+  ReadTGAStream(stream, bitmap, params, progress, choice & 4, mask, !(choice & 2));
+  if (mask && !MaskToAlphaBitmap(*mask, alpha)) std::abort();
   if (aborting || bitmap.Width() <= 0 || int64_t{bitmap.Width()} * bitmap.Height() > (1 << 16)) return 0;
   TIOParamsVals out;
   const bool bw = bitmap.PixelFormat() == pxBW1;
@@ -34,9 +37,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   WriteTGAStream(file, bitmap, out, progress, alpha.Width() > 0 ? &alpha : nullptr);
   if (aborting) std::abort();
   file.SetPosition(0);
-  TPXBitmap back, backAlpha;
+  TPXBitmap back;
+  std::unique_ptr<TPXMask> backMask;
   TIOParamsVals backParams;
-  ReadTGAStream(file, back, backParams, progress, false, &backAlpha);
+  ReadTGAStream(file, back, backParams, progress, false, backMask, false);
   // The writer keeps 254 bytes of the ID and the reader strips trailing NULs,
   // so a cut that ends in a NUL reads back shorter.
   std::string expected = params.TGADescriptor.substr(0, 254);

@@ -16,6 +16,7 @@
 #include "core/pxmask.h"
 #include "io/pixoranio_params.h"
 #include "io/pngfilt_codec.h"
+#include "io/pxfiltutil.h"
 #include "io/pxprogress.h"
 
 namespace pixoran {
@@ -39,12 +40,7 @@ void WarningProc(png_structp, png_const_charp) {}
   return true;
 }
 
-bool TMaskAlphaRows::Allocate(int32_t width, int32_t height) {
-  if (!mask_.Allocate(width, height, 8)) return false;
-  mask_.Fill(255);
-  mask_.X1 = 0, mask_.Y1 = 0, mask_.X2 = width - 1, mask_.Y2 = height - 1;
-  return true;
-}
+bool TMaskAlphaRows::Allocate(int32_t width, int32_t height) { return MakeOpaqueMask(mask_, width, height); }
 
 void TMaskAlphaRows::SetTranslucent() { mask_.Full = false; }
 
@@ -153,10 +149,10 @@ void StepSetup(void* p) {
       png_get_bKGD(png, c->info, &file);
       png_set_background(png, file, PNG_BACKGROUND_GAMMA_FILE, 1, 1.0);
     } else {
-      // Grey of 1, 2 or 4 bits: the colour is given at the expanded depth,
-      // which libpng would not bring the file's own value to.
-      const int expand = (c->colorType & PNG_COLOR_MASK_COLOR) == 0 && c->bitDepth < 8 ? 0 : 1;
-      png_set_background(png, &c->background, PNG_BACKGROUND_GAMMA_SCREEN, expand, 1.0);
+      // The requested colour as the rows are composed (colour, at the depth
+      // composed in). Given as the file's colour instead, libpng would take
+      // it as a palette index or a grey level.
+      png_set_background(png, &c->background, PNG_BACKGROUND_GAMMA_SCREEN, 0, 1.0);
     }
   }
   if (c->expand) png_set_expand(png);
@@ -360,13 +356,13 @@ void ReadBody(TDecoder& dec, TPXBitmap& bitmap, TIOParamsVals& params, bool blen
       const bool smallGrey = (c.colorType & PNG_COLOR_MASK_COLOR) == 0 && c.bitDepth < 8;
       c.composeFile = hasBKGD && !smallGrey;
       if (!c.composeFile) {
-        // The composition runs on the samples before they are cut to 8 bits.
+        // At the output's 8 bits: libpng brings it to 16 for 16-bit samples,
+        // which it composes before they are cut to 8 bits.
         const TBGR b = params.PNGBackground;  // the file's colour when it has one, see above
-        const int scale = c.bitDepth == 16 ? 257 : 1;
-        c.background.red = static_cast<png_uint_16>(b.r * scale);
-        c.background.green = static_cast<png_uint_16>(b.g * scale);
-        c.background.blue = static_cast<png_uint_16>(b.b * scale);
-        c.background.gray = c.background.red;
+        c.background.red = b.r;
+        c.background.green = b.g;
+        c.background.blue = b.b;
+        c.background.gray = b.r == b.g && b.g == b.b ? b.r : 0;
       }
     }
   }

@@ -112,7 +112,8 @@ class TTGAReader {
  public:
   TTGAReader(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress)
       : s_(stream), bmp_(bitmap), params_(params), progress_(progress) {}
-  void Read(bool paramsOnly, TPXBitmap* alpha);
+  // mask: where the alpha goes, nullptr when it is not wanted.
+  void Read(bool paramsOnly, std::unique_ptr<TPXMask>* mask);
 
  private:
   void Fail() { progress_.Abort(); }
@@ -154,7 +155,7 @@ void TTGAReader::ReadExtension(int64_t start) {
   if (gn && gd) params_.TGAGamma = static_cast<double>(gn) / gd;
 }
 
-void TTGAReader::Read(bool paramsOnly, TPXBitmap* alpha) {
+void TTGAReader::Read(bool paramsOnly, std::unique_ptr<TPXMask>* mask) {
   const int64_t start = s_.Position();
   if (s_.Size() - start < kHeaderSize) {
     Fail();
@@ -253,11 +254,9 @@ void TTGAReader::Read(bool paramsOnly, TPXBitmap* alpha) {
     Fail();
     return;
   }
-  const bool withAlpha = alpha && h_.depth == 32 && (h_.descriptor & 0x08);
-  if (withAlpha) {
-    if (!alpha->Allocate(h_.width, h_.height, pxGray8)) return Fail();
-    alpha->Fill(255);
-  }
+  const bool withAlpha = mask && h_.depth == 32 && (h_.descriptor & 0x08);
+  TPXMask* alpha = nullptr;
+  if (withAlpha && !(alpha = OpaqueMask(*mask, h_.width, h_.height))) return Fail();
   std::vector<uint8_t> file(static_cast<size_t>(units * unit)), alphaRow(static_cast<size_t>(w), 255);
   TTGAUnitReader reader(src, unit, h_.imageType >= 9);
   const bool topDown = (h_.descriptor & 0x20) != 0;
@@ -291,12 +290,13 @@ void TTGAReader::Read(bool paramsOnly, TPXBitmap* alpha) {
       }
     }
     if (withAlpha) {
-      uint8_t* ar = alpha->Scanline(y);
+      uint8_t* ar = alpha->GetRowPointer(y);
       if (!ar) return Fail();
       std::memcpy(ar, alphaRow.data(), static_cast<size_t>(w));
     }
   }
   progress_.RowsDone = static_cast<int32_t>(h);
+  if (alpha) alpha->SyncFull();
 }
 
 void TTGAReader::ConvertRow(const uint8_t* f, uint8_t* row, uint8_t* alphaRow) const {
@@ -545,28 +545,21 @@ bool IsTGAStream(TStream& stream) {
 }
 
 void ReadTGAStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                   bool paramsOnly, TPXBitmap* alpha) {
-  if (progress.Aborted()) return;
-  try {
-    TTGAReader(stream, bitmap, params, progress).Read(paramsOnly, alpha);
-  } catch (...) {
-    progress.Abort();
-  }
+                   bool paramsOnly, std::unique_ptr<TPXMask>& mask, bool noMask) {
+  RunFilter(progress, [&] { TTGAReader(stream, bitmap, params, progress).Read(paramsOnly, noMask ? nullptr : &mask); });
 }
 
 void WriteTGAStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
                     TPXBitmap* mask) {
-  if (progress.Aborted()) return;
-  try {
-    WriteTGA(stream, bitmap, params, progress, mask);
-  } catch (...) {
-    progress.Abort();
-  }
+  RunFilter(progress, [&] { WriteTGA(stream, bitmap, params, progress, mask); });
 }
 
 void TGACodecRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
                   bool paramsOnly, int64_t /*dataLength*/, TPXBitmap& alpha) {
-  ReadTGAStream(stream, bitmap, params, progress, paramsOnly, &alpha);
+  // The I/O component takes the transparency as an alpha bitmap.
+  std::unique_ptr<TPXMask> mask;
+  ReadTGAStream(stream, bitmap, params, progress, paramsOnly, mask, false);
+  if (!progress.Aborted() && mask && mask->Width() > 0 && !MaskToAlphaBitmap(*mask, alpha)) progress.Abort();
 }
 
 void TGACodecWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,

@@ -11,6 +11,7 @@
 
 #include "filtertools.h"
 #include "io/pixoranio_codecs.h"
+#include "io/pxfiltutil.h"
 #include "io/pxformats.h"
 
 namespace pixoran {
@@ -19,7 +20,8 @@ namespace {
 using namespace pixoran::testing;
 
 struct TRead {
-  TPXBitmap bmp, alpha;
+  TPXBitmap bmp, alpha;  // alpha: the mask's values
+  std::unique_ptr<TPXMask> mask;
   TIOParamsVals params;
   bool aborted = false;
 };
@@ -29,12 +31,13 @@ void ReadICO(const Bytes& file, TRead& r, int index = 0, bool cursor = false) {
   TProgressFixture p;
   if (cursor) {
     r.params.CURImageIndex = index;
-    ReadCURStream(s, r.bmp, r.params, false, p.rec, &r.alpha);
+    ReadCURStream(s, r.bmp, r.params, false, p.rec, r.mask, false);
   } else {
     r.params.ICOImageIndex = index;
-    ReadICOStream(s, r.bmp, r.params, false, p.rec, &r.alpha);
+    ReadICOStream(s, r.bmp, r.params, false, p.rec, r.mask, false);
   }
   r.aborted = p.aborting;
+  if (r.mask) MaskToAlphaBitmap(*r.mask, r.alpha);
 }
 
 // An RGBA image: rgb plus one alpha byte per pixel.
@@ -223,7 +226,7 @@ TEST(IcoRead, HandMadeEntries) {
   THandImage noDepth = bw;
   noDepth.headerBits = 0, noDepth.colors = 0;
   Bytes cut = HandIcon(1, {bw});
-  cut.resize(cut.size() - 3);
+  cut.resize(cut.size() - 8 - 3);  // into the colour rows
   Bytes shortEntry = HandIcon(1, {bw});
   shortEntry[14] = 50;  // bytes in resource
   for (const Bytes& bad : {HandIcon(1, {small}), HandIcon(1, {noDepth}), cut, shortEntry}) {

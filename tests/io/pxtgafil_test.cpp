@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "filtertools.h"
+#include "io/pxfiltutil.h"
 
 namespace pixoran {
 namespace {
@@ -16,7 +17,8 @@ using namespace pixoran::testing;
 const std::vector<uint32_t> kFew = {0x000000, 0xFF0000, 0x00FF00, 0x0000FF, 0x808080, 0xFFFFFF, 0x123456};
 
 struct TRead {
-  TPXBitmap bmp, alpha;
+  TPXBitmap bmp, alpha;  // alpha: the mask's values
+  std::unique_ptr<TPXMask> mask;
   TIOParamsVals params;
   bool aborted = false;
 };
@@ -24,8 +26,9 @@ struct TRead {
 void ReadTGA(const Bytes& file, TRead& r, bool paramsOnly = false) {
   TReadOnlyMemoryStream s(file.data(), static_cast<int64_t>(file.size()));
   TProgressFixture p;
-  ReadTGAStream(s, r.bmp, r.params, p.rec, paramsOnly, &r.alpha);
+  ReadTGAStream(s, r.bmp, r.params, p.rec, paramsOnly, r.mask, false);
   r.aborted = p.aborting;
+  if (r.mask) MaskToAlphaBitmap(*r.mask, r.alpha);
 }
 
 // A TGA built by hand; pixels follow the header, ID and map as given.
