@@ -456,8 +456,14 @@ bool BuildImageData(TPXBitmap& bitmap, const TIOParamsVals& params, TGIFImageDat
 
 void ReadGIFStream(TStream& stream, TPXBitmap& bitmap, int32_t& frameCount, TIOParamsVals& params,
                    TPXProgressRec& progress, bool paramsOnly, std::unique_ptr<TPXMask>& mask, bool noMask) {
-  TGIFReader reader(stream, bitmap, params, progress, mask);
-  frameCount = reader.Read(paramsOnly, noMask);
+  frameCount = 0;
+  try {
+    TGIFReader reader(stream, bitmap, params, progress, mask);
+    frameCount = reader.Read(paramsOnly, noMask);
+  } catch (...) {
+    // A stream that cannot be read, or storage that cannot be had.
+    progress.Abort();
+  }
 }
 
 void WriteGIFStream(TStream& target, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress) {
