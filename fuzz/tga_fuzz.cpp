@@ -8,7 +8,6 @@
 
 #include "fuzz/fuzz_roundtrip.h"
 #include "fuzz/fuzz_support.h"
-#include "io/pxfiltutil.h"
 #include "io/pxtgafil.h"
 
 using namespace pixoran;
@@ -18,14 +17,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t choice = size ? data[size - 1] : 0;
   TReadOnlyMemoryStream stream(data, static_cast<int64_t>(size));
   IsTGAStream(stream);
-  TPXBitmap bitmap, alpha;
+  TPXBitmap bitmap;
   TIOParamsVals params;
   std::atomic<bool> aborting{false};
   TPXProgressRec progress;
   progress.Aborting = &aborting;
   std::unique_ptr<TPXMask> mask;
   ReadTGAStream(stream, bitmap, params, progress, choice & 4, mask, !(choice & 2));
-  if (mask && !MaskToAlphaBitmap(*mask, alpha)) std::abort();
   if (aborting || bitmap.Width() <= 0 || int64_t{bitmap.Width()} * bitmap.Height() > (1 << 16)) return 0;
   TIOParamsVals out;
   const bool bw = bitmap.PixelFormat() == pxBW1;
@@ -34,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   out.TGACompressed = choice & 1;
   out.TGADescriptor = params.TGADescriptor;
   TMemoryStream file;
-  WriteTGAStream(file, bitmap, out, progress, alpha.Width() > 0 ? &alpha : nullptr);
+  WriteTGAStream(file, bitmap, out, progress, mask.get());
   if (aborting) std::abort();
   file.SetPosition(0);
   TPXBitmap back;

@@ -134,17 +134,11 @@ bool TIconReader::ReadPNG(const TIconEntry& e, bool paramsOnly, std::unique_ptr<
   TPXBitmap alpha;
   png->Read(s_, bmp_, params_, progress_, paramsOnly, e.size, alpha);
   if (progress_.Aborted() || paramsOnly || !mask) return !progress_.Aborted();
-  TPXMask* m = OpaqueMask(*mask, bmp_.Width(), bmp_.Height());
-  if (!m) return Fail();
   // An opaque image leaves the alpha empty.
-  if (alpha.Width() == m->Width() && alpha.Height() == m->Height() && alpha.PixelFormat() == pxGray8) {
-    for (int32_t y = 0; y < m->Height(); ++y) {
-      const uint8_t* a = alpha.Scanline(y);
-      if (!a) return Fail();
-      std::memcpy(m->GetRowPointer(y), a, static_cast<size_t>(m->Width()));
-    }
-    m->SyncFull();
-  }
+  const bool translucent = alpha.Width() == bmp_.Width() && alpha.Height() == bmp_.Height();
+  if (!*mask) *mask = std::make_unique<TPXMask>();
+  if (translucent ? !AlphaBitmapToMask(alpha, **mask) : !OpaqueMask(*mask, bmp_.Width(), bmp_.Height()))
+    return Fail();
   return true;
 }
 

@@ -143,6 +143,18 @@ bool MaskToAlphaBitmap(TPXMask& mask, TPXBitmap& alpha) {
   return true;
 }
 
+bool AlphaBitmapToMask(TPXBitmap& alpha, TPXMask& mask) {
+  const int32_t w = alpha.Width(), h = alpha.Height();
+  if (alpha.PixelFormat() != pxGray8 || !MakeOpaqueMask(mask, w, h)) return false;
+  for (int32_t y = 0; y < h; ++y) {
+    const uint8_t* a = alpha.Scanline(y);
+    if (!a) return false;
+    std::memcpy(mask.GetRowPointer(y), a, static_cast<size_t>(w));
+  }
+  mask.SyncFull();
+  return true;
+}
+
 std::unique_ptr<TPXBitmap> ConvertedCopy(TPXBitmap& source, TPXPixelFormat format) {
   auto copy = std::make_unique<TPXBitmap>();
   copy->CopyPixelsFrom(source);

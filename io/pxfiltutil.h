@@ -127,6 +127,10 @@ bool MakeOpaqueMask(TPXMask& mask, int32_t width, int32_t height);
 // callers that take transparency as a bitmap; false when it cannot be had.
 bool MaskToAlphaBitmap(TPXMask& mask, TPXBitmap& alpha);
 
+// An alpha bitmap (pxGray8) as a mask of its size; false for another
+// format or when the storage cannot be had.
+bool AlphaBitmapToMask(TPXBitmap& alpha, TPXMask& mask);
+
 // A copy of the source's pixels (no alpha channel) in another pixel format,
 // converted by the library's own rules; it keeps the caller's choice of
 // dither or threshold for a reduction to 1 bit. Raises EPXBitmapError when

@@ -365,13 +365,13 @@ void PutText(uint8_t* p, const std::string& text) {
   std::memcpy(p, text.data(), std::min<size_t>(text.size(), 40));
 }
 
-void WriteTGA(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress, TPXBitmap* mask) {
+void WriteTGA(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress, TPXMask* mask) {
   const int64_t w = bitmap.Width(), h = bitmap.Height();
   if (w <= 0 || h <= 0 || w > 65535 || h > 65535 || bitmap.PixelFormat() == pxNone) {
     progress.Abort();
     return;
   }
-  const bool useMask = mask && mask->Width() == w && mask->Height() == h && mask->PixelFormat() == pxGray8 && !mask->Full;
+  const bool useMask = mask && mask->Width() == w && mask->Height() == h && mask->BitsPerPixel() == 8 && !mask->Full;
   int depth = 24;
   if (params.SamplesPerPixel == 1)
     depth = params.BitsPerSample == 1 ? 1 : params.BitsPerSample == 4 ? 4 : 8;
@@ -452,7 +452,7 @@ void WriteTGA(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProg
         break;
       case 24: line = src; break;
       default: {
-        const uint8_t* a = mask->Scanline(static_cast<int32_t>(y));
+        const uint8_t* a = mask->GetRowPointer(static_cast<int32_t>(y));
         if (!a) return progress.Abort();
         for (int64_t x = 0; x < w; ++x)
           buf[4 * x] = src[3 * x], buf[4 * x + 1] = src[3 * x + 1], buf[4 * x + 2] = src[3 * x + 2], buf[4 * x + 3] = a[x];
@@ -550,7 +550,7 @@ void ReadTGAStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TP
 }
 
 void WriteTGAStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                    TPXBitmap* mask) {
+                    TPXMask* mask) {
   RunFilter(progress, [&] { WriteTGA(stream, bitmap, params, progress, mask); });
 }
 
@@ -564,7 +564,10 @@ void TGACodecRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPX
 
 void TGACodecWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
                    TPXBitmap* alpha) {
-  WriteTGAStream(stream, bitmap, params, progress, alpha);
+  // The I/O component hands the transparency over as an alpha bitmap.
+  TPXMask mask;
+  const bool withMask = alpha && alpha->Width() > 0 && AlphaBitmapToMask(*alpha, mask);
+  WriteTGAStream(stream, bitmap, params, progress, withMask ? &mask : nullptr);
 }
 
 }  // namespace pixoran

@@ -22,10 +22,10 @@ bool IsTGAStream(TStream& stream);
 // stay in the bitmap).
 void ReadTGAStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
                    bool paramsOnly, std::unique_ptr<TPXMask>& mask, bool noMask);
-// Writes 1, 4, 8, 24 or (with a non-empty mask: its values as alpha) 32
-// bits; the bitmap is never changed.
+// Writes 1, 4, 8, 24 or (with an 8-bit mask of the image's size that is
+// not all 255: its values as alpha) 32 bits; the bitmap is never changed.
 void WriteTGAStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                    TPXBitmap* mask);
+                    TPXMask* mask);
 
 // Run-length packets of width pixels of pixelBytes bytes each into out
 // (room for width * (pixelBytes + 1) bytes); returns the bytes written.

@@ -196,11 +196,12 @@ TEST(TgaWrite, NetpbmReadsEveryDepth) {
 TEST(TgaWrite, AlphaOneBitAndDate) {
   const std::string d = ToolDir();
   const TRGBImage ref = MakeRGB(9, 4);
-  TPXBitmap b, mask;
+  TPXBitmap b;
+  TPXMask mask;
   ToBitmap(ref, b);
-  ASSERT_TRUE(mask.Allocate(9, 4, pxGray8));
+  ASSERT_TRUE(mask.Allocate(9, 4, 8));
   for (int y = 0; y < 4; ++y)
-    for (int x = 0; x < 9; ++x) mask.Scanline(y)[x] = static_cast<uint8_t>(x * 30 + y);
+    for (int x = 0; x < 9; ++x) mask.GetRowPointer(y)[x] = static_cast<uint8_t>(x * 30 + y);
   TIOParamsVals params;
   params.TGADate = 45000.75;  // 2023-03-15 18:00
   TMemoryStream out;
