@@ -25,7 +25,8 @@ void RoundTrip(TPXBitmap& image) {
       image,
       [&](TMemoryStream& out, TPXProgressRec& progress) { WriteICOStream(out, image, params, bits, sizes, progress); },
       [](TMemoryStream& in, TPXBitmap& back, TIOParamsVals& backParams, TPXProgressRec& progress) {
-        ReadICOStream(in, back, backParams, false, progress, nullptr);
+        std::unique_ptr<TPXMask> none;
+        ReadICOStream(in, back, backParams, false, progress, none, true);
       });
 }
 
@@ -36,7 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t choice = size ? data[size - 1] : 0;
   for (int pass = 0; pass < 3; ++pass) {
     TReadOnlyMemoryStream stream(data, static_cast<int64_t>(size));
-    TPXBitmap bitmap, alpha;
+    TPXBitmap bitmap;
+    std::unique_ptr<TPXMask> mask;
     TIOParamsVals params;
     std::atomic<bool> aborting{false};
     TPXProgressRec progress;
@@ -45,12 +47,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       IsICOStream(stream);
       ICOImageCount(stream);
       params.ICOImageIndex = pass == 0 ? 0 : choice & 7;
-      ReadICOStream(stream, bitmap, params, false, progress, (choice & 8) ? &alpha : nullptr);
+      ReadICOStream(stream, bitmap, params, false, progress, mask, !(choice & 8));
       if (!aborting && bitmap.Width() > 0 && bitmap.Height() > 0) RoundTrip(bitmap);
     } else {
       IsCURStream(stream);
       params.CURImageIndex = choice & 3;
-      ReadCURStream(stream, bitmap, params, false, progress, &alpha);
+      ReadCURStream(stream, bitmap, params, false, progress, mask, false);
     }
   }
   return 0;

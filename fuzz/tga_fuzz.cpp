@@ -17,12 +17,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t choice = size ? data[size - 1] : 0;
   TReadOnlyMemoryStream stream(data, static_cast<int64_t>(size));
   IsTGAStream(stream);
-  TPXBitmap bitmap, alpha;
+  TPXBitmap bitmap;
   TIOParamsVals params;
   std::atomic<bool> aborting{false};
   TPXProgressRec progress;
   progress.Aborting = &aborting;
-  ReadTGAStream(stream, bitmap, params, progress, choice & 4, (choice & 2) ? &alpha : nullptr);
+  std::unique_ptr<TPXMask> mask;
+  ReadTGAStream(stream, bitmap, params, progress, choice & 4, mask, !(choice & 2));
   if (aborting || bitmap.Width() <= 0 || int64_t{bitmap.Width()} * bitmap.Height() > (1 << 16)) return 0;
   TIOParamsVals out;
   const bool bw = bitmap.PixelFormat() == pxBW1;
@@ -31,12 +32,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   out.TGACompressed = choice & 1;
   out.TGADescriptor = params.TGADescriptor;
   TMemoryStream file;
-  WriteTGAStream(file, bitmap, out, progress, alpha.Width() > 0 ? &alpha : nullptr);
+  WriteTGAStream(file, bitmap, out, progress, mask.get());
   if (aborting) std::abort();
   file.SetPosition(0);
-  TPXBitmap back, backAlpha;
+  TPXBitmap back;
+  std::unique_ptr<TPXMask> backMask;
   TIOParamsVals backParams;
-  ReadTGAStream(file, back, backParams, progress, false, &backAlpha);
+  ReadTGAStream(file, back, backParams, progress, false, backMask, false);
   // The writer keeps 254 bytes of the ID and the reader strips trailing NULs,
   // so a cut that ends in a NUL reads back shorter.
   std::string expected = params.TGADescriptor.substr(0, 254);

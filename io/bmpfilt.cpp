@@ -998,22 +998,12 @@ void TBMPWriter::Write() {
 
 void ReadBMPStream(TStream& stream, TPXBitmap& bitmap, int64_t dataLength, TIOParamsVals& params,
                    TPXProgressRec& progress, bool paramsOnly, bool headerLess) {
-  if (progress.Aborted()) return;
-  try {
-    TBMPReader(stream, bitmap, params, progress).Read(dataLength, paramsOnly, headerLess);
-  } catch (...) {
-    // A stream or temporary-file failure, or no memory: reported, not thrown.
-    progress.Abort();
-  }
+  // A stream or temporary-file failure, or no memory: reported, not thrown.
+  RunFilter(progress, [&] { TBMPReader(stream, bitmap, params, progress).Read(dataLength, paramsOnly, headerLess); });
 }
 
 void WriteBMPStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress) {
-  if (progress.Aborted()) return;
-  try {
-    TBMPWriter(stream, bitmap, params, progress).Write();
-  } catch (...) {
-    progress.Abort();
-  }
+  RunFilter(progress, [&] { TBMPWriter(stream, bitmap, params, progress).Write(); });
 }
 
 #define PIXORAN_RLE_DECODER(name, rle4, rgb)                                                               \

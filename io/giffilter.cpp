@@ -15,6 +15,7 @@
 #include "core/neurquant.h"
 #include "io/giflzw.h"
 #include "io/iohooks.h"
+#include "io/pxfiltutil.h"
 #include "platform/system.h"
 
 namespace pixoran {
@@ -29,7 +30,6 @@ constexpr int kComment = 0xFE;
 constexpr int32_t kHeaderSize = 13;
 constexpr int32_t kDescriptorSize = 9;
 
-uint16_t GetU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 void PutU16(std::vector<uint8_t>& out, int32_t v) {
   const auto u = static_cast<uint16_t>(std::clamp(v, 0, 0xFFFF));
   out.push_back(static_cast<uint8_t>(u));
@@ -49,12 +49,12 @@ struct TGIFTable {
   int32_t Count() const { return 1 << Bits; }
 };
 
-bool ReadTable(TGIFByteReader& r, int32_t bits, TGIFTable& table) {
+bool ReadTable(TPXByteSource& r, int32_t bits, TGIFTable& table) {
   table.Bits = bits;
   table.Entries.fill(TBGR{});
   uint8_t rgb[256 * 3];
   const int32_t count = table.Count();
-  if (!r.ReadExact(rgb, 3 * count)) return false;
+  if (!r.Read(rgb, 3 * count)) return false;
   for (int32_t i = 0; i < count; ++i) table.Entries[i] = TBGR{rgb[3 * i + 2], rgb[3 * i + 1], rgb[3 * i]};
   return true;
 }
@@ -72,12 +72,33 @@ TGIFTable GreyTable(int32_t bits) {
 }
 
 // Skips sub-blocks up to and including a zero length, or to the end.
-void SkipSubBlocks(TGIFByteReader& r) {
+void SkipSubBlocks(TPXByteSource& r) {
   for (;;) {
-    const int n = r.ReadByte();
+    const int n = r.Get();
     if (n <= 0) return;
     r.Skip(n);
   }
+}
+
+// The most pixels the frame's data at the source's position can describe,
+// the position left where it was. Each code stands for at most 4096 pixels
+// and is at least the minimum code size + 1 bits wide, so a frame that
+// claims more is refused before its storage is had. A small floor keeps
+// frames of almost no data (all index 0) readable.
+int64_t MaxFramePixels(TPXByteSource& r) {
+  constexpr int64_t kPixelsPerCode = 4096;
+  constexpr int64_t kFloor = int64_t{1} << 16;
+  const int64_t start = r.Position();
+  const int minCodeSize = r.Get();
+  int64_t bytes = 0;
+  for (int n = r.Get(); n > 0; n = r.Get()) {
+    const int64_t at = r.Position();
+    r.Skip(n);
+    bytes += r.Position() - at;
+  }
+  r.SetPosition(start);
+  const int64_t codes = bytes * 8 / (std::clamp(minCodeSize, 2, 9) + 1);
+  return std::max(kFloor, codes * kPixelsPerCode);
 }
 
 TGIFLZWDecompressProc Decompressor(const TIOParamsVals& params) {
@@ -118,11 +139,7 @@ bool FillFrame(const uint8_t* indices, const TFrameHeader& f, const TGIFTable& t
   if constexpr (std::endian::native == std::endian::big)
     for (uint32_t& c : colours) c = __builtin_bswap32(c);
   const bool transparent = (gc.Packed & 1) != 0;
-  if (!noMask) {
-    if (!mask) mask = std::make_unique<TPXMask>();
-    if (!mask->Allocate(w, h, 8)) return false;
-    mask->Fill(255);
-  }
+  if (!noMask && !OpaqueMask(mask, w, h)) return false;
   for (int32_t y = 0; y < h; ++y) {
     const uint8_t* s = indices + static_cast<int64_t>(y) * w;
     uint8_t* d = bitmap.Scanline(y);
@@ -177,7 +194,7 @@ class TGIFReader {
     return false;
   }
 
-  TGIFByteReader r_;
+  TPXByteSource r_;
   TPXBitmap& bitmap_;
   TIOParamsVals& params_;
   TPXProgressRec& progress_;
@@ -204,12 +221,12 @@ bool TGIFReader::ReadWantedFrame(const TFrameHeader& f, const TGIFTable& table, 
   // A frame without pixels is counted, but there is no image to read.
   if (f.Width == 0 || f.Height == 0) return Fail();
   if (paramsOnly) {
-    r_.ReadByte();
+    r_.Get();
     SkipSubBlocks(r_);
     return true;
   }
   const int64_t pixels = int64_t{f.Width} * f.Height;
-  if (pixels * (noMask ? 1 : 2) > CodecMemoryLimit()) return Fail();
+  if (pixels > MaxFramePixels(r_) || pixels * (noMask ? 1 : 2) > CodecMemoryLimit()) return Fail();
   // Zero-filled, so data that ends early shows index 0, never old memory.
   TIndexBuffer indices(static_cast<uint8_t*>(std::calloc(static_cast<size_t>(pixels), 1)));
   const TGIFLZWDecompressProc decompress = Decompressor(params_);
@@ -242,13 +259,13 @@ int32_t TGIFReader::Read(bool paramsOnly, bool noMask) {
   if (progress_.Aborted()) return 0;
   params_.GIFComments.clear();  // every read gathers the file's comments anew
   uint8_t h[kHeaderSize];
-  if (!r_.ReadExact(h, kHeaderSize) || std::memcmp(h, "GIF", 3) != 0) {
+  if (!r_.Read(h, kHeaderSize) || std::memcmp(h, "GIF", 3) != 0) {
     Fail();
     return 0;
   }
   params_.GIFVersion.assign(reinterpret_cast<const char*>(h), 6);
-  params_.GIFWinWidth = GetU16(h + 6);
-  params_.GIFWinHeight = GetU16(h + 8);
+  params_.GIFWinWidth = GetLE16(h + 6);
+  params_.GIFWinHeight = GetLE16(h + 8);
   params_.GIFRatio = h[12];
   params_.SetDpiX(PXSettings().DefaultDpiX);
   params_.SetDpiY(PXSettings().DefaultDpiY);
@@ -268,16 +285,16 @@ int32_t TGIFReader::Read(bool paramsOnly, bool noMask) {
   int32_t counter = 0;
   bool found = false;
   while (!progress_.Aborted()) {
-    int b = r_.ReadByte();
+    int b = r_.Get();
     if (b < 0) b = kTrailer;
     if (b == kExtension) {
-      const int label = r_.ReadByte();
+      const int label = r_.Get();
       if (label == kGraphicControl && counter == wanted) {
-        const int size = r_.ReadByte();
+        const int size = r_.Get();
         uint8_t g[4];
-        if (size == 4 && r_.ReadExact(g, 4)) {
+        if (size == 4 && r_.Read(g, 4)) {
           gc_.Packed = g[0];
-          gc_.Delay = GetU16(g + 1);
+          gc_.Delay = GetLE16(g + 1);
           gc_.TransparentIndex = g[3];
         } else if (size > 0) {
           r_.Skip(size);  // not the 4-byte block: skipped like any other
@@ -285,10 +302,10 @@ int32_t TGIFReader::Read(bool paramsOnly, bool noMask) {
         if (size > 0) SkipSubBlocks(r_);
       } else if (label == kComment) {
         for (;;) {
-          const int n = r_.ReadByte();
+          const int n = r_.Get();
           if (n <= 0) break;
           std::string line(static_cast<size_t>(n), '\0');
-          if (!r_.ReadExact(line.data(), n)) break;
+          if (!r_.Read(reinterpret_cast<uint8_t*>(line.data()), n)) break;
           params_.GIFComments.push_back(std::move(line));
         }
       } else if (label >= 0) {
@@ -296,9 +313,9 @@ int32_t TGIFReader::Read(bool paramsOnly, bool noMask) {
       }
     } else if (b == kImage) {
       uint8_t d[kDescriptorSize];
-      if (!r_.ReadExact(d, kDescriptorSize)) break;
+      if (!r_.Read(d, kDescriptorSize)) break;
       TFrameHeader f;
-      f.X = GetU16(d), f.Y = GetU16(d + 2), f.Width = GetU16(d + 4), f.Height = GetU16(d + 6);
+      f.X = GetLE16(d), f.Y = GetLE16(d + 2), f.Width = GetLE16(d + 4), f.Height = GetLE16(d + 6);
       f.Interlaced = (d[8] & 0x40) != 0;
       TGIFTable local;
       const bool hasLocal = (d[8] & 0x80) != 0;
@@ -307,7 +324,7 @@ int32_t TGIFReader::Read(bool paramsOnly, bool noMask) {
         found = true;
         if (!ReadWantedFrame(f, hasLocal ? local : global, paramsOnly, noMask)) break;
       } else {
-        r_.ReadByte();
+        r_.Get();
         SkipSubBlocks(r_);
       }
       ++counter;
@@ -345,18 +362,6 @@ class TCheckedStream : public TStream {
   bool failed_ = false;
 };
 
-std::unique_ptr<TPXBitmap> ConvertedCopy(TPXBitmap& source, TPXPixelFormat format) {
-  auto copy = std::make_unique<TPXBitmap>();
-  copy->BWConversion = source.BWConversion;
-  try {
-    copy->CopyPixelsFrom(source);
-    copy->SetPixelFormat(format);
-  } catch (const EPXBitmapError&) {
-    return nullptr;
-  }
-  return copy->PixelFormat() == format ? std::move(copy) : nullptr;
-}
-
 // The image to write, its colour indices and palette.
 struct TGIFImageData {
   TIndexBuffer Indices;
@@ -389,21 +394,8 @@ bool BuildImageData(TPXBitmap& bitmap, const TIOParamsVals& params, TGIFImageDat
   const int32_t background = BGRToInt(params.GIFBackground);
   const int32_t transpColor = BGRToInt(params.GIFTranspColor);
   if (oneBit) {
-    out.Palette[0] = TBGR{0, 0, 0};
-    out.Palette[1] = TBGR{255, 255, 255};
-    if (bitmap.PixelFormat() != pxBW1) {
-      TBGR c1{}, c2{};
-      copy = ExtractTwoColorMask(bitmap, c1, c2);
-      if (copy) {
-        // A two-colour image keeps its colours.
-        out.Palette[0] = c1;
-        out.Palette[1] = c2;
-      } else {
-        copy = ConvertedCopy(bitmap, pxBW1);
-      }
-      if (!copy) return false;
-      image = copy.get();
-    }
+    // A two-colour image keeps its colours.
+    image = &OneBitRows(bitmap, copy, out.Palette[0], out.Palette[1]);
     for (int32_t y = 0; y < h; ++y) {
       const uint8_t* s = image->Scanline(y);
       if (!s) return false;
@@ -417,7 +409,6 @@ bool BuildImageData(TPXBitmap& bitmap, const TIOParamsVals& params, TGIFImageDat
     const TPXPixelFormat f = bitmap.PixelFormat();
     if (f != pxPal8 && f != pxBGR24) {
       copy = ConvertedCopy(bitmap, pxBGR24);
-      if (!copy) return false;
       image = copy.get();
     }
     quantizer.Init(*image, std::span<TBGR>(out.Palette.data(), static_cast<size_t>(n)), n);
@@ -465,8 +456,14 @@ bool BuildImageData(TPXBitmap& bitmap, const TIOParamsVals& params, TGIFImageDat
 
 void ReadGIFStream(TStream& stream, TPXBitmap& bitmap, int32_t& frameCount, TIOParamsVals& params,
                    TPXProgressRec& progress, bool paramsOnly, std::unique_ptr<TPXMask>& mask, bool noMask) {
-  TGIFReader reader(stream, bitmap, params, progress, mask);
-  frameCount = reader.Read(paramsOnly, noMask);
+  frameCount = 0;
+  try {
+    TGIFReader reader(stream, bitmap, params, progress, mask);
+    frameCount = reader.Read(paramsOnly, noMask);
+  } catch (...) {
+    // A stream that cannot be read, or storage that cannot be had.
+    progress.Abort();
+  }
 }
 
 void WriteGIFStream(TStream& target, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress) {
@@ -564,7 +561,7 @@ void WriteGIFFile(const std::string& fileName, TPXBitmap& bitmap, TIOParamsVals&
 // ---------------------------------------------------------------- frame removal
 
 int32_t CopyGIFWithoutFrame(TStream& source, TStream* dest, int32_t frameIndex) {
-  TGIFByteReader r(source);
+  TPXByteSource r(source);
   auto put = [&](const void* p, int64_t n) {
     if (dest && n > 0) dest->Write(p, n);
   };
@@ -576,32 +573,32 @@ int32_t CopyGIFWithoutFrame(TStream& source, TStream* dest, int32_t frameIndex) 
   auto copySubBlocks = [&](bool copy) {
     uint8_t block[255];
     for (;;) {
-      const int n = r.ReadByte();
+      const int n = r.Get();
       if (n < 0) return false;
       if (copy) putByte(n);
       if (n == 0) return true;
-      const int64_t got = r.Read(block, n);
+      const int64_t got = r.ReadUpTo(block, n);
       if (copy) put(block, got);
       if (got != n) return false;
     }
   };
 
   uint8_t h[kHeaderSize];
-  if (!r.ReadExact(h, kHeaderSize) || std::memcmp(h, "GIF", 3) != 0) return 0;
+  if (!r.Read(h, kHeaderSize) || std::memcmp(h, "GIF", 3) != 0) return 0;
   std::memcpy(h + 3, "89a", 3);
   put(h, kHeaderSize);
   uint8_t table[256 * 3];
   if (h[10] & 0x80) {
     const int64_t size = 3 * (int64_t{1} << ((h[10] & 7) + 1));
-    put(table, r.Read(table, size));
+    put(table, r.ReadUpTo(table, size));
   }
 
   int32_t counter = 0, kept = 0;
   for (;;) {
-    int b = r.ReadByte();
+    int b = r.Get();
     if (b < 0) b = kTrailer;
     if (b == kExtension) {
-      const int label = r.ReadByte();
+      const int label = r.Get();
       if (label < 0) continue;  // the end: the next byte reads as the trailer
       if (label == kGraphicControl && counter == frameIndex) {
         copySubBlocks(false);
@@ -612,12 +609,12 @@ int32_t CopyGIFWithoutFrame(TStream& source, TStream* dest, int32_t frameIndex) 
       }
     } else if (b == kImage) {
       uint8_t d[kDescriptorSize];
-      if (!r.ReadExact(d, kDescriptorSize)) break;
+      if (!r.Read(d, kDescriptorSize)) break;
       const int64_t localSize = (d[8] & 0x80) ? 3 * (int64_t{1} << ((d[8] & 7) + 1)) : 0;
-      if (r.Read(table, localSize) != localSize) break;
+      if (!r.Read(table, localSize)) break;
       const bool keep = counter != frameIndex;
       ++counter;
-      const int minCodeSize = r.ReadByte();
+      const int minCodeSize = r.Get();
       if (keep) {
         ++kept;
         putByte(kImage);

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "core/kopxutils_settings.h"
+#include "io/pxfiltutil.h"
 
 namespace pixoran {
 
@@ -35,66 +36,6 @@ void TGIFRowOrder::Next() {
   if (row_ < height_) return;
   ++pass_;
   SkipEmptyPasses();
-}
-
-// ---------------------------------------------------------------- byte reader
-
-namespace {
-constexpr size_t kReadBlock = 64 * 1024;
-}  // namespace
-
-TGIFByteReader::TGIFByteReader(TStream& stream) : stream_(stream), start_(stream.Position()) {
-  // No larger than what is left: small files are read often (a frame at a time).
-  const int64_t left = stream.Size() - start_;
-  buffer_.resize(static_cast<size_t>(std::clamp<int64_t>(left + 1, 256, static_cast<int64_t>(kReadBlock))));
-}
-
-bool TGIFByteReader::Fill() {
-  start_ = Position();
-  index_ = length_ = 0;
-  stream_.SetPosition(start_);
-  const int64_t n = stream_.Read(buffer_.data(), static_cast<int64_t>(buffer_.size()));
-  if (n <= 0) return false;
-  length_ = static_cast<size_t>(n);
-  return true;
-}
-
-int64_t TGIFByteReader::Read(void* dest, int64_t count) {
-  auto* d = static_cast<uint8_t*>(dest);
-  int64_t done = 0;
-  while (done < count) {
-    if (index_ == length_) {
-      if (count - done >= static_cast<int64_t>(buffer_.size())) {
-        // Large runs go straight from the stream.
-        start_ = Position();
-        index_ = length_ = 0;
-        stream_.SetPosition(start_);
-        const int64_t n = std::max<int64_t>(stream_.Read(d, count - done), 0);
-        start_ += n;
-        return done + n;
-      }
-      if (!Fill()) break;
-    }
-    const size_t n = std::min(length_ - index_, static_cast<size_t>(count - done));
-    std::memcpy(d, buffer_.data() + index_, n);
-    index_ += n, d += n, done += static_cast<int64_t>(n);
-  }
-  return done;
-}
-
-void TGIFByteReader::Skip(int64_t count) {
-  if (count <= 0) return;
-  if (count <= static_cast<int64_t>(length_ - index_)) {
-    index_ += static_cast<size_t>(count);
-    return;
-  }
-  start_ = Position() + count;
-  index_ = length_ = 0;
-}
-
-void TGIFByteReader::Reload() {
-  start_ = stream_.Position();
-  index_ = length_ = 0;
 }
 
 // ---------------------------------------------------------------- decoder
@@ -246,25 +187,29 @@ bool TLZWDecoder::Decode(const uint8_t* data, size_t size, int32_t minCodeSize) 
 }  // namespace
 
 void GIFLZWDecompress(TStream& stream, int32_t height, int32_t width, uint8_t* buffer, bool interlaced) {
-  TGIFByteReader reader(stream);
-  const int64_t start = reader.Position();
+  TPXByteSource source(stream);
+  const int64_t start = source.Position();
   auto fail = [&] { stream.SetPosition(start); };
-  const int minCodeSize = reader.ReadByte();
+  const int minCodeSize = source.Get();
   if (minCodeSize < 2 || minCodeSize > 9) return fail();
 
-  // Every sub-block into one array; data cut off by the end of the stream is a failure.
+  // Every sub-block into one array. Data cut off by the end of the stream
+  // are what a partial download holds: decoded as far as they go.
   const int64_t budget = CodecMemoryLimit();
   std::vector<uint8_t> data;
   for (;;) {
-    const int n = reader.ReadByte();
-    if (n < 0) return fail();
-    if (n == 0) break;
+    const int n = source.Get();
+    if (n <= 0) break;
     const size_t old = data.size();
     if (static_cast<int64_t>(old) + n > budget) return fail();
     data.resize(old + static_cast<size_t>(n));
-    if (!reader.ReadExact(data.data() + old, n)) return fail();
+    const int64_t got = source.ReadUpTo(data.data() + old, n);
+    if (got < n) {
+      data.resize(old + static_cast<size_t>(got));
+      break;
+    }
   }
-  reader.Sync();
+  source.Sync();
   if (data.empty()) return;
   const size_t size = data.size();
   data.resize(size + kPadding, 0);

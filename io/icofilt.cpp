@@ -79,16 +79,17 @@ class TIconReader {
  public:
   TIconReader(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress, bool cursor)
       : s_(stream), bmp_(bitmap), params_(params), progress_(progress), cursor_(cursor) {}
-  // Reads image index; false (Aborting set) on failure.
-  bool Read(int32_t index, bool paramsOnly, TPXBitmap* alpha, TIconEntry& entry);
+  // Reads image index (its transparency into mask unless that is null);
+  // false (Aborting set) on failure.
+  bool Read(int32_t index, bool paramsOnly, std::unique_ptr<TPXMask>* mask, TIconEntry& entry);
 
  private:
   bool Fail() {
     progress_.Abort();
     return false;
   }
-  bool ReadPNG(const TIconEntry& e, bool paramsOnly, TPXBitmap* alpha);
-  bool ReadDIB(const TIconEntry& e, bool paramsOnly, TPXBitmap* alpha);
+  bool ReadPNG(const TIconEntry& e, bool paramsOnly, std::unique_ptr<TPXMask>* mask);
+  bool ReadDIB(const TIconEntry& e, bool paramsOnly, std::unique_ptr<TPXMask>* mask);
 
   TStream& s_;
   TPXBitmap& bmp_;
@@ -98,7 +99,7 @@ class TIconReader {
   int64_t start_ = 0;
 };
 
-bool TIconReader::Read(int32_t index, bool paramsOnly, TPXBitmap* alpha, TIconEntry& entry) {
+bool TIconReader::Read(int32_t index, bool paramsOnly, std::unique_ptr<TPXMask>* mask, TIconEntry& entry) {
   start_ = s_.Position();
   const int32_t count = ReadDirHeader(s_, cursor_ ? 2 : 1);
   if (count <= 0 || index < 0 || index >= count) return Fail();
@@ -123,19 +124,25 @@ bool TIconReader::Read(int32_t index, bool paramsOnly, TPXBitmap* alpha, TIconEn
   uint8_t sig[8] = {};
   const bool png = s_.Read(sig, 8) == 8 && std::memcmp(sig, kPNGSignature, 8) == 0;
   s_.SetPosition(at);
-  return png ? ReadPNG(entry, paramsOnly, alpha) : ReadDIB(entry, paramsOnly, alpha);
+  return png ? ReadPNG(entry, paramsOnly, mask) : ReadDIB(entry, paramsOnly, mask);
 }
 
 // Images stored as PNG go through the PNG filter the I/O component knows.
-bool TIconReader::ReadPNG(const TIconEntry& e, bool paramsOnly, TPXBitmap* alpha) {
+bool TIconReader::ReadPNG(const TIconEntry& e, bool paramsOnly, std::unique_ptr<TPXMask>* mask) {
   const TPXFormatCodec* png = FindFormatCodec(ioPNG);
   if (!png || !png->Read) return Fail();
-  TPXBitmap unused;
-  png->Read(s_, bmp_, params_, progress_, paramsOnly, e.size, alpha ? *alpha : unused);
-  return !progress_.Aborted();
+  TPXBitmap alpha;
+  png->Read(s_, bmp_, params_, progress_, paramsOnly, e.size, alpha);
+  if (progress_.Aborted() || paramsOnly || !mask) return !progress_.Aborted();
+  // An opaque image leaves the alpha empty.
+  const bool translucent = alpha.Width() == bmp_.Width() && alpha.Height() == bmp_.Height();
+  if (!*mask) *mask = std::make_unique<TPXMask>();
+  if (translucent ? !AlphaBitmapToMask(alpha, **mask) : !OpaqueMask(*mask, bmp_.Width(), bmp_.Height()))
+    return Fail();
+  return true;
 }
 
-bool TIconReader::ReadDIB(const TIconEntry& e, bool paramsOnly, TPXBitmap* alpha) {
+bool TIconReader::ReadDIB(const TIconEntry& e, bool paramsOnly, std::unique_ptr<TPXMask>* mask) {
   uint8_t ih[kInfoHeaderSize];
   if (e.size < kInfoHeaderSize || !s_.ReadExact(ih, kInfoHeaderSize) || GetLE32(ih) != kInfoHeaderSize) return Fail();
   const int32_t hdrW = static_cast<int32_t>(GetLE32(ih + 4));
@@ -162,7 +169,7 @@ bool TIconReader::ReadDIB(const TIconEntry& e, bool paramsOnly, TPXBitmap* alpha
   if (cursor_) params_.SamplesPerPixel = 1;
 
   int64_t w = e.width, h = e.height;
-  if (hdrW != 0 && hdrW != w && hdrW > 0 && hdrW < kMaxHeaderSide && hdrH > 1 && hdrH / 2 < kMaxHeaderSide) {
+  if (hdrW != 0 && hdrW != w && hdrW > 0 && hdrW < kMaxHeaderSide && hdrH > 1 && hdrH < kMaxHeaderSide) {
     w = hdrW;
     h = hdrH / 2;
   }
@@ -175,9 +182,14 @@ bool TIconReader::ReadDIB(const TIconEntry& e, bool paramsOnly, TPXBitmap* alpha
   std::vector<TBGR> palette(static_cast<size_t>(entries));
   const int64_t xorRow = CalcRowLen(w, bits), andRow = CalcRowLen(w, 1);
   const bool readAnd = bits <= 8;
-  const int64_t pixelBytes = xorRow * h + (readAnd ? andRow * h : 0);
-  // The image must fit the entry's size and the stream.
-  if (kInfoHeaderSize + int64_t{stored} * 4 + pixelBytes > e.size || pixelBytes > StreamBytesLeft(s_)) return Fail();
+  const int64_t xorBytes = xorRow * h, andBytes = readAnd ? andRow * h : 0;
+  // The colours must fit the entry's size and the stream. The AND mask may
+  // end early (some writers leave it out for small images): what is
+  // missing reads as opaque.
+  const int64_t before = kInfoHeaderSize + int64_t{stored} * 4;
+  const int64_t streamLeft = StreamBytesLeft(s_) - int64_t{stored} * 4;
+  if (before + xorBytes > e.size || xorBytes > streamLeft) return Fail();
+  const int64_t andPresent = std::clamp<int64_t>(std::min(e.size - before, streamLeft) - xorBytes, 0, andBytes);
   if (!s_.ReadExact(palBytes.data(), static_cast<int64_t>(palBytes.size()))) return Fail();
   for (int32_t i = 0; i < stored; ++i) palette[i] = TBGR{palBytes[4 * i], palBytes[4 * i + 1], palBytes[4 * i + 2]};
   params_.FreePalette();
@@ -186,13 +198,12 @@ bool TIconReader::ReadDIB(const TIconEntry& e, bool paramsOnly, TPXBitmap* alpha
   params_.Height = static_cast<int32_t>(h);
   if (paramsOnly) return true;
 
-  std::vector<uint8_t> pixels(static_cast<size_t>(pixelBytes));
-  if (!s_.ReadExact(pixels.data(), pixelBytes)) return Fail();
+  // Zero-filled: an AND mask that is not there is all opaque.
+  std::vector<uint8_t> pixels(static_cast<size_t>(xorBytes + andBytes), 0);
+  if (!s_.ReadExact(pixels.data(), xorBytes + andPresent)) return Fail();
   if (!bmp_.Allocate(params_.Width, params_.Height, bits == 1 ? pxBW1 : pxBGR24)) return Fail();
-  if (alpha) {
-    if (!alpha->Allocate(params_.Width, params_.Height, pxGray8)) return Fail();
-    alpha->Fill(255);
-  }
+  TPXMask* alpha = nullptr;
+  if (mask && !(alpha = OpaqueMask(*mask, params_.Width, params_.Height))) return Fail();
   const TBGR bg = cursor_ ? params_.CURBackground : params_.ICOBackground;
   const bool whiteBg = bg == TBGR{255, 255, 255};
   progress_.Start(h);
@@ -225,7 +236,7 @@ bool TIconReader::ReadDIB(const TIconEntry& e, bool paramsOnly, TPXBitmap* alpha
         break;
     }
     if (alpha) {
-      uint8_t* ar = alpha->Scanline(y);
+      uint8_t* ar = alpha->GetRowPointer(y);
       if (!ar) return Fail();
       if (bits == 32) {
         for (int64_t x = 0; x < w; ++x) ar[x] = x0[4 * x + 3];
@@ -236,6 +247,7 @@ bool TIconReader::ReadDIB(const TIconEntry& e, bool paramsOnly, TPXBitmap* alpha
     }
   }
   progress_.RowsDone = static_cast<int32_t>(h);
+  if (alpha) alpha->SyncFull();
   return true;
 }
 
@@ -422,9 +434,8 @@ int32_t ICOImageCount(TStream& stream) {
 }
 
 void ReadICOStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, bool paramsOnly,
-                   TPXProgressRec& progress, TPXBitmap* alpha) {
-  if (progress.Aborted()) return;
-  try {
+                   TPXProgressRec& progress, std::unique_ptr<TPXMask>& mask, bool noMask) {
+  RunFilter(progress, [&] {
     const int64_t start = stream.Position();
     uint8_t bm[2] = {};
     if (stream.Read(bm, 2) == 2 && bm[0] == 'B' && bm[1] == 'M') {
@@ -434,39 +445,42 @@ void ReadICOStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, bo
     }
     stream.SetPosition(start);
     TIconEntry entry;
-    TIconReader(stream, bitmap, params, progress, false).Read(params.ICOImageIndex, paramsOnly, alpha, entry);
-  } catch (...) {
-    progress.Abort();
-  }
+    TIconReader(stream, bitmap, params, progress, false)
+        .Read(params.ICOImageIndex, paramsOnly, noMask ? nullptr : &mask, entry);
+  });
 }
 
 void ReadCURStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, bool paramsOnly,
-                   TPXProgressRec& progress, TPXBitmap* alpha) {
-  if (progress.Aborted()) return;
-  try {
+                   TPXProgressRec& progress, std::unique_ptr<TPXMask>& mask, bool noMask) {
+  RunFilter(progress, [&] {
     TIconEntry entry;
-    if (TIconReader(stream, bitmap, params, progress, true).Read(params.CURImageIndex, paramsOnly, alpha, entry)) {
+    if (TIconReader(stream, bitmap, params, progress, true)
+            .Read(params.CURImageIndex, paramsOnly, noMask ? nullptr : &mask, entry)) {
       params.CURHotSpotX = entry.planes;
       params.CURHotSpotY = entry.bitCount;
     }
-  } catch (...) {
-    progress.Abort();
-  }
+  });
 }
 
 void WriteICOStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, std::span<const int32_t> bitCounts,
                     std::span<const std::array<int32_t, 2>> sizes, TPXProgressRec& progress, TPXBitmap* alpha) {
-  if (progress.Aborted()) return;
-  try {
-    WriteICO(stream, bitmap, params, bitCounts, sizes, progress, alpha);
-  } catch (...) {
-    progress.Abort();
-  }
+  RunFilter(progress, [&] { WriteICO(stream, bitmap, params, bitCounts, sizes, progress, alpha); });
 }
+
+namespace {
+// The I/O component takes the transparency as an alpha bitmap.
+void ReadIconIntoAlpha(decltype(ReadICOStream)* read, TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params,
+                       TPXProgressRec& progress, bool paramsOnly, TPXBitmap& alpha) {
+  std::unique_ptr<TPXMask> mask;
+  read(stream, bitmap, params, paramsOnly, progress, mask, false);
+  if (!progress.Aborted() && !paramsOnly && mask && mask->Width() > 0 && !MaskToAlphaBitmap(*mask, alpha))
+    progress.Abort();
+}
+}  // namespace
 
 void ICOCodecRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
                   bool paramsOnly, int64_t /*dataLength*/, TPXBitmap& alpha) {
-  ReadICOStream(stream, bitmap, params, paramsOnly, progress, &alpha);
+  ReadIconIntoAlpha(ReadICOStream, stream, bitmap, params, progress, paramsOnly, alpha);
 }
 
 void ICOCodecWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
@@ -482,7 +496,7 @@ void ICOCodecWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TP
 
 void CURCodecRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
                   bool paramsOnly, int64_t /*dataLength*/, TPXBitmap& alpha) {
-  ReadCURStream(stream, bitmap, params, paramsOnly, progress, &alpha);
+  ReadIconIntoAlpha(ReadCURStream, stream, bitmap, params, progress, paramsOnly, alpha);
 }
 
 }  // namespace pixoran

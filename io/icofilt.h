@@ -2,9 +2,11 @@
 // Windows icons (read and written) and cursors (read).
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <span>
 
 #include "core/kopxutils_bitmap.h"
+#include "core/pxmask.h"
 #include "io/pixoranio_params.h"
 #include "io/pxprogress.h"
 #include "platform/streams.h"
@@ -21,16 +23,17 @@ bool IsCURStream(TStream& stream);
 int32_t ICOImageCount(TStream& stream);
 
 // Reads image ICOImageIndex of an icon: bitmap-header images of 1, 4, 8,
-// 24 and 32 bits, and PNG images through the PNG filter. alpha (nullptr:
-// not wanted) receives the 8-bit transparency, 255 opaque. A stream that
-// starts with "BM" is read as a BMP. An index past the images, a bad image
-// header or truncated data set Aborting.
+// 24 and 32 bits, and PNG images through the PNG filter. Unless noMask, the
+// 8-bit transparency (255 opaque) goes into the mask, created in the holder
+// when empty; an AND mask that ends early reads as opaque where it is
+// missing. A stream that starts with "BM" is read as a BMP. An index past
+// the images, a bad image header or truncated colour data set Aborting.
 void ReadICOStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, bool paramsOnly,
-                   TPXProgressRec& progress, TPXBitmap* alpha);
+                   TPXProgressRec& progress, std::unique_ptr<TPXMask>& mask, bool noMask);
 // Reads image CURImageIndex of a cursor, and its hot spot into CURHotSpotX
 // and CURHotSpotY.
 void ReadCURStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, bool paramsOnly,
-                   TPXProgressRec& progress, TPXBitmap* alpha);
+                   TPXProgressRec& progress, std::unique_ptr<TPXMask>& mask, bool noMask);
 
 // Writes an icon with one image per size (1..256 each side) at the matching
 // bit count (1, 4, 8, 32; 0 takes the depth from the record; others 24),

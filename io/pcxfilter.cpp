@@ -434,21 +434,11 @@ int32_t EncodePCXRow(uint8_t* dest, const uint8_t* src, int32_t count, int32_t s
 
 void ReadPCXStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, int64_t dataLength,
                    TPXProgressRec& progress, bool paramsOnly) {
-  if (progress.Aborted()) return;
-  try {
-    TPCXReader(stream, bitmap, params, progress).Read(dataLength, paramsOnly);
-  } catch (...) {
-    progress.Abort();
-  }
+  RunFilter(progress, [&] { TPCXReader(stream, bitmap, params, progress).Read(dataLength, paramsOnly); });
 }
 
 void WritePCXStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress) {
-  if (progress.Aborted()) return;
-  try {
-    WritePCX(stream, bitmap, params, progress);
-  } catch (...) {
-    progress.Abort();
-  }
+  RunFilter(progress, [&] { WritePCX(stream, bitmap, params, progress); });
 }
 
 std::vector<uint32_t> ReadDCXPageTable(TStream& stream) {
@@ -501,21 +491,11 @@ int32_t DCXPageCount(TStream& stream) {
 
 void ReadDCXStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
                    bool paramsOnly) {
-  if (progress.Aborted()) return;
-  try {
-    ReadDCX(stream, bitmap, params, progress, paramsOnly);
-  } catch (...) {
-    progress.Abort();
-  }
+  RunFilter(progress, [&] { ReadDCX(stream, bitmap, params, progress, paramsOnly); });
 }
 
 void WriteDCXStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress) {
-  if (progress.Aborted()) return;
-  try {
-    WriteDCX(stream, bitmap, params, progress);
-  } catch (...) {
-    progress.Abort();
-  }
+  RunFilter(progress, [&] { WriteDCX(stream, bitmap, params, progress); });
 }
 
 void PCXCodecRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,

@@ -9,21 +9,12 @@
 #include "core/kopxutils_settings.h"
 #include "io/pixoranio.h"
 #include "io/pixoranio_codecs.h"
+#include "io/pxfiltutil.h"
 #include "platform/system.h"
 
 namespace pixoran {
 
 namespace {
-
-uint32_t ReadLE32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
-}
-
-void WriteLE32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v), p[1] = static_cast<uint8_t>(v >> 8), p[2] = static_cast<uint8_t>(v >> 16),
-  p[3] = static_cast<uint8_t>(v >> 24);
-}
 
 // A pxBGR24 copy of the bitmap (its alpha channel left out); nullptr when
 // the storage for it cannot be had.
@@ -113,7 +104,7 @@ bool TPixoranIO::ReadStreamHeader(TStream& stream, const TPXFormatCodec& codec, 
   int64_t length = 0;
   if (got == kPXStreamHeaderSize && std::memcmp(b, codec.Magic, 4) == 0 && b[4] == 0) {
     headerSize = kPXStreamHeaderSize;
-    length = ReadLE32(b + 8);
+    length = GetLE32(b + 8);
   } else if (required && codec.FileType == ioPCX && got >= 4 && std::memcmp(b, "PCX", 3) == 0 && b[3] == 0) {
     // The older PCX header: no length, the data runs to the end of the stream.
     headerSize = 4;
@@ -233,7 +224,7 @@ void TPixoranIO::WriteCore(TStream& stream, const TPXFormatCodec& codec, TSaveSo
   const int64_t length = std::clamp<int64_t>(end - start - kPXStreamHeaderSize, 0, 0xFFFFFFFFll);
   uint8_t h[kPXStreamHeaderSize] = {};
   std::memcpy(h, codec.Magic, 4);
-  WriteLE32(h + 8, static_cast<uint32_t>(length));
+  PutLE32(h + 8, static_cast<uint32_t>(length));
   stream.SetPosition(start);
   if (stream.Write(h, kPXStreamHeaderSize) != kPXStreamHeaderSize) aborting_ = true;
   stream.SetPosition(end);

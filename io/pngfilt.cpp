@@ -16,6 +16,7 @@
 #include "core/pxmask.h"
 #include "io/pixoranio_params.h"
 #include "io/pngfilt_codec.h"
+#include "io/pxfiltutil.h"
 #include "io/pxprogress.h"
 
 namespace pixoran {
@@ -39,12 +40,7 @@ void WarningProc(png_structp, png_const_charp) {}
   return true;
 }
 
-bool TMaskAlphaRows::Allocate(int32_t width, int32_t height) {
-  if (!mask_.Allocate(width, height, 8)) return false;
-  mask_.Fill(255);
-  mask_.X1 = 0, mask_.Y1 = 0, mask_.X2 = width - 1, mask_.Y2 = height - 1;
-  return true;
-}
+bool TMaskAlphaRows::Allocate(int32_t width, int32_t height) { return MakeOpaqueMask(mask_, width, height); }
 
 void TMaskAlphaRows::SetTranslucent() { mask_.Full = false; }
 
@@ -63,8 +59,6 @@ using namespace pngcodec;
 namespace {
 
 constexpr uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
-// The stream is read in blocks of this size; libpng asks for a few bytes at a time.
-constexpr size_t kReadBlock = 65536;
 // zlib's deflate expands at most about 1032 times; image data that would
 // need more than this per byte of file left cannot be in the file, so its
 // bitmap is never allocated.
@@ -79,10 +73,7 @@ struct TReadContext {
   png_structp png;
   png_infop info;
   TStream* stream;
-  uint8_t* buffer;         // kReadBlock bytes
-  size_t bufferFill;       // bytes in the buffer
-  size_t bufferPos;        // bytes of the buffer already given to the codec
-  int64_t bufferStart;     // stream position of buffer[0]
+  TPXByteSource* source;  // the stream in blocks: libpng asks for a few bytes at a time
   bool streamFailed;
   // header
   png_uint_32 width, height;
@@ -101,26 +92,14 @@ static_assert(std::is_standard_layout_v<TReadContext>);
 
 void ReadProc(png_structp png, png_bytep data, size_t length) {
   auto* c = static_cast<TReadContext*>(png_get_io_ptr(png));
-  while (length > 0) {
-    if (c->bufferPos == c->bufferFill) {
-      c->bufferStart += static_cast<int64_t>(c->bufferFill);
-      c->bufferFill = c->bufferPos = 0;
-      int64_t got = 0;
-      try {
-        got = c->stream->Read(c->buffer, static_cast<int64_t>(kReadBlock));
-      } catch (...) {
-        c->streamFailed = true;
-      }
-      // Raised only here, outside the handler, so the jump leaves no exception alive.
-      if (c->streamFailed || got <= 0) png_error(png, "Read Error");
-      c->bufferFill = static_cast<size_t>(got);
-    }
-    const size_t n = std::min(length, c->bufferFill - c->bufferPos);
-    std::memcpy(data, c->buffer + c->bufferPos, n);
-    c->bufferPos += n;
-    data += n;
-    length -= n;
+  int64_t got = 0;
+  try {
+    got = c->source->ReadUpTo(data, static_cast<int64_t>(length));
+  } catch (...) {
+    c->streamFailed = true;
   }
+  // Raised only here, outside the handler, so the jump leaves no exception alive.
+  if (c->streamFailed || got != static_cast<int64_t>(length)) png_error(png, "Read Error");
 }
 
 void StepCreate(void* p) {
@@ -153,10 +132,10 @@ void StepSetup(void* p) {
       png_get_bKGD(png, c->info, &file);
       png_set_background(png, file, PNG_BACKGROUND_GAMMA_FILE, 1, 1.0);
     } else {
-      // Grey of 1, 2 or 4 bits: the colour is given at the expanded depth,
-      // which libpng would not bring the file's own value to.
-      const int expand = (c->colorType & PNG_COLOR_MASK_COLOR) == 0 && c->bitDepth < 8 ? 0 : 1;
-      png_set_background(png, &c->background, PNG_BACKGROUND_GAMMA_SCREEN, expand, 1.0);
+      // The requested colour as the rows are composed (colour, at the depth
+      // composed in). Given as the file's colour instead, libpng would take
+      // it as a palette index or a grey level.
+      png_set_background(png, &c->background, PNG_BACKGROUND_GAMMA_SCREEN, 0, 1.0);
     }
   }
   if (c->expand) png_set_expand(png);
@@ -185,21 +164,20 @@ void StepDestroy(void* p) {
   png_destroy_read_struct(&c->png, c->info != nullptr ? &c->info : nullptr, nullptr);
 }
 
-// Owns the read structures and the input buffer; destroys them on every path
+// Owns the read structures and the input source; destroys them on every path
 // and leaves the stream just after the bytes the codec consumed.
 class TDecoder {
  public:
   TDecoder(TStream& stream, std::atomic<bool>* aborting)
-      : ctx_(std::make_unique<TReadContext>()), buffer_(std::make_unique<uint8_t[]>(kReadBlock)) {
+      : ctx_(std::make_unique<TReadContext>()), source_(std::make_unique<TPXByteSource>(stream)) {
     ctx_->err.aborting = aborting;
     ctx_->stream = &stream;
-    ctx_->buffer = buffer_.get();
-    ctx_->bufferStart = stream.Position();
+    ctx_->source = source_.get();
   }
   ~TDecoder() {
     if (ctx_->png != nullptr) RunGuarded(ctx_->err, StepDestroy, ctx_.get());
     try {
-      ctx_->stream->SetPosition(ctx_->bufferStart + static_cast<int64_t>(ctx_->bufferPos));
+      ctx_->stream->SetPosition(source_->Position());
     } catch (...) {
     }
   }
@@ -218,7 +196,7 @@ class TDecoder {
 
  private:
   std::unique_ptr<TReadContext> ctx_;
-  std::unique_ptr<uint8_t[]> buffer_;
+  std::unique_ptr<TPXByteSource> source_;
 };
 
 uint8_t High8(png_uint_16 v, int depth) { return static_cast<uint8_t>(depth == 16 ? v >> 8 : std::min<int>(v, 255)); }
@@ -360,13 +338,13 @@ void ReadBody(TDecoder& dec, TPXBitmap& bitmap, TIOParamsVals& params, bool blen
       const bool smallGrey = (c.colorType & PNG_COLOR_MASK_COLOR) == 0 && c.bitDepth < 8;
       c.composeFile = hasBKGD && !smallGrey;
       if (!c.composeFile) {
-        // The composition runs on the samples before they are cut to 8 bits.
+        // At the output's 8 bits: libpng brings it to 16 for 16-bit samples,
+        // which it composes before they are cut to 8 bits.
         const TBGR b = params.PNGBackground;  // the file's colour when it has one, see above
-        const int scale = c.bitDepth == 16 ? 257 : 1;
-        c.background.red = static_cast<png_uint_16>(b.r * scale);
-        c.background.green = static_cast<png_uint_16>(b.g * scale);
-        c.background.blue = static_cast<png_uint_16>(b.b * scale);
-        c.background.gray = c.background.red;
+        c.background.red = b.r;
+        c.background.green = b.g;
+        c.background.blue = b.b;
+        c.background.gray = b.r == b.g && b.g == b.b ? b.r : 0;
       }
     }
   }
@@ -386,7 +364,7 @@ void ReadBody(TDecoder& dec, TPXBitmap& bitmap, TIOParamsVals& params, bool blen
     return;
   }
   // Image data the file cannot hold is refused before anything is allocated.
-  const int64_t left = std::max<int64_t>(0, c.stream->Size() - c.bufferStart - static_cast<int64_t>(c.bufferPos));
+  const int64_t left = std::max<int64_t>(0, c.source->Left());
   const int64_t fileRowBytes = (width * c.bitDepth * fileChannels + 7) / 8;
   if (height * (fileRowBytes + 1) / kMaxInflateRatio > left + 1) {
     progress.Abort();
@@ -447,22 +425,15 @@ void ReadBody(TDecoder& dec, TPXBitmap& bitmap, TIOParamsVals& params, bool blen
 
 void ReadCore(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, bool blendAlpha, TAlphaRows* alpha,
               bool paramsOnly, TPXProgressRec& progress) {
-  if (progress.Aborted()) return;
-  try {
+  // Storage or stream failures of our own side are reported like a bad file.
+  RunFilter(progress, [&] {
     TDecoder dec(stream, progress.Aborting);
     if (!dec.Create()) {
       progress.Abort();
       return;
     }
-    try {
-      ReadBody(dec, bitmap, params, blendAlpha, alpha, paramsOnly, progress);
-    } catch (...) {
-      progress.Abort();
-    }
-  } catch (...) {
-    // Storage or stream failures of our own side: reported like a bad file.
-    progress.Abort();
-  }
+    RunFilter(progress, [&] { ReadBody(dec, bitmap, params, blendAlpha, alpha, paramsOnly, progress); });
+  });
 }
 
 }  // namespace

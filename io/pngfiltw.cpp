@@ -22,6 +22,7 @@
 #include "io/pixoranio_params.h"
 #include "io/pngfilt.h"
 #include "io/pngfilt_codec.h"
+#include "io/pxfiltutil.h"
 #include "io/pxprogress.h"
 
 namespace pixoran {
@@ -158,18 +159,6 @@ enum class TRowForm {
 // The smallest palette depth that holds the bits asked for.
 int PaletteDepth(int32_t bits) { return bits <= 1 ? 1 : bits <= 2 ? 2 : bits <= 4 ? 4 : 8; }
 
-// A copy of the source in another pixel format, converted by the library's
-// own rules (keeping the caller's dither choice for 1 bit).
-std::unique_ptr<TPXBitmap> ConvertedCopy(TPXBitmap& source, TPXPixelFormat format) {
-  auto copy = std::make_unique<TPXBitmap>();
-  copy->CopyPixelsFrom(source);
-  copy->RemoveAlphaChannel();
-  copy->BWConversion = source.BWConversion;
-  copy->SetPixelFormat(format);
-  if (copy->PixelFormat() != format) throw EPXBitmapError("Cannot convert the image");
-  return copy;
-}
-
 struct TPlan {
   TPXBitmap* rows = nullptr;           // the rows read
   std::unique_ptr<TPXBitmap> work;     // a converted or reduced copy, when one was needed
@@ -191,20 +180,14 @@ void MakePlan(TPXBitmap& bitmap, TIOParamsVals& params, TAlphaRows* alpha, TPlan
     // One bit: black and white, or the image's own two colours.
     plan.colorType = PNG_COLOR_TYPE_GRAY;
     plan.depth = 1;
-    if (format == pxBW1) return;
-    TBGR color1{}, color2{};
-    if ((plan.work = ExtractTwoColorMask(bitmap, color1, color2))) {
-      plan.rows = plan.work.get();
-      if (!(color1 == TBGR{0, 0, 0} && color2 == TBGR{255, 255, 255})) {
-        plan.colorType = PNG_COLOR_TYPE_PALETTE;
-        plan.palette[0] = color1;
-        plan.palette[1] = color2;
-        plan.paletteCount = 2;
-      }
-      return;
+    TBGR color0{}, color1{};
+    plan.rows = &OneBitRows(bitmap, plan.work, color0, color1);
+    if (!(color0 == TBGR{0, 0, 0} && color1 == TBGR{255, 255, 255})) {
+      plan.colorType = PNG_COLOR_TYPE_PALETTE;
+      plan.palette[0] = color0;
+      plan.palette[1] = color1;
+      plan.paletteCount = 2;
     }
-    plan.work = ConvertedCopy(bitmap, pxBW1);
-    plan.rows = plan.work.get();
     return;
   }
 

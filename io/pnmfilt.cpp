@@ -286,12 +286,7 @@ bool IsPNMStream(TStream& stream) {
 
 void ReadPNMStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
                    bool paramsOnly) {
-  if (progress.Aborted()) return;
-  try {
-    TPNMReader(stream, bitmap, params, progress).Read(paramsOnly);
-  } catch (...) {
-    progress.Abort();
-  }
+  RunFilter(progress, [&] { TPNMReader(stream, bitmap, params, progress).Read(paramsOnly); });
 }
 
 void WritePNMStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress) {

@@ -8,11 +8,11 @@
 #include "io/bmpfilt.h"
 #include "io/jpegfilt.h"
 #include "io/pixoranio_params.h"
+#include "io/pxfiltutil.h"
 
 namespace pixoran {
 
 namespace {
-uint32_t U32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24); }
 bool Is(const uint8_t* p, const char* id) { return std::memcmp(p, id, 4) == 0; }
 constexpr uint32_t kAviKeyFrame = 0x10;
 constexpr int64_t kMaxFormatSize = 65536;
@@ -133,7 +133,7 @@ void TAVIReader::ScanList(int64_t pos, int64_t end, int depth, bool inMovi) {
   bool videoStrl = false;
   while (pos + 8 <= end && frames_.size() < 10000000) {
     if (stream_->Seek(pos, TSeekOrigin::soBeginning) != pos || !stream_->ReadExact(h, 8)) return;
-    const int64_t size = U32(h + 4), data = pos + 8;
+    const int64_t size = GetLE32(h + 4), data = pos + 8;
     if (size > end - data) return;  // a chunk past its list or the file ends the scan
     if (Is(h, "LIST")) {
       if (size >= 4 && depth < 4 && stream_->ReadExact(h + 8, 4)) {
@@ -153,7 +153,7 @@ void TAVIReader::ScanList(int64_t pos, int64_t end, int depth, bool inMovi) {
       uint8_t s[36];
       if (size >= 36 && stream_->ReadExact(s, 36) && Is(s, "vids") && videoStream_ < 0) {
         videoStream_ = streamCount_;
-        scale_ = U32(s + 20), rate_ = U32(s + 24), length_ = U32(s + 32);
+        scale_ = GetLE32(s + 20), rate_ = GetLE32(s + 24), length_ = GetLE32(s + 32);
         videoStrl = true;
       }
       ++streamCount_;
@@ -172,7 +172,7 @@ void TAVIReader::ScanList(int64_t pos, int64_t end, int depth, bool inMovi) {
           const int n = videoStream_;
           if (e[0] == '0' + n / 10 && e[1] == '0' + n % 10 && e[2] == 'd' && (e[3] == 'b' || e[3] == 'c'))
           {
-            frames_[k].Key = (U32(e + 4) & kAviKeyFrame) != 0 || k == 0;
+            frames_[k].Key = (GetLE32(e + 4) & kAviKeyFrame) != 0 || k == 0;
             ++k;
           }
         }
@@ -193,7 +193,7 @@ bool TAVIReader::Open(std::unique_ptr<TStream> stream) {
   if (fileSize_ < 12 || stream_->Seek(0, TSeekOrigin::soBeginning) != 0 || !stream_->ReadExact(h, 12) ||
       !Is(h, "RIFF") || !Is(h + 8, "AVI "))
     return false;
-  ScanList(12, std::min<int64_t>(fileSize_, int64_t{8} + U32(h + 4)), 0, false);
+  ScanList(12, std::min<int64_t>(fileSize_, int64_t{8} + GetLE32(h + 4)), 0, false);
   if (videoStream_ < 0 || format_.empty() || !ReadBitmapInfoHeader(format_.data(), static_cast<int64_t>(format_.size()), header_))
     return false;
   if (header_.biWidth <= 0 || header_.biHeight == 0 || header_.biHeight == INT32_MIN || header_.biWidth > 65535 ||

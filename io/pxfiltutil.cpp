@@ -71,26 +71,45 @@ const uint8_t* TPXByteSource::TakeSlow(int64_t count) {
   return buf_.data();
 }
 
-bool TPXByteSource::Read(uint8_t* dest, int64_t count) {
+void TPXByteSource::Reload() {
+  base_ = stream_.Position();
+  pos_ = fill_ = 0;
+  if (limit_ < base_) limit_ = base_;
+}
+
+void TPXByteSource::SetPosition(int64_t position) {
+  if (position >= base_ && position <= base_ + static_cast<int64_t>(fill_)) {
+    pos_ = static_cast<size_t>(position - base_);
+    return;
+  }
+  base_ = position;
+  pos_ = fill_ = 0;
+}
+
+int64_t TPXByteSource::ReadUpTo(uint8_t* dest, int64_t count) {
+  int64_t done = 0;
   while (count > 0) {
-    if (pos_ == fill_ && !Refill()) return false;
+    if (pos_ == fill_ && !Refill()) break;
     const int64_t n = std::min<int64_t>(count, static_cast<int64_t>(fill_ - pos_));
     std::memcpy(dest, buf_.data() + pos_, static_cast<size_t>(n));
     pos_ += static_cast<size_t>(n);
     dest += n;
     count -= n;
+    done += n;
   }
-  return true;
+  return done;
 }
 
 bool TPXByteSource::Skip(int64_t count) {
-  while (count > 0) {
-    if (pos_ == fill_ && !Refill()) return false;
-    const int64_t n = std::min<int64_t>(count, static_cast<int64_t>(fill_ - pos_));
-    pos_ += static_cast<size_t>(n);
-    count -= n;
+  if (count <= 0) return true;
+  if (count <= static_cast<int64_t>(fill_ - pos_)) {
+    pos_ += static_cast<size_t>(count);
+    return true;
   }
-  return true;
+  // Past the buffer: moved over without reading.
+  const int64_t to = Position() + count;
+  SetPosition(std::min(to, limit_));
+  return to <= limit_;
 }
 
 bool TPXFilterOut::Put(const void* data, int64_t count) {
@@ -98,6 +117,42 @@ bool TPXFilterOut::Put(const void* data, int64_t count) {
   SafeStreamWrite(stream_, error_, data, count);
   if (error_) progress_.Abort();
   return !error_;
+}
+
+bool MakeOpaqueMask(TPXMask& mask, int32_t width, int32_t height) {
+  if (!mask.Allocate(width, height, 8)) return false;
+  mask.Fill(255);
+  mask.X1 = 0, mask.Y1 = 0, mask.X2 = width - 1, mask.Y2 = height - 1;
+  return true;
+}
+
+TPXMask* OpaqueMask(std::unique_ptr<TPXMask>& mask, int32_t width, int32_t height) {
+  if (!mask) mask = std::make_unique<TPXMask>();
+  return MakeOpaqueMask(*mask, width, height) ? mask.get() : nullptr;
+}
+
+bool MaskToAlphaBitmap(TPXMask& mask, TPXBitmap& alpha) {
+  const int32_t w = mask.Width(), h = mask.Height();
+  if (mask.BitsPerPixel() != 8 || w <= 0 || h <= 0 || !alpha.Allocate(w, h, pxGray8)) return false;
+  for (int32_t y = 0; y < h; ++y) {
+    uint8_t* d = alpha.Scanline(y);
+    if (!d) return false;
+    std::memcpy(d, mask.GetRowPointer(y), static_cast<size_t>(w));
+  }
+  alpha.SyncFull();
+  return true;
+}
+
+bool AlphaBitmapToMask(TPXBitmap& alpha, TPXMask& mask) {
+  const int32_t w = alpha.Width(), h = alpha.Height();
+  if (alpha.PixelFormat() != pxGray8 || !MakeOpaqueMask(mask, w, h)) return false;
+  for (int32_t y = 0; y < h; ++y) {
+    const uint8_t* a = alpha.Scanline(y);
+    if (!a) return false;
+    std::memcpy(mask.GetRowPointer(y), a, static_cast<size_t>(w));
+  }
+  mask.SyncFull();
+  return true;
 }
 
 std::unique_ptr<TPXBitmap> ConvertedCopy(TPXBitmap& source, TPXPixelFormat format) {

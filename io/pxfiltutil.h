@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/kopxutils_bitmap.h"
+#include "core/pxmask.h"
 #include "io/pxprogress.h"
 #include "platform/streams.h"
 
@@ -50,7 +51,9 @@ class TPXByteSource {
     return buf_[pos_++];
   }
   // Copies count bytes; false (with what there was copied) at the end.
-  bool Read(uint8_t* dest, int64_t count);
+  bool Read(uint8_t* dest, int64_t count) { return ReadUpTo(dest, count) == count; }
+  // Copies up to count bytes; returns how many there were.
+  int64_t ReadUpTo(uint8_t* dest, int64_t count);
   bool Skip(int64_t count);
   // The bytes read into the buffer and not yet taken (count of them in n);
   // Skip takes them.
@@ -69,6 +72,14 @@ class TPXByteSource {
   // Absolute stream position of the next byte.
   int64_t Position() const { return base_ + static_cast<int64_t>(pos_); }
   int64_t Left() const { return limit_ - Position(); }
+  // For a codec that reads the stream itself: Sync puts the stream at this
+  // source's position, Reload takes the stream's position (after the codec
+  // read) as this source's.
+  void Sync() { stream_.SetPosition(Position()); }
+  void Reload();
+  // Moves to an absolute stream position (within the buffer when it can).
+  void SetPosition(int64_t position);
+  TStream& Stream() { return stream_; }
 
  private:
   bool Refill();
@@ -92,6 +103,33 @@ class TPXFilterOut {
   TPXProgressRec& progress_;
   bool error_ = false;
 };
+
+// Runs the body of a filter: nothing when Aborting is already set, and
+// whatever the body throws (storage, stream or codec errors) is reported on
+// the flag, as filters report every failure.
+template <class TBody>
+void RunFilter(TPXProgressRec& progress, TBody&& body) {
+  if (progress.Aborted()) return;
+  try {
+    body();
+  } catch (...) {
+    progress.Abort();
+  }
+}
+
+// The transparency mask of a reader: created in the holder when empty, 8
+// bits of the image's size, all 255 (opaque) and marked not empty; nullptr
+// when its storage cannot be had.
+TPXMask* OpaqueMask(std::unique_ptr<TPXMask>& mask, int32_t width, int32_t height);
+bool MakeOpaqueMask(TPXMask& mask, int32_t width, int32_t height);
+
+// An 8-bit mask's values into an alpha bitmap (pxGray8) of its size, for
+// callers that take transparency as a bitmap; false when it cannot be had.
+bool MaskToAlphaBitmap(TPXMask& mask, TPXBitmap& alpha);
+
+// An alpha bitmap (pxGray8) as a mask of its size; false for another
+// format or when the storage cannot be had.
+bool AlphaBitmapToMask(TPXBitmap& alpha, TPXMask& mask);
 
 // A copy of the source's pixels (no alpha channel) in another pixel format,
 // converted by the library's own rules; it keeps the caller's choice of

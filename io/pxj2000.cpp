@@ -544,18 +544,34 @@ void ReadJ2000Stream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, 
   params.SetDpiX(PXSettings().DefaultDpiX);
   params.SetDpiY(PXSettings().DefaultDpiY);
   params.FreePalette();
-  if (paramsOnly) return;
+  if (paramsOnly) {
+    // A JP2 palette or channel definition changes the components only when
+    // pixels are decoded: one pixel is, to report the image's own layout.
+    if (codecFormat == OPJ_CODEC_JP2 && image->x0 < static_cast<uint32_t>(std::numeric_limits<int32_t>::max()) &&
+        image->y0 < static_cast<uint32_t>(std::numeric_limits<int32_t>::max())) {
+      const auto x0 = static_cast<OPJ_INT32>(image->x0), y0 = static_cast<OPJ_INT32>(image->y0);
+      if (opj_set_decode_area(codec.get(), image.get(), x0, y0, x0 + 1, y0 + 1) &&
+          opj_decode(codec.get(), cs.get(), image.get()) && ChooseLayout(*image, layout)) {
+        params.BitsPerSample = layout.Bits;
+        params.SamplesPerPixel = layout.Count;
+      }
+    }
+    return;
+  }
 
   if (DecodedBytes(*image) > CodecMemoryLimit() || !opj_decode(codec.get(), cs.get(), image.get()) ||
       !opj_end_decompress(codec.get(), cs.get())) {
     progress.Abort();
     return;
   }
-  // A JP2 palette or channel definition changes the components: look again.
+  // A JP2 palette or channel definition changes the components: look again,
+  // and report what was decoded.
   if (!ChooseLayout(*image, layout)) {
     progress.Abort();
     return;
   }
+  params.BitsPerSample = layout.Bits;
+  params.SamplesPerPixel = layout.Count;
   const TPXPixelFormat format = layout.Model == TColorModel::Grey && layout.Bits == 1 ? pxBW1 : pxBGR24;
   if (!bitmap.Allocate(width, height, format)) {
     progress.Abort();

@@ -1,4 +1,5 @@
 #include "io/pxmetadata.h"
+#include "io/pxfiltutil.h"
 
 #include <algorithm>
 #include <array>
@@ -318,9 +319,7 @@ TPXImagingObject::~TPXImagingObject() = default;
 
 int32_t TPXImagingObject::AttrInt(int32_t offset) const {
   if (offset < 0 || offset > kAttributesSize - 4) return 0;
-  const uint8_t* p = Attributes.data() + offset;
-  return static_cast<int32_t>(static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-                              (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24));
+  return static_cast<int32_t>(GetLE32(Attributes.data() + offset));
 }
 
 void TPXImagingObject::SetAttrInt(int32_t offset, int32_t value) {
@@ -404,11 +403,6 @@ constexpr double kPointScale = 72000.0;
 bool IsLine(int32_t type) { return type == 3 || type == 4; }
 bool IsText(int32_t type) { return type >= 7 && type <= 10; }
 
-uint32_t LE32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
-}
-
 void PutLE32(std::vector<uint8_t>& out, uint32_t v) {
   for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
 }
@@ -462,19 +456,19 @@ std::unique_ptr<TPXImagingObject> MakeObject(const uint8_t* attributes, const TB
     const auto* dat = FindBlock(mark, defaults, "OiAnoDat");
     if (dat && dat->Data.size() >= 8) {
       const size_t fit = (dat->Data.size() - 8) / 8;
-      const size_t count = std::min<size_t>(LE32(dat->Data.data() + 4), fit);
+      const size_t count = std::min<size_t>(GetLE32(dat->Data.data() + 4), fit);
       obj->Points.resize(count);
       for (size_t i = 0; i < count; ++i) {
         const uint8_t* p = dat->Data.data() + 8 + i * 8;
-        obj->Points[i] = TPXAnnotPoint{static_cast<int32_t>(LE32(p)), static_cast<int32_t>(LE32(p + 4))};
+        obj->Points[i] = TPXAnnotPoint{static_cast<int32_t>(GetLE32(p)), static_cast<int32_t>(GetLE32(p + 4))};
       }
     }
   } else if (IsText(type)) {
     const auto* txt = FindBlock(mark, defaults, "OiAnText");
     if (txt && txt->Data.size() >= kAnTextHeader) {
       const uint8_t* d = txt->Data.data();
-      const auto scale = static_cast<int32_t>(LE32(d + 4));
-      const size_t length = std::min<size_t>(LE32(d + 12), txt->Data.size() - kAnTextHeader);
+      const auto scale = static_cast<int32_t>(GetLE32(d + 4));
+      const size_t length = std::min<size_t>(GetLE32(d + 12), txt->Data.size() - kAnTextHeader);
       const auto* text = reinterpret_cast<const char*>(d + kAnTextHeader);
       obj->Text.assign(text, strnlen(text, length));
       // The file's height is in the creation scale's units; a scale of 0
@@ -513,7 +507,7 @@ void TPXImagingAnnot::LoadFromStandardBuffer(const void* data, int64_t size) {
   const auto n = static_cast<size_t>(size);
   // Integers are 32-bit either way; 16-bit blocks put 4 more bytes in
   // every named-block header.
-  const size_t blockHeader = LE32(p + 4) != 0 ? 12 : 16;
+  const size_t blockHeader = GetLE32(p + 4) != 0 ? 12 : 16;
   constexpr size_t kAttr = TPXImagingObject::kAttributesSize;
   TBlockSet defaults, mark;
   std::array<uint8_t, kAttr> attributes{};
@@ -526,8 +520,8 @@ void TPXImagingAnnot::LoadFromStandardBuffer(const void* data, int64_t size) {
   };
   size_t pos = 8;
   while (n - pos >= 8) {
-    const uint32_t type = LE32(p + pos);
-    const uint32_t recordSize = LE32(p + pos + 4);
+    const uint32_t type = GetLE32(p + pos);
+    const uint32_t recordSize = GetLE32(p + pos + 4);
     pos += 8;
     if (type == kAnnotAttrRecord) {
       finish();
@@ -539,7 +533,7 @@ void TPXImagingAnnot::LoadFromStandardBuffer(const void* data, int64_t size) {
     } else if (type == kAnnotDefaultBlock || type == kAnnotMarkBlock) {
       if (n - pos < blockHeader) break;
       const auto* name = reinterpret_cast<const char*>(p + pos);
-      const size_t contentSize = LE32(p + pos + 8);
+      const size_t contentSize = GetLE32(p + pos + 8);
       if (contentSize > n - pos - blockHeader) break;
       PutBlock(type == kAnnotDefaultBlock ? defaults : mark, std::string(name, strnlen(name, 8)),
                p + pos + blockHeader, contentSize);

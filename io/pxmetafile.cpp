@@ -1,4 +1,5 @@
 #include "io/pxmetafile.h"
+#include "io/pxfiltutil.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -6,17 +7,15 @@
 namespace pixoran {
 
 namespace {
-uint32_t U32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24); }
-int32_t I32(const uint8_t* p) { return static_cast<int32_t>(U32(p)); }
-int16_t I16(const uint8_t* p) { return static_cast<int16_t>(p[0] | (p[1] << 8)); }
-uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+int32_t I32(const uint8_t* p) { return static_cast<int32_t>(GetLE32(p)); }
+int16_t I16(const uint8_t* p) { return static_cast<int16_t>(GetLE16(p)); }
 constexpr int64_t kScreenDpi = 96;
 constexpr int64_t kMaxSide = 16000;
 }  // namespace
 
 bool ReadMetafileInfo(const uint8_t* data, int64_t size, TMetafileInfo& info) {
   if (!data) return false;
-  if (size >= 88 && U32(data) == 1 && U32(data + 40) == 0x464D4520u) {  // EMR_HEADER, " EMF"
+  if (size >= 88 && GetLE32(data) == 1 && GetLE32(data + 40) == 0x464D4520u) {  // EMR_HEADER, " EMF"
     const int64_t fw = int64_t{I32(data + 32)} - I32(data + 24), fh = int64_t{I32(data + 36)} - I32(data + 28);
     const int64_t devX = I32(data + 72), devY = I32(data + 76), mmX = I32(data + 80), mmY = I32(data + 84);
     info.Enhanced = true;
@@ -25,8 +24,8 @@ bool ReadMetafileInfo(const uint8_t* data, int64_t size, TMetafileInfo& info) {
     info.Height = devY > 0 && mmY > 0 ? fh * devY / (mmY * 100) : fh * kScreenDpi / 2540;
     return true;
   }
-  if (size >= 22 && U32(data) == 0x9AC6CDD7u) {  // placeable WMF
-    const int64_t inch = U16(data + 14);
+  if (size >= 22 && GetLE32(data) == 0x9AC6CDD7u) {  // placeable WMF
+    const int64_t inch = GetLE16(data + 14);
     if (inch == 0) return false;
     info.Enhanced = false;
     info.Width = (int64_t{I16(data + 10)} - I16(data + 6)) * kScreenDpi / inch;

@@ -11,6 +11,7 @@
 
 #include "core/kopxutils_bitmap.h"
 #include "core/pxdib.h"
+#include "io/pxfiltutil.h"
 #include "io/pxmetafile.h"
 #include "platform/vectorcanvas.h"
 
@@ -35,11 +36,10 @@ struct TRec {
   bool Has(int64_t at, int64_t len) const { return at >= 0 && len >= 0 && at <= N && len <= N - at; }
   uint32_t U32(int64_t at) const {
     if (!Has(at, 4)) return 0;
-    const uint8_t* p = P + at;
-    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+    return GetLE32(P + at);
   }
   int32_t I32(int64_t at) const { return static_cast<int32_t>(U32(at)); }
-  uint16_t U16(int64_t at) const { return Has(at, 2) ? static_cast<uint16_t>(P[at] | (P[at + 1] << 8)) : 0; }
+  uint16_t U16(int64_t at) const { return Has(at, 2) ? GetLE16(P + at) : 0; }
   int16_t I16(int64_t at) const { return static_cast<int16_t>(U16(at)); }
   uint8_t U8(int64_t at) const { return Has(at, 1) ? P[at] : 0; }
   float F32(int64_t at) const {

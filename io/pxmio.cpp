@@ -401,14 +401,15 @@ void TPixoranMIO::LoadICOImages(TStream& stream) {
   if (!view_) return;
   TPXProgressRec progress;
   progress.Aborting = &aborting_;
-  TPXBitmap image, alpha;
+  TPXBitmap image;
+  std::unique_ptr<TPXMask> mask;
   RunLoader(&stream, kICOType, {}, ICOImageCount(stream), [&](int32_t i, TIOParamsVals& rec, TFrameOut& out) {
     rec.ICOImageIndex = i;
     image.FreeImage(true);
-    alpha.FreeImage(true);
-    ReadICOStream(stream, image, rec, false, progress, &alpha);
+    mask.reset();
+    ReadICOStream(stream, image, rec, false, progress, mask, false);
     if (aborting_) return -1;
-    AlphaIntoBitmap(image, alpha);
+    if (mask) MaskIntoBitmap(image, *mask);
     if (HasImage(image)) out.Image = &image;
     return -1;
   });

@@ -112,7 +112,8 @@ class TTGAReader {
  public:
   TTGAReader(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress)
       : s_(stream), bmp_(bitmap), params_(params), progress_(progress) {}
-  void Read(bool paramsOnly, TPXBitmap* alpha);
+  // mask: where the alpha goes, nullptr when it is not wanted.
+  void Read(bool paramsOnly, std::unique_ptr<TPXMask>* mask);
 
  private:
   void Fail() { progress_.Abort(); }
@@ -154,7 +155,7 @@ void TTGAReader::ReadExtension(int64_t start) {
   if (gn && gd) params_.TGAGamma = static_cast<double>(gn) / gd;
 }
 
-void TTGAReader::Read(bool paramsOnly, TPXBitmap* alpha) {
+void TTGAReader::Read(bool paramsOnly, std::unique_ptr<TPXMask>* mask) {
   const int64_t start = s_.Position();
   if (s_.Size() - start < kHeaderSize) {
     Fail();
@@ -253,11 +254,9 @@ void TTGAReader::Read(bool paramsOnly, TPXBitmap* alpha) {
     Fail();
     return;
   }
-  const bool withAlpha = alpha && h_.depth == 32 && (h_.descriptor & 0x08);
-  if (withAlpha) {
-    if (!alpha->Allocate(h_.width, h_.height, pxGray8)) return Fail();
-    alpha->Fill(255);
-  }
+  const bool withAlpha = mask && h_.depth == 32 && (h_.descriptor & 0x08);
+  TPXMask* alpha = nullptr;
+  if (withAlpha && !(alpha = OpaqueMask(*mask, h_.width, h_.height))) return Fail();
   std::vector<uint8_t> file(static_cast<size_t>(units * unit)), alphaRow(static_cast<size_t>(w), 255);
   TTGAUnitReader reader(src, unit, h_.imageType >= 9);
   const bool topDown = (h_.descriptor & 0x20) != 0;
@@ -291,12 +290,13 @@ void TTGAReader::Read(bool paramsOnly, TPXBitmap* alpha) {
       }
     }
     if (withAlpha) {
-      uint8_t* ar = alpha->Scanline(y);
+      uint8_t* ar = alpha->GetRowPointer(y);
       if (!ar) return Fail();
       std::memcpy(ar, alphaRow.data(), static_cast<size_t>(w));
     }
   }
   progress_.RowsDone = static_cast<int32_t>(h);
+  if (alpha) alpha->SyncFull();
 }
 
 void TTGAReader::ConvertRow(const uint8_t* f, uint8_t* row, uint8_t* alphaRow) const {
@@ -365,13 +365,13 @@ void PutText(uint8_t* p, const std::string& text) {
   std::memcpy(p, text.data(), std::min<size_t>(text.size(), 40));
 }
 
-void WriteTGA(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress, TPXBitmap* mask) {
+void WriteTGA(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress, TPXMask* mask) {
   const int64_t w = bitmap.Width(), h = bitmap.Height();
   if (w <= 0 || h <= 0 || w > 65535 || h > 65535 || bitmap.PixelFormat() == pxNone) {
     progress.Abort();
     return;
   }
-  const bool useMask = mask && mask->Width() == w && mask->Height() == h && mask->PixelFormat() == pxGray8 && !mask->Full;
+  const bool useMask = mask && mask->Width() == w && mask->Height() == h && mask->BitsPerPixel() == 8 && !mask->Full;
   int depth = 24;
   if (params.SamplesPerPixel == 1)
     depth = params.BitsPerSample == 1 ? 1 : params.BitsPerSample == 4 ? 4 : 8;
@@ -452,7 +452,7 @@ void WriteTGA(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProg
         break;
       case 24: line = src; break;
       default: {
-        const uint8_t* a = mask->Scanline(static_cast<int32_t>(y));
+        const uint8_t* a = mask->GetRowPointer(static_cast<int32_t>(y));
         if (!a) return progress.Abort();
         for (int64_t x = 0; x < w; ++x)
           buf[4 * x] = src[3 * x], buf[4 * x + 1] = src[3 * x + 1], buf[4 * x + 2] = src[3 * x + 2], buf[4 * x + 3] = a[x];
@@ -545,33 +545,29 @@ bool IsTGAStream(TStream& stream) {
 }
 
 void ReadTGAStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                   bool paramsOnly, TPXBitmap* alpha) {
-  if (progress.Aborted()) return;
-  try {
-    TTGAReader(stream, bitmap, params, progress).Read(paramsOnly, alpha);
-  } catch (...) {
-    progress.Abort();
-  }
+                   bool paramsOnly, std::unique_ptr<TPXMask>& mask, bool noMask) {
+  RunFilter(progress, [&] { TTGAReader(stream, bitmap, params, progress).Read(paramsOnly, noMask ? nullptr : &mask); });
 }
 
 void WriteTGAStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                    TPXBitmap* mask) {
-  if (progress.Aborted()) return;
-  try {
-    WriteTGA(stream, bitmap, params, progress, mask);
-  } catch (...) {
-    progress.Abort();
-  }
+                    TPXMask* mask) {
+  RunFilter(progress, [&] { WriteTGA(stream, bitmap, params, progress, mask); });
 }
 
 void TGACodecRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
                   bool paramsOnly, int64_t /*dataLength*/, TPXBitmap& alpha) {
-  ReadTGAStream(stream, bitmap, params, progress, paramsOnly, &alpha);
+  // The I/O component takes the transparency as an alpha bitmap.
+  std::unique_ptr<TPXMask> mask;
+  ReadTGAStream(stream, bitmap, params, progress, paramsOnly, mask, false);
+  if (!progress.Aborted() && mask && mask->Width() > 0 && !MaskToAlphaBitmap(*mask, alpha)) progress.Abort();
 }
 
 void TGACodecWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
                    TPXBitmap* alpha) {
-  WriteTGAStream(stream, bitmap, params, progress, alpha);
+  // The I/O component hands the transparency over as an alpha bitmap.
+  TPXMask mask;
+  const bool withMask = alpha && alpha->Width() > 0 && AlphaBitmapToMask(*alpha, mask);
+  WriteTGAStream(stream, bitmap, params, progress, withMask ? &mask : nullptr);
 }
 
 }  // namespace pixoran

@@ -9,7 +9,7 @@ namespace {
 using namespace pixoran;
 using namespace pixoran::fuzzseeds;
 
-std::vector<uint8_t> Written(TPXBitmap& b, int bits, int samples, bool rle, bool grey, TPXBitmap* mask = nullptr) {
+std::vector<uint8_t> Written(TPXBitmap& b, int bits, int samples, bool rle, bool grey, TPXMask* mask = nullptr) {
   TIOParamsVals params;
   params.BitsPerSample = bits, params.SamplesPerPixel = samples, params.TGACompressed = rle;
   params.TGAGrayLevel = grey;
@@ -36,11 +36,12 @@ bool WriteTgaSeeds(const std::string& folder) {
   auto save = [&](const std::string& name, const std::vector<uint8_t>& bytes) {
     ok = !bytes.empty() && SaveSeed(folder + "/" + name, bytes) && ok;
   };
-  TPXBitmap rgb, few, bw, mask;
+  TPXBitmap rgb, few, bw;
+  TPXMask mask;
   if (!SeedImage(rgb, 9, 4, 0) || !SeedImage(few, 9, 4, 5) || !SeedImage(bw, 11, 3, 0, true)) return false;
-  if (!mask.Allocate(9, 4, pxGray8)) return false;
+  if (!mask.Allocate(9, 4, 8)) return false;
   for (int32_t y = 0; y < 4; ++y)
-    for (int32_t x = 0; x < 9; ++x) mask.Scanline(y)[x] = static_cast<uint8_t>(x * 31);
+    for (int32_t x = 0; x < 9; ++x) mask.GetRowPointer(y)[x] = static_cast<uint8_t>(x * 31);
   for (bool rle : {false, true}) {
     const std::string r = rle ? "_rle" : "";
     save("rgb24" + r + ".tga", Written(rgb, 8, 3, rle, false));

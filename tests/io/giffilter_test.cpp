@@ -2,6 +2,7 @@
 // decode with netpbm, hand-built files (87a, local tables, a deferred clear
 // code, corrupt codes), frame removal, animation composition, and bad input.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <atomic>
 #include <cstdio>
@@ -301,15 +302,17 @@ TEST(GifLzw, EmptyDataAndBadCodes) {
       {{10, 1, 0, 0}, false},         // minimum code size 10
       {beyond.Blocks(2), false},      // a code beyond the next free code
       {clearEnd.Blocks(2), false},    // end right after clear with bytes left
-      {{2, 5, 0x4C, 0x01}, false},    // a sub-block cut off by the end
-      {{2, 1, 0x4C}, false},          // no terminator
+      {{2, 5, 0x4C, 0x01}, true},     // a sub-block cut off by the end: what is there decodes
+      {{2, 1, 0x4C}, true},           // no terminator: the same
+      {{2}, true},                    // nothing after the minimum code size
+      {{}, false},                    // not even a minimum code size
   };
   for (const Case& c : cases) {
     TReadOnlyMemoryStream s(c.data.data(), static_cast<int64_t>(c.data.size()));
     uint8_t out[4] = {9, 9, 9, 9};
     GIFLZWDecompress(s, 2, 2, out, false);
     EXPECT_EQ(s.Position(), c.ok ? s.Size() : 0) << ::testing::PrintToString(c.data);
-    if (c.data.size() == 2) {
+    if (c.data.size() <= 2) {
       EXPECT_EQ(out[0], 9);
     }
   }
@@ -658,15 +661,29 @@ TEST(GifRead, TruncatedFlippedAndHugeInputEndCleanly) {
   auto b = ToBitmap(img);
   const std::vector<uint8_t> good = WriteGif(*b, 6, true);
   ASSERT_FALSE(ReadGif(good).aborted);
-  // Cut inside the image data: reported; cut after it: the image is there.
-  const size_t dataEnd = good.size() - 4;  // comment extension and trailer follow the data
+  // Cut before the data: reported. Cut inside them (a partial download):
+  // what there is decodes, the rest is index 0, and nothing is reported.
+  const size_t dataStart = 13 + 3 * (size_t{1} << ((good[10] & 7) + 1)) + 8 + 10;  // the minimum code size
+  const TBGR index0 = ReadGif(good).params->Palette[0];
+  const TImage full = ReadGif(good).image;
+  size_t lastRight = 0;
   for (size_t n = 0; n < good.size(); ++n) {
     const std::vector<uint8_t> cut(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(n));
     const TReadResult r = ReadGif(cut);
-    if (n < dataEnd) {
-      EXPECT_TRUE(r.aborted) << n;
+    ASSERT_EQ(r.aborted, n <= dataStart) << n;
+    if (r.aborted) continue;
+    ASSERT_EQ(r.image.px.size(), full.px.size());
+    size_t right = 0;
+    for (size_t i = 0; i < full.px.size(); ++i) {
+      if (r.image.px[i] == full.px[i])
+        ++right;
+      else
+        ASSERT_EQ(r.image.px[i], index0) << n << " pixel " << i;
     }
+    EXPECT_GE(right, lastRight) << n;
+    lastRight = right;
   }
+  EXPECT_EQ(lastRight, full.px.size());
   std::mt19937 rng(1);
   for (int i = 0; i < 2000; ++i) {
     std::vector<uint8_t> bad = good;
@@ -676,13 +693,37 @@ TEST(GifRead, TruncatedFlippedAndHugeInputEndCleanly) {
     TReadOnlyMemoryStream s(bad.data(), static_cast<int64_t>(bad.size()));
     CopyGIFWithoutFrame(s, &none, 0);
   }
-  // A frame of 65535 x 65535 is refused by the memory budget before any allocation.
-  testing::ThresholdScope small(1 << 20);
-  TGifBuilder huge("GIF89a", 65535, 65535, kFour);
-  const std::vector<uint8_t> noData = {2, 0};
-  huge.Frame(0, 0, 65535, 65535, {}, {}, false, &noData);
-  EXPECT_TRUE(ReadGif(huge.Done()).aborted);
+  // Frames that claim far more pixels than their data can describe are
+  // refused before their storage is had, at the default memory budget; a
+  // small frame without data still loads (all index 0).
+  struct Claim {
+    int w, h;
+    size_t dataBytes;
+    bool aborted;
+  };
+  const Claim claims[] = {{65535, 65535, 0, true}, {20000, 20000, 0, true}, {20000, 20000, 2000, true},
+                          {8000, 8000, 300, true}, {200, 200, 0, false}, {256, 256, 1, false}};
+  rusage before{};
+  getrusage(RUSAGE_SELF, &before);
+  for (const Claim& c : claims) {
+    TGifBuilder huge("GIF89a", c.w, c.h, kFour);
+    TCodeWriter codes;
+    codes.Put(4, 3);
+    for (size_t i = 0; i < c.dataBytes; ++i) codes.Put(0, 8);
+    const std::vector<uint8_t> data = c.dataBytes ? codes.Blocks(2) : std::vector<uint8_t>{2, 0};
+    huge.Frame(0, 0, c.w, c.h, {}, {}, false, &data);
+    const TReadResult r = ReadGif(huge.Done());
+    EXPECT_EQ(r.aborted, c.aborted) << c.w << " x " << c.h;
+    if (!r.aborted) {
+      EXPECT_EQ(r.image.px.front(), kFour[0]);
+      EXPECT_EQ(r.image.px.back(), kFour[0]);
+    }
+  }
+  rusage after{};
+  getrusage(RUSAGE_SELF, &after);
+  EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 64 * 1024) << "kilobytes more at the peak";
   // The screen's width with a frame's height would make a canvas no frame could be.
+  testing::ThresholdScope small(1 << 20);
   TGifBuilder tall("GIF89a", 40000, 1, kFour);
   tall.Frame(0, 0, 1, 40000, std::vector<uint8_t>(40000, 1));
   tall.Frame(0, 0, 1, 1, {2});

@@ -11,6 +11,7 @@
 
 #include "filtertools.h"
 #include "io/pixoranio_codecs.h"
+#include "io/pxfiltutil.h"
 #include "io/pxformats.h"
 
 namespace pixoran {
@@ -19,7 +20,8 @@ namespace {
 using namespace pixoran::testing;
 
 struct TRead {
-  TPXBitmap bmp, alpha;
+  TPXBitmap bmp, alpha;  // alpha: the mask's values
+  std::unique_ptr<TPXMask> mask;
   TIOParamsVals params;
   bool aborted = false;
 };
@@ -29,12 +31,13 @@ void ReadICO(const Bytes& file, TRead& r, int index = 0, bool cursor = false) {
   TProgressFixture p;
   if (cursor) {
     r.params.CURImageIndex = index;
-    ReadCURStream(s, r.bmp, r.params, false, p.rec, &r.alpha);
+    ReadCURStream(s, r.bmp, r.params, false, p.rec, r.mask, false);
   } else {
     r.params.ICOImageIndex = index;
-    ReadICOStream(s, r.bmp, r.params, false, p.rec, &r.alpha);
+    ReadICOStream(s, r.bmp, r.params, false, p.rec, r.mask, false);
   }
   r.aborted = p.aborting;
+  if (r.mask) MaskToAlphaBitmap(*r.mask, r.alpha);
 }
 
 // An RGBA image: rgb plus one alpha byte per pixel.
@@ -133,6 +136,38 @@ TEST(IcoRead, NetpbmIconsImageByImage) {
   EXPECT_TRUE(past.aborted);
 }
 
+// ppmtowinicon leaves the AND mask out of small 1- and 4-bit images (what
+// winicontopam reads as "implying remainder of mask"); complete ones as a
+// check. The colours are winicontopam's, and every pixel is opaque.
+TEST(IcoRead, PpmtowiniconFilesWithoutTheirAndMask) {
+  const std::string d = ToolDir();
+  struct Case {
+    int w, h;
+    bool oneBit;
+    int64_t missing;  // AND-mask bytes the file leaves out
+  };
+  const Case cases[] = {{1, 4, true, 16}, {3, 4, true, 16}, {8, 4, true, 0}, {1, 3, false, 12}, {5, 3, false, 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.w) + " x " + std::to_string(c.h) + (c.oneBit ? " 1 bit" : " 4 bits"));
+    const TRGBImage source = c.oneBit ? Thresholded(MakeRGB(c.w, c.h))
+                                      : MakeRGB(c.w, c.h, {0x000000, 0xFF0000, 0x00FF00, 0x0000FF, 0x808080});
+    WriteFileBytes(d + "/small.pnm", c.oneBit ? ToPBM(source) : ToPPM(source));
+    ASSERT_TRUE(RunTool("cd " + d + " && ppmtowinicon small.pnm > small.ico && winicontopam small.ico | pamtopnm | ppmtoppm > small.ppm"));
+    const Bytes file = ReadFileBytes(d + "/small.ico");
+    const int64_t bits = c.oneBit ? 1 : 4, rowBytes = (c.w * bits + 31) / 32 * 4;
+    const int64_t complete = 22 + 40 + (int64_t{4} << bits) + rowBytes * c.h + 4 * c.h;
+    ASSERT_EQ(static_cast<int64_t>(file.size()), complete - c.missing);
+    TRead r;
+    ReadICO(file, r);
+    ASSERT_FALSE(r.aborted);
+    EXPECT_EQ(r.params.BitsPerSample, bits);
+    EXPECT_TRUE(SameImage(ParseRawPNM(ReadFileBytes(d + "/small.ppm")), FromBitmap(r.bmp)));
+    ASSERT_EQ(r.alpha.Width(), c.w);
+    for (int y = 0; y < c.h; ++y)
+      for (int x = 0; x < c.w; ++x) ASSERT_EQ(r.alpha.Scanline(y)[x], 255) << x << "," << y;
+  }
+}
+
 TEST(IcoRead, QtIcons) {
   if (!QImageWriter::supportedImageFormats().contains("ico")) GTEST_SKIP() << "no ico plugin in this Qt";
   QImage q(20, 12, QImage::Format_ARGB32);
@@ -223,7 +258,7 @@ TEST(IcoRead, HandMadeEntries) {
   THandImage noDepth = bw;
   noDepth.headerBits = 0, noDepth.colors = 0;
   Bytes cut = HandIcon(1, {bw});
-  cut.resize(cut.size() - 3);
+  cut.resize(cut.size() - 8 - 3);  // into the colour rows
   Bytes shortEntry = HandIcon(1, {bw});
   shortEntry[14] = 50;  // bytes in resource
   for (const Bytes& bad : {HandIcon(1, {small}), HandIcon(1, {noDepth}), cut, shortEntry}) {
@@ -232,6 +267,18 @@ TEST(IcoRead, HandMadeEntries) {
     EXPECT_TRUE(r2.aborted);
     EXPECT_EQ(r2.bmp.Width(), 0);
   }
+
+  // A header whose (doubled) height is 2048 or more is not believed, even
+  // when half of it would be: the directory's 16 x 16 holds.
+  THandImage sixteen{16, 16, 2, 0, 0, 1, 40, {0x000000, 0xFFFFFF}, Bytes(64, 0xF0), Bytes(64, 0)};
+  Bytes odd = HandIcon(1, {sixteen});
+  PutLE32(odd.data() + 22 + 4, 20);
+  PutLE32(odd.data() + 22 + 8, 3000);
+  TRead o;
+  ReadICO(odd, o);
+  ASSERT_FALSE(o.aborted);
+  EXPECT_EQ(o.bmp.Width(), 16);
+  EXPECT_EQ(o.bmp.Height(), 16);
 }
 
 // PNG images inside an icon go to the PNG filter the I/O component knows.

@@ -641,6 +641,88 @@ TEST(PngRead, BlendingOverTheFileOrTheRecordBackground) {
   }
 }
 
+// Without bKGD every colour type composites over the record's colour (not a
+// palette entry, not its red as a grey level), at 8 and 16 bits.
+TEST(PngRead, BlendingWithoutBkgdUsesTheRecordColourForEveryColourType) {
+  const TBGR record{30, 100, 200};  // red 200, green 100, blue 30: not a grey
+  // Four pixels: transparent, opaque, half transparent (alpha types only), opaque.
+  struct Case {
+    const char* what;
+    int colorType, depth;
+    Bytes png;
+    std::vector<TRgba> pixels;  // 8-bit values; a = 0 where the file's tRNS matches
+  };
+  auto grey = [](int v, int a = 255) { return TRgba{static_cast<uint8_t>(v), static_cast<uint8_t>(v), static_cast<uint8_t>(v), static_cast<uint8_t>(a)}; };
+  std::vector<Case> cases;
+  for (int maxval : {255, 65535}) {
+    const int k = maxval == 255 ? 1 : 257;
+    auto be16 = [&](int v) { return Bytes{static_cast<uint8_t>(v * k >> 8), static_cast<uint8_t>(v * k)}; };
+    const int depth = maxval == 255 ? 8 : 16;
+    // Grey with a transparent level.
+    Bytes g = Netpbm("pamtopng", Pam(4, 1, 1, maxval, "GRAYSCALE", {10 * k, 90 * k, 160 * k, 250 * k}));
+    InsertChunk(g, "tRNS", be16(10));
+    cases.push_back({"grey tRNS", 0, depth, g, {grey(10, 0), grey(90), grey(160), grey(250)}});
+    // Grey with alpha.
+    cases.push_back({"grey alpha", 4, depth,
+                     Netpbm("pamtopng", Pam(4, 1, 2, maxval, "GRAYSCALE_ALPHA",
+                                            {10 * k, 0, 90 * k, 255 * k, 160 * k, 128 * k, 250 * k, 255 * k})),
+                     {grey(10, 0), grey(90), grey(160, 128), grey(250)}});
+    // Colour with a transparent colour.
+    Bytes c = Netpbm("pamtopng", Pam(4, 1, 3, maxval, "RGB",
+                                     {10 * k, 20 * k, 30 * k, 90 * k, 0, 0, 0, 160 * k, 0, 250 * k, 250 * k, 5 * k}));
+    Bytes trns = be16(10);
+    for (int v : {20, 30})
+      for (uint8_t b : be16(v)) trns.push_back(b);
+    InsertChunk(c, "tRNS", trns);
+    cases.push_back({"colour tRNS", 2, depth, c, {{10, 20, 30, 0}, {90, 0, 0, 255}, {0, 160, 0, 255}, {250, 250, 5, 255}}});
+    // Colour with alpha.
+    cases.push_back({"colour alpha", 6, depth,
+                     Netpbm("pamtopng", Pam(4, 1, 4, maxval, "RGB_ALPHA",
+                                            {10 * k, 20 * k, 30 * k, 0, 90 * k, 0, 0, 255 * k, 0, 160 * k, 0, 128 * k,
+                                             250 * k, 250 * k, 5 * k, 255 * k})),
+                     {{10, 20, 30, 0}, {90, 0, 0, 255}, {0, 160, 0, 128}, {250, 250, 5, 255}}});
+  }
+  // Grey of 4 bits with a transparent level (levels 17 apart at 8 bits).
+  Bytes g4 = Netpbm("pamtopng", Pam(4, 1, 1, 15, "GRAYSCALE", {1, 5, 9, 15}));
+  InsertChunk(g4, "tRNS", {0, 1});
+  cases.push_back({"grey 4-bit tRNS", 0, 4, g4, {grey(17, 0), grey(85), grey(153), grey(255)}});
+  // A palette, its first entry transparent and its third half so.
+  std::string ppm = "P6\n4 1\n255\n";
+  for (int v : {10, 20, 30, 90, 0, 0, 0, 160, 0, 250, 250, 5}) ppm += static_cast<char>(v);
+  Bytes pal = Netpbm("pnmtopng", ppm);
+  ASSERT_FALSE(pal.empty());
+  {
+    const size_t plte = FindChunk(pal, "PLTE");
+    ASSERT_NE(plte, 0u);
+    Bytes alphas(BE32(pal, plte) / 3, 255);
+    for (size_t i = 0; i < alphas.size(); ++i) {
+      const uint8_t* e = &pal[plte + 8 + 3 * i];
+      if (e[0] == 10 && e[1] == 20) alphas[i] = 0;
+      if (e[0] == 0 && e[1] == 160) alphas[i] = 128;
+    }
+    InsertChunk(pal, "tRNS", alphas);
+  }
+  cases.push_back({"palette tRNS", 3, 2, pal, {{10, 20, 30, 0}, {90, 0, 0, 255}, {0, 160, 0, 128}, {250, 250, 5, 255}}});
+
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.what) + " at " + std::to_string(c.depth) + " bits");
+    ASSERT_FALSE(c.png.empty());
+    ASSERT_EQ(ColorTypeOf(c.png), c.colorType);
+    ASSERT_EQ(DepthOf(c.png), c.depth);
+    auto r = ReadBytes(c.png, false, true, record);
+    ASSERT_FALSE(r->aborted);
+    EXPECT_EQ(r->params.PNGBackground, record);
+    for (int x = 0; x < 4; ++x) {
+      const TRgba p = c.pixels[static_cast<size_t>(x)];
+      auto mix = [&](int f, int b) { return (f * p.a + b * (255 - p.a) + 127) / 255; };
+      const TRgba got = r->At(x, 0);
+      EXPECT_NEAR(got.r, mix(p.r, record.r), 1) << x;
+      EXPECT_NEAR(got.g, mix(p.g, record.g), 1) << x;
+      EXPECT_NEAR(got.b, mix(p.b, record.b), 1) << x;
+    }
+  }
+}
+
 TEST(PngRead, SmallGreyBackgroundsScaleToFullRange) {
   for (int depth : {1, 2, 4}) {
     const int maxval = (1 << depth) - 1;

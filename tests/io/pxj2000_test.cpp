@@ -372,6 +372,63 @@ TEST(J2000, ParamsOnlyAndOptionsText) {
   EXPECT_EQ(BuildJ2000Options(o), "rate=1");
 }
 
+// A JP2 file put together box by box around a one-component code stream of
+// palette indices, with a palette (pclr) of three 8-bit columns and the
+// component mapping (cmap) that sends each column to a channel.
+std::vector<uint8_t> PaletteJP2(const std::vector<uint8_t>& codeStream, int32_t w, int32_t h,
+                                const std::vector<TBGR>& palette) {
+  std::vector<uint8_t> out;
+  auto u32 = [&](uint32_t v) {
+    for (int s = 24; s >= 0; s -= 8) out.push_back(static_cast<uint8_t>(v >> s));
+  };
+  auto u16 = [&](uint32_t v) { out.push_back(static_cast<uint8_t>(v >> 8)), out.push_back(static_cast<uint8_t>(v)); };
+  auto type = [&](const char* t) { out.insert(out.end(), t, t + 4); };
+  u32(12), type("jP  "), u32(0x0D0A870A);
+  u32(20), type("ftyp"), type("jp2 "), u32(0), type("jp2 ");
+  const uint32_t pclr = 8 + 3 + 3 + static_cast<uint32_t>(palette.size()) * 3, cmap = 8 + 3 * 4;
+  u32(8 + 22 + 15 + pclr + cmap), type("jp2h");
+  u32(22), type("ihdr"), u32(static_cast<uint32_t>(h)), u32(static_cast<uint32_t>(w)), u16(1);
+  out.insert(out.end(), {7, 7, 0, 0});  // 8 bits unsigned, wavelet, colour space known, no IPR
+  u32(15), type("colr"), out.insert(out.end(), {1, 0, 0}), u32(16);  // sRGB
+  u32(pclr), type("pclr"), u16(static_cast<uint32_t>(palette.size())), out.insert(out.end(), {3, 7, 7, 7});
+  for (const TBGR& c : palette) out.insert(out.end(), {c.r, c.g, c.b});
+  u32(cmap), type("cmap");
+  for (uint8_t column = 0; column < 3; ++column) u16(0), out.insert(out.end(), {1, column});
+  u32(8 + static_cast<uint32_t>(codeStream.size())), type("jp2c");
+  out.insert(out.end(), codeStream.begin(), codeStream.end());
+  return out;
+}
+
+TEST(J2000, PaletteFileReportsTheDecodedColourLayout) {
+  const std::vector<TBGR> palette = {TBGR{0, 0, 0}, TBGR{30, 200, 10}, TBGR{250, 5, 128}, TBGR{90, 90, 255}};
+  const int32_t w = 7, h = 5;
+  // The indices as an 8-bit grey code stream (grey values equal to them).
+  TPXBitmap indices;
+  ASSERT_TRUE(indices.Allocate(w, h, pxBGR24));
+  auto index = [](int32_t x, int32_t y) { return static_cast<uint8_t>((x + 2 * y) % 4); };
+  for (int32_t y = 0; y < h; ++y)
+    for (int32_t x = 0; x < w; ++x) std::memset(indices.Scanline(y) + 3 * x, index(x, y), 3);
+  TIOParamsVals grey;
+  grey.J2000ColorSpace = 0;
+  grey.BitsPerSample = 8;
+  const std::vector<uint8_t> file = PaletteJP2(Write(indices, grey, 1), w, h, palette);
+  for (const bool paramsOnly : {true, false}) {
+    SCOPED_TRACE(paramsOnly ? "parameters only" : "decoded");
+    TResult r;
+    Read(file, r, paramsOnly);
+    ASSERT_FALSE(r.Aborted);
+    EXPECT_EQ(r.Params.SamplesPerPixel, 3);
+    EXPECT_EQ(r.Params.BitsPerSample, 8);
+    if (paramsOnly) continue;
+    ASSERT_EQ(r.Bitmap.PixelFormat(), pxBGR24);
+    for (int32_t y = 0; y < h; ++y)
+      for (int32_t x = 0; x < w; ++x) {
+        const uint8_t* p = r.Bitmap.Scanline(y) + 3 * x;
+        EXPECT_EQ((TBGR{p[0], p[1], p[2]}), palette[index(x, y)]) << x << "," << y;
+      }
+  }
+}
+
 // ---------------------------------------------------------------- bad input
 
 TEST(J2000, CorruptTruncatedAndSizeBombedInputAbort) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "filtertools.h"
+#include "io/pxfiltutil.h"
 
 namespace pixoran {
 namespace {
@@ -16,7 +17,8 @@ using namespace pixoran::testing;
 const std::vector<uint32_t> kFew = {0x000000, 0xFF0000, 0x00FF00, 0x0000FF, 0x808080, 0xFFFFFF, 0x123456};
 
 struct TRead {
-  TPXBitmap bmp, alpha;
+  TPXBitmap bmp, alpha;  // alpha: the mask's values
+  std::unique_ptr<TPXMask> mask;
   TIOParamsVals params;
   bool aborted = false;
 };
@@ -24,8 +26,9 @@ struct TRead {
 void ReadTGA(const Bytes& file, TRead& r, bool paramsOnly = false) {
   TReadOnlyMemoryStream s(file.data(), static_cast<int64_t>(file.size()));
   TProgressFixture p;
-  ReadTGAStream(s, r.bmp, r.params, p.rec, paramsOnly, &r.alpha);
+  ReadTGAStream(s, r.bmp, r.params, p.rec, paramsOnly, r.mask, false);
   r.aborted = p.aborting;
+  if (r.mask) MaskToAlphaBitmap(*r.mask, r.alpha);
 }
 
 // A TGA built by hand; pixels follow the header, ID and map as given.
@@ -193,11 +196,12 @@ TEST(TgaWrite, NetpbmReadsEveryDepth) {
 TEST(TgaWrite, AlphaOneBitAndDate) {
   const std::string d = ToolDir();
   const TRGBImage ref = MakeRGB(9, 4);
-  TPXBitmap b, mask;
+  TPXBitmap b;
+  TPXMask mask;
   ToBitmap(ref, b);
-  ASSERT_TRUE(mask.Allocate(9, 4, pxGray8));
+  ASSERT_TRUE(mask.Allocate(9, 4, 8));
   for (int y = 0; y < 4; ++y)
-    for (int x = 0; x < 9; ++x) mask.Scanline(y)[x] = static_cast<uint8_t>(x * 30 + y);
+    for (int x = 0; x < 9; ++x) mask.GetRowPointer(y)[x] = static_cast<uint8_t>(x * 30 + y);
   TIOParamsVals params;
   params.TGADate = 45000.75;  // 2023-03-15 18:00
   TMemoryStream out;
