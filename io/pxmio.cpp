@@ -75,7 +75,8 @@ std::string LowerExtension(const std::string& fileName) {
 
 }  // namespace
 
-TPixoranMIO::TPixoranMIO(TComponent* owner) : TComponent(owner) {}
+TPixoranMIO::TPixoranMIO(TComponent* owner)
+    : TComponent(owner), twainParams_(std::make_unique<TPXTWainParams>(this, true)) {}
 
 TPixoranMIO::~TPixoranMIO() { DetachView(); }
 
@@ -524,6 +525,7 @@ bool TPixoranMIO::DoPreviews(int32_t index, uint32_t pages) {
     io.SetAttachedPXBitmap(&current);
     io.Params().Assign(*rec);
     io.SetPreviewsParams(previewsParams_);
+    io.SetBWConversion(options_[0]);
     io.SetSimplifiedParamsDialogs(simplifiedParamsDialogs_);
     io.SetMsgLanguage(msgLanguage_);
     io.SetPreviewFont(previewFont_);
