@@ -275,11 +275,13 @@ TEST(MIOView, OtherFilesPreviewsAndAcquiredBitmaps) {
     pagesSeen = pages;
     EXPECT_EQ(io.PXBitmap()->Width(), 7);  // the selected image
     EXPECT_EQ(io.Params().Width, 5);
+    EXPECT_EQ(io.BWConversion(), 0);  // the component's first option byte
     io.Params().JPEGQuality = 33;
     io.Params().Width = 55;
     return true;
   };
   f.view.SetSelectedImage(1);
+  f.mio.SetPreviewOption(0);
   EXPECT_TRUE(f.mio.DoPreviews(-1, 0x24));
   PXDialogHooks() = saved;
   EXPECT_EQ(pagesSeen, 0x24u);
