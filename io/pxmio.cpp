@@ -497,6 +497,7 @@ void TPixoranMIO::LoadFromFile(const std::string& fileName) {
     if (!view_) return;
     // The record describes this file, not the neighbour it was copied from.
     if (rec) {
+      rec->ResetInfo();
       TPixoranIO& io = Helper();
       io.ParamsFromFile(fileName);
       if (!io.Aborting()) {
@@ -557,6 +558,8 @@ void TPixoranMIO::AcquireBitmap(TPXBitmap& bitmap, TIOParamsVals*& params) {
   std::shared_ptr<TIOParamsVals> rec = std::move(inserted_);
   inserted_.reset();
   if (!view_ || !rec) return;
+  // Made from its neighbour's record: it keeps the options, not the metadata.
+  rec->ResetInfo();
   params = rec.get();
   TPXBitmap adjusted;
   TPXBitmap* image = &bitmap;

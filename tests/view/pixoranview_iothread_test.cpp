@@ -153,6 +153,17 @@ TEST_F(ViewIOThreadTest, LayerRemovedOrBitmapReplacedWhileAGatedLoadRuns) {
   EXPECT_EQ(io.PXBitmap(), view.GetPXBitmap());
   io.WaitThreads(false);
   QCoreApplication::processEvents();
+
+  // Another storage for the image: its rows move, so the load finishes first.
+  StartGatedLoad(io);
+  opener = OpenGateSoon();
+  view.SetLegacyBitmap(!view.LegacyBitmap());
+  opener.join();
+  EXPECT_FALSE(io.Aborting());
+  EXPECT_EQ(view.GetPXBitmap()->Width(), 5);
+  EXPECT_EQ(view.GetPXBitmap()->Scanline(2)[3], 0x32);
+  io.WaitThreads(false);
+  QCoreApplication::processEvents();
 }
 
 }  // namespace

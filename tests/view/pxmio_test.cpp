@@ -294,7 +294,14 @@ TEST(MIOView, OtherFilesPreviewsAndAcquiredBitmaps) {
   scan.Allocate(11, 3, pxBGR24);
   TIOParamsVals* rec = nullptr;
   f.mio.ResetAcquisition();
+  // The record is made from its neighbour's: its options, not what the
+  // neighbour's file said about itself.
+  f.mio.GetParams(0)->HasEXIFData = 1;
+  f.mio.GetParams(0)->EXIFMake = "Neighbour";
   f.mio.AcquireBitmap(scan, rec);
+  ASSERT_NE(rec, nullptr);
+  EXPECT_EQ(rec->HasEXIFData, 0);
+  EXPECT_EQ(rec->EXIFMake, "");
   f.mio.AcquireBitmap(scan, rec);
   ASSERT_EQ(f.view.GetImageCount(), 5);
   EXPECT_EQ(rec, f.mio.GetParams(1));
