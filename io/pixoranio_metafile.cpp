@@ -25,21 +25,21 @@ int32_t BandRows(int32_t width, int32_t height) {
   return static_cast<int32_t>(std::clamp<int64_t>(rows, 1, height));
 }
 
-// Draws the picture band by band over fill and hands each row to store(y,
-// row). False when a band cannot be had or drawn, or on abort.
+// Draws the picture band by band over fill, in band (one buffer for every
+// band and pass; the last band uses its first rows), and hands each row to
+// store(y, row). False when the band cannot be had or drawn, or on abort.
 template <typename Store>
-bool DrawInBands(const std::vector<uint8_t>& data, int32_t width, int32_t height, TColor fill, TMetafileWork& work,
-                 const std::atomic<bool>& abort, Store store) {
+bool DrawInBands(const std::vector<uint8_t>& data, int32_t width, int32_t height, TColor fill, TBitmap& band,
+                 TMetafileWork& work, const std::atomic<bool>& abort, Store store) {
   const int32_t rows = BandRows(width, height);
-  TBitmap band;
   band.SetPixelFormat(pf24bit);
+  band.SetSize(width, rows);
+  if (band.Width() != width || band.Height() != rows) return false;
   for (int32_t top = 0; top < height; top += rows) {
     const int32_t n = std::min(rows, height - top);
-    band.SetSize(width, n);
-    if (band.Width() != width || band.Height() != n) return false;
     band.Canvas().Brush.Style = bsSolid;
     band.Canvas().Brush.Color = fill;
-    band.Canvas().FillRect(Rect(0, 0, width, n));
+    band.Canvas().FillRect(Rect(0, 0, width, rows));
     if (!PlayMetafileBand(data.data(), static_cast<int64_t>(data.size()), band,
                           TMetafileArea{width, height, top, &work}, &abort) ||
         abort)
@@ -88,8 +88,9 @@ void TPixoranIO::ImportMetafile(const std::string& fileName, int32_t width, int3
       return;
     }
     TMetafileWork work{MetafileWorkLimit(w, h)};
+    TBitmap band;
     const size_t rowBytes = static_cast<size_t>(w) * 3;
-    const bool drawn = DrawInBands(data, w, h, Background(), work, aborting_, [&](int32_t y, const uint8_t* row) {
+    const bool drawn = DrawInBands(data, w, h, Background(), band, work, aborting_, [&](int32_t y, const uint8_t* row) {
       uint8_t* d = working_->Scanline(y);
       if (!d) return false;
       std::memcpy(d, row, rowBytes);
@@ -102,7 +103,7 @@ void TPixoranIO::ImportMetafile(const std::string& fileName, int32_t width, int3
     if (withAlpha) {
       // Drawn again over an unlikely colour: what stays that colour is transparent.
       TPXBitmap* alpha = working_->GetAlphaChannel();
-      const bool keyed = alpha && DrawInBands(data, w, h, RGBColor(3, 2, 1), work, aborting_,
+      const bool keyed = alpha && DrawInBands(data, w, h, RGBColor(3, 2, 1), band, work, aborting_,
                                               [&](int32_t y, const uint8_t* s) {
                                                 uint8_t* a = alpha->Scanline(y);
                                                 if (!a) return false;

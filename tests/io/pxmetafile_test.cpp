@@ -438,6 +438,17 @@ TEST(MetafileThread, ImportRunsOnAWorker) {
   io.SetAttachedPXBitmap(nullptr);
 }
 
+#if defined(__SANITIZE_ADDRESS__)
+#define PX_UNDER_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define PX_UNDER_ASAN 1
+#endif
+#endif
+#ifndef PX_UNDER_ASAN
+#define PX_UNDER_ASAN 0
+#endif
+
 namespace {
 // The process's peak resident memory since the last reset, in bytes.
 void ResetPeakMemory() { std::ofstream("/proc/self/clear_refs") << "5"; }
@@ -471,7 +482,11 @@ TEST(Metafile, LargestPictureDrawnInBandsWithinTheMemoryBudget) {
   ASSERT_EQ(b.Width(), 16000);
   ASSERT_EQ(b.Height(), 16000);
   ASSERT_GT(before, 0);
-  EXPECT_LT(peak - before, CodecMemoryLimit()) << "peak " << (peak >> 20) << " MB";
+  // (AddressSanitizer keeps freed blocks resident for a while: there the
+  // figure says nothing about the load.)
+#if !PX_UNDER_ASAN
+  EXPECT_LT(peak - before, CodecMemoryLimit()) << "grew " << ((peak - before) >> 20) << " MB";
+#endif
   struct Probe {
     int32_t x, y;
     TBGR colour;
