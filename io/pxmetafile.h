@@ -51,7 +51,7 @@ struct TMetafileWork {
 // full repaints of it, with a floor for small pictures.
 int64_t MetafileWorkLimit(int64_t width, int64_t height);
 
-// Part of a picture: it is Width x Height pixels, and the target holds its
+// A band of a picture: the picture is Width x Height pixels, and the target holds its
 // rows from Top on (as many as the target is high). With Work, the band
 // draws within what is left and takes what it drew from it; without, it has
 // the whole picture's limit to itself.

@@ -734,7 +734,7 @@ TEST(ExifWrite, EveryFieldAndTheThumbnailReadBack) {
 TEST(ExifWrite, ASegmentNeverPassesItsSizeLimit) {
   TIOParamsVals p;
   p.EXIFMake = "noise";
-  // A large thumbnail is no part of the block.
+  // A large thumbnail does not go into the block.
   p.EXIFThumbnail = std::make_unique<TPXBitmap>();
   FillThumb(*p.EXIFThumbnail, 800, 600, 6);
   Bytes seg;
