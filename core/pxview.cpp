@@ -61,9 +61,10 @@ void TPXView::MouseLeave() {
   if (OnMouseLeave) OnMouseLeave(this);
 }
 
-int32_t TPXView::RegisterBitmapChangeEvent(TPXBitmapChangeEvent callback, void* userData) {
+int32_t TPXView::RegisterBitmapChangeEvent(TPXBitmapChangeEvent callback, void* userData,
+                                           TPXBitmapReleaseEvent release) {
   const int32_t handle = nextHandle_++;
-  callbacks_.push_back(TCallbackEntry{handle, callback, userData});
+  callbacks_.push_back(TCallbackEntry{handle, callback, userData, release});
   return handle;
 }
 
@@ -74,7 +75,8 @@ void TPXView::RemoveBitmapChangeEvent(int32_t handle) {
   if (it != callbacks_.end()) callbacks_.erase(it);
 }
 
-void TPXView::CallBitmapChangeEvents() {
+template <typename Call>
+void TPXView::ForEachCallback(Call call) {
   // A callback may register or remove entries: walk a snapshot of handles
   // and call only those still present.
   std::vector<int32_t> handles;
@@ -83,10 +85,23 @@ void TPXView::CallBitmapChangeEvents() {
   for (int32_t h : handles) {
     auto it = std::find_if(callbacks_.begin(), callbacks_.end(),
                            [h](const TCallbackEntry& e) { return e.Handle == h; });
-    if (it == callbacks_.end() || it->Callback == nullptr) continue;
+    if (it == callbacks_.end()) continue;
     const TCallbackEntry entry = *it;
-    entry.Callback(entry.UserData, this, false);
+    call(entry);
   }
+}
+
+void TPXView::CallBitmapChangeEvents() {
+  ForEachCallback([this](const TCallbackEntry& e) {
+    if (e.Callback) e.Callback(e.UserData, this, false);
+  });
+}
+
+void TPXView::CallBitmapReleaseEvents(TPXBitmap* bitmap, bool cancel) {
+  if (!bitmap) return;
+  ForEachCallback([this, bitmap, cancel](const TCallbackEntry& e) {
+    if (e.Release) e.Release(e.UserData, this, bitmap, cancel);
+  });
 }
 
 void TPXView::CallDestroyingEvents() {

@@ -20,6 +20,11 @@ class TPXView;
 // Called with destroying false when the viewer's bitmap changed, and with
 // true once when the viewer is being destroyed.
 using TPXBitmapChangeEvent = void (*)(void* userData, TPXView* view, bool destroying);
+// Called before the viewer frees or replaces bitmap, one it handed out. The
+// subscriber returns only when none of its work (a worker thread, say) uses
+// the bitmap any more; with cancel it may stop that work rather than let it
+// finish.
+using TPXBitmapReleaseEvent = void (*)(void* userData, TPXView* view, TPXBitmap* bitmap, bool cancel);
 
 class TPXView : public TCustomControl {
  public:
@@ -64,8 +69,10 @@ class TPXView : public TCustomControl {
   // Descendants fire their image-change event.
   virtual void ImageChange() {}
 
-  // Registers a callback; the handle (0 or more) removes it again.
-  int32_t RegisterBitmapChangeEvent(TPXBitmapChangeEvent callback, void* userData);
+  // Registers a callback, and optionally the subscriber's release callback;
+  // the handle (0 or more) removes both again.
+  int32_t RegisterBitmapChangeEvent(TPXBitmapChangeEvent callback, void* userData,
+                                    TPXBitmapReleaseEvent release = nullptr);
   // A negative or unknown handle does nothing.
   void RemoveBitmapChangeEvent(int32_t handle);
   // Calls every registered callback, in registration order, with false. A
@@ -73,6 +80,10 @@ class TPXView : public TCustomControl {
   // is not called, and one added meanwhile waits for the next round.
   virtual void CallBitmapChangeEvents();
   int32_t BitmapChangeEventCount() const { return static_cast<int32_t>(callbacks_.size()); }
+  // Before the viewer frees or replaces a bitmap it handed out: calls every
+  // registered release callback, in registration order, and returns when
+  // all have let go of it. cancel: work on the bitmap may be stopped.
+  void CallBitmapReleaseEvents(TPXBitmap* bitmap, bool cancel);
 
   // A single line (a sunken edge while Ctl3D is on) or no frame. A change
   // recreates the window.
@@ -107,7 +118,11 @@ class TPXView : public TCustomControl {
     int32_t Handle = -1;
     TPXBitmapChangeEvent Callback = nullptr;
     void* UserData = nullptr;
+    TPXBitmapReleaseEvent Release = nullptr;
   };
+  // Calls call(entry) for each entry present at the start and still present.
+  template <typename Call>
+  void ForEachCallback(Call call);
   std::vector<TCallbackEntry> callbacks_;
   int32_t nextHandle_ = 0;
   TColor background_ = clBtnFace;

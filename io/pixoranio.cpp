@@ -130,6 +130,10 @@ TPixoranIO::~TPixoranIO() {
   // Drops what is still queued for the UI thread (and waits for a call
   // running there now).
   uiPoster_.reset();
+  // While the record lives: the PDF document is written with it.
+  ClosePSFile();
+  ClosePDFFile();
+  CloseAVIFile();
   DetachViewer();
   DetachImage();
 }
@@ -191,7 +195,8 @@ void TPixoranIO::SetAttachedPixoran(TPXView* view) {
   viewer_ = view;
   TakeViewerBitmap();
   view->FreeNotification(this);
-  viewerHandle_ = view->RegisterBitmapChangeEvent(&TPixoranIO::ViewerCallback, this);
+  viewerHandle_ =
+      view->RegisterBitmapChangeEvent(&TPixoranIO::ViewerCallback, this, &TPixoranIO::ViewerReleaseCallback);
 }
 
 void TPixoranIO::SetAttachedTImage(TImage* image) {
@@ -244,27 +249,45 @@ void TPixoranIO::ViewerBitmapChanged(bool destroying) {
     ResetToOwned();
     return;
   }
-  bool running = false;
   {
+    // Marked under the lock: a worker leaving meanwhile sees it and has the
+    // change followed.
     std::lock_guard<std::mutex> guard(threads_->Lock);
-    running = !threads_->Threads.empty();
-  }
-  if (running) {
-    // A worker writes into the working bitmap: it is re-pointed when done.
-    viewerChangePending_ = true;
-    return;
+    if (!threads_->Threads.empty()) {
+      // A worker writes into the working bitmap: it is re-pointed when done.
+      viewerChangePending_ = true;
+      return;
+    }
   }
   TakeViewerBitmap();
 }
 
+void TPixoranIO::ViewerReleaseCallback(void* userData, TPXView* view, TPXBitmap* bitmap, bool cancel) {
+  auto* self = static_cast<TPixoranIO*>(userData);
+  if (self && view == self->viewer_) self->ViewerBitmapReleasing(bitmap, cancel);
+}
+
+void TPixoranIO::ViewerBitmapReleasing(TPXBitmap* bitmap, bool cancel) {
+  // Only the working bitmap is ever handed to a worker; a viewer without a
+  // TPXBitmap of its own is wrapped, so its release is that of our wrapper.
+  if (!bitmap || (bitmap != working_ && !(attachedTBitmap_ && bitmap->VclBitmap() == attachedTBitmap_))) return;
+  // The working bitmap is re-pointed by the change the viewer announces next.
+  WaitForWorkers(cancel);
+}
+
 void TPixoranIO::ApplyDeferredViewerChange() {
-  if (!viewerChangePending_.exchange(false)) return;
+  {
+    std::lock_guard<std::mutex> guard(threads_->Lock);
+    if (!viewerChangePending_) return;
+    viewerChangePending_ = false;
+  }
   // The worker that deferred it is leaving, or has left.
   WaitForWorkers(false);
   if (viewer_) TakeViewerBitmap();
 }
 
 void TPixoranIO::WorkerLeaving() {
+  // Called under the thread list's lock.
   if (viewerChangePending_) uiPoster_->Post([this] { ApplyDeferredViewerChange(); });
 }
 
@@ -398,11 +421,12 @@ void TPixoranIO::OwnerDpiYChanged(int32_t dpi) {
 
 void TPixoranIO::DoFinishWork() {
   if (OnProgress) OnProgress(this, 100);
-  if (OnFinishWork) OnFinishWork(this);
+  // A copy: the handler may free the component, and its own closure with it.
+  if (TPXNotifyEvent finish = OnFinishWork) finish(this);
 }
 
 void TPixoranIO::FinishOperation() {
-  if (finishSuppressed_ != 0) return;
+  if (innerDepth_ != 0) return;
   {
     std::lock_guard<std::mutex> guard(threads_->Lock);
     ++threads_->Finished;
@@ -413,7 +437,7 @@ void TPixoranIO::FinishOperation() {
 bool TPixoranIO::HandOff(std::function<void()> call) {
   // Inner operations of a larger one stay where it runs: their streams may
   // live on its stack.
-  if (OwnsBitmap() || !asyncMode_ || finishSuppressed_ != 0 || syncDepth_ != 0 || IsInsideThread()) return false;
+  if (OwnsBitmap() || !asyncMode_ || innerDepth_ != 0 || IsInsideThread()) return false;
   // A viewer change deferred by the last worker is followed before the next.
   ApplyDeferredViewerChange();
   return TPXIOThread::Start(threads_, std::move(call));
@@ -426,7 +450,7 @@ void TPixoranIO::WorkerFailed(bool finishOwed) {
 
 void TPixoranIO::RunOperation(const std::function<void()>& body) {
   // Operations handed to a worker come here on it; the others on the caller's thread.
-  if (viewerChangePending_ && !IsInsideThread()) ApplyDeferredViewerChange();
+  if (!IsInsideThread()) ApplyDeferredViewerChange();
   try {
     body();
   } catch (...) {
@@ -435,6 +459,18 @@ void TPixoranIO::RunOperation(const std::function<void()>& body) {
     throw;
   }
   FinishOperation();
+}
+
+void TPixoranIO::RunInner(const std::function<void()>& step) {
+  // The step fires no finishing event, so the count is safely lowered after it.
+  ++innerDepth_;
+  try {
+    step();
+  } catch (...) {
+    --innerDepth_;
+    throw;
+  }
+  --innerDepth_;
 }
 
 TPXProgressRec TPixoranIO::MakeProgress(bool withHandler) {

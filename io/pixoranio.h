@@ -75,13 +75,15 @@ int32_t ICOFileImageCount(const std::string& fileName);
 // meanwhile (a bitmap is used by one thread at a time). A viewer that
 // changes its bitmap meanwhile is followed once the worker is done; a viewer
 // or image control that goes meanwhile stops the worker (Aborting) and is
-// waited for. Streams handed to a stream operation must outlive it.
+// waited for, and so is a viewer about to free or replace the bitmap the
+// worker uses (it tells its subscribers first, CallBitmapReleaseEvents). Streams handed to a stream operation must outlive it.
 // LoadFromBuffer runs on the caller's thread. The component may be freed
 // from its own worker's finishing event (it then waits only for the others),
 // but not while a viewer is attached.
 class TPixoranIO : public TComponent, public TIOParamsOwner {
  public:
   explicit TPixoranIO(TComponent* owner = nullptr);
+  // Waits for the workers, then finishes an open PostScript or PDF document.
   ~TPixoranIO() override;
   TPixoranIO(const TPixoranIO&) = delete;
   TPixoranIO& operator=(const TPixoranIO&) = delete;
@@ -386,7 +388,11 @@ class TPixoranIO : public TComponent, public TIOParamsOwner {
 
   // Runs one operation: the finishing events fire exactly once at its end,
   // also when it raises (Aborting is then set and the exception passes on).
+  // Nothing of the component is touched after them: a handler may free it.
   void RunOperation(const std::function<void()>& body);
+  // Runs an operation as a step of the one running: it stays on this thread
+  // and its finishing events stay quiet (the outer operation fires them).
+  void RunInner(const std::function<void()>& step);
   // The hand-off test every load and save wrapper makes first: true when
   // the call (holding copies of the wrapper's arguments) went to a worker.
   bool HandOff(std::function<void()> call);
@@ -403,6 +409,8 @@ class TPixoranIO : public TComponent, public TIOParamsOwner {
   void WaitForWorkers(bool setAborting);
   // Follows a viewer bitmap change that arrived while a worker ran.
   void ApplyDeferredViewerChange();
+  // The viewer is about to free or replace bitmap: no worker may use it after.
+  void ViewerBitmapReleasing(TPXBitmap* bitmap, bool cancel);
   void FinishOperation();
   TPXProgressRec MakeProgress(bool withHandler = true);
 
@@ -431,6 +439,7 @@ class TPixoranIO : public TComponent, public TIOParamsOwner {
 
   // Attachment.
   static void ViewerCallback(void* userData, TPXView* view, bool destroying);
+  static void ViewerReleaseCallback(void* userData, TPXView* view, TPXBitmap* bitmap, bool cancel);
   void ViewerBitmapChanged(bool destroying);
   void TakeViewerBitmap();
   void DetachViewer();
@@ -458,11 +467,10 @@ class TPixoranIO : public TComponent, public TIOParamsOwner {
   uint8_t bwConversion_ = 1;
   std::unique_ptr<TIOParamsVals> params_;
   std::atomic<bool> aborting_{false};
-  int32_t finishSuppressed_ = 0;  // inner operations of a larger one stay quiet
-  int32_t syncDepth_ = 0;         // inner operations on a stream of the caller's stack
+  int32_t innerDepth_ = 0;  // steps of a larger operation running (RunInner)
   std::shared_ptr<TPXIOThreadList> threads_ = std::make_shared<TPXIOThreadList>();
   std::unique_ptr<TUIThreadPoster> uiPoster_ = std::make_unique<TUIThreadPoster>();
-  std::atomic<bool> viewerChangePending_{false};
+  bool viewerChangePending_ = false;  // under threads_->Lock
   std::shared_ptr<TAVIReader> avi_;
   int32_t aviFrameCount_ = 0, aviFrameDelay_ = 0;
   bool printFilter_ = true;

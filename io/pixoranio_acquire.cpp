@@ -23,6 +23,8 @@ void TPixoranIO::AcquireBitmap(TPXBitmap* bitmap, TIOParamsVals*& params) {
   bool handled = false;
   DoAcquireBitmap(bitmap, handled);
   if (handled) return;
+  // The record describes the acquired image from now on, nothing of the last one.
+  params_->ResetInfo();
   params = params_.get();
   if (bitmap && bitmap != working_) working_->Assign(bitmap);
   if (autoAdjustDPI_) AdjustBitmapDPI();

@@ -38,6 +38,7 @@ void TPixoranIO::LoadFromAVI(int32_t frame) {
       aborting_ = true;
       return;
     }
+    params_->ResetInfo();
     TPXProgressRec progress = MakeProgress();
     const int32_t bits = avi_->ReadFrame(frame, *working_, progress);
     if (bits == 0) {
@@ -62,15 +63,12 @@ void TPixoranIO::LoadAVIFileFirstFrame(const std::string& fileName) {
   RunOperation([&] {
     aborting_ = false;
     if (OpenAVIFile(fileName) > 0) {
-      ++finishSuppressed_;  // one operation: the inner load stays quiet
       try {
-        LoadFromAVI(0);
+        RunInner([&] { LoadFromAVI(0); });
       } catch (...) {
-        --finishSuppressed_;
         CloseAVIFile();
         throw;
       }
-      --finishSuppressed_;
     }
     CloseAVIFile();
     if (!aborting_) {

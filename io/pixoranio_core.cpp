@@ -31,19 +31,6 @@ std::unique_ptr<TPXBitmap> CopyAsBGR24(TPXBitmap& source) {
 
 bool EmptyImage(TPXBitmap& b) { return b.Width() <= 0 || b.Height() <= 0 || b.PixelFormat() == pxNone; }
 
-// Raises a counter for its lifetime: the finishing events of inner
-// operations stay quiet, and inner operations stay on the calling thread.
-class TCounterScope {
- public:
-  explicit TCounterScope(int32_t& counter) : counter_(counter) { ++counter_; }
-  ~TCounterScope() { --counter_; }
-  TCounterScope(const TCounterScope&) = delete;
-  TCounterScope& operator=(const TCounterScope&) = delete;
-
- private:
-  int32_t& counter_;
-};
-
 std::string Hex2(uint8_t v) {
   static const char kDigits[] = "0123456789ABCDEF";
   return std::string{kDigits[v >> 4], kDigits[v & 15]};
@@ -67,14 +54,23 @@ struct TPixoranIO::THeaderInfo {
 
 int32_t TPixoranIO::LoadFileBuiltin(const std::string& fileName, int32_t fileType) {
   if (HandOff([this, fileName, fileType] { LoadFileBuiltin(fileName, fileType); })) return -1;
-  RunOperation([&] { LoadFileBody(fileName, fileType); });
-  return LoadedImageCount(fileType);
+  // Counted before the finishing events, after which the component may be gone.
+  int32_t count = 0;
+  RunOperation([&] {
+    LoadFileBody(fileName, fileType);
+    count = LoadedImageCount(fileType);
+  });
+  return count;
 }
 
 int32_t TPixoranIO::LoadStreamBuiltin(TStream& stream, int32_t fileType) {
   if (HandOff([this, s = &stream, fileType] { LoadStreamBuiltin(*s, fileType); })) return -1;
-  RunOperation([&] { LoadCore(stream, fileType, false); });
-  return LoadedImageCount(fileType);
+  int32_t count = 0;
+  RunOperation([&] {
+    LoadCore(stream, fileType, false);
+    count = LoadedImageCount(fileType);
+  });
+  return count;
 }
 
 int32_t TPixoranIO::LoadedImageCount(int32_t fileType) const {
@@ -454,13 +450,17 @@ void TPixoranIO::SaveToStream(TStream& stream, int32_t fileType) {
 }
 
 void TPixoranIO::LoadFromBuffer(const void* buffer, int64_t size, int32_t fileType) {
-  // The stream lives on this frame: the load runs here, whatever AsyncMode says.
+  // The stream lives on this frame: the load is a step of this operation
+  // and runs here, whatever AsyncMode says.
   TReadOnlyMemoryStream ms(buffer, buffer ? size : 0);
-  TCounterScope sync(syncDepth_);
-  if (fileType != ioUnknown)
-    LoadFromStreamFormat(ms, fileType);
-  else
-    LoadFromStream(ms);
+  RunOperation([&] {
+    RunInner([&] {
+      if (fileType != ioUnknown)
+        LoadFromStreamFormat(ms, fileType);
+      else
+        LoadFromStream(ms);
+    });
+  });
 }
 
 // ---------------------------------------------------------------- parameter reads
@@ -537,10 +537,7 @@ void TPixoranIO::SaveToSourceText(const std::string& fileName, int32_t fileType,
     std::string text;
     if (format >= 0 && format <= 2) {
       TMemoryStream encoded;
-      {
-        TCounterScope quiet(finishSuppressed_);
-        SaveToStream(encoded, fileType);
-      }
+      RunInner([&] { SaveToStream(encoded, fileType); });
       const int64_t n = encoded.Size();
       if (aborting_ || n == 0) {
         aborting_ = true;

@@ -1,6 +1,8 @@
 // ImportMetafile of the I/O component: EMF and placeable WMF drawn by our own
 // record player.
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "core/kopxutils_settings.h"
@@ -12,16 +14,40 @@ namespace pixoran {
 
 namespace {
 
-// The metafile drawn on a width x height bitmap filled with fill first.
-bool Draw(const std::vector<uint8_t>& data, int32_t width, int32_t height, TColor fill, TBitmap& target,
-          const std::atomic<bool>& abort) {
-  target.SetPixelFormat(pf24bit);
-  target.SetSize(width, height);
-  if (target.Width() != width || target.Height() != height) return false;
-  target.Canvas().Brush.Style = bsSolid;
-  target.Canvas().Brush.Color = fill;
-  target.Canvas().FillRect(Rect(0, 0, width, height));
-  return PlayMetafile(data.data(), static_cast<int64_t>(data.size()), target, &abort);
+// Bytes of one band of the picture drawn at a time: a picture may be far
+// larger than what may be held in memory, the bitmap it goes into not.
+constexpr int64_t kBandBytes = int64_t{64} << 20;
+
+// Rows of a band of a width-pixel 24-bit picture.
+int32_t BandRows(int32_t width, int32_t height) {
+  const int64_t budget = std::min<int64_t>(kBandBytes, CodecMemoryLimit() / 4);
+  const int64_t rows = budget / (int64_t{width} * 3);
+  return static_cast<int32_t>(std::clamp<int64_t>(rows, 1, height));
+}
+
+// Draws the picture band by band over fill, in band (one buffer for every
+// band and pass; the last band uses its first rows), and hands each row to
+// store(y, row). False when the band cannot be had or drawn, or on abort.
+template <typename Store>
+bool DrawInBands(const std::vector<uint8_t>& data, int32_t width, int32_t height, TColor fill, TBitmap& band,
+                 TMetafileWork& work, const std::atomic<bool>& abort, Store store) {
+  const int32_t rows = BandRows(width, height);
+  band.SetPixelFormat(pf24bit);
+  band.SetSize(width, rows);
+  if (band.Width() != width || band.Height() != rows) return false;
+  for (int32_t top = 0; top < height; top += rows) {
+    const int32_t n = std::min(rows, height - top);
+    band.Canvas().Brush.Style = bsSolid;
+    band.Canvas().Brush.Color = fill;
+    band.Canvas().FillRect(Rect(0, 0, width, rows));
+    if (!PlayMetafileBand(data.data(), static_cast<int64_t>(data.size()), band,
+                          TMetafileArea{width, height, top, &work}, &abort) ||
+        abort)
+      return false;
+    for (int32_t y = 0; y < n; ++y)
+      if (!store(top + y, band.ScanLine(y))) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -36,6 +62,7 @@ void TPixoranIO::ImportMetafile(const std::string& fileName, int32_t width, int3
       aborting_ = true;
       return;
     }
+    params_->ResetInfo();
     const int64_t fileSize = FileSizeByName(fileName);
     std::vector<uint8_t> data;
     TMetafileInfo info;
@@ -53,30 +80,42 @@ void TPixoranIO::ImportMetafile(const std::string& fileName, int32_t width, int3
       aborting_ = true;
       return;
     }
-    TBitmap picture;
-    if (!Draw(data, w, h, Background(), picture, aborting_) || aborting_) {
-      aborting_ = true;
-      return;
-    }
-    working_->Assign(&picture);
-    if (working_->Width() != w || working_->Height() != h) {
-      aborting_ = true;
-      return;
-    }
+    // The bitmap takes the picture row by row (above the memory threshold it
+    // lives in a temporary file); both passes share one work limit.
     working_->RemoveAlphaChannel();
+    if (!working_->Allocate(w, h, pxBGR24) || working_->Width() != w || working_->Height() != h) {
+      aborting_ = true;
+      return;
+    }
+    TMetafileWork work{MetafileWorkLimit(w, h)};
+    TBitmap band;
+    const size_t rowBytes = static_cast<size_t>(w) * 3;
+    const bool drawn = DrawInBands(data, w, h, Background(), band, work, aborting_, [&](int32_t y, const uint8_t* row) {
+      uint8_t* d = working_->Scanline(y);
+      if (!d) return false;
+      std::memcpy(d, row, rowBytes);
+      return true;
+    });
+    if (!drawn || aborting_) {
+      aborting_ = true;
+      return;
+    }
     if (withAlpha) {
       // Drawn again over an unlikely colour: what stays that colour is transparent.
-      const TColor key = RGBColor(3, 2, 1);
-      TBitmap second;
-      if (Draw(data, w, h, key, second, aborting_)) {
-        TPXBitmap* alpha = working_->GetAlphaChannel();
-        for (int32_t y = 0; alpha && y < h; ++y) {
-          const uint8_t* s = second.ScanLine(y);
-          uint8_t* a = alpha->Scanline(y);
-          for (int32_t x = 0; x < w; ++x, s += 3) a[x] = s[0] == 1 && s[1] == 2 && s[2] == 3 ? 0 : 255;
-        }
-        if (alpha) alpha->SyncFull();
-      }
+      TPXBitmap* alpha = working_->GetAlphaChannel();
+      const bool keyed = alpha && DrawInBands(data, w, h, RGBColor(3, 2, 1), band, work, aborting_,
+                                              [&](int32_t y, const uint8_t* s) {
+                                                uint8_t* a = alpha->Scanline(y);
+                                                if (!a) return false;
+                                                for (int32_t x = 0; x < w; ++x, s += 3)
+                                                  a[x] = s[0] == 1 && s[1] == 2 && s[2] == 3 ? 0 : 255;
+                                                return true;
+                                              });
+      if (aborting_) return;
+      if (keyed)
+        alpha->SyncFull();
+      else
+        working_->RemoveAlphaChannel();
     }
     TIOParamsVals& p = *params_;
     p.FileType = info.Enhanced ? 10 : 9;

@@ -21,13 +21,7 @@ void TPixoranIO::LoadFromURL(const std::string& address) {
       return;
     }
     body.Seek(0, TSeekOrigin::soBeginning);
-    // The load is part of this operation: its own finishing events stay quiet.
-    struct TQuiet {
-      int32_t& n;
-      explicit TQuiet(int32_t& c) : n(c) { ++n; }
-      ~TQuiet() { --n; }
-    } quiet(finishSuppressed_);
-    LoadFromStream(body);
+    RunInner([&] { LoadFromStream(body); });
   });
 }
 

@@ -184,6 +184,8 @@ void TAVIReader::ScanList(int64_t pos, int64_t end, int depth, bool inMovi) {
 
 bool TAVIReader::Open(std::unique_ptr<TStream> stream) {
   stream_ = std::move(stream);
+  rleLast_.reset();
+  rleLastFrame_ = -1;
   frames_.clear();
   format_.clear();
   videoStream_ = -1, streamCount_ = 0, moviStart_ = -1;
@@ -229,17 +231,33 @@ int32_t TAVIReader::ReadFrame(int32_t frame, TPXBitmap& bitmap, TPXProgressRec& 
     // rest), so the frame's size is held to the codec memory budget rather
     // than to the data.
     if (int64_t{header_.biWidth} * std::abs(int64_t{header_.biHeight}) * 3 > CodecMemoryLimit()) return 0;
-    if (!bitmap.Allocate(header_.biWidth, std::abs(header_.biHeight), pxBGR24)) return 0;
-    bitmap.Fill(0);
-    for (int32_t i = first; i <= frame; ++i) {
+    // The frame decoded last goes on from where it is when no key frame lies
+    // between it and this one: frames read in order cost one chunk each.
+    int32_t next = first;
+    if (rleLast_ && rleLastFrame_ >= first && rleLastFrame_ <= frame) {
+      next = rleLastFrame_ + 1;
+    } else {
+      rleLast_ = std::make_unique<TPXBitmap>();
+      if (!rleLast_->Allocate(header_.biWidth, std::abs(header_.biHeight), pxBGR24)) {
+        rleLast_.reset();
+        return 0;
+      }
+      rleLast_->Fill(0);
+    }
+    rleLastFrame_ = -1;  // until this frame is whole
+    for (int32_t i = next; i <= frame; ++i) {
       if (!ReadChunkData(frames_[static_cast<size_t>(i)], data)) return 0;
       if (data.empty()) continue;  // a dropped frame repeats the last one
       const bool top = header_.biHeight < 0;
       if (comp == kBiRLE8)
-        DecodeRLE8ToRGB(data.data(), static_cast<int64_t>(data.size()), bitmap, top, progress, palette);
+        DecodeRLE8ToRGB(data.data(), static_cast<int64_t>(data.size()), *rleLast_, top, progress, palette);
       else
-        DecodeRLE4ToRGB(data.data(), static_cast<int64_t>(data.size()), bitmap, top, progress, palette);
+        DecodeRLE4ToRGB(data.data(), static_cast<int64_t>(data.size()), *rleLast_, top, progress, palette);
     }
+    // A stopped or damaged decode is not gone on from.
+    if (!(progress.Aborting && progress.Aborting->load())) rleLastFrame_ = frame;
+    bitmap.Assign(rleLast_.get());
+    if (bitmap.Width() != rleLast_->Width() || bitmap.Height() != rleLast_->Height()) return 0;
     return comp == kBiRLE8 ? 8 : 4;
   }
   // A dropped (empty) frame shows the one before it.

@@ -30,7 +30,10 @@ class TAVIReader {
   // Milliseconds per frame: Trunc(1000 x scale / rate), 0 when the rate is 0.
   int32_t FrameDelay() const;
   // Decodes frame (0-based) into bitmap; returns the DIB's bit count, or 0
-  // when the frame cannot be read.
+  // when the frame cannot be read. A run-length frame holds only changes:
+  // the reader keeps the last one it decoded and goes on from it when no
+  // key frame lies between, so reading frames in order is linear in their
+  // number; any other order decodes from the last key frame.
   int32_t ReadFrame(int32_t frame, TPXBitmap& bitmap, TPXProgressRec& progress);
 
  private:
@@ -48,6 +51,8 @@ class TAVIReader {
   TPXBitmapInfoHeader header_;
   std::vector<TFrame> frames_;
   int64_t moviStart_ = -1;
+  std::unique_ptr<TPXBitmap> rleLast_;  // the run-length frame decoded last
+  int32_t rleLastFrame_ = -1;           // its number; -1 when none is whole
   int32_t streamCount_ = 0;
 };
 

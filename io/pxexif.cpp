@@ -35,39 +35,10 @@ constexpr int64_t kMaxThumbnailPixels = int64_t{1} << 22;
 
 // ---------------------------------------------------------------- writing
 
-// The thumbnail as a JPEG without the codec's JFIF segment (an EXIF
-// thumbnail carries none); false when the codec cannot take the bitmap.
-bool EncodeThumbnail(TPXBitmap& bitmap, int32_t quality, std::vector<uint8_t>& out) {
-  out.clear();
-  TMemoryStream ms;
-  TIOParamsVals scratch;
-  scratch.JPEGQuality = quality;
-  std::atomic<bool> aborting{false};
-  TPXProgressRec progress;
-  progress.Aborting = &aborting;
-  try {
-    WriteJPEGStream(ms, bitmap, scratch, progress);
-  } catch (...) {
-    // A thumbnail the codec or the storage refuses is left out, not the image.
-    return false;
-  }
-  const auto n = static_cast<size_t>(ms.Size());
-  const uint8_t* p = ms.Memory();
-  if (aborting || n < 4) return false;
-  size_t skip = 0;
-  if (p[2] == 0xFF && p[3] == 0xE0 && n >= 6) {
-    const size_t segment = 2 + ((static_cast<size_t>(p[4]) << 8) | p[5]);
-    if (segment <= n - 2) skip = segment;
-  }
-  out.reserve(n - skip);
-  out.insert(out.end(), p, p + 2);  // start of image
-  out.insert(out.end(), p + 2 + skip, p + n);
-  return true;
-}
-
 // The TIFF structure the TIFF writer builds from the EXIF fields with no
-// bitmap, and (with thumbnail bytes) a second directory holding them.
-std::vector<uint8_t> BuildBlock(const TIOParamsVals& r, const std::vector<uint8_t>* thumbnail) {
+// bitmap: a first directory and the EXIF directory, no second (thumbnail)
+// directory, so an edited image never carries its old thumbnail.
+std::vector<uint8_t> BuildBlock(const TIOParamsVals& r) {
   TIOParamsVals scratch;
   CopyEXIFFields(r, scratch);
   scratch.HasEXIFData = 1;
@@ -77,13 +48,6 @@ std::vector<uint8_t> BuildBlock(const TIOParamsVals& r, const std::vector<uint8_
   progress.Aborting = &aborting;
   WriteTIFFStream(ms, false, nullptr, progress, scratch);
   if (aborting) return {};
-  if (thumbnail) {
-    ms.SetPosition(0);
-    if (!AppendTIFFJPEGThumbnail(ms, *thumbnail, r.EXIFXResolution > 0 ? r.EXIFXResolution : 72.0,
-                                 r.EXIFYResolution > 0 ? r.EXIFYResolution : 72.0,
-                                 r.EXIFResolutionUnit != 0 ? r.EXIFResolutionUnit : 2))
-      return {};
-  }
   return std::move(ms.Bytes());
 }
 
@@ -134,28 +98,10 @@ bool LoadEXIFFromAPP1(const void* data, int64_t length, TIOParamsVals& params) {
 
 bool SaveEXIFToAPP1(const TIOParamsVals& params, std::vector<uint8_t>& buffer) {
   buffer.clear();
-  auto segment = [](const std::vector<uint8_t>& tiff) {
-    std::vector<uint8_t> s = {'E', 'x', 'i', 'f', 0, 0};
-    s.insert(s.end(), tiff.begin(), tiff.end());
-    return s;
-  };
-  const std::vector<uint8_t> bare = BuildBlock(params, nullptr);
-  if (bare.empty() || bare.size() + kExifHeaderSize > static_cast<size_t>(kPXMaxSegmentPayload)) return false;
-
-  TPXBitmap* thumb = params.EXIFThumbnail.get();
-  if (thumb != nullptr && thumb->Width() > 0 && thumb->Height() > 0 &&
-      static_cast<int64_t>(thumb->Width()) * thumb->Height() <= kMaxThumbnailPixels) {
-    std::vector<uint8_t> jpeg;
-    for (int32_t quality : {85, 70, 55, 40, 25}) {
-      if (!EncodeThumbnail(*thumb, quality, jpeg)) break;
-      std::vector<uint8_t> full = BuildBlock(params, &jpeg);
-      if (!full.empty() && full.size() + kExifHeaderSize <= static_cast<size_t>(kPXMaxSegmentPayload)) {
-        buffer = segment(full);
-        return true;
-      }
-    }
-  }
-  buffer = segment(bare);
+  const std::vector<uint8_t> tiff = BuildBlock(params);
+  if (tiff.empty() || tiff.size() + kExifHeaderSize > static_cast<size_t>(kPXMaxSegmentPayload)) return false;
+  buffer = {'E', 'x', 'i', 'f', 0, 0};
+  buffer.insert(buffer.end(), tiff.begin(), tiff.end());
   return true;
 }
 
@@ -296,10 +242,13 @@ bool WriteJPEGMetadata(TIOParamsVals& params) {
     }
   }
 
-  // Only the block built from the record may reach the file: the EXIF
-  // segments read with the image (and their thumbnails) are replaced or dropped.
+  // Without EXIF fields the APP1 segments stay as read, one the reader could
+  // not take among them. With them, only the block built from the record
+  // reaches the file: the EXIF segments read with the image (and their
+  // thumbnails) are replaced or dropped.
+  if (params.HasEXIFData == 0) return true;
   std::vector<uint8_t> exif;
-  const bool haveBlock = params.HasEXIFData != 0 && SaveEXIFToAPP1(params, exif);
+  const bool haveBlock = SaveEXIFToAPP1(params, exif);
   bool placed = false;
   for (int32_t i = 0; i < markers.Count();) {
     if (markers.MarkerType(i) == kAPP1 && IsEXIFSegment(markers.MarkerData(i), markers.MarkerLength(i))) {

@@ -25,13 +25,11 @@ constexpr int32_t kPXMaxSegmentPayload = 65533;
 // what the record held before. Nothing is read outside the data.
 bool LoadEXIFFromAPP1(const void* data, int64_t length, TIOParamsVals& params);
 
-// Builds an APP1 segment's data from the record: "Exif", 0, 0 and a
-// little-endian TIFF structure with the first directory's EXIF tags, an
-// EXIF directory and, when the record holds a non-empty thumbnail, a second
-// directory with it as a JPEG. Fields at 0 or empty are left out. The
-// thumbnail is re-encoded at lower quality, then left out, when the segment
-// would pass kPXMaxSegmentPayload. False (buffer empty) when even the fields
-// alone do not fit one segment.
+// Builds an APP1 segment's data from the record: "Exif", 0, 0 and the
+// little-endian TIFF structure the TIFF writer makes with no bitmap (the
+// first directory's EXIF tags and an EXIF directory; fields at 0 or empty
+// left out). No thumbnail directory: the image it was made from may have
+// been edited. False (buffer empty) when the fields do not fit one segment.
 bool SaveEXIFToAPP1(const TIOParamsVals& params, std::vector<uint8_t>& buffer);
 
 // Copies every EXIF field (not HasEXIFData, not the thumbnail) from source
@@ -50,12 +48,13 @@ bool IsEXIFSegment(const void* data, int64_t length);
 void ReadJPEGMetadata(TIOParamsVals& params);
 
 // Before a JPEG write: refreshes the APP13 segment from IPTCInfo (when the
-// user changed it, or it has datasets and there are no markers) and the
-// EXIF APP1 segment from the EXIF fields (when HasEXIFData is set). Without
-// HasEXIFData every EXIF segment is dropped, so a file never carries an EXIF
-// block (and thumbnail) the record no longer stands for. Other APP1
-// segments (XMP) are kept. False, with nothing changed, when the IPTC block
-// is too large for one segment: the save is refused rather than losing it.
+// user changed it, or it has datasets and there are no markers) and, when
+// HasEXIFData is set, the EXIF APP1 segment from the EXIF fields (the first
+// EXIF segment replaced, further ones dropped, one added in front when there
+// is none). Without HasEXIFData the APP1 segments are left as they are.
+// Other APP1 segments (XMP) are kept. False, with nothing changed, when the
+// IPTC block is too large for one segment: the save is refused rather than
+// losing it.
 bool WriteJPEGMetadata(TIOParamsVals& params);
 
 }  // namespace pixoran

@@ -38,9 +38,32 @@ bool MetafileTargetSize(const TMetafileInfo& info, int32_t width, int32_t height
 // polylines, polygons, Béziers, rectangles, ellipses, arcs, chords, pies,
 // paths, clip rectangles, text and stretched DIBs; other records are
 // skipped. Every count and offset is checked against the record, a record
-// running past the data ends the picture, and playback stops after a fixed
-// amount of drawing work or when abort turns true. False when the data is
+// running past the data ends the picture, and playback stops after
+// MetafileWorkLimit of the target's size or when abort turns true. False when the data is
 // not a metafile ReadMetafileInfo accepts.
 bool PlayMetafile(const uint8_t* data, int64_t size, TBitmap& target, const std::atomic<bool>* abort = nullptr);
+
+// The drawing work left to a picture, shared by all its bands and passes.
+struct TMetafileWork {
+  int64_t Left = 0;
+};
+// The work a picture of width x height may do in all: a fixed number of
+// full repaints of it, with a floor for small pictures.
+int64_t MetafileWorkLimit(int64_t width, int64_t height);
+
+// A band of a picture: the picture is Width x Height pixels, and the target holds its
+// rows from Top on (as many as the target is high). With Work, the band
+// draws within what is left and takes what it drew from it; without, it has
+// the whole picture's limit to itself.
+struct TMetafileArea {
+  int32_t Width = 0, Height = 0;
+  int32_t Top = 0;
+  TMetafileWork* Work = nullptr;
+};
+
+// PlayMetafile for one band of a larger picture: the same records drawn as
+// they fall on those rows, so bands drawn one after another make the picture.
+bool PlayMetafileBand(const uint8_t* data, int64_t size, TBitmap& target, const TMetafileArea& area,
+                      const std::atomic<bool>* abort = nullptr);
 
 }  // namespace pixoran

@@ -19,9 +19,10 @@ namespace pixoran {
 
 namespace {
 
-// Pixels the drawing may touch before the picture is cut short: some eighty
-// full repaints of the largest bitmap.
-constexpr int64_t kWorkLimit = int64_t{20000000000};
+// Pixels the drawing of one picture may touch, in all its bands and passes,
+// before it is cut short: some sixteen full repaints, and at least this.
+constexpr int64_t kWorkRepaints = 16;
+constexpr int64_t kMinWork = int64_t{1} << 24;
 // Points of one shape, and steps of one path: more is no drawing but a flood.
 constexpr int64_t kMaxPoints = int64_t{1} << 20;
 constexpr int64_t kImagePixelLimit = int64_t{1} << 25;  // one DIB
@@ -137,10 +138,17 @@ const TVBrush kNullBrush{TVBrush::NullBrush, clWhite, 0, nullptr};
 
 class TPlayer {
  public:
-  TPlayer(TBitmap& target, bool emf, const std::atomic<bool>* abort)
-      : canvas_(target), emf_(emf), abort_(abort), width_(target.Width()), height_(target.Height()) {}
+  TPlayer(TBitmap& target, const TMetafileArea& area, bool emf, const std::atomic<bool>* abort)
+      : canvas_(target),
+        emf_(emf),
+        abort_(abort),
+        width_(area.Width),
+        height_(area.Height),
+        top_(area.Top),
+        budget_(area.Work ? area.Work->Left : MetafileWorkLimit(area.Width, area.Height)) {}
 
-  bool Stopped() const { return (abort_ && abort_->load()) || canvas_.Work() > kWorkLimit; }
+  bool Stopped() const { return (abort_ && abort_->load()) || canvas_.Work() > budget_; }
+  int64_t Work() const { return canvas_.Work(); }
 
   void SetupEmf(const TRec& h) {
     const double devX = h.I32(72), devY = h.I32(76), mmX = h.I32(80), mmY = h.I32(84);
@@ -149,7 +157,7 @@ class TPlayer {
     const double fl = h.I32(24) / 100.0 * pxmmX_, ft = h.I32(28) / 100.0 * pxmmY_;
     const double fw = (double(h.I32(32)) - h.I32(24)) / 100.0 * pxmmX_;
     const double fh = (double(h.I32(36)) - h.I32(28)) / 100.0 * pxmmY_;
-    fit_ = Then(Scaling(1, 1, -fl, -ft), Scaling(width_ / fw, height_ / fh, 0, 0));
+    fit_ = Then(Then(Scaling(1, 1, -fl, -ft), Scaling(width_ / fw, height_ / fh, 0, 0)), Band());
     objects_.resize(std::max<size_t>(1, h.U16(56)));
   }
 
@@ -165,10 +173,15 @@ class TPlayer {
   void Wmf(uint16_t function, const TRec& r);
 
  private:
+  // Picture pixels to those of the band the target holds.
+  TXf Band() const { return Scaling(1, 1, 0, -top_); }
+
   // Logical units to bitmap pixels.
   TXf Full() const {
     if (!emf_) {
-      return Scaling(width_ / st_.WeX, height_ / st_.WeY, -st_.WoX * width_ / st_.WeX, -st_.WoY * height_ / st_.WeY);
+      return Then(
+          Scaling(width_ / st_.WeX, height_ / st_.WeY, -st_.WoX * width_ / st_.WeX, -st_.WoY * height_ / st_.WeY),
+          Band());
     }
     double sx = 1, sy = 1;
     switch (st_.MapMode) {
@@ -522,7 +535,9 @@ class TPlayer {
   TVectorCanvas canvas_;
   bool emf_;
   const std::atomic<bool>* abort_;
-  double width_, height_;
+  double width_, height_;  // of the whole picture
+  double top_;             // its row at the target's first
+  int64_t budget_;
   double pxmmX_ = 96 / 25.4, pxmmY_ = 96 / 25.4;
   TXf fit_;
   TState st_;
@@ -787,10 +802,27 @@ void TPlayer::Wmf(uint16_t function, const TRec& r) {
 
 }  // namespace
 
+int64_t MetafileWorkLimit(int64_t width, int64_t height) {
+  return std::max(kMinWork, kWorkRepaints * std::max<int64_t>(width, 0) * std::max<int64_t>(height, 0));
+}
+
 bool PlayMetafile(const uint8_t* data, int64_t size, TBitmap& target, const std::atomic<bool>* abort) {
+  return PlayMetafileBand(data, size, target, TMetafileArea{target.Width(), target.Height(), 0, nullptr}, abort);
+}
+
+bool PlayMetafileBand(const uint8_t* data, int64_t size, TBitmap& target, const TMetafileArea& area,
+                      const std::atomic<bool>* abort) {
   TMetafileInfo info;
-  if (!ReadMetafileInfo(data, size, info) || target.Empty()) return false;
-  TPlayer player(target, info.Enhanced, abort);
+  if (!ReadMetafileInfo(data, size, info) || target.Empty() || area.Width <= 0 || area.Height <= 0) return false;
+  TPlayer player(target, area, info.Enhanced, abort);
+  // What this band drew is gone from the picture's budget, also on an early return.
+  struct TCharge {
+    const TPlayer& Player;
+    TMetafileWork* Work;
+    ~TCharge() {
+      if (Work) Work->Left = std::max<int64_t>(0, Work->Left - Player.Work());
+    }
+  } charge{player, area.Work};
   if (info.Enhanced) {
     const int64_t headerSize = TRec{data, size}.U32(4);
     if (headerSize < 88 || headerSize > size) return false;

@@ -75,7 +75,8 @@ std::string LowerExtension(const std::string& fileName) {
 
 }  // namespace
 
-TPixoranMIO::TPixoranMIO(TComponent* owner) : TComponent(owner) {}
+TPixoranMIO::TPixoranMIO(TComponent* owner)
+    : TComponent(owner), twainParams_(std::make_unique<TPXTWainParams>(this, true)) {}
 
 TPixoranMIO::~TPixoranMIO() { DetachView(); }
 
@@ -497,6 +498,7 @@ void TPixoranMIO::LoadFromFile(const std::string& fileName) {
     if (!view_) return;
     // The record describes this file, not the neighbour it was copied from.
     if (rec) {
+      rec->ResetInfo();
       TPixoranIO& io = Helper();
       io.ParamsFromFile(fileName);
       if (!io.Aborting()) {
@@ -525,6 +527,7 @@ bool TPixoranMIO::DoPreviews(int32_t index, uint32_t pages) {
     io.SetAttachedPXBitmap(&current);
     io.Params().Assign(*rec);
     io.SetPreviewsParams(previewsParams_);
+    io.SetBWConversion(options_[0]);
     io.SetSimplifiedParamsDialogs(simplifiedParamsDialogs_);
     io.SetMsgLanguage(msgLanguage_);
     io.SetPreviewFont(previewFont_);
@@ -556,6 +559,8 @@ void TPixoranMIO::AcquireBitmap(TPXBitmap& bitmap, TIOParamsVals*& params) {
   std::shared_ptr<TIOParamsVals> rec = std::move(inserted_);
   inserted_.reset();
   if (!view_ || !rec) return;
+  // Made from its neighbour's record: it keeps the options, not the metadata.
+  rec->ResetInfo();
   params = rec.get();
   TPXBitmap adjusted;
   TPXBitmap* image = &bitmap;

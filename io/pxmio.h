@@ -19,6 +19,7 @@
 #include "io/pixoranio_params.h"
 #include "io/pxmioview.h"
 #include "io/pxprogress.h"
+#include "io/pxtwain.h"
 #include "platform/classes.h"
 #include "platform/graphics.h"
 #include "platform/streams.h"
@@ -126,6 +127,18 @@ class TPixoranMIO : public TComponent {
   virtual void DoFinishWork();
   // The scanner and camera acquisition object, created on first use.
   virtual TPXWia* GetWia();
+  // The TWAIN settings: a multi-image component takes a stack of pages, so
+  // the feeder flags start on.
+  TPXTWainParams& TWainParams() { return *twainParams_; }
+  // Two option bytes, both 1 at creation; the first goes to the preview
+  // dialog (as the I/O component's BW conversion).
+  uint8_t PreviewOption() const { return options_[0]; }
+  void SetPreviewOption(uint8_t v) { options_[0] = v; }
+  uint8_t SecondOption() const { return options_[1]; }
+  void SetSecondOption(uint8_t v) { options_[1] = v; }
+  // The acquisition layer's state word (0 at creation).
+  int32_t AcquireState() const { return acquireState_; }
+  void SetAcquireState(int32_t v) { acquireState_ = v; }
 
  protected:
   void ComponentRemoved(TComponent* component) override;
@@ -163,7 +176,10 @@ class TPixoranMIO : public TComponent {
   int32_t acquirePos_ = 0;
   bool autoAdjustDPI_ = false;
   bool filteredAdjustDPI_ = false;
+  uint8_t options_[2] = {1, 1};
   uint8_t dialogsMeasureUnit_ = 0;  // inches
+  int32_t acquireState_ = 0;
+  std::unique_ptr<TPXTWainParams> twainParams_;
   // The record the view's last insertion made: what a load fills.
   std::shared_ptr<TIOParamsVals> inserted_;
   // Resampling and the dialog hook work through an I/O component.

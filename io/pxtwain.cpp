@@ -97,6 +97,7 @@ void TPXTWainParams::Reset() {
 
 void TPXTWainParams::CloseSession() {
   if (Session.State != 0) TwainLog("CloseSession");
+  CloseTwainLink(Link);
   Session = TSession{};
 }
 

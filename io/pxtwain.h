@@ -69,8 +69,9 @@ class TPXTWainParams {
 
   // Back to the defaults; frees the heap records and clears every list.
   void Reset();
-  // Ends an open session with the owner's parent window. No source manager
-  // exists here, so there is never one to tell: the record is cleared.
+  // Ends an open session with the owner's parent window and tears its link
+  // down (CloseTwainLink). No source manager exists here, so there is never
+  // one to tell: the session record is cleared.
   void CloseSession();
 
   struct TSession {
@@ -83,6 +84,8 @@ class TPXTWainParams {
   std::vector<int32_t> CapabilityIntegers;
   std::vector<double> CapabilityDoubles;
   TSession Session;
+  // The session's link to the source manager.
+  TPXTwainLink Link;
   int32_t ImageCount = 1;
   bool ShowSettingsOnly = false, VisibleDialog = false;
   double Gamma = 2.2;

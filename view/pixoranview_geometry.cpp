@@ -157,6 +157,8 @@ void TPixoranView::RemoveAlphaChannel(bool merge) {
 void TPixoranView::SetLegacyBitmap(bool value) {
   if (value == legacyBitmap_) return;
   legacyBitmap_ = value;
+  // The rows move: a worker writing into them finishes first.
+  CallBitmapReleaseEvents(image_, false);
   image_->SetLocation(value ? pxTBitmap : pxInMemory);
   CallBitmapChangeEvents();
   Update();

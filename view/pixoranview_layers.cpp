@@ -86,6 +86,8 @@ int32_t TPixoranView::InsertLayer(int32_t index) { return NewLayer(index); }
 void TPixoranView::RemoveLayer(int32_t index) {
   const int32_t count = GetLayersCount();
   if (count < 2 || index < 0 || index >= count) return;
+  // A component's worker may be writing into it: stopped before it goes.
+  CallBitmapReleaseEvents(layers_[static_cast<size_t>(index)]->Bitmap(), true);
   layers_.erase(layers_.begin() + index);
   if (index == currentLayer_) {
     // The image was the removed layer's bitmap: bind the new current layer
@@ -108,6 +110,9 @@ int32_t TPixoranView::LayerAt(int32_t x, int32_t y) const {
 void TPixoranView::SetExternalBitmap(TPXBitmap* bitmap) {
   if (currentLayer_ < 0 || currentLayer_ >= GetLayersCount()) return;
   TPXLayer& layer = *layers_[static_cast<size_t>(currentLayer_)];
+  // A worker writing into the old bitmap is waited for; stopped when the
+  // bitmap is ours and goes.
+  CallBitmapReleaseEvents(layer.Bitmap(), layer.OwnsBitmap());
   if (!bitmap) {
     layer.SetBitmap(new TPXBitmap(), true);
     SetImage(layer.Bitmap());
@@ -160,6 +165,8 @@ void TPixoranView::MergeLayers(int32_t first, int32_t second) {
   src[0].Layer = layers_[static_cast<size_t>(lower)].get();
   src[1].Layer = layers_[static_cast<size_t>(upper)].get();
   const uint8_t mode = src[1].Layer->BlendMode;
+  // Both are read, then replaced: a worker writing into one finishes first.
+  for (const TMergeSource& s : src) CallBitmapReleaseEvents(s.Layer->Bitmap(), false);
   TPixoranProc proc;
   proc.SetAutoUndo(false);
   for (TMergeSource& s : src) {

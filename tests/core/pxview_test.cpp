@@ -8,6 +8,8 @@
 
 #include "core/pxview.h"
 
+#include "core/kopxutils_bitmap.h"
+
 using namespace pixoran;
 
 namespace {
@@ -163,6 +165,37 @@ TEST(PXView, BitmapChangeCallbacks) {
   log.clear();
   view.CallBitmapChangeEvents();
   EXPECT_EQ(Ids(log, false), (std::vector<int>{2, 4}));
+}
+
+// Release callbacks: called in order, with the bitmap and the cancel flag,
+// only for entries that have one; removing the entry removes both.
+TEST(PXView, BitmapReleaseCallbacks) {
+  struct TRelease {
+    std::vector<std::pair<int, bool>>* Log;
+    int Id;
+    TPXBitmap* Expected;
+    static void Changed(void*, TPXView*, bool) {}
+    static void Released(void* user, TPXView*, TPXBitmap* bitmap, bool cancel) {
+      auto* self = static_cast<TRelease*>(user);
+      EXPECT_EQ(bitmap, self->Expected);
+      self->Log->push_back({self->Id, cancel});
+    }
+  };
+  std::vector<std::pair<int, bool>> log;
+  std::vector<TCall> changes;
+  TSubscriber plain{&changes, 9};
+  TPXBitmap going;
+  TPXView view;
+  TRelease a{&log, 1, &going}, b{&log, 2, &going};
+  const int32_t ha = view.RegisterBitmapChangeEvent(&TRelease::Changed, &a, &TRelease::Released);
+  plain.Attach(view);  // no release callback
+  view.RegisterBitmapChangeEvent(&TRelease::Changed, &b, &TRelease::Released);
+  view.CallBitmapReleaseEvents(&going, true);
+  view.CallBitmapReleaseEvents(nullptr, true);  // nothing goes: nobody is called
+  view.RemoveBitmapChangeEvent(ha);
+  view.CallBitmapReleaseEvents(&going, false);
+  EXPECT_EQ(log, (std::vector<std::pair<int, bool>>{{1, true}, {2, true}, {2, false}}));
+  EXPECT_TRUE(changes.empty());
 }
 
 TEST(PXView, DestructionTellsEachSubscriberOnce) {

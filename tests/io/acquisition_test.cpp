@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "io/pixoranio.h"
+#include "io/pxmio.h"
 #include "io/pspdffilt.h"
 #include "io/pxds.h"
 #include "io/pxtwain.h"
@@ -244,6 +245,31 @@ TEST(Acquisition, TwainParamsResetAndTeardown) {
   EXPECT_EQ(many.Session.State, 0);
 }
 
+// The TWAIN settings' teardown closes their link: the proxy window goes and
+// the source manager is let go, for the I/O component's settings and for
+// the multi-image component's (whose feeder flags start on).
+TEST(Acquisition, TwainParamsTeardownClosesTheLink) {
+  LogFile log;
+  auto links = [](TPXTWainParams& p) {
+    p.Link.ProxyWindow = 7;
+    p.Link.SourceManagerState = 2;
+  };
+  {
+    TPixoranIO io;
+    links(io.TWainParams());
+  }
+  const std::vector<std::string> expected = {"DestroyProxyWindow", "  DestroyProxyWindow : destroyed",
+                                             "PXTW_UnloadSourceManager",
+                                             "  PXTW_UnloadSourceManager not Unloaded, for future uses"};
+  EXPECT_EQ(log.Take(), expected);
+  {
+    TPixoranMIO mio;
+    EXPECT_TRUE(mio.TWainParams().FeederEnabled);
+    links(mio.TWainParams());
+  }
+  EXPECT_EQ(log.Take(), expected);
+}
+
 // A multi-page document left open on the component is finished by its close.
 TEST(Acquisition, ClosePSAndPDFFilesFinishTheDocuments) {
   const std::string dir = pixoran::testing::MakeTempDir("closeps");
@@ -280,4 +306,23 @@ TEST(Acquisition, ClosePSAndPDFFilesFinishTheDocuments) {
   EXPECT_NE(psText.find("%%EOF"), std::string::npos);
   EXPECT_EQ(pdfText.rfind("%PDF", 0), 0u);
   EXPECT_NE(pdfText.find("%%EOF"), std::string::npos);
+
+  // Still open when the component goes: its destructor finishes both.
+  {
+    TPixoranIO owner;
+    auto psStream = std::make_unique<TFileStream>(dir + "/left.ps", fmCreate);
+    auto state = WritePSHeader(*psStream, owner.Params());
+    WritePSPage(*state, *psStream, page, progress, owner.Params());
+    owner.AdoptPSFile(std::move(state), std::move(psStream));
+    auto pdfStream = std::make_unique<TFileStream>(dir + "/left.pdf", fmCreate);
+    auto doc = CreatePDFDocument();
+    AddPDFPage(*doc, page, owner.Params(), progress);
+    owner.AdoptPDFFile(std::move(doc), std::move(pdfStream));
+  }
+  std::ifstream leftPs(dir + "/left.ps"), leftPdf(dir + "/left.pdf", std::ios::binary);
+  const std::string leftPsText((std::istreambuf_iterator<char>(leftPs)), std::istreambuf_iterator<char>());
+  const std::string leftPdfText((std::istreambuf_iterator<char>(leftPdf)), std::istreambuf_iterator<char>());
+  EXPECT_NE(leftPsText.find("%%EOF"), std::string::npos);
+  EXPECT_EQ(leftPdfText.rfind("%PDF", 0), 0u);
+  EXPECT_NE(leftPdfText.find("%%EOF"), std::string::npos);
 }

@@ -722,50 +722,24 @@ TEST(ExifWrite, EveryFieldAndTheThumbnailReadBack) {
   EXPECT_EQ(b.EXIFUserComment, "comment text");
   EXPECT_EQ(b.EXIFUserCommentCode, "ASCII");
 
-  // The thumbnail comes back as a JPEG of the same size and look.
-  ASSERT_TRUE(HasThumbnail(b));
-  ASSERT_EQ(b.EXIFThumbnail->Width(), 40);
-  ASSERT_EQ(b.EXIFThumbnail->Height(), 30);
-  for (int y = 0; y < 30; y += 7)
-    for (int x = 0; x < 40; x += 9) {
-      const uint8_t* a = p.EXIFThumbnail->Scanline(y) + x * 3;
-      const uint8_t* c = b.EXIFThumbnail->Scanline(y) + x * 3;
-      for (int k = 0; k < 3; ++k) EXPECT_NEAR(a[k], c[k], 24) << x << "," << y;
-    }
-
-  // The thumbnail directory as EXIF has it: JPEG compression, offset and
-  // length naming the bytes of a JPEG without a JFIF segment.
+  // No thumbnail directory: the record's thumbnail was made from the image
+  // as read, which may since have been edited.
+  EXPECT_FALSE(HasThumbnail(b));
   const Bytes tiff(seg.begin() + 6, seg.end());
-  uint32_t next = 0;
+  uint32_t next = 1;
   Directory(tiff, tiff[4] | tiff[5] << 8 | tiff[6] << 16 | static_cast<uint32_t>(tiff[7]) << 24, &next);
-  ASSERT_NE(next, 0u);
-  std::map<uint16_t, OutEntry> thumb;
-  for (const auto& [tag, e] : Directory(tiff, next)) thumb[tag] = e;
-  EXPECT_EQ(thumb.at(0x0103).value, 6u);
-  const uint32_t at = thumb.at(0x0201).value, length = thumb.at(0x0202).value;
-  ASSERT_LE(static_cast<size_t>(at) + length, tiff.size());
-  EXPECT_EQ((Bytes{tiff[at], tiff[at + 1], tiff[at + 2]}), (Bytes{0xFF, 0xD8, 0xFF}));
-  EXPECT_NE(tiff[at + 3], 0xE0);
-  EXPECT_EQ((Bytes{tiff[at + length - 2], tiff[at + length - 1]}), (Bytes{0xFF, 0xD9}));
+  EXPECT_EQ(next, 0u);
 }
 
 TEST(ExifWrite, ASegmentNeverPassesItsSizeLimit) {
   TIOParamsVals p;
   p.EXIFMake = "noise";
-  // Noise that does not fit at the first quality: re-encoded smaller.
+  // A large thumbnail does not go into the block.
   p.EXIFThumbnail = std::make_unique<TPXBitmap>();
-  FillThumb(*p.EXIFThumbnail, 200, 150, 5);
+  FillThumb(*p.EXIFThumbnail, 800, 600, 6);
   Bytes seg;
   ASSERT_TRUE(SaveEXIFToAPP1(p, seg));
-  EXPECT_LE(seg.size(), static_cast<size_t>(kPXMaxSegmentPayload));
-  TIOParamsVals b;
-  ASSERT_TRUE(Load(seg, b));
-  EXPECT_TRUE(HasThumbnail(b));
-
-  // Noise no quality brings under the limit: left out, the fields kept.
-  FillThumb(*p.EXIFThumbnail, 800, 600, 6);
-  ASSERT_TRUE(SaveEXIFToAPP1(p, seg));
-  EXPECT_LE(seg.size(), static_cast<size_t>(kPXMaxSegmentPayload));
+  EXPECT_LE(seg.size(), size_t{1024});
   TIOParamsVals c;
   ASSERT_TRUE(Load(seg, c));
   EXPECT_EQ(c.EXIFMake, "noise");

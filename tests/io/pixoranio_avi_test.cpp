@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
+#include <memory>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -102,6 +104,53 @@ TEST(AVIFrames, RLE8DeltaFramesBuildOnTheKeyFrame) {
   EXPECT_EQ(At(io, 2, 0), (TBGR{1, 254, 5}));
   io.LoadFromAVI(0);
   EXPECT_EQ(At(io, 2, 1), (TBGR{1, 254, 5}));
+}
+
+// Frames read in order go on from the one read before; in any other order
+// (or past a key frame) they are decoded from the last key frame. Every
+// order gives each frame the pictures a fresh reader gives it.
+TEST(AVIFrames, RLE8FramesInAnyOrderMatchAFreshDecode) {
+  const std::string dir = MakeTempDir("avirleorder");
+  std::string palette;
+  for (int i = 0; i < 256; ++i) palette += {static_cast<char>(i), static_cast<char>(3 * i), '\x07', '\0'};
+  const std::string key = std::string("\x04\x01\x00\x00\x04\x01\x00\x01", 8);     // all index 1
+  const std::string setA = std::string("\x00\x02\x02\x00\x01\x09\x00\x01", 8);   // (2, row 0) = 9
+  const std::string setB = std::string("\x00\x02\x01\x01\x02\x05\x00\x01", 8);   // (1..2, row 1) = 5
+  const std::string partKey = std::string("\x02\x07\x00\x01", 4);                   // a key frame of 2 pixels
+  const std::string path = WriteFile(
+      dir, "order.avi",
+      MakeAVI(4, 2, 8, 1, palette, {{key, true}, {setA, false}, {setB, false}, {partKey, true}, {setA, false}, {"", false}}));
+  auto open = [&](TAVIReader& r) { return r.Open(std::make_unique<TFileStream>(path, fmOpenRead)); };
+  std::atomic<bool> aborting{false};
+  TPXProgressRec progress;
+  progress.Aborting = &aborting;
+  std::vector<std::vector<uint8_t>> fresh;
+  for (int32_t i = 0; i < 6; ++i) {
+    TAVIReader r;
+    ASSERT_TRUE(open(r));
+    TPXBitmap b;
+    ASSERT_EQ(r.ReadFrame(i, b, progress), 8);
+    std::vector<uint8_t> px;
+    for (int32_t y = 0; y < 2; ++y) px.insert(px.end(), b.Scanline(y), b.Scanline(y) + 12);
+    fresh.push_back(px);
+  }
+  EXPECT_NE(fresh[1], fresh[0]);
+  EXPECT_NE(fresh[2], fresh[1]);
+  EXPECT_NE(fresh[4], fresh[3]);
+  EXPECT_EQ(fresh[5], fresh[4]);  // a dropped frame repeats the one before
+  const std::vector<int32_t> orders[] = {{0, 1, 2, 3, 4, 5}, {5, 4, 3, 2, 1, 0}, {2, 2, 3, 1, 4, 0, 5, 2}};
+  for (const auto& order : orders) {
+    TAVIReader r;
+    ASSERT_TRUE(open(r));
+    for (int32_t i : order) {
+      SCOPED_TRACE(i);
+      TPXBitmap b;
+      ASSERT_EQ(r.ReadFrame(i, b, progress), 8);
+      std::vector<uint8_t> px;
+      for (int32_t y = 0; y < 2; ++y) px.insert(px.end(), b.Scanline(y), b.Scanline(y) + 12);
+      EXPECT_EQ(px, fresh[static_cast<size_t>(i)]);
+    }
+  }
 }
 
 // Motion JPEG frames made by our JPEG writer with their Huffman tables taken

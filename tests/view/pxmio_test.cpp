@@ -275,11 +275,13 @@ TEST(MIOView, OtherFilesPreviewsAndAcquiredBitmaps) {
     pagesSeen = pages;
     EXPECT_EQ(io.PXBitmap()->Width(), 7);  // the selected image
     EXPECT_EQ(io.Params().Width, 5);
+    EXPECT_EQ(io.BWConversion(), 0);  // the component's first option byte
     io.Params().JPEGQuality = 33;
     io.Params().Width = 55;
     return true;
   };
   f.view.SetSelectedImage(1);
+  f.mio.SetPreviewOption(0);
   EXPECT_TRUE(f.mio.DoPreviews(-1, 0x24));
   PXDialogHooks() = saved;
   EXPECT_EQ(pagesSeen, 0x24u);
@@ -292,7 +294,14 @@ TEST(MIOView, OtherFilesPreviewsAndAcquiredBitmaps) {
   scan.Allocate(11, 3, pxBGR24);
   TIOParamsVals* rec = nullptr;
   f.mio.ResetAcquisition();
+  // The record is made from its neighbour's: its options, not what the
+  // neighbour's file said about itself.
+  f.mio.GetParams(0)->HasEXIFData = 1;
+  f.mio.GetParams(0)->EXIFMake = "Neighbour";
   f.mio.AcquireBitmap(scan, rec);
+  ASSERT_NE(rec, nullptr);
+  EXPECT_EQ(rec->HasEXIFData, 0);
+  EXPECT_EQ(rec->EXIFMake, "");
   f.mio.AcquireBitmap(scan, rec);
   ASSERT_EQ(f.view.GetImageCount(), 5);
   EXPECT_EQ(rec, f.mio.GetParams(1));
