@@ -524,14 +524,33 @@ class TPixoranView : public TPXView, public TPXSelectionSource {
   int32_t visCol_ = 0, visRow_ = 0, visImgW_ = 0, visImgH_ = 0, visCliW_ = 0, visCliH_ = 0;
   int32_t lastImgW_ = 0, lastImgH_ = 0;
   double extentMargin_ = 0.5;
-  // Coordinate tables per axis: zoomed pixel -> image column and image
-  // column -> first zoomed pixel, both absolute; PixStart is the snapped
-  // origin, where the client's first pixel lies.
+  // Coordinate tables per axis. The whole tables would map every zoomed
+  // pixel 0..Pixels to its image column and every column 0..Columns to its
+  // first zoomed pixel; only the visible stretch of each is kept (PixToCol
+  // from PixStart, the snapped origin where the client's first pixel lies;
+  // ColToPix from ColBase), and any other entry is worked out on demand, so
+  // memory and time follow the client, not the zoom.
   struct TAxisTables {
     std::vector<int32_t> PixToCol, ColToPix;
-    int32_t PixStart = 0;
+    int32_t PixStart = 0, ColBase = 0;
     int32_t Columns = 0;  // columns the visible client shows
+    int64_t Pixels = -1, AllColumns = -1;  // last entries of the whole tables; -1: no tables
+    int32_t Last = 0;                      // last image column
+    double ZoomF = 1.0, ZoomInv = 1.0;
+    bool Up = false;  // zoom above 100 %: several pixels a column
+    bool Exist() const { return Pixels >= 0; }
     void Clear() { *this = TAxisTables{}; }
+    // Entries of the whole tables (0 <= j <= Pixels, 0 <= c <= AllColumns).
+    int32_t PixToColAt(int64_t j) const;
+    int32_t ColToPixAt(int64_t c) const;
+    void Define(double zoom, int32_t zoomed, int32_t client, int32_t extent, double zoomF, double zoomInv);
+    // Keeps the stretches of client pixels from start and of columns from first.
+    void Window(int32_t start, int32_t client, int32_t first);
+    // Entries of the whole tables, from the kept stretches where they hold them.
+    int32_t Column(int64_t j) const;
+    int32_t Pixel(int64_t c) const;
+    // The first zoomed pixel of the column showing zoomed pixel o.
+    int32_t Snap(int32_t o, int32_t zoomed) const;
   };
   TAxisTables tabX_, tabY_;
   double keyZoom_ = -1.0;

@@ -156,14 +156,13 @@ void TPixoranView::DrawLayersToBackBuffer(TBitmap& buffer, const TRect& rect) {
     renderKey_ = same;
     // The renderer steps through the source with the view's own tables, so
     // every client pixel shows the column and row the conversions name.
-    auto steps = [](std::vector<int32_t>& out, const std::vector<int32_t>& pixToCol, int32_t start, int32_t offset,
-                    int32_t count) {
-      if (pixToCol.empty() || static_cast<size_t>(start) + count > pixToCol.size()) return;
+    auto steps = [](std::vector<int32_t>& out, const std::vector<int32_t>& visible, int32_t offset, int32_t count) {
+      if (static_cast<size_t>(count) > visible.size()) return;
       out.assign(static_cast<size_t>(offset) + count, 0);
-      for (int32_t i = 0; i < count; ++i) out[static_cast<size_t>(offset + i)] = pixToCol[static_cast<size_t>(start + i)];
+      std::copy(visible.begin(), visible.begin() + count, out.begin() + offset);
     };
-    steps(renderTables_.XSteps, tabX_.PixToCol, tabX_.PixStart, offX_, visCliW_);
-    steps(renderTables_.YSteps, tabY_.PixToCol, tabY_.PixStart, offY_, visCliH_);
+    steps(renderTables_.XSteps, tabX_.PixToCol, offX_, visCliW_);
+    steps(renderTables_.YSteps, tabY_.PixToCol, offY_, visCliH_);
   }
   bool drawn = false;
   for (int32_t i = 0; i < GetLayersCount(); ++i) {
