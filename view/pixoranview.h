@@ -352,8 +352,9 @@ class TPixoranView : public TPXView, public TPXSelectionSource {
   // Operation 0 new, 1 added; the region by MagicWandMode (0 outline
   // polygon, 1 flood fill, 2 every pixel of the colour).
   void MagicWandSelect(int32_t x, int32_t y, int32_t operation);
-  // Moves the outline in image pixels, each coordinate kept within the
-  // image; without clip a move that takes the box wholly outside is refused.
+  // Moves the outline in image pixels; it stops at the image border with its
+  // size kept. Without clip a move that would take the box wholly outside
+  // is refused.
   void MoveSelection(int32_t dx, int32_t dy, bool clip);
   // The selection's box of the image, unselected pixels in Background;
   // false without a selection. The platform bitmap is 24-bit unless the
@@ -484,8 +485,8 @@ class TPixoranView : public TPXView, public TPXSelectionSource {
 
  private:
   void SetImage(TPXBitmap* image);
-  // Background as a bitmap fill value (red in the low byte).
-  int32_t BackgroundFill();
+  // Background as a Fill value of the bitmap's format.
+  double BackgroundFill(TPXBitmap& b);
   // Makes layer index current whatever the current index says.
   void BindLayer(int32_t index);
   int32_t NewLayer(int32_t index);
@@ -620,6 +621,10 @@ class TPixoranView : public TPXView, public TPXSelectionSource {
   bool polyDrawing_ = false, lasso_ = false, rectDrawing_ = false, ellipseDrawing_ = false, selMoving_ = false;
   int32_t selGrip_ = -1;  // -1 none, 0 moving, 1..8 a grip
   int32_t maskDepth_ = 1;
+  // The mask holds what the outline does not say (a wand's fill, alone or
+  // added to an outline): such a selection is outlined by the mask's own
+  // edge and moves its mask, even when the outline is a rectangle.
+  bool maskBeyondOutline_ = false;
   // The selection drag: where it started (image and client), the outline
   // and box as they were, whether it adds and whether the mouse moved.
   struct TSelDrag {
@@ -629,6 +634,7 @@ class TPixoranView : public TPXView, public TPXSelectionSource {
     int32_t BoxX1 = 0, BoxY1 = 0, BoxX2 = 0, BoxY2 = 0;
     int32_t MovedX = 0, MovedY = 0;  // mask offset applied so far
     bool Add = false, Moved = false;
+    bool Rect = false;  // a rectangle selection: only its outline moves, the mask follows at the release
   } selDrag_;
   int32_t rubberX_ = 0, rubberY_ = 0;
   bool rubberShown_ = false;
@@ -638,7 +644,15 @@ class TPixoranView : public TPXView, public TPXSelectionSource {
   void AppendSeparator();
   void ClearPolygon();
   void RecomputeBounds();
+  // The outline is one rectangle (four corners).
   bool IsRectangle() const;
+  // The selection is that rectangle: its mask is the rectangle's fill.
+  bool RectangleSelection() const;
+  void ClearMask();
+  bool MaskIsOutlineFill();
+  void NoteMaskContent();
+  // Moves every outline point, each kept within the image.
+  void ShiftOutline(int32_t dx, int32_t dy);
   bool AntsAnimated() const;
   void UpdateAntsTimer();
   void StartViewTimer();

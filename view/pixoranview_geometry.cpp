@@ -96,7 +96,7 @@ TPixoranView::TPixoranView(TComponent* owner, TWinControl* parent) : TPXView(own
   auto image = std::make_unique<TPXBitmap>();
   image->Allocate(1, 1, pxBGR24);
   image->SetLocation(pxTBitmap);
-  image->Fill(BackgroundFill());
+  image->Fill(BackgroundFill(*image));
   layers_.push_back(std::make_unique<TPXLayer>(image.release(), true));
   layers_[0]->Frame = false;
   layers_[0]->Locked = true;
@@ -139,7 +139,7 @@ void TPixoranView::RemoveAlphaChannel(bool merge) {
     TPXBitmap flat;
     flat.MemoryThreshold = image_->MemoryThreshold;
     if (flat.Allocate(image_->Width(), image_->Height(), pxBGR24)) {
-      flat.Fill(BackgroundFill());
+      flat.Fill(BackgroundFill(flat));
       TPXRenderOptions o;
       o.UseAlpha = true;
       const TPXRenderRect r{0, 0, image_->Width(), image_->Height(), 0, 0, image_->Width(), image_->Height()};
@@ -174,7 +174,7 @@ TPXLayer* TPixoranView::GetLayer(int32_t index) const {
 
 void TPixoranView::SetImage(TPXBitmap* image) { image_ = image; }
 
-int32_t TPixoranView::BackgroundFill() { return static_cast<int32_t>(ColorToRGB(Background())); }
+double TPixoranView::BackgroundFill(TPXBitmap& b) { return FillValue(b, ColorToRGB(Background())); }
 
 void TPixoranView::SyncLayers() {
   // The image is the current layer's bitmap itself: nothing to store back.
@@ -190,7 +190,14 @@ void TPixoranView::SyncLayers() {
     TPXBitmap* b = l->Bitmap();
     if (b->Width() == extentW_ && b->Height() == extentH_) continue;
     try {
-      b->Resize(extentW_, extentH_, BackgroundFill(), 0, 0, 0);
+      const int32_t w = b->Width(), h = b->Height();
+      const double fill = BackgroundFill(*b);
+      b->Resize(extentW_, extentH_, TruncToInt32(fill), 0, 0, 0);
+      if (b->PixelFormat() == px32f) {
+        // Resize takes whole numbers; a float fill goes over the new area.
+        b->FillRect(w, 0, extentW_ - 1, extentH_ - 1, fill);
+        b->FillRect(0, h, w - 1, extentH_ - 1, fill);
+      }
     } catch (const EPXBitmapError&) {
       // No room to enlarge it: it is drawn at its own size.
     }
@@ -207,7 +214,7 @@ void TPixoranView::SetShowAllLayerFrames(bool value) {
 }
 
 void TPixoranView::FillWithBackground() {
-  image_->Fill(BackgroundFill());
+  image_->Fill(BackgroundFill(*image_));
   image_->RemoveAlphaChannel();
   Update();
 }

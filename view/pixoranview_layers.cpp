@@ -70,7 +70,7 @@ void TPixoranView::DoLayerNotify(int32_t layer, int32_t event) {
 
 int32_t TPixoranView::NewLayer(int32_t index) {
   auto layer = std::make_unique<TPXLayer>(image_, false);
-  layer->Bitmap()->Fill(BackgroundFill());
+  layer->Bitmap()->Fill(BackgroundFill(*layer->Bitmap()));
   index = std::clamp(index, 0, GetLayersCount());
   layers_.insert(layers_.begin() + index, std::move(layer));
   // The current layer may have moved up by the insertion.
@@ -196,7 +196,7 @@ void TPixoranView::MergeLayers(int32_t first, int32_t second) {
   merged->MemoryThreshold = image_->MemoryThreshold;
   if (!merged->Allocate(static_cast<int32_t>(w), static_cast<int32_t>(h), pxBGR24)) return;
   const TBGR bg = ColorToBGR(Background());
-  merged->Fill(BackgroundFill());
+  merged->Fill(BackgroundFill(*merged));
   TPXBitmap* alpha = merged->GetAlphaChannel();
   alpha->Fill(0);
   for (int32_t y = 0; y < h; ++y) {

@@ -222,9 +222,10 @@ void TPixoranView::DrawLayersToBackBuffer(TBitmap& buffer, const TRect& rect) {
                      Rect(visCol_, visRow_, visCol_ + visImgW_, visRow_ + visImgH_));
     if (SelectionOptions & pxsoMarkOuter)
       mask_->DrawToTBitmap(buffer, offX_ - SnapViewX(viewX_), offY_ - SnapViewY(viewY_), zoomW_, zoomH_);
-    // A selection made in the mask alone (the wand's fills) has no outline
-    // polygon: unless filled or marked, the mask's own dashed edge shows it.
-    if (poly_.Points.empty() && !(SelectionOptions & (pxsoFilled | pxsoMarkOuter)))
+    // A selection its outline does not describe (a wand's fill, alone or
+    // with outlines): unless filled or marked, the mask's own dashed edge
+    // shows what is selected.
+    if (maskBeyondOutline_ && !(SelectionOptions & (pxsoFilled | pxsoMarkOuter)))
       mask_->DrawOutline(buffer, poly_.Color1, poly_.Color2, zoomW_, zoomH_, offX_ - SnapViewX(viewX_),
                          offY_ - SnapViewY(viewY_), 0, 0);
   }

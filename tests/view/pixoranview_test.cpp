@@ -12,6 +12,7 @@
 #include <QWidget>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -589,3 +590,67 @@ TEST(PixoranView, DelayedZoomFilter) {
 }
 
 }  // namespace
+
+// The background as each pixel format means it: the nearest palette entry,
+// the luminance (21/71/8 of red, green, blue; as a word for 16-bit grey and
+// a fraction for float), the set bit of a light colour. Every path that
+// fills with it: filling the image, a copy's unselected pixels, a new layer,
+// a layer enlarged to the others, the cleared image.
+TEST(PixoranView, BackgroundFillsInEachPixelFormat) {
+  const float grey = 117 / 255.0f;
+  uint8_t floatBytes[4];
+  std::memcpy(floatBytes, &grey, 4);
+  struct TCase {
+    TPXPixelFormat format;
+    std::vector<uint8_t> bytes;  // one pixel; for pxBW1 the bit
+  };
+  for (const TCase& c : {TCase{pxPal8, {1}}, TCase{pxGray8, {117}}, TCase{pxGray16, {0x75, 0x75}},
+                         TCase{px32f, {floatBytes[0], floatBytes[1], floatBytes[2], floatBytes[3]}},
+                         TCase{pxBW1, {1}}, TCase{pxBGR24, {50, 100, 200}}}) {
+    SCOPED_TRACE(static_cast<int>(c.format));
+    auto pixel = [&c](TPXBitmap& b, int32_t x, int32_t y) {
+      const uint8_t* r = b.Scanline(y);
+      if (c.format == pxBW1) return std::vector<uint8_t>{static_cast<uint8_t>((r[x / 8] >> (7 - x % 8)) & 1)};
+      const int32_t n = b.BitCount() / 8;
+      return std::vector<uint8_t>(r + x * n, r + (x + 1) * n);
+    };
+    TPixoranView v;
+    v.SetBounds(0, 0, 100, 80);
+    v.SetLegacyBitmap(false);
+    v.SetBackground(RGBColor(200, 100, 50));
+    TPXBitmap& b = *v.GetPXBitmap();
+    b.Allocate(8, 6, c.format);
+    if (c.format == pxPal8) {
+      b.SetPaletteEntry(0, TBGR{0, 0, 0});
+      b.SetPaletteEntry(1, TBGR{40, 110, 190});
+      b.SetPaletteEntry(2, TBGR{255, 255, 255});
+    }
+    v.FillWithBackground();
+    EXPECT_EQ(pixel(b, 0, 0), c.bytes);
+    EXPECT_EQ(pixel(b, 7, 5), c.bytes);
+
+    // A triangle's box: its far corner lies outside and takes the background.
+    b.Fill(0);
+    v.SelectionBase = pxsbBitmap;
+    for (TPXPoint p : {TPXPoint{0, 0}, TPXPoint{8, 0}, TPXPoint{0, 6}}) v.AddSelectionPoint(p.X, p.Y);
+    TPXBitmap part;
+    ASSERT_TRUE(v.CopySelectionToPXBitmap(part));
+    EXPECT_EQ(pixel(part, part.Width() - 1, part.Height() - 1), c.bytes);
+    v.Deselect();
+
+    if (c.format != pxPal8) {  // a new layer has its own palette
+      v.AddLayer();
+      EXPECT_EQ(pixel(*v.GetPXBitmap(), 3, 3), c.bytes);
+      // A larger layer enlarges the others; the new area takes the background.
+      v.GetPXBitmap()->Allocate(10, 8, c.format);
+      v.Update();
+      TPXBitmap& first = *v.GetLayer(0)->Bitmap();
+      ASSERT_EQ(first.Width(), 10);
+      EXPECT_EQ(pixel(first, 9, 2), c.bytes);
+      EXPECT_EQ(pixel(first, 2, 7), c.bytes);
+      v.SetCurrentLayer(0);
+      v.ClearImage();  // the new 1 x 1 image has a palette of its own too
+      EXPECT_EQ(pixel(*v.GetPXBitmap(), 0, 0), c.bytes);
+    }
+  }
+}
