@@ -55,6 +55,11 @@ constexpr TCursor kPXFirstViewCursor = 1778;
 constexpr int32_t kPXViewCursorCount = 33;
 constexpr TCursor kPXDefaultViewCursor = 1785;
 
+// How far (in image extents) a dragged layer may grow and move.
+constexpr int32_t kPXLayerReach = 4;
+// The most pixels MergeLayers makes: a larger result is refused.
+constexpr int64_t kPXMaxMergedPixels = int64_t{1} << 28;
+
 // One layer of a viewer.
 class TPXLayer {
  public:
@@ -71,7 +76,8 @@ class TPXLayer {
   int32_t GetHeight() const;
 
   TPXBitmap* Bitmap() const { return bitmap_; }
-  // Puts another bitmap in the layer, owned or not; an owned one it held goes.
+  // Puts another bitmap in the layer, owned or not; an owned one it held
+  // goes, except the layer's own bitmap handed back, which stays owned.
   void SetBitmap(TPXBitmap* bitmap, bool owns);
   bool OwnsBitmap() const { return owned_ != nullptr; }
 
@@ -162,8 +168,10 @@ class TPixoranView : public TPXView, public TPXSelectionSource {
   // (edges included), -1 when none.
   int32_t LayerAt(int32_t x, int32_t y) const;
   // Merges two layers into one 24-bit layer with alpha at the lower index
-  // (lower layer under the upper one), which becomes current.
-  void MergeLayers(int32_t first, int32_t second);
+  // (lower layer under the upper one), which becomes current. A result of
+  // more than kPXMaxMergedPixels is refused: the I/O component's Aborting is
+  // set and nothing changes. False when nothing was merged.
+  bool MergeLayers(int32_t first, int32_t second);
   // nullptr gives the current layer an empty bitmap of its own; a bitmap
   // becomes its bitmap and the image, staying the caller's.
   void SetExternalBitmap(TPXBitmap* bitmap);
@@ -472,6 +480,10 @@ class TPixoranView : public TPXView, public TPXSelectionSource {
   void ComponentRemoved(TComponent* component) override;
   // Resizes the current layer by the dragged grip to the client point.
   void ResizeLayerByGrip(int32_t x, int32_t y, bool keepAspect);
+  // Keeps a dragged layer within reach: its display size at most
+  // kPXLayerReach times the image extent on each axis, its position within
+  // that many extents of the image's origin either way.
+  void BoundLayer(TPXLayer& layer);
 
   void Paint() override;
   void PaintWindowOverlay() override;

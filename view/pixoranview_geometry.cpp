@@ -75,13 +75,10 @@ TPXLayer::TPXLayer(TPXBitmap* bitmap, bool useBitmap) {
 TPXLayer::~TPXLayer() = default;
 
 void TPXLayer::SetBitmap(TPXBitmap* bitmap, bool owns) {
-  if (owned_.get() != bitmap) owned_.reset();
   bitmap_ = bitmap;
-  if (owns) {
-    if (owned_.get() != bitmap) owned_.reset(bitmap);
-  } else {
-    (void)owned_.release();  // it is someone else's
-  }
+  // The layer's own bitmap handed back stays its own.
+  if (bitmap && bitmap == owned_.get()) return;
+  owned_.reset(owns ? bitmap : nullptr);
 }
 
 int32_t TPXLayer::GetWidth() const { return Width != 0 ? Width : (bitmap_ ? bitmap_->Width() : 0); }

@@ -234,20 +234,30 @@ void TPixoranView::DrawLayersToBackBuffer(TBitmap& buffer, const TRect& rect) {
 
 void TPixoranView::DrawLayerShadow(TBitmap& buffer, const TPXLayer& layer, int32_t x1, int32_t y1, int32_t x2,
                                    int32_t y2, const TPXRenderOptions& layerOptions) {
-  const int32_t w = x2 - x1, h = y2 - y1;
-  if (w <= 0 || h <= 0 || int64_t{w} * h > int64_t{1} << 26) return;
-  // A black shape of the layer's display size whose alpha is the whole
+  const int64_t w = int64_t{x2} - x1, h = int64_t{y2} - y1;
+  if (w <= 0 || h <= 0) return;
+  // A black shape of the layer's client rectangle whose alpha is the whole
   // rectangle (kind 0) or a rectangle inset by the radius (kind 1); the soft
   // shadow grows it by its margin and the result is drawn below the layer,
-  // moved by half that margin.
+  // moved by half that margin. Only the part of the shape that can reach
+  // the buffer is made: the buffer grown by twice the margin, which the blur
+  // and the move never cross, so the edges come out as from the whole shape.
+  const int64_t margin = std::max<int64_t>(TruncToInt32(layer.ShadowRadius * 5), 1);
+  const int64_t guard = 2 * margin + 2;
+  const int64_t sx1 = std::max<int64_t>(x1, -guard), sy1 = std::max<int64_t>(y1, -guard);
+  const int64_t sx2 = std::min<int64_t>(x2, int64_t{buffer.Width()} + guard);
+  const int64_t sy2 = std::min<int64_t>(y2, int64_t{buffer.Height()} + guard);
+  if (sx1 >= sx2 || sy1 >= sy2) return;
   TPXBitmap shadow;
-  if (!shadow.Allocate(w, h, pxBGR24)) return;
+  if (!shadow.Allocate(static_cast<int32_t>(sx2 - sx1), static_cast<int32_t>(sy2 - sy1), pxBGR24)) return;
   TPXBitmap* alpha = shadow.GetAlphaChannel();
   if (!alpha) return;
   if (layer.ShadowKind == 1) {
-    const int32_t inset = std::min({static_cast<int32_t>(layer.ShadowRadius), (w - 1) / 2, (h - 1) / 2});
+    const int64_t inset = std::min<int64_t>({static_cast<int64_t>(layer.ShadowRadius), (w - 1) / 2, (h - 1) / 2});
+    auto part = [](int64_t v) { return static_cast<int32_t>(std::clamp<int64_t>(v, -1, INT32_MAX)); };
     alpha->Fill(0);
-    alpha->FillRect(inset, inset, w - 1 - inset, h - 1 - inset, 255);
+    alpha->FillRect(part(x1 + inset - sx1), part(y1 + inset - sy1), part(x2 - 1 - inset - sx1),
+                    part(y2 - 1 - inset - sy1), 255);
   } else {
     alpha->Fill(255);
   }
@@ -262,8 +272,9 @@ void TPixoranView::DrawLayerShadow(TBitmap& buffer, const TPXLayer& layer, int32
   o.FillTransparent = false;
   o.RowCopy = false;
   o.Filter = rfNone;
-  const int32_t margin = shadow.Width() - w;
-  RenderToTBitmap(shadow, buffer, TPXRenderRect{0, 0, shadow.Width(), shadow.Height(), x1, y1, w + margin, h + margin},
+  RenderToTBitmap(shadow, buffer,
+                  TPXRenderRect{0, 0, shadow.Width(), shadow.Height(), static_cast<int32_t>(sx1),
+                                static_cast<int32_t>(sy1), shadow.Width(), shadow.Height()},
                   o);
 }
 
