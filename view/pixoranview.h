@@ -469,8 +469,15 @@ class TPixoranView : public TPXView, public TPXSelectionSource {
   virtual void MagicWandAt(int32_t x, int32_t y, bool add);
   // The selection's box in image coordinates; false without one.
   virtual bool SelectionBox(TRect& box);
-  // One tick of the ants timer: the phase steps and the outline is redrawn.
-  void AntsTick();
+  // One tick of the ants timer: the phase steps and the outline is redrawn;
+  // true when that asked for a repaint of the client.
+  bool AntsTick();
+  // One step of the delayed zoom filter's two counters.
+  void CountDownDelay();
+  // One auto-scroll step while a selection drag is held outside the picture.
+  void AutoScrollTick();
+  static constexpr uint32_t kAutoScrollTimer = 2;
+  static constexpr uint32_t kAutoScrollMs = 50;
 
   void MouseDown(TMouseButton button, TShiftState shift, int x, int y) override;
   void MouseMove(TShiftState shift, int x, int y) override;
@@ -613,6 +620,7 @@ class TPixoranView : public TPXView, public TPXSelectionSource {
     int32_t OriginX = 0, OriginY = 0;
     int32_t LayerPosX = 0, LayerPosY = 0, LayerW = 0, LayerH = 0;
     bool Scrolling = false, Selecting = false, Moved = false;
+    TShiftState Shift = 0;      // at the last move
     int32_t MovingLayer = -1;   // layer being moved
     int32_t LayerGrip = 0;      // layer grip being dragged
     TPXSelectionBase SavedBase = pxsbClientArea;

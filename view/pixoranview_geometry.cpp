@@ -14,7 +14,7 @@
 namespace pixoran {
 
 namespace {
-// Window timer of the delayed zoom filter.
+// Window timer of the delayed zoom filter and the marching ants.
 constexpr uint32_t kDelayTimer = 1;
 constexpr uint32_t kDelayTimerMs = 210;
 // Posted by the background I/O thread when a load has finished.
@@ -218,8 +218,8 @@ void TPixoranView::FillWithBackground() {
 
 void TPixoranView::SetBackground(TColor color) {
   TPXView::SetBackground(color);
-  dirty_ = true;
-  Invalidate();
+  Update();
+  ImageChange();
 }
 
 TPixoranIO* TPixoranView::GetIO() {
@@ -277,15 +277,24 @@ void TPixoranView::UpdateAntsTimer() {
   }
 }
 
-void TPixoranView::Timer(uint32_t id) {
-  if (id != kDelayTimer) return;
-  AntsTick();
+void TPixoranView::CountDownDelay() {
   if (delay1_ > 0 && --delay1_ == 0) {
     // Movement has stopped: the filtered picture follows.
     dirty_ = true;
     Invalidate();
   }
   if (delay2_ > 0) --delay2_;
+}
+
+void TPixoranView::Timer(uint32_t id) {
+  if (id == kAutoScrollTimer) {
+    AutoScrollTick();
+    return;
+  }
+  if (id != kDelayTimer) return;
+  // The repaint the ants ask for counts the delay down; without one the
+  // tick does.
+  if (!AntsTick()) CountDownDelay();
   if (delay1_ == 0 && delay2_ == 0 && !AntsAnimated()) {
     KillTimer(kDelayTimer);
     timerRunning_ = false;
@@ -363,8 +372,11 @@ void TPixoranView::GetMaxViewXY(int32_t& mx, int32_t& my) {
   mx = my = 0;
   if (a <= 0 || b <= 0) return;
   if (Width() >= a && Height() >= b) return;
+  // An origin that shows no further image column or row is none.
   mx = std::max(a - cw, 0);
   my = std::max(b - ch, 0);
+  if (TruncToInt32(mx * zoomInv_) == 0) mx = 0;
+  if (TruncToInt32(my * zoomInv_) == 0) my = 0;
 }
 
 void TPixoranView::SetCenter(bool value) {
@@ -401,11 +413,14 @@ void TPixoranView::UnlockUpdateNoPaint() {
 }
 
 void TPixoranView::ImageChange() {
+  // A navigator shows the new image.
+  if (linked_) linked_->Assign(this);
   if (OnImageChange) OnImageChange(this);
 }
 
 void TPixoranView::DoViewChange(int32_t change) {
   if (OnViewChange) OnViewChange(this, change);
+  if (linked_) linked_->Invalidate();
 }
 
 void TPixoranView::Resize() {

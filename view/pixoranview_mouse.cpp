@@ -210,7 +210,10 @@ void TPixoranView::MouseMove(TShiftState shift, int x, int y) {
     if (drag_.Scrolling) {
       SetViewXY(drag_.OriginX + drag_.PressX - x, drag_.OriginY + drag_.PressY - y);
     } else if (drag_.Selecting) {
-      AutoScroll(x, y);
+      drag_.Shift = shift;
+      // Outside the picture the view keeps scrolling on a timer until the
+      // origin stops or the mouse comes back.
+      if (AutoScroll(x, y)) SetTimer(kAutoScrollTimer, kAutoScrollMs);
       SelectionDrag(shift, x, y);
     } else if (drag_.MovingLayer >= 0 && drag_.MovingLayer < GetLayersCount()) {
       // Differences of converted positions add up to the whole movement.
@@ -309,6 +312,15 @@ void TPixoranView::BoundLayer(TPXLayer& layer) {
   layer.PosY = static_cast<int32_t>(std::clamp<int64_t>(layer.PosY, -reachY, reachY));
 }
 
+void TPixoranView::AutoScrollTick() {
+  // The last position the mouse reported: it moves the view one step a tick.
+  if (!drag_.Down || !drag_.Selecting || !AutoScroll(drag_.LastX, drag_.LastY)) {
+    KillTimer(kAutoScrollTimer);
+    return;
+  }
+  SelectionDrag(drag_.Shift, drag_.LastX, drag_.LastY);
+}
+
 bool TPixoranView::AutoScroll(int32_t x, int32_t y) {
   auto outside = [](int32_t v, int32_t lo, int32_t hi) { return v < lo ? v - lo : v > hi ? v - hi : 0; };
   const int32_t dx = outside(x, offX_, offX_ + dispW_), dy = outside(y, offY_, offY_ + dispH_);
@@ -325,6 +337,7 @@ void TPixoranView::MouseUp(TMouseButton button, TShiftState shift, int x, int y)
   const TPXMouseInteractItems mi = mouseInteract_;
   const TDragState d = drag_;
   drag_ = TDragState{};
+  KillTimer(kAutoScrollTimer);
   x = std::clamp(x, offX_, offX_ + dispW_);
   y = std::clamp(y, offY_, offY_ + dispH_);
   bool made = false;

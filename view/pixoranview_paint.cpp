@@ -70,6 +70,9 @@ void TPixoranView::Paint() {
     }
   }
   overlayDirty_ = false;
+  // Each repaint counts the delayed filter down, so a burst of scrolling is
+  // drawn unfiltered and the filtered picture follows when it stops.
+  CountDownDelay();
 }
 
 void TPixoranView::PaintWindowOverlay() {

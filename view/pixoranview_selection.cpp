@@ -969,11 +969,14 @@ bool TPixoranView::AntsAnimated() const {
   return (SelectionOptions & pxsoAnimated) && poly_.Shown && poly_.RealPoints > 0 && (selPresent_ || drawing);
 }
 
-void TPixoranView::AntsTick() {
+bool TPixoranView::AntsTick() {
   // The ants stand still while the mouse drags.
-  if (!AntsAnimated() || drag_.Down) return;
+  if (!AntsAnimated() || drag_.Down) return false;
   poly_.Phase = poly_.Phase >= 9 ? 0 : poly_.Phase + 1;
-  InvalidateRect(OutlineClientRect());
+  const TRect r = OutlineClientRect();
+  InvalidateRect(r);
+  return HasParentWindow() && r.Right > 0 && r.Bottom > 0 && r.Left < ClientWidth() && r.Top < ClientHeight() &&
+         r.Left < r.Right && r.Top < r.Bottom;
 }
 
 }  // namespace pixoran

@@ -412,6 +412,85 @@ TEST(PixoranViewInteraction, LineSnapFlagStandsForAltAndAutoScrollShiftsSelectio
   EXPECT_FALSE(v.AutoScroll(50, 50));
 }
 
+// A real rectangle drag held right of the picture: the timer goes on
+// scrolling, one step of the distance outside a tick, until the origin
+// stops; the rectangle follows to the picture's edge. Back inside, the
+// ticks do nothing.
+struct TTimerView : TPixoranView {
+  using TPixoranView::kAutoScrollTimer;
+  using TPixoranView::Timer;
+};
+
+TEST(PixoranViewInteraction, AutoScrollRepeatsOnTheTimerWhileHeldOutside) {
+  TTimerView v;
+  v.SetBorderStyle(bsNone);
+  v.SetScrollBars(ssNone);
+  v.SetBounds(0, 0, 300, 200);
+  v.Show();
+  Fill24(*v.GetPXBitmap(), 900, 700, 1, 1, 1);
+  v.Update();
+  v.SetMouseInteract(miSelect);
+  QWidget* w = v.Widget();
+  QTest::mousePress(w, Qt::LeftButton, Qt::NoModifier, QPoint(100, 100));
+  QTest::mouseMove(w, QPoint(200, 120));
+  QTest::mouseMove(w, QPoint(320, 120));  // 20 pixels right of the picture
+  EXPECT_EQ(v.ViewX(), 20);
+  for (int i = 0; i < 3; ++i) v.Timer(TTimerView::kAutoScrollTimer);
+  EXPECT_EQ(v.ViewX(), 80);
+  for (int i = 0; i < 40; ++i) v.Timer(TTimerView::kAutoScrollTimer);
+  int32_t mx = 0, my = 0;
+  v.GetMaxViewXY(mx, my);
+  EXPECT_EQ(v.ViewX(), mx);
+  QTest::mouseMove(w, QPoint(250, 120));
+  v.Timer(TTimerView::kAutoScrollTimer);
+  EXPECT_EQ(v.ViewX(), mx);
+  QTest::mouseRelease(w, Qt::LeftButton, Qt::NoModifier, QPoint(250, 120));
+  // The rectangle runs from its first image point to the mouse's.
+  ASSERT_EQ(v.GetSelectionPointCount(), 4);
+  EXPECT_EQ(v.GetSelectionPoints()[0].X, 100);
+  EXPECT_EQ(v.GetSelectionPoints()[2].X, v.ScreenToBitmapX(250) + 1);
+}
+
+// A navigator follows its viewer: the image again at each image change, a
+// repaint at each view change.
+struct TPaintCountView : TPixoranView {
+  int paints = 0;
+
+ protected:
+  void Paint() override {
+    ++paints;
+    TPixoranView::Paint();
+  }
+};
+
+TEST(PixoranViewInteraction, NavigatorFollowsImageAndViewChanges) {
+  TPixoranView big;
+  big.SetBounds(0, 0, 120, 90);
+  big.Show();
+  Fill24(*big.GetPXBitmap(), 400, 300, 1, 1, 1);
+  big.Update();
+  TPaintCountView nav;
+  nav.SetBounds(200, 0, 80, 60);
+  nav.Show();
+  big.SetLinkedView(&nav);
+  ASSERT_EQ(nav.GetPXBitmap()->Width(), 400);
+
+  // A layout alone hands nothing over; an image change does.
+  Fill24(*big.GetPXBitmap(), 500, 200, 9, 9, 9);
+  big.Update();
+  EXPECT_EQ(nav.GetPXBitmap()->Width(), 400);
+  big.ImageChange();
+  EXPECT_EQ(nav.GetPXBitmap()->Width(), 500);
+  EXPECT_EQ(nav.GetPXBitmap()->Scanline(0)[0], 9);
+
+  QCoreApplication::processEvents();
+  nav.paints = 0;
+  big.SetViewXY(50, 0);
+  QCoreApplication::processEvents();
+  EXPECT_GT(nav.paints, 0);
+  big.SetLinkedView(nullptr);
+}
+
 // Without a selection under the press, the wand runs at the release.
 class TWandView : public TSnoopView {
  protected:

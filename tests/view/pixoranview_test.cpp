@@ -175,6 +175,17 @@ TEST(PixoranView, MaximumOriginRule) {
   v.SetViewX(mx);
   EXPECT_EQ(ev.changes.size(), 1u);
 
+  // A maximum that shows no further image column is 0: at 500 % a 20 x 100
+  // picture exceeds the client by 2 zoomed pixels across (with the half
+  // pixel), less than a column.
+  v.SetZoom(100.0);
+  SetPicture(v, 20, 100);
+  v.SetZoom(500.0);
+  v.GetMaxViewXY(mx, my);
+  ASSERT_EQ(cw, 100);
+  EXPECT_EQ(mx, 0);
+  EXPECT_EQ(my, 502 - ch);
+
   // A picture the whole control holds does not scroll.
   SetPicture(v, 10, 10);
   v.SetZoom(100.0);
@@ -587,6 +598,23 @@ TEST(PixoranView, DelayedZoomFilter) {
   EXPECT_TRUE(unfiltered(Grab(v)));
   for (int i = 0; i < 4; ++i) v.Timer(1);
   EXPECT_FALSE(unfiltered(Grab(v)));
+  // Repaints count down too: after the change, three more repaints go
+  // unfiltered and the next one is filtered, without a timer tick.
+  v.SetViewXY(20, 20);
+  for (int i = 0; i < 4; ++i) EXPECT_TRUE(unfiltered(Grab(v))) << i;
+  EXPECT_FALSE(unfiltered(Grab(v)));
+}
+
+// Setting the background lays the view out, repaints and reports an image change.
+TEST(PixoranView, BackgroundSetterLaysOutAndReportsTheChange) {
+  TPixoranView v;
+  v.SetBounds(0, 0, 120, 90);
+  SetPicture(v, 40, 30);
+  int changes = 0;
+  v.OnImageChange = [&](TObject*) { ++changes; };
+  v.SetBackground(RGBColor(1, 2, 3));
+  EXPECT_EQ(changes, 1);
+  EXPECT_EQ(Grab(v).pixel(0, 0), qRgb(1, 2, 3));
 }
 
 }  // namespace
