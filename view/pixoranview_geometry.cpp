@@ -531,27 +531,8 @@ void TPixoranView::Layout(int32_t pass) {
 void TPixoranView::LayoutBar(TScrollBarKind bar, int32_t maximum, int32_t client, int32_t origin, double& factor,
                              bool& shown) {
   const bool wanted = scrollBars_ == ssBoth || scrollBars_ == (bar == sbHorizontal ? ssHorizontal : ssVertical);
-  if (!wanted) {
-    if (shown) ScrollBarShow(this, bar, false, flatScrollBars_);
-    shown = false;
-    return;
-  }
-  if (maximum >= 1) {
-    shown = true;
-    factor = (static_cast<double>(client) + maximum) / 65536.0;
-    ScrollBarSetRange(this, bar, 0, 65535, false, flatScrollBars_);
-    ScrollBarSetPage(this, bar, TruncToInt32(client / factor), true, flatScrollBars_);
-    ScrollBarSetPos(this, bar, TruncToInt32(origin / factor), true, flatScrollBars_);
-    ScrollBarEnable(this, bar, true, flatScrollBars_);
-    ScrollBarShow(this, bar, true, flatScrollBars_);
-  } else if (barsAlwaysVisible_) {
-    shown = true;
-    ScrollBarEnable(this, bar, false, flatScrollBars_);
-    ScrollBarShow(this, bar, true, flatScrollBars_);
-  } else {
-    shown = false;
-    ScrollBarShow(this, bar, false, flatScrollBars_);
-  }
+  shown = LayoutScrollBar(bar, wanted, maximum, client, origin, 0, barsAlwaysVisible_, flatScrollBars_, factor) ||
+          (wanted && barsAlwaysVisible_);
 }
 
 void TPixoranView::ComputeExtent() {
