@@ -440,20 +440,18 @@ class TPixoranView : public TPXView, public TPXSelectionSource {
   virtual void ComputeExtent();
   virtual void DrawLayersToBackBuffer(TBitmap& buffer, const TRect& rect);
 
-  // Seams for the selection and transition issues: a finished selection
-  // (mask filled or its outside marked when composing), its outline and
-  // rubber band drawn on the window, and the transition stopped by a resize
-  // or a cleared image. The default has no selection; StopTransition stops
-  // the viewer's engine.
+  // Painting's view of the selection: whether one is finished (its mask is
+  // then filled or its outside marked when composing), its outline and the
+  // rubber band of an unfinished polygon drawn on the window after the copy.
+  // StopTransition stops the viewer's engine (a resize, a cleared image).
   virtual bool HasFinishedSelection();
-  virtual bool SelectionBeingMoved() { return false; }
   virtual void DrawSelectionOutline(TCanvas& window);
   virtual void DrawRubberBand(TCanvas& window);
   virtual void StopTransition();
 
-  // The selection seam: the mouse handling calls these where a selection
-  // takes part; without selections they do nothing. Press returns true when
-  // a selection drag (drawing, moving or a grip) started.
+  // The mouse handling's view of the selection (pixoranview_selection.cpp).
+  // Press returns true when a selection drag (drawing, moving or a grip)
+  // started.
   virtual bool SelectionPress(TPXMouseInteractItems mode, TShiftState shift, int32_t x, int32_t y);
   virtual void SelectionDrag(TShiftState shift, int32_t x, int32_t y);
   // Ends what the press started; true when a selection was made.
@@ -585,12 +583,12 @@ class TPixoranView : public TPXView, public TPXSelectionSource {
   int32_t updateLock_ = 0, layoutLock_ = 0;
   TResampleFilter zoomFilter_ = rfNone, pressFilter_ = rfNone;
   int32_t delayReload1_ = 4, delayReload2_ = 2, delay1_ = 0, delay2_ = 0;
-  int32_t lastCliW_ = -1, lastCliH_ = -1;
   int32_t sizeW_ = -1, sizeH_ = -1;
-  bool inLayout_ = false;
 
   // Painting.
-  bool dirty_ = true, overlayDirty_ = true;
+  // Every origin, zoom and layout change invalidates the whole window, so
+  // the copy to the window needs no flag of its own beside this one.
+  bool dirty_ = true;
   int32_t bufW_ = -1, bufH_ = -1;
   TPXBackgroundStyle backgroundStyle_ = pxbsSolid;
   int32_t squareSize_ = 16;

@@ -350,7 +350,7 @@ void TPixoranView::SetViewXY(int32_t x, int32_t y) {
   viewX_ = x;
   viewY_ = y;
   ReloadDelayCounters();
-  dirty_ = overlayDirty_ = true;
+  dirty_ = true;
   ComputeVisibleRect();
   RebuildCoordTables();
   Invalidate();
@@ -413,8 +413,12 @@ void TPixoranView::UnlockUpdateNoPaint() {
 }
 
 void TPixoranView::ImageChange() {
-  // A navigator shows the new image.
-  if (linked_) linked_->Assign(this);
+  // A navigator shows the new image (once, should two views be linked both ways).
+  if (linked_ && !inLinkUpdate_) {
+    inLinkUpdate_ = true;
+    linked_->Assign(this);
+    inLinkUpdate_ = false;
+  }
   if (OnImageChange) OnImageChange(this);
 }
 
@@ -501,8 +505,6 @@ void TPixoranView::Layout(int32_t pass) {
     }
   }
   const int32_t cw = ClientWidth(), ch = ClientHeight();
-  lastCliW_ = cw;
-  lastCliH_ = ch;
   int32_t mx = 0, my = 0;
   GetMaxViewXY(mx, my);
   if (viewX_ > mx || viewY_ > my) {
@@ -523,7 +525,7 @@ void TPixoranView::Layout(int32_t pass) {
   ComputeExtent();
   ComputeVisibleRect();
   RebuildCoordTables();
-  dirty_ = overlayDirty_ = true;
+  dirty_ = true;
   if (HasParentWindow()) Invalidate();
   AfterLayout();
 }

@@ -69,7 +69,6 @@ void TPixoranView::Paint() {
       dirty_ = false;
     }
   }
-  overlayDirty_ = false;
   // Each repaint counts the delayed filter down, so a burst of scrolling is
   // drawn unfiltered and the filtered picture follows when it stops.
   CountDownDelay();
@@ -78,7 +77,7 @@ void TPixoranView::Paint() {
 void TPixoranView::PaintWindowOverlay() {
   TCanvas& window = WindowCanvas();
   if (updateLock_ == 0) DrawRubberBand(window);
-  if (!SelectionBeingMoved()) DrawSelectionOutline(window);
+  DrawSelectionOutline(window);
   if (OnPaint) OnPaint(this);
   if (drawVersion_) {
     const TFont savedFont = window.Font;
