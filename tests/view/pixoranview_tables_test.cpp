@@ -4,6 +4,8 @@
 // still give the same number at every zoom, origin and point.
 #include <gtest/gtest.h>
 
+#include <malloc.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <vector>
@@ -158,6 +160,35 @@ TEST(PixoranViewTables, WheelNotchesFromFitConvertAsWholeTables) {
     if (notch % 3 == 0) v.ScrollHorz(TPixoranView::saLineForward, 0);
     ExpectSameAsWholeTables(v);
   }
+}
+
+}  // namespace
+
+namespace {
+
+// Heap bytes in use.
+size_t HeapInUse() {
+  const struct mallinfo2 m = mallinfo2();
+  return m.uordblks + m.hblkhd;
+}
+
+// At a zoom whose whole tables would take some 200 MB (a 6000 x 4000
+// picture at 500 000 %), the viewer's tables take what the client needs.
+TEST(PixoranViewTables, HighZoomTablesFollowTheClientNotTheZoom) {
+  TPixoranView v;
+  v.SetBounds(0, 0, 400, 300);
+  v.SetLegacyBitmap(false);
+  v.GetPXBitmap()->Allocate(6000, 4000, pxBW1);
+  v.Update();
+  const size_t before = HeapInUse();
+  v.SetZoom(500000.0);
+  ASSERT_EQ(v.Zoom(), 500000.0);
+  v.SetViewXY(v.ZoomedWidth() / 2, v.ZoomedHeight() / 3);
+  const size_t after = HeapInUse();
+  EXPECT_LT(after, before + (size_t{16} << 20));
+  // Still the column under each client pixel.
+  EXPECT_EQ(v.ScreenToBitmapX(v.OffsetX()), v.ViewX() / 5000);
+  EXPECT_EQ(v.ScreenToBitmapY(v.OffsetY() + 299), (v.SnapViewY(v.ViewY()) + 299) / 5000);
 }
 
 }  // namespace
