@@ -4,12 +4,24 @@
 // coordinate tables) and then copies it to the screen; the two are timed
 // apart. The peer is the renderer alone doing the same drawing into a
 // platform bitmap with its tables kept, as render_bench measures it.
+//
+// Zoom and scroll steps: wheel notches (8 % each, at the client centre) from
+// the fit zoom up to the largest zoom the view takes, and scrolling across
+// the picture a wheel step at a time at several zooms. Each step is the
+// view's own work (zoom or origin change, layout, tables) plus composing the
+// back buffer, as the repaint after it does. Reported: the slowest step,
+// the step at 1600 %, and the resident memory the run adds at its peak.
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
 #include <QImage>
 #include <QPainter>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <vector>
 
 #include "bench/bench_qt.h"
 #include "bench/bench_support.h"
@@ -85,6 +97,98 @@ void Renderer(benchmark::State& state, bool fit) {
   state.counters["fps"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
+// Resident memory now, in megabytes.
+double ResidentMB() {
+  long pages = 0, resident = 0;
+  if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+    if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
+    std::fclose(f);
+  }
+  return resident * 4096.0 / (1 << 20);
+}
+
+struct TStepTimes {
+  double MaxMs = 0, MaxMB = 0;
+  std::vector<double> All;
+  int Steps = 0;
+  // The median step: load on the machine shows in the slowest one.
+  double MedianMs() {
+    if (All.empty()) return 0;
+    std::nth_element(All.begin(), All.begin() + All.size() / 2, All.end());
+    return All[All.size() / 2];
+  }
+  template <class F>
+  double Run(BenchView& v, const TRect& all, F step) {
+    const auto t0 = std::chrono::steady_clock::now();
+    step();
+    v.DrawLayersToBackBuffer(v.BackBuffer(), all);
+    const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+    MaxMs = std::max(MaxMs, ms);
+    All.push_back(ms);
+    MaxMB = std::max(MaxMB, ResidentMB());
+    ++Steps;
+    return ms;
+  }
+};
+
+void BM_ViewWheelZoomFitToMax(benchmark::State& state) {
+  auto v = MakeView(true);
+  const TRect all = Rect(0, 0, v->ClientWidth(), v->ClientHeight());
+  TStepTimes t;
+  double at1600 = 0, startMB = 0, maxZoom = 0, mbAt1600 = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    v->ZoomToFit();
+    v->DrawLayersToBackBuffer(v->BackBuffer(), all);
+    startMB = ResidentMB();
+    t = TStepTimes{};
+    state.ResumeTiming();
+    for (;;) {
+      const double before = v->Zoom();
+      const double ms = t.Run(*v, all, [&] { v->ApplyMouseWheel(-120, kW / 2, kH / 2, false); });
+      if (v->Zoom() == before) break;  // the largest zoom the view takes
+      if (before < 1600.0 && v->Zoom() >= 1600.0) {
+        at1600 = ms;
+        mbAt1600 = ResidentMB();
+      }
+      maxZoom = v->Zoom();
+    }
+  }
+  state.counters["notches"] = t.Steps - 1;
+  state.counters["max_step_ms"] = t.MaxMs;
+  state.counters["median_step_ms"] = t.MedianMs();
+  state.counters["step_1600_ms"] = at1600;
+  state.counters["max_zoom"] = maxZoom;
+  state.counters["start_MB"] = startMB;
+  state.counters["at1600_MB"] = mbAt1600;
+  state.counters["peak_MB"] = t.MaxMB;
+}
+
+void BM_ViewScrollAcross(benchmark::State& state) {
+  const double zoom = static_cast<double>(state.range(0));
+  auto v = MakeView(false);
+  v->SetZoom(zoom);
+  v->MouseWheelParams().Action = mwaScroll;  // percent of the client, 8 % a notch
+  const TRect all = Rect(0, 0, v->ClientWidth(), v->ClientHeight());
+  TStepTimes t;
+  int32_t mx = 0, my = 0;
+  v->GetMaxViewXY(mx, my);
+  const double startMB = ResidentMB();
+  for (auto _ : state) {
+    // Top-left to the bottom, then across to the right on a diagonal of
+    // wheel steps, then back with the bars' page steps.
+    v->SetViewXY(0, 0);
+    for (int i = 0; i < 40; ++i) t.Run(*v, all, [&] { v->ApplyMouseWheel(-120, 0, 0, false); });
+    for (int i = 0; i < 40; ++i) t.Run(*v, all, [&] { v->ApplyMouseWheel(-120, 0, 0, true); });
+    const int32_t step = std::max(mx / 40, 1);
+    for (int32_t x = mx; x > 0; x -= step) t.Run(*v, all, [&] { v->SetViewXY(x, my - x / std::max(mx / std::max(my, 1), 1)); });
+  }
+  state.counters["max_step_ms"] = t.MaxMs;
+  state.counters["median_step_ms"] = t.MedianMs();
+  state.counters["steps"] = t.Steps;
+  state.counters["peak_add_MB"] = t.MaxMB - startMB;
+}
+
 void BM_ViewComposeFit(benchmark::State& s) { Compose(s, true); }
 void BM_ViewCompose100(benchmark::State& s) { Compose(s, false); }
 void BM_RendererFit(benchmark::State& s) { Renderer(s, true); }
@@ -134,6 +238,8 @@ void BM_RowsTo32Only(benchmark::State& state) {
   }
 }
 
+BENCHMARK(BM_ViewWheelZoomFitToMax)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_ViewScrollAcross)->Arg(50)->Arg(100)->Arg(1600)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_ViewComposeFit)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RendererFit)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ViewCompose100)->Unit(benchmark::kMillisecond);

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "core/kopxutils_draw.h"
+#include "core/kopxutils_helpers.h"
+
 namespace pixoran {
 
 // Needs-border-paint, replicatable, opaque and accepts-controls: a viewer
@@ -59,6 +62,26 @@ void TPXView::MouseEnter() {
 void TPXView::MouseLeave() {
   TCustomControl::MouseLeave();
   if (OnMouseLeave) OnMouseLeave(this);
+}
+
+bool TPXView::LayoutScrollBar(TScrollBarKind bar, bool wanted, int32_t maximum, int32_t client, int32_t origin,
+                              int32_t factorLess, bool alwaysVisible, bool flat, double& factor) {
+  if (wanted && maximum >= 1) {
+    factor = (static_cast<double>(client) + maximum - factorLess) / 65536.0;
+    ScrollBarSetRange(this, bar, 0, 65535, false, flat);
+    ScrollBarSetPage(this, bar, TruncToInt32(client / factor), true, flat);
+    ScrollBarSetPos(this, bar, TruncToInt32(origin / factor), true, flat);
+    ScrollBarEnable(this, bar, true, flat);
+    ScrollBarShow(this, bar, true, flat);
+    return true;
+  }
+  if (wanted && alwaysVisible) {
+    ScrollBarEnable(this, bar, false, flat);
+    ScrollBarShow(this, bar, true, flat);
+  } else {
+    ScrollBarShow(this, bar, false, flat);
+  }
+  return false;
 }
 
 int32_t TPXView::RegisterBitmapChangeEvent(TPXBitmapChangeEvent callback, void* userData,

@@ -113,6 +113,15 @@ class TPXView : public TCustomControl {
   void MouseEnter() override;
   void MouseLeave() override;
 
+  // Lays out one scroll bar in the fixed range 0..65535. With a maximum
+  // origin of at least 1 (and the bar wanted) the bar is shown and enabled
+  // with factor = (client + maximum - factorLess) / 65536 pixels per unit, the
+  // page Trunc(client / factor) and the position Trunc(origin / factor), and
+  // true is returned. Otherwise the factor is kept and false returned; the
+  // bar is then shown disabled when wanted and alwaysVisible, else hidden.
+  bool LayoutScrollBar(TScrollBarKind bar, bool wanted, int32_t maximum, int32_t client, int32_t origin,
+                       int32_t factorLess, bool alwaysVisible, bool flat, double& factor);
+
  private:
   struct TCallbackEntry {
     int32_t Handle = -1;

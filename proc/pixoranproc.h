@@ -306,6 +306,11 @@ bool RotateAntialiased(TPXBitmap& bitmap, uint8_t mode, const TPXProgressRec& pr
 // RotateAntialiased's sampling on one byte per pixel, background 0.
 bool RotateAlphaAntialiased(TPXBitmap& bitmap, uint8_t mode, double angle);
 
+// The Fill value of a colour in the bitmap's format: the set or clear bit,
+// the nearest palette entry, the luminance (as a word for 16-bit grey, a
+// fraction for float), the colour itself for colour formats.
+double FillValue(TPXBitmap& b, TColor color);
+
 // ------------------------------------------------------------ plain routines
 
 // The rectangle x1..x2-1, y1..y2-1 cut to the bitmap; false when nothing is left.

@@ -524,7 +524,8 @@ uint8_t ByteBackground(TPXBitmap& b, TBGR bg) {
 
 bool BitBackground(TBGR bg) { return bg.b != 0 && bg.g != 0 && bg.r != 0; }
 
-// The Fill value of the background colour in the bitmap's format.
+}  // namespace
+
 double FillValue(TPXBitmap& b, TColor color) {
   const TBGR bg = ColorToBGR(color);
   switch (b.PixelFormat()) {
@@ -536,8 +537,6 @@ double FillValue(TPXBitmap& b, TColor color) {
     default: return color;
   }
 }
-
-}  // namespace
 
 // ------------------------------------------------------------ rotation routines
 

@@ -55,6 +55,11 @@ constexpr TCursor kPXFirstViewCursor = 1778;
 constexpr int32_t kPXViewCursorCount = 33;
 constexpr TCursor kPXDefaultViewCursor = 1785;
 
+// How far (in image extents) a dragged layer may grow and move.
+constexpr int32_t kPXLayerReach = 4;
+// The most pixels MergeLayers makes: a larger result is refused.
+constexpr int64_t kPXMaxMergedPixels = int64_t{1} << 28;
+
 // One layer of a viewer.
 class TPXLayer {
  public:
@@ -71,7 +76,8 @@ class TPXLayer {
   int32_t GetHeight() const;
 
   TPXBitmap* Bitmap() const { return bitmap_; }
-  // Puts another bitmap in the layer, owned or not; an owned one it held goes.
+  // Puts another bitmap in the layer, owned or not; an owned one it held
+  // goes, except the layer's own bitmap handed back, which stays owned.
   void SetBitmap(TPXBitmap* bitmap, bool owns);
   bool OwnsBitmap() const { return owned_ != nullptr; }
 
@@ -162,8 +168,10 @@ class TPixoranView : public TPXView, public TPXSelectionSource {
   // (edges included), -1 when none.
   int32_t LayerAt(int32_t x, int32_t y) const;
   // Merges two layers into one 24-bit layer with alpha at the lower index
-  // (lower layer under the upper one), which becomes current.
-  void MergeLayers(int32_t first, int32_t second);
+  // (lower layer under the upper one), which becomes current. A result of
+  // more than kPXMaxMergedPixels is refused: the I/O component's Aborting is
+  // set and nothing changes. False when nothing was merged.
+  bool MergeLayers(int32_t first, int32_t second);
   // nullptr gives the current layer an empty bitmap of its own; a bitmap
   // becomes its bitmap and the image, staying the caller's.
   void SetExternalBitmap(TPXBitmap* bitmap);
@@ -352,8 +360,9 @@ class TPixoranView : public TPXView, public TPXSelectionSource {
   // Operation 0 new, 1 added; the region by MagicWandMode (0 outline
   // polygon, 1 flood fill, 2 every pixel of the colour).
   void MagicWandSelect(int32_t x, int32_t y, int32_t operation);
-  // Moves the outline in image pixels, each coordinate kept within the
-  // image; without clip a move that takes the box wholly outside is refused.
+  // Moves the outline in image pixels; it stops at the image border with its
+  // size kept. Without clip a move that would take the box wholly outside
+  // is refused.
   void MoveSelection(int32_t dx, int32_t dy, bool clip);
   // The selection's box of the image, unselected pixels in Background;
   // false without a selection. The platform bitmap is 24-bit unless the
@@ -431,20 +440,18 @@ class TPixoranView : public TPXView, public TPXSelectionSource {
   virtual void ComputeExtent();
   virtual void DrawLayersToBackBuffer(TBitmap& buffer, const TRect& rect);
 
-  // Seams for the selection and transition issues: a finished selection
-  // (mask filled or its outside marked when composing), its outline and
-  // rubber band drawn on the window, and the transition stopped by a resize
-  // or a cleared image. The default has no selection; StopTransition stops
-  // the viewer's engine.
+  // Painting's view of the selection: whether one is finished (its mask is
+  // then filled or its outside marked when composing), its outline and the
+  // rubber band of an unfinished polygon drawn on the window after the copy.
+  // StopTransition stops the viewer's engine (a resize, a cleared image).
   virtual bool HasFinishedSelection();
-  virtual bool SelectionBeingMoved() { return false; }
   virtual void DrawSelectionOutline(TCanvas& window);
   virtual void DrawRubberBand(TCanvas& window);
   virtual void StopTransition();
 
-  // The selection seam: the mouse handling calls these where a selection
-  // takes part; without selections they do nothing. Press returns true when
-  // a selection drag (drawing, moving or a grip) started.
+  // The mouse handling's view of the selection (pixoranview_selection.cpp).
+  // Press returns true when a selection drag (drawing, moving or a grip)
+  // started.
   virtual bool SelectionPress(TPXMouseInteractItems mode, TShiftState shift, int32_t x, int32_t y);
   virtual void SelectionDrag(TShiftState shift, int32_t x, int32_t y);
   // Ends what the press started; true when a selection was made.
@@ -460,8 +467,15 @@ class TPixoranView : public TPXView, public TPXSelectionSource {
   virtual void MagicWandAt(int32_t x, int32_t y, bool add);
   // The selection's box in image coordinates; false without one.
   virtual bool SelectionBox(TRect& box);
-  // One tick of the ants timer: the phase steps and the outline is redrawn.
-  void AntsTick();
+  // One tick of the ants timer: the phase steps and the outline is redrawn;
+  // true when that asked for a repaint of the client.
+  bool AntsTick();
+  // One step of the delayed zoom filter's two counters.
+  void CountDownDelay();
+  // One auto-scroll step while a selection drag is held outside the picture.
+  void AutoScrollTick();
+  static constexpr uint32_t kAutoScrollTimer = 2;
+  static constexpr uint32_t kAutoScrollMs = 50;
 
   void MouseDown(TMouseButton button, TShiftState shift, int x, int y) override;
   void MouseMove(TShiftState shift, int x, int y) override;
@@ -471,6 +485,10 @@ class TPixoranView : public TPXView, public TPXSelectionSource {
   void ComponentRemoved(TComponent* component) override;
   // Resizes the current layer by the dragged grip to the client point.
   void ResizeLayerByGrip(int32_t x, int32_t y, bool keepAspect);
+  // Keeps a dragged layer within reach: its display size at most
+  // kPXLayerReach times the image extent on each axis, its position within
+  // that many extents of the image's origin either way.
+  void BoundLayer(TPXLayer& layer);
 
   void Paint() override;
   void PaintWindowOverlay() override;
@@ -484,8 +502,8 @@ class TPixoranView : public TPXView, public TPXSelectionSource {
 
  private:
   void SetImage(TPXBitmap* image);
-  // Background as a bitmap fill value (red in the low byte).
-  int32_t BackgroundFill();
+  // Background as a Fill value of the bitmap's format.
+  double BackgroundFill(TPXBitmap& b);
   // Makes layer index current whatever the current index says.
   void BindLayer(int32_t index);
   int32_t NewLayer(int32_t index);
@@ -524,14 +542,33 @@ class TPixoranView : public TPXView, public TPXSelectionSource {
   int32_t visCol_ = 0, visRow_ = 0, visImgW_ = 0, visImgH_ = 0, visCliW_ = 0, visCliH_ = 0;
   int32_t lastImgW_ = 0, lastImgH_ = 0;
   double extentMargin_ = 0.5;
-  // Coordinate tables per axis: zoomed pixel -> image column and image
-  // column -> first zoomed pixel, both absolute; PixStart is the snapped
-  // origin, where the client's first pixel lies.
+  // Coordinate tables per axis. The whole tables would map every zoomed
+  // pixel 0..Pixels to its image column and every column 0..Columns to its
+  // first zoomed pixel; only the visible stretch of each is kept (PixToCol
+  // from PixStart, the snapped origin where the client's first pixel lies;
+  // ColToPix from ColBase), and any other entry is worked out on demand, so
+  // memory and time follow the client, not the zoom.
   struct TAxisTables {
     std::vector<int32_t> PixToCol, ColToPix;
-    int32_t PixStart = 0;
+    int32_t PixStart = 0, ColBase = 0;
     int32_t Columns = 0;  // columns the visible client shows
+    int64_t Pixels = -1, AllColumns = -1;  // last entries of the whole tables; -1: no tables
+    int32_t Last = 0;                      // last image column
+    double ZoomF = 1.0, ZoomInv = 1.0;
+    bool Up = false;  // zoom above 100 %: several pixels a column
+    bool Exist() const { return Pixels >= 0; }
     void Clear() { *this = TAxisTables{}; }
+    // Entries of the whole tables (0 <= j <= Pixels, 0 <= c <= AllColumns).
+    int32_t PixToColAt(int64_t j) const;
+    int32_t ColToPixAt(int64_t c) const;
+    void Define(double zoom, int32_t zoomed, int32_t client, int32_t extent, double zoomF, double zoomInv);
+    // Keeps the stretches of client pixels from start and of columns from first.
+    void Window(int32_t start, int32_t client, int32_t first);
+    // Entries of the whole tables, from the kept stretches where they hold them.
+    int32_t Column(int64_t j) const;
+    int32_t Pixel(int64_t c) const;
+    // The first zoomed pixel of the column showing zoomed pixel o.
+    int32_t Snap(int32_t o, int32_t zoomed) const;
   };
   TAxisTables tabX_, tabY_;
   double keyZoom_ = -1.0;
@@ -546,12 +583,12 @@ class TPixoranView : public TPXView, public TPXSelectionSource {
   int32_t updateLock_ = 0, layoutLock_ = 0;
   TResampleFilter zoomFilter_ = rfNone, pressFilter_ = rfNone;
   int32_t delayReload1_ = 4, delayReload2_ = 2, delay1_ = 0, delay2_ = 0;
-  int32_t lastCliW_ = -1, lastCliH_ = -1;
   int32_t sizeW_ = -1, sizeH_ = -1;
-  bool inLayout_ = false;
 
   // Painting.
-  bool dirty_ = true, overlayDirty_ = true;
+  // Every origin, zoom and layout change invalidates the whole window, so
+  // the copy to the window needs no flag of its own beside this one.
+  bool dirty_ = true;
   int32_t bufW_ = -1, bufH_ = -1;
   TPXBackgroundStyle backgroundStyle_ = pxbsSolid;
   int32_t squareSize_ = 16;
@@ -581,6 +618,7 @@ class TPixoranView : public TPXView, public TPXSelectionSource {
     int32_t OriginX = 0, OriginY = 0;
     int32_t LayerPosX = 0, LayerPosY = 0, LayerW = 0, LayerH = 0;
     bool Scrolling = false, Selecting = false, Moved = false;
+    TShiftState Shift = 0;      // at the last move
     int32_t MovingLayer = -1;   // layer being moved
     int32_t LayerGrip = 0;      // layer grip being dragged
     TPXSelectionBase SavedBase = pxsbClientArea;
@@ -601,6 +639,10 @@ class TPixoranView : public TPXView, public TPXSelectionSource {
   bool polyDrawing_ = false, lasso_ = false, rectDrawing_ = false, ellipseDrawing_ = false, selMoving_ = false;
   int32_t selGrip_ = -1;  // -1 none, 0 moving, 1..8 a grip
   int32_t maskDepth_ = 1;
+  // The mask holds what the outline does not say (a wand's fill, alone or
+  // added to an outline): such a selection is outlined by the mask's own
+  // edge and moves its mask, even when the outline is a rectangle.
+  bool maskBeyondOutline_ = false;
   // The selection drag: where it started (image and client), the outline
   // and box as they were, whether it adds and whether the mouse moved.
   struct TSelDrag {
@@ -610,6 +652,7 @@ class TPixoranView : public TPXView, public TPXSelectionSource {
     int32_t BoxX1 = 0, BoxY1 = 0, BoxX2 = 0, BoxY2 = 0;
     int32_t MovedX = 0, MovedY = 0;  // mask offset applied so far
     bool Add = false, Moved = false;
+    bool Rect = false;  // a rectangle selection: only its outline moves, the mask follows at the release
   } selDrag_;
   int32_t rubberX_ = 0, rubberY_ = 0;
   bool rubberShown_ = false;
@@ -619,7 +662,15 @@ class TPixoranView : public TPXView, public TPXSelectionSource {
   void AppendSeparator();
   void ClearPolygon();
   void RecomputeBounds();
+  // The outline is one rectangle (four corners).
   bool IsRectangle() const;
+  // The selection is that rectangle: its mask is the rectangle's fill.
+  bool RectangleSelection() const;
+  void ClearMask();
+  bool MaskIsOutlineFill();
+  void NoteMaskContent();
+  // Moves every outline point, each kept within the image.
+  void ShiftOutline(int32_t dx, int32_t dy);
   bool AntsAnimated() const;
   void UpdateAntsTimer();
   void StartViewTimer();

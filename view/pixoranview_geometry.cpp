@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <new>
 
 #include "core/kopxutils_bitmap.h"
 #include "core/kopxutils_draw.h"
@@ -15,7 +14,7 @@
 namespace pixoran {
 
 namespace {
-// Window timer of the delayed zoom filter.
+// Window timer of the delayed zoom filter and the marching ants.
 constexpr uint32_t kDelayTimer = 1;
 constexpr uint32_t kDelayTimerMs = 210;
 // Posted by the background I/O thread when a load has finished.
@@ -76,13 +75,10 @@ TPXLayer::TPXLayer(TPXBitmap* bitmap, bool useBitmap) {
 TPXLayer::~TPXLayer() = default;
 
 void TPXLayer::SetBitmap(TPXBitmap* bitmap, bool owns) {
-  if (owned_.get() != bitmap) owned_.reset();
   bitmap_ = bitmap;
-  if (owns) {
-    if (owned_.get() != bitmap) owned_.reset(bitmap);
-  } else {
-    (void)owned_.release();  // it is someone else's
-  }
+  // The layer's own bitmap handed back stays its own.
+  if (bitmap && bitmap == owned_.get()) return;
+  owned_.reset(owns ? bitmap : nullptr);
 }
 
 int32_t TPXLayer::GetWidth() const { return Width != 0 ? Width : (bitmap_ ? bitmap_->Width() : 0); }
@@ -97,7 +93,7 @@ TPixoranView::TPixoranView(TComponent* owner, TWinControl* parent) : TPXView(own
   auto image = std::make_unique<TPXBitmap>();
   image->Allocate(1, 1, pxBGR24);
   image->SetLocation(pxTBitmap);
-  image->Fill(BackgroundFill());
+  image->Fill(BackgroundFill(*image));
   layers_.push_back(std::make_unique<TPXLayer>(image.release(), true));
   layers_[0]->Frame = false;
   layers_[0]->Locked = true;
@@ -140,7 +136,7 @@ void TPixoranView::RemoveAlphaChannel(bool merge) {
     TPXBitmap flat;
     flat.MemoryThreshold = image_->MemoryThreshold;
     if (flat.Allocate(image_->Width(), image_->Height(), pxBGR24)) {
-      flat.Fill(BackgroundFill());
+      flat.Fill(BackgroundFill(flat));
       TPXRenderOptions o;
       o.UseAlpha = true;
       const TPXRenderRect r{0, 0, image_->Width(), image_->Height(), 0, 0, image_->Width(), image_->Height()};
@@ -177,7 +173,7 @@ TPXLayer* TPixoranView::GetLayer(int32_t index) const {
 
 void TPixoranView::SetImage(TPXBitmap* image) { image_ = image; }
 
-int32_t TPixoranView::BackgroundFill() { return static_cast<int32_t>(ColorToRGB(Background())); }
+double TPixoranView::BackgroundFill(TPXBitmap& b) { return FillValue(b, ColorToRGB(Background())); }
 
 void TPixoranView::SyncLayers() {
   // The image is the current layer's bitmap itself: nothing to store back.
@@ -193,7 +189,14 @@ void TPixoranView::SyncLayers() {
     TPXBitmap* b = l->Bitmap();
     if (b->Width() == extentW_ && b->Height() == extentH_) continue;
     try {
-      b->Resize(extentW_, extentH_, BackgroundFill(), 0, 0, 0);
+      const int32_t w = b->Width(), h = b->Height();
+      const double fill = BackgroundFill(*b);
+      b->Resize(extentW_, extentH_, TruncToInt32(fill), 0, 0, 0);
+      if (b->PixelFormat() == px32f) {
+        // Resize takes whole numbers; a float fill goes over the new area.
+        b->FillRect(w, 0, extentW_ - 1, extentH_ - 1, fill);
+        b->FillRect(0, h, w - 1, extentH_ - 1, fill);
+      }
     } catch (const EPXBitmapError&) {
       // No room to enlarge it: it is drawn at its own size.
     }
@@ -210,15 +213,15 @@ void TPixoranView::SetShowAllLayerFrames(bool value) {
 }
 
 void TPixoranView::FillWithBackground() {
-  image_->Fill(BackgroundFill());
+  image_->Fill(BackgroundFill(*image_));
   image_->RemoveAlphaChannel();
   Update();
 }
 
 void TPixoranView::SetBackground(TColor color) {
   TPXView::SetBackground(color);
-  dirty_ = true;
-  Invalidate();
+  Update();
+  ImageChange();
 }
 
 TPixoranIO* TPixoranView::GetIO() {
@@ -276,15 +279,24 @@ void TPixoranView::UpdateAntsTimer() {
   }
 }
 
-void TPixoranView::Timer(uint32_t id) {
-  if (id != kDelayTimer) return;
-  AntsTick();
+void TPixoranView::CountDownDelay() {
   if (delay1_ > 0 && --delay1_ == 0) {
     // Movement has stopped: the filtered picture follows.
     dirty_ = true;
     Invalidate();
   }
   if (delay2_ > 0) --delay2_;
+}
+
+void TPixoranView::Timer(uint32_t id) {
+  if (id == kAutoScrollTimer) {
+    AutoScrollTick();
+    return;
+  }
+  if (id != kDelayTimer) return;
+  // The repaint the ants ask for counts the delay down; without one the
+  // tick does.
+  if (!AntsTick()) CountDownDelay();
   if (delay1_ == 0 && delay2_ == 0 && !AntsAnimated()) {
     KillTimer(kDelayTimer);
     timerRunning_ = false;
@@ -340,7 +352,7 @@ void TPixoranView::SetViewXY(int32_t x, int32_t y) {
   viewX_ = x;
   viewY_ = y;
   ReloadDelayCounters();
-  dirty_ = overlayDirty_ = true;
+  dirty_ = true;
   ComputeVisibleRect();
   RebuildCoordTables();
   Invalidate();
@@ -362,8 +374,11 @@ void TPixoranView::GetMaxViewXY(int32_t& mx, int32_t& my) {
   mx = my = 0;
   if (a <= 0 || b <= 0) return;
   if (Width() >= a && Height() >= b) return;
+  // An origin that shows no further image column or row is none.
   mx = std::max(a - cw, 0);
   my = std::max(b - ch, 0);
+  if (TruncToInt32(mx * zoomInv_) == 0) mx = 0;
+  if (TruncToInt32(my * zoomInv_) == 0) my = 0;
 }
 
 void TPixoranView::SetCenter(bool value) {
@@ -400,11 +415,18 @@ void TPixoranView::UnlockUpdateNoPaint() {
 }
 
 void TPixoranView::ImageChange() {
+  // A navigator shows the new image (once, should two views be linked both ways).
+  if (linked_ && !inLinkUpdate_) {
+    inLinkUpdate_ = true;
+    linked_->Assign(this);
+    inLinkUpdate_ = false;
+  }
   if (OnImageChange) OnImageChange(this);
 }
 
 void TPixoranView::DoViewChange(int32_t change) {
   if (OnViewChange) OnViewChange(this, change);
+  if (linked_) linked_->Invalidate();
 }
 
 void TPixoranView::Resize() {
@@ -485,8 +507,6 @@ void TPixoranView::Layout(int32_t pass) {
     }
   }
   const int32_t cw = ClientWidth(), ch = ClientHeight();
-  lastCliW_ = cw;
-  lastCliH_ = ch;
   int32_t mx = 0, my = 0;
   GetMaxViewXY(mx, my);
   if (viewX_ > mx || viewY_ > my) {
@@ -507,7 +527,7 @@ void TPixoranView::Layout(int32_t pass) {
   ComputeExtent();
   ComputeVisibleRect();
   RebuildCoordTables();
-  dirty_ = overlayDirty_ = true;
+  dirty_ = true;
   if (HasParentWindow()) Invalidate();
   AfterLayout();
 }
@@ -515,27 +535,8 @@ void TPixoranView::Layout(int32_t pass) {
 void TPixoranView::LayoutBar(TScrollBarKind bar, int32_t maximum, int32_t client, int32_t origin, double& factor,
                              bool& shown) {
   const bool wanted = scrollBars_ == ssBoth || scrollBars_ == (bar == sbHorizontal ? ssHorizontal : ssVertical);
-  if (!wanted) {
-    if (shown) ScrollBarShow(this, bar, false, flatScrollBars_);
-    shown = false;
-    return;
-  }
-  if (maximum >= 1) {
-    shown = true;
-    factor = (static_cast<double>(client) + maximum) / 65536.0;
-    ScrollBarSetRange(this, bar, 0, 65535, false, flatScrollBars_);
-    ScrollBarSetPage(this, bar, TruncToInt32(client / factor), true, flatScrollBars_);
-    ScrollBarSetPos(this, bar, TruncToInt32(origin / factor), true, flatScrollBars_);
-    ScrollBarEnable(this, bar, true, flatScrollBars_);
-    ScrollBarShow(this, bar, true, flatScrollBars_);
-  } else if (barsAlwaysVisible_) {
-    shown = true;
-    ScrollBarEnable(this, bar, false, flatScrollBars_);
-    ScrollBarShow(this, bar, true, flatScrollBars_);
-  } else {
-    shown = false;
-    ScrollBarShow(this, bar, false, flatScrollBars_);
-  }
+  shown = LayoutScrollBar(bar, wanted, maximum, client, origin, 0, barsAlwaysVisible_, flatScrollBars_, factor) ||
+          (wanted && barsAlwaysVisible_);
 }
 
 void TPixoranView::ComputeExtent() {
@@ -574,6 +575,68 @@ void TPixoranView::ComputeVisibleRect() {
   axis(zoomH_, extentH_, dispH_, SnapViewY(viewY_), visRow_, visImgH_, visCliH_);
 }
 
+namespace {
+// The smallest v in [0, hi] with reached(v), hi + 1 when none; reached
+// must be monotone (false, then true).
+template <class F>
+int64_t FirstReached(int64_t hi, F reached) {
+  int64_t lo = 0, end = hi + 1;
+  while (lo < end) {
+    const int64_t mid = lo + (end - lo) / 2;
+    if (reached(mid))
+      end = mid;
+    else
+      lo = mid + 1;
+  }
+  return lo;
+}
+}  // namespace
+
+// Above 100 % pixel j shows column Trunc(j / factor) (cut to the last
+// column), and a column starts at its smallest pixel; at 100 % or below
+// column k starts at pixel Trunc(k x factor), and a pixel shows the
+// smallest column starting there. Entries no column or pixel reaches are 0.
+// The products are those the whole tables were filled with, so every entry
+// is the same number.
+int32_t TPixoranView::TAxisTables::PixToColAt(int64_t j) const {
+  if (Up) return std::min({TruncToInt32(j * ZoomInv), static_cast<int32_t>(AllColumns), Last});
+  const int64_t k = FirstReached(AllColumns, [this, j](int64_t c) { return TruncToInt32(c * ZoomF) >= j; });
+  if (k > AllColumns || TruncToInt32(k * ZoomF) != j) return 0;
+  return std::min(static_cast<int32_t>(k), Last);
+}
+
+int32_t TPixoranView::TAxisTables::ColToPixAt(int64_t c) const {
+  if (!Up) return TruncToInt32(c * ZoomF);
+  const int64_t j = FirstReached(Pixels, [this, c](int64_t p) { return TruncToInt32(p * ZoomInv) >= c; });
+  if (j > Pixels || std::min(TruncToInt32(j * ZoomInv), static_cast<int32_t>(AllColumns)) != c) return 0;
+  return static_cast<int32_t>(j);
+}
+
+void TPixoranView::TAxisTables::Define(double zoom, int32_t zoomed, int32_t client, int32_t extent, double zoomF,
+                                       double zoomInv) {
+  Clear();
+  ZoomF = zoomF;
+  ZoomInv = zoomInv;
+  Up = zoom > 100.0;
+  Columns = TruncToInt32(client * zoomInv);
+  Pixels = static_cast<int64_t>(zoomed) + client;
+  AllColumns = TruncToInt32((Pixels + 1) * zoomInv);
+  Last = std::max(extent - 1, 0);
+}
+
+void TPixoranView::TAxisTables::Window(int32_t start, int32_t client, int32_t first) {
+  if (!Exist()) return;
+  PixStart = static_cast<int32_t>(std::clamp<int64_t>(start, 0, Pixels));
+  const int64_t pixels = std::clamp<int64_t>(client, 0, Pixels + 1 - PixStart);
+  PixToCol.resize(static_cast<size_t>(pixels));
+  for (int64_t i = 0; i < pixels; ++i) PixToCol[static_cast<size_t>(i)] = PixToColAt(PixStart + i);
+  ColBase = std::max(first, 0);
+  const int64_t columns = std::clamp<int64_t>(int64_t{first} + Columns - ColBase, 0,
+                                              std::max<int64_t>(AllColumns + 1 - ColBase, 0));
+  ColToPix.resize(static_cast<size_t>(columns));
+  for (int64_t i = 0; i < columns; ++i) ColToPix[static_cast<size_t>(i)] = ColToPixAt(ColBase + i);
+}
+
 void TPixoranView::RebuildCoordTables() {
   if (zoom_ != keyZoom_ || visCliW_ != keyCliW_ || visCliH_ != keyCliH_ || extentW_ != keyExtW_ ||
       extentH_ != keyExtH_) {
@@ -581,93 +644,69 @@ void TPixoranView::RebuildCoordTables() {
     tabY_.Clear();
     keyZoom_ = -1.0;
     if (visCliW_ <= 0 || visCliH_ <= 0 || image_->Width() == 0 || image_->Height() == 0) return;
-    auto build = [this](TAxisTables& t, int32_t zoomed, int32_t client, int32_t extent) {
-      t.Columns = TruncToInt32(client * zoomInv_);
-      const int64_t n = static_cast<int64_t>(zoomed) + client;
-      const int64_t m = TruncToInt32((n + 1) * zoomInv_);
-      t.PixToCol.assign(static_cast<size_t>(n + 1), 0);
-      t.ColToPix.assign(static_cast<size_t>(m + 1), 0);
-      const int32_t last = std::max(extent - 1, 0);
-      if (zoom_ > 100.0) {
-        for (int64_t j = n; j >= 0; --j) {
-          const int32_t col = std::min<int32_t>(TruncToInt32(j * zoomInv_), static_cast<int32_t>(m));
-          t.ColToPix[static_cast<size_t>(col)] = static_cast<int32_t>(j);
-          t.PixToCol[static_cast<size_t>(j)] = std::min(col, last);
-        }
-      } else {
-        for (int64_t k = m; k >= 0; --k) {
-          const int32_t pix = TruncToInt32(k * zoomF_);
-          t.ColToPix[static_cast<size_t>(k)] = pix;
-          if (pix <= n) t.PixToCol[static_cast<size_t>(pix)] = std::min(static_cast<int32_t>(k), last);
-        }
-      }
-    };
-    try {
-      build(tabX_, zoomW_, visCliW_, extentW_);
-      build(tabY_, zoomH_, visCliH_, extentH_);
-    } catch (const std::bad_alloc&) {
-      // Without tables the conversions use their formulas.
-      tabX_.Clear();
-      tabY_.Clear();
-      return;
-    }
+    tabX_.Define(zoom_, zoomW_, visCliW_, extentW_, zoomF_, zoomInv_);
+    tabY_.Define(zoom_, zoomH_, visCliH_, extentH_, zoomF_, zoomInv_);
     keyZoom_ = zoom_;
     keyCliW_ = visCliW_;
     keyCliH_ = visCliH_;
     keyExtW_ = extentW_;
     keyExtH_ = extentH_;
   }
-  auto window = [](TAxisTables& t, int32_t snapped) {
-    if (t.PixToCol.empty()) return;
-    t.PixStart = std::clamp<int32_t>(snapped, 0, static_cast<int32_t>(t.PixToCol.size()) - 1);
-  };
-  window(tabX_, SnapViewX(viewX_));
-  window(tabY_, SnapViewY(viewY_));
+  // The visible stretches follow the origin.
+  tabX_.Window(SnapViewX(viewX_), visCliW_, visCol_);
+  tabY_.Window(SnapViewY(viewY_), visCliH_, visRow_);
 }
 
 // ------------------------------------------------------------ coordinates
 
-namespace {
-int32_t Snap(const std::vector<int32_t>& p2c, const std::vector<int32_t>& c2p, int32_t o, int32_t zoomed) {
+int32_t TPixoranView::TAxisTables::Column(int64_t j) const {
+  const int64_t i = j - PixStart;
+  return i >= 0 && i < static_cast<int64_t>(PixToCol.size()) ? PixToCol[static_cast<size_t>(i)] : PixToColAt(j);
+}
+
+int32_t TPixoranView::TAxisTables::Pixel(int64_t c) const {
+  const int64_t i = c - ColBase;
+  return i >= 0 && i < static_cast<int64_t>(ColToPix.size()) ? ColToPix[static_cast<size_t>(i)] : ColToPixAt(c);
+}
+
+int32_t TPixoranView::TAxisTables::Snap(int32_t o, int32_t zoomed) const {
   if (o < 0) return 0;
-  if (o < zoomed && static_cast<size_t>(o) < p2c.size()) {
-    const int32_t c = p2c[static_cast<size_t>(o)];
-    if (c >= 0 && static_cast<size_t>(c) < c2p.size()) return c2p[static_cast<size_t>(c)];
+  if (o < zoomed && o <= Pixels) {
+    const int32_t c = Column(o);
+    if (c >= 0 && c <= AllColumns) return Pixel(c);
   }
   return o;
 }
-}  // namespace
 
-int32_t TPixoranView::SnapViewX(int32_t o) { return Snap(tabX_.PixToCol, tabX_.ColToPix, o, zoomW_); }
-int32_t TPixoranView::SnapViewY(int32_t o) { return Snap(tabY_.PixToCol, tabY_.ColToPix, o, zoomH_); }
+int32_t TPixoranView::SnapViewX(int32_t o) { return tabX_.Snap(o, zoomW_); }
+int32_t TPixoranView::SnapViewY(int32_t o) { return tabY_.Snap(o, zoomH_); }
 
 int32_t TPixoranView::ScreenToBitmapX(int32_t x) {
   const int32_t d = x - offX_;
-  if (d >= 0 && d < visCliW_ && static_cast<size_t>(tabX_.PixStart) + d < tabX_.PixToCol.size())
-    return tabX_.PixToCol[static_cast<size_t>(tabX_.PixStart + d)];
+  if (d >= 0 && d < visCliW_ && tabX_.Exist() && int64_t{tabX_.PixStart} + d <= tabX_.Pixels)
+    return tabX_.Column(int64_t{tabX_.PixStart} + d);
   return TruncToInt32(d * zoomInv_ + visCol_);
 }
 
 int32_t TPixoranView::ScreenToBitmapY(int32_t y) {
   const int32_t d = y - offY_;
-  if (d >= 0 && d < visCliH_ && static_cast<size_t>(tabY_.PixStart) + d < tabY_.PixToCol.size())
-    return tabY_.PixToCol[static_cast<size_t>(tabY_.PixStart + d)];
+  if (d >= 0 && d < visCliH_ && tabY_.Exist() && int64_t{tabY_.PixStart} + d <= tabY_.Pixels)
+    return tabY_.Column(int64_t{tabY_.PixStart} + d);
   return TruncToInt32(d * zoomInv_ + visRow_);
 }
 
 int32_t TPixoranView::BitmapToScreenX(int32_t x) {
   const int32_t d = x - visCol_;
   // The column's first zoomed pixel, less the snapped origin's.
-  if (d >= 0 && d < tabX_.Columns && static_cast<size_t>(x) < tabX_.ColToPix.size())
-    return tabX_.ColToPix[static_cast<size_t>(x)] - tabX_.PixStart + offX_;
+  if (d >= 0 && x >= 0 && d < tabX_.Columns && tabX_.Exist() && x <= tabX_.AllColumns)
+    return tabX_.Pixel(x) - tabX_.PixStart + offX_;
   return RoundToInt32((x + static_cast<double>(RoundToInt32(-SnapViewX(viewX_) * zoomInv_))) * zoomF_ + offX_);
 }
 
 int32_t TPixoranView::BitmapToScreenY(int32_t y) {
   const int32_t d = y - visRow_;
-  // The column's first zoomed pixel, less the snapped origin's.
-  if (d >= 0 && d < tabY_.Columns && static_cast<size_t>(y) < tabY_.ColToPix.size())
-    return tabY_.ColToPix[static_cast<size_t>(y)] - tabY_.PixStart + offY_;
+  if (d >= 0 && y >= 0 && d < tabY_.Columns && tabY_.Exist() && y <= tabY_.AllColumns)
+    return tabY_.Pixel(y) - tabY_.PixStart + offY_;
   return RoundToInt32((y + static_cast<double>(RoundToInt32(-SnapViewY(viewY_) * zoomInv_))) * zoomF_ + offY_);
 }
 

@@ -8,6 +8,7 @@
 #include "core/kopxutils_bitmap.h"
 #include "core/kopxutils_colors.h"
 #include "core/pxblend.h"
+#include "io/pixoranio.h"
 #include "proc/pixoranproc.h"
 #include "view/pixoranview.h"
 
@@ -70,7 +71,7 @@ void TPixoranView::DoLayerNotify(int32_t layer, int32_t event) {
 
 int32_t TPixoranView::NewLayer(int32_t index) {
   auto layer = std::make_unique<TPXLayer>(image_, false);
-  layer->Bitmap()->Fill(BackgroundFill());
+  layer->Bitmap()->Fill(BackgroundFill(*layer->Bitmap()));
   index = std::clamp(index, 0, GetLayersCount());
   layers_.insert(layers_.begin() + index, std::move(layer));
   // The current layer may have moved up by the insertion.
@@ -157,34 +158,20 @@ struct TMergeSource {
 };
 }  // namespace
 
-void TPixoranView::MergeLayers(int32_t first, int32_t second) {
+bool TPixoranView::MergeLayers(int32_t first, int32_t second) {
   const int32_t count = GetLayersCount();
-  if (first < 0 || second < 0 || first >= count || second >= count || first == second) return;
+  if (first < 0 || second < 0 || first >= count || second >= count || first == second) return false;
   const int32_t lower = std::min(first, second), upper = std::max(first, second);
   TMergeSource src[2];
   src[0].Layer = layers_[static_cast<size_t>(lower)].get();
   src[1].Layer = layers_[static_cast<size_t>(upper)].get();
   const uint8_t mode = src[1].Layer->BlendMode;
-  // Both are read, then replaced: a worker writing into one finishes first.
-  for (const TMergeSource& s : src) CallBitmapReleaseEvents(s.Layer->Bitmap(), false);
-  TPixoranProc proc;
-  proc.SetAutoUndo(false);
   for (TMergeSource& s : src) {
     TPXBitmap* b = s.Layer->Bitmap();
     s.W = s.Layer->GetWidth();
     s.H = s.Layer->GetHeight();
-    if (s.W <= 0 || s.H <= 0 || b->Width() <= 0 || b->Height() <= 0) return;
-    s.Pixels = b;
-    if (s.W != b->Width() || s.H != b->Height()) {
-      proc.AttachBitmap(b);
-      proc.ResampleTo(s.Resampled, s.W, s.H, zoomFilter_);
-      if (s.Resampled.Width() != s.W || s.Resampled.Height() != s.H) return;
-      s.Pixels = &s.Resampled;
-    }
-    s.Row.resize(static_cast<size_t>(s.W) * 3);
-    s.Alpha.resize(static_cast<size_t>(s.W));
+    if (s.W <= 0 || s.H <= 0 || b->Width() <= 0 || b->Height() <= 0) return false;
   }
-  proc.AttachBitmap(nullptr);
   // Negative positions shift both layers so the result starts at 0.
   int64_t x1 = src[0].Layer->PosX, y1 = src[0].Layer->PosY, x2 = src[1].Layer->PosX, y2 = src[1].Layer->PosY;
   const int64_t shiftX = std::max<int64_t>(0, -std::min(x1, x2)), shiftY = std::max<int64_t>(0, -std::min(y1, y2));
@@ -193,17 +180,38 @@ void TPixoranView::MergeLayers(int32_t first, int32_t second) {
   y1 += shiftY;
   y2 += shiftY;
   const int64_t w = std::max(x1 + src[0].W, x2 + src[1].W), h = std::max(y1 + src[0].H, y2 + src[1].H);
-  if (w > INT32_MAX || h > INT32_MAX) return;
+  if (w > INT32_MAX || h > INT32_MAX || w * h > kPXMaxMergedPixels) {
+    // Refused before anything is made; the layers stay as they are.
+    GetIO()->SetAborting(true);
+    return false;
+  }
   src[0].X = static_cast<int32_t>(x1);
   src[0].Y = static_cast<int32_t>(y1);
   src[1].X = static_cast<int32_t>(x2);
   src[1].Y = static_cast<int32_t>(y2);
+  // Both are read, then replaced: a worker writing into one finishes first.
+  for (const TMergeSource& s : src) CallBitmapReleaseEvents(s.Layer->Bitmap(), false);
+  TPixoranProc proc;
+  proc.SetAutoUndo(false);
+  for (TMergeSource& s : src) {
+    TPXBitmap* b = s.Layer->Bitmap();
+    s.Pixels = b;
+    if (s.W != b->Width() || s.H != b->Height()) {
+      proc.AttachBitmap(b);
+      proc.ResampleTo(s.Resampled, s.W, s.H, zoomFilter_);
+      if (s.Resampled.Width() != s.W || s.Resampled.Height() != s.H) return false;
+      s.Pixels = &s.Resampled;
+    }
+    s.Row.resize(static_cast<size_t>(s.W) * 3);
+    s.Alpha.resize(static_cast<size_t>(s.W));
+  }
+  proc.AttachBitmap(nullptr);
 
   auto merged = std::make_unique<TPXBitmap>();
   merged->MemoryThreshold = image_->MemoryThreshold;
-  if (!merged->Allocate(static_cast<int32_t>(w), static_cast<int32_t>(h), pxBGR24)) return;
+  if (!merged->Allocate(static_cast<int32_t>(w), static_cast<int32_t>(h), pxBGR24)) return false;
   const TBGR bg = ColorToBGR(Background());
-  merged->Fill(BackgroundFill());
+  merged->Fill(BackgroundFill(*merged));
   TPXBitmap* alpha = merged->GetAlphaChannel();
   alpha->Fill(0);
   for (int32_t y = 0; y < h; ++y) {
@@ -262,6 +270,7 @@ void TPixoranView::MergeLayers(int32_t first, int32_t second) {
   layers_[static_cast<size_t>(lower)] = std::move(layer);
   if (currentLayer_ > upper) --currentLayer_;
   BindLayer(lower);
+  return true;
 }
 
 // ------------------------------------------------------------ image copies

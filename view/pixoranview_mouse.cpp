@@ -210,18 +210,25 @@ void TPixoranView::MouseMove(TShiftState shift, int x, int y) {
     if (drag_.Scrolling) {
       SetViewXY(drag_.OriginX + drag_.PressX - x, drag_.OriginY + drag_.PressY - y);
     } else if (drag_.Selecting) {
-      AutoScroll(x, y);
+      drag_.Shift = shift;
+      // Outside the picture the view keeps scrolling on a timer until the
+      // origin stops or the mouse comes back.
+      if (AutoScroll(x, y)) SetTimer(kAutoScrollTimer, kAutoScrollMs);
       SelectionDrag(shift, x, y);
     } else if (drag_.MovingLayer >= 0 && drag_.MovingLayer < GetLayersCount()) {
       // Differences of converted positions add up to the whole movement.
       TPXLayer& l = *layers_[static_cast<size_t>(drag_.MovingLayer)];
-      l.PosX += ScreenToBitmapX(x) - ScreenToBitmapX(drag_.LastX);
-      l.PosY += ScreenToBitmapY(y) - ScreenToBitmapY(drag_.LastY);
+      l.PosX = static_cast<int32_t>(std::clamp<int64_t>(
+          int64_t{l.PosX} + ScreenToBitmapX(x) - ScreenToBitmapX(drag_.LastX), INT32_MIN, INT32_MAX));
+      l.PosY = static_cast<int32_t>(std::clamp<int64_t>(
+          int64_t{l.PosY} + ScreenToBitmapY(y) - ScreenToBitmapY(drag_.LastY), INT32_MIN, INT32_MAX));
+      BoundLayer(l);
       drag_.Moved = true;
       Update();
       DoLayerNotify(drag_.MovingLayer, 1);
     } else if (drag_.LayerGrip != 0) {
       ResizeLayerByGrip(x, y, (shift & ssShift) != 0);
+      if (TPXLayer* l = GetLayer(currentLayer_)) BoundLayer(*l);
       Update();
       DoLayerNotify(currentLayer_, 2);
     }
@@ -240,14 +247,18 @@ void TPixoranView::ResizeLayerByGrip(int32_t x, int32_t y, bool keepAspect) {
   int32_t grip = drag_.LayerGrip;
   if (keepAspect && (grip == 3 || grip == 6 || grip == 8)) grip = 3;
   int32_t w = w0, h = h0, px = x0, py = y0;
-  // A side that shrinks from the left or top keeps its far edge, and stops
-  // moving once it is one pixel.
+  // Sizes from 1 to the reach; a side that shrinks from the left or top keeps
+  // its far edge, and stops moving once it is one pixel.
+  const int64_t reachW = int64_t{kPXLayerReach} * std::max(extentW_, 1);
+  const int64_t reachH = int64_t{kPXLayerReach} * std::max(extentH_, 1);
+  auto sizeW = [reachW](int64_t v) { return static_cast<int32_t>(std::clamp<int64_t>(v, 1, reachW)); };
+  auto sizeH = [reachH](int64_t v) { return static_cast<int32_t>(std::clamp<int64_t>(v, 1, reachH)); };
   auto fromLeft = [&] {
-    w = std::max(1, w0 - dx);
+    w = sizeW(int64_t{w0} - dx);
     px = x0 + (w0 - w);
   };
   auto fromTop = [&] {
-    h = std::max(1, h0 - dy);
+    h = sizeH(int64_t{h0} - dy);
     py = y0 + (h0 - h);
   };
   switch (grip) {
@@ -256,41 +267,58 @@ void TPixoranView::ResizeLayerByGrip(int32_t x, int32_t y, bool keepAspect) {
       fromTop();
       break;
     case 2:
-      w = std::max(1, w0 + dx);
+      w = sizeW(int64_t{w0} + dx);
       fromTop();
       break;
     case 3:
-      w = std::max(1, mx - x0);
-      h = std::max(1, my - y0);
+      w = sizeW(int64_t{mx} - x0);
+      h = sizeH(int64_t{my} - y0);
       break;
     case 4:
       fromLeft();
-      h = std::max(1, h0 + dy);
+      h = sizeH(int64_t{h0} + dy);
       break;
     case 5:
       fromLeft();
       break;
     case 6:
-      w = std::max(1, w0 + dx);
+      w = sizeW(int64_t{w0} + dx);
       break;
     case 7:
       fromTop();
       break;
     case 8:
-      h = std::max(1, h0 + dy);
+      h = sizeH(int64_t{h0} + dy);
       break;
     default:
       return;
   }
   if (keepAspect && grip == 3) {
     TPXBitmap* b = l->Bitmap();
-    if (b->Width() > 0)
-      h = std::max<int32_t>(1, static_cast<int32_t>(static_cast<int64_t>(w) * b->Height() / b->Width()));
+    if (b->Width() > 0) h = sizeH(static_cast<int64_t>(w) * b->Height() / b->Width());
   }
   l->Width = w;
   l->Height = h;
   l->PosX = px;
   l->PosY = py;
+}
+
+void TPixoranView::BoundLayer(TPXLayer& layer) {
+  const int64_t reachX = int64_t{kPXLayerReach} * std::max(extentW_, 1);
+  const int64_t reachY = int64_t{kPXLayerReach} * std::max(extentH_, 1);
+  if (layer.Width != 0) layer.Width = static_cast<int32_t>(std::clamp<int64_t>(layer.Width, 1, reachX));
+  if (layer.Height != 0) layer.Height = static_cast<int32_t>(std::clamp<int64_t>(layer.Height, 1, reachY));
+  layer.PosX = static_cast<int32_t>(std::clamp<int64_t>(layer.PosX, -reachX, reachX));
+  layer.PosY = static_cast<int32_t>(std::clamp<int64_t>(layer.PosY, -reachY, reachY));
+}
+
+void TPixoranView::AutoScrollTick() {
+  // The last position the mouse reported: it moves the view one step a tick.
+  if (!drag_.Down || !drag_.Selecting || !AutoScroll(drag_.LastX, drag_.LastY)) {
+    KillTimer(kAutoScrollTimer);
+    return;
+  }
+  SelectionDrag(drag_.Shift, drag_.LastX, drag_.LastY);
 }
 
 bool TPixoranView::AutoScroll(int32_t x, int32_t y) {
@@ -309,6 +337,7 @@ void TPixoranView::MouseUp(TMouseButton button, TShiftState shift, int x, int y)
   const TPXMouseInteractItems mi = mouseInteract_;
   const TDragState d = drag_;
   drag_ = TDragState{};
+  KillTimer(kAutoScrollTimer);
   x = std::clamp(x, offX_, offX_ + dispW_);
   y = std::clamp(y, offY_, offY_ + dispH_);
   bool made = false;

@@ -69,13 +69,15 @@ void TPixoranView::Paint() {
       dirty_ = false;
     }
   }
-  overlayDirty_ = false;
+  // Each repaint counts the delayed filter down, so a burst of scrolling is
+  // drawn unfiltered and the filtered picture follows when it stops.
+  CountDownDelay();
 }
 
 void TPixoranView::PaintWindowOverlay() {
   TCanvas& window = WindowCanvas();
   if (updateLock_ == 0) DrawRubberBand(window);
-  if (!SelectionBeingMoved()) DrawSelectionOutline(window);
+  DrawSelectionOutline(window);
   if (OnPaint) OnPaint(this);
   if (drawVersion_) {
     const TFont savedFont = window.Font;
@@ -156,14 +158,13 @@ void TPixoranView::DrawLayersToBackBuffer(TBitmap& buffer, const TRect& rect) {
     renderKey_ = same;
     // The renderer steps through the source with the view's own tables, so
     // every client pixel shows the column and row the conversions name.
-    auto steps = [](std::vector<int32_t>& out, const std::vector<int32_t>& pixToCol, int32_t start, int32_t offset,
-                    int32_t count) {
-      if (pixToCol.empty() || static_cast<size_t>(start) + count > pixToCol.size()) return;
+    auto steps = [](std::vector<int32_t>& out, const std::vector<int32_t>& visible, int32_t offset, int32_t count) {
+      if (static_cast<size_t>(count) > visible.size()) return;
       out.assign(static_cast<size_t>(offset) + count, 0);
-      for (int32_t i = 0; i < count; ++i) out[static_cast<size_t>(offset + i)] = pixToCol[static_cast<size_t>(start + i)];
+      std::copy(visible.begin(), visible.begin() + count, out.begin() + offset);
     };
-    steps(renderTables_.XSteps, tabX_.PixToCol, tabX_.PixStart, offX_, visCliW_);
-    steps(renderTables_.YSteps, tabY_.PixToCol, tabY_.PixStart, offY_, visCliH_);
+    steps(renderTables_.XSteps, tabX_.PixToCol, offX_, visCliW_);
+    steps(renderTables_.YSteps, tabY_.PixToCol, offY_, visCliH_);
   }
   bool drawn = false;
   for (int32_t i = 0; i < GetLayersCount(); ++i) {
@@ -223,9 +224,10 @@ void TPixoranView::DrawLayersToBackBuffer(TBitmap& buffer, const TRect& rect) {
                      Rect(visCol_, visRow_, visCol_ + visImgW_, visRow_ + visImgH_));
     if (SelectionOptions & pxsoMarkOuter)
       mask_->DrawToTBitmap(buffer, offX_ - SnapViewX(viewX_), offY_ - SnapViewY(viewY_), zoomW_, zoomH_);
-    // A selection made in the mask alone (the wand's fills) has no outline
-    // polygon: unless filled or marked, the mask's own dashed edge shows it.
-    if (poly_.Points.empty() && !(SelectionOptions & (pxsoFilled | pxsoMarkOuter)))
+    // A selection its outline does not describe (a wand's fill, alone or
+    // with outlines): unless filled or marked, the mask's own dashed edge
+    // shows what is selected.
+    if (maskBeyondOutline_ && !(SelectionOptions & (pxsoFilled | pxsoMarkOuter)))
       mask_->DrawOutline(buffer, poly_.Color1, poly_.Color2, zoomW_, zoomH_, offX_ - SnapViewX(viewX_),
                          offY_ - SnapViewY(viewY_), 0, 0);
   }
@@ -234,20 +236,30 @@ void TPixoranView::DrawLayersToBackBuffer(TBitmap& buffer, const TRect& rect) {
 
 void TPixoranView::DrawLayerShadow(TBitmap& buffer, const TPXLayer& layer, int32_t x1, int32_t y1, int32_t x2,
                                    int32_t y2, const TPXRenderOptions& layerOptions) {
-  const int32_t w = x2 - x1, h = y2 - y1;
-  if (w <= 0 || h <= 0 || int64_t{w} * h > int64_t{1} << 26) return;
-  // A black shape of the layer's display size whose alpha is the whole
+  const int64_t w = int64_t{x2} - x1, h = int64_t{y2} - y1;
+  if (w <= 0 || h <= 0) return;
+  // A black shape of the layer's client rectangle whose alpha is the whole
   // rectangle (kind 0) or a rectangle inset by the radius (kind 1); the soft
   // shadow grows it by its margin and the result is drawn below the layer,
-  // moved by half that margin.
+  // moved by half that margin. Only the part of the shape that can reach
+  // the buffer is made: the buffer grown by twice the margin, which the blur
+  // and the move never cross, so the edges come out as from the whole shape.
+  const int64_t margin = std::max<int64_t>(TruncToInt32(layer.ShadowRadius * 5), 1);
+  const int64_t guard = 2 * margin + 2;
+  const int64_t sx1 = std::max<int64_t>(x1, -guard), sy1 = std::max<int64_t>(y1, -guard);
+  const int64_t sx2 = std::min<int64_t>(x2, int64_t{buffer.Width()} + guard);
+  const int64_t sy2 = std::min<int64_t>(y2, int64_t{buffer.Height()} + guard);
+  if (sx1 >= sx2 || sy1 >= sy2) return;
   TPXBitmap shadow;
-  if (!shadow.Allocate(w, h, pxBGR24)) return;
+  if (!shadow.Allocate(static_cast<int32_t>(sx2 - sx1), static_cast<int32_t>(sy2 - sy1), pxBGR24)) return;
   TPXBitmap* alpha = shadow.GetAlphaChannel();
   if (!alpha) return;
   if (layer.ShadowKind == 1) {
-    const int32_t inset = std::min({static_cast<int32_t>(layer.ShadowRadius), (w - 1) / 2, (h - 1) / 2});
+    const int64_t inset = std::min<int64_t>({static_cast<int64_t>(layer.ShadowRadius), (w - 1) / 2, (h - 1) / 2});
+    auto part = [](int64_t v) { return static_cast<int32_t>(std::clamp<int64_t>(v, -1, INT32_MAX)); };
     alpha->Fill(0);
-    alpha->FillRect(inset, inset, w - 1 - inset, h - 1 - inset, 255);
+    alpha->FillRect(part(x1 + inset - sx1), part(y1 + inset - sy1), part(x2 - 1 - inset - sx1),
+                    part(y2 - 1 - inset - sy1), 255);
   } else {
     alpha->Fill(255);
   }
@@ -262,8 +274,9 @@ void TPixoranView::DrawLayerShadow(TBitmap& buffer, const TPXLayer& layer, int32
   o.FillTransparent = false;
   o.RowCopy = false;
   o.Filter = rfNone;
-  const int32_t margin = shadow.Width() - w;
-  RenderToTBitmap(shadow, buffer, TPXRenderRect{0, 0, shadow.Width(), shadow.Height(), x1, y1, w + margin, h + margin},
+  RenderToTBitmap(shadow, buffer,
+                  TPXRenderRect{0, 0, shadow.Width(), shadow.Height(), static_cast<int32_t>(sx1),
+                                static_cast<int32_t>(sy1), shadow.Width(), shadow.Height()},
                   o);
 }
 

@@ -103,13 +103,31 @@ bool TPixoranView::IsRectangle() const {
          p[1].X == p[2].X && p[2].Y == p[3].Y && p[3].X == p[0].X;
 }
 
+bool TPixoranView::RectangleSelection() const { return IsRectangle() && !maskBeyondOutline_; }
+
+void TPixoranView::ClearMask() {
+  mask_->Clear();
+  maskBeyondOutline_ = false;
+}
+
+bool TPixoranView::MaskIsOutlineFill() {
+  if (poly_.Points.empty()) return mask_->IsEmpty();
+  TPXMask fill;
+  if (!fill.Allocate(mask_->Width(), mask_->Height(), mask_->BitsPerPixel()) || !fill.Data() || !mask_->Data())
+    return false;
+  fill.FillPolygons(255, poly_.Points.data(), static_cast<int32_t>(poly_.Points.size()));
+  return std::memcmp(fill.Data(), mask_->Data(), static_cast<size_t>(int64_t{fill.RowLen()} * fill.Height())) == 0;
+}
+
+void TPixoranView::NoteMaskContent() { maskBeyondOutline_ = !MaskIsOutlineFill(); }
+
 bool TPixoranView::HasFinishedSelection() {
   return selPresent_ && !polyDrawing_ && !rectDrawing_ && !ellipseDrawing_;
 }
 
 bool TPixoranView::SelectionBox(TRect& box) {
   const bool drawing = polyDrawing_ || rectDrawing_ || ellipseDrawing_;
-  if (drawing || (selMoving_ && IsRectangle())) {
+  if (drawing || (selMoving_ && selDrag_.Rect)) {
     if (poly_.RealPoints == 0) return false;
     box = Rect(poly_.X1, poly_.Y1, poly_.X2 - 1, poly_.Y2 - 1);
     return true;
@@ -149,7 +167,7 @@ void TPixoranView::DropSelection() {
   selPresent_ = false;
   poly_.Shown = false;
   ClearPolygon();
-  mask_->Clear();
+  ClearMask();
   polyDrawing_ = lasso_ = rectDrawing_ = ellipseDrawing_ = selMoving_ = false;
   selGrip_ = -1;
   rubberShown_ = false;
@@ -211,7 +229,7 @@ bool TPixoranView::SelectRect(int32_t x1, int32_t y1, int32_t x2, int32_t y2, in
     AppendSeparator();
   else
     ClearPolygon();
-  if (operation == 0) mask_->Clear();
+  if (operation == 0) ClearMask();
   AddRectPoints(x1, y1, x2, y2, lockAspect, clip);
   UpdateAntsTimer();
   return true;
@@ -230,7 +248,7 @@ void TPixoranView::AddSelectionPoint(int32_t x, int32_t y) {
   AppendPoint(x, y);
   poly_.Shown = true;
   if (poly_.RealPoints >= 3) {
-    mask_->Clear();
+    ClearMask();
     EndSelect();
   }
   UpdateAntsTimer();
@@ -247,13 +265,18 @@ bool TPixoranView::EndSelect() {
 
 void TPixoranView::MoveSelection(int32_t dx, int32_t dy, bool clip) {
   if (poly_.RealPoints == 0) return;
+  const int64_t x1 = std::min(poly_.X1, poly_.X2), x2 = std::max(poly_.X1, poly_.X2);
+  const int64_t y1 = std::min(poly_.Y1, poly_.Y2), y2 = std::max(poly_.Y1, poly_.Y2);
   const int32_t w = image_->Width(), h = image_->Height();
-  if (!clip) {
-    const int64_t x1 = int64_t{std::min(poly_.X1, poly_.X2)} + dx, x2 = int64_t{std::max(poly_.X1, poly_.X2)} + dx;
-    const int64_t y1 = int64_t{std::min(poly_.Y1, poly_.Y2)} + dy, y2 = int64_t{std::max(poly_.Y1, poly_.Y2)} + dy;
-    if (x2 <= 0 || y2 <= 0 || x1 >= w || y1 >= h) return;  // wholly outside
-  }
+  if (!clip && (x2 + dx <= 0 || y2 + dy <= 0 || x1 + dx >= w || y1 + dy >= h)) return;  // wholly outside
+  // The outline stops at the border whole, keeping the user's size.
+  ShiftOutline(static_cast<int32_t>(std::clamp<int64_t>(dx, -x1, std::max<int64_t>(w - x2, -x1))),
+               static_cast<int32_t>(std::clamp<int64_t>(dy, -y1, std::max<int64_t>(h - y2, -y1))));
+}
+
+void TPixoranView::ShiftOutline(int32_t dx, int32_t dy) {
   RefreshSelection(false);
+  const int32_t w = image_->Width(), h = image_->Height();
   for (TPXPoint& p : poly_.Points) {
     if (IsSep(p)) continue;
     p.X = static_cast<int32_t>(std::clamp<int64_t>(int64_t{p.X} + dx, 0, w));
@@ -276,19 +299,22 @@ void TPixoranView::WandAtImagePoint(int32_t x, int32_t y, int32_t operation) {
       const int32_t w = image_->Width(), h = image_->Height();
       for (const TPXPoint& p : outline) AppendPoint(std::clamp(p.X, 0, w), std::clamp(p.Y, 0, h));
       poly_.Shown = true;
-      if (operation != 1) mask_->Clear();
+      if (operation != 1) ClearMask();
       EndSelect();
     }
   } else {
     if (operation != 1) {
       ClearPolygon();
       poly_.Shown = false;
-      mask_->Clear();
+      ClearMask();
     }
     if (MagicWandMode == 1)
       MagicWandFloodFill(*image_, x, y, 255, *mask_, MagicWandTolerance, MagicWandMaxFilter);
     else
       MagicWandColorMatch(*image_, x, y, 255, *mask_, MagicWandTolerance);
+    // Added to an outline, the region may reach past it: the selection is
+    // then no longer what its outline says.
+    NoteMaskContent();
     selPresent_ = !mask_->IsEmpty();
   }
   UpdateAntsTimer();
@@ -309,7 +335,7 @@ bool TPixoranView::CopySelectionToPXBitmap(TPXBitmap& bitmap) {
   if (polyDrawing_) ClosePolygon(0);
   if (rectDrawing_ || ellipseDrawing_) {
     rectDrawing_ = ellipseDrawing_ = false;
-    mask_->Clear();
+    if (!selDrag_.Add) ClearMask();
     EndSelect();
   }
   if (!selPresent_ || mask_->IsEmpty()) return false;
@@ -323,7 +349,7 @@ bool TPixoranView::CopySelectionToPXBitmap(TPXBitmap& bitmap) {
     return false;
   }
   for (int32_t i = 0; i < image_->PaletteCount(); ++i) bitmap.SetPaletteEntry(i, image_->GetPaletteEntry(i));
-  bitmap.Fill(BackgroundFill());
+  bitmap.Fill(BackgroundFill(bitmap));
   const int32_t bits = image_->BitCount();
   const int32_t bytes = bits / 8;
   std::vector<uint8_t> src;
@@ -480,6 +506,7 @@ bool TPixoranView::LoadSelectionFromStream(TStream& stream) {
                   static_cast<int32_t>(std::clamp<int64_t>(int64_t{p.Y} + dy, 0, h)));
   }
   while (!poly_.Points.empty() && IsSep(poly_.Points.back())) poly_.Points.pop_back();
+  NoteMaskContent();
   selPresent_ = present != 0;
   poly_.Shown = selPresent_ && !poly_.Points.empty();
   polyDrawing_ = lasso_ = rectDrawing_ = ellipseDrawing_ = selMoving_ = false;
@@ -497,7 +524,7 @@ void TPixoranView::BeginNewShape(bool add) {
     selDrag_.Keep = poly_.Points.size();
   } else {
     ClearPolygon();
-    mask_->Clear();
+    ClearMask();
     selPresent_ = false;
     selDrag_.Keep = 0;
   }
@@ -534,7 +561,7 @@ void TPixoranView::BuildEllipse(int32_t cx, int32_t cy, int32_t rx, int32_t ry) 
 }
 
 int32_t TPixoranView::SelectionGripAt(int32_t x, int32_t y) {
-  if (!selPresent_ || !poly_.Shown || !(SelectionOptions & pxsoSizeable) || !IsRectangle()) return 0;
+  if (!selPresent_ || !poly_.Shown || !(SelectionOptions & pxsoSizeable) || !RectangleSelection()) return 0;
   const auto& p = poly_.Points;
   for (int i = 0; i < 4; ++i) {
     const int32_t cx = BitmapToScreenX(p[static_cast<size_t>(i)].X), cy = BitmapToScreenY(p[static_cast<size_t>(i)].Y);
@@ -570,6 +597,7 @@ bool TPixoranView::SelectionPress(TPXMouseInteractItems mode, TShiftState shift,
   // A grip of the rectangle, or a press inside the selection, takes it along.
   if (!polyDrawing_ && mode != miSelectZoom && !add) {
     const int32_t grip = SelectionGripAt(x, y);
+    selDrag_.Rect = RectangleSelection();
     if (grip > 0) {
       selGrip_ = grip;
       selDrag_.BoxX1 = poly_.X1;
@@ -597,7 +625,7 @@ bool TPixoranView::SelectionPress(TPXMouseInteractItems mode, TShiftState shift,
         AppendSeparator();
       } else {
         ClearPolygon();
-        mask_->Clear();
+        ClearMask();
       }
       polyDrawing_ = true;
       lasso_ = mode == miSelectLasso;
@@ -613,6 +641,7 @@ bool TPixoranView::SelectionPress(TPXMouseInteractItems mode, TShiftState shift,
   }
 
   BeginNewShape(add);
+  selDrag_.Rect = !(add && selPresent_);
   if (mode == miSelectCircle)
     ellipseDrawing_ = true;
   else
@@ -689,11 +718,11 @@ void TPixoranView::SelectionDrag(TShiftState shift, int32_t x, int32_t y) {
     ResizeByGrip(ix, iy, (shift & ssShift) != 0);
   } else if (selGrip_ == 0) {
     const int32_t dx = ix - selDrag_.ImageX, dy = iy - selDrag_.ImageY;
-    if (IsRectangle()) {
+    if (selDrag_.Rect) {
       // Only the outline moves; the mask follows at the release.
       poly_.Points = selDrag_.Points;
       RecomputeBounds();
-      MoveSelection(dx, dy, false);
+      MoveSelection(dx, dy, true);
     } else {
       // The mask moves with it: what leaves the image is cut (pxsoCutBorders)
       // or the move stops at the border.
@@ -707,9 +736,11 @@ void TPixoranView::SelectionDrag(TShiftState shift, int32_t x, int32_t y) {
         selDrag_.MovedX += mask_->X1 - ox;
         selDrag_.MovedY += mask_->Y1 - oy;
       }
+      // The outline goes where the mask went (squeezed at the border where
+      // the mask was cut).
       poly_.Points = selDrag_.Points;
       RecomputeBounds();
-      MoveSelection(selDrag_.MovedX, selDrag_.MovedY, true);
+      ShiftOutline(selDrag_.MovedX, selDrag_.MovedY);
       dirty_ = true;
       Invalidate();
     }
@@ -761,12 +792,12 @@ bool TPixoranView::SelectionRelease(TPXMouseInteractItems mode, TShiftState shif
   const bool add = (shift & ssShift) && ShiftAdd;
   bool made = false;
   if (selGrip_ > 0) {
-    mask_->Clear();
+    ClearMask();
     EndSelect();
     made = true;
   } else if (selGrip_ == 0) {
-    if (IsRectangle()) {
-      mask_->Clear();
+    if (selDrag_.Rect) {
+      ClearMask();
       EndSelect();
     }
     made = selDrag_.Moved;
@@ -781,7 +812,7 @@ bool TPixoranView::SelectionRelease(TPXMouseInteractItems mode, TShiftState shif
       Deselect();
       return true;
     }
-    if (!add) mask_->Clear();
+    if (!add) ClearMask();
     EndSelect();
     made = true;
   }
@@ -798,7 +829,7 @@ void TPixoranView::ClosePolygon(TShiftState shift) {
   while (!poly_.Points.empty() && IsSep(poly_.Points.back())) poly_.Points.pop_back();
   polyDrawing_ = lasso_ = false;
   rubberShown_ = false;
-  if (!((shift & ssShift) && ShiftAdd)) mask_->Clear();
+  if (!((shift & ssShift) && ShiftAdd)) ClearMask();
   EndSelect();
   Update();
   if (OnSelectionChange) OnSelectionChange(this);
@@ -862,9 +893,12 @@ void TPixoranView::PlotDashedLine(TCanvas& c, int32_t x0, int32_t y0, int32_t x1
   int64_t x = x0, y = y0;
   int32_t counter = poly_.DashCounter;
   while (x != x1 || y != y1) {
+    // Past 7 the counter starts again at 0, also when the ants' phase (8 or
+    // 9) starts it there: those phases draw as phase 0.
+    if (counter > 7) counter = 0;
     if (x >= clip.Left && x < clip.Right && y >= clip.Top && y < clip.Bottom)
       c.SetPixel(static_cast<int>(x), static_cast<int>(y), counter < 4 ? poly_.Color1 : poly_.Color2);
-    counter = (counter + 1) & 7;
+    ++counter;
     const int64_t e2 = 2 * err;
     if (e2 >= dy) {
       err += dy;
@@ -881,6 +915,9 @@ void TPixoranView::PlotDashedLine(TCanvas& c, int32_t x0, int32_t y0, int32_t x1
 void TPixoranView::DrawSelectionOutline(TCanvas& window) {
   const bool drawing = polyDrawing_ || rectDrawing_ || ellipseDrawing_;
   if (!poly_.Shown || poly_.RealPoints == 0 || !(selPresent_ || drawing) || updateLock_ > 0) return;
+  // A selection its outline does not describe shows the mask's own edge,
+  // drawn with the picture.
+  if (maskBeyondOutline_ && !drawing) return;
   poly_.DashCounter = poly_.Phase;
   const auto& p = poly_.Points;
   std::vector<TPXPoint> c(p.size());
@@ -903,7 +940,7 @@ void TPixoranView::DrawSelectionOutline(TCanvas& window) {
     if (!polyDrawing_ && first + 1 < c.size())
       PlotDashedLine(window, c.back().X, c.back().Y, c[first].X, c[first].Y);
   }
-  if (rect && (SelectionOptions & pxsoSizeable) && DrawSelectionGrips && !selMoving_) {
+  if (rect && !maskBeyondOutline_ && (SelectionOptions & pxsoSizeable) && DrawSelectionGrips && !selMoving_) {
     const TPen pen = window.Pen;
     const TBrush brush = window.Brush;
     window.Pen = TPen{};
@@ -932,11 +969,14 @@ bool TPixoranView::AntsAnimated() const {
   return (SelectionOptions & pxsoAnimated) && poly_.Shown && poly_.RealPoints > 0 && (selPresent_ || drawing);
 }
 
-void TPixoranView::AntsTick() {
+bool TPixoranView::AntsTick() {
   // The ants stand still while the mouse drags.
-  if (!AntsAnimated() || drag_.Down) return;
+  if (!AntsAnimated() || drag_.Down) return false;
   poly_.Phase = poly_.Phase >= 9 ? 0 : poly_.Phase + 1;
-  InvalidateRect(OutlineClientRect());
+  const TRect r = OutlineClientRect();
+  InvalidateRect(r);
+  return HasParentWindow() && r.Right > 0 && r.Bottom > 0 && r.Left < ClientWidth() && r.Top < ClientHeight() &&
+         r.Left < r.Right && r.Top < r.Bottom;
 }
 
 }  // namespace pixoran

@@ -15,22 +15,8 @@ constexpr uint32_t kPlaybackTimer = 1;
 void TPixoranMView::ScrollBarLayout(TScrollBarKind kind, int32_t max, int32_t client, int32_t origin,
                                     double& factor) {
   const bool wanted = scrollBars_ == ssBoth || scrollBars_ == (kind == sbHorizontal ? ssHorizontal : ssVertical);
-  if (wanted && max >= 1) {
-    factor = (static_cast<double>(client) + max - 1) / 65536.0;
-    ScrollBarSetRange(this, kind, 0, 65535, false, flatScrollBars_);
-    ScrollBarSetPage(this, kind, static_cast<int32_t>(client / factor), true, flatScrollBars_);
-    ScrollBarSetPos(this, kind, static_cast<int32_t>(origin / factor), true, flatScrollBars_);
-    ScrollBarEnable(this, kind, true, flatScrollBars_);
-    ScrollBarShow(this, kind, true, flatScrollBars_);
-  } else {
+  if (!LayoutScrollBar(kind, wanted, max, client, origin, 1, barsAlwaysVisible_, flatScrollBars_, factor))
     factor = 1.0;
-    if (wanted && barsAlwaysVisible_) {
-      ScrollBarEnable(this, kind, false, flatScrollBars_);
-      ScrollBarShow(this, kind, true, flatScrollBars_);
-    } else {
-      ScrollBarShow(this, kind, false, flatScrollBars_);
-    }
-  }
 }
 
 void TPixoranMView::UpdateScrollBars() {

@@ -226,3 +226,50 @@ TEST(PXView, DestructionTellsEachSubscriberOnce) {
   EXPECT_EQ(Ids(log, true), (std::vector<int>{1, 2, 4}));
   EXPECT_EQ(a.Seen, b.Seen);
 }
+
+namespace {
+
+class TBarView : public TPXView {
+ public:
+  using TPXView::LayoutScrollBar;
+};
+
+// The one scroll-bar layout of the viewers: the factor (client + maximum -
+// factorLess) / 65536 with the page and position through it, the bar shown
+// and enabled; without a range the factor stays and the bar is hidden, or
+// shown disabled when it is to stay visible.
+TEST(PXView, ScrollBarLayoutInTheFixedRange) {
+  struct TCase {
+    bool wanted;
+    int32_t maximum, client, origin, less;
+    bool always;
+    bool ranged, visible, enabled;
+    double factor;
+    int32_t page, pos;
+  };
+  for (const TCase c : {TCase{true, 1000, 300, 500, 0, false, true, true, true, 1300 / 65536.0, 15123, 25206},
+                        TCase{true, 1000, 300, 500, 1, false, true, true, true, 1299 / 65536.0, 15135, 25225},
+                        TCase{true, 1, 100, 1, 0, false, true, true, true, 101 / 65536.0, 64887, 648},
+                        TCase{true, 0, 300, 0, 0, false, false, false, true, 7.0, 0, 0},
+                        TCase{true, 0, 300, 0, 1, true, false, true, false, 7.0, 0, 0},
+                        TCase{false, 1000, 300, 500, 0, true, false, false, true, 7.0, 0, 0}}) {
+    SCOPED_TRACE(testing::Message() << c.maximum << " less " << c.less << " wanted " << c.wanted);
+    TBarView v;
+    v.SetBounds(0, 0, 320, 240);
+    double factor = 7.0;
+    EXPECT_EQ(v.LayoutScrollBar(sbHorizontal, c.wanted, c.maximum, c.client, c.origin, c.less, c.always, false, factor),
+              c.ranged);
+    EXPECT_DOUBLE_EQ(factor, c.factor);
+    EXPECT_EQ(v.ScrollBarVisible(sbHorizontal), c.visible);
+    EXPECT_EQ(v.ScrollBarEnabled(sbHorizontal), c.enabled);
+    if (c.ranged) {
+      const TScrollInfo i = v.GetScrollInfo(sbHorizontal);
+      EXPECT_EQ(i.Min, 0);
+      EXPECT_EQ(i.Max, 65535);
+      EXPECT_EQ(i.Page, c.page);
+      EXPECT_EQ(v.GetScrollPos(sbHorizontal), c.pos);
+    }
+  }
+}
+
+}  // namespace

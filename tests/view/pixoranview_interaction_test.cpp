@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QGuiApplication>
+#include <QImage>
 #include <QTest>
 #include <QWidget>
 #include <cmath>
@@ -12,6 +13,7 @@
 
 #include "core/kopxutils_bitmap.h"
 #include "core/pxblend.h"
+#include "io/pixoranio.h"
 #include "proc/pixoranproc.h"
 #include "testsupport.h"
 #include "view/pixoranview.h"
@@ -237,6 +239,36 @@ TEST(PixoranViewInteraction, LayerSoftShadowFallsBelowAndRight) {
   }
 }
 
+// A layer too large to build a shadow for whole (here 9000 x 8000 client
+// pixels) still casts it, with the same edge as a small layer whose corner
+// lies at the same place.
+TEST(PixoranViewInteraction, LargeLayerShadowHasTheSmallLayersEdges) {
+  QImage shots[2];
+  for (int big = 0; big < 2; ++big) {
+    TPixoranView v;
+    v.SetBounds(0, 0, 300, 200);
+    v.Show();
+    v.SetLayersSameSize(false);
+    Fill24(*v.GetPXBitmap(), 200, 150, 200, 200, 200);
+    v.Update();
+    v.AddLayer();
+    TPXLayer* l = v.GetLayer(1);
+    Fill24(*l->Bitmap(), 50, 40, 255, 255, 255);
+    l->Width = big ? 9000 : 50;
+    l->Height = big ? 8000 : 40;
+    l->PosX = 120 - l->Width;  // bottom-right corner at (120, 90)
+    l->PosY = 90 - l->Height;
+    l->SoftShadow = true;
+    l->ShadowRadius = 3.0;
+    v.Update();
+    PaintNow(v);
+    const TRect r = l->ClientRect;
+    shots[big] = v.BackBuffer().Image().copy(r.Right - 10, r.Bottom - 10, 40, 40).convertToFormat(QImage::Format_RGB32);
+  }
+  EXPECT_LT(qRed(shots[1].pixel(12, 12)), 200);  // below and right of the corner
+  EXPECT_EQ(shots[0], shots[1]);
+}
+
 TEST(PixoranViewInteraction, GripDragAndLayerMoveThroughMouseEvents) {
   TPixoranView v;
   v.SetBounds(0, 0, 300, 200);
@@ -380,6 +412,85 @@ TEST(PixoranViewInteraction, LineSnapFlagStandsForAltAndAutoScrollShiftsSelectio
   EXPECT_FALSE(v.AutoScroll(50, 50));
 }
 
+// A real rectangle drag held right of the picture: the timer goes on
+// scrolling, one step of the distance outside a tick, until the origin
+// stops; the rectangle follows to the picture's edge. Back inside, the
+// ticks do nothing.
+struct TTimerView : TPixoranView {
+  using TPixoranView::kAutoScrollTimer;
+  using TPixoranView::Timer;
+};
+
+TEST(PixoranViewInteraction, AutoScrollRepeatsOnTheTimerWhileHeldOutside) {
+  TTimerView v;
+  v.SetBorderStyle(bsNone);
+  v.SetScrollBars(ssNone);
+  v.SetBounds(0, 0, 300, 200);
+  v.Show();
+  Fill24(*v.GetPXBitmap(), 900, 700, 1, 1, 1);
+  v.Update();
+  v.SetMouseInteract(miSelect);
+  QWidget* w = v.Widget();
+  QTest::mousePress(w, Qt::LeftButton, Qt::NoModifier, QPoint(100, 100));
+  QTest::mouseMove(w, QPoint(200, 120));
+  QTest::mouseMove(w, QPoint(320, 120));  // 20 pixels right of the picture
+  EXPECT_EQ(v.ViewX(), 20);
+  for (int i = 0; i < 3; ++i) v.Timer(TTimerView::kAutoScrollTimer);
+  EXPECT_EQ(v.ViewX(), 80);
+  for (int i = 0; i < 40; ++i) v.Timer(TTimerView::kAutoScrollTimer);
+  int32_t mx = 0, my = 0;
+  v.GetMaxViewXY(mx, my);
+  EXPECT_EQ(v.ViewX(), mx);
+  QTest::mouseMove(w, QPoint(250, 120));
+  v.Timer(TTimerView::kAutoScrollTimer);
+  EXPECT_EQ(v.ViewX(), mx);
+  QTest::mouseRelease(w, Qt::LeftButton, Qt::NoModifier, QPoint(250, 120));
+  // The rectangle runs from its first image point to the mouse's.
+  ASSERT_EQ(v.GetSelectionPointCount(), 4);
+  EXPECT_EQ(v.GetSelectionPoints()[0].X, 100);
+  EXPECT_EQ(v.GetSelectionPoints()[2].X, v.ScreenToBitmapX(250) + 1);
+}
+
+// A navigator follows its viewer: the image again at each image change, a
+// repaint at each view change.
+struct TPaintCountView : TPixoranView {
+  int paints = 0;
+
+ protected:
+  void Paint() override {
+    ++paints;
+    TPixoranView::Paint();
+  }
+};
+
+TEST(PixoranViewInteraction, NavigatorFollowsImageAndViewChanges) {
+  TPixoranView big;
+  big.SetBounds(0, 0, 120, 90);
+  big.Show();
+  Fill24(*big.GetPXBitmap(), 400, 300, 1, 1, 1);
+  big.Update();
+  TPaintCountView nav;
+  nav.SetBounds(200, 0, 80, 60);
+  nav.Show();
+  big.SetLinkedView(&nav);
+  ASSERT_EQ(nav.GetPXBitmap()->Width(), 400);
+
+  // A layout alone hands nothing over; an image change does.
+  Fill24(*big.GetPXBitmap(), 500, 200, 9, 9, 9);
+  big.Update();
+  EXPECT_EQ(nav.GetPXBitmap()->Width(), 400);
+  big.ImageChange();
+  EXPECT_EQ(nav.GetPXBitmap()->Width(), 500);
+  EXPECT_EQ(nav.GetPXBitmap()->Scanline(0)[0], 9);
+
+  QCoreApplication::processEvents();
+  nav.paints = 0;
+  big.SetViewXY(50, 0);
+  QCoreApplication::processEvents();
+  EXPECT_GT(nav.paints, 0);
+  big.SetLinkedView(nullptr);
+}
+
 // Without a selection under the press, the wand runs at the release.
 class TWandView : public TSnoopView {
  protected:
@@ -423,6 +534,93 @@ TEST(PixoranViewInteraction, InsertAndExternalBitmaps) {
   EXPECT_NE(v.GetPXBitmap(), &ext);
   EXPECT_TRUE(v.GetLayer(0)->OwnsBitmap());
   EXPECT_EQ(ext.Width(), 3);  // still the caller's
+  // The layer's own bitmap handed back stays its own (the sanitizer run
+  // sees a leak otherwise).
+  TPXBitmap* own = v.GetPXBitmap();
+  v.SetExternalBitmap(own);
+  EXPECT_EQ(v.GetPXBitmap(), own);
+  EXPECT_TRUE(v.GetLayer(0)->OwnsBitmap());
+}
+
+// Grip drags and layer moves far past the picture: sizes and positions
+// stop at kPXLayerReach extents (the picture is 200 x 150).
+TEST(PixoranViewInteraction, DraggedLayersStayWithinReach) {
+  struct TCase {
+    int grip;  // 0: a move from inside
+    QPoint by;
+    int32_t w, h, x, y;
+  };
+  for (const TCase c : {TCase{3, {100000, 100000}, 800, 600, 20, 30}, TCase{1, {-100000, -100000}, 800, 600, -730, -530},
+                        TCase{0, {100000, -100000}, 50, 40, 800, -600}, TCase{0, {-100000, 100000}, 50, 40, -800, 600}}) {
+    SCOPED_TRACE(c.grip);
+    TPixoranView v;
+    v.SetBounds(0, 0, 300, 200);
+    v.Show();
+    v.SetLayersSameSize(false);
+    Fill24(*v.GetPXBitmap(), 200, 150, 50, 50, 50);
+    v.Update();
+    v.AddLayer();
+    TPXLayer* l = v.GetLayer(1);
+    l->Width = 50;
+    l->Height = 40;
+    l->PosX = 20;
+    l->PosY = 30;
+    v.SetMouseInteract(miMoveLayers | miResizeLayers);
+    PaintNow(v);
+    const TRect r = l->ClientRect;
+    const QPoint from = c.grip == 3 ? QPoint(r.Right, r.Bottom) : c.grip == 1 ? QPoint(r.Left, r.Top)
+                                                                          : QPoint(r.Left + 20, r.Top + 15);
+    // Far outside the client: the conversions go on past the picture.
+    QWidget* w = v.Widget();
+    QTest::mousePress(w, Qt::LeftButton, Qt::NoModifier, At(v, from.x(), from.y()));
+    for (int k = 1; k <= 4; ++k)
+      QTest::mouseMove(w, At(v, from.x() + c.by.x() * k / 4, from.y() + c.by.y() * k / 4));
+    QTest::mouseRelease(w, Qt::LeftButton, Qt::NoModifier, At(v, from.x() + c.by.x(), from.y() + c.by.y()));
+    EXPECT_EQ(l->GetWidth(), c.w);
+    EXPECT_EQ(l->GetHeight(), c.h);
+    EXPECT_EQ(l->PosX, c.x);
+    EXPECT_EQ(l->PosY, c.y);
+  }
+}
+
+// MergeLayers: a layer shown at another size than its bitmap is resampled
+// to it first; a result past the merge limit is refused with Aborting and
+// the layers left as they were.
+TEST(PixoranViewInteraction, MergeResamplesLayersAndRefusesHugeResults) {
+  TPixoranView v;
+  v.SetLayersSameSize(false);
+  Fill24(*v.GetPXBitmap(), 8, 6, 0, 0, 0);
+  v.Update();
+  v.AddLayer();
+  TPXLayer* up = v.GetLayer(1);
+  Fill24(*up->Bitmap(), 2, 2, 10, 20, 30);
+  up->Width = 6;
+  up->Height = 4;
+  up->PosX = 4;
+  up->PosY = 3;
+  ASSERT_TRUE(v.MergeLayers(0, 1));
+  ASSERT_EQ(v.GetLayersCount(), 1);
+  TPXBitmap* m = v.GetPXBitmap();
+  ASSERT_EQ(m->Width(), 10);
+  ASSERT_EQ(m->Height(), 7);
+  EXPECT_EQ(m->GetPixel24(9, 6), (TBGR{10, 20, 30}));  // the stretched layer reaches its display corner
+  EXPECT_EQ(m->GetPixel24(4, 3), (TBGR{10, 20, 30}));
+  EXPECT_EQ(m->GetPixel24(3, 3), (TBGR{0, 0, 0}));
+  EXPECT_EQ(m->GetAlphaChannel()->Scanline(6)[1], 0);  // neither layer
+
+  v.AddLayer();
+  TPXLayer* far = v.GetLayer(1);
+  far->PosX = 1 << 14;
+  far->PosY = 1 << 14;  // 16 k x 16 k pixels and more: past the limit
+  TPXBitmap* before0 = v.GetLayer(0)->Bitmap();
+  TPXBitmap* before1 = far->Bitmap();
+  v.GetIO()->SetAborting(false);
+  EXPECT_FALSE(v.MergeLayers(0, 1));
+  EXPECT_TRUE(v.GetIO()->Aborting());
+  ASSERT_EQ(v.GetLayersCount(), 2);
+  EXPECT_EQ(v.GetLayer(0)->Bitmap(), before0);
+  EXPECT_EQ(v.GetLayer(1)->Bitmap(), before1);
+  EXPECT_EQ(before0->Width(), 10);
 }
 
 TEST(PixoranViewInteraction, SpecialKeysAndShiftCursor) {

@@ -197,9 +197,131 @@ TEST(PixoranViewSelection, GripsResizeAndPressesInsideMove) {
   Drag(v, {{60, 60}, {65, 62}, {70, 65}});  // inside: moves by (10, 5)
   EXPECT_EQ(MaskBox(v), (Box{50, 45, 182, 117}));
   EXPECT_EQ(v.GetSelectionPointCount(), 4);
-  // Dragged past the border, the outline stops there.
+  // Dragged past the border, the rectangle stops there whole.
   Drag(v, {{100, 100}, {150, 140}});
-  EXPECT_EQ(MaskBox(v), (Box{100, 85, 199, 149}));
+  EXPECT_EQ(MaskBox(v), (Box{67, 77, 199, 149}));
+}
+
+// The outline's first and third corners after MoveSelection: the rectangle
+// keeps its size at every border; without clip a move wholly outside is refused.
+TEST(PixoranViewSelection, MovedRectangleStopsAtTheBorderWithItsSize) {
+  struct TCase {
+    int32_t dx, dy;
+    bool clip;
+    TPXPoint first, third;
+  };
+  for (const TCase c : {TCase{500, 0, true, {139, 20}, {200, 61}}, TCase{-500, 0, true, {0, 20}, {61, 61}},
+                        TCase{0, 500, true, {20, 109}, {81, 150}}, TCase{0, -500, true, {20, 0}, {81, 41}},
+                        TCase{150, 100, false, {139, 109}, {200, 150}}, TCase{300, 0, false, {20, 20}, {81, 61}},
+                        TCase{7, -3, false, {27, 17}, {88, 58}}}) {
+    SCOPED_TRACE(::testing::Message() << c.dx << "," << c.dy << " clip " << c.clip);
+    TSelView v;
+    v.SelectionBase = pxsbBitmap;
+    v.Select(20, 20, 80, 60);
+    v.MoveSelection(c.dx, c.dy, c.clip);
+    ASSERT_EQ(v.GetSelectionPointCount(), 4);
+    EXPECT_EQ(v.GetSelectionPoints()[0], c.first);
+    EXPECT_EQ(v.GetSelectionPoints()[2], c.third);
+  }
+}
+
+// A wand fill (flood or colour match) and a Shift-added rectangle, in either
+// order: the outline holds the rectangle's four corners, yet the selection
+// is the mask of both. It shows no rectangle grips, moves as a mask (cut at
+// the border or stopped there) and is outlined by the mask's own edge.
+TEST(PixoranViewSelection, WandAndAddedRectangleStayOneSelection) {
+  struct TCase {
+    bool wandFirst;
+    int32_t mode;
+    TPXSelectionOptions extra;
+    QPoint to;  // the drag from (70, 60)
+    Box box;
+    int64_t pixels;
+  };
+  const int64_t both = 50 * 50 + 21 * 21;
+  for (const TCase c : {TCase{true, 1, 0, {80, 65}, {60, 45, 160, 125}, both},
+                        TCase{false, 1, 0, {80, 65}, {60, 45, 160, 125}, both},
+                        TCase{true, 2, 0, {80, 65}, {60, 45, 160, 125}, both},
+                        TCase{false, 2, 0, {170, 60}, {99, 40, 199, 120}, both},
+                        TCase{true, 1, pxsoCutBorders, {170, 60}, {150, 40, 199, 89}, 50 * 50},
+                        TCase{false, 1, pxsoMarkOuter, {80, 65}, {60, 45, 160, 125}, both}}) {
+    SCOPED_TRACE(::testing::Message() << "wand first " << c.wandFirst << " mode " << c.mode << " options "
+                                    << int{c.extra});
+    TSelView v;
+    v.MagicWandMode = c.mode;
+    v.SetSelectionOptions(v.SelectionOptions | c.extra);
+    auto wand = [&](bool add) {
+      v.SetMouseInteract(miSelectMagicWand);
+      QTest::mouseClick(v.Widget(), Qt::LeftButton, add ? Qt::ShiftModifier : Qt::NoModifier, QPoint(60, 50));
+    };
+    auto rect = [&](bool add) {
+      v.SetMouseInteract(miSelect);
+      Drag(v, {{130, 100}, {140, 110}, {150, 120}}, add ? Qt::ShiftModifier : Qt::NoModifier);
+    };
+    if (c.wandFirst) {
+      wand(false);
+      rect(true);
+    } else {
+      rect(false);
+      wand(true);
+    }
+    ASSERT_EQ(v.GetSelectionPointCount(), 4);
+    ASSERT_EQ(MaskBox(v), (Box{50, 40, 150, 120}));
+    // No grip at the rectangle's corner or edge.
+    v.SetMouseInteract(miSelect);
+    QTest::mouseMove(v.Widget(), QPoint(151, 121));  // the outline's far corner
+    EXPECT_EQ(v.Cursor(), kPXDefaultViewCursor);
+    QTest::mouseMove(v.Widget(), QPoint(151, 110));
+    EXPECT_EQ(v.Cursor(), kPXDefaultViewCursor);
+
+    Drag(v, {{70, 60}, {75, 62}, c.to});
+    int64_t set = 0;
+    Box tight{200, 150, -1, -1};
+    for (int32_t y = 0; y < 150; ++y)
+      for (int32_t x = 0; x < 200; ++x) {
+        if (!v.Mask().IsPointInside(x, y)) continue;
+        ++set;
+        tight = {std::min(tight.x1, x), std::min(tight.y1, y), std::max(tight.x2, x), std::max(tight.y2, y)};
+      }
+    EXPECT_EQ(tight, c.box);
+    EXPECT_EQ(set, c.pixels);
+
+    const QImage img = v.Widget()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const int32_t left = c.box.x1, top = c.box.y1;
+    if (c.extra & pxsoMarkOuter) {
+      // Inside both parts the picture shows; outside it is shaded.
+      EXPECT_EQ(img.pixel(left + 20, top + 20), qRgb(kSquare.r, kSquare.g, kSquare.b));
+      EXPECT_EQ(img.pixel(left + 90, top + 70), qRgb(kBack.r, kBack.g, kBack.b));
+      // Shaded in a half-tone: one of two neighbours.
+      EXPECT_TRUE(img.pixel(left + 60, top + 20) != qRgb(kBack.r, kBack.g, kBack.b) ||
+                  img.pixel(left + 61, top + 20) != qRgb(kBack.r, kBack.g, kBack.b));
+    } else {
+      // The wand part's left edge is drawn in the dash colours.
+      for (int32_t y = top + 2; y < top + 48; y += 5) {
+        const QRgb p = img.pixel(left, y);
+        EXPECT_TRUE(p == qRgb(0, 0, 0) || p == qRgb(255, 255, 255)) << "y " << y;
+      }
+    }
+  }
+}
+
+// Phases 8 and 9 of the ants come after 7: the dash counter starts again at
+// 0, so they draw as phase 0.
+TEST(PixoranViewSelection, AntsPhasesEightAndNineDrawAsPhaseZero) {
+  TSelView v;
+  v.DrawSelectionGrips = false;
+  v.SelectionBase = pxsbBitmap;
+  v.Select(20, 20, 100, 80);
+  for (int i = 0; i < 8; ++i) v.AntsTick();
+  for (int phase : {8, 9}) {
+    ASSERT_EQ(v.AntsPhase(), phase);
+    const QImage img = v.Widget()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    for (int x = 20; x < 100; ++x)
+      ASSERT_EQ(img.pixel(x, 20), ((x - 20) & 7) < 4 ? qRgb(0, 0, 0) : qRgb(255, 255, 255)) << "phase " << phase
+                                                                                           << " x " << x;
+    v.AntsTick();
+  }
+  EXPECT_EQ(v.AntsPhase(), 0);
 }
 
 TEST(PixoranViewSelection, RectangleRulesAndEllipsePointCounts) {

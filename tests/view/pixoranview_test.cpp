@@ -12,6 +12,7 @@
 #include <QWidget>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -173,6 +174,17 @@ TEST(PixoranView, MaximumOriginRule) {
   EXPECT_EQ(ev.changes[0], 0);
   v.SetViewX(mx);
   EXPECT_EQ(ev.changes.size(), 1u);
+
+  // A maximum that shows no further image column is 0: at 500 % a 20 x 100
+  // picture exceeds the client by 2 zoomed pixels across (with the half
+  // pixel), less than a column.
+  v.SetZoom(100.0);
+  SetPicture(v, 20, 100);
+  v.SetZoom(500.0);
+  v.GetMaxViewXY(mx, my);
+  ASSERT_EQ(cw, 100);
+  EXPECT_EQ(mx, 0);
+  EXPECT_EQ(my, 502 - ch);
 
   // A picture the whole control holds does not scroll.
   SetPicture(v, 10, 10);
@@ -586,6 +598,87 @@ TEST(PixoranView, DelayedZoomFilter) {
   EXPECT_TRUE(unfiltered(Grab(v)));
   for (int i = 0; i < 4; ++i) v.Timer(1);
   EXPECT_FALSE(unfiltered(Grab(v)));
+  // Repaints count down too: after the change, three more repaints go
+  // unfiltered and the next one is filtered, without a timer tick.
+  v.SetViewXY(20, 20);
+  for (int i = 0; i < 4; ++i) EXPECT_TRUE(unfiltered(Grab(v))) << i;
+  EXPECT_FALSE(unfiltered(Grab(v)));
+}
+
+// Setting the background lays the view out, repaints and reports an image change.
+TEST(PixoranView, BackgroundSetterLaysOutAndReportsTheChange) {
+  TPixoranView v;
+  v.SetBounds(0, 0, 120, 90);
+  SetPicture(v, 40, 30);
+  int changes = 0;
+  v.OnImageChange = [&](TObject*) { ++changes; };
+  v.SetBackground(RGBColor(1, 2, 3));
+  EXPECT_EQ(changes, 1);
+  EXPECT_EQ(Grab(v).pixel(0, 0), qRgb(1, 2, 3));
 }
 
 }  // namespace
+
+// The background as each pixel format means it: the nearest palette entry,
+// the luminance (21/71/8 of red, green, blue; as a word for 16-bit grey and
+// a fraction for float), the set bit of a light colour. Every path that
+// fills with it: filling the image, a copy's unselected pixels, a new layer,
+// a layer enlarged to the others, the cleared image.
+TEST(PixoranView, BackgroundFillsInEachPixelFormat) {
+  const float grey = 117 / 255.0f;
+  uint8_t floatBytes[4];
+  std::memcpy(floatBytes, &grey, 4);
+  struct TCase {
+    TPXPixelFormat format;
+    std::vector<uint8_t> bytes;  // one pixel; for pxBW1 the bit
+  };
+  for (const TCase& c : {TCase{pxPal8, {1}}, TCase{pxGray8, {117}}, TCase{pxGray16, {0x75, 0x75}},
+                         TCase{px32f, {floatBytes[0], floatBytes[1], floatBytes[2], floatBytes[3]}},
+                         TCase{pxBW1, {1}}, TCase{pxBGR24, {50, 100, 200}}}) {
+    SCOPED_TRACE(static_cast<int>(c.format));
+    auto pixel = [&c](TPXBitmap& b, int32_t x, int32_t y) {
+      const uint8_t* r = b.Scanline(y);
+      if (c.format == pxBW1) return std::vector<uint8_t>{static_cast<uint8_t>((r[x / 8] >> (7 - x % 8)) & 1)};
+      const int32_t n = b.BitCount() / 8;
+      return std::vector<uint8_t>(r + x * n, r + (x + 1) * n);
+    };
+    TPixoranView v;
+    v.SetBounds(0, 0, 100, 80);
+    v.SetLegacyBitmap(false);
+    v.SetBackground(RGBColor(200, 100, 50));
+    TPXBitmap& b = *v.GetPXBitmap();
+    b.Allocate(8, 6, c.format);
+    if (c.format == pxPal8) {
+      b.SetPaletteEntry(0, TBGR{0, 0, 0});
+      b.SetPaletteEntry(1, TBGR{40, 110, 190});
+      b.SetPaletteEntry(2, TBGR{255, 255, 255});
+    }
+    v.FillWithBackground();
+    EXPECT_EQ(pixel(b, 0, 0), c.bytes);
+    EXPECT_EQ(pixel(b, 7, 5), c.bytes);
+
+    // A triangle's box: its far corner lies outside and takes the background.
+    b.Fill(0);
+    v.SelectionBase = pxsbBitmap;
+    for (TPXPoint p : {TPXPoint{0, 0}, TPXPoint{8, 0}, TPXPoint{0, 6}}) v.AddSelectionPoint(p.X, p.Y);
+    TPXBitmap part;
+    ASSERT_TRUE(v.CopySelectionToPXBitmap(part));
+    EXPECT_EQ(pixel(part, part.Width() - 1, part.Height() - 1), c.bytes);
+    v.Deselect();
+
+    if (c.format != pxPal8) {  // a new layer has its own palette
+      v.AddLayer();
+      EXPECT_EQ(pixel(*v.GetPXBitmap(), 3, 3), c.bytes);
+      // A larger layer enlarges the others; the new area takes the background.
+      v.GetPXBitmap()->Allocate(10, 8, c.format);
+      v.Update();
+      TPXBitmap& first = *v.GetLayer(0)->Bitmap();
+      ASSERT_EQ(first.Width(), 10);
+      EXPECT_EQ(pixel(first, 9, 2), c.bytes);
+      EXPECT_EQ(pixel(first, 2, 7), c.bytes);
+      v.SetCurrentLayer(0);
+      v.ClearImage();  // the new 1 x 1 image has a palette of its own too
+      EXPECT_EQ(pixel(*v.GetPXBitmap(), 0, 0), c.bytes);
+    }
+  }
+}
