@@ -6,15 +6,18 @@
 // palette dialog its colour panels open.
 #include <QDialog>
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "core/kopxdefs.h"
 #include "io/pixoranio_params.h"
+#include "io/pxsavepages.h"
 
 class QCheckBox;
 class QComboBox;
+class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
@@ -59,21 +62,10 @@ class TPixoranPaletteDialog : public QDialog {
   QPushButton* cancel_ = nullptr;
 };
 
-// ---------------------------------------------------------------- TIFF compression list
-
-// Record codes (0 none, 1 to 4 CCITT, 5 LZW, 7 JPEG, 8 PackBits) to the
-// compression list's index and back; the list has an "LZW" item only while
-// the LZW compressor hook is set.
-int32_t TIFFCompressionToIndex(int32_t code, bool withLZW);
-uint8_t TIFFIndexToCompression(int32_t index, bool withLZW);
-
 // ---------------------------------------------------------------- the dialog
 
-// Pages in the order of the page control.
-enum TIOPreviewPage : int32_t {
-  ppgJPEG1 = 0, ppgJPEG2, ppgTIFF1, ppgTIFF2, ppgGIF1, ppgGIF2, ppgBMP1, ppgPCX1, ppgPNG1, ppgTGA1, ppgJ20001,
-  ppgCount
-};
+// The pages (TIOPreviewPage), what each writes on OK and the TIFF
+// compression list's mapping live in io/pxsavepages.h.
 
 class TfIOPreviews : public QDialog {
   Q_OBJECT
@@ -192,8 +184,20 @@ class TfIOPreviews : public QDialog {
 
  private:
   void BuildPages();
+  void BuildJPEGPages();
+  void BuildTIFFPages();
+  void BuildGIFPages();
+  void BuildCompressionPage(TIOPreviewPage page, QComboBox*& compression, const char* compressionName,
+                            QComboBox*& colours, const char* coloursName);
+  void BuildPNGPage();
+  void BuildTGAPage();
+  void BuildJ2000Page();
   QWidget* AddPage(TIOPreviewPage page);
-  void Connect(QObject* control, TIOPreviewPage page);
+  // Captioned controls, listed for ApplyLanguage.
+  QLabel* CaptionLabel(QWidget* parent, int32_t word);
+  QGroupBox* CaptionGroup(QWidget* parent, int32_t word);
+  QCheckBox* CaptionCheck(QWidget* parent, int32_t word, const char* name);
+  void Connect(TIOPreviewPage page, std::initializer_list<QObject*> controls);
   void PageChanged(TIOPreviewPage page, QObject* sender);
   // Reads the page's controls into the working record; true when a value
   // differed.
