@@ -10,9 +10,8 @@
 #include "core/neurquant.h"
 #include "core/pxresample.h"
 #include "io/bmpfilt.h"
-#include "io/pixoranio_codecs.h"
 #include "io/pxfiltutil.h"
-#include "io/pxformats.h"
+#include "io/pngfilt.h"
 
 namespace pixoran {
 
@@ -127,19 +126,12 @@ bool TIconReader::Read(int32_t index, bool paramsOnly, std::unique_ptr<TPXMask>*
   return png ? ReadPNG(entry, paramsOnly, mask) : ReadDIB(entry, paramsOnly, mask);
 }
 
-// Images stored as PNG go through the PNG filter the I/O component knows.
-bool TIconReader::ReadPNG(const TIconEntry& e, bool paramsOnly, std::unique_ptr<TPXMask>* mask) {
-  const TPXFormatCodec* png = FindFormatCodec(ioPNG);
-  if (!png || !png->Read) return Fail();
-  TPXBitmap alpha;
-  png->Read(s_, bmp_, params_, progress_, paramsOnly, e.size, alpha);
-  if (progress_.Aborted() || paramsOnly || !mask) return !progress_.Aborted();
-  // An opaque image leaves the alpha empty.
-  const bool translucent = alpha.Width() == bmp_.Width() && alpha.Height() == bmp_.Height();
-  if (!*mask) *mask = std::make_unique<TPXMask>();
-  if (translucent ? !AlphaBitmapToMask(alpha, **mask) : !OpaqueMask(*mask, bmp_.Width(), bmp_.Height()))
-    return Fail();
-  return true;
+// Images stored as PNG go through the PNG filter, their transparency into
+// the mask (all 255 and Full for an opaque image).
+bool TIconReader::ReadPNG(const TIconEntry&, bool paramsOnly, std::unique_ptr<TPXMask>* mask) {
+  std::unique_ptr<TPXMask> unused;
+  ReadPNGStream(s_, bmp_, params_, false, mask ? *mask : unused, paramsOnly, progress_);
+  return !progress_.Aborted();
 }
 
 bool TIconReader::ReadDIB(const TIconEntry& e, bool paramsOnly, std::unique_ptr<TPXMask>* mask) {

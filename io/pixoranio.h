@@ -39,14 +39,6 @@ class TAVIReader;
 
 using TPXNotifyEvent = std::function<void(TObject* sender)>;
 
-// ---------------------------------------------------------------- row colour spaces
-
-// The default of ConvertColorHook (the codes are in io/iohooks.h). Converts
-// count pixels of one row; the top bit of sourceFormat is ignored. Pairs
-// without a conversion write nothing; the source is never changed.
-void ConvertRowColorSpace(const void* source, int32_t sourceFormat, void* destination, TIOParamsVals* params,
-                          int32_t count, int32_t destinationFormat);
-
 
 // ---------------------------------------------------------------- stream headers
 

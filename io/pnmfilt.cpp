@@ -8,7 +8,7 @@
 #include "core/kopxutils_colors.h"
 #include "core/kopxutils_helpers.h"
 #include "core/kopxutils_settings.h"
-#include "io/pixoranio.h"
+#include "io/iohooks.h"
 #include "io/pxfiltutil.h"
 
 namespace pixoran {

@@ -13,7 +13,7 @@
 #include "core/kopxutils_helpers.h"
 #include "core/kopxutils_settings.h"
 #include "core/neurquant.h"
-#include "io/pixoranio.h"
+#include "io/iohooks.h"
 #include "io/pxfiltutil.h"
 
 namespace pixoran {

@@ -21,7 +21,6 @@
 #include "core/pxtransform.h"
 #include "io/iohooks.h"
 #include "io/jpegfilt.h"
-#include "io/pixoranio.h"
 #include "io/pxmetadata.h"
 #include "io/tifccitt.h"
 

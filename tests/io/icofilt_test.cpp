@@ -281,40 +281,36 @@ TEST(IcoRead, HandMadeEntries) {
   EXPECT_EQ(o.bmp.Height(), 16);
 }
 
-// PNG images inside an icon go to the PNG filter the I/O component knows.
-int g_pngCalls = 0;
-int64_t g_pngLength = 0;
-void StandInPNG(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec&, bool, int64_t dataLength,
-                TPXBitmap& alpha) {
-  ++g_pngCalls;
-  g_pngLength = dataLength;
-  uint8_t sig[8];
-  stream.Read(sig, 8);
-  bitmap.Allocate(2, 2, pxBGR24);
-  alpha.Allocate(2, 2, pxGray8);
-  params.Width = params.Height = 2;
-  bitmap.Scanline(0)[0] = sig[1];
-}
-
-TEST(IcoRead, PngEntriesGoThroughThePngCodec) {
-  THandImage png{2, 2};
-  png.raw = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 1, 2, 3};
-  const Bytes file = HandIcon(1, {png});
-  TPXFormatCodec standIn = *FindFormatCodec(ioPNG);
-  standIn.Read = StandInPNG;
-  const TPXFormatCodec old = SetFormatCodec(standIn);
+// PNG images inside an icon, here written by Qt, decode with their alpha;
+// a broken one fails the read.
+TEST(IcoRead, PngEntriesDecodeWithTheirAlpha) {
+  QImage q(3, 2, QImage::Format_ARGB32);
+  for (int y = 0; y < 2; ++y)
+    for (int x = 0; x < 3; ++x) q.setPixel(x, y, qRgba(40 * x, 100 + y, 7, 60 * x + 20 * y + 10));
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  ASSERT_TRUE(q.save(&buffer, "PNG"));
+  THandImage png{3, 2};
+  png.raw.assign(bytes.begin(), bytes.end());
   TRead r;
-  ReadICO(file, r);
-  EXPECT_FALSE(r.aborted);
-  EXPECT_EQ(g_pngCalls, 1);
-  EXPECT_EQ(g_pngLength, 11);
-  EXPECT_EQ(r.bmp.Scanline(0)[0], 'P');
-  standIn.Read = nullptr;
-  SetFormatCodec(standIn);
-  TRead none;
-  ReadICO(file, none);
-  EXPECT_TRUE(none.aborted);
-  SetFormatCodec(old);
+  ReadICO(HandIcon(1, {png}), r);
+  ASSERT_FALSE(r.aborted);
+  ASSERT_EQ(r.bmp.Width(), 3);
+  ASSERT_EQ(r.bmp.Height(), 2);
+  ASSERT_EQ(r.alpha.Width(), 3);
+  for (int y = 0; y < 2; ++y)
+    for (int x = 0; x < 3; ++x) {
+      const uint8_t* p = r.bmp.Scanline(y) + 3 * x;
+      EXPECT_EQ(p[2], 40 * x);
+      EXPECT_EQ(p[1], 100 + y);
+      EXPECT_EQ(p[0], 7);
+      EXPECT_EQ(r.alpha.Scanline(y)[x], 60 * x + 20 * y + 10);
+    }
+  png.raw.resize(20);  // the signature and part of the header only
+  TRead cut;
+  ReadICO(HandIcon(1, {png}), cut);
+  EXPECT_TRUE(cut.aborted);
 }
 
 TEST(IcoWrite, NetpbmAndQtReadOurIcons) {
