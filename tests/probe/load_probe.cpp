@@ -4,8 +4,13 @@
 // prints "aborting=A width=W height=H cpu_ms=C peak_kb=P allocfail=F" and
 // exits 0. A crash, a hang past the processor limit (SIGXCPU) or an
 // uncaught exception ends it otherwise, which is what the caller looks for.
+//   load_probe save <file-size-limit> <width> <height> <file>
+// saves a noisy picture by the file's extension with files limited to the
+// given bytes (0: no limit), as on a full disk, and prints
+// "aborting=A exception=E".
 #include <sys/resource.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <new>
@@ -29,9 +34,38 @@ void Limit(int resource, rlim_t value) {
   setrlimit(resource, &r);
 }
 
+int Save(char** argv) {
+  const rlim_t limit = static_cast<rlim_t>(std::atoll(argv[2]));
+  const int32_t w = std::atoi(argv[3]), h = std::atoi(argv[4]);
+  pixoran::TPixoranIO io;
+  pixoran::TPXBitmap& b = *io.PXBitmap();
+  if (!b.Allocate(w, h, pixoran::pxBGR24)) return 3;
+  uint32_t seed = 12345;
+  for (int32_t y = 0; y < h; ++y) {
+    uint8_t* row = b.Scanline(y);
+    for (int32_t x = 0; x < 3 * w; ++x) row[x] = static_cast<uint8_t>((seed = seed * 1103515245u + 12345u) >> 16);
+  }
+  io.Params().ICOSizes[0] = {w, h};
+  io.Params().ICOBitCounts[0] = 24;
+  if (limit > 0) {
+    // What a full disk does to a writer: its writes fail, nothing kills it.
+    std::signal(SIGXFSZ, SIG_IGN);
+    Limit(RLIMIT_FSIZE, limit);
+  }
+  int exception = 0;
+  try {
+    io.SaveToFile(argv[5]);
+  } catch (...) {
+    exception = 1;
+  }
+  std::printf("aborting=%d exception=%d\n", io.Aborting() ? 1 : 0, exception);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 6 && std::string(argv[1]) == "save") return Save(argv);
   if (argc != 4) {
     std::fprintf(stderr, "usage: load_probe <data-limit-MB> <cpu-limit-s> <file>\n");
     return 2;
