@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <stdexcept>
 #include <vector>
 
 #include <QAction>
@@ -112,6 +113,12 @@ bool SaveThrough(TPixoranIO& io, const std::string& fileName) {
     return false;
   }
   return !io.Aborting();
+}
+
+std::string SaveFailedMessage(const std::string& fileName) { return "无法保存文件 " + fileName; }
+
+void SaveOrRaise(TPixoranIO& io, const std::string& fileName) {
+  if (!SaveThrough(io, fileName)) throw std::runtime_error(SaveFailedMessage(fileName));
 }
 
 // ---------------------------------------------------------------- window

@@ -60,6 +60,12 @@ std::string WorkingFolderFor(const std::string& programDir);
 // that cannot be opened raises) as false, without a message.
 bool LoadThrough(pixoran::TPixoranIO& io, const std::string& fileName);
 bool SaveThrough(pixoran::TPixoranIO& io, const std::string& fileName);
+// The message of a save that failed (a full disk, a folder without write
+// access): the file it could not write.
+std::string SaveFailedMessage(const std::string& fileName);
+// SaveThrough with that message raised on failure, for the commands, whose
+// guard shows it.
+void SaveOrRaise(pixoran::TPixoranIO& io, const std::string& fileName);
 
 // The maker's web page the web-site command opens.
 inline constexpr const char* kWebSiteAddress = "https://tolvaren.example.org/";

@@ -64,7 +64,7 @@ void TfrmMain::acSaveFileExecute() {
   std::string name;
   io.ExecuteSaveDialog("", "", "", name, 3, false);
   if (name.empty()) return;
-  io.SaveToFile(name);
+  SaveOrRaise(io, name);
 }
 
 void TfrmMain::acSaveAsExecute() {
@@ -74,7 +74,7 @@ void TfrmMain::acSaveAsExecute() {
   // working file until the user saves elsewhere (the snapshot has its own).
   const std::string name = io.Params().FileName;
   if (name.empty()) return;
-  io.SaveToFile(name);
+  SaveOrRaise(io, name);
 }
 
 void TfrmMain::acPrintExecute() {
