@@ -1,9 +1,10 @@
 // Fuzz target of the PNG reader: every input is probed and read with the
 // alpha into a mask, blended, natively and as the I/O component reads it;
-// an image that reads cleanly is written back with its alpha and must read
-// back to the same colours and alpha. Half the inputs get their chunk
+// an image that reads cleanly is written back with its alpha, in a pixel
+// format and with a record the input picks, and must read back the same. Half the inputs get their chunk
 // checksums made right first, so mutations reach the decoder instead of
 // stopping at the checksum test.
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
@@ -43,14 +44,36 @@ bool SameImage(TPXBitmap& a, TPXMask* ma, TPXBitmap& b, TPXMask* mb) {
   return true;
 }
 
-void RoundTrip(TPXBitmap& image, TPXMask* mask, uint8_t choice) {
-  if (int64_t{image.Width()} * image.Height() > (1 << 16)) return;
+// Written back in a pixel format and at a depth the input picks (the
+// depth the format needs, or any other), an image must be writable and
+// read back at its size; at the depth its format needs, with the same
+// colours and alpha.
+void RoundTrip(TPXBitmap& decoded, TPXMask* mask, const uint8_t* pick, size_t picks) {
+  if (int64_t{decoded.Width()} * decoded.Height() > (1 << 16)) return;
+  size_t at = 0;
+  auto next = [&](uint32_t range) { return (at < picks ? pick[at++] : 0u) % range; };
+  struct TDepth {
+    TPXPixelFormat format;
+    int32_t samples, bits;
+  };
+  static constexpr TDepth kDepths[] = {{pxBW1, 1, 1},    {pxPal8, 1, 8},    {pxGray8, 1, 8},
+                                       {pxGray16, 1, 16}, {pxBGR24, 3, 8}, {pxBGR24, 3, 16}};
+  const TDepth& depth = kDepths[next(6)];
+  TPXBitmap image;
+  image.Assign(&decoded);
+  try {
+    image.SetPixelFormat(depth.format);
+  } catch (const EPXBitmapError&) {
+    return;  // a pair the conversion refuses
+  }
   TIOParamsVals params;
-  params.SamplesPerPixel = 3;
-  params.BitsPerSample = 8;
-  params.PNGInterlaced = choice & 1;
-  params.PNGFilter = (choice >> 1) % 3;
-  params.PNGCompression = 1;
+  const bool matching = next(4) != 0;
+  params.SamplesPerPixel = matching ? depth.samples : (next(2) ? 3 : 1);
+  params.BitsPerSample = matching ? depth.bits : static_cast<int32_t>(1u << next(5));
+  params.PNGInterlaced = static_cast<uint8_t>(next(2));
+  params.PNGFilter = static_cast<uint8_t>(next(3));
+  params.PNGCompression = static_cast<int32_t>(next(10));
+  params.PNGBackground = TBGR{static_cast<uint8_t>(next(256)), 0, 0};
   std::atomic<bool> aborting{false};
   TPXProgressRec progress;
   progress.Aborting = &aborting;
@@ -60,9 +83,11 @@ void RoundTrip(TPXBitmap& image, TPXMask* mask, uint8_t choice) {
   out.SetPosition(0);
   TPXBitmap back;
   TIOParamsVals backParams;
+  backParams.KeepNativeFormat = static_cast<uint8_t>(next(2));
   std::unique_ptr<TPXMask> backMask;
   ReadPNGStream(out, back, backParams, false, backMask, false, progress);
-  if (aborting || !SameImage(image, mask, back, backMask.get())) std::abort();
+  if (aborting || back.Width() != image.Width() || back.Height() != image.Height()) std::abort();
+  if (matching && !SameImage(image, mask, back, backMask.get())) std::abort();
 }
 
 uint32_t BE32(const uint8_t* p) {
@@ -107,7 +132,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
     switch (mode) {
       case 0:
         ReadPNGStream(stream, bitmap, params, false, mask, false, progress);
-        if (!aborting && bitmap.Width() > 0) RoundTrip(bitmap, mask.get(), choice);
+        if (!aborting && bitmap.Width() > 0) {
+          // The round trip's choices come from the input's last bytes.
+          const size_t picks = std::min<size_t>(size, 12);
+          RoundTrip(bitmap, mask.get(), input + size - picks, picks);
+        }
         break;
       case 1: ReadPNGStream(stream, bitmap, params, true, mask, false, progress); break;
       case 2: ReadPNGStream(stream, bitmap, params, false, mask, true, progress); break;
