@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <memory>
+#include <stdexcept>
 #include <vector>
 
 #include <QAction>
@@ -130,6 +131,15 @@ QTranslator* InstallQtTranslation(const QString& folder) {
   if (!translator->load(QStringLiteral("qt_zh_CN"), folder)) return nullptr;
   if (!QCoreApplication::installTranslator(translator.get())) return nullptr;
   return translator.release();
+}
+
+// Worded like the open-failure message: what went wrong, then the file.
+std::string SaveFailedMessage(const std::string& fileName) {
+  return FileMessageText(QStringLiteral("无法保存文件："), fileName).toStdString();
+}
+
+void SaveOrRaise(TPixoranIO& io, const std::string& fileName) {
+  if (!SaveThrough(io, fileName)) throw std::runtime_error(SaveFailedMessage(fileName));
 }
 
 // ---------------------------------------------------------------- window

@@ -61,6 +61,12 @@ std::string WorkingFolderFor(const std::string& programDir);
 // that cannot be opened raises) as false, without a message.
 bool LoadThrough(pixoran::TPixoranIO& io, const std::string& fileName);
 bool SaveThrough(pixoran::TPixoranIO& io, const std::string& fileName);
+// The message of a save that failed (a full disk, a folder without write
+// access): the file it could not write.
+std::string SaveFailedMessage(const std::string& fileName);
+// SaveThrough with that message raised on failure, for the commands, whose
+// guard shows it.
+void SaveOrRaise(pixoran::TPixoranIO& io, const std::string& fileName);
 
 // The program's message (titled "提示") about one file: what happened,
 // then the file's full path on a line of its own.

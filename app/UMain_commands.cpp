@@ -70,7 +70,7 @@ void TfrmMain::acSaveFileExecute() {
   std::string name;
   io.ExecuteSaveDialog("", "", "", name, 3, false);
   if (name.empty()) return;
-  io.SaveToFile(name);
+  SaveOrRaise(io, name);
 }
 
 void TfrmMain::acSaveAsExecute() {
@@ -80,7 +80,7 @@ void TfrmMain::acSaveAsExecute() {
   // working file until the user saves elsewhere (the snapshot has its own).
   const std::string name = io.Params().FileName;
   if (name.empty()) return;
-  io.SaveToFile(name);
+  SaveOrRaise(io, name);
 }
 
 void TfrmMain::acPrintExecute() {

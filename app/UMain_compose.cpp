@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <stdexcept>
 #include <vector>
 
 #include "app/UEffectForm.h"
@@ -156,6 +157,11 @@ void TfrmMain::SaveUndoSnapshot() {
   // for going back to load.
   DeleteSnapshot();
   snapshotTaken_ = SaveThrough(*snapshotIO_, SnapshotFileName());
+  // An edit that could not be taken back is refused before it starts (the
+  // flattened picture looks as it did). Without a picture there is nothing
+  // to keep: the command says so itself.
+  if (!snapshotTaken_ && PixoranView_Main->GetPXBitmap()->Width() > 0)
+    throw std::runtime_error(SaveFailedMessage(SnapshotFileName()));
 }
 
 void TfrmMain::acGoBackExecute() {

@@ -17,11 +17,10 @@ TPXSettings& PXSettings() {
 int64_t CodecMemoryLimit() {
   // The floor keeps a small bitmap threshold (which only moves bitmaps to
   // temporary files) from refusing ordinary images.
-  constexpr int64_t kFloor = int64_t{256} << 20;
   int64_t limit = PXSettings().MemoryThresholdOverride;
   if (limit <= 0) limit = GetAvailablePhysicalMemory() / 2;
   if (limit <= 0) limit = int64_t{1} << 30;
-  return std::max(limit, kFloor);
+  return std::max(limit, PXSettings().CodecMemoryFloor);
 }
 
 namespace {

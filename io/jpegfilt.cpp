@@ -503,11 +503,15 @@ void ReadBody(TDecoder& dec, TStream& stream, TStream* tablesStream, TPXBitmap& 
   // A file of a few bytes that claims a huge picture would be decoded,
   // padded, at full size (seconds of work and gigabytes of rows). Huffman
   // coding stores no more than a few hundred pixels a byte even for a flat
-  // progressive image, so such a claim is refused. Arithmetic coding can go
-  // further and is left alone.
+  // progressive image, so such a claim is refused. Arithmetic coding has no
+  // such limit (a flat picture of any size codes in about 200 bytes), so
+  // there the same ratio holds only above a size that decodes in a fraction
+  // of a second whatever the file: 16 megapixels.
   constexpr int64_t kMaxPixelsPerByte = 1024;
-  if (const int64_t bytes = stream.Size(); !ci.arith_code && bytes > 0 &&
-      int64_t{ci.image_width} * ci.image_height > bytes * kMaxPixelsPerByte) {
+  constexpr int64_t kArithmeticFreePixels = int64_t{1} << 24;
+  const int64_t pixels = int64_t{ci.image_width} * ci.image_height;
+  if (const int64_t bytes = stream.Size();
+      bytes > 0 && pixels > bytes * kMaxPixelsPerByte && !(ci.arith_code && pixels <= kArithmeticFreePixels)) {
     progress.Abort();
     return;
   }

@@ -1851,16 +1851,22 @@ TEST(BmpCorrupt, SizeBombsFailWithoutHugeAllocations) {
   THandBmp huge = RleFile(8, 0x3FFFFFF, 0x7FFFFFFF, {0, 1});
   EXPECT_TRUE(ReadBytes(huge.File()).aborted);
   EXPECT_TRUE(ReadBytes(huge.File(), {.keepNative = true}).aborted);
-  // A run-length bomb decodes what is there: an end of bitmap right away is
-  // a complete (empty) image, a run and no end is a failure.
-  THandBmp rle = RleFile(8, 30000, 30000, {0, 1});
+  // A run-length bomb, a few bytes claiming more than runs could fill, is
+  // refused before storage is made for it.
+  THandBmp bomb = RleFile(8, 30000, 30000, {0, 1});
+  TRead refused = ReadBytes(bomb.File());
+  EXPECT_TRUE(refused.aborted);
+  EXPECT_EQ(refused.bitmap->Width(), 0);
+  // Within the bound it decodes what is there: an end of bitmap right away
+  // is a complete (empty) image, a run and no end is a failure.
+  THandBmp rle = RleFile(8, 40, 40, {0, 1});
   TRead done = ReadBytes(rle.File());
   EXPECT_FALSE(done.aborted);
-  EXPECT_EQ(done.bitmap->Width(), 30000);
-  rle.pixels = {255, 1, 0, 2, 255, 255, 255, 2};
+  EXPECT_EQ(done.bitmap->Width(), 40);
+  rle = RleFile(8, 20, 300, {255, 1, 0, 2, 255, 255, 255, 2});
   TRead open = ReadBytes(rle.File());
   EXPECT_TRUE(open.aborted);
-  EXPECT_EQ(ColorAt(*open.bitmap, 0, 29999), (TBGR{255, 0, 0}));
+  EXPECT_EQ(ColorAt(*open.bitmap, 0, 299), (TBGR{255, 0, 0}));
 }
 
 // Inputs the fuzzer found (kept in fuzz/regressions/bmp); each once made the

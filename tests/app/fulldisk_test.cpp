@@ -1,0 +1,101 @@
+// The program on a full disk: an edit whose snapshot cannot be written is
+// refused with the picture kept, and "保存" and "保存为..." leave the user's
+// files as they were; each says which file could not be written.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "../fulldisk_inject.h"
+#include "app/UEffectForm.h"
+#include "app/UMain.h"
+#include "core/kopxutils_bitmap.h"
+#include "io/pixoranio.h"
+#include "io/pxprint.h"
+#include "testsupport.h"
+#include "view/pixoranview.h"
+
+using namespace tolvaren;
+using namespace pixoran;
+
+namespace {
+
+QByteArray FileBytes(const std::string& path) {
+  QFile f(QString::fromStdString(path));
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+std::vector<uint8_t> Shown(TPixoranView& v) {
+  TPXBitmap* b = v.GetPXBitmap();
+  std::vector<uint8_t> out;
+  for (int32_t y = 0; y < b->Height(); ++y) {
+    const uint8_t* row = b->Scanline(y);
+    out.insert(out.end(), row, row + b->Width() * b->BitCount() / 8);
+  }
+  return out;
+}
+
+TEST(ProgramFullDisk, EditRefusedAndSavesKeepTheUsersFiles) {
+  const std::string dir = pixoran::testing::MakeTempDir("program-fulldisk") + "/";
+  QDir().mkpath(QString::fromStdString(dir + "frames"));
+  QImage picture(40, 30, QImage::Format_RGB888);
+  for (int y = 0; y < 30; ++y)
+    for (int x = 0; x < 40; ++x) picture.setPixel(x, y, qRgb(x * 6, y * 8, (x * y) & 255));
+  ASSERT_TRUE(picture.save(QString::fromStdString(dir + "picture.png")));
+  ASSERT_TRUE(picture.mirrored().save(QString::fromStdString(dir + "chosen.png")));
+
+  std::vector<QString> messages;
+  MessageHook() = [&](QWidget*, const QString& t) { messages.push_back(t); };
+  std::string nextName = dir + "picture.png";
+  PXDialogHooks().FileDialog = [&](TPixoranIO&, const std::string&, const std::string&, const std::string&,
+                                   std::string& name, int32_t, bool, bool) { name = nextName; };
+  {
+    auto form = std::make_unique<TfrmMain>(dir);
+    form->acOpenFileExecute();
+    TPixoranView& v = *form->PixoranView_Main;
+    ASSERT_EQ(v.GetPXBitmap()->Width(), 40);
+    form->acSaveAs->trigger();  // the working file now holds the picture
+    const std::string work = form->WorkingFileName();
+    const QByteArray workBefore = FileBytes(work);
+    ASSERT_FALSE(workBefore.isEmpty());
+    const QByteArray chosenBefore = FileBytes(dir + "chosen.png");
+    const auto shown = Shown(v);
+    messages.clear();
+
+    {
+      pixoran::testing::TFullDiskScope full;
+      form->acGray->trigger();
+    }
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].toStdString(), SaveFailedMessage(form->SnapshotFileName()));
+    EXPECT_EQ(Shown(v), shown) << "the edit went on without its snapshot";
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(form->SnapshotFileName())));
+
+    {
+      pixoran::testing::TFullDiskScope full;
+      form->acSaveAs->trigger();  // "保存": the working file
+      nextName = dir + "chosen.png";
+      form->acSaveFile->trigger();  // "保存为...": a file the user chose
+    }
+    ASSERT_EQ(messages.size(), 3u);
+    EXPECT_EQ(messages[1].toStdString(), SaveFailedMessage(work));
+    EXPECT_EQ(messages[2].toStdString(), SaveFailedMessage(dir + "chosen.png"));
+    EXPECT_EQ(FileBytes(work), workBefore);
+    EXPECT_EQ(FileBytes(dir + "chosen.png"), chosenBefore);
+
+    // With room again the edit goes through.
+    form->acGray->trigger();
+    EXPECT_EQ(messages.size(), 3u);
+    EXPECT_NE(Shown(v), shown);
+  }
+  MessageHook() = nullptr;
+  PXDialogHooks().FileDialog = nullptr;
+}
+
+}  // namespace
