@@ -191,11 +191,13 @@ void CopyIntoSameShape(TPXBitmap& dest, TPXBitmap& src) {
 }  // namespace
 
 std::unique_ptr<TPXBitmap> TPixoranProc::CopyForUndo(TEntryList& list) {
-  // With a full list the oldest entry goes anyway: when it has the image's
-  // shape its storage takes the copy, a row copy instead of a new
-  // allocation of the whole image (a failed write then loses that entry).
+  // With a full list the oldest entry goes anyway: when it is in memory and
+  // has the image's shape its storage takes the copy, a row copy instead of
+  // a new allocation of the whole image. Not in a temporary file, where a
+  // write that fails (a full disk) would lose that entry with the new one.
   if (!list.empty() && static_cast<int32_t>(list.size()) >= undoLimit_ && list.front().Image &&
-      list.front().Image->Location() == undoLocation_ && CanCopyRows(*list.front().Image, *bitmap_)) {
+      undoLocation_ == pxInMemory && list.front().Image->Location() == pxInMemory &&
+      CanCopyRows(*list.front().Image, *bitmap_)) {
     std::unique_ptr<TPXBitmap> old = std::move(list.front().Image);
     try {
       CopyIntoSameShape(*old, *bitmap_);
@@ -276,6 +278,14 @@ bool TPixoranProc::SaveUndoCaptioned(const std::string& caption, int32_t source)
   return true;
 }
 
+bool TPixoranProc::TakeAutoUndo(const std::string& caption) {
+  aborting_ = false;
+  if (!autoUndo_ || !bitmap_ || bitmap_->Width() < 2 || bitmap_->Height() < 2) return true;
+  if (SaveUndoCaptioned(caption, pxusImage)) return true;
+  aborting_ = true;
+  return false;
+}
+
 bool TPixoranProc::SaveRedoCaptioned(const std::string& caption, int32_t source) {
   if (!bitmap_ || bitmap_->Width() < 2 || bitmap_->Height() < 2) return false;
   if (!SaveRedo(source)) return false;
@@ -344,7 +354,10 @@ bool TPixoranProc::BeginImageProcessing(TPXPixelFormats allowed, int32_t& x1, in
   // The undo entry is taken only once the work copy is had: an entry for a
   // change that never happens would push out the user's last real one.
   if (!mask || mask->IsEmpty()) {
-    if (autoUndo_) SaveUndoCaptioned(caption, pxusImage);
+    if (!TakeAutoUndo(caption)) {
+      mask = nullptr;
+      return false;
+    }
     workBitmap = bitmap_;
     x1 = 0;
     y1 = 0;
@@ -358,7 +371,10 @@ bool TPixoranProc::BeginImageProcessing(TPXPixelFormats allowed, int32_t& x1, in
     mask = nullptr;
     return false;
   }
-  if (autoUndo_) SaveUndoCaptioned(caption, pxusImage);
+  if (!TakeAutoUndo(caption)) {
+    mask = nullptr;
+    return false;
+  }
   x1 = 0;
   y1 = 0;
   x2 = work->Width();

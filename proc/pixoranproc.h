@@ -107,6 +107,12 @@ class TPixoranProc : public TComponent {
   virtual bool SaveUndo(int32_t source);
   // SaveUndo, and the new entry gets the caption.
   bool SaveUndoCaptioned(const std::string& caption, int32_t source);
+  // The automatic undo entry an operation takes of the image before it
+  // changes it: true when the operation may go on (no automatic undo, an
+  // image under 2 x 2 that takes no entry, or the entry was pushed). False,
+  // with Aborting set, when the copy could not be stored (no memory or disk
+  // for it): the operation then changes nothing.
+  bool TakeAutoUndo(const std::string& caption);
   virtual void Undo();
   // Restores entry N counted from the newest (0 <= N < count); the entry
   // stays in the list.
@@ -143,10 +149,11 @@ class TPixoranProc : public TComponent {
   // Merges a selection's work copy back through the mask, frees it, then
   // FinishChange.
   void EndImageProcessing(TPXBitmap* workBitmap, TPXMask* mask);
-  // True when the last operation working in a selection could not have the
-  // copy of the selection's box it works on (no memory or disk for it): it
-  // changed nothing and left no undo entry. Operations never raise; this is
-  // how such a failure shows. Cleared when such an operation starts.
+  // True when the last operation could not have the copy it needs, the copy
+  // of the selection's box it works on or its undo copy (no memory or disk
+  // for it): it changed nothing and left no undo entry. Operations never
+  // raise; this is how such a failure shows. Cleared when an operation
+  // starts.
   bool Aborting() const { return aborting_; }
   // After a change: a wrapped platform bitmap loses the alpha channel; the
   // viewer lays out and repaints.

@@ -224,7 +224,7 @@ void TPixoranProc::RemoveRedEyes() {
 void TPixoranProc::ConvertColors(int32_t numColors, std::span<TBGR> palette, bool threshold,
                                  const std::string& caption) {
   if (!CheckBitmap(PXFormatSet(pxBGR24))) return;
-  if (autoUndo_) SaveUndoCaptioned(caption, pxusImage);
+  if (!TakeAutoUndo(caption)) return;
   const TPXProgressRec rec = ProgressRec();
   if (numColors < 3) {
     if (threshold)

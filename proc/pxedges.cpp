@@ -311,7 +311,7 @@ bool DetectEdges(TPXBitmap& source, TPXBitmap& dest, const TPXEdgeParams& params
 
 void TPixoranProc::EdgeDetect(int32_t windowSize, int32_t thinFactor, double ratio, double smoothing, bool hysteresis) {
   if (!CheckBitmap(PXFormatSet(pxBGR24)) || Bitmap()->Width() <= 0 || Bitmap()->Height() <= 0) return;
-  if (AutoUndo()) SaveUndoCaptioned("EdgeDetect", pxusImage);
+  if (!TakeAutoUndo("EdgeDetect")) return;
   TPXEdgeParams params;
   params.WindowSize = windowSize;
   params.ThinFactor = thinFactor;

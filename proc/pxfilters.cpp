@@ -697,7 +697,7 @@ void TPixoranProc::Blur(double radius) {
 
 void TPixoranProc::AddSoftShadow(double radius, int32_t offsetX, int32_t offsetY, bool enlarge, TColor shadowColor) {
   if (!CheckBitmap(kPXAnyFormat)) return;
-  if (AutoUndo()) SaveUndoCaptioned("AddSoftShadow", pxusImage);
+  if (!TakeAutoUndo("AddSoftShadow")) return;
   try {
     AddSoftShadowToBitmap(*Bitmap(), offsetX, offsetY, ProgressRec(), ColorToBGR(shadowColor), enlarge, radius);
   } catch (const EPXBitmapError&) {

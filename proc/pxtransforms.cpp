@@ -617,7 +617,7 @@ bool RotateAlphaAntialiased(TPXBitmap& bitmap, uint8_t mode, double angle) {
 
 void TPixoranProc::Flip(int32_t direction) {
   if ((direction != 0 && direction != 1) || !CheckBitmap(kPXAnyFormat)) return;
-  if (autoUndo_) SaveUndoCaptioned("Flip", pxusImage);
+  if (!TakeAutoUndo("Flip")) return;
   try {
     FlipBitmap(*bitmap_, direction);
   } catch (const EPXBitmapError&) {
@@ -628,7 +628,7 @@ void TPixoranProc::Flip(int32_t direction) {
 
 void TPixoranProc::CropSel() {
   if (!CheckBitmap(kPXAnyFormat)) return;
-  if (autoUndo_) SaveUndoCaptioned("CropSel", pxusImage);
+  if (!TakeAutoUndo("CropSel")) return;
   TPXSelectionInfo sel;
   if (GetSelection(sel) && sel.Mask && !sel.Mask->IsEmpty()) {
     TPXMask& mask = *sel.Mask;
@@ -673,7 +673,7 @@ void TPixoranProc::Rotate(double angle, bool antiAlias, uint8_t antialiasMode, T
   if (angle == 0 || !std::isfinite(angle) || !CheckBitmap(kPXAnyFormat)) return;
   const TPXPixelFormat f = bitmap_->PixelFormat();
   if (f != pxBGR24 && f != pxGray8 && f != pxPal8 && f != pxBW1) return;
-  if (autoUndo_) SaveUndoCaptioned("Rotate " + FloatToStr(angle), pxusImage);
+  if (!TakeAutoUndo("Rotate " + FloatToStr(angle))) return;
   if (background == -1) background = Background();
   const TBGR bg = ColorToBGR(background);
   const double turned = static_cast<double>(AngleMilli(angle)) / 1000.0;
@@ -688,8 +688,7 @@ void TPixoranProc::ResampleTo(TPXBitmap& dest, int32_t newWidth, int32_t newHeig
   if (!CheckBitmap(kPXAnyFormat)) return;
   const int32_t w = bitmap_->Width(), h = bitmap_->Height();
   if (w <= 0 || h <= 0) return;
-  if (autoUndo_)
-    SaveUndoCaptioned("Resample " + std::to_string(newWidth) + "," + std::to_string(newHeight), pxusImage);
+  if (!TakeAutoUndo("Resample " + std::to_string(newWidth) + "," + std::to_string(newHeight))) return;
   if (newWidth < 0 && newHeight < 0) return;
   // 0 keeps the side, a negative counts as its size (-1 is taken below).
   auto side = [](int32_t v, int32_t keep) -> int64_t { return v == 0 ? keep : v < 0 ? -int64_t{v} : v; };

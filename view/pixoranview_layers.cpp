@@ -165,6 +165,8 @@ bool TPixoranView::MergeLayers(int32_t first, int32_t second) {
   TMergeSource src[2];
   src[0].Layer = layers_[static_cast<size_t>(lower)].get();
   src[1].Layer = layers_[static_cast<size_t>(upper)].get();
+  // Both are read, then replaced: a worker writing into one finishes first.
+  for (const TMergeSource& s : src) CallBitmapReleaseEvents(s.Layer->Bitmap(), false);
   const uint8_t mode = src[1].Layer->BlendMode;
   for (TMergeSource& s : src) {
     TPXBitmap* b = s.Layer->Bitmap();
@@ -189,8 +191,6 @@ bool TPixoranView::MergeLayers(int32_t first, int32_t second) {
   src[0].Y = static_cast<int32_t>(y1);
   src[1].X = static_cast<int32_t>(x2);
   src[1].Y = static_cast<int32_t>(y2);
-  // Both are read, then replaced: a worker writing into one finishes first.
-  for (const TMergeSource& s : src) CallBitmapReleaseEvents(s.Layer->Bitmap(), false);
   TPixoranProc proc;
   proc.SetAutoUndo(false);
   for (TMergeSource& s : src) {

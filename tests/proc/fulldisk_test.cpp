@@ -22,7 +22,7 @@ using namespace pixoran::testing;
 // picture itself in a temporary file, Negative, ConvertToGray, Blur and
 // ConvertTo raise EPXStorageError ("Cannot write the temporary file of a
 // bitmap") out of the operation.
-TEST(ProcFullDisk, DISABLED_OperationWhoseUndoCopyFailsChangesNothing) {
+TEST(ProcFullDisk, OperationWhoseUndoCopyFailsChangesNothing) {
   struct Case {
     const char* name;
     std::function<void(TPixoranProc&)> run;
@@ -55,6 +55,7 @@ TEST(ProcFullDisk, DISABLED_OperationWhoseUndoCopyFailsChangesNothing) {
         TFullDiskScope full;
         EXPECT_NO_THROW(c.run(proc)) << "an operation never raises";
       }
+      EXPECT_TRUE(proc.Aborting()) << "the refusal shows";
       EXPECT_EQ(proc.UndoCount(), 1);
       EXPECT_EQ(img->Width(), 300);
       EXPECT_EQ(img->Height(), 200);
