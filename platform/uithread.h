@@ -30,8 +30,9 @@ class TUIThreadPoster {
   // else it is posted.
   void RunOrPost(std::function<void()> call) const;
 
+  struct TState;  // shared with the queued calls, which may outlive the poster
+
  private:
-  struct TState;
   std::shared_ptr<TState> state_;
 };
 
