@@ -502,6 +502,63 @@ bool IsJ2KStream(TStream& stream) {
 
 // ---------------------------------------------------------------- reader
 
+namespace {
+
+uint32_t BE32(const uint8_t* p) {
+  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
+}
+
+// Reading the header, the codec sets up a record per tile and per tile
+// component before any data is read: from a few hundred bytes claiming tiny
+// tiles over a large picture, hundreds of megabytes. The code stream's size
+// marker is read here first (in a JP2 file, in its code-stream box) and a
+// grid whose records could not fit the memory budget is refused. The cost
+// per record is an upper estimate of the codec's own.
+bool TileRecordsFit(TStream& stream) {
+  constexpr int64_t kBytesPerRecord = 8192;
+  int64_t start = 0;
+  uint8_t head[4096];
+  int64_t got = 0;
+  try {
+    start = stream.Position();
+    got = stream.Read(head, sizeof head);
+    stream.SetPosition(start);
+  } catch (...) {
+    return true;  // the codec meets the same stream and reports it
+  }
+  // The code stream: at the start, or in the first 'jp2c' box.
+  int64_t at = 0;
+  if (got >= 12 && BE32(head) == 12 && BE32(head + 4) == 0x6A502020) {
+    at = -1;
+    for (int64_t box = 0; box + 8 <= got;) {
+      const uint32_t length = BE32(head + box), type = BE32(head + box + 4);
+      int64_t header = 8;
+      if (length == 1 && box + 16 <= got) header = 16;
+      if (type == 0x6A703263) {  // 'jp2c'
+        at = box + header;
+        break;
+      }
+      if (length < 8) break;  // 0: the last box; 1 here: beyond what was read
+      box += length;
+    }
+    if (at < 0) return true;  // not within the first bytes: left to the codec
+  }
+  // SOC, SIZ and the fields up to the component count.
+  if (at + 42 > got || head[at] != 0xFF || head[at + 1] != 0x4F || head[at + 2] != 0xFF || head[at + 3] != 0x51)
+    return true;
+  const uint8_t* z = head + at + 4;
+  const int64_t xs = BE32(z + 4), ys = BE32(z + 8), xo = BE32(z + 12), yo = BE32(z + 16);
+  const int64_t xt = BE32(z + 20), yt = BE32(z + 24), xto = BE32(z + 28), yto = BE32(z + 32);
+  const int64_t comps = (int64_t{z[36]} << 8) | z[37];
+  if (xt == 0 || yt == 0 || xs <= xto || ys <= yto || xs <= xo || ys <= yo) return true;  // the codec refuses these
+  const int64_t across = (xs - xto + xt - 1) / xt, down = (ys - yto + yt - 1) / yt;
+  const int64_t limit = CodecMemoryLimit() / kBytesPerRecord;
+  if (across > limit || down > limit) return false;
+  return across * down <= limit / (comps + 1);
+}
+
+}  // namespace
+
 void ReadJ2000Stream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, bool paramsOnly,
                      TPXProgressRec& progress) {
   OPJ_CODEC_FORMAT codecFormat;
@@ -510,6 +567,10 @@ void ReadJ2000Stream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, 
   else if (IsJ2KStream(stream))
     codecFormat = OPJ_CODEC_J2K;
   else {
+    progress.Abort();
+    return;
+  }
+  if (!TileRecordsFit(stream)) {
     progress.Abort();
     return;
   }

@@ -20,22 +20,12 @@
 #include <string>
 
 #include "io/pixoranio.h"
+#include "tests/sanitized.h"
 
 namespace {
 
-// The sanitizers reserve terabytes of shadow memory, which a data-size
-// limit counts: a sanitized probe measures its peak instead of limiting it.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
+// A sanitized probe measures its peak instead of limiting its data size
+// (the sanitizers reserve terabytes of shadow memory, which the limit counts).
 
 std::atomic<int> gAllocFailures{0};
 

@@ -19,6 +19,7 @@
 #include "io/pixoranio.h"
 #include "testsupport.h"
 #include "view/pxmview.h"
+#include "tests/sanitized.h"
 
 using namespace pixoran;
 
@@ -35,17 +36,6 @@ int64_t ResidentBytes() {
   return resident * 4096;
 }
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
 
 // kImages files in dir: 30 distinct pictures, 10 each of JPEG, PNG and GIF,
 // copied under numbered names.
