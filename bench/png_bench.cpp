@@ -20,7 +20,7 @@
 #include "core/kopxutils_bitmap.h"
 #include "io/pixoranio.h"
 #include "io/pngfilt.h"
-#include "io/pxprogress.h"
+#include "core/pxprogress.h"
 #include "platform/streams.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include "core/kopxutils_bitmap.h"
 #include "fuzz/fuzz_support.h"
 #include "io/pxavi.h"
-#include "io/pxprogress.h"
+#include "core/pxprogress.h"
 #include "platform/streams.h"
 
 using namespace pixoran;

@@ -13,7 +13,7 @@
 #include "fuzz/fuzz_support.h"
 #include "io/bmpfilt.h"
 #include "io/pixoranio_params.h"
-#include "io/pxprogress.h"
+#include "core/pxprogress.h"
 #include "platform/streams.h"
 
 using namespace pixoran;

@@ -9,7 +9,7 @@
 
 #include "core/kopxutils_bitmap.h"
 #include "io/pixoranio_params.h"
-#include "io/pxprogress.h"
+#include "core/pxprogress.h"
 #include "platform/streams.h"
 
 namespace pixoran::fuzzing {

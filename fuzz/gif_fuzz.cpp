@@ -17,7 +17,7 @@
 #include "fuzz/fuzz_support.h"
 #include "io/giffilter.h"
 #include "io/pixoranio_params.h"
-#include "io/pxprogress.h"
+#include "core/pxprogress.h"
 #include "platform/streams.h"
 
 using namespace pixoran;

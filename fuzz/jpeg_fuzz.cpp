@@ -17,7 +17,7 @@ extern "C" {
 #include "fuzz/fuzz_support.h"
 #include "io/jpegfilt.h"
 #include "io/pixoranio_params.h"
-#include "io/pxprogress.h"
+#include "core/pxprogress.h"
 #include "platform/streams.h"
 
 using namespace pixoran;

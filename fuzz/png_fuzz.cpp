@@ -20,7 +20,7 @@
 #include "fuzz/fuzz_support.h"
 #include "io/pixoranio_params.h"
 #include "io/pngfilt.h"
-#include "io/pxprogress.h"
+#include "core/pxprogress.h"
 #include "platform/streams.h"
 
 using namespace pixoran;

@@ -14,7 +14,7 @@
 #include "fuzz/fuzz_support.h"
 #include "io/pixoranio_params.h"
 #include "io/pxmetadata.h"
-#include "io/pxprogress.h"
+#include "core/pxprogress.h"
 #include "io/tifccitt.h"
 #include "io/tiffilt.h"
 #include "io/tiflzw.h"

@@ -13,7 +13,7 @@
 #include "core/kopxutils_bitmap.h"
 #include "core/kopxutils_colors.h"
 #include "io/pixoranio_params.h"
-#include "io/pxprogress.h"
+#include "core/pxprogress.h"
 #include "io/tiffilt.h"
 #include "io/tiflzw.h"
 #include "platform/streams.h"

@@ -24,7 +24,7 @@ extern "C" {
 #include "io/iohooks.h"
 #include "io/pixoranio_params.h"
 #include "io/pxmetadata.h"
-#include "io/pxprogress.h"
+#include "core/pxprogress.h"
 
 namespace pixoran {
 

@@ -20,7 +20,7 @@
 #include "io/pxds.h"
 #include "io/pxformats.h"
 #include "io/pxprint.h"
-#include "io/pxprogress.h"
+#include "core/pxprogress.h"
 #include "io/pspdffilt.h"
 #include "io/pxtwain.h"
 #include "io/pxwia.h"

@@ -17,7 +17,7 @@
 #include "io/pixoranio_params.h"
 #include "io/pngfilt_codec.h"
 #include "io/pxfiltutil.h"
-#include "io/pxprogress.h"
+#include "core/pxprogress.h"
 
 namespace pixoran {
 

@@ -23,7 +23,7 @@
 #include "io/pngfilt.h"
 #include "io/pngfilt_codec.h"
 #include "io/pxfiltutil.h"
-#include "io/pxprogress.h"
+#include "core/pxprogress.h"
 
 namespace pixoran {
 

@@ -17,7 +17,7 @@
 #include "io/jpegfilt.h"
 #include "io/pixoranio_params.h"
 #include "io/pxmetadata.h"
-#include "io/pxprogress.h"
+#include "core/pxprogress.h"
 #include "io/tiffilt.h"
 #include "platform/streams.h"
 

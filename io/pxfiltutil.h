@@ -8,7 +8,7 @@
 
 #include "core/kopxutils_bitmap.h"
 #include "core/pxmask.h"
-#include "io/pxprogress.h"
+#include "core/pxprogress.h"
 #include "platform/streams.h"
 
 namespace pixoran {

@@ -18,7 +18,7 @@
 #include "core/kopxdefs.h"
 #include "io/pixoranio_params.h"
 #include "io/pxmioview.h"
-#include "io/pxprogress.h"
+#include "core/pxprogress.h"
 #include "io/pxtwain.h"
 #include "platform/classes.h"
 #include "platform/graphics.h"

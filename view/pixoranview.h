@@ -23,7 +23,7 @@
 #include "core/pxmask.h"
 #include "core/pxrender.h"
 #include "core/pxview.h"
-#include "io/pxprogress.h"
+#include "core/pxprogress.h"
 #include "proc/pxselection.h"
 #include "view/pxbackground.h"
 #include "view/pxtransitions.h"

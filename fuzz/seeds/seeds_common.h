@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "core/kopxutils_bitmap.h"
-#include "io/pxprogress.h"
+#include "core/pxprogress.h"
 
 namespace pixoran::fuzzseeds {
 

@@ -13,7 +13,7 @@
 #include "io/giffilter.h"
 #include "io/giflzw.h"
 #include "io/pixoranio_params.h"
-#include "io/pxprogress.h"
+#include "core/pxprogress.h"
 #include "platform/streams.h"
 
 namespace {

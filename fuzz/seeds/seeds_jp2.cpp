@@ -16,7 +16,7 @@ extern "C" {
 #include "core/kopxutils_bitmap.h"
 #include "io/pixoranio_params.h"
 #include "io/pxj2000.h"
-#include "io/pxprogress.h"
+#include "core/pxprogress.h"
 #include "platform/streams.h"
 
 namespace {

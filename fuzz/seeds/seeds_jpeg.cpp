@@ -21,7 +21,7 @@ extern "C" {
 #include "io/jpegfilt.h"
 #include "io/pixoranio_params.h"
 #include "io/pxmetadata.h"
-#include "io/pxprogress.h"
+#include "core/pxprogress.h"
 #include "platform/streams.h"
 
 namespace {

@@ -18,7 +18,7 @@
 #include "core/pxmask.h"
 #include "io/pixoranio_params.h"
 #include "io/pngfilt.h"
-#include "io/pxprogress.h"
+#include "core/pxprogress.h"
 #include "platform/streams.h"
 
 namespace {

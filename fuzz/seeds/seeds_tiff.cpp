@@ -19,7 +19,7 @@
 #include "io/pixoranio_params.h"
 #include "io/pxexif.h"
 #include "io/pxmetadata.h"
-#include "io/pxprogress.h"
+#include "core/pxprogress.h"
 #include "io/tifccitt.h"
 #include "io/tiffilt.h"
 #include "io/tiflzw.h"

@@ -23,7 +23,7 @@
 #include "core/kopxutils_bitmap.h"
 #include "core/kopxutils_settings.h"
 #include "io/pixoranio_params.h"
-#include "io/pxprogress.h"
+#include "core/pxprogress.h"
 #include "platform/streams.h"
 #include "testsupport.h"
 

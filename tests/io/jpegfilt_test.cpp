@@ -36,7 +36,7 @@ extern "C" {
 #include "io/pixoranio.h"
 #include "io/pixoranio_params.h"
 #include "io/pxmetadata.h"
-#include "io/pxprogress.h"
+#include "core/pxprogress.h"
 #include "platform/streams.h"
 #include "testsupport.h"
 

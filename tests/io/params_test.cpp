@@ -15,7 +15,7 @@
 #include "io/iohooks.h"
 #include "io/pixoranio_params.h"
 #include "io/pxmetadata.h"
-#include "io/pxprogress.h"
+#include "core/pxprogress.h"
 #include "platform/graphics.h"
 
 namespace pixoran {

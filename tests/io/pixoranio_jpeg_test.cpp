@@ -24,7 +24,7 @@ extern "C" {
 #include "io/pixoranio.h"
 #include "io/pxexif.h"
 #include "io/pxmetadata.h"
-#include "io/pxprogress.h"
+#include "core/pxprogress.h"
 #include "io/tiffilt.h"
 #include "platform/streams.h"
 #include "external_tools.h"

@@ -21,7 +21,7 @@
 #include "core/kopxutils_colors.h"
 #include "core/pxmask.h"
 #include "io/pixoranio_params.h"
-#include "io/pxprogress.h"
+#include "core/pxprogress.h"
 #include "platform/streams.h"
 #include "testsupport.h"
 

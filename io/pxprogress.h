@@ -1,2 +1,0 @@
-#pragma once
-#include "core/pxprogress.h"  // the record lives in core, shared by every layer
