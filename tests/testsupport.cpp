@@ -1,10 +1,24 @@
 #include "testsupport.h"
 
+#include <QCoreApplication>
+
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
 #include <vector>
 
 namespace pixoran::testing {
+
+bool PumpUntil(const std::function<bool()>& done, int ms) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    QCoreApplication::processEvents();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
 
 namespace {
 struct TempDirs {

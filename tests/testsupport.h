@@ -1,6 +1,7 @@
 #pragma once
 // Helpers shared by the test suites.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 
@@ -32,6 +33,9 @@ class TempFolderScope {
   std::string saved_;
 };
 
+
+// Runs the UI thread's events until done() holds (true) or ms pass (false).
+bool PumpUntil(const std::function<bool()>& done, int ms = 10000);
 
 // A fresh empty folder under the system temporary folder, removed at exit.
 std::string MakeTempDir(const std::string& tag);

@@ -81,16 +81,7 @@ class TThreadView : public TPXView {
   std::vector<std::string> calls;  // touched on the UI thread only
 };
 
-template <typename Pred>
-bool PumpUntil(Pred done) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    QCoreApplication::processEvents();
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
+using pixoran::testing::PumpUntil;
 
 class IOThreadTest : public ::testing::Test {
  protected:

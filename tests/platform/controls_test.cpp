@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "platform/controls.h"
+#include "testsupport.h"
 
 using namespace pixoran;
 
@@ -109,16 +110,7 @@ void Mouse(TWinControl& c, QEvent::Type t, QPointF at, Qt::MouseButton b, Qt::Mo
 }
 
 // Runs the event loop until done() or the time is up.
-bool PumpUntil(const std::function<bool()>& done, int ms = 3000) {
-  QElapsedTimer t;
-  t.start();
-  while (!done()) {
-    if (t.elapsed() > ms) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    QThread::msleep(1);
-  }
-  return true;
-}
+using pixoran::testing::PumpUntil;
 
 int Extent(TWinControl& c) { return c.Widget()->style()->pixelMetric(QStyle::PM_ScrollBarExtent); }
 

@@ -38,16 +38,7 @@ void GatedRead(TStream&, TPXBitmap& bitmap, TIOParamsVals&, TPXProgressRec& prog
   for (int32_t y = 0; y < 4; ++y) std::memset(bitmap.Scanline(y), 0x30 + y, 15);
 }
 
-template <typename Pred>
-bool PumpUntil(Pred done) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    QCoreApplication::processEvents();
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
+using pixoran::testing::PumpUntil;
 
 void Fill(TPXBitmap& b, int32_t w, int32_t h, uint8_t v) {
   b.Allocate(w, h, pxBGR24);
