@@ -567,6 +567,13 @@ constexpr TPXDetectStep kDetectSteps[] = {
     {ioDCX, -1, nullptr},
 };
 
+}  // namespace
+
+std::span<const TPXFormatCodec> BuiltinFormatCodecs() { return kFormats; }
+std::span<const TPXDetectStep> BuiltinDetectSteps() { return kDetectSteps; }
+
+namespace {
+
 // Read from any thread under the shared lock, changed under it alone. A
 // record or route table is never changed or freed once handed out: a change
 // keeps a new version (a deque: appending keeps pointers valid) and points
@@ -614,7 +621,7 @@ TFormatTables& Tables() {
   static TFormatTables tables;
   static std::once_flag filled;
   std::call_once(filled, [] {
-    for (const TPXFormatCodec& c : kFormats) tables.Records.push_back(&tables.Kept.emplace_back(c));
+    for (const TPXFormatCodec& c : BuiltinFormatCodecs()) tables.Records.push_back(&tables.Kept.emplace_back(c));
     RebuildRoutes(tables);
   });
   return tables;
@@ -657,8 +664,9 @@ const TPXFormatCodec* FormatCodecAt(int32_t index) {
 }
 
 const TPXDetectStep* DetectStepAt(int32_t index) {
-  if (index < 0 || index >= static_cast<int32_t>(std::size(kDetectSteps))) return nullptr;
-  return &kDetectSteps[index];
+  const std::span<const TPXDetectStep> steps = BuiltinDetectSteps();
+  if (index < 0 || index >= static_cast<int32_t>(steps.size())) return nullptr;
+  return &steps[static_cast<size_t>(index)];
 }
 
 const TPXExtensionRoute* FindExtensionRoute(const std::string& ext) {

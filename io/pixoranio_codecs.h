@@ -7,6 +7,7 @@
 // component's load and save cores all read these records; the table itself
 // is in pixoranio_codecs.cpp.
 #include <cstdint>
+#include <span>
 #include <string>
 
 #include "core/kopxutils_bitmap.h"
@@ -134,5 +135,10 @@ struct TPXDetectStep {
 };
 // The steps in their order; nullptr past the end.
 const TPXDetectStep* DetectStepAt(int32_t index);
+
+// The built-in records in registry order and the built-in detection steps in
+// their order: what the tables above start from.
+std::span<const TPXFormatCodec> BuiltinFormatCodecs();
+std::span<const TPXDetectStep> BuiltinDetectSteps();
 
 }  // namespace pixoran
