@@ -178,7 +178,18 @@ class TPXMemo {
   void Grow();
   void ApplyFormat(TCanvas& canvas, int32_t i) const;
   void Measure(TCanvas& canvas, int32_t i);
+  // A character laid out for drawing after the layout (at a zoom).
+  struct TPlacedGlyph {
+    int32_t X, Baseline, Index;
+  };
   void Layout(TBitmap* target, int left, int top, int W, int H);
+  void ResetMetricsIfBaseChanged();
+  // The end of the line that starts at s (after its line feed or last blank).
+  int32_t WrapLine(TCanvas& canvas, int32_t s, int32_t innerWidth);
+  // The paragraph alignment's offset and justification stretch of [s, e).
+  void PlaceLine(int32_t s, int32_t e, int32_t innerWidth, int32_t& offset, double& stretch) const;
+  void PlaceCaret();
+  void DrawZoomed(TCanvas& canvas, int left, int top, const std::vector<TPlacedGlyph>& glyphs);
   int32_t LineOfPos(int32_t pos) const;
   void AfterCaretMove(int32_t oldCaret, bool shift);
   template <typename Fn>

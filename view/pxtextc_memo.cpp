@@ -674,136 +674,69 @@ void TPXMemo::EnsureLayout() {
 
 void TPXMemo::LayoutAndDraw(TBitmap& target, int left, int top, int W, int H) { Layout(&target, left, top, W, H); }
 
-void TPXMemo::Layout(TBitmap* target, int left, int top, int W, int H) {
-  lastW_ = W;
-  lastH_ = H;
-  grow_ = 0;
-  lines_.clear();
-  if (W <= 1 || H <= 1) return;
-  CapturedText.clear();
-  if (!measureBitmap_) {
-    measureBitmap_ = std::make_unique<TBitmap>();
-    measureBitmap_->SetSize(1, 1);
-  }
-  TCanvas& canvas = target ? target->Canvas() : measureBitmap_->Canvas();
-  keptFontColor_ = canvas.Font.Color;
-  keptBrushColor_ = canvas.Brush.Color;
+namespace {
+
+// A selected character is drawn in the inverse of its colours.
+void InvertForSelection(TFont& font, TBrush& brush) {
+  brush = TBrush{static_cast<TColor>(~ColorToRGB(brush.Color) & 0xFFFFFF), bsSolid};
+  font.Color = ~ColorToRGB(font.Color) & 0xFFFFFF;
+}
+
+}  // namespace
+
+void TPXMemo::ResetMetricsIfBaseChanged() {
   // Metrics depend on the base font and cell height as well as the records.
   const bool sameBase = metricsFont_.Name == Font.Name && metricsFont_.Height == Font.Height &&
                         metricsFont_.Size == Font.Size && metricsFont_.Bold == Font.Bold &&
                         metricsFont_.Italic == Font.Italic && metricsFont_.Underline == Font.Underline &&
                         metricsFont_.StrikeOut == Font.StrikeOut && metricsFixed_ == FixedLineHeight;
-  if (!sameBase) {
-    ClearCaches(0);
-    metricsFont_ = Font;
-    metricsFixed_ = FixedLineHeight;
-  }
-  const bool zoomed = Zoom != 1.0 && Zoom > 0;
-  struct TDeferred {
-    int32_t X, Baseline, Index;
-  };
-  std::vector<TDeferred> deferred;
+  if (sameBase) return;
+  ClearCaches(0);
+  metricsFont_ = Font;
+  metricsFixed_ = FixedLineHeight;
+}
 
-  if (target) {
-    canvas.Pen = TPen{BorderPen.Color, 1, pmCopy, BorderPen.Style};
-    canvas.Brush = FrameBrush;
-    canvas.Rectangle(Rect(left, top, left + static_cast<int>(RoundHalfEven(W * Zoom)),
-                          top + static_cast<int>(RoundHalfEven(H * Zoom))));
-  }
-  const uint32_t savedAlign = canvas.TextAlign;
-  canvas.TextAlign = taLeft | taBaseline;
-  const int32_t iw = W - 2, ih = H - 2;
+int32_t TPXMemo::WrapLine(TCanvas& canvas, int32_t s, int32_t innerWidth) {
+  // At least one character per line, so a character wider than the box
+  // cannot stall the wrap.
   const int32_t n = Length();
-  std::fill(x_.begin(), x_.end(), -1);
-  std::fill(y_.begin(), y_.end(), -1);
-
-  int32_t lineTop = 0;
-  int32_t s = 0;
-  bool drew = false;
-  while (s < n) {
-    // Measuring pass: at least one character per line, so a character wider
-    // than the box cannot stall the wrap.
-    int32_t x = 0, e = s;
-    while (e < n) {
-      Measure(canvas, e);
-      const size_t k = static_cast<size_t>(e);
-      if (text_[k] == U'\n') {
-        ++e;
-        break;
-      }
-      if (e > s && x + w_[k] + 2 >= iw) {
-        int32_t b = e - 1;
-        while (b > s && text_[static_cast<size_t>(b)] >= 33) --b;
-        if (text_[static_cast<size_t>(b)] < 33 && b >= s) e = b + 1;  // cut after the last blank
-        break;
-      }
-      x += w_[k];
-      ++e;
+  int32_t x = 0, e = s;
+  while (e < n) {
+    Measure(canvas, e);
+    const size_t k = static_cast<size_t>(e);
+    if (text_[k] == U'\n') return e + 1;
+    if (e > s && x + w_[k] + 2 >= innerWidth) {
+      int32_t b = e - 1;
+      while (b > s && text_[static_cast<size_t>(b)] >= 33) --b;
+      if (text_[static_cast<size_t>(b)] < 33 && b >= s) e = b + 1;  // cut after the last blank
+      return e;
     }
-    TLine line{s, e, lineTop, 0, 0};
-    for (int32_t i = s; i < e; ++i) {
-      line.Height = std::max(line.Height, h_[static_cast<size_t>(i)]);
-      line.Leading = std::max(line.Leading, lead_[static_cast<size_t>(i)]);
-    }
-    // Alignment of the paragraph (its last character's record).
-    const bool endsParagraph = e >= n || text_[static_cast<size_t>(e - 1)] == U'\n';
-    const uint8_t align = plainText_ ? Alignment : FormatOf(e - 1).Alignment;
-    int32_t visibleEnd = e;
-    if (text_[static_cast<size_t>(e - 1)] == U'\n' && e - 1 > s) --visibleEnd;
-    int32_t width = 0;
-    for (int32_t i = s; i < visibleEnd; ++i) width += w_[static_cast<size_t>(i)];
-    int32_t offset = 0;
-    double stretch = 1.0;
-    if (align == maRight) offset = iw - width - 1;
-    else if (align == maCenter) offset = (iw - width - 1) / 2;
-    else if (align == maJustify && !endsParagraph && width > 0) stretch = static_cast<double>(iw) / (width + 1);
-    offset = std::max(0, offset);
-
-    // Drawing pass.
-    const bool visible = lineTop + line.Height <= ih;
-    if (!visible && AutoSize && grow_ == 0) grow_ = line.Height;
-    int32_t cx = 0;
-    for (int32_t i = s; i < e; ++i) {
-      const size_t k = static_cast<size_t>(i);
-      const int32_t px = offset + static_cast<int32_t>(cx * stretch) + 1;
-      x_[k] = px;
-      y_[k] = lineTop + 1;
-      const int32_t baseline = lineTop + line.Height - line.Leading + 1;
-      if (target && visible) {
-        if (zoomed) {
-          deferred.push_back({px, baseline, i});
-        } else {
-          ApplyFormat(canvas, i);
-          TBrush brush = canvas.Brush;
-          TFont font = canvas.Font;
-          if (i >= selStart_ && i < selEnd_) {
-            brush = TBrush{static_cast<TColor>(~ColorToRGB(brush.Color) & 0xFFFFFF), bsSolid};
-            font.Color = ~ColorToRGB(font.Color) & 0xFFFFFF;
-          }
-          canvas.Font = font;
-          canvas.Brush = brush;
-          canvas.TextOut(left + px, top + baseline, Glyph(text_[k]));
-        }
-        drew = true;
-      }
-      if (Capture && visible && text_[k] != U'\n') CapturedText += EncodeUtf8(text_[k]);
-      cx += w_[k];
-    }
-    if (Capture && visible) CapturedText += '\n';
-    lines_.push_back(line);
-    lineTop += line.Height + LineSpacing;
-    s = e;
+    x += w_[k];
+    ++e;
   }
-  // The empty line after a final line feed (or of an empty memo) still
-  // holds the caret.
-  if (n == 0 || text_[static_cast<size_t>(n - 1)] == U'\n') {
-    Measure(canvas, n);
-    TLine last{n, n, lineTop, h_[static_cast<size_t>(n)], lead_[static_cast<size_t>(n)]};
-    lines_.push_back(last);
-  }
+  return e;
+}
 
-  // The caret: at the start of the line it begins, else after the
-  // character before it.
+void TPXMemo::PlaceLine(int32_t s, int32_t e, int32_t innerWidth, int32_t& offset, double& stretch) const {
+  // Alignment of the paragraph (its last character's record).
+  const int32_t n = Length();
+  const bool endsParagraph = e >= n || text_[static_cast<size_t>(e - 1)] == U'\n';
+  const uint8_t align = plainText_ ? Alignment : FormatOf(e - 1).Alignment;
+  int32_t visibleEnd = e;
+  if (text_[static_cast<size_t>(e - 1)] == U'\n' && e - 1 > s) --visibleEnd;
+  int32_t width = 0;
+  for (int32_t i = s; i < visibleEnd; ++i) width += w_[static_cast<size_t>(i)];
+  offset = 0;
+  stretch = 1.0;
+  if (align == maRight) offset = innerWidth - width - 1;
+  else if (align == maCenter) offset = (innerWidth - width - 1) / 2;
+  else if (align == maJustify && !endsParagraph && width > 0) stretch = static_cast<double>(innerWidth) / (width + 1);
+  offset = std::max(0, offset);
+}
+
+void TPXMemo::PlaceCaret() {
+  // At the start of the line it begins, else after the character before it.
+  const int32_t n = Length();
   caretLine_ = LineOfPos(caret_);
   if (caret_ == n && !lines_.empty()) caretLine_ = static_cast<int32_t>(lines_.size()) - 1;
   const TLine& cl = lines_[static_cast<size_t>(caretLine_)];
@@ -825,44 +758,126 @@ void TPXMemo::Layout(TBitmap* target, int left, int top, int W, int H) {
     caretY_ = cl.Top + 1;
     caretH_ = cl.Height;
   }
-  if (AutoSize && grow_ == 0 && caretY_ - 1 + caretH_ > ih) grow_ = caretH_;
+}
 
-  if (zoomed) {
-    for (size_t i = 0; i < deferred.size(); ++i) {
-      const TDeferred& d = deferred[i];
-      const size_t k = static_cast<size_t>(d.Index);
-      ApplyFormat(canvas, d.Index);
-      TFont font = canvas.Font;
-      TBrush brush = canvas.Brush;
-      ScaleFont(font, Zoom);
-      if (d.Index >= selStart_ && d.Index < selEnd_) {
-        brush = TBrush{static_cast<TColor>(~ColorToRGB(brush.Color) & 0xFFFFFF), bsSolid};
-        font.Color = ~ColorToRGB(font.Color) & 0xFFFFFF;
+void TPXMemo::DrawZoomed(TCanvas& canvas, int left, int top, const std::vector<TPlacedGlyph>& glyphs) {
+  for (size_t i = 0; i < glyphs.size(); ++i) {
+    const TPlacedGlyph& d = glyphs[i];
+    const size_t k = static_cast<size_t>(d.Index);
+    ApplyFormat(canvas, d.Index);
+    TFont font = canvas.Font;
+    TBrush brush = canvas.Brush;
+    ScaleFont(font, Zoom);
+    if (d.Index >= selStart_ && d.Index < selEnd_) InvertForSelection(font, brush);
+    const int zx = left + static_cast<int>(d.X * Zoom), zy = top + static_cast<int>(d.Baseline * Zoom);
+    const std::string glyph = Glyph(text_[k]);
+    canvas.Font = font;
+    canvas.Brush = brush;
+    // Justified gaps wider than a character get the background too.
+    if (i + 1 < glyphs.size() && brush.Style != bsClear && y_[static_cast<size_t>(glyphs[i + 1].Index)] == y_[k]) {
+      const int nx = left + static_cast<int>(glyphs[i + 1].X * Zoom);
+      if (nx > zx + canvas.TextWidth(glyph)) {
+        const int top0 = zy - canvas.TextAscent();
+        canvas.FillRect(Rect(zx, top0, nx, top0 + canvas.TextHeight(glyph)));
       }
-      const int zx = left + static_cast<int>(d.X * Zoom), zy = top + static_cast<int>(d.Baseline * Zoom);
-      const std::string glyph = Glyph(text_[k]);
-      canvas.Font = font;
-      canvas.Brush = brush;
-      // Justified gaps wider than a character get the background too.
-      if (i + 1 < deferred.size() && brush.Style != bsClear && y_[static_cast<size_t>(deferred[i + 1].Index)] == y_[k]) {
-        const int nx = left + static_cast<int>(deferred[i + 1].X * Zoom);
-        if (nx > zx + canvas.TextWidth(glyph)) {
-          const int top0 = zy - canvas.TextAscent();
-          canvas.FillRect(Rect(zx, top0, nx, top0 + canvas.TextHeight(glyph)));
+    }
+    canvas.TextOut(zx, zy, glyph);
+  }
+  const int32_t n = Length();
+  for (int32_t i = 0; i <= n; ++i) {
+    const size_t k = static_cast<size_t>(i);
+    if (x_[k] >= 0) x_[k] = static_cast<int32_t>(x_[k] * Zoom);
+    if (y_[k] >= 0) y_[k] = static_cast<int32_t>(y_[k] * Zoom);
+  }
+  caretX_ = static_cast<int32_t>(caretX_ * Zoom);
+  caretY_ = static_cast<int32_t>(caretY_ * Zoom);
+  caretH_ = static_cast<int32_t>(caretH_ * Zoom);
+}
+
+void TPXMemo::Layout(TBitmap* target, int left, int top, int W, int H) {
+  lastW_ = W;
+  lastH_ = H;
+  grow_ = 0;
+  lines_.clear();
+  if (W <= 1 || H <= 1) return;
+  CapturedText.clear();
+  if (!measureBitmap_) {
+    measureBitmap_ = std::make_unique<TBitmap>();
+    measureBitmap_->SetSize(1, 1);
+  }
+  TCanvas& canvas = target ? target->Canvas() : measureBitmap_->Canvas();
+  keptFontColor_ = canvas.Font.Color;
+  keptBrushColor_ = canvas.Brush.Color;
+  ResetMetricsIfBaseChanged();
+  // At a zoom the characters are drawn after the layout, scaled.
+  const bool zoomed = Zoom != 1.0 && Zoom > 0;
+  std::vector<TPlacedGlyph> deferred;
+
+  if (target) {
+    canvas.Pen = TPen{BorderPen.Color, 1, pmCopy, BorderPen.Style};
+    canvas.Brush = FrameBrush;
+    canvas.Rectangle(Rect(left, top, left + static_cast<int>(RoundHalfEven(W * Zoom)),
+                          top + static_cast<int>(RoundHalfEven(H * Zoom))));
+  }
+  const uint32_t savedAlign = canvas.TextAlign;
+  canvas.TextAlign = taLeft | taBaseline;
+  const int32_t iw = W - 2, ih = H - 2;
+  const int32_t n = Length();
+  std::fill(x_.begin(), x_.end(), -1);
+  std::fill(y_.begin(), y_.end(), -1);
+
+  int32_t lineTop = 0;
+  for (int32_t s = 0; s < n;) {
+    const int32_t e = WrapLine(canvas, s, iw);
+    TLine line{s, e, lineTop, 0, 0};
+    for (int32_t i = s; i < e; ++i) {
+      line.Height = std::max(line.Height, h_[static_cast<size_t>(i)]);
+      line.Leading = std::max(line.Leading, lead_[static_cast<size_t>(i)]);
+    }
+    int32_t offset = 0;
+    double stretch = 1.0;
+    PlaceLine(s, e, iw, offset, stretch);
+
+    const bool visible = lineTop + line.Height <= ih;
+    if (!visible && AutoSize && grow_ == 0) grow_ = line.Height;
+    int32_t cx = 0;
+    for (int32_t i = s; i < e; ++i) {
+      const size_t k = static_cast<size_t>(i);
+      const int32_t px = offset + static_cast<int32_t>(cx * stretch) + 1;
+      x_[k] = px;
+      y_[k] = lineTop + 1;
+      const int32_t baseline = lineTop + line.Height - line.Leading + 1;
+      if (target && visible) {
+        if (zoomed) {
+          deferred.push_back({px, baseline, i});
+        } else {
+          ApplyFormat(canvas, i);
+          TBrush brush = canvas.Brush;
+          TFont font = canvas.Font;
+          if (i >= selStart_ && i < selEnd_) InvertForSelection(font, brush);
+          canvas.Font = font;
+          canvas.Brush = brush;
+          canvas.TextOut(left + px, top + baseline, Glyph(text_[k]));
         }
       }
-      canvas.TextOut(zx, zy, glyph);
+      if (Capture && visible && text_[k] != U'\n') CapturedText += EncodeUtf8(text_[k]);
+      cx += w_[k];
     }
-    for (int32_t i = 0; i <= n; ++i) {
-      const size_t k = static_cast<size_t>(i);
-      if (x_[k] >= 0) x_[k] = static_cast<int32_t>(x_[k] * Zoom);
-      if (y_[k] >= 0) y_[k] = static_cast<int32_t>(y_[k] * Zoom);
-    }
-    caretX_ = static_cast<int32_t>(caretX_ * Zoom);
-    caretY_ = static_cast<int32_t>(caretY_ * Zoom);
-    caretH_ = static_cast<int32_t>(caretH_ * Zoom);
+    if (Capture && visible) CapturedText += '\n';
+    lines_.push_back(line);
+    lineTop += line.Height + LineSpacing;
+    s = e;
   }
-  (void)drew;
+  // The empty line after a final line feed (or of an empty memo) still
+  // holds the caret.
+  if (n == 0 || text_[static_cast<size_t>(n - 1)] == U'\n') {
+    Measure(canvas, n);
+    TLine last{n, n, lineTop, h_[static_cast<size_t>(n)], lead_[static_cast<size_t>(n)]};
+    lines_.push_back(last);
+  }
+  PlaceCaret();
+  if (AutoSize && grow_ == 0 && caretY_ - 1 + caretH_ > ih) grow_ = caretH_;
+  if (zoomed) DrawZoomed(canvas, left, top, deferred);
   canvas.TextAlign = savedAlign;
   dirty_ = false;
 }
