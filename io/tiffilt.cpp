@@ -941,6 +941,9 @@ class TPageReader {
   // The bytes of block index into buffer plane (size 0 for a missing block).
   bool ReadBlock(int64_t index, int32_t plane, int64_t& size);
   void Store(const uint8_t* row, int32_t x0, int32_t y, int32_t count);
+  void StoreBilevel(const uint8_t* row, uint8_t* d, int32_t x0, int32_t count);
+  // Rows of samples below 8 bits as one byte a sample (in unpacked_).
+  const uint8_t* UnpackSamples(const uint8_t* row, int32_t count);
   // The mask from the second sample of count pixels of 2 bytes.
   void SecondSampleAlpha(const uint8_t* row, int32_t count, uint8_t* a) const;
 
@@ -1133,45 +1136,48 @@ void TPageReader::SecondSampleAlpha(const uint8_t* row, int32_t count, uint8_t* 
   for (int32_t i = 0; i < count; ++i) a[i] = static_cast<uint8_t>(row[i * 2 + 1] ^ flip);
 }
 
-void TPageReader::Store(const uint8_t* row, int32_t x0, int32_t y, int32_t count) {
-  const int32_t spp = pg_.samples;
-  const bool ccitt = IsCCITT(pg_.compression);
-  uint8_t* d = bmp_.Scanline(y);
-  if (!d) return;
-
-  if (layout_ == TLayout::BW1) {
-    // Decoded CCITT rows say 1 = white; plain rows follow the photometric
-    // interpretation. pxBW1 wants 1 = white.
-    const bool invert = ccitt ? pg_.photometric == 1 : pg_.photometric == 0;
-    const uint8_t* src = row;
-    if (invert) {
-      work_.resize(PixelBytesOf(count, 1));
-      for (size_t i = 0; i < work_.size(); ++i) work_[i] = static_cast<uint8_t>(~row[i]);
-      src = work_.data();
-    }
-    if ((x0 & 7) == 0 && (count & 7) == 0)
-      std::memcpy(d + x0 / 8, src, static_cast<size_t>(count / 8));
-    else
-      CopyBitRun(src, 0, d, x0, count);
-    return;
+void TPageReader::StoreBilevel(const uint8_t* row, uint8_t* d, int32_t x0, int32_t count) {
+  // Decoded CCITT rows say 1 = white; plain rows follow the photometric
+  // interpretation. pxBW1 wants 1 = white.
+  const bool invert = IsCCITT(pg_.compression) ? pg_.photometric == 1 : pg_.photometric == 0;
+  const uint8_t* src = row;
+  if (invert) {
+    work_.resize(PixelBytesOf(count, 1));
+    for (size_t i = 0; i < work_.size(); ++i) work_[i] = static_cast<uint8_t>(~row[i]);
+    src = work_.data();
   }
+  if ((x0 & 7) == 0 && (count & 7) == 0)
+    std::memcpy(d + x0 / 8, src, static_cast<size_t>(count / 8));
+  else
+    CopyBitRun(src, 0, d, x0, count);
+}
 
+const uint8_t* TPageReader::UnpackSamples(const uint8_t* row, int32_t count) {
   // Samples of fewer than 8 bits become one byte each; grey and colour
   // values are stretched to the full byte range, palette indexes kept.
-  if (pg_.bits < 8) {
-    const int64_t n = int64_t{count} * spp;
-    unpacked_.resize(static_cast<size_t>(n));
-    const int32_t b = pg_.bits;
-    const int32_t max = (1 << b) - 1;
-    const bool stretch = pg_.photometric != 3;
-    for (int64_t i = 0; i < n; ++i) {
-      const int64_t bit = i * b;
-      const uint32_t word = (static_cast<uint32_t>(row[bit >> 3]) << 8) | ((bit >> 3) + 1 < static_cast<int64_t>(PixelBytesOf(n, b)) ? row[(bit >> 3) + 1] : 0);
-      const uint32_t v = (word >> (16 - b - (bit & 7))) & static_cast<uint32_t>(max);
-      unpacked_[i] = static_cast<uint8_t>(stretch ? v * 255 / max : v);
-    }
-    row = unpacked_.data();
+  const int64_t n = int64_t{count} * pg_.samples;
+  unpacked_.resize(static_cast<size_t>(n));
+  const int32_t b = pg_.bits;
+  const int32_t max = (1 << b) - 1;
+  const bool stretch = pg_.photometric != 3;
+  for (int64_t i = 0; i < n; ++i) {
+    const int64_t bit = i * b;
+    const uint32_t word = (static_cast<uint32_t>(row[bit >> 3]) << 8) | ((bit >> 3) + 1 < static_cast<int64_t>(PixelBytesOf(n, b)) ? row[(bit >> 3) + 1] : 0);
+    const uint32_t v = (word >> (16 - b - (bit & 7))) & static_cast<uint32_t>(max);
+    unpacked_[i] = static_cast<uint8_t>(stretch ? v * 255 / max : v);
   }
+  return unpacked_.data();
+}
+
+void TPageReader::Store(const uint8_t* row, int32_t x0, int32_t y, int32_t count) {
+  const int32_t spp = pg_.samples;
+  uint8_t* d = bmp_.Scanline(y);
+  if (!d) return;
+  if (layout_ == TLayout::BW1) {
+    StoreBilevel(row, d, x0, count);
+    return;
+  }
+  if (pg_.bits < 8) row = UnpackSamples(row, count);
 
   uint8_t* a = alphaWanted_ ? alpha_->Scanline(y) : nullptr;
   if (a) a += x0;
