@@ -136,20 +136,21 @@ std::string ItemAt(std::string_view list, int32_t index) {
   return std::string(found);
 }
 
-// The first record that lists an extension keeps it. The caller holds the lock.
+// Adds a record's routes; the first record that lists an extension keeps it.
 void AddRoutes(std::vector<TPXExtensionRoute>& routes, const char* list, int32_t fileType, bool save) {
   if (!list) return;
   ForEachItem(list, [&](std::string_view item) {
     if (item.empty()) return true;
     const std::string ext = "." + std::string(item);
     auto route = std::find_if(routes.begin(), routes.end(), [&](const auto& r) { return r.Extension == ext; });
-    if (route == routes.end()) route = routes.insert(route, TPXExtensionRoute{ext, ioUnknown, ioUnknown});
+    if (route == routes.end()) route = routes.insert(routes.end(), TPXExtensionRoute{ext, ioUnknown, ioUnknown});
     int32_t& slot = save ? route->SaveType : route->LoadType;
     if (slot == ioUnknown) slot = fileType;
     return true;
   });
 }
 
+// The caller holds the lock.
 void RebuildRoutes(TRegistry& r) {
   std::vector<TPXExtensionRoute> routes;
   for (const TPXFormatCodec* c : r.Codecs) {
