@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
-#include <memory>
+#include <deque>
 #include <mutex>
 #include <shared_mutex>
+#include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "io/pixoranio_codecs.h"
@@ -17,28 +19,39 @@ namespace {
 void BuiltinRead(TStream&, TPXBitmap&, TIOParamsVals&, TPXProgressRec&, bool) {}
 void BuiltinWrite(TStream&, TPXBitmap&, TIOParamsVals&, TPXProgressRec&) {}
 
-// Readers (workers among them) take the lock shared; registration takes it
-// alone. A record leaves the list but is never freed while the process
-// runs: a reader may still hold it. A record is not changed once listed;
-// a change lists a changed copy in its place.
+// One table, two views of it: the registered formats (what registration
+// and unregistering change) and the format records with the extension
+// routes built from them (what SetFormatCodec changes; unregistering leaves
+// them). Readers (workers among them) take the lock shared; changes take it
+// alone. Nothing is changed or freed once listed, for a reader may still
+// hold it: a change keeps a new version and lists it in its place.
 struct TRegistry {
   std::shared_mutex Lock;
-  std::vector<TPXFileFormatInfo*> Records;
-  std::vector<std::unique_ptr<TPXFileFormatInfo>> Kept;  // every record ever listed
+  std::vector<TPXFileFormatInfo*> Records;    // registered, in registry order
+  std::vector<const TPXFormatCodec*> Codecs;  // one per file type, in registry order
+  const std::vector<TPXExtensionRoute>* Routes = nullptr;
+  // Every version ever listed; a deque keeps its elements in place as it grows.
+  std::tuple<std::deque<TPXFileFormatInfo>, std::deque<TPXFormatCodec>, std::deque<std::vector<TPXExtensionRoute>>>
+      Kept;
 
-  TPXFileFormatInfo* Keep(std::unique_ptr<TPXFileFormatInfo> info) {
-    Kept.push_back(std::move(info));
-    return Kept.back().get();
+  template <class T>
+  T* Keep(T version) {
+    return &std::get<std::deque<T>>(Kept).emplace_back(std::move(version));
   }
 };
 
 void AddBuiltinFormats(TRegistry& r);
+void RebuildRoutes(TRegistry& r);
 
 TRegistry& Registry() {
   // Filled on first use, so no unit depends on another's start-up order.
   static TRegistry registry;
   static std::once_flag filled;
-  std::call_once(filled, [] { AddBuiltinFormats(registry); });
+  std::call_once(filled, [] {
+    for (const TPXFormatCodec& c : BuiltinFormatCodecs()) registry.Codecs.push_back(registry.Keep(c));
+    RebuildRoutes(registry);
+    AddBuiltinFormats(registry);
+  });
   return registry;
 }
 
@@ -66,22 +79,29 @@ void SetMarks(TPXFileFormatInfo& info, const TPXFormatCodec& codec) {
   info.WriteFunction = canWrite ? BuiltinWrite : nullptr;
 }
 
+// The caller holds the lock.
 void AddBuiltinFormats(TRegistry& r) {
   r.Records.clear();
-  for (int32_t i = 0; const TPXFormatCodec* codec = FormatCodecAt(i); ++i) {
+  for (const TPXFormatCodec* codec : r.Codecs) {
     if (!codec->FullName) continue;  // known to the component, not offered by name
-    auto info = std::make_unique<TPXFileFormatInfo>();
-    info->FileType = codec->FileType;
-    info->FullName = CutName(codec->FullName, kPXFormatNameMax);
-    info->Extensions = CutName(codec->Extensions ? codec->Extensions : "", kPXFormatNameMax);
-    info->DialogPage = codec->DialogPage;
-    SetMarks(*info, *codec);
-    info->TryFunction = nullptr;
+    TPXFileFormatInfo info;
+    info.FileType = codec->FileType;
+    info.FullName = CutName(codec->FullName, kPXFormatNameMax);
+    info.Extensions = CutName(codec->Extensions ? codec->Extensions : "", kPXFormatNameMax);
+    info.DialogPage = codec->DialogPage;
+    SetMarks(info, *codec);
     r.Records.push_back(r.Keep(std::move(info)));
   }
 }
 
-bool EqualsNoCase(const std::string& a, const std::string& b) {
+// The slot of a file type's format record, or nullptr; the caller holds the lock.
+const TPXFormatCodec** CodecSlot(TRegistry& r, int32_t fileType) {
+  for (const TPXFormatCodec*& c : r.Codecs)
+    if (c->FileType == fileType) return &c;
+  return nullptr;
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
     char x = a[i], y = b[i];
@@ -92,20 +112,52 @@ bool EqualsNoCase(const std::string& a, const std::string& b) {
   return true;
 }
 
-// The index-th ";"-separated item; found false when there are fewer items.
-std::string ExtensionItem(const std::string& list, int32_t index, bool& found) {
-  found = false;
-  if (index < 0) return {};
-  size_t start = 0;
-  for (int32_t i = 0;; ++i) {
+// Hands the ";"-separated items of a list to visit from the left, empty
+// ones too, until visit answers false.
+template <class Visit>
+void ForEachItem(std::string_view list, Visit visit) {
+  for (size_t start = 0;;) {
     const size_t semi = list.find(';', start);
-    if (i == index) {
-      found = true;
-      return list.substr(start, semi == std::string::npos ? std::string::npos : semi - start);
-    }
-    if (semi == std::string::npos) return {};
+    const size_t end = semi == std::string_view::npos ? list.size() : semi;
+    if (!visit(list.substr(start, end - start)) || semi == std::string_view::npos) return;
     start = semi + 1;
   }
+}
+
+// The index-th item (from 0); empty when there are fewer items.
+std::string ItemAt(std::string_view list, int32_t index) {
+  std::string_view found;
+  int32_t i = 0;
+  ForEachItem(list, [&](std::string_view item) {
+    if (i++ != index) return true;
+    found = item;
+    return false;
+  });
+  return std::string(found);
+}
+
+// Adds a record's routes; the first record that lists an extension keeps it.
+void AddRoutes(std::vector<TPXExtensionRoute>& routes, const char* list, int32_t fileType, bool save) {
+  if (!list) return;
+  ForEachItem(list, [&](std::string_view item) {
+    if (item.empty()) return true;
+    const std::string ext = "." + std::string(item);
+    auto route = std::find_if(routes.begin(), routes.end(), [&](const auto& r) { return r.Extension == ext; });
+    if (route == routes.end()) route = routes.insert(routes.end(), TPXExtensionRoute{ext, ioUnknown, ioUnknown});
+    int32_t& slot = save ? route->SaveType : route->LoadType;
+    if (slot == ioUnknown) slot = fileType;
+    return true;
+  });
+}
+
+// The caller holds the lock.
+void RebuildRoutes(TRegistry& r) {
+  std::vector<TPXExtensionRoute> routes;
+  for (const TPXFormatCodec* c : r.Codecs) {
+    AddRoutes(routes, c->LoadRoutes, c->FileType, false);
+    AddRoutes(routes, c->SaveRoutes, c->FileType, true);
+  }
+  r.Routes = r.Keep(std::move(routes));
 }
 
 // Puts the stream back at a position whatever happens on the way out.
@@ -166,9 +218,9 @@ bool IsBuiltinReadPlaceholder(TPXReadFunction f) { return f == BuiltinRead; }
 bool IsBuiltinWritePlaceholder(TPXWriteFunction f) { return f == BuiltinWrite; }
 
 int32_t RegisterFileFormat(const TPXFileFormatInfo& info) {
-  auto copy = std::make_unique<TPXFileFormatInfo>(info);
-  copy->FullName = CutName(copy->FullName, kPXFormatNameMax);
-  copy->Extensions = CutName(copy->Extensions, kPXFormatNameMax);
+  TPXFileFormatInfo copy = info;
+  copy.FullName = CutName(copy.FullName, kPXFormatNameMax);
+  copy.Extensions = CutName(copy.Extensions, kPXFormatNameMax);
   TRegistry& r = Registry();
   TWriteLock lock(r.Lock);
   r.Records.push_back(r.Keep(std::move(copy)));
@@ -213,11 +265,9 @@ TPXFileFormatInfo* FindFileFormatInfoByExtension(const std::string& ext) {
   TRegistry& reg = Registry();
   TReadLock lock(reg.Lock);
   for (TPXFileFormatInfo* r : reg.Records) {
-    bool found = true;
-    for (int32_t i = 0; found; ++i) {
-      const std::string item = ExtensionItem(r->Extensions, i, found);
-      if (found && EqualsNoCase(item, ext)) return r;
-    }
+    bool match = false;
+    ForEachItem(r->Extensions, [&](std::string_view item) { return !(match = EqualsNoCase(item, ext)); });
+    if (match) return r;
   }
   return nullptr;
 }
@@ -225,8 +275,7 @@ TPXFileFormatInfo* FindFileFormatInfoByExtension(const std::string& ext) {
 std::string FileFormatExtension(int32_t fileType, int32_t index) {
   const TPXFileFormatInfo* info = FindFileFormatInfo(fileType);
   if (!info) return {};
-  bool found = false;
-  return ExtensionItem(info->Extensions, index, found);
+  return ItemAt(info->Extensions, index);
 }
 
 int32_t FileFormatExtensionCount(int32_t fileType) {
@@ -302,15 +351,15 @@ int32_t FindFileFormat(const std::string& fileName, bool verifyExtension) {
 }
 
 void UpdateGIFFormatAvailability() {
-  const TPXFormatCodec* codec = FindFormatCodec(ioGIF);
-  if (!codec) return;
   TRegistry& reg = Registry();
   TWriteLock lock(reg.Lock);
+  const TPXFormatCodec* const* codec = CodecSlot(reg, ioGIF);
+  if (!codec) return;
   for (TPXFileFormatInfo*& r : reg.Records) {
     if (r->FileType != ioGIF) continue;
     // A changed copy: a reader may be looking at the listed record.
-    auto copy = std::make_unique<TPXFileFormatInfo>(*r);
-    SetMarks(*copy, *codec);
+    TPXFileFormatInfo copy = *r;
+    SetMarks(copy, **codec);
     r = reg.Keep(std::move(copy));
     return;
   }
@@ -319,12 +368,55 @@ void UpdateGIFFormatAvailability() {
 std::string FileFormatDescription(const TIOParamsVals& params) {
   std::string text;
   if (const TPXFileFormatInfo* info = FindFileFormatInfo(params.FileType)) {
-    bool found = false;
-    text = info->FullName + " (" + UpperCaseASCII(ExtensionItem(info->Extensions, 0, found)) + ")";
+    text = info->FullName + " (" + UpperCaseASCII(ItemAt(info->Extensions, 0)) + ")";
   }
   if (const TPXFormatCodec* codec = FindFormatCodec(params.FileType); codec && codec->Describe)
     codec->Describe(params, text);
   return text;
+}
+
+const TPXFormatCodec* FindFormatCodec(int32_t fileType) {
+  TRegistry& r = Registry();
+  TReadLock lock(r.Lock);
+  const TPXFormatCodec* const* slot = CodecSlot(r, fileType);
+  return slot ? *slot : nullptr;
+}
+
+TPXFormatCodec SetFormatCodec(const TPXFormatCodec& codec) {
+  TPXFormatCodec old{};
+  if (codec.FileType == ioUnknown) return old;
+  TRegistry& r = Registry();
+  TWriteLock lock(r.Lock);
+  const TPXFormatCodec* fresh = r.Keep(codec);
+  if (const TPXFormatCodec** slot = CodecSlot(r, codec.FileType)) {
+    old = **slot;
+    *slot = fresh;
+  } else {
+    r.Codecs.push_back(fresh);
+  }
+  RebuildRoutes(r);
+  return old;
+}
+
+const TPXFormatCodec* FormatCodecAt(int32_t index) {
+  TRegistry& r = Registry();
+  TReadLock lock(r.Lock);
+  if (index < 0 || index >= static_cast<int32_t>(r.Codecs.size())) return nullptr;
+  return r.Codecs[static_cast<size_t>(index)];
+}
+
+const TPXDetectStep* DetectStepAt(int32_t index) {
+  const std::span<const TPXDetectStep> steps = BuiltinDetectSteps();
+  if (index < 0 || index >= static_cast<int32_t>(steps.size())) return nullptr;
+  return &steps[static_cast<size_t>(index)];
+}
+
+const TPXExtensionRoute* FindExtensionRoute(const std::string& ext) {
+  TRegistry& r = Registry();
+  TReadLock lock(r.Lock);
+  for (const auto& route : *r.Routes)
+    if (ext == route.Extension) return &route;
+  return nullptr;
 }
 
 std::string ExtractFileName(const std::string& fileName) {
