@@ -19,7 +19,7 @@
 #include "bench/bench_support.h"
 #include "core/kopxutils_bitmap.h"
 #include "io/pixoranio.h"
-#include "io/pngfilt.h"
+#include "io/formats/png/pngfilt.h"
 #include "core/pxprogress.h"
 #include "platform/streams.h"
 

@@ -19,7 +19,7 @@
 #include "core/pxmask.h"
 #include "fuzz/fuzz_support.h"
 #include "io/pixoranio_params.h"
-#include "io/pngfilt.h"
+#include "io/formats/png/pngfilt.h"
 #include "core/pxprogress.h"
 #include "platform/streams.h"
 

@@ -21,7 +21,7 @@
 #include "io/pxformats.h"
 #include "io/pxprint.h"
 #include "core/pxprogress.h"
-#include "io/pspdffilt.h"
+#include "io/formats/pspdf/pspdffilt.h"
 #include "io/pxtwain.h"
 #include "io/pxwia.h"
 #include "platform/classes.h"

@@ -6,20 +6,20 @@
 #include <shared_mutex>
 #include <vector>
 
-#include "io/bmpfilt.h"
-#include "io/giffilter.h"
-#include "io/icofilt.h"
+#include "io/formats/bmp/bmpfilt.h"
+#include "io/formats/gif/giffilter.h"
+#include "io/formats/ico/icofilt.h"
 #include "io/iohooks.h"
-#include "io/jpegfilt.h"
-#include "io/pcxfilter.h"
-#include "io/pngfilt.h"
-#include "io/pnmfilt.h"
-#include "io/pspdffilt.h"
+#include "io/formats/jpeg/jpegfilt.h"
+#include "io/formats/pcx/pcxfilter.h"
+#include "io/formats/png/pngfilt.h"
+#include "io/formats/pnm/pnmfilt.h"
+#include "io/formats/pspdf/pspdffilt.h"
 #include "io/pxexif.h"
 #include "io/pxformats.h"
-#include "io/pxj2000.h"
-#include "io/pxtgafil.h"
-#include "io/tiffilt.h"
+#include "io/formats/jpeg2000/pxj2000.h"
+#include "io/formats/tga/pxtgafil.h"
+#include "io/formats/tiff/tiffilt.h"
 
 namespace pixoran {
 

@@ -1,4 +1,4 @@
-#include "io/pngfilt.h"
+#include "io/formats/png/pngfilt.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>

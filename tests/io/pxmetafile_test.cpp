@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "io/pxmetafile.h"
+#include "io/formats/metafile/pxmetafile.h"
 
 using namespace pixoran;
 

@@ -1,4 +1,4 @@
-#include "io/tiffilt.h"
+#include "io/formats/tiff/tiffilt.h"
 
 #include <libdeflate.h>
 #include <zlib.h>
@@ -20,9 +20,9 @@
 #include "core/kopxutils_settings.h"
 #include "core/pxtransform.h"
 #include "io/iohooks.h"
-#include "io/jpegfilt.h"
+#include "io/formats/jpeg/jpegfilt.h"
 #include "io/pxmetadata.h"
-#include "io/tifccitt.h"
+#include "io/formats/tiff/tifccitt.h"
 
 namespace pixoran {
 

@@ -1,4 +1,4 @@
-#include "io/pxj2000.h"
+#include "io/formats/jpeg2000/pxj2000.h"
 
 #include <unistd.h>
 

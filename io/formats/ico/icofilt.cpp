@@ -1,4 +1,4 @@
-#include "io/icofilt.h"
+#include "io/formats/ico/icofilt.h"
 
 #include <algorithm>
 #include <cstring>
@@ -9,9 +9,9 @@
 #include "core/kopxutils_settings.h"
 #include "core/neurquant.h"
 #include "core/pxresample.h"
-#include "io/bmpfilt.h"
+#include "io/formats/bmp/bmpfilt.h"
 #include "io/pxfiltutil.h"
-#include "io/pngfilt.h"
+#include "io/formats/png/pngfilt.h"
 
 namespace pixoran {
 

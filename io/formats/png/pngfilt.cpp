@@ -1,4 +1,4 @@
-#include "io/pngfilt.h"
+#include "io/formats/png/pngfilt.h"
 
 #include <png.h>
 
@@ -15,7 +15,7 @@
 #include "core/kopxutils_settings.h"
 #include "core/pxmask.h"
 #include "io/pixoranio_params.h"
-#include "io/pngfilt_codec.h"
+#include "io/formats/png/pngfilt_codec.h"
 #include "io/pxfiltutil.h"
 #include "core/pxprogress.h"
 

@@ -1,4 +1,4 @@
-#include "io/pspdffilt.h"
+#include "io/formats/pspdf/pspdffilt.h"
 
 #include <algorithm>
 #include <charconv>
@@ -8,8 +8,8 @@
 
 #include "core/kopxutils_colors.h"
 #include "core/kopxutils_helpers.h"
-#include "io/jpegfilt.h"
-#include "io/tifccitt.h"
+#include "io/formats/jpeg/jpegfilt.h"
+#include "io/formats/tiff/tifccitt.h"
 
 namespace pixoran {
 

@@ -1,4 +1,4 @@
-#include "io/giffilter.h"
+#include "io/formats/gif/giffilter.h"
 
 #include <algorithm>
 #include <array>
@@ -13,7 +13,7 @@
 #include "core/kopxutils_helpers.h"
 #include "core/kopxutils_settings.h"
 #include "core/neurquant.h"
-#include "io/giflzw.h"
+#include "io/formats/gif/giflzw.h"
 #include "io/iohooks.h"
 #include "io/pxfiltutil.h"
 #include "platform/system.h"

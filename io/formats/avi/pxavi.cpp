@@ -1,12 +1,12 @@
-#include "io/pxavi.h"
+#include "io/formats/avi/pxavi.h"
 
 #include "core/kopxutils_settings.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "io/bmpfilt.h"
-#include "io/jpegfilt.h"
+#include "io/formats/bmp/bmpfilt.h"
+#include "io/formats/jpeg/jpegfilt.h"
 #include "io/pixoranio_params.h"
 #include "io/pxfiltutil.h"
 

@@ -1,4 +1,4 @@
-#include "io/giflzw.h"
+#include "io/formats/gif/giflzw.h"
 
 #include <algorithm>
 #include <bit>

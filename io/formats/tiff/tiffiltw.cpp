@@ -15,11 +15,11 @@
 #include "core/kopxutils_helpers.h"
 #include "core/neurquant.h"
 #include "io/iohooks.h"
-#include "io/jpegfilt.h"
+#include "io/formats/jpeg/jpegfilt.h"
 #include "io/pxfiltutil.h"
 #include "io/pxmetadata.h"
-#include "io/tifccitt.h"
-#include "io/tiffilt.h"
+#include "io/formats/tiff/tifccitt.h"
+#include "io/formats/tiff/tiffilt.h"
 
 namespace pixoran {
 

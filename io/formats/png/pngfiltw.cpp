@@ -20,8 +20,8 @@
 #include "core/neurquant.h"
 #include "core/pxmask.h"
 #include "io/pixoranio_params.h"
-#include "io/pngfilt.h"
-#include "io/pngfilt_codec.h"
+#include "io/formats/png/pngfilt.h"
+#include "io/formats/png/pngfilt_codec.h"
 #include "io/pxfiltutil.h"
 #include "core/pxprogress.h"
 

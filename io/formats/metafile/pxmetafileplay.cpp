@@ -12,7 +12,7 @@
 #include "core/kopxutils_bitmap.h"
 #include "core/pxdib.h"
 #include "io/pxfiltutil.h"
-#include "io/pxmetafile.h"
+#include "io/formats/metafile/pxmetafile.h"
 #include "platform/vectorcanvas.h"
 
 namespace pixoran {

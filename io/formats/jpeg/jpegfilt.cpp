@@ -1,4 +1,4 @@
-#include "io/jpegfilt.h"
+#include "io/formats/jpeg/jpegfilt.h"
 
 #include <algorithm>
 #include <atomic>

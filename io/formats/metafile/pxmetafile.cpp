@@ -1,4 +1,4 @@
-#include "io/pxmetafile.h"
+#include "io/formats/metafile/pxmetafile.h"
 #include "io/pxfiltutil.h"
 
 #include <algorithm>
