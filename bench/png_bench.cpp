@@ -173,7 +173,7 @@ void BM_Filter_DecodeRGBA(benchmark::State& state) {
     std::atomic<bool> aborting{false};
     TPXProgressRec progress;
     progress.Aborting = &aborting;
-    ReadPNGImage(ms, bitmap, params, progress, false, 0, alpha);
+    PNGFormatRead(ms, bitmap, params, progress, false, 0, alpha);
     if (aborting || alpha.Width() != kWidth) {
       state.SkipWithError("read failed");
       break;

@@ -780,8 +780,8 @@ int32_t ReadGIFAnimationFrame(TStream& stream, TPXBitmap& bitmap, TPXBitmap& alp
 
 // ---------------------------------------------------------------- format table entries
 
-void ReadGIFImage(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                  bool paramsOnly, int64_t /*dataLength*/, TPXBitmap& alpha) {
+void GIFFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
+                   bool paramsOnly, int64_t /*dataLength*/, TPXBitmap& alpha) {
   if (paramsOnly) {
     std::unique_ptr<TPXMask> none;
     int32_t count = 0;
@@ -791,8 +791,8 @@ void ReadGIFImage(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPX
   ReadGIFAnimationFrame(stream, bitmap, alpha, params, progress);
 }
 
-void WriteGIFImage(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                   TPXBitmap* /*alpha*/) {
+void GIFFormatWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
+                    TPXBitmap* /*alpha*/) {
   WriteGIFStream(stream, bitmap, params, progress);
 }
 

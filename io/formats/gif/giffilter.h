@@ -75,10 +75,10 @@ int32_t ReadGIFAnimationFrame(TStream& stream, TPXBitmap& bitmap, TPXBitmap& alp
                               TPXProgressRec& progress);
 
 // The filter's entries for the I/O component's format table.
-void ReadGIFImage(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                  bool paramsOnly, int64_t dataLength, TPXBitmap& alpha);
-void WriteGIFImage(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                   TPXBitmap* alpha);
+void GIFFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
+                   bool paramsOnly, int64_t dataLength, TPXBitmap& alpha);
+void GIFFormatWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
+                    TPXBitmap* alpha);
 // Frames in the GIF at the stream's position.
 int32_t CountGIFFrames(TStream& stream);
 

@@ -470,13 +470,13 @@ void ReadIconIntoAlpha(decltype(ReadICOStream)* read, TStream& stream, TPXBitmap
 }
 }  // namespace
 
-void ICOCodecRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                  bool paramsOnly, int64_t /*dataLength*/, TPXBitmap& alpha) {
+void ICOFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
+                   bool paramsOnly, int64_t /*dataLength*/, TPXBitmap& alpha) {
   ReadIconIntoAlpha(ReadICOStream, stream, bitmap, params, progress, paramsOnly, alpha);
 }
 
-void ICOCodecWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                   TPXBitmap* alpha) {
+void ICOFormatWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
+                    TPXBitmap* alpha) {
   size_t n = 0;
   while (n < params.ICOSizes.size() && params.ICOSizes[n][0] > 0) ++n;
   // Copies: the writer may change the record.
@@ -486,8 +486,8 @@ void ICOCodecWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TP
                  std::span<const std::array<int32_t, 2>>(sizes.data(), n), progress, alpha);
 }
 
-void CURCodecRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                  bool paramsOnly, int64_t /*dataLength*/, TPXBitmap& alpha) {
+void CURFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
+                   bool paramsOnly, int64_t /*dataLength*/, TPXBitmap& alpha) {
   ReadIconIntoAlpha(ReadCURStream, stream, bitmap, params, progress, paramsOnly, alpha);
 }
 

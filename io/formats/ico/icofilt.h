@@ -45,11 +45,11 @@ void WriteICOStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, s
 
 // The I/O component's entry points (see io/pixoranio_codecs.h). The writer
 // takes the leading ICOSizes whose width is above 0 with their ICOBitCounts.
-void ICOCodecRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                  bool paramsOnly, int64_t dataLength, TPXBitmap& alpha);
-void ICOCodecWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                   TPXBitmap* alpha);
-void CURCodecRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                  bool paramsOnly, int64_t dataLength, TPXBitmap& alpha);
+void ICOFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
+                   bool paramsOnly, int64_t dataLength, TPXBitmap& alpha);
+void ICOFormatWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
+                    TPXBitmap* alpha);
+void CURFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
+                   bool paramsOnly, int64_t dataLength, TPXBitmap& alpha);
 
 }  // namespace pixoran

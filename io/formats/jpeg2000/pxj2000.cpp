@@ -722,18 +722,18 @@ std::string BuildJ2000Options(const TIOParamsVals& params) {
 
 // ---------------------------------------------------------------- descriptors
 
-void ReadJ2000Codec(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                    bool paramsOnly, int64_t /*dataLength*/, TPXBitmap& /*alpha*/) {
+void J2000FormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
+                     bool paramsOnly, int64_t /*dataLength*/, TPXBitmap& /*alpha*/) {
   ReadJ2000Stream(stream, bitmap, params, paramsOnly, progress);
 }
 
-void WriteJP2Codec(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                   TPXBitmap* /*alpha*/) {
+void JP2FormatWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
+                    TPXBitmap* /*alpha*/) {
   WriteJ2000Stream(stream, bitmap, params, 0, progress);
 }
 
-void WriteJ2KCodec(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                   TPXBitmap* /*alpha*/) {
+void J2KFormatWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
+                    TPXBitmap* /*alpha*/) {
   WriteJ2000Stream(stream, bitmap, params, 1, progress);
 }
 

@@ -61,11 +61,11 @@ float J2000RateToRatio(double rate);
 // The filter as the I/O component's descriptors call it (the reader for
 // both formats; the JP2 and J2K writers). JPEG 2000 carries no
 // transparency and no stream header.
-void ReadJ2000Codec(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                    bool paramsOnly, int64_t dataLength, TPXBitmap& alpha);
-void WriteJP2Codec(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                   TPXBitmap* alpha);
-void WriteJ2KCodec(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                   TPXBitmap* alpha);
+void J2000FormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
+                     bool paramsOnly, int64_t dataLength, TPXBitmap& alpha);
+void JP2FormatWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
+                    TPXBitmap* alpha);
+void J2KFormatWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
+                    TPXBitmap* alpha);
 
 }  // namespace pixoran

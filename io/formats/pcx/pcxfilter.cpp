@@ -498,23 +498,23 @@ void WriteDCXStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, T
   RunFilter(progress, [&] { WriteDCX(stream, bitmap, params, progress); });
 }
 
-void PCXCodecRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                  bool paramsOnly, int64_t dataLength, TPXBitmap& /*alpha*/) {
+void PCXFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
+                   bool paramsOnly, int64_t dataLength, TPXBitmap& /*alpha*/) {
   ReadPCXStream(stream, bitmap, params, dataLength, progress, paramsOnly);
 }
 
-void PCXCodecWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                   TPXBitmap* /*alpha*/) {
+void PCXFormatWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
+                    TPXBitmap* /*alpha*/) {
   WritePCXStream(stream, bitmap, params, progress);
 }
 
-void DCXCodecRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                  bool paramsOnly, int64_t /*dataLength*/, TPXBitmap& /*alpha*/) {
+void DCXFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
+                   bool paramsOnly, int64_t /*dataLength*/, TPXBitmap& /*alpha*/) {
   ReadDCXStream(stream, bitmap, params, progress, paramsOnly);
 }
 
-void DCXCodecWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                   TPXBitmap* /*alpha*/) {
+void DCXFormatWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
+                    TPXBitmap* /*alpha*/) {
   WriteDCXStream(stream, bitmap, params, progress);
 }
 

@@ -66,13 +66,13 @@ void ReadDCXStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TP
 void WriteDCXStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress);
 
 // The I/O component's entry points (see io/pixoranio_codecs.h).
-void PCXCodecRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                  bool paramsOnly, int64_t dataLength, TPXBitmap& alpha);
-void PCXCodecWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                   TPXBitmap* alpha);
-void DCXCodecRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                  bool paramsOnly, int64_t dataLength, TPXBitmap& alpha);
-void DCXCodecWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                   TPXBitmap* alpha);
+void PCXFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
+                   bool paramsOnly, int64_t dataLength, TPXBitmap& alpha);
+void PCXFormatWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
+                    TPXBitmap* alpha);
+void DCXFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
+                   bool paramsOnly, int64_t dataLength, TPXBitmap& alpha);
+void DCXFormatWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
+                    TPXBitmap* alpha);
 
 }  // namespace pixoran

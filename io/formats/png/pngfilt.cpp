@@ -480,8 +480,8 @@ void ReadPNGStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, bo
   }
 }
 
-void ReadPNGImage(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                  bool paramsOnly, int64_t /*dataLength*/, TPXBitmap& alpha) {
+void PNGFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
+                   bool paramsOnly, int64_t /*dataLength*/, TPXBitmap& alpha) {
   TBitmapAlphaRows rows(alpha);
   ReadCore(stream, bitmap, params, false, &rows, paramsOnly, progress);
 }

@@ -50,9 +50,9 @@ void WritePNGStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, T
 // The same filters in the I/O component's calling shape: the alpha goes into
 // (and comes from) an 8-bit bitmap of the image's size, which the reader
 // leaves empty for an image without transparency.
-void ReadPNGImage(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                  bool paramsOnly, int64_t dataLength, TPXBitmap& alpha);
-void WritePNGImage(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                   TPXBitmap* alpha);
+void PNGFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
+                   bool paramsOnly, int64_t dataLength, TPXBitmap& alpha);
+void PNGFormatWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
+                    TPXBitmap* alpha);
 
 }  // namespace pixoran

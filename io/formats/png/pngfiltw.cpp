@@ -445,8 +445,8 @@ void WritePNGStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, T
   WriteCore(stream, bitmap, params, &rows, progress);
 }
 
-void WritePNGImage(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                   TPXBitmap* alpha) {
+void PNGFormatWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
+                    TPXBitmap* alpha) {
   const bool useAlpha = alpha != nullptr && !alpha->Full && alpha->PixelFormat() == pxGray8 &&
                         alpha->Width() == bitmap.Width() && alpha->Height() == bitmap.Height();
   if (!useAlpha) {

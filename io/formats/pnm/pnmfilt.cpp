@@ -439,23 +439,23 @@ void WriteWBMPStream(TStream& stream, TPXBitmap& bitmap, TPXProgressRec& progres
   }
 }
 
-void PNMCodecRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                  bool paramsOnly, int64_t /*dataLength*/, TPXBitmap& /*alpha*/) {
+void PNMFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
+                   bool paramsOnly, int64_t /*dataLength*/, TPXBitmap& /*alpha*/) {
   ReadPNMStream(stream, bitmap, params, progress, paramsOnly);
 }
 
-void PNMCodecWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                   TPXBitmap* /*alpha*/) {
+void PNMFormatWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
+                    TPXBitmap* /*alpha*/) {
   WritePNMStream(stream, bitmap, params, progress);
 }
 
-void WBMPCodecRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                   bool paramsOnly, int64_t /*dataLength*/, TPXBitmap& /*alpha*/) {
+void WBMPFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
+                    bool paramsOnly, int64_t /*dataLength*/, TPXBitmap& /*alpha*/) {
   ReadWBMPStream(stream, bitmap, params, progress, paramsOnly);
 }
 
-void WBMPCodecWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& /*params*/, TPXProgressRec& progress,
-                    TPXBitmap* /*alpha*/) {
+void WBMPFormatWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& /*params*/, TPXProgressRec& progress,
+                     TPXBitmap* /*alpha*/) {
   WriteWBMPStream(stream, bitmap, progress);
 }
 

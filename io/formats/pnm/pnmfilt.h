@@ -32,13 +32,13 @@ void ReadWBMPStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, T
 void WriteWBMPStream(TStream& stream, TPXBitmap& bitmap, TPXProgressRec& progress);
 
 // The I/O component's entry points (see io/pixoranio_codecs.h).
-void PNMCodecRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                  bool paramsOnly, int64_t dataLength, TPXBitmap& alpha);
-void PNMCodecWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                   TPXBitmap* alpha);
-void WBMPCodecRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
+void PNMFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
                    bool paramsOnly, int64_t dataLength, TPXBitmap& alpha);
-void WBMPCodecWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
+void PNMFormatWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
                     TPXBitmap* alpha);
+void WBMPFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
+                    bool paramsOnly, int64_t dataLength, TPXBitmap& alpha);
+void WBMPFormatWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
+                     TPXBitmap* alpha);
 
 }  // namespace pixoran

@@ -757,13 +757,13 @@ void WritePDFStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, T
 
 // ---------------------------------------------------------------- descriptors
 
-void WritePSCodec(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                  TPXBitmap* /*alpha*/) {
+void PSFormatWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
+                   TPXBitmap* /*alpha*/) {
   WritePSStream(stream, bitmap, params, progress);
 }
 
-void WritePDFCodec(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                   TPXBitmap* /*alpha*/) {
+void PDFFormatWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
+                    TPXBitmap* /*alpha*/) {
   WritePDFStream(stream, bitmap, params, progress);
 }
 

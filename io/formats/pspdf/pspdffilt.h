@@ -173,9 +173,9 @@ bool SavePDFDocument(std::unique_ptr<TPXPDFDocument> document, TStream& stream, 
 void WritePDFStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress);
 
 // The writers as the I/O component's descriptors call them.
-void WritePSCodec(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                  TPXBitmap* alpha);
-void WritePDFCodec(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
+void PSFormatWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
                    TPXBitmap* alpha);
+void PDFFormatWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
+                    TPXBitmap* alpha);
 
 }  // namespace pixoran

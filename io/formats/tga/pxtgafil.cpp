@@ -554,16 +554,16 @@ void WriteTGAStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, T
   RunFilter(progress, [&] { WriteTGA(stream, bitmap, params, progress, mask); });
 }
 
-void TGACodecRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                  bool paramsOnly, int64_t /*dataLength*/, TPXBitmap& alpha) {
+void TGAFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
+                   bool paramsOnly, int64_t /*dataLength*/, TPXBitmap& alpha) {
   // The I/O component takes the transparency as an alpha bitmap.
   std::unique_ptr<TPXMask> mask;
   ReadTGAStream(stream, bitmap, params, progress, paramsOnly, mask, false);
   if (!progress.Aborted() && mask && mask->Width() > 0 && !MaskToAlphaBitmap(*mask, alpha)) progress.Abort();
 }
 
-void TGACodecWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                   TPXBitmap* alpha) {
+void TGAFormatWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
+                    TPXBitmap* alpha) {
   // The I/O component hands the transparency over as an alpha bitmap.
   TPXMask mask;
   const bool withMask = alpha && alpha->Width() > 0 && AlphaBitmapToMask(*alpha, mask);

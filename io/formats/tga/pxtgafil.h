@@ -32,9 +32,9 @@ void WriteTGAStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, T
 int32_t EncodeTGARow(const uint8_t* row, int32_t width, int32_t pixelBytes, uint8_t* out);
 
 // The I/O component's entry points (see io/pixoranio_codecs.h).
-void TGACodecRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                  bool paramsOnly, int64_t dataLength, TPXBitmap& alpha);
-void TGACodecWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                   TPXBitmap* alpha);
+void TGAFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
+                   bool paramsOnly, int64_t dataLength, TPXBitmap& alpha);
+void TGAFormatWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
+                    TPXBitmap* alpha);
 
 }  // namespace pixoran

@@ -1511,8 +1511,8 @@ bool IsTIFFStream(TStream& stream) {
   }
 }
 
-void ReadTIFFImage(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                   bool paramsOnly, int64_t dataLength, TPXBitmap& alpha) {
+void TIFFFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
+                    bool paramsOnly, int64_t dataLength, TPXBitmap& alpha) {
   int32_t pages = 0;
   ReadTIFFStream(&bitmap, stream, pages, false, false, true, &alpha, paramsOnly, progress, &params, dataLength);
 }

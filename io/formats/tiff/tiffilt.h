@@ -47,8 +47,8 @@ bool IsTIFFStream(TStream& stream);
 
 // The I/O component's reader: the page params.TIFFImageIndex of the TIFF at
 // the stream's position, its transparency into alpha.
-void ReadTIFFImage(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                   bool paramsOnly, int64_t dataLength, TPXBitmap& alpha);
+void TIFFFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
+                    bool paramsOnly, int64_t dataLength, TPXBitmap& alpha);
 
 // Writes the bitmap as a little-endian page: a new one-page TIFF at the
 // stream's position, or (append) a page inserted as page
@@ -72,7 +72,7 @@ bool AppendTIFFJPEGThumbnail(TStream& stream, const std::vector<uint8_t>& jpeg, 
 void EncodePackBits(const uint8_t* data, int32_t length, TStream& stream, bool& error);
 
 // The I/O component's writer: a new one-page TIFF.
-void WriteTIFFImage(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                    TPXBitmap* alpha);
+void TIFFFormatWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
+                     TPXBitmap* alpha);
 
 }  // namespace pixoran

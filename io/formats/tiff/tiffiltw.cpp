@@ -954,8 +954,8 @@ bool AppendTIFFJPEGThumbnail(TStream& stream, const std::vector<uint8_t>& jpeg, 
   return !error;
 }
 
-void WriteTIFFImage(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                    TPXBitmap* /*alpha*/) {
+void TIFFFormatWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
+                     TPXBitmap* /*alpha*/) {
   WriteTIFFStream(stream, false, &bitmap, progress, params);
 }
 
