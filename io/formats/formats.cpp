@@ -40,9 +40,19 @@ namespace {
 using TModuleFn = const TPXFormatModule& (*)();
 
 constexpr TModuleFn kModules[] = {
-    TIFFFormatModule, GIFFormatModule, JPEGFormatModule, PCXFormatModule,   BMPFormatModule,
-    ICOFormatModule,  PNGFormatModule, MetafileFormatModule, TGAFormatModule, PNMFormatModule,
-    J2000FormatModule, PSPDFFormatModule, AVIFormatModule,
+    TIFFFormatModule,
+    GIFFormatModule,
+    JPEGFormatModule,
+    PCXFormatModule,
+    BMPFormatModule,
+    ICOFormatModule,
+    PNGFormatModule,
+    MetafileFormatModule,
+    TGAFormatModule,
+    PNMFormatModule,
+    J2000FormatModule,
+    PSPDFFormatModule,
+    AVIFormatModule,
 };
 
 // The registry's order. A module may hold several records that sit apart
@@ -69,7 +79,8 @@ const std::vector<TPXFormatCodec>& Codecs() {
     std::vector<TPXFormatCodec> list;
     for (const TOrderEntry& e : kRegistryOrder) {
       const std::span<const TPXFormatCodec> own = e.Module().Codecs;
-      const auto it = std::find_if(own.begin(), own.end(), [&](const TPXFormatCodec& c) { return c.FileType == e.FileType; });
+      const auto it =
+          std::find_if(own.begin(), own.end(), [&](const TPXFormatCodec& c) { return c.FileType == e.FileType; });
       if (it == own.end()) BadTable();
       TPXFormatCodec c = *it;
       // The pages say which page edits a type; the record repeats it for the registry.

@@ -453,7 +453,8 @@ TEST_F(Formats, ModulesAssembleTheTables) {
     for (const TPXFormatCodec& own : m->Codecs) {
       SCOPED_TRACE(own.FileType);
       const std::span<const TPXFormatCodec> all = BuiltinFormatCodecs();
-      EXPECT_EQ(std::count_if(all.begin(), all.end(), [&](const TPXFormatCodec& c) { return c.FileType == own.FileType; }), 1);
+      EXPECT_EQ(
+          std::count_if(all.begin(), all.end(), [&](const TPXFormatCodec& c) { return c.FileType == own.FileType; }), 1);
     }
     records += m->Codecs.size();
     pages += m->Pages.size();
