@@ -37,7 +37,7 @@
 #include "app/UEffectForm.h"
 #include "app/UMain_frames.h"
 #include "core/kopxutils_bitmap.h"
-#include "io/giflzw.h"
+#include "io/formats/gif/giflzw.h"
 #include "io/iohooks.h"
 #include "io/pixoranio.h"
 #include "io/pxformats.h"

@@ -15,7 +15,7 @@
 
 #include "core/kopxutils_bitmap.h"
 #include "io/pixoranio.h"
-#include "io/pxavi.h"
+#include "io/formats/avi/pxavi.h"
 #include "tests/avi_builder.h"
 
 namespace {

@@ -13,9 +13,9 @@
 
 #include "bench/bench_qt.h"
 #include "bench/bench_support.h"
-#include "io/giflzw.h"
+#include "io/formats/gif/giflzw.h"
 #include "io/pxmio.h"
-#include "io/tiffilt.h"
+#include "io/formats/tiff/tiffilt.h"
 #include "view/pxmview.h"
 #include "view/pxmview_mio.h"
 

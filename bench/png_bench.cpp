@@ -19,7 +19,7 @@
 #include "bench/bench_support.h"
 #include "core/kopxutils_bitmap.h"
 #include "io/pixoranio.h"
-#include "io/pngfilt.h"
+#include "io/formats/png/pngfilt.h"
 #include "core/pxprogress.h"
 #include "platform/streams.h"
 
@@ -173,7 +173,7 @@ void BM_Filter_DecodeRGBA(benchmark::State& state) {
     std::atomic<bool> aborting{false};
     TPXProgressRec progress;
     progress.Aborting = &aborting;
-    ReadPNGImage(ms, bitmap, params, progress, false, 0, alpha);
+    PNGFormatRead(ms, bitmap, params, progress, false, 0, alpha);
     if (aborting || alpha.Width() != kWidth) {
       state.SkipWithError("read failed");
       break;

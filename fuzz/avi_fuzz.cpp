@@ -6,7 +6,7 @@
 
 #include "core/kopxutils_bitmap.h"
 #include "fuzz/fuzz_support.h"
-#include "io/pxavi.h"
+#include "io/formats/avi/pxavi.h"
 #include "core/pxprogress.h"
 #include "platform/streams.h"
 

@@ -11,7 +11,7 @@
 #include "core/kopxutils_settings.h"
 #include "fuzz/fuzz_roundtrip.h"
 #include "fuzz/fuzz_support.h"
-#include "io/bmpfilt.h"
+#include "io/formats/bmp/bmpfilt.h"
 #include "io/pixoranio_params.h"
 #include "core/pxprogress.h"
 #include "platform/streams.h"

@@ -15,7 +15,7 @@
 #include "core/kopxutils_bitmap.h"
 #include "core/kopxutils_colors.h"
 #include "fuzz/fuzz_support.h"
-#include "io/giffilter.h"
+#include "io/formats/gif/giffilter.h"
 #include "io/pixoranio_params.h"
 #include "core/pxprogress.h"
 #include "platform/streams.h"

@@ -9,7 +9,7 @@
 
 #include "fuzz/fuzz_roundtrip.h"
 #include "fuzz/fuzz_support.h"
-#include "io/icofilt.h"
+#include "io/formats/ico/icofilt.h"
 
 using namespace pixoran;
 

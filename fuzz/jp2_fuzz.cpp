@@ -12,7 +12,7 @@
 #include "fuzz/fuzz_roundtrip.h"
 #include "fuzz/fuzz_support.h"
 #include "io/pixoranio_params.h"
-#include "io/pxj2000.h"
+#include "io/formats/jpeg2000/pxj2000.h"
 #include "core/pxprogress.h"
 #include "platform/streams.h"
 

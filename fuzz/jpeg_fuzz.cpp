@@ -15,7 +15,7 @@ extern "C" {
 #include "core/kopxutils_bitmap.h"
 #include "core/kopxutils_settings.h"
 #include "fuzz/fuzz_support.h"
-#include "io/jpegfilt.h"
+#include "io/formats/jpeg/jpegfilt.h"
 #include "io/pixoranio_params.h"
 #include "core/pxprogress.h"
 #include "platform/streams.h"

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "io/pxmetafile.h"
+#include "io/formats/metafile/pxmetafile.h"
 #include "platform/graphics.h"
 
 using namespace pixoran;

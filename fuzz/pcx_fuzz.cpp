@@ -7,7 +7,7 @@
 
 #include "fuzz/fuzz_roundtrip.h"
 #include "fuzz/fuzz_support.h"
-#include "io/pcxfilter.h"
+#include "io/formats/pcx/pcxfilter.h"
 
 using namespace pixoran;
 

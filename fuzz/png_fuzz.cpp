@@ -19,7 +19,7 @@
 #include "core/pxmask.h"
 #include "fuzz/fuzz_support.h"
 #include "io/pixoranio_params.h"
-#include "io/pngfilt.h"
+#include "io/formats/png/pngfilt.h"
 #include "core/pxprogress.h"
 #include "platform/streams.h"
 
@@ -184,7 +184,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
       case 2: ReadPNGStream(stream, bitmap, params, false, mask, true, progress); break;
       case 3: {
         TPXBitmap alpha;
-        ReadPNGImage(stream, bitmap, params, progress, false, 0, alpha);
+        PNGFormatRead(stream, bitmap, params, progress, false, 0, alpha);
         break;
       }
     }

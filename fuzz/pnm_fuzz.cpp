@@ -7,7 +7,7 @@
 
 #include "fuzz/fuzz_roundtrip.h"
 #include "fuzz/fuzz_support.h"
-#include "io/pnmfilt.h"
+#include "io/formats/pnm/pnmfilt.h"
 
 using namespace pixoran;
 

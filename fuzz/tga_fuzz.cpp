@@ -8,7 +8,7 @@
 
 #include "fuzz/fuzz_roundtrip.h"
 #include "fuzz/fuzz_support.h"
-#include "io/pxtgafil.h"
+#include "io/formats/tga/pxtgafil.h"
 
 using namespace pixoran;
 

@@ -15,9 +15,9 @@
 #include "io/pixoranio_params.h"
 #include "io/pxmetadata.h"
 #include "core/pxprogress.h"
-#include "io/tifccitt.h"
-#include "io/tiffilt.h"
-#include "io/tiflzw.h"
+#include "io/formats/tiff/tifccitt.h"
+#include "io/formats/tiff/tiffilt.h"
+#include "io/formats/tiff/tiflzw.h"
 #include "platform/streams.h"
 
 using namespace pixoran;

@@ -14,8 +14,8 @@
 #include "core/kopxutils_colors.h"
 #include "io/pixoranio_params.h"
 #include "core/pxprogress.h"
-#include "io/tiffilt.h"
-#include "io/tiflzw.h"
+#include "io/formats/tiff/tiffilt.h"
+#include "io/formats/tiff/tiflzw.h"
 #include "platform/streams.h"
 
 using namespace pixoran;

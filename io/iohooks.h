@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <utility>
 
-#include "io/giflzw.h"
+#include "io/formats/gif/giflzw.h"
 #include "platform/streams.h"
 
 namespace pixoran {

@@ -21,7 +21,7 @@
 #include "io/pxformats.h"
 #include "io/pxprint.h"
 #include "core/pxprogress.h"
-#include "io/pspdffilt.h"
+#include "io/formats/pspdf/pspdffilt.h"
 #include "io/pxtwain.h"
 #include "io/pxwia.h"
 #include "platform/classes.h"
@@ -408,6 +408,9 @@ class TPixoranIO : public TComponent, public TIOParamsOwner {
 
   // Built-in formats, through their descriptors.
   int32_t LoadFileBuiltin(const std::string& fileName, int32_t fileType);
+  // A file load of a type with a record: a whole-file import (metafile,
+  // movie frame) when the record says so, else the built-in load.
+  void LoadFileOfType(const std::string& fileName, int32_t fileType);
   int32_t LoadStreamBuiltin(TStream& stream, int32_t fileType);
   // What a load of the type returns: the file's image count for multi-image formats, else 0.
   int32_t LoadedImageCount(int32_t fileType) const;

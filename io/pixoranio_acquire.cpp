@@ -1,7 +1,7 @@
 // Acquisition hooks, the preview event and the open multi-page PostScript and
 // PDF documents of the I/O component.
 #include "io/pixoranio.h"
-#include "io/pspdffilt.h"
+#include "io/formats/pspdf/pspdffilt.h"
 #include "io/pxds.h"
 #include "io/pxtwain.h"
 #include "io/pxwia.h"

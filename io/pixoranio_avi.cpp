@@ -1,7 +1,7 @@
 // AVI frames of the I/O component.
 #include "core/kopxutils_settings.h"
 #include "io/pixoranio.h"
-#include "io/pxavi.h"
+#include "io/formats/avi/pxavi.h"
 
 namespace pixoran {
 

@@ -4,8 +4,9 @@
 // and saves by, the filter's entry points, detection, multi-image access,
 // stream header, the writer's pixel formats and the steps around a read or
 // write). The registry, content detection, format descriptions and the
-// component's load and save cores all read these records; the table itself
-// is in pixoranio_codecs.cpp.
+// component's load and save cores all read these records. Each format's
+// records live in its module, io/formats/<format>/<format>_format.cpp, and
+// io/formats/formats.cpp puts them in the registry's order.
 #include <cstdint>
 #include <span>
 #include <string>
@@ -76,10 +77,19 @@ enum : uint16_t {
 };
 constexpr uint16_t cfLoadAll = cfLoadFile | cfLoadDetected | cfLoadStream;
 
+// Formats the component loads from their files as a whole, without a stream
+// filter: loads by extension and by type (with cfLoadFile) take this way.
+enum TPXWholeFileLoad : uint8_t {
+  wfNone = 0,
+  wfPicture,     // a metafile, imported as one picture at its own size (ImportMetafile)
+  wfFirstFrame,  // a movie: its first frame (LoadAVIFileFirstFrame)
+};
+
 struct TPXFormatCodec {
   int32_t FileType = 0;
   // Registry: display name (nullptr: not registered, e.g. AVI), the
-  // registered extensions (upper case, ";"), the save-dialog page.
+  // registered extensions (upper case, ";"), the save-dialog page (the
+  // built-in records take it from their modules' save pages).
   const char* FullName = nullptr;
   const char* Extensions = nullptr;
   uint16_t DialogPage = 0;
@@ -105,6 +115,7 @@ struct TPXFormatCodec {
   const char* Magic = nullptr;  // the 4-byte stream header magic
   TPXHeaderRule Header = hrNone;
   uint16_t Flags = 0;
+  TPXWholeFileLoad WholeFile = wfNone;
   TPXCodecParamsStep AfterRead = nullptr;  // after every read (parameters-only too)
   TPXCodecWriteStep BeforeWrite = nullptr;
   TPXCodecDescriber Describe = nullptr;
@@ -127,17 +138,20 @@ const TPXFormatCodec* FormatCodecAt(int32_t index);
 // MoreThan bytes follow the position and Signature (given the first 129
 // bytes, zero-padded) says yes, or, without a signature, the record's probe
 // does. A format may have several steps; records no step names are probed
-// after the last step, in table order.
+// after the last step, in table order. Steps run by ascending Rank; each
+// format's module gives its steps with their ranks.
 struct TPXDetectStep {
-  int32_t FileType;
-  int64_t MoreThan;  // bytes that must follow the position, exclusive
-  bool (*Signature)(const uint8_t* head);
+  int32_t Rank = 0;
+  int32_t FileType = 0;
+  int64_t MoreThan = -1;  // bytes that must follow the position, exclusive
+  bool (*Signature)(const uint8_t* head) = nullptr;
 };
 // The steps in their order; nullptr past the end.
 const TPXDetectStep* DetectStepAt(int32_t index);
 
 // The built-in records in registry order and the built-in detection steps in
-// their order: what the tables above start from.
+// their order (by rank): what the tables above start from. Assembled from
+// the format modules (io/formats/formats.cpp).
 std::span<const TPXFormatCodec> BuiltinFormatCodecs();
 std::span<const TPXDetectStep> BuiltinDetectSteps();
 

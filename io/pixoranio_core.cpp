@@ -362,6 +362,21 @@ void TPixoranIO::SaveStreamRegistry(TStream& stream, int32_t fileType) {
 
 // ---------------------------------------------------------------- dispatch
 
+void TPixoranIO::LoadFileOfType(const std::string& fileName, int32_t fileType) {
+  const TPXFormatCodec* codec = FindFormatCodec(fileType);
+  switch (codec ? codec->WholeFile : wfNone) {
+    case wfPicture:
+      ImportMetafile(fileName, -1, -1, true);
+      return;
+    case wfFirstFrame:
+      LoadAVIFileFirstFrame(fileName);
+      return;
+    case wfNone:
+      break;
+  }
+  LoadFileBuiltin(fileName, fileType);
+}
+
 void TPixoranIO::LoadFromFile(const std::string& fileName) {
   // The override, if any, is what runs on the worker.
   if (HandOff([this, fileName] { LoadFromFile(fileName); })) return;
@@ -374,18 +389,9 @@ void TPixoranIO::LoadFromFile(const std::string& fileName) {
     LoadFromURL(fileName);
     return;
   }
-  const std::string lowerExt = LowerCaseASCII(ExtractFileExt(fileName));
-  if (lowerExt == ".wmf" || lowerExt == ".emf") {
-    ImportMetafile(fileName, -1, -1, true);
-    return;
-  }
-  if (lowerExt == ".avi") {
-    LoadAVIFileFirstFrame(fileName);
-    return;
-  }
-  const TPXExtensionRoute* route = FindExtensionRoute(lowerExt);
+  const TPXExtensionRoute* route = FindExtensionRoute(LowerCaseASCII(ExtractFileExt(fileName)));
   if (route && route->LoadType != ioUnknown) {
-    LoadFileBuiltin(fileName, route->LoadType);
+    LoadFileOfType(fileName, route->LoadType);
     return;
   }
   std::string ext = ExtractFileExt(fileName);
@@ -415,7 +421,7 @@ void TPixoranIO::LoadFromFileFormat(const std::string& fileName, int32_t fileTyp
   if (fileName.empty()) {
     RunOperation([&] { aborting_ = true; });
   } else if (codec && (codec->Flags & cfLoadFile)) {
-    LoadFileBuiltin(fileName, fileType);
+    LoadFileOfType(fileName, fileType);
   } else {
     RunOperation([&] { LoadFileRegistry(fileName, FindFileFormatInfo(fileType)); });
   }

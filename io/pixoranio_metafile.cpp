@@ -7,7 +7,7 @@
 
 #include "core/kopxutils_settings.h"
 #include "io/pixoranio.h"
-#include "io/pxmetafile.h"
+#include "io/formats/metafile/pxmetafile.h"
 #include "platform/system.h"
 
 namespace pixoran {

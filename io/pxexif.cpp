@@ -14,11 +14,11 @@
 #include "core/kopxutils_bitmap.h"
 #include "core/kopxutils_helpers.h"
 #include "core/kopxutils_settings.h"
-#include "io/jpegfilt.h"
+#include "io/formats/jpeg/jpegfilt.h"
 #include "io/pixoranio_params.h"
 #include "io/pxmetadata.h"
 #include "core/pxprogress.h"
-#include "io/tiffilt.h"
+#include "io/formats/tiff/tiffilt.h"
 #include "platform/streams.h"
 
 namespace pixoran {

@@ -72,7 +72,7 @@ void SetMarks(TPXFileFormatInfo& info, const TPXFormatCodec& codec) {
   // caller is told a file can be opened that every load would refuse.
   // Metafiles have no stream filter: the component imports them from their
   // files (by extension), so they are readable all the same.
-  const bool imported = codec.FileType == ioWMF || codec.FileType == ioEMF;
+  const bool imported = codec.WholeFile != wfNone;
   const bool canRead = (codec.Read || imported) && (!codec.Ready || codec.Ready(false));
   const bool canWrite = codec.Write && (!codec.Ready || codec.Ready(true));
   info.ReadFunction = canRead ? BuiltinRead : nullptr;

@@ -10,14 +10,14 @@
 #include "core/kopxutils_settings.h"
 #include "core/pxmask.h"
 #include "core/pxview.h"
-#include "io/giffilter.h"
-#include "io/icofilt.h"
-#include "io/pcxfilter.h"
+#include "io/formats/gif/giffilter.h"
+#include "io/formats/ico/icofilt.h"
+#include "io/formats/pcx/pcxfilter.h"
 #include "io/pixoranio.h"
-#include "io/pxavi.h"
+#include "io/formats/avi/pxavi.h"
 #include "io/pxprint.h"
 #include "io/pxwia.h"
-#include "io/tiffilt.h"
+#include "io/formats/tiff/tiffilt.h"
 
 namespace pixoran {
 

@@ -28,6 +28,8 @@ struct TSaveField {
   const char* Name;
   TSaveFieldMember Member;
 };
+// The field of a record member, named as the member.
+#define PX_SAVE_FIELD(name) ::pixoran::TSaveField{#name, &::pixoran::TIOParamsVals::name}
 
 // An entry of a colour-depth list: its caption and the bits per sample and
 // samples per pixel it stands for. Samples 0: the page writes the bits alone.
@@ -36,6 +38,9 @@ struct TSaveDepth {
   int32_t Bits;
   int32_t Samples;
 };
+
+// The colour list of the pages that offer two colours, grey and full colour.
+inline constexpr TSaveDepth kPXSaveRGBDepths[] = {{"B/W", 1, 1}, {"256", 8, 1}, {"16M", 8, 3}};
 
 // Whether a page is shown in the dialog's full mode, its simplified mode or both.
 enum class TSavePageMode : uint8_t { Both, Full, Simplified };
@@ -52,7 +57,8 @@ struct TSavePageInfo {
   std::span<const TSaveDepth> Depths;  // the colour list, empty when the page has none
 };
 
-// Every page, indexed by TIOPreviewPage.
+// Every page, indexed by TIOPreviewPage; each format module gives its own
+// (io/formats/formats.cpp gathers them).
 std::span<const TSavePageInfo> SavePages();
 inline const TSavePageInfo& SavePage(TIOPreviewPage page) { return SavePages()[page]; }
 

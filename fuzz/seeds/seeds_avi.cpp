@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "io/jpegfilt.h"
+#include "io/formats/jpeg/jpegfilt.h"
 #include "io/pixoranio_params.h"
 #include "fuzz/seeds/seeds_common.h"
 #include "tests/avi_builder.h"

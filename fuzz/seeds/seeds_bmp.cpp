@@ -11,7 +11,7 @@
 
 #include "fuzz/seeds/seeds_common.h"
 #include "core/kopxutils_bitmap.h"
-#include "io/bmpfilt.h"
+#include "io/formats/bmp/bmpfilt.h"
 #include "io/pixoranio_params.h"
 #include "core/pxprogress.h"
 #include "platform/streams.h"

@@ -10,8 +10,8 @@
 
 #include "fuzz/seeds/seeds_common.h"
 #include "core/kopxutils_bitmap.h"
-#include "io/giffilter.h"
-#include "io/giflzw.h"
+#include "io/formats/gif/giffilter.h"
+#include "io/formats/gif/giflzw.h"
 #include "io/pixoranio_params.h"
 #include "core/pxprogress.h"
 #include "platform/streams.h"

@@ -3,7 +3,7 @@
 #include <array>
 
 #include "fuzz/seeds/seeds_common.h"
-#include "io/icofilt.h"
+#include "io/formats/ico/icofilt.h"
 
 namespace {
 

@@ -15,7 +15,7 @@ extern "C" {
 #include "fuzz/seeds/seeds_common.h"
 #include "core/kopxutils_bitmap.h"
 #include "io/pixoranio_params.h"
-#include "io/pxj2000.h"
+#include "io/formats/jpeg2000/pxj2000.h"
 #include "core/pxprogress.h"
 #include "platform/streams.h"
 

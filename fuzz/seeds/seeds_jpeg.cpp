@@ -18,7 +18,7 @@ extern "C" {
 
 #include "fuzz/seeds/seeds_common.h"
 #include "core/kopxutils_bitmap.h"
-#include "io/jpegfilt.h"
+#include "io/formats/jpeg/jpegfilt.h"
 #include "io/pixoranio_params.h"
 #include "io/pxmetadata.h"
 #include "core/pxprogress.h"

@@ -2,7 +2,7 @@
 // run-length, a DCX of three pages, and by hand the four-plane layout and a
 // run crossing plane lines.
 #include "fuzz/seeds/seeds_common.h"
-#include "io/pcxfilter.h"
+#include "io/formats/pcx/pcxfilter.h"
 
 namespace {
 

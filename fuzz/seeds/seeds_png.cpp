@@ -17,7 +17,7 @@
 #include "core/kopxutils_bitmap.h"
 #include "core/pxmask.h"
 #include "io/pixoranio_params.h"
-#include "io/pngfilt.h"
+#include "io/formats/png/pngfilt.h"
 #include "core/pxprogress.h"
 #include "platform/streams.h"
 

@@ -2,7 +2,7 @@
 // of all six kinds, comments, maxima below and above 255, and wireless
 // bitmaps with one-byte and multi-byte sizes.
 #include "fuzz/seeds/seeds_common.h"
-#include "io/pnmfilt.h"
+#include "io/formats/pnm/pnmfilt.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // run-length, with an alpha mask, and by hand 16-bit, bottom-up and
 // right-to-left rows, a map starting past 0 and packets crossing rows.
 #include "fuzz/seeds/seeds_common.h"
-#include "io/pxtgafil.h"
+#include "io/formats/tga/pxtgafil.h"
 
 namespace {
 

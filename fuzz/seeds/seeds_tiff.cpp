@@ -15,14 +15,14 @@
 
 #include "fuzz/seeds/seeds_common.h"
 #include "core/kopxutils_bitmap.h"
-#include "io/jpegfilt.h"
+#include "io/formats/jpeg/jpegfilt.h"
 #include "io/pixoranio_params.h"
 #include "io/pxexif.h"
 #include "io/pxmetadata.h"
 #include "core/pxprogress.h"
-#include "io/tifccitt.h"
-#include "io/tiffilt.h"
-#include "io/tiflzw.h"
+#include "io/formats/tiff/tifccitt.h"
+#include "io/formats/tiff/tiffilt.h"
+#include "io/formats/tiff/tiflzw.h"
 #include "platform/streams.h"
 
 namespace {

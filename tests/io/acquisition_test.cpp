@@ -14,7 +14,7 @@
 
 #include "io/pixoranio.h"
 #include "io/pxmio.h"
-#include "io/pspdffilt.h"
+#include "io/formats/pspdf/pspdffilt.h"
 #include "io/pxds.h"
 #include "io/pxtwain.h"
 #include "io/pxwia.h"

@@ -16,7 +16,7 @@
 #include "external_tools.h"
 #include "io/pixoranio.h"
 #include "io/pxmetadata.h"
-#include "io/tiffilt.h"
+#include "io/formats/tiff/tiffilt.h"
 #include "platform/streams.h"
 #include "testsupport.h"
 

@@ -1,4 +1,4 @@
-#include "io/bmpfilt.h"
+#include "io/formats/bmp/bmpfilt.h"
 
 #include <gtest/gtest.h>
 

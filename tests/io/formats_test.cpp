@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "io/formats/formats.h"
 #include "io/iohooks.h"
 #include "io/pixoranio_codecs.h"
 #include "io/pxformats.h"
@@ -397,6 +398,85 @@ TEST_F(Formats, FileNameParts) {
   EXPECT_EQ(ExtractFileName("plain"), "plain");
   EXPECT_EQ(LowerCaseASCII("AbC.JPG"), "abc.jpg");
   EXPECT_EQ(UpperCaseASCII("tif;tiff"), "TIF;TIFF");
+}
+
+// The detection order the format modules assemble: rank, format, the size
+// that must follow the position, and the signature (its shortest matching
+// head) or, without one, the format's probe.
+TEST_F(Formats, DetectionStepsInTheirOrder) {
+  struct Row {
+    int32_t rank, fileType;
+    int64_t moreThan;
+    const char* head;  // nullptr: the probe
+    size_t headLength;
+  };
+  const Row rows[] = {
+      {1, ioJPEG, 12, "JFIF\0", 5},  {2, ioGIF, 13, "GIF", 3},      {3, ioPCX, 12, "PCX2\0", 5},
+      {4, ioPCX, 4, "PCX\0", 4},     {5, ioBMP, 14, "BM", 2},       {6, ioPCX, 128, "\x0A\x05", 2},
+      {7, ioTIFF, 12, "TIFF\0", 5},  {8, ioTIFF, 8, "MM", 2},       {9, ioPNG, 8, nullptr, 0},
+      {10, ioICO, -1, nullptr, 0},   {11, ioCUR, -1, nullptr, 0},  {12, ioTGA, -1, nullptr, 0},
+      {13, ioPXM, -1, nullptr, 0},   {14, ioJPEG, -1, nullptr, 0}, {15, ioJP2, -1, nullptr, 0},
+      {16, ioJ2K, -1, nullptr, 0},   {17, ioAVI, -1, nullptr, 0},  {18, ioDCX, -1, nullptr, 0},
+  };
+  const std::span<const TPXDetectStep> steps = BuiltinDetectSteps();
+  ASSERT_EQ(steps.size(), std::size(rows));
+  for (size_t i = 0; i < std::size(rows); ++i) {
+    const Row& row = rows[i];
+    const TPXDetectStep& step = steps[i];
+    SCOPED_TRACE(row.rank);
+    EXPECT_EQ(DetectStepAt(static_cast<int32_t>(i)), &step);  // what detection walks
+    EXPECT_EQ(step.Rank, row.rank);
+    EXPECT_EQ(step.FileType, row.fileType);
+    EXPECT_EQ(step.MoreThan, row.moreThan);
+    if (!row.head) {
+      EXPECT_EQ(step.Signature, nullptr);
+      const TPXFormatCodec* codec = FindFormatCodec(row.fileType);
+      ASSERT_NE(codec, nullptr);
+      EXPECT_NE(codec->Probe, nullptr);
+      continue;
+    }
+    ASSERT_NE(step.Signature, nullptr);
+    uint8_t head[129] = {};
+    std::memcpy(head, row.head, row.headLength);
+    EXPECT_TRUE(step.Signature(head));
+    head[row.headLength - 1] ^= 0x40;  // its last byte changed
+    EXPECT_FALSE(step.Signature(head));
+  }
+  EXPECT_EQ(DetectStepAt(static_cast<int32_t>(steps.size())), nullptr);
+}
+
+// Every module's records sit once in the registry order, every page once at
+// its index, and a record's dialog page is the flag of the page that edits it.
+TEST_F(Formats, ModulesAssembleTheTables) {
+  size_t records = 0, pages = 0, steps = 0;
+  for (const TPXFormatModule* m : BuiltinFormatModules()) {
+    for (const TPXFormatCodec& own : m->Codecs) {
+      SCOPED_TRACE(own.FileType);
+      const std::span<const TPXFormatCodec> all = BuiltinFormatCodecs();
+      EXPECT_EQ(
+          std::count_if(all.begin(), all.end(), [&](const TPXFormatCodec& c) { return c.FileType == own.FileType; }), 1);
+    }
+    records += m->Codecs.size();
+    pages += m->Pages.size();
+    steps += m->Steps.size();
+  }
+  EXPECT_EQ(records, BuiltinFormatCodecs().size());
+  EXPECT_EQ(steps, BuiltinDetectSteps().size());
+  EXPECT_EQ(pages, static_cast<size_t>(ppgCount));
+  for (int32_t i = 0; i < ppgCount; ++i) EXPECT_EQ(SavePages()[static_cast<size_t>(i)].Page, i);
+
+  const std::pair<int32_t, uint16_t> dialogPages[] = {
+      {ioTIFF, 8}, {ioGIF, 16}, {ioJPEG, 4}, {ioPCX, 64},  {ioBMP, 32},  {ioICO, 0},  {ioCUR, 0},
+      {ioPNG, 128}, {ioWMF, 0}, {ioEMF, 0},  {ioTGA, 256}, {ioPXM, 0},   {ioWBMP, 0}, {ioJP2, 512},
+      {ioJ2K, 512}, {ioPS, 0},  {ioPDF, 0},  {ioDCX, 0},
+  };
+  for (const auto& [type, page] : dialogPages) {
+    SCOPED_TRACE(type);
+    ASSERT_NE(FindFileFormatInfo(type), nullptr);
+    EXPECT_EQ(FindFileFormatInfo(type)->DialogPage, page);
+    EXPECT_EQ(FindFormatCodec(type)->DialogPage, page);
+    EXPECT_EQ(SavePageFlagOfFileType(type), page);
+  }
 }
 
 }  // namespace

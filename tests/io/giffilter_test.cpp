@@ -15,8 +15,8 @@
 
 #include "core/kopxutils_bitmap.h"
 #include "core/kopxutils_colors.h"
-#include "io/giffilter.h"
-#include "io/giflzw.h"
+#include "io/formats/gif/giffilter.h"
+#include "io/formats/gif/giflzw.h"
 #include "io/pixoranio.h"
 #include "io/pixoranio_codecs.h"
 #include "io/pxformats.h"

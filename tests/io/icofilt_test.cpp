@@ -1,4 +1,4 @@
-#include "io/icofilt.h"
+#include "io/formats/ico/icofilt.h"
 
 #include <gtest/gtest.h>
 

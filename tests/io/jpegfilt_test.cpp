@@ -32,7 +32,7 @@ extern "C" {
 #include "core/kopxutils_helpers.h"
 #include "core/kopxutils_settings.h"
 #include "io/iohooks.h"
-#include "io/jpegfilt.h"
+#include "io/formats/jpeg/jpegfilt.h"
 #include "io/pixoranio.h"
 #include "io/pixoranio_params.h"
 #include "io/pxmetadata.h"

@@ -1,4 +1,4 @@
-#include "io/pcxfilter.h"
+#include "io/formats/pcx/pcxfilter.h"
 
 #include <gtest/gtest.h>
 

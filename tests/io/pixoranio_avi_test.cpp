@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "io/pixoranio.h"
-#include "io/pxavi.h"
+#include "io/formats/avi/pxavi.h"
 #include "avi_builder.h"
 #include "testsupport.h"
 

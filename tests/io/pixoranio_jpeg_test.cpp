@@ -25,7 +25,7 @@ extern "C" {
 #include "io/pxexif.h"
 #include "io/pxmetadata.h"
 #include "core/pxprogress.h"
-#include "io/tiffilt.h"
+#include "io/formats/tiff/tiffilt.h"
 #include "platform/streams.h"
 #include "external_tools.h"
 #include "testsupport.h"

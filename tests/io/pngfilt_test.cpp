@@ -1,4 +1,4 @@
-#include "io/pngfilt.h"
+#include "io/formats/png/pngfilt.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -415,7 +415,7 @@ TEST(PngWrite, ColourWithAlphaIsExactAtEveryWidth) {
       if (viaMask)
         WritePNGStream(s, *src, params, mask.get(), progress);
       else
-        WritePNGImage(s, *src, params, progress, src->GetAlphaChannel());
+        PNGFormatWrite(s, *src, params, progress, src->GetAlphaChannel());
       ASSERT_FALSE(aborting);
       ASSERT_EQ(ColorTypeOf(s.Bytes()), 6);
       const QImage q = ToQt(s.Bytes());

@@ -1,4 +1,4 @@
-#include "io/pnmfilt.h"
+#include "io/formats/pnm/pnmfilt.h"
 
 #include <gtest/gtest.h>
 

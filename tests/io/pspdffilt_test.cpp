@@ -14,7 +14,7 @@
 #include "core/kopxutils_colors.h"
 #include "external_tools.h"
 #include "io/pixoranio.h"
-#include "io/pspdffilt.h"
+#include "io/formats/pspdf/pspdffilt.h"
 #include "io/pxformats.h"
 #include "testsupport.h"
 

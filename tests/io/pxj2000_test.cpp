@@ -17,7 +17,7 @@
 #include "external_tools.h"
 #include "io/pixoranio.h"
 #include "io/pxformats.h"
-#include "io/pxj2000.h"
+#include "io/formats/jpeg2000/pxj2000.h"
 #include "testsupport.h"
 
 namespace pixoran {

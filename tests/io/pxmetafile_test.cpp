@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "io/pxmetafile.h"
+#include "io/formats/metafile/pxmetafile.h"
 
 using namespace pixoran;
 
@@ -584,5 +584,64 @@ TEST(Metafile, NoOtherSourceCarriesThePreviousPicturesMetadata) {
       EXPECT_EQ(back.Params().IPTCInfo->Count(), 0);
       EXPECT_TRUE(back.Params().InputICC->IsEmpty());
     }
+  }
+}
+
+// Metafiles and AVI are loaded from their files as a whole. By type, a
+// metafile is imported whatever its name; AVI by type and AVI from a stream
+// have no loader, while a file named .avi still gives its first frame.
+TEST(Metafile, WholeFileLoadsByTypeAndByName) {
+  const std::string dir = pixoran::testing::MakeTempDir("wholefile");
+  auto write = [&](const std::string& name, const std::string& bytes) {
+    std::ofstream(dir + "/" + name, std::ios::binary) << bytes;
+    return dir + "/" + name;
+  };
+  const std::vector<uint8_t> emf = RedRectangleEmf(), wmf = SceneWmf();
+  const std::string avi = pixoran::testing::MakeAVI(2, 2, 24, 0, "", {{std::string(16, '\x40'), true}}, 1, 25);
+  const std::string emfData = write("picture.dat", std::string(emf.begin(), emf.end()));
+  const std::string wmfData = write("scene.bin", std::string(wmf.begin(), wmf.end()));
+  const std::string aviPath = write("movie.avi", avi);
+  struct Case {
+    const char* what;
+    std::function<void(TPixoranIO&)> load;
+    bool loads;
+    int32_t fileType, width, height;
+  } cases[] = {
+      {"EMF by type", [&](TPixoranIO& io) { io.LoadFromFileFormat(emfData, ioEMF); }, true, ioEMF, 100, 50},
+      {"WMF by type", [&](TPixoranIO& io) { io.LoadFromFileFormat(wmfData, ioWMF); }, true, ioWMF, 96, 48},
+      // The type says how to load; the content says which metafile it is.
+      {"EMF as WMF", [&](TPixoranIO& io) { io.LoadFromFileFormat(emfData, ioWMF); }, true, ioEMF, 100, 50},
+      {"AVI by name", [&](TPixoranIO& io) { io.LoadFromFile(aviPath); }, true, ioAVI, 2, 2},
+      {"AVI by type", [&](TPixoranIO& io) { io.LoadFromFileFormat(aviPath, ioAVI); }, false, 0, 0, 0},
+      {"AVI from a stream",
+       [&](TPixoranIO& io) {
+         TMemoryStream ms;
+         ms.Write(avi.data(), static_cast<int64_t>(avi.size()));
+         ms.SetPosition(0);
+         io.LoadFromStream(ms);
+       },
+       false, 0, 0, 0},
+      {"AVI from a stream by type",
+       [&](TPixoranIO& io) {
+         TMemoryStream ms;
+         ms.Write(avi.data(), static_cast<int64_t>(avi.size()));
+         ms.SetPosition(0);
+         io.LoadFromStreamFormat(ms, ioAVI);
+       },
+       false, 0, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TPixoranIO io;
+    io.SetBackground(clWhite);
+    int finished = 0;
+    io.OnFinishWork = [&](TObject*) { ++finished; };
+    c.load(io);
+    EXPECT_EQ(finished, 1);
+    ASSERT_EQ(io.Aborting(), !c.loads);
+    if (!c.loads) continue;
+    EXPECT_EQ(io.Params().FileType, c.fileType);
+    EXPECT_EQ(io.PXBitmap()->Width(), c.width);
+    EXPECT_EQ(io.PXBitmap()->Height(), c.height);
   }
 }

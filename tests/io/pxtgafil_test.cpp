@@ -1,4 +1,4 @@
-#include "io/pxtgafil.h"
+#include "io/formats/tga/pxtgafil.h"
 
 #include <gtest/gtest.h>
 

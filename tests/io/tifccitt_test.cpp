@@ -1,4 +1,4 @@
-#include "io/tifccitt.h"
+#include "io/formats/tiff/tifccitt.h"
 
 #include <gtest/gtest.h>
 

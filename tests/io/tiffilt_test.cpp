@@ -1,4 +1,4 @@
-#include "io/tiffilt.h"
+#include "io/formats/tiff/tiffilt.h"
 
 #include <gtest/gtest.h>
 
@@ -16,8 +16,8 @@
 #include "io/pixoranio.h"
 #include "io/pixoranio_codecs.h"
 #include "io/pxformats.h"
-#include "io/tifccitt.h"
-#include "io/tiflzw.h"
+#include "io/formats/tiff/tifccitt.h"
+#include "io/formats/tiff/tiflzw.h"
 #include "platform/streams.h"
 #include "testsupport.h"
 

@@ -21,7 +21,7 @@
 #include "io/pxformats.h"
 #include "io/pxfiltutil.h"
 #include "io/pxmetadata.h"
-#include "io/tiffilt.h"
+#include "io/formats/tiff/tiffilt.h"
 #include "platform/streams.h"
 #include "testsupport.h"
 

@@ -1,4 +1,4 @@
-#include "io/tiflzw.h"
+#include "io/formats/tiff/tiflzw.h"
 
 #include <gtest/gtest.h>
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "io/giflzw.h"
+#include "io/formats/gif/giflzw.h"
 #include "io/pixoranio.h"
 #include "io/pxprint.h"
 #include "testsupport.h"

@@ -1,0 +1,40 @@
+#pragma once
+// Targa images, with the version 2 footer and extension area.
+#include <cstdint>
+#include <memory>
+
+#include "core/kopxutils_bitmap.h"
+#include "core/pxmask.h"
+#include "io/pixoranio_params.h"
+#include "core/pxprogress.h"
+#include "platform/streams.h"
+
+namespace pixoran {
+
+// An 18-byte header of a known image type, depth and colour-map type that
+// does not start like a portable anymap. The position is restored.
+bool IsTGAStream(TStream& stream);
+
+// Reads the image at the stream's position. Unless noMask, the 8-bit alpha
+// of a 32-bit image with 8 alpha bits goes into the mask, created in the
+// holder when empty (other images leave the holder alone). A header the
+// probe refuses, or truncated data, sets Aborting (the rows read before
+// stay in the bitmap).
+void ReadTGAStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
+                   bool paramsOnly, std::unique_ptr<TPXMask>& mask, bool noMask);
+// Writes 1, 4, 8, 24 or (with an 8-bit mask of the image's size that is
+// not all 255: its values as alpha) 32 bits; the bitmap is never changed.
+void WriteTGAStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
+                    TPXMask* mask);
+
+// Run-length packets of width pixels of pixelBytes bytes each into out
+// (room for width * (pixelBytes + 1) bytes); returns the bytes written.
+int32_t EncodeTGARow(const uint8_t* row, int32_t width, int32_t pixelBytes, uint8_t* out);
+
+// The I/O component's entry points (see io/pixoranio_codecs.h).
+void TGAFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
+                   bool paramsOnly, int64_t dataLength, TPXBitmap& alpha);
+void TGAFormatWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
+                    TPXBitmap* alpha);
+
+}  // namespace pixoran

@@ -1,0 +1,1526 @@
+#include "io/formats/tiff/tiffilt.h"
+
+#include <libdeflate.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <array>
+#include <climits>
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "core/kopxutils_colors.h"
+#include "core/kopxutils_helpers.h"
+#include "core/kopxutils_settings.h"
+#include "core/pxtransform.h"
+#include "io/iohooks.h"
+#include "io/formats/jpeg/jpegfilt.h"
+#include "io/pxmetadata.h"
+#include "io/formats/tiff/tifccitt.h"
+
+namespace pixoran {
+
+namespace {
+
+// Field types of directory entries.
+enum : uint16_t {
+  ttByte = 1,
+  ttAscii = 2,
+  ttShort = 3,
+  ttLong = 4,
+  ttRational = 5,
+  ttSByte = 6,
+  ttUndefined = 7,
+  ttSShort = 8,
+  ttSLong = 9,
+  ttSRational = 10,
+  ttFloat = 11,
+  ttDouble = 12,
+};
+
+// Bytes per value of a field type; 0 for a type we do not know.
+inline size_t TIFFTypeSize(uint16_t type) {
+  static constexpr uint8_t kSizes[13] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8};
+  return type < 13 ? kSizes[type] : 0;
+}
+
+// One directory entry whose value bytes were gathered (Value: their offset).
+struct TPXTiffEntry {
+  uint16_t Tag = 0;
+  uint16_t Type = 0;
+  uint32_t Count = 0;
+  size_t Value = 0;  // offset of the value bytes in the block
+};
+
+// The values of a directory gathered in memory, in the file's byte order.
+// Every accessor is given offsets the caller has checked.
+class TPXTiffView {
+ public:
+  TPXTiffView(const uint8_t* data, size_t size, bool bigEndian = false) : p_(data), n_(size), big_(bigEndian) {}
+
+  bool Has(size_t offset, size_t length) const { return offset <= n_ && length <= n_ - offset; }
+  size_t Size() const { return n_; }
+  const uint8_t* Data() const { return p_; }
+
+  uint16_t U16(size_t o) const {
+    return big_ ? static_cast<uint16_t>((p_[o] << 8) | p_[o + 1]) : static_cast<uint16_t>(p_[o] | (p_[o + 1] << 8));
+  }
+  uint32_t U32(size_t o) const {
+    const uint32_t a = p_[o], b = p_[o + 1], c = p_[o + 2], d = p_[o + 3];
+    return big_ ? (a << 24) | (b << 16) | (c << 8) | d : a | (b << 8) | (c << 16) | (d << 24);
+  }
+
+  // Value i of an integer entry (0 for other types or i out of range).
+  int64_t Int(const TPXTiffEntry& e, uint32_t i = 0) const {
+    if (i >= e.Count) return 0;
+    const size_t o = e.Value + i * TIFFTypeSize(e.Type);
+    switch (e.Type) {
+      case ttByte:
+      case ttUndefined: return p_[o];
+      case ttSByte: return static_cast<int8_t>(p_[o]);
+      case ttShort: return U16(o);
+      case ttSShort: return static_cast<int16_t>(U16(o));
+      case ttLong: return U32(o);
+      case ttSLong: return static_cast<int32_t>(U32(o));
+      default: return 0;
+    }
+  }
+
+  // Value i of a numeric entry; 0 for a zero denominator or anything not finite.
+  double Number(const TPXTiffEntry& e, uint32_t i = 0) const {
+    if (i >= e.Count) return 0;
+    const size_t o = e.Value + i * TIFFTypeSize(e.Type);
+    double v = 0;
+    switch (e.Type) {
+      case ttRational: {
+        const uint32_t d = U32(o + 4);
+        v = d == 0 ? 0.0 : static_cast<double>(U32(o)) / d;
+        break;
+      }
+      case ttSRational: {
+        const auto d = static_cast<int32_t>(U32(o + 4));
+        v = d == 0 ? 0.0 : static_cast<double>(static_cast<int32_t>(U32(o))) / d;
+        break;
+      }
+      case ttFloat: {
+        const uint32_t bits = U32(o);
+        float f;
+        std::memcpy(&f, &bits, 4);
+        v = f;
+        break;
+      }
+      case ttDouble: {
+        const uint64_t bits = big_ ? (static_cast<uint64_t>(U32(o)) << 32) | U32(o + 4)
+                                   : U32(o) | (static_cast<uint64_t>(U32(o + 4)) << 32);
+        std::memcpy(&v, &bits, 8);
+        break;
+      }
+      default: v = static_cast<double>(Int(e, i)); break;
+    }
+    return std::isfinite(v) ? v : 0.0;
+  }
+
+  // The bytes of a text entry up to its first zero byte.
+  std::string Text(const TPXTiffEntry& e) const {
+    if (TIFFTypeSize(e.Type) != 1) return {};
+    const auto* s = reinterpret_cast<const char*>(p_ + e.Value);
+    return std::string(s, strnlen(s, e.Count));
+  }
+
+  // All value bytes of a one-byte-per-value entry.
+  std::string Bytes(const TPXTiffEntry& e) const {
+    if (TIFFTypeSize(e.Type) != 1) return {};
+    return std::string(reinterpret_cast<const char*>(p_ + e.Value), e.Count);
+  }
+
+ private:
+  const uint8_t* p_;
+  size_t n_;
+  bool big_ = false;
+};
+
+
+// ---------------------------------------------------------------- tags
+
+enum : uint16_t {
+  tagNewSubfileType = 254,
+  tagImageWidth = 256,
+  tagImageLength = 257,
+  tagBitsPerSample = 258,
+  tagCompression = 259,
+  tagPhotometric = 262,
+  tagFillOrder = 266,
+  tagDocumentName = 269,
+  tagImageDescription = 270,
+  tagMake = 271,
+  tagModel = 272,
+  tagStripOffsets = 273,
+  tagOrientation = 274,
+  tagSamplesPerPixel = 277,
+  tagRowsPerStrip = 278,
+  tagStripByteCounts = 279,
+  tagXResolution = 282,
+  tagYResolution = 283,
+  tagPlanarConfig = 284,
+  tagPageName = 285,
+  tagXPosition = 286,
+  tagYPosition = 287,
+  tagT4Options = 292,
+  tagT6Options = 293,
+  tagResolutionUnit = 296,
+  tagPageNumber = 297,
+  tagTransferFunction = 301,
+  tagSoftware = 305,
+  tagDateTime = 306,
+  tagPredictor = 317,
+  tagWhitePoint = 318,
+  tagPrimaryChromaticities = 319,
+  tagColorMap = 320,
+  tagTileWidth = 322,
+  tagTileLength = 323,
+  tagTileOffsets = 324,
+  tagTileByteCounts = 325,
+  tagInkSet = 332,
+  tagNumberOfInks = 334,
+  tagDotRange = 336,
+  tagExtraSamples = 338,
+  tagJPEGTables = 347,
+  tagJPEGProc = 512,
+  tagJPEGInterchangeFormat = 513,
+  tagJPEGInterchangeFormatLength = 514,
+  tagJPEGRestartInterval = 515,
+  tagYCbCrCoefficients = 529,
+  tagYCbCrSubSampling = 530,
+  tagYCbCrPositioning = 531,
+  tagReferenceBlackWhite = 532,
+  tagImagingAnnotations = 32932,
+  tagCopyright = 33432,
+  tagIPTC = 33723,
+  tagExifIFD = 34665,
+  tagICCProfile = 34675,
+  // The EXIF directory's.
+  tagExposureTime = 33434,
+  tagFNumber = 33437,
+  tagExposureProgram = 34850,
+  tagISOSpeedRatings = 34855,
+  tagExifVersion = 36864,
+  tagDateTimeOriginal = 36867,
+  tagDateTimeDigitized = 36868,
+  tagCompressedBitsPerPixel = 37122,
+  tagShutterSpeedValue = 37377,
+  tagApertureValue = 37378,
+  tagBrightnessValue = 37379,
+  tagExposureBiasValue = 37380,
+  tagMaxApertureValue = 37381,
+  tagSubjectDistance = 37382,
+  tagMeteringMode = 37383,
+  tagLightSource = 37384,
+  tagFlash = 37385,
+  tagFocalLength = 37386,
+  tagUserComment = 37510,
+  tagSubsecTime = 37520,
+  tagSubsecTimeOriginal = 37521,
+  tagSubsecTimeDigitized = 37522,
+  tagFlashPixVersion = 40960,
+  tagColorSpace = 40961,
+  tagPixelXDimension = 40962,
+  tagPixelYDimension = 40963,
+  tagRelatedSoundFile = 40964,
+  tagFocalPlaneXResolution = 41486,
+  tagFocalPlaneYResolution = 41487,
+  tagFocalPlaneResolutionUnit = 41488,
+  tagExposureIndex = 41493,
+  tagSensingMethod = 41495,
+  tagFileSource = 41728,
+  tagSceneType = 41729,
+};
+
+// The tags whose values are gathered from a page's directory.
+bool IsPageTag(uint16_t tag) {
+  switch (tag) {
+    case tagImageWidth: case tagImageLength: case tagBitsPerSample: case tagCompression: case tagPhotometric:
+    case tagFillOrder: case tagDocumentName: case tagImageDescription: case tagMake: case tagModel:
+    case tagStripOffsets: case tagOrientation: case tagSamplesPerPixel: case tagRowsPerStrip:
+    case tagStripByteCounts: case tagXResolution: case tagYResolution: case tagPlanarConfig: case tagPageName:
+    case tagXPosition: case tagYPosition: case tagT4Options: case tagT6Options: case tagResolutionUnit:
+    case tagPageNumber: case tagSoftware: case tagDateTime: case tagPredictor: case tagWhitePoint:
+    case tagPrimaryChromaticities: case tagColorMap: case tagTileWidth: case tagTileLength: case tagTileOffsets:
+    case tagTileByteCounts: case tagInkSet: case tagNumberOfInks: case tagExtraSamples: case tagJPEGTables:
+    case tagJPEGProc: case tagJPEGInterchangeFormat: case tagJPEGInterchangeFormatLength:
+    case tagYCbCrCoefficients: case tagYCbCrSubSampling: case tagYCbCrPositioning: case tagReferenceBlackWhite:
+    case tagImagingAnnotations: case tagCopyright: case tagIPTC: case tagExifIFD: case tagICCProfile:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// A destination row beyond this is no real TIFF's (22 million pixels at 24
+// bits), nor an image beyond a terabyte; see the BMP reader.
+constexpr int64_t kMaxDestRowBytes = int64_t{64} << 20;
+constexpr int64_t kMaxDestImageBytes = int64_t{1} << 40;
+// The most bytes of pixels one byte of a file can give under each
+// compression (an all-white Group 4 row is one bit; LZW strings grow by a
+// byte per code; uncompressed strips may be cut short). A page that claims
+// more than its file can hold is size-bombed.
+int64_t MaxExpansion(int32_t compression) {
+  switch (compression) {
+    case 1: return 64;
+    case 2: case 3: case 4: return 20000;
+    case 5: return 1500;
+    case 8: case 32946: return 1100;
+    case 32773: return 128;
+    default: return 2000;
+  }
+}
+constexpr int64_t kMaxText = 1048575;
+constexpr int64_t kMaxExifValueBytes = int64_t{1} << 20;
+
+// ---------------------------------------------------------------- the stream
+
+class TSource {
+ public:
+  TSource(TStream& stream, int64_t base, int64_t size) : s_(stream), base_(base), size_(size) {}
+  int64_t Size() const { return size_; }
+  bool Big() const { return big_; }
+  void SetBig(bool big) { big_ = big; }
+
+  // Reads n bytes at offset (relative to the TIFF's start), all inside.
+  bool Read(int64_t offset, void* buffer, int64_t n) {
+    if (offset < 0 || n < 0 || offset > size_ || n > size_ - offset) return false;
+    if (n == 0) return true;
+    s_.SetPosition(base_ + offset);
+    return s_.ReadExact(buffer, n);
+  }
+  uint16_t U16(const uint8_t* p) const {
+    return big_ ? static_cast<uint16_t>((p[0] << 8) | p[1]) : static_cast<uint16_t>(p[0] | (p[1] << 8));
+  }
+  uint32_t U32(const uint8_t* p) const {
+    const uint32_t a = p[0], b = p[1], c = p[2], d = p[3];
+    return big_ ? (a << 24) | (b << 16) | (c << 8) | d : a | (b << 8) | (c << 16) | (d << 24);
+  }
+
+ private:
+  TStream& s_;
+  int64_t base_;
+  int64_t size_;
+  bool big_ = false;
+};
+
+// One directory with the value bytes of its entries gathered in memory, in
+// the file's byte order.
+struct TDirectory {
+  bool big = false;
+  std::vector<uint8_t> values;
+  std::vector<TPXTiffEntry> entries;
+
+  TPXTiffView View() const { return TPXTiffView(values.data(), values.size(), big); }
+  const TPXTiffEntry* Find(uint16_t tag) const {
+    for (const auto& e : entries)
+      if (e.Tag == tag) return &e;
+    return nullptr;
+  }
+  int64_t Int(uint16_t tag, int64_t def, uint32_t i = 0) const {
+    const TPXTiffEntry* e = Find(tag);
+    return e && i < e->Count ? View().Int(*e, i) : def;
+  }
+  double Number(uint16_t tag, double def) const {
+    const TPXTiffEntry* e = Find(tag);
+    return e ? View().Number(*e, 0) : def;
+  }
+  std::string Text(uint16_t tag) const {
+    const TPXTiffEntry* e = Find(tag);
+    if (!e || e->Type != ttAscii || e->Count > kMaxText + 1) return {};
+    return View().Text(*e);
+  }
+  std::vector<int64_t> Array(uint16_t tag) const {
+    std::vector<int64_t> out;
+    const TPXTiffEntry* e = Find(tag);
+    if (!e) return out;
+    const TPXTiffView v = View();
+    out.resize(e->Count);
+    for (uint32_t i = 0; i < e->Count; ++i) out[i] = v.Int(*e, i);
+    return out;
+  }
+  // The raw value bytes of an entry, or nullptr.
+  const uint8_t* Bytes(uint16_t tag, int64_t& n) const {
+    const TPXTiffEntry* e = Find(tag);
+    if (!e) return nullptr;
+    n = static_cast<int64_t>(e->Count) * static_cast<int64_t>(TIFFTypeSize(e->Type));
+    return values.data() + e->Value;
+  }
+};
+
+// Reads the directory at offset: its entries (only the tags keep() accepts,
+// the first of a repeated tag) with every value that lies in the file and
+// fits the budget. False when not even the entry count can be read.
+template <typename Keep>
+bool LoadDirectory(TSource& src, int64_t offset, Keep keep, int64_t perValueLimit, TDirectory& dir) {
+  dir = TDirectory{};
+  dir.big = src.Big();
+  uint8_t nb[2];
+  if (!src.Read(offset, nb, 2)) return false;
+  const int64_t declared = src.U16(nb);
+  const int64_t present = std::min(declared, (src.Size() - offset - 2) / 12);
+  if (present <= 0) return true;
+  std::vector<uint8_t> raw(static_cast<size_t>(present * 12));
+  if (!src.Read(offset + 2, raw.data(), present * 12)) return false;
+  std::vector<bool> seen(65536, false);
+  int64_t budget = CodecMemoryLimit();
+  for (int64_t i = 0; i < present; ++i) {
+    const uint8_t* p = raw.data() + i * 12;
+    TPXTiffEntry e;
+    e.Tag = src.U16(p);
+    e.Type = src.U16(p + 2);
+    e.Count = src.U32(p + 4);
+    const int64_t size = static_cast<int64_t>(TIFFTypeSize(e.Type));
+    if (size == 0 || e.Count == 0 || seen[e.Tag] || !keep(e.Tag)) continue;
+    const int64_t bytes = size * e.Count;
+    e.Value = dir.values.size();
+    if (bytes <= 4) {
+      dir.values.insert(dir.values.end(), p + 8, p + 12);
+    } else {
+      const int64_t at = src.U32(p + 8);
+      if (bytes > perValueLimit || bytes > budget || at > src.Size() || bytes > src.Size() - at) continue;
+      dir.values.resize(e.Value + static_cast<size_t>(bytes));
+      if (!src.Read(at, dir.values.data() + e.Value, bytes)) {
+        dir.values.resize(e.Value);
+        continue;
+      }
+      budget -= bytes;
+    }
+    seen[e.Tag] = true;
+    dir.entries.push_back(e);
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------- page context
+
+struct TPage {
+  int64_t width = 0, height = 0;
+  int32_t samples = 1, bits = 1;
+  bool bitsEqual = true;
+  int64_t rowsPerStrip = 0;
+  int64_t tileWidth = -1, tileLength = -1;
+  int32_t photometric = 2;
+  int32_t planar = 1;
+  int32_t orientation = 1;
+  int32_t compression = 1;
+  int32_t predictor = 1;
+  int32_t resolutionUnit = 2;
+  double xres = 0, yres = 0, xpos = 0, ypos = 0;
+  uint32_t t4 = 0, t6 = 0;
+  int32_t fillOrder = 1;
+  int32_t jpegProc = 0;
+  int64_t jpegIF = 0, jpegIFLength = 0;
+  int32_t extraSamples = 0;
+  int32_t ycbcrSub[2] = {2, 2};
+  std::vector<int64_t> offsets, counts;
+  std::vector<uint8_t> jpegTables;
+  std::vector<TBGR> palette;  // from the ColorMap, or a grey ramp
+  bool hasColorMap = false;
+  std::string software;
+  bool Tiled() const { return tileWidth > 0 || tileLength > 0; }
+};
+
+size_t PixelBytesOf(int64_t pixels, int32_t bits) { return static_cast<size_t>((pixels * bits + 7) / 8); }
+
+int32_t ClampInt(int64_t v) { return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); }
+
+void ParsePage(const TDirectory& d, TPage& pg) {
+  pg.width = d.Int(tagImageWidth, 0);
+  pg.height = d.Int(tagImageLength, 0);
+  pg.samples = ClampInt(d.Int(tagSamplesPerPixel, 1));
+  const std::vector<int64_t> bits = d.Array(tagBitsPerSample);
+  pg.bits = bits.empty() ? 1 : ClampInt(bits[0]);
+  for (int64_t b : bits) pg.bitsEqual = pg.bitsEqual && b == bits[0];
+  pg.rowsPerStrip = d.Int(tagRowsPerStrip, pg.height);
+  if (pg.rowsPerStrip <= 0 || pg.rowsPerStrip > pg.height) pg.rowsPerStrip = pg.height;
+  pg.tileWidth = d.Find(tagTileWidth) ? d.Int(tagTileWidth, -1) : -1;
+  pg.tileLength = d.Find(tagTileLength) ? d.Int(tagTileLength, -1) : -1;
+  pg.photometric = ClampInt(d.Int(tagPhotometric, 2));
+  pg.planar = ClampInt(d.Int(tagPlanarConfig, 1));
+  pg.orientation = ClampInt(d.Int(tagOrientation, 1));
+  pg.compression = ClampInt(d.Int(tagCompression, 1));
+  pg.predictor = ClampInt(d.Int(tagPredictor, 1));
+  pg.resolutionUnit = ClampInt(d.Int(tagResolutionUnit, 2));
+  // A zero denominator counts as 1.
+  auto rational = [&](uint16_t tag) {
+    const TPXTiffEntry* e = d.Find(tag);
+    if (!e) return 0.0;
+    if (e->Type != ttRational) return d.View().Number(*e, 0);
+    const TPXTiffView v = d.View();
+    const uint32_t num = static_cast<uint32_t>(v.U32(e->Value)), den = static_cast<uint32_t>(v.U32(e->Value + 4));
+    return static_cast<double>(num) / (den == 0 ? 1 : den);
+  };
+  pg.xres = rational(tagXResolution);
+  pg.yres = rational(tagYResolution);
+  pg.xpos = rational(tagXPosition);
+  pg.ypos = rational(tagYPosition);
+  pg.t4 = static_cast<uint32_t>(d.Int(tagT4Options, 0));
+  pg.t6 = static_cast<uint32_t>(d.Int(tagT6Options, 0));
+  pg.fillOrder = ClampInt(d.Int(tagFillOrder, 1));
+  pg.jpegProc = ClampInt(d.Int(tagJPEGProc, 0));
+  pg.jpegIF = d.Int(tagJPEGInterchangeFormat, 0);
+  pg.jpegIFLength = d.Int(tagJPEGInterchangeFormatLength, 0);
+  pg.extraSamples = ClampInt(d.Int(tagExtraSamples, 0));
+  pg.ycbcrSub[0] = ClampInt(d.Int(tagYCbCrSubSampling, 2, 0));
+  pg.ycbcrSub[1] = ClampInt(d.Int(tagYCbCrSubSampling, 2, 1));
+  pg.software = d.Text(tagSoftware);
+  if (pg.Tiled()) {
+    pg.offsets = d.Array(tagTileOffsets);
+    pg.counts = d.Array(tagTileByteCounts);
+  }
+  if (pg.offsets.empty()) {
+    pg.offsets = d.Array(tagStripOffsets);
+    pg.counts = d.Array(tagStripByteCounts);
+  }
+  int64_t n = 0;
+  if (const uint8_t* t = d.Bytes(tagJPEGTables, n)) pg.jpegTables.assign(t, t + n);
+
+  // A 1-bit page that claims RGB is bilevel.
+  if (pg.samples == 1 && pg.bits == 1 && pg.compression >= 1 && pg.compression <= 4 && pg.photometric == 2)
+    pg.photometric = 0;
+
+  // The palette: 3 x 2^bits 16-bit values (high bytes taken), only for 8 bits
+  // or fewer; missing or short, a grey ramp stands in.
+  if (pg.photometric == 3 && pg.bits >= 1 && pg.bits <= 8) {
+    const int32_t entries = 1 << pg.bits;
+    pg.palette.resize(entries);
+    const std::vector<int64_t> map = d.Array(tagColorMap);
+    pg.hasColorMap = static_cast<int64_t>(map.size()) >= 3 * entries;
+    for (int32_t i = 0; i < entries; ++i) {
+      if (pg.hasColorMap) {
+        pg.palette[i] = MakeBGR(static_cast<uint8_t>(map[i] >> 8), static_cast<uint8_t>(map[entries + i] >> 8),
+                                static_cast<uint8_t>(map[2 * entries + i] >> 8));
+      } else {
+        const auto g = static_cast<uint8_t>(i * 255 / (entries - 1));
+        pg.palette[i] = TBGR{g, g, g};
+      }
+    }
+  }
+}
+
+uint8_t CompressionCode(const TPage& pg) {
+  switch (pg.compression) {
+    case 1: return 0;
+    case 2: return 1;
+    case 3: return (pg.t4 & 1) ? 3 : 2;
+    case 4: return 4;
+    case 5: return 5;
+    case 6: return 6;
+    case 7: return 7;
+    case 32773: return 8;
+    default: return 9;
+  }
+}
+
+int32_t ToInt32(int64_t v) { return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); }
+
+template <size_t N>
+void ReadArray(const TPXTiffView& v, const TPXTiffEntry& e, std::array<double, N>& out) {
+  for (uint32_t i = 0; i < N && i < e.Count; ++i) out[i] = v.Number(e, i);
+}
+
+// Drops the zero bytes and blanks that pad a character code or comment.
+std::string TrimPadding(std::string s) {
+  while (!s.empty() && (s.back() == '\0' || s.back() == ' ')) s.pop_back();
+  return s;
+}
+
+// The EXIF copies of a first (image) directory's tags, and the tags of an
+// EXIF directory, into the record's EXIF fields (fields without a tag keep
+// their values).
+void ReadEXIFFirstIFDTags(const TPXTiffView& v, const std::vector<TPXTiffEntry>& entries, TIOParamsVals& r) {
+  for (const TPXTiffEntry& e : entries) {
+    switch (e.Tag) {
+      case tagImageDescription: r.EXIFImageDescription = v.Text(e); break;
+      case tagMake: r.EXIFMake = v.Text(e); break;
+      case tagModel: r.EXIFModel = v.Text(e); break;
+      case tagOrientation: r.EXIFOrientation = ToInt32(v.Int(e)); break;
+      case tagXResolution: r.EXIFXResolution = v.Number(e); break;
+      case tagYResolution: r.EXIFYResolution = v.Number(e); break;
+      case tagResolutionUnit: r.EXIFResolutionUnit = ToInt32(v.Int(e)); break;
+      case tagSoftware: r.EXIFSoftware = v.Text(e); break;
+      case tagDateTime: r.EXIFDateTime = v.Text(e); break;
+      case tagWhitePoint: ReadArray(v, e, r.EXIFWhitePoint); break;
+      case tagPrimaryChromaticities: ReadArray(v, e, r.EXIFPrimaryChromaticities); break;
+      case tagYCbCrCoefficients: ReadArray(v, e, r.EXIFYCbCrCoefficients); break;
+      case tagYCbCrPositioning: r.EXIFYCbCrPositioning = ToInt32(v.Int(e)); break;
+      case tagReferenceBlackWhite: ReadArray(v, e, r.EXIFReferenceBlackWhite); break;
+      case tagCopyright: r.EXIFCopyright = v.Text(e); break;
+      default: break;
+    }
+  }
+}
+
+void ReadEXIFSubIFDTags(const TPXTiffView& v, const std::vector<TPXTiffEntry>& entries, TIOParamsVals& r) {
+  for (const TPXTiffEntry& e : entries) {
+    switch (e.Tag) {
+      case tagExposureTime: r.EXIFExposureTime = v.Number(e); break;
+      case tagFNumber: r.EXIFFNumber = v.Number(e); break;
+      case tagExposureProgram: r.EXIFExposureProgram = ToInt32(v.Int(e)); break;
+      case tagISOSpeedRatings:
+        for (uint32_t i = 0; i < 2 && i < e.Count; ++i) r.EXIFISOSpeedRatings[i] = ToInt32(v.Int(e, i));
+        break;
+      case tagExifVersion: r.EXIFVersion = v.Text(e); break;
+      case tagDateTimeOriginal: r.EXIFDateTimeOriginal = v.Text(e); break;
+      case tagDateTimeDigitized: r.EXIFDateTimeDigitized = v.Text(e); break;
+      case tagCompressedBitsPerPixel: r.EXIFCompressedBitsPerPixel = v.Number(e); break;
+      case tagShutterSpeedValue: r.EXIFShutterSpeedValue = v.Number(e); break;
+      case tagApertureValue: r.EXIFApertureValue = v.Number(e); break;
+      case tagBrightnessValue: r.EXIFBrightnessValue = v.Number(e); break;
+      case tagExposureBiasValue: r.EXIFExposureBiasValue = v.Number(e); break;
+      case tagMaxApertureValue: r.EXIFMaxApertureValue = v.Number(e); break;
+      case tagSubjectDistance: r.EXIFSubjectDistance = v.Number(e); break;
+      case tagMeteringMode: r.EXIFMeteringMode = ToInt32(v.Int(e)); break;
+      case tagLightSource: r.EXIFLightSource = ToInt32(v.Int(e)); break;
+      case tagFlash: r.EXIFFlash = ToInt32(v.Int(e)); break;
+      case tagFocalLength: r.EXIFFocalLength = v.Number(e); break;
+      case tagUserComment: {
+        // An 8-byte character code ("ASCII", "UNICODE", "JIS" or zeros), then the text.
+        const std::string all = v.Bytes(e);
+        r.EXIFUserCommentCode = TrimPadding(all.substr(0, std::min<size_t>(8, all.size())));
+        r.EXIFUserComment = all.size() > 8 ? TrimPadding(all.substr(8)) : std::string();
+        break;
+      }
+      case tagSubsecTime: r.EXIFSubsecTime = v.Text(e); break;
+      case tagSubsecTimeOriginal: r.EXIFSubsecTimeOriginal = v.Text(e); break;
+      case tagSubsecTimeDigitized: r.EXIFSubsecTimeDigitized = v.Text(e); break;
+      case tagFlashPixVersion: r.EXIFFlashPixVersion = v.Text(e); break;
+      case tagColorSpace: r.EXIFColorSpace = ToInt32(v.Int(e)); break;
+      case tagPixelXDimension: r.EXIFImageWidth = ToInt32(v.Int(e)); break;
+      case tagPixelYDimension: r.EXIFImageHeight = ToInt32(v.Int(e)); break;
+      case tagRelatedSoundFile: r.EXIFRelatedSoundFile = v.Text(e); break;
+      case tagFocalPlaneXResolution: r.EXIFFocalPlaneXResolution = v.Number(e); break;
+      case tagFocalPlaneYResolution: r.EXIFFocalPlaneYResolution = v.Number(e); break;
+      case tagFocalPlaneResolutionUnit: r.EXIFFocalPlaneResolutionUnit = ToInt32(v.Int(e)); break;
+      case tagExposureIndex: r.EXIFExposureIndex = v.Number(e); break;
+      case tagSensingMethod: r.EXIFSensingMethod = ToInt32(v.Int(e)); break;
+      case tagFileSource: r.EXIFFileSource = ToInt32(v.Int(e)); break;
+      case tagSceneType: r.EXIFSceneType = ToInt32(v.Int(e)); break;
+      default: break;
+    }
+  }
+}
+
+void ReadAnnotations(const uint8_t* data, int64_t size, TIOParamsVals& params) {
+  params.ImagingAnnot->Clear();
+  params.ImagingAnnot->LoadFromStandardBuffer(data, size);
+}
+
+void FillRecord(const TDirectory& d, const TPage& pg, int32_t pages, TIOParamsVals& r) {
+  int64_t n = 0;
+  if (const uint8_t* iptc = d.Bytes(tagIPTC, n))
+    r.IPTCInfo->LoadFromBuffer(iptc, n);
+  else
+    r.IPTCInfo->Clear();
+  // Marks belong to their page: a page without the tag has none.
+  if (const uint8_t* annot = d.Bytes(tagImagingAnnotations, n))
+    ReadAnnotations(annot, n, r);
+  else
+    r.ImagingAnnot->Clear();
+  if (const uint8_t* icc = d.Bytes(tagICCProfile, n)) r.InputICC->LoadFromBuffer(icc, n);
+
+  r.BitsPerSample = pg.bits;
+  r.SamplesPerPixel = pg.samples;
+  r.Width = ClampInt(pg.width);
+  r.Height = ClampInt(pg.height);
+  r.TIFFImageCount = pages;
+  r.SetTIFFOrientation(pg.orientation);
+  r.TIFFCompression = CompressionCode(pg);
+  r.TIFFPhotometric = static_cast<uint8_t>(pg.photometric == 8 ? 7 : std::clamp(pg.photometric, 0, 255));
+  r.TIFFPlanarConfig = pg.planar;
+  r.TIFFDocumentName = d.Text(tagDocumentName);
+  r.TIFFImageDescription = d.Text(tagImageDescription);
+  r.TIFFPageName = d.Text(tagPageName);
+  r.TIFFPageNumber = ClampInt(d.Int(tagPageNumber, 0, 0));
+  r.TIFFPageCount = ClampInt(d.Int(tagPageNumber, 0, 1));
+
+  // The EXIF copies of the image's own tags.
+  ReadEXIFFirstIFDTags(d.View(), d.entries, r);
+  r.SetEXIFXResolution(pg.xres);
+  r.SetEXIFYResolution(pg.yres);
+  r.EXIFXResolution = pg.xres;
+  r.EXIFYResolution = pg.yres;
+  r.EXIFResolutionUnit = pg.resolutionUnit;
+  r.EXIFSoftware = pg.software;
+
+  if (pg.hasColorMap)
+    r.SetPalette(pg.palette.data(), static_cast<int32_t>(pg.palette.size()));
+  else
+    r.FreePalette();
+
+  const double factor = pg.resolutionUnit == 3 ? 2.54 : 1.0;
+  r.DpiX = TruncToInt32(pg.xres * factor);
+  r.DpiY = TruncToInt32(pg.yres * factor);
+  if (r.DpiX == 0) r.DpiX = PXSettings().DefaultDpiX;
+  if (r.DpiY == 0) r.DpiY = PXSettings().DefaultDpiY;
+  r.TIFFXPos = TruncToInt32(pg.xpos * factor);
+  r.TIFFYPos = TruncToInt32(pg.ypos * factor);
+}
+
+// ---------------------------------------------------------------- row layouts
+
+enum class TLayout { None, BW1, Gray, Gray16, RGB8, RGB16, RGB555, Palette, CMYK, YCbCr, Lab };
+
+TLayout LayoutOf(const TPage& pg) {
+  const int32_t s = pg.samples, b = pg.bits;
+  const bool small = b >= 2 && b <= 8;
+  switch (pg.photometric) {
+    case 0:
+    case 1:
+      if (b == 1 && s == 1) return TLayout::BW1;
+      if (s == 1 && small) return TLayout::Gray;
+      if (s == 2 && b == 8) return TLayout::Gray;
+      if (s == 1 && b == 16) return TLayout::Gray16;
+      return TLayout::None;
+    case 2:
+      if (b == 1 && s == 1) return TLayout::BW1;
+      if ((s == 3 || s == 4) && small) return TLayout::RGB8;
+      if ((s == 3 || s == 4) && b == 16) return TLayout::RGB16;
+      if (s == 1 && b == 16) return TLayout::RGB555;
+      return TLayout::None;
+    case 3:
+      if (s == 1 && b >= 1 && b <= 8) return TLayout::Palette;
+      if (s == 2 && b == 8) return TLayout::Palette;
+      return TLayout::None;
+    case 5: return s == 4 && b == 8 ? TLayout::CMYK : TLayout::None;
+    case 6: return s == 3 && b == 8 && pg.ycbcrSub[0] == 1 && pg.ycbcrSub[1] == 1 ? TLayout::YCbCr : TLayout::None;
+    case 8: return s == 3 && b == 8 ? TLayout::Lab : TLayout::None;
+    default:
+      if (b == 1 && s == 1) return TLayout::BW1;
+      return TLayout::None;
+  }
+}
+
+TPXPixelFormat PixelFormatOf(const TPage& pg, bool native) {
+  if (pg.bits == 1 && pg.samples == 1 && pg.photometric != 3) return pxBW1;
+  if (native && pg.bits == 8 && pg.samples == 1 && pg.photometric == 3) return pxPal8;
+  if (native && pg.bits == 8 && pg.samples == 1 && pg.photometric == 1) return pxGray8;
+  if (native && pg.bits == 16 && pg.samples == 1 && pg.photometric == 1) return pxGray16;
+  if (native && pg.bits == 8 && pg.samples == 4 && pg.photometric == 5) return pxCMYK;
+  return pxBGR24;
+}
+
+bool IsCCITT(int32_t compression) { return compression >= 2 && compression <= 4; }
+bool IsDeflate(int32_t compression) { return compression == 8 || compression == 32946; }
+
+// ---------------------------------------------------------------- row decoding
+
+// An LZW decoding state, freed through the decoder that made it.
+class TLZWDecoding {
+ public:
+  TLZWDecoding() = default;
+  TLZWDecoding(const TLZWDecoding&) = delete;
+  TLZWDecoding& operator=(const TLZWDecoding&) = delete;
+  TLZWDecoding(TLZWDecoding&& o) noexcept : proc_(o.proc_), state_(std::exchange(o.state_, nullptr)) {}
+  TLZWDecoding& operator=(TLZWDecoding&& o) noexcept {
+    if (this != &o) {
+      End();
+      proc_ = o.proc_;
+      state_ = std::exchange(o.state_, nullptr);
+    }
+    return *this;
+  }
+  ~TLZWDecoding() { End(); }
+
+  // A fresh state for the decoder proc.
+  void Begin(TTIFFLZWDecompressProc proc) {
+    End();
+    proc_ = proc;
+  }
+  // The next row, or nullptr (no decoder, or corrupt data).
+  const uint8_t* Next(const uint8_t* data, int64_t size, int32_t rowBytes) {
+    return proc_ ? proc_(data, size, rowBytes, state_) : nullptr;
+  }
+  void End() {
+    if (state_ && proc_) proc_(nullptr, 0, 0, state_);
+    state_ = nullptr;
+  }
+
+ private:
+  TTIFFLZWDecompressProc proc_ = nullptr;
+  TTIFFLZWState* state_ = nullptr;
+};
+
+// Rows of one strip or tile (one plane of it for planar pages). Owns its
+// decoding state: movable, not copyable.
+class TRowDecoder {
+ public:
+  TRowDecoder() = default;
+  TRowDecoder(const TRowDecoder&) = delete;
+  TRowDecoder& operator=(const TRowDecoder&) = delete;
+  TRowDecoder(TRowDecoder&&) noexcept = default;
+  TRowDecoder& operator=(TRowDecoder&&) noexcept = default;
+
+  // Starts on a block of data (which stays valid while rows are read).
+  // False when the block cannot be decoded (its rows would not fit memory).
+  bool Start(const TPage& pg, const uint8_t* data, int64_t size, int64_t rowBytes, int32_t width, int64_t rows,
+             TTIFFLZWDecompressProc lzw, int64_t memoryLimit) {
+    lzw_.Begin(lzw);
+    data_ = data;
+    size_ = size;
+    index_ = pos_ = bit_ = 0;
+    compression_ = pg.compression;
+    fillOrder_ = pg.fillOrder;
+    t4_ = pg.t4;
+    rowBytes_ = rowBytes;
+    width_ = width;
+    row_.assign(static_cast<size_t>(rowBytes), 0);
+    if (IsCCITT(compression_)) ref_.assign(row_.size(), 0xFF);  // the reference row starts white
+    if (compression_ == 32773 || IsDeflate(compression_)) {
+      const int64_t total = rowBytes * rows;
+      if (total > memoryLimit) return false;
+      whole_.resize(static_cast<size_t>(total));
+      const size_t done = compression_ == 32773 ? UnpackBits() : Inflate();
+      // What the data did not fill stays blank.
+      std::memset(whole_.data() + done, 0, whole_.size() - done);
+    }
+    return true;
+  }
+
+  // The next row (rowBytes bytes), or nullptr when the data is corrupt.
+  const uint8_t* Next() {
+    const int64_t size = size_;
+    switch (compression_) {
+      case 1: {
+        const int64_t at = index_ * rowBytes_;
+        ++index_;
+        if (at + rowBytes_ <= size) return data_ + at;
+        // A truncated strip: what is there, then zeros.
+        std::fill(row_.begin(), row_.end(), 0);
+        if (at < size) std::memcpy(row_.data(), data_ + at, static_cast<size_t>(size - at));
+        return row_.data();
+      }
+      case 2: {
+        pos_ += DecodeCCITTRowMH(row_.data(), data_ + std::min(pos_, size), size - std::min(pos_, size),
+                                 fillOrder_, width_);
+        return row_.data();
+      }
+      case 3:
+        if (t4_ & 1)
+          bit_ = DecodeCCITTRow2D(row_.data(), data_, size, true, fillOrder_, bit_, ref_.data(),
+                                  width_);
+        else
+          bit_ = DecodeCCITTRow1D(row_.data(), data_, size, fillOrder_, bit_, width_);
+        return row_.data();
+      case 4:
+        bit_ = DecodeCCITTRow2D(row_.data(), data_, size, false, fillOrder_, bit_, ref_.data(), width_);
+        return row_.data();
+      case 5: return lzw_.Next(data_, size, static_cast<int32_t>(rowBytes_));
+      default: {
+        const int64_t at = index_ * rowBytes_;
+        ++index_;
+        if (at + rowBytes_ > static_cast<int64_t>(whole_.size())) return nullptr;
+        return whole_.data() + at;
+      }
+    }
+  }
+
+ private:
+  // PackBits: n 0..127 copies n + 1 bytes, 129..255 repeats one byte
+  // 257 - n times, 128 is nothing. The strip decodes as far as its data goes.
+  size_t UnpackBits() {
+    const uint8_t* p = data_;
+    const uint8_t* end = p + size_;
+    uint8_t* out = whole_.data();
+    uint8_t* const outEnd = out + whole_.size();
+    while (p < end && out < outEnd) {
+      const uint8_t n = *p++;
+      if (n < 128) {
+        const size_t k = std::min<size_t>({size_t{n} + 1, static_cast<size_t>(end - p), static_cast<size_t>(outEnd - out)});
+        std::memcpy(out, p, k);
+        out += k;
+        p += std::min<size_t>(size_t{n} + 1, static_cast<size_t>(end - p));
+      } else if (n > 128) {
+        if (p >= end) break;
+        const size_t k = std::min<size_t>(257 - n, static_cast<size_t>(outEnd - out));
+        std::memset(out, *p++, k);
+        out += k;
+      }
+    }
+    return static_cast<size_t>(out - whole_.data());
+  }
+
+  // Deflate (zlib stream): in one call while the strip decodes cleanly into
+  // its rows; a damaged or overlong stream keeps what came out before.
+  size_t Inflate() {
+    if (!inflater_) inflater_.reset(libdeflate_alloc_decompressor());
+    size_t out = 0;
+    if (inflater_ && libdeflate_zlib_decompress(inflater_.get(), data_, static_cast<size_t>(size_), whole_.data(),
+                                                whole_.size(), &out) == LIBDEFLATE_SUCCESS)
+      return out;
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK) return 0;
+    z.next_in = const_cast<uint8_t*>(data_);
+    z.avail_in = static_cast<uInt>(std::min<int64_t>(size_, UINT32_MAX));
+    z.next_out = whole_.data();
+    size_t left = whole_.size();
+    while (left > 0) {
+      const uInt chunk = static_cast<uInt>(std::min<size_t>(left, UINT32_MAX));
+      z.avail_out = chunk;
+      const int rc = inflate(&z, Z_NO_FLUSH);
+      left -= chunk - z.avail_out;
+      if (rc != Z_OK) break;
+    }
+    inflateEnd(&z);
+    return whole_.size() - left;
+  }
+
+  const uint8_t* data_ = nullptr;
+  int64_t size_ = 0;
+  std::vector<uint8_t> row_, ref_, whole_;
+  int32_t compression_ = 1;
+  int32_t fillOrder_ = 1;
+  uint32_t t4_ = 0;
+  int64_t rowBytes_ = 0;
+  int32_t width_ = 0;
+  int64_t index_ = 0, pos_ = 0, bit_ = 0;
+  TLZWDecoding lzw_;
+  struct TFreeInflater {
+    void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
+  };
+  std::unique_ptr<libdeflate_decompressor, TFreeInflater> inflater_;
+};
+
+// Horizontal differencing undone: each sample adds the same sample of the
+// previous pixel; 16-bit samples in the file's byte order.
+// 8-bit samples, S per pixel: the running sums stay in registers.
+template <int S>
+void Accumulate8(uint8_t* row, int64_t pixels) {
+  uint8_t sum[S];
+  for (int k = 0; k < S; ++k) sum[k] = row[k];
+  uint8_t* p = row + S;
+  for (int64_t i = 1; i < pixels; ++i, p += S)
+    for (int k = 0; k < S; ++k) p[k] = sum[k] = static_cast<uint8_t>(sum[k] + p[k]);
+}
+
+void UndoPredictor(uint8_t* row, int64_t pixels, int32_t stride, int32_t bits, bool big) {
+  if (bits == 8) {
+    switch (stride) {
+      case 1: Accumulate8<1>(row, pixels); return;
+      case 3: Accumulate8<3>(row, pixels); return;
+      case 4: Accumulate8<4>(row, pixels); return;
+      default: break;
+    }
+    for (int64_t i = stride; i < pixels * stride; ++i) row[i] = static_cast<uint8_t>(row[i] + row[i - stride]);
+    return;
+  }
+  for (int64_t i = stride; i < pixels * stride; ++i) {
+    uint8_t* p = row + i * 2;
+    const uint8_t* q = row + (i - stride) * 2;
+    const int hi = big ? 0 : 1, lo = 1 - hi;
+    const uint16_t v = static_cast<uint16_t>(((p[hi] << 8) | p[lo]) + ((q[hi] << 8) | q[lo]));
+    p[hi] = static_cast<uint8_t>(v >> 8);
+    p[lo] = static_cast<uint8_t>(v);
+  }
+}
+
+// ---------------------------------------------------------------- the page reader
+
+class TPageReader {
+ public:
+  TPageReader(TSource& src, const TPage& pg, TPXBitmap& bitmap, TPXBitmap* alpha, TIOParamsVals& params,
+              TPXProgressRec& progress)
+      : src_(src), pg_(pg), bmp_(bitmap), alpha_(alpha), params_(params), progress_(progress) {}
+
+  bool Run(TPXPixelFormat format, TTIFFLZWDecompressProc lzw);
+
+ private:
+  bool DecodeBlock(int64_t index, int64_t perPlane, int32_t x0, int64_t y0, int32_t blockWidth, int64_t rows,
+                   bool advance);
+  bool DecodeJPEG(const uint8_t* data, int64_t size, int32_t x0, int64_t y0, int32_t blockWidth, int64_t rows);
+  // The bytes of block index into buffer plane (size 0 for a missing block).
+  bool ReadBlock(int64_t index, int32_t plane, int64_t& size);
+  void Store(const uint8_t* row, int32_t x0, int32_t y, int32_t count);
+  void StoreBilevel(const uint8_t* row, uint8_t* d, int32_t x0, int32_t count);
+  // Rows of samples below 8 bits as one byte a sample (in unpacked_).
+  const uint8_t* UnpackSamples(const uint8_t* row, int32_t count);
+  // The mask from the second sample of count pixels of 2 bytes.
+  void SecondSampleAlpha(const uint8_t* row, int32_t count, uint8_t* a) const;
+
+  TSource& src_;
+  const TPage& pg_;
+  TPXBitmap& bmp_;
+  TPXBitmap* alpha_;
+  TIOParamsVals& params_;
+  TPXProgressRec& progress_;
+  TLayout layout_ = TLayout::None;
+  TPXPixelFormat format_ = pxNone;
+  TTIFFLZWDecompressProc lzw_ = nullptr;
+  bool alphaWanted_ = false;
+  int64_t memoryLimit_ = CodecMemoryLimit();
+  // predicted_ holds rows with the predictor undone; Store's conversions
+  // use work_, so a row never overlaps its destination.
+  std::vector<uint8_t> chunky_, unpacked_, work_, predicted_;
+  // Per plane: the block's bytes (reused, never cleared) and its decoder.
+  std::vector<std::unique_ptr<uint8_t[]>> blocks_;
+  std::vector<int64_t> capacity_;
+  std::vector<TRowDecoder> decoders_;
+};
+
+bool TPageReader::ReadBlock(int64_t index, int32_t plane, int64_t& size) {
+  size = 0;
+  if (index < 0 || index >= static_cast<int64_t>(pg_.offsets.size())) return true;  // a missing block stays blank
+  const int64_t at = pg_.offsets[index];
+  if (at <= 0 || at >= src_.Size()) return true;
+  int64_t n = index < static_cast<int64_t>(pg_.counts.size()) ? pg_.counts[index] : 0;
+  // Without a count the block runs to the end; a count past the end is cut.
+  if (n <= 0 || n > src_.Size() - at) n = src_.Size() - at;
+  if (n > memoryLimit_) return false;
+  if (blocks_.size() <= static_cast<size_t>(plane)) {
+    blocks_.resize(plane + 1);
+    capacity_.resize(plane + 1, 0);
+  }
+  if (capacity_[plane] < n) {
+    blocks_[plane].reset(new uint8_t[static_cast<size_t>(n)]);
+    capacity_[plane] = n;
+  }
+  size = n;
+  return src_.Read(at, blocks_[plane].get(), n);
+}
+
+bool TPageReader::Run(TPXPixelFormat format, TTIFFLZWDecompressProc lzw) {
+  format_ = format;
+  lzw_ = lzw;
+  layout_ = LayoutOf(pg_);
+  alphaWanted_ = alpha_ != nullptr && alpha_->Width() > 0;
+  const int32_t w = bmp_.Width();
+  const int64_t h = bmp_.Height();
+  const bool jpeg = pg_.compression == 6 || pg_.compression == 7;
+  if (!jpeg && layout_ == TLayout::None) return false;
+  if (IsCCITT(pg_.compression) && layout_ != TLayout::BW1) return false;
+  if (pg_.predictor == 3) return false;
+  const bool predicted = pg_.predictor == 2 && (pg_.compression == 5 || IsDeflate(pg_.compression));
+  if (predicted && pg_.bits != 8 && pg_.bits != 16) return false;
+  if (pg_.planar == 2 && pg_.samples > 1 && (pg_.bits % 8 != 0 || jpeg)) return false;
+  progress_.Start(h);
+
+  if (pg_.compression == 6) {
+    // Old-style JPEG: one interchange stream for the whole page.
+    if ((pg_.jpegProc != 0 && pg_.jpegProc != 1) || pg_.jpegIF <= 0 || pg_.jpegIF >= src_.Size()) return false;
+    int64_t n = src_.Size() - pg_.jpegIF;
+    if (pg_.jpegIFLength > 0) n = std::min(n, pg_.jpegIFLength);
+    if (n > memoryLimit_) return false;
+    std::vector<uint8_t> data(static_cast<size_t>(n));
+    if (!src_.Read(pg_.jpegIF, data.data(), n)) return false;
+    return DecodeJPEG(data.data(), n, 0, 0, w, h);
+  }
+
+  if (pg_.Tiled()) {
+    const int64_t tw = pg_.tileWidth, th = pg_.tileLength;
+    const int64_t across = (w + tw - 1) / tw, down = (h + th - 1) / th;
+    for (int64_t ty = 0; ty < down; ++ty) {
+      const int64_t rows = std::min(th, h - ty * th);
+      for (int64_t tx = 0; tx < across; ++tx) {
+        if (!DecodeBlock(ty * across + tx, across * down, static_cast<int32_t>(tx * tw), ty * th,
+                         static_cast<int32_t>(tw), rows, false))
+          return false;
+        if (progress_.Aborted()) return true;
+      }
+      progress_.Advance(static_cast<int32_t>(rows));
+    }
+    return true;
+  }
+  const int64_t rps = pg_.rowsPerStrip;
+  const int64_t strips = (h + rps - 1) / rps;
+  for (int64_t s = 0; s < strips; ++s) {
+    if (!DecodeBlock(s, strips, 0, s * rps, w, std::min(rps, h - s * rps), true)) return false;
+    if (progress_.Aborted()) return true;
+  }
+  return true;
+}
+
+bool TPageReader::DecodeJPEG(const uint8_t* data, int64_t size, int32_t x0, int64_t y0, int32_t blockWidth,
+                             int64_t rows) {
+  if (size <= 0) return true;
+  TReadOnlyMemoryStream ms(data, size);
+  TReadOnlyMemoryStream tables(pg_.jpegTables.data(), static_cast<int64_t>(pg_.jpegTables.size()));
+  // A record of its own: full size, and the page's fields untouched.
+  TIOParamsVals jp;
+  jp.KeepNativeFormat = params_.KeepNativeFormat;
+  std::atomic<bool> failed{false};
+  TPXProgressRec pr;
+  pr.Aborting = &failed;
+  TPXBitmap strip;
+  ReadJPEGStream(ms, pg_.jpegTables.empty() ? nullptr : &tables, strip, jp, pr, false, pg_.photometric == 2);
+  if (failed || strip.Width() <= 0) return false;
+  if (strip.PixelFormat() != format_) strip.ConvertPixelFormat(format_);
+  const int32_t w = bmp_.Width();
+  const int32_t count = std::min({blockWidth, strip.Width(), w - x0});
+  const int64_t n = std::min<int64_t>({rows, strip.Height(), bmp_.Height() - y0});
+  const int32_t bits = BitsOfFormat(format_);
+  for (int64_t r = 0; r < n; ++r) {
+    const uint8_t* s = strip.Scanline(static_cast<int32_t>(r));
+    if (!s) return false;
+    work_.assign(s, s + PixelBytesOf(count, bits));
+    uint8_t* d = bmp_.Scanline(static_cast<int32_t>(y0 + r));
+    if (!d) return false;
+    if (bits == 1)
+      CopyBitRun(work_.data(), 0, d, x0, count);
+    else
+      std::memcpy(d + static_cast<size_t>(x0) * (bits / 8), work_.data(), work_.size());
+  }
+  return true;
+}
+
+bool TPageReader::DecodeBlock(int64_t index, int64_t perPlane, int32_t x0, int64_t y0, int32_t blockWidth,
+                              int64_t rows, bool advance) {
+  const int32_t count = std::min(blockWidth, bmp_.Width() - x0);
+  if (pg_.compression == 7) {
+    int64_t size = 0;
+    if (!ReadBlock(index, 0, size)) return false;
+    if (!DecodeJPEG(blocks_.empty() ? nullptr : blocks_[0].get(), size, x0, y0, blockWidth, rows)) return false;
+    if (advance) progress_.Advance(static_cast<int32_t>(rows));
+    return true;
+  }
+  const bool separate = pg_.planar == 2 && pg_.samples > 1;
+  const int32_t planes = separate ? pg_.samples : 1;
+  const int32_t perRow = separate ? 1 : pg_.samples;  // samples in one decoded row's pixel
+  const int64_t rowBytes = static_cast<int64_t>(PixelBytesOf(int64_t{blockWidth} * perRow, pg_.bits));
+  if (decoders_.size() < static_cast<size_t>(planes)) decoders_.resize(planes);
+  std::vector<bool> present(static_cast<size_t>(planes), false);
+  for (int32_t p = 0; p < planes; ++p) {
+    int64_t size = 0;
+    if (!ReadBlock(index + p * perPlane, p, size)) return false;
+    present[p] = size > 0;
+    if (present[p] &&
+        !decoders_[p].Start(pg_, blocks_[p].get(), size, rowBytes, blockWidth, rows, lzw_, memoryLimit_))
+      return false;
+  }
+  const bool predicted = pg_.predictor == 2 && (pg_.compression == 5 || IsDeflate(pg_.compression));
+  const bool big = src_.Big();
+  const int32_t sampleBytes = pg_.bits / 8;
+  if (separate) chunky_.assign(static_cast<size_t>(blockWidth) * pg_.samples * sampleBytes, 0);
+  std::vector<uint8_t> blank(static_cast<size_t>(rowBytes), 0);
+  for (int64_t r = 0; r < rows; ++r) {
+    const int64_t y = y0 + r;
+    const uint8_t* row = nullptr;
+    for (int32_t p = 0; p < planes; ++p) {
+      const uint8_t* got = present[p] ? decoders_[p].Next() : blank.data();
+      if (!got) return false;
+      if (predicted) {
+        predicted_.assign(got, got + rowBytes);
+        UndoPredictor(predicted_.data(), blockWidth, perRow, pg_.bits, big);
+        got = predicted_.data();
+      }
+      if (!separate) {
+        row = got;
+        break;
+      }
+      // Planes interleave into one row of whole pixels.
+      uint8_t* d = chunky_.data() + p * sampleBytes;
+      const size_t stride = static_cast<size_t>(pg_.samples) * sampleBytes;
+      for (int32_t x = 0; x < blockWidth; ++x, d += stride, got += sampleBytes) std::memcpy(d, got, sampleBytes);
+      row = chunky_.data();
+    }
+    if (y < bmp_.Height() && count > 0) Store(row, x0, static_cast<int32_t>(y), count);
+    if (advance) progress_.Advance();
+    if (progress_.Aborted()) return true;
+  }
+  return true;
+}
+
+void TPageReader::SecondSampleAlpha(const uint8_t* row, int32_t count, uint8_t* a) const {
+  // Declared alpha (associated or not) is the alpha as stored; an
+  // undeclared second sample counts as transparency.
+  const uint8_t flip = pg_.extraSamples == 1 || pg_.extraSamples == 2 ? 0 : 0xFF;
+  for (int32_t i = 0; i < count; ++i) a[i] = static_cast<uint8_t>(row[i * 2 + 1] ^ flip);
+}
+
+void TPageReader::StoreBilevel(const uint8_t* row, uint8_t* d, int32_t x0, int32_t count) {
+  // Decoded CCITT rows say 1 = white; plain rows follow the photometric
+  // interpretation. pxBW1 wants 1 = white.
+  const bool invert = IsCCITT(pg_.compression) ? pg_.photometric == 1 : pg_.photometric == 0;
+  const uint8_t* src = row;
+  if (invert) {
+    work_.resize(PixelBytesOf(count, 1));
+    for (size_t i = 0; i < work_.size(); ++i) work_[i] = static_cast<uint8_t>(~row[i]);
+    src = work_.data();
+  }
+  if ((x0 & 7) == 0 && (count & 7) == 0)
+    std::memcpy(d + x0 / 8, src, static_cast<size_t>(count / 8));
+  else
+    CopyBitRun(src, 0, d, x0, count);
+}
+
+const uint8_t* TPageReader::UnpackSamples(const uint8_t* row, int32_t count) {
+  // Samples of fewer than 8 bits become one byte each; grey and colour
+  // values are stretched to the full byte range, palette indexes kept.
+  const int64_t n = int64_t{count} * pg_.samples;
+  unpacked_.resize(static_cast<size_t>(n));
+  const int32_t b = pg_.bits;
+  const int32_t max = (1 << b) - 1;
+  const bool stretch = pg_.photometric != 3;
+  for (int64_t i = 0; i < n; ++i) {
+    const int64_t bit = i * b;
+    const uint32_t word = (static_cast<uint32_t>(row[bit >> 3]) << 8) | ((bit >> 3) + 1 < static_cast<int64_t>(PixelBytesOf(n, b)) ? row[(bit >> 3) + 1] : 0);
+    const uint32_t v = (word >> (16 - b - (bit & 7))) & static_cast<uint32_t>(max);
+    unpacked_[i] = static_cast<uint8_t>(stretch ? v * 255 / max : v);
+  }
+  return unpacked_.data();
+}
+
+void TPageReader::Store(const uint8_t* row, int32_t x0, int32_t y, int32_t count) {
+  const int32_t spp = pg_.samples;
+  uint8_t* d = bmp_.Scanline(y);
+  if (!d) return;
+  if (layout_ == TLayout::BW1) {
+    StoreBilevel(row, d, x0, count);
+    return;
+  }
+  if (pg_.bits < 8) row = UnpackSamples(row, count);
+
+  uint8_t* a = alphaWanted_ ? alpha_->Scanline(y) : nullptr;
+  if (a) a += x0;
+  const bool big = src_.Big();
+  auto word = [big](const uint8_t* p) { return big ? static_cast<uint16_t>((p[0] << 8) | p[1]) : static_cast<uint16_t>(p[0] | (p[1] << 8)); };
+  const TPXConvertColorProc convert = ConvertColorHook();
+
+  switch (layout_) {
+    case TLayout::Gray: {
+      const uint8_t flip = pg_.photometric == 0 ? 0xFF : 0x00;
+      if (format_ == pxGray8) {
+        uint8_t* o = d + x0;
+        for (int32_t i = 0; i < count; ++i) o[i] = row[i * spp] ^ flip;
+      } else {
+        uint8_t* o = d + static_cast<size_t>(x0) * 3;
+        for (int32_t i = 0; i < count; ++i, o += 3) o[0] = o[1] = o[2] = row[i * spp] ^ flip;
+      }
+      if (a && spp == 2) SecondSampleAlpha(row, count, a);
+      break;
+    }
+    case TLayout::Gray16: {
+      const uint16_t flip = pg_.photometric == 0 ? 0xFFFF : 0;
+      if (format_ == pxGray16) {
+        uint8_t* o = d + static_cast<size_t>(x0) * 2;
+        for (int32_t i = 0; i < count; ++i, o += 2) {
+          const uint16_t v = word(row + i * 2) ^ flip;
+          o[0] = static_cast<uint8_t>(v), o[1] = static_cast<uint8_t>(v >> 8);
+        }
+      } else {
+        // Samples read as 12-bit values (full 16-bit range for the scanner
+        // that marks its files), values beyond the range saturating.
+        const int shift = pg_.software.compare(0, 15, kFullRangeSoftware) == 0 ? 8 : 4;
+        uint8_t* o = d + static_cast<size_t>(x0) * 3;
+        for (int32_t i = 0; i < count; ++i, o += 3) {
+          const uint32_t v = static_cast<uint16_t>(word(row + i * 2) ^ flip) >> shift;
+          o[0] = o[1] = o[2] = static_cast<uint8_t>(std::min<uint32_t>(v, 255));
+        }
+      }
+      break;
+    }
+    case TLayout::RGB8: {
+      uint8_t* o = d + static_cast<size_t>(x0) * 3;
+      if (spp == 3) {
+        convert(row, pxcsRGB, o, &params_, count, pxcsBGR);
+      } else {
+        for (int32_t i = 0; i < count; ++i, o += 3) {
+          const uint8_t* s = row + i * 4;
+          o[0] = s[2], o[1] = s[1], o[2] = s[0];
+          if (a) a[i] = s[3];
+        }
+      }
+      break;
+    }
+    case TLayout::RGB16: {
+      const uint8_t* s = row;
+      if (spp == 4) {
+        // Whole pixels of 8 bytes: the colour goes on, the alpha's high byte to the mask.
+        work_.resize(static_cast<size_t>(count) * 6);
+        for (int32_t i = 0; i < count; ++i) {
+          std::memcpy(work_.data() + i * 6, row + i * 8, 6);
+          if (a) a[i] = row[i * 8 + 6 + (big ? 0 : 1)];
+        }
+        s = work_.data();
+      }
+      convert(s, big ? pxcsRGB48BE : pxcsRGB48LE, d + static_cast<size_t>(x0) * 3, &params_, count, pxcsBGR);
+      break;
+    }
+    case TLayout::RGB555: {
+      uint8_t* o = d + static_cast<size_t>(x0) * 3;
+      for (int32_t i = 0; i < count; ++i, o += 3) {
+        const uint16_t v = word(row + i * 2);
+        o[2] = static_cast<uint8_t>(((v >> 10) & 31) * 8);
+        o[1] = static_cast<uint8_t>(((v >> 5) & 31) * 8);
+        o[0] = static_cast<uint8_t>((v & 31) * 8);
+      }
+      break;
+    }
+    case TLayout::Palette: {
+      const TBGR* pal = pg_.palette.data();
+      if (format_ == pxPal8) {
+        std::memcpy(d + x0, row, static_cast<size_t>(count));
+      } else {
+        uint8_t* o = d + static_cast<size_t>(x0) * 3;
+        for (int32_t i = 0; i < count; ++i, o += 3) {
+          const TBGR c = pal[row[i * spp]];
+          o[0] = c.b, o[1] = c.g, o[2] = c.r;
+        }
+      }
+      if (a && spp == 2) SecondSampleAlpha(row, count, a);
+      break;
+    }
+    case TLayout::CMYK: {
+      work_.resize(static_cast<size_t>(count) * 4);
+      for (size_t i = 0; i < work_.size(); ++i) work_[i] = static_cast<uint8_t>(255 - row[i]);
+      if (format_ == pxCMYK)
+        std::memcpy(d + static_cast<size_t>(x0) * 4, work_.data(), work_.size());
+      else
+        convert(work_.data(), pxcsCMYK, d + static_cast<size_t>(x0) * 3, &params_, count, pxcsBGR);
+      break;
+    }
+    case TLayout::YCbCr: {
+      uint8_t* o = d + static_cast<size_t>(x0) * 3;
+      for (int32_t i = 0; i < count; ++i, o += 3) {
+        const double Y = row[i * 3], cb = row[i * 3 + 1] - 128.0, cr = row[i * 3 + 2] - 128.0;
+        o[2] = BLimit(static_cast<int32_t>(RoundHalfEven(Y + 1.402 * cr)));
+        o[1] = BLimit(static_cast<int32_t>(RoundHalfEven(Y - 0.344136 * cb - 0.714136 * cr)));
+        o[0] = BLimit(static_cast<int32_t>(RoundHalfEven(Y + 1.772 * cb)));
+      }
+      break;
+    }
+    case TLayout::Lab:
+      convert(row, pxcsCIELab, d + static_cast<size_t>(x0) * 3, &params_, count, pxcsBGR);
+      break;
+    default:
+      break;
+  }
+}
+
+// A page without a size whose image is one JPEG interchange stream (the
+// thumbnail directory of an EXIF block gives neither size nor colour
+// tags) takes them from the stream's frame header.
+void SizeFromInterchangeJPEG(TSource& src, TPage& pg) {
+  int64_t n = src.Size() - pg.jpegIF;
+  if (pg.jpegIFLength > 0) n = std::min(n, pg.jpegIFLength);
+  if (n <= 0 || n > CodecMemoryLimit()) return;
+  std::vector<uint8_t> data(static_cast<size_t>(n));
+  if (!src.Read(pg.jpegIF, data.data(), n)) return;
+  TReadOnlyMemoryStream ms(data.data(), n);
+  TIOParamsVals jp;
+  std::atomic<bool> failed{false};
+  TPXProgressRec pr;
+  pr.Aborting = &failed;
+  TPXBitmap unused;
+  ReadJPEGStream(ms, nullptr, unused, jp, pr, true);
+  if (failed || jp.JPEGOriginalWidth <= 0 || jp.JPEGOriginalHeight <= 0) return;
+  pg.width = jp.JPEGOriginalWidth;
+  pg.height = jp.JPEGOriginalHeight;
+  pg.rowsPerStrip = pg.height;
+  pg.compression = 6;
+  pg.bits = 8;
+  pg.bitsEqual = true;
+  pg.samples = jp.SamplesPerPixel == 1 ? 1 : 3;
+  pg.photometric = pg.samples == 1 ? 1 : 6;
+}
+
+// ---------------------------------------------------------------- orientation
+
+// Turns the page upright as the orientation tag says; the record then
+// describes the upright image.
+bool ApplyOrientation(TPXBitmap& bitmap, TPXBitmap* alpha, TIOParamsVals& params, int32_t orientation) {
+  auto apply = [&](TPXBitmap& b) {
+    switch (orientation) {
+      case 2: FlipBitmap(b, 0); return true;
+      case 3: FlipBitmap(b, 1), FlipBitmap(b, 0); return true;
+      case 4: FlipBitmap(b, 1); return true;
+      default: break;
+    }
+    TPXBitmap turned;
+    bool ok = false;
+    switch (orientation) {
+      case 5: ok = TransposeBitmap(b, turned); break;
+      case 6: ok = RotateRight90(b, turned); break;
+      case 7: ok = TransverseBitmap(b, turned); break;
+      case 8: ok = RotateLeft90(b, turned); break;
+      default: return true;
+    }
+    if (ok) b.Assign(&turned);
+    return ok;
+  };
+  if (!apply(bitmap)) return false;
+  if (alpha && alpha->Width() > 0 && !apply(*alpha)) return false;
+  params.SetTIFFOrientation(1);
+  if (orientation >= 5) {
+    std::swap(params.Width, params.Height);
+    std::swap(params.DpiX, params.DpiY);
+  }
+  return true;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- entry points
+
+void ReadTIFFStream(TPXBitmap* bitmap, TStream& stream, int32_t& pageCount, bool allowNoSize, bool noAlpha,
+                    bool startsHere, TPXBitmap* alpha, bool paramsOnly, TPXProgressRec& progress,
+                    TIOParamsVals* params, int64_t dataLength, int64_t maxPixels) {
+  pageCount = 0;
+  try {
+    const int64_t base = startsHere ? stream.Position() : 0;
+    int64_t size = stream.Size() - base;
+    if (dataLength > 0) size = std::min(size, dataLength);
+    TSource src(stream, base, size);
+    uint8_t header[8];
+    if (!src.Read(0, header, 8) || !((header[0] == 'I' && header[1] == 'I') || (header[0] == 'M' && header[1] == 'M'))) {
+      progress.Abort();
+      return;
+    }
+    src.SetBig(header[0] == 'M');
+
+    // The chain of directories; a visited set ends loops.
+    const int64_t wanted = params ? params->TIFFImageIndex : -1;
+    int64_t wantedAt = -1;
+    std::unordered_set<int64_t> visited;
+    int64_t at = src.U32(header + 4);
+    // A directory inside the 8-byte header is no directory.
+    for (int64_t index = 0; at >= 8 && at < size && visited.insert(at).second; ++index) {
+      uint8_t nb[2];
+      if (!src.Read(at, nb, 2)) break;
+      ++pageCount;
+      if (index == wanted) wantedAt = at;
+      uint8_t next[4];
+      if (!src.Read(at + 2 + int64_t{src.U16(nb)} * 12, next, 4)) break;
+      at = src.U32(next);
+    }
+    if (!params) return;
+    if (wantedAt < 0) {
+      progress.Abort();
+      return;
+    }
+
+    TDirectory dir;
+    LoadDirectory(src, wantedAt, IsPageTag, INT64_MAX, dir);
+    TPage pg;
+    ParsePage(dir, pg);
+    if (allowNoSize && (pg.width <= 0 || pg.height <= 0) && pg.jpegIF > 0 &&
+        (pg.compression == 6 || !dir.Find(tagCompression)))
+      SizeFromInterchangeJPEG(src, pg);
+    if (!pg.bitsEqual) {
+      progress.Abort();
+      return;
+    }
+    if (dir.Find(tagExifIFD)) {
+      TDirectory exif;
+      if (LoadDirectory(src, dir.Int(tagExifIFD, 0), [](uint16_t) { return true; }, kMaxExifValueBytes, exif)) {
+        ReadEXIFSubIFDTags(exif.View(), exif.entries, *params);
+        params->HasEXIFData = 1;
+      }
+    }
+    FillRecord(dir, pg, pageCount, *params);
+
+    if ((pg.width <= 0 || pg.height <= 0) && !allowNoSize) {
+      progress.Abort();
+      return;
+    }
+    TTIFFLZWDecompressProc lzw = params->TIFFLZWDecompressor ? params->TIFFLZWDecompressor
+                                                             : PXIOHooks().TIFFLZWDecompressHook.load();
+    if (pg.compression == 5 && !lzw) {
+      progress.Abort();
+      return;
+    }
+    if (paramsOnly || !bitmap || pg.width <= 0 || pg.height <= 0) return;
+    // Each side first: their product may not fit.
+    if (maxPixels > 0 && (pg.width > maxPixels || pg.height > maxPixels || pg.width > maxPixels / pg.height)) {
+      progress.Abort();
+      return;
+    }
+
+    // Sizes: what the page claims must be a bitmap we can hold and a plausible
+    // result of the file's bytes.
+    const TPXPixelFormat format = PixelFormatOf(pg, params->KeepNativeFormat != 0);
+    const int64_t destRow = CalcRowLen(pg.width, BitsOfFormat(format));
+    int64_t paddedWidth = pg.width, paddedHeight = pg.height;
+    if (pg.Tiled()) {
+      if (pg.tileWidth <= 0 || pg.tileLength <= 0 || pg.tileWidth > (int64_t{1} << 20) ||
+          pg.tileLength > (int64_t{1} << 20)) {
+        progress.Abort();
+        return;
+      }
+      paddedWidth = (pg.width + pg.tileWidth - 1) / pg.tileWidth * pg.tileWidth;
+      paddedHeight = (pg.height + pg.tileLength - 1) / pg.tileLength * pg.tileLength;
+    }
+    const int64_t bitsPerPixel = int64_t{std::max(pg.bits, 1)} * std::clamp(pg.samples, 1, 64);
+    const double decoded = static_cast<double>(paddedWidth) * paddedHeight * bitsPerPixel / 8;
+    if (pg.width > INT32_MAX || pg.height > INT32_MAX || destRow <= 0 || destRow > kMaxDestRowBytes ||
+        destRow * pg.height > kMaxDestImageBytes || pg.samples < 1 || pg.bits < 1 || pg.bits > 32 ||
+        decoded > static_cast<double>(size) * MaxExpansion(pg.compression) + (1 << 20) ||
+        paddedWidth * bitsPerPixel / 8 > kMaxDestRowBytes) {
+      progress.Abort();
+      return;
+    }
+
+    const bool wantAlpha = !noAlpha && ((pg.samples == 4 && pg.extraSamples == 2) || (pg.samples == 2 && pg.bits == 8) ||
+                                        (pg.samples == 4 && pg.photometric == 2));
+    if (alpha && (wantAlpha || alpha->Width() > 0)) {
+      if (!alpha->Allocate(static_cast<int32_t>(pg.width), static_cast<int32_t>(pg.height), pxGray8)) {
+        progress.Abort();
+        return;
+      }
+      alpha->Fill(255);
+    }
+    if (!bitmap->Allocate(static_cast<int32_t>(pg.width), static_cast<int32_t>(pg.height), format)) {
+      progress.Abort();
+      return;
+    }
+    if (format == pxPal8)
+      for (int32_t i = 0; i < static_cast<int32_t>(pg.palette.size()); ++i) bitmap->SetPaletteEntry(i, pg.palette[i]);
+
+    TPageReader reader(src, pg, *bitmap, alpha, *params, progress);
+    if (!reader.Run(format, lzw)) {
+      progress.Abort();
+      return;
+    }
+    if (progress.Aborted()) return;
+    if (params->TIFFApplyOrientation && pg.orientation >= 2 && pg.orientation <= 8 &&
+        !ApplyOrientation(*bitmap, alpha, *params, pg.orientation))
+      progress.Abort();
+  } catch (...) {
+    if (params) params->InputICC->Clear();
+    progress.Abort();
+  }
+}
+
+int32_t TIFFPageCount(TStream& stream) {
+  int32_t pages = 0;
+  try {
+    const int64_t pos = stream.Position();
+    std::atomic<bool> ignored{false};
+    TPXProgressRec progress;
+    progress.Aborting = &ignored;
+    ReadTIFFStream(nullptr, stream, pages, false, true, true, nullptr, false, progress, nullptr);
+    stream.SetPosition(pos);
+  } catch (...) {
+  }
+  return pages;
+}
+
+bool IsTIFFStream(TStream& stream) {
+  try {
+    const int64_t pos = stream.Position();
+    uint8_t b[4] = {};
+    const bool got = stream.ReadExact(b, 4);
+    stream.SetPosition(pos);
+    return got && ((b[0] == 'I' && b[1] == 'I' && b[2] == 42 && b[3] == 0) ||
+                   (b[0] == 'M' && b[1] == 'M' && b[2] == 0 && b[3] == 42));
+  } catch (...) {
+    return false;
+  }
+}
+
+void TIFFFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
+                    bool paramsOnly, int64_t dataLength, TPXBitmap& alpha) {
+  int32_t pages = 0;
+  ReadTIFFStream(&bitmap, stream, pages, false, false, true, &alpha, paramsOnly, progress, &params, dataLength);
+}
+
+}  // namespace pixoran
