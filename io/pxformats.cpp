@@ -71,7 +71,7 @@ void SetMarks(TPXFileFormatInfo& info, const TPXFormatCodec& codec) {
   // A format is offered only when its filter is in the library, so no
   // caller is told a file can be opened that every load would refuse.
   // Metafiles have no stream filter: the component imports them from their
-  // files (by extension), so they are readable all the same.
+  // files (by extension or type), so they are readable all the same.
   const bool imported = codec.WholeFile != wfNone;
   const bool canRead = (codec.Read || imported) && (!codec.Ready || codec.Ready(false));
   const bool canWrite = codec.Write && (!codec.Ready || codec.Ready(true));
