@@ -14,7 +14,7 @@
 // signature to ask the record's probe), and its save-dialog pages (their
 // fields and colour lists; a new page also needs a TIOPreviewPage value and
 // the dialog's controls). Declare its module function in formats.h and put
-// it in kModules and its records in kRegistryOrder below; a new file type
+// its records in kRegistryOrder below; a new file type
 // also needs a number in pxformats.h. Nothing else in the library changes:
 // the registry offers the format once Read or Write is set (and takes its
 // dialog page from the pages), and loads and saves by extension, type and
@@ -39,24 +39,9 @@ namespace {
 
 using TModuleFn = const TPXFormatModule& (*)();
 
-constexpr TModuleFn kModules[] = {
-    TIFFFormatModule,
-    GIFFormatModule,
-    JPEGFormatModule,
-    PCXFormatModule,
-    BMPFormatModule,
-    ICOFormatModule,
-    PNGFormatModule,
-    MetafileFormatModule,
-    TGAFormatModule,
-    PNMFormatModule,
-    J2000FormatModule,
-    PSPDFFormatModule,
-    AVIFormatModule,
-};
-
-// The registry's order. A module may hold several records that sit apart
-// (DCX comes after PDF).
+// The registry's order, which is also the modules' order (each module's
+// first record). A module may hold several records that sit apart (DCX
+// comes after PDF).
 struct TOrderEntry {
   TModuleFn Module;
   int32_t FileType;
@@ -97,7 +82,8 @@ const std::vector<TPXFormatCodec>& Codecs() {
 std::span<const TPXFormatModule* const> BuiltinFormatModules() {
   static const std::vector<const TPXFormatModule*> modules = [] {
     std::vector<const TPXFormatModule*> list;
-    for (TModuleFn m : kModules) list.push_back(&m());
+    for (const TOrderEntry& e : kRegistryOrder)
+      if (std::find(list.begin(), list.end(), &e.Module()) == list.end()) list.push_back(&e.Module());
     return list;
   }();
   return modules;
