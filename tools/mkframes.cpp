@@ -326,17 +326,17 @@ bool WriteSample(const QString& path) {
       for (int b = 0; b < 5; ++b) p.drawEllipse(c + QPointF(b * 18 - 36, u(rng) * 10), 30, 16);
     }
     const auto ridge = [&](double base, double amp, double f, double ph, QColor top, QColor bottom) {
-      QPainterPath path;
-      path.moveTo(0, h * 0.62);
+      QPainterPath outline;
+      outline.moveTo(0, h * 0.62);
       for (int x = 0; x <= w; x += 8)
-        path.lineTo(x, base - amp * (0.6 * std::sin(x * f + ph) + 0.4 * std::sin(x * f * 2.7 + ph * 1.3)));
-      path.lineTo(w, h * 0.62);
-      path.closeSubpath();
+        outline.lineTo(x, base - amp * (0.6 * std::sin(x * f + ph) + 0.4 * std::sin(x * f * 2.7 + ph * 1.3)));
+      outline.lineTo(w, h * 0.62);
+      outline.closeSubpath();
       QLinearGradient g(0, base - amp, 0, h * 0.62);
       g.setColorAt(0, top);
       g.setColorAt(1, bottom);
       p.setBrush(g);
-      p.drawPath(path);
+      p.drawPath(outline);
     };
     ridge(h * 0.40, 90, 0.010, 0.5, QColor(150, 165, 190), QColor(110, 130, 150));
     ridge(h * 0.50, 60, 0.017, 2.0, QColor(70, 110, 80), QColor(40, 80, 55));

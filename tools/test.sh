@@ -2,7 +2,8 @@
 # Installs what is needed, builds, and runs every test: the normal build,
 # each fuzz target briefly on its seed corpus, the whole suite again
 # under AddressSanitizer and UndefinedBehaviorSanitizer, then the thread
-# tests (names containing "Thread") under ThreadSanitizer.
+# tests (names containing "Thread") under ThreadSanitizer. Every build
+# treats a warning as an error, so a slip fails in the first minutes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/setup.sh
@@ -26,7 +27,7 @@ echo "== layer check"
 bash tools/check_layers.sh
 
 echo "== normal build"
-cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPIXORAN_WERROR=ON >/dev/null
 cmake --build build/release -j"$JOBS"
 ctest --test-dir build/release --output-on-failure -j"$JOBS"
 
@@ -44,7 +45,7 @@ if command -v clang++ >/dev/null 2>&1 && [ -d fuzz ] && ls fuzz/*_fuzz.cpp >/dev
   FUZZ_SECONDS=${FUZZ_SECONDS:-$share}
   echo "== fuzz targets (${FUZZ_SECONDS}s each)"
   cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DPIXORAN_FUZZ=ON >/dev/null
+    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DPIXORAN_FUZZ=ON -DPIXORAN_WERROR=ON >/dev/null
   cmake --build build/fuzz -j"$JOBS"
   rm -rf build/fuzz/corpus
   build/release/tests/fuzz_seeds build/fuzz/corpus
@@ -74,14 +75,15 @@ if command -v clang++ >/dev/null 2>&1 && [ -d fuzz ] && ls fuzz/*_fuzz.cpp >/dev
 fi
 
 echo "== sanitizer build"
-cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS="-O1" -DPIXORAN_SANITIZE=ON >/dev/null
+cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS="-O1" -DPIXORAN_SANITIZE=ON \
+  -DPIXORAN_WERROR=ON >/dev/null
 cmake --build build/asan -j"$JOBS"
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:allocator_may_return_null=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 ctest --test-dir build/asan --output-on-failure -j"$JOBS"
 
 echo "== thread sanitizer build (thread tests only)"
-cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPIXORAN_TSAN=ON >/dev/null
+cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPIXORAN_TSAN=ON -DPIXORAN_WERROR=ON >/dev/null
 cmake --build build/tsan -j"$JOBS" --target test_platform test_core test_io test_view
 export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/tools/tsan.supp}
 for t in test_platform test_core test_io test_view; do

@@ -396,7 +396,8 @@ void TPXTransitionEffects::Painter(int32_t a) {
   };
   if (width_ <= 0 || height_ <= 0 || workRows_.empty() || runType_ >= kPXTransitionTypeCount) return;
   a = std::clamp(a, 0, 1024);
-  (this->*kPainters[runType_])(a, 1024 - a);
+  const TPainter paint = kPainters[runType_];
+  (this->*paint)(a, 1024 - a);
 }
 
 }  // namespace pixoran

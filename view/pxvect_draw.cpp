@@ -346,11 +346,11 @@ void TPixoranVect::DrawPipeline(TPXBitmap& image, bool screen, int32_t factor, T
           const uint32_t w0 = a0[i], w1 = a0[i + 1], w2 = a1[i], w3 = a1[i + 1];
           const uint32_t sum = w0 + w1 + w2 + w3;
           if (sum == 0) continue;
-          uint8_t* o = out + 3 * static_cast<size_t>(x);
+          uint8_t* px = out + 3 * static_cast<size_t>(x);
           for (int ch = 0; ch < 3; ++ch) {
             const uint32_t premul = c0[3 * i + ch] * w0 + c0[3 * i + 3 + ch] * w1 + c1[3 * i + ch] * w2 +
                                     c1[3 * i + 3 + ch] * w3;  // colour x alpha, four times over
-            o[ch] = static_cast<uint8_t>((premul + o[ch] * (1020 - sum) + 510) / 1020);
+            px[ch] = static_cast<uint8_t>((premul + px[ch] * (1020 - sum) + 510) / 1020);
           }
         }
       }

@@ -79,9 +79,9 @@ void TPixoranVect::PositionTextEditor() {
   TPXVObject* o = edited_ >= 0 ? GetObject(edited_) : nullptr;
   if (!o) return;
   // Client coordinates; the editors are placed inside the view's frame.
-  const int32_t f = FrameWidth();
-  const int32_t X1 = BitmapToScreenX(o->X1) + f, Y1 = BitmapToScreenY(o->Y1) + f;
-  const int32_t X2 = BitmapToScreenX(o->X2) + f, Y2 = BitmapToScreenY(o->Y2) + f;
+  const int32_t frame = FrameWidth();
+  const int32_t X1 = BitmapToScreenX(o->X1) + frame, Y1 = BitmapToScreenY(o->Y1) + frame;
+  const int32_t X2 = BitmapToScreenX(o->X2) + frame, Y2 = BitmapToScreenY(o->Y2) + frame;
   const double z = Zoom() / 100.0;
   if (o->Kind == pxokText && textEdit_) {
     textEdit_->SetBounds(X1, Y1, X2 - X1, Y2 - Y1);

@@ -847,7 +847,7 @@ TEST(DibPlatformBitmaps, CopiesAndExpansion) {
   mono.ScanLine(1)[1] = 0xA0;  // pixels 8 and 10
   TBitmap wide;
   std::vector<int32_t> progress;
-  ASSERT_TRUE(ExpandBW1TBitmapTo24(mono, wide, TPXProgressRec{[&](TObject*, int p) { progress.push_back(p); }}));
+  ASSERT_TRUE(ExpandBW1TBitmapTo24(mono, wide, TPXProgressRec{[&](TObject*, int percent) { progress.push_back(percent); }}));
   EXPECT_EQ(wide.PixelFormat(), pf24bit);
   ASSERT_EQ(wide.Width(), 11);
   const uint8_t* r = wide.ScanLine(1);

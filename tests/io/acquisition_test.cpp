@@ -8,7 +8,6 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -18,6 +17,7 @@
 #include "io/pxds.h"
 #include "io/pxtwain.h"
 #include "io/pxwia.h"
+#include "std_regex.h"
 #include "testsupport.h"
 
 using namespace pixoran;

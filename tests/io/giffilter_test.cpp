@@ -182,8 +182,8 @@ struct TCodeWriter {
 // A GIF assembled block by block.
 struct TGifBuilder {
   std::vector<uint8_t> b;
-  TGifBuilder(const char* version, int w, int h, const std::vector<TBGR>& global, uint8_t bgIndex = 0) {
-    b.insert(b.end(), version, version + 6);
+  TGifBuilder(const char* version, int w, int h, const std::vector<TBGR>& global, uint8_t bgIndex = 0)
+      : b(version, version + 6) {
     U16(w), U16(h);
     const int bits = global.empty() ? 1 : TableBits(global.size());
     b.push_back(static_cast<uint8_t>((global.empty() ? 0 : 0x80) | (bits - 1)));

@@ -69,9 +69,9 @@ struct THandImage {
   int w, h, colors = 0, planes = 0, bits = 0;  // directory fields
   int headerBits = 0;
   uint32_t headerSize = 40;
-  std::vector<uint32_t> palette;
-  Bytes xorRows, andRows;
-  Bytes raw;  // replaces everything above when set (PNG entries)
+  std::vector<uint32_t> palette{};
+  Bytes xorRows{}, andRows{};
+  Bytes raw{};  // replaces everything above when set (PNG entries)
 };
 
 Bytes HandIcon(int type, const std::vector<THandImage>& images) {

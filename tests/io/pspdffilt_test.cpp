@@ -6,7 +6,6 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -16,6 +15,7 @@
 #include "io/pixoranio.h"
 #include "io/formats/pspdf/pspdffilt.h"
 #include "io/pxformats.h"
+#include "std_regex.h"
 #include "testsupport.h"
 
 namespace pixoran {

@@ -221,7 +221,9 @@ TEST(CCITT, CorruptDataEndsRowsWithoutReadingPastTheBuffer) {
       const int64_t next = DecodeCCITTRow2D(row.data(), exact.get(), static_cast<int64_t>(data.size()), round & 1,
                                             1, bit, ref.data(), w);
       // Every row moves on while there is data left.
-      if (bit < static_cast<int64_t>(data.size()) * 8) EXPECT_GT(next, bit) << "row " << y;
+      if (bit < static_cast<int64_t>(data.size()) * 8) {
+        EXPECT_GT(next, bit) << "row " << y;
+      }
       EXPECT_GE(next, bit);
       bit = next;
       bit = DecodeCCITTRow1D(row.data(), exact.get(), static_cast<int64_t>(data.size()), 2, bit, w);

@@ -148,7 +148,9 @@ void ExpectPixels(TPXBitmap& b, const TImage& im, int tolerance = 0) {
         const int want = static_cast<int>(im.At(x, y, im.spp == 1 ? 0 : c) >> shift);
         const int got = b.PixelFormat() == pxGray8 ? r[x] : r[x * 3 + 2 - c];
         worst = std::max(worst, std::abs(want - got));
-        if (tolerance == 0) ASSERT_EQ(got, want) << "pixel " << x << "," << y << " channel " << c;
+        if (tolerance == 0) {
+          ASSERT_EQ(got, want) << "pixel " << x << "," << y << " channel " << c;
+        }
       }
     }
   }

@@ -114,7 +114,7 @@ TEST(ProcTransforms, MirroredRowsOfEveryLengthAreExact) {
       auto src = MakeBitmap(1, 1, pxGray8);
       src->Assign(img.get());
       FlipBitmap(*img, 0);
-      ExpectMapped(*src, *img, [](int32_t w, int32_t, int32_t x, int32_t y, int32_t& sx, int32_t& sy) { sx = w - 1 - x, sy = y; });
+      ExpectMapped(*src, *img, [](int32_t width, int32_t, int32_t x, int32_t y, int32_t& sx, int32_t& sy) { sx = width - 1 - x, sy = y; });
     }
 }
 

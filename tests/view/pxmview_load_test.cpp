@@ -140,7 +140,9 @@ TEST(MViewLoadThread, TwoThousandFilesWhileScrollingEditingAndChangingSettings) 
     // file; memory holds only the mapped few the cache size allows.
     const int64_t grown = ResidentBytes() - residentBefore;
     std::printf("resident growth %lld KB\n", static_cast<long long>(grown / 1024));
-    if (!kSanitized) EXPECT_LT(grown, int64_t{48} << 20);
+    if (!kSanitized) {
+      EXPECT_LT(grown, int64_t{48} << 20);
+    }
   }
 }
 

@@ -311,12 +311,12 @@ TEST(VectObjectStream, EveryKindInflatesToItsFieldLayout) {
     }
     if (kind == 8) {
       ASSERT_EQ(r.I32(), 3);
-      for (int32_t v : {0, 0, 10, 5, 3, 9}) EXPECT_EQ(r.I32(), v);
-      for (int32_t v : {0, 0, 10, 9}) EXPECT_EQ(r.I32(), v);
+      for (int32_t want : {0, 0, 10, 5, 3, 9}) EXPECT_EQ(r.I32(), want);
+      for (int32_t want : {0, 0, 10, 9}) EXPECT_EQ(r.I32(), want);
       EXPECT_EQ(r.U8(), 1);
     }
     if (kind == 9) {
-      for (int32_t v : {1, 2, 3, 4, 5, 6}) EXPECT_EQ(r.I32(), v);
+      for (int32_t want : {1, 2, 3, 4, 5, 6}) EXPECT_EQ(r.I32(), want);
     }
   }
   EXPECT_EQ(r.at, r.n);

@@ -491,9 +491,8 @@ void WriteGIFStream(TStream& target, TPXBitmap& bitmap, TIOParamsVals& params, T
 
   TCheckedStream stream(target);
   const int32_t b = data.Bits;
-  std::vector<uint8_t> head;
   std::string version = params.GIFVersion.size() >= 6 ? params.GIFVersion.substr(0, 6) : std::string("GIF89a");
-  head.insert(head.end(), version.begin(), version.end());
+  std::vector<uint8_t> head(version.begin(), version.end());
   PutU16(head, w);
   PutU16(head, h);
   head.push_back(static_cast<uint8_t>(0x80 | ((b - 1) << 4) | (b - 1)));
