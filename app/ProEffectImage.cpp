@@ -141,10 +141,8 @@ void BitmapTwist(const TBitmap& source, TBitmap& dest, int32_t amount) {
       w0 = static_cast<float>(i) - s;
       w1 = 1.0f - w0;
     }
-    if (i < 0)
-      i = size - ((-i) % size) - 1;
-    else if (i > size - 1)
-      i = i % size;
+    if (i < 0) i = size - ((-i) % size) - 1;
+    else if (i > size - 1) i = i % size;
     base = i;
     next = i + 1 >= size ? size - i - 1 : i + 1;
   };
@@ -182,7 +180,8 @@ void BitmapTwist(const TBitmap& source, TBitmap& dest, int32_t amount) {
             const uint8_t* p = rowp[j] + cols[i];
             for (int c = 0; c < 3; ++c) sum[c] += static_cast<float>(p[c]) * wx[i] * wy[j];
           }
-        for (int c = 0; c < 3; ++c) out[c] = static_cast<uint8_t>(ClampToByte(static_cast<int32_t>(std::nearbyint(sum[c]))));
+        for (int c = 0; c < 3; ++c)
+          out[c] = static_cast<uint8_t>(ClampToByte(static_cast<int32_t>(std::nearbyint(sum[c]))));
       }
     }
   }

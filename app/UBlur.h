@@ -20,7 +20,6 @@ class TfrmBlur : public TEffectForm {
 
  protected:
   void RunPreview() override { Button1Click(); }
-
 };
 
 }  // namespace tolvaren

@@ -68,10 +68,8 @@ void TSelectionPrompt::Finish() {
 void TSelectionPrompt::closeEvent(QCloseEvent* event) {
   // Only the user's close box is refused: a close the program asks for
   // (the buttons, quitting) is never vetoed.
-  if (event->spontaneous() && !QCoreApplication::closingDown())
-    event->ignore();
-  else
-    event->accept();
+  if (event->spontaneous() && !QCoreApplication::closingDown()) event->ignore();
+  else event->accept();
 }
 
 TfrmCrop::TfrmCrop(TPixoranView* mainView, TPixoranProc* proc, QWidget* parent)

@@ -27,8 +27,8 @@ class TPixoranProc;
 
 namespace tolvaren {
 
-using pixoran::TPixoranView;
 using pixoran::TPixoranProc;
+using pixoran::TPixoranView;
 
 // Modal results of the dialogs' buttons.
 constexpr int mrOk = 1;

@@ -15,7 +15,6 @@ class TfrmFlip : public TEffectForm {
   explicit TfrmFlip(TPixoranView* mainView, QWidget* parent = nullptr);
   QComboBox* ComboBox1 = nullptr;
   void ComboBox1Change();
-
 };
 
 }  // namespace tolvaren

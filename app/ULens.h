@@ -24,7 +24,6 @@ class TfrmLens : public TEffectForm {
 
  protected:
   void RunPreview() override { Button1Click(); }
-
 };
 
 }  // namespace tolvaren

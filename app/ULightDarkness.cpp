@@ -26,10 +26,8 @@ void TfrmLightDarkness::TrackBar1Change() {
   TBitmap a;
   CopyPictureTo24(*MainView(), a);
   const int p = TrackBar1->value();
-  if (p < 1)
-    BitmapDarken(a, -2 * p);
-  else
-    BitmapLighten(a, 2 * p);
+  if (p < 1) BitmapDarken(a, -2 * p);
+  else BitmapLighten(a, 2 * p);
   ShowBitmapIn(*PixoranView1(), a);
 }
 

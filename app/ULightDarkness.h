@@ -16,7 +16,6 @@ class TfrmLightDarkness : public TEffectForm {
   QSlider* TrackBar1 = nullptr;
   // Darkens (position below 1) or lightens the copy by twice the position.
   void TrackBar1Change();
-
 };
 
 }  // namespace tolvaren

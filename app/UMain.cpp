@@ -149,8 +149,7 @@ TfrmMain::TfrmMain(const std::string& programDir, QWidget* parent)
   BuildComponents();
   const auto t0 = std::chrono::steady_clock::now();
   FormCreate();
-  formCreateMs_ =
-      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+  formCreateMs_ = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
 }
 
 TfrmMain::~TfrmMain() {

@@ -69,13 +69,20 @@ struct TThemed {
   const char* Icon;
 };
 const TThemed kThemed[] = {
-    {"acOpenFile", "document-open"},      {"acSaveAs", "document-save"},
-    {"acSaveFile", "document-save-as"},   {"acPrint", "document-print"},
-    {"acPrintArea", "document-print-preview"}, {"acExit", "application-exit"},
-    {"acFullImage", "zoom-original"},     {"acFitImage", "zoom-fit-best"},
-    {"acGoBack", "edit-undo"},            {"acCrop", "edit-cut"},
-    {"acAddText", "insert-text"},         {"acRotate", "object-rotate-right"},
-    {"acFlip", "object-flip-vertical"},   {"acWebSite", "web-browser"},
+    {"acOpenFile", "document-open"},
+    {"acSaveAs", "document-save"},
+    {"acSaveFile", "document-save-as"},
+    {"acPrint", "document-print"},
+    {"acPrintArea", "document-print-preview"},
+    {"acExit", "application-exit"},
+    {"acFullImage", "zoom-original"},
+    {"acFitImage", "zoom-fit-best"},
+    {"acGoBack", "edit-undo"},
+    {"acCrop", "edit-cut"},
+    {"acAddText", "insert-text"},
+    {"acRotate", "object-rotate-right"},
+    {"acFlip", "object-flip-vertical"},
+    {"acWebSite", "web-browser"},
 };
 
 // Draws one effect's image on a 16 x 16 grid.
@@ -113,7 +120,8 @@ void DrawEffect(QPainter& p, const QString& name) {
     p.setPen(QPen(QColor(230, 170, 20), 1.2));
     for (int i = 0; i < 5; ++i) {
       const double a = M_PI / 2 + i * M_PI / 4;
-      p.drawLine(QPointF(8 + 6 * std::cos(a), 8 - 6 * std::sin(a)), QPointF(8 + 7.5 * std::cos(a), 8 - 7.5 * std::sin(a)));
+      p.drawLine(QPointF(8 + 6 * std::cos(a), 8 - 6 * std::sin(a)),
+                 QPointF(8 + 7.5 * std::cos(a), 8 - 7.5 * std::sin(a)));
     }
   } else if (name == "acGray") {
     QLinearGradient g(0, 0, 16, 0);
@@ -220,9 +228,8 @@ QIcon DrawnIcon(const QString& name, const QString& letter) {
 void UseInstalledIconTheme() {
   static const bool done = [] {
     QStringList paths = QIcon::themeSearchPaths();
-    for (const QString& dir :
-         QStandardPaths::locateAll(QStandardPaths::GenericDataLocation, QStringLiteral("icons"),
-                                   QStandardPaths::LocateDirectory))
+    for (const QString& dir : QStandardPaths::locateAll(QStandardPaths::GenericDataLocation, QStringLiteral("icons"),
+                                                        QStandardPaths::LocateDirectory))
       if (!paths.contains(dir)) paths << dir;
     if (!paths.contains(QStringLiteral("/usr/share/icons"))) paths << QStringLiteral("/usr/share/icons");
     QIcon::setThemeSearchPaths(paths);
@@ -236,9 +243,9 @@ void UseInstalledIconTheme() {
 }
 
 bool Drawn(const QString& name) {
-  static const char* const drawn[] = {"acResize", "acRemoveRedEye", "acLightDarkness", "acGray", "acWave",
-                                      "acShadow", "acBlur",   "acLens",         "acRoundConer",    "acTile",
-                                      "acMosac",  "acTwist",  "acEdgeDelect"};
+  static const char* const drawn[] = {"acResize", "acRemoveRedEye", "acLightDarkness", "acGray",       "acWave",
+                                      "acShadow", "acBlur",         "acLens",          "acRoundConer", "acTile",
+                                      "acMosac",  "acTwist",        "acEdgeDelect"};
   for (const char* d : drawn)
     if (name == QLatin1String(d)) return true;
   return false;
@@ -270,8 +277,7 @@ QIcon ActionIcon(const QString& actionName) {
     QIcon icon = QIcon::fromTheme(QLatin1String(t.Icon));
     if (!icon.isNull()) return icon;
     for (const TActionRow& row : kActions)
-      if (actionName == QLatin1String(row.Name))
-        return DrawnIcon(actionName, QString::fromUtf8(row.Caption).left(1));
+      if (actionName == QLatin1String(row.Name)) return DrawnIcon(actionName, QString::fromUtf8(row.Caption).left(1));
   }
   return QIcon();
 }
@@ -302,8 +308,8 @@ void TfrmMain::BuildActions() {
       ->addActions({acGoBack, acCrop, acResize, acRemoveRedEye, acLightDarkness, acAddText});
   menuBar()
       ->addMenu(QStringLiteral("特效"))
-      ->addActions({acRotate, acFlip, acGray, acWave, acShadow, acBlur, acLens, acRoundConer, acTile, acMosac,
-                    acTwist, acEdgeDelect});
+      ->addActions({acRotate, acFlip, acGray, acWave, acShadow, acBlur, acLens, acRoundConer, acTile, acMosac, acTwist,
+                    acEdgeDelect});
   menuBar()->addMenu(QStringLiteral("帮助"))->addAction(acWebSite);
 
   ToolBar_Main = addToolBar(QStringLiteral("ToolBar_Main"));

@@ -205,10 +205,8 @@ void TfrmMain::acLightDarknessExecute() {
   TBitmap picture;
   CopyPictureTo24(v, picture);
   const int p = dialog.TrackBar1->value();
-  if (p < 1)
-    BitmapDarken(picture, -2 * p);
-  else
-    BitmapLighten(picture, 2 * p);
+  if (p < 1) BitmapDarken(picture, -2 * p);
+  else BitmapLighten(picture, 2 * p);
   ShowBitmapIn(v, picture);
 }
 

@@ -11,8 +11,8 @@
 namespace tolvaren {
 
 // Category box items; the index is the folder number under "frames/".
-inline constexpr std::array<std::string_view, 8> kFrameCategories = {
-    "免费相框", "魔法世界", "乖乖可爱", "华贵金属", "清雅花边", "原木清香", "艳丽花草", "喜庆剪纸"};
+inline constexpr std::array<std::string_view, 8> kFrameCategories = {"免费相框", "魔法世界", "乖乖可爱", "华贵金属",
+                                                                     "清雅花边", "原木清香", "艳丽花草", "喜庆剪纸"};
 
 // Pixels of a key-colour frame in exactly this colour become transparent
 // (magenta: red 255, green 0, blue 255). The frames are lossless files, so

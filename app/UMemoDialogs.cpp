@@ -27,9 +27,9 @@ void InstallMemoDialogs() {
     choice.Name = chosen.family().toStdString();
     // The dialog answers in points unless a pixel size was kept.
     choice.Height = chosen.pixelSize() > 0 ? -chosen.pixelSize() : PointsToLogHeight(chosen.pointSizeF());
-    choice.Style = static_cast<uint8_t>((chosen.bold() ? mfsBold : 0) | (chosen.italic() ? mfsItalic : 0) |
-                                        (chosen.underline() ? mfsUnderline : 0) |
-                                        (chosen.strikeOut() ? mfsStrikeOut : 0));
+    choice.Style =
+        static_cast<uint8_t>((chosen.bold() ? mfsBold : 0) | (chosen.italic() ? mfsItalic : 0) |
+                             (chosen.underline() ? mfsUnderline : 0) | (chosen.strikeOut() ? mfsStrikeOut : 0));
     return true;
   };
   PXMemoColorDialogHook = [](TColor& color) {

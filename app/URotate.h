@@ -22,7 +22,6 @@ class TfrmRotate : public TEffectForm {
 
  protected:
   void RunPreview() override { Button2Click(); }
-
 };
 
 }  // namespace tolvaren

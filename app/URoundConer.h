@@ -21,7 +21,6 @@ class TfrmRoundConer : public TEffectForm {
 
  protected:
   void RunPreview() override { Button1Click(); }
-
 };
 
 }  // namespace tolvaren

@@ -42,8 +42,8 @@ TfrmShadow::TfrmShadow(TPixoranView* mainView, QWidget* parent)
 void TfrmShadow::SetShapeColor(TColor color) {
   shapeColor_ = color;
   const QColor q(color & 0xFF, (color >> 8) & 0xFF, (color >> 16) & 0xFF);
-  Shape1->setStyleSheet(QStringLiteral("background-color: %1; border: 1px solid black; border-radius: 5px;")
-                            .arg(q.name()));
+  Shape1->setStyleSheet(
+      QStringLiteral("background-color: %1; border: 1px solid black; border-radius: 5px;").arg(q.name()));
 }
 
 void TfrmShadow::Button4Click() {

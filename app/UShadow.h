@@ -31,7 +31,6 @@ class TfrmShadow : public TEffectForm {
 
  private:
   pixoran::TColor shapeColor_ = pixoran::clBlack;
-
 };
 
 }  // namespace tolvaren

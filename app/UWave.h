@@ -22,7 +22,6 @@ class TfrmWave : public TEffectForm {
 
  protected:
   void RunPreview() override { Button3Click(); }
-
 };
 
 }  // namespace tolvaren

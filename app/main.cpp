@@ -41,10 +41,11 @@ int main(int argc, char* argv[]) {
   if (const char* shot = std::getenv("TOLVAREN_SCREENSHOT"); shot && *shot) {
     tolvaren::RunStartupShot(form, shot, elapsed, [appMs, formMs](const tolvaren::TStartupShot& r) {
       std::printf("Screenshot: %s\n", r.Shot.c_str());
-      std::printf("Start-up: %lld ms from program start to the first painted frame with the sample and category 0 "
-                  "loaded (application ready at %lld ms, main window created at %lld ms)%s\n",
-                  static_cast<long long>(r.FirstFrameMs), static_cast<long long>(appMs),
-                  static_cast<long long>(formMs), r.Ready ? "" : " (NOT everything loaded: time limit reached)");
+      std::printf(
+          "Start-up: %lld ms from program start to the first painted frame with the sample and category 0 "
+          "loaded (application ready at %lld ms, main window created at %lld ms)%s\n",
+          static_cast<long long>(r.FirstFrameMs), static_cast<long long>(appMs), static_cast<long long>(formMs),
+          r.Ready ? "" : " (NOT everything loaded: time limit reached)");
       std::printf("After applying the selected frame: %s\n", r.AppliedShot.c_str());
       std::fflush(stdout);
       QCoreApplication::exit(r.Ready && !r.Shot.empty() ? 0 : 1);

@@ -28,7 +28,8 @@ constexpr int32_t kWidth = 640, kHeight = 480, kFrames = 100;
 // 64 x 48 patch of index i at a place that moves with i.
 std::string MakeVideo() {
   std::string palette;
-  for (int i = 0; i < 256; ++i) palette += {static_cast<char>(i), static_cast<char>(255 - i), static_cast<char>(i / 2), '\0'};
+  for (int i = 0; i < 256; ++i)
+    palette += {static_cast<char>(i), static_cast<char>(255 - i), static_cast<char>(i / 2), '\0'};
   std::vector<testing::TAviFrame> frames;
   std::string key;
   for (int32_t y = 0; y < kHeight; ++y) {

@@ -32,7 +32,8 @@ inline std::unique_ptr<TPXBitmap> MakePhotoLike(int32_t width, int32_t height) {
       const int32_t edge = ((x / std::max(1, width / 9) + y / std::max(1, height / 8)) % 2) * 40;
       const int32_t texture = static_cast<int32_t>(25 * std::sin(x * 0.05) * std::cos(y * 0.031));
       const int32_t saddle = static_cast<int32_t>(static_cast<int64_t>(x - cx) * (y - cy) / cross);
-      p[0] = static_cast<uint8_t>(std::clamp(60 + static_cast<int32_t>(int64_t{x} * 120 / width) + edge + noise, 0, 255));
+      p[0] =
+          static_cast<uint8_t>(std::clamp(60 + static_cast<int32_t>(int64_t{x} * 120 / width) + edge + noise, 0, 255));
       p[1] = static_cast<uint8_t>(
           std::clamp(200 - static_cast<int32_t>(int64_t{y} * 150 / height) + texture + noise, 0, 255));
       p[2] = static_cast<uint8_t>(std::clamp(90 + saddle + edge + noise, 0, 255));

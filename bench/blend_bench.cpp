@@ -50,7 +50,10 @@ void BM_Blend(benchmark::State& state) {
     RenderToBitmap(*l.upper, *l.dest, r, o, &tables);
     benchmark::ClobberMemory();
   }
-  state.SetLabel(mode == 0 ? "opaque copy" : mode < kPXFirstPixelBlendMode ? "per channel" : mode < 34 ? "one channel" : "hue/saturation/lightness");
+  state.SetLabel(mode == 0                       ? "opaque copy"
+                 : mode < kPXFirstPixelBlendMode ? "per channel"
+                 : mode < 34                     ? "one channel"
+                                                 : "hue/saturation/lightness");
 }
 
 BENCHMARK(BM_Blend)->DenseRange(0, kPXBlendModeCount - 1)->Unit(benchmark::kMillisecond);

@@ -30,9 +30,7 @@ const TBitmap& Photo() {
   return *bmp;
 }
 
-void SetPixels(benchmark::State& state) {
-  state.SetItemsProcessed(state.iterations() * int64_t{kWidth} * kHeight);
-}
+void SetPixels(benchmark::State& state) { state.SetItemsProcessed(state.iterations() * int64_t{kWidth} * kHeight); }
 
 // The yardstick: a deep copy of the picture.
 void Copy(benchmark::State& state) {

@@ -66,7 +66,9 @@ void BM_EdgeGradients12MP(benchmark::State& state) {
   for (int64_t y = 1; y < h - 1; ++y)
     for (int64_t x = 1; x < w - 1; ++x) {
       const size_t i = static_cast<size_t>(y * w + x);
-      smooth[i] = (raw[i - 1] + raw[i + 1] + raw[i - static_cast<size_t>(w)] + raw[i + static_cast<size_t>(w)] + 4 * raw[i]) / 8;
+      smooth[i] =
+          (raw[i - 1] + raw[i + 1] + raw[i - static_cast<size_t>(w)] + raw[i + static_cast<size_t>(w)] + 4 * raw[i]) /
+          8;
     }
   for (int64_t y = kPXEdgeInset; y < h - kPXEdgeInset; ++y)
     for (int64_t x = kPXEdgeInset; x < w - kPXEdgeInset; ++x) {

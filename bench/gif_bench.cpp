@@ -39,7 +39,8 @@ std::unique_ptr<TPXBitmap> MakePaletted() {
   for (int32_t y = 0; y < kHeight; ++y) {
     const uint8_t* s = photo->Scanline(y);
     uint8_t* d = pal->Scanline(y);
-    for (int32_t x = 0; x < kWidth; ++x, s += 3) d[x] = static_cast<uint8_t>((s[2] >> 5 << 5) | (s[1] >> 5 << 2) | (s[0] >> 6));
+    for (int32_t x = 0; x < kWidth; ++x, s += 3)
+      d[x] = static_cast<uint8_t>((s[2] >> 5 << 5) | (s[1] >> 5 << 2) | (s[0] >> 6));
   }
   return pal;
 }
@@ -72,8 +73,8 @@ BENCHMARK(BM_Pixoran_Decode)->Name("Pixoran/Decode")->Unit(benchmark::kMilliseco
 
 void BM_Qt_Decode(benchmark::State& state) {
   const std::vector<uint8_t>& bytes = GifBytes();
-  const QByteArray data = QByteArray::fromRawData(reinterpret_cast<const char*>(bytes.data()),
-                                                  static_cast<qsizetype>(bytes.size()));
+  const QByteArray data =
+      QByteArray::fromRawData(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
   for (auto _ : state) {
     QBuffer buffer;
     buffer.setData(data);

@@ -119,8 +119,8 @@ std::vector<uint8_t> BareEncode(const TImage& img) {
   TVectorFile file;
   opj_codec_t* codec = opj_create_compress(OPJ_CODEC_JP2);
   opj_stream_t* s = VStream(file, false);
-  const bool ok = opj_setup_encoder(codec, &cp, image) && opj_start_compress(codec, image, s) &&
-                  opj_encode(codec, s) && opj_end_compress(codec, s);
+  const bool ok = opj_setup_encoder(codec, &cp, image) && opj_start_compress(codec, image, s) && opj_encode(codec, s) &&
+                  opj_end_compress(codec, s);
   opj_stream_destroy(s);
   opj_destroy_codec(codec);
   opj_image_destroy(image);

@@ -56,7 +56,8 @@ TImage MakePhoto(int32_t w, int32_t h) {
       const int32_t horizon = h * 11 / 20 + ((x / 97) % 5) * h / 60;
       const bool sky = y < horizon;
       const int64_t dx = x - w / 2, dy = y - h / 2;
-      const int32_t vignette = static_cast<int32_t>((dx * dx + dy * dy) * 40 / (int64_t{w} * w / 4 + int64_t{h} * h / 4));
+      const int32_t vignette =
+          static_cast<int32_t>((dx * dx + dy * dy) * 40 / (int64_t{w} * w / 4 + int64_t{h} * h / 4));
       int32_t r, g, b;
       if (sky) {
         r = 90 + y * 80 / h, g = 140 + y * 60 / h, b = 230 - y * 40 / h;
@@ -246,7 +247,8 @@ void PixoranEncode(benchmark::State& state, const TImage& img) {
 }
 
 void BareEncodeBench(benchmark::State& state, const TImage& img) {
-  const size_t bytes = bench::TimeBareEncodes(state, [&] { return BareEncode(img.Pixels.data(), img.Width, img.Height); });
+  const size_t bytes =
+      bench::TimeBareEncodes(state, [&] { return BareEncode(img.Pixels.data(), img.Width, img.Height); });
   state.counters["bytes"] = static_cast<double>(bytes);
 }
 

@@ -31,7 +31,9 @@ std::string Folder() {
   return d;
 }
 
-void U16(std::vector<uint8_t>& b, int v) { b.push_back(static_cast<uint8_t>(v)), b.push_back(static_cast<uint8_t>(v >> 8)); }
+void U16(std::vector<uint8_t>& b, int v) {
+  b.push_back(static_cast<uint8_t>(v)), b.push_back(static_cast<uint8_t>(v >> 8));
+}
 
 // Frame i shows the photograph shifted by 4 i pixels, quantized to a
 // 6 x 7 x 6 colour cube.

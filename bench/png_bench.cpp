@@ -86,8 +86,8 @@ std::vector<uint8_t> BareEncode(const uint8_t* pixels, bool alpha) {
     return {};
   }
   png_set_write_fn(png, &sink, BareWriteProc, BareFlushProc);
-  png_set_IHDR(png, info, kWidth, kHeight, 8, alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB,
-               PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_set_IHDR(png, info, kWidth, kHeight, 8, alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   png_set_pHYs(png, info, 11811, 11811, PNG_RESOLUTION_METER);
   png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
   png_set_compression_level(png, kLevel);
@@ -213,12 +213,16 @@ void BM_Pixoran_EncodeRGBA(benchmark::State& s) { PixoranEncode(s, true); }
 
 // Pairs run back to back so both see the same machine state; medians of
 // repetitions, as the machine is shared.
-#define PNG_PAIR(bare, ours)                                                                                      \
-  BENCHMARK(bare)->Unit(benchmark::kMillisecond)->MinTime(2.0)->Repetitions(3)->ReportAggregatesOnly(true);    \
+#define PNG_PAIR(bare, ours)                                                                                \
+  BENCHMARK(bare)->Unit(benchmark::kMillisecond)->MinTime(2.0)->Repetitions(3)->ReportAggregatesOnly(true); \
   BENCHMARK(ours)->Unit(benchmark::kMillisecond)->MinTime(2.0)->Repetitions(3)->ReportAggregatesOnly(true)
 PNG_PAIR(BM_Bare_DecodeRGB, BM_Pixoran_DecodeRGB);
 PNG_PAIR(BM_Bare_DecodeRGBA, BM_Pixoran_DecodeRGBA);
-BENCHMARK(BM_Filter_DecodeRGBA)->Unit(benchmark::kMillisecond)->MinTime(2.0)->Repetitions(3)->ReportAggregatesOnly(true);
+BENCHMARK(BM_Filter_DecodeRGBA)
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(2.0)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly(true);
 PNG_PAIR(BM_Bare_EncodeRGB, BM_Pixoran_EncodeRGB);
 PNG_PAIR(BM_Bare_EncodeRGBA, BM_Pixoran_EncodeRGBA);
 

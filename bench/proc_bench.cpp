@@ -92,8 +92,18 @@ void BM_SaveUndoFresh(benchmark::State& state) {
 }
 
 BENCHMARK(BM_Memcpy)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_Negative)->Arg(kNoUndo)->Arg(kUndoInMemory)->Arg(kUndoTempFile)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_ConvertToGray)->Arg(kNoUndo)->Arg(kUndoInMemory)->Arg(kUndoTempFile)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Negative)
+    ->Arg(kNoUndo)
+    ->Arg(kUndoInMemory)
+    ->Arg(kUndoTempFile)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_ConvertToGray)
+    ->Arg(kNoUndo)
+    ->Arg(kUndoInMemory)
+    ->Arg(kUndoTempFile)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK(BM_SaveUndoFresh)->Arg(kUndoInMemory)->Arg(kUndoTempFile)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_SaveUndo)->Arg(kUndoInMemory)->Arg(kUndoTempFile)->Unit(benchmark::kMillisecond)->UseRealTime();
 

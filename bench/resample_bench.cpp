@@ -32,16 +32,12 @@ void Run(benchmark::State& state, TResampleFilter filter, int32_t w, int32_t h) 
     ResampleBitmap(src, dst, filter);
     benchmark::DoNotOptimize(dst.Scanline(h / 2));
   }
-  state.counters["src_Mpx/s"] = benchmark::Counter(double(kWidth) * kHeight * state.iterations() / 1e6,
-                                                  benchmark::Counter::kIsRate);
+  state.counters["src_Mpx/s"] =
+      benchmark::Counter(double(kWidth) * kHeight * state.iterations() / 1e6, benchmark::Counter::kIsRate);
 }
 
-void BM_Reduce(benchmark::State& state) {
-  Run(state, static_cast<TResampleFilter>(state.range(0)), 1500, 1000);
-}
-void BM_Enlarge(benchmark::State& state) {
-  Run(state, static_cast<TResampleFilter>(state.range(0)), 9000, 6000);
-}
+void BM_Reduce(benchmark::State& state) { Run(state, static_cast<TResampleFilter>(state.range(0)), 1500, 1000); }
+void BM_Enlarge(benchmark::State& state) { Run(state, static_cast<TResampleFilter>(state.range(0)), 9000, 6000); }
 
 void Filters(benchmark::internal::Benchmark* b) {
   b->ArgName("filter");

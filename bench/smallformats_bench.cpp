@@ -1,8 +1,8 @@
 // Decoding and encoding of a 24-megapixel photograph-like image as RLE TGA,
 // RLE PCX and binary PPM through the I/O component (LoadFromStreamFormat /
 // SaveToStream on memory streams), against a plain memcpy of the same pixel
-// bytes in the same binary, into a buffer in use and into one just allocated. These formats are close to raw pixels: the
-// ratio to the copy is the component's and the filter's overhead.
+// bytes in the same binary, into a buffer in use and into one just allocated. These formats are close to raw pixels:
+// the ratio to the copy is the component's and the filter's overhead.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>

@@ -51,7 +51,8 @@ std::string WriteRGB(const char* name, uint16_t compression, uint16_t predictor)
   std::vector<uint8_t> row(static_cast<size_t>(kWidth) * 3);
   for (int32_t y = 0; y < kHeight; ++y) {
     const uint8_t* s = photo->Scanline(y);
-    for (int32_t x = 0; x < kWidth; ++x) row[x * 3] = s[x * 3 + 2], row[x * 3 + 1] = s[x * 3 + 1], row[x * 3 + 2] = s[x * 3];
+    for (int32_t x = 0; x < kWidth; ++x)
+      row[x * 3] = s[x * 3 + 2], row[x * 3 + 1] = s[x * 3 + 1], row[x * 3 + 2] = s[x * 3];
     TIFFWriteScanline(t, row.data(), static_cast<uint32_t>(y), 0);
   }
   TIFFClose(t);
@@ -112,16 +113,17 @@ void LibtiffDecode(benchmark::State& state, const std::string& path) {
     const tmsize_t strip = TIFFStripSize(t);
     const uint32_t strips = TIFFNumberOfStrips(t);
     image.resize(static_cast<size_t>(strip) * strips);
-    for (uint32_t i = 0; i < strips; ++i) TIFFReadEncodedStrip(t, i, image.data() + static_cast<size_t>(strip) * i, strip);
+    for (uint32_t i = 0; i < strips; ++i)
+      TIFFReadEncodedStrip(t, i, image.data() + static_cast<size_t>(strip) * i, strip);
     TIFFClose(t);
     benchmark::DoNotOptimize(image.data());
   }
 }
 
-#define PAIR(label, file)                                                                                     \
-  void Pixoran_##label(benchmark::State& s) { PixoranDecode(s, file); }                                        \
-  void Libtiff_##label(benchmark::State& s) { LibtiffDecode(s, file); }                                        \
-  BENCHMARK(Pixoran_##label)->Name("Pixoran/" #label)->Unit(benchmark::kMillisecond)->UseRealTime();          \
+#define PAIR(label, file)                                                                            \
+  void Pixoran_##label(benchmark::State& s) { PixoranDecode(s, file); }                              \
+  void Libtiff_##label(benchmark::State& s) { LibtiffDecode(s, file); }                              \
+  BENCHMARK(Pixoran_##label)->Name("Pixoran/" #label)->Unit(benchmark::kMillisecond)->UseRealTime(); \
   BENCHMARK(Libtiff_##label)->Name("Libtiff/" #label)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 PAIR(RGB24MP_None, WriteRGB("rgb_none.tif", COMPRESSION_NONE, 0))

@@ -82,10 +82,10 @@ void LibtiffEncode(benchmark::State& state, uint16_t compression, uint16_t predi
   state.counters["bytes"] = static_cast<double>(std::filesystem::file_size(path));
 }
 
-#define PAIR(label, ours, comp, pred)                                                                         \
-  void Pixoran_##label(benchmark::State& s) { PixoranEncode(s, ours, #label); }                                \
-  void Libtiff_##label(benchmark::State& s) { LibtiffEncode(s, comp, pred, #label); }                          \
-  BENCHMARK(Pixoran_##label)->Name("Pixoran/" #label)->Unit(benchmark::kMillisecond)->UseRealTime();          \
+#define PAIR(label, ours, comp, pred)                                                                \
+  void Pixoran_##label(benchmark::State& s) { PixoranEncode(s, ours, #label); }                      \
+  void Libtiff_##label(benchmark::State& s) { LibtiffEncode(s, comp, pred, #label); }                \
+  BENCHMARK(Pixoran_##label)->Name("Pixoran/" #label)->Unit(benchmark::kMillisecond)->UseRealTime(); \
   BENCHMARK(Libtiff_##label)->Name("Libtiff/" #label)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 PAIR(RGB24MP_None, 0, COMPRESSION_NONE, 0)

@@ -47,7 +47,7 @@ std::unique_ptr<BenchVect> MakeVect(int kindOnly = -1) {
     s = s * 1664525u + 1013904223u;
     return static_cast<int32_t>((s >> 8) % static_cast<uint32_t>(n));
   };
-  static const TPXVObjectKind kKinds[] = {pxokLine,  pxokBox,      pxokEllipse, pxokArc,      pxokText,
+  static const TPXVObjectKind kKinds[] = {pxokLine,  pxokBox,      pxokEllipse, pxokArc,       pxokText,
                                           pxokRuler, pxokPolyline, pxokAngle,   pxokLineLabel, pxokBitmap};
   for (int32_t i = 0; i < kObjects; ++i) {
     TPXVObject o;

@@ -56,10 +56,8 @@ std::unique_ptr<BenchView> MakeView(bool fit) {
   v->GetPXBitmap()->SetLocation(pxInMemory);
   v->GetPXBitmap()->Assign(Picture().get());
   v->Update();
-  if (fit)
-    v->ZoomToFit();
-  else
-    v->SetViewXY(2000, 1500);
+  if (fit) v->ZoomToFit();
+  else v->SetViewXY(2000, 1500);
   v->BackBuffer().SetPixelFormat(pf24bit);
   v->BackBuffer().SetSize(v->ClientWidth(), v->ClientHeight());
   return v;
@@ -82,9 +80,8 @@ void Renderer(benchmark::State& state, bool fit) {
   TBitmap dest;
   dest.SetPixelFormat(pf24bit);
   dest.SetSize(v->ClientWidth(), v->ClientHeight());
-  const TPXRenderRect r{v->VisibleColumn(),  v->VisibleRow(),          v->VisibleImageWidth(),
-                        v->VisibleImageHeight(), v->OffsetX(),         v->OffsetY(),
-                        v->VisibleClientWidth(), v->VisibleClientHeight()};
+  const TPXRenderRect r{v->VisibleColumn(), v->VisibleRow(), v->VisibleImageWidth(),  v->VisibleImageHeight(),
+                        v->OffsetX(),       v->OffsetY(),    v->VisibleClientWidth(), v->VisibleClientHeight()};
   TPXRenderOptions o;
   o.RowCopy = true;
   o.FreeTables = false;
@@ -181,7 +178,8 @@ void BM_ViewScrollAcross(benchmark::State& state) {
     for (int i = 0; i < 40; ++i) t.Run(*v, all, [&] { v->ApplyMouseWheel(-120, 0, 0, false); });
     for (int i = 0; i < 40; ++i) t.Run(*v, all, [&] { v->ApplyMouseWheel(-120, 0, 0, true); });
     const int32_t step = std::max(mx / 40, 1);
-    for (int32_t x = mx; x > 0; x -= step) t.Run(*v, all, [&] { v->SetViewXY(x, my - x / std::max(mx / std::max(my, 1), 1)); });
+    for (int32_t x = mx; x > 0; x -= step)
+      t.Run(*v, all, [&] { v->SetViewXY(x, my - x / std::max(mx / std::max(my, 1), 1)); });
   }
   state.counters["max_step_ms"] = t.MaxMs;
   state.counters["median_step_ms"] = t.MedianMs();

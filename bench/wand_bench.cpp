@@ -33,8 +33,7 @@ std::atomic<int64_t> gCurrent{0}, gPeak{0};
 void Count(int64_t delta) {
   const int64_t now = gCurrent.fetch_add(delta) + delta;
   int64_t peak = gPeak.load();
-  while (now > peak && !gPeak.compare_exchange_weak(peak, now)) {
-  }
+  while (now > peak && !gPeak.compare_exchange_weak(peak, now)) {}
 }
 }  // namespace
 
@@ -119,10 +118,8 @@ void WandIntoMask(benchmark::State& state) {
     state.PauseTiming();
     mask.Clear();
     state.ResumeTiming();
-    if (Flood)
-      MagicWandFloodFill(b, kW / 2, kH / 2, 1, mask, tol, false);
-    else
-      MagicWandColorMatch(b, kW / 2, kH / 2, 1, mask, tol);
+    if (Flood) MagicWandFloodFill(b, kW / 2, kH / 2, 1, mask, tol, false);
+    else MagicWandColorMatch(b, kW / 2, kH / 2, 1, mask, tol);
     benchmark::ClobberMemory();
   }
   int64_t selected = 0;
@@ -130,10 +127,8 @@ void WandIntoMask(benchmark::State& state) {
     for (int32_t x = 0; x < kW; ++x) selected += mask.GetPixel(x, y) != 0;
   mask.Clear();
   const int64_t peak = PeakOf([&] {
-    if (Flood)
-      MagicWandFloodFill(b, kW / 2, kH / 2, 1, mask, tol, false);
-    else
-      MagicWandColorMatch(b, kW / 2, kH / 2, 1, mask, tol);
+    if (Flood) MagicWandFloodFill(b, kW / 2, kH / 2, 1, mask, tol, false);
+    else MagicWandColorMatch(b, kW / 2, kH / 2, 1, mask, tol);
   });
   state.counters["pixels"] = static_cast<double>(selected);
   state.counters["peakMB"] = static_cast<double>(peak) / (1 << 20);

@@ -18,13 +18,34 @@ constexpr TPXAccessMode pxaRead = 1;
 constexpr TPXAccessMode pxaWrite = 2;
 
 enum TResampleFilter : uint8_t {
-  rfNone = 0, rfTriangle, rfHermite, rfBell, rfBSpline, rfLanczos3, rfMitchell,
-  rfNearest, rfLinear, rfFastLinear, rfBilinear, rfBicubic
+  rfNone = 0,
+  rfTriangle,
+  rfHermite,
+  rfBell,
+  rfBSpline,
+  rfLanczos3,
+  rfMitchell,
+  rfNearest,
+  rfLinear,
+  rfFastLinear,
+  rfBilinear,
+  rfBicubic
 };
 
 enum TMsgLanguage : uint8_t {
-  msSystem = 0, msEnglish, msItalian, msGerman, msSpanish, msFrench, msPortuguese,
-  msGreek, msRussian, msDutch, msSwedish, msPolish, msUser
+  msSystem = 0,
+  msEnglish,
+  msItalian,
+  msGerman,
+  msSpanish,
+  msFrench,
+  msPortuguese,
+  msGreek,
+  msRussian,
+  msDutch,
+  msSwedish,
+  msPolish,
+  msUser
 };
 
 // A pixel of pxBGR24 data: blue, green, red bytes.

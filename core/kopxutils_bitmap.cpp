@@ -97,9 +97,7 @@ PixelPattern PatternFor(TPXPixelFormat format, double value) {
   PixelPattern p;
   const int32_t n = TruncToInt32(value);
   switch (format) {
-    case pxBW1:
-      p.full = n != 0;
-      break;
+    case pxBW1: p.full = n != 0; break;
     case pxPal8:
     case pxGray8:
       p.size = 1;
@@ -134,8 +132,7 @@ PixelPattern PatternFor(TPXPixelFormat format, double value) {
       p.full = c.b == 255 && c.g == 255 && c.r == 255;
       break;
     }
-    default:
-      break;
+    default: break;
   }
   return p;
 }
@@ -558,8 +555,7 @@ void TPXBitmap::AttachMemory(void* buffer, int32_t width, int32_t height, TPXPix
 uint8_t* TPXBitmap::Row(int32_t r) {
   if (r < 0 || r >= height_) return nullptr;
   switch (location_) {
-    case pxInMemory:
-      return memory_ ? memory_ + static_cast<int64_t>(rowLen_) * (height_ - r - 1) : nullptr;
+    case pxInMemory: return memory_ ? memory_ + static_cast<int64_t>(rowLen_) * (height_ - r - 1) : nullptr;
     case pxTBitmap: {
       if (!tbitmap_) return nullptr;
       const QImage& img = std::as_const(*tbitmap_).Image();
@@ -881,8 +877,7 @@ void TPXBitmap::CopyRectTo(TPXBitmap& dest, int32_t sx, int32_t sy, int32_t dx, 
   }
 }
 
-void TPXBitmap::CopyAlphaRectTo(TPXBitmap& dest, int32_t sx, int32_t sy, int32_t dx, int32_t dy, int32_t w,
-                                int32_t h) {
+void TPXBitmap::CopyAlphaRectTo(TPXBitmap& dest, int32_t sx, int32_t sy, int32_t dx, int32_t dy, int32_t w, int32_t h) {
   TPXBitmap* sa = GetAlphaChannel();
   TPXBitmap* da = dest.GetAlphaChannel();
   if (!sa || !da || sa->format_ != pxGray8 || da->format_ != pxGray8) return;
@@ -1158,8 +1153,8 @@ void TPXBitmap::MoveRegion(int32_t x1, int32_t y1, int32_t x2, int32_t y2, int32
   if (ax1 > ax2 || ay1 > ay2) return;
   const int32_t w = static_cast<int32_t>(ax2 - ax1 + 1), h = static_cast<int32_t>(ay2 - ay1 + 1);
   if (adx > std::numeric_limits<int32_t>::max() || ady > std::numeric_limits<int32_t>::max()) {
-    FillRect(static_cast<int32_t>(ax1), static_cast<int32_t>(ay1), static_cast<int32_t>(ax2),
-             static_cast<int32_t>(ay2), fill);
+    FillRect(static_cast<int32_t>(ax1), static_cast<int32_t>(ay1), static_cast<int32_t>(ax2), static_cast<int32_t>(ay2),
+             fill);
     return;
   }
   auto tmp = NewWorkBitmap();

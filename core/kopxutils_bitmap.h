@@ -164,8 +164,8 @@ class TPXBitmap : public TPXBaseBitmap {
   // Refusals and failures raise as Assign does; a refused or failed move
   // leaves the image where it was.
   void SetLocation(TPXLocation location);
-  TBitmap* VclBitmap();     // switches to pxTBitmap
-  TCanvas* GetCanvas();     // switches to pxTBitmap
+  TBitmap* VclBitmap();  // switches to pxTBitmap
+  TCanvas* GetCanvas();  // switches to pxTBitmap
   void AttachTBitmap(TBitmap* bitmap, bool freeFirst);
   // Wraps a bottom-up row buffer that stays the caller's.
   void AttachMemory(void* buffer, int32_t width, int32_t height, TPXPixelFormat format, bool freeFirst);
@@ -235,9 +235,9 @@ class TPXBitmap : public TPXBaseBitmap {
   void ConvertPixelFormat(TPXPixelFormat format);
 
   // --- settings read by conversion and rendering
-  bool Full = false;              // every value known to be at its maximum
-  int64_t MemoryThreshold = 0;    // bytes; above it rows go to a temporary file
-  uint8_t BWConversion = 1;       // 0 ordered dither, 1 threshold at the mean
+  bool Full = false;            // every value known to be at its maximum
+  int64_t MemoryThreshold = 0;  // bytes; above it rows go to a temporary file
+  uint8_t BWConversion = 1;     // 0 ordered dither, 1 threshold at the mean
   int32_t MaxColors = 256;
   double GrayMin = 0.0, GrayMax = 0.0;
   int32_t RedOffset = 0, GreenOffset = 0, BlueOffset = 0;
@@ -279,9 +279,9 @@ class TPXBitmap : public TPXBaseBitmap {
   std::unique_ptr<TBGR[]> palette_;
   int32_t paletteCount_ = 0;
   std::unique_ptr<TPXBitmap> alpha_;
-  uint8_t* memory_ = nullptr;            // rows of pxInMemory, bottom-up
+  uint8_t* memory_ = nullptr;                          // rows of pxInMemory, bottom-up
   std::unique_ptr<uint8_t, FreeDeleter> ownedMemory_;  // calloc: big blocks come zeroed for free
-  TBitmap* tbitmap_ = nullptr;           // the platform bitmap of pxTBitmap
+  TBitmap* tbitmap_ = nullptr;                         // the platform bitmap of pxTBitmap
   std::unique_ptr<TBitmap> ownedTBitmap_;
   std::vector<uint8_t*> rowTable_;
   const uint8_t* rowTableBase_ = nullptr;  // where the platform bitmap's rows were when the table was built

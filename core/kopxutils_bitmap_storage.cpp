@@ -126,8 +126,7 @@ uint8_t* TPXFileBuffer::MapBlock(TPXAccessMode access, int32_t size, int32_t use
   if (!mem) return nullptr;
   if (access & pxaRead) {
     stream_->SetPosition(offset);
-    if (!stream_->ReadExact(mem.get(), size))
-      throw EPXStorageError("Cannot read the temporary file of a bitmap");
+    if (!stream_->ReadExact(mem.get(), size)) throw EPXStorageError("Cannot read the temporary file of a bitmap");
   } else {
     // Not read: start from zeros, never from stale heap bytes.
     std::memset(mem.get(), 0, static_cast<size_t>(size));

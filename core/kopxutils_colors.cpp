@@ -42,12 +42,9 @@ void RGBToHSL(TBGR p, double& hue, double& saturation, double& lightness) {
   const double d = mx - mn;
   saturation = lightness >= 0.5 ? d / (2.0 - mx - mn) : d / (mx + mn);
   double h;
-  if (mx == r)
-    h = (g - b) / d;
-  else if (mx == g)
-    h = (b - r) / d + 2.0;
-  else
-    h = (r - g) / d + 4.0;
+  if (mx == r) h = (g - b) / d;
+  else if (mx == g) h = (b - r) / d + 2.0;
+  else h = (r - g) / d + 4.0;
   hue = h / 6.0;
   if (hue < 0.0) hue += 1.0;
 }
@@ -227,9 +224,7 @@ struct TRowDecoder {
           out[x] = TBGR{v, v, v};
         }
         break;
-      case pxBGR24:
-        std::memcpy(out, row, static_cast<size_t>(w) * 3);
-        break;
+      case pxBGR24: std::memcpy(out, row, static_cast<size_t>(w) * 3); break;
       case px32f:
         for (int32_t x = 0; x < w; ++x) {
           float f;
@@ -244,9 +239,7 @@ struct TRowDecoder {
           out[x] = CMYKToRGB(TCMYK{p[0], p[1], p[2], p[3]});
         }
         break;
-      default:
-        std::fill(out, out + w, TBGR{});
-        break;
+      default: std::fill(out, out + w, TBGR{}); break;
     }
   }
 };
@@ -256,9 +249,7 @@ struct TRowProgress {
   const TPXProgressRec& Fn;
   double Per;
   TRowProgress(const TPXProgressRec& fn, int32_t height) : Fn(fn), Per(100.0 / (height + 0.5)) {}
-  void Row(int32_t done) const {
-    Fn.Report(TruncToInt32(done * Per));
-  }
+  void Row(int32_t done) const { Fn.Report(TruncToInt32(done * Per)); }
 };
 
 // Packs one bit per pixel (top bit first) into a 1-bit row; the padding
@@ -357,8 +348,7 @@ void GrayHistogram(TPXBitmap& bitmap, std::array<int64_t, 256>& histogram) {
           ++histogram[bin(CMYKToRGB(TCMYK{p[0], p[1], p[2], p[3]}))];
         }
         break;
-      default:
-        return;
+      default: return;
     }
   }
 }
@@ -512,7 +502,9 @@ std::unique_ptr<TPXBitmap> ExtractTwoColorMask(TPXBitmap& bitmap, TBGR& color1, 
   }
   if (colors.Count() != 2) return nullptr;
   const TPXSettings& st = PXSettings();
-  const auto lum = [&](TBGR c) { return RoundHalfEven((c.r * st.LumRed + c.g * st.LumGreen + c.b * st.LumBlue) / 100.0); };
+  const auto lum = [&](TBGR c) {
+    return RoundHalfEven((c.r * st.LumRed + c.g * st.LumGreen + c.b * st.LumBlue) / 100.0);
+  };
   if (lum(color2) < lum(color1)) {
     InvertBitmapBits(*mask);
     std::swap(color1, color2);
@@ -613,9 +605,7 @@ void RowToBGR24(TPXPixelFormat format, const uint8_t* src, uint8_t* dst, int32_t
     case pxGray16:  // little-endian words: the high byte is the second
       for (size_t x = 0; x < n; ++x) dst[3 * x] = dst[3 * x + 1] = dst[3 * x + 2] = src[2 * x + 1];
       break;
-    case pxBGR24:
-      std::memmove(dst, src, 3 * n);
-      break;
+    case pxBGR24: std::memmove(dst, src, 3 * n); break;
     case px32f:
       for (size_t x = 0; x < n; ++x) {
         float f;
@@ -623,12 +613,8 @@ void RowToBGR24(TPXPixelFormat format, const uint8_t* src, uint8_t* dst, int32_t
         dst[3 * x] = dst[3 * x + 1] = dst[3 * x + 2] = FloatToByte(f);
       }
       break;
-    case pxCMYK:
-      CMYKRowToBGR(src, dst, width);
-      break;
-    default:
-      std::memset(dst, 0, 3 * n);
-      break;
+    case pxCMYK: CMYKRowToBGR(src, dst, width); break;
+    default: std::memset(dst, 0, 3 * n); break;
   }
 }
 

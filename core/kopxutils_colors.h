@@ -54,10 +54,8 @@ inline TBGR CIELabToRGB(TCIELab lab) { return CIELabToRGB(lab.L, lab.a, lab.b); 
 inline bool GetBit(const uint8_t* row, int64_t n) { return (row[n >> 3] & (0x80u >> (n & 7))) != 0; }
 inline void SetBit(uint8_t* row, int64_t n, bool value) {
   const uint8_t mask = static_cast<uint8_t>(0x80u >> (n & 7));
-  if (value)
-    row[n >> 3] |= mask;
-  else
-    row[n >> 3] = static_cast<uint8_t>(row[n >> 3] & ~mask);
+  if (value) row[n >> 3] |= mask;
+  else row[n >> 3] = static_cast<uint8_t>(row[n >> 3] & ~mask);
 }
 
 namespace detail {
@@ -78,10 +76,10 @@ inline constexpr std::array<std::array<uint8_t, 24>, 256> BW1ExpandTable = detai
 inline void BuildBW1ExpandTable() {}
 
 // Ordered-dither matrix, read as OrderedDitherMatrix[x mod 8][y mod 8].
-inline constexpr uint8_t OrderedDitherMatrix[8][8] = {
-    {0, 32, 8, 40, 2, 34, 10, 42},  {48, 16, 56, 24, 50, 18, 58, 26}, {12, 44, 4, 36, 14, 46, 6, 38},
-    {60, 28, 52, 20, 62, 30, 54, 22}, {3, 35, 11, 43, 1, 33, 9, 41},  {51, 19, 59, 27, 49, 17, 57, 25},
-    {15, 47, 7, 39, 13, 45, 5, 37},  {63, 31, 55, 23, 61, 29, 53, 21}};
+inline constexpr uint8_t OrderedDitherMatrix[8][8] = {{0, 32, 8, 40, 2, 34, 10, 42},  {48, 16, 56, 24, 50, 18, 58, 26},
+                                                      {12, 44, 4, 36, 14, 46, 6, 38}, {60, 28, 52, 20, 62, 30, 54, 22},
+                                                      {3, 35, 11, 43, 1, 33, 9, 41},  {51, 19, 59, 27, 49, 17, 57, 25},
+                                                      {15, 47, 7, 39, 13, 45, 5, 37}, {63, 31, 55, 23, 61, 29, 53, 21}};
 
 // ------------------------------------------------------------ whole bitmaps
 // The routines below report progress, when asked, after each row as

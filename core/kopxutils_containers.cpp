@@ -157,9 +157,7 @@ int64_t TNulStream::Seek(int64_t offset, TSeekOrigin origin) {
       position_ += offset;
       size_ = std::max(size_, position_);
       break;
-    case TSeekOrigin::soEnd:
-      position_ = size_ + offset;
-      break;
+    case TSeekOrigin::soEnd: position_ = size_ + offset; break;
   }
   return position_;
 }

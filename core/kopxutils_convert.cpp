@@ -75,9 +75,7 @@ inline void PutWord(uint8_t* d, int64_t x, uint16_t v) {
   d[2 * x] = static_cast<uint8_t>(v);
   d[2 * x + 1] = static_cast<uint8_t>(v >> 8);
 }
-inline uint16_t GetWord(const uint8_t* s, int64_t x) {
-  return static_cast<uint16_t>(s[2 * x] | (s[2 * x + 1] << 8));
-}
+inline uint16_t GetWord(const uint8_t* s, int64_t x) { return static_cast<uint16_t>(s[2 * x] | (s[2 * x + 1] << 8)); }
 inline float GetFloat(const uint8_t* s, int64_t x) {
   float f;
   std::memcpy(&f, s + 4 * x, 4);
@@ -110,8 +108,8 @@ void FillGrayRamp(TBGR* palette) {
 // Luminance of a row of blue-green-red pixels, clamped to a byte, shifted
 // right (2 gives the dither level).
 PX_SHUFFLE_CLONES
-void LuminanceRow(const uint8_t* __restrict s, uint8_t* __restrict d, int64_t w, int32_t wr, int32_t wg,
-                  int32_t wb, int shift) {
+void LuminanceRow(const uint8_t* __restrict s, uint8_t* __restrict d, int64_t w, int32_t wr, int32_t wg, int32_t wb,
+                  int shift) {
   for (int64_t x = 0; x < w; ++x) {
     const int32_t v = (s[3 * x + 2] * wr + s[3 * x + 1] * wg + s[3 * x] * wb) / 100;
     d[x] = static_cast<uint8_t>((v < 0 ? 0 : v > 255 ? 255 : v) >> shift);
@@ -191,9 +189,7 @@ class TRowConverter {
       case pxGray16:
         for (int64_t x = 0; x < w; ++x) d[2 * x] = d[2 * x + 1] = static_cast<uint8_t>(0 - BitAt(s, x));
         break;
-      case pxBGR24:
-        RowToBGR24(pxBW1, s, d, static_cast<int32_t>(w));
-        break;
+      case pxBGR24: RowToBGR24(pxBW1, s, d, static_cast<int32_t>(w)); break;
       case px32f:
         for (int64_t x = 0; x < w; ++x) PutFloat(d, x, BitAt(s, x) ? 1.0f : 0.0f);
         break;
@@ -272,9 +268,7 @@ class TRowConverter {
       case pxPal8:
         if (quantizer_) quantizer_->MapRow(s, d, width_);
         break;
-      case pxGray8:
-        LuminanceRow(s, d, w, lum_.r, lum_.g, lum_.b, 0);
-        break;
+      case pxGray8: LuminanceRow(s, d, w, lum_.r, lum_.g, lum_.b, 0); break;
       case pxGray16:
         for (int64_t x = 0; x < w; ++x) PutWord(d, x, ColorToWord(s[3 * x + 2], s[3 * x + 1], s[3 * x]));
         break;
@@ -424,10 +418,8 @@ void TPXBitmap::ConvertPlatformImage(TPXPixelFormat format) {
   }
   if (format_ == pxBGR24 && format == pxBW1) {
     // The platform bitmap's own reduction to 1 bit, in place.
-    if (BWConversion == 0)
-      ConvertToBWOrdered(*this);
-    else
-      ConvertToBWThreshold(*this, -1);
+    if (BWConversion == 0) ConvertToBWOrdered(*this);
+    else ConvertToBWThreshold(*this, -1);
     if (PixelFormat() != pxBW1) throw EPXBitmapError(kNoStorage);
     return;
   }

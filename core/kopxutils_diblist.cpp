@@ -237,10 +237,8 @@ void TPXVirtualDIBList::WriteRows(TPXVirtualDIBImage* record, TPXBaseBitmap& bit
       uint8_t* dst = base + kHeaderSize + rowLen * i;
       const uint8_t* src = bitmap.Scanline(h - 1 - i);
       if (!src) continue;
-      if ((bits == 1 && format == pxBW1) || (bits == 24 && format == pxBGR24))
-        std::memcpy(dst, src, used);
-      else
-        RowToBGR24(format, src, dst, w, palette, paletteCount);
+      if ((bits == 1 && format == pxBW1) || (bits == 24 && format == pxBGR24)) std::memcpy(dst, src, used);
+      else RowToBGR24(format, src, dst, w, palette, paletteCount);
     }
   }
   if (!record->HasAlpha || !alpha) return;
@@ -376,8 +374,8 @@ TPXBitmap* TPXVirtualDIBList::GetBitmap(TPXVirtualDIBImage* record) {
 
 void TPXVirtualDIBList::ReleaseBitmap(TPXBitmap* bitmap, bool writeBack) {
   if (!bitmap) return;
-  auto it = std::find_if(checkouts_.begin(), checkouts_.end(),
-                         [&](const TCheckout& c) { return c.Bitmap.get() == bitmap; });
+  auto it =
+      std::find_if(checkouts_.begin(), checkouts_.end(), [&](const TCheckout& c) { return c.Bitmap.get() == bitmap; });
   if (it == checkouts_.end()) return;
   if (bitmap->Location() == pxTBitmap) bitmap->ResyncFromTBitmap();
   --it->Count;

@@ -26,9 +26,9 @@ namespace pixoran {
 // One image of the store, allocated by it and used by callers as the
 // image's handle, valid from NewImage (AddImage) to DeleteImage.
 struct TPXVirtualDIBImage {
-  int64_t Offset = 0;      // in the store file
-  int64_t Size = 0;        // bytes of the image
-  int64_t MappedSize = 0;  // bytes mapped, the same as Size
+  int64_t Offset = 0;         // in the store file
+  int64_t Size = 0;           // bytes of the image
+  int64_t MappedSize = 0;     // bytes mapped, the same as Size
   uint8_t* Mapped = nullptr;  // nullptr while not mapped
   bool CheckedOut = false;
   int32_t OriginalWidth = 0;   // full-size width (the thumbnail view keeps the

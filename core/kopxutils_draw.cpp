@@ -9,8 +9,7 @@
 
 namespace pixoran {
 
-void Draw3DFrame(TCanvas& canvas, int32_t x1, int32_t y1, int32_t x2, int32_t y2, TColor topLeft,
-                 TColor bottomRight) {
+void Draw3DFrame(TCanvas& canvas, int32_t x1, int32_t y1, int32_t x2, int32_t y2, TColor topLeft, TColor bottomRight) {
   // LineTo leaves out its end point, so each corner is drawn exactly once:
   // the two left corners in the first colour, the two right ones in the second.
   canvas.Pen.Width = 1;
@@ -106,13 +105,15 @@ struct TXY {
 }  // namespace
 
 void DrawHorzShadowStrip(TCanvas& canvas, int32_t x1, int32_t y1, int32_t style, int32_t y2, int32_t x2) {
-  ShadowStrip(canvas, style, y2 - y1, x2 - x1, Rect(x1, y1, x2, y2),
-              [&](int32_t i, int32_t j) { return TXY{x1 + j, y1 + i}; });
+  ShadowStrip(canvas, style, y2 - y1, x2 - x1, Rect(x1, y1, x2, y2), [&](int32_t i, int32_t j) {
+    return TXY{x1 + j, y1 + i};
+  });
 }
 
 void DrawVertShadowStrip(TCanvas& canvas, int32_t x1, int32_t y1, int32_t style, int32_t y2, int32_t x2) {
-  ShadowStrip(canvas, style, x2 - x1, y2 - y1, Rect(x1, y1, x2, y2),
-              [&](int32_t i, int32_t j) { return TXY{x1 + i, y1 + j}; });
+  ShadowStrip(canvas, style, x2 - x1, y2 - y1, Rect(x1, y1, x2, y2), [&](int32_t i, int32_t j) {
+    return TXY{x1 + i, y1 + j};
+  });
 }
 
 // ------------------------------------------------------------ scroll bars

@@ -11,8 +11,7 @@ namespace pixoran {
 
 // Left and top edges in topLeft, bottom and right edges in bottomRight,
 // one-pixel solid lines; x2, y2 is the frame's far corner (drawn).
-void Draw3DFrame(TCanvas& canvas, int32_t x1, int32_t y1, int32_t x2, int32_t y2, TColor topLeft,
-                 TColor bottomRight);
+void Draw3DFrame(TCanvas& canvas, int32_t x1, int32_t y1, int32_t x2, int32_t y2, TColor topLeft, TColor bottomRight);
 
 // Draws a framed text box of (text width + 12) x (text height + 12) at x, y,
 // first moving x and y to 0 or more and so that the box ends before the

@@ -79,8 +79,8 @@ double PointSegmentDistance(const TPXPoint& p, const TPXPoint& a, const TPXPoint
   return std::isfinite(d) ? d : kOutOfReach;
 }
 
-double PointPolylineDistance(const TPXPoint& p, const TPXPoint* points, int32_t count, double xScale,
-                             double yScale, double xOffset, double yOffset, double xOrigin, double yOrigin) {
+double PointPolylineDistance(const TPXPoint& p, const TPXPoint* points, int32_t count, double xScale, double yScale,
+                             double xOffset, double yOffset, double xOrigin, double yOrigin) {
   if (!points || count < 2) return kOutOfReach;
   const auto map = [&](const TPXPoint& q) {
     return TPXPoint{RoundToInt32((q.X - xOrigin) * xScale + xOffset), RoundToInt32((q.Y - yOrigin) * yScale + yOffset)};
@@ -141,13 +141,17 @@ void SnapLineAngle(int32_t fixedX, int32_t fixedY, int32_t& movingX, int32_t& mo
   const auto k = static_cast<int32_t>(std::llabs(dx - dy));  // at most 30 here
   const int64_t sx = static_cast<int64_t>(fixedX) - movingX, sy = static_cast<int64_t>(fixedY) - movingY;
   if (sx < 0 && sy < 0) {
-    if (dx >= dy) movingY += k; else movingX += k;
+    if (dx >= dy) movingY += k;
+    else movingX += k;
   } else if (sx > 0 && sy > 0) {
-    if (dx >= dy) movingX += k; else movingY += k;
+    if (dx >= dy) movingX += k;
+    else movingY += k;
   } else if (sx > 0) {
-    if (dx >= dy) movingY += k; else movingX -= k;
+    if (dx >= dy) movingY += k;
+    else movingX -= k;
   } else if (sy > 0) {
-    if (dx >= dy) movingY -= k; else movingX += k;
+    if (dx >= dy) movingY -= k;
+    else movingX += k;
   }
 }
 

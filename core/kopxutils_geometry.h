@@ -38,8 +38,8 @@ double PointSegmentDistance(const TPXPoint& p, const TPXPoint& a, const TPXPoint
 // Smallest PointSegmentDistance over consecutive pairs of the points, each
 // first mapped to Round((v - origin) * scale + offset) per axis; 1e6 for
 // fewer than two points.
-double PointPolylineDistance(const TPXPoint& p, const TPXPoint* points, int32_t count, double xScale,
-                             double yScale, double xOffset, double yOffset, double xOrigin, double yOrigin);
+double PointPolylineDistance(const TPXPoint& p, const TPXPoint* points, int32_t count, double xScale, double yScale,
+                             double xOffset, double yOffset, double xOrigin, double yOrigin);
 // Turning angle at p2 of the path p1, p2, p3 in 0..pi: 0 straight on, pi
 // for a reversal; 0 when either leg has no length.
 double SegmentAngle(const TPXPoint& p1, const TPXPoint& p2, const TPXPoint& p3);

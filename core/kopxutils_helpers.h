@@ -17,7 +17,6 @@ namespace pixoran {
 class TComponent;
 class TWinControl;
 
-
 // ------------------------------------------------------------ rounding
 
 // Round half to even, as the library's rounding is everywhere.
@@ -148,8 +147,7 @@ constexpr int32_t ConstRoundHalfEven(double v) {
 }
 constexpr std::array<int32_t, 256> MakeCosineTable() {
   std::array<int32_t, 256> t{};
-  for (int i = 0; i < 256; ++i)
-    t[i] = ConstRoundHalfEven(64.0 - ConstCos(i * 3.14159265358979323846 / 255.0) * 64.0);
+  for (int i = 0; i < 256; ++i) t[i] = ConstRoundHalfEven(64.0 - ConstCos(i * 3.14159265358979323846 / 255.0) * 64.0);
   return t;
 }
 }  // namespace detail
@@ -202,9 +200,7 @@ constexpr uint32_t ReverseBits32(uint32_t v) {
          (static_cast<uint32_t>(kBitReverseTable[(v >> 16) & 0xFF]) << 8) | kBitReverseTable[v >> 24];
 }
 constexpr uint16_t Swap16(uint16_t v) { return static_cast<uint16_t>((v << 8) | (v >> 8)); }
-constexpr uint32_t Swap32(uint32_t v) {
-  return (v << 24) | ((v & 0xFF00u) << 8) | ((v >> 8) & 0xFF00u) | (v >> 24);
-}
+constexpr uint32_t Swap32(uint32_t v) { return (v << 24) | ((v & 0xFF00u) << 8) | ((v >> 8) & 0xFF00u) | (v >> 24); }
 
 // ------------------------------------------------------------ text
 

@@ -9,7 +9,9 @@ namespace pixoran {
 
 namespace {
 
-// Word order is the same in every row; an empty text means "none".
+// Word order is the same in every row; an empty text means "none". Every
+// tenth word is numbered, so the rows can be compared by eye.
+// clang-format off
 const char* const kEnglish[] = {
     "Preview", "Original", "Result", "OK", "Cancel", "Lock preview", "Copy Result to Original", "Contrast",
     "Brightness", "Hue",
@@ -466,6 +468,7 @@ const char* const kPolish[] = {
     "Automatycznie aktualizuje podgląd o wybrane zmiany", "Drukuj wszystko",
     // 130
     "Drukuj zaznaczone"};
+// clang-format on
 
 static_assert(std::size(kEnglish) == kWordCount);
 static_assert(std::size(kItalian) == kWordCount);
@@ -487,7 +490,10 @@ using TWordTable = std::array<std::array<std::string, kWordCount>, kWordLanguage
 TWordTable& Table() {
   static TWordTable table = [] {
     TWordTable t;
-    const struct { TMsgLanguage lang; const char* const* row; } kRows[] = {
+    const struct {
+      TMsgLanguage lang;
+      const char* const* row;
+    } kRows[] = {
         {msEnglish, kEnglish}, {msItalian, kItalian},       {msGerman, kGerman}, {msSpanish, kSpanish},
         {msFrench, kFrench},   {msPortuguese, kPortuguese}, {msGreek, kGreek},   {msRussian, kRussian},
         {msDutch, kDutch},     {msSwedish, kSwedish},       {msPolish, kPolish},
@@ -507,9 +513,12 @@ void SetWordText(uint8_t language, uint8_t word, const std::string& text) {
 }
 
 TMsgLanguage LanguageOfLocaleCode(const std::string& code) {
-  static const struct { const char* code; TMsgLanguage lang; } kMap[] = {
-      {"de", msGerman}, {"el", msGreek},      {"es", msSpanish}, {"fr", msFrench}, {"it", msItalian},
-      {"nl", msDutch},  {"pl", msPolish},     {"pt", msPortuguese}, {"ru", msRussian}, {"sv", msSwedish},
+  static const struct {
+    const char* code;
+    TMsgLanguage lang;
+  } kMap[] = {
+      {"de", msGerman}, {"el", msGreek},  {"es", msSpanish},    {"fr", msFrench},  {"it", msItalian},
+      {"nl", msDutch},  {"pl", msPolish}, {"pt", msPortuguese}, {"ru", msRussian}, {"sv", msSwedish},
   };
   for (const auto& m : kMap)
     if (code == m.code) return m.lang;

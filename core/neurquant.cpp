@@ -16,7 +16,7 @@ namespace {
 // NeuQuant's published constants. Colours are learnt as 4-bit fixed point
 // (value << 4); frequencies and biases in 16-bit fixed point.
 constexpr int32_t kNetBiasShift = 4;
-constexpr int32_t kCycles = 100;               // learning cycles (alpha/radius decays)
+constexpr int32_t kCycles = 100;  // learning cycles (alpha/radius decays)
 constexpr int32_t kIntBiasShift = 16;
 constexpr int32_t kIntBias = 1 << kIntBiasShift;
 constexpr int32_t kGammaShift = 10;
@@ -39,8 +39,7 @@ inline uint32_t PackBGR(const uint8_t* p) {
 // The training network: structure of arrays so the contest loop vectorises.
 class TNetwork {
  public:
-  explicit TNetwork(int32_t n)
-      : n_(n), b_(n), g_(n), r_(n), bias_(n, 0), freq_(n), radPower_(std::max(n / 8, 1)) {
+  explicit TNetwork(int32_t n) : n_(n), b_(n), g_(n), r_(n), bias_(n, 0), freq_(n), radPower_(std::max(n / 8, 1)) {
     for (int32_t i = 0; i < n; ++i) {
       const int32_t v = (i << (kNetBiasShift + 8)) / n;
       b_[i] = g_[i] = r_[i] = v;
@@ -315,11 +314,13 @@ uint16_t* TPXNeuQuant::Cache() const {
 int32_t TPXNeuQuant::ColorIndex(int32_t color) const {
   const uint32_t c = static_cast<uint32_t>(color) & 0xFFFFFFu;
   uint16_t* cache = Cache();
-  if (!cache) return Search(static_cast<int32_t>(c & 0xFF), static_cast<int32_t>((c >> 8) & 0xFF), static_cast<int32_t>(c >> 16));
+  if (!cache)
+    return Search(static_cast<int32_t>(c & 0xFF), static_cast<int32_t>((c >> 8) & 0xFF), static_cast<int32_t>(c >> 16));
   uint16_t& known = cache[c];
   if (known == 0)
     known = static_cast<uint16_t>(
-        Search(static_cast<int32_t>(c & 0xFF), static_cast<int32_t>((c >> 8) & 0xFF), static_cast<int32_t>(c >> 16)) + 1);
+        Search(static_cast<int32_t>(c & 0xFF), static_cast<int32_t>((c >> 8) & 0xFF), static_cast<int32_t>(c >> 16)) +
+        1);
   return known - 1;
 }
 
@@ -470,20 +471,15 @@ void TPXQuantizer::Init(TPXBitmap& source, std::span<TBGR> palette, int32_t nCol
 int32_t TPXQuantizer::ColorIndex(int32_t color) const {
   const uint32_t c = static_cast<uint32_t>(color) & 0xFFFFFFu;
   switch (method_) {
-    case TPXQuantMethod::ExactPalette:
-      return table_->Find(c);
-    case TPXQuantMethod::GrayRamp:
-      return static_cast<int32_t>((c >> 16) * static_cast<uint32_t>(nColors_) / 256);
-    case TPXQuantMethod::VarianceSplit:
-      return std_->ColorIndex(static_cast<int32_t>(c));
-    case TPXQuantMethod::NeuralNet:
-      return neural_->ColorIndex(static_cast<int32_t>(c));
+    case TPXQuantMethod::ExactPalette: return table_->Find(c);
+    case TPXQuantMethod::GrayRamp: return static_cast<int32_t>((c >> 16) * static_cast<uint32_t>(nColors_) / 256);
+    case TPXQuantMethod::VarianceSplit: return std_->ColorIndex(static_cast<int32_t>(c));
+    case TPXQuantMethod::NeuralNet: return neural_->ColorIndex(static_cast<int32_t>(c));
     case TPXQuantMethod::PaletteCopy: {
       const int32_t i = table_->Find(c);
       return i >= 0 ? i : tableMiss_;
     }
-    case TPXQuantMethod::None:
-      break;
+    case TPXQuantMethod::None: break;
   }
   return 0;
 }
@@ -525,14 +521,9 @@ void TPXQuantizer::MapRow(const uint8_t* bgr, uint8_t* indices, int32_t count) c
       for (int32_t x = 0; x < count; ++x) indices[x] = static_cast<uint8_t>(bgr[3 * x + 2] * n >> 8);
       return;
     }
-    case TPXQuantMethod::VarianceSplit:
-      std_->MapRow(bgr, indices, count);
-      return;
-    case TPXQuantMethod::NeuralNet:
-      neural_->MapRow(bgr, indices, count);
-      return;
-    case TPXQuantMethod::None:
-      break;
+    case TPXQuantMethod::VarianceSplit: std_->MapRow(bgr, indices, count); return;
+    case TPXQuantMethod::NeuralNet: neural_->MapRow(bgr, indices, count); return;
+    case TPXQuantMethod::None: break;
   }
   std::memset(indices, 0, static_cast<size_t>(count));
 }

@@ -102,9 +102,9 @@ class TPXQuantizer {
   bool gray_ = false;
   int32_t nColors_ = 0;
   int32_t colorCount_ = 0;
-  std::array<TBGR, 256> palette_{};         // the entries written, for nearest look-ups
-  std::unique_ptr<TColorTable> table_;      // exact palette or the pxPal8 source's palette
-  int32_t tableMiss_ = -1;                  // ColorIndex of a colour the table lacks
+  std::array<TBGR, 256> palette_{};     // the entries written, for nearest look-ups
+  std::unique_ptr<TColorTable> table_;  // exact palette or the pxPal8 source's palette
+  int32_t tableMiss_ = -1;              // ColorIndex of a colour the table lacks
   std::unique_ptr<TPXStdQuantizer> std_;
   std::unique_ptr<TPXNeuQuant> neural_;
 };

@@ -76,9 +76,7 @@ inline int32_t HalfDodgeBurn(int32_t s, int32_t d) {
   return std::max(0, 255 - ((255 - s) << 7) / d);  // s + d >= 256, so d >= 1
 }
 inline int32_t Reflect(int32_t s, int32_t d) { return s == 255 ? 255 : std::min(255, (d * d) / (255 - s)); }
-inline int32_t Freeze(int32_t s, int32_t d) {
-  return s == 0 ? 0 : std::max(0, 255 - ((255 - d) * (255 - d)) / s);
-}
+inline int32_t Freeze(int32_t s, int32_t d) { return s == 0 ? 0 : std::max(0, 255 - ((255 - d) * (255 - d)) / s); }
 // Overlay with the test on d; the subtraction from 255 is an exclusive or,
 // exact because the product shifted by 7 stays below 255 on this branch.
 inline int32_t Overlay(int32_t s, int32_t d) {
@@ -88,8 +86,8 @@ inline int32_t Overlay(int32_t s, int32_t d) {
 inline int32_t SoftLight(int32_t s, int32_t d) {
   const double c = s / 255.0;
   const double e = d / 255.0;
-  const double v = c >= 0.5 ? std::sqrt(e) * (2.0 * c - 1.0) + 2.0 * e * (1.0 - c)
-                            : e * e * (1.0 - 2.0 * c) + 2.0 * c * e;
+  const double v =
+      c >= 0.5 ? std::sqrt(e) * (2.0 * c - 1.0) + 2.0 * e * (1.0 - c) : e * e * (1.0 - 2.0 * c) + 2.0 * c * e;
   return Clamp255(TruncToInt32(v * 255.0));
 }
 
@@ -257,7 +255,8 @@ inline THSL ToHSL(const uint8_t* p) {
     o.s = d / denominator;
   }
   if constexpr (WantHue) {
-    const double r = kUnit[static_cast<size_t>(ir)], g = kUnit[static_cast<size_t>(ig)], b = kUnit[static_cast<size_t>(ib)];
+    const double r = kUnit[static_cast<size_t>(ir)], g = kUnit[static_cast<size_t>(ig)],
+                 b = kUnit[static_cast<size_t>(ib)];
     // One division: the numerator and the sector are picked first. Adding
     // 0.0 in the red sector changes no value the later steps can tell apart.
     const bool redMax = imax == ir, greenMax = !redMax && imax == ig;
@@ -341,7 +340,8 @@ PX_AVX2 inline __m256 DodgeV(__m256 s, __m256 d) {
   return Pick(Eq(s, 255.0f), F(255.0f), _mm256_min_ps(q, F(255.0f)));
 }
 PX_AVX2 inline __m256 BurnV(__m256 s, __m256 d) {
-  const __m256 q = Trunc(_mm256_div_ps(_mm256_mul_ps(_mm256_sub_ps(F(255.0f), d), F(256.0f)), _mm256_max_ps(s, F(1.0f))));
+  const __m256 q =
+      Trunc(_mm256_div_ps(_mm256_mul_ps(_mm256_sub_ps(F(255.0f), d), F(256.0f)), _mm256_max_ps(s, F(1.0f))));
   return Pick(Eq(s, 0.0f), F(0.0f), _mm256_sub_ps(F(255.0f), q));
 }
 // One division: numerator and divisor of the half that applies are picked
@@ -373,7 +373,9 @@ PX_AVX2 inline __m256 OverlayV(__m256 s, __m256 d) {
   return Pick(high, _mm256_sub_ps(F(255.0f), q), q);
 }
 
-constexpr bool HasFloatForm(int m) { return m == bmDivide || m == bmOverlay || m == bmHardLight || (m >= bmColorDodge && m <= bmHeat); }
+constexpr bool HasFloatForm(int m) {
+  return m == bmDivide || m == bmOverlay || m == bmHardLight || (m >= bmColorDodge && m <= bmHeat);
+}
 
 // Result of mode M as a float (truncated to an integer on the way back;
 // outside 0..255 only where the mode clamps, which the packing does).

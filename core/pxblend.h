@@ -41,6 +41,8 @@ TPXBlendRowFunc BlendRowFunc(uint8_t mode);
 bool SetBlendVectorRows(bool allowed);
 
 // In place: dst[i] = src[i] combined into dst[i].
-inline void BlendRow(const uint8_t* src, uint8_t* dst, int32_t n, uint8_t mode) { BlendRowFunc(mode)(src, dst, dst, n); }
+inline void BlendRow(const uint8_t* src, uint8_t* dst, int32_t n, uint8_t mode) {
+  BlendRowFunc(mode)(src, dst, dst, n);
+}
 
 }  // namespace pixoran

@@ -406,10 +406,8 @@ TPXPackedDIB BitmapRectToDIB(TPXBitmap& bitmap, int32_t x1, int32_t y1, int32_t 
     for (int32_t y = y2 - 1; y >= y1; --y, d += rowLen) {
       const uint8_t* s = bitmap.Scanline(y);
       if (!s) return {};
-      if (bits == 1)
-        CopyBitRun(s, x1, d, 0, rw);
-      else
-        std::memcpy(d, s + static_cast<int64_t>(x1) * 3, static_cast<size_t>(rw) * 3);
+      if (bits == 1) CopyBitRun(s, x1, d, 0, rw);
+      else std::memcpy(d, s + static_cast<int64_t>(x1) * 3, static_cast<size_t>(rw) * 3);
     }
     return TPXPackedDIB(std::move(out));
   } catch (const std::exception&) {
@@ -445,10 +443,8 @@ bool CallDrawDibDraw(TPXDrawDibContext* context, TCanvas& canvas, int32_t dx, in
   for (int32_t y = 0; y < sh; ++y) {
     const uint8_t* s = image.Scanline(sy + y);
     uint8_t* d = part.Scanline(y);
-    if (image.BitCount() == 1)
-      CopyBitRun(s, sx, d, 0, sw);
-    else
-      std::memcpy(d, s + static_cast<int64_t>(sx) * 3, static_cast<size_t>(sw) * 3);
+    if (image.BitCount() == 1) CopyBitRun(s, sx, d, 0, sw);
+    else std::memcpy(d, s + static_cast<int64_t>(sx) * 3, static_cast<size_t>(sw) * 3);
   }
   canvas.StretchDraw(Rect(dx, dy, dx + dw, dy + dh), part.Bitmap());
   return true;
@@ -467,8 +463,7 @@ bool CopyTBitmap(const TBitmap& source, TBitmap& dest) {
     dest.SetSize(1, 1);
     return !dest.Empty();
   }
-  if (dest.Width() != source.Width() || dest.Height() != source.Height() || dest.PixelFormat() != pf ||
-      dest.Empty()) {
+  if (dest.Width() != source.Width() || dest.Height() != source.Height() || dest.PixelFormat() != pf || dest.Empty()) {
     dest.FreeImage();  // nothing of the old content is kept or converted
     dest.SetPixelFormat(pf);
     dest.SetSize(source.Width(), source.Height());
@@ -571,7 +566,8 @@ bool QuantizeRow24(const uint8_t* s, uint8_t* d, int32_t sourceBits, const TPXQu
     case 2404: {
       if (!quantizer) return false;
       for (int32_t x = 0; x < count; x += 2) {
-        const int32_t hi = std::clamp(quantizer->ColorIndexOrNearest(BGRToInt(TBGR{s[3 * x], s[3 * x + 1], s[3 * x + 2]})), 0, 15);
+        const int32_t hi =
+            std::clamp(quantizer->ColorIndexOrNearest(BGRToInt(TBGR{s[3 * x], s[3 * x + 1], s[3 * x + 2]})), 0, 15);
         int32_t lo = 0;
         if (x + 1 < count) {
           const uint8_t* p = s + 3 * (x + 1);

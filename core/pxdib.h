@@ -31,7 +31,8 @@ constexpr uint32_t kBiBitFields = 3;
 // A four-character code as the header's compression field holds it.
 constexpr uint32_t FourCC(char a, char b, char c, char d) {
   return static_cast<uint32_t>(static_cast<uint8_t>(a)) | (static_cast<uint32_t>(static_cast<uint8_t>(b)) << 8) |
-         (static_cast<uint32_t>(static_cast<uint8_t>(c)) << 16) | (static_cast<uint32_t>(static_cast<uint8_t>(d)) << 24);
+         (static_cast<uint32_t>(static_cast<uint8_t>(c)) << 16) |
+         (static_cast<uint32_t>(static_cast<uint8_t>(d)) << 24);
 }
 
 // The 40-byte information header, in the order the bytes hold it.

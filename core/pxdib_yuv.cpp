@@ -160,8 +160,7 @@ bool DecodeFrameIYU1(const uint8_t* data, int64_t size, TPXBaseBitmap& bitmap, b
   return DecodePackedRows(data, size, bitmap, topDown, NeedIYU1,
                           [](const TYUVTables& t, uint8_t* d, const uint8_t* s, int32_t w) {
                             for (int32_t x = 0; x < w; x += 4, s += 6)
-                              for (int k = 0; k < 4 && x + k < w; ++k)
-                                PutYUV(t, d + 3 * (x + k), s[kY[k]], s[0], s[3]);
+                              for (int k = 0; k < 4 && x + k < w; ++k) PutYUV(t, d + 3 * (x + k), s[kY[k]], s[0], s[3]);
                           });
 }
 

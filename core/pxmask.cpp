@@ -54,18 +54,18 @@ inline __int128 FloorDiv128(__int128 a, __int128 b) {  // b > 0
 }
 
 inline int32_t ClampTo32(int64_t v) {
-  return static_cast<int32_t>(std::clamp<int64_t>(v, std::numeric_limits<int32_t>::min(),
-                                                  std::numeric_limits<int32_t>::max()));
+  return static_cast<int32_t>(
+      std::clamp<int64_t>(v, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()));
 }
 
 // One polygon edge while it is scanned. x steps by q per row and the error
 // term (twice the distance to the true line, in units of 1/dy) decides the
 // extra step, so x stays on the nearest pixel, halves toward the upper end.
 struct TScanEdge {
-  int64_t x = 0;      // x on the current row
-  int64_t yLow = 0;   // row of the lower end (not covered)
-  int64_t yUp = 0;    // row of the upper end
-  int64_t x0 = 0;     // x at the upper end
+  int64_t x = 0;     // x on the current row
+  int64_t yLow = 0;  // row of the lower end (not covered)
+  int64_t yUp = 0;   // row of the upper end
+  int64_t x0 = 0;    // x at the upper end
   int64_t dx = 0, dy = 0;
   int64_t q = 0, r = 0;  // dx = q * dy + r, truncated
   int64_t err = 0;
@@ -106,12 +106,14 @@ bool ZoomedRange(int64_t step, int32_t zoomSize, int32_t lo, int32_t hi, int32_t
   int64_t a = 0, b = zoomSize;  // first z with sample >= lo
   while (a < b) {
     const int64_t m = (a + b) / 2;
-    if (sample(m) >= lo) b = m; else a = m + 1;
+    if (sample(m) >= lo) b = m;
+    else a = m + 1;
   }
   int64_t c = 0, d = zoomSize;  // first z with sample > hi
   while (c < d) {
     const int64_t m = (c + d) / 2;
-    if (sample(m) > hi) d = m; else c = m + 1;
+    if (sample(m) > hi) d = m;
+    else c = m + 1;
   }
   if (a >= c) return false;
   first = static_cast<int32_t>(a);
@@ -204,9 +206,7 @@ uint8_t* TPXMask::GetRowPointer(int32_t y) {
   return data_.get() + (static_cast<int64_t>(height_) - y - 1) * rowLen_;
 }
 
-const uint8_t* TPXMask::GetRowPointer(int32_t y) const {
-  return const_cast<TPXMask*>(this)->GetRowPointer(y);
-}
+const uint8_t* TPXMask::GetRowPointer(int32_t y) const { return const_cast<TPXMask*>(this)->GetRowPointer(y); }
 
 void TPXMask::ClampBox() {
   if (IsEmpty() || width_ <= 0 || height_ <= 0) return;
@@ -535,8 +535,8 @@ struct TClip {
   int32_t x1, y1, x2, y2;
   bool Empty() const { return x1 > x2 || y1 > y2; }
 };
-TClip ClipBox(const TPXMask& m, int32_t sox, int32_t soy, int32_t sw, int32_t sh, int32_t dox, int32_t doy,
-              int32_t dw, int32_t dh) {
+TClip ClipBox(const TPXMask& m, int32_t sox, int32_t soy, int32_t sw, int32_t sh, int32_t dox, int32_t doy, int32_t dw,
+              int32_t dh) {
   TClip c;
   c.x1 = std::max({m.X1, 0, sox, dox});
   c.y1 = std::max({m.Y1, 0, soy, doy});
@@ -569,9 +569,7 @@ void TPXMask::CopyBitmapThroughMask(TPXBitmap& dest, TPXBitmap& source, bool wit
             if (!TestBit(m, x)) continue;
             const int64_t sx = x + so, dx = x + dof;
             switch (fmt) {
-              case pxBGR24:
-                d[dx * 3] = s[sx * 3], d[dx * 3 + 1] = s[sx * 3 + 1], d[dx * 3 + 2] = s[sx * 3 + 2];
-                break;
+              case pxBGR24: d[dx * 3] = s[sx * 3], d[dx * 3 + 1] = s[sx * 3 + 1], d[dx * 3 + 2] = s[sx * 3 + 2]; break;
               case pxBW1: PutBit(d, dx, TestBit(s, sx)); break;
               default: d[dx] = s[sx]; break;
             }
@@ -610,8 +608,8 @@ void TPXMask::CopyAlphaThroughMask(TPXBitmap& dest, TPXBitmap& source, bool sour
   TPXBitmap* sa = source.HasAlphaChannel() ? source.GetAlphaChannel() : nullptr;
   const int32_t sox = sourceRelative ? X1 : 0, soy = sourceRelative ? Y1 : 0;
   const int32_t dox = destRelative ? X1 : 0, doy = destRelative ? Y1 : 0;
-  const TClip c = ClipBox(*this, sox, soy, sa ? sa->Width() : source.Width(), sa ? sa->Height() : source.Height(),
-                          dox, doy, da->Width(), da->Height());
+  const TClip c = ClipBox(*this, sox, soy, sa ? sa->Width() : source.Width(), sa ? sa->Height() : source.Height(), dox,
+                          doy, da->Width(), da->Height());
   da->Full = false;
   if (c.Empty()) return;
   std::unique_ptr<TSourceRows> srcRows;
@@ -632,8 +630,8 @@ void TPXMask::CopyAlphaThroughMask(TPXBitmap& dest, TPXBitmap& source, bool sour
 // ----------------------------------------------------------------- drawing
 
 void ZoomMaskRows(int32_t bits, uint8_t* const* destRows, int32_t destRowLen, int32_t zoomW, int32_t zoomH,
-                  int32_t boxX1, int32_t boxY1, int32_t boxX2, int32_t boxY2, const uint8_t* srcData,
-                  int32_t srcRowLen, int32_t srcW, int32_t srcH, const TRect& part) {
+                  int32_t boxX1, int32_t boxY1, int32_t boxX2, int32_t boxY2, const uint8_t* srcData, int32_t srcRowLen,
+                  int32_t srcW, int32_t srcH, const TRect& part) {
   const int32_t rows = std::max(part.Height(), 0);
   for (int32_t i = 0; i < rows; ++i) std::memset(destRows[i], 0, static_cast<size_t>(destRowLen));
   if (!srcData || zoomW <= 0 || zoomH <= 0 || srcW <= 0 || srcH <= 0 || part.Width() <= 0 || rows <= 0) return;
@@ -712,8 +710,8 @@ void TPXMask::DrawXor(TBitmap& target, const TRect& destRect, const TRect& sourc
   }
 }
 
-void TPXMask::DrawOutline(TBitmap& target, TColor color1, TColor color2, int32_t zoomW, int32_t zoomH,
-                          int32_t offsetX, int32_t offsetY, int32_t phaseX, int32_t phaseY) {
+void TPXMask::DrawOutline(TBitmap& target, TColor color1, TColor color2, int32_t zoomW, int32_t zoomH, int32_t offsetX,
+                          int32_t offsetY, int32_t phaseX, int32_t phaseY) {
   if (zoomW <= 0 || zoomH <= 0 || !data_ || IsEmpty() || !Is24BitTarget(target)) return;
   // Visible part of the zoomed mask, in zoomed coordinates.
   const TRect vis = VisibleZoomedPart(target, zoomW, zoomH, offsetX, offsetY);

@@ -155,8 +155,8 @@ class TPXMask {
 // pixel (z * step) >> 14, with step the source size / zoomed size in 14-bit
 // fixed point.
 void ZoomMaskRows(int32_t bits, uint8_t* const* destRows, int32_t destRowLen, int32_t zoomW, int32_t zoomH,
-                  int32_t boxX1, int32_t boxY1, int32_t boxX2, int32_t boxY2, const uint8_t* srcData,
-                  int32_t srcRowLen, int32_t srcW, int32_t srcH, const TRect& part);
+                  int32_t boxX1, int32_t boxY1, int32_t boxX2, int32_t boxY2, const uint8_t* srcData, int32_t srcRowLen,
+                  int32_t srcW, int32_t srcH, const TRect& part);
 
 // The bitmap's CopyFromMask: a null mask fills the bitmap with 255; a 1-bit
 // mask gives pxBW1, an 8-bit one pxGray8, rows copied and Full taken over.

@@ -12,10 +12,10 @@ namespace pixoran {
 using TPXProgressEvent = std::function<void(TObject* sender, int percent)>;
 
 struct TPXProgressRec {
-  TPXProgressEvent OnProgress;          // called only when set
-  TObject* Sender = nullptr;            // first argument of OnProgress
-  int32_t RowsDone = 0;                 // rows or strips processed so far
-  double Per = 0.0;                     // 100 / rows to process
+  TPXProgressEvent OnProgress;            // called only when set
+  TObject* Sender = nullptr;              // first argument of OnProgress
+  int32_t RowsDone = 0;                   // rows or strips processed so far
+  double Per = 0.0;                       // 100 / rows to process
   std::atomic<bool>* Aborting = nullptr;  // the caller's cancel and failure flag
 
   // Per := 100 / rows (0 when there are no rows), RowsDone := 0.

@@ -176,10 +176,8 @@ std::unique_ptr<TPXBitmap> ResampleRect(TPXBitmap& source, TPXBitmap* alpha, int
     pa->Full = alpha->Full;
   }
   if (!scaled->Allocate(dw, dh, pxBGR24)) return nullptr;
-  if (part->PixelFormat() == pxBW1)
-    ResampleBW1Filtered(*part, *scaled, filter);
-  else
-    Resample24Filtered(*part, *scaled, filter);
+  if (part->PixelFormat() == pxBW1) ResampleBW1Filtered(*part, *scaled, filter);
+  else Resample24Filtered(*part, *scaled, filter);
   if (pa) {
     TPXBitmap* ta = scaled->GetAlphaChannel();
     ResampleGray8Filtered(*pa, *ta, filter);
@@ -450,8 +448,7 @@ void RenderToBitmapFiltered(TPXBitmap& source, TPXBitmap& dest, int32_t dstX, in
   // a failing copy leaves the picture as it is rather than ending the paint.
   try {
     FilteredImpl(source, dest, dstX, dstY, alphaValue, filter, srcX, srcY, srcWidth, srcHeight, dstWidth, dstHeight);
-  } catch (...) {
-  }
+  } catch (...) {}
 }
 
 }  // namespace pixoran

@@ -356,22 +356,14 @@ struct Adapt : Base {
 
 TPXRenderKernelPair RenderKernelsFor(TPXPixelFormat format) {
   switch (format) {
-    case pxBGR24:
-      return {Opaque<FetchBGR24>, Blended<FetchBGR24>};
-    case pxBW1:
-      return {Opaque<Adapt<FetchBW1>>, Blended<Adapt<FetchBW1>>};
-    case pxGray8:
-      return {Opaque<Adapt<FetchGray8>>, Blended<Adapt<FetchGray8>>};
-    case pxPal8:
-      return {Opaque<Adapt<FetchPal8>>, Blended<Adapt<FetchPal8>>};
-    case pxGray16:
-      return {Opaque<Adapt<FetchGray16>>, Blended<Adapt<FetchGray16>>};
-    case px32f:
-      return {Opaque<Adapt<Fetch32f>>, Blended<Adapt<Fetch32f>>};
-    case pxCMYK:
-      return {Opaque<Adapt<FetchCMYK>>, Blended<Adapt<FetchCMYK>>};
-    default:
-      return {};
+    case pxBGR24: return {Opaque<FetchBGR24>, Blended<FetchBGR24>};
+    case pxBW1: return {Opaque<Adapt<FetchBW1>>, Blended<Adapt<FetchBW1>>};
+    case pxGray8: return {Opaque<Adapt<FetchGray8>>, Blended<Adapt<FetchGray8>>};
+    case pxPal8: return {Opaque<Adapt<FetchPal8>>, Blended<Adapt<FetchPal8>>};
+    case pxGray16: return {Opaque<Adapt<FetchGray16>>, Blended<Adapt<FetchGray16>>};
+    case px32f: return {Opaque<Adapt<Fetch32f>>, Blended<Adapt<Fetch32f>>};
+    case pxCMYK: return {Opaque<Adapt<FetchCMYK>>, Blended<Adapt<FetchCMYK>>};
+    default: return {};
   }
 }
 

@@ -51,21 +51,11 @@ void DrawPackedDIB(TCanvas& canvas, const uint8_t* dib, int64_t dibSize, const T
     for (int64_t x = l; x < r; ++x, d += 3) {
       int64_t index;
       switch (bits) {
-        case 24:
-          std::memcpy(d, s + 3 * x, 3);
-          continue;
-        case 32:
-          std::memcpy(d, s + 4 * x, 3);
-          continue;
-        case 1:
-          index = (s[x >> 3] >> (7 - (x & 7))) & 1;
-          break;
-        case 4:
-          index = (x & 1) ? s[x >> 1] & 15 : s[x >> 1] >> 4;
-          break;
-        default:
-          index = s[x];
-          break;
+        case 24: std::memcpy(d, s + 3 * x, 3); continue;
+        case 32: std::memcpy(d, s + 4 * x, 3); continue;
+        case 1: index = (s[x >> 3] >> (7 - (x & 7))) & 1; break;
+        case 4: index = (x & 1) ? s[x >> 1] & 15 : s[x >> 1] >> 4; break;
+        default: index = s[x]; break;
       }
       std::memcpy(d, pal + 4 * index, 3);  // blue, green, red, reserved
     }
@@ -94,10 +84,8 @@ void DrawBitmapBand(TCanvas& canvas, int32_t x, int32_t y, int32_t bandHeight, i
     for (int32_t i = 0; i < rows; ++i) {
       const uint8_t* s = bitmap.Scanline(sourceRow + i);
       if (!s) return;
-      if (fmt == pxBW1)
-        CopyBitRun(s, 0, band.ScanLine(i), 0, w);
-      else
-        std::memcpy(band.ScanLine(i), s, 3 * static_cast<size_t>(w));
+      if (fmt == pxBW1) CopyBitRun(s, 0, band.ScanLine(i), 0, w);
+      else std::memcpy(band.ScanLine(i), s, 3 * static_cast<size_t>(w));
     }
   } else {
     band.SetPixelFormat(pf24bit);
@@ -128,10 +116,8 @@ void DrawResampled(TPXBitmap& src, TCanvas& canvas, int32_t x, int32_t y, int32_
     ResampleNearest(src, *scaled);
   } else {
     if (!scaled->Allocate(width, height, pxBGR24)) return;
-    if (src.PixelFormat() == pxBW1)
-      ResampleBW1Filtered(src, *scaled, filter);
-    else
-      Resample24Filtered(src, *scaled, filter);
+    if (src.PixelFormat() == pxBW1) ResampleBW1Filtered(src, *scaled, filter);
+    else Resample24Filtered(src, *scaled, filter);
   }
   if (scaled->PixelFormat() == pxBGR24 && useGamma) {
     uint8_t table[256];
@@ -166,8 +152,7 @@ void DrawNearestPart(TPXBitmap& part, int64_t sl, int64_t st, int64_t srcW, int6
   const int64_t w = vr - vl;
   std::vector<int64_t> columns(static_cast<size_t>(w));
   for (int64_t i = 0; i < w; ++i)
-    columns[static_cast<size_t>(i)] =
-        std::clamp<int64_t>((vl + i - x) * srcW / width - sl, 0, part.Width() - 1) * 3;
+    columns[static_cast<size_t>(i)] = std::clamp<int64_t>((vl + i - x) * srcW / width - sl, 0, part.Width() - 1) * 3;
   const int64_t perBand = std::max<int64_t>(memoryThreshold / std::max<int64_t>(3 * w, 1), 1);
   TAccessScope readOnly(part, pxaRead);
   for (int64_t first = vt; first < vb; first += perBand) {

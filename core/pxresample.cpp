@@ -40,7 +40,8 @@ void CopyRows(TRowReader& reader, TPXBitmap& dest) {
 
 template <size_t B>
 void GatherPixels(const uint8_t* src, uint8_t* dst, const int32_t* cols, int32_t n) {
-  for (int32_t i = 0; i < n; ++i) std::memcpy(dst + B * static_cast<size_t>(i), src + B * static_cast<size_t>(cols[i]), B);
+  for (int32_t i = 0; i < n; ++i)
+    std::memcpy(dst + B * static_cast<size_t>(i), src + B * static_cast<size_t>(cols[i]), B);
 }
 
 // as24: every format read as 24-bit into a pxBGR24 dest.
@@ -150,8 +151,10 @@ TLinearAxis LinearAxis(int32_t srcN, int32_t dstN, bool interpolate, bool withEp
 class TRowCache {
  public:
   TRowCache(int32_t capacity, int64_t rowBytes)
-      : cap_(std::max(capacity, 1)), rowBytes_(rowBytes),
-        data_(static_cast<size_t>(cap_) * static_cast<size_t>(rowBytes)), tag_(static_cast<size_t>(cap_), -1) {}
+      : cap_(std::max(capacity, 1)),
+        rowBytes_(rowBytes),
+        data_(static_cast<size_t>(cap_) * static_cast<size_t>(rowBytes)),
+        tag_(static_cast<size_t>(cap_), -1) {}
   // The row's storage and whether it still has to be computed.
   uint8_t* Slot(int32_t row, bool& missing) {
     const size_t s = static_cast<size_t>(row % cap_);
@@ -277,7 +280,8 @@ void Resample24Impl(TPXBitmap& source, TPXBitmap& dest, TResampleFilter filter, 
                     const TPXProgressRec& progress) {
   if (IsKernelFilter(filter)) KernelResample(source, dest, filter, 3, false, fill, progress);
   else if (filter == rfFastLinear) FastLinearImpl(source, dest, 3, fill, progress);
-  else if (filter == rfBilinear || filter == rfBicubic) AreaResample(source, dest, filter == rfBicubic, 3, fill, progress);
+  else if (filter == rfBilinear || filter == rfBicubic)
+    AreaResample(source, dest, filter == rfBicubic, 3, fill, progress);
   else NearestImpl(source, dest, fill, progress, true);
 }
 
@@ -370,7 +374,8 @@ void ResampleFastLinearBW1(TPXBitmap& source, TPXBitmap& dest) {
     const uint8_t* a = cache.Get(r0);
     const uint8_t* b = cache.Get(r1);
     const int32_t w = ay.Weight[jj];
-    for (int32_t x = 0; x < dw; ++x) grey[static_cast<size_t>(x)] = static_cast<uint8_t>(a[x] + ((w * (b[x] - a[x])) >> 17));
+    for (int32_t x = 0; x < dw; ++x)
+      grey[static_cast<size_t>(x)] = static_cast<uint8_t>(a[x] + ((w * (b[x] - a[x])) >> 17));
     uint8_t* d = dest.Scanline(j);
     if (!d) return;
     for (int32_t x = 0; x < dw; ++x) std::memset(d + 3 * static_cast<size_t>(x), grey[static_cast<size_t>(x)], 3);
@@ -409,7 +414,8 @@ void ShrinkBW1ToGray24(TPXBitmap& source, int32_t x1, int32_t y1, int32_t x2, in
       const uint8_t* s = reader.Row(r);
       for (int32_t x = 0; x < sw; ++x) count[static_cast<size_t>(x)] += (s[x >> 3] >> (7 - (x & 7))) & 1u;
     }
-    for (int32_t x = 0; x < sw; ++x) prefix[static_cast<size_t>(x) + 1] = prefix[static_cast<size_t>(x)] + count[static_cast<size_t>(x)];
+    for (int32_t x = 0; x < sw; ++x)
+      prefix[static_cast<size_t>(x) + 1] = prefix[static_cast<size_t>(x)] + count[static_cast<size_t>(x)];
     const int64_t rows = std::max(r1 - r0 + 1, 0);
     uint8_t* d = dest.Scanline(i);
     if (!d) return;

@@ -30,8 +30,7 @@ extern const std::array<TPXResampleKernel, 9> ResampleKernels;
 // whose alpha is 0 are read as grey 128 (the source is not changed). An
 // alpha channel is resampled alongside and keeps the source alpha's Full
 // flag. Zero sizes do nothing.
-void ResampleBitmap(TPXBitmap& source, TPXBitmap& dest, TResampleFilter filter,
-                    const TPXProgressRec& progress = {});
+void ResampleBitmap(TPXBitmap& source, TPXBitmap& dest, TResampleFilter filter, const TPXProgressRec& progress = {});
 
 // Nearest neighbour for every pixel format: dest becomes the source's format
 // (and palette) at dest's size. Column i reads source column
@@ -68,8 +67,7 @@ void ResampleFastLinearBW1(TPXBitmap& source, TPXBitmap& dest);
 // Area coverage: every destination pixel is the mean of its footprint,
 // sampled per piece between source and destination pixel boundaries, with
 // bilinear or cubic (a = -1) samples along the axes that grow. pxBGR24 dest.
-void ResampleFilteredTwoPass(TPXBitmap& source, TPXBitmap& dest, bool bicubic,
-                             const TPXProgressRec& progress = {});
+void ResampleFilteredTwoPass(TPXBitmap& source, TPXBitmap& dest, bool bicubic, const TPXProgressRec& progress = {});
 
 // Grey level of the share of set bits under each destination pixel, for the
 // source rectangle (x1, y1)-(x2, y2) inclusive, into a pxBGR24 dest.

@@ -210,7 +210,8 @@ void FinishRow(const TSum* sums, const TPieces& hp, const std::vector<size_t>& f
       const int64_t len = hp.Len[h];
       for (int c = 0; c < S; ++c) acc[c] += len * sums[h * static_cast<size_t>(S) + static_cast<size_t>(c)];
     }
-    for (int c = 0; c < C; ++c) d[static_cast<size_t>(x) * static_cast<size_t>(C) + static_cast<size_t>(c)] = quotient(acc[c]);
+    for (int c = 0; c < C; ++c)
+      d[static_cast<size_t>(x) * static_cast<size_t>(C) + static_cast<size_t>(c)] = quotient(acc[c]);
   }
 }
 

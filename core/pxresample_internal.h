@@ -126,16 +126,14 @@ struct TDivMagic {
   uint32_t Div(uint32_t n) const { return static_cast<uint32_t>((n * M) >> Shift); }
 };
 
-inline void Report(const TPXProgressRec& progress, int32_t value) {
-  progress.Report(value);
-}
+inline void Report(const TPXProgressRec& progress, int32_t value) { progress.Report(value); }
 
 // Filter routines behind the public entry points. fill: grey under
 // transparent pixels (ResampleBitmap's step 1); progress may be empty.
 // Kernel two-pass, filters 1-8: any source format read as 24-bit or as
 // 8-bit grey (channels 3 or 1); greyTo24 writes one channel as grey triples.
-void KernelResample(TPXBitmap& source, TPXBitmap& dest, TResampleFilter filter, int channels, bool greyTo24,
-                    bool fill, const TPXProgressRec& progress);
+void KernelResample(TPXBitmap& source, TPXBitmap& dest, TResampleFilter filter, int channels, bool greyTo24, bool fill,
+                    const TPXProgressRec& progress);
 // Area-coverage resampler with bilinear or cubic samples, 3 or 1 channels.
 void AreaResample(TPXBitmap& source, TPXBitmap& dest, bool bicubic, int channels, bool fill,
                   const TPXProgressRec& progress);

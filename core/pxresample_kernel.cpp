@@ -75,13 +75,12 @@ const std::array<TPXResampleKernel, 9> ResampleKernels = {{
     {KLinear, 1.0},
 }};
 
-
 namespace resample_detail {
 
 namespace {
 
-constexpr int kBlock = 16;        // source rows per horizontal block
-constexpr int64_t kLanes = 32;    // vertical-pass outputs kept in registers
+constexpr int kBlock = 16;          // source rows per horizontal block
+constexpr int64_t kLanes = 32;      // vertical-pass outputs kept in registers
 constexpr int kChunkBytes = 32768;  // transposed source data per column chunk (first-level cache)
 constexpr int64_t kMaxWeightMass = 32768;
 
@@ -108,8 +107,8 @@ TContributors BuildContributors(int32_t srcN, int32_t dstN, const TPXResampleKer
   out.Count.resize(static_cast<size_t>(dstN));
   out.Offset.resize(static_cast<size_t>(dstN));
   out.Divisor.resize(static_cast<size_t>(dstN));
-  const double scale = (srcN == 1 || dstN == 1) ? static_cast<double>(dstN) / srcN
-                                                : static_cast<double>(dstN - 1) / (srcN - 1);
+  const double scale =
+      (srcN == 1 || dstN == 1) ? static_cast<double>(dstN) / srcN : static_cast<double>(dstN - 1) / (srcN - 1);
   const bool enlarge = scale >= 1.0;
   const double width = enlarge ? kernel.Support : kernel.Support / scale;
   const double f = enlarge ? 1.0 : 1.0 / scale;
@@ -210,8 +209,10 @@ PX_HOT_CLONES void TransposeBlock(const uint8_t* const* rowPtrs, int64_t n, floa
     TBytes16 a[16], b[16];
     for (int r = 0; r < 16; ++r) std::memcpy(&a[r], rows[r] + j0, 16);
     for (int round = 0; round < 2; ++round) {
-      for (int i = 0; i < 8; ++i) b[2 * i] = InterleaveLow(a[i], a[i + 8]), b[2 * i + 1] = InterleaveHigh(a[i], a[i + 8]);
-      for (int i = 0; i < 8; ++i) a[2 * i] = InterleaveLow(b[i], b[i + 8]), a[2 * i + 1] = InterleaveHigh(b[i], b[i + 8]);
+      for (int i = 0; i < 8; ++i)
+        b[2 * i] = InterleaveLow(a[i], a[i + 8]), b[2 * i + 1] = InterleaveHigh(a[i], a[i + 8]);
+      for (int i = 0; i < 8; ++i)
+        a[2 * i] = InterleaveLow(b[i], b[i + 8]), a[2 * i + 1] = InterleaveHigh(b[i], b[i + 8]);
     }
     for (int q = 0; q < 16; ++q) {  // a[q] is column j0 + q of the 16 rows
       float* o = t + (j0 + q) * kBlock;
@@ -312,8 +313,8 @@ void WriteGreyAs24(const uint8_t* grey, int32_t n, uint8_t* d) {
 
 }  // namespace
 
-void KernelResample(TPXBitmap& source, TPXBitmap& dest, TResampleFilter filter, int channels, bool greyTo24,
-                    bool fill, const TPXProgressRec& progress) {
+void KernelResample(TPXBitmap& source, TPXBitmap& dest, TResampleFilter filter, int channels, bool greyTo24, bool fill,
+                    const TPXProgressRec& progress) {
   if (filter < rfTriangle || filter > rfLinear || &source == &dest) return;
   const int32_t sw = source.Width(), sh = source.Height();
   const int32_t dw = dest.Width(), dh = dest.Height();
@@ -336,8 +337,7 @@ void KernelResample(TPXBitmap& source, TPXBitmap& dest, TResampleFilter filter, 
       if (!d) return;
       if (out24)
         for (int32_t x = 0; x < dw; ++x) std::memcpy(d + 3 * static_cast<size_t>(x), px, 3);
-      else
-        std::memset(d, px[0], static_cast<size_t>(dw));
+      else std::memset(d, px[0], static_cast<size_t>(dw));
       ClearRowPadding(d, destBytes, rowLen);
     }
     return;
@@ -366,7 +366,9 @@ void KernelResample(TPXBitmap& source, TPXBitmap& dest, TResampleFilter filter, 
   if (!reader.Stable()) copies.resize(static_cast<size_t>(srcBytes) * kBlock);
   int64_t rowsDone = 0;
 
-  auto slot = [&](int32_t y) { return ring.data() + static_cast<size_t>(y % capacity) * static_cast<size_t>(lineBytes); };
+  auto slot = [&](int32_t y) {
+    return ring.data() + static_cast<size_t>(y % capacity) * static_cast<size_t>(lineBytes);
+  };
   auto computeBlock = [&](int32_t b) {
     const int32_t y0 = b * kBlock;
     const uint8_t* in[kBlock];

@@ -164,8 +164,8 @@ bool TurnPixels(TPXBitmap& src, TPXBitmap& dst, bool rowReversed, bool colRevers
   // cache); a temporary file's rows cost a mapping each, so there the band
   // is as long as 16 MB allow.
   const int64_t bandLimit = dst.Location() == pxInMemory ? 64 : h;
-  const int32_t bandRows =
-      static_cast<int32_t>(std::clamp<int64_t>(std::min<int64_t>(static_cast<int64_t>((size_t{16} << 20) / bandRowBytes), bandLimit), 1, h));
+  const int32_t bandRows = static_cast<int32_t>(
+      std::clamp<int64_t>(std::min<int64_t>(static_cast<int64_t>((size_t{16} << 20) / bandRowBytes), bandLimit), 1, h));
   std::vector<uint8_t> band(bandRowBytes * bandRows);
   for (int32_t r0 = 0; r0 < h; r0 += bandRows) {
     const int32_t rows = std::min(bandRows, h - r0);
@@ -175,8 +175,7 @@ bool TurnPixels(TPXBitmap& src, TPXBitmap& dst, bool rowReversed, bool colRevers
       uint8_t* b = band.data() + static_cast<size_t>(r) * bandRowBytes;
       if (bits == 1)
         for (int32_t x = 0; x < w; ++x) b[x] = (s[x >> 3] >> (7 - (x & 7))) & 1;
-      else
-        std::memcpy(b, s, bandRowBytes);
+      else std::memcpy(b, s, bandRowBytes);
     }
     // Destination columns of this band, in band order.
     const int32_t firstX = rowReversed ? h - 1 - r0 : r0;

@@ -46,10 +46,8 @@ void TPXView::SetCtl3D(bool value) {
 void TPXView::AdjustWindowStyle(TCreateParams& params) {
   TCustomControl::AdjustWindowStyle(params);
   if (borderStyle_ == bsSingle) {
-    if (Ctl3D())
-      params.ExStyle |= wsExClientEdge;
-    else
-      params.Style |= wsBorder;
+    if (Ctl3D()) params.ExStyle |= wsExClientEdge;
+    else params.Style |= wsBorder;
   }
   params.WindowClassStyle &= ~(wcsHRedraw | wcsVRedraw);
 }
@@ -106,8 +104,8 @@ void TPXView::ForEachCallback(Call call) {
   handles.reserve(callbacks_.size());
   for (const auto& e : callbacks_) handles.push_back(e.Handle);
   for (int32_t h : handles) {
-    auto it = std::find_if(callbacks_.begin(), callbacks_.end(),
-                           [h](const TCallbackEntry& e) { return e.Handle == h; });
+    auto it =
+        std::find_if(callbacks_.begin(), callbacks_.end(), [h](const TCallbackEntry& e) { return e.Handle == h; });
     if (it == callbacks_.end()) continue;
     const TCallbackEntry entry = *it;
     call(entry);

@@ -47,9 +47,9 @@ struct TBox {
   double variance = 0.0;
   double mean[3] = {0.0, 0.0, 0.0};  // red, green, blue in 5-bit units
   int64_t count = 0;
-  int64_t hist[3][32] = {};           // red, green, blue
-  int32_t lower[3] = {0, 0, 0};       // inclusive
-  int32_t upper[3] = {0, 0, 0};       // exclusive
+  int64_t hist[3][32] = {};      // red, green, blue
+  int32_t lower[3] = {0, 0, 0};  // inclusive
+  int32_t upper[3] = {0, 0, 0};  // exclusive
 };
 
 inline int32_t Cell(int32_t r, int32_t g, int32_t b) { return (r << 10) | (g << 5) | b; }
@@ -149,12 +149,9 @@ class TSplitter {
                      : kNoSplit;
     }
     int chosen = -1;
-    if (score[kRed] < kNoSplit && score[kRed] <= score[kGreen] && score[kRed] <= score[kBlue])
-      chosen = kRed;
-    else if (score[kGreen] < kNoSplit && score[kGreen] <= score[kRed] && score[kGreen] <= score[kBlue])
-      chosen = kGreen;
-    else if (score[kBlue] < kNoSplit)
-      chosen = kBlue;
+    if (score[kRed] < kNoSplit && score[kRed] <= score[kGreen] && score[kRed] <= score[kBlue]) chosen = kRed;
+    else if (score[kGreen] < kNoSplit && score[kGreen] <= score[kRed] && score[kGreen] <= score[kBlue]) chosen = kGreen;
+    else if (score[kBlue] < kNoSplit) chosen = kBlue;
     if (chosen < 0) return false;
     boxes[static_cast<size_t>(k)] = halves[chosen][0];
     boxes[static_cast<size_t>(into)] = halves[chosen][1];
@@ -188,8 +185,7 @@ TPXStdQuantizer::TPXStdQuantizer(TPXRowReader& source, std::span<TBGR> palette, 
   for (int32_t y = 0; y < height; ++y) {
     const uint8_t* p = source.Row(y);
     if (!p) continue;
-    for (int32_t x = 0; x < width; ++x, p += 3)
-      ++histogram[static_cast<size_t>(Cell(p[2] >> 3, p[1] >> 3, p[0] >> 3))];
+    for (int32_t x = 0; x < width; ++x, p += 3) ++histogram[static_cast<size_t>(Cell(p[2] >> 3, p[1] >> 3, p[0] >> 3))];
   }
 
   std::vector<TBox> boxes(256);
@@ -221,18 +217,14 @@ TPXStdQuantizer::TPXStdQuantizer(TPXRowReader& source, std::span<TBGR> palette, 
       }
     }
     if (chosen < 0) break;
-    if (splitter.Split(boxes, chosen, i))
-      ++i;
-    else
-      boxes[static_cast<size_t>(chosen)].variance = 0.0;
+    if (splitter.Split(boxes, chosen, i)) ++i;
+    else boxes[static_cast<size_t>(chosen)].variance = 0.0;
   }
   boxCount_ = i;
 
   for (int32_t k = 0; k < boxCount_; ++k) {
     const TBox& box = boxes[static_cast<size_t>(k)];
-    auto level = [](double mean) {
-      return static_cast<uint8_t>(std::clamp<int64_t>(RoundHalfEven(mean), 0, 31) << 3);
-    };
+    auto level = [](double mean) { return static_cast<uint8_t>(std::clamp<int64_t>(RoundHalfEven(mean), 0, 31) << 3); };
     palette[static_cast<size_t>(k)] = TBGR{level(box.mean[kBlue]), level(box.mean[kGreen]), level(box.mean[kRed])};
     // Later boxes overwrite earlier ones where bounds overlap.
     for (int32_t r = box.lower[kRed]; r < box.upper[kRed]; ++r)

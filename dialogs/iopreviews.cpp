@@ -143,7 +143,8 @@ void TfIOPreviews::ApplyLanguage(TMsgLanguage l) {
   for (const TCaption& c : captions_) {
     const QString text = Word(c.Word, l);
     if (c.Kind == 0) static_cast<QLabel*>(c.Control)->setText(text + QStringLiteral(":"));
-    else if (c.Kind == 1) static_cast<QGroupBox*>(c.Control)->setTitle(QStringLiteral(" ") + text + QStringLiteral(" "));
+    else if (c.Kind == 1)
+      static_cast<QGroupBox*>(c.Control)->setTitle(QStringLiteral(" ") + text + QStringLiteral(" "));
     else static_cast<QCheckBox*>(c.Control)->setText(text);
   }
   if (!previewing_) {

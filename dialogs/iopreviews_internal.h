@@ -8,9 +8,7 @@
 
 namespace pixoran::iopreviews {
 
-inline QString Word(int w, TMsgLanguage l) {
-  return QString::fromStdString(GetWordText(static_cast<uint8_t>(w), l));
-}
+inline QString Word(int w, TMsgLanguage l) { return QString::fromStdString(GetWordText(static_cast<uint8_t>(w), l)); }
 
 inline QColor ToQColor(TBGR c) { return QColor(c.r, c.g, c.b); }
 inline TBGR FromQColor(const QColor& c) {

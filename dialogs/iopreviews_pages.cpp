@@ -196,9 +196,9 @@ void TfIOPreviews::BuildTIFFPages() {
     auto* f = new QFormLayout;
     ComboBox2 = Named(new QComboBox(w), "ComboBox2");
     Edit3 = Spin(w, 0, 1000, "Edit3");
-    ComboBox3 = List(w, {"WHITEISZERO/Gray", "BLACKISZERO/Gray", "RGB", "RGBPALETTE", "TRANSPMASK", "CMYK", "YCBCR",
-                         "CIELAB"},
-                     "ComboBox3");
+    ComboBox3 =
+        List(w, {"WHITEISZERO/Gray", "BLACKISZERO/Gray", "RGB", "RGBPALETTE", "TRANSPMASK", "CMYK", "YCBCR", "CIELAB"},
+             "ComboBox3");
     ComboBox4 = DepthList(w, ppgTIFF1, "ComboBox4");
     f->addRow(CaptionLabel(w, 47), ComboBox2);
     f->addRow(CaptionLabel(w, 48), Edit3);
@@ -403,9 +403,7 @@ void TfIOPreviews::ShowPage(TIOPreviewPage page) {
       Edit13->setValue(v.GIFXPos);
       Edit14->setValue(v.GIFYPos);
       break;
-    case ppgGIF2:
-      set(ComboBox18, ShownDepth(page, v));
-      break;
+    case ppgGIF2: set(ComboBox18, ShownDepth(page, v)); break;
     case ppgBMP1:
       set(ComboBox6, v.BMPCompression);
       set(ComboBox7, ShownDepth(page, v));
@@ -532,9 +530,7 @@ bool TfIOPreviews::ReadPage(TIOPreviewPage page, QObject* sender) {
       changed |= Store(v.GIFXPos, static_cast<int32_t>(Edit13->value()));
       changed |= Store(v.GIFYPos, static_cast<int32_t>(Edit14->value()));
       break;
-    case ppgGIF2:
-      depth(ComboBox18->currentIndex());
-      break;
+    case ppgGIF2: depth(ComboBox18->currentIndex()); break;
     case ppgBMP1:
       changed |= Store(v.BMPCompression, static_cast<uint8_t>(ComboBox6->currentIndex()));
       depth(ComboBox7->currentIndex());

@@ -233,9 +233,8 @@ TOpenPixoranDialog::TOpenPixoranDialog(TComponent* owner) : TPXCommonDialog(owne
   io_->OnProgress = progress;
   mio_->OnProgress = progress;
 
-  QObject::connect(&d, &QFileDialog::currentChanged, &d, [this](const QString& path) {
-    ShowPreview(path.toStdString());
-  });
+  QObject::connect(&d, &QFileDialog::currentChanged, &d,
+                   [this](const QString& path) { ShowPreview(path.toStdString()); });
   QObject::connect(&d, &QFileDialog::directoryEntered, &d, [this](const QString&) {
     if (OnFolderChange) OnFolderChange(this);
   });

@@ -63,8 +63,8 @@ class TfpxPrnForm2 : public QDialog {
   QGroupBox* size_ = nullptr;
   QGroupBox* gamma_ = nullptr;
   QGroupBox* units_ = nullptr;
-  QLabel* labels_[5] = {};       // top, left, right, bottom margin
-  QLabel* unitLabels_[2] = {};   // after the width and height
+  QLabel* labels_[5] = {};      // top, left, right, bottom margin
+  QLabel* unitLabels_[2] = {};  // after the width and height
   QLabel* widthLabel_ = nullptr;
   QLabel* heightLabel_ = nullptr;
   QLabel* gammaLabel_ = nullptr;

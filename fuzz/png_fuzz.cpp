@@ -80,7 +80,7 @@ void RoundTrip(TPXBitmap& decoded, TPXMask* mask, const uint8_t* pick, size_t pi
     TPXPixelFormat format;
     int32_t samples, bits;
   };
-  static constexpr TDepth kDepths[] = {{pxBW1, 1, 1},    {pxPal8, 1, 8},   {pxGray8, 1, 8},
+  static constexpr TDepth kDepths[] = {{pxBW1, 1, 1},     {pxPal8, 1, 8},  {pxGray8, 1, 8},
                                        {pxGray16, 3, 16}, {pxBGR24, 3, 8}, {pxBGR24, 3, 16}};
   const TDepth& depth = kDepths[next(6)];
   TPXBitmap image;
@@ -126,9 +126,9 @@ void RoundTrip(TPXBitmap& decoded, TPXMask* mask, const uint8_t* pick, size_t pi
   // 255-colour quantizer they come back one off (255 as 254) even for an
   // image of two colours. Only its opacity is.
   const TAlphaKept kept = params.SamplesPerPixel == 3 ? TAlphaKept::All
-                          : depth.format == pxBW1  ? TAlphaKept::None
-                          : maskedPalette          ? TAlphaKept::BinaryOnly
-                                                   : TAlphaKept::Binary;
+                          : depth.format == pxBW1     ? TAlphaKept::None
+                          : maskedPalette             ? TAlphaKept::BinaryOnly
+                                                      : TAlphaKept::Binary;
   if (matching && !SameImage(image, mask, back, backMask.get(), kept)) std::abort();
 }
 

@@ -60,8 +60,7 @@ void CheckMetadataThroughTheWriter(TPXBitmap& bitmap, TIOParamsVals& params) {
   if (SavedAnnotations(*back.ImagingAnnot) != SavedAnnotations(*params.ImagingAnnot)) std::abort();
   const TPXICC& a = *params.InputICC;
   const TPXICC& b = *back.InputICC;
-  if (a.RawSize() != b.RawSize() || (a.RawSize() > 0 && std::memcmp(a.Raw(), b.Raw(), a.RawSize()) != 0))
-    std::abort();
+  if (a.RawSize() != b.RawSize() || (a.RawSize() > 0 && std::memcmp(a.Raw(), b.Raw(), a.RawSize()) != 0)) std::abort();
 }
 
 }  // namespace
@@ -105,9 +104,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<uint8_t> row((width + 7) / 8), ref(row.size(), 0xFF);
   int64_t bit = 0;
   for (int y = 0; y < 64 && bit < length * 8; ++y) {
-    const int64_t next = (choice & 64) ? DecodeCCITTRow2D(row.data(), data, length, true, 1 + (choice >> 7), bit,
-                                                          ref.data(), width)
-                                       : DecodeCCITTRow1D(row.data(), data, length, 1 + (choice >> 7), bit, width);
+    const int64_t next =
+        (choice & 64) ? DecodeCCITTRow2D(row.data(), data, length, true, 1 + (choice >> 7), bit, ref.data(), width)
+                      : DecodeCCITTRow1D(row.data(), data, length, 1 + (choice >> 7), bit, width);
     if (next <= bit) break;
     bit = next;
   }

@@ -44,7 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (format == pxPal8)
     for (int i = 0; i < 256; ++i) {
       const auto v = static_cast<uint8_t>(i * 37 + data[8]);
-      image.SetPaletteEntry(i, (flags & 1) ? TBGR{v, v, v} : TBGR{v, static_cast<uint8_t>(i), static_cast<uint8_t>(255 - v)});
+      image.SetPaletteEntry(
+          i, (flags & 1) ? TBGR{v, v, v} : TBGR{v, static_cast<uint8_t>(i), static_cast<uint8_t>(255 - v)});
     }
   const uint8_t* px = data + kHead;
   const size_t n = size - kHead;

@@ -90,8 +90,8 @@ constexpr int32_t pxcsRGB48LE = 6;       // R, G, B little-endian 16-bit words
 constexpr int32_t pxcsRGB48BE = 7;       // R, G, B big-endian 16-bit words
 
 class TIOParamsVals;
-using TPXConvertColorProc = void (*)(const void* source, int32_t sourceFormat, void* destination,
-                                     TIOParamsVals* params, int32_t count, int32_t destinationFormat);
+using TPXConvertColorProc = void (*)(const void* source, int32_t sourceFormat, void* destination, TIOParamsVals* params,
+                                     int32_t count, int32_t destinationFormat);
 // The default of ConvertColorHook. Converts count pixels of one row; the top
 // bit of sourceFormat is ignored. Pairs without a conversion write nothing;
 // the source is never changed.

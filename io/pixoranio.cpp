@@ -25,15 +25,9 @@ void ConvertRowColorSpace(const void* source, int32_t sourceFormat, void* destin
 
   if (destinationFormat == pxcsBGR) {
     switch (from) {
-      case pxcsRGB:
-        SwapRedBlueRow(s, d, count);
-        return;
-      case pxcsBGR:
-        std::memmove(d, s, n * 3);
-        return;
-      case pxcsCMYK:
-        CMYKRowToBGR(s, d, count);
-        return;
+      case pxcsRGB: SwapRedBlueRow(s, d, count); return;
+      case pxcsBGR: std::memmove(d, s, n * 3); return;
+      case pxcsCMYK: CMYKRowToBGR(s, d, count); return;
       case pxcsInvertedCMYK:
         // The inversion is done on a copy: the caller's row stays as it was.
         for (size_t i = 0; i < n; ++i, s += 4, d += 3) {
@@ -61,15 +55,12 @@ void ConvertRowColorSpace(const void* source, int32_t sourceFormat, void* destin
           d[0] = p.b, d[1] = p.g, d[2] = p.r;
         }
         return;
-      default:
-        return;
+      default: return;
     }
   }
   if (from != pxcsBGR) return;
   switch (destinationFormat) {
-    case pxcsCMYK:
-      BGRRowToCMYK(s, d, count);
-      return;
+    case pxcsCMYK: BGRRowToCMYK(s, d, count); return;
     case pxcsCIELab:
       for (size_t i = 0; i < n; ++i, s += 3, d += 3) {
         const TCIELab lab = RGBToCIELab(BGRToInt(TBGR{s[0], s[1], s[2]}));
@@ -79,8 +70,7 @@ void ConvertRowColorSpace(const void* source, int32_t sourceFormat, void* destin
     case pxcsGray8:
       for (size_t i = 0; i < n; ++i, s += 3, ++d) *d = static_cast<uint8_t>(BGRLuminance(TBGR{s[0], s[1], s[2]}));
       return;
-    default:
-      return;
+    default: return;
   }
 }
 

@@ -39,7 +39,6 @@ class TAVIReader;
 
 using TPXNotifyEvent = std::function<void(TObject* sender)>;
 
-
 // ---------------------------------------------------------------- stream headers
 
 // The 12-byte record in front of JPEG, PCX and TIFF data written with
@@ -68,10 +67,9 @@ int32_t ICOFileImageCount(const std::string& fileName);
 // changes its bitmap meanwhile is followed once the worker is done; a viewer
 // or image control that goes meanwhile stops the worker (Aborting) and is
 // waited for, and so is a viewer about to free or replace the bitmap the
-// worker uses (it tells its subscribers first, CallBitmapReleaseEvents). Streams handed to a stream operation must outlive it.
-// LoadFromBuffer runs on the caller's thread. The component may be freed
-// from its own worker's finishing event (it then waits only for the others),
-// but not while a viewer is attached.
+// worker uses (it tells its subscribers first, CallBitmapReleaseEvents). Streams handed to a stream operation must
+// outlive it. LoadFromBuffer runs on the caller's thread. The component may be freed from its own worker's finishing
+// event (it then waits only for the others), but not while a viewer is attached.
 class TPixoranIO : public TComponent, public TIOParamsOwner {
  public:
   explicit TPixoranIO(TComponent* owner = nullptr);

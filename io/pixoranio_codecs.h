@@ -64,13 +64,13 @@ enum TPXHeaderRule : uint8_t {
 // Which of the component's operations reach the record directly, and the
 // steps the load and save cores take around the filter.
 enum : uint16_t {
-  cfLoadFile = 0x0001,       // LoadFromFileFormat and loads by extension
-  cfLoadDetected = 0x0002,   // LoadFromStream after content detection
-  cfLoadStream = 0x0004,     // LoadFromStreamFormat
-  cfSave = 0x0008,           // SaveToStream and saves by extension
+  cfLoadFile = 0x0001,      // LoadFromFileFormat and loads by extension
+  cfLoadDetected = 0x0002,  // LoadFromStream after content detection
+  cfLoadStream = 0x0004,    // LoadFromStreamFormat
+  cfSave = 0x0008,          // SaveToStream and saves by extension
   cfAlphaFromReader = 0x0010,
   cfAlphaToWriter = 0x0020,
-  cfPNGBackground = 0x0040,   // the viewer background follows PNGBackground
+  cfPNGBackground = 0x0040,  // the viewer background follows PNGBackground
   cfNoAutoAdjustDPI = 0x0080,
   cfHeaderOnSuccess = 0x0100,  // the stream header is patched only after a successful write
   cfGIFBackground = 0x0200,    // the viewer background follows GIFTranspColor or GIFBackground
@@ -98,8 +98,8 @@ struct TPXFormatCodec {
   // as TGA; some formats load or save only.
   const char* LoadRoutes = nullptr;
   const char* SaveRoutes = nullptr;
-  TPXCodecReader Read = nullptr;    // nullptr: no filter yet, loads fail
-  TPXCodecWriter Write = nullptr;   // nullptr: no filter yet, saves fail
+  TPXCodecReader Read = nullptr;   // nullptr: no filter yet, loads fail
+  TPXCodecWriter Write = nullptr;  // nullptr: no filter yet, saves fail
   // Pixel formats the writer takes; the save core hands it a pxBGR24 copy
   // of any other.
   uint32_t WriterFormats = kPXWriter24;

@@ -39,9 +39,9 @@ std::string Hex2(uint8_t v) {
 }  // namespace
 
 struct TPixoranIO::TSaveSource {
-  TPXBitmap* Bitmap = nullptr;        // what the writer reads
-  std::unique_ptr<TPXBitmap> Copy;    // a converted copy, when one was needed
-  TPXBitmap* Alpha = nullptr;         // transparency handed to the writer
+  TPXBitmap* Bitmap = nullptr;      // what the writer reads
+  std::unique_ptr<TPXBitmap> Copy;  // a converted copy, when one was needed
+  TPXBitmap* Alpha = nullptr;       // transparency handed to the writer
 };
 
 struct TPixoranIO::THeaderInfo {
@@ -244,8 +244,7 @@ void TPixoranIO::SaveStreamBody(TStream& stream, int32_t fileType) {
   aborting_ = false;
   const TPXFormatCodec* codec = FindFormatCodec(fileType);
   TSaveSource source;
-  if (!codec || !codec->Write ||
-      !PrepareSaveSource(codec->WriterFormats, codec->Flags & cfAlphaToWriter, source)) {
+  if (!codec || !codec->Write || !PrepareSaveSource(codec->WriterFormats, codec->Flags & cfAlphaToWriter, source)) {
     aborting_ = true;
     return;
   }
@@ -365,14 +364,9 @@ void TPixoranIO::SaveStreamRegistry(TStream& stream, int32_t fileType) {
 void TPixoranIO::LoadFileOfType(const std::string& fileName, int32_t fileType) {
   const TPXFormatCodec* codec = FindFormatCodec(fileType);
   switch (codec ? codec->WholeFile : wfNone) {
-    case wfPicture:
-      ImportMetafile(fileName, -1, -1, true);
-      return;
-    case wfFirstFrame:
-      LoadAVIFileFirstFrame(fileName);
-      return;
-    case wfNone:
-      break;
+    case wfPicture: ImportMetafile(fileName, -1, -1, true); return;
+    case wfFirstFrame: LoadAVIFileFirstFrame(fileName); return;
+    case wfNone: break;
   }
   LoadFileBuiltin(fileName, fileType);
 }
@@ -431,28 +425,22 @@ void TPixoranIO::LoadFromStream(TStream& stream) {
   if (HandOff([this, s = &stream] { LoadFromStream(*s); })) return;
   const int32_t fileType = FindStreamFormat(stream);
   const TPXFormatCodec* codec = FindFormatCodec(fileType);
-  if (codec && (codec->Flags & cfLoadDetected))
-    LoadStreamBuiltin(stream, fileType);
-  else
-    RunOperation([&] { LoadStreamRegistry(stream, fileType); });
+  if (codec && (codec->Flags & cfLoadDetected)) LoadStreamBuiltin(stream, fileType);
+  else RunOperation([&] { LoadStreamRegistry(stream, fileType); });
 }
 
 void TPixoranIO::LoadFromStreamFormat(TStream& stream, int32_t fileType) {
   if (HandOff([this, s = &stream, fileType] { LoadFromStreamFormat(*s, fileType); })) return;
   const TPXFormatCodec* codec = FindFormatCodec(fileType);
-  if (codec && (codec->Flags & cfLoadStream))
-    LoadStreamBuiltin(stream, fileType);
-  else
-    RunOperation([&] { LoadStreamRegistry(stream, fileType); });
+  if (codec && (codec->Flags & cfLoadStream)) LoadStreamBuiltin(stream, fileType);
+  else RunOperation([&] { LoadStreamRegistry(stream, fileType); });
 }
 
 void TPixoranIO::SaveToStream(TStream& stream, int32_t fileType) {
   if (HandOff([this, s = &stream, fileType] { SaveToStream(*s, fileType); })) return;
   const TPXFormatCodec* codec = FindFormatCodec(fileType);
-  if (codec && (codec->Flags & cfSave))
-    SaveStreamBuiltin(stream, fileType);
-  else
-    RunOperation([&] { SaveStreamRegistry(stream, fileType); });
+  if (codec && (codec->Flags & cfSave)) SaveStreamBuiltin(stream, fileType);
+  else RunOperation([&] { SaveStreamRegistry(stream, fileType); });
 }
 
 void TPixoranIO::LoadFromBuffer(const void* buffer, int64_t size, int32_t fileType) {
@@ -461,10 +449,8 @@ void TPixoranIO::LoadFromBuffer(const void* buffer, int64_t size, int32_t fileTy
   TReadOnlyMemoryStream ms(buffer, buffer ? size : 0);
   RunOperation([&] {
     RunInner([&] {
-      if (fileType != ioUnknown)
-        LoadFromStreamFormat(ms, fileType);
-      else
-        LoadFromStream(ms);
+      if (fileType != ioUnknown) LoadFromStreamFormat(ms, fileType);
+      else LoadFromStream(ms);
     });
   });
 }

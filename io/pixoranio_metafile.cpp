@@ -103,19 +103,16 @@ void TPixoranIO::ImportMetafile(const std::string& fileName, int32_t width, int3
     if (withAlpha) {
       // Drawn again over an unlikely colour: what stays that colour is transparent.
       TPXBitmap* alpha = working_->GetAlphaChannel();
-      const bool keyed = alpha && DrawInBands(data, w, h, RGBColor(3, 2, 1), band, work, aborting_,
-                                              [&](int32_t y, const uint8_t* s) {
-                                                uint8_t* a = alpha->Scanline(y);
-                                                if (!a) return false;
-                                                for (int32_t x = 0; x < w; ++x, s += 3)
-                                                  a[x] = s[0] == 1 && s[1] == 2 && s[2] == 3 ? 0 : 255;
-                                                return true;
-                                              });
+      const bool keyed =
+          alpha && DrawInBands(data, w, h, RGBColor(3, 2, 1), band, work, aborting_, [&](int32_t y, const uint8_t* s) {
+            uint8_t* a = alpha->Scanline(y);
+            if (!a) return false;
+            for (int32_t x = 0; x < w; ++x, s += 3) a[x] = s[0] == 1 && s[1] == 2 && s[2] == 3 ? 0 : 255;
+            return true;
+          });
       if (aborting_) return;
-      if (keyed)
-        alpha->SyncFull();
-      else
-        working_->RemoveAlphaChannel();
+      if (keyed) alpha->SyncFull();
+      else working_->RemoveAlphaChannel();
     }
     TIOParamsVals& p = *params_;
     p.FileType = info.Enhanced ? 10 : 9;

@@ -40,7 +40,6 @@ void SetAt(std::array<T, N>& a, int index, T value) {
   if (index >= 0 && static_cast<size_t>(index) < N) a[index] = value;
 }
 
-
 template <class T>
 struct TIsOwned : std::false_type {};
 template <class T>
@@ -50,10 +49,8 @@ struct TIsOwned<std::unique_ptr<T>> : std::true_type {};
 template <class T, class V>
 void ResetField(T& field, V&& init) {
   if constexpr (TIsOwned<T>::value) {
-    if (field)
-      field->Clear();
-    else
-      field = std::make_unique<typename T::element_type>();
+    if (field) field->Clear();
+    else field = std::make_unique<typename T::element_type>();
   } else {
     field = std::forward<V>(init);
   }
@@ -61,10 +58,8 @@ void ResetField(T& field, V&& init) {
 
 template <class T>
 void CopyField(T& field, const T& source) {
-  if constexpr (TIsOwned<T>::value)
-    field->Assign(source.get());
-  else
-    field = source;
+  if constexpr (TIsOwned<T>::value) field->Assign(source.get());
+  else field = source;
 }
 
 }  // namespace
@@ -77,7 +72,7 @@ TIOParamsVals::~TIOParamsVals() = default;
 template <uint32_t Any, uint32_t None>
 void TIOParamsVals::ResetFields() {
 #define PX_PARAM(name, init, marks, ...) \
-  if constexpr (((marks) & Any) != 0 && ((marks) & (None | pfDefaultByHand)) == 0) ResetField(name, init);
+  if constexpr (((marks)&Any) != 0 && ((marks) & (None | pfDefaultByHand)) == 0) ResetField(name, init);
 #include "io/pixoranio_params_fields.h"
 #undef PX_PARAM
 }
@@ -85,7 +80,7 @@ void TIOParamsVals::ResetFields() {
 template <uint32_t Any>
 void TIOParamsVals::CopyFields(const TIOParamsVals& source) {
 #define PX_PARAM(name, init, marks, ...) \
-  if constexpr (((marks) & Any) != 0 && ((marks) & pfCopyByHand) == 0) CopyField(name, source.name);
+  if constexpr (((marks)&Any) != 0 && ((marks)&pfCopyByHand) == 0) CopyField(name, source.name);
 #include "io/pixoranio_params_fields.h"
 #undef PX_PARAM
 }
@@ -189,9 +184,7 @@ int32_t TIOParamsVals::GetEXIFISOSpeed(int index) const { return GetAt(EXIFISOSp
 void TIOParamsVals::SetEXIFISOSpeed(int index, int32_t value) { SetAt(EXIFISOSpeedRatings, index, value); }
 double TIOParamsVals::GetEXIFWhitePoint(int index) const { return GetAt(EXIFWhitePoint, index); }
 void TIOParamsVals::SetEXIFWhitePoint(int index, double value) { SetAt(EXIFWhitePoint, index, value); }
-double TIOParamsVals::GetEXIFPrimaryChromaticities(int index) const {
-  return GetAt(EXIFPrimaryChromaticities, index);
-}
+double TIOParamsVals::GetEXIFPrimaryChromaticities(int index) const { return GetAt(EXIFPrimaryChromaticities, index); }
 void TIOParamsVals::SetEXIFPrimaryChromaticities(int index, double value) {
   SetAt(EXIFPrimaryChromaticities, index, value);
 }

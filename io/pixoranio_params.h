@@ -53,7 +53,7 @@ constexpr std::array<int32_t, 16> DefaultICOBitCounts() {
 class TIOParamsVals {
  public:
   explicit TIOParamsVals(TIOParamsOwner* owner = nullptr);  // Init
-  ~TIOParamsVals();                                          // Done
+  ~TIOParamsVals();                                         // Done
   TIOParamsVals(const TIOParamsVals&) = delete;
   TIOParamsVals& operator=(const TIOParamsVals&) = delete;
 

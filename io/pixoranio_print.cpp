@@ -37,14 +37,9 @@ TRect PrintLayoutRect(const TPrintDevice& d, const TPrintLayoutArgs& a, int32_t 
       w = iw * k, h = ih * k;
       break;
     }
-    case pxpsStretchToPage:
-      w = availW, h = availH;
-      break;
-    case pxpsSpecified:
-      w = a.SpecWidth, h = a.SpecHeight;
-      break;
-    default:
-      return {};
+    case pxpsStretchToPage: w = availW, h = availH; break;
+    case pxpsSpecified: w = a.SpecWidth, h = a.SpecHeight; break;
+    default: return {};
   }
   if (!(w > 0) || !(h > 0)) return {};
   double top, left;
@@ -102,8 +97,8 @@ void TPixoranIO::PreviewPrintImage(TBitmap& bitmap, int32_t maxWidth, int32_t ma
     bitmap.SetSize(0, 0);
     return;
   }
-  const double scale = std::min((maxWidth - 5) / (device.PageWidth / 100.0),
-                                (maxHeight - 5) / (device.PageHeight / 100.0)) / 100.0;
+  const double scale =
+      std::min((maxWidth - 5) / (device.PageWidth / 100.0), (maxHeight - 5) / (device.PageHeight / 100.0)) / 100.0;
   const int32_t w = std::max(1, TruncClamped(device.PageWidth * scale));
   const int32_t h = std::max(1, TruncClamped(device.PageHeight * scale));
   bitmap.SetPixelFormat(pf24bit);
@@ -123,7 +118,8 @@ void TPixoranIO::PreviewPrintImage(TBitmap& bitmap, int32_t maxWidth, int32_t ma
   c.Pen.Mode = pmNot;
   c.Brush.Style = bsClear;
   c.Rectangle(Rect(TruncClamped(args.MarginLeft * scaled.DpiX), TruncClamped(args.MarginTop * scaled.DpiY),
-                   w - TruncClamped(args.MarginRight * scaled.DpiX), h - TruncClamped(args.MarginBottom * scaled.DpiY)));
+                   w - TruncClamped(args.MarginRight * scaled.DpiX),
+                   h - TruncClamped(args.MarginBottom * scaled.DpiY)));
   c.Pen = savedPen;
   c.Brush = savedBrush;
 }

@@ -184,8 +184,7 @@ void ReadJPEGMetadata(TIOParamsVals& params) {
 
     // EXIF: the first APP1 segment that reads as EXIF (an XMP one may come first).
     for (int32_t i = 0; i < markers.Count(); ++i) {
-      if (markers.MarkerType(i) != kAPP1 ||
-          !LoadEXIFFromAPP1(markers.MarkerData(i), markers.MarkerLength(i), params))
+      if (markers.MarkerType(i) != kAPP1 || !LoadEXIFFromAPP1(markers.MarkerData(i), markers.MarkerLength(i), params))
         continue;
       if (params.DpiX == 1 && params.DpiY == 1) {
         // Set directly: the EXIF fields keep the block's own values and unit.
@@ -225,11 +224,10 @@ bool WriteJPEGMetadata(TIOParamsVals& params) {
     // Other Photoshop resources of the segment stay; only a segment that
     // cannot be walked is replaced whole.
     std::vector<uint8_t> segment;
-    if (at >= 0 && ReplaceIPTCResource(markers.MarkerData(at), static_cast<size_t>(markers.MarkerLength(at)),
-                                       block, segment)) {
+    if (at >= 0 &&
+        ReplaceIPTCResource(markers.MarkerData(at), static_cast<size_t>(markers.MarkerLength(at)), block, segment)) {
       if (segment.size() > static_cast<size_t>(kPXMaxSegmentPayload)) return false;
-      if (segment.size() <= sizeof "Photoshop 3.0")
-        segment.clear();  // no resource left
+      if (segment.size() <= sizeof "Photoshop 3.0") segment.clear();  // no resource left
     } else {
       segment = block;
     }

@@ -167,8 +167,7 @@ class TPositionGuard {
   ~TPositionGuard() {
     try {
       s_.SetPosition(pos_);
-    } catch (...) {
-    }
+    } catch (...) {}
   }
   TPositionGuard(const TPositionGuard&) = delete;
   TPositionGuard& operator=(const TPositionGuard&) = delete;

@@ -47,10 +47,9 @@ constexpr uint16_t ppJ2000 = 512;
 // Filter shapes of registered formats. A reader reads from the stream's
 // position and reports failure through *progress.Aborting; a probe puts the
 // stream position back and answers whether the content is its format.
-using TPXReadFunction = void (*)(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params,
-                                 TPXProgressRec& progress, bool paramsOnly);
-using TPXWriteFunction = void (*)(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params,
-                                  TPXProgressRec& progress);
+using TPXReadFunction = void (*)(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
+                                 bool paramsOnly);
+using TPXWriteFunction = void (*)(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress);
 using TPXTryFunction = bool (*)(TStream& stream);
 
 // Names are kept to this many bytes (cut at a character boundary).

@@ -133,7 +133,7 @@ void TPXIPTCInfoList::Assign(const TPXIPTCInfoList* other) {
 namespace {
 
 // Photoshop's image-resource header in front of the IPTC resource of an APP13 segment.
-constexpr char kPhotoshopSignature[] = "Photoshop 3.0";  // followed by a zero byte
+constexpr char kPhotoshopSignature[] = "Photoshop 3.0";                 // followed by a zero byte
 constexpr size_t kPhotoshopSignatureSize = sizeof kPhotoshopSignature;  // with the zero
 constexpr uint16_t kIPTCResourceId = 0x0404;
 // Dataset lengths from here on take the extended form.
@@ -169,7 +169,7 @@ TResourceWalk WalkPhotoshopResources(const uint8_t* p, size_t n, F&& visit) {
     // Signature, id, name length: the smallest resource head is 12 bytes.
     if (n - pos < 12 || std::memcmp(p + pos, "8BIM", 4) != 0)
       return n - pos < 4 && std::all_of(p + pos, p + n, [](uint8_t b) { return b == 0; }) ? TResourceWalk::Done
-                                                                                        : TResourceWalk::Fault;
+                                                                                          : TResourceWalk::Fault;
     const uint16_t id = static_cast<uint16_t>((p[pos + 4] << 8) | p[pos + 5]);
     // Pascal name: length byte and text, padded to an even size.
     size_t nameField = 1 + static_cast<size_t>(p[pos + 6]);
@@ -280,12 +280,10 @@ void TPXIPTCInfoList::LoadFromBuffer(const void* data, int64_t length) {
   }
 }
 
-bool ReplaceIPTCResource(const uint8_t* p, size_t n, const std::vector<uint8_t>& iptcBlock,
-                         std::vector<uint8_t>& out) {
+bool ReplaceIPTCResource(const uint8_t* p, size_t n, const std::vector<uint8_t>& iptcBlock, std::vector<uint8_t>& out) {
   constexpr uint16_t kDigestResourceId = 0x0425;
   out.clear();
-  if (p == nullptr || n < kPhotoshopSignatureSize ||
-      std::memcmp(p, kPhotoshopSignature, kPhotoshopSignatureSize) != 0)
+  if (p == nullptr || n < kPhotoshopSignatureSize || std::memcmp(p, kPhotoshopSignature, kPhotoshopSignatureSize) != 0)
     return false;
   if (!iptcBlock.empty() && (iptcBlock.size() < kPhotoshopSignatureSize ||
                              std::memcmp(iptcBlock.data(), kPhotoshopSignature, kPhotoshopSignatureSize) != 0))
@@ -448,8 +446,7 @@ std::unique_ptr<TPXImagingObject> MakeObject(const uint8_t* attributes, const TB
     if (const auto* dib = FindBlock(mark, defaults, "OiDIB")) {
       // The DIB is read only when its header, palette and rows lie in the block.
       auto image = std::make_unique<TPXBitmap>();
-      if (!dib->Data.empty() &&
-          DIBToBitmap(dib->Data.data(), static_cast<int64_t>(dib->Data.size()), *image) != 0)
+      if (!dib->Data.empty() && DIBToBitmap(dib->Data.data(), static_cast<int64_t>(dib->Data.size()), *image) != 0)
         obj->Image = std::move(image);
     }
   } else if (IsLine(type)) {
@@ -475,8 +472,8 @@ std::unique_ptr<TPXImagingObject> MakeObject(const uint8_t* attributes, const TB
       // says nothing, and the height stays as it is.
       if (scale != 0) {
         const double dpi = ScreenLogicalDpiY();
-        obj->SetAttrInt(kFontHeightOffset,
-                        RoundToInt32(kPointScale / scale / dpi * -static_cast<double>(obj->AttrInt(kFontHeightOffset))));
+        obj->SetAttrInt(kFontHeightOffset, RoundToInt32(kPointScale / scale / dpi *
+                                                        -static_cast<double>(obj->AttrInt(kFontHeightOffset))));
       }
     }
   }
@@ -535,8 +532,8 @@ void TPXImagingAnnot::LoadFromStandardBuffer(const void* data, int64_t size) {
       const auto* name = reinterpret_cast<const char*>(p + pos);
       const size_t contentSize = GetLE32(p + pos + 8);
       if (contentSize > n - pos - blockHeader) break;
-      PutBlock(type == kAnnotDefaultBlock ? defaults : mark, std::string(name, strnlen(name, 8)),
-               p + pos + blockHeader, contentSize);
+      PutBlock(type == kAnnotDefaultBlock ? defaults : mark, std::string(name, strnlen(name, 8)), p + pos + blockHeader,
+               contentSize);
       pos += blockHeader + contentSize;
     } else {
       if (recordSize > n - pos) break;
@@ -596,8 +593,7 @@ void TPXImagingAnnot::SaveToStandardBuffer(std::vector<uint8_t>& buffer) const {
           -static_cast<int64_t>(RoundToInt32(static_cast<double>(height) * kWrittenScale * dpiY / kPointScale)));
       for (int b = 0; b < 4; ++b) out[attrAt + kFontHeightOffset + b] = static_cast<uint8_t>(fileHeight >> (8 * b));
     }
-    for (const auto& b : obj.OtherBlocks)
-      PutNamedBlock(out, kAnnotMarkBlock, b.Name, b.Data.data(), b.Data.size());
+    for (const auto& b : obj.OtherBlocks) PutNamedBlock(out, kAnnotMarkBlock, b.Name, b.Data.data(), b.Data.size());
     PutNamedText(out, kAnnotMarkBlock, "OiGroup", "0");
     PutNamedText(out, kAnnotMarkBlock, "OiIndex", std::to_string(i));
   }

@@ -137,14 +137,9 @@ void TPixoranMIO::ViewChanged(int32_t kind, int32_t index) {
       inserted_ = params_[static_cast<size_t>(at)];
       break;
     }
-    case pxmcDeleted:
-      DeleteParams(index);
-      break;
-    case pxmcCleared:
-      params_.clear();
-      break;
-    default:
-      break;
+    case pxmcDeleted: DeleteParams(index); break;
+    case pxmcCleared: params_.clear(); break;
+    default: break;
   }
 }
 
@@ -374,7 +369,8 @@ void TPixoranMIO::LoadGIFFrames(TStream& stream) {
       out.Image = &frame;
     }
     // A frame without a delay keeps the one before it.
-    if (rec.GIFDelayTime >= 1) lastDelay = static_cast<int32_t>(std::min<int64_t>(int64_t{rec.GIFDelayTime} * 10, INT32_MAX));
+    if (rec.GIFDelayTime >= 1)
+      lastDelay = static_cast<int32_t>(std::min<int64_t>(int64_t{rec.GIFDelayTime} * 10, INT32_MAX));
     out.Delay = lastDelay;
     return frames;
   });

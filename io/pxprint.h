@@ -22,16 +22,16 @@ struct TPrintLayoutArgs {
 };
 
 struct TPrintDevice {
-  int32_t DpiX = 0, DpiY = 0;               // device pixels per inch
-  int32_t PageWidth = 0, PageHeight = 0;    // printable size in device pixels
+  int32_t DpiX = 0, DpiY = 0;             // device pixels per inch
+  int32_t PageWidth = 0, PageHeight = 0;  // printable size in device pixels
 };
 
 // Where the image goes on the page, in device pixels. An empty rectangle
 // when the page has no size, the margins leave no area, or the mode is
 // unknown. The image's resolution counts only in the normal mode (1 or less
 // takes the device's).
-TRect PrintLayoutRect(const TPrintDevice& device, const TPrintLayoutArgs& args, int32_t imageWidth,
-                      int32_t imageHeight, int32_t imageDpiX, int32_t imageDpiY);
+TRect PrintLayoutRect(const TPrintDevice& device, const TPrintLayoutArgs& args, int32_t imageWidth, int32_t imageHeight,
+                      int32_t imageDpiX, int32_t imageDpiY);
 
 // The dialogs the I/O component shows live above it: the dialogs layer sets
 // these at start-up. Unset, the calls answer as if cancelled.
@@ -41,8 +41,8 @@ struct TPXDialogHooks {
   // (component, pages): true when accepted.
   std::function<bool(TPixoranIO&, uint32_t)> Previews;
   // (component, initial folder, two strings, file name out, filter index, always animate, save).
-  std::function<void(TPixoranIO&, const std::string&, const std::string&, const std::string&, std::string&,
-                     int32_t, bool, bool)>
+  std::function<void(TPixoranIO&, const std::string&, const std::string&, const std::string&, std::string&, int32_t,
+                     bool, bool)>
       FileDialog;
 };
 TPXDialogHooks& PXDialogHooks();

@@ -17,7 +17,17 @@ namespace pixoran {
 
 // Pages in the order of the dialog's page control.
 enum TIOPreviewPage : int32_t {
-  ppgJPEG1 = 0, ppgJPEG2, ppgTIFF1, ppgTIFF2, ppgGIF1, ppgGIF2, ppgBMP1, ppgPCX1, ppgPNG1, ppgTGA1, ppgJ20001,
+  ppgJPEG1 = 0,
+  ppgJPEG2,
+  ppgTIFF1,
+  ppgTIFF2,
+  ppgGIF1,
+  ppgGIF2,
+  ppgBMP1,
+  ppgPCX1,
+  ppgPNG1,
+  ppgTGA1,
+  ppgJ20001,
   ppgCount
 };
 
@@ -29,7 +39,8 @@ struct TSaveField {
   TSaveFieldMember Member;
 };
 // The field of a record member, named as the member.
-#define PX_SAVE_FIELD(name) ::pixoran::TSaveField{#name, &::pixoran::TIOParamsVals::name}
+#define PX_SAVE_FIELD(name) \
+  ::pixoran::TSaveField { #name, &::pixoran::TIOParamsVals::name }
 
 // An entry of a colour-depth list: its caption and the bits per sample and
 // samples per pixel it stands for. Samples 0: the page writes the bits alone.
@@ -50,9 +61,9 @@ struct TSavePageInfo {
   const char* Name;   // object name of the page
   const char* Title;  // tab caption
   TSavePageMode Mode;
-  uint16_t Flag;          // the page flag that asks for it (ppJPEG ...)
-  int32_t FileType;       // what OK sets the record's file type to
-  int32_t OtherFileType;  // a second file type the page serves, 0 for none
+  uint16_t Flag;                       // the page flag that asks for it (ppJPEG ...)
+  int32_t FileType;                    // what OK sets the record's file type to
+  int32_t OtherFileType;               // a second file type the page serves, 0 for none
   std::span<const TSaveField> Fields;  // written on OK, besides the file type
   std::span<const TSaveDepth> Depths;  // the colour list, empty when the page has none
 };

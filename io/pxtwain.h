@@ -25,7 +25,7 @@ struct TPXTwainIdentity {
 using TPXTwainEntryPoint = void (*)();
 
 struct TPXTwainLink {
-  int32_t SourceManagerState = 1;  // 1 not loaded, 2 loaded and kept
+  int32_t SourceManagerState = 1;       // 1 not loaded, 2 loaded and kept
   void* SourceManagerModule = nullptr;  // a dlopen handle
   TPXTwainEntryPoint EntryPoint = nullptr;
   TPXTwainIdentity AppId;

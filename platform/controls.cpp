@@ -234,10 +234,8 @@ class TControlWidget : public QWidget {
       return;
     }
     const QPoint at = ClientPoint(e->position());
-    if (control_->MouseWheel(ShiftOf(e->modifiers(), e->buttons()), delta, at.x(), at.y()))
-      e->accept();
-    else
-      e->ignore();
+    if (control_->MouseWheel(ShiftOf(e->modifiers(), e->buttons()), delta, at.x(), at.y())) e->accept();
+    else e->ignore();
   }
 
   void keyPressEvent(QKeyEvent* e) override {
@@ -275,7 +273,8 @@ class TControlWidget : public QWidget {
     switch (query) {
       case Qt::ImEnabled: return true;
       case Qt::ImCursorRectangle:
-        return QRect(st.Caret.Left + f, st.Caret.Top + f, std::max(1, st.Caret.Width()), std::max(1, st.Caret.Height()));
+        return QRect(st.Caret.Left + f, st.Caret.Top + f, std::max(1, st.Caret.Width()),
+                     std::max(1, st.Caret.Height()));
       case Qt::ImSurroundingText:
         return QString::fromUcs4(st.Surrounding.data(), static_cast<qsizetype>(st.Surrounding.size()));
       case Qt::ImCursorPosition: return Utf16Index(st.Surrounding, st.CaretPos);
@@ -324,7 +323,8 @@ class TControlWidget : public QWidget {
     const int f = control_->FrameWidth();
     const int ext = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
     const TColor c = ColorToRGB(clBtnFace);
-    p.fillRect(QRect(width() - f - ext, height() - f - ext, ext, ext), QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF));
+    p.fillRect(QRect(width() - f - ext, height() - f - ext, ext, ext),
+               QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF));
   }
 
   static QColor Q(TColor c) {
@@ -365,10 +365,10 @@ class TControlWidget : public QWidget {
 namespace {
 Qt::CursorShape ShapeOf(TCursorShape s) {
   static const Qt::CursorShape kShapes[] = {
-      Qt::ArrowCursor,       Qt::CrossCursor,    Qt::IBeamCursor,    Qt::WaitCursor,      Qt::BusyCursor,
-      Qt::ForbiddenCursor,   Qt::PointingHandCursor, Qt::OpenHandCursor, Qt::ClosedHandCursor, Qt::SizeAllCursor,
-      Qt::SizeHorCursor,     Qt::SizeVerCursor,  Qt::SizeFDiagCursor, Qt::SizeBDiagCursor, Qt::WhatsThisCursor,
-      Qt::UpArrowCursor,     Qt::BlankCursor,    Qt::DragCopyCursor, Qt::DragMoveCursor,  Qt::DragLinkCursor};
+      Qt::ArrowCursor,     Qt::CrossCursor,        Qt::IBeamCursor,     Qt::WaitCursor,       Qt::BusyCursor,
+      Qt::ForbiddenCursor, Qt::PointingHandCursor, Qt::OpenHandCursor,  Qt::ClosedHandCursor, Qt::SizeAllCursor,
+      Qt::SizeHorCursor,   Qt::SizeVerCursor,      Qt::SizeFDiagCursor, Qt::SizeBDiagCursor,  Qt::WhatsThisCursor,
+      Qt::UpArrowCursor,   Qt::BlankCursor,        Qt::DragCopyCursor,  Qt::DragMoveCursor,   Qt::DragLinkCursor};
   const auto i = static_cast<size_t>(s);
   return i < sizeof(kShapes) / sizeof(kShapes[0]) ? kShapes[i] : Qt::ArrowCursor;
 }
@@ -376,12 +376,26 @@ Qt::CursorShape ShapeOf(TCursorShape s) {
 // One table from cursor number to shape: the standard numbers, then what
 // programs register. UI thread only, like the controls that read it.
 std::map<TCursor, TCursorShape>& CursorTable() {
-  static std::map<TCursor, TCursorShape> table = {
-      {crDefault, cshArrow},     {crNone, cshBlank},         {crArrow, cshArrow},       {crCross, cshCross},
-      {crIBeam, cshIBeam},       {crSizeNESW, cshSizeBDiag}, {crSizeNS, cshSizeVer},    {crSizeNWSE, cshSizeFDiag},
-      {crSizeWE, cshSizeHor},    {crUpArrow, cshUpArrow},    {crHourGlass, cshWait},    {crDrag, cshDragMove},
-      {crNoDrop, cshForbidden},  {crHSplit, cshSizeHor},     {crVSplit, cshSizeVer},    {crNo, cshForbidden},
-      {crAppStart, cshBusy},     {crHelp, cshWhatsThis},     {crHandPoint, cshPointingHand}, {crSizeAll, cshSizeAll}};
+  static std::map<TCursor, TCursorShape> table = {{crDefault, cshArrow},
+                                                  {crNone, cshBlank},
+                                                  {crArrow, cshArrow},
+                                                  {crCross, cshCross},
+                                                  {crIBeam, cshIBeam},
+                                                  {crSizeNESW, cshSizeBDiag},
+                                                  {crSizeNS, cshSizeVer},
+                                                  {crSizeNWSE, cshSizeFDiag},
+                                                  {crSizeWE, cshSizeHor},
+                                                  {crUpArrow, cshUpArrow},
+                                                  {crHourGlass, cshWait},
+                                                  {crDrag, cshDragMove},
+                                                  {crNoDrop, cshForbidden},
+                                                  {crHSplit, cshSizeHor},
+                                                  {crVSplit, cshSizeVer},
+                                                  {crNo, cshForbidden},
+                                                  {crAppStart, cshBusy},
+                                                  {crHelp, cshWhatsThis},
+                                                  {crHandPoint, cshPointingHand},
+                                                  {crSizeAll, cshSizeAll}};
   return table;
 }
 }  // namespace
@@ -823,8 +837,7 @@ void CopyRect24To32(const TBitmap& source, TBitmap& dest, const TRect& r) {
   const int b = std::min({r.Bottom, source.Height(), dest.Height()});
   if (rr <= l || b <= t || source.PixelFormat() != pf24bit || dest.PixelFormat() != pf32bit) return;
   for (int y = t; y < b; ++y)
-    rowTo32(source.ScanLine(y) + 3 * static_cast<size_t>(l), reinterpret_cast<uint32_t*>(dest.ScanLine(y)) + l,
-            rr - l);
+    rowTo32(source.ScanLine(y) + 3 * static_cast<size_t>(l), reinterpret_cast<uint32_t*>(dest.ScanLine(y)) + l, rr - l);
 }
 
 void TCustomControl::PaintWindow(QPainter& painter, const TRect& area) {
@@ -911,10 +924,8 @@ void TTimer::SetInterval(uint32_t ms) {
 }
 
 void TTimer::Apply() {
-  if (enabled_ && interval_ > 0)
-    timer_->start(static_cast<int>(std::min<uint32_t>(interval_, INT32_MAX)));
-  else
-    timer_->stop();
+  if (enabled_ && interval_ > 0) timer_->start(static_cast<int>(std::min<uint32_t>(interval_, INT32_MAX)));
+  else timer_->stop();
 }
 
 }  // namespace pixoran

@@ -31,21 +31,38 @@ enum TScrollCode : int32_t {
   scThumbTrack = 5,     // thumb being dragged, now at Pos
   scTop = 6,
   scBottom = 7,
-  scEndScroll = 8,      // the user's action is over
+  scEndScroll = 8,  // the user's action is over
 };
 
 // Cursors: the framework's standard numbers (0 and below), and numbers a
 // program registers for its own with SetScreenCursor.
 using TCursor = int32_t;
-constexpr TCursor crDefault = 0, crNone = -1, crArrow = -2, crCross = -3, crIBeam = -4, crSizeNESW = -6,
-                  crSizeNS = -7, crSizeNWSE = -8, crSizeWE = -9, crUpArrow = -10, crHourGlass = -11, crDrag = -12,
-                  crNoDrop = -13, crHSplit = -14, crVSplit = -15, crNo = -18, crAppStart = -19, crHelp = -20,
-                  crHandPoint = -21, crSizeAll = -22;
+constexpr TCursor crDefault = 0, crNone = -1, crArrow = -2, crCross = -3, crIBeam = -4, crSizeNESW = -6, crSizeNS = -7,
+                  crSizeNWSE = -8, crSizeWE = -9, crUpArrow = -10, crHourGlass = -11, crDrag = -12, crNoDrop = -13,
+                  crHSplit = -14, crVSplit = -15, crNo = -18, crAppStart = -19, crHelp = -20, crHandPoint = -21,
+                  crSizeAll = -22;
 // Shapes a registered cursor may take (the platform's own cursor images).
 enum TCursorShape : uint8_t {
-  cshArrow, cshCross, cshIBeam, cshWait, cshBusy, cshForbidden, cshPointingHand, cshOpenHand, cshClosedHand,
-  cshSizeAll, cshSizeHor, cshSizeVer, cshSizeFDiag, cshSizeBDiag, cshWhatsThis, cshUpArrow, cshBlank,
-  cshDragCopy, cshDragMove, cshDragLink
+  cshArrow,
+  cshCross,
+  cshIBeam,
+  cshWait,
+  cshBusy,
+  cshForbidden,
+  cshPointingHand,
+  cshOpenHand,
+  cshClosedHand,
+  cshSizeAll,
+  cshSizeHor,
+  cshSizeVer,
+  cshSizeFDiag,
+  cshSizeBDiag,
+  cshWhatsThis,
+  cshUpArrow,
+  cshBlank,
+  cshDragCopy,
+  cshDragMove,
+  cshDragLink
 };
 // Registers (or replaces) cursor number id; standard numbers cannot be
 // replaced. Unknown numbers show the arrow.
@@ -93,7 +110,7 @@ constexpr TControlStyle csNeedsBorderPaint = 0x20000;
 // Window-creation parameters a control adjusts in AdjustWindowStyle. Of the
 // window styles only the two frames are honoured; of the class styles the
 // two redraw bits (without them a resize repaints only the gained area).
-constexpr uint32_t wsBorder = 0x00800000;       // 1-pixel line frame
+constexpr uint32_t wsBorder = 0x00800000;        // 1-pixel line frame
 constexpr uint32_t wsExClientEdge = 0x00000200;  // 2-pixel sunken frame
 constexpr uint32_t wcsVRedraw = 0x0001;
 constexpr uint32_t wcsHRedraw = 0x0002;
@@ -120,8 +137,8 @@ enum TMouseButton { mbLeft = 0, mbRight = 1, mbMiddle = 2 };
 // Virtual-key codes of the keys the controls look at; letters and digits
 // are their upper-case ASCII codes, F1 to F12 are 112 to 123.
 constexpr int vkBack = 8, vkTab = 9, vkReturn = 13, vkShift = 16, vkControl = 17, vkMenu = 18, vkEscape = 27,
-              vkSpace = 32, vkPrior = 33, vkNext = 34, vkEnd = 35, vkHome = 36, vkLeft = 37, vkUp = 38,
-              vkRight = 39, vkDown = 40, vkInsert = 45, vkDelete = 46, vkF1 = 112;
+              vkSpace = 32, vkPrior = 33, vkNext = 34, vkEnd = 35, vkHome = 36, vkLeft = 37, vkUp = 38, vkRight = 39,
+              vkDown = 40, vkInsert = 45, vkDelete = 46, vkF1 = 112;
 
 // The virtual-key code of a Qt key number (0 for keys without one).
 int VirtualKeyFromQtKey(int qtKey);
@@ -253,10 +270,10 @@ class TWinControl : public TComponent {
   void SetInputMethodEnabled(bool value);
   bool InputMethodEnabled() const { return imEnabled_; }
   struct TInputMethodState {
-    TRect Caret;              // client coordinates
+    TRect Caret;                 // client coordinates
     std::u32string Surrounding;  // text around the caret
-    int32_t CaretPos = 0;     // in Surrounding
-    int32_t AnchorPos = 0;    // other end of the selection in Surrounding
+    int32_t CaretPos = 0;        // in Surrounding
+    int32_t AnchorPos = 0;       // other end of the selection in Surrounding
   };
 
  protected:

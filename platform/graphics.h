@@ -61,7 +61,16 @@ class TBitmap;
 
 // Brush styles: a solid fill, none, or a hatch in the brush colour over the
 // canvas's background colour.
-enum TBrushStyle : uint8_t { bsSolid, bsClear, bsHorizontal, bsVertical, bsFDiagonal, bsBDiagonal, bsCross, bsDiagCross };
+enum TBrushStyle : uint8_t {
+  bsSolid,
+  bsClear,
+  bsHorizontal,
+  bsVertical,
+  bsFDiagonal,
+  bsBDiagonal,
+  bsCross,
+  bsDiagCross
+};
 struct TBrush {
   TColor Color = clWhite;
   TBrushStyle Style = bsSolid;
@@ -82,7 +91,7 @@ struct TPen {
 };
 struct TFont {
   std::string Name = "Noto Sans CJK SC";
-  int Size = 10;  // points
+  int Size = 10;   // points
   int Height = 0;  // pixels; when above 0 it decides instead of Size
   TColor Color = clBlack;
   bool Bold = false, Italic = false, Underline = false, StrikeOut = false;

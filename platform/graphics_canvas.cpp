@@ -51,11 +51,9 @@ void TCanvas::SetClipRect(const TRect* clip) {
 
 TRect TCanvas::ClipRect() const {
   if (clipped_) return clip_;
-  if (external_ && external_->device())
-    return Rect(0, 0, external_->device()->width(), external_->device()->height());
+  if (external_ && external_->device()) return Rect(0, 0, external_->device()->width(), external_->device()->height());
   return Rect(0, 0, owner_.Width(), owner_.Height());
 }
-
 
 void TCanvas::FillRect(const TRect& r) {
   if (Brush.Style == bsClear || r.Width() <= 0 || r.Height() <= 0) return;
@@ -299,10 +297,8 @@ void TCanvas::GradientFill(const TRect& r, TColor colour1, TColor colour2, bool 
         return n > 1 ? ca + (cb - ca) * i / (n - 1) : ca;
       };
       const QColor c(mix(0), mix(8), mix(16));
-      if (vertical)
-        p.fillRect(QRect(r.Left, r.Top + i, r.Width(), 1), c);
-      else
-        p.fillRect(QRect(r.Left + i, r.Top, 1, r.Height()), c);
+      if (vertical) p.fillRect(QRect(r.Left, r.Top + i, r.Width(), 1), c);
+      else p.fillRect(QRect(r.Left + i, r.Top, 1, r.Height()), c);
     }
   });
 }

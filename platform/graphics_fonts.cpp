@@ -45,10 +45,8 @@ void FontFromLogFont(const TPXLogFont& lf, TFont& font) {
   font.Height = 0;
   font.CellHeight = 0;
   font.Size = 10;
-  if (lf.Height < 0)
-    font.Height = lf.Height == INT32_MIN ? INT32_MAX : -lf.Height;
-  else if (lf.Height > 0)
-    font.CellHeight = lf.Height;
+  if (lf.Height < 0) font.Height = lf.Height == INT32_MIN ? INT32_MAX : -lf.Height;
+  else if (lf.Height > 0) font.CellHeight = lf.Height;
   font.Bold = lf.Weight >= 700;
   font.Italic = lf.Italic != 0;
   font.Underline = lf.Underline != 0;
@@ -60,12 +58,9 @@ void FontFromLogFont(const TPXLogFont& lf, TFont& font) {
 
 TPXLogFont LogFontFromFont(const TFont& font) {
   TPXLogFont lf;
-  if (font.CellHeight > 0)
-    lf.Height = font.CellHeight;
-  else if (font.Height > 0)
-    lf.Height = -font.Height;
-  else
-    lf.Height = PointsToLogHeight(font.Size);
+  if (font.CellHeight > 0) lf.Height = font.CellHeight;
+  else if (font.Height > 0) lf.Height = -font.Height;
+  else lf.Height = PointsToLogHeight(font.Size);
   lf.Weight = font.Bold ? 700 : 400;
   lf.Italic = font.Italic;
   lf.Underline = font.Underline;
@@ -133,11 +128,11 @@ static int FontPixelSize(const TFont& f) {
   return std::min(-PointsToLogHeight(std::max(1, f.Size)), kMax);
 }
 
-
 // Blends a premultiplied picture into the bitmap at (left, top); false for
 // formats it does not know (painted through Qt instead).
 static bool BlendPremultiplied(QImage& dst, const QImage& src, const QRect& from, int left, int top,
-                               const std::vector<std::pair<int, int>>* rowSpans = nullptr, const QColor* tint = nullptr) {
+                               const std::vector<std::pair<int, int>>* rowSpans = nullptr,
+                               const QColor* tint = nullptr) {
   const unsigned tr = tint ? tint->red() : 0, tg = tint ? tint->green() : 0, tb = tint ? tint->blue() : 0;
   const bool bgr = dst.format() == QImage::Format_BGR888;
   const bool rgb32 = dst.format() == QImage::Format_RGB32 || dst.format() == QImage::Format_ARGB32;
@@ -234,7 +229,7 @@ void TCanvas::TextOut(int x, int y, const std::string& utf8) {
     // same texts again.
     struct TPicture {
       QImage Picture;
-      QRect Box;  // relative to the text's point
+      QRect Box;                              // relative to the text's point
       std::vector<std::pair<int, int>> Rows;  // per row, the columns from the first to past the last inked pixel
     };
     thread_local std::unordered_map<std::string, TPicture> pictures;
@@ -251,7 +246,8 @@ void TCanvas::TextOut(int x, int y, const std::string& utf8) {
       const int pad = m->height() / 2 + 2;
       QTransform t;
       if (angle != 0.0) t.rotate(angle);
-      fresh.Box = t.mapRect(QRectF(dx - pad, base - m->ascent() - pad, w + 2 * pad, m->height() + 2 * pad)).toAlignedRect();
+      fresh.Box =
+          t.mapRect(QRectF(dx - pad, base - m->ascent() - pad, w + 2 * pad, m->height() + 2 * pad)).toAlignedRect();
       if (static_cast<int64_t>(fresh.Box.width()) * fresh.Box.height() <= (1 << 22)) {
         fresh.Picture = QImage(fresh.Box.size(), QImage::Format_ARGB32_Premultiplied);
         fresh.Picture.fill(0);

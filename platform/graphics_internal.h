@@ -26,7 +26,6 @@ Qt::BrushStyle HatchOf(TBrushStyle s);
 
 }  // namespace graphics_internal
 
-
 // QPainter cannot paint on indexed images: such bitmaps are painted through
 // a true-colour copy mapped back to their own palette.
 template <typename Fn>

@@ -180,8 +180,7 @@ void TCanvas::Ellipse(const TRect& box) {
 }
 
 void TCanvas::Arc(const TRect& box, int xs, int ys, int xe, int ye) {
-  if (Pen.Style == psClear || box.Width() <= 0 || box.Height() <= 0 || box.Width() > 200000 ||
-      box.Height() > 200000)
+  if (Pen.Style == psClear || box.Width() <= 0 || box.Height() <= 0 || box.Width() > 200000 || box.Height() > 200000)
     return;
   const double cx = (box.Left + box.Right) / 2.0, cy = (box.Top + box.Bottom) / 2.0;
   constexpr double kTwoPi = 6.283185307179586;
@@ -230,7 +229,8 @@ void TCanvas::Polyline(const TPoint* points, int count) {
     const int w = std::min(Pen.Width, 100000), lo = w / 2;
     for (int i = 1; i + 1 < count; ++i) {
       const TEllipseRows e(points[i].X - lo, points[i].Y - lo, points[i].X - lo + w, points[i].Y - lo + w);
-      for (int k = 0; k < e.Rows(); ++k) Span(e.Top + k, e.Lo[static_cast<size_t>(k)], e.Hi[static_cast<size_t>(k)], Pen.Color, pmCopy);
+      for (int k = 0; k < e.Rows(); ++k)
+        Span(e.Top + k, e.Lo[static_cast<size_t>(k)], e.Hi[static_cast<size_t>(k)], Pen.Color, pmCopy);
     }
   }
 }
@@ -242,7 +242,8 @@ void TCanvas::Polygon(const TPoint* points, int count) {
       // Even-odd scan conversion: a pixel is filled when its centre lies
       // inside, so the right and bottom edges stay out, as in the framework's fills.
       int64_t top = points[0].Y, bottom = points[0].Y;
-      for (int i = 1; i < count; ++i) top = std::min<int64_t>(top, points[i].Y), bottom = std::max<int64_t>(bottom, points[i].Y);
+      for (int i = 1; i < count; ++i)
+        top = std::min<int64_t>(top, points[i].Y), bottom = std::max<int64_t>(bottom, points[i].Y);
       const TRect c = ClipRect();
       top = std::max<int64_t>(top, std::max(c.Top, 0));
       bottom = std::min<int64_t>(bottom, std::min<int64_t>(c.Bottom, owner_.Height()));

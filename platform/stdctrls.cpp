@@ -23,10 +23,8 @@ QColor Q(TColor c) {
 }
 QFont ToQ(const TFont& f) {
   QFont q(QString::fromStdString(f.Name));
-  if (f.Height > 0)
-    q.setPixelSize(f.Height);
-  else
-    q.setPointSize(std::max(1, f.Size));
+  if (f.Height > 0) q.setPixelSize(f.Height);
+  else q.setPointSize(std::max(1, f.Size));
   q.setBold(f.Bold);
   q.setItalic(f.Italic);
   q.setUnderline(f.Underline);
@@ -91,7 +89,9 @@ TEdit::~TEdit() {
 
 std::string TEdit::Text() const { return edit_->text().toStdString(); }
 
-void TEdit::SetText(const std::string& utf8) { edit_->setText(QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()))); }
+void TEdit::SetText(const std::string& utf8) {
+  edit_->setText(QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())));
+}
 
 void TEdit::SetFont(const TFont& font) {
   font_ = font;
@@ -113,7 +113,8 @@ void TEdit::SetBorderStyle(TBorderStyle style) { edit_->setFrame(style != bsNone
 void TEdit::Undo() { edit_->undo(); }
 
 int TEdit::TextWidth(const std::string& utf8) const {
-  return QFontMetrics(edit_->font()).horizontalAdvance(QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())));
+  return QFontMetrics(edit_->font())
+      .horizontalAdvance(QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())));
 }
 
 void TEdit::KeyDown(int& key, TShiftState shift) {

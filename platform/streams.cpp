@@ -148,7 +148,8 @@ bool TFileStream::CopyWholeFileFrom(TFileStream& source) {
     // No kernel copy here (another file system, an old kernel): plain copy.
     std::vector<uint8_t> buf(1 << 20);
     while (in < size) {
-      const ssize_t n = ::pread(source.fd_, buf.data(), static_cast<size_t>(std::min<int64_t>(buf.size(), size - in)), in);
+      const ssize_t n =
+          ::pread(source.fd_, buf.data(), static_cast<size_t>(std::min<int64_t>(buf.size(), size - in)), in);
       if (n <= 0) return false;
       if (::pwrite(fd_, buf.data(), static_cast<size_t>(n), in) != n) return false;
       in += n;
@@ -181,7 +182,8 @@ int64_t TMemoryStream::Write(const void* buffer, int64_t count) {
         pos_ = end;
         return count;
       }
-      if (static_cast<uint64_t>(end) > data_.capacity()) data_.reserve(static_cast<size_t>(std::max<int64_t>(end, static_cast<int64_t>(data_.capacity()) * 3 / 2)));
+      if (static_cast<uint64_t>(end) > data_.capacity())
+        data_.reserve(static_cast<size_t>(std::max<int64_t>(end, static_cast<int64_t>(data_.capacity()) * 3 / 2)));
       data_.resize(static_cast<size_t>(end));
     } catch (const std::bad_alloc&) {
       return 0;

@@ -73,7 +73,9 @@ int64_t FileSizeByName(const std::string& path) {
 
 bool DeleteFileByName(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
-bool RenameFileReplacing(const std::string& from, const std::string& to) { return ::rename(from.c_str(), to.c_str()) == 0; }
+bool RenameFileReplacing(const std::string& from, const std::string& to) {
+  return ::rename(from.c_str(), to.c_str()) == 0;
+}
 
 std::string ProgramDirectory() {
   char buf[PATH_MAX + 1];

@@ -58,17 +58,16 @@ bool TUIThreadPoster::Post(std::function<void()> call) const {
     state_->Queue.push_back(std::move(call));
   }
   std::shared_ptr<TState> state = state_;
-  QMetaObject::invokeMethod(app, [state] { RunNext(*state); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      app, [state] { RunNext(*state); }, Qt::QueuedConnection);
   return true;
 }
 
 void TUIThreadPoster::RunOrPost(std::function<void()> call) const {
   if (!call) return;
   // Without an application there is no other thread to hand it to.
-  if (IsUIThread() || QCoreApplication::instance() == nullptr)
-    call();
-  else
-    Post(std::move(call));
+  if (IsUIThread() || QCoreApplication::instance() == nullptr) call();
+  else Post(std::move(call));
 }
 
 }  // namespace pixoran

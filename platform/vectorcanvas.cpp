@@ -60,14 +60,13 @@ bool TVectorCanvas::Charge(double left, double top, double right, double bottom,
   const double v[4] = {left, top, right, bottom};
   if (!std::all_of(v, v + 4, [](double x) { return std::isfinite(x) && std::fabs(x) < kCoordLimit; })) return false;
   const double w = std::clamp(right, 0.0, double(target_.Width())) - std::clamp(left, 0.0, double(target_.Width()));
-  const double h =
-      std::clamp(bottom, 0.0, double(target_.Height())) - std::clamp(top, 0.0, double(target_.Height()));
+  const double h = std::clamp(bottom, 0.0, double(target_.Height())) - std::clamp(top, 0.0, double(target_.Height()));
   work_ += static_cast<int64_t>(std::max(0.0, w + 2) * std::max(0.0, h + 2)) + extra;
   return true;
 }
 
-void TVectorCanvas::DrawPath(const TVPath& ops, bool winding, const TVPen& pen, const TVBrush& brush,
-                             TColor background, bool opaqueBackground) {
+void TVectorCanvas::DrawPath(const TVPath& ops, bool winding, const TVPen& pen, const TVBrush& brush, TColor background,
+                             bool opaqueBackground) {
   if (!painter_ || !transformValid_ || ops.empty()) return;
   QPainterPath path;
   path.setFillRule(winding ? Qt::WindingFill : Qt::OddEvenFill);
@@ -79,9 +78,7 @@ void TVectorCanvas::DrawPath(const TVPath& ops, bool winding, const TVPen& pen, 
       case TVPathOp::Cubic: path.cubicTo(a[0], a[1], a[2], a[3], a[4], a[5]); break;
       case TVPathOp::Close: path.closeSubpath(); break;
       case TVPathOp::Ellipse: path.addEllipse(Box(a)); break;
-      case TVPathOp::RoundRect:
-        path.addRoundedRect(Box(a), std::fabs(a[4]) / 2, std::fabs(a[5]) / 2);
-        break;
+      case TVPathOp::RoundRect: path.addRoundedRect(Box(a), std::fabs(a[4]) / 2, std::fabs(a[5]) / 2); break;
       case TVPathOp::Arc:
       case TVPathOp::Chord:
       case TVPathOp::Pie: {
@@ -111,15 +108,14 @@ void TVectorCanvas::DrawPath(const TVPath& ops, bool winding, const TVPen& pen, 
     case TVBrush::NullBrush: break;
     case TVBrush::SolidBrush: qbrush = QBrush(ToQColor(brush.Color)); break;
     case TVBrush::HatchBrush: {
-      static const Qt::BrushStyle kHatches[] = {Qt::HorPattern,  Qt::VerPattern,   Qt::FDiagPattern,
+      static const Qt::BrushStyle kHatches[] = {Qt::HorPattern,   Qt::VerPattern,   Qt::FDiagPattern,
                                                 Qt::BDiagPattern, Qt::CrossPattern, Qt::DiagCrossPattern};
       if (opaqueBackground) painter_->fillPath(path, ToQColor(background));
       qbrush = QBrush(ToQColor(brush.Color), kHatches[std::min<int>(brush.Hatch, 5)]);
       break;
     }
     case TVBrush::ImageBrush:
-      if (brush.Pattern && brush.Pattern->Width > 0 && brush.Pattern->Height > 0)
-        qbrush = QBrush(Wrap(*brush.Pattern));
+      if (brush.Pattern && brush.Pattern->Width > 0 && brush.Pattern->Height > 0) qbrush = QBrush(Wrap(*brush.Pattern));
       break;
   }
   painter_->setPen(qpen);

@@ -23,7 +23,7 @@ struct TVImage {
 struct TVPen {
   bool Null = false;
   TColor Color = clBlack;
-  double Width = 0;  // in transformed units; 0 is one device pixel
+  double Width = 0;   // in transformed units; 0 is one device pixel
   uint8_t Style = 0;  // 0 solid, 1 dash, 2 dot, 3 dash-dot, 4 dash-dot-dot
 };
 
@@ -38,7 +38,7 @@ struct TVBrush {
 struct TVFont {
   std::string Face;
   double PixelHeight = 12;  // device pixels, cell height
-  double Angle = 0;        // degrees, counter-clockwise
+  double Angle = 0;         // degrees, counter-clockwise
   int32_t Weight = 400;
   bool Italic = false, Underline = false, StrikeOut = false;
 };

@@ -144,10 +144,8 @@ TPXSelectionSource* TPixoranProc::SelectionSource() const { return dynamic_cast<
 TColor TPixoranProc::Background() const { return view_ ? view_->Background() : background_; }
 
 void TPixoranProc::SetBackground(TColor color) {
-  if (view_)
-    view_->SetBackground(color);
-  else
-    background_ = color;
+  if (view_) view_->SetBackground(color);
+  else background_ = color;
 }
 
 // ------------------------------------------------------------ undo and redo

@@ -298,8 +298,7 @@ bool IsRightAngleMultiple(double angle);
 // background 0. Other formats are not turned.
 bool RotateBitmap(TPXBitmap& bitmap, bool antiAlias, const TPXProgressRec& progress, TBGR background, double angle);
 // The shear rotation of one byte per pixel (pxGray8, pxPal8, alpha channels).
-bool RotateGray8(TPXBitmap& bitmap, bool antiAlias, const TPXProgressRec& progress, uint8_t background,
-                 double angle);
+bool RotateGray8(TPXBitmap& bitmap, bool antiAlias, const TPXProgressRec& progress, uint8_t background, double angle);
 // 1-bit images: quarter turns by bit copies, other angles by the inverse
 // rotation of each destination pixel (nearest source bit).
 bool RotateBW(TPXBitmap& bitmap, bool backgroundBit, double angle);
@@ -308,8 +307,7 @@ bool RotateGray8ForBW(TPXBitmap& bitmap, uint8_t background, double angle);
 // pxBGR24 by sampling the source for every destination pixel: mode 2
 // bicubic, any other bilinear; outside the image the background. An alpha
 // channel turns along with background 0.
-bool RotateAntialiased(TPXBitmap& bitmap, uint8_t mode, const TPXProgressRec& progress, TBGR background,
-                       double angle);
+bool RotateAntialiased(TPXBitmap& bitmap, uint8_t mode, const TPXProgressRec& progress, TBGR background, double angle);
 // RotateAntialiased's sampling on one byte per pixel, background 0.
 bool RotateAlphaAntialiased(TPXBitmap& bitmap, uint8_t mode, double angle);
 

@@ -46,8 +46,7 @@ __attribute__((target("ssse3"))) inline __m128i WeightedPairs(const uint8_t* q, 
 // mulhi by 5243 then >> 3 is an exact div 100 over that range. The last
 // load reads 4 bytes past the block, so the loop stops while 2 pixels are
 // left. Returns the pixels done; the caller finishes the rest.
-__attribute__((target("ssse3"))) int32_t GrayRow24Ssse3(uint8_t* p, int32_t count, int32_t wr, int32_t wg,
-                                                         int32_t wb) {
+__attribute__((target("ssse3"))) int32_t GrayRow24Ssse3(uint8_t* p, int32_t count, int32_t wr, int32_t wg, int32_t wb) {
   const __m128i spread = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
   const int8_t b8 = static_cast<int8_t>(wb), g8 = static_cast<int8_t>(wg), r8 = static_cast<int8_t>(wr);
   const __m128i weights = _mm_setr_epi8(b8, g8, r8, 0, b8, g8, r8, 0, b8, g8, r8, 0, b8, g8, r8, 0);
@@ -120,7 +119,8 @@ void ConvertToGrayRect(TPixoranProc& proc, TPXBitmap& b, int32_t x1, int32_t y1,
   const TPXSettings& s = PXSettings();
   const int32_t rows = y2 - y1;
   for (int32_t y = y1; y < y2; ++y) {
-    if (uint8_t* row = b.Scanline(y)) GrayRow24(row + 3 * static_cast<int64_t>(x1), x2 - x1, s.LumRed, s.LumGreen, s.LumBlue);
+    if (uint8_t* row = b.Scanline(y))
+      GrayRow24(row + 3 * static_cast<int64_t>(x1), x2 - x1, s.LumRed, s.LumGreen, s.LumBlue);
     proc.ReportRow(y - y1 + 1, rows);
   }
 }
@@ -131,17 +131,15 @@ void NegativeRect(TPixoranProc& proc, TPXBitmap& b, int32_t x1, int32_t y1, int3
   const int32_t rows = y2 - y1;
   for (int32_t y = y1; y < y2; ++y) {
     if (uint8_t* row = b.Scanline(y)) {
-      if (f == pxBGR24)
-        InvertBytes(row + 3 * static_cast<int64_t>(x1), 3 * static_cast<int64_t>(x2 - x1));
-      else
-        InvertBitRun(row, x1, x2);
+      if (f == pxBGR24) InvertBytes(row + 3 * static_cast<int64_t>(x1), 3 * static_cast<int64_t>(x2 - x1));
+      else InvertBitRun(row, x1, x2);
     }
     proc.ReportRow(y - y1 + 1, rows);
   }
 }
 
-void SetAlphaInColorRange(TPixoranProc& proc, TPXBitmap& b, int32_t x1, int32_t y1, int32_t x2, int32_t y2,
-                          TBGR lo, TBGR hi, uint8_t alpha) {
+void SetAlphaInColorRange(TPixoranProc& proc, TPXBitmap& b, int32_t x1, int32_t y1, int32_t x2, int32_t y2, TBGR lo,
+                          TBGR hi, uint8_t alpha) {
   const TPXPixelFormat f = b.PixelFormat();
   if ((f != pxBGR24 && f != pxBW1) || !ClipToImage(b, x1, y1, x2, y2)) return;
   TPXBitmap* a = b.GetAlphaChannel();
@@ -194,9 +192,10 @@ void RemoveRedEyesRect(TPixoranProc& proc, TPXBitmap& b, int32_t x1, int32_t y1,
 // ------------------------------------------------------------ selection-aware operations
 
 void TPixoranProc::ConvertToGray() {
-  RunInSelection(kPXAnyFormat, "ConvertToGray", [this](TPXBitmap& work, int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
-    ConvertToGrayRect(*this, work, x1, y1, x2, y2);
-  });
+  RunInSelection(kPXAnyFormat, "ConvertToGray",
+                 [this](TPXBitmap& work, int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
+                   ConvertToGrayRect(*this, work, x1, y1, x2, y2);
+                 });
 }
 
 void TPixoranProc::Negative() {
@@ -227,10 +226,8 @@ void TPixoranProc::ConvertColors(int32_t numColors, std::span<TBGR> palette, boo
   if (!TakeAutoUndo(caption)) return;
   const TPXProgressRec rec = ProgressRec();
   if (numColors < 3) {
-    if (threshold)
-      ConvertToBWThreshold(*bitmap_, -1, rec);
-    else
-      ConvertToBWOrdered(*bitmap_, rec);
+    if (threshold) ConvertToBWThreshold(*bitmap_, -1, rec);
+    else ConvertToBWOrdered(*bitmap_, rec);
     if (palette.size() > 0) palette[0] = TBGR{0, 0, 0};
     if (palette.size() > 1) palette[1] = TBGR{255, 255, 255};
   } else if (numColors <= 1024) {

@@ -25,10 +25,10 @@ constexpr int64_t kInset = kPXEdgeInset;
 
 // The enlarged, wrapped grey image as floats.
 struct TEdgeImages {
-  int64_t W = 0, H = 0;         // enlarged size
-  std::vector<float> Raw;       // unsmoothed, later the gradient
+  int64_t W = 0, H = 0;    // enlarged size
+  std::vector<float> Raw;  // unsmoothed, later the gradient
   std::vector<float> Smooth;
-  std::vector<uint8_t> Marks;   // the binary Laplacian, later the edge marks
+  std::vector<uint8_t> Marks;  // the binary Laplacian, later the edge marks
   int64_t At(int64_t r, int64_t c) const { return r * W + c; }
 };
 
@@ -234,14 +234,10 @@ void EdgeGradients(const float* smooth, const uint8_t* laplacian, float* gradien
       // sign, tested in this order.
       if (L[c] != 1) continue;
       bool candidate = false;
-      if (L[c + width] == 0)
-        candidate = s[c + width] - s[c - width] > 0;
-      else if (L[c + 1] == 0)
-        candidate = s[c + 1] - s[c - 1] > 0;
-      else if (L[c - width] == 0)
-        candidate = s[c + width] - s[c - width] < 0;
-      else if (L[c - 1] == 0)
-        candidate = s[c + 1] - s[c - 1] < 0;
+      if (L[c + width] == 0) candidate = s[c + width] - s[c - width] > 0;
+      else if (L[c + 1] == 0) candidate = s[c + 1] - s[c - 1] > 0;
+      else if (L[c - width] == 0) candidate = s[c + width] - s[c - width] < 0;
+      else if (L[c - 1] == 0) candidate = s[c + 1] - s[c - 1] < 0;
       if (!candidate) continue;
       const int64_t countOff = cells - win.CountOn;
       const double meanOff =

@@ -11,11 +11,11 @@ namespace pixoran {
 
 // What one detection is asked for (the program's choice as defaults).
 struct TPXEdgeParams {
-  double Smoothing = 0.9;   // b of the smoothing filter: larger smooths more
-  double Ratio = 0.99;      // share of the pixels the high threshold lets through
-  int32_t WindowSize = 7;   // side of the adaptive-gradient window; used within 1..51
-  bool Hysteresis = true;   // weaker neighbours (above half the threshold) continue an edge
-  int32_t ThinFactor = 0;   // above 0: along a traced edge only every ThinFactor-th pixel stays
+  double Smoothing = 0.9;  // b of the smoothing filter: larger smooths more
+  double Ratio = 0.99;     // share of the pixels the high threshold lets through
+  int32_t WindowSize = 7;  // side of the adaptive-gradient window; used within 1..51
+  bool Hysteresis = true;  // weaker neighbours (above half the threshold) continue an edge
+  int32_t ThinFactor = 0;  // above 0: along a traced edge only every ThinFactor-th pixel stays
 };
 
 // Where the detector looks for edges: this many pixels in from each side
@@ -35,7 +35,6 @@ void EdgeGradients(const float* smooth, const uint8_t* laplacian, float* gradien
 // source's size: edges black, everything else white. Progress in six
 // equal steps. False, and dest untouched, for another format, an empty
 // image or when the work images cannot be had.
-bool DetectEdges(TPXBitmap& source, TPXBitmap& dest, const TPXEdgeParams& params,
-                 const TPXProgressRec& progress = {});
+bool DetectEdges(TPXBitmap& source, TPXBitmap& dest, const TPXEdgeParams& params, const TPXProgressRec& progress = {});
 
 }  // namespace pixoran

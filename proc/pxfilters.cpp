@@ -24,8 +24,8 @@ namespace pixoran {
 namespace {
 
 int32_t ClampToInt32(int64_t v) {
-  return static_cast<int32_t>(std::clamp<int64_t>(v, std::numeric_limits<int32_t>::min(),
-                                                  std::numeric_limits<int32_t>::max()));
+  return static_cast<int32_t>(
+      std::clamp<int64_t>(v, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()));
 }
 
 }  // namespace
@@ -36,9 +36,15 @@ namespace {
 
 void AddPredefinedKernels(TPXFilterList& list) {
   const std::pair<const TPXFilterKernel*, const char*> predefined[] = {
-      {&kFilterNone, "None"},           {&kFilterBlur, "Blur"},             {&kFilterEdges, "Edges"},
-      {&kFilterEmboss, "Emboss"},       {&kFilterHighPass1, "High Pass 1"}, {&kFilterHighPass2, "High Pass 2"},
-      {&kFilterHighPass3, "High Pass 3"}, {&kFilterLowPass1, "Low Pass 1"}, {&kFilterLowPass2, "Low Pass 2"},
+      {&kFilterNone, "None"},
+      {&kFilterBlur, "Blur"},
+      {&kFilterEdges, "Edges"},
+      {&kFilterEmboss, "Emboss"},
+      {&kFilterHighPass1, "High Pass 1"},
+      {&kFilterHighPass2, "High Pass 2"},
+      {&kFilterHighPass3, "High Pass 3"},
+      {&kFilterLowPass1, "Low Pass 1"},
+      {&kFilterLowPass2, "Low Pass 2"},
   };
   for (const auto& [kernel, name] : predefined) {
     list.Kernels.push_back(*kernel);
@@ -88,10 +94,8 @@ void ApplyFilter3x3(TPXBitmap& bitmap, const TPXFilterKernel& kernel, int32_t x1
   std::vector<uint8_t> rows[3] = {std::vector<uint8_t>(w), std::vector<uint8_t>(w), std::vector<uint8_t>(w)};
   auto load = [&](int32_t y, std::vector<uint8_t>& into) {
     const uint8_t* p = bitmap.Scanline(std::clamp(y, 0, h - 1));
-    if (p)
-      std::memcpy(into.data(), p, static_cast<size_t>(w));
-    else
-      std::fill(into.begin(), into.end(), 0);
+    if (p) std::memcpy(into.data(), p, static_cast<size_t>(w));
+    else std::fill(into.begin(), into.end(), 0);
   };
   std::vector<uint8_t>*above = &rows[0], *cur = &rows[1], *below = &rows[2];
   load(y1 - 1, *above);
@@ -193,8 +197,10 @@ __attribute__((target("avx2"))) inline void Store8(__m256 a, uint8_t* out) {
 }
 
 __attribute__((target("avx2"))) inline void Store32(__m256 a0, __m256 a1, __m256 a2, __m256 a3, uint8_t* out) {
-  const __m256i i0 = _mm256_srli_epi32(_mm256_cvttps_epi32(a0), 16), i1 = _mm256_srli_epi32(_mm256_cvttps_epi32(a1), 16),
-                i2 = _mm256_srli_epi32(_mm256_cvttps_epi32(a2), 16), i3 = _mm256_srli_epi32(_mm256_cvttps_epi32(a3), 16);
+  const __m256i i0 = _mm256_srli_epi32(_mm256_cvttps_epi32(a0), 16),
+                i1 = _mm256_srli_epi32(_mm256_cvttps_epi32(a1), 16),
+                i2 = _mm256_srli_epi32(_mm256_cvttps_epi32(a2), 16),
+                i3 = _mm256_srli_epi32(_mm256_cvttps_epi32(a3), 16);
   // The packs work within 128-bit lanes: put the 4-byte groups back in order.
   const __m256i b = _mm256_packus_epi16(_mm256_packs_epi32(i0, i1), _mm256_packs_epi32(i2, i3));
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
@@ -204,7 +210,7 @@ __attribute__((target("avx2"))) inline void Store32(__m256 a0, __m256 a1, __m256
 // 64 outputs at a time in eight accumulators (enough to keep both FMA
 // units busy), then 8 at a time; returns how many were done.
 __attribute__((target("avx2,fma"))) int64_t ConvolveAvx2(const float* const* in, const float* w, int32_t n,
-                                                          int64_t count, uint8_t* out) {
+                                                         int64_t count, uint8_t* out) {
   const __m256 bias = _mm256_set1_ps(32768.0f);
   int64_t j = 0;
   for (; j + 64 <= count; j += 64) {
@@ -236,7 +242,7 @@ __attribute__((target("avx2,fma"))) int64_t ConvolveAvx2(const float* const* in,
 // takes rows 0..n-1 and out1 rows 1..n, so each row is loaded once for both
 // and the loads from the cache halve. Returns how many were done.
 __attribute__((target("avx2,fma"))) int64_t ConvolvePairAvx2(const float* const* in, const float* w, int32_t n,
-                                                              int64_t count, uint8_t* out0, uint8_t* out1) {
+                                                             int64_t count, uint8_t* out0, uint8_t* out1) {
   const __m256 bias = _mm256_set1_ps(32768.0f);
   int64_t j = 0;
   for (; j + 32 <= count; j += 32) {
@@ -269,8 +275,8 @@ __attribute__((target("avx2,fma"))) int64_t ConvolvePairAvx2(const float* const*
 __attribute__((target("avx2"))) int64_t BytesToFloatAvx2(const uint8_t* s, float* d, int64_t n) {
   int64_t i = 0;
   for (; i + 8 <= n; i += 8)
-    _mm256_storeu_ps(d + i, _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(
-                                _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + i)))));
+    _mm256_storeu_ps(
+        d + i, _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + i)))));
   return i;
 }
 
@@ -364,10 +370,8 @@ void BlurRect(TPXBitmap& b, int32_t ch, int32_t x1, int32_t y1, int32_t x2, int3
     int32_t loaded = 0;  // rows 0..loaded-1 have been read into the ring
     auto loadUpTo = [&](int64_t last) {
       for (; loaded <= std::min<int64_t>(last, h - 1); ++loaded) {
-        if (const uint8_t* row = b.Scanline(y1 + loaded))
-          BytesToFloat(row + offset + s0, slot(loaded), sw);
-        else
-          std::fill_n(slot(loaded), sw, 0.0f);
+        if (const uint8_t* row = b.Scanline(y1 + loaded)) BytesToFloat(row + offset + s0, slot(loaded), sw);
+        else std::fill_n(slot(loaded), sw, 0.0f);
       }
     };
     auto store = [&](int32_t y, const uint8_t* from) {
@@ -533,10 +537,8 @@ int32_t DrawSoftShadowRect(TPXBitmap& bitmap, int32_t offsetX, int32_t offsetY, 
   const std::vector<uint8_t> saved = CopyAlpha(*alpha, ox1, oy1, ox2, oy2);
   int32_t ix1, iy1, ix2, iy2;
   if (grown(margin / 2, ix1, iy1, ix2, iy2)) {
-    if (box)
-      ApplyFilter3x3(*alpha, kFilterBlur, ix1, iy1, ix2, iy2);
-    else
-      BlurAlphaRect(*alpha, ix1, iy1, ix2 - 1, iy2 - 1, radius);
+    if (box) ApplyFilter3x3(*alpha, kFilterBlur, ix1, iy1, ix2, iy2);
+    else BlurAlphaRect(*alpha, ix1, iy1, ix2 - 1, iy2 - 1, radius);
     MoveAlpha(*alpha, ix1, iy1, ix2 - 1, iy2 - 1, offsetX, offsetY);
   }
   CombineShadow(bitmap, *alpha, saved.data(), ox2 - ox1, ox1, oy1, ox2, oy2, TBGR{0, 0, 0});
@@ -691,8 +693,9 @@ void RoundCorners(TPXBitmap& bitmap, int32_t w, int32_t h) {
 // ------------------------------------------------------------ the component's operations
 
 void TPixoranProc::Blur(double radius) {
-  RunInSelection(PXFormatSet(pxGray8) | PXFormatSet(pxBGR24), "Blur " + FloatToStr(radius),
-                 [&](TPXBitmap& work, int32_t, int32_t, int32_t, int32_t) { GaussianBlur(work, radius, ProgressRec()); });
+  RunInSelection(
+      PXFormatSet(pxGray8) | PXFormatSet(pxBGR24), "Blur " + FloatToStr(radius),
+      [&](TPXBitmap& work, int32_t, int32_t, int32_t, int32_t) { GaussianBlur(work, radius, ProgressRec()); });
 }
 
 void TPixoranProc::AddSoftShadow(double radius, int32_t offsetX, int32_t offsetY, bool enlarge, TColor shadowColor) {

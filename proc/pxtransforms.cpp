@@ -67,10 +67,8 @@ bool AllocateLike(TPXBitmap& dest, TPXBitmap& source, int32_t w, int32_t h) {
 // The result takes the target's place. A platform bitmap keeps its own
 // storage, and an alpha channel stays one: both take a copy.
 void Replace(TPXBitmap& target, TPXBitmap& result) {
-  if (target.Location() == pxTBitmap || target.IsAlpha())
-    target.Assign(&result);
-  else
-    result.TransferTo(target);
+  if (target.Location() == pxTBitmap || target.IsAlpha()) target.Assign(&result);
+  else result.TransferTo(target);
 }
 
 // Row pointers that stay valid together: the bitmap's own when its rows
@@ -544,8 +542,7 @@ bool IsRightAngleMultiple(double angle) {
   return std::isfinite(angle) && angle == std::trunc(angle) && std::fmod(angle, 90.0) == 0.0;
 }
 
-bool RotateGray8(TPXBitmap& bitmap, bool antiAlias, const TPXProgressRec& progress, uint8_t background,
-                 double angle) {
+bool RotateGray8(TPXBitmap& bitmap, bool antiAlias, const TPXProgressRec& progress, uint8_t background, double angle) {
   const int64_t milli = AngleMilli(angle);
   if (milli == 0 || bitmap.Width() <= 0 || bitmap.Height() <= 0 || bitmap.BitCount() != 8) return false;
   if (milli % kMilliQuarter == 0) return QuarterTurnInPlace(bitmap, static_cast<int>(milli / kMilliQuarter));
@@ -593,8 +590,7 @@ bool RotateBitmap(TPXBitmap& bitmap, bool antiAlias, const TPXProgressRec& progr
       [&](TPXBitmap& s, TPXBitmap& d) { return ShearRotated<1>(s, d, milli, antiAlias, clear, {}); });
 }
 
-bool RotateAntialiased(TPXBitmap& bitmap, uint8_t mode, const TPXProgressRec& progress, TBGR background,
-                       double angle) {
+bool RotateAntialiased(TPXBitmap& bitmap, uint8_t mode, const TPXProgressRec& progress, TBGR background, double angle) {
   const int64_t milli = AngleMilli(angle);
   if (milli == 0 || bitmap.Width() <= 0 || bitmap.Height() <= 0 || bitmap.PixelFormat() != pxBGR24) return false;
   const uint8_t bg[3] = {background.b, background.g, background.r};
@@ -652,18 +648,15 @@ void TPixoranProc::CropSel() {
           if (b.HasAlphaChannel()) {
             TPXBitmap& sa = *b.GetAlphaChannel();
             TPXBitmap& da = *out->GetAlphaChannel();  // opaque where the background shows
-            if (masked)
-              mask.CopyBitmapThroughMask(da, sa, false, false, true);
-            else
-              sa.CopyRectTo(da, mask.X1, mask.Y1, 0, 0, w, h);
+            if (masked) mask.CopyBitmapThroughMask(da, sa, false, false, true);
+            else sa.CopyRectTo(da, mask.X1, mask.Y1, 0, 0, w, h);
             da.SyncFull();
             if (da.Full) out->RemoveAlphaChannel();
           }
           Replace(b, *out);
         }
       } catch (const EPXBitmapError&) {
-      } catch (const std::bad_alloc&) {
-      }
+      } catch (const std::bad_alloc&) {}
     }
   }
   FinishChange();
@@ -679,8 +672,7 @@ void TPixoranProc::Rotate(double angle, bool antiAlias, uint8_t antialiasMode, T
   const double turned = static_cast<double>(AngleMilli(angle)) / 1000.0;
   if (antiAlias && antialiasMode != 0 && f == pxBGR24 && !IsRightAngleMultiple(turned))
     RotateAntialiased(*bitmap_, antialiasMode, ProgressRec(), bg, angle);
-  else
-    RotateBitmap(*bitmap_, antiAlias, ProgressRec(), bg, angle);
+  else RotateBitmap(*bitmap_, antiAlias, ProgressRec(), bg, angle);
   FinishChange();
 }
 
@@ -714,8 +706,7 @@ void TPixoranProc::ResampleTo(TPXBitmap& dest, int32_t newWidth, int32_t newHeig
     ResampleBitmap(*bitmap_, *target, filter, ProgressRec());
     if (own) Replace(dest, *own);
   } catch (const EPXBitmapError&) {
-  } catch (const std::bad_alloc&) {
-  }
+  } catch (const std::bad_alloc&) {}
 }
 
 void TPixoranProc::Resample(int32_t newWidth, int32_t newHeight, TResampleFilter filter) {
@@ -725,8 +716,7 @@ void TPixoranProc::Resample(int32_t newWidth, int32_t newHeight, TResampleFilter
   if (out->Width() > 0 && out->Height() > 0) {
     try {
       Replace(*bitmap_, *out);
-    } catch (const EPXBitmapError&) {
-    }
+    } catch (const EPXBitmapError&) {}
   }
   FinishChange();
 }

@@ -59,8 +59,9 @@ inline std::string MakeAVI(int32_t w, int32_t h, uint16_t bits, uint32_t compres
     offset += static_cast<uint32_t>(c.size());
     movi += c;
   }
-  const std::string body = "AVI " + AviList("hdrl", AviChunk("avih", std::string(56, '\0')) +
-                                                        AviList("strl", AviChunk("strh", strh) + AviChunk("strf", strf))) +
+  const std::string body = "AVI " +
+                           AviList("hdrl", AviChunk("avih", std::string(56, '\0')) +
+                                               AviList("strl", AviChunk("strh", strh) + AviChunk("strf", strf))) +
                            AviList("movi", movi) + AviChunk("idx1", idx1);
   std::string riff = "RIFF";
   AviPut32(riff, static_cast<uint32_t>(body.size()));

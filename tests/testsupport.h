@@ -33,7 +33,6 @@ class TempFolderScope {
   std::string saved_;
 };
 
-
 // Runs the UI thread's events until done() holds (true) or ms pass (false).
 bool PumpUntil(const std::function<bool()>& done, int ms = 10000);
 

@@ -49,10 +49,8 @@ QPainterPath Star(QPointF c, double outer, double inner, int points, double turn
     const double r = (i % 2) ? inner : outer;
     const double a = turn - kPi / 2 + i * kPi / points;
     const QPointF p(c.x() + r * std::cos(a), c.y() + r * std::sin(a));
-    if (i == 0)
-      path.moveTo(p);
-    else
-      path.lineTo(p);
+    if (i == 0) path.moveTo(p);
+    else path.lineTo(p);
   }
   path.closeSubpath();
   return path;
@@ -232,8 +230,8 @@ void DrawArtwork(QPainter& p, int category, int variant) {
 void DrawLineArt(QPainter& p, int category) {
   p.setRenderHint(QPainter::Antialiasing, true);
   p.fillRect(QRectF(0, 0, kW, kH), Qt::white);
-  static const QColor kInk[8] = {QColor(0, 40, 110),  QColor(0, 30, 90),  QColor(0, 70, 60),  QColor(0, 55, 120),
-                                 QColor(0, 60, 100), QColor(0, 50, 40),  QColor(0, 80, 50),  QColor(0, 20, 70)};
+  static const QColor kInk[8] = {QColor(0, 40, 110), QColor(0, 30, 90), QColor(0, 70, 60), QColor(0, 55, 120),
+                                 QColor(0, 60, 100), QColor(0, 50, 40), QColor(0, 80, 50), QColor(0, 20, 70)};
   const QColor ink = kInk[category % 8];
   p.setBrush(Qt::NoBrush);
   p.setPen(QPen(ink, 5));
@@ -269,10 +267,8 @@ void CutWindow(QPainter& p, int category, int variant, QColor fill) {
   p.setPen(Qt::NoPen);
   p.setBrush(fill);
   const QRectF window(60, 58, kW - 120, kH - 116);
-  if ((category == 2 || category == 6) && variant == 1)
-    p.drawEllipse(window);
-  else
-    p.drawRoundedRect(window, 16, 16);
+  if ((category == 2 || category == 6) && variant == 1) p.drawEllipse(window);
+  else p.drawRoundedRect(window, 16, 16);
 }
 
 bool WriteFrame(const QString& path, int category, int variant, TFamily family) {
@@ -421,9 +417,9 @@ int main(int argc, char* argv[]) {
       const bool keySecond = std::string(e.Name) == "c2.bmp";
       if ((second && category % 2 == 0) || (keySecond && category % 2 == 1)) continue;
       const tolvaren::TFrameFamilies f = tolvaren::ClassifyFrame(e.Name);
-      const bool matches = e.Family == TFamily::Negative       ? f.Inverted && !f.KeyColour
-                           : e.Family == TFamily::KeyColour    ? f.KeyColour && !f.AlphaFromRed
-                                                               : f.AlphaFromRed && !f.Inverted && !f.KeyColour;
+      const bool matches = e.Family == TFamily::Negative    ? f.Inverted && !f.KeyColour
+                           : e.Family == TFamily::KeyColour ? f.KeyColour && !f.AlphaFromRed
+                                                            : f.AlphaFromRed && !f.Inverted && !f.KeyColour;
       if (!matches) {
         std::fprintf(stderr, "mkframes: %s does not name its family\n", e.Name);
         return 1;

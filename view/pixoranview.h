@@ -551,7 +551,7 @@ class TPixoranView : public TPXView, public TPXSelectionSource {
   struct TAxisTables {
     std::vector<int32_t> PixToCol, ColToPix;
     int32_t PixStart = 0, ColBase = 0;
-    int32_t Columns = 0;  // columns the visible client shows
+    int32_t Columns = 0;                   // columns the visible client shows
     int64_t Pixels = -1, AllColumns = -1;  // last entries of the whole tables; -1: no tables
     int32_t Last = 0;                      // last image column
     double ZoomF = 1.0, ZoomInv = 1.0;
@@ -618,9 +618,9 @@ class TPixoranView : public TPXView, public TPXSelectionSource {
     int32_t OriginX = 0, OriginY = 0;
     int32_t LayerPosX = 0, LayerPosY = 0, LayerW = 0, LayerH = 0;
     bool Scrolling = false, Selecting = false, Moved = false;
-    TShiftState Shift = 0;      // at the last move
-    int32_t MovingLayer = -1;   // layer being moved
-    int32_t LayerGrip = 0;      // layer grip being dragged
+    TShiftState Shift = 0;     // at the last move
+    int32_t MovingLayer = -1;  // layer being moved
+    int32_t LayerGrip = 0;     // layer grip being dragged
     TPXSelectionBase SavedBase = pxsbClientArea;
   } drag_;
 

@@ -45,11 +45,11 @@ void LoadViewCursors() {
   static const bool loaded = [] {
     // 1778.. in order; 1785 (the eighth) is the default.
     static constexpr TCursorShape kShapes[kPXViewCursorCount] = {
-        cshCross,      cshPointingHand, cshOpenHand,  cshClosedHand, cshIBeam,     cshUpArrow,   cshWait,
-        cshArrow,      cshSizeFDiag,    cshSizeVer,   cshSizeBDiag,  cshSizeHor,   cshSizeAll,   cshDragCopy,
-        cshClosedHand, cshCross,        cshDragCopy,  cshDragMove,   cshDragLink,  cshForbidden, cshBusy,
-        cshCross,      cshCross,        cshCross,     cshCross,      cshOpenHand,  cshClosedHand, cshSizeAll,
-        cshWhatsThis,  cshArrow,        cshPointingHand, cshCross,   cshCross};
+        cshCross,      cshPointingHand, cshOpenHand,     cshClosedHand, cshIBeam,    cshUpArrow,    cshWait,
+        cshArrow,      cshSizeFDiag,    cshSizeVer,      cshSizeBDiag,  cshSizeHor,  cshSizeAll,    cshDragCopy,
+        cshClosedHand, cshCross,        cshDragCopy,     cshDragMove,   cshDragLink, cshForbidden,  cshBusy,
+        cshCross,      cshCross,        cshCross,        cshCross,      cshOpenHand, cshClosedHand, cshSizeAll,
+        cshWhatsThis,  cshArrow,        cshPointingHand, cshCross,      cshCross};
     for (int32_t i = 0; i < kPXViewCursorCount; ++i) SetScreenCursor(kPXFirstViewCursor + i, kShapes[i]);
     return true;
   }();
@@ -239,7 +239,6 @@ void TPixoranView::SetOnProgress(TPXProgressEvent handler) {
   if (proc_) proc_->OnProgress = onProgress_;
 }
 
-
 // ------------------------------------------------------------ zoom and origin
 
 void TPixoranView::StoreZoom(double z) {
@@ -334,7 +333,8 @@ void TPixoranView::ZoomAt(int32_t x, int32_t y, double z) {
   LockUpdate();
   const int32_t ix = ScreenToBitmapX(x), iy = ScreenToBitmapY(y);
   SetZoom(z);
-  SetViewXY(TruncToInt32(ix * zoom_ / 100.0 - ClientWidth() / 2), TruncToInt32(iy * zoom_ / 100.0 - ClientHeight() / 2));
+  SetViewXY(TruncToInt32(ix * zoom_ / 100.0 - ClientWidth() / 2),
+            TruncToInt32(iy * zoom_ / 100.0 - ClientHeight() / 2));
   UnlockUpdate();
   ComputeVisibleRect();
   RebuildCoordTables();
@@ -440,9 +440,7 @@ void TPixoranView::Resize() {
 
 void TPixoranView::HandleMessage(TMessage& message) {
   switch (message.Msg) {
-    case kLoadFinishedMessage:
-      Update();
-      return;
+    case kLoadFinishedMessage: Update(); return;
     case kPXNewFrameMessage:
     case kPXPlayerEventMessage:
       // The object only when its handle is still registered.
@@ -458,8 +456,7 @@ void TPixoranView::HandleMessage(TMessage& message) {
       if (!handled && message.WParam >= vkPrior && message.WParam <= vkDown) message.Result = 1;
       return;
     }
-    default:
-      break;
+    default: break;
   }
   TPXView::HandleMessage(message);
 }
@@ -583,10 +580,8 @@ int64_t FirstReached(int64_t hi, F reached) {
   int64_t lo = 0, end = hi + 1;
   while (lo < end) {
     const int64_t mid = lo + (end - lo) / 2;
-    if (reached(mid))
-      end = mid;
-    else
-      lo = mid + 1;
+    if (reached(mid)) end = mid;
+    else lo = mid + 1;
   }
   return lo;
 }
@@ -631,8 +626,8 @@ void TPixoranView::TAxisTables::Window(int32_t start, int32_t client, int32_t fi
   PixToCol.resize(static_cast<size_t>(pixels));
   for (int64_t i = 0; i < pixels; ++i) PixToCol[static_cast<size_t>(i)] = PixToColAt(PixStart + i);
   ColBase = std::max(first, 0);
-  const int64_t columns = std::clamp<int64_t>(int64_t{first} + Columns - ColBase, 0,
-                                              std::max<int64_t>(AllColumns + 1 - ColBase, 0));
+  const int64_t columns =
+      std::clamp<int64_t>(int64_t{first} + Columns - ColBase, 0, std::max<int64_t>(AllColumns + 1 - ColBase, 0));
   ColToPix.resize(static_cast<size_t>(columns));
   for (int64_t i = 0; i < columns; ++i) ColToPix[static_cast<size_t>(i)] = ColToPixAt(ColBase + i);
 }
@@ -837,10 +832,8 @@ void TPixoranView::Scroll(TScrollBarKind bar, TScrollCode code, int32_t pos) {
     case scThumbPosition: value = TruncToInt32(pos * factor); break;
     default: break;  // end of scroll: stay at the current origin
   }
-  if (bar == sbHorizontal)
-    ScrollHorz(action, value);
-  else
-    ScrollVert(action, value);
+  if (bar == sbHorizontal) ScrollHorz(action, value);
+  else ScrollVert(action, value);
 }
 
 namespace {
@@ -850,12 +843,15 @@ int32_t ZoomStep(double zoomFactor) { return std::max(TruncToInt32(zoomFactor), 
 void TPixoranView::ScrollHorz(TScrollAction action, int32_t value) {
   int32_t mx = 0, my = 0;
   const int64_t step = static_cast<int64_t>(ZoomStep(zoomF_)) * (horzParams_.LineStep == -1 ? 1 : horzParams_.LineStep);
-  const int64_t page = horzParams_.PageStep == -1 ? ClientWidth()
-                                                  : static_cast<int64_t>(ZoomStep(zoomF_)) * horzParams_.PageStep;
+  const int64_t page =
+      horzParams_.PageStep == -1 ? ClientWidth() : static_cast<int64_t>(ZoomStep(zoomF_)) * horzParams_.PageStep;
   auto clampInt = [](int64_t v) { return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); };
   switch (action) {
     case saPosition: SetViewX(value); break;
-    case saEnd: GetMaxViewXY(mx, my); SetViewX(mx); break;
+    case saEnd:
+      GetMaxViewXY(mx, my);
+      SetViewX(mx);
+      break;
     case saStart: SetViewX(0); break;
     case saLineBack: SetViewX(clampInt(viewX_ - step)); break;
     case saLineForward: SetViewX(clampInt(viewX_ + step)); break;
@@ -867,12 +863,15 @@ void TPixoranView::ScrollHorz(TScrollAction action, int32_t value) {
 void TPixoranView::ScrollVert(TScrollAction action, int32_t value) {
   int32_t mx = 0, my = 0;
   const int64_t step = static_cast<int64_t>(ZoomStep(zoomF_)) * (vertParams_.LineStep == -1 ? 1 : vertParams_.LineStep);
-  const int64_t page = vertParams_.PageStep == -1 ? ClientHeight()
-                                                  : static_cast<int64_t>(ZoomStep(zoomF_)) * vertParams_.PageStep;
+  const int64_t page =
+      vertParams_.PageStep == -1 ? ClientHeight() : static_cast<int64_t>(ZoomStep(zoomF_)) * vertParams_.PageStep;
   auto clampInt = [](int64_t v) { return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); };
   switch (action) {
     case saPosition: SetViewY(value); break;
-    case saEnd: GetMaxViewXY(mx, my); SetViewY(my); break;
+    case saEnd:
+      GetMaxViewXY(mx, my);
+      SetViewY(my);
+      break;
     case saStart: SetViewY(0); break;
     case saLineBack: SetViewY(clampInt(viewY_ - step)); break;
     case saLineForward: SetViewY(clampInt(viewY_ + step)); break;
@@ -901,10 +900,8 @@ void TPixoranView::ApplyMouseWheel(int32_t delta, int32_t x, int32_t y, bool ctr
                              : static_cast<int64_t>(p.Amount) * ZoomStep(zoomF_);
     const int64_t origin = (horizontal ? viewX_ : viewY_) + e * step;
     const auto o = static_cast<int32_t>(std::clamp<int64_t>(origin, INT32_MIN, INT32_MAX));
-    if (horizontal)
-      SetViewX(o);
-    else
-      SetViewY(o);
+    if (horizontal) SetViewX(o);
+    else SetViewY(o);
     return;
   }
   double z = p.AmountKind == mwkAbsolute
@@ -912,10 +909,8 @@ void TPixoranView::ApplyMouseWheel(int32_t delta, int32_t x, int32_t y, bool ctr
                  : zoom_ + e * static_cast<double>(std::max<int64_t>(RoundHalfEven(p.Amount * zoom_ / 100.0), 1));
   if (z > zoom_ && OnZoomIn) OnZoomIn(this, z);
   if (z < zoom_ && OnZoomOut) OnZoomOut(this, z);
-  if (p.ZoomAtMousePosition)
-    ZoomAt(x, y, z);
-  else
-    SetZoom(z);
+  if (p.ZoomAtMousePosition) ZoomAt(x, y, z);
+  else SetZoom(z);
 }
 
 }  // namespace pixoran

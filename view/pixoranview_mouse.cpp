@@ -89,19 +89,14 @@ void TPixoranView::SetTempCursor(TCursor c) {
 TCursor TPixoranView::GripCursor(int32_t grip) {
   switch (grip) {
     case 1:
-    case 3:
-      return 1786;
+    case 3: return 1786;
     case 2:
-    case 4:
-      return 1788;
+    case 4: return 1788;
     case 5:
-    case 6:
-      return 1789;
+    case 6: return 1789;
     case 7:
-    case 8:
-      return 1787;
-    default:
-      return 0;
+    case 8: return 1787;
+    default: return 0;
   }
 }
 
@@ -141,14 +136,10 @@ void TPixoranView::MouseDown(TMouseButton button, TShiftState shift, int x, int 
   if (button == mbLeft) {
     if (mi & kSelectModes) {
       TPXMouseInteractItems mode = miSelectMagicWand;
-      if (mi & (miSelectPolygon | miSelectLasso))
-        mode = mi & miSelectPolygon ? miSelectPolygon : miSelectLasso;
-      else if (mi & miSelect)
-        mode = miSelect;
-      else if (mi & miSelectZoom)
-        mode = miSelectZoom;
-      else if (mi & miSelectCircle)
-        mode = miSelectCircle;
+      if (mi & (miSelectPolygon | miSelectLasso)) mode = mi & miSelectPolygon ? miSelectPolygon : miSelectLasso;
+      else if (mi & miSelect) mode = miSelect;
+      else if (mi & miSelectZoom) mode = miSelectZoom;
+      else if (mi & miSelectCircle) mode = miSelectCircle;
       if (OnBeforeSelectionChange) OnBeforeSelectionChange(this);
       if (mode == miSelectZoom) PushSelection();
       // The line-snap flag stands for Alt, which window managers often take.
@@ -200,10 +191,8 @@ void TPixoranView::MouseMove(TShiftState shift, int x, int y) {
     } else if (mi & kLayerModes) {
       const int32_t grip = (mi & miResizeLayers) ? LayerGripAt(x, y) : 0;
       const int32_t hit = (mi & miMoveLayers) ? LayerAt(x, y) : -1;
-      if (grip != 0)
-        c = GripCursor(grip);
-      else if (hit >= 0 && !layers_[static_cast<size_t>(hit)]->Locked)
-        c = kMoveCursor;
+      if (grip != 0) c = GripCursor(grip);
+      else if (hit >= 0 && !layers_[static_cast<size_t>(hit)]->Locked) c = kMoveCursor;
     }
     if (c != cursorShown_) SetTempCursor(c);
   } else if (drag_.Button == mbLeft) {
@@ -278,20 +267,11 @@ void TPixoranView::ResizeLayerByGrip(int32_t x, int32_t y, bool keepAspect) {
       fromLeft();
       h = sizeH(int64_t{h0} + dy);
       break;
-    case 5:
-      fromLeft();
-      break;
-    case 6:
-      w = sizeW(int64_t{w0} + dx);
-      break;
-    case 7:
-      fromTop();
-      break;
-    case 8:
-      h = sizeH(int64_t{h0} + dy);
-      break;
-    default:
-      return;
+    case 5: fromLeft(); break;
+    case 6: w = sizeW(int64_t{w0} + dx); break;
+    case 7: fromTop(); break;
+    case 8: h = sizeH(int64_t{h0} + dy); break;
+    default: return;
   }
   if (keepAspect && grip == 3) {
     TPXBitmap* b = l->Bitmap();
@@ -391,10 +371,8 @@ void TPixoranView::MouseUp(TMouseButton button, TShiftState shift, int x, int y)
 
 void TPixoranView::KeyDown(int& key, TShiftState shift) {
   if (!(shift & ssShift) || !ShiftAdd) return;
-  if (cursorShown_ == kPXDefaultViewCursor)
-    SetTempCursor(kAddCursor);
-  else if (cursorShown_ == kPlainSelectCursor)
-    SetTempCursor(kAddSelectCursor);
+  if (cursorShown_ == kPXDefaultViewCursor) SetTempCursor(kAddCursor);
+  else if (cursorShown_ == kPlainSelectCursor) SetTempCursor(kAddSelectCursor);
 }
 
 void TPixoranView::KeyUp(int& key, TShiftState shift) {

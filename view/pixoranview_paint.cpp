@@ -105,8 +105,7 @@ TResampleFilter TPixoranView::FilterFor(bool ownDisplaySize) {
 // An opaque picture covering the whole buffer hides the background.
 bool TPixoranView::BackgroundHidden() {
   const bool alphaShown = enableAlpha_ && image_->HasAlphaChannel() && !image_->GetAlphaChannel()->Full;
-  return offX_ < 1 && offY_ < 1 && bufW_ <= visCliW_ && bufH_ <= visCliH_ && !alphaShown &&
-         layers_[0]->Opacity > 254;
+  return offX_ < 1 && offY_ < 1 && bufW_ <= visCliW_ && bufH_ <= visCliH_ && !alphaShown && layers_[0]->Opacity > 254;
 }
 
 void TPixoranView::PaintBackground(TBitmap& buffer, const TRect* rect, bool coveredByLayer) {
@@ -207,8 +206,14 @@ void TPixoranView::DrawLayersToBackBuffer(TBitmap& buffer, const TRect& rect) {
         if (w <= 0 || h <= 0) continue;
         const int32_t cx1 = BitmapToScreenX(layer.PosX + cutL), cy1 = BitmapToScreenY(layer.PosY + cutT);
         const int32_t cx2 = BitmapToScreenX(layer.PosX + cutL + w), cy2 = BitmapToScreenY(layer.PosY + cutT + h);
-        r = TPXRenderRect{RoundToInt32(cutL * sx), RoundToInt32(cutT * sy), RoundToInt32(w * sx), RoundToInt32(h * sy),
-                          cx1, cy1, cx2 - cx1, cy2 - cy1};
+        r = TPXRenderRect{RoundToInt32(cutL * sx),
+                          RoundToInt32(cutT * sy),
+                          RoundToInt32(w * sx),
+                          RoundToInt32(h * sy),
+                          cx1,
+                          cy1,
+                          cx2 - cx1,
+                          cy2 - cy1};
       }
       o.Filter = FilterFor(layer.Width != 0 || layer.Height != 0);
       if (i > 0 && layer.SoftShadow && layer.ShadowRadius >= 1.0) DrawLayerShadow(buffer, layer, x1, y1, x2, y2, o);

@@ -90,10 +90,8 @@ void TPixoranView::RecomputeBounds() {
   points.swap(poly_.Points);
   ClearPolygon();
   for (const TPXPoint& p : points) {
-    if (IsSep(p))
-      AppendSeparator();
-    else
-      AppendPoint(p.X, p.Y);
+    if (IsSep(p)) AppendSeparator();
+    else AppendPoint(p.X, p.Y);
   }
 }
 
@@ -121,9 +119,7 @@ bool TPixoranView::MaskIsOutlineFill() {
 
 void TPixoranView::NoteMaskContent() { maskBeyondOutline_ = !MaskIsOutlineFill(); }
 
-bool TPixoranView::HasFinishedSelection() {
-  return selPresent_ && !polyDrawing_ && !rectDrawing_ && !ellipseDrawing_;
-}
+bool TPixoranView::HasFinishedSelection() { return selPresent_ && !polyDrawing_ && !rectDrawing_ && !ellipseDrawing_; }
 
 bool TPixoranView::SelectionBox(TRect& box) {
   const bool drawing = polyDrawing_ || rectDrawing_ || ellipseDrawing_;
@@ -183,19 +179,15 @@ void TPixoranView::Deselect() {
 void TPixoranView::AddRectPoints(int32_t x1, int32_t y1, int32_t x2, int32_t y2, bool lockAspect, bool clip) {
   const int32_t w = image_->Width(), h = image_->Height();
   if (w <= 0 || h <= 0) return;
-  if (lockAspect && SelectionAspectRatio == -1.0)
-    y2 = y1 + (x2 - x1);
-  else if (SelectionAspectRatio > 0)
-    y2 = y1 + RoundToInt32((x2 - x1) * SelectionAspectRatio);
+  if (lockAspect && SelectionAspectRatio == -1.0) y2 = y1 + (x2 - x1);
+  else if (SelectionAspectRatio > 0) y2 = y1 + RoundToInt32((x2 - x1) * SelectionAspectRatio);
   if (clip) {
     // Shifted into the image whole, not cut.
     auto shift = [](int32_t& a, int32_t& b, int32_t size) {
       const int32_t lo = std::min(a, b), hi = std::max(a, b);
       int32_t d = 0;
-      if (lo < 0)
-        d = -lo;
-      else if (hi >= size)
-        d = size - 1 - hi;
+      if (lo < 0) d = -lo;
+      else if (hi >= size) d = size - 1 - hi;
       a += d;
       b += d;
     };
@@ -225,10 +217,8 @@ bool TPixoranView::SelectRect(int32_t x1, int32_t y1, int32_t x2, int32_t y2, in
   x2 = ToImageX(x2);
   y2 = ToImageY(y2);
   selPresent_ = true;
-  if (operation == 1 && !poly_.Points.empty())
-    AppendSeparator();
-  else
-    ClearPolygon();
+  if (operation == 1 && !poly_.Points.empty()) AppendSeparator();
+  else ClearPolygon();
   if (operation == 0) ClearMask();
   AddRectPoints(x1, y1, x2, y2, lockAspect, clip);
   UpdateAntsTimer();
@@ -292,10 +282,8 @@ void TPixoranView::WandAtImagePoint(int32_t x, int32_t y, int32_t operation) {
     const std::vector<TPXPoint> outline = MagicWandPolygon(*image_, x, y, MagicWandTolerance, MagicWandMaxFilter);
     if (!outline.empty()) {
       selPresent_ = true;
-      if (operation == 1 && !poly_.Points.empty())
-        AppendSeparator();
-      else
-        ClearPolygon();
+      if (operation == 1 && !poly_.Points.empty()) AppendSeparator();
+      else ClearPolygon();
       const int32_t w = image_->Width(), h = image_->Height();
       for (const TPXPoint& p : outline) AppendPoint(std::clamp(p.X, 0, w), std::clamp(p.Y, 0, h));
       poly_.Shown = true;
@@ -308,10 +296,8 @@ void TPixoranView::WandAtImagePoint(int32_t x, int32_t y, int32_t operation) {
       poly_.Shown = false;
       ClearMask();
     }
-    if (MagicWandMode == 1)
-      MagicWandFloodFill(*image_, x, y, 255, *mask_, MagicWandTolerance, MagicWandMaxFilter);
-    else
-      MagicWandColorMatch(*image_, x, y, 255, *mask_, MagicWandTolerance);
+    if (MagicWandMode == 1) MagicWandFloodFill(*image_, x, y, 255, *mask_, MagicWandTolerance, MagicWandMaxFilter);
+    else MagicWandColorMatch(*image_, x, y, 255, *mask_, MagicWandTolerance);
     // Added to an outline, the region may reach past it: the selection is
     // then no longer what its outline says.
     NoteMaskContent();
@@ -364,8 +350,7 @@ bool TPixoranView::CopySelectionToPXBitmap(TPXBitmap& bitmap) {
     for (int32_t x = 0; x < w; ++x) {
       const bool in = mask_->BitsPerPixel() == 1 ? GetBit(m, x1 + x) : m[x1 + x] != 0;
       if (!in) continue;
-      if (bits == 1)
-        SetBit(d, x, GetBit(src.data(), x1 + x));
+      if (bits == 1) SetBit(d, x, GetBit(src.data(), x1 + x));
       else
         std::memcpy(d + static_cast<int64_t>(x) * bytes, src.data() + static_cast<int64_t>(x1 + x) * bytes,
                     static_cast<size_t>(bytes));
@@ -499,8 +484,7 @@ bool TPixoranView::LoadSelectionFromStream(TStream& stream) {
   }
   ClearPolygon();
   for (const TPXPoint& p : points) {
-    if (IsSep(p))
-      AppendSeparator();
+    if (IsSep(p)) AppendSeparator();
     else
       AppendPoint(static_cast<int32_t>(std::clamp<int64_t>(int64_t{p.X} + dx, 0, w)),
                   static_cast<int32_t>(std::clamp<int64_t>(int64_t{p.Y} + dy, 0, h)));
@@ -642,10 +626,8 @@ bool TPixoranView::SelectionPress(TPXMouseInteractItems mode, TShiftState shift,
 
   BeginNewShape(add);
   selDrag_.Rect = !(add && selPresent_);
-  if (mode == miSelectCircle)
-    ellipseDrawing_ = true;
-  else
-    rectDrawing_ = true;
+  if (mode == miSelectCircle) ellipseDrawing_ = true;
+  else rectDrawing_ = true;
   if (SelectionAspectRatio == 0.0) DrawFixedBox(x, y, ellipseDrawing_);
   UpdateAntsTimer();
   RefreshSelection(true);
@@ -667,16 +649,12 @@ void TPixoranView::ResizeByGrip(int32_t ix, int32_t iy, bool keepAspect) {
     if (g <= 6) {
       // The width leads; the height follows from the fixed side.
       const int32_t hh = RoundToInt32(std::abs(x2 - x1) * ratio);
-      if (g == 1 || g == 2 || g == 5)
-        y1 = d.BoxY2 - hh;
-      else
-        y2 = d.BoxY1 + hh;
+      if (g == 1 || g == 2 || g == 5) y1 = d.BoxY2 - hh;
+      else y2 = d.BoxY1 + hh;
     } else {
       const int32_t ww = RoundToInt32(std::abs(y2 - y1) / ratio);
-      if (g == 7)
-        x1 = d.BoxX2 - ww;
-      else
-        x2 = d.BoxX1 + ww;
+      if (g == 7) x1 = d.BoxX2 - ww;
+      else x2 = d.BoxX1 + ww;
     }
   }
   const int32_t w = image_->Width(), h = image_->Height();
@@ -688,16 +666,12 @@ void TPixoranView::ResizeByGrip(int32_t ix, int32_t iy, bool keepAspect) {
   y2 = std::clamp(y2, 0, h);
   // At least one pixel either way.
   if (x2 == x1) {
-    if (x2 < w)
-      ++x2;
-    else
-      --x1;
+    if (x2 < w) ++x2;
+    else --x1;
   }
   if (y2 == y1) {
-    if (y2 < h)
-      ++y2;
-    else
-      --y1;
+    if (y2 < h) ++y2;
+    else --y1;
   }
   ClearPolygon();
   AppendPoint(x1, y1);
@@ -937,8 +911,7 @@ void TPixoranView::DrawSelectionOutline(TCanvas& window) {
         PlotDashedLine(window, c[i - 1].X, c[i - 1].Y, c[i].X, c[i].Y);
       }
     }
-    if (!polyDrawing_ && first + 1 < c.size())
-      PlotDashedLine(window, c.back().X, c.back().Y, c[first].X, c[first].Y);
+    if (!polyDrawing_ && first + 1 < c.size()) PlotDashedLine(window, c.back().X, c.back().Y, c[first].X, c[first].Y);
   }
   if (rect && !maskBeyondOutline_ && (SelectionOptions & pxsoSizeable) && DrawSelectionGrips && !selMoving_) {
     const TPen pen = window.Pen;
@@ -951,7 +924,8 @@ void TPixoranView::DrawSelectionOutline(TCanvas& window) {
     const int32_t xs[8] = {c[0].X, c[1].X, c[2].X, c[3].X, c[0].X, c[1].X, mx, mx};
     const int32_t ys[8] = {c[0].Y, c[1].Y, c[2].Y, c[3].Y, my, my, c[0].Y, c[2].Y};
     for (int k = 0; k < 8; ++k)
-      window.Rectangle(Rect(xs[k] - SelectionGripSize, ys[k] - SelectionGripSize, xs[k] + SelectionGripSize, ys[k] + SelectionGripSize));
+      window.Rectangle(Rect(xs[k] - SelectionGripSize, ys[k] - SelectionGripSize, xs[k] + SelectionGripSize,
+                            ys[k] + SelectionGripSize));
     window.Pen = pen;
     window.Brush = brush;
   }

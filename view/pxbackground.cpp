@@ -62,12 +62,10 @@ void PaintBackgroundStyle(bool designing, TCanvas& canvas, TPXBackgroundStyle st
         DrawHorzShadowStrip(canvas, image.Left + 3, image.Bottom, 2, image.Bottom + 5, image.Right);
       }
       break;
-    case pxbsGradient:
-      canvas.GradientFill(area, colour, secondColour, true);
-      break;
+    case pxbsGradient: canvas.GradientFill(area, colour, secondColour, true); break;
     default: {
-      static constexpr TBrushStyle kStyles[] = {bsSolid, bsHorizontal, bsVertical, bsFDiagonal,
-                                                bsBDiagonal, bsCross, bsDiagCross};
+      static constexpr TBrushStyle kStyles[] = {bsSolid,     bsHorizontal, bsVertical, bsFDiagonal,
+                                                bsBDiagonal, bsCross,      bsDiagCross};
       canvas.Brush.Style = kStyles[style];
       canvas.Brush.Color = colour;
       canvas.FillRect(area);

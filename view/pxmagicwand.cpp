@@ -155,8 +155,7 @@ bool WithMatcher(TPXBitmap& bitmap, int32_t x, int32_t y, int32_t tolerance, Fn&
       fn(m);
       return true;
     }
-    default:
-      return false;
+    default: return false;
   }
 }
 
@@ -455,7 +454,8 @@ bool MagicWandFloodFill(TPXBitmap& bitmap, int32_t x, int32_t y, uint8_t value, 
         for (int64_t i = 0; i < n; ++i) {
           const uint32_t prev = b1 + i > 0 ? src[i - 1] : 0;
           const uint32_t next = b1 + i + 1 < region.rowBytes ? src[i + 1] : 0, cur = src[i];
-          row[static_cast<size_t>(i)] |= static_cast<uint8_t>(cur | (cur << 1) | (next >> 7) | (cur >> 1) | (prev << 7));
+          row[static_cast<size_t>(i)] |=
+              static_cast<uint8_t>(cur | (cur << 1) | (next >> 7) | (cur >> 1) | (prev << 7));
         }
       }
     } else {
@@ -510,10 +510,8 @@ bool MagicWandColorMatch(TPXBitmap& bitmap, int32_t x, int32_t y, uint8_t value,
           if (!bits) continue;
           if (first < 0) first = xx + std::countl_zero(bits);
           last = xx + 7 - std::countr_zero(bits);
-          if (value != 0)
-            dst[xx >> 3] |= bits;
-          else
-            dst[xx >> 3] &= static_cast<uint8_t>(~bits);
+          if (value != 0) dst[xx >> 3] |= bits;
+          else dst[xx >> 3] &= static_cast<uint8_t>(~bits);
         }
       } else {
         for (int32_t xx = 0; xx < w; ++xx) {

@@ -105,13 +105,14 @@ struct TPXMViewImage {
   int32_t ImageID = -1;
   int32_t Delay = 0;  // playback delay, milliseconds
   std::unique_ptr<TPXMText> TopText, BottomText, InfoText;
-  bool Wrong = false;  // the stored image is the failed-load placeholder
+  bool Wrong = false;   // the stored image is the failed-load placeholder
   int32_t Reloads = 0;  // times loaded again after the image store lost it
 };
 
 // Shortens text from the left ("..." replacing its first characters) until
 // measure(text) fits width or fewer than 2 characters remain.
-std::string EllipsisCaption(const std::string& text, int32_t width, const std::function<int(const std::string&)>& measure);
+std::string EllipsisCaption(const std::string& text, int32_t width,
+                            const std::function<int(const std::string&)>& measure);
 
 // The largest size that fits w x h in boxW x boxH keeping the aspect ratio,
 // each side at least 1 pixel (a thin image would otherwise give 0).
@@ -221,7 +222,10 @@ class TPixoranMView : public TPXView {
   TPXVSoftShadow& SoftShadow() { return softShadow_; }
   // Images that fail to load are removed from the list while painting.
   bool RemoveCorrupted() const { return removeCorrupted_; }
-  void SetRemoveCorrupted(bool v) { removeCorrupted_ = v; Invalidate(); }
+  void SetRemoveCorrupted(bool v) {
+    removeCorrupted_ = v;
+    Invalidate();
+  }
 
   // The view's own I/O component for synchronous loads (its progress goes
   // to OnIOProgress); its parameters are those of the last such load.
@@ -334,66 +338,147 @@ class TPixoranMView : public TPXView {
   // The font new captions start with.
   TFont CaptionFont;
   int32_t SelectionWidth() const { return selectionWidth_; }
-  void SetSelectionWidth(int32_t v) { selectionWidth_ = v; Invalidate(); }
+  void SetSelectionWidth(int32_t v) {
+    selectionWidth_ = v;
+    Invalidate();
+  }
   TColor SelectionColor() const { return selectionColor_; }
-  void SetSelectionColor(TColor v) { selectionColor_ = v; Invalidate(); }
+  void SetSelectionColor(TColor v) {
+    selectionColor_ = v;
+    Invalidate();
+  }
   bool VisibleSelection() const { return visibleSelection_; }
-  void SetVisibleSelection(bool v) { visibleSelection_ = v; Invalidate(); }
+  void SetVisibleSelection(bool v) {
+    visibleSelection_ = v;
+    Invalidate();
+  }
   int32_t ThumbnailsBorderWidth() const { return borderWidth_; }
-  void SetThumbnailsBorderWidth(int32_t v) { borderWidth_ = v; Invalidate(); }
+  void SetThumbnailsBorderWidth(int32_t v) {
+    borderWidth_ = v;
+    Invalidate();
+  }
   TColor ThumbnailsBorderColor() const { return borderColor_; }
-  void SetThumbnailsBorderColor(TColor v) { borderColor_ = v; Invalidate(); }
+  void SetThumbnailsBorderColor(TColor v) {
+    borderColor_ = v;
+    Invalidate();
+  }
   TColor ThumbnailsBackground() const { return thumbsBackground_; }
-  void SetThumbnailsBackground(TColor v) { thumbsBackground_ = v; Invalidate(); }
+  void SetThumbnailsBackground(TColor v) {
+    thumbsBackground_ = v;
+    Invalidate();
+  }
   // Cells take their image's own background colour.
   bool DrawImageBackground() const { return drawImageBackground_; }
-  void SetDrawImageBackground(bool v) { drawImageBackground_ = v; Invalidate(); }
+  void SetDrawImageBackground(bool v) {
+    drawImageBackground_ = v;
+    Invalidate();
+  }
   int32_t BottomGap() const { return bottomGap_; }
-  void SetBottomGap(int32_t v) { bottomGap_ = v; Invalidate(); }
+  void SetBottomGap(int32_t v) {
+    bottomGap_ = v;
+    Invalidate();
+  }
   int32_t UpperGap() const { return upperGap_; }
-  void SetUpperGap(int32_t v) { upperGap_ = v; Invalidate(); }
+  void SetUpperGap(int32_t v) {
+    upperGap_ = v;
+    Invalidate();
+  }
   // Captions shown (with UpperGap and BottomGap), or not (with the plain
   // gaps, 0 by default, and no caption drawn).
   bool ShowCaptions() const { return showCaptions_; }
-  void SetShowCaptions(bool v) { showCaptions_ = v; DropThumbs(); Invalidate(); }
+  void SetShowCaptions(bool v) {
+    showCaptions_ = v;
+    DropThumbs();
+    Invalidate();
+  }
   int32_t PlainUpperGap() const { return plainUpperGap_; }
-  void SetPlainUpperGap(int32_t v) { plainUpperGap_ = v; DropThumbs(); Invalidate(); }
+  void SetPlainUpperGap(int32_t v) {
+    plainUpperGap_ = v;
+    DropThumbs();
+    Invalidate();
+  }
   int32_t PlainBottomGap() const { return plainBottomGap_; }
-  void SetPlainBottomGap(int32_t v) { plainBottomGap_ = v; DropThumbs(); Invalidate(); }
+  void SetPlainBottomGap(int32_t v) {
+    plainBottomGap_ = v;
+    DropThumbs();
+    Invalidate();
+  }
   // Corner-rounding divisor: 0 square corners, else radius min(w, h) div d
   // for the pictures and corner size min(ThumbWidth, ThumbHeight) div d for
   // the borders.
-  void SetRoundCorners(int32_t d) { roundDivisor_ = d < 0 ? 0 : d; DropThumbs(); Invalidate(); }
+  void SetRoundCorners(int32_t d) {
+    roundDivisor_ = d < 0 ? 0 : d;
+    DropThumbs();
+    Invalidate();
+  }
   int32_t RoundCorners() const { return roundDivisor_; }
   TPXMViewStyle Style() const { return style_; }
-  void SetStyle(TPXMViewStyle v) { if (v != style_) { style_ = v; Invalidate(); } }
+  void SetStyle(TPXMViewStyle v) {
+    if (v != style_) {
+      style_ = v;
+      Invalidate();
+    }
+  }
   TPXMSelectionStyle SelectionStyle() const { return selectionStyle_; }
-  void SetSelectionStyle(TPXMSelectionStyle v) { if (v != selectionStyle_) { selectionStyle_ = v; Invalidate(); } }
+  void SetSelectionStyle(TPXMSelectionStyle v) {
+    if (v != selectionStyle_) {
+      selectionStyle_ = v;
+      Invalidate();
+    }
+  }
   TPXBackgroundStyle BackgroundStyle() const { return backgroundStyle_; }
-  void SetBackgroundStyle(TPXBackgroundStyle v) { backgroundStyle_ = v; Invalidate(); }
+  void SetBackgroundStyle(TPXBackgroundStyle v) {
+    backgroundStyle_ = v;
+    Invalidate();
+  }
   TPXBackgroundStyle ThumbnailsBackgroundStyle() const { return thumbsBackgroundStyle_; }
-  void SetThumbnailsBackgroundStyle(TPXBackgroundStyle v) { thumbsBackgroundStyle_ = v; Invalidate(); }
-  void SetChessboardStyle(int32_t size, TBrushStyle brushStyle) { chessSize_ = size; chessBrush_ = brushStyle; }
+  void SetThumbnailsBackgroundStyle(TPXBackgroundStyle v) {
+    thumbsBackgroundStyle_ = v;
+    Invalidate();
+  }
+  void SetChessboardStyle(int32_t size, TBrushStyle brushStyle) {
+    chessSize_ = size;
+    chessBrush_ = brushStyle;
+  }
   TColor GradientEndColor() const { return gradientColour_; }
-  void SetGradientEndColor(TColor c) { gradientColour_ = c; Invalidate(); }
+  void SetGradientEndColor(TColor c) {
+    gradientColour_ = c;
+    Invalidate();
+  }
   // The picture drawn over the background, behind the cells; an empty
   // bitmap is none.
   TBitmap& WallPaper() { return *wallPaper_; }
-  void SetWallPaper(const TBitmap& picture) { wallPaper_->Assign(picture); Invalidate(); }
+  void SetWallPaper(const TBitmap& picture) {
+    wallPaper_->Assign(picture);
+    Invalidate();
+  }
   TPXWallPaperStyle WallPaperStyle() const { return wallPaperStyle_; }
-  void SetWallPaperStyle(TPXWallPaperStyle v) { wallPaperStyle_ = v; Invalidate(); }
+  void SetWallPaperStyle(TPXWallPaperStyle v) {
+    wallPaperStyle_ = v;
+    Invalidate();
+  }
   // Loaded cells are filled (in ThumbnailsBackgroundStyle) before their picture.
   bool FillThumbnail() const { return fillThumbnail_; }
-  void SetFillThumbnail(bool v) { fillThumbnail_ = v; Invalidate(); }
+  void SetFillThumbnail(bool v) {
+    fillThumbnail_ = v;
+    Invalidate();
+  }
   // Reduced copies are kept in the thumbnail store for the next paint.
   bool PrepareThumbnails() const { return prepareThumbs_; }
   void SetPrepareThumbnails(bool v) { prepareThumbs_ = v; }
   // The filter of pictures resized for drawing (1-bit ones that shrink use
   // rfFastLinear).
   TResampleFilter DisplayResampleFilter() const { return displayFilter_; }
-  void SetDisplayResampleFilter(TResampleFilter v) { displayFilter_ = v; DropThumbs(); Invalidate(); }
+  void SetDisplayResampleFilter(TResampleFilter v) {
+    displayFilter_ = v;
+    DropThumbs();
+    Invalidate();
+  }
   bool EnableAlphaChannel() const { return enableAlpha_; }
-  void SetEnableAlphaChannel(bool v) { enableAlpha_ = v; Invalidate(); }
+  void SetEnableAlphaChannel(bool v) {
+    enableAlpha_ = v;
+    Invalidate();
+  }
   // Draws every visible thumbnail into the bitmap (client-sized, 24-bit).
   void DrawVisibleThumbnails(TBitmap& bitmap);
 
@@ -432,7 +517,9 @@ class TPixoranMView : public TPXView {
   void FreeRecordStore(TPXMViewImage& rec);
   void DropThumbs();
   void RecreateStores();
-  void StopPlayback() { if (playing_) SetPlaying(false); }
+  void StopPlayback() {
+    if (playing_) SetPlaying(false);
+  }
   // Brings the playback image on screen, through the transition engine
   // from the image shown before when an effect is set.
   virtual void ShowPlaybackImage(int32_t index);

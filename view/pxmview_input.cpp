@@ -12,11 +12,9 @@ namespace {
 constexpr uint32_t kPlaybackTimer = 1;
 }
 
-void TPixoranMView::ScrollBarLayout(TScrollBarKind kind, int32_t max, int32_t client, int32_t origin,
-                                    double& factor) {
+void TPixoranMView::ScrollBarLayout(TScrollBarKind kind, int32_t max, int32_t client, int32_t origin, double& factor) {
   const bool wanted = scrollBars_ == ssBoth || scrollBars_ == (kind == sbHorizontal ? ssHorizontal : ssVertical);
-  if (!LayoutScrollBar(kind, wanted, max, client, origin, 1, barsAlwaysVisible_, flatScrollBars_, factor))
-    factor = 1.0;
+  if (!LayoutScrollBar(kind, wanted, max, client, origin, 1, barsAlwaysVisible_, flatScrollBars_, factor)) factor = 1.0;
 }
 
 void TPixoranMView::UpdateScrollBars() {
@@ -73,10 +71,8 @@ void TPixoranMView::Scroll(TScrollBarKind bar, TScrollCode code, int32_t pos) {
     default: return;
   }
   v = std::clamp<int64_t>(v, 0, vert ? my : mx);
-  if (vert)
-    SetViewY(static_cast<int32_t>(v));
-  else
-    SetViewX(static_cast<int32_t>(v));
+  if (vert) SetViewY(static_cast<int32_t>(v));
+  else SetViewX(static_cast<int32_t>(v));
 }
 
 bool TPixoranMView::MouseWheel(TShiftState, int wheelDelta, int, int) {
@@ -125,10 +121,8 @@ void TPixoranMView::MouseUp(TMouseButton button, TShiftState shift, int x, int y
   pressed_ = false;
   if (button != mbLeft || playing_) return;
   if (mouseInteract_ & mmiSelect) {
-    if ((multiOptions_ & pxmoSelectOnMouseUp) && !moved_)
-      SelectAt(x, y, shift);
-    else if (!(multiOptions_ & pxmoSelectOnMouseUp) && !pressSelected_ && !moved_)
-      SelectAt(x, y, shift);
+    if ((multiOptions_ & pxmoSelectOnMouseUp) && !moved_) SelectAt(x, y, shift);
+    else if (!(multiOptions_ & pxmoSelectOnMouseUp) && !pressSelected_ && !moved_) SelectAt(x, y, shift);
   }
   if (mouseInteract_ & mmiScroll) SetViewXY(pressViewX_ + pressX_ - x, pressViewY_ + pressY_ - y);
 }
@@ -220,8 +214,7 @@ void TPixoranMView::ShowPlaybackImage(int32_t index) {
   const int32_t prev = lastShown_;
   lastShown_ = index;
   const int32_t cw = ClientWidth(), ch = ClientHeight();
-  if (transition_->Type() == pxttNone || prev < 0 || prev == index || prev >= GetImageCount() || cw <= 0 ||
-      ch <= 0) {
+  if (transition_->Type() == pxttNone || prev < 0 || prev == index || prev >= GetImageCount() || cw <= 0 || ch <= 0) {
     Invalidate();
     return;
   }

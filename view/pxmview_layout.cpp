@@ -59,8 +59,10 @@ void TPixoranMView::SetViewXY(int32_t x, int32_t y) {
   const bool movedX = x != viewX_, movedY = y != viewY_;
   viewX_ = x;
   viewY_ = y;
-  if (movedX && factorX_ > 0) ScrollBarSetPos(this, sbHorizontal, static_cast<int32_t>(viewX_ / factorX_), true, flatScrollBars_);
-  if (movedY && factorY_ > 0) ScrollBarSetPos(this, sbVertical, static_cast<int32_t>(viewY_ / factorY_), true, flatScrollBars_);
+  if (movedX && factorX_ > 0)
+    ScrollBarSetPos(this, sbHorizontal, static_cast<int32_t>(viewX_ / factorX_), true, flatScrollBars_);
+  if (movedY && factorY_ > 0)
+    ScrollBarSetPos(this, sbVertical, static_cast<int32_t>(viewY_ / factorY_), true, flatScrollBars_);
   Invalidate();
   if (OnViewChange) OnViewChange(this, 0);
 }
@@ -90,10 +92,8 @@ int32_t TPixoranMView::ImageAtPos(int32_t x, int32_t y) {
   const int64_t col = px / (thumbWidth_ + horizBorder_);
   const int32_t cols = Columns();
   int64_t index;
-  if (cols == 0)
-    index = row == 0 ? col : -1;  // all in one row
-  else
-    index = col < cols ? col + row * cols : -1;
+  if (cols == 0) index = row == 0 ? col : -1;  // all in one row
+  else index = col < cols ? col + row * cols : -1;
   if (index < 0 || index >= GetImageCount()) return -1;
   const TPXMViewImage& rec = *images_[index];
   const int64_t cx = rec.CellX - viewX_, cy = rec.CellY - viewY_;

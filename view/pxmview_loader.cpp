@@ -67,8 +67,7 @@ bool LoadResult(TPixoranIO& io, TColor given, TPXMLoadInfo& info) {
 
 std::unique_ptr<TPXBitmap> ReduceToThumbBox(TPXBitmap& bitmap, const TPXMThumbBox& box) {
   const int32_t w0 = bitmap.Width(), h0 = bitmap.Height();
-  if (w0 < 1 || h0 < 1 || box.Width < 1 || box.Height < 1 ||
-      (w0 <= box.Width && h0 <= box.Height && !box.FitAlways))
+  if (w0 < 1 || h0 < 1 || box.Width < 1 || box.Height < 1 || (w0 <= box.Width && h0 <= box.Height && !box.FitAlways))
     return nullptr;
   int32_t w = 0, h = 0;
   FitThumbSize(w0, h0, box.Width, box.Height, w, h);
@@ -80,8 +79,7 @@ std::unique_ptr<TPXBitmap> ReduceToThumbBox(TPXBitmap& bitmap, const TPXMThumbBo
     ShrinkBW1ToGray24(bitmap, 0, 0, w0 - 1, h0 - 1, *reduced);
     return reduced;
   }
-  const TResampleFilter filter =
-      bitmap.PixelFormat() == pxBW1 && box.Filter != rfNone ? rfFastLinear : box.Filter;
+  const TResampleFilter filter = bitmap.PixelFormat() == pxBW1 && box.Filter != rfNone ? rfFastLinear : box.Filter;
   ResampleBitmap(bitmap, *reduced, filter);
   // The nearest-pixel copy keeps the source's format; thumbnails are 24-bit.
   if (reduced->PixelFormat() != pxBGR24) reduced->ConvertPixelFormat(pxBGR24);
@@ -138,9 +136,9 @@ struct TPixoranMView::TLoader {
   void Tidy() {
     for (auto& j : Running)
       if (!j->Done && j->What.Record && !Visible.count(j->What.Record)) Cancel(*j);
-    Pending.erase(std::remove_if(Pending.begin(), Pending.end(),
-                                 [this](const auto& p) { return !Visible.count(p.Record); }),
-                  Pending.end());
+    Pending.erase(
+        std::remove_if(Pending.begin(), Pending.end(), [this](const auto& p) { return !Visible.count(p.Record); }),
+        Pending.end());
   }
 
   void Detach(TPXMViewImage* rec) {
@@ -235,8 +233,8 @@ struct TPixoranMView::TLoader {
     Wake.notify_all();
     if (!View || !job.What.Record || job.Cancelled.load()) return;
     TPixoranMView& view = *View;
-    auto it = std::find_if(view.images_.begin(), view.images_.end(),
-                           [&job](auto& r) { return r.get() == job.What.Record; });
+    auto it =
+        std::find_if(view.images_.begin(), view.images_.end(), [&job](auto& r) { return r.get() == job.What.Record; });
     if (it == view.images_.end()) return;
     TPXMViewImage& rec = **it;
     TPXMViewImage* failed = nullptr;
@@ -379,10 +377,8 @@ bool TPixoranMView::LoadImageNow(int32_t index) {
   const int32_t id = GetImageID(index);
   if (id >= 0 && (OnImageIDRequest || OnImageIDRequestEx)) {
     TPXBitmap b;
-    if (OnImageIDRequest)
-      OnImageIDRequest(this, id, b);
-    else
-      OnImageIDRequestEx(this, index, id, b);
+    if (OnImageIDRequest) OnImageIDRequest(this, id, b);
+    else OnImageIDRequestEx(this, index, id, b);
     if (b.Width() > 0 && b.Height() > 0 && SetImageBitmap(index, b)) return true;
     ShowWrongImage(index);
     return false;
@@ -565,10 +561,8 @@ void TPixoranMView::CloseLoader() {
   // The starter frees what is left and ends. Jobs that ignored the cancel
   // are not waited for: it ends after them, keeping the loader alive.
   if (loader_->Starter.joinable()) {
-    if (idle)
-      loader_->Starter.join();
-    else
-      loader_->Starter.detach();
+    if (idle) loader_->Starter.join();
+    else loader_->Starter.detach();
   }
   loader_.reset();
 }

@@ -114,15 +114,11 @@ bool TPixoranMView::DeleteImageNoUpdate(int32_t index) {
     images_.erase(images_.begin() + index);
   }
   // A drag in progress forgets a pressed image that went.
-  if (pressIndex_ == index)
-    pressIndex_ = -1;
-  else if (pressIndex_ > index)
-    --pressIndex_;
+  if (pressIndex_ == index) pressIndex_ = -1;
+  else if (pressIndex_ > index) --pressIndex_;
   const int32_t count = GetImageCount();
-  if (selected_ == index && selected_ >= count)
-    selected_ = count - 1;
-  else if (index < selected_)
-    --selected_;
+  if (selected_ == index && selected_ >= count) selected_ = count - 1;
+  else if (index < selected_) --selected_;
   lastChange_ = 2;
   lastChangeIndex_ = index;
   CallBitmapChangeEvents();
@@ -265,9 +261,7 @@ void TPixoranMView::SetStoreType(TPXStoreType v) {
   storeType_ = v;
 }
 
-void TPixoranMView::SetThreadPoolSize(int32_t v) {
-  SetLoaderPoolSize(threadPoolSize_ = v < 0 ? 0 : v);
-}
+void TPixoranMView::SetThreadPoolSize(int32_t v) { SetLoaderPoolSize(threadPoolSize_ = v < 0 ? 0 : v); }
 
 void TPixoranMView::SetThumbWidth(int32_t v) {
   v = std::max(v, 1);

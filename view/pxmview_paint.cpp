@@ -198,8 +198,8 @@ void TPixoranMView::DrawThumbnail(TBitmap& bitmap, int32_t index, bool selected)
 
   if (rec.Cache) {
     if (fillThumbnail_)
-      PaintBackgroundStyle(false, c, thumbsBackgroundStyle_, cellColour, x, y, boxW, boxH, box, chessSize_,
-                           chessBrush_, gradientColour_);
+      PaintBackgroundStyle(false, c, thumbsBackgroundStyle_, cellColour, x, y, boxW, boxH, box, chessSize_, chessBrush_,
+                           gradientColour_);
     // The copy reduced for drawing, kept once per thumbnail size.
     TPXBitmap prepared;
     TPXBitmap* picture = nullptr;
@@ -268,8 +268,7 @@ void TPixoranMView::DrawThumbnail(TBitmap& bitmap, int32_t index, bool selected)
         if (t.Caption.empty()) return;
         c.Font = t.Font;
         if (acdSelected) c.Font.Color = clHighlightText;
-        const std::string s =
-            EllipsisCaption(t.Caption, boxW, [&c](const std::string& v) { return c.TextWidth(v); });
+        const std::string s = EllipsisCaption(t.Caption, boxW, [&c](const std::string& v) { return c.TextWidth(v); });
         const int32_t tw = c.TextWidth(s);
         c.Brush.Color = cellColour;
         c.Brush.Style = bsSolid;

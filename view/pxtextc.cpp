@@ -121,8 +121,9 @@ TWinControl::TInputMethodState TPXTextControl::InputMethodState() {
   st.Caret = Rect(memo_.CaretX(), memo_.CaretY(), memo_.CaretX() + 1, memo_.CaretY() + memo_.CaretHeight());
   st.Surrounding = memo_.Text();
   st.CaretPos = memo_.Caret();
-  st.AnchorPos = memo_.SelStart() < memo_.SelEnd() ? (memo_.Caret() == memo_.SelStart() ? memo_.SelEnd() : memo_.SelStart())
-                                                   : memo_.Caret();
+  st.AnchorPos = memo_.SelStart() < memo_.SelEnd()
+                     ? (memo_.Caret() == memo_.SelStart() ? memo_.SelEnd() : memo_.SelStart())
+                     : memo_.Caret();
   return st;
 }
 

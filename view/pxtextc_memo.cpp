@@ -220,8 +220,7 @@ void TPXMemo::AttachToObject(std::string* text, std::vector<int32_t>* indexes, T
   ClearCaches(0);
 }
 
-void TPXMemo::TakeBack(std::string& text, std::vector<int32_t>& indexes, TPXMemoFormatList& formats,
-                       bool dropUnused) {
+void TPXMemo::TakeBack(std::string& text, std::vector<int32_t>& indexes, TPXMemoFormatList& formats, bool dropUnused) {
   if (dropUnused) DropUnusedFormats();
   text = EncodeUtf8(text_);
   indexes = std::move(idx_);
@@ -461,9 +460,7 @@ bool TPXMemo::KeyDown(int key, TShiftState shift) {
       DeleteSelection();  // a selection would be left pointing at other characters
       InsertChar(U'\n');
       return true;
-    case vkInsert:
-      InsertMode = !InsertMode;
-      return false;
+    case vkInsert: InsertMode = !InsertMode; return false;
     case vkF1 + 1:  // Shift+F2: larger
     case vkF1:      // Shift+F1: smaller
       if (!sh) return false;

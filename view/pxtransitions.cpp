@@ -28,7 +28,10 @@ int32_t Scale(int64_t a, int64_t n) { return static_cast<int32_t>((a * n) >> 10)
 }  // namespace
 
 TPXTransitionEffects::TPXTransitionEffects(TPXView* view)
-    : view_(view), source_(OnePixelBitmap()), target_(OnePixelBitmap()), work_(OnePixelBitmap()),
+    : view_(view),
+      source_(OnePixelBitmap()),
+      target_(OnePixelBitmap()),
+      work_(OnePixelBitmap()),
       timer_(std::make_unique<TTimer>(view)) {
   timer_->SetEnabled(false);
   timer_->SetInterval(1);
@@ -169,8 +172,7 @@ void TPXTransitionEffects::DrawAt(const std::vector<uint8_t*>& from, int32_t dx,
 }
 
 // The whole picture stretched (nearest pixel) into (x, y, w, h).
-void TPXTransitionEffects::StretchInto(const std::vector<uint8_t*>& from, int32_t x, int32_t y, int32_t w,
-                                       int32_t h) {
+void TPXTransitionEffects::StretchInto(const std::vector<uint8_t*>& from, int32_t x, int32_t y, int32_t w, int32_t h) {
   if (w <= 0 || h <= 0) return;
   const int32_t x1 = std::max(x, 0), x2 = std::min(width_, x + w);
   const int32_t y1 = std::max(y, 0), y2 = std::min(height_, y + h);
@@ -214,14 +216,10 @@ void TPXTransitionEffects::PaintCrossDissolve(int32_t a, int32_t na) {
 }
 
 void TPXTransitionEffects::PaintFade(int32_t a, int32_t na) {
-  if (runType_ == pxttFadeOut)
-    Fade(sourceRows_, na);
-  else if (runType_ == pxttFadeIn)
-    Fade(targetRows_, a);
-  else if (a < 512)
-    Fade(sourceRows_, 1024 - 2 * a);
-  else
-    Fade(targetRows_, 2 * a - 1024);
+  if (runType_ == pxttFadeOut) Fade(sourceRows_, na);
+  else if (runType_ == pxttFadeIn) Fade(targetRows_, a);
+  else if (a < 512) Fade(sourceRows_, 1024 - 2 * a);
+  else Fade(targetRows_, 2 * a - 1024);
 }
 
 // The target uncovered from one side, with a red edge for the "2" types.
@@ -307,18 +305,10 @@ void TPXTransitionEffects::PaintMoveVertical(int32_t a, int32_t na) {
   for (int32_t y = 0; y < H; ++y) {
     const uint8_t* from = nullptr;
     switch (runType_) {
-      case pxttMoveUpDown1:
-        from = y < c ? targetRows_[H - c + y] : sourceRows_[y - c];
-        break;
-      case pxttMoveUpDown2:
-        from = y < c ? targetRows_[y] : sourceRows_[y - c];
-        break;
-      case pxttMoveDownUp1:
-        from = y < c ? sourceRows_[H - c + y] : targetRows_[y - c];
-        break;
-      default:
-        from = y < c ? sourceRows_[H - c + y] : targetRows_[y];
-        break;
+      case pxttMoveUpDown1: from = y < c ? targetRows_[H - c + y] : sourceRows_[y - c]; break;
+      case pxttMoveUpDown2: from = y < c ? targetRows_[y] : sourceRows_[y - c]; break;
+      case pxttMoveDownUp1: from = y < c ? sourceRows_[H - c + y] : targetRows_[y - c]; break;
+      default: from = y < c ? sourceRows_[H - c + y] : targetRows_[y]; break;
     }
     std::memcpy(workRows_[y], from, rowBytes);
   }
@@ -376,10 +366,8 @@ void TPXTransitionEffects::PaintCenter(int32_t a, int32_t na) {
   const int32_t k = grow ? a : na;
   const std::vector<uint8_t*>& box = grow ? targetRows_ : sourceRows_;
   const int32_t x = W / 2 - Scale(k, W / 2), y = H / 2 - Scale(k, H / 2);
-  if (zoom)
-    StretchInto(box, x, y, Scale(k, W), Scale(k, H));
-  else
-    CopyRect(box, x, y, Scale(k, W), Scale(k, H));
+  if (zoom) StretchInto(box, x, y, Scale(k, W), Scale(k, H));
+  else CopyRect(box, x, y, Scale(k, W), Scale(k, H));
 }
 
 void TPXTransitionEffects::Painter(int32_t a) {

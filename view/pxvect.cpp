@@ -84,16 +84,13 @@ int32_t TPixoranVect::AddObject(const TPXVObject& source) {
   o.DrawnPoints.clear();
   switch (o.Kind) {
     case pxokText:
-    case pxokLineLabel:
-      break;  // text, font and path travel with the copy
+    case pxokLineLabel: break;  // text, font and path travel with the copy
     case pxokMemo:
       o.Path.clear();
       // The formats travel with the indexes; indexes beyond the text's
       // length are not the memo's.
-      if (o.CharFormats.empty())
-        o.FormatList.reset();
-      else
-        o.CharFormats.resize(static_cast<size_t>(Utf8Length(o.Text)), 0);
+      if (o.CharFormats.empty()) o.FormatList.reset();
+      else o.CharFormats.resize(static_cast<size_t>(Utf8Length(o.Text)), 0);
       break;
     case pxokRuler:
       o.Text.clear();
@@ -162,7 +159,8 @@ void TPixoranVect::Clear() {
   // goes, then given back through a new entry.
   std::unique_ptr<TPXBitmap> keep;
   const int32_t idx = template_.BitmapIdx;
-  if (idx >= 0 && idx < static_cast<int32_t>(bitmaps_.size())) keep = std::move(bitmaps_[static_cast<size_t>(idx)].Bitmap);
+  if (idx >= 0 && idx < static_cast<int32_t>(bitmaps_.size()))
+    keep = std::move(bitmaps_[static_cast<size_t>(idx)].Bitmap);
   bitmaps_.clear();
   template_.BitmapIdx = -1;
   if (keep) SetObjBitmap(kPXVTemplate, keep.get());
@@ -232,7 +230,9 @@ void TPixoranVect::SetObjFont(int32_t handle, const TPXLogFont& font, TColor col
   if (handle != kPXVTemplate) Update();
 }
 
-void TPixoranVect::SetObjFont(int32_t handle, const TFont& font) { SetObjFont(handle, LogFontFromFont(font), font.Color); }
+void TPixoranVect::SetObjFont(int32_t handle, const TFont& font) {
+  SetObjFont(handle, LogFontFromFont(font), font.Color);
+}
 
 void TPixoranVect::SetObjMemoBorderStyle(int32_t handle, TPenStyle style) {
   if (TPXVObject* o = GetObject(handle)) o->BorderStyle = style;
@@ -409,7 +409,8 @@ void TPixoranVect::CompactBitmapTable() {
   }
   bitmaps_ = std::move(kept);
   auto remap = [&](TPXVObject& o) {
-    if (o.BitmapIdx >= 0 && o.BitmapIdx < static_cast<int32_t>(map.size())) o.BitmapIdx = map[static_cast<size_t>(o.BitmapIdx)];
+    if (o.BitmapIdx >= 0 && o.BitmapIdx < static_cast<int32_t>(map.size()))
+      o.BitmapIdx = map[static_cast<size_t>(o.BitmapIdx)];
   };
   remap(template_);
   for (TPXVObject& o : objects_) remap(o);
@@ -419,8 +420,9 @@ void TPixoranVect::CompactBitmapTable() {
 
 int32_t TPixoranVect::FindObjectAt(int32_t x, int32_t y, bool selectableOnly, double& distance) {
   const double f = 100.0 / Zoom();
-  const TRect visible = Rect(TruncToInt32(ViewX() * f), TruncToInt32(ViewY() * f),
-                             TruncToInt32((ViewX() + DisplayedWidth()) * f), TruncToInt32((ViewY() + DisplayedHeight()) * f));
+  const TRect visible =
+      Rect(TruncToInt32(ViewX() * f), TruncToInt32(ViewY() * f), TruncToInt32((ViewX() + DisplayedWidth()) * f),
+           TruncToInt32((ViewY() + DisplayedHeight()) * f));
   double best = 2147483647.0;
   int32_t found = kPXVAll;
   for (auto it = order_.rbegin(); it != order_.rend(); ++it) {
@@ -457,10 +459,8 @@ double TPixoranVect::EllipseDistance(const TPXVObject& o, int32_t x, int32_t y, 
   for (int64_t k = 1; k < n; ++k) {
     const double t = kTwoPi * static_cast<double>(k) / static_cast<double>(n);
     const TPXPoint q{TruncToInt32(a * std::cos(t)), TruncToInt32(b * std::sin(t))};
-    if (filled)
-      best = std::min(best, std::trunc(PointSegmentDistance(p, centre, q)));
-    else
-      best = std::min(best, PointSegmentDistance(p, prev, q));
+    if (filled) best = std::min(best, std::trunc(PointSegmentDistance(p, centre, q)));
+    else best = std::min(best, PointSegmentDistance(p, prev, q));
     prev = q;
   }
   // The outline closes back to where it began.
@@ -474,12 +474,9 @@ double TPixoranVect::ObjectDistance(const TPXVObject& o, int32_t x, int32_t y) {
   switch (o.Kind) {
     case pxokLine:
     case pxokRuler:
-    case pxokLineLabel:
-      return PointSegmentDistance(p, TPXPoint{o.X1, o.Y1}, TPXPoint{o.X2, o.Y2});
-    case pxokEllipse:
-      return EllipseDistance(o, x, y, o.BrushStyle != bsClear);
-    case pxokArc:
-      return EllipseDistance(o, x, y, false);
+    case pxokLineLabel: return PointSegmentDistance(p, TPXPoint{o.X1, o.Y1}, TPXPoint{o.X2, o.Y2});
+    case pxokEllipse: return EllipseDistance(o, x, y, o.BrushStyle != bsClear);
+    case pxokArc: return EllipseDistance(o, x, y, false);
     case pxokPolyline: {
       if (o.Points.empty()) return 1e6;
       const TRect& pb = o.PointBounds;
@@ -504,13 +501,11 @@ double TPixoranVect::ObjectDistance(const TPXVObject& o, int32_t x, int32_t y) {
       const TRect box = Rect(std::min(o.X1, o.X2), std::min(o.Y1, o.Y2), std::max(o.X1, o.X2), std::max(o.Y1, o.Y2));
       const bool solid = o.Kind != pxokBox || o.BrushStyle != bsClear;
       if (solid && PointInRect(x, y, box)) return 0.0;
-      const TPXPoint tl{box.Left, box.Top}, tr{box.Right, box.Top}, bl{box.Left, box.Bottom},
-          br{box.Right, box.Bottom};
+      const TPXPoint tl{box.Left, box.Top}, tr{box.Right, box.Top}, bl{box.Left, box.Bottom}, br{box.Right, box.Bottom};
       return std::min({PointSegmentDistance(p, tl, tr), PointSegmentDistance(p, tr, br),
                        PointSegmentDistance(p, br, bl), PointSegmentDistance(p, bl, tl)});
     }
-    default:
-      return -1.0;
+    default: return -1.0;
   }
 }
 
@@ -553,7 +548,8 @@ void TPixoranVect::ComputeUnitPerPixel(double& ux, double& uy, TPXUnits unit) {
   if (unit == pxuPIXELS || unit > pxuNANOMETERS) {
     ux = uy = 1.0;
   } else {
-    static const double kPerInch[] = {1.0, 1.0, 2.54 / 100000, 2.54 / 100, 2.54, 2.54 * 10, 2.54 * 10000, 2.54 * 10000000};
+    static const double kPerInch[] = {1.0,  1.0,       2.54 / 100000, 2.54 / 100,
+                                      2.54, 2.54 * 10, 2.54 * 10000,  2.54 * 10000000};
     ux = kPerInch[unit] / std::max(DpiX(), 1);
     uy = kPerInch[unit] / std::max(DpiY(), 1);
   }
@@ -592,8 +588,7 @@ std::string TPixoranVect::FormatMeasure(double value) const {
   // Beyond the precision's integer digits the number goes in exponent form.
   if (std::abs(value) >= std::pow(10.0, std::clamp(floatPrecision_, 1, 18)))
     std::snprintf(buf, sizeof buf, "%.*E", std::max(std::clamp(floatPrecision_, 1, 18) - 1, 0), value);
-  else
-    std::snprintf(buf, sizeof buf, "%.*f", digits, value);
+  else std::snprintf(buf, sizeof buf, "%.*f", digits, value);
   return buf;
 }
 

@@ -78,15 +78,15 @@ constexpr uint16_t kPXVTMeasureArea = 0x0001, kPXVTMeasureLength = 0x0002, kPXVT
 // One format of a memo's characters, byte for byte as the object stream and
 // the clipboard keep it (280 bytes).
 struct TPXMemoFormat {
-  int32_t UsageCount = 0;          // characters that use it
-  uint8_t FontName[256] = {};      // length byte, then the name
-  int32_t Height = 0;              // negative: character height
-  uint8_t Style = 0;               // 1 bold, 2 italic, 4 underline, 8 strike-out
+  int32_t UsageCount = 0;      // characters that use it
+  uint8_t FontName[256] = {};  // length byte, then the name
+  int32_t Height = 0;          // negative: character height
+  uint8_t Style = 0;           // 1 bold, 2 italic, 4 underline, 8 strike-out
   uint8_t Unused1[3] = {};
-  int32_t Color = 0;               // font colour
-  int32_t BackColor = 0;           // background colour
-  uint8_t BackStyle = 0;           // background brush style
-  uint8_t Alignment = 0;           // 0 left, 1 right, 2 centre, 3 justify
+  int32_t Color = 0;      // font colour
+  int32_t BackColor = 0;  // background colour
+  uint8_t BackStyle = 0;  // background brush style
+  uint8_t Alignment = 0;  // 0 left, 1 right, 2 centre, 3 justify
   uint8_t Unused2[2] = {};
 };
 static_assert(sizeof(TPXMemoFormat) == 280);
@@ -118,24 +118,24 @@ struct TPXVObject {
   int32_t PenWidth = 1;  // image pixels
   TColor BrushColor = 0xFFFFFF;
   TBrushStyle BrushStyle = bsClear;
-  bool Highlight = false;  // boxes: tint what lies under instead of painting
+  bool Highlight = false;                             // boxes: tint what lies under instead of painting
   double ArcStart = 0.0, ArcEnd = 6.283185307179586;  // radians
-  int32_t BitmapIdx = -1;                              // shared-bitmap table entry
-  std::string Text;                                    // UTF-8
+  int32_t BitmapIdx = -1;                             // shared-bitmap table entry
+  std::string Text;                                   // UTF-8
   std::optional<TPXLogFont> Font;
   // Texts and labelled lines: 0 left, 1 right, 2 and 3 centred; memos: the
   // paragraph alignment of new text.
   uint8_t Alignment = 0;
   bool AutoSize = false;
-  bool PlainText = true;               // memos: one format for all text
-  std::vector<TPXVPathPoint> Path;     // texts: the line the characters follow
-  int32_t CharAngle = -10;             // tenths of degrees, -10 = along the path
-  std::vector<int32_t> CharFormats;    // memos: format index per code point
+  bool PlainText = true;                                 // memos: one format for all text
+  std::vector<TPXVPathPoint> Path;                       // texts: the line the characters follow
+  int32_t CharAngle = -10;                               // tenths of degrees, -10 = along the path
+  std::vector<int32_t> CharFormats;                      // memos: format index per code point
   std::optional<std::vector<TPXMemoFormat>> FormatList;  // memos
-  int32_t LineSpacing = 0;             // memos: extra pixels between lines
-  TColor BorderColor = 0xFFFFFF;       // memos: frame pen colour
-  TPenStyle BorderStyle = psSolid;     // memos: frame pen style (psClear none)
-  int32_t FixedLineHeight = 0;         // memos: cell height, 0 = from the font
+  int32_t LineSpacing = 0;                               // memos: extra pixels between lines
+  TColor BorderColor = 0xFFFFFF;                         // memos: frame pen colour
+  TPenStyle BorderStyle = psSolid;                       // memos: frame pen style (psClear none)
+  int32_t FixedLineHeight = 0;                           // memos: cell height, 0 = from the font
   std::string Name;
   uint32_t UserValue = 0;
   uint8_t Flags = kPXVSelectable | kPXVMovable | kPXVResizable | kPXVVisible;
@@ -391,8 +391,8 @@ class TPixoranVect : public TPixoranView {
 
   // Memos are drawn through the text editor's layout (a memo of its own
   // when the object is not being edited).
-  virtual void DrawMemo(TPXVObject& object, TBitmap& target, int32_t x1, int32_t y1, int32_t x2, int32_t y2,
-                        double d, bool alphaPass);
+  virtual void DrawMemo(TPXVObject& object, TBitmap& target, int32_t x1, int32_t y1, int32_t x2, int32_t y2, double d,
+                        bool alphaPass);
 
   // The editors, created and owned (as components of this control) by the
   // text editor; nullptr until then.
@@ -421,9 +421,9 @@ class TPixoranVect : public TPixoranView {
   enum TRubber : uint8_t { rbNone, rbLine, rbRect, rbEllipse, rbPolyline };
   struct TToolDrag {
     bool Down = false;
-    bool Double = false;          // the press was a double click
-    bool SelectedBefore = false;  // the clicked object was selected at the press
-    bool DragLength = false;      // the line being made is only measured
+    bool Double = false;                   // the press was a double click
+    bool SelectedBefore = false;           // the clicked object was selected at the press
+    bool DragLength = false;               // the line being made is only measured
     int32_t PressX = 0, PressY = 0;        // client, raw
     int32_t PressImgX = 0, PressImgY = 0;  // image
     int32_t CurX = 0, CurY = 0;            // client, clamped
@@ -475,14 +475,14 @@ class TPixoranVect : public TPixoranView {
                       TRect& bounds);
   void DrawRuler(TPXVObject& o, TCanvas& c, double d, int32_t X1, int32_t Y1, int32_t X2, int32_t Y2, TRect& bounds);
   void DrawAngle(TPXVObject& o, TCanvas& c, double d, bool screen, int32_t factor, TRect& bounds);
-  void DrawBitmapObject(TPXVObject& o, TBitmap& target, TPXBitmap* work, int32_t X1, int32_t Y1, int32_t X2,
-                        int32_t Y2, TRect& bounds);
+  void DrawBitmapObject(TPXVObject& o, TBitmap& target, TPXBitmap* work, int32_t X1, int32_t Y1, int32_t X2, int32_t Y2,
+                        TRect& bounds);
   void DrawPipeline(TPXBitmap& image, bool screen, int32_t factor, TBitmap& target);
   // A box (target pixels, corners inclusive) holding whatever the object draws.
   TRect ObjectExtent(TPXVObject& object, TCanvas& canvas, bool screen, int32_t factor);
   // Target corners of an object as drawn (pen-width adjusted).
-  void TargetCorners(TPXVObject& object, bool screen, int32_t factor, double d, int32_t& X1, int32_t& Y1,
-                     int32_t& X2, int32_t& Y2);
+  void TargetCorners(TPXVObject& object, bool screen, int32_t factor, double d, int32_t& X1, int32_t& Y1, int32_t& X2,
+                     int32_t& Y2);
 
   std::vector<TPXVObject> objects_;
   std::vector<int32_t> order_;

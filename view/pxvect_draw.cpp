@@ -108,17 +108,14 @@ void TPixoranVect::TargetCorners(TPXVObject& o, bool screen, int32_t factor, dou
     case pxokBox:
     case pxokEllipse:
     case pxokArc:
-    case pxokLineLabel:
-      X1 += w / 2, Y1 += w / 2, X2 += w / 2, Y2 += w / 2;
-      break;
+    case pxokLineLabel: X1 += w / 2, Y1 += w / 2, X2 += w / 2, Y2 += w / 2; break;
     case pxokBitmap:
       if (d != 1.0) {
         X2 = ObjToTargetX(o.X2 + 1, screen, factor) - 1;
         Y2 = ObjToTargetY(o.Y2 + 1, screen, factor) - 1;
       }
       break;
-    default:
-      break;
+    default: break;
   }
 }
 
@@ -191,7 +188,8 @@ void TPixoranVect::DrawGrips(TCanvas& c) {
     }
     int32_t X1, Y1, X2, Y2;
     TargetCorners(*o, true, 1, d, X1, Y1, X2, Y2);
-    if (!SegmentBoxOverlapsRect(Rect(X1, Y1, X2, Y2), Rect(client.Left, client.Top, client.Right - 1, client.Bottom - 1)))
+    if (!SegmentBoxOverlapsRect(Rect(X1, Y1, X2, Y2),
+                                Rect(client.Left, client.Top, client.Right - 1, client.Bottom - 1)))
       continue;
     grip(X1, Y1);
     grip(X2, Y2);
@@ -284,9 +282,9 @@ void TPixoranVect::DrawPipeline(TPXBitmap& image, bool screen, int32_t factor, T
       ro.Filter = ZoomFilter();
       const TRect clip = Exclusive(extent);
       ro.Clip = &clip;
-      RenderToBitmap(image, *work_, TPXRenderRect{o.X1, o.Y1, o.X2 - o.X1 + 1, o.Y2 - o.Y1 + 1, tx1, ty1,
-                                                  tx2 - tx1 + 1, ty2 - ty1 + 1},
-                     ro);
+      RenderToBitmap(
+          image, *work_,
+          TPXRenderRect{o.X1, o.Y1, o.X2 - o.X1 + 1, o.Y2 - o.Y1 + 1, tx1, ty1, tx2 - tx1 + 1, ty2 - ty1 + 1}, ro);
     }
     const TRect clipEx = Exclusive(extent);
     wb.Canvas().SetClipRect(&clipEx);
@@ -333,7 +331,8 @@ void TPixoranVect::DrawPipeline(TPXBitmap& image, bool screen, int32_t factor, T
       // Down to the target by averaging each 2 x 2 block, colours weighted
       // by their alpha, then laid over the target with the block's alpha.
       const int32_t l = area.Left / 2, t = area.Top / 2;
-      const int32_t r = std::min(area.Right / 2, target.Width() - 1), b = std::min(area.Bottom / 2, target.Height() - 1);
+      const int32_t r = std::min(area.Right / 2, target.Width() - 1),
+                    b = std::min(area.Bottom / 2, target.Height() - 1);
       for (int32_t y = t; y <= b; ++y) {
         const uint8_t* c0 = wb.ScanLine(2 * y);
         const uint8_t* c1 = wb.ScanLine(2 * y + 1);
@@ -367,7 +366,8 @@ TRect TPixoranVect::ObjectExtent(TPXVObject& o, TCanvas& c, bool screen, int32_t
     TPoint pts[3];
     int n = 0;
     while (n < 3 && o.AnglePoints[n].X != kPXVUnset) {
-      pts[n] = TPoint{ObjToTargetX(o.AnglePoints[n].X, screen, factor), ObjToTargetY(o.AnglePoints[n].Y, screen, factor)};
+      pts[n] =
+          TPoint{ObjToTargetX(o.AnglePoints[n].X, screen, factor), ObjToTargetY(o.AnglePoints[n].Y, screen, factor)};
       Extend(e, pts[n].X, pts[n].Y);
       ++n;
     }
@@ -411,8 +411,9 @@ TRect TPixoranVect::ObjectExtent(TPXVObject& o, TCanvas& c, bool screen, int32_t
       ComputeUnitPerPixel(ux, uy, o.RulerUnit);
       const double len = std::hypot((std::abs(static_cast<double>(o.X2) - o.X1) + 1) * ux,
                                     (std::abs(static_cast<double>(o.Y2) - o.Y1) + 1) * uy);
-      const std::string text = o.RulerStyle == 0 ? std::to_string(static_cast<int64_t>(std::min(len * 10, 1e15)))
-                                                 : " " + FormatMeasure(len) + " " + MeasureUnitAbbreviation(o.RulerUnit);
+      const std::string text = o.RulerStyle == 0
+                                   ? std::to_string(static_cast<int64_t>(std::min(len * 10, 1e15)))
+                                   : " " + FormatMeasure(len) + " " + MeasureUnitAbbreviation(o.RulerUnit);
       g += TruncToInt32(12 * d) + textMargin(text) + 20;
       break;
     }
@@ -420,8 +421,7 @@ TRect TPixoranVect::ObjectExtent(TPXVObject& o, TCanvas& c, bool screen, int32_t
       SetPointFont(c, "Arial", std::max(3, TruncToInt32(10 * d)), o.PenColor);
       g += textMargin(FormatMeasure(ObjAngleDegrees(o)) + "°");
       break;
-    default:
-      break;
+    default: break;
   }
   c.Font = saved;
   return Grow(e, static_cast<int32_t>(std::min<int64_t>(g, kNoBound / 4)));
@@ -549,15 +549,11 @@ bool TPixoranVect::DrawObject(TPXVObject& o, TBitmap& target, int32_t pass, int3
         Extend(bounds, pts[i].X, pts[i].Y);
         o.DrawnPoints[i] = TPXPoint{pts[i].X / factor, pts[i].Y / factor};
       }
-      if (o.Closed)
-        c.Polygon(pts.data(), static_cast<int>(pts.size()));
-      else
-        c.Polyline(pts.data(), static_cast<int>(pts.size()));
+      if (o.Closed) c.Polygon(pts.data(), static_cast<int>(pts.size()));
+      else c.Polyline(pts.data(), static_cast<int>(pts.size()));
       break;
     }
-    case pxokAngle:
-      DrawAngle(o, c, d, screen, factor, bounds);
-      break;
+    case pxokAngle: DrawAngle(o, c, d, screen, factor, bounds); break;
     default:
       // Unknown kinds draw nothing and are not counted.
       return false;
@@ -569,8 +565,8 @@ bool TPixoranVect::DrawObject(TPXVObject& o, TBitmap& target, int32_t pass, int3
 
 // ------------------------------------------------------------ parts
 
-void TPixoranVect::DrawLineShape(TCanvas& c, uint8_t shape, int32_t x, int32_t y, int32_t ox, int32_t oy,
-                                 int32_t width, int32_t length, TRect& bounds) {
+void TPixoranVect::DrawLineShape(TCanvas& c, uint8_t shape, int32_t x, int32_t y, int32_t ox, int32_t oy, int32_t width,
+                                 int32_t length, TRect& bounds) {
   if (shape != 1 && shape != 2) return;
   if (x == ox && y == oy) return;  // no direction to lay the shape along
   // Along the line towards the other end, and across it.
@@ -702,8 +698,8 @@ void TPixoranVect::DrawMemo(TPXVObject& o, TBitmap& target, int32_t x1, int32_t 
   DrawMemoObject(o, target, x1, y1, d, alphaPass);
 }
 
-void TPixoranVect::DrawBitmapObject(TPXVObject& o, TBitmap& target, TPXBitmap* work, int32_t X1, int32_t Y1,
-                                    int32_t X2, int32_t Y2, TRect& bounds) {
+void TPixoranVect::DrawBitmapObject(TPXVObject& o, TBitmap& target, TPXBitmap* work, int32_t X1, int32_t Y1, int32_t X2,
+                                    int32_t Y2, TRect& bounds) {
   TCanvas& c = target.Canvas();
   TPXBitmap* b = GetObjBitmap(o.BitmapIdx);
   Extend(bounds, X1, Y1);
@@ -724,8 +720,8 @@ void TPixoranVect::DrawBitmapObject(TPXVObject& o, TBitmap& target, TPXBitmap* w
   const uint8_t opacity = static_cast<uint8_t>(std::clamp(o.Opacity, 0, 255));
   if (work) {
     // Cut to the work bitmap first: the stretch copies only what lands inside.
-    RenderToBitmapFiltered(*b, *work, X1, Y1, opacity, filter, 0, 0, b->Width(), b->Height(),
-                           static_cast<int32_t>(bw), static_cast<int32_t>(bh));
+    RenderToBitmapFiltered(*b, *work, X1, Y1, opacity, filter, 0, 0, b->Width(), b->Height(), static_cast<int32_t>(bw),
+                           static_cast<int32_t>(bh));
     return;
   }
   TPXRenderOptions ro;

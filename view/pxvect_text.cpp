@@ -116,8 +116,7 @@ void TPixoranVect::EndTextEdit() {
     textEdit_->Hide();
     ended = true;
   } else if (o->Kind == pxokMemo && memoEdit_ && memoEdit_->Visible()) {
-    if (o->AutoSize && !destroying_)
-      o->Y2 = o->Y1 + static_cast<int32_t>(std::trunc(memoEdit_->ClientHeight() / z));
+    if (o->AutoSize && !destroying_) o->Y2 = o->Y1 + static_cast<int32_t>(std::trunc(memoEdit_->ClientHeight() / z));
     TPXMemoFormatList formats;
     memoEdit_->TakeBack(o->Text, o->CharFormats, formats);
     o->FormatList = std::move(formats);

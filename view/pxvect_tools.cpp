@@ -45,10 +45,8 @@ void TPixoranVect::SetMouseInteractVect(uint16_t value) {
       break;
     }
   }
-  if (added >= 0)
-    vtools_ = static_cast<uint16_t>((1u << added) | (value & kPXVTNoClickCreate));
-  else
-    vtools_ = value;
+  if (added >= 0) vtools_ = static_cast<uint16_t>((1u << added) | (value & kPXVTNoClickCreate));
+  else vtools_ = value;
   if (added > 1) SetMouseInteract(0);
   if (vtools_ & (kPXVTMeasureArea | kPXVTMeasureLength)) {
     hint_.Last = 0.0;
@@ -120,10 +118,8 @@ void TPixoranVect::ResizeObject(int32_t handle, int32_t grip, int32_t dx, int32_
   const double m = static_cast<double>(o->X2 - o->X1) * (static_cast<double>(s.Bottom) - s.Top);
   const double w0 = static_cast<double>(s.Right) - s.Left;
   if (m == 0.0 || w0 == 0.0) return;
-  if (grip == 1 || grip == 4)
-    o->Y1 = RoundToInt32(o->Y2 - m / w0);
-  else if (grip == 2 || grip == 5)
-    o->Y2 = RoundToInt32(o->Y1 + m / w0);
+  if (grip == 1 || grip == 4) o->Y1 = RoundToInt32(o->Y2 - m / w0);
+  else if (grip == 2 || grip == 5) o->Y2 = RoundToInt32(o->Y1 + m / w0);
 }
 
 void TPixoranVect::MoveObject(int32_t handle, int32_t dx, int32_t dy) {
@@ -157,24 +153,17 @@ int32_t TPixoranVect::GripAt(int32_t x, int32_t y) {
       grip = 2;
     } else {
       const double dist = ObjectDistance(*o, ScreenToBitmapX(x), ScreenToBitmapY(y));
-      if ((dist >= 0 && dist < 1) ||
-          on(box.Left + (box.Right - box.Left) / 2, box.Top + (box.Bottom - box.Top) / 2))
+      if ((dist >= 0 && dist < 1) || on(box.Left + (box.Right - box.Left) / 2, box.Top + (box.Bottom - box.Top) / 2))
         grip = 3;
     }
     if (!IsLineKind(o->Kind)) {
       const int32_t mx = X1 + (X2 - X1) / 2, my = Y1 + (Y2 - Y1) / 2;
-      if (on(X2, Y1))
-        grip = 4;
-      else if (on(X1, Y2))
-        grip = 5;
-      else if (on(X1, my))
-        grip = 6;
-      else if (on(X2, my))
-        grip = 7;
-      else if (on(mx, Y1))
-        grip = 8;
-      else if (on(mx, Y2))
-        grip = 9;
+      if (on(X2, Y1)) grip = 4;
+      else if (on(X1, Y2)) grip = 5;
+      else if (on(X1, my)) grip = 6;
+      else if (on(X2, my)) grip = 7;
+      else if (on(mx, Y1)) grip = 8;
+      else if (on(mx, Y2)) grip = 9;
     }
     if (o->Kind == pxokAngle && grip != 0) grip = 3;
     if (grip != 0) return grip;
@@ -343,17 +332,10 @@ void TPixoranVect::PaintWindowOverlay() {
         c.MoveTo(a.X, a.Y);
         c.LineTo(b.X, b.Y);
         break;
-      case rbRect:
-        c.Rectangle(box);
-        break;
-      case rbEllipse:
-        c.Ellipse(box);
-        break;
-      case rbPolyline:
-        c.Polyline(rubber_.Points.data(), static_cast<int>(rubber_.Points.size()));
-        break;
-      default:
-        break;
+      case rbRect: c.Rectangle(box); break;
+      case rbEllipse: c.Ellipse(box); break;
+      case rbPolyline: c.Polyline(rubber_.Points.data(), static_cast<int>(rubber_.Points.size())); break;
+      default: break;
     }
     c.Pen = savedPen;
     c.Brush = savedBrush;
@@ -558,9 +540,7 @@ void TPixoranVect::MouseMove(TShiftState shift, int x, int y) {
           }
           SetRubber(rbEllipse, {a, b});
           break;
-        default:
-          SetRubber(rbRect, {a, b});
-          break;
+        default: SetRubber(rbRect, {a, b}); break;
       }
     }
   } else if (tdrag_.Down && grip_ != 0) {
@@ -599,8 +579,8 @@ void TPixoranVect::MouseMove(TShiftState shift, int x, int y) {
       RefitPolyline(*o);
       const int32_t l = std::min(before.Left, o->X1), t = std::min(before.Top, o->Y1);
       const int32_t r = std::max(before.Right, o->X2), b = std::max(before.Bottom, o->Y2);
-      InvalidateViewRect(Rect(BitmapToScreenX(l) - 8, BitmapToScreenY(t) - 8, BitmapToScreenX(r) + 9,
-                              BitmapToScreenY(b) + 9));
+      InvalidateViewRect(
+          Rect(BitmapToScreenX(l) - 8, BitmapToScreenY(t) - 8, BitmapToScreenX(r) + 9, BitmapToScreenY(b) + 9));
     }
   } else if (tdrag_.Down && (vtools_ & kPXVTSelect) && grip_ == 0) {
     const TPoint a{tdrag_.PressX, tdrag_.PressY};
@@ -635,10 +615,8 @@ void TPixoranVect::MouseMove(TShiftState shift, int x, int y) {
     }
     if (vtools_ & kPXVTEditPolyline) {
       TCursor c = DefaultCursor();
-      if (PolylinePointAt(x, y) >= 0)
-        c = ctrl ? 1792 : 1790;
-      else if (PolylineSegmentAt(x, y) >= 0)
-        c = 1791;
+      if (PolylinePointAt(x, y) >= 0) c = ctrl ? 1792 : 1790;
+      else if (PolylineSegmentAt(x, y) >= 0) c = 1791;
       SetTempCursor(c);
     } else if (vtools_ & kPXVTSelect) {
       static constexpr TCursor kByGrip[] = {0, 1786, 1786, 1790, 1788, 1788, 1789, 1789, 1787, 1787};
@@ -663,8 +641,8 @@ void TPixoranVect::MouseUp(TMouseButton button, TShiftState shift, int x, int y)
   const bool dragLength = tdrag_.DragLength;
   tdrag_.DragLength = false;
   SetRubber(rbNone, {});
-  const bool handled = !click || !(vtools_ & kPXVTNoClickCreate) ||
-                       (vtools_ & (kPXVTSelect | kPXVTMeasureArea | kPXVTMeasureLength));
+  const bool handled =
+      !click || !(vtools_ & kPXVTNoClickCreate) || (vtools_ & (kPXVTSelect | kPXVTMeasureArea | kPXVTMeasureLength));
   const bool dragged = InteractionInProgress();
   auto finish = [&] {
     creationKind_ = 0;
@@ -712,8 +690,7 @@ void TPixoranVect::MouseUp(TMouseButton button, TShiftState shift, int x, int y)
     }
   } else {
     const bool moved = tdrag_.MoveX != 0 || tdrag_.MoveY != 0;
-    if ((grip_ != 0 && (dragged || grip_ != 3)) || !(vtools_ & (kPXVTSelect | kPXVTEditPolyline)) || moved ||
-        !click) {
+    if ((grip_ != 0 && (dragged || grip_ != 3)) || !(vtools_ & (kPXVTSelect | kPXVTEditPolyline)) || moved || !click) {
       if (grip_ != 0 && dragged)
         for (int32_t h : selection_)
           if (TPXVObject* o = GetObject(h); o && !IsLineKind(o->Kind) && o->Kind != pxokPolyline) SortCorners(*o);

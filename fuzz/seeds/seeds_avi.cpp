@@ -35,7 +35,10 @@ bool WriteSeeds(const std::string& folder) {
   for (int i = 0; i < 256; ++i) palette += {static_cast<char>(i), static_cast<char>(255 - i), '\5', '\0'};
   const std::string rgb(2 * 8, '\x40');
   const std::string key("\x04\x01\x00\x00\x04\x01\x00\x01", 8), delta("\x00\x02\x02\x00\x01\x09\x00\x01", 8);
-  const struct { const char* name; std::string data; } kSeeds[] = {
+  const struct {
+    const char* name;
+    std::string data;
+  } kSeeds[] = {
       {"rgb24.avi", MakeAVI(2, 2, 24, 0, "", {{rgb}, {rgb, false}, {"", false}})},
       {"rle8.avi", MakeAVI(4, 2, 8, 1, palette, {{key}, {delta, false}, {delta, false}})},
       {"rle4.avi", MakeAVI(4, 2, 4, 2, palette.substr(0, 64), {{std::string("\x04\x11\x00\x00\x04\x22\x00\x01", 8)}})},

@@ -87,7 +87,8 @@ bool WriteBmpSeeds(const std::string& folder) {
     uint8_t* row = rgb.Scanline(y);
     for (int32_t x = 0; x < w * 3; ++x) row[x] = static_cast<uint8_t>(x * 37 + y * 11);
   }
-  for (uint8_t kind = 0; kind < 4; ++kind) save("rgb24_kind" + std::to_string(kind) + ".bmp", Written(rgb, 8, 3, kind, 0));
+  for (uint8_t kind = 0; kind < 4; ++kind)
+    save("rgb24_kind" + std::to_string(kind) + ".bmp", Written(rgb, 8, 3, kind, 0));
 
   TPXBitmap bw;
   if (!bw.Allocate(w, h, pxBW1)) return false;
@@ -161,8 +162,7 @@ bool WriteBmpSeeds(const std::string& folder) {
   save("rgb32_xbgr_v4.bmp", HandBmp(108, 3, 2, 32, 3, {}, {0xFF, 0xFF00, 0xFF0000}, px32));
   save("rgb32_101010.bmp", HandBmp(40, 3, 2, 32, 3, {}, {0x3FF00000, 0xFFC00, 0x3FF}, px32));
   // Top-down 24 bits, 2 x 2.
-  save("rgb24_topdown.bmp",
-       HandBmp(40, 2, -2, 24, 0, {}, {}, {1, 2, 3, 4, 5, 6, 0, 0, 7, 8, 9, 10, 11, 12, 0, 0}));
+  save("rgb24_topdown.bmp", HandBmp(40, 2, -2, 24, 0, {}, {}, {1, 2, 3, 4, 5, 6, 0, 0, 7, 8, 9, 10, 11, 12, 0, 0}));
   // 1 bit with a white-then-black palette.
   save("bw1_inverted.bmp", HandBmp(40, 9, 2, 1, 0, {0xFFFFFF, 0}, {}, {0xF0, 0x80, 0, 0, 0x0F, 0x00, 0, 0}));
   // 1 bit in two colours that are not black and white.
@@ -174,7 +174,8 @@ bool WriteBmpSeeds(const std::string& folder) {
   save("rle4_delta.bmp", HandBmp(40, 6, 3, 4, 2, {0x000000, 0xFFFFFF, 0x808080}, {},
                                  {4, 0x12, 0, 5, 0x21, 0x02, 0x10, 0, 0, 0, 0, 2, 1, 1, 9, 0x21, 0, 1}));
   // An OS/2 2.x header around a 4-bit image.
-  save("pal4_os2v2.bmp", HandBmp(64, 3, 2, 4, 0, {0x000000, 0xFFFFFF, 0xFF8000}, {}, {0x01, 0x20, 0, 0, 0x21, 0x00, 0, 0}));
+  save("pal4_os2v2.bmp",
+       HandBmp(64, 3, 2, 4, 0, {0x000000, 0xFFFFFF, 0xFF8000}, {}, {0x01, 0x20, 0, 0, 0x21, 0x00, 0, 0}));
   return ok;
 }
 

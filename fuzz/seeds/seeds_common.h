@@ -43,7 +43,7 @@ inline bool SeedImage(TPXBitmap& b, int32_t w, int32_t h, int colours, bool oneB
     for (int32_t x = 0; x < w; ++x) {
       const int c = colours ? (x / 2 + y) % colours : x * 37 + y * 11;
       row[3 * x] = static_cast<uint8_t>(c * 53), row[3 * x + 1] = static_cast<uint8_t>(c * 97 + y),
-      row[3 * x + 2] = static_cast<uint8_t>(c * 29 + x);
+              row[3 * x + 2] = static_cast<uint8_t>(c * 29 + x);
     }
   }
   return true;

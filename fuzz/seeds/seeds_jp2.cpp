@@ -61,7 +61,8 @@ std::vector<uint8_t> Subsampled() {
   image->x1 = 12;
   image->y1 = 8;
   for (int c = 0; c < 3; ++c)
-    for (uint32_t i = 0; i < comps[c].w * comps[c].h; ++i) image->comps[c].data[i] = static_cast<int>((i * (c + 3) * 7) & 255);
+    for (uint32_t i = 0; i < comps[c].w * comps[c].h; ++i)
+      image->comps[c].data[i] = static_cast<int>((i * (c + 3) * 7) & 255);
   opj_cparameters_t cp;
   opj_set_default_encoder_parameters(&cp);
   cp.tcp_numlayers = 1;

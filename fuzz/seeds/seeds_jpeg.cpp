@@ -183,17 +183,17 @@ bool WriteJpegSeeds(const std::string& folder) {
          ci.X_density = 100;
          ci.Y_density = 40;
        }));
-  save("markers.jpg", Compress(
-                          16, 8, JCS_RGB, 3, JCS_YCbCr, {}, [](auto& ci) {
-                            static const char exif[] = "Exif\0\0II*\0\x08\0\0\0\0\0";
-                            static const char iptc[] = "Photoshop 3.0\0008BIM\x04\x04\0\0\0\0\0\x0c\x1c\x02\x00\0\x02\0\x02"
-                                                       "\x1c\x02\x78\0\x02hi";
-                            jpeg_write_marker(&ci, JPEG_COM, reinterpret_cast<const JOCTET*>("seed"), 4);
-                            jpeg_write_marker(&ci, JPEG_APP0 + 1, reinterpret_cast<const JOCTET*>(exif), sizeof exif - 1);
-                            jpeg_write_marker(&ci, JPEG_APP0 + 13, reinterpret_cast<const JOCTET*>(iptc), sizeof iptc - 1);
-                            jpeg_write_marker(&ci, JPEG_APP0, reinterpret_cast<const JOCTET*>("JFXX\0\x10"), 6);
-                            jpeg_write_marker(&ci, JPEG_APP0 + 2, nullptr, 0);
-                          }));
+  save("markers.jpg", Compress(16, 8, JCS_RGB, 3, JCS_YCbCr, {}, [](auto& ci) {
+         static const char exif[] = "Exif\0\0II*\0\x08\0\0\0\0\0";
+         static const char iptc[] =
+             "Photoshop 3.0\0008BIM\x04\x04\0\0\0\0\0\x0c\x1c\x02\x00\0\x02\0\x02"
+             "\x1c\x02\x78\0\x02hi";
+         jpeg_write_marker(&ci, JPEG_COM, reinterpret_cast<const JOCTET*>("seed"), 4);
+         jpeg_write_marker(&ci, JPEG_APP0 + 1, reinterpret_cast<const JOCTET*>(exif), sizeof exif - 1);
+         jpeg_write_marker(&ci, JPEG_APP0 + 13, reinterpret_cast<const JOCTET*>(iptc), sizeof iptc - 1);
+         jpeg_write_marker(&ci, JPEG_APP0, reinterpret_cast<const JOCTET*>("JFXX\0\x10"), 6);
+         jpeg_write_marker(&ci, JPEG_APP0 + 2, nullptr, 0);
+       }));
   save("ours_baseline.jpg", OurWriter(20, 12, [](TIOParamsVals& p) {
          p.JPEGMarkers->AddMarker(0xFE, "ours", 4);
          p.DpiX = 72;

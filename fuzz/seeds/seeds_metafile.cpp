@@ -41,8 +41,8 @@ struct TEmf {
 
 std::vector<uint8_t> Emf() {
   TEmf e;
-  e.Record(1, {0, 0, 99, 49, 0, 0, 10000, 5000, 0x464D4520, 0x10000, 0, 0, 8, 0, 0, 0, 1000, 1000, 1000, 1000,
-               0, 0, 0, 1000000, 1000000});
+  e.Record(1, {0, 0, 99, 49,   0,    0,    10000, 5000, 0x464D4520, 0x10000, 0,       0,      8,
+               0, 0, 0,  1000, 1000, 1000, 1000,  0,    0,          0,       1000000, 1000000});
   const std::vector<uint8_t> dib = Dib();
   const uint32_t dibBits = static_cast<uint32_t>(dib.size() - 40);
   e.Record(17, {7});
@@ -50,10 +50,10 @@ std::vector<uint8_t> Emf() {
   e.Record(11, {100, 50});
   e.Record(10, {10, 10});
   e.Record(12, {1, 1});
-  e.Record(38, {1, 1, 20, 0, 0x0000FF});                      // CREATEPEN dashed
+  e.Record(38, {1, 1, 20, 0, 0x0000FF});                          // CREATEPEN dashed
   e.Record(95, {2, 0, 0, 0, 0, 0x10000, 30, 0, 0x00FF00, 0, 0});  // EXTCREATEPEN geometric
-  e.Record(39, {3, 2, 0xFF0000, 4});                           // hatched brush
-  e.Record(94, {4, 0, 32, 40, 72, dibBits}, dib);              // DIB pattern brush
+  e.Record(39, {3, 2, 0xFF0000, 4});                              // hatched brush
+  e.Record(94, {4, 0, 32, 40, 72, dibBits}, dib);                 // DIB pattern brush
   e.Record(37, {1});
   e.Record(37, {3});
   e.Record(18, {2});
@@ -95,8 +95,8 @@ std::vector<uint8_t> Emf() {
   e.Record(81, {0, 0, 0, 0, 300, 300, 0, 0, 2, 2, 80, 40, 120, dibBits, 0, 0xCC0020, 200, 200}, dib);
   e.Record(80, {0, 0, 0, 0, 0, 0, 0, 0, 2, 2, 76, 40, 116, dibBits, 0, 0, 2}, dib);
   e.Record(76, {0, 0, 0, 0, 10, 10, 50, 50, 0xF00021, 0, 0, 0x3F800000, 0, 0, 0x3F800000, 0, 0, 0, 0, 0, 0, 0, 0});
-  e.Record(77, {0, 0, 0, 0, 10, 10, 50, 50, 0xCC0020, 0, 0, 0x3F800000, 0, 0, 0x3F800000, 0, 0, 0, 0, 108, 40, 148,
-                dibBits, 2, 2},
+  e.Record(77, {0, 0,          0, 0, 10, 10, 50,  50, 0xCC0020, 0,       0, 0x3F800000, 0,
+                0, 0x3F800000, 0, 0, 0,  0,  108, 40, 148,      dibBits, 2, 2},
            dib);
   std::vector<uint8_t> font(92, 0);
   font[0] = 0xF0, font[1] = 0xFF, font[2] = 0xFF, font[3] = 0xFF;  // height -16
@@ -142,7 +142,7 @@ std::vector<uint8_t> Wmf() {
   std::vector<uint8_t> font(18, 0);
   font[0] = 0xE0, font[1] = 0xFF;  // height -32
   font[8] = 0x90, font[9] = 0x01;
-  font[13] = 134;                  // GB2312
+  font[13] = 134;  // GB2312
   rec(0x02FB, {}, font);
   rec(0x00F7, {0x300, 0});
   rec(0x012D, {0});
@@ -163,7 +163,7 @@ std::vector<uint8_t> Wmf() {
   rec(0x0214, {10, 10});
   rec(0x0213, {400, 900});
   rec(0x012D, {3});
-  rec(0x0521, {2, 0xBAC4, 100, 100});             // two GBK bytes
+  rec(0x0521, {2, 0xBAC4, 100, 100});  // two GBK bytes
   rec(0x0A32, {200, 200, 2, 0, 'O' | ('k' << 8)});
   rec(0x0A32, {200, 200, 2, 4, 0, 0, 50, 50, 'O' | ('k' << 8)});
   rec(0x0F43, {0x20, 0xCC, 0, 2, 2, 0, 0, 250, 500, 250, 0}, dib);

@@ -77,8 +77,8 @@ Bytes BuildTiff(const std::vector<TPageSpec>& pages, bool big) {
     // Values that do not fit an entry go before the directory.
     std::vector<uint32_t> valueAt(tags.size(), 0);
     for (size_t i = 0; i < tags.size(); ++i) {
-      const bool isShort = tags[i].first != 273 && tags[i].first != 279 && tags[i].first != 324 && tags[i].first != 325 &&
-                           tags[i].first != 256 && tags[i].first != 257;
+      const bool isShort = tags[i].first != 273 && tags[i].first != 279 && tags[i].first != 324 &&
+                           tags[i].first != 325 && tags[i].first != 256 && tags[i].first != 257;
       const size_t bytes = tags[i].second.size() * (isShort ? 2 : 4);
       if (bytes > 4) {
         valueAt[i] = static_cast<uint32_t>(w.f.size());
@@ -168,7 +168,8 @@ Bytes Fax(TCCITTScheme scheme, int32_t w, int32_t h) {
     for (int32_t x = 0; x < w; ++x)
       if (((x / (1 + y % 5)) + y) % 3 == 0) rows[y][x >> 3] |= 0x80 >> (x & 7);
   Bytes out;
-  EncodeCCITTPage(scheme, w, h, [&](int32_t y) { return rows[y].data(); }, false, out);
+  EncodeCCITTPage(
+      scheme, w, h, [&](int32_t y) { return rows[y].data(); }, false, out);
   return out;
 }
 

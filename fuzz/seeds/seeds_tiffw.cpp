@@ -12,10 +12,14 @@ bool WriteTiffWriterSeeds(const std::string& folder) {
     const char* name;
     uint8_t photometric, samples, bits, compression;
   } records[] = {
-      {"bw_none", 1, 1, 1, 0}, {"bw_mh", 0, 1, 1, 1},     {"bw_g3", 0, 1, 1, 2},     {"bw_g3_2d", 0, 1, 1, 3},
-      {"bw_g4", 0, 1, 1, 4},   {"grey4_lzw", 1, 1, 4, 5}, {"grey16", 1, 1, 16, 0},   {"pal8_packbits", 3, 1, 8, 8},
-      {"rgb_lzw", 2, 3, 8, 5}, {"cmyk", 5, 4, 8, 0},      {"cmyk_16_colours", 5, 1, 4, 0}, {"lab", 7, 3, 8, 8},
-      {"grey_alpha", 1, 2, 8, 5}, {"jpeg", 2, 3, 8, 7},   {"grey_5x3", 1, 3, 5, 0},
+      {"bw_none", 1, 1, 1, 0},         {"bw_mh", 0, 1, 1, 1},
+      {"bw_g3", 0, 1, 1, 2},           {"bw_g3_2d", 0, 1, 1, 3},
+      {"bw_g4", 0, 1, 1, 4},           {"grey4_lzw", 1, 1, 4, 5},
+      {"grey16", 1, 1, 16, 0},         {"pal8_packbits", 3, 1, 8, 8},
+      {"rgb_lzw", 2, 3, 8, 5},         {"cmyk", 5, 4, 8, 0},
+      {"cmyk_16_colours", 5, 1, 4, 0}, {"lab", 7, 3, 8, 8},
+      {"grey_alpha", 1, 2, 8, 5},      {"jpeg", 2, 3, 8, 7},
+      {"grey_5x3", 1, 3, 5, 0},
   };
   bool ok = true;
   int i = 0;

@@ -36,7 +36,8 @@ struct TSources {
     for (int y = 0; y < h; ++y) {
       for (int x = 0; x < w; ++x) {
         const int k = (x / 3 + y / 2) % 6;
-        const char rgb[3] = {static_cast<char>(k * 50), static_cast<char>(255 - k * 40), static_cast<char>(k & 1 ? 200 : 30)};
+        const char rgb[3] = {static_cast<char>(k * 50), static_cast<char>(255 - k * 40),
+                             static_cast<char>(k & 1 ? 200 : 30)};
         c.write(rgb, 3);
         g.put(static_cast<char>(x * 11 + y * 3));
         for (int i = 0; i < 3; ++i) d.put(rgb[i]).put(static_cast<char>(x * 7 + i));
@@ -144,12 +145,15 @@ bool Tiff(const std::string& f) {
                       {"msb.tif", "pnmtotiff -msb2lsb {pbm}"},
                       {"deep.tif", "pnmtotiff {ppm16}"},
                       {"ppm2tiff.tif", "ppm2tiff -c lzw {ppm} {tmp}/p.tif && cat {tmp}/p.tif"},
-                      {"jpeg.tif", "pnmtotiff -none {ppm} > {tmp}/j.tif && tiffcp -c jpeg {tmp}/j.tif {tmp}/jj.tif"
-                                   " && cat {tmp}/jj.tif"},
-                      {"tiled.tif", "pnmtotiff -none {ppm} > {tmp}/t.tif && tiffcp -t -w 16 -l 16 {tmp}/t.tif"
-                                    " {tmp}/tt.tif && cat {tmp}/tt.tif"},
-                      {"planar.tif", "pnmtotiff -none {ppm} > {tmp}/s.tif && tiffcp -p separate {tmp}/s.tif"
-                                     " {tmp}/ss.tif && cat {tmp}/ss.tif"}});
+                      {"jpeg.tif",
+                       "pnmtotiff -none {ppm} > {tmp}/j.tif && tiffcp -c jpeg {tmp}/j.tif {tmp}/jj.tif"
+                       " && cat {tmp}/jj.tif"},
+                      {"tiled.tif",
+                       "pnmtotiff -none {ppm} > {tmp}/t.tif && tiffcp -t -w 16 -l 16 {tmp}/t.tif"
+                       " {tmp}/tt.tif && cat {tmp}/tt.tif"},
+                      {"planar.tif",
+                       "pnmtotiff -none {ppm} > {tmp}/s.tif && tiffcp -p separate {tmp}/s.tif"
+                       " {tmp}/ss.tif && cat {tmp}/ss.tif"}});
 }
 
 bool Pnm(const std::string& f) {
@@ -163,18 +167,19 @@ bool Pnm(const std::string& f) {
 
 bool Ico(const std::string& f) {
   return WriteAll(f, {{"ppmtowinicon.ico", "pnmcut 0 0 16 16 {ppm} | ppmtowinicon"},
-                      {"pair.ico", "pnmcut 0 0 16 16 {ppm} > {tmp}/a.ppm && pnmcut 0 0 8 8 {ppm} > {tmp}/b.ppm &&"
-                                   " ppmtowinicon {tmp}/a.ppm {tmp}/b.ppm"}});
+                      {"pair.ico",
+                       "pnmcut 0 0 16 16 {ppm} > {tmp}/a.ppm && pnmcut 0 0 8 8 {ppm} > {tmp}/b.ppm &&"
+                       " ppmtowinicon {tmp}/a.ppm {tmp}/b.ppm"}});
 }
 
 bool Jp2(const std::string& f) {
-  return WriteAll(f, {{"opj.jp2", "opj_compress -n 2 -i {ppm} -o {tmp}/o.jp2 >/dev/null && cat {tmp}/o.jp2"},
-                      {"opj.j2k", "opj_compress -n 2 -i {ppm} -o {tmp}/o.j2k >/dev/null && cat {tmp}/o.j2k"},
-                      {"grey.j2k", "opj_compress -n 1 -i {pgm} -o {tmp}/g.j2k >/dev/null && cat {tmp}/g.j2k"},
-                      {"lossy.jp2", "opj_compress -n 2 -r 20 -i {ppm} -o {tmp}/l.jp2 >/dev/null && cat {tmp}/l.jp2"},
-                      {"tiles.j2k", "opj_compress -n 1 -t 8,8 -i {ppm} -o {tmp}/t.j2k >/dev/null && cat {tmp}/t.j2k"},
-                      {"rpcl.jp2",
-                       "opj_compress -n 2 -p RPCL -SOP -EPH -i {ppm} -o {tmp}/r.jp2 >/dev/null && cat {tmp}/r.jp2"}});
+  return WriteAll(
+      f, {{"opj.jp2", "opj_compress -n 2 -i {ppm} -o {tmp}/o.jp2 >/dev/null && cat {tmp}/o.jp2"},
+          {"opj.j2k", "opj_compress -n 2 -i {ppm} -o {tmp}/o.j2k >/dev/null && cat {tmp}/o.j2k"},
+          {"grey.j2k", "opj_compress -n 1 -i {pgm} -o {tmp}/g.j2k >/dev/null && cat {tmp}/g.j2k"},
+          {"lossy.jp2", "opj_compress -n 2 -r 20 -i {ppm} -o {tmp}/l.jp2 >/dev/null && cat {tmp}/l.jp2"},
+          {"tiles.j2k", "opj_compress -n 1 -t 8,8 -i {ppm} -o {tmp}/t.j2k >/dev/null && cat {tmp}/t.j2k"},
+          {"rpcl.jp2", "opj_compress -n 2 -p RPCL -SOP -EPH -i {ppm} -o {tmp}/r.jp2 >/dev/null && cat {tmp}/r.jp2"}});
 }
 
 const bool registered = RegisterSeedWriter("gif", &Gif) && RegisterSeedWriter("png", &Png) &&

@@ -47,12 +47,24 @@ struct TOrderEntry {
   int32_t FileType;
 };
 constexpr TOrderEntry kRegistryOrder[] = {
-    {TIFFFormatModule, ioTIFF},     {GIFFormatModule, ioGIF},   {JPEGFormatModule, ioJPEG},
-    {PCXFormatModule, ioPCX},       {BMPFormatModule, ioBMP},   {ICOFormatModule, ioICO},
-    {ICOFormatModule, ioCUR},       {PNGFormatModule, ioPNG},   {MetafileFormatModule, ioWMF},
-    {MetafileFormatModule, ioEMF},  {TGAFormatModule, ioTGA},   {PNMFormatModule, ioPXM},
-    {PNMFormatModule, ioWBMP},      {J2000FormatModule, ioJP2}, {J2000FormatModule, ioJ2K},
-    {PSPDFFormatModule, ioPS},      {PSPDFFormatModule, ioPDF}, {PCXFormatModule, ioDCX},
+    {TIFFFormatModule, ioTIFF},
+    {GIFFormatModule, ioGIF},
+    {JPEGFormatModule, ioJPEG},
+    {PCXFormatModule, ioPCX},
+    {BMPFormatModule, ioBMP},
+    {ICOFormatModule, ioICO},
+    {ICOFormatModule, ioCUR},
+    {PNGFormatModule, ioPNG},
+    {MetafileFormatModule, ioWMF},
+    {MetafileFormatModule, ioEMF},
+    {TGAFormatModule, ioTGA},
+    {PNMFormatModule, ioPXM},
+    {PNMFormatModule, ioWBMP},
+    {J2000FormatModule, ioJP2},
+    {J2000FormatModule, ioJ2K},
+    {PSPDFFormatModule, ioPS},
+    {PSPDFFormatModule, ioPDF},
+    {PCXFormatModule, ioDCX},
     // Not registered: it has no name.
     {AVIFormatModule, ioAVI},
 };

@@ -27,7 +27,7 @@ const TPXFormatModule& ICOFormatModule();  // ICO and CUR
 const TPXFormatModule& PNGFormatModule();
 const TPXFormatModule& MetafileFormatModule();  // WMF and EMF
 const TPXFormatModule& TGAFormatModule();
-const TPXFormatModule& PNMFormatModule();  // PXM and WBMP
+const TPXFormatModule& PNMFormatModule();    // PXM and WBMP
 const TPXFormatModule& J2000FormatModule();  // JP2 and J2K
 const TPXFormatModule& PSPDFFormatModule();  // PostScript and PDF
 const TPXFormatModule& AVIFormatModule();

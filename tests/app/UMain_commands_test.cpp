@@ -108,7 +108,9 @@ std::vector<int> FilePixels(const std::string& path) {
 
 // Whether the viewer has its rectangle selections yet.
 template <typename V>
-constexpr bool kViewerSelects = requires(V& v) { v.Deselect(); };
+constexpr bool kViewerSelects = requires(V& v) {
+  v.Deselect();
+};
 
 // Tests see the add-text step and the vector layer's part of flattening.
 class TTestMain : public TfrmMain {
@@ -202,10 +204,8 @@ TEST_F(CommandsTest, ActionsMenusAndToolBarInOrder) {
   std::vector<QAction*> buttons;
   std::vector<int> separatorsAfter;
   for (QAction* a : form_->ToolBar_Main->actions()) {
-    if (a->isSeparator())
-      separatorsAfter.push_back(static_cast<int>(buttons.size()));
-    else
-      buttons.push_back(a);
+    if (a->isSeparator()) separatorsAfter.push_back(static_cast<int>(buttons.size()));
+    else buttons.push_back(a);
   }
   EXPECT_EQ(separatorsAfter, (std::vector<int>{3, 9, 21, 23}));
   ASSERT_EQ(buttons.size(), 24u);
@@ -214,10 +214,11 @@ TEST_F(CommandsTest, ActionsMenusAndToolBarInOrder) {
     menuText.push_back(top->text());
     for (QAction* a : top->menu()->actions()) menuText.push_back(a->isSeparator() ? QStringLiteral("-") : a->text());
   }
-  EXPECT_EQ(QStringList(menuText.begin(), menuText.end()).join('|'),
-            "文件|打开...|保存|保存为...|-|打印|打印选定区域|-|退出|视图|图片实际大小|图像自动适应屏幕|编辑|撤销上一操作|"
-            "修剪|改变图像大小|去红眼|明暗调节|添加文字|特效|图像旋转|图像翻转|转为黑白图像|波纹效果|投影效果|模糊效果|"
-            "球面效果|圆角效果|瓦片效果|马赛克效果|旋纽效果|素描效果|帮助|软件网站 ");
+  EXPECT_EQ(
+      QStringList(menuText.begin(), menuText.end()).join('|'),
+      "文件|打开...|保存|保存为...|-|打印|打印选定区域|-|退出|视图|图片实际大小|图像自动适应屏幕|编辑|撤销上一操作|"
+      "修剪|改变图像大小|去红眼|明暗调节|添加文字|特效|图像旋转|图像翻转|转为黑白图像|波纹效果|投影效果|模糊效果|"
+      "球面效果|圆角效果|瓦片效果|马赛克效果|旋纽效果|素描效果|帮助|软件网站 ");
   for (const Row& r : rows) {
     SCOPED_TRACE(r.caption);
     ASSERT_NE(r.action, nullptr);
@@ -295,8 +296,7 @@ TEST_F(CommandsTest, EditsAndEffectsDoTheirOperationAndGoBackRestores) {
       {"blur", form_->acBlur, [](QDialog& d) { dynamic_cast<TfrmBlur&>(d).TrackBar1->setValue(3); },
        [](TPixoranView& v) { v.GetProc()->Blur(3); }},
       {"lens", form_->acLens, [](QDialog&) {}, [](TPixoranView& v) { v.GetProc()->Lens(0, 0, 80, 60, 2); }},
-      {"round corners", form_->acRoundConer, [](QDialog&) {},
-       [](TPixoranView& v) { v.GetProc()->RoundImage(20, 20); }},
+      {"round corners", form_->acRoundConer, [](QDialog&) {}, [](TPixoranView& v) { v.GetProc()->RoundImage(20, 20); }},
       {"tile", form_->acTile, [](QDialog&) {}, app([](TBitmap& b) {
          TBitmap a;
          a.Assign(b);
@@ -357,12 +357,12 @@ TEST_F(CommandsTest, EditsAndEffectsDoTheirOperationAndGoBackRestores) {
   const auto white = Pixels(View());
   EXPECT_TRUE(std::all_of(white.begin() + 2, white.end(), [](int c) { return c == 255; }));
   // Cancel, flip item 0 and darken 0 leave the picture as it was.
-  for (const auto& answer : std::vector<std::function<int(QDialog&)>>{
-           [](QDialog&) { return mrCancel; },
-           [](QDialog& d) {
-             dynamic_cast<TfrmLightDarkness&>(d).TrackBar1->setValue(0);
-             return mrOk;
-           }}) {
+  for (const auto& answer :
+       std::vector<std::function<int(QDialog&)>>{[](QDialog&) { return mrCancel; },
+                                                 [](QDialog& d) {
+                                                   dynamic_cast<TfrmLightDarkness&>(d).TrackBar1->setValue(0);
+                                                   return mrOk;
+                                                 }}) {
     form_->acGoBack->trigger();
     ModalHook() = answer;
     form_->acLightDarkness->trigger();
@@ -383,9 +383,9 @@ TEST_F(CommandsTest, ResizeFollowsTheResamplerRulesAndRefusesOnlyTooLarge) {
     int width, height;
     bool message;
   } cases[] = {
-      {"0", "10", 40, 10, false},      {"10", "0", 10, 30, false},       {"10", "-5", 10, 5, false},
-      {"-1", "15", 20, 15, false},     {"", "10", 40, 30, false},        {"abc", "10", 40, 30, true},
-      {"65535", "1", 65535, 1, false}, {"65536", "1", 40, 30, true},     {"70000", "10", 40, 30, true},
+      {"0", "10", 40, 10, false},      {"10", "0", 10, 30, false},         {"10", "-5", 10, 5, false},
+      {"-1", "15", 20, 15, false},     {"", "10", 40, 30, false},          {"abc", "10", 40, 30, true},
+      {"65535", "1", 65535, 1, false}, {"65536", "1", 40, 30, true},       {"70000", "10", 40, 30, true},
       {"10", "-70000", 40, 30, true},  {"99999999999", "1", 40, 30, true},
   };
   for (const Case& c : cases) {
@@ -647,7 +647,8 @@ TEST_F(CommandsTest, AreaPrintAfterAFrameOfEachFamilyPrintsTheComposition) {
   // Each frame 20 x 10 over the 40 x 30 picture, so a key-colour frame kept
   // at its own size shows.
   WriteImage(dir_ + "frames/1/frame1.png", 20, 10, [](int x, int y) { return x < 10 ? qRgb(255, 40, 40 + y) : 0; });
-  WriteImage(dir_ + "frames/1/b1.png", 20, 10, [](int x, int) { return x < 10 ? qRgb(0, 200, 200) : qRgb(255, 255, 255); });
+  WriteImage(dir_ + "frames/1/b1.png", 20, 10,
+             [](int x, int) { return x < 10 ? qRgb(0, 200, 200) : qRgb(255, 255, 255); });
   WriteImage(dir_ + "frames/1/c1.png", 20, 10, KeyGreen);
   WriteImage(dir_ + "frames/1/cat.png", 20, 10, KeyGreen);
   form_->acFullImage->trigger();  // zoom 100: the preselection is in picture pixels
@@ -788,7 +789,8 @@ TEST_F(CommandsTest, TwoPrintsInARowKeepTheChosenPdfFile) {
     if (auto* form = qobject_cast<TfpxPrnForm2*>(w)) QTest::mouseClick(form->Button1, Qt::LeftButton);
     if (auto* d = qobject_cast<QFileDialog*>(w)) {
       ++asked;
-      if (auto* name = d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) name->setText(QString::fromStdString(pdf));
+      if (auto* name = d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+        name->setText(QString::fromStdString(pdf));
       QMetaObject::invokeMethod(d, "accept");
     }
   });

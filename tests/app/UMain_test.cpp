@@ -143,8 +143,8 @@ TEST(FrameFamilies, FileNameRules) {
     const char* name;
     bool alpha, inverted, key;
   } cases[] = {
-      {"border1.png", true, true, false}, {"frame01.jpg", true, false, false}, {"corner.jpg", false, false, true},
-      {"cat.png", true, false, true},     {"Border.png", false, false, false}, {"pic1.jpg", false, false, false},
+      {"border1.png", true, true, false}, {"frame01.jpg", true, false, false},   {"corner.jpg", false, false, true},
+      {"cat.png", true, false, true},     {"Border.png", false, false, false},   {"pic1.jpg", false, false, false},
       {"x.tga", true, false, false},      {"/a/corner.jpg", false, false, true}, {"", false, false, false},
   };
   for (const Case& c : cases) {
@@ -357,8 +357,8 @@ TEST_F(MainWindowTest, OpeningKeepsOrReplacesThePicture) {
 
   WriteBytes(dir_ + "empty.jpg", "");
   WriteBytes(dir_ + "unknown.xyz", "not a picture at all");
-  for (const std::string& name : {std::string(), dir_ + "bad.png", dir_ + "missing.png", dir_ + "empty.jpg",
-                                  dir_ + "unknown.xyz"}) {
+  for (const std::string& name :
+       {std::string(), dir_ + "bad.png", dir_ + "missing.png", dir_ + "empty.jpg", dir_ + "unknown.xyz"}) {
     SCOPED_TRACE(name);
     messages_.clear();
     // Cancelled, corrupt, missing, empty, unknown: the picture stays; all
@@ -454,10 +454,12 @@ TEST_F(MainWindowTest, StartupShotWaitsForEverythingThenApplies) {
   form_->show();
   TStartupShot result;
   bool done = false;
-  RunStartupShot(*form_, dir_ + "shots/start.png", [] { return int64_t{7}; }, [&](const TStartupShot& r) {
-    result = r;
-    done = true;
-  });
+  RunStartupShot(
+      *form_, dir_ + "shots/start.png", [] { return int64_t{7}; },
+      [&](const TStartupShot& r) {
+        result = r;
+        done = true;
+      });
   ASSERT_TRUE(QTest::qWaitFor([&] { return done; }, 20000));
   EXPECT_TRUE(result.Ready);
   EXPECT_EQ(result.FirstFrameMs, 7);
@@ -481,7 +483,8 @@ TEST(FrameCatalogue, EveryCategoryCoversTheThreeFamilies) {
     bool alpha = false, inverted = false, key = false;
     for (const QString& f : files) {
       const TFrameFamilies fam = ClassifyFrame(f.toStdString());
-      const QImage img = QImage(root + '/' + QString::number(category) + '/' + f).convertToFormat(QImage::Format_RGB888);
+      const QImage img =
+          QImage(root + '/' + QString::number(category) + '/' + f).convertToFormat(QImage::Format_RGB888);
       ASSERT_FALSE(img.isNull()) << f.toStdString();
       // Sharp over a camera picture: at least 2400 pixels on the long side.
       EXPECT_GE(std::max(img.width(), img.height()), 2400) << f.toStdString();

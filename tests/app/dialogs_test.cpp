@@ -113,49 +113,114 @@ F& As(TEffectForm& f) {
 
 std::vector<FormCase> Cases() {
   return {
-      {"rotate", [](TPixoranView* m) { return new TfrmRotate(m); }, "旋转图片", 360, 301, false, {{-360, 360, 0}},
+      {"rotate",
+       [](TPixoranView* m) { return new TfrmRotate(m); },
+       "旋转图片",
+       360,
+       301,
+       false,
+       {{-360, 360, 0}},
        [](TEffectForm& f) {
          As<TfrmRotate>(f).TrackBar1->setValue(90);
          As<TfrmRotate>(f).Button2Click();
        }},
-      {"flip", [](TPixoranView* m) { return new TfrmFlip(m); }, "图像翻转", 345, 275, false, {},
+      {"flip",
+       [](TPixoranView* m) { return new TfrmFlip(m); },
+       "图像翻转",
+       345,
+       275,
+       false,
+       {},
        [](TEffectForm& f) {
          As<TfrmFlip>(f).ComboBox1->setCurrentIndex(1);
          As<TfrmFlip>(f).ComboBox1Change();
        }},
-      {"wave", [](TPixoranView* m) { return new TfrmWave(m); }, "波纹效果", 344, 420, true,
-       {{0, 20, 5}, {0, 20, 5}, {0, 360, 10}}, [](TEffectForm& f) { As<TfrmWave>(f).Button3Click(); }},
-      {"shadow", [](TPixoranView* m) { return new TfrmShadow(m); }, "投影效果", 342, 417, false,
-       {{0, 20, 5}, {-20, 20, 4}, {-20, 20, 4}}, [](TEffectForm& f) { As<TfrmShadow>(f).Button1Click(); }},
-      {"blur", [](TPixoranView* m) { return new TfrmBlur(m); }, "模糊效果", 338, 352, false, {{0, 10, 1}},
+      {"wave",
+       [](TPixoranView* m) { return new TfrmWave(m); },
+       "波纹效果",
+       344,
+       420,
+       true,
+       {{0, 20, 5}, {0, 20, 5}, {0, 360, 10}},
+       [](TEffectForm& f) { As<TfrmWave>(f).Button3Click(); }},
+      {"shadow",
+       [](TPixoranView* m) { return new TfrmShadow(m); },
+       "投影效果",
+       342,
+       417,
+       false,
+       {{0, 20, 5}, {-20, 20, 4}, {-20, 20, 4}},
+       [](TEffectForm& f) { As<TfrmShadow>(f).Button1Click(); }},
+      {"blur",
+       [](TPixoranView* m) { return new TfrmBlur(m); },
+       "模糊效果",
+       338,
+       352,
+       false,
+       {{0, 10, 1}},
        [](TEffectForm& f) { As<TfrmBlur>(f).Button1Click(); }},
-      {"lens", [](TPixoranView* m) { return new TfrmLens(m); }, "球面效果", 339, 399, false, {{0, 10, 2}},
+      {"lens",
+       [](TPixoranView* m) { return new TfrmLens(m); },
+       "球面效果",
+       339,
+       399,
+       false,
+       {{0, 10, 2}},
        [](TEffectForm& f) {
          auto& l = As<TfrmLens>(f);
          l.Edit1->setText("0"), l.Edit2->setText("0"), l.Edit3->setText("80"), l.Edit4->setText("60");
          l.Button1Click();
        }},
-      {"round corners", [](TPixoranView* m) { return new TfrmRoundConer(m); }, "圆角效果", 336, 344, false, {},
+      {"round corners",
+       [](TPixoranView* m) { return new TfrmRoundConer(m); },
+       "圆角效果",
+       336,
+       344,
+       false,
+       {},
        [](TEffectForm& f) {
          As<TfrmRoundConer>(f).Edit1->setText("20"), As<TfrmRoundConer>(f).Edit2->setText("20");
          As<TfrmRoundConer>(f).Button1Click();
        }},
-      {"mosaic", [](TPixoranView* m) { return new TfrmMosaic(m); }, " 马赛克效果", 335, 328, false, {{0, 20, 0}},
+      {"mosaic",
+       [](TPixoranView* m) { return new TfrmMosaic(m); },
+       " 马赛克效果",
+       335,
+       328,
+       false,
+       {{0, 20, 0}},
        [](TEffectForm& f) {
          As<TfrmMosaic>(f).TrackBar1->setValue(5);
          As<TfrmMosaic>(f).Button1Click();
        }},
-      {"tile", [](TPixoranView* m) { return new TfrmTile(m); }, "瓦片效果", 346, 370, true, {{0, 10, 0}},
+      {"tile",
+       [](TPixoranView* m) { return new TfrmTile(m); },
+       "瓦片效果",
+       346,
+       370,
+       true,
+       {{0, 10, 0}},
        [](TEffectForm& f) {
          As<TfrmTile>(f).TrackBar1->setValue(2);
          As<TfrmTile>(f).Button1Click();
        }},
-      {"twist", [](TPixoranView* m) { return new TfrmTwist(m); }, "旋纽效果", 337, 340, false, {{0, 100, 0}},
+      {"twist",
+       [](TPixoranView* m) { return new TfrmTwist(m); },
+       "旋纽效果",
+       337,
+       340,
+       false,
+       {{0, 100, 0}},
        [](TEffectForm& f) {
          As<TfrmTwist>(f).TrackBar1->setValue(20);
          As<TfrmTwist>(f).Button1Click();
        }},
-      {"light and dark", [](TPixoranView* m) { return new TfrmLightDarkness(m); }, "明暗调节", 340, 335, false,
+      {"light and dark",
+       [](TPixoranView* m) { return new TfrmLightDarkness(m); },
+       "明暗调节",
+       340,
+       335,
+       false,
        {{-200, 200, 0}},
        [](TEffectForm& f) {
          // Setting the bar runs the preview; a second change and back again

@@ -51,7 +51,8 @@ TEST(AddText, ChoicesReachTheNextTextPlaced) {
   // Opening selects the last face but pushes nothing.
   ASSERT_GT(f.FontName->count(), 0);
   EXPECT_EQ(f.FontName->currentIndex(), f.FontName->count() - 1);
-  EXPECT_EQ(LogFontFaceName(*v->GetObject(kPXVTemplate)->Font), LogFontFaceName(*TPixoranVect().GetObject(kPXVTemplate)->Font));
+  EXPECT_EQ(LogFontFaceName(*v->GetObject(kPXVTemplate)->Font),
+            LogFontFaceName(*TPixoranVect().GetObject(kPXVTemplate)->Font));
 
   bool asked = false;
   f.ColorDialog1 = [&](TColor& c) {
@@ -242,10 +243,8 @@ TEST_F(AddTextRoad, OpeningAndGoingBackDropUnburntTexts) {
     t.Text = "X";
     v.AddObject(t);
     ASSERT_EQ(v.ObjectsCount(), 1);
-    if (step == 0)
-      form_->acGoBackExecute();
-    else
-      form_->acOpenFileExecute();
+    if (step == 0) form_->acGoBackExecute();
+    else form_->acOpenFileExecute();
     EXPECT_EQ(v.ObjectsCount(), 0) << step;
   }
 }

@@ -200,17 +200,15 @@ TEST(BitmapCreate, DefaultsAndThreshold) {
   ThresholdScope t(-1);
   TPXBitmap b;
   const int64_t avail = GetAvailablePhysicalMemory();  // moves a little between two readings
-  if (avail == 0)
-    EXPECT_EQ(b.MemoryThreshold, 0x2000000);
-  else
-    EXPECT_NEAR(static_cast<double>(b.MemoryThreshold), avail / 2.0, avail * 0.05 + (64 << 20));
+  if (avail == 0) EXPECT_EQ(b.MemoryThreshold, 0x2000000);
+  else EXPECT_NEAR(static_cast<double>(b.MemoryThreshold), avail / 2.0, avail * 0.05 + (64 << 20));
 }
 
 TEST(BitmapCreate, BitCountRowLenAndZeroContentPerFormat) {
   struct Case {
     TPXPixelFormat f;
     int32_t bits, rowLen;
-  } cases[] = {{pxBW1, 1, 4},   {pxPal8, 8, 12}, {pxGray8, 8, 12}, {pxGray16, 16, 20},
+  } cases[] = {{pxBW1, 1, 4},     {pxPal8, 8, 12}, {pxGray8, 8, 12}, {pxGray16, 16, 20},
                {pxBGR24, 24, 32}, {px32f, 32, 40}, {pxCMYK, 32, 40}};
   for (TPXLocation loc : {pxInMemory, pxTempFile})
     for (const Case& c : cases) {
@@ -243,7 +241,7 @@ TEST(BitmapCreate, LocationIsDecidedByTheThresholdAtEachAllocation) {
   mem.SetLocation(pxInMemory);
   ASSERT_TRUE(mem.Allocate(10, 10, pxBGR24));
   EXPECT_EQ(mem.Location(), pxInMemory);  // equal: as asked
-  TPXBitmap file;  // asks for a file
+  TPXBitmap file;                         // asks for a file
   ASSERT_TRUE(file.Allocate(10, 10, pxBGR24));
   EXPECT_EQ(file.Location(), pxTempFile);  // equal: as asked
   ASSERT_TRUE(file.Allocate(10, 9, pxBGR24));
@@ -760,7 +758,7 @@ TEST(BitmapCopy, Gray16IntoThePlatformBitmapKeepsTheHighBytes) {
   auto dst = Make(pxTBitmap, 1, 1, pxBGR24);
   dst->Assign(static_cast<TPXBaseBitmap*>(src.get()));
   EXPECT_EQ(dst->BitCount(), 8);
-  EXPECT_EQ(dst->PixelFormat(), pxPal8);  // an 8-bit platform bitmap is paletted ...
+  EXPECT_EQ(dst->PixelFormat(), pxPal8);                    // an 8-bit platform bitmap is paletted ...
   EXPECT_EQ(dst->GetPaletteEntry(77), (TBGR{77, 77, 77}));  // ... with a gray ramp
   EXPECT_EQ(dst->Scanline(1)[4], 161);
   EXPECT_EQ(dst->GetPixelAsRGB(3, 0), (TBGR{120, 120, 120}));
@@ -1045,9 +1043,9 @@ TEST(BitmapRect, NegativeDestinationCopiesTheShiftedRectangle) {
     src->CopyRectTo(*dst, 0, 0, -3, -2, 6, 5);
     for (int y = 0; y < 8; ++y)
       for (int x = 0; x < 8; ++x) {
-        const TBGR want = (x < 3 && y < 3) ? TBGR{Pat(3 * (x + 3), y + 2), Pat(3 * (x + 3) + 1, y + 2),
-                                                  Pat(3 * (x + 3) + 2, y + 2)}
-                                           : TBGR{};
+        const TBGR want = (x < 3 && y < 3)
+                              ? TBGR{Pat(3 * (x + 3), y + 2), Pat(3 * (x + 3) + 1, y + 2), Pat(3 * (x + 3) + 2, y + 2)}
+                              : TBGR{};
         ASSERT_EQ(dst->GetPixel24(x, y), want) << LocName(loc) << " " << x << "," << y;
       }
   }

@@ -59,12 +59,12 @@ TEST(BlendModes, ChannelModesMatchTheTable) {
   const Row rows[] = {
       {100, 200, {100, 255, 100, 2,   78,  236, 64,  172, 200, 100, 150, 222, 210, 144, 189, 156,
                   190, 190, 255, 115, 255, 57,  156, 185, 255, 181, 225, 135, 44,  157, 144}},
-      {200, 100, {200, 255, 100, 0,   78,  236, 64,  172, 200, 100, 150, 222, 210, 144, 156, 189,
-                  133, 134, 255, 57,  255, 115, 185, 156, 181, 255, 135, 225, 44,  157, 244}},
-      {100, 50,  {100, 150, 50,  0,   19,  118, 32,  86,  100, 50,  75,  131, 150, 111, 39,  39,
-                  41,  40,  82,  0,   124, 0,   41,  62,  16,  48,  0,   0,   0,   55,  0}},
-      {30,  240, {30,  255, 210, 8,   28,  254, 16,  238, 240, 30,  135, 242, 240, 214, 229, 56,
-                  229, 228, 255, 127, 255, 15,  135, 191, 255, 60,  248, 45,  14,  131, 44}},
+      {200, 100, {200, 255, 100, 0,  78,  236, 64,  172, 200, 100, 150, 222, 210, 144, 156, 189,
+                  133, 134, 255, 57, 255, 115, 185, 156, 181, 255, 135, 225, 44,  157, 244}},
+      {100, 50, {100, 150, 50, 0, 19,  118, 32, 86, 100, 50, 75, 131, 150, 111, 39, 39,
+                 41,  40,  82, 0, 124, 0,   41, 62, 16,  48, 0,  0,   0,   55,  0}},
+      {30, 240, {30,  255, 210, 8,   28,  254, 16,  238, 240, 30, 135, 242, 240, 214, 229, 56,
+                 229, 228, 255, 127, 255, 15,  135, 191, 255, 60, 248, 45,  14,  131, 44}},
   };
   for (const Row& r : rows)
     for (int mode = 0; mode < 31; ++mode)
@@ -198,16 +198,14 @@ TEST(BlendModes, PixelAppliesEachChannel) {
 // per-pixel code.
 TEST(BlendModes, RowKernelsGiveThePerPixelBytes) {
   static constexpr uint64_t kWant[kPXBlendModeCount] = {
-      0x141e6e4fba9667f8ull, 0x07f4e0e24beafc5eull, 0xd7c8e55ab4abeebdull, 0x26ce5fd813731a51ull,
-      0x8eafa71a6b04c1beull, 0xd54cd90570489b48ull, 0x5482a8aa4b678d1eull, 0x56e3e720264ff2ddull,
-      0xdb48af2b5d4c9136ull, 0x8067415e7b2b5794ull, 0x1f67ca7044f9c339ull, 0x645d5e53daf4bfe7ull,
-      0xc5f1615ad1cb8629ull, 0x64f4f36306fc363bull, 0xfcb68ab78619ad8bull, 0xd47a01773a9171abull,
-      0x2a358cfa699e2935ull, 0xc61e2304bfa71450ull, 0xcca0efbe9ad25067ull, 0x19dbcf0a1b737259ull,
-      0xa0c0a97a1e18160cull, 0x53e7b9107a50d955ull, 0x4cbaf0dd828b781full, 0x08324f8a7ce13e98ull,
-      0xd4894d898ac9de6bull, 0x8f41101f526b6670ull, 0x158293120fa9db97ull, 0xc9f3cf6492b1ba9aull,
-      0x88857f9f91192bafull, 0x3f2161f26cc775e8ull, 0x5a6b95fd03fba915ull, 0xb9127e4bda890bb7ull,
-      0x2e07308e63afb0a3ull, 0xc33b0429d970c504ull, 0xe36d19d991cc7086ull, 0x4e5563532b31acd9ull,
-      0x39d411103e62d419ull, 0x600f9a22457c284aull};
+      0x141e6e4fba9667f8ull, 0x07f4e0e24beafc5eull, 0xd7c8e55ab4abeebdull, 0x26ce5fd813731a51ull, 0x8eafa71a6b04c1beull,
+      0xd54cd90570489b48ull, 0x5482a8aa4b678d1eull, 0x56e3e720264ff2ddull, 0xdb48af2b5d4c9136ull, 0x8067415e7b2b5794ull,
+      0x1f67ca7044f9c339ull, 0x645d5e53daf4bfe7ull, 0xc5f1615ad1cb8629ull, 0x64f4f36306fc363bull, 0xfcb68ab78619ad8bull,
+      0xd47a01773a9171abull, 0x2a358cfa699e2935ull, 0xc61e2304bfa71450ull, 0xcca0efbe9ad25067ull, 0x19dbcf0a1b737259ull,
+      0xa0c0a97a1e18160cull, 0x53e7b9107a50d955ull, 0x4cbaf0dd828b781full, 0x08324f8a7ce13e98ull, 0xd4894d898ac9de6bull,
+      0x8f41101f526b6670ull, 0x158293120fa9db97ull, 0xc9f3cf6492b1ba9aull, 0x88857f9f91192bafull, 0x3f2161f26cc775e8ull,
+      0x5a6b95fd03fba915ull, 0xb9127e4bda890bb7ull, 0x2e07308e63afb0a3ull, 0xc33b0429d970c504ull, 0xe36d19d991cc7086ull,
+      0x4e5563532b31acd9ull, 0x39d411103e62d419ull, 0x600f9a22457c284aull};
   constexpr int32_t kPixels = 1 << 20;
   std::vector<uint8_t> src(3 * kPixels), dst(3 * kPixels);
   uint32_t r = 2463534242u;
@@ -255,7 +253,8 @@ TEST(BlendModes, VectorRowsGiveThePortableBytes) {
       dst[3 * i + c] = static_cast<uint8_t>(r >> 8);
     }
   // Each byte of the first 65536 pixels walks every (s, d) pair.
-  for (int32_t i = 0; i < 3 * 65536; ++i) src[i] = static_cast<uint8_t>(i / 3), dst[i] = static_cast<uint8_t>(i / 3 >> 8);
+  for (int32_t i = 0; i < 3 * 65536; ++i)
+    src[i] = static_cast<uint8_t>(i / 3), dst[i] = static_cast<uint8_t>(i / 3 >> 8);
   const auto blend = [&](uint8_t mode, bool intoSource) {
     std::vector<uint8_t> s = src, d = dst;
     for (int32_t at = 0, len = 1; at < kPixels; at += len, len = len % 1500 + 5) {

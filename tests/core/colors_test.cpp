@@ -460,7 +460,8 @@ TEST(SwapRedBlueRow, EveryWidthInPlaceAndNot) {
   for (int32_t w = 0; w <= 23; ++w) {
     std::vector<uint8_t> src(3 * w + 1), out(3 * w + 1, 0xEE), want(3 * w);
     for (int32_t i = 0; i < 3 * w + 1; ++i) src[i] = static_cast<uint8_t>(i * 7 + 1);
-    for (int32_t x = 0; x < w; ++x) want[3 * x] = src[3 * x + 2], want[3 * x + 1] = src[3 * x + 1], want[3 * x + 2] = src[3 * x];
+    for (int32_t x = 0; x < w; ++x)
+      want[3 * x] = src[3 * x + 2], want[3 * x + 1] = src[3 * x + 1], want[3 * x + 2] = src[3 * x];
     SwapRedBlueRow(src.data(), out.data(), w);
     EXPECT_EQ(std::vector<uint8_t>(out.begin(), out.end() - 1), want) << w;
     EXPECT_EQ(out.back(), 0xEE) << w;

@@ -36,7 +36,9 @@ std::unique_ptr<TPXBitmap> Make(TPXLocation loc, int32_t w, int32_t h, TPXPixelF
   b->MemoryThreshold = loc == pxTempFile ? 0 : kHuge;
   if (loc == pxTBitmap) b->SetLocation(pxTBitmap);
   EXPECT_TRUE(b->Allocate(w, h, f));
-  if (f != pxNone && w > 0 && h > 0) { EXPECT_EQ(b->Location(), loc) << LocName(loc); }
+  if (f != pxNone && w > 0 && h > 0) {
+    EXPECT_EQ(b->Location(), loc) << LocName(loc);
+  }
   return b;
 }
 
@@ -55,10 +57,10 @@ int Bit(const uint8_t* row, int64_t x) { return (row[x >> 3] >> (7 - (x & 7))) &
 
 // The ordered-dither matrix, written out here as [x mod 8][y mod 8], so a
 // transposed or shifted lookup shows.
-constexpr uint8_t kMatrix[8][8] = {
-    {0, 32, 8, 40, 2, 34, 10, 42},   {48, 16, 56, 24, 50, 18, 58, 26}, {12, 44, 4, 36, 14, 46, 6, 38},
-    {60, 28, 52, 20, 62, 30, 54, 22}, {3, 35, 11, 43, 1, 33, 9, 41},   {51, 19, 59, 27, 49, 17, 57, 25},
-    {15, 47, 7, 39, 13, 45, 5, 37},  {63, 31, 55, 23, 61, 29, 53, 21}};
+constexpr uint8_t kMatrix[8][8] = {{0, 32, 8, 40, 2, 34, 10, 42},  {48, 16, 56, 24, 50, 18, 58, 26},
+                                   {12, 44, 4, 36, 14, 46, 6, 38}, {60, 28, 52, 20, 62, 30, 54, 22},
+                                   {3, 35, 11, 43, 1, 33, 9, 41},  {51, 19, 59, 27, 49, 17, 57, 25},
+                                   {15, 47, 7, 39, 13, 45, 5, 37}, {63, 31, 55, 23, 61, 29, 53, 21}};
 
 // Every row, every byte a row holds for its pixels (padding excluded).
 std::vector<std::vector<uint8_t>> Snapshot(TPXBitmap& b) {
@@ -162,8 +164,8 @@ const ValueCase kValueCases[] = {
     {pxBW1, {0x80}, px32f, {}, 1.0f},
     {pxBW1, {0x7F}, px32f, {}, 0.0f},
     // Paletted: through the palette colour (200, 100, 50).
-    {pxPal8, {7}, pxGray8, {117}},            // (200*21 + 100*71 + 50*8) div 100
-    {pxPal8, {7}, pxGray16, {0x73, 0x75}},    // 30067
+    {pxPal8, {7}, pxGray8, {117}},          // (200*21 + 100*71 + 50*8) div 100
+    {pxPal8, {7}, pxGray16, {0x73, 0x75}},  // 30067
     {pxPal8, {7}, pxBGR24, {50, 100, 200}},
     {pxPal8, {7}, px32f, {}, 117.65f / 255},  // 200*0.2126 + 100*0.7152 + 50*0.0722
     // 8-bit grey.
@@ -382,7 +384,7 @@ std::unique_ptr<TPXBitmap> LevelOneImage(TPXPixelFormat f, TPXLocation loc, int3
     for (int32_t x = 0; x < w; ++x) {
       switch (f) {
         case pxPal8: r[x] = 9; break;
-        case pxGray8: r[x] = 4; break;                             // 4 shr 2
+        case pxGray8: r[x] = 4; break;                               // 4 shr 2
         case pxGray16: r[2 * x] = 0xFF, r[2 * x + 1] = 0x07; break;  // 2047 shr 10
         case pxBGR24: std::memset(r + 3 * x, 4, 3); break;
         case px32f: std::memcpy(r + 4 * x, FloatBytes(7.9f / 255).data(), 4); break;  // Trunc 7
@@ -441,13 +443,11 @@ TEST(ConvertDither, WhiteHasNoNearWhiteRule) {
 TEST(ConvertDither, FloatOutsideTheRangeIsClampedBeforeTheLevel) {
   auto b = Make(pxInMemory, 8, 8, px32f);
   for (int y = 0; y < 8; ++y)
-    for (int x = 0; x < 8; ++x)
-      std::memcpy(b->Scanline(y) + 4 * x, FloatBytes(x < 4 ? kNaN : 2.0f).data(), 4);
+    for (int x = 0; x < 8; ++x) std::memcpy(b->Scanline(y) + 4 * x, FloatBytes(x < 4 ? kNaN : 2.0f).data(), 4);
   b->BWConversion = 0;
   b->SetPixelFormat(pxBW1);
   for (int y = 0; y < 8; ++y)
-    for (int x = 0; x < 8; ++x)
-      ASSERT_EQ(Bit(b->Scanline(y), x), x >= 4 && kMatrix[x][y] != 63) << x << "," << y;
+    for (int x = 0; x < 8; ++x) ASSERT_EQ(Bit(b->Scanline(y), x), x >= 4 && kMatrix[x][y] != 63) << x << "," << y;
 }
 
 TEST(ConvertThreshold, MeanLuminanceSplitsAndTheMeanItselfIsWhite) {
@@ -513,8 +513,12 @@ TEST(ConvertRefusal, CMYKPairsAreRefusedWithTheImageIntact) {
       EXPECT_EQ(b->Height(), 5);
       EXPECT_EQ(b->Location(), loc);
       EXPECT_EQ(Snapshot(*b), before);
-      if (rowBefore) { EXPECT_EQ(b->Scanline(2), rowBefore) << "storage was replaced"; }
-      if (from == pxPal8) { EXPECT_EQ(b->GetPaletteEntry(3), (TBGR{1, 2, 3})); }
+      if (rowBefore) {
+        EXPECT_EQ(b->Scanline(2), rowBefore) << "storage was replaced";
+      }
+      if (from == pxPal8) {
+        EXPECT_EQ(b->GetPaletteEntry(3), (TBGR{1, 2, 3}));
+      }
       EXPECT_EQ(b->BWConversion, 0);
       EXPECT_EQ(b->MaxColors, 77);
       EXPECT_TRUE(AlphaIntact(*b, 11, 5));
@@ -557,7 +561,9 @@ TEST(ConvertTable, EveryPairHasItsOutcome) {
         ASSERT_EQ(msg, "");
         EXPECT_EQ(b->PixelFormat(), to);
         if (from == to) {
-          if (from != pxNone) { EXPECT_EQ(Snapshot(*b), before); }  // nothing to do
+          if (from != pxNone) {
+            EXPECT_EQ(Snapshot(*b), before);
+          }  // nothing to do
         } else if (to == pxNone) {
           EXPECT_EQ(b->Scanline(0), nullptr);  // empty: no rows
         } else {
@@ -570,7 +576,9 @@ TEST(ConvertTable, EveryPairHasItsOutcome) {
               for (uint8_t v : row) ASSERT_EQ(v, 0);
           }
         }
-        if (from != pxNone) { EXPECT_TRUE(AlphaIntact(*b, 13, 3)); }
+        if (from != pxNone) {
+          EXPECT_TRUE(AlphaIntact(*b, 13, 3));
+        }
       }
   }
   EXPECT_EQ(refused, 2 * 10);
@@ -715,7 +723,7 @@ TEST(ConvertPlatform, OtherConversionsGoThroughMemoryAndRebuildThePlatformBitmap
     TPXPixelFormat to;
     TPXPixelFormat reported;  // 8-bit platform bitmaps are read as paletted
     TPixelFormat platform;
-    uint8_t red, white;       // the byte each pixel becomes (pxBW1: its bit)
+    uint8_t red, white;  // the byte each pixel becomes (pxBW1: its bit)
   };
   const Case cases[] = {
       {pxGray8, pxPal8, pf8bit, 53, 255},

@@ -127,7 +127,9 @@ TEST(DibWrite, RoundTripsOddWidthsAndUnalignedRectangles) {
     }
 
     // Rectangles starting at odd pixels (and, for 1 bit, inside a byte).
-    struct R { int x1, y1, x2, y2; };
+    struct R {
+      int x1, y1, x2, y2;
+    };
     for (R r : {R{3, 2, 10, 6}, R{5, 1, 18, 5}, R{1, 0, 2, 1}}) {
       for (TPXBitmap* src : {b24.get(), b1.get()}) {
         const int x2 = std::min(r.x2, src->Width()), y2 = std::min(r.y2, src->Height());
@@ -357,7 +359,7 @@ TEST(DibRead, PalettesOrderAndExternalRows) {
   EXPECT_EQ(At(b, 0, 1), (TBGR{10, 20, 30}));
   EXPECT_EQ(At(b, 1, 1), (TBGR{40, 50, 60}));
   EXPECT_EQ(At(b, 2, 1), (TBGR{70, 80, 90}));
-  EXPECT_EQ(At(b, 3, 1), (TBGR{0, 0, 0}));  // index 5: no such entry
+  EXPECT_EQ(At(b, 3, 1), (TBGR{0, 0, 0}));     // index 5: no such entry
   EXPECT_EQ(At(b, 4, 1), (TBGR{40, 50, 60}));  // high nibble of the last byte only
   EXPECT_EQ(At(b, 0, 0), (TBGR{70, 80, 90}));
   EXPECT_EQ(At(b, 4, 0), (TBGR{70, 80, 90}));
@@ -437,23 +439,35 @@ TEST(DibRead, RefusesTruncatedAndLyingHeaders) {
   };
 
   EXPECT_FALSE(refused(ok));
-  EXPECT_TRUE(refused(ok, 39));                        // shorter than a header
+  EXPECT_TRUE(refused(ok, 39));                                   // shorter than a header
   EXPECT_TRUE(refused(ok, static_cast<int64_t>(ok.size()) - 1));  // last row cut
-  EXPECT_TRUE(refused(patch32(ok, 0, 12)));            // an old 12-byte header
-  EXPECT_TRUE(refused(patch32(ok, 0, 4000)));          // header longer than the block
+  EXPECT_TRUE(refused(patch32(ok, 0, 12)));                       // an old 12-byte header
+  EXPECT_TRUE(refused(patch32(ok, 0, 4000)));                     // header longer than the block
   EXPECT_TRUE(refused(with([](DibSpec& s) { s.w = 0; })));
   EXPECT_TRUE(refused(with([](DibSpec& s) { s.w = -3; })));
   EXPECT_TRUE(refused(with([](DibSpec& s) { s.h = 0; })));
   EXPECT_TRUE(refused(with([](DibSpec& s) { s.h = std::numeric_limits<int32_t>::min(); })));
   EXPECT_TRUE(refused(with([](DibSpec& s) { s.h = 1000000; })));  // rows that are not there
-  EXPECT_TRUE(refused(with([](DibSpec& s) { s.w = 0x7FFFFFFF; s.h = 0x7FFFFFFF; })));
+  EXPECT_TRUE(refused(with([](DibSpec& s) {
+    s.w = 0x7FFFFFFF;
+    s.h = 0x7FFFFFFF;
+  })));
   EXPECT_TRUE(refused(with([](DibSpec& s) { s.bits = 7; })));
   EXPECT_TRUE(refused(with([](DibSpec& s) { s.bits = 0; })));
-  EXPECT_TRUE(refused(with([](DibSpec& s) { s.compression = kBiRLE8; s.bits = 8; })));
+  EXPECT_TRUE(refused(with([](DibSpec& s) {
+    s.compression = kBiRLE8;
+    s.bits = 8;
+  })));
   EXPECT_TRUE(refused(with([](DibSpec& s) { s.compression = kBiBitFields; })));  // at 24 bits
   EXPECT_TRUE(refused(with([](DibSpec& s) { s.compression = FourCC('M', 'J', 'P', 'G'); })));
-  EXPECT_TRUE(refused(with([](DibSpec& s) { s.bits = 8; s.clrUsed = 0x40000000; })));  // palette not there
-  EXPECT_TRUE(refused(with([](DibSpec& s) { s.bits = 8; s.pixels.resize(8); })));  // no room left for the palette
+  EXPECT_TRUE(refused(with([](DibSpec& s) {
+    s.bits = 8;
+    s.clrUsed = 0x40000000;
+  })));  // palette not there
+  EXPECT_TRUE(refused(with([](DibSpec& s) {
+    s.bits = 8;
+    s.pixels.resize(8);
+  })));                                      // no room left for the palette
   EXPECT_TRUE(refused(with([](DibSpec& s) {  // masks cut short
     s.bits = 16;
     s.compression = kBiBitFields;
@@ -470,7 +484,11 @@ TEST(DibRead, RefusesTruncatedAndLyingHeaders) {
     s.h = 3;
     s.pixels.resize(15 + 6 + 5);  // the V plane one byte short
   })));
-  EXPECT_TRUE(refused(with([](DibSpec& s) { s.compression = FourCC('I', '4', '2', '0'); s.w = 0x10000; s.h = 0x10000; })));
+  EXPECT_TRUE(refused(with([](DibSpec& s) {
+    s.compression = FourCC('I', '4', '2', '0');
+    s.w = 0x10000;
+    s.h = 0x10000;
+  })));
 }
 
 TEST(DibRead, SurvivesDamagedBlocks) {
@@ -518,8 +536,8 @@ TEST(DibYUV, PackedFramesWithOddWidths) {
   s.h = 2;
   s.bits = 16;
   s.compression = FourCC('Y', 'U', 'Y', '2');
-  s.pixels = {235, 128, 16, 128, 81, 90, 0, 240,      // row 0: white, black | red
-              145, 54, 126, 34, 41, 240, 99, 110};    // row 1: green-ish pair | blue
+  s.pixels = {235, 128, 16,  128, 81, 90,  0,  240,   // row 0: white, black | red
+              145, 54,  126, 34,  41, 240, 99, 110};  // row 1: green-ish pair | blue
   std::vector<uint8_t> d = Build(s);
   TPXBitmap b;
   ASSERT_EQ(DIBToBitmap(d.data(), static_cast<int64_t>(d.size()), b), 16);
@@ -539,7 +557,11 @@ TEST(DibYUV, PackedFramesWithOddWidths) {
   EXPECT_EQ(At(b, 2, 0), (TBGR{255, 0, 0}));
 
   // The same pixels as UYVY, YVYU; cyuv keeps its rows bottom-up.
-  struct L { uint32_t code; int y0, u, y1, v; bool topDown; };
+  struct L {
+    uint32_t code;
+    int y0, u, y1, v;
+    bool topDown;
+  };
   for (L l : {L{FourCC('U', 'Y', 'V', 'Y'), 1, 0, 3, 2, true}, L{FourCC('Y', 'V', 'Y', 'U'), 0, 3, 2, 1, true},
               L{FourCC('c', 'y', 'u', 'v'), 1, 0, 3, 2, false}}) {
     DibSpec t = s;
@@ -599,8 +621,8 @@ TEST(DibYUV, PlanarFramesWithOddSizes) {
   // YVU9, 5 x 5: V then U planes of 2 x 2; pixel (4, 4) takes chroma (1, 1).
   std::vector<uint8_t> f9(25 + 8, 128);
   f9[4 * 5 + 4] = 81;
-  f9[25 + 3] = 240;      // V (1, 1)
-  f9[25 + 4 + 3] = 90;   // U (1, 1)
+  f9[25 + 3] = 240;     // V (1, 1)
+  f9[25 + 4 + 3] = 90;  // U (1, 1)
   s.w = 5, s.h = 5, s.bits = 9;
   s.compression = FourCC('Y', 'V', 'U', '9');
   s.pixels = f9;
@@ -632,8 +654,8 @@ TEST(DibYUV, OtherGroupLayouts) {
   EXPECT_EQ(At(b, 0, 0), (TBGR{1, 255, 0}));
   // Y41P: pixels 4-7 take the second chroma pair; a positive height is bottom-up.
   std::vector<uint8_t> y41(24, 128);
-  y41[1] = 81, y41[0] = 90, y41[2] = 240;     // row 0 in memory, pixel 0
-  y41[8] = 145, y41[4] = 54, y41[6] = 34;     // pixel 4
+  y41[1] = 81, y41[0] = 90, y41[2] = 240;  // row 0 in memory, pixel 0
+  y41[8] = 145, y41[4] = 54, y41[6] = 34;  // pixel 4
   ASSERT_NE(decode(FourCC('Y', '4', '1', 'P'), 8, 2, y41), 0);
   EXPECT_EQ(At(b, 0, 1), (TBGR{0, 0, 254}));
   EXPECT_EQ(At(b, 4, 1), (TBGR{1, 255, 0}));
@@ -754,10 +776,10 @@ TEST(DibBitmap, DrawDibDrawsSourceRectanglesOntoACanvas) {
   ASSERT_NE(ctx, nullptr);
   EXPECT_EQ(CallDrawDibRealize(ctx.get(), target.Canvas(), false), 0u);
   // The whole image at (1, 2), then its 2 x 2 block from (3, 1) at (7, 7).
-  ASSERT_TRUE(CallDrawDibDraw(ctx.get(), target.Canvas(), 1, 2, -1, -1, dib.Data(), dib.Size(), nullptr, 0, 0, 0, -1,
-                              -1, 0));
-  ASSERT_TRUE(CallDrawDibDraw(ctx.get(), target.Canvas(), 7, 7, 2, 2, dib.Data(), dib.Size(), nullptr, 0, 3, 1, 2, 2,
-                              0));
+  ASSERT_TRUE(
+      CallDrawDibDraw(ctx.get(), target.Canvas(), 1, 2, -1, -1, dib.Data(), dib.Size(), nullptr, 0, 0, 0, -1, -1, 0));
+  ASSERT_TRUE(
+      CallDrawDibDraw(ctx.get(), target.Canvas(), 7, 7, 2, 2, dib.Data(), dib.Size(), nullptr, 0, 3, 1, 2, 2, 0));
   for (int y = 0; y < 4; ++y)
     for (int x = 0; x < 6; ++x) ASSERT_EQ(At(target, 1 + x, 2 + y), At(c, x, y)) << x << "," << y;
   for (int y = 0; y < 2; ++y)
@@ -847,7 +869,8 @@ TEST(DibPlatformBitmaps, CopiesAndExpansion) {
   mono.ScanLine(1)[1] = 0xA0;  // pixels 8 and 10
   TBitmap wide;
   std::vector<int32_t> progress;
-  ASSERT_TRUE(ExpandBW1TBitmapTo24(mono, wide, TPXProgressRec{[&](TObject*, int percent) { progress.push_back(percent); }}));
+  ASSERT_TRUE(
+      ExpandBW1TBitmapTo24(mono, wide, TPXProgressRec{[&](TObject*, int percent) { progress.push_back(percent); }}));
   EXPECT_EQ(wide.PixelFormat(), pf24bit);
   ASSERT_EQ(wide.Width(), 11);
   const uint8_t* r = wide.ScanLine(1);

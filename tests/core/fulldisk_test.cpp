@@ -51,9 +51,7 @@ TEST(StoreFullDisk, FailedWritesAreReportedNotRaised) {
       unmapped = store.UnmapAll();
     });
     // Rewriting the stored image in place fails the same way.
-    EXPECT_NO_THROW({
-      rewritten = store.BitmapToImage(first, lost) && store.UnmapAll();
-    });
+    EXPECT_NO_THROW({ rewritten = store.BitmapToImage(first, lost) && store.UnmapAll(); });
   }
   EXPECT_FALSE(second != nullptr && unmapped) << "a new image's lost rows went unreported";
   EXPECT_FALSE(rewritten) << "a rewrite's lost rows went unreported";

@@ -31,8 +31,8 @@ TEST(GeometryRects, Relations) {
   const TRect f = Rect(0, 0, 100, 100);
   EXPECT_EQ(RectRelation(f, Rect(10, 10, 20, 20)), 2);
   EXPECT_EQ(RectRelation(f, Rect(0, 0, 100, 100)), 2);
-  EXPECT_EQ(RectRelation(f, Rect(50, 50, 150, 60)), 1);    // one corner inside
-  EXPECT_EQ(RectRelation(f, Rect(-10, 40, 110, 60)), 1);   // a band across, no corner inside
+  EXPECT_EQ(RectRelation(f, Rect(50, 50, 150, 60)), 1);     // one corner inside
+  EXPECT_EQ(RectRelation(f, Rect(-10, 40, 110, 60)), 1);    // a band across, no corner inside
   EXPECT_EQ(RectRelation(f, Rect(-10, -10, 110, 110)), 0);  // encloses the first
   EXPECT_EQ(RectRelation(f, Rect(200, 200, 300, 300)), 0);
   EXPECT_EQ(RectRelation(f, Rect(100, 100, 300, 300)), 1);  // edges meet at a corner
@@ -90,7 +90,7 @@ TEST(GeometryAngles, SegmentAngleOfTurnsAndReversals) {
 TEST(GeometryCurves, BezierPoints) {
   std::vector<TPXPoint> out(4, TPXPoint{-1, -1});
   BezierPoints({0, 0}, {0, 30}, {30, 30}, {30, 0}, 4, out.data());
-  EXPECT_EQ(out[3], (TPXPoint{30, 0}));  // ends on the last control point
+  EXPECT_EQ(out[3], (TPXPoint{30, 0}));   // ends on the last control point
   EXPECT_EQ(out[1], (TPXPoint{15, 22}));  // t = 1/2: (15, 22.5) rounds to even
   EXPECT_EQ(out[0].X, 5);                 // t = 1/4: 4.21875 + 0.46875 ...
   // n <= 0 leaves the output alone.
@@ -136,14 +136,14 @@ TEST(GeometrySnap, SnapLineAngle) {
   const struct {
     int32_t mx, my, ex, ey;
   } cases[] = {
-      {50, 40, 50, 50},    // right and down, dx >= dy: y moves
-      {40, 50, 50, 50},    // right and down, dy > dx: x moves
-      {-50, -40, -40, -40}, // left and up, dx >= dy: x moves in
-      {-40, -50, -40, -40}, // left and up, dy > dx: y moves in
-      {-50, 40, -50, 50},  // left and down, dx >= dy
-      {-40, 50, -50, 50},  // left and down, dy > dx
-      {50, -40, 50, -50},  // right and up, dx >= dy
-      {40, -50, 50, -50},  // right and up, dy > dx
+      {50, 40, 50, 50},      // right and down, dx >= dy: y moves
+      {40, 50, 50, 50},      // right and down, dy > dx: x moves
+      {-50, -40, -40, -40},  // left and up, dx >= dy: x moves in
+      {-40, -50, -40, -40},  // left and up, dy > dx: y moves in
+      {-50, 40, -50, 50},    // left and down, dx >= dy
+      {-40, 50, -50, 50},    // left and down, dy > dx
+      {50, -40, 50, -50},    // right and up, dx >= dy
+      {40, -50, 50, -50},    // right and up, dy > dx
   };
   for (const auto& c : cases) {
     x = c.mx, y = c.my;

@@ -286,16 +286,12 @@ class ScopedEnv {
  public:
   ScopedEnv(const char* name, const char* value) : name_(name) {
     if (const char* v = std::getenv(name)) old_ = v, had_ = true;
-    if (value)
-      setenv(name, value, 1);
-    else
-      unsetenv(name);
+    if (value) setenv(name, value, 1);
+    else unsetenv(name);
   }
   ~ScopedEnv() {
-    if (had_)
-      setenv(name_.c_str(), old_.c_str(), 1);
-    else
-      unsetenv(name_.c_str());
+    if (had_) setenv(name_.c_str(), old_.c_str(), 1);
+    else unsetenv(name_.c_str());
   }
 
  private:
@@ -434,9 +430,9 @@ TEST_F(HelpersDraw, ShadowStripStyles) {
   // Style 3: light at the start of the strip, diagonal cut at its end.
   SetUp();
   DrawVertShadowStrip(c, 10, 0, 3, 20, 14);  // n = 4, h = 20
-  EXPECT_EQ(At(10, 0) & 0xFF, 255);           // row 0 is white
-  EXPECT_LT(At(10, 15) & 0xFF, 100);          // dark inner column further down
-  EXPECT_EQ(At(10, 20), clWhite);             // row 20 starts 3 columns in
+  EXPECT_EQ(At(10, 0) & 0xFF, 255);          // row 0 is white
+  EXPECT_LT(At(10, 15) & 0xFF, 100);         // dark inner column further down
+  EXPECT_EQ(At(10, 20), clWhite);            // row 20 starts 3 columns in
   EXPECT_NE(At(13, 20), clWhite);
   DrawHorzShadowStrip(c, 30, 30, 3, 33, 50);  // axes exchanged
   EXPECT_LT(At(45, 30) & 0xFF, 120);

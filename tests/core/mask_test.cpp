@@ -324,8 +324,8 @@ TEST(MaskPolygon, TriangleHandCounted) {
   m.Allocate(9, 9, 8);
   const TPXPoint t[] = {{0, 0}, {8, 0}, {0, 8}};
   EXPECT_EQ(m.FillPolygon(200, t, 3), 36);
-  EXPECT_EQ(Picture(m), (Rows{"XXXXXXXX.", "XXXXXXX..", "XXXXXX...", "XXXXX....", "XXXX.....", "XXX......",
-                              "XX.......", "X........", "........."}));
+  EXPECT_EQ(Picture(m), (Rows{"XXXXXXXX.", "XXXXXXX..", "XXXXXX...", "XXXXX....", "XXXX.....", "XXX......", "XX.......",
+                              "X........", "........."}));
   EXPECT_EQ(m.GetPixel(0, 0), 200);
   ExpectBox(m, 0, 0, 7, 7);
 }
@@ -462,8 +462,16 @@ TEST(MaskPolygon, ListWithSeparators) {
 TEST(MaskPolygon, DegeneratePartKeepsOthersBox) {
   TPXMask m;
   m.Allocate(20, 20, 1);
-  const TPXPoint list[] = {{2, 2}, {6, 2}, {6, 5}, {2, 5}, {kPXPolygonSeparator, 0},
-                           {10, 15}, {18, 15}, {14, 15}, {kPXPolygonSeparator, 0}, {kPXPolygonSeparator, 0}};
+  const TPXPoint list[] = {{2, 2},
+                           {6, 2},
+                           {6, 5},
+                           {2, 5},
+                           {kPXPolygonSeparator, 0},
+                           {10, 15},
+                           {18, 15},
+                           {14, 15},
+                           {kPXPolygonSeparator, 0},
+                           {kPXPolygonSeparator, 0}};
   m.FillPolygons(1, list, 10);
   ExpectBox(m, 2, 2, 5, 4);
   EXPECT_EQ(CountSet(m), 12);
@@ -585,8 +593,7 @@ TEST(MaskCopy, OneBitMaskCopiesSelectedPixels) {
   MakeBGR(dst, 6, 4, 7);
   m.CopyBitmapThroughMask(dst, src, false, false, false);
   for (int32_t y = 0; y < 4; ++y)
-    for (int32_t x = 0; x < 6; ++x)
-      EXPECT_EQ(PixelAt(dst, x, y).r, m.GetPixel(x, y) ? 100 : 7) << x << "," << y;
+    for (int32_t x = 0; x < 6; ++x) EXPECT_EQ(PixelAt(dst, x, y).r, m.GetPixel(x, y) ? 100 : 7) << x << "," << y;
   EXPECT_FALSE(dst.HasAlphaChannel());
 }
 

@@ -47,9 +47,12 @@ TEST(Transform, EveryFormatTurnsAndFlipsWithItsAlpha) {
     bool (*fn)(TPXBitmap&, TPXBitmap&);
     Map map;
   } turns[] = {
-      {"right", RotateRight90, [](int32_t, int32_t h, int32_t x, int32_t y, int32_t& sx, int32_t& sy) { sx = y, sy = h - 1 - x; }},
-      {"left", RotateLeft90, [](int32_t w, int32_t, int32_t x, int32_t y, int32_t& sx, int32_t& sy) { sx = w - 1 - y, sy = x; }},
-      {"transpose", TransposeBitmap, [](int32_t, int32_t, int32_t x, int32_t y, int32_t& sx, int32_t& sy) { sx = y, sy = x; }},
+      {"right", RotateRight90,
+       [](int32_t, int32_t h, int32_t x, int32_t y, int32_t& sx, int32_t& sy) { sx = y, sy = h - 1 - x; }},
+      {"left", RotateLeft90,
+       [](int32_t w, int32_t, int32_t x, int32_t y, int32_t& sx, int32_t& sy) { sx = w - 1 - y, sy = x; }},
+      {"transpose", TransposeBitmap,
+       [](int32_t, int32_t, int32_t x, int32_t y, int32_t& sx, int32_t& sy) { sx = y, sy = x; }},
       {"transverse", TransverseBitmap,
        [](int32_t w, int32_t h, int32_t x, int32_t y, int32_t& sx, int32_t& sy) { sx = w - 1 - y, sy = h - 1 - x; }},
   };
@@ -76,12 +79,14 @@ TEST(Transform, EveryFormatTurnsAndFlipsWithItsAlpha) {
       TPXBitmap copy;
       copy.Assign(&src);
       FlipBitmap(copy, 0);
-      ExpectMapped(src, copy, [](int32_t w, int32_t, int32_t x, int32_t y, int32_t& sx, int32_t& sy) { sx = w - 1 - x, sy = y; });
+      ExpectMapped(src, copy,
+                   [](int32_t w, int32_t, int32_t x, int32_t y, int32_t& sx, int32_t& sy) { sx = w - 1 - x, sy = y; });
       ExpectMapped(*src.GetAlphaChannel(), *copy.GetAlphaChannel(),
                    [](int32_t w, int32_t, int32_t x, int32_t y, int32_t& sx, int32_t& sy) { sx = w - 1 - x, sy = y; });
       FlipBitmap(copy, 0);
       FlipBitmap(copy, 1);
-      ExpectMapped(src, copy, [](int32_t, int32_t h, int32_t x, int32_t y, int32_t& sx, int32_t& sy) { sx = x, sy = h - 1 - y; });
+      ExpectMapped(src, copy,
+                   [](int32_t, int32_t h, int32_t x, int32_t y, int32_t& sx, int32_t& sy) { sx = x, sy = h - 1 - y; });
       ExpectMapped(*src.GetAlphaChannel(), *copy.GetAlphaChannel(),
                    [](int32_t, int32_t h, int32_t x, int32_t y, int32_t& sx, int32_t& sy) { sx = x, sy = h - 1 - y; });
     }

@@ -64,7 +64,9 @@ TBGR DistinctColour(int32_t i) {
 }
 
 // Distinct colours for every i below 2^24 (an odd multiplier is a bijection).
-TBGR Scattered(int64_t i) { return IntToBGR(static_cast<int32_t>((static_cast<uint32_t>(i) * 2654435761u) & 0xFFFFFFu)); }
+TBGR Scattered(int64_t i) {
+  return IntToBGR(static_cast<int32_t>((static_cast<uint32_t>(i) * 2654435761u) & 0xFFFFFFu));
+}
 
 int32_t PixelInt(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16); }
 
@@ -198,11 +200,10 @@ TEST(QuantizerMethod, ColourCountIsClampedToRangeAndPaletteSize) {
     int32_t asked, paletteSize, expected;
     TPXQuantMethod method;
   };
-  for (const TCase& t : {TCase{0, 256, 1, TPXQuantMethod::VarianceSplit},
-                         TCase{-5, 256, 1, TPXQuantMethod::VarianceSplit},
-                         TCase{1000, 256, 256, TPXQuantMethod::NeuralNet},
-                         TCase{256, 10, 10, TPXQuantMethod::VarianceSplit},
-                         TCase{256, 130, 130, TPXQuantMethod::NeuralNet}}) {
+  for (const TCase& t :
+       {TCase{0, 256, 1, TPXQuantMethod::VarianceSplit}, TCase{-5, 256, 1, TPXQuantMethod::VarianceSplit},
+        TCase{1000, 256, 256, TPXQuantMethod::NeuralNet}, TCase{256, 10, 10, TPXQuantMethod::VarianceSplit},
+        TCase{256, 130, 130, TPXQuantMethod::NeuralNet}}) {
     SCOPED_TRACE(t.asked);
     SCOPED_TRACE(t.paletteSize);
     // Exactly the caller's size: writing past it is caught by the sanitizer.
@@ -549,14 +550,11 @@ TEST(NeuQuant, SmallAndPrimeMultipleImagesStayInBounds) {
   struct TSize {
     int32_t w, h;
   };
-  for (const TSize& s : {TSize{129, 1}, TSize{20, 15}, TSize{1, 300}, TSize{498, 1}, TSize{499, 2},
-                         TSize{499, 491}}) {
+  for (const TSize& s : {TSize{129, 1}, TSize{20, 15}, TSize{1, 300}, TSize{498, 1}, TSize{499, 2}, TSize{499, 491}}) {
     SCOPED_TRACE(s.w * 1000 + s.h);
     TPXBitmap bmp;
-    if (s.w * s.h < 1000)
-      MakeBGR(bmp, s.w, s.h, [&](int32_t x, int32_t y) { return Scattered(x + y * s.w); });
-    else
-      MakeBGR(bmp, s.w, s.h, PhotoLike(s.w, s.h, 13));
+    if (s.w * s.h < 1000) MakeBGR(bmp, s.w, s.h, [&](int32_t x, int32_t y) { return Scattered(x + y * s.w); });
+    else MakeBGR(bmp, s.w, s.h, PhotoLike(s.w, s.h, 13));
     for (int32_t n : {128, 256}) {
       std::vector<TBGR> pal(static_cast<size_t>(n), kUntouched);
       TPXQuantizer q;

@@ -586,10 +586,8 @@ std::unique_ptr<TPXBitmap> Resampled(TPXBitmap& src, int32_t x, int32_t y, int32
   auto part = NewBitmap(w, h, src.PixelFormat());
   src.CopyRectTo(*part, x, y, 0, 0, w, h);
   auto out = NewBitmap(dw, dh, pxBGR24);
-  if (src.PixelFormat() == pxBW1)
-    ResampleBW1Filtered(*part, *out, f);
-  else
-    Resample24Filtered(*part, *out, f);
+  if (src.PixelFormat() == pxBW1) ResampleBW1Filtered(*part, *out, f);
+  else Resample24Filtered(*part, *out, f);
   return out;
 }
 

@@ -17,9 +17,9 @@ using namespace pixoran;
 
 namespace {
 
-constexpr TResampleFilter kAllFilters[] = {rfNone,    rfTriangle, rfHermite,    rfBell,     rfBSpline, rfLanczos3,
-                                           rfMitchell, rfNearest, rfLinear, rfFastLinear, rfBilinear, rfBicubic};
-constexpr TResampleFilter kKernelFilters[] = {rfTriangle, rfHermite, rfBell,    rfBSpline,
+constexpr TResampleFilter kAllFilters[] = {rfNone,     rfTriangle, rfHermite, rfBell,       rfBSpline,  rfLanczos3,
+                                           rfMitchell, rfNearest,  rfLinear,  rfFastLinear, rfBilinear, rfBicubic};
+constexpr TResampleFilter kKernelFilters[] = {rfTriangle, rfHermite,  rfBell,    rfBSpline,
                                               rfLanczos3, rfMitchell, rfNearest, rfLinear};
 
 std::unique_ptr<TPXBitmap> Make(int32_t w, int32_t h, TPXPixelFormat f, bool tempFile = false) {
@@ -94,7 +94,8 @@ std::vector<int> NaivePass(const std::vector<int>& in, int32_t n, int32_t m, int
   for (int32_t i = 0; i < m; ++i) {
     const double c = i / scale;
     int64_t sum[3] = {0, 0, 0}, s = 0;
-    for (int64_t j = static_cast<int64_t>(std::floor(c - width)); j <= static_cast<int64_t>(std::ceil(c + width)); ++j) {
+    for (int64_t j = static_cast<int64_t>(std::floor(c - width)); j <= static_cast<int64_t>(std::ceil(c + width));
+         ++j) {
       const int64_t w = RoundHalfEven(k.Kernel((c - j) / fs) * 256.0 / fs);
       if (w == 0) continue;
       int64_t jj = j < 0 ? -j : j;
@@ -104,7 +105,8 @@ std::vector<int> NaivePass(const std::vector<int>& in, int32_t n, int32_t m, int
       for (int ch = 0; ch < C; ++ch) sum[ch] += w * in[static_cast<size_t>(jj * C + ch)];
     }
     for (int ch = 0; ch < C; ++ch)
-      out[static_cast<size_t>(i * C + ch)] = static_cast<int>(std::clamp<int64_t>(s != 0 ? sum[ch] / s : sum[ch] / 256, 0, 255));
+      out[static_cast<size_t>(i * C + ch)] =
+          static_cast<int>(std::clamp<int64_t>(s != 0 ? sum[ch] / s : sum[ch] / 256, 0, 255));
   }
   return out;
 }
@@ -120,7 +122,8 @@ std::vector<uint8_t> NaiveKernel(TPXBitmap& src, int32_t dw, int32_t dh, int C, 
   for (int32_t x = 0; x < dw * C; x += C) {
     std::vector<int> col(static_cast<size_t>(sh) * C);
     for (int32_t y = 0; y < sh; ++y)
-      for (int ch = 0; ch < C; ++ch) col[static_cast<size_t>(y * C + ch)] = mid[static_cast<size_t>(y)][static_cast<size_t>(x + ch)];
+      for (int ch = 0; ch < C; ++ch)
+        col[static_cast<size_t>(y * C + ch)] = mid[static_cast<size_t>(y)][static_cast<size_t>(x + ch)];
     const std::vector<int> r = NaivePass(col, sh, dh, C, f);
     for (int32_t y = 0; y < dh; ++y)
       for (int ch = 0; ch < C; ++ch)
@@ -160,7 +163,9 @@ TEST(ResampleKernels, TableShapesAndPartitionOfUnity) {
 // ----------------------------------------------------- whole-image properties
 
 TEST(ResampleProperties, ConstantImagesStayConstantForEveryFilter) {
-  struct Size { int32_t w, h; } sizes[] = {{100, 61}, {9, 7}, {37, 23}, {5, 40}, {1, 9}, {120, 1}, {2, 2}};
+  struct Size {
+    int32_t w, h;
+  } sizes[] = {{100, 61}, {9, 7}, {37, 23}, {5, 40}, {1, 9}, {120, 1}, {2, 2}};
   const Size sources[] = {{37, 23}, {1, 20}, {30, 1}, {3, 2}};
   for (const Size& s : sources) {
     auto src = Make(s.w, s.h, pxBGR24);
@@ -204,7 +209,8 @@ TEST(ResampleProperties, SameSizeIsTheIdentityWhereTheFilterInterpolates) {
   auto src = Make(23, 17, pxBGR24);
   FillRandom(*src, 7);
   const std::vector<uint8_t> orig = Pixels(*src);
-  for (TResampleFilter f : {rfNone, rfTriangle, rfHermite, rfLanczos3, rfNearest, rfLinear, rfFastLinear, rfBilinear, rfBicubic})
+  for (TResampleFilter f :
+       {rfNone, rfTriangle, rfHermite, rfLanczos3, rfNearest, rfLinear, rfFastLinear, rfBilinear, rfBicubic})
     EXPECT_EQ(Resampled(*src, 23, 17, f), orig) << int(f);
   // The smoothing kernels blur even at the same size.
   for (TResampleFilter f : {rfBell, rfBSpline, rfMitchell}) EXPECT_NE(Resampled(*src, 23, 17, f), orig) << int(f);
@@ -239,13 +245,15 @@ TEST(ResampleProperties, CheckerboardHalvesToItsAreaMean) {
   for (TResampleFilter f : {rfTriangle, rfLinear}) {
     const std::vector<uint8_t> px = Resampled(*odd, 9, 7, f);
     for (int32_t y = 0; y < 7; ++y)
-      for (int32_t x = 0; x < 8 * 3; ++x) ASSERT_EQ(px[static_cast<size_t>(y * 27 + x)], 127) << int(f) << " " << x / 3 << "," << y;
+      for (int32_t x = 0; x < 8 * 3; ++x)
+        ASSERT_EQ(px[static_cast<size_t>(y * 27 + x)], 127) << int(f) << " " << x / 3 << "," << y;
   }
 }
 
 TEST(ResampleProperties, KernelResamplerMatchesAPlainOracle) {
-  struct Case { int32_t sw, sh, dw, dh; } cases[] = {
-      {29, 19, 71, 45}, {64, 40, 16, 10}, {61, 37, 14, 33}, {9, 50, 40, 7}, {2, 3, 17, 29}, {40, 1, 13, 5}};
+  struct Case {
+    int32_t sw, sh, dw, dh;
+  } cases[] = {{29, 19, 71, 45}, {64, 40, 16, 10}, {61, 37, 14, 33}, {9, 50, 40, 7}, {2, 3, 17, 29}, {40, 1, 13, 5}};
   for (const Case& c : cases)
     for (int C : {3, 1})
       for (bool temp : {false, true}) {
@@ -285,7 +293,9 @@ TEST(ResampleProperties, AreaReductionIsTheExactCoverageMean) {
   auto overlap = [](int64_t s, int64_t d, int64_t sn, int64_t dn) {
     return std::max<int64_t>(0, std::min((s + 1) * dn, (d + 1) * sn) - std::max(s * dn, d * sn));
   };
-  struct Case { int32_t sw, sh, dw, dh; } cases[] = {{53, 41, 7, 5}, {97, 30, 96, 29}, {4111, 2053, 3, 2}};
+  struct Case {
+    int32_t sw, sh, dw, dh;
+  } cases[] = {{53, 41, 7, 5}, {97, 30, 96, 29}, {4111, 2053, 3, 2}};
   for (const Case& c : cases) {
     auto src = Make(c.sw, c.sh, pxGray8);
     FillRandom(*src, static_cast<uint32_t>(c.sw));
@@ -301,7 +311,8 @@ TEST(ResampleProperties, AreaReductionIsTheExactCoverageMean) {
           for (int32_t y = j * c.sh / c.dh; y <= std::min(c.sh - 1, (j + 1) * c.sh / c.dh); ++y) {
             const int64_t wy = overlap(y, j, c.sh, c.dh);
             for (int32_t x = i * c.sw / c.dw; x <= std::min(c.sw - 1, (i + 1) * c.sw / c.dw); ++x)
-              sum += static_cast<uint64_t>(wy * overlap(x, i, c.sw, c.dw)) * rows[static_cast<size_t>(y)][static_cast<size_t>(x)];
+              sum += static_cast<uint64_t>(wy * overlap(x, i, c.sw, c.dw)) *
+                     rows[static_cast<size_t>(y)][static_cast<size_t>(x)];
           }
           const uint64_t area = static_cast<uint64_t>(c.sw) * c.sh;  // a destination pixel, in those units
           ASSERT_EQ(got[static_cast<size_t>(j * c.dw + i)], sum / area)
@@ -416,7 +427,8 @@ TEST(ResampleBW1, KernelPathMatchesTheExpandedImage) {
   for (int32_t y = 0; y < 14; ++y) SetBit(src->Scanline(y), (y * 5) % 21, true);
   auto expanded = Make(21, 14, pxBGR24);
   for (int32_t y = 0; y < 14; ++y)
-    for (int32_t x = 0; x < 21; ++x) std::memset(expanded->Scanline(y) + 3 * x, GetBit(src->Scanline(y), x) ? 255 : 0, 3);
+    for (int32_t x = 0; x < 21; ++x)
+      std::memset(expanded->Scanline(y) + 3 * x, GetBit(src->Scanline(y), x) ? 255 : 0, 3);
   for (TResampleFilter f : kKernelFilters)
     EXPECT_EQ(Resampled(*src, 33, 9, f), Resampled(*expanded, 33, 9, f)) << int(f);
 }
@@ -455,7 +467,8 @@ TEST(ResampleBW1, TwentyFourBitRoutesReadOneBitAsBlackAndWhite) {
   auto src = Checker1(21, 14);
   auto expanded = Make(21, 14, pxBGR24);
   for (int32_t y = 0; y < 14; ++y)
-    for (int32_t x = 0; x < 21; ++x) std::memset(expanded->Scanline(y) + 3 * x, GetBit(src->Scanline(y), x) ? 255 : 0, 3);
+    for (int32_t x = 0; x < 21; ++x)
+      std::memset(expanded->Scanline(y) + 3 * x, GetBit(src->Scanline(y), x) ? 255 : 0, 3);
   for (TResampleFilter f : {rfNone, rfLanczos3, rfFastLinear, rfBicubic}) {
     auto a = Make(30, 11, pxBW1);
     Resample24Filtered(*src, *a, f);

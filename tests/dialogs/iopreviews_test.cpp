@@ -118,7 +118,9 @@ struct PageCase {
 
 TEST(IOPreviews, EachPageWritesItsParametersOnOkAndNoneOnCancel) {
   const PageCase cases[] = {
-      {"jpeg", ppJPEG, false,
+      {"jpeg",
+       ppJPEG,
+       false,
        [](TfIOPreviews& f) {
          f.TrackBar13->setValue(33);
          Pick(f.ComboBox1, 2);
@@ -129,9 +131,10 @@ TEST(IOPreviews, EachPageWritesItsParametersOnOkAndNoneOnCancel) {
        },
        {"FileType", "JPEGQuality", "JPEGDCTMethod", "JPEGSmooth", "JPEGOptimalHuffman", "JPEGProgressive",
         "JPEGColorSpace"}},
-      {"jpeg simplified", ppJPEG, true, [](TfIOPreviews& f) { Type(f.Edit16, "12"); },
-       {"FileType", "JPEGQuality"}},
-      {"tiff", ppTIFF, false,
+      {"jpeg simplified", ppJPEG, true, [](TfIOPreviews& f) { Type(f.Edit16, "12"); }, {"FileType", "JPEGQuality"}},
+      {"tiff",
+       ppTIFF,
+       false,
        [](TfIOPreviews& f) {
          Pick(f.ComboBox2, 7);  // PACKBITS, with the LZW item
          f.Edit3->setValue(3);
@@ -145,12 +148,16 @@ TEST(IOPreviews, EachPageWritesItsParametersOnOkAndNoneOnCancel) {
          f.Edit9->setValue(2);
          f.Edit10->setValue(5);
        },
-       {"FileType", "TIFFCompression", "TIFFImageIndex", "TIFFPhotometric", "TIFFXPos", "TIFFYPos",
-        "TIFFDocumentName", "TIFFImageDescription", "TIFFPageName", "TIFFPageNumber", "TIFFPageCount",
-        "BitsPerSample", "SamplesPerPixel"}},
-      {"tiff simplified", ppTIFF, true, [](TfIOPreviews& f) { Pick(f.ComboBox16, 4); },  // G4 forces 2 colours
+       {"FileType", "TIFFCompression", "TIFFImageIndex", "TIFFPhotometric", "TIFFXPos", "TIFFYPos", "TIFFDocumentName",
+        "TIFFImageDescription", "TIFFPageName", "TIFFPageNumber", "TIFFPageCount", "BitsPerSample", "SamplesPerPixel"}},
+      {"tiff simplified",
+       ppTIFF,
+       true,
+       [](TfIOPreviews& f) { Pick(f.ComboBox16, 4); },  // G4 forces 2 colours
        {"FileType", "TIFFCompression", "TIFFPhotometric", "BitsPerSample", "SamplesPerPixel"}},
-      {"gif", ppGIF, false,
+      {"gif",
+       ppGIF,
+       false,
        [](TfIOPreviews& f) {
          f.Edit11->setValue(4);
          Pick(f.ComboBox5, 0);
@@ -162,21 +169,26 @@ TEST(IOPreviews, EachPageWritesItsParametersOnOkAndNoneOnCancel) {
        },
        {"FileType", "GIFImageIndex", "BitsPerSample", "GIFTransparent", "GIFInterlaced", "GIFDelayTime", "GIFXPos",
         "GIFYPos"}},
-      {"gif simplified", ppGIF, true, [](TfIOPreviews& f) { Pick(f.ComboBox18, 3); },
-       {"FileType", "BitsPerSample"}},
-      {"bmp", ppBMP, false,
+      {"gif simplified", ppGIF, true, [](TfIOPreviews& f) { Pick(f.ComboBox18, 3); }, {"FileType", "BitsPerSample"}},
+      {"bmp",
+       ppBMP,
+       false,
        [](TfIOPreviews& f) {
          Pick(f.ComboBox6, 1);
          Pick(f.ComboBox7, 1);
        },
        {"FileType", "BMPCompression", "BitsPerSample", "SamplesPerPixel"}},
-      {"pcx", ppPCX, false,
+      {"pcx",
+       ppPCX,
+       false,
        [](TfIOPreviews& f) {
          Pick(f.ComboBox8, 0);
          Pick(f.ComboBox9, 0);
        },
        {"FileType", "PCXCompression", "BitsPerSample", "SamplesPerPixel"}},
-      {"png", ppPNG, false,
+      {"png",
+       ppPNG,
+       false,
        [](TfIOPreviews& f) {
          Pick(f.ComboBox10, 0);
          Pick(f.ComboBox11, 2);
@@ -184,7 +196,9 @@ TEST(IOPreviews, EachPageWritesItsParametersOnOkAndNoneOnCancel) {
          f.CheckBox5->click();
        },
        {"FileType", "BitsPerSample", "SamplesPerPixel", "PNGFilter", "PNGCompression", "PNGInterlaced"}},
-      {"tga", ppTGA, false,
+      {"tga",
+       ppTGA,
+       false,
        [](TfIOPreviews& f) {
          Pick(f.ComboBox14, 0);
          f.CheckBox6->click();
@@ -192,7 +206,9 @@ TEST(IOPreviews, EachPageWritesItsParametersOnOkAndNoneOnCancel) {
          Type(f.Edit18, "text");
        },
        {"FileType", "BitsPerSample", "SamplesPerPixel", "TGACompressed", "TGAImageName", "TGADescriptor"}},
-      {"jpeg 2000", ppJ2000, false,
+      {"jpeg 2000",
+       ppJ2000,
+       false,
        [](TfIOPreviews& f) {
          Type(f.Edit15, "250");
          Pick(f.ComboBox15, 0);
@@ -337,8 +353,7 @@ TEST(IOPreviews, PagesShownByFlags) {
   rec.FileType = ioJP2;
   EXPECT_TRUE(form.SetPreviewPages(2 | ppBMP));
   form.show();
-  for (int p = 0; p < ppgCount; ++p)
-    EXPECT_EQ(form.PageControl1->isTabVisible(p), p == ppgBMP1 || p == ppgJ20001) << p;
+  for (int p = 0; p < ppgCount; ++p) EXPECT_EQ(form.PageControl1->isTabVisible(p), p == ppgBMP1 || p == ppgJ20001) << p;
   EXPECT_EQ(form.PageControl1->currentIndex(), ppgJ20001);
 }
 
@@ -417,8 +432,8 @@ TEST(IOPreviews, PaletteDialogHoverAndChoice) {
   dialog.SetPalette(palette, 16);
   EXPECT_EQ(dialog.Hovered(), -1);
   // x, y, entry
-  const int table[][3] = {{1, 1, 0}, {0, 0, 0}, {16, 16, 0}, {17, 1, 1}, {241, 1, 15}, {257, 1, -1},
-                          {1, 17, -1}, {513, 1, -1}, {519, 1, -1}, {-20, 1, -1}};
+  const int table[][3] = {{1, 1, 0},    {0, 0, 0},   {16, 16, 0},  {17, 1, 1},   {241, 1, 15},
+                          {257, 1, -1}, {1, 17, -1}, {513, 1, -1}, {519, 1, -1}, {-20, 1, -1}};
   for (const auto& row : table) EXPECT_EQ(dialog.EntryAt(row[0], row[1]), row[2]) << row[0] << "," << row[1];
   TBGR full[256];
   dialog.SetPalette(full, 256);

@@ -49,8 +49,8 @@ TEST(FileDialogs, PanelTexts) {
   const struct {
     int bits, samples;
     const char* text;
-  } colours[] = {{1, 1, "2"},        {8, 1, "256"},   {8, 3, "16777216"}, {8, 4, "16777216"},
-                 {16, 3, "2^48"},    {16, 1, "65536"}, {16, 4, "2^64"},    {32, 4, "2^128"}};
+  } colours[] = {{1, 1, "2"},     {8, 1, "256"},    {8, 3, "16777216"}, {8, 4, "16777216"},
+                 {16, 3, "2^48"}, {16, 1, "65536"}, {16, 4, "2^64"},    {32, 4, "2^128"}};
   for (const auto& c : colours) EXPECT_EQ(ColourCountText(c.bits, c.samples), c.text) << c.bits << "x" << c.samples;
   EXPECT_EQ(ByteSizeText(1023), "1023 bytes");
   EXPECT_EQ(ByteSizeText(1024), "1 Kb");
@@ -63,8 +63,8 @@ TEST(FileDialogs, PanelTexts) {
 }
 
 TEST(FileDialogs, InitialDirDropsOneTrailingDelimiter) {
-  const std::pair<const char*, const char*> cases[] = {
-      {"C:\\", "C:\\"}, {"C:\\pics\\", "C:\\pics"}, {"/", "/"}, {"/pics/", "/pics"}, {"/pics//", "/pics/"}, {"", ""}};
+  const std::pair<const char*, const char*> cases[] = {{"C:\\", "C:\\"},    {"C:\\pics\\", "C:\\pics"}, {"/", "/"},
+                                                       {"/pics/", "/pics"}, {"/pics//", "/pics/"},      {"", ""}};
   TOpenPixoranDialog d;
   for (const auto& [in, out] : cases) {
     d.SetInitialDir(in);
@@ -85,7 +85,8 @@ TEST(FileDialogs, FiltersListEveryFormat) {
   for (int32_t i = 0; i < FileFormatCount(); ++i) {
     const TPXFileFormatInfo* info = FileFormatAt(i);
     if (!info || info->Extensions.empty()) continue;
-    const QString first = QStringLiteral("*.") + QString::fromStdString(FileFormatExtension(info->FileType, 0)).toLower();
+    const QString first =
+        QStringLiteral("*.") + QString::fromStdString(FileFormatExtension(info->FileType, 0)).toLower();
     const QString name = QString::fromStdString(info->FullName);
     auto listed = [&](const QStringList& list) {
       return std::any_of(list.begin(), list.end(), [&](const QString& e) { return e.startsWith(name + " ("); });
@@ -111,8 +112,9 @@ TEST(FileDialogs, OpenPreviewOfKnownFiles) {
   const std::string dir = MakeTempDir("opendlg");
   const std::string jpeg = CameraJPEG(dir);
   ASSERT_TRUE(Shell("ppmmake red 30 20 | ppmtogif > " + dir + "/one.gif 2>/dev/null"));
-  ASSERT_TRUE(Shell("ppmmake red 30 20 | pnmtotiff > " + dir + "/a.tif 2>/dev/null && ppmmake blue 30 20 | pnmtotiff > " +
-                  dir + "/b.tif 2>/dev/null && tiffcp " + dir + "/a.tif " + dir + "/b.tif " + dir + "/two.tif"));
+  ASSERT_TRUE(Shell("ppmmake red 30 20 | pnmtotiff > " + dir +
+                    "/a.tif 2>/dev/null && ppmmake blue 30 20 | pnmtotiff > " + dir + "/b.tif 2>/dev/null && tiffcp " +
+                    dir + "/a.tif " + dir + "/b.tif " + dir + "/two.tif"));
   TOpenPixoranDialog d;
   d.MsgLanguage = msEnglish;
   d.SetInitialDir(dir + "/");
@@ -199,7 +201,8 @@ TEST(FileDialogs, SaveAddsTheFilterExtensionAndFollowsTheType) {
   const QStringList filters = d.Dialog()->nameFilters();
   auto index = [&](const char* ext) {
     for (int i = 0; i < filters.size(); ++i)
-      if (filters[i].endsWith(QStringLiteral("(*.") + ext + ")") || filters[i].contains(QStringLiteral("(*.") + ext + " "))
+      if (filters[i].endsWith(QStringLiteral("(*.") + ext + ")") ||
+          filters[i].contains(QStringLiteral("(*.") + ext + " "))
         return i;
     return -1;
   };

@@ -190,8 +190,7 @@ TEST(PrintForms, HugeSizeWithGammaRendersOnlyThePage) {
   EXPECT_EQ(p[2], 226);
   QTest::mouseClick(form.Button1, Qt::LeftButton);
   printer.Reset();
-  ASSERT_EQ(QProcess::execute("pdftoppm", {"-r", "20", "-png", "-singlefile",
-                                           QString::fromStdString(dir + "/huge.pdf"),
+  ASSERT_EQ(QProcess::execute("pdftoppm", {"-r", "20", "-png", "-singlefile", QString::fromStdString(dir + "/huge.pdf"),
                                            QString::fromStdString(dir + "/page")}),
             0);
   const QImage printed(QString::fromStdString(dir + "/page.png"));

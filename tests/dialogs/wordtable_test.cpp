@@ -27,14 +27,30 @@ TEST(WordTable, EveryTextPresentButPolish123) {
 }
 
 TEST(WordTable, TellingRows) {
-  const struct { uint8_t word; TMsgLanguage lang; const char* text; } kCases[] = {
-      {0, msFrench, "Prévisualisation"},   {0, msSwedish, "Granska"},       {3, msSpanish, "Aceptar"},
-      {3, msFrench, "Ok"},                 {4, msDutch, "Annuleren"},       {91, msSwedish, "Skriv ut"},
-      {99, msGerman, "Druckbereich auf Seite anpassen"},                   {99, msSwedish, "Exakt"},
-      {99, msRussian, "Fit to page"},      {99, msPortuguese, "Ajustar à página"},
-      {120, msGreek, "Apply"},             {120, msItalian, "Applica"},     {123, msItalian, "Qualità"},
-      {123, msSwedish, "Proportion"},      {123, msGerman, "Rate"},         {5, msUser, "Lock preview"},
-      {130, msEnglish, "Print Selected"},  {0, msGreek, "Προεπισκόπηση"},  {91, msRussian, "Печать"},
+  const struct {
+    uint8_t word;
+    TMsgLanguage lang;
+    const char* text;
+  } kCases[] = {
+      {0, msFrench, "Prévisualisation"},
+      {0, msSwedish, "Granska"},
+      {3, msSpanish, "Aceptar"},
+      {3, msFrench, "Ok"},
+      {4, msDutch, "Annuleren"},
+      {91, msSwedish, "Skriv ut"},
+      {99, msGerman, "Druckbereich auf Seite anpassen"},
+      {99, msSwedish, "Exakt"},
+      {99, msRussian, "Fit to page"},
+      {99, msPortuguese, "Ajustar à página"},
+      {120, msGreek, "Apply"},
+      {120, msItalian, "Applica"},
+      {123, msItalian, "Qualità"},
+      {123, msSwedish, "Proportion"},
+      {123, msGerman, "Rate"},
+      {5, msUser, "Lock preview"},
+      {130, msEnglish, "Print Selected"},
+      {0, msGreek, "Προεπισκόπηση"},
+      {91, msRussian, "Печать"},
   };
   for (const auto& c : kCases) EXPECT_EQ(GetWordText(c.word, c.lang), c.text) << int(c.word) << " " << int(c.lang);
 }
@@ -44,17 +60,20 @@ TEST(WordTable, UserRowAndRangeChecks) {
   EXPECT_EQ(GetWordText(5, msUser), "预览锁定");
   SetWordText(msUser, 5, "");
   EXPECT_EQ(GetWordText(5, msUser), "Lock preview");
-  SetWordText(13, 0, "x");    // outside the table: ignored
+  SetWordText(13, 0, "x");  // outside the table: ignored
   SetWordText(msUser, 131, "x");
   EXPECT_EQ(GetWordText(131, msEnglish), "");
   EXPECT_EQ(GetWordText(0, static_cast<TMsgLanguage>(200)), "");
 }
 
 TEST(WordTable, SystemLocaleRows) {
-  const struct { const char* code; TMsgLanguage lang; } kCases[] = {
-      {"de", msGerman}, {"el", msGreek}, {"es", msSpanish}, {"fr", msFrench}, {"it", msItalian}, {"nl", msDutch},
-      {"pl", msPolish}, {"pt", msPortuguese}, {"ru", msRussian}, {"sv", msSwedish}, {"en", msEnglish},
-      {"zh", msEnglish}, {"ja", msEnglish}, {"", msEnglish},
+  const struct {
+    const char* code;
+    TMsgLanguage lang;
+  } kCases[] = {
+      {"de", msGerman},  {"el", msGreek},   {"es", msSpanish},    {"fr", msFrench},  {"it", msItalian},
+      {"nl", msDutch},   {"pl", msPolish},  {"pt", msPortuguese}, {"ru", msRussian}, {"sv", msSwedish},
+      {"en", msEnglish}, {"zh", msEnglish}, {"ja", msEnglish},    {"", msEnglish},
   };
   for (const auto& c : kCases) EXPECT_EQ(LanguageOfLocaleCode(c.code), c.lang) << c.code;
   // msSystem shows the system row as it is, with no English fallback.

@@ -107,8 +107,8 @@ TEST(TwainLink, ProxyWindowAndClose) {
   link.ProxyWindow = 42;
   DestroyProxyWindow(link, false);
   EXPECT_EQ(link.ProxyWindow, 42u);
-  EXPECT_EQ(log.Take(), (std::vector<std::string>{"DestroyProxyWindow",
-                                                   "  DestroyProxyWindow : not destroyed, for future uses"}));
+  EXPECT_EQ(log.Take(),
+            (std::vector<std::string>{"DestroyProxyWindow", "  DestroyProxyWindow : not destroyed, for future uses"}));
   DestroyProxyWindow(link, true);
   EXPECT_EQ(link.ProxyWindow, 0u);
   EXPECT_EQ(log.Take(), (std::vector<std::string>{"DestroyProxyWindow", "  DestroyProxyWindow : destroyed"}));

@@ -208,9 +208,9 @@ TBGR ColorAt(TPXBitmap& bmp, int32_t x, int32_t y) {
       const TBGR p = ColorAt(a, x, y);
       const QRgb c = q.pixel(x, y);
       if (p.r != qRed(c) || p.g != qGreen(c) || p.b != qBlue(c))
-        return ::testing::AssertionFailure() << "pixel " << x << "," << y << ": ours " << int(p.r) << "," << int(p.g)
-                                             << "," << int(p.b) << " Qt " << qRed(c) << "," << qGreen(c) << ","
-                                             << qBlue(c);
+        return ::testing::AssertionFailure()
+               << "pixel " << x << "," << y << ": ours " << int(p.r) << "," << int(p.g) << "," << int(p.b) << " Qt "
+               << qRed(c) << "," << qGreen(c) << "," << qBlue(c);
     }
   return ::testing::AssertionSuccess();
 }
@@ -323,7 +323,7 @@ TEST(BmpRead, TopDownEqualsBottomUp) {
 TEST(BmpRead, OneBitPaletteOrderDecidesInversion) {
   THandBmp f;
   f.width = 9, f.height = 1, f.bits = 1;
-  f.pixels = {0xC0, 0x80, 0, 0};  // pixels 0, 1 and 8 set
+  f.pixels = {0xC0, 0x80, 0, 0};     // pixels 0, 1 and 8 set
   f.palette = {0xFFFFFF, 0x000000};  // white, black: set bits are black
   TRead wb = ReadBytes(f.File());
   ASSERT_FALSE(wb.aborted);
@@ -578,8 +578,8 @@ TEST(BmpRead, FourAndEightBitsNative) {
 TEST(BmpRead, CompressionNotOfTheDepthFails) {
   // RLE4 at 8 bits, RLE8 at 4 bits, RLE at 1, 16, 24 and 32 bits, bit fields
   // (or OS/2's 1-bit Huffman, which has the same number) at 1, 4 and 8 bits.
-  const std::pair<int, int> cases[] = {{8, 2}, {4, 1}, {24, 1}, {1, 1}, {1, 2}, {16, 2}, {32, 1},
-                                       {1, 3}, {4, 3}, {8, 3}};
+  const std::pair<int, int> cases[] = {{8, 2},  {4, 1},  {24, 1}, {1, 1}, {1, 2},
+                                       {16, 2}, {32, 1}, {1, 3},  {4, 3}, {8, 3}};
   for (auto [bits, comp] : cases) {
     THandBmp f;
     f.width = 2, f.height = 2, f.bits = static_cast<uint16_t>(bits), f.compression = static_cast<uint32_t>(comp);
@@ -612,7 +612,7 @@ TEST(BmpRead, BitFieldsWhereverTheChannelsSit) {
     TBGR want;
   };
   const Case cases[] = {
-      {40, {0xFF000000, 0x00FF0000, 0x0000FF00}, 0x11223344, TBGR{0x33, 0x22, 0x11}},  // red in the top byte
+      {40, {0xFF000000, 0x00FF0000, 0x0000FF00}, 0x11223344, TBGR{0x33, 0x22, 0x11}},   // red in the top byte
       {108, {0x000000FF, 0x0000FF00, 0x00FF0000}, 0x00112233, TBGR{0x11, 0x22, 0x33}},  // x-b-g-r
       {124, {0x000000FF, 0x0000FF00, 0x00FF0000}, 0xFF445566, TBGR{0x44, 0x55, 0x66}},
       {40, {0x00FF0000, 0x0000FF00, 0x000000FF}, 0x00ABCDEF, TBGR{0xEF, 0xCD, 0xAB}},  // the usual order
@@ -891,9 +891,9 @@ TEST(BmpWrite, PalettedHeaderValues) {
   for (auto [bits, comp, kind] : {std::tuple{8, 0, 1}, std::tuple{8, 1, 1}, std::tuple{4, 0, 3}, std::tuple{4, 1, 0}}) {
     TIOParamsVals after;
     bool aborted = true;
-    const Bytes b = WriteBitmap(*img, {.bits = bits, .samples = 1, .kind = uint8_t(kind), .compression = uint8_t(comp),
-                                       .dpi = 72},
-                                &aborted, &after);
+    const Bytes b =
+        WriteBitmap(*img, {.bits = bits, .samples = 1, .kind = uint8_t(kind), .compression = uint8_t(comp), .dpi = 72},
+                    &aborted, &after);
     ASSERT_FALSE(aborted);
     const uint32_t header = kind == 3 ? 64 : 40;
     const uint32_t colors = 1u << bits;
@@ -925,8 +925,8 @@ TEST(BmpWrite, PalettedHeaderValues) {
       int rows = 0;
       size_t endAt = 0;
       ASSERT_TRUE(WalkRLE(b, offset, bits == 4, rows, endAt));
-      EXPECT_EQ(rows, 2);                  // an end of line after each row
-      EXPECT_EQ(endAt + 2, b.size());      // then the end of bitmap, last
+      EXPECT_EQ(rows, 2);              // an end of line after each row
+      EXPECT_EQ(endAt + 2, b.size());  // then the end of bitmap, last
     }
   }
 }
@@ -1400,8 +1400,14 @@ struct TBitmapState {
   uint8_t bwConversion;
 
   explicit TBitmapState(TPXBitmap& b)
-      : format(b.PixelFormat()), width(b.Width()), height(b.Height()), paletteCount(b.PaletteCount()),
-        alpha(b.HasAlphaChannel()), alphaAt(b.GetAlpha(2, 2)), access(b.AccessMode), bwConversion(b.BWConversion) {
+      : format(b.PixelFormat()),
+        width(b.Width()),
+        height(b.Height()),
+        paletteCount(b.PaletteCount()),
+        alpha(b.HasAlphaChannel()),
+        alphaAt(b.GetAlpha(2, 2)),
+        access(b.AccessMode),
+        bwConversion(b.BWConversion) {
     for (int32_t i = 0; i < paletteCount; ++i) palette.push_back(b.GetPaletteEntry(i));
     for (int32_t y = 0; y < height; ++y) {
       const uint8_t* row = b.Scanline(y);  // a temporary-file row lasts until the next call
@@ -1430,25 +1436,24 @@ TEST(BmpWrite, SourceBitmapIsNotChanged) {
     TPXPixelFormat format;
     int32_t bits, samples;
   };
-  const TCase cases[] = {{pxBW1, 8, 3},    {pxBW1, 8, 1},     {pxPal8, 8, 3},   {pxGray8, 8, 1},  {pxPal8, 4, 1},
-                         {pxBGR24, 8, 1},  {pxBGR24, 4, 1},   {pxBGR24, 1, 1},  {pxGray8, 4, 1},  {pxGray8, 1, 1},
-                         {pxPal8, 1, 1},   {pxGray16, 8, 3},  {pxGray16, 8, 1}, {pxGray16, 1, 1}, {px32f, 8, 3},
-                         {px32f, 4, 1},    {px32f, 1, 1},     {pxCMYK, 8, 3},   {pxCMYK, 8, 1},   {pxCMYK, 1, 1}};
+  const TCase cases[] = {{pxBW1, 8, 3},   {pxBW1, 8, 1},    {pxPal8, 8, 3},   {pxGray8, 8, 1},  {pxPal8, 4, 1},
+                         {pxBGR24, 8, 1}, {pxBGR24, 4, 1},  {pxBGR24, 1, 1},  {pxGray8, 4, 1},  {pxGray8, 1, 1},
+                         {pxPal8, 1, 1},  {pxGray16, 8, 3}, {pxGray16, 8, 1}, {pxGray16, 1, 1}, {px32f, 8, 3},
+                         {px32f, 4, 1},   {px32f, 1, 1},    {pxCMYK, 8, 3},   {pxCMYK, 8, 1},   {pxCMYK, 1, 1}};
   for (int64_t threshold : {int64_t{-1}, int64_t{64}})  // in memory, in a temporary file
     for (const TCase& c : cases) {
       const testing::ThresholdScope guard(threshold);
       std::unique_ptr<TPXBitmap> img;
       if (c.format == pxGray16 || c.format == px32f || c.format == pxCMYK)
         img = std::move(DeepImage(c.format, 9, 5).bitmap);
-      else
-        img = MakeBitmap(c.format, 9, 5, 40);  // pxPal8 indices up to 39
+      else img = MakeBitmap(c.format, 9, 5, 40);  // pxPal8 indices up to 39
       img->SetAlpha(2, 2, 7);
       const TBitmapState before(*img);
       bool aborted = true;
       WriteBitmap(*img, {.bits = c.bits, .samples = c.samples, .compression = 1}, &aborted);
       EXPECT_FALSE(aborted) << int(c.format) << " to " << c.bits;
-      EXPECT_EQ(TBitmapState(*img).Differences(before), "") << int(c.format) << " to " << c.bits << " threshold "
-                                                              << threshold;
+      EXPECT_EQ(TBitmapState(*img).Differences(before), "")
+          << int(c.format) << " to " << c.bits << " threshold " << threshold;
     }
 }
 
@@ -1556,9 +1561,8 @@ TEST(BmpRoundTrip, EveryDepthKindAndCompression) {
         for (int32_t h : {1, 4}) {
           auto img = MakeBitmap(t.format, w, h, t.bits == 4 ? 16 : 256);
           bool aborted = true;
-          const Bytes b = WriteBitmap(*img, {.bits = t.bits, .samples = t.samples, .kind = kind,
-                                             .compression = t.compression},
-                                      &aborted);
+          const Bytes b = WriteBitmap(
+              *img, {.bits = t.bits, .samples = t.samples, .kind = kind, .compression = t.compression}, &aborted);
           const std::string what = "format " + std::to_string(t.format) + " bits " + std::to_string(t.bits) + "/" +
                                    std::to_string(t.samples) + " rle " + std::to_string(t.compression) + " kind " +
                                    std::to_string(kind) + " " + std::to_string(w) + "x" + std::to_string(h);
@@ -1572,7 +1576,8 @@ TEST(BmpRoundTrip, EveryDepthKindAndCompression) {
 
           // Qt reads the Windows-header files the same way.
           if (kind == 1) {
-            const QImage q = QImage::fromData(QByteArray(reinterpret_cast<const char*>(b.data()), int(b.size())), "BMP");
+            const QImage q =
+                QImage::fromData(QByteArray(reinterpret_cast<const char*>(b.data()), int(b.size())), "BMP");
             ASSERT_FALSE(q.isNull()) << what;
             EXPECT_TRUE(SameAsQImage(*img, q)) << what;
           }
@@ -1689,7 +1694,9 @@ TEST(BmpQt, HandBuiltVariantsAgreeWithQt) {
   for (uint32_t i = 0; i < 256; ++i) os2.palette.push_back(i * 0x010203);
   os2.pixels = {1, 100, 255, 0, 7, 8, 9, 0};
   files.push_back({"OS/2 1.x 8 bits", os2.File()});
-  files.push_back({"RLE8", RleFile(8, 6, 3, {2, 1, 0, 3, 2, 3, 1, 0, 1, 0, 0, 0, 6, 3, 0, 0, 0, 4, 1, 2, 3, 1, 2, 2, 0, 1}).File()});
+  files.push_back(
+      {"RLE8",
+       RleFile(8, 6, 3, {2, 1, 0, 3, 2, 3, 1, 0, 1, 0, 0, 0, 6, 3, 0, 0, 0, 4, 1, 2, 3, 1, 2, 2, 0, 1}).File()});
   files.push_back({"RLE4", RleFile(4, 7, 2, {2, 0x12, 0, 5, 0x32, 0x10, 0x30, 0, 0, 0, 7, 0x31, 0, 1}).File()});
   for (const auto& [what, file] : files) {
     QImage q = QImage::fromData(QByteArray(reinterpret_cast<const char*>(file.data()), int(file.size())), "BMP");

@@ -141,10 +141,8 @@ class TiffBuilder {
   }
 
   void Put16(Bytes& b, uint16_t v) const {
-    if (big_)
-      b.push_back(static_cast<uint8_t>(v >> 8)), b.push_back(static_cast<uint8_t>(v));
-    else
-      b.push_back(static_cast<uint8_t>(v)), b.push_back(static_cast<uint8_t>(v >> 8));
+    if (big_) b.push_back(static_cast<uint8_t>(v >> 8)), b.push_back(static_cast<uint8_t>(v));
+    else b.push_back(static_cast<uint8_t>(v)), b.push_back(static_cast<uint8_t>(v >> 8));
   }
   void Put32(Bytes& b, uint32_t v) const {
     if (big_)
@@ -308,7 +306,7 @@ TEST(ExifRead, BigEndianCameraBlockFillsTheFields) {
   EXPECT_EQ(p.EXIFUserCommentCode, "ASCII");
   EXPECT_EQ(p.EXIFUserComment, "hello world");
   EXPECT_EQ(p.EXIFColorSpace, 1);
-  EXPECT_EQ(p.EXIFImageWidth, 4000);  // LONG
+  EXPECT_EQ(p.EXIFImageWidth, 4000);   // LONG
   EXPECT_EQ(p.EXIFImageHeight, 3000);  // SHORT
   EXPECT_EQ(p.EXIFSceneType, 0);
   EXPECT_EQ(p.EXIFFileSource, 3);
@@ -447,10 +445,10 @@ TEST(ExifDamage, LoopsSelfPointersAndLyingEntriesStayInsideTheBlock) {
     t.Ascii(ifd0, 0x010F, "Sound");
     Bytes far;
     t.Put32(far, 0x7FFFFFF0);
-    t.Raw(ifd0, 0x0110, 2, 100, far);                  // model text far outside
-    t.Raw(ifd0, 0x011A, 5, 0x40000000, far);           // 8 GiB of rationals
-    t.Raw(ifd0, 0x0131, 99, 1, Bytes{1, 2, 3, 4});     // unknown type
-    t.Raw(ifd0, 0x0132, 2, 0, Bytes{});                // no values
+    t.Raw(ifd0, 0x0110, 2, 100, far);               // model text far outside
+    t.Raw(ifd0, 0x011A, 5, 0x40000000, far);        // 8 GiB of rationals
+    t.Raw(ifd0, 0x0131, 99, 1, Bytes{1, 2, 3, 4});  // unknown type
+    t.Raw(ifd0, 0x0132, 2, 0, Bytes{});             // no values
     Bytes seg = t.Segment();
     TIOParamsVals p;
     p.SetDpiX(300);
@@ -591,7 +589,7 @@ TEST(ExifWrite, LayoutIsAnExifHeaderThenALittleEndianTIFF) {
   const OutEntry& xres = first[2].second;
   EXPECT_EQ(xres.type, 5);
   EXPECT_EQ(xres.count, 1u);
-  EXPECT_EQ(xres.value % 2, 0u);  // values start on word boundaries
+  EXPECT_EQ(xres.value % 2, 0u);       // values start on word boundaries
   EXPECT_EQ(tiff.at(xres.value), 44);  // 300 = 0x12C
   EXPECT_EQ(tiff.at(xres.value + 1), 1);
   EXPECT_EQ(tiff.at(xres.value + 4), 1);

@@ -56,10 +56,8 @@ inline bool ReadPnm(const std::string& path, TPnm& img) {
   number(img.Width);
   number(img.Height);
   const bool pbm = magic == "P4";
-  if (pbm)
-    img.MaxVal = 1;
-  else
-    number(img.MaxVal);
+  if (pbm) img.MaxVal = 1;
+  else number(img.MaxVal);
   f.get();
   if (!f || img.Width <= 0 || img.Height <= 0 || img.MaxVal <= 0) return false;
   img.Channels = magic == "P6" ? 3 : 1;

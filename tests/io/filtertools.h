@@ -125,10 +125,8 @@ inline TRGBImage ParseRawPNM(const Bytes& file) {
     while (pos < file.size()) {
       if (file[pos] == '#')
         while (pos < file.size() && file[pos] != '\n') ++pos;
-      else if (file[pos] < '0' || file[pos] > '9')
-        ++pos;
-      else
-        break;
+      else if (file[pos] < '0' || file[pos] > '9') ++pos;
+      else break;
     }
     long v = 0;
     while (pos < file.size() && file[pos] >= '0' && file[pos] <= '9') v = v * 10 + (file[pos++] - '0');
@@ -203,9 +201,9 @@ inline ::testing::AssertionResult SameImage(const TRGBImage& want, const TRGBIma
       const uint8_t* a = want.rgb.data() + 3 * (static_cast<size_t>(y) * want.w + x);
       const uint8_t* b = got.rgb.data() + 3 * (static_cast<size_t>(y) * got.w + x);
       if (a[0] != b[0] || a[1] != b[1] || a[2] != b[2])
-        return ::testing::AssertionFailure() << "pixel (" << x << "," << y << ") is " << int(b[0]) << "," << int(b[1])
-                                             << "," << int(b[2]) << ", want " << int(a[0]) << "," << int(a[1]) << ","
-                                             << int(a[2]);
+        return ::testing::AssertionFailure()
+               << "pixel (" << x << "," << y << ") is " << int(b[0]) << "," << int(b[1]) << "," << int(b[2])
+               << ", want " << int(a[0]) << "," << int(a[1]) << "," << int(a[2]);
     }
   return ::testing::AssertionSuccess();
 }

@@ -373,9 +373,9 @@ TEST_F(Formats, ExtensionRoutes) {
     int32_t load, save;
   };
   const Case cases[] = {
-      {".jpe", ioJPEG, ioJPEG}, {".jpc", ioJ2K, ioJ2K}, {".g3n", ioTIFF, ioTIFF}, {".win", ioTGA, ioTGA},
-      {".rle", ioBMP, ioBMP},   {".cur", ioCUR, 0},     {".wmf", ioWMF, 0},       {".emf", ioEMF, 0},
-      {".avi", ioAVI, 0},       {".ps", 0, ioPS},       {".eps", 0, ioPS},        {".pdf", 0, ioPDF},
+      {".jpe", ioJPEG, ioJPEG}, {".jpc", ioJ2K, ioJ2K},    {".g3n", ioTIFF, ioTIFF}, {".win", ioTGA, ioTGA},
+      {".rle", ioBMP, ioBMP},   {".cur", ioCUR, 0},        {".wmf", ioWMF, 0},       {".emf", ioEMF, 0},
+      {".avi", ioAVI, 0},       {".ps", 0, ioPS},          {".eps", 0, ioPS},        {".pdf", 0, ioPDF},
       {".pbm", ioPXM, ioPXM},   {".wbmp", ioWBMP, ioWBMP}, {".dcx", ioDCX, ioDCX},
   };
   for (const auto& c : cases) {
@@ -411,12 +411,12 @@ TEST_F(Formats, DetectionStepsInTheirOrder) {
     size_t headLength;
   };
   const Row rows[] = {
-      {1, ioJPEG, 12, "JFIF\0", 5},  {2, ioGIF, 13, "GIF", 3},      {3, ioPCX, 12, "PCX2\0", 5},
-      {4, ioPCX, 4, "PCX\0", 4},     {5, ioBMP, 14, "BM", 2},       {6, ioPCX, 128, "\x0A\x05", 2},
-      {7, ioTIFF, 12, "TIFF\0", 5},  {8, ioTIFF, 8, "MM", 2},       {9, ioPNG, 8, nullptr, 0},
-      {10, ioICO, -1, nullptr, 0},   {11, ioCUR, -1, nullptr, 0},  {12, ioTGA, -1, nullptr, 0},
-      {13, ioPXM, -1, nullptr, 0},   {14, ioJPEG, -1, nullptr, 0}, {15, ioJP2, -1, nullptr, 0},
-      {16, ioJ2K, -1, nullptr, 0},   {17, ioAVI, -1, nullptr, 0},  {18, ioDCX, -1, nullptr, 0},
+      {1, ioJPEG, 12, "JFIF\0", 5}, {2, ioGIF, 13, "GIF", 3},     {3, ioPCX, 12, "PCX2\0", 5},
+      {4, ioPCX, 4, "PCX\0", 4},    {5, ioBMP, 14, "BM", 2},      {6, ioPCX, 128, "\x0A\x05", 2},
+      {7, ioTIFF, 12, "TIFF\0", 5}, {8, ioTIFF, 8, "MM", 2},      {9, ioPNG, 8, nullptr, 0},
+      {10, ioICO, -1, nullptr, 0},  {11, ioCUR, -1, nullptr, 0},  {12, ioTGA, -1, nullptr, 0},
+      {13, ioPXM, -1, nullptr, 0},  {14, ioJPEG, -1, nullptr, 0}, {15, ioJP2, -1, nullptr, 0},
+      {16, ioJ2K, -1, nullptr, 0},  {17, ioAVI, -1, nullptr, 0},  {18, ioDCX, -1, nullptr, 0},
   };
   const std::span<const TPXDetectStep> steps = BuiltinDetectSteps();
   ASSERT_EQ(steps.size(), std::size(rows));
@@ -454,7 +454,8 @@ TEST_F(Formats, ModulesAssembleTheTables) {
       SCOPED_TRACE(own.FileType);
       const std::span<const TPXFormatCodec> all = BuiltinFormatCodecs();
       EXPECT_EQ(
-          std::count_if(all.begin(), all.end(), [&](const TPXFormatCodec& c) { return c.FileType == own.FileType; }), 1);
+          std::count_if(all.begin(), all.end(), [&](const TPXFormatCodec& c) { return c.FileType == own.FileType; }),
+          1);
     }
     records += m->Codecs.size();
     pages += m->Pages.size();
@@ -466,9 +467,9 @@ TEST_F(Formats, ModulesAssembleTheTables) {
   for (int32_t i = 0; i < ppgCount; ++i) EXPECT_EQ(SavePages()[static_cast<size_t>(i)].Page, i);
 
   const std::pair<int32_t, uint16_t> dialogPages[] = {
-      {ioTIFF, 8}, {ioGIF, 16}, {ioJPEG, 4}, {ioPCX, 64},  {ioBMP, 32},  {ioICO, 0},  {ioCUR, 0},
-      {ioPNG, 128}, {ioWMF, 0}, {ioEMF, 0},  {ioTGA, 256}, {ioPXM, 0},   {ioWBMP, 0}, {ioJP2, 512},
-      {ioJ2K, 512}, {ioPS, 0},  {ioPDF, 0},  {ioDCX, 0},
+      {ioTIFF, 8}, {ioGIF, 16},  {ioJPEG, 4},  {ioPCX, 64}, {ioBMP, 32},  {ioICO, 0},
+      {ioCUR, 0},  {ioPNG, 128}, {ioWMF, 0},   {ioEMF, 0},  {ioTGA, 256}, {ioPXM, 0},
+      {ioWBMP, 0}, {ioJP2, 512}, {ioJ2K, 512}, {ioPS, 0},   {ioPDF, 0},   {ioDCX, 0},
   };
   for (const auto& [type, page] : dialogPages) {
     SCOPED_TRACE(type);

@@ -24,8 +24,8 @@ std::vector<std::string> Entries(const std::string& dir) {
 
 TEST(SaveFullDisk, OldFileKeptNothingLeftFailureReported) {
   constexpr int kFileLimit = 1024;
-  for (const char* ext : {"tif", "gif", "jpg", "pcx", "dcx", "bmp", "ico", "png", "tga", "ppm", "pgm", "pbm",
-                          "wbmp", "jp2", "j2k", "ps", "pdf"}) {
+  for (const char* ext : {"tif", "gif", "jpg", "pcx", "dcx", "bmp", "ico", "png", "tga", "ppm", "pgm", "pbm", "wbmp",
+                          "jp2", "j2k", "ps", "pdf"}) {
     SCOPED_TRACE(ext);
     const std::string dir = MakeTempDir(std::string("fulldisk-") + ext);
     const std::string path = dir + "/picture." + ext;

@@ -244,7 +244,7 @@ TEST(GifLzw, RoundTripsAcrossSizesDepthsAndInterlace) {
   struct Case {
     int32_t w, h, bits;
     bool interlaced, noise;
-  } cases[] = {{1, 1, 1, false, false}, {1, 3, 2, true, false},   {7, 9, 4, true, false},
+  } cases[] = {{1, 1, 1, false, false},    {1, 3, 2, true, false},   {7, 9, 4, true, false},
                {300, 200, 8, false, true}, {255, 17, 8, true, true}, {64, 64, 3, false, true}};
   for (const Case& c : cases) {
     std::mt19937 rng(static_cast<uint32_t>(c.w * 31 + c.h));
@@ -297,15 +297,15 @@ TEST(GifLzw, EmptyDataAndBadCodes) {
   TCodeWriter clearEnd;  // clear, end, with a whole byte left over
   clearEnd.Put(4, 3), clearEnd.Put(5, 3), clearEnd.Put(0, 8), clearEnd.Put(0, 8);
   const Case cases[] = {
-      {{2, 0}, true},                 // no data: buffer untouched, stream after the terminator
-      {{1, 1, 0, 0}, false},          // minimum code size 1
-      {{10, 1, 0, 0}, false},         // minimum code size 10
-      {beyond.Blocks(2), false},      // a code beyond the next free code
-      {clearEnd.Blocks(2), false},    // end right after clear with bytes left
-      {{2, 5, 0x4C, 0x01}, true},     // a sub-block cut off by the end: what is there decodes
-      {{2, 1, 0x4C}, true},           // no terminator: the same
-      {{2}, true},                    // nothing after the minimum code size
-      {{}, false},                    // not even a minimum code size
+      {{2, 0}, true},               // no data: buffer untouched, stream after the terminator
+      {{1, 1, 0, 0}, false},        // minimum code size 1
+      {{10, 1, 0, 0}, false},       // minimum code size 10
+      {beyond.Blocks(2), false},    // a code beyond the next free code
+      {clearEnd.Blocks(2), false},  // end right after clear with bytes left
+      {{2, 5, 0x4C, 0x01}, true},   // a sub-block cut off by the end: what is there decodes
+      {{2, 1, 0x4C}, true},         // no terminator: the same
+      {{2}, true},                  // nothing after the minimum code size
+      {{}, false},                  // not even a minimum code size
   };
   for (const Case& c : cases) {
     TReadOnlyMemoryStream s(c.data.data(), static_cast<int64_t>(c.data.size()));
@@ -362,8 +362,12 @@ TEST(GifRead, NetpbmFilesDecodePixelExact) {
     int32_t colors;
     std::string options;
     bool transparent;
-  } cases[] = {{2, "", false},           {3, "", false},       {16, "-interlace", false},
-               {100, "", false},         {256, "-interlace", false}, {5, "-transparent=rgb:", true},
+  } cases[] = {{2, "", false},
+               {3, "", false},
+               {16, "-interlace", false},
+               {100, "", false},
+               {256, "-interlace", false},
+               {5, "-transparent=rgb:", true},
                {200, "-interlace -transparent=rgb:", true}};
   for (const Case& c : cases) {
     const TImage img = MakeImage(61, 37, c.colors, static_cast<uint32_t>(c.colors));
@@ -387,7 +391,8 @@ TEST(GifRead, NetpbmFilesDecodePixelExact) {
       EXPECT_EQ(r.params->GIFTransparent != 0, c.transparent);
       for (int32_t y = 0; y < img.h; ++y)
         for (int32_t x = 0; x < img.w; ++x)
-          ASSERT_EQ(r.mask->GetPixel(x, y), c.transparent && img.px[static_cast<size_t>(y) * img.w + x] == key ? 0 : 255);
+          ASSERT_EQ(r.mask->GetPixel(x, y),
+                    c.transparent && img.px[static_cast<size_t>(y) * img.w + x] == key ? 0 : 255);
     }
   }
 }
@@ -626,7 +631,7 @@ TEST(GifCompose, LoadsThroughTheComponent) {
   EXPECT_EQ(io.PXBitmap()->Width(), 8);
   EXPECT_EQ(io.PXBitmap()->GetPixel24(5, 3), kFour[0]);
   ASSERT_TRUE(io.PXBitmap()->HasAlphaChannel());
-  EXPECT_EQ(io.PXBitmap()->GetAlpha(3, 2), 0);  // disposed to the background
+  EXPECT_EQ(io.PXBitmap()->GetAlpha(3, 2), 0);          // disposed to the background
   EXPECT_EQ(io.Background(), RGBColor(255, 255, 255));  // frame 2's transparent colour
   io.Params().GIFImageIndex = 1;
   io.LoadFromFile(path);
@@ -675,10 +680,8 @@ TEST(GifRead, TruncatedFlippedAndHugeInputEndCleanly) {
     ASSERT_EQ(r.image.px.size(), full.px.size());
     size_t right = 0;
     for (size_t i = 0; i < full.px.size(); ++i) {
-      if (r.image.px[i] == full.px[i])
-        ++right;
-      else
-        ASSERT_EQ(r.image.px[i], index0) << n << " pixel " << i;
+      if (r.image.px[i] == full.px[i]) ++right;
+      else ASSERT_EQ(r.image.px[i], index0) << n << " pixel " << i;
     }
     EXPECT_GE(right, lastRight) << n;
     lastRight = right;
@@ -702,7 +705,7 @@ TEST(GifRead, TruncatedFlippedAndHugeInputEndCleanly) {
     bool aborted;
   };
   const Claim claims[] = {{65535, 65535, 0, true}, {20000, 20000, 0, true}, {20000, 20000, 2000, true},
-                          {8000, 8000, 300, true}, {200, 200, 0, false}, {256, 256, 1, false}};
+                          {8000, 8000, 300, true}, {200, 200, 0, false},    {256, 256, 1, false}};
   rusage before{};
   getrusage(RUSAGE_SELF, &before);
   for (const Claim& c : claims) {

@@ -152,7 +152,9 @@ TEST(IcoRead, PpmtowiniconFilesWithoutTheirAndMask) {
     const TRGBImage source = c.oneBit ? Thresholded(MakeRGB(c.w, c.h))
                                       : MakeRGB(c.w, c.h, {0x000000, 0xFF0000, 0x00FF00, 0x0000FF, 0x808080});
     WriteFileBytes(d + "/small.pnm", c.oneBit ? ToPBM(source) : ToPPM(source));
-    ASSERT_TRUE(RunTool("cd " + d + " && ppmtowinicon small.pnm > small.ico && winicontopam small.ico | pamtopnm | ppmtoppm > small.ppm"));
+    ASSERT_TRUE(
+        RunTool("cd " + d +
+                " && ppmtowinicon small.pnm > small.ico && winicontopam small.ico | pamtopnm | ppmtoppm > small.ppm"));
     const Bytes file = ReadFileBytes(d + "/small.ico");
     const int64_t bits = c.oneBit ? 1 : 4, rowBytes = (c.w * bits + 31) / 32 * 4;
     const int64_t complete = 22 + 40 + (int64_t{4} << bits) + rowBytes * c.h + 4 * c.h;
@@ -188,13 +190,15 @@ TEST(IcoRead, QtIcons) {
         EXPECT_EQ(r.alpha.Scanline(y)[x], 0);
         continue;
       }
-      EXPECT_EQ(r.bmp.GetPixel24(x, y), (TBGR{uint8_t(200 - x * 3), uint8_t(y * 20), uint8_t(x * 12)})) << x << "," << y;
+      EXPECT_EQ(r.bmp.GetPixel24(x, y), (TBGR{uint8_t(200 - x * 3), uint8_t(y * 20), uint8_t(x * 12)}))
+          << x << "," << y;
     }
 }
 
 TEST(IcoRead, HandMadeEntries) {
   // 4 x 2, 1 bit: XOR 0101 / 0011, AND 1000 / 0000 (bottom row first).
-  THandImage bw{4, 2, 2, 0, 0, 1, 40, {0x000000, 0xFFFFFF}, {0x30, 0, 0, 0, 0x50, 0, 0, 0}, {0, 0, 0, 0, 0x80, 0, 0, 0}};
+  THandImage bw{
+      4, 2, 2, 0, 0, 1, 40, {0x000000, 0xFFFFFF}, {0x30, 0, 0, 0, 0x50, 0, 0, 0}, {0, 0, 0, 0, 0x80, 0, 0, 0}};
   TRead r;
   r.params.ICOBackground = TBGR{255, 255, 255};
   ReadICO(HandIcon(1, {bw}), r);
@@ -319,7 +323,10 @@ TEST(IcoWrite, NetpbmAndQtReadOurIcons) {
   struct Case {
     int bits;
     TRGBImage ref;
-  } cases[] = {{24, MakeRGB(16, 16)}, {32, MakeRGB(16, 16)}, {8, MakeRGB(16, 16, few)}, {4, MakeRGB(16, 16, few)},
+  } cases[] = {{24, MakeRGB(16, 16)},
+               {32, MakeRGB(16, 16)},
+               {8, MakeRGB(16, 16, few)},
+               {4, MakeRGB(16, 16, few)},
                {1, MakeRGB(16, 16, {0x000000, 0xFFFFFF})}};
   for (auto& c : cases) {
     TPXBitmap b;
@@ -347,7 +354,8 @@ TEST(IcoWrite, NetpbmAndQtReadOurIcons) {
     EXPECT_TRUE(SameImage(c.ref, back)) << c.bits;
     QImage q;
     ASSERT_TRUE(q.loadFromData(reinterpret_cast<const uchar*>(f.data()), static_cast<int>(f.size()), "ICO"));
-    EXPECT_EQ(q.pixel(3, 5) & 0xFFFFFF, (uint32_t(c.ref.At(3, 5)[0]) << 16) | (c.ref.At(3, 5)[1] << 8) | c.ref.At(3, 5)[2]);
+    EXPECT_EQ(q.pixel(3, 5) & 0xFFFFFF,
+              (uint32_t(c.ref.At(3, 5)[0]) << 16) | (c.ref.At(3, 5)[1] << 8) | c.ref.At(3, 5)[2]);
     TRead r;
     ReadICO(f, r);
     EXPECT_TRUE(SameImage(c.ref, FromBitmap(r.bmp)));

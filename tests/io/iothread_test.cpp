@@ -30,7 +30,7 @@ namespace {
 
 using pixoran::testing::MakeTempDir;
 
-constexpr int32_t kGatedType = 1801;    // waits for the gate, then fills a 3 x 2 image
+constexpr int32_t kGatedType = 1801;     // waits for the gate, then fills a 3 x 2 image
 constexpr int32_t kThrowingType = 1802;  // raises
 
 std::atomic<bool> gGateOpen{false};
@@ -330,7 +330,7 @@ TEST_F(IOThreadTest, ComponentFreedByItsOwnWorker) {
   io->SetAsyncMode(true);
   std::atomic<bool> freed{false};
   io->OnFinishWork = [&freed](TObject* sender) {
-    std::atomic<bool>* flag = &freed;  // this closure goes with the component
+    std::atomic<bool>* flag = &freed;         // this closure goes with the component
     delete static_cast<TPixoranIO*>(sender);  // waits for nobody: it is this thread
     *flag = true;
   };
@@ -349,12 +349,10 @@ TEST_F(IOThreadTest, ComponentFreedFromItsFinishingEventForEveryBuiltinFormat) {
     const char* ext;
     bool save;
   };
-  const Format formats[] = {{ioJPEG, "jpg", true}, {ioGIF, "gif", true},  {ioTIFF, "tif", true},
-                            {ioPCX, "pcx", true},  {ioDCX, "dcx", true},  {ioBMP, "bmp", true},
-                            {ioICO, "ico", true},  {ioCUR, "cur", false}, {ioPNG, "png", true},
-                            {ioTGA, "tga", true},  {ioPXM, "ppm", true},  {ioWBMP, "wbmp", true},
-                            {ioJP2, "jp2", true},  {ioJ2K, "j2k", true},  {ioPS, "ps", true},
-                            {ioPDF, "pdf", true}};
+  const Format formats[] = {{ioJPEG, "jpg", true}, {ioGIF, "gif", true}, {ioTIFF, "tif", true}, {ioPCX, "pcx", true},
+                            {ioDCX, "dcx", true},  {ioBMP, "bmp", true}, {ioICO, "ico", true},  {ioCUR, "cur", false},
+                            {ioPNG, "png", true},  {ioTGA, "tga", true}, {ioPXM, "ppm", true},  {ioWBMP, "wbmp", true},
+                            {ioJP2, "jp2", true},  {ioJ2K, "j2k", true}, {ioPS, "ps", true},    {ioPDF, "pdf", true}};
   TPixoranIO maker;
   ASSERT_TRUE(maker.PXBitmap()->Allocate(16, 16, pxBGR24));
   for (int32_t y = 0; y < 16; ++y)
@@ -442,7 +440,7 @@ TEST_F(IOThreadTest, ManyLoadsAtOnceWhileSettingsAndRegistryChange) {
       extra.FullName = "Extra";
       extra.Extensions = "XTRA";
       RegisterFileFormat(extra);
-      if (n % 20 == 19) RegisterBuiltinFileFormats();  // frees nothing a reader holds
+      if (n % 20 == 19) RegisterBuiltinFileFormats();            // frees nothing a reader holds
       if (n % 10 == 0) SetFormatCodec(*FindFormatCodec(ioPCX));  // a new version of a record
       EXPECT_EQ(bmp->FileType, ioBMP);
     }

@@ -81,7 +81,7 @@ TEST(IptcLayout, TIFFFormStartsWithTheRecordVersion) {
   Append(expected, Dataset(2, 25, "keyw"));  // 7 + 9 bytes: even, no pad
   EXPECT_EQ(Save(list, false), expected);
 
-  list.AddData(2, 25, 1, "x");  // 16 + 6 = 22, still even
+  list.AddData(2, 25, 1, "x");   // 16 + 6 = 22, still even
   list.AddData(2, 25, 2, "yz");  // 22 + 7 = 29: padded
   const Bytes odd = Save(list, false);
   ASSERT_EQ(odd.size(), 30u);
@@ -102,9 +102,9 @@ TEST(IptcLayout, RecordVersionEmptyAndUnwritableDatasetsAreLeftOut) {
   EXPECT_EQ(Save(list, true), header);
   EXPECT_EQ(Save(list, false), (Bytes{0x1C, 0x02, 0x00, 0x00, 0x02, 0x00, 0x02, 0x00}));
 
-  list.AddData(2, 5, 0, nullptr);     // empty
-  list.AddData(300, 5, 1, "a");       // record does not fit a byte
-  list.AddData(2, 256, 1, "b");       // nor does the dataset
+  list.AddData(2, 5, 0, nullptr);  // empty
+  list.AddData(300, 5, 1, "a");    // record does not fit a byte
+  list.AddData(2, 256, 1, "b");    // nor does the dataset
   EXPECT_EQ(Save(list, true), header);
 }
 

@@ -192,8 +192,8 @@ void ReadInto(ReadResult& r, const Bytes& file, bool paramsOnly = false, bool rg
   TReadOnlyMemoryStream stream(file.data(), static_cast<int64_t>(file.size()));
   std::unique_ptr<TReadOnlyMemoryStream> tablesStream;
   if (tables) tablesStream = std::make_unique<TReadOnlyMemoryStream>(tables->data(), tables->size());
-  EXPECT_NO_THROW(ReadJPEGStream(stream, tablesStream.get(), r.bitmap, r.params, r.progress, paramsOnly,
-                                 rgbComponents));
+  EXPECT_NO_THROW(
+      ReadJPEGStream(stream, tablesStream.get(), r.bitmap, r.params, r.progress, paramsOnly, rgbComponents));
 }
 
 std::unique_ptr<ReadResult> Read(const Bytes& file, std::function<void(TIOParamsVals&)> prepare = {},
@@ -281,7 +281,8 @@ std::optional<Segment> FindSegment(const std::vector<Segment>& segs, uint8_t mar
   return std::nullopt;
 }
 int CountSegments(const std::vector<Segment>& segs, uint8_t marker) {
-  return static_cast<int>(std::count_if(segs.begin(), segs.end(), [&](const Segment& s) { return s.marker == marker; }));
+  return static_cast<int>(
+      std::count_if(segs.begin(), segs.end(), [&](const Segment& s) { return s.marker == marker; }));
 }
 
 // count bytes of fill, then the file.
@@ -365,8 +366,7 @@ TEST(JpegRead, RowsMatchABareDecodeAtEveryScale) {
       const uint8_t* row = r->bitmap.Scanline(y);
       const uint8_t* want = &ref.pixels[static_cast<size_t>(y) * ref.width * 3];
       for (int x = 0; x < ref.width; ++x)
-        ASSERT_TRUE(row[x * 3] == want[x * 3 + 2] && row[x * 3 + 1] == want[x * 3 + 1] &&
-                    row[x * 3 + 2] == want[x * 3])
+        ASSERT_TRUE(row[x * 3] == want[x * 3 + 2] && row[x * 3 + 1] == want[x * 3 + 1] && row[x * 3 + 2] == want[x * 3])
             << "scale " << int(scale) << " at " << x << "," << y;
     }
   }
@@ -413,10 +413,14 @@ class JpegReadFourComponents : public ::testing::TestWithParam<J_COLOR_SPACE> {}
 TEST_P(JpegReadFourComponents, LoadConvertedOrNative) {
   // 71 wide: the last column (a copy of column 63) is not on a block edge.
   const Bytes cmyk = BlocksAsCmyk(71);
-  const Bytes file =
-      Compress({.width = 71, .height = 48, .in = JCS_CMYK, .components = 4, .out = GetParam(), .quality = 100,
-                .fullChroma = true},
-               cmyk);
+  const Bytes file = Compress({.width = 71,
+                               .height = 48,
+                               .in = JCS_CMYK,
+                               .components = 4,
+                               .out = GetParam(),
+                               .quality = 100,
+                               .fullChroma = true},
+                              cmyk);
   const int expectSpace = GetParam() == JCS_CMYK ? 3 : 4;
 
   auto r = Read(file);
@@ -576,9 +580,9 @@ TEST(JpegRead, ScaleDenominators) {
     int32_t wantW, wantH;
     int denom;
   };
-  const Case cases[] = {{0, 100, 100, 8}, {0, 1000, 1000, 1}, {0, 400, 300, 4},  {0, 401, 300, 2}, {0, 200, 200, 4},
-                        {0, 800, 600, 2}, {0, 0, 100, 1},     {0, 1601, 10, 1},  {1, 0, 0, 1},
-                        {2, 0, 0, 2},     {3, 0, 0, 4},       {4, 0, 0, 8},      {9, 100, 100, 1}};
+  const Case cases[] = {{0, 100, 100, 8}, {0, 1000, 1000, 1}, {0, 400, 300, 4}, {0, 401, 300, 2}, {0, 200, 200, 4},
+                        {0, 800, 600, 2}, {0, 0, 100, 1},     {0, 1601, 10, 1}, {1, 0, 0, 1},     {2, 0, 0, 2},
+                        {3, 0, 0, 4},     {4, 0, 0, 8},       {9, 100, 100, 1}};
   for (const Case& c : cases) {
     auto r = Read(
         file, [&](TIOParamsVals& p) { p.JPEGScale = c.scale, p.Width = c.wantW, p.Height = c.wantH; }, true);
@@ -622,8 +626,8 @@ TEST(JpegRead, DensityBecomesDotsPerInch) {
     int32_t dpiX, dpiY;
   };
   const int32_t defX = PXSettings().DefaultDpiX, defY = PXSettings().DefaultDpiY;
-  const Case cases[] = {{1, 72, 96, 72, 96}, {2, 100, 100, 254, 254}, {2, 39, 1, 99, 2},
-                        {0, 1, 1, 1, 1},     {1, 0, 150, defX, 150}};
+  const Case cases[] = {
+      {1, 72, 96, 72, 96}, {2, 100, 100, 254, 254}, {2, 39, 1, 99, 2}, {0, 1, 1, 1, 1}, {1, 0, 150, defX, 150}};
   for (const Case& c : cases) {
     const Bytes file = Compress({.width = 8,
                                  .height = 8,
@@ -656,8 +660,8 @@ TEST(JpegRead, DensityBecomesDotsPerInch) {
 
 TEST(JpegRead, FileTruncatedMidScanLoadsWithAWarningCount) {
   for (bool progressive : {false, true}) {
-    const Bytes file = Compress({.width = 256, .height = 256, .quality = 90, .progressive = progressive},
-                                GradientRgb(256, 256));
+    const Bytes file =
+        Compress({.width = 256, .height = 256, .quality = 90, .progressive = progressive}, GradientRgb(256, 256));
     const auto segs = HeaderSegments(file);
     const size_t scanStart = segs.back().offset;
     const Bytes cut(file.begin(), file.begin() + scanStart + (file.size() - scanStart) / 2);
@@ -881,20 +885,20 @@ TEST(JpegRead, MarkersInFileOrderWithoutTheLeadingApp0) {
   const Bytes app0b = {'J', 'F', 'X', 'X', 0, 0x10};
   Bytes big(65533);
   for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<uint8_t>(i * 31);
-  const Bytes file = Compress(
-      {.width = 8,
-       .height = 8,
-       .in = JCS_GRAYSCALE,
-       .components = 1,
-       .afterStart =
-           [&](jpeg_compress_struct& ci) {
-             jpeg_write_marker(&ci, JPEG_COM, reinterpret_cast<const JOCTET*>(comment.data()), comment.size());
-             jpeg_write_marker(&ci, JPEG_APP0 + 1, app1.data(), app1.size());
-             jpeg_write_marker(&ci, JPEG_APP0, app0b.data(), app0b.size());
-             jpeg_write_marker(&ci, JPEG_APP0 + 2, big.data(), big.size());
-             jpeg_write_marker(&ci, JPEG_APP0 + 1, app1.data(), 0);
-           }},
-      Bytes(64, 1));
+  const Bytes file =
+      Compress({.width = 8,
+                .height = 8,
+                .in = JCS_GRAYSCALE,
+                .components = 1,
+                .afterStart =
+                    [&](jpeg_compress_struct& ci) {
+                      jpeg_write_marker(&ci, JPEG_COM, reinterpret_cast<const JOCTET*>(comment.data()), comment.size());
+                      jpeg_write_marker(&ci, JPEG_APP0 + 1, app1.data(), app1.size());
+                      jpeg_write_marker(&ci, JPEG_APP0, app0b.data(), app0b.size());
+                      jpeg_write_marker(&ci, JPEG_APP0 + 2, big.data(), big.size());
+                      jpeg_write_marker(&ci, JPEG_APP0 + 1, app1.data(), 0);
+                    }},
+               Bytes(64, 1));
   auto r = Read(file);
   ASSERT_FALSE(r->aborting);
   const TPXMarkerList& m = *r->params.JPEGMarkers;
@@ -928,9 +932,8 @@ TEST(JpegRead, MarkersInFileOrderWithoutTheLeadingApp0) {
   EXPECT_EQ(r2->params.JPEGMarkers->MarkerType(1), 0xE0);
 
   // The list is cleared at every read, also one that fails in the header.
-  auto r3 = Read(Bytes(noJfif.begin(), noJfif.begin() + 40), [](TIOParamsVals& p) {
-    p.JPEGMarkers->AddMarker(0xE5, "old", 3);
-  });
+  auto r3 = Read(Bytes(noJfif.begin(), noJfif.begin() + 40),
+                 [](TIOParamsVals& p) { p.JPEGMarkers->AddMarker(0xE5, "old", 3); });
   EXPECT_TRUE(r3->aborting);
   EXPECT_EQ(r3->params.JPEGMarkers->IndexOf(0xE5), -1);
 }
@@ -1088,8 +1091,8 @@ TEST(JpegWrite, CmykOutputDecodesRightInQt) {
   for (int by = 0; by < 3; ++by)
     for (int bx = 0; bx < 4; ++bx) {
       const QRgb q = img.pixel(bx * 16 + 8, by * 16 + 8);
-      EXPECT_TRUE(Near(TBGR{uint8_t(qBlue(q)), uint8_t(qGreen(q)), uint8_t(qRed(q))},
-                       BlockColourAt(bx * 16, by * 16), 8))
+      EXPECT_TRUE(
+          Near(TBGR{uint8_t(qBlue(q)), uint8_t(qGreen(q)), uint8_t(qRed(q))}, BlockColourAt(bx * 16, by * 16), 8))
           << bx << "," << by;
     }
 }
@@ -1123,7 +1126,10 @@ TEST(JpegWrite, MarkersRoundTripAndOversizeFails) {
   // A payload that cannot fit a segment, or a type that is no APPn or COM,
   // fails the save before anything is written.
   for (auto hurt : std::vector<std::function<void(TIOParamsVals&)>>{
-           [&](TIOParamsVals& p) { p.JPEGMarkers->AddMarker(0xE2, big.data(), 65533), p.JPEGMarkers->AddMarker(0xE3, Bytes(65534).data(), 65534); },
+           [&](TIOParamsVals& p) {
+             p.JPEGMarkers->AddMarker(0xE2, big.data(), 65533),
+                 p.JPEGMarkers->AddMarker(0xE3, Bytes(65534).data(), 65534);
+           },
            [&](TIOParamsVals& p) { p.JPEGMarkers->AddMarker(0xE2, Bytes(65535).data(), 65535); },
            [&](TIOParamsVals& p) { p.JPEGMarkers->AddMarker(0xD9, "x", 1); },
            [&](TIOParamsVals& p) { p.JPEGMarkers->AddMarker(0xDA, "x", 1); }}) {
@@ -1142,7 +1148,8 @@ TEST(JpegWrite, SourceFormatsAreExpandedRowByRowAndLeftAsTheyAre) {
   TPXBitmap grey16;
   ASSERT_TRUE(grey16.Allocate(64, 16, pxGray16));
   for (int y = 0; y < 16; ++y)
-    for (int x = 0; x < 64; ++x) grey16.Scanline(y)[2 * x] = 0x7F, grey16.Scanline(y)[2 * x + 1] = static_cast<uint8_t>(x * 4);
+    for (int x = 0; x < 64; ++x)
+      grey16.Scanline(y)[2 * x] = 0x7F, grey16.Scanline(y)[2 * x + 1] = static_cast<uint8_t>(x * 4);
   for (TPXBitmap* b : {&grey, &grey16}) {
     const Bytes before(b->Scanline(3), b->Scanline(3) + b->RowLen());
     const WriteResult w = Write(*b, [](TIOParamsVals& p) { p.JPEGQuality = 100; });
@@ -1150,7 +1157,8 @@ TEST(JpegWrite, SourceFormatsAreExpandedRowByRowAndLeftAsTheyAre) {
     EXPECT_EQ(Bytes(b->Scanline(3), b->Scanline(3) + b->RowLen()), before);
     EXPECT_EQ(b->PixelFormat() == pxGray8 || b->PixelFormat() == pxGray16, true);
     auto back = Read(w.file);
-    for (int x = 4; x < 60; x += 9) EXPECT_TRUE(Near(PixelAt(back->bitmap, x, 8), Rgb{uint8_t(x * 4), uint8_t(x * 4), uint8_t(x * 4)}, 4)) << x;
+    for (int x = 4; x < 60; x += 9)
+      EXPECT_TRUE(Near(PixelAt(back->bitmap, x, 8), Rgb{uint8_t(x * 4), uint8_t(x * 4), uint8_t(x * 4)}, 4)) << x;
   }
 
   // pxBW1: a set bit is white; columns alternate in runs of 16.

@@ -92,9 +92,19 @@ TEST(PcxRead, RefusesWhatItCannotDecode) {
       {"four planes of 8 bits", HandPCX(8, 4, 2, 1, 2, 1, {0xC8, 0})},
       {"0 bits", HandPCX(0, 1, 8, 1, 2, 1, line)},
       {"lines too short", HandPCX(8, 3, 9, 1, 8, 1, {0xF8, 0, 0xC8, 0, 0xC8, 0})},
-      {"manufacturer", [&] { Bytes b = HandPCX(8, 3, 2, 1, 2, 1, {0xC6, 0}); b[0] = 11; return b; }()},
+      {"manufacturer",
+       [&] {
+         Bytes b = HandPCX(8, 3, 2, 1, 2, 1, {0xC6, 0});
+         b[0] = 11;
+         return b;
+       }()},
       {"encoding 2", HandPCX(8, 3, 2, 1, 2, 2, {0xC6, 0})},
-      {"xmax below xmin", [&] { Bytes b = HandPCX(8, 3, 2, 1, 2, 1, {0xC6, 0}); b[4] = 5; return b; }()},
+      {"xmax below xmin",
+       [&] {
+         Bytes b = HandPCX(8, 3, 2, 1, 2, 1, {0xC6, 0});
+         b[4] = 5;
+         return b;
+       }()},
       {"8 bits without room for a palette", HandPCX(8, 1, 2, 1, 2, 1, {0xC2, 0})},
       {"header only", Bytes(60, 10)},
       {"size bomb", HandPCX(8, 3, 65535, 65535, 65536 - 2, 1, {0xC6, 0})},
@@ -131,9 +141,9 @@ TEST(PcxWrite, NetpbmReadsEveryDepthRawAndRunLength) {
     int bits, samples;
     TRGBImage ref;
   } cases[] = {
-      {1, 1, MakeRGB(13, 4, kTwo)},  {4, 1, MakeRGB(13, 4, kSixteen)}, {8, 1, MakeRGB(13, 4, kSixteen)},
-      {8, 3, MakeRGB(13, 4)},        {8, 4, MakeRGB(13, 4)},  // 32 bits: written as 24
-      {5, 3, MakeRGB(13, 4)},                                 // 15 bits too
+      {1, 1, MakeRGB(13, 4, kTwo)}, {4, 1, MakeRGB(13, 4, kSixteen)}, {8, 1, MakeRGB(13, 4, kSixteen)},
+      {8, 3, MakeRGB(13, 4)},       {8, 4, MakeRGB(13, 4)},  // 32 bits: written as 24
+      {5, 3, MakeRGB(13, 4)},                                // 15 bits too
   };
   for (auto& c : cases)
     for (bool rle : {false, true}) {

@@ -37,7 +37,8 @@ TEST(AVIFrames, UncompressedFramesAndDelay) {
   for (int i = 0; i < 3; ++i) {
     std::string f;
     for (int row = 0; row < 2; ++row) {
-      for (int x = 0; x < 2; ++x) f += {static_cast<char>(10 * i), static_cast<char>(row * 100), static_cast<char>(x * 200)};
+      for (int x = 0; x < 2; ++x)
+        f += {static_cast<char>(10 * i), static_cast<char>(row * 100), static_cast<char>(x * 200)};
       f += std::string(2, '\0');
     }
     frames.push_back({f, true});
@@ -49,7 +50,7 @@ TEST(AVIFrames, UncompressedFramesAndDelay) {
   ASSERT_FALSE(io.Aborting());
   EXPECT_EQ(io.AVIFrameDelay(), 40);
   EXPECT_EQ(io.PXBitmap()->Width(), 2);
-  EXPECT_EQ(At(io, 1, 1), (TBGR{20, 0, 200}));   // bottom row of the file is the last image row
+  EXPECT_EQ(At(io, 1, 1), (TBGR{20, 0, 200}));  // bottom row of the file is the last image row
   EXPECT_EQ(At(io, 0, 0), (TBGR{20, 100, 0}));
   TPixoranIO byName;
   int finished = 0;
@@ -90,8 +91,8 @@ TEST(AVIFrames, RLE8DeltaFramesBuildOnTheKeyFrame) {
   // 4 x 2. Key frame: every pixel index 1. Delta: skip to (2, 0) then one pixel of index 9.
   const std::string key = std::string("\x04\x01\x00\x00\x04\x01\x00\x01", 8);
   const std::string delta = std::string("\x00\x02\x02\x00\x01\x09\x00\x01", 8);
-  const std::string path =
-      WriteFile(dir, "rle.avi", MakeAVI(4, 2, 8, 1, palette, {{key, true}, {delta, false}, {delta, false}}, 1001, 30000));
+  const std::string path = WriteFile(
+      dir, "rle.avi", MakeAVI(4, 2, 8, 1, palette, {{key, true}, {delta, false}, {delta, false}}, 1001, 30000));
   TPixoranIO io;
   ASSERT_EQ(io.OpenAVIFile(path), 3);
   io.LoadFromAVI(1);
@@ -113,13 +114,14 @@ TEST(AVIFrames, RLE8FramesInAnyOrderMatchAFreshDecode) {
   const std::string dir = MakeTempDir("avirleorder");
   std::string palette;
   for (int i = 0; i < 256; ++i) palette += {static_cast<char>(i), static_cast<char>(3 * i), '\x07', '\0'};
-  const std::string key = std::string("\x04\x01\x00\x00\x04\x01\x00\x01", 8);     // all index 1
-  const std::string setA = std::string("\x00\x02\x02\x00\x01\x09\x00\x01", 8);   // (2, row 0) = 9
-  const std::string setB = std::string("\x00\x02\x01\x01\x02\x05\x00\x01", 8);   // (1..2, row 1) = 5
-  const std::string partKey = std::string("\x02\x07\x00\x01", 4);                   // a key frame of 2 pixels
-  const std::string path = WriteFile(
-      dir, "order.avi",
-      MakeAVI(4, 2, 8, 1, palette, {{key, true}, {setA, false}, {setB, false}, {partKey, true}, {setA, false}, {"", false}}));
+  const std::string key = std::string("\x04\x01\x00\x00\x04\x01\x00\x01", 8);   // all index 1
+  const std::string setA = std::string("\x00\x02\x02\x00\x01\x09\x00\x01", 8);  // (2, row 0) = 9
+  const std::string setB = std::string("\x00\x02\x01\x01\x02\x05\x00\x01", 8);  // (1..2, row 1) = 5
+  const std::string partKey = std::string("\x02\x07\x00\x01", 4);               // a key frame of 2 pixels
+  const std::string path =
+      WriteFile(dir, "order.avi",
+                MakeAVI(4, 2, 8, 1, palette,
+                        {{key, true}, {setA, false}, {setB, false}, {partKey, true}, {setA, false}, {"", false}}));
   auto open = [&](TAVIReader& r) { return r.Open(std::make_unique<TFileStream>(path, fmOpenRead)); };
   std::atomic<bool> aborting{false};
   TPXProgressRec progress;
@@ -219,8 +221,8 @@ TEST(AVIFrames, MotionJpegWithoutHuffmanTables) {
   for (const std::string& frame : {huge, hidden}) {
     for (uint32_t side : {32u, hugeSide}) {
       TPixoranIO other;
-      ASSERT_EQ(other.OpenAVIFile(WriteFile(dir, "huge.avi", MakeAVI(side, side, 24, mjpg, "", {{frame, true}}, 1, 25))),
-                1);
+      ASSERT_EQ(
+          other.OpenAVIFile(WriteFile(dir, "huge.avi", MakeAVI(side, side, 24, mjpg, "", {{frame, true}}, 1, 25))), 1);
       other.LoadFromAVI(0);
       EXPECT_TRUE(other.Aborting()) << side;
     }

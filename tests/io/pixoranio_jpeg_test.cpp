@@ -100,8 +100,7 @@ Bytes ForeignJpeg(const std::vector<Segment>& segments, bool jfif = false, int d
     ci.X_density = ci.Y_density = static_cast<UINT16>(density);
   }
   jpeg_start_compress(&ci, TRUE);
-  for (const auto& s : segments)
-    jpeg_write_marker(&ci, s.marker, s.data.data(), static_cast<unsigned>(s.data.size()));
+  for (const auto& s : segments) jpeg_write_marker(&ci, s.marker, s.data.data(), static_cast<unsigned>(s.data.size()));
   Bytes row(w * 3);
   for (int y = 0; y < h; ++y) {
     for (int x = 0; x < w; ++x) {
@@ -439,7 +438,7 @@ TEST(PixoranIOJpegIptc, TooLargeForOneSegmentRefusesTheSave) {
   TMemoryStream ms;
   io.SaveToStream(ms, ioJPEG);
   EXPECT_TRUE(io.Aborting());
-  EXPECT_EQ(ms.Size(), 0);  // refused before the first byte
+  EXPECT_EQ(ms.Size(), 0);                      // refused before the first byte
   EXPECT_EQ(io.Params().IPTCInfo->Count(), 1);  // the record keeps the data
 
   // Over an existing file: the file stays as it was.
@@ -652,13 +651,16 @@ TEST(PixoranIOJpegXmp, SurvivesEveryRewrite) {
       {"exif", [](TIOParamsVals& p) { p.EXIFMake = "Other"; }, "Other"},
       {"exif fields cleared: the segment as read stays", [](TIOParamsVals& p) { p.ResetEXIF(); }, "Cam"},
       {"iptc", [](TIOParamsVals& p) { p.IPTCInfo->AddData(2, 120, 3, "New"); }, "Cam"},
-      {"both", [](TIOParamsVals& p) {
+      {"both",
+       [](TIOParamsVals& p) {
          p.EXIFModel = "M";
          p.IPTCInfo->Clear();
-       }, "Cam"},
+       },
+       "Cam"},
   };
   auto xmpCount = [&](const std::vector<Segment>& segs) {
-    return std::count_if(segs.begin(), segs.end(), [&](const Segment& s) { return s.marker == xmp.marker && s.data == xmp.data; });
+    return std::count_if(segs.begin(), segs.end(),
+                         [&](const Segment& s) { return s.marker == xmp.marker && s.data == xmp.data; });
   };
   for (const Edit& e : edits) {
     SCOPED_TRACE(e.name);

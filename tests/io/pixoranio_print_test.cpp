@@ -85,9 +85,11 @@ TEST(PrintImage, PdfShowsTheImageWhereTheLayoutPutsIt) {
   ASSERT_EQ(page.Width, 200);  // 4 inches at 50 dpi
   ASSERT_EQ(page.Channels, 3);
   // The image covers x 25..125, y 25..75: red left half, blue right half.
-  const struct { int x, y, r, g, b; } kProbes[] = {
-      {50, 50, 255, 0, 0}, {100, 50, 0, 0, 255}, {10, 10, 255, 255, 255}, {150, 50, 255, 255, 255},
-      {75, 100, 255, 255, 255}, {30, 28, 255, 0, 0}, {120, 72, 0, 0, 255}, {75, 20, 255, 255, 255},
+  const struct {
+    int x, y, r, g, b;
+  } kProbes[] = {
+      {50, 50, 255, 0, 0},      {100, 50, 0, 0, 255}, {10, 10, 255, 255, 255}, {150, 50, 255, 255, 255},
+      {75, 100, 255, 255, 255}, {30, 28, 255, 0, 0},  {120, 72, 0, 0, 255},    {75, 20, 255, 255, 255},
   };
   for (const auto& p : kProbes) {
     EXPECT_NEAR(page.At(p.x, p.y, 0), p.r, 8) << p.x << "," << p.y;

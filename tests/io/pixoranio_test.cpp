@@ -51,7 +51,8 @@ std::vector<std::string> DirEntries(const std::string& dir) {
 }
 
 TBGR PatternPixel(int x, int y) {
-  return TBGR{static_cast<uint8_t>(x * 30 + 7), static_cast<uint8_t>(y * 40 + 3), static_cast<uint8_t>(x * 11 + y * 17)};
+  return TBGR{static_cast<uint8_t>(x * 30 + 7), static_cast<uint8_t>(y * 40 + 3),
+              static_cast<uint8_t>(x * 11 + y * 17)};
 }
 
 // Fills a bitmap with the pattern; row 0 is the top row.
@@ -1065,10 +1066,8 @@ class TTestView : public TPXView {
  public:
   enum Kind { kPX, kPlatform };
   TTestView(Kind kind, bool notifyEarly) : notifyEarly_(notifyEarly) {
-    if (kind == kPX)
-      px = std::make_unique<TPXBitmap>();
-    else
-      tb = std::make_unique<TBitmap>();
+    if (kind == kPX) px = std::make_unique<TPXBitmap>();
+    else tb = std::make_unique<TBitmap>();
   }
   ~TTestView() override {
     if (notifyEarly_) CallDestroyingEvents();
@@ -1243,7 +1242,7 @@ TEST_F(PixoranIOAttach, ImageControlAttachedChangedAndDestroyed) {
   EXPECT_EQ(io.AttachedPixoran(), nullptr);  // one attachment at a time
   EXPECT_EQ(view.BitmapChangeEventCount(), 0);
   EXPECT_EQ(io.AttachedBitmap(), &image->Picture());
-  EXPECT_TRUE(io.OwnsBitmap());  // a wrapper of the component's own
+  EXPECT_TRUE(io.OwnsBitmap());   // a wrapper of the component's own
   io.SetAttachedBitmap(nullptr);  // ignored while a control is attached
   EXPECT_EQ(io.AttachedTImage(), image.get());
 
@@ -1276,7 +1275,10 @@ TEST_F(PixoranIOAttach, ImageControlAttachedChangedAndDestroyed) {
   // A component that goes first leaves the control nothing to call.
   {
     TImage kept;
-    { TPixoranIO brief; brief.SetAttachedTImage(&kept); }
+    {
+      TPixoranIO brief;
+      brief.SetAttachedTImage(&kept);
+    }
   }
   log.Clear();
 }
@@ -1324,8 +1326,7 @@ TEST(PixoranIOConvertRow, ColourCodes) {
   // Pairs without a conversion write nothing.
   const std::pair<int32_t, int32_t> none[] = {
       {pxcsGray8, pxcsBGR}, {pxcsBGR, pxcsRGB}, {pxcsCMYK, pxcsCMYK}, {pxcsBGR, pxcsRGB48LE}, {99, pxcsBGR}};
-  for (auto [from, to] : none)
-    EXPECT_EQ(Convert(V(12, 7), from, to, 2, 8), V(8, 0xCC)) << from << "->" << to;
+  for (auto [from, to] : none) EXPECT_EQ(Convert(V(12, 7), from, to, 2, 8), V(8, 0xCC)) << from << "->" << to;
   // Nothing for no pixels or no buffers.
   EXPECT_EQ(Convert({1, 2, 3}, pxcsRGB, pxcsBGR, 0, 3), (V{0xCC, 0xCC, 0xCC}));
   ConvertRowColorSpace(nullptr, pxcsRGB, nullptr, nullptr, 5, pxcsBGR);

@@ -117,7 +117,13 @@ int RefusedPort() {
 }  // namespace
 
 TEST(WebAddress, Parsing) {
-  const struct { const char* in; bool ok, secure; const char* host; int port; const char* path; } kCases[] = {
+  const struct {
+    const char* in;
+    bool ok, secure;
+    const char* host;
+    int port;
+    const char* path;
+  } kCases[] = {
       {"http://host/a/b.jpg", true, false, "host", 80, "/a/b.jpg"},
       {"HTTP://HOST:8080/X.BMP", true, false, "HOST", 8080, "/X.BMP"},
       {"https://host/x", true, true, "host", 443, "/x"},
@@ -166,11 +172,13 @@ TEST(LoadFromURL, LoopbackServer) {
   EXPECT_FALSE(io.Aborting());
   EXPECT_EQ(server.Requests().back().substr(0, 13), "GET /img.bmp ");
 
-  const struct { std::string address; } kFailures[] = {
-      {base + "/missing"},                                       // 404
-      {base + "/ftp"},                                           // redirect to another protocol
+  const struct {
+    std::string address;
+  } kFailures[] = {
+      {base + "/missing"},                                                 // 404
+      {base + "/ftp"},                                                     // redirect to another protocol
       {"http://127.0.0.1:" + std::to_string(RefusedPort()) + "/img.bmp"},  // refused
-      {"ftp://127.0.0.1/img.bmp"},                               // not a web address
+      {"ftp://127.0.0.1/img.bmp"},                                         // not a web address
   };
   for (const auto& f : kFailures) {
     finished = 0;

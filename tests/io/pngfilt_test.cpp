@@ -63,8 +63,7 @@ struct TRead {
   }
 };
 
-std::unique_ptr<TRead> ReadBytes(const Bytes& data, bool native = false, bool blend = false,
-                                 TBGR background = TBGR{}) {
+std::unique_ptr<TRead> ReadBytes(const Bytes& data, bool native = false, bool blend = false, TBGR background = TBGR{}) {
   auto r = std::make_unique<TRead>();
   r->params.KeepNativeFormat = native;
   r->params.PNGBackground = background;
@@ -205,16 +204,11 @@ TEST(PngRead, FilesWrittenByQtReadPixelExact) {
     int depth, colorType;
   };
   const Case cases[] = {
-      {QImage::Format_RGB888, false, pxBGR24, 8, 2},
-      {QImage::Format_ARGB32, false, pxBGR24, 8, 6},
-      {QImage::Format_Grayscale8, false, pxBGR24, 8, 0},
-      {QImage::Format_Grayscale8, true, pxGray8, 8, 0},
-      {QImage::Format_Indexed8, false, pxBGR24, 8, 3},
-      {QImage::Format_Indexed8, true, pxPal8, 8, 3},
-      {QImage::Format_Grayscale16, false, pxBGR24, 16, 0},
-      {QImage::Format_RGBA64, false, pxBGR24, 16, 6},
-      {QImage::Format_RGBX64, false, pxBGR24, 16, 2},
-      {QImage::Format_Mono, false, pxBW1, 1, 3},
+      {QImage::Format_RGB888, false, pxBGR24, 8, 2},       {QImage::Format_ARGB32, false, pxBGR24, 8, 6},
+      {QImage::Format_Grayscale8, false, pxBGR24, 8, 0},   {QImage::Format_Grayscale8, true, pxGray8, 8, 0},
+      {QImage::Format_Indexed8, false, pxBGR24, 8, 3},     {QImage::Format_Indexed8, true, pxPal8, 8, 3},
+      {QImage::Format_Grayscale16, false, pxBGR24, 16, 0}, {QImage::Format_RGBA64, false, pxBGR24, 16, 6},
+      {QImage::Format_RGBX64, false, pxBGR24, 16, 2},      {QImage::Format_Mono, false, pxBW1, 1, 3},
   };
   const int w = 29, h = 13;
   for (const Case& c : cases) {
@@ -255,10 +249,9 @@ TEST(PngRead, FilesWrittenByQtReadPixelExact) {
         // Qt reduces 16-bit samples by rounding, the filter keeps the high byte.
         auto eight = [&](int v16) { return static_cast<uint8_t>(v16 >> 8); };
         const bool deep = c.depth == 16;
-        const TRgba want{deep ? eight(q.rgba64().red()) : uint8_t(q.red()),
-                         deep ? eight(q.rgba64().green()) : uint8_t(q.green()),
-                         deep ? eight(q.rgba64().blue()) : uint8_t(q.blue()),
-                         deep ? eight(q.rgba64().alpha()) : uint8_t(q.alpha())};
+        const TRgba want{
+            deep ? eight(q.rgba64().red()) : uint8_t(q.red()), deep ? eight(q.rgba64().green()) : uint8_t(q.green()),
+            deep ? eight(q.rgba64().blue()) : uint8_t(q.blue()), deep ? eight(q.rgba64().alpha()) : uint8_t(q.alpha())};
         const TRgba got = r->At(x, y);
         same = got == want;
         EXPECT_EQ(got, want) << c.format << " at " << x << "," << y;
@@ -316,8 +309,8 @@ TEST(PngRead, FilesWrittenByNetpbmReadPixelExact) {
     EXPECT_EQ(r->params.PNGInterlaced, std::string(c.tool).find("interlace") != std::string::npos);
     for (int y = 0; y < h; ++y)
       for (int x = 0; x < w; ++x)
-        ASSERT_EQ(r->At(x, y), want[static_cast<size_t>(y * w + x)]) << c.tool << " " << c.tupleType << " " << x << ","
-                                                                     << y;
+        ASSERT_EQ(r->At(x, y), want[static_cast<size_t>(y * w + x)])
+            << c.tool << " " << c.tupleType << " " << x << "," << y;
   }
 }
 
@@ -347,7 +340,7 @@ TEST(PngWrite, EveryFormReadsBackExactlyHereAndInQt) {
   const int w = 23, h = 17;
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << "format " << int(c.format) << " spp " << c.spp << " bits " << c.bits
-                                    << " mask " << c.mask << " interlace " << c.interlace);
+                                      << " mask " << c.mask << " interlace " << c.interlace);
     auto src = MakeBitmap(c.format, w, h, c.mask);
     std::unique_ptr<TPXMask> mask = c.mask ? MaskOf(*src) : nullptr;
     TIOParamsVals params;
@@ -412,10 +405,8 @@ TEST(PngWrite, ColourWithAlphaIsExactAtEveryWidth) {
       TPXProgressRec progress;
       progress.Aborting = &aborting;
       std::unique_ptr<TPXMask> mask = viaMask ? MaskOf(*src) : nullptr;
-      if (viaMask)
-        WritePNGStream(s, *src, params, mask.get(), progress);
-      else
-        PNGFormatWrite(s, *src, params, progress, src->GetAlphaChannel());
+      if (viaMask) WritePNGStream(s, *src, params, mask.get(), progress);
+      else PNGFormatWrite(s, *src, params, progress, src->GetAlphaChannel());
       ASSERT_FALSE(aborting);
       ASSERT_EQ(ColorTypeOf(s.Bytes()), 6);
       const QImage q = ToQt(s.Bytes());
@@ -588,7 +579,8 @@ TEST(PngRead, OneBitPalettesAndNativeForms) {
       }
   }
   // Grey with alpha is never native: two bytes a pixel do not fit a grey row.
-  const Bytes ga = Netpbm("pamtopng", Pam(3, 2, 2, 255, "GRAYSCALE_ALPHA", {10, 255, 20, 128, 30, 0, 40, 1, 50, 2, 60, 3}));
+  const Bytes ga =
+      Netpbm("pamtopng", Pam(3, 2, 2, 255, "GRAYSCALE_ALPHA", {10, 255, 20, 128, 30, 0, 40, 1, 50, 2, 60, 3}));
   auto r = ReadBytes(ga, true);
   ASSERT_FALSE(r->aborted);
   EXPECT_EQ(r->bitmap.PixelFormat(), pxBGR24);
@@ -652,7 +644,9 @@ TEST(PngRead, BlendingWithoutBkgdUsesTheRecordColourForEveryColourType) {
     Bytes png;
     std::vector<TRgba> pixels;  // 8-bit values; a = 0 where the file's tRNS matches
   };
-  auto grey = [](int v, int a = 255) { return TRgba{static_cast<uint8_t>(v), static_cast<uint8_t>(v), static_cast<uint8_t>(v), static_cast<uint8_t>(a)}; };
+  auto grey = [](int v, int a = 255) {
+    return TRgba{static_cast<uint8_t>(v), static_cast<uint8_t>(v), static_cast<uint8_t>(v), static_cast<uint8_t>(a)};
+  };
   std::vector<Case> cases;
   for (int maxval : {255, 65535}) {
     const int k = maxval == 255 ? 1 : 257;
@@ -663,7 +657,9 @@ TEST(PngRead, BlendingWithoutBkgdUsesTheRecordColourForEveryColourType) {
     InsertChunk(g, "tRNS", be16(10));
     cases.push_back({"grey tRNS", 0, depth, g, {grey(10, 0), grey(90), grey(160), grey(250)}});
     // Grey with alpha.
-    cases.push_back({"grey alpha", 4, depth,
+    cases.push_back({"grey alpha",
+                     4,
+                     depth,
                      Netpbm("pamtopng", Pam(4, 1, 2, maxval, "GRAYSCALE_ALPHA",
                                             {10 * k, 0, 90 * k, 255 * k, 160 * k, 128 * k, 250 * k, 255 * k})),
                      {grey(10, 0), grey(90), grey(160, 128), grey(250)}});
@@ -674,9 +670,12 @@ TEST(PngRead, BlendingWithoutBkgdUsesTheRecordColourForEveryColourType) {
     for (int v : {20, 30})
       for (uint8_t b : be16(v)) trns.push_back(b);
     InsertChunk(c, "tRNS", trns);
-    cases.push_back({"colour tRNS", 2, depth, c, {{10, 20, 30, 0}, {90, 0, 0, 255}, {0, 160, 0, 255}, {250, 250, 5, 255}}});
+    cases.push_back(
+        {"colour tRNS", 2, depth, c, {{10, 20, 30, 0}, {90, 0, 0, 255}, {0, 160, 0, 255}, {250, 250, 5, 255}}});
     // Colour with alpha.
-    cases.push_back({"colour alpha", 6, depth,
+    cases.push_back({"colour alpha",
+                     6,
+                     depth,
                      Netpbm("pamtopng", Pam(4, 1, 4, maxval, "RGB_ALPHA",
                                             {10 * k, 20 * k, 30 * k, 0, 90 * k, 0, 0, 255 * k, 0, 160 * k, 0, 128 * k,
                                              250 * k, 250 * k, 5 * k, 255 * k})),
@@ -702,7 +701,8 @@ TEST(PngRead, BlendingWithoutBkgdUsesTheRecordColourForEveryColourType) {
     }
     InsertChunk(pal, "tRNS", alphas);
   }
-  cases.push_back({"palette tRNS", 3, 2, pal, {{10, 20, 30, 0}, {90, 0, 0, 255}, {0, 160, 0, 128}, {250, 250, 5, 255}}});
+  cases.push_back(
+      {"palette tRNS", 3, 2, pal, {{10, 20, 30, 0}, {90, 0, 0, 255}, {0, 160, 0, 128}, {250, 250, 5, 255}}});
 
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.what) + " at " + std::to_string(c.depth) + " bits");

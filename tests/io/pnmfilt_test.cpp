@@ -79,7 +79,8 @@ TEST(PnmRead, NetpbmFilesOfEveryKind) {
   ReadPNM(ReadFileBytes(d + "/qt.ppm"), r);
   ASSERT_FALSE(r.aborted);
   for (int y = 0; y < 3; ++y)
-    for (int x = 0; x < 5; ++x) EXPECT_EQ(r.bmp.GetPixel24(x, y), (TBGR{uint8_t(255 - x * 40), uint8_t(y * 100), uint8_t(x * 50)}));
+    for (int x = 0; x < 5; ++x)
+      EXPECT_EQ(r.bmp.GetPixel24(x, y), (TBGR{uint8_t(255 - x * 40), uint8_t(y * 100), uint8_t(x * 50)}));
 }
 
 TEST(PnmRead, HeaderRulesAndScaling) {
@@ -95,7 +96,8 @@ TEST(PnmRead, HeaderRulesAndScaling) {
       {std::string("P6 1 1 100\n") + char(50) + char(100) + char(200), false, {127, 255, 255}},
       {"P3 1 1 10\n5 10 99\n", false, {127, 255, 255}},
       // Above 255: two bytes a sample, most significant first.
-      {std::string("P6 1 1 1000\n") + char(1) + char(0xF4) + char(0) + char(0) + char(3) + char(0xE8), false,
+      {std::string("P6 1 1 1000\n") + char(1) + char(0xF4) + char(0) + char(0) + char(3) + char(0xE8),
+       false,
        {127, 0, 255}},
       {"P2 1 1 0\n0\n", true, {}},   // maximum 0
       {"P2 1 1 x5\n0\n", true, {}},  // does not parse: 0

@@ -48,7 +48,8 @@ std::vector<uint8_t> DecodeRunLength(const std::vector<uint8_t>& in) {
     const uint8_t n = in[i++];
     if (n == 128) break;
     if (n < 128) {
-      out.insert(out.end(), in.begin() + static_cast<std::ptrdiff_t>(i), in.begin() + static_cast<std::ptrdiff_t>(i + n + 1));
+      out.insert(out.end(), in.begin() + static_cast<std::ptrdiff_t>(i),
+                 in.begin() + static_cast<std::ptrdiff_t>(i + n + 1));
       i += n + 1;
     } else {
       out.insert(out.end(), 257 - n, in[i++]);
@@ -153,10 +154,10 @@ struct TRenderCase {
 
 TEST_F(PSPDFRender, PagesRenderBackToTheSource) {
   const TRenderCase cases[] = {
-      {kBits1, 0, 0, 2, false}, {kBits1, 1, 1, 2, false}, {kBits1, 2, 2, 2, false}, {kBits1, 3, 3, 2, false},
-      {kBits1, 9, 4, 2, false}, {kBits1, 0, 9, 2, false}, {kBits8, 0, 0, 2, false}, {kBits8, 3, 4, 1, true},
+      {kBits1, 0, 0, 2, false},  {kBits1, 1, 1, 2, false},  {kBits1, 2, 2, 2, false},  {kBits1, 3, 3, 2, false},
+      {kBits1, 9, 4, 2, false},  {kBits1, 0, 9, 2, false},  {kBits8, 0, 0, 2, false},  {kBits8, 3, 4, 1, true},
       {kBits24, 0, 0, 2, false}, {kBits24, 1, 1, 2, false}, {kBits24, 2, 2, 2, false}, {kBits24, 9, 9, 2, false},
-      {kBits24, 3, 4, 2, true}, {kBits24, 3, 4, 0, true}, {kBits24, 3, 4, 3, true},
+      {kBits24, 3, 4, 2, true},  {kBits24, 3, 4, 0, true},  {kBits24, 3, 4, 3, true},
   };
   const int32_t w = 61, h = 37;
   int n = 0;
@@ -184,8 +185,10 @@ TEST_F(PSPDFRender, PagesRenderBackToTheSource) {
     // Bilevel pages are fax coded when asked, run-length coded otherwise.
     if (c.source == kBits1) {
       const char* psK = c.psCompression == 1 ? "/K -1 " : c.psCompression == 2 ? "/K 1 " : "/RunLengthDecode";
-      const char* pdfK = c.pdfCompression == 2 ? "/K -1\n" : c.pdfCompression == 3 ? "/K 1\n"
-                         : c.pdfCompression == 0 ? "/BitsPerComponent 1" : "/RunLengthDecode";
+      const char* pdfK = c.pdfCompression == 2   ? "/K -1\n"
+                         : c.pdfCompression == 3 ? "/K 1\n"
+                         : c.pdfCompression == 0 ? "/BitsPerComponent 1"
+                                                 : "/RunLengthDecode";
       EXPECT_NE(Text(ps.Bytes()).find(psK), std::string::npos);
       EXPECT_NE(Text(pdf.Bytes()).find(pdfK), std::string::npos);
     }
@@ -243,8 +246,8 @@ TEST_F(PSPDFRender, MultiPagePostScript) {
                                                  "(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) \\d\\d "
                                                  "\\d\\d:\\d\\d:\\d\\d \\d{4}\r\n")));
   ps.SaveToFile(dir_ + "/three.ps");
-  ASSERT_TRUE(RunTool("gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pgmraw -r10 -sOutputFile=" + dir_ +
-                      "/page%d.pgm " + dir_ + "/three.ps"));
+  ASSERT_TRUE(RunTool("gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pgmraw -r10 -sOutputFile=" + dir_ + "/page%d.pgm " +
+                      dir_ + "/three.ps"));
   TPnm page;
   EXPECT_TRUE(ReadPnm(dir_ + "/page3.pgm", page));
   EXPECT_FALSE(ReadPnm(dir_ + "/page4.pgm", page));
@@ -267,8 +270,13 @@ TEST_F(PSPDFRender, PdfStructure) {
   ASSERT_FALSE(aborting);
   const std::string text = Text(pdf.Bytes());
   EXPECT_EQ(text.substr(0, 15), "%PDF-1.4\n%\xC8\xD2\xF0\xFE\n");
-  const char* expected[] = {"<< /Type /Catalog", "<< /ProcSet [/PDF /ImageB ]", "<< /Type /XObject\n/Subtype /Image",
-                            "<< /Length 32", "<< /Type /Page\n", "<< /Type /Pages", "<< /Title ("};
+  const char* expected[] = {"<< /Type /Catalog",
+                            "<< /ProcSet [/PDF /ImageB ]",
+                            "<< /Type /XObject\n/Subtype /Image",
+                            "<< /Length 32",
+                            "<< /Type /Page\n",
+                            "<< /Type /Pages",
+                            "<< /Title ("};
   std::smatch m;
   const std::regex xrefEntry("(\\d{10}) 00000 n \n");
   size_t xref = text.find("xref\n0 8\n0000000000 65535 f \n");
@@ -340,10 +348,8 @@ TEST(PSPDF, ShortWritesAbort) {
       std::atomic<bool> aborting{false};
       TPXProgressRec progress;
       progress.Aborting = &aborting;
-      if (pdf)
-        WritePDFStream(s, *b, params, progress);
-      else
-        WritePSStream(s, *b, params, progress);
+      if (pdf) WritePDFStream(s, *b, params, progress);
+      else WritePSStream(s, *b, params, progress);
       EXPECT_TRUE(aborting) << limit << " " << pdf;
     }
   }

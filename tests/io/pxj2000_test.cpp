@@ -132,7 +132,8 @@ TEST_F(J2000Tools, ReadsFilesWrittenByOpjCompress) {
     if (c.channels == 1) {
       TPnm g{src.Width, src.Height, 1, c.maxval, {}};
       for (size_t i = 0; i < src.Samples.size(); i += 3)
-        g.Samples.push_back(static_cast<uint16_t>((src.Samples[i] * 257u + src.Samples[i + 1] * 131u) % (c.maxval + 1u)));
+        g.Samples.push_back(
+            static_cast<uint16_t>((src.Samples[i] * 257u + src.Samples[i + 1] * 131u) % (c.maxval + 1u)));
       g.Samples[0] = static_cast<uint16_t>(c.maxval);  // white must read 255
       src = g;
     }
@@ -171,10 +172,8 @@ TEST_F(J2000Tools, ReadsFilesWrittenByOpjCompress) {
     if (c.channels == 1) {
       EXPECT_EQ(r.Bitmap.Scanline(0)[0], 255);
     }
-    if (c.minPsnr == 0)
-      EXPECT_EQ(Psnr(r.Bitmap, rgb), 1e9);
-    else
-      EXPECT_GT(Psnr(r.Bitmap, rgb), c.minPsnr);
+    if (c.minPsnr == 0) EXPECT_EQ(Psnr(r.Bitmap, rgb), 1e9);
+    else EXPECT_GT(Psnr(r.Bitmap, rgb), c.minPsnr);
   }
 }
 
@@ -185,7 +184,7 @@ TEST_F(J2000Tools, SubsampledChromaAndSignedSamples) {
   std::vector<uint8_t> planes;
   for (int32_t i = 0; i < w * h; ++i) planes.push_back(static_cast<uint8_t>(40 + i * 3));
   for (int32_t i = 0; i < (w / 2) * (h / 2); ++i) planes.push_back(static_cast<uint8_t>(60 + i * 9));   // Cb
-  for (int32_t i = 0; i < (w / 2) * (h / 2); ++i) planes.push_back(static_cast<uint8_t>(200 - i * 7)); // Cr
+  for (int32_t i = 0; i < (w / 2) * (h / 2); ++i) planes.push_back(static_cast<uint8_t>(200 - i * 7));  // Cr
   const std::string raw = dir_ + "/ycc.raw", j2k = dir_ + "/ycc.j2k";
   ASSERT_TRUE(testing::WriteFileBytes(raw, planes.data(), planes.size()));
   ASSERT_TRUE(RunTool("opj_compress -n 2 -i " + raw + " -o " + j2k + " -F 10,6,3,8,u@1x1:2x2:2x2 -mct 0"));
@@ -295,8 +294,8 @@ TEST(J2000, WriterOptions) {
     int32_t readBits, readSamples;
     double minPsnr;  // 0: exact
   } cases[] = {
-      {0, 1, 1.0, 8, 3, 0},    {32, 2, 5.0, 8, 3, 0},   {8, 9, 1.0, 8, 3, 0},
-      {16, 1, 1.0, 16, 3, 0},  {8, 1, 0.1, 8, 3, 15},   {4, 0, 1.0, 4, 1, -1},
+      {0, 1, 1.0, 8, 3, 0},   {32, 2, 5.0, 8, 3, 0}, {8, 9, 1.0, 8, 3, 0},
+      {16, 1, 1.0, 16, 3, 0}, {8, 1, 0.1, 8, 3, 15}, {4, 0, 1.0, 4, 1, -1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE("bits " + std::to_string(c.bits) + " space " + std::to_string(c.space) + " rate " +

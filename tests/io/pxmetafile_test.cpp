@@ -61,11 +61,23 @@ TEST(Metafile, TargetSizes) {
   const TMetafileInfo own{true, 200, 100};
   const TMetafileInfo huge{true, 20000, 10000};
   const TMetafileInfo none{true, 0, 0};
-  const struct { TMetafileInfo info; int32_t w, h; bool ok; int32_t ew, eh; } kCases[] = {
-      {own, 50, 60, true, 50, 60},      {own, -1, 50, true, 100, 50},    {own, 50, -1, true, 50, 25},
-      {own, -1, -1, true, 200, 100},    {huge, -1, -1, true, 16000, 8000}, {own, 32000, 100, true, 16000, 50},
-      {own, 100, 20000, true, 80, 16000}, {none, -1, -1, false, 0, 0},   {none, -1, 10, false, 0, 0},
-      {TMetafileInfo{true, 1, 5000}, 1, -1, true, 1, 5000}, {TMetafileInfo{true, 5000, 1}, 1, -1, false, 0, 0},
+  const struct {
+    TMetafileInfo info;
+    int32_t w, h;
+    bool ok;
+    int32_t ew, eh;
+  } kCases[] = {
+      {own, 50, 60, true, 50, 60},
+      {own, -1, 50, true, 100, 50},
+      {own, 50, -1, true, 50, 25},
+      {own, -1, -1, true, 200, 100},
+      {huge, -1, -1, true, 16000, 8000},
+      {own, 32000, 100, true, 16000, 50},
+      {own, 100, 20000, true, 80, 16000},
+      {none, -1, -1, false, 0, 0},
+      {none, -1, 10, false, 0, 0},
+      {TMetafileInfo{true, 1, 5000}, 1, -1, true, 1, 5000},
+      {TMetafileInfo{true, 5000, 1}, 1, -1, false, 0, 0},
       {own, 2147483647, -1, true, 16000, 7999},  // integer proportion of an odd width
   };
   for (const auto& c : kCases) {
@@ -120,14 +132,14 @@ struct TFilledRect {
 // with no outline, in device pixels.
 std::vector<uint8_t> RectanglesEmf(uint32_t w, uint32_t h, std::initializer_list<TFilledRect> rects) {
   TEmf e;
-  e.Record(1, {0, 0, w - 1, h - 1, 0, 0, w * 100, h * 100, 0x464D4520, 0x10000, 0, 0, 3, 0, 0, 0, 1000, 1000,
-               1000, 1000, 0, 0, 0, 1000000, 1000000});
+  e.Record(1, {0, 0, w - 1, h - 1, 0,    0,    w * 100, h * 100, 0x464D4520, 0x10000, 0,       0,      3,
+               0, 0, 0,     1000,  1000, 1000, 1000,    0,       0,          0,       1000000, 1000000});
   e.Record(37, {0x80000008});  // SELECTOBJECT NULL_PEN
   for (const TFilledRect& r : rects) {
     e.Record(39, {1, 0, r.colorRef, 0});  // CREATEBRUSHINDIRECT: solid
     e.Record(37, {1});                    // SELECTOBJECT
     e.Record(43, {r.left, r.top, r.right, r.bottom});
-    e.Record(40, {1});                    // DELETEOBJECT
+    e.Record(40, {1});  // DELETEOBJECT
   }
   e.Record(14, {0, 16, 20});  // EOF
   Put(e.b, 48, static_cast<int64_t>(e.b.size()), 4);
@@ -177,7 +189,6 @@ TEST(Metafile, ImportDrawsTheRecordsAtTheirSize) {
   EXPECT_TRUE(io.Aborting());
 }
 
-
 namespace {
 // Records of a metafile under construction: 32-bit words for EMF, 16-bit for WMF.
 struct TRecords {
@@ -203,8 +214,8 @@ std::vector<uint8_t> Dib2x2(TBGR topLeft, TBGR topRight, TBGR bottomLeft, TBGR b
 }
 std::vector<uint8_t> EmfHeaderRecord() {
   TEmf e;
-  e.Record(1, {0, 0, 99, 49, 0, 0, 10000, 5000, 0x464D4520, 0x10000, 0, 0, 8, 0, 0, 0, 1000, 1000, 1000, 1000,
-               0, 0, 0, 1000000, 1000000});
+  e.Record(1, {0, 0, 99, 49,   0,    0,    10000, 5000, 0x464D4520, 0x10000, 0,       0,      8,
+               0, 0, 0,  1000, 1000, 1000, 1000,  0,    0,          0,       1000000, 1000000});
   return e.b;
 }
 // A 100 x 50 pixel picture in anisotropic units of a tenth of a pixel: a
@@ -215,28 +226,28 @@ std::vector<uint8_t> SceneEmf() {
   TEmf e;
   e.b = EmfHeaderRecord();
   e.records = 1;
-  e.Record(17, {8});                                  // SETMAPMODE anisotropic
-  e.Record(9, {1000, 500});                           // SETWINDOWEXTEX
-  e.Record(11, {100, 50});                            // SETVIEWPORTEXTEX
-  e.Record(37, {0x80000008});                         // NULL_PEN
-  e.Record(39, {1, 0, 0xFF0000, 0});                  // blue brush
+  e.Record(17, {8});                  // SETMAPMODE anisotropic
+  e.Record(9, {1000, 500});           // SETWINDOWEXTEX
+  e.Record(11, {100, 50});            // SETVIEWPORTEXTEX
+  e.Record(37, {0x80000008});         // NULL_PEN
+  e.Record(39, {1, 0, 0xFF0000, 0});  // blue brush
   e.Record(37, {1});
   e.Record(86, {0, 0, 0, 0, 3, 0 | (0 << 16), 300 | (0 << 16), 0 | (300u << 16)});  // POLYGON16
-  e.Record(33, {});                                   // SAVEDC
-  e.Record(39, {2, 0, 0x00FF00, 0});                  // green brush
+  e.Record(33, {});                                                                 // SAVEDC
+  e.Record(39, {2, 0, 0x00FF00, 0});                                                // green brush
   e.Record(37, {2});
   e.Record(35, {0x3F800000, 0, 0, 0x3F800000, 0x43FA0000, 0});  // world: x + 500
-  e.Record(42, {0, 0, 200, 200});                     // ELLIPSE
-  e.Record(34, {0xFFFFFFFF});                         // RESTOREDC -1
-  e.Record(39, {3, 0, 0x0000FF, 0});                  // red brush
+  e.Record(42, {0, 0, 200, 200});                               // ELLIPSE
+  e.Record(34, {0xFFFFFFFF});                                   // RESTOREDC -1
+  e.Record(39, {3, 0, 0x0000FF, 0});                            // red brush
   e.Record(37, {3});
-  e.Record(43, {0, 300, 200, 500});                   // RECTANGLE, back at the origin
+  e.Record(43, {0, 300, 200, 500});  // RECTANGLE, back at the origin
   // STRETCHDIBITS of the whole DIB over (300, 300)-(500, 500).
   const std::vector<uint8_t> dib = Dib2x2({0, 0, 255}, {0, 255, 0}, {255, 0, 0}, {255, 255, 255});
   e.U32(81);
   e.U32(static_cast<uint32_t>(80 + dib.size()));
-  for (uint32_t v : {0u, 0u, 0u, 0u, 300u, 300u, 0u, 0u, 2u, 2u, 80u, 40u, 120u,
-                     static_cast<uint32_t>(dib.size() - 40), 0u, 0xCC0020u, 200u, 200u})
+  for (uint32_t v : {0u, 0u, 0u, 0u, 300u, 300u, 0u, 0u, 2u, 2u, 80u, 40u, 120u, static_cast<uint32_t>(dib.size() - 40),
+                     0u, 0xCC0020u, 200u, 200u})
     e.U32(v);
   e.Bytes(dib);
   ++e.records;
@@ -249,7 +260,7 @@ std::vector<uint8_t> SceneEmf() {
   for (int i = 0; i < 16; ++i) e.U32(0);
   ++e.records;
   e.Record(37, {4});
-  e.Record(18, {1});                                  // transparent background
+  e.Record(18, {1});  // transparent background
   e.U32(84), e.U32(80);
   for (uint32_t v : {0u, 0u, 0u, 0u, 1u, 0u, 0u, 600u, 50u, 2u, 76u, 0u, 0u, 0u, 0u, 0u, 0u}) e.U32(v);
   e.U16('W'), e.U16('W');
@@ -275,17 +286,17 @@ std::vector<uint8_t> SceneWmf(bool placeable = true) {
     w.U16(function);
     for (uint16_t p : params) w.U16(p);
   };
-  rec(0x020B, {0, 0});                    // SETWINDOWORG
-  rec(0x020C, {500, 1000});               // SETWINDOWEXT (y, x)
-  rec(0x02FC, {0, 0x00FF, 0, 0});         // red brush -> slot 0
+  rec(0x020B, {0, 0});             // SETWINDOWORG
+  rec(0x020C, {500, 1000});        // SETWINDOWEXT (y, x)
+  rec(0x02FC, {0, 0x00FF, 0, 0});  // red brush -> slot 0
   rec(0x012D, {0});
-  rec(0x02FA, {5, 0, 0, 0, 0});           // null pen -> slot 1
+  rec(0x02FA, {5, 0, 0, 0, 0});  // null pen -> slot 1
   rec(0x012D, {1});
-  rec(0x041B, {250, 500, 0, 0});          // RECTANGLE (bottom, right, top, left)
-  rec(0x01F0, {0});                       // DELETEOBJECT 0
-  rec(0x02FC, {0, 0, 0x00FF, 0});         // blue brush -> slot 0 again
+  rec(0x041B, {250, 500, 0, 0});   // RECTANGLE (bottom, right, top, left)
+  rec(0x01F0, {0});                // DELETEOBJECT 0
+  rec(0x02FC, {0, 0, 0x00FF, 0});  // blue brush -> slot 0 again
   rec(0x012D, {0});
-  rec(0x0418, {500, 1000, 0, 500});       // ELLIPSE
+  rec(0x0418, {500, 1000, 0, 500});  // ELLIPSE
   const std::vector<uint8_t> dib = Dib2x2({0, 255, 0}, {0, 255, 0}, {0, 255, 0}, {0, 255, 0});
   w.U32(static_cast<uint32_t>(14 + dib.size() / 2));
   w.U16(0x0F43);
@@ -326,7 +337,11 @@ TEST(Metafile, EmfMappingStatesTransformsAndDibs) {
   ASSERT_FALSE(r.aborting);
   ASSERT_EQ(r.width, 100);
   ASSERT_EQ(r.height, 50);
-  const struct { int x, y; TBGR expect; const char* what; } kPixels[] = {
+  const struct {
+    int x, y;
+    TBGR expect;
+    const char* what;
+  } kPixels[] = {
       {5, 5, kBlue, "triangle"},          {25, 25, kWhite, "outside the triangle"},
       {60, 10, kGreen, "moved ellipse"},  {10, 10, kBlue, "ellipse not at the origin"},
       {51, 1, kWhite, "ellipse corner"},  {10, 40, kRed, "rectangle after restore"},
@@ -362,13 +377,14 @@ TEST(Metafile, PlaceableWmfDrawsItsRecords) {
 // dropped; the rest of the picture still draws.
 TEST(Metafile, HostileRecordsAreDropped) {
   const std::vector<std::vector<uint32_t>> kEmfRecords = {
-      {86, 32, 0, 0, 0, 0, 0x7FFFFFFF, 0},                      // POLYGON16 with a huge count
-      {8, 40, 0, 0, 0, 0, 0x40000000, 0x10, 0xFFFFFFFF, 0},     // POLYPOLYGON counts past the record
+      {86, 32, 0, 0, 0, 0, 0x7FFFFFFF, 0},                   // POLYGON16 with a huge count
+      {8, 40, 0, 0, 0, 0, 0x40000000, 0x10, 0xFFFFFFFF, 0},  // POLYPOLYGON counts past the record
       {81, 80, 0, 0, 0, 0, 0, 0, 0, 0, 2, 2, 0xFFFFFF00, 40, 0, 0x7FFFFFFF, 0, 0, 10, 10},  // DIB outside
-      {84, 76, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0x7FFFFFFF, 0xFFFFFFF0, 0, 0, 0, 0, 0, 0},          // text outside
-      {39, 24, 0xFFFF, 0, 0xFF, 0},                              // brush past the table
-      {37, 12, 0x7FFFFFF},                                       // select past the table
-      {34, 12, 0x7FFFFFFF}, {34, 12, 0x80000000},                // restore states that do not exist
+      {84, 76, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0x7FFFFFFF, 0xFFFFFFF0, 0, 0, 0, 0, 0, 0},        // text outside
+      {39, 24, 0xFFFF, 0, 0xFF, 0},                                                         // brush past the table
+      {37, 12, 0x7FFFFFF},                                                                  // select past the table
+      {34, 12, 0x7FFFFFFF},
+      {34, 12, 0x80000000},                                      // restore states that do not exist
       {9, 16, 0, 0},                                             // window extent of 0
       {35, 32, 0x7FC00000, 0, 0, 0x7F800000, 0, 0},              // world transform NaN and infinity
       {42, 24, 0x80000000, 0x80000000, 0x7FFFFFFF, 0x7FFFFFFF},  // ellipse of the whole range
@@ -398,9 +414,30 @@ TEST(Metafile, HostileRecordsAreDropped) {
 // refused or drawn, never a crash.
 TEST(Metafile, FuzzRegressions) {
   const std::vector<std::vector<uint8_t>> kInputs = {
-      {1, 0, 0, 0, 108, 0, 0, 0, 0, 0, 0, 0, 255, 255, 255, 255, 99, 0, 0, 48, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 16, 39, 0, 0, 136, 19, 0, 0, 32, 69, 77, 70, 0, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 232, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 232, 20, 7, 0, 0, 0, 0, 37, 0, 116, 0, 24, 0, 0, 215, 205, 198, 0, 10, 0, 3, 0, 17, 20},  // emf-description-overread
-      {1, 0, 0, 0, 108, 0, 0, 0, 0, 0, 0, 54, 0, 91, 246, 255, 156, 255, 0, 0, 50, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 16, 39, 0, 0, 136, 19, 0, 0, 32, 69, 77, 70, 0, 0, 0, 0, 0, 1, 212, 0, 6, 0, 15, 0, 3, 0, 0, 0, 0, 0, 0, 0, 216, 0, 0, 0, 128, 0, 0, 0, 232, 3, 0, 0, 232, 3, 0, 89, 37, 232, 3, 254, 255, 255, 255, 0, 0, 0, 0, 0, 232, 3, 0, 0, 232, 3, 0, 89, 37, 24, 252, 0, 251, 255, 255, 1, 14, 0, 0, 0, 108, 0, 0, 0, 0, 0, 0, 51, 0, 136, 19, 0, 0, 232, 87, 0, 0, 0, 0, 0, 0, 0, 3, 0, 89, 37, 24, 252, 0, 251, 255, 255, 1, 14, 0, 0, 0, 108, 0, 0, 0, 0, 0, 0, 51, 0, 136, 19, 0, 0, 32, 232, 3, 0, 89, 37, 232, 3, 254, 255, 255, 255, 0, 0, 0, 0, 0, 232, 3, 0, 0, 232, 3, 1, 89, 37, 24, 252, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 108, 0, 0, 40, 0, 0, 0, 0, 0, 3, 112, 0, 17, 20},  // emf-empty-description-offset
-      {1, 0, 0, 0, 108, 0, 0, 0, 0, 8, 0, 0, 0, 0, 0, 0, 99, 0, 0, 0, 49, 0, 142, 0, 0, 0, 0, 0, 0, 0, 0, 0, 16, 39, 0, 0, 136, 19, 0, 0, 32, 69, 77, 70, 0, 0, 1, 0, 1, 0, 212, 0, 0, 0, 34, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0, 32, 69, 77, 70, 0, 0, 1, 0, 212, 0, 1, 0, 0, 0, 108, 0, 0, 0, 0, 0, 0, 205, 205, 205, 205, 0, 0, 0, 4, 0, 0, 0, 1, 0, 0, 0, 205, 205, 205, 205, 205, 205, 205, 205},  // emf-record-overrun
+      {1,  0, 0, 0, 108, 0,  0,  0, 0,   0,   0,   0, 255, 255, 255, 255, 99, 0,  0, 48, 0, 0,  0, 0, 0, 0, 0,
+       0,  0, 0, 0, 0,   16, 39, 0, 0,   136, 19,  0, 0,   32,  69,  77,  70, 0,  0, 0,  0, 3,  0, 0, 0, 0, 0,
+       0,  0, 0, 0, 0,   0,  0,  0, 0,   0,   232, 0, 0,   0,   0,   0,   0,  0,  0, 0,  0, 3,  0, 0, 0, 0, 0,
+       0,  0, 0, 0, 0,   0,  0,  0, 0,   0,   0,   0, 0,   0,   0,   0,   0,  0,  0, 0,  0, 0,  0, 0, 0, 0, 0,
+       0,  0, 0, 0, 0,   0,  0,  0, 0,   0,   0,   0, 0,   0,   0,   0,   0,  0,  0, 0,  0, 0,  0, 0, 0, 0, 0,
+       0,  0, 0, 0, 0,   0,  0,  0, 0,   0,   0,   0, 0,   0,   0,   0,   0,  0,  0, 0,  0, 0,  0, 0, 0, 0, 0,
+       0,  0, 0, 0, 0,   0,  0,  0, 0,   0,   0,   0, 0,   0,   0,   0,   0,  0,  0, 2,  0, 0,  0, 0, 0, 0, 0,
+       0,  0, 0, 0, 0,   0,  0,  0, 0,   0,   0,   0, 0,   0,   0,   0,   0,  0,  0, 0,  0, 0,  0, 0, 0, 0, 232,
+       20, 7, 0, 0, 0,   0,  37, 0, 116, 0,   24,  0, 0,   215, 205, 198, 0,  10, 0, 3,  0, 17, 20},  // emf-description-overread
+      {1, 0, 0,   0,   108, 0,  0,   0,   0,   0,   0,   54,  0,  91,  246, 255, 156, 255, 0,   0,   50,  0,
+       1, 0, 0,   0,   0,   0,  0,   0,   0,   0,   16,  39,  0,  0,   136, 19,  0,   0,   32,  69,  77,  70,
+       0, 0, 0,   0,   0,   1,  212, 0,   6,   0,   15,  0,   3,  0,   0,   0,   0,   0,   0,   0,   216, 0,
+       0, 0, 128, 0,   0,   0,  232, 3,   0,   0,   232, 3,   0,  89,  37,  232, 3,   254, 255, 255, 255, 0,
+       0, 0, 0,   0,   232, 3,  0,   0,   232, 3,   0,   89,  37, 24,  252, 0,   251, 255, 255, 1,   14,  0,
+       0, 0, 108, 0,   0,   0,  0,   0,   0,   51,  0,   136, 19, 0,   0,   232, 87,  0,   0,   0,   0,   0,
+       0, 0, 3,   0,   89,  37, 24,  252, 0,   251, 255, 255, 1,  14,  0,   0,   0,   108, 0,   0,   0,   0,
+       0, 0, 51,  0,   136, 19, 0,   0,   32,  232, 3,   0,   89, 37,  232, 3,   254, 255, 255, 255, 0,   0,
+       0, 0, 0,   232, 3,   0,  0,   232, 3,   1,   89,  37,  24, 252, 0,   0,   0,   0,   0,   0,   0,   0,
+       1, 0, 0,   0,   108, 0,  0,   40,  0,   0,   0,   0,   0,  3,   112, 0,   17,  20},  // emf-empty-description-offset
+      {1,  0, 0, 0, 108, 0,   0, 0, 0,  8,  0,   0,   0,   0,   0,   0,   99,  0,  0,   0,   49,  0,   142,
+       0,  0, 0, 0, 0,   0,   0, 0, 0,  16, 39,  0,   0,   136, 19,  0,   0,   32, 69,  77,  70,  0,   0,
+       1,  0, 1, 0, 212, 0,   0, 0, 34, 0,  0,   0,   3,   0,   0,   0,   0,   0,  0,   0,   32,  69,  77,
+       70, 0, 0, 1, 0,   212, 0, 1, 0,  0,  0,   108, 0,   0,   0,   0,   0,   0,  205, 205, 205, 205, 0,
+       0,  0, 4, 0, 0,   0,   1, 0, 0,  0,  205, 205, 205, 205, 205, 205, 205, 205},  // emf-record-overrun
   };
   for (const auto& input : kInputs) {
     TBitmap target;
@@ -467,15 +504,15 @@ int64_t PeakMemory() {
 TEST(Metafile, LargestPictureDrawnInBandsWithinTheMemoryBudget) {
   pixoran::testing::ThresholdScope threshold(int64_t{64} << 20);
   const std::string path = pixoran::testing::MakeTempDir("hugeemf") + "/huge.emf";
-  const std::vector<uint8_t> emf = RectanglesEmf(16000, 16000, {{0x000000FF, 0, 0, 16000, 8000},
-                                                                {0x00FF0000, 4000, 7000, 12000, 15000}});
+  const std::vector<uint8_t> emf =
+      RectanglesEmf(16000, 16000, {{0x000000FF, 0, 0, 16000, 8000}, {0x00FF0000, 4000, 7000, 12000, 15000}});
   ASSERT_LT(emf.size(), 1024u);
   std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(emf.data()), emf.size());
   TPixoranIO io;
   io.SetBackground(clWhite);
   ResetPeakMemory();
   const int64_t before = PeakMemory();
-  io.LoadFromFile(path);  // with the alpha pass, as by name
+  io.LoadFromFile(path);                               // with the alpha pass, as by name
   [[maybe_unused]] const int64_t peak = PeakMemory();  // unread under ASan
   ASSERT_FALSE(io.Aborting());
   TPXBitmap& b = *io.PXBitmap();
@@ -492,9 +529,9 @@ TEST(Metafile, LargestPictureDrawnInBandsWithinTheMemoryBudget) {
     TBGR colour;
     uint8_t alpha;
   };
-  const Probe probes[] = {{1, 1, kRed, 255},        {15998, 7998, kRed, 255},    {5000, 1398, kRed, 255},
-                          {4001, 7001, kBlue, 255}, {11998, 14998, kBlue, 255},  {8000, 11184, kBlue, 255},
-                          {2000, 9000, kWhite, 0},  {12001, 15001, kWhite, 0},   {15999, 15999, kWhite, 0}};
+  const Probe probes[] = {{1, 1, kRed, 255},        {15998, 7998, kRed, 255},   {5000, 1398, kRed, 255},
+                          {4001, 7001, kBlue, 255}, {11998, 14998, kBlue, 255}, {8000, 11184, kBlue, 255},
+                          {2000, 9000, kWhite, 0},  {12001, 15001, kWhite, 0},  {15999, 15999, kWhite, 0}};
   for (const Probe& p : probes) {
     SCOPED_TRACE(std::to_string(p.x) + "," + std::to_string(p.y));
     const uint8_t* q = b.Scanline(p.y) + 3 * p.x;
@@ -515,8 +552,8 @@ TEST(Metafile, NoOtherSourceCarriesThePreviousPicturesMetadata) {
   const std::vector<uint8_t> emf = RedRectangleEmf(), wmf = SceneWmf();
   const std::string emfPath = write("p.emf", std::string(emf.begin(), emf.end()));
   const std::string wmfPath = write("p.wmf", std::string(wmf.begin(), wmf.end()));
-  const std::string aviPath = write(
-      "p.avi", pixoran::testing::MakeAVI(2, 2, 24, 0, "", {{std::string(16, '\x40'), true}}, 1, 25));
+  const std::string aviPath =
+      write("p.avi", pixoran::testing::MakeAVI(2, 2, 24, 0, "", {{std::string(16, '\x40'), true}}, 1, 25));
   const std::string kMake = "CameraMakeQ", kCaption = "CaptionQ", kProfile = "ICC_PROFILE_Q";
 
   TMemoryStream camera;
@@ -539,21 +576,20 @@ TEST(Metafile, NoOtherSourceCarriesThePreviousPicturesMetadata) {
   struct Source {
     const char* name;
     std::function<void(TPixoranIO&)> load;
-  } sources[] = {
-      {"EMF by name", [&](TPixoranIO& io) { io.LoadFromFile(emfPath); }},
-      {"WMF", [&](TPixoranIO& io) { io.ImportMetafile(wmfPath, -1, -1, false); }},
-      {"AVI by name", [&](TPixoranIO& io) { io.LoadFromFile(aviPath); }},
-      {"AVI frame",
-       [&](TPixoranIO& io) {
-         ASSERT_EQ(io.OpenAVIFile(aviPath), 1);
-         io.LoadFromAVI(0);
-         io.CloseAVIFile();
-       }},
-      {"acquired", [&](TPixoranIO& io) {
-         TIOParamsVals* params = nullptr;
-         io.AcquireBitmap(&scanned, params);
-         EXPECT_EQ(params, &io.Params());
-       }}};
+  } sources[] = {{"EMF by name", [&](TPixoranIO& io) { io.LoadFromFile(emfPath); }},
+                 {"WMF", [&](TPixoranIO& io) { io.ImportMetafile(wmfPath, -1, -1, false); }},
+                 {"AVI by name", [&](TPixoranIO& io) { io.LoadFromFile(aviPath); }},
+                 {"AVI frame",
+                  [&](TPixoranIO& io) {
+                    ASSERT_EQ(io.OpenAVIFile(aviPath), 1);
+                    io.LoadFromAVI(0);
+                    io.CloseAVIFile();
+                  }},
+                 {"acquired", [&](TPixoranIO& io) {
+                    TIOParamsVals* params = nullptr;
+                    io.AcquireBitmap(&scanned, params);
+                    EXPECT_EQ(params, &io.Params());
+                  }}};
   auto contains = [](TMemoryStream& ms, const std::string& text) {
     const char* p = reinterpret_cast<const char*>(ms.Memory());
     return std::search(p, p + ms.Size(), text.begin(), text.end()) != p + ms.Size();

@@ -53,7 +53,9 @@ class TFakeView : public TPXMIOView {
   }
   void SetImageDelayTime(int32_t index, int32_t ms) override { images[static_cast<size_t>(index)].Delay = ms; }
   void SetImageBackground(int32_t, TColor) override {}
-  void ReserveCacheSpace(int32_t count, int32_t w, int32_t h, int32_t bits) override { reserved.push_back({count, w, h, bits}); }
+  void ReserveCacheSpace(int32_t count, int32_t w, int32_t h, int32_t bits) override {
+    reserved.push_back({count, w, h, bits});
+  }
   bool LoadImageFromFile(int32_t, const std::string&) override { return true; }
   bool CopyImage(int32_t, TPXBitmap&) override { return false; }
   void Refresh() override {}
@@ -101,7 +103,7 @@ TEST(MIO, AVIFramesKeepTheirDelayInBothUnits) {
   for (int32_t i = 0; i < 3; ++i) {
     const TIOParamsVals& p = *f.mio.GetParams(i);
     EXPECT_EQ(f.view->images[static_cast<size_t>(i)].Delay, 40);  // 1000 x 1 / 25 ms
-    EXPECT_EQ(p.GIFDelayTime, 4);                                  // hundredths of a second
+    EXPECT_EQ(p.GIFDelayTime, 4);                                 // hundredths of a second
     EXPECT_EQ(p.FileType, 0);
     EXPECT_EQ(p.FileName, path);
     EXPECT_EQ(p.BitsPerSample * 10 + p.SamplesPerPixel, 83);
@@ -139,7 +141,7 @@ TEST(MIO, FilesWithoutImagesAndDamagedFilesLoadNothingMoreAndSetAborting) {
   struct Case {
     std::string file;
     size_t kept;
-  } cases[] = {{"cut.dcx", 2},   {"empty.gif", 0}, {"empty.dcx", 0}, {"junk.tif", 0},
+  } cases[] = {{"cut.dcx", 2},  {"empty.gif", 0}, {"empty.dcx", 0}, {"junk.tif", 0},
                {"junk.ico", 0}, {"empty.avi", 0}, {"none.avi", 0}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);

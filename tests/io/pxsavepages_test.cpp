@@ -11,8 +11,8 @@
 using namespace pixoran;
 
 TEST(SavePages, EveryFileTypeFindsItsPage) {
-  const std::map<int32_t, uint16_t> pages = {{ioTIFF, ppTIFF}, {ioGIF, ppGIF}, {ioJPEG, ppJPEG},
-                                             {ioPCX, ppPCX},   {ioBMP, ppBMP}, {ioPNG, ppPNG},
+  const std::map<int32_t, uint16_t> pages = {{ioTIFF, ppTIFF}, {ioGIF, ppGIF},   {ioJPEG, ppJPEG},
+                                             {ioPCX, ppPCX},   {ioBMP, ppBMP},   {ioPNG, ppPNG},
                                              {ioTGA, ppTGA},   {ioJP2, ppJ2000}, {ioJ2K, ppJ2000}};
   for (int32_t type = -1; type <= ioDCX + 1; ++type) {
     const auto it = pages.find(type);
@@ -37,10 +37,10 @@ TEST(SavePages, ColourListShowsTheRecordDepth) {
     int32_t bits, samples, index;
   };
   const Case cases[] = {
-      {true, 1, 1, 0},   {true, 5, 3, 2},     {true, 8, 3, 3},  // the first of two equal entries
-      {true, 4, 3, 0},   {true, 0, 0, 0},     {false, 1, 3, 0}, {false, 3, 1, 2},
-      {false, 7, 1, 2},  // deepest entry not above the bits
-      {false, 16, 1, 3}, {false, 0, 1, 0},    {false, -5, 1, 0},
+      {true, 1, 1, 0},   {true, 5, 3, 2},  {true, 8, 3, 3},  // the first of two equal entries
+      {true, 4, 3, 0},   {true, 0, 0, 0},  {false, 1, 3, 0},
+      {false, 3, 1, 2},  {false, 7, 1, 2},  // deepest entry not above the bits
+      {false, 16, 1, 3}, {false, 0, 1, 0}, {false, -5, 1, 0},
   };
   for (const Case& c : cases) {
     const std::span<const TSaveDepth> list = c.pairList ? std::span<const TSaveDepth>(pairs) : bitsOnly;

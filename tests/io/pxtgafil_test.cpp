@@ -150,9 +150,8 @@ TEST(TgaWrite, NetpbmReadsEveryDepth) {
     TRGBImage ref;
     int type;
   } cases[] = {
-      {8, 3, false, true, colour, 10},  {8, 3, false, false, colour, 2}, {8, 1, false, true, few, 9},
-      {8, 1, false, false, few, 1},     {8, 1, true, true, Grey(colour), 11},
-      {8, 1, true, false, Grey(colour), 3},
+      {8, 3, false, true, colour, 10},       {8, 3, false, false, colour, 2},      {8, 1, false, true, few, 9},
+      {8, 1, false, false, few, 1},          {8, 1, true, true, Grey(colour), 11}, {8, 1, true, false, Grey(colour), 3},
       {16, 1, true, false, Grey(colour), 3},  // one 16-bit sample: 8 bits
       {4, 1, false, true, few, 1},            // 4 and 1 bit are never compressed
   };

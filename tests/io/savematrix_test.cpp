@@ -43,7 +43,9 @@ void FillFormat(TPXBitmap& b, TPXPixelFormat f) {
         case pxGray16: reinterpret_cast<uint16_t*>(row)[x] = static_cast<uint16_t>(v << 8 | 0x80); break;
         case pxBGR24: row[x * 3] = v, row[x * 3 + 1] = static_cast<uint8_t>(255 - v), row[x * 3 + 2] = 100; break;
         case px32f: reinterpret_cast<float*>(row)[x] = static_cast<float>(v) / 255.0f; break;
-        case pxCMYK: row[x * 4] = v, row[x * 4 + 1] = 30, row[x * 4 + 2] = static_cast<uint8_t>(200 - v / 2), row[x * 4 + 3] = 20; break;
+        case pxCMYK:
+          row[x * 4] = v, row[x * 4 + 1] = 30, row[x * 4 + 2] = static_cast<uint8_t>(200 - v / 2), row[x * 4 + 3] = 20;
+          break;
         default: break;
       }
     }

@@ -28,7 +28,9 @@ constexpr int kDataLimitMB = 256;
 constexpr int kCpuLimitS = 3;
 constexpr long kCpuBudgetMs = 1000;
 
-void PutBE16(Bytes& b, size_t at, uint32_t v) { b[at] = static_cast<uint8_t>(v >> 8), b[at + 1] = static_cast<uint8_t>(v); }
+void PutBE16(Bytes& b, size_t at, uint32_t v) {
+  b[at] = static_cast<uint8_t>(v >> 8), b[at + 1] = static_cast<uint8_t>(v);
+}
 void PutBE32(Bytes& b, size_t at, uint32_t v) { PutBE16(b, at, v >> 16), PutBE16(b, at + 2, v); }
 void AppendBE32(Bytes& b, uint32_t v) {
   b.resize(b.size() + 4);
@@ -111,7 +113,7 @@ Bytes ClaimGif(uint16_t w, uint16_t h, bool interlaced = false) {
   b.U16(w), b.U16(h), b.U8(0x80), b.U8(0), b.U8(0);  // global table of 2 colours
   b.Raw({0, 0, 0, 255, 255, 255});
   b.U8(0x2C), b.U16(0), b.U16(0), b.U16(w), b.U16(h), b.U8(interlaced ? 0x40 : 0);
-  b.U8(2);                               // minimum code size
+  b.U8(2);                                            // minimum code size
   b.Raw({6, 0x84, 0x8F, 0xA9, 0xCB, 0xED, 0x0F, 0});  // clear, a few pixels
   b.U8(0x3B);
   return b.b;
@@ -125,9 +127,10 @@ Bytes ClaimTiff(uint32_t w, uint32_t h, uint16_t compression, uint16_t bits, uin
     uint16_t tag, type;
     uint32_t count, value;
   };
-  std::vector<Entry> e = {{256, 4, 1, w},           {257, 4, 1, h},           {258, 3, 1, bits},
-                          {259, 3, 1, compression}, {262, 3, 1, photometric}, {273, 4, 1, 0},
-                          {277, 3, 1, samples},     {278, 4, 1, h},           {279, 4, 1, static_cast<uint32_t>(data.size())}};
+  std::vector<Entry> e = {
+      {256, 4, 1, w},           {257, 4, 1, h},           {258, 3, 1, bits},
+      {259, 3, 1, compression}, {262, 3, 1, photometric}, {273, 4, 1, 0},
+      {277, 3, 1, samples},     {278, 4, 1, h},           {279, 4, 1, static_cast<uint32_t>(data.size())}};
   if (samples == 3) e[2].count = 0;  // filled below: three values do not fit the entry
   TLEBytes b;
   b.Str("II"), b.U16(42), b.U32(8);
@@ -139,10 +142,8 @@ Bytes ClaimTiff(uint32_t w, uint32_t h, uint16_t compression, uint16_t bits, uin
     if (x.tag == 273) x.value = strip;
     if (x.tag == 258 && samples == 3) x.count = 3, x.value = extra;
     b.U16(x.tag), b.U16(x.type), b.U32(x.count);
-    if (x.type == 3 && x.count == 1)
-      b.U16(x.value), b.U16(0);
-    else
-      b.U32(x.value);
+    if (x.type == 3 && x.count == 1) b.U16(x.value), b.U16(0);
+    else b.U32(x.value);
   }
   b.U32(0);
   if (samples == 3) b.U16(bits), b.U16(bits), b.U16(bits);
@@ -253,7 +254,8 @@ Bytes ClaimJpeg2000(const std::string& dir, const char* ext, uint32_t w, uint32_
       PutBE32(j, i + 22, w), PutBE32(j, i + 26, h);
       break;
     }
-    if (j[i] == 'i' && j[i + 1] == 'h' && j[i + 2] == 'd' && j[i + 3] == 'r') PutBE32(j, i + 4, h), PutBE32(j, i + 8, w);
+    if (j[i] == 'i' && j[i + 1] == 'h' && j[i + 2] == 'd' && j[i + 3] == 'r')
+      PutBE32(j, i + 4, h), PutBE32(j, i + 8, w);
   }
   return j;
 }
@@ -261,7 +263,8 @@ Bytes ClaimJpeg2000(const std::string& dir, const char* ext, uint32_t w, uint32_
 Bytes ClaimAvi(int32_t w, int32_t h, uint16_t bits, uint32_t compression, const std::string& frame) {
   std::string palette;
   if (bits <= 8)
-    for (int i = 0; i < (1 << bits); ++i) palette += std::string{static_cast<char>(i), static_cast<char>(i), static_cast<char>(i), 0};
+    for (int i = 0; i < (1 << bits); ++i)
+      palette += std::string{static_cast<char>(i), static_cast<char>(i), static_cast<char>(i), 0};
   const std::string avi = MakeAVI(w, h, bits, compression, palette, {{frame, true}});
   return Bytes(avi.begin(), avi.end());
 }
@@ -317,8 +320,8 @@ TEST(SmallFileClaims, RefusedQuicklyWithinBoundedMemory) {
   };
   auto bmp = [&](uint16_t bits, uint32_t comp, Bytes data, bool topDown = false) {
     return [=](uint32_t w, uint32_t h) {
-      return ClaimBmp(static_cast<int32_t>(w), topDown ? -static_cast<int32_t>(h) : static_cast<int32_t>(h), bits,
-                      comp, data);
+      return ClaimBmp(static_cast<int32_t>(w), topDown ? -static_cast<int32_t>(h) : static_cast<int32_t>(h), bits, comp,
+                      data);
     };
   };
   auto png = [](uint8_t type, bool interlaced = false) {
@@ -347,7 +350,8 @@ TEST(SmallFileClaims, RefusedQuicklyWithinBoundedMemory) {
     };
   };
   auto ico = [](uint16_t type, uint16_t bits) {
-    return [=](uint32_t w, uint32_t h) { return ClaimIco(type, static_cast<int32_t>(w), static_cast<int32_t>(h), bits); };
+    return
+        [=](uint32_t w, uint32_t h) { return ClaimIco(type, static_cast<int32_t>(w), static_cast<int32_t>(h), bits); };
   };
   constexpr uint32_t kMax31 = 0x7FFFFFFF;
   auto wbmp = [](uint32_t w, uint32_t h) {

@@ -21,7 +21,7 @@ TEST(SmallFormatsIO, SavedByExtensionLoadedByExtensionAndContent) {
     const char* ext;
     int32_t type;
     bool oneBit;
-  } cases[] = {{"pcx", ioPCX, false}, {"dcx", ioDCX, false}, {"tga", ioTGA, false}, {"ppm", ioPXM, false},
+  } cases[] = {{"pcx", ioPCX, false}, {"dcx", ioDCX, false},  {"tga", ioTGA, false}, {"ppm", ioPXM, false},
                {"pbm", ioPXM, true},  {"wbmp", ioWBMP, true}, {"ico", ioICO, false}};
   for (auto& c : cases) {
     TPixoranIO io;

@@ -50,8 +50,8 @@ void ExpectSameRows(const Rows& encoded, const Rows& decoded, int32_t width) {
 
 Bytes EncodePage(TCCITTScheme scheme, const Rows& rows, int32_t width) {
   Bytes out;
-  EncodeCCITTPage(scheme, width, static_cast<int32_t>(rows.size()),
-                  [&](int32_t y) { return rows[y].data(); }, false, out);
+  EncodeCCITTPage(
+      scheme, width, static_cast<int32_t>(rows.size()), [&](int32_t y) { return rows[y].data(); }, false, out);
   return out;
 }
 
@@ -63,13 +63,13 @@ Rows DecodePage(TCCITTScheme scheme, const Bytes& data, int32_t width, int32_t h
   for (auto& r : rows) {
     switch (scheme) {
       case TCCITTScheme::MH:
-        byte += DecodeCCITTRowMH(r.data(), data.data() + byte, static_cast<int64_t>(data.size()) - byte, fillOrder,
-                                 width);
+        byte +=
+            DecodeCCITTRowMH(r.data(), data.data() + byte, static_cast<int64_t>(data.size()) - byte, fillOrder, width);
         break;
       case TCCITTScheme::G3_2D:
       case TCCITTScheme::G4:
-        bit = DecodeCCITTRow2D(r.data(), data.data(), static_cast<int64_t>(data.size()), scheme == TCCITTScheme::G3_2D, fillOrder, bit,
-                               ref.data(), width);
+        bit = DecodeCCITTRow2D(r.data(), data.data(), static_cast<int64_t>(data.size()), scheme == TCCITTScheme::G3_2D,
+                               fillOrder, bit, ref.data(), width);
         break;
     }
   }
@@ -154,14 +154,28 @@ TEST(CCITT, Group3FillZerosAndEarlyEOL) {
     const std::string zeros(fill, '0');
     TBitSink s;
     // Row 0, 1-D: white 4 (1011), black 12 (0000111).
-    s.Put((zeros + "000000000001" "1" "1011" "0000111").c_str());
+    s.Put((zeros + "000000000001"
+                   "1"
+                   "1011"
+                   "0000111")
+              .c_str());
     // Row 1, 2-D: V0, V0 (same as row 0).
-    s.Put((zeros + "000000000001" "0" "1" "1").c_str());
+    s.Put((zeros + "000000000001"
+                   "0"
+                   "1"
+                   "1")
+              .c_str());
     // Row 2, 2-D: cut short by an EOL after V0 (pixels 0..3 white, the rest black since a0 was black)?
     // V0 puts a0 at 4 and switches to black; the EOL then paints the rest black.
-    s.Put((zeros + "000000000001" "0" "1").c_str());
+    s.Put((zeros + "000000000001"
+                   "0"
+                   "1")
+              .c_str());
     // Row 3, 1-D: all white 16 (101010).
-    s.Put((zeros + "000000000001" "1" "101010").c_str());
+    s.Put((zeros + "000000000001"
+                   "1"
+                   "101010")
+              .c_str());
     Rows rows(4, Bytes(2));
     Bytes ref(2, 0xFF);
     int64_t bit = 0;
@@ -185,16 +199,29 @@ TEST(CCITT, DamagedRowsEndAtTheNextEOL) {
     std::string damaged;  // row 1, after its EOL and 2-D tag
   } cases[] = {
       // Horizontal: white 4 (1011), then an EOL where the black run should be.
-      {"horizontal", "001" "1011"},
+      {"horizontal",
+       "001"
+       "1011"},
       // No such mode code, then what would otherwise be row 1's codes.
-      {"unknown", "0000001000" "1" "1"},
+      {"unknown",
+       "0000001000"
+       "1"
+       "1"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TBitSink s;
-    s.Put((eol + "1" "1011" "0000111").c_str());  // row 0, 1-D: white 4, black 12
-    s.Put((eol + "0" + c.damaged).c_str());       // row 1, damaged
-    s.Put((eol + "1" "0111" "10" "0111" "000100").c_str());  // row 2, 1-D
+    s.Put((eol + "1"
+                 "1011"
+                 "0000111")
+              .c_str());                     // row 0, 1-D: white 4, black 12
+    s.Put((eol + "0" + c.damaged).c_str());  // row 1, damaged
+    s.Put((eol + "1"
+                 "0111"
+                 "10"
+                 "0111"
+                 "000100")
+              .c_str());  // row 2, 1-D
     Rows rows(3, Bytes(2));
     Bytes ref(2, 0xFF);
     int64_t bit = 0;
@@ -218,8 +245,8 @@ TEST(CCITT, CorruptDataEndsRowsWithoutReadingPastTheBuffer) {
     Bytes row(RowBytes(w)), ref(RowBytes(w), 0xFF);
     int64_t bit = 0;
     for (int y = 0; y < 50; ++y) {
-      const int64_t next = DecodeCCITTRow2D(row.data(), exact.get(), static_cast<int64_t>(data.size()), round & 1,
-                                            1, bit, ref.data(), w);
+      const int64_t next = DecodeCCITTRow2D(row.data(), exact.get(), static_cast<int64_t>(data.size()), round & 1, 1,
+                                            bit, ref.data(), w);
       // Every row moves on while there is data left.
       if (bit < static_cast<int64_t>(data.size()) * 8) {
         EXPECT_GT(next, bit) << "row " << y;

@@ -68,8 +68,8 @@ TImage MakeImage(int32_t w, int32_t h, int spp, int bits, uint32_t seed) {
 void WritePNM(const std::string& path, const TImage& im) {
   std::string head;
   if (im.spp == 4)
-    head = "P7\nWIDTH " + std::to_string(im.w) + "\nHEIGHT " + std::to_string(im.h) +
-           "\nDEPTH 4\nMAXVAL " + std::to_string((1u << im.bits) - 1) + "\nTUPLTYPE RGB_ALPHA\nENDHDR\n";
+    head = "P7\nWIDTH " + std::to_string(im.w) + "\nHEIGHT " + std::to_string(im.h) + "\nDEPTH 4\nMAXVAL " +
+           std::to_string((1u << im.bits) - 1) + "\nTUPLTYPE RGB_ALPHA\nENDHDR\n";
   else
     head = std::string(im.spp == 1 ? "P5" : "P6") + "\n" + std::to_string(im.w) + " " + std::to_string(im.h) + "\n" +
            std::to_string((1u << im.bits) - 1) + "\n";
@@ -182,9 +182,18 @@ class TiffFiles : public ::testing::Test {
 
 TEST_F(TiffFiles, ColourAndGreyVariantsDecodeExactly) {
   REQUIRE_TOOLS();
-  const char* variants[] = {"-c none",          "-c lzw",          "-c lzw:2",           "-c zip:2",
-                            "-c packbits",      "-r 7 -c lzw:2",   "-t -w 16 -l 32 -c lzw:2", "-t -w 32 -l 16",
-                            "-p separate -c lzw:2", "-p separate -r 5", "-B -c lzw:2",     "-B -p separate -c zip:2",
+  const char* variants[] = {"-c none",
+                            "-c lzw",
+                            "-c lzw:2",
+                            "-c zip:2",
+                            "-c packbits",
+                            "-r 7 -c lzw:2",
+                            "-t -w 16 -l 32 -c lzw:2",
+                            "-t -w 32 -l 16",
+                            "-p separate -c lzw:2",
+                            "-p separate -r 5",
+                            "-B -c lzw:2",
+                            "-B -p separate -c zip:2",
                             "-B -t -w 16 -l 16 -c packbits"};
   struct Source {
     int spp, bits;
@@ -270,8 +279,9 @@ TEST_F(TiffFiles, BilevelCompressionsAndFillOrders) {
   WritePBM(P("b.pbm"), im);
   Shell("pnmtotiff -none " + P("b.pbm") + " > " + P("w.tif"));
   Shell("pnmtotiff -none -minisblack " + P("b.pbm") + " > " + P("k.tif"));
-  const char* variants[] = {"-c none", "-c lzw", "-c packbits", "-c zip", "-c g3", "-c g3:2d", "-c g3:2d:fill",
-                            "-c g4", "-f lsb2msb -c g4", "-f lsb2msb -c g3:2d", "-r 9 -c g4", "-B -c g3"};
+  const char* variants[] = {"-c none",    "-c lzw",        "-c packbits", "-c zip",           "-c g3",
+                            "-c g3:2d",   "-c g3:2d:fill", "-c g4",       "-f lsb2msb -c g4", "-f lsb2msb -c g3:2d",
+                            "-r 9 -c g4", "-B -c g3"};
   for (const char* base : {"w.tif", "k.tif"})
     for (const char* v : variants) {
       SCOPED_TRACE(::testing::Message() << base << " " << v);
@@ -378,7 +388,8 @@ TEST_F(TiffFiles, OurFaxDataReadByLibtiff) {
     for (const char* out : {"-6", "-8", "-u"}) {
       SCOPED_TRACE(::testing::Message() << c.in << " " << out);
       Bytes data;
-      EncodeCCITTPage(c.scheme, im.w, im.h, [&](int32_t y) { return rows[y].data(); }, false, data);
+      EncodeCCITTPage(
+          c.scheme, im.w, im.h, [&](int32_t y) { return rows[y].data(); }, false, data);
       WriteAll(P("raw.fax"), data);
       Shell(std::string("fax2tiff -M ") + c.in + " " + out + " -X 1728 -o " + P("f.tif") + " " + P("raw.fax"));
       TDecoded d;
@@ -600,19 +611,65 @@ TEST(TiffReader, BadStructuresEndCleanly) {
     bool aborts;
   } cases[] = {
       {"directory pointing at itself", [&] { return GreyTiff(8, 8, px).Build(-1); }, false},
-      {"bad byte order", [&] { Bytes b = GreyTiff(8, 8, px).Build(); b[0] = 'X'; return b; }, true},
+      {"bad byte order",
+       [&] {
+         Bytes b = GreyTiff(8, 8, px).Build();
+         b[0] = 'X';
+         return b;
+       },
+       true},
       {"strip offsets count far past the file",
-       [&] { TTiffBuilder t = GreyTiff(8, 8, px); t.entries[5].count = 0x40000000; return t.Build(); }, false},
+       [&] {
+         TTiffBuilder t = GreyTiff(8, 8, px);
+         t.entries[5].count = 0x40000000;
+         return t.Build();
+       },
+       false},
       {"size bomb", [&] { return GreyTiff(60000, 60000, px).Build(); }, true},
       {"zero tile width",
-       [&] { TTiffBuilder t = GreyTiff(8, 8, px); t.Long(322, {0}); t.Long(323, {16}); return t.Build(); }, true},
-      {"predictor 3", [&] { TTiffBuilder t = GreyTiff(8, 8, px); t.entries[3] = {259, 3, 1, {5, 0}}; t.Short(317, {3}); return t.Build(); }, true},
-      {"12-bit samples", [&] { TTiffBuilder t = GreyTiff(8, 8, px); t.entries[2] = {258, 3, 1, {12, 0}}; return t.Build(); }, true},
+       [&] {
+         TTiffBuilder t = GreyTiff(8, 8, px);
+         t.Long(322, {0});
+         t.Long(323, {16});
+         return t.Build();
+       },
+       true},
+      {"predictor 3",
+       [&] {
+         TTiffBuilder t = GreyTiff(8, 8, px);
+         t.entries[3] = {259, 3, 1, {5, 0}};
+         t.Short(317, {3});
+         return t.Build();
+       },
+       true},
+      {"12-bit samples",
+       [&] {
+         TTiffBuilder t = GreyTiff(8, 8, px);
+         t.entries[2] = {258, 3, 1, {12, 0}};
+         return t.Build();
+       },
+       true},
       {"unequal bits per sample",
-       [&] { TTiffBuilder t = GreyTiff(8, 8, px); t.entries[2] = {258, 3, 3, {8, 0, 8, 0, 4, 0}}; return t.Build(); }, true},
-      {"unknown compression", [&] { TTiffBuilder t = GreyTiff(8, 8, px); t.entries[3] = {259, 3, 1, {0x39, 0x30}}; return t.Build(); }, true},
+       [&] {
+         TTiffBuilder t = GreyTiff(8, 8, px);
+         t.entries[2] = {258, 3, 3, {8, 0, 8, 0, 4, 0}};
+         return t.Build();
+       },
+       true},
+      {"unknown compression",
+       [&] {
+         TTiffBuilder t = GreyTiff(8, 8, px);
+         t.entries[3] = {259, 3, 1, {0x39, 0x30}};
+         return t.Build();
+       },
+       true},
       {"palette without colour map",
-       [&] { TTiffBuilder t = GreyTiff(8, 8, px); t.entries[4] = {262, 3, 1, {3, 0}}; return t.Build(); }, false},
+       [&] {
+         TTiffBuilder t = GreyTiff(8, 8, px);
+         t.entries[4] = {262, 3, 1, {3, 0}};
+         return t.Build();
+       },
+       false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -646,7 +703,8 @@ TEST(TiffReader, BadStructuresEndCleanly) {
 TEST(TiffReader, SecondSampleAlpha) {
   const int32_t w = 7, h = 3;
   Bytes raw;
-  for (int32_t i = 0; i < w * h; ++i) raw.push_back(static_cast<uint8_t>(i % 4)), raw.push_back(static_cast<uint8_t>(i * 12));
+  for (int32_t i = 0; i < w * h; ++i)
+    raw.push_back(static_cast<uint8_t>(i % 4)), raw.push_back(static_cast<uint8_t>(i * 12));
   TMemoryStream lzw;
   TTIFFLZWState* state = nullptr;
   TIFFLZWCompress(raw.data(), static_cast<int32_t>(raw.size()), lzw, state);

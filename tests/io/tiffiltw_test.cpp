@@ -54,7 +54,10 @@ void Fill(TPXBitmap& b, TPXPixelFormat f, int seed = 0) {
         case pxPal8: r[x] = static_cast<uint8_t>(v % 16); break;
         case pxGray8: r[x] = static_cast<uint8_t>(v); break;
         case pxGray16: reinterpret_cast<uint16_t*>(r)[x] = static_cast<uint16_t>(v * 257); break;
-        case pxBGR24: r[x * 3] = static_cast<uint8_t>(v), r[x * 3 + 1] = static_cast<uint8_t>(y * 6), r[x * 3 + 2] = static_cast<uint8_t>(255 - v); break;
+        case pxBGR24:
+          r[x * 3] = static_cast<uint8_t>(v), r[x * 3 + 1] = static_cast<uint8_t>(y * 6),
+                r[x * 3 + 2] = static_cast<uint8_t>(255 - v);
+          break;
         case pxCMYK:
           r[x * 4] = static_cast<uint8_t>(v), r[x * 4 + 1] = static_cast<uint8_t>(y * 6);
           r[x * 4 + 2] = static_cast<uint8_t>(255 - v), r[x * 4 + 3] = static_cast<uint8_t>(x * 2);
@@ -108,13 +111,16 @@ TEST_F(TiffWriter, LibtiffDecodesEveryCompressionAndForm) {
     int bits, samples, compression;
     double tolerance;
   } cases[] = {
-      {pxBGR24, 8, 3, 0, 0},  {pxBGR24, 8, 3, 5, 0},  {pxBGR24, 8, 3, 8, 0},  {pxBGR24, 8, 3, 7, 16},  // chroma halved at sharp colour edges
-     
-      {pxGray8, 8, 1, 0, 0},  {pxGray8, 8, 1, 5, 0},  {pxGray8, 8, 1, 8, 0},  {pxGray8, 8, 1, 7, 3},
-      {pxGray16, 16, 1, 0, 0}, {pxGray16, 16, 1, 5, 0}, {pxGray8, 4, 1, 8, 8},  {pxPal8, 8, 1, 5, 0},
-      {pxPal8, 8, 1, 8, 0},   {pxPal8, 4, 1, 5, 0},   {pxBGR24, 8, 1, 0, 12},
-      {pxBW1, 1, 1, 0, 0},    {pxBW1, 1, 1, 1, 0},    {pxBW1, 1, 1, 2, 0},    {pxBW1, 1, 1, 3, 0},
-      {pxBW1, 1, 1, 4, 0},    {pxBW1, 1, 1, 5, 0},    {pxBW1, 1, 1, 8, 0},    {pxBW1, 8, 3, 5, 0},
+      {pxBGR24, 8, 3, 0, 0},  {pxBGR24, 8, 3, 5, 0},   {pxBGR24, 8, 3, 8, 0},
+      {pxBGR24, 8, 3, 7, 16},  // chroma halved at sharp colour edges
+
+      {pxGray8, 8, 1, 0, 0},  {pxGray8, 8, 1, 5, 0},   {pxGray8, 8, 1, 8, 0},
+      {pxGray8, 8, 1, 7, 3},  {pxGray16, 16, 1, 0, 0}, {pxGray16, 16, 1, 5, 0},
+      {pxGray8, 4, 1, 8, 8},  {pxPal8, 8, 1, 5, 0},    {pxPal8, 8, 1, 8, 0},
+      {pxPal8, 4, 1, 5, 0},   {pxBGR24, 8, 1, 0, 12},  {pxBW1, 1, 1, 0, 0},
+      {pxBW1, 1, 1, 1, 0},    {pxBW1, 1, 1, 2, 0},     {pxBW1, 1, 1, 3, 0},
+      {pxBW1, 1, 1, 4, 0},    {pxBW1, 1, 1, 5, 0},     {pxBW1, 1, 1, 8, 0},
+      {pxBW1, 8, 3, 5, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << "format " << int(c.format) << " bits " << c.bits << "x" << c.samples
@@ -134,8 +140,7 @@ TEST_F(TiffWriter, LibtiffDecodesEveryCompressionAndForm) {
       ASSERT_TRUE(RunTool("tiff2rgba -n " + file + " " + P("rgb.tif")));
       file = P("rgb.tif");
     }
-    ASSERT_TRUE(RunTool("tifftopnm " + file + " > " + P("a.pnm") + " 2>" + P("err.txt")))
-        << Text(P("err.txt"));
+    ASSERT_TRUE(RunTool("tifftopnm " + file + " > " + P("a.pnm") + " 2>" + P("err.txt"))) << Text(P("err.txt"));
     TPnm pnm;
     ASSERT_TRUE(ReadPnm(P("a.pnm"), pnm));
     ASSERT_EQ(pnm.Width, kW);
@@ -194,8 +199,11 @@ TEST_F(TiffWriter, EveryRecordGivesAPageBothReadersTake) {
     const char* name;
     TPXPixelFormat format;
     bool grey;
-  } sources[] = {{"bgr", pxBGR24, false}, {"gray", pxGray8, true},  {"bw", pxBW1, true},
-                 {"greypal", pxPal8, true}, {"cmyk", pxCMYK, false}};
+  } sources[] = {{"bgr", pxBGR24, false},
+                 {"gray", pxGray8, true},
+                 {"bw", pxBW1, true},
+                 {"greypal", pxPal8, true},
+                 {"cmyk", pxCMYK, false}};
   std::map<std::vector<uint8_t>, std::string> unique;  // file bytes -> the first record that made them
   int saves = 0;
   for (const Source& src : sources) {
@@ -204,14 +212,15 @@ TEST_F(TiffWriter, EveryRecordGivesAPageBothReadersTake) {
     else Fill(image, src.format);
     const std::vector<uint8_t> want = BGRRows(image);
     // A grey page of a colour bitmap holds the bitmap's grey conversion.
-    const std::vector<uint8_t> wantGrey = src.grey ? want : BGRRows(*ConvertedCopy(*ConvertedCopy(image, pxBGR24), pxGray8));
+    const std::vector<uint8_t> wantGrey =
+        src.grey ? want : BGRRows(*ConvertedCopy(*ConvertedCopy(image, pxBGR24), pxGray8));
     for (int photo = 0; photo <= 7; ++photo)
       for (int samples = 1; samples <= 4; ++samples)
         for (int bits : {1, 2, 4, 5, 8, 16})
           for (int comp = 0; comp <= 8; ++comp) {
-            const std::string record = std::string(src.name) + " photometric " + std::to_string(photo) +
-                                       " samples " + std::to_string(samples) + " bits " + std::to_string(bits) +
-                                       " compression " + std::to_string(comp);
+            const std::string record = std::string(src.name) + " photometric " + std::to_string(photo) + " samples " +
+                                       std::to_string(samples) + " bits " + std::to_string(bits) + " compression " +
+                                       std::to_string(comp);
             SCOPED_TRACE(record);
             TIOParamsVals params;
             params.TIFFPhotometric = static_cast<uint8_t>(photo);

@@ -45,8 +45,8 @@ TEST(CanvasGdi, BoxesAndEllipsesLeaveOutTheirRightAndBottomEdge) {
   struct Case {
     TRect box;
     bool ellipse;
-  } cases[] = {{Rect(3, 4, 13, 14), false}, {Rect(3, 4, 13, 14), true},  {Rect(2, 2, 31, 9), true},
-               {Rect(5, 1, 8, 30), true},   {Rect(0, 0, 2, 2), true},    {Rect(7, 7, 8, 8), true},
+  } cases[] = {{Rect(3, 4, 13, 14), false}, {Rect(3, 4, 13, 14), true}, {Rect(2, 2, 31, 9), true},
+               {Rect(5, 1, 8, 30), true},   {Rect(0, 0, 2, 2), true},   {Rect(7, 7, 8, 8), true},
                {Rect(1, 1, 40, 39), false}, {Rect(10, 3, 11, 30), true}};
   for (const Case& c : cases) {
     TBitmap b;

@@ -175,7 +175,6 @@ TEST(Controls, UserScrollsReachTheControl) {
   EXPECT_EQ(bar->value(), 10);
   p.SetScrollRange(sbHorizontal, 0, 99, true);
   EXPECT_EQ(bar->value(), 10);
-
 }
 
 }  // namespace

@@ -169,13 +169,13 @@ TEST(Controls, PaintsThroughTheBackBufferInsideTheFrame) {
   EXPECT_GE(p.Paints, 1);
   EXPECT_EQ(p.BackBuffer().Width(), 18);  // the client size
   EXPECT_EQ(p.BackBuffer().Height(), 10);
-  EXPECT_EQ(img.pixel(0, 0), qRgb(0, 0, 0));      // the frame line
+  EXPECT_EQ(img.pixel(0, 0), qRgb(0, 0, 0));  // the frame line
   EXPECT_EQ(img.pixel(19, 11), qRgb(0, 0, 0));
-  EXPECT_EQ(img.pixel(2, 2), qRgb(255, 0, 0));    // client (1, 1)
-  EXPECT_EQ(img.pixel(3, 2), qRgb(255, 0, 0));    // client (2, 1)
+  EXPECT_EQ(img.pixel(2, 2), qRgb(255, 0, 0));  // client (1, 1)
+  EXPECT_EQ(img.pixel(3, 2), qRgb(255, 0, 0));  // client (2, 1)
   EXPECT_EQ(img.pixel(4, 2), qRgb(0, 0, 255));
   EXPECT_EQ(img.pixel(2, 3), qRgb(0, 0, 255));
-  EXPECT_EQ(img.pixel(1, 1), qRgb(0, 0, 255));    // client (0, 0)
+  EXPECT_EQ(img.pixel(1, 1), qRgb(0, 0, 255));  // client (0, 0)
 
   // A plain windowed control fills its client area with its colour.
   TWinControl plain;

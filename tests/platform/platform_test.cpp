@@ -188,8 +188,7 @@ TEST(PlatformBitmap, SetSizeKeepsContentAndZeroFills) {
     for (int i = 0; i < 12; ++i) b.ScanLine(y)[i] = static_cast<uint8_t>(1 + i + 16 * y);
   b.SetSize(6, 5);
   for (int y = 0; y < 5; ++y)
-    for (int i = 0; i < 18; ++i)
-      ASSERT_EQ(b.ScanLine(y)[i], (y < 3 && i < 12) ? 1 + i + 16 * y : 0) << i << "," << y;
+    for (int i = 0; i < 18; ++i) ASSERT_EQ(b.ScanLine(y)[i], (y < 3 && i < 12) ? 1 + i + 16 * y : 0) << i << "," << y;
   b.SetSize(2, 2);
   EXPECT_EQ(b.ScanLine(1)[5], 1 + 5 + 16);
   EXPECT_EQ(b.ScanLine(1)[6], 0);  // past the new width: cleared

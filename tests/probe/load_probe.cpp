@@ -117,8 +117,8 @@ int main(int argc, char** argv) {
 
   rusage use{};
   getrusage(RUSAGE_SELF, &use);
-  const long cpuMs = (use.ru_utime.tv_sec + use.ru_stime.tv_sec) * 1000L +
-                     (use.ru_utime.tv_usec + use.ru_stime.tv_usec) / 1000L;
+  const long cpuMs =
+      (use.ru_utime.tv_sec + use.ru_stime.tv_sec) * 1000L + (use.ru_utime.tv_usec + use.ru_stime.tv_usec) / 1000L;
   std::printf("aborting=%d width=%d height=%d cpu_ms=%ld peak_kb=%ld allocfail=%d sanitized=%d\n",
               io.Aborting() ? 1 : 0, io.PXBitmap()->Width(), io.PXBitmap()->Height(), cpuMs, use.ru_maxrss,
               gAllocFailures.load(), kSanitized ? 1 : 0);

@@ -116,9 +116,9 @@ TEST(ProcColors, GrayAndNegativeOfEveryChangedFormat) {
   WeightsScope weightsScope;
   WeightsScope::Set(30, 59, 11);
   auto img = MakeBitmap(3, 2, pxBGR24);
-  SetPixel(*img, 0, 0, TBGR{10, 20, 200});   // (200*30 + 20*59 + 10*11) div 100 = 72
+  SetPixel(*img, 0, 0, TBGR{10, 20, 200});  // (200*30 + 20*59 + 10*11) div 100 = 72
   SetPixel(*img, 1, 0, TBGR{255, 255, 255});
-  SetPixel(*img, 2, 0, TBGR{0, 255, 0});     // 150.45 -> 150
+  SetPixel(*img, 2, 0, TBGR{0, 255, 0});  // 150.45 -> 150
   TPixoranProc proc;
   proc.AttachBitmap(img.get());
   proc.ConvertToGray();
@@ -130,7 +130,8 @@ TEST(ProcColors, GrayAndNegativeOfEveryChangedFormat) {
 
   // Wide rows under several weightings, summing to 100 or not, against the
   // plain formula pixel by pixel.
-  const int32_t weights[][3] = {{21, 71, 8}, {30, 59, 11}, {0, 0, 100}, {100, 0, 0}, {1, 1, 1}, {60, 50, 40}, {-20, 90, 30}};
+  const int32_t weights[][3] = {{21, 71, 8}, {30, 59, 11}, {0, 0, 100},  {100, 0, 0},
+                                {1, 1, 1},   {60, 50, 40}, {-20, 90, 30}};
   for (const auto& w : weights) {
     WeightsScope::Set(w[0], w[1], w[2]);
     auto wide = MakeBitmap(53, 4, pxBGR24);
@@ -144,7 +145,8 @@ TEST(ProcColors, GrayAndNegativeOfEveryChangedFormat) {
       for (int32_t x = 0; x < 53; ++x) {
         const TBGR o = Pixel(*orig, x, y);
         const auto l = static_cast<uint8_t>(std::clamp((o.r * w[0] + o.g * w[1] + o.b * w[2]) / 100, 0, 255));
-        ASSERT_EQ(Pixel(*wide, x, y), (TBGR{l, l, l})) << x << "," << y << " weights " << w[0] << "," << w[1] << "," << w[2];
+        ASSERT_EQ(Pixel(*wide, x, y), (TBGR{l, l, l}))
+            << x << "," << y << " weights " << w[0] << "," << w[1] << "," << w[2];
       }
   }
 
@@ -158,7 +160,8 @@ TEST(ProcColors, GrayAndNegativeOfEveryChangedFormat) {
     proc.Negative();
     for (int32_t y = 0; y < 3; ++y)
       for (int32_t x = 0; x < w; ++x)
-        EXPECT_NE(bool(bw->Scanline(y)[x >> 3] & (0x80 >> (x & 7))), bool(copy->Scanline(y)[x >> 3] & (0x80 >> (x & 7))));
+        EXPECT_NE(bool(bw->Scanline(y)[x >> 3] & (0x80 >> (x & 7))),
+                  bool(copy->Scanline(y)[x >> 3] & (0x80 >> (x & 7))));
     proc.Negative();
     EXPECT_EQ(Snapshot(*bw), Snapshot(*copy)) << w;
   }
@@ -202,10 +205,8 @@ TEST(ProcColors, RedEyeValuesRoundHalfToEven) {
       {{3, 0, 255}, {2, 0, 0}},            // blue 1.5 -> 2
       {{1, 6, 255}, {0, 4, 0}},            // green 4.5 -> 4
       {{30, 50, 100}, {25, 45, 64}},       // o = 0.638...
-      {{60, 120, 200}, {56, 116, 175}},
-      {{40, 40, 90}, {29, 35, 42}},
-      {{40, 100, 160}, {39, 99, 155}},
-      {{40, 100, 100}, {40, 100, 100}},    // q below 0.7
+      {{60, 120, 200}, {56, 116, 175}},   {{40, 40, 90}, {29, 35, 42}},
+      {{40, 100, 160}, {39, 99, 155}},    {{40, 100, 100}, {40, 100, 100}},  // q below 0.7
   };
   auto img = MakeBitmap(static_cast<int32_t>(std::size(cases)), 2, pxBGR24);
   for (int32_t i = 0; i < static_cast<int32_t>(std::size(cases)); ++i) SetPixel(*img, i, 1, cases[i].in);
@@ -226,7 +227,7 @@ TEST(ProcColors, ConvertToAtItsBoundaries) {
     TPXPixelFormat format;  // afterwards
     size_t maxColours;
   };
-  const Case cases[] = {{-5, true, pxBW1, 2}, {2, false, pxBW1, 2}, {3, false, pxBGR24, 3},
+  const Case cases[] = {{-5, true, pxBW1, 2},      {2, false, pxBW1, 2},        {3, false, pxBGR24, 3},
                         {200, true, pxBGR24, 200}, {1024, false, pxBGR24, 256}, {1025, false, pxBGR24, 0}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.colors);
@@ -288,7 +289,6 @@ TEST(ProcColors, ConvertToPaletteIsClampedToThePalettesSize) {
   std::set<int32_t> entries;
   for (TBGR c : four) entries.insert(BGRToInt(c));
   for (int32_t c : colours) EXPECT_TRUE(entries.count(c)) << c;
-
 }
 
 TEST(ProcColors, ConvertToPaletteBelowThreeColoursFillsBothEntries) {
@@ -300,8 +300,8 @@ TEST(ProcColors, ConvertToPaletteBelowThreeColoursFillsBothEntries) {
     int32_t set;  // entries written
   };
   const TBGR untouched{9, 9, 9};
-  for (const Case& c : {Case{2, 2, 2}, Case{1, 2, 2}, Case{1, 4, 2}, Case{-3, 2, 2}, Case{1, 1, 1}, Case{2, 1, 1},
-                        Case{-1, 1, 1}}) {
+  for (const Case& c :
+       {Case{2, 2, 2}, Case{1, 2, 2}, Case{1, 4, 2}, Case{-3, 2, 2}, Case{1, 1, 1}, Case{2, 1, 1}, Case{-1, 1, 1}}) {
     SCOPED_TRACE(::testing::Message() << c.numColors << " colours, palette of " << c.size);
     auto img = MakeBitmap(30, 20, pxBGR24);
     FillRandom(*img, 32);

@@ -60,7 +60,8 @@ TEST(EdgeDetect, EdgesOfADrawnRectangleLandOnItsBorder) {
   };
   // The last one is smaller than the 27-pixel border: it wraps around from
   // the opposite side more than once.
-  const Case cases[] = {{60, 40, 15, 10, 44, 29, false}, {200, 150, 40, 30, 160, 99, true}, {20, 16, 6, 5, 13, 10, false}};
+  const Case cases[] = {
+      {60, 40, 15, 10, 44, 29, false}, {200, 150, 40, 30, 160, 99, true}, {20, 16, 6, 5, 13, 10, false}};
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.w << "x" << c.h);
     auto b = Filled(c.w, c.h, TBGR{255, 255, 255}, c.tempFile);
@@ -249,7 +250,8 @@ TEST(EdgeDetect, RunningWindowSumsGiveTheSameDrawings) {
   pictures.push_back(PhotoLike(320, 240, 12345));
   pictures.push_back(MakeBitmap(131, 97, pxBGR24));
   FillRandom(*pictures.back(), 8);
-  for (int32_t i = 0; i < 6; ++i) FillBox(*pictures.back(), 10 + 15 * i, 10 + 10 * i, 30 + 15 * i, 20 + 10 * i, TBGR{0, 0, 0});
+  for (int32_t i = 0; i < 6; ++i)
+    FillBox(*pictures.back(), 10 + 15 * i, 10 + 10 * i, 30 + 15 * i, 20 + 10 * i, TBGR{0, 0, 0});
   pictures.push_back(PhotoLike(77, 260, 99));
   for (const Case& c : cases) {
     TPXEdgeParams p;
@@ -273,7 +275,8 @@ TEST(EdgeDetect, GradientsAreTheWindowMeansTakenDirectly) {
   for (int64_t r = 0; r < h; ++r)
     for (int64_t c = 0; c < w; ++c) {
       const bool zeros = c < 40 && r < 45;  // on or off: all 0 there
-      smooth[static_cast<size_t>(r * w + c)] = zeros && (rng() % 3 != 0) ? 0.0f : static_cast<float>(rng() % 25600) / 100;
+      smooth[static_cast<size_t>(r * w + c)] =
+          zeros && (rng() % 3 != 0) ? 0.0f : static_cast<float>(rng() % 25600) / 100;
       if (r >= inset && r < h - inset && c >= inset && c < w - inset)
         lap[static_cast<size_t>(r * w + c)] = zeros ? (c % 2 == 0) : rng() % 2;
     }

@@ -44,9 +44,9 @@ TEST(Filters3x3, PredefinedKernelsOnAKnownPatch) {
     int32_t centre, corner;
   };
   const Case cases[] = {
-      {"None", 50, 10},         {"Blur", 50, 23},          {"Edges", 0, 120},        {"Emboss", 110, 40},
-      {"High Pass 1", 50, 0},   {"High Pass 2", 50, 0},    {"High Pass 3", 50, 10},  {"Low Pass 1", 45, 21},
-      {"Low Pass 2", 50, 20},
+      {"None", 50, 10},        {"Blur", 50, 23},       {"Edges", 0, 120},
+      {"Emboss", 110, 40},     {"High Pass 1", 50, 0}, {"High Pass 2", 50, 0},
+      {"High Pass 3", 50, 10}, {"Low Pass 1", 45, 21}, {"Low Pass 2", 50, 20},
   };
   BuildFilterList();
   ASSERT_EQ(FilterList().Names.size(), 9u);
@@ -124,8 +124,10 @@ std::vector<uint8_t> ReferenceBlur(std::vector<uint8_t> px, int32_t w, int32_t h
         }
     }
   };
-  pass(h, w, [&](int32_t y, int32_t x, int32_t c) -> uint8_t& { return px[static_cast<size_t>((y * w + x) * ch + c)]; });
-  pass(w, h, [&](int32_t x, int32_t y, int32_t c) -> uint8_t& { return px[static_cast<size_t>((y * w + x) * ch + c)]; });
+  pass(h, w,
+       [&](int32_t y, int32_t x, int32_t c) -> uint8_t& { return px[static_cast<size_t>((y * w + x) * ch + c)]; });
+  pass(w, h,
+       [&](int32_t x, int32_t y, int32_t c) -> uint8_t& { return px[static_cast<size_t>((y * w + x) * ch + c)]; });
   return px;
 }
 
@@ -147,9 +149,9 @@ TEST(FiltersGaussian, BlurMatchesTheIntegerFormulaExactly) {
     bool tempFile;
   };
   const Case cases[] = {
-      {1, 1, pxBGR24, 2, false},   {1, 9, pxGray8, 3, false},    {9, 1, pxBGR24, 1, false},
-      {7, 3, pxGray8, 0.3, false}, {129, 67, pxBGR24, 2, false}, {129, 67, pxBGR24, 10, true},
-      {301, 40, pxGray8, 10, false}, {70, 90, pxGray8, 33, true}, {255, 31, pxBGR24, 0.8, false},
+      {1, 1, pxBGR24, 2, false},     {1, 9, pxGray8, 3, false},    {9, 1, pxBGR24, 1, false},
+      {7, 3, pxGray8, 0.3, false},   {129, 67, pxBGR24, 2, false}, {129, 67, pxBGR24, 10, true},
+      {301, 40, pxGray8, 10, false}, {70, 90, pxGray8, 33, true},  {255, 31, pxBGR24, 0.8, false},
       {1000, 5, pxBGR24, 5, false},
   };
   for (const Case& c : cases) {
@@ -251,7 +253,8 @@ TEST(FiltersGaussian, AlphaRectangleBlursOnlyInside) {
     for (int32_t x = 3; x <= 12; ++x) inner.push_back(expected[static_cast<size_t>(y * 20 + x)]);
   inner = ReferenceBlur(inner, 10, 6, 1, 1.5);
   for (int32_t y = 4; y <= 9; ++y)
-    for (int32_t x = 3; x <= 12; ++x) expected[static_cast<size_t>(y * 20 + x)] = inner[static_cast<size_t>((y - 4) * 10 + x - 3)];
+    for (int32_t x = 3; x <= 12; ++x)
+      expected[static_cast<size_t>(y * 20 + x)] = inner[static_cast<size_t>((y - 4) * 10 + x - 3)];
   BlurAlphaRect(*a, 3, 4, 12, 9, 1.5);
   EXPECT_EQ(Pixels(*a), expected);
   // A rectangle reaching past the image is cut to it.
@@ -393,10 +396,8 @@ TEST(FiltersEffects, SelectionsNarrowerThanTwoPixelsKeepTheirPixels) {
     const auto before = Snapshot(*view.bitmap);
     TPixoranProc proc;
     proc.SetAttachedPixoran(&view);
-    if (wave)
-      proc.Wave(5, 4, 0, false);
-    else
-      proc.Lens(0, 10, 10, 10, 3);
+    if (wave) proc.Wave(5, 4, 0, false);
+    else proc.Lens(0, 10, 10, 10, 3);
     EXPECT_EQ(Snapshot(*view.bitmap), before) << wave;
     EXPECT_EQ(proc.UndoCount(), 1);
   }

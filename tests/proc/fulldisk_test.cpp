@@ -37,34 +37,34 @@ TEST(ProcFullDisk, OperationWhoseUndoCopyFailsChangesNothing) {
   };
   // With a full list (limit 1) the oldest entry's storage takes the copy.
   for (int32_t undoLimit : {1, 4})
-  for (bool imageInFile : {false, true}) {
-    for (const Case& c : cases) {
-      SCOPED_TRACE(::testing::Message() << c.name << (imageInFile ? ", image in a temporary file" : "")
-                                        << ", undo limit " << undoLimit);
-      auto img = MakeBitmap(300, 200, pxBGR24, imageInFile);
-      FillRandom(*img, 7);
-      const auto before = Snapshot(*img);
-      TPixoranProc proc;
-      proc.SetUndoLocation(pxTempFile);
-      proc.SetUndoLimit(undoLimit);
-      proc.AttachBitmap(img.get());
-      proc.Negative();  // one good entry first
-      ASSERT_EQ(proc.UndoCount(), 1);
-      const auto negated = Snapshot(*img);
-      {
-        TFullDiskScope full;
-        EXPECT_NO_THROW(c.run(proc)) << "an operation never raises";
+    for (bool imageInFile : {false, true}) {
+      for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message()
+                     << c.name << (imageInFile ? ", image in a temporary file" : "") << ", undo limit " << undoLimit);
+        auto img = MakeBitmap(300, 200, pxBGR24, imageInFile);
+        FillRandom(*img, 7);
+        const auto before = Snapshot(*img);
+        TPixoranProc proc;
+        proc.SetUndoLocation(pxTempFile);
+        proc.SetUndoLimit(undoLimit);
+        proc.AttachBitmap(img.get());
+        proc.Negative();  // one good entry first
+        ASSERT_EQ(proc.UndoCount(), 1);
+        const auto negated = Snapshot(*img);
+        {
+          TFullDiskScope full;
+          EXPECT_NO_THROW(c.run(proc)) << "an operation never raises";
+        }
+        EXPECT_TRUE(proc.Aborting()) << "the refusal shows";
+        EXPECT_EQ(proc.UndoCount(), 1);
+        EXPECT_EQ(img->Width(), 300);
+        EXPECT_EQ(img->Height(), 200);
+        EXPECT_TRUE(Snapshot(*img) == negated) << "the picture changed without its undo copy";
+        // The entry taken before the disk filled still gives the picture back.
+        proc.Undo();
+        EXPECT_TRUE(Snapshot(*img) == before);
       }
-      EXPECT_TRUE(proc.Aborting()) << "the refusal shows";
-      EXPECT_EQ(proc.UndoCount(), 1);
-      EXPECT_EQ(img->Width(), 300);
-      EXPECT_EQ(img->Height(), 200);
-      EXPECT_TRUE(Snapshot(*img) == negated) << "the picture changed without its undo copy";
-      // The entry taken before the disk filled still gives the picture back.
-      proc.Undo();
-      EXPECT_TRUE(Snapshot(*img) == before);
     }
-  }
 }
 
 TEST(ProcFullDisk, SaveUndoReportsTheFailedCopy) {

@@ -38,10 +38,11 @@ TEST(ProcSelection, NegativeChangesExactlyTheMaskedPixelsAndKeepsTransparency) {
     int32_t maskBits;
     bool tempFile;
   };
-  const Case cases[] = {{pxBGR24, 1, false}, {pxBGR24, 8, false}, {pxBGR24, 8, true},
-                        {pxBW1, 1, false},   {pxBW1, 8, true}};
+  const Case cases[] = {
+      {pxBGR24, 1, false}, {pxBGR24, 8, false}, {pxBGR24, 8, true}, {pxBW1, 1, false}, {pxBW1, 8, true}};
   for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::Message() << "format " << int(c.format) << " mask " << c.maskBits << " file " << c.tempFile);
+    SCOPED_TRACE(::testing::Message() << "format " << int(c.format) << " mask " << c.maskBits << " file "
+                                      << c.tempFile);
     auto view = MakeView(37, 23, c.format, c.tempFile);
     TPXBitmap& img = *view->bitmap;
     // Transparent and half-transparent pixels everywhere, inside the selection too.
@@ -83,7 +84,8 @@ TEST(ProcSelection, NegativeChangesExactlyTheMaskedPixelsAndKeepsTransparency) {
           const int32_t d = before->Scanline(y)[3 * x + k];
           const int32_t s = 255 - d;
           // 1-bit: a copy; 8-bit: d + (s - d) * value / 256, rounded down.
-          const int32_t expect = c.maskBits == 1 ? (mv ? s : d) : d + static_cast<int32_t>(std::floor((s - d) * mv / 256.0));
+          const int32_t expect =
+              c.maskBits == 1 ? (mv ? s : d) : d + static_cast<int32_t>(std::floor((s - d) * mv / 256.0));
           ASSERT_EQ(img.Scanline(y)[3 * x + k], expect) << x << "," << y << " k " << k << " mask " << mv;
         }
       }
@@ -290,8 +292,12 @@ TEST(ProcUndo, EntriesOfChangingShapesFormatsPalettesAndAlpha) {
     // Each step changes the image in one way, saves it, then scribbles over
     // it: the single entry must always give back the saved state.
     const std::vector<std::function<void()>> steps = {
-        [&] { img->SetPaletteEntry(3, TBGR{1, 2, 3}); },
-        [&] { img->SetPaletteEntry(3, TBGR{4, 5, 6}); },  // same shape: the old entry's storage is reused
+        [&] {
+          img->SetPaletteEntry(3, TBGR{1, 2, 3});
+        },
+        [&] {
+          img->SetPaletteEntry(3, TBGR{4, 5, 6});
+        },  // same shape: the old entry's storage is reused
         [&] { img->GetAlphaChannel()->SetByte(2, 2, 9); },
         [&] { img->GetAlphaChannel()->SetByte(2, 2, 10); },
         [&] { img->RemoveAlphaChannel(); },

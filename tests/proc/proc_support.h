@@ -74,8 +74,8 @@ class FakeSelectionView : public TPXView, public TPXSelectionSource {
   TPXPoint* GetSelectionPoints() override { return points.data(); }
   int32_t GetSelectionPointCount() override { return static_cast<int32_t>(points.size()); }
   void SaveSelectionToStream(TStream& s) override {
-    const int32_t head[8] = {mask.Width(), mask.Height(), mask.BitsPerPixel(), selected ? 1 : 0,
-                             mask.X1,      mask.Y1,       mask.X2,             mask.Y2};
+    const int32_t head[8] = {mask.Width(), mask.Height(), mask.BitsPerPixel(), selected ? 1 : 0, mask.X1, mask.Y1,
+                             mask.X2,      mask.Y2};
     s.WriteBuffer(head, sizeof head);
     s.WriteBuffer(mask.Data(), int64_t{mask.RowLen()} * mask.Height());
   }

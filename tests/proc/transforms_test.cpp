@@ -57,8 +57,8 @@ TEST(ProcTransforms, QuarterTurnsAndFlipsAreExactWithAlphaInEveryFormat) {
   struct Op {
     const char* caption;
     std::function<void(TPixoranProc&)> run;
-    bool swaps;     // width and height change places
-    bool allTurn;   // every format changes (flips), else 16-bit grey, float and CMYK stay
+    bool swaps;    // width and height change places
+    bool allTurn;  // every format changes (flips), else 16-bit grey, float and CMYK stay
     Map map;
   };
   const Op ops[] = {
@@ -114,7 +114,9 @@ TEST(ProcTransforms, MirroredRowsOfEveryLengthAreExact) {
       auto src = MakeBitmap(1, 1, pxGray8);
       src->Assign(img.get());
       FlipBitmap(*img, 0);
-      ExpectMapped(*src, *img, [](int32_t width, int32_t, int32_t x, int32_t y, int32_t& sx, int32_t& sy) { sx = width - 1 - x, sy = y; });
+      ExpectMapped(*src, *img, [](int32_t width, int32_t, int32_t x, int32_t y, int32_t& sx, int32_t& sy) {
+        sx = width - 1 - x, sy = y;
+      });
     }
 }
 
@@ -128,7 +130,8 @@ TEST(ProcTransforms, QuarterTurnsOfImagesTallerThanABand) {
       TPixoranProc proc;
       proc.AttachBitmap(img.get());
       proc.Rotate(-90, false, 0, -1);
-      ExpectMapped(*src, *img, [](int32_t, int32_t h, int32_t x, int32_t y, int32_t& sx, int32_t& sy) { sx = y, sy = h - 1 - x; });
+      ExpectMapped(*src, *img,
+                   [](int32_t, int32_t h, int32_t x, int32_t y, int32_t& sx, int32_t& sy) { sx = y, sy = h - 1 - x; });
       ExpectMapped(*src->GetAlphaChannel(), *img->GetAlphaChannel(),
                    [](int32_t, int32_t h, int32_t x, int32_t y, int32_t& sx, int32_t& sy) { sx = y, sy = h - 1 - x; });
     }
@@ -178,7 +181,7 @@ TEST(ProcTransforms, AnyAngleTurnsCounterClockwiseForPositiveAnglesWithTheBackgr
     const char* size;  // "shear", "sampled" or "bits"
   };
   const Case cases[] = {
-      {pxBGR24, false, 0, "shear"}, {pxBGR24, true, 0, "shear"},   {pxBGR24, true, 1, "sampled"},
+      {pxBGR24, false, 0, "shear"},  {pxBGR24, true, 0, "shear"},   {pxBGR24, true, 1, "sampled"},
       {pxBGR24, true, 2, "sampled"}, {pxBGR24, true, 7, "sampled"}, {pxGray8, true, 1, "shear"},
       {pxPal8, true, 1, "shear"},    {pxBW1, true, 1, "bits"},
   };
@@ -285,7 +288,8 @@ TEST(ProcTransforms, OddWidthBitImageKeepsItsBitsAndBackground) {
   auto q = MakeBitmap(1, 1, pxBW1);
   q->Assign(img.get());
   ASSERT_TRUE(RotateBW(*q, false, -270));
-  ExpectMapped(*img, *q, [](int32_t w, int32_t, int32_t x, int32_t y, int32_t& sx, int32_t& sy) { sx = w - 1 - y, sy = x; });
+  ExpectMapped(*img, *q,
+               [](int32_t w, int32_t, int32_t x, int32_t y, int32_t& sx, int32_t& sy) { sx = w - 1 - y, sy = x; });
   EXPECT_FALSE(RotateBW(*q, false, 0));
   EXPECT_FALSE(RotateBitmap(*MakeBitmap(4, 4, pxCMYK), true, {}, TBGR{}, 30));
 }
@@ -313,8 +317,10 @@ TEST(ProcTransforms, ResampleKeepsTheAspectFromTheResolvedSide) {
     int32_t ew, eh;  // expected size; 0: unchanged image
   };
   const Case cases[] = {
-      {-1, 600, 1200, 600}, {0, 0, 800, 400},   {300, -1, 300, 150}, {-1, 0, 800, 400},
-      {-7, 0, 7, 400},      {0, -1, 800, 400},  {-1, -9, 0, 0},      {-1, 1, 2, 1},
+      {-1, 600, 1200, 600}, {0, 0, 800, 400},
+      {300, -1, 300, 150},  {-1, 0, 800, 400},
+      {-7, 0, 7, 400},      {0, -1, 800, 400},
+      {-1, -9, 0, 0},       {-1, 1, 2, 1},
       {1, -1, 1, 1},        {-1, std::numeric_limits<int32_t>::min(), 0, 0},
   };
   for (const Case& c : cases) {
@@ -324,7 +330,8 @@ TEST(ProcTransforms, ResampleKeepsTheAspectFromTheResolvedSide) {
     TPixoranProc proc;
     proc.AttachBitmap(img.get());
     proc.Resample(c.w, c.h, rfTriangle);
-    EXPECT_EQ(proc.UndoCaptions(), std::vector<std::string>{"Resample " + std::to_string(c.w) + "," + std::to_string(c.h)});
+    EXPECT_EQ(proc.UndoCaptions(),
+              std::vector<std::string>{"Resample " + std::to_string(c.w) + "," + std::to_string(c.h)});
     EXPECT_EQ(img->Width(), c.ew ? c.ew : 800);
     EXPECT_EQ(img->Height(), c.eh ? c.eh : 400);
   }
@@ -342,7 +349,7 @@ TEST(ProcTransforms, ResampleGivesWhatTheResamplerGivesForEveryFormat) {
     TResampleFilter filter;
     TPXPixelFormat to;
   };
-  const Case cases[] = {{pxGray8, rfLanczos3, pxGray8}, {pxPal8, rfTriangle, pxBGR24}, {px32f, rfBicubic, pxBGR24},
+  const Case cases[] = {{pxGray8, rfLanczos3, pxGray8},  {pxPal8, rfTriangle, pxBGR24},   {px32f, rfBicubic, pxBGR24},
                         {pxCMYK, rfFastLinear, pxBGR24}, {pxGray16, rfMitchell, pxBGR24}, {pxPal8, rfNone, pxPal8},
                         {pxBW1, rfNone, pxBW1}};
   for (const Case& c : cases) {
@@ -393,7 +400,9 @@ TEST(ProcTransforms, CropSelKeepsThePixelsAndAlphaUnderTheMask) {
       ASSERT_EQ(view.bitmap->Width(), 17);
       ASSERT_EQ(view.bitmap->Height(), 9);
       ASSERT_EQ(view.bitmap->PixelFormat(), f);
-      const Map shifted = [](int32_t, int32_t, int32_t x, int32_t y, int32_t& sx, int32_t& sy) { sx = x + 4, sy = y + 3; };
+      const Map shifted = [](int32_t, int32_t, int32_t x, int32_t y, int32_t& sx, int32_t& sy) {
+        sx = x + 4, sy = y + 3;
+      };
       ExpectMapped(*src, *view.bitmap, shifted);
       ASSERT_TRUE(view.bitmap->HasAlphaChannel());
       ExpectMapped(*src->GetAlphaChannel(), *view.bitmap->GetAlphaChannel(), shifted);
@@ -435,8 +444,7 @@ TEST(ProcTransforms, AnImageControlsPictureChangesItsSizeInPlace) {
   EXPECT_EQ(picture.Width(), 20);
   proc.Flip(0);
   EXPECT_EQ(proc.WrappedTBitmap(), &picture);
-  EXPECT_EQ(proc.UndoCaptions(),
-            (std::vector<std::string>{"Rotate 90", "Rotate 30", "Resample 20,-1", "Flip"}));
+  EXPECT_EQ(proc.UndoCaptions(), (std::vector<std::string>{"Rotate 90", "Rotate 30", "Resample 20,-1", "Flip"}));
   proc.UndoAt(3);
   EXPECT_EQ(picture.Width(), 40);
 }

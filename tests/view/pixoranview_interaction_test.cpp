@@ -87,7 +87,7 @@ TEST(PixoranViewInteraction, ClickZoomStepsBothWaysThroughRealClicks) {
     Qt::MouseButton button;
     double expected;
   };
-  const Case cases[] = {{30, Qt::LeftButton, 33}, {100, Qt::LeftButton, 200}, {150, Qt::RightButton, 100},
+  const Case cases[] = {{30, Qt::LeftButton, 33}, {100, Qt::LeftButton, 200},  {150, Qt::RightButton, 100},
                         {2, Qt::RightButton, 2},  {300, Qt::RightButton, 200}, {5, Qt::RightButton, 2}};
   for (const Case& c : cases) {
     TPixoranView v;
@@ -291,8 +291,11 @@ TEST(PixoranViewInteraction, GripDragAndLayerMoveThroughMouseEvents) {
   ASSERT_EQ(r.Width(), 50);
 
   // Hovering shows the grip's resize cursor, the move cursor inside.
-  const int32_t hover[][3] = {{r.Left, r.Top, 1786}, {r.Right, r.Top, 1788}, {r.Left, (r.Top + r.Bottom) / 2, 1789},
-                              {(r.Left + r.Right) / 2, r.Bottom, 1787}, {r.Left + 20, r.Top + 15, 1790}};
+  const int32_t hover[][3] = {{r.Left, r.Top, 1786},
+                              {r.Right, r.Top, 1788},
+                              {r.Left, (r.Top + r.Bottom) / 2, 1789},
+                              {(r.Left + r.Right) / 2, r.Bottom, 1787},
+                              {r.Left + 20, r.Top + 15, 1790}};
   for (const auto& h : hover) {
     QTest::mouseMove(v.Widget(), At(v, h[0], h[1]));
     EXPECT_EQ(v.Cursor(), h[2]) << h[0] << "," << h[1];
@@ -550,8 +553,9 @@ TEST(PixoranViewInteraction, DraggedLayersStayWithinReach) {
     QPoint by;
     int32_t w, h, x, y;
   };
-  for (const TCase c : {TCase{3, {100000, 100000}, 800, 600, 20, 30}, TCase{1, {-100000, -100000}, 800, 600, -730, -530},
-                        TCase{0, {100000, -100000}, 50, 40, 800, -600}, TCase{0, {-100000, 100000}, 50, 40, -800, 600}}) {
+  for (const TCase c :
+       {TCase{3, {100000, 100000}, 800, 600, 20, 30}, TCase{1, {-100000, -100000}, 800, 600, -730, -530},
+        TCase{0, {100000, -100000}, 50, 40, 800, -600}, TCase{0, {-100000, 100000}, 50, 40, -800, 600}}) {
     SCOPED_TRACE(c.grip);
     TPixoranView v;
     v.SetBounds(0, 0, 300, 200);
@@ -568,13 +572,13 @@ TEST(PixoranViewInteraction, DraggedLayersStayWithinReach) {
     v.SetMouseInteract(miMoveLayers | miResizeLayers);
     PaintNow(v);
     const TRect r = l->ClientRect;
-    const QPoint from = c.grip == 3 ? QPoint(r.Right, r.Bottom) : c.grip == 1 ? QPoint(r.Left, r.Top)
-                                                                          : QPoint(r.Left + 20, r.Top + 15);
+    const QPoint from = c.grip == 3   ? QPoint(r.Right, r.Bottom)
+                        : c.grip == 1 ? QPoint(r.Left, r.Top)
+                                      : QPoint(r.Left + 20, r.Top + 15);
     // Far outside the client: the conversions go on past the picture.
     QWidget* w = v.Widget();
     QTest::mousePress(w, Qt::LeftButton, Qt::NoModifier, At(v, from.x(), from.y()));
-    for (int k = 1; k <= 4; ++k)
-      QTest::mouseMove(w, At(v, from.x() + c.by.x() * k / 4, from.y() + c.by.y() * k / 4));
+    for (int k = 1; k <= 4; ++k) QTest::mouseMove(w, At(v, from.x() + c.by.x() * k / 4, from.y() + c.by.y() * k / 4));
     QTest::mouseRelease(w, Qt::LeftButton, Qt::NoModifier, At(v, from.x() + c.by.x(), from.y() + c.by.y()));
     EXPECT_EQ(l->GetWidth(), c.w);
     EXPECT_EQ(l->GetHeight(), c.h);

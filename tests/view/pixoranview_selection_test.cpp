@@ -60,8 +60,8 @@ void Release(TPixoranView& v, int x, int y, Qt::KeyboardModifiers m = Qt::NoModi
 }
 // A move with the left button held and the given modifiers.
 void MoveHeld(TPixoranView& v, int x, int y, Qt::KeyboardModifiers m = Qt::NoModifier) {
-  QMouseEvent e(QEvent::MouseMove, QPointF(x, y), v.Widget()->mapToGlobal(QPointF(x, y)), Qt::NoButton,
-                Qt::LeftButton, m);
+  QMouseEvent e(QEvent::MouseMove, QPointF(x, y), v.Widget()->mapToGlobal(QPointF(x, y)), Qt::NoButton, Qt::LeftButton,
+                m);
   QApplication::sendEvent(v.Widget(), &e);
 }
 void Drag(TPixoranView& v, std::vector<QPoint> path, Qt::KeyboardModifiers m = Qt::NoModifier) {
@@ -239,14 +239,13 @@ TEST(PixoranViewSelection, WandAndAddedRectangleStayOneSelection) {
     int64_t pixels;
   };
   const int64_t both = 50 * 50 + 21 * 21;
-  for (const TCase c : {TCase{true, 1, 0, {80, 65}, {60, 45, 160, 125}, both},
-                        TCase{false, 1, 0, {80, 65}, {60, 45, 160, 125}, both},
-                        TCase{true, 2, 0, {80, 65}, {60, 45, 160, 125}, both},
-                        TCase{false, 2, 0, {170, 60}, {99, 40, 199, 120}, both},
-                        TCase{true, 1, pxsoCutBorders, {170, 60}, {150, 40, 199, 89}, 50 * 50},
-                        TCase{false, 1, pxsoMarkOuter, {80, 65}, {60, 45, 160, 125}, both}}) {
+  for (const TCase c :
+       {TCase{true, 1, 0, {80, 65}, {60, 45, 160, 125}, both}, TCase{false, 1, 0, {80, 65}, {60, 45, 160, 125}, both},
+        TCase{true, 2, 0, {80, 65}, {60, 45, 160, 125}, both}, TCase{false, 2, 0, {170, 60}, {99, 40, 199, 120}, both},
+        TCase{true, 1, pxsoCutBorders, {170, 60}, {150, 40, 199, 89}, 50 * 50},
+        TCase{false, 1, pxsoMarkOuter, {80, 65}, {60, 45, 160, 125}, both}}) {
     SCOPED_TRACE(::testing::Message() << "wand first " << c.wandFirst << " mode " << c.mode << " options "
-                                    << int{c.extra});
+                                      << int{c.extra});
     TSelView v;
     v.MagicWandMode = c.mode;
     v.SetSelectionOptions(v.SelectionOptions | c.extra);
@@ -317,8 +316,8 @@ TEST(PixoranViewSelection, AntsPhasesEightAndNineDrawAsPhaseZero) {
     ASSERT_EQ(v.AntsPhase(), phase);
     const QImage img = v.Widget()->grab().toImage().convertToFormat(QImage::Format_RGB32);
     for (int x = 20; x < 100; ++x)
-      ASSERT_EQ(img.pixel(x, 20), ((x - 20) & 7) < 4 ? qRgb(0, 0, 0) : qRgb(255, 255, 255)) << "phase " << phase
-                                                                                           << " x " << x;
+      ASSERT_EQ(img.pixel(x, 20), ((x - 20) & 7) < 4 ? qRgb(0, 0, 0) : qRgb(255, 255, 255))
+          << "phase " << phase << " x " << x;
     v.AntsTick();
   }
   EXPECT_EQ(v.AntsPhase(), 0);
@@ -408,8 +407,8 @@ TEST(PixoranViewSelection, CopiesTakeTheBoxWithTheBackgroundOutside) {
   ASSERT_TRUE(v.CopySelectionToPXBitmap(part));
   ASSERT_EQ(part.Width(), 80);
   ASSERT_EQ(part.Height(), 80);
-  EXPECT_EQ(part.GetPixel24(15, 15), kSquare);        // (55, 45)
-  EXPECT_EQ(part.GetPixel24(5, 5), kBack);            // (45, 35)
+  EXPECT_EQ(part.GetPixel24(15, 15), kSquare);          // (55, 45)
+  EXPECT_EQ(part.GetPixel24(5, 5), kBack);              // (45, 35)
   EXPECT_EQ(part.GetPixel24(75, 75), (TBGR{3, 2, 1}));  // outside the triangle
   TBitmap platform;
   ASSERT_TRUE(v.CopySelectionToBitmap(platform));
@@ -483,13 +482,13 @@ TEST(PixoranViewSelection, CorruptStreamsAreRejectedWithTheSelectionIntact) {
   std::vector<std::vector<uint8_t>> bad;
   for (size_t n = 0; n < good.size(); n += (n < 100 ? 1 : 97)) bad.emplace_back(good.begin(), good.begin() + n);
   bad.emplace_back(good.begin(), good.end() - 1);
-  bad.push_back(patched(8, 0x7FFFFFFF));         // point count past the data
-  bad.push_back(patched(8, -1));                 // negative count
-  bad.push_back(patched(0, -5));                 // negative width
-  bad.push_back(patched(4, 151));                // more rows than stored
-  bad.push_back(patched(12 + 32 + 16 + 1, 4));   // mask depth other than 1 or 8
-  bad.push_back(patched(12 + 32 + 16 + 1, 8));   // 8-bit rows would need more data
-  bad.push_back(patched(0, 0x40000000));         // a huge width
+  bad.push_back(patched(8, 0x7FFFFFFF));        // point count past the data
+  bad.push_back(patched(8, -1));                // negative count
+  bad.push_back(patched(0, -5));                // negative width
+  bad.push_back(patched(4, 151));               // more rows than stored
+  bad.push_back(patched(12 + 32 + 16 + 1, 4));  // mask depth other than 1 or 8
+  bad.push_back(patched(12 + 32 + 16 + 1, 8));  // 8-bit rows would need more data
+  bad.push_back(patched(0, 0x40000000));        // a huge width
   for (const auto& b : bad) {
     EXPECT_FALSE(LoadBytes(v, b)) << "size " << b.size();
     ASSERT_EQ(Saved(v), before);

@@ -27,9 +27,14 @@ struct TWholeAxis {
   std::vector<int32_t> PixToCol, ColToPix;
   int32_t Start = 0, Columns = 0;
 
-  TWholeAxis(double zoom, int32_t zoomed, int32_t client, int32_t extent, int32_t offset, int32_t first,
-             int32_t origin, bool exist)
-      : ZoomF(zoom / 100.0), ZoomInv(100.0 / zoom), Zoomed(zoomed), Client(client), Offset(offset), First(first),
+  TWholeAxis(double zoom, int32_t zoomed, int32_t client, int32_t extent, int32_t offset, int32_t first, int32_t origin,
+             bool exist)
+      : ZoomF(zoom / 100.0),
+        ZoomInv(100.0 / zoom),
+        Zoomed(zoomed),
+        Client(client),
+        Offset(offset),
+        First(first),
         Origin(origin) {
     if (!exist) return;
     Columns = TruncToInt32(client * ZoomInv);
@@ -104,8 +109,16 @@ void ExpectSameAsWholeTables(TPixoranView& v) {
   for (int32_t y : columns(v.VisibleRow(), v.VisibleImageHeight(), v.ExtentHeight()))
     check("BitmapToScreenY", y, v.BitmapToScreenY(y), ay.ToScreen(y));
   // SnapView over the visible range, around the origin and anywhere.
-  std::vector<int32_t> origins = {-3, 0, 1, 2, v.ZoomedWidth() - 1, v.ZoomedWidth(), v.ZoomedHeight() - 1,
-                                  v.ZoomedHeight(), v.ZoomedWidth() / 2, v.ZoomedHeight() / 3};
+  std::vector<int32_t> origins = {-3,
+                                  0,
+                                  1,
+                                  2,
+                                  v.ZoomedWidth() - 1,
+                                  v.ZoomedWidth(),
+                                  v.ZoomedHeight() - 1,
+                                  v.ZoomedHeight(),
+                                  v.ZoomedWidth() / 2,
+                                  v.ZoomedHeight() / 3};
   for (int32_t o = -2; o < 300; ++o) origins.push_back(v.ViewX() + o);
   for (int32_t o = -2; o < 300; ++o) origins.push_back(v.ViewY() + o);
   for (int32_t o = 0; o < v.ZoomedWidth(); o += std::max(1, v.ZoomedWidth() / 997)) origins.push_back(o);
@@ -127,8 +140,8 @@ TEST(PixoranViewTables, ConversionsMatchWholePictureTablesAtEveryZoomAndOrigin) 
     int32_t W, H, ImgW, ImgH;
     bool Centre;
   };
-  for (const TCase c : {TCase{240, 160, 1000, 700, true}, TCase{197, 131, 613, 409, false},
-                        TCase{300, 200, 120, 90, true}}) {
+  for (const TCase c :
+       {TCase{240, 160, 1000, 700, true}, TCase{197, 131, 613, 409, false}, TCase{300, 200, 120, 90, true}}) {
     SCOPED_TRACE(testing::Message() << c.ImgW << "x" << c.ImgH << " in " << c.W << "x" << c.H);
     TPixoranView v;
     v.SetBounds(0, 0, c.W, c.H);

@@ -315,9 +315,9 @@ TEST(PixoranView, ScrollBarClickAndDragMoveTheOriginAndStay) {
   EXPECT_EQ(hbar->value(), posAfterClick);
 
   // Dragging the thumb moves the origin with it; the next setter keeps it.
-  const int thumbX = hbar->height() + 4 + static_cast<int>(static_cast<double>(hbar->value()) /
-                                                             (hbar->maximum() + hbar->pageStep()) *
-                                                             (hbar->width() - 2 * hbar->height()));
+  const int thumbX = hbar->height() + 4 +
+                     static_cast<int>(static_cast<double>(hbar->value()) / (hbar->maximum() + hbar->pageStep()) *
+                                      (hbar->width() - 2 * hbar->height()));
   const QPoint from(thumbX + 2, hbar->height() / 2);
   QTest::mousePress(hbar, Qt::LeftButton, Qt::NoModifier, from);
   QTest::mouseMove(hbar, from + QPoint(40, 0));
@@ -542,7 +542,6 @@ TEST(PixoranView, OriginBeforeLayoutAndAnEmptyClient) {
   SUCCEED();
 }
 
-
 // The pixel grid inverts the lines between image pixels at 400 % and more;
 // a finished selection's mask is inverted over the picture with pxsoFilled.
 struct TSelectedView : TPixoranView {
@@ -573,7 +572,6 @@ TEST(PixoranView, PixelGridAndFilledSelection) {
   EXPECT_EQ(img.pixel(v.BitmapToScreenX(4) + 1, v.BitmapToScreenY(1) + 1), qRgb(255 - 200, 255 - 1, 255 - 4));
   EXPECT_EQ(img.pixel(v.BitmapToScreenX(3) + 1, v.BitmapToScreenY(1) + 1), qRgb(200, 1, 3));
 }
-
 
 // A burst of movement is drawn without the zoom filter; once the delay
 // timer has run out the filtered picture follows.
@@ -633,8 +631,8 @@ TEST(PixoranView, BackgroundFillsInEachPixelFormat) {
     std::vector<uint8_t> bytes;  // one pixel; for pxBW1 the bit
   };
   for (const TCase& c : {TCase{pxPal8, {1}}, TCase{pxGray8, {117}}, TCase{pxGray16, {0x75, 0x75}},
-                         TCase{px32f, {floatBytes[0], floatBytes[1], floatBytes[2], floatBytes[3]}},
-                         TCase{pxBW1, {1}}, TCase{pxBGR24, {50, 100, 200}}}) {
+                         TCase{px32f, {floatBytes[0], floatBytes[1], floatBytes[2], floatBytes[3]}}, TCase{pxBW1, {1}},
+                         TCase{pxBGR24, {50, 100, 200}}}) {
     SCOPED_TRACE(static_cast<int>(c.format));
     auto pixel = [&c](TPXBitmap& b, int32_t x, int32_t y) {
       const uint8_t* r = b.Scanline(y);

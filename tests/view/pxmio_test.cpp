@@ -25,7 +25,8 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 void Save(const std::string& path, const Bytes& b) {
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
 }
 
 bool RunTool(const std::string& command) { return std::system((command + " 2>/dev/null").c_str()) == 0; }
@@ -118,7 +119,8 @@ TEST(MIOView, ThreeFrameGIFComposesAsTheIOComponentDoes) {
     ASSERT_EQ(got.Width(), 8);
     ASSERT_EQ(got.Height(), 6);
     for (int32_t y = 0; y < 6; ++y)
-      for (int32_t x = 0; x < 8; ++x) ASSERT_EQ(got.GetPixel24(x, y), want.GetPixel24(x, y)) << k << " " << x << "," << y;
+      for (int32_t x = 0; x < 8; ++x)
+        ASSERT_EQ(got.GetPixel24(x, y), want.GetPixel24(x, y)) << k << " " << x << "," << y;
     EXPECT_EQ(f.view.GetImageDelayTime(k), delays[k]);
     EXPECT_EQ(f.view.GetImageBackground(k), RGBColor(255, 255, 255));
     EXPECT_EQ(f.mio.GetParams(k)->FileType, 2);

@@ -36,7 +36,6 @@ int64_t ResidentBytes() {
   return resident * 4096;
 }
 
-
 // kImages files in dir: 30 distinct pictures, 10 each of JPEG, PNG and GIF,
 // copied under numbered names.
 std::vector<std::string> MakeFiles(const std::string& dir) {

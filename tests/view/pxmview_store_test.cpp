@@ -98,10 +98,8 @@ void ViewUnderAFileSizeLimit(bool paintedFirst) {
   for (int32_t i = 0; i < 30; ++i) check(v.IsImageVisible(i), "not shown " + std::to_string(i));
   TBitmap buffer;
   buffer.SetSize(v.ClientWidth(), v.ClientHeight());
-  if (paintedFirst)
-    v.DrawVisibleThumbnails(buffer);
-  else
-    v.ReserveCacheSpace(30, kSide, kSide, 24);
+  if (paintedFirst) v.DrawVisibleThumbnails(buffer);
+  else v.ReserveCacheSpace(30, kSide, kSide, 24);
   // Every image not given up on shows its own picture.
   auto allDrawn = [&](const std::string& when) {
     int32_t shown = 0;

@@ -279,12 +279,9 @@ TEST(MViewStyles, ScrollCodesWithBarSettings) {
     v.VertScrollBarParams().PageStep = s.pageStep;
     v.VertScrollBarParams().Tracking = s.tracking;
     v.Scroll(sbVertical, s.code, s.pos);
-    if (s.expect == -2)
-      EXPECT_EQ(v.ViewY(), static_cast<int32_t>(1000 * v.VertScrollFactor()));
-    else if (s.expect == -3)
-      EXPECT_EQ(v.ViewY(), std::max(static_cast<int32_t>(1000 * v.VertScrollFactor()) - 104, 0));
-    else
-      EXPECT_EQ(v.ViewY(), s.expect) << int(s.code);
+    if (s.expect == -2) EXPECT_EQ(v.ViewY(), static_cast<int32_t>(1000 * v.VertScrollFactor()));
+    else if (s.expect == -3) EXPECT_EQ(v.ViewY(), std::max(static_cast<int32_t>(1000 * v.VertScrollFactor()) - 104, 0));
+    else EXPECT_EQ(v.ViewY(), s.expect) << int(s.code);
   }
   EXPECT_EQ(changes.size(), 9u);  // every move but the ignored one
   // The wheel: a row down for a delta of 0 or less, up for a positive one.
@@ -344,8 +341,8 @@ TEST(MViewStyles, SyncLoadsThroughTheViewsOwnIO) {
   photo.fill(QColor(30, 120, 210));
   ASSERT_TRUE(photo.save(QString::fromStdString(dir + "/photo.jpg"), "JPEG", 90));
   // A GIF of one pixel whose screen background is entry 1 (red).
-  const unsigned char gif[] = {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0x80, 1, 0, 0, 0, 0, 255, 0, 0,
-                               ',', 0, 0, 0, 0, 1, 0, 1, 0, 0, 2, 2, 0x44, 0x01, 0, ';'};
+  const unsigned char gif[] = {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0x80, 1, 0, 0,    0,    0, 255, 0,
+                               0,   ',', 0,   0,   0,   0,   1, 0, 1, 0, 0,    2, 2, 0x44, 0x01, 0, ';'};
   std::ofstream(dir + "/dot.gif", std::ios::binary).write(reinterpret_cast<const char*>(gif), sizeof gif);
 
   TPixoranMView v;

@@ -115,7 +115,7 @@ TEST(MView, StoresImagesAndReducesThemToTheThumbnailBox) {
   };
   for (const Case& c : std::vector<Case>{{pxtNormal, 300, 120, 300, 120},
                                          {pxtThumb, 300, 120, 100, 40},
-                                         {pxtThumb, 40, 80, 50, 100},  // fit-always enlarges
+                                         {pxtThumb, 40, 80, 50, 100},     // fit-always enlarges
                                          {pxtThumb, 5000, 2, 100, 1}}) {  // never 0 pixels
     TPixoranMView v;
     v.SetStoreType(c.type);
@@ -222,10 +222,8 @@ TEST(MView, ShiftClickWithAndWithoutRegion) {
     std::vector<int32_t> sel;
     for (int32_t i = 0; i < 12; ++i)
       if (v.IsInMultiSelection(i)) sel.push_back(i);
-    if (region)
-      EXPECT_EQ(sel, (std::vector<int32_t>{1, 2, 5, 6, 9, 10}));
-    else
-      EXPECT_EQ(sel, (std::vector<int32_t>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
+    if (region) EXPECT_EQ(sel, (std::vector<int32_t>{1, 2, 5, 6, 9, 10}));
+    else EXPECT_EQ(sel, (std::vector<int32_t>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
     v.SelectAt(v.GetImageCellX(0) + 5, v.GetImageCellY(0) + 5, 0);  // a plain click starts over
     EXPECT_TRUE(v.MultiSelectedImages().empty());
   }
@@ -247,9 +245,9 @@ TEST(MView, PageAndArrowKeysAtBothEnds) {
                                          {40, 4},
                                          {39, 5},
                                          {35, 19},
-                                         {39, 19},   // right at the last: off the list, ignored
-                                         {40, 19},   // down at the last row stops at the last
-                                         {34, 19},   // page down past the end stays
+                                         {39, 19},  // right at the last: off the list, ignored
+                                         {40, 19},  // down at the last row stops at the last
+                                         {34, 19},  // page down past the end stays
                                          {33, 19 - page},
                                          {36, 0},
                                          {33, 0}}) {
@@ -292,8 +290,7 @@ void GateRead(TStream& s, TPXBitmap& b, TIOParamsVals&, TPXProgressRec& progress
   s.Read(text, sizeof text - 1);
   const int now = ++g.running;
   int prev = g.maxRunning.load();
-  while (now > prev && !g.maxRunning.compare_exchange_weak(prev, now)) {
-  }
+  while (now > prev && !g.maxRunning.compare_exchange_weak(prev, now)) {}
   ++g.started;
   if (auto* io = dynamic_cast<TPixoranIO*>(progress.Sender); io && io->AsyncMode() && io->IsInsideThread())
     ++g.onIOThread;
@@ -315,9 +312,7 @@ void GateRead(TStream& s, TPXBitmap& b, TIOParamsVals&, TPXProgressRec& progress
 }
 
 // The seed a gated file was written with: its name's number.
-int SeedOf(const std::string& fileName) {
-  return std::atoi(fileName.substr(fileName.find_last_of('/') + 1).c_str());
-}
+int SeedOf(const std::string& fileName) { return std::atoi(fileName.substr(fileName.find_last_of('/') + 1).c_str()); }
 
 class MViewLoaderThreads : public ::testing::Test {
  protected:
@@ -528,10 +523,10 @@ TEST(MView, PaintsThumbnailsSelectionAndPlaceholder) {
   if (const char* dir = std::getenv("PIXORAN_SAVE_FRAMES")) img.save(QString(dir) + "/mview.png");
   auto at = [&](int x, int y) { return img.pixel(x + f, y + f) & 0xFFFFFF; };
   const int x0 = v.GetImageCellX(0), y0 = v.GetImageCellY(0);
-  EXPECT_EQ(qBlue(at(x0 + 50, y0 + 50)), 200);      // the picture, centred
-  EXPECT_EQ(at(x0 + 50, y0 + 5), 0x00FF00u);        // the cell colour above it
-  EXPECT_EQ(at(x0 - 1, y0 + 50), 0xFF0000u);        // the selection frame (red)
-  EXPECT_EQ(at(1, 1), 0xFFFFFFu);                   // the view's background
+  EXPECT_EQ(qBlue(at(x0 + 50, y0 + 50)), 200);  // the picture, centred
+  EXPECT_EQ(at(x0 + 50, y0 + 5), 0x00FF00u);    // the cell colour above it
+  EXPECT_EQ(at(x0 - 1, y0 + 50), 0xFF0000u);    // the selection frame (red)
+  EXPECT_EQ(at(1, 1), 0xFFFFFFu);               // the view's background
   EXPECT_TRUE(v.IsWrongImage(1));
   EXPECT_TRUE(v.IsWrongImage(2));
   const int x1 = v.GetImageCellX(1), y1 = v.GetImageCellY(1);
@@ -584,7 +579,7 @@ TEST(MView, RemoveCorruptedDropsFailedImagesAndLaysOutAgain) {
   v.OnDrawProgress = [&progress](TObject*, int32_t p) { progress.push_back(p); };
   v.DrawVisibleThumbnails(buffer);
   EXPECT_EQ(buffer.Canvas().Pixel(v.GetImageCellX(1) + 50, v.GetImageCellY(1) + 5), static_cast<TColor>(0x0000FF));
-  EXPECT_EQ(progress, (std::vector<int32_t>{0, 50, 0}));  // the former second image moved into the first cell
+  EXPECT_EQ(progress, (std::vector<int32_t>{0, 50, 0}));        // the former second image moved into the first cell
   EXPECT_EQ((buffer.Canvas().Pixel(54, 54) >> 16) & 0xFF, 9u);  // blue of the picture (TColor keeps it in bits 16-23)
 }
 
@@ -736,15 +731,13 @@ TEST(MView, DeletingThePressedImageDuringADragSelectsNothingOutOfRange) {
     Populate(v, 8);
     v.Show();
     const int f = v.FrameWidth();
-    auto at = [&](int32_t index) {
-      return QPoint(v.GetImageCellX(index) + 10 + f, v.GetImageCellY(index) + 10 + f);
-    };
+    auto at = [&](int32_t index) { return QPoint(v.GetImageCellX(index) + 10 + f, v.GetImageCellY(index) + 10 + f); };
     QTest::mousePress(v.Widget(), Qt::LeftButton, Qt::NoModifier, at(6));
     ASSERT_EQ(v.SelectedImage(), 6);
     for (int32_t i = 0; i < 4; ++i) v.DeleteImage(4);  // the pressed image and those after it go
     const QPoint to = at(1);
-    QMouseEvent move(QEvent::MouseMove, QPointF(to), v.Widget()->mapToGlobal(QPointF(to)), Qt::NoButton,
-                     Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent move(QEvent::MouseMove, QPointF(to), v.Widget()->mapToGlobal(QPointF(to)), Qt::NoButton, Qt::LeftButton,
+                     Qt::NoModifier);
     QApplication::sendEvent(v.Widget(), &move);
     QTest::mouseRelease(v.Widget(), Qt::LeftButton, Qt::NoModifier, to);
     EXPECT_LT(v.SelectedImage(), v.GetImageCount()) << region;

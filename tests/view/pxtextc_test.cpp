@@ -113,9 +113,10 @@ TEST(TextControl, MovingSelectingAndDeletingKeepsFormatsWithCharacters) {
 TEST(TextControl, EmptyMemoKeysKeepCaretAndFormat) {
   Editor e;
   e.M().CurrentFormat().Style = mfsItalic;
-  for (Qt::Key k : {Qt::Key_Left, Qt::Key_Right, Qt::Key_Home, Qt::Key_End, Qt::Key_Up, Qt::Key_Down,
-                    Qt::Key_Backspace, Qt::Key_Delete}) {
-    for (Qt::KeyboardModifiers m : {Qt::KeyboardModifiers(Qt::NoModifier), Qt::KeyboardModifiers(Qt::ControlModifier)}) {
+  for (Qt::Key k : {Qt::Key_Left, Qt::Key_Right, Qt::Key_Home, Qt::Key_End, Qt::Key_Up, Qt::Key_Down, Qt::Key_Backspace,
+                    Qt::Key_Delete}) {
+    for (Qt::KeyboardModifiers m :
+         {Qt::KeyboardModifiers(Qt::NoModifier), Qt::KeyboardModifiers(Qt::ControlModifier)}) {
       e.Key(k, m);
       EXPECT_EQ(e.M().Caret(), 0);
     }
@@ -137,7 +138,8 @@ TEST(TextControl, StyleCommandsOverSelectionAndUnusedFormatsDropped) {
     e.Type("one two three");
     e.M().SetSelection(4, 7);
     e.Key(k.key, Qt::ControlModifier);
-    for (int32_t i = 0; i < e.M().Length(); ++i) EXPECT_EQ((e.M().FormatOf(i).Style & k.bit) != 0, i >= 4 && i < 7) << i;
+    for (int32_t i = 0; i < e.M().Length(); ++i)
+      EXPECT_EQ((e.M().FormatOf(i).Style & k.bit) != 0, i >= 4 && i < 7) << i;
     EXPECT_EQ(e.M().Formats().size(), 2u);
     // Toggled back: the first selected character decides, the bold record's
     // count falls to 0 and ending the edit drops it.
@@ -170,9 +172,9 @@ TEST(TextControl, AttachTakesLentDataAndGivesItBack) {
   };
   const Case cases[] = {
       {"ab中", {0, 1, 1}, true, "011", 2},
-      {"ab中", {1}, true, "100", 2},          // missing indexes are 0
-      {"ab中", {0, 7, -3}, true, "000", 1},   // out-of-range indexes take record 0
-      {"ab中", {}, false, "000", 1},          // no list: one record from the base font
+      {"ab中", {1}, true, "100", 2},         // missing indexes are 0
+      {"ab中", {0, 7, -3}, true, "000", 1},  // out-of-range indexes take record 0
+      {"ab中", {}, false, "000", 1},         // no list: one record from the base font
       {"", {}, false, "", 0},
   };
   for (const Case& c : cases) {

@@ -28,8 +28,9 @@ Pixel S(int x, int y) { return {x, y, 10}; }
 Pixel T(int x, int y) { return {x, y, 200}; }
 const Pixel kRed{0, 0, 255};
 const Pixel kBg{0x10, 0x20, 0x30};  // the view's background 0x102030 as blue-green-red
-Pixel Half(Pixel a, Pixel b) { return {(a[0] * 512 + b[0] * 512) >> 10, (a[1] * 512 + b[1] * 512) >> 10,
-                                        (a[2] * 512 + b[2] * 512) >> 10}; }
+Pixel Half(Pixel a, Pixel b) {
+  return {(a[0] * 512 + b[0] * 512) >> 10, (a[1] * 512 + b[1] * 512) >> 10, (a[2] * 512 + b[2] * 512) >> 10};
+}
 
 std::unique_ptr<TBitmap> Picture(int w, int h, Pixel (*f)(int, int)) {
   auto b = std::make_unique<TBitmap>();
@@ -88,22 +89,28 @@ std::vector<Case> Cases() {
       {pxttFadeOutIn, Src, Bg, Tgt},
       {pxttLeftRight1, Src, [](int x, int y) { return x < 19 ? T(x, y) : S(x, y); }, Tgt},
       {pxttLeftRight2, [](int x, int y) { return x == 0 ? kRed : S(x, y); },
-       [](int x, int y) { return x < 19 ? T(x, y) : x == 19 ? kRed : S(x, y); }, Tgt},
+       [](int x, int y) { return x < 19    ? T(x, y)
+                                 : x == 19 ? kRed
+                                           : S(x, y); }, Tgt},
       {pxttRightLeft1, Src, [](int x, int y) { return x >= 19 ? T(x, y) : S(x, y); }, Tgt},
-      {pxttRightLeft2, Src, [](int x, int y) { return x > 19 ? T(x, y) : x == 19 ? kRed : S(x, y); },
+      {pxttRightLeft2, Src, [](int x, int y) { return x > 19    ? T(x, y)
+                                                      : x == 19 ? kRed
+                                                                : S(x, y); },
        [](int x, int y) { return x == 0 ? kRed : T(x, y); }},
       {pxttUpDown1, Src, [](int x, int y) { return y < 11 ? T(x, y) : S(x, y); }, Tgt},
       {pxttUpDown2, [](int x, int y) { return y == 0 ? kRed : S(x, y); },
-       [](int x, int y) { return y < 11 ? T(x, y) : y == 11 ? kRed : S(x, y); }, Tgt},
+       [](int x, int y) { return y < 11    ? T(x, y)
+                                 : y == 11 ? kRed
+                                           : S(x, y); }, Tgt},
       {pxttDownUp1, Src, [](int x, int y) { return y >= 11 ? T(x, y) : S(x, y); }, Tgt},
-      {pxttDownUp2, Src, [](int x, int y) { return y > 11 ? T(x, y) : y == 11 ? kRed : S(x, y); },
+      {pxttDownUp2, Src, [](int x, int y) { return y > 11    ? T(x, y)
+                                                   : y == 11 ? kRed
+                                                             : S(x, y); },
        [](int x, int y) { return y == 0 ? kRed : T(x, y); }},
       {pxttFromUpLeft, Src, [](int x, int y) { return x < 19 && y < 11 ? T(x + 19, y + 11) : S(x, y); }, Tgt},
       {pxttFromUpRight, Src, [](int x, int y) { return x >= 19 && y < 11 ? T(x - 19, y + 11) : S(x, y); }, Tgt},
-      {pxttFromBottomLeft, Src, [](int x, int y) { return x < 19 && y >= 11 ? T(x + 19, y - 11) : S(x, y); },
-       Tgt},
-      {pxttFromBottomRight, Src, [](int x, int y) { return x >= 19 && y >= 11 ? T(x - 19, y - 11) : S(x, y); },
-       Tgt},
+      {pxttFromBottomLeft, Src, [](int x, int y) { return x < 19 && y >= 11 ? T(x + 19, y - 11) : S(x, y); }, Tgt},
+      {pxttFromBottomRight, Src, [](int x, int y) { return x >= 19 && y >= 11 ? T(x - 19, y - 11) : S(x, y); }, Tgt},
       {pxttMoveLeftRight1, Src, [](int x, int y) { return x < 19 ? T(x + 19, y) : S(x - 19, y); }, Tgt},
       {pxttMoveLeftRight2, Src, [](int x, int y) { return x < 19 ? T(x, y) : S(x - 19, y); }, Tgt},
       {pxttMoveRightLeft1, Src, [](int x, int y) { return x < 19 ? S(x + 19, y) : T(x - 19, y); }, Tgt},
@@ -114,10 +121,10 @@ std::vector<Case> Cases() {
       {pxttMoveDownUp2, Src, [](int x, int y) { return y < 11 ? S(x, y + 11) : T(x, y); }, Tgt},
       {pxttCenter1, Src, [=](int x, int y) { return inCentre(x, y) ? T(x, y) : S(x, y); }, Tgt},
       {pxttCenter2, Src, [=](int x, int y) { return inCentre(x, y) ? S(x, y) : T(x, y); }, Tgt},
-      {pxttCenterZoom1, Src,
-       [=](int x, int y) { return inCentre(x, y) ? T(2 * (x - 10), 2 * (y - 6)) : S(x, y); }, Tgt},
-      {pxttCenterZoom2, Src,
-       [=](int x, int y) { return inCentre(x, y) ? S(2 * (x - 10), 2 * (y - 6)) : T(x, y); }, Tgt},
+      {pxttCenterZoom1, Src, [=](int x, int y) { return inCentre(x, y) ? T(2 * (x - 10), 2 * (y - 6)) : S(x, y); },
+       Tgt},
+      {pxttCenterZoom2, Src, [=](int x, int y) { return inCentre(x, y) ? S(2 * (x - 10), 2 * (y - 6)) : T(x, y); },
+       Tgt},
   };
 }
 

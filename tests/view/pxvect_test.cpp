@@ -39,7 +39,8 @@ std::unique_ptr<TestVect> MakeVect(int32_t w = 200, int32_t h = 200, TColor fill
   const TColor c = ColorToRGB(fill);
   for (int32_t y = 0; y < h; ++y) {
     uint8_t* r = b->Scanline(y);
-    for (int32_t x = 0; x < w; ++x) r[3 * x] = (c >> 16) & 0xFF, r[3 * x + 1] = (c >> 8) & 0xFF, r[3 * x + 2] = c & 0xFF;
+    for (int32_t x = 0; x < w; ++x)
+      r[3 * x] = (c >> 16) & 0xFF, r[3 * x + 1] = (c >> 8) & 0xFF, r[3 * x + 2] = c & 0xFF;
   }
   v->Update();
   return v;
@@ -208,15 +209,24 @@ TEST(PXVect, HitTestingEveryKindAtItsEdges) {
     int32_t x, y;
     double d;
   } cases[] = {
-      {Obj(pxokLine, 10, 10, 110, 10), 60, 13, 3},          {Obj(pxokLine, 10, 10, 110, 10), 115, 10, 5},
-      {Obj(pxokRuler, 0, 0, 0, 100), 4, 50, 4},             {Obj(pxokLineLabel, 0, 0, 30, 40), 0, 0, 0},
-      {filled, 150, 120, 0},                                {Obj(pxokBox, 100, 100, 200, 150), 150, 120, 20},
-      {Obj(pxokBox, 100, 100, 200, 150), 100, 125, 0},      {Obj(pxokBox, 100, 100, 200, 150), 205, 125, 5},
-      {Obj(pxokText, 100, 100, 200, 150), 150, 120, 0},     {Obj(pxokMemo, 100, 100, 200, 150), 201, 151, std::sqrt(2.0)},
-      {Obj(pxokBitmap, 100, 100, 200, 150), 200, 150, 0},   {Obj(pxokEllipse, 100, 100, 200, 200), 200, 150, 0},
-      {Obj(pxokEllipse, 100, 100, 200, 200), 150, 150, 49}, {Obj(pxokArc, 100, 100, 200, 200), 150, 100, 0},
-      {poly, 70, 60, 0},                                    {poly, 60, 55, 5},
-      {angle, 35, 303, 3},                                  {angle, 200, 300, 140},
+      {Obj(pxokLine, 10, 10, 110, 10), 60, 13, 3},
+      {Obj(pxokLine, 10, 10, 110, 10), 115, 10, 5},
+      {Obj(pxokRuler, 0, 0, 0, 100), 4, 50, 4},
+      {Obj(pxokLineLabel, 0, 0, 30, 40), 0, 0, 0},
+      {filled, 150, 120, 0},
+      {Obj(pxokBox, 100, 100, 200, 150), 150, 120, 20},
+      {Obj(pxokBox, 100, 100, 200, 150), 100, 125, 0},
+      {Obj(pxokBox, 100, 100, 200, 150), 205, 125, 5},
+      {Obj(pxokText, 100, 100, 200, 150), 150, 120, 0},
+      {Obj(pxokMemo, 100, 100, 200, 150), 201, 151, std::sqrt(2.0)},
+      {Obj(pxokBitmap, 100, 100, 200, 150), 200, 150, 0},
+      {Obj(pxokEllipse, 100, 100, 200, 200), 200, 150, 0},
+      {Obj(pxokEllipse, 100, 100, 200, 200), 150, 150, 49},
+      {Obj(pxokArc, 100, 100, 200, 200), 150, 100, 0},
+      {poly, 70, 60, 0},
+      {poly, 60, 55, 5},
+      {angle, 35, 303, 3},
+      {angle, 200, 300, 140},
   };
   for (const Case& c : cases) {
     EXPECT_NEAR(v->ObjectDistance(c.o, c.x, c.y), c.d, 1.01) << "kind " << int(c.o.Kind) << " at " << c.x << "," << c.y;
@@ -251,10 +261,23 @@ TEST(PXVect, BurnInDrawsSimpleShapesAtExactPixels) {
   v->DrawObjectsToPXBitmap(img, false);
   EXPECT_EQ(v->DrawnCount(), 3);
   // The box's outline is on x1..x2 and y1..y2 both included.
-  for (auto [x, y, ink] : std::vector<std::tuple<int, int, bool>>{
-           {10, 10, true}, {30, 20, true}, {30, 10, true}, {10, 20, true}, {31, 15, false}, {20, 21, false},
-           {9, 15, false}, {20, 15, false}, {40, 20, true}, {60, 20, true}, {61, 20, false}, {50, 31, false},
-           {5, 50, true}, {95, 50, true}, {96, 50, false}, {50, 49, false}, {0, 0, false}}) {
+  for (auto [x, y, ink] : std::vector<std::tuple<int, int, bool>>{{10, 10, true},
+                                                                  {30, 20, true},
+                                                                  {30, 10, true},
+                                                                  {10, 20, true},
+                                                                  {31, 15, false},
+                                                                  {20, 21, false},
+                                                                  {9, 15, false},
+                                                                  {20, 15, false},
+                                                                  {40, 20, true},
+                                                                  {60, 20, true},
+                                                                  {61, 20, false},
+                                                                  {50, 31, false},
+                                                                  {5, 50, true},
+                                                                  {95, 50, true},
+                                                                  {96, 50, false},
+                                                                  {50, 49, false},
+                                                                  {0, 0, false}}) {
     EXPECT_EQ(!IsWhite(Px(img, x, y)), ink) << x << "," << y;
   }
   EXPECT_EQ(Px(img, 50, 20).r, 255);
@@ -443,9 +466,9 @@ TEST(PXVect, TheWindowShowsObjectsZoomedWithGrips) {
   const int32_t x2 = v->BitmapToScreenX(40), y2 = v->BitmapToScreenY(30);
   EXPECT_EQ(x2 - x1, 40);
   EXPECT_EQ(at((x1 + x2) / 2, (y1 + y2) / 2), 0xFF0000u);  // red inside, zoomed
-  EXPECT_EQ(at(x1, (y1 + y2) / 2 + 8), 0u);                 // the outline
-  EXPECT_EQ(at(x2 + 10, (y1 + y2) / 2 + 8), 0xFFFFFFu);      // the picture beyond it
-  EXPECT_EQ(at(x2 + 3, y2 + 3), 0u);                        // a grip at the far corner
+  EXPECT_EQ(at(x1, (y1 + y2) / 2 + 8), 0u);                // the outline
+  EXPECT_EQ(at(x2 + 10, (y1 + y2) / 2 + 8), 0xFFFFFFu);    // the picture beyond it
+  EXPECT_EQ(at(x2 + 3, y2 + 3), 0u);                       // a grip at the far corner
   v->SetObjectsHidden(true);
   const QImage hidden = v->Widget()->grab().toImage().convertToFormat(QImage::Format_RGB32);
   EXPECT_EQ(hidden.pixel((x1 + x2) / 2 + f, (y1 + y2) / 2 + f) & 0xFFFFFF, 0xFFFFFFu);

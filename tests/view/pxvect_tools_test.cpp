@@ -211,12 +211,12 @@ TEST(PXVectTools, GripsResizeAndMoveAtTwoZooms) {
     Qt::KeyboardModifiers mods;
     TRect expected;
   } cases[] = {
-      {{60, 40}, {20, 10}, Qt::NoModifier, {10, 10, 80, 50}},    // bottom-right corner
-      {{10, 10}, {-5, -4}, Qt::NoModifier, {5, 6, 60, 40}},      // top-left corner
-      {{35, 10}, {0, -6}, Qt::NoModifier, {10, 4, 60, 40}},      // top side
-      {{60, 25}, {10, 0}, Qt::NoModifier, {10, 10, 70, 40}},     // right side
-      {{35, 25}, {12, 7}, Qt::NoModifier, {22, 17, 72, 47}},     // centre moves
-      {{60, 40}, {50, 0}, Qt::AltModifier, {10, 10, 110, 70}},   // height follows width
+      {{60, 40}, {20, 10}, Qt::NoModifier, {10, 10, 80, 50}},      // bottom-right corner
+      {{10, 10}, {-5, -4}, Qt::NoModifier, {5, 6, 60, 40}},        // top-left corner
+      {{35, 10}, {0, -6}, Qt::NoModifier, {10, 4, 60, 40}},        // top side
+      {{60, 25}, {10, 0}, Qt::NoModifier, {10, 10, 70, 40}},       // right side
+      {{35, 25}, {12, 7}, Qt::NoModifier, {22, 17, 72, 47}},       // centre moves
+      {{60, 40}, {50, 0}, Qt::AltModifier, {10, 10, 110, 70}},     // height follows width
       {{60, 40}, {-70, -50}, Qt::NoModifier, {-10, -10, 10, 10}},  // passing the far corner sorts
   };
   for (double zoom : {100.0, 200.0}) {

@@ -84,9 +84,9 @@ TEST(ZCompressionStream, OnlyTheCurrentEndSeeksAndReadsRaise) {
 
 TEST(ZCompressionStream, ErrorCodesAndMessages) {
   const std::pair<int, const char*> table[] = {
-      {2, "need dictionary"},      {1, "stream end"},      {0, ""},
-      {-1, "file error"},          {-2, "stream error"},   {-3, "data error"},
-      {-4, "insufficient memory"}, {-5, "buffer error"},   {-6, "incompatible version"},
+      {2, "need dictionary"},      {1, "stream end"},    {0, ""},
+      {-1, "file error"},          {-2, "stream error"}, {-3, "data error"},
+      {-4, "insufficient memory"}, {-5, "buffer error"}, {-6, "incompatible version"},
   };
   for (auto [code, text] : table) {
     EXPECT_STREQ(ZErrorMessage(code), text);

@@ -46,7 +46,11 @@ std::vector<uint8_t> DefaultHuffmanSegment() {
       0xC2, 0xC3, 0xC4, 0xC5, 0xC6, 0xC7, 0xC8, 0xC9, 0xCA, 0xD2, 0xD3, 0xD4, 0xD5, 0xD6, 0xD7, 0xD8, 0xD9, 0xDA,
       0xE2, 0xE3, 0xE4, 0xE5, 0xE6, 0xE7, 0xE8, 0xE9, 0xEA, 0xF2, 0xF3, 0xF4, 0xF5, 0xF6, 0xF7, 0xF8, 0xF9, 0xFA};
   static const uint8_t kDcVal[12] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
-  const struct { uint8_t classId; const uint8_t* bits; const uint8_t* values; } kTables[] = {
+  const struct {
+    uint8_t classId;
+    const uint8_t* bits;
+    const uint8_t* values;
+  } kTables[] = {
       {0x00, kDcBitsY, kDcVal}, {0x10, kAcBitsY, kAcValY}, {0x01, kDcBitsC, kDcVal}, {0x11, kAcBitsC, kAcValC}};
   std::vector<uint8_t> segment = {0xFF, 0xC4, 0, 0};
   for (const auto& t : kTables) {
@@ -170,8 +174,7 @@ void TAVIReader::ScanList(int64_t pos, int64_t end, int depth, bool inMovi) {
         for (size_t i = 0; i + 16 <= idx.size() && k < frames_.size(); i += 16) {
           const uint8_t* e = idx.data() + i;
           const int n = videoStream_;
-          if (e[0] == '0' + n / 10 && e[1] == '0' + n % 10 && e[2] == 'd' && (e[3] == 'b' || e[3] == 'c'))
-          {
+          if (e[0] == '0' + n / 10 && e[1] == '0' + n % 10 && e[2] == 'd' && (e[3] == 'b' || e[3] == 'c')) {
             frames_[k].Key = (GetLE32(e + 4) & kAviKeyFrame) != 0 || k == 0;
             ++k;
           }
@@ -196,7 +199,8 @@ bool TAVIReader::Open(std::unique_ptr<TStream> stream) {
       !Is(h, "RIFF") || !Is(h + 8, "AVI "))
     return false;
   ScanList(12, std::min<int64_t>(fileSize_, int64_t{8} + GetLE32(h + 4)), 0, false);
-  if (videoStream_ < 0 || format_.empty() || !ReadBitmapInfoHeader(format_.data(), static_cast<int64_t>(format_.size()), header_))
+  if (videoStream_ < 0 || format_.empty() ||
+      !ReadBitmapInfoHeader(format_.data(), static_cast<int64_t>(format_.size()), header_))
     return false;
   if (header_.biWidth <= 0 || header_.biHeight == 0 || header_.biHeight == INT32_MIN || header_.biWidth > 65535 ||
       std::abs(header_.biHeight) > 65535)
@@ -221,8 +225,8 @@ int32_t TAVIReader::ReadFrame(int32_t frame, TPXBitmap& bitmap, TPXProgressRec& 
     while (first > 0 && !frames_[static_cast<size_t>(first)].Key) --first;
     TBGR palette[256] = {};
     const int64_t palBytes = static_cast<int64_t>(format_.size()) - header_.biSize;
-    const int64_t entries = std::min<int64_t>({header_.biClrUsed ? header_.biClrUsed : 256, 256,
-                                               palBytes > 0 ? palBytes / 4 : 0});
+    const int64_t entries =
+        std::min<int64_t>({header_.biClrUsed ? header_.biClrUsed : 256, 256, palBytes > 0 ? palBytes / 4 : 0});
     for (int64_t i = 0; i < entries; ++i) {
       const uint8_t* e = format_.data() + header_.biSize + 4 * i;
       palette[i] = TBGR{e[0], e[1], e[2]};
@@ -251,8 +255,7 @@ int32_t TAVIReader::ReadFrame(int32_t frame, TPXBitmap& bitmap, TPXProgressRec& 
       const bool top = header_.biHeight < 0;
       if (comp == kBiRLE8)
         DecodeRLE8ToRGB(data.data(), static_cast<int64_t>(data.size()), *rleLast_, top, progress, palette);
-      else
-        DecodeRLE4ToRGB(data.data(), static_cast<int64_t>(data.size()), *rleLast_, top, progress, palette);
+      else DecodeRLE4ToRGB(data.data(), static_cast<int64_t>(data.size()), *rleLast_, top, progress, palette);
     }
     // A stopped or damaged decode is not gone on from.
     if (!(progress.Aborting && progress.Aborting->load())) rleLastFrame_ = frame;

@@ -7,8 +7,8 @@ namespace pixoran {
 
 namespace {
 
-void BMPFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                   bool paramsOnly, int64_t dataLength, TPXBitmap& /*alpha*/) {
+void BMPFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress, bool paramsOnly,
+                   int64_t dataLength, TPXBitmap& /*alpha*/) {
   ReadBMPStream(stream, bitmap, dataLength, params, progress, paramsOnly, false);
 }
 

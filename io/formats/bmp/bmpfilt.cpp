@@ -508,20 +508,15 @@ void TBMPReader::Read(int64_t dataLength, bool paramsOnly, bool headerLess) {
     case 32: Read32(); break;
     case 16: Read16(); break;
     case 8:
-      if (c == 0)
-        Read8();
-      else
-        ReadRLE(compSize, false);
+      if (c == 0) Read8();
+      else ReadRLE(compSize, false);
       break;
     case 4:
-      if (c == 0)
-        ReadPacked();
-      else
-        ReadRLE(compSize, true);
+      if (c == 0) ReadPacked();
+      else ReadRLE(compSize, true);
       break;
     case 1:
-      if (!blackWhite)
-        ReadPacked();
+      if (!blackWhite) ReadPacked();
       else if (ReadStraightRows((h_.width + 7) / 8) && !progress_.Aborted() && table_[0] == kWhite)
         InvertBitmapBits(bmp_);  // in the bitmap a set bit is white
       break;
@@ -885,8 +880,9 @@ bool TBMPWriter::WriteRow(const uint8_t* src) {
   }
   uint8_t* out = rowBuf_.data();
   if (bits_ == 24) {
-    const TPXPixelFormat from =
-        source_ == TSource::kBitsToBGR ? pxBW1 : source_ == TSource::kPalToBGR ? pxPal8 : pxGray8;
+    const TPXPixelFormat from = source_ == TSource::kBitsToBGR  ? pxBW1
+                                : source_ == TSource::kPalToBGR ? pxPal8
+                                                                : pxGray8;
     RowToBGR24(from, src, out, static_cast<int32_t>(width_), srcTable_.data(), 256);
     return Put(out, rowLen_);
   }
@@ -1018,14 +1014,14 @@ void WriteBMPStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, T
   RunFilter(progress, [&] { TBMPWriter(stream, bitmap, params, progress).Write(); });
 }
 
-#define PIXORAN_RLE_DECODER(name, rle4, rgb)                                                               \
+#define PIXORAN_RLE_DECODER(name, rle4, rgb)                                                              \
   bool name(const uint8_t* data, int64_t size, TPXBitmap& bitmap, bool topDown, TPXProgressRec& progress, \
-            const TBGR* palette) {                                                                         \
-    try {                                                                                                  \
+            const TBGR* palette) {                                                                        \
+    try {                                                                                                 \
       return DecodeRLE<rle4, rgb>(data, size, bitmap, topDown, progress, palette);                        \
-    } catch (...) {                                                                                        \
-      return false;                                                                                        \
-    }                                                                                                      \
+    } catch (...) {                                                                                       \
+      return false;                                                                                       \
+    }                                                                                                     \
   }
 PIXORAN_RLE_DECODER(DecodeRLE4ToRGB, true, true)
 PIXORAN_RLE_DECODER(DecodeRLE4ToIndex, true, false)

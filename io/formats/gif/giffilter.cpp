@@ -124,8 +124,8 @@ struct TFrameHeader {
 // Fills the bitmap (and mask) of the wanted frame from its index buffer.
 bool FillFrame(const uint8_t* indices, const TFrameHeader& f, const TGIFTable& table, const TGraphicControl& gc,
                TIOParamsVals& params, TPXBitmap& bitmap, std::unique_ptr<TPXMask>& mask, bool noMask) {
-  const bool blackWhite = table.Bits == 1 && table.Entries[0] == TBGR{0, 0, 0} &&
-                          table.Entries[1] == TBGR{255, 255, 255};
+  const bool blackWhite =
+      table.Bits == 1 && table.Entries[0] == TBGR{0, 0, 0} && table.Entries[1] == TBGR{255, 255, 255};
   const TPXPixelFormat format = blackWhite ? pxBW1 : (params.KeepNativeFormat ? pxPal8 : pxBGR24);
   const int32_t w = f.Width, h = f.Height;
   if (!bitmap.Allocate(w, h, format)) return false;
@@ -156,9 +156,7 @@ bool FillFrame(const uint8_t* indices, const TFrameHeader& f, const TGIFTable& t
         }
         break;
       }
-      case pxPal8:
-        std::memcpy(d, s, static_cast<size_t>(w));
-        break;
+      case pxPal8: std::memcpy(d, s, static_cast<size_t>(w)); break;
       default: {
         // One 4-byte store per pixel, each overwriting the spare byte of the
         // one before; the last pixel gets its 3 bytes alone.
@@ -418,9 +416,8 @@ bool BuildImageData(TPXBitmap& bitmap, const TIOParamsVals& params, TGIFImageDat
       // codes and beyond) go to the nearest colour that it can.
       std::array<uint8_t, 256> map{};
       for (int32_t i = 0; i < 256; ++i)
-        map[i] = static_cast<uint8_t>(i < out.PaletteUsed
-                                          ? i
-                                          : quantizer.ColorIndexOrNearest(BGRToInt(image->GetPaletteEntry(i))));
+        map[i] = static_cast<uint8_t>(
+            i < out.PaletteUsed ? i : quantizer.ColorIndexOrNearest(BGRToInt(image->GetPaletteEntry(i))));
       for (int32_t y = 0; y < h; ++y) {
         const uint8_t* s = image->Scanline(y);
         if (!s) return false;
@@ -779,8 +776,8 @@ int32_t ReadGIFAnimationFrame(TStream& stream, TPXBitmap& bitmap, TPXBitmap& alp
 
 // ---------------------------------------------------------------- format table entries
 
-void GIFFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                   bool paramsOnly, int64_t /*dataLength*/, TPXBitmap& alpha) {
+void GIFFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress, bool paramsOnly,
+                   int64_t /*dataLength*/, TPXBitmap& alpha) {
   if (paramsOnly) {
     std::unique_ptr<TPXMask> none;
     int32_t count = 0;

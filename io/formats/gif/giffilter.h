@@ -75,8 +75,8 @@ int32_t ReadGIFAnimationFrame(TStream& stream, TPXBitmap& bitmap, TPXBitmap& alp
                               TPXProgressRec& progress);
 
 // The filter's entries for the I/O component's format table.
-void GIFFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                   bool paramsOnly, int64_t dataLength, TPXBitmap& alpha);
+void GIFFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress, bool paramsOnly,
+                   int64_t dataLength, TPXBitmap& alpha);
 void GIFFormatWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
                     TPXBitmap* alpha);
 // Frames in the GIF at the stream's position.

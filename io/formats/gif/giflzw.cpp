@@ -125,9 +125,7 @@ bool TLZWDecoder::Decode(const uint8_t* data, size_t size, int32_t minCodeSize) 
   uint64_t bitPos = 0;
   int32_t width = 0, next = 0, limit = 0, prev = -1;
   bool full = false;
-  auto reset = [&] {
-    width = minCodeSize + 1, next = clear + 2, limit = 1 << width, prev = -1, full = false;
-  };
+  auto reset = [&] { width = minCodeSize + 1, next = clear + 2, limit = 1 << width, prev = -1, full = false; };
   auto read = [&](int32_t& code) {
     if (bitPos + static_cast<uint64_t>(width) > totalBits) return false;
     uint64_t v;

@@ -291,7 +291,8 @@ bool WriteIconImage(TPXFilterOut& out, TPXBitmap& image, TPXBitmap* alpha, int32
       params.SetPalette(palette.data(), static_cast<int32_t>(palette.size()));
     }
     std::vector<uint8_t> p(palette.size() * 4, 0);
-    for (size_t i = 0; i < palette.size(); ++i) p[4 * i] = palette[i].b, p[4 * i + 1] = palette[i].g, p[4 * i + 2] = palette[i].r;
+    for (size_t i = 0; i < palette.size(); ++i)
+      p[4 * i] = palette[i].b, p[4 * i + 1] = palette[i].g, p[4 * i + 2] = palette[i].r;
     if (!out.Put(p.data(), static_cast<int64_t>(p.size()))) return false;
   }
   std::vector<uint8_t> buf(static_cast<size_t>(std::max(xorRow, andRow)), 0), index(static_cast<size_t>(w));
@@ -312,16 +313,15 @@ bool WriteIconImage(TPXFilterOut& out, TPXBitmap& image, TPXBitmap* alpha, int32
         quant.MapRow(src, index.data(), static_cast<int32_t>(w));
         for (int64_t x = 0; x < w; ++x) {
           const uint8_t v = alphaRow[x] == 255 ? static_cast<uint8_t>(index[x] + 1) : 0;
-          if (bits == 8)
-            buf[x] = v;
-          else
-            buf[x >> 1] |= static_cast<uint8_t>((x & 1) ? v : v << 4);
+          if (bits == 8) buf[x] = v;
+          else buf[x >> 1] |= static_cast<uint8_t>((x & 1) ? v : v << 4);
         }
         break;
       case 24: std::memcpy(buf.data(), src, static_cast<size_t>(w * 3)); break;
       default:
         for (int64_t x = 0; x < w; ++x)
-          buf[4 * x] = src[3 * x], buf[4 * x + 1] = src[3 * x + 1], buf[4 * x + 2] = src[3 * x + 2], buf[4 * x + 3] = alphaRow[x];
+          buf[4 * x] = src[3 * x], buf[4 * x + 1] = src[3 * x + 1], buf[4 * x + 2] = src[3 * x + 2],
+                  buf[4 * x + 3] = alphaRow[x];
         break;
     }
     if (!out.Put(buf.data(), xorRow)) return false;
@@ -425,8 +425,8 @@ int32_t ICOImageCount(TStream& stream) {
   return n;
 }
 
-void ReadICOStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, bool paramsOnly,
-                   TPXProgressRec& progress, std::unique_ptr<TPXMask>& mask, bool noMask) {
+void ReadICOStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, bool paramsOnly, TPXProgressRec& progress,
+                   std::unique_ptr<TPXMask>& mask, bool noMask) {
   RunFilter(progress, [&] {
     const int64_t start = stream.Position();
     uint8_t bm[2] = {};
@@ -442,8 +442,8 @@ void ReadICOStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, bo
   });
 }
 
-void ReadCURStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, bool paramsOnly,
-                   TPXProgressRec& progress, std::unique_ptr<TPXMask>& mask, bool noMask) {
+void ReadCURStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, bool paramsOnly, TPXProgressRec& progress,
+                   std::unique_ptr<TPXMask>& mask, bool noMask) {
   RunFilter(progress, [&] {
     TIconEntry entry;
     if (TIconReader(stream, bitmap, params, progress, true)
@@ -470,8 +470,8 @@ void ReadIconIntoAlpha(decltype(ReadICOStream)* read, TStream& stream, TPXBitmap
 }
 }  // namespace
 
-void ICOFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                   bool paramsOnly, int64_t /*dataLength*/, TPXBitmap& alpha) {
+void ICOFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress, bool paramsOnly,
+                   int64_t /*dataLength*/, TPXBitmap& alpha) {
   ReadIconIntoAlpha(ReadICOStream, stream, bitmap, params, progress, paramsOnly, alpha);
 }
 
@@ -486,8 +486,8 @@ void ICOFormatWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, T
                  std::span<const std::array<int32_t, 2>>(sizes.data(), n), progress, alpha);
 }
 
-void CURFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                   bool paramsOnly, int64_t /*dataLength*/, TPXBitmap& alpha) {
+void CURFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress, bool paramsOnly,
+                   int64_t /*dataLength*/, TPXBitmap& alpha) {
   ReadIconIntoAlpha(ReadCURStream, stream, bitmap, params, progress, paramsOnly, alpha);
 }
 

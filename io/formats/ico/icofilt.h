@@ -28,12 +28,12 @@ int32_t ICOImageCount(TStream& stream);
 // when empty; an AND mask that ends early reads as opaque where it is
 // missing. A stream that starts with "BM" is read as a BMP. An index past
 // the images, a bad image header or truncated colour data set Aborting.
-void ReadICOStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, bool paramsOnly,
-                   TPXProgressRec& progress, std::unique_ptr<TPXMask>& mask, bool noMask);
+void ReadICOStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, bool paramsOnly, TPXProgressRec& progress,
+                   std::unique_ptr<TPXMask>& mask, bool noMask);
 // Reads image CURImageIndex of a cursor, and its hot spot into CURHotSpotX
 // and CURHotSpotY.
-void ReadCURStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, bool paramsOnly,
-                   TPXProgressRec& progress, std::unique_ptr<TPXMask>& mask, bool noMask);
+void ReadCURStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, bool paramsOnly, TPXProgressRec& progress,
+                   std::unique_ptr<TPXMask>& mask, bool noMask);
 
 // Writes an icon with one image per size (1..256 each side) at the matching
 // bit count (1, 4, 8, 32; 0 takes the depth from the record; others 24),
@@ -45,11 +45,11 @@ void WriteICOStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, s
 
 // The I/O component's entry points (see io/pixoranio_codecs.h). The writer
 // takes the leading ICOSizes whose width is above 0 with their ICOBitCounts.
-void ICOFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                   bool paramsOnly, int64_t dataLength, TPXBitmap& alpha);
+void ICOFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress, bool paramsOnly,
+                   int64_t dataLength, TPXBitmap& alpha);
 void ICOFormatWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
                     TPXBitmap* alpha);
-void CURFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                   bool paramsOnly, int64_t dataLength, TPXBitmap& alpha);
+void CURFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress, bool paramsOnly,
+                   int64_t dataLength, TPXBitmap& alpha);
 
 }  // namespace pixoran

@@ -719,8 +719,7 @@ bool MarkersWritable(const TPXMarkerList* markers) {
 
 // The writer without its exception. Returns true when the codec failed, with
 // its message code in errorCode; other failures only set Aborting.
-bool WriteBody(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-               int& errorCode) {
+bool WriteBody(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress, int& errorCode) {
   const int32_t width = bitmap.Width();
   const int32_t height = bitmap.Height();
   if (width <= 0 || height <= 0) {
@@ -795,9 +794,8 @@ bool WriteBody(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXPro
     }
   }
 
-  std::vector<uint8_t> bgr(source == TRowSource::Expand || source == TRowSource::CmykToBgr
-                               ? static_cast<size_t>(width) * 3
-                               : 0);
+  std::vector<uint8_t> bgr(
+      source == TRowSource::Expand || source == TRowSource::CmykToBgr ? static_cast<size_t>(width) * 3 : 0);
   std::vector<uint8_t> cmyk(cmykOut && source != TRowSource::Direct ? static_cast<size_t>(width) * 4 : 0);
   const TBGR* palette = bitmap.Palette();
   const int32_t paletteCount = bitmap.PaletteCount();

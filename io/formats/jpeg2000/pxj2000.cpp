@@ -179,12 +179,9 @@ bool ChooseLayout(const opj_image_t& image, TLayout& layout) {
     case OPJ_CLRSPC_SYCC: layout.Model = TColorModel::YCbCr; break;
     case OPJ_CLRSPC_UNSPECIFIED:
     case OPJ_CLRSPC_UNKNOWN:
-      if (n <= 2)
-        layout.Model = TColorModel::Grey;
-      else if (n == 3 && (Subsampled(image.comps[1]) || Subsampled(image.comps[2])))
-        layout.Model = TColorModel::YCbCr;
-      else
-        layout.Model = TColorModel::RGB;
+      if (n <= 2) layout.Model = TColorModel::Grey;
+      else if (n == 3 && (Subsampled(image.comps[1]) || Subsampled(image.comps[2]))) layout.Model = TColorModel::YCbCr;
+      else layout.Model = TColorModel::RGB;
       break;
     default: return false;
   }
@@ -210,8 +207,7 @@ class TComponentReader {
     offset_ = c.sgnd ? (1 << (prec - 1)) : 0;
     maxIndex_ = maxval;
     lut_.resize(static_cast<size_t>(maxval) + 1);
-    for (int32_t v = 0; v <= maxval; ++v)
-      lut_[v] = static_cast<uint8_t>(prec < 8 ? v * 255 / maxval : v >> (prec - 8));
+    for (int32_t v = 0; v <= maxval; ++v) lut_[v] = static_cast<uint8_t>(prec < 8 ? v * 255 / maxval : v >> (prec - 8));
     direct_ = c.dx == 1 && c.x0 == image.x0 && c.w >= static_cast<uint32_t>(width);
     if (!direct_) {
       columns_.resize(static_cast<size_t>(width));
@@ -272,8 +268,7 @@ int64_t DecodedBytes(const opj_image_t& image) {
 
 uint8_t ClampByte(OPJ_INT32 v) { return static_cast<uint8_t>(std::clamp<OPJ_INT32>(v, 0, 255)); }
 
-void JoinRGB8Plain(const OPJ_INT32* r, const OPJ_INT32* g, const OPJ_INT32* b, uint8_t* row, int32_t x,
-                   int32_t width) {
+void JoinRGB8Plain(const OPJ_INT32* r, const OPJ_INT32* g, const OPJ_INT32* b, uint8_t* row, int32_t x, int32_t width) {
   for (; x < width; ++x) {
     row[3 * x] = ClampByte(b[x]);
     row[3 * x + 1] = ClampByte(g[x]);
@@ -308,7 +303,7 @@ __attribute__((target("ssse3"))) inline __m128i PackSamples(const OPJ_INT32* p) 
 }
 
 __attribute__((target("ssse3"))) void JoinRGB8Ssse3(const OPJ_INT32* r, const OPJ_INT32* g, const OPJ_INT32* b,
-                                                     uint8_t* row, int32_t width) {
+                                                    uint8_t* row, int32_t width) {
   const auto* m = reinterpret_cast<const __m128i*>(&kJoin.Of[0][0][0]);
   int32_t x = 0;
   for (; x + 16 <= width; x += 16) {
@@ -352,8 +347,8 @@ void ConvertImage(const opj_image_t& image, const TLayout& layout, TPXBitmap& bi
   uint8_t* p1 = p0 + width;
   uint8_t* p2 = p1 + width;
   const TYCbCrTables& t = YCbCrTables();
-  const bool plainRGB = !bw && layout.Model == TColorModel::RGB && readers[0].Plain8() && readers[1].Plain8() &&
-                        readers[2].Plain8();
+  const bool plainRGB =
+      !bw && layout.Model == TColorModel::RGB && readers[0].Plain8() && readers[1].Plain8() && readers[2].Plain8();
   progress.Start(height);
   for (int32_t y = 0; y < height; ++y) {
     uint8_t* row = bitmap.Scanline(y);
@@ -494,8 +489,8 @@ bool IsJP2Stream(TStream& stream) {
 bool IsJ2KStream(TStream& stream) {
   const int64_t pos = stream.Position();
   uint8_t head[4];
-  const bool ok = stream.ReadExact(head, sizeof head) && head[0] == 0xFF && head[1] == 0x4F && head[2] == 0xFF &&
-                  head[3] == 0x51;
+  const bool ok =
+      stream.ReadExact(head, sizeof head) && head[0] == 0xFF && head[1] == 0x4F && head[2] == 0xFF && head[3] == 0x51;
   stream.Seek(pos, TSeekOrigin::soBeginning);
   return ok;
 }
@@ -562,10 +557,8 @@ bool TileRecordsFit(TStream& stream) {
 void ReadJ2000Stream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, bool paramsOnly,
                      TPXProgressRec& progress) {
   OPJ_CODEC_FORMAT codecFormat;
-  if (IsJP2Stream(stream))
-    codecFormat = OPJ_CODEC_JP2;
-  else if (IsJ2KStream(stream))
-    codecFormat = OPJ_CODEC_J2K;
+  if (IsJP2Stream(stream)) codecFormat = OPJ_CODEC_JP2;
+  else if (IsJ2KStream(stream)) codecFormat = OPJ_CODEC_J2K;
   else {
     progress.Abort();
     return;
@@ -713,10 +706,8 @@ std::string BuildJ2000Options(const TIOParamsVals& params) {
   char number[64];
   const auto res = std::to_chars(number, number + sizeof number, params.J2000Rate);
   std::string text = "rate=" + std::string(number, res.ptr);
-  if (params.J2000ProgressionOrder == 0)
-    text += " prg=lrcp";
-  else if (params.J2000ProgressionOrder == 1)
-    text += " prg=rlcp";
+  if (params.J2000ProgressionOrder == 0) text += " prg=lrcp";
+  else if (params.J2000ProgressionOrder == 1) text += " prg=rlcp";
   return text;
 }
 

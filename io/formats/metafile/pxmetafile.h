@@ -12,7 +12,7 @@
 namespace pixoran {
 
 struct TMetafileInfo {
-  bool Enhanced = false;  // EMF, else placeable WMF
+  bool Enhanced = false;          // EMF, else placeable WMF
   int64_t Width = 0, Height = 0;  // own size in screen pixels (96 per inch)
 };
 

@@ -61,13 +61,13 @@ struct TXf {
 };
 // a, then b.
 TXf Then(const TXf& a, const TXf& b) {
-  return TXf{a.M11 * b.M11 + a.M12 * b.M21, a.M11 * b.M12 + a.M12 * b.M22, a.M21 * b.M11 + a.M22 * b.M21,
+  return TXf{a.M11 * b.M11 + a.M12 * b.M21, a.M11 * b.M12 + a.M12 * b.M22,      a.M21 * b.M11 + a.M22 * b.M21,
              a.M21 * b.M12 + a.M22 * b.M22, a.Dx * b.M11 + a.Dy * b.M21 + b.Dx, a.Dx * b.M12 + a.Dy * b.M22 + b.Dy};
 }
 TXf Scaling(double sx, double sy, double dx, double dy) { return TXf{sx, 0, 0, sy, dx, dy}; }
 
 struct TLogFont {
-  double Height = 0;  // logical units; 0 takes a default size
+  double Height = 0;      // logical units; 0 takes a default size
   double Escapement = 0;  // tenths of a degree
   int32_t Weight = 400;
   bool Italic = false, Underline = false, StrikeOut = false;
@@ -185,10 +185,10 @@ class TPlayer {
     }
     double sx = 1, sy = 1;
     switch (st_.MapMode) {
-      case 2: sx = pxmmX_ / 10, sy = -pxmmY_ / 10; break;            // 0.1 mm
-      case 3: sx = pxmmX_ / 100, sy = -pxmmY_ / 100; break;          // 0.01 mm
-      case 4: sx = pxmmX_ * 0.254, sy = -pxmmY_ * 0.254; break;      // 0.01 inch
-      case 5: sx = pxmmX_ * 0.0254, sy = -pxmmY_ * 0.0254; break;    // 0.001 inch
+      case 2: sx = pxmmX_ / 10, sy = -pxmmY_ / 10; break;                    // 0.1 mm
+      case 3: sx = pxmmX_ / 100, sy = -pxmmY_ / 100; break;                  // 0.01 mm
+      case 4: sx = pxmmX_ * 0.254, sy = -pxmmY_ * 0.254; break;              // 0.01 inch
+      case 5: sx = pxmmX_ * 0.0254, sy = -pxmmY_ * 0.0254; break;            // 0.001 inch
       case 6: sx = pxmmX_ * 25.4 / 1440, sy = -pxmmY_ * 25.4 / 1440; break;  // twips
       case 7:
       case 8: {
@@ -293,8 +293,8 @@ class TPlayer {
     }
     if (bezier) {
       for (; i + 3 <= n; i += 3)
-        ops.push_back(Op(TVPathOp::Cubic, xy[2 * i], xy[2 * i + 1], xy[2 * i + 2], xy[2 * i + 3], xy[2 * i + 4],
-                         xy[2 * i + 5]));
+        ops.push_back(
+            Op(TVPathOp::Cubic, xy[2 * i], xy[2 * i + 1], xy[2 * i + 2], xy[2 * i + 3], xy[2 * i + 4], xy[2 * i + 5]));
     } else {
       for (; i < n; ++i) ops.push_back(Op(TVPathOp::Line, xy[2 * i], xy[2 * i + 1]));
     }
@@ -417,8 +417,7 @@ class TPlayer {
          brush, kNullPen);
   }
 
-  void Image(double x, double y, double w, double h, const TVImage& image, double sx, double sy, double sw,
-             double sh) {
+  void Image(double x, double y, double w, double h, const TVImage& image, double sx, double sy, double sw, double sh) {
     ApplyTransform();
     const auto clampI = [](double v) { return static_cast<int32_t>(std::clamp(v, -1e9, 1e9)); };
     canvas_.DrawImage(x, y, w, h, image, clampI(sx), clampI(sy), clampI(sw), clampI(sh));
@@ -551,8 +550,16 @@ class TPlayer {
 void TPlayer::Emf(uint32_t type, const TRec& r) {
   std::vector<double> xy;
   switch (type) {
-    case 2: case 3: case 4: case 5: case 6:              // POLYBEZIER, POLYGON, POLYLINE, POLYBEZIERTO, POLYLINETO
-    case 85: case 86: case 87: case 88: case 89: {       // the same with 16-bit points
+    case 2:
+    case 3:
+    case 4:
+    case 5:
+    case 6:  // POLYBEZIER, POLYGON, POLYLINE, POLYBEZIERTO, POLYLINETO
+    case 85:
+    case 86:
+    case 87:
+    case 88:
+    case 89: {  // the same with 16-bit points
       const bool small = type >= 85;
       const uint32_t kind = small ? type - 83 : type;
       if (!Points(r, 28, r.U32(24), small, xy)) return;
@@ -561,7 +568,10 @@ void TPlayer::Emf(uint32_t type, const TRec& r) {
       else PolyFrom(xy, kind == 2 || kind == 5, kind >= 5);
       return;
     }
-    case 7: case 8: case 90: case 91:                    // POLYPOLYLINE, POLYPOLYGON (32- and 16-bit)
+    case 7:
+    case 8:
+    case 90:
+    case 91:  // POLYPOLYLINE, POLYPOLYGON (32- and 16-bit)
       PolyPoly(r, 32, r.U32(24), false, type >= 90, type == 8 || type == 91);
       return;
     case 9:  // an extent of 0 is refused, as the platform refuses it
@@ -596,20 +606,21 @@ void TPlayer::Emf(uint32_t type, const TRec& r) {
       return;
     }
     case 37: Select(r.U32(8)); return;
-    case 38:                                             // CREATEPEN
+    case 38:  // CREATEPEN
       if (TObj* o = Object(r.U32(8))) *o = TObj{TObj::kPen, MakePen(r.U32(12), r.I32(16), r.U32(24)), {}, {}};
       return;
-    case 95: {                                           // EXTCREATEPEN
+    case 95: {  // EXTCREATEPEN
       TObj* o = Object(r.U32(8));
       if (!o) return;
       *o = TObj{TObj::kPen, r.U32(36) == 1 ? kNullPen : MakePen(r.U32(28), r.U32(32), r.U32(40)), {}, {}};
       if (!(r.U32(28) & 0xF0000)) o->Pen.Width = 0;  // cosmetic
       return;
     }
-    case 39:                                             // CREATEBRUSHINDIRECT
+    case 39:  // CREATEBRUSHINDIRECT
       if (TObj* o = Object(r.U32(8))) *o = TObj{TObj::kBrush, {}, MakeBrush(r.U32(12), r.U32(16), r.U32(20)), {}};
       return;
-    case 93: case 94: {                                  // CREATEMONOBRUSH, CREATEDIBPATTERNBRUSHPT
+    case 93:
+    case 94: {  // CREATEMONOBRUSH, CREATEDIBPATTERNBRUSHPT
       TObj* o = Object(r.U32(8));
       if (!o) return;
       const int64_t offBmi = r.U32(16), cbBmi = r.U32(20), offBits = r.U32(24), cbBits = r.U32(28);
@@ -618,7 +629,7 @@ void TPlayer::Emf(uint32_t type, const TRec& r) {
       *o = TObj{TObj::kBrush, {}, PatternBrush(std::move(image)), {}};
       return;
     }
-    case 82: {                                           // EXTCREATEFONTINDIRECTW
+    case 82: {  // EXTCREATEFONTINDIRECTW
       TObj* o = Object(r.U32(8));
       if (!o || !r.Has(12, 92)) return;
       TLogFont f;
@@ -634,34 +645,38 @@ void TPlayer::Emf(uint32_t type, const TRec& r) {
       *o = TObj{TObj::kFont, {}, {}, f};
       return;
     }
-    case 40:                                             // DELETEOBJECT
+    case 40:  // DELETEOBJECT
       if (TObj* o = Object(r.U32(8))) *o = TObj{};
       return;
     case 42: Box(TVPathOp::Ellipse, r.I32(8), r.I32(12), r.I32(16), r.I32(20)); return;
     case 43: Box(TVPathOp::Move, r.I32(8), r.I32(12), r.I32(16), r.I32(20)); return;
     case 44: Box(TVPathOp::RoundRect, r.I32(8), r.I32(12), r.I32(16), r.I32(20), r.I32(24), r.I32(28)); return;
-    case 45: case 46: case 47: case 55: {                // ARC, CHORD, PIE, ARCTO
+    case 45:
+    case 46:
+    case 47:
+    case 55: {  // ARC, CHORD, PIE, ARCTO
       const TVPathOp::TKind kind = type == 46 ? TVPathOp::Chord : type == 47 ? TVPathOp::Pie : TVPathOp::Arc;
       ArcShape(kind, r.I32(8), r.I32(12), r.I32(16), r.I32(20), r.I32(24), r.I32(28), r.I32(32), r.I32(36));
       if (type == 55) st_.CurX = r.I32(32), st_.CurY = r.I32(36);
       return;
     }
-    case 54: {                                           // LINETO
+    case 54: {  // LINETO
       xy = {double(r.I32(8)), double(r.I32(12))};
       PolyFrom(xy, false, true);
       return;
     }
     case 59: inPath_ = true, figureOpen_ = false, path_.clear(); return;  // BEGINPATH
-    case 60: inPath_ = false; return;                    // ENDPATH
-    case 61:                                             // CLOSEFIGURE
+    case 60: inPath_ = false; return;                                     // ENDPATH
+    case 61:                                                              // CLOSEFIGURE
       if (inPath_ && static_cast<int64_t>(path_.size()) < kMaxPoints) path_.push_back(Op(TVPathOp::Close));
       figureOpen_ = false;
       return;
     case 62: DrawPath(true, false); return;
     case 63: DrawPath(true, true); return;
     case 64: DrawPath(false, true); return;
-    case 67: case 68: path_.clear(), inPath_ = false; return;  // SELECTCLIPPATH, ABORTPATH
-    case 75: {                                           // EXTSELECTCLIPRGN
+    case 67:
+    case 68: path_.clear(), inPath_ = false; return;  // SELECTCLIPPATH, ABORTPATH
+    case 75: {                                        // EXTSELECTCLIPRGN
       const int64_t size = r.U32(8);
       const uint32_t mode = r.U32(12);
       if (mode == 5 && size == 0) {
@@ -674,10 +689,12 @@ void TPlayer::Emf(uint32_t type, const TRec& r) {
       }
       return;
     }
-    case 76: case 77: EmfBlit(r, type); return;
+    case 76:
+    case 77: EmfBlit(r, type); return;
     case 80: EmfStretchDib(r, false); return;
     case 81: EmfStretchDib(r, true); return;
-    case 83: case 84: EmfText(r, type == 84); return;
+    case 83:
+    case 84: EmfText(r, type == 84); return;
     default: return;
   }
 }
@@ -701,13 +718,13 @@ void TPlayer::Wmf(uint16_t function, const TRec& r) {
     case 0x01F0:
       if (TObj* o = Object(r.U16(6))) *o = TObj{};
       return;
-    case 0x02FA:                                          // CREATEPENINDIRECT
+    case 0x02FA:  // CREATEPENINDIRECT
       if (TObj* o = NewWmfObject()) *o = TObj{TObj::kPen, MakePen(r.U16(6), r.I16(8), r.U32(12)), {}, {}};
       return;
-    case 0x02FC:                                          // CREATEBRUSHINDIRECT
+    case 0x02FC:  // CREATEBRUSHINDIRECT
       if (TObj* o = NewWmfObject()) *o = TObj{TObj::kBrush, {}, MakeBrush(r.U16(6), r.U32(8), r.U16(12)), {}};
       return;
-    case 0x0142: {                                        // DIBCREATEPATTERNBRUSH
+    case 0x0142: {  // DIBCREATEPATTERNBRUSH
       TObj* o = NewWmfObject();
       if (!o) return;
       std::shared_ptr<TVImage> image;
@@ -715,7 +732,7 @@ void TPlayer::Wmf(uint16_t function, const TRec& r) {
       *o = TObj{TObj::kBrush, {}, PatternBrush(std::move(image)), {}};
       return;
     }
-    case 0x02FB: {                                        // CREATEFONTINDIRECT
+    case 0x02FB: {  // CREATEFONTINDIRECT
       TObj* o = NewWmfObject();
       if (!o) return;
       TLogFont f;
@@ -727,10 +744,11 @@ void TPlayer::Wmf(uint16_t function, const TRec& r) {
       *o = TObj{TObj::kFont, {}, {}, f};
       return;
     }
-    case 0x01F9:                                          // pattern brush of a device bitmap: grey
+    case 0x01F9:  // pattern brush of a device bitmap: grey
       if (TObj* o = NewWmfObject()) *o = TObj{TObj::kBrush, {}, MakeBrush(3, clGray, 0), {}};
       return;
-    case 0x00F7: case 0x06FF:                             // palette, region: hold a slot
+    case 0x00F7:
+    case 0x06FF:  // palette, region: hold a slot
       if (TObj* o = NewWmfObject()) *o = TObj{TObj::kOther, {}, {}, {}};
       return;
     case 0x0214: st_.CurY = r.I16(6), st_.CurX = r.I16(8); return;
@@ -741,31 +759,35 @@ void TPlayer::Wmf(uint16_t function, const TRec& r) {
     case 0x0418: Box(TVPathOp::Ellipse, r.I16(12), r.I16(10), r.I16(8), r.I16(6)); return;
     case 0x041B: Box(TVPathOp::Move, r.I16(12), r.I16(10), r.I16(8), r.I16(6)); return;
     case 0x061C: Box(TVPathOp::RoundRect, r.I16(16), r.I16(14), r.I16(12), r.I16(10), r.I16(8), r.I16(6)); return;
-    case 0x0817: case 0x081A: case 0x0830: {              // ARC, PIE, CHORD
-      const TVPathOp::TKind kind =
-          function == 0x081A ? TVPathOp::Pie : function == 0x0830 ? TVPathOp::Chord : TVPathOp::Arc;
+    case 0x0817:
+    case 0x081A:
+    case 0x0830: {  // ARC, PIE, CHORD
+      const TVPathOp::TKind kind = function == 0x081A   ? TVPathOp::Pie
+                                   : function == 0x0830 ? TVPathOp::Chord
+                                                        : TVPathOp::Arc;
       ArcShape(kind, r.I16(20), r.I16(18), r.I16(16), r.I16(14), r.I16(12), r.I16(10), r.I16(8), r.I16(6));
       return;
     }
-    case 0x0324: case 0x0325:                             // POLYGON, POLYLINE
+    case 0x0324:
+    case 0x0325:  // POLYGON, POLYLINE
       if (Points(r, 8, r.I16(6), true, xy)) Poly(xy, function == 0x0324, function == 0x0324);
       return;
     case 0x0538: PolyPoly(r, 8, r.I16(6), true, true, true); return;
     case 0x0416: IntersectClip(r.I16(12), r.I16(10), r.I16(8), r.I16(6), Full()); return;
-    case 0x0521: {                                        // TEXTOUT
+    case 0x0521: {  // TEXTOUT
       const int64_t n = r.I16(6), padded = n + (n & 1);
       if (n <= 0 || !r.Has(8, padded + 4)) return;
       WmfText(r.I16(8 + padded + 2), r.I16(8 + padded), r.P + 8, n);
       return;
     }
-    case 0x0A32: {                                        // EXTTEXTOUT
+    case 0x0A32: {  // EXTTEXTOUT
       const int64_t n = r.I16(10);
       const int64_t at = (r.U16(12) & 6) ? 22 : 14;
       if (n <= 0 || !r.Has(at, n)) return;
       WmfText(r.I16(8), r.I16(6), r.P + at, n);
       return;
     }
-    case 0x0F43: {                                        // STRETCHDIB
+    case 0x0F43: {  // STRETCHDIB
       if (r.N <= 28) return;
       bool bottomUp = false;
       auto image = Dib(r.P + 28, r.N - 28, nullptr, 0, &bottomUp);
@@ -775,7 +797,8 @@ void TPlayer::Wmf(uint16_t function, const TRec& r) {
       Image(r.I16(26), r.I16(24), r.I16(22), r.I16(20), *image, sx, top, sw, sh);
       return;
     }
-    case 0x0B41: case 0x0940: {                           // DIBSTRETCHBLT, DIBBITBLT
+    case 0x0B41:
+    case 0x0940: {  // DIBSTRETCHBLT, DIBBITBLT
       const bool stretch = function == 0x0B41;
       const int64_t params = stretch ? 8 : 6;
       const uint32_t rop = r.U32(6);

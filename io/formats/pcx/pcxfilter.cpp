@@ -42,8 +42,8 @@ bool ParseHeader(const uint8_t* b, TPCXHeader& h) {
   h.planes = b[65];
   h.bytesPerLine = GetLE16(b + 66);
   // Only these layouts are decoded; a blank image is never passed off as read.
-  const bool known = (h.planes == 1 && (h.bits == 1 || h.bits == 4 || h.bits == 8)) ||
-                     (h.planes == 3 && h.bits == 8) || (h.planes == 4 && h.bits == 1);
+  const bool known = (h.planes == 1 && (h.bits == 1 || h.bits == 4 || h.bits == 8)) || (h.planes == 3 && h.bits == 8) ||
+                     (h.planes == 4 && h.bits == 1);
   return known && h.bytesPerLine * 8 >= h.width * h.bits;
 }
 
@@ -498,8 +498,8 @@ void WriteDCXStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, T
   RunFilter(progress, [&] { WriteDCX(stream, bitmap, params, progress); });
 }
 
-void PCXFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                   bool paramsOnly, int64_t dataLength, TPXBitmap& /*alpha*/) {
+void PCXFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress, bool paramsOnly,
+                   int64_t dataLength, TPXBitmap& /*alpha*/) {
   ReadPCXStream(stream, bitmap, params, dataLength, progress, paramsOnly);
 }
 
@@ -508,8 +508,8 @@ void PCXFormatWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, T
   WritePCXStream(stream, bitmap, params, progress);
 }
 
-void DCXFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                   bool paramsOnly, int64_t /*dataLength*/, TPXBitmap& /*alpha*/) {
+void DCXFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress, bool paramsOnly,
+                   int64_t /*dataLength*/, TPXBitmap& /*alpha*/) {
   ReadDCXStream(stream, bitmap, params, progress, paramsOnly);
 }
 

@@ -66,12 +66,12 @@ void ReadDCXStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TP
 void WriteDCXStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress);
 
 // The I/O component's entry points (see io/pixoranio_codecs.h).
-void PCXFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                   bool paramsOnly, int64_t dataLength, TPXBitmap& alpha);
+void PCXFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress, bool paramsOnly,
+                   int64_t dataLength, TPXBitmap& alpha);
 void PCXFormatWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
                     TPXBitmap* alpha);
-void DCXFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                   bool paramsOnly, int64_t dataLength, TPXBitmap& alpha);
+void DCXFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress, bool paramsOnly,
+                   int64_t dataLength, TPXBitmap& alpha);
 void DCXFormatWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
                     TPXBitmap* alpha);
 

@@ -119,8 +119,7 @@ void StepCreate(void* p) {
 void StepReadInfo(void* p) {
   auto* c = static_cast<TReadContext*>(p);
   png_read_info(c->png, c->info);
-  png_get_IHDR(c->png, c->info, &c->width, &c->height, &c->bitDepth, &c->colorType, &c->interlace, nullptr,
-               nullptr);
+  png_get_IHDR(c->png, c->info, &c->width, &c->height, &c->bitDepth, &c->colorType, &c->interlace, nullptr, nullptr);
 }
 
 void StepSetup(void* p) {
@@ -178,8 +177,7 @@ class TDecoder {
     if (ctx_->png != nullptr) RunGuarded(ctx_->err, StepDestroy, ctx_.get());
     try {
       ctx_->stream->SetPosition(source_->Position());
-    } catch (...) {
-    }
+    } catch (...) {}
   }
   TDecoder(const TDecoder&) = delete;
   TDecoder& operator=(const TDecoder&) = delete;
@@ -323,10 +321,8 @@ void ReadBody(TDecoder& dec, TPXBitmap& bitmap, TIOParamsVals& params, bool blen
   const bool native = params.KeepNativeFormat != 0 && !hasTRNS && c.bitDepth == 8 &&
                       (c.colorType == PNG_COLOR_TYPE_PALETTE || c.colorType == PNG_COLOR_TYPE_GRAY);
   TPXPixelFormat format = pxBGR24;
-  if (oneBit != TBlackWhite::No)
-    format = pxBW1;
-  else if (native)
-    format = c.colorType == PNG_COLOR_TYPE_PALETTE ? pxPal8 : pxGray8;
+  if (oneBit != TBlackWhite::No) format = pxBW1;
+  else if (native) format = c.colorType == PNG_COLOR_TYPE_PALETTE ? pxPal8 : pxGray8;
   else {
     c.expand = c.colorType == PNG_COLOR_TYPE_PALETTE || c.bitDepth < 8 || hasTRNS;
     c.strip16 = c.bitDepth == 16;
@@ -456,8 +452,7 @@ bool IsPNGStream(TStream& stream) {
   }
   try {
     stream.SetPosition(start);
-  } catch (...) {
-  }
+  } catch (...) {}
   return got >= 4 && std::memcmp(head, kSignature, 4) == 0;
 }
 
@@ -473,15 +468,13 @@ void ReadPNGStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, bo
   ReadCore(stream, bitmap, params, false, &rows, false, progress);
   // An opaque image has a mask too, all 255.
   if (!progress.Aborted() && mask->Width() == 0) {
-    if (rows.Allocate(bitmap.Width(), bitmap.Height()))
-      mask->Full = true;
-    else
-      progress.Abort();
+    if (rows.Allocate(bitmap.Width(), bitmap.Height())) mask->Full = true;
+    else progress.Abort();
   }
 }
 
-void PNGFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                   bool paramsOnly, int64_t /*dataLength*/, TPXBitmap& alpha) {
+void PNGFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress, bool paramsOnly,
+                   int64_t /*dataLength*/, TPXBitmap& alpha) {
   TBitmapAlphaRows rows(alpha);
   ReadCore(stream, bitmap, params, false, &rows, paramsOnly, progress);
 }

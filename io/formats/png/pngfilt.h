@@ -44,14 +44,13 @@ void ReadPNGStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, bo
 // background. mask may be null; a mask whose Full flag is set counts as
 // none. A short write sets Aborting and stops; a codec error sets Aborting
 // and raises EInvalidGraphic once the codec's resources are released.
-void WritePNGStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXMask* mask,
-                    TPXProgressRec& progress);
+void WritePNGStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXMask* mask, TPXProgressRec& progress);
 
 // The same filters in the I/O component's calling shape: the alpha goes into
 // (and comes from) an 8-bit bitmap of the image's size, which the reader
 // leaves empty for an image without transparency.
-void PNGFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                   bool paramsOnly, int64_t dataLength, TPXBitmap& alpha);
+void PNGFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress, bool paramsOnly,
+                   int64_t dataLength, TPXBitmap& alpha);
 void PNGFormatWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
                     TPXBitmap* alpha);
 

@@ -160,10 +160,10 @@ enum class TRowForm {
 int PaletteDepth(int32_t bits) { return bits <= 1 ? 1 : bits <= 2 ? 2 : bits <= 4 ? 4 : 8; }
 
 struct TPlan {
-  TPXBitmap* rows = nullptr;           // the rows read
-  std::unique_ptr<TPXBitmap> work;     // a converted or reduced copy, when one was needed
+  TPXBitmap* rows = nullptr;        // the rows read
+  std::unique_ptr<TPXBitmap> work;  // a converted or reduced copy, when one was needed
   TRowForm form = TRowForm::Straight;
-  TAlphaRows* alpha = nullptr;         // used by the masked forms only
+  TAlphaRows* alpha = nullptr;  // used by the masked forms only
   TPXQuantizer quant;
   std::array<TBGR, 256> palette{};
   int32_t paletteCount = 0;
@@ -246,12 +246,12 @@ uint8_t GreyOf(TBGR c) { return static_cast<uint8_t>(std::clamp(BGRLuminance(c),
 png_color_16 BackgroundChunk(const TPlan& plan, TBGR background) {
   png_color_16 b{};
   if (plan.colorType == PNG_COLOR_TYPE_PALETTE) {
-    if (plan.form == TRowForm::IndexedMasked)
-      b.index = 0;
+    if (plan.form == TRowForm::IndexedMasked) b.index = 0;
     else if (plan.form == TRowForm::Indexed)
       b.index = static_cast<png_byte>(plan.quant.ColorIndexOrNearest(BGRToInt(background)));
     else
-      b.index = static_cast<png_byte>(NearestPaletteIndex(plan.palette.data(), plan.paletteCount, BGRToInt(background)));
+      b.index =
+          static_cast<png_byte>(NearestPaletteIndex(plan.palette.data(), plan.paletteCount, BGRToInt(background)));
   } else if (plan.colorType == PNG_COLOR_TYPE_GRAY) {
     const uint8_t g = GreyOf(background);
     b.gray = plan.depth == 16 ? static_cast<png_uint_16>(g * 257) : static_cast<png_uint_16>(g >> (8 - plan.depth));
@@ -294,13 +294,12 @@ void InterleaveRGBAPlain(const uint8_t* bgr, const uint8_t* alpha, uint8_t* out,
 // Four pixels per 16-byte load; the loads read 4 bytes past the 12 used, so
 // the loops stop while that much of the row is left.
 __attribute__((target("ssse3"))) void InterleaveRGBASsse3(const uint8_t* bgr, const uint8_t* alpha, uint8_t* out,
-                                                           int32_t count) {
+                                                          int32_t count) {
   const __m128i colour = _mm_setr_epi8(2, 1, 0, -1, 5, 4, 3, -1, 8, 7, 6, -1, 11, 10, 9, -1);
-  const __m128i spread[4] = {
-      _mm_setr_epi8(-1, -1, -1, 0, -1, -1, -1, 1, -1, -1, -1, 2, -1, -1, -1, 3),
-      _mm_setr_epi8(-1, -1, -1, 4, -1, -1, -1, 5, -1, -1, -1, 6, -1, -1, -1, 7),
-      _mm_setr_epi8(-1, -1, -1, 8, -1, -1, -1, 9, -1, -1, -1, 10, -1, -1, -1, 11),
-      _mm_setr_epi8(-1, -1, -1, 12, -1, -1, -1, 13, -1, -1, -1, 14, -1, -1, -1, 15)};
+  const __m128i spread[4] = {_mm_setr_epi8(-1, -1, -1, 0, -1, -1, -1, 1, -1, -1, -1, 2, -1, -1, -1, 3),
+                             _mm_setr_epi8(-1, -1, -1, 4, -1, -1, -1, 5, -1, -1, -1, 6, -1, -1, -1, 7),
+                             _mm_setr_epi8(-1, -1, -1, 8, -1, -1, -1, 9, -1, -1, -1, 10, -1, -1, -1, 11),
+                             _mm_setr_epi8(-1, -1, -1, 12, -1, -1, -1, 13, -1, -1, -1, 14, -1, -1, -1, 15)};
   int32_t x = 0;
   for (; x + 18 <= count; x += 16) {
     const uint8_t* s = bgr + 3 * static_cast<int64_t>(x);
@@ -328,8 +327,7 @@ void InterleaveRGBA(const uint8_t* bgr, const uint8_t* alpha, uint8_t* out, int3
 
 // The writer without its exception: true when the codec failed. Other
 // failures only set Aborting.
-bool WriteBody(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TAlphaRows* alpha,
-               TPXProgressRec& progress) {
+bool WriteBody(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TAlphaRows* alpha, TPXProgressRec& progress) {
   const int32_t width = bitmap.Width(), height = bitmap.Height();
   if (width <= 0 || height <= 0 || bitmap.PixelFormat() == pxNone) {
     progress.Abort();
@@ -369,8 +367,8 @@ bool WriteBody(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TAlpha
 
   TPXBitmap& rows = *plan.rows;
   const TPXPixelFormat format = rows.PixelFormat();
-  const bool needsBGR = plan.form == TRowForm::Indexed || plan.form == TRowForm::IndexedMasked ||
-                        plan.form == TRowForm::GreyLevels;
+  const bool needsBGR =
+      plan.form == TRowForm::Indexed || plan.form == TRowForm::IndexedMasked || plan.form == TRowForm::GreyLevels;
   std::vector<uint8_t> bgr(needsBGR ? static_cast<size_t>(width) * 3 : 0);
   std::vector<uint8_t> out(plan.form == TRowForm::Straight ? 0 : static_cast<size_t>(width) * 4);
   const TBGR* palette = rows.Palette();
@@ -415,8 +413,7 @@ bool WriteBody(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TAlpha
   return !enc.Run(StepWriteEnd);
 }
 
-void WriteCore(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TAlphaRows* alpha,
-               TPXProgressRec& progress) {
+void WriteCore(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TAlphaRows* alpha, TPXProgressRec& progress) {
   if (progress.Aborted()) return;
   bool codecError = false;
   try {
@@ -435,8 +432,8 @@ void WriteCore(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TAlpha
 
 void WritePNGStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXMask* mask,
                     TPXProgressRec& progress) {
-  const bool useMask = mask != nullptr && !mask->Full && mask->BitsPerPixel() == 8 &&
-                       mask->Width() == bitmap.Width() && mask->Height() == bitmap.Height();
+  const bool useMask = mask != nullptr && !mask->Full && mask->BitsPerPixel() == 8 && mask->Width() == bitmap.Width() &&
+                       mask->Height() == bitmap.Height();
   if (!useMask) {
     WriteCore(stream, bitmap, params, nullptr, progress);
     return;

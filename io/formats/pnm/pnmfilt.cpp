@@ -219,7 +219,8 @@ bool TPNMReader::ReadBinaryRow(uint8_t* row) {
   if (h_.kind == 5) {
     for (int64_t x = 0; x < w; ++x, row += 3) row[0] = row[1] = row[2] = sample(x);
   } else {
-    for (int64_t x = 0; x < w; ++x, row += 3) row[0] = sample(3 * x + 2), row[1] = sample(3 * x + 1), row[2] = sample(3 * x);
+    for (int64_t x = 0; x < w; ++x, row += 3)
+      row[0] = sample(3 * x + 2), row[1] = sample(3 * x + 1), row[2] = sample(3 * x);
   }
   return true;
 }
@@ -356,9 +357,7 @@ void ReadWBMPStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, T
     int64_t pos = 2;
     int64_t w = ReadMultiByte(head, got, pos);
     int64_t h = ReadMultiByte(head, got, pos);
-    auto fits = [&](int64_t ww, int64_t hh, int64_t at) {
-      return ww > 0 && hh > 0 && at + (ww + 7) / 8 * hh <= left;
-    };
+    auto fits = [&](int64_t ww, int64_t hh, int64_t at) { return ww > 0 && hh > 0 && at + (ww + 7) / 8 * hh <= left; };
     // Files from the older writer stored sizes of 128 to 255 as one plain
     // byte each; when only that reading fits the data, it is the one meant.
     if (!fits(w, h, pos) && fits(head[2], head[3], 4)) {
@@ -439,8 +438,8 @@ void WriteWBMPStream(TStream& stream, TPXBitmap& bitmap, TPXProgressRec& progres
   }
 }
 
-void PNMFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                   bool paramsOnly, int64_t /*dataLength*/, TPXBitmap& /*alpha*/) {
+void PNMFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress, bool paramsOnly,
+                   int64_t /*dataLength*/, TPXBitmap& /*alpha*/) {
   ReadPNMStream(stream, bitmap, params, progress, paramsOnly);
 }
 

@@ -32,8 +32,8 @@ void ReadWBMPStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, T
 void WriteWBMPStream(TStream& stream, TPXBitmap& bitmap, TPXProgressRec& progress);
 
 // The I/O component's entry points (see io/pixoranio_codecs.h).
-void PNMFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                   bool paramsOnly, int64_t dataLength, TPXBitmap& alpha);
+void PNMFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress, bool paramsOnly,
+                   int64_t dataLength, TPXBitmap& alpha);
 void PNMFormatWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
                     TPXBitmap* alpha);
 void WBMPFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,

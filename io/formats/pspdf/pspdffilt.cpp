@@ -50,8 +50,11 @@ int64_t BilevelRowBytes(int32_t width) { return (int64_t{width} + 7) / 8; }
 class TRgbRows {
  public:
   explicit TRgbRows(TPXBitmap& bitmap)
-      : bitmap_(bitmap), format_(bitmap.PixelFormat()), width_(bitmap.Width()),
-        bgr_(format_ == pxBGR24 ? 0 : static_cast<size_t>(width_) * 3), rgb_(static_cast<size_t>(width_) * 3) {}
+      : bitmap_(bitmap),
+        format_(bitmap.PixelFormat()),
+        width_(bitmap.Width()),
+        bgr_(format_ == pxBGR24 ? 0 : static_cast<size_t>(width_) * 3),
+        rgb_(static_cast<size_t>(width_) * 3) {}
   // nullptr when the row cannot be had.
   const uint8_t* Row(int32_t y) {
     const uint8_t* src = bitmap_.Scanline(y);
@@ -97,14 +100,15 @@ bool BilevelRows(TPXBitmap& bitmap, std::vector<uint8_t>& out, TPXProgressRec& p
 bool FaxRows(TPXBitmap& bitmap, bool group4, std::vector<uint8_t>& out, TPXProgressRec& progress) {
   bool ok = true;
   progress.Start(bitmap.Height());
-  EncodeCCITTPage(group4 ? TCCITTScheme::G4 : TCCITTScheme::G3_2D, bitmap.Width(), bitmap.Height(),
-                  [&](int32_t y) -> const uint8_t* {
-                    const uint8_t* row = bitmap.Scanline(y);
-                    ok = ok && row != nullptr;
-                    progress.Advance(1);
-                    return row;
-                  },
-                  false, out);
+  EncodeCCITTPage(
+      group4 ? TCCITTScheme::G4 : TCCITTScheme::G3_2D, bitmap.Width(), bitmap.Height(),
+      [&](int32_t y) -> const uint8_t* {
+        const uint8_t* row = bitmap.Scanline(y);
+        ok = ok && row != nullptr;
+        progress.Advance(1);
+        return row;
+      },
+      false, out);
   out.resize((out.size() + 3) / 4 * 4, 0);
   return ok;
 }
@@ -243,8 +247,7 @@ int64_t EncodeRunLength(const uint8_t* source, int64_t count, std::vector<uint8_
 
 std::pair<int32_t, int32_t> FitImageToPaper(int32_t width, int32_t height, int32_t paperWidth, int32_t paperHeight) {
   if (width <= 0 || height <= 0) return {1, 1};
-  const double factor =
-      std::min(static_cast<double>(paperHeight) / height, static_cast<double>(paperWidth) / width);
+  const double factor = std::min(static_cast<double>(paperHeight) / height, static_cast<double>(paperWidth) / width);
   return {std::max(1, TruncToInt32(width * factor)), std::max(1, TruncToInt32(height * factor))};
 }
 
@@ -543,8 +546,7 @@ TPXPDFDictionaryObject& TPXPDFDictionaryObject::Set(const std::string& key, std:
   return *this;
 }
 
-TPXPDFDictionaryObject& TPXPDFDictionaryObject::SetFirst(const std::string& key,
-                                                         std::unique_ptr<TPXPDFObject> value) {
+TPXPDFDictionaryObject& TPXPDFDictionaryObject::SetFirst(const std::string& key, std::unique_ptr<TPXPDFObject> value) {
   Entries.erase(std::remove_if(Entries.begin(), Entries.end(), [&](const auto& e) { return e.first == key; }),
                 Entries.end());
   Entries.emplace(Entries.begin(), key, std::move(value));
@@ -584,7 +586,9 @@ std::unique_ptr<TPXPDFObject> Make(A&&... args) {
 }
 std::unique_ptr<TPXPDFObject> Ref(const TPXPDFObject* o) { return std::make_unique<TPXPDFRefObject>(o->Number); }
 std::unique_ptr<TPXPDFObject> Name(const char* n) { return std::make_unique<TPXPDFNameObject>(n); }
-std::unique_ptr<TPXPDFObject> Number(int64_t v) { return std::make_unique<TPXPDFNumericObject>(static_cast<double>(v)); }
+std::unique_ptr<TPXPDFObject> Number(int64_t v) {
+  return std::make_unique<TPXPDFNumericObject>(static_cast<double>(v));
+}
 }  // namespace
 
 std::unique_ptr<TPXPDFDocument> CreatePDFDocument() {
@@ -714,7 +718,7 @@ bool SavePDFDocument(std::unique_ptr<TPXPDFDocument> document, TStream& stream, 
 
   auto info = std::make_unique<TPXPDFDictionaryObject>();
   const std::pair<const char*, const std::string*> texts[] = {
-      {"Title", &params.PDFTitle},     {"Author", &params.PDFAuthor},   {"Subject", &params.PDFSubject},
+      {"Title", &params.PDFTitle},       {"Author", &params.PDFAuthor},   {"Subject", &params.PDFSubject},
       {"Keywords", &params.PDFKeywords}, {"Creator", &params.PDFCreator}, {"Producer", &params.PDFProducer}};
   for (const auto& [key, value] : texts)
     if (!value->empty()) info->Set(key, Make<TPXPDFStringObject>(*value));

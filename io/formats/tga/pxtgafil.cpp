@@ -361,9 +361,7 @@ void PutDate(uint8_t* p, double stamp) {
   PutLE16(p + 10, static_cast<uint32_t>(secs % 60));
 }
 
-void PutText(uint8_t* p, const std::string& text) {
-  std::memcpy(p, text.data(), std::min<size_t>(text.size(), 40));
-}
+void PutText(uint8_t* p, const std::string& text) { std::memcpy(p, text.data(), std::min<size_t>(text.size(), 40)); }
 
 void WriteTGA(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress, TPXMask* mask) {
   const int64_t w = bitmap.Width(), h = bitmap.Height();
@@ -373,10 +371,8 @@ void WriteTGA(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProg
   }
   const bool useMask = mask && mask->Width() == w && mask->Height() == h && mask->BitsPerPixel() == 8 && !mask->Full;
   int depth = 24;
-  if (params.SamplesPerPixel == 1)
-    depth = params.BitsPerSample == 1 ? 1 : params.BitsPerSample == 4 ? 4 : 8;
-  else if (useMask)
-    depth = 32;
+  if (params.SamplesPerPixel == 1) depth = params.BitsPerSample == 1 ? 1 : params.BitsPerSample == 4 ? 4 : 8;
+  else if (useMask) depth = 32;
   const bool grey = depth == 8 && params.TGAGrayLevel != 0;
   const bool rle = params.TGACompressed != 0 && (depth == 8 || depth == 24);
 
@@ -420,7 +416,8 @@ void WriteTGA(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProg
   if (!out.Put(hb, kHeaderSize) || !out.Put(id.c_str(), static_cast<int64_t>(id.size()) + 1)) return;
   if (mapped) {
     std::vector<uint8_t> map(palette.size() * 3);
-    for (size_t i = 0; i < palette.size(); ++i) map[3 * i] = palette[i].b, map[3 * i + 1] = palette[i].g, map[3 * i + 2] = palette[i].r;
+    for (size_t i = 0; i < palette.size(); ++i)
+      map[3 * i] = palette[i].b, map[3 * i + 1] = palette[i].g, map[3 * i + 2] = palette[i].r;
     if (!out.Put(map.data(), static_cast<int64_t>(map.size()))) return;
   }
 
@@ -445,17 +442,16 @@ void WriteTGA(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProg
           buf[x >> 1] = static_cast<uint8_t>((index[x] << 4) | (x + 1 < w ? (index[x + 1] & 0x0F) : 0));
         break;
       case 8:
-        if (grey)
-          ConvertColorHook().load()(src, pxcsBGR, buf.data(), &params, static_cast<int32_t>(w), pxcsGray8);
-        else
-          quant.MapRow(src, buf.data(), static_cast<int32_t>(w));
+        if (grey) ConvertColorHook().load()(src, pxcsBGR, buf.data(), &params, static_cast<int32_t>(w), pxcsGray8);
+        else quant.MapRow(src, buf.data(), static_cast<int32_t>(w));
         break;
       case 24: line = src; break;
       default: {
         const uint8_t* a = mask->GetRowPointer(static_cast<int32_t>(y));
         if (!a) return progress.Abort();
         for (int64_t x = 0; x < w; ++x)
-          buf[4 * x] = src[3 * x], buf[4 * x + 1] = src[3 * x + 1], buf[4 * x + 2] = src[3 * x + 2], buf[4 * x + 3] = a[x];
+          buf[4 * x] = src[3 * x], buf[4 * x + 1] = src[3 * x + 1], buf[4 * x + 2] = src[3 * x + 2],
+                  buf[4 * x + 3] = a[x];
         break;
       }
     }
@@ -544,8 +540,8 @@ bool IsTGAStream(TStream& stream) {
   return ok;
 }
 
-void ReadTGAStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                   bool paramsOnly, std::unique_ptr<TPXMask>& mask, bool noMask) {
+void ReadTGAStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress, bool paramsOnly,
+                   std::unique_ptr<TPXMask>& mask, bool noMask) {
   RunFilter(progress, [&] { TTGAReader(stream, bitmap, params, progress).Read(paramsOnly, noMask ? nullptr : &mask); });
 }
 
@@ -554,8 +550,8 @@ void WriteTGAStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, T
   RunFilter(progress, [&] { WriteTGA(stream, bitmap, params, progress, mask); });
 }
 
-void TGAFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                   bool paramsOnly, int64_t /*dataLength*/, TPXBitmap& alpha) {
+void TGAFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress, bool paramsOnly,
+                   int64_t /*dataLength*/, TPXBitmap& alpha) {
   // The I/O component takes the transparency as an alpha bitmap.
   std::unique_ptr<TPXMask> mask;
   ReadTGAStream(stream, bitmap, params, progress, paramsOnly, mask, false);

@@ -20,20 +20,19 @@ bool IsTGAStream(TStream& stream);
 // holder when empty (other images leave the holder alone). A header the
 // probe refuses, or truncated data, sets Aborting (the rows read before
 // stay in the bitmap).
-void ReadTGAStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                   bool paramsOnly, std::unique_ptr<TPXMask>& mask, bool noMask);
+void ReadTGAStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress, bool paramsOnly,
+                   std::unique_ptr<TPXMask>& mask, bool noMask);
 // Writes 1, 4, 8, 24 or (with an 8-bit mask of the image's size that is
 // not all 255: its values as alpha) 32 bits; the bitmap is never changed.
-void WriteTGAStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                    TPXMask* mask);
+void WriteTGAStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress, TPXMask* mask);
 
 // Run-length packets of width pixels of pixelBytes bytes each into out
 // (room for width * (pixelBytes + 1) bytes); returns the bytes written.
 int32_t EncodeTGARow(const uint8_t* row, int32_t width, int32_t pixelBytes, uint8_t* out);
 
 // The I/O component's entry points (see io/pixoranio_codecs.h).
-void TGAFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                   bool paramsOnly, int64_t dataLength, TPXBitmap& alpha);
+void TGAFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress, bool paramsOnly,
+                   int64_t dataLength, TPXBitmap& alpha);
 void TGAFormatWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
                     TPXBitmap* alpha);
 

@@ -10,14 +10,14 @@ namespace pixoran {
 namespace {
 
 void DescribeTIFF(const TIOParamsVals& params, std::string& text) {
-  static const char* const kNames[] = {" Uncompressed", " Huffman", " Group 3 Fax", " Group 3 Fax 2D", " Group 4 Fax",
-                                       " LZW",          " Jpeg v.5", " Jpeg",       " PackBits RLE"};
+  static const char* const kNames[] = {" Uncompressed", " Huffman",  " Group 3 Fax", " Group 3 Fax 2D", " Group 4 Fax",
+                                       " LZW",          " Jpeg v.5", " Jpeg",        " PackBits RLE"};
   if (params.TIFFCompression < 9) text += kNames[params.TIFFCompression];
 }
 
 // Other formats reach the TIFF writer as a pxBGR24 copy.
-constexpr uint32_t kTIFFWriterFormats = PXFormatBit(pxBGR24) | PXFormatBit(pxBW1) | PXFormatBit(pxGray8) |
-                                        PXFormatBit(pxGray16) | PXFormatBit(pxPal8);
+constexpr uint32_t kTIFFWriterFormats =
+    PXFormatBit(pxBGR24) | PXFormatBit(pxBW1) | PXFormatBit(pxGray8) | PXFormatBit(pxGray16) | PXFormatBit(pxPal8);
 
 constexpr TPXFormatCodec kCodecs[] = {{
     .FileType = ioTIFF,
@@ -48,10 +48,18 @@ constexpr TPXDetectStep kSteps[] = {
 };
 
 constexpr TSaveField kFullFields[] = {
-    PX_SAVE_FIELD(TIFFCompression),      PX_SAVE_FIELD(TIFFImageIndex), PX_SAVE_FIELD(TIFFPhotometric),
-    PX_SAVE_FIELD(TIFFXPos),             PX_SAVE_FIELD(TIFFYPos),       PX_SAVE_FIELD(TIFFDocumentName),
-    PX_SAVE_FIELD(TIFFImageDescription), PX_SAVE_FIELD(TIFFPageName),   PX_SAVE_FIELD(TIFFPageNumber),
-    PX_SAVE_FIELD(TIFFPageCount),        PX_SAVE_FIELD(BitsPerSample),  PX_SAVE_FIELD(SamplesPerPixel),
+    PX_SAVE_FIELD(TIFFCompression),
+    PX_SAVE_FIELD(TIFFImageIndex),
+    PX_SAVE_FIELD(TIFFPhotometric),
+    PX_SAVE_FIELD(TIFFXPos),
+    PX_SAVE_FIELD(TIFFYPos),
+    PX_SAVE_FIELD(TIFFDocumentName),
+    PX_SAVE_FIELD(TIFFImageDescription),
+    PX_SAVE_FIELD(TIFFPageName),
+    PX_SAVE_FIELD(TIFFPageNumber),
+    PX_SAVE_FIELD(TIFFPageCount),
+    PX_SAVE_FIELD(BitsPerSample),
+    PX_SAVE_FIELD(SamplesPerPixel),
 };
 constexpr TSaveField kSimpleFields[] = {
     PX_SAVE_FIELD(TIFFCompression),

@@ -145,7 +145,6 @@ class TPXTiffView {
   bool big_ = false;
 };
 
-
 // ---------------------------------------------------------------- tags
 
 enum : uint16_t {
@@ -242,6 +241,7 @@ enum : uint16_t {
 };
 
 // The tags whose values are gathered from a page's directory.
+// clang-format off
 bool IsPageTag(uint16_t tag) {
   switch (tag) {
     case tagImageWidth: case tagImageLength: case tagBitsPerSample: case tagCompression: case tagPhotometric:
@@ -260,6 +260,7 @@ bool IsPageTag(uint16_t tag) {
       return false;
   }
 }
+// clang-format on
 
 // A destination row beyond this is no real TIFF's (22 million pixels at 24
 // bits), nor an image beyond a terabyte; see the BMP reader.
@@ -272,9 +273,12 @@ constexpr int64_t kMaxDestImageBytes = int64_t{1} << 40;
 int64_t MaxExpansion(int32_t compression) {
   switch (compression) {
     case 1: return 64;
-    case 2: case 3: case 4: return 20000;
+    case 2:
+    case 3:
+    case 4: return 20000;
     case 5: return 1500;
-    case 8: case 32946: return 1100;
+    case 8:
+    case 32946: return 1100;
     case 32773: return 128;
     default: return 2000;
   }
@@ -618,15 +622,11 @@ void ReadAnnotations(const uint8_t* data, int64_t size, TIOParamsVals& params) {
 
 void FillRecord(const TDirectory& d, const TPage& pg, int32_t pages, TIOParamsVals& r) {
   int64_t n = 0;
-  if (const uint8_t* iptc = d.Bytes(tagIPTC, n))
-    r.IPTCInfo->LoadFromBuffer(iptc, n);
-  else
-    r.IPTCInfo->Clear();
+  if (const uint8_t* iptc = d.Bytes(tagIPTC, n)) r.IPTCInfo->LoadFromBuffer(iptc, n);
+  else r.IPTCInfo->Clear();
   // Marks belong to their page: a page without the tag has none.
-  if (const uint8_t* annot = d.Bytes(tagImagingAnnotations, n))
-    ReadAnnotations(annot, n, r);
-  else
-    r.ImagingAnnot->Clear();
+  if (const uint8_t* annot = d.Bytes(tagImagingAnnotations, n)) ReadAnnotations(annot, n, r);
+  else r.ImagingAnnot->Clear();
   if (const uint8_t* icc = d.Bytes(tagICCProfile, n)) r.InputICC->LoadFromBuffer(icc, n);
 
   r.BitsPerSample = pg.bits;
@@ -653,10 +653,8 @@ void FillRecord(const TDirectory& d, const TPage& pg, int32_t pages, TIOParamsVa
   r.EXIFResolutionUnit = pg.resolutionUnit;
   r.EXIFSoftware = pg.software;
 
-  if (pg.hasColorMap)
-    r.SetPalette(pg.palette.data(), static_cast<int32_t>(pg.palette.size()));
-  else
-    r.FreePalette();
+  if (pg.hasColorMap) r.SetPalette(pg.palette.data(), static_cast<int32_t>(pg.palette.size()));
+  else r.FreePalette();
 
   const double factor = pg.resolutionUnit == 3 ? 2.54 : 1.0;
   r.DpiX = TruncToInt32(pg.xres * factor);
@@ -801,16 +799,13 @@ class TRowDecoder {
         return row_.data();
       }
       case 2: {
-        pos_ += DecodeCCITTRowMH(row_.data(), data_ + std::min(pos_, size), size - std::min(pos_, size),
-                                 fillOrder_, width_);
+        pos_ += DecodeCCITTRowMH(row_.data(), data_ + std::min(pos_, size), size - std::min(pos_, size), fillOrder_,
+                                 width_);
         return row_.data();
       }
       case 3:
-        if (t4_ & 1)
-          bit_ = DecodeCCITTRow2D(row_.data(), data_, size, true, fillOrder_, bit_, ref_.data(),
-                                  width_);
-        else
-          bit_ = DecodeCCITTRow1D(row_.data(), data_, size, fillOrder_, bit_, width_);
+        if (t4_ & 1) bit_ = DecodeCCITTRow2D(row_.data(), data_, size, true, fillOrder_, bit_, ref_.data(), width_);
+        else bit_ = DecodeCCITTRow1D(row_.data(), data_, size, fillOrder_, bit_, width_);
         return row_.data();
       case 4:
         bit_ = DecodeCCITTRow2D(row_.data(), data_, size, false, fillOrder_, bit_, ref_.data(), width_);
@@ -836,7 +831,8 @@ class TRowDecoder {
     while (p < end && out < outEnd) {
       const uint8_t n = *p++;
       if (n < 128) {
-        const size_t k = std::min<size_t>({size_t{n} + 1, static_cast<size_t>(end - p), static_cast<size_t>(outEnd - out)});
+        const size_t k =
+            std::min<size_t>({size_t{n} + 1, static_cast<size_t>(end - p), static_cast<size_t>(outEnd - out)});
         std::memcpy(out, p, k);
         out += k;
         p += std::min<size_t>(size_t{n} + 1, static_cast<size_t>(end - p));
@@ -1064,16 +1060,14 @@ bool TPageReader::DecodeJPEG(const uint8_t* data, int64_t size, int32_t x0, int6
     work_.assign(s, s + PixelBytesOf(count, bits));
     uint8_t* d = bmp_.Scanline(static_cast<int32_t>(y0 + r));
     if (!d) return false;
-    if (bits == 1)
-      CopyBitRun(work_.data(), 0, d, x0, count);
-    else
-      std::memcpy(d + static_cast<size_t>(x0) * (bits / 8), work_.data(), work_.size());
+    if (bits == 1) CopyBitRun(work_.data(), 0, d, x0, count);
+    else std::memcpy(d + static_cast<size_t>(x0) * (bits / 8), work_.data(), work_.size());
   }
   return true;
 }
 
-bool TPageReader::DecodeBlock(int64_t index, int64_t perPlane, int32_t x0, int64_t y0, int32_t blockWidth,
-                              int64_t rows, bool advance) {
+bool TPageReader::DecodeBlock(int64_t index, int64_t perPlane, int32_t x0, int64_t y0, int32_t blockWidth, int64_t rows,
+                              bool advance) {
   const int32_t count = std::min(blockWidth, bmp_.Width() - x0);
   if (pg_.compression == 7) {
     int64_t size = 0;
@@ -1092,8 +1086,7 @@ bool TPageReader::DecodeBlock(int64_t index, int64_t perPlane, int32_t x0, int64
     int64_t size = 0;
     if (!ReadBlock(index + p * perPlane, p, size)) return false;
     present[p] = size > 0;
-    if (present[p] &&
-        !decoders_[p].Start(pg_, blocks_[p].get(), size, rowBytes, blockWidth, rows, lzw_, memoryLimit_))
+    if (present[p] && !decoders_[p].Start(pg_, blocks_[p].get(), size, rowBytes, blockWidth, rows, lzw_, memoryLimit_))
       return false;
   }
   const bool predicted = pg_.predictor == 2 && (pg_.compression == 5 || IsDeflate(pg_.compression));
@@ -1146,10 +1139,8 @@ void TPageReader::StoreBilevel(const uint8_t* row, uint8_t* d, int32_t x0, int32
     for (size_t i = 0; i < work_.size(); ++i) work_[i] = static_cast<uint8_t>(~row[i]);
     src = work_.data();
   }
-  if ((x0 & 7) == 0 && (count & 7) == 0)
-    std::memcpy(d + x0 / 8, src, static_cast<size_t>(count / 8));
-  else
-    CopyBitRun(src, 0, d, x0, count);
+  if ((x0 & 7) == 0 && (count & 7) == 0) std::memcpy(d + x0 / 8, src, static_cast<size_t>(count / 8));
+  else CopyBitRun(src, 0, d, x0, count);
 }
 
 const uint8_t* TPageReader::UnpackSamples(const uint8_t* row, int32_t count) {
@@ -1162,7 +1153,8 @@ const uint8_t* TPageReader::UnpackSamples(const uint8_t* row, int32_t count) {
   const bool stretch = pg_.photometric != 3;
   for (int64_t i = 0; i < n; ++i) {
     const int64_t bit = i * b;
-    const uint32_t word = (static_cast<uint32_t>(row[bit >> 3]) << 8) | ((bit >> 3) + 1 < static_cast<int64_t>(PixelBytesOf(n, b)) ? row[(bit >> 3) + 1] : 0);
+    const uint32_t word = (static_cast<uint32_t>(row[bit >> 3]) << 8) |
+                          ((bit >> 3) + 1 < static_cast<int64_t>(PixelBytesOf(n, b)) ? row[(bit >> 3) + 1] : 0);
     const uint32_t v = (word >> (16 - b - (bit & 7))) & static_cast<uint32_t>(max);
     unpacked_[i] = static_cast<uint8_t>(stretch ? v * 255 / max : v);
   }
@@ -1182,7 +1174,9 @@ void TPageReader::Store(const uint8_t* row, int32_t x0, int32_t y, int32_t count
   uint8_t* a = alphaWanted_ ? alpha_->Scanline(y) : nullptr;
   if (a) a += x0;
   const bool big = src_.Big();
-  auto word = [big](const uint8_t* p) { return big ? static_cast<uint16_t>((p[0] << 8) | p[1]) : static_cast<uint16_t>(p[0] | (p[1] << 8)); };
+  auto word = [big](const uint8_t* p) {
+    return big ? static_cast<uint16_t>((p[0] << 8) | p[1]) : static_cast<uint16_t>(p[0] | (p[1] << 8));
+  };
   const TPXConvertColorProc convert = ConvertColorHook();
 
   switch (layout_) {
@@ -1272,10 +1266,8 @@ void TPageReader::Store(const uint8_t* row, int32_t x0, int32_t y, int32_t count
     case TLayout::CMYK: {
       work_.resize(static_cast<size_t>(count) * 4);
       for (size_t i = 0; i < work_.size(); ++i) work_[i] = static_cast<uint8_t>(255 - row[i]);
-      if (format_ == pxCMYK)
-        std::memcpy(d + static_cast<size_t>(x0) * 4, work_.data(), work_.size());
-      else
-        convert(work_.data(), pxcsCMYK, d + static_cast<size_t>(x0) * 3, &params_, count, pxcsBGR);
+      if (format_ == pxCMYK) std::memcpy(d + static_cast<size_t>(x0) * 4, work_.data(), work_.size());
+      else convert(work_.data(), pxcsCMYK, d + static_cast<size_t>(x0) * 3, &params_, count, pxcsBGR);
       break;
     }
     case TLayout::YCbCr: {
@@ -1288,11 +1280,8 @@ void TPageReader::Store(const uint8_t* row, int32_t x0, int32_t y, int32_t count
       }
       break;
     }
-    case TLayout::Lab:
-      convert(row, pxcsCIELab, d + static_cast<size_t>(x0) * 3, &params_, count, pxcsBGR);
-      break;
-    default:
-      break;
+    case TLayout::Lab: convert(row, pxcsCIELab, d + static_cast<size_t>(x0) * 3, &params_, count, pxcsBGR); break;
+    default: break;
   }
 }
 
@@ -1362,8 +1351,8 @@ bool ApplyOrientation(TPXBitmap& bitmap, TPXBitmap* alpha, TIOParamsVals& params
 // ---------------------------------------------------------------- entry points
 
 void ReadTIFFStream(TPXBitmap* bitmap, TStream& stream, int32_t& pageCount, bool allowNoSize, bool noAlpha,
-                    bool startsHere, TPXBitmap* alpha, bool paramsOnly, TPXProgressRec& progress,
-                    TIOParamsVals* params, int64_t dataLength, int64_t maxPixels) {
+                    bool startsHere, TPXBitmap* alpha, bool paramsOnly, TPXProgressRec& progress, TIOParamsVals* params,
+                    int64_t dataLength, int64_t maxPixels) {
   pageCount = 0;
   try {
     const int64_t base = startsHere ? stream.Position() : 0;
@@ -1371,7 +1360,8 @@ void ReadTIFFStream(TPXBitmap* bitmap, TStream& stream, int32_t& pageCount, bool
     if (dataLength > 0) size = std::min(size, dataLength);
     TSource src(stream, base, size);
     uint8_t header[8];
-    if (!src.Read(0, header, 8) || !((header[0] == 'I' && header[1] == 'I') || (header[0] == 'M' && header[1] == 'M'))) {
+    if (!src.Read(0, header, 8) ||
+        !((header[0] == 'I' && header[1] == 'I') || (header[0] == 'M' && header[1] == 'M'))) {
       progress.Abort();
       return;
     }
@@ -1411,7 +1401,8 @@ void ReadTIFFStream(TPXBitmap* bitmap, TStream& stream, int32_t& pageCount, bool
     }
     if (dir.Find(tagExifIFD)) {
       TDirectory exif;
-      if (LoadDirectory(src, dir.Int(tagExifIFD, 0), [](uint16_t) { return true; }, kMaxExifValueBytes, exif)) {
+      if (LoadDirectory(
+              src, dir.Int(tagExifIFD, 0), [](uint16_t) { return true; }, kMaxExifValueBytes, exif)) {
         ReadEXIFSubIFDTags(exif.View(), exif.entries, *params);
         params->HasEXIFData = 1;
       }
@@ -1422,8 +1413,8 @@ void ReadTIFFStream(TPXBitmap* bitmap, TStream& stream, int32_t& pageCount, bool
       progress.Abort();
       return;
     }
-    TTIFFLZWDecompressProc lzw = params->TIFFLZWDecompressor ? params->TIFFLZWDecompressor
-                                                             : PXIOHooks().TIFFLZWDecompressHook.load();
+    TTIFFLZWDecompressProc lzw =
+        params->TIFFLZWDecompressor ? params->TIFFLZWDecompressor : PXIOHooks().TIFFLZWDecompressHook.load();
     if (pg.compression == 5 && !lzw) {
       progress.Abort();
       return;
@@ -1459,8 +1450,8 @@ void ReadTIFFStream(TPXBitmap* bitmap, TStream& stream, int32_t& pageCount, bool
       return;
     }
 
-    const bool wantAlpha = !noAlpha && ((pg.samples == 4 && pg.extraSamples == 2) || (pg.samples == 2 && pg.bits == 8) ||
-                                        (pg.samples == 4 && pg.photometric == 2));
+    const bool wantAlpha = !noAlpha && ((pg.samples == 4 && pg.extraSamples == 2) ||
+                                        (pg.samples == 2 && pg.bits == 8) || (pg.samples == 4 && pg.photometric == 2));
     if (alpha && (wantAlpha || alpha->Width() > 0)) {
       if (!alpha->Allocate(static_cast<int32_t>(pg.width), static_cast<int32_t>(pg.height), pxGray8)) {
         progress.Abort();
@@ -1499,8 +1490,7 @@ int32_t TIFFPageCount(TStream& stream) {
     progress.Aborting = &ignored;
     ReadTIFFStream(nullptr, stream, pages, false, true, true, nullptr, false, progress, nullptr);
     stream.SetPosition(pos);
-  } catch (...) {
-  }
+  } catch (...) {}
   return pages;
 }
 

@@ -35,8 +35,8 @@ inline constexpr char kFullRangeSoftware[] = "Tolvaren Scan16";  // 15 character
 // Failure sets *progress.Aborting (metadata read before it stays in the
 // record); nothing is thrown.
 void ReadTIFFStream(TPXBitmap* bitmap, TStream& stream, int32_t& pageCount, bool allowNoSize, bool noAlpha,
-                    bool startsHere, TPXBitmap* alpha, bool paramsOnly, TPXProgressRec& progress,
-                    TIOParamsVals* params, int64_t dataLength = 0, int64_t maxPixels = 0);
+                    bool startsHere, TPXBitmap* alpha, bool paramsOnly, TPXProgressRec& progress, TIOParamsVals* params,
+                    int64_t dataLength = 0, int64_t maxPixels = 0);
 
 // Pages of the TIFF at the stream's position (0 when it is not one). The
 // stream's position is restored.
@@ -65,8 +65,7 @@ int32_t WriteTIFFStream(TStream& stream, bool append, TPXBitmap* bitmap, TPXProg
 // JPEGInterchangeFormat) to the one-page little-endian TIFF at the stream's
 // position; the position is restored. False when that is not such a TIFF or
 // a write fails.
-bool AppendTIFFJPEGThumbnail(TStream& stream, const std::vector<uint8_t>& jpeg, double xres, double yres,
-                             int32_t unit);
+bool AppendTIFFJPEGThumbnail(TStream& stream, const std::vector<uint8_t>& jpeg, double xres, double yres, int32_t unit);
 
 // One row PackBits-coded onto the stream; a short write sets error.
 void EncodePackBits(const uint8_t* data, int32_t length, TStream& stream, bool& error);

@@ -74,7 +74,8 @@ class TTagList {
     uint32_t num = 0, den = 1;
     ToRational(v < 0 ? -v : v, num, den);
     uint8_t b[8];
-    PutLE32(b, v < 0 ? static_cast<uint32_t>(-static_cast<int64_t>(std::min<uint32_t>(num, INT32_MAX))) : std::min<uint32_t>(num, INT32_MAX));
+    PutLE32(b, v < 0 ? static_cast<uint32_t>(-static_cast<int64_t>(std::min<uint32_t>(num, INT32_MAX)))
+                     : std::min<uint32_t>(num, INT32_MAX));
     PutLE32(b + 4, den);
     Data(tag, 10, 1, b, 8);
   }
@@ -306,8 +307,8 @@ struct TForm {
   int32_t Samples = 3;
   int32_t Predictor = 1;
   TRows Rows = TRows::RGB;
-  int32_t Colours = 256;     // entries the quantizer may use
-  bool GreyBitmap = false;   // grey rows: the bitmap's values are grey levels
+  int32_t Colours = 256;    // entries the quantizer may use
+  bool GreyBitmap = false;  // grey rows: the bitmap's values are grey levels
 };
 
 // Packs 1-sample values of bits (1..8) most significant first.
@@ -333,8 +334,7 @@ void PackSamples(const uint8_t* values, int32_t count, int32_t bits, uint8_t* ou
 // The strip encoder: rows into a memory strip, flushed at each strip's end.
 class TStripEncoder {
  public:
-  TStripEncoder(const TForm& form, int32_t width, TTIFFLZWCompressProc lzw)
-      : form_(form), width_(width), lzw_(lzw) {}
+  TStripEncoder(const TForm& form, int32_t width, TTIFFLZWCompressProc lzw) : form_(form), width_(width), lzw_(lzw) {}
   ~TStripEncoder() {
     if (lzwState_) lzw_(nullptr, 0, strip_, lzwState_);
   }
@@ -442,8 +442,11 @@ bool FindLink(TStream& stream, int64_t base, int32_t index, int64_t& linkPos, ui
 // whose pixels can be looked at count as colour (they go through a palette).
 bool HoldsOnlyGrey(TPXBitmap& bitmap) {
   switch (bitmap.PixelFormat()) {
-    case pxBW1: case pxGray8: case pxGray16: return true;
-    case pxPal8: case pxBGR24: return bitmap.IsGrayscale();
+    case pxBW1:
+    case pxGray8:
+    case pxGray16: return true;
+    case pxPal8:
+    case pxBGR24: return bitmap.IsGrayscale();
     default: return false;
   }
 }
@@ -553,7 +556,11 @@ TPXBitmap& RowSource(TPXBitmap& bitmap, const TForm& f, std::unique_ptr<TPXBitma
 class TRowMaker {
  public:
   TRowMaker(const TForm& f, TPXBitmap& src, TIOParamsVals& params, const TPXQuantizer& quantizer)
-      : f_(f), src_(src), params_(params), quantizer_(quantizer), w_(src.Width()),
+      : f_(f),
+        src_(src),
+        params_(params),
+        quantizer_(quantizer),
+        w_(src.Width()),
         rowBytes_((int64_t{w_} * f.Bits * f.Samples + 7) / 8) {
     out_.resize(static_cast<size_t>(rowBytes_) + 8);
     values_.resize(static_cast<size_t>(w_) + 8);
@@ -561,9 +568,7 @@ class TRowMaker {
       for (int i = 0; i < 256; ++i) {
         const TBGR c = src.GetPaletteEntry(i);
         palGrey_[i] = c.g;
-        palIndex_[i] = f.Rows == TRows::Palette
-                           ? static_cast<uint8_t>(quantizer.ColorIndexOrNearest(BGRToInt(c)))
-                           : 0;
+        palIndex_[i] = f.Rows == TRows::Palette ? static_cast<uint8_t>(quantizer.ColorIndexOrNearest(BGRToInt(c))) : 0;
       }
     }
   }
@@ -580,15 +585,13 @@ class TRowMaker {
         // pxBW1 keeps 1 = white, as BlackIsZero; the fax codes want 0 = white.
         if (f_.Photometric == 0)
           for (int64_t i = 0; i < rowBytes_; ++i) o[i] = static_cast<uint8_t>(~s[i]);
-        else
-          std::memcpy(o, s, static_cast<size_t>(rowBytes_));
+        else std::memcpy(o, s, static_cast<size_t>(rowBytes_));
         break;
       case TRows::Grey: Grey(s, o); break;
       case TRows::Palette:
         if (src_.PixelFormat() == pxPal8)
           for (int32_t x = 0; x < w; ++x) values_[x] = palIndex_[s[x]];
-        else
-          quantizer_.MapRow(s, values_.data(), w);
+        else quantizer_.MapRow(s, values_.data(), w);
         PackSamples(values_.data(), w, f_.Bits, o);
         break;
       case TRows::CMYK:
@@ -670,8 +673,8 @@ struct TStrips {
 bool WriteStrips(TStream& stream, TTagList& tags, const TForm& form, TPXBitmap& src, TRowMaker& rows,
                  TTIFFLZWCompressProc lzw, TPXProgressRec& progress, bool& error, TStrips& strips) {
   const int32_t w = src.Width(), h = src.Height();
-  strips.RowsPerStrip = static_cast<int32_t>(
-      std::max<int64_t>(1, h / std::max<int64_t>(1, int64_t{h} * src.RowLen() / kStripTarget)));
+  strips.RowsPerStrip =
+      static_cast<int32_t>(std::max<int64_t>(1, h / std::max<int64_t>(1, int64_t{h} * src.RowLen() / kStripTarget)));
   TPXAccessScope readOnly(src, pxaRead);
   TStripEncoder enc(form, w, lzw);
   tags.PadEven();
@@ -854,7 +857,8 @@ int32_t WriteTIFFStream(TStream& stream, bool append, TPXBitmap* bitmap, TPXProg
         progress.Abort();
         return pages;
       }
-      TTIFFLZWCompressProc lzw = params.TIFFLZWCompressor ? params.TIFFLZWCompressor : PXIOHooks().TIFFLZWCompressHook.load();
+      TTIFFLZWCompressProc lzw =
+          params.TIFFLZWCompressor ? params.TIFFLZWCompressor : PXIOHooks().TIFFLZWCompressHook.load();
       TForm form = ChooseForm(params, *bitmap, lzw != nullptr);
       std::unique_ptr<TPXBitmap> work;
       TPXBitmap& src = RowSource(*bitmap, form, work);
