@@ -10,7 +10,7 @@ PACKAGES=(
   libopenjp2-tools poppler-utils ghostscript qpdf
   fonts-noto-cjk xvfb xauth adwaita-icon-theme qt6-translations-l10n
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  clang libclang-rt-dev
+  clang libclang-rt-dev clang-format
   netpbm libtiff-tools libtiff-dev
   libcurl4-openssl-dev
   ccache

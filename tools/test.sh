@@ -2,8 +2,9 @@
 # Installs what is needed, builds, and runs every test: the normal build,
 # each fuzz target briefly on its seed corpus, the whole suite again
 # under AddressSanitizer and UndefinedBehaviorSanitizer, then the thread
-# tests (names containing "Thread") under ThreadSanitizer. Every build
-# treats a warning as an error, so a slip fails in the first minutes.
+# tests (names containing "Thread") under ThreadSanitizer. The format
+# and layer checks come first, and every build treats a warning as an
+# error, so a slip fails in the first minutes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/setup.sh
@@ -22,6 +23,9 @@ FUZZ_LIMITS="-malloc_limit_mb=${FUZZ_MALLOC_MB:-96} -rss_limit_mb=1024"
 # Qt's and fontconfig's process-lifetime caches are not leaks, for the fuzz
 # targets (text in metafiles and memos loads fonts) as for the suite.
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/tools/lsan.supp}
+
+echo "== format check"
+bash tools/check_format.sh
 
 echo "== layer check"
 bash tools/check_layers.sh
