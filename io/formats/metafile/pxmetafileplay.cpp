@@ -484,6 +484,7 @@ class TPlayer {
     inPath_ = false;
   }
 
+  void EmfObject(uint32_t type, const TRec& r);
   void EmfText(const TRec& r, bool wide) {
     const double x = r.I32(36), y = r.I32(40);
     const int64_t chars = r.U32(44), off = r.U32(48);
@@ -547,6 +548,55 @@ class TPlayer {
   int64_t heldPixels_ = 0;
 };
 
+// The records that create or delete an object of the handle table.
+void TPlayer::EmfObject(uint32_t type, const TRec& r) {
+  switch (type) {
+    case 38:  // CREATEPEN
+      if (TObj* o = Object(r.U32(8))) *o = TObj{TObj::kPen, MakePen(r.U32(12), r.I32(16), r.U32(24)), {}, {}};
+      return;
+    case 95: {  // EXTCREATEPEN
+      TObj* o = Object(r.U32(8));
+      if (!o) return;
+      *o = TObj{TObj::kPen, r.U32(36) == 1 ? kNullPen : MakePen(r.U32(28), r.U32(32), r.U32(40)), {}, {}};
+      if (!(r.U32(28) & 0xF0000)) o->Pen.Width = 0;  // cosmetic
+      return;
+    }
+    case 39:  // CREATEBRUSHINDIRECT
+      if (TObj* o = Object(r.U32(8))) *o = TObj{TObj::kBrush, {}, MakeBrush(r.U32(12), r.U32(16), r.U32(20)), {}};
+      return;
+    case 93:
+    case 94: {  // CREATEMONOBRUSH, CREATEDIBPATTERNBRUSHPT
+      TObj* o = Object(r.U32(8));
+      if (!o) return;
+      const int64_t offBmi = r.U32(16), cbBmi = r.U32(20), offBits = r.U32(24), cbBits = r.U32(28);
+      std::shared_ptr<TVImage> image;
+      if (r.Has(offBmi, cbBmi) && r.Has(offBits, cbBits)) image = Dib(r.P + offBmi, cbBmi, r.P + offBits, cbBits);
+      *o = TObj{TObj::kBrush, {}, PatternBrush(std::move(image)), {}};
+      return;
+    }
+    case 82: {  // EXTCREATEFONTINDIRECTW
+      TObj* o = Object(r.U32(8));
+      if (!o || !r.Has(12, 92)) return;
+      TLogFont f;
+      f.Height = r.I32(12);
+      f.Escapement = r.I32(20);
+      f.Weight = r.I32(28);
+      f.Italic = r.U8(32), f.Underline = r.U8(33), f.StrikeOut = r.U8(34), f.Charset = r.U8(35);
+      for (int i = 0; i < 32; ++i) {
+        const uint16_t c = r.U16(40 + 2 * i);
+        if (!c) break;
+        AppendUtf8(f.Face, c >= 0xD800 && c < 0xE000 ? 0xFFFD : c);
+      }
+      *o = TObj{TObj::kFont, {}, {}, f};
+      return;
+    }
+    case 40:  // DELETEOBJECT
+      if (TObj* o = Object(r.U32(8))) *o = TObj{};
+      return;
+    default: return;
+  }
+}
+
 void TPlayer::Emf(uint32_t type, const TRec& r) {
   std::vector<double> xy;
   switch (type) {
@@ -606,48 +656,13 @@ void TPlayer::Emf(uint32_t type, const TRec& r) {
       return;
     }
     case 37: Select(r.U32(8)); return;
-    case 38:  // CREATEPEN
-      if (TObj* o = Object(r.U32(8))) *o = TObj{TObj::kPen, MakePen(r.U32(12), r.I32(16), r.U32(24)), {}, {}};
-      return;
-    case 95: {  // EXTCREATEPEN
-      TObj* o = Object(r.U32(8));
-      if (!o) return;
-      *o = TObj{TObj::kPen, r.U32(36) == 1 ? kNullPen : MakePen(r.U32(28), r.U32(32), r.U32(40)), {}, {}};
-      if (!(r.U32(28) & 0xF0000)) o->Pen.Width = 0;  // cosmetic
-      return;
-    }
-    case 39:  // CREATEBRUSHINDIRECT
-      if (TObj* o = Object(r.U32(8))) *o = TObj{TObj::kBrush, {}, MakeBrush(r.U32(12), r.U32(16), r.U32(20)), {}};
-      return;
+    case 38:
+    case 39:
+    case 40:
+    case 82:
     case 93:
-    case 94: {  // CREATEMONOBRUSH, CREATEDIBPATTERNBRUSHPT
-      TObj* o = Object(r.U32(8));
-      if (!o) return;
-      const int64_t offBmi = r.U32(16), cbBmi = r.U32(20), offBits = r.U32(24), cbBits = r.U32(28);
-      std::shared_ptr<TVImage> image;
-      if (r.Has(offBmi, cbBmi) && r.Has(offBits, cbBits)) image = Dib(r.P + offBmi, cbBmi, r.P + offBits, cbBits);
-      *o = TObj{TObj::kBrush, {}, PatternBrush(std::move(image)), {}};
-      return;
-    }
-    case 82: {  // EXTCREATEFONTINDIRECTW
-      TObj* o = Object(r.U32(8));
-      if (!o || !r.Has(12, 92)) return;
-      TLogFont f;
-      f.Height = r.I32(12);
-      f.Escapement = r.I32(20);
-      f.Weight = r.I32(28);
-      f.Italic = r.U8(32), f.Underline = r.U8(33), f.StrikeOut = r.U8(34), f.Charset = r.U8(35);
-      for (int i = 0; i < 32; ++i) {
-        const uint16_t c = r.U16(40 + 2 * i);
-        if (!c) break;
-        AppendUtf8(f.Face, c >= 0xD800 && c < 0xE000 ? 0xFFFD : c);
-      }
-      *o = TObj{TObj::kFont, {}, {}, f};
-      return;
-    }
-    case 40:  // DELETEOBJECT
-      if (TObj* o = Object(r.U32(8))) *o = TObj{};
-      return;
+    case 94:
+    case 95: EmfObject(type, r); return;
     case 42: Box(TVPathOp::Ellipse, r.I32(8), r.I32(12), r.I32(16), r.I32(20)); return;
     case 43: Box(TVPathOp::Move, r.I32(8), r.I32(12), r.I32(16), r.I32(20)); return;
     case 44: Box(TVPathOp::RoundRect, r.I32(8), r.I32(12), r.I32(16), r.I32(20), r.I32(24), r.I32(28)); return;
