@@ -13,9 +13,9 @@
 // detection steps (a rank, the size that must follow and a signature, or no
 // signature to ask the record's probe), and its save-dialog pages (their
 // fields and colour lists; a new page also needs a TIOPreviewPage value and
-// the dialog's controls). Declare its module function in formats.h and put
-// its records in kRegistryOrder below; a new file type
-// also needs a number in pxformats.h. Nothing else in the library changes:
+// the dialog's controls). Declare its module function and put its records
+// in kRegistryOrder below; a new file type also needs a number in
+// pxformats.h and its fields in pixoranio_params_fields.h. Nothing else in the library changes:
 // the registry offers the format once Read or Write is set (and takes its
 // dialog page from the pages), and loads and saves by extension, type and
 // content reach it. A program that brings its own filter at run time uses
@@ -34,6 +34,22 @@
 #include "io/pxformats.h"
 
 namespace pixoran {
+
+// Each module's function, defined in its folder. Declared here, where the
+// modules are ordered, so a format is added in this one place.
+const TPXFormatModule& TIFFFormatModule();
+const TPXFormatModule& GIFFormatModule();
+const TPXFormatModule& JPEGFormatModule();
+const TPXFormatModule& PCXFormatModule();  // PCX and DCX
+const TPXFormatModule& BMPFormatModule();
+const TPXFormatModule& ICOFormatModule();  // ICO and CUR
+const TPXFormatModule& PNGFormatModule();
+const TPXFormatModule& MetafileFormatModule();  // WMF and EMF
+const TPXFormatModule& TGAFormatModule();
+const TPXFormatModule& PNMFormatModule();    // PXM and WBMP
+const TPXFormatModule& J2000FormatModule();  // JP2 and J2K
+const TPXFormatModule& PSPDFFormatModule();  // PostScript and PDF
+const TPXFormatModule& AVIFormatModule();
 
 namespace {
 

@@ -4,7 +4,7 @@
 // header, steps around a read or write), its content-detection steps with
 // their ranks, and the save-dialog pages that edit its options. Each module
 // answers one function returning a record built on first use, so no module
-// depends on another's start-up order; formats.cpp orders them.
+// depends on another's start-up order; formats.cpp declares and orders them.
 #include <span>
 
 #include "io/pixoranio_codecs.h"
@@ -17,20 +17,6 @@ struct TPXFormatModule {
   std::span<const TPXDetectStep> Steps;
   std::span<const TSavePageInfo> Pages;
 };
-
-const TPXFormatModule& TIFFFormatModule();
-const TPXFormatModule& GIFFormatModule();
-const TPXFormatModule& JPEGFormatModule();
-const TPXFormatModule& PCXFormatModule();  // PCX and DCX
-const TPXFormatModule& BMPFormatModule();
-const TPXFormatModule& ICOFormatModule();  // ICO and CUR
-const TPXFormatModule& PNGFormatModule();
-const TPXFormatModule& MetafileFormatModule();  // WMF and EMF
-const TPXFormatModule& TGAFormatModule();
-const TPXFormatModule& PNMFormatModule();    // PXM and WBMP
-const TPXFormatModule& J2000FormatModule();  // JP2 and J2K
-const TPXFormatModule& PSPDFFormatModule();  // PostScript and PDF
-const TPXFormatModule& AVIFormatModule();
 
 // Every built-in module, each once.
 std::span<const TPXFormatModule* const> BuiltinFormatModules();
