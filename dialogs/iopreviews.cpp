@@ -203,10 +203,25 @@ void TfIOPreviews::FormActivate() {
   }
   for (int p = 0; p < ppgCount; ++p) ShowPage(static_cast<TIOPreviewPage>(p));
   source_->ZoomToFit();
-  QApplication::processEvents();
+  // What the user does while pending events run is taken as at any time.
   handlersOn_ = true;
+  activating_ = true;
+  QApplication::processEvents();
+  activating_ = false;
+  if (closedWith_ >= 0) {
+    // Queued, so it reaches the dialog's loop, which starts after the show.
+    QMetaObject::invokeMethod(
+        this, [this, r = closedWith_] { QDialog::done(r); }, Qt::QueuedConnection);
+    closedWith_ = -1;
+    return;
+  }
   PageControl1Change();
   Preview();
+}
+
+void TfIOPreviews::done(int result) {
+  if (activating_) closedWith_ = result;
+  else QDialog::done(result);
 }
 
 void TfIOPreviews::PageControl1Change() {

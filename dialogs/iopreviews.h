@@ -178,6 +178,10 @@ class TfIOPreviews : public QDialog {
   // OnIOPreview and for tests).
   const TIOParamsVals& Working() const { return work_; }
   TIOPreviewPage ActivePage() const;
+  // OK, Cancel and Escape during the activation's event processing close
+  // the dialog once its own loop runs: closed earlier, exec would wait on a
+  // hidden dialog.
+  void done(int result) override;
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -221,6 +225,8 @@ class TfIOPreviews : public QDialog {
   bool handlersOn_ = false;
   bool switching_ = false;
   bool activated_ = false;
+  bool activating_ = false;  // inside the activation's event processing
+  int closedWith_ = -1;      // a result asked for while activating
   bool previewing_ = false;
   bool withLZW_ = true;
   int progressBase_ = -1;  // 0 or 50 while a preview encodes or decodes

@@ -1,6 +1,9 @@
 #include "testsupport.h"
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QTimer>
+#include <QWidget>
+#include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -18,6 +21,22 @@ bool PumpUntil(const std::function<bool()>& done, int ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   return true;
+}
+
+void WhenShown(std::function<bool(QWidget*)> match, std::function<void(QWidget*)> action, int ms) {
+  auto* timer = new QTimer;  // deletes itself once it has answered or given up
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  QObject::connect(timer, &QTimer::timeout, [timer, end, ms, match = std::move(match), action = std::move(action)] {
+    QWidget* found = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (w->isVisible() && match(w)) found = w;
+    if (!found && std::chrono::steady_clock::now() <= end) return;
+    timer->stop();
+    timer->deleteLater();
+    if (found) action(found);
+    else ADD_FAILURE() << "no window came up within " << ms << " ms";
+  });
+  timer->start(0);  // every pass, so the first events a window runs already see it
 }
 
 namespace {

@@ -7,6 +7,8 @@
 
 #include "core/kopxutils_settings.h"
 
+class QWidget;
+
 namespace pixoran::testing {
 
 // Sets the process-wide memory-threshold override for one scope.
@@ -35,6 +37,12 @@ class TempFolderScope {
 
 // Runs the UI thread's events until done() holds (true) or ms pass (false).
 bool PumpUntil(const std::function<bool()>& done, int ms = 10000);
+
+// Calls action once with the first visible top-level window that match
+// accepts, looking whenever the UI thread runs its events (its loop, a
+// dialog's exec, a processEvents call), so it does not matter how long the
+// window takes to come up. After ms without one it records a failure.
+void WhenShown(std::function<bool(QWidget*)> match, std::function<void(QWidget*)> action, int ms = 30000);
 
 // A fresh empty folder under the system temporary folder, removed at exit.
 std::string MakeTempDir(const std::string& tag);

@@ -724,14 +724,14 @@ TEST_F(CommandsTest, PrintAreaPromptMessageAndColours) {
   MessageHook() = nullptr;
   QString title, text;
   int icon = -1;
-  QTimer::singleShot(0, [&] {
-    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    if (!box) return;
-    title = box->windowTitle();
-    text = box->text();
-    icon = box->icon();
-    box->accept();
-  });
+  pixoran::testing::WhenShown([](QWidget* w) { return qobject_cast<QMessageBox*>(w) != nullptr; },
+                              [&](QWidget* w) {
+                                auto* box = static_cast<QMessageBox*>(w);
+                                title = box->windowTitle();
+                                text = box->text();
+                                icon = box->icon();
+                                box->accept();
+                              });
   QTest::mouseClick(prompt->Button1, Qt::LeftButton);
   EXPECT_EQ(title, "Tolvaren");
   EXPECT_EQ(text, "请先选择要打印的区域");

@@ -2,20 +2,20 @@
 
 #include <QApplication>
 #include <QDialog>
-#include <QTimer>
 
 #include "app/UMemoDialogs.h"
 #include "platform/graphics.h"
+#include "testsupport.h"
 #include "view/pxtextc.h"
 
 using namespace pixoran;
 
 namespace {
-// Accepts whichever dialog is showing once the event loop runs.
+// Accepts the next modal dialog once it shows.
 void AcceptNextDialog() {
-  QTimer::singleShot(0, [] {
-    if (auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget())) d->accept();
-  });
+  pixoran::testing::WhenShown(
+      [](QWidget* w) { return w == QApplication::activeModalWidget() && qobject_cast<QDialog*>(w); },
+      [](QWidget* w) { static_cast<QDialog*>(w)->accept(); });
 }
 }  // namespace
 

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
@@ -27,8 +28,10 @@
 #include "io/pixoranio.h"
 #include "io/pxmio.h"
 #include "view/pixoranview.h"
+#include "testsupport.h"
 
 using namespace pixoran;
+using pixoran::testing::WhenShown;
 
 namespace {
 
@@ -113,6 +116,8 @@ struct PageCase {
   std::function<void(TfIOPreviews&)> edit;
   std::set<std::string> written;
 };
+
+bool IsPreviewsForm(QWidget* w) { return qobject_cast<TfIOPreviews*>(w) != nullptr; }
 
 }  // namespace
 
@@ -406,18 +411,16 @@ TEST(IOPreviews, ReductionFillsTheResultPalette) {
   EXPECT_GT(colours.size(), 2u);
   const TBGR third = r.Palette[2];
   // The background panel offers the result's palette.
-  QTimer::singleShot(100, [] {
-    for (QWidget* w : QApplication::topLevelWidgets())
-      if (auto* p = qobject_cast<TPixoranPaletteDialog*>(w); p && p->isVisible()) {
-        // Straight to the dialog: the form under it may sit at the same place.
-        const QPoint at(40, 8), global = p->mapToGlobal(at);
-        QMouseEvent move(QEvent::MouseMove, at, global, Qt::NoButton, Qt::NoButton, Qt::NoModifier);
-        QApplication::sendEvent(p, &move);
-        QMouseEvent press(QEvent::MouseButtonPress, at, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(p, &press);
-        if (p->isVisible()) p->reject();
-      }
-  });
+  WhenShown([](QWidget* w) { return qobject_cast<TPixoranPaletteDialog*>(w) != nullptr; },
+            [](QWidget* p) {
+              // Straight to the dialog: the form under it may sit at the same place.
+              const QPoint at(40, 8), global = p->mapToGlobal(at);
+              QMouseEvent move(QEvent::MouseMove, at, global, Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+              QApplication::sendEvent(p, &move);
+              QMouseEvent press(QEvent::MouseButtonPress, at, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+              QApplication::sendEvent(p, &press);
+              if (p->isVisible()) static_cast<QDialog*>(p)->reject();
+            });
   form.Panel4->click();
   Pick(form.ComboBox5, 0);  // black and white
   EXPECT_EQ(form.Pixoran2()->GetPXBitmap()->PixelFormat(), pxBW1);
@@ -465,11 +468,8 @@ TEST(IOPreviews, HookShowsTheDialogOnACopy) {
   io.SetPreviewsParams(ioppDefaultLockPreview | ioppApplyButton);
   io.SetSimplifiedParamsDialogs(false);
   io.SetMsgLanguage(msGerman);
-  QTimer::singleShot(200, [] {  // after the activation
-    TfIOPreviews* form = nullptr;
-    for (QWidget* w : QApplication::topLevelWidgets())
-      if (auto* f = qobject_cast<TfIOPreviews*>(w); f && f->isVisible()) form = f;
-    ASSERT_NE(form, nullptr);
+  WhenShown(IsPreviewsForm, [](QWidget* w) {
+    auto* form = static_cast<TfIOPreviews*>(w);
     EXPECT_TRUE(form->Button4->isVisible());
     EXPECT_TRUE(form->chkLockPreview->isChecked());
     EXPECT_FALSE(form->Button3->isEnabled());
@@ -486,4 +486,43 @@ TEST(IOPreviews, HookShowsTheDialogOnACopy) {
   EXPECT_EQ(io.PXBitmap()->PixelFormat(), pxBGR24);  // the caller's image is untouched
   io.Params().FileType = ioWBMP;
   EXPECT_FALSE(io.DoPreviews(2));
+}
+
+// The first events the dialog runs are those of its activation, before its
+// own loop: a change made then is taken, and OK or Escape then still ends
+// the dialog instead of leaving exec waiting on a hidden window.
+TEST(IOPreviews, ChangesAndClosingWhileItActivates) {
+  InstallIODialogs();
+  for (const bool ok : {true, false}) {
+    SCOPED_TRACE(ok ? "OK" : "Escape");
+    TPixoranIO io;
+    Paint(*io.PXBitmap(), 64, 48);
+    io.Params().FileType = ioPNG;
+    io.Params().BitsPerSample = 8;
+    io.Params().SamplesPerPixel = 3;
+    io.SetPreviewsParams(ioppApplyButton);
+    QPointer<TfIOPreviews> shown;
+    bool activating = false;
+    WhenShown(IsPreviewsForm, [&](QWidget* w) {
+      shown = static_cast<TfIOPreviews*>(w);
+      activating = shown->CompressedSize->text().endsWith("---");  // no preview yet
+      Pick(shown->ComboBox10, 1);
+      EXPECT_TRUE(shown->Button4->isEnabled());
+      if (ok) shown->Button1->click();
+      else QTest::keyClick(shown, Qt::Key_Escape);
+    });
+    // Should the dialog still wait, end it, so a failure does not hang the suite.
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    QObject::connect(&watchdog, &QTimer::timeout, [&] {
+      if (!shown) return;
+      ADD_FAILURE() << "the dialog was still waiting";
+      shown->show();  // a hidden dialog's done would not end its loop
+      shown->QDialog::done(0);
+    });
+    watchdog.start(10000);
+    EXPECT_EQ(io.DoPreviews(1), ok);
+    EXPECT_TRUE(activating);
+    EXPECT_EQ(io.Params().SamplesPerPixel, ok ? 1 : 3);
+  }
 }

@@ -11,7 +11,6 @@
 #include <QPushButton>
 #include <QTest>
 #include <QToolButton>
-#include <QTimer>
 #include <algorithm>
 #include <memory>
 #include <cstdlib>
@@ -163,14 +162,12 @@ TEST(FileDialogs, OpenPreviewOfKnownFiles) {
   d.PlayButton->click();
   EXPECT_TRUE(d.ZoomCombo->isEnabled());
   bool shown = false;
-  QTimer::singleShot(100, [&] {
-    for (QWidget* w : QApplication::topLevelWidgets())
-      if (w->objectName() == "PreviewForm" && w->isVisible()) {
-        shown = true;
-        EXPECT_EQ(w->width(), 100);  // a 30-pixel frame gets the smallest window
-        QTest::keyClick(w, Qt::Key_Escape);
-      }
-  });
+  WhenShown([](QWidget* w) { return w->objectName() == "PreviewForm"; },
+            [&](QWidget* w) {
+              shown = true;
+              EXPECT_EQ(w->width(), 100);  // a 30-pixel frame gets the smallest window
+              QTest::keyClick(w, Qt::Key_Escape);
+            });
   d.PreviewButton->click();
   EXPECT_TRUE(shown);
 
@@ -285,10 +282,8 @@ TEST(FileDialogs, HookOpensAndCancels) {
   InstallIODialogs();
   TPixoranIO io;
   io.Params().TIFFImageIndex = 3;
-  QTimer::singleShot(200, [] {
-    for (QWidget* w : QApplication::topLevelWidgets())
-      if (auto* f = qobject_cast<QFileDialog*>(w); f && f->isVisible()) f->reject();
-  });
+  WhenShown([](QWidget* w) { return qobject_cast<QFileDialog*>(w) != nullptr; },
+            [](QWidget* w) { static_cast<QFileDialog*>(w)->reject(); });
   std::string name = "x";
   io.ExecuteOpenDialog("/", "", "", name, 1, false);
   EXPECT_EQ(name, "");
