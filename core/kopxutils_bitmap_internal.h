@@ -1,5 +1,6 @@
 #pragma once
-// Helpers the bitmap container's sources share. Private to core/kopxutils_bitmap*.cpp.
+// Helpers the bitmap container's sources share. Private to core/kopxutils_bitmap*.cpp and
+// core/kopxutils_convert.cpp.
 #include "core/kopxdefs.h"
 
 namespace pixoran {

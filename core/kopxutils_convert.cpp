@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/kopxutils_bitmap.h"
+#include "core/kopxutils_bitmap_internal.h"
 #include "core/kopxutils_colors.h"
 #include "core/kopxutils_helpers.h"
 #include "core/kopxutils_settings.h"
@@ -16,8 +17,6 @@
 namespace pixoran {
 
 namespace {
-
-const char* const kNoStorage = "Not enough storage for the image";
 
 // The message of a refused pair, or nullptr when the pair converts.
 const char* RefusalFor(TPXPixelFormat from, TPXPixelFormat to) {
