@@ -29,7 +29,10 @@ void WhenShown(std::function<bool(QWidget*)> match, std::function<void(QWidget*)
   QObject::connect(timer, &QTimer::timeout, [timer, end, ms, match = std::move(match), action = std::move(action)] {
     QWidget* found = nullptr;
     for (QWidget* w : QApplication::topLevelWidgets())
-      if (w->isVisible() && match(w)) found = w;
+      if (w->isVisible() && match(w)) {
+        found = w;
+        break;
+      }
     if (!found && std::chrono::steady_clock::now() <= end) return;
     timer->stop();
     timer->deleteLater();
