@@ -1,10 +1,18 @@
 #include "platform/uithread.h"
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <QMetaObject>
+#include <QSocketNotifier>
 #include <QThread>
+#include <atomic>
+#include <cerrno>
+#include <cstdint>
 #include <deque>
 #include <mutex>
+#include <utility>
 
 namespace pixoran {
 
@@ -12,29 +20,95 @@ struct TUIThreadPoster::TState {
   // Held while a call runs. Recursive: a posted call may destroy its own poster.
   std::recursive_mutex Lock;
   bool Alive = true;
-  // The calls themselves go through this queue under a lock of our own, so
-  // what a worker wrote before posting is handed over through a lock the
-  // thread sanitizer follows (Qt's event queue synchronises with futexes it
-  // cannot see). Qt's queued event only says "run the next one".
-  std::mutex QueueLock;
-  std::deque<std::function<void()>> Queue;
 };
 
 namespace {
 
-void RunNext(TUIThreadPoster::TState& state) {
-  std::function<void()> call;
-  {
-    std::lock_guard<std::mutex> q(state.QueueLock);
-    if (state.Queue.empty()) return;
-    call = std::move(state.Queue.front());
-    state.Queue.pop_front();
+// Workers never touch Qt here. Qt's event queue is guarded by futexes the
+// thread sanitizer cannot see, so a worker posting into it while the UI
+// thread posts a repaint reads as a race. A worker puts its call in a queue
+// of our own and writes to an eventfd; a socket notifier on the UI thread
+// wakes up and runs the calls there.
+struct TWakeQueue {
+  std::mutex Lock;
+  std::deque<std::pair<std::shared_ptr<TUIThreadPoster::TState>, std::function<void()>>> Calls;
+  bool ContinuePosted = false;  // UI thread only
+  int Fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  std::atomic<bool> Listening{false};
+};
+
+// Never destroyed: a worker may still post while the process exits.
+TWakeQueue& Queue() {
+  static TWakeQueue* q = new TWakeQueue;
+  return *q;
+}
+
+void Signal(TWakeQueue& q) {
+  const uint64_t one = 1;
+  // A full counter (never reached) or an interrupted write still leaves the
+  // descriptor readable, which is all the UI thread needs.
+  while (write(q.Fd, &one, sizeof one) < 0 && errno == EINTR) {
   }
-  std::lock_guard<std::recursive_mutex> guard(state.Lock);
-  if (state.Alive) call();
+}
+
+// On the UI thread: runs the queued calls in the order they were posted.
+// Before each call it asks Qt (from this thread, so safely) to come back for
+// the rest, so a call that waits in a nested event loop (a modal prompt)
+// does not hold up those posted after it.
+void RunQueued() {
+  TWakeQueue& q = Queue();
+  uint64_t count = 0;
+  while (read(q.Fd, &count, sizeof count) < 0 && errno == EINTR) {
+  }
+  for (;;) {
+    std::pair<std::shared_ptr<TUIThreadPoster::TState>, std::function<void()>> next;
+    bool more = false;
+    {
+      std::lock_guard<std::mutex> guard(q.Lock);
+      if (q.Calls.empty()) return;
+      next = std::move(q.Calls.front());
+      q.Calls.pop_front();
+      more = !q.Calls.empty();
+    }
+    if (more && !q.ContinuePosted) {
+      q.ContinuePosted = true;
+      QMetaObject::invokeMethod(
+          QCoreApplication::instance(),
+          [] {
+            Queue().ContinuePosted = false;
+            RunQueued();
+          },
+          Qt::QueuedConnection);
+    }
+    TUIThreadPoster::TState& state = *next.first;
+    std::lock_guard<std::recursive_mutex> guard(state.Lock);
+    if (state.Alive) next.second();
+  }
+}
+
+// Called by every application object as it is built, on its own thread.
+void Listen() {
+  QCoreApplication* app = QCoreApplication::instance();
+  TWakeQueue& q = Queue();
+  if (app == nullptr || q.Fd < 0) return;
+  auto* notifier = new QSocketNotifier(q.Fd, QSocketNotifier::Read, app);
+  QObject::connect(notifier, &QSocketNotifier::activated, notifier, [] { RunQueued(); });
+  QObject::connect(app, &QObject::destroyed, [] {
+    TWakeQueue& queue = Queue();
+    queue.Listening = false;
+    decltype(queue.Calls) dropped;
+    std::lock_guard<std::mutex> guard(queue.Lock);
+    dropped.swap(queue.Calls);
+  });
+  q.Listening = true;
+  // Calls posted before the application existed were dropped; any that
+  // raced with its construction are picked up now.
+  Signal(q);
 }
 
 }  // namespace
+
+Q_COREAPP_STARTUP_FUNCTION(Listen)
 
 bool IsUIThread() {
   const QCoreApplication* app = QCoreApplication::instance();
@@ -49,17 +123,13 @@ TUIThreadPoster::~TUIThreadPoster() {
 }
 
 bool TUIThreadPoster::Post(std::function<void()> call) const {
-  QCoreApplication* app = QCoreApplication::instance();
-  if (app == nullptr || !call) return false;
-  // The queued call holds the state, not the poster: the poster may be gone
-  // by the time the event loop reaches it.
+  TWakeQueue& q = Queue();
+  if (QCoreApplication::instance() == nullptr || !call || !q.Listening) return false;
   {
-    std::lock_guard<std::mutex> q(state_->QueueLock);
-    state_->Queue.push_back(std::move(call));
+    std::lock_guard<std::mutex> guard(q.Lock);
+    q.Calls.emplace_back(state_, std::move(call));
   }
-  std::shared_ptr<TState> state = state_;
-  QMetaObject::invokeMethod(
-      app, [state] { RunNext(*state); }, Qt::QueuedConnection);
+  Signal(q);
   return true;
 }
 
