@@ -47,8 +47,7 @@ void Signal(TWakeQueue& q) {
   const uint64_t one = 1;
   // A full counter (never reached) or an interrupted write still leaves the
   // descriptor readable, which is all the UI thread needs.
-  while (write(q.Fd, &one, sizeof one) < 0 && errno == EINTR) {
-  }
+  while (write(q.Fd, &one, sizeof one) < 0 && errno == EINTR) {}
 }
 
 // On the UI thread: runs the queued calls in the order they were posted.
@@ -58,8 +57,7 @@ void Signal(TWakeQueue& q) {
 void RunQueued() {
   TWakeQueue& q = Queue();
   uint64_t count = 0;
-  while (read(q.Fd, &count, sizeof count) < 0 && errno == EINTR) {
-  }
+  while (read(q.Fd, &count, sizeof count) < 0 && errno == EINTR) {}
   for (;;) {
     std::pair<std::shared_ptr<TUIThreadPoster::TState>, std::function<void()>> next;
     bool more = false;

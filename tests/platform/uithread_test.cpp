@@ -68,7 +68,8 @@ TEST(UIThreadPoster, WorkersPostWhileTheUIThreadPostsItsOwnEvents) {
     // Bursts of varying length, at the low priority of a repaint request, make
     // Qt grow its queue's storage and move what is in it.
     const int burst = 1 + (ran.load() * 7) % 97;
-    for (int i = 0; i < burst; ++i) QCoreApplication::postEvent(&target, new QEvent(QEvent::User), Qt::LowEventPriority);
+    for (int i = 0; i < burst; ++i)
+      QCoreApplication::postEvent(&target, new QEvent(QEvent::User), Qt::LowEventPriority);
     QCoreApplication::processEvents();
   }
   for (std::thread& t : workers) t.join();
