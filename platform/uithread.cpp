@@ -99,9 +99,6 @@ void Listen() {
     dropped.swap(queue.Calls);
   });
   q.Listening = true;
-  // Calls posted before the application existed were dropped; any that
-  // raced with its construction are picked up now.
-  Signal(q);
 }
 
 }  // namespace
