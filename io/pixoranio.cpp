@@ -415,8 +415,21 @@ void TPixoranIO::DoFinishWork() {
   if (TPXNotifyEvent finish = OnFinishWork) finish(this);
 }
 
+void TPixoranIO::Fail(TPXIOResult kind, std::string text) {
+  if (!(aborting_ && cancelRequested_)) result_.Set(kind, std::move(text));
+  aborting_ = true;
+}
+
 void TPixoranIO::FinishOperation() {
   if (innerDepth_ != 0) return;
+  if (aborting_) {
+    if (cancelRequested_ && (result_.Kind == iorOk || result_.Kind == iorFailed)) {
+      result_.Reset();
+      result_.Set(iorCancelled, "cancelled by the caller");
+    } else {
+      result_.Set(iorFailed, "the operation failed without a reason given");
+    }
+  }
   {
     std::lock_guard<std::mutex> guard(threads_->Lock);
     ++threads_->Finished;
@@ -441,10 +454,17 @@ void TPixoranIO::WorkerFailed(bool finishOwed) {
 void TPixoranIO::RunOperation(const std::function<void()>& body) {
   // Operations handed to a worker come here on it; the others on the caller's thread.
   if (!IsInsideThread()) ApplyDeferredViewerChange();
+  if (innerDepth_ == 0) {
+    result_.Reset();
+    cancelRequested_ = false;
+  }
   try {
     body();
   } catch (...) {
-    aborting_ = true;
+    // Recorded before the finishing events; the exception then passes on.
+    std::string text;
+    const TPXIOResult kind = IOResultOfException(std::current_exception(), text);
+    Fail(kind, std::move(text));
     FinishOperation();
     throw;
   }
@@ -468,6 +488,7 @@ TPXProgressRec TPixoranIO::MakeProgress(bool withHandler) {
   if (withHandler) progress.OnProgress = OnProgress;
   progress.Sender = this;
   progress.Aborting = &aborting_;
+  progress.Result = &result_;
   return progress;
 }
 
@@ -476,7 +497,10 @@ void TPixoranIO::WaitForWorkers(bool setAborting) {
   std::unique_lock<std::mutex> lock(threads_->Lock);
   for (;;) {
     // Again on every round: an operation that was only starting clears it.
-    if (setAborting) aborting_ = true;
+    if (setAborting) {
+      cancelRequested_ = true;
+      aborting_ = true;
+    }
     const bool others = std::any_of(threads_->Threads.begin(), threads_->Threads.end(),
                                     [&](const TPXIOThread* t) { return t->ThreadId() != self; });
     if (!others) return;

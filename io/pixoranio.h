@@ -36,6 +36,7 @@ namespace pixoran {
 
 class TPrinter;
 class TAVIReader;
+class TSiblingTempFile;
 
 using TPXNotifyEvent = std::function<void(TObject* sender)>;
 
@@ -157,9 +158,21 @@ class TPixoranIO : public TComponent, public TIOParamsOwner {
   void SetProxyPassword(const std::string& v) { proxyPassword_ = v; }
 
   TIOParamsVals& Params() { return *params_; }
-  // True after an operation that failed or was cancelled.
+  // True after an operation that failed or was cancelled. Setting it while
+  // an operation runs cancels that operation.
   bool Aborting() const { return aborting_.load(); }
-  void SetAborting(bool value) { aborting_.store(value); }
+  void SetAborting(bool value) {
+    if (value) cancelRequested_.store(true);
+    aborting_.store(value);
+  }
+  // Why the last operation (load, save, parameter read, web, movie or
+  // metafile load, print, acquisition) ended as it did: iorOk when it
+  // succeeded, else the failure's kind and a short English sentence naming
+  // the cause. A load that kept a partial image ends with Aborting false and
+  // a kind other than iorOk. Reset when an operation starts; readable from
+  // OnFinishWork, and after WaitThreads for an operation on a worker.
+  TPXIOResult LastResult() const { return result_.Kind; }
+  const std::string& LastResultText() const { return result_.Text; }
 
   // (Sender, percent); the last call of every operation reports 100.
   TPXProgressEvent OnProgress;
@@ -402,6 +415,8 @@ class TPixoranIO : public TComponent, public TIOParamsOwner {
   // The viewer is about to free or replace bitmap: no worker may use it after.
   void ViewerBitmapReleasing(TPXBitmap* bitmap, bool cancel);
   void FinishOperation();
+  // Records why the operation fails (the first reason given wins) and sets Aborting.
+  void Fail(TPXIOResult kind, std::string text);
   TPXProgressRec MakeProgress(bool withHandler = true);
 
   // Built-in formats, through their descriptors.
@@ -420,6 +435,10 @@ class TPixoranIO : public TComponent, public TIOParamsOwner {
   void SaveStreamBody(TStream& stream, int32_t fileType);
   bool ReadStreamHeader(TStream& stream, const TPXFormatCodec& codec, bool fromFile, THeaderInfo& header);
   bool PrepareSaveSource(uint32_t writerFormats, bool withAlpha, TSaveSource& source);
+  // Renames the written temporary file over the target; the reason when it cannot.
+  void CommitSave(TSiblingTempFile& file, const std::string& fileName);
+  // A writer failed with no reason given and a write to stream failed: that is the reason.
+  void NoteWriteFailure(TStream& stream);
   void WriteCore(TStream& stream, const TPXFormatCodec& codec, TSaveSource& source, bool withHeader);
   void CopyAlphaMask(TPXBitmap& mask);
 
@@ -460,6 +479,8 @@ class TPixoranIO : public TComponent, public TIOParamsOwner {
   uint8_t bwConversion_ = 1;
   std::unique_ptr<TIOParamsVals> params_;
   std::atomic<bool> aborting_{false};
+  std::atomic<bool> cancelRequested_{false};  // the caller set Aborting during the operation
+  TPXIOResultRec result_;
   int32_t innerDepth_ = 0;  // steps of a larger operation running (RunInner)
   std::shared_ptr<TPXIOThreadList> threads_ = std::make_shared<TPXIOThreadList>();
   std::unique_ptr<TUIThreadPoster> uiPoster_ = std::make_unique<TUIThreadPoster>();

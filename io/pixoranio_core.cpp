@@ -31,6 +31,14 @@ std::unique_ptr<TPXBitmap> CopyAsBGR24(TPXBitmap& source) {
 
 bool EmptyImage(TPXBitmap& b) { return b.Width() <= 0 || b.Height() <= 0 || b.PixelFormat() == pxNone; }
 
+std::string TypeName(int32_t fileType) {
+  const TPXFormatCodec* codec = FindFormatCodec(fileType);
+  return codec && codec->FullName ? std::string(codec->FullName) : "file type " + std::to_string(fileType);
+}
+
+std::string NoReaderText(int32_t fileType) { return "no reader for " + TypeName(fileType); }
+std::string NoWriterText(int32_t fileType) { return "no writer for " + TypeName(fileType); }
+
 std::string Hex2(uint8_t v) {
   static const char kDigits[] = "0123456789ABCDEF";
   return std::string{kDigits[v >> 4], kDigits[v & 15]};
@@ -137,14 +145,18 @@ void TPixoranIO::LoadCore(TStream& stream, int32_t fileType, bool fromFile) {
   const TPXFormatCodec* codec = FindFormatCodec(fileType);
   aborting_ = false;
   TPXProgressRec progress = MakeProgress();
-  if (!PrepareBitmap(0) || !codec || !codec->Read) {
-    aborting_ = true;
+  if (!codec || !codec->Read) {
+    Fail(iorUnknownFormat, NoReaderText(fileType));
+    return;
+  }
+  if (!PrepareBitmap(0)) {
+    Fail(iorFailed, "the attached bitmap cannot take the image");
     return;
   }
   params_->ResetInfo();
   THeaderInfo header;
   if (!ReadStreamHeader(stream, *codec, fromFile, header)) {
-    aborting_ = true;
+    Fail(iorCorrupt, std::string(codec->FullName ? codec->FullName : "stream") + ": the stream header is missing");
     return;
   }
   working_->RemoveAlphaChannel();
@@ -183,16 +195,25 @@ void TPixoranIO::SaveStreamBuiltin(TStream& stream, int32_t fileType) {
 }
 
 bool TPixoranIO::PrepareSaveSource(uint32_t writerFormats, bool withAlpha, TSaveSource& source) {
-  if (!PrepareBitmap(0)) return false;
+  if (!PrepareBitmap(0)) {
+    Fail(iorFailed, "the attached bitmap cannot be saved");
+    return false;
+  }
   TPXBitmap& b = *working_;
   // An empty image has nothing to write; no save "succeeds" with it.
-  if (EmptyImage(b)) return false;
+  if (EmptyImage(b)) {
+    Fail(iorFailed, "there is no image to save");
+    return false;
+  }
   source.Bitmap = &b;
   const TPXPixelFormat f = b.PixelFormat();
   if ((writerFormats & PXFormatBit(f)) == 0) {
     // The working bitmap stays as it is; the writer gets a converted copy.
     source.Copy = CopyAsBGR24(b);
-    if (!source.Copy) return false;
+    if (!source.Copy) {
+      Fail(iorNoMemory, "no storage for a 24-bit copy of the image");
+      return false;
+    }
     source.Bitmap = source.Copy.get();
   }
   source.Alpha = (withAlpha && b.HasAlphaChannel()) ? b.GetAlphaChannel() : nullptr;
@@ -202,7 +223,7 @@ bool TPixoranIO::PrepareSaveSource(uint32_t writerFormats, bool withAlpha, TSave
 void TPixoranIO::WriteCore(TStream& stream, const TPXFormatCodec& codec, TSaveSource& source, bool withHeader) {
   TPXProgressRec progress = MakeProgress();
   if (codec.BeforeWrite && !codec.BeforeWrite(*params_)) {
-    aborting_ = true;
+    Fail(iorFailed, std::string(codec.FullName ? codec.FullName : "writer") + ": the parameters were refused");
     return;
   }
   int64_t start = 0;
@@ -210,11 +231,12 @@ void TPixoranIO::WriteCore(TStream& stream, const TPXFormatCodec& codec, TSaveSo
     start = stream.Position();
     const uint8_t zero[kPXStreamHeaderSize] = {};
     if (stream.Write(zero, kPXStreamHeaderSize) != kPXStreamHeaderSize) {
-      aborting_ = true;
+      Fail(iorWriteFailed, WriteFailureText(stream));
       return;
     }
   }
   codec.Write(stream, *source.Bitmap, *params_, progress, source.Alpha);
+  NoteWriteFailure(stream);
   if (!withHeader || ((codec.Flags & cfHeaderOnSuccess) && aborting_)) return;
   const int64_t end = stream.Position();
   const int64_t length = std::clamp<int64_t>(end - start - kPXStreamHeaderSize, 0, 0xFFFFFFFFll);
@@ -222,29 +244,54 @@ void TPixoranIO::WriteCore(TStream& stream, const TPXFormatCodec& codec, TSaveSo
   std::memcpy(h, codec.Magic, 4);
   PutLE32(h + 8, static_cast<uint32_t>(length));
   stream.SetPosition(start);
-  if (stream.Write(h, kPXStreamHeaderSize) != kPXStreamHeaderSize) aborting_ = true;
+  if (stream.Write(h, kPXStreamHeaderSize) != kPXStreamHeaderSize) Fail(iorWriteFailed, WriteFailureText(stream));
   stream.SetPosition(end);
 }
 
 void TPixoranIO::SaveFileBody(const std::string& fileName, int32_t fileType) {
   aborting_ = true;
-  if (fileName.empty()) return;
+  if (fileName.empty()) {
+    Fail(iorNotFound, "no file name given");
+    return;
+  }
   const TPXFormatCodec* codec = FindFormatCodec(fileType);
-  if (!codec || !codec->Write) return;
+  if (!codec || !codec->Write) {
+    Fail(iorUnknownFormat, NoWriterText(fileType));
+    return;
+  }
   TSaveSource source;
   if (!PrepareSaveSource(codec->WriterFormats, codec->Flags & cfAlphaToWriter, source)) return;
   TSiblingTempFile file(fileName);
   aborting_ = false;
   // Stream headers are for streams only.
   WriteCore(file.Stream(), *codec, source, false);
-  if (!aborting_ && !file.Commit()) aborting_ = true;
+  if (!aborting_) CommitSave(file, fileName);
+}
+
+void TPixoranIO::CommitSave(TSiblingTempFile& file, const std::string& fileName) {
+  if (file.Commit()) return;
+  const int error = file.LastError();
+  Fail(iorWriteFailed,
+       "cannot write " + fileName + ": " + (error != 0 ? std::strerror(error) : "the file was not replaced"));
+}
+
+void TPixoranIO::NoteWriteFailure(TStream& stream) {
+  // Writers that go around the checked writes (the codec libraries' own
+  // outputs) fail with no reason: a failed write to the stream is it.
+  if (!aborting_ || result_.Kind != iorOk) return;
+  if (auto* fs = dynamic_cast<TFileStream*>(&stream); fs && fs->LastWriteError() != 0)
+    result_.Set(iorWriteFailed, WriteFailureText(stream));
 }
 
 void TPixoranIO::SaveStreamBody(TStream& stream, int32_t fileType) {
   aborting_ = false;
   const TPXFormatCodec* codec = FindFormatCodec(fileType);
   TSaveSource source;
-  if (!codec || !codec->Write || !PrepareSaveSource(codec->WriterFormats, codec->Flags & cfAlphaToWriter, source)) {
+  if (!codec || !codec->Write) {
+    Fail(iorUnknownFormat, NoWriterText(fileType));
+    return;
+  }
+  if (!PrepareSaveSource(codec->WriterFormats, codec->Flags & cfAlphaToWriter, source)) {
     aborting_ = true;
     return;
   }
@@ -258,7 +305,7 @@ void TPixoranIO::LoadFileRegistry(const std::string& fileName, const TPXFileForm
   params_->FileType = ioUnknown;
   params_->ResetInfo();
   if (!info || !info->ReadFunction) {
-    aborting_ = true;
+    Fail(iorUnknownFormat, "no reader for the extension of " + fileName);
     return;
   }
   // Built-in records (e.g. the TGA record naming .pix) are read by the
@@ -279,7 +326,9 @@ void TPixoranIO::LoadFileRegistry(const std::string& fileName, const TPXFileForm
     read(fs, *working_, *params_, progress, false);
   } catch (...) {
     // A load by extension through the registry never raises.
-    aborting_ = true;
+    std::string text;
+    const TPXIOResult kind = IOResultOfException(std::current_exception(), text);
+    Fail(kind, std::move(text));
   }
   if (!aborting_) {
     if (autoAdjustDPI_) AdjustBitmapDPI();
@@ -294,7 +343,8 @@ void TPixoranIO::LoadStreamRegistry(TStream& stream, int32_t fileType) {
   params_->FileType = ioUnknown;
   const TPXFileFormatInfo* info = FindFileFormatInfo(fileType);
   if (!info || !info->ReadFunction) {
-    aborting_ = true;
+    Fail(iorUnknownFormat,
+         fileType == ioUnknown ? std::string("the content is not of a known image format") : NoReaderText(fileType));
     return;
   }
   if (IsBuiltinReadPlaceholder(info->ReadFunction)) {
@@ -304,7 +354,7 @@ void TPixoranIO::LoadStreamRegistry(TStream& stream, int32_t fileType) {
   const TPXReadFunction read = info->ReadFunction;
   aborting_ = false;
   if (!PrepareBitmap(0)) {
-    aborting_ = true;
+    Fail(iorFailed, "the attached bitmap cannot take the image");
     return;
   }
   TPXProgressRec progress = MakeProgress();
@@ -319,7 +369,10 @@ void TPixoranIO::LoadStreamRegistry(TStream& stream, int32_t fileType) {
 
 void TPixoranIO::SaveFileRegistry(const std::string& fileName, const TPXFileFormatInfo* info) {
   aborting_ = true;
-  if (!info || !info->WriteFunction) return;
+  if (!info || !info->WriteFunction) {
+    Fail(iorUnknownFormat, "no writer for the extension of " + fileName);
+    return;
+  }
   if (IsBuiltinWritePlaceholder(info->WriteFunction)) {
     SaveFileBody(fileName, info->FileType);
     return;
@@ -334,13 +387,14 @@ void TPixoranIO::SaveFileRegistry(const std::string& fileName, const TPXFileForm
   params_->FileName = fileName;
   params_->FileType = fileType;
   write(file.Stream(), *source.Bitmap, *params_, progress);
-  if (!aborting_ && !file.Commit()) aborting_ = true;
+  NoteWriteFailure(file.Stream());
+  if (!aborting_) CommitSave(file, fileName);
 }
 
 void TPixoranIO::SaveStreamRegistry(TStream& stream, int32_t fileType) {
   const TPXFileFormatInfo* info = FindFileFormatInfo(fileType);
   if (!info || !info->WriteFunction) {
-    aborting_ = true;
+    Fail(iorUnknownFormat, NoWriterText(fileType));
     return;
   }
   if (IsBuiltinWritePlaceholder(info->WriteFunction)) {
@@ -357,6 +411,7 @@ void TPixoranIO::SaveStreamRegistry(TStream& stream, int32_t fileType) {
   TPXProgressRec progress = MakeProgress();
   params_->FileType = info->FileType;
   write(stream, *source.Bitmap, *params_, progress);
+  NoteWriteFailure(stream);
 }
 
 // ---------------------------------------------------------------- dispatch
@@ -375,7 +430,7 @@ void TPixoranIO::LoadFromFile(const std::string& fileName) {
   // The override, if any, is what runs on the worker.
   if (HandOff([this, fileName] { LoadFromFile(fileName); })) return;
   if (fileName.empty()) {
-    RunOperation([&] { aborting_ = true; });
+    RunOperation([&] { Fail(iorNotFound, "no file name given"); });
     return;
   }
   const std::string scheme = LowerCaseASCII(fileName.substr(0, 8));
@@ -396,7 +451,7 @@ void TPixoranIO::LoadFromFile(const std::string& fileName) {
 void TPixoranIO::SaveToFile(const std::string& fileName) {
   if (HandOff([this, fileName] { SaveToFile(fileName); })) return;
   if (fileName.empty()) {
-    RunOperation([&] { aborting_ = true; });
+    RunOperation([&] { Fail(iorNotFound, "no file name given"); });
     return;
   }
   const TPXExtensionRoute* route = FindExtensionRoute(LowerCaseASCII(ExtractFileExt(fileName)));
@@ -413,7 +468,7 @@ void TPixoranIO::LoadFromFileFormat(const std::string& fileName, int32_t fileTyp
   if (HandOff([this, fileName, fileType] { LoadFromFileFormat(fileName, fileType); })) return;
   const TPXFormatCodec* codec = FindFormatCodec(fileType);
   if (fileName.empty()) {
-    RunOperation([&] { aborting_ = true; });
+    RunOperation([&] { Fail(iorNotFound, "no file name given"); });
   } else if (codec && (codec->Flags & cfLoadFile)) {
     LoadFileOfType(fileName, fileType);
   } else {
@@ -465,7 +520,7 @@ void TPixoranIO::ParamsRead(TStream& stream, int32_t fileType, bool fromFile) {
   if (codec && codec->Read && (codec->Flags & (cfLoadFile | cfLoadStream))) {
     THeaderInfo header;
     if (!ReadStreamHeader(stream, *codec, fromFile, header)) {
-      aborting_ = true;
+      Fail(iorCorrupt, std::string(codec->FullName ? codec->FullName : "stream") + ": the stream header is missing");
       return;
     }
     TPXBitmap mask;
@@ -478,7 +533,8 @@ void TPixoranIO::ParamsRead(TStream& stream, int32_t fileType, bool fromFile) {
     info->ReadFunction(stream, scratch, *params_, progress, true);
     return;
   }
-  aborting_ = true;
+  Fail(iorUnknownFormat,
+       fileType == ioUnknown ? std::string("the content is not of a known image format") : NoReaderText(fileType));
 }
 
 void TPixoranIO::ParamsFromFileFormat(const std::string& fileName, int32_t fileType) {
@@ -491,7 +547,9 @@ void TPixoranIO::ParamsFromFileFormat(const std::string& fileName, int32_t fileT
       aborting_ = false;
       ParamsRead(fs, fileType, true);
     } catch (...) {
-      aborting_ = true;
+      std::string text;
+      const TPXIOResult kind = IOResultOfException(std::current_exception(), text);
+      Fail(kind, std::move(text));
     }
     if (aborting_) params_->FileType = ioUnknown;
     params_->FileName = fileName;
@@ -510,7 +568,9 @@ void TPixoranIO::ParamsFromStreamFormat(TStream& stream, int32_t fileType) {
     try {
       ParamsRead(stream, fileType, false);
     } catch (...) {
-      aborting_ = true;
+      std::string text;
+      const TPXIOResult kind = IOResultOfException(std::current_exception(), text);
+      Fail(kind, std::move(text));
     }
     if (aborting_) params_->FileType = ioUnknown;
     params_->FileName.clear();
@@ -589,8 +649,8 @@ void TPixoranIO::SaveToSourceText(const std::string& fileName, int32_t fileType,
     TSiblingTempFile file(fileName);
     aborting_ = false;
     const auto len = static_cast<int64_t>(text.size());
-    if (file.Stream().Write(text.data(), len) != len) aborting_ = true;
-    if (!aborting_ && !file.Commit()) aborting_ = true;
+    if (file.Stream().Write(text.data(), len) != len) Fail(iorWriteFailed, WriteFailureText(file.Stream()));
+    if (!aborting_) CommitSave(file, fileName);
   });
 }
 

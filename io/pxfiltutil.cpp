@@ -5,6 +5,7 @@
 
 #include "core/kopxutils_colors.h"
 #include "core/kopxutils_helpers.h"
+#include "core/kopxutils_settings.h"
 
 namespace pixoran {
 
@@ -28,6 +29,51 @@ bool FilterImageSizeOk(int64_t width, int64_t height, int32_t bitsPerPixel) {
   if (width <= 0 || height <= 0 || width > INT32_MAX || height > INT32_MAX) return false;
   const int64_t row = CalcRowLen(width, bitsPerPixel);
   return row > 0 && row <= kMaxDestRowBytes && row * height <= kMaxDestImageBytes;
+}
+
+bool CheckDeclaredImage(const char* format, int64_t width, int64_t height, int32_t bitsPerPixel, int64_t bytesLeft,
+                        double maxExpansion, TPXProgressRec& progress) {
+  const std::string name = format ? std::string(format) + ": " : std::string();
+  const std::string size = std::to_string(width) + " x " + std::to_string(height);
+  if (width <= 0 || height <= 0) {
+    progress.Fail(iorCorrupt, name + "impossible image size " + size);
+    return false;
+  }
+  if (!FilterImageSizeOk(width, height, bitsPerPixel)) {
+    progress.Fail(iorTooLarge, name + "image size " + size + " is beyond what can be held");
+    return false;
+  }
+  if (maxExpansion > 0 && width * height > 65536) {
+    const double decoded = static_cast<double>(CalcRowLen(width, bitsPerPixel)) * static_cast<double>(height);
+    if (decoded > static_cast<double>(std::max<int64_t>(bytesLeft, 0)) * maxExpansion) {
+      progress.Fail(iorTooLarge,
+                    name + "image size " + size + " claimed by only " + std::to_string(bytesLeft) + " bytes of data");
+      return false;
+    }
+  }
+  return true;
+}
+
+bool CheckWorkBuffer(const char* format, int64_t bytes, TPXProgressRec& progress) {
+  if (bytes >= 0 && bytes <= CodecMemoryLimit()) return true;
+  const std::string name = format ? std::string(format) + ": " : std::string();
+  progress.Fail(iorTooLarge, name + "a work buffer of " + std::to_string(bytes) + " bytes exceeds the memory budget");
+  return false;
+}
+
+std::string WriteFailureText(TStream& stream) {
+  if (auto* file = dynamic_cast<TFileStream*>(&stream)) {
+    const int error = file->LastWriteError();
+    return "cannot write " + file->FileName() + ": " + (error != 0 ? std::strerror(error) : "short write");
+  }
+  return "cannot write to the output stream";
+}
+
+void FailFromException(TPXProgressRec& progress, std::exception_ptr error, const char* format) {
+  std::string text;
+  const TPXIOResult kind = IOResultOfException(error, text);
+  if (format) text = std::string(format) + ": " + text;
+  progress.Fail(kind, std::move(text));
 }
 
 TPXByteSource::TPXByteSource(TStream& stream, int64_t limit, int64_t bufferSize)
@@ -115,7 +161,7 @@ bool TPXByteSource::Skip(int64_t count) {
 bool TPXFilterOut::Put(const void* data, int64_t count) {
   if (error_) return false;
   SafeStreamWrite(stream_, error_, data, count);
-  if (error_) progress_.Abort();
+  if (error_) progress_.Fail(iorWriteFailed, WriteFailureText(stream_));
   return !error_;
 }
 

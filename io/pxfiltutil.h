@@ -3,7 +3,9 @@
 // byte source bounded by the image's data, row progress, checked writes and
 // the copies a writer makes when a bitmap's pixel format does not suit it.
 #include <cstdint>
+#include <exception>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "core/kopxutils_bitmap.h"
@@ -38,6 +40,26 @@ bool BeginFilterRow(TPXProgressRec& progress, int64_t k);
 // a destination row above 64 MB or an image above a terabyte is refused
 // before anything is allocated.
 bool FilterImageSizeOk(int64_t width, int64_t height, int32_t bitsPerPixel);
+
+// The one check of a declared image size, made before anything is
+// allocated for it. format names the format in the failure text ("PNG").
+// Refuses, through progress.Fail, a size of 0 or below (iorCorrupt), one
+// FilterImageSizeOk refuses (iorTooLarge), and one whose decoded rows
+// (CalcRowLen(width, bitsPerPixel) x height bytes) exceed bytesLeft x
+// maxExpansion (iorTooLarge): the data left could not produce them at the
+// codec's largest expansion. maxExpansion 0 skips that test; a claim of at
+// most 65536 pixels always passes it, since a tiny image may come from
+// almost no data.
+bool CheckDeclaredImage(const char* format, int64_t width, int64_t height, int32_t bitsPerPixel, int64_t bytesLeft,
+                        double maxExpansion, TPXProgressRec& progress);
+
+// A work buffer that must live in memory: refused (iorTooLarge, Aborting
+// set) above the codec memory budget.
+bool CheckWorkBuffer(const char* format, int64_t bytes, TPXProgressRec& progress);
+
+// Why writes to the stream failed, for a result text: "cannot write
+// <file>: <system message>" for a file stream, else a plain sentence.
+std::string WriteFailureText(TStream& stream);
 
 // Reads a stream through a buffer, never past a limit (the end of the
 // image's data). Every read past the limit or the stream's end reports it.
@@ -104,16 +126,20 @@ class TPXFilterOut {
   bool error_ = false;
 };
 
+// Records a caught exception's kind and message through progress.Fail.
+void FailFromException(TPXProgressRec& progress, std::exception_ptr error, const char* format = nullptr);
+
 // Runs the body of a filter: nothing when Aborting is already set, and
 // whatever the body throws (storage, stream or codec errors) is reported on
 // the flag, as filters report every failure.
+// format, when given, starts the failure text.
 template <class TBody>
-void RunFilter(TPXProgressRec& progress, TBody&& body) {
+void RunFilter(TPXProgressRec& progress, TBody&& body, const char* format = nullptr) {
   if (progress.Aborted()) return;
   try {
     body();
   } catch (...) {
-    progress.Abort();
+    FailFromException(progress, std::current_exception(), format);
   }
 }
 

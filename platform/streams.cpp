@@ -109,7 +109,10 @@ int64_t TFileStream::Write(const void* buffer, int64_t count) {
   while (done < count) {
     const ssize_t n = ::pwrite(fd_, p + done, static_cast<size_t>(count - done), pos_ + done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
+    if (n <= 0) {
+      if (writeError_ == 0) writeError_ = n < 0 ? errno : ENOSPC;
+      break;
+    }
     done += n;
   }
   pos_ += done;

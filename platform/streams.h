@@ -89,6 +89,8 @@ class TFileStream : public TStream {
 
   int Handle() const { return fd_; }
   const std::string& FileName() const { return fileName_; }
+  // The system's error number of the first write that failed (0: none).
+  int LastWriteError() const { return writeError_; }
   // Replaces this file's whole content with source's (kernel copy where it can).
   bool CopyWholeFileFrom(TFileStream& source);
 
@@ -96,6 +98,7 @@ class TFileStream : public TStream {
   int fd_ = -1;
   int64_t pos_ = 0;
   std::string fileName_;
+  int writeError_ = 0;
 };
 
 // Growable memory stream.

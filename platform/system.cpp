@@ -153,8 +153,13 @@ TSiblingTempFile::~TSiblingTempFile() {
 
 bool TSiblingTempFile::Commit() {
   const bool synced = ::fsync(stream_->Handle()) == 0;
+  error_ = synced ? stream_->LastWriteError() : errno;
   stream_.reset();
-  if (!synced || !RenameFileReplacing(temp_, target_)) return false;
+  if (!synced) return false;
+  if (!RenameFileReplacing(temp_, target_)) {
+    error_ = errno;
+    return false;
+  }
   committed_ = true;
   return true;
 }

@@ -50,8 +50,11 @@ class TSiblingTempFile {
   TStream& Stream() { return *stream_; }
   // Puts the data on disk, then replaces the target. False (target untouched) on failure.
   bool Commit();
+  // The system's error number of a failed Commit (0: none).
+  int LastError() const { return error_; }
 
  private:
+  int error_ = 0;
   std::string target_;
   std::string temp_;
   std::unique_ptr<TFileStream> stream_;
