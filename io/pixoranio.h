@@ -173,6 +173,9 @@ class TPixoranIO : public TComponent, public TIOParamsOwner {
   // OnFinishWork, and after WaitThreads for an operation on a worker.
   TPXIOResult LastResult() const { return result_.Kind; }
   const std::string& LastResultText() const { return result_.Text; }
+  // For the dialogs that run an operation through a hook (print forms): the
+  // reason of a failure they met, kept unless a reason is already recorded.
+  void SetLastResult(TPXIOResult kind, const std::string& text) { result_.Set(kind, text); }
 
   // (Sender, percent); the last call of every operation reports 100.
   TPXProgressEvent OnProgress;
@@ -419,34 +422,40 @@ class TPixoranIO : public TComponent, public TIOParamsOwner {
   void Fail(TPXIOResult kind, std::string text);
   TPXProgressRec MakeProgress(bool withHandler = true);
 
-  // Built-in formats, through their descriptors.
+  // The one way of every load and save (pixoranio_core.cpp). The typed
+  // entry points (LoadFromFileJPEG, ...) and the dispatch by extension, type
+  // or content pick a record; these run it.
   int32_t LoadFileBuiltin(const std::string& fileName, int32_t fileType);
   // A file load of a type with a record: a whole-file import (metafile,
   // movie frame) when the record says so, else the built-in load.
   void LoadFileOfType(const std::string& fileName, int32_t fileType);
+  // A load by a registry entry's extension.
+  void LoadFileOfEntry(const std::string& fileName, const TPXFileFormatInfo* info);
+  // A stream load of a type: directly when the record's flags include
+  // direct, else through the type's registry entry.
+  void LoadStreamOfType(TStream& stream, int32_t fileType, uint16_t direct);
   int32_t LoadStreamBuiltin(TStream& stream, int32_t fileType);
   // What a load of the type returns: the file's image count for multi-image formats, else 0.
   int32_t LoadedImageCount(int32_t fileType) const;
   void SaveFileBuiltin(const std::string& fileName, int32_t fileType);
   void SaveStreamBuiltin(TStream& stream, int32_t fileType);
-  void LoadFileBody(const std::string& fileName, int32_t fileType);
-  void LoadCore(TStream& stream, int32_t fileType, bool fromFile);
-  void SaveFileBody(const std::string& fileName, int32_t fileType);
-  void SaveStreamBody(TStream& stream, int32_t fileType);
+  // Open and run a file load; viaRegistry: the registry's way (the record
+  // reset before the open, no reader ends the load before it).
+  void LoadFile(const std::string& fileName, const TPXFormatCodec* codec, int32_t fileType, bool viaRegistry);
+  // Prepare, read and finish (fileName: the file the stream reads, nullptr for a stream load).
+  void LoadThrough(TStream& stream, const TPXFormatCodec* codec, int32_t fileType, const std::string* fileName);
+  void SaveFile(const std::string& fileName, const TPXFormatCodec* codec, int32_t fileType);
+  void SaveThrough(TStream& stream, const TPXFormatCodec* codec, int32_t fileType);
+  bool HasWriter(const TPXFormatCodec* codec, int32_t fileType, const std::string* fileName);
   bool ReadStreamHeader(TStream& stream, const TPXFormatCodec& codec, bool fromFile, THeaderInfo& header);
   bool PrepareSaveSource(uint32_t writerFormats, bool withAlpha, TSaveSource& source);
   // Renames the written temporary file over the target; the reason when it cannot.
   void CommitSave(TSiblingTempFile& file, const std::string& fileName);
   // A writer failed with no reason given and a write to stream failed: that is the reason.
   void NoteWriteFailure(TStream& stream);
-  void WriteCore(TStream& stream, const TPXFormatCodec& codec, TSaveSource& source, bool withHeader);
+  void WriteCore(TStream& stream, const TPXFormatCodec& codec, TSaveSource& source, bool withHeader,
+                 const std::string* fileName);
   void CopyAlphaMask(TPXBitmap& mask);
-
-  // Formats only the registry knows (or that the registry names by extension).
-  void LoadFileRegistry(const std::string& fileName, const TPXFileFormatInfo* info);
-  void LoadStreamRegistry(TStream& stream, int32_t fileType);
-  void SaveFileRegistry(const std::string& fileName, const TPXFileFormatInfo* info);
-  void SaveStreamRegistry(TStream& stream, int32_t fileType);
   void ParamsRead(TStream& stream, int32_t fileType, bool fromFile);
 
   // Attachment.

@@ -19,14 +19,27 @@ void TPixoranIO::DoIOPreview(QWidget* form) {
 }
 
 void TPixoranIO::AcquireBitmap(TPXBitmap* bitmap, TIOParamsVals*& params) {
-  if (!PrepareBitmap()) return;
+  result_.Reset();
+  if (!PrepareBitmap()) {
+    result_.Set(iorFailed, "the attached bitmap cannot take the acquired image");
+    return;
+  }
   bool handled = false;
   DoAcquireBitmap(bitmap, handled);
   if (handled) return;
   // The record describes the acquired image from now on, nothing of the last one.
   params_->ResetInfo();
   params = params_.get();
-  if (bitmap && bitmap != working_) working_->Assign(bitmap);
+  if (bitmap && bitmap != working_) {
+    try {
+      working_->Assign(bitmap);
+    } catch (...) {
+      std::string text;
+      const TPXIOResult kind = IOResultOfException(std::current_exception(), text);
+      result_.Set(kind, "acquired image: " + text);
+      throw;
+    }
+  }
   if (autoAdjustDPI_) AdjustBitmapDPI();
   UpdateAttached();
 }
@@ -87,7 +100,7 @@ void TPixoranIO::ClosePSFile() {
   const bool ok = psStream_ && WritePSTrailer(std::move(psState_), *psStream_);
   psState_.reset();
   psStream_.reset();
-  if (!ok) aborting_ = true;
+  if (!ok) Fail(iorWriteFailed, "PostScript: the document's end could not be written");
 }
 
 void TPixoranIO::ClosePDFFile() {
@@ -95,7 +108,7 @@ void TPixoranIO::ClosePDFFile() {
   const bool ok = pdfStream_ && SavePDFDocument(std::move(pdfDocument_), *pdfStream_, *params_);
   pdfDocument_.reset();
   pdfStream_.reset();
-  if (!ok) aborting_ = true;
+  if (!ok) Fail(iorWriteFailed, "PDF: the document could not be written");
 }
 
 }  // namespace pixoran

@@ -37,6 +37,18 @@ using TPXCodecWriteStep = bool (*)(TIOParamsVals& params);
 using TPXCodecDescriber = void (*)(const TIOParamsVals& params, std::string& text);
 // An extra condition for offering reading (write false) or writing (true).
 using TPXCodecReady = bool (*)(bool write);
+// After a load: the viewer background the image asks for, when it asks for one.
+using TPXCodecBackground = bool (*)(const TIOParamsVals& params, TBGR& color);
+
+// The shapes of an application's own filter, registered with
+// RegisterFileFormat. A reader reads from the stream's position and reports
+// failure through *progress.Aborting (and progress.Fail for its reason); a
+// probe puts the stream position back and answers whether the content is its
+// format.
+using TPXReadFunction = void (*)(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
+                                 bool paramsOnly);
+using TPXWriteFunction = void (*)(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress);
+using TPXTryFunction = bool (*)(TStream& stream);
 
 // Errors. Readers report failure only through the Aborting flag and never
 // raise. Writers report failure through Aborting too, except that a codec
@@ -70,10 +82,8 @@ enum : uint16_t {
   cfSave = 0x0008,          // SaveToStream and saves by extension
   cfAlphaFromReader = 0x0010,
   cfAlphaToWriter = 0x0020,
-  cfPNGBackground = 0x0040,  // the viewer background follows PNGBackground
   cfNoAutoAdjustDPI = 0x0080,
   cfHeaderOnSuccess = 0x0100,  // the stream header is patched only after a successful write
-  cfGIFBackground = 0x0200,    // the viewer background follows GIFTranspColor or GIFBackground
 };
 constexpr uint16_t cfLoadAll = cfLoadFile | cfLoadDetected | cfLoadStream;
 
@@ -113,6 +123,9 @@ struct TPXFormatCodec {
   int32_t TIOParamsVals::*ImageIndex = nullptr;
   int32_t TIOParamsVals::*ImageCount = nullptr;
   const char* Magic = nullptr;  // the 4-byte stream header magic
+  // An older 4-byte header (3 characters and a zero) without a length, the
+  // data running to the stream's end; taken where the header is required.
+  const char* ShortMagic = nullptr;
   TPXHeaderRule Header = hrNone;
   uint16_t Flags = 0;
   TPXWholeFileLoad WholeFile = wfNone;
@@ -120,6 +133,15 @@ struct TPXFormatCodec {
   TPXCodecWriteStep BeforeWrite = nullptr;
   TPXCodecDescriber Describe = nullptr;
   TPXCodecReady Ready = nullptr;
+  TPXCodecBackground ViewerBackground = nullptr;
+  // An application's filter (RegisterFileFormat), wrapped in a record so
+  // every load and save reaches a format one way. Such a record loads by
+  // the registry's rules: loads by file name set the name and type before
+  // reading, prepare no bitmap and never raise; a stream load lets the
+  // reader's exception through; the bitmap is given as it is read, with no
+  // resolution default, alpha or stream header.
+  TPXReadFunction AppRead = nullptr;
+  TPXWriteFunction AppWrite = nullptr;
 };
 
 // The record of a file type, or nullptr; valid for the life of the process.

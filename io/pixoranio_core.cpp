@@ -58,14 +58,20 @@ struct TPixoranIO::THeaderInfo {
   int64_t End = 0;         // where the image data ends
 };
 
-// ---------------------------------------------------------------- built-in loads
+// ---------------------------------------------------------------- the pipeline
+//
+// Every load and save takes one way: open, detect (by extension, type or
+// content: the dispatch below picks a record), prepare, read or write,
+// finish. The record decides every step that differs between formats; an
+// application's registered filter comes wrapped in a record of its own
+// (CodecOfRegistryEntry), whose steps are the registry's.
 
 int32_t TPixoranIO::LoadFileBuiltin(const std::string& fileName, int32_t fileType) {
   if (HandOff([this, fileName, fileType] { LoadFileBuiltin(fileName, fileType); })) return -1;
   // Counted before the finishing events, after which the component may be gone.
   int32_t count = 0;
   RunOperation([&] {
-    LoadFileBody(fileName, fileType);
+    LoadFile(fileName, FindFormatCodec(fileType), fileType, false);
     count = LoadedImageCount(fileType);
   });
   return count;
@@ -75,7 +81,7 @@ int32_t TPixoranIO::LoadStreamBuiltin(TStream& stream, int32_t fileType) {
   if (HandOff([this, s = &stream, fileType] { LoadStreamBuiltin(*s, fileType); })) return -1;
   int32_t count = 0;
   RunOperation([&] {
-    LoadCore(stream, fileType, false);
+    LoadThrough(stream, FindFormatCodec(fileType), fileType, nullptr);
     count = LoadedImageCount(fileType);
   });
   return count;
@@ -86,13 +92,26 @@ int32_t TPixoranIO::LoadedImageCount(int32_t fileType) const {
   return codec && codec->ImageCount ? (*params_).*(codec->ImageCount) : 0;
 }
 
-void TPixoranIO::LoadFileBody(const std::string& fileName, int32_t fileType) {
+void TPixoranIO::LoadFile(const std::string& fileName, const TPXFormatCodec* codec, int32_t fileType,
+                          bool viaRegistry) {
+  const bool app = codec && codec->AppRead;
+  if (viaRegistry) {
+    // The registry's way: the record describes nothing of the last image,
+    // even when the file then cannot be opened.
+    params_->FileName.clear();
+    params_->FileType = ioUnknown;
+    params_->ResetInfo();
+    if (!app && !(codec && codec->Read)) {
+      Fail(iorUnknownFormat,
+           fileType == ioUnknown ? "no reader for the extension of " + fileName : NoReaderText(fileType));
+      return;
+    }
+  }
   // Set before the open: a file that cannot be opened is a failed load.
   aborting_ = true;
   TFileStream fs(fileName, fmOpenRead);
-  LoadCore(fs, fileType, true);
-  // After the core, which clears it.
-  params_->FileName = fileName;
+  LoadThrough(fs, codec, fileType, &fileName);
+  if (!app) params_->FileName = fileName;
 }
 
 bool TPixoranIO::ReadStreamHeader(TStream& stream, const TPXFormatCodec& codec, bool fromFile, THeaderInfo& header) {
@@ -109,8 +128,8 @@ bool TPixoranIO::ReadStreamHeader(TStream& stream, const TPXFormatCodec& codec, 
   if (got == kPXStreamHeaderSize && std::memcmp(b, codec.Magic, 4) == 0 && b[4] == 0) {
     headerSize = kPXStreamHeaderSize;
     length = GetLE32(b + 8);
-  } else if (required && codec.FileType == ioPCX && got >= 4 && std::memcmp(b, "PCX", 3) == 0 && b[3] == 0) {
-    // The older PCX header: no length, the data runs to the end of the stream.
+  } else if (required && codec.ShortMagic && got >= 4 && std::memcmp(b, codec.ShortMagic, 3) == 0 && b[3] == 0) {
+    // The older header: no length, the data runs to the end of the stream.
     headerSize = 4;
     length = left - headerSize;
   } else {
@@ -141,57 +160,89 @@ void TPixoranIO::CopyAlphaMask(TPXBitmap& mask) {
   alpha->SyncFull();
 }
 
-void TPixoranIO::LoadCore(TStream& stream, int32_t fileType, bool fromFile) {
-  const TPXFormatCodec* codec = FindFormatCodec(fileType);
+void TPixoranIO::LoadThrough(TStream& stream, const TPXFormatCodec* codec, int32_t fileType,
+                             const std::string* fileName) {
   aborting_ = false;
-  TPXProgressRec progress = MakeProgress();
-  if (!codec || !codec->Read) {
-    Fail(iorUnknownFormat, NoReaderText(fileType));
+  const bool app = codec && codec->AppRead;
+  if (!codec || !(codec->Read || app)) {
+    if (!app) {
+      params_->ResetInfo();
+      params_->FileName.clear();
+      params_->FileType = ioUnknown;
+    }
+    Fail(iorUnknownFormat,
+         fileType == ioUnknown ? std::string("the content is not of a known image format") : NoReaderText(fileType));
     return;
   }
-  if (!PrepareBitmap(0)) {
+  TPXProgressRec progress = MakeProgress();
+
+  // Prepare. An application's reader by file name is given the bitmap as it is.
+  if (app) {
+    params_->ResetInfo();
+    params_->FileName = fileName ? *fileName : std::string();
+    params_->FileType = ioUnknown;
+  }
+  if (!(app && fileName) && !PrepareBitmap(0)) {
     Fail(iorFailed, "the attached bitmap cannot take the image");
     return;
   }
-  params_->ResetInfo();
   THeaderInfo header;
-  if (!ReadStreamHeader(stream, *codec, fromFile, header)) {
-    Fail(iorCorrupt, std::string(codec->FullName ? codec->FullName : "stream") + ": the stream header is missing");
-    return;
+  if (app) {
+    params_->FileType = codec->FileType;
+  } else {
+    params_->ResetInfo();
+    if (!ReadStreamHeader(stream, *codec, fileName != nullptr, header)) {
+      Fail(iorCorrupt, std::string(codec->FullName ? codec->FullName : "stream") + ": the stream header is missing");
+      return;
+    }
+    working_->RemoveAlphaChannel();
   }
-  working_->RemoveAlphaChannel();
+
+  // Read.
   TPXBitmap mask;
-  codec->Read(stream, *working_, *params_, progress, false, header.DataLength, mask);
-  if (!aborting_ && (codec->Flags & cfAlphaFromReader)) CopyAlphaMask(mask);
-  FixDefaultDPI();
-  if (codec->AfterRead) codec->AfterRead(*params_);
-  // The reader may have read ahead of its data.
-  if (header.Present) stream.SetPosition(header.End);
+  if (!app) {
+    codec->Read(stream, *working_, *params_, progress, false, header.DataLength, mask);
+  } else if (fileName) {
+    // A load by file name through the registry never raises.
+    try {
+      codec->AppRead(stream, *working_, *params_, progress, false);
+    } catch (...) {
+      std::string text;
+      const TPXIOResult kind = IOResultOfException(std::current_exception(), text);
+      Fail(kind, std::move(text));
+    }
+  } else {
+    codec->AppRead(stream, *working_, *params_, progress, false);  // an exception passes to the caller
+  }
+
+  // Finish.
+  if (!app) {
+    if (!aborting_ && (codec->Flags & cfAlphaFromReader)) CopyAlphaMask(mask);
+    FixDefaultDPI();
+    if (codec->AfterRead) codec->AfterRead(*params_);
+    // The reader may have read ahead of its data.
+    if (header.Present) stream.SetPosition(header.End);
+  }
   if (!aborting_ && autoAdjustDPI_ && !(codec->Flags & cfNoAutoAdjustDPI)) AdjustBitmapDPI();
-  if (codec->Flags & cfPNGBackground) {
-    const TBGR c = params_->PNGBackground;
-    SetBackground(RGBColor(c.r, c.g, c.b));
+  if (TBGR c; codec->ViewerBackground && codec->ViewerBackground(*params_, c)) SetBackground(RGBColor(c.r, c.g, c.b));
+  if (!app) {
+    params_->FileName = fileName ? *fileName : std::string();
+    params_->FileType = codec->FileType;
   }
-  if (codec->Flags & cfGIFBackground) {
-    const TBGR c = params_->GIFTransparent ? params_->GIFTranspColor : params_->GIFBackground;
-    SetBackground(RGBColor(c.r, c.g, c.b));
-  }
-  params_->FileName.clear();
-  params_->FileType = fileType;
-  TellViewerDpi();
+  if (!app || !aborting_) TellViewerDpi();
   UpdateAttached();
 }
 
-// ---------------------------------------------------------------- built-in saves
+// ---------------------------------------------------------------- saves
 
 void TPixoranIO::SaveFileBuiltin(const std::string& fileName, int32_t fileType) {
   if (HandOff([this, fileName, fileType] { SaveFileBuiltin(fileName, fileType); })) return;
-  RunOperation([&] { SaveFileBody(fileName, fileType); });
+  RunOperation([&] { SaveFile(fileName, FindFormatCodec(fileType), fileType); });
 }
 
 void TPixoranIO::SaveStreamBuiltin(TStream& stream, int32_t fileType) {
   if (HandOff([this, s = &stream, fileType] { SaveStreamBuiltin(*s, fileType); })) return;
-  RunOperation([&] { SaveStreamBody(stream, fileType); });
+  RunOperation([&] { SaveThrough(stream, FindFormatCodec(fileType), fileType); });
 }
 
 bool TPixoranIO::PrepareSaveSource(uint32_t writerFormats, bool withAlpha, TSaveSource& source) {
@@ -220,8 +271,16 @@ bool TPixoranIO::PrepareSaveSource(uint32_t writerFormats, bool withAlpha, TSave
   return true;
 }
 
-void TPixoranIO::WriteCore(TStream& stream, const TPXFormatCodec& codec, TSaveSource& source, bool withHeader) {
+void TPixoranIO::WriteCore(TStream& stream, const TPXFormatCodec& codec, TSaveSource& source, bool withHeader,
+                           const std::string* fileName) {
   TPXProgressRec progress = MakeProgress();
+  if (codec.AppWrite) {
+    if (fileName) params_->FileName = *fileName;
+    params_->FileType = codec.FileType;
+    codec.AppWrite(stream, *source.Bitmap, *params_, progress);
+    NoteWriteFailure(stream);
+    return;
+  }
   if (codec.BeforeWrite && !codec.BeforeWrite(*params_)) {
     Fail(iorFailed, std::string(codec.FullName ? codec.FullName : "writer") + ": the parameters were refused");
     return;
@@ -235,7 +294,14 @@ void TPixoranIO::WriteCore(TStream& stream, const TPXFormatCodec& codec, TSaveSo
       return;
     }
   }
-  codec.Write(stream, *source.Bitmap, *params_, progress, source.Alpha);
+  try {
+    codec.Write(stream, *source.Bitmap, *params_, progress, source.Alpha);
+  } catch (...) {
+    // A codec library's own failure raised after a write failed: that write is the reason.
+    aborting_ = true;
+    NoteWriteFailure(stream);
+    throw;
+  }
   NoteWriteFailure(stream);
   if (!withHeader || ((codec.Flags & cfHeaderOnSuccess) && aborting_)) return;
   const int64_t end = stream.Position();
@@ -248,24 +314,35 @@ void TPixoranIO::WriteCore(TStream& stream, const TPXFormatCodec& codec, TSaveSo
   stream.SetPosition(end);
 }
 
-void TPixoranIO::SaveFileBody(const std::string& fileName, int32_t fileType) {
+bool TPixoranIO::HasWriter(const TPXFormatCodec* codec, int32_t fileType, const std::string* fileName) {
+  if (codec && (codec->Write || codec->AppWrite)) return true;
+  Fail(iorUnknownFormat,
+       fileType == ioUnknown && fileName ? "no writer for the extension of " + *fileName : NoWriterText(fileType));
+  return false;
+}
+
+void TPixoranIO::SaveFile(const std::string& fileName, const TPXFormatCodec* codec, int32_t fileType) {
   aborting_ = true;
   if (fileName.empty()) {
     Fail(iorNotFound, "no file name given");
     return;
   }
-  const TPXFormatCodec* codec = FindFormatCodec(fileType);
-  if (!codec || !codec->Write) {
-    Fail(iorUnknownFormat, NoWriterText(fileType));
-    return;
-  }
+  if (!HasWriter(codec, fileType, &fileName)) return;
   TSaveSource source;
   if (!PrepareSaveSource(codec->WriterFormats, codec->Flags & cfAlphaToWriter, source)) return;
   TSiblingTempFile file(fileName);
   aborting_ = false;
   // Stream headers are for streams only.
-  WriteCore(file.Stream(), *codec, source, false);
+  WriteCore(file.Stream(), *codec, source, false, &fileName);
   if (!aborting_) CommitSave(file, fileName);
+}
+
+void TPixoranIO::SaveThrough(TStream& stream, const TPXFormatCodec* codec, int32_t fileType) {
+  aborting_ = false;
+  if (!HasWriter(codec, fileType, nullptr)) return;
+  TSaveSource source;
+  if (!PrepareSaveSource(codec->WriterFormats, codec->Flags & cfAlphaToWriter, source)) return;
+  WriteCore(stream, *codec, source, streamHeaders_ && codec->Magic != nullptr && !codec->AppWrite, nullptr);
 }
 
 void TPixoranIO::CommitSave(TSiblingTempFile& file, const std::string& fileName) {
@@ -281,137 +358,6 @@ void TPixoranIO::NoteWriteFailure(TStream& stream) {
   if (!aborting_ || result_.Kind != iorOk) return;
   if (auto* fs = dynamic_cast<TFileStream*>(&stream); fs && fs->LastWriteError() != 0)
     result_.Set(iorWriteFailed, WriteFailureText(stream));
-}
-
-void TPixoranIO::SaveStreamBody(TStream& stream, int32_t fileType) {
-  aborting_ = false;
-  const TPXFormatCodec* codec = FindFormatCodec(fileType);
-  TSaveSource source;
-  if (!codec || !codec->Write) {
-    Fail(iorUnknownFormat, NoWriterText(fileType));
-    return;
-  }
-  if (!PrepareSaveSource(codec->WriterFormats, codec->Flags & cfAlphaToWriter, source)) {
-    aborting_ = true;
-    return;
-  }
-  WriteCore(stream, *codec, source, streamHeaders_ && codec->Magic != nullptr);
-}
-
-// ---------------------------------------------------------------- registry formats
-
-void TPixoranIO::LoadFileRegistry(const std::string& fileName, const TPXFileFormatInfo* info) {
-  params_->FileName.clear();
-  params_->FileType = ioUnknown;
-  params_->ResetInfo();
-  if (!info || !info->ReadFunction) {
-    Fail(iorUnknownFormat, "no reader for the extension of " + fileName);
-    return;
-  }
-  // Built-in records (e.g. the TGA record naming .pix) are read by the
-  // component itself: their registry reader is only a mark.
-  if (IsBuiltinReadPlaceholder(info->ReadFunction)) {
-    LoadFileBody(fileName, info->FileType);
-    return;
-  }
-  const TPXReadFunction read = info->ReadFunction;
-  const int32_t fileType = info->FileType;
-  aborting_ = true;
-  TFileStream fs(fileName, fmOpenRead);
-  aborting_ = false;
-  TPXProgressRec progress = MakeProgress();
-  params_->FileName = fileName;
-  params_->FileType = fileType;
-  try {
-    read(fs, *working_, *params_, progress, false);
-  } catch (...) {
-    // A load by extension through the registry never raises.
-    std::string text;
-    const TPXIOResult kind = IOResultOfException(std::current_exception(), text);
-    Fail(kind, std::move(text));
-  }
-  if (!aborting_) {
-    if (autoAdjustDPI_) AdjustBitmapDPI();
-    TellViewerDpi();
-  }
-  UpdateAttached();
-}
-
-void TPixoranIO::LoadStreamRegistry(TStream& stream, int32_t fileType) {
-  params_->ResetInfo();
-  params_->FileName.clear();
-  params_->FileType = ioUnknown;
-  const TPXFileFormatInfo* info = FindFileFormatInfo(fileType);
-  if (!info || !info->ReadFunction) {
-    Fail(iorUnknownFormat,
-         fileType == ioUnknown ? std::string("the content is not of a known image format") : NoReaderText(fileType));
-    return;
-  }
-  if (IsBuiltinReadPlaceholder(info->ReadFunction)) {
-    LoadCore(stream, info->FileType, false);
-    return;
-  }
-  const TPXReadFunction read = info->ReadFunction;
-  aborting_ = false;
-  if (!PrepareBitmap(0)) {
-    Fail(iorFailed, "the attached bitmap cannot take the image");
-    return;
-  }
-  TPXProgressRec progress = MakeProgress();
-  params_->FileType = info->FileType;
-  read(stream, *working_, *params_, progress, false);  // an exception passes to the caller
-  if (!aborting_) {
-    if (autoAdjustDPI_) AdjustBitmapDPI();
-    TellViewerDpi();
-  }
-  UpdateAttached();
-}
-
-void TPixoranIO::SaveFileRegistry(const std::string& fileName, const TPXFileFormatInfo* info) {
-  aborting_ = true;
-  if (!info || !info->WriteFunction) {
-    Fail(iorUnknownFormat, "no writer for the extension of " + fileName);
-    return;
-  }
-  if (IsBuiltinWritePlaceholder(info->WriteFunction)) {
-    SaveFileBody(fileName, info->FileType);
-    return;
-  }
-  const TPXWriteFunction write = info->WriteFunction;
-  const int32_t fileType = info->FileType;
-  TSaveSource source;
-  if (!PrepareSaveSource(kPXWriter24, false, source)) return;
-  TSiblingTempFile file(fileName);
-  aborting_ = false;
-  TPXProgressRec progress = MakeProgress();
-  params_->FileName = fileName;
-  params_->FileType = fileType;
-  write(file.Stream(), *source.Bitmap, *params_, progress);
-  NoteWriteFailure(file.Stream());
-  if (!aborting_) CommitSave(file, fileName);
-}
-
-void TPixoranIO::SaveStreamRegistry(TStream& stream, int32_t fileType) {
-  const TPXFileFormatInfo* info = FindFileFormatInfo(fileType);
-  if (!info || !info->WriteFunction) {
-    Fail(iorUnknownFormat, NoWriterText(fileType));
-    return;
-  }
-  if (IsBuiltinWritePlaceholder(info->WriteFunction)) {
-    SaveStreamBody(stream, info->FileType);
-    return;
-  }
-  const TPXWriteFunction write = info->WriteFunction;
-  aborting_ = false;
-  TSaveSource source;
-  if (!PrepareSaveSource(kPXWriter24, false, source)) {
-    aborting_ = true;
-    return;
-  }
-  TPXProgressRec progress = MakeProgress();
-  params_->FileType = info->FileType;
-  write(stream, *source.Bitmap, *params_, progress);
-  NoteWriteFailure(stream);
 }
 
 // ---------------------------------------------------------------- dispatch
@@ -445,7 +391,14 @@ void TPixoranIO::LoadFromFile(const std::string& fileName) {
   }
   std::string ext = ExtractFileExt(fileName);
   if (!ext.empty()) ext.erase(0, 1);
-  RunOperation([&] { LoadFileRegistry(fileName, FindFileFormatInfoByExtension(ext)); });
+  RunOperation([&] { LoadFileOfEntry(fileName, FindFileFormatInfoByExtension(ext)); });
+}
+
+void TPixoranIO::LoadFileOfEntry(const std::string& fileName, const TPXFileFormatInfo* info) {
+  // A built-in entry (e.g. the TGA record naming .pix) loads by its record.
+  TPXFormatCodec wrapped;
+  const TPXFormatCodec* codec = CodecOfRegistryEntry(info, wrapped);
+  LoadFile(fileName, codec, codec ? codec->FileType : ioUnknown, true);
 }
 
 void TPixoranIO::SaveToFile(const std::string& fileName) {
@@ -461,7 +414,11 @@ void TPixoranIO::SaveToFile(const std::string& fileName) {
   }
   std::string ext = ExtractFileExt(fileName);
   if (!ext.empty()) ext.erase(0, 1);
-  RunOperation([&] { SaveFileRegistry(fileName, FindFileFormatInfoByExtension(ext)); });
+  RunOperation([&] {
+    TPXFormatCodec wrapped;
+    const TPXFormatCodec* codec = CodecOfRegistryEntry(FindFileFormatInfoByExtension(ext), wrapped);
+    SaveFile(fileName, codec, ioUnknown);
+  });
 }
 
 void TPixoranIO::LoadFromFileFormat(const std::string& fileName, int32_t fileType) {
@@ -472,30 +429,46 @@ void TPixoranIO::LoadFromFileFormat(const std::string& fileName, int32_t fileTyp
   } else if (codec && (codec->Flags & cfLoadFile)) {
     LoadFileOfType(fileName, fileType);
   } else {
-    RunOperation([&] { LoadFileRegistry(fileName, FindFileFormatInfo(fileType)); });
+    RunOperation([&] {
+      TPXFormatCodec wrapped;
+      LoadFile(fileName, CodecOfRegistryEntry(FindFileFormatInfo(fileType), wrapped), fileType, true);
+    });
   }
+}
+
+void TPixoranIO::LoadStreamOfType(TStream& stream, int32_t fileType, uint16_t direct) {
+  const TPXFormatCodec* codec = FindFormatCodec(fileType);
+  if (codec && (codec->Flags & direct)) {
+    LoadStreamBuiltin(stream, fileType);
+    return;
+  }
+  RunOperation([&] {
+    TPXFormatCodec wrapped;
+    LoadThrough(stream, CodecOfRegistryEntry(FindFileFormatInfo(fileType), wrapped), fileType, nullptr);
+  });
 }
 
 void TPixoranIO::LoadFromStream(TStream& stream) {
   if (HandOff([this, s = &stream] { LoadFromStream(*s); })) return;
-  const int32_t fileType = FindStreamFormat(stream);
-  const TPXFormatCodec* codec = FindFormatCodec(fileType);
-  if (codec && (codec->Flags & cfLoadDetected)) LoadStreamBuiltin(stream, fileType);
-  else RunOperation([&] { LoadStreamRegistry(stream, fileType); });
+  LoadStreamOfType(stream, FindStreamFormat(stream), cfLoadDetected);
 }
 
 void TPixoranIO::LoadFromStreamFormat(TStream& stream, int32_t fileType) {
   if (HandOff([this, s = &stream, fileType] { LoadFromStreamFormat(*s, fileType); })) return;
-  const TPXFormatCodec* codec = FindFormatCodec(fileType);
-  if (codec && (codec->Flags & cfLoadStream)) LoadStreamBuiltin(stream, fileType);
-  else RunOperation([&] { LoadStreamRegistry(stream, fileType); });
+  LoadStreamOfType(stream, fileType, cfLoadStream);
 }
 
 void TPixoranIO::SaveToStream(TStream& stream, int32_t fileType) {
   if (HandOff([this, s = &stream, fileType] { SaveToStream(*s, fileType); })) return;
   const TPXFormatCodec* codec = FindFormatCodec(fileType);
-  if (codec && (codec->Flags & cfSave)) SaveStreamBuiltin(stream, fileType);
-  else RunOperation([&] { SaveStreamRegistry(stream, fileType); });
+  if (codec && (codec->Flags & cfSave)) {
+    SaveStreamBuiltin(stream, fileType);
+    return;
+  }
+  RunOperation([&] {
+    TPXFormatCodec wrapped;
+    SaveThrough(stream, CodecOfRegistryEntry(FindFileFormatInfo(fileType), wrapped), fileType);
+  });
 }
 
 void TPixoranIO::LoadFromBuffer(const void* buffer, int64_t size, int32_t fileType) {
@@ -517,24 +490,26 @@ void TPixoranIO::ParamsRead(TStream& stream, int32_t fileType, bool fromFile) {
   TPXBitmap scratch;
   TPXProgressRec progress = MakeProgress(false);
   const TPXFormatCodec* codec = FindFormatCodec(fileType);
-  if (codec && codec->Read && (codec->Flags & (cfLoadFile | cfLoadStream))) {
-    THeaderInfo header;
-    if (!ReadStreamHeader(stream, *codec, fromFile, header)) {
-      Fail(iorCorrupt, std::string(codec->FullName ? codec->FullName : "stream") + ": the stream header is missing");
-      return;
-    }
-    TPXBitmap mask;
-    codec->Read(stream, scratch, *params_, progress, true, header.DataLength, mask);
-    if (codec->AfterRead) codec->AfterRead(*params_);
+  TPXFormatCodec wrapped;
+  if (!codec || !codec->Read || !(codec->Flags & (cfLoadFile | cfLoadStream)))
+    codec = CodecOfRegistryEntry(FindFileFormatInfo(fileType), wrapped);
+  if (codec && codec->AppRead) {
+    codec->AppRead(stream, scratch, *params_, progress, true);
     return;
   }
-  const TPXFileFormatInfo* info = FindFileFormatInfo(fileType);
-  if (info && info->ReadFunction && !IsBuiltinReadPlaceholder(info->ReadFunction)) {
-    info->ReadFunction(stream, scratch, *params_, progress, true);
+  if (!codec || !codec->Read || !(codec->Flags & (cfLoadFile | cfLoadStream))) {
+    Fail(iorUnknownFormat,
+         fileType == ioUnknown ? std::string("the content is not of a known image format") : NoReaderText(fileType));
     return;
   }
-  Fail(iorUnknownFormat,
-       fileType == ioUnknown ? std::string("the content is not of a known image format") : NoReaderText(fileType));
+  THeaderInfo header;
+  if (!ReadStreamHeader(stream, *codec, fromFile, header)) {
+    Fail(iorCorrupt, std::string(codec->FullName ? codec->FullName : "stream") + ": the stream header is missing");
+    return;
+  }
+  TPXBitmap mask;
+  codec->Read(stream, scratch, *params_, progress, true, header.DataLength, mask);
+  if (codec->AfterRead) codec->AfterRead(*params_);
 }
 
 void TPixoranIO::ParamsFromFileFormat(const std::string& fileName, int32_t fileType) {

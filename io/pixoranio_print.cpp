@@ -82,7 +82,11 @@ void TPixoranIO::PrintImage(TCanvas* canvas, const TPrintLayoutArgs& args) {
   if (image_ && attachedTBitmap_ && attachedTBitmap_->PixelFormat() != pf1bit &&
       attachedTBitmap_->PixelFormat() != pf24bit)
     attachedTBitmap_->SetPixelFormat(pf24bit);
-  if (!PrepareBitmap() || working_->Width() <= 0 || working_->Height() <= 0) return;
+  result_.Reset();
+  if (!PrepareBitmap() || working_->Width() <= 0 || working_->Height() <= 0) {
+    result_.Set(iorFailed, "there is no image to print");
+    return;
+  }
   TPrinter& printer = Printer();
   const TPrintDevice device{printer.PixelsPerInchX(), printer.PixelsPerInchY(), printer.PageWidth(),
                             printer.PageHeight()};
@@ -126,11 +130,25 @@ void TPixoranIO::PreviewPrintImage(TBitmap& bitmap, int32_t maxWidth, int32_t ma
 
 int32_t TPixoranIO::DoPrintPreviewDialog(int32_t style, const std::string& title) {
   if (printerReset_) Printer().Reset();
+  result_.Reset();
   TPXBitmap& bmp = *working_;
-  if (bmp.Width() <= 0 || bmp.Height() <= 0 || (bmp.Width() <= 1 && bmp.Height() < 2)) return 0;
-  if (style != 0 && style != 1) return 0;
+  if (bmp.Width() <= 0 || bmp.Height() <= 0 || (bmp.Width() <= 1 && bmp.Height() < 2)) {
+    result_.Set(iorFailed, "there is no image to print");
+    return 0;
+  }
+  if (style != 0 && style != 1) {
+    result_.Set(iorFailed, "print-preview style " + std::to_string(style) + " does not exist");
+    return 0;
+  }
   auto& hook = PXDialogHooks().PrintPreviewDialog;
-  return hook ? hook(*this, style, title) : 0;
+  if (!hook) {
+    result_.Set(iorUnsupported, "no print-preview dialog is installed");
+    return 0;
+  }
+  const int32_t printed = hook(*this, style, title);
+  // The form tells a failed print itself (SetLastResult); otherwise the user closed it.
+  if (printed == 0) result_.Set(iorCancelled, "the print was not made");
+  return printed;
 }
 
 bool TPixoranIO::DoPreviews(uint32_t pages) {

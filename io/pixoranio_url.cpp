@@ -11,13 +11,17 @@ void TPixoranIO::LoadFromURL(const std::string& address) {
     aborting_ = false;
     TWebAddress web;
     if (!ParseWebAddress(address, web)) {
-      aborting_ = true;
+      Fail(iorNotFound, "not a web address: " + address);
       return;
     }
     TMemoryStream body;
-    if (!FetchWebAddress(web, TWebProxy{proxyAddress_, proxyUser_, proxyPassword_}, CodecMemoryLimit(), body) ||
-        body.Size() == 0) {
-      aborting_ = true;
+    TPXIOResultRec why;
+    if (!FetchWebAddress(web, TWebProxy{proxyAddress_, proxyUser_, proxyPassword_}, CodecMemoryLimit(), body, &why)) {
+      Fail(why.Kind, why.Text);
+      return;
+    }
+    if (body.Size() == 0) {
+      Fail(iorCorrupt, address + ": the server sent no data");
       return;
     }
     body.Seek(0, TSeekOrigin::soBeginning);

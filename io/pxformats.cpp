@@ -213,6 +213,28 @@ int32_t DetectBuiltin(TStream& stream, int64_t pos, int64_t left) {
 
 }  // namespace
 
+const TPXFormatCodec* CodecOfRegistryEntry(const TPXFileFormatInfo* info, TPXFormatCodec& wrapped) {
+  if (!info) return nullptr;
+  // A built-in entry's filters are only marks; its record does the work.
+  const bool builtinRead = info->ReadFunction == BuiltinRead, builtinWrite = info->WriteFunction == BuiltinWrite;
+  if (builtinRead || builtinWrite) {
+    const TPXFormatCodec* codec = FindFormatCodec(info->FileType);
+    if (!codec) return nullptr;
+    wrapped = *codec;
+    // The entry still says what can be done (UpdateGIFFormatAvailability).
+    if (!builtinRead) wrapped.Read = nullptr;
+    if (!builtinWrite) wrapped.Write = nullptr;
+    return &wrapped;
+  }
+  wrapped = TPXFormatCodec{};
+  wrapped.FileType = info->FileType;
+  wrapped.FullName = info->FullName.c_str();
+  wrapped.AppRead = info->ReadFunction;
+  wrapped.AppWrite = info->WriteFunction;
+  wrapped.Probe = info->TryFunction;
+  return &wrapped;
+}
+
 bool IsBuiltinReadPlaceholder(TPXReadFunction f) { return f == BuiltinRead; }
 bool IsBuiltinWritePlaceholder(TPXWriteFunction f) { return f == BuiltinWrite; }
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/kopxutils_bitmap.h"
+#include "io/pixoranio_codecs.h"
 #include "io/pixoranio_params.h"
 #include "core/pxprogress.h"
 #include "platform/streams.h"
@@ -44,13 +45,8 @@ constexpr uint16_t ppPNG = 128;
 constexpr uint16_t ppTGA = 256;
 constexpr uint16_t ppJ2000 = 512;
 
-// Filter shapes of registered formats. A reader reads from the stream's
-// position and reports failure through *progress.Aborting; a probe puts the
-// stream position back and answers whether the content is its format.
-using TPXReadFunction = void (*)(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                                 bool paramsOnly);
-using TPXWriteFunction = void (*)(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress);
-using TPXTryFunction = bool (*)(TStream& stream);
+// The filter shapes of registered formats (TPXReadFunction,
+// TPXWriteFunction, TPXTryFunction) are declared with the format records.
 
 // Names are kept to this many bytes (cut at a character boundary).
 constexpr size_t kPXFormatNameMax = 80;
@@ -64,6 +60,11 @@ struct TPXFileFormatInfo {
   TPXWriteFunction WriteFunction = nullptr;  // nullptr: cannot be written
   TPXTryFunction TryFunction = nullptr;      // asked first by content detection
 };
+
+// The record a registry entry is reached through: the built-in record for a
+// built-in format's entry (nullptr when there is none), else the
+// application's filter wrapped in one, valid as long as the entry.
+const TPXFormatCodec* CodecOfRegistryEntry(const TPXFileFormatInfo* info, TPXFormatCodec& wrapped);
 
 // Built-in formats carry these in their records: the I/O component reads and
 // writes them itself; the marks only say "available".

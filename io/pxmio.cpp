@@ -209,6 +209,46 @@ void TPixoranMIO::AdjustDPI(TPXBitmap& bitmap, TIOParamsVals& rec) {
   }
 }
 
+class TPixoranMIO::TLoadScope {
+ public:
+  explicit TLoadScope(TPixoranMIO& mio) : mio_(mio) {
+    if (mio_.loadDepth_++ == 0) {
+      mio_.result_.Reset();
+      mio_.cancelRequested_ = false;
+    }
+  }
+  ~TLoadScope() {
+    if (--mio_.loadDepth_ == 0) mio_.SettleResult();
+  }
+  TLoadScope(const TLoadScope&) = delete;
+  TLoadScope& operator=(const TLoadScope&) = delete;
+
+ private:
+  TPixoranMIO& mio_;
+};
+
+TPXProgressRec TPixoranMIO::LoadProgress() {
+  TPXProgressRec progress;
+  progress.Aborting = &aborting_;
+  progress.Result = &result_;
+  return progress;
+}
+
+void TPixoranMIO::Fail(TPXIOResult kind, std::string text) {
+  if (!(aborting_ && cancelRequested_)) result_.Set(kind, std::move(text));
+  aborting_ = true;
+}
+
+void TPixoranMIO::SettleResult() {
+  if (!aborting_) return;
+  if (cancelRequested_ && (result_.Kind == iorOk || result_.Kind == iorFailed)) {
+    result_.Reset();
+    result_.Set(iorCancelled, "cancelled by the caller");
+  } else {
+    result_.Set(iorFailed, "the load failed without a reason given");
+  }
+}
+
 void TPixoranMIO::Progress(int32_t percent) {
   if (OnProgress) OnProgress(this, percent);
 }
@@ -246,7 +286,7 @@ void TPixoranMIO::RunLoader(TStream* stream, int32_t fileType, const std::string
     const int64_t start = stream ? stream->Position() : 0;
     int32_t index = std::max(view_->SelectedImage(), 0);
     // count < 0: the reader tells it with the first image.
-    if (count == 0) aborting_ = true;
+    if (count == 0) Fail(iorCorrupt, "the file holds no image");
     for (int32_t i = 0; count != 0 && (count < 0 || i < count); ++i) {
       if (!view_) break;
       index = std::clamp(index, 0, view_->ImageCount());
@@ -262,7 +302,7 @@ void TPixoranMIO::RunLoader(TStream* stream, int32_t fileType, const std::string
         if (ParamsCount() < view_->ImageCount()) InsertParams(index);
         rec = index < ParamsCount() ? params_[static_cast<size_t>(index)] : nullptr;
         if (!rec) {
-          aborting_ = true;
+          Fail(iorFailed, "the view did not take the image");
           break;
         }
       }
@@ -272,7 +312,7 @@ void TPixoranMIO::RunLoader(TStream* stream, int32_t fileType, const std::string
       const int32_t n = read(i, *rec, out);
       if (n >= 0) count = n;
       // A file without images loads nothing.
-      if (count == 0) aborting_ = true;
+      if (count == 0) Fail(iorCorrupt, "the file holds no image");
       TPXBitmap adjusted;
       if (!aborting_ && out.Image && autoAdjustDPI_) {
         adjusted.Assign(out.Image);
@@ -295,7 +335,7 @@ void TPixoranMIO::RunLoader(TStream* stream, int32_t fileType, const std::string
         if (!view_->SetImageBitmap(pos, *out.Image)) {
           // The store could not take it: a load that lost an image failed.
           view_->DeleteImage(pos);
-          aborting_ = true;
+          Fail(iorNoMemory, "the view's image store could not take image " + std::to_string(i));
           break;
         }
         view_->SetImageDelayTime(pos, out.Delay);
@@ -307,23 +347,31 @@ void TPixoranMIO::RunLoader(TStream* stream, int32_t fileType, const std::string
     }
     Renumber();
   } catch (...) {
-    aborting_ = true;
+    std::string text;
+    const TPXIOResult kind = IOResultOfException(std::current_exception(), text);
+    Fail(kind, std::move(text));
     Renumber();
     if (view_) view_->Refresh();
+    SettleResult();
     DoFinishWork();
     throw;
   }
   if (view_) view_->Refresh();
+  SettleResult();
   DoFinishWork();
 }
 
 void TPixoranMIO::LoadFile(const std::string& fileName, void (TPixoranMIO::*load)(TStream&)) {
   if (!view_) return;
+  TLoadScope scope(*this);
   std::unique_ptr<TFileStream> file;
   try {
     file = std::make_unique<TFileStream>(fileName, fmOpenRead);
   } catch (...) {
-    aborting_ = true;
+    std::string text;
+    const TPXIOResult kind = IOResultOfException(std::current_exception(), text);
+    Fail(kind, std::move(text));
+    SettleResult();
     DoFinishWork();
     throw;
   }
@@ -344,8 +392,8 @@ void TPixoranMIO::LoadDCXPages(const std::string& fileName) {
 }
 
 void TPixoranMIO::LoadGIFFrames(TStream& stream) {
-  TPXProgressRec progress;
-  progress.Aborting = &aborting_;
+  TLoadScope scope(*this);
+  TPXProgressRec progress = LoadProgress();
   TGIFFrameComposer composer;
   TPXBitmap frame;
   int32_t lastDelay = kDefaultDelay;
@@ -358,7 +406,7 @@ void TPixoranMIO::LoadGIFFrames(TStream& stream) {
     const TPXMask* transparency = rec.GIFTransparent ? mask.get() : nullptr;
     if (frames > 1) {
       if (!composer.AddFrame(frame, transparency, rec)) {
-        aborting_ = true;
+        Fail(iorNoMemory, "GIF: no storage for the composed frame");
         return frames;
       }
       out.Image = &composer.Canvas();
@@ -377,8 +425,8 @@ void TPixoranMIO::LoadGIFFrames(TStream& stream) {
 }
 
 void TPixoranMIO::LoadTIFFPages(TStream& stream) {
-  TPXProgressRec progress;
-  progress.Aborting = &aborting_;
+  TLoadScope scope(*this);
+  TPXProgressRec progress = LoadProgress();
   TPXBitmap page, alpha;
   RunLoader(&stream, kTIFFType, {}, -1, [&](int32_t i, TIOParamsVals& rec, TFrameOut& out) {
     int32_t pages = 0;
@@ -396,8 +444,8 @@ void TPixoranMIO::LoadTIFFPages(TStream& stream) {
 
 void TPixoranMIO::LoadICOImages(TStream& stream) {
   if (!view_) return;
-  TPXProgressRec progress;
-  progress.Aborting = &aborting_;
+  TLoadScope scope(*this);
+  TPXProgressRec progress = LoadProgress();
   TPXBitmap image;
   std::unique_ptr<TPXMask> mask;
   RunLoader(&stream, kICOType, {}, ICOImageCount(stream), [&](int32_t i, TIOParamsVals& rec, TFrameOut& out) {
@@ -414,8 +462,8 @@ void TPixoranMIO::LoadICOImages(TStream& stream) {
 
 void TPixoranMIO::LoadDCXPages(TStream& stream) {
   if (!view_) return;
-  TPXProgressRec progress;
-  progress.Aborting = &aborting_;
+  TLoadScope scope(*this);
+  TPXProgressRec progress = LoadProgress();
   TPXBitmap page;
   RunLoader(&stream, kDCXType, {}, DCXPageCount(stream), [&](int32_t i, TIOParamsVals& rec, TFrameOut& out) {
     rec.DCXImageIndex = i;
@@ -430,25 +478,28 @@ void TPixoranMIO::LoadDCXPages(TStream& stream) {
 
 void TPixoranMIO::LoadAVIFrames(const std::string& fileName) {
   if (!view_) return;
+  TLoadScope scope(*this);
   aborting_ = false;
   TAVIReader reader;
   bool opened = false;
   try {
     opened = reader.Open(std::make_unique<TFileStream>(fileName, fmOpenRead));
+    if (!opened) result_.Set(iorCorrupt, "AVI: " + fileName + " is not a readable movie");
   } catch (...) {
+    std::string text;
+    result_.Set(IOResultOfException(std::current_exception(), text), text);
     opened = false;
   }
   // Every failure to open is Aborting (no exception), and ends like a load.
   const int32_t count = opened ? reader.FrameCount() : 0;
   const int32_t delay = opened ? reader.FrameDelay() : 0;
-  TPXProgressRec progress;
-  progress.Aborting = &aborting_;
+  TPXProgressRec progress = LoadProgress();
   TPXBitmap frame;
   RunLoader(nullptr, kAVIType, fileName, count, [&](int32_t i, TIOParamsVals& rec, TFrameOut& out) {
     frame.FreeImage(true);
     const int32_t bits = reader.ReadFrame(i, frame, progress);
     if (bits == 0 || !HasImage(frame)) {
-      aborting_ = true;
+      Fail(iorCorrupt, "AVI: frame " + std::to_string(i) + " cannot be decoded");
       return -1;
     }
     if (i == 0 && view_) view_->ReserveCacheSpace(count, frame.Width(), frame.Height(), bits);
@@ -468,8 +519,9 @@ void TPixoranMIO::LoadAVIFrames(const std::string& fileName) {
 }
 
 void TPixoranMIO::LoadFromFile(const std::string& fileName) {
+  TLoadScope scope(*this);
   if (fileName.find_first_not_of(" \t\r\n") == std::string::npos) {
-    aborting_ = true;
+    Fail(iorNotFound, "no file name given");
     return;
   }
   const std::string ext = LowerExtension(fileName);
@@ -503,7 +555,12 @@ void TPixoranMIO::LoadFromFile(const std::string& fileName) {
       }
     }
     const int32_t pos = rec ? PositionOf(rec.get()) : std::min(index, view_->ImageCount() - 1);
-    if (pos >= 0 && !view_->LoadImageFromFile(pos, fileName)) aborting_ = true;
+    if (pos >= 0 && !view_->LoadImageFromFile(pos, fileName)) {
+      // The parameter read knows why the file could not be read, when it could not.
+      TPixoranIO& io = Helper();
+      if (io.Aborting() && io.LastResult() != iorOk) Fail(io.LastResult(), io.LastResultText());
+      else Fail(iorFailed, "the view could not load " + fileName);
+    }
   }
 }
 

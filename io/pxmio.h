@@ -79,7 +79,15 @@ class TPixoranMIO : public TComponent {
   // Set by a failed or cancelled load; setting it stops a running load
   // after its current image.
   bool Aborting() const { return aborting_.load(); }
-  void SetAborting(bool v) { aborting_.store(v); }
+  void SetAborting(bool v) {
+    if (v) cancelRequested_.store(true);
+    aborting_.store(v);
+  }
+  // Why the last load ended as it did, as TPixoranIO::LastResult and
+  // LastResultText tell it; reset when a load starts, readable from
+  // OnFinishWork.
+  TPXIOResult LastResult() const { return result_.Kind; }
+  const std::string& LastResultText() const { return result_.Text; }
 
   // (Sender, percent).
   TPXProgressEvent OnProgress;
@@ -162,6 +170,15 @@ class TPixoranMIO : public TComponent {
   void AdjustDPI(TPXBitmap& bitmap, TIOParamsVals& rec);
   TPixoranIO& Helper();
   void Progress(int32_t percent);
+  // One public load: the outermost resets the result and, at its end,
+  // gives a failure without a reason its kind.
+  class TLoadScope;
+  TPXProgressRec LoadProgress();
+  void Fail(TPXIOResult kind, std::string text);
+  void SettleResult();
+  int32_t loadDepth_ = 0;
+  std::atomic<bool> cancelRequested_{false};
+  TPXIOResultRec result_;
 
   int32_t viewHandle_ = -1;
   std::atomic<bool> aborting_{false};

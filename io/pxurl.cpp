@@ -47,12 +47,16 @@ namespace {
 struct TSink {
   TMemoryStream* Body;
   int64_t Limit;
+  bool OverLimit = false;
 };
 
 size_t WriteBody(char* data, size_t size, size_t count, void* user) {
   auto* sink = static_cast<TSink*>(user);
   const int64_t n = static_cast<int64_t>(size) * static_cast<int64_t>(count);
-  if (n > sink->Limit - sink->Body->Size()) return 0;  // over the memory budget: curl stops
+  if (n > sink->Limit - sink->Body->Size()) {
+    sink->OverLimit = true;
+    return 0;  // over the memory budget: curl stops
+  }
   return sink->Body->Write(data, n) == n ? static_cast<size_t>(n) : 0;
 }
 
@@ -65,11 +69,15 @@ struct TListDeleter {
 
 }  // namespace
 
-bool FetchWebAddress(const TWebAddress& address, const TWebProxy& proxy, int64_t limit, TMemoryStream& body) {
+bool FetchWebAddress(const TWebAddress& address, const TWebProxy& proxy, int64_t limit, TMemoryStream& body,
+                     TPXIOResultRec* why) {
   static std::once_flag once;
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
   std::unique_ptr<CURL, TCurlDeleter> curl(curl_easy_init());
-  if (!curl) return false;
+  if (!curl) {
+    if (why) why->Set(iorNoMemory, "the web library could not start");
+    return false;
+  }
   CURL* c = curl.get();
   const std::string url = std::string(address.Secure ? "https://" : "http://") + address.Host + ":" +
                           std::to_string(address.Port) + address.Path;
@@ -100,7 +108,14 @@ bool FetchWebAddress(const TWebAddress& address, const TWebProxy& proxy, int64_t
   } else {
     curl_easy_setopt(c, CURLOPT_PROXY, "");  // direct, whatever the environment says
   }
-  return curl_easy_perform(c) == CURLE_OK;
+  const CURLcode code = curl_easy_perform(c);
+  if (code == CURLE_OK) return true;
+  if (why) {
+    if (sink.OverLimit || code == CURLE_FILESIZE_EXCEEDED)
+      why->Set(iorTooLarge, url + ": the body exceeds the memory budget of " + std::to_string(limit) + " bytes");
+    else why->Set(iorNotFound, url + ": " + curl_easy_strerror(code));
+  }
+  return false;
 }
 
 }  // namespace pixoran

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "core/pxprogress.h"
 #include "platform/streams.h"
 
 namespace pixoran {
@@ -28,7 +29,9 @@ struct TWebProxy {
 // GETs the address without caches, following redirects (at most 10, http
 // and https only), into body. False when the server cannot be reached, the
 // request fails, the status is an HTTP error, or the body would exceed
-// limit bytes.
-bool FetchWebAddress(const TWebAddress& address, const TWebProxy& proxy, int64_t limit, TMemoryStream& body);
+// limit bytes. why, when given, receives the reason of a failure: iorTooLarge
+// for a body over the limit, else iorNotFound with curl's words.
+bool FetchWebAddress(const TWebAddress& address, const TWebProxy& proxy, int64_t limit, TMemoryStream& body,
+                     TPXIOResultRec* why = nullptr);
 
 }  // namespace pixoran

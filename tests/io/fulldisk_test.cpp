@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "core/pxprogress.h"
 #include "filtertools.h"
 #include "probe_runner.h"
 
@@ -38,6 +39,7 @@ TEST(SaveFullDisk, OldFileKeptNothingLeftFailureReported) {
     const TProbeRun run = RunLoadProbe("save " + std::to_string(kFileLimit) + " 200 150 " + ShellQuote(path));
     ASSERT_TRUE(run.Exited && run.Status == 0) << "ended by " << run.Status << "\n" << run.Output;
     EXPECT_TRUE(run.Value("aborting") == 1 || run.Value("exception") == 1) << "the failed save was not reported";
+    EXPECT_EQ(run.Value("result"), iorWriteFailed) << "the failure was not told as a failed write";
     EXPECT_TRUE(ReadFileBytes(path) == before) << "the old file changed";
     EXPECT_EQ(Entries(dir), std::vector<std::string>{"picture." + std::string(ext)});
 

@@ -1,7 +1,7 @@
 // Loads one file through the I/O component in a process of its own, under
 // a data-size and a processor-time limit, and prints what it cost:
 //   load_probe <data-limit-MB> <cpu-limit-s> <file>
-// prints "aborting=A width=W height=H cpu_ms=C peak_kb=P allocfail=F" and
+// prints "aborting=A width=W height=H cpu_ms=C peak_kb=P allocfail=F ... result=R" and
 // exits 0. A crash, a hang past the processor limit (SIGXCPU) or an
 // uncaught exception ends it otherwise, which is what the caller looks for.
 // Built with a sanitizer it sets no data limit and allows ten times the
@@ -9,7 +9,7 @@
 //   load_probe save <file-size-limit> <width> <height> <file>
 // saves a noisy picture by the file's extension with files limited to the
 // given bytes (0: no limit), as on a full disk, and prints
-// "aborting=A exception=E".
+// "aborting=A exception=E result=R" (R: the I/O result kind).
 #include <sys/resource.h>
 
 #include <atomic>
@@ -65,7 +65,8 @@ int Save(char** argv) {
   } catch (...) {
     exception = 1;
   }
-  std::printf("aborting=%d exception=%d\n", io.Aborting() ? 1 : 0, exception);
+  std::printf("aborting=%d exception=%d result=%d\n", io.Aborting() ? 1 : 0, exception,
+              static_cast<int>(io.LastResult()));
   return 0;
 }
 
@@ -119,8 +120,8 @@ int main(int argc, char** argv) {
   getrusage(RUSAGE_SELF, &use);
   const long cpuMs =
       (use.ru_utime.tv_sec + use.ru_stime.tv_sec) * 1000L + (use.ru_utime.tv_usec + use.ru_stime.tv_usec) / 1000L;
-  std::printf("aborting=%d width=%d height=%d cpu_ms=%ld peak_kb=%ld allocfail=%d sanitized=%d\n",
+  std::printf("aborting=%d width=%d height=%d cpu_ms=%ld peak_kb=%ld allocfail=%d sanitized=%d result=%d\n",
               io.Aborting() ? 1 : 0, io.PXBitmap()->Width(), io.PXBitmap()->Height(), cpuMs, use.ru_maxrss,
-              gAllocFailures.load(), kSanitized ? 1 : 0);
+              gAllocFailures.load(), kSanitized ? 1 : 0, static_cast<int>(io.LastResult()));
   return 0;
 }

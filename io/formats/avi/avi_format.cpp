@@ -17,7 +17,7 @@ constexpr TPXFormatCodec kCodecs[] = {{
 }};
 
 constexpr TPXDetectStep kSteps[] = {
-    {.Rank = 17, .FileType = ioAVI},
+    {.Rank = drAVI, .FileType = ioAVI},
 };
 
 }  // namespace

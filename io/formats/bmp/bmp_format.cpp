@@ -39,7 +39,7 @@ constexpr TPXFormatCodec kCodecs[] = {{
 bool SigBMP(const uint8_t* b) { return b[0] == 'B' && b[1] == 'M'; }
 
 constexpr TPXDetectStep kSteps[] = {
-    {.Rank = 5, .FileType = ioBMP, .MoreThan = 14, .Signature = SigBMP},
+    {.Rank = drBMP, .FileType = ioBMP, .MoreThan = 14, .Signature = SigBMP},
 };
 
 constexpr TSaveField kFields[] = {

@@ -19,6 +19,13 @@ bool GIFReady(bool write) {
   return write ? PXIOHooks().GIFLZWCompressHook != nullptr : PXIOHooks().GIFLZWDecompressHook != nullptr;
 }
 
+// The viewer shows the transparent colour around a transparent picture,
+// else the logical screen's background.
+bool GIFViewerBackground(const TIOParamsVals& params, TBGR& color) {
+  color = params.GIFTransparent ? params.GIFTranspColor : params.GIFBackground;
+  return true;
+}
+
 // A GIF load gives the wanted frame as the animation shows it: the reader
 // composes the frames up to it.
 constexpr TPXFormatCodec kCodecs[] = {{
@@ -33,15 +40,16 @@ constexpr TPXFormatCodec kCodecs[] = {{
     .Count = CountGIFFrames,
     .ImageIndex = &TIOParamsVals::GIFImageIndex,
     .ImageCount = &TIOParamsVals::GIFImageCount,
-    .Flags = cfLoadAll | cfSave | cfAlphaFromReader | cfGIFBackground,
+    .Flags = cfLoadAll | cfSave | cfAlphaFromReader,
     .Describe = DescribeGIF,
     .Ready = GIFReady,
+    .ViewerBackground = GIFViewerBackground,
 }};
 
 bool SigGIF(const uint8_t* b) { return std::memcmp(b, "GIF", 3) == 0; }
 
 constexpr TPXDetectStep kSteps[] = {
-    {.Rank = 2, .FileType = ioGIF, .MoreThan = 13, .Signature = SigGIF},
+    {.Rank = drGIF, .FileType = ioGIF, .MoreThan = 13, .Signature = SigGIF},
 };
 
 constexpr TSaveField kFullFields[] = {

@@ -38,8 +38,8 @@ constexpr TPXFormatCodec kCodecs[] = {
 };
 
 constexpr TPXDetectStep kSteps[] = {
-    {.Rank = 10, .FileType = ioICO},
-    {.Rank = 11, .FileType = ioCUR},
+    {.Rank = drICO, .FileType = ioICO},
+    {.Rank = drCUR, .FileType = ioCUR},
 };
 
 }  // namespace

@@ -58,8 +58,8 @@ bool SigJFIFHeader(const uint8_t* b) { return std::memcmp(b, "JFIF", 4) == 0 && 
 // marker, which skips leading junk, comes after every signature and the
 // probes of the formats with clearer headers.
 constexpr TPXDetectStep kSteps[] = {
-    {.Rank = 1, .FileType = ioJPEG, .MoreThan = 12, .Signature = SigJFIFHeader},
-    {.Rank = 14, .FileType = ioJPEG},
+    {.Rank = drJPEGStreamHeader, .FileType = ioJPEG, .MoreThan = 12, .Signature = SigJFIFHeader},
+    {.Rank = drJPEG, .FileType = ioJPEG},
 };
 
 constexpr TSaveField kFields[] = {

@@ -43,8 +43,8 @@ constexpr TPXFormatCodec kCodecs[] = {
 };
 
 constexpr TPXDetectStep kSteps[] = {
-    {.Rank = 15, .FileType = ioJP2},
-    {.Rank = 16, .FileType = ioJ2K},
+    {.Rank = drJP2, .FileType = ioJP2},
+    {.Rank = drJ2K, .FileType = ioJ2K},
 };
 
 constexpr TSaveField kFields[] = {

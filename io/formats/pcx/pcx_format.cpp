@@ -25,6 +25,7 @@ constexpr TPXFormatCodec kCodecs[] = {
         .Write = PCXFormatWrite,
         .WriterFormats = kPXWriter24,
         .Magic = "PCX2",
+        .ShortMagic = "PCX",
         .Header = hrWhenEnabled,
         .Flags = cfLoadAll | cfSave | cfHeaderOnSuccess,
         .Describe = DescribePCX,
@@ -52,10 +53,10 @@ bool SigPCX(const uint8_t* b) { return b[0] == 0x0A && b[1] <= 5; }
 // Both stream headers come before the real signatures; the bare PCX test is
 // weak (two bytes) and wants a whole header, so it waits for BMP.
 constexpr TPXDetectStep kSteps[] = {
-    {.Rank = 3, .FileType = ioPCX, .MoreThan = 12, .Signature = SigPCXHeader},
-    {.Rank = 4, .FileType = ioPCX, .MoreThan = 4, .Signature = SigPCXOldHeader},
-    {.Rank = 6, .FileType = ioPCX, .MoreThan = 128, .Signature = SigPCX},
-    {.Rank = 18, .FileType = ioDCX},
+    {.Rank = drPCXStreamHeader, .FileType = ioPCX, .MoreThan = 12, .Signature = SigPCXHeader},
+    {.Rank = drPCXOldHeader, .FileType = ioPCX, .MoreThan = 4, .Signature = SigPCXOldHeader},
+    {.Rank = drPCX, .FileType = ioPCX, .MoreThan = 128, .Signature = SigPCX},
+    {.Rank = drDCX, .FileType = ioDCX},
 };
 
 constexpr TSaveField kFields[] = {

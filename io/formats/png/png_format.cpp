@@ -11,6 +11,12 @@ void DescribePNG(const TIOParamsVals& params, std::string& text) {
   if (params.PNGInterlaced) text += " Interlaced";
 }
 
+// The viewer shows the file's background colour around the picture.
+bool PNGViewerBackground(const TIOParamsVals& params, TBGR& color) {
+  color = params.PNGBackground;
+  return true;
+}
+
 // The alpha travels both ways; the writer converts on a copy what its rows
 // cannot take, so it is handed every pixel format.
 constexpr TPXFormatCodec kCodecs[] = {{
@@ -23,12 +29,13 @@ constexpr TPXFormatCodec kCodecs[] = {{
     .Write = PNGFormatWrite,
     .WriterFormats = kPXWriterAny,
     .Probe = IsPNGStream,
-    .Flags = cfLoadAll | cfSave | cfAlphaFromReader | cfAlphaToWriter | cfPNGBackground,
+    .Flags = cfLoadAll | cfSave | cfAlphaFromReader | cfAlphaToWriter,
     .Describe = DescribePNG,
+    .ViewerBackground = PNGViewerBackground,
 }};
 
 constexpr TPXDetectStep kSteps[] = {
-    {.Rank = 9, .FileType = ioPNG, .MoreThan = 8},
+    {.Rank = drPNG, .FileType = ioPNG, .MoreThan = 8},
 };
 
 constexpr TSaveField kFields[] = {

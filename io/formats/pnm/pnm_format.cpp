@@ -35,7 +35,7 @@ constexpr TPXFormatCodec kCodecs[] = {
 };
 
 constexpr TPXDetectStep kSteps[] = {
-    {.Rank = 13, .FileType = ioPXM},
+    {.Rank = drPXM, .FileType = ioPXM},
 };
 
 }  // namespace

@@ -28,7 +28,7 @@ constexpr TPXFormatCodec kCodecs[] = {{
 }};
 
 constexpr TPXDetectStep kSteps[] = {
-    {.Rank = 12, .FileType = ioTGA},
+    {.Rank = drTGA, .FileType = ioTGA},
 };
 
 constexpr TSaveField kFields[] = {

@@ -43,8 +43,8 @@ bool SigTIFF(const uint8_t* b) { return (b[0] == 'I' && b[1] == 'I') || (b[0] ==
 // The stream header comes before the byte-order mark; "II" and "MM" claim a
 // stream before every probe that follows.
 constexpr TPXDetectStep kSteps[] = {
-    {.Rank = 7, .FileType = ioTIFF, .MoreThan = 12, .Signature = SigTIFFHeader},
-    {.Rank = 8, .FileType = ioTIFF, .MoreThan = 8, .Signature = SigTIFF},
+    {.Rank = drTIFFStreamHeader, .FileType = ioTIFF, .MoreThan = 12, .Signature = SigTIFFHeader},
+    {.Rank = drTIFF, .FileType = ioTIFF, .MoreThan = 8, .Signature = SigTIFF},
 };
 
 constexpr TSaveField kFullFields[] = {
