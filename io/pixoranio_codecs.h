@@ -50,8 +50,8 @@ using TPXReadFunction = void (*)(TStream& stream, TPXBitmap& bitmap, TIOParamsVa
 using TPXWriteFunction = void (*)(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress);
 using TPXTryFunction = bool (*)(TStream& stream);
 
-// Errors. Readers report failure only through the Aborting flag and never
-// raise. Writers report failure through Aborting too, except that a codec
+// Errors. Readers report failure only through the Aborting flag, with its
+// reason (progress.Fail), and never raise. Writers report failure through Aborting too, except that a codec
 // library's own failure is raised as an exception (the JPEG writer's
 // EPXJpegException, the PNG writer's error) after its C scope has been left.
 // The component's built-in saves let such an exception through to the caller

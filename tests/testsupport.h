@@ -2,12 +2,19 @@
 // Helpers shared by the test suites.
 #include <cstdint>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <utility>
 
 #include "core/kopxutils_settings.h"
+#include "core/pxprogress.h"
 
 class QWidget;
+
+namespace pixoran {
+// Result kinds print by name in test failures.
+inline void PrintTo(TPXIOResult kind, std::ostream* os) { *os << IOResultName(kind); }
+}  // namespace pixoran
 
 namespace pixoran::testing {
 

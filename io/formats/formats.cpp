@@ -2,28 +2,8 @@
 // detection steps by rank and the save-dialog pages by page, all assembled
 // from the format modules.
 //
-// Adding a format: make a folder io/formats/<format>/ with its filter files
-// (a reader and a writer of the TPXCodecReader and TPXCodecWriter shapes,
-// named <FORMAT>FormatRead and <FORMAT>FormatWrite, plus a probe and a counter
-// when it has them) and one record unit, <format>_format.cpp, holding its
-// TPXFormatCodec record(s) (Read, Write, WriterFormats: the pixel formats the
-// writer takes, the save core giving it a pxBGR24 copy of any other; Probe,
-// Count for multi-image files, AfterRead/BeforeWrite and Describe when it has
-// them; WholeFile when it loads from its file without a stream filter), its
-// detection steps (a rank, the size that must follow and a signature, or no
-// signature to ask the record's probe), and its save-dialog pages (their
-// fields and colour lists; a new page also needs a TIOPreviewPage value and
-// the dialog's controls). Declare its module function and put its records
-// in kRegistryOrder below; a new file type also needs a number in
-// pxformats.h and its fields in pixoranio_params_fields.h. Nothing else in the library changes:
-// the registry offers the format once Read or Write is set (and takes its
-// dialog page from the pages), and loads and saves by extension, type and
-// content reach it. A program that brings its own filter at run time uses
-// SetFormatCodec instead.
-//
-// A format without a filter has no reader, writer or probe: its loads and
-// saves end with Aborting set, detection never names it from a probe, and
-// the registry does not offer it.
+// How a format is added: the README, "Adding a format".
+
 #include "io/formats/formats.h"
 
 #include <algorithm>

@@ -71,6 +71,8 @@ class TLoopbackServer {
         reply = "HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\nConnection: close\r\n\r\nnot found";
       else if (line.find("/moved") != std::string::npos)
         reply = "HTTP/1.1 302 Found\r\nLocation: /img.bmp\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+      else if (line.find("/garbage") != std::string::npos)
+        reply = "HTTP/1.1 200 OK\r\nContent-Length: 12\r\nConnection: close\r\n\r\nnot an image";
       else if (line.find("/ftp") != std::string::npos)
         reply = "HTTP/1.1 302 Found\r\nLocation: ftp://127.0.0.1/x\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
       else
@@ -174,16 +176,19 @@ TEST(LoadFromURL, LoopbackServer) {
 
   const struct {
     std::string address;
+    TPXIOResult result;
   } kFailures[] = {
-      {base + "/missing"},                                                 // 404
-      {base + "/ftp"},                                                     // redirect to another protocol
-      {"http://127.0.0.1:" + std::to_string(RefusedPort()) + "/img.bmp"},  // refused
-      {"ftp://127.0.0.1/img.bmp"},                                         // not a web address
+      {base + "/missing", iorNotFound},                                                 // 404
+      {base + "/ftp", iorNotFound},                                                     // redirect to another protocol
+      {"http://127.0.0.1:" + std::to_string(RefusedPort()) + "/img.bmp", iorNotFound},  // refused
+      {"ftp://127.0.0.1/img.bmp", iorNotFound},                                         // not a web address
+      {base + "/garbage", iorUnknownFormat},                                            // a body of no format
   };
   for (const auto& f : kFailures) {
     finished = 0;
     io.LoadFromURL(f.address);
     EXPECT_TRUE(io.Aborting()) << f.address;
+    EXPECT_EQ(io.LastResult(), f.result) << f.address << ": " << io.LastResultText();
     EXPECT_EQ(finished, 1) << f.address;
   }
   EXPECT_EQ(io.PXBitmap()->Width(), 3);  // the bitmap survives failures
@@ -209,7 +214,9 @@ TEST(LoadFromURL, ThroughProxyAndWithinBudget) {
   TMemoryStream body;
   TWebAddress w;
   ASSERT_TRUE(ParseWebAddress("http://127.0.0.1:" + std::to_string(proxy.Port()) + "/img.bmp", w));
-  EXPECT_FALSE(FetchWebAddress(w, {}, static_cast<int64_t>(bmp.size()) - 1, body));
+  TPXIOResultRec why;
+  EXPECT_FALSE(FetchWebAddress(w, {}, static_cast<int64_t>(bmp.size()) - 1, body, &why));
+  EXPECT_EQ(why.Kind, iorTooLarge) << why.Text;
   EXPECT_TRUE(FetchWebAddress(w, {}, static_cast<int64_t>(bmp.size()), body));
   EXPECT_EQ(body.Size(), static_cast<int64_t>(bmp.size()));
 }

@@ -141,13 +141,23 @@ TEST(MIO, FilesWithoutImagesAndDamagedFilesLoadNothingMoreAndSetAborting) {
   struct Case {
     std::string file;
     size_t kept;
-  } cases[] = {{"cut.dcx", 2},  {"empty.gif", 0}, {"empty.dcx", 0}, {"junk.tif", 0},
-               {"junk.ico", 0}, {"empty.avi", 0}, {"none.avi", 0}};
+    TPXIOResult result;
+  } cases[] = {{"cut.dcx", 2, iorCorrupt},   {"empty.gif", 0, iorCorrupt}, {"empty.dcx", 0, iorCorrupt},
+               {"junk.tif", 0, iorCorrupt},  {"junk.ico", 0, iorCorrupt},  {"empty.avi", 0, iorCorrupt},
+               {"none.avi", 0, iorNotFound}, {"", 0, iorNotFound}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);
     Fixture f(1);  // an image of the caller's stays
-    f.mio.LoadFromFile(dir + "/" + c.file);
+    TPXIOResult atFinish = iorOk;
+    f.mio.OnFinishWork = [&](TObject*) {
+      ++f.finished;
+      atFinish = f.mio.LastResult();
+    };
+    f.mio.LoadFromFile(c.file.empty() ? std::string() : dir + "/" + c.file);
     EXPECT_TRUE(f.mio.Aborting());
+    EXPECT_EQ(f.mio.LastResult(), c.result) << f.mio.LastResultText();
+    if (c.file.empty()) continue;  // a blank name ends before a load starts
+    EXPECT_EQ(atFinish, c.result);
     EXPECT_EQ(f.view->images.size(), c.kept + 1);
     EXPECT_EQ(f.mio.ParamsCount(), static_cast<int32_t>(c.kept + 1));
     EXPECT_EQ(f.finished, 1);
@@ -156,6 +166,13 @@ TEST(MIO, FilesWithoutImagesAndDamagedFilesLoadNothingMoreAndSetAborting) {
   Fixture f;
   EXPECT_THROW(f.mio.LoadFromFile(dir + "/none.gif"), EFOpenError);
   EXPECT_EQ(f.finished, 1);
+  EXPECT_EQ(f.mio.LastResult(), iorNotFound);
+  // A load that goes through resets the reason.
+  Bytes one = {0xB1, 0x68, 0xDE, 0x3A, 12, 0, 0, 0, 0, 0, 0, 0};
+  one.insert(one.end(), pages[0].begin(), pages[0].end());
+  WriteFileBytes(dir + "/good.dcx", one);
+  f.mio.LoadFromFile(dir + "/good.dcx");
+  EXPECT_EQ(f.mio.LastResult(), iorOk) << f.mio.LastResultText();
   // Without a view nothing happens at all.
   TPixoranMIO alone;
   int32_t calls = 0;
