@@ -420,6 +420,12 @@ void TPixoranIO::Fail(TPXIOResult kind, std::string text) {
   aborting_ = true;
 }
 
+void TPixoranIO::FailFromException(std::exception_ptr error) {
+  std::string text;
+  const TPXIOResult kind = IOResultOfException(error, text);
+  Fail(kind, std::move(text));
+}
+
 void TPixoranIO::FinishOperation() {
   if (innerDepth_ != 0) return;
   if (aborting_) {
@@ -462,9 +468,7 @@ void TPixoranIO::RunOperation(const std::function<void()>& body) {
     body();
   } catch (...) {
     // Recorded before the finishing events; the exception then passes on.
-    std::string text;
-    const TPXIOResult kind = IOResultOfException(std::current_exception(), text);
-    Fail(kind, std::move(text));
+    FailFromException(std::current_exception());
     FinishOperation();
     throw;
   }

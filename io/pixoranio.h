@@ -420,6 +420,8 @@ class TPixoranIO : public TComponent, public TIOParamsOwner {
   void FinishOperation();
   // Records why the operation fails (the first reason given wins) and sets Aborting.
   void Fail(TPXIOResult kind, std::string text);
+  // The kind and message of a caught exception, through Fail.
+  void FailFromException(std::exception_ptr error);
   TPXProgressRec MakeProgress(bool withHandler = true);
 
   // The one way of every load and save (pixoranio_core.cpp). The typed

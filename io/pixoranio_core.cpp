@@ -207,9 +207,7 @@ void TPixoranIO::LoadThrough(TStream& stream, const TPXFormatCodec* codec, int32
     try {
       codec->AppRead(stream, *working_, *params_, progress, false);
     } catch (...) {
-      std::string text;
-      const TPXIOResult kind = IOResultOfException(std::current_exception(), text);
-      Fail(kind, std::move(text));
+      FailFromException(std::current_exception());
     }
   } else {
     codec->AppRead(stream, *working_, *params_, progress, false);  // an exception passes to the caller
@@ -522,9 +520,7 @@ void TPixoranIO::ParamsFromFileFormat(const std::string& fileName, int32_t fileT
       aborting_ = false;
       ParamsRead(fs, fileType, true);
     } catch (...) {
-      std::string text;
-      const TPXIOResult kind = IOResultOfException(std::current_exception(), text);
-      Fail(kind, std::move(text));
+      FailFromException(std::current_exception());
     }
     if (aborting_) params_->FileType = ioUnknown;
     params_->FileName = fileName;
@@ -543,9 +539,7 @@ void TPixoranIO::ParamsFromStreamFormat(TStream& stream, int32_t fileType) {
     try {
       ParamsRead(stream, fileType, false);
     } catch (...) {
-      std::string text;
-      const TPXIOResult kind = IOResultOfException(std::current_exception(), text);
-      Fail(kind, std::move(text));
+      FailFromException(std::current_exception());
     }
     if (aborting_) params_->FileType = ioUnknown;
     params_->FileName.clear();

@@ -239,6 +239,12 @@ void TPixoranMIO::Fail(TPXIOResult kind, std::string text) {
   aborting_ = true;
 }
 
+void TPixoranMIO::FailFromException(std::exception_ptr error) {
+  std::string text;
+  const TPXIOResult kind = IOResultOfException(error, text);
+  Fail(kind, std::move(text));
+}
+
 void TPixoranMIO::SettleResult() {
   if (!aborting_) return;
   if (cancelRequested_ && (result_.Kind == iorOk || result_.Kind == iorFailed)) {
@@ -347,9 +353,7 @@ void TPixoranMIO::RunLoader(TStream* stream, int32_t fileType, const std::string
     }
     Renumber();
   } catch (...) {
-    std::string text;
-    const TPXIOResult kind = IOResultOfException(std::current_exception(), text);
-    Fail(kind, std::move(text));
+    FailFromException(std::current_exception());
     Renumber();
     if (view_) view_->Refresh();
     SettleResult();
@@ -368,9 +372,7 @@ void TPixoranMIO::LoadFile(const std::string& fileName, void (TPixoranMIO::*load
   try {
     file = std::make_unique<TFileStream>(fileName, fmOpenRead);
   } catch (...) {
-    std::string text;
-    const TPXIOResult kind = IOResultOfException(std::current_exception(), text);
-    Fail(kind, std::move(text));
+    FailFromException(std::current_exception());
     SettleResult();
     DoFinishWork();
     throw;

@@ -175,6 +175,8 @@ class TPixoranMIO : public TComponent {
   class TLoadScope;
   TPXProgressRec LoadProgress();
   void Fail(TPXIOResult kind, std::string text);
+  // The kind and message of a caught exception, through Fail.
+  void FailFromException(std::exception_ptr error);
   void SettleResult();
   int32_t loadDepth_ = 0;
   std::atomic<bool> cancelRequested_{false};
