@@ -150,7 +150,10 @@ void TAVIReader::ScanList(int64_t pos, int64_t end, int depth, bool inMovi) {
   while (pos + 8 <= end && frames_.size() < 10000000) {
     if (stream_->Seek(pos, TSeekOrigin::soBeginning) != pos || !stream_->ReadExact(h, 8)) return;
     const int64_t size = GetLE32(h + 4), data = pos + 8;
-    if (size > end - data) return;  // a chunk past its list or the file ends the scan
+    if (size > end - data) {  // a chunk past its list or the file ends the scan
+      cut_ = true;
+      return;
+    }
     if (Is(h, "LIST")) {
       if (size >= 4 && depth < 4 && stream_->ReadExact(h + 8, 4)) {
         if (Is(h + 8, "movi")) {
@@ -210,6 +213,7 @@ bool TAVIReader::Open(std::unique_ptr<TStream> stream) {
   frames_.clear();
   format_.clear();
   videoStream_ = -1, streamCount_ = 0, moviStart_ = -1;
+  cut_ = false;
   failureKind_ = iorOk;
   failureText_.clear();
   if (!stream_) return OpenFailed(iorFailed, "no stream to read");
@@ -219,6 +223,7 @@ bool TAVIReader::Open(std::unique_ptr<TStream> stream) {
       !Is(h, "RIFF") || !Is(h + 8, "AVI "))
     return OpenFailed(iorCorrupt, "no RIFF AVI header at the start of the file");
   ScanList(12, std::min<int64_t>(fileSize_, int64_t{8} + GetLE32(h + 4)), 0, false);
+  if (videoStream_ < 0 && cut_) return OpenFailed(iorCorrupt, "the file ends before its video stream");
   if (videoStream_ < 0) return OpenFailed(iorUnsupported, "the file has no video stream");
   if (format_.empty() || !ReadBitmapInfoHeader(format_.data(), static_cast<int64_t>(format_.size()), header_))
     return OpenFailed(iorCorrupt, "the video stream's format is missing or damaged");
@@ -229,7 +234,8 @@ bool TAVIReader::Open(std::unique_ptr<TStream> stream) {
     return OpenFailed(iorTooLarge, "frame size " + std::to_string(w) + " x " + std::to_string(hAbs) +
                                        " is beyond what an AVI frame holds");
   if (length_ > 0 && frames_.size() > length_) frames_.resize(length_);
-  if (frames_.empty()) return OpenFailed(iorCorrupt, "the video stream has no frames");
+  if (frames_.empty())
+    return OpenFailed(iorCorrupt, cut_ ? "the file ends before its frames" : "the video stream has no frames");
   return true;
 }
 

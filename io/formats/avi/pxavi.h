@@ -60,6 +60,7 @@ class TAVIReader {
   std::unique_ptr<TPXBitmap> rleLast_;  // the run-length frame decoded last
   int32_t rleLastFrame_ = -1;           // its number; -1 when none is whole
   int32_t streamCount_ = 0;
+  bool cut_ = false;  // a chunk ran past its list or the file
   TPXIOResult failureKind_ = iorOk;
   std::string failureText_;
 };
