@@ -431,17 +431,15 @@ class TSizesView : public TPXMIOView {
 };
 
 // Loads every frame of the AVI at path through the multi-image component,
-// its temporary files in temp, under the limits of the small-file table, and
-// ends the process: 0 when it loaded (side 4) or refused the frames quickly
+// its temporary files in temp, under the processor-time limit and within
+// the peak of the small-file table (no data-size limit: a claim held only
+// by the memory budget would simply fail to allocate under one), and ends
+// the process: 0 when it loaded (side 4) or refused the frames quickly
 // and left no temporary file.
 [[noreturn]] void LoadFramesAndExit(const std::string& path, const std::string& temp, int32_t side) {
   const rlim_t cpu = kSanitized ? 30 : 3;
   rlimit r{cpu, cpu};
   setrlimit(RLIMIT_CPU, &r);
-  if (!kSanitized) {
-    rlimit d{rlim_t{256} << 20, rlim_t{256} << 20};
-    setrlimit(RLIMIT_DATA, &d);
-  }
   PXSettings().TempFolder = temp;
   TPixoranMIO mio;
   auto view = std::make_unique<TSizesView>();
