@@ -6,25 +6,31 @@
 namespace pixoran {
 
 int32_t TPixoranIO::OpenAVIFile(const std::string& fileName) {
+  // No finishing event, but a result of its own.
+  result_.Reset();
+  cancelRequested_ = false;
   CloseAVIFile();
   aviFrameCount_ = 0;
+  params_->AVIFrameCount = 0;
   params_->FileName = fileName;
   params_->FileType = 0;
   std::unique_ptr<TStream> stream;
   try {
     stream = std::make_unique<TFileStream>(fileName, fmOpenRead);
   } catch (...) {
-    aborting_ = true;
+    std::string text;
+    const TPXIOResult kind = IOResultOfException(std::current_exception(), text);
+    Fail(kind, "AVI: " + text);
     return 0;
   }
   auto reader = std::make_shared<TAVIReader>();
   if (!reader->Open(std::move(stream))) {
-    aborting_ = true;
+    Fail(reader->FailureKind(), reader->FailureText());
     return 0;
   }
   avi_ = std::move(reader);
-  aviFrameCount_ = avi_->FrameCount();
-  aviFrameDelay_ = 0;
+  aviFrameCount_ = params_->AVIFrameCount = avi_->FrameCount();
+  aviFrameDelay_ = params_->AVIFrameDelay = 0;
   return aviFrameCount_;
 }
 
@@ -34,20 +40,29 @@ void TPixoranIO::LoadFromAVI(int32_t frame) {
   if (HandOff([this, frame] { LoadFromAVI(frame); })) return;
   RunOperation([&] {
     aborting_ = false;
-    if (!PrepareBitmap() || !avi_ || frame < 0 || frame >= avi_->FrameCount()) {
-      aborting_ = true;
+    if (!PrepareBitmap()) {
+      Fail(iorFailed, "AVI: the attached bitmap cannot take the frame");
+      return;
+    }
+    if (!avi_) {
+      Fail(iorFailed, "AVI: no file is open");
+      return;
+    }
+    if (frame < 0 || frame >= avi_->FrameCount()) {
+      Fail(iorFailed,
+           "AVI: frame " + std::to_string(frame) + " is not among the " + std::to_string(avi_->FrameCount()));
       return;
     }
     params_->ResetInfo();
     TPXProgressRec progress = MakeProgress();
     const int32_t bits = avi_->ReadFrame(frame, *working_, progress);
     if (bits == 0) {
-      aborting_ = true;
+      Fail(iorCorrupt, "AVI: frame " + std::to_string(frame) + " cannot be decoded");
       return;
     }
-    aviFrameCount_ = avi_->FrameCount();
-    aviFrameDelay_ = avi_->FrameDelay();
     TIOParamsVals& p = *params_;
+    aviFrameCount_ = p.AVIFrameCount = avi_->FrameCount();
+    aviFrameDelay_ = p.AVIFrameDelay = avi_->FrameDelay();
     p.BitsPerSample = bits <= 8 ? bits : bits == 15 ? 5 : 8;
     p.SamplesPerPixel = bits <= 8 ? 1 : 3;
     p.Width = working_->Width();

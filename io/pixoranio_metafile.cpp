@@ -1,6 +1,7 @@
 // ImportMetafile of the I/O component: EMF and placeable WMF drawn by our own
 // record player.
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -8,6 +9,7 @@
 #include "core/kopxutils_settings.h"
 #include "io/pixoranio.h"
 #include "io/formats/metafile/pxmetafile.h"
+#include "io/pxfiltutil.h"
 #include "platform/system.h"
 
 namespace pixoran {
@@ -50,6 +52,15 @@ bool DrawInBands(const std::vector<uint8_t>& data, int32_t width, int32_t height
   return true;
 }
 
+// The format a failure text names: by content once it is known, before
+// that by the file's extension.
+std::string MetafileName(const std::string& fileName) {
+  const size_t dot = fileName.find_last_of('.');
+  std::string ext = dot == std::string::npos ? std::string() : fileName.substr(dot + 1);
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return ext == "emf" ? "EMF" : "WMF";
+}
+
 }  // namespace
 
 void TPixoranIO::ImportMetafile(const std::string& fileName, int32_t width, int32_t height, bool withAlpha) {
@@ -58,33 +69,58 @@ void TPixoranIO::ImportMetafile(const std::string& fileName, int32_t width, int3
   RunOperation([&] {
     aborting_ = false;
     if (width == 0 || height == 0) return;
+    std::string name = MetafileName(fileName);
     if (!PrepareBitmap()) {
-      aborting_ = true;
+      Fail(iorFailed, name + ": the attached bitmap cannot take the picture");
       return;
     }
     params_->ResetInfo();
-    const int64_t fileSize = FileSizeByName(fileName);
     std::vector<uint8_t> data;
     TMetafileInfo info;
     int32_t w = 0, h = 0;
+    int64_t fileSize = 0;
     try {
-      if (fileSize <= 0 || fileSize > CodecMemoryLimit()) throw 0;
-      data.resize(static_cast<size_t>(fileSize));
       TFileStream file(fileName, fmOpenRead);
-      if (!file.ReadExact(data.data(), fileSize)) throw 0;
+      fileSize = file.Size();
+      if (fileSize <= 0) {
+        Fail(iorCorrupt, name + ": the file is empty");
+        return;
+      }
+      // The records are played from memory.
+      if (fileSize > CodecMemoryLimit()) {
+        Fail(iorTooLarge, name + ": " + std::to_string(fileSize) + " bytes of records exceed the memory budget");
+        return;
+      }
+      data.resize(static_cast<size_t>(fileSize));
+      if (!file.ReadExact(data.data(), fileSize)) {
+        Fail(iorCorrupt, name + ": the file cannot be read whole");
+        return;
+      }
     } catch (...) {
-      aborting_ = true;
+      std::string text;
+      const TPXIOResult kind = IOResultOfException(std::current_exception(), text);
+      Fail(kind, name + ": " + text);
       return;
     }
-    if (!ReadMetafileInfo(data.data(), fileSize, info) || !MetafileTargetSize(info, width, height, w, h)) {
-      aborting_ = true;
+    if (!ReadMetafileInfo(data.data(), fileSize, info)) {
+      Fail(iorCorrupt, name + ": neither an enhanced metafile nor a placeable WMF header");
       return;
     }
+    name = info.Enhanced ? "EMF" : "WMF";
+    if (!MetafileTargetSize(info, width, height, w, h)) {
+      Fail(iorCorrupt, name + ": the picture has no size (" + std::to_string(info.Width) + " x " +
+                           std::to_string(info.Height) + ")");
+      return;
+    }
+    // Drawn vectors cover any area whatever the file's size: no expansion
+    // bound applies, the side limit of MetafileTargetSize holds the bitmap.
+    TPXProgressRec progress = MakeProgress();
+    if (!CheckDeclaredImage(name.c_str(), w, h, 24, fileSize, 0, progress)) return;
     // The bitmap takes the picture row by row (above the memory threshold it
     // lives in a temporary file); both passes share one work limit.
     working_->RemoveAlphaChannel();
     if (!working_->Allocate(w, h, pxBGR24) || working_->Width() != w || working_->Height() != h) {
-      aborting_ = true;
+      Fail(iorNoMemory, name + ": no storage for a " + std::to_string(w) + " x " + std::to_string(h) + " picture");
       return;
     }
     TMetafileWork work{MetafileWorkLimit(w, h)};
@@ -97,7 +133,7 @@ void TPixoranIO::ImportMetafile(const std::string& fileName, int32_t width, int3
       return true;
     });
     if (!drawn || aborting_) {
-      aborting_ = true;
+      Fail(iorNoMemory, name + ": no storage for a band of the picture");
       return;
     }
     if (withAlpha) {

@@ -783,18 +783,24 @@ TEST(BmpRle, DecodingRecords) {
 }
 
 TEST(BmpRle, RightEdgeAndDeltasStayInside) {
-  // RLE8: pixels past the edge overwrite the last column.
+  // RLE8: pixels past the edge are dropped, as other readers do; writers
+  // pad odd-width rows past the edge (here an absolute run of 4 and a run
+  // of 2 in a 3-pixel row).
   TRead r8 = ReadBytes(RleFile(8, 3, 1, {0, 5, 1, 2, 3, 1, 2, 0, 0, 1}).File(), {.keepNative = true});
   ASSERT_FALSE(r8.aborted);
-  EXPECT_EQ(Bytes(r8.bitmap->Scanline(0), r8.bitmap->Scanline(0) + 3), (Bytes{1, 2, 2}));
+  EXPECT_EQ(Bytes(r8.bitmap->Scanline(0), r8.bitmap->Scanline(0) + 3), (Bytes{1, 2, 3}));
+  TRead padded = ReadBytes(RleFile(8, 3, 2, {0, 4, 1, 2, 3, 9, 0, 0, 2, 7, 0, 0, 0, 1}).File(), {.keepNative = true});
+  ASSERT_FALSE(padded.aborted);
+  EXPECT_EQ(Bytes(padded.bitmap->Scanline(1), padded.bitmap->Scanline(1) + 3), (Bytes{1, 2, 3}));
+  EXPECT_EQ(Bytes(padded.bitmap->Scanline(0), padded.bitmap->Scanline(0) + 3), (Bytes{7, 7, 0}));
   // RLE4: pixels past the edge are dropped.
   TRead r4 = ReadBytes(RleFile(4, 3, 1, {0, 5, 0x12, 0x31, 0x20, 0, 0, 1}).File(), {.keepNative = true});
   ASSERT_FALSE(r4.aborted);
   EXPECT_EQ(Bytes(r4.bitmap->Scanline(0), r4.bitmap->Scanline(0) + 3), (Bytes{1, 2, 3}));
-  // A delta past the last column stops at the edge (RLE8) or beyond it (RLE4).
+  // A delta past the last column goes beyond the edge: what follows on that row is dropped.
   TRead d8 = ReadBytes(RleFile(8, 4, 1, {0, 2, 200, 0, 1, 3, 0, 1}).File(), {.keepNative = true});
   ASSERT_FALSE(d8.aborted);
-  EXPECT_EQ(Bytes(d8.bitmap->Scanline(0), d8.bitmap->Scanline(0) + 4), (Bytes{0, 0, 0, 3}));
+  EXPECT_EQ(Bytes(d8.bitmap->Scanline(0), d8.bitmap->Scanline(0) + 4), (Bytes{0, 0, 0, 0}));
   TRead d4 = ReadBytes(RleFile(4, 4, 1, {0, 2, 200, 0, 1, 0x33, 0, 1}).File(), {.keepNative = true});
   ASSERT_FALSE(d4.aborted);
   EXPECT_EQ(Bytes(d4.bitmap->Scanline(0), d4.bitmap->Scanline(0) + 4), (Bytes{0, 0, 0, 0}));

@@ -285,6 +285,118 @@ TEST(IcoRead, HandMadeEntries) {
   EXPECT_EQ(o.bmp.Height(), 16);
 }
 
+// winicontopam's reading of an icon's first image: blue-green-red-alpha
+// pixels, top row first (empty when the tool fails).
+Bytes WinicontopamBGRA(const Bytes& icon) {
+  const std::string d = ToolDir();
+  WriteFileBytes(d + "/ref.ico", icon);
+  if (!RunTool("cd " + d + " && winicontopam ref.ico > ref.pam")) return {};
+  const Bytes pam = ReadFileBytes(d + "/ref.pam");
+  const std::string head(pam.begin(), pam.end());
+  const size_t at = head.find("ENDHDR\n");
+  if (at == std::string::npos) return {};
+  Bytes bgra(pam.begin() + static_cast<std::ptrdiff_t>(at + 7), pam.end());
+  for (size_t i = 0; i + 3 < bgra.size(); i += 4) std::swap(bgra[i], bgra[i + 2]);
+  return bgra;
+}
+
+// Our pixels against winicontopam's: the colour where it says opaque, the
+// background where it says transparent, and the same alpha.
+::testing::AssertionResult SameAsWinicontopam(const Bytes& icon, TBGR background, bool keepNative = false) {
+  const Bytes ref = WinicontopamBGRA(icon);
+  TRead r;
+  r.params.ICOBackground = background;
+  r.params.KeepNativeFormat = keepNative;
+  ReadICO(icon, r);
+  if (r.aborted) return ::testing::AssertionFailure() << "the read failed";
+  const int32_t w = r.bmp.Width(), h = r.bmp.Height();
+  if (ref.size() != static_cast<size_t>(w) * h * 4) return ::testing::AssertionFailure() << "no reference of our size";
+  TPXBitmap colours;
+  colours.Assign(&r.bmp);
+  colours.SetPixelFormat(pxBGR24);
+  for (int32_t y = 0; y < h; ++y)
+    for (int32_t x = 0; x < w; ++x) {
+      const uint8_t* p = ref.data() + (static_cast<size_t>(y) * w + x) * 4;
+      const TBGR want = p[3] == 0 ? background : TBGR{p[0], p[1], p[2]};
+      const uint8_t alpha = r.alpha.Width() == w ? r.alpha.Scanline(y)[x] : 255;
+      if (colours.GetPixel24(x, y) != want || alpha != p[3])
+        return ::testing::AssertionFailure() << "pixel " << x << "," << y << " differs";
+    }
+  return ::testing::AssertionSuccess();
+}
+
+// 1-bit icons keep their two colours; only black then white is black and
+// white. ppmtowinicon leaves small icons without their AND mask, so the
+// transparent pixels come from icons built by hand.
+TEST(IcoRead, OneBitIconsKeepTheirTwoColours) {
+  const std::string d = ToolDir();
+  ASSERT_TRUE(RunTool("cd " + d + " && ppmmake red 1 1 | ppmtowinicon > red.ico"));
+  const Bytes red = ReadFileBytes(d + "/red.ico");
+  TRead r;
+  ReadICO(red, r);
+  ASSERT_FALSE(r.aborted);
+  EXPECT_EQ(r.bmp.PixelFormat(), pxBGR24);
+  EXPECT_EQ(r.bmp.GetPixel24(0, 0), (TBGR{0, 0, 255}));
+  EXPECT_TRUE(SameAsWinicontopam(red, TBGR{255, 255, 255}));
+
+  WriteFileBytes(d + "/rb.ppm", ToPPM(MakeRGB(5, 3, {0xFF0000, 0x000000})));
+  ASSERT_TRUE(RunTool("cd " + d + " && ppmtowinicon rb.ppm > rb.ico"));
+  const Bytes redBlack = ReadFileBytes(d + "/rb.ico");
+  EXPECT_TRUE(SameAsWinicontopam(redBlack, TBGR{255, 255, 255}));
+  // Kept as its palette when asked.
+  TRead native;
+  native.params.KeepNativeFormat = 1;
+  ReadICO(redBlack, native);
+  ASSERT_FALSE(native.aborted);
+  EXPECT_EQ(native.bmp.PixelFormat(), pxPal8);
+  EXPECT_TRUE(SameAsWinicontopam(redBlack, TBGR{255, 255, 255}, true));
+
+  // 4 x 2, blue and yellow: XOR 0101 / 0011, AND 1000 / 0001 (bottom row first).
+  const THandImage two{
+      4, 2, 2, 0, 0, 1, 40, {0x0000FF, 0xFFFF00}, {0x30, 0, 0, 0, 0x50, 0, 0, 0}, {0x10, 0, 0, 0, 0x80, 0, 0, 0}};
+  for (bool keep : {false, true}) {
+    SCOPED_TRACE(keep ? "native" : "colours");
+    EXPECT_TRUE(SameAsWinicontopam(HandIcon(1, {two}), TBGR{7, 8, 9}, keep));
+  }
+  TRead hand;
+  hand.params.ICOBackground = TBGR{7, 8, 9};
+  ReadICO(HandIcon(1, {two}), hand);
+  EXPECT_EQ(hand.bmp.GetPixel24(0, 0), (TBGR{7, 8, 9}));
+  EXPECT_EQ(hand.bmp.GetPixel24(1, 0), (TBGR{0, 255, 255}));
+  EXPECT_EQ(hand.alpha.Scanline(0)[0], 0);
+
+  // Black then white stays black and white.
+  const THandImage bw{
+      4, 2, 2, 0, 0, 1, 40, {0x000000, 0xFFFFFF}, {0x30, 0, 0, 0, 0x50, 0, 0, 0}, {0, 0, 0, 0, 0, 0, 0, 0}};
+  TRead b;
+  ReadICO(HandIcon(1, {bw}), b);
+  EXPECT_EQ(b.bmp.PixelFormat(), pxBW1);
+  EXPECT_TRUE(SameAsWinicontopam(HandIcon(1, {bw}), TBGR{255, 255, 255}));
+}
+
+// 24-bit images apply their AND mask like the paletted ones.
+TEST(IcoRead, TwentyFourBitImagesApplyTheirAndMask) {
+  // 3 x 2: rows of 9 colour bytes padded to 12, bottom row first; AND 100 / 011.
+  Bytes xorRows;
+  for (int i = 0; i < 2; ++i) {
+    for (int x = 0; x < 9; ++x) xorRows.push_back(static_cast<uint8_t>(20 * i + 25 * x + 3));
+    xorRows.insert(xorRows.end(), 3, 0);
+  }
+  const THandImage im{3, 2, 0, 1, 24, 24, 40, {}, xorRows, {0x60, 0, 0, 0, 0x80, 0, 0, 0}};
+  const Bytes icon = HandIcon(1, {im});
+  EXPECT_TRUE(SameAsWinicontopam(icon, TBGR{1, 2, 3}));
+  TRead r;
+  r.params.ICOBackground = TBGR{1, 2, 3};
+  ReadICO(icon, r);
+  ASSERT_FALSE(r.aborted);
+  EXPECT_EQ(r.bmp.GetPixel24(0, 0), (TBGR{1, 2, 3}));  // top row: the file's second row, AND 100
+  EXPECT_EQ(r.bmp.GetPixel24(1, 0), (TBGR{98, 123, 148}));
+  EXPECT_EQ(r.bmp.GetPixel24(0, 1), (TBGR{3, 28, 53}));
+  EXPECT_EQ(r.bmp.GetPixel24(2, 1), (TBGR{1, 2, 3}));
+  EXPECT_EQ(r.alpha.Scanline(1)[2], 0);
+  EXPECT_EQ(r.alpha.Scanline(1)[0], 255);
+}
+
 // PNG images inside an icon, here written by Qt, decode with their alpha;
 // a broken one fails the read.
 TEST(IcoRead, PngEntriesDecodeWithTheirAlpha) {

@@ -124,6 +124,73 @@ TEST(PcxRead, RefusesWhatItCannotDecode) {
   EXPECT_EQ(t.params.DpiX, t.params.DpiY);  // a 0 resolution takes the default on both axes
 }
 
+// A 3 x 1 1-bit PCX with bits 101 and the header palette's first two entries given.
+Bytes OneBitPCX(int version, uint32_t colour0, uint32_t colour1) {
+  Bytes b = HandPCX(1, 1, 3, 1, 2, 0, {0xA0, 0});
+  b[1] = static_cast<uint8_t>(version);
+  std::fill(b.begin() + 16, b.begin() + 64, 0);
+  for (int i = 0; i < 3; ++i) {
+    b[16 + i] = static_cast<uint8_t>(colour0 >> (16 - 8 * i));
+    b[19 + i] = static_cast<uint8_t>(colour1 >> (16 - 8 * i));
+  }
+  return b;
+}
+
+// One-bit files keep their two colours: black and white only when the
+// palette says so, says nothing (all zero, or both entries one colour) or
+// is absent (version 3).
+TEST(PcxRead, OneBitFilesKeepTheirTwoColours) {
+  const std::string d = ToolDir();
+  const TRGBImage two = MakeRGB(13, 4, {0xFF0000, 0x0000FF});
+  WriteFileBytes(d + "/two.ppm", ToPPM(two));
+  ASSERT_TRUE(RunTool("cd " + d + " && ppmtopcx two.ppm > two.pcx"));
+  const Bytes netpbm = ReadFileBytes(d + "/two.pcx");
+  ASSERT_EQ(netpbm[3], 1);  // 1 bit, the colours in the header palette
+  TRead n;
+  ReadPCX(netpbm, n);
+  ASSERT_FALSE(n.aborted);
+  EXPECT_TRUE(SameImage(two, FromBitmap(n.bmp)));
+
+  struct Case {
+    int version;
+    uint32_t colour0, colour1;
+    TPXPixelFormat format;
+    uint32_t set, clear;  // the colours of set and clear bits
+  } cases[] = {
+      {5, 0xFF0000, 0x0000FF, pxBGR24, 0x0000FF, 0xFF0000}, {5, 0xFFFFFF, 0x000000, pxBGR24, 0x000000, 0xFFFFFF},
+      {5, 0x000000, 0xFFFFFF, pxBW1, 0xFFFFFF, 0x000000},   {5, 0x000000, 0x000000, pxBW1, 0xFFFFFF, 0x000000},
+      {5, 0x123456, 0x123456, pxBW1, 0xFFFFFF, 0x000000},   {3, 0xFF0000, 0x0000FF, pxBW1, 0xFFFFFF, 0x000000},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "version " << c.version << " palette " << std::hex << c.colour0 << " "
+                                      << c.colour1);
+    for (bool keep : {false, true}) {
+      TRead r;
+      r.params.KeepNativeFormat = keep;
+      ReadPCX(OneBitPCX(c.version, c.colour0, c.colour1), r);
+      ASSERT_FALSE(r.aborted);
+      EXPECT_EQ(r.bmp.PixelFormat(), keep && c.format == pxBGR24 ? pxPal8 : c.format);
+      TPXBitmap colours;
+      colours.Assign(&r.bmp);
+      if (colours.PixelFormat() == pxPal8) colours.SetPixelFormat(pxBGR24);
+      TRGBImage want{3, 1, {}};
+      for (uint32_t v : {c.set, c.clear, c.set})
+        want.rgb.insert(want.rgb.end(), {uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)});
+      EXPECT_TRUE(SameImage(want, FromBitmap(colours))) << keep;
+    }
+  }
+
+  // Our own two-colour files read back in their colours.
+  TPXBitmap src;
+  ToBitmap(two, src);
+  for (bool rle : {false, true}) {
+    TRead back;
+    ReadPCX(WritePCX(src, 1, 1, rle), back);
+    ASSERT_FALSE(back.aborted);
+    EXPECT_TRUE(SameImage(two, FromBitmap(back.bmp))) << rle;
+  }
+}
+
 TEST(PcxRead, RunsCarryFromOnePlaneLineToTheNext) {
   // 3 pixels, lines of 4 bytes: a run of 6 covers the red line and the start of green.
   const Bytes data = {0xC6, 200, 1, 2, 0xC4, 50};

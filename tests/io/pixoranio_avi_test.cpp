@@ -46,9 +46,14 @@ TEST(AVIFrames, UncompressedFramesAndDelay) {
   const std::string path = WriteFile(dir, "rgb.avi", MakeAVI(2, 2, 24, 0, "", frames, 1, 25));
   TPixoranIO io;
   ASSERT_EQ(io.OpenAVIFile(path), 3);
+  // The record tells the frame count at once, the period with a frame.
+  EXPECT_EQ(io.Params().AVIFrameCount, 3);
+  EXPECT_EQ(io.Params().AVIFrameDelay, 0);
   io.LoadFromAVI(2);
   ASSERT_FALSE(io.Aborting());
   EXPECT_EQ(io.AVIFrameDelay(), 40);
+  EXPECT_EQ(io.Params().AVIFrameDelay, 40);
+  EXPECT_EQ(io.Params().AVIFrameCount, io.AVIFrameCount());
   EXPECT_EQ(io.PXBitmap()->Width(), 2);
   EXPECT_EQ(At(io, 1, 1), (TBGR{20, 0, 200}));  // bottom row of the file is the last image row
   EXPECT_EQ(At(io, 0, 0), (TBGR{20, 100, 0}));
@@ -79,7 +84,9 @@ TEST(AVIFrames, UncompressedFramesAndDelay) {
   ASSERT_EQ(io.OpenAVIFile(WriteFile(dir, "rate0.avi", whole)), 3);
   io.LoadFromAVI(0);
   EXPECT_FALSE(io.Aborting());
-  EXPECT_EQ(io.AVIFrameDelay(), 0);  // rate 0: no division
+  // Rate 0: no division, and the period of 25 frames a second.
+  EXPECT_EQ(io.AVIFrameDelay(), 40);
+  EXPECT_EQ(io.Params().AVIFrameDelay, 40);
   EXPECT_EQ(io.OpenAVIFile(dir + "/none.avi"), 0);
   EXPECT_TRUE(io.Aborting());
 }
@@ -98,6 +105,7 @@ TEST(AVIFrames, RLE8DeltaFramesBuildOnTheKeyFrame) {
   io.LoadFromAVI(1);
   ASSERT_FALSE(io.Aborting());
   EXPECT_EQ(io.AVIFrameDelay(), 33);
+  EXPECT_EQ(io.Params().AVIFrameDelay, 33);
   EXPECT_EQ(io.Params().BitsPerSample, 8);
   // Row 0 of the file is the bottom row (image row 1).
   EXPECT_EQ(At(io, 2, 1), (TBGR{9, 246, 5}));

@@ -140,6 +140,47 @@ TEST(TgaRead, OrientationDepthsMapsAndPackets) {
   EXPECT_TRUE(IsTGAStream(t));
 }
 
+TEST(TgaRead, SixteenBitGreyWithAlpha) {
+  // 2 x 2, top row first: grey and alpha bytes (10, 255) (200, 0) / (50, 128) (50, 128),
+  // raw and as a raw packet and a run packet.
+  const Bytes raw = {10, 255, 200, 0, 50, 128, 50, 128};
+  const Bytes rle = {0x01, 10, 255, 200, 0, 0x81, 50, 128};
+  struct Case {
+    int type;
+    const Bytes* pixels;
+    int descriptor;  // top-left origin, and 8 alpha bits or none
+    bool alpha;
+  } cases[] = {{3, &raw, 0x28, true}, {11, &rle, 0x28, true}, {3, &raw, 0x20, false}, {11, &rle, 0x24, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "type " << c.type << " descriptor " << c.descriptor);
+    TRead r;
+    ReadTGA(HandTGA(c.type, 16, 2, 2, c.descriptor, *c.pixels), r);
+    ASSERT_FALSE(r.aborted);
+    EXPECT_EQ(FromBitmap(r.bmp).rgb, (Bytes{10, 10, 10, 200, 200, 200, 50, 50, 50, 50, 50, 50}));
+    EXPECT_EQ(r.params.BitsPerSample, 8);
+    EXPECT_EQ(r.params.SamplesPerPixel, 2);
+    EXPECT_EQ(r.params.TGAGrayLevel, 1);
+    if (c.alpha) {
+      ASSERT_EQ(r.alpha.Width(), 2);
+      EXPECT_EQ(Bytes(r.alpha.Scanline(0), r.alpha.Scanline(0) + 2), (Bytes{255, 0}));
+      EXPECT_EQ(Bytes(r.alpha.Scanline(1), r.alpha.Scanline(1) + 2), (Bytes{128, 128}));
+    } else {
+      EXPECT_TRUE(!r.mask || r.mask->Width() == 0);
+    }
+  }
+  // The no-mask flag keeps the alpha out.
+  const Bytes file = HandTGA(3, 16, 2, 2, 0x28, raw);
+  TReadOnlyMemoryStream s(file.data(), static_cast<int64_t>(file.size()));
+  TProgressFixture p;
+  TPXBitmap bmp;
+  TIOParamsVals params;
+  std::unique_ptr<TPXMask> mask;
+  ReadTGAStream(s, bmp, params, p.rec, false, mask, true);
+  EXPECT_FALSE(p.aborting);
+  EXPECT_FALSE(mask);
+  EXPECT_EQ(bmp.GetPixel24(1, 0), (TBGR{200, 200, 200}));
+}
+
 TEST(TgaWrite, NetpbmReadsEveryDepth) {
   const std::string d = ToolDir();
   const TRGBImage colour = MakeRGB(140, 6);

@@ -349,6 +349,17 @@ TEST(SmallFileClaims, RefusedQuicklyWithinBoundedMemory) {
       return ClaimAvi(static_cast<int32_t>(w), static_cast<int32_t>(h), bits, comp, frame);
     };
   };
+  // frames run-length frames, each only an end-of-bitmap code.
+  auto aviFrames = [](int frames) {
+    return [=](uint32_t w, uint32_t h) {
+      std::string palette;
+      for (int i = 0; i < 16; ++i) palette += std::string{char(i * 17), char(i * 17), char(i * 17), 0};
+      const std::string file =
+          MakeAVI(static_cast<int32_t>(w), static_cast<int32_t>(h), 8, 1, palette,
+                  std::vector<TAviFrame>(static_cast<size_t>(frames), {std::string("\x00\x01", 2), true}));
+      return Bytes(file.begin(), file.end());
+    };
+  };
   auto ico = [](uint16_t type, uint16_t bits) {
     return
         [=](uint32_t w, uint32_t h) { return ClaimIco(type, static_cast<int32_t>(w), static_cast<int32_t>(h), bits); };
@@ -425,6 +436,14 @@ TEST(SmallFileClaims, RefusedQuicklyWithinBoundedMemory) {
       {"AVI RLE8", "avi", avi(8, 1, aviRle), 65535, 65535, 4, 4},
       {"AVI RLE4", "avi", avi(4, 2, aviRle), 65535, 65535, 4, 4},
       {"AVI RLE8 2^31", "avi", avi(8, 1, std::string("\x00\x01", 2)), kMax31, kMax31, 4, 4},
+      // Claims of the icon, cursor, PCX, TGA, BMP and AVI readers held against
+      // their data at the default budget: an icon directory of 256 x 256
+      // whose image header claims 65535 x 65535, and AVI files whose frames
+      // (each an end-of-bitmap code) all claim the largest frame, or one
+      // below half this machine's memory that only the data bound refuses.
+      {"ICO 256 dir 65535 header", "ico", ico(1, 32), 65535, 65535, 4, 4},
+      {"AVI 40 frames 65535", "avi", aviFrames(40), 65535, 65535, 4, 4},
+      {"AVI 40 frames 30000", "avi", aviFrames(40), 30000, 30000, 4, 4},
   };
 
   std::printf("%-28s %6s %7s %9s %s\n", "claim", "bytes", "cpu ms", "peak KB", "result");

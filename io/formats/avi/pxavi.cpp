@@ -14,6 +14,16 @@ namespace pixoran {
 
 namespace {
 bool Is(const uint8_t* p, const char* id) { return std::memcmp(p, id, 4) == 0; }
+// A coding's four characters, or its number when they are not printable.
+std::string FourCCText(uint32_t code) {
+  std::string s;
+  for (int i = 0; i < 4; ++i) {
+    const char c = static_cast<char>(code >> (8 * i));
+    if (c < 32 || c > 126) return std::to_string(code);
+    s += c;
+  }
+  return s;
+}
 constexpr uint32_t kAviKeyFrame = 0x10;
 constexpr int64_t kMaxFormatSize = 65536;
 
@@ -96,13 +106,15 @@ void InsertDefaultHuffmanTables(std::vector<uint8_t>& frame) {
   }
 }
 namespace {
+// No AVI frame's data describes more than this many pixels a byte: JPEG
+// stores at most about a hundred, run lengths 255 for two bytes.
+constexpr int64_t kMaxPixelsPerByte = 1024;
+
 // A Motion JPEG frame's own size (from its start-of-frame segment) fits the
 // stream's, give or take a macroblock, and its data could hold that many
 // pixels: a frame of a few bytes claiming a huge picture would otherwise be
 // decoded, padded, at full size. True when no size is found: the decoder decides.
 bool PlausibleJpegFrame(const std::vector<uint8_t>& frame, int64_t streamWidth, int64_t streamHeight) {
-  // No JPEG stores more than about a hundred pixels per byte.
-  constexpr int64_t kMaxPixelsPerByte = 1024;
   const size_t n = frame.size();
   size_t pos = 2;
   for (;;) {
@@ -128,7 +140,7 @@ bool PlausibleJpegFrame(const std::vector<uint8_t>& frame, int64_t streamWidth, 
 }  // namespace
 
 int32_t TAVIReader::FrameDelay() const {
-  if (rate_ == 0) return 0;
+  if (rate_ == 0 || scale_ == 0) return 40;
   return static_cast<int32_t>(std::min<uint64_t>(uint64_t{1000} * scale_ / rate_, INT32_MAX));
 }
 
@@ -138,7 +150,10 @@ void TAVIReader::ScanList(int64_t pos, int64_t end, int depth, bool inMovi) {
   while (pos + 8 <= end && frames_.size() < 10000000) {
     if (stream_->Seek(pos, TSeekOrigin::soBeginning) != pos || !stream_->ReadExact(h, 8)) return;
     const int64_t size = GetLE32(h + 4), data = pos + 8;
-    if (size > end - data) return;  // a chunk past its list or the file ends the scan
+    if (size > end - data) {  // a chunk past its list or the file ends the scan
+      cut_ = true;
+      return;
+    }
     if (Is(h, "LIST")) {
       if (size >= 4 && depth < 4 && stream_->ReadExact(h + 8, 4)) {
         if (Is(h + 8, "movi")) {
@@ -185,6 +200,12 @@ void TAVIReader::ScanList(int64_t pos, int64_t end, int depth, bool inMovi) {
   }
 }
 
+bool TAVIReader::OpenFailed(TPXIOResult kind, std::string text) {
+  failureKind_ = kind;
+  failureText_ = "AVI: " + std::move(text);
+  return false;
+}
+
 bool TAVIReader::Open(std::unique_ptr<TStream> stream) {
   stream_ = std::move(stream);
   rleLast_.reset();
@@ -192,21 +213,35 @@ bool TAVIReader::Open(std::unique_ptr<TStream> stream) {
   frames_.clear();
   format_.clear();
   videoStream_ = -1, streamCount_ = 0, moviStart_ = -1;
-  if (!stream_) return false;
+  cut_ = false;
+  failureKind_ = iorOk;
+  failureText_.clear();
+  if (!stream_) return OpenFailed(iorFailed, "no stream to read");
   fileSize_ = stream_->Size();
   uint8_t h[12];
   if (fileSize_ < 12 || stream_->Seek(0, TSeekOrigin::soBeginning) != 0 || !stream_->ReadExact(h, 12) ||
       !Is(h, "RIFF") || !Is(h + 8, "AVI "))
-    return false;
+    return OpenFailed(iorCorrupt, "no RIFF AVI header at the start of the file");
   ScanList(12, std::min<int64_t>(fileSize_, int64_t{8} + GetLE32(h + 4)), 0, false);
-  if (videoStream_ < 0 || format_.empty() ||
-      !ReadBitmapInfoHeader(format_.data(), static_cast<int64_t>(format_.size()), header_))
-    return false;
-  if (header_.biWidth <= 0 || header_.biHeight == 0 || header_.biHeight == INT32_MIN || header_.biWidth > 65535 ||
-      std::abs(header_.biHeight) > 65535)
-    return false;
+  if (videoStream_ < 0 && cut_) return OpenFailed(iorCorrupt, "the file ends before its video stream");
+  if (videoStream_ < 0) return OpenFailed(iorUnsupported, "the file has no video stream");
+  if (format_.empty() || !ReadBitmapInfoHeader(format_.data(), static_cast<int64_t>(format_.size()), header_))
+    return OpenFailed(iorCorrupt, "the video stream's format is missing or damaged");
+  const int64_t w = header_.biWidth, hAbs = std::abs(int64_t{header_.biHeight});
+  if (w <= 0 || hAbs == 0 || header_.biHeight == INT32_MIN)
+    return OpenFailed(iorCorrupt, "impossible frame size " + std::to_string(w) + " x " + std::to_string(hAbs));
+  if (w > 65535 || hAbs > 65535)
+    return OpenFailed(iorTooLarge, "frame size " + std::to_string(w) + " x " + std::to_string(hAbs) +
+                                       " is beyond what an AVI frame holds");
   if (length_ > 0 && frames_.size() > length_) frames_.resize(length_);
-  return !frames_.empty();
+  if (frames_.empty())
+    return OpenFailed(iorCorrupt, cut_ ? "the file ends before its frames" : "the video stream has no frames");
+  return true;
+}
+
+int32_t TAVIReader::FrameFailed(TPXProgressRec& progress, TPXIOResult kind, int32_t frame, const std::string& why) {
+  progress.Fail(kind, "AVI: frame " + std::to_string(frame) + " " + why);
+  return 0;
 }
 
 bool TAVIReader::ReadChunkData(const TFrame& f, std::vector<uint8_t>& data) {
@@ -216,7 +251,14 @@ bool TAVIReader::ReadChunkData(const TFrame& f, std::vector<uint8_t>& data) {
 }
 
 int32_t TAVIReader::ReadFrame(int32_t frame, TPXBitmap& bitmap, TPXProgressRec& progress) {
-  if (frame < 0 || frame >= FrameCount()) return 0;
+  if (frame < 0 || frame >= FrameCount())
+    return FrameFailed(progress, iorFailed, frame, "is not among the " + std::to_string(FrameCount()));
+  // Every frame claims the stream's size; a file too small to describe
+  // that many pixels at any codec's expansion is refused before anything
+  // is allocated (8 bits a pixel: the bound counts pixels a byte).
+  if (!CheckDeclaredImage("AVI", header_.biWidth, std::abs(int64_t{header_.biHeight}), 8, fileSize_, kMaxPixelsPerByte,
+                          progress))
+    return 0;
   std::vector<uint8_t> data;
   const uint32_t comp = header_.biCompression;
   if (comp == kBiRLE8 || comp == kBiRLE4) {
@@ -231,10 +273,6 @@ int32_t TAVIReader::ReadFrame(int32_t frame, TPXBitmap& bitmap, TPXProgressRec& 
       const uint8_t* e = format_.data() + header_.biSize + 4 * i;
       palette[i] = TBGR{e[0], e[1], e[2]};
     }
-    // A few run-length codes can cover a huge frame (end of bitmap skips the
-    // rest), so the frame's size is held to the codec memory budget rather
-    // than to the data.
-    if (int64_t{header_.biWidth} * std::abs(int64_t{header_.biHeight}) * 3 > CodecMemoryLimit()) return 0;
     // The frame decoded last goes on from where it is when no key frame lies
     // between it and this one: frames read in order cost one chunk each.
     int32_t next = first;
@@ -244,13 +282,14 @@ int32_t TAVIReader::ReadFrame(int32_t frame, TPXBitmap& bitmap, TPXProgressRec& 
       rleLast_ = std::make_unique<TPXBitmap>();
       if (!rleLast_->Allocate(header_.biWidth, std::abs(header_.biHeight), pxBGR24)) {
         rleLast_.reset();
-        return 0;
+        return FrameFailed(progress, iorNoMemory, frame, "finds no storage");
       }
       rleLast_->Fill(0);
     }
     rleLastFrame_ = -1;  // until this frame is whole
     for (int32_t i = next; i <= frame; ++i) {
-      if (!ReadChunkData(frames_[static_cast<size_t>(i)], data)) return 0;
+      if (!ReadChunkData(frames_[static_cast<size_t>(i)], data))
+        return FrameFailed(progress, iorCorrupt, i, "lies past the end of the file");
       if (data.empty()) continue;  // a dropped frame repeats the last one
       const bool top = header_.biHeight < 0;
       if (comp == kBiRLE8)
@@ -260,23 +299,33 @@ int32_t TAVIReader::ReadFrame(int32_t frame, TPXBitmap& bitmap, TPXProgressRec& 
     // A stopped or damaged decode is not gone on from.
     if (!(progress.Aborting && progress.Aborting->load())) rleLastFrame_ = frame;
     bitmap.Assign(rleLast_.get());
-    if (bitmap.Width() != rleLast_->Width() || bitmap.Height() != rleLast_->Height()) return 0;
+    if (bitmap.Width() != rleLast_->Width() || bitmap.Height() != rleLast_->Height())
+      return FrameFailed(progress, iorNoMemory, frame, "finds no storage");
     return comp == kBiRLE8 ? 8 : 4;
   }
   // A dropped (empty) frame shows the one before it.
   int32_t f = frame;
   while (f > 0 && frames_[static_cast<size_t>(f)].Size == 0) --f;
-  if (!ReadChunkData(frames_[static_cast<size_t>(f)], data) || data.empty()) return 0;
+  if (!ReadChunkData(frames_[static_cast<size_t>(f)], data) || data.empty())
+    return FrameFailed(progress, iorCorrupt, f, "lies past the end of the file or is empty");
   if (comp == FourCC('M', 'J', 'P', 'G')) {
-    if (!PlausibleJpegFrame(data, header_.biWidth, std::abs(int64_t{header_.biHeight}))) return 0;
+    if (!PlausibleJpegFrame(data, header_.biWidth, std::abs(int64_t{header_.biHeight})))
+      return FrameFailed(progress, iorTooLarge, f, "claims more pixels than its stream or its data hold");
     InsertDefaultHuffmanTables(data);
     TReadOnlyMemoryStream s(data.data(), static_cast<int64_t>(data.size()));
     TIOParamsVals params;
     ReadJPEGStream(s, nullptr, bitmap, params, progress, false);
     return progress.Aborting && progress.Aborting->load() ? 0 : 24;
   }
-  return DIBToBitmap(format_.data(), static_cast<int64_t>(format_.size()), bitmap, data.data(),
-                     static_cast<int64_t>(data.size()));
+  const int32_t bits = DIBToBitmap(format_.data(), static_cast<int64_t>(format_.size()), bitmap, data.data(),
+                                   static_cast<int64_t>(data.size()));
+  if (bits != 0) return bits;
+  // Plain and bit-field pixels that do not decode are damaged; any other
+  // coding may be one this reader does not know.
+  const bool known = comp == 0 || comp == 3;
+  return FrameFailed(
+      progress, known ? iorCorrupt : iorUnsupported, f,
+      known ? "holds too little pixel data" : "uses a coding that is not read (" + FourCCText(comp) + ")");
 }
 
 }  // namespace pixoran

@@ -21,13 +21,6 @@ namespace {
 constexpr uint16_t kSignatureBM = 0x4D42;
 constexpr int kFileHeaderSize = 14;
 
-// No real BMP has rows this long (over 22 million pixels at 24 bits).
-// Refusing them keeps a single row of the destination, which a
-// temporary-file bitmap maps whole, a sane allocation.
-constexpr int64_t kMaxDestRowBytes = int64_t{64} << 20;
-// Nor images of more than a terabyte: past that a temporary file may not be
-// had, and the bitmap would fall back to asking for the memory.
-constexpr int64_t kMaxDestImageBytes = int64_t{1} << 40;
 // Uncompressed 8-bit pixels are read in one read up to this size and in bands
 // of rows above it, so that a huge file never needs a second full copy.
 constexpr int64_t kMaxPixelBlock = int64_t{32} << 20;
@@ -99,12 +92,11 @@ bool DecodeRLE(const uint8_t* data, int64_t size, TPXBitmap& bitmap, bool topDow
   int64_t pos = 0;
   int64_t x = 0;
   int64_t k = 0;
-  // RLE8 stops at the last column (later pixels overwrite it); RLE4 drops
-  // whatever falls beyond the edge.
-  const int64_t lastX = kRLE4 ? width : width - 1;
+  // Pixels beyond the right edge are dropped: writers pad odd-width rows
+  // past the edge, and other readers drop those pixels too.
   auto put = [&](uint8_t index) -> bool {
     if (x < width && !out.Put(x, index)) return false;
-    if (x < lastX) ++x;
+    if (x < width) ++x;
     return true;
   };
   auto nextRows = [&](int64_t rows) -> int {  // 1 go on, 0 finished
@@ -143,7 +135,7 @@ bool DecodeRLE(const uint8_t* data, int64_t size, TPXBitmap& bitmap, bool topDow
         if (size - pos < 2) return false;
         const uint8_t dx = data[pos], dy = data[pos + 1];
         pos += 2;
-        x = std::min(x + dx, lastX);
+        x = std::min(x + dx, width);
         if (dy > 0 && !nextRows(dy)) return true;
         break;
       }
@@ -295,9 +287,13 @@ class TBMPReader {
   void Read(int64_t dataLength, bool paramsOnly, bool headerLess);
 
  private:
-  bool Fail() {
-    progress_.Abort();
+  bool Fail(TPXIOResult kind, const std::string& why) {
+    progress_.Fail(kind, "BMP: " + why);
     return false;
+  }
+  bool Truncated(const char* what) { return Fail(iorCorrupt, std::string(what) + " ends early"); }
+  bool RowLost(int64_t k) {
+    return Fail(iorCorrupt, "pixel data ends early at row " + std::to_string(k) + " of " + std::to_string(h_.height));
   }
   int32_t TargetRow(int64_t k) const { return static_cast<int32_t>(h_.topDown ? k : h_.height - 1 - k); }
   bool ReadInfoHeader();
@@ -324,7 +320,7 @@ class TBMPReader {
 bool TBMPReader::ReadPalette(int64_t count, int entryBytes) {
   uint8_t buf[256 * 4];
   if (count <= 0) return true;
-  if (!s_.ReadExact(buf, count * entryBytes)) return Fail();
+  if (!s_.ReadExact(buf, count * entryBytes)) return Truncated("the palette");
   std::vector<TBGR> pal(static_cast<size_t>(count));
   for (int64_t i = 0; i < count; ++i) {
     const uint8_t* p = buf + i * entryBytes;
@@ -337,7 +333,7 @@ bool TBMPReader::ReadPalette(int64_t count, int entryBytes) {
 
 bool TBMPReader::ReadInfoHeader() {
   uint8_t sizeBytes[4];
-  if (!s_.ReadExact(sizeBytes, 4)) return Fail();
+  if (!s_.ReadExact(sizeBytes, 4)) return Truncated("the info header");
   s_.Seek(-4, TSeekOrigin::soCurrent);
   h_.headerSize = GetLE32(sizeBytes);
   params_.FreePalette();
@@ -345,7 +341,7 @@ bool TBMPReader::ReadInfoHeader() {
 
   if (h_.headerSize == 12) {
     uint8_t hb[12];
-    if (!s_.ReadExact(hb, 12)) return Fail();
+    if (!s_.ReadExact(hb, 12)) return Truncated("the info header");
     params_.BMPHeaderKind = 2;
     h_.width = GetLE16(hb + 4);
     h_.height = GetLE16(hb + 6);
@@ -361,17 +357,18 @@ bool TBMPReader::ReadInfoHeader() {
   // Every other size is read as the Windows layout; past 64 bytes nothing is
   // looked at, and a short header leaves the missing fields zero.
   uint8_t hb[64] = {};
-  if (!s_.ReadExact(hb, std::min<uint32_t>(64, h_.headerSize))) return Fail();
+  if (!s_.ReadExact(hb, std::min<uint32_t>(64, h_.headerSize))) return Truncated("the info header");
   if (h_.headerSize > 64) {
     const int64_t skip = int64_t{h_.headerSize} - 64;
-    if (skip > StreamBytesLeft(s_)) return Fail();
+    if (skip > StreamBytesLeft(s_)) return Truncated("the info header");
     s_.Seek(skip, TSeekOrigin::soCurrent);
   }
   params_.BMPHeaderKind = h_.headerSize == 64 ? 3 : h_.headerSize == 40 ? 1 : 0;
   const int32_t width = GetI32(hb + 4);
   const int32_t height = GetI32(hb + 8);
   // INT_MIN has no positive counterpart; a negative width has no meaning.
-  if (height == INT32_MIN || width < 0) return Fail();
+  if (height == INT32_MIN || width < 0)
+    return Fail(iorCorrupt, "impossible image size " + std::to_string(width) + " x " + std::to_string(height));
   h_.width = width;
   h_.height = height < 0 ? -int64_t{height} : height;
   h_.topDown = height < 0;
@@ -396,7 +393,7 @@ bool TBMPReader::ReadInfoHeader() {
       for (int i = 0; i < 3; ++i) h_.masks[i] = GetLE32(hb + 40 + 4 * i);
     } else {
       uint8_t mb[12];
-      if (!s_.ReadExact(mb, 12)) return Fail();
+      if (!s_.ReadExact(mb, 12)) return Truncated("the bit-field masks");
       for (int i = 0; i < 3; ++i) h_.masks[i] = GetLE32(mb + 4 * i);
     }
   }
@@ -418,7 +415,7 @@ void TBMPReader::Read(int64_t dataLength, bool paramsOnly, bool headerLess) {
   } else {
     uint8_t fh[kFileHeaderSize];
     if (!s_.ReadExact(fh, kFileHeaderSize) || GetLE16(fh) != kSignatureBM) {
-      Fail();
+      Fail(iorCorrupt, "no \"BM\" signature at the start of the file header");
       return;
     }
     fileSize = GetLE32(fh + 2);
@@ -436,7 +433,9 @@ void TBMPReader::Read(int64_t dataLength, bool paramsOnly, bool headerLess) {
     case 16: params_.BitsPerSample = 5, params_.SamplesPerPixel = 3; break;
     case 24:
     case 32: params_.BitsPerSample = 8, params_.SamplesPerPixel = 3; break;
-    default: Fail(); return;  // no such depth in a BMP we can read
+    default:  // no such depth in a BMP we can read
+      Fail(iorUnsupported, std::to_string(h_.bitCount) + " bits per pixel are not read");
+      return;
   }
   // Each depth has its own compressions: run lengths at 4 and 8 bits (RLE4,
   // RLE8), bit fields above 8 bits. Anything else (JPEG or PNG inside a BMP,
@@ -446,7 +445,8 @@ void TBMPReader::Read(int64_t dataLength, bool paramsOnly, bool headerLess) {
   const bool known = comp == 0 || (h_.bitCount == 4 && comp == 2) || (h_.bitCount == 8 && comp == 1) ||
                      (h_.bitCount >= 16 && comp == 3);
   if (!known) {
-    Fail();
+    Fail(iorUnsupported,
+         "compression " + std::to_string(comp) + " at " + std::to_string(h_.bitCount) + " bits per pixel is not read");
     return;
   }
 
@@ -463,35 +463,31 @@ void TBMPReader::Read(int64_t dataLength, bool paramsOnly, bool headerLess) {
                                                (table_[0] == kWhite && table_[1] == kBlack));
   native_ = params_.KeepNativeFormat != 0 && h_.bitCount <= 8 && !blackWhite;
   const TPXPixelFormat format = blackWhite ? pxBW1 : native_ ? pxPal8 : pxBGR24;
-  const int64_t destRow = CalcRowLen(h_.width, BitsOfFormat(format));
   rowLen_ = CalcRowLen(h_.width, h_.bitCount);
-  if (destRow < 0 || destRow > kMaxDestRowBytes || destRow * h_.height > kMaxDestImageBytes || rowLen_ < 0) {
-    Fail();
-    return;
-  }
   const uint32_t c = h_.compression;
   const bool uncompressed = c == 0 || (c == 3 && h_.bitCount >= 16);
-  // Uncompressed rows must all be there: a pixel array longer than the data
-  // is a truncated (or size-bombed) file, refused before anything is
-  // allocated for it.
-  if (uncompressed && rowLen_ * h_.height > StreamBytesLeft(s_)) {
-    Fail();
+  int64_t bytes = StreamBytesLeft(s_);
+  if (!uncompressed && compSize > 0) bytes = std::min(bytes, compSize);
+  // Uncompressed rows are stored whole; run lengths give at most 255 pixels
+  // for two bytes, and delta and end codes skip more, hence the margin.
+  constexpr int64_t kMaxRLEPixelsPerByte = 1024;
+  if (uncompressed ? !CheckDeclaredImage("BMP", h_.width, h_.height, h_.bitCount, bytes, 1.0, progress_)
+                   : !CheckDeclaredImage("BMP", h_.width, h_.height, 8, bytes, kMaxRLEPixelsPerByte, progress_))
+    return;
+  if (!FilterImageSizeOk(h_.width, h_.height, BitsOfFormat(format))) {
+    Fail(iorTooLarge,
+         "image size " + std::to_string(h_.width) + " x " + std::to_string(h_.height) + " is beyond what can be held");
     return;
   }
-  // Run lengths store at most 255 pixels in two bytes; delta and end codes
-  // may skip more, so the bound leaves room for them. A claim beyond it is
-  // a few bytes asking for a huge picture.
-  constexpr int64_t kMaxRLEPixelsPerByte = 1024;
-  if (!uncompressed) {
-    int64_t bytes = StreamBytesLeft(s_);
-    if (compSize > 0) bytes = std::min(bytes, compSize);
-    if (h_.width * h_.height > bytes * kMaxRLEPixelsPerByte) {
-      Fail();
-      return;
-    }
+  // Uncompressed rows must all be there: a pixel array longer than the data
+  // is a truncated file, refused before anything is allocated for it.
+  if (uncompressed && rowLen_ * h_.height > bytes) {
+    Fail(iorCorrupt,
+         "pixel data ends early: " + std::to_string(bytes) + " of " + std::to_string(rowLen_ * h_.height) + " bytes");
+    return;
   }
   if (!bmp_.Allocate(static_cast<int32_t>(h_.width), static_cast<int32_t>(h_.height), format)) {
-    Fail();
+    Fail(iorNoMemory, "no storage for a " + std::to_string(h_.width) + " x " + std::to_string(h_.height) + " image");
     return;
   }
   progress_.Start(h_.height);
@@ -530,7 +526,7 @@ bool TBMPReader::ReadStraightRows(int64_t dataBytes) {
   for (int64_t k = 0; k < h_.height; ++k) {
     if (!BeginFilterRow(progress_, k)) return false;
     uint8_t* row = bmp_.Scanline(TargetRow(k));
-    if (!row || !s_.ReadExact(row, dataBytes) || !s_.ReadExact(pad, padBytes)) return Fail();
+    if (!row || !s_.ReadExact(row, dataBytes) || !s_.ReadExact(pad, padBytes)) return RowLost(k);
   }
   return true;
 }
@@ -543,7 +539,7 @@ bool TBMPReader::ReadPixelRows(int bytesPerPixel, TPut put) {
   for (int64_t k = 0; k < h_.height; ++k) {
     if (!BeginFilterRow(progress_, k)) return false;
     uint8_t* row = bmp_.Scanline(TargetRow(k));
-    if (!row || !s_.ReadExact(buf.data(), rowLen_)) return Fail();
+    if (!row || !s_.ReadExact(buf.data(), rowLen_)) return RowLost(k);
     const uint8_t* src = buf.data();
     for (int64_t x = 0; x < h_.width; ++x, src += bytesPerPixel, row += 3) put(src, row);
   }
@@ -596,7 +592,7 @@ bool TBMPReader::Read8() {
     for (int64_t r = 0; r < rows; ++r, ++k) {
       if (!BeginFilterRow(progress_, k)) return false;
       uint8_t* row = bmp_.Scanline(TargetRow(k));
-      if (!row) return Fail();
+      if (!row) return RowLost(k);
       const uint8_t* src = buf.data() + r * rowLen_;
       if (native_) {
         std::memcpy(row, src, static_cast<size_t>(h_.width));
@@ -609,7 +605,7 @@ bool TBMPReader::Read8() {
         }
       }
     }
-    if (got < want) return Fail();
+    if (got < want) return RowLost(k);
   }
   return true;
 }
@@ -623,7 +619,7 @@ bool TBMPReader::ReadPacked() {
   for (int64_t k = 0; k < h_.height; ++k) {
     if (!BeginFilterRow(progress_, k)) return false;
     uint8_t* row = bmp_.Scanline(TargetRow(k));
-    if (!row || !s_.ReadExact(buf.data(), rowLen_)) return Fail();
+    if (!row || !s_.ReadExact(buf.data(), rowLen_)) return RowLost(k);
     const uint8_t* src = buf.data();
     for (int64_t x = 0; x < h_.width; ++x) {
       const int shift = 8 - bits * (1 + static_cast<int>(x % perByte));
@@ -647,7 +643,7 @@ bool TBMPReader::ReadRLE(int64_t compSize, bool rle4) {
   const int64_t left = StreamBytesLeft(s_);
   const int64_t size = compSize > 0 ? std::min(compSize, left) : left;
   std::vector<uint8_t> data(static_cast<size_t>(size));
-  if (!s_.ReadExact(data.data(), size)) return Fail();
+  if (!s_.ReadExact(data.data(), size)) return Truncated("the run-length data");
   bool ok;
   if (rle4)
     ok = native_ ? DecodeRLE<true, false>(data.data(), size, bmp_, h_.topDown, progress_, nullptr)
@@ -655,7 +651,7 @@ bool TBMPReader::ReadRLE(int64_t compSize, bool rle4) {
   else
     ok = native_ ? DecodeRLE<false, false>(data.data(), size, bmp_, h_.topDown, progress_, nullptr)
                  : DecodeRLE<false, true>(data.data(), size, bmp_, h_.topDown, progress_, table_.data());
-  return ok ? true : Fail();
+  return ok || progress_.Aborted() ? ok : Truncated("the run-length data");
 }
 
 // ---------------------------------------------------------------------------
@@ -664,7 +660,7 @@ bool TBMPReader::ReadRLE(int64_t compSize, bool rle4) {
 class TBMPWriter {
  public:
   TBMPWriter(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress)
-      : s_(stream), bmp_(bitmap), params_(params), progress_(progress) {}
+      : s_(stream), bmp_(bitmap), params_(params), progress_(progress), out_(stream, progress) {}
   void Write();
 
  private:
@@ -678,11 +674,8 @@ class TBMPWriter {
     kBitsToIndex,  // pxBW1 bits as indices 0 and 1
     kQuantized     // blue-green-red rows mapped to palette indices by the quantizer
   };
-  bool Put(const void* data, int64_t count) {
-    SafeStreamWrite(s_, error_, data, count);
-    if (error_) progress_.Abort();
-    return !error_;
-  }
+  bool Put(const void* data, int64_t count) { return out_.Put(data, count); }
+  void Fail(TPXIOResult kind, const std::string& why) { progress_.Fail(kind, "BMP: " + why); }
   bool Choose();
   void ChooseOneBit();
   void ChoosePaletted();
@@ -695,7 +688,7 @@ class TBMPWriter {
   TPXBitmap& bmp_;
   TIOParamsVals& params_;
   TPXProgressRec& progress_;
-  bool error_ = false;
+  TPXFilterOut out_;
   int64_t width_ = 0, height_ = 0;
   int bits_ = 24;
   TSource source_ = TSource::kStraight;
@@ -907,13 +900,13 @@ void TBMPWriter::Write() {
   width_ = bmp_.Width();
   height_ = bmp_.Height();
   if (width_ <= 0 || height_ <= 0) {
-    progress_.Abort();
+    Fail(iorFailed, "there is no image to write");
     return;
   }
   bits_ = params_.BitsPerSample == 1 ? 1 : params_.BitsPerSample == 4 ? 4 : params_.SamplesPerPixel == 1 ? 8 : 24;
   rowLen_ = CalcRowLen(width_, bits_);
   if (rowLen_ < 0 || !Choose()) {
-    progress_.Abort();
+    Fail(iorFailed, "the image has no pixel format to write");
     return;
   }
 
@@ -925,7 +918,7 @@ void TBMPWriter::Write() {
   const int64_t paletteCount = bits_ <= 8 ? int64_t{1} << bits_ : 0;
   const int entryBytes = os2 ? 3 : 4;
   if (!rle_ && kFileHeaderSize + headerSize + paletteCount * entryBytes + rowLen_ * height_ > UINT32_MAX) {
-    progress_.Abort();  // a BMP cannot describe more than 4 GB
+    Fail(iorTooLarge, "a BMP cannot describe more than 4 GB");
     return;
   }
   rowBuf_.assign(static_cast<size_t>(rowLen_), 0);
@@ -971,7 +964,7 @@ void TBMPWriter::Write() {
     if (!BeginFilterRow(progress_, k)) return;
     const uint8_t* src = rows_->Scanline(static_cast<int32_t>(height_ - 1 - k));
     if (!src) {
-      progress_.Abort();
+      Fail(iorNoMemory, "cannot reach row " + std::to_string(height_ - 1 - k) + " of the image");
       return;
     }
     if (!WriteRow(src)) return;
@@ -984,7 +977,7 @@ void TBMPWriter::Write() {
 
   const int64_t end = s_.Position();
   if (end - start > UINT32_MAX) {
-    progress_.Abort();
+    Fail(iorTooLarge, "a BMP cannot describe more than 4 GB");
     return;
   }
   PutLE32(fh + 2, static_cast<uint32_t>(end - start));
@@ -1007,11 +1000,13 @@ void TBMPWriter::Write() {
 void ReadBMPStream(TStream& stream, TPXBitmap& bitmap, int64_t dataLength, TIOParamsVals& params,
                    TPXProgressRec& progress, bool paramsOnly, bool headerLess) {
   // A stream or temporary-file failure, or no memory: reported, not thrown.
-  RunFilter(progress, [&] { TBMPReader(stream, bitmap, params, progress).Read(dataLength, paramsOnly, headerLess); });
+  RunFilter(
+      progress, [&] { TBMPReader(stream, bitmap, params, progress).Read(dataLength, paramsOnly, headerLess); }, "BMP");
 }
 
 void WriteBMPStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress) {
-  RunFilter(progress, [&] { TBMPWriter(stream, bitmap, params, progress).Write(); });
+  RunFilter(
+      progress, [&] { TBMPWriter(stream, bitmap, params, progress).Write(); }, "BMP");
 }
 
 #define PIXORAN_RLE_DECODER(name, rle4, rgb)                                                              \
@@ -1028,6 +1023,11 @@ PIXORAN_RLE_DECODER(DecodeRLE4ToIndex, true, false)
 PIXORAN_RLE_DECODER(DecodeRLE8ToRGB, false, true)
 PIXORAN_RLE_DECODER(DecodeRLE8ToIndex, false, false)
 #undef PIXORAN_RLE_DECODER
+
+TPXPixelFormat TwoColourFormat(const TBGR& colour0, const TBGR& colour1, bool keepNative) {
+  if (colour0 == TBGR{0, 0, 0} && colour1 == TBGR{255, 255, 255}) return pxBW1;
+  return keepNative ? pxPal8 : pxBGR24;
+}
 
 int32_t EncodeRLE4Row(const uint8_t* row, int32_t width, uint8_t* out) { return EncodeRLERow<true>(row, width, out); }
 int32_t EncodeRLE8Row(const uint8_t* row, int32_t width, uint8_t* out) { return EncodeRLERow<false>(row, width, out); }

@@ -22,6 +22,12 @@ void ReadBMPStream(TStream& stream, TPXBitmap& bitmap, int64_t dataLength, TIOPa
 // cannot be had) sets Aborting; nothing is thrown.
 void WriteBMPStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress);
 
+// The pixel format a reader gives a 1-bit image of these two colours:
+// pxBW1 only when they are black then white (a set bit white), else its
+// palette kept (pxPal8) with keepNative, else blue-green-red, as the GIF
+// reader does.
+TPXPixelFormat TwoColourFormat(const TBGR& colour0, const TBGR& colour1, bool keepNative);
+
 // Run-length decoders. They write from file row 0 (the bottom row unless
 // topDown) into an already allocated bitmap: pxBGR24 for the ToRGB forms,
 // colours taken from palette (256 entries; nullptr reads every index as

@@ -83,8 +83,9 @@ class TIconReader {
   bool Read(int32_t index, bool paramsOnly, std::unique_ptr<TPXMask>* mask, TIconEntry& entry);
 
  private:
-  bool Fail() {
-    progress_.Abort();
+  const char* Name() const { return cursor_ ? "CUR" : "ICO"; }
+  bool Fail(TPXIOResult kind, const std::string& why) {
+    progress_.Fail(kind, std::string(Name()) + ": " + why);
     return false;
   }
   bool ReadPNG(const TIconEntry& e, bool paramsOnly, std::unique_ptr<TPXMask>* mask);
@@ -101,13 +102,16 @@ class TIconReader {
 bool TIconReader::Read(int32_t index, bool paramsOnly, std::unique_ptr<TPXMask>* mask, TIconEntry& entry) {
   start_ = s_.Position();
   const int32_t count = ReadDirHeader(s_, cursor_ ? 2 : 1);
-  if (count <= 0 || index < 0 || index >= count) return Fail();
+  if (count < 0) return Fail(iorCorrupt, "no icon directory at the start of the data");
+  if (count == 0) return Fail(iorCorrupt, "the directory lists no image");
+  if (index < 0 || index >= count)
+    return Fail(iorFailed, "no image " + std::to_string(index) + " among " + std::to_string(count));
   uint8_t b[kEntrySize];
   if (!cursor_) {
     for (auto& size : params_.ICOSizes) size = {0, 0};
     params_.ICOBitCounts.fill(0);
     for (int32_t i = 0; i < std::min(count, 16); ++i) {
-      if (!s_.ReadExact(b, kEntrySize)) return Fail();
+      if (!s_.ReadExact(b, kEntrySize)) return Fail(iorCorrupt, "the directory ends early");
       const TIconEntry e = ParseEntry(b);
       params_.ICOSizes[i] = {e.width, e.height};
       const int32_t fromColors = e.colors ? BitsForCount(e.colors) : 24;
@@ -115,10 +119,10 @@ bool TIconReader::Read(int32_t index, bool paramsOnly, std::unique_ptr<TPXMask>*
     }
   }
   s_.SetPosition(start_ + kDirHeaderSize + int64_t{kEntrySize} * index);
-  if (!s_.ReadExact(b, kEntrySize)) return Fail();
+  if (!s_.ReadExact(b, kEntrySize)) return Fail(iorCorrupt, "the directory ends early");
   entry = ParseEntry(b);
   const int64_t at = start_ + entry.offset;
-  if (at >= s_.Size()) return Fail();
+  if (at >= s_.Size()) return Fail(iorCorrupt, "image " + std::to_string(index) + " lies past the end of the file");
   s_.SetPosition(at);
   uint8_t sig[8] = {};
   const bool png = s_.Read(sig, 8) == 8 && std::memcmp(sig, kPNGSignature, 8) == 0;
@@ -136,7 +140,10 @@ bool TIconReader::ReadPNG(const TIconEntry&, bool paramsOnly, std::unique_ptr<TP
 
 bool TIconReader::ReadDIB(const TIconEntry& e, bool paramsOnly, std::unique_ptr<TPXMask>* mask) {
   uint8_t ih[kInfoHeaderSize];
-  if (e.size < kInfoHeaderSize || !s_.ReadExact(ih, kInfoHeaderSize) || GetLE32(ih) != kInfoHeaderSize) return Fail();
+  if (e.size < kInfoHeaderSize || !s_.ReadExact(ih, kInfoHeaderSize))
+    return Fail(iorCorrupt, "the image header ends early");
+  if (GetLE32(ih) != kInfoHeaderSize)
+    return Fail(iorCorrupt, "an image header of " + std::to_string(GetLE32(ih)) + " bytes");
   const int32_t hdrW = static_cast<int32_t>(GetLE32(ih + 4));
   const int32_t hdrH = static_cast<int32_t>(GetLE32(ih + 8));
   const int32_t hdrBits = GetLE16(ih + 14);
@@ -150,7 +157,9 @@ bool TIconReader::ReadDIB(const TIconEntry& e, bool paramsOnly, std::unique_ptr<
   int32_t bits = cursor_ ? 0 : e.bitCount;
   if (hdrBits) bits = hdrBits;
   if (!bits) bits = fromColors;
-  if (bits != 1 && bits != 4 && bits != 8 && bits != 24 && bits != 32) return Fail();
+  if (bits == 0) return Fail(iorCorrupt, "no bit count in the entry or the image header");
+  if (bits != 1 && bits != 4 && bits != 8 && bits != 24 && bits != 32)
+    return Fail(iorUnsupported, std::to_string(bits) + " bits per pixel are not read");
   if (bits > 8) {
     params_.BitsPerSample = 8;
     params_.SamplesPerPixel = bits == 32 ? 4 : 3;
@@ -173,16 +182,24 @@ bool TIconReader::ReadDIB(const TIconEntry& e, bool paramsOnly, std::unique_ptr<
   std::vector<uint8_t> palBytes(static_cast<size_t>(stored) * 4);
   std::vector<TBGR> palette(static_cast<size_t>(entries));
   const int64_t xorRow = CalcRowLen(w, bits), andRow = CalcRowLen(w, 1);
-  const bool readAnd = bits <= 8;
+  // Every depth but 32 bits (whose fourth byte is the transparency) is
+  // followed by its AND mask.
+  const bool readAnd = bits != 32;
   const int64_t xorBytes = xorRow * h, andBytes = readAnd ? andRow * h : 0;
-  // The colours must fit the entry's size and the stream. The AND mask may
-  // end early (some writers leave it out for small images): what is
-  // missing reads as opaque.
+  // The colours must fit the entry's size and the stream; rows are stored
+  // uncompressed, so the data must hold them all. The AND mask may end
+  // early (some writers leave it out for small images): what is missing
+  // reads as opaque.
   const int64_t before = kInfoHeaderSize + int64_t{stored} * 4;
   const int64_t streamLeft = StreamBytesLeft(s_) - int64_t{stored} * 4;
-  if (before + xorBytes > e.size || xorBytes > streamLeft) return Fail();
-  const int64_t andPresent = std::clamp<int64_t>(std::min(e.size - before, streamLeft) - xorBytes, 0, andBytes);
-  if (!s_.ReadExact(palBytes.data(), static_cast<int64_t>(palBytes.size()))) return Fail();
+  const int64_t colourRoom = std::min(int64_t{e.size} - before, streamLeft);
+  if (!CheckDeclaredImage(Name(), w, h, bits, colourRoom, 1.0, progress_)) return false;
+  if (xorBytes > colourRoom)
+    return Fail(iorCorrupt, "the colour data ends early: " + std::to_string(std::max<int64_t>(colourRoom, 0)) + " of " +
+                                std::to_string(xorBytes) + " bytes");
+  const int64_t andPresent = std::clamp<int64_t>(colourRoom - xorBytes, 0, andBytes);
+  if (!s_.ReadExact(palBytes.data(), static_cast<int64_t>(palBytes.size())))
+    return Fail(iorCorrupt, "the palette ends early");
   for (int32_t i = 0; i < stored; ++i) palette[i] = TBGR{palBytes[4 * i], palBytes[4 * i + 1], palBytes[4 * i + 2]};
   params_.FreePalette();
   if (entries) params_.SetPalette(palette.data(), entries);
@@ -190,13 +207,26 @@ bool TIconReader::ReadDIB(const TIconEntry& e, bool paramsOnly, std::unique_ptr<
   params_.Height = static_cast<int32_t>(h);
   if (paramsOnly) return true;
 
+  const TBGR bg = cursor_ ? params_.CURBackground : params_.ICOBackground;
+  // Two colours keep their own: black and white only when they are, else
+  // the palette with the background as a third entry for the transparent
+  // pixels, or colours.
+  const TPXPixelFormat format =
+      bits == 1 ? TwoColourFormat(palette[0], palette[1], params_.KeepNativeFormat != 0) : pxBGR24;
   // Zero-filled: an AND mask that is not there is all opaque.
   std::vector<uint8_t> pixels(static_cast<size_t>(xorBytes + andBytes), 0);
-  if (!s_.ReadExact(pixels.data(), xorBytes + andPresent)) return Fail();
-  if (!bmp_.Allocate(params_.Width, params_.Height, bits == 1 ? pxBW1 : pxBGR24)) return Fail();
+  if (!s_.ReadExact(pixels.data(), xorBytes + andPresent)) return Fail(iorCorrupt, "the colour data ends early");
+  if (!bmp_.Allocate(params_.Width, params_.Height, format))
+    return Fail(iorNoMemory, "no storage for a " + std::to_string(w) + " x " + std::to_string(h) + " image");
+  if (format == pxPal8) {
+    bmp_.SetPaletteEntry(0, palette[0]);
+    bmp_.SetPaletteEntry(1, palette[1]);
+    bmp_.SetPaletteEntry(2, bg);
+    bmp_.MaxColors = 3;
+  }
   TPXMask* alpha = nullptr;
-  if (mask && !(alpha = OpaqueMask(*mask, params_.Width, params_.Height))) return Fail();
-  const TBGR bg = cursor_ ? params_.CURBackground : params_.ICOBackground;
+  if (mask && !(alpha = OpaqueMask(*mask, params_.Width, params_.Height)))
+    return Fail(iorNoMemory, "no storage for the transparency");
   const bool whiteBg = bg == TBGR{255, 255, 255};
   progress_.Start(h);
   for (int64_t k = 0; k < h; ++k) {
@@ -205,34 +235,46 @@ bool TIconReader::ReadDIB(const TIconEntry& e, bool paramsOnly, std::unique_ptr<
     const uint8_t* x0 = pixels.data() + k * xorRow;
     const uint8_t* a0 = pixels.data() + h * xorRow + k * andRow;
     uint8_t* row = bmp_.Scanline(y);
-    if (!row) return Fail();
+    if (!row) return Fail(iorNoMemory, "cannot reach row " + std::to_string(y) + " of the image");
     auto masked = [&](int64_t x) { return readAnd && ((a0[x >> 3] >> (7 - (x & 7))) & 1); };
+    auto put = [&](uint8_t* p, const TBGR& c) { p[0] = c.b, p[1] = c.g, p[2] = c.r; };
     switch (bits) {
       case 1:
-        std::memcpy(row, x0, static_cast<size_t>((w + 7) / 8));
-        if (whiteBg)
-          for (int64_t x = 0; x < w; ++x)
-            if (masked(x)) row[x >> 3] ^= static_cast<uint8_t>(0x80 >> (x & 7));
+        if (format == pxBW1) {
+          std::memcpy(row, x0, static_cast<size_t>((w + 7) / 8));
+          if (whiteBg)
+            for (int64_t x = 0; x < w; ++x)
+              if (masked(x)) row[x >> 3] ^= static_cast<uint8_t>(0x80 >> (x & 7));
+        } else {
+          for (int64_t x = 0; x < w; ++x) {
+            const int bit = (x0[x >> 3] >> (7 - (x & 7))) & 1;
+            if (format == pxPal8) row[x] = masked(x) ? 2 : static_cast<uint8_t>(bit);
+            else put(row + 3 * x, masked(x) ? bg : palette[bit]);
+          }
+        }
         break;
       case 4:
       case 8:
         for (int64_t x = 0; x < w; ++x, row += 3) {
           const int idx = bits == 8 ? x0[x] : ((x & 1) ? (x0[x >> 1] & 0x0F) : (x0[x >> 1] >> 4));
-          const TBGR c = masked(x) ? bg : palette[idx];
-          row[0] = c.b, row[1] = c.g, row[2] = c.r;
+          put(row, masked(x) ? bg : palette[idx]);
         }
         break;
-      case 24: std::memcpy(row, x0, static_cast<size_t>(w * 3)); break;
+      case 24:
+        std::memcpy(row, x0, static_cast<size_t>(w * 3));
+        for (int64_t x = 0; x < w; ++x)
+          if (masked(x)) put(row + 3 * x, bg);
+        break;
       default:
         for (int64_t x = 0; x < w; ++x, row += 3) row[0] = x0[4 * x], row[1] = x0[4 * x + 1], row[2] = x0[4 * x + 2];
         break;
     }
     if (alpha) {
       uint8_t* ar = alpha->GetRowPointer(y);
-      if (!ar) return Fail();
+      if (!ar) return Fail(iorNoMemory, "cannot reach the transparency");
       if (bits == 32) {
         for (int64_t x = 0; x < w; ++x) ar[x] = x0[4 * x + 3];
-      } else if (readAnd) {
+      } else {
         for (int64_t x = 0; x < w; ++x)
           if (masked(x)) ar[x] = 0;
       }
@@ -345,7 +387,7 @@ void WriteICO(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, std::sp
   });
   if (n == 0 || n > 0xFFFF || bitCounts.size() < n || !sizesOk || bitmap.Width() <= 0 || bitmap.Height() <= 0 ||
       bitmap.PixelFormat() == pxNone) {
-    progress.Abort();
+    progress.Fail(iorFailed, "ICO: no image, or sizes outside 1 to 256, to write");
     return;
   }
   const int64_t start = stream.Position();
@@ -376,14 +418,15 @@ void WriteICO(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, std::sp
     const int32_t bits = EntryBits(bitCounts[i], params);
     TPXBitmap image;
     if (!image.Allocate(sizes[i][0], sizes[i][1], source.PixelFormat() == pxBW1 ? pxBW1 : pxBGR24)) {
-      progress.Abort();
+      progress.Fail(iorNoMemory, "ICO: no storage for an image of the icon");
       return;
     }
     ResampleBitmap(source, image, source.PixelFormat() == pxBW1 ? rfNone : rfFastLinear);
     TPXBitmap* imageAlpha = image.HasAlphaChannel() ? image.GetAlphaChannel() : nullptr;
     const int64_t at = stream.Position();
     if (!WriteIconImage(out, image, imageAlpha, bits, params)) {
-      progress.Abort();
+      // A failed write has told its reason already.
+      progress.Fail(iorNoMemory, "ICO: cannot reach the rows of an image of the icon");
       return;
     }
     uint8_t* e = dir.data() + kDirHeaderSize + kEntrySize * i;
@@ -427,36 +470,43 @@ int32_t ICOImageCount(TStream& stream) {
 
 void ReadICOStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, bool paramsOnly, TPXProgressRec& progress,
                    std::unique_ptr<TPXMask>& mask, bool noMask) {
-  RunFilter(progress, [&] {
-    const int64_t start = stream.Position();
-    uint8_t bm[2] = {};
-    if (stream.Read(bm, 2) == 2 && bm[0] == 'B' && bm[1] == 'M') {
-      stream.SetPosition(start);
-      ReadBMPStream(stream, bitmap, stream.Size() - start, params, progress, paramsOnly, false);
-      return;
-    }
-    stream.SetPosition(start);
-    TIconEntry entry;
-    TIconReader(stream, bitmap, params, progress, false)
-        .Read(params.ICOImageIndex, paramsOnly, noMask ? nullptr : &mask, entry);
-  });
+  RunFilter(
+      progress,
+      [&] {
+        const int64_t start = stream.Position();
+        uint8_t bm[2] = {};
+        if (stream.Read(bm, 2) == 2 && bm[0] == 'B' && bm[1] == 'M') {
+          stream.SetPosition(start);
+          ReadBMPStream(stream, bitmap, stream.Size() - start, params, progress, paramsOnly, false);
+          return;
+        }
+        stream.SetPosition(start);
+        TIconEntry entry;
+        TIconReader(stream, bitmap, params, progress, false)
+            .Read(params.ICOImageIndex, paramsOnly, noMask ? nullptr : &mask, entry);
+      },
+      "ICO");
 }
 
 void ReadCURStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, bool paramsOnly, TPXProgressRec& progress,
                    std::unique_ptr<TPXMask>& mask, bool noMask) {
-  RunFilter(progress, [&] {
-    TIconEntry entry;
-    if (TIconReader(stream, bitmap, params, progress, true)
-            .Read(params.CURImageIndex, paramsOnly, noMask ? nullptr : &mask, entry)) {
-      params.CURHotSpotX = entry.planes;
-      params.CURHotSpotY = entry.bitCount;
-    }
-  });
+  RunFilter(
+      progress,
+      [&] {
+        TIconEntry entry;
+        if (TIconReader(stream, bitmap, params, progress, true)
+                .Read(params.CURImageIndex, paramsOnly, noMask ? nullptr : &mask, entry)) {
+          params.CURHotSpotX = entry.planes;
+          params.CURHotSpotY = entry.bitCount;
+        }
+      },
+      "CUR");
 }
 
 void WriteICOStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, std::span<const int32_t> bitCounts,
                     std::span<const std::array<int32_t, 2>> sizes, TPXProgressRec& progress, TPXBitmap* alpha) {
-  RunFilter(progress, [&] { WriteICO(stream, bitmap, params, bitCounts, sizes, progress, alpha); });
+  RunFilter(
+      progress, [&] { WriteICO(stream, bitmap, params, bitCounts, sizes, progress, alpha); }, "ICO");
 }
 
 namespace {
@@ -466,7 +516,7 @@ void ReadIconIntoAlpha(decltype(ReadICOStream)* read, TStream& stream, TPXBitmap
   std::unique_ptr<TPXMask> mask;
   read(stream, bitmap, params, paramsOnly, progress, mask, false);
   if (!progress.Aborted() && !paramsOnly && mask && mask->Width() > 0 && !MaskToAlphaBitmap(*mask, alpha))
-    progress.Abort();
+    progress.Fail(iorNoMemory, "ICO: no storage for the transparency");
 }
 }  // namespace
 

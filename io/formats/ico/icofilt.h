@@ -26,8 +26,12 @@ int32_t ICOImageCount(TStream& stream);
 // 24 and 32 bits, and PNG images through the PNG filter. Unless noMask, the
 // 8-bit transparency (255 opaque) goes into the mask, created in the holder
 // when empty; an AND mask that ends early reads as opaque where it is
-// missing. A stream that starts with "BM" is read as a BMP. An index past
-// the images, a bad image header or truncated colour data set Aborting.
+// missing. Every depth below 32 bits applies its AND mask: its pixels take
+// ICOBackground (CURBackground), except in a black-and-white image. A 1-bit
+// image keeps its two colours: pxBW1 only for black then white, else pxPal8
+// (the background as entry 2) with KeepNativeFormat, else pxBGR24. A
+// stream that starts with "BM" is read as a BMP. An index past the images,
+// a bad image header or truncated colour data set Aborting.
 void ReadICOStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, bool paramsOnly, TPXProgressRec& progress,
                    std::unique_ptr<TPXMask>& mask, bool noMask);
 // Reads image CURImageIndex of a cursor, and its hot spot into CURHotSpotX

@@ -10,6 +10,8 @@ namespace {
 int32_t I32(const uint8_t* p) { return static_cast<int32_t>(GetLE32(p)); }
 int16_t I16(const uint8_t* p) { return static_cast<int16_t>(GetLE16(p)); }
 constexpr int64_t kScreenDpi = 96;
+// Vectors cover any area whatever the file's size, so the picture's claim
+// is bounded by its sides instead of by its data.
 constexpr int64_t kMaxSide = 16000;
 }  // namespace
 

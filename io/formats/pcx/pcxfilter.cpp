@@ -9,6 +9,7 @@
 #include "core/kopxutils_helpers.h"
 #include "core/kopxutils_settings.h"
 #include "core/neurquant.h"
+#include "io/formats/bmp/bmpfilt.h"
 #include "io/pxfiltutil.h"
 
 namespace pixoran {
@@ -26,14 +27,27 @@ struct TPCXHeader {
   std::array<TBGR, 16> palette{};
 };
 
-// Parses and checks a header; false for anything this reader cannot decode.
-bool ParseHeader(const uint8_t* b, TPCXHeader& h) {
-  if (b[0] != 10 || b[3] > 8 || b[2] > 1) return false;
+// Parses and checks a header; false, with why, for anything this reader
+// cannot decode.
+bool ParseHeader(const uint8_t* b, TPCXHeader& h, TPXIOResult& kind, std::string& why) {
+  kind = iorCorrupt;
+  if (b[0] != 10) {
+    why = "the manufacturer byte is " + std::to_string(b[0]) + ", not 10";
+    return false;
+  }
+  if (b[3] > 8 || b[2] > 1) {
+    why = "impossible depth " + std::to_string(b[3]) + " or encoding " + std::to_string(b[2]);
+    return false;
+  }
   h.version = b[1];
   h.encoding = b[2];
   h.bits = b[3];
   const int64_t xmin = GetLE16(b + 4), ymin = GetLE16(b + 6), xmax = GetLE16(b + 8), ymax = GetLE16(b + 10);
-  if (xmax < xmin || ymax < ymin) return false;
+  if (xmax < xmin || ymax < ymin) {
+    why = "impossible window " + std::to_string(xmin) + "," + std::to_string(ymin) + " to " + std::to_string(xmax) +
+          "," + std::to_string(ymax);
+    return false;
+  }
   h.width = xmax - xmin + 1;
   h.height = ymax - ymin + 1;
   h.dpiX = GetLE16(b + 12);
@@ -44,22 +58,33 @@ bool ParseHeader(const uint8_t* b, TPCXHeader& h) {
   // Only these layouts are decoded; a blank image is never passed off as read.
   const bool known = (h.planes == 1 && (h.bits == 1 || h.bits == 4 || h.bits == 8)) || (h.planes == 3 && h.bits == 8) ||
                      (h.planes == 4 && h.bits == 1);
-  return known && h.bytesPerLine * 8 >= h.width * h.bits;
+  if (!known) {
+    kind = iorUnsupported;
+    why = std::to_string(h.planes) + " planes of " + std::to_string(h.bits) + " bits are not read";
+    return false;
+  }
+  if (h.bytesPerLine * 8 < h.width * h.bits) {
+    why = std::to_string(h.bytesPerLine) + " bytes per line cannot hold " + std::to_string(h.width) + " pixels";
+    return false;
+  }
+  return true;
 }
 
 class TPCXReader {
  public:
-  TPCXReader(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress)
-      : s_(stream), bmp_(bitmap), params_(params), progress_(progress) {}
+  // name: the format the failure texts name (a DCX file's pages are PCX images).
+  TPCXReader(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress, const char* name)
+      : s_(stream), bmp_(bitmap), params_(params), progress_(progress), name_(name) {}
   void Read(int64_t dataLength, bool paramsOnly);
 
  private:
-  void Fail() { progress_.Abort(); }
+  void Fail(TPXIOResult kind, const std::string& why) { progress_.Fail(kind, std::string(name_) + ": " + why); }
 
   TStream& s_;
   TPXBitmap& bmp_;
   TIOParamsVals& params_;
   TPXProgressRec& progress_;
+  const char* name_;
 };
 
 void TPCXReader::Read(int64_t dataLength, bool paramsOnly) {
@@ -68,8 +93,14 @@ void TPCXReader::Read(int64_t dataLength, bool paramsOnly) {
   if (dataLength <= 0 || dataLength > left) dataLength = left;
   uint8_t hb[kHeaderSize];
   TPCXHeader h;
-  if (dataLength < kHeaderSize || !s_.ReadExact(hb, kHeaderSize) || !ParseHeader(hb, h)) {
-    Fail();
+  if (dataLength < kHeaderSize || !s_.ReadExact(hb, kHeaderSize)) {
+    Fail(iorCorrupt, "the header ends early");
+    return;
+  }
+  TPXIOResult kind = iorOk;
+  std::string why;
+  if (!ParseHeader(hb, h, kind, why)) {
+    Fail(kind, why);
     return;
   }
   const bool eightBit = h.planes == 1 && h.bits == 8;
@@ -79,12 +110,12 @@ void TPCXReader::Read(int64_t dataLength, bool paramsOnly) {
     const int64_t at = start + dataLength - kPaletteBytes;
     uint8_t p[kPaletteBytes];
     if (at < start + kHeaderSize) {
-      Fail();
+      Fail(iorCorrupt, "no room for the 256-colour palette");
       return;
     }
     s_.SetPosition(at);
     if (!s_.ReadExact(p, kPaletteBytes)) {
-      Fail();
+      Fail(iorCorrupt, "the 256-colour palette ends early");
       return;
     }
     for (int i = 0; i < 256; ++i) pal256[i] = TBGR{p[3 * i + 2], p[3 * i + 1], p[3 * i]};
@@ -111,15 +142,37 @@ void TPCXReader::Read(int64_t dataLength, bool paramsOnly) {
   }
   if (paramsOnly) return;
 
-  const bool bw = h.planes == 1 && h.bits == 1;
+  // One bit in one plane keeps its two colours: black and white unless
+  // the header palette names others (a version 3 file has none, and many
+  // files leave it zero or give both entries one colour).
+  const bool twoColours = h.planes == 1 && h.bits == 1;
+  const bool noPalette = h.version == 3 || h.palette[0] == h.palette[1];
+  const TPXPixelFormat format = !twoColours ? pxBGR24
+                                : noPalette
+                                    ? pxBW1
+                                    : TwoColourFormat(h.palette[0], h.palette[1], params_.KeepNativeFormat != 0);
+  const bool bw = format == pxBW1;
+  const bool oneBitColours = twoColours && !bw;
   const int64_t bpl = h.bytesPerLine;
   const int64_t encoded = dataLength - kHeaderSize;
-  // Runs expand a byte pair to at most 63 bytes: data that could not hold
-  // the image even so is a bomb or a stub, refused before any allocation.
-  if (!FilterImageSizeOk(h.width, h.height, bw ? 1 : 24) || encoded * 32 < bpl * h.planes * h.height ||
-      !bmp_.Allocate(params_.Width, params_.Height, bw ? pxBW1 : pxBGR24)) {
-    Fail();
+  // A run of two bytes gives at most 63, so no data expands more than 32
+  // times: less data than that could hold is a bomb or a stub, refused
+  // before any allocation. Lines are as long as the header says.
+  constexpr int64_t kMaxExpansion = 32;
+  if (!CheckDeclaredImage(name_, h.width, h.height, h.bits * h.planes, encoded, kMaxExpansion, progress_)) return;
+  if (encoded * kMaxExpansion < bpl * h.planes * h.height) {
+    Fail(iorTooLarge, std::to_string(h.planes) + " lines of " + std::to_string(bpl) + " bytes in each of " +
+                          std::to_string(h.height) + " rows claimed by only " + std::to_string(encoded) + " bytes");
     return;
+  }
+  if (!bmp_.Allocate(params_.Width, params_.Height, format)) {
+    Fail(iorNoMemory, "no storage for a " + std::to_string(h.width) + " x " + std::to_string(h.height) + " image");
+    return;
+  }
+  if (format == pxPal8) {
+    bmp_.SetPaletteEntry(0, h.palette[0]);
+    bmp_.SetPaletteEntry(1, h.palette[1]);
+    bmp_.MaxColors = 2;
   }
   TPXByteSource src(s_, start + dataLength);
   TPCXLineDecoder decoder(h.encoding == 1);
@@ -132,17 +185,23 @@ void TPCXReader::Read(int64_t dataLength, bool paramsOnly) {
     uint8_t* line = lines.data();
     for (int p = 0; p < h.planes; ++p) {
       if (!decoder.Decode(src, line + p * bpl, bpl)) {
-        Fail();
+        Fail(iorCorrupt, "the data ends early at row " + std::to_string(y) + " of " + std::to_string(h.height));
         return;
       }
     }
     uint8_t* row = bmp_.Scanline(static_cast<int32_t>(y));
     if (!row) {
-      Fail();
+      Fail(iorNoMemory, "cannot reach row " + std::to_string(y) + " of the image");
       return;
     }
     if (bw) {
       std::memcpy(row, line, static_cast<size_t>((w + 7) / 8));
+    } else if (oneBitColours) {
+      for (int64_t x = 0; x < w; ++x) {
+        const int bit = (line[x >> 3] >> (7 - (x & 7))) & 1;
+        if (format == pxPal8) row[x] = static_cast<uint8_t>(bit);
+        else row[3 * x] = hp[bit].b, row[3 * x + 1] = hp[bit].g, row[3 * x + 2] = hp[bit].r;
+      }
     } else if (eightBit) {
       for (int64_t x = 0; x < w; ++x, row += 3) {
         const TBGR c = pal256[line[x]];
@@ -174,8 +233,12 @@ void TPCXReader::Read(int64_t dataLength, bool paramsOnly) {
 void WritePCX(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress) {
   const int64_t w = bitmap.Width(), h = bitmap.Height();
   // The header keeps the last column and row in 16 bits.
-  if (w <= 0 || h <= 0 || w > 65536 || h > 65536 || bitmap.PixelFormat() == pxNone) {
-    progress.Abort();
+  if (w <= 0 || h <= 0 || bitmap.PixelFormat() == pxNone) {
+    progress.Fail(iorFailed, "PCX: there is no image to write");
+    return;
+  }
+  if (w > 65536 || h > 65536) {
+    progress.Fail(iorTooLarge, "PCX: a side above 65536 pixels cannot be described");
     return;
   }
   int depth = params.BitsPerSample == 1 ? 1 : params.BitsPerSample * params.SamplesPerPixel;
@@ -200,7 +263,7 @@ void WritePCX(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProg
   const int64_t count = depth == 1 ? (w + 7) / 8 : depth == 4 ? (w + 1) / 2 : w;  // bytes of one plane line
   const int64_t bpl = (count + 1) & ~int64_t{1};
   if (bpl > 65534) {  // nor can it hold longer lines
-    progress.Abort();
+    progress.Fail(iorTooLarge, "PCX: lines above 65534 bytes cannot be described");
     return;
   }
   const bool rle = params.PCXCompression != 0;
@@ -232,7 +295,7 @@ void WritePCX(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProg
     if (!BeginFilterRow(progress, y)) return;
     const uint8_t* src = rows->Scanline(static_cast<int32_t>(y));
     if (!src) {
-      progress.Abort();
+      progress.Fail(iorNoMemory, "PCX: cannot reach row " + std::to_string(y) + " of the image");
       return;
     }
     // One line of count bytes per plane (planes of a 24-bit row are taken
@@ -295,8 +358,12 @@ bool ReadWholeTable(TStream& stream, std::vector<uint32_t>& offsets) {
 void ReadDCX(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress, bool paramsOnly) {
   // Page offsets are positions in the whole stream.
   std::vector<uint32_t> offsets;
-  if (!ReadWholeTable(stream, offsets) || offsets.empty()) {
-    progress.Abort();
+  if (!ReadWholeTable(stream, offsets)) {
+    progress.Fail(iorCorrupt, "DCX: no magic number, or a page table pointing past the end of the file");
+    return;
+  }
+  if (offsets.empty()) {
+    progress.Fail(iorCorrupt, "DCX: the page table lists no page");
     return;
   }
   const int64_t size = stream.Size();
@@ -304,19 +371,19 @@ void ReadDCX(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgr
   params.DCXImageIndex = index;
   const std::vector<int64_t> sizes = DCXPageSizes(offsets, size);
   stream.SetPosition(offsets[index]);
-  ReadPCXStream(stream, bitmap, params, sizes[index], progress, paramsOnly);
+  TPCXReader(stream, bitmap, params, progress, "DCX").Read(sizes[index], paramsOnly);
 }
 
 void WriteDCX(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress) {
   std::vector<uint32_t> old;
   const int64_t oldSize = stream.Size();
   if (oldSize > 0 && !ReadWholeTable(stream, old)) {
-    progress.Abort();
+    progress.Fail(iorCorrupt, "DCX: the file to add a page to is no DCX file");
     return;
   }
   const int32_t pages = static_cast<int32_t>(old.size());
   if (pages >= kDCXMaxPages) {
-    progress.Abort();
+    progress.Fail(iorTooLarge, "DCX: a file holds at most " + std::to_string(kDCXMaxPages) + " pages");
     return;
   }
   const int32_t at = std::clamp<int32_t>(params.DCXImageIndex, 0, pages);
@@ -326,7 +393,7 @@ void WriteDCX(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProg
   std::vector<uint8_t> table(static_cast<size_t>(4 * (pages + 2) + 4), 0);
   PutLE32(table.data(), kDCXMagic);
   if (mem.Write(table.data(), static_cast<int64_t>(table.size())) != static_cast<int64_t>(table.size())) {
-    progress.Abort();
+    progress.Fail(iorNoMemory, "DCX: no memory for the new file");
     return;
   }
   std::vector<uint32_t> offsets;
@@ -348,14 +415,14 @@ void WriteDCX(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProg
     if (mem.CopyFrom(stream, sizes[p]) != sizes[p]) break;
   }
   if (offsets.size() != static_cast<size_t>(pages) + 1) {
-    progress.Abort();
+    progress.Fail(iorCorrupt, "DCX: a page of the old file cannot be copied");
     return;
   }
   for (size_t i = 0; i < offsets.size(); ++i) PutLE32(mem.Memory() + 4 + 4 * i, offsets[i]);
   // Only a complete file replaces the caller's.
   stream.SetPosition(0);
   if (!stream.SetSize(0)) {
-    progress.Abort();
+    progress.Fail(iorWriteFailed, "DCX: " + WriteFailureText(stream));
     return;
   }
   TPXFilterOut out(stream, progress);
@@ -434,11 +501,13 @@ int32_t EncodePCXRow(uint8_t* dest, const uint8_t* src, int32_t count, int32_t s
 
 void ReadPCXStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, int64_t dataLength,
                    TPXProgressRec& progress, bool paramsOnly) {
-  RunFilter(progress, [&] { TPCXReader(stream, bitmap, params, progress).Read(dataLength, paramsOnly); });
+  RunFilter(
+      progress, [&] { TPCXReader(stream, bitmap, params, progress, "PCX").Read(dataLength, paramsOnly); }, "PCX");
 }
 
 void WritePCXStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress) {
-  RunFilter(progress, [&] { WritePCX(stream, bitmap, params, progress); });
+  RunFilter(
+      progress, [&] { WritePCX(stream, bitmap, params, progress); }, "PCX");
 }
 
 std::vector<uint32_t> ReadDCXPageTable(TStream& stream) {
@@ -491,11 +560,13 @@ int32_t DCXPageCount(TStream& stream) {
 
 void ReadDCXStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
                    bool paramsOnly) {
-  RunFilter(progress, [&] { ReadDCX(stream, bitmap, params, progress, paramsOnly); });
+  RunFilter(
+      progress, [&] { ReadDCX(stream, bitmap, params, progress, paramsOnly); }, "DCX");
 }
 
 void WriteDCXStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress) {
-  RunFilter(progress, [&] { WriteDCX(stream, bitmap, params, progress); });
+  RunFilter(
+      progress, [&] { WriteDCX(stream, bitmap, params, progress); }, "DCX");
 }
 
 void PCXFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress, bool paramsOnly,

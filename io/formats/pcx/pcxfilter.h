@@ -18,7 +18,10 @@ constexpr int32_t kDCXMaxPages = 1024;
 // (dataLength <= 0: to the end of the stream). Layouts: 1, 4 and 8 bits in
 // one plane, 8 bits in three planes, 1 bit in four planes; any other ends
 // with Aborting set, as do bad headers and truncated data (the rows read
-// before stay in the bitmap).
+// before stay in the bitmap). A 1-bit image keeps the two colours of the
+// header palette: pxBW1 only for black then white, else pxPal8 with
+// KeepNativeFormat, else pxBGR24; it stays black and white when the palette
+// says nothing (version 3, or both entries one colour, as when all zero).
 void ReadPCXStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, int64_t dataLength,
                    TPXProgressRec& progress, bool paramsOnly);
 // Writes one PCX image at the stream's position: 1, 4 or 8 bits in one

@@ -10,6 +10,7 @@
 #include "core/kopxutils_helpers.h"
 #include "io/formats/jpeg/jpegfilt.h"
 #include "io/formats/tiff/tifccitt.h"
+#include "io/pxfiltutil.h"
 
 namespace pixoran {
 
@@ -125,13 +126,18 @@ bool JpegData(TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress
   TMemoryStream ms;
   try {
     WriteJPEGStream(ms, bitmap, params, progress);
-  } catch (const EPXJpegException&) {
-    progress.Abort();
+  } catch (const EPXJpegException& e) {
+    progress.Fail(iorFailed, std::string("JPEG coding of the page failed: ") + e.what());
   }
   params.JPEGColorSpace = saved;
   if (progress.Aborted()) return false;
   out = std::move(ms.Bytes());
   return true;
+}
+
+// The image's rows could not be had (a temporary-file bitmap's storage).
+void RowsLost(TPXProgressRec& progress, const char* format) {
+  progress.Fail(iorNoMemory, std::string(format) + ": cannot reach the rows of the image");
 }
 
 // The image dictionary entries of CCITT data.
@@ -302,16 +308,10 @@ void WritePSPage(TPXPSState& state, TStream& stream, TPXBitmap& bitmap, TPXProgr
     const uint8_t c = params.PSCompression;
     if (c == 1 || c == 2) {
       coding = c == 1 ? TCoding::FaxG4 : TCoding::FaxG3;
-      if (!FaxRows(bitmap, c == 1, coded, progress)) {
-        progress.Abort();
-        return;
-      }
+      if (!FaxRows(bitmap, c == 1, coded, progress)) return RowsLost(progress, "PostScript");
     } else {
       std::vector<uint8_t> rows;
-      if (!BilevelRows(bitmap, rows, progress)) {
-        progress.Abort();
-        return;
-      }
+      if (!BilevelRows(bitmap, rows, progress)) return RowsLost(progress, "PostScript");
       EncodeRunLength(rows.data(), static_cast<int64_t>(rows.size()), coded);
     }
     EncodeASCII85(coded.data(), static_cast<int64_t>(coded.size()), data);
@@ -329,7 +329,7 @@ void WritePSPage(TPXPSState& state, TStream& stream, TPXBitmap& bitmap, TPXProgr
     for (int32_t y = 0; y < height && !progress.Aborted(); ++y) {
       const uint8_t* rgb = rows.Row(y);
       if (rgb == nullptr) {
-        progress.Abort();
+        RowsLost(progress, "PostScript");
         break;
       }
       for (int c = 0; c < 3; ++c) {
@@ -382,7 +382,7 @@ void WritePSPage(TPXPSState& state, TStream& stream, TPXBitmap& bitmap, TPXProgr
   state.AppendPosition = stream.Position();
   if (failed) {
     state.WriteFailed = true;
-    progress.Abort();
+    progress.Fail(iorWriteFailed, "PostScript: " + WriteFailureText(stream));
   }
 }
 
@@ -400,7 +400,8 @@ bool WritePSTrailer(std::unique_ptr<TPXPSState> state, TStream& stream) {
 void WritePSStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress) {
   std::unique_ptr<TPXPSState> state = WritePSHeader(stream, params);
   WritePSPage(*state, stream, bitmap, progress, params);
-  if (!WritePSTrailer(std::move(state), stream)) progress.Abort();
+  if (!WritePSTrailer(std::move(state), stream))
+    progress.Fail(iorWriteFailed, "PostScript: " + WriteFailureText(stream));
 }
 
 // ---------------------------------------------------------------- PDF objects
@@ -608,7 +609,7 @@ std::unique_ptr<TPXPDFDocument> CreatePDFDocument() {
 void AddPDFPage(TPXPDFDocument& document, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress) {
   const int32_t width = bitmap.Width(), height = bitmap.Height();
   if (width <= 0 || height <= 0 || bitmap.PixelFormat() == pxNone) {
-    progress.Abort();
+    progress.Fail(iorFailed, "PDF: there is no image to write");
     return;
   }
   auto image = std::make_unique<TPXPDFStreamObject>();
@@ -617,10 +618,7 @@ void AddPDFPage(TPXPDFDocument& document, TPXBitmap& bitmap, TIOParamsVals& para
   if (IsBilevel(bitmap)) {
     std::vector<uint8_t> coded;
     if (c == 2 || c == 3) {
-      if (!FaxRows(bitmap, c == 2, coded, progress)) {
-        progress.Abort();
-        return;
-      }
+      if (!FaxRows(bitmap, c == 2, coded, progress)) return RowsLost(progress, "PDF");
       image->Data = std::move(coded);
       dict.Set("Filter", Name("CCITTFaxDecode"));
       auto parms = std::make_unique<TPXPDFDictionaryObject>();
@@ -635,10 +633,7 @@ void AddPDFPage(TPXPDFDocument& document, TPXBitmap& bitmap, TIOParamsVals& para
       dict.Set("DecodeParms", std::move(parms));
     } else {
       std::vector<uint8_t> rows;
-      if (!BilevelRows(bitmap, rows, progress)) {
-        progress.Abort();
-        return;
-      }
+      if (!BilevelRows(bitmap, rows, progress)) return RowsLost(progress, "PDF");
       if (c == 0) {
         image->Data = std::move(rows);
       } else {  // run-length, also for JPEG and unlisted values
@@ -662,10 +657,7 @@ void AddPDFPage(TPXPDFDocument& document, TPXBitmap& bitmap, TIOParamsVals& para
       progress.Start(height);
       for (int32_t y = 0; y < height; ++y) {
         const uint8_t* rgb = rows.Row(y);
-        if (rgb == nullptr) {
-          progress.Abort();
-          return;
-        }
+        if (rgb == nullptr) return RowsLost(progress, "PDF");
         std::memcpy(image->Data.data() + rowBytes * y, rgb, rowBytes);
         progress.Advance(1);
         if (progress.Aborted()) return;
@@ -756,19 +748,22 @@ void WritePDFStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, T
   std::unique_ptr<TPXPDFDocument> doc = CreatePDFDocument();
   AddPDFPage(*doc, bitmap, params, progress);
   if (progress.Aborted()) return;
-  if (!SavePDFDocument(std::move(doc), stream, params)) progress.Abort();
+  if (!SavePDFDocument(std::move(doc), stream, params))
+    progress.Fail(iorWriteFailed, "PDF: " + WriteFailureText(stream));
 }
 
 // ---------------------------------------------------------------- descriptors
 
 void PSFormatWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
                    TPXBitmap* /*alpha*/) {
-  WritePSStream(stream, bitmap, params, progress);
+  RunFilter(
+      progress, [&] { WritePSStream(stream, bitmap, params, progress); }, "PostScript");
 }
 
 void PDFFormatWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
                     TPXBitmap* /*alpha*/) {
-  WritePDFStream(stream, bitmap, params, progress);
+  RunFilter(
+      progress, [&] { WritePDFStream(stream, bitmap, params, progress); }, "PDF");
 }
 
 }  // namespace pixoran

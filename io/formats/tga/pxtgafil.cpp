@@ -116,7 +116,10 @@ class TTGAReader {
   void Read(bool paramsOnly, std::unique_ptr<TPXMask>* mask);
 
  private:
-  void Fail() { progress_.Abort(); }
+  void Fail(TPXIOResult kind, const std::string& why) { progress_.Fail(kind, "TGA: " + why); }
+  void Truncated(const char* what) { Fail(iorCorrupt, std::string(what) + " ends early"); }
+  // Types 3 and 11 at 16 bits: a grey byte, then an alpha byte.
+  bool GreyAlpha() const { return h_.depth == 16 && (h_.imageType == 3 || h_.imageType == 11); }
   void ReadExtension(int64_t start);
   void ConvertRow(const uint8_t* file, uint8_t* row, uint8_t* alphaRow) const;
 
@@ -158,7 +161,7 @@ void TTGAReader::ReadExtension(int64_t start) {
 void TTGAReader::Read(bool paramsOnly, std::unique_ptr<TPXMask>* mask) {
   const int64_t start = s_.Position();
   if (s_.Size() - start < kHeaderSize) {
-    Fail();
+    Truncated("the header");
     return;
   }
   params_.TGAAuthor.clear();
@@ -178,19 +181,20 @@ void TTGAReader::Read(bool paramsOnly, std::unique_ptr<TPXMask>* mask) {
   TPXByteSource src(s_, -1, 8192);
   uint8_t hb[kHeaderSize];
   if (!src.Read(hb, kHeaderSize)) {
-    Fail();
+    Truncated("the header");
     return;
   }
   h_ = ParseHeader(hb);
   params_.TGAXPos = h_.xPos;
   params_.TGAYPos = h_.yPos;
   if (!HeaderKnown(h_)) {
-    Fail();
+    Fail(iorCorrupt, "image type " + std::to_string(h_.imageType) + " at " + std::to_string(h_.depth) +
+                         " bits with colour map type " + std::to_string(h_.mapType) + " is no Targa image");
     return;
   }
   std::vector<uint8_t> id(h_.idLength);
   if (!src.Read(id.data(), h_.idLength)) {
-    Fail();
+    Truncated("the identification field");
     return;
   }
   while (!id.empty() && id.back() == 0) id.pop_back();
@@ -210,10 +214,10 @@ void TTGAReader::Read(bool paramsOnly, std::unique_ptr<TPXMask>* mask) {
     uint8_t e[4] = {};
     for (int32_t i = 0; i < h_.mapLength; ++i) {
       if (!known) {
-        if (!src.Skip(entryBytes)) return Fail();
+        if (!src.Skip(entryBytes)) return Truncated("the colour map");
         continue;
       }
-      if (!src.Read(e, entryBytes)) return Fail();
+      if (!src.Read(e, entryBytes)) return Truncated("the colour map");
       const int32_t at = h_.mapFirst + i;
       if (at >= 256) continue;
       pal_[at] = entryBytes == 2 ? From555(GetLE16(e)) : TBGR{e[0], e[1], e[2]};
@@ -221,7 +225,7 @@ void TTGAReader::Read(bool paramsOnly, std::unique_ptr<TPXMask>* mask) {
     const int32_t count = std::min(h_.mapLength, 256);
     params_.SetPalette(pal_.data(), count);
     params_.TGAGrayLevel = 0;
-  } else if (h_.depth == 8) {
+  } else if (h_.depth == 8 || GreyAlpha()) {
     for (int i = 0; i < 256; ++i) pal_[i] = TBGR{uint8_t(i), uint8_t(i), uint8_t(i)};
     params_.TGAGrayLevel = 1;
   } else if (h_.depth == 1) {
@@ -237,7 +241,10 @@ void TTGAReader::Read(bool paramsOnly, std::unique_ptr<TPXMask>* mask) {
     case 1: params_.BitsPerSample = 1, params_.SamplesPerPixel = 1; break;
     case 4: params_.BitsPerSample = 4, params_.SamplesPerPixel = 1; break;
     case 8: params_.BitsPerSample = 8, params_.SamplesPerPixel = 1; break;
-    case 16: params_.BitsPerSample = 5, params_.SamplesPerPixel = 3; break;
+    case 16:
+      if (GreyAlpha()) params_.BitsPerSample = 8, params_.SamplesPerPixel = 2;
+      else params_.BitsPerSample = 5, params_.SamplesPerPixel = 3;
+      break;
     case 24: params_.BitsPerSample = 8, params_.SamplesPerPixel = 3; break;
     default: params_.BitsPerSample = 8, params_.SamplesPerPixel = 4; break;
   }
@@ -247,16 +254,20 @@ void TTGAReader::Read(bool paramsOnly, std::unique_ptr<TPXMask>* mask) {
   const bool bw = h_.depth == 1;
   const int32_t unit = h_.depth >= 8 ? h_.depth / 8 : 1;
   const int64_t units = h_.depth >= 8 ? w : (w * h_.depth + 7) / 8;
-  // A packet of a few bytes gives at most 128 pixels: less data than that
-  // allows cannot hold the image, and is refused before any allocation.
-  if (!FilterImageSizeOk(w, h, bw ? 1 : 24) || src.Left() * 128 < units * unit * h ||
-      !bmp_.Allocate(h_.width, h_.height, bw ? pxBW1 : pxBGR24)) {
-    Fail();
-    return;
-  }
-  const bool withAlpha = mask && h_.depth == 32 && (h_.descriptor & 0x08);
+  // A packet of two to five bytes repeats its pixel up to 128 times, so no
+  // data expands more than 128 times: less than that could fill is refused
+  // before any allocation.
+  constexpr double kMaxExpansion = 128;
+  if (!CheckDeclaredImage("TGA", w, h, h_.depth, src.Left(), kMaxExpansion, progress_)) return;
+  if (!bmp_.Allocate(h_.width, h_.height, bw ? pxBW1 : pxBGR24))
+    return Fail(iorNoMemory, "no storage for a " + std::to_string(w) + " x " + std::to_string(h) + " image");
+  // Alpha into the mask only where the descriptor gives 8 alpha bits (a
+  // 32-bit image: bit 3 of them).
+  const bool withAlpha =
+      mask && ((h_.depth == 32 && (h_.descriptor & 0x08)) || (GreyAlpha() && (h_.descriptor & 0x0F) == 8));
   TPXMask* alpha = nullptr;
-  if (withAlpha && !(alpha = OpaqueMask(*mask, h_.width, h_.height))) return Fail();
+  if (withAlpha && !(alpha = OpaqueMask(*mask, h_.width, h_.height)))
+    return Fail(iorNoMemory, "no storage for the transparency");
   std::vector<uint8_t> file(static_cast<size_t>(units * unit)), alphaRow(static_cast<size_t>(w), 255);
   TTGAUnitReader reader(src, unit, h_.imageType >= 9);
   const bool topDown = (h_.descriptor & 0x20) != 0;
@@ -266,12 +277,13 @@ void TTGAReader::Read(bool paramsOnly, std::unique_ptr<TPXMask>* mask) {
     if (!BeginFilterRow(progress_, k)) return;
     const int32_t y = static_cast<int32_t>(topDown ? k : h - 1 - k);
     uint8_t* row = bmp_.Scanline(y);
-    if (!row) return Fail();
+    if (!row) return Fail(iorNoMemory, "cannot reach row " + std::to_string(y) + " of the image");
+    const std::string lost = "the pixel data ends early at row " + std::to_string(k) + " of " + std::to_string(h);
     // 24-bit pixels are already the bitmap's: they go straight into the row.
     if (h_.depth == 24) {
-      if (!reader.Read(row, units)) return Fail();
+      if (!reader.Read(row, units)) return Fail(iorCorrupt, lost);
     } else {
-      if (!reader.Read(file.data(), units)) return Fail();
+      if (!reader.Read(file.data(), units)) return Fail(iorCorrupt, lost);
       ConvertRow(file.data(), row, alphaRow.data());
     }
     if (mirrored) {
@@ -291,7 +303,7 @@ void TTGAReader::Read(bool paramsOnly, std::unique_ptr<TPXMask>* mask) {
     }
     if (withAlpha) {
       uint8_t* ar = alpha->GetRowPointer(y);
-      if (!ar) return Fail();
+      if (!ar) return Fail(iorNoMemory, "cannot reach the transparency");
       std::memcpy(ar, alphaRow.data(), static_cast<size_t>(w));
     }
   }
@@ -316,6 +328,13 @@ void TTGAReader::ConvertRow(const uint8_t* f, uint8_t* row, uint8_t* alphaRow) c
       }
       break;
     case 16:
+      if (GreyAlpha()) {
+        for (int64_t x = 0; x < w; ++x, row += 3) {
+          row[0] = row[1] = row[2] = f[2 * x];
+          alphaRow[x] = f[2 * x + 1];
+        }
+        break;
+      }
       for (int64_t x = 0; x < w; ++x, row += 3) {
         const TBGR c = From555(GetLE16(f + 2 * x));
         row[0] = c.b, row[1] = c.g, row[2] = c.r;
@@ -365,8 +384,12 @@ void PutText(uint8_t* p, const std::string& text) { std::memcpy(p, text.data(), 
 
 void WriteTGA(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress, TPXMask* mask) {
   const int64_t w = bitmap.Width(), h = bitmap.Height();
-  if (w <= 0 || h <= 0 || w > 65535 || h > 65535 || bitmap.PixelFormat() == pxNone) {
-    progress.Abort();
+  if (w <= 0 || h <= 0 || bitmap.PixelFormat() == pxNone) {
+    progress.Fail(iorFailed, "TGA: there is no image to write");
+    return;
+  }
+  if (w > 65535 || h > 65535) {
+    progress.Fail(iorTooLarge, "TGA: a side above 65535 pixels cannot be described");
     return;
   }
   const bool useMask = mask && mask->Width() == w && mask->Height() == h && mask->BitsPerPixel() == 8 && !mask->Full;
@@ -429,7 +452,7 @@ void WriteTGA(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProg
   for (int64_t y = 0; y < h; ++y) {
     if (!BeginFilterRow(progress, y)) return;
     const uint8_t* src = rows->Scanline(static_cast<int32_t>(y));
-    if (!src) return progress.Abort();
+    if (!src) return progress.Fail(iorNoMemory, "TGA: cannot reach row " + std::to_string(y) + " of the image");
     const uint8_t* line = buf.data();
     switch (depth) {
       case 1:
@@ -448,7 +471,7 @@ void WriteTGA(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProg
       case 24: line = src; break;
       default: {
         const uint8_t* a = mask->GetRowPointer(static_cast<int32_t>(y));
-        if (!a) return progress.Abort();
+        if (!a) return progress.Fail(iorNoMemory, "TGA: cannot reach the transparency");
         for (int64_t x = 0; x < w; ++x)
           buf[4 * x] = src[3 * x], buf[4 * x + 1] = src[3 * x + 1], buf[4 * x + 2] = src[3 * x + 2],
                   buf[4 * x + 3] = a[x];
@@ -542,12 +565,15 @@ bool IsTGAStream(TStream& stream) {
 
 void ReadTGAStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress, bool paramsOnly,
                    std::unique_ptr<TPXMask>& mask, bool noMask) {
-  RunFilter(progress, [&] { TTGAReader(stream, bitmap, params, progress).Read(paramsOnly, noMask ? nullptr : &mask); });
+  RunFilter(
+      progress, [&] { TTGAReader(stream, bitmap, params, progress).Read(paramsOnly, noMask ? nullptr : &mask); },
+      "TGA");
 }
 
 void WriteTGAStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
                     TPXMask* mask) {
-  RunFilter(progress, [&] { WriteTGA(stream, bitmap, params, progress, mask); });
+  RunFilter(
+      progress, [&] { WriteTGA(stream, bitmap, params, progress, mask); }, "TGA");
 }
 
 void TGAFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress, bool paramsOnly,
@@ -555,7 +581,8 @@ void TGAFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TP
   // The I/O component takes the transparency as an alpha bitmap.
   std::unique_ptr<TPXMask> mask;
   ReadTGAStream(stream, bitmap, params, progress, paramsOnly, mask, false);
-  if (!progress.Aborted() && mask && mask->Width() > 0 && !MaskToAlphaBitmap(*mask, alpha)) progress.Abort();
+  if (!progress.Aborted() && mask && mask->Width() > 0 && !MaskToAlphaBitmap(*mask, alpha))
+    progress.Fail(iorNoMemory, "TGA: no storage for the transparency");
 }
 
 void TGAFormatWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,

@@ -16,8 +16,11 @@ namespace pixoran {
 bool IsTGAStream(TStream& stream);
 
 // Reads the image at the stream's position. Unless noMask, the 8-bit alpha
-// of a 32-bit image with 8 alpha bits goes into the mask, created in the
-// holder when empty (other images leave the holder alone). A header the
+// of a 32-bit image with 8 alpha bits, or of a 16-bit grey image (types 3
+// and 11: a grey byte, then an alpha byte) whose descriptor gives 8 alpha
+// bits, goes into the mask, created in the holder when empty (other images
+// leave the holder alone). The grey of a 16-bit grey image is read as the
+// 8-bit grey images are. A header the
 // probe refuses, or truncated data, sets Aborting (the rows read before
 // stay in the bitmap).
 void ReadTGAStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress, bool paramsOnly,
