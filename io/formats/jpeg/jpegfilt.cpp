@@ -215,7 +215,7 @@ void WriteOut(TDestMgr* dest, size_t count) {
   if (!failed) return;
   // Called from the codec: nothing may be thrown through it.
   try {
-    dest->progress->Fail(iorWriteFailed, WriteFailureText(*dest->stream));
+    dest->progress->Fail(iorWriteFailed, "JPEG: " + WriteFailureText(*dest->stream));
   } catch (...) {
     dest->progress->Abort();
   }
@@ -442,7 +442,9 @@ void ReadDensity(const jpeg_decompress_struct& ci, TIOParamsVals& params) {
 // The kind of failure a codec message code stands for.
 TPXIOResult KindOfCodecError(int code) {
   switch (code) {
-    case kMsgTooManyScans: return iorTooLarge;
+    case kMsgTooManyScans:
+    case JERR_IMAGE_TOO_BIG:
+    case JERR_WIDTH_OVERFLOW: return iorTooLarge;
     case kMsgCancelled: return iorCancelled;
     case JERR_OUT_OF_MEMORY: return iorNoMemory;
     case JERR_SOF_UNSUPPORTED:

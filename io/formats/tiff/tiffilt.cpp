@@ -310,6 +310,30 @@ void UndoPredictor(uint8_t* row, int64_t pixels, int32_t stride, int32_t bits, b
 
 // ---------------------------------------------------------------- the page reader
 
+// Whether some decoder reads the page's form; the reason when none does.
+// Asked before anything is allocated for the page.
+bool PageFormRead(const TPage& pg, TPXProgressRec& progress) {
+  auto refuse = [&](TPXIOResult kind, const std::string& text) {
+    progress.Fail(kind, "TIFF: " + text);
+    return false;
+  };
+  const TLayout layout = LayoutOf(pg);
+  const bool jpeg = pg.compression == 6 || pg.compression == 7;
+  const std::string form = "photometric " + std::to_string(pg.photometric) + " with " + std::to_string(pg.samples) +
+                           " samples of " + std::to_string(pg.bits) + " bits";
+  if (!IsKnownCompression(pg.compression))
+    return refuse(iorUnsupported, "compression " + std::to_string(pg.compression) + " is not read");
+  if (!jpeg && layout == TLayout::None) return refuse(iorUnsupported, form + " is not read");
+  if (IsCCITT(pg.compression) && layout != TLayout::BW1) return refuse(iorCorrupt, "fax compression on " + form);
+  if (pg.predictor == 3) return refuse(iorUnsupported, "the floating-point predictor is not read");
+  const bool predicted = pg.predictor == 2 && (pg.compression == 5 || IsDeflate(pg.compression));
+  if (predicted && pg.bits != 8 && pg.bits != 16)
+    return refuse(iorUnsupported, "the predictor on samples of " + std::to_string(pg.bits) + " bits is not read");
+  if (pg.planar == 2 && pg.samples > 1 && (pg.bits % 8 != 0 || jpeg))
+    return refuse(iorUnsupported, "separate planes of this form are not read");
+  return true;
+}
+
 class TPageReader {
  public:
   TPageReader(TSource& src, const TPage& pg, TPXBitmap& bitmap, TPXBitmap* alpha, TIOParamsVals& params,
@@ -323,10 +347,6 @@ class TPageReader {
   bool Refuse(TPXIOResult kind, const std::string& text) {
     progress_.Fail(kind, "TIFF: " + text);
     return false;
-  }
-  std::string Form() const {
-    return "photometric " + std::to_string(pg_.photometric) + " with " + std::to_string(pg_.samples) + " samples of " +
-           std::to_string(pg_.bits) + " bits";
   }
   bool DecodeBlock(int64_t index, int64_t perPlane, int32_t x0, int64_t y0, int32_t blockWidth, int64_t rows,
                    bool advance);
@@ -369,8 +389,16 @@ bool TPageReader::ReadBlock(int64_t index, int32_t plane, int64_t& size) {
   size = 0;
   if (index < 0 || index >= static_cast<int64_t>(pg_.offsets.size())) return true;  // a missing block stays blank
   const int64_t at = pg_.offsets[index];
-  if (at <= 0 || at >= src_.Size()) return true;
+  if (at <= 0) return true;
+  // A file cut short keeps what it holds, noted as corrupt.
+  if (at >= src_.Size()) {
+    progress_.Note(iorCorrupt, "TIFF: data ends before block " + std::to_string(index));
+    return true;
+  }
   int64_t n = index < static_cast<int64_t>(pg_.counts.size()) ? pg_.counts[index] : 0;
+  if (n > src_.Size() - at)
+    progress_.Note(iorCorrupt, "TIFF: data ends early in block " + std::to_string(index) + " (" +
+                                   std::to_string(src_.Size() - at) + " of " + std::to_string(n) + " bytes)");
   // Without a count the block runs to the end; a count past the end is cut.
   if (n <= 0 || n > src_.Size() - at) n = src_.Size() - at;
   if (!CheckWorkBuffer("TIFF", n, progress_)) return false;
@@ -395,18 +423,7 @@ bool TPageReader::Run(TPXPixelFormat format, TTIFFLZWDecompressProc lzw) {
   alphaWanted_ = alpha_ != nullptr && alpha_->Width() > 0;
   const int32_t w = bmp_.Width();
   const int64_t h = bmp_.Height();
-  const bool jpeg = pg_.compression == 6 || pg_.compression == 7;
-  if (!IsKnownCompression(pg_.compression))
-    return Refuse(iorUnsupported, "compression " + std::to_string(pg_.compression) + " is not read");
-  if (!jpeg && layout_ == TLayout::None) return Refuse(iorUnsupported, Form() + " is not read");
-  if (IsCCITT(pg_.compression) && layout_ != TLayout::BW1)
-    return Refuse(iorCorrupt, "fax compression on a page of " + Form());
-  if (pg_.predictor == 3) return Refuse(iorUnsupported, "the floating-point predictor is not read");
-  const bool predicted = pg_.predictor == 2 && (pg_.compression == 5 || IsDeflate(pg_.compression));
-  if (predicted && pg_.bits != 8 && pg_.bits != 16)
-    return Refuse(iorUnsupported, "the predictor on samples of " + std::to_string(pg_.bits) + " bits is not read");
-  if (pg_.planar == 2 && pg_.samples > 1 && (pg_.bits % 8 != 0 || jpeg))
-    return Refuse(iorUnsupported, "separate planes of this form are not read");
+  if (!PageFormRead(pg_, progress_)) return false;
   progress_.Start(h);
 
   if (pg_.compression == 6) {
@@ -889,6 +906,7 @@ void ReadTIFFStream(TPXBitmap* bitmap, TStream& stream, int32_t& pageCount, bool
     // Sizes: what the page claims must be a bitmap we can hold and a plausible
     // result of the file's bytes.
     const TPXPixelFormat format = PixelFormatOf(pg, params->KeepNativeFormat != 0);
+    if (!PageFormRead(pg, progress)) return;
     if (pg.samples < 1 || pg.samples > 64 || pg.bits < 1 || pg.bits > 32) {
       progress.Fail(iorUnsupported, "TIFF: " + std::to_string(pg.samples) + " samples of " + std::to_string(pg.bits) +
                                         " bits are not read");
