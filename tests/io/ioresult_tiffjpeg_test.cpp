@@ -100,6 +100,14 @@ TEST(IOResult, JPEGAndTIFFLoadsSayWhy) {
   };
   const std::vector<TLoadRow> rows = {
       {"JPEG", "truncated", [&] { return cut(jpeg, (ScanStart(jpeg) + jpeg.size()) / 2); }, iorCorrupt, true},
+      {"JPEG", "damaged scan data",
+       [&] {
+         Bytes b = jpeg;
+         const size_t at = (ScanStart(jpeg) + jpeg.size()) / 2;
+         for (size_t i = 0; i < 24; ++i) b[at + i] = static_cast<uint8_t>(0xFE - i * 37);
+         return b;
+       },
+       iorCorrupt, true},
       {"JPEG", "bad data after the marker",
        [&] {
          Bytes b = {0xFF, 0xD8, 0xFF, 0xE0};

@@ -45,29 +45,34 @@ constexpr int kMsgCancelled = 10001;
 // ---------------------------------------------------------------- errors
 
 // The codec's error record with the filter's fields behind it. The codec
-// sees only pub; the error exit jumps back to the guard that ran the step.
+// sees only pub; the error exit jumps back to the guard that ran the step,
+// whose caller records the failure with its reason.
 struct TErrorMgr {
   jpeg_error_mgr pub;
-  std::atomic<bool>* aborting;
   int32_t warningCount;
   int warningCode;  // code of the last warning
+  int damagedCode;  // the first warning that said the coded data is broken, or 0
   jmp_buf jump;
 };
 static_assert(std::is_standard_layout_v<TErrorMgr>);
 
 TErrorMgr* ErrorMgrOf(j_common_ptr cinfo) { return reinterpret_cast<TErrorMgr*>(cinfo->err); }
 
-[[noreturn]] void ErrorExit(j_common_ptr cinfo) {
-  TErrorMgr* err = ErrorMgrOf(cinfo);
-  if (err->aborting != nullptr) err->aborting->store(true);
-  std::longjmp(err->jump, 1);
-}
+[[noreturn]] void ErrorExit(j_common_ptr cinfo) { std::longjmp(ErrorMgrOf(cinfo)->jump, 1); }
 
 void EmitMessage(j_common_ptr cinfo, int msgLevel) {
   if (msgLevel != -1) return;  // trace messages are not counted
   TErrorMgr* err = ErrorMgrOf(cinfo);
   if (err->warningCount < INT32_MAX) ++err->warningCount;
   err->warningCode = err->pub.msg_code;
+  switch (err->pub.msg_code) {
+    case JWRN_HIT_MARKER:
+    case JWRN_HUFF_BAD_CODE:
+    case JWRN_MUST_RESYNC:
+      if (err->damagedCode == 0) err->damagedCode = err->pub.msg_code;
+      break;
+    default: break;
+  }
   err->pub.num_warnings++;
 }
 
@@ -81,20 +86,21 @@ void ResetErrorMgr(j_common_ptr cinfo) {
   TErrorMgr* err = ErrorMgrOf(cinfo);
   err->warningCount = 0;
   err->warningCode = 0;
+  err->damagedCode = 0;
   err->pub.num_warnings = 0;
   err->pub.msg_code = 0;
 }
 
-void InitErrorMgr(TErrorMgr& err, std::atomic<bool>* aborting) {
+void InitErrorMgr(TErrorMgr& err) {
   jpeg_std_error(&err.pub);
   err.pub.error_exit = ErrorExit;
   err.pub.emit_message = EmitMessage;
   err.pub.output_message = OutputMessage;
   err.pub.format_message = FormatMessage;
   err.pub.reset_error_mgr = ResetErrorMgr;
-  err.aborting = aborting;
   err.warningCount = 0;
   err.warningCode = 0;
+  err.damagedCode = 0;
 }
 
 // Raises a codec error with one of our own codes from inside a callback.
@@ -322,8 +328,7 @@ class TDecoder {
  public:
   explicit TDecoder(std::atomic<bool>* aborting)
       : ctx_(std::make_unique<TReadContext>()), buffer_(std::make_unique<JOCTET[]>(kIOBufferSize)) {
-    // Codec errors are reported with their reason by the steps' callers.
-    InitErrorMgr(ctx_->err, nullptr);
+    InitErrorMgr(ctx_->err);
     ctx_->cinfo.err = &ctx_->err.pub;
     ctx_->src.buffer = buffer_.get();
     ctx_->progress.aborting = aborting;
@@ -628,6 +633,8 @@ void ReadEnd(TDecoder& dec, TIOParamsVals& params, TPXProgressRec& progress, boo
     // A fault in the file's tail neither aborts nor escapes.
     dec.DetachAborting();
     dec.Run(StepFinishDecompress);
+    // The codec decoded past broken data: the image is kept, with its faults.
+    if (dec.err().damagedCode != 0) progress.Note(iorCorrupt, "JPEG: " + JpegMessageText(dec.err().damagedCode));
   }
   if (dec.err().warningCount > 0) {
     params.JPEGWarningCount = dec.err().warningCount;
@@ -703,7 +710,7 @@ class TEncoder {
  public:
   TEncoder(TStream& stream, const TPXProgressRec& progress)
       : ctx_(std::make_unique<TWriteContext>()), buffer_(std::make_unique<JOCTET[]>(kIOBufferSize)) {
-    InitErrorMgr(ctx_->err, nullptr);
+    InitErrorMgr(ctx_->err);
     ctx_->cinfo.err = &ctx_->err.pub;
     TDestMgr& d = ctx_->dest;
     d.pub.init_destination = InitDestination;
