@@ -832,6 +832,23 @@ void LibtiffRGBA(const std::string& dir, const Bytes& file, TDecoded& out) {
   Decode(ReadAll(dir + "/rgba.tif"), out);
 }
 
+// A w x h page of 8-bit samples in one uncompressed strip.
+TTiffBuilder ChunkyTiff(uint32_t w, uint32_t h, uint32_t samples, uint32_t photometric, const Bytes& data) {
+  TTiffBuilder t;
+  t.data = data;
+  t.Long(256, {w});
+  t.Long(257, {h});
+  Bytes bits;
+  for (uint32_t i = 0; i < samples; ++i) t.Put16(bits, 8);
+  t.entries.push_back({258, 3, samples, bits});
+  t.Short(259, {1});
+  t.Short(262, {photometric});
+  t.Long(273, {8});
+  t.Short(277, {samples});
+  t.Long(279, {static_cast<uint32_t>(data.size())});
+  return t;
+}
+
 // Largest channel difference of two decoded pages of one size.
 int WorstDifference(TPXBitmap& a, TPXBitmap& b) {
   EXPECT_EQ(a.Width(), b.Width());
@@ -859,16 +876,7 @@ TEST_F(TiffFiles, CIELabPagesShowAsLibtiffShowsThem) {
   const uint32_t w = 49, h = static_cast<uint32_t>(lab.size() / 3 / 49);
   for (bool withWhite : {false, true}) {
     SCOPED_TRACE(withWhite ? "D65 white point" : "no white point");
-    TTiffBuilder t;
-    t.data = lab;
-    t.Long(256, {w});
-    t.Long(257, {h});
-    t.Short(258, {8, 8, 8});
-    t.Short(259, {1});
-    t.Short(262, {8});
-    t.Long(273, {8});
-    t.Short(277, {3});
-    t.Long(279, {static_cast<uint32_t>(lab.size())});
+    TTiffBuilder t = ChunkyTiff(w, h, 3, 8, lab);
     if (withWhite) {
       Bytes v;
       for (uint32_t x : {3127u, 10000u, 3290u, 10000u}) t.Put32(v, x);
@@ -916,16 +924,7 @@ TEST_F(TiffFiles, CMYKJPEGPagesReadAsLibtiffShowsThem) {
     for (uint32_t x = 0; x < w; ++x)
       ink.insert(ink.end(), {static_cast<uint8_t>(x * 5), static_cast<uint8_t>(y * 7),
                              static_cast<uint8_t>(200 - x * 4), static_cast<uint8_t>(x < w / 2 ? 0 : 60)});
-  TTiffBuilder t;
-  t.data = ink;
-  t.Long(256, {w});
-  t.Long(257, {h});
-  t.Short(258, {8, 8, 8, 8});
-  t.Short(259, {1});
-  t.Short(262, {5});
-  t.Long(273, {8});
-  t.Short(277, {4});
-  t.Long(279, {static_cast<uint32_t>(ink.size())});
+  const TTiffBuilder t = ChunkyTiff(w, h, 4, 5, ink);
   WriteAll(P("cmyk.tif"), t.Build());
   Shell("tiffcp -c jpeg:95 " + P("cmyk.tif") + " " + P("j.tif"));
   const Bytes jpeg = ReadAll(P("j.tif"));
@@ -956,16 +955,7 @@ TEST(TiffReader, AssociatedAlphaIsDividedOut) {
   const uint8_t divided[5][3] = {{255, 255, 0}, {0, 0, 0}, {128, 64, 32}, {255, 255, 255}, {255, 26, 0}};
   for (int extra : {1, 2}) {
     SCOPED_TRACE(extra);
-    TTiffBuilder t;
-    t.data = rgba;
-    t.Long(256, {5});
-    t.Long(257, {1});
-    t.Short(258, {8, 8, 8, 8});
-    t.Short(259, {1});
-    t.Short(262, {2});
-    t.Long(273, {8});
-    t.Short(277, {4});
-    t.Long(279, {static_cast<uint32_t>(rgba.size())});
+    TTiffBuilder t = ChunkyTiff(5, 1, 4, 2, rgba);
     t.Short(338, {static_cast<uint32_t>(extra)});
     TDecoded d;
     Decode(t.Build(), d);

@@ -17,28 +17,8 @@ using TMatrix3 = std::array<std::array<double, 3>, 3>;
 // XYZ (white Y = 100) to the display's linear red, green and blue (white 100).
 constexpr TMatrix3 kXYZToRGB = {{{3.2410, -1.5374, -0.4986}, {-0.9692, 1.8760, 0.0416}, {0.0556, -0.2040, 1.0570}}};
 
-TMatrix3 Inverse(const TMatrix3& m) {
-  const double c00 = m[1][1] * m[2][2] - m[1][2] * m[2][1];
-  const double c01 = m[1][2] * m[2][0] - m[1][0] * m[2][2];
-  const double c02 = m[1][0] * m[2][1] - m[1][1] * m[2][0];
-  const double det = m[0][0] * c00 + m[0][1] * c01 + m[0][2] * c02;
-  TMatrix3 r{};
-  r[0][0] = c00 / det;
-  r[1][0] = c01 / det;
-  r[2][0] = c02 / det;
-  r[0][1] = (m[0][2] * m[2][1] - m[0][1] * m[2][2]) / det;
-  r[1][1] = (m[0][0] * m[2][2] - m[0][2] * m[2][0]) / det;
-  r[2][1] = (m[0][1] * m[2][0] - m[0][0] * m[2][1]) / det;
-  r[0][2] = (m[0][1] * m[1][2] - m[0][2] * m[1][1]) / det;
-  r[1][2] = (m[0][2] * m[1][0] - m[0][0] * m[1][2]) / det;
-  r[2][2] = (m[0][0] * m[1][1] - m[0][1] * m[1][0]) / det;
-  return r;
-}
-
-const TMatrix3& RGBToXYZ() {
-  static const TMatrix3 m = Inverse(kXYZToRGB);
-  return m;
-}
+// Its inverse: the sRGB primaries' linear light to XYZ.
+constexpr TMatrix3 kRGBToXYZ = {{{0.4124, 0.3576, 0.1805}, {0.2126, 0.7152, 0.0722}, {0.0193, 0.1192, 0.9505}}};
 
 // The display: its black gives 1% of its white's light, and the light
 // between is quantised into 1500 steps, each shown at gamma 2.4.
@@ -138,7 +118,7 @@ namespace {
 
 // The TIFF code that shows as target.
 void TIFFLabOf(TBGR target, const TTIFFLabWhite& white, uint8_t* dst) {
-  const TMatrix3& m = RGBToXYZ();
+  const TMatrix3& m = kRGBToXYZ;
   const double r = LightOf(target.r), g = LightOf(target.g), bl = LightOf(target.b);
   const double x = m[0][0] * r + m[0][1] * g + m[0][2] * bl;
   const double y = m[1][0] * r + m[1][1] * g + m[1][2] * bl;
