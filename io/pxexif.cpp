@@ -38,7 +38,7 @@ constexpr int64_t kMaxThumbnailPixels = int64_t{1} << 22;
 // The TIFF structure the TIFF writer builds from the EXIF fields with no
 // bitmap: a first directory and the EXIF directory, no second (thumbnail)
 // directory, so an edited image never carries its old thumbnail.
-std::vector<uint8_t> BuildBlock(const TIOParamsVals& r) {
+std::vector<uint8_t> BuildEXIFBlock(const TIOParamsVals& r) {
   TIOParamsVals scratch;
   CopyEXIFFields(r, scratch);
   scratch.HasEXIFData = 1;
@@ -49,6 +49,14 @@ std::vector<uint8_t> BuildBlock(const TIOParamsVals& r) {
   WriteTIFFStream(ms, false, nullptr, progress, scratch);
   if (aborting) return {};
   return std::move(ms.Bytes());
+}
+
+// An APP1 segment's data: the EXIF header, then the TIFF structure.
+std::vector<uint8_t> EXIFSegment(const std::vector<uint8_t>& tiff) {
+  std::vector<uint8_t> segment(kExifHeaderSize + tiff.size(), 0);
+  std::memcpy(segment.data(), "Exif", 4);
+  std::copy(tiff.begin(), tiff.end(), segment.begin() + kExifHeaderSize);
+  return segment;
 }
 
 }  // namespace
@@ -80,6 +88,9 @@ bool LoadEXIFFromAPP1(const void* data, int64_t length, TIOParamsVals& params) {
   if (found.EXIFYResolution <= 0) found.SetDpiY(params.DpiY);
   if (!found.TIFFImageDescription.empty()) found.EXIFImageDescription = found.TIFFImageDescription;
   CopyEXIFFields(found, params);
+  // The camera's orientation is the image's: TIFFOrientation follows it, so
+  // a page written from this image carries it too.
+  if (found.EXIFOrientation >= 1 && found.EXIFOrientation <= 8) params.SetEXIFOrientation(found.EXIFOrientation);
   params.HasEXIFData = 1;
 
   // A fresh bitmap, so a block without a (readable) thumbnail never leaves
@@ -98,10 +109,9 @@ bool LoadEXIFFromAPP1(const void* data, int64_t length, TIOParamsVals& params) {
 
 bool SaveEXIFToAPP1(const TIOParamsVals& params, std::vector<uint8_t>& buffer) {
   buffer.clear();
-  const std::vector<uint8_t> tiff = BuildBlock(params);
+  const std::vector<uint8_t> tiff = BuildEXIFBlock(params);
   if (tiff.empty() || tiff.size() + kExifHeaderSize > static_cast<size_t>(kPXMaxSegmentPayload)) return false;
-  buffer = {'E', 'x', 'i', 'f', 0, 0};
-  buffer.insert(buffer.end(), tiff.begin(), tiff.end());
+  buffer = EXIFSegment(tiff);
   return true;
 }
 
@@ -209,16 +219,32 @@ void ReadJPEGMetadata(TIOParamsVals& params) {
   }
 }
 
-bool WriteJPEGMetadata(TIOParamsVals& params) {
+bool WriteJPEGMetadata(TIOParamsVals& params, std::string* why) {
   TPXMarkerList& markers = *params.JPEGMarkers;
   TPXIPTCInfoList& iptc = *params.IPTCInfo;
+  auto refuse = [why](const char* what, size_t bytes) {
+    if (why)
+      *why = std::string(what) + " of " + std::to_string(bytes) + " bytes does not fit one segment of " +
+             std::to_string(kPXMaxSegmentPayload);
+    return false;
+  };
+
+  // Blocks too large for one segment cannot be written: the save fails,
+  // with nothing changed, rather than dropping the user's data (or the
+  // camera's block read with the image).
+  std::vector<uint8_t> exif;
+  if (params.HasEXIFData != 0) {
+    const std::vector<uint8_t> tiff = BuildEXIFBlock(params);
+    if (tiff.size() + kExifHeaderSize > static_cast<size_t>(kPXMaxSegmentPayload))
+      return refuse("the EXIF block", tiff.size() + kExifHeaderSize);
+    if (!tiff.empty()) exif = EXIFSegment(tiff);
+  }
+  const bool haveBlock = !exif.empty();
 
   if (iptc.UserChanged || (iptc.Count() > 0 && markers.Count() == 0)) {
     std::vector<uint8_t> block;
     iptc.SaveToBuffer(block, true);
-    // A block too large for one segment cannot be written: the save fails
-    // rather than dropping the user's data.
-    if (block.size() > static_cast<size_t>(kPXMaxSegmentPayload)) return false;
+    if (block.size() > static_cast<size_t>(kPXMaxSegmentPayload)) return refuse("the IPTC block", block.size());
     TPXIPTCInfoList scratch;
     const int32_t at = IPTCSegment(markers, scratch);
     // Other Photoshop resources of the segment stay; only a segment that
@@ -226,7 +252,8 @@ bool WriteJPEGMetadata(TIOParamsVals& params) {
     std::vector<uint8_t> segment;
     if (at >= 0 &&
         ReplaceIPTCResource(markers.MarkerData(at), static_cast<size_t>(markers.MarkerLength(at)), block, segment)) {
-      if (segment.size() > static_cast<size_t>(kPXMaxSegmentPayload)) return false;
+      if (segment.size() > static_cast<size_t>(kPXMaxSegmentPayload))
+        return refuse("the Photoshop segment with the IPTC block", segment.size());
       if (segment.size() <= sizeof "Photoshop 3.0") segment.clear();  // no resource left
     } else {
       segment = block;
@@ -245,8 +272,6 @@ bool WriteJPEGMetadata(TIOParamsVals& params) {
   // reaches the file: the EXIF segments read with the image (and their
   // thumbnails) are replaced or dropped.
   if (params.HasEXIFData == 0) return true;
-  std::vector<uint8_t> exif;
-  const bool haveBlock = SaveEXIFToAPP1(params, exif);
   bool placed = false;
   for (int32_t i = 0; i < markers.Count();) {
     if (markers.MarkerType(i) == kAPP1 && IsEXIFSegment(markers.MarkerData(i), markers.MarkerLength(i))) {

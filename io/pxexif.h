@@ -3,6 +3,7 @@
 // parameter record's EXIF fields and thumbnail and built back from them;
 // and the metadata steps the I/O component runs around the JPEG filter.
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace pixoran {
@@ -18,7 +19,8 @@ constexpr int32_t kPXMaxSegmentPayload = 65533;
 // the TIFF reader: every EXIF field of the record is replaced by the
 // block's (empty where it has none; the resolutions go through the
 // setters, so DpiX and DpiY follow, and keep their values when the block
-// has no resolution tags), HasEXIFData is set and the result is true, even
+// has no resolution tags; an orientation of 1 to 8 also sets
+// TIFFOrientation), HasEXIFData is set and the result is true, even
 // when a later part of the block is damaged. EXIFThumbnail always ends as a
 // new bitmap: the second directory's image (a JPEG interchange stream, or
 // strips the TIFF reader decodes; at most 4 megapixels) or empty, never
@@ -52,9 +54,9 @@ void ReadJPEGMetadata(TIOParamsVals& params);
 // HasEXIFData is set, the EXIF APP1 segment from the EXIF fields (the first
 // EXIF segment replaced, further ones dropped, one added in front when there
 // is none). Without HasEXIFData the APP1 segments are left as they are.
-// Other APP1 segments (XMP) are kept. False, with nothing changed, when the
-// IPTC block is too large for one segment: the save is refused rather than
-// losing it.
-bool WriteJPEGMetadata(TIOParamsVals& params);
+// Other APP1 segments (XMP) are kept. False, with nothing changed and the
+// reason in why, when the EXIF or the IPTC block is too large for one
+// segment: the save is refused rather than losing it.
+bool WriteJPEGMetadata(TIOParamsVals& params, std::string* why = nullptr);
 
 }  // namespace pixoran

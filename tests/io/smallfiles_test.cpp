@@ -3,10 +3,18 @@
 // a bounded amount of memory. Each load runs in a process of its own
 // (load_probe) under a data-size and a processor-time limit.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <memory>
+#include <sstream>
+#include <utility>
 #include <functional>
 #include <string>
 #include <vector>
@@ -16,6 +24,10 @@ extern "C" {
 }
 
 #include "../avi_builder.h"
+#include "io/pixoranio.h"
+#include "io/pxmio.h"
+#include "io/pxmioview.h"
+#include "tests/sanitized.h"
 #include "filtertools.h"
 #include "probe_runner.h"
 
@@ -269,6 +281,33 @@ Bytes ClaimAvi(int32_t w, int32_t h, uint16_t bits, uint32_t compression, const 
   return Bytes(avi.begin(), avi.end());
 }
 
+// ---------------------------------------------------------------- TIFF pages
+// Claims repeated on every page of a file, loaded by the I/O component (its
+// first page, in the table below) and by the multi-image component (every
+// page, in a test of its own).
+
+// A little-endian TIFF of pages directories, each claiming w x h 8-bit grey
+// pixels from one shared 16-byte strip.
+Bytes ClaimTiffPages(int pages, uint32_t w, uint32_t h) {
+  constexpr uint32_t kEntries = 9, kIFD = 2 + kEntries * 12 + 4, kStrip = 8;
+  TLEBytes b;
+  b.Str("II"), b.U16(42), b.U32(kStrip + 16);
+  b.Raw(Bytes(16, 0x80));
+  for (int p = 0; p < pages; ++p) {
+    const uint32_t at = kStrip + 16 + static_cast<uint32_t>(p) * kIFD;
+    b.U16(kEntries);
+    const uint32_t e[kEntries][3] = {{256, 4, w},      {257, 4, h}, {258, 3, 8}, {259, 3, 1}, {262, 3, 1},
+                                     {273, 4, kStrip}, {277, 3, 1}, {278, 4, h}, {279, 4, 16}};
+    for (const auto& x : e) {
+      b.U16(x[0]), b.U16(x[1]), b.U32(1);
+      if (x[1] == 3) b.U16(x[2]), b.U16(0);
+      else b.U32(x[2]);
+    }
+    b.U32(p + 1 < pages ? at + kIFD : 0);
+  }
+  return b.b;
+}
+
 using TMake = std::function<Bytes(uint32_t w, uint32_t h)>;
 
 struct TClaim {
@@ -444,6 +483,8 @@ TEST(SmallFileClaims, RefusedQuicklyWithinBoundedMemory) {
       {"ICO 256 dir 65535 header", "ico", ico(1, 32), 65535, 65535, 4, 4},
       {"AVI 40 frames 65535", "avi", aviFrames(40), 65535, 65535, 4, 4},
       {"AVI 40 frames 30000", "avi", aviFrames(40), 30000, 30000, 4, 4},
+      // TIFF pages: eight pages, each claiming the size.
+      {"TIFF 8 pages 65535", "tif", [](uint32_t w, uint32_t h) { return ClaimTiffPages(8, w, h); }, 65535, 65535, 4, 4},
   };
 
   std::printf("%-28s %6s %7s %9s %s\n", "claim", "bytes", "cpu ms", "peak KB", "result");
@@ -482,6 +523,132 @@ TEST(SmallFileClaims, RefusedQuicklyWithinBoundedMemory) {
       EXPECT_EQ(run.Value("aborting"), 1) << c.name;
     }
   }
+}
+
+// ---------------------------------------------------------------- TIFF pages (continued)
+
+// Keeps only what the multi-image component stores in a view: the images'
+// sizes. It has no control, so the component numbers the images itself.
+class TSizesView : public TPXMIOView {
+ public:
+  std::vector<std::pair<int32_t, int32_t>> sizes;
+  TPXView* Control() override { return nullptr; }
+  int32_t LastChange() override { return pxmcNone; }
+  int32_t LastChangeIndex() override { return 0; }
+  int32_t ImageCount() override { return static_cast<int32_t>(sizes.size()); }
+  int32_t SelectedImage() override { return -1; }
+  void SetSelectedImage(int32_t) override {}
+  void InsertImageNoSelect(int32_t i) override { sizes.insert(sizes.begin() + std::clamp(i, 0, ImageCount()), {0, 0}); }
+  void DeleteImage(int32_t i) override { sizes.erase(sizes.begin() + i); }
+  bool SetImageBitmap(int32_t i, TPXBitmap& b) override {
+    sizes[static_cast<size_t>(i)] = {b.Width(), b.Height()};
+    return true;
+  }
+  void SetImageDelayTime(int32_t, int32_t) override {}
+  void SetImageBackground(int32_t, TColor) override {}
+  void ReserveCacheSpace(int32_t, int32_t, int32_t, int32_t) override {}
+  bool LoadImageFromFile(int32_t, const std::string&) override { return false; }
+  bool CopyImage(int32_t, TPXBitmap&) override { return false; }
+  void Refresh() override {}
+};
+
+// A figure of /proc/self/status in kB ("VmHWM", ...).
+long StatusKB(const char* key) {
+  FILE* f = std::fopen("/proc/self/status", "r");
+  if (!f) return -1;
+  char line[256];
+  long v = -1;
+  const size_t n = std::strlen(key);
+  while (std::fgets(line, sizeof line, f))
+    if (std::strncmp(line, key, n) == 0 && line[n] == ':') v = std::atol(line + n + 1);
+  std::fclose(f);
+  return v;
+}
+
+// Loads the file through the multi-image component in a child process under
+// the table's limits (data: what the process holds plus kDataLimitMB;
+// processor: kCpuLimitS) and reads its figures: "aborting images cpu_ms
+// peak_kb", the peak being the resident growth.
+TProbeRun LoadPagesInChild(const std::string& path) {
+  TProbeRun run;
+  int fds[2];
+  if (pipe(fds) != 0) return run;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    if (!kSanitized) {
+      const rlim_t data = static_cast<rlim_t>(StatusKB("VmData") + kDataLimitMB * 1024L) * 1024;
+      const rlimit limit{data, data};
+      setrlimit(RLIMIT_DATA, &limit);
+    }
+    const rlim_t cpu = kCpuLimitS * (kSanitized ? 10 : 1);
+    const rlimit cpuLimit{cpu, cpu};
+    setrlimit(RLIMIT_CPU, &cpuLimit);
+    const long rss = StatusKB("VmRSS");
+    rusage start{}, end{};
+    getrusage(RUSAGE_SELF, &start);
+    TPixoranMIO mio;
+    auto view = std::make_unique<TSizesView>();
+    TSizesView* v = view.get();
+    mio.SetAttachedMView(std::move(view));
+    try {
+      mio.LoadFromFile(path);
+    } catch (...) {
+      _exit(3);
+    }
+    getrusage(RUSAGE_SELF, &end);
+    auto ms = [](const rusage& u) {
+      return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1000L + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1000L;
+    };
+    bool whole = true;
+    for (const auto& [w, h] : v->sizes) whole = whole && w > 0 && h > 0;
+    const std::string out = "aborting=" + std::to_string(mio.Aborting() ? 1 : 0) +
+                            " images=" + std::to_string(v->sizes.size()) + " whole=" + std::to_string(whole ? 1 : 0) +
+                            " cpu_ms=" + std::to_string(ms(end) - ms(start)) +
+                            " peak_kb=" + std::to_string(StatusKB("VmHWM") - rss) + "\n";
+    const ssize_t wrote = write(fds[1], out.data(), out.size());
+    _exit(wrote == static_cast<ssize_t>(out.size()) ? 0 : 4);
+  }
+  close(fds[1]);
+  char buf[512];
+  ssize_t n;
+  while ((n = read(fds[0], buf, sizeof buf)) > 0) run.Output.append(buf, static_cast<size_t>(n));
+  close(fds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  run.Exited = WIFEXITED(status);
+  run.Status = run.Exited ? WEXITSTATUS(status) : WTERMSIG(status);
+  std::istringstream in(run.Output);
+  std::string field;
+  while (in >> field)
+    if (const size_t eq = field.find('='); eq != std::string::npos)
+      run.Values[field.substr(0, eq)] = std::atol(field.c_str() + eq + 1);
+  return run;
+}
+
+// The pages of a TIFF, each claiming 65535 x 65535 from the same few bytes,
+// loaded by the multi-image component: refused at the first page within the
+// table's bounds, no image left in the view; the same file at 4 x 4 loads
+// every page.
+TEST(SmallFileClaims, TIFFPagesThroughTheMultiImageComponent) {
+  const std::string d = MakeTempDir("smallclaims-pages");
+  const std::string path = d + "/pages.tif";
+  WriteFileBytes(path, ClaimTiffPages(8, 4, 4));
+  const TProbeRun control = LoadPagesInChild(path);
+  ASSERT_TRUE(control.Exited && control.Status == 0) << control.Output;
+  EXPECT_EQ(control.Value("aborting"), 0) << control.Output;
+  EXPECT_EQ(control.Value("images"), 8) << control.Output;
+  EXPECT_EQ(control.Value("whole"), 1) << control.Output;
+
+  WriteFileBytes(path, ClaimTiffPages(8, 65535, 65535));
+  const TProbeRun run = LoadPagesInChild(path);
+  std::printf("%-28s %7ld %9ld aborting=%ld images=%ld\n", "TIFF 8 pages 65535 (MIO)", run.Value("cpu_ms"),
+              run.Value("peak_kb"), run.Value("aborting"), run.Value("images"));
+  ASSERT_TRUE(run.Exited && run.Status == 0) << "ended by " << run.Status << "\n" << run.Output;
+  EXPECT_EQ(run.Value("aborting"), 1);
+  EXPECT_EQ(run.Value("images"), 0);
+  EXPECT_LT(run.Value("cpu_ms"), kCpuBudgetMs * (kSanitized ? 10 : 1));
+  EXPECT_LT(run.Value("peak_kb"), long{kDataLimitMB} * 1024 * 3 / 4);
 }
 
 }  // namespace

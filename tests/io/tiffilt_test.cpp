@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/kopxutils_bitmap.h"
+#include "io/iohooks.h"
 #include "io/pixoranio.h"
 #include "io/pixoranio_codecs.h"
 #include "io/pxformats.h"
@@ -822,6 +823,149 @@ TEST(TiffReader, FuzzRegressions) {
   Decode(t.Build(), p, 0, false, false, true);
   EXPECT_FALSE(p.aborted);
   EXPECT_EQ(p.params.Height, 16382457);
+}
+
+// libtiff's RGBA decoding of a file, as our reader reads its result.
+void LibtiffRGBA(const std::string& dir, const Bytes& file, TDecoded& out) {
+  WriteAll(dir + "/in.tif", file);
+  Shell("tiff2rgba -c none " + dir + "/in.tif " + dir + "/rgba.tif");
+  Decode(ReadAll(dir + "/rgba.tif"), out);
+}
+
+// A w x h page of 8-bit samples in one uncompressed strip.
+TTiffBuilder ChunkyTiff(uint32_t w, uint32_t h, uint32_t samples, uint32_t photometric, const Bytes& data) {
+  TTiffBuilder t;
+  t.data = data;
+  t.Long(256, {w});
+  t.Long(257, {h});
+  Bytes bits;
+  for (uint32_t i = 0; i < samples; ++i) t.Put16(bits, 8);
+  t.entries.push_back({258, 3, samples, bits});
+  t.Short(259, {1});
+  t.Short(262, {photometric});
+  t.Long(273, {8});
+  t.Short(277, {samples});
+  t.Long(279, {static_cast<uint32_t>(data.size())});
+  return t;
+}
+
+// Largest channel difference of two decoded pages of one size.
+int WorstDifference(TPXBitmap& a, TPXBitmap& b) {
+  EXPECT_EQ(a.Width(), b.Width());
+  EXPECT_EQ(a.Height(), b.Height());
+  int worst = 0;
+  for (int32_t y = 0; y < std::min(a.Height(), b.Height()); ++y)
+    for (int32_t x = 0; x < std::min(a.Width(), b.Width()) * 3; ++x)
+      worst = std::max(worst, std::abs(a.Scanline(y)[x] - b.Scanline(y)[x]));
+  return worst;
+}
+
+// A chart of CIE L*a*b* values as TIFF codes them (L* x 255 / 100, a* and
+// b* signed), without a white point (D50) and with the sRGB one: shown as
+// libtiff shows them, within 2 levels (the library's own L*a*b* coding,
+// which the colour-row hook takes, used to put them up to 120 off).
+TEST_F(TiffFiles, CIELabPagesShowAsLibtiffShowsThem) {
+  REQUIRE_TOOLS();
+  Bytes lab;
+  for (int l : {0, 10, 30, 50, 70, 90, 100})
+    for (int a : {-100, -60, -20, 0, 20, 60, 100})
+      for (int b : {-100, -60, -20, 0, 20, 60, 100})
+        // Black has no hue: L* 0 with a* or b* is no colour at all.
+        lab.insert(lab.end(), {static_cast<uint8_t>(l * 255 / 100), static_cast<uint8_t>(l == 0 ? 0 : a),
+                               static_cast<uint8_t>(l == 0 ? 0 : b)});
+  const uint32_t w = 49, h = static_cast<uint32_t>(lab.size() / 3 / 49);
+  for (bool withWhite : {false, true}) {
+    SCOPED_TRACE(withWhite ? "D65 white point" : "no white point");
+    TTiffBuilder t = ChunkyTiff(w, h, 3, 8, lab);
+    if (withWhite) {
+      Bytes v;
+      for (uint32_t x : {3127u, 10000u, 3290u, 10000u}) t.Put32(v, x);
+      t.entries.push_back({318, 5, 2, v});
+    }
+    const Bytes file = t.Build();
+    TDecoded ours, theirs;
+    Decode(file, ours);
+    ASSERT_FALSE(ours.aborted);
+    LibtiffRGBA(dir_, file, theirs);
+    ASSERT_FALSE(theirs.aborted);
+    EXPECT_LE(WorstDifference(ours.bitmap, theirs.bitmap), 2);
+
+    // An application's row converter is given the library's own L*a*b*
+    // bytes (their a* and b* reach only 100, so greys are compared).
+    static std::atomic<int> labRows{0};
+    labRows = 0;
+    const TPXConvertColorProc previous = ConvertColorHook();
+    ConvertColorHook() = [](const void* src, int32_t from, void* dst, TIOParamsVals* p, int32_t n, int32_t to) {
+      if (from == pxcsCIELab) ++labRows;
+      ConvertRowColorSpace(src, from, dst, p, n, to);
+    };
+    TDecoded hooked;
+    Decode(file, hooked);
+    ConvertColorHook() = previous;
+    EXPECT_EQ(labRows, static_cast<int>(h));
+    for (uint32_t i = 0; i < w * h; ++i) {
+      if (lab[i * 3 + 1] != 0 || lab[i * 3 + 2] != 0) continue;
+      for (int c = 0; c < 3; ++c) {
+        EXPECT_NEAR(hooked.bitmap.Scanline(i / w)[(i % w) * 3 + c], theirs.bitmap.Scanline(i / w)[(i % w) * 3 + c], 2)
+            << "L* byte " << int(lab[i * 3]);
+      }
+    }
+  }
+}
+
+// A CMYK page (ink as TIFF defines it, 0 = none) made JPEG-compressed by
+// libtiff reads as libtiff shows it, not as its negative, and in the native
+// format as the same ink the uncompressed page gives.
+TEST_F(TiffFiles, CMYKJPEGPagesReadAsLibtiffShowsThem) {
+  REQUIRE_TOOLS();
+  const uint32_t w = 48, h = 32;
+  Bytes ink;
+  for (uint32_t y = 0; y < h; ++y)
+    for (uint32_t x = 0; x < w; ++x)
+      ink.insert(ink.end(), {static_cast<uint8_t>(x * 5), static_cast<uint8_t>(y * 7),
+                             static_cast<uint8_t>(200 - x * 4), static_cast<uint8_t>(x < w / 2 ? 0 : 60)});
+  const TTiffBuilder t = ChunkyTiff(w, h, 4, 5, ink);
+  WriteAll(P("cmyk.tif"), t.Build());
+  Shell("tiffcp -c jpeg:95 " + P("cmyk.tif") + " " + P("j.tif"));
+  const Bytes jpeg = ReadAll(P("j.tif"));
+  TDecoded ours, theirs;
+  Decode(jpeg, ours);
+  ASSERT_FALSE(ours.aborted);
+  LibtiffRGBA(dir_, jpeg, theirs);
+  ASSERT_FALSE(theirs.aborted);
+  EXPECT_LE(WorstDifference(ours.bitmap, theirs.bitmap), 2);
+
+  TDecoded nativeJpeg, nativePlain;
+  Decode(jpeg, nativeJpeg, 0, true);
+  Decode(t.Build(), nativePlain, 0, true);
+  ASSERT_EQ(nativeJpeg.bitmap.PixelFormat(), pxCMYK);
+  ASSERT_EQ(nativePlain.bitmap.PixelFormat(), pxCMYK);
+  double sum = 0;
+  for (uint32_t y = 0; y < h; ++y)
+    for (uint32_t x = 0; x < w * 4; ++x)
+      sum += std::abs(nativeJpeg.bitmap.Scanline(y)[x] - nativePlain.bitmap.Scanline(y)[x]);
+  EXPECT_LE(sum / (w * h * 4), 2.0);
+}
+
+// Associated alpha (ExtraSamples 1) holds colour multiplied by alpha: it is
+// divided out (rounded, kept in range; alpha 0 gives black). Unassociated
+// alpha (2) is the colour as stored.
+TEST(TiffReader, AssociatedAlphaIsDividedOut) {
+  const Bytes rgba = {16, 16, 0, 16, 0, 0, 0, 0, 100, 50, 25, 200, 255, 255, 255, 255, 200, 10, 0, 100};
+  const uint8_t divided[5][3] = {{255, 255, 0}, {0, 0, 0}, {128, 64, 32}, {255, 255, 255}, {255, 26, 0}};
+  for (int extra : {1, 2}) {
+    SCOPED_TRACE(extra);
+    TTiffBuilder t = ChunkyTiff(5, 1, 4, 2, rgba);
+    t.Short(338, {static_cast<uint32_t>(extra)});
+    TDecoded d;
+    Decode(t.Build(), d);
+    ASSERT_FALSE(d.aborted);
+    for (int i = 0; i < 5; ++i) {
+      const uint8_t* p = d.bitmap.Scanline(0) + i * 3;
+      for (int c = 0; c < 3; ++c) EXPECT_EQ(p[2 - c], extra == 1 ? divided[i][c] : rgba[i * 4 + c]) << i << "," << c;
+      EXPECT_EQ(d.alpha.Scanline(0)[i], rgba[i * 4 + 3]);
+    }
+  }
 }
 
 }  // namespace

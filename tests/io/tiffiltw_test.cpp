@@ -536,5 +536,133 @@ TEST(TiffWriterUnit, EmptyBitmapAndBigEndianAppendFail) {
   EXPECT_TRUE(aborting);
 }
 
+// libtiff's RGBA decoding of a page as red, green, blue samples.
+bool LibtiffPixels(const std::string& file, const std::string& dir, TPnm& pnm) {
+  return RunTool("tiff2rgba -c none " + file + " " + dir + "/rgba.tif && tifftopnm " + dir + "/rgba.tif > " + dir +
+                 "/rgba.pnm") &&
+         ReadPnm(dir + "/rgba.pnm", pnm);
+}
+
+// Largest channel difference between the bitmap's pixels and a PNM's.
+int Worst(TPXBitmap& b, const TPnm& p) {
+  int worst = 0;
+  for (int y = 0; y < b.Height(); ++y)
+    for (int x = 0; x < b.Width(); ++x)
+      for (int ch = 0; ch < 3; ++ch) worst = std::max(worst, std::abs(b.Scanline(y)[x * 3 + 2 - ch] - p.At(x, y, ch)));
+  return worst;
+}
+
+// A colour chart (every mix of five levels) saved as a CIE L*a*b* page shows
+// in libtiff within 2 levels of the chart, plain and LZW-coded; the page
+// names its white point, and our reader agrees as closely.
+TEST_F(TiffWriter, CIELabChartShowsInLibtiffAsSaved) {
+  for (int compression : {0, 5}) {
+    SCOPED_TRACE(compression);
+    TPixoranIO io;
+    TPXBitmap& b = *io.PXBitmap();
+    ASSERT_TRUE(b.Allocate(25, 5, pxBGR24));
+    const uint8_t levels[5] = {0, 64, 128, 192, 255};
+    for (int i = 0; i < 125; ++i) {
+      uint8_t* p = b.Scanline(i / 25) + (i % 25) * 3;
+      p[0] = levels[i % 5], p[1] = levels[i / 5 % 5], p[2] = levels[i / 25];
+    }
+    io.Params().BitsPerSample = 8;
+    io.Params().SamplesPerPixel = 3;
+    io.Params().TIFFPhotometric = 7;
+    io.Params().TIFFCompression = static_cast<uint8_t>(compression);
+    io.SaveToFile(P("lab.tif"));
+    ASSERT_FALSE(io.Aborting());
+    ExpectValid(P("lab.tif"));
+    ASSERT_TRUE(RunTool("tiffinfo " + P("lab.tif") + " | grep -q 'White Point: 0.3127-0.329'"));
+    TPnm theirs;
+    ASSERT_TRUE(LibtiffPixels(P("lab.tif"), dir_, theirs));
+    EXPECT_LE(Worst(b, theirs), 2);
+
+    TPixoranIO back;
+    back.LoadFromFile(P("lab.tif"));
+    ASSERT_FALSE(back.Aborting());
+    EXPECT_LE(Worst(*back.PXBitmap(), theirs), 2);
+  }
+}
+
+// A JPEG-compressed CMYK page holds ink as TIFF defines it (0 = no ink) and
+// no Adobe marker: libtiff shows it as saved, not as a negative, and our
+// reader agrees.
+TEST_F(TiffWriter, CMYKJPEGPagesHoldInkAsTIFFDefinesIt) {
+  TPixoranIO io;
+  Fill(*io.PXBitmap(), pxBGR24);
+  io.Params().BitsPerSample = 8;
+  io.Params().SamplesPerPixel = 4;
+  io.Params().TIFFPhotometric = 5;
+  io.Params().TIFFCompression = 7;
+  io.Params().TIFFJPEGColorSpace = 3;
+  io.Params().TIFFJPEGQuality = 95;
+  io.SaveToFile(P("kj.tif"));
+  ASSERT_FALSE(io.Aborting());
+  ExpectValid(P("kj.tif"));
+  const auto file = testing::ReadFileBytes(P("kj.tif"));
+  for (size_t i = 0; i + 1 < file.size(); ++i) ASSERT_FALSE(file[i] == 0xFF && file[i + 1] == 0xEE) << "APP14 at " << i;
+  TPnm theirs;
+  ASSERT_TRUE(LibtiffPixels(P("kj.tif"), dir_, theirs));
+  EXPECT_LE(Difference(*io.PXBitmap(), theirs), 4);
+  TPixoranIO back;
+  back.LoadFromFile(P("kj.tif"));
+  ASSERT_FALSE(back.Aborting());
+  EXPECT_LE(Worst(*back.PXBitmap(), theirs), 2);
+}
+
+// A 16-bit grey page carries the full-range signature before the user's
+// own Software text, which reads back as it was; a text that already
+// starts with the signature is not signed twice.
+TEST_F(TiffWriter, SixteenBitGreyKeepsTheUsersSoftware) {
+  for (const std::string& user :
+       std::vector<std::string>{"PhotoTool 2.1", "", std::string(kFullRangeSoftware) + "; PhotoTool 2.1"}) {
+    SCOPED_TRACE(user);
+    TPixoranIO io;
+    Fill(*io.PXBitmap(), pxGray16);
+    io.Params().BitsPerSample = 16;
+    io.Params().SamplesPerPixel = 1;
+    io.Params().HasEXIFData = 1;
+    io.Params().EXIFSoftware = user;
+    io.SaveToFile(P("g16.tif"));
+    ASSERT_FALSE(io.Aborting());
+    const std::string tag = std::string(kFullRangeSoftware) +
+                            (user.empty() || user.starts_with(kFullRangeSoftware) ? "" : std::string("; ") + user);
+    ASSERT_TRUE(RunTool("tiffinfo " + P("g16.tif") +
+                        " | grep -qx '  Software: " + (user.starts_with(kFullRangeSoftware) ? user : tag) + "'"));
+    TPixoranIO back;
+    back.LoadFromFile(P("g16.tif"));
+    ASSERT_FALSE(back.Aborting());
+    EXPECT_EQ(back.Params().EXIFSoftware, user.starts_with(kFullRangeSoftware) ? "PhotoTool 2.1" : user);
+    // Still read as full-range grey: the high byte of each sample.
+    for (int y = 0; y < kH; ++y)
+      for (int x = 0; x < kW; ++x)
+        ASSERT_EQ(back.PXBitmap()->Scanline(y)[x * 3],
+                  reinterpret_cast<const uint16_t*>(io.PXBitmap()->Scanline(y))[x] >> 8);
+  }
+}
+
+// A JPEG whose EXIF block says the camera was turned (orientation 6),
+// loaded and saved as TIFF, gives a page with Orientation 6.
+TEST_F(TiffWriter, CameraOrientationGoesFromJPEGToTIFF) {
+  {
+    TPixoranIO io;
+    Fill(*io.PXBitmap(), pxBGR24);
+    io.Params().HasEXIFData = 1;
+    io.Params().EXIFMake = "Camera";
+    io.Params().EXIFOrientation = 6;
+    io.SaveToFile(P("turned.jpg"));
+    ASSERT_FALSE(io.Aborting());
+  }
+  TPixoranIO io;
+  io.LoadFromFile(P("turned.jpg"));
+  ASSERT_FALSE(io.Aborting());
+  EXPECT_EQ(io.Params().EXIFOrientation, 6);
+  EXPECT_EQ(io.Params().TIFFOrientation, 6);
+  io.SaveToFile(P("turned.tif"));
+  ASSERT_FALSE(io.Aborting());
+  ASSERT_TRUE(RunTool("tiffinfo " + P("turned.tif") + " | grep -q 'Orientation: row 0 rhs, col 0 top'"));
+}
+
 }  // namespace
 }  // namespace pixoran

@@ -1,11 +1,13 @@
 // The JPEG module: its record, its two detection steps (the stream header
 // early, the marker scan late) and its two save pages.
 #include <cstring>
+#include <string>
 
 #include "io/formats/formats.h"
 #include "io/formats/jpeg/jpegfilt.h"
 #include "io/pxexif.h"
 #include "io/pxformats.h"
+#include "core/pxprogress.h"
 
 namespace pixoran {
 
@@ -16,8 +18,15 @@ void JPEGFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, T
   ReadJPEGStream(stream, nullptr, bitmap, params, progress, paramsOnly, false);
 }
 
+// The metadata segments are refreshed here, where a block too large for its
+// segment can be reported as such.
 void JPEGFormatWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
                      TPXBitmap* /*alpha*/) {
+  std::string why;
+  if (!WriteJPEGMetadata(params, &why)) {
+    progress.Fail(iorTooLarge, "JPEG: " + why);
+    return;
+  }
   WriteJPEGStream(stream, bitmap, params, progress);
 }
 
@@ -33,7 +42,7 @@ constexpr uint32_t kJPEGWriterFormats = PXFormatBit(pxBGR24) | PXFormatBit(pxCMY
                                         PXFormatBit(pxGray8) | PXFormatBit(pxGray16) | PXFormatBit(pxPal8);
 
 // IPTC and EXIF move between the marker list and the record after every
-// read (parameters-only too) and before every write.
+// read (parameters-only too) and, in the writer, before every write.
 constexpr TPXFormatCodec kCodecs[] = {{
     .FileType = ioJPEG,
     .FullName = "JPEG Bitmap",
@@ -48,7 +57,6 @@ constexpr TPXFormatCodec kCodecs[] = {{
     .Header = hrAlways,
     .Flags = cfLoadAll | cfSave,
     .AfterRead = ReadJPEGMetadata,
-    .BeforeWrite = WriteJPEGMetadata,
     .Describe = DescribeJPEG,
 }};
 

@@ -23,6 +23,7 @@ extern "C" {
 #include "core/kopxutils_settings.h"
 #include "io/iohooks.h"
 #include "io/pixoranio_params.h"
+#include "io/pxfiltutil.h"
 #include "io/pxmetadata.h"
 #include "core/pxprogress.h"
 
@@ -44,29 +45,34 @@ constexpr int kMsgCancelled = 10001;
 // ---------------------------------------------------------------- errors
 
 // The codec's error record with the filter's fields behind it. The codec
-// sees only pub; the error exit jumps back to the guard that ran the step.
+// sees only pub; the error exit jumps back to the guard that ran the step,
+// whose caller records the failure with its reason.
 struct TErrorMgr {
   jpeg_error_mgr pub;
-  std::atomic<bool>* aborting;
   int32_t warningCount;
   int warningCode;  // code of the last warning
+  int damagedCode;  // the first warning that said the coded data is broken, or 0
   jmp_buf jump;
 };
 static_assert(std::is_standard_layout_v<TErrorMgr>);
 
 TErrorMgr* ErrorMgrOf(j_common_ptr cinfo) { return reinterpret_cast<TErrorMgr*>(cinfo->err); }
 
-[[noreturn]] void ErrorExit(j_common_ptr cinfo) {
-  TErrorMgr* err = ErrorMgrOf(cinfo);
-  if (err->aborting != nullptr) err->aborting->store(true);
-  std::longjmp(err->jump, 1);
-}
+[[noreturn]] void ErrorExit(j_common_ptr cinfo) { std::longjmp(ErrorMgrOf(cinfo)->jump, 1); }
 
 void EmitMessage(j_common_ptr cinfo, int msgLevel) {
   if (msgLevel != -1) return;  // trace messages are not counted
   TErrorMgr* err = ErrorMgrOf(cinfo);
   if (err->warningCount < INT32_MAX) ++err->warningCount;
   err->warningCode = err->pub.msg_code;
+  switch (err->pub.msg_code) {
+    case JWRN_HIT_MARKER:
+    case JWRN_HUFF_BAD_CODE:
+    case JWRN_MUST_RESYNC:
+      if (err->damagedCode == 0) err->damagedCode = err->pub.msg_code;
+      break;
+    default: break;
+  }
   err->pub.num_warnings++;
 }
 
@@ -80,20 +86,21 @@ void ResetErrorMgr(j_common_ptr cinfo) {
   TErrorMgr* err = ErrorMgrOf(cinfo);
   err->warningCount = 0;
   err->warningCode = 0;
+  err->damagedCode = 0;
   err->pub.num_warnings = 0;
   err->pub.msg_code = 0;
 }
 
-void InitErrorMgr(TErrorMgr& err, std::atomic<bool>* aborting) {
+void InitErrorMgr(TErrorMgr& err) {
   jpeg_std_error(&err.pub);
   err.pub.error_exit = ErrorExit;
   err.pub.emit_message = EmitMessage;
   err.pub.output_message = OutputMessage;
   err.pub.format_message = FormatMessage;
   err.pub.reset_error_mgr = ResetErrorMgr;
-  err.aborting = aborting;
   err.warningCount = 0;
   err.warningCode = 0;
+  err.damagedCode = 0;
 }
 
 // Raises a codec error with one of our own codes from inside a callback.
@@ -139,9 +146,12 @@ void MonitorProgress(j_common_ptr cinfo) {
 struct TSourceMgr {
   jpeg_source_mgr pub;
   TStream* stream;
-  std::atomic<bool>* aborting;
   JOCTET* buffer;  // kIOBufferSize bytes, owned by the decoder
   bool startOfFile;
+  bool empty;             // the stream yielded nothing at all
+  bool endedEarly;        // the data ran out before the image's end
+  JDIMENSION endedAtRow;  // the output row being decoded when it did
+  int endedInScan;        // the scan being read when it did
 };
 static_assert(std::is_standard_layout_v<TSourceMgr>);
 
@@ -163,7 +173,12 @@ boolean FillInputBuffer(j_decompress_ptr cinfo) {
   if (got <= 0) {
     // A stream that yields nothing at all is a failure; a short one is a
     // truncated file, which the codec finishes with an end-of-image marker.
-    if (src->startOfFile && src->aborting != nullptr) src->aborting->store(true);
+    if (src->startOfFile) src->empty = true;
+    if (!src->endedEarly) {
+      src->endedEarly = true;
+      src->endedAtRow = cinfo->output_scanline;
+      src->endedInScan = cinfo->input_scan_number;
+    }
     src->buffer[0] = 0xFF;
     src->buffer[1] = JPEG_EOI;
     got = 2;
@@ -193,7 +208,7 @@ void TermSource(j_decompress_ptr) {}
 struct TDestMgr {
   jpeg_destination_mgr pub;
   TStream* stream;
-  std::atomic<bool>* aborting;
+  const TPXProgressRec* progress;
   JOCTET* buffer;  // kIOBufferSize bytes, owned by the encoder
 };
 static_assert(std::is_standard_layout_v<TDestMgr>);
@@ -203,7 +218,13 @@ TDestMgr* DestOf(j_compress_ptr cinfo) { return reinterpret_cast<TDestMgr*>(cinf
 void WriteOut(TDestMgr* dest, size_t count) {
   bool failed = false;
   SafeStreamWrite(*dest->stream, failed, dest->buffer, static_cast<int64_t>(count));
-  if (failed && dest->aborting != nullptr) dest->aborting->store(true);
+  if (!failed) return;
+  // Called from the codec: nothing may be thrown through it.
+  try {
+    dest->progress->Fail(iorWriteFailed, "JPEG: " + WriteFailureText(*dest->stream));
+  } catch (...) {
+    dest->progress->Abort();
+  }
 }
 
 void InitDestination(j_compress_ptr cinfo) {
@@ -307,9 +328,8 @@ class TDecoder {
  public:
   explicit TDecoder(std::atomic<bool>* aborting)
       : ctx_(std::make_unique<TReadContext>()), buffer_(std::make_unique<JOCTET[]>(kIOBufferSize)) {
-    InitErrorMgr(ctx_->err, aborting);
+    InitErrorMgr(ctx_->err);
     ctx_->cinfo.err = &ctx_->err.pub;
-    ctx_->src.aborting = aborting;
     ctx_->src.buffer = buffer_.get();
     ctx_->progress.aborting = aborting;
     ctx_->progress.pub.progress_monitor = MonitorProgress;
@@ -346,6 +366,9 @@ class TDecoder {
     s.pub.bytes_in_buffer = 0;
     s.stream = &stream;
     s.startOfFile = true;
+    s.empty = false;
+    s.endedEarly = false;
+    s.endedAtRow = 0;
     ctx_->cinfo.src = &s.pub;
   }
 
@@ -361,14 +384,12 @@ class TDecoder {
 
   // From here on a codec error neither sets the caller's flag nor stops the
   // decoder from hearing it: the image is complete.
-  void DetachAborting() {
-    ctx_->err.aborting = nullptr;
-    ctx_->src.aborting = nullptr;
-    ctx_->progress.aborting = nullptr;
-  }
+  void DetachAborting() { ctx_->progress.aborting = nullptr; }
 
   jpeg_decompress_struct& cinfo() { return ctx_->cinfo; }
   const TErrorMgr& err() const { return ctx_->err; }
+  const TSourceMgr& src() const { return ctx_->src; }
+  int ErrorCode() const { return ctx_->err.pub.msg_code; }
 
  private:
   std::unique_ptr<TReadContext> ctx_;
@@ -423,19 +444,47 @@ void ReadDensity(const jpeg_decompress_struct& ci, TIOParamsVals& params) {
   params.SetDpiY(y != 0 ? y : PXSettings().DefaultDpiY);
 }
 
+// The kind of failure a codec message code stands for.
+TPXIOResult KindOfCodecError(int code) {
+  switch (code) {
+    case kMsgTooManyScans:
+    case JERR_IMAGE_TOO_BIG:
+    case JERR_WIDTH_OVERFLOW: return iorTooLarge;
+    case kMsgCancelled: return iorCancelled;
+    case JERR_OUT_OF_MEMORY: return iorNoMemory;
+    case JERR_SOF_UNSUPPORTED:
+    case JERR_NOT_COMPILED:
+    case JERR_NOTIMPL:
+    case JERR_CONVERSION_NOTIMPL:
+    case JERR_BAD_PRECISION: return iorUnsupported;
+    default: return iorCorrupt;
+  }
+}
+
+std::string CodecErrorText(int code) {
+  if (code == kMsgTooManyScans) return "more than " + std::to_string(kMaxScans) + " scans";
+  return JpegMessageText(code);
+}
+
+// Records why a codec step failed; where says what was being read.
+void FailCodecStep(TDecoder& dec, TPXProgressRec& progress, const std::string& where) {
+  const int code = dec.ErrorCode();
+  progress.Fail(KindOfCodecError(code), "JPEG: " + CodecErrorText(code) + " " + where);
+}
+
 // Tables, header, record fields and rows. Failure is set on the progress record.
 void ReadBody(TDecoder& dec, TStream& stream, TStream* tablesStream, TPXBitmap& bitmap, TIOParamsVals& params,
-              TPXProgressRec& progress, bool paramsOnly, bool rgbComponents) {
+              TPXProgressRec& progress, bool paramsOnly, bool rgbComponents, int64_t dataBytes) {
   if (tablesStream != nullptr && tablesStream != &stream) {
     dec.Attach(*tablesStream);
     if (!dec.Run(StepReadTables)) {
-      progress.Abort();
+      FailCodecStep(dec, progress, "in the tables");
       return;
     }
   }
   dec.Attach(stream);
   if (!dec.Run(StepReadHeader)) {
-    progress.Abort();
+    FailCodecStep(dec, progress, "in the header");
     return;
   }
   jpeg_decompress_struct& ci = dec.cinfo();
@@ -470,7 +519,8 @@ void ReadBody(TDecoder& dec, TStream& stream, TStream* tablesStream, TPXBitmap& 
       cmykOut = true;
       break;
     default:  // two or five components and other unknown spaces
-      progress.Abort();
+      progress.Fail(iorUnsupported,
+                    "JPEG: " + std::to_string(ci.num_components) + " components in a colour space that is not read");
       return;
   }
   params.BitsPerSample = 8;
@@ -492,7 +542,7 @@ void ReadBody(TDecoder& dec, TStream& stream, TStream* tablesStream, TPXBitmap& 
   if (paramsOnly) {
     // The output size comes from the header alone; nothing is decoded.
     if (!dec.Run(StepCalcOutput)) {
-      progress.Abort();
+      FailCodecStep(dec, progress, "in the header");
       return;
     }
     params.Width = static_cast<int32_t>(ci.output_width);
@@ -510,20 +560,17 @@ void ReadBody(TDecoder& dec, TStream& stream, TStream* tablesStream, TPXBitmap& 
   constexpr int64_t kMaxPixelsPerByte = 1024;
   constexpr int64_t kArithmeticFreePixels = int64_t{1} << 24;
   const int64_t pixels = int64_t{ci.image_width} * ci.image_height;
-  if (const int64_t bytes = stream.Size();
-      bytes > 0 && pixels > bytes * kMaxPixelsPerByte && !(ci.arith_code && pixels <= kArithmeticFreePixels)) {
-    progress.Abort();
+  const int32_t outBits = cmykOut ? 32 : 24;
+  const bool unbounded = ci.arith_code && pixels <= kArithmeticFreePixels;
+  if (!CheckDeclaredImage("JPEG", ci.image_width, ci.image_height, outBits, dataBytes,
+                          unbounded ? 0.0 : static_cast<double>(kMaxPixelsPerByte * (outBits / 8)), progress))
     return;
-  }
   // Refused before the codec allocates anything, whichever memory manager
   // the library was built with (with a backing store, max_memory_to_use
   // would send the buffer to disk instead of failing).
-  if (CoefficientBufferBytes(ci) > JPEGMemoryLimit()) {
-    progress.Abort();
-    return;
-  }
+  if (!CheckWorkBuffer("JPEG", CoefficientBufferBytes(ci), progress)) return;
   if (!dec.Run(StepStartDecompress)) {
-    progress.Abort();
+    FailCodecStep(dec, progress, "in the first scans");
     return;
   }
   const int32_t width = static_cast<int32_t>(ci.output_width);
@@ -533,7 +580,8 @@ void ReadBody(TDecoder& dec, TStream& stream, TStream* tablesStream, TPXBitmap& 
 
   const bool keepCmyk = cmykOut && params.KeepNativeFormat != 0;
   if (!bitmap.Allocate(width, height, keepCmyk ? pxCMYK : pxBGR24)) {
-    progress.Abort();
+    progress.Fail(iorNoMemory,
+                  "JPEG: no storage for a " + std::to_string(width) + " x " + std::to_string(height) + " image");
     return;
   }
   // Rows go straight into the bitmap except CMYK shown as blue-green-red.
@@ -544,15 +592,27 @@ void ReadBody(TDecoder& dec, TStream& stream, TStream* tablesStream, TPXBitmap& 
   int32_t y = 0;
   while (y < height) {
     uint8_t* row = bitmap.Scanline(y);
-    if (row == nullptr) break;
+    if (row == nullptr) {
+      progress.Fail(iorNoMemory, "JPEG: the image's storage failed at row " + std::to_string(y));
+      return;
+    }
     const JDIMENSION got = dec.ReadRow(convertCmyk ? buffer.data() : row);
-    if (got == 0) break;
+    if (got == 0) {
+      FailCodecStep(dec, progress, "at row " + std::to_string(y) + " of " + std::to_string(height));
+      return;
+    }
     if (convertCmyk) CMYKRowToBGRHooked(buffer.data(), row, width, params);
     y += static_cast<int32_t>(got);
     progress.Advance(static_cast<int32_t>(got));
-    if (progress.Aborted()) break;
+    if (progress.Aborted()) return;
   }
-  if (y < height) progress.Abort();
+  // A truncated file is kept: the codec filled its missing rows.
+  if (dec.src().endedEarly) {
+    const std::string where = ci.progressive_mode
+                                  ? "in scan " + std::to_string(dec.src().endedInScan)
+                                  : "at row " + std::to_string(dec.src().endedAtRow) + " of " + std::to_string(height);
+    progress.Note(iorCorrupt, "JPEG: data ends early " + where + "; the rest of the image is filled");
+  }
 }
 
 // What happens on every path once the decompressor exists: markers, the
@@ -573,6 +633,8 @@ void ReadEnd(TDecoder& dec, TIOParamsVals& params, TPXProgressRec& progress, boo
     // A fault in the file's tail neither aborts nor escapes.
     dec.DetachAborting();
     dec.Run(StepFinishDecompress);
+    // The codec decoded past broken data: the image is kept, with its faults.
+    if (dec.err().damagedCode != 0) progress.Note(iorCorrupt, "JPEG: " + JpegMessageText(dec.err().damagedCode));
   }
   if (dec.err().warningCount > 0) {
     params.JPEGWarningCount = dec.err().warningCount;
@@ -595,6 +657,7 @@ struct TWriteContext {
   uint8_t dctMethod;
   bool optimize;
   bool progressive;
+  bool adobeMarker;  // for CMYK and YCCK output
   uint16_t dpiX, dpiY;
   int32_t width, height;
   // arguments of the marker and row steps
@@ -624,6 +687,7 @@ void StepSetup(void* p) {
   ci.smoothing_factor = c->smoothing;
   jpeg_set_quality(&ci, c->quality, TRUE);
   if (c->progressive) jpeg_simple_progression(&ci);
+  if (!c->adobeMarker) ci.write_Adobe_marker = FALSE;
 }
 
 void StepStartCompress(void* p) { jpeg_start_compress(&static_cast<TWriteContext*>(p)->cinfo, TRUE); }
@@ -644,16 +708,16 @@ void StepDestroyCompress(void* p) { jpeg_destroy_compress(&static_cast<TWriteCon
 // Owns one compressor with its destination manager and output buffer.
 class TEncoder {
  public:
-  TEncoder(TStream& stream, std::atomic<bool>* aborting)
+  TEncoder(TStream& stream, const TPXProgressRec& progress)
       : ctx_(std::make_unique<TWriteContext>()), buffer_(std::make_unique<JOCTET[]>(kIOBufferSize)) {
-    InitErrorMgr(ctx_->err, aborting);
+    InitErrorMgr(ctx_->err);
     ctx_->cinfo.err = &ctx_->err.pub;
     TDestMgr& d = ctx_->dest;
     d.pub.init_destination = InitDestination;
     d.pub.empty_output_buffer = EmptyOutputBuffer;
     d.pub.term_destination = TermDestination;
     d.stream = &stream;
-    d.aborting = aborting;
+    d.progress = &progress;
     d.buffer = buffer_.get();
   }
   ~TEncoder() {
@@ -719,11 +783,12 @@ bool MarkersWritable(const TPXMarkerList* markers) {
 
 // The writer without its exception. Returns true when the codec failed, with
 // its message code in errorCode; other failures only set Aborting.
-bool WriteBody(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress, int& errorCode) {
+bool WriteBody(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress, bool tiffInk,
+               int& errorCode) {
   const int32_t width = bitmap.Width();
   const int32_t height = bitmap.Height();
   if (width <= 0 || height <= 0) {
-    progress.Abort();
+    progress.Fail(iorFailed, "JPEG: there is no image to write");
     return false;
   }
 
@@ -747,15 +812,15 @@ bool WriteBody(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXPro
     case pxGray16:
     case pxPal8: source = TRowSource::Expand; break;
     default:  // no row form the codec can take
-      progress.Abort();
+      progress.Fail(iorUnsupported, "JPEG: pixel format " + std::to_string(format) + " cannot be written");
       return false;
   }
   if (!MarkersWritable(params.JPEGMarkers.get())) {
-    progress.Abort();
+    progress.Fail(iorTooLarge, "JPEG: a marker is too long for one segment or not an APPn or COM segment");
     return false;
   }
 
-  TEncoder enc(stream, progress.Aborting);
+  TEncoder enc(stream, progress);
   if (!enc.Create()) {
     errorCode = enc.ErrorCode();
     return true;
@@ -773,6 +838,7 @@ bool WriteBody(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXPro
   c.progressive = params.JPEGProgressive != 0;
   c.dpiX = DensityOf(params.DpiX, PXSettings().DefaultDpiX);
   c.dpiY = DensityOf(params.DpiY, PXSettings().DefaultDpiY);
+  c.adobeMarker = !tiffInk;
   if (!enc.Run(StepSetup)) {
     errorCode = enc.ErrorCode();
     return true;
@@ -796,7 +862,10 @@ bool WriteBody(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXPro
 
   std::vector<uint8_t> bgr(
       source == TRowSource::Expand || source == TRowSource::CmykToBgr ? static_cast<size_t>(width) * 3 : 0);
-  std::vector<uint8_t> cmyk(cmykOut && source != TRowSource::Direct ? static_cast<size_t>(width) * 4 : 0);
+  // Ink as TIFF holds it is the complement of the rows made here.
+  const bool invertInk = cmykOut && tiffInk;
+  std::vector<uint8_t> cmyk(cmykOut && (source != TRowSource::Direct || invertInk) ? static_cast<size_t>(width) * 4
+                                                                                   : 0);
   const TBGR* palette = bitmap.Palette();
   const int32_t paletteCount = bitmap.PaletteCount();
 
@@ -804,7 +873,7 @@ bool WriteBody(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXPro
   for (int32_t y = 0; y < height; ++y) {
     const uint8_t* row = bitmap.Scanline(y);
     if (row == nullptr) {
-      progress.Abort();
+      progress.Fail(iorNoMemory, "JPEG: the image's storage failed at row " + std::to_string(y));
       break;
     }
     const uint8_t* input = row;
@@ -826,6 +895,10 @@ bool WriteBody(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXPro
           input = cmyk.data();
         }
         break;
+    }
+    if (invertInk) {
+      for (int32_t i = 0; i < width * 4; ++i) cmyk[i] = static_cast<uint8_t>(~input[i]);
+      input = cmyk.data();
     }
     if (!enc.WriteRow(input)) {
       errorCode = enc.ErrorCode();
@@ -884,40 +957,42 @@ void ReadJPEGStream(TStream& stream, TStream* tablesStream, TPXBitmap& bitmap, T
     params.JPEGWarningCode = 0;
     const int64_t start = FindJPEGStart(stream);
     if (start < 0) {
-      progress.Abort();
+      progress.Fail(iorCorrupt, "JPEG: no start-of-image marker within the first 100 bytes");
       return;
     }
     stream.SetPosition(start);
 
     TDecoder dec(progress.Aborting);
     if (!dec.Create()) {
-      progress.Abort();
+      progress.Fail(iorNoMemory, "JPEG: the decoder could not be created");
       return;
     }
     try {
-      ReadBody(dec, stream, tablesStream, bitmap, params, progress, paramsOnly, rgbComponents);
+      ReadBody(dec, stream, tablesStream, bitmap, params, progress, paramsOnly, rgbComponents, StreamBytesLeft(stream));
     } catch (...) {
-      progress.Abort();
+      FailFromException(progress, std::current_exception(), "JPEG");
     }
+    if (dec.src().empty) progress.Fail(iorCorrupt, "JPEG: the stream holds no data");
     ReadEnd(dec, params, progress, paramsOnly);
   } catch (...) {
-    // Storage or stream failures of our own side: reported like a bad file.
-    progress.Abort();
+    // Storage or stream failures of our own side.
+    FailFromException(progress, std::current_exception(), "JPEG");
   }
 }
 
-void WriteJPEGStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress) {
+void WriteJPEGStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
+                     bool tiffInk) {
   if (progress.Aborted()) return;
   int code = 0;
   bool codecError = false;
   try {
-    codecError = WriteBody(stream, bitmap, params, progress, code);
+    codecError = WriteBody(stream, bitmap, params, progress, tiffInk, code);
   } catch (...) {
-    progress.Abort();
+    FailFromException(progress, std::current_exception(), "JPEG");
   }
   // Raised only now that the compressor and its buffers are gone.
   if (codecError) {
-    progress.Abort();
+    progress.Fail(KindOfCodecError(code) == iorNoMemory ? iorNoMemory : iorFailed, "JPEG: " + JpegMessageText(code));
     throw EPXJpegException(JpegMessageText(code), code);
   }
 }

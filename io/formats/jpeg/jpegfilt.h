@@ -37,7 +37,9 @@ int64_t FindJPEGStart(TStream& stream);
 //   decoding the image; the bitmap is left untouched.
 // rgbComponents: the three components hold red, green and blue without a
 //   colour transform (TIFF photometric RGB).
-// Failure sets *progress.Aborting; nothing is thrown.
+// Failure sets *progress.Aborting with its kind and a text naming JPEG; a
+// truncated file keeps its image (the codec fills the missing rows) and is
+// noted as corrupt without Aborting. Nothing is thrown.
 void ReadJPEGStream(TStream& stream, TStream* tablesStream, TPXBitmap& bitmap, TIOParamsVals& params,
                     TPXProgressRec& progress, bool paramsOnly, bool rgbComponents = false);
 
@@ -46,8 +48,13 @@ void ReadJPEGStream(TStream& stream, TStream* tablesStream, TPXBitmap& bitmap, T
 // rows are taken as they are, pxBW1, pxGray8, pxGray16 and pxPal8 rows are
 // expanded one at a time; other formats set Aborting. A short write sets
 // Aborting and stops. A codec error sets Aborting and raises EPXJpegException
-// after every codec resource has been released.
-void WriteJPEGStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress);
+// after every codec resource has been released. Failures are recorded with
+// their kind and a text naming JPEG on the progress record.
+// tiffInk: CMYK and YCCK data hold ink as TIFF defines it (0 = no ink), not
+//   the complement the JPEG file convention stores, and no Adobe marker is
+//   written (the TIFF writer's JPEG strips).
+void WriteJPEGStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
+                     bool tiffInk = false);
 
 // The codec's text for a message code, placeholders shown as "?"; "Corrupted"
 // for a code outside the codec's table (as JPEGWarningCode may hold).

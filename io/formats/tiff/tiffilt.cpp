@@ -19,8 +19,10 @@
 #include "io/iohooks.h"
 #include "io/formats/jpeg/jpegfilt.h"
 #include "io/formats/tiff/tiffilt_internal.h"
+#include "io/pxfiltutil.h"
 #include "io/pxmetadata.h"
 #include "io/formats/tiff/tifccitt.h"
+#include "io/formats/tiff/tiflab.h"
 
 namespace pixoran {
 
@@ -28,10 +30,6 @@ using namespace tiff_detail;
 
 namespace {
 
-// A destination row beyond this is no real TIFF's (22 million pixels at 24
-// bits), nor an image beyond a terabyte; see the BMP reader.
-constexpr int64_t kMaxDestRowBytes = int64_t{64} << 20;
-constexpr int64_t kMaxDestImageBytes = int64_t{1} << 40;
 // The most bytes of pixels one byte of a file can give under each
 // compression (an all-white Group 4 row is one bit; LZW strings grow by a
 // byte per code; uncompressed strips may be cut short). A page that claims
@@ -98,6 +96,8 @@ TPXPixelFormat PixelFormatOf(const TPage& pg, bool native) {
 
 bool IsCCITT(int32_t compression) { return compression >= 2 && compression <= 4; }
 bool IsDeflate(int32_t compression) { return compression == 8 || compression == 32946; }
+// The compressions some row decoder covers.
+bool IsKnownCompression(int32_t c) { return (c >= 1 && c <= 7) || IsDeflate(c) || c == 32773; }
 
 // ---------------------------------------------------------------- row decoding
 
@@ -310,6 +310,30 @@ void UndoPredictor(uint8_t* row, int64_t pixels, int32_t stride, int32_t bits, b
 
 // ---------------------------------------------------------------- the page reader
 
+// Whether some decoder reads the page's form; the reason when none does.
+// Asked before anything is allocated for the page.
+bool PageFormRead(const TPage& pg, TPXProgressRec& progress) {
+  auto refuse = [&](TPXIOResult kind, const std::string& text) {
+    progress.Fail(kind, "TIFF: " + text);
+    return false;
+  };
+  const TLayout layout = LayoutOf(pg);
+  const bool jpeg = pg.compression == 6 || pg.compression == 7;
+  const std::string form = "photometric " + std::to_string(pg.photometric) + " with " + std::to_string(pg.samples) +
+                           " samples of " + std::to_string(pg.bits) + " bits";
+  if (!IsKnownCompression(pg.compression))
+    return refuse(iorUnsupported, "compression " + std::to_string(pg.compression) + " is not read");
+  if (!jpeg && layout == TLayout::None) return refuse(iorUnsupported, form + " is not read");
+  if (IsCCITT(pg.compression) && layout != TLayout::BW1) return refuse(iorCorrupt, "fax compression on " + form);
+  if (pg.predictor == 3) return refuse(iorUnsupported, "the floating-point predictor is not read");
+  const bool predicted = pg.predictor == 2 && (pg.compression == 5 || IsDeflate(pg.compression));
+  if (predicted && pg.bits != 8 && pg.bits != 16)
+    return refuse(iorUnsupported, "the predictor on samples of " + std::to_string(pg.bits) + " bits is not read");
+  if (pg.planar == 2 && pg.samples > 1 && (pg.bits % 8 != 0 || jpeg))
+    return refuse(iorUnsupported, "separate planes of this form are not read");
+  return true;
+}
+
 class TPageReader {
  public:
   TPageReader(TSource& src, const TPage& pg, TPXBitmap& bitmap, TPXBitmap* alpha, TIOParamsVals& params,
@@ -319,12 +343,21 @@ class TPageReader {
   bool Run(TPXPixelFormat format, TTIFFLZWDecompressProc lzw);
 
  private:
+  // Records why the page cannot be read; false.
+  bool Refuse(TPXIOResult kind, const std::string& text) {
+    progress_.Fail(kind, "TIFF: " + text);
+    return false;
+  }
   bool DecodeBlock(int64_t index, int64_t perPlane, int32_t x0, int64_t y0, int32_t blockWidth, int64_t rows,
                    bool advance);
   bool DecodeJPEG(const uint8_t* data, int64_t size, int32_t x0, int64_t y0, int32_t blockWidth, int64_t rows);
   // The bytes of block index into buffer plane (size 0 for a missing block).
   bool ReadBlock(int64_t index, int32_t plane, int64_t& size);
   void Store(const uint8_t* row, int32_t x0, int32_t y, int32_t count);
+  // count pixels of ink as TIFF holds it (0 = none) into row d from x0.
+  void StoreInk(const uint8_t* ink, uint8_t* d, int32_t x0, int32_t count);
+  // Associated (premultiplied) colour back to plain colour, in place.
+  void Unpremultiply(uint8_t* colour, int32_t stride, int32_t channels, const uint8_t* alpha, int32_t count) const;
   void StoreBilevel(const uint8_t* row, uint8_t* d, int32_t x0, int32_t count);
   // Rows of samples below 8 bits as one byte a sample (in unpacked_).
   const uint8_t* UnpackSamples(const uint8_t* row, int32_t count);
@@ -342,6 +375,7 @@ class TPageReader {
   TTIFFLZWDecompressProc lzw_ = nullptr;
   bool alphaWanted_ = false;
   int64_t memoryLimit_ = CodecMemoryLimit();
+  TTIFFLabWhite labWhite_;
   // predicted_ holds rows with the predictor undone; Store's conversions
   // use work_, so a row never overlaps its destination.
   std::vector<uint8_t> chunky_, unpacked_, work_, predicted_;
@@ -355,11 +389,19 @@ bool TPageReader::ReadBlock(int64_t index, int32_t plane, int64_t& size) {
   size = 0;
   if (index < 0 || index >= static_cast<int64_t>(pg_.offsets.size())) return true;  // a missing block stays blank
   const int64_t at = pg_.offsets[index];
-  if (at <= 0 || at >= src_.Size()) return true;
+  if (at <= 0) return true;
+  // A file cut short keeps what it holds, noted as corrupt.
+  if (at >= src_.Size()) {
+    progress_.Note(iorCorrupt, "TIFF: data ends before block " + std::to_string(index));
+    return true;
+  }
   int64_t n = index < static_cast<int64_t>(pg_.counts.size()) ? pg_.counts[index] : 0;
+  if (n > src_.Size() - at)
+    progress_.Note(iorCorrupt, "TIFF: data ends early in block " + std::to_string(index) + " (" +
+                                   std::to_string(src_.Size() - at) + " of " + std::to_string(n) + " bytes)");
   // Without a count the block runs to the end; a count past the end is cut.
   if (n <= 0 || n > src_.Size() - at) n = src_.Size() - at;
-  if (n > memoryLimit_) return false;
+  if (!CheckWorkBuffer("TIFF", n, progress_)) return false;
   if (blocks_.size() <= static_cast<size_t>(plane)) {
     blocks_.resize(plane + 1);
     capacity_.resize(plane + 1, 0);
@@ -369,33 +411,32 @@ bool TPageReader::ReadBlock(int64_t index, int32_t plane, int64_t& size) {
     capacity_[plane] = n;
   }
   size = n;
-  return src_.Read(at, blocks_[plane].get(), n);
+  if (src_.Read(at, blocks_[plane].get(), n)) return true;
+  return Refuse(iorCorrupt, "block " + std::to_string(index) + " cannot be read");
 }
 
 bool TPageReader::Run(TPXPixelFormat format, TTIFFLZWDecompressProc lzw) {
   format_ = format;
   lzw_ = lzw;
   layout_ = LayoutOf(pg_);
+  labWhite_ = LabWhiteOfChromaticity(pg_.whitePoint[0], pg_.whitePoint[1]);
   alphaWanted_ = alpha_ != nullptr && alpha_->Width() > 0;
   const int32_t w = bmp_.Width();
   const int64_t h = bmp_.Height();
-  const bool jpeg = pg_.compression == 6 || pg_.compression == 7;
-  if (!jpeg && layout_ == TLayout::None) return false;
-  if (IsCCITT(pg_.compression) && layout_ != TLayout::BW1) return false;
-  if (pg_.predictor == 3) return false;
-  const bool predicted = pg_.predictor == 2 && (pg_.compression == 5 || IsDeflate(pg_.compression));
-  if (predicted && pg_.bits != 8 && pg_.bits != 16) return false;
-  if (pg_.planar == 2 && pg_.samples > 1 && (pg_.bits % 8 != 0 || jpeg)) return false;
+  if (!PageFormRead(pg_, progress_)) return false;
   progress_.Start(h);
 
   if (pg_.compression == 6) {
     // Old-style JPEG: one interchange stream for the whole page.
-    if ((pg_.jpegProc != 0 && pg_.jpegProc != 1) || pg_.jpegIF <= 0 || pg_.jpegIF >= src_.Size()) return false;
+    if (pg_.jpegProc != 0 && pg_.jpegProc != 1)
+      return Refuse(iorUnsupported, "old-style JPEG process " + std::to_string(pg_.jpegProc) + " is not read");
+    if (pg_.jpegIF <= 0 || pg_.jpegIF >= src_.Size())
+      return Refuse(iorCorrupt, "the old-style JPEG stream lies outside the file");
     int64_t n = src_.Size() - pg_.jpegIF;
     if (pg_.jpegIFLength > 0) n = std::min(n, pg_.jpegIFLength);
-    if (n > memoryLimit_) return false;
+    if (!CheckWorkBuffer("TIFF", n, progress_)) return false;
     std::vector<uint8_t> data(static_cast<size_t>(n));
-    if (!src_.Read(pg_.jpegIF, data.data(), n)) return false;
+    if (!src_.Read(pg_.jpegIF, data.data(), n)) return Refuse(iorCorrupt, "the old-style JPEG stream cannot be read");
     return DecodeJPEG(data.data(), n, 0, 0, w, h);
   }
 
@@ -430,24 +471,37 @@ bool TPageReader::DecodeJPEG(const uint8_t* data, int64_t size, int32_t x0, int6
   TReadOnlyMemoryStream tables(pg_.jpegTables.data(), static_cast<int64_t>(pg_.jpegTables.size()));
   // A record of its own: full size, and the page's fields untouched.
   TIOParamsVals jp;
-  jp.KeepNativeFormat = params_.KeepNativeFormat;
+  // Four-component data come as stored: TIFF's ink, stored as the
+  // uncompressed rows are.
+  jp.KeepNativeFormat = 1;
   std::atomic<bool> failed{false};
+  TPXIOResultRec why;
   TPXProgressRec pr;
   pr.Aborting = &failed;
+  pr.Result = &why;
   TPXBitmap strip;
   ReadJPEGStream(ms, pg_.jpegTables.empty() ? nullptr : &tables, strip, jp, pr, false, pg_.photometric == 2);
-  if (failed || strip.Width() <= 0) return false;
-  if (strip.PixelFormat() != format_) strip.ConvertPixelFormat(format_);
+  const std::string where = "JPEG data at row " + std::to_string(y0) + ": ";
+  if (failed || strip.Width() <= 0)
+    return Refuse(why.Kind != iorOk ? why.Kind : iorCorrupt, where + (why.Text.empty() ? "not decoded" : why.Text));
+  // A strip cut short keeps what was decoded, as the whole file would.
+  if (why.Kind != iorOk) progress_.Note(why.Kind, "TIFF: " + where + why.Text);
+  const bool ink = strip.PixelFormat() == pxCMYK && (format_ == pxCMYK || format_ == pxBGR24);
+  if (!ink && strip.PixelFormat() != format_) strip.ConvertPixelFormat(format_);
   const int32_t w = bmp_.Width();
   const int32_t count = std::min({blockWidth, strip.Width(), w - x0});
   const int64_t n = std::min<int64_t>({rows, strip.Height(), bmp_.Height() - y0});
   const int32_t bits = BitsOfFormat(format_);
   for (int64_t r = 0; r < n; ++r) {
     const uint8_t* s = strip.Scanline(static_cast<int32_t>(r));
-    if (!s) return false;
-    work_.assign(s, s + PixelBytesOf(count, bits));
+    if (!s) return Refuse(iorNoMemory, "the JPEG data's storage failed");
     uint8_t* d = bmp_.Scanline(static_cast<int32_t>(y0 + r));
-    if (!d) return false;
+    if (!d) return Refuse(iorNoMemory, "the page's storage failed");
+    if (ink) {
+      StoreInk(s, d, x0, count);
+      continue;
+    }
+    work_.assign(s, s + PixelBytesOf(count, bits));
     if (bits == 1) CopyBitRun(work_.data(), 0, d, x0, count);
     else std::memcpy(d + static_cast<size_t>(x0) * (bits / 8), work_.data(), work_.size());
   }
@@ -475,7 +529,7 @@ bool TPageReader::DecodeBlock(int64_t index, int64_t perPlane, int32_t x0, int64
     if (!ReadBlock(index + p * perPlane, p, size)) return false;
     present[p] = size > 0;
     if (present[p] && !decoders_[p].Start(pg_, blocks_[p].get(), size, rowBytes, blockWidth, rows, lzw_, memoryLimit_))
-      return false;
+      return CheckWorkBuffer("TIFF", rowBytes * rows, progress_);
   }
   const bool predicted = pg_.predictor == 2 && (pg_.compression == 5 || IsDeflate(pg_.compression));
   const bool big = src_.Big();
@@ -487,7 +541,7 @@ bool TPageReader::DecodeBlock(int64_t index, int64_t perPlane, int32_t x0, int64
     const uint8_t* row = nullptr;
     for (int32_t p = 0; p < planes; ++p) {
       const uint8_t* got = present[p] ? decoders_[p].Next() : blank.data();
-      if (!got) return false;
+      if (!got) return Refuse(iorCorrupt, "compressed data broken at row " + std::to_string(y));
       if (predicted) {
         predicted_.assign(got, got + rowBytes);
         UndoPredictor(predicted_.data(), blockWidth, perRow, pg_.bits, big);
@@ -549,6 +603,24 @@ const uint8_t* TPageReader::UnpackSamples(const uint8_t* row, int32_t count) {
   return unpacked_.data();
 }
 
+void TPageReader::StoreInk(const uint8_t* ink, uint8_t* d, int32_t x0, int32_t count) {
+  // pxCMYK and the row hook's CMYK hold the complement of the ink.
+  work_.resize(static_cast<size_t>(count) * 4);
+  for (size_t i = 0; i < work_.size(); ++i) work_[i] = static_cast<uint8_t>(255 - ink[i]);
+  if (format_ == pxCMYK) std::memcpy(d + static_cast<size_t>(x0) * 4, work_.data(), work_.size());
+  else ConvertColorHook()(work_.data(), pxcsCMYK, d + static_cast<size_t>(x0) * 3, &params_, count, pxcsBGR);
+}
+
+void TPageReader::Unpremultiply(uint8_t* colour, int32_t stride, int32_t channels, const uint8_t* alpha,
+                                int32_t count) const {
+  if (pg_.extraSamples != 1) return;
+  for (int32_t i = 0; i < count; ++i, colour += stride) {
+    const uint32_t a = alpha[i];
+    for (int32_t c = 0; c < channels; ++c)
+      colour[c] = a == 0 ? 0 : static_cast<uint8_t>(std::min<uint32_t>(255, (colour[c] * 255u + a / 2) / a));
+  }
+}
+
 void TPageReader::Store(const uint8_t* row, int32_t x0, int32_t y, int32_t count) {
   const int32_t spp = pg_.samples;
   uint8_t* d = bmp_.Scanline(y);
@@ -577,7 +649,11 @@ void TPageReader::Store(const uint8_t* row, int32_t x0, int32_t y, int32_t count
         uint8_t* o = d + static_cast<size_t>(x0) * 3;
         for (int32_t i = 0; i < count; ++i, o += 3) o[0] = o[1] = o[2] = row[i * spp] ^ flip;
       }
-      if (a && spp == 2) SecondSampleAlpha(row, count, a);
+      if (a && spp == 2) {
+        SecondSampleAlpha(row, count, a);
+        if (format_ == pxGray8) Unpremultiply(d + x0, 1, 1, a, count);
+        else Unpremultiply(d + static_cast<size_t>(x0) * 3, 3, 3, a, count);
+      }
       break;
     }
     case TLayout::Gray16: {
@@ -610,6 +686,7 @@ void TPageReader::Store(const uint8_t* row, int32_t x0, int32_t y, int32_t count
           o[0] = s[2], o[1] = s[1], o[2] = s[0];
           if (a) a[i] = s[3];
         }
+        if (a) Unpremultiply(d + static_cast<size_t>(x0) * 3, 3, 3, a, count);
       }
       break;
     }
@@ -625,6 +702,7 @@ void TPageReader::Store(const uint8_t* row, int32_t x0, int32_t y, int32_t count
         s = work_.data();
       }
       convert(s, big ? pxcsRGB48BE : pxcsRGB48LE, d + static_cast<size_t>(x0) * 3, &params_, count, pxcsBGR);
+      if (a && spp == 4) Unpremultiply(d + static_cast<size_t>(x0) * 3, 3, 3, a, count);
       break;
     }
     case TLayout::RGB555: {
@@ -651,13 +729,7 @@ void TPageReader::Store(const uint8_t* row, int32_t x0, int32_t y, int32_t count
       if (a && spp == 2) SecondSampleAlpha(row, count, a);
       break;
     }
-    case TLayout::CMYK: {
-      work_.resize(static_cast<size_t>(count) * 4);
-      for (size_t i = 0; i < work_.size(); ++i) work_[i] = static_cast<uint8_t>(255 - row[i]);
-      if (format_ == pxCMYK) std::memcpy(d + static_cast<size_t>(x0) * 4, work_.data(), work_.size());
-      else convert(work_.data(), pxcsCMYK, d + static_cast<size_t>(x0) * 3, &params_, count, pxcsBGR);
-      break;
-    }
+    case TLayout::CMYK: StoreInk(row, d, x0, count); break;
     case TLayout::YCbCr: {
       uint8_t* o = d + static_cast<size_t>(x0) * 3;
       for (int32_t i = 0; i < count; ++i, o += 3) {
@@ -668,7 +740,16 @@ void TPageReader::Store(const uint8_t* row, int32_t x0, int32_t y, int32_t count
       }
       break;
     }
-    case TLayout::Lab: convert(row, pxcsCIELab, d + static_cast<size_t>(x0) * 3, &params_, count, pxcsBGR); break;
+    case TLayout::Lab:
+      if (convert == ConvertRowColorSpace) {
+        TIFFLabRowToBGR(row, d + static_cast<size_t>(x0) * 3, count, labWhite_);
+        break;
+      }
+      // An application's hook takes the library's own L*a*b* bytes.
+      work_.resize(static_cast<size_t>(count) * 3);
+      TIFFLabRowToLibrary(row, work_.data(), count, labWhite_);
+      convert(work_.data(), pxcsCIELab, d + static_cast<size_t>(x0) * 3, &params_, count, pxcsBGR);
+      break;
     default: break;
   }
 }
@@ -750,10 +831,14 @@ void ReadTIFFStream(TPXBitmap* bitmap, TStream& stream, int32_t& pageCount, bool
     uint8_t header[8];
     if (!src.Read(0, header, 8) ||
         !((header[0] == 'I' && header[1] == 'I') || (header[0] == 'M' && header[1] == 'M'))) {
-      progress.Abort();
+      progress.Fail(iorCorrupt, "TIFF: no byte-order mark at the start of the data");
       return;
     }
     src.SetBig(header[0] == 'M');
+    if (src.U16(header + 2) == 43) {
+      progress.Fail(iorUnsupported, "TIFF: BigTIFF files are not read");
+      return;
+    }
 
     // The chain of directories; a visited set ends loops.
     const int64_t wanted = params ? params->TIFFImageIndex : -1;
@@ -772,7 +857,10 @@ void ReadTIFFStream(TPXBitmap* bitmap, TStream& stream, int32_t& pageCount, bool
     }
     if (!params) return;
     if (wantedAt < 0) {
-      progress.Abort();
+      if (pageCount == 0) progress.Fail(iorCorrupt, "TIFF: no image directory in the file");
+      else
+        progress.Fail(iorNotFound,
+                      "TIFF: page " + std::to_string(wanted) + " asked for; the file has " + std::to_string(pageCount));
       return;
     }
 
@@ -784,7 +872,7 @@ void ReadTIFFStream(TPXBitmap* bitmap, TStream& stream, int32_t& pageCount, bool
         (pg.compression == 6 || !dir.Find(tagCompression)))
       SizeFromInterchangeJPEG(src, pg);
     if (!pg.bitsEqual) {
-      progress.Abort();
+      progress.Fail(iorUnsupported, "TIFF: samples of different sizes are not read");
       return;
     }
     if (dir.Find(tagExifIFD)) {
@@ -798,57 +886,65 @@ void ReadTIFFStream(TPXBitmap* bitmap, TStream& stream, int32_t& pageCount, bool
     FillRecord(dir, pg, pageCount, *params);
 
     if ((pg.width <= 0 || pg.height <= 0) && !allowNoSize) {
-      progress.Abort();
+      progress.Fail(iorCorrupt, "TIFF: page " + std::to_string(wanted) + " has no width or height");
       return;
     }
     TTIFFLZWDecompressProc lzw =
         params->TIFFLZWDecompressor ? params->TIFFLZWDecompressor : PXIOHooks().TIFFLZWDecompressHook.load();
     if (pg.compression == 5 && !lzw) {
-      progress.Abort();
+      progress.Fail(iorUnsupported, "TIFF: no LZW decoder is installed");
       return;
     }
     if (paramsOnly || !bitmap || pg.width <= 0 || pg.height <= 0) return;
     // Each side first: their product may not fit.
     if (maxPixels > 0 && (pg.width > maxPixels || pg.height > maxPixels || pg.width > maxPixels / pg.height)) {
-      progress.Abort();
+      progress.Fail(iorTooLarge, "TIFF: page of " + std::to_string(pg.width) + " x " + std::to_string(pg.height) +
+                                     " pixels where at most " + std::to_string(maxPixels) + " are taken");
       return;
     }
 
     // Sizes: what the page claims must be a bitmap we can hold and a plausible
     // result of the file's bytes.
     const TPXPixelFormat format = PixelFormatOf(pg, params->KeepNativeFormat != 0);
-    const int64_t destRow = CalcRowLen(pg.width, BitsOfFormat(format));
+    if (!PageFormRead(pg, progress)) return;
+    if (pg.samples < 1 || pg.samples > 64 || pg.bits < 1 || pg.bits > 32) {
+      progress.Fail(iorUnsupported, "TIFF: " + std::to_string(pg.samples) + " samples of " + std::to_string(pg.bits) +
+                                        " bits are not read");
+      return;
+    }
     int64_t paddedWidth = pg.width, paddedHeight = pg.height;
     if (pg.Tiled()) {
       if (pg.tileWidth <= 0 || pg.tileLength <= 0 || pg.tileWidth > (int64_t{1} << 20) ||
           pg.tileLength > (int64_t{1} << 20)) {
-        progress.Abort();
+        progress.Fail(iorCorrupt, "TIFF: tiles of " + std::to_string(pg.tileWidth) + " x " +
+                                      std::to_string(pg.tileLength) + " pixels");
         return;
       }
       paddedWidth = (pg.width + pg.tileWidth - 1) / pg.tileWidth * pg.tileWidth;
       paddedHeight = (pg.height + pg.tileLength - 1) / pg.tileLength * pg.tileLength;
     }
-    const int64_t bitsPerPixel = int64_t{std::max(pg.bits, 1)} * std::clamp(pg.samples, 1, 64);
-    const double decoded = static_cast<double>(paddedWidth) * paddedHeight * bitsPerPixel / 8;
-    if (pg.width > INT32_MAX || pg.height > INT32_MAX || destRow <= 0 || destRow > kMaxDestRowBytes ||
-        destRow * pg.height > kMaxDestImageBytes || pg.samples < 1 || pg.bits < 1 || pg.bits > 32 ||
-        decoded > static_cast<double>(size) * MaxExpansion(pg.compression) + (1 << 20) ||
-        paddedWidth * bitsPerPixel / 8 > kMaxDestRowBytes) {
-      progress.Abort();
+    // The bitmap must be one we can hold, and the rows as the file codes them
+    // (tiles padded) a plausible result of its bytes; a strip may be cut
+    // short, so a megabyte of rows beyond what the data gives is allowed.
+    const int32_t fileBits = pg.bits * pg.samples;
+    const double expansion = static_cast<double>(MaxExpansion(pg.compression));
+    const int64_t slack = static_cast<int64_t>((1 << 20) / expansion);
+    if (!CheckDeclaredImage("TIFF", pg.width, pg.height, BitsOfFormat(format), 0, 0, progress) ||
+        !CheckDeclaredImage("TIFF", paddedWidth, paddedHeight, fileBits, size + slack, expansion, progress))
       return;
-    }
 
     const bool wantAlpha = !noAlpha && ((pg.samples == 4 && pg.extraSamples == 2) ||
                                         (pg.samples == 2 && pg.bits == 8) || (pg.samples == 4 && pg.photometric == 2));
     if (alpha && (wantAlpha || alpha->Width() > 0)) {
       if (!alpha->Allocate(static_cast<int32_t>(pg.width), static_cast<int32_t>(pg.height), pxGray8)) {
-        progress.Abort();
+        progress.Fail(iorNoMemory, "TIFF: no storage for the page's transparency");
         return;
       }
       alpha->Fill(255);
     }
     if (!bitmap->Allocate(static_cast<int32_t>(pg.width), static_cast<int32_t>(pg.height), format)) {
-      progress.Abort();
+      progress.Fail(iorNoMemory,
+                    "TIFF: no storage for a " + std::to_string(pg.width) + " x " + std::to_string(pg.height) + " page");
       return;
     }
     if (format == pxPal8)
@@ -856,17 +952,30 @@ void ReadTIFFStream(TPXBitmap* bitmap, TStream& stream, int32_t& pageCount, bool
 
     TPageReader reader(src, pg, *bitmap, alpha, *params, progress);
     if (!reader.Run(format, lzw)) {
-      progress.Abort();
+      progress.Fail(iorCorrupt, "TIFF: the page's data cannot be decoded");
       return;
     }
     if (progress.Aborted()) return;
     if (params->TIFFApplyOrientation && pg.orientation >= 2 && pg.orientation <= 8 &&
         !ApplyOrientation(*bitmap, alpha, *params, pg.orientation))
-      progress.Abort();
+      progress.Fail(iorNoMemory, "TIFF: no storage to turn the page upright");
   } catch (...) {
     if (params) params->InputICC->Clear();
-    progress.Abort();
+    FailFromException(progress, std::current_exception(), "TIFF");
   }
+}
+
+std::string FullRangeSoftware(const std::string& userText) {
+  if (userText.empty() || userText.starts_with(kFullRangeSoftware))
+    return userText.empty() ? kFullRangeSoftware : userText;
+  return std::string(kFullRangeSoftware) + kFullRangeSeparator + userText;
+}
+
+std::string UserSoftware(const std::string& tagText) {
+  if (!tagText.starts_with(kFullRangeSoftware)) return tagText;
+  std::string rest = tagText.substr(sizeof kFullRangeSoftware - 1);
+  if (rest.starts_with(kFullRangeSeparator)) rest.erase(0, sizeof kFullRangeSeparator - 1);
+  return rest;
 }
 
 int32_t TIFFPageCount(TStream& stream) {

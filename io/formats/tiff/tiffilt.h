@@ -3,6 +3,7 @@
 // stream) into a bitmap, an optional transparency map and the parameter
 // record; and the page count of a TIFF stream.
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "core/kopxutils_bitmap.h"
@@ -15,6 +16,14 @@ namespace pixoran {
 // Software tags that start with this mark 16-bit grey samples of the full
 // range (others are taken as 12-bit data); the writer marks its own pages.
 inline constexpr char kFullRangeSoftware[] = "Tolvaren Scan16";  // 15 characters
+// Between the signature and the user's Software text.
+inline constexpr char kFullRangeSeparator[] = "; ";
+
+// The Software text of a full-range page: the signature, then the user's
+// text (once: a text that already starts with the signature is kept).
+std::string FullRangeSoftware(const std::string& userText);
+// The user's text of a Software tag, without a leading signature.
+std::string UserSoftware(const std::string& tagText);
 
 // Reads the page whose index is params->TIFFImageIndex and sets pageCount to
 // the number of directories in the chain.

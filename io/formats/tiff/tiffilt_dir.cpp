@@ -9,6 +9,7 @@
 
 #include "core/kopxutils_helpers.h"
 #include "core/kopxutils_settings.h"
+#include "io/formats/tiff/tiffilt.h"
 #include "io/formats/tiff/tiffilt_internal.h"
 #include "io/pxmetadata.h"
 
@@ -237,6 +238,8 @@ void ParsePage(const TDirectory& d, TPage& pg) {
   pg.ycbcrSub[0] = ClampInt(d.Int(tagYCbCrSubSampling, 2, 0));
   pg.ycbcrSub[1] = ClampInt(d.Int(tagYCbCrSubSampling, 2, 1));
   pg.software = d.Text(tagSoftware);
+  if (const TPXTiffEntry* e = d.Find(tagWhitePoint); e && e->Count >= 2)
+    pg.whitePoint[0] = d.View().Number(*e, 0), pg.whitePoint[1] = d.View().Number(*e, 1);
   if (pg.Tiled()) {
     pg.offsets = d.Array(tagTileOffsets);
     pg.counts = d.Array(tagTileByteCounts);
@@ -414,7 +417,7 @@ void FillRecord(const TDirectory& d, const TPage& pg, int32_t pages, TIOParamsVa
   r.EXIFXResolution = pg.xres;
   r.EXIFYResolution = pg.yres;
   r.EXIFResolutionUnit = pg.resolutionUnit;
-  r.EXIFSoftware = pg.software;
+  r.EXIFSoftware = UserSoftware(pg.software);
 
   if (pg.hasColorMap) r.SetPalette(pg.palette.data(), static_cast<int32_t>(pg.palette.size()));
   else r.FreePalette();

@@ -239,6 +239,7 @@ struct TPage {
   std::vector<TBGR> palette;  // from the ColorMap, or a grey ramp
   bool hasColorMap = false;
   std::string software;
+  double whitePoint[2] = {0, 0};  // chromaticity; 0: none given
   bool Tiled() const { return tileWidth > 0 || tileLength > 0; }
 };
 

@@ -20,6 +20,7 @@
 #include "io/pxmetadata.h"
 #include "io/formats/tiff/tifccitt.h"
 #include "io/formats/tiff/tiffilt.h"
+#include "io/formats/tiff/tiflab.h"
 
 namespace pixoran {
 
@@ -93,6 +94,7 @@ class TTagList {
     const int64_t off = s_.Position() - base_;
     if (off < 0 || off > 0xFFFFFFFFLL) {
       error_ = true;
+      tooLarge_ = true;
       return 0;
     }
     return static_cast<uint32_t>(off);
@@ -182,7 +184,12 @@ class TTagList {
   TStream& s_;
   int64_t base_;
   bool& error_;
+  bool tooLarge_ = false;
   std::vector<std::array<uint8_t, 12>> entries_;
+
+ public:
+  // The file passed what 32-bit offsets reach.
+  bool TooLarge() const { return tooLarge_; }
 };
 
 template <size_t N>
@@ -598,7 +605,18 @@ class TRowMaker {
         ConvertColorHook()(s, pxcsBGR, o, &params_, w, pxcsCMYK);
         for (int64_t i = 0; i < rowBytes_; ++i) o[i] = static_cast<uint8_t>(~o[i]);
         break;
-      case TRows::Lab: ConvertColorHook()(s, pxcsBGR, o, &params_, w, pxcsCIELab); break;
+      case TRows::Lab: {
+        const TTIFFLabWhite white = LabWhiteOfChromaticity(kTIFFLabWriteWhite[0], kTIFFLabWriteWhite[1]);
+        const TPXConvertColorProc convert = ConvertColorHook();
+        if (convert == ConvertRowColorSpace) {
+          BGRRowToTIFFLab(s, o, w, white);
+          break;
+        }
+        // An application's hook gives the library's own L*a*b* bytes; the page holds TIFF's.
+        convert(s, pxcsBGR, o, &params_, w, pxcsCIELab);
+        LibraryLabRowToTIFF(o, o, w, white);
+        break;
+      }
       default:
         if (f_.Predictor == 2) {
           // Horizontal differences, from the row's end back.
@@ -709,7 +727,8 @@ bool WriteJPEGStrip(TStream& stream, TTagList& tags, TForm& form, TPXBitmap& src
   jprog.Aborting = &failed;
   {
     TPXAccessScope readOnly(src, pxaRead);
-    WriteJPEGStream(ms, src, jp, jprog);
+    // TIFF holds CMYK as ink (0 = none), without the JPEG file convention's marker.
+    WriteJPEGStream(ms, src, jp, jprog, true);
   }
   int32_t comps = 0;
   sampling[0] = sampling[1] = 1;
@@ -761,8 +780,11 @@ void AddImageTags(TTagList& tags, const TForm& form, int32_t w, int32_t h, const
   tags.Long(254, 0);
   const uint16_t pn[2] = {static_cast<uint16_t>(params.TIFFPageNumber), static_cast<uint16_t>(params.TIFFPageCount)};
   tags.Shorts(297, pn, 2);
-  // Our 16-bit grey levels span the whole range; the reader knows them by this.
-  if (form.Photometric == 1 && form.Bits == 16) tags.Ascii(305, kFullRangeSoftware);
+  // Our 16-bit grey levels span the whole range; the reader knows them by
+  // the signature, which goes before the user's own Software text.
+  if (form.Photometric == 1 && form.Bits == 16)
+    tags.Ascii(305, FullRangeSoftware(params.HasEXIFData ? params.EXIFSoftware : std::string()));
+  if (form.Photometric == 8) tags.Rationals(318, kTIFFLabWriteWhite, 2);
   if (form.Photometric == 6) {
     const uint16_t sub[2] = {static_cast<uint16_t>(sampling[0]), static_cast<uint16_t>(sampling[1])};
     tags.Shorts(530, sub, 2);
@@ -826,13 +848,13 @@ int32_t WriteTIFFStream(TStream& stream, bool append, TPXBitmap* bitmap, TPXProg
     if (append) {
       uint8_t bo[2] = {};
       if (!stream.ReadExact(bo, 2) || bo[0] != 'I' || bo[1] != 'I') {
-        progress.Abort();
+        progress.Fail(iorUnsupported, "TIFF: pages are only added to a little-endian TIFF");
         return 0;
       }
       stream.SetPosition(base);
       pages = TIFFPageCount(stream) + 1;
       if (pages <= 1 || !FindLink(stream, base, params.TIFFImageIndex, linkPos, linkValue)) {
-        progress.Abort();
+        progress.Fail(iorCorrupt, "TIFF: the file's chain of pages cannot be followed");
         return 0;
       }
       stream.SetPosition(stream.Size());
@@ -842,6 +864,10 @@ int32_t WriteTIFFStream(TStream& stream, bool append, TPXBitmap* bitmap, TPXProg
     }
 
     TTagList tags(stream, base, error);
+    auto failWrite = [&] {
+      if (tags.TooLarge()) progress.Fail(iorTooLarge, "TIFF: the file would pass the 4 GB its offsets reach");
+      else progress.Fail(iorWriteFailed, "TIFF: " + WriteFailureText(stream));
+    };
     if (params.HasEXIFData) {
       WriteTIFFIFD(tags, stream, base, params, error);
     } else {
@@ -854,7 +880,7 @@ int32_t WriteTIFFStream(TStream& stream, bool append, TPXBitmap* bitmap, TPXProg
     std::array<TBGR, 256> palette{};
     if (bitmap) {
       if (bitmap->Width() <= 0 || bitmap->Height() <= 0) {
-        progress.Abort();
+        progress.Fail(iorFailed, "TIFF: there is no image to write");
         return pages;
       }
       TTIFFLZWCompressProc lzw =
@@ -874,8 +900,13 @@ int32_t WriteTIFFStream(TStream& stream, bool append, TPXBitmap* bitmap, TPXProg
         TRowMaker rows(form, src, params, quantizer);
         written = WriteStrips(stream, tags, form, src, rows, lzw, progress, error, strips);
       }
-      if (!written || error) {
-        progress.Abort();
+      if (error) {
+        failWrite();
+        return pages;
+      }
+      if (!written) {
+        // A JPEG strip has recorded its own reason; a cancel records none.
+        progress.Fail(iorNoMemory, "TIFF: the image's rows could not be made");
         return pages;
       }
       AddImageTags(tags, form, bitmap->Width(), bitmap->Height(), strips, sampling, palette, params);
@@ -901,12 +932,12 @@ int32_t WriteTIFFStream(TStream& stream, bool append, TPXBitmap* bitmap, TPXProg
       tags.Bytes(34675, tType_UNDEFINED, params.InputICC->Raw(), static_cast<size_t>(params.InputICC->RawSize()));
 
     if (error) {
-      progress.Abort();
+      failWrite();
       return pages;
     }
     const uint32_t ifd = tags.Write(append ? linkValue : 0);
     if (error) {
-      progress.Abort();
+      failWrite();
       return pages;
     }
     const int64_t end = stream.Position();
@@ -920,9 +951,9 @@ int32_t WriteTIFFStream(TStream& stream, bool append, TPXBitmap* bitmap, TPXProg
       SafeStreamWrite(stream, error, b, 8);
     }
     stream.SetPosition(end);
-    if (error) progress.Abort();
+    if (error) failWrite();
   } catch (...) {
-    progress.Abort();
+    FailFromException(progress, std::current_exception(), "TIFF");
   }
   return pages;
 }
