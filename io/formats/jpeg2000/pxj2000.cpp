@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <vector>
@@ -28,31 +29,6 @@ namespace {
 constexpr uint8_t kJP2Signature[12] = {0, 0, 0, 12, 'j', 'P', ' ', ' ', 0x0D, 0x0A, 0x87, 0x0A};
 // The smallest rate handed to the codec: a thousandth of the raw size.
 constexpr double kMinJ2000Rate = 0.001;
-
-// ---------------------------------------------------------------- YCbCr tables
-
-struct TYCbCrTables {
-  int32_t CrR[256], CbB[256], CrG[256], CbG[256];
-};
-
-// Built once, from Kr 0.299, Kg 0.587 and Kb 0.114 in single precision.
-const TYCbCrTables& YCbCrTables() {
-  static const TYCbCrTables tables = [] {
-    TYCbCrTables t{};
-    const float kr = 0.299f, kg = 0.587f, kb = 0.114f;
-    const float crR = 2.0f * (1.0f - kr), cbB = 2.0f * (1.0f - kb);
-    const float crG = kr * crR / kg, cbG = kb * cbB / kg;
-    for (int i = 0; i < 256; ++i) {
-      const int d = i - 128;
-      t.CrR[i] = static_cast<int32_t>(RoundHalfEven(static_cast<double>(crR) * d));
-      t.CbB[i] = static_cast<int32_t>(RoundHalfEven(static_cast<double>(cbB) * d));
-      t.CrG[i] = -static_cast<int32_t>(RoundHalfEven(static_cast<double>(crG) * d));
-      t.CbG[i] = -static_cast<int32_t>(RoundHalfEven(static_cast<double>(cbG) * d));
-    }
-    return t;
-  }();
-  return tables;
-}
 
 // ---------------------------------------------------------------- stream binding
 
@@ -231,6 +207,17 @@ class TComponentReader {
     return c.data + r * int64_t{c.w};
   }
 
+  // The samples of row y as decoded, one per pixel.
+  void Samples(int32_t y, int32_t width, OPJ_INT32* out) const {
+    const OPJ_INT32* src = Source(y);
+    if (direct_) {
+      std::memcpy(out, src, static_cast<size_t>(width) * sizeof(OPJ_INT32));
+      return;
+    }
+    const uint32_t* cols = columns_.data();
+    for (int32_t x = 0; x < width; ++x) out[x] = src[cols[x]];
+  }
+
   void Row(int32_t y, int32_t width, uint8_t* out) const {
     const OPJ_INT32* src = Source(y);
     const uint8_t* lut = lut_.data();
@@ -346,7 +333,16 @@ void ConvertImage(const opj_image_t& image, const TLayout& layout, TPXBitmap& bi
   uint8_t* p0 = planes.data();
   uint8_t* p1 = p0 + width;
   uint8_t* p2 = p1 + width;
-  const TYCbCrTables& t = YCbCrTables();
+  // YCbCr as OpenJPEG's own decoder shows sYCC, which other decoders
+  // agree with: at the luma's precision, the luma as decoded (a signed
+  // component keeps its sign), the chroma less half that precision's range
+  // whatever its own sign, the products truncated and the result held to
+  // the range, then brought to 8 bits.
+  const bool ycc = layout.Model == TColorModel::YCbCr;
+  const int32_t prec = layout.Bits, upb = (1 << prec) - 1, half = 1 << (prec - 1);
+  std::vector<OPJ_INT32> samples(ycc ? static_cast<size_t>(width) * 3 : 0);
+  std::vector<uint8_t> to8(ycc ? static_cast<size_t>(upb) + 1 : 0);
+  for (int32_t v = 0; ycc && v <= upb; ++v) to8[v] = static_cast<uint8_t>(prec < 8 ? v * 255 / upb : v >> (prec - 8));
   const bool plainRGB =
       !bw && layout.Model == TColorModel::RGB && readers[0].Plain8() && readers[1].Plain8() && readers[2].Plain8();
   progress.Start(height);
@@ -358,6 +354,22 @@ void ConvertImage(const opj_image_t& image, const TLayout& layout, TPXBitmap& bi
     }
     if (plainRGB) {
       JoinRGB8(readers[0].Source(y), readers[1].Source(y), readers[2].Source(y), row, width);
+      progress.Advance(1);
+      if (progress.Aborted()) return;
+      continue;
+    }
+    if (ycc) {
+      OPJ_INT32* sy = samples.data();
+      OPJ_INT32* scb = sy + width;
+      OPJ_INT32* scr = scb + width;
+      for (int32_t i = 0; i < 3; ++i) readers[i].Samples(y, width, sy + static_cast<size_t>(i) * width);
+      auto out = [&](double v) { return to8[static_cast<size_t>(std::clamp<double>(v, 0, upb))]; };
+      for (int32_t x = 0; x < width; ++x) {
+        const double yy = sy[x], cb = scb[x] - half, cr = scr[x] - half;
+        row[3 * x] = out(yy + std::trunc(1.772 * cb));
+        row[3 * x + 1] = out(yy - std::trunc(0.344 * cb + 0.714 * cr));
+        row[3 * x + 2] = out(yy + std::trunc(1.402 * cr));
+      }
       progress.Advance(1);
       if (progress.Aborted()) return;
       continue;
@@ -374,13 +386,6 @@ void ConvertImage(const opj_image_t& image, const TLayout& layout, TPXBitmap& bi
         row[3 * x] = p2[x];
         row[3 * x + 1] = p1[x];
         row[3 * x + 2] = p0[x];
-      }
-    } else {
-      for (int32_t x = 0; x < width; ++x) {
-        const int32_t yy = p0[x], cb = p1[x], cr = p2[x];
-        row[3 * x] = BLimit(yy + t.CbB[cb]);
-        row[3 * x + 1] = BLimit(yy + t.CbG[cb] + t.CrG[cr]);
-        row[3 * x + 2] = BLimit(yy + t.CrR[cr]);
       }
     }
     progress.Advance(1);
