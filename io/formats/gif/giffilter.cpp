@@ -523,7 +523,12 @@ void WriteGIFStream(TStream& target, TPXBitmap& bitmap, TIOParamsVals& params, T
   compress(stream, h, w, params.GIFInterlaced != 0, data.Indices.get(), b);
   data.Indices.reset();
 
-  std::vector<uint8_t> tail = {kExtension, static_cast<uint8_t>(kComment)};
+  // A comment extension without a sub-block is refused by common readers
+  // (giflib's whole-file reader among them): written only with some text.
+  std::vector<uint8_t> tail;
+  const bool anyComment = std::any_of(params.GIFComments.begin(), params.GIFComments.end(),
+                                      [](const std::string& line) { return !line.empty(); });
+  if (anyComment) tail = {kExtension, static_cast<uint8_t>(kComment)};
   for (const std::string& line : params.GIFComments) {
     // A zero length would end the extension: empty lines are left out, long
     // ones split into sub-blocks of at most 255 bytes.
@@ -534,7 +539,7 @@ void WriteGIFStream(TStream& target, TPXBitmap& bitmap, TIOParamsVals& params, T
                   line.begin() + static_cast<std::ptrdiff_t>(at + n));
     }
   }
-  tail.push_back(0);
+  if (anyComment) tail.push_back(0);
   tail.push_back(kTrailer);
   stream.Write(tail.data(), static_cast<int64_t>(tail.size()));
   if (stream.Failed()) {
