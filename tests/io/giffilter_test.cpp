@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
+#include <array>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -673,6 +674,8 @@ struct TGiflibFile {
   std::vector<TImage> frames;
   std::vector<int> transparent;  // index per frame, -1 for none
   std::vector<bool> interlaced;
+  std::vector<std::array<int, 3>> placed;  // left, top, delay
+  TBGR background{};
   std::vector<std::string> comments;
   // Each sub-block of a comment extension (giflib keeps the later ones as
   // continuation blocks) is one line, as our reader gathers them.
@@ -717,10 +720,16 @@ TGiflibFile ReadWithGiflib(const std::vector<uint8_t>& bytes) {
     f.frames.push_back(img);
     f.interlaced.push_back(d.Interlace);
     GraphicsControlBlock gcb{};
-    f.transparent.push_back(DGifSavedExtensionToGCB(gif, i, &gcb) == GIF_OK ? gcb.TransparentColor : -1);
+    const bool control = DGifSavedExtensionToGCB(gif, i, &gcb) == GIF_OK;
+    f.transparent.push_back(control ? gcb.TransparentColor : -1);
+    f.placed.push_back({d.Left, d.Top, control ? gcb.DelayTime : -1});
     f.Comments(frame.ExtensionBlocks, frame.ExtensionBlockCount);
   }
   if (f.ok) f.Comments(gif->ExtensionBlocks, gif->ExtensionBlockCount);
+  if (f.ok && gif->SColorMap && gif->SBackGroundColor < gif->SColorMap->ColorCount) {
+    const GifColorType c = gif->SColorMap->Colors[gif->SBackGroundColor];
+    f.background = TBGR{c.Blue, c.Green, c.Red};
+  }
   DGifCloseFile(gif, &error);
   return f;
 }
@@ -762,7 +771,9 @@ TEST(GifWrite, GiflibReadsEveryFileWeWrite) {
     params.GIFInterlaced = c.interlaced;
     params.GIFComments = c.comments;
     params.GIFVersion = c.version;
-    params.GIFDelayTime = 25;
+    params.GIFDelayTime = c.bits * 7;
+    params.GIFXPos = c.bits, params.GIFYPos = 2 * c.bits;
+    params.GIFBackground = img.px[5];  // a colour of the image, so the palette holds it
     std::atomic<bool> aborting{false};
     TPXProgressRec progress;
     progress.Aborting = &aborting;
@@ -777,6 +788,10 @@ TEST(GifWrite, GiflibReadsEveryFileWeWrite) {
     ASSERT_FALSE(ours.aborted);
     ExpectSame(ours.image, theirs.frames[0], "giflib");
     EXPECT_EQ(theirs.interlaced[0], c.interlaced);
+    EXPECT_EQ(theirs.placed[0], (std::array<int, 3>{c.bits, 2 * c.bits, c.bits * 7}));
+    if (c.format == pxBGR24 && c.bits >= 6) {
+      EXPECT_EQ(theirs.background, img.px[5]);
+    }
     EXPECT_EQ(theirs.transparent[0] >= 0, c.alpha);
     std::vector<std::string> text;
     for (const std::string& line : c.comments)
@@ -810,7 +825,7 @@ TEST(GifRead, TruncatedFlippedAndHugeInputEndCleanly) {
   const std::vector<uint8_t> good = WriteGif(*b, 6, true);
   ASSERT_FALSE(ReadGif(good).aborted);
   // Cut before the data: reported. Cut inside them (a partial download):
-  // what there is decodes, the rest is index 0, and nothing is reported.
+  // what there is decodes, the rest is index 0, and Aborting stays clear.
   const size_t dataStart = 13 + 3 * (size_t{1} << ((good[10] & 7) + 1)) + 8 + 10;  // the minimum code size
   const TBGR index0 = ReadGif(good).params->Palette[0];
   const TImage full = ReadGif(good).image;
