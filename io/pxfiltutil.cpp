@@ -161,7 +161,7 @@ bool TPXByteSource::Skip(int64_t count) {
 bool TPXFilterOut::Put(const void* data, int64_t count) {
   if (error_) return false;
   SafeStreamWrite(stream_, error_, data, count);
-  if (error_) progress_.Fail(iorWriteFailed, WriteFailureText(stream_));
+  if (error_) progress_.Fail(iorWriteFailed, (format_ ? std::string(format_) + ": " : "") + WriteFailureText(stream_));
   return !error_;
 }
 

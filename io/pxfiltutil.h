@@ -114,15 +114,18 @@ class TPXByteSource {
 };
 
 // Writes through SafeStreamWrite; the first short write sets Aborting.
+// format, when given, starts the failure text.
 class TPXFilterOut {
  public:
-  TPXFilterOut(TStream& stream, TPXProgressRec& progress) : stream_(stream), progress_(progress) {}
+  TPXFilterOut(TStream& stream, TPXProgressRec& progress, const char* format = nullptr)
+      : stream_(stream), progress_(progress), format_(format) {}
   bool Put(const void* data, int64_t count);
   bool Failed() const { return error_; }
 
  private:
   TStream& stream_;
   TPXProgressRec& progress_;
+  const char* format_;
   bool error_ = false;
 };
 

@@ -12,6 +12,7 @@ PACKAGES=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-dev clang-format
   netpbm libtiff-tools libtiff-dev
+  libgif-dev
   libcurl4-openssl-dev
   ccache
 )

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
+#include <array>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +13,10 @@
 #include <random>
 #include <string>
 #include <vector>
+
+#if defined(PIXORAN_HAVE_GIFLIB)
+#include <gif_lib.h>
+#endif
 
 #include "core/kopxutils_bitmap.h"
 #include "core/kopxutils_colors.h"
@@ -659,6 +664,159 @@ TEST(GifCompose, LoadsThroughTheComponent) {
   EXPECT_EQ(back.Params().Width, 8);
 }
 
+// ---------------------------------------------------------------- giflib reads our files
+
+#if defined(PIXORAN_HAVE_GIFLIB)
+// What giflib's whole-file reader makes of a GIF: every frame's colours
+// (through its own or the global table) and transparency, and the comments.
+struct TGiflibFile {
+  bool ok = false;
+  std::vector<TImage> frames;
+  std::vector<int> transparent;  // index per frame, -1 for none
+  std::vector<bool> interlaced;
+  std::vector<std::array<int, 3>> placed;  // left, top, delay
+  TBGR background{};
+  std::vector<std::string> comments;
+  // Each sub-block of a comment extension (giflib keeps the later ones as
+  // continuation blocks) is one line, as our reader gathers them.
+  void Comments(const ExtensionBlock* blocks, int count) {
+    bool inComment = false;
+    for (int e = 0; e < count; ++e) {
+      const int function = blocks[e].Function;
+      if (function == COMMENT_EXT_FUNC_CODE) inComment = true;
+      else if (function != CONTINUE_EXT_FUNC_CODE) inComment = false;
+      if (inComment) comments.emplace_back(reinterpret_cast<const char*>(blocks[e].Bytes), blocks[e].ByteCount);
+    }
+  }
+};
+
+TGiflibFile ReadWithGiflib(const std::vector<uint8_t>& bytes) {
+  struct TSource {
+    const std::vector<uint8_t>* bytes;
+    size_t at;
+  } source{&bytes, 0};
+  auto input = [](GifFileType* gif, GifByteType* out, int n) -> int {
+    auto* s = static_cast<TSource*>(gif->UserData);
+    const size_t k = std::min(static_cast<size_t>(n), s->bytes->size() - s->at);
+    std::memcpy(out, s->bytes->data() + s->at, k);
+    s->at += k;
+    return static_cast<int>(k);
+  };
+  TGiflibFile f;
+  int error = 0;
+  GifFileType* gif = DGifOpen(&source, input, &error);
+  if (!gif) return f;
+  f.ok = DGifSlurp(gif) == GIF_OK;
+  for (int i = 0; f.ok && i < gif->ImageCount; ++i) {
+    const SavedImage& frame = gif->SavedImages[i];
+    const GifImageDesc& d = frame.ImageDesc;
+    const ColorMapObject* map = d.ColorMap ? d.ColorMap : gif->SColorMap;
+    TImage img{d.Width, d.Height, {}};
+    for (int k = 0; k < d.Width * d.Height; ++k) {
+      const int index = frame.RasterBits[k];
+      const GifColorType c = map && index < map->ColorCount ? map->Colors[index] : GifColorType{0, 0, 0};
+      img.px.push_back(TBGR{c.Blue, c.Green, c.Red});
+    }
+    f.frames.push_back(img);
+    f.interlaced.push_back(d.Interlace);
+    GraphicsControlBlock gcb{};
+    const bool control = DGifSavedExtensionToGCB(gif, i, &gcb) == GIF_OK;
+    f.transparent.push_back(control ? gcb.TransparentColor : -1);
+    f.placed.push_back({d.Left, d.Top, control ? gcb.DelayTime : -1});
+    f.Comments(frame.ExtensionBlocks, frame.ExtensionBlockCount);
+  }
+  if (f.ok) f.Comments(gif->ExtensionBlocks, gif->ExtensionBlockCount);
+  if (f.ok && gif->SColorMap && gif->SBackGroundColor < gif->SColorMap->ColorCount) {
+    const GifColorType c = gif->SColorMap->Colors[gif->SBackGroundColor];
+    f.background = TBGR{c.Blue, c.Green, c.Red};
+  }
+  DGifCloseFile(gif, &error);
+  return f;
+}
+
+// Every writer option, and every frame of a file we rewrite, read by
+// giflib's whole-file reader to the colours and transparency our reader
+// finds. An empty comment list (or empty lines only) writes no comment
+// extension: giflib refuses one without a sub-block.
+TEST(GifWrite, GiflibReadsEveryFileWeWrite) {
+  struct Case {
+    int32_t bits;
+    TPXPixelFormat format;
+    bool interlaced, alpha;
+    std::vector<std::string> comments;
+    const char* version;
+  };
+  const std::vector<Case> cases = {
+      {1, pxBW1, false, false, {}, "GIF89a"},
+      {1, pxBGR24, true, false, {""}, "GIF87a"},
+      {2, pxBGR24, false, true, {"", ""}, "GIF89a"},
+      {4, pxPal8, true, false, {"one"}, "GIF89a"},
+      {8, pxBGR24, false, true, {std::string(300, 'x')}, "GIF89a"},
+      {8, pxGray8, true, false, {"", "two"}, "GIF89a"},
+      {6, pxBGR24, false, false, {}, "GIF87a"},
+      {3, pxBW1, true, true, {}, "GIF89a"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE("bits " + std::to_string(c.bits) + " format " + std::to_string(c.format));
+    const TImage img = MakeImage(37, 21, c.format == pxBW1 ? 2 : 1 << std::min(c.bits, 6), 3);
+    auto source = ToBitmap(img);
+    if (c.format != pxBGR24) source->SetPixelFormat(c.format);
+    if (c.alpha) {
+      TPXBitmap* alpha = source->GetAlphaChannel();
+      for (int32_t y = 0; y < img.h; ++y)
+        for (int32_t x = 0; x < img.w; ++x) alpha->Scanline(y)[x] = (x * y) % 7 == 0 ? 0 : 255;
+    }
+    TIOParamsVals params;
+    params.BitsPerSample = c.bits;
+    params.GIFInterlaced = c.interlaced;
+    params.GIFComments = c.comments;
+    params.GIFVersion = c.version;
+    params.GIFDelayTime = c.bits * 7;
+    params.GIFXPos = c.bits, params.GIFYPos = 2 * c.bits;
+    params.GIFBackground = img.px[5];  // a colour of the image, so the palette holds it
+    std::atomic<bool> aborting{false};
+    TPXProgressRec progress;
+    progress.Aborting = &aborting;
+    TMemoryStream out;
+    WriteGIFStream(out, *source, params, progress);
+    ASSERT_FALSE(aborting);
+    const std::vector<uint8_t> bytes = out.Bytes();
+    const TGiflibFile theirs = ReadWithGiflib(bytes);
+    ASSERT_TRUE(theirs.ok);
+    ASSERT_EQ(theirs.frames.size(), 1u);
+    const TReadResult ours = ReadGif(bytes);
+    ASSERT_FALSE(ours.aborted);
+    ExpectSame(ours.image, theirs.frames[0], "giflib");
+    EXPECT_EQ(theirs.interlaced[0], c.interlaced);
+    EXPECT_EQ(theirs.placed[0], (std::array<int, 3>{c.bits, 2 * c.bits, c.bits * 7}));
+    if (c.format == pxBGR24 && c.bits >= 6) {
+      EXPECT_EQ(theirs.background, img.px[5]);
+    }
+    EXPECT_EQ(theirs.transparent[0] >= 0, c.alpha);
+    std::vector<std::string> text;
+    for (const std::string& line : c.comments)
+      for (size_t at = 0; at < line.size(); at += 255) text.push_back(line.substr(at, 255));
+    EXPECT_EQ(theirs.comments, text);
+    EXPECT_EQ(ours.params->GIFComments, text);
+  }
+
+  // A file of several frames, rewritten by frame removal: every frame.
+  const std::string path = TempDir() + "/giflib.gif";
+  WriteFileBytes(path, ThreeFrames());
+  ASSERT_EQ(DeleteGIFFrame(path, 1, true), 2);
+  const std::vector<uint8_t> kept = ReadFileBytes(path);
+  const TGiflibFile theirs = ReadWithGiflib(kept);
+  ASSERT_TRUE(theirs.ok);
+  ASSERT_EQ(theirs.frames.size(), 2u);
+  for (int32_t i = 0; i < 2; ++i) {
+    const TReadResult ours = ReadGif(kept, i);
+    ASSERT_FALSE(ours.aborted) << i;
+    ExpectSame(ours.image, theirs.frames[static_cast<size_t>(i)], "frame " + std::to_string(i));
+    EXPECT_EQ(theirs.transparent[static_cast<size_t>(i)], i == 1 ? 3 : -1);
+  }
+}
+#endif
+
 // ---------------------------------------------------------------- bad input
 
 TEST(GifRead, TruncatedFlippedAndHugeInputEndCleanly) {
@@ -667,7 +825,7 @@ TEST(GifRead, TruncatedFlippedAndHugeInputEndCleanly) {
   const std::vector<uint8_t> good = WriteGif(*b, 6, true);
   ASSERT_FALSE(ReadGif(good).aborted);
   // Cut before the data: reported. Cut inside them (a partial download):
-  // what there is decodes, the rest is index 0, and nothing is reported.
+  // what there is decodes, the rest is index 0, and Aborting stays clear.
   const size_t dataStart = 13 + 3 * (size_t{1} << ((good[10] & 7) + 1)) + 8 + 10;  // the minimum code size
   const TBGR index0 = ReadGif(good).params->Palette[0];
   const TImage full = ReadGif(good).image;

@@ -215,6 +215,50 @@ TEST_F(J2000Tools, SubsampledChromaAndSignedSamples) {
   for (int i = 0; i < 16; ++i) EXPECT_EQ(g.Bitmap.Scanline(i / 4)[3 * (i % 4)], i * 16) << i;
 }
 
+// 4:4:4 sYCC files (colour specification 18), unsigned and signed, decode
+// to the colours opj_decompress gives for them.
+TEST_F(J2000Tools, SyccFilesDecodeAsOpjDecompressDoes) {
+  const int32_t w = 24, h = 16;
+  std::vector<uint8_t> planes;  // Y, Cb, Cr
+  for (int32_t c = 0; c < 3; ++c)
+    for (int32_t y = 0; y < h; ++y)
+      for (int32_t x = 0; x < w; ++x) {
+        const int v = c == 0 ? x * 11 + y * 3 : c == 1 ? x * 37 + y * 50 : 255 + 256 - x * 13 - y * 20;
+        planes.push_back(static_cast<uint8_t>(v % 256));
+      }
+  for (const char* sign : {"u", "s"}) {
+    SCOPED_TRACE(sign);
+    const std::string raw = dir_ + "/ycc.raw", made = dir_ + "/ycc.jp2", sycc = dir_ + "/sycc.jp2";
+    const std::string out = dir_ + "/sycc.ppm";
+    ASSERT_TRUE(testing::WriteFileBytes(raw, planes.data(), planes.size()));
+    ASSERT_TRUE(RunTool("opj_compress -n 3 -mct 0 -i " + raw + " -o " + made + " -F 24,16,3,8," + sign));
+    // The colour specification box, enumerated, set to sYCC by hand.
+    std::vector<uint8_t> file = ReadFileBytes(made);
+    const char kColr[] = {'c', 'o', 'l', 'r'};
+    auto at = std::search(file.begin(), file.end(), kColr, kColr + 4);
+    ASSERT_NE(at, file.end());
+    ASSERT_EQ(at[4], 1);  // method: enumerated
+    at[7] = 0, at[8] = 0, at[9] = 0, at[10] = 18;
+    ASSERT_TRUE(testing::WriteFileBytes(sycc, file.data(), file.size()));
+    ASSERT_TRUE(RunTool("opj_decompress -i " + sycc + " -o " + out));
+    TPnm expect;
+    ASSERT_TRUE(ReadPnm(out, expect));
+    ASSERT_EQ(expect.Width, w);
+    ASSERT_EQ(expect.Channels, 3);
+
+    TResult r;
+    Read(file, r);
+    ASSERT_FALSE(r.Aborted);
+    ASSERT_EQ(r.Bitmap.PixelFormat(), pxBGR24);
+    int worst = 0;
+    for (int32_t y = 0; y < h; ++y)
+      for (int32_t x = 0; x < w; ++x)
+        for (int c = 0; c < 3; ++c)
+          worst = std::max(worst, std::abs(r.Bitmap.Scanline(y)[3 * x + 2 - c] - static_cast<int>(expect.At(x, y, c))));
+    EXPECT_EQ(worst, 0);
+  }
+}
+
 // ---------------------------------------------------------------- our files
 
 TEST_F(J2000Tools, OurFilesDecodeWithOpjDecompress) {

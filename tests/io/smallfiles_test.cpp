@@ -11,7 +11,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <sstream>
 #include <utility>
@@ -523,6 +525,93 @@ TEST(SmallFileClaims, RefusedQuicklyWithinBoundedMemory) {
       EXPECT_EQ(run.Value("aborting"), 1) << c.name;
     }
   }
+
+  // ---- Claims bounded by the whole file: animations, WBMP and tile grids.
+  // A GIF animation's logical screen (its composition canvas), loaded as
+  // its first and last frame and through the multi-image component; WBMP
+  // claims held against their rows before the bitmap is had; a JPEG 2000
+  // code stream, built marker by marker, of thousands of tiles. Each is
+  // refused: the bitmap stays empty and no temporary file is left.
+  {
+    // Screen w x h, frames tiny 1 x 1 frames of one LZW code each.
+    auto animation = [](uint16_t w, uint16_t h, int frames) {
+      TLEBytes b;
+      b.Str("GIF89a");
+      b.U16(w), b.U16(h), b.U8(0x80), b.U8(0), b.U8(0);
+      b.Raw({0, 0, 0, 255, 255, 255});
+      for (int i = 0; i < frames; ++i) {
+        b.U8(0x2C), b.U16(i % 50), b.U16(i % 40), b.U16(1), b.U16(1), b.U8(0);
+        b.Raw({2, 2, 0x4C, 0x01, 0});
+      }
+      b.U8(0x3B);
+      return b.b;
+    };
+    // SOC, SIZ, COD, QCD, one empty tile-part and EOC: eight 8-bit
+    // components of w x h in tiles of tw x th.
+    auto tiles = [](uint32_t w, uint32_t h, uint32_t tw, uint32_t th) {
+      constexpr uint8_t kComponents = 8;
+      Bytes j = {0xFF, 0x4F, 0xFF, 0x51, 0, 38 + 3 * kComponents, 0, 0};
+      for (uint32_t v : {w, h, 0u, 0u, tw, th, 0u, 0u}) AppendBE32(j, v);
+      j.insert(j.end(), {0, kComponents});
+      for (int c = 0; c < kComponents; ++c) j.insert(j.end(), {7, 1, 1});
+      j.insert(j.end(), {0xFF, 0x52, 0, 12, 0, 0, 0, 1, 0, 5, 4, 4, 0, 1});
+      j.insert(j.end(), {0xFF, 0x5C, 0, 19, 0x40});
+      j.insert(j.end(), 16, 0x48);
+      j.insert(j.end(), {0xFF, 0x90, 0, 10, 0, 0, 0, 0, 0, 14, 0, 1, 0xFF, 0x93, 0xFF, 0xD9});
+      return j;
+    };
+    struct TWholeFileClaim {
+      const char* name;
+      const char* ext;
+      Bytes file;
+      const char* index;  // "" for the component's default
+      bool mio;
+    };
+    const Bytes two = animation(32768, 20000, 2), hundred = animation(32768, 20000, 100);
+    const std::vector<TWholeFileClaim> rows = {
+        {"GIF screen, 2 frames, first", "gif", two, "0", false},
+        {"GIF screen, 2 frames, last", "gif", two, "1", false},
+        {"GIF screen, 2 frames, MIO", "gif", two, "", true},
+        {"GIF screen, 100 frames, first", "gif", hundred, "0", false},
+        {"GIF screen, 100 frames, last", "gif", hundred, "99", false},
+        {"GIF screen, 100 frames, MIO", "gif", hundred, "", true},
+        {"WBMP 1048576", "wbmp", wbmp(1048576, 1048576), "", false},
+        {"WBMP 65535", "wbmp", wbmp(65535, 65535), "", false},
+        {"JPEG 2000 13799 tiles", "j2k", tiles(203, 2097304, 203, 152), "", false},
+        {"JPEG 2000 a million tiles", "j2k", tiles(65535, 65535, 64, 64), "", false},
+    };
+    // A screen the frames' data could describe is still composed.
+    const TProbeResult control = Probe(d + "/control.gif", animation(300, 200, 2));
+    EXPECT_TRUE(control.run.Exited && control.run.Status == 0 && control.run.Value("aborting") == 0 &&
+                control.run.Value("width") == 300 && control.run.Value("height") == 200)
+        << control.run.Output;
+    for (size_t i = 0; i < rows.size(); ++i) {
+      const TWholeFileClaim& c = rows[i];
+      const std::string tmp = MakeTempDir("smallclaims-tmp");
+      const std::string path = d + "/whole" + std::to_string(i) + "." + c.ext;
+      WriteFileBytes(path, c.file);
+      ASSERT_LE(c.file.size(), 2048u) << c.name;
+      // The probe's temporary files go where they can be counted.
+      setenv("TMPDIR", tmp.c_str(), 1);
+      std::string args = std::to_string(kDataLimitMB) + " " + std::to_string(kCpuLimitS) + " " + ShellQuote(path);
+      if (*c.index || c.mio) args += std::string(" ") + (*c.index ? c.index : "0");
+      if (c.mio) args += " mio";
+      const TProbeRun run = RunLoadProbe(args);
+      unsetenv("TMPDIR");
+      std::printf("%-28s %6zu %7ld %9ld aborting=%ld %ldx%ld\n", c.name, c.file.size(), run.Value("cpu_ms"),
+                  run.Value("peak_kb"), run.Value("aborting"), run.Value("width"), run.Value("height"));
+      ASSERT_TRUE(run.Exited && run.Status == 0) << c.name << ": ended by " << run.Status << "\n" << run.Output;
+      EXPECT_EQ(run.Value("allocfail"), 0) << c.name;
+      const bool sanitized = run.Value("sanitized") == 1;
+      EXPECT_LT(run.Value("cpu_ms"), kCpuBudgetMs * (sanitized ? 10 : 1)) << c.name;
+      EXPECT_LT(run.Value("peak_kb"), long{kDataLimitMB} * 1024 * (sanitized ? 4 : 3) / 4) << c.name;
+      EXPECT_EQ(run.Value("aborting"), 1) << c.name;
+      EXPECT_EQ(run.Value("width"), 0) << c.name;
+      EXPECT_EQ(run.Value("height"), 0) << c.name;
+      EXPECT_TRUE(std::filesystem::is_empty(tmp)) << c.name << ": a temporary file was left";
+    }
+  }
+  // ---- End of the claims bounded by the whole file.
 }
 
 // ---------------------------------------------------------------- TIFF pages (continued)

@@ -1,8 +1,10 @@
 // Loads one file through the I/O component in a process of its own, under
 // a data-size and a processor-time limit, and prints what it cost:
-//   load_probe <data-limit-MB> <cpu-limit-s> <file>
-// prints "aborting=A width=W height=H cpu_ms=C peak_kb=P allocfail=F ... result=R" and
-// exits 0. A crash, a hang past the processor limit (SIGXCPU) or an
+//   load_probe <data-limit-MB> <cpu-limit-s> <file> [<image index> [mio]]
+// prints "aborting=A width=W height=H cpu_ms=C peak_kb=P allocfail=F ... result=R"
+// (R: the I/O result kind) and exits 0. An image index picks the frame or page to load; "mio" loads
+// every image through the multi-image component instead, W x H then being
+// the first image's size (0 x 0 for none). A crash, a hang past the processor limit (SIGXCPU) or an
 // uncaught exception ends it otherwise, which is what the caller looks for.
 // Built with a sanitizer it sets no data limit and allows ten times the
 // processor time, and says so (sanitized=1).
@@ -16,10 +18,15 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <new>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "io/pixoranio.h"
+#include "io/pxmio.h"
+#include "io/pxmioview.h"
 #include "tests/sanitized.h"
 
 namespace {
@@ -70,6 +77,30 @@ int Save(char** argv) {
   return 0;
 }
 
+// Keeps the sizes of the images the multi-image component stores.
+class TSizesView : public pixoran::TPXMIOView {
+ public:
+  std::vector<std::pair<int32_t, int32_t>> Sizes;
+  pixoran::TPXView* Control() override { return nullptr; }
+  int32_t LastChange() override { return pixoran::pxmcNone; }
+  int32_t LastChangeIndex() override { return 0; }
+  int32_t ImageCount() override { return static_cast<int32_t>(Sizes.size()); }
+  int32_t SelectedImage() override { return -1; }
+  void SetSelectedImage(int32_t) override {}
+  void InsertImageNoSelect(int32_t index) override { Sizes.insert(Sizes.begin() + index, {0, 0}); }
+  void DeleteImage(int32_t index) override { Sizes.erase(Sizes.begin() + index); }
+  bool SetImageBitmap(int32_t index, pixoran::TPXBitmap& b) override {
+    Sizes[static_cast<size_t>(index)] = {b.Width(), b.Height()};
+    return true;
+  }
+  void SetImageDelayTime(int32_t, int32_t) override {}
+  void SetImageBackground(int32_t, pixoran::TColor) override {}
+  void ReserveCacheSpace(int32_t, int32_t, int32_t, int32_t) override {}
+  bool LoadImageFromFile(int32_t, const std::string&) override { return false; }
+  bool CopyImage(int32_t, pixoran::TPXBitmap&) override { return false; }
+  void Refresh() override {}
+};
+
 }  // namespace
 
 // Every allocation of the process, the codec libraries' too, goes through
@@ -104,16 +135,37 @@ void free(void* p) { __libc_free(p); }
 
 int main(int argc, char** argv) {
   if (argc == 6 && std::string(argv[1]) == "save") return Save(argv);
-  if (argc != 4) {
-    std::fprintf(stderr, "usage: load_probe <data-limit-MB> <cpu-limit-s> <file>\n");
+  if (argc < 4 || argc > 6) {
+    std::fprintf(stderr, "usage: load_probe <data-limit-MB> <cpu-limit-s> <file> [<image index> [mio]]\n");
     return 2;
   }
   if (!kSanitized) Limit(RLIMIT_DATA, static_cast<rlim_t>(std::atoll(argv[1])) << 20);
   Limit(RLIMIT_CPU, static_cast<rlim_t>(std::atoll(argv[2])) * (kSanitized ? 10 : 1));
   std::set_new_handler(CountFailure);
 
-  pixoran::TPixoranIO io;
-  io.LoadFromFile(argv[3]);
+  bool aborting = false;
+  int32_t width = 0, height = 0;
+  pixoran::TPXIOResult result = pixoran::iorOk;
+  if (argc == 6) {
+    pixoran::TPixoranMIO mio;
+    auto view = std::make_unique<TSizesView>();
+    TSizesView* sizes = view.get();
+    mio.SetAttachedMView(std::move(view));
+    mio.LoadFromFile(argv[3]);
+    aborting = mio.Aborting();
+    result = mio.LastResult();
+    if (!sizes->Sizes.empty()) width = sizes->Sizes[0].first, height = sizes->Sizes[0].second;
+  } else {
+    pixoran::TPixoranIO io;
+    if (argc == 5) {
+      pixoran::TIOParamsVals& p = io.Params();
+      p.GIFImageIndex = p.TIFFImageIndex = p.ICOImageIndex = p.DCXImageIndex = std::atoi(argv[4]);
+    }
+    io.LoadFromFile(argv[3]);
+    aborting = io.Aborting();
+    result = io.LastResult();
+    width = io.PXBitmap()->Width(), height = io.PXBitmap()->Height();
+  }
   std::set_new_handler(CountFailure);
 
   rusage use{};
@@ -121,7 +173,7 @@ int main(int argc, char** argv) {
   const long cpuMs =
       (use.ru_utime.tv_sec + use.ru_stime.tv_sec) * 1000L + (use.ru_utime.tv_usec + use.ru_stime.tv_usec) / 1000L;
   std::printf("aborting=%d width=%d height=%d cpu_ms=%ld peak_kb=%ld allocfail=%d sanitized=%d result=%d\n",
-              io.Aborting() ? 1 : 0, io.PXBitmap()->Width(), io.PXBitmap()->Height(), cpuMs, use.ru_maxrss,
-              gAllocFailures.load(), kSanitized ? 1 : 0, static_cast<int>(io.LastResult()));
+              aborting ? 1 : 0, width, height, cpuMs, use.ru_maxrss, gAllocFailures.load(), kSanitized ? 1 : 0,
+              static_cast<int>(result));
   return 0;
 }

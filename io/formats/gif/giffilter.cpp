@@ -80,16 +80,19 @@ void SkipSubBlocks(TPXByteSource& r) {
   }
 }
 
-// The most pixels the frame's data at the source's position can describe,
-// the position left where it was. Each code stands for at most 4096 pixels
-// and is at least the minimum code size + 1 bits wide, so a frame that
-// claims more is refused before its storage is had. A small floor keeps
-// frames of almost no data (all index 0) readable.
-int64_t MaxFramePixels(TPXByteSource& r) {
-  constexpr int64_t kPixelsPerCode = 4096;
-  constexpr int64_t kFloor = int64_t{1} << 16;
+// The frame rule: each LZW code stands for at most 4096 pixels and is at
+// least the minimum code size + 1 bits wide (3 bits at the smallest), so
+// data of n bytes describe at most n x 8 / 3 x 4096 pixels. The guard's
+// floor of 65536 pixels keeps frames of almost no data (all index 0)
+// readable.
+constexpr double kPixelsPerCode = 4096;
+double PixelsPerDataByte(int minCodeSize) { return 8 * kPixelsPerCode / (std::clamp(minCodeSize, 2, 9) + 1); }
+
+// The frame's data bytes at the source's position, and its minimum code
+// size; the position is left where it was.
+int64_t FrameDataBytes(TPXByteSource& r, int& minCodeSize) {
   const int64_t start = r.Position();
-  const int minCodeSize = r.Get();
+  minCodeSize = r.Get();
   int64_t bytes = 0;
   for (int n = r.Get(); n > 0; n = r.Get()) {
     const int64_t at = r.Position();
@@ -97,8 +100,7 @@ int64_t MaxFramePixels(TPXByteSource& r) {
     bytes += r.Position() - at;
   }
   r.SetPosition(start);
-  const int64_t codes = bytes * 8 / (std::clamp(minCodeSize, 2, 9) + 1);
-  return std::max(kFloor, codes * kPixelsPerCode);
+  return bytes;
 }
 
 TGIFLZWDecompressProc Decompressor(const TIOParamsVals& params) {
@@ -187,10 +189,13 @@ class TGIFReader {
  private:
   // Reads or skips the wanted frame; false ends the walk.
   bool ReadWantedFrame(const TFrameHeader& f, const TGIFTable& table, bool paramsOnly, bool noMask);
-  bool Fail() {
-    progress_.Abort();
+  bool Fail(TPXIOResult kind, const std::string& text) {
+    progress_.Fail(kind, "GIF: " + text);
     return false;
   }
+  // A huge logical screen is composed only for an animation: refused when
+  // the file, of several frames, could not describe that many pixels.
+  bool ScreenFitsFile(int32_t width, int32_t height);
 
   TPXByteSource r_;
   TPXBitmap& bitmap_;
@@ -217,18 +222,26 @@ bool TGIFReader::ReadWantedFrame(const TFrameHeader& f, const TGIFTable& table, 
   params_.PaletteCount = table.Count();
 
   // A frame without pixels is counted, but there is no image to read.
-  if (f.Width == 0 || f.Height == 0) return Fail();
+  const std::string frame = "frame " + std::to_string(params_.GIFImageIndex);
+  if (f.Width == 0 || f.Height == 0)
+    return Fail(iorCorrupt,
+                frame + " has no pixels (" + std::to_string(f.Width) + " x " + std::to_string(f.Height) + ")");
   if (paramsOnly) {
     r_.Get();
     SkipSubBlocks(r_);
     return true;
   }
   const int64_t pixels = int64_t{f.Width} * f.Height;
-  if (pixels > MaxFramePixels(r_) || pixels * (noMask ? 1 : 2) > CodecMemoryLimit()) return Fail();
+  int minCodeSize = 0;
+  const int64_t dataBytes = FrameDataBytes(r_, minCodeSize);
+  if (!CheckDeclaredImage("GIF", f.Width, f.Height, 8, dataBytes, PixelsPerDataByte(minCodeSize), progress_) ||
+      !CheckWorkBuffer("GIF", pixels * (noMask ? 1 : 2), progress_))
+    return false;
   // Zero-filled, so data that ends early shows index 0, never old memory.
   TIndexBuffer indices(static_cast<uint8_t*>(std::calloc(static_cast<size_t>(pixels), 1)));
   const TGIFLZWDecompressProc decompress = Decompressor(params_);
-  if (!indices || !decompress) return Fail();
+  if (!decompress) return Fail(iorUnsupported, "no LZW decoder is installed");
+  if (!indices) return Fail(iorNoMemory, "no memory for the indices of " + frame);
   TStream& stream = r_.Stream();
   r_.Sync();
   const int64_t before = stream.Position();
@@ -241,15 +254,29 @@ bool TGIFReader::ReadWantedFrame(const TFrameHeader& f, const TGIFTable& table, 
   }
   const bool moved = stream.Position() != before;
   r_.Reload();
-  if (!moved) return Fail();
+  if (!moved) return Fail(iorCorrupt, "the LZW data of " + frame + " cannot be decoded");
   progress_.Report(70);
   if (progress_.Aborted()) return false;
   try {
-    if (!FillFrame(indices.get(), f, table, gc_, params_, bitmap_, mask_, noMask)) return Fail();
+    if (!FillFrame(indices.get(), f, table, gc_, params_, bitmap_, mask_, noMask))
+      return Fail(iorNoMemory, "no storage for " + frame);
   } catch (const EPXBitmapError&) {
-    return Fail();
+    return Fail(iorNoMemory, "no storage for " + frame);
   }
   return true;
+}
+
+bool TGIFReader::ScreenFitsFile(int32_t width, int32_t height) {
+  const int64_t fileBytes = r_.Left() + kHeaderSize;
+  if (static_cast<double>(width) * height <= std::max(65536.0, fileBytes * PixelsPerDataByte(2))) return true;
+  // Counted only for such a screen: every real file passes the test above.
+  const int64_t start = r_.Position();
+  TStream& stream = r_.Stream();
+  stream.SetPosition(start - kHeaderSize);
+  const int32_t frames = CopyGIFWithoutFrame(stream, nullptr, -1);
+  r_.SetPosition(start);
+  if (frames <= 1) return true;
+  return CheckDeclaredImage("GIF", width, height, 8, fileBytes, PixelsPerDataByte(2), progress_);
 }
 
 int32_t TGIFReader::Read(bool paramsOnly, bool noMask) {
@@ -258,7 +285,7 @@ int32_t TGIFReader::Read(bool paramsOnly, bool noMask) {
   params_.GIFComments.clear();  // every read gathers the file's comments anew
   uint8_t h[kHeaderSize];
   if (!r_.Read(h, kHeaderSize) || std::memcmp(h, "GIF", 3) != 0) {
-    Fail();
+    Fail(iorCorrupt, "no GIF header");
     return 0;
   }
   params_.GIFVersion.assign(reinterpret_cast<const char*>(h), 6);
@@ -271,9 +298,10 @@ int32_t TGIFReader::Read(bool paramsOnly, bool noMask) {
   const int32_t headerBits = (h[10] & 7) + 1;
   const bool hasGlobal = (h[10] & 0x80) != 0;
   TGIFTable global = GreyTable(headerBits);
+  if (!paramsOnly && !ScreenFitsFile(params_.GIFWinWidth, params_.GIFWinHeight)) return 0;
   if (hasGlobal) {
     if (!ReadTable(r_, headerBits, global)) {
-      Fail();
+      Fail(iorCorrupt, "the global colour table ends early");
       return 0;
     }
     params_.GIFBackground = global.Entries[h[11]];
@@ -282,9 +310,10 @@ int32_t TGIFReader::Read(bool paramsOnly, bool noMask) {
   const int32_t wanted = params_.GIFImageIndex;
   int32_t counter = 0;
   bool found = false;
+  bool ended = false;  // the data ended before the trailer
   while (!progress_.Aborted()) {
     int b = r_.Get();
-    if (b < 0) b = kTrailer;
+    if (b < 0) b = kTrailer, ended = true;
     if (b == kExtension) {
       const int label = r_.Get();
       if (label == kGraphicControl && counter == wanted) {
@@ -311,13 +340,19 @@ int32_t TGIFReader::Read(bool paramsOnly, bool noMask) {
       }
     } else if (b == kImage) {
       uint8_t d[kDescriptorSize];
-      if (!r_.Read(d, kDescriptorSize)) break;
+      if (!r_.Read(d, kDescriptorSize)) {
+        ended = true;
+        break;
+      }
       TFrameHeader f;
       f.X = GetLE16(d), f.Y = GetLE16(d + 2), f.Width = GetLE16(d + 4), f.Height = GetLE16(d + 6);
       f.Interlaced = (d[8] & 0x40) != 0;
       TGIFTable local;
       const bool hasLocal = (d[8] & 0x80) != 0;
-      if (hasLocal && !ReadTable(r_, (d[8] & 7) + 1, local)) break;
+      if (hasLocal && !ReadTable(r_, (d[8] & 7) + 1, local)) {
+        ended = true;
+        break;
+      }
       if (counter == wanted) {
         found = true;
         if (!ReadWantedFrame(f, hasLocal ? local : global, paramsOnly, noMask)) break;
@@ -332,8 +367,15 @@ int32_t TGIFReader::Read(bool paramsOnly, bool noMask) {
   }
   params_.GIFImageCount = counter;
   r_.Sync();
-  // A frame index past the last frame, or a file without images, loads nothing.
-  if (!found) Fail();
+  // A frame index past the last frame, or a file without images, loads
+  // nothing; a file cut after the wanted frame keeps it, the cut noted.
+  if (!found && !progress_.Aborted()) {
+    if (ended) Fail(iorCorrupt, "the data end before frame " + std::to_string(wanted));
+    else if (counter == 0) Fail(iorCorrupt, "the file holds no image");
+    else Fail(iorFailed, "no frame " + std::to_string(wanted) + " in a file of " + std::to_string(counter));
+  } else if (found && ended && !progress_.Aborted()) {
+    progress_.Note(iorCorrupt, "GIF: the data end early, after " + std::to_string(counter) + " frames");
+  }
   if (!progress_.Aborted()) progress_.Report(100);
   return counter;
 }
@@ -454,32 +496,38 @@ bool BuildImageData(TPXBitmap& bitmap, const TIOParamsVals& params, TGIFImageDat
 void ReadGIFStream(TStream& stream, TPXBitmap& bitmap, int32_t& frameCount, TIOParamsVals& params,
                    TPXProgressRec& progress, bool paramsOnly, std::unique_ptr<TPXMask>& mask, bool noMask) {
   frameCount = 0;
-  try {
-    TGIFReader reader(stream, bitmap, params, progress, mask);
-    frameCount = reader.Read(paramsOnly, noMask);
-  } catch (...) {
-    // A stream that cannot be read, or storage that cannot be had.
-    progress.Abort();
-  }
+  // A stream that cannot be read, or storage that cannot be had, is reported.
+  RunFilter(
+      progress,
+      [&] {
+        TGIFReader reader(stream, bitmap, params, progress, mask);
+        frameCount = reader.Read(paramsOnly, noMask);
+      },
+      "GIF");
 }
 
 void WriteGIFStream(TStream& target, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress) {
   progress.Report(0);
   if (progress.Aborted()) return;
   const int32_t w = bitmap.Width(), h = bitmap.Height();
-  // A GIF holds sizes of 16 bits.
-  if (w <= 0 || h <= 0 || w > 0xFFFF || h > 0xFFFF || bitmap.PixelFormat() == pxNone) {
-    progress.Abort();
+  if (w <= 0 || h <= 0 || bitmap.PixelFormat() == pxNone) {
+    progress.Fail(iorFailed, "GIF: there is no image to write");
     return;
   }
+  // A GIF holds sizes of 16 bits.
+  if (w > 0xFFFF || h > 0xFFFF) {
+    progress.Fail(iorTooLarge, "GIF: " + std::to_string(w) + " x " + std::to_string(h) + " is beyond 65535 x 65535");
+    return;
+  }
+  if (!CheckWorkBuffer("GIF", int64_t{w} * h, progress)) return;
   TGIFImageData data;
   try {
     if (!BuildImageData(bitmap, params, data)) {
-      progress.Abort();
+      progress.Fail(iorNoMemory, "GIF: no storage for the image's colour indices");
       return;
     }
   } catch (const EPXBitmapError&) {
-    progress.Abort();
+    progress.Fail(iorNoMemory, "GIF: no storage for a converted copy of the image");
     return;
   }
   if (data.TransparentIndex >= 0) params.GIFTransparent = 1;
@@ -517,13 +565,18 @@ void WriteGIFStream(TStream& target, TPXBitmap& bitmap, TIOParamsVals& params, T
   if (progress.Aborted()) return;
   const TGIFLZWCompressProc compress = Compressor(params);
   if (!compress) {
-    progress.Abort();
+    progress.Fail(iorUnsupported, "GIF: no LZW encoder is installed");
     return;
   }
   compress(stream, h, w, params.GIFInterlaced != 0, data.Indices.get(), b);
   data.Indices.reset();
 
-  std::vector<uint8_t> tail = {kExtension, static_cast<uint8_t>(kComment)};
+  // A comment extension without a sub-block is refused by common readers
+  // (giflib's whole-file reader among them): written only with some text.
+  std::vector<uint8_t> tail;
+  const bool anyComment = std::any_of(params.GIFComments.begin(), params.GIFComments.end(),
+                                      [](const std::string& line) { return !line.empty(); });
+  if (anyComment) tail = {kExtension, static_cast<uint8_t>(kComment)};
   for (const std::string& line : params.GIFComments) {
     // A zero length would end the extension: empty lines are left out, long
     // ones split into sub-blocks of at most 255 bytes.
@@ -534,11 +587,11 @@ void WriteGIFStream(TStream& target, TPXBitmap& bitmap, TIOParamsVals& params, T
                   line.begin() + static_cast<std::ptrdiff_t>(at + n));
     }
   }
-  tail.push_back(0);
+  if (anyComment) tail.push_back(0);
   tail.push_back(kTrailer);
   stream.Write(tail.data(), static_cast<int64_t>(tail.size()));
   if (stream.Failed()) {
-    progress.Abort();
+    progress.Fail(iorWriteFailed, "GIF: " + WriteFailureText(target));
     return;
   }
   progress.Report(100);
@@ -548,9 +601,10 @@ void WriteGIFFile(const std::string& fileName, TPXBitmap& bitmap, TIOParamsVals&
   try {
     TSiblingTempFile file(fileName);
     WriteGIFStream(file.Stream(), bitmap, params, progress);
-    if (!progress.Aborted() && !file.Commit()) progress.Abort();
+    if (!progress.Aborted() && !file.Commit())
+      progress.Fail(iorWriteFailed, "GIF: cannot write " + fileName + ": " + std::strerror(file.LastError()));
   } catch (const EStreamError&) {
-    progress.Abort();
+    FailFromException(progress, std::current_exception(), "GIF");
   }
 }
 
@@ -721,6 +775,7 @@ int32_t ReadGIFAnimationFrame(TStream& stream, TPXBitmap& bitmap, TPXBitmap& alp
   const int32_t target = params.GIFImageIndex;
   TPXProgressRec quiet;
   quiet.Aborting = progress.Aborting;
+  quiet.Result = progress.Result;
   TPXProgressRec& frameProgress = target == 0 ? progress : quiet;
   alpha.FreeImage(true);
 
@@ -736,7 +791,8 @@ int32_t ReadGIFAnimationFrame(TStream& stream, TPXBitmap& bitmap, TPXBitmap& alp
     ReadGIFStream(stream, frame, count, params, frameProgress, false, mask, false);
     if (progress.Aborted()) break;
     if (count > 1 && !composer.AddFrame(frame, params.GIFTransparent ? mask.get() : nullptr, params)) {
-      progress.Abort();
+      progress.Fail(iorTooLarge, "GIF: no storage for a " + std::to_string(params.GIFWinWidth) + " x " +
+                                     std::to_string(params.GIFWinHeight) + " animation canvas");
       break;
     }
     if (progress.OnProgress && count > 0) progress.Report(TruncToInt32(i * 100.0 / count));
@@ -744,7 +800,8 @@ int32_t ReadGIFAnimationFrame(TStream& stream, TPXBitmap& bitmap, TPXBitmap& alp
   }
   params.GIFImageIndex = target;
   // A frame past the last one is not there to show.
-  if (target < 0 || target >= count) progress.Abort();
+  if ((target < 0 || target >= count) && !progress.Aborted())
+    progress.Fail(iorFailed, "GIF: no frame " + std::to_string(target) + " in a file of " + std::to_string(count));
   if (progress.Aborted()) return count;
   try {
     if (count > 1) {
@@ -759,7 +816,7 @@ int32_t ReadGIFAnimationFrame(TStream& stream, TPXBitmap& bitmap, TPXBitmap& alp
     } else if (params.GIFTransparent && mask) {
       const int32_t w = mask->Width(), h = mask->Height();
       if (!alpha.Allocate(w, h, pxGray8)) {
-        progress.Abort();
+        progress.Fail(iorNoMemory, "GIF: no storage for the transparency");
         return count;
       }
       for (int32_t y = 0; y < h; ++y) {
@@ -769,7 +826,7 @@ int32_t ReadGIFAnimationFrame(TStream& stream, TPXBitmap& bitmap, TPXBitmap& alp
       }
     }
   } catch (const EPXBitmapError&) {
-    progress.Abort();
+    progress.Fail(iorNoMemory, "GIF: no storage for the composed frame");
   }
   return count;
 }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <vector>
@@ -19,6 +20,7 @@ extern "C" {
 #include "core/kopxutils_colors.h"
 #include "core/kopxutils_helpers.h"
 #include "core/kopxutils_settings.h"
+#include "io/pxfiltutil.h"
 #include "platform/system.h"
 
 namespace pixoran {
@@ -28,31 +30,6 @@ namespace {
 constexpr uint8_t kJP2Signature[12] = {0, 0, 0, 12, 'j', 'P', ' ', ' ', 0x0D, 0x0A, 0x87, 0x0A};
 // The smallest rate handed to the codec: a thousandth of the raw size.
 constexpr double kMinJ2000Rate = 0.001;
-
-// ---------------------------------------------------------------- YCbCr tables
-
-struct TYCbCrTables {
-  int32_t CrR[256], CbB[256], CrG[256], CbG[256];
-};
-
-// Built once, from Kr 0.299, Kg 0.587 and Kb 0.114 in single precision.
-const TYCbCrTables& YCbCrTables() {
-  static const TYCbCrTables tables = [] {
-    TYCbCrTables t{};
-    const float kr = 0.299f, kg = 0.587f, kb = 0.114f;
-    const float crR = 2.0f * (1.0f - kr), cbB = 2.0f * (1.0f - kb);
-    const float crG = kr * crR / kg, cbG = kb * cbB / kg;
-    for (int i = 0; i < 256; ++i) {
-      const int d = i - 128;
-      t.CrR[i] = static_cast<int32_t>(RoundHalfEven(static_cast<double>(crR) * d));
-      t.CbB[i] = static_cast<int32_t>(RoundHalfEven(static_cast<double>(cbB) * d));
-      t.CrG[i] = -static_cast<int32_t>(RoundHalfEven(static_cast<double>(crG) * d));
-      t.CbG[i] = -static_cast<int32_t>(RoundHalfEven(static_cast<double>(cbG) * d));
-    }
-    return t;
-  }();
-  return tables;
-}
 
 // ---------------------------------------------------------------- stream binding
 
@@ -231,6 +208,17 @@ class TComponentReader {
     return c.data + r * int64_t{c.w};
   }
 
+  // The samples of row y as decoded, one per pixel.
+  void Samples(int32_t y, int32_t width, OPJ_INT32* out) const {
+    const OPJ_INT32* src = Source(y);
+    if (direct_) {
+      std::memcpy(out, src, static_cast<size_t>(width) * sizeof(OPJ_INT32));
+      return;
+    }
+    const uint32_t* cols = columns_.data();
+    for (int32_t x = 0; x < width; ++x) out[x] = src[cols[x]];
+  }
+
   void Row(int32_t y, int32_t width, uint8_t* out) const {
     const OPJ_INT32* src = Source(y);
     const uint8_t* lut = lut_.data();
@@ -338,7 +326,7 @@ void ConvertImage(const opj_image_t& image, const TLayout& layout, TPXBitmap& bi
   TComponentReader readers[3];
   for (int32_t i = 0; i < layout.Count; ++i)
     if (!readers[i].Init(image, image.comps[i], width)) {
-      progress.Abort();
+      progress.Fail(iorCorrupt, "JPEG 2000: component " + std::to_string(i) + " holds no samples");
       return;
     }
   const bool bw = bitmap.PixelFormat() == pxBW1;
@@ -346,18 +334,43 @@ void ConvertImage(const opj_image_t& image, const TLayout& layout, TPXBitmap& bi
   uint8_t* p0 = planes.data();
   uint8_t* p1 = p0 + width;
   uint8_t* p2 = p1 + width;
-  const TYCbCrTables& t = YCbCrTables();
+  // YCbCr as OpenJPEG's own decoder shows sYCC, which other decoders
+  // agree with: at the luma's precision, the luma as decoded (a signed
+  // component keeps its sign), the chroma less half that precision's range
+  // whatever its own sign, the products truncated and the result held to
+  // the range, then brought to 8 bits.
+  const bool ycc = layout.Model == TColorModel::YCbCr;
+  const int32_t prec = layout.Bits, upb = (1 << prec) - 1, half = 1 << (prec - 1);
+  std::vector<OPJ_INT32> samples(ycc ? static_cast<size_t>(width) * 3 : 0);
+  std::vector<uint8_t> to8(ycc ? static_cast<size_t>(upb) + 1 : 0);
+  for (int32_t v = 0; ycc && v <= upb; ++v) to8[v] = static_cast<uint8_t>(prec < 8 ? v * 255 / upb : v >> (prec - 8));
   const bool plainRGB =
       !bw && layout.Model == TColorModel::RGB && readers[0].Plain8() && readers[1].Plain8() && readers[2].Plain8();
   progress.Start(height);
   for (int32_t y = 0; y < height; ++y) {
     uint8_t* row = bitmap.Scanline(y);
     if (row == nullptr) {
-      progress.Abort();
+      progress.Fail(iorNoMemory, "JPEG 2000: the image's storage cannot be reached");
       return;
     }
     if (plainRGB) {
       JoinRGB8(readers[0].Source(y), readers[1].Source(y), readers[2].Source(y), row, width);
+      progress.Advance(1);
+      if (progress.Aborted()) return;
+      continue;
+    }
+    if (ycc) {
+      OPJ_INT32* sy = samples.data();
+      OPJ_INT32* scb = sy + width;
+      OPJ_INT32* scr = scb + width;
+      for (int32_t i = 0; i < 3; ++i) readers[i].Samples(y, width, sy + static_cast<size_t>(i) * width);
+      auto out = [&](double v) { return to8[static_cast<size_t>(std::clamp<double>(v, 0, upb))]; };
+      for (int32_t x = 0; x < width; ++x) {
+        const double yy = sy[x], cb = scb[x] - half, cr = scr[x] - half;
+        row[3 * x] = out(yy + std::trunc(1.772 * cb));
+        row[3 * x + 1] = out(yy - std::trunc(0.344 * cb + 0.714 * cr));
+        row[3 * x + 2] = out(yy + std::trunc(1.402 * cr));
+      }
       progress.Advance(1);
       if (progress.Aborted()) return;
       continue;
@@ -374,13 +387,6 @@ void ConvertImage(const opj_image_t& image, const TLayout& layout, TPXBitmap& bi
         row[3 * x] = p2[x];
         row[3 * x + 1] = p1[x];
         row[3 * x + 2] = p0[x];
-      }
-    } else {
-      for (int32_t x = 0; x < width; ++x) {
-        const int32_t yy = p0[x], cb = p1[x], cr = p2[x];
-        row[3 * x] = BLimit(yy + t.CbB[cb]);
-        row[3 * x + 1] = BLimit(yy + t.CbG[cb] + t.CrG[cr]);
-        row[3 * x + 2] = BLimit(yy + t.CrR[cr]);
       }
     }
     progress.Advance(1);
@@ -408,7 +414,7 @@ bool FillComponents(TPXBitmap& bitmap, opj_image_t& image, int32_t bits, TPXProg
   for (int32_t y = 0; y < height; ++y) {
     const uint8_t* row = bitmap.Scanline(y);
     if (row == nullptr) {
-      progress.Abort();
+      progress.Fail(iorNoMemory, "JPEG 2000: the image's storage cannot be reached");
       return false;
     }
     const size_t at = static_cast<size_t>(y) * width;
@@ -503,13 +509,20 @@ uint32_t BE32(const uint8_t* p) {
   return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
 }
 
+constexpr char kName[] = "JPEG 2000";
+
+// Every tile has at least one tile-part: a 12-byte SOT and a 2-byte SOD
+// marker. A grid of more tiles than the data could hold is no code stream.
+constexpr int64_t kMinBytesPerTile = 14;
+
 // Reading the header, the codec sets up a record per tile and per tile
 // component before any data is read: from a few hundred bytes claiming tiny
-// tiles over a large picture, hundreds of megabytes. The code stream's size
-// marker is read here first (in a JP2 file, in its code-stream box) and a
-// grid whose records could not fit the memory budget is refused. The cost
-// per record is an upper estimate of the codec's own.
-bool TileRecordsFit(TStream& stream) {
+// tiles over a large picture, hundreds of megabytes and minutes. The code
+// stream's size marker is read here first (in a JP2 file, in its
+// code-stream box): a grid the data could not hold, or whose records could
+// not fit the memory budget, is refused. The cost per record is an upper
+// estimate of the codec's own.
+bool TileGridFits(TStream& stream, TPXProgressRec& progress) {
   constexpr int64_t kBytesPerRecord = 8192;
   int64_t start = 0;
   uint8_t head[4096];
@@ -548,32 +561,38 @@ bool TileRecordsFit(TStream& stream) {
   if (xt == 0 || yt == 0 || xs <= xto || ys <= yto || xs <= xo || ys <= yo) return true;  // the codec refuses these
   const int64_t across = (xs - xto + xt - 1) / xt, down = (ys - yto + yt - 1) / yt;
   const int64_t limit = CodecMemoryLimit() / kBytesPerRecord;
-  if (across > limit || down > limit) return false;
-  return across * down <= limit / (comps + 1);
+  const std::string grid = std::to_string(across) + " x " + std::to_string(down) + " tiles";
+  const int64_t bytes = StreamBytesLeft(stream);
+  if (across > bytes / kMinBytesPerTile || down > bytes / kMinBytesPerTile ||
+      across * down > bytes / kMinBytesPerTile) {
+    progress.Fail(iorTooLarge, std::string(kName) + ": " + grid + " claimed by " + std::to_string(bytes) + " bytes");
+    return false;
+  }
+  if (across > limit || down > limit || across * down > limit / (comps + 1)) {
+    progress.Fail(iorTooLarge, std::string(kName) + ": " + grid + " exceed the memory budget");
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
 
-void ReadJ2000Stream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, bool paramsOnly,
-                     TPXProgressRec& progress) {
+namespace {
+
+void Fail(TPXProgressRec& progress, TPXIOResult kind, const std::string& text) {
+  progress.Fail(kind, std::string(kName) + ": " + text);
+}
+
+void ReadBody(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, bool paramsOnly, TPXProgressRec& progress) {
   OPJ_CODEC_FORMAT codecFormat;
   if (IsJP2Stream(stream)) codecFormat = OPJ_CODEC_JP2;
   else if (IsJ2KStream(stream)) codecFormat = OPJ_CODEC_J2K;
-  else {
-    progress.Abort();
-    return;
-  }
-  if (!TileRecordsFit(stream)) {
-    progress.Abort();
-    return;
-  }
+  else return Fail(progress, iorCorrupt, "neither a JP2 file nor a code stream");
+  if (!TileGridFits(stream, progress)) return;
   TStreamBinding binding(stream);
   TOpjStream cs = OpenCodecStream(binding, true);
   TOpjCodec codec(opj_create_decompress(codecFormat));
-  if (!cs || !codec) {
-    progress.Abort();
-    return;
-  }
+  if (!cs || !codec) return Fail(progress, iorNoMemory, "the decoder cannot be set up");
   Silence(codec.get());
   opj_dparameters_t dp;
   opj_set_default_decoder_parameters(&dp);
@@ -583,12 +602,13 @@ void ReadJ2000Stream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, 
                         opj_read_header(cs.get(), codec.get(), &raw);
   TOpjImage image(raw);
   TLayout layout;
-  if (!headerOk || !image || !ChooseLayout(*image, layout) || image->x1 <= image->x0 || image->y1 <= image->y0 ||
-      image->x1 - image->x0 > static_cast<uint32_t>(std::numeric_limits<int32_t>::max()) ||
-      image->y1 - image->y0 > static_cast<uint32_t>(std::numeric_limits<int32_t>::max())) {
-    progress.Abort();
+  if (!headerOk || !image) return Fail(progress, iorCorrupt, "the header cannot be decoded");
+  if (!ChooseLayout(*image, layout))
+    return Fail(progress, iorUnsupported,
+                "colour space " + std::to_string(image->color_space) + " with " + std::to_string(image->numcomps) +
+                    " components is not read");
+  if (!CheckDeclaredImage(kName, int64_t{image->x1} - image->x0, int64_t{image->y1} - image->y0, 24, 0, 0, progress))
     return;
-  }
   const auto width = static_cast<int32_t>(image->x1 - image->x0);
   const auto height = static_cast<int32_t>(image->y1 - image->y0);
   params.Width = width;
@@ -613,25 +633,28 @@ void ReadJ2000Stream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, 
     return;
   }
 
-  if (DecodedBytes(*image) > CodecMemoryLimit() || !opj_decode(codec.get(), cs.get(), image.get()) ||
-      !opj_end_decompress(codec.get(), cs.get())) {
-    progress.Abort();
-    return;
-  }
+  // The codec holds every decoded sample in memory.
+  if (!CheckWorkBuffer(kName, DecodedBytes(*image), progress)) return;
+  if (!opj_decode(codec.get(), cs.get(), image.get()) || !opj_end_decompress(codec.get(), cs.get()))
+    return Fail(progress, iorCorrupt, "the code stream cannot be decoded (truncated or damaged)");
   // A JP2 palette or channel definition changes the components: look again,
   // and report what was decoded.
-  if (!ChooseLayout(*image, layout)) {
-    progress.Abort();
-    return;
-  }
+  if (!ChooseLayout(*image, layout)) return Fail(progress, iorUnsupported, "the decoded components are not read");
   params.BitsPerSample = layout.Bits;
   params.SamplesPerPixel = layout.Count;
   const TPXPixelFormat format = layout.Model == TColorModel::Grey && layout.Bits == 1 ? pxBW1 : pxBGR24;
-  if (!bitmap.Allocate(width, height, format)) {
-    progress.Abort();
-    return;
-  }
+  if (!bitmap.Allocate(width, height, format))
+    return Fail(progress, iorNoMemory,
+                "no storage for a " + std::to_string(width) + " x " + std::to_string(height) + " image");
   ConvertImage(*image, layout, bitmap, width, height, progress);
+}
+
+}  // namespace
+
+void ReadJ2000Stream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, bool paramsOnly,
+                     TPXProgressRec& progress) {
+  RunFilter(
+      progress, [&] { ReadBody(stream, bitmap, params, paramsOnly, progress); }, kName);
 }
 
 // ---------------------------------------------------------------- writer
@@ -647,7 +670,7 @@ void WriteJ2000Stream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params,
   const int32_t width = bitmap.Width(), height = bitmap.Height();
   const TPXPixelFormat pixelFormat = bitmap.PixelFormat();
   if (width <= 0 || height <= 0 || (format != 0 && format != 1) || pixelFormat == pxNone) {
-    progress.Abort();
+    Fail(progress, iorFailed, "there is no image to write");
     return;
   }
   const bool bw = pixelFormat == pxBW1;
@@ -655,10 +678,7 @@ void WriteJ2000Stream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params,
   const bool grey = bw || params.J2000ColorSpace == 0;
   if (bw) bits = 1;
   const uint32_t numComps = grey ? 1 : 3;
-  if (int64_t{width} * height * numComps * 4 > CodecMemoryLimit()) {
-    progress.Abort();
-    return;
-  }
+  if (!CheckWorkBuffer(kName, int64_t{width} * height * numComps * 4, progress)) return;
 
   opj_image_cmptparm_t comps[3];
   std::memset(comps, 0, sizeof comps);
@@ -671,7 +691,7 @@ void WriteJ2000Stream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params,
   }
   TOpjImage image(opj_image_create(numComps, comps, grey ? OPJ_CLRSPC_GRAY : OPJ_CLRSPC_SRGB));
   if (!image) {
-    progress.Abort();
+    Fail(progress, iorNoMemory, "no memory for the encoder's components");
     return;
   }
   image->x0 = image->y0 = 0;
@@ -693,13 +713,15 @@ void WriteJ2000Stream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params,
   TOpjStream cs = OpenCodecStream(binding, false);
   TOpjCodec codec(opj_create_compress(format == 0 ? OPJ_CODEC_JP2 : OPJ_CODEC_J2K));
   if (!cs || !codec) {
-    progress.Abort();
+    Fail(progress, iorNoMemory, "the encoder cannot be set up");
     return;
   }
   Silence(codec.get());
-  if (!opj_setup_encoder(codec.get(), &cp, image.get()) || !opj_start_compress(codec.get(), image.get(), cs.get()) ||
-      !opj_encode(codec.get(), cs.get()) || !opj_end_compress(codec.get(), cs.get()) || binding.WriteFailed)
-    progress.Abort();
+  const bool encoded = opj_setup_encoder(codec.get(), &cp, image.get()) &&
+                       opj_start_compress(codec.get(), image.get(), cs.get()) && opj_encode(codec.get(), cs.get()) &&
+                       opj_end_compress(codec.get(), cs.get());
+  if (binding.WriteFailed) Fail(progress, iorWriteFailed, WriteFailureText(stream));
+  else if (!encoded) Fail(progress, iorFailed, "the encoder failed");
 }
 
 std::string BuildJ2000Options(const TIOParamsVals& params) {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <type_traits>
@@ -25,9 +26,9 @@ namespace pixoran {
 
 namespace pngcodec {
 
-void ErrorProc(png_structp png, png_const_charp) {
+void ErrorProc(png_structp png, png_const_charp message) {
   auto* err = static_cast<TPNGError*>(png_get_error_ptr(png));
-  if (err->aborting != nullptr) err->aborting->store(true);
+  std::snprintf(err->message, sizeof err->message, "%s", message ? message : "codec error");
   std::longjmp(err->jump, 1);
 }
 
@@ -62,7 +63,7 @@ constexpr uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
 // zlib's deflate expands at most about 1032 times; image data that would
 // need more than this per byte of file left cannot be in the file, so its
 // bitmap is never allocated.
-constexpr int64_t kMaxInflateRatio = 1100;
+constexpr double kMaxInflateRatio = 1100;
 // Largest ancillary chunk the codec keeps in memory (the ones read here are tiny).
 constexpr png_alloc_size_t kMaxChunkBytes = png_alloc_size_t{8} << 20;
 
@@ -99,7 +100,8 @@ void ReadProc(png_structp png, png_bytep data, size_t length) {
     c->streamFailed = true;
   }
   // Raised only here, outside the handler, so the jump leaves no exception alive.
-  if (c->streamFailed || got != static_cast<int64_t>(length)) png_error(png, "Read Error");
+  if (c->streamFailed) png_error(png, "the stream cannot be read");
+  if (got != static_cast<int64_t>(length)) png_error(png, "the data end early");
 }
 
 void StepCreate(void* p) {
@@ -167,9 +169,8 @@ void StepDestroy(void* p) {
 // and leaves the stream just after the bytes the codec consumed.
 class TDecoder {
  public:
-  TDecoder(TStream& stream, std::atomic<bool>* aborting)
+  explicit TDecoder(TStream& stream)
       : ctx_(std::make_unique<TReadContext>()), source_(std::make_unique<TPXByteSource>(stream)) {
-    ctx_->err.aborting = aborting;
     ctx_->stream = &stream;
     ctx_->source = source_.get();
   }
@@ -188,8 +189,10 @@ class TDecoder {
     ctx_->row = row;
     return Run(StepReadRow);
   }
-  // From here on a codec error no longer reaches the caller's flag.
-  void DetachAborting() { ctx_->err.aborting = nullptr; }
+  // The failure of the last step, for the caller's flag and result.
+  void Fail(TPXProgressRec& progress, const std::string& where) const {
+    progress.Fail(iorCorrupt, "PNG: " + std::string(ctx_->err.message) + where);
+  }
   TReadContext& ctx() { return *ctx_; }
 
  private:
@@ -302,10 +305,7 @@ void JoinBGRA(const uint8_t* bgr, const uint8_t* alpha, uint8_t* dst, int64_t wi
 void ReadBody(TDecoder& dec, TPXBitmap& bitmap, TIOParamsVals& params, bool blendAlpha, TAlphaRows* alphaOut,
               bool paramsOnly, TPXProgressRec& progress) {
   TReadContext& c = dec.ctx();
-  if (!dec.Run(StepReadInfo)) {
-    progress.Abort();
-    return;
-  }
+  if (!dec.Run(StepReadInfo)) return dec.Fail(progress, " in the header");
   FillParams(c, params);
 
   const bool hasTRNS = png_get_valid(c.png, c.info, PNG_INFO_tRNS) != 0;
@@ -345,10 +345,7 @@ void ReadBody(TDecoder& dec, TPXBitmap& bitmap, TIOParamsVals& params, bool blen
     }
   }
   const int fileChannels = png_get_channels(c.png, c.info);
-  if (!dec.Run(StepSetup)) {
-    progress.Abort();
-    return;
-  }
+  if (!dec.Run(StepSetup)) return dec.Fail(progress, " setting up the decoder");
 
   const int64_t width = c.width, height = c.height;
   const bool split = format == pxBGR24 && c.channels == 4;
@@ -356,19 +353,16 @@ void ReadBody(TDecoder& dec, TPXBitmap& bitmap, TIOParamsVals& params, bool blen
   if (format == pxBW1) expected = (width + 7) / 8;
   if (format == pxBGR24) expected = width * (split ? 4 : 3);
   if (static_cast<int64_t>(c.rowBytes) != expected || (format == pxBGR24 && c.channels != 3 && !split)) {
-    progress.Abort();
+    progress.Fail(iorUnsupported, "PNG: rows of an unexpected layout");
     return;
   }
   // Image data the file cannot hold is refused before anything is allocated.
-  const int64_t left = std::max<int64_t>(0, c.source->Left());
-  const int64_t fileRowBytes = (width * c.bitDepth * fileChannels + 7) / 8;
-  if (height * (fileRowBytes + 1) / kMaxInflateRatio > left + 1) {
-    progress.Abort();
+  if (!CheckDeclaredImage("PNG", width, height, c.bitDepth * fileChannels, c.source->Left(), kMaxInflateRatio,
+                          progress))
     return;
-  }
-
+  const std::string size = std::to_string(width) + " x " + std::to_string(height);
   if (!bitmap.Allocate(static_cast<int32_t>(width), static_cast<int32_t>(height), format)) {
-    progress.Abort();
+    progress.Fail(iorNoMemory, "PNG: no storage for a " + size + " image");
     return;
   }
   if (format == pxPal8) {
@@ -377,7 +371,7 @@ void ReadBody(TDecoder& dec, TPXBitmap& bitmap, TIOParamsVals& params, bool blen
   // The fourth channel only comes out when the alpha has somewhere to go.
   TAlphaRows* alpha = split ? alphaOut : nullptr;
   if (split && (alpha == nullptr || !alpha->Allocate(static_cast<int32_t>(width), static_cast<int32_t>(height)))) {
-    progress.Abort();
+    progress.Fail(iorNoMemory, "PNG: no storage for the transparency of a " + size + " image");
     return;
   }
   if (alpha != nullptr) alpha->SetTranslucent();
@@ -386,11 +380,13 @@ void ReadBody(TDecoder& dec, TPXBitmap& bitmap, TIOParamsVals& params, bool blen
 
   progress.Start(height * c.passes);
   bool failed = false;
+  int64_t failedRow = 0;
   for (int pass = 0; pass < c.passes && !failed && !progress.Aborted(); ++pass) {
     for (int32_t y = 0; y < height; ++y) {
       uint8_t* row = bitmap.Scanline(y);
+      failedRow = y;
       if (row == nullptr) {
-        failed = true;
+        progress.Fail(iorNoMemory, "PNG: the image's storage cannot be reached");
         break;
       }
       if (!split) {
@@ -402,7 +398,7 @@ void ReadBody(TDecoder& dec, TPXBitmap& bitmap, TIOParamsVals& params, bool blen
         const bool inPass = !interlaced || PNG_ROW_IN_INTERLACE_PASS(y, pass);
         uint8_t* alphaRow = inPass ? alpha->Row(y) : nullptr;
         if (inPass && alphaRow == nullptr) {
-          failed = true;
+          progress.Fail(iorNoMemory, "PNG: the transparency's storage cannot be reached");
           break;
         }
         if (inPass && interlaced) JoinBGRA(row, alphaRow, buffer.data(), width);
@@ -414,22 +410,28 @@ void ReadBody(TDecoder& dec, TPXBitmap& bitmap, TIOParamsVals& params, bool blen
       if (progress.Aborted()) break;
     }
   }
-  if (failed) progress.Abort();
+  if (failed)
+    dec.Fail(progress, " at row " + std::to_string(failedRow) + " of " + std::to_string(height) +
+                           (interlaced ? " (interlaced)" : ""));
   if (oneBit == TBlackWhite::Inverted) InvertBitmapBits(bitmap);
-  if (!progress.Aborted() && !dec.Run(StepReadEnd)) progress.Abort();
+  if (!progress.Aborted() && !dec.Run(StepReadEnd)) dec.Fail(progress, " after the image data");
 }
 
 void ReadCore(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, bool blendAlpha, TAlphaRows* alpha,
               bool paramsOnly, TPXProgressRec& progress) {
   // Storage or stream failures of our own side are reported like a bad file.
-  RunFilter(progress, [&] {
-    TDecoder dec(stream, progress.Aborting);
-    if (!dec.Create()) {
-      progress.Abort();
-      return;
-    }
-    RunFilter(progress, [&] { ReadBody(dec, bitmap, params, blendAlpha, alpha, paramsOnly, progress); });
-  });
+  RunFilter(
+      progress,
+      [&] {
+        TDecoder dec(stream);
+        if (!dec.Create()) {
+          progress.Fail(iorNoMemory, "PNG: the decoder cannot be set up");
+          return;
+        }
+        RunFilter(
+            progress, [&] { ReadBody(dec, bitmap, params, blendAlpha, alpha, paramsOnly, progress); }, "PNG");
+      },
+      "PNG");
 }
 
 }  // namespace
@@ -469,7 +471,7 @@ void ReadPNGStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, bo
   // An opaque image has a mask too, all 255.
   if (!progress.Aborted() && mask->Width() == 0) {
     if (rows.Allocate(bitmap.Width(), bitmap.Height())) mask->Full = true;
-    else progress.Abort();
+    else progress.Fail(iorNoMemory, "PNG: no storage for the mask");
   }
 }
 

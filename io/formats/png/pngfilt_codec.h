@@ -4,7 +4,6 @@
 // filters fill or read (a mask or an 8-bit alpha bitmap).
 #include <png.h>
 
-#include <atomic>
 #include <csetjmp>
 #include <cstdint>
 #include <type_traits>
@@ -16,10 +15,11 @@ class TPXMask;
 
 namespace pngcodec {
 
-// The codec's error pointer. The error procedure sets the caller's flag
-// (when one is attached) and jumps back to the guard that ran the step.
+// The codec's error pointer. The error procedure keeps the codec's message
+// and jumps back to the guard that ran the step; the filter then reports
+// the failure with it.
 struct TPNGError {
-  std::atomic<bool>* aborting;
+  char message[128];
   jmp_buf jump;
 };
 static_assert(std::is_standard_layout_v<TPNGError>);

@@ -40,7 +40,7 @@ struct TWriteContext {
   png_structp png;
   png_infop info;
   TStream* stream;
-  std::atomic<bool>* aborting;
+  TPXProgressRec* progress;
   bool writeFailed;
   // header
   png_uint_32 width, height;
@@ -66,7 +66,7 @@ void WriteProc(png_structp png, png_bytep data, size_t length) {
   auto* c = static_cast<TWriteContext*>(png_get_io_ptr(png));
   if (c->writeFailed) return;
   SafeStreamWrite(*c->stream, c->writeFailed, data, static_cast<int64_t>(length));
-  if (c->writeFailed && c->aborting != nullptr) c->aborting->store(true);
+  if (c->writeFailed) c->progress->Fail(iorWriteFailed, "PNG: " + WriteFailureText(*c->stream));
 }
 
 void FlushProc(png_structp) {}
@@ -121,10 +121,9 @@ void StepDestroy(void* p) {
 // Owns the write structures; destroys them on every path.
 class TEncoder {
  public:
-  TEncoder(TStream& stream, std::atomic<bool>* aborting) : ctx_(std::make_unique<TWriteContext>()) {
-    ctx_->err.aborting = aborting;
+  TEncoder(TStream& stream, TPXProgressRec& progress) : ctx_(std::make_unique<TWriteContext>()) {
     ctx_->stream = &stream;
-    ctx_->aborting = aborting;
+    ctx_->progress = &progress;
   }
   ~TEncoder() {
     if (ctx_->png != nullptr) RunGuarded(ctx_->err, StepDestroy, ctx_.get());
@@ -330,17 +329,17 @@ void InterleaveRGBA(const uint8_t* bgr, const uint8_t* alpha, uint8_t* out, int3
 bool WriteBody(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TAlphaRows* alpha, TPXProgressRec& progress) {
   const int32_t width = bitmap.Width(), height = bitmap.Height();
   if (width <= 0 || height <= 0 || bitmap.PixelFormat() == pxNone) {
-    progress.Abort();
+    progress.Fail(iorFailed, "PNG: there is no image to write");
     return false;
   }
   TPlan plan;
   MakePlan(bitmap, params, alpha, plan);
   if (plan.rows->Width() != width || plan.rows->Height() != height) {
-    progress.Abort();
+    progress.Fail(iorNoMemory, "PNG: no storage for a converted copy of the image");
     return false;
   }
 
-  TEncoder enc(stream, progress.Aborting);
+  TEncoder enc(stream, progress);
   if (!enc.Create()) return true;
   TWriteContext& c = enc.ctx();
   c.width = static_cast<png_uint_32>(width);
@@ -381,7 +380,7 @@ bool WriteBody(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TAlpha
       const uint8_t* row = rows.Scanline(y);
       const uint8_t* alphaRow = plan.alpha != nullptr ? plan.alpha->Row(y) : nullptr;
       if (row == nullptr || (plan.alpha != nullptr && alphaRow == nullptr)) {
-        progress.Abort();
+        progress.Fail(iorNoMemory, "PNG: the image's storage cannot be reached");
         return false;
       }
       const uint8_t* input = row;
@@ -419,11 +418,11 @@ void WriteCore(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TAlpha
   try {
     codecError = WriteBody(stream, bitmap, params, alpha, progress);
   } catch (...) {
-    progress.Abort();
+    FailFromException(progress, std::current_exception(), "PNG");
   }
   // Raised only now that the codec's structures are gone.
   if (codecError) {
-    progress.Abort();
+    progress.Fail(iorFailed, std::string("PNG: ") + kWriteError);
     throw EInvalidGraphic(kWriteError);
   }
 }

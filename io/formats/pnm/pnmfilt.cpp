@@ -24,6 +24,10 @@ constexpr int32_t kMaxMaxval = 65535;
 constexpr size_t kMaxTokenKept = 4096;
 // Content detection looks no further than this into a stream.
 constexpr int64_t kProbeBytes = int64_t{1} << 20;
+// The most bitmap bytes a byte of anymap or WBMP data becomes: a binary
+// grey byte three, and a row of one byte (or character) a padded row of
+// four.
+constexpr double kMaxExpansion = 4;
 
 inline bool IsAlnum(int c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
@@ -92,8 +96,8 @@ class TPNMReader {
   void Read(bool paramsOnly);
 
  private:
-  bool Fail() {
-    progress_.Abort();
+  bool Fail(TPXIOResult kind, const std::string& text) {
+    progress_.Fail(kind, "PNM: " + text);
     return false;
   }
   int64_t NextValue() {
@@ -118,12 +122,17 @@ void TPNMReader::Read(bool paramsOnly) {
   std::vector<std::string> comments;
   h_ = ReadHeader([this] { return src_.Get(); }, &comments);
   params_.PNMComments = std::move(comments);
-  // A maximum of 0 would divide by zero; one above 16 bits is no anymap.
-  if (h_.kind == 0 || h_.width <= 0 || h_.height <= 0 || h_.maxval <= 0 || h_.maxval > kMaxMaxval ||
-      !FilterImageSizeOk(h_.width, h_.height, 24)) {
-    Fail();
+  if (h_.kind == 0) {
+    Fail(iorCorrupt, "no anymap magic (P1 to P6)");
     return;
   }
+  // A maximum of 0 would divide by zero; one above 16 bits is no anymap.
+  if (h_.maxval <= 0 || h_.maxval > kMaxMaxval) {
+    Fail(iorCorrupt, "impossible maximum value " + std::to_string(h_.maxval));
+    return;
+  }
+  const bool bitsKind = h_.kind == 1 || h_.kind == 4;
+  if (!CheckDeclaredImage("PNM", h_.width, h_.height, bitsKind ? 1 : 24, 0, 0, progress_)) return;
   const bool bits = h_.kind == 1 || h_.kind == 4;
   const bool colour = h_.kind == 3 || h_.kind == 6;
   params_.FreePalette();
@@ -138,11 +147,11 @@ void TPNMReader::Read(bool paramsOnly) {
   const int64_t samples = colour ? 3 : 1;
   const int64_t sampleBytes = h_.maxval > 255 ? 2 : 1;
   rowBytes_ = h_.kind == 4 ? (h_.width + 7) / 8 : h_.width * samples * sampleBytes;
-  // Data a 64th of what the image needs (a byte a binary row byte, a
-  // character a text value) is a bomb or a stub: refused before allocating.
-  const int64_t needed = h_.kind >= 4 ? rowBytes_ * h_.height : h_.width * h_.height * samples;
-  if (src_.Left() * 64 < needed || !bmp_.Allocate(params_.Width, params_.Height, bits ? pxBW1 : pxBGR24)) {
-    Fail();
+  // Data far short of what the image needs is a bomb or a stub: refused
+  // before allocating.
+  if (!CheckDeclaredImage("PNM", h_.width, h_.height, bits ? 1 : 24, src_.Left(), kMaxExpansion, progress_)) return;
+  if (!bmp_.Allocate(params_.Width, params_.Height, bits ? pxBW1 : pxBGR24)) {
+    Fail(iorNoMemory, "no storage for a " + std::to_string(h_.width) + " x " + std::to_string(h_.height) + " image");
     return;
   }
   if (!bits) {
@@ -154,12 +163,12 @@ void TPNMReader::Read(bool paramsOnly) {
     if (!BeginFilterRow(progress_, y)) return;
     uint8_t* row = bmp_.Scanline(static_cast<int32_t>(y));
     if (!row) {
-      Fail();
+      Fail(iorNoMemory, "the image's storage cannot be reached");
       return;
     }
     const bool ok = h_.kind == 1 ? ReadPlainBits(row) : h_.kind <= 3 ? ReadPlainValues(row) : ReadBinaryRow(row);
     if (!ok) {
-      Fail();
+      Fail(iorCorrupt, "the data end early at row " + std::to_string(y) + " of " + std::to_string(h_.height));
       return;
     }
   }
@@ -287,15 +296,17 @@ bool IsPNMStream(TStream& stream) {
 
 void ReadPNMStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
                    bool paramsOnly) {
-  RunFilter(progress, [&] { TPNMReader(stream, bitmap, params, progress).Read(paramsOnly); });
+  RunFilter(
+      progress, [&] { TPNMReader(stream, bitmap, params, progress).Read(paramsOnly); }, "PNM");
 }
 
 void WritePNMStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress) {
   if (progress.Aborted()) return;
+  const char* kind = "PNM";
   try {
     const int64_t w = bitmap.Width(), h = bitmap.Height();
     if (w <= 0 || h <= 0 || bitmap.PixelFormat() == pxNone) {
-      progress.Abort();
+      progress.Fail(iorFailed, "PNM: there is no image to write");
       return;
     }
     const bool oneBit = bitmap.PixelFormat() == pxBW1 || (params.BitsPerSample == 1 && params.SamplesPerPixel == 1);
@@ -312,7 +323,7 @@ void WritePNMStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, T
     for (const auto& line : params.PNMComments) text += "\n# " + line + "\n";
     std::string header = oneBit ? "P4 " : grey ? "P5 " : "P6 ";
     header += text + std::to_string(w) + " " + std::to_string(h) + (oneBit ? "\n" : " 255\n");
-    TPXFilterOut out(stream, progress);
+    TPXFilterOut out(stream, progress, "PNM");
     if (!out.Put(header.data(), static_cast<int64_t>(header.size()))) return;
 
     const int64_t rowBytes = oneBit ? (w + 7) / 8 : grey ? w : w * 3;
@@ -322,7 +333,7 @@ void WritePNMStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, T
       if (!BeginFilterRow(progress, y)) return;
       const uint8_t* src = rows->Scanline(static_cast<int32_t>(y));
       if (!src) {
-        progress.Abort();
+        progress.Fail(iorNoMemory, std::string(kind) + ": the image's storage cannot be reached");
         return;
       }
       if (oneBit) {
@@ -337,7 +348,7 @@ void WritePNMStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, T
     }
     progress.RowsDone = static_cast<int32_t>(h);
   } catch (...) {
-    progress.Abort();
+    FailFromException(progress, std::current_exception(), kind);
   }
 }
 
@@ -345,15 +356,14 @@ void ReadWBMPStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, T
                     bool paramsOnly) {
   if (progress.Aborted()) return;
   try {
+    auto fail = [&](TPXIOResult why, const std::string& text) { progress.Fail(why, "WBMP: " + text); };
     const int64_t start = stream.Position();
     const int64_t left = StreamBytesLeft(stream);
     // Type, fixed header and at most five bytes for each size.
     uint8_t head[12] = {};
     const int64_t got = stream.Read(head, std::min<int64_t>(left, sizeof head));
-    if (got < 4 || head[0] != 0 || head[1] != 0) {
-      progress.Abort();
-      return;
-    }
+    if (got < 4) return fail(iorCorrupt, "the header ends early");
+    if (head[0] != 0 || head[1] != 0) return fail(iorCorrupt, "type " + std::to_string(head[0]) + " is not type 0");
     int64_t pos = 2;
     int64_t w = ReadMultiByte(head, got, pos);
     int64_t h = ReadMultiByte(head, got, pos);
@@ -365,10 +375,11 @@ void ReadWBMPStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, T
       h = head[3];
       pos = 4;
     }
-    if (w <= 0 || h <= 0 || !FilterImageSizeOk(w, h, 1)) {
-      progress.Abort();
+    if (w < 0 || h < 0) return fail(iorCorrupt, "the size fields are broken");
+    // The rows are stored as they are: a claim the data left could not hold
+    // is refused before the bitmap is had.
+    if (!CheckDeclaredImage("WBMP", w, h, 1, paramsOnly ? 0 : left - pos, paramsOnly ? 0 : kMaxExpansion, progress))
       return;
-    }
     params.BitsPerSample = 1;
     params.SamplesPerPixel = 1;
     params.Width = static_cast<int32_t>(w);
@@ -378,33 +389,31 @@ void ReadWBMPStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, T
     params.FreePalette();
     if (paramsOnly) return;
     stream.SetPosition(start + pos);
-    if (!bitmap.Allocate(params.Width, params.Height, pxBW1)) {
-      progress.Abort();
-      return;
-    }
+    if (!bitmap.Allocate(params.Width, params.Height, pxBW1))
+      return fail(iorNoMemory, "no storage for a " + std::to_string(w) + " x " + std::to_string(h) + " image");
     TPXByteSource src(stream);
     const int64_t rowBytes = (w + 7) / 8;
     progress.Start(h);
     for (int64_t y = 0; y < h; ++y) {
       if (!BeginFilterRow(progress, y)) return;
       uint8_t* row = bitmap.Scanline(static_cast<int32_t>(y));
-      if (!row || !src.Read(row, rowBytes)) {
-        progress.Abort();
-        return;
-      }
+      if (!row) return fail(iorNoMemory, "the image's storage cannot be reached");
+      if (!src.Read(row, rowBytes))
+        return fail(iorCorrupt, "the data end early at row " + std::to_string(y) + " of " + std::to_string(h));
     }
     progress.RowsDone = static_cast<int32_t>(h);
   } catch (...) {
-    progress.Abort();
+    FailFromException(progress, std::current_exception(), "WBMP");
   }
 }
 
 void WriteWBMPStream(TStream& stream, TPXBitmap& bitmap, TPXProgressRec& progress) {
   if (progress.Aborted()) return;
+  const char* kind = "WBMP";
   try {
     const int64_t w = bitmap.Width(), h = bitmap.Height();
     if (w <= 0 || h <= 0 || bitmap.PixelFormat() == pxNone) {
-      progress.Abort();
+      progress.Fail(iorFailed, "WBMP: there is no image to write");
       return;
     }
     std::unique_ptr<TPXBitmap> work;
@@ -416,7 +425,7 @@ void WriteWBMPStream(TStream& stream, TPXBitmap& bitmap, TPXProgressRec& progres
     std::vector<uint8_t> header = {0, 0};
     PutMultiByte(header, static_cast<uint32_t>(w));
     PutMultiByte(header, static_cast<uint32_t>(h));
-    TPXFilterOut out(stream, progress);
+    TPXFilterOut out(stream, progress, kind);
     if (!out.Put(header.data(), static_cast<int64_t>(header.size()))) return;
     const int64_t rowBytes = (w + 7) / 8;
     std::vector<uint8_t> buf(static_cast<size_t>(rowBytes));
@@ -425,7 +434,7 @@ void WriteWBMPStream(TStream& stream, TPXBitmap& bitmap, TPXProgressRec& progres
       if (!BeginFilterRow(progress, y)) return;
       const uint8_t* src = rows->Scanline(static_cast<int32_t>(y));
       if (!src) {
-        progress.Abort();
+        progress.Fail(iorNoMemory, std::string(kind) + ": the image's storage cannot be reached");
         return;
       }
       std::memcpy(buf.data(), src, static_cast<size_t>(rowBytes));
@@ -434,7 +443,7 @@ void WriteWBMPStream(TStream& stream, TPXBitmap& bitmap, TPXProgressRec& progres
     }
     progress.RowsDone = static_cast<int32_t>(h);
   } catch (...) {
-    progress.Abort();
+    FailFromException(progress, std::current_exception(), kind);
   }
 }
 
