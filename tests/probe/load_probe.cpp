@@ -1,8 +1,9 @@
 // Loads one file through the I/O component in a process of its own, under
 // a data-size and a processor-time limit, and prints what it cost:
 //   load_probe <data-limit-MB> <cpu-limit-s> <file>
-// prints "aborting=A width=W height=H cpu_ms=C peak_kb=P allocfail=F" and
-// exits 0. A crash, a hang past the processor limit (SIGXCPU) or an
+// prints "aborting=A width=W height=H cpu_ms=C peak_kb=P allocfail=F
+// result=K" (K the result kind) and exits 0, the result text on the line
+// before. A crash, a hang past the processor limit (SIGXCPU) or an
 // uncaught exception ends it otherwise, which is what the caller looks for.
 // Built with a sanitizer it sets no data limit and allows ten times the
 // processor time, and says so (sanitized=1).
@@ -19,10 +20,13 @@
 #include <new>
 #include <string>
 
+#include "core/kopxutils_settings.h"
 #include "io/pixoranio.h"
 #include "tests/sanitized.h"
 
 namespace {
+
+constexpr int64_t kProbeMemoryBudget = int64_t{8} << 30;
 
 // A sanitized probe measures its peak instead of limiting its data size
 // (the sanitizers reserve terabytes of shadow memory, which the limit counts).
@@ -107,6 +111,13 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: load_probe <data-limit-MB> <cpu-limit-s> <file>\n");
     return 2;
   }
+  // The library's default budget, half the available memory, moves with the
+  // machine and with what other processes hold: a 65535 x 65535 AVI frame
+  // goes to a sparse temporary file below 12.9 GB and into memory above, a
+  // JPEG 2000 claim meets OpenJPEG above 16 GB. The probe fixes the budget
+  // at what a 16 GB machine gives, so every row meets the same budget and
+  // the same bitmap threshold wherever and beside whatever it runs.
+  pixoran::PXSettings().MemoryThresholdOverride = kProbeMemoryBudget;
   if (!kSanitized) Limit(RLIMIT_DATA, static_cast<rlim_t>(std::atoll(argv[1])) << 20);
   Limit(RLIMIT_CPU, static_cast<rlim_t>(std::atoll(argv[2])) * (kSanitized ? 10 : 1));
   std::set_new_handler(CountFailure);
@@ -119,8 +130,8 @@ int main(int argc, char** argv) {
   getrusage(RUSAGE_SELF, &use);
   const long cpuMs =
       (use.ru_utime.tv_sec + use.ru_stime.tv_sec) * 1000L + (use.ru_utime.tv_usec + use.ru_stime.tv_usec) / 1000L;
-  std::printf("aborting=%d width=%d height=%d cpu_ms=%ld peak_kb=%ld allocfail=%d sanitized=%d\n",
-              io.Aborting() ? 1 : 0, io.PXBitmap()->Width(), io.PXBitmap()->Height(), cpuMs, use.ru_maxrss,
-              gAllocFailures.load(), kSanitized ? 1 : 0);
+  std::printf("%s\naborting=%d width=%d height=%d cpu_ms=%ld peak_kb=%ld allocfail=%d sanitized=%d result=%d\n",
+              io.LastResultText().c_str(), io.Aborting() ? 1 : 0, io.PXBitmap()->Width(), io.PXBitmap()->Height(),
+              cpuMs, use.ru_maxrss, gAllocFailures.load(), kSanitized ? 1 : 0, static_cast<int>(io.LastResult()));
   return 0;
 }
