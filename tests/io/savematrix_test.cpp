@@ -352,6 +352,8 @@ std::vector<TWriterRow> WriterRows() {
       {"JPEG 2000 YCbCr", ioJP2, j2k(2, 1.0, 1), lsLossy, 1, j2kDecode},
       {"JPEG 2000 grey", ioJP2, j2k(0, 1.0, 0), lsLossyGrey, 1, j2kDecode},
       {"JPEG 2000 rate 0.5", ioJP2, j2k(1, 0.5, 0), lsLossy, 16, j2kDecode},
+      {"JPEG 2000 4-bit samples", ioJP2, Bits(4, 3, j2k(1, 1.0, 0)), lsExact, 17, j2kDecode},  // levels truncated
+      {"JPEG 2000 12-bit samples", ioJP2, Bits(12, 3, j2k(1, 1.0, 0)), lsLossy, 1, j2kDecode},
       {"JPEG 2000 code stream", ioJ2K, j2k(1, 1.0, 0), lsLossy, 1, j2kDecode},
       {"JPEG 2000 code stream grey RLCP", ioJ2K, j2k(0, 1.0, 1), lsLossyGrey, 1, j2kDecode},
 
