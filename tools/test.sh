@@ -15,7 +15,8 @@ export QT_QPA_PLATFORM=offscreen
 export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$PWD} CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}
 JOBS=$(nproc)
 # One fixed fuzzing budget shared by every target, so adding targets does
-# not lengthen the run; FUZZ_SECONDS overrides the per-target share.
+# not lengthen the run; FUZZ_SECONDS and FUZZ_DEFAULT_SECONDS override the
+# per-target shares of the two rounds.
 FUZZ_BUDGET=${FUZZ_BUDGET:-300}
 # The fuzz processes keep codec buffers within a 64 MB budget
 # (fuzz/fuzz_support.h); one allocation past it and a margin fails the run,
