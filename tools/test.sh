@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds, and runs every test: the normal build,
-# each fuzz target briefly on its seed corpus, the whole suite again
+# each fuzz target briefly on its seed corpus (then again at the default
+# memory budget), the whole suite again
 # under AddressSanitizer and UndefinedBehaviorSanitizer, then the thread
 # tests (names containing "Thread") under ThreadSanitizer. The format
 # and layer checks come first, and every build treats a warning as an
@@ -14,12 +15,21 @@ export QT_QPA_PLATFORM=offscreen
 export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$PWD} CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}
 JOBS=$(nproc)
 # One fixed fuzzing budget shared by every target, so adding targets does
-# not lengthen the run; FUZZ_SECONDS overrides the per-target share.
+# not lengthen the run; FUZZ_SECONDS and FUZZ_DEFAULT_SECONDS override the
+# per-target shares of the two rounds.
 FUZZ_BUDGET=${FUZZ_BUDGET:-300}
 # The fuzz processes keep codec buffers within a 64 MB budget
 # (fuzz/fuzz_support.h); one allocation past it and a margin fails the run,
 # as does a process past 1 GB.
 FUZZ_LIMITS="-malloc_limit_mb=${FUZZ_MALLOC_MB:-96} -rss_limit_mb=1024"
+# A quarter of the budget runs every target again at the library's default
+# memory budget (half the available memory), as a user's program has it:
+# one allocation may reach that budget, but a process past 1 GB fails, so a
+# claim bounded only by the budget shows up.
+FUZZ_DEFAULT_BUDGET_SHARE=${FUZZ_DEFAULT_BUDGET_SHARE:-25}
+default_malloc_mb=$(awk '/^MemAvailable:/ { print int($2 / 2048); exit }' /proc/meminfo 2>/dev/null || true)
+[ "${default_malloc_mb:-0}" -ge 1024 ] || default_malloc_mb=1024
+FUZZ_DEFAULT_LIMITS="-malloc_limit_mb=$default_malloc_mb -rss_limit_mb=1024"
 # Qt's and fontconfig's process-lifetime caches are not leaks, for the fuzz
 # targets (text in metafiles and memos loads fonts) as for the suite.
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/tools/lsan.supp}
@@ -44,37 +54,50 @@ build/consumer/consumer build/consumer/consumer.png
 
 if command -v clang++ >/dev/null 2>&1 && [ -d fuzz ] && ls fuzz/*_fuzz.cpp >/dev/null 2>&1; then
   targets=$(ls fuzz/*_fuzz.cpp | wc -l)
-  share=$(( FUZZ_BUDGET / targets ))
+  default_total=$(( FUZZ_BUDGET * FUZZ_DEFAULT_BUDGET_SHARE / 100 ))
+  share=$(( (FUZZ_BUDGET - default_total) / targets ))
   [ "$share" -ge 10 ] || share=10
+  default_share=$(( default_total / targets ))
+  [ "$default_share" -ge 3 ] || default_share=3
   FUZZ_SECONDS=${FUZZ_SECONDS:-$share}
-  echo "== fuzz targets (${FUZZ_SECONDS}s each)"
+  FUZZ_DEFAULT_SECONDS=${FUZZ_DEFAULT_SECONDS:-$default_share}
+  echo "== fuzz targets (${FUZZ_SECONDS}s each, then ${FUZZ_DEFAULT_SECONDS}s each at the default memory budget)"
   cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DPIXORAN_FUZZ=ON -DPIXORAN_WERROR=ON >/dev/null
   cmake --build build/fuzz -j"$JOBS"
   rm -rf build/fuzz/corpus
   build/release/tests/fuzz_seeds build/fuzz/corpus
-  for src in fuzz/*_fuzz.cpp; do
-    name=$(basename "$src" .cpp)
-    limits=$FUZZ_LIMITS
-    corpus="build/fuzz/corpus/${name%_fuzz}"
-    mkdir -p "$corpus" "build/fuzz/artifacts/$name"
-    echo "-- $name"
-    # Regression inputs kept from earlier crashes run first.
+  # fuzz_run <name> <seconds> <limits> <artifact dir>: the regression
+  # inputs kept from earlier crashes, then the corpus for the given time.
+  fuzz_run() {
+    local name=$1 seconds=$2 limits=$3 artifacts=$4
+    local corpus="build/fuzz/corpus/${name%_fuzz}"
+    mkdir -p "$corpus" "$artifacts"
     if [ -d "fuzz/regressions/${name%_fuzz}" ]; then
       # shellcheck disable=SC2086
       "build/fuzz/fuzz/$name" $limits -runs=0 "fuzz/regressions/${name%_fuzz}" 2>&1 | tail -n 2
     fi
-    log="build/fuzz/artifacts/$name.log"
-    rc=0
+    local log="$artifacts.log" rc=0
     # shellcheck disable=SC2086
-    "build/fuzz/fuzz/$name" $limits -max_total_time="$FUZZ_SECONDS" -timeout=10 \
-      -artifact_prefix="build/fuzz/artifacts/$name/" -print_final_stats=1 "$corpus" >"$log" 2>&1 || rc=$?
+    "build/fuzz/fuzz/$name" $limits -max_total_time="$seconds" -timeout=10 \
+      -artifact_prefix="$artifacts/" -print_final_stats=1 "$corpus" >"$log" 2>&1 || rc=$?
     grep -E '^(stat::number_of_executed_units|stat::peak_rss_mb|#[0-9]+ +DONE|==[0-9]+==ERROR|SUMMARY)' "$log" || true
     if [ "$rc" -ne 0 ]; then
       tail -n 40 "$log" >&2
-      echo "fuzz target $name failed; inputs in build/fuzz/artifacts/$name" >&2
+      echo "fuzz target $name failed; inputs in $artifacts" >&2
       exit 1
     fi
+  }
+  for src in fuzz/*_fuzz.cpp; do
+    name=$(basename "$src" .cpp)
+    echo "-- $name"
+    fuzz_run "$name" "$FUZZ_SECONDS" "$FUZZ_LIMITS" "build/fuzz/artifacts/$name"
+  done
+  for src in fuzz/*_fuzz.cpp; do
+    name=$(basename "$src" .cpp)
+    echo "-- $name at the default memory budget"
+    PIXORAN_FUZZ_DEFAULT_BUDGET=1 fuzz_run "$name" "$FUZZ_DEFAULT_SECONDS" "$FUZZ_DEFAULT_LIMITS" \
+      "build/fuzz/artifacts/default-budget/$name"
   done
 fi
 

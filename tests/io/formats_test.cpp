@@ -1,5 +1,6 @@
 // Format registry, content detection, descriptions and the extension routes.
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -9,6 +10,8 @@
 #include "io/formats/formats.h"
 #include "io/iohooks.h"
 #include "io/pixoranio_codecs.h"
+#include "external_tools.h"
+#include "io/pixoranio.h"
 #include "io/pxformats.h"
 #include "platform/streams.h"
 #include "testsupport.h"
@@ -477,6 +480,108 @@ TEST_F(Formats, ModulesAssembleTheTables) {
     EXPECT_EQ(FindFileFormatInfo(type)->DialogPage, page);
     EXPECT_EQ(FindFormatCodec(type)->DialogPage, page);
     EXPECT_EQ(SavePageFlagOfFileType(type), page);
+  }
+}
+
+// ---------------------------------------------------------------- other programs' files
+
+// One file of each kind written by netpbm, libtiff's tools and OpenJPEG's
+// tools, named with no extension and with another format's: detection
+// finds its format, and both loads (by the detected type from the file, by
+// content from a stream) give the picture the tools were handed.
+TEST_F(Formats, OtherProgramsFilesFoundByContentWithoutTheirExtension) {
+  for (const char* tool : {"pnmtopng", "tiffcp", "opj_compress"})
+    if (!testing::HaveTool(tool)) GTEST_SKIP() << tool << " missing";
+  const std::string d = testing::MakeTempDir("detect-tools");
+  // Four flat colours in blocks of 8: a palette holds them, JPEG keeps them.
+  constexpr int kW = 24, kH = 16;
+  testing::TPnm ref{kW, kH, 3, 255, {}};
+  const uint8_t colours[4][3] = {{200, 30, 40}, {20, 180, 60}, {30, 50, 220}, {240, 240, 240}};
+  for (int y = 0; y < kH; ++y)
+    for (int x = 0; x < kW; ++x)
+      for (int c = 0; c < 3; ++c) ref.Samples.push_back(colours[(x / 8 + y / 8) % 4][c]);
+  ASSERT_TRUE(testing::WritePnm(d + "/ref.ppm", ref));
+  testing::TPnm grey = ref;
+  grey.Channels = 1, grey.Samples.clear();
+  for (size_t i = 0; i < ref.Samples.size(); i += 3) grey.Samples.push_back(ref.Samples[i] < 128 ? 0 : 255);
+  ASSERT_TRUE(testing::WritePnm(d + "/ref.pgm", grey));
+  ASSERT_TRUE(testing::RunTool("cd " + d +
+                               " && pgmtopbm -threshold ref.pgm > ref.pbm && pnmtotiff ref.ppm > ref.tif"
+                               " && pnmtotiff -truecolor ref.ppm > rgb.tif"));
+
+  struct Case {
+    const char* command;  // writes out in the folder
+    int32_t type;
+    bool blackAndWhite;
+    double tolerance;  // mean difference per channel; lossless files must match exactly
+  } cases[] = {
+      {"ppmtobmp ref.ppm > out", ioBMP, false, 0},
+      {"pnmtopng ref.ppm > out", ioPNG, false, 0},
+      {"pamtogif ref.ppm > out", ioGIF, false, 0},
+      // Left out: ppmtopcx's own choice for four colours, 2 planes of 1 bit, which our reader refuses.
+      {"ppmtopcx -8bit ref.ppm > out", ioPCX, false, 0},
+      {"ppmtopcx -24bit ref.ppm > out", ioPCX, false, 0},
+      {"pamtotga ref.ppm > out", ioTGA, false, 0},
+      {"pnmtojpeg -quality=100 ref.ppm > out", ioJPEG, false, 8},  // chroma halved at the colour edges
+      {"pnmtotiff ref.ppm > out", ioTIFF, false, 0},
+      {"ppmtowinicon ref.ppm > out", ioICO, false, 0},
+      {"pnmtopnm ref.ppm > out", ioPXM, false, 0},
+      {"pnmtoplainpnm ref.ppm > out", ioPXM, false, 0},
+      {"pnmtoplainpnm ref.pbm > out", ioPXM, true, 0},
+      {"tiffcp -c lzw ref.tif out", ioTIFF, false, 0},
+      {"tiffcp -c zip -B ref.tif out", ioTIFF, false, 0},  // big-endian
+      {"tiffcp -c jpeg:100 rgb.tif out", ioTIFF, false, 8},
+      {"pnmtotiff ref.pbm > b.tif && tiffcp -c g4 b.tif out", ioTIFF, true, 0},
+      {"ppm2tiff -c packbits ref.ppm out", ioTIFF, false, 0},
+      {"opj_compress -n 3 -i ref.ppm -o out.jp2 >/dev/null && mv out.jp2 out", ioJP2, false, 0},
+      {"opj_compress -n 3 -i ref.ppm -o out.j2k >/dev/null && mv out.j2k out", ioJ2K, false, 0},
+  };
+  const char* const otherExtension[] = {".png", ".bmp", ".jpg", ".gif", ".tif", ".tga"};
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.command);
+    ASSERT_TRUE(testing::RunTool("cd " + d + " && rm -f out && " + c.command));
+    const std::string bare = d + "/file" + std::to_string(n);
+    std::string wrong = bare + otherExtension[n % 6];
+    if (FindFileFormatInfoByExtension(wrong.substr(wrong.size() - 3))->FileType == c.type)
+      wrong = bare + otherExtension[(n + 1) % 6];
+    ++n;
+    ASSERT_EQ(std::rename((d + "/out").c_str(), bare.c_str()), 0);
+    ASSERT_TRUE(testing::RunTool("cp " + bare + " " + wrong));
+    EXPECT_EQ(FindFileFormat(bare, false), c.type);
+    EXPECT_EQ(FindFileFormat(wrong, false), c.type);
+    EXPECT_EQ(FindFileFormat(wrong, true), ioUnknown);  // the extension names another format
+
+    TPixoranIO byType;
+    byType.LoadFromFileFormat(bare, FindFileFormat(bare, false));
+    TPixoranIO byContent;
+    {
+      TFileStream fs(wrong, fmOpenRead);
+      byContent.LoadFromStream(fs);
+    }
+    for (TPixoranIO* io : {&byType, &byContent}) {
+      ASSERT_FALSE(io->Aborting()) << io->LastResultText();
+      EXPECT_EQ(io->Params().FileType, c.type);
+      TPXBitmap& b = *io->PXBitmap();
+      ASSERT_EQ(b.Width(), kW);
+      ASSERT_EQ(b.Height(), kH);
+      TPXBitmap rgb;
+      rgb.CopyPixelsFrom(b);
+      rgb.SetPixelFormat(pxBGR24);
+      double sum = 0;
+      int worst = 0;
+      for (int y = 0; y < kH; ++y) {
+        const uint8_t* row = rgb.Scanline(y);
+        for (int x = 0; x < kW; ++x)
+          for (int ch = 0; ch < 3; ++ch) {
+            const int d1 = std::abs(row[x * 3 + 2 - ch] - (c.blackAndWhite ? grey.At(x, y, 0) : ref.At(x, y, ch)));
+            sum += d1;
+            worst = std::max(worst, d1);
+          }
+      }
+      if (c.tolerance > 0) EXPECT_LE(sum / (kW * kH * 3), c.tolerance);
+      else EXPECT_EQ(worst, 0);
+    }
   }
 }
 

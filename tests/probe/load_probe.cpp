@@ -2,12 +2,11 @@
 // a data-size and a processor-time limit, and prints what it cost:
 //   load_probe <data-limit-MB> <cpu-limit-s> <file> [<image index> [mio]]
 // prints "aborting=A width=W height=H cpu_ms=C peak_kb=P allocfail=F ... result=R"
-// (R: the I/O result kind) and exits 0. An image index picks the frame or page to load; "mio" loads
-// every image through the multi-image component instead, W x H then being
-// the first image's size (0 x 0 for none). A crash, a hang past the processor limit (SIGXCPU) or an
-// uncaught exception ends it otherwise, which is what the caller looks for.
-// Built with a sanitizer it sets no data limit and allows ten times the
-// processor time, and says so (sanitized=1).
+// (R: the I/O result kind, its text on the line before) and exits 0. An image index picks the frame or page to load;
+// "mio" loads every image through the multi-image component instead, W x H then being the first image's size (0 x 0 for
+// none). A crash, a hang past the processor limit (SIGXCPU) or an uncaught exception ends it otherwise, which is what
+// the caller looks for. Built with a sanitizer it sets no data limit and allows ten times the processor time, and says
+// so (sanitized=1).
 //   load_probe save <file-size-limit> <width> <height> <file>
 // saves a noisy picture by the file's extension with files limited to the
 // given bytes (0: no limit), as on a full disk, and prints
@@ -24,12 +23,15 @@
 #include <utility>
 #include <vector>
 
+#include "core/kopxutils_settings.h"
 #include "io/pixoranio.h"
 #include "io/pxmio.h"
 #include "io/pxmioview.h"
 #include "tests/sanitized.h"
 
 namespace {
+
+constexpr int64_t kProbeMemoryBudget = int64_t{8} << 30;
 
 // A sanitized probe measures its peak instead of limiting its data size
 // (the sanitizers reserve terabytes of shadow memory, which the limit counts).
@@ -139,6 +141,13 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: load_probe <data-limit-MB> <cpu-limit-s> <file> [<image index> [mio]]\n");
     return 2;
   }
+  // The library's default budget, half the available memory, moves with the
+  // machine and with what other processes hold: a 65535 x 65535 AVI frame
+  // goes to a sparse temporary file below 12.9 GB and into memory above, a
+  // JPEG 2000 claim meets OpenJPEG above 16 GB. The probe fixes the budget
+  // at what a 16 GB machine gives, so every row meets the same budget and
+  // the same bitmap threshold wherever and beside whatever it runs.
+  pixoran::PXSettings().MemoryThresholdOverride = kProbeMemoryBudget;
   if (!kSanitized) Limit(RLIMIT_DATA, static_cast<rlim_t>(std::atoll(argv[1])) << 20);
   Limit(RLIMIT_CPU, static_cast<rlim_t>(std::atoll(argv[2])) * (kSanitized ? 10 : 1));
   std::set_new_handler(CountFailure);
@@ -146,6 +155,7 @@ int main(int argc, char** argv) {
   bool aborting = false;
   int32_t width = 0, height = 0;
   pixoran::TPXIOResult result = pixoran::iorOk;
+  std::string text;
   if (argc == 6) {
     pixoran::TPixoranMIO mio;
     auto view = std::make_unique<TSizesView>();
@@ -154,6 +164,7 @@ int main(int argc, char** argv) {
     mio.LoadFromFile(argv[3]);
     aborting = mio.Aborting();
     result = mio.LastResult();
+    text = mio.LastResultText();
     if (!sizes->Sizes.empty()) width = sizes->Sizes[0].first, height = sizes->Sizes[0].second;
   } else {
     pixoran::TPixoranIO io;
@@ -164,6 +175,7 @@ int main(int argc, char** argv) {
     io.LoadFromFile(argv[3]);
     aborting = io.Aborting();
     result = io.LastResult();
+    text = io.LastResultText();
     width = io.PXBitmap()->Width(), height = io.PXBitmap()->Height();
   }
   std::set_new_handler(CountFailure);
@@ -172,7 +184,11 @@ int main(int argc, char** argv) {
   getrusage(RUSAGE_SELF, &use);
   const long cpuMs =
       (use.ru_utime.tv_sec + use.ru_stime.tv_sec) * 1000L + (use.ru_utime.tv_usec + use.ru_stime.tv_usec) / 1000L;
-  std::printf("aborting=%d width=%d height=%d cpu_ms=%ld peak_kb=%ld allocfail=%d sanitized=%d result=%d\n",
+  std::printf("%s
+              aborting = % d width = % d height = % d cpu_ms = % ld peak_kb = % ld allocfail = % d sanitized =
+                                                                                                   % d result =
+                                                                                                       % d ",
+                                                                                                         text.c_str(),
               aborting ? 1 : 0, width, height, cpuMs, use.ru_maxrss, gAllocFailures.load(), kSanitized ? 1 : 0,
               static_cast<int>(result));
   return 0;
