@@ -184,12 +184,8 @@ int main(int argc, char** argv) {
   getrusage(RUSAGE_SELF, &use);
   const long cpuMs =
       (use.ru_utime.tv_sec + use.ru_stime.tv_sec) * 1000L + (use.ru_utime.tv_usec + use.ru_stime.tv_usec) / 1000L;
-  std::printf("%s
-              aborting = % d width = % d height = % d cpu_ms = % ld peak_kb = % ld allocfail = % d sanitized =
-                                                                                                   % d result =
-                                                                                                       % d ",
-                                                                                                         text.c_str(),
-              aborting ? 1 : 0, width, height, cpuMs, use.ru_maxrss, gAllocFailures.load(), kSanitized ? 1 : 0,
-              static_cast<int>(result));
+  std::printf("%s\naborting=%d width=%d height=%d cpu_ms=%ld peak_kb=%ld allocfail=%d sanitized=%d result=%d\n",
+              text.c_str(), aborting ? 1 : 0, width, height, cpuMs, use.ru_maxrss, gAllocFailures.load(),
+              kSanitized ? 1 : 0, static_cast<int>(result));
   return 0;
 }
