@@ -42,6 +42,7 @@ using namespace pixoran;
 constexpr int32_t kW = 1920, kH = 1080;
 
 struct BenchView : TPixoranView {
+  using TPixoranView::AntsTick;
   using TPixoranView::DrawLayersToBackBuffer;
   BenchView() {
     OnPaint = [this](TObject*) { ++Paints; };
@@ -259,6 +260,24 @@ void BM_ViewScrollAcross(benchmark::State& state) {
   if (t.Undrawn > 0) state.SkipWithError("a step did not draw the picture");
 }
 
+// One tick of the marching ants and the repaint it asks for, at the fit
+// zoom and at 1 000 000 %: the rectangle's edges, or a wand's region
+// matched by colour over the whole picture (its mask's own edge).
+void BM_ViewAntsTick(benchmark::State& state) {
+  auto v = MakeSelectedView(false);
+  if (state.range(0) != 0) {
+    v->MagicWandMode = 2;
+    v->MagicWandTolerance = 60;
+    v->MagicWandSelect(3000, 2000, 0);
+  }
+  v->SetZoom(static_cast<double>(state.range(1)));
+  v->Widget()->repaint();
+  for (auto _ : state) {
+    v->AntsTick();
+    v->Widget()->repaint();
+  }
+}
+
 void BM_ViewComposeFit(benchmark::State& s) { Compose(s, true); }
 void BM_ViewCompose100(benchmark::State& s) { Compose(s, false); }
 void BM_RendererFit(benchmark::State& s) { Renderer(s, true); }
@@ -315,6 +334,8 @@ BENCHMARK(BM_ViewScrollAcross)
     ->ArgsProduct({{50, 100, 1600, 100000, 3000000}, {0, 1}})
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1);
+// Arguments: 0 the rectangle, 1 a wand's region; the zoom (27 is the fit).
+BENCHMARK(BM_ViewAntsTick)->ArgsProduct({{0, 1}, {27, 1000000}})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ViewComposeFit)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RendererFit)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ViewCompose100)->Unit(benchmark::kMillisecond);
