@@ -543,14 +543,15 @@ std::unique_ptr<TPixoranView> WidePictureView() {
 
 }  // namespace
 
-// The wand's outline and the shading outside it lie on the picture's block
-// at 1700 % (where 14-bit steps put them 68 pixels off) and at 2 000 000 %
-// (where those steps are 0), as the tables place the picture.
+// The wand's outline, the shading outside it and the inverted fill lie on
+// the picture's block at 1700 % (where 14-bit steps put them 68 pixels off)
+// and at 2 000 000 % (where those steps are 0), as the tables place the
+// picture.
 TEST(PixoranViewSelection, OverlaysKeepToThePictureAtHighZoom) {
   const QRgb red = qRgb(255, 0, 0), grey = qRgb(128, 128, 128), shade = qRgb(97, 97, 97);
   for (double zoom : {1700.0, 2.0e6}) {
-    for (TPXSelectionOptions extra : {TPXSelectionOptions{0}, pxsoMarkOuter}) {
-      SCOPED_TRACE(::testing::Message() << "zoom " << zoom << (extra ? " shaded" : " outlined"));
+    for (TPXSelectionOptions extra : {TPXSelectionOptions{0}, pxsoMarkOuter, pxsoFilled}) {
+      SCOPED_TRACE(::testing::Message() << "zoom " << zoom << " options " << int{extra});
       auto v = WidePictureView();
       v->SetSelectionOptions(v->SelectionOptions | extra);
       v->SetZoom(zoom);
@@ -567,7 +568,13 @@ TEST(PixoranViewSelection, OverlaysKeepToThePictureAtHighZoom) {
       const int32_t x0 = v->BitmapToScreenX(5000), y = v->BitmapToScreenY(100) + 10;
       ASSERT_TRUE(x0 >= 0 && x0 < 390 && y > 0 && y < 300) << x0 << "," << y;
       const QImage img = v->Widget()->grab().toImage().convertToFormat(QImage::Format_RGB32);
-      if (extra & pxsoMarkOuter) {
+      if (extra & pxsoFilled) {
+        // The selected block inverted, the rest as it is.
+        for (int32_t x = x0; x < x0 + 8; ++x) EXPECT_EQ(img.pixel(x, y), qRgb(0, 255, 255)) << x;
+        if (x0 >= 1) {
+          EXPECT_EQ(img.pixel(x0 - 1, y), grey);
+        }
+      } else if (extra & pxsoMarkOuter) {
         for (int32_t x = x0; x < x0 + 8; ++x) EXPECT_EQ(img.pixel(x, y), red) << x;
         if (x0 >= 2) {
           EXPECT_TRUE(img.pixel(x0 - 1, y) == shade || img.pixel(x0 - 2, y) == shade);
