@@ -5,22 +5,29 @@
 // apart. The peer is the renderer alone doing the same drawing into a
 // platform bitmap with its tables kept, as render_bench measures it.
 //
-// Zoom and scroll steps: wheel notches (8 % each, at the client centre) from
-// the fit zoom up to the largest zoom the view takes, and scrolling across
-// the picture a wheel step at a time at several zooms. Each step is the
-// view's own work (zoom or origin change, layout, tables) plus composing the
-// back buffer, as the repaint after it does. Reported: the slowest step,
-// the step at 1600 %, and the resident memory the run adds at its peak.
+// Zoom and scroll steps, with a selection present (a rectangle, or a
+// rectangle with a wand's region added, whose outline is the mask's own
+// edge): wheel notches (8 % each, at the client centre) from the fit zoom up
+// to the largest zoom the view takes, and scrolling across the picture a
+// wheel step at a time at several zooms. Each step is the view's own work
+// (zoom or origin change, layout, tables) plus the whole repaint of the
+// shown window (composing, the copy to the screen, the marching ants), and
+// is checked: the screen's pixel under the client centre must be the
+// picture's pixel the conversions name there. Reported: the slowest step,
+// the median, the step at 1600 %, and resident memory at the start, at
+// 1600 %, at the peak and at the end (flat: nothing grows with the zoom).
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
 #include <QImage>
 #include <QPainter>
+#include <QWidget>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "bench/bench_qt.h"
@@ -35,7 +42,12 @@ using namespace pixoran;
 constexpr int32_t kW = 1920, kH = 1080;
 
 struct BenchView : TPixoranView {
+  using TPixoranView::AntsTick;
   using TPixoranView::DrawLayersToBackBuffer;
+  BenchView() {
+    OnPaint = [this](TObject*) { ++Paints; };
+  }
+  int Paints = 0;
 };
 
 QApplication& App() { return bench::QtApp(); }
@@ -61,6 +73,61 @@ std::unique_ptr<BenchView> MakeView(bool fit) {
   v->BackBuffer().SetPixelFormat(pf24bit);
   v->BackBuffer().SetSize(v->ClientWidth(), v->ClientHeight());
   return v;
+}
+
+// A shown view with a selection: a rectangle over most of the picture, and
+// with mixed a wand's region added at the centre (outlined by the mask).
+std::unique_ptr<BenchView> MakeSelectedView(bool mixed) {
+  auto v = MakeView(true);
+  v->SelectionBase = pxsbBitmap;
+  v->Select(100, 100, 5899, 3899);
+  if (mixed) {
+    v->MagicWandMode = 1;
+    v->MagicWandTolerance = 40;
+    v->MagicWandSelect(3000, 2000, 1);
+  }
+  v->Show();
+  QApplication::processEvents();
+  v->Widget()->repaint();
+  return v;
+}
+
+// The screen's pixel at a client point against the picture's pixel the
+// conversions name there; a point on an outline counts as drawn.
+bool ShowsPicture(BenchView& v, int32_t cx, int32_t cy) {
+  const int32_t ix = v.ScreenToBitmapX(cx), iy = v.ScreenToBitmapY(cy);
+  TPXBitmap& p = *Picture();
+  const uint8_t* row = v.ScreenBuffer().ScanLine(cy);
+  if (!row || v.ScreenBuffer().Width() != v.ClientWidth()) return false;
+  const uint8_t* got = row + 4 * int64_t{cx};
+  uint8_t want[3];
+  if (ix < 0 || iy < 0 || ix >= p.Width() || iy >= p.Height()) {
+    // Past the picture (its half-pixel margin at the top zooms): the background.
+    const TColor b = ColorToRGB(v.Background());
+    want[0] = static_cast<uint8_t>(b >> 16), want[1] = static_cast<uint8_t>(b >> 8), want[2] = static_cast<uint8_t>(b);
+  } else {
+    std::memcpy(want, p.Scanline(iy) + 3 * int64_t{ix}, 3);
+  }
+  if (got[0] == want[0] && got[1] == want[1] && got[2] == want[2]) return true;
+  if (std::getenv("VIEW_BENCH_DEBUG"))
+    std::fprintf(stderr, "client %d,%d image %d,%d got %d %d %d want %d %d %d origin %d,%d\n", cx, cy, ix, iy, got[0],
+                 got[1], got[2], want[0], want[1], want[2], v.ViewX(), v.ViewY());
+  auto near = [](int32_t a, int32_t b) { return std::abs(a - b) <= 1; };
+  for (int32_t edge : {100, 5900})
+    if (near(v.BitmapToScreenX(edge), cx)) return true;
+  for (int32_t edge : {100, 3900})
+    if (near(v.BitmapToScreenY(edge), cy)) return true;
+  // The mask's own edge is dashed in black and white.
+  return (got[0] == 0 && got[1] == 0 && got[2] == 0) || (got[0] == 255 && got[1] == 255 && got[2] == 255);
+}
+
+// The centre and four points around it, wherever the picture lies.
+bool StepDrawn(BenchView& v) {
+  const int32_t cx = v.ClientWidth() / 2, cy = v.ClientHeight() / 2;
+  for (const auto& [dx, dy] :
+       {std::pair{0, 0}, std::pair{-401, -203}, std::pair{397, 211}, std::pair{-13, 307}, std::pair{611, -5}})
+    if (!ShowsPicture(v, cx + dx, cy + dy)) return false;
+  return true;
 }
 
 void Compose(benchmark::State& state, bool fit) {
@@ -107,19 +174,22 @@ double ResidentMB() {
 struct TStepTimes {
   double MaxMs = 0, MaxMB = 0;
   std::vector<double> All;
-  int Steps = 0;
+  int Steps = 0, Undrawn = 0;
   // The median step: load on the machine shows in the slowest one.
   double MedianMs() {
     if (All.empty()) return 0;
     std::nth_element(All.begin(), All.begin() + All.size() / 2, All.end());
     return All[All.size() / 2];
   }
+  // One step and the repaint of the window after it, checked.
   template <class F>
-  double Run(BenchView& v, const TRect& all, F step) {
+  double Run(BenchView& v, F step) {
+    const int paints = v.Paints;
     const auto t0 = std::chrono::steady_clock::now();
     step();
-    v.DrawLayersToBackBuffer(v.BackBuffer(), all);
+    v.Widget()->repaint();
     const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+    if (v.Paints != paints + 1 || !StepDrawn(v)) ++Undrawn;
     MaxMs = std::max(MaxMs, ms);
     All.push_back(ms);
     MaxMB = std::max(MaxMB, ResidentMB());
@@ -129,20 +199,19 @@ struct TStepTimes {
 };
 
 void BM_ViewWheelZoomFitToMax(benchmark::State& state) {
-  auto v = MakeView(true);
-  const TRect all = Rect(0, 0, v->ClientWidth(), v->ClientHeight());
+  auto v = MakeSelectedView(state.range(0) != 0);
   TStepTimes t;
   double at1600 = 0, startMB = 0, maxZoom = 0, mbAt1600 = 0;
   for (auto _ : state) {
     state.PauseTiming();
     v->ZoomToFit();
-    v->DrawLayersToBackBuffer(v->BackBuffer(), all);
+    v->Widget()->repaint();
     startMB = ResidentMB();
     t = TStepTimes{};
     state.ResumeTiming();
     for (;;) {
       const double before = v->Zoom();
-      const double ms = t.Run(*v, all, [&] { v->ApplyMouseWheel(-120, kW / 2, kH / 2, false); });
+      const double ms = t.Run(*v, [&] { v->ApplyMouseWheel(-120, kW / 2, kH / 2, false); });
       if (v->Zoom() == before) break;  // the largest zoom the view takes
       if (before < 1600.0 && v->Zoom() >= 1600.0) {
         at1600 = ms;
@@ -152,6 +221,7 @@ void BM_ViewWheelZoomFitToMax(benchmark::State& state) {
     }
   }
   state.counters["notches"] = t.Steps - 1;
+  state.counters["undrawn"] = t.Undrawn;
   state.counters["max_step_ms"] = t.MaxMs;
   state.counters["median_step_ms"] = t.MedianMs();
   state.counters["step_1600_ms"] = at1600;
@@ -159,14 +229,15 @@ void BM_ViewWheelZoomFitToMax(benchmark::State& state) {
   state.counters["start_MB"] = startMB;
   state.counters["at1600_MB"] = mbAt1600;
   state.counters["peak_MB"] = t.MaxMB;
+  state.counters["end_MB"] = ResidentMB();
+  if (t.Undrawn > 0) state.SkipWithError("a step did not draw the picture");
 }
 
 void BM_ViewScrollAcross(benchmark::State& state) {
   const double zoom = static_cast<double>(state.range(0));
-  auto v = MakeView(false);
+  auto v = MakeSelectedView(state.range(1) != 0);
   v->SetZoom(zoom);
   v->MouseWheelParams().Action = mwaScroll;  // percent of the client, 8 % a notch
-  const TRect all = Rect(0, 0, v->ClientWidth(), v->ClientHeight());
   TStepTimes t;
   int32_t mx = 0, my = 0;
   v->GetMaxViewXY(mx, my);
@@ -175,16 +246,36 @@ void BM_ViewScrollAcross(benchmark::State& state) {
     // Top-left to the bottom, then across to the right on a diagonal of
     // wheel steps, then back with the bars' page steps.
     v->SetViewXY(0, 0);
-    for (int i = 0; i < 40; ++i) t.Run(*v, all, [&] { v->ApplyMouseWheel(-120, 0, 0, false); });
-    for (int i = 0; i < 40; ++i) t.Run(*v, all, [&] { v->ApplyMouseWheel(-120, 0, 0, true); });
+    for (int i = 0; i < 40; ++i) t.Run(*v, [&] { v->ApplyMouseWheel(-120, 0, 0, false); });
+    for (int i = 0; i < 40; ++i) t.Run(*v, [&] { v->ApplyMouseWheel(-120, 0, 0, true); });
     const int32_t step = std::max(mx / 40, 1);
     for (int32_t x = mx; x > 0; x -= step)
-      t.Run(*v, all, [&] { v->SetViewXY(x, my - x / std::max(mx / std::max(my, 1), 1)); });
+      t.Run(*v, [&] { v->SetViewXY(x, my - x / std::max(mx / std::max(my, 1), 1)); });
   }
   state.counters["max_step_ms"] = t.MaxMs;
   state.counters["median_step_ms"] = t.MedianMs();
   state.counters["steps"] = t.Steps;
+  state.counters["undrawn"] = t.Undrawn;
   state.counters["peak_add_MB"] = t.MaxMB - startMB;
+  if (t.Undrawn > 0) state.SkipWithError("a step did not draw the picture");
+}
+
+// One tick of the marching ants and the repaint it asks for, at the fit
+// zoom and at 1 000 000 %: the rectangle's edges, or a wand's region
+// matched by colour over the whole picture (its mask's own edge).
+void BM_ViewAntsTick(benchmark::State& state) {
+  auto v = MakeSelectedView(false);
+  if (state.range(0) != 0) {
+    v->MagicWandMode = 2;
+    v->MagicWandTolerance = 60;
+    v->MagicWandSelect(3000, 2000, 0);
+  }
+  v->SetZoom(static_cast<double>(state.range(1)));
+  v->Widget()->repaint();
+  for (auto _ : state) {
+    v->AntsTick();
+    v->Widget()->repaint();
+  }
 }
 
 void BM_ViewComposeFit(benchmark::State& s) { Compose(s, true); }
@@ -236,8 +327,15 @@ void BM_RowsTo32Only(benchmark::State& state) {
   }
 }
 
-BENCHMARK(BM_ViewWheelZoomFitToMax)->Unit(benchmark::kMillisecond)->Iterations(1);
-BENCHMARK(BM_ViewScrollAcross)->Arg(50)->Arg(100)->Arg(1600)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(1);
+// Argument: 0 a rectangle selection, 1 a rectangle with a wand's region added.
+BENCHMARK(BM_ViewWheelZoomFitToMax)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(1);
+// Arguments: the zoom, and the selection as above.
+BENCHMARK(BM_ViewScrollAcross)
+    ->ArgsProduct({{50, 100, 1600, 100000, 3000000}, {0, 1}})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
+// Arguments: 0 the rectangle, 1 a wand's region; the zoom (27 is the fit).
+BENCHMARK(BM_ViewAntsTick)->ArgsProduct({{0, 1}, {27, 1000000}})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ViewComposeFit)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RendererFit)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ViewCompose100)->Unit(benchmark::kMillisecond);

@@ -775,6 +775,150 @@ void TPXMask::DrawToTBitmap(TBitmap& target, int32_t offsetX, int32_t offsetY, i
   }
 }
 
+// ------------------------------------------------- drawing placed by tables
+
+namespace {
+
+// Bytes a pixel of a target the placed drawings take, 0 for other formats.
+int32_t PlacedPixelBytes(const TBitmap& t) {
+  if (t.Empty()) return 0;
+  return t.PixelFormat() == pf24bit ? 3 : t.PixelFormat() == pf32bit ? 4 : 0;
+}
+
+// The target columns (rows) a placed drawing may touch: inside the target,
+// the placement and the clip. False when none.
+bool PlacedRange(const std::vector<int32_t>& table, int32_t size, int32_t clipLo, int32_t clipHi, int32_t& lo,
+                 int32_t& hi) {
+  lo = std::max(clipLo, 0);
+  hi = std::min({clipHi, size, static_cast<int32_t>(table.size()) - 2});
+  return lo < hi;
+}
+
+}  // namespace
+
+void TPXMask::GatherRow(int32_t row, const int32_t* cols, int32_t count, uint8_t* out) const {
+  if (row < 0 || row >= height_ || !data_) {
+    std::memset(out, 0, static_cast<size_t>(std::max(count, 0)));
+    return;
+  }
+  const uint8_t* m = data_.get() + (int64_t{height_} - row - 1) * rowLen_;
+  for (int32_t i = 0; i < count; ++i) {
+    const int32_t c = cols[i];
+    out[i] = c >= 0 && c < width_ && (bits_ == 1 ? TestBit(m, c) : m[c] != 0);
+  }
+}
+
+void TPXMask::DrawXorPlaced(TBitmap& target, const TPXMaskPlacement& place, const TRect& clip) {
+  const int32_t bpp = PlacedPixelBytes(target);
+  int32_t x1, x2, y1, y2;
+  if (bits_ != 1 || !data_ || IsEmpty() || bpp == 0 ||
+      !PlacedRange(place.Cols, target.Width(), clip.Left, clip.Right, x1, x2) ||
+      !PlacedRange(place.Rows, target.Height(), clip.Top, clip.Bottom, y1, y2))
+    return;
+  std::vector<uint8_t> set(static_cast<size_t>(x2 - x1));
+  int32_t gathered = -2;
+  for (int32_t y = y1; y < y2; ++y) {
+    const int32_t r = place.Rows[static_cast<size_t>(y) + 1];
+    if (r < Y1 || r > Y2) continue;
+    if (r != gathered) GatherRow(r, place.Cols.data() + x1 + 1, x2 - x1, set.data());
+    gathered = r;
+    uint8_t* t = target.ScanLine(y);
+    if (!t) continue;
+    for (int32_t x = x1; x < x2; ++x) {
+      if (!set[static_cast<size_t>(x - x1)]) continue;
+      uint8_t* p = t + int64_t{x} * bpp;
+      p[0] ^= 0xFF, p[1] ^= 0xFF, p[2] ^= 0xFF;
+    }
+  }
+}
+
+void TPXMask::DrawOutlinePlaced(TBitmap& target, const TPXMaskPlacement& place, TColor color1, TColor color2,
+                                int32_t phase, const TRect& clip) {
+  const int32_t bpp = PlacedPixelBytes(target);
+  int32_t x1, x2, y1, y2;
+  if (!data_ || IsEmpty() || bpp == 0 || !PlacedRange(place.Cols, target.Width(), clip.Left, clip.Right, x1, x2) ||
+      !PlacedRange(place.Rows, target.Height(), clip.Top, clip.Bottom, y1, y2))
+    return;
+  // Only the columns and rows showing the box can hold an edge.
+  auto inBox = [](int32_t v, int32_t lo, int32_t hi) { return v >= lo && v <= hi; };
+  while (x1 < x2 && !inBox(place.Cols[static_cast<size_t>(x1) + 1], X1, X2)) ++x1;
+  while (x2 > x1 && !inBox(place.Cols[static_cast<size_t>(x2)], X1, X2)) --x2;
+  while (y1 < y2 && !inBox(place.Rows[static_cast<size_t>(y1) + 1], Y1, Y2)) ++y1;
+  while (y2 > y1 && !inBox(place.Rows[static_cast<size_t>(y2)], Y1, Y2)) --y2;
+  if (x1 >= x2 || y1 >= y2) return;
+  // Each row of set flags spans x1 - 1 .. x2 (the neighbours included); a
+  // row and its horizontal "all three set" flags are kept per mask row, so
+  // the rows of one mask row (high zooms) are gathered once.
+  const int32_t n = x2 - x1 + 2;
+  struct TRowFlags {
+    int32_t Row = -2;
+    std::vector<uint8_t> Set, Three;
+  };
+  TRowFlags rowCache[3];
+  int32_t needed[3] = {-2, -2, -2};  // the mask rows the target row being drawn looks at
+  auto flags = [&](int32_t y) -> const TRowFlags& {
+    const int32_t r = place.Rows[static_cast<size_t>(y) + 1];
+    for (const TRowFlags& s : rowCache)
+      if (s.Row == r) return s;
+    // A slot no row of this step needs (three rows at most: one is free).
+    int k = 0;
+    while (k < 2 && (rowCache[k].Row == needed[0] || rowCache[k].Row == needed[1] || rowCache[k].Row == needed[2])) ++k;
+    TRowFlags& s = rowCache[k];
+    s.Row = r;
+    s.Set.resize(static_cast<size_t>(n));
+    s.Three.resize(static_cast<size_t>(n));
+    GatherRow(r, place.Cols.data() + x1, n, s.Set.data());
+    s.Three[0] = s.Three[static_cast<size_t>(n) - 1] = 0;
+    for (int32_t i = 1; i + 1 < n; ++i) s.Three[static_cast<size_t>(i)] = s.Set[i - 1] & s.Set[i] & s.Set[i + 1];
+    return s;
+  };
+  const TBGR c1 = ColorToBGR(color1), c2 = ColorToBGR(color2);
+  for (int32_t y = y1; y < y2; ++y) {
+    for (int k = 0; k < 3; ++k) needed[k] = place.Rows[static_cast<size_t>(y) + static_cast<size_t>(k)];
+    const TRowFlags& above = flags(y - 1);
+    const TRowFlags& below = flags(y + 1);
+    const TRowFlags& here = flags(y);
+    uint8_t* t = target.ScanLine(y);
+    if (!t) continue;
+    const int64_t zy = place.ZoomY + y;
+    for (int32_t i = 1; i + 1 < n; ++i) {
+      if (!here.Set[static_cast<size_t>(i)] ||
+          (above.Three[static_cast<size_t>(i)] & here.Three[static_cast<size_t>(i)] &
+           below.Three[static_cast<size_t>(i)]))
+        continue;
+      const int32_t x = x1 + i - 1;
+      const TBGR& c = ((place.ZoomX + x + zy + phase) & 4) == 0 ? c1 : c2;
+      uint8_t* p = t + int64_t{x} * bpp;
+      p[0] = c.b, p[1] = c.g, p[2] = c.r;
+    }
+  }
+}
+
+void TPXMask::ShadePlaced(TBitmap& target, const TPXMaskPlacement& place, const TRect& clip) {
+  const int32_t bpp = PlacedPixelBytes(target);
+  int32_t x1, x2, y1, y2;
+  if (!data_ || IsEmpty() || bpp == 0 || !PlacedRange(place.Cols, target.Width(), clip.Left, clip.Right, x1, x2) ||
+      !PlacedRange(place.Rows, target.Height(), clip.Top, clip.Bottom, y1, y2))
+    return;
+  std::vector<uint8_t> set(static_cast<size_t>(x2 - x1));
+  int32_t gathered = -2;
+  for (int32_t y = y1; y < y2; ++y) {
+    const int32_t r = place.Rows[static_cast<size_t>(y) + 1];
+    if (r < 0) continue;  // beside the picture
+    if (r != gathered) GatherRow(r, place.Cols.data() + x1 + 1, x2 - x1, set.data());
+    gathered = r;
+    uint8_t* t = target.ScanLine(y);
+    if (!t) continue;
+    // Half-tone: where the zoomed column and row are both even or both odd.
+    const int64_t zy = place.ZoomY + y;
+    for (int32_t x = x1 + static_cast<int32_t>((place.ZoomX + x1 + zy) & 1); x < x2; x += 2) {
+      if (place.Cols[static_cast<size_t>(x) + 1] < 0 || set[static_cast<size_t>(x - x1)]) continue;
+      uint8_t* p = t + int64_t{x} * bpp;
+      p[0] = p[1] = p[2] = kShadeGray;
+    }
+  }
+}
+
 // ------------------------------------------------- bitmap <-> mask copies
 
 void CopyMaskToBitmap(const TPXMask* mask, TPXBitmap& bitmap) {

@@ -16,6 +16,18 @@ namespace pixoran {
 
 class TPXBitmap;
 
+// How a viewer places the mask on a bitmap of its client, through its own
+// coordinate tables: target column x shows mask column Cols[x + 1] and
+// target row y mask row Rows[y + 1]; the first and last entries are the
+// column (row) just beside the target, which the outline's edge pixels look
+// at. -1 shows no mask pixel (beside the picture). ZoomX and ZoomY are the
+// zoomed position of target pixel (0, 0): the dashes and the half-tone keep
+// to the picture as it scrolls.
+struct TPXMaskPlacement {
+  std::vector<int32_t> Cols, Rows;
+  int64_t ZoomX = 0, ZoomY = 0;
+};
+
 // In a polygon list, a point with this x separates two polygons.
 constexpr int32_t kPXPolygonSeparator = 0xFFFFF;
 
@@ -118,6 +130,15 @@ class TPXMask {
   // mask being placed as for DrawOutline.
   void DrawToTBitmap(TBitmap& target, int32_t offsetX, int32_t offsetY, int32_t zoomW, int32_t zoomH);
 
+  // The same three drawings placed by a viewer's tables (rather than by
+  // 14-bit steps over the whole zoomed mask), on a 24- or 32-bit target,
+  // inside clip (Right and Bottom excluded). The outline's dashes march with
+  // phase.
+  void DrawXorPlaced(TBitmap& target, const TPXMaskPlacement& place, const TRect& clip);
+  void DrawOutlinePlaced(TBitmap& target, const TPXMaskPlacement& place, TColor color1, TColor color2, int32_t phase,
+                         const TRect& clip);
+  void ShadePlaced(TBitmap& target, const TPXMaskPlacement& place, const TRect& clip);
+
   // Zoom cache, for tests and for callers that draw it themselves: the
   // zoomed rectangle it holds and its rows (top row first).
   const TRect& ZoomCacheRect() const { return zoomRect_; }
@@ -133,6 +154,9 @@ class TPXMask {
   // (Re)builds the cache for a zoomed rectangle and fills it.
   void BuildZoomCache(int32_t zoomW, int32_t zoomH, const TRect& part);
   int64_t ScanPolygon(uint8_t value, const TPXPoint* points, int32_t count);
+  // Whether the mask is set at each of count placed columns of a mask row
+  // (0 for -1 entries and rows).
+  void GatherRow(int32_t row, const int32_t* cols, int32_t count, uint8_t* out) const;
 
   int32_t width_ = 0;
   int32_t height_ = 0;

@@ -245,6 +245,13 @@ class TPixoranView : public TPXView, public TPXSelectionSource {
   int32_t VisibleImageHeight() const { return visImgH_; }
   int32_t VisibleClientWidth() const { return visCliW_; }
   int32_t VisibleClientHeight() const { return visCliH_; }
+  // Entries the coordinate tables hold: pixel-to-column and column-to-pixel,
+  // per axis (the client's pixels and the columns they show).
+  void CoordTableLengths(int32_t& pixX, int32_t& colX, int32_t& pixY, int32_t& colY) const;
+  // The image column (row) client column x (row y) shows, also beside the
+  // picture, where it is not cut to the image.
+  int64_t ImageColumnAtClient(int32_t x);
+  int64_t ImageRowAtClient(int32_t y);
 
   // ------------------------------------------------------------ coordinates
   int32_t ScreenToBitmapX(int32_t x);
@@ -521,6 +528,12 @@ class TPixoranView : public TPXView, public TPXSelectionSource {
                        const TPXRenderOptions& layerOptions);
   void DrawLayerFrame(TBitmap& buffer, TPXLayer& layer, bool current);
   void DrawPixelGrid(TBitmap& buffer);
+  // Draws the part of a layer bitmap that lands on the client: the bitmap
+  // covers width x height image pixels from (posX, posY); with clip only
+  // what lies on the picture is drawn.
+  void RenderLayer(TPXBitmap& b, TBitmap& buffer, int32_t posX, int32_t posY, int32_t width, int32_t height, bool clip,
+                   const TPXRenderOptions& o);
+  void PlaceMask();
   TResampleFilter FilterFor(bool ownDisplaySize);
 
   // Image and layers.
@@ -544,10 +557,12 @@ class TPixoranView : public TPXView, public TPXSelectionSource {
   double extentMargin_ = 0.5;
   // Coordinate tables per axis. The whole tables would map every zoomed
   // pixel 0..Pixels to its image column and every column 0..Columns to its
-  // first zoomed pixel; only the visible stretch of each is kept (PixToCol
-  // from PixStart, the snapped origin where the client's first pixel lies;
-  // ColToPix from ColBase), and any other entry is worked out on demand, so
-  // memory and time follow the client, not the zoom.
+  // first zoomed pixel; only the stretch the client shows is kept (PixToCol
+  // from PixStart, the snapped origin where the client's first pixel lies,
+  // one entry a client pixel; ColToPix from ColBase, the columns those
+  // pixels show), and any other entry is worked out on demand, so memory and
+  // time follow the client, not the zoom. The buffers are kept from one zoom
+  // to the next.
   struct TAxisTables {
     std::vector<int32_t> PixToCol, ColToPix;
     int32_t PixStart = 0, ColBase = 0;
@@ -557,19 +572,24 @@ class TPixoranView : public TPXView, public TPXSelectionSource {
     double ZoomF = 1.0, ZoomInv = 1.0;
     bool Up = false;  // zoom above 100 %: several pixels a column
     bool Exist() const { return Pixels >= 0; }
-    void Clear() { *this = TAxisTables{}; }
+    // No tables; the buffers keep their room.
+    void Reset();
     // Entries of the whole tables (0 <= j <= Pixels, 0 <= c <= AllColumns).
     int32_t PixToColAt(int64_t j) const;
     int32_t ColToPixAt(int64_t c) const;
     void Define(double zoom, int32_t zoomed, int32_t client, int32_t extent, double zoomF, double zoomInv);
-    // Keeps the stretches of client pixels from start and of columns from first.
-    void Window(int32_t start, int32_t client, int32_t first);
+    // Keeps the stretch of pixels from start and the columns they show.
+    void Window(int32_t start, int32_t pixels, int32_t first);
     // Entries of the whole tables, from the kept stretches where they hold them.
     int32_t Column(int64_t j) const;
     int32_t Pixel(int64_t c) const;
     // The first zoomed pixel of the column showing zoomed pixel o.
     int32_t Snap(int32_t o, int32_t zoomed) const;
+    // The column zoomed pixel j shows, also beside the picture (not cut to it).
+    int64_t ColumnOfPixel(int64_t j, int32_t zoomed, double zoomInv) const;
   };
+  // Of the visible client pixels, those the client holds past the offset.
+  static int32_t OnClientPixels(int32_t visible, int32_t client, int32_t offset);
   TAxisTables tabX_, tabY_;
   double keyZoom_ = -1.0;
   int32_t keyCliW_ = -1, keyCliH_ = -1, keyExtW_ = -1, keyExtH_ = -1;
@@ -596,7 +616,8 @@ class TPixoranView : public TPXView, public TPXSelectionSource {
   TColor gradientColour_ = 0xFF0000;
   bool pixelGrid_ = false, drawVersion_ = false;
   TPXRenderTables renderTables_;
-  TPXRenderRect renderKey_{-1, -1, -1, -1, -1, -1, -1, -1};
+  // How the mask lies on the client, from the coordinate tables (PlaceMask).
+  TPXMaskPlacement maskPlace_;
   bool timerRunning_ = false;
 
   // Interaction and components.
@@ -672,6 +693,8 @@ class TPixoranView : public TPXView, public TPXSelectionSource {
   // Moves every outline point, each kept within the image.
   void ShiftOutline(int32_t dx, int32_t dy);
   bool AntsAnimated() const;
+  // The selection is outlined by its mask's own edge.
+  bool MaskOutlined() const;
   void UpdateAntsTimer();
   void StartViewTimer();
   void DropSelection();

@@ -609,7 +609,7 @@ int32_t TPixoranView::TAxisTables::ColToPixAt(int64_t c) const {
 
 void TPixoranView::TAxisTables::Define(double zoom, int32_t zoomed, int32_t client, int32_t extent, double zoomF,
                                        double zoomInv) {
-  Clear();
+  Reset();
   ZoomF = zoomF;
   ZoomInv = zoomInv;
   Up = zoom > 100.0;
@@ -619,24 +619,39 @@ void TPixoranView::TAxisTables::Define(double zoom, int32_t zoomed, int32_t clie
   Last = std::max(extent - 1, 0);
 }
 
-void TPixoranView::TAxisTables::Window(int32_t start, int32_t client, int32_t first) {
+void TPixoranView::TAxisTables::Reset() {
+  // The buffers keep their room for the next zoom.
+  PixToCol.clear();
+  ColToPix.clear();
+  PixStart = ColBase = Columns = Last = 0;
+  Pixels = AllColumns = -1;
+  ZoomF = ZoomInv = 1.0;
+  Up = false;
+}
+
+void TPixoranView::TAxisTables::Window(int32_t start, int32_t pixels, int32_t first) {
   if (!Exist()) return;
   PixStart = static_cast<int32_t>(std::clamp<int64_t>(start, 0, Pixels));
-  const int64_t pixels = std::clamp<int64_t>(client, 0, Pixels + 1 - PixStart);
-  PixToCol.resize(static_cast<size_t>(pixels));
-  for (int64_t i = 0; i < pixels; ++i) PixToCol[static_cast<size_t>(i)] = PixToColAt(PixStart + i);
+  const int64_t n = std::clamp<int64_t>(pixels, 0, Pixels + 1 - PixStart);
+  PixToCol.resize(static_cast<size_t>(n));
+  for (int64_t i = 0; i < n; ++i) PixToCol[static_cast<size_t>(i)] = PixToColAt(PixStart + i);
+  // The columns those pixels show.
   ColBase = std::max(first, 0);
-  const int64_t columns =
-      std::clamp<int64_t>(int64_t{first} + Columns - ColBase, 0, std::max<int64_t>(AllColumns + 1 - ColBase, 0));
+  const int64_t last = n > 0 ? std::max<int64_t>(PixToCol.back(), ColBase - 1) : ColBase - 1;
+  const int64_t columns = std::clamp<int64_t>(last + 1 - ColBase, 0, std::max<int64_t>(AllColumns + 1 - ColBase, 0));
   ColToPix.resize(static_cast<size_t>(columns));
   for (int64_t i = 0; i < columns; ++i) ColToPix[static_cast<size_t>(i)] = ColToPixAt(ColBase + i);
+}
+
+int32_t TPixoranView::OnClientPixels(int32_t visible, int32_t client, int32_t offset) {
+  return std::clamp(std::min(visible, client - offset), 0, std::max(visible, 0));
 }
 
 void TPixoranView::RebuildCoordTables() {
   if (zoom_ != keyZoom_ || visCliW_ != keyCliW_ || visCliH_ != keyCliH_ || extentW_ != keyExtW_ ||
       extentH_ != keyExtH_) {
-    tabX_.Clear();
-    tabY_.Clear();
+    tabX_.Reset();
+    tabY_.Reset();
     keyZoom_ = -1.0;
     if (visCliW_ <= 0 || visCliH_ <= 0 || image_->Width() == 0 || image_->Height() == 0) return;
     tabX_.Define(zoom_, zoomW_, visCliW_, extentW_, zoomF_, zoomInv_);
@@ -647,9 +662,31 @@ void TPixoranView::RebuildCoordTables() {
     keyExtW_ = extentW_;
     keyExtH_ = extentH_;
   }
-  // The visible stretches follow the origin.
-  tabX_.Window(SnapViewX(viewX_), visCliW_, visCol_);
-  tabY_.Window(SnapViewY(viewY_), visCliH_, visRow_);
+  // The stretches the client shows, which follow the origin: at a high zoom
+  // the visible client size runs far past the client.
+  tabX_.Window(SnapViewX(viewX_), OnClientPixels(visCliW_, ViewClientWidth(), offX_), visCol_);
+  tabY_.Window(SnapViewY(viewY_), OnClientPixels(visCliH_, ViewClientHeight(), offY_), visRow_);
+}
+
+void TPixoranView::CoordTableLengths(int32_t& pixX, int32_t& colX, int32_t& pixY, int32_t& colY) const {
+  pixX = static_cast<int32_t>(tabX_.PixToCol.size());
+  colX = static_cast<int32_t>(tabX_.ColToPix.size());
+  pixY = static_cast<int32_t>(tabY_.PixToCol.size());
+  colY = static_cast<int32_t>(tabY_.ColToPix.size());
+}
+
+int64_t TPixoranView::TAxisTables::ColumnOfPixel(int64_t j, int32_t zoomed, double zoomInv) const {
+  if (Exist() && j >= 0 && j < zoomed && j <= Pixels) return Column(j);
+  // Beside the picture, where layers placed by position may reach.
+  return static_cast<int64_t>(std::floor(static_cast<double>(j) * zoomInv));
+}
+
+int64_t TPixoranView::ImageColumnAtClient(int32_t x) {
+  return tabX_.ColumnOfPixel(int64_t{x} - offX_ + tabX_.PixStart, zoomW_, zoomInv_);
+}
+
+int64_t TPixoranView::ImageRowAtClient(int32_t y) {
+  return tabY_.ColumnOfPixel(int64_t{y} - offY_ + tabY_.PixStart, zoomH_, zoomInv_);
 }
 
 // ------------------------------------------------------------ coordinates

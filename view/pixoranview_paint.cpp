@@ -3,6 +3,7 @@
 // grid), then goes to the window, where the selection outline, OnPaint and
 // the version caption are drawn over it.
 #include <algorithm>
+#include <limits>
 
 #include "core/kopxutils_bitmap.h"
 #include "core/kopxutils_helpers.h"
@@ -149,22 +150,7 @@ void TPixoranView::DrawLayersToBackBuffer(TBitmap& buffer, const TRect& rect) {
     PaintBackground(buffer, &rect);
     return;
   }
-  const TPXRenderRect same{visCol_, visRow_, visImgW_, visImgH_, offX_, offY_, visCliW_, visCliH_};
-  if (same.SrcX != renderKey_.SrcX || same.SrcY != renderKey_.SrcY || same.SrcWidth != renderKey_.SrcWidth ||
-      same.SrcHeight != renderKey_.SrcHeight || same.DstX != renderKey_.DstX || same.DstY != renderKey_.DstY ||
-      same.DstWidth != renderKey_.DstWidth || same.DstHeight != renderKey_.DstHeight) {
-    renderTables_.Clear();
-    renderKey_ = same;
-    // The renderer steps through the source with the view's own tables, so
-    // every client pixel shows the column and row the conversions name.
-    auto steps = [](std::vector<int32_t>& out, const std::vector<int32_t>& visible, int32_t offset, int32_t count) {
-      if (static_cast<size_t>(count) > visible.size()) return;
-      out.assign(static_cast<size_t>(offset) + count, 0);
-      std::copy(visible.begin(), visible.begin() + count, out.begin() + offset);
-    };
-    steps(renderTables_.XSteps, tabX_.PixToCol, offX_, visCliW_);
-    steps(renderTables_.YSteps, tabY_.PixToCol, offY_, visCliH_);
-  }
+  PlaceMask();
   bool drawn = false;
   for (int32_t i = 0; i < GetLayersCount(); ++i) {
     TPXLayer& layer = *layers_[static_cast<size_t>(i)];
@@ -182,61 +168,115 @@ void TPixoranView::DrawLayersToBackBuffer(TBitmap& buffer, const TRect& rect) {
     o.FillTransparent = fill;
     o.Background = Background();
     o.RowCopy = true;
+    o.FreeTables = false;
     if (layersSameSize_) {
       o.Filter = FilterFor(false);
-      o.FreeTables = false;
       layer.ClientRect = Rect(offX_, offY_, offX_ + visCliW_, offY_ + visCliH_);
-      RenderToTBitmap(*b, buffer, same, o, &renderTables_);
+      RenderLayer(*b, buffer, 0, 0, b->Width(), b->Height(), true, o);
     } else {
       // Placed by its own position and display size.
       const int32_t x1 = BitmapToScreenX(layer.PosX), y1 = BitmapToScreenY(layer.PosY);
       const int32_t x2 = BitmapToScreenX(layer.PosX + layer.GetWidth());
       const int32_t y2 = BitmapToScreenY(layer.PosY + layer.GetHeight());
       layer.ClientRect = Rect(x1, y1, x2, y2);
-      TPXRenderRect r{0, 0, b->Width(), b->Height(), x1, y1, x2 - x1, y2 - y1};
-      if (layer.Clip && layer.GetWidth() > 0 && layer.GetHeight() > 0) {
-        // Cut what lies left of or above the image and right of or below the
-        // extent; the source shrinks in proportion.
-        const double sx = static_cast<double>(b->Width()) / layer.GetWidth();
-        const double sy = static_cast<double>(b->Height()) / layer.GetHeight();
-        const int32_t cutL = std::max(0, -layer.PosX), cutT = std::max(0, -layer.PosY);
-        const int32_t cutR = std::max(0, layer.PosX + layer.GetWidth() - extentW_);
-        const int32_t cutB = std::max(0, layer.PosY + layer.GetHeight() - extentH_);
-        const int32_t w = layer.GetWidth() - cutL - cutR, h = layer.GetHeight() - cutT - cutB;
-        if (w <= 0 || h <= 0) continue;
-        const int32_t cx1 = BitmapToScreenX(layer.PosX + cutL), cy1 = BitmapToScreenY(layer.PosY + cutT);
-        const int32_t cx2 = BitmapToScreenX(layer.PosX + cutL + w), cy2 = BitmapToScreenY(layer.PosY + cutT + h);
-        r = TPXRenderRect{RoundToInt32(cutL * sx),
-                          RoundToInt32(cutT * sy),
-                          RoundToInt32(w * sx),
-                          RoundToInt32(h * sy),
-                          cx1,
-                          cy1,
-                          cx2 - cx1,
-                          cy2 - cy1};
-      }
       o.Filter = FilterFor(layer.Width != 0 || layer.Height != 0);
       if (i > 0 && layer.SoftShadow && layer.ShadowRadius >= 1.0) DrawLayerShadow(buffer, layer, x1, y1, x2, y2, o);
-      RenderToTBitmap(*b, buffer, r, o);
+      RenderLayer(*b, buffer, layer.PosX, layer.PosY, layer.GetWidth(), layer.GetHeight(), layer.Clip, o);
       DrawLayerFrame(buffer, layer, i == currentLayer_);
     }
     drawn = true;
   }
   if (!drawn) PaintBackground(buffer, &rect);
   if (HasFinishedSelection()) {
-    if (SelectionOptions & pxsoFilled)
-      mask_->DrawXor(buffer, Rect(offX_, offY_, offX_ + visCliW_, offY_ + visCliH_),
-                     Rect(visCol_, visRow_, visCol_ + visImgW_, visRow_ + visImgH_));
-    if (SelectionOptions & pxsoMarkOuter)
-      mask_->DrawToTBitmap(buffer, offX_ - SnapViewX(viewX_), offY_ - SnapViewY(viewY_), zoomW_, zoomH_);
-    // A selection its outline does not describe (a wand's fill, alone or
-    // with outlines): unless filled or marked, the mask's own dashed edge
-    // shows what is selected.
-    if (maskBeyondOutline_ && !(SelectionOptions & (pxsoFilled | pxsoMarkOuter)))
-      mask_->DrawOutline(buffer, poly_.Color1, poly_.Color2, zoomW_, zoomH_, offX_ - SnapViewX(viewX_),
-                         offY_ - SnapViewY(viewY_), 0, 0);
+    // Placed by the coordinate tables, like the picture. The outline of a
+    // selection its polygon does not describe is drawn on the window, so
+    // its dashes march.
+    const TRect all = Rect(0, 0, bufW_, bufH_);
+    if (SelectionOptions & pxsoFilled) mask_->DrawXorPlaced(buffer, maskPlace_, all);
+    if (SelectionOptions & pxsoMarkOuter) mask_->ShadePlaced(buffer, maskPlace_, all);
   }
   DrawPixelGrid(buffer);
+}
+
+namespace {
+
+// Steps of one axis of a layer: the client positions [lo, hi) that show it
+// and the layer column (row) at each, from the column (row) of the image
+// each shows. False when none does.
+template <class ColumnAt>
+bool LayerAxisSteps(std::vector<int32_t>& steps, int32_t size, int32_t from, int32_t to, ColumnAt columnAt, int32_t& lo,
+                    int32_t& hi) {
+  steps.assign(static_cast<size_t>(std::max(size, 0)), 0);
+  lo = hi = 0;
+  for (int32_t x = std::max(from, 0); x < std::min(to, size); ++x) {
+    const int64_t u = columnAt(x);
+    if (u < 0) continue;
+    if (u == std::numeric_limits<int64_t>::max()) break;  // past the layer: the rest is too
+    if (hi == 0) lo = x;
+    hi = x + 1;
+    steps[static_cast<size_t>(x)] = static_cast<int32_t>(u);
+  }
+  return hi > lo;
+}
+
+}  // namespace
+
+void TPixoranView::RenderLayer(TPXBitmap& b, TBitmap& buffer, int32_t posX, int32_t posY, int32_t width, int32_t height,
+                               bool clip, const TPXRenderOptions& o) {
+  const int32_t bw = b.Width(), bh = b.Height();
+  if (bw <= 0 || bh <= 0 || width <= 0 || height <= 0) return;
+  // Only what lands on the client, each client pixel taking the column and
+  // row the coordinate tables give it: at any zoom the picture is where the
+  // conversions say, and nothing is cut away in proportion to a
+  // destination far larger than the client.
+  auto axis = [&](bool vertical) {
+    return [this, vertical, bw, bh, posX, posY, width, height, clip](int32_t x) -> int64_t {
+      const int64_t image = vertical ? ImageRowAtClient(x) : ImageColumnAtClient(x);
+      const int32_t extent = vertical ? extentH_ : extentW_, pos = vertical ? posY : posX;
+      const int32_t size = vertical ? height : width, bsize = vertical ? bh : bw;
+      if (clip && (image < 0 || image >= extent)) return image < 0 ? -1 : std::numeric_limits<int64_t>::max();
+      int64_t u = image - pos;
+      if (size != bsize) {
+        // A layer of its own display size: its pixel under the client
+        // pixel's position in the image.
+        const int64_t j = vertical ? int64_t{x} - offY_ + tabY_.PixStart : int64_t{x} - offX_ + tabX_.PixStart;
+        const double at = (static_cast<double>(j) * zoomInv_ - pos) * bsize / size;
+        u = at < 0 ? -1 : static_cast<int64_t>(std::min(at, 9.0e18));
+      }
+      if (u >= bsize) return std::numeric_limits<int64_t>::max();
+      return u;
+    };
+  };
+  // Layers drawn as the image keep to the picture's visible part.
+  const int32_t fromX = clip ? offX_ : 0, fromY = clip ? offY_ : 0;
+  const int32_t toX = clip ? offX_ + OnClientPixels(visCliW_, bufW_, offX_) : bufW_;
+  const int32_t toY = clip ? offY_ + OnClientPixels(visCliH_, bufH_, offY_) : bufH_;
+  int32_t x1 = 0, x2 = 0, y1 = 0, y2 = 0;
+  if (!LayerAxisSteps(renderTables_.XSteps, bufW_, fromX, toX, axis(false), x1, x2) ||
+      !LayerAxisSteps(renderTables_.YSteps, bufH_, fromY, toY, axis(true), y1, y2))
+    return;
+  const int32_t sx = renderTables_.XSteps[static_cast<size_t>(x1)], sy = renderTables_.YSteps[static_cast<size_t>(y1)];
+  const int32_t sw = renderTables_.XSteps[static_cast<size_t>(x2) - 1] - sx + 1;
+  const int32_t sh = renderTables_.YSteps[static_cast<size_t>(y2) - 1] - sy + 1;
+  if (sw <= 0 || sh <= 0) return;
+  RenderToTBitmap(b, buffer, TPXRenderRect{sx, sy, sw, sh, x1, y1, x2 - x1, y2 - y1}, o, &renderTables_);
+}
+
+void TPixoranView::PlaceMask() {
+  // Client column x shows mask column Cols[x + 1]; the entries beside the
+  // client look past its edge, where the picture may go on.
+  auto axis = [](std::vector<int32_t>& out, const TAxisTables& t, int32_t size, int32_t offset, int32_t visible,
+                 int32_t zoomed) {
+    out.resize(static_cast<size_t>(std::max(size, 0)) + 2);
+    for (int32_t x = -1; x <= size; ++x) {
+      const int64_t d = int64_t{x} - offset, j = t.PixStart + d;
+      out[static_cast<size_t>(x + 1)] = t.Exist() && d < visible && j >= 0 && j < zoomed ? t.Column(j) : -1;
+    }
+  };
+  axis(maskPlace_.Cols, tabX_, bufW_, offX_, visCliW_, zoomW_);
+  axis(maskPlace_.Rows, tabY_, bufH_, offY_, visCliH_, zoomH_);
+  maskPlace_.ZoomX = int64_t{tabX_.PixStart} - offX_;
+  maskPlace_.ZoomY = int64_t{tabY_.PixStart} - offY_;
 }
 
 void TPixoranView::DrawLayerShadow(TBitmap& buffer, const TPXLayer& layer, int32_t x1, int32_t y1, int32_t x2,

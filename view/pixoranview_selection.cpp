@@ -247,6 +247,9 @@ void TPixoranView::AddSelectionPoint(int32_t x, int32_t y) {
 
 bool TPixoranView::EndSelect() {
   mask_->FillPolygons(255, poly_.Points.data(), static_cast<int32_t>(poly_.Points.size()));
+  // A shape added over a region the outline did not describe may take it
+  // in whole: the selection is then what its outline says again.
+  if (maskBeyondOutline_) NoteMaskContent();
   const bool empty = mask_->IsEmpty();
   if (empty) selPresent_ = false;
   UpdateAntsTimer();
@@ -830,9 +833,16 @@ void TPixoranView::ShiftSelection(int32_t dx, int32_t dy) {
 // ------------------------------------------------------------ drawing
 
 TRect TPixoranView::OutlineClientRect() {
-  if (!poly_.Shown || poly_.RealPoints == 0) return TRect{};
-  int32_t x1 = BitmapToScreenX(poly_.X1), x2 = BitmapToScreenX(poly_.X2);
-  int32_t y1 = BitmapToScreenY(poly_.Y1), y2 = BitmapToScreenY(poly_.Y2);
+  const bool masked = MaskOutlined();
+  if (!masked && (!poly_.Shown || poly_.RealPoints == 0)) return TRect{};
+  // A mask's own edge runs round its box (the last pixel's far side).
+  const bool polygon = poly_.Shown && poly_.RealPoints > 0;
+  const int32_t bx1 = polygon ? poly_.X1 : mask_->X1, by1 = polygon ? poly_.Y1 : mask_->Y1;
+  const int32_t bx2 = polygon ? poly_.X2 : mask_->X2 + 1, by2 = polygon ? poly_.Y2 : mask_->Y2 + 1;
+  int32_t x1 = BitmapToScreenX(masked ? std::min(bx1, mask_->X1) : bx1);
+  int32_t x2 = BitmapToScreenX(masked ? std::max(bx2, mask_->X2 + 1) : bx2);
+  int32_t y1 = BitmapToScreenY(masked ? std::min(by1, mask_->Y1) : by1);
+  int32_t y2 = BitmapToScreenY(masked ? std::max(by2, mask_->Y2 + 1) : by2);
   if (x1 > x2) std::swap(x1, x2);
   if (y1 > y2) std::swap(y1, y2);
   if (rubberShown_ && polyDrawing_) {
@@ -857,41 +867,72 @@ void TPixoranView::RefreshSelection(bool recompose) {
   shownOutline_ = now;
 }
 
-// A line stepped pixel by pixel (the end point left out), each pixel taking
-// its colour from the dash counter, which runs on from line to line.
-void TPixoranView::PlotDashedLine(TCanvas& c, int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
-  const TRect clip = c.ClipRect();
-  const int64_t dx = std::abs(int64_t{x1} - x0), dy = -std::abs(int64_t{y1} - y0);
-  const int32_t sx = x0 < x1 ? 1 : -1, sy = y0 < y1 ? 1 : -1;
-  int64_t err = dx + dy;
-  int64_t x = x0, y = y0;
-  int32_t counter = poly_.DashCounter;
-  while (x != x1 || y != y1) {
-    // Past 7 the counter starts again at 0, also when the ants' phase (8 or
-    // 9) starts it there: those phases draw as phase 0.
-    if (counter > 7) counter = 0;
-    if (x >= clip.Left && x < clip.Right && y >= clip.Top && y < clip.Bottom)
-      c.SetPixel(static_cast<int>(x), static_cast<int>(y), counter < 4 ? poly_.Color1 : poly_.Color2);
-    ++counter;
-    const int64_t e2 = 2 * err;
-    if (e2 >= dy) {
-      err += dy;
-      x += sx;
+namespace {
+
+// The run k in [0, n) where lo <= f(k) < hi, f monotone in k (rising when
+// up); empty as first >= last.
+template <class F>
+void RunInside(int64_t n, bool up, int64_t lo, int64_t hi, F f, int64_t& first, int64_t& last) {
+  auto firstWhere = [n](auto pred) {
+    int64_t a = 0, b = n;
+    while (a < b) {
+      const int64_t m = a + (b - a) / 2;
+      if (pred(m)) b = m;
+      else a = m + 1;
     }
-    if (e2 <= dx) {
-      err += dx;
-      y += sy;
-    }
+    return a;
+  };
+  if (up) {
+    first = firstWhere([&](int64_t k) { return f(k) >= lo; });
+    last = firstWhere([&](int64_t k) { return f(k) >= hi; });
+  } else {
+    first = firstWhere([&](int64_t k) { return f(k) < hi; });
+    last = firstWhere([&](int64_t k) { return f(k) < lo; });
   }
-  poly_.DashCounter = counter;
+}
+
+}  // namespace
+
+// A line stepped pixel by pixel (the end point left out), each pixel taking
+// its colour from the dash counter, which runs on from line to line. Pixel
+// k lies k steps along the major axis and (2 k minor + major) div (2 major)
+// along the other, so only the run inside the clip is visited, however
+// long the line: its dashes are still counted from the line's start.
+void TPixoranView::PlotDashedLine(TCanvas& c, int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
+  const int64_t ax = std::abs(int64_t{x1} - x0), ay = std::abs(int64_t{y1} - y0);
+  const int64_t n = std::max(ax, ay);
+  if (n == 0) return;
+  const int64_t sx = x0 < x1 ? 1 : -1, sy = y0 < y1 ? 1 : -1;
+  // Past 7 the counter starts again at 0, also when the ants' phase (8 or 9)
+  // starts it there: those phases draw as phase 0.
+  const int64_t start = poly_.DashCounter > 7 || poly_.DashCounter < 0 ? 0 : poly_.DashCounter;
+  poly_.DashCounter = static_cast<int32_t>((start + n - 1) % 8 + 1);
+  const bool xMajor = ax >= ay;
+  const int64_t major = xMajor ? ax : ay, minor = xMajor ? ay : ax;
+  auto along = [&](int64_t k) { return (2 * k * minor + major) / (2 * major); };
+  auto px = [&](int64_t k) { return x0 + sx * (xMajor ? k : along(k)); };
+  auto py = [&](int64_t k) { return y0 + sy * (xMajor ? along(k) : k); };
+  const TRect clip = c.ClipRect();
+  int64_t fx = 0, lx = 0, fy = 0, ly = 0;
+  RunInside(n, sx > 0, clip.Left, clip.Right, px, fx, lx);
+  RunInside(n, sy > 0, clip.Top, clip.Bottom, py, fy, ly);
+  for (int64_t k = std::max(fx, fy), end = std::min(lx, ly); k < end; ++k)
+    c.SetPixel(static_cast<int>(px(k)), static_cast<int>(py(k)), (start + k) % 8 < 4 ? poly_.Color1 : poly_.Color2);
 }
 
 void TPixoranView::DrawSelectionOutline(TCanvas& window) {
   const bool drawing = polyDrawing_ || rectDrawing_ || ellipseDrawing_;
-  if (!poly_.Shown || poly_.RealPoints == 0 || !(selPresent_ || drawing) || updateLock_ > 0) return;
-  // A selection its outline does not describe shows the mask's own edge,
-  // drawn with the picture.
-  if (maskBeyondOutline_ && !drawing) return;
+  if (updateLock_ > 0) return;
+  // A selection its outline does not describe (a wand's fill, alone or with
+  // outlines) shows the mask's own dashed edge, unless filled or marked.
+  if (MaskOutlined() && !drawing) {
+    if (!(SelectionOptions & (pxsoFilled | pxsoMarkOuter)))
+      // The canvas is the window's copy of the back buffer, which PaintWindowOverlay may draw on.
+      mask_->DrawOutlinePlaced(const_cast<TBitmap&>(ScreenBuffer()), maskPlace_, poly_.Color1, poly_.Color2,
+                               poly_.Phase, PaintRect());
+    return;
+  }
+  if (!poly_.Shown || poly_.RealPoints == 0 || !(selPresent_ || drawing)) return;
   poly_.DashCounter = poly_.Phase;
   const auto& p = poly_.Points;
   std::vector<TPXPoint> c(p.size());
@@ -938,9 +979,13 @@ void TPixoranView::DrawRubberBand(TCanvas& window) {
   PlotDashedLine(window, BitmapToScreenX(last.X), BitmapToScreenY(last.Y), rubberX_, rubberY_);
 }
 
+bool TPixoranView::MaskOutlined() const { return selPresent_ && maskBeyondOutline_ && !mask_->IsEmpty(); }
+
 bool TPixoranView::AntsAnimated() const {
   const bool drawing = polyDrawing_ || rectDrawing_ || ellipseDrawing_;
-  return (SelectionOptions & pxsoAnimated) && poly_.Shown && poly_.RealPoints > 0 && (selPresent_ || drawing);
+  if (!(SelectionOptions & pxsoAnimated)) return false;
+  if (MaskOutlined() && !drawing) return !(SelectionOptions & (pxsoFilled | pxsoMarkOuter));
+  return poly_.Shown && poly_.RealPoints > 0 && (selPresent_ || drawing);
 }
 
 bool TPixoranView::AntsTick() {

@@ -275,7 +275,11 @@ class TPixoranMView : public TPXView {
   virtual void SetMouseInteract(TPXMMouseInteract v) { mouseInteract_ = v; }
   TPXMKeyInteract KeyInteract() const { return keyInteract_; }
   virtual void SetKeyInteract(TPXMKeyInteract v) { keyInteract_ = v; }
+  // The image whose thumbnail holds the client point, -1 when none. In
+  // mdSingle (and during playback) that is the image shown.
   int32_t ImageAtPos(int32_t x, int32_t y);
+  // The image mdSingle shows: the one playing, else the selected one (0 when none).
+  int32_t ShownImage() const;
   bool IsImageVisible(int32_t index);
   int32_t GetImageCellX(int32_t index) const;
   int32_t GetImageCellY(int32_t index) const;

@@ -92,8 +92,14 @@ int32_t TPixoranMView::ImageAtPos(int32_t x, int32_t y) {
   const int64_t col = px / (thumbWidth_ + horizBorder_);
   const int32_t cols = Columns();
   int64_t index;
-  if (cols == 0) index = row == 0 ? col : -1;  // all in one row
-  else index = col < cols ? col + row * cols : -1;
+  if (displayMode_ == mdSingle || playing_) {
+    // Every image shares the one cell: a point on it means the image shown there.
+    index = row == 0 && col == 0 ? ShownImage() : -1;
+  } else if (cols == 0) {
+    index = row == 0 ? col : -1;  // all in one row
+  } else {
+    index = col < cols ? col + row * cols : -1;
+  }
   if (index < 0 || index >= GetImageCount()) return -1;
   const TPXMViewImage& rec = *images_[index];
   const int64_t cx = rec.CellX - viewX_, cy = rec.CellY - viewY_;

@@ -70,6 +70,10 @@ void TPixoranMView::DrawWallPaper(TCanvas& c, int32_t w, int32_t h) {
   }
 }
 
+int32_t TPixoranMView::ShownImage() const {
+  return std::clamp(playing_ ? playShown_ : std::max(selected_, 0), 0, GetImageCount());
+}
+
 void TPixoranMView::DrawVisibleThumbnails(TBitmap& bitmap) {
   TCanvas& c = bitmap.Canvas();
   const TRect all = Rect(0, 0, bitmap.Width(), bitmap.Height());
@@ -83,7 +87,7 @@ void TPixoranMView::DrawVisibleThumbnails(TBitmap& bitmap) {
   RefreshVisible();
   const bool single = displayMode_ == mdSingle || playing_;
 restart:
-  const int32_t first = single ? std::clamp(playing_ ? playShown_ : std::max(selected_, 0), 0, GetImageCount()) : 0;
+  const int32_t first = single ? ShownImage() : 0;
   const int32_t end = single ? std::min(first + 1, GetImageCount()) : GetImageCount();
   for (int32_t i = first; i < end; ++i) {
     if (end - first > 1 && OnDrawProgress)

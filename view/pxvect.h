@@ -388,6 +388,8 @@ class TPixoranVect : public TPixoranView {
  protected:
   void DrawLayersToBackBuffer(TBitmap& buffer, const TRect& rect) override;
   void DoViewChange(int32_t change) override;
+  // The press point of a drag follows an auto-scroll, as the viewer's own do.
+  void ShiftSelection(int32_t dx, int32_t dy) override;
 
   // Memos are drawn through the text editor's layout (a memo of its own
   // when the object is not being edited).
@@ -480,6 +482,11 @@ class TPixoranVect : public TPixoranView {
   void DrawPipeline(TPXBitmap& image, bool screen, int32_t factor, TBitmap& target);
   // A box (target pixels, corners inclusive) holding whatever the object draws.
   TRect ObjectExtent(TPXVObject& object, TCanvas& canvas, bool screen, int32_t factor);
+  // A polyline's points in target coordinates, as drawing places them.
+  void PolylineTargetPoints(const TPXVObject& o, bool screen, int32_t factor, std::vector<TPoint>& pts);
+  // Its points on the client now (its point cache refreshed): none while
+  // it is hidden or off the client.
+  const std::vector<TPXPoint>& ShownPolylinePoints(TPXVObject& o);
   // Target corners of an object as drawn (pen-width adjusted).
   void TargetCorners(TPXVObject& object, bool screen, int32_t factor, double d, int32_t& X1, int32_t& Y1, int32_t& X2,
                      int32_t& Y2);

@@ -157,10 +157,11 @@ void TPixoranVect::DrawPointHandles(TCanvas& c) {
   c.Pen = TPen{clBlack, 1, pmCopy, psSolid};
   const int32_t g = GripSize;
   for (int32_t h : selection_) {
-    const TPXVObject* o = GetObject(h);
+    TPXVObject* o = GetObject(h);
     if (!o || o->Kind != pxokPolyline) continue;
-    // Diamonds around the points as last drawn, where presses find them.
-    for (const TPXPoint& p : o->DrawnPoints) {
+    // Diamonds around the points where presses find them (none for a
+    // polyline hidden or off the client).
+    for (const TPXPoint& p : ShownPolylinePoints(*o)) {
       TPoint d[5] = {{p.X, p.Y - g}, {p.X + g, p.Y}, {p.X, p.Y + g}, {p.X - g, p.Y}, {p.X, p.Y - g}};
       c.Polyline(d, 5);
     }
@@ -180,7 +181,7 @@ void TPixoranVect::DrawGrips(TCanvas& c) {
   const TRect client = Rect(0, 0, ClientWidth(), ClientHeight());
   for (int32_t h : selection_) {
     TPXVObject* o = GetObject(h);
-    if (!o) continue;
+    if (!o || !(o->Flags & kPXVVisible)) continue;  // grips only on what is shown
     if (o->Kind == pxokAngle) {
       for (const TPXPoint& p : o->AnglePoints)
         if (p.X != kPXVUnset) grip(ObjToTargetX(p.X, true, 1), ObjToTargetY(p.Y, true, 1));
@@ -429,6 +430,37 @@ TRect TPixoranVect::ObjectExtent(TPXVObject& o, TCanvas& c, bool screen, int32_t
 
 // ------------------------------------------------------------ one object
 
+void TPixoranVect::PolylineTargetPoints(const TPXVObject& o, bool screen, int32_t factor, std::vector<TPoint>& pts) {
+  const TRect& pb = o.PointBounds;
+  double sx, sy;
+  PolylineScale(o, sx, sy);
+  pts.resize(o.Points.size());
+  for (size_t i = 0; i < o.Points.size(); ++i) {
+    const TPXPoint& p = o.Points[i];
+    pts[i].X = ObjToTargetX(o.X1 + RoundToInt32((p.X - pb.Left) * sx), screen, factor);
+    pts[i].Y = ObjToTargetY(o.Y1 + RoundToInt32((p.Y - pb.Top) * sy), screen, factor);
+  }
+}
+
+const std::vector<TPXPoint>& TPixoranVect::ShownPolylinePoints(TPXVObject& o) {
+  // Worked out now, as a paint would place them: the view may have scrolled
+  // or zoomed, or the object been hidden, since the last paint.
+  o.DrawnPoints.clear();
+  const TRect& pb = o.PointBounds;
+  if (o.Kind != pxokPolyline || !(o.Flags & kPXVVisible) || objectsHidden_ || o.Points.empty() ||
+      (pb.Left == pb.Right && pb.Top == pb.Bottom))
+    return o.DrawnPoints;
+  int32_t X1, Y1, X2, Y2;
+  TargetCorners(o, true, 1, Zoom() / 100.0, X1, Y1, X2, Y2);
+  if (!SegmentBoxOverlapsRect(Rect(X1, Y1, X2, Y2), Rect(0, 0, ClientWidth() - 1, ClientHeight() - 1)))
+    return o.DrawnPoints;
+  std::vector<TPoint> pts;
+  PolylineTargetPoints(o, true, 1, pts);
+  o.DrawnPoints.resize(pts.size());
+  for (size_t i = 0; i < pts.size(); ++i) o.DrawnPoints[i] = TPXPoint{pts[i].X, pts[i].Y};
+  return o.DrawnPoints;
+}
+
 bool TPixoranVect::DrawObject(TPXVObject& o, TBitmap& target, int32_t pass, int32_t factor, TPXBitmap* work,
                               bool screen, bool clip) {
   double d = screen ? Zoom() / 100.0 : 1.0;
@@ -444,6 +476,8 @@ bool TPixoranVect::DrawObject(TPXVObject& o, TBitmap& target, int32_t pass, int3
   TRect bounds = EmptyBounds();
   o.DrawnBounds = bounds;
   o.DrawnPenWidth = w;
+  // Not drawn: no points to edit either.
+  o.DrawnPoints.clear();
   if (!(o.Flags & kPXVVisible)) return false;
   if (clip) {
     const TRect vis{0, 0, ClientWidth() * factor - 1, ClientHeight() * factor - 1};
@@ -538,14 +572,10 @@ bool TPixoranVect::DrawObject(TPXVObject& o, TBitmap& target, int32_t pass, int3
       c.Brush = brush;
       const TRect& pb = o.PointBounds;
       if (o.Points.empty() || (pb.Left == pb.Right && pb.Top == pb.Bottom)) break;
-      double sx, sy;
-      PolylineScale(o, sx, sy);
+      std::vector<TPoint> pts;
+      PolylineTargetPoints(o, screen, factor, pts);
       o.DrawnPoints.resize(o.Points.size());
-      std::vector<TPoint> pts(o.Points.size());
-      for (size_t i = 0; i < o.Points.size(); ++i) {
-        const TPXPoint& p = o.Points[i];
-        pts[i].X = ObjToTargetX(o.X1 + RoundToInt32((p.X - pb.Left) * sx), screen, factor);
-        pts[i].Y = ObjToTargetY(o.Y1 + RoundToInt32((p.Y - pb.Top) * sy), screen, factor);
+      for (size_t i = 0; i < pts.size(); ++i) {
         Extend(bounds, pts[i].X, pts[i].Y);
         o.DrawnPoints[i] = TPXPoint{pts[i].X / factor, pts[i].Y / factor};
       }

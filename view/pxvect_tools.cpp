@@ -139,7 +139,7 @@ int32_t TPixoranVect::GripAt(int32_t x, int32_t y) {
   };
   for (int32_t h : selection_) {
     TPXVObject* o = GetObject(h);
-    if (!o) continue;
+    if (!o || !(o->Flags & kPXVVisible) || objectsHidden_) continue;  // grips only on what is shown
     int32_t X1, Y1, X2, Y2;
     TargetCorners(*o, true, 1, d, X1, Y1, X2, Y2);
     const TRect box = Rect(std::min(X1, X2), std::min(Y1, Y2), std::max(X1, X2), std::max(Y1, Y2));
@@ -198,8 +198,9 @@ int32_t TPixoranVect::PolylinePointAt(int32_t x, int32_t y) {
   if (selection_.size() != 1) return -1;
   TPXVObject* o = GetObject(selection_[0]);
   if (!o || o->Kind != pxokPolyline) return -1;
-  for (size_t i = 0; i < o->DrawnPoints.size(); ++i) {
-    const TPXPoint& p = o->DrawnPoints[i];
+  const std::vector<TPXPoint>& pts = ShownPolylinePoints(*o);
+  for (size_t i = 0; i < pts.size(); ++i) {
+    const TPXPoint& p = pts[i];
     if (std::abs(int64_t{x} - p.X) <= 3 && std::abs(int64_t{y} - p.Y) <= 3) return static_cast<int32_t>(i);
   }
   return -1;
@@ -209,7 +210,7 @@ int32_t TPixoranVect::PolylineSegmentAt(int32_t x, int32_t y) {
   if (selection_.size() != 1) return -1;
   TPXVObject* o = GetObject(selection_[0]);
   if (!o || o->Kind != pxokPolyline) return -1;
-  const auto& pts = o->DrawnPoints;
+  const std::vector<TPXPoint>& pts = ShownPolylinePoints(*o);
   const size_t n = pts.size();
   if (n < 2) return -1;
   const TPXPoint p{x, y};
@@ -360,6 +361,12 @@ void TPixoranVect::Resize() {
 
 // ------------------------------------------------------------ mouse
 
+void TPixoranVect::ShiftSelection(int32_t dx, int32_t dy) {
+  TPixoranView::ShiftSelection(dx, dy);
+  tdrag_.PressX += dx;
+  tdrag_.PressY += dy;
+}
+
 void TPixoranVect::DragStep(int32_t x, int32_t y, int32_t& dx, int32_t& dy) {
   const double z = Zoom() > 0 ? 100.0 / Zoom() : 1.0;
   const int32_t ox = TruncToInt32((static_cast<double>(x) - tdrag_.PressX) * z);
@@ -373,8 +380,10 @@ void TPixoranVect::DragStep(int32_t x, int32_t y, int32_t& dx, int32_t& dy) {
 TPXPoint TPixoranVect::PressOnPicture() {
   TPXPoint p{tdrag_.PressImgX, tdrag_.PressImgY};
   const int32_t sx = BitmapToScreenX(p.X), sy = BitmapToScreenY(p.Y);
-  const int32_t cx = std::clamp(sx, OffsetX(), OffsetX() + DisplayedWidth());
-  const int32_t cy = std::clamp(sy, OffsetY(), OffsetY() + DisplayedHeight());
+  // The displayed picture's last client column and row are its right and
+  // bottom edge: one further is beside it.
+  const int32_t cx = std::clamp(sx, OffsetX(), OffsetX() + std::max(DisplayedWidth() - 1, 0));
+  const int32_t cy = std::clamp(sy, OffsetY(), OffsetY() + std::max(DisplayedHeight() - 1, 0));
   if (cx != sx) p.X = ScreenToBitmapX(cx);
   if (cy != sy) p.Y = ScreenToBitmapY(cy);
   return p;

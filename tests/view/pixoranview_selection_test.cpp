@@ -12,6 +12,7 @@
 #include <QTest>
 #include <QWidget>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <vector>
 
@@ -515,3 +516,132 @@ TEST(PixoranViewSelection, CorruptStreamsAreRejectedWithTheSelectionIntact) {
 }
 
 }  // namespace
+
+namespace {
+
+// A 6000 x 300 grey picture with a red block over columns 5000..5099 and
+// rows 100..199, in a 400 x 300 client.
+std::unique_ptr<TPixoranView> WidePictureView() {
+  auto v = std::make_unique<TPixoranView>();
+  v->SetBorderStyle(bsNone);
+  v->SetScrollBars(ssNone);
+  v->SetBounds(0, 0, 400, 300);
+  TPXBitmap& b = *v->GetPXBitmap();
+  b.Allocate(6000, 300, pxBGR24);
+  for (int32_t y = 0; y < 300; ++y) {
+    uint8_t* p = b.Scanline(y);
+    for (int32_t x = 0; x < 6000; ++x) {
+      const bool red = x >= 5000 && x < 5100 && y >= 100 && y < 200;
+      p[3 * x] = p[3 * x + 1] = red ? 0 : 128;
+      p[3 * x + 2] = red ? 255 : 128;
+    }
+  }
+  v->Update();
+  v->Show();
+  return v;
+}
+
+}  // namespace
+
+// The wand's outline, the shading outside it and the inverted fill lie on
+// the picture's block at 1700 % (where 14-bit steps put them 68 pixels off)
+// and at 2 000 000 % (where those steps are 0), as the tables place the
+// picture.
+TEST(PixoranViewSelection, OverlaysKeepToThePictureAtHighZoom) {
+  const QRgb red = qRgb(255, 0, 0), grey = qRgb(128, 128, 128), shade = qRgb(97, 97, 97);
+  for (double zoom : {1700.0, 2.0e6}) {
+    for (TPXSelectionOptions extra : {TPXSelectionOptions{0}, pxsoMarkOuter, pxsoFilled}) {
+      SCOPED_TRACE(::testing::Message() << "zoom " << zoom << " options " << int{extra});
+      auto v = WidePictureView();
+      v->SetSelectionOptions(v->SelectionOptions | extra);
+      v->SetZoom(zoom);
+      ASSERT_EQ(v->Zoom(), zoom);
+      const double f = zoom / 100.0;
+      // The block's left and top edges a third into the client (at the top
+      // zoom a column is wider than the client: its edges at the client's).
+      if (f < 100) v->SetViewXY(static_cast<int32_t>(5000 * f - 133), static_cast<int32_t>(100 * f - 100));
+      else v->SetViewXY(static_cast<int32_t>(5000 * f), static_cast<int32_t>(100 * f));
+      v->SelectionBase = pxsbBitmap;
+      v->MagicWandMode = 1;
+      v->MagicWandSelect(5050, 150, 0);
+      ASSERT_EQ(MaskBox(*v), (Box{5000, 100, 5099, 199}));
+      const int32_t x0 = v->BitmapToScreenX(5000), y = v->BitmapToScreenY(100) + 10;
+      ASSERT_TRUE(x0 >= 0 && x0 < 390 && y > 0 && y < 300) << x0 << "," << y;
+      const QImage img = v->Widget()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+      if (extra & pxsoFilled) {
+        // The selected block inverted, the rest as it is.
+        for (int32_t x = x0; x < x0 + 8; ++x) EXPECT_EQ(img.pixel(x, y), qRgb(0, 255, 255)) << x;
+        if (x0 >= 1) {
+          EXPECT_EQ(img.pixel(x0 - 1, y), grey);
+        }
+      } else if (extra & pxsoMarkOuter) {
+        for (int32_t x = x0; x < x0 + 8; ++x) EXPECT_EQ(img.pixel(x, y), red) << x;
+        if (x0 >= 2) {
+          EXPECT_TRUE(img.pixel(x0 - 1, y) == shade || img.pixel(x0 - 2, y) == shade);
+          EXPECT_TRUE(img.pixel(x0 - 1, y) == grey || img.pixel(x0 - 2, y) == grey);
+        }
+      } else {
+        const QRgb edge = img.pixel(x0, y);
+        EXPECT_TRUE(edge == qRgb(0, 0, 0) || edge == qRgb(255, 255, 255)) << std::hex << edge;
+        EXPECT_EQ(img.pixel(x0 + 1, y), red);
+        if (x0 >= 1) {
+          EXPECT_EQ(img.pixel(x0 - 1, y), grey);
+        }
+      }
+    }
+  }
+}
+
+// A wand's region marches like the rectangle's ants; a rectangle added over
+// it that takes it in whole makes a rectangle selection with its grips.
+TEST(PixoranViewSelection, WandOutlineMarchesAndARectangleTakingItInHasGrips) {
+  TSelView v;
+  v.SelectionBase = pxsbBitmap;
+  v.MagicWandMode = 1;
+  v.MagicWandSelect(60, 50, 0);
+  ASSERT_EQ(MaskBox(v), (Box{50, 40, 99, 89}));
+  EXPECT_TRUE(v.AntsTimerRunning());
+  const QRgb black = qRgb(0, 0, 0), white = qRgb(255, 255, 255);
+  for (int phase = 0; phase < 3; ++phase) {
+    const QImage img = v.Widget()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    for (int x = 50; x < 100; ++x)
+      ASSERT_EQ(img.pixel(x, 40), ((x + 40 + phase) & 4) == 0 ? black : white) << "x " << x << " phase " << phase;
+    ASSERT_EQ(img.pixel(60, 50), qRgb(kSquare.r, kSquare.g, kSquare.b));
+    EXPECT_TRUE(v.AntsTick());
+    EXPECT_EQ(v.AntsPhase(), phase + 1);
+  }
+  v.Select(40, 30, 120, 100, 1);
+  ASSERT_EQ(MaskBox(v), (Box{40, 30, 120, 100}));
+  const QImage img = v.Widget()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+  // The top-left grip, a white square around the corner.
+  EXPECT_EQ(img.pixel(37, 27), white);
+  EXPECT_EQ(img.pixel(43, 27), white);
+  // The outline's dashes along the top, not the mask's edge inside it.
+  EXPECT_EQ(img.pixel(60, 40), qRgb(kSquare.r, kSquare.g, kSquare.b));
+  v.SetMouseInteract(miSelect);
+  QTest::mouseMove(v.Widget(), QPoint(40, 30));
+  EXPECT_NE(v.Cursor(), kPXDefaultViewCursor);
+}
+
+// Edges running far past the client are dashed from their start: at
+// 1 000 300 % the top edge of a rectangle starting one column (10 003
+// pixels) left of the client goes on with the dash it has there.
+TEST(PixoranViewSelection, LongEdgesAreDashedFromTheirStart) {
+  TSelView v;
+  v.DrawSelectionGrips = false;
+  v.SelectionBase = pxsbBitmap;
+  v.Select(20, 20, 100, 80);
+  v.SetZoom(1000300.0);
+  ASSERT_EQ(v.Zoom(), 1000300.0);
+  v.SetViewXY(21 * 10003, 20 * 10003);
+  ASSERT_EQ(v.BitmapToScreenX(20), -10003);
+  ASSERT_EQ(v.BitmapToScreenY(20), 0);
+  const QRgb black = qRgb(0, 0, 0), white = qRgb(255, 255, 255);
+  for (int phase = 0; phase < 2; ++phase) {
+    const QImage img = v.Widget()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    for (int x = 0; x < 200; ++x)
+      ASSERT_EQ(img.pixel(x, 0), ((10003 + x + phase) & 7) < 4 ? black : white) << "x " << x << " phase " << phase;
+    ASSERT_EQ(img.pixel(100, 1), qRgb(kBack.r, kBack.g, kBack.b));
+    v.AntsTick();
+  }
+}

@@ -4,7 +4,9 @@
 // still give the same number at every zoom, origin and point.
 #include <gtest/gtest.h>
 
-#include <malloc.h>
+#include <QImage>
+#include <QPixmap>
+#include <QWidget>
 
 #include <algorithm>
 #include <cstdint>
@@ -179,29 +181,108 @@ TEST(PixoranViewTables, WheelNotchesFromFitConvertAsWholeTables) {
 
 namespace {
 
-// Heap bytes in use.
-size_t HeapInUse() {
-  const struct mallinfo2 m = mallinfo2();
-  return m.uordblks + m.hblkhd;
+// A picture whose every pixel says where it is.
+void SetCoordinatePicture(TPixoranView& v, int32_t w, int32_t h) {
+  TPXBitmap* b = v.GetPXBitmap();
+  b->Allocate(w, h, pxBGR24);
+  for (int32_t y = 0; y < h; ++y) {
+    uint8_t* r = b->Scanline(y);
+    for (int32_t x = 0; x < w; ++x) {
+      r[3 * x] = static_cast<uint8_t>(x);
+      r[3 * x + 1] = static_cast<uint8_t>(y);
+      r[3 * x + 2] = static_cast<uint8_t>((x >> 8) * 16 + (y >> 8));
+    }
+  }
+  v.Update();
+}
+
+// The grabbed client pixel against the picture's pixel the conversions
+// name there.
+void ExpectPictureAt(TPixoranView& v, const QImage& img, int32_t x, int32_t y) {
+  const int32_t ix = v.ScreenToBitmapX(x), iy = v.ScreenToBitmapY(y);
+  ASSERT_TRUE(ix >= 0 && iy >= 0 && ix < v.GetPXBitmap()->Width() && iy < v.GetPXBitmap()->Height())
+      << ix << "," << iy << " at zoom " << v.Zoom();
+  const uint8_t* p = v.GetPXBitmap()->Scanline(iy) + 3 * ix;
+  const QRgb got = img.pixel(x + v.FrameWidth(), y + v.FrameWidth());
+  EXPECT_EQ(got & 0xFFFFFF, qRgb(p[2], p[1], p[0]) & 0xFFFFFFu)
+      << "client " << x << "," << y << " shows image " << ix << "," << iy << " at zoom " << v.Zoom();
+}
+
+// Wheel notches from the fit zoom to the largest zoom the view takes, and
+// zooms far above, each grabbed: the client shows the picture's pixel the
+// conversions name under its centre and in its corners, as the program's
+// view (layers placed by position) and the plain one both draw it.
+TEST(PixoranViewTables, PictureDrawnAtEveryZoomUpToTheLargest) {
+  for (bool sameSize : {true, false}) {
+    SCOPED_TRACE(sameSize ? "layers the same size" : "layers placed by position");
+    TPixoranView v;
+    v.SetBorderStyle(bsNone);
+    v.SetScrollBars(ssNone);
+    v.SetBounds(0, 0, 400, 300);
+    v.SetLayersSameSize(sameSize);
+    SetCoordinatePicture(v, 1200, 800);
+    v.ZoomToFit();
+    int notches = 0;
+    auto check = [&] {
+      const QImage img = v.Widget()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+      const int32_t x1 = v.OffsetX(), y1 = v.OffsetY();
+      const int32_t x2 = x1 + std::min(v.VisibleClientWidth(), v.ClientWidth() - x1) - 1;
+      const int32_t y2 = y1 + std::min(v.VisibleClientHeight(), v.ClientHeight() - y1) - 1;
+      for (const auto& [x, y] : std::vector<std::pair<int32_t, int32_t>>{
+               {v.ClientWidth() / 2, v.ClientHeight() / 2}, {x1, y1}, {x2, y2}, {x1, y2}, {x2, y1}})
+        ExpectPictureAt(v, img, x, y);
+    };
+    for (;; ++notches) {
+      check();
+      if (HasFailure()) return;
+      const double before = v.Zoom();
+      v.ApplyMouseWheel(-120, v.ClientWidth() / 2, v.ClientHeight() / 2, false);
+      if (v.Zoom() == before) break;
+    }
+    EXPECT_GT(notches, 150);
+    EXPECT_GT(v.Zoom(), 1.0e7);
+    for (double z : {2.0e6, 1.7e6, 4.0e4, 1.0e7}) {
+      v.SetZoom(z);
+      int32_t mx = 0, my = 0;
+      v.GetMaxViewXY(mx, my);
+      v.SetViewXY(mx / 3, my / 2);
+      check();
+    }
+  }
 }
 
 // At a zoom whose whole tables would take some 200 MB (a 6000 x 4000
-// picture at 500 000 %), the viewer's tables take what the client needs.
+// picture at 500 000 %), the viewer's tables hold the client's pixels and
+// the columns they show, and the client shows the picture.
 TEST(PixoranViewTables, HighZoomTablesFollowTheClientNotTheZoom) {
   TPixoranView v;
+  v.SetBorderStyle(bsNone);
+  v.SetScrollBars(ssNone);
   v.SetBounds(0, 0, 400, 300);
   v.SetLegacyBitmap(false);
-  v.GetPXBitmap()->Allocate(6000, 4000, pxBW1);
-  v.Update();
-  const size_t before = HeapInUse();
+  SetCoordinatePicture(v, 6000, 4000);
   v.SetZoom(500000.0);
   ASSERT_EQ(v.Zoom(), 500000.0);
   v.SetViewXY(v.ZoomedWidth() / 2, v.ZoomedHeight() / 3);
-  const size_t after = HeapInUse();
-  EXPECT_LT(after, before + (size_t{16} << 20));
-  // Still the column under each client pixel.
+  const QImage img = v.Widget()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+  int32_t pixX = 0, colX = 0, pixY = 0, colY = 0;
+  v.CoordTableLengths(pixX, colX, pixY, colY);
+  EXPECT_EQ(pixX, 400);
+  EXPECT_EQ(pixY, 300);
+  EXPECT_EQ(colX, 1);  // a column is 5000 pixels wide
+  EXPECT_EQ(colY, 1);
+  EXPECT_GT(v.VisibleClientWidth(), 400);  // what the tables once held
+  // Still the column under each client pixel, and its colour there.
   EXPECT_EQ(v.ScreenToBitmapX(v.OffsetX()), v.ViewX() / 5000);
   EXPECT_EQ(v.ScreenToBitmapY(v.OffsetY() + 299), (v.SnapViewY(v.ViewY()) + 299) / 5000);
+  ExpectPictureAt(v, img, 200, 150);
+  ExpectPictureAt(v, img, 399, 299);
+  // Back at the fit zoom the same buffers hold the client's pixels again.
+  v.ZoomToFit();
+  v.CoordTableLengths(pixX, colX, pixY, colY);
+  EXPECT_EQ(pixX, v.VisibleClientWidth());
+  EXPECT_LE(colX, v.VisibleImageWidth());
+  EXPECT_GT(colX, v.VisibleImageWidth() * 99 / 100);
 }
 
 }  // namespace

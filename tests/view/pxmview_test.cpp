@@ -817,3 +817,37 @@ TEST_F(MViewLoaderThreads, DestroyingTheViewDoesNotWaitForAStuckJob) {
   ASSERT_TRUE(WaitFor([&] { return gate.returned.load() == 1; }));
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
 }
+
+// In single-image mode a click on the picture means the image shown, which
+// stays selected and shown, not the first image.
+TEST(MView, SingleModeClickMeansTheShownImage) {
+  TPixoranMView v;
+  v.SetBounds(0, 0, 300, 300);
+  v.SetThreadPoolSize(0);
+  Populate(v, 3);
+  for (int32_t i = 0; i < 3; ++i) {
+    TPXBitmap pic;
+    Fill(pic, 100, 100, static_cast<uint8_t>(60 + 60 * i));
+    v.SetImageBitmap(i, pic);
+  }
+  v.SetDisplayMode(mdSingle);
+  v.Show();
+  std::vector<int32_t> selected;
+  v.OnImageSelect = [&](TObject*, int32_t i) { selected.push_back(i); };
+  const int f = v.FrameWidth();
+  auto shownSeed = [&] {
+    const QImage img = v.Widget()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    return qBlue(img.pixel(50 + f, 50 + f));
+  };
+  for (int32_t shown : {2, 1}) {
+    v.SetSelectedImage(shown);
+    selected.clear();
+    EXPECT_EQ(v.ImageAtPos(50, 50), shown);
+    QTest::mouseClick(v.Widget(), Qt::LeftButton, Qt::NoModifier, QPoint(50 + f, 50 + f));
+    EXPECT_EQ(v.SelectedImage(), shown);
+    EXPECT_TRUE(selected.empty());
+    EXPECT_EQ(shownSeed(), 60 + 60 * shown);
+  }
+  // Beside the cell nothing is hit.
+  EXPECT_EQ(v.ImageAtPos(v.ThumbWidth() + 2, 50), -1);
+}

@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QImage>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QPixmap>
 #include <QTest>
 #include <QWidget>
 #include <cmath>
@@ -130,43 +132,56 @@ TEST(PXVectTools, ClickPlacesTheTemplateSizeUnlessBit15) {
 }
 
 TEST(PXVectTools, ClicksBesideACentredPictureAtTwoZooms) {
-  // A 100 x 80 picture centred in a 300 x 200 view; the press lies left of
-  // and above it.
+  // A 100 x 80 picture centred in a 300 x 200 view; the press lies beside
+  // it: left of and above it, right of and below it, left of and below it.
   struct Case {
     uint16_t tool;
     bool noClickCreate;
   };
+  enum TSide { kTopLeft, kBottomRight, kBottomLeft };
   for (double zoom : {100.0, 200.0}) {
-    for (const Case& c : {Case{kPXVTBox, false}, Case{kPXVTMemo, false}, Case{kPXVTBox, true}, Case{kPXVTMemo, true}}) {
-      auto v = MakeView(300, 200, zoom);
-      TPXBitmap* b = v->GetPXBitmap();
-      b->Allocate(100, 80, pxBGR24);
-      v->Update();
-      ASSERT_GT(v->OffsetX(), 12) << zoom;
-      ASSERT_GT(v->OffsetY(), 12) << zoom;
-      v->SetMouseInteractVect(static_cast<uint16_t>(c.tool | (c.noClickCreate ? kPXVTNoClickCreate : 0)));
-      Click(*v, v->OffsetX() - 10, v->OffsetY() - 12);
-      if (c.noClickCreate) {
-        EXPECT_EQ(v->ObjectsCount(), 0) << zoom;  // a click creates nothing
-        continue;
-      }
-      ASSERT_EQ(v->ObjectsCount(), 1) << zoom;
-      // The template's size, started on the picture's corner.
-      EXPECT_EQ(R(*v->GetObject(0)), (std::vector<int32_t>{0, 0, 63, 63})) << zoom << " tool " << c.tool;
-      if (c.tool == kPXVTMemo) {
-        ASSERT_NE(v->MemoEditor(), nullptr);
-        EXPECT_GE(v->MemoEditor()->Width(), static_cast<int>(63 * zoom / 100)) << zoom;
-      }
-    }
-    // A drag started there starts on the corner too.
-    auto v = MakeView(300, 200, zoom);
-    v->GetPXBitmap()->Allocate(100, 80, pxBGR24);
-    v->Update();
-    v->SetMouseInteractVect(kPXVTBox);
     const int32_t z = static_cast<int32_t>(zoom / 100);
-    Drag(*v, {v->OffsetX() - 10, v->OffsetY() - 12}, {v->OffsetX() + 40 * z, v->OffsetY() + 30 * z});
-    ASSERT_EQ(v->ObjectsCount(), 1) << zoom;
-    EXPECT_EQ(R(*v->GetObject(0)), (std::vector<int32_t>{0, 0, 40, 30})) << zoom;
+    for (TSide side : {kTopLeft, kBottomRight, kBottomLeft}) {
+      SCOPED_TRACE(testing::Message() << "zoom " << zoom << " side " << side);
+      auto beside = [side](TPixoranVect& v) {
+        const int32_t x = side == kBottomRight ? v.OffsetX() + v.DisplayedWidth() + 10 : v.OffsetX() - 10;
+        const int32_t y = side == kTopLeft ? v.OffsetY() - 12 : v.OffsetY() + v.DisplayedHeight() + 12;
+        return QPoint(x, y);
+      };
+      // The picture's pixel nearest the press: a corner.
+      const int32_t cx = side == kBottomRight ? 99 : 0, cy = side == kTopLeft ? 0 : 79;
+      for (const Case& c :
+           {Case{kPXVTBox, false}, Case{kPXVTMemo, false}, Case{kPXVTBox, true}, Case{kPXVTMemo, true}}) {
+        auto v = MakeView(300, 200, zoom);
+        TPXBitmap* b = v->GetPXBitmap();
+        b->Allocate(100, 80, pxBGR24);
+        v->Update();
+        ASSERT_GT(v->OffsetX(), 12) << zoom;
+        ASSERT_GT(v->OffsetY(), 12) << zoom;
+        v->SetMouseInteractVect(static_cast<uint16_t>(c.tool | (c.noClickCreate ? kPXVTNoClickCreate : 0)));
+        Click(*v, beside(*v).x(), beside(*v).y());
+        if (c.noClickCreate) {
+          EXPECT_EQ(v->ObjectsCount(), 0) << zoom;  // a click creates nothing
+          continue;
+        }
+        ASSERT_EQ(v->ObjectsCount(), 1) << zoom;
+        // The template's size, started on the picture's corner.
+        EXPECT_EQ(R(*v->GetObject(0)), (std::vector<int32_t>{cx, cy, cx + 63, cy + 63})) << "tool " << c.tool;
+        if (c.tool == kPXVTMemo) {
+          ASSERT_NE(v->MemoEditor(), nullptr);
+          EXPECT_GE(v->MemoEditor()->Width(), static_cast<int>(63 * zoom / 100)) << zoom;
+        }
+      }
+      // A drag started there starts on the corner too.
+      auto v = MakeView(300, 200, zoom);
+      v->GetPXBitmap()->Allocate(100, 80, pxBGR24);
+      v->Update();
+      v->SetMouseInteractVect(kPXVTBox);
+      Drag(*v, beside(*v), {v->OffsetX() + 40 * z, v->OffsetY() + 30 * z});
+      ASSERT_EQ(v->ObjectsCount(), 1) << zoom;
+      EXPECT_EQ(R(*v->GetObject(0)),
+                (std::vector<int32_t>{std::min(cx, 40), std::min(cy, 30), std::max(cx, 40), std::max(cy, 30)}));
+    }
   }
 }
 
@@ -422,4 +437,65 @@ TEST(PXVectTools, RubberRectangleSelectsWhatItHoldsAndClicksSelect) {
     Click(*v, 70 * z, 17 * z, Qt::ShiftModifier);
     EXPECT_EQ(v->SelectedObjects(), std::vector<int32_t>{0});
   }
+}
+
+// Point handles and point editing follow the polyline as it is shown now:
+// scrolled off the client, or hidden, it offers no point to press and
+// draws no handle where it was.
+TEST(PXVectTools, PointEditingActsOnlyOnAShownPolyline) {
+  for (bool hide : {false, true}) {
+    SCOPED_TRACE(hide ? "hidden" : "scrolled away");
+    auto v = MakeView(300, 200, 200);  // a 600 x 400 picture in the client
+    TPXVObject pl;
+    pl.Kind = pxokPolyline;
+    pl.X1 = pl.Y1 = kPXVBig;
+    pl.X2 = pl.Y2 = -kPXVBig;
+    const int32_t h = v->AddObject(pl);
+    for (TPXPoint p : {TPXPoint{20, 20}, TPXPoint{60, 50}, TPXPoint{100, 30}}) v->AddPolylinePoint(h, p.X, p.Y);
+    v->SelectObject(h);
+    v->SetMouseInteractVect(kPXVTEditPolyline);
+    v->Show();
+    auto grab = [&] { return v->Widget()->grab().toImage().convertToFormat(QImage::Format_RGB32); };
+    const int32_t g = TPixoranVect::GripSize;
+    // The middle point's handle, shown: its top above the point.
+    const QPoint mid(120, 100);
+    ASSERT_EQ(qRed(grab().pixel(At(*v, mid.x(), mid.y() - g))), 0);
+    if (hide) {
+      v->GetObject(h)->Flags &= static_cast<uint8_t>(~kPXVVisible);
+      v->Update();
+    } else {
+      v->SetViewXY(300, 200);  // the polyline lies left of and above the client
+    }
+    const QImage img = grab();
+    EXPECT_EQ(qRed(img.pixel(At(*v, mid.x(), mid.y() - g))), 255);
+    EXPECT_EQ(qRed(img.pixel(At(*v, mid.x() - g, mid.y()))), 255);
+    EXPECT_EQ(v->PolylinePointAt(mid.x(), mid.y()), -1);
+    EXPECT_EQ(v->PolylineSegmentAt(70, 70), -1);
+    Drag(*v, mid, {mid.x() + 40, mid.y() + 40});
+    const TPXVObject& o = *v->GetObject(h);
+    EXPECT_EQ(o.Points[1].X, 60);
+    EXPECT_EQ(o.Points[1].Y, 50);
+    EXPECT_EQ(o.Points.size(), 3u);
+  }
+}
+
+// The select tool's rubber band starts where it was pressed on the picture
+// after the view auto-scrolls under it.
+TEST(PXVectTools, RubberBandStartFollowsAnAutoScroll) {
+  auto v = MakeView(300, 200, 200);
+  v->SetMouseInteractVect(kPXVTSelect);
+  v->Show();
+  QWidget* w = v->Widget();
+  QTest::mousePress(w, Qt::LeftButton, Qt::NoModifier, At(*v, 50, 50));
+  ASSERT_TRUE(v->AutoScroll(v->OffsetX() + v->DisplayedWidth() + 20, 60));
+  ASSERT_EQ(v->ViewX(), 20);
+  const QPoint to = At(*v, 150, 120);
+  QMouseEvent e(QEvent::MouseMove, QPointF(to), w->mapToGlobal(QPointF(to)), Qt::NoButton, Qt::LeftButton,
+                Qt::NoModifier);
+  QApplication::sendEvent(w, &e);
+  const QImage img = w->grab().toImage().convertToFormat(QImage::Format_RGB32);
+  // The band's left side (inverted white) where the pressed point now is.
+  EXPECT_EQ(qRed(img.pixel(At(*v, 30, 80))), 0);
+  EXPECT_EQ(qRed(img.pixel(At(*v, 50, 80))), 255);
+  QTest::mouseRelease(w, Qt::LeftButton, Qt::NoModifier, to);
 }
