@@ -539,6 +539,64 @@ TEST(FrameCatalogue, EveryCategoryCoversTheThreeFamilies) {
     EXPECT_TRUE(alpha && inverted && key);
   }
 }
+// Key-colour frames as the build drew them: the window exactly the key
+// colour, and the key colour nowhere else, nor any colour near it (a
+// near-key dot in the window would be applied, saved and printed).
+TEST(FrameCatalogue, KeyColourWindowsAreExactlyTheKeyColour) {
+  const QString root = QStringLiteral(TOLVAREN_CATALOGUE);
+  const QRgb key = qRgb(kFrameKeyRed, kFrameKeyGreen, kFrameKeyBlue);
+  int checked = 0;
+  for (int category = 0; category < 8; ++category) {
+    const QString folder = root + '/' + QString::number(category) + '/';
+    for (const QString& f : QDir(folder).entryList(QDir::Files, QDir::Name)) {
+      if (!ClassifyFrame(f.toStdString()).KeyColour) continue;
+      SCOPED_TRACE(f.toStdString() + " in " + std::to_string(category));
+      const QImage img = QImage(folder + f).convertToFormat(QImage::Format_RGB32);
+      ASSERT_FALSE(img.isNull());
+      const int w = img.width(), h = img.height();
+      // The window: every key pixel reached from the centre.
+      std::vector<uint8_t> window(static_cast<size_t>(w) * h, 0);
+      std::vector<QPoint> stack{QPoint(w / 2, h / 2)};
+      int64_t windowPixels = 0;
+      while (!stack.empty()) {
+        const QPoint p = stack.back();
+        stack.pop_back();
+        if (p.x() < 0 || p.y() < 0 || p.x() >= w || p.y() >= h) continue;
+        uint8_t& seen = window[static_cast<size_t>(p.y()) * w + p.x()];
+        if (seen || img.pixel(p) != key) continue;
+        seen = 1;
+        ++windowPixels;
+        stack.insert(stack.end(), {p + QPoint(1, 0), p - QPoint(1, 0), p + QPoint(0, 1), p - QPoint(0, 1)});
+      }
+      EXPECT_GT(windowPixels, int64_t{w} * h / 3);
+      // No hole in the window: each row and column crosses it in one run.
+      int64_t strayKey = 0, nearKey = 0, holes = 0;
+      for (int y = 0; y < h; ++y) {
+        int first = -1, last = -1, inside = 0;
+        for (int x = 0; x < w; ++x) {
+          const QRgb c = img.pixel(x, y);
+          const bool in = window[static_cast<size_t>(y) * w + x];
+          if (in) {
+            if (first < 0) first = x;
+            last = x;
+            ++inside;
+            continue;
+          }
+          if (c == key) ++strayKey;
+          const int dr = qRed(c) - qRed(key), dg = qGreen(c) - qGreen(key), db = qBlue(c) - qBlue(key);
+          if (dr * dr + dg * dg + db * db < 60 * 60) ++nearKey;
+        }
+        if (first >= 0) holes += (last - first + 1) - inside;
+      }
+      EXPECT_EQ(holes, 0);
+      EXPECT_EQ(strayKey, 0);
+      EXPECT_EQ(nearKey, 0);
+      ++checked;
+    }
+  }
+  EXPECT_GE(checked, 8);
+}
+
 #endif
 
 }  // namespace
