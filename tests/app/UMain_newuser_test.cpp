@@ -19,6 +19,7 @@
 #include <QTimer>
 #include <QTranslator>
 
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -136,6 +137,8 @@ TShownMessage MessageOf(const std::function<void()>& command) {
                               [&](QWidget* w) {
                                 auto* box = static_cast<QMessageBox*>(w);
                                 shown = {box->windowTitle(), box->text()};
+                                if (const char* shots = std::getenv("PIXORAN_SHOT_DIR"))
+                                  box->grab().save(QString(shots) + "/message.png");
                                 box->accept();
                               });
   command();
@@ -310,6 +313,8 @@ TEST_F(NewUserLargeTest, ProgressShowsInTheStatusBarWhileTheWindowPaints) {
     if (!form_->ProgressLabel()->isVisible()) return;
     texts.push_back(form_->ProgressLabel()->text());
     if (during.isNull()) during = View().Widget()->grab().toImage();
+    const char* shots = std::getenv("PIXORAN_SHOT_DIR");
+    if (shots && texts.size() == 40) form_->grab().save(QString(shots) + "/main-progress.png");
   });
   poll.start(0);
   form_->acGray->trigger();
