@@ -169,6 +169,7 @@ TfrmMain::TfrmMain(const std::string& programDir, QWidget* parent)
 }
 
 TfrmMain::~TfrmMain() {
+  PreviewProgressHook() = nullptr;
   // A scan pumping messages further up the stack stops at its next entry.
   destroying_ = true;
   ++scanGeneration_;
@@ -279,6 +280,7 @@ void TfrmMain::BuildComponents() {
   const TPXProgressEvent progress = [this](TObject*, int percent) { ReportProgress(percent); };
   snapshotIO_->OnProgress = progress;
   PixoranView_Main->SetOnProgress(progress);
+  PreviewProgressHook() = [this](int percent) { ReportProgress(percent); };
 
   connect(ComboBox1, &QComboBox::currentIndexChanged, this,
           [this] { RunGuarded(this, [this] { ComboBox1Change(); }); });
@@ -487,7 +489,13 @@ void TfrmMain::acOpenFileExecute() {
     TPXBitmap probe;
     TPixoranIO reader;
     reader.SetAttachedPXBitmap(&probe);
-    if (!LoadThrough(reader, chosen)) {
+    reader.OnProgress = [this](TObject*, int percent) { ReportProgress(percent); };
+    bool readable = false;
+    {
+      TStatusScope status(*this, QStringLiteral("正在读取图片..."));
+      readable = LoadThrough(reader, chosen);
+    }
+    if (!readable) {
       ShowFileMessage(this, QStringLiteral("无法打开图片："), chosen, ResultCauseText(reader.LastResult()));
       return;
     }

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <stdexcept>
 #include <vector>
 
@@ -28,7 +29,7 @@ using namespace pixoran;
 namespace {
 
 // alpha(x, y) := red of pixel (x, y): white is opaque, black transparent.
-void AlphaFromRed(TPXBitmap& bitmap) {
+void AlphaFromRed(TPXBitmap& bitmap, const std::function<void(int)>& progress) {
   TPXBitmap* alpha = bitmap.GetAlphaChannel();
   if (!alpha) return;
   const int32_t w = bitmap.Width(), h = bitmap.Height();
@@ -46,6 +47,7 @@ void AlphaFromRed(TPXBitmap& bitmap) {
       a[x] = reds[static_cast<size_t>(x)];
       opaque = opaque && a[x] == 255;
     }
+    progress(static_cast<int>((int64_t{y} + 1) * 100 / h));
   }
   alpha->Full = opaque;
   bitmap.Full = opaque;
@@ -263,6 +265,7 @@ bool TfrmMain::AddAlphaFromRedLayer(const std::string& frame, bool inverted) {
   TPixoranView& v = *PixoranView_Main;
   // No owner, no parent window, never shown: only its components are used.
   TPixoranView temp;
+  temp.SetOnProgress([this](TObject*, int percent) { ReportProgress(percent); });
   if (!LoadThrough(*temp.GetIO(), frame)) return false;
   TPXBitmap* pixels = temp.GetPXBitmap();
   if (pixels->Width() < 1 || pixels->Height() < 1) return false;
@@ -278,7 +281,7 @@ bool TfrmMain::AddAlphaFromRedLayer(const std::string& frame, bool inverted) {
   v.AddLayer();
   TPXBitmap* layer = v.GetPXBitmap();
   layer->Assign(temp.GetPXBitmap());
-  AlphaFromRed(*layer);
+  AlphaFromRed(*layer, [this](int percent) { ReportProgress(percent); });
   v.Update();
   return true;
 }

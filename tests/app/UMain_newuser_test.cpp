@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "app/UBlur.h"
 #include "app/UCropInfo.h"
 #include "app/UEffectForm.h"
 #include "app/UMain.h"
@@ -325,6 +326,29 @@ TEST_F(NewUserLargeTest, ProgressShowsInTheStatusBarWhileTheWindowPaints) {
   EXPECT_TRUE(percent);
   EXPECT_EQ(during, before);
   EXPECT_FALSE(form_->ProgressLabel()->isVisible());
+
+  // Applying a frame (its own viewer's load and resample, the alpha from
+  // red) and a dialog's preview report too.
+  WriteImage(dir_ + "frames/0/frame1.png", 80, 60, [](int x, int) { return qRgb(x * 3, 0, 0); });
+  form_->LoadFrameFolder(dir_ + "frames/0");
+  form_->PixoranMViewMain->SetSelectedImage(0);
+  const auto reported = [&](const char* caption) {
+    for (const QString& t : texts)
+      if (t.startsWith(QString::fromUtf8(caption)) && t.endsWith("%")) return true;
+    return false;
+  };
+  texts.clear();
+  poll.start(0);
+  form_->acApply->trigger();
+  EXPECT_TRUE(reported("应用此相框"));
+  ModalHook() = [](QDialog& d) {
+    dynamic_cast<TfrmBlur&>(d).Button1Click();
+    return mrCancel;
+  };
+  texts.clear();
+  form_->acBlur->trigger();
+  poll.stop();
+  EXPECT_TRUE(reported("模糊效果"));
 }
 
 }  // namespace
