@@ -57,6 +57,7 @@ void TSelectionPrompt::Button2Click() {
     mainView_->SetMouseInteract(miResizeLayers);
     mainView_->Invalidate();
   }
+  if (OnEnd) OnEnd(false);
   Finish();
 }
 
@@ -83,6 +84,7 @@ void TfrmCrop::Button1Click() {
   }
   if (proc_) proc_->CropSel();
   if (mainView_) mainView_->SetMouseInteract(miResizeLayers);
+  if (OnEnd) OnEnd(true);
   Finish();
 }
 

@@ -35,6 +35,9 @@ class TSelectionPrompt : public QDialog {
   // Removes the main viewer's selection; set by the main window (the
   // selection calls are the main viewer's).
   std::function<void()> Deselect;
+  // Called once when the prompt ends: true when "确定" did its work, false
+  // for "取消".
+  std::function<void(bool confirmed)> OnEnd;
 
  protected:
   // The close box is refused; closing from the program (its buttons, or the

@@ -46,6 +46,11 @@ void ShowPlainMessage(QWidget* parent, const QString& text) {
   box.exec();
 }
 
+TPreviewProgressHook& PreviewProgressHook() {
+  static TPreviewProgressHook hook;
+  return hook;
+}
+
 bool RunGuarded(QWidget* parent, const std::function<void()>& operation) {
   try {
     operation();
@@ -95,6 +100,12 @@ TEffectForm::TEffectForm(TPixoranView* mainView, const QString& caption, int cli
     proc_ = std::make_unique<TPixoranProc>();
     proc_->SetAutoUndo(false);
     proc_->SetAttachedPixoran(preview_.get());
+    proc_->OnProgress = [this](pixoran::TObject*, int percent) {
+      if (!PreviewProgressHook()) return;
+      preview_->LockUpdate();
+      PreviewProgressHook()(percent);
+      preview_->UnlockUpdateNoPaint();
+    };
   } else {
     proc_ = std::make_unique<TPixoranProc>();
   }

@@ -56,6 +56,12 @@ void ShowPlainMessage(QWidget* parent, const QString& text);
 // shown as the program's message instead. False when one was raised.
 bool RunGuarded(QWidget* parent, const std::function<void()>& operation);
 
+// Where the dialogs' preview operations report their progress (the main
+// window's status bar); empty when nothing listens. The preview viewer does
+// not read its bitmap while the listener runs events.
+using TPreviewProgressHook = std::function<void(int percent)>;
+TPreviewProgressHook& PreviewProgressHook();
+
 // The picture of a viewer as a 24-bit platform bitmap, and back.
 void CopyPictureTo24(TPixoranView& view, pixoran::TBitmap& out);
 void ShowBitmapIn(TPixoranView& view, const pixoran::TBitmap& bitmap);

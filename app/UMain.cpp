@@ -29,6 +29,7 @@
 #include <QScreen>
 #include <QStandardPaths>
 #include <QStatusBar>
+#include <QThread>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTranslator>
@@ -117,12 +118,27 @@ bool SaveThrough(TPixoranIO& io, const std::string& fileName) {
   return !io.Aborting();
 }
 
-QString FileMessageText(const QString& what, const std::string& fileName) {
-  return what + QStringLiteral("\n") + QDir::toNativeSeparators(Q(fileName));
+QString FileMessageText(const QString& what, const std::string& fileName, const QString& cause) {
+  QString text = what + QStringLiteral("\n") + QDir::toNativeSeparators(Q(fileName));
+  if (!cause.isEmpty()) text += QStringLiteral("\n") + cause;
+  return text;
 }
 
-void ShowFileMessage(QWidget* parent, const QString& what, const std::string& fileName) {
-  ShowMessage(parent, FileMessageText(what, fileName));
+void ShowFileMessage(QWidget* parent, const QString& what, const std::string& fileName, const QString& cause) {
+  ShowMessage(parent, FileMessageText(what, fileName, cause));
+}
+
+QString ResultCauseText(TPXIOResult kind) {
+  switch (kind) {
+    case iorNotFound: return QStringLiteral("文件不存在");
+    case iorUnknownFormat: return QStringLiteral("无法识别的文件格式");
+    case iorCorrupt: return QStringLiteral("文件已损坏");
+    case iorTooLarge: return QStringLiteral("图像太大");
+    case iorNoMemory: return QStringLiteral("内存不足");
+    case iorWriteFailed: return QStringLiteral("无法写入文件（磁盘已满或没有权限）");
+    case iorUnsupported: return QStringLiteral("不支持的文件特性");
+    default: return QStringLiteral("无法读取");
+  }
 }
 
 QTranslator* InstallQtTranslation(const QString& folder) {
@@ -133,13 +149,13 @@ QTranslator* InstallQtTranslation(const QString& folder) {
   return translator.release();
 }
 
-// Worded like the open-failure message: what went wrong, then the file.
-std::string SaveFailedMessage(const std::string& fileName) {
-  return FileMessageText(QStringLiteral("无法保存文件："), fileName).toStdString();
+// Worded like the open-failure message: what went wrong, the file, why.
+std::string SaveFailedMessage(const std::string& fileName, TPXIOResult kind) {
+  return FileMessageText(QStringLiteral("无法保存文件："), fileName, ResultCauseText(kind)).toStdString();
 }
 
 void SaveOrRaise(TPixoranIO& io, const std::string& fileName) {
-  if (!SaveThrough(io, fileName)) throw std::runtime_error(SaveFailedMessage(fileName));
+  if (!SaveThrough(io, fileName)) throw std::runtime_error(SaveFailedMessage(fileName, io.LastResult()));
 }
 
 // ---------------------------------------------------------------- window
@@ -153,6 +169,7 @@ TfrmMain::TfrmMain(const std::string& programDir, QWidget* parent)
 }
 
 TfrmMain::~TfrmMain() {
+  PreviewProgressHook() = nullptr;
   // A scan pumping messages further up the stack stops at its next entry.
   destroying_ = true;
   ++scanGeneration_;
@@ -252,10 +269,18 @@ void TfrmMain::BuildComponents() {
   status2->setFixedWidth(50);
   StatusBar_Main->addWidget(status1);
   StatusBar_Main->addWidget(status2);
+  progressLabel_ = new QLabel(StatusBar_Main);
+  progressLabel_->setObjectName(QStringLiteral("ProgressLabel"));
+  progressLabel_->hide();
+  StatusBar_Main->addWidget(progressLabel_, 1);
   setStatusBar(StatusBar_Main);
 
   snapshotIO_ = std::make_unique<TPixoranIO>();
   snapshotIO_->SetAttachedPixoran(PixoranView_Main.get());
+  const TPXProgressEvent progress = [this](TObject*, int percent) { ReportProgress(percent); };
+  snapshotIO_->OnProgress = progress;
+  PixoranView_Main->SetOnProgress(progress);
+  PreviewProgressHook() = [this](int percent) { ReportProgress(percent); };
 
   connect(ComboBox1, &QComboBox::currentIndexChanged, this,
           [this] { RunGuarded(this, [this] { ComboBox1Change(); }); });
@@ -295,9 +320,9 @@ void TfrmMain::FormCreate() {
   }
 
   // 5. The sample becomes the working file. A snapshot of an earlier run
-  // never belongs to this picture.
+  // stays: going back before any edit brings that run's last state back.
   currentPictureName_ = programDir_ + "frames/sample.jpg";
-  DeleteSnapshot();
+  QFile::remove(Q(KeptSnapshotFileName()));
   const std::string work = WorkingFileName();
   QFile::remove(Q(work));
   QFile::copy(Q(currentPictureName_), Q(work));
@@ -331,8 +356,6 @@ std::string TfrmMain::WorkingFileName() const { return workFolder_ + "workfile" 
 
 std::string TfrmMain::SnapshotFileName() const { return workFolder_ + "tempfile.png"; }
 
-void TfrmMain::DeleteSnapshot() { QFile::remove(Q(SnapshotFileName())); }
-
 void TfrmMain::EmptyMainView() {
   // The layers above the first go first, so the one left is the one cleared.
   TPixoranView& v = *PixoranView_Main;
@@ -352,14 +375,45 @@ void TfrmMain::LoadWorkingFile() {
   TPixoranView& v = *PixoranView_Main;
   v.AddLayer();
   TPixoranIO* io = v.GetIO();
-  const bool loaded = LoadThrough(*io, WorkingFileName());
+  bool loaded = false;
+  {
+    TStatusScope status(*this, QStringLiteral("正在打开图片..."));
+    loaded = LoadThrough(*io, WorkingFileName());
+  }
   v.RemoveLayer(v.CurrentLayer() - 1);
+  saveName_ = loaded ? WorkingFileName() : std::string();
   if (!loaded) {
     // The record names the file even when it could not be read; applying a
     // frame takes that name for a loaded picture.
     io->Params().FileName.clear();
     v.ClearImage();
   }
+}
+
+// ---------------------------------------------------------------- progress
+
+void TfrmMain::ShowStatus(const QString& task) {
+  task_ = task;
+  lastPercent_ = -1;
+  progressLabel_->setText(task);
+  progressLabel_->setVisible(!task.isEmpty());
+  if (!task.isEmpty()) progressLabel_->repaint();
+}
+
+void TfrmMain::ReportProgress(int percent) {
+  // Workers of the components report too; only the UI thread touches
+  // widgets, and its own steps are enough to keep the window alive.
+  if (QThread::currentThread() != thread() || task_.isEmpty()) return;
+  percent = std::clamp(percent, 0, 100);
+  if (percent == lastPercent_) return;
+  lastPercent_ = percent;
+  progressLabel_->setText(task_ + QStringLiteral(" %1%").arg(percent));
+  // The picture is mid-change: the viewer shows its last drawn buffer and
+  // does not read the bitmap while the window paints; input waits.
+  TPixoranView& v = *PixoranView_Main;
+  v.LockUpdate();
+  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  v.UnlockUpdateNoPaint();
 }
 
 // ---------------------------------------------------------------- catalogue
@@ -428,16 +482,26 @@ void TfrmMain::acOpenFileExecute() {
   std::string chosen;
   v.GetIO()->ExecuteOpenDialog("", "", "", chosen, 1, false);
   if (chosen.empty()) return;
+  bool damaged = false;
   {
     // A file that cannot be read leaves the current picture and its files,
     // and says so: a failure must not look like nothing happening.
     TPXBitmap probe;
     TPixoranIO reader;
     reader.SetAttachedPXBitmap(&probe);
-    if (!LoadThrough(reader, chosen)) {
-      ShowFileMessage(this, QStringLiteral("无法打开图片：文件已损坏、为空或不是能读取的图片格式。"), chosen);
+    reader.OnProgress = [this](TObject*, int percent) { ReportProgress(percent); };
+    bool readable = false;
+    {
+      TStatusScope status(*this, QStringLiteral("正在读取图片..."));
+      readable = LoadThrough(reader, chosen);
+    }
+    if (!readable) {
+      ShowFileMessage(this, QStringLiteral("无法打开图片："), chosen, ResultCauseText(reader.LastResult()));
       return;
     }
+    // A damaged file the reader kept part of (a truncated JPEG) opens, but
+    // the grey rest must not pass for the picture.
+    damaged = reader.LastResult() == iorCorrupt;
   }
   currentPictureName_ = chosen;
   EmptyMainView();
@@ -446,10 +510,8 @@ void TfrmMain::acOpenFileExecute() {
     QFile::remove(Q(work));
     QFile::copy(Q(chosen), Q(work));
   }
-  // Going back must not bring the previous picture back. Deleted after the
-  // copy: the chosen file may be the snapshot itself.
-  DeleteSnapshot();
   LoadWorkingFile();
+  if (damaged) ShowFileMessage(this, QStringLiteral("图片文件已损坏，只显示了能读取的部分："), chosen);
 }
 
 }  // namespace tolvaren

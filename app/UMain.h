@@ -12,6 +12,7 @@
 #include <QRect>
 #include <QSize>
 
+#include "core/pxprogress.h"
 #include "platform/controls.h"
 #include "view/pxvect.h"
 
@@ -61,17 +62,22 @@ std::string WorkingFolderFor(const std::string& programDir);
 // that cannot be opened raises) as false, without a message.
 bool LoadThrough(pixoran::TPixoranIO& io, const std::string& fileName);
 bool SaveThrough(pixoran::TPixoranIO& io, const std::string& fileName);
+// The cause of a failed load or save as the program tells it, one text per
+// result kind of the I/O component.
+QString ResultCauseText(pixoran::TPXIOResult kind);
 // The message of a save that failed (a full disk, a folder without write
-// access): the file it could not write.
-std::string SaveFailedMessage(const std::string& fileName);
+// access): the file it could not write, then why.
+std::string SaveFailedMessage(const std::string& fileName, pixoran::TPXIOResult kind);
 // SaveThrough with that message raised on failure, for the commands, whose
 // guard shows it.
 void SaveOrRaise(pixoran::TPixoranIO& io, const std::string& fileName);
 
 // The program's message (titled "提示") about one file: what happened,
-// then the file's full path on a line of its own.
-QString FileMessageText(const QString& what, const std::string& fileName);
-void ShowFileMessage(QWidget* parent, const QString& what, const std::string& fileName);
+// then the file's full path on a line of its own, then the cause on its own
+// line when one is given.
+QString FileMessageText(const QString& what, const std::string& fileName, const QString& cause = QString());
+void ShowFileMessage(QWidget* parent, const QString& what, const std::string& fileName,
+                     const QString& cause = QString());
 
 // Loads Qt's own Simplified Chinese texts (the file, colour and print
 // dialogs, the standard buttons) from folder, whatever the locale: the
@@ -160,8 +166,18 @@ class TfrmMain : public QMainWindow {
   void acApplyExecute();
   void acGoBackExecute();
   // The first step of every edit: flattens the composition and writes it
-  // to the snapshot file that going back reads.
+  // to the snapshot file that going back reads. The snapshot it replaces is
+  // kept aside until the command ends: confirmed, it goes; cancelled, it
+  // comes back, so a cancelled command does not use up the undo step.
   void SaveUndoSnapshot();
+  void ConfirmSnapshot();
+  void RestoreKeptSnapshot();
+  // Shows a command's modal dialog: true for OK; otherwise the snapshot
+  // this command replaced comes back.
+  bool Confirmed(QDialog& dialog);
+  // For a prompt that ends the command later: called with true when it was
+  // confirmed, false when cancelled; a later command's snapshot wins.
+  std::function<void(bool confirmed)> SnapshotEnder();
   // Every layer and the text objects drawn into one opaque picture, as the
   // snapshot, saving and printing need it: what they keep is what is shown.
   void FlattenComposition();
@@ -210,10 +226,27 @@ class TfrmMain : public QMainWindow {
   const std::string& CurrentPictureName() const { return currentPictureName_; }
   // "workfile" plus the extension of the current picture.
   std::string WorkingFileName() const;
-  // Always PNG, whatever the picture's format, so going back loses nothing.
+  // Always PNG, whatever the picture's format: a lossy or paletted writer
+  // (JPEG, GIF) would make going back return another picture than the one
+  // before the edit, and a format that can only be read (metafiles, movies,
+  // PDF) could not hold a snapshot, so no edit could run.
   std::string SnapshotFileName() const;
+  // Where the snapshot a running command replaced waits until it ends.
+  std::string KeptSnapshotFileName() const;
+  // The file "保存" writes: the working file until "保存为..." saved
+  // elsewhere (the I/O record names only the file last read).
+  const std::string& SaveFileName() const { return saveName_; }
   // The file the preview shows; empty when it shows none.
   const std::string& PreviewFileName() const { return previewFile_; }
+
+  // The status bar's progress line: a task shown (empty hides it), then its
+  // percent from the components' progress events. While the line shows, the
+  // window keeps painting (the picture from its last drawn state) between
+  // progress steps of work on the UI thread.
+  void ShowStatus(const QString& task);
+  const QString& StatusTask() const { return task_; }
+  void ReportProgress(int percent);
+  QLabel* ProgressLabel() const { return progressLabel_; }
 
   // Milliseconds the last start-up took (FormCreate, without showing).
   int64_t FormCreateMs() const { return formCreateMs_; }
@@ -236,7 +269,10 @@ class TfrmMain : public QMainWindow {
   // Runs a command from a Qt slot. An exception never leaves it: it is
   // shown as the program's message, and when the command had written its
   // snapshot the picture goes back to the snapshot's state.
-  void RunCommand(void (TfrmMain::*handler)());
+  // The command's caption shows in the status bar while it runs. A
+  // command that ends normally confirms its snapshot unless a prompt took
+  // it over.
+  void RunCommand(void (TfrmMain::*handler)(), const QString& caption);
   // The centred half-size preselection of cropping and printing an area.
   void PreselectCentre();
   // Places a non-modal prompt and shows it.
@@ -247,7 +283,6 @@ class TfrmMain : public QMainWindow {
   void LoadWorkingFile();
   // Leaves one layer, filled with the background and 1 x 1.
   void EmptyMainView();
-  void DeleteSnapshot();
   void LoadPreview(const std::string& fileName);
   bool AddAlphaFromRedLayer(const std::string& frame, bool inverted);
   bool AddKeyColourLayer(const std::string& frame);
@@ -258,7 +293,15 @@ class TfrmMain : public QMainWindow {
   std::string previewFile_;
   uint64_t scanGeneration_ = 0;
   bool destroying_ = false;
-  bool snapshotTaken_ = false;  // set by SaveUndoSnapshot, read by RunCommand
+  bool snapshotTaken_ = false;    // set by SaveUndoSnapshot, read by RunCommand
+  bool snapshotPending_ = false;  // a command's snapshot not yet confirmed
+  bool hadKeptSnapshot_ = false;  // an earlier snapshot waits to come back
+  uint64_t snapshotId_ = 0;
+  bool snapshotHandedOff_ = false;  // a prompt ends the running command
+  std::string saveName_;
+  QLabel* progressLabel_ = nullptr;
+  QString task_;
+  int lastPercent_ = -1;
   int64_t formCreateMs_ = 0;
 
   // FormResize's state: the rectangle to keep, a guard against re-entry and
@@ -272,6 +315,19 @@ class TfrmMain : public QMainWindow {
   // Reads and writes the snapshot, so neither changes the file name the
   // main viewer's own component saves to. Goes before the viewer does.
   std::unique_ptr<pixoran::TPixoranIO> snapshotIO_;
+};
+
+// Shows a task in the status bar for one scope, then the one it covered.
+class TStatusScope {
+ public:
+  TStatusScope(TfrmMain& form, const QString& task) : form_(form), outer_(form.StatusTask()) { form.ShowStatus(task); }
+  ~TStatusScope() { form_.ShowStatus(outer_); }
+  TStatusScope(const TStatusScope&) = delete;
+  TStatusScope& operator=(const TStatusScope&) = delete;
+
+ private:
+  TfrmMain& form_;
+  QString outer_;
 };
 
 }  // namespace tolvaren

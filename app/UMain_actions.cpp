@@ -291,7 +291,7 @@ void TfrmMain::BuildActions() {
     action->setIconVisibleInMenu(false);
     this->*row.Member = action;
     const auto handler = row.Handler;
-    connect(action, &QAction::triggered, this, [this, handler] { RunCommand(handler); });
+    connect(action, &QAction::triggered, this, [this, handler, action] { RunCommand(handler, action->text()); });
   }
   acFullImage->setCheckable(true);
   acFitImage->setCheckable(true);
@@ -330,13 +330,22 @@ void TfrmMain::BuildActions() {
   ToolBar_Main->addAction(acWebSite);
 }
 
-void TfrmMain::RunCommand(void (TfrmMain::*handler)()) {
+void TfrmMain::RunCommand(void (TfrmMain::*handler)(), const QString& caption) {
   snapshotTaken_ = false;
-  const bool ok = RunGuarded(this, [this, handler] { (this->*handler)(); });
+  snapshotHandedOff_ = false;
+  bool ok = false;
+  {
+    TStatusScope status(*this, caption);
+    ok = RunGuarded(this, [this, handler] { (this->*handler)(); });
+  }
   if (!ok && snapshotTaken_) {
     // Whatever the command changed before it failed is undone: the picture
-    // is the flattened one the snapshot holds.
+    // is the flattened one the snapshot holds, and the undo step is the
+    // one before the command.
     RunGuarded(this, [this] { acGoBackExecute(); });
+    RestoreKeptSnapshot();
+  } else if (!snapshotHandedOff_) {
+    ConfirmSnapshot();
   }
   snapshotTaken_ = false;
 }

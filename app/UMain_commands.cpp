@@ -71,6 +71,7 @@ void TfrmMain::acSaveFileExecute() {
   io.ExecuteSaveDialog("", "", "", name, 3, false);
   if (name.empty()) return;
   SaveOrRaise(io, name);
+  saveName_ = name;
 }
 
 void TfrmMain::acSaveAsExecute() {
@@ -78,9 +79,10 @@ void TfrmMain::acSaveAsExecute() {
   TPixoranIO& io = *PixoranView_Main->GetIO();
   // The file last loaded or saved by the viewer's own component: the
   // working file until the user saves elsewhere (the snapshot has its own).
-  const std::string name = io.Params().FileName;
-  if (name.empty()) return;
-  SaveOrRaise(io, name);
+  // Nothing loaded (an undo without snapshot empties the viewer): nothing to
+  // write over the file.
+  if (io.Params().FileName.empty() || saveName_.empty()) return;
+  SaveOrRaise(io, saveName_);
 }
 
 void TfrmMain::acPrintExecute() {
@@ -100,10 +102,13 @@ void TfrmMain::PreselectCentre() {
   TPixoranView& v = *PixoranView_Main;
   TPXBitmap* picture = v.GetPXBitmap();
   const int32_t w = picture->Width(), h = picture->Height();
-  const int32_t left = v.BitmapToScreenX(RoundHalfEvenInt(w / 4.0));
-  const int32_t top = v.BitmapToScreenY(RoundHalfEvenInt(h / 4.0));
+  // The centred half-size rectangle of the picture at every zoom: both
+  // corners go through the viewer's scale (its extents added to client
+  // coordinates unscaled would fit only at zoom 100).
+  const int32_t x1 = RoundHalfEvenInt(w / 4.0), y1 = RoundHalfEvenInt(h / 4.0);
+  const int32_t x2 = x1 + RoundHalfEvenInt(w / 2.0), y2 = y1 + RoundHalfEvenInt(h / 2.0);
   v.SetMouseInteract(miSelect);
-  SelectRect(v, left, top, left + RoundHalfEvenInt(w / 2.0), top + RoundHalfEvenInt(h / 2.0));
+  SelectRect(v, v.BitmapToScreenX(x1), v.BitmapToScreenY(y1), v.BitmapToScreenX(x2), v.BitmapToScreenY(y2));
 }
 
 void TfrmMain::ShowPrompt(QDialog* prompt, int left, int top) {
@@ -163,6 +168,7 @@ void TfrmMain::acCropExecute() {
   PreselectCentre();
   auto* prompt = new TfrmCrop(PixoranView_Main.get(), PixoranView_Main->GetProc(), this);
   prompt->Deselect = [this] { DeselectAll(*PixoranView_Main); };
+  prompt->OnEnd = SnapshotEnder();
   ShowPrompt(prompt, ScreenWidth() - 200, 100);
 }
 
@@ -170,11 +176,16 @@ void TfrmMain::acResizeExecute() {
   SaveUndoSnapshot();
   TPixoranView& v = *PixoranView_Main;
   if (v.GetPXBitmap()->Width() <= 0 || v.GetIO()->Params().FileName.empty()) {
+    RestoreKeptSnapshot();
     ShowMessage(this, QStringLiteral("请选打开需要处理的图片"));
     return;
   }
   TfrmResize dialog(&v, this);
-  if (ShowModal(dialog) != mrOk || dialog.Edit1->text().isEmpty()) return;
+  if (!Confirmed(dialog)) return;
+  if (dialog.Edit1->text().isEmpty()) {
+    RestoreKeptSnapshot();
+    return;
+  }
   const int width = StrToInt(dialog.Edit1->text());
   const int height = StrToInt(dialog.Edit2->text());
   const int64_t w = v.GetPXBitmap()->Width(), h = v.GetPXBitmap()->Height();
@@ -182,6 +193,7 @@ void TfrmMain::acResizeExecute() {
   if (width == -1) newW = newH * w / std::max<int64_t>(h, 1);
   if (height == -1 && width != -1) newH = newW * h / std::max<int64_t>(w, 1);
   if (newW > kMaxResizeSide || newH > kMaxResizeSide) {
+    RestoreKeptSnapshot();
     ShowMessage(this, QStringLiteral("图片太大：宽和高最多为%1像素").arg(kMaxResizeSide));
     return;
   }
@@ -201,7 +213,7 @@ void TfrmMain::acLightDarknessExecute() {
   dialog.TrackBar1->setValue(5);
   // The dialog opens on the unchanged picture until the bar moves.
   dialog.CopyPicture();
-  if (ShowModal(dialog) != mrOk) return;
+  if (!Confirmed(dialog)) return;
   TBitmap picture;
   CopyPictureTo24(v, picture);
   const int p = dialog.TrackBar1->value();
@@ -221,7 +233,7 @@ void TfrmMain::acRotateExecute() {
   SaveUndoSnapshot();
   TfrmRotate dialog(PixoranView_Main.get(), this);
   dialog.CopyPicture();
-  if (ShowModal(dialog) != mrOk) return;
+  if (!Confirmed(dialog)) return;
   PixoranView_Main->GetProc()->Rotate(dialog.TrackBar1->value(), false, 0, static_cast<TColor>(-1));
 }
 
@@ -229,7 +241,7 @@ void TfrmMain::acFlipExecute() {
   SaveUndoSnapshot();
   TfrmFlip dialog(PixoranView_Main.get(), this);
   dialog.CopyPicture();
-  if (ShowModal(dialog) != mrOk) return;
+  if (!Confirmed(dialog)) return;
   const int item = dialog.ComboBox1->currentIndex();
   if (item == 1) PixoranView_Main->GetProc()->Flip(1);
   if (item == 2) PixoranView_Main->GetProc()->Flip(0);
@@ -244,7 +256,7 @@ void TfrmMain::acWaveExecute() {
   SaveUndoSnapshot();
   TfrmWave dialog(PixoranView_Main.get(), this);
   dialog.CopyPicture();
-  if (ShowModal(dialog) != mrOk) return;
+  if (!Confirmed(dialog)) return;
   PixoranView_Main->GetProc()->Wave(dialog.TrackBar1->value(), dialog.TrackBar2->value(), dialog.TrackBar3->value(),
                                     false);
 }
@@ -254,7 +266,7 @@ void TfrmMain::acShadowExecute() {
   TfrmShadow dialog(PixoranView_Main.get(), this);
   dialog.PixoranView1()->SetEnableAlphaChannel(true);
   dialog.CopyPicture();
-  if (ShowModal(dialog) != mrOk) return;
+  if (!Confirmed(dialog)) return;
   PixoranView_Main->GetProc()->AddSoftShadow(dialog.TrackBar1->value(), dialog.TrackBar2->value(),
                                              dialog.TrackBar3->value(), true, dialog.ShapeColor());
 }
@@ -263,7 +275,7 @@ void TfrmMain::acBlurExecute() {
   SaveUndoSnapshot();
   TfrmBlur dialog(PixoranView_Main.get(), this);
   dialog.CopyPicture();
-  if (ShowModal(dialog) != mrOk) return;
+  if (!Confirmed(dialog)) return;
   PixoranView_Main->GetProc()->Blur(dialog.TrackBar1->value());
 }
 
@@ -277,7 +289,7 @@ void TfrmMain::acLensExecute() {
   dialog.Edit3->setText(QString::number(2 * static_cast<int64_t>(picture->Width())));
   dialog.Edit4->setText(QString::number(2 * static_cast<int64_t>(picture->Height())));
   dialog.CopyPicture();
-  if (ShowModal(dialog) != mrOk) return;
+  if (!Confirmed(dialog)) return;
   const int x = StrToInt(dialog.Edit1->text()), y = StrToInt(dialog.Edit2->text());
   const int w = StrToInt(dialog.Edit3->text()), h = StrToInt(dialog.Edit4->text());
   v.GetProc()->Lens(x, y, w, h, dialog.TrackBar1->value());
@@ -290,7 +302,7 @@ void TfrmMain::acRoundConerExecute() {
   dialog.Edit1->setText(QStringLiteral("20"));
   dialog.Edit2->setText(QStringLiteral("20"));
   dialog.CopyPicture();
-  if (ShowModal(dialog) != mrOk) return;
+  if (!Confirmed(dialog)) return;
   const int rw = StrToInt(dialog.Edit1->text()), rh = StrToInt(dialog.Edit2->text());
   PixoranView_Main->GetProc()->RoundImage(rw, rh);
 }
@@ -301,7 +313,7 @@ void TfrmMain::acTileExecute() {
   TfrmTile dialog(&v, this);
   dialog.TrackBar1->setValue(2);
   dialog.CopyPicture();
-  if (ShowModal(dialog) != mrOk) return;
+  if (!Confirmed(dialog)) return;
   TBitmap a, b;
   CopyPictureTo24(v, a);
   b.Assign(a);
@@ -315,7 +327,7 @@ void TfrmMain::acMosacExecute() {
   TfrmMosaic dialog(&v, this);
   dialog.TrackBar1->setValue(5);
   dialog.CopyPicture();
-  if (ShowModal(dialog) != mrOk) return;
+  if (!Confirmed(dialog)) return;
   TBitmap picture;
   CopyPictureTo24(v, picture);
   BitmapMosaic(picture, dialog.TrackBar1->value());
@@ -328,7 +340,7 @@ void TfrmMain::acTwistExecute() {
   TfrmTwist dialog(&v, this);
   dialog.TrackBar1->setValue(20);
   dialog.CopyPicture();
-  if (ShowModal(dialog) != mrOk) return;
+  if (!Confirmed(dialog)) return;
   TBusyCursor busy;
   TBitmap a, b;
   CopyPictureTo24(v, a);

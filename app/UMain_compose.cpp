@@ -2,9 +2,11 @@
 // it, and applying a frame as one or two layers over the picture.
 #include <QFile>
 #include <QFileInfo>
+#include <QPointer>
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <stdexcept>
 #include <vector>
 
@@ -27,7 +29,7 @@ using namespace pixoran;
 namespace {
 
 // alpha(x, y) := red of pixel (x, y): white is opaque, black transparent.
-void AlphaFromRed(TPXBitmap& bitmap) {
+void AlphaFromRed(TPXBitmap& bitmap, const std::function<void(int)>& progress) {
   TPXBitmap* alpha = bitmap.GetAlphaChannel();
   if (!alpha) return;
   const int32_t w = bitmap.Width(), h = bitmap.Height();
@@ -45,6 +47,7 @@ void AlphaFromRed(TPXBitmap& bitmap) {
       a[x] = reds[static_cast<size_t>(x)];
       opaque = opaque && a[x] == 255;
     }
+    progress(static_cast<int>((int64_t{y} + 1) * 100 / h));
   }
   alpha->Full = opaque;
   bitmap.Full = opaque;
@@ -153,23 +156,80 @@ bool TfrmMain::CopyComposedSelection(TBitmap& area) {
 
 void TfrmMain::SaveUndoSnapshot() {
   FlattenComposition();
-  // Deleted first, so a failed write never leaves an older snapshot behind
-  // for going back to load.
-  DeleteSnapshot();
-  snapshotTaken_ = SaveThrough(*snapshotIO_, SnapshotFileName());
+  // A command still open (a prompt) is taken as confirmed by the next one.
+  ConfirmSnapshot();
+  // The previous snapshot is kept aside until the command is confirmed, so
+  // a cancelled dialog gives the one undo step back.
+  const QString snapshot = QString::fromStdString(SnapshotFileName());
+  const QString kept = QString::fromStdString(KeptSnapshotFileName());
+  QFile::remove(kept);
+  hadKeptSnapshot_ = QFileInfo::exists(snapshot) && QFile::rename(snapshot, kept);
+  // Gone before the write, so a failed write never leaves a snapshot that
+  // does not belong to this command.
+  QFile::remove(snapshot);
+  snapshotPending_ = true;
+  ++snapshotId_;
+  {
+    TStatusScope status(*this, QStringLiteral("正在保存撤销快照..."));
+    snapshotTaken_ = SaveThrough(*snapshotIO_, SnapshotFileName());
+  }
   // An edit that could not be taken back is refused before it starts (the
   // flattened picture looks as it did). Without a picture there is nothing
   // to keep: the command says so itself.
-  if (!snapshotTaken_ && PixoranView_Main->GetPXBitmap()->Width() > 0)
-    throw std::runtime_error(SaveFailedMessage(SnapshotFileName()));
+  if (!snapshotTaken_ && PixoranView_Main->GetPXBitmap()->Width() > 0) {
+    const TPXIOResult why = snapshotIO_->LastResult();
+    RestoreKeptSnapshot();
+    throw std::runtime_error(SaveFailedMessage(SnapshotFileName(), why));
+  }
+}
+
+std::string TfrmMain::KeptSnapshotFileName() const { return workFolder_ + ".tempfile-kept.png"; }
+
+void TfrmMain::ConfirmSnapshot() {
+  if (!snapshotPending_) return;
+  snapshotPending_ = false;
+  QFile::remove(QString::fromStdString(KeptSnapshotFileName()));
+}
+
+void TfrmMain::RestoreKeptSnapshot() {
+  if (!snapshotPending_) return;
+  snapshotPending_ = false;
+  const QString snapshot = QString::fromStdString(SnapshotFileName());
+  QFile::remove(snapshot);
+  if (hadKeptSnapshot_) QFile::rename(QString::fromStdString(KeptSnapshotFileName()), snapshot);
+}
+
+bool TfrmMain::Confirmed(QDialog& dialog) {
+  if (ShowModal(dialog) == mrOk) return true;
+  RestoreKeptSnapshot();
+  return false;
+}
+
+std::function<void(bool)> TfrmMain::SnapshotEnder() {
+  snapshotHandedOff_ = true;
+  const uint64_t id = snapshotId_;
+  QPointer<TfrmMain> self(this);
+  return [self, id](bool confirmed) {
+    if (!self || id != self->snapshotId_) return;  // a later command owns the snapshot now
+    if (confirmed) self->ConfirmSnapshot();
+    else self->RestoreKeptSnapshot();
+  };
 }
 
 void TfrmMain::acGoBackExecute() {
   const std::string snapshot = SnapshotFileName();
-  // Without a snapshot there is nothing to go back to: the picture stays.
-  if (!QFileInfo::exists(QString::fromStdString(snapshot))) return;
   EmptyMainView();
-  LoadThrough(*snapshotIO_, snapshot);
+  // Without a snapshot nothing is loaded: the viewer stays empty, and
+  // neither applying nor saving takes the empty viewer for a picture.
+  bool loaded = false;
+  if (QFileInfo::exists(QString::fromStdString(snapshot))) {
+    TStatusScope status(*this, QStringLiteral("正在撤销..."));
+    loaded = LoadThrough(*snapshotIO_, snapshot);
+  }
+  if (!loaded) {
+    PixoranView_Main->GetIO()->Params().FileName.clear();
+    saveName_.clear();
+  }
 }
 
 void TfrmMain::acApplyExecute() {
@@ -205,6 +265,7 @@ bool TfrmMain::AddAlphaFromRedLayer(const std::string& frame, bool inverted) {
   TPixoranView& v = *PixoranView_Main;
   // No owner, no parent window, never shown: only its components are used.
   TPixoranView temp;
+  temp.SetOnProgress([this](TObject*, int percent) { ReportProgress(percent); });
   if (!LoadThrough(*temp.GetIO(), frame)) return false;
   TPXBitmap* pixels = temp.GetPXBitmap();
   if (pixels->Width() < 1 || pixels->Height() < 1) return false;
@@ -220,7 +281,7 @@ bool TfrmMain::AddAlphaFromRedLayer(const std::string& frame, bool inverted) {
   v.AddLayer();
   TPXBitmap* layer = v.GetPXBitmap();
   layer->Assign(temp.GetPXBitmap());
-  AlphaFromRed(*layer);
+  AlphaFromRed(*layer, [this](int percent) { ReportProgress(percent); });
   v.Update();
   return true;
 }

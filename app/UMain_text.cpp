@@ -18,6 +18,13 @@ void TfrmMain::FlattenVectorObjects() {
   v.Clear();
 }
 
-void TfrmMain::StartAddText() { ShowAddTextWindow(*PixoranView_Main, this); }
+void TfrmMain::StartAddText() {
+  TfrmAddText* form = ShowAddTextWindow(*PixoranView_Main, this);
+  // "取消输入" with no text placed takes the command back; texts placed stay
+  // and are the edit the snapshot undoes.
+  form->OnEnd = [ender = SnapshotEnder(), view = PixoranView_Main.get()](bool done) {
+    ender(done || view->ObjectsCount() > 0);
+  };
+}
 
 }  // namespace tolvaren

@@ -187,8 +187,9 @@ void TfrmAddText::Shape1MouseUp() {
   ApplyTextFont();
 }
 
-void TfrmAddText::EndInsertion() {
+void TfrmAddText::EndInsertion(bool done) {
   close();
+  if (OnEnd) OnEnd(done);
   if (!mainView_) return;
   mainView_->SetMouseInteract(miResizeLayers);
   mainView_->SetMouseInteractVect(kPXVTSelect);

@@ -78,11 +78,13 @@ class TfrmAddText : public QDialog {
   void BoldButtonMouseUp() { ApplyTextFont(); }
   void Shape1MouseUp();
   // Both buttons end text insertion; texts already placed stay.
-  void Button1Click() { EndInsertion(); }
-  void Button2Click() { EndInsertion(); }
+  void Button1Click() { EndInsertion(true); }
+  void Button2Click() { EndInsertion(false); }
+  // Called when a button ends the window: true for "输入完成".
+  std::function<void(bool done)> OnEnd;
 
  private:
-  void EndInsertion();
+  void EndInsertion(bool done);
   pixoran::TPixoranVect* mainView_;
   pixoran::TFont font_;  // made once, reused for every change
   int upDown_ = 13;

@@ -2,6 +2,7 @@
 #include "dialogs/pxiodlghooks.h"
 
 #include <QFont>
+#include <QTabWidget>
 #include <algorithm>
 #include <memory>
 
@@ -14,6 +15,12 @@
 #include "view/pixoranview.h"
 
 namespace pixoran {
+
+TPreviewsHeights SimplifiedPreviewsHeights(const TPixoranIO& io, int ppi) {
+  // The multi-image component's dialogs go through its own I/O helper.
+  const bool multi = dynamic_cast<const TPixoranMIO*>(io.Owner()) != nullptr;
+  return {static_cast<int>(ppi * 1.2708333333333333334), static_cast<int>(ppi * (multi ? 3.4375 : 3.75))};
+}
 
 namespace {
 
@@ -37,8 +44,10 @@ bool ShowPreviews(TPixoranIO& io, uint32_t pages) {
   form.Pixoran2()->ClearImage();
   if (!form.SetPreviewPages(static_cast<uint16_t>(pages))) return false;
   if (io.SimplifiedParamsDialogs()) {
-    const int ppi = std::max(ScreenDpiY(), 1);
-    form.resize(form.width(), std::max(form.minimumSizeHint().height(), static_cast<int>(ppi * 3.75)));
+    // Never below what the controls need.
+    const TPreviewsHeights h = SimplifiedPreviewsHeights(io, std::max(ScreenDpiY(), 1));
+    form.PageControl1->setFixedHeight(std::max(form.PageControl1->minimumSizeHint().height(), h.PageControl));
+    form.resize(form.width(), std::max(form.minimumSizeHint().height(), h.Form));
   }
   io.DoIOPreview(&form);
   return form.exec() == 1;

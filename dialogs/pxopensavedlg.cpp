@@ -16,9 +16,14 @@
 #include <QStyle>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <sys/stat.h>
+#include <sys/statfs.h>
+
 #include <algorithm>
+#include <cstdint>
 #include <limits>
 
+#include "core/kopxutils_settings.h"
 #include "core/kopxutils_words.h"
 #include "dialogs/iopreviews.h"
 #include "io/pixoranio.h"
@@ -415,7 +420,9 @@ bool TOpenPixoranDialog::Prepare() {
   const std::string def = !DefaultExt.empty() ? DefaultExt : FirstPatternExtension("*" + ExtractFileExt(fileName_));
   d.setDefaultSuffix(Q(def.empty() ? FilterExtension() : def));
   if (!fileName_.empty()) d.selectFile(Q(fileName_));
-  d.setWindowTitle(Title.empty() ? (IsSave() ? QStringLiteral("Save As") : QStringLiteral("Open")) : Q(Title));
+  // Without a title of its own the dialog keeps Qt's, in the language of
+  // Qt's installed translation ("打开", "另存为" in the program).
+  if (!Title.empty()) d.setWindowTitle(Q(Title));
   d.resize(860, 520);
   if (QScreen* s = QGuiApplication::primaryScreen()) {
     const QRect g = s->availableGeometry();
@@ -482,10 +489,31 @@ void TOpenPixoranDialog::SetLabels(const TIOParamsVals& p, int32_t frames, int64
   InfoLabel1->setText(Q(FileFormatDescription(p)));
 }
 
+bool PreviewableFile(const std::string& fileName) {
+  struct stat st {};
+  if (fileName.empty() || stat(fileName.c_str(), &st) != 0) return false;
+  if (!S_ISREG(st.st_mode) || st.st_size <= 0 || st.st_size > CodecMemoryLimit()) return false;
+  struct statfs fs {};
+  if (statfs(fileName.c_str(), &fs) != 0) return false;
+  // proc, sysfs, debugfs, tracefs, securityfs, cgroup, cgroup2, bpf,
+  // configfs, pstore, efivarfs.
+  static constexpr uint64_t kPseudo[] = {0x9fa0,     0x62656572, 0x64626720, 0x74726163, 0x73636673, 0x27e0eb,
+                                         0x63677270, 0xcafe4a11, 0x62656570, 0x6165676c, 0xde5e81e0};
+  const uint64_t type = static_cast<uint64_t>(fs.f_type);
+  return std::find(std::begin(kPseudo), std::end(kPseudo), type) == std::end(kPseudo);
+}
+
 void TOpenPixoranDialog::ShowPreview(const std::string& fileName) {
   if (busy_) return;
   const QFileInfo info(Q(fileName));
-  if (!info.isFile()) return;
+  if (!PreviewableFile(fileName)) {
+    // A folder keeps the last preview; anything else shows none.
+    if (!info.isDir()) {
+      ClearPreview();
+      previewName_.clear();
+    }
+    return;
+  }
   busy_ = true;
   previewName_ = fileName;
   const int64_t fileSize = info.size();

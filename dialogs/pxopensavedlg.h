@@ -71,6 +71,13 @@ class TPXCommonDialog : public TComponent {
   virtual bool Execute() = 0;
 };
 
+// Whether the preview may read the file: a regular file with bytes, within
+// the codec memory budget, on a real file system. Files of the kernel's
+// pseudo file systems (/proc, /sys) look regular but may block a read for
+// good (/proc/kmsg) or change as they are read; devices and pipes are not
+// regular. Decided from the file's status alone, without opening it.
+bool PreviewableFile(const std::string& fileName);
+
 class TOpenPixoranDialog : public TPXCommonDialog {
  public:
   explicit TOpenPixoranDialog(TComponent* owner = nullptr);
@@ -139,8 +146,10 @@ class TOpenPixoranDialog : public TPXCommonDialog {
   QToolButton* PlayButton = nullptr;
   QProgressBar* ProgressBar = nullptr;
 
-  // The selection-change preview.
+  // The selection-change preview; only of a PreviewableFile.
   void ShowPreview(const std::string& fileName);
+  // The file the preview last showed or tried.
+  const std::string& PreviewFileName() const { return previewName_; }
   void ApplyZoom();
   // The large preview window (modal).
   void ShowLargePreview();

@@ -12,8 +12,10 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cstdint>
 
 #include "core/kopxutils_helpers.h"
+#include "core/kopxutils_settings.h"
 #include "core/kopxutils_words.h"
 #include "io/pixoranio.h"
 #include "platform/printer.h"
@@ -132,6 +134,24 @@ QString SuggestedPdfName(const std::string& title) {
 }
 }  // namespace
 
+// The page in bands of rows, each drawn through the canvas's clip, so the
+// resampled and gamma-corrected pixels made at once stay a band's worth
+// whatever the printer's resolution (a page at 1200 dpi is about 400 MB).
+void PrintPageInBands(TPixoranIO& io, const TPrintLayoutArgs& args) {
+  TPrinter& printer = Printer();
+  TCanvas& canvas = printer.Canvas();
+  const int64_t width = std::max(printer.PageWidth(), 1), height = std::max(printer.PageHeight(), 1);
+  const int64_t bandBytes = std::min<int64_t>(CodecMemoryLimit() / 8, int64_t{32} << 20);
+  const int64_t rows = std::clamp<int64_t>(bandBytes / (3 * width), 1, height);
+  for (int64_t top = 0; top < height; top += rows) {
+    const TRect band = Rect(0, static_cast<int32_t>(top), static_cast<int32_t>(width),
+                            static_cast<int32_t>(std::min(top + rows, height)));
+    canvas.SetClipRect(&band);
+    io.PrintImage(&canvas, args);
+  }
+  canvas.SetClipRect(nullptr);
+}
+
 bool AskPdfFileName(QWidget* parent, const std::string& title) {
   TPrinter& printer = Printer();
   if (!printer.NeedsOutputFileName()) return true;
@@ -152,7 +172,7 @@ bool RunPrintPreview(TPixoranIO& io, TPixoranView& view, const TPrintLayoutArgs&
     if (!AskPdfFileName(view.Widget()->window(), title)) return false;
     TPrinter& printer = Printer();
     if (!printer.BeginDoc(title)) return true;
-    io.PrintImage(nullptr, args);
+    PrintPageInBands(io, args);
     printer.EndDoc();
     return true;
   }

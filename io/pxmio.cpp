@@ -183,7 +183,7 @@ int32_t TPixoranMIO::PositionOf(const TIOParamsVals* rec) const {
 // ---------------------------------------------------------------- helpers
 
 TPixoranIO& TPixoranMIO::Helper() {
-  if (!helper_) helper_ = std::make_unique<TPixoranIO>();
+  if (!helper_) helper_ = std::make_unique<TPixoranIO>(this);  // the dialogs tell the two components apart
   return *helper_;
 }
 

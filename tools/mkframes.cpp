@@ -15,12 +15,16 @@
 // and applies as the same line art in light colours over the picture: the
 // stored file reads as the frame it gives. Key colour ("c..." without an
 // "a" in the name, lossless files): the window is the key colour.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <random>
+#include <limits>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 #include <QColor>
 #include <QDir>
@@ -271,6 +275,67 @@ void CutWindow(QPainter& p, int category, int variant, QColor fill) {
   else p.drawRoundedRect(window, 16, 16);
 }
 
+// A key-colour frame in 256 colours without dithering: the key colour is
+// entry 0 and only the window's pixels take it; the border takes the
+// nearest of the 255 most used border colours, never the key (error
+// diffusion scattered near-key dots over the window, and a border pixel
+// mapped to the key would be a hole).
+QImage KeyColourPaletted(const QImage& rgb) {
+  const QRgb key = qRgb(tolvaren::kFrameKeyRed, tolvaren::kFrameKeyGreen, tolvaren::kFrameKeyBlue);
+  // Colours counted in 5-bit bins, each bin remembering its mean colour.
+  struct TBin {
+    int64_t Count = 0, R = 0, G = 0, B = 0;
+  };
+  std::vector<TBin> bins(32768);
+  const auto binOf = [](QRgb c) { return (qRed(c) >> 3) << 10 | (qGreen(c) >> 3) << 5 | qBlue(c) >> 3; };
+  for (int y = 0; y < rgb.height(); ++y)
+    for (int x = 0; x < rgb.width(); ++x) {
+      const QRgb c = rgb.pixel(x, y);
+      if ((c & 0xFFFFFF) == (key & 0xFFFFFF)) continue;
+      TBin& b = bins[static_cast<size_t>(binOf(c))];
+      ++b.Count;
+      b.R += qRed(c);
+      b.G += qGreen(c);
+      b.B += qBlue(c);
+    }
+  std::vector<size_t> order(bins.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return bins[a].Count > bins[b].Count; });
+  QList<QRgb> table{key};
+  for (size_t i : order) {
+    const TBin& b = bins[i];
+    if (b.Count == 0 || table.size() == 256) break;
+    const QRgb c =
+        qRgb(static_cast<int>(b.R / b.Count), static_cast<int>(b.G / b.Count), static_cast<int>(b.B / b.Count));
+    if ((c & 0xFFFFFF) != (key & 0xFFFFFF)) table.push_back(c);
+  }
+  QImage out(rgb.size(), QImage::Format_Indexed8);
+  out.setColorTable(table);
+  std::unordered_map<QRgb, uint8_t> nearest;
+  for (int y = 0; y < rgb.height(); ++y) {
+    uchar* row = out.scanLine(y);
+    for (int x = 0; x < rgb.width(); ++x) {
+      const QRgb c = rgb.pixel(x, y) | 0xFF000000u;
+      if (c == (key | 0xFF000000u)) {
+        row[x] = 0;
+        continue;
+      }
+      auto found = nearest.find(c);
+      if (found == nearest.end()) {
+        int best = 1, bestD = std::numeric_limits<int>::max();
+        for (int i = 1; i < table.size(); ++i) {
+          const int dr = qRed(c) - qRed(table[i]), dg = qGreen(c) - qGreen(table[i]), db = qBlue(c) - qBlue(table[i]);
+          const int d = dr * dr + dg * dg + db * db;
+          if (d < bestD) bestD = d, best = i;
+        }
+        found = nearest.emplace(c, static_cast<uint8_t>(best)).first;
+      }
+      row[x] = found->second;
+    }
+  }
+  return out;
+}
+
 bool WriteFrame(const QString& path, int category, int variant, TFamily family) {
   QImage img(kFileW, kFileH, QImage::Format_RGB888);
   {
@@ -288,10 +353,8 @@ bool WriteFrame(const QString& path, int category, int variant, TFamily family) 
     CutWindow(p, category, variant, window);
   }
   // Lossless key-colour PNGs are paletted: a quarter of the pixel data
-  // decodes faster at start-up, and the key colour (255, 0, 255) is one of
-  // the palette's colours, so the window keeps it exactly.
-  if (family == TFamily::KeyColour && path.endsWith(".png"))
-    return img.convertToFormat(QImage::Format_Indexed8, Qt::DiffuseDither).save(path);
+  // decodes faster at start-up.
+  if (family == TFamily::KeyColour && path.endsWith(".png")) return KeyColourPaletted(img).save(path);
   return img.save(path, nullptr, path.endsWith(".jpg") ? 92 : -1);
 }
 

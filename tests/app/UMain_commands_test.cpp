@@ -388,6 +388,10 @@ TEST_F(CommandsTest, ResizeFollowsTheResamplerRulesAndRefusesOnlyTooLarge) {
       {"65535", "1", 65535, 1, false}, {"65536", "1", 40, 30, true},       {"70000", "10", 40, 30, true},
       {"10", "-70000", 40, 30, true},  {"99999999999", "1", 40, 30, true},
   };
+  // A flip confirmed with no way chosen: a snapshot of the picture to go
+  // back to before each case.
+  ModalHook() = [](QDialog&) { return mrOk; };
+  form_->acFlip->trigger();
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.w) + " x " + c.h);
     form_->acGoBack->trigger();
@@ -423,6 +427,7 @@ TEST_F(CommandsTest, ResizeFollowsTheResamplerRulesAndRefusesOnlyTooLarge) {
 // A command that fails halfway: a message, and the picture as the
 // snapshot left it; the add-text step is the seam that fails here.
 TEST_F(CommandsTest, FailingCommandShowsMessageAndKeepsSnapshotPicture) {
+  const auto beforeApply = Pixels(View());
   ApplyCat();
   ASSERT_EQ(View().GetLayersCount(), 3);
   form_->OnStartAddText = [this] {
@@ -432,8 +437,10 @@ TEST_F(CommandsTest, FailingCommandShowsMessageAndKeepsSnapshotPicture) {
   form_->acAddText->trigger();
   ASSERT_EQ(messages_.size(), 1u);
   EXPECT_EQ(messages_[0], "text failed");
+  // The flattened frame, not the negative; the undo step is still the frame's.
   EXPECT_EQ(View().GetLayersCount(), 1);
-  EXPECT_EQ(Pixels(View()), FilePixels(form_->SnapshotFileName()));
+  EXPECT_EQ(Pixels(View())[2 + (15 * 40 + 35) * 3 + 1], 128);
+  EXPECT_EQ(FilePixels(form_->SnapshotFileName()), beforeApply);
 }
 
 TEST_F(CommandsTest, SavingWritesTheFlattenedPictureWhereItBelongs) {
@@ -652,6 +659,8 @@ TEST_F(CommandsTest, AreaPrintAfterAFrameOfEachFamilyPrintsTheComposition) {
   WriteImage(dir_ + "frames/1/c1.png", 20, 10, KeyGreen);
   WriteImage(dir_ + "frames/1/cat.png", 20, 10, KeyGreen);
   form_->acFullImage->trigger();  // zoom 100: the preselection is in picture pixels
+  ModalHook() = [](QDialog&) { return mrOk; };
+  form_->acFlip->trigger();  // a snapshot of the bare picture to go back to
   for (const char* name : {"frame1.png", "b1.png", "c1.png", "cat.png"}) {
     SCOPED_TRACE(name);
     form_->acGoBack->trigger();

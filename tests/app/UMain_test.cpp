@@ -49,6 +49,11 @@ void WriteImage(const std::string& path, int w, int h, const TPaint& paint, cons
   ASSERT_TRUE(img.save(QString::fromStdString(path), format, 100)) << path;
 }
 
+QByteArray FileBytes(const std::string& path) {
+  QFile f(QString::fromStdString(path));
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
 void WriteBytes(const std::string& path, const std::string& bytes) {
   QDir().mkpath(QFileInfo(QString::fromStdString(path)).absolutePath());
   QFile f(QString::fromStdString(path));
@@ -173,25 +178,33 @@ TEST_F(MainWindowTest, StartUpMessagesAndEmptyViewer) {
     messages_.clear();
     MakeCatalogue(c.folder0, c.sample);
     if (c.corruptSample) WriteBytes(dir_ + "frames/sample.jpg", "\xFF\xD8\xFF\xE0 not a picture");
-    // A snapshot an earlier run left behind is never this picture's.
+    // A snapshot an earlier run left behind stays for going back to.
     WriteImage(dir_ + "tempfile.png", 8, 8, [](int, int) { return qRgb(1, 2, 3); });
     Start();
     EXPECT_EQ(messages_, c.messages);
     EXPECT_EQ(View().GetLayersCount(), 1);
     EXPECT_EQ(!View().IsEmpty(), c.pictureLoaded);
-    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(form_->SnapshotFileName())));
     if (c.pictureLoaded) {
       EXPECT_EQ(View().GetPXBitmap()->Width(), 40);
       EXPECT_EQ(View().GetIO()->Params().FileName, dir_ + "workfile.jpg");
     }
     messages_.clear();
-    const auto before = Pixels(View());
-    form_->acGoBackExecute();  // no snapshot: the picture stays
-    EXPECT_EQ(Pixels(View()), before);
+    form_->acGoBackExecute();  // before any edit: the earlier run's last state
+    EXPECT_EQ(View().GetPXBitmap()->Width(), 8);
+    EXPECT_EQ(View().GetPXBitmap()->GetPixel24(3, 3).r, 1);
+    form_->acGoBackExecute();  // twice: the same snapshot again
+    EXPECT_EQ(View().GetPXBitmap()->Width(), 8);
+
+    // No snapshot: going back leaves the viewer empty, and neither applying
+    // nor "保存" takes the empty viewer for a picture.
+    ASSERT_TRUE(QFile::remove(QString::fromStdString(form_->SnapshotFileName())));
+    const QByteArray work = FileBytes(dir_ + "workfile.jpg");
+    form_->acGoBackExecute();
+    EXPECT_TRUE(View().IsEmpty());
+    form_->acSaveAs->trigger();
+    EXPECT_EQ(FileBytes(dir_ + "workfile.jpg"), work);
     form_->acApplyExecute();
-    const std::vector<QString> expected =
-        c.pictureLoaded ? std::vector<QString>{} : std::vector<QString>{QStringLiteral("请先选择图片")};
-    EXPECT_EQ(messages_, expected);
+    EXPECT_EQ(messages_, std::vector<QString>{QStringLiteral("请先选择图片")});
   }
 }
 
@@ -373,8 +386,14 @@ TEST_F(MainWindowTest, OpeningKeepsOrReplacesThePicture) {
       EXPECT_TRUE(messages_.empty());
     } else {
       ASSERT_EQ(messages_.size(), 1u);
-      EXPECT_TRUE(messages_[0].endsWith("\n" + QString::fromStdString(name))) << messages_[0].toStdString();
-      EXPECT_EQ(messages_[0], FileMessageText(messages_[0].section('\n', 0, 0), name));
+      // A neutral first line, the file, then the cause.
+      const QString cause = messages_[0].section('\n', 2);
+      EXPECT_EQ(messages_[0], FileMessageText("无法打开图片：", name, cause));
+      const QString expected = name == dir_ + "missing.png"   ? QStringLiteral("文件不存在")
+                               : name == dir_ + "unknown.xyz" ? QStringLiteral("无法识别的文件格式")
+                                                              : cause;
+      EXPECT_EQ(cause, expected);
+      EXPECT_TRUE(cause == "文件已损坏" || cause == "无法读取" || cause == expected) << cause.toStdString();
     }
   }
   messages_.clear();
@@ -383,8 +402,9 @@ TEST_F(MainWindowTest, OpeningKeepsOrReplacesThePicture) {
   EXPECT_EQ(View().GetLayersCount(), 1);
   EXPECT_EQ(View().GetPXBitmap()->Width(), 24);
   const auto b = Pixels(View());
-  form_->acGoBackExecute();  // the snapshot of a.png went with the open
-  EXPECT_EQ(Pixels(View()), b);
+  form_->acGoBackExecute();  // the snapshot is the program's, not the picture's: a.png's
+  EXPECT_EQ(View().GetPXBitmap()->Width(), 40);
+  Open(dir_ + "b.png");
 
   Open(form_->WorkingFileName());  // the working file itself is not deleted first
   EXPECT_EQ(Pixels(View()), b);
@@ -519,6 +539,64 @@ TEST(FrameCatalogue, EveryCategoryCoversTheThreeFamilies) {
     EXPECT_TRUE(alpha && inverted && key);
   }
 }
+// Key-colour frames as the build drew them: the window exactly the key
+// colour, and the key colour nowhere else, nor any colour near it (a
+// near-key dot in the window would be applied, saved and printed).
+TEST(FrameCatalogue, KeyColourWindowsAreExactlyTheKeyColour) {
+  const QString root = QStringLiteral(TOLVAREN_CATALOGUE);
+  const QRgb key = qRgb(kFrameKeyRed, kFrameKeyGreen, kFrameKeyBlue);
+  int checked = 0;
+  for (int category = 0; category < 8; ++category) {
+    const QString folder = root + '/' + QString::number(category) + '/';
+    for (const QString& f : QDir(folder).entryList(QDir::Files, QDir::Name)) {
+      if (!ClassifyFrame(f.toStdString()).KeyColour) continue;
+      SCOPED_TRACE(f.toStdString() + " in " + std::to_string(category));
+      const QImage img = QImage(folder + f).convertToFormat(QImage::Format_RGB32);
+      ASSERT_FALSE(img.isNull());
+      const int w = img.width(), h = img.height();
+      // The window: every key pixel reached from the centre.
+      std::vector<uint8_t> window(static_cast<size_t>(w) * h, 0);
+      std::vector<QPoint> stack{QPoint(w / 2, h / 2)};
+      int64_t windowPixels = 0;
+      while (!stack.empty()) {
+        const QPoint p = stack.back();
+        stack.pop_back();
+        if (p.x() < 0 || p.y() < 0 || p.x() >= w || p.y() >= h) continue;
+        uint8_t& seen = window[static_cast<size_t>(p.y()) * w + p.x()];
+        if (seen || img.pixel(p) != key) continue;
+        seen = 1;
+        ++windowPixels;
+        stack.insert(stack.end(), {p + QPoint(1, 0), p - QPoint(1, 0), p + QPoint(0, 1), p - QPoint(0, 1)});
+      }
+      EXPECT_GT(windowPixels, int64_t{w} * h / 3);
+      // No hole in the window: each row and column crosses it in one run.
+      int64_t strayKey = 0, nearKey = 0, holes = 0;
+      for (int y = 0; y < h; ++y) {
+        int first = -1, last = -1, inside = 0;
+        for (int x = 0; x < w; ++x) {
+          const QRgb c = img.pixel(x, y);
+          const bool in = window[static_cast<size_t>(y) * w + x];
+          if (in) {
+            if (first < 0) first = x;
+            last = x;
+            ++inside;
+            continue;
+          }
+          if (c == key) ++strayKey;
+          const int dr = qRed(c) - qRed(key), dg = qGreen(c) - qGreen(key), db = qBlue(c) - qBlue(key);
+          if (dr * dr + dg * dg + db * db < 60 * 60) ++nearKey;
+        }
+        if (first >= 0) holes += (last - first + 1) - inside;
+      }
+      EXPECT_EQ(holes, 0);
+      EXPECT_EQ(strayKey, 0);
+      EXPECT_EQ(nearKey, 0);
+      ++checked;
+    }
+  }
+  EXPECT_GE(checked, 8);
+}
+
 #endif
 
 }  // namespace

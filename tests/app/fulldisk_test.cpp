@@ -41,6 +41,11 @@ std::vector<uint8_t> Shown(TPixoranView& v) {
   return out;
 }
 
+// The file, then the cause on a line of its own.
+std::string FullDiskMessage(const std::string& path) {
+  return FileMessageText("无法保存文件：", path, "无法写入文件（磁盘已满或没有权限）").toStdString();
+}
+
 TEST(ProgramFullDisk, EditRefusedAndSavesKeepTheUsersFiles) {
   const std::string dir = pixoran::testing::MakeTempDir("program-fulldisk") + "/";
   QDir().mkpath(QString::fromStdString(dir + "frames"));
@@ -73,7 +78,7 @@ TEST(ProgramFullDisk, EditRefusedAndSavesKeepTheUsersFiles) {
       form->acGray->trigger();
     }
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].toStdString(), SaveFailedMessage(form->SnapshotFileName()));
+    EXPECT_EQ(messages[0].toStdString(), FullDiskMessage(form->SnapshotFileName()));
     EXPECT_EQ(Shown(v), shown) << "the edit went on without its snapshot";
     EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(form->SnapshotFileName())));
 
@@ -84,8 +89,8 @@ TEST(ProgramFullDisk, EditRefusedAndSavesKeepTheUsersFiles) {
       form->acSaveFile->trigger();  // "保存为...": a file the user chose
     }
     ASSERT_EQ(messages.size(), 3u);
-    EXPECT_EQ(messages[1].toStdString(), SaveFailedMessage(work));
-    EXPECT_EQ(messages[2].toStdString(), SaveFailedMessage(dir + "chosen.png"));
+    EXPECT_EQ(messages[1].toStdString(), FullDiskMessage(work));
+    EXPECT_EQ(messages[2].toStdString(), FullDiskMessage(dir + "chosen.png"));
     EXPECT_EQ(FileBytes(work), workBefore);
     EXPECT_EQ(FileBytes(dir + "chosen.png"), chosenBefore);
 

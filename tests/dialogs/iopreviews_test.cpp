@@ -27,7 +27,11 @@
 #include "io/iohooks.h"
 #include "io/pixoranio.h"
 #include "io/pxmio.h"
+#include "io/pxprint.h"
+#include "platform/controls.h"
 #include "view/pixoranview.h"
+#include "view/pxmview.h"
+#include "view/pxmview_mio.h"
 #include "testsupport.h"
 
 using namespace pixoran;
@@ -525,4 +529,62 @@ TEST(IOPreviews, ChangesAndClosingWhileItActivates) {
     EXPECT_TRUE(activating);
     EXPECT_EQ(io.Params().SamplesPerPixel, ok ? 1 : 3);
   }
+}
+
+// Simplified dialogs: the page control 1.27 inches of the screen high, the
+// form 3.75 inches for the I/O component and 3.4375 for the multi-image one
+// (each at least what its controls need).
+TEST(IOPreviews, SimplifiedDialogHeightsInInches) {
+  InstallIODialogs();
+  const int ppi = std::max(ScreenDpiY(), 1);
+  struct Shown {
+    int Page = -1, Form = -1;
+    TPreviewsHeights Figures;
+  };
+  auto measure = [ppi](Shown& out) {
+    WhenShown(IsPreviewsForm, [&out](QWidget* w) {
+      auto* form = static_cast<TfIOPreviews*>(w);
+      out.Page = form->PageControl1->height();
+      out.Form = form->height();
+      EXPECT_GE(out.Page, form->PageControl1->minimumSizeHint().height());
+      EXPECT_GE(out.Form, form->minimumSizeHint().height());
+      if (const char* shots = std::getenv("PIXORAN_SHOT_DIR"))
+        form->grab().save(QString::fromStdString(std::string(shots) + "/iopreviews-simplified.png"));
+      form->Button2->click();
+    });
+    // The figures for the component the dialog is shown for.
+    InstallIODialogs();
+    const auto shown = PXDialogHooks().Previews;
+    PXDialogHooks().Previews = [&out, ppi, shown](TPixoranIO& io, uint32_t pages) {
+      out.Figures = SimplifiedPreviewsHeights(io, ppi);
+      return shown(io, pages);
+    };
+  };
+  Shown single, multi;
+  TPixoranIO io;
+  Paint(*io.PXBitmap(), 64, 48);
+  io.Params().FileType = ioJPEG;
+  io.SetSimplifiedParamsDialogs(true);
+  measure(single);
+  io.DoPreviews(1);
+
+  TPixoranMView view;
+  TPixoranMIO mio;
+  AttachMView(mio, &view);
+  TPXBitmap frame;
+  Paint(frame, 64, 48);
+  view.SetImageBitmap(view.AppendImage(), frame);
+  mio.GetParams(0)->FileType = ioJPEG;
+  mio.SetSimplifiedParamsDialogs(true);
+  measure(multi);
+  mio.DoPreviews(0, 1);
+  InstallIODialogs();
+
+  EXPECT_EQ(single.Figures.PageControl, static_cast<int>(ppi * 1.2708333333333333334));
+  EXPECT_EQ(multi.Figures.PageControl, single.Figures.PageControl);
+  EXPECT_EQ(single.Figures.Form, static_cast<int>(ppi * 3.75));
+  EXPECT_EQ(multi.Figures.Form, static_cast<int>(ppi * 3.4375));
+  EXPECT_GE(single.Page, single.Figures.PageControl);
+  EXPECT_GE(single.Form, single.Figures.Form);
+  EXPECT_GE(multi.Form, multi.Figures.Form);
 }

@@ -7,10 +7,12 @@
 #include <QComboBox>
 #include <QFileDialog>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 #include <QToolButton>
+#include <QTranslator>
 #include <algorithm>
 #include <memory>
 #include <cstdlib>
@@ -288,4 +290,55 @@ TEST(FileDialogs, HookOpensAndCancels) {
   io.ExecuteOpenDialog("/", "", "", name, 1, false);
   EXPECT_EQ(name, "");
   EXPECT_EQ(io.Params().TIFFImageIndex, 3);
+}
+
+// Without a title of their own both dialogs keep Qt's, which the
+// Chinese translation gives in Chinese.
+TEST(FileDialogs, UntitledDialogsTakeQtsTranslatedTitles) {
+  QTranslator chinese;
+  if (!chinese.load(QStringLiteral("qt_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    GTEST_SKIP() << "Qt's translations are not installed";
+  QCoreApplication::installTranslator(&chinese);
+  TOpenPixoranDialog open;
+  ASSERT_TRUE(open.Prepare());
+  EXPECT_EQ(open.Dialog()->windowTitle(), QFileDialog::tr("Open"));
+  EXPECT_EQ(open.Dialog()->windowTitle(), QStringLiteral("打开"));
+  TSavePixoranDialog save;
+  ASSERT_TRUE(save.Prepare());
+  EXPECT_EQ(save.Dialog()->windowTitle(), QStringLiteral("另存为"));
+  save.Title = "Export";
+  ASSERT_TRUE(save.Prepare());
+  EXPECT_EQ(save.Dialog()->windowTitle(), QStringLiteral("Export"));
+  QCoreApplication::removeTranslator(&chinese);
+}
+
+// The preview reads only regular files with bytes on a real file system:
+// a pseudo file of the kernel (a read of /proc/kmsg blocks for good), a
+// device, a pipe or a folder is never opened.
+TEST(FileDialogs, PreviewOnlyOfRegularFiles) {
+  const std::string dir = MakeTempDir("previewable");
+  ASSERT_TRUE(Shell("ppmmake red 30 20 | pnmtopng > " + dir + "/red.png && : > " + dir + "/empty.png && mkfifo " + dir +
+                    "/pipe.png"));
+  const struct {
+    std::string Name;
+    bool Previewable;
+  } files[] = {
+      {dir + "/red.png", true},      {dir + "/empty.png", false},
+      {dir + "/pipe.png", false},    {dir, false},
+      {"/proc/kmsg", false},         {"/proc/self/status", false},
+      {"/dev/zero", false},          {"/sys/kernel/uevent_seqnum", false},
+      {dir + "/missing.png", false},
+  };
+  for (const auto& f : files) EXPECT_EQ(PreviewableFile(f.Name), f.Previewable) << f.Name;
+
+  TOpenPixoranDialog d;
+  ASSERT_TRUE(d.Prepare());
+  d.ShowPreview(dir + "/red.png");
+  EXPECT_EQ(d.PreviewFileName(), dir + "/red.png");
+  EXPECT_TRUE(d.PreviewButton->isEnabled());
+  d.ShowPreview("/proc/self/status");
+  EXPECT_EQ(d.PreviewFileName(), "");
+  EXPECT_FALSE(d.PreviewButton->isEnabled());
+  d.ShowPreview(dir + "/pipe.png");  // would wait for a writer if opened
+  EXPECT_EQ(d.PreviewFileName(), "");
 }
