@@ -20,13 +20,8 @@ namespace {
 
 using namespace pixoran::testing;
 
-// Switched off until the processing component refuses an operation whose
-// undo copy failed. What fails today: every operation goes on without its
-// undo copy and changes the picture; with an undo limit of 1 the one entry
-// there was is lost too (its storage took the failed copy); with the
-// picture itself in a temporary file, Negative, ConvertToGray, Blur and
-// ConvertTo raise EPXStorageError ("Cannot write the temporary file of a
-// bitmap") out of the operation.
+// An operation whose undo copy cannot be written (with an undo limit of 1
+// the oldest entry must survive too) changes nothing and says so.
 TEST(ProcFullDisk, OperationWhoseUndoCopyFailsChangesNothing) {
   struct Case {
     const char* name;
@@ -70,6 +65,38 @@ TEST(ProcFullDisk, OperationWhoseUndoCopyFailsChangesNothing) {
         EXPECT_TRUE(Snapshot(*img) == before);
       }
     }
+}
+
+// A resample whose own write fails (the picture in a temporary file) keeps
+// the picture: never an all-black picture of the new size reported as done.
+// An operation that returns early afterwards does not show the stale flag.
+TEST(ProcFullDisk, ResampleWithAFailedWriteKeepsThePictureAndTheFlagIsFresh) {
+  auto img = MakeBitmap(60, 40, pxBGR24, true);
+  FillRandom(*img, 5);
+  const auto before = Snapshot(*img);
+  TPixoranProc proc;
+  proc.SetAutoUndo(false);
+  proc.AttachBitmap(img.get());
+  {
+    TFailNthWrite fault(5);
+    EXPECT_NO_THROW(proc.Resample(90, 70, rfTriangle));
+    ASSERT_TRUE(fault.Failed());
+  }
+  EXPECT_TRUE(proc.Aborting());
+  EXPECT_EQ(img->Width(), 60);
+  EXPECT_TRUE(Snapshot(*img) == before) << "the picture was replaced by an unfinished one";
+
+  proc.Flip(2);  // no such direction: returns at once
+  EXPECT_FALSE(proc.Aborting());
+  {
+    TFailNthWrite fault(1);
+    proc.Negative();
+  }
+  ASSERT_TRUE(proc.Aborting());
+  auto gray16 = MakeBitmap(10, 10, pxGray16);
+  proc.AttachBitmap(gray16.get());
+  proc.Rotate(30, false, 0, clWhite);  // a format it leaves alone
+  EXPECT_FALSE(proc.Aborting());
 }
 
 TEST(ProcFullDisk, SaveUndoReportsTheFailedCopy) {
