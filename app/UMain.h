@@ -195,7 +195,8 @@ class TfrmMain : public QMainWindow {
   void acPrintExecute();
   void acPrintAreaExecute();
   // After a print preview closed with printed (1): where the pages went
-  // when they went to a PDF file.
+  // when they went to a PDF file; with a failed print (-1), that it failed
+  // and which file or printer could not be opened.
   void ReportPdfPrint(int32_t printed);
   void acExitExecute();
   void acFullImageExecute();

@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLineEdit>
+#include <QPrinter>
 #include <QScreen>
 #include <QSlider>
 
@@ -92,6 +93,15 @@ void TfrmMain::acPrintExecute() {
 
 void TfrmMain::ReportPdfPrint(int32_t printed) {
   TPrinter& printer = Printer();
+  if (printed < 0) {
+    // The form closed as not printed: its printer or file could not be opened.
+    if (printer.OutputsToPdf())
+      ShowFileMessage(this, QStringLiteral("打印失败，无法写入PDF文件："), printer.OutputFileName());
+    else
+      ShowFileMessage(this, QStringLiteral("打印失败，无法打开打印机："),
+                      printer.QtPrinter().printerName().toStdString());
+    return;
+  }
   if (printed != 1 || !printer.OutputsToPdf()) return;
   const std::string file = printer.OutputFileName();
   if (file.empty() || !QFileInfo::exists(QString::fromStdString(file))) return;

@@ -56,20 +56,34 @@ void AlphaFromRed(TPXBitmap& bitmap, const std::function<void(int)>& progress) {
 }  // namespace
 
 namespace {
+bool IsEmptyLayer(const TPXLayer& layer) {
+  return layer.GetWidth() <= 0 || layer.GetHeight() <= 0 || layer.Bitmap()->Width() <= 0 ||
+         layer.Bitmap()->Height() <= 0;
+}
+
 // Every layer goes into one, not just the first two, so a frame of both
-// families (three layers) is kept whole.
-void MergeAllLayers(TPixoranView& v) {
+// families (three layers) is kept whole. An empty layer has nothing to
+// merge and goes; a merge that fails (no memory or disk for its result)
+// keeps every layer and answers false.
+bool MergeAllLayers(TPixoranView& v) {
   while (v.GetLayersCount() > 1) {
-    const int32_t before = v.GetLayersCount();
-    v.MergeLayers(0, 1);
-    if (v.GetLayersCount() >= before) v.RemoveLayer(1);  // an empty layer cannot be merged
+    if (v.MergeLayers(0, 1)) continue;
+    if (IsEmptyLayer(*v.GetLayer(1))) v.RemoveLayer(1);
+    else if (IsEmptyLayer(*v.GetLayer(0))) v.RemoveLayer(0);
+    else return false;
   }
+  return true;
+}
+
+// The command stops before it changes anything; the message box says why.
+void MergeAllLayersOrRaise(TPixoranView& v) {
+  if (!MergeAllLayers(v)) throw std::runtime_error("无法合并图层：内存或磁盘空间不足，命令未执行。");
 }
 }  // namespace
 
 void TfrmMain::FlattenComposition() {
   TPixoranView& v = *PixoranView_Main;
-  MergeAllLayers(v);
+  MergeAllLayersOrRaise(v);
   v.SetMouseInteract(miResizeLayers);
   FlattenVectorObjects();
   v.RemoveAlphaChannel(true);
@@ -95,7 +109,7 @@ void TfrmMain::ComposeInto(TPixoranVect& scratch) {
   }
   v.CancelInteraction();  // an open edit gives its text to its object first
   v.CopyObjectsTo(scratch);
-  MergeAllLayers(scratch);
+  MergeAllLayersOrRaise(scratch);
   scratch.UnselectAllObjects();
   if (scratch.ObjectsCount() > 0) scratch.CopyObjectsToBack(true);
   scratch.RemoveAlphaChannel(true);

@@ -2,6 +2,7 @@
 #include "core/kopxutils_bitmap.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <utility>
 
@@ -12,6 +13,31 @@
 namespace pixoran {
 
 const char* const kNoStorage = "Not enough storage for the image";
+
+namespace {
+// The allocation hook: left until the armed allocation, -1 when disarmed.
+std::atomic<int64_t> gFaultCountdown{-1};
+std::atomic<int64_t> gAllocations{0};
+std::atomic<bool> gFaultFired{false};
+}  // namespace
+
+void PXArmAllocationFault(int64_t n) {
+  gFaultFired = false;
+  gAllocations = 0;
+  gFaultCountdown = n > 0 ? n : -1;
+}
+
+bool PXAllocationFaultFired() { return gFaultFired; }
+
+int64_t PXAllocationCount() { return gAllocations; }
+
+bool PXAllocationFails() {
+  if (gFaultCountdown.load(std::memory_order_relaxed) < 0) return false;
+  ++gAllocations;
+  if (gFaultCountdown.fetch_sub(1) != 1) return false;
+  gFaultFired = true;
+  return true;
+}
 
 void RefuseForTBitmap(TPXPixelFormat format) {
   if (format == px32f) throw EPXBitmapError("px32f pixel format not allowed when Location=pxTBitmap");
@@ -155,6 +181,20 @@ void TPXBitmap::TransferTo(TPXBitmap& target) {
   ClearFields();
 }
 
+void TPXBitmap::MoveInto(TPXBitmap& target) {
+  if (&target == this) return;
+  std::unique_ptr<TPXBitmap> kept, incoming;
+  if (target.alpha_ && alpha_) {
+    kept = std::move(target.alpha_);
+    incoming = std::move(alpha_);
+  }
+  TransferTo(target);
+  if (kept) {
+    incoming->TransferTo(*kept);
+    target.alpha_ = std::move(kept);
+  }
+}
+
 std::unique_ptr<TPXBitmap> TPXBitmap::TakeImage() {
   auto t = NewWorkBitmap();
   TransferTo(*t);
@@ -213,6 +253,10 @@ bool TPXBitmap::AllocateStorage() {
     return true;
   }
   const int64_t size = rowLen * height_;  // both below 2^31: no overflow
+  if (location_ != pxTBitmap && PXAllocationFails()) {
+    FreeImage(true);
+    return false;
+  }
   if (location_ == pxTempFile && size < MemoryThreshold) location_ = pxInMemory;
   else if (location_ == pxInMemory && size > MemoryThreshold) location_ = pxTempFile;
 
@@ -494,6 +538,11 @@ void TPXBitmap::UnmapAllRows() {
   if (failed) throw EPXStorageError("Cannot write the temporary file of a bitmap");
 }
 
+void TPXBitmap::FlushRows() {
+  UnmapAllRows();
+  if (alpha_) alpha_->UnmapAllRows();
+}
+
 // --------------------------------------------------------- base operations
 
 int32_t TPXBitmap::BitCount() {
@@ -523,8 +572,11 @@ TPXBitmap* TPXBitmap::GetAlphaChannel() {
   if (isAlpha_) return nullptr;
   if (!alpha_) {
     ResyncFromTBitmap();
-    alpha_ = NewWorkBitmap();
-    alpha_->InitAsAlpha(width_, height_, location_);
+    auto a = NewWorkBitmap();
+    a->InitAsAlpha(width_, height_, location_);
+    // A channel without rows would read as nullptr rows in every caller.
+    if (width_ > 0 && height_ > 0 && a->Width() != width_) throw EPXBitmapError(kNoStorage);
+    alpha_ = std::move(a);
   }
   return alpha_.get();
 }

@@ -29,6 +29,19 @@ class EPXStorageError : public EPXBitmapError {
 class TPXMask;
 class TPXDibbitmap;
 
+// Test hook over the library's own storage allocations: a bitmap's rows in
+// memory or in a temporary file (allocation, resizing, copies, undo copies)
+// and the codecs' work buffers. Armed with n, the n-th allocation from then
+// on fails as a refused allocation does; every other one goes through.
+// Process-wide and inert unless armed; n <= 0 disarms.
+void PXArmAllocationFault(int64_t n);
+// True once the armed allocation has been failed.
+bool PXAllocationFaultFired();
+// Allocations consulted since the hook was last armed.
+int64_t PXAllocationCount();
+// Asked at each allocation point: true when this one is to fail.
+bool PXAllocationFails();
+
 // Copies count bits from src (starting at bit srcBit, most significant bit
 // first) to dst (starting at bit dstBit), leaving the other bits of dst alone.
 void CopyBitRun(const uint8_t* src, int64_t srcBit, uint8_t* dst, int64_t dstBit, int64_t count);
@@ -154,6 +167,10 @@ class TPXBitmap : public TPXBaseBitmap {
 
   // --- ownership and storage
   void TransferTo(TPXBitmap& target);
+  // TransferTo, except that an alpha channel the target already has stays
+  // the same object (callers may hold it): it takes the content of this
+  // image's channel, or goes when this image has none.
+  void MoveInto(TPXBitmap& target);
   void FreeImage(bool withAlpha = true);
   // Storage for the stored width, height and format, zero-filled; the
   // location is decided here by MemoryThreshold. False (and the bitmap
@@ -178,9 +195,15 @@ class TPXBitmap : public TPXBaseBitmap {
   uint8_t* MapRowExtra(int32_t row);
   void UnmapRowExtra(int index);
   void UnmapAllRows();
+  // UnmapAllRows on the image and its alpha channel: rows still mapped from
+  // a temporary file are written back now, so a write that fails shows to
+  // the operation that made them. Raises EPXStorageError then.
+  void FlushRows();
 
   // --- alpha channel
-  TPXBitmap* GetAlphaChannel();  // nullptr for an alpha channel itself
+  // nullptr for an alpha channel itself. Created on first use; raises
+  // EPXBitmapError when its storage cannot be had (no channel is kept then).
+  TPXBitmap* GetAlphaChannel();
   bool HasAlphaChannel() const { return alpha_ != nullptr; }
   void RemoveAlphaChannel();
   uint8_t GetAlpha(int32_t x, int32_t y);

@@ -282,6 +282,9 @@ void AverageColor(TPXBitmap& bitmap, int32_t& red, int32_t& green, int32_t& blue
   red = green = blue = 128;
   const int32_t w = bitmap.Width(), h = bitmap.Height();
   if (w <= 0 || h <= 0) return;
+  // Only read: rows of a temporary file are not written back (a write that
+  // failed here would go unseen).
+  TPXAccessScope readOnly(bitmap, pxaRead);
   try {
     const TRowDecoder dec(bitmap);
     std::vector<TBGR> px(static_cast<size_t>(w));

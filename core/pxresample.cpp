@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <numbers>
 
@@ -445,33 +446,58 @@ void ResampleBW1Filtered(TPXBitmap& source, TPXBitmap& dest, TResampleFilter fil
   else ResampleFastLinearBW1(source, dest);
 }
 
-void ResampleBitmap(TPXBitmap& source, TPXBitmap& dest, TResampleFilter filter, const TPXProgressRec& progress) {
-  if (&source == &dest || !HasSize(source) || !HasSize(dest)) return;
+bool ResampleBitmap(TPXBitmap& source, TPXBitmap& dest, TResampleFilter filter, const TPXProgressRec& progress) {
+  if (&source == &dest || !HasSize(source) || !HasSize(dest)) return true;
   const TPXPixelFormat fmt = source.PixelFormat();
-  if (fmt == pxNone) return;
+  if (fmt == pxNone) return true;
   if (filter > rfBicubic) filter = rfNone;
-  TPXBitmap* srcAlpha = source.HasAlphaChannel() ? source.GetAlphaChannel() : nullptr;
-  // Transparent pixels are read as grey so their colour does not bleed into
-  // the visible neighbours; the caller's source is left as it is.
-  const bool fill = srcAlpha != nullptr;
+  // The result is made aside and takes the destination's place only when
+  // it is whole: storage that fails halfway leaves the destination as the
+  // caller prepared it.
+  auto out = std::make_unique<TPXBitmap>();
+  out->MemoryThreshold = dest.MemoryThreshold;
+  out->RowAlign = dest.RowAlign;
   try {
-    if (filter == rfNone) NearestImpl(source, dest, fill, progress);
-    else if (fmt == pxBW1) ResampleBW1Filtered(source, dest, filter);
-    else if (fmt == pxGray8 && source.IsAlpha()) Gray8FilteredImpl(source, dest, filter);
-    else if (fmt == pxGray8) GrayImageImpl(source, dest, filter, fill, progress);
-    else Resample24Impl(source, dest, filter, fill, progress);
+    const int32_t dw = dest.Width(), dh = dest.Height();
+    const TPXPixelFormat destFormat = dest.PixelFormat();
+    if (!out->Allocate(dw, dh, destFormat == pxNone ? fmt : destFormat)) return false;
+    if (out->PixelFormat() == pxPal8 && dest.PixelFormat() == pxPal8)
+      for (int32_t i = 0; i < dest.PaletteCount(); ++i) out->SetPaletteEntry(i, dest.GetPaletteEntry(i));
+    TPXBitmap* srcAlpha = source.HasAlphaChannel() ? source.GetAlphaChannel() : nullptr;
+    // Transparent pixels are read as grey so their colour does not bleed into
+    // the visible neighbours; the caller's source is left as it is.
+    const bool fill = srcAlpha != nullptr;
+    if (filter == rfNone) NearestImpl(source, *out, fill, progress);
+    else if (fmt == pxBW1) ResampleBW1Filtered(source, *out, filter);
+    else if (fmt == pxGray8 && source.IsAlpha()) Gray8FilteredImpl(source, *out, filter);
+    else if (fmt == pxGray8) GrayImageImpl(source, *out, filter, fill, progress);
+    else Resample24Impl(source, *out, filter, fill, progress);
+    if (out->Width() != dw || out->Height() != dh) return false;
 
-    if (srcAlpha && srcAlpha->PixelFormat() == pxGray8 && HasSize(dest)) {
-      TPXBitmap* dstAlpha = dest.GetAlphaChannel();
-      if (dstAlpha && PrepareDest(*dstAlpha, dest.Width(), dest.Height(), pxGray8)) {
-        if (filter == rfNone) NearestImpl(*srcAlpha, *dstAlpha, false, {});
-        else Gray8FilteredImpl(*srcAlpha, *dstAlpha, filter);
-        dstAlpha->Full = srcAlpha->Full;
-      }
+    if (srcAlpha && srcAlpha->PixelFormat() == pxGray8) {
+      TPXBitmap* dstAlpha = out->GetAlphaChannel();
+      if (!dstAlpha || !PrepareDest(*dstAlpha, dw, dh, pxGray8)) return false;
+      if (filter == rfNone) NearestImpl(*srcAlpha, *dstAlpha, false, {});
+      else Gray8FilteredImpl(*srcAlpha, *dstAlpha, filter);
+      if (dstAlpha->Width() != dw || dstAlpha->Height() != dh) return false;
+      dstAlpha->Full = srcAlpha->Full;
+    } else if (dest.HasAlphaChannel()) {
+      // A channel the destination had stays with it.
+      out->GetAlphaChannel()->Assign(dest.GetAlphaChannel());
+    }
+    out->FlushRows();
+    if (dest.Location() == pxTBitmap || dest.IsAlpha()) {
+      dest.Assign(out.get());
+      dest.FlushRows();
+    } else {
+      out->MoveInto(dest);
     }
   } catch (const std::bad_alloc&) {
-    // Work buffers that cannot be had leave the destination as far as it got.
+    return false;
+  } catch (const EPXBitmapError&) {
+    return false;  // no storage, or a temporary file that could not be written
   }
+  return true;
 }
 
 }  // namespace pixoran

@@ -29,8 +29,10 @@ extern const std::array<TPXResampleKernel, 9> ResampleKernels;
 // 8-bit grey source stays 8-bit, every other format gives 24-bit. Pixels
 // whose alpha is 0 are read as grey 128 (the source is not changed). An
 // alpha channel is resampled alongside and keeps the source alpha's Full
-// flag. Zero sizes do nothing.
-void ResampleBitmap(TPXBitmap& source, TPXBitmap& dest, TResampleFilter filter, const TPXProgressRec& progress = {});
+// flag. Zero sizes do nothing. The result is made aside and takes dest's
+// place whole: false, with dest as it was, when storage could not be had
+// (no memory, a temporary file that cannot be written).
+bool ResampleBitmap(TPXBitmap& source, TPXBitmap& dest, TResampleFilter filter, const TPXProgressRec& progress = {});
 
 // Nearest neighbour for every pixel format: dest becomes the source's format
 // (and palette) at dest's size. Column i reads source column

@@ -113,7 +113,10 @@ void TfpxPrnForm1::resizeEvent(QResizeEvent* event) {
 
 void TfpxPrnForm1::PrintPreview(QObject* sender) {
   if (!view_ || width() < 100 || height() < 100) return;  // too small to show a page
-  RunPrintPreview(io_, *view_, controls_.Read(unit_), sender == SpeedButton11 && SpeedButton11, title_);
+  bool failed = false;
+  RunPrintPreview(io_, *view_, controls_.Read(unit_), sender == SpeedButton11 && SpeedButton11, title_, &failed);
+  // The form closes as not printed, so the caller can say the print failed.
+  if (failed) done(kPrintFailedResult);
 }
 
 }  // namespace pixoran

@@ -84,6 +84,7 @@ TfpxPrnForm2::TfpxPrnForm2(TPixoranIO& io, QWidget* parent) : QDialog(parent), i
   connect(Button1, &QPushButton::clicked, this, [this] {
     // Without a PDF file name given the form stays, to try again or cancel.
     if (printpreview(Button1)) done(1);
+    else if (printFailed_) done(kPrintFailedResult);
   });
   connect(Button2, &QPushButton::clicked, this, [this] { done(2); });
   connect(Button4, &QPushButton::clicked, this, [this] {
@@ -190,7 +191,7 @@ void TfpxPrnForm2::ComboBox2Change() {
 
 bool TfpxPrnForm2::printpreview(QObject* sender) {
   if (!view_) return true;
-  return RunPrintPreview(io_, *view_, controls_.Read(unit_), sender == Button1 && Button1, title_);
+  return RunPrintPreview(io_, *view_, controls_.Read(unit_), sender == Button1 && Button1, title_, &printFailed_);
 }
 
 }  // namespace pixoran

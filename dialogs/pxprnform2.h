@@ -57,6 +57,7 @@ class TfpxPrnForm2 : public QDialog {
   uint8_t unit_ = 0;
   TMsgLanguage language_ = msSystem;
   std::string title_;
+  bool printFailed_ = false;  // the last print could not open its printer or file
   QGroupBox* margins_ = nullptr;
   QGroupBox* position_ = nullptr;
   QGroupBox* preview_ = nullptr;

@@ -167,11 +167,17 @@ bool AskPdfFileName(QWidget* parent, const std::string& title) {
 }
 
 bool RunPrintPreview(TPixoranIO& io, TPixoranView& view, const TPrintLayoutArgs& args, bool print,
-                     const std::string& title) {
+                     const std::string& title, bool* failed) {
+  if (failed) *failed = false;
   if (print) {
     if (!AskPdfFileName(view.Widget()->window(), title)) return false;
     TPrinter& printer = Printer();
-    if (!printer.BeginDoc(title)) return true;
+    if (!printer.BeginDoc(title)) {
+      // Nothing was printed: never reported as printed.
+      if (failed) *failed = true;
+      io.SetLastResult(iorWriteFailed, "cannot open the printer or the PDF file for \"" + title + "\"");
+      return false;
+    }
     PrintPageInBands(io, args);
     printer.EndDoc();
     return true;

@@ -54,11 +54,16 @@ struct TPrnControls {
 // for its name; false when the user gives none.
 bool AskPdfFileName(QWidget* parent, const std::string& title);
 
+// The modal result a print-preview form closes with when its print failed
+// (the printer or the PDF file could not be opened): not printed.
+constexpr int kPrintFailedResult = 3;
+
 // The page preview into a viewer at its size, or the print of the image
-// under a job title (print true). False only when a print was asked for
-// and the user gave no PDF file name.
+// under a job title (print true). False when a print was asked for and did
+// not happen: the user gave no PDF file name, or the printer or the PDF
+// file could not be opened (then *failed is set, when given).
 bool RunPrintPreview(TPixoranIO& io, TPixoranView& view, const TPrintLayoutArgs& args, bool print,
-                     const std::string& title);
+                     const std::string& title, bool* failed = nullptr);
 
 // Shows the framework's print dialog (printer or PDF file, copies) for the
 // framework printer; true when accepted.

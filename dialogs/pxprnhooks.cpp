@@ -19,7 +19,8 @@ int32_t ShowForm(TPixoranIO& io, const std::string& title) {
   form.setFont(QFont(QString::fromStdString(io.PreviewFont().Name)));
   form.SetTitle(title);
   io.DoIOPreview(&form);
-  return form.exec() == 1 ? 1 : 0;
+  const int result = form.exec();
+  return result == 1 ? 1 : result == kPrintFailedResult ? -1 : 0;
 }
 }  // namespace
 

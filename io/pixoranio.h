@@ -315,7 +315,8 @@ class TPixoranIO : public TComponent, public TIOParamsOwner {
   // bitmap, scaled to fit maxWidth x maxHeight, with the margins dashed.
   void PreviewPrintImage(TBitmap& bitmap, int32_t maxWidth, int32_t maxHeight, TPrinter* printer,
                          const TPrintLayoutArgs& args);
-  // Style 0 or 1 of the print-preview forms; 1 when closed with OK.
+  // Style 0 or 1 of the print-preview forms; 1 when closed with OK, -1 when
+  // the print failed (its printer or PDF file could not be opened), else 0.
   int32_t DoPrintPreviewDialog(int32_t style, const std::string& title);
   virtual bool DoPreviews(uint32_t pages);
   void ExecuteOpenDialog(const std::string& initialDir, const std::string& s1, const std::string& s2,

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <new>
 
 #include "core/kopxutils_helpers.h"
 
@@ -188,22 +189,9 @@ void CopyIntoSameShape(TPXBitmap& dest, TPXBitmap& src) {
 
 }  // namespace
 
-std::unique_ptr<TPXBitmap> TPixoranProc::CopyForUndo(TEntryList& list) {
-  // With a full list the oldest entry goes anyway: when it is in memory and
-  // has the image's shape its storage takes the copy, a row copy instead of
-  // a new allocation of the whole image. Not in a temporary file, where a
-  // write that fails (a full disk) would lose that entry with the new one.
-  if (!list.empty() && static_cast<int32_t>(list.size()) >= undoLimit_ && list.front().Image &&
-      undoLocation_ == pxInMemory && list.front().Image->Location() == pxInMemory &&
-      CanCopyRows(*list.front().Image, *bitmap_)) {
-    std::unique_ptr<TPXBitmap> old = std::move(list.front().Image);
-    try {
-      CopyIntoSameShape(*old, *bitmap_);
-    } catch (const EPXBitmapError&) {
-      return nullptr;
-    }
-    return old;
-  }
+std::unique_ptr<TPXBitmap> TPixoranProc::CopyForUndo(TEntryList& /*list*/) {
+  // Always a new copy: taking the storage of the entry about to go would
+  // lose that entry too when the copy fails.
   auto copy = std::make_unique<TPXBitmap>();
   // The threshold decides where a temporary-file or in-memory copy really
   // lands: pin it so the copy goes where it was asked to.
@@ -211,8 +199,11 @@ std::unique_ptr<TPXBitmap> TPixoranProc::CopyForUndo(TEntryList& list) {
   try {
     copy->SetLocation(undoLocation_);
     copy->Assign(bitmap_);
+    copy->FlushRows();
   } catch (const EPXBitmapError&) {
     return nullptr;  // refused or no storage (disk full)
+  } catch (const std::bad_alloc&) {
+    return nullptr;
   }
   if (copy->Width() != bitmap_->Width() || copy->Height() != bitmap_->Height()) return nullptr;
   return copy;
@@ -223,11 +214,6 @@ bool TPixoranProc::PushEntry(TEntryList& list, std::vector<std::string>& caption
   if (source == pxusImage) {
     if (!CheckBitmap(kPXAnyFormat) || bitmap_->Width() < 2 || bitmap_->Height() < 2) return false;
     entry.Image = CopyForUndo(list);
-    if (!list.empty() && !list.front().Image && !list.front().Selection) {
-      // Its storage was taken by a copy that failed: the entry is gone.
-      list.erase(list.begin());
-      captions.erase(captions.begin());
-    }
     if (!entry.Image) return false;
   } else if (source == pxusSelection) {
     TPXSelectionSource* sel = SelectionSource();
@@ -247,16 +233,28 @@ bool TPixoranProc::PushEntry(TEntryList& list, std::vector<std::string>& caption
 }
 
 void TPixoranProc::RestoreEntry(TEntryList& list, int32_t n) {
+  aborting_ = false;
   if (!bitmap_ || n < 0 || n >= static_cast<int32_t>(list.size())) return;
   TUndoEntry& entry = list[list.size() - 1 - static_cast<size_t>(n)];
   if (entry.Image) {
+    if (wrapped_) bitmap_->AttachTBitmap(wrapped_, true);
+    // Restored into a copy first: the picture stays whole when the copy fails.
+    auto result = std::make_unique<TPXBitmap>();
+    result->MemoryThreshold = bitmap_->MemoryThreshold;
     try {
-      if (wrapped_) bitmap_->AttachTBitmap(wrapped_, true);
-      bitmap_->Assign(entry.Image.get());
+      result->Assign(entry.Image.get());
     } catch (const EPXBitmapError&) {
-      return;  // the working bitmap could not take it; it is left as it was
+      aborting_ = true;
+      return;
+    } catch (const std::bad_alloc&) {
+      aborting_ = true;
+      return;
     }
-    FinishChange();
+    if (result->Width() != entry.Image->Width() || result->Height() != entry.Image->Height()) {
+      aborting_ = true;
+      return;
+    }
+    CommitResult(std::move(result), std::string(), false);
   } else if (entry.Selection) {
     TPXSelectionSource* sel = SelectionSource();
     if (!sel) return;  // nothing to restore a selection into
@@ -277,7 +275,6 @@ bool TPixoranProc::SaveUndoCaptioned(const std::string& caption, int32_t source)
 }
 
 bool TPixoranProc::TakeAutoUndo(const std::string& caption) {
-  aborting_ = false;
   if (!autoUndo_ || !bitmap_ || bitmap_->Width() < 2 || bitmap_->Height() < 2) return true;
   if (SaveUndoCaptioned(caption, pxusImage)) return true;
   aborting_ = true;
@@ -348,31 +345,21 @@ bool TPixoranProc::BeginImageProcessing(TPXPixelFormats allowed, int32_t& x1, in
   if (!CheckBitmap(allowed)) return false;
   TPXSelectionInfo sel;
   GetSelection(sel);
-  mask = sel.Mask;
-  // The undo entry is taken only once the work copy is had: an entry for a
-  // change that never happens would push out the user's last real one.
-  if (!mask || mask->IsEmpty()) {
-    if (!TakeAutoUndo(caption)) {
-      mask = nullptr;
-      return false;
-    }
-    workBitmap = bitmap_;
-    x1 = 0;
-    y1 = 0;
-    x2 = bitmap_->Width();
-    y2 = bitmap_->Height();
-    return true;
+  std::unique_ptr<TPXBitmap> work;
+  if (!sel.Mask || sel.Mask->IsEmpty()) {
+    // The whole image is worked on in a copy: a failure halfway (a full
+    // disk under a temporary-file image) must not leave it half changed.
+    work = CopyOfImage();
+  } else {
+    work = CopySelectionBox(*sel.Mask);
+    mask = sel.Mask;
   }
-  std::unique_ptr<TPXBitmap> work = CopySelectionBox(*mask);
   if (!work) {
     aborting_ = true;
     mask = nullptr;
     return false;
   }
-  if (!TakeAutoUndo(caption)) {
-    mask = nullptr;
-    return false;
-  }
+  pendingCaption_ = caption;
   x1 = 0;
   y1 = 0;
   x2 = work->Width();
@@ -395,7 +382,6 @@ std::unique_ptr<TPXBitmap> TPixoranProc::CopySelectionBox(const TPXMask& mask) {
     if (bitmap_->HasAlphaChannel()) {
       TPXBitmap& sa = *bitmap_->GetAlphaChannel();
       TPXBitmap* wa = work->GetAlphaChannel();
-      if (!wa) return nullptr;
       const int32_t sx = mask.X1, cw = std::min(w, sa.Width() - sx);
       for (int32_t y = 0; y < h && cw > 0; ++y) {
         if (mask.Y1 + y >= sa.Height()) break;
@@ -408,23 +394,41 @@ std::unique_ptr<TPXBitmap> TPixoranProc::CopySelectionBox(const TPXMask& mask) {
     }
   } catch (const EPXBitmapError&) {
     return nullptr;  // no storage for it (a full disk)
+  } catch (const std::bad_alloc&) {
+    return nullptr;
   }
   return work;
 }
 
-void TPixoranProc::EndImageProcessing(TPXBitmap* workBitmap, TPXMask* mask) {
-  if (workBitmap && workBitmap != bitmap_) {
-    std::unique_ptr<TPXBitmap> work(workBitmap);
-    if (mask) {
-      mask->CopyBitmapThroughMask(*bitmap_, *work, false, true, false);
+bool TPixoranProc::EndImageProcessing(TPXBitmap* workBitmap, TPXMask* mask) {
+  std::unique_ptr<TPXBitmap> work(workBitmap != bitmap_ ? workBitmap : nullptr);
+  if (!work) return false;
+  std::unique_ptr<TPXBitmap> result;
+  if (mask && !mask->IsEmpty()) {
+    // Merged into a copy of the image, which then takes its place whole.
+    result = CopyOfImage();
+    if (!result) {
+      aborting_ = true;
+      return false;
+    }
+    try {
+      mask->CopyBitmapThroughMask(*result, *work, false, true, false);
       if (work->HasAlphaChannel() && !work->GetAlphaChannel()->Full) {
-        TPXBitmap& da = *bitmap_->GetAlphaChannel();
+        TPXBitmap& da = *result->GetAlphaChannel();
         mask->CopyBitmapThroughMask(da, *work->GetAlphaChannel(), false, true, false);
         da.Full = false;
       }
+    } catch (const EPXBitmapError&) {
+      aborting_ = true;
+      return false;
+    } catch (const std::bad_alloc&) {
+      aborting_ = true;
+      return false;
     }
+  } else {
+    result = std::move(work);
   }
-  FinishChange();
+  return CommitResult(std::move(result), pendingCaption_, true);
 }
 
 void TPixoranProc::RunInSelection(TPXPixelFormats allowed, const std::string& caption, const TRectWorker& worker) {
@@ -432,9 +436,92 @@ void TPixoranProc::RunInSelection(TPXPixelFormats allowed, const std::string& ca
   TPXBitmap* work = nullptr;
   TPXMask* mask = nullptr;
   if (!BeginImageProcessing(allowed, x1, y1, x2, y2, caption, work, mask)) return;
-  std::unique_ptr<TPXBitmap> temporary(work != bitmap_ ? work : nullptr);
-  worker(*work, x1, y1, x2, y2);
-  EndImageProcessing(temporary.release(), mask);
+  std::unique_ptr<TPXBitmap> owned(work);
+  try {
+    worker(*work, x1, y1, x2, y2);
+  } catch (const EPXBitmapError&) {
+    aborting_ = true;  // its copy goes; the image was not touched
+    return;
+  } catch (const std::bad_alloc&) {
+    aborting_ = true;
+    return;
+  }
+  EndImageProcessing(owned.release(), mask);
+}
+
+std::unique_ptr<TPXBitmap> TPixoranProc::CopyOfImage() {
+  auto copy = std::make_unique<TPXBitmap>();
+  copy->MemoryThreshold = bitmap_->MemoryThreshold;
+  try {
+    copy->Assign(bitmap_);
+    copy->FlushRows();
+  } catch (const EPXBitmapError&) {
+    return nullptr;
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+  if (copy->Width() != bitmap_->Width() || copy->Height() != bitmap_->Height() ||
+      copy->HasAlphaChannel() != bitmap_->HasAlphaChannel())
+    return nullptr;
+  return copy;
+}
+
+bool TPixoranProc::CommitResult(std::unique_ptr<TPXBitmap> result, const std::string& caption, bool withUndo) {
+  bool pushed = false;
+  try {
+    result->FlushRows();
+    if (withUndo) {
+      if (!TakeAutoUndo(caption)) return false;
+      pushed = autoUndo_ && bitmap_->Width() >= 2 && bitmap_->Height() >= 2;
+    }
+    if (bitmap_->Location() == pxTBitmap) {
+      // A platform bitmap keeps its own storage: it takes a copy.
+      bitmap_->Assign(result.get());
+      if (!result->HasAlphaChannel()) bitmap_->RemoveAlphaChannel();
+    } else if (bitmap_->Location() == pxInMemory && CanCopyRows(*bitmap_, *result)) {
+      // Rows in memory cannot fail, and memory attached by the caller stays.
+      CopyIntoSameShape(*bitmap_, *result);
+    } else {
+      result->MoveInto(*bitmap_);
+    }
+  } catch (const EPXBitmapError&) {
+    if (pushed) {
+      undo_.pop_back();
+      undoCaptions_.pop_back();
+    }
+    aborting_ = true;
+    return false;
+  } catch (const std::bad_alloc&) {
+    if (pushed) {
+      undo_.pop_back();
+      undoCaptions_.pop_back();
+    }
+    aborting_ = true;
+    return false;
+  }
+  FinishChange();
+  return true;
+}
+
+bool TPixoranProc::ChangeImage(const std::string& caption, const std::function<bool(TPXBitmap& copy)>& change) {
+  std::unique_ptr<TPXBitmap> copy = CopyOfImage();
+  if (!copy) {
+    aborting_ = true;
+    return false;
+  }
+  bool done = false;
+  try {
+    done = change(*copy);
+  } catch (const EPXBitmapError&) {
+    done = false;
+  } catch (const std::bad_alloc&) {
+    done = false;
+  }
+  if (!done) {
+    aborting_ = true;
+    return false;
+  }
+  return CommitResult(std::move(copy), caption, true);
 }
 
 void TPixoranProc::FinishChange() {

@@ -139,21 +139,24 @@ class TPixoranProc : public TComponent {
   // the mask's box (X2, Y2 exclusive). Without one the whole image and no
   // mask. True when there is a selection.
   virtual bool GetSelection(TPXSelectionInfo& selection);
-  // Opens an operation: the format check (false ends it silently), the work
-  // bitmap: the working bitmap itself, or, with a selection, a copy of the
-  // selection's box (then the rectangle is the copy's whole area), and then
-  // the undo entry. A copy that cannot be had ends it too (false), without
-  // an undo entry and with Aborting set.
+  // Opens an operation: the format check (false ends it silently) and the
+  // work bitmap, a copy the caller owns: of the whole image, or with a
+  // selection of the selection's box (then the rectangle is the copy's
+  // whole area, and mask is the selection's). A copy that cannot be had
+  // ends it too (false, Aborting set). The undo entry is taken when the
+  // result is put in place.
   bool BeginImageProcessing(TPXPixelFormats allowed, int32_t& x1, int32_t& y1, int32_t& x2, int32_t& y2,
                             const std::string& caption, TPXBitmap*& workBitmap, TPXMask*& mask);
-  // Merges a selection's work copy back through the mask, frees it, then
-  // FinishChange.
-  void EndImageProcessing(TPXBitmap* workBitmap, TPXMask* mask);
-  // True when the last operation could not have the copy it needs, the copy
-  // of the selection's box it works on or its undo copy (no memory or disk
-  // for it): it changed nothing and left no undo entry. Operations never
-  // raise; this is how such a failure shows. Cleared when an operation
-  // starts.
+  // Takes the work bitmap back: merged through the mask into a copy of the
+  // image, or the whole result; then the undo entry, and the result takes
+  // the image's place (FinishChange). False, with Aborting set and the image
+  // and undo list as they were, when storage failed on the way.
+  bool EndImageProcessing(TPXBitmap* workBitmap, TPXMask* mask);
+  // True when the last operation could not have the storage it needs (its
+  // copy of the image, its undo copy, a row written to a temporary file: no
+  // memory or disk for it): it changed nothing and left the undo list as it
+  // was. Operations never raise for it; this is how such a failure shows.
+  // Cleared when an operation (and an undo or redo) starts.
   bool Aborting() const { return aborting_; }
   // After a change: a wrapped platform bitmap loses the alpha channel; the
   // viewer lays out and repaints.
@@ -258,11 +261,26 @@ class TPixoranProc : public TComponent {
   std::unique_ptr<TPXBitmap> CopyForUndo(TEntryList& list);
   bool PushEntry(TEntryList& list, std::vector<std::string>& captions, int32_t source);
   void RestoreEntry(TEntryList& list, int32_t n);
+  // A copy of the image (pixels, palette, alpha channel) where the image's
+  // threshold puts it, its rows written out; nullptr when storage fails.
+  std::unique_ptr<TPXBitmap> CopyOfImage();
+  // Puts a finished result in the image's place: its rows are written out,
+  // the undo entry is taken (withUndo), then the result replaces the image
+  // and FinishChange runs. False, Aborting set, image and undo list
+  // unchanged, when storage fails.
+  bool CommitResult(std::unique_ptr<TPXBitmap> result, const std::string& caption, bool withUndo);
+  // Runs change on a copy of the whole image and commits it. change returns
+  // false when it could not finish. Any storage failure ends it with nothing
+  // changed and Aborting set.
+  bool ChangeImage(const std::string& caption, const std::function<bool(TPXBitmap& copy)>& change);
+  // Resamples the image into out at nw x nh; false when storage failed.
+  bool ResampleInto(TPXBitmap& out, int32_t nw, int32_t nh, TResampleFilter filter);
   // Shared part of ConvertTo and ConvertToPalette.
   void ConvertColors(int32_t numColors, std::span<TBGR> palette, bool threshold, const std::string& caption);
 
   bool autoUndo_ = true;
   bool aborting_ = false;
+  std::string pendingCaption_;  // the undo caption of the operation between Begin and EndImageProcessing
   TPXView* view_ = nullptr;
   int32_t callbackHandle_ = -1;
   TColor background_ = 0;  // black, as a fresh component starts

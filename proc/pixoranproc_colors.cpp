@@ -222,18 +222,24 @@ void TPixoranProc::RemoveRedEyes() {
 
 void TPixoranProc::ConvertColors(int32_t numColors, std::span<TBGR> palette, bool threshold,
                                  const std::string& caption) {
+  aborting_ = false;
   if (!CheckBitmap(PXFormatSet(pxBGR24))) return;
-  if (!TakeAutoUndo(caption)) return;
   const TPXProgressRec rec = ProgressRec();
-  if (numColors < 3) {
-    if (threshold) ConvertToBWThreshold(*bitmap_, -1, rec);
-    else ConvertToBWOrdered(*bitmap_, rec);
-    if (palette.size() > 0) palette[0] = TBGR{0, 0, 0};
-    if (palette.size() > 1) palette[1] = TBGR{255, 255, 255};
-  } else if (numColors <= 1024) {
-    QuantizeBitmap(*bitmap_, numColors, palette, rec);
+  if (numColors > 1024) {
+    if (TakeAutoUndo(caption)) FinishChange();  // nothing but the undo entry
+    return;
   }
-  FinishChange();
+  ChangeImage(caption, [&](TPXBitmap& copy) {
+    if (numColors < 3) {
+      if (threshold) ConvertToBWThreshold(copy, -1, rec);
+      else ConvertToBWOrdered(copy, rec);
+      if (palette.size() > 0) palette[0] = TBGR{0, 0, 0};
+      if (palette.size() > 1) palette[1] = TBGR{255, 255, 255};
+      return copy.PixelFormat() == pxBW1;  // still 24-bit: its 1-bit image could not be had
+    }
+    QuantizeBitmap(copy, numColors, palette, rec);
+    return true;
+  });
 }
 
 void TPixoranProc::ConvertTo(int32_t numColors, bool threshold) {

@@ -306,15 +306,16 @@ bool DetectEdges(TPXBitmap& source, TPXBitmap& dest, const TPXEdgeParams& params
 }
 
 void TPixoranProc::EdgeDetect(int32_t windowSize, int32_t thinFactor, double ratio, double smoothing, bool hysteresis) {
+  aborting_ = false;
   if (!CheckBitmap(PXFormatSet(pxBGR24)) || Bitmap()->Width() <= 0 || Bitmap()->Height() <= 0) return;
-  if (!TakeAutoUndo("EdgeDetect")) return;
   TPXEdgeParams params;
   params.WindowSize = windowSize;
   params.ThinFactor = thinFactor;
   params.Ratio = ratio;
   params.Smoothing = smoothing;
   params.Hysteresis = hysteresis;
-  if (DetectEdges(*Bitmap(), *Bitmap(), params, ProgressRec())) FinishChange();
+  const TPXProgressRec progress = ProgressRec();
+  ChangeImage("EdgeDetect", [&](TPXBitmap& copy) { return DetectEdges(copy, copy, params, progress); });
 }
 
 }  // namespace pixoran

@@ -699,14 +699,13 @@ void TPixoranProc::Blur(double radius) {
 }
 
 void TPixoranProc::AddSoftShadow(double radius, int32_t offsetX, int32_t offsetY, bool enlarge, TColor shadowColor) {
+  aborting_ = false;
   if (!CheckBitmap(kPXAnyFormat)) return;
-  if (!TakeAutoUndo("AddSoftShadow")) return;
-  try {
-    AddSoftShadowToBitmap(*Bitmap(), offsetX, offsetY, ProgressRec(), ColorToBGR(shadowColor), enlarge, radius);
-  } catch (const EPXBitmapError&) {
-    return;  // the enlarged image could not be had
-  }
-  FinishChange();
+  const TPXProgressRec progress = ProgressRec();
+  ChangeImage("AddSoftShadow", [&](TPXBitmap& copy) {
+    AddSoftShadowToBitmap(copy, offsetX, offsetY, progress, ColorToBGR(shadowColor), enlarge, radius);
+    return true;
+  });
 }
 
 void TPixoranProc::Lens(int32_t x, int32_t y, int32_t width, int32_t height, double refraction) {

@@ -68,7 +68,7 @@ bool AllocateLike(TPXBitmap& dest, TPXBitmap& source, int32_t w, int32_t h) {
 // storage, and an alpha channel stays one: both take a copy.
 void Replace(TPXBitmap& target, TPXBitmap& result) {
   if (target.Location() == pxTBitmap || target.IsAlpha()) target.Assign(&result);
-  else result.TransferTo(target);
+  else result.MoveInto(target);
 }
 
 // Row pointers that stay valid together: the bitmap's own when its rows
@@ -612,113 +612,164 @@ bool RotateAlphaAntialiased(TPXBitmap& bitmap, uint8_t mode, double angle) {
 // ------------------------------------------------------------ the component's operations
 
 void TPixoranProc::Flip(int32_t direction) {
+  aborting_ = false;
   if ((direction != 0 && direction != 1) || !CheckBitmap(kPXAnyFormat)) return;
-  if (!TakeAutoUndo("Flip")) return;
-  try {
-    FlipBitmap(*bitmap_, direction);
-  } catch (const EPXBitmapError&) {
-    // A temporary file that failed keeps what it had.
-  }
-  FinishChange();
+  ChangeImage("Flip", [&](TPXBitmap& copy) {
+    FlipBitmap(copy, direction);
+    return true;
+  });
 }
 
 void TPixoranProc::CropSel() {
+  aborting_ = false;
   if (!CheckBitmap(kPXAnyFormat)) return;
-  if (!TakeAutoUndo("CropSel")) return;
   TPXSelectionInfo sel;
-  if (GetSelection(sel) && sel.Mask && !sel.Mask->IsEmpty()) {
-    TPXMask& mask = *sel.Mask;
-    TPXBitmap& b = *bitmap_;
+  if (!GetSelection(sel) || !sel.Mask || sel.Mask->IsEmpty()) {
+    // Nothing to crop: only the undo entry.
+    if (TakeAutoUndo("CropSel")) FinishChange();
+    return;
+  }
+  TPXMask& mask = *sel.Mask;
+  const TColor background = Background();
+  ChangeImage("CropSel", [&](TPXBitmap& b) {
     // The box, cut to the image (a mask may be larger than it).
     const int32_t w = std::min(mask.X2, b.Width() - 1) - mask.X1 + 1;
     const int32_t h = std::min(mask.Y2, b.Height() - 1) - mask.Y1 + 1;
     const TPXPixelFormat f = b.PixelFormat();
-    if (w > 0 && h > 0 && mask.X1 >= 0 && mask.Y1 >= 0) {
-      try {
-        auto out = NewLike(b);
-        if (AllocateLike(*out, b, w, h)) {
-          // The mask copy takes these formats; the others go by whole rows.
-          const bool masked = f == pxBGR24 || f == pxGray8 || f == pxPal8 || f == pxBW1;
-          if (masked) {
-            out->Fill(FillValue(b, Background()));
-            mask.CopyBitmapThroughMask(*out, b, false, false, true);
-          } else {
-            b.CopyRectTo(*out, mask.X1, mask.Y1, 0, 0, w, h);
-          }
-          if (b.HasAlphaChannel()) {
-            TPXBitmap& sa = *b.GetAlphaChannel();
-            TPXBitmap& da = *out->GetAlphaChannel();  // opaque where the background shows
-            if (masked) mask.CopyBitmapThroughMask(da, sa, false, false, true);
-            else sa.CopyRectTo(da, mask.X1, mask.Y1, 0, 0, w, h);
-            da.SyncFull();
-            if (da.Full) out->RemoveAlphaChannel();
-          }
-          Replace(b, *out);
-        }
-      } catch (const EPXBitmapError&) {
-      } catch (const std::bad_alloc&) {}
+    if (w <= 0 || h <= 0 || mask.X1 < 0 || mask.Y1 < 0) return true;
+    auto out = NewLike(b);
+    if (!AllocateLike(*out, b, w, h)) return false;
+    // The mask copy takes these formats; the others go by whole rows.
+    const bool masked = f == pxBGR24 || f == pxGray8 || f == pxPal8 || f == pxBW1;
+    if (masked) {
+      out->Fill(FillValue(b, background));
+      mask.CopyBitmapThroughMask(*out, b, false, false, true);
+    } else {
+      b.CopyRectTo(*out, mask.X1, mask.Y1, 0, 0, w, h);
     }
-  }
-  FinishChange();
+    if (b.HasAlphaChannel()) {
+      TPXBitmap& sa = *b.GetAlphaChannel();
+      TPXBitmap& da = *out->GetAlphaChannel();  // opaque where the background shows
+      if (masked) mask.CopyBitmapThroughMask(da, sa, false, false, true);
+      else sa.CopyRectTo(da, mask.X1, mask.Y1, 0, 0, w, h);
+      da.SyncFull();
+      if (da.Full) out->RemoveAlphaChannel();
+    }
+    out->TransferTo(b);
+    return true;
+  });
 }
 
 void TPixoranProc::Rotate(double angle, bool antiAlias, uint8_t antialiasMode, TColor background) {
+  aborting_ = false;
   if (angle == 0 || !std::isfinite(angle) || !CheckBitmap(kPXAnyFormat)) return;
   const TPXPixelFormat f = bitmap_->PixelFormat();
   if (f != pxBGR24 && f != pxGray8 && f != pxPal8 && f != pxBW1) return;
-  if (!TakeAutoUndo("Rotate " + FloatToStr(angle))) return;
+  const std::string caption = "Rotate " + FloatToStr(angle);
+  if (AngleMilli(angle) == 0) {
+    // Whole turns: the image stays as it is, with its undo entry.
+    if (TakeAutoUndo(caption)) FinishChange();
+    return;
+  }
   if (background == -1) background = Background();
   const TBGR bg = ColorToBGR(background);
   const double turned = static_cast<double>(AngleMilli(angle)) / 1000.0;
-  if (antiAlias && antialiasMode != 0 && f == pxBGR24 && !IsRightAngleMultiple(turned))
-    RotateAntialiased(*bitmap_, antialiasMode, ProgressRec(), bg, angle);
-  else RotateBitmap(*bitmap_, antiAlias, ProgressRec(), bg, angle);
-  FinishChange();
+  const TPXProgressRec progress = ProgressRec();
+  ChangeImage(caption, [&](TPXBitmap& copy) {
+    if (antiAlias && antialiasMode != 0 && f == pxBGR24 && !IsRightAngleMultiple(turned))
+      return RotateAntialiased(copy, antialiasMode, progress, bg, angle);
+    return RotateBitmap(copy, antiAlias, progress, bg, angle);
+  });
+}
+
+namespace {
+
+// The size ResampleTo makes: 0 keeps the side, -1 follows the other side's
+// aspect, other negatives count as positive; at least 1. False when both
+// sides are negative.
+bool ResampleSize(int32_t w, int32_t h, int32_t newWidth, int32_t newHeight, int32_t& nw, int32_t& nh) {
+  if (newWidth < 0 && newHeight < 0) return false;
+  auto side = [](int32_t v, int32_t keep) -> int64_t { return v == 0 ? keep : v < 0 ? -int64_t{v} : v; };
+  int64_t sw, sh;
+  if (newWidth == -1) {
+    sh = std::max<int64_t>(1, side(newHeight, h));
+    sw = sh * w / h;
+  } else if (newHeight == -1) {
+    sw = std::max<int64_t>(1, side(newWidth, w));
+    sh = sw * h / w;
+  } else {
+    sw = side(newWidth, w);
+    sh = side(newHeight, h);
+  }
+  nw = static_cast<int32_t>(std::clamp<int64_t>(sw, 1, kBig));
+  nh = static_cast<int32_t>(std::clamp<int64_t>(sh, 1, kBig));
+  return true;
+}
+
+}  // namespace
+
+bool TPixoranProc::ResampleInto(TPXBitmap& out, int32_t nw, int32_t nh, TResampleFilter filter) {
+  try {
+    if (!out.Allocate(nw, nh, bitmap_->PixelFormat())) return false;
+    if (!ResampleBitmap(*bitmap_, out, filter, ProgressRec())) return false;
+    out.FlushRows();
+  } catch (const EPXBitmapError&) {
+    return false;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return out.Width() == nw && out.Height() == nh;
 }
 
 void TPixoranProc::ResampleTo(TPXBitmap& dest, int32_t newWidth, int32_t newHeight, TResampleFilter filter) {
+  if (&dest == bitmap_) {
+    Resample(newWidth, newHeight, filter);
+    return;
+  }
+  aborting_ = false;
   if (!CheckBitmap(kPXAnyFormat)) return;
   const int32_t w = bitmap_->Width(), h = bitmap_->Height();
   if (w <= 0 || h <= 0) return;
-  if (!TakeAutoUndo("Resample " + std::to_string(newWidth) + "," + std::to_string(newHeight))) return;
-  if (newWidth < 0 && newHeight < 0) return;
-  // 0 keeps the side, a negative counts as its size (-1 is taken below).
-  auto side = [](int32_t v, int32_t keep) -> int64_t { return v == 0 ? keep : v < 0 ? -int64_t{v} : v; };
-  int64_t nw, nh;
-  if (newWidth == -1) {
-    nh = std::max<int64_t>(1, side(newHeight, h));
-    nw = nh * w / h;
-  } else if (newHeight == -1) {
-    nw = std::max<int64_t>(1, side(newWidth, w));
-    nh = nw * h / w;
-  } else {
-    nw = side(newWidth, w);
-    nh = side(newHeight, h);
+  const std::string caption = "Resample " + std::to_string(newWidth) + "," + std::to_string(newHeight);
+  int32_t nw = 0, nh = 0;
+  if (!ResampleSize(w, h, newWidth, newHeight, nw, nh)) {
+    TakeAutoUndo(caption);
+    return;
   }
-  nw = std::clamp<int64_t>(nw, 1, kBig);
-  nh = std::clamp<int64_t>(nh, 1, kBig);
+  // Made aside: dest takes the result only when it is whole.
+  auto out = NewLike(dest);
+  if (!ResampleInto(*out, nw, nh, filter)) {
+    aborting_ = true;
+    return;
+  }
+  if (!TakeAutoUndo(caption)) return;
   try {
-    // The image itself as the destination goes through a copy.
-    std::unique_ptr<TPXBitmap> own;
-    TPXBitmap* target = &dest;
-    if (&dest == bitmap_) target = (own = NewLike(dest)).get();
-    if (!target->Allocate(static_cast<int32_t>(nw), static_cast<int32_t>(nh), bitmap_->PixelFormat())) return;
-    ResampleBitmap(*bitmap_, *target, filter, ProgressRec());
-    if (own) Replace(dest, *own);
+    Replace(dest, *out);
+    dest.FlushRows();
   } catch (const EPXBitmapError&) {
-  } catch (const std::bad_alloc&) {}
+    aborting_ = true;
+  } catch (const std::bad_alloc&) {
+    aborting_ = true;
+  }
 }
 
 void TPixoranProc::Resample(int32_t newWidth, int32_t newHeight, TResampleFilter filter) {
+  aborting_ = false;
   if (!CheckBitmap(kPXAnyFormat) || bitmap_->Width() <= 0 || bitmap_->Height() <= 0) return;
-  auto out = NewLike(*bitmap_);
-  ResampleTo(*out, newWidth, newHeight, filter);
-  if (out->Width() > 0 && out->Height() > 0) {
-    try {
-      Replace(*bitmap_, *out);
-    } catch (const EPXBitmapError&) {}
+  const std::string caption = "Resample " + std::to_string(newWidth) + "," + std::to_string(newHeight);
+  int32_t nw = 0, nh = 0;
+  if (!ResampleSize(bitmap_->Width(), bitmap_->Height(), newWidth, newHeight, nw, nh)) {
+    if (TakeAutoUndo(caption)) FinishChange();
+    return;
   }
-  FinishChange();
+  // The result replaces the image only when it is whole: a write that fails
+  // halfway must not leave a black picture of the new size behind.
+  auto out = NewLike(*bitmap_);
+  if (!ResampleInto(*out, nw, nh, filter)) {
+    aborting_ = true;
+    return;
+  }
+  CommitResult(std::move(out), caption, true);
 }
 
 }  // namespace pixoran

@@ -57,8 +57,6 @@ constexpr TCursor kPXDefaultViewCursor = 1785;
 
 // How far (in image extents) a dragged layer may grow and move.
 constexpr int32_t kPXLayerReach = 4;
-// The most pixels MergeLayers makes: a larger result is refused.
-constexpr int64_t kPXMaxMergedPixels = int64_t{1} << 28;
 
 // One layer of a viewer.
 class TPXLayer {
@@ -157,7 +155,8 @@ class TPixoranView : public TPXView, public TPXSelectionSource {
   int32_t CurrentLayer() const { return currentLayer_; }
   virtual void SetCurrentLayer(int32_t index);
   // A new layer over a bitmap of the image's size and pixel format, filled
-  // with Background, appended and made current; returns its index.
+  // with Background, appended and made current; returns its index, or -1
+  // (nothing added) when storage for its bitmap cannot be had.
   int32_t AddLayer();
   // A new layer like AddLayer's, put at index (clamped to the list) and made current.
   int32_t InsertLayer(int32_t index);
@@ -168,9 +167,10 @@ class TPixoranView : public TPXView, public TPXSelectionSource {
   // (edges included), -1 when none.
   int32_t LayerAt(int32_t x, int32_t y) const;
   // Merges two layers into one 24-bit layer with alpha at the lower index
-  // (lower layer under the upper one), which becomes current. A result of
-  // more than kPXMaxMergedPixels is refused: the I/O component's Aborting is
-  // set and nothing changes. False when nothing was merged.
+  // (lower layer under the upper one), which becomes current. A large
+  // result goes to a temporary file like any large bitmap. False, with both
+  // layers as they were, when nothing was merged (invalid indices, or
+  // storage for the result that could not be had).
   bool MergeLayers(int32_t first, int32_t second);
   // nullptr gives the current layer an empty bitmap of its own; a bitmap
   // becomes its bitmap and the image, staying the caller's.
@@ -514,6 +514,8 @@ class TPixoranView : public TPXView, public TPXSelectionSource {
   // Makes layer index current whatever the current index says.
   void BindLayer(int32_t index);
   int32_t NewLayer(int32_t index);
+  // MergeLayers' work; raises when storage for the result cannot be had.
+  bool MergeLayersInto(int32_t first, int32_t second);
   void LinkedSelectionChanging();
   void AfterLayout();
   void ReloadDelayCounters();

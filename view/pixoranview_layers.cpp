@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <mutex>
+#include <new>
 #include <unordered_map>
 
 #include "core/kopxutils_bitmap.h"
@@ -70,8 +71,19 @@ void TPixoranView::DoLayerNotify(int32_t layer, int32_t event) {
 }
 
 int32_t TPixoranView::NewLayer(int32_t index) {
-  auto layer = std::make_unique<TPXLayer>(image_, false);
-  layer->Bitmap()->Fill(BackgroundFill(*layer->Bitmap()));
+  std::unique_ptr<TPXLayer> layer;
+  try {
+    layer = std::make_unique<TPXLayer>(image_, false);
+    TPXBitmap& b = *layer->Bitmap();
+    b.Fill(BackgroundFill(b));
+    b.FlushRows();
+    // Storage for its bitmap could not be had: no layer rather than an empty one.
+    if (b.Width() != image_->Width() || b.Height() != image_->Height()) return -1;
+  } catch (const EPXBitmapError&) {
+    return -1;
+  } catch (const std::bad_alloc&) {
+    return -1;
+  }
   index = std::clamp(index, 0, GetLayersCount());
   layers_.insert(layers_.begin() + index, std::move(layer));
   // The current layer may have moved up by the insertion.
@@ -142,6 +154,7 @@ struct TMergeSource {
   // Reads row y of the layer (0 <= y < H) into Row and Alpha.
   void ReadRow(int32_t y) {
     const uint8_t* src = Pixels->Scanline(y);
+    if (!src) throw EPXBitmapError("Cannot read a layer's row");
     RowToBGR24(Pixels->PixelFormat(), src, Row.data(), W, Pixels->Palette(), Pixels->PaletteCount());
     TPXBitmap* b = Layer->Bitmap();
     const int32_t op = std::clamp(Layer->Opacity, 0, 255);
@@ -153,12 +166,26 @@ struct TMergeSource {
     TPXBitmap* a = b->GetAlphaChannel();
     const int64_t bw = a->Width(), bh = a->Height();
     const uint8_t* ar = a->Scanline(static_cast<int32_t>(y * bh / H));
+    if (!ar) throw EPXBitmapError("Cannot read a layer's alpha");
     for (int32_t x = 0; x < W; ++x) Alpha[x] = std::min<uint8_t>(ar[x * bw / W], static_cast<uint8_t>(op));
   }
 };
 }  // namespace
 
 bool TPixoranView::MergeLayers(int32_t first, int32_t second) {
+  // The merge's result is its signal: a flag left from an earlier operation
+  // of the I/O component must not read as this merge's.
+  if (io_) io_->SetAborting(false);
+  try {
+    return MergeLayersInto(first, second);
+  } catch (const EPXBitmapError&) {
+    return false;  // no storage for the result: both layers stay
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+bool TPixoranView::MergeLayersInto(int32_t first, int32_t second) {
   const int32_t count = GetLayersCount();
   if (first < 0 || second < 0 || first >= count || second >= count || first == second) return false;
   const int32_t lower = std::min(first, second), upper = std::max(first, second);
@@ -182,11 +209,9 @@ bool TPixoranView::MergeLayers(int32_t first, int32_t second) {
   y1 += shiftY;
   y2 += shiftY;
   const int64_t w = std::max(x1 + src[0].W, x2 + src[1].W), h = std::max(y1 + src[0].H, y2 + src[1].H);
-  if (w > INT32_MAX || h > INT32_MAX || w * h > kPXMaxMergedPixels) {
-    // Refused before anything is made; the layers stay as they are.
-    GetIO()->SetAborting(true);
-    return false;
-  }
+  // Layers stay within kPXLayerReach extents, so a side fits; a large
+  // result lives in a temporary file like any large bitmap.
+  if (w > INT32_MAX || h > INT32_MAX) return false;
   src[0].X = static_cast<int32_t>(x1);
   src[0].Y = static_cast<int32_t>(y1);
   src[1].X = static_cast<int32_t>(x2);
@@ -199,7 +224,7 @@ bool TPixoranView::MergeLayers(int32_t first, int32_t second) {
     if (s.W != b->Width() || s.H != b->Height()) {
       proc.AttachBitmap(b);
       proc.ResampleTo(s.Resampled, s.W, s.H, zoomFilter_);
-      if (s.Resampled.Width() != s.W || s.Resampled.Height() != s.H) return false;
+      if (proc.Aborting() || s.Resampled.Width() != s.W || s.Resampled.Height() != s.H) return false;
       s.Pixels = &s.Resampled;
     }
     s.Row.resize(static_cast<size_t>(s.W) * 3);
@@ -223,6 +248,7 @@ bool TPixoranView::MergeLayers(int32_t first, int32_t second) {
     if (!in[0] && !in[1]) continue;
     uint8_t* out = merged->Scanline(y);
     uint8_t* outA = alpha->Scanline(y);
+    if (!out || !outA) return false;
     for (int32_t x = 0; x < w; ++x) {
       const bool c1 = in[0] && x >= src[0].X && x < src[0].X + src[0].W;
       const bool c2 = in[1] && x >= src[1].X && x < src[1].X + src[1].W;
@@ -261,6 +287,9 @@ bool TPixoranView::MergeLayers(int32_t first, int32_t second) {
     }
   }
 
+  // Rows still mapped from a temporary file are written now: a failure
+  // shows before either layer goes.
+  merged->FlushRows();
   auto layer = std::make_unique<TPXLayer>(merged.release(), true);
   layer->Locked = src[0].Layer->Locked;
   // The merged pixels stay where the two layers were.

@@ -18,6 +18,7 @@
 #include "core/kopxutils_bitmap.h"
 #include "io/pixoranio.h"
 #include "io/pxprint.h"
+#include "platform/printer.h"
 #include "testsupport.h"
 #include "view/pixoranview.h"
 
@@ -98,6 +99,63 @@ TEST(ProgramFullDisk, EditRefusedAndSavesKeepTheUsersFiles) {
     form->acGray->trigger();
     EXPECT_EQ(messages.size(), 3u);
     EXPECT_NE(Shown(v), shown);
+  }
+  MessageHook() = nullptr;
+  PXDialogHooks().FileDialog = nullptr;
+}
+
+// A merge whose result cannot be stored (no memory or disk for it) keeps
+// both layers: "保存" says the command failed and writes nothing, and the
+// frame layer is still there afterwards. A print whose PDF file cannot be
+// opened says so, naming the file, even when an older file of that name
+// exists.
+TEST(ProgramFullDisk, FailedMergeKeepsTheLayersAndFailedPrintSaysSo) {
+  const std::string dir = pixoran::testing::MakeTempDir("program-merge") + "/";
+  QDir().mkpath(QString::fromStdString(dir + "frames"));
+  QImage picture(40, 30, QImage::Format_RGB888);
+  picture.fill(qRgb(10, 200, 30));
+  ASSERT_TRUE(picture.save(QString::fromStdString(dir + "picture.png")));
+  std::vector<QString> messages;
+  MessageHook() = [&](QWidget*, const QString& t) { messages.push_back(t); };
+  PXDialogHooks().FileDialog = [&](TPixoranIO&, const std::string&, const std::string&, const std::string&,
+                                   std::string& name, int32_t, bool, bool) { name = dir + "picture.png"; };
+  {
+    auto form = std::make_unique<TfrmMain>(dir);
+    form->acOpenFileExecute();
+    TPixoranView& v = *form->PixoranView_Main;
+    form->acSaveAs->trigger();
+    const QByteArray workBefore = FileBytes(form->WorkingFileName());
+    v.AddLayer();  // a frame over the picture
+    v.GetLayer(1)->Bitmap()->Fill(0x0000FF);
+    TPXBitmap* frame = v.GetLayer(1)->Bitmap();
+    messages.clear();
+
+    PXArmAllocationFault(1);  // the merged result's storage
+    form->acSaveAs->trigger();
+    EXPECT_TRUE(PXAllocationFaultFired());
+    PXArmAllocationFault(0);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_NE(messages[0].indexOf(QStringLiteral("无法合并图层")), -1) << messages[0].toStdString();
+    ASSERT_EQ(v.GetLayersCount(), 2) << "the frame layer went with the failed merge";
+    EXPECT_EQ(v.GetLayer(1)->Bitmap(), frame);
+    EXPECT_EQ(FileBytes(form->WorkingFileName()), workBefore);
+
+    // The print: its form closes as not printed because the file cannot be opened.
+    const std::string pdf = dir + "out.pdf";
+    QFile old(QString::fromStdString(pdf));
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("older print");
+    old.close();
+    Printer().SetOutputFileName(pdf);
+    PXDialogHooks().PrintPreviewDialog = [](TPixoranIO&, int32_t, const std::string&) { return -1; };
+    messages.clear();
+    form->acPrint->trigger();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_NE(messages[0].indexOf(QStringLiteral("打印失败")), -1) << messages[0].toStdString();
+    EXPECT_NE(messages[0].indexOf(QDir::toNativeSeparators(QString::fromStdString(pdf))), -1);
+    EXPECT_EQ(messages[0].indexOf(QStringLiteral("已打印")), -1);
+    PXDialogHooks().PrintPreviewDialog = nullptr;
+    Printer().SetOutputFileName("");
   }
   MessageHook() = nullptr;
   PXDialogHooks().FileDialog = nullptr;

@@ -3,11 +3,13 @@
 // image that was stored.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
 #include "../fulldisk_inject.h"
 #include "core/kopxutils_diblist.h"
+#include "core/pxresample.h"
 
 namespace pixoran {
 namespace {
@@ -63,6 +65,102 @@ TEST(StoreFullDisk, FailedWritesAreReportedNotRaised) {
   ASSERT_TRUE(store.UnmapAll());
   ASSERT_TRUE(store.ImageToBitmap(third, back));
   EXPECT_TRUE(SamePixels(back, kept));
+}
+
+}  // namespace
+}  // namespace pixoran
+
+// ------------------------------------------------------------ the resampler under failing storage
+
+namespace pixoran {
+namespace {
+
+using namespace pixoran::testing;
+
+std::vector<uint8_t> Pixels(TPXBitmap& b) {
+  std::vector<uint8_t> out{static_cast<uint8_t>(b.PixelFormat()), static_cast<uint8_t>(b.Width()),
+                           static_cast<uint8_t>(b.Height())};
+  TPXAccessScope readOnly(b, pxaRead);
+  const int64_t n = (int64_t{b.Width()} * b.BitCount() + 7) / 8;
+  for (int32_t y = 0; y < b.Height(); ++y) {
+    const uint8_t* p = b.Scanline(y);
+    out.insert(out.end(), p, p + n);
+  }
+  if (b.HasAlphaChannel()) {
+    const std::vector<uint8_t> a = Pixels(*b.GetAlphaChannel());
+    out.insert(out.end(), a.begin(), a.end());
+  }
+  return out;
+}
+
+// A source with an alpha channel and a destination that already holds a
+// picture, both in temporary files or in memory.
+struct TResampleRun {
+  TPXBitmap Source, Dest;
+  explicit TResampleRun(bool inFiles, TPXPixelFormat format) {
+    for (TPXBitmap* b : {&Source, &Dest}) b->MemoryThreshold = inFiles ? 0 : int64_t{1} << 40;
+    Source.Allocate(40, 30, format);
+    for (int32_t y = 0; y < 30; ++y) {
+      uint8_t* row = Source.Scanline(y);
+      for (int32_t x = 0; x < Source.RowLen(); ++x) row[x] = static_cast<uint8_t>(x * 7 + y * 13);
+    }
+    TPXBitmap& a = *Source.GetAlphaChannel();
+    for (int32_t y = 0; y < 30; ++y)
+      for (int32_t x = 0; x < 40; ++x) a.SetByte(x, y, static_cast<uint8_t>((x + y) % 3 * 127));
+    Dest.Allocate(25, 18, format);
+    Dest.Fill(format == pxBGR24 ? 0x336699 : 99);
+    Source.FlushRows();
+    Dest.FlushRows();
+  }
+};
+
+// Each failing write or allocation of ResampleBitmap in turn: it reports the
+// failure and leaves the destination as it was, or gives what a run without
+// failure gives.
+TEST(ResampleFullDisk, AFailedWriteOrAllocationLeavesTheDestinationAsItWas) {
+  long points[2] = {0, 0};
+  for (bool inFiles : {false, true})
+    for (TPXPixelFormat format : {pxBGR24, pxGray8, pxBW1})
+      for (TResampleFilter filter : {rfNone, rfTriangle, rfLanczos3, rfFastLinear, rfBilinear, rfBicubic})
+        for (int kind = 0; kind < 2; ++kind) {
+          if (kind == 0 && !inFiles) continue;  // memory is never written to a disk
+          SCOPED_TRACE(::testing::Message()
+                       << "format " << int(format) << " filter " << int(filter)
+                       << (inFiles ? " in files" : " in memory") << (kind ? " allocation" : " write"));
+          std::vector<uint8_t> reference;
+          {
+            TResampleRun r(inFiles, format);
+            ASSERT_TRUE(ResampleBitmap(r.Source, r.Dest, filter));
+            reference = Pixels(r.Dest);
+          }
+          for (long n = 1;; ++n) {
+            ASSERT_LT(n, 2000);
+            TResampleRun r(inFiles, format);
+            const std::vector<uint8_t> before = Pixels(r.Dest), source = Pixels(r.Source);
+            bool ok = false, fired = false;
+            if (kind == 0) {
+              TFailNthWrite fault(n);
+              EXPECT_NO_THROW(ok = ResampleBitmap(r.Source, r.Dest, filter));
+              fired = fault.Failed();
+            } else {
+              PXArmAllocationFault(n);
+              EXPECT_NO_THROW(ok = ResampleBitmap(r.Source, r.Dest, filter));
+              fired = PXAllocationFaultFired();
+              PXArmAllocationFault(0);
+            }
+            EXPECT_TRUE(Pixels(r.Source) == source) << "at " << n;
+            if (!fired) {
+              EXPECT_TRUE(ok);
+              EXPECT_TRUE(Pixels(r.Dest) == reference);
+              points[kind] += n - 1;
+              break;
+            }
+            if (ok) EXPECT_TRUE(Pixels(r.Dest) == reference) << "a failure went unreported at " << n;
+            else EXPECT_TRUE(Pixels(r.Dest) == before) << "a half-written destination at " << n;
+            if (HasFailure()) return;
+          }
+        }
+  std::printf("ResampleBitmap: %ld write and %ld allocation points\n", points[0], points[1]);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -136,6 +137,40 @@ TEST(PrintForms, PreviewShowsThePageAndOkPrints) {
   EXPECT_EQ(form.result(), 1);
   printer.Reset();
   EXPECT_GT(FileSizeByName(dir + "/out.pdf"), 100);
+  printer.SetOutputFileName("");
+}
+
+// A PDF file that cannot be opened (its folder is gone, or a folder stands
+// in its place) is no print: form 2 closes as not printed with the failure
+// result, form 1 likewise, and the hook answers -1 so the program can say so.
+TEST(PrintForms, APrintWhoseFileCannotBeOpenedIsNotPrinted) {
+  const std::string dir = MakeTempDir("prnform-fail");
+  TPrinter& printer = Printer();
+  printer.Reset();
+  printer.SetOutputFileName(dir + "/gone/out.pdf");
+  TPixoranIO io;
+  MakeRed(io, 40, 20);
+  TfpxPrnForm2 form(io);
+  form.show();
+  QTest::qWait(20);
+  QTest::mouseClick(form.Button1, Qt::LeftButton);
+  EXPECT_EQ(form.result(), kPrintFailedResult);
+  EXPECT_FALSE(form.isVisible());
+  TfpxPrnForm1 form1(io);
+  form1.show();
+  QTest::qWait(20);
+  QTest::mouseClick(form1.SpeedButton11, Qt::LeftButton);
+  EXPECT_EQ(form1.result(), kPrintFailedResult);
+  EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(dir + "/gone/out.pdf")));
+
+  InstallPrintPreviewForms();
+  io.OnIOPreview = [](TPixoranIO*, QWidget* dialog) {
+    // Presses OK as soon as the form runs.
+    QTimer::singleShot(0, dialog, [dialog] {
+      if (auto* f = dynamic_cast<TfpxPrnForm2*>(dialog)) QTest::mouseClick(f->Button1, Qt::LeftButton);
+    });
+  };
+  EXPECT_EQ(io.DoPrintPreviewDialog(0, ""), -1);
   printer.SetOutputFileName("");
 }
 

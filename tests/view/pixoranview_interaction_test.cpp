@@ -588,9 +588,9 @@ TEST(PixoranViewInteraction, DraggedLayersStayWithinReach) {
 }
 
 // MergeLayers: a layer shown at another size than its bitmap is resampled
-// to it first; a result past the merge limit is refused with Aborting and
-// the layers left as they were.
-TEST(PixoranViewInteraction, MergeResamplesLayersAndRefusesHugeResults) {
+// to it first; a merge whose result cannot be stored says so by its result
+// alone and leaves the layers as they were.
+TEST(PixoranViewInteraction, MergeResamplesLayersAndKeepsThemWhenItFails) {
   TPixoranView v;
   v.SetLayersSameSize(false);
   Fill24(*v.GetPXBitmap(), 8, 6, 0, 0, 0);
@@ -614,13 +614,16 @@ TEST(PixoranViewInteraction, MergeResamplesLayersAndRefusesHugeResults) {
 
   v.AddLayer();
   TPXLayer* far = v.GetLayer(1);
-  far->PosX = 1 << 14;
-  far->PosY = 1 << 14;  // 16 k x 16 k pixels and more: past the limit
+  far->PosX = 30;
+  far->PosY = 20;
   TPXBitmap* before0 = v.GetLayer(0)->Bitmap();
   TPXBitmap* before1 = far->Bitmap();
-  v.GetIO()->SetAborting(false);
+  v.GetIO()->SetAborting(true);  // left by an earlier load or save
+  PXArmAllocationFault(1);       // no storage for the merged result
   EXPECT_FALSE(v.MergeLayers(0, 1));
-  EXPECT_TRUE(v.GetIO()->Aborting());
+  EXPECT_TRUE(PXAllocationFaultFired());
+  PXArmAllocationFault(0);
+  EXPECT_FALSE(v.GetIO()->Aborting()) << "the merge's result is its signal, not a stale flag";
   ASSERT_EQ(v.GetLayersCount(), 2);
   EXPECT_EQ(v.GetLayer(0)->Bitmap(), before0);
   EXPECT_EQ(v.GetLayer(1)->Bitmap(), before1);
