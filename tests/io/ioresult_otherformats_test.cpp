@@ -463,6 +463,7 @@ class TSizesView : public TPXMIOView {
 // process under a data-size and a processor-time limit, at the default
 // memory budget, it ends quickly, loads nothing and leaves no temporary file.
 TEST(SmallFileClaimsMIO, AVIFramesEachClaimingAHugeFrame) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
   const std::string dir = MakeTempDir("mio-claims");
   std::string palette;
   for (int i = 0; i < 16; ++i) palette += std::string{char(i * 17), char(i * 17), char(i * 17), 0};
