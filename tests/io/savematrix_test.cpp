@@ -195,6 +195,18 @@ auto Bits(int bits, int samples, std::function<void(TIOParamsVals&)> more = {}) 
   };
 }
 
+// Icon entries of the given bit counts, the first at the picture's size,
+// each next one half as large.
+auto Icons(std::vector<int> bitCounts) {
+  return [=](TIOParamsVals& p) {
+    for (size_t i = 0; i < 16; ++i) {
+      const int side = i < bitCounts.size() ? kSize >> i : 0;
+      p.ICOSizes[i] = {side, side};
+      p.ICOBitCounts[i] = i < bitCounts.size() ? bitCounts[i] : 0;
+    }
+  };
+}
+
 const char* const kTiffDecode = "tifftopnm -quiet {}";
 // tifftopnm takes no YCbCr JPEG page: libtiff's own RGBA interface does.
 const char* const kTiffRGBADecode = "tiff2rgba {} {}.rgba.tif && tifftopnm -quiet {}.rgba.tif";
@@ -245,15 +257,6 @@ std::vector<TWriterRow> WriterRows() {
       p.PSPaperWidth = p.PSPaperHeight = p.PDFPaperWidth = p.PDFPaperHeight = kSize;
       p.PSCompression = static_cast<uint8_t>(ps), p.PDFCompression = static_cast<uint8_t>(pdf);
       p.JPEGQuality = 100, p.JPEGColorSpace = static_cast<uint8_t>(jpegSpace);
-    };
-  };
-  auto ico = [](std::vector<int> bitCounts) {
-    return [=](TIOParamsVals& p) {
-      for (size_t i = 0; i < 16; ++i) {
-        const int side = i < bitCounts.size() ? kSize >> i : 0;
-        p.ICOSizes[i] = {side, side};
-        p.ICOBitCounts[i] = i < bitCounts.size() ? bitCounts[i] : 0;
-      }
     };
   };
   auto gif = [](int bits, bool interlaced, const char* version = "GIF89a") {
@@ -368,13 +371,13 @@ std::vector<TWriterRow> WriterRows() {
       {"PDF Group 3 2-D", ioPDF, page(0, 3), lsExact, 0, kPDFDecode, 4},
       {"PDF JPEG", ioPDF, page(0, 4), lsLossy, 6, kPDFDecode, 4},
 
-      {"ICO 24-bit", ioICO, ico({24}), lsExact, 0, icoDecode},
-      {"ICO 32-bit", ioICO, ico({32}), lsExact, 0, icoDecode},
+      {"ICO 24-bit", ioICO, Icons({24}), lsExact, 0, icoDecode},
+      {"ICO 32-bit", ioICO, Icons({32}), lsExact, 0, icoDecode},
       // 255 and 15 colours: the quantizer's grid.
-      {"ICO 8-bit", ioICO, ico({8}), lsExact, 1, icoDecode},
-      {"ICO 4-bit", ioICO, ico({4}), lsExact, 17, icoDecode},
-      {"ICO 1-bit", ioICO, ico({1}), lsBilevel, 0, icoDecode},
-      {"ICO two sizes", ioICO, ico({24, 8}), lsExact, 0, icoDecode},
+      {"ICO 8-bit", ioICO, Icons({8}), lsExact, 1, icoDecode},
+      {"ICO 4-bit", ioICO, Icons({4}), lsExact, 17, icoDecode},
+      {"ICO 1-bit", ioICO, Icons({1}), lsBilevel, 0, icoDecode},
+      {"ICO two sizes", ioICO, Icons({24, 8}), lsExact, 0, icoDecode},
 
       {"PBM", ioPXM, Bits(1, 1), lsBilevel, 0, "pamtopnm {}"},
       {"PGM", ioPXM, Bits(8, 1), lsGrey, 0, "pamtopnm {}"},
@@ -504,6 +507,76 @@ TEST(SaveMatrix, EveryPixelFormatInEveryWriter) {
     ASSERT_EQ(pnm.Height, kSize * s.row->scale);
     EXPECT_TRUE(WithinLoss(s.row->loss, s.row->tolerance, s.format == pxBW1, s.source, RGBOf(pnm, s.row->scale)))
         << s.row->decode;
+  }
+}
+
+// Transparency: a 24-bit image whose alpha channel holds a transparent, a
+// half-transparent and two opaque blocks, saved by every writer that keeps
+// it, and read by another program: the alpha comes back (as transparent and
+// opaque only where the format has no levels), and the opaque pixels keep
+// their colours.
+TEST(SaveMatrix, TransparencyReadByOtherPrograms) {
+  for (const char* tool : {"pngtopnm", "tgatoppm", "winicontopam", "pamchannel", "giftopnm"})
+    if (!testing::HaveTool(tool)) GTEST_SKIP() << tool << " missing";
+  const std::string dir = testing::MakeTempDir("savematrix-alpha");
+  struct Case {
+    const char* name;
+    int32_t type;
+    std::function<void(TIOParamsVals&)> options;
+    bool twoLevels;  // transparent or opaque only
+    const char* colour;
+    const char* alpha;  // the alpha as a PNM on stdout
+  } cases[] = {
+      {"PNG RGBA", ioPNG, Bits(8, 3), false, "pngtopnm {}", "pngtopnm -alpha {}"},
+      {"PNG palette with tRNS", ioPNG, Bits(8, 1), true, "pngtopnm {}", "pngtopnm -alpha {}"},
+      {"TGA 32-bit", ioTGA, Bits(8, 3, [](TIOParamsVals& p) { p.TGACompressed = 0; }), false, "tgatoppm {}",
+       "tgatoppm -alphaout={}.alpha {} >/dev/null && cat {}.alpha"},
+      {"TGA 32-bit RLE", ioTGA, Bits(8, 3), false, "tgatoppm {}",
+       "tgatoppm -alphaout={}.alpha {} >/dev/null && cat {}.alpha"},
+      {"ICO 32-bit", ioICO, Icons({32}), false, "winicontopam {} | pamtopnm",
+       "winicontopam {} | pamchannel -tupletype=GRAYSCALE 3 | pamtopnm"},
+      {"ICO 8-bit", ioICO, Icons({8}), true, "winicontopam {} | pamtopnm",
+       "winicontopam {} | pamchannel -tupletype=GRAYSCALE 3 | pamtopnm"},
+      {"ICO 4-bit", ioICO, Icons({4}), true, "winicontopam {} | pamtopnm",
+       "winicontopam {} | pamchannel -tupletype=GRAYSCALE 3 | pamtopnm"},
+      {"GIF 8-bit", ioGIF, Bits(8, 1), true, "giftopnm {}",
+       "giftopnm -alphaout={}.alpha {} >/dev/null && cat {}.alpha"},
+  };
+  auto alphaAt = [](int x, int y) { return static_cast<uint8_t>(y < 8 ? (x < 8 ? 0 : 128) : 255); };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TPixoranIO io;
+    c.options(io.Params());
+    FillFormat(*io.PXBitmap(), pxBGR24);
+    for (int y = 0; y < kSize; ++y)
+      for (int x = 0; x < kSize; ++x) io.PXBitmap()->SetAlpha(x, y, alphaAt(x, y));
+    const TRGB source = RGBOf(*io.PXBitmap());
+    // Saved by its extension, as a user saves it.
+    const char* ext = c.type == ioPNG ? ".png" : c.type == ioTGA ? ".tga" : c.type == ioICO ? ".ico" : ".gif";
+    const std::string file = dir + "/" + std::to_string(&c - cases) + ext;
+    io.SaveToFile(file);
+    ASSERT_FALSE(io.Aborting()) << io.LastResultText();
+    // Not through RunTool: dash drops a subshell's redirection inside a
+    // redirected group.
+    std::ofstream(file + ".sh") << "( " << Expand(c.colour, file) << " ) > " << file << ".rgb.pnm && ( "
+                                << Expand(c.alpha, file) << " ) > " << file << ".a.pnm\n";
+    ASSERT_EQ(std::system(("sh " + file + ".sh 2>/dev/null").c_str()), 0);
+    TPnm colour, alpha;
+    ASSERT_TRUE(ReadPnm(file + ".rgb.pnm", colour));
+    ASSERT_TRUE(ReadPnm(file + ".a.pnm", alpha));
+    ASSERT_EQ(colour.Width, kSize);
+    ASSERT_EQ(alpha.Width, kSize);
+    const TRGB got = RGBOf(colour, 1);
+    const TRGB gotAlpha = RGBOf(alpha, 1);
+    for (int y = 0; y < kSize; ++y)
+      for (int x = 0; x < kSize; ++x) {
+        const int a = alphaAt(x, y);
+        const int want = c.twoLevels ? (a == 255 ? 255 : 0) : a;
+        const size_t i = (static_cast<size_t>(y) * kSize + x) * 3;
+        ASSERT_EQ(gotAlpha[i], want) << "alpha at " << x << "," << y;
+        if (a != 255) continue;
+        for (int ch = 0; ch < 3; ++ch) ASSERT_EQ(got[i + ch], source[i + ch]) << "colour at " << x << "," << y;
+      }
   }
 }
 
