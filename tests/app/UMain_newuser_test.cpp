@@ -207,7 +207,7 @@ TEST_F(NewUserTest, OpenAndSaveMessagesNameTheCauseAndADamagedPictureSaysSo) {
 TEST_F(NewUserTest, CancelledCommandsKeepTheUndoStep) {
   const auto original = Pixels(View());
   struct Command {
-    const char* Name;
+    std::string Name;
     std::function<void()> Run;
   };
   auto prompt = [this]<typename T>(T*) {
@@ -220,7 +220,7 @@ TEST_F(NewUserTest, CancelledCommandsKeepTheUndoStep) {
   for (QAction* a :
        {form_->acResize, form_->acLightDarkness, form_->acRotate, form_->acFlip, form_->acWave, form_->acShadow,
         form_->acBlur, form_->acLens, form_->acRoundConer, form_->acTile, form_->acMosac, form_->acTwist})
-    commands.push_back({a->objectName().toLatin1().constData(), [a] { a->trigger(); }});
+    commands.push_back({a->objectName().toStdString(), [a] { a->trigger(); }});
   commands.push_back({"acCrop", [&] {
                         form_->acCrop->trigger();
                         prompt(static_cast<TfrmCrop*>(nullptr));
