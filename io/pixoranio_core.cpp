@@ -554,14 +554,21 @@ void TPixoranIO::SaveToSourceText(const std::string& fileName, int32_t fileType,
   if (HandOff([this, fileName, fileType, format] { SaveToSourceText(fileName, fileType, format); })) return;
   RunOperation([&] {
     aborting_ = true;
-    if (fileName.empty() || !PrepareBitmap(0) || EmptyImage(*working_)) return;
+    if (fileName.empty()) {
+      Fail(iorNotFound, "no file name given");
+      return;
+    }
+    if (!PrepareBitmap(0) || EmptyImage(*working_)) {
+      Fail(iorFailed, "there is no image to save");
+      return;
+    }
     std::string text;
     if (format >= 0 && format <= 2) {
       TMemoryStream encoded;
       RunInner([&] { SaveToStream(encoded, fileType); });
       const int64_t n = encoded.Size();
       if (aborting_ || n == 0) {
-        aborting_ = true;
+        Fail(iorFailed, "the image could not be encoded");
         return;
       }
       const uint8_t* bytes = encoded.Memory();
@@ -598,7 +605,10 @@ void TPixoranIO::SaveToSourceText(const std::string& fileName, int32_t fileType,
         text.assign(reinterpret_cast<const char*>(base64.Memory()), static_cast<size_t>(base64.Size()));
       }
     } else if (format == 3) {
-      if (working_->PixelFormat() != pxBGR24) return;
+      if (working_->PixelFormat() != pxBGR24) {
+        Fail(iorUnsupported, "the character picture is made of 24-bit images only");
+        return;
+      }
       static const char kRamp[] = "W@#*+:., ";  // dark to light
       const int32_t w = working_->Width(), h = working_->Height();
       text.reserve(static_cast<size_t>(w + 1) * static_cast<size_t>(h));
@@ -613,6 +623,7 @@ void TPixoranIO::SaveToSourceText(const std::string& fileName, int32_t fileType,
         text += '\n';
       }
     } else {
+      Fail(iorUnsupported, "source-text format " + std::to_string(format) + " does not exist");
       return;
     }
     TSiblingTempFile file(fileName);

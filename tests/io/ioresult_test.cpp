@@ -127,6 +127,9 @@ TEST(IOResult, EveryLoadAndSaveEntryPointTellsWhy) {
        iorUnknownFormat, kNone},
       {"SaveToSourceText missing folder", [&](TPixoranIO& io) { io.SaveToSourceText(f.dir + "/no/x.txt", ioPNG, 1); },
        iorWriteFailed, kCreateError},
+      {"SaveToSourceText unknown text format", [&](TPixoranIO& io) { io.SaveToSourceText(out + ".txt", ioPNG, 9); },
+       iorUnsupported, kNone},
+      {"SaveToSourceText empty name", [&](TPixoranIO& io) { io.SaveToSourceText("", ioPNG, 0); }, iorNotFound, kNone},
       {"LoadFromURL not a web address", [&](TPixoranIO& io) { io.LoadFromURL("gopher://127.0.0.1/x"); }, iorNotFound,
        kNone},
   };
