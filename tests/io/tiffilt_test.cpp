@@ -825,13 +825,6 @@ TEST(TiffReader, FuzzRegressions) {
   EXPECT_EQ(p.params.Height, 16382457);
 }
 
-// libtiff's RGBA decoding of a file, as our reader reads its result.
-void LibtiffRGBA(const std::string& dir, const Bytes& file, TDecoded& out) {
-  WriteAll(dir + "/in.tif", file);
-  Shell("tiff2rgba -c none " + dir + "/in.tif " + dir + "/rgba.tif");
-  Decode(ReadAll(dir + "/rgba.tif"), out);
-}
-
 // A w x h page of 8-bit samples in one uncompressed strip.
 TTiffBuilder ChunkyTiff(uint32_t w, uint32_t h, uint32_t samples, uint32_t photometric, const Bytes& data) {
   TTiffBuilder t;
@@ -860,6 +853,18 @@ int WorstDifference(TPXBitmap& a, TPXBitmap& b) {
   return worst;
 }
 
+// Our decoding of a file (ours) within 2 levels of libtiff's RGBA decoding
+// (theirs, as our reader reads tiff2rgba's result).
+void ExpectAsLibtiffShows(const std::string& dir, const Bytes& file, TDecoded& ours, TDecoded& theirs) {
+  Decode(file, ours);
+  ASSERT_FALSE(ours.aborted);
+  WriteAll(dir + "/in.tif", file);
+  Shell("tiff2rgba -c none " + dir + "/in.tif " + dir + "/rgba.tif");
+  Decode(ReadAll(dir + "/rgba.tif"), theirs);
+  ASSERT_FALSE(theirs.aborted);
+  EXPECT_LE(WorstDifference(ours.bitmap, theirs.bitmap), 2);
+}
+
 // A chart of CIE L*a*b* values as TIFF codes them (L* x 255 / 100, a* and
 // b* signed), without a white point (D50) and with the sRGB one: shown as
 // libtiff shows them, within 2 levels (the library's own L*a*b* coding,
@@ -884,11 +889,7 @@ TEST_F(TiffFiles, CIELabPagesShowAsLibtiffShowsThem) {
     }
     const Bytes file = t.Build();
     TDecoded ours, theirs;
-    Decode(file, ours);
-    ASSERT_FALSE(ours.aborted);
-    LibtiffRGBA(dir_, file, theirs);
-    ASSERT_FALSE(theirs.aborted);
-    EXPECT_LE(WorstDifference(ours.bitmap, theirs.bitmap), 2);
+    ExpectAsLibtiffShows(dir_, file, ours, theirs);
 
     // An application's row converter is given the library's own L*a*b*
     // bytes (their a* and b* reach only 100, so greys are compared).
@@ -929,11 +930,7 @@ TEST_F(TiffFiles, CMYKJPEGPagesReadAsLibtiffShowsThem) {
   Shell("tiffcp -c jpeg:95 " + P("cmyk.tif") + " " + P("j.tif"));
   const Bytes jpeg = ReadAll(P("j.tif"));
   TDecoded ours, theirs;
-  Decode(jpeg, ours);
-  ASSERT_FALSE(ours.aborted);
-  LibtiffRGBA(dir_, jpeg, theirs);
-  ASSERT_FALSE(theirs.aborted);
-  EXPECT_LE(WorstDifference(ours.bitmap, theirs.bitmap), 2);
+  ExpectAsLibtiffShows(dir_, jpeg, ours, theirs);
 
   TDecoded nativeJpeg, nativePlain;
   Decode(jpeg, nativeJpeg, 0, true);
