@@ -143,11 +143,14 @@ TEST(IOResult, JPEGAndTIFFLoadsSayWhy) {
       EXPECT_TRUE(SameImage(before, FromBitmap(*io.PXBitmap())));
     }
   }
-  // A whole file: no reason recorded.
-  for (const char* ext : {"jpg", "tif"}) {
-    WriteFileBytes(dir + "/whole." + ext, Saved(ext));
+  // Whole files, and a JPEG file without its end-of-image marker (some
+  // cameras write them): no reason recorded.
+  const Bytes tiffWhole = Saved("tif");
+  for (const Bytes& whole : {jpeg, cut(jpeg, jpeg.size() - 2), tiffWhole}) {
+    const std::string path = dir + (whole == tiffWhole ? "/whole.tif" : "/whole.jpg");
+    WriteFileBytes(path, whole);
     TPixoranIO io;
-    io.LoadFromFile(dir + "/whole." + ext);
+    io.LoadFromFile(path);
     EXPECT_FALSE(io.Aborting());
     EXPECT_EQ(io.LastResult(), iorOk) << io.LastResultText();
   }
