@@ -121,6 +121,7 @@ struct TDecoded {
   TIOParamsVals params;
   bool aborted = false;
   int32_t pages = 0;
+  TPXIOResultRec result;  // why it failed
 };
 
 void Decode(const Bytes& file, TDecoded& out, int32_t page = 0, bool native = false, bool orient = false,
@@ -129,6 +130,7 @@ void Decode(const Bytes& file, TDecoded& out, int32_t page = 0, bool native = fa
   std::atomic<bool> aborting{false};
   TPXProgressRec progress;
   progress.Aborting = &aborting;
+  progress.Result = &out.result;
   out.params.TIFFImageIndex = page;
   out.params.KeepNativeFormat = native;
   out.params.TIFFApplyOrientation = orient;
@@ -610,23 +612,24 @@ TEST(TiffReader, BadStructuresEndCleanly) {
     const char* name;
     std::function<Bytes()> build;
     bool aborts;
+    TPXIOResult kind;  // the reason recorded
   } cases[] = {
-      {"directory pointing at itself", [&] { return GreyTiff(8, 8, px).Build(-1); }, false},
+      {"directory pointing at itself", [&] { return GreyTiff(8, 8, px).Build(-1); }, false, iorOk},
       {"bad byte order",
        [&] {
          Bytes b = GreyTiff(8, 8, px).Build();
          b[0] = 'X';
          return b;
        },
-       true},
+       true, iorCorrupt},
       {"strip offsets count far past the file",
        [&] {
          TTiffBuilder t = GreyTiff(8, 8, px);
          t.entries[5].count = 0x40000000;
          return t.Build();
        },
-       false},
-      {"size bomb", [&] { return GreyTiff(60000, 60000, px).Build(); }, true},
+       false, iorOk},
+      {"size bomb", [&] { return GreyTiff(60000, 60000, px).Build(); }, true, iorTooLarge},
       {"zero tile width",
        [&] {
          TTiffBuilder t = GreyTiff(8, 8, px);
@@ -634,7 +637,7 @@ TEST(TiffReader, BadStructuresEndCleanly) {
          t.Long(323, {16});
          return t.Build();
        },
-       true},
+       true, iorCorrupt},
       {"predictor 3",
        [&] {
          TTiffBuilder t = GreyTiff(8, 8, px);
@@ -642,35 +645,35 @@ TEST(TiffReader, BadStructuresEndCleanly) {
          t.Short(317, {3});
          return t.Build();
        },
-       true},
+       true, iorUnsupported},
       {"12-bit samples",
        [&] {
          TTiffBuilder t = GreyTiff(8, 8, px);
          t.entries[2] = {258, 3, 1, {12, 0}};
          return t.Build();
        },
-       true},
+       true, iorUnsupported},
       {"unequal bits per sample",
        [&] {
          TTiffBuilder t = GreyTiff(8, 8, px);
          t.entries[2] = {258, 3, 3, {8, 0, 8, 0, 4, 0}};
          return t.Build();
        },
-       true},
+       true, iorUnsupported},
       {"unknown compression",
        [&] {
          TTiffBuilder t = GreyTiff(8, 8, px);
          t.entries[3] = {259, 3, 1, {0x39, 0x30}};
          return t.Build();
        },
-       true},
+       true, iorUnsupported},
       {"palette without colour map",
        [&] {
          TTiffBuilder t = GreyTiff(8, 8, px);
          t.entries[4] = {262, 3, 1, {3, 0}};
          return t.Build();
        },
-       false},
+       false, iorOk},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -678,6 +681,10 @@ TEST(TiffReader, BadStructuresEndCleanly) {
     TDecoded d;
     Decode(file, d);
     EXPECT_EQ(d.aborted, c.aborts);
+    EXPECT_EQ(d.result.Kind, c.kind) << d.result.Text;
+    if (c.kind != iorOk) {
+      EXPECT_EQ(d.result.Text.rfind("TIFF: ", 0), 0u) << d.result.Text;
+    }
     // Parameters and the page count still answer for pages we cannot decode.
     TDecoded p;
     Decode(file, p, 0, false, false, true);
