@@ -30,9 +30,10 @@ void Picture(TPXBitmap& b, int seed = 0) {
 }
 
 // A file of the format as the library writes it.
-Bytes Saved(const char* ext) {
+Bytes Saved(const char* ext, bool progressive = false) {
   TPixoranIO io;
   Picture(*io.PXBitmap());
+  io.Params().JPEGProgressive = progressive ? 1 : 0;
   TMemoryStream ms;
   io.SaveToStream(ms, std::string(ext) == "jpg" ? ioJPEG : ioTIFF);
   EXPECT_FALSE(io.Aborting()) << ext;
@@ -82,6 +83,15 @@ size_t ScanStart(const Bytes& j) {
   return 0;
 }
 
+// The middle of the first scan's coded data (between its header and the
+// next marker).
+size_t FirstScanMiddle(const Bytes& j) {
+  const size_t data = ScanStart(j) + 2 + (j[ScanStart(j) + 2] << 8 | j[ScanStart(j) + 3]);
+  size_t end = data;
+  while (end + 1 < j.size() && !(j[end] == 0xFF && j[end + 1] != 0 && (j[end + 1] & 0xF8) != 0xD0)) ++end;
+  return (data + end) / 2;
+}
+
 struct TLoadRow {
   const char* format;  // "JPEG" or "TIFF": the extension and the text's name
   const char* name;
@@ -93,17 +103,20 @@ struct TLoadRow {
 TEST(IOResult, JPEGAndTIFFLoadsSayWhy) {
   const std::string dir = MakeTempDir("ioresult");
   const Bytes jpeg = Saved("jpg");
+  const Bytes progressive = Saved("jpg", true);
   const Bytes tiff = HandTiff(64, 48, 8, 1, Bytes(64 * 48, 0x80));
   auto cut = [](Bytes b, size_t n) {
     b.resize(n);
     return b;
   };
   const std::vector<TLoadRow> rows = {
-      {"JPEG", "truncated", [&] { return cut(jpeg, (ScanStart(jpeg) + jpeg.size()) / 2); }, iorCorrupt, true},
+      {"JPEG", "truncated", [&] { return cut(jpeg, FirstScanMiddle(jpeg)); }, iorCorrupt, true},
+      {"JPEG", "truncated progressive", [&] { return cut(progressive, FirstScanMiddle(progressive)); }, iorCorrupt,
+       true},
       {"JPEG", "damaged scan data",
        [&] {
          Bytes b = jpeg;
-         const size_t at = (ScanStart(jpeg) + jpeg.size()) / 2;
+         const size_t at = FirstScanMiddle(jpeg);
          for (size_t i = 0; i < 24; ++i) b[at + i] = static_cast<uint8_t>(0xFE - i * 37);
          return b;
        },
@@ -143,11 +156,14 @@ TEST(IOResult, JPEGAndTIFFLoadsSayWhy) {
       EXPECT_TRUE(SameImage(before, FromBitmap(*io.PXBitmap())));
     }
   }
-  // A whole file: no reason recorded.
-  for (const char* ext : {"jpg", "tif"}) {
-    WriteFileBytes(dir + "/whole." + ext, Saved(ext));
+  // Whole files, and a JPEG file without its end-of-image marker (some
+  // cameras write them): no reason recorded.
+  const Bytes tiffWhole = Saved("tif");
+  for (const Bytes& whole : {jpeg, cut(jpeg, jpeg.size() - 2), tiffWhole}) {
+    const std::string path = dir + (whole == tiffWhole ? "/whole.tif" : "/whole.jpg");
+    WriteFileBytes(path, whole);
     TPixoranIO io;
-    io.LoadFromFile(dir + "/whole." + ext);
+    io.LoadFromFile(path);
     EXPECT_FALSE(io.Aborting());
     EXPECT_EQ(io.LastResult(), iorOk) << io.LastResultText();
   }

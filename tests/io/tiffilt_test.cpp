@@ -121,6 +121,7 @@ struct TDecoded {
   TIOParamsVals params;
   bool aborted = false;
   int32_t pages = 0;
+  TPXIOResultRec result;  // why it failed
 };
 
 void Decode(const Bytes& file, TDecoded& out, int32_t page = 0, bool native = false, bool orient = false,
@@ -129,6 +130,7 @@ void Decode(const Bytes& file, TDecoded& out, int32_t page = 0, bool native = fa
   std::atomic<bool> aborting{false};
   TPXProgressRec progress;
   progress.Aborting = &aborting;
+  progress.Result = &out.result;
   out.params.TIFFImageIndex = page;
   out.params.KeepNativeFormat = native;
   out.params.TIFFApplyOrientation = orient;
@@ -610,23 +612,24 @@ TEST(TiffReader, BadStructuresEndCleanly) {
     const char* name;
     std::function<Bytes()> build;
     bool aborts;
+    TPXIOResult kind;  // the reason recorded
   } cases[] = {
-      {"directory pointing at itself", [&] { return GreyTiff(8, 8, px).Build(-1); }, false},
+      {"directory pointing at itself", [&] { return GreyTiff(8, 8, px).Build(-1); }, false, iorOk},
       {"bad byte order",
        [&] {
          Bytes b = GreyTiff(8, 8, px).Build();
          b[0] = 'X';
          return b;
        },
-       true},
+       true, iorCorrupt},
       {"strip offsets count far past the file",
        [&] {
          TTiffBuilder t = GreyTiff(8, 8, px);
          t.entries[5].count = 0x40000000;
          return t.Build();
        },
-       false},
-      {"size bomb", [&] { return GreyTiff(60000, 60000, px).Build(); }, true},
+       false, iorOk},
+      {"size bomb", [&] { return GreyTiff(60000, 60000, px).Build(); }, true, iorTooLarge},
       {"zero tile width",
        [&] {
          TTiffBuilder t = GreyTiff(8, 8, px);
@@ -634,7 +637,7 @@ TEST(TiffReader, BadStructuresEndCleanly) {
          t.Long(323, {16});
          return t.Build();
        },
-       true},
+       true, iorCorrupt},
       {"predictor 3",
        [&] {
          TTiffBuilder t = GreyTiff(8, 8, px);
@@ -642,35 +645,35 @@ TEST(TiffReader, BadStructuresEndCleanly) {
          t.Short(317, {3});
          return t.Build();
        },
-       true},
+       true, iorUnsupported},
       {"12-bit samples",
        [&] {
          TTiffBuilder t = GreyTiff(8, 8, px);
          t.entries[2] = {258, 3, 1, {12, 0}};
          return t.Build();
        },
-       true},
+       true, iorUnsupported},
       {"unequal bits per sample",
        [&] {
          TTiffBuilder t = GreyTiff(8, 8, px);
          t.entries[2] = {258, 3, 3, {8, 0, 8, 0, 4, 0}};
          return t.Build();
        },
-       true},
+       true, iorUnsupported},
       {"unknown compression",
        [&] {
          TTiffBuilder t = GreyTiff(8, 8, px);
          t.entries[3] = {259, 3, 1, {0x39, 0x30}};
          return t.Build();
        },
-       true},
+       true, iorUnsupported},
       {"palette without colour map",
        [&] {
          TTiffBuilder t = GreyTiff(8, 8, px);
          t.entries[4] = {262, 3, 1, {3, 0}};
          return t.Build();
        },
-       false},
+       false, iorOk},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -678,6 +681,10 @@ TEST(TiffReader, BadStructuresEndCleanly) {
     TDecoded d;
     Decode(file, d);
     EXPECT_EQ(d.aborted, c.aborts);
+    EXPECT_EQ(d.result.Kind, c.kind) << d.result.Text;
+    if (c.kind != iorOk) {
+      EXPECT_EQ(d.result.Text.rfind("TIFF: ", 0), 0u) << d.result.Text;
+    }
     // Parameters and the page count still answer for pages we cannot decode.
     TDecoded p;
     Decode(file, p, 0, false, false, true);
@@ -825,13 +832,6 @@ TEST(TiffReader, FuzzRegressions) {
   EXPECT_EQ(p.params.Height, 16382457);
 }
 
-// libtiff's RGBA decoding of a file, as our reader reads its result.
-void LibtiffRGBA(const std::string& dir, const Bytes& file, TDecoded& out) {
-  WriteAll(dir + "/in.tif", file);
-  Shell("tiff2rgba -c none " + dir + "/in.tif " + dir + "/rgba.tif");
-  Decode(ReadAll(dir + "/rgba.tif"), out);
-}
-
 // A w x h page of 8-bit samples in one uncompressed strip.
 TTiffBuilder ChunkyTiff(uint32_t w, uint32_t h, uint32_t samples, uint32_t photometric, const Bytes& data) {
   TTiffBuilder t;
@@ -860,6 +860,18 @@ int WorstDifference(TPXBitmap& a, TPXBitmap& b) {
   return worst;
 }
 
+// Our decoding of a file (ours) within 2 levels of libtiff's RGBA decoding
+// (theirs, as our reader reads tiff2rgba's result).
+void ExpectAsLibtiffShows(const std::string& dir, const Bytes& file, TDecoded& ours, TDecoded& theirs) {
+  Decode(file, ours);
+  ASSERT_FALSE(ours.aborted);
+  WriteAll(dir + "/in.tif", file);
+  Shell("tiff2rgba -c none " + dir + "/in.tif " + dir + "/rgba.tif");
+  Decode(ReadAll(dir + "/rgba.tif"), theirs);
+  ASSERT_FALSE(theirs.aborted);
+  EXPECT_LE(WorstDifference(ours.bitmap, theirs.bitmap), 2);
+}
+
 // A chart of CIE L*a*b* values as TIFF codes them (L* x 255 / 100, a* and
 // b* signed), without a white point (D50) and with the sRGB one: shown as
 // libtiff shows them, within 2 levels (the library's own L*a*b* coding,
@@ -884,11 +896,7 @@ TEST_F(TiffFiles, CIELabPagesShowAsLibtiffShowsThem) {
     }
     const Bytes file = t.Build();
     TDecoded ours, theirs;
-    Decode(file, ours);
-    ASSERT_FALSE(ours.aborted);
-    LibtiffRGBA(dir_, file, theirs);
-    ASSERT_FALSE(theirs.aborted);
-    EXPECT_LE(WorstDifference(ours.bitmap, theirs.bitmap), 2);
+    ExpectAsLibtiffShows(dir_, file, ours, theirs);
 
     // An application's row converter is given the library's own L*a*b*
     // bytes (their a* and b* reach only 100, so greys are compared).
@@ -929,11 +937,7 @@ TEST_F(TiffFiles, CMYKJPEGPagesReadAsLibtiffShowsThem) {
   Shell("tiffcp -c jpeg:95 " + P("cmyk.tif") + " " + P("j.tif"));
   const Bytes jpeg = ReadAll(P("j.tif"));
   TDecoded ours, theirs;
-  Decode(jpeg, ours);
-  ASSERT_FALSE(ours.aborted);
-  LibtiffRGBA(dir_, jpeg, theirs);
-  ASSERT_FALSE(theirs.aborted);
-  EXPECT_LE(WorstDifference(ours.bitmap, theirs.bitmap), 2);
+  ExpectAsLibtiffShows(dir_, jpeg, ours, theirs);
 
   TDecoded nativeJpeg, nativePlain;
   Decode(jpeg, nativeJpeg, 0, true);

@@ -519,13 +519,18 @@ TEST(TiffWriterUnit, EmptyBitmapAndBigEndianAppendFail) {
   TPXBitmap empty;
   TIOParamsVals params;
   std::atomic<bool> aborting{false};
+  TPXIOResultRec why;
   TPXProgressRec progress;
   progress.Aborting = &aborting;
+  progress.Result = &why;
   TMemoryStream ms;
   WriteTIFFStream(ms, false, &empty, progress, params);
   EXPECT_TRUE(aborting);
+  EXPECT_EQ(why.Kind, iorFailed);
+  EXPECT_EQ(why.Text.rfind("TIFF: ", 0), 0u) << why.Text;
 
   aborting = false;
+  why.Reset();
   TMemoryStream mm;
   const uint8_t header[8] = {'M', 'M', 0, 42, 0, 0, 0, 8};
   mm.Write(header, 8);
@@ -534,6 +539,7 @@ TEST(TiffWriterUnit, EmptyBitmapAndBigEndianAppendFail) {
   Fill(b, pxGray8);
   EXPECT_EQ(WriteTIFFStream(mm, true, &b, progress, params), 0);
   EXPECT_TRUE(aborting);
+  EXPECT_EQ(why.Kind, iorUnsupported) << why.Text;
 }
 
 // libtiff's RGBA decoding of a page as red, green, blue samples.

@@ -369,6 +369,7 @@ class TDecoder {
     s.empty = false;
     s.endedEarly = false;
     s.endedAtRow = 0;
+    s.endedInScan = 0;
     ctx_->cinfo.src = &s.pub;
   }
 
@@ -606,8 +607,10 @@ void ReadBody(TDecoder& dec, TStream& stream, TStream* tablesStream, TPXBitmap& 
     progress.Advance(static_cast<int32_t>(got));
     if (progress.Aborted()) return;
   }
-  // A truncated file is kept: the codec filled its missing rows.
-  if (dec.src().endedEarly) {
+  // A truncated file is kept: the codec filled its missing rows. Data that
+  // only lacks its end-of-image marker ends early too, but the codec needed
+  // nothing more of it.
+  if (dec.src().endedEarly && dec.err().damagedCode == JWRN_HIT_MARKER) {
     const std::string where = ci.progressive_mode
                                   ? "in scan " + std::to_string(dec.src().endedInScan)
                                   : "at row " + std::to_string(dec.src().endedAtRow) + " of " + std::to_string(height);
