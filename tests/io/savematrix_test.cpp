@@ -320,7 +320,7 @@ std::vector<TWriterRow> WriterRows() {
       {"TIFF JPEG YCbCr", ioTIFF, tiff(8, 3, 7), lsLossy, 6, kTiffRGBADecode},
       {"TIFF JPEG RGB", ioTIFF, tiff(8, 3, 7, 2, 0), lsLossy, 2, kTiffRGBADecode},
       {"TIFF JPEG grey", ioTIFF, tiff(8, 3, 7, 2, 1), lsLossyLuma, 2, kTiffRGBADecode},
-      // Left out: JPEG CMYK pages (space 3) store inverted ink, a negative for libtiff (mean 102 off).
+      {"TIFF JPEG CMYK", ioTIFF, tiff(8, 3, 7, 2, 3), lsLossy, 6, kTiffRGBADecode},
       // Left out: CIE L*a*b* pages (photometric 7) use our own byte coding, not TIFF's (libtiff 14 off).
       {"TIFF JPEG RGB as space 0", ioTIFF, tiff(8, 3, 7, 2, 4), lsLossy, 2, kTiffRGBADecode},
       {"TIFF CMYK", ioTIFF, tiff(8, 4, 0, 5), lsExact, 2, kTiffRGBADecode},
@@ -329,9 +329,8 @@ std::vector<TWriterRow> WriterRows() {
       {"TIFF 8-bit LZW", ioTIFF, tiff(8, 1, 5, 1), lsLevels, 0, kTiffDecode},
       {"TIFF 8-bit PackBits", ioTIFF, tiff(8, 1, 8, 3), lsLevels, 0, kTiffDecode},
       {"TIFF 16-bit", ioTIFF, tiff(16, 1, 0, 1), lsLevels, 1, kTiffDecode},
-      // Fault: a pxPal8 bitmap below 8 bits keeps its 8-bit indices (wrong colours, libtiff agrees).
-      {"TIFF 4-bit", ioTIFF, tiff(4, 1, 5, 3), lsLevels, 9, kTiffDecode, 1, pxPal8},
-      {"TIFF 2-bit", ioTIFF, tiff(2, 1, 0, 1), lsLevels, 43, kTiffDecode, 1, pxPal8},
+      {"TIFF 4-bit", ioTIFF, tiff(4, 1, 5, 3), lsLevels, 9, kTiffDecode},
+      {"TIFF 2-bit", ioTIFF, tiff(2, 1, 0, 1), lsLevels, 43, kTiffDecode},
       {"TIFF 1-bit", ioTIFF, tiff(1, 1, 0, 1), lsBilevel, 0, kTiffDecode},
       {"TIFF 1-bit CCITT MH", ioTIFF, tiff(1, 1, 1, 0), lsBilevel, 0, kTiffDecode},
       {"TIFF 1-bit Group 3 1-D", ioTIFF, tiff(1, 1, 2, 0), lsBilevel, 0, kTiffDecode},

@@ -536,7 +536,9 @@ TPXBitmap& RowSource(TPXBitmap& bitmap, const TForm& f, std::unique_ptr<TPXBitma
       want = pxGray8;
       break;
     case TRows::Palette:
-      if (pf == pxPal8 || pf == pxBGR24) return bitmap;
+      // A palette larger than the page's keeps indices the page cannot
+      // hold: its colours are quantized again from a 24-bit copy.
+      if (pf == pxBGR24 || (pf == pxPal8 && bitmap.PaletteCount() <= f.Colours)) return bitmap;
       want = pxBGR24;
       break;
     case TRows::JPEG:
