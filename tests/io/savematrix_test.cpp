@@ -321,7 +321,8 @@ std::vector<TWriterRow> WriterRows() {
       {"TIFF JPEG RGB", ioTIFF, tiff(8, 3, 7, 2, 0), lsLossy, 2, kTiffRGBADecode},
       {"TIFF JPEG grey", ioTIFF, tiff(8, 3, 7, 2, 1), lsLossyLuma, 2, kTiffRGBADecode},
       {"TIFF JPEG CMYK", ioTIFF, tiff(8, 3, 7, 2, 3), lsLossy, 6, kTiffRGBADecode},
-      // Left out: CIE L*a*b* pages (photometric 7) use our own byte coding, not TIFF's (libtiff 14 off).
+      // libtiff's L*a*b* display table shows no level between 0 and 12, where the CMYK source's dark levels lie.
+      {"TIFF CIE L*a*b*", ioTIFF, tiff(8, 3, 0, 7), lsExact, 6, kTiffRGBADecode},
       {"TIFF JPEG RGB as space 0", ioTIFF, tiff(8, 3, 7, 2, 4), lsLossy, 2, kTiffRGBADecode},
       {"TIFF CMYK", ioTIFF, tiff(8, 4, 0, 5), lsExact, 2, kTiffRGBADecode},
       {"TIFF CMYK PackBits", ioTIFF, tiff(8, 4, 8, 5), lsExact, 2, kTiffRGBADecode},
