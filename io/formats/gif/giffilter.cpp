@@ -447,7 +447,9 @@ bool BuildImageData(TPXBitmap& bitmap, const TIOParamsVals& params, TGIFImageDat
     out.TranspColorIndex = NearestPaletteIndex(out.Palette.data(), 2, transpColor);
   } else {
     const TPXPixelFormat f = bitmap.PixelFormat();
-    if (f != pxPal8 && f != pxBGR24) {
+    // A palette larger than the file's holds indices the file cannot store:
+    // its colours are quantized afresh from a copy.
+    if ((f != pxPal8 && f != pxBGR24) || (f == pxPal8 && bitmap.PaletteCount() > (1 << out.Bits))) {
       copy = ConvertedCopy(bitmap, pxBGR24);
       image = copy.get();
     }
