@@ -199,7 +199,7 @@ void MakePlan(TPXBitmap& bitmap, TIOParamsVals& params, TAlphaRows* alpha, TPlan
   // A palette larger than the file's holds indices the file cannot store:
   // its colours are quantized afresh from a copy.
   const int32_t paletteRoom = params.SamplesPerPixel != 1 ? 256
-                              : alpha != nullptr          ? std::min(1 << std::min(bits, 8), 255)
+                              : alpha != nullptr          ? std::min(1 << std::clamp(bits, 1, 8), 255)
                                                           : 1 << PaletteDepth(bits);
   if ((format != pxBGR24 && format != pxPal8 && format != pxGray8) ||
       (format == pxPal8 && bitmap.PaletteCount() > paletteRoom)) {
