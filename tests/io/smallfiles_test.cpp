@@ -566,14 +566,14 @@ TEST(SmallFileClaims, RefusedQuicklyWithinBoundedMemory) {
   // code stream, built marker by marker, of thousands of tiles. Each is
   // refused: the bitmap stays empty and no temporary file is left.
   {
-    // Screen w x h, frames tiny 1 x 1 frames of one LZW code each.
-    auto animation = [](uint16_t w, uint16_t h, int frames) {
+    // Screen w x h, frames fw x fh frames of one LZW code each.
+    auto animation = [](uint16_t w, uint16_t h, int frames, uint16_t fw = 1, uint16_t fh = 1) {
       TLEBytes b;
       b.Str("GIF89a");
       b.U16(w), b.U16(h), b.U8(0x80), b.U8(0), b.U8(0);
       b.Raw({0, 0, 0, 255, 255, 255});
       for (int i = 0; i < frames; ++i) {
-        b.U8(0x2C), b.U16(i % 50), b.U16(i % 40), b.U16(1), b.U16(1), b.U8(0);
+        b.U8(0x2C), b.U16(i % 50), b.U16(i % 40), b.U16(fw), b.U16(fh), b.U8(0);
         b.Raw({2, 2, 0x4C, 0x01, 0});
       }
       b.U8(0x3B);
@@ -601,6 +601,9 @@ TEST(SmallFileClaims, RefusedQuicklyWithinBoundedMemory) {
       bool mio;
     };
     const Bytes two = animation(32768, 20000, 2), hundred = animation(32768, 20000, 100);
+    // A wide screen of three rows whose frames are tall and narrow: each
+    // passes alone, but the canvas takes the screen's width and their height.
+    const Bytes crossed = animation(65029, 3, 2, 6, 9731);
     const std::vector<TWholeFileClaim> rows = {
         {"GIF screen, 2 frames, first", "gif", two, "0", false},
         {"GIF screen, 2 frames, last", "gif", two, "1", false},
@@ -608,6 +611,8 @@ TEST(SmallFileClaims, RefusedQuicklyWithinBoundedMemory) {
         {"GIF screen, 100 frames, first", "gif", hundred, "0", false},
         {"GIF screen, 100 frames, last", "gif", hundred, "99", false},
         {"GIF screen, 100 frames, MIO", "gif", hundred, "", true},
+        {"GIF wide screen, tall frames", "gif", crossed, "1", false},
+        {"GIF wide screen, tall frames, MIO", "gif", crossed, "", true},
         {"WBMP 1048576", "wbmp", wbmp(1048576, 1048576), "", false},
         {"WBMP 65535", "wbmp", wbmp(65535, 65535), "", false},
         {"JPEG 2000 13799 tiles", "j2k", tiles(203, 2097304, 203, 152), "", false},
