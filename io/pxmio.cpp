@@ -396,7 +396,7 @@ void TPixoranMIO::LoadDCXPages(const std::string& fileName) {
 void TPixoranMIO::LoadGIFFrames(TStream& stream) {
   TLoadScope scope(*this);
   TPXProgressRec progress = LoadProgress();
-  TGIFFrameComposer composer;
+  TGIFFrameComposer composer(stream.Size() - stream.Position(), progress);
   TPXBitmap frame;
   int32_t lastDelay = kDefaultDelay;
   RunLoader(&stream, kGIFType, {}, -1, [&](int32_t i, TIOParamsVals& rec, TFrameOut& out) {

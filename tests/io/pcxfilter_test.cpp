@@ -22,9 +22,10 @@ struct TRead {
   bool aborted = false;
 };
 
-void ReadPCX(const Bytes& file, TRead& r, int64_t dataLength = 0) {
+void ReadPCX(const Bytes& file, TRead& r, int64_t dataLength = 0, TPXIOResultRec* result = nullptr) {
   TReadOnlyMemoryStream s(file.data(), static_cast<int64_t>(file.size()));
   TProgressFixture p;
+  p.rec.Result = result;
   ReadPCXStream(s, r.bmp, r.params, dataLength, p.rec, false);
   r.aborted = p.aborting;
 }
@@ -65,6 +66,12 @@ TEST(PcxRead, NetpbmFilesOfEveryLayout) {
       {"", MakeRGB(17, 5, {0x000000, 0xFFFFFF}), 1, 1},
       {"-packed", MakeRGB(17, 5, kSixteen), 4, 1},
       {"-planes 4", MakeRGB(17, 5, kSixteen), 4, 1},
+      // netpbm's defaults for 4, 8 and 16 colours: as many planes of bits
+      // as the colours need, the palette in the header.
+      {"", MakeRGB(17, 5, std::vector<uint32_t>(kSixteen.begin(), kSixteen.begin() + 4)), 2, 1},
+      {"", MakeRGB(23, 6, std::vector<uint32_t>(kSixteen.begin() + 4, kSixteen.begin() + 12)), 3, 1},
+      {"", MakeRGB(19, 7, kSixteen), 4, 1},
+      {"-packed", MakeRGB(17, 5, std::vector<uint32_t>(kSixteen.begin() + 8, kSixteen.begin() + 12)), 2, 1},
       {"-8bit", MakeRGB(17, 5, kSixteen), 8, 1},
       {"-24bit", MakeRGB(17, 5), 8, 3},
   };
@@ -85,12 +92,12 @@ TEST(PcxRead, RefusesWhatItCannotDecode) {
   struct Case {
     const char* what;
     Bytes file;
+    TPXIOResult kind = iorCorrupt;
   } cases[] = {
-      {"1 bit in three planes", HandPCX(1, 3, 8, 1, 2, 1, {0xC6, 0})},
-      {"2 bits", HandPCX(2, 1, 8, 1, 2, 1, line)},
-      {"two planes", HandPCX(1, 2, 8, 1, 2, 1, {0xC4, 0})},
-      {"four planes of 8 bits", HandPCX(8, 4, 2, 1, 2, 1, {0xC8, 0})},
-      {"0 bits", HandPCX(0, 1, 8, 1, 2, 1, line)},
+      {"1 bit in five planes", HandPCX(1, 5, 8, 1, 2, 1, {0xCA, 0}), iorUnsupported},
+      {"2 bits in two planes", HandPCX(2, 2, 8, 1, 2, 1, {0xC4, 0}), iorUnsupported},
+      {"four planes of 8 bits", HandPCX(8, 4, 2, 1, 2, 1, {0xC8, 0}), iorUnsupported},
+      {"0 bits", HandPCX(0, 1, 8, 1, 2, 1, line), iorUnsupported},
       {"lines too short", HandPCX(8, 3, 9, 1, 8, 1, {0xF8, 0, 0xC8, 0, 0xC8, 0})},
       {"manufacturer",
        [&] {
@@ -107,13 +114,16 @@ TEST(PcxRead, RefusesWhatItCannotDecode) {
        }()},
       {"8 bits without room for a palette", HandPCX(8, 1, 2, 1, 2, 1, {0xC2, 0})},
       {"header only", Bytes(60, 10)},
-      {"size bomb", HandPCX(8, 3, 65535, 65535, 65536 - 2, 1, {0xC6, 0})},
+      {"size bomb", HandPCX(8, 3, 65534, 65535, 65534, 1, {0xC6, 0}), iorTooLarge},
   };
   for (auto& c : cases) {
     TRead r;
-    ReadPCX(c.file, r);
+    TPXIOResultRec result;
+    ReadPCX(c.file, r, 0, &result);
     EXPECT_TRUE(r.aborted) << c.what;
     EXPECT_EQ(r.bmp.Width(), 0) << c.what;
+    EXPECT_EQ(result.Kind, c.kind) << c.what << ": " << result.Text;
+    EXPECT_EQ(result.Text.rfind("PCX: ", 0), 0u) << c.what << ": " << result.Text;
   }
   // Truncated rows: Aborting with the rows read so far.
   TRead t;

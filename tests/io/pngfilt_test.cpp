@@ -314,6 +314,41 @@ TEST(PngRead, FilesWrittenByNetpbmReadPixelExact) {
   }
 }
 
+// Every width a PNG can state is the file's: a row wider than libpng's
+// default limit of a million pixels (which netpbm's writers keep to) reads.
+// A netpbm file of two rows gets wider rows and their data by hand.
+TEST(PngRead, RowsWiderThanAMillionPixels) {
+  const int w = 1100000, h = 2;
+  std::vector<int> samples(static_cast<size_t>(w) * h);
+  for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<int>(i * 7 % 251);
+  Bytes png = Netpbm("pamtopng", Pam(4, h, 1, 255, "GRAYSCALE", std::vector<int>(4 * h, 0)));
+  ASSERT_FALSE(png.empty());
+  PutBE32(png, 16, w);
+  FixCrc(png, 8);
+  Bytes rows;
+  for (int y = 0; y < h; ++y) {
+    rows.push_back(0);
+    for (int x = 0; x < w; ++x) rows.push_back(static_cast<uint8_t>(samples[static_cast<size_t>(y) * w + x]));
+  }
+  uLongf packed = compressBound(static_cast<uLong>(rows.size()));
+  Bytes idat(packed);
+  ASSERT_EQ(compress(idat.data(), &packed, rows.data(), static_cast<uLong>(rows.size())), Z_OK);
+  idat.resize(packed);
+  InsertChunk(png, "IDAT", idat);  // before the old one, which goes
+  const size_t old = FindChunk(png, "IDAT") + 12 + idat.size();
+  png.erase(png.begin() + static_cast<std::ptrdiff_t>(old),
+            png.begin() + static_cast<std::ptrdiff_t>(old + 12 + BE32(png, old)));
+  auto r = ReadBytes(png);
+  ASSERT_FALSE(r->aborted);
+  ASSERT_EQ(r->bitmap.Width(), w);
+  ASSERT_EQ(r->bitmap.Height(), h);
+  for (const int x : {0, 1, 999999, 1000000, w - 1})
+    for (int y = 0; y < h; ++y) {
+      const auto v = static_cast<uint8_t>(samples[static_cast<size_t>(y) * w + x]);
+      ASSERT_EQ(r->At(x, y), (TRgba{v, v, v, 255})) << x << "," << y;
+    }
+}
+
 // ------------------------------------------------------------------ writer
 
 TEST(PngWrite, EveryFormReadsBackExactlyHereAndInQt) {

@@ -345,9 +345,8 @@ std::vector<TWriterRow> WriterRows() {
       {"PNG RGB Paeth 9 interlaced", ioPNG, png(8, 3, 2, 9, true), lsExact, 0, pngDecode},
       {"PNG 8-bit", ioPNG, png(8, 1, 0, 5), lsExact, 0, pngDecode},
       {"PNG 8-bit interlaced", ioPNG, png(8, 1, 1, 9, true), lsExact, 0, pngDecode},
-      // Fault: a pxPal8 bitmap below 8 bits keeps its 8-bit indices (wrong colours, libpng agrees).
-      {"PNG 4-bit", ioPNG, png(4, 1, 0, 5), lsLevels, 9, pngDecode, 1, pxPal8},
-      {"PNG 2-bit", ioPNG, png(2, 1, 2, 5), lsLevels, 43, pngDecode, 1, pxPal8},
+      {"PNG 4-bit", ioPNG, png(4, 1, 0, 5), lsLevels, 9, pngDecode},
+      {"PNG 2-bit", ioPNG, png(2, 1, 2, 5), lsLevels, 43, pngDecode},
       {"PNG 1-bit", ioPNG, png(1, 1, 0, 5), lsBilevel, 0, pngDecode},
       {"PNG 1-bit interlaced", ioPNG, png(1, 1, 0, 5, true), lsBilevel, 0, pngDecode},
 
@@ -388,10 +387,9 @@ std::vector<TWriterRow> WriterRows() {
       {"GIF 8-bit", ioGIF, gif(8, false), lsExact, 0, gifDecode},
       {"GIF 8-bit interlaced", ioGIF, gif(8, true), lsExact, 0, gifDecode},
       {"GIF 87a", ioGIF, gif(8, false, "GIF87a"), lsExact, 0, gifDecode},
-      // 16 and 4 colours: the quantizer's grid. Fault: a pxPal8 bitmap below
-      // 8 bits keeps its 8-bit indices (wrong colours, giftopnm agrees).
-      {"GIF 4-bit", ioGIF, gif(4, false), lsExact, 17, gifDecode, 1, pxPal8},
-      {"GIF 2-bit", ioGIF, gif(2, true), lsExact, 64, gifDecode, 1, pxPal8},
+      // 16 and 4 colours: the quantizer's grid.
+      {"GIF 4-bit", ioGIF, gif(4, false), lsExact, 17, gifDecode},
+      {"GIF 2-bit", ioGIF, gif(2, true), lsExact, 64, gifDecode},
       {"GIF 1-bit", ioGIF, gif(1, false), lsBilevel, 0, gifDecode},
 
       {"PCX 24-bit", ioPCX, pcx(8, 3, 1), lsExact, 0, pcxDecode},

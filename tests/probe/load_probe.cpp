@@ -31,7 +31,7 @@
 
 namespace {
 
-constexpr int64_t kProbeMemoryBudget = int64_t{8} << 30;
+constexpr int64_t kProbeMemoryBudget = int64_t{64} << 30;
 
 // A sanitized probe measures its peak instead of limiting its data size
 // (the sanitizers reserve terabytes of shadow memory, which the limit counts).
@@ -142,11 +142,10 @@ int main(int argc, char** argv) {
     return 2;
   }
   // The library's default budget, half the available memory, moves with the
-  // machine and with what other processes hold: a 65535 x 65535 AVI frame
-  // goes to a sparse temporary file below 12.9 GB and into memory above, a
-  // JPEG 2000 claim meets OpenJPEG above 16 GB. The probe fixes the budget
-  // at what a 16 GB machine gives, so every row meets the same budget and
-  // the same bitmap threshold wherever and beside whatever it runs.
+  // machine and with what other processes hold. The probe fixes it at what a
+  // 128 GB machine gives, so every row meets the same budget wherever and
+  // beside whatever it runs, and a claim bounded by the budget alone (not by
+  // its data) shows up here whatever the machine.
   pixoran::PXSettings().MemoryThresholdOverride = kProbeMemoryBudget;
   if (!kSanitized) Limit(RLIMIT_DATA, static_cast<rlim_t>(std::atoll(argv[1])) << 20);
   Limit(RLIMIT_CPU, static_cast<rlim_t>(std::atoll(argv[2])) * (kSanitized ? 10 : 1));

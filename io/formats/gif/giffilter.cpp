@@ -447,7 +447,9 @@ bool BuildImageData(TPXBitmap& bitmap, const TIOParamsVals& params, TGIFImageDat
     out.TranspColorIndex = NearestPaletteIndex(out.Palette.data(), 2, transpColor);
   } else {
     const TPXPixelFormat f = bitmap.PixelFormat();
-    if (f != pxPal8 && f != pxBGR24) {
+    // A palette larger than the file's holds indices the file cannot store:
+    // its colours are quantized afresh from a copy.
+    if ((f != pxPal8 && f != pxBGR24) || (f == pxPal8 && bitmap.PaletteCount() > (1 << out.Bits))) {
       copy = ConvertedCopy(bitmap, pxBGR24);
       image = copy.get();
     }
@@ -724,6 +726,12 @@ bool TGIFFrameComposer::AddFrame(TPXBitmap& frame, const TPXMask* mask, const TI
     // The screen's width with a frame's height (or the other way round) can
     // ask for far more than any frame: no larger than a frame may be.
     if (int64_t{std::max(w, canvas_.Width())} * std::max(h, canvas_.Height()) * 2 > CodecMemoryLimit()) return false;
+    // The screen passed the frame rule against the whole file; a canvas
+    // grown past it by a frame's side must pass it too.
+    if ((canvas_.Width() < w || canvas_.Height() < h) &&
+        !CheckDeclaredImage("GIF", std::max(w, canvas_.Width()), std::max(h, canvas_.Height()), 8, fileBytes_,
+                            PixelsPerDataByte(2), progress_))
+      return false;
     if (canvas_.Width() <= 0 || canvas_.Height() <= 0 || canvas_.PixelFormat() != pxBGR24) {
       if (!canvas_.Allocate(w, h, pxBGR24)) return false;
       // Fresh storage is zero-filled: black needs no pass over it.
@@ -779,7 +787,7 @@ int32_t ReadGIFAnimationFrame(TStream& stream, TPXBitmap& bitmap, TPXBitmap& alp
   TPXProgressRec& frameProgress = target == 0 ? progress : quiet;
   alpha.FreeImage(true);
 
-  TGIFFrameComposer composer;
+  TGIFFrameComposer composer(stream.Size() - start, progress);
   TPXBitmap later;  // frames after the first
   std::unique_ptr<TPXMask> mask;
   int32_t count = 0;
@@ -802,7 +810,11 @@ int32_t ReadGIFAnimationFrame(TStream& stream, TPXBitmap& bitmap, TPXBitmap& alp
   // A frame past the last one is not there to show.
   if ((target < 0 || target >= count) && !progress.Aborted())
     progress.Fail(iorFailed, "GIF: no frame " + std::to_string(target) + " in a file of " + std::to_string(count));
-  if (progress.Aborted()) return count;
+  if (progress.Aborted()) {
+    // Frame 0, read straight into the bitmap, is not the animation asked for.
+    if (count > 1) bitmap.FreeImage(true);
+    return count;
+  }
   try {
     if (count > 1) {
       TPXBitmap& canvas = composer.Canvas();

@@ -52,14 +52,20 @@ int32_t DeleteGIFFrame(const std::string& fileName, int32_t frameIndex, bool sav
 // an alpha channel: 0 where no frame has drawn.
 class TGIFFrameComposer {
  public:
+  // fileBytes: the whole file's length, which bounds the canvas as it
+  // bounds the screen; progress receives the reason of a refusal.
+  TGIFFrameComposer(int64_t fileBytes, TPXProgressRec& progress) : fileBytes_(fileBytes), progress_(progress) {}
   // Adds a frame read by ReadGIFStream with params; mask is its
   // transparency, or nullptr for an opaque frame. False when the canvas
-  // storage cannot be had.
+  // storage cannot be had, or the canvas (the screen grown to the frames'
+  // sizes) is more than the file could describe (iorTooLarge told).
   bool AddFrame(TPXBitmap& frame, const TPXMask* mask, const TIOParamsVals& params);
   TPXBitmap& Canvas() { return canvas_; }
   void Reset();
 
  private:
+  int64_t fileBytes_;
+  TPXProgressRec& progress_;
   TPXBitmap canvas_;
   bool disposePrevious_ = false;
   int32_t prevX_ = 0, prevY_ = 0, prevWidth_ = 0, prevHeight_ = 0;

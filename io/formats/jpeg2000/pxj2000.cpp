@@ -515,6 +515,12 @@ constexpr char kName[] = "JPEG 2000";
 // marker. A grid of more tiles than the data could hold is no code stream.
 constexpr int64_t kMinBytesPerTile = 14;
 
+// OpenJPEG's own encoder codes a flat 4096 x 4096 grey picture in 141
+// bytes, about 119,000 pixels a byte; eight times that, at 3 bytes a pixel,
+// is the most decoded data a byte of code stream is taken to give. Beyond it
+// the codec would hold 4 bytes a sample of a picture the data barely touch.
+constexpr double kMaxExpansion = 3.0 * (1 << 20);
+
 // Reading the header, the codec sets up a record per tile and per tile
 // component before any data is read: from a few hundred bytes claiming tiny
 // tiles over a large picture, hundreds of megabytes and minutes. The code
@@ -589,6 +595,7 @@ void ReadBody(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, bool pa
   else if (IsJ2KStream(stream)) codecFormat = OPJ_CODEC_J2K;
   else return Fail(progress, iorCorrupt, "neither a JP2 file nor a code stream");
   if (!TileGridFits(stream, progress)) return;
+  const int64_t dataBytes = StreamBytesLeft(stream);
   TStreamBinding binding(stream);
   TOpjStream cs = OpenCodecStream(binding, true);
   TOpjCodec codec(opj_create_decompress(codecFormat));
@@ -607,7 +614,8 @@ void ReadBody(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, bool pa
     return Fail(progress, iorUnsupported,
                 "colour space " + std::to_string(image->color_space) + " with " + std::to_string(image->numcomps) +
                     " components is not read");
-  if (!CheckDeclaredImage(kName, int64_t{image->x1} - image->x0, int64_t{image->y1} - image->y0, 24, 0, 0, progress))
+  if (!CheckDeclaredImage(kName, int64_t{image->x1} - image->x0, int64_t{image->y1} - image->y0, 24, dataBytes,
+                          kMaxExpansion, progress))
     return;
   const auto width = static_cast<int32_t>(image->x1 - image->x0);
   const auto height = static_cast<int32_t>(image->y1 - image->y0);

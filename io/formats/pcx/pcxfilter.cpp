@@ -56,11 +56,14 @@ bool ParseHeader(const uint8_t* b, TPCXHeader& h, TPXIOResult& kind, std::string
   h.planes = b[65];
   h.bytesPerLine = GetLE16(b + 66);
   // Only these layouts are decoded; a blank image is never passed off as read.
-  const bool known = (h.planes == 1 && (h.bits == 1 || h.bits == 4 || h.bits == 8)) || (h.planes == 3 && h.bits == 8) ||
-                     (h.planes == 4 && h.bits == 1);
+  // Up to four planes of bits index the header palette, as do packed
+  // pixels of 2 or 4 bits in one plane.
+  const bool known = (h.planes == 1 && (h.bits == 1 || h.bits == 2 || h.bits == 4 || h.bits == 8)) ||
+                     (h.planes == 3 && h.bits == 8) || (h.planes >= 1 && h.planes <= 4 && h.bits == 1);
   if (!known) {
     kind = iorUnsupported;
-    why = std::to_string(h.planes) + " planes of " + std::to_string(h.bits) + " bits are not read";
+    why = std::to_string(h.planes) + " planes of " + std::to_string(h.bits) +
+          " bits are not a PCX layout this reader knows";
     return false;
   }
   if (h.bytesPerLine * 8 < h.width * h.bits) {
@@ -133,9 +136,9 @@ void TPCXReader::Read(int64_t dataLength, bool paramsOnly) {
   params_.FreePalette();
   if (eightBit) {
     params_.SetPalette(pal256.data(), 256);
-  } else if (h.planes == 4) {
-    params_.SetPalette(h.palette.data(), 16);
-    params_.BitsPerSample = 4;
+  } else if (h.bits == 1 && h.planes > 1) {
+    params_.SetPalette(h.palette.data(), 1 << h.planes);
+    params_.BitsPerSample = h.planes;
     params_.SamplesPerPixel = 1;
   } else if (h.planes == 1) {
     params_.SetPalette(h.palette.data(), 1 << h.bits);
@@ -207,19 +210,21 @@ void TPCXReader::Read(int64_t dataLength, bool paramsOnly) {
         const TBGR c = pal256[line[x]];
         row[0] = c.b, row[1] = c.g, row[2] = c.r;
       }
-    } else if (h.planes == 1) {  // 4 bits
+    } else if (h.planes == 1) {  // 2 or 4 bits, the first pixel in the high bits
+      const int perByte = 8 / h.bits, mask = (1 << h.bits) - 1;
       for (int64_t x = 0; x < w; ++x, row += 3) {
-        const TBGR c = hp[(x & 1) ? (line[x >> 1] & 0x0F) : (line[x >> 1] >> 4)];
+        const int shift = 8 - h.bits * (1 + static_cast<int>(x % perByte));
+        const TBGR c = hp[(line[x / perByte] >> shift) & mask];
         row[0] = c.b, row[1] = c.g, row[2] = c.r;
       }
-    } else if (h.planes == 3) {
+    } else if (h.bits == 8) {  // three planes
       const uint8_t *r = line, *g = line + bpl, *b = line + 2 * bpl;
       for (int64_t x = 0; x < w; ++x, row += 3) row[0] = b[x], row[1] = g[x], row[2] = r[x];
-    } else {  // four planes of bits
+    } else {  // two to four planes of bits
       for (int64_t x = 0; x < w; ++x, row += 3) {
         const int shift = 7 - static_cast<int>(x & 7);
         int index = 0;
-        for (int p = 0; p < 4; ++p) index |= ((line[p * bpl + (x >> 3)] >> shift) & 1) << p;
+        for (int p = 0; p < h.planes; ++p) index |= ((line[p * bpl + (x >> 3)] >> shift) & 1) << p;
         const TBGR c = hp[index];
         row[0] = c.b, row[1] = c.g, row[2] = c.r;
       }

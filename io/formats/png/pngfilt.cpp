@@ -116,6 +116,9 @@ void StepCreate(void* p) {
   png_set_keep_unknown_chunks(c->png, PNG_HANDLE_CHUNK_NEVER, kIgnored, 7);
   png_set_keep_unknown_chunks(c->png, PNG_HANDLE_CHUNK_NEVER, nullptr, 0);
   png_set_chunk_malloc_max(c->png, kMaxChunkBytes);
+  // Every size a PNG can state passes the codec: the filter's own guard
+  // refuses what the data cannot fill as too large, not as a broken header.
+  png_set_user_limits(c->png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
 }
 
 void StepReadInfo(void* p) {
@@ -345,6 +348,11 @@ void ReadBody(TDecoder& dec, TPXBitmap& bitmap, TIOParamsVals& params, bool blen
     }
   }
   const int fileChannels = png_get_channels(c.png, c.info);
+  // Image data the file cannot hold is refused before anything is allocated
+  // (setting up, the codec allocates a row).
+  if (!CheckDeclaredImage("PNG", c.width, c.height, c.bitDepth * fileChannels, c.source->Left(), kMaxInflateRatio,
+                          progress))
+    return;
   if (!dec.Run(StepSetup)) return dec.Fail(progress, " setting up the decoder");
 
   const int64_t width = c.width, height = c.height;
@@ -356,10 +364,6 @@ void ReadBody(TDecoder& dec, TPXBitmap& bitmap, TIOParamsVals& params, bool blen
     progress.Fail(iorUnsupported, "PNG: rows of an unexpected layout");
     return;
   }
-  // Image data the file cannot hold is refused before anything is allocated.
-  if (!CheckDeclaredImage("PNG", width, height, c.bitDepth * fileChannels, c.source->Left(), kMaxInflateRatio,
-                          progress))
-    return;
   const std::string size = std::to_string(width) + " x " + std::to_string(height);
   if (!bitmap.Allocate(static_cast<int32_t>(width), static_cast<int32_t>(height), format)) {
     progress.Fail(iorNoMemory, "PNG: no storage for a " + size + " image");

@@ -196,7 +196,13 @@ void MakePlan(TPXBitmap& bitmap, TIOParamsVals& params, TAlphaRows* alpha, TPlan
     plan.depth = 16;
     return;
   }
-  if (format != pxBGR24 && format != pxPal8 && format != pxGray8) {
+  // A palette larger than the file's holds indices the file cannot store:
+  // its colours are quantized afresh from a copy.
+  const int32_t paletteRoom = params.SamplesPerPixel != 1 ? 256
+                              : alpha != nullptr          ? std::min(1 << std::clamp(bits, 1, 8), 255)
+                                                          : 1 << PaletteDepth(bits);
+  if ((format != pxBGR24 && format != pxPal8 && format != pxGray8) ||
+      (format == pxPal8 && bitmap.PaletteCount() > paletteRoom)) {
     plan.work = ConvertedCopy(bitmap, pxBGR24);
     plan.rows = plan.work.get();
   }
