@@ -57,6 +57,29 @@ void TPXProgressRec::Note(TPXIOResult kind, std::string text) const {
   if (Result) Result->Set(kind, std::move(text));
 }
 
+void FailOperation(TPXIOResultRec& result, std::atomic<bool>& aborting, bool cancelRequested, TPXIOResult kind,
+                   std::string text) {
+  if (!(aborting && cancelRequested)) result.Set(kind, std::move(text));
+  aborting = true;
+}
+
+void FailOperation(TPXIOResultRec& result, std::atomic<bool>& aborting, bool cancelRequested,
+                   std::exception_ptr error) {
+  std::string text;
+  const TPXIOResult kind = IOResultOfException(error, text);
+  FailOperation(result, aborting, cancelRequested, kind, std::move(text));
+}
+
+void SettleOperation(TPXIOResultRec& result, bool aborting, bool cancelRequested) {
+  if (!aborting) return;
+  if (cancelRequested && (result.Kind == iorOk || result.Kind == iorFailed)) {
+    result.Reset();
+    result.Set(iorCancelled, "cancelled by the caller");
+  } else {
+    result.Set(iorFailed, "the operation failed without a reason given");
+  }
+}
+
 TPXIOResult IOResultOfException(std::exception_ptr error, std::string& text) {
   text.clear();
   if (!error) return iorFailed;

@@ -4,6 +4,7 @@
 // ended the way it did.
 #include <atomic>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <string>
 
@@ -69,6 +70,15 @@ struct TPXProgressRec {
   // a reader keeps): Aborting stays as it is.
   void Note(TPXIOResult kind, std::string text) const;
 };
+
+// The two ends of an I/O operation, for the components that run one. A
+// failure records its reason and sets aborting, unless the caller's cancel
+// already ended the operation (then the failure is the cancel's doing); at
+// the end a cancel is iorCancelled and a failure with no reason iorFailed.
+void FailOperation(TPXIOResultRec& result, std::atomic<bool>& aborting, bool cancelRequested, TPXIOResult kind,
+                   std::string text);
+void FailOperation(TPXIOResultRec& result, std::atomic<bool>& aborting, bool cancelRequested, std::exception_ptr error);
+void SettleOperation(TPXIOResultRec& result, bool aborting, bool cancelRequested);
 
 // The result kind of an exception caught around a filter or an operation:
 // an allocation failure is iorNoMemory, a file that cannot be opened

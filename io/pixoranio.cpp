@@ -416,26 +416,16 @@ void TPixoranIO::DoFinishWork() {
 }
 
 void TPixoranIO::Fail(TPXIOResult kind, std::string text) {
-  if (!(aborting_ && cancelRequested_)) result_.Set(kind, std::move(text));
-  aborting_ = true;
+  FailOperation(result_, aborting_, cancelRequested_, kind, std::move(text));
 }
 
 void TPixoranIO::FailFromException(std::exception_ptr error) {
-  std::string text;
-  const TPXIOResult kind = IOResultOfException(error, text);
-  Fail(kind, std::move(text));
+  FailOperation(result_, aborting_, cancelRequested_, error);
 }
 
 void TPixoranIO::FinishOperation() {
   if (innerDepth_ != 0) return;
-  if (aborting_) {
-    if (cancelRequested_ && (result_.Kind == iorOk || result_.Kind == iorFailed)) {
-      result_.Reset();
-      result_.Set(iorCancelled, "cancelled by the caller");
-    } else {
-      result_.Set(iorFailed, "the operation failed without a reason given");
-    }
-  }
+  SettleOperation(result_, aborting_, cancelRequested_);
   {
     std::lock_guard<std::mutex> guard(threads_->Lock);
     ++threads_->Finished;

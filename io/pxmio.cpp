@@ -235,25 +235,14 @@ TPXProgressRec TPixoranMIO::LoadProgress() {
 }
 
 void TPixoranMIO::Fail(TPXIOResult kind, std::string text) {
-  if (!(aborting_ && cancelRequested_)) result_.Set(kind, std::move(text));
-  aborting_ = true;
+  FailOperation(result_, aborting_, cancelRequested_, kind, std::move(text));
 }
 
 void TPixoranMIO::FailFromException(std::exception_ptr error) {
-  std::string text;
-  const TPXIOResult kind = IOResultOfException(error, text);
-  Fail(kind, std::move(text));
+  FailOperation(result_, aborting_, cancelRequested_, error);
 }
 
-void TPixoranMIO::SettleResult() {
-  if (!aborting_) return;
-  if (cancelRequested_ && (result_.Kind == iorOk || result_.Kind == iorFailed)) {
-    result_.Reset();
-    result_.Set(iorCancelled, "cancelled by the caller");
-  } else {
-    result_.Set(iorFailed, "the load failed without a reason given");
-  }
-}
+void TPixoranMIO::SettleResult() { SettleOperation(result_, aborting_, cancelRequested_); }
 
 void TPixoranMIO::Progress(int32_t percent) {
   if (OnProgress) OnProgress(this, percent);

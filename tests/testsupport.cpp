@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 #include <vector>
 
@@ -66,6 +67,15 @@ std::string MakeTempDir(const std::string& tag) {
   std::string dir = d ? d : std::string(".");
   Dirs().dirs.push_back(dir);
   return dir;
+}
+
+void ResetPeakMemory() { std::ofstream("/proc/self/clear_refs") << "5"; }
+
+int64_t PeakMemory() {
+  std::ifstream f("/proc/self/status");
+  for (std::string line; std::getline(f, line);)
+    if (line.rfind("VmHWM:", 0) == 0) return std::stoll(line.substr(6)) * 1024;
+  return -1;
 }
 
 }  // namespace pixoran::testing

@@ -54,4 +54,9 @@ void WhenShown(std::function<bool(QWidget*)> match, std::function<void(QWidget*)
 // A fresh empty folder under the system temporary folder, removed at exit.
 std::string MakeTempDir(const std::string& tag);
 
+// The process's peak resident memory since the last reset, in bytes (-1
+// when the system does not tell it).
+void ResetPeakMemory();
+int64_t PeakMemory();
+
 }  // namespace pixoran::testing

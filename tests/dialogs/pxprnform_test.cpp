@@ -242,17 +242,6 @@ TEST(PrintForms, HugeSizeWithGammaRendersOnlyThePage) {
   printer.SetOutputFileName("");
 }
 
-namespace {
-// The process's peak resident memory since the last reset, in bytes.
-void ResetPeakMemory() { std::ofstream("/proc/self/clear_refs") << "5"; }
-int64_t PeakMemory() {
-  std::ifstream f("/proc/self/status");
-  for (std::string line; std::getline(f, line);)
-    if (line.rfind("VmHWM:", 0) == 0) return std::stoll(line.substr(6)) * 1024;
-  return -1;
-}
-}  // namespace
-
 // A picture fitted to an A4 page at 1200 dpi with a gamma (a page of about
 // 9600 x 13700 pixels, 400 MB): the page is drawn in bands, so the print
 // holds less than the smallest memory budget the machine could give, on

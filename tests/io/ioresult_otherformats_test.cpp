@@ -17,6 +17,7 @@
 #include "core/kopxutils_settings.h"
 #include "core/pxview.h"
 #include "filtertools.h"
+#include "sizes_mioview.h"
 #include "io/pixoranio.h"
 #include "io/pxfiltutil.h"
 #include "io/pxmio.h"
@@ -391,45 +392,6 @@ TEST(IOResultOtherFormats, AVIAndMetafileLoadsCalledDirectly) {
   EXPECT_EQ(io.PXBitmap()->Width(), 96);
 }
 
-// A view that keeps only the sizes of its images.
-class TSizesView : public TPXMIOView {
- public:
-  TPXView control;
-  std::vector<std::pair<int32_t, int32_t>> images;
-  TPXView* Control() override { return &control; }
-  int32_t LastChange() override { return change_; }
-  int32_t LastChangeIndex() override { return index_; }
-  int32_t ImageCount() override { return static_cast<int32_t>(images.size()); }
-  int32_t SelectedImage() override { return -1; }
-  void SetSelectedImage(int32_t) override {}
-  void InsertImageNoSelect(int32_t index) override {
-    images.insert(images.begin() + index, {0, 0});
-    Announce(pxmcInserted, index);
-  }
-  void DeleteImage(int32_t index) override {
-    images.erase(images.begin() + index);
-    Announce(pxmcDeleted, index);
-  }
-  bool SetImageBitmap(int32_t index, TPXBitmap& b) override {
-    images[static_cast<size_t>(index)] = {b.Width(), b.Height()};
-    return true;
-  }
-  void SetImageDelayTime(int32_t, int32_t) override {}
-  void SetImageBackground(int32_t, TColor) override {}
-  void ReserveCacheSpace(int32_t, int32_t, int32_t, int32_t) override {}
-  bool LoadImageFromFile(int32_t, const std::string&) override { return false; }
-  bool CopyImage(int32_t, TPXBitmap&) override { return false; }
-  void Refresh() override {}
-
- private:
-  void Announce(int32_t kind, int32_t index) {
-    change_ = kind, index_ = index;
-    control.CallBitmapChangeEvents();
-    change_ = pxmcNone;
-  }
-  int32_t change_ = pxmcNone, index_ = 0;
-};
-
 // Loads every frame of the AVI at path through the multi-image component,
 // its temporary files in temp, under the processor-time limit and within
 // the peak of the small-file table (no data-size limit: a claim held only
@@ -450,7 +412,7 @@ class TSizesView : public TPXMIOView {
   getrusage(RUSAGE_SELF, &use);
   const long cpuMs =
       (use.ru_utime.tv_sec + use.ru_stime.tv_sec) * 1000L + (use.ru_utime.tv_usec + use.ru_stime.tv_usec) / 1000L;
-  const bool loaded = !mio.Aborting() && v->ImageCount() == 40 && v->images[0].first == side;
+  const bool loaded = !mio.Aborting() && v->ImageCount() == 40 && v->Sizes[0].first == side;
   const bool refused = mio.Aborting() && v->ImageCount() == 0;
   const bool quick = cpuMs < (kSanitized ? 10000 : 1000) && (kSanitized || use.ru_maxrss < 192 * 1024);
   std::fprintf(stderr, "aborting=%d images=%d cpu_ms=%ld peak_kb=%ld\n", mio.Aborting() ? 1 : 0, v->ImageCount(), cpuMs,

@@ -486,17 +486,6 @@ TEST(MetafileThread, ImportRunsOnAWorker) {
 #define PX_UNDER_ASAN 0
 #endif
 
-namespace {
-// The process's peak resident memory since the last reset, in bytes.
-void ResetPeakMemory() { std::ofstream("/proc/self/clear_refs") << "5"; }
-int64_t PeakMemory() {
-  std::ifstream f("/proc/self/status");
-  for (std::string line; std::getline(f, line);)
-    if (line.rfind("VmHWM:", 0) == 0) return std::stoll(line.substr(6)) * 1024;
-  return -1;
-}
-}  // namespace
-
 // A few hundred bytes claiming the largest picture allowed: it is drawn in
 // bands into a bitmap that lives in a temporary file, so what the load holds
 // in memory stays within the memory budget; rectangles crossing the bands
@@ -510,10 +499,10 @@ TEST(Metafile, LargestPictureDrawnInBandsWithinTheMemoryBudget) {
   std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(emf.data()), emf.size());
   TPixoranIO io;
   io.SetBackground(clWhite);
-  ResetPeakMemory();
-  const int64_t before = PeakMemory();
-  io.LoadFromFile(path);                               // with the alpha pass, as by name
-  [[maybe_unused]] const int64_t peak = PeakMemory();  // unread under ASan
+  pixoran::testing::ResetPeakMemory();
+  const int64_t before = pixoran::testing::PeakMemory();
+  io.LoadFromFile(path);                                                 // with the alpha pass, as by name
+  [[maybe_unused]] const int64_t peak = pixoran::testing::PeakMemory();  // unread under ASan
   ASSERT_FALSE(io.Aborting());
   TPXBitmap& b = *io.PXBitmap();
   ASSERT_EQ(b.Width(), 16000);

@@ -32,6 +32,7 @@ extern "C" {
 #include "io/pxmioview.h"
 #include "tests/sanitized.h"
 #include "filtertools.h"
+#include "sizes_mioview.h"
 #include "probe_runner.h"
 
 namespace pixoran {
@@ -640,31 +641,6 @@ TEST(SmallFileClaims, RefusedQuicklyWithinBoundedMemory) {
 
 // ---------------------------------------------------------------- TIFF pages (continued)
 
-// Keeps only what the multi-image component stores in a view: the images'
-// sizes. It has no control, so the component numbers the images itself.
-class TSizesView : public TPXMIOView {
- public:
-  std::vector<std::pair<int32_t, int32_t>> sizes;
-  TPXView* Control() override { return nullptr; }
-  int32_t LastChange() override { return pxmcNone; }
-  int32_t LastChangeIndex() override { return 0; }
-  int32_t ImageCount() override { return static_cast<int32_t>(sizes.size()); }
-  int32_t SelectedImage() override { return -1; }
-  void SetSelectedImage(int32_t) override {}
-  void InsertImageNoSelect(int32_t i) override { sizes.insert(sizes.begin() + std::clamp(i, 0, ImageCount()), {0, 0}); }
-  void DeleteImage(int32_t i) override { sizes.erase(sizes.begin() + i); }
-  bool SetImageBitmap(int32_t i, TPXBitmap& b) override {
-    sizes[static_cast<size_t>(i)] = {b.Width(), b.Height()};
-    return true;
-  }
-  void SetImageDelayTime(int32_t, int32_t) override {}
-  void SetImageBackground(int32_t, TColor) override {}
-  void ReserveCacheSpace(int32_t, int32_t, int32_t, int32_t) override {}
-  bool LoadImageFromFile(int32_t, const std::string&) override { return false; }
-  bool CopyImage(int32_t, TPXBitmap&) override { return false; }
-  void Refresh() override {}
-};
-
 // A figure of /proc/self/status in kB ("VmHWM", ...).
 long StatusKB(const char* key) {
   FILE* f = std::fopen("/proc/self/status", "r");
@@ -714,9 +690,9 @@ TProbeRun LoadPagesInChild(const std::string& path) {
       return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1000L + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1000L;
     };
     bool whole = true;
-    for (const auto& [w, h] : v->sizes) whole = whole && w > 0 && h > 0;
+    for (const auto& [w, h] : v->Sizes) whole = whole && w > 0 && h > 0;
     const std::string out = "aborting=" + std::to_string(mio.Aborting() ? 1 : 0) +
-                            " images=" + std::to_string(v->sizes.size()) + " whole=" + std::to_string(whole ? 1 : 0) +
+                            " images=" + std::to_string(v->Sizes.size()) + " whole=" + std::to_string(whole ? 1 : 0) +
                             " cpu_ms=" + std::to_string(ms(end) - ms(start)) +
                             " peak_kb=" + std::to_string(StatusKB("VmHWM") - rss) + "\n";
     const ssize_t wrote = write(fds[1], out.data(), out.size());

@@ -28,6 +28,7 @@
 #include "io/pxmio.h"
 #include "io/pxmioview.h"
 #include "tests/sanitized.h"
+#include "tests/sizes_mioview.h"
 
 namespace {
 
@@ -78,30 +79,6 @@ int Save(char** argv) {
               static_cast<int>(io.LastResult()));
   return 0;
 }
-
-// Keeps the sizes of the images the multi-image component stores.
-class TSizesView : public pixoran::TPXMIOView {
- public:
-  std::vector<std::pair<int32_t, int32_t>> Sizes;
-  pixoran::TPXView* Control() override { return nullptr; }
-  int32_t LastChange() override { return pixoran::pxmcNone; }
-  int32_t LastChangeIndex() override { return 0; }
-  int32_t ImageCount() override { return static_cast<int32_t>(Sizes.size()); }
-  int32_t SelectedImage() override { return -1; }
-  void SetSelectedImage(int32_t) override {}
-  void InsertImageNoSelect(int32_t index) override { Sizes.insert(Sizes.begin() + index, {0, 0}); }
-  void DeleteImage(int32_t index) override { Sizes.erase(Sizes.begin() + index); }
-  bool SetImageBitmap(int32_t index, pixoran::TPXBitmap& b) override {
-    Sizes[static_cast<size_t>(index)] = {b.Width(), b.Height()};
-    return true;
-  }
-  void SetImageDelayTime(int32_t, int32_t) override {}
-  void SetImageBackground(int32_t, pixoran::TColor) override {}
-  void ReserveCacheSpace(int32_t, int32_t, int32_t, int32_t) override {}
-  bool LoadImageFromFile(int32_t, const std::string&) override { return false; }
-  bool CopyImage(int32_t, pixoran::TPXBitmap&) override { return false; }
-  void Refresh() override {}
-};
 
 }  // namespace
 
@@ -157,8 +134,8 @@ int main(int argc, char** argv) {
   std::string text;
   if (argc == 6) {
     pixoran::TPixoranMIO mio;
-    auto view = std::make_unique<TSizesView>();
-    TSizesView* sizes = view.get();
+    auto view = std::make_unique<pixoran::testing::TSizesView>();
+    pixoran::testing::TSizesView* sizes = view.get();
     mio.SetAttachedMView(std::move(view));
     mio.LoadFromFile(argv[3]);
     aborting = mio.Aborting();
