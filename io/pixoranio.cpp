@@ -426,6 +426,13 @@ void TPixoranIO::FinishOperation() {
     if (cancelRequested_ && (result_.Kind == iorOk || result_.Kind == iorFailed)) {
       result_.Reset();
       result_.Set(iorCancelled, "cancelled by the caller");
+    } else if (PXStorageWriteFailures() != storageWriteFailuresAtStart_) {
+      // A reader or writer that stopped when a temporary file of its bitmap
+      // could not be written (a full disk).
+      result_.Set(iorWriteFailed, "cannot write a temporary file of the image");
+    } else if (PXStorageFailures() != storageFailuresAtStart_) {
+      // A reader or writer that stopped when its bitmap could not be had.
+      result_.Set(iorNoMemory, "not enough memory or disk for the image");
     } else {
       result_.Set(iorFailed, "the operation failed without a reason given");
     }
@@ -457,6 +464,8 @@ void TPixoranIO::RunOperation(const std::function<void()>& body) {
   if (innerDepth_ == 0) {
     result_.Reset();
     cancelRequested_ = false;
+    storageFailuresAtStart_ = PXStorageFailures();
+    storageWriteFailuresAtStart_ = PXStorageWriteFailures();
   }
   try {
     body();
