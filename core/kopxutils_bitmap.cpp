@@ -31,6 +31,15 @@ bool PXAllocationFaultFired() { return gFaultFired; }
 
 int64_t PXAllocationCount() { return gAllocations; }
 
+namespace {
+thread_local int64_t tStorageFailures = 0;
+thread_local int64_t tStorageWriteFailures = 0;
+}  // namespace
+
+int64_t PXStorageFailures() { return tStorageFailures; }
+int64_t PXStorageWriteFailures() { return tStorageWriteFailures; }
+void PXNoteStorageWriteFailure() { ++tStorageWriteFailures; }
+
 bool PXAllocationFails() {
   if (gFaultCountdown.load(std::memory_order_relaxed) < 0) return false;
   ++gAllocations;
@@ -254,6 +263,7 @@ bool TPXBitmap::AllocateStorage() {
   }
   const int64_t size = rowLen * height_;  // both below 2^31: no overflow
   if (location_ != pxTBitmap && PXAllocationFails()) {
+    ++tStorageFailures;
     FreeImage(true);
     return false;
   }
@@ -273,6 +283,7 @@ bool TPXBitmap::AllocateStorage() {
     const bool fits = size <= kMaxMemoryBlock && !(fellBack && avail > 0 && size > avail);
     void* p = fits ? std::calloc(static_cast<size_t>(size), 1) : nullptr;
     if (!p) {
+      ++tStorageFailures;
       FreeImage(true);
       return false;
     }

@@ -41,6 +41,14 @@ bool PXAllocationFaultFired();
 int64_t PXAllocationCount();
 // Asked at each allocation point: true when this one is to fail.
 bool PXAllocationFails();
+// Bitmap storage requests refused on this thread so far (no memory, no
+// temporary file, or the hook), and writes to bitmaps' temporary files that
+// failed: an operation that ends without a reason given can tell that it
+// ran out of memory or disk.
+int64_t PXStorageFailures();
+int64_t PXStorageWriteFailures();
+// Counts a failed write to a bitmap's temporary file (the file buffer does).
+void PXNoteStorageWriteFailure();
 
 // Copies count bits from src (starting at bit srcBit, most significant bit
 // first) to dst (starting at bit dstBit), leaving the other bits of dst alone.

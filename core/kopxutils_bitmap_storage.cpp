@@ -150,8 +150,10 @@ void TPXFileBuffer::UnmapBlock(const void* memory) {
   blocks_.erase(blocks_.begin() + i);
   if ((block.Access & pxaWrite) && stream_) {
     stream_->SetPosition(block.Offset);
-    if (stream_->Write(block.Memory.get(), block.Size) != block.Size)
+    if (stream_->Write(block.Memory.get(), block.Size) != block.Size) {
+      PXNoteStorageWriteFailure();
       throw EPXStorageError("Cannot write the temporary file of a bitmap");
+    }
   }
 }
 
@@ -175,7 +177,10 @@ bool TPXFileBuffer::CopyTo(TPXFileBuffer& dest, int64_t size, int64_t offset) {
   dest.UnmapAll();
   if (offset == 0 && size == FileSize()) {
     const int64_t destSize = dest.FileSize();
-    if (!dest.stream_->CopyWholeFileFrom(*stream_)) return false;
+    if (!dest.stream_->CopyWholeFileFrom(*stream_)) {
+      PXNoteStorageWriteFailure();
+      return false;
+    }
     // Rows past the copy (a taller destination) stay, reading as zeros.
     return destSize <= size || dest.stream_->SetSize(destSize);
   }
@@ -192,7 +197,10 @@ bool TPXFileBuffer::CopyTo(TPXFileBuffer& dest, int64_t size, int64_t offset) {
   while (done < size) {
     const int64_t n = std::min(kChunk, size - done);
     if (!stream_->ReadExact(buf.data(), n)) return false;
-    if (dest.stream_->Write(buf.data(), n) != n) return false;
+    if (dest.stream_->Write(buf.data(), n) != n) {
+      PXNoteStorageWriteFailure();
+      return false;
+    }
     done += n;
   }
   return true;

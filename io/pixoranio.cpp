@@ -425,6 +425,16 @@ void TPixoranIO::FailFromException(std::exception_ptr error) {
 
 void TPixoranIO::FinishOperation() {
   if (innerDepth_ != 0) return;
+  if (aborting_ && !cancelRequested_) {
+    if (PXStorageWriteFailures() != storageWriteFailuresAtStart_) {
+      // A reader or writer that stopped when a temporary file of its bitmap
+      // could not be written (a full disk).
+      result_.Set(iorWriteFailed, "cannot write a temporary file of the image");
+    } else if (PXStorageFailures() != storageFailuresAtStart_) {
+      // A reader or writer that stopped when its bitmap could not be had.
+      result_.Set(iorNoMemory, "not enough memory or disk for the image");
+    }
+  }
   SettleOperation(result_, aborting_, cancelRequested_);
   {
     std::lock_guard<std::mutex> guard(threads_->Lock);
@@ -453,6 +463,8 @@ void TPixoranIO::RunOperation(const std::function<void()>& body) {
   if (innerDepth_ == 0) {
     result_.Reset();
     cancelRequested_ = false;
+    storageFailuresAtStart_ = PXStorageFailures();
+    storageWriteFailuresAtStart_ = PXStorageWriteFailures();
   }
   try {
     body();

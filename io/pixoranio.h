@@ -471,7 +471,9 @@ class TPixoranIO : public TComponent, public TIOParamsOwner {
   void ResetToOwned();
   void WrapTBitmap(TBitmap* bitmap);
 
-  std::unique_ptr<TPXBitmap> owned_;  // the working bitmap when the component owns it
+  std::unique_ptr<TPXBitmap> owned_;    // the working bitmap when the component owns it
+  int64_t storageFailuresAtStart_ = 0;  // PXStorageFailures when the operation began
+  int64_t storageWriteFailuresAtStart_ = 0;
   TPXBitmap* working_ = nullptr;
   TBitmap* attachedTBitmap_ = nullptr;
   TPXView* viewer_ = nullptr;

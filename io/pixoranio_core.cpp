@@ -149,15 +149,23 @@ void TPixoranIO::CopyAlphaMask(TPXBitmap& mask) {
   if (EmptyImage(mask) || mask.PixelFormat() != pxGray8) return;
   const int32_t w = working_->Width(), h = working_->Height();
   if (mask.Width() != w || mask.Height() != h) return;
-  TPXBitmap* alpha = working_->GetAlphaChannel();
-  if (!alpha) return;
-  for (int32_t y = 0; y < h; ++y) {
-    const uint8_t* s = mask.Scanline(y);
-    uint8_t* d = alpha->Scanline(y);
-    if (!s || !d) break;
-    std::memcpy(d, s, static_cast<size_t>(w));
+  try {
+    TPXBitmap* alpha = working_->GetAlphaChannel();
+    if (!alpha) return;
+    for (int32_t y = 0; y < h; ++y) {
+      const uint8_t* s = mask.Scanline(y);
+      uint8_t* d = alpha->Scanline(y);
+      if (!s || !d) break;
+      std::memcpy(d, s, static_cast<size_t>(w));
+    }
+    alpha->SyncFull();
+  } catch (const EPXBitmapError&) {
+    // The image is kept without its transparency; the load says why.
+    working_->RemoveAlphaChannel();
+    std::string text;
+    const TPXIOResult kind = IOResultOfException(std::current_exception(), text);
+    Fail(kind, "the transparency cannot be kept: " + text);
   }
-  alpha->SyncFull();
 }
 
 void TPixoranIO::LoadThrough(TStream& stream, const TPXFormatCodec* codec, int32_t fileType,
@@ -201,7 +209,20 @@ void TPixoranIO::LoadThrough(TStream& stream, const TPXFormatCodec* codec, int32
   // Read.
   TPXBitmap mask;
   if (!app) {
-    codec->Read(stream, *working_, *params_, progress, false, header.DataLength, mask);
+    try {
+      codec->Read(stream, *working_, *params_, progress, false, header.DataLength, mask);
+      // Rows still mapped from a temporary file are written now, so a full
+      // disk shows in this load and not in the next reader of the picture.
+      working_->FlushRows();
+    } catch (const std::exception&) {
+      // Storage of the image that failed (no memory, a temporary file that
+      // cannot be written) is told like any reader's failure; other
+      // exceptions pass to the caller as before.
+      std::string text;
+      const TPXIOResult kind = IOResultOfException(std::current_exception(), text);
+      if (kind != iorNoMemory && kind != iorWriteFailed) throw;
+      Fail(kind, std::string(codec->FullName ? codec->FullName : "reader") + ": " + text);
+    }
   } else if (fileName) {
     // A load by file name through the registry never raises.
     try {
@@ -293,6 +314,9 @@ void TPixoranIO::WriteCore(TStream& stream, const TPXFormatCodec& codec, TSaveSo
     }
   }
   try {
+    // A writer only reads the picture: rows of a temporary file are not
+    // written back (on a full disk that write would fail the save).
+    TPXAccessScope readOnly(*source.Bitmap, pxaRead);
     codec.Write(stream, *source.Bitmap, *params_, progress, source.Alpha);
   } catch (...) {
     // A codec library's own failure raised after a write failed: that write is the reason.

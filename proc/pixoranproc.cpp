@@ -189,7 +189,7 @@ void CopyIntoSameShape(TPXBitmap& dest, TPXBitmap& src) {
 
 }  // namespace
 
-std::unique_ptr<TPXBitmap> TPixoranProc::CopyForUndo(TEntryList& /*list*/) {
+std::unique_ptr<TPXBitmap> TPixoranProc::CopyForUndo() {
   // Always a new copy: taking the storage of the entry about to go would
   // lose that entry too when the copy fails.
   auto copy = std::make_unique<TPXBitmap>();
@@ -213,7 +213,7 @@ bool TPixoranProc::PushEntry(TEntryList& list, std::vector<std::string>& caption
   TUndoEntry entry;
   if (source == pxusImage) {
     if (!CheckBitmap(kPXAnyFormat) || bitmap_->Width() < 2 || bitmap_->Height() < 2) return false;
-    entry.Image = CopyForUndo(list);
+    entry.Image = CopyForUndo();
     if (!entry.Image) return false;
   } else if (source == pxusSelection) {
     TPXSelectionSource* sel = SelectionSource();

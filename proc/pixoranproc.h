@@ -185,7 +185,9 @@ class TPixoranProc : public TComponent {
   void Resample(int32_t newWidth, int32_t newHeight, TResampleFilter filter);
   // Resamples the image into dest. A side of 0 keeps the image's, -1 keeps
   // the aspect from the other side, other negatives count as positive; both
-  // negative does nothing but the undo entry.
+  // negative does nothing but the undo entry. The result is made aside:
+  // when its storage fails, dest and the image stay as they were and
+  // Aborting is set.
   void ResampleTo(TPXBitmap& dest, int32_t newWidth, int32_t newHeight, TResampleFilter filter);
 
   // ------------------------------------------------------------ colour operations
@@ -257,8 +259,9 @@ class TPixoranProc : public TComponent {
   // A copy of the working bitmap's pixels (and alpha) in the mask's box, or
   // nullptr when no storage can be had for it.
   std::unique_ptr<TPXBitmap> CopySelectionBox(const TPXMask& mask);
-  // A copy of the working bitmap in the undo location, or nullptr.
-  std::unique_ptr<TPXBitmap> CopyForUndo(TEntryList& list);
+  // A copy of the working bitmap in the undo location, its rows written
+  // out, or nullptr when storage fails.
+  std::unique_ptr<TPXBitmap> CopyForUndo();
   bool PushEntry(TEntryList& list, std::vector<std::string>& captions, int32_t source);
   void RestoreEntry(TEntryList& list, int32_t n);
   // A copy of the image (pixels, palette, alpha channel) where the image's

@@ -170,7 +170,8 @@ class TPixoranView : public TPXView, public TPXSelectionSource {
   // (lower layer under the upper one), which becomes current. A large
   // result goes to a temporary file like any large bitmap. False, with both
   // layers as they were, when nothing was merged (invalid indices, or
-  // storage for the result that could not be had).
+  // storage for the result that could not be had). The I/O component's
+  // Aborting left from an earlier operation is cleared when a merge starts.
   bool MergeLayers(int32_t first, int32_t second);
   // nullptr gives the current layer an empty bitmap of its own; a bitmap
   // becomes its bitmap and the image, staying the caller's.

@@ -8,6 +8,8 @@
 #include <QFileInfo>
 #include <QImage>
 
+#include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,6 +20,7 @@
 #include "core/kopxutils_bitmap.h"
 #include "io/pixoranio.h"
 #include "io/pxprint.h"
+#include "proc/pixoranproc.h"
 #include "platform/printer.h"
 #include "testsupport.h"
 #include "view/pixoranview.h"
@@ -157,6 +160,122 @@ TEST(ProgramFullDisk, FailedMergeKeepsTheLayersAndFailedPrintSaysSo) {
     PXDialogHooks().PrintPreviewDialog = nullptr;
     Printer().SetOutputFileName("");
   }
+  MessageHook() = nullptr;
+  PXDialogHooks().FileDialog = nullptr;
+}
+
+// The program's commands with each write and each allocation failing in
+// turn: every step either ends as the command does without a failure
+// (picture, layers, working file), or says so (a message, or the
+// processing component's Aborting) with the picture, its layers and the
+// working file as they were.
+TEST(ProgramFullDisk, EveryCommandUnderEveryFault) {
+  const std::string dir = pixoran::testing::MakeTempDir("program-table") + "/";
+  QDir().mkpath(QString::fromStdString(dir + "frames"));
+  QImage picture(48, 32, QImage::Format_RGB888);
+  for (int y = 0; y < 32; ++y)
+    for (int x = 0; x < 48; ++x) picture.setPixel(x, y, qRgb(x * 5, y * 7, (x ^ y) * 4));
+  ASSERT_TRUE(picture.save(QString::fromStdString(dir + "picture.png")));
+  std::vector<QString> messages;
+  MessageHook() = [&](QWidget*, const QString& t) { messages.push_back(t); };
+  std::string nextName;
+  PXDialogHooks().FileDialog = [&](TPixoranIO&, const std::string&, const std::string&, const std::string&,
+                                   std::string& name, int32_t, bool, bool) { name = nextName; };
+
+  struct TCommand {
+    const char* Name;
+    QAction* TfrmMain::*Action;
+  };
+  const TCommand commands[] = {{"转为黑白图像", &TfrmMain::acGray},
+                               {"素描效果", &TfrmMain::acEdgeDelect},
+                               {"保存", &TfrmMain::acSaveAs},
+                               {"保存为...", &TfrmMain::acSaveFile},
+                               {"打印", &TfrmMain::acPrint}};
+  // The print form closes without printing: what is tried is the flattening before it.
+  PXDialogHooks().PrintPreviewDialog = [](TPixoranIO&, int32_t, const std::string&) { return 0; };
+  struct TOutcome {
+    std::vector<uint8_t> Shown;
+    int32_t Layers = 0;
+    QByteArray Work, Chosen;
+    bool operator==(const TOutcome&) const = default;
+  };
+  auto start = [&](std::unique_ptr<TfrmMain>& form) {
+    QFile::remove(QString::fromStdString(dir + "chosen.png"));
+    nextName = dir + "picture.png";
+    form = std::make_unique<TfrmMain>(dir);
+    form->acOpenFileExecute();
+    nextName = dir + "chosen.png";  // where "保存为..." saves
+    TPixoranView& v = *form->PixoranView_Main;
+    v.AddLayer();  // a frame over the picture, merged by every command
+    TPXBitmap& frame = *v.GetLayer(1)->Bitmap();
+    frame.Fill(0x2040F0);
+    for (int32_t y = 0; y < frame.Height(); ++y)
+      for (int32_t x = 0; x < frame.Width(); ++x) frame.SetAlpha(x, y, x < 6 || y < 6 ? 255 : 0);
+    messages.clear();
+  };
+  auto outcome = [&](TfrmMain& form) {
+    TPixoranView& v = *form.PixoranView_Main;
+    return TOutcome{Shown(v), v.GetLayersCount(), FileBytes(form.WorkingFileName()), FileBytes(dir + "chosen.png")};
+  };
+  // Thousands of small temporary files: in memory when the system has a
+  // memory file system.
+  const pixoran::testing::TempFolderScope folder(
+      std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : std::string(PXSettings().TempFolder));
+  long points = 0;
+  for (bool inFiles : {false, true})
+    for (const TCommand& c : commands)
+      for (int kind = 0; kind < 2; ++kind) {
+        SCOPED_TRACE(::testing::Message() << c.Name << (kind ? ", allocation " : ", write ")
+                                          << (inFiles ? ", pictures in temporary files" : ""));
+        const pixoran::testing::ThresholdScope files(inFiles ? 0 : PXSettings().MemoryThresholdOverride);
+        TOutcome reference;
+        {
+          std::unique_ptr<TfrmMain> form;
+          start(form);
+          ((*form).*(c.Action))->trigger();
+          ASSERT_TRUE(messages.empty());
+          reference = outcome(*form);
+        }
+        for (long n = 1;; ++n) {
+          ASSERT_LT(n, 3000);
+          std::unique_ptr<TfrmMain> form;
+          start(form);
+          const TOutcome before = outcome(*form);
+          bool fired;
+          if (kind == 0) {
+            pixoran::testing::TFailNthWrite fault(n);
+            ((*form).*(c.Action))->trigger();
+            fired = fault.Failed();
+          } else {
+            PXArmAllocationFault(n);
+            ((*form).*(c.Action))->trigger();
+            fired = PXAllocationFaultFired();
+            PXArmAllocationFault(0);
+          }
+          const TOutcome after = outcome(*form);
+          if (!fired) {
+            EXPECT_TRUE(after == reference);
+            points += n - 1;
+            break;
+          }
+          const bool told = !messages.empty() || form->PixoranView_Main->GetProc()->Aborting();
+          if (told) {
+            // The flattening before the failure may stand: the layers merged
+            // into one picture that looks as before. The picture's pixels and
+            // the working file are what they were.
+            EXPECT_TRUE(after.Work == before.Work) << "at " << n << ": the working file changed";
+            EXPECT_TRUE(after.Chosen == before.Chosen) << "at " << n << ": a failed save left a file";
+            if (after.Layers == before.Layers) {
+              EXPECT_TRUE(after.Shown == before.Shown) << "at " << n;
+            }
+          } else {
+            EXPECT_TRUE(after == reference) << "at " << n << ": a failure went unreported";
+          }
+          if (HasFailure()) return;
+        }
+      }
+  std::printf("program commands: %ld points\n", points);
+  PXDialogHooks().PrintPreviewDialog = nullptr;
   MessageHook() = nullptr;
   PXDialogHooks().FileDialog = nullptr;
 }

@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "../fulldisk_inject.h"
 #include "core/pxprogress.h"
 #include "filtertools.h"
 #include "io/pixoranio.h"
@@ -233,43 +232,6 @@ TEST(IOResult, RegisteredFiltersTellWhyThroughTheProgressRecord) {
     EXPECT_EQ(io.LastResult(), row.want) << io.LastResultText();
   }
   RegisterBuiltinFileFormats();
-}
-
-TEST(IOResult, FullDiskSavesTellAFailedWriteAndKeepTheFile) {
-  const TFiles& f = Files();
-  const Bytes before = ReadFileBytes(f.png);
-  struct {
-    const char* name;
-    std::function<void(TPixoranIO&)> save;
-  } rows[] = {
-      {"SaveToFile", [&](TPixoranIO& io) { io.SaveToFile(f.png); }},
-      {"SaveToFilePNG", [&](TPixoranIO& io) { io.SaveToFilePNG(f.png); }},
-      {"SaveToFileBMP", [&](TPixoranIO& io) { io.SaveToFileBMP(f.png); }},
-      {"SaveToFileJPEG", [&](TPixoranIO& io) { io.SaveToFileJPEG(f.png); }},
-      {"SaveToFileTIFF", [&](TPixoranIO& io) { io.SaveToFileTIFF(f.png); }},
-      {"SaveToSourceText", [&](TPixoranIO& io) { io.SaveToSourceText(f.png, ioPNG, 2); }},
-  };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.name);
-    TPixoranIO io;
-    FillPicture(*io.PXBitmap(), 64, 48);
-    bool raised = false;
-    {
-      TFullDiskScope full;
-      try {
-        row.save(io);
-      } catch (const std::exception&) {
-        raised = true;  // a codec library's own failure may pass, as the writers say
-      }
-    }
-    EXPECT_TRUE(io.Aborting() || raised);
-    EXPECT_EQ(io.LastResult(), iorWriteFailed) << io.LastResultText();
-    EXPECT_NE(io.LastResultText().find("No space left on device"), std::string::npos) << io.LastResultText();
-    EXPECT_EQ(ReadFileBytes(f.png), before) << "the old file changed";
-  }
-  std::vector<std::string> names;
-  for (const auto& e : std::filesystem::directory_iterator(f.dir)) names.push_back(e.path().filename().string());
-  for (const std::string& n : names) EXPECT_NE(n[0], '.') << "left behind: " << n;
 }
 
 }  // namespace

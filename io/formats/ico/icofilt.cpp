@@ -421,7 +421,11 @@ void WriteICO(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, std::sp
       progress.Fail(iorNoMemory, "ICO: no storage for an image of the icon");
       return;
     }
-    ResampleBitmap(source, image, source.PixelFormat() == pxBW1 ? rfNone : rfFastLinear);
+    if (!ResampleBitmap(source, image, source.PixelFormat() == pxBW1 ? rfNone : rfFastLinear)) {
+      progress.Fail(iorNoMemory, "ICO: no storage for a " + std::to_string(sizes[i][0]) + " x " +
+                                     std::to_string(sizes[i][1]) + " icon image");
+      return;
+    }
     TPXBitmap* imageAlpha = image.HasAlphaChannel() ? image.GetAlphaChannel() : nullptr;
     const int64_t at = stream.Position();
     if (!WriteIconImage(out, image, imageAlpha, bits, params)) {
@@ -515,8 +519,14 @@ void ReadIconIntoAlpha(decltype(ReadICOStream)* read, TStream& stream, TPXBitmap
                        TPXProgressRec& progress, bool paramsOnly, TPXBitmap& alpha) {
   std::unique_ptr<TPXMask> mask;
   read(stream, bitmap, params, paramsOnly, progress, mask, false);
-  if (!progress.Aborted() && !paramsOnly && mask && mask->Width() > 0 && !MaskToAlphaBitmap(*mask, alpha))
-    progress.Fail(iorNoMemory, "ICO: no storage for the transparency");
+  if (progress.Aborted() || paramsOnly || !mask || mask->Width() <= 0) return;
+  // The transparency's storage may fail (no memory or disk): told, not raised.
+  RunFilter(
+      progress,
+      [&] {
+        if (!MaskToAlphaBitmap(*mask, alpha)) progress.Fail(iorNoMemory, "ICO: no storage for the transparency");
+      },
+      "ICO");
 }
 }  // namespace
 
