@@ -83,6 +83,14 @@ size_t ScanStart(const Bytes& j) {
   return 0;
 }
 
+// Where a progressive JPEG's second scan starts.
+size_t SecondScanStart(const Bytes& j) {
+  const size_t first = ScanStart(j);
+  for (size_t i = first + 2; i + 1 < j.size(); ++i)
+    if (j[i] == 0xFF && j[i + 1] == 0xDA) return i;
+  return 0;
+}
+
 // The middle of the first scan's coded data (between its header and the
 // next marker).
 size_t FirstScanMiddle(const Bytes& j) {
@@ -113,6 +121,10 @@ TEST(IOResult, JPEGAndTIFFLoadsSayWhy) {
       {"JPEG", "truncated", [&] { return cut(jpeg, FirstScanMiddle(jpeg)); }, iorCorrupt, true},
       {"JPEG", "truncated progressive", [&] { return cut(progressive, FirstScanMiddle(progressive)); }, iorCorrupt,
        true},
+      // Only the first (DC) scan: the codec needs no more bits, but the
+      // scans that bring the detail are missing.
+      {"JPEG", "progressive cut between scans", [&] { return cut(progressive, SecondScanStart(progressive)); },
+       iorCorrupt, true},
       {"JPEG", "damaged scan data",
        [&] {
          Bytes b = jpeg;
@@ -159,13 +171,45 @@ TEST(IOResult, JPEGAndTIFFLoadsSayWhy) {
   // Whole files, and a JPEG file without its end-of-image marker (some
   // cameras write them): no reason recorded.
   const Bytes tiffWhole = Saved("tif");
-  for (const Bytes& whole : {jpeg, cut(jpeg, jpeg.size() - 2), tiffWhole}) {
+  for (const Bytes& whole :
+       {jpeg, cut(jpeg, jpeg.size() - 2), progressive, cut(progressive, progressive.size() - 2), tiffWhole}) {
     const std::string path = dir + (whole == tiffWhole ? "/whole.tif" : "/whole.jpg");
     WriteFileBytes(path, whole);
     TPixoranIO io;
     io.LoadFromFile(path);
     EXPECT_FALSE(io.Aborting());
     EXPECT_EQ(io.LastResult(), iorOk) << io.LastResultText();
+  }
+}
+
+// A progressive file from another writer cut before each of its later
+// scans: the codec is never short of bits (every scan it reads is whole),
+// yet the image lacks the scans' detail, so each cut is noted and kept;
+// the same file without only its end-of-image marker is whole.
+TEST(IOResult, JPEGProgressiveCutBetweenScansIsNoted) {
+  const std::string dir = MakeTempDir("ioresult-progressive");
+  ASSERT_TRUE(RunTool("cd " + dir + " && ppmpat -g2 64 48 | pnmtojpeg --progressive > p.jpg"));
+  const Bytes whole = ReadFileBytes(dir + "/p.jpg");
+  std::vector<size_t> scans;
+  for (size_t i = 0; i + 1 < whole.size(); ++i)
+    if (whole[i] == 0xFF && whole[i + 1] == 0xDA) scans.push_back(i);
+  ASSERT_GT(scans.size(), 2u);
+  // k scans kept; all of them and no end marker last.
+  for (size_t k = 1; k <= scans.size(); ++k) {
+    const bool cut = k < scans.size();
+    SCOPED_TRACE(k);
+    Bytes b = whole;
+    b.resize(cut ? scans[k] : whole.size() - 2);
+    WriteFileBytes(dir + "/cut.jpg", b);
+    TPixoranIO io;
+    io.LoadFromFile(dir + "/cut.jpg");
+    EXPECT_FALSE(io.Aborting());
+    EXPECT_EQ(io.PXBitmap()->Width(), 64);
+    EXPECT_EQ(io.PXBitmap()->Height(), 48);
+    EXPECT_EQ(io.LastResult(), cut ? iorCorrupt : iorOk) << io.LastResultText();
+    if (cut) {
+      EXPECT_NE(io.LastResultText().find("after scan " + std::to_string(k)), std::string::npos) << io.LastResultText();
+    }
   }
 }
 

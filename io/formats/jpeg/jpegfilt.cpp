@@ -473,6 +473,16 @@ void FailCodecStep(TDecoder& dec, TPXProgressRec& progress, const std::string& w
   progress.Fail(KindOfCodecError(code), "JPEG: " + CodecErrorText(code) + " " + where);
 }
 
+// Whether the scans read so far brought every coefficient of a progressive
+// image to full precision.
+bool ProgressionComplete(const jpeg_decompress_struct& ci) {
+  if (ci.coef_bits == nullptr) return false;
+  for (int c = 0; c < ci.num_components; ++c)
+    for (int k = 0; k < DCTSIZE2; ++k)
+      if (ci.coef_bits[c][k] != 0) return false;
+  return true;
+}
+
 // Tables, header, record fields and rows. Failure is set on the progress record.
 void ReadBody(TDecoder& dec, TStream& stream, TStream* tablesStream, TPXBitmap& bitmap, TIOParamsVals& params,
               TPXProgressRec& progress, bool paramsOnly, bool rgbComponents, int64_t dataBytes) {
@@ -609,13 +619,16 @@ void ReadBody(TDecoder& dec, TStream& stream, TStream* tablesStream, TPXBitmap& 
   }
   // A truncated file is kept: the codec filled its missing rows. Data that
   // only lacks its end-of-image marker ends early too, but the codec needed
-  // nothing more of it.
-  if (dec.src().endedEarly && dec.err().damagedCode == JWRN_HIT_MARKER) {
-    const std::string where = ci.progressive_mode
-                                  ? "in scan " + std::to_string(dec.src().endedInScan)
-                                  : "at row " + std::to_string(dec.src().endedAtRow) + " of " + std::to_string(height);
-    progress.Note(iorCorrupt, "JPEG: data ends early " + where + "; the rest of the image is filled");
-  }
+  // nothing more of it. A progressive file cut between two scans leaves the
+  // codec wanting no bits either, yet the scans that refine the picture are
+  // missing.
+  if (!dec.src().endedEarly) return;
+  const bool cutInScan = dec.err().damagedCode == JWRN_HIT_MARKER;
+  if (!cutInScan && !(ci.progressive_mode && !ProgressionComplete(ci))) return;
+  const std::string where = ci.progressive_mode
+                                ? (cutInScan ? "in scan " : "after scan ") + std::to_string(dec.src().endedInScan)
+                                : "at row " + std::to_string(dec.src().endedAtRow) + " of " + std::to_string(height);
+  progress.Note(iorCorrupt, "JPEG: data ends early " + where + "; the rest of the image is filled");
 }
 
 // What happens on every path once the decompressor exists: markers, the
