@@ -69,6 +69,23 @@ std::string MakeTempDir(const std::string& tag) {
   return dir;
 }
 
+std::vector<uint8_t> BitmapContent(TPXBitmap& b) {
+  std::vector<uint8_t> out{static_cast<uint8_t>(b.PixelFormat())};
+  for (const int32_t v : {b.Width(), b.Height()})
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+  TPXAccessScope readOnly(b, pxaRead);
+  const int64_t n = (int64_t{b.Width()} * b.BitCount() + 7) / 8;
+  for (int32_t y = 0; y < b.Height(); ++y) {
+    const uint8_t* p = b.Scanline(y);
+    if (p) out.insert(out.end(), p, p + n);
+  }
+  if (b.HasAlphaChannel()) {
+    const std::vector<uint8_t> a = BitmapContent(*b.GetAlphaChannel());
+    out.insert(out.end(), a.begin(), a.end());
+  }
+  return out;
+}
+
 void ResetPeakMemory() { std::ofstream("/proc/self/clear_refs") << "5"; }
 
 int64_t PeakMemory() {

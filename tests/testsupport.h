@@ -5,7 +5,9 @@
 #include <ostream>
 #include <string>
 #include <utility>
+#include <vector>
 
+#include "core/kopxutils_bitmap.h"
 #include "core/kopxutils_settings.h"
 #include "core/pxprogress.h"
 
@@ -53,6 +55,11 @@ void WhenShown(std::function<bool(QWidget*)> match, std::function<void(QWidget*)
 
 // A fresh empty folder under the system temporary folder, removed at exit.
 std::string MakeTempDir(const std::string& tag);
+
+// A bitmap's content, to compare before and after an operation: its pixel
+// format and size, the pixel bytes of every row (read without writing rows
+// back) and its alpha channel's, when it has one.
+std::vector<uint8_t> BitmapContent(TPXBitmap& b);
 
 // The process's peak resident memory since the last reset, in bytes (-1
 // when the system does not tell it).

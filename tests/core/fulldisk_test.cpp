@@ -10,6 +10,7 @@
 #include "../fulldisk_inject.h"
 #include "core/kopxutils_diblist.h"
 #include "core/pxresample.h"
+#include "testsupport.h"
 
 namespace pixoran {
 namespace {
@@ -77,22 +78,6 @@ namespace {
 
 using namespace pixoran::testing;
 
-std::vector<uint8_t> Pixels(TPXBitmap& b) {
-  std::vector<uint8_t> out{static_cast<uint8_t>(b.PixelFormat()), static_cast<uint8_t>(b.Width()),
-                           static_cast<uint8_t>(b.Height())};
-  TPXAccessScope readOnly(b, pxaRead);
-  const int64_t n = (int64_t{b.Width()} * b.BitCount() + 7) / 8;
-  for (int32_t y = 0; y < b.Height(); ++y) {
-    const uint8_t* p = b.Scanline(y);
-    out.insert(out.end(), p, p + n);
-  }
-  if (b.HasAlphaChannel()) {
-    const std::vector<uint8_t> a = Pixels(*b.GetAlphaChannel());
-    out.insert(out.end(), a.begin(), a.end());
-  }
-  return out;
-}
-
 // A source with an alpha channel and a destination that already holds a
 // picture, both in temporary files or in memory.
 struct TResampleRun {
@@ -131,12 +116,12 @@ TEST(ResampleFullDisk, AFailedWriteOrAllocationLeavesTheDestinationAsItWas) {
           {
             TResampleRun r(inFiles, format);
             ASSERT_TRUE(ResampleBitmap(r.Source, r.Dest, filter));
-            reference = Pixels(r.Dest);
+            reference = BitmapContent(r.Dest);
           }
           for (long n = 1;; ++n) {
             ASSERT_LT(n, 2000);
             TResampleRun r(inFiles, format);
-            const std::vector<uint8_t> before = Pixels(r.Dest), source = Pixels(r.Source);
+            const std::vector<uint8_t> before = BitmapContent(r.Dest), source = BitmapContent(r.Source);
             bool ok = false, fired = false;
             if (kind == 0) {
               TFailNthWrite fault(n);
@@ -148,15 +133,15 @@ TEST(ResampleFullDisk, AFailedWriteOrAllocationLeavesTheDestinationAsItWas) {
               fired = PXAllocationFaultFired();
               PXArmAllocationFault(0);
             }
-            EXPECT_TRUE(Pixels(r.Source) == source) << "at " << n;
+            EXPECT_TRUE(BitmapContent(r.Source) == source) << "at " << n;
             if (!fired) {
               EXPECT_TRUE(ok);
-              EXPECT_TRUE(Pixels(r.Dest) == reference);
+              EXPECT_TRUE(BitmapContent(r.Dest) == reference);
               points[kind] += n - 1;
               break;
             }
-            if (ok) EXPECT_TRUE(Pixels(r.Dest) == reference) << "a failure went unreported at " << n;
-            else EXPECT_TRUE(Pixels(r.Dest) == before) << "a half-written destination at " << n;
+            if (ok) EXPECT_TRUE(BitmapContent(r.Dest) == reference) << "a failure went unreported at " << n;
+            else EXPECT_TRUE(BitmapContent(r.Dest) == before) << "a half-written destination at " << n;
             if (HasFailure()) return;
           }
         }

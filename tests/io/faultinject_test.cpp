@@ -26,18 +26,6 @@ namespace {
 
 using namespace pixoran::testing;
 
-std::vector<uint8_t> Pixels(TPXBitmap& b) {
-  std::vector<uint8_t> out{static_cast<uint8_t>(b.PixelFormat()), static_cast<uint8_t>(b.Width()),
-                           static_cast<uint8_t>(b.Height())};
-  TPXAccessScope readOnly(b, pxaRead);
-  const int64_t n = (int64_t{b.Width()} * b.BitCount() + 7) / 8;
-  for (int32_t y = 0; y < b.Height(); ++y) {
-    const uint8_t* p = b.Scanline(y);
-    if (p) out.insert(out.end(), p, p + n);
-  }
-  return out;
-}
-
 std::vector<std::string> Entries(const std::string& dir) {
   std::vector<std::string> names;
   for (const auto& e : std::filesystem::directory_iterator(dir)) names.push_back(e.path().filename().string());
@@ -94,14 +82,14 @@ long SaveEveryFault(const std::string& dir, const std::string& ext, TFault kind)
     std::filesystem::copy_file(older, path, std::filesystem::copy_options::overwrite_existing);
     TPixoranIO io;
     FillPicture(*io.PXBitmap());
-    const auto picture = Pixels(*io.PXBitmap());
+    const auto picture = BitmapContent(*io.PXBitmap());
     bool fired;
     {
       TArmed fault(kind, n);
       EXPECT_NO_THROW(io.SaveToFile(path));
       fired = fault.Fired();
     }
-    EXPECT_TRUE(Pixels(*io.PXBitmap()) == picture) << "the save changed the caller's picture";
+    EXPECT_TRUE(BitmapContent(*io.PXBitmap()) == picture) << "the save changed the caller's picture";
     EXPECT_EQ(Entries(dir).size(), 2u) << "a file was left beside the target";
     if (!fired) {
       EXPECT_FALSE(io.Aborting());
@@ -129,7 +117,7 @@ long LoadEveryFault(const std::string& dir, const std::string& ext, TFault kind)
     TPixoranIO io;
     io.LoadFromFile(path);
     EXPECT_FALSE(io.Aborting()) << io.LastResultText();
-    reference = Pixels(*io.PXBitmap());
+    reference = BitmapContent(*io.PXBitmap());
   }
   for (long n = 1; n < 3000; ++n) {
     SCOPED_TRACE(::testing::Message() << "load, " << (kind == TFault::Write ? "write " : "allocation ") << n);
@@ -142,11 +130,11 @@ long LoadEveryFault(const std::string& dir, const std::string& ext, TFault kind)
     }
     if (!fired) {
       EXPECT_FALSE(io.Aborting());
-      EXPECT_TRUE(Pixels(*io.PXBitmap()) == reference);
+      EXPECT_TRUE(BitmapContent(*io.PXBitmap()) == reference);
       return n - 1;
     }
     if (io.Aborting() || io.LastResult() != iorOk) EXPECT_TRUE(ReportedAsStorage(io)) << io.LastResultText();
-    else EXPECT_TRUE(Pixels(*io.PXBitmap()) == reference) << "a failure went unreported";
+    else EXPECT_TRUE(BitmapContent(*io.PXBitmap()) == reference) << "a failure went unreported";
     if (::testing::Test::HasFailure()) return n;
   }
   ADD_FAILURE() << "still failing";

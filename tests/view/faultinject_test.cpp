@@ -30,27 +30,13 @@ void FillPattern(TPXBitmap& b, int32_t w, int32_t h, uint8_t seed) {
   }
 }
 
-std::vector<uint8_t> Pixels(TPXBitmap& b) {
-  std::vector<uint8_t> out{static_cast<uint8_t>(b.PixelFormat())};
-  const int64_t n = (int64_t{b.Width()} * b.BitCount() + 7) / 8;
-  for (int32_t y = 0; y < b.Height(); ++y) {
-    const uint8_t* p = b.Scanline(y);
-    out.insert(out.end(), p, p + n);
-  }
-  if (b.HasAlphaChannel()) {
-    const std::vector<uint8_t> a = Pixels(*b.GetAlphaChannel());
-    out.insert(out.end(), a.begin(), a.end());
-  }
-  return out;
-}
-
 // Every layer: its place, size, options and pixels, and which is current.
 std::vector<std::vector<uint8_t>> LayersOf(TPixoranView& v) {
   std::vector<std::vector<uint8_t>> out;
   out.push_back({static_cast<uint8_t>(v.CurrentLayer())});
   for (int32_t i = 0; i < v.GetLayersCount(); ++i) {
     TPXLayer* l = v.GetLayer(i);
-    std::vector<uint8_t> d = Pixels(*l->Bitmap());
+    std::vector<uint8_t> d = BitmapContent(*l->Bitmap());
     for (int32_t n : {l->PosX, l->PosY, l->Width, l->Height, l->Opacity, int32_t{l->BlendMode}, int32_t{l->Locked}})
       for (int k = 0; k < 4; ++k) d.push_back(static_cast<uint8_t>(n >> (8 * k)));
     out.push_back(std::move(d));
