@@ -69,6 +69,12 @@ std::string MakeTempDir(const std::string& tag) {
   return dir;
 }
 
+std::vector<std::string> FolderEntries(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) names.push_back(e.path().filename().string());
+  return names;
+}
+
 std::vector<uint8_t> BitmapContent(TPXBitmap& b) {
   std::vector<uint8_t> out{static_cast<uint8_t>(b.PixelFormat())};
   for (const int32_t v : {b.Width(), b.Height()})

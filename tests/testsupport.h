@@ -56,6 +56,9 @@ void WhenShown(std::function<bool(QWidget*)> match, std::function<void(QWidget*)
 // A fresh empty folder under the system temporary folder, removed at exit.
 std::string MakeTempDir(const std::string& tag);
 
+// The names in a folder (not its path), in the order the system lists them.
+std::vector<std::string> FolderEntries(const std::string& dir);
+
 // A bitmap's content, to compare before and after an operation: its pixel
 // format and size, the pixel bytes of every row (read without writing rows
 // back) and its alpha channel's, when it has one.

@@ -36,11 +36,13 @@
 #include "io/pixoranio.h"
 #include "io/pxformats.h"
 #include "io/pxprint.h"
+#include "app_pictures.h"
 #include "testsupport.h"
 #include "view/pixoranview.h"
 
 using namespace tolvaren;
 using namespace pixoran;
+using namespace tolvaren::testing;
 
 namespace {
 
@@ -64,38 +66,6 @@ void ReasonRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals&, TPXProgressR
 
 void ReasonWrite(TStream&, TPXBitmap&, TIOParamsVals&, TPXProgressRec& progress) {
   progress.Fail(g_writeKind, "test: reason");
-}
-
-void WriteImage(const std::string& path, int w, int h, const std::function<QRgb(int, int)>& paint) {
-  QImage img(w, h, QImage::Format_RGB888);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) img.setPixel(x, y, paint(x, y));
-  QDir().mkpath(QFileInfo(QString::fromStdString(path)).absolutePath());
-  ASSERT_TRUE(img.save(QString::fromStdString(path)));
-}
-
-QRgb Picture(int x, int y) { return qRgb(40 + x * 5 % 200, 30 + y * 7 % 200, (x * y) % 256); }
-
-std::vector<int> Pixels(TPixoranView& v) {
-  TPXBitmap* b = v.GetPXBitmap();
-  std::vector<int> out{b->Width(), b->Height()};
-  for (int y = 0; y < b->Height(); ++y)
-    for (int x = 0; x < b->Width(); ++x) {
-      const TBGR p = b->GetPixel24(x, y);
-      out.insert(out.end(), {p.b, p.g, p.r});
-    }
-  return out;
-}
-
-std::vector<int> FilePixels(const std::string& path) {
-  const QImage img = QImage(QString::fromStdString(path)).convertToFormat(QImage::Format_RGB888);
-  std::vector<int> out{img.width(), img.height()};
-  for (int y = 0; y < img.height(); ++y)
-    for (int x = 0; x < img.width(); ++x) {
-      const QRgb p = img.pixel(x, y);
-      out.insert(out.end(), {qBlue(p), qGreen(p), qRed(p)});
-    }
-  return out;
 }
 
 class NewUserTest : public ::testing::Test {

@@ -26,12 +26,6 @@ namespace {
 
 using namespace pixoran::testing;
 
-std::vector<std::string> Entries(const std::string& dir) {
-  std::vector<std::string> names;
-  for (const auto& e : std::filesystem::directory_iterator(dir)) names.push_back(e.path().filename().string());
-  return names;
-}
-
 void FillPicture(TPXBitmap& b) {
   b.Allocate(48, 32, pxBGR24);
   for (int32_t y = 0; y < 32; ++y) {
@@ -90,7 +84,7 @@ long SaveEveryFault(const std::string& dir, const std::string& ext, TFault kind)
       fired = fault.Fired();
     }
     EXPECT_TRUE(BitmapContent(*io.PXBitmap()) == picture) << "the save changed the caller's picture";
-    EXPECT_EQ(Entries(dir).size(), 2u) << "a file was left beside the target";
+    EXPECT_EQ(FolderEntries(dir).size(), 2u) << "a file was left beside the target";
     if (!fired) {
       EXPECT_FALSE(io.Aborting());
       EXPECT_TRUE(ReadFileBytes(path) == reference || ext == "pdf" || ext == "ps");

@@ -11,17 +11,12 @@
 #include "core/pxprogress.h"
 #include "filtertools.h"
 #include "probe_runner.h"
+#include "testsupport.h"
 
 namespace pixoran {
 namespace {
 
 using namespace pixoran::testing;
-
-std::vector<std::string> Entries(const std::string& dir) {
-  std::vector<std::string> names;
-  for (const auto& e : std::filesystem::directory_iterator(dir)) names.push_back(e.path().filename().string());
-  return names;
-}
 
 TEST(SaveFullDisk, OldFileKeptNothingLeftFailureReported) {
   constexpr int kFileLimit = 1024;
@@ -41,7 +36,7 @@ TEST(SaveFullDisk, OldFileKeptNothingLeftFailureReported) {
     EXPECT_TRUE(run.Value("aborting") == 1 || run.Value("exception") == 1) << "the failed save was not reported";
     EXPECT_EQ(run.Value("result"), iorWriteFailed) << "the failure was not told as a failed write";
     EXPECT_TRUE(ReadFileBytes(path) == before) << "the old file changed";
-    EXPECT_EQ(Entries(dir), std::vector<std::string>{"picture." + std::string(ext)});
+    EXPECT_EQ(FolderEntries(dir), std::vector<std::string>{"picture." + std::string(ext)});
 
     // With room the same save goes through: the failure above was the disk's.
     const TProbeRun room = RunLoadProbe("save 0 200 150 " + ShellQuote(path));
