@@ -34,6 +34,7 @@ void SetPixels(benchmark::State& state) { state.SetItemsProcessed(state.iteratio
 
 // The yardstick: a deep copy of the picture.
 void Copy(benchmark::State& state) {
+  Photo();  // built before the timing, not in the first timed copy
   for (auto _ : state) {
     TBitmap b;
     b.Assign(Photo());
