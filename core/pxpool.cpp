@@ -7,6 +7,7 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <thread>
 #include <vector>
 
@@ -64,29 +65,34 @@ struct TBandJob {
 };
 
 // Threads that wait for jobs. A job is lent only the threads free at the
-// moment (Busy counts lent ones), so the threads of all callers together
-// never exceed the setting however many call at once.
+// moment (busy_ counts the lent ones), so the threads of all callers together
+// never exceed the setting however many call at once. The pool lives until
+// the process ends: a detached worker of another component may still hand
+// it rows while the process exits.
 class TBandPool {
  public:
-  ~TBandPool() {
-    {
-      std::lock_guard<std::mutex> g(lock_);
-      quit_ = true;
-    }
-    wake_.notify_all();
-    for (auto& t : threads_) t.join();
-  }
-
-  // Lends up to wanted threads to the job; gives the number lent.
+  // Lends up to wanted threads to the job; gives the number lent. Threads
+  // that cannot be started (a process under a thread or memory limit) are
+  // simply not lent.
   int32_t Lend(const std::shared_ptr<TBandJob>& job, int32_t wanted, int32_t limit) {
     std::lock_guard<std::mutex> g(lock_);
-    const int32_t n = std::max(0, std::min(wanted, limit - busy_));
-    if (n == 0) return 0;
-    busy_ += n;
-    for (int32_t i = 0; i < n; ++i) queue_.push_back(job);
-    while (static_cast<int32_t>(threads_.size()) < busy_) threads_.emplace_back([this] { Run(); });
-    wake_.notify_all();
-    return n;
+    int32_t n = std::max(0, std::min(wanted, limit - busy_));
+    while (started_ < busy_ + n) {
+      try {
+        std::thread([this] { Run(); }).detach();
+      } catch (...) {
+        break;
+      }
+      ++started_;
+    }
+    n = std::max(0, std::min(n, started_ - busy_));
+    int32_t lent = 0;
+    try {
+      for (; lent < n; ++lent) queue_.push_back(job);
+    } catch (const std::bad_alloc&) {}
+    busy_ += lent;
+    if (lent > 0) wake_.notify_all();
+    return lent;
   }
 
  private:
@@ -94,8 +100,7 @@ class TBandPool {
     t_poolThread = true;
     std::unique_lock<std::mutex> g(lock_);
     for (;;) {
-      wake_.wait(g, [this] { return quit_ || !queue_.empty(); });
-      if (queue_.empty()) return;  // quitting
+      wake_.wait(g, [this] { return !queue_.empty(); });
       std::shared_ptr<TBandJob> job = std::move(queue_.front());
       queue_.pop_front();
       g.unlock();
@@ -109,14 +114,19 @@ class TBandPool {
   std::mutex lock_;
   std::condition_variable wake_;
   std::deque<std::shared_ptr<TBandJob>> queue_;
-  std::vector<std::thread> threads_;
+  int32_t started_ = 0;  // threads running Run (detached)
   int32_t busy_ = 0;
-  bool quit_ = false;
 };
 
 TBandPool& Pool() {
-  static TBandPool pool;
-  return pool;
+  // Never destroyed (see above).
+  union Holder {
+    TBandPool pool;
+    Holder() : pool() {}
+    ~Holder() {}
+  };
+  static Holder holder;
+  return holder.pool;
 }
 
 // Every band on this thread, in order, told to the handler as it ends.
@@ -165,12 +175,17 @@ bool PXParallelRows(int32_t rows, int64_t pixelsPerRow, const TPXRowWorker& work
   const auto bands = static_cast<int32_t>(std::min<int64_t>({bySize, rows, int64_t{threads} * 4}));
   if (threads <= 1 || bands <= 1) return RunInline(rows, worker, done);
 
-  auto job = std::make_shared<TBandJob>();
+  std::shared_ptr<TBandJob> job;
+  try {
+    job = std::make_shared<TBandJob>();
+    job->Done.assign(static_cast<size_t>(bands), 0);
+  } catch (const std::bad_alloc&) {
+    return RunInline(rows, worker, done);  // the rows themselves need nothing more
+  }
   job->Worker = &worker;
   job->Rows = rows;
   job->Bands = bands;
-  job->Done.assign(static_cast<size_t>(bands), 0);
-  Pool().Lend(job, std::min(threads, bands) - 1, threads - 1);
+  if (Pool().Lend(job, std::min(threads, bands) - 1, threads - 1) == 0) return RunInline(rows, worker, done);
 
   // Tells the handler of the bands finished in a row from the top; false
   // once it asked to stop or raised.
