@@ -304,6 +304,8 @@ void AverageColor(TPXBitmap& bitmap, int32_t& red, int32_t& green, int32_t& blue
     PXParallelRows(
         h, w,
         [&](int32_t first, int32_t last) {
+          const TRowDecoder bandDec = dec;  // its own copy: the sums cannot be taken to change it
+          const int64_t width = w;
           std::vector<TBGR> px(static_cast<size_t>(w));
           int64_t br = 0, bg = 0, bb = 0;
           bool gap = false;
@@ -313,12 +315,12 @@ void AverageColor(TPXBitmap& bitmap, int32_t& red, int32_t& green, int32_t& blue
               gap = true;
               break;
             }
-            dec.Decode(row, px.data());
+            bandDec.Decode(row, px.data());
             int64_t sr = 0, sg = 0, sb = 0;
             for (const TBGR& p : px) sr += p.r, sg += p.g, sb += p.b;
-            br += sr / w;
-            bg += sg / w;
-            bb += sb / w;
+            br += sr / width;
+            bg += sg / width;
+            bb += sb / width;
           }
           std::lock_guard<std::mutex> g(sumLock);
           tr += br, tg += bg, tb += bb;
@@ -429,6 +431,16 @@ int32_t ResolveBWThreshold(TPXBitmap& source, int32_t threshold) {
   return threshold;
 }
 
+// Rows of ThresholdToBW. What is read per pixel comes in by value, so the
+// compiler knows the row writes cannot change it.
+static void ThresholdBand(TRowDecoder dec, TLumWeights lum, int32_t threshold, int32_t w, uint8_t* const* from,
+                          uint8_t* const* to, int32_t count, TBGR* px) {
+  for (int32_t i = 0; i < count; ++i) {
+    dec.Decode(from[i], px);
+    PackBits(to[i], w, [&](int32_t x) { return lum(px[x]) >= threshold; });
+  }
+}
+
 void ThresholdToBW(TPXBitmap& source, TPXBitmap& dest, int32_t threshold, const TPXProgressRec& progress) {
   if (&source == &dest) return;
   const int32_t w = source.Width(), h = source.Height();
@@ -453,13 +465,12 @@ void ThresholdToBW(TPXBitmap& source, TPXBitmap& dest, int32_t threshold, const 
     PXParallelRows(
         h, w,
         [&](int32_t first, int32_t last) {
-          std::vector<TBGR> px(static_cast<size_t>(w));
-          for (int32_t y = first; y < last; ++y) {
-            dec.Decode(from[static_cast<size_t>(y)], px.data());
-            PackBits(to[static_cast<size_t>(y)], w, [&](int32_t x) { return lum(px[x]) >= threshold; });
-          }
+          // Kept by each thread: with progress on one thread a band is one row.
+          thread_local std::vector<TBGR> px;
+          if (px.size() < static_cast<size_t>(w)) px.resize(static_cast<size_t>(w));
+          ThresholdBand(dec, lum, threshold, w, from.data() + first, to.data() + first, last - first, px.data());
         },
-        false, prog.Done());
+        false, progress.OnProgress ? prog.Done() : TPXRowsDone{});
     return;
   }
   std::vector<TBGR> px(static_cast<size_t>(w));
@@ -493,7 +504,7 @@ void ConvertToBWOrdered(TPXBitmap& bitmap, const TPXProgressRec& progress) {
   if (!mask.Allocate(w, h, pxBW1)) return;
   const TLumWeights lum;
   const TRowProgress prog(progress, h);
-  auto ditherRow = [&](const uint8_t* s, uint8_t* d, int32_t y) {
+  auto ditherRow = [w, lum](const uint8_t* s, uint8_t* d, int32_t y) {
     PackBits(d, w, [&](int32_t x) {
       const TBGR c{s[3 * x], s[3 * x + 1], s[3 * x + 2]};
       const int32_t level = (c.r >= 251 && c.g >= 251 && c.b >= 251) ? 64 : (lum(c) >> 2);
@@ -505,9 +516,10 @@ void ConvertToBWOrdered(TPXBitmap& bitmap, const TPXProgressRec& progress) {
     PXParallelRows(
         h, w,
         [&](int32_t first, int32_t last) {
-          for (int32_t y = first; y < last; ++y) ditherRow(from[static_cast<size_t>(y)], to[static_cast<size_t>(y)], y);
+          const auto row = ditherRow;  // this band's own copy of what it reads
+          for (int32_t y = first; y < last; ++y) row(from[static_cast<size_t>(y)], to[static_cast<size_t>(y)], y);
         },
-        false, prog.Done());
+        false, progress.OnProgress ? prog.Done() : TPXRowsDone{});
   } else {
     for (int32_t y = 0; y < h; ++y) {
       const uint8_t* s = bitmap.Scanline(y);
