@@ -38,10 +38,16 @@ void MapChannels(TBitmap& bitmap, Fn&& channel) {
   for (int32_t c = 0; c < 256; ++c) table[c] = static_cast<uint8_t>(ClampToByte(channel(c)));
   const int64_t rowBytes = int64_t{bitmap.Width()} * 3;
   const std::vector<uint8_t*> rows = RowsOf(bitmap);
-  PXParallelRows(bitmap.Height(), bitmap.Width(), [&](int32_t first, int32_t last) {
+  // The band copies what it reads per byte: the row writes could otherwise
+  // be taken to change the table or the length, and both would be read
+  // again at every byte.
+  PXParallelRows(bitmap.Height(), bitmap.Width(), [&rows, &table, rowBytes](int32_t first, int32_t last) {
+    uint8_t t[256];
+    std::memcpy(t, table, sizeof t);
+    const int64_t n = rowBytes;
     for (int32_t y = first; y < last; ++y) {
       uint8_t* p = rows[static_cast<size_t>(y)];
-      for (int64_t i = 0; i < rowBytes; ++i) p[i] = table[p[i]];
+      for (int64_t i = 0; i < n; ++i) p[i] = t[p[i]];
     }
   });
 }
@@ -66,7 +72,8 @@ void BitmapMosaic(TBitmap& bitmap, int32_t n) {
   const std::vector<uint8_t*> rows = RowsOf(bitmap);
   // Bands of whole block rows: no block reads a row another band writes.
   const auto blockRows = static_cast<int32_t>((int64_t{h} + n - 1) / n);
-  PXParallelRows(blockRows, int64_t{w} * n, [&](int32_t firstBlock, int32_t lastBlock) {
+  // Sizes by value (see MapChannels).
+  PXParallelRows(blockRows, int64_t{w} * n, [&rows, w, h, n, rowBytes](int32_t firstBlock, int32_t lastBlock) {
     for (int64_t by = int64_t{firstBlock} * n; by < h && by < int64_t{lastBlock} * n; by += n) {
       // The block row's first row: each block takes its own first pixel.
       uint8_t* first = rows[static_cast<size_t>(by)];
