@@ -2,11 +2,16 @@
 // another in each of the 38 modes, as a viewer composes two layers, against
 // the opaque copy (mode 0 takes the plain row copy path). The destination
 // is refilled outside the timed part so every mode blends the same pixels.
+// Each mode at ThreadCount 1 (one thread, as before the pool) and at the
+// default; each run's result is checked, outside the timing, against the
+// mode applied pixel by pixel.
 #include <benchmark/benchmark.h>
 
 #include <cstring>
+#include <string>
 
 #include "bench/bench_support.h"
+#include "core/kopxutils_settings.h"
 #include "core/pxblend.h"
 #include "core/pxrender.h"
 
@@ -35,9 +40,29 @@ Layers& Shared() {
   return l;
 }
 
+// True when dest holds upper blended into lower by the mode, pixel by pixel
+// (every 97th row, to keep the check short).
+bool BlendDone(Layers& l, uint8_t mode) {
+  for (int32_t y = 0; y < kH; y += 97) {
+    const uint8_t* s = l.upper->Scanline(y);
+    const uint8_t* d = l.lower->Scanline(y);
+    const uint8_t* o = l.dest->Scanline(y);
+    for (int32_t x = 0; x < kW; ++x) {
+      uint8_t want[3] = {d[3 * x], d[3 * x + 1], d[3 * x + 2]};
+      BlendPixel(s + 3 * x, want, mode);
+      if (std::memcmp(want, o + 3 * x, 3) != 0) return false;
+    }
+  }
+  return true;
+}
+
+// state.range(0): the mode; state.range(1): the thread count (0: the
+// hardware threads).
 void BM_Blend(benchmark::State& state) {
   Layers& l = Shared();
   const auto mode = static_cast<uint8_t>(state.range(0));
+  const int32_t saved = PXSettings().ThreadCount.load();
+  PXSettings().ThreadCount = static_cast<int32_t>(state.range(1));
   const TPXRenderRect r{0, 0, kW, kH, 0, 0, kW, kH};
   TPXRenderOptions o;
   o.BlendMode = mode;
@@ -49,14 +74,26 @@ void BM_Blend(benchmark::State& state) {
     state.ResumeTiming();
     RenderToBitmap(*l.upper, *l.dest, r, o, &tables);
     benchmark::ClobberMemory();
+    state.PauseTiming();
+    const bool done = BlendDone(l, mode);
+    state.ResumeTiming();
+    if (!done) {
+      state.SkipWithError("the layer was not blended");
+      break;
+    }
   }
-  state.SetLabel(mode == 0                       ? "opaque copy"
-                 : mode < kPXFirstPixelBlendMode ? "per channel"
-                 : mode < 34                     ? "one channel"
-                                                 : "hue/saturation/lightness");
+  PXSettings().ThreadCount = saved;
+  const char* kind = mode == 0                       ? "opaque copy"
+                     : mode < kPXFirstPixelBlendMode ? "per channel"
+                     : mode < 34                     ? "one channel"
+                                                     : "hue/saturation/lightness";
+  state.SetLabel(std::string(kind) + (state.range(1) == 1 ? ", 1 thread" : ", default threads"));
 }
 
-BENCHMARK(BM_Blend)->DenseRange(0, kPXBlendModeCount - 1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Blend)
+    ->ArgsProduct({benchmark::CreateDenseRange(0, kPXBlendModeCount - 1, 1), {1, 0}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 }  // namespace
 

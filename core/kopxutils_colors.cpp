@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <mutex>
 #include <vector>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -13,6 +14,7 @@
 #include "core/kopxutils_bitmap.h"
 #include "core/kopxutils_containers.h"
 #include "core/kopxutils_settings.h"
+#include "core/pxpool.h"
 
 namespace pixoran {
 
@@ -250,6 +252,13 @@ struct TRowProgress {
   double Per;
   TRowProgress(const TPXProgressRec& fn, int32_t height) : Fn(fn), Per(100.0 / (height + 0.5)) {}
   void Row(int32_t done) const { Fn.Report(TruncToInt32(done * Per)); }
+  // The handler of row bands: every row's value, in order.
+  TPXRowsDone Done() const {
+    return [this](int32_t first, int32_t last) {
+      for (int32_t y = first; y < last; ++y) Row(y + 1);
+      return true;
+    };
+  }
 };
 
 // Packs one bit per pixel (top bit first) into a 1-bit row; the padding
@@ -287,18 +296,38 @@ void AverageColor(TPXBitmap& bitmap, int32_t& red, int32_t& green, int32_t& blue
   TPXAccessScope readOnly(bitmap, pxaRead);
   try {
     const TRowDecoder dec(bitmap);
-    std::vector<TBGR> px(static_cast<size_t>(w));
     int64_t tr = 0, tg = 0, tb = 0;
-    for (int32_t y = 0; y < h; ++y) {
-      const uint8_t* row = bitmap.Scanline(y);
-      if (!row) return;
-      dec.Decode(row, px.data());
-      int64_t sr = 0, sg = 0, sb = 0;
-      for (const TBGR& p : px) sr += p.r, sg += p.g, sb += p.b;
-      tr += sr / w;
-      tg += sg / w;
-      tb += sb / w;
-    }
+    // Each band adds its rows' means; integer sums come out the same in any order.
+    std::mutex sumLock;
+    bool missing = false;
+    const std::vector<uint8_t*> rows = PXRowPointers(bitmap);
+    PXParallelRows(
+        h, w,
+        [&](int32_t first, int32_t last) {
+          const TRowDecoder bandDec = dec;  // its own copy: the sums cannot be taken to change it
+          const int64_t width = w;
+          std::vector<TBGR> px(static_cast<size_t>(w));
+          int64_t br = 0, bg = 0, bb = 0;
+          bool gap = false;
+          for (int32_t y = first; y < last && !gap; ++y) {
+            const uint8_t* row = rows.empty() ? bitmap.Scanline(y) : rows[static_cast<size_t>(y)];
+            if (!row) {
+              gap = true;
+              break;
+            }
+            bandDec.Decode(row, px.data());
+            int64_t sr = 0, sg = 0, sb = 0;
+            for (const TBGR& p : px) sr += p.r, sg += p.g, sb += p.b;
+            br += sr / width;
+            bg += sg / width;
+            bb += sb / width;
+          }
+          std::lock_guard<std::mutex> g(sumLock);
+          tr += br, tg += bg, tb += bb;
+          missing = missing || gap;
+        },
+        rows.empty());
+    if (missing) return;
     red = static_cast<int32_t>(tr / h);
     green = static_cast<int32_t>(tg / h);
     blue = static_cast<int32_t>(tb / h);
@@ -402,6 +431,16 @@ int32_t ResolveBWThreshold(TPXBitmap& source, int32_t threshold) {
   return threshold;
 }
 
+// Rows of ThresholdToBW. What is read per pixel comes in by value, so the
+// compiler knows the row writes cannot change it.
+static void ThresholdBand(TRowDecoder dec, TLumWeights lum, int32_t threshold, int32_t w, uint8_t* const* from,
+                          uint8_t* const* to, int32_t count, TBGR* px) {
+  for (int32_t i = 0; i < count; ++i) {
+    dec.Decode(from[i], px);
+    PackBits(to[i], w, [&](int32_t x) { return lum(px[x]) >= threshold; });
+  }
+}
+
 void ThresholdToBW(TPXBitmap& source, TPXBitmap& dest, int32_t threshold, const TPXProgressRec& progress) {
   if (&source == &dest) return;
   const int32_t w = source.Width(), h = source.Height();
@@ -421,6 +460,19 @@ void ThresholdToBW(TPXBitmap& source, TPXBitmap& dest, int32_t threshold, const 
   threshold = ResolveBWThreshold(source, threshold);
   const TRowDecoder dec(source);
   const TLumWeights lum;
+  if (PXRowsShareable({&source, &dest})) {
+    const std::vector<uint8_t*> from = PXRowPointers(source), to = PXRowPointers(dest);
+    PXParallelRows(
+        h, w,
+        [&](int32_t first, int32_t last) {
+          // Kept by each thread: with progress on one thread a band is one row.
+          thread_local std::vector<TBGR> px;
+          if (px.size() < static_cast<size_t>(w)) px.resize(static_cast<size_t>(w));
+          ThresholdBand(dec, lum, threshold, w, from.data() + first, to.data() + first, last - first, px.data());
+        },
+        false, progress.OnProgress ? prog.Done() : TPXRowsDone{});
+    return;
+  }
   std::vector<TBGR> px(static_cast<size_t>(w));
   for (int32_t y = 0; y < h; ++y) {
     const uint8_t* s = source.Scanline(y);
@@ -452,16 +504,30 @@ void ConvertToBWOrdered(TPXBitmap& bitmap, const TPXProgressRec& progress) {
   if (!mask.Allocate(w, h, pxBW1)) return;
   const TLumWeights lum;
   const TRowProgress prog(progress, h);
-  for (int32_t y = 0; y < h; ++y) {
-    const uint8_t* s = bitmap.Scanline(y);
-    uint8_t* d = mask.Scanline(y);
-    if (!s || !d) return;
+  auto ditherRow = [w, lum](const uint8_t* s, uint8_t* d, int32_t y) {
     PackBits(d, w, [&](int32_t x) {
       const TBGR c{s[3 * x], s[3 * x + 1], s[3 * x + 2]};
       const int32_t level = (c.r >= 251 && c.g >= 251 && c.b >= 251) ? 64 : (lum(c) >> 2);
       return OrderedDitherMatrix[x & 7][y & 7] < level;
     });
-    prog.Row(y + 1);
+  };
+  if (PXRowsShareable({&bitmap, &mask})) {
+    const std::vector<uint8_t*> from = PXRowPointers(bitmap), to = PXRowPointers(mask);
+    PXParallelRows(
+        h, w,
+        [&](int32_t first, int32_t last) {
+          const auto row = ditherRow;  // this band's own copy of what it reads
+          for (int32_t y = first; y < last; ++y) row(from[static_cast<size_t>(y)], to[static_cast<size_t>(y)], y);
+        },
+        false, progress.OnProgress ? prog.Done() : TPXRowsDone{});
+  } else {
+    for (int32_t y = 0; y < h; ++y) {
+      const uint8_t* s = bitmap.Scanline(y);
+      uint8_t* d = mask.Scanline(y);
+      if (!s || !d) return;
+      ditherRow(s, d, y);
+      prog.Row(y + 1);
+    }
   }
   TakeOneBitImage(bitmap, mask);
 }

@@ -13,6 +13,7 @@
 #include "core/kopxutils_helpers.h"
 #include "core/kopxutils_settings.h"
 #include "core/neurquant.h"
+#include "core/pxpool.h"
 
 namespace pixoran {
 
@@ -382,12 +383,24 @@ void TPXBitmap::ConvertStoredImage(TPXPixelFormat format) {
       if (format == pxBW1 && BWConversion != 0) {
         ThresholdToBW(*old, *this, -1);  // threshold at the luminance of the mean colour
       } else {
-        TRowConverter converter(*old, format, quantizer.get());
-        for (int32_t y = 0; y < height_; ++y) {
-          const uint8_t* s = old->Row(y);
-          uint8_t* d = Row(y);
-          if (!s || !d) throw EPXStorageError("Cannot read the rows of a bitmap");
-          converter.Convert(s, d, y);
+        const TRowConverter converter(*old, format, quantizer.get());
+        // The quantizer fills its colour cache as it goes, and temporary-file
+        // rows are mapped one at a time: those convert on this thread.
+        if (!quantizer && PXRowsShareable({old.get(), this})) {
+          const std::vector<uint8_t*> src = PXRowPointers(*old), dst = PXRowPointers(*this);
+          PXParallelRows(height_, width_, [&](int32_t first, int32_t last) {
+            TRowConverter band = converter;  // its own dither buffer
+            for (int32_t y = first; y < last; ++y)
+              band.Convert(src[static_cast<size_t>(y)], dst[static_cast<size_t>(y)], y);
+          });
+        } else {
+          TRowConverter serial = converter;
+          for (int32_t y = 0; y < height_; ++y) {
+            const uint8_t* s = old->Row(y);
+            uint8_t* d = Row(y);
+            if (!s || !d) throw EPXStorageError("Cannot read the rows of a bitmap");
+            serial.Convert(s, d, y);
+          }
         }
       }
       // The last row goes to the file now, where a failure can still be undone.

@@ -4,6 +4,7 @@
 // are set before any worker starts and only read afterwards (the
 // luminance weights are read per pixel); the temporary folder, a text read
 // on every temporary file, may be changed at any time.
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -39,6 +40,10 @@ struct TPXSettings {
   // Bytes above which bitmaps go to a temporary file; -1 means "half the
   // available physical memory".
   int64_t MemoryThresholdOverride = -1;
+  // Threads an operation whose rows are independent may use (the caller's
+  // own among them); 0 or less means the hardware threads, 1 works every
+  // row on the caller's thread. Read at the start of each operation.
+  std::atomic<int32_t> ThreadCount{0};
   // The least memory budget CodecMemoryLimit gives. A process that bounds
   // its own memory (a fuzzer) may lower it.
   int64_t CodecMemoryFloor = int64_t{256} << 20;

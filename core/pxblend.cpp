@@ -400,20 +400,26 @@ PX_AVX2 inline __m256i Widen(const uint8_t* p) {
   return _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
 }
 
-// Soft light from its table, eight lookups in one gather: each reads four
+// Modes read from their table, eight lookups in one gather: each reads four
 // bytes and keeps the first, so the table has three to spare at the end.
-const uint8_t* SoftLightTable() {
+// Soft light has no cheaper exact form; the half dodge and burn pairs (22,
+// 23) look up faster than their division.
+constexpr bool GathersTable(int m) { return m == bmSoftLight || m == bmSoftDodge || m == bmInverseSoftDodge; }
+
+template <int M>
+const uint8_t* PaddedTable() {
   static const std::unique_ptr<uint8_t[]> padded = [] {
     auto t = std::make_unique<uint8_t[]>(65536 + 3);
-    std::memcpy(t.get(), ModeTable<16>(), 65536);
+    std::memcpy(t.get(), ModeTable<M>(), 65536);
     t[65536] = t[65537] = t[65538] = 0;
     return t;
   }();
   return padded.get();
 }
 
-PX_AVX2 inline __m256i SoftLightGather8(const uint8_t* s, const uint8_t* d) {
-  const uint8_t* padded = SoftLightTable();
+template <int M>
+PX_AVX2 inline __m256i TableGather8(const uint8_t* s, const uint8_t* d) {
+  const uint8_t* padded = PaddedTable<M>();
   const __m256i index = _mm256_or_si256(_mm256_slli_epi32(Widen(s), 8), Widen(d));
   const __m256i all = _mm256_set1_epi32(-1), none = _mm256_setzero_si256();
   const __m256i v = _mm256_mask_i32gather_epi32(none, reinterpret_cast<const int*>(padded), index, all, 1);
@@ -423,8 +429,8 @@ PX_AVX2 inline __m256i SoftLightGather8(const uint8_t* s, const uint8_t* d) {
 // Eight results of mode M as 32-bit integers.
 template <int M>
 PX_AVX2 inline __m256i Eight(const uint8_t* s, const uint8_t* d) {
-  if constexpr (M == bmSoftLight) {
-    return SoftLightGather8(s, d);
+  if constexpr (GathersTable(M)) {
+    return TableGather8<M>(s, d);
   } else if constexpr (M == bmCosine) {
     const int* t = CosineTable.data();
     const __m256i all = _mm256_set1_epi32(-1), none = _mm256_setzero_si256();
@@ -474,6 +480,40 @@ PX_AVX2 void IntChannelRow(const uint8_t* src, const uint8_t* dst, uint8_t* out,
     IntChannelBytes<M>(src + k, dst + k, buf, len);
     std::memcpy(out + k, buf, len);
   }
+}
+
+// Overlay (14) and hard light (15, the same with s and d exchanged) in
+// sixteen-bit lanes: both products stay below 2^16, so a 16-bit multiply
+// and a logical shift give the integer formula exactly, and on the upper
+// branch the result is below 256, so 255 minus it is the exclusive or.
+template <bool Exchange>
+PX_AVX2 inline __m256i Overlay16(__m128i src, __m128i dst) {
+  const __m256i s = _mm256_cvtepu8_epi16(Exchange ? dst : src);
+  const __m256i d = _mm256_cvtepu8_epi16(Exchange ? src : dst);
+  const __m256i ff = _mm256_set1_epi16(255);
+  const __m256i high = _mm256_cmpgt_epi16(d, _mm256_set1_epi16(127));
+  const __m256i a = _mm256_blendv_epi8(s, _mm256_xor_si256(s, ff), high);
+  const __m256i b = _mm256_blendv_epi8(d, _mm256_xor_si256(d, ff), high);
+  const __m256i q = _mm256_srli_epi16(_mm256_mullo_epi16(a, b), 7);
+  return _mm256_xor_si256(q, _mm256_and_si256(high, ff));
+}
+
+// Reads each 32-byte block before it writes it, so out may be src or dst.
+template <int M>
+PX_AVX2 void OverlayRow(const uint8_t* src, const uint8_t* dst, uint8_t* out, int32_t n) {
+  if (n <= 0) return;
+  constexpr bool exchange = M == bmHardLight;
+  const size_t count = 3 * static_cast<size_t>(n);
+  size_t j = 0;
+  for (; j + 32 <= count; j += 32) {
+    const auto at = [](const uint8_t* p) PX_AVX2 { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
+    const __m256i lo = Overlay16<exchange>(at(src + j), at(dst + j));
+    const __m256i hi = Overlay16<exchange>(at(src + j + 16), at(dst + j + 16));
+    // The pack works within 128-bit halves: put the quarters back in order.
+    const __m256i v = _mm256_permute4x64_epi64(_mm256_packus_epi16(lo, hi), 0xD8);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + j), v);
+  }
+  for (; j < count; ++j) out[j] = static_cast<uint8_t>(Op<M>(src[j], dst[j]));
 }
 
 // HSL four pixels at a time, in the operations of ToHSL and FromHSL above,
@@ -634,7 +674,8 @@ PX_VBMI void CosineRowVBMI(const uint8_t* src, const uint8_t* dst, uint8_t* out,
 
 template <int M>
 constexpr TPXBlendRowFunc AVX2RowOf() {
-  if constexpr (HasFloatForm(M) || M == bmSoftLight || M == bmCosine) return FloatChannelRow<M>;
+  if constexpr (M == bmOverlay || M == bmHardLight) return OverlayRow<M>;
+  else if constexpr (HasFloatForm(M) || M == bmSoftLight || M == bmCosine) return FloatChannelRow<M>;
   else if constexpr (M < kPXFirstPixelBlendMode && !UsesTable(M)) return IntChannelRow<M>;
   else if constexpr (M >= bmHue) return HSLRowAVX2<M>;
   else return RowOf<M>();

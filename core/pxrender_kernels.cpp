@@ -12,6 +12,7 @@
 #include "core/kopxutils_colors.h"
 #include "core/kopxutils_helpers.h"
 #include "core/pxblend.h"
+#include "core/pxpool.h"
 #include "core/pxrender.h"
 #include "core/pxrender_internal.h"
 
@@ -237,12 +238,12 @@ inline void Mix(uint8_t* __restrict d, const uint8_t* __restrict c, const uint8_
   }
 }
 
+// Destination rows y1..y2 of the job. Bands of rows run side by side: each
+// has its own buffers and row-copy memory, and writes only its own rows.
 template <class Fetch>
-void RunRows(const TPXRenderJob& job, bool translucent) {
+void RunBand(const TPXRenderJob& job, const Fetch& fetch, bool translucent, int32_t y1, int32_t y2) {
   const int32_t n = job.X2 - job.X1 + 1;
-  if (n <= 0 || job.Y2 < job.Y1 || !job.Source || !job.Dest) return;
   TPXBitmap& src = *job.Source;
-  const Fetch fetch(src, job.BlendMode);
   const size_t span = 3 * static_cast<size_t>(n);
   const bool blend = Fetch::kBlends && job.BlendMode != 0;
   const bool dependsOnDest = translucent || blend;
@@ -266,7 +267,7 @@ void RunRows(const TPXRenderJob& job, bool translucent) {
   const uint8_t* a = nullptr;
   const uint8_t* prev = nullptr;
   int32_t prevRow = -1;
-  for (int32_t y = job.Y1; y <= job.Y2; ++y) {
+  for (int32_t y = y1; y <= y2; ++y) {
     const int32_t sy = job.YSteps ? job.YSteps[y] : job.SrcY + (y - job.DstY);
     uint8_t* drow = job.Rows ? job.Rows[y] : job.Dest->Scanline(y);
     if (!drow) {
@@ -334,6 +335,20 @@ void RunRows(const TPXRenderJob& job, bool translucent) {
       prevRow = sy;
     }
   }
+}
+
+template <class Fetch>
+void RunRows(const TPXRenderJob& job, bool translucent) {
+  const int32_t n = job.X2 - job.X1 + 1;
+  if (n <= 0 || job.Y2 < job.Y1 || !job.Source || !job.Dest) return;
+  const Fetch fetch(*job.Source, job.BlendMode);
+  // Bands only over rows that stay put: a temporary-file row is valid only
+  // until the next row of its bitmap is mapped.
+  const bool serial = !job.Rows || !PXRowsShareable({job.Source, job.Alpha});
+  PXParallelRows(
+      job.Y2 - job.Y1 + 1, n,
+      [&](int32_t first, int32_t last) { RunBand(job, fetch, translucent, job.Y1 + first, job.Y1 + last - 1); },
+      serial);
 }
 
 template <class Fetch>

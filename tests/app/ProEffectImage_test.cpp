@@ -6,6 +6,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <functional>
+#include <string>
+
+#include "core/kopxutils_settings.h"
 
 using namespace tolvaren;
 using pixoran::pf24bit;
@@ -183,4 +186,63 @@ TEST(ProEffectImage, TwistWrapsFarSamplesInsideThePicture) {
     Fill(dst, w, h, Pattern);
     BitmapTwist(src, dst, 1);
   }
+}
+
+namespace {
+
+// The bytes of every row's pixels.
+std::string Pixels(const TBitmap& b) {
+  std::string out = std::to_string(b.Width()) + "x" + std::to_string(b.Height()) + ";";
+  for (int y = 0; y < b.Height(); ++y)
+    out.append(reinterpret_cast<const char*>(b.ScanLine(y)), static_cast<size_t>(b.Width()) * 3);
+  return out;
+}
+
+// Noise of every byte value.
+uint8_t Noise(int x, int y, int c) {
+  uint32_t s =
+      static_cast<uint32_t>(x * 73856093) ^ static_cast<uint32_t>(y * 19349663) ^ static_cast<uint32_t>(c * 83492791);
+  s = s * 1664525u + 1013904223u;
+  return static_cast<uint8_t>(s >> 24);
+}
+
+}  // namespace
+
+// Every effect run in row bands gives the bytes one thread gives, at odd
+// sizes whose bands do not fall on block or tile edges.
+TEST(ProEffectImageThread, SameBytesAtEveryThreadCount) {
+  struct Case {
+    const char* name;
+    std::function<void(const TBitmap& source, TBitmap& out)> run;
+  };
+  const Case cases[] = {
+      {"lighten", [](const TBitmap& s, TBitmap& o) { o.Assign(s), BitmapLighten(o, 77); }},
+      {"darken", [](const TBitmap& s, TBitmap& o) { o.Assign(s), BitmapDarken(o, 310); }},
+      {"mosaic 7", [](const TBitmap& s, TBitmap& o) { o.Assign(s), BitmapMosaic(o, 7); }},
+      {"mosaic 1000", [](const TBitmap& s, TBitmap& o) { o.Assign(s), BitmapMosaic(o, 1000); }},
+      {"tile 3", [](const TBitmap& s, TBitmap& o) { BitmapTile(s, o, 3); }},
+      {"tile 11", [](const TBitmap& s, TBitmap& o) { BitmapTile(s, o, 11); }},
+      {"smooth resize",
+       [](const TBitmap& s, TBitmap& o) {
+         o.SetPixelFormat(pf24bit);
+         o.SetSize(401, 257);
+         BitmapSmoothResize(s, o);
+       }},
+      {"twist", [](const TBitmap& s, TBitmap& o) { o.Assign(s), BitmapTwist(s, o, 37); }},
+  };
+  TBitmap source;
+  Fill(source, 613, 389, Noise);
+  const int32_t saved = pixoran::PXSettings().ThreadCount.load();
+  for (const Case& c : cases) {
+    std::string reference;
+    for (int32_t threads : {1, 2, 3, 8}) {
+      pixoran::PXSettings().ThreadCount = threads;
+      TBitmap out;
+      c.run(source, out);
+      const std::string got = Pixels(out);
+      if (threads == 1) reference = got;
+      else EXPECT_TRUE(got == reference) << c.name << " threads " << threads;
+    }
+  }
+  pixoran::PXSettings().ThreadCount = saved;
 }
