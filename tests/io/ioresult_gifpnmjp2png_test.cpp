@@ -91,7 +91,7 @@ Bytes PngHeader(uint32_t w, uint32_t h, uint8_t depth) {
 // given from the minimum code size on.
 Bytes GifFrame(uint16_t w, uint16_t h, uint16_t fw, uint16_t fh, const Bytes& data) {
   TLEBytes b;
-  b.Str("GIF89a");
+  b.Raw({'G', 'I', 'F', '8', '9', 'a'});
   b.U16(w), b.U16(h), b.U8(0x81), b.U8(0), b.U8(0);
   b.Raw({0, 0, 0, 255, 0, 0, 0, 255, 0, 255, 255, 255});
   b.U8(0x2C), b.U16(0), b.U16(0), b.U16(fw), b.U16(fh), b.U8(0);
