@@ -28,6 +28,20 @@ using namespace pixoran;
 
 namespace {
 
+// A frame that could not become its layer: the command fails (the guard
+// shows this, and the picture goes back to its snapshot).
+[[noreturn]] void RaiseFrameFailure(const std::string& frame, TPXIOResult why) {
+  throw std::runtime_error(
+      FileMessageText(QStringLiteral("无法应用相框："), frame, ResultCauseText(why)).toStdString());
+}
+
+// Storage refused or a temporary file not written since the counts were
+// taken: the layers made meanwhile may be blank or half made.
+void RaiseIfStorageFailed(const std::string& frame, int64_t failures, int64_t writeFailures) {
+  if (PXStorageWriteFailures() != writeFailures) RaiseFrameFailure(frame, iorWriteFailed);
+  if (PXStorageFailures() != failures) RaiseFrameFailure(frame, iorNoMemory);
+}
+
 // alpha(x, y) := red of pixel (x, y): white is opaque, black transparent.
 void AlphaFromRed(TPXBitmap& bitmap, const std::function<void(int)>& progress) {
   TPXBitmap* alpha = bitmap.GetAlphaChannel();
@@ -261,9 +275,13 @@ void TfrmMain::acApplyExecute() {
   const int32_t posX = picture->PosX, posY = picture->PosY;
 
   const TFrameFamilies families = ClassifyFrame(frame);
+  const int64_t failures = PXStorageFailures(), writeFailures = PXStorageWriteFailures();
   bool added = false;
   if (families.AlphaFromRed) added = AddAlphaFromRedLayer(frame, families.Inverted) || added;
   if (families.KeyColour) added = AddKeyColourLayer(frame) || added;
+  // A step that ran out of memory or disk without saying so (a layer's
+  // storage, its alpha channel) must not pass for a frame applied.
+  RaiseIfStorageFailed(frame, failures, writeFailures);
   if (!added) return;
   // The frame covers exactly the picture's rectangle, whatever its own size.
   TPXLayer* top = v.GetLayer(v.CurrentLayer());
@@ -280,7 +298,13 @@ bool TfrmMain::AddAlphaFromRedLayer(const std::string& frame, bool inverted) {
   // No owner, no parent window, never shown: only its components are used.
   TPixoranView temp;
   temp.SetOnProgress([this](TObject*, int percent) { ReportProgress(percent); });
-  if (!LoadThrough(*temp.GetIO(), frame)) return false;
+  // A damaged frame adds nothing, as before; one that could not be read for
+  // want of memory or disk fails the command.
+  if (!LoadThrough(*temp.GetIO(), frame)) {
+    const TPXIOResult why = temp.GetIO()->LastResult();
+    if (why == iorNoMemory || why == iorWriteFailed) RaiseFrameFailure(frame, why);
+    return false;
+  }
   TPXBitmap* pixels = temp.GetPXBitmap();
   if (pixels->Width() < 1 || pixels->Height() < 1) return false;
   // The negative and the reds are taken from 24-bit pixels, whatever the
@@ -289,8 +313,10 @@ bool TfrmMain::AddAlphaFromRedLayer(const std::string& frame, bool inverted) {
   TPixoranProc* proc = temp.GetProc();
   proc->SetAutoUndo(false);
   if (inverted) proc->Negative();
+  if (proc->Aborting()) RaiseFrameFailure(frame, iorNoMemory);
   TPXBitmap* image = v.GetPXBitmap();
   proc->Resample(image->Width(), image->Height(), rfFastLinear);
+  if (proc->Aborting()) RaiseFrameFailure(frame, iorNoMemory);
 
   v.AddLayer();
   TPXBitmap* layer = v.GetPXBitmap();
@@ -314,6 +340,7 @@ bool TfrmMain::AddKeyColourLayer(const std::string& frame) {
   v.Update();
   const TBGR key{kFrameKeyBlue, kFrameKeyGreen, kFrameKeyRed};
   v.GetProc()->SetTransparentColors(key, key, 0);
+  if (v.GetProc()->Aborting()) RaiseFrameFailure(frame, iorNoMemory);
   return true;
 }
 

@@ -30,7 +30,9 @@ using TPXCodecWriter = void (*)(TStream& stream, TPXBitmap& bitmap, TIOParamsVal
 using TPXCodecProbe = bool (*)(TStream& stream);
 // Frames, pages or images of a multi-image file; 0 when unknown.
 using TPXCodecCounter = int32_t (*)(TStream& stream);
-using TPXCodecParamsStep = void (*)(TIOParamsVals& params);
+// After a read: result receives a reason the step could not do its part
+// (the image itself stays read).
+using TPXCodecParamsStep = void (*)(TIOParamsVals& params, TPXIOResultRec& result);
 // Before a write; false refuses the save before any byte is written.
 using TPXCodecWriteStep = bool (*)(TIOParamsVals& params);
 // Appends the format's own words to the open dialog's description.

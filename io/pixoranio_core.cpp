@@ -238,7 +238,7 @@ void TPixoranIO::LoadThrough(TStream& stream, const TPXFormatCodec* codec, int32
   if (!app) {
     if (!aborting_ && (codec->Flags & cfAlphaFromReader)) CopyAlphaMask(mask);
     FixDefaultDPI();
-    if (codec->AfterRead) codec->AfterRead(*params_);
+    if (codec->AfterRead) codec->AfterRead(*params_, result_);
     // The reader may have read ahead of its data.
     if (header.Present) stream.SetPosition(header.End);
   }
@@ -531,7 +531,7 @@ void TPixoranIO::ParamsRead(TStream& stream, int32_t fileType, bool fromFile) {
   }
   TPXBitmap mask;
   codec->Read(stream, scratch, *params_, progress, true, header.DataLength, mask);
-  if (codec->AfterRead) codec->AfterRead(*params_);
+  if (codec->AfterRead) codec->AfterRead(*params_, result_);
 }
 
 void TPixoranIO::ParamsFromFileFormat(const std::string& fileName, int32_t fileType) {

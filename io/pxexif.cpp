@@ -67,15 +67,17 @@ bool IsEXIFSegment(const void* data, int64_t length) {
   return data != nullptr && length >= 5 && std::memcmp(data, "Exif", 5) == 0;
 }
 
-bool LoadEXIFFromAPP1(const void* data, int64_t length, TIOParamsVals& params) {
+bool LoadEXIFFromAPP1(const void* data, int64_t length, TIOParamsVals& params, TPXIOResultRec* told) {
   if (!IsEXIFSegment(data, length) || length < static_cast<int64_t>(kExifHeaderSize)) return false;
   // The block is a TIFF structure: the TIFF reader reads it, its errors
   // staying in a flag of its own.
   TReadOnlyMemoryStream ms(static_cast<const uint8_t*>(data) + kExifHeaderSize,
                            length - static_cast<int64_t>(kExifHeaderSize));
   std::atomic<bool> failed{false};
+  TPXIOResultRec why;
   TPXProgressRec progress;
   progress.Aborting = &failed;
+  progress.Result = &why;
   TIOParamsVals found;
   auto thumbnail = std::make_unique<TPXBitmap>();
   int32_t pages = 0;
@@ -99,10 +101,14 @@ bool LoadEXIFFromAPP1(const void* data, int64_t length, TIOParamsVals& params) {
   if (pages >= 2) {
     found.TIFFImageIndex = 1;
     failed = false;
+    why.Reset();
     ms.SetPosition(0);
     ReadTIFFStream(thumbnail.get(), ms, pages, true, true, true, nullptr, false, progress, &found, 0,
                    kMaxThumbnailPixels);
     if (!failed && thumbnail->Width() > 0 && thumbnail->Height() > 0) params.EXIFThumbnail = std::move(thumbnail);
+    // A thumbnail missing for want of memory or disk is not the block's damage.
+    if (failed && told && (why.Kind == iorNoMemory || why.Kind == iorWriteFailed))
+      told->Set(why.Kind, "EXIF thumbnail left out: " + why.Text);
   }
   return true;
 }
@@ -187,14 +193,15 @@ int32_t IPTCSegment(const TPXMarkerList& markers, TPXIPTCInfoList& list) {
 
 }  // namespace
 
-void ReadJPEGMetadata(TIOParamsVals& params) {
+void ReadJPEGMetadata(TIOParamsVals& params, TPXIOResultRec* told) {
   TPXMarkerList& markers = *params.JPEGMarkers;
   try {
     IPTCSegment(markers, *params.IPTCInfo);
 
     // EXIF: the first APP1 segment that reads as EXIF (an XMP one may come first).
     for (int32_t i = 0; i < markers.Count(); ++i) {
-      if (markers.MarkerType(i) != kAPP1 || !LoadEXIFFromAPP1(markers.MarkerData(i), markers.MarkerLength(i), params))
+      if (markers.MarkerType(i) != kAPP1 ||
+          !LoadEXIFFromAPP1(markers.MarkerData(i), markers.MarkerLength(i), params, told))
         continue;
       if (params.DpiX == 1 && params.DpiY == 1) {
         // Set directly: the EXIF fields keep the block's own values and unit.

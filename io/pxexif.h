@@ -9,6 +9,7 @@
 namespace pixoran {
 
 class TIOParamsVals;
+struct TPXIOResultRec;
 
 // Largest payload of one JPEG segment (its 16-bit length counts itself).
 constexpr int32_t kPXMaxSegmentPayload = 65533;
@@ -24,8 +25,11 @@ constexpr int32_t kPXMaxSegmentPayload = 65533;
 // when a later part of the block is damaged. EXIFThumbnail always ends as a
 // new bitmap: the second directory's image (a JPEG interchange stream, or
 // strips the TIFF reader decodes; at most 4 megapixels) or empty, never
-// what the record held before. Nothing is read outside the data.
-bool LoadEXIFFromAPP1(const void* data, int64_t length, TIOParamsVals& params);
+// what the record held before. Nothing is read outside the data. A
+// thumbnail left out for want of memory or disk is told in told (when
+// given) as iorNoMemory or iorWriteFailed: the block's damage stays silent,
+// a storage failure does not.
+bool LoadEXIFFromAPP1(const void* data, int64_t length, TIOParamsVals& params, TPXIOResultRec* told = nullptr);
 
 // Builds an APP1 segment's data from the record: "Exif", 0, 0 and the
 // little-endian TIFF structure the TIFF writer makes with no bitmap (the
@@ -46,8 +50,8 @@ bool IsEXIFSegment(const void* data, int64_t length);
 // EXIF fills the EXIF fields, and when DpiX and DpiY are then both 1 they
 // become Trunc(resolution x 2.54) for a resolution unit of 3 (centimetres),
 // Trunc(resolution) otherwise. A resolution left below 1 takes the library
-// default.
-void ReadJPEGMetadata(TIOParamsVals& params);
+// default. A storage failure reading the EXIF block is told in told.
+void ReadJPEGMetadata(TIOParamsVals& params, TPXIOResultRec* told = nullptr);
 
 // Before a JPEG write: refreshes the APP13 segment from IPTCInfo (when the
 // user changed it, or it has datasets and there are no markers) and, when

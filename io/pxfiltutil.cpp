@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/kopxutils_bitmap.h"
 #include "core/kopxutils_colors.h"
 #include "core/kopxutils_helpers.h"
 #include "core/kopxutils_settings.h"
@@ -55,8 +56,14 @@ bool CheckDeclaredImage(const char* format, int64_t width, int64_t height, int32
 }
 
 bool CheckWorkBuffer(const char* format, int64_t bytes, TPXProgressRec& progress) {
-  if (bytes >= 0 && bytes <= CodecMemoryLimit()) return true;
+  // One of the library's allocation points: the buffer follows this check.
+  const bool refused = PXAllocationFails();
+  if (!refused && bytes >= 0 && bytes <= CodecMemoryLimit()) return true;
   const std::string name = format ? std::string(format) + ": " : std::string();
+  if (refused) {
+    progress.Fail(iorNoMemory, name + "no memory for a work buffer of " + std::to_string(bytes) + " bytes");
+    return false;
+  }
   progress.Fail(iorTooLarge, name + "a work buffer of " + std::to_string(bytes) + " bytes exceeds the memory budget");
   return false;
 }

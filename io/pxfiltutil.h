@@ -54,7 +54,8 @@ bool CheckDeclaredImage(const char* format, int64_t width, int64_t height, int32
                         double maxExpansion, TPXProgressRec& progress);
 
 // A work buffer that must live in memory: refused (iorTooLarge, Aborting
-// set) above the codec memory budget.
+// set) above the codec memory budget, and (iorNoMemory) when the
+// allocation hook fails it.
 bool CheckWorkBuffer(const char* format, int64_t bytes, TPXProgressRec& progress);
 
 // Why writes to the stream failed, for a result text: "cannot write

@@ -17,6 +17,7 @@
 #include "../fulldisk_inject.h"
 #include "app/UEffectForm.h"
 #include "app/UMain.h"
+#include "view/pxmview.h"
 #include "core/kopxutils_bitmap.h"
 #include "io/pixoranio.h"
 #include "io/pxprint.h"
@@ -276,6 +277,125 @@ TEST(ProgramFullDisk, EveryCommandUnderEveryFault) {
       }
   std::printf("program commands: %ld points\n", points);
   PXDialogHooks().PrintPreviewDialog = nullptr;
+  MessageHook() = nullptr;
+  PXDialogHooks().FileDialog = nullptr;
+}
+
+// Every layer as the viewer holds it: place, size, pixels and alpha.
+std::vector<uint8_t> AllLayers(TPixoranView& v) {
+  std::vector<uint8_t> out;
+  for (int32_t i = 0; i < v.GetLayersCount(); ++i) {
+    TPXLayer& layer = *v.GetLayer(i);
+    TPXBitmap& b = *layer.Bitmap();
+    for (int32_t value : {layer.PosX, layer.PosY, layer.GetWidth(), layer.GetHeight(), b.Width(), b.Height(),
+                          static_cast<int32_t>(b.PixelFormat()), static_cast<int32_t>(b.HasAlphaChannel())})
+      out.insert(out.end(), reinterpret_cast<const uint8_t*>(&value), reinterpret_cast<const uint8_t*>(&value) + 4);
+    for (int32_t y = 0; y < b.Height(); ++y) {
+      const uint8_t* row = b.Scanline(y);
+      out.insert(out.end(), row, row + (int64_t{b.Width()} * b.BitCount() + 7) / 8);
+      if (b.HasAlphaChannel())
+        for (int32_t x = 0; x < b.Width(); ++x) out.push_back(b.GetAlpha(x, y));
+    }
+  }
+  return out;
+}
+
+// Frame application under each write and allocation failing in turn, for
+// a frame of each family (alpha from red, inverted, key colour, both): the
+// frame layers as a run without failure adds them, or the command says it
+// failed with the picture, its layers and the undo snapshot as they were.
+TEST(ProgramFullDisk, FrameApplicationUnderEveryFault) {
+  const std::string dir = pixoran::testing::MakeTempDir("program-frames") + "/";
+  QDir().mkpath(QString::fromStdString(dir + "frames/0"));
+  QImage picture(40, 30, QImage::Format_RGB888);
+  for (int y = 0; y < 30; ++y)
+    for (int x = 0; x < 40; ++x) picture.setPixel(x, y, qRgb(x * 6, y * 8, (x * y) & 255));
+  ASSERT_TRUE(picture.save(QString::fromStdString(dir + "picture.png")));
+  QImage frame(20, 10, QImage::Format_RGB888);
+  for (int y = 0; y < 10; ++y)
+    for (int x = 0; x < 20; ++x) frame.setPixel(x, y, x < 4 || y < 3 ? qRgb(255, 40 + y, 90) : qRgb(255, 0, 255));
+  for (const char* name : {"frame1.png", "b1.png", "c1.png", "cat.png"})
+    ASSERT_TRUE(frame.save(QString::fromStdString(dir + "frames/0/" + name)));
+  // The snapshot an earlier edit left: a failed application gives it back.
+  QImage earlier(8, 8, QImage::Format_RGB888);
+  earlier.fill(qRgb(1, 2, 3));
+
+  std::vector<QString> messages;
+  MessageHook() = [&](QWidget*, const QString& t) { messages.push_back(t); };
+  PXDialogHooks().FileDialog = [&](TPixoranIO&, const std::string&, const std::string&, const std::string&,
+                                   std::string& name, int32_t, bool, bool) { name = dir + "picture.png"; };
+  struct TOutcome {
+    std::vector<uint8_t> Layers;
+    QByteArray Snapshot;
+    bool Kept = false;
+    bool operator==(const TOutcome&) const = default;
+  };
+  auto start = [&](std::unique_ptr<TfrmMain>& form, const char* name) {
+    form = std::make_unique<TfrmMain>(dir);
+    form->acOpenFileExecute();
+    ASSERT_TRUE(earlier.save(QString::fromStdString(form->SnapshotFileName())));
+    form->LoadFrameFolder(dir + "frames/0");
+    TPixoranMView& strip = *form->PixoranMViewMain;
+    for (int i = 0; i < strip.GetImageCount(); ++i)
+      if (QFileInfo(QString::fromStdString(strip.GetImageFileName(i))).fileName() == name) strip.SetSelectedImage(i);
+    messages.clear();
+  };
+  auto outcome = [&](TfrmMain& form) {
+    return TOutcome{AllLayers(*form.PixoranView_Main), FileBytes(form.SnapshotFileName()),
+                    QFileInfo::exists(QString::fromStdString(form.KeptSnapshotFileName()))};
+  };
+  const pixoran::testing::TempFolderScope folder(
+      std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : std::string(PXSettings().TempFolder));
+  long points = 0;
+  for (bool inFiles : {false, true})
+    for (const char* name : {"frame1.png", "b1.png", "c1.png", "cat.png"})
+      for (int kind = 0; kind < 2; ++kind) {
+        SCOPED_TRACE(::testing::Message() << name << (kind ? ", allocation " : ", write ")
+                                          << (inFiles ? ", pictures in temporary files" : ""));
+        const pixoran::testing::ThresholdScope files(inFiles ? 0 : PXSettings().MemoryThresholdOverride);
+        TOutcome reference;
+        {
+          std::unique_ptr<TfrmMain> form;
+          start(form, name);
+          ASSERT_EQ(form->PixoranView_Main->GetLayersCount(), 1);
+          form->acApply->trigger();
+          ASSERT_TRUE(messages.empty());
+          reference = outcome(*form);
+          ASSERT_GT(form->PixoranView_Main->GetLayersCount(), 1);
+        }
+        for (long n = 1;; ++n) {
+          ASSERT_LT(n, 3000);
+          std::unique_ptr<TfrmMain> form;
+          start(form, name);
+          const TOutcome before = outcome(*form);
+          bool fired;
+          if (kind == 0) {
+            pixoran::testing::TFailNthWrite fault(n);
+            form->acApply->trigger();
+            fired = fault.Failed();
+          } else {
+            PXArmAllocationFault(n);
+            form->acApply->trigger();
+            fired = PXAllocationFaultFired();
+            PXArmAllocationFault(0);
+          }
+          const TOutcome after = outcome(*form);
+          if (!fired) {
+            EXPECT_TRUE(messages.empty());
+            EXPECT_TRUE(after == reference);
+            points += n - 1;
+            break;
+          }
+          if (!messages.empty()) {
+            EXPECT_TRUE(after == before) << "at " << n << ": the failed application changed the picture, its layers"
+                                         << " or the undo snapshot";
+          } else {
+            EXPECT_TRUE(after == reference) << "at " << n << ": a failure went unreported";
+          }
+          if (HasFailure()) return;
+        }
+      }
+  std::printf("frame application: %ld points\n", points);
   MessageHook() = nullptr;
   PXDialogHooks().FileDialog = nullptr;
 }

@@ -28,6 +28,7 @@ extern "C" {
 #include "io/formats/tiff/tiffilt.h"
 #include "platform/streams.h"
 #include "external_tools.h"
+#include "exiftools.h"
 #include "testsupport.h"
 
 namespace pixoran {
@@ -158,21 +159,7 @@ std::unique_ptr<TPXBitmap> Thumbnail(int w, int h, uint8_t tone) {
 Segment ExifSegment(const std::function<void(TIOParamsVals&)>& fill) {
   TIOParamsVals p;
   fill(p);
-  Bytes b;
-  EXPECT_TRUE(SaveEXIFToAPP1(p, b));
-  if (p.EXIFThumbnail && b.size() > 6) {
-    TPixoranIO encoder;
-    encoder.PXBitmap()->Assign(p.EXIFThumbnail.get());
-    TMemoryStream jpeg;
-    encoder.SaveToStreamJPEG(jpeg);
-    TMemoryStream tiff;
-    tiff.Write(b.data() + 6, static_cast<int64_t>(b.size() - 6));
-    tiff.SetPosition(0);
-    EXPECT_TRUE(AppendTIFFJPEGThumbnail(tiff, jpeg.Bytes(), 72, 72, 2));
-    b.resize(6);
-    b.insert(b.end(), tiff.Bytes().begin(), tiff.Bytes().end());
-  }
-  return Segment{JPEG_APP0 + 1, b};
+  return Segment{JPEG_APP0 + 1, pixoran::testing::CameraEXIFSegment(p)};
 }
 
 Segment IptcSegment(const std::function<void(TPXIPTCInfoList&)>& fill) {

@@ -56,7 +56,7 @@ constexpr TPXFormatCodec kCodecs[] = {{
     .Magic = "JFIF",
     .Header = hrAlways,
     .Flags = cfLoadAll | cfSave,
-    .AfterRead = ReadJPEGMetadata,
+    .AfterRead = [](TIOParamsVals& params, TPXIOResultRec& result) { ReadJPEGMetadata(params, &result); },
     .Describe = DescribeJPEG,
 }};
 
