@@ -344,16 +344,6 @@ PX_AVX2 inline __m256 BurnV(__m256 s, __m256 d) {
       Trunc(_mm256_div_ps(_mm256_mul_ps(_mm256_sub_ps(F(255.0f), d), F(256.0f)), _mm256_max_ps(s, F(1.0f))));
   return Pick(Eq(s, 0.0f), F(0.0f), _mm256_sub_ps(F(255.0f), q));
 }
-// One division: numerator and divisor of the half that applies are picked
-// first. Below the middle s = 255 only with d = 0, which gives 255.
-PX_AVX2 inline __m256 HalfDodgeBurnV(__m256 s, __m256 d) {
-  const __m256 low = _mm256_cmp_ps(_mm256_add_ps(s, d), F(256.0f), _CMP_LT_OQ);
-  const __m256 is = _mm256_sub_ps(F(255.0f), s);
-  const __m256 num = _mm256_mul_ps(Pick(low, d, is), F(128.0f));
-  const __m256 q = Trunc(_mm256_div_ps(num, _mm256_max_ps(Pick(low, is, d), F(1.0f))));
-  const __m256 lowResult = Pick(Eq(s, 255.0f), F(255.0f), _mm256_min_ps(q, F(255.0f)));
-  return Pick(low, lowResult, _mm256_sub_ps(F(255.0f), q));
-}
 PX_AVX2 inline __m256 ReflectV(__m256 s, __m256 d) {
   const __m256 q = _mm256_div_ps(_mm256_mul_ps(d, d), _mm256_max_ps(_mm256_sub_ps(F(255.0f), s), F(1.0f)));
   return Pick(Eq(s, 255.0f), F(255.0f), _mm256_min_ps(q, F(255.0f)));
@@ -363,18 +353,10 @@ PX_AVX2 inline __m256 FreezeV(__m256 s, __m256 d) {
   const __m256 q = Trunc(_mm256_div_ps(_mm256_mul_ps(id, id), _mm256_max_ps(s, F(1.0f))));
   return Pick(Eq(s, 0.0f), F(0.0f), _mm256_sub_ps(F(255.0f), q));
 }
-// The products stay below 2^16, so the shift by 7 is an exact scaling and
-// a truncation.
-PX_AVX2 inline __m256 OverlayV(__m256 s, __m256 d) {
-  const __m256 high = _mm256_cmp_ps(d, F(128.0f), _CMP_GE_OQ);
-  const __m256 a = Pick(high, _mm256_sub_ps(F(255.0f), s), s);
-  const __m256 b = Pick(high, _mm256_sub_ps(F(255.0f), d), d);
-  const __m256 q = Trunc(_mm256_mul_ps(_mm256_mul_ps(a, b), F(1.0f / 128.0f)));
-  return Pick(high, _mm256_sub_ps(F(255.0f), q), q);
-}
 
+// Overlay and hard light have 16-bit rows of their own, the soft dodges a table.
 constexpr bool HasFloatForm(int m) {
-  return m == bmDivide || m == bmOverlay || m == bmHardLight || (m >= bmColorDodge && m <= bmHeat);
+  return m == bmDivide || (m >= bmColorDodge && m <= bmHeat && m != bmSoftDodge && m != bmInverseSoftDodge);
 }
 
 // Result of mode M as a float (truncated to an integer on the way back;
@@ -382,14 +364,10 @@ constexpr bool HasFloatForm(int m) {
 template <int M>
 PX_AVX2 inline __m256 FloatOp(__m256 s, __m256 d) {
   if constexpr (M == bmDivide) return _mm256_div_ps(d, _mm256_max_ps(s, F(1.0f)));
-  else if constexpr (M == bmOverlay) return OverlayV(s, d);
-  else if constexpr (M == bmHardLight) return OverlayV(d, s);
   else if constexpr (M == bmColorDodge) return DodgeV(s, d);
   else if constexpr (M == bmColorBurn) return BurnV(s, d);
   else if constexpr (M == bmInverseDodge) return DodgeV(d, s);
   else if constexpr (M == bmInverseBurn) return BurnV(d, s);
-  else if constexpr (M == bmSoftDodge) return HalfDodgeBurnV(s, d);
-  else if constexpr (M == bmInverseSoftDodge) return HalfDodgeBurnV(d, s);
   else if constexpr (M == bmReflect) return ReflectV(s, d);
   else if constexpr (M == bmGlow) return ReflectV(d, s);
   else if constexpr (M == bmFreeze) return FreezeV(s, d);
