@@ -30,7 +30,8 @@ struct TWebProxy {
 // and https only), into body. False when the server cannot be reached, the
 // request fails, the status is an HTTP error, or the body would exceed
 // limit bytes. why, when given, receives the reason of a failure: iorTooLarge
-// for a body over the limit, else iorNotFound with curl's words.
+// for a body over the limit, else iorNotFound with curl's words. A build
+// without libcurl fetches nothing: always false, with iorUnsupported.
 bool FetchWebAddress(const TWebAddress& address, const TWebProxy& proxy, int64_t limit, TMemoryStream& body,
                      TPXIOResultRec* why = nullptr);
 

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds, and runs every test: the normal build,
+# the I/O tests of a build without the optional codecs,
 # each fuzz target briefly on its seed corpus (then again at the default
 # memory budget), the whole suite again
 # under AddressSanitizer and UndefinedBehaviorSanitizer, then the thread
@@ -44,6 +45,14 @@ echo "== normal build"
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPIXORAN_WERROR=ON >/dev/null
 cmake --build build/release -j"$JOBS"
 ctest --test-dir build/release --output-on-failure -j"$JOBS"
+
+echo "== build without the optional codecs (OpenJPEG, libcurl)"
+# Only the I/O library and its tests: the layers below are built the same
+# way as above and come from the compiler cache.
+cmake -S . -B build/nocodec -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPIXORAN_WERROR=ON \
+  -DPIXORAN_WITH_OPENJPEG=OFF -DPIXORAN_WITH_CURL=OFF >/dev/null
+cmake --build build/nocodec -j"$JOBS" --target test_io
+build/nocodec/tests/test_io --gtest_brief=1
 
 echo "== installed package"
 rm -rf build/install build/consumer

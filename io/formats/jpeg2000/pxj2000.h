@@ -58,6 +58,11 @@ std::string BuildJ2000Options(const TIOParamsVals& params);
 // for rates at or below its smallest (0 included) and for NaN.
 float J2000RateToRatio(double rate);
 
+// Whether this build decodes and encodes JPEG 2000 (OpenJPEG is optional):
+// without it the format is not offered, and the reader and writers fail
+// with iorUnsupported.
+bool J2000Ready(bool write);
+
 // The filter as the I/O component's descriptors call it (the reader for
 // both formats; the JP2 and J2K writers). JPEG 2000 carries no
 // transparency and no stream header.
