@@ -60,6 +60,13 @@ cmake --install build/release --prefix build/install >/dev/null
 cmake -S tests/consumer -B build/consumer -G Ninja -DCMAKE_PREFIX_PATH="$PWD/build/install" >/dev/null
 cmake --build build/consumer
 build/consumer/consumer build/consumer/consumer.png
+# The same program built with pkg-config alone; a static library hands on
+# its codecs only with --static.
+pcdir=$(dirname "$(find build/install -name pixoran-io.pc | head -n 1)")
+# shellcheck disable=SC2046
+c++ -std=c++20 tests/consumer/main.cpp -o build/consumer/consumer_pc \
+  $(PKG_CONFIG_PATH="$pcdir" pkg-config --static --cflags --libs pixoran-io)
+build/consumer/consumer_pc build/consumer/consumer_pc.png
 
 if command -v clang++ >/dev/null 2>&1 && [ -d fuzz ] && ls fuzz/*_fuzz.cpp >/dev/null 2>&1; then
   targets=$(ls fuzz/*_fuzz.cpp | wc -l)
