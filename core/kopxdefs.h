@@ -1,4 +1,5 @@
 #pragma once
+#include "platform/pxexport.h"
 // Types shared by the whole library.
 #include <cstdint>
 
@@ -49,7 +50,7 @@ enum TMsgLanguage : uint8_t {
 };
 
 // A pixel of pxBGR24 data: blue, green, red bytes.
-struct TBGR {
+struct PIXORAN_CORE_EXPORT TBGR {
   uint8_t b = 0, g = 0, r = 0;
   friend bool operator==(const TBGR&, const TBGR&) = default;
 };

@@ -1,4 +1,5 @@
 #pragma once
+#include "platform/pxexport.h"
 // EXIF blocks: the TIFF structure of an APP1 "Exif" segment, read into the
 // parameter record's EXIF fields and thumbnail and built back from them;
 // and the metadata steps the I/O component runs around the JPEG filter.
@@ -25,21 +26,21 @@ constexpr int32_t kPXMaxSegmentPayload = 65533;
 // new bitmap: the second directory's image (a JPEG interchange stream, or
 // strips the TIFF reader decodes; at most 4 megapixels) or empty, never
 // what the record held before. Nothing is read outside the data.
-bool LoadEXIFFromAPP1(const void* data, int64_t length, TIOParamsVals& params);
+PIXORAN_IO_EXPORT bool LoadEXIFFromAPP1(const void* data, int64_t length, TIOParamsVals& params);
 
 // Builds an APP1 segment's data from the record: "Exif", 0, 0 and the
 // little-endian TIFF structure the TIFF writer makes with no bitmap (the
 // first directory's EXIF tags and an EXIF directory; fields at 0 or empty
 // left out). No thumbnail directory: the image it was made from may have
 // been edited. False (buffer empty) when the fields do not fit one segment.
-bool SaveEXIFToAPP1(const TIOParamsVals& params, std::vector<uint8_t>& buffer);
+PIXORAN_IO_EXPORT bool SaveEXIFToAPP1(const TIOParamsVals& params, std::vector<uint8_t>& buffer);
 
 // Copies every EXIF field (not HasEXIFData, not the thumbnail) from source
 // to target; the resolutions through the target's setters.
-void CopyEXIFFields(const TIOParamsVals& source, TIOParamsVals& target);
+PIXORAN_IO_EXPORT void CopyEXIFFields(const TIOParamsVals& source, TIOParamsVals& target);
 
 // True for segment data that starts with "Exif" and a zero byte.
-bool IsEXIFSegment(const void* data, int64_t length);
+PIXORAN_IO_EXPORT bool IsEXIFSegment(const void* data, int64_t length);
 
 // After a JPEG read (also a parameters-only one): the first APP13 segment
 // holding IPTC datasets fills IPTCInfo; the first APP1 segment that reads as
@@ -47,7 +48,7 @@ bool IsEXIFSegment(const void* data, int64_t length);
 // become Trunc(resolution x 2.54) for a resolution unit of 3 (centimetres),
 // Trunc(resolution) otherwise. A resolution left below 1 takes the library
 // default.
-void ReadJPEGMetadata(TIOParamsVals& params);
+PIXORAN_IO_EXPORT void ReadJPEGMetadata(TIOParamsVals& params);
 
 // Before a JPEG write: refreshes the APP13 segment from IPTCInfo (when the
 // user changed it, or it has datasets and there are no markers) and, when
@@ -57,6 +58,6 @@ void ReadJPEGMetadata(TIOParamsVals& params);
 // Other APP1 segments (XMP) are kept. False, with nothing changed and the
 // reason in why, when the EXIF or the IPTC block is too large for one
 // segment: the save is refused rather than losing it.
-bool WriteJPEGMetadata(TIOParamsVals& params, std::string* why = nullptr);
+PIXORAN_IO_EXPORT bool WriteJPEGMetadata(TIOParamsVals& params, std::string* why = nullptr);
 
 }  // namespace pixoran
