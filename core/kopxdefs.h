@@ -1,7 +1,8 @@
 #pragma once
-#include "platform/pxexport.h"
 // Types shared by the whole library.
 #include <cstdint>
+
+#include "platform/pxexport.h"
 
 namespace pixoran {
 

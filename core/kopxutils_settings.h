@@ -1,5 +1,4 @@
 #pragma once
-#include "platform/pxexport.h"
 // Process-wide settings of the library. All are constant-initialised, so no
 // unit depends on another unit's start-up order. The numbers and the hook
 // are set before any worker starts and only read afterwards (the
@@ -8,6 +7,8 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+
+#include "platform/pxexport.h"
 
 namespace pixoran {
 

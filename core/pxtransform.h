@@ -1,9 +1,10 @@
 #pragma once
-#include "platform/pxexport.h"
 // Lossless geometric transforms of whole bitmaps: mirrors, quarter turns and
 // the two transposes, for every pixel format. The processing component's
 // Flip and Rotate and the TIFF reader's orientation build on them.
 #include <cstdint>
+
+#include "platform/pxexport.h"
 
 namespace pixoran {
 

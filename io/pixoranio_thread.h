@@ -1,5 +1,4 @@
 #pragma once
-#include "platform/pxexport.h"
 // The background I/O thread: one operation of an I/O component, stored as a
 // call with its arguments copied, run on a thread of its own. The thread
 // calls the very same operation again; being one of the component's
@@ -11,6 +10,8 @@
 #include <mutex>
 #include <thread>
 #include <vector>
+
+#include "platform/pxexport.h"
 
 namespace pixoran {
 

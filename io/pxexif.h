@@ -1,11 +1,12 @@
 #pragma once
-#include "platform/pxexport.h"
 // EXIF blocks: the TIFF structure of an APP1 "Exif" segment, read into the
 // parameter record's EXIF fields and thumbnail and built back from them;
 // and the metadata steps the I/O component runs around the JPEG filter.
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "platform/pxexport.h"
 
 namespace pixoran {
 

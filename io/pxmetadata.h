@@ -1,5 +1,4 @@
 #pragma once
-#include "platform/pxexport.h"
 // Metadata carried by the I/O parameter record: JPEG marker segments, IPTC
 // datasets, TIFF imaging annotations and ICC profiles. These classes hold
 // the data and read and build the IPTC and annotation blocks; the filters
@@ -9,6 +8,8 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "platform/pxexport.h"
 
 namespace pixoran {
 

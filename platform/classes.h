@@ -1,9 +1,10 @@
 #pragma once
-#include "platform/pxexport.h"
 // Root of the framework's objects (what an event's Sender points at) and the
 // component with an owner and free notification.
 #include <functional>
 #include <vector>
+
+#include "platform/pxexport.h"
 
 namespace pixoran {
 

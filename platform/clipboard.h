@@ -1,5 +1,4 @@
 #pragma once
-#include "platform/pxexport.h"
 // The system clipboard: plain text and private formats registered by name.
 // Everything a copy puts there goes in one piece, so setting the text does
 // not drop the private data beside it.
@@ -7,6 +6,8 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "platform/pxexport.h"
 
 namespace pixoran {
 

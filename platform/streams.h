@@ -1,5 +1,4 @@
 #pragma once
-#include "platform/pxexport.h"
 // Byte streams of the framework layer: an abstract stream with Delphi-like
 // semantics (Read returns the count actually read), a file stream on a POSIX
 // descriptor and a growable memory stream.
@@ -7,6 +6,8 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "platform/pxexport.h"
 
 namespace pixoran {
 

@@ -1,11 +1,12 @@
 #pragma once
-#include "platform/pxexport.h"
 // Calls handed to the UI thread for objects that are not controls (the I/O
 // component, the thumbnail loader): a worker posts a call, the UI thread runs
 // it from its event loop. Controls take posted messages instead
 // (PostMessage in controls.h).
 #include <functional>
 #include <memory>
+
+#include "platform/pxexport.h"
 
 namespace pixoran {
 

@@ -1,5 +1,4 @@
 #pragma once
-#include "platform/pxexport.h"
 // What the PNG reader and writer share: the error record libpng jumps out
 // through, the guard that runs one codec step, and the alpha rows the
 // filters fill or read (a mask or an 8-bit alpha bitmap).
@@ -8,6 +7,8 @@
 #include <csetjmp>
 #include <cstdint>
 #include <type_traits>
+
+#include "platform/pxexport.h"
 
 namespace pixoran {
 

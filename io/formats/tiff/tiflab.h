@@ -1,5 +1,4 @@
 #pragma once
-#include "platform/pxexport.h"
 // CIE L*a*b* rows between TIFF's coding (L* x 255 / 100, a* and b* signed
 // bytes, relative to the page's white point) and the library's own L*a*b*
 // bytes (those of the colour-row hook's code 4). The colours are the ones
@@ -7,6 +6,8 @@
 // white point, the sRGB primaries, a display of gamma 2.4 whose black is 1%
 // of its white; so a page of ours shows in other programs as it does here.
 #include <cstdint>
+
+#include "platform/pxexport.h"
 
 namespace pixoran {
 
