@@ -2,6 +2,8 @@
 // Types shared by the whole library.
 #include <cstdint>
 
+#include "platform/pxexport.h"
+
 namespace pixoran {
 
 enum TPXPixelFormat : uint8_t { pxNone = 0, pxBW1, pxPal8, pxGray8, pxGray16, pxBGR24, px32f, pxCMYK };
@@ -49,7 +51,7 @@ enum TMsgLanguage : uint8_t {
 };
 
 // A pixel of pxBGR24 data: blue, green, red bytes.
-struct TBGR {
+struct PIXORAN_CORE_EXPORT TBGR {
   uint8_t b = 0, g = 0, r = 0;
   friend bool operator==(const TBGR&, const TBGR&) = default;
 };

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/pxexport.h"
 #include "core/kopxdefs.h"
 #include "platform/graphics.h"
 #include "platform/streams.h"
@@ -16,12 +17,12 @@
 namespace pixoran {
 
 // Refused storage requests and pixel-format pairs.
-class EPXBitmapError : public std::runtime_error {
+class PIXORAN_CORE_EXPORT EPXBitmapError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
 // A temporary-file read or write failed (disk full): rows would be lost.
-class EPXStorageError : public EPXBitmapError {
+class PIXORAN_CORE_EXPORT EPXStorageError : public EPXBitmapError {
  public:
   using EPXBitmapError::EPXBitmapError;
 };
@@ -34,27 +35,27 @@ class TPXDibbitmap;
 // and the codecs' work buffers. Armed with n, the n-th allocation from then
 // on fails as a refused allocation does; every other one goes through.
 // Process-wide and inert unless armed; n <= 0 disarms.
-void PXArmAllocationFault(int64_t n);
+PIXORAN_CORE_EXPORT void PXArmAllocationFault(int64_t n);
 // True once the armed allocation has been failed.
-bool PXAllocationFaultFired();
+PIXORAN_CORE_EXPORT bool PXAllocationFaultFired();
 // Allocations consulted since the hook was last armed.
-int64_t PXAllocationCount();
+PIXORAN_CORE_EXPORT int64_t PXAllocationCount();
 // Asked at each allocation point: true when this one is to fail.
-bool PXAllocationFails();
+PIXORAN_CORE_EXPORT bool PXAllocationFails();
 // Bitmap storage requests refused on this thread so far (no memory, no
 // temporary file, or the hook), and writes to bitmaps' temporary files that
 // failed: an operation that ends without a reason given can tell that it
 // ran out of memory or disk.
-int64_t PXStorageFailures();
-int64_t PXStorageWriteFailures();
+PIXORAN_CORE_EXPORT int64_t PXStorageFailures();
+PIXORAN_CORE_EXPORT int64_t PXStorageWriteFailures();
 // Counts a failed write to a bitmap's temporary file (the file buffer does).
-void PXNoteStorageWriteFailure();
+PIXORAN_CORE_EXPORT void PXNoteStorageWriteFailure();
 
 // Copies count bits from src (starting at bit srcBit, most significant bit
 // first) to dst (starting at bit dstBit), leaving the other bits of dst alone.
-void CopyBitRun(const uint8_t* src, int64_t srcBit, uint8_t* dst, int64_t dstBit, int64_t count);
+PIXORAN_CORE_EXPORT void CopyBitRun(const uint8_t* src, int64_t srcBit, uint8_t* dst, int64_t dstBit, int64_t count);
 
-class TPXBaseBitmap {
+class PIXORAN_CORE_EXPORT TPXBaseBitmap {
  public:
   virtual ~TPXBaseBitmap() = default;
   TPXAccessMode AccessMode = pxaRead | pxaWrite;
@@ -75,7 +76,7 @@ class TPXBaseBitmap {
 // Sets a bitmap's access mode for a scope and restores it: a copy that
 // overwrites whole rows need not read them from a temporary file, one that
 // only reads need not write them back.
-class TPXAccessScope {
+class PIXORAN_CORE_EXPORT TPXAccessScope {
  public:
   TPXAccessScope(TPXBaseBitmap& bitmap, TPXAccessMode mode) : bitmap_(bitmap), saved_(bitmap.AccessMode) {
     bitmap.AccessMode = mode;
@@ -90,7 +91,7 @@ class TPXAccessScope {
 };
 
 // One block of a temporary file brought into memory.
-struct TPXMappedBlock {
+struct PIXORAN_CORE_EXPORT TPXMappedBlock {
   int64_t Offset = 0;
   int32_t Size = 0;
   int32_t UserValue = 0;
@@ -99,7 +100,7 @@ struct TPXMappedBlock {
 };
 
 // Temporary-file store of a bitmap's rows.
-class TPXFileBuffer {
+class PIXORAN_CORE_EXPORT TPXFileBuffer {
  public:
   TPXFileBuffer() = default;
   ~TPXFileBuffer();
@@ -142,7 +143,7 @@ class TPXFileBuffer {
 // maps a temporary-file row and may switch the access mode), so two threads
 // never read one bitmap at once; the I/O component hands its working bitmap
 // to its worker for the length of an operation.
-class TPXBitmap : public TPXBaseBitmap {
+class PIXORAN_CORE_EXPORT TPXBitmap : public TPXBaseBitmap {
  public:
   TPXBitmap();
   ~TPXBitmap() override;

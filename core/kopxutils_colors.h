@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "platform/pxexport.h"
 #include "core/kopxdefs.h"
 #include "core/kopxutils_helpers.h"
 
@@ -17,25 +18,25 @@ class TPXBitmap;
 // ------------------------------------------------------------ one pixel
 
 // CMYK pixel as pxCMYK stores it: bytes C, M, Y, K in memory order.
-struct TCMYK {
+struct PIXORAN_CORE_EXPORT TCMYK {
   uint8_t c = 0, m = 0, y = 0, k = 0;
 };
 static_assert(sizeof(TCMYK) == 4);
 
 // red = C * K div 255, green = M * K div 255, blue = Y * K div 255.
-TBGR CMYKToRGB(TCMYK p);
+PIXORAN_CORE_EXPORT TBGR CMYKToRGB(TCMYK p);
 // K = max(red, green, blue) (1 when that is 0); C = red * 255 div K, ...
-TCMYK RGBToCMYK(TBGR p);
+PIXORAN_CORE_EXPORT TCMYK RGBToCMYK(TBGR p);
 
 // Hue, saturation and lightness, each 0..1.
-void RGBToHSL(TBGR p, double& hue, double& saturation, double& lightness);
+PIXORAN_CORE_EXPORT void RGBToHSL(TBGR p, double& hue, double& saturation, double& lightness);
 // Hue is wrapped into 0..1 once (below 0 gets +1, above 1 gets -1);
 // saturation and lightness are clamped to 0..1.
-TBGR HSLToRGB(double hue, double saturation, double lightness);
+PIXORAN_CORE_EXPORT TBGR HSLToRGB(double hue, double saturation, double lightness);
 
 // A CIE L*a*b* pixel as three bytes: L 0..255 for 0..100; a and b signed,
 // where -128 stands for +128 (so the range is -127..128 for -100..100).
-struct TCIELab {
+struct PIXORAN_CORE_EXPORT TCIELab {
   uint8_t L = 0;
   int8_t a = 0;
   int8_t b = 0;
@@ -44,8 +45,8 @@ struct TCIELab {
 // CIELabToRGB's decoding (relative to the white point, with its byte
 // scales and its square-root transfer), so a value decoded and encoded
 // again comes back within a level or two.
-TCIELab RGBToCIELab(int32_t color);
-TBGR CIELabToRGB(uint8_t L, int8_t a, int8_t b);
+PIXORAN_CORE_EXPORT TCIELab RGBToCIELab(int32_t color);
+PIXORAN_CORE_EXPORT TBGR CIELabToRGB(uint8_t L, int8_t a, int8_t b);
 inline TBGR CIELabToRGB(TCIELab lab) { return CIELabToRGB(lab.L, lab.a, lab.b); }
 
 // ------------------------------------------------------------ 1-bit rows
@@ -88,55 +89,57 @@ inline constexpr uint8_t OrderedDitherMatrix[8][8] = {{0, 32, 8, 40, 2, 34, 10, 
 // Mean red, green and blue: each row's channel sums are divided by the
 // width (integer division) and added up, and the totals divided by the
 // height. 128, 128, 128 for an empty bitmap or when rows cannot be read.
-void AverageColor(TPXBitmap& bitmap, int32_t& red, int32_t& green, int32_t& blue);
+PIXORAN_CORE_EXPORT void AverageColor(TPXBitmap& bitmap, int32_t& red, int32_t& green, int32_t& blue);
 
 // One count per pixel in the bin of its grey level: 1-bit pixels in bins 0
 // and 1, grey formats by their (high) byte, px32f by Trunc(v * 255) clamped,
 // colours by their luminance.
-void GrayHistogram(TPXBitmap& bitmap, std::array<int64_t, 256>& histogram);
+PIXORAN_CORE_EXPORT void GrayHistogram(TPXBitmap& bitmap, std::array<int64_t, 256>& histogram);
 
 // Threshold -1 asks for the mean luminance, -2 for the maximum-entropy
 // threshold. Writes dest, a 1-bit bitmap already of the source's size:
 // luminance below the threshold clears the bit, at or above sets it. A 1-bit
 // source is copied unchanged.
-void ThresholdToBW(TPXBitmap& source, TPXBitmap& dest, int32_t threshold, const TPXProgressRec& progress = {});
+PIXORAN_CORE_EXPORT void ThresholdToBW(TPXBitmap& source, TPXBitmap& dest, int32_t threshold,
+                                       const TPXProgressRec& progress = {});
 // The threshold ThresholdToBW uses for -1 and -2 (other values pass through).
-int32_t ResolveBWThreshold(TPXBitmap& source, int32_t threshold);
+PIXORAN_CORE_EXPORT int32_t ResolveBWThreshold(TPXBitmap& source, int32_t threshold);
 // pxBGR24 bitmaps become 1-bit in place (location and alpha kept); other
 // formats are left alone.
-void ConvertToBWThreshold(TPXBitmap& bitmap, int32_t threshold, const TPXProgressRec& progress = {});
-void ConvertToBWOrdered(TPXBitmap& bitmap, const TPXProgressRec& progress = {});
+PIXORAN_CORE_EXPORT void ConvertToBWThreshold(TPXBitmap& bitmap, int32_t threshold,
+                                              const TPXProgressRec& progress = {});
+PIXORAN_CORE_EXPORT void ConvertToBWOrdered(TPXBitmap& bitmap, const TPXProgressRec& progress = {});
 
 // Every pixel of a pxBGR24 bitmap whose alpha is 0 takes the colour integer
 // (blue in bits 0-7); other formats and bitmaps without alpha are left alone.
-void FillTransparentPixels(TPXBitmap& bitmap, int32_t color);
+PIXORAN_CORE_EXPORT void FillTransparentPixels(TPXBitmap& bitmap, int32_t color);
 
 // When the bitmap holds exactly two colours, a 1-bit mask of its size whose
 // clear bits mark color1 (the darker; on equal luminance the one seen first,
 // rows top to bottom) and set bits color2; nullptr for any other count.
-std::unique_ptr<TPXBitmap> ExtractTwoColorMask(TPXBitmap& bitmap, TBGR& color1, TBGR& color2);
+PIXORAN_CORE_EXPORT std::unique_ptr<TPXBitmap> ExtractTwoColorMask(TPXBitmap& bitmap, TBGR& color1, TBGR& color2);
 
 // The palette entry nearest the colour integer (red in bits 16-23) by the sum
 // of absolute channel differences; the first of equals wins; 0 for an empty
 // palette.
-int32_t NearestPaletteIndex(const TBGR* palette, int32_t count, int32_t color);
+PIXORAN_CORE_EXPORT int32_t NearestPaletteIndex(const TBGR* palette, int32_t count, int32_t color);
 
 // Inverts every bit of every row of the bitmap.
-void InvertBitmapBits(TPXBitmap& bitmap);
+PIXORAN_CORE_EXPORT void InvertBitmapBits(TPXBitmap& bitmap);
 
 // One row of any pixel format as blue-green-red bytes (width * 3 of them):
 // pxBW1 set bits white; pxPal8 through the palette (indices at or past
 // paletteCount, or no palette, black); pxGray16 by its high byte; px32f
 // clamped to 0..1 (NaN as 0); pxCMYK through CMYKToRGB; pxBGR24 copied;
 // pxNone black.
-void RowToBGR24(TPXPixelFormat format, const uint8_t* src, uint8_t* dst, int32_t width, const TBGR* palette = nullptr,
-                int32_t paletteCount = 0);
+PIXORAN_CORE_EXPORT void RowToBGR24(TPXPixelFormat format, const uint8_t* src, uint8_t* dst, int32_t width,
+                                    const TBGR* palette = nullptr, int32_t paletteCount = 0);
 // Rows of CMYK pixels to blue-green-red and back, pixel by pixel as
 // CMYKToRGB and RGBToCMYK.
-void CMYKRowToBGR(const uint8_t* src, uint8_t* dst, int32_t width);
+PIXORAN_CORE_EXPORT void CMYKRowToBGR(const uint8_t* src, uint8_t* dst, int32_t width);
 // Exchanges the first and third byte of each of width 3-byte pixels (red,
 // green, blue to blue, green, red and back); dst may be src.
-void SwapRedBlueRow(const uint8_t* src, uint8_t* dst, int32_t width);
-void BGRRowToCMYK(const uint8_t* src, uint8_t* dst, int32_t width);
+PIXORAN_CORE_EXPORT void SwapRedBlueRow(const uint8_t* src, uint8_t* dst, int32_t width);
+PIXORAN_CORE_EXPORT void BGRRowToCMYK(const uint8_t* src, uint8_t* dst, int32_t width);
 
 }  // namespace pixoran

@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/pxexport.h"
 #include "platform/classes.h"
 #include "platform/streams.h"
 
@@ -15,7 +16,7 @@ namespace pixoran {
 // ------------------------------------------------------------ THash1
 
 // A chain node of a THash1 bucket.
-struct THash1Item {
+struct PIXORAN_CORE_EXPORT THash1Item {
   uint32_t Key = 0;
   std::unique_ptr<THash1Item> Next;
   int32_t Value = 0;  // the user's
@@ -24,7 +25,7 @@ struct THash1Item {
 // Hash set of 32-bit keys in 2^bits buckets; the bucket of a key is
 // key & (2^bits - 1). A bucket is empty, holds one key directly, or holds a
 // chain of nodes in insertion order.
-class THash1 : public TObject {
+class PIXORAN_CORE_EXPORT THash1 : public TObject {
  public:
   enum TBucketState : uint8_t { hbEmpty = 0, hbKey = 1, hbChain = 2 };
 
@@ -68,7 +69,7 @@ class THash1 : public TObject {
 
 // Growable byte buffer. The capacity runs 8192 bytes ahead of the size and
 // is cut back only when the size drops more than that below it.
-class TPXByteArray : public TObject {
+class PIXORAN_CORE_EXPORT TPXByteArray : public TObject {
  public:
   static constexpr int32_t kGrowth = 8192;
   TPXByteArray();
@@ -98,7 +99,7 @@ class TPXByteArray : public TObject {
 // Stores nothing: measures what is written. Size is the largest position
 // reached by reading, writing or seeking from the beginning or the current
 // position; seeking from the end gives size + offset and leaves the size.
-class TNulStream : public TStream {
+class PIXORAN_CORE_EXPORT TNulStream : public TStream {
  public:
   int64_t Read(void* buffer, int64_t count) override;
   int64_t Write(const void* buffer, int64_t count) override;
@@ -115,7 +116,7 @@ class TNulStream : public TStream {
 // ------------------------------------------------------------ TPXList family
 
 // Items of one fixed size in one block.
-class TPXList : public TObject {
+class PIXORAN_CORE_EXPORT TPXList : public TObject {
  public:
   explicit TPXList(int32_t itemSize = 0) : itemSize_(itemSize < 0 ? 0 : itemSize) {}
   TPXList(const TPXList&) = delete;
@@ -192,14 +193,14 @@ class TPXDoubleList : public TPXNumberList<double> {};
 class TPXIntegerList : public TPXNumberList<int32_t> {};
 
 // Items of a size given at creation.
-class TPXRecordList : public TPXList {
+class PIXORAN_CORE_EXPORT TPXRecordList : public TPXList {
  public:
   explicit TPXRecordList(int32_t itemSize) : TPXList(itemSize) {}
 };
 
 // ------------------------------------------------------------ viewer parameters
 
-struct TPXScrollBarParams {
+struct PIXORAN_CORE_EXPORT TPXScrollBarParams {
   int32_t LineStep = -1;  // -1: automatic
   int32_t PageStep = -1;  // -1: automatic
   bool Tracking = true;   // scroll while the thumb is dragged
@@ -208,7 +209,7 @@ struct TPXScrollBarParams {
 enum TPXMouseWheelAction : uint8_t { mwaNone = 0, mwaScroll = 1, mwaZoom = 2 };
 enum TPXMouseWheelAmountKind : uint8_t { mwkAbsolute = 0, mwkPercent = 1 };
 
-struct TPXMouseWheelParams {
+struct PIXORAN_CORE_EXPORT TPXMouseWheelParams {
   bool InvertDirection = false;
   TPXMouseWheelAction Action = mwaZoom;
   TPXMouseWheelAmountKind AmountKind = mwkPercent;

@@ -19,13 +19,14 @@
 #include <memory>
 #include <vector>
 
+#include "platform/pxexport.h"
 #include "core/kopxutils_bitmap.h"
 
 namespace pixoran {
 
 // One image of the store, allocated by it and used by callers as the
 // image's handle, valid from NewImage (AddImage) to DeleteImage.
-struct TPXVirtualDIBImage {
+struct PIXORAN_CORE_EXPORT TPXVirtualDIBImage {
   int64_t Offset = 0;         // in the store file
   int64_t Size = 0;           // bytes of the image
   int64_t MappedSize = 0;     // bytes mapped, the same as Size
@@ -40,7 +41,7 @@ struct TPXVirtualDIBImage {
   bool Lost = false;
 };
 
-class TPXVirtualDIBList {
+class PIXORAN_CORE_EXPORT TPXVirtualDIBList {
  public:
   // Layout of an image at its offset: a 40-byte BITMAPINFOHEADER, two
   // palette entries (black, white), the rows bottom row first, each

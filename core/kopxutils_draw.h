@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/pxexport.h"
 #include "platform/controls.h"
 #include "platform/graphics.h"
 
@@ -11,30 +12,37 @@ namespace pixoran {
 
 // Left and top edges in topLeft, bottom and right edges in bottomRight,
 // one-pixel solid lines; x2, y2 is the frame's far corner (drawn).
-void Draw3DFrame(TCanvas& canvas, int32_t x1, int32_t y1, int32_t x2, int32_t y2, TColor topLeft, TColor bottomRight);
+PIXORAN_CORE_EXPORT void Draw3DFrame(TCanvas& canvas, int32_t x1, int32_t y1, int32_t x2, int32_t y2, TColor topLeft,
+                                     TColor bottomRight);
 
 // Draws a framed text box of (text width + 12) x (text height + 12) at x, y,
 // first moving x and y to 0 or more and so that the box ends before the
 // area's right and bottom edge less one. What lay under the box is copied
 // into saved (made pf24bit of the box's size) so the caller can restore it.
-void DrawTextBox(TCanvas& canvas, int32_t& x, int32_t& y, int32_t areaWidth, int32_t areaHeight, TBitmap& saved,
-                 const TBrush& brush, const TFont& font, const std::string& text);
+PIXORAN_CORE_EXPORT void DrawTextBox(TCanvas& canvas, int32_t& x, int32_t& y, int32_t areaWidth, int32_t areaHeight,
+                                     TBitmap& saved, const TBrush& brush, const TFont& font, const std::string& text);
 
 // Drop-shadow strip in x1..x2, y1..y2. A horizontal strip runs along x
 // (length x2 - x1) with its thickness along y; a vertical strip the other
 // way. Style 1 fills with the canvas brush; style 2 draws one line per step
 // of thickness, darkest next to the object; style 3 also fades in along the
 // length and cuts the far end diagonally, pixel by pixel.
-void DrawHorzShadowStrip(TCanvas& canvas, int32_t x1, int32_t y1, int32_t style, int32_t y2, int32_t x2);
-void DrawVertShadowStrip(TCanvas& canvas, int32_t x1, int32_t y1, int32_t style, int32_t y2, int32_t x2);
+PIXORAN_CORE_EXPORT void DrawHorzShadowStrip(TCanvas& canvas, int32_t x1, int32_t y1, int32_t style, int32_t y2,
+                                             int32_t x2);
+PIXORAN_CORE_EXPORT void DrawVertShadowStrip(TCanvas& canvas, int32_t x1, int32_t y1, int32_t style, int32_t y2,
+                                             int32_t x2);
 
 // Scroll-bar calls. useFlat asks for flat scroll bars; the platform draws
 // its scroll bars one way only, so both paths meet.
-void ScrollBarSetRange(TWinControl* control, TScrollBarKind bar, int32_t min, int32_t max, bool redraw, bool useFlat);
-void ScrollBarSetInfo(TWinControl* control, TScrollBarKind bar, const TScrollInfo& info, bool redraw, bool useFlat);
-void ScrollBarSetPage(TWinControl* control, TScrollBarKind bar, int32_t page, bool redraw, bool useFlat);
-void ScrollBarSetPos(TWinControl* control, TScrollBarKind bar, int32_t pos, bool redraw, bool useFlat);
-void ScrollBarEnable(TWinControl* control, TScrollBarKind bar, bool enable, bool useFlat);
-void ScrollBarShow(TWinControl* control, TScrollBarKind bar, bool show, bool useFlat);
+PIXORAN_CORE_EXPORT void ScrollBarSetRange(TWinControl* control, TScrollBarKind bar, int32_t min, int32_t max,
+                                           bool redraw, bool useFlat);
+PIXORAN_CORE_EXPORT void ScrollBarSetInfo(TWinControl* control, TScrollBarKind bar, const TScrollInfo& info,
+                                          bool redraw, bool useFlat);
+PIXORAN_CORE_EXPORT void ScrollBarSetPage(TWinControl* control, TScrollBarKind bar, int32_t page, bool redraw,
+                                          bool useFlat);
+PIXORAN_CORE_EXPORT void ScrollBarSetPos(TWinControl* control, TScrollBarKind bar, int32_t pos, bool redraw,
+                                         bool useFlat);
+PIXORAN_CORE_EXPORT void ScrollBarEnable(TWinControl* control, TScrollBarKind bar, bool enable, bool useFlat);
+PIXORAN_CORE_EXPORT void ScrollBarShow(TWinControl* control, TScrollBarKind bar, bool show, bool useFlat);
 
 }  // namespace pixoran

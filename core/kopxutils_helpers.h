@@ -7,6 +7,7 @@
 #include <limits>
 #include <string>
 
+#include "platform/pxexport.h"
 #include "core/kopxdefs.h"
 #include "core/pxprogress.h"
 #include "platform/graphics.h"
@@ -95,26 +96,26 @@ inline double Tan(double x) { return std::tan(x); }
 // Arc cosine in 0..pi that never yields NaN: arguments beyond -1..1 are
 // taken as -1 or 1, so SafeArcCos(1) = 0 and SafeArcCos(-1) = pi, as the
 // angle between opposite directions must be.
-double SafeArcCos(double x);
+PIXORAN_CORE_EXPORT double SafeArcCos(double x);
 
 // x^n by repeated squaring; n = 0 gives 1, negative n the reciprocal.
-double RaiseToInt(double x, int32_t n);
+PIXORAN_CORE_EXPORT double RaiseToInt(double x, int32_t n);
 // base^exponent: exponent 0 gives 1, base 0 with a positive exponent 0;
 // integral exponents go through RaiseToInt.
-double RaiseToPower(double base, double exponent);
+PIXORAN_CORE_EXPORT double RaiseToPower(double base, double exponent);
 
 // ------------------------------------------------------------ colours
 
 // Framework colour parts and the imaging core's colour integer
 // (blue bits 0-7, green 8-15, red 16-23).
-TBGR ColorToBGR(TColor color);
+PIXORAN_CORE_EXPORT TBGR ColorToBGR(TColor color);
 inline TBGR MakeBGR(uint8_t r, uint8_t g, uint8_t b) { return TBGR{b, g, r}; }
 
 // Gray level of a colour integer with red in bits 16-23, by the process-wide
 // luminance weights: (R * wR + G * wG + B * wB) div 100.
-int32_t RGBLuminance(int32_t color);
+PIXORAN_CORE_EXPORT int32_t RGBLuminance(int32_t color);
 // Same for a pixel triple.
-int32_t BGRLuminance(TBGR c);
+PIXORAN_CORE_EXPORT int32_t BGRLuminance(TBGR c);
 // Exchanges bytes 0 and 2 of the low three bytes; the top byte becomes 0.
 inline int32_t SwapRedBlueColor(int32_t c) {
   const uint32_t u = static_cast<uint32_t>(c);
@@ -160,24 +161,24 @@ inline constexpr std::array<int32_t, 256> CosineTable = detail::MakeCosineTable(
 
 // Number of colours of bitsPerSample bits in samplesPerPixel samples:
 // (2^bits)^samples, saturating at the int64 maximum; 0 for negative input.
-int64_t ColorCount(int32_t bitsPerSample, int32_t samplesPerPixel);
+PIXORAN_CORE_EXPORT int64_t ColorCount(int32_t bitsPerSample, int32_t samplesPerPixel);
 // Length of the run of set bits that starts at the mask's lowest set bit; 0 for 0.
-int32_t BitFieldWidth(uint32_t mask);
+PIXORAN_CORE_EXPORT int32_t BitFieldWidth(uint32_t mask);
 // Index of the lowest set bit of a non-zero mask; 0 for 0.
-int32_t BitFieldShift(uint32_t mask);
+PIXORAN_CORE_EXPORT int32_t BitFieldShift(uint32_t mask);
 // Bits needed to index n entries: the exponent when n is a power of two,
 // else the index of the highest set bit plus 1; -1 for 0 (and for negative n).
-int32_t BitsForCount(int64_t n);
+PIXORAN_CORE_EXPORT int32_t BitsForCount(int64_t n);
 
 // Bytes of one row: alignment 32 gives ((width * bits + 31) div 32) * 4,
 // otherwise ceil(width * bits / alignment) * (alignment div 8). Only
 // alignments 8, 16 and 32 are taken; any other gives -1, as does a row that
 // does not fit in int32.
-int64_t CalcRowLen(int64_t width, int64_t bits, int32_t alignment = 32);
+PIXORAN_CORE_EXPORT int64_t CalcRowLen(int64_t width, int64_t bits, int32_t alignment = 32);
 
 // Bits per pixel of a platform bitmap format (1, 4, 8, 15, 16, 24, 32);
 // device and custom formats 0.
-int32_t TBitmapFormatBits(TPixelFormat pf);
+PIXORAN_CORE_EXPORT int32_t TBitmapFormatBits(TPixelFormat pf);
 
 namespace detail {
 constexpr std::array<uint8_t, 256> MakeBitReverseTable() {
@@ -207,62 +208,62 @@ constexpr uint32_t Swap32(uint32_t v) { return (v << 24) | ((v & 0xFF00u) << 8) 
 // Converts text with the current decimal separator; when that fails, with
 // the first "," turned into "." (or, without a comma, the first "." into
 // ","); the default when both fail. Never raises.
-double StrToFloatAnySeparator(const std::string& text, double defaultValue);
+PIXORAN_CORE_EXPORT double StrToFloatAnySeparator(const std::string& text, double defaultValue);
 // A number as the framework's default float-to-text conversion writes it:
 // at most 15 significant digits without trailing zeros, "." as separator,
 // fixed notation from 0.0001 up to 15 integer digits, otherwise
 // "1.5E-7" / "1E20"; "NAN", "INF" and "-INF" for the special values.
-std::string FloatToStr(double value);
+PIXORAN_CORE_EXPORT std::string FloatToStr(double value);
 
 // ------------------------------------------------------------ streams
 
 // Writes count bytes; sets errorFlag when fewer were written. Never raises
 // and never clears the flag.
-void SafeStreamWrite(TStream& stream, bool& errorFlag, const void* buffer, int64_t count);
+PIXORAN_CORE_EXPORT void SafeStreamWrite(TStream& stream, bool& errorFlag, const void* buffer, int64_t count);
 
 // Four characters of the standard base64 alphabet for count (1..3) bytes of
 // in; "=" replaces the third character when count < 2 and the fourth when
 // count < 3.
-void Base64EncodeTriplet(const uint8_t in[3], int32_t count, char out[4]);
+PIXORAN_CORE_EXPORT void Base64EncodeTriplet(const uint8_t in[3], int32_t count, char out[4]);
 // Encodes source from its position to its end into text, ending a line
 // ("\n") as soon as it holds lineLength / 4 groups and after a non-empty
 // last line. Returns false when text took fewer bytes than written to it.
-bool Base64EncodeStreamToText(TStream& source, TStream& text, int32_t lineLength);
+PIXORAN_CORE_EXPORT bool Base64EncodeStreamToText(TStream& source, TStream& text, int32_t lineLength);
 
 // ------------------------------------------------------------ files and system
 
 // The path exists and is a directory.
-bool IsExistingDirectory(const std::string& path);
+PIXORAN_CORE_EXPORT bool IsExistingDirectory(const std::string& path);
 // Creates a directory with all missing parents. An empty path raises
 // std::runtime_error("Cannot Create Directory"); failures of the creation
 // itself are not reported.
-void MakeDirectoryPath(const std::string& path);
+PIXORAN_CORE_EXPORT void MakeDirectoryPath(const std::string& path);
 // Size of the file in bytes, -1 when it cannot be read.
-int64_t GetFileSizeByName(const std::string& name);
+PIXORAN_CORE_EXPORT int64_t GetFileSizeByName(const std::string& name);
 // Available physical memory in bytes, 0 when unknown.
-int64_t GetAvailablePhysicalMemory();
+PIXORAN_CORE_EXPORT int64_t GetAvailablePhysicalMemory();
 // Always true: every platform the library runs on has the newer system calls.
-bool IsWin2000OrMeOrLater();
+PIXORAN_CORE_EXPORT bool IsWin2000OrMeOrLater();
 // True when the session is shown on a remote display (an RDP or VNC session
 // or an X display forwarded over SSH), where costly screen effects are best
 // left out.
-bool IsRemoteSession();
+PIXORAN_CORE_EXPORT bool IsRemoteSession();
 // The processor has the MMX instructions (always so on x86-64).
-bool HasMMX();
+PIXORAN_CORE_EXPORT bool HasMMX();
 // Nothing to do: printers are not selected through a device handle here, so
 // there is no stale device mode to drop.
-void ResetPrinter();
+PIXORAN_CORE_EXPORT void ResetPrinter();
 
 // The handle of the first windowed control in the owner chain starting at
 // component itself; 0 when there is none or its window is not created yet.
-uintptr_t GetOwnerWindowHandle(TComponent* component);
+PIXORAN_CORE_EXPORT uintptr_t GetOwnerWindowHandle(TComponent* component);
 // Moves the window, without resizing, to x = (screen width - width) div 2,
 // y = (screen height - height) div 3; the process-wide centring hook does the
 // job instead when set.
-void CenterWindow(TWinControl* window);
+PIXORAN_CORE_EXPORT void CenterWindow(TWinControl* window);
 
 // The parts of a logical font that LogFontToStyleFlags reads.
-struct TLogFont {
+struct PIXORAN_CORE_EXPORT TLogFont {
   int32_t Height = 0;
   int32_t Weight = 400;  // 700 and above is bold
   bool Italic = false;
@@ -272,6 +273,6 @@ struct TLogFont {
 };
 // Style flags: 1 bold (weight 700 or more), 2 italic, 4 underline,
 // 8 strike-out; nullptr gives 0.
-int32_t LogFontToStyleFlags(const TLogFont* logFont);
+PIXORAN_CORE_EXPORT int32_t LogFontToStyleFlags(const TLogFont* logFont);
 
 }  // namespace pixoran

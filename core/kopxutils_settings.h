@@ -9,13 +9,15 @@
 #include <mutex>
 #include <string>
 
+#include "platform/pxexport.h"
+
 namespace pixoran {
 
 class TWinControl;
 using TCenterWindowHook = void (*)(TWinControl* window);
 
 // A text setting read and written under a lock: a reader gets a copy.
-class TPXLockedString {
+class PIXORAN_CORE_EXPORT TPXLockedString {
  public:
   operator std::string() const {
     std::lock_guard<std::mutex> guard(lock_);
@@ -32,7 +34,7 @@ class TPXLockedString {
   std::string value_;
 };
 
-struct TPXSettings {
+struct PIXORAN_CORE_EXPORT TPXSettings {
   // Grey level = (R * LumRed + G * LumGreen + B * LumBlue) div 100.
   int32_t LumRed = 21;
   int32_t LumGreen = 71;
@@ -56,23 +58,23 @@ struct TPXSettings {
 };
 
 // The one settings record of the process.
-TPXSettings& PXSettings();
+PIXORAN_CORE_EXPORT TPXSettings& PXSettings();
 
 // The memory budget of one buffer that must live in memory (codec work
 // areas, index buffers, caches): the memory-threshold override when set,
 // else half the available physical memory, never below CodecMemoryFloor
 // (256 MB unless lowered). Bitmaps are
 // not bound by it: above their threshold they live in temporary files.
-int64_t CodecMemoryLimit();
+PIXORAN_CORE_EXPORT int64_t CodecMemoryLimit();
 
 // The display's logical pixels per inch, which the TIFF annotation marks
 // measure their font heights against. Asked on the GUI thread while a GUI
 // exists, the screen's value is read once and kept; elsewhere (no GUI, a
 // worker before the GUI thread asked) it is 96. Never 0.
-int32_t ScreenLogicalDpiX();
-int32_t ScreenLogicalDpiY();
+PIXORAN_CORE_EXPORT int32_t ScreenLogicalDpiX();
+PIXORAN_CORE_EXPORT int32_t ScreenLogicalDpiY();
 // Pins both values (a program or test that knows them); a value below 1
 // goes back to reading the screen.
-void SetScreenLogicalDpi(int32_t x, int32_t y);
+PIXORAN_CORE_EXPORT void SetScreenLogicalDpi(int32_t x, int32_t y);
 
 }  // namespace pixoran

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/pxexport.h"
 #include "core/kopxdefs.h"
 
 namespace pixoran {
@@ -14,15 +15,15 @@ constexpr int kWordLanguages = 13;
 constexpr int kWordCount = 131;
 
 // Stores Text as word Word of row Language; indices outside the table are ignored.
-void SetWordText(uint8_t language, uint8_t word, const std::string& text);
+PIXORAN_CORE_EXPORT void SetWordText(uint8_t language, uint8_t word, const std::string& text);
 // The caption of word Word in Language. A named language falls back to the
 // English row when its text is empty; msSystem takes the row of the system
 // locale as it is. A word outside the table gives an empty string.
-std::string GetWordText(uint8_t word, TMsgLanguage language);
+PIXORAN_CORE_EXPORT std::string GetWordText(uint8_t word, TMsgLanguage language);
 // The row msSystem stands for on a system whose language has this ISO 639
 // code: one of the ten translated rows, else English.
-TMsgLanguage LanguageOfLocaleCode(const std::string& code);
+PIXORAN_CORE_EXPORT TMsgLanguage LanguageOfLocaleCode(const std::string& code);
 // The row msSystem stands for on this machine (read once).
-TMsgLanguage SystemMsgLanguage();
+PIXORAN_CORE_EXPORT TMsgLanguage SystemMsgLanguage();
 
 }  // namespace pixoran

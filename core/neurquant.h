@@ -10,6 +10,7 @@
 #include <span>
 #include <vector>
 
+#include "platform/pxexport.h"
 #include "core/kopxdefs.h"
 #include "core/stdquant.h"
 
@@ -19,9 +20,9 @@ class TPXBitmap;
 
 // Learning samples every sample-factor-th pixel: 1 below 2000 pixels, then
 // growing with the image up to 30.
-int32_t NeuQuantSampleFactor(int64_t pixelCount);
+PIXORAN_CORE_EXPORT int32_t NeuQuantSampleFactor(int64_t pixelCount);
 
-class TPXNeuQuant {
+class PIXORAN_CORE_EXPORT TPXNeuQuant {
  public:
   // Trains a network of n entries (clamped to 1..256 and to the palette's
   // size) on the source and writes entry i to palette[i]. Quality -1 picks
@@ -61,7 +62,7 @@ enum class TPXQuantMethod : uint8_t {
   NeuralNet,      // 128 colours and more
 };
 
-class TPXQuantizer {
+class PIXORAN_CORE_EXPORT TPXQuantizer {
  public:
   TPXQuantizer();
   ~TPXQuantizer();

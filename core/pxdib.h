@@ -11,6 +11,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/pxexport.h"
 #include "core/kopxdefs.h"
 #include "core/kopxutils_bitmap.h"
 #include "core/kopxutils_helpers.h"
@@ -36,7 +37,7 @@ constexpr uint32_t FourCC(char a, char b, char c, char d) {
 }
 
 // The 40-byte information header, in the order the bytes hold it.
-struct TPXBitmapInfoHeader {
+struct PIXORAN_CORE_EXPORT TPXBitmapInfoHeader {
   uint32_t biSize = 40;
   int32_t biWidth = 0;
   int32_t biHeight = 0;  // positive: rows bottom-up; negative: top-down
@@ -53,12 +54,12 @@ constexpr int64_t kBitmapInfoHeaderSize = 40;
 
 // Reads the header from the first 40 bytes (little-endian); false when
 // fewer bytes are there.
-bool ReadBitmapInfoHeader(const uint8_t* data, int64_t size, TPXBitmapInfoHeader& header);
+PIXORAN_CORE_EXPORT bool ReadBitmapInfoHeader(const uint8_t* data, int64_t size, TPXBitmapInfoHeader& header);
 // Writes the 40 header bytes (little-endian).
-void WriteBitmapInfoHeader(const TPXBitmapInfoHeader& header, uint8_t* dest);
+PIXORAN_CORE_EXPORT void WriteBitmapInfoHeader(const TPXBitmapInfoHeader& header, uint8_t* dest);
 
 // A packed DIB held in memory of its own: header, palette, rows.
-class TPXPackedDIB {
+class PIXORAN_CORE_EXPORT TPXPackedDIB {
  public:
   TPXPackedDIB() = default;
   explicit TPXPackedDIB(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
@@ -78,7 +79,7 @@ class TPXPackedDIB {
 // A 1- or 24-bit bitmap in a platform bitmap, so that the platform canvas can
 // draw into it and from it. Its rows are the platform bitmap's: row 0 is the
 // top row, and rows need not lie in one block.
-class TPXDibbitmap : public TPXBaseBitmap {
+class PIXORAN_CORE_EXPORT TPXDibbitmap : public TPXBaseBitmap {
  public:
   TPXDibbitmap();
   ~TPXDibbitmap() override;
@@ -128,7 +129,7 @@ class TPXDibbitmap : public TPXBaseBitmap {
 
 // Plain work rows of the resampler, bytes or floats: one block of
 // row length x height bytes, rows bottom-up, not cleared on allocation.
-class TPXWorkBitmap : public TObject {
+class PIXORAN_CORE_EXPORT TPXWorkBitmap : public TObject {
  public:
   TPXWorkBitmap() = default;
   // Allocates when width and height are positive.
@@ -177,7 +178,7 @@ class TPXWorkBitmap : public TObject {
 
 // Read-only stream over memory the caller owns: it never owns, grows or
 // writes it (Write returns 0, SetSize changes nothing).
-class TPXMemStream : public TReadOnlyMemoryStream {
+class PIXORAN_CORE_EXPORT TPXMemStream : public TReadOnlyMemoryStream {
  public:
   TPXMemStream(const void* buffer, int64_t size) : TReadOnlyMemoryStream(buffer, size) {}
 };
@@ -185,24 +186,25 @@ class TPXMemStream : public TReadOnlyMemoryStream {
 // ------------------------------------------------------------ DrawDib
 
 // What a DIB-drawing context keeps between draws: the decoded image.
-class TPXDrawDibContext {
+class PIXORAN_CORE_EXPORT TPXDrawDibContext {
  public:
   TPXDibbitmap Scratch;
 };
 
-std::unique_ptr<TPXDrawDibContext> CallDrawDibOpen();
-void CallDrawDibClose(std::unique_ptr<TPXDrawDibContext>& context);
+PIXORAN_CORE_EXPORT std::unique_ptr<TPXDrawDibContext> CallDrawDibOpen();
+PIXORAN_CORE_EXPORT void CallDrawDibClose(std::unique_ptr<TPXDrawDibContext>& context);
 // Draws the source rectangle (sx, sy, sw, sh; top-left origin; a negative
 // width or height means up to the image's edge) of a packed DIB stretched
 // into the destination rectangle of the canvas (a negative dw or dh means the
 // source's). header/headerSize cover the header with its palette or masks,
 // and the rows too when bits is nullptr. Flags are hints and are ignored.
 // False when the DIB cannot be read.
-bool CallDrawDibDraw(TPXDrawDibContext* context, TCanvas& canvas, int32_t dx, int32_t dy, int32_t dw, int32_t dh,
-                     const uint8_t* header, int64_t headerSize, const uint8_t* bits, int64_t bitsSize, int32_t sx,
-                     int32_t sy, int32_t sw, int32_t sh, uint32_t flags);
+PIXORAN_CORE_EXPORT bool CallDrawDibDraw(TPXDrawDibContext* context, TCanvas& canvas, int32_t dx, int32_t dy,
+                                         int32_t dw, int32_t dh, const uint8_t* header, int64_t headerSize,
+                                         const uint8_t* bits, int64_t bitsSize, int32_t sx, int32_t sy, int32_t sw,
+                                         int32_t sh, uint32_t flags);
 // Palettes are not realised on true-colour surfaces: returns 0 colours changed.
-uint32_t CallDrawDibRealize(TPXDrawDibContext* context, TCanvas& canvas, bool background);
+PIXORAN_CORE_EXPORT uint32_t CallDrawDibRealize(TPXDrawDibContext* context, TCanvas& canvas, bool background);
 
 // ------------------------------------------------------------ DIB exchange
 
@@ -212,7 +214,7 @@ uint32_t CallDrawDibRealize(TPXDrawDibContext* context, TCanvas& canvas, bool ba
 // format other than pxBGR24 through a converted copy of the rectangle; the
 // bitmap itself is not changed). Row padding is zero. Empty when the
 // rectangle is empty or the memory cannot be had.
-TPXPackedDIB BitmapRectToDIB(TPXBitmap& bitmap, int32_t x1, int32_t y1, int32_t x2, int32_t y2);
+PIXORAN_CORE_EXPORT TPXPackedDIB BitmapRectToDIB(TPXBitmap& bitmap, int32_t x1, int32_t y1, int32_t x2, int32_t y2);
 
 // Reads a packed DIB into the bitmap (pxBW1 for 1 bit, else pxBGR24; width
 // biWidth, height |biHeight|, a negative height being a top-down DIB).
@@ -228,77 +230,78 @@ TPXPackedDIB BitmapRectToDIB(TPXBitmap& bitmap, int32_t x1, int32_t y1, int32_t 
 // bitmap untouched when the DIB is refused: width <= 0, height 0, RLE or
 // other compressions, bit counts not listed, or a block shorter than its
 // header, palette, masks and rows claim.
-int32_t DIBToBitmap(const uint8_t* dib, int64_t size, TPXBitmap& bitmap, const uint8_t* pixels = nullptr,
-                    int64_t pixelsSize = 0);
-int32_t DIBToBitmap(const TPXPackedDIB& dib, TPXBitmap& bitmap);
+PIXORAN_CORE_EXPORT int32_t DIBToBitmap(const uint8_t* dib, int64_t size, TPXBitmap& bitmap,
+                                        const uint8_t* pixels = nullptr, int64_t pixelsSize = 0);
+PIXORAN_CORE_EXPORT int32_t DIBToBitmap(const TPXPackedDIB& dib, TPXBitmap& bitmap);
 
 // As DIBToBitmap, into a TPXDibbitmap (1 bit for 1-bit DIBs, else 24 bits).
-int32_t DIBToDibbitmap(const uint8_t* dib, int64_t size, TPXDibbitmap& bitmap, const uint8_t* pixels = nullptr,
-                       int64_t pixelsSize = 0);
-int32_t DIBToDibbitmap(const TPXPackedDIB& dib, TPXDibbitmap& bitmap);
+PIXORAN_CORE_EXPORT int32_t DIBToDibbitmap(const uint8_t* dib, int64_t size, TPXDibbitmap& bitmap,
+                                           const uint8_t* pixels = nullptr, int64_t pixelsSize = 0);
+PIXORAN_CORE_EXPORT int32_t DIBToDibbitmap(const TPXPackedDIB& dib, TPXDibbitmap& bitmap);
 
 // ------------------------------------------------------------ YUV frames
 
 // A YUV layout a DIB header may name: its frame decoder, the bytes a frame
 // of w x h needs, and the row order (set: rows run top-down when biHeight is
 // positive; clear: when it is negative). Null for a code that is not one.
-struct TPXYUVLayout {
+struct PIXORAN_CORE_EXPORT TPXYUVLayout {
   uint32_t Code;
   bool (*Decoder)(const uint8_t* data, int64_t size, TPXBaseBitmap& bitmap, bool topDown);
   int64_t (*Need)(int64_t w, int64_t h);
   bool TopDownWhenPositive;
 };
-const TPXYUVLayout* FindYUVLayout(uint32_t code);
+PIXORAN_CORE_EXPORT const TPXYUVLayout* FindYUVLayout(uint32_t code);
 
 // B = 1.164 (Y - 16) + 2.018 (U - 128), G = 1.164 (Y - 16) - 0.813 (V - 128)
 // - 0.391 (U - 128), R = 1.164 (Y - 16) + 1.596 (V - 128), each rounded and
 // clamped to 0..255. Inputs are taken in 0..255.
-TBGR YUVToBGR(int32_t y, int32_t u, int32_t v);
+PIXORAN_CORE_EXPORT TBGR YUVToBGR(int32_t y, int32_t u, int32_t v);
 
 // Frame decoders: the bitmap is a pxBGR24 image of the frame's size already;
 // rows are written from row 0 down when topDown is set, else from the bottom
 // up. Chroma planes and groups cover odd sizes by rounding up (an I420
 // frame of 5 x 3 has chroma planes of 3 x 2). False, nothing written, when
 // the data are shorter than the frame needs or the bitmap is not 24-bit.
-bool DecodeFrameI420(const uint8_t* data, int64_t size, TPXBaseBitmap& bitmap, bool topDown);
-bool DecodeFrameYV12(const uint8_t* data, int64_t size, TPXBaseBitmap& bitmap, bool topDown);
-bool DecodeFrameYVU9(const uint8_t* data, int64_t size, TPXBaseBitmap& bitmap, bool topDown);
-bool DecodeFrameYUY2(const uint8_t* data, int64_t size, TPXBaseBitmap& bitmap, bool topDown);
-bool DecodeFrameUYVY(const uint8_t* data, int64_t size, TPXBaseBitmap& bitmap, bool topDown);
-bool DecodeFrameYVYU(const uint8_t* data, int64_t size, TPXBaseBitmap& bitmap, bool topDown);
-bool DecodeFrameIYU1(const uint8_t* data, int64_t size, TPXBaseBitmap& bitmap, bool topDown);
-bool DecodeFrameIYU2(const uint8_t* data, int64_t size, TPXBaseBitmap& bitmap, bool topDown);
-bool DecodeFrameY41P(const uint8_t* data, int64_t size, TPXBaseBitmap& bitmap, bool topDown);
-bool DecodeFrameY211(const uint8_t* data, int64_t size, TPXBaseBitmap& bitmap, bool topDown);
+PIXORAN_CORE_EXPORT bool DecodeFrameI420(const uint8_t* data, int64_t size, TPXBaseBitmap& bitmap, bool topDown);
+PIXORAN_CORE_EXPORT bool DecodeFrameYV12(const uint8_t* data, int64_t size, TPXBaseBitmap& bitmap, bool topDown);
+PIXORAN_CORE_EXPORT bool DecodeFrameYVU9(const uint8_t* data, int64_t size, TPXBaseBitmap& bitmap, bool topDown);
+PIXORAN_CORE_EXPORT bool DecodeFrameYUY2(const uint8_t* data, int64_t size, TPXBaseBitmap& bitmap, bool topDown);
+PIXORAN_CORE_EXPORT bool DecodeFrameUYVY(const uint8_t* data, int64_t size, TPXBaseBitmap& bitmap, bool topDown);
+PIXORAN_CORE_EXPORT bool DecodeFrameYVYU(const uint8_t* data, int64_t size, TPXBaseBitmap& bitmap, bool topDown);
+PIXORAN_CORE_EXPORT bool DecodeFrameIYU1(const uint8_t* data, int64_t size, TPXBaseBitmap& bitmap, bool topDown);
+PIXORAN_CORE_EXPORT bool DecodeFrameIYU2(const uint8_t* data, int64_t size, TPXBaseBitmap& bitmap, bool topDown);
+PIXORAN_CORE_EXPORT bool DecodeFrameY41P(const uint8_t* data, int64_t size, TPXBaseBitmap& bitmap, bool topDown);
+PIXORAN_CORE_EXPORT bool DecodeFrameY211(const uint8_t* data, int64_t size, TPXBaseBitmap& bitmap, bool topDown);
 // 5-bit luma and 6-bit chroma are widened by shifting (Y << 3, U and V << 2),
 // so the chroma midpoint 32 lands on 128.
-bool DecodeFrameCLJR(const uint8_t* data, int64_t size, TPXBaseBitmap& bitmap, bool topDown);
+PIXORAN_CORE_EXPORT bool DecodeFrameCLJR(const uint8_t* data, int64_t size, TPXBaseBitmap& bitmap, bool topDown);
 
 // ------------------------------------------------------------ platform bitmaps
 
 // Gives dest the source's size, pixel format, palette and rows. An empty
 // source leaves dest 1 x 1 in its format. False when dest cannot be had.
-bool CopyTBitmap(const TBitmap& source, TBitmap& dest);
-std::unique_ptr<TBitmap> DuplicateTBitmap(const TBitmap& source);
+PIXORAN_CORE_EXPORT bool CopyTBitmap(const TBitmap& source, TBitmap& dest);
+PIXORAN_CORE_EXPORT std::unique_ptr<TBitmap> DuplicateTBitmap(const TBitmap& source);
 
 // ------------------------------------------------------------ rows
 
 // count 1-bit pixels (top bit first, a set bit white) as blue-green-red.
-void ExpandBW1RowTo24(const uint8_t* source, uint8_t* dest, int32_t count);
+PIXORAN_CORE_EXPORT void ExpandBW1RowTo24(const uint8_t* source, uint8_t* dest, int32_t count);
 // dest becomes a pf24bit copy of a pf1bit source. Progress after each row:
 // Trunc(rows done * 100 / (height + 0.5)). False (dest untouched) for a
 // source of another format; false when dest cannot be had.
-bool ExpandBW1TBitmapTo24(const TBitmap& source, TBitmap& dest, const TPXProgressRec& progress = {});
+PIXORAN_CORE_EXPORT bool ExpandBW1TBitmapTo24(const TBitmap& source, TBitmap& dest,
+                                              const TPXProgressRec& progress = {});
 
 // Exchange bytes 0 and 2 of count 3-byte pixels.
-void SwapRedBlueRow(uint8_t* row, int32_t count);
-void SwapRedBluePixels(TBGR* pixels, int32_t count);
+PIXORAN_CORE_EXPORT void SwapRedBlueRow(uint8_t* row, int32_t count);
+PIXORAN_CORE_EXPORT void SwapRedBluePixels(TBGR* pixels, int32_t count);
 // Copies count 3-byte pixels with bytes 0 and 2 exchanged.
-void CopySwapRedBlue(uint8_t* dest, const uint8_t* source, int32_t count);
+PIXORAN_CORE_EXPORT void CopySwapRedBlue(uint8_t* dest, const uint8_t* source, int32_t count);
 
 // Same width, height, pixel format and alpha presence, and every row equal
 // in the bits its pixels use (padding is not compared), alpha rows too.
-bool BitmapsEqual(TPXBitmap& a, TPXBitmap& b);
+PIXORAN_CORE_EXPORT bool BitmapsEqual(TPXBitmap& a, TPXBitmap& b);
 
 // Converts count pixels of a row between bit depths:
 //   24 -> 4 and 24 -> 8: the quantizer's palette index (always a written
@@ -311,7 +314,8 @@ bool BitmapsEqual(TPXBitmap& a, TPXBitmap& b);
 // Every destination byte the pixels touch is written whole, so the row need
 // not be cleared first. False for other pairs, and when the quantizer or the
 // palette a pair needs is missing.
-bool QuantizeRow24(const uint8_t* source, uint8_t* dest, int32_t sourceBits, const TPXQuantizer* quantizer,
-                   int32_t paletteCount, const TBGR* palette, int32_t count, int32_t destBits);
+PIXORAN_CORE_EXPORT bool QuantizeRow24(const uint8_t* source, uint8_t* dest, int32_t sourceBits,
+                                       const TPXQuantizer* quantizer, int32_t paletteCount, const TBGR* palette,
+                                       int32_t count, int32_t destBits);
 
 }  // namespace pixoran

@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/pxexport.h"
 #include "core/kopxdefs.h"
 #include "core/kopxutils_geometry.h"
 #include "platform/graphics.h"
@@ -23,7 +24,7 @@ class TPXBitmap;
 // at. -1 shows no mask pixel (beside the picture). ZoomX and ZoomY are the
 // zoomed position of target pixel (0, 0): the dashes and the half-tone keep
 // to the picture as it scrolls.
-struct TPXMaskPlacement {
+struct PIXORAN_CORE_EXPORT TPXMaskPlacement {
   std::vector<int32_t> Cols, Rows;
   int64_t ZoomX = 0, ZoomY = 0;
 };
@@ -31,7 +32,7 @@ struct TPXMaskPlacement {
 // In a polygon list, a point with this x separates two polygons.
 constexpr int32_t kPXPolygonSeparator = 0xFFFFF;
 
-class TPXMask {
+class PIXORAN_CORE_EXPORT TPXMask {
  public:
   static constexpr int32_t kEmptyBox = std::numeric_limits<int32_t>::max();
 
@@ -178,16 +179,17 @@ class TPXMask {
 // (inclusive mask coordinates) are then visited. Zoomed pixel z samples mask
 // pixel (z * step) >> 14, with step the source size / zoomed size in 14-bit
 // fixed point.
-void ZoomMaskRows(int32_t bits, uint8_t* const* destRows, int32_t destRowLen, int32_t zoomW, int32_t zoomH,
-                  int32_t boxX1, int32_t boxY1, int32_t boxX2, int32_t boxY2, const uint8_t* srcData, int32_t srcRowLen,
-                  int32_t srcW, int32_t srcH, const TRect& part);
+PIXORAN_CORE_EXPORT void ZoomMaskRows(int32_t bits, uint8_t* const* destRows, int32_t destRowLen, int32_t zoomW,
+                                      int32_t zoomH, int32_t boxX1, int32_t boxY1, int32_t boxX2, int32_t boxY2,
+                                      const uint8_t* srcData, int32_t srcRowLen, int32_t srcW, int32_t srcH,
+                                      const TRect& part);
 
 // The bitmap's CopyFromMask: a null mask fills the bitmap with 255; a 1-bit
 // mask gives pxBW1, an 8-bit one pxGray8, rows copied and Full taken over.
-void CopyMaskToBitmap(const TPXMask* mask, TPXBitmap& bitmap);
+PIXORAN_CORE_EXPORT void CopyMaskToBitmap(const TPXMask* mask, TPXBitmap& bitmap);
 // The bitmap's CopyToMask: pxBW1 gives a 1-bit mask, pxGray8 an 8-bit one,
 // rows copied, Full taken over and the box set from the content. Other
 // formats change nothing.
-void CopyBitmapToMask(TPXBitmap& bitmap, TPXMask& mask);
+PIXORAN_CORE_EXPORT void CopyBitmapToMask(TPXBitmap& bitmap, TPXMask& mask);
 
 }  // namespace pixoran

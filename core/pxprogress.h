@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 
+#include "platform/pxexport.h"
 #include "platform/classes.h"
 
 namespace pixoran {
@@ -30,11 +31,11 @@ enum TPXIOResult : uint8_t {
 };
 
 // A short English name of a result kind ("corrupt data", ...).
-const char* IOResultName(TPXIOResult kind);
+PIXORAN_CORE_EXPORT const char* IOResultName(TPXIOResult kind);
 
 // The reason recorded for one operation: the first one given wins, since
 // the site nearest the fault reports before the layers around it.
-struct TPXIOResultRec {
+struct PIXORAN_CORE_EXPORT TPXIOResultRec {
   TPXIOResult Kind = iorOk;
   std::string Text;
   void Reset() {
@@ -45,7 +46,7 @@ struct TPXIOResultRec {
   void Set(TPXIOResult kind, std::string text);
 };
 
-struct TPXProgressRec {
+struct PIXORAN_CORE_EXPORT TPXProgressRec {
   TPXProgressEvent OnProgress;            // called only when set
   TObject* Sender = nullptr;              // first argument of OnProgress
   int32_t RowsDone = 0;                   // rows or strips processed so far
@@ -75,16 +76,17 @@ struct TPXProgressRec {
 // failure records its reason and sets aborting, unless the caller's cancel
 // already ended the operation (then the failure is the cancel's doing); at
 // the end a cancel is iorCancelled and a failure with no reason iorFailed.
-void FailOperation(TPXIOResultRec& result, std::atomic<bool>& aborting, bool cancelRequested, TPXIOResult kind,
-                   std::string text);
-void FailOperation(TPXIOResultRec& result, std::atomic<bool>& aborting, bool cancelRequested, std::exception_ptr error);
-void SettleOperation(TPXIOResultRec& result, bool aborting, bool cancelRequested);
+PIXORAN_CORE_EXPORT void FailOperation(TPXIOResultRec& result, std::atomic<bool>& aborting, bool cancelRequested,
+                                       TPXIOResult kind, std::string text);
+PIXORAN_CORE_EXPORT void FailOperation(TPXIOResultRec& result, std::atomic<bool>& aborting, bool cancelRequested,
+                                       std::exception_ptr error);
+PIXORAN_CORE_EXPORT void SettleOperation(TPXIOResultRec& result, bool aborting, bool cancelRequested);
 
 // The result kind of an exception caught around a filter or an operation:
 // an allocation failure is iorNoMemory, a file that cannot be opened
 // iorNotFound, one that cannot be created or written iorWriteFailed, a
 // bitmap's temporary storage that cannot be had iorNoMemory; anything else
 // iorFailed. text receives the exception's message.
-TPXIOResult IOResultOfException(std::exception_ptr error, std::string& text);
+PIXORAN_CORE_EXPORT TPXIOResult IOResultOfException(std::exception_ptr error, std::string& text);
 
 }  // namespace pixoran

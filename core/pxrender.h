@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/pxexport.h"
 #include "core/kopxdefs.h"
 #include "platform/graphics.h"
 
@@ -24,7 +25,7 @@ constexpr int32_t kPXRenderOne = 16384;
 
 // Tables a caller may keep between calls. Each is indexed by absolute
 // destination row or column; empty means "build one for the call".
-struct TPXRenderTables {
+struct PIXORAN_CORE_EXPORT TPXRenderTables {
   // Destination row pointers (row 0 = top). Only memory and platform-bitmap
   // destinations use one: a temporary-file row is valid only until the next
   // row is mapped. A table that does not fit the destination's current rows
@@ -45,12 +46,12 @@ struct TPXRenderTables {
 };
 
 // Source rectangle and the destination rectangle it is zoomed into.
-struct TPXRenderRect {
+struct PIXORAN_CORE_EXPORT TPXRenderRect {
   int32_t SrcX = 0, SrcY = 0, SrcWidth = 0, SrcHeight = 0;
   int32_t DstX = 0, DstY = 0, DstWidth = 0, DstHeight = 0;
 };
 
-struct TPXRenderOptions {
+struct PIXORAN_CORE_EXPORT TPXRenderOptions {
   // 0..37; 0 copies. Blend modes, colour offsets and contrast apply to
   // 24-bit sources only.
   uint8_t BlendMode = 0;
@@ -80,12 +81,12 @@ struct TPXRenderOptions {
 // that is not pxBGR24, or a source sharing its rows with the destination.
 // May raise EPXStorageError when a temporary-file row cannot be read; the
 // source's access mode is restored whatever happens.
-void RenderToBitmap(TPXBitmap& source, TPXBitmap& dest, const TPXRenderRect& rect, const TPXRenderOptions& options = {},
-                    TPXRenderTables* tables = nullptr);
+PIXORAN_CORE_EXPORT void RenderToBitmap(TPXBitmap& source, TPXBitmap& dest, const TPXRenderRect& rect,
+                                        const TPXRenderOptions& options = {}, TPXRenderTables* tables = nullptr);
 
 // The same into a pf24bit platform bitmap (other formats draw nothing).
-void RenderToTBitmap(TPXBitmap& source, TBitmap& dest, const TPXRenderRect& rect, const TPXRenderOptions& options = {},
-                     TPXRenderTables* tables = nullptr);
+PIXORAN_CORE_EXPORT void RenderToTBitmap(TPXBitmap& source, TBitmap& dest, const TPXRenderRect& rect,
+                                         const TPXRenderOptions& options = {}, TPXRenderTables* tables = nullptr);
 
 // Copies the source rectangle, stretched to dstWidth x dstHeight at (dstX,
 // dstY), into a pxBGR24 destination and sets the destination's alpha channel
@@ -93,36 +94,39 @@ void RenderToTBitmap(TPXBitmap& source, TBitmap& dest, const TPXRenderRect& rect
 // alphaValue and the source's alpha where the source has a translucent alpha
 // channel. Sources other than 1 and 24 bits are drawn through a 24-bit copy.
 // Never raises.
-void RenderToBitmapFiltered(TPXBitmap& source, TPXBitmap& dest, int32_t dstX, int32_t dstY, uint8_t alphaValue,
-                            TResampleFilter filter, int32_t srcX, int32_t srcY, int32_t srcWidth, int32_t srcHeight,
-                            int32_t dstWidth, int32_t dstHeight);
+PIXORAN_CORE_EXPORT void RenderToBitmapFiltered(TPXBitmap& source, TPXBitmap& dest, int32_t dstX, int32_t dstY,
+                                                uint8_t alphaValue, TResampleFilter filter, int32_t srcX, int32_t srcY,
+                                                int32_t srcWidth, int32_t srcHeight, int32_t dstWidth,
+                                                int32_t dstHeight);
 
 // Draws the whole bitmap into (x, y, width, height) of a canvas, for
 // printing. With a filter or a gamma other than 1 (and above 0) the bitmap is
 // resampled to the target size, the gamma applied, and the result sent in
 // bands of at most the bitmap's memory threshold; otherwise it goes as one
 // packed DIB. Sources other than 1 and 24 bits go through a 24-bit copy.
-void StretchDrawToCanvas(TPXBitmap& bitmap, TCanvas& canvas, int32_t x, int32_t y, int32_t width, int32_t height,
-                         double gamma, TResampleFilter filter);
+PIXORAN_CORE_EXPORT void StretchDrawToCanvas(TPXBitmap& bitmap, TCanvas& canvas, int32_t x, int32_t y, int32_t width,
+                                             int32_t height, double gamma, TResampleFilter filter);
 
 // Draws the source rectangle (top-down image coordinates) of a packed DIB
 // into the destination rectangle, nearest pixel. Bottom-up DIBs of 1, 4, 8,
 // 24 and 32 bits without compression are drawn; anything else, or a buffer
 // shorter than its header says, draws nothing.
-void DrawPackedDIB(TCanvas& canvas, const uint8_t* dib, int64_t dibSize, const TRect& dest, const TRect& source);
-void DrawPackedDIB(TCanvas& canvas, const TPXPackedDIB& dib, const TRect& dest, const TRect& source);
+PIXORAN_CORE_EXPORT void DrawPackedDIB(TCanvas& canvas, const uint8_t* dib, int64_t dibSize, const TRect& dest,
+                                       const TRect& source);
+PIXORAN_CORE_EXPORT void DrawPackedDIB(TCanvas& canvas, const TPXPackedDIB& dib, const TRect& dest,
+                                       const TRect& source);
 
 // Draws bandHeight rows of the bitmap starting at sourceRow, width pixels
 // wide, 1:1 at (x, y) of the canvas.
-void DrawBitmapBand(TCanvas& canvas, int32_t x, int32_t y, int32_t bandHeight, int32_t width, int32_t sourceRow,
-                    TPXBitmap& bitmap);
+PIXORAN_CORE_EXPORT void DrawBitmapBand(TCanvas& canvas, int32_t x, int32_t y, int32_t bandHeight, int32_t width,
+                                        int32_t sourceRow, TPXBitmap& bitmap);
 
 // ---------------------------------------------------------------- kernels
 // One pair of kernels per source pixel format: the first draws opaque, the
 // second with opacity and alpha. RenderToBitmap prepares the job; kernels
 // trust it (ranges inside both bitmaps, table entries inside the source).
 
-struct TPXRenderJob {
+struct PIXORAN_CORE_EXPORT TPXRenderJob {
   TPXBitmap* Source = nullptr;
   TPXBitmap* Alpha = nullptr;  // the source's alpha channel when alpha is used
   TPXBitmap* Dest = nullptr;
@@ -144,12 +148,12 @@ struct TPXRenderJob {
 };
 
 using TPXRenderKernel = void (*)(const TPXRenderJob& job);
-struct TPXRenderKernelPair {
+struct PIXORAN_CORE_EXPORT TPXRenderKernelPair {
   TPXRenderKernel Opaque = nullptr;
   TPXRenderKernel Blended = nullptr;
 };
 
 // The kernels of a source format; both nullptr for pxNone.
-TPXRenderKernelPair RenderKernelsFor(TPXPixelFormat format);
+PIXORAN_CORE_EXPORT TPXRenderKernelPair RenderKernelsFor(TPXPixelFormat format);
 
 }  // namespace pixoran

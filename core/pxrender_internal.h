@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "platform/pxexport.h"
 #include "core/kopxdefs.h"
 #include "core/kopxutils_bitmap.h"
 
@@ -16,28 +17,29 @@ namespace render_detail {
 using TAccessScope = TPXAccessScope;
 
 // 16.16 contrast factor: (1 - sqrt(-c) / 10) for negative c, else c / 10 + 1.
-int32_t ContrastFactor(int32_t contrast);
+PIXORAN_CORE_EXPORT int32_t ContrastFactor(int32_t contrast);
 // clamp(k * (v + offset - 128) div 65536 + 128), without overflow.
-uint8_t AdjustChannel(int32_t v, int32_t offset, int32_t k);
+PIXORAN_CORE_EXPORT uint8_t AdjustChannel(int32_t v, int32_t offset, int32_t k);
 // GrayMin and GrayMax are finite and differ: grey samples are mapped.
-bool HasGrayRange(const TPXBitmap& b);
+PIXORAN_CORE_EXPORT bool HasGrayRange(const TPXBitmap& b);
 // Grey-range mapping of one sample to a byte (floats, and integer samples).
-uint8_t GrayRangeToByte(double v, double grayMin, double grayMax);
-uint8_t GrayRangeIntToByte(int64_t v, double grayMin, double grayMax);
+PIXORAN_CORE_EXPORT uint8_t GrayRangeToByte(double v, double grayMin, double grayMax);
+PIXORAN_CORE_EXPORT uint8_t GrayRangeIntToByte(int64_t v, double grayMin, double grayMax);
 
 // An empty working bitmap that takes its memory threshold from its maker.
-std::unique_ptr<TPXBitmap> NewWorkBitmap(const TPXBitmap& maker);
+PIXORAN_CORE_EXPORT std::unique_ptr<TPXBitmap> NewWorkBitmap(const TPXBitmap& maker);
 
 // A pxBGR24 copy of a source rectangle as the renderer shows it (grey
 // range, palette, CMYK), with the rectangle of the alpha channel and its
 // Full flag when withAlpha is set and the source has one of its size.
 // nullptr when the rectangle is empty or storage cannot be had.
-std::unique_ptr<TPXBitmap> MakeBGR24Copy(TPXBitmap& source, int32_t x, int32_t y, int32_t w, int32_t h, bool withAlpha);
+PIXORAN_CORE_EXPORT std::unique_ptr<TPXBitmap> MakeBGR24Copy(TPXBitmap& source, int32_t x, int32_t y, int32_t w,
+                                                             int32_t h, bool withAlpha);
 
 // The source's alpha channel when it exists, is pxGray8 and has the
 // source's size; nullptr otherwise (a mismatched channel would be read out
 // of its rows).
-TPXBitmap* UsableAlpha(TPXBitmap& source);
+PIXORAN_CORE_EXPORT TPXBitmap* UsableAlpha(TPXBitmap& source);
 
 }  // namespace render_detail
 }  // namespace pixoran

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 
+#include "platform/pxexport.h"
 #include "core/kopxdefs.h"
 #include "core/kopxutils_helpers.h"
 
@@ -16,12 +17,12 @@ namespace pixoran {
 class TPXBitmap;
 
 // A kernel of the weighted resampler and the half-width outside which it is 0.
-struct TPXResampleKernel {
+struct PIXORAN_CORE_EXPORT TPXResampleKernel {
   double (*Kernel)(double x) = nullptr;
   double Support = 0.0;
 };
 // Indexed by the filter value; entries 1 (rfTriangle) to 8 (rfLinear) are set.
-extern const std::array<TPXResampleKernel, 9> ResampleKernels;
+extern PIXORAN_CORE_EXPORT const std::array<TPXResampleKernel, 9> ResampleKernels;
 
 // Scales source into dest, which already has the target size. rfNone copies
 // the nearest pixels in the source's pixel format. Other filters: a 1-bit
@@ -32,47 +33,50 @@ extern const std::array<TPXResampleKernel, 9> ResampleKernels;
 // flag. Zero sizes do nothing. The result is made aside and takes dest's
 // place whole: false, with dest as it was, when storage could not be had
 // (no memory, a temporary file that cannot be written).
-bool ResampleBitmap(TPXBitmap& source, TPXBitmap& dest, TResampleFilter filter, const TPXProgressRec& progress = {});
+PIXORAN_CORE_EXPORT bool ResampleBitmap(TPXBitmap& source, TPXBitmap& dest, TResampleFilter filter,
+                                        const TPXProgressRec& progress = {});
 
 // Nearest neighbour for every pixel format: dest becomes the source's format
 // (and palette) at dest's size. Column i reads source column
 // Trunc(srcW / dstW * i), row j source row Trunc(srcH / dstH * j).
-void ResampleNearest(TPXBitmap& source, TPXBitmap& dest, const TPXProgressRec& progress = {});
+PIXORAN_CORE_EXPORT void ResampleNearest(TPXBitmap& source, TPXBitmap& dest, const TPXProgressRec& progress = {});
 
 // Any filter into a pxBGR24 dest; sources in other formats are read through
 // a 24-bit conversion (1-bit pixels as 0 and 255). Filters 1-8 run the
 // kernel resampler, rfFastLinear ResampleFastLinear24, rfBilinear and
 // rfBicubic ResampleFilteredTwoPass, rfNone the nearest pixels.
-void Resample24Filtered(TPXBitmap& source, TPXBitmap& dest, TResampleFilter filter,
-                        const TPXProgressRec& progress = {});
+PIXORAN_CORE_EXPORT void Resample24Filtered(TPXBitmap& source, TPXBitmap& dest, TResampleFilter filter,
+                                            const TPXProgressRec& progress = {});
 
 // 8-bit grey sources (alpha channels) into an 8-bit dest: filters 1-8 through
 // the kernel resampler, filters 9-11 through ResampleFastLinear8, rfNone
 // nearest. Other source formats are left alone.
-void ResampleGray8Filtered(TPXBitmap& source, TPXBitmap& dest, TResampleFilter filter);
+PIXORAN_CORE_EXPORT void ResampleGray8Filtered(TPXBitmap& source, TPXBitmap& dest, TResampleFilter filter);
 
 // 1-bit sources: the same size gives a 1-bit copy; otherwise dest becomes
 // 24-bit grey, through the kernel resampler (filters 1-8) or
 // ResampleFastLinearBW1 (filters 9-11). rfNone: nearest, staying 1-bit.
-void ResampleBW1Filtered(TPXBitmap& source, TPXBitmap& dest, TResampleFilter filter);
+PIXORAN_CORE_EXPORT void ResampleBW1Filtered(TPXBitmap& source, TPXBitmap& dest, TResampleFilter filter);
 
 // Fixed-point linear enlarging / box-average reduction per axis (weights in
 // 1/131072). The same size copies. 24-bit output from any source but 1-bit.
-void ResampleFastLinear24(TPXBitmap& source, TPXBitmap& dest, const TPXProgressRec& progress = {});
+PIXORAN_CORE_EXPORT void ResampleFastLinear24(TPXBitmap& source, TPXBitmap& dest, const TPXProgressRec& progress = {});
 // The same on 8-bit grey, without progress.
-void ResampleFastLinear8(TPXBitmap& source, TPXBitmap& dest);
+PIXORAN_CORE_EXPORT void ResampleFastLinear8(TPXBitmap& source, TPXBitmap& dest);
 // 1-bit source: the same size copies (dest 1-bit); when either axis grows
 // both axes interpolate into 24-bit grey; when neither grows
 // ShrinkBW1ToGray24 over the whole image.
-void ResampleFastLinearBW1(TPXBitmap& source, TPXBitmap& dest);
+PIXORAN_CORE_EXPORT void ResampleFastLinearBW1(TPXBitmap& source, TPXBitmap& dest);
 
 // Area coverage: every destination pixel is the mean of its footprint,
 // sampled per piece between source and destination pixel boundaries, with
 // bilinear or cubic (a = -1) samples along the axes that grow. pxBGR24 dest.
-void ResampleFilteredTwoPass(TPXBitmap& source, TPXBitmap& dest, bool bicubic, const TPXProgressRec& progress = {});
+PIXORAN_CORE_EXPORT void ResampleFilteredTwoPass(TPXBitmap& source, TPXBitmap& dest, bool bicubic,
+                                                 const TPXProgressRec& progress = {});
 
 // Grey level of the share of set bits under each destination pixel, for the
 // source rectangle (x1, y1)-(x2, y2) inclusive, into a pxBGR24 dest.
-void ShrinkBW1ToGray24(TPXBitmap& source, int32_t x1, int32_t y1, int32_t x2, int32_t y2, TPXBitmap& dest);
+PIXORAN_CORE_EXPORT void ShrinkBW1ToGray24(TPXBitmap& source, int32_t x1, int32_t y1, int32_t x2, int32_t y2,
+                                           TPXBitmap& dest);
 
 }  // namespace pixoran

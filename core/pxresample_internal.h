@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/pxexport.h"
 #include "core/kopxutils_bitmap.h"
 #include "core/kopxutils_helpers.h"
 #include "core/pxresample.h"
@@ -34,7 +35,7 @@ namespace pixoran::resample_detail {
 // Sets a bitmap's access mode for one scope: sources are only read and
 // destinations only written, so temp-file rows skip a useless read or
 // write-back.
-class TAccessScope {
+class PIXORAN_CORE_EXPORT TAccessScope {
  public:
   TAccessScope(TPXBitmap* bitmap, TPXAccessMode mode) : bitmap_(bitmap) {
     if (bitmap_) {
@@ -65,7 +66,7 @@ enum class TRowKind : uint8_t {
 // byte of 16-bit grey, clamped float, CMYK, 1-bit expansion) and the grey
 // fill under fully transparent pixels happen here on a private row, so the
 // caller's bitmap is never changed.
-class TRowReader {
+class PIXORAN_CORE_EXPORT TRowReader {
  public:
   // fillTransparent: pixels whose alpha is 0 read as grey 128 (24-bit and
   // 8-bit layouts only; 1-bit rows stay as they are).
@@ -100,7 +101,7 @@ class TRowReader {
 
 // Gives dest the size and pixel format (reallocating only when they differ).
 // False when the storage cannot be had; dest is then left as it is or empty.
-bool PrepareDest(TPXBitmap& dest, int32_t width, int32_t height, TPXPixelFormat format);
+PIXORAN_CORE_EXPORT bool PrepareDest(TPXBitmap& dest, int32_t width, int32_t height, TPXPixelFormat format);
 
 // Writes one destination row: the first pixelBytes bytes from the caller,
 // the padding after them cleared (rows mapped write-only are stored whole).
@@ -111,7 +112,7 @@ inline void ClearRowPadding(uint8_t* row, int64_t pixelBytes, int64_t rowLen) {
 // Exact floor(n / d) for 0 <= n <= nMax < 2^31 and d >= 1 by one multiply and
 // shift: with 2^p >= nMax * d and m = ceil(2^p / d), the error of n * m / 2^p
 // stays below 1/d, so the floor is the quotient.
-struct TDivMagic {
+struct PIXORAN_CORE_EXPORT TDivMagic {
   uint64_t M = 1;
   int Shift = 0;
   TDivMagic() = default;
@@ -132,10 +133,10 @@ inline void Report(const TPXProgressRec& progress, int32_t value) { progress.Rep
 // transparent pixels (ResampleBitmap's step 1); progress may be empty.
 // Kernel two-pass, filters 1-8: any source format read as 24-bit or as
 // 8-bit grey (channels 3 or 1); greyTo24 writes one channel as grey triples.
-void KernelResample(TPXBitmap& source, TPXBitmap& dest, TResampleFilter filter, int channels, bool greyTo24, bool fill,
-                    const TPXProgressRec& progress);
+PIXORAN_CORE_EXPORT void KernelResample(TPXBitmap& source, TPXBitmap& dest, TResampleFilter filter, int channels,
+                                        bool greyTo24, bool fill, const TPXProgressRec& progress);
 // Area-coverage resampler with bilinear or cubic samples, 3 or 1 channels.
-void AreaResample(TPXBitmap& source, TPXBitmap& dest, bool bicubic, int channels, bool fill,
-                  const TPXProgressRec& progress);
+PIXORAN_CORE_EXPORT void AreaResample(TPXBitmap& source, TPXBitmap& dest, bool bicubic, int channels, bool fill,
+                                      const TPXProgressRec& progress);
 
 }  // namespace pixoran::resample_detail

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/pxexport.h"
 #include "platform/classes.h"
 #include "platform/controls.h"
 #include "platform/graphics.h"
@@ -26,7 +27,7 @@ using TPXBitmapChangeEvent = void (*)(void* userData, TPXView* view, bool destro
 // finish.
 using TPXBitmapReleaseEvent = void (*)(void* userData, TPXView* view, TPXBitmap* bitmap, bool cancel);
 
-class TPXView : public TCustomControl {
+class PIXORAN_CORE_EXPORT TPXView : public TCustomControl {
  public:
   explicit TPXView(TComponent* owner = nullptr, TWinControl* parent = nullptr);
   // Tells every remaining subscriber that the viewer goes (see

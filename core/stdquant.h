@@ -8,6 +8,7 @@
 #include <optional>
 #include <span>
 
+#include "platform/pxexport.h"
 #include "core/kopxdefs.h"
 #include "core/kopxutils_bitmap.h"
 
@@ -20,7 +21,7 @@ class TBitmap;
 // A bitmap is read with AccessMode read-only for the reader's lifetime, so a
 // temporary-file bitmap does not write every row back; the mode is restored
 // afterwards. A source that is not 24-bit reads as an empty image.
-class TPXRowReader {
+class PIXORAN_CORE_EXPORT TPXRowReader {
  public:
   explicit TPXRowReader(TPXBaseBitmap& bitmap);  // pxBGR24
   explicit TPXRowReader(TBitmap& bitmap);        // pf24bit
@@ -41,7 +42,7 @@ class TPXRowReader {
   int32_t height_ = 0;
 };
 
-class TPXStdQuantizer {
+class PIXORAN_CORE_EXPORT TPXStdQuantizer {
  public:
   // Builds up to n boxes (n clamped to 1..256 and to the palette's size) and
   // writes one palette entry per box.

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/pxexport.h"
 #include "core/kopxdefs.h"
 #include "io/pixoranio_params.h"
 #include "io/pxsavepages.h"
@@ -33,7 +34,7 @@ class TPixoranView;
 
 // ---------------------------------------------------------------- palette dialog
 
-class TPixoranPaletteDialog : public QDialog {
+class PIXORAN_DIALOGS_EXPORT TPixoranPaletteDialog : public QDialog {
   Q_OBJECT
 
  public:
@@ -67,7 +68,7 @@ class TPixoranPaletteDialog : public QDialog {
 // The pages (TIOPreviewPage), what each writes on OK and the TIFF
 // compression list's mapping live in io/pxsavepages.h.
 
-class TfIOPreviews : public QDialog {
+class PIXORAN_DIALOGS_EXPORT TfIOPreviews : public QDialog {
   Q_OBJECT
 
  public:

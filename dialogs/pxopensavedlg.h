@@ -13,6 +13,7 @@
 
 #include <QStringList>
 
+#include "platform/pxexport.h"
 #include "core/kopxdefs.h"
 #include "io/pixoranio_params.h"
 #include "platform/classes.h"
@@ -47,18 +48,18 @@ constexpr TOpenOptions ofReadOnly = 1u << 0, ofOverwritePrompt = 1u << 1, ofHide
 // Preview panel texts (exposed for the tests).
 // "n" colours of samples x bits: "16777216" for four 8-bit samples, "2^48"
 // for three 16-bit ones, "2^n" whenever 2^n does not fit 64 bits.
-std::string ColourCountText(int32_t bitsPerSample, int32_t samplesPerPixel);
+PIXORAN_DIALOGS_EXPORT std::string ColourCountText(int32_t bitsPerSample, int32_t samplesPerPixel);
 // n div 1024 " Kb" from 1024 bytes up, else n " bytes".
-std::string ByteSizeText(int64_t bytes);
+PIXORAN_DIALOGS_EXPORT std::string ByteSizeText(int64_t bytes);
 // frames x height x the 32-bit padded row of a 1-bit (1 x 1-bit) or 24-bit
 // row; saturates instead of overflowing.
-int64_t PreviewMemorySize(int64_t frames, int64_t width, int64_t height, int32_t bitsPerSample,
-                          int32_t samplesPerPixel);
+PIXORAN_DIALOGS_EXPORT int64_t PreviewMemorySize(int64_t frames, int64_t width, int64_t height, int32_t bitsPerSample,
+                                                 int32_t samplesPerPixel);
 // "desc|*.a;*.b|desc2|*.c" -> {"desc (*.a *.b)", "desc2 (*.c)"}.
-QStringList QtNameFilters(const std::string& filter);
+PIXORAN_DIALOGS_EXPORT QStringList QtNameFilters(const std::string& filter);
 
 // What every library file dialog has.
-class TPXCommonDialog : public TComponent {
+class PIXORAN_DIALOGS_EXPORT TPXCommonDialog : public TComponent {
  public:
   explicit TPXCommonDialog(TComponent* owner = nullptr) : TComponent(owner) {}
   bool Ctl3D = true;
@@ -76,9 +77,9 @@ class TPXCommonDialog : public TComponent {
 // pseudo file systems (/proc, /sys) look regular but may block a read for
 // good (/proc/kmsg) or change as they are read; devices and pipes are not
 // regular. Decided from the file's status alone, without opening it.
-bool PreviewableFile(const std::string& fileName);
+PIXORAN_DIALOGS_EXPORT bool PreviewableFile(const std::string& fileName);
 
-class TOpenPixoranDialog : public TPXCommonDialog {
+class PIXORAN_DIALOGS_EXPORT TOpenPixoranDialog : public TPXCommonDialog {
  public:
   explicit TOpenPixoranDialog(TComponent* owner = nullptr);
   ~TOpenPixoranDialog() override;
@@ -192,7 +193,7 @@ class TOpenPixoranDialog : public TPXCommonDialog {
 using TSaveDialogOptions = uint8_t;
 constexpr TSaveDialogOptions sdShowPreview = 1, sdShowAdvanced = 2;
 
-class TSavePixoranDialog : public TOpenPixoranDialog {
+class PIXORAN_DIALOGS_EXPORT TSavePixoranDialog : public TOpenPixoranDialog {
  public:
   explicit TSavePixoranDialog(TComponent* owner = nullptr);
   ~TSavePixoranDialog() override;

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/pxexport.h"
 #include "core/kopxdefs.h"
 #include "dialogs/pxprnform_controls.h"
 
@@ -17,7 +18,7 @@ namespace pixoran {
 class TPixoranIO;
 class TPixoranView;
 
-class TfpxPrnForm1 : public QDialog {
+class PIXORAN_DIALOGS_EXPORT TfpxPrnForm1 : public QDialog {
   Q_OBJECT
 
  public:

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/pxexport.h"
 #include "core/kopxdefs.h"
 #include "dialogs/pxprnform_controls.h"
 
@@ -18,7 +19,7 @@ namespace pixoran {
 class TPixoranIO;
 class TPixoranView;
 
-class TfpxPrnForm2 : public QDialog {
+class PIXORAN_DIALOGS_EXPORT TfpxPrnForm2 : public QDialog {
   Q_OBJECT
 
  public:

@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 
+#include "platform/pxexport.h"
 #include "io/pxprint.h"
 
 class QButtonGroup;
@@ -23,7 +24,7 @@ class TPixoranView;
 // 3 centimetres selectable.
 inline double UnitDivisor(uint8_t unit) { return unit == 1 || unit == 3 ? 2.54 : 1.0; }
 
-struct TPrnControls {
+struct PIXORAN_DIALOGS_EXPORT TPrnControls {
   // Edit[1] top, [2] left, [3] right, [4] bottom margin, [5] width, [6]
   // height, [7] gamma; UpDown[i] steps Edit[i] (index 0 unused).
   QLineEdit* Edit[8] = {};
@@ -52,7 +53,7 @@ struct TPrnControls {
 
 // When the framework printer can only write a PDF file not yet named, asks
 // for its name; false when the user gives none.
-bool AskPdfFileName(QWidget* parent, const std::string& title);
+PIXORAN_DIALOGS_EXPORT bool AskPdfFileName(QWidget* parent, const std::string& title);
 
 // The modal result a print-preview form closes with when its print failed
 // (the printer or the PDF file could not be opened): not printed.
@@ -62,11 +63,11 @@ constexpr int kPrintFailedResult = 3;
 // under a job title (print true). False when a print was asked for and did
 // not happen: the user gave no PDF file name, or the printer or the PDF
 // file could not be opened (then *failed is set, when given).
-bool RunPrintPreview(TPixoranIO& io, TPixoranView& view, const TPrintLayoutArgs& args, bool print,
-                     const std::string& title, bool* failed = nullptr);
+PIXORAN_DIALOGS_EXPORT bool RunPrintPreview(TPixoranIO& io, TPixoranView& view, const TPrintLayoutArgs& args,
+                                            bool print, const std::string& title, bool* failed = nullptr);
 
 // Shows the framework's print dialog (printer or PDF file, copies) for the
 // framework printer; true when accepted.
-bool ExecutePrinterSetup(QWidget* parent);
+PIXORAN_DIALOGS_EXPORT bool ExecutePrinterSetup(QWidget* parent);
 
 }  // namespace pixoran

@@ -1,7 +1,8 @@
 #pragma once
+#include "platform/pxexport.h"
 
 namespace pixoran {
 // Lets TPixoranIO::DoPrintPreviewDialog show the two print-preview forms.
 // Called once at start-up by the program.
-void InstallPrintPreviewForms();
+PIXORAN_DIALOGS_EXPORT void InstallPrintPreviewForms();
 }  // namespace pixoran

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <utility>
 
+#include "platform/pxexport.h"
 #include "io/formats/gif/giflzw.h"
 #include "platform/streams.h"
 
@@ -27,8 +28,9 @@ using TTIFFLZWDecompressProc = uint8_t* (*)(const uint8_t* data, int64_t dataSiz
 using TTIFFLZWCompressProc = void (*)(const uint8_t* data, int32_t count, TStream& stream, TTIFFLZWState*& state);
 
 // The library's own TIFF LZW codec (tiflzw.h).
-uint8_t* TIFFLZWDecompress(const uint8_t* data, int64_t dataSize, int32_t rowLength, TTIFFLZWState*& state);
-void TIFFLZWCompress(const uint8_t* data, int32_t count, TStream& stream, TTIFFLZWState*& state);
+PIXORAN_IO_EXPORT uint8_t* TIFFLZWDecompress(const uint8_t* data, int64_t dataSize, int32_t rowLength,
+                                             TTIFFLZWState*& state);
+PIXORAN_IO_EXPORT void TIFFLZWCompress(const uint8_t* data, int32_t count, TStream& stream, TTIFFLZWState*& state);
 
 // A function pointer read and replaced atomically, called and tested like
 // the plain pointer it holds (std::atomic's two conversions make a direct
@@ -58,7 +60,7 @@ class TPXAtomicHook {
   std::atomic<F> f_;
 };
 
-struct TPXIOHooks {
+struct PIXORAN_IO_EXPORT TPXIOHooks {
   TPXAtomicHook<TGIFLZWDecompressProc> GIFLZWDecompressHook{GIFLZWDecompress};
   TPXAtomicHook<TGIFLZWCompressProc> GIFLZWCompressHook{GIFLZWCompress};
   TPXAtomicHook<TTIFFLZWDecompressProc> TIFFLZWDecompressHook{TIFFLZWDecompress};
@@ -75,7 +77,7 @@ struct TPXIOHooks {
   }
 };
 
-TPXIOHooks& PXIOHooks();
+PIXORAN_IO_EXPORT TPXIOHooks& PXIOHooks();
 
 // ---------------------------------------------------------------- row colour spaces
 
@@ -95,11 +97,11 @@ using TPXConvertColorProc = void (*)(const void* source, int32_t sourceFormat, v
 // The default of ConvertColorHook. Converts count pixels of one row; the top
 // bit of sourceFormat is ignored. Pairs without a conversion write nothing;
 // the source is never changed.
-void ConvertRowColorSpace(const void* source, int32_t sourceFormat, void* destination, TIOParamsVals* params,
-                          int32_t count, int32_t destinationFormat);
+PIXORAN_IO_EXPORT void ConvertRowColorSpace(const void* source, int32_t sourceFormat, void* destination,
+                                            TIOParamsVals* params, int32_t count, int32_t destinationFormat);
 // The process-wide row converter every filter calls for CMYK, L*a*b* and
 // wide RGB rows, on loads and saves; starts as ConvertRowColorSpace (of the
 // I/O component). Read and replaced atomically.
-TPXAtomicHook<TPXConvertColorProc>& ConvertColorHook();
+PIXORAN_IO_EXPORT TPXAtomicHook<TPXConvertColorProc>& ConvertColorHook();
 
 }  // namespace pixoran

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/pxexport.h"
 #include "core/kopxdefs.h"
 #include "core/kopxutils_bitmap.h"
 #include "core/pxview.h"
@@ -50,10 +51,10 @@ constexpr int32_t kPXStreamHeaderSize = 12;
 
 // Frames, pages or images of a file; 0 when the file cannot be read or its
 // filter is not in the library.
-int32_t GIFFileFrameCount(const std::string& fileName);
-int32_t TIFFFilePageCount(const std::string& fileName);
-int32_t DCXFilePageCount(const std::string& fileName);
-int32_t ICOFileImageCount(const std::string& fileName);
+PIXORAN_IO_EXPORT int32_t GIFFileFrameCount(const std::string& fileName);
+PIXORAN_IO_EXPORT int32_t TIFFFilePageCount(const std::string& fileName);
+PIXORAN_IO_EXPORT int32_t DCXFilePageCount(const std::string& fileName);
+PIXORAN_IO_EXPORT int32_t ICOFileImageCount(const std::string& fileName);
 
 // Threads. With AsyncMode on, a load or save on a bitmap the component does
 // not own, called from outside the component's own workers, goes to a worker
@@ -71,7 +72,7 @@ int32_t ICOFileImageCount(const std::string& fileName);
 // worker uses (it tells its subscribers first, CallBitmapReleaseEvents). Streams handed to a stream operation must
 // outlive it. LoadFromBuffer runs on the caller's thread. The component may be freed from its own worker's finishing
 // event (it then waits only for the others), but not while a viewer is attached.
-class TPixoranIO : public TComponent, public TIOParamsOwner {
+class PIXORAN_IO_EXPORT TPixoranIO : public TComponent, public TIOParamsOwner {
  public:
   explicit TPixoranIO(TComponent* owner = nullptr);
   // Waits for the workers, then finishes an open PostScript or PDF document.

@@ -11,6 +11,7 @@
 #include <span>
 #include <string>
 
+#include "platform/pxexport.h"
 #include "core/kopxutils_bitmap.h"
 #include "io/pixoranio_params.h"
 #include "core/pxprogress.h"
@@ -97,7 +98,7 @@ enum TPXWholeFileLoad : uint8_t {
   wfFirstFrame,  // a movie: its first frame (LoadAVIFileFirstFrame)
 };
 
-struct TPXFormatCodec {
+struct PIXORAN_IO_EXPORT TPXFormatCodec {
   int32_t FileType = 0;
   // Registry: display name (nullptr: not registered, e.g. AVI), the
   // registered extensions (upper case, ";"), the save-dialog page (the
@@ -147,16 +148,16 @@ struct TPXFormatCodec {
 };
 
 // The record of a file type, or nullptr; valid for the life of the process.
-const TPXFormatCodec* FindFormatCodec(int32_t fileType);
+PIXORAN_IO_EXPORT const TPXFormatCodec* FindFormatCodec(int32_t fileType);
 // Replaces the record of codec.FileType and returns the one it replaced; a
 // type without a record is appended (and an empty record returned). For a
 // program that brings its own filter, and for tests. Safe while other
 // threads read the records: pointers handed out before stay valid and keep
 // showing the record as it was. RegisterBuiltinFileFormats then refreshes
 // the registry.
-TPXFormatCodec SetFormatCodec(const TPXFormatCodec& codec);
+PIXORAN_IO_EXPORT TPXFormatCodec SetFormatCodec(const TPXFormatCodec& codec);
 // Every record, in registry order; nullptr past the end.
-const TPXFormatCodec* FormatCodecAt(int32_t index);
+PIXORAN_IO_EXPORT const TPXFormatCodec* FormatCodecAt(int32_t index);
 
 // One step of content detection: it names its format when more than
 // MoreThan bytes follow the position and Signature (given the first 129
@@ -164,19 +165,19 @@ const TPXFormatCodec* FormatCodecAt(int32_t index);
 // does. A format may have several steps; records no step names are probed
 // after the last step, in table order. Steps run by ascending Rank; each
 // format's module gives its steps with their ranks.
-struct TPXDetectStep {
+struct PIXORAN_IO_EXPORT TPXDetectStep {
   int32_t Rank = 0;
   int32_t FileType = 0;
   int64_t MoreThan = -1;  // bytes that must follow the position, exclusive
   bool (*Signature)(const uint8_t* head) = nullptr;
 };
 // The steps in their order; nullptr past the end.
-const TPXDetectStep* DetectStepAt(int32_t index);
+PIXORAN_IO_EXPORT const TPXDetectStep* DetectStepAt(int32_t index);
 
 // The built-in records in registry order and the built-in detection steps in
 // their order (by rank): what the tables above start from. Assembled from
 // the format modules (io/formats/formats.cpp).
-std::span<const TPXFormatCodec> BuiltinFormatCodecs();
-std::span<const TPXDetectStep> BuiltinDetectSteps();
+PIXORAN_IO_EXPORT std::span<const TPXFormatCodec> BuiltinFormatCodecs();
+PIXORAN_IO_EXPORT std::span<const TPXDetectStep> BuiltinDetectSteps();
 
 }  // namespace pixoran

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/pxexport.h"
 #include "core/kopxdefs.h"
 #include "core/kopxutils_bitmap.h"
 #include "io/iohooks.h"
@@ -19,7 +20,7 @@ class TBitmap;
 
 // What the record needs of its owner (the I/O component): the size of the
 // platform bitmap it works on and the viewer that hears of resolution changes.
-class TIOParamsOwner {
+class PIXORAN_IO_EXPORT TIOParamsOwner {
  public:
   virtual ~TIOParamsOwner() = default;
   // The owner's platform bitmap, or nullptr.
@@ -50,7 +51,7 @@ constexpr std::array<int32_t, 16> DefaultICOBitCounts() {
   return bits;
 }
 
-class TIOParamsVals {
+class PIXORAN_IO_EXPORT TIOParamsVals {
  public:
   explicit TIOParamsVals(TIOParamsOwner* owner = nullptr);  // Init
   ~TIOParamsVals();                                         // Done

@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/pxexport.h"
+
 namespace pixoran {
 
 class TPixoranIO;
@@ -19,7 +21,7 @@ class TPXIOThread;
 // The component's list of running workers, in a block the workers share:
 // a worker that outlives its component (one that freed the component from
 // its own operation) still finds the lock and the list alive.
-struct TPXIOThreadList {
+struct PIXORAN_IO_EXPORT TPXIOThreadList {
   std::mutex Lock;
   std::condition_variable Changed;  // signalled whenever a worker leaves
   std::vector<TPXIOThread*> Threads;
@@ -31,7 +33,7 @@ struct TPXIOThreadList {
   uint64_t Finished = 0;
 };
 
-class TPXIOThread {
+class PIXORAN_IO_EXPORT TPXIOThread {
  public:
   // Enters the list, starts the thread and returns at once; the thread
   // leaves the list and frees itself when the call returns. An exception

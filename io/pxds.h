@@ -8,11 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/pxexport.h"
 #include "platform/classes.h"
 
 namespace pixoran {
 
-class TPXDirectShow {
+class PIXORAN_IO_EXPORT TPXDirectShow {
  public:
   TPXDirectShow();
   // Disconnect, then ClearFormats.

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/pxexport.h"
+
 namespace pixoran {
 
 class TIOParamsVals;
@@ -29,21 +31,22 @@ constexpr int32_t kPXMaxSegmentPayload = 65533;
 // thumbnail left out for want of memory or disk is told in told (when
 // given) as iorNoMemory or iorWriteFailed: the block's damage stays silent,
 // a storage failure does not.
-bool LoadEXIFFromAPP1(const void* data, int64_t length, TIOParamsVals& params, TPXIOResultRec* told = nullptr);
+PIXORAN_IO_EXPORT bool LoadEXIFFromAPP1(const void* data, int64_t length, TIOParamsVals& params,
+                                        TPXIOResultRec* told = nullptr);
 
 // Builds an APP1 segment's data from the record: "Exif", 0, 0 and the
 // little-endian TIFF structure the TIFF writer makes with no bitmap (the
 // first directory's EXIF tags and an EXIF directory; fields at 0 or empty
 // left out). No thumbnail directory: the image it was made from may have
 // been edited. False (buffer empty) when the fields do not fit one segment.
-bool SaveEXIFToAPP1(const TIOParamsVals& params, std::vector<uint8_t>& buffer);
+PIXORAN_IO_EXPORT bool SaveEXIFToAPP1(const TIOParamsVals& params, std::vector<uint8_t>& buffer);
 
 // Copies every EXIF field (not HasEXIFData, not the thumbnail) from source
 // to target; the resolutions through the target's setters.
-void CopyEXIFFields(const TIOParamsVals& source, TIOParamsVals& target);
+PIXORAN_IO_EXPORT void CopyEXIFFields(const TIOParamsVals& source, TIOParamsVals& target);
 
 // True for segment data that starts with "Exif" and a zero byte.
-bool IsEXIFSegment(const void* data, int64_t length);
+PIXORAN_IO_EXPORT bool IsEXIFSegment(const void* data, int64_t length);
 
 // After a JPEG read (also a parameters-only one): the first APP13 segment
 // holding IPTC datasets fills IPTCInfo; the first APP1 segment that reads as
@@ -51,7 +54,7 @@ bool IsEXIFSegment(const void* data, int64_t length);
 // become Trunc(resolution x 2.54) for a resolution unit of 3 (centimetres),
 // Trunc(resolution) otherwise. A resolution left below 1 takes the library
 // default. A storage failure reading the EXIF block is told in told.
-void ReadJPEGMetadata(TIOParamsVals& params, TPXIOResultRec* told = nullptr);
+PIXORAN_IO_EXPORT void ReadJPEGMetadata(TIOParamsVals& params, TPXIOResultRec* told = nullptr);
 
 // Before a JPEG write: refreshes the APP13 segment from IPTCInfo (when the
 // user changed it, or it has datasets and there are no markers) and, when
@@ -61,6 +64,6 @@ void ReadJPEGMetadata(TIOParamsVals& params, TPXIOResultRec* told = nullptr);
 // Other APP1 segments (XMP) are kept. False, with nothing changed and the
 // reason in why, when the EXIF or the IPTC block is too large for one
 // segment: the save is refused rather than losing it.
-bool WriteJPEGMetadata(TIOParamsVals& params, std::string* why = nullptr);
+PIXORAN_IO_EXPORT bool WriteJPEGMetadata(TIOParamsVals& params, std::string* why = nullptr);
 
 }  // namespace pixoran

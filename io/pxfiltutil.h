@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/pxexport.h"
 #include "core/kopxutils_bitmap.h"
 #include "core/pxmask.h"
 #include "core/pxprogress.h"
@@ -30,16 +31,16 @@ inline void PutLE32(uint8_t* p, uint32_t v) {
 }
 
 // Bytes from the stream's position to its end (never negative).
-int64_t StreamBytesLeft(TStream& stream);
+PIXORAN_IO_EXPORT int64_t StreamBytesLeft(TStream& stream);
 
 // Reports progress before row k of the rows given to progress.Start and
 // tells whether to go on.
-bool BeginFilterRow(TPXProgressRec& progress, int64_t k);
+PIXORAN_IO_EXPORT bool BeginFilterRow(TPXProgressRec& progress, int64_t k);
 
 // No file of these formats describes an image whose rows could not be held:
 // a destination row above 64 MB or an image above a terabyte is refused
 // before anything is allocated.
-bool FilterImageSizeOk(int64_t width, int64_t height, int32_t bitsPerPixel);
+PIXORAN_IO_EXPORT bool FilterImageSizeOk(int64_t width, int64_t height, int32_t bitsPerPixel);
 
 // The one check of a declared image size, made before anything is
 // allocated for it. format names the format in the failure text ("PNG").
@@ -50,21 +51,21 @@ bool FilterImageSizeOk(int64_t width, int64_t height, int32_t bitsPerPixel);
 // codec's largest expansion. maxExpansion 0 skips that test; a claim of at
 // most 65536 pixels always passes it, since a tiny image may come from
 // almost no data.
-bool CheckDeclaredImage(const char* format, int64_t width, int64_t height, int32_t bitsPerPixel, int64_t bytesLeft,
-                        double maxExpansion, TPXProgressRec& progress);
+PIXORAN_IO_EXPORT bool CheckDeclaredImage(const char* format, int64_t width, int64_t height, int32_t bitsPerPixel,
+                                          int64_t bytesLeft, double maxExpansion, TPXProgressRec& progress);
 
 // A work buffer that must live in memory: refused (iorTooLarge, Aborting
 // set) above the codec memory budget, and (iorNoMemory) when the
 // allocation hook fails it.
-bool CheckWorkBuffer(const char* format, int64_t bytes, TPXProgressRec& progress);
+PIXORAN_IO_EXPORT bool CheckWorkBuffer(const char* format, int64_t bytes, TPXProgressRec& progress);
 
 // Why writes to the stream failed, for a result text: "cannot write
 // <file>: <system message>" for a file stream, else a plain sentence.
-std::string WriteFailureText(TStream& stream);
+PIXORAN_IO_EXPORT std::string WriteFailureText(TStream& stream);
 
 // Reads a stream through a buffer, never past a limit (the end of the
 // image's data). Every read past the limit or the stream's end reports it.
-class TPXByteSource {
+class PIXORAN_IO_EXPORT TPXByteSource {
  public:
   // limit: absolute stream position the data ends at; < 0: the stream's end.
   explicit TPXByteSource(TStream& stream, int64_t limit = -1, int64_t bufferSize = 65536);
@@ -116,7 +117,7 @@ class TPXByteSource {
 
 // Writes through SafeStreamWrite; the first short write sets Aborting.
 // format, when given, starts the failure text.
-class TPXFilterOut {
+class PIXORAN_IO_EXPORT TPXFilterOut {
  public:
   TPXFilterOut(TStream& stream, TPXProgressRec& progress, const char* format = nullptr)
       : stream_(stream), progress_(progress), format_(format) {}
@@ -131,7 +132,8 @@ class TPXFilterOut {
 };
 
 // Records a caught exception's kind and message through progress.Fail.
-void FailFromException(TPXProgressRec& progress, std::exception_ptr error, const char* format = nullptr);
+PIXORAN_IO_EXPORT void FailFromException(TPXProgressRec& progress, std::exception_ptr error,
+                                         const char* format = nullptr);
 
 // Runs the body of a filter: nothing when Aborting is already set, and
 // whatever the body throws (storage, stream or codec errors) is reported on
@@ -150,27 +152,28 @@ void RunFilter(TPXProgressRec& progress, TBody&& body, const char* format = null
 // The transparency mask of a reader: created in the holder when empty, 8
 // bits of the image's size, all 255 (opaque) and marked not empty; nullptr
 // when its storage cannot be had.
-TPXMask* OpaqueMask(std::unique_ptr<TPXMask>& mask, int32_t width, int32_t height);
-bool MakeOpaqueMask(TPXMask& mask, int32_t width, int32_t height);
+PIXORAN_IO_EXPORT TPXMask* OpaqueMask(std::unique_ptr<TPXMask>& mask, int32_t width, int32_t height);
+PIXORAN_IO_EXPORT bool MakeOpaqueMask(TPXMask& mask, int32_t width, int32_t height);
 
 // An 8-bit mask's values into an alpha bitmap (pxGray8) of its size, for
 // callers that take transparency as a bitmap; false when it cannot be had.
-bool MaskToAlphaBitmap(TPXMask& mask, TPXBitmap& alpha);
+PIXORAN_IO_EXPORT bool MaskToAlphaBitmap(TPXMask& mask, TPXBitmap& alpha);
 
 // An alpha bitmap (pxGray8) as a mask of its size; false for another
 // format or when the storage cannot be had.
-bool AlphaBitmapToMask(TPXBitmap& alpha, TPXMask& mask);
+PIXORAN_IO_EXPORT bool AlphaBitmapToMask(TPXBitmap& alpha, TPXMask& mask);
 
 // A copy of the source's pixels (no alpha channel) in another pixel format,
 // converted by the library's own rules; it keeps the caller's choice of
 // dither or threshold for a reduction to 1 bit. Raises EPXBitmapError when
 // storage cannot be had.
-std::unique_ptr<TPXBitmap> ConvertedCopy(TPXBitmap& source, TPXPixelFormat format);
+PIXORAN_IO_EXPORT std::unique_ptr<TPXBitmap> ConvertedCopy(TPXBitmap& source, TPXPixelFormat format);
 
 // The 1-bit rows a writer stores for source: the source itself when it is
 // pxBW1, its two colours as a mask when it holds exactly two (color0 the
 // darker, clear bits; color1 set bits), else a copy reduced to black and
 // white. work keeps whatever copy was made.
-TPXBitmap& OneBitRows(TPXBitmap& source, std::unique_ptr<TPXBitmap>& work, TBGR& color0, TBGR& color1);
+PIXORAN_IO_EXPORT TPXBitmap& OneBitRows(TPXBitmap& source, std::unique_ptr<TPXBitmap>& work, TBGR& color0,
+                                        TBGR& color1);
 
 }  // namespace pixoran

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/pxexport.h"
 #include "core/kopxutils_bitmap.h"
 #include "io/pixoranio_codecs.h"
 #include "io/pixoranio_params.h"
@@ -51,7 +52,7 @@ constexpr uint16_t ppJ2000 = 512;
 // Names are kept to this many bytes (cut at a character boundary).
 constexpr size_t kPXFormatNameMax = 80;
 
-struct TPXFileFormatInfo {
+struct PIXORAN_IO_EXPORT TPXFileFormatInfo {
   int32_t FileType = 0;
   std::string FullName;    // display name
   std::string Extensions;  // upper case, without dots, separated by ";"
@@ -64,70 +65,70 @@ struct TPXFileFormatInfo {
 // The record a registry entry is reached through: the built-in record for a
 // built-in format's entry (nullptr when there is none), else the
 // application's filter wrapped in one, valid as long as the entry.
-const TPXFormatCodec* CodecOfRegistryEntry(const TPXFileFormatInfo* info, TPXFormatCodec& wrapped);
+PIXORAN_IO_EXPORT const TPXFormatCodec* CodecOfRegistryEntry(const TPXFileFormatInfo* info, TPXFormatCodec& wrapped);
 
 // Built-in formats carry these in their records: the I/O component reads and
 // writes them itself; the marks only say "available".
-bool IsBuiltinReadPlaceholder(TPXReadFunction f);
-bool IsBuiltinWritePlaceholder(TPXWriteFunction f);
+PIXORAN_IO_EXPORT bool IsBuiltinReadPlaceholder(TPXReadFunction f);
+PIXORAN_IO_EXPORT bool IsBuiltinWritePlaceholder(TPXWriteFunction f);
 
 // The registry may be read from any thread while another registers.
 // Records handed out stay valid (and unchanged) for the life of the process,
 // also after unregistering; change a format by registering it anew.
 //
 // Appends a copy of info (names cut to kPXFormatNameMax) and returns its index.
-int32_t RegisterFileFormat(const TPXFileFormatInfo& info);
+PIXORAN_IO_EXPORT int32_t RegisterFileFormat(const TPXFileFormatInfo& info);
 // Empties the registry, then registers the built-in formats in the order of
 // their records. A built-in format is marked readable (writable) only when
 // its filter is present (and its record's Ready agrees).
-void RegisterBuiltinFileFormats();
-void UnregisterFileFormats();
-int32_t FileFormatCount();
+PIXORAN_IO_EXPORT void RegisterBuiltinFileFormats();
+PIXORAN_IO_EXPORT void UnregisterFileFormats();
+PIXORAN_IO_EXPORT int32_t FileFormatCount();
 // The record at a registry index, or nullptr.
-TPXFileFormatInfo* FileFormatAt(int32_t index);
+PIXORAN_IO_EXPORT TPXFileFormatInfo* FileFormatAt(int32_t index);
 
 // First record of that type, or nullptr.
-TPXFileFormatInfo* FindFileFormatInfo(int32_t fileType);
+PIXORAN_IO_EXPORT TPXFileFormatInfo* FindFileFormatInfo(int32_t fileType);
 // ext without a dot, compared without regard to case; nullptr when none.
-TPXFileFormatInfo* FindFileFormatInfoByExtension(const std::string& ext);
+PIXORAN_IO_EXPORT TPXFileFormatInfo* FindFileFormatInfoByExtension(const std::string& ext);
 // The index-th (from 0) extension of the type; empty when there is none.
-std::string FileFormatExtension(int32_t fileType, int32_t index);
-int32_t FileFormatExtensionCount(int32_t fileType);
+PIXORAN_IO_EXPORT std::string FileFormatExtension(int32_t fileType, int32_t index);
+PIXORAN_IO_EXPORT int32_t FileFormatExtensionCount(int32_t fileType);
 // The extension names a registered format that can be read.
-bool IsReadableFileName(const std::string& fileName);
+PIXORAN_IO_EXPORT bool IsReadableFileName(const std::string& fileName);
 
 // The file-type number of the content at the stream's position, 0 when
 // nothing matches. The position is the same on return; never raises.
-int32_t FindStreamFormat(TStream& stream);
+PIXORAN_IO_EXPORT int32_t FindStreamFormat(TStream& stream);
 // Detection on a file; 0 when it cannot be opened. With verifyExtension the
 // answer must agree with the format its extension names (content ICO or CUR
 // is accepted for either of those two extensions).
-int32_t FindFileFormat(const std::string& fileName, bool verifyExtension);
+PIXORAN_IO_EXPORT int32_t FindFileFormat(const std::string& fileName, bool verifyExtension);
 // "RIFF", 4 bytes, "AVI ": an AVI file. The position is restored.
-bool IsAVIStream(TStream& stream);
+PIXORAN_IO_EXPORT bool IsAVIStream(TStream& stream);
 
 // Sets the GIF record's read and write marks from the LZW codec hooks.
-void UpdateGIFFormatAvailability();
+PIXORAN_IO_EXPORT void UpdateGIFFormatAvailability();
 
 // The open dialog's one-line description of a parameter record.
-std::string FileFormatDescription(const TIOParamsVals& params);
+PIXORAN_IO_EXPORT std::string FileFormatDescription(const TIOParamsVals& params);
 
 // ---------------------------------------------------------------- names
 
 // The extension of the file name's last component, from its last "." and
 // with the dot; empty when there is none.
-std::string ExtractFileExt(const std::string& fileName);
+PIXORAN_IO_EXPORT std::string ExtractFileExt(const std::string& fileName);
 // The last component of a path.
-std::string ExtractFileName(const std::string& fileName);
-std::string LowerCaseASCII(std::string text);
-std::string UpperCaseASCII(std::string text);
+PIXORAN_IO_EXPORT std::string ExtractFileName(const std::string& fileName);
+PIXORAN_IO_EXPORT std::string LowerCaseASCII(std::string text);
+PIXORAN_IO_EXPORT std::string UpperCaseASCII(std::string text);
 
 // ---------------------------------------------------------------- dispatch
 
 // Loads and saves chosen by file-name extension (the records' LoadRoutes and
 // SaveRoutes). 0 means: through the registry (the record found by the
 // extension).
-struct TPXExtensionRoute {
+struct PIXORAN_IO_EXPORT TPXExtensionRoute {
   std::string Extension;  // lower case, with the dot
   int32_t LoadType;
   int32_t SaveType;
@@ -135,6 +136,6 @@ struct TPXExtensionRoute {
 // ext lower case with its dot; nullptr when the extension goes to the
 // registry. Valid for the life of the process (showing the routes as they
 // were before a later SetFormatCodec).
-const TPXExtensionRoute* FindExtensionRoute(const std::string& ext);
+PIXORAN_IO_EXPORT const TPXExtensionRoute* FindExtensionRoute(const std::string& ext);
 
 }  // namespace pixoran

@@ -9,12 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "platform/pxexport.h"
+
 namespace pixoran {
 
 class TPXBitmap;
 
 // The APPn and COM segments of a JPEG file, in file order, duplicates allowed.
-class TPXMarkerList {
+class PIXORAN_IO_EXPORT TPXMarkerList {
  public:
   // A segment's length field is 16-bit.
   static constexpr int32_t kMaxMarkerLength = 65535;
@@ -55,7 +57,7 @@ class TPXMarkerList {
 };
 
 // IPTC datasets (record:dataset numbers with their data blocks).
-class TPXIPTCInfoList {
+class PIXORAN_IO_EXPORT TPXIPTCInfoList {
  public:
   TPXIPTCInfoList() = default;
   ~TPXIPTCInfoList() = default;
@@ -115,25 +117,25 @@ class TPXIPTCInfoList {
 // resource is kept as it was. False (out empty) when segment is not a
 // resource block that can be walked to its end. out holds just the
 // signature when no resource is left.
-bool ReplaceIPTCResource(const uint8_t* segment, size_t length, const std::vector<uint8_t>& iptcBlock,
-                         std::vector<uint8_t>& out);
+PIXORAN_IO_EXPORT bool ReplaceIPTCResource(const uint8_t* segment, size_t length, const std::vector<uint8_t>& iptcBlock,
+                                           std::vector<uint8_t>& out);
 
 // One point of an annotation line, in image pixels.
-struct TPXAnnotPoint {
+struct PIXORAN_IO_EXPORT TPXAnnotPoint {
   int32_t X = 0, Y = 0;
   friend bool operator==(const TPXAnnotPoint&, const TPXAnnotPoint&) = default;
 };
 
 // A named block of an annotation mark ("OiFilNam", say) that the object
 // does not interpret, kept so it is written back with the mark.
-struct TPXAnnotNamedBlock {
+struct PIXORAN_IO_EXPORT TPXAnnotNamedBlock {
   std::string Name;  // at most 8 characters
   std::vector<uint8_t> Data;
   friend bool operator==(const TPXAnnotNamedBlock&, const TPXAnnotNamedBlock&) = default;
 };
 
 // One annotation mark.
-class TPXImagingObject {
+class PIXORAN_IO_EXPORT TPXImagingObject {
  public:
   // Size of the mark attribute block, kept byte for byte as in the file.
   static constexpr int32_t kAttributesSize = 164;
@@ -165,7 +167,7 @@ class TPXImagingObject {
 };
 
 // The imaging annotations of one TIFF page.
-class TPXImagingAnnot {
+class PIXORAN_IO_EXPORT TPXImagingAnnot {
  public:
   TPXImagingAnnot();
   ~TPXImagingAnnot();
@@ -202,7 +204,7 @@ class TPXImagingAnnot {
 
 // The raw bytes of an ICC colour profile. No colour conversion is done with
 // it: it is kept and copied.
-class TPXICC {
+class PIXORAN_IO_EXPORT TPXICC {
  public:
   TPXICC() = default;
   ~TPXICC() = default;

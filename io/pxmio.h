@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/pxexport.h"
 #include "core/kopxdefs.h"
 #include "io/pixoranio_params.h"
 #include "io/pxmioview.h"
@@ -34,7 +35,7 @@ class TPXBitmap;
 constexpr uint8_t ioppDefaultLockPreview = 0x01;  // the preview starts locked
 constexpr uint8_t ioppApplyButton = 0x02;         // the dialog shows its Apply button
 
-class TPixoranMIO : public TComponent {
+class PIXORAN_IO_EXPORT TPixoranMIO : public TComponent {
  public:
   explicit TPixoranMIO(TComponent* owner = nullptr);
   ~TPixoranMIO() override;

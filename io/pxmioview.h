@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/pxexport.h"
 #include "platform/graphics.h"
 
 namespace pixoran {
@@ -16,7 +17,7 @@ class TPXView;
 // callbacks (LastChange while the callbacks run).
 constexpr int32_t pxmcNone = 0, pxmcInserted = 1, pxmcDeleted = 2, pxmcCleared = 3;
 
-class TPXMIOView {
+class PIXORAN_IO_EXPORT TPXMIOView {
  public:
   virtual ~TPXMIOView() = default;
   // The control: its bitmap-change callbacks and removal notice tell the

@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 
+#include "platform/pxexport.h"
 #include "platform/graphics.h"
 
 namespace pixoran {
@@ -14,14 +15,14 @@ class TPixoranIO;
 // Size modes of the print layout.
 constexpr uint8_t pxpsNormal = 0, pxpsFitToPage = 1, pxpsStretchToPage = 2, pxpsSpecified = 3;
 
-struct TPrintLayoutArgs {
+struct PIXORAN_IO_EXPORT TPrintLayoutArgs {
   double MarginLeft = 1, MarginTop = 1, MarginRight = 1, MarginBottom = 1;  // inches
   uint8_t VerticalPosition = 1, HorizontalPosition = 1, Size = pxpsFitToPage;
   double SpecWidth = 6, SpecHeight = 4;  // inches
   double Gamma = 1;
 };
 
-struct TPrintDevice {
+struct PIXORAN_IO_EXPORT TPrintDevice {
   int32_t DpiX = 0, DpiY = 0;             // device pixels per inch
   int32_t PageWidth = 0, PageHeight = 0;  // printable size in device pixels
 };
@@ -30,12 +31,12 @@ struct TPrintDevice {
 // when the page has no size, the margins leave no area, or the mode is
 // unknown. The image's resolution counts only in the normal mode (1 or less
 // takes the device's).
-TRect PrintLayoutRect(const TPrintDevice& device, const TPrintLayoutArgs& args, int32_t imageWidth, int32_t imageHeight,
-                      int32_t imageDpiX, int32_t imageDpiY);
+PIXORAN_IO_EXPORT TRect PrintLayoutRect(const TPrintDevice& device, const TPrintLayoutArgs& args, int32_t imageWidth,
+                                        int32_t imageHeight, int32_t imageDpiX, int32_t imageDpiY);
 
 // The dialogs the I/O component shows live above it: the dialogs layer sets
 // these at start-up. Unset, the calls answer as if cancelled.
-struct TPXDialogHooks {
+struct PIXORAN_IO_EXPORT TPXDialogHooks {
   // (component, style, title): 1 when the form closed with OK.
   std::function<int(TPixoranIO&, int32_t, const std::string&)> PrintPreviewDialog;
   // (component, pages): true when accepted.
@@ -45,6 +46,6 @@ struct TPXDialogHooks {
                      bool, bool)>
       FileDialog;
 };
-TPXDialogHooks& PXDialogHooks();
+PIXORAN_IO_EXPORT TPXDialogHooks& PXDialogHooks();
 
 }  // namespace pixoran

@@ -11,6 +11,7 @@
 #include <string>
 #include <variant>
 
+#include "platform/pxexport.h"
 #include "io/pixoranio_params.h"
 
 namespace pixoran {
@@ -34,7 +35,7 @@ enum TIOPreviewPage : int32_t {
 // One record field a page writes: its name and the member.
 using TSaveFieldMember = std::variant<int32_t TIOParamsVals::*, uint8_t TIOParamsVals::*, double TIOParamsVals::*,
                                       std::string TIOParamsVals::*, TBGR TIOParamsVals::*>;
-struct TSaveField {
+struct PIXORAN_IO_EXPORT TSaveField {
   const char* Name;
   TSaveFieldMember Member;
 };
@@ -44,7 +45,7 @@ struct TSaveField {
 
 // An entry of a colour-depth list: its caption and the bits per sample and
 // samples per pixel it stands for. Samples 0: the page writes the bits alone.
-struct TSaveDepth {
+struct PIXORAN_IO_EXPORT TSaveDepth {
   const char* Caption;
   int32_t Bits;
   int32_t Samples;
@@ -56,7 +57,7 @@ inline constexpr TSaveDepth kPXSaveRGBDepths[] = {{"B/W", 1, 1}, {"256", 8, 1}, 
 // Whether a page is shown in the dialog's full mode, its simplified mode or both.
 enum class TSavePageMode : uint8_t { Both, Full, Simplified };
 
-struct TSavePageInfo {
+struct PIXORAN_IO_EXPORT TSavePageInfo {
   TIOPreviewPage Page;
   const char* Name;   // object name of the page
   const char* Title;  // tab caption
@@ -70,33 +71,33 @@ struct TSavePageInfo {
 
 // Every page, indexed by TIOPreviewPage; each format module gives its own
 // (io/formats/formats.cpp gathers them).
-std::span<const TSavePageInfo> SavePages();
+PIXORAN_IO_EXPORT std::span<const TSavePageInfo> SavePages();
 inline const TSavePageInfo& SavePage(TIOPreviewPage page) { return SavePages()[page]; }
 
 // Whether the page edits a record of this file type.
-bool SavePageServes(const TSavePageInfo& page, int32_t fileType);
+PIXORAN_IO_EXPORT bool SavePageServes(const TSavePageInfo& page, int32_t fileType);
 // The page flag of a file type, 0 when no page edits it.
-uint16_t SavePageFlagOfFileType(int32_t fileType);
+PIXORAN_IO_EXPORT uint16_t SavePageFlagOfFileType(int32_t fileType);
 // Copies the page's fields from one record to another and sets the page's file type.
-void WriteSaveFields(const TSavePageInfo& page, const TIOParamsVals& from, TIOParamsVals& to);
+PIXORAN_IO_EXPORT void WriteSaveFields(const TSavePageInfo& page, const TIOParamsVals& from, TIOParamsVals& to);
 
 // The colour-list entry showing a record's depth: for a list of pairs the
 // first entry with both values, else 0; for a bits-only list the deepest
 // entry not above the bits, else 0.
-int32_t SaveDepthIndex(std::span<const TSaveDepth> depths, int32_t bits, int32_t samples);
+PIXORAN_IO_EXPORT int32_t SaveDepthIndex(std::span<const TSaveDepth> depths, int32_t bits, int32_t samples);
 
 // The TIFF compression list: captions and record codes (0 none, 1 to 4
 // CCITT, 5 LZW, 7 JPEG, 8 PackBits); the LZW item only with the hook.
-struct TSaveCompressionItem {
+struct PIXORAN_IO_EXPORT TSaveCompressionItem {
   const char* Caption;
   uint8_t Code;
   bool NeedsLZW;
 };
-std::span<const TSaveCompressionItem> TIFFCompressionItems();
+PIXORAN_IO_EXPORT std::span<const TSaveCompressionItem> TIFFCompressionItems();
 // Record codes to the list's index and back. Without the LZW item an LZW
 // record shows PackBits; a code the list lacks shows index 0, and an index
 // past the list gives code 0.
-int32_t TIFFCompressionToIndex(int32_t code, bool withLZW);
-uint8_t TIFFIndexToCompression(int32_t index, bool withLZW);
+PIXORAN_IO_EXPORT int32_t TIFFCompressionToIndex(int32_t code, bool withLZW);
+PIXORAN_IO_EXPORT uint8_t TIFFIndexToCompression(int32_t index, bool withLZW);
 
 }  // namespace pixoran

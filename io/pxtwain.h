@@ -9,12 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "platform/pxexport.h"
 #include "platform/classes.h"
 
 namespace pixoran {
 
 // The application's identity as the source manager is told it.
-struct TPXTwainIdentity {
+struct PIXORAN_IO_EXPORT TPXTwainIdentity {
   uint16_t MajorNum = 1, MinorNum = 0;
   uint16_t Language = 13, Country = 1;
   std::string Info = " ", Manufacturer = " ", ProductFamily = " ", ProductName = " ";
@@ -24,7 +25,7 @@ struct TPXTwainIdentity {
 
 using TPXTwainEntryPoint = void (*)();
 
-struct TPXTwainLink {
+struct PIXORAN_IO_EXPORT TPXTwainLink {
   int32_t SourceManagerState = 1;       // 1 not loaded, 2 loaded and kept
   void* SourceManagerModule = nullptr;  // a dlopen handle
   TPXTwainEntryPoint EntryPoint = nullptr;
@@ -34,30 +35,30 @@ struct TPXTwainLink {
 };
 
 // When not empty, TWAIN steps append their lines to this file.
-extern std::string TWainLogFileName;
+extern PIXORAN_IO_EXPORT std::string TWainLogFileName;
 
 // Appends "date time : message" (date YYYY-MM-DD, time HH:MM:SS, local) to
 // TWainLogFileName when it is set.
-void TwainLog(const std::string& message);
+PIXORAN_IO_EXPORT void TwainLog(const std::string& message);
 
 // A fresh record: nothing loaded, no windows, the default identity.
-void InitTwainLink(TPXTwainLink& link);
+PIXORAN_IO_EXPORT void InitTwainLink(TPXTwainLink& link);
 
 // Frees (force with an entry point) or forgets (state 2) the source
 // manager; true when the state is 1 afterwards.
-bool PXTW_UnloadSourceManager(TPXTwainLink& link, bool force);
+PIXORAN_IO_EXPORT bool PXTW_UnloadSourceManager(TPXTwainLink& link, bool force);
 
 // With force, destroys and clears the proxy window; without, keeps it.
-void DestroyProxyWindow(TPXTwainLink& link, bool force);
+PIXORAN_IO_EXPORT void DestroyProxyWindow(TPXTwainLink& link, bool force);
 
 // Tears the link down (proxy window and source manager, forced) and leaves
 // the record fresh.
-void CloseTwainLink(TPXTwainLink& link);
+PIXORAN_IO_EXPORT void CloseTwainLink(TPXTwainLink& link);
 
 // The scan settings an acquiring component keeps for the TWAIN layer. Only
 // the session record is read here (by the teardown); the rest is what a
 // source would be asked for.
-class TPXTWainParams {
+class PIXORAN_IO_EXPORT TPXTWainParams {
  public:
   // The three feeder flags start true for a multi-image owner, which can
   // take a stack of pages.

@@ -1,6 +1,8 @@
 #include "io/pxurl.h"
 
+#if PIXORAN_HAVE_CURL
 #include <curl/curl.h>
+#endif
 
 #include <memory>
 #include <mutex>
@@ -42,6 +44,7 @@ bool ParseWebAddress(const std::string& address, TWebAddress& out) {
   return true;
 }
 
+#if PIXORAN_HAVE_CURL
 namespace {
 
 struct TSink {
@@ -117,5 +120,14 @@ bool FetchWebAddress(const TWebAddress& address, const TWebProxy& proxy, int64_t
   }
   return false;
 }
+#else
+// libcurl is optional: a build without it fetches nothing.
+bool FetchWebAddress(const TWebAddress& address, const TWebProxy&, int64_t, TMemoryStream&, TPXIOResultRec* why) {
+  if (why)
+    why->Set(iorUnsupported, std::string(address.Secure ? "https://" : "http://") + address.Host +
+                                 ": this build of the library has no web access (libcurl)");
+  return false;
+}
+#endif
 
 }  // namespace pixoran

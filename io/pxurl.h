@@ -4,12 +4,13 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/pxexport.h"
 #include "core/pxprogress.h"
 #include "platform/streams.h"
 
 namespace pixoran {
 
-struct TWebAddress {
+struct PIXORAN_IO_EXPORT TWebAddress {
   bool Secure = false;
   std::string Host;
   int32_t Port = 80;
@@ -20,9 +21,9 @@ struct TWebAddress {
 // scheme's default when absent, not a number or out of range) and the path
 // from the first "/" ("/" when there is none). False for any other scheme,
 // an empty host, or blanks and control characters anywhere.
-bool ParseWebAddress(const std::string& address, TWebAddress& out);
+PIXORAN_IO_EXPORT bool ParseWebAddress(const std::string& address, TWebAddress& out);
 
-struct TWebProxy {
+struct PIXORAN_IO_EXPORT TWebProxy {
   std::string Address, User, Password;
 };
 
@@ -30,8 +31,9 @@ struct TWebProxy {
 // and https only), into body. False when the server cannot be reached, the
 // request fails, the status is an HTTP error, or the body would exceed
 // limit bytes. why, when given, receives the reason of a failure: iorTooLarge
-// for a body over the limit, else iorNotFound with curl's words.
-bool FetchWebAddress(const TWebAddress& address, const TWebProxy& proxy, int64_t limit, TMemoryStream& body,
-                     TPXIOResultRec* why = nullptr);
+// for a body over the limit, else iorNotFound with curl's words. A build
+// without libcurl fetches nothing: always false, with iorUnsupported.
+PIXORAN_IO_EXPORT bool FetchWebAddress(const TWebAddress& address, const TWebProxy& proxy, int64_t limit,
+                                       TMemoryStream& body, TPXIOResultRec* why = nullptr);
 
 }  // namespace pixoran

@@ -8,11 +8,12 @@
 #include <memory>
 #include <vector>
 
+#include "platform/pxexport.h"
 #include "platform/classes.h"
 
 namespace pixoran {
 
-class TPXWia {
+class PIXORAN_IO_EXPORT TPXWia {
  public:
   explicit TPXWia(TComponent* owner);
   // Releases the manager, ClearDevices.

@@ -4,9 +4,11 @@
 #include <functional>
 #include <vector>
 
+#include "platform/pxexport.h"
+
 namespace pixoran {
 
-class TObject {
+class PIXORAN_PLATFORM_EXPORT TObject {
  public:
   virtual ~TObject() = default;
 };
@@ -19,7 +21,7 @@ using TNotifyEvent = std::function<void(TObject* sender)>;
 // it for free notification: when the other goes, its destructor calls this
 // one's ComponentRemoved, so the pointer is dropped before it dangles. The
 // link is kept on both sides, so whichever goes first unlinks itself.
-class TComponent : public TObject {
+class PIXORAN_PLATFORM_EXPORT TComponent : public TObject {
  public:
   explicit TComponent(TComponent* owner = nullptr) : owner_(owner) {}
   ~TComponent() override;

@@ -9,6 +9,7 @@
 
 #include <QImage>
 
+#include "platform/pxexport.h"
 #include "platform/classes.h"
 
 class QPainter;
@@ -40,12 +41,12 @@ constexpr TColor clBtnText = clSystemColor | 18;
 constexpr TColor clBtnHighlight = clSystemColor | 20;
 
 // Resolves a system colour to its RGB value; plain colours pass unchanged.
-TColor ColorToRGB(TColor color);
+PIXORAN_PLATFORM_EXPORT TColor ColorToRGB(TColor color);
 inline TColor RGBColor(uint8_t r, uint8_t g, uint8_t b) { return r | (g << 8) | (b << 16); }
 
 enum TPixelFormat { pfDevice, pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit, pfCustom };
 
-struct TRect {
+struct PIXORAN_PLATFORM_EXPORT TRect {
   int Left = 0, Top = 0, Right = 0, Bottom = 0;  // right and bottom exclusive
   int Width() const { return Right - Left; }
   int Height() const { return Bottom - Top; }
@@ -53,7 +54,7 @@ struct TRect {
 inline TRect Rect(int l, int t, int r, int b) { return TRect{l, t, r, b}; }
 
 // One palette entry as the framework stores it: red, green, blue, flags.
-struct TPaletteEntry {
+struct PIXORAN_PLATFORM_EXPORT TPaletteEntry {
   uint8_t Red = 0, Green = 0, Blue = 0, Flags = 0;
 };
 
@@ -71,7 +72,7 @@ enum TBrushStyle : uint8_t {
   bsCross,
   bsDiagCross
 };
-struct TBrush {
+struct PIXORAN_PLATFORM_EXPORT TBrush {
   TColor Color = clWhite;
   TBrushStyle Style = bsSolid;
 };
@@ -83,13 +84,13 @@ enum TPenMode : uint8_t { pmCopy, pmNot, pmXor };
 // mix the two, psClear (5) draws no outline, psInsideFrame draws solid.
 // Pens wider than one pixel draw solid whatever their style.
 enum TPenStyle : uint8_t { psSolid, psDash, psDot, psDashDot, psDashDotDot, psClear, psInsideFrame };
-struct TPen {
+struct PIXORAN_PLATFORM_EXPORT TPen {
   TColor Color = clBlack;
   int Width = 1;
   TPenMode Mode = pmCopy;
   TPenStyle Style = psSolid;
 };
-struct TFont {
+struct PIXORAN_PLATFORM_EXPORT TFont {
   std::string Name = "Noto Sans CJK SC";
   int Size = 10;   // points
   int Height = 0;  // pixels; when above 0 it decides instead of Size
@@ -107,14 +108,14 @@ struct TFont {
 
 // Heights of fonts given in points: -Round(size * 96 / 72), the negative
 // height of a character of that size.
-int32_t PointsToLogHeight(double points);
+PIXORAN_PLATFORM_EXPORT int32_t PointsToLogHeight(double points);
 
 // The framework's 60-byte logical font. Height: negative is the character
 // height in pixels, positive the cell height, 0 the default size.
 // Escapement in tenths of a degree, counter-clockwise. Weight 700 and above
 // is bold. Quality 3 asks for plain, 4 for antialiased glyphs. The face
 // name is UTF-8, zero-terminated.
-struct TPXLogFont {
+struct PIXORAN_PLATFORM_EXPORT TPXLogFont {
   int32_t Height = 0;
   int32_t Width = 0;
   int32_t Escapement = 0;
@@ -125,15 +126,15 @@ struct TPXLogFont {
   char FaceName[32] = {};
 };
 static_assert(sizeof(TPXLogFont) == 60);
-std::string LogFontFaceName(const TPXLogFont& lf);
+PIXORAN_PLATFORM_EXPORT std::string LogFontFaceName(const TPXLogFont& lf);
 // Stores at most 31 bytes, never splitting a character.
-void SetLogFontFaceName(TPXLogFont& lf, const std::string& utf8);
+PIXORAN_PLATFORM_EXPORT void SetLogFontFaceName(TPXLogFont& lf, const std::string& utf8);
 // The canvas font the logical font describes (colour left as it was).
-void FontFromLogFont(const TPXLogFont& lf, TFont& font);
+PIXORAN_PLATFORM_EXPORT void FontFromLogFont(const TPXLogFont& lf, TFont& font);
 // The logical font of a canvas font (sizes in points by PointsToLogHeight).
-TPXLogFont LogFontFromFont(const TFont& font);
+PIXORAN_PLATFORM_EXPORT TPXLogFont LogFontFromFont(const TFont& font);
 
-struct TPoint {
+struct PIXORAN_PLATFORM_EXPORT TPoint {
   int X = 0, Y = 0;
   friend bool operator==(const TPoint&, const TPoint&) = default;
 };
@@ -144,7 +145,7 @@ constexpr uint32_t taLeft = 0, taRight = 2, taCenter = 6, taTop = 0, taBottom = 
 
 // Drawing surface of one platform bitmap. Each call paints and finishes, so
 // the bitmap's row pointers stay valid between calls.
-class TCanvas {
+class PIXORAN_PLATFORM_EXPORT TCanvas {
  public:
   explicit TCanvas(TBitmap& owner) : owner_(owner) {}
   TBrush Brush;
@@ -220,7 +221,7 @@ class TCanvas {
   TRect clip_;
 };
 
-class TBitmap : public TObject {
+class PIXORAN_PLATFORM_EXPORT TBitmap : public TObject {
  public:
   TBitmap();
   ~TBitmap();
@@ -276,6 +277,6 @@ class TBitmap : public TObject {
   std::unique_ptr<TCanvas> canvas_;
 };
 
-QImage::Format QtFormatOf(TPixelFormat pf);
+PIXORAN_PLATFORM_EXPORT QImage::Format QtFormatOf(TPixelFormat pf);
 
 }  // namespace pixoran

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/pxexport.h"
 #include "platform/graphics.h"
 
 namespace pixoran {
@@ -20,9 +21,9 @@ inline QColor ToQColor(TColor c) {
 }
 
 // An indexed 8-bit image whose palette is the grey ramp (entry i = (i, i, i)).
-bool IsGreyRamp(const QImage& img);
+PIXORAN_PLATFORM_EXPORT bool IsGreyRamp(const QImage& img);
 
-Qt::BrushStyle HatchOf(TBrushStyle s);
+PIXORAN_PLATFORM_EXPORT Qt::BrushStyle HatchOf(TBrushStyle s);
 
 }  // namespace graphics_internal
 

@@ -3,12 +3,13 @@
 // owns, at its top-left corner on its own colour.
 #include <memory>
 
+#include "platform/pxexport.h"
 #include "platform/controls.h"
 #include "platform/graphics.h"
 
 namespace pixoran {
 
-class TImage : public TCustomControl {
+class PIXORAN_PLATFORM_EXPORT TImage : public TCustomControl {
  public:
   explicit TImage(TComponent* owner = nullptr, TWinControl* parent = nullptr);
   ~TImage() override;

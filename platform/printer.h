@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/pxexport.h"
 #include "platform/graphics.h"
 
 class QPrinter;
@@ -12,7 +13,7 @@ class QPainter;
 
 namespace pixoran {
 
-class TPrinter {
+class PIXORAN_PLATFORM_EXPORT TPrinter {
  public:
   TPrinter();
   ~TPrinter();
@@ -66,6 +67,6 @@ class TPrinter {
 };
 
 // The process-wide printer (created on first use, on the UI thread).
-TPrinter& Printer();
+PIXORAN_PLATFORM_EXPORT TPrinter& Printer();
 
 }  // namespace pixoran

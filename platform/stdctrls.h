@@ -6,13 +6,14 @@
 #include <functional>
 #include <string>
 
+#include "platform/pxexport.h"
 #include "platform/controls.h"
 
 class QLineEdit;
 
 namespace pixoran {
 
-class TEdit : public TWinControl {
+class PIXORAN_PLATFORM_EXPORT TEdit : public TWinControl {
  public:
   explicit TEdit(TComponent* owner = nullptr, TWinControl* parent = nullptr);
   ~TEdit() override;

@@ -7,32 +7,34 @@
 #include <string>
 #include <vector>
 
+#include "platform/pxexport.h"
+
 namespace pixoran {
 
 enum class TSeekOrigin { soBeginning, soCurrent, soEnd };
 
-class EStreamError : public std::runtime_error {
+class PIXORAN_PLATFORM_EXPORT EStreamError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
-class EFOpenError : public EStreamError {
+class PIXORAN_PLATFORM_EXPORT EFOpenError : public EStreamError {
  public:
   using EStreamError::EStreamError;
 };
-class EFCreateError : public EStreamError {
+class PIXORAN_PLATFORM_EXPORT EFCreateError : public EStreamError {
  public:
   using EStreamError::EStreamError;
 };
-class EReadError : public EStreamError {
+class PIXORAN_PLATFORM_EXPORT EReadError : public EStreamError {
  public:
   using EStreamError::EStreamError;
 };
-class EWriteError : public EStreamError {
+class PIXORAN_PLATFORM_EXPORT EWriteError : public EStreamError {
  public:
   using EStreamError::EStreamError;
 };
 
-class TStream {
+class PIXORAN_PLATFORM_EXPORT TStream {
  public:
   virtual ~TStream() = default;
   TStream() = default;
@@ -73,7 +75,7 @@ enum TFileMode : uint32_t {
 // File stream on a POSIX descriptor. Reads and writes go straight to the
 // descriptor at the tracked position (pread/pwrite), so no hidden buffer can
 // hold stale bytes when two streams share a file.
-class TFileStream : public TStream {
+class PIXORAN_PLATFORM_EXPORT TFileStream : public TStream {
  public:
   // Raises EFOpenError (or EFCreateError for fmCreate) when the file cannot be opened.
   TFileStream(const std::string& fileName, uint32_t mode);
@@ -102,7 +104,7 @@ class TFileStream : public TStream {
 };
 
 // Growable memory stream.
-class TMemoryStream : public TStream {
+class PIXORAN_PLATFORM_EXPORT TMemoryStream : public TStream {
  public:
   TMemoryStream() = default;
   int64_t Read(void* buffer, int64_t count) override;
@@ -126,7 +128,7 @@ class TMemoryStream : public TStream {
 };
 
 // Read-only stream over memory the caller owns; writes nothing, never grows.
-class TReadOnlyMemoryStream : public TStream {
+class PIXORAN_PLATFORM_EXPORT TReadOnlyMemoryStream : public TStream {
  public:
   TReadOnlyMemoryStream(const void* data, int64_t size)
       : data_(static_cast<const uint8_t*>(data)), size_(size < 0 ? 0 : size) {}

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/pxexport.h"
 #include "platform/streams.h"
 
 namespace pixoran {
@@ -13,26 +14,27 @@ namespace pixoran {
 // unlinks it at once, so nothing is left behind after a crash. An empty
 // folder means the system's temporary folder. Returns nullptr on failure;
 // the created name (already gone from the folder) goes to *createdName.
-std::unique_ptr<TFileStream> CreateTempFileStream(const std::string& folder, const std::string& prefix,
-                                                  std::string* createdName = nullptr);
+PIXORAN_PLATFORM_EXPORT std::unique_ptr<TFileStream> CreateTempFileStream(const std::string& folder,
+                                                                          const std::string& prefix,
+                                                                          std::string* createdName = nullptr);
 
 // The system's temporary folder ($TMPDIR, else /tmp).
-std::string SystemTempPath();
+PIXORAN_PLATFORM_EXPORT std::string SystemTempPath();
 
 // Physical memory currently available to new allocations, in bytes; 0 when unknown.
-int64_t PlatformAvailablePhysicalMemory();
+PIXORAN_PLATFORM_EXPORT int64_t PlatformAvailablePhysicalMemory();
 
-bool PathIsDirectory(const std::string& path);
+PIXORAN_PLATFORM_EXPORT bool PathIsDirectory(const std::string& path);
 // Creates one directory; false when it could not be created.
-bool CreateOneDirectory(const std::string& path);
-bool PathExists(const std::string& path);
+PIXORAN_PLATFORM_EXPORT bool CreateOneDirectory(const std::string& path);
+PIXORAN_PLATFORM_EXPORT bool PathExists(const std::string& path);
 // Size of a file in bytes, -1 when it cannot be read.
-int64_t FileSizeByName(const std::string& path);
-bool DeleteFileByName(const std::string& path);
+PIXORAN_PLATFORM_EXPORT int64_t FileSizeByName(const std::string& path);
+PIXORAN_PLATFORM_EXPORT bool DeleteFileByName(const std::string& path);
 // Renames over an existing target atomically.
-bool RenameFileReplacing(const std::string& from, const std::string& to);
+PIXORAN_PLATFORM_EXPORT bool RenameFileReplacing(const std::string& from, const std::string& to);
 // Folder of the running executable, without a trailing slash.
-std::string ProgramDirectory();
+PIXORAN_PLATFORM_EXPORT std::string ProgramDirectory();
 
 // A new hidden file beside a target, renamed over it by Commit and removed
 // when not committed: the target is never opened for writing, so a failed
@@ -40,7 +42,7 @@ std::string ProgramDirectory();
 // ones of a new file. A target that is a symbolic link is followed: the
 // file it names is replaced (the temporary file lives beside that one) and
 // the link stays. Raises EFCreateError when it cannot be created.
-class TSiblingTempFile {
+class PIXORAN_PLATFORM_EXPORT TSiblingTempFile {
  public:
   explicit TSiblingTempFile(const std::string& target);
   ~TSiblingTempFile();
@@ -66,5 +68,5 @@ class TSiblingTempFile {
 namespace pixoran {
 // Two-letter ISO 639 code of the system locale's language ("de", "zh", ...),
 // read once and kept for the process.
-std::string SystemLanguageCode();
+PIXORAN_PLATFORM_EXPORT std::string SystemLanguageCode();
 }  // namespace pixoran

@@ -6,18 +6,20 @@
 #include <functional>
 #include <memory>
 
+#include "platform/pxexport.h"
+
 namespace pixoran {
 
 // True on the thread that runs the application's event loop (the thread
 // that created the application object); false when there is none.
-bool IsUIThread();
+PIXORAN_PLATFORM_EXPORT bool IsUIThread();
 
 // Owned by the object the calls belong to. Calls posted through it run on
 // the UI thread, in the order they were posted, as long as the poster lives;
 // once it is destroyed, those not yet run are dropped. Its destructor waits
 // for a call that is running at that moment, so it may be destroyed on any
 // thread (a component freed from its own worker).
-class TUIThreadPoster {
+class PIXORAN_PLATFORM_EXPORT TUIThreadPoster {
  public:
   TUIThreadPoster();
   ~TUIThreadPoster();

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/pxexport.h"
 #include "platform/graphics.h"
 
 class QPainter;
@@ -15,19 +16,19 @@ class QPainter;
 namespace pixoran {
 
 // An image with rows top-down, each pixel 0xAARRGGBB.
-struct TVImage {
+struct PIXORAN_PLATFORM_EXPORT TVImage {
   int32_t Width = 0, Height = 0;
   std::vector<uint32_t> Pixels;
 };
 
-struct TVPen {
+struct PIXORAN_PLATFORM_EXPORT TVPen {
   bool Null = false;
   TColor Color = clBlack;
   double Width = 0;   // in transformed units; 0 is one device pixel
   uint8_t Style = 0;  // 0 solid, 1 dash, 2 dot, 3 dash-dot, 4 dash-dot-dot
 };
 
-struct TVBrush {
+struct PIXORAN_PLATFORM_EXPORT TVBrush {
   enum TKind : uint8_t { NullBrush, SolidBrush, HatchBrush, ImageBrush };
   TKind Kind = SolidBrush;
   TColor Color = clWhite;
@@ -35,7 +36,7 @@ struct TVBrush {
   std::shared_ptr<const TVImage> Pattern;
 };
 
-struct TVFont {
+struct PIXORAN_PLATFORM_EXPORT TVFont {
   std::string Face;
   double PixelHeight = 12;  // device pixels, cell height
   double Angle = 0;         // degrees, counter-clockwise
@@ -44,7 +45,7 @@ struct TVFont {
 };
 
 // One step of a path, in the coordinates the transform maps.
-struct TVPathOp {
+struct PIXORAN_PLATFORM_EXPORT TVPathOp {
   enum TKind : uint8_t { Move, Line, Cubic, Close, Ellipse, Arc, Chord, Pie, RoundRect };
   TKind Kind;
   // Move, Line: x, y. Cubic: two control points and the end. Ellipse and
@@ -54,7 +55,7 @@ struct TVPathOp {
 };
 using TVPath = std::vector<TVPathOp>;
 
-class TVectorCanvas {
+class PIXORAN_PLATFORM_EXPORT TVectorCanvas {
  public:
   explicit TVectorCanvas(TBitmap& target);
   ~TVectorCanvas();

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/pxexport.h"
 #include "core/kopxdefs.h"
 #include "core/kopxutils_bitmap.h"
 #include "core/pxmask.h"
@@ -40,14 +41,14 @@ using TPXPreviewEvent = std::function<void(TObject* sender, TObject* form)>;
 enum TPXUndoSource : int32_t { pxusImage = 1, pxusSelection = 2 };
 
 // The selection an operation works in (see GetSelection).
-struct TPXSelectionInfo {
+struct PIXORAN_PROC_EXPORT TPXSelectionInfo {
   int32_t X1 = 0, Y1 = 0, X2 = 0, Y2 = 0;  // X2, Y2 exclusive
   TPXMask* Mask = nullptr;
   TPXPoint* Points = nullptr;
   int32_t PointCount = 0;
 };
 
-class TPixoranProc : public TComponent {
+class PIXORAN_PROC_EXPORT TPixoranProc : public TComponent {
  public:
   explicit TPixoranProc(TComponent* owner = nullptr);
   ~TPixoranProc() override;
@@ -310,32 +311,35 @@ class TPixoranProc : public TComponent {
 // storage that could not be had: the bitmap is then unchanged).
 
 // Integral and divisible by 90.
-bool IsRightAngleMultiple(double angle);
+PIXORAN_PROC_EXPORT bool IsRightAngleMultiple(double angle);
 // The shear rotation: quarter turns, then three shears of the rest (each
 // shifted run blended with its neighbour when antiAlias). pxBGR24 with the
 // background triple, pxGray8 with its luminance, pxPal8 by whole pixels with
 // the nearest palette entry, pxBW1 through RotateBW (background bit set when
 // all three bytes are non-zero). An alpha channel turns along with
 // background 0. Other formats are not turned.
-bool RotateBitmap(TPXBitmap& bitmap, bool antiAlias, const TPXProgressRec& progress, TBGR background, double angle);
+PIXORAN_PROC_EXPORT bool RotateBitmap(TPXBitmap& bitmap, bool antiAlias, const TPXProgressRec& progress,
+                                      TBGR background, double angle);
 // The shear rotation of one byte per pixel (pxGray8, pxPal8, alpha channels).
-bool RotateGray8(TPXBitmap& bitmap, bool antiAlias, const TPXProgressRec& progress, uint8_t background, double angle);
+PIXORAN_PROC_EXPORT bool RotateGray8(TPXBitmap& bitmap, bool antiAlias, const TPXProgressRec& progress,
+                                     uint8_t background, double angle);
 // 1-bit images: quarter turns by bit copies, other angles by the inverse
 // rotation of each destination pixel (nearest source bit).
-bool RotateBW(TPXBitmap& bitmap, bool backgroundBit, double angle);
+PIXORAN_PROC_EXPORT bool RotateBW(TPXBitmap& bitmap, bool backgroundBit, double angle);
 // RotateBW's mapping on one byte per pixel (the alpha channel of a 1-bit image).
-bool RotateGray8ForBW(TPXBitmap& bitmap, uint8_t background, double angle);
+PIXORAN_PROC_EXPORT bool RotateGray8ForBW(TPXBitmap& bitmap, uint8_t background, double angle);
 // pxBGR24 by sampling the source for every destination pixel: mode 2
 // bicubic, any other bilinear; outside the image the background. An alpha
 // channel turns along with background 0.
-bool RotateAntialiased(TPXBitmap& bitmap, uint8_t mode, const TPXProgressRec& progress, TBGR background, double angle);
+PIXORAN_PROC_EXPORT bool RotateAntialiased(TPXBitmap& bitmap, uint8_t mode, const TPXProgressRec& progress,
+                                           TBGR background, double angle);
 // RotateAntialiased's sampling on one byte per pixel, background 0.
-bool RotateAlphaAntialiased(TPXBitmap& bitmap, uint8_t mode, double angle);
+PIXORAN_PROC_EXPORT bool RotateAlphaAntialiased(TPXBitmap& bitmap, uint8_t mode, double angle);
 
 // The Fill value of a colour in the bitmap's format: the set or clear bit,
 // the nearest palette entry, the luminance (as a word for 16-bit grey, a
 // fraction for float), the colour itself for colour formats.
-double FillValue(TPXBitmap& b, TColor color);
+PIXORAN_PROC_EXPORT double FillValue(TPXBitmap& b, TColor color);
 
 // ------------------------------------------------------------ plain routines
 
@@ -352,6 +356,7 @@ inline bool ClipToImage(TPXBitmap& b, int32_t& x1, int32_t& y1, int32_t& x2, int
 // most n colours built for it (the quantizer makes up to 256). The palette
 // is written into the given span (n is cut to its size) or, when it is
 // empty, into one of the routine's own. Other formats are left alone.
-void QuantizeBitmap(TPXBitmap& bitmap, int32_t n, std::span<TBGR> palette, const TPXProgressRec& progress = {});
+PIXORAN_PROC_EXPORT void QuantizeBitmap(TPXBitmap& bitmap, int32_t n, std::span<TBGR> palette,
+                                        const TPXProgressRec& progress = {});
 
 }  // namespace pixoran

@@ -4,13 +4,14 @@
 // histogram threshold and hysteresis tracing with optional thinning.
 #include <cstdint>
 
+#include "platform/pxexport.h"
 #include "core/kopxutils_bitmap.h"
 #include "core/pxprogress.h"
 
 namespace pixoran {
 
 // What one detection is asked for (the program's choice as defaults).
-struct TPXEdgeParams {
+struct PIXORAN_PROC_EXPORT TPXEdgeParams {
   double Smoothing = 0.9;  // b of the smoothing filter: larger smooths more
   double Ratio = 0.99;     // share of the pixels the high threshold lets through
   int32_t WindowSize = 7;  // side of the adaptive-gradient window; used within 1..51
@@ -28,13 +29,14 @@ inline constexpr int64_t kPXEdgeInset = 25;
 // sign gets the mean of smooth off the Laplacian minus the mean on it, over
 // the window of windowSize (used within 1..51, rounded up to odd) around it,
 // a mean counting as 0 when all its values are 0; every other pixel gets 0.
-void EdgeGradients(const float* smooth, const uint8_t* laplacian, float* gradient, int64_t width, int64_t height,
-                   int32_t windowSize);
+PIXORAN_PROC_EXPORT void EdgeGradients(const float* smooth, const uint8_t* laplacian, float* gradient, int64_t width,
+                                       int64_t height, int32_t windowSize);
 
 // Writes into dest (which may be source) a pxBW1 image of the pxBGR24
 // source's size: edges black, everything else white. Progress in six
 // equal steps. False, and dest untouched, for another format, an empty
 // image or when the work images cannot be had.
-bool DetectEdges(TPXBitmap& source, TPXBitmap& dest, const TPXEdgeParams& params, const TPXProgressRec& progress = {});
+PIXORAN_PROC_EXPORT bool DetectEdges(TPXBitmap& source, TPXBitmap& dest, const TPXEdgeParams& params,
+                                     const TPXProgressRec& progress = {});
 
 }  // namespace pixoran

@@ -5,13 +5,14 @@
 // the viewer's own class.
 #include <cstdint>
 
+#include "platform/pxexport.h"
 #include "core/kopxutils_geometry.h"
 #include "core/pxmask.h"
 #include "platform/streams.h"
 
 namespace pixoran {
 
-class TPXSelectionSource {
+class PIXORAN_PROC_EXPORT TPXSelectionSource {
  public:
   virtual ~TPXSelectionSource() = default;
 

@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds, and runs every test: the normal build,
+# the I/O tests of a build without the optional codecs, a small program
+# built against the installed libraries (static, then shared),
 # each fuzz target briefly on its seed corpus (then again at the default
 # memory budget), the whole suite again
 # under AddressSanitizer and UndefinedBehaviorSanitizer, then the thread
@@ -45,12 +47,44 @@ cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPIXORAN
 cmake --build build/release -j"$JOBS"
 ctest --test-dir build/release --output-on-failure -j"$JOBS"
 
+echo "== build without the optional codecs (OpenJPEG, libcurl)"
+# Only the I/O library and its tests: the layers below are built the same
+# way as above and come from the compiler cache.
+cmake -S . -B build/nocodec -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPIXORAN_WERROR=ON \
+  -DPIXORAN_WITH_OPENJPEG=OFF -DPIXORAN_WITH_CURL=OFF >/dev/null
+cmake --build build/nocodec -j"$JOBS" --target test_io
+build/nocodec/tests/test_io --gtest_brief=1
+
 echo "== installed package"
 rm -rf build/install build/consumer
 cmake --install build/release --prefix build/install >/dev/null
 cmake -S tests/consumer -B build/consumer -G Ninja -DCMAKE_PREFIX_PATH="$PWD/build/install" >/dev/null
 cmake --build build/consumer
 build/consumer/consumer build/consumer/consumer.png
+# The same program built with pkg-config alone; a static library hands on
+# its codecs only with --static.
+pcdir=$(dirname "$(find build/install -name pixoran-io.pc | head -n 1)")
+# shellcheck disable=SC2046
+c++ -std=c++20 tests/consumer/main.cpp -o build/consumer/consumer_pc \
+  $(PKG_CONFIG_PATH="$pcdir" pkg-config --static --cflags --libs pixoran-io)
+build/consumer/consumer_pc build/consumer/consumer_pc.png
+
+echo "== shared libraries (the libraries and the consumer)"
+rm -rf build/install-shared build/consumer-shared
+cmake -S . -B build/shared -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPIXORAN_WERROR=ON -DBUILD_SHARED_LIBS=ON \
+  -DPIXORAN_TESTS=OFF >/dev/null
+cmake --build build/shared -j"$JOBS" --target pixoran_dialogs
+cmake --install build/shared --prefix build/install-shared >/dev/null
+cmake -S tests/consumer -B build/consumer-shared -G Ninja -DCMAKE_PREFIX_PATH="$PWD/build/install-shared" >/dev/null
+cmake --build build/consumer-shared
+build/consumer-shared/consumer build/consumer-shared/consumer.png
+pcdir=$(realpath "$(dirname "$(find build/install-shared -name pixoran-io.pc | head -n 1)")")
+libdir=$(PKG_CONFIG_PATH="$pcdir" pkg-config --variable=libdir pixoran-io)
+# shellcheck disable=SC2046
+c++ -std=c++20 tests/consumer/main.cpp -o build/consumer-shared/consumer_pc -Wl,-rpath,"$libdir" \
+  $(PKG_CONFIG_PATH="$pcdir" pkg-config --cflags --libs pixoran-io)
+build/consumer-shared/consumer_pc build/consumer-shared/consumer_pc.png
+bash tests/consumer/check_shared.sh "$libdir" build/consumer-shared/consumer build/consumer-shared/consumer_pc
 
 if command -v clang++ >/dev/null 2>&1 && [ -d fuzz ] && ls fuzz/*_fuzz.cpp >/dev/null 2>&1; then
   targets=$(ls fuzz/*_fuzz.cpp | wc -l)

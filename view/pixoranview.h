@@ -18,6 +18,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/pxexport.h"
 #include "core/kopxdefs.h"
 #include "core/kopxutils_containers.h"
 #include "core/pxmask.h"
@@ -59,7 +60,7 @@ constexpr TCursor kPXDefaultViewCursor = 1785;
 constexpr int32_t kPXLayerReach = 4;
 
 // One layer of a viewer.
-class TPXLayer {
+class PIXORAN_VIEW_EXPORT TPXLayer {
  public:
   // With useBitmap the given bitmap is taken over; otherwise the layer gets
   // a new bitmap of its size and pixel format (over a platform bitmap when
@@ -112,16 +113,16 @@ using TPXObjectEvent = std::function<void(TObject* sender, TObject* object)>;
 // registered, so an object freed before the message arrives is never used.
 constexpr uint32_t kPXNewFrameMessage = 0x1F59;
 constexpr uint32_t kPXPlayerEventMessage = 0x1F5A;
-intptr_t RegisterMessageObject(TObject* object);
-void ReleaseMessageObject(intptr_t handle);
-TObject* MessageObject(intptr_t handle);
+PIXORAN_VIEW_EXPORT intptr_t RegisterMessageObject(TObject* object);
+PIXORAN_VIEW_EXPORT void ReleaseMessageObject(intptr_t handle);
+PIXORAN_VIEW_EXPORT TObject* MessageObject(intptr_t handle);
 
 // The next click-zoom step: in (left button) or out (right button).
-double ClickZoomIn(double zoom);
-double ClickZoomOut(double zoom);
+PIXORAN_VIEW_EXPORT double ClickZoomIn(double zoom);
+PIXORAN_VIEW_EXPORT double ClickZoomOut(double zoom);
 
 // Screen facts the viewers read, taken once from Qt's style and screen.
-struct TPXViewUnitState {
+struct PIXORAN_VIEW_EXPORT TPXViewUnitState {
   int32_t ColorDepth = 24;
   bool Remote = false;
   int32_t ScreenDpiX = 96, ScreenDpiY = 96;
@@ -129,11 +130,11 @@ struct TPXViewUnitState {
   int32_t CYHScroll = 16, CXVScroll = 16;
 };
 // Fills the unit state (the first call does it; later calls return it).
-const TPXViewUnitState& ViewUnitState();
+PIXORAN_VIEW_EXPORT const TPXViewUnitState& ViewUnitState();
 // Registers the viewer's 33 cursors (the first call does it).
-void LoadViewCursors();
+PIXORAN_VIEW_EXPORT void LoadViewCursors();
 
-class TPixoranView : public TPXView, public TPXSelectionSource {
+class PIXORAN_VIEW_EXPORT TPixoranView : public TPXView, public TPXSelectionSource {
  public:
   explicit TPixoranView(TComponent* owner = nullptr, TWinControl* parent = nullptr);
   ~TPixoranView() override;

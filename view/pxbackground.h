@@ -3,6 +3,7 @@
 // painted by the image viewer and by the thumbnail view.
 #include <cstdint>
 
+#include "platform/pxexport.h"
 #include "platform/graphics.h"
 
 namespace pixoran {
@@ -29,12 +30,13 @@ enum TPXBackgroundStyle : uint8_t {
 // chessboard alternates colour and its complement in squares of squareSize
 // (below 1 counts as 1) drawn with brushStyle; pxbsGradient runs from colour
 // at the top to secondColour at the bottom.
-void PaintBackgroundStyle(bool designing, TCanvas& canvas, TPXBackgroundStyle style, TColor colour, int32_t left,
-                          int32_t top, int32_t width, int32_t height, const TRect& image, int32_t squareSize,
-                          TBrushStyle brushStyle, TColor secondColour);
+PIXORAN_VIEW_EXPORT void PaintBackgroundStyle(bool designing, TCanvas& canvas, TPXBackgroundStyle style, TColor colour,
+                                              int32_t left, int32_t top, int32_t width, int32_t height,
+                                              const TRect& image, int32_t squareSize, TBrushStyle brushStyle,
+                                              TColor secondColour);
 
 // Width and height of the sunken edge pxbsCropped draws around the picture.
-int32_t ViewEdgeX();
-int32_t ViewEdgeY();
+PIXORAN_VIEW_EXPORT int32_t ViewEdgeX();
+PIXORAN_VIEW_EXPORT int32_t ViewEdgeY();
 
 }  // namespace pixoran

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/pxexport.h"
 #include "core/kopxutils_geometry.h"
 
 namespace pixoran {
@@ -19,16 +20,18 @@ class TPXMask;
 // edges). Empty when the point lies outside the image or the work memory
 // cannot be had. With the maximum filter the region first grows by one pixel
 // (within the region's own bounds).
-std::vector<TPXPoint> MagicWandPolygon(TPXBitmap& bitmap, int32_t x, int32_t y, int32_t tolerance, bool maxFilter);
+PIXORAN_VIEW_EXPORT std::vector<TPXPoint> MagicWandPolygon(TPXBitmap& bitmap, int32_t x, int32_t y, int32_t tolerance,
+                                                           bool maxFilter);
 
 // Sets the region's pixels of the mask to value; with the maximum filter
 // their 3 x 3 neighbourhoods (cut to the image). False, mask unchanged, for a
 // point outside the image or when the work memory cannot be had.
-bool MagicWandFloodFill(TPXBitmap& bitmap, int32_t x, int32_t y, uint8_t value, TPXMask& mask, int32_t tolerance,
-                        bool maxFilter);
+PIXORAN_VIEW_EXPORT bool MagicWandFloodFill(TPXBitmap& bitmap, int32_t x, int32_t y, uint8_t value, TPXMask& mask,
+                                            int32_t tolerance, bool maxFilter);
 
 // Sets to value every mask pixel whose image pixel matches the colour at
 // (x, y). False, mask unchanged, for a point outside the image.
-bool MagicWandColorMatch(TPXBitmap& bitmap, int32_t x, int32_t y, uint8_t value, TPXMask& mask, int32_t tolerance);
+PIXORAN_VIEW_EXPORT bool MagicWandColorMatch(TPXBitmap& bitmap, int32_t x, int32_t y, uint8_t value, TPXMask& mask,
+                                             int32_t tolerance);
 
 }  // namespace pixoran

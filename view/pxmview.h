@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/pxexport.h"
 #include "core/kopxdefs.h"
 #include "core/kopxutils_containers.h"
 #include "core/pxprogress.h"
@@ -53,17 +54,17 @@ using TPXMKeyInteract = uint8_t;
 constexpr TPXMKeyInteract mkiMoveSelected = 1;
 
 // What a load learnt about the file besides its pixels.
-struct TPXMLoadInfo {
+struct PIXORAN_VIEW_EXPORT TPXMLoadInfo {
   int32_t OriginalWidth = 0, OriginalHeight = 0;  // full size; 0: the bitmap's
   bool HasBackground = false;
   TColor Background = clBtnFace;  // the file's background colour
 };
 
 // The process-wide loader lock.
-std::recursive_mutex& MViewLoaderLock();
+PIXORAN_VIEW_EXPORT std::recursive_mutex& MViewLoaderLock();
 
 // The settings a thumbnail is reduced with; a zero size reduces nothing.
-struct TPXMThumbBox {
+struct PIXORAN_VIEW_EXPORT TPXMThumbBox {
   int32_t Width = 0, Height = 0;
   bool FitAlways = true;  // images smaller than the box are enlarged too
   TResampleFilter Filter = rfFastLinear;
@@ -72,10 +73,10 @@ struct TPXMThumbBox {
 // The bitmap reduced to the largest size that fits the box keeping its
 // aspect ratio (24-bit; 1-bit sources shrink by averaging, with rfNone the
 // others are stretched without filter); nullptr when it keeps its size.
-std::unique_ptr<TPXBitmap> ReduceToThumbBox(TPXBitmap& bitmap, const TPXMThumbBox& box);
+PIXORAN_VIEW_EXPORT std::unique_ptr<TPXBitmap> ReduceToThumbBox(TPXBitmap& bitmap, const TPXMThumbBox& box);
 
 // One caption of a thumbnail: 0 top, 1 bottom, 2 above the bottom.
-class TPXMText {
+class PIXORAN_VIEW_EXPORT TPXMText {
  public:
   TPXMText(TPixoranMView* owner, int32_t kind, TColor background, const TFont& font)
       : Font(font), Owner(owner), Kind(kind), Background(background) {}
@@ -86,7 +87,7 @@ class TPXMText {
   TColor Background;
 };
 
-struct TPXVSoftShadow {
+struct PIXORAN_VIEW_EXPORT TPXVSoftShadow {
   bool Enabled = false;
   double Radius = 3.0;
   int32_t OffsetX = 3;
@@ -94,7 +95,7 @@ struct TPXVSoftShadow {
 };
 
 // One image of the view, in display order.
-struct TPXMViewImage {
+struct PIXORAN_VIEW_EXPORT TPXMViewImage {
   TPixoranMView* Owner = nullptr;
   TPXVirtualDIBImage* Cache = nullptr;  // in the image store; nullptr while not loaded
   TPXVirtualDIBImage* Thumb = nullptr;  // prepared thumbnail; nullptr until drawn
@@ -111,14 +112,14 @@ struct TPXMViewImage {
 
 // Shortens text from the left ("..." replacing its first characters) until
 // measure(text) fits width or fewer than 2 characters remain.
-std::string EllipsisCaption(const std::string& text, int32_t width,
-                            const std::function<int(const std::string&)>& measure);
+PIXORAN_VIEW_EXPORT std::string EllipsisCaption(const std::string& text, int32_t width,
+                                                const std::function<int(const std::string&)>& measure);
 
 // The largest size that fits w x h in boxW x boxH keeping the aspect ratio,
 // each side at least 1 pixel (a thin image would otherwise give 0).
-void FitThumbSize(int32_t w, int32_t h, int32_t boxW, int32_t boxH, int32_t& outW, int32_t& outH);
+PIXORAN_VIEW_EXPORT void FitThumbSize(int32_t w, int32_t h, int32_t boxW, int32_t boxH, int32_t& outW, int32_t& outH);
 
-class TPixoranMView : public TPXView {
+class PIXORAN_VIEW_EXPORT TPixoranMView : public TPXView {
  public:
   explicit TPixoranMView(TComponent* owner = nullptr, TWinControl* parent = nullptr);
   ~TPixoranMView() override;

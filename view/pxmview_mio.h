@@ -3,6 +3,7 @@
 // through the I/O layer's TPXMIOView.
 #include <memory>
 
+#include "platform/pxexport.h"
 #include "io/pxmioview.h"
 
 namespace pixoran {
@@ -11,8 +12,8 @@ class TPixoranMView;
 class TPixoranMIO;
 
 // The view as the component sees it; nullptr for nullptr.
-std::unique_ptr<TPXMIOView> MViewLink(TPixoranMView* view);
+PIXORAN_VIEW_EXPORT std::unique_ptr<TPXMIOView> MViewLink(TPixoranMView* view);
 // mio.SetAttachedMView(MViewLink(view)); nullptr detaches.
-void AttachMView(TPixoranMIO& mio, TPixoranMView* view);
+PIXORAN_VIEW_EXPORT void AttachMView(TPixoranMIO& mio, TPixoranMView* view);
 
 }  // namespace pixoran

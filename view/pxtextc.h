@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/pxexport.h"
 #include "platform/clipboard.h"
 #include "platform/controls.h"
 #include "platform/graphics.h"
@@ -35,29 +36,29 @@ constexpr uint8_t maLeft = 0, maRight = 1, maCenter = 2, maJustify = 3;
 
 // The 280-byte format record (TPXMemoFormat) is the vector layer's; these
 // work on its bytes.
-std::string MemoFormatName(const TPXMemoFormat& f);
+PIXORAN_VIEW_EXPORT std::string MemoFormatName(const TPXMemoFormat& f);
 // Cut to 255 bytes on a code-point boundary, zero-filled behind, so equal
 // formats compare equal byte for byte.
-void SetMemoFormatName(TPXMemoFormat& f, const std::string& utf8);
+PIXORAN_VIEW_EXPORT void SetMemoFormatName(TPXMemoFormat& f, const std::string& utf8);
 // Two records are the same format when bytes 4 to 279 are equal.
-bool SameMemoFormat(const TPXMemoFormat& a, const TPXMemoFormat& b);
+PIXORAN_VIEW_EXPORT bool SameMemoFormat(const TPXMemoFormat& a, const TPXMemoFormat& b);
 // Makes bytes from outside (the clipboard, a stream) safe to use: known
 // style bits, alignment and brush style, a valid name, zeroed padding.
-void SanitizeMemoFormat(TPXMemoFormat& f);
+PIXORAN_VIEW_EXPORT void SanitizeMemoFormat(TPXMemoFormat& f);
 
 using TPXMemoFormatList = std::vector<TPXMemoFormat>;
 
 // The platform font of a format record: name, height, style, colour.
-TFont MemoFormatFont(const TPXMemoFormat& f);
+PIXORAN_VIEW_EXPORT TFont MemoFormatFont(const TPXMemoFormat& f);
 
 // Strict UTF-8: false (and nothing decoded) for invalid, overlong,
 // surrogate or NUL sequences.
-bool DecodeUtf8Strict(const std::string& bytes, std::u32string& out);
-std::string EncodeUtf8(const std::u32string& text);
-std::string EncodeUtf8(char32_t c);
+PIXORAN_VIEW_EXPORT bool DecodeUtf8Strict(const std::string& bytes, std::u32string& out);
+PIXORAN_VIEW_EXPORT std::string EncodeUtf8(const std::u32string& text);
+PIXORAN_VIEW_EXPORT std::string EncodeUtf8(char32_t c);
 
 // Choices the Ctrl+F font dialog edits; the hook returns false on Cancel.
-struct TPXMemoFontChoice {
+struct PIXORAN_VIEW_EXPORT TPXMemoFontChoice {
   std::string Name;
   int32_t Height = 0;
   uint8_t Style = 0;
@@ -65,15 +66,15 @@ struct TPXMemoFontChoice {
 };
 // Set by the program (a font dialog, a colour dialog); unset, the keys do
 // nothing.
-extern std::function<bool(TPXMemoFontChoice&)> PXMemoFontDialogHook;
-extern std::function<bool(TColor&)> PXMemoColorDialogHook;
+extern PIXORAN_VIEW_EXPORT std::function<bool(TPXMemoFontChoice&)> PXMemoFontDialogHook;
+extern PIXORAN_VIEW_EXPORT std::function<bool(TColor&)> PXMemoColorDialogHook;
 
 // The private clipboard format "PIXORAN TEXTMEMO", registered at start-up.
-TClipboardFormat PXTextMemoClipboardFormat();
+PIXORAN_VIEW_EXPORT TClipboardFormat PXTextMemoClipboardFormat();
 
 // A memo's text, formats and caret: editing, layout and drawing, without a
 // window.
-class TPXMemo {
+class PIXORAN_VIEW_EXPORT TPXMemo {
  public:
   TPXMemo();
 
@@ -226,9 +227,10 @@ class TPXMemo {
 // object's size in image pixels times zoom (alphaPass: the canvas's font
 // and brush colours are kept). The object's text and formats are lent for
 // the draw and given back.
-void DrawMemoObject(TPXVObject& object, TBitmap& target, int32_t x, int32_t y, double zoom, bool alphaPass);
+PIXORAN_VIEW_EXPORT void DrawMemoObject(TPXVObject& object, TBitmap& target, int32_t x, int32_t y, double zoom,
+                                        bool alphaPass);
 
-class TPXTextControl : public TCustomControl {
+class PIXORAN_VIEW_EXPORT TPXTextControl : public TCustomControl {
  public:
   explicit TPXTextControl(TComponent* owner = nullptr, TWinControl* parent = nullptr);
   ~TPXTextControl() override;
@@ -273,7 +275,7 @@ class TPXTextControl : public TCustomControl {
 
 // The single-line editor of text objects: claims Tab and the keys 33 to 40,
 // drops the Tab character.
-class TPXEdit : public TEdit {
+class PIXORAN_VIEW_EXPORT TPXEdit : public TEdit {
  public:
   explicit TPXEdit(TComponent* owner = nullptr, TWinControl* parent = nullptr);
 

@@ -16,6 +16,7 @@
 #include <random>
 #include <vector>
 
+#include "platform/pxexport.h"
 #include "core/pxview.h"
 #include "platform/controls.h"
 #include "platform/graphics.h"
@@ -60,9 +61,9 @@ constexpr int32_t kPXTransitionTypeCount = 31;
 // A monotonic clock in milliseconds (wraps at 2^32; only differences count).
 using TPXTickClock = std::function<uint32_t()>;
 // The default clock: steady time since an arbitrary start.
-uint32_t PXTickCount();
+PIXORAN_VIEW_EXPORT uint32_t PXTickCount();
 
-class TPXTransitionEffects : public TObject {
+class PIXORAN_VIEW_EXPORT TPXTransitionEffects : public TObject {
  public:
   explicit TPXTransitionEffects(TPXView* view);
   ~TPXTransitionEffects() override;

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/pxexport.h"
 #include "core/kopxutils_geometry.h"
 #include "platform/streams.h"
 #include "view/pixoranview.h"
@@ -58,7 +59,7 @@ enum TPXUnits : uint8_t {
 };
 // "pixels", "inches", "km", "mt", "cm", "mm", "microns", "nanometers"; ""
 // for values past the last.
-const char* MeasureUnitAbbreviation(TPXUnits unit);
+PIXORAN_VIEW_EXPORT const char* MeasureUnitAbbreviation(TPXUnits unit);
 
 // Object flags.
 constexpr uint8_t kPXVSelectable = 0x01, kPXVMovable = 0x02, kPXVResizable = 0x04, kPXVVisible = 0x08;
@@ -77,7 +78,7 @@ constexpr uint16_t kPXVTMeasureArea = 0x0001, kPXVTMeasureLength = 0x0002, kPXVT
 
 // One format of a memo's characters, byte for byte as the object stream and
 // the clipboard keep it (280 bytes).
-struct TPXMemoFormat {
+struct PIXORAN_VIEW_EXPORT TPXMemoFormat {
   int32_t UsageCount = 0;      // characters that use it
   uint8_t FontName[256] = {};  // length byte, then the name
   int32_t Height = 0;          // negative: character height
@@ -92,7 +93,7 @@ struct TPXMemoFormat {
 static_assert(sizeof(TPXMemoFormat) == 280);
 
 // A point of a text path: fractions of the object's rectangle.
-struct TPXVPathPoint {
+struct PIXORAN_VIEW_EXPORT TPXVPathPoint {
   double X = 0.0, Y = 0.0;
 };
 
@@ -100,7 +101,7 @@ struct TPXVPathPoint {
 // (except the pen colour and font, which come from the control's canvas).
 // The record owns its texts, font, path, points and formats: copying it
 // copies them.
-struct TPXVObject {
+struct PIXORAN_VIEW_EXPORT TPXVObject {
   // Image coordinates. Lines, rulers and labelled lines keep their
   // direction (x1, y1 is the start); other kinds keep x1 <= x2, y1 <= y2.
   int32_t X1 = 0, Y1 = 0, X2 = 63, Y2 = 63;
@@ -160,12 +161,12 @@ struct TPXVObject {
 // The factors that map a polyline's stored points (the frame of its
 // PointBounds) onto its rectangle; a frame without width or height gives 1
 // on that axis.
-void PolylineScale(const TPXVObject& o, double& sx, double& sy);
+PIXORAN_VIEW_EXPORT void PolylineScale(const TPXVObject& o, double& sx, double& sy);
 
 // Code points of a UTF-8 text (malformed bytes count one each).
-int32_t Utf8Length(const std::string& utf8);
+PIXORAN_VIEW_EXPORT int32_t Utf8Length(const std::string& utf8);
 // The text cut into its code points, each as its own UTF-8 string.
-std::vector<std::string> Utf8Chars(const std::string& utf8);
+PIXORAN_VIEW_EXPORT std::vector<std::string> Utf8Chars(const std::string& utf8);
 
 using TPXVMeasureHintEvent = std::function<void(TObject* sender, const std::string& text, double value)>;
 using TPXVDragLenEndEvent = std::function<void(TObject* sender, double value)>;
@@ -178,7 +179,7 @@ using TPXVTextKeyDownEvent = std::function<void(TObject* sender, int& key, TShif
 // Drawing target mode.
 enum TPXVDrawMode : uint8_t { pxdmScreen = 0, pxdmImage = 1 };
 
-class TPixoranVect : public TPixoranView {
+class PIXORAN_VIEW_EXPORT TPixoranVect : public TPixoranView {
  public:
   explicit TPixoranVect(TComponent* owner = nullptr, TWinControl* parent = nullptr);
   ~TPixoranVect() override;

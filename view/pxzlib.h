@@ -11,15 +11,16 @@
 #include <stdexcept>
 #include <string>
 
+#include "platform/pxexport.h"
 #include "platform/streams.h"
 
 namespace pixoran {
 
-class EZLibError : public std::runtime_error {
+class PIXORAN_VIEW_EXPORT EZLibError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
-class EZCompressionError : public EZLibError {
+class PIXORAN_VIEW_EXPORT EZCompressionError : public EZLibError {
  public:
   using EZLibError::EZLibError;
 };
@@ -27,11 +28,11 @@ class EZCompressionError : public EZLibError {
 enum TCompressionLevel : uint8_t { zcNone = 0, zcFastest = 1, zcDefault = 2, zcMax = 3 };
 
 // zlib's message for a result code ("" for 0, "unknown error" outside -6..2).
-const char* ZErrorMessage(int code);
+PIXORAN_VIEW_EXPORT const char* ZErrorMessage(int code);
 // Codes below 0 raise EZCompressionError with their message; others return.
-int ZCheck(int code);
+PIXORAN_VIEW_EXPORT int ZCheck(int code);
 
-class TCustomZStream : public TStream {
+class PIXORAN_VIEW_EXPORT TCustomZStream : public TStream {
  public:
   ~TCustomZStream() override;
   // Fired after each full block went to the target.
@@ -50,7 +51,7 @@ class TCustomZStream : public TStream {
   std::unique_ptr<uint8_t[]> buffer_;
 };
 
-class TZCompressionStream : public TCustomZStream {
+class PIXORAN_VIEW_EXPORT TZCompressionStream : public TCustomZStream {
  public:
   TZCompressionStream(TCompressionLevel level, TStream& target);
   ~TZCompressionStream() override;

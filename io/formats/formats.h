@@ -7,19 +7,20 @@
 // depends on another's start-up order; formats.cpp declares and orders them.
 #include <span>
 
+#include "platform/pxexport.h"
 #include "io/pixoranio_codecs.h"
 #include "io/pxsavepages.h"
 
 namespace pixoran {
 
-struct TPXFormatModule {
+struct PIXORAN_IO_EXPORT TPXFormatModule {
   std::span<const TPXFormatCodec> Codecs;
   std::span<const TPXDetectStep> Steps;
   std::span<const TSavePageInfo> Pages;
 };
 
 // Every built-in module, each once.
-std::span<const TPXFormatModule* const> BuiltinFormatModules();
+PIXORAN_IO_EXPORT std::span<const TPXFormatModule* const> BuiltinFormatModules();
 
 // Ranks of the built-in detection steps. Where two steps accept the same
 // bytes the lower rank wins, so this order decides the type stored files

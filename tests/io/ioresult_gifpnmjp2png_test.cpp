@@ -5,12 +5,14 @@
 #include <zlib.h>
 
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "core/kopxutils_bitmap.h"
 #include "filtertools.h"
+#include "formats_built.h"
 #include "io/pixoranio.h"
 #include "io/pxformats.h"
 
@@ -23,6 +25,7 @@ using testing::TLEBytes;
 // A small picture of every colour the formats can hold, saved by the
 // component itself.
 Bytes Saved(int32_t fileType) {
+  if (!testing::FormatBuilt(fileType)) return {};
   TPixoranIO io;
   TPXBitmap& b = *io.PXBitmap();
   b.Allocate(40, 30, pxBGR24);
@@ -207,6 +210,7 @@ TEST(IOResultGifPnmJ2000Png, EveryFaultNamesItsKindAndFormat) {
       {"PNG", "huge claim", ioPNG, [] { return PngHeader(1000000, 1000000, 8); }, iorTooLarge, TKept::Untouched},
   };
   for (const TRow& row : rows) {
+    if (!testing::FormatBuilt(row.fileType)) continue;
     SCOPED_TRACE(std::string(row.format) + " " + row.fault);
     const Bytes file = row.make();
     TPixoranIO io;
@@ -242,6 +246,7 @@ TEST(IOResultGifPnmJ2000Png, FullDiskOnSaveNamesTheFormat) {
   } writers[] = {{"GIF", ioGIF},       {"PNM", ioPXM},       {"WBMP", ioWBMP},
                  {"JPEG 2000", ioJP2}, {"JPEG 2000", ioJ2K}, {"PNG", ioPNG}};
   for (const auto& w : writers) {
+    if (!testing::FormatBuilt(w.fileType)) continue;
     SCOPED_TRACE(w.fileType);
     TPixoranIO io;
     ASSERT_TRUE(io.PXBitmap()->Allocate(300, 200, pxBGR24));
@@ -251,6 +256,56 @@ TEST(IOResultGifPnmJ2000Png, FullDiskOnSaveNamesTheFormat) {
     EXPECT_EQ(io.LastResult(), iorWriteFailed) << io.LastResultText();
     EXPECT_NE(io.LastResultText().find(w.format), std::string::npos) << io.LastResultText();
     EXPECT_NE(io.LastResultText().find("/dev/full"), std::string::npos) << io.LastResultText();
+  }
+}
+
+// A build without OpenJPEG: JPEG 2000 is neither offered nor read nor
+// written, every way ends iorUnsupported naming the format, and the image
+// and the file already on disk stay as they were.
+TEST(IOResultGifPnmJ2000Png, JPEG2000LeftOutOfTheBuild) {
+  if (FindFileFormatInfo(ioJP2)->ReadFunction) GTEST_SKIP() << "this build reads JPEG 2000";
+  for (int32_t type : {ioJP2, ioJ2K}) {
+    const TPXFileFormatInfo* info = FindFileFormatInfo(type);
+    ASSERT_NE(info, nullptr);
+    EXPECT_EQ(info->ReadFunction, nullptr);
+    EXPECT_EQ(info->WriteFunction, nullptr);
+  }
+  EXPECT_FALSE(IsReadableFileName("picture.jp2"));
+  const std::string dir = testing::MakeTempDir("nojp2");
+  const std::string jp2 = dir + "/picture.jp2";
+  // A signature box and a code stream's first markers: told apart by content.
+  const Bytes file = {0,    0, 0, 12, 'j', 'P', ' ', ' ', 0x0D, 0x0A, 0x87,
+                      0x0A, 0, 0, 0,  8,   'j', 'p', 'c', ' ',  0xFF, 0x4F};
+  {
+    TFileStream out(jp2, fmCreate);
+    ASSERT_EQ(out.Write(file.data(), static_cast<int64_t>(file.size())), static_cast<int64_t>(file.size()));
+  }
+  const std::function<void(TPixoranIO&)> ways[] = {
+      [&](TPixoranIO& io) {
+        TReadOnlyMemoryStream s(file.data(), static_cast<int64_t>(file.size()));
+        io.LoadFromStream(s);
+      },
+      [&](TPixoranIO& io) { io.LoadFromFileFormat(jp2, ioJP2); },
+      [&](TPixoranIO& io) { io.SaveToFile(jp2); },
+      [&](TPixoranIO& io) { io.SaveToFile(dir + "/new.j2k"); },
+      [&](TPixoranIO& io) { io.SaveToFileJP2(jp2); },
+  };
+  for (size_t i = 0; i < std::size(ways); ++i) {
+    SCOPED_TRACE(i);
+    TPixoranIO io;
+    TPXBitmap& b = *io.PXBitmap();
+    ASSERT_TRUE(b.Allocate(3, 2, pxBGR24));
+    for (int32_t y = 0; y < 2; ++y) std::memset(b.Scanline(y), 0x77, 9);
+    ways[i](io);
+    EXPECT_TRUE(io.Aborting());
+    EXPECT_EQ(io.LastResult(), iorUnsupported) << io.LastResultText();
+    EXPECT_NE(io.LastResultText().find("JPEG 2000"), std::string::npos) << io.LastResultText();
+    ASSERT_EQ(b.Width(), 3);
+    ASSERT_EQ(b.Height(), 2);
+    for (int32_t y = 0; y < 2; ++y)
+      for (int32_t x = 0; x < 9; ++x) ASSERT_EQ(b.Scanline(y)[x], 0x77);
+    EXPECT_EQ(testing::ReadFileBytes(jp2), file);
+    EXPECT_FALSE(std::filesystem::exists(dir + "/new.j2k"));
   }
 }
 

@@ -24,6 +24,7 @@
 #include "platform/streams.h"
 #include "platform/system.h"
 #include "testsupport.h"
+#include "formats_built.h"
 
 namespace pixoran {
 namespace {
@@ -361,6 +362,7 @@ TEST_F(IOThreadTest, ComponentFreedFromItsFinishingEventForEveryBuiltinFormat) {
   maker.SaveToStream(ico, ioICO);
   enum Way { kLoadFile, kLoadStream, kLoadDetected, kSaveFile, kSaveStream };
   for (const Format& f : formats) {
+    if (!testing::FormatBuilt(f.type)) continue;
     SCOPED_TRACE(f.ext);
     TMemoryStream encoded;
     if (f.type == ioCUR) {

@@ -18,6 +18,13 @@ using namespace pixoran;
 
 namespace {
 
+// libcurl is optional: a build without it fetches nothing.
+#ifdef PIXORAN_TEST_NO_CURL
+constexpr bool kHaveCurl = false;
+#else
+constexpr bool kHaveCurl = true;
+#endif
+
 // A tiny HTTP server on 127.0.0.1 for the tests: it answers a bounded number
 // of connections, one request each, and records the request lines.
 class TLoopbackServer {
@@ -150,6 +157,7 @@ TEST(WebAddress, Parsing) {
 }
 
 TEST(LoadFromURL, LoopbackServer) {
+  if (!kHaveCurl) GTEST_SKIP() << "built without libcurl";
   const std::string bmp = SmallBMP();
   TLoopbackServer server(bmp);
   const std::string base = "http://127.0.0.1:" + std::to_string(server.Port());
@@ -195,6 +203,7 @@ TEST(LoadFromURL, LoopbackServer) {
 }
 
 TEST(LoadFromURL, ThroughProxyAndWithinBudget) {
+  if (!kHaveCurl) GTEST_SKIP() << "built without libcurl";
   const std::string bmp = SmallBMP();
   TLoopbackServer proxy(bmp);
   TPixoranIO io;
@@ -223,6 +232,7 @@ TEST(LoadFromURL, ThroughProxyAndWithinBudget) {
 
 // With AsyncMode on, the fetch and the decode run on a worker.
 TEST(LoadFromURLThread, RunsOnAWorker) {
+  if (!kHaveCurl) GTEST_SKIP() << "built without libcurl";
   TLoopbackServer server(SmallBMP());
   TPXBitmap target;
   TPixoranIO io;
@@ -236,4 +246,24 @@ TEST(LoadFromURLThread, RunsOnAWorker) {
   EXPECT_FALSE(io.Aborting());
   EXPECT_EQ(target.Width(), 3);
   io.SetAttachedPXBitmap(nullptr);
+}
+
+// Without libcurl a web load ends iorUnsupported, naming the address and
+// the missing library; nothing is requested and the image stays.
+TEST(LoadFromURL, UnsupportedWithoutLibcurl) {
+  if (kHaveCurl) GTEST_SKIP() << "built with libcurl";
+  TLoopbackServer server(SmallBMP());
+  TPixoranIO io;
+  ASSERT_TRUE(io.PXBitmap()->Allocate(5, 4, pxBGR24));
+  int finished = 0;
+  io.OnFinishWork = [&](TObject*) { ++finished; };
+  io.LoadFromURL("http://127.0.0.1:" + std::to_string(server.Port()) + "/img.bmp");
+  EXPECT_TRUE(io.Aborting());
+  EXPECT_EQ(io.LastResult(), iorUnsupported) << io.LastResultText();
+  EXPECT_NE(io.LastResultText().find("127.0.0.1"), std::string::npos) << io.LastResultText();
+  EXPECT_NE(io.LastResultText().find("libcurl"), std::string::npos) << io.LastResultText();
+  EXPECT_EQ(finished, 1);
+  EXPECT_EQ(io.PXBitmap()->Width(), 5);
+  EXPECT_EQ(io.PXBitmap()->Height(), 4);
+  EXPECT_TRUE(server.Requests().empty());
 }

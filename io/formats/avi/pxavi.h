@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/pxexport.h"
 #include "core/kopxutils_bitmap.h"
 #include "core/pxdib.h"
 #include "core/pxprogress.h"
@@ -17,9 +18,9 @@ namespace pixoran {
 // Motion JPEG frames leave out the Huffman tables and expect the standard
 // ones: a frame that reaches its scan without a DHT segment gets them in
 // front of the scan. Other data is left as it is.
-void InsertDefaultHuffmanTables(std::vector<uint8_t>& frame);
+PIXORAN_IO_EXPORT void InsertDefaultHuffmanTables(std::vector<uint8_t>& frame);
 
-class TAVIReader {
+class PIXORAN_IO_EXPORT TAVIReader {
  public:
   // Reads the headers and the frame index; false when the stream is not an
   // AVI with a video stream this reader can decode, with why in

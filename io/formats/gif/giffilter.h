@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/pxexport.h"
 #include "core/kopxutils_bitmap.h"
 #include "core/pxmask.h"
 #include "io/pixoranio_params.h"
@@ -24,33 +25,36 @@ namespace pixoran {
 // the file; GIFComments the comments of all of them. A frame that is not
 // there, has no pixels, or would need more memory than the library's budget,
 // and data the codec cannot decode, set Aborting. Never throws.
-void ReadGIFStream(TStream& stream, TPXBitmap& bitmap, int32_t& frameCount, TIOParamsVals& params,
-                   TPXProgressRec& progress, bool paramsOnly, std::unique_ptr<TPXMask>& mask, bool noMask);
+PIXORAN_IO_EXPORT void ReadGIFStream(TStream& stream, TPXBitmap& bitmap, int32_t& frameCount, TIOParamsVals& params,
+                                     TPXProgressRec& progress, bool paramsOnly, std::unique_ptr<TPXMask>& mask,
+                                     bool noMask);
 
 // Writes the bitmap (never changed) as a one-frame GIF of BitsPerSample
 // bits (1..8) at the stream's position. An alpha channel makes the last
 // palette entry the transparent one. Failure sets Aborting.
-void WriteGIFStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress);
+PIXORAN_IO_EXPORT void WriteGIFStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params,
+                                      TPXProgressRec& progress);
 // The same into a file, through a sibling temporary file: a failed write
 // leaves an existing file as it was.
-void WriteGIFFile(const std::string& fileName, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress);
+PIXORAN_IO_EXPORT void WriteGIFFile(const std::string& fileName, TPXBitmap& bitmap, TIOParamsVals& params,
+                                    TPXProgressRec& progress);
 
 // Copies the GIF at the source's position without frame frameIndex (-1:
 // none) into dest (nullptr: nothing is written), with the signature made
 // "GIF89a"; returns the number of frames kept, 0 for data that is not GIF.
-int32_t CopyGIFWithoutFrame(TStream& source, TStream* dest, int32_t frameIndex);
+PIXORAN_IO_EXPORT int32_t CopyGIFWithoutFrame(TStream& source, TStream* dest, int32_t frameIndex);
 // Removes a frame from a file and, with save, writes the result over it
 // (through a sibling temporary file). Returns the frames kept: 0 for a file
 // that is not GIF (left untouched), -1 when the save failed (file untouched).
 // Raises EFOpenError when the file cannot be opened.
-int32_t DeleteGIFFrame(const std::string& fileName, int32_t frameIndex, bool save);
+PIXORAN_IO_EXPORT int32_t DeleteGIFFrame(const std::string& fileName, int32_t frameIndex, bool save);
 
 // Composes animation frames: each frame is drawn through its transparency
 // over the canvas, which first loses the previous frame's rectangle to the
 // background when that frame asked for it (disposal method 2). The canvas is
 // a pxBGR24 bitmap of the logical screen (grown to fit a larger frame) with
 // an alpha channel: 0 where no frame has drawn.
-class TGIFFrameComposer {
+class PIXORAN_IO_EXPORT TGIFFrameComposer {
  public:
   // fileBytes: the whole file's length, which bounds the canvas as it
   // bounds the screen; progress receives the reason of a refusal.
@@ -77,15 +81,15 @@ class TGIFFrameComposer {
 // left empty for an opaque single frame). The composed image has frame
 // position 0, 0 and the canvas's size. Returns the file's frame count;
 // failure sets Aborting.
-int32_t ReadGIFAnimationFrame(TStream& stream, TPXBitmap& bitmap, TPXBitmap& alpha, TIOParamsVals& params,
-                              TPXProgressRec& progress);
+PIXORAN_IO_EXPORT int32_t ReadGIFAnimationFrame(TStream& stream, TPXBitmap& bitmap, TPXBitmap& alpha,
+                                                TIOParamsVals& params, TPXProgressRec& progress);
 
 // The filter's entries for the I/O component's format table.
-void GIFFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress, bool paramsOnly,
-                   int64_t dataLength, TPXBitmap& alpha);
-void GIFFormatWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                    TPXBitmap* alpha);
+PIXORAN_IO_EXPORT void GIFFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params,
+                                     TPXProgressRec& progress, bool paramsOnly, int64_t dataLength, TPXBitmap& alpha);
+PIXORAN_IO_EXPORT void GIFFormatWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params,
+                                      TPXProgressRec& progress, TPXBitmap* alpha);
 // Frames in the GIF at the stream's position.
-int32_t CountGIFFrames(TStream& stream);
+PIXORAN_IO_EXPORT int32_t CountGIFFrames(TStream& stream);
 
 }  // namespace pixoran

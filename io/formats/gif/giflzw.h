@@ -5,6 +5,7 @@
 // interlaced row order). These are the default values of the process-wide
 // GIF codec hooks.
 #include <cstdint>
+#include "platform/pxexport.h"
 #include "platform/streams.h"
 
 namespace pixoran {
@@ -17,18 +18,19 @@ namespace pixoran {
 // an end code right after a clear code with bytes left, data above the
 // memory budget) puts the stream back where the call began, the buffer
 // holding what was decoded.
-void GIFLZWDecompress(TStream& stream, int32_t height, int32_t width, uint8_t* buffer, bool interlaced);
+PIXORAN_IO_EXPORT void GIFLZWDecompress(TStream& stream, int32_t height, int32_t width, uint8_t* buffer,
+                                        bool interlaced);
 
 // Writes the minimum code size (bits per pixel, kept in 2..8), the data
 // sub-blocks and the terminator at the stream's position. Short writes are
 // the caller's to notice.
-void GIFLZWCompress(TStream& stream, int32_t height, int32_t width, bool interlaced, const uint8_t* buffer,
-                    int32_t bitsPerPixel);
+PIXORAN_IO_EXPORT void GIFLZWCompress(TStream& stream, int32_t height, int32_t width, bool interlaced,
+                                      const uint8_t* buffer, int32_t bitsPerPixel);
 
 // Rows of an image of the given height in the order GIF stores them: image
 // order, or the four interlace passes (rows 0, 8, ...; 4, 12, ...; 2, 6, ...;
 // 1, 3, ...).
-class TGIFRowOrder {
+class PIXORAN_IO_EXPORT TGIFRowOrder {
  public:
   TGIFRowOrder(int32_t height, bool interlaced);
   // The current row, or -1 once every row was visited.

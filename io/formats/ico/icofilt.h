@@ -5,6 +5,7 @@
 #include <memory>
 #include <span>
 
+#include "platform/pxexport.h"
 #include "core/kopxutils_bitmap.h"
 #include "core/pxmask.h"
 #include "io/pixoranio_params.h"
@@ -16,11 +17,11 @@ namespace pixoran {
 // A directory of type 1 (icon) or 2 (cursor) with at least one entry, every
 // entry sane (reserved 0, a size, an image after the entry). The position
 // is restored.
-bool IsICOStream(TStream& stream);
-bool IsCURStream(TStream& stream);
+PIXORAN_IO_EXPORT bool IsICOStream(TStream& stream);
+PIXORAN_IO_EXPORT bool IsCURStream(TStream& stream);
 // The directory's image count (0 when the stream holds no icon or cursor).
 // The position is restored.
-int32_t ICOImageCount(TStream& stream);
+PIXORAN_IO_EXPORT int32_t ICOImageCount(TStream& stream);
 
 // Reads image ICOImageIndex of an icon: bitmap-header images of 1, 4, 8,
 // 24 and 32 bits, and PNG images through the PNG filter. Unless noMask, the
@@ -32,28 +33,28 @@ int32_t ICOImageCount(TStream& stream);
 // (the background as entry 2) with KeepNativeFormat, else pxBGR24. A
 // stream that starts with "BM" is read as a BMP. An index past the images,
 // a bad image header or truncated colour data set Aborting.
-void ReadICOStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, bool paramsOnly, TPXProgressRec& progress,
-                   std::unique_ptr<TPXMask>& mask, bool noMask);
+PIXORAN_IO_EXPORT void ReadICOStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, bool paramsOnly,
+                                     TPXProgressRec& progress, std::unique_ptr<TPXMask>& mask, bool noMask);
 // Reads image CURImageIndex of a cursor, and its hot spot into CURHotSpotX
 // and CURHotSpotY.
-void ReadCURStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, bool paramsOnly, TPXProgressRec& progress,
-                   std::unique_ptr<TPXMask>& mask, bool noMask);
+PIXORAN_IO_EXPORT void ReadCURStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, bool paramsOnly,
+                                     TPXProgressRec& progress, std::unique_ptr<TPXMask>& mask, bool noMask);
 
 // Writes an icon with one image per size (1..256 each side) at the matching
 // bit count (1, 4, 8, 32; 0 takes the depth from the record; others 24),
 // each resampled from the bitmap. alpha, when given and the bitmap has no
 // alpha channel of its own, is the bitmap's transparency.
-void WriteICOStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, std::span<const int32_t> bitCounts,
-                    std::span<const std::array<int32_t, 2>> sizes, TPXProgressRec& progress,
-                    TPXBitmap* alpha = nullptr);
+PIXORAN_IO_EXPORT void WriteICOStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params,
+                                      std::span<const int32_t> bitCounts, std::span<const std::array<int32_t, 2>> sizes,
+                                      TPXProgressRec& progress, TPXBitmap* alpha = nullptr);
 
 // The I/O component's entry points (see io/pixoranio_codecs.h). The writer
 // takes the leading ICOSizes whose width is above 0 with their ICOBitCounts.
-void ICOFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress, bool paramsOnly,
-                   int64_t dataLength, TPXBitmap& alpha);
-void ICOFormatWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                    TPXBitmap* alpha);
-void CURFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress, bool paramsOnly,
-                   int64_t dataLength, TPXBitmap& alpha);
+PIXORAN_IO_EXPORT void ICOFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params,
+                                     TPXProgressRec& progress, bool paramsOnly, int64_t dataLength, TPXBitmap& alpha);
+PIXORAN_IO_EXPORT void ICOFormatWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params,
+                                      TPXProgressRec& progress, TPXBitmap* alpha);
+PIXORAN_IO_EXPORT void CURFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params,
+                                     TPXProgressRec& progress, bool paramsOnly, int64_t dataLength, TPXBitmap& alpha);
 
 }  // namespace pixoran

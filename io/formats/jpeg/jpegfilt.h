@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "platform/pxexport.h"
 #include "platform/streams.h"
 
 namespace pixoran {
@@ -15,7 +16,7 @@ struct TPXProgressRec;
 
 // Raised by the writer when the codec reports an error. Its text is the
 // codec's message with every printf placeholder shown as "?".
-class EPXJpegException : public std::runtime_error {
+class PIXORAN_IO_EXPORT EPXJpegException : public std::runtime_error {
  public:
   EPXJpegException(const std::string& message, int code) : std::runtime_error(message), code_(code) {}
   // The codec's message code (they differ between libjpeg versions: compare texts).
@@ -27,7 +28,7 @@ class EPXJpegException : public std::runtime_error {
 
 // Position of the first FF D8 FF among the 100 positions starting at the
 // stream's current position, or -1. The stream's position is restored.
-int64_t FindJPEGStart(TStream& stream);
+PIXORAN_IO_EXPORT int64_t FindJPEGStart(TStream& stream);
 
 // Reads a JPEG image from the stream's current position (leading bytes
 // before the start-of-image marker are skipped, see FindJPEGStart).
@@ -40,8 +41,8 @@ int64_t FindJPEGStart(TStream& stream);
 // Failure sets *progress.Aborting with its kind and a text naming JPEG; a
 // truncated file keeps its image (the codec fills the missing rows) and is
 // noted as corrupt without Aborting. Nothing is thrown.
-void ReadJPEGStream(TStream& stream, TStream* tablesStream, TPXBitmap& bitmap, TIOParamsVals& params,
-                    TPXProgressRec& progress, bool paramsOnly, bool rgbComponents = false);
+PIXORAN_IO_EXPORT void ReadJPEGStream(TStream& stream, TStream* tablesStream, TPXBitmap& bitmap, TIOParamsVals& params,
+                                      TPXProgressRec& progress, bool paramsOnly, bool rgbComponents = false);
 
 // Writes the bitmap as a JPEG file at the stream's current position, taking
 // every option from the record. The bitmap is only read: pxBGR24 and pxCMYK
@@ -53,11 +54,11 @@ void ReadJPEGStream(TStream& stream, TStream* tablesStream, TPXBitmap& bitmap, T
 // tiffInk: CMYK and YCCK data hold ink as TIFF defines it (0 = no ink), not
 //   the complement the JPEG file convention stores, and no Adobe marker is
 //   written (the TIFF writer's JPEG strips).
-void WriteJPEGStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                     bool tiffInk = false);
+PIXORAN_IO_EXPORT void WriteJPEGStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params,
+                                       TPXProgressRec& progress, bool tiffInk = false);
 
 // The codec's text for a message code, placeholders shown as "?"; "Corrupted"
 // for a code outside the codec's table (as JPEGWarningCode may hold).
-std::string JpegMessageText(int code);
+PIXORAN_IO_EXPORT std::string JpegMessageText(int code);
 
 }  // namespace pixoran

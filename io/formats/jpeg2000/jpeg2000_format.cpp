@@ -26,6 +26,7 @@ constexpr TPXFormatCodec kCodecs[] = {
         .Probe = IsJP2Stream,
         .Flags = cfLoadAll | cfSave,
         .Describe = DescribeJ2000,
+        .Ready = J2000Ready,
     },
     {
         .FileType = ioJ2K,
@@ -39,6 +40,7 @@ constexpr TPXFormatCodec kCodecs[] = {
         .Probe = IsJ2KStream,
         .Flags = cfLoadAll | cfSave,
         .Describe = DescribeJ2000,
+        .Ready = J2000Ready,
     },
 };
 

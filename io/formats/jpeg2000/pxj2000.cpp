@@ -13,9 +13,11 @@
 #include <immintrin.h>
 #endif
 
+#if PIXORAN_HAVE_OPENJPEG
 extern "C" {
 #include <openjpeg.h>
 }
+#endif
 
 #include "core/kopxutils_colors.h"
 #include "core/kopxutils_helpers.h"
@@ -30,6 +32,13 @@ namespace {
 constexpr uint8_t kJP2Signature[12] = {0, 0, 0, 12, 'j', 'P', ' ', ' ', 0x0D, 0x0A, 0x87, 0x0A};
 // The smallest rate handed to the codec: a thousandth of the raw size.
 constexpr double kMinJ2000Rate = 0.001;
+
+}  // namespace
+
+// A build without OpenJPEG keeps the probes, so such files are still told
+// apart from unknown ones, and refuses to decode or encode them.
+#if PIXORAN_HAVE_OPENJPEG
+namespace {
 
 // ---------------------------------------------------------------- stream binding
 
@@ -458,6 +467,7 @@ int ResolutionsFor(int32_t width, int32_t height) {
 }
 
 }  // namespace
+#endif  // PIXORAN_HAVE_OPENJPEG
 
 // ---------------------------------------------------------------- temporary stream
 
@@ -505,11 +515,20 @@ bool IsJ2KStream(TStream& stream) {
 
 namespace {
 
+constexpr char kName[] = "JPEG 2000";
+
+void Fail(TPXProgressRec& progress, TPXIOResult kind, const std::string& text) {
+  progress.Fail(kind, std::string(kName) + ": " + text);
+}
+
+}  // namespace
+
+#if PIXORAN_HAVE_OPENJPEG
+namespace {
+
 uint32_t BE32(const uint8_t* p) {
   return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
 }
-
-constexpr char kName[] = "JPEG 2000";
 
 // Every tile has at least one tile-part: a 12-byte SOT and a 2-byte SOD
 // marker. A grid of more tiles than the data could hold is no code stream.
@@ -584,10 +603,6 @@ bool TileGridFits(TStream& stream, TPXProgressRec& progress) {
 }  // namespace
 
 namespace {
-
-void Fail(TPXProgressRec& progress, TPXIOResult kind, const std::string& text) {
-  progress.Fail(kind, std::string(kName) + ": " + text);
-}
 
 void ReadBody(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, bool paramsOnly, TPXProgressRec& progress) {
   OPJ_CODEC_FORMAT codecFormat;
@@ -664,6 +679,11 @@ void ReadJ2000Stream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, 
   RunFilter(
       progress, [&] { ReadBody(stream, bitmap, params, paramsOnly, progress); }, kName);
 }
+#else
+void ReadJ2000Stream(TStream&, TPXBitmap&, TIOParamsVals&, bool, TPXProgressRec& progress) {
+  Fail(progress, iorUnsupported, "this build of the library has no JPEG 2000 codec (OpenJPEG)");
+}
+#endif
 
 // ---------------------------------------------------------------- writer
 
@@ -673,6 +693,7 @@ float J2000RateToRatio(double rate) {
   return static_cast<float>(1.0 / rate);
 }
 
+#if PIXORAN_HAVE_OPENJPEG
 void WriteJ2000Stream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, int32_t format,
                       TPXProgressRec& progress) {
   const int32_t width = bitmap.Width(), height = bitmap.Height();
@@ -731,6 +752,13 @@ void WriteJ2000Stream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params,
   if (binding.WriteFailed) Fail(progress, iorWriteFailed, WriteFailureText(stream));
   else if (!encoded) Fail(progress, iorFailed, "the encoder failed");
 }
+#else
+void WriteJ2000Stream(TStream&, TPXBitmap&, TIOParamsVals&, int32_t, TPXProgressRec& progress) {
+  Fail(progress, iorUnsupported, "this build of the library has no JPEG 2000 codec (OpenJPEG)");
+}
+#endif
+
+bool J2000Ready(bool /*write*/) { return PIXORAN_HAVE_OPENJPEG != 0; }
 
 std::string BuildJ2000Options(const TIOParamsVals& params) {
   char number[64];

@@ -7,11 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/pxexport.h"
 #include "platform/graphics.h"
 
 namespace pixoran {
 
-struct TMetafileInfo {
+struct PIXORAN_IO_EXPORT TMetafileInfo {
   bool Enhanced = false;          // EMF, else placeable WMF
   int64_t Width = 0, Height = 0;  // own size in screen pixels (96 per inch)
 };
@@ -20,7 +21,7 @@ struct TMetafileInfo {
 // the reference device's pixels per millimetre, 96 dpi when it gives none)
 // or a placeable WMF header (bounding box in its units per inch). False for
 // anything else, including a WMF without the placeable header: it has no size.
-bool ReadMetafileInfo(const uint8_t* data, int64_t size, TMetafileInfo& info);
+PIXORAN_IO_EXPORT bool ReadMetafileInfo(const uint8_t* data, int64_t size, TMetafileInfo& info);
 
 // The bitmap size for a requested width and height: both not negative as
 // given; a negative width follows the height in the metafile's proportion
@@ -28,8 +29,8 @@ bool ReadMetafileInfo(const uint8_t* data, int64_t size, TMetafileInfo& info);
 // A side above 16000 brings the larger side to 16000 and scales the other.
 // False when the result has a side of 0 or below, or a proportion is needed
 // from a metafile without size.
-bool MetafileTargetSize(const TMetafileInfo& info, int32_t width, int32_t height, int32_t& outWidth,
-                        int32_t& outHeight);
+PIXORAN_IO_EXPORT bool MetafileTargetSize(const TMetafileInfo& info, int32_t width, int32_t height, int32_t& outWidth,
+                                          int32_t& outHeight);
 
 // Plays the records over target, the picture's frame (EMF) or bounding box
 // (WMF) filling the whole bitmap. Handled: mapping modes, window and
@@ -41,21 +42,22 @@ bool MetafileTargetSize(const TMetafileInfo& info, int32_t width, int32_t height
 // running past the data ends the picture, and playback stops after
 // MetafileWorkLimit of the target's size or when abort turns true. False when the data is
 // not a metafile ReadMetafileInfo accepts.
-bool PlayMetafile(const uint8_t* data, int64_t size, TBitmap& target, const std::atomic<bool>* abort = nullptr);
+PIXORAN_IO_EXPORT bool PlayMetafile(const uint8_t* data, int64_t size, TBitmap& target,
+                                    const std::atomic<bool>* abort = nullptr);
 
 // The drawing work left to a picture, shared by all its bands and passes.
-struct TMetafileWork {
+struct PIXORAN_IO_EXPORT TMetafileWork {
   int64_t Left = 0;
 };
 // The work a picture of width x height may do in all: a fixed number of
 // full repaints of it, with a floor for small pictures.
-int64_t MetafileWorkLimit(int64_t width, int64_t height);
+PIXORAN_IO_EXPORT int64_t MetafileWorkLimit(int64_t width, int64_t height);
 
 // A band of a picture: the picture is Width x Height pixels, and the target holds its
 // rows from Top on (as many as the target is high). With Work, the band
 // draws within what is left and takes what it drew from it; without, it has
 // the whole picture's limit to itself.
-struct TMetafileArea {
+struct PIXORAN_IO_EXPORT TMetafileArea {
   int32_t Width = 0, Height = 0;
   int32_t Top = 0;
   TMetafileWork* Work = nullptr;
@@ -63,7 +65,7 @@ struct TMetafileArea {
 
 // PlayMetafile for one band of a larger picture: the same records drawn as
 // they fall on those rows, so bands drawn one after another make the picture.
-bool PlayMetafileBand(const uint8_t* data, int64_t size, TBitmap& target, const TMetafileArea& area,
-                      const std::atomic<bool>* abort = nullptr);
+PIXORAN_IO_EXPORT bool PlayMetafileBand(const uint8_t* data, int64_t size, TBitmap& target, const TMetafileArea& area,
+                                        const std::atomic<bool>* abort = nullptr);
 
 }  // namespace pixoran

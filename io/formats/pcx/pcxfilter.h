@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/pxexport.h"
 #include "core/kopxutils_bitmap.h"
 #include "io/pixoranio_params.h"
 #include "core/pxprogress.h"
@@ -22,22 +23,23 @@ constexpr int32_t kDCXMaxPages = 1024;
 // header palette: pxBW1 only for black then white, else pxPal8 with
 // KeepNativeFormat, else pxBGR24; it stays black and white when the palette
 // says nothing (version 3, or both entries one colour, as when all zero).
-void ReadPCXStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, int64_t dataLength,
-                   TPXProgressRec& progress, bool paramsOnly);
+PIXORAN_IO_EXPORT void ReadPCXStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, int64_t dataLength,
+                                     TPXProgressRec& progress, bool paramsOnly);
 // Writes one PCX image at the stream's position: 1, 4 or 8 bits in one
 // plane or 24 bits in three, as BitsPerSample x SamplesPerPixel asks (any
 // other product writes 24 bits).
-void WritePCXStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress);
+PIXORAN_IO_EXPORT void WritePCXStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params,
+                                      TPXProgressRec& progress);
 
 // Run-length encodes count bytes src[first], src[first + stride], ... into
 // dest (room for 2 * count + 1 bytes); an odd count gets one 0 byte more,
 // the pad byte of the even line. Returns the bytes written.
-int32_t EncodePCXRow(uint8_t* dest, const uint8_t* src, int32_t count, int32_t stride, int32_t first);
+PIXORAN_IO_EXPORT int32_t EncodePCXRow(uint8_t* dest, const uint8_t* src, int32_t count, int32_t stride, int32_t first);
 
 class TPXByteSource;
 
 // One plane line of a PCX image, runs carried from one line into the next.
-class TPCXLineDecoder {
+class PIXORAN_IO_EXPORT TPCXLineDecoder {
  public:
   explicit TPCXLineDecoder(bool rle) : rle_(rle) {}
   // Fills exactly count bytes; false when the data ran out first.
@@ -51,31 +53,32 @@ class TPCXLineDecoder {
 
 // True when the stream starts with the DCX magic and every page offset of
 // its table lies inside the stream. The position is restored.
-bool IsDCXStream(TStream& stream);
+PIXORAN_IO_EXPORT bool IsDCXStream(TStream& stream);
 // Entries of the page table (0 when the stream is no DCX). The position is restored.
-int32_t DCXPageCount(TStream& stream);
+PIXORAN_IO_EXPORT int32_t DCXPageCount(TStream& stream);
 // The page offsets after the magic (up to 1024, ending at a 0 entry or the
 // stream's end), read from the stream's position.
-std::vector<uint32_t> ReadDCXPageTable(TStream& stream);
+PIXORAN_IO_EXPORT std::vector<uint32_t> ReadDCXPageTable(TStream& stream);
 // Each page's size: from its offset to the nearest larger one, or to streamSize.
-std::vector<int64_t> DCXPageSizes(const std::vector<uint32_t>& offsets, int64_t streamSize);
+PIXORAN_IO_EXPORT std::vector<int64_t> DCXPageSizes(const std::vector<uint32_t>& offsets, int64_t streamSize);
 
 // Reads page DCXImageIndex (clamped to the pages and stored back).
-void ReadDCXStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                   bool paramsOnly);
+PIXORAN_IO_EXPORT void ReadDCXStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params,
+                                     TPXProgressRec& progress, bool paramsOnly);
 // Rewrites the whole stream with the bitmap inserted as page DCXImageIndex
 // (an index past the pages appends, and the index it got is stored back).
 // A failure leaves the stream as it was.
-void WriteDCXStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress);
+PIXORAN_IO_EXPORT void WriteDCXStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params,
+                                      TPXProgressRec& progress);
 
 // The I/O component's entry points (see io/pixoranio_codecs.h).
-void PCXFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress, bool paramsOnly,
-                   int64_t dataLength, TPXBitmap& alpha);
-void PCXFormatWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                    TPXBitmap* alpha);
-void DCXFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress, bool paramsOnly,
-                   int64_t dataLength, TPXBitmap& alpha);
-void DCXFormatWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                    TPXBitmap* alpha);
+PIXORAN_IO_EXPORT void PCXFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params,
+                                     TPXProgressRec& progress, bool paramsOnly, int64_t dataLength, TPXBitmap& alpha);
+PIXORAN_IO_EXPORT void PCXFormatWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params,
+                                      TPXProgressRec& progress, TPXBitmap* alpha);
+PIXORAN_IO_EXPORT void DCXFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params,
+                                     TPXProgressRec& progress, bool paramsOnly, int64_t dataLength, TPXBitmap& alpha);
+PIXORAN_IO_EXPORT void DCXFormatWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params,
+                                      TPXProgressRec& progress, TPXBitmap* alpha);
 
 }  // namespace pixoran

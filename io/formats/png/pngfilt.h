@@ -6,6 +6,7 @@
 #include <memory>
 #include <stdexcept>
 
+#include "platform/pxexport.h"
 #include "platform/streams.h"
 
 namespace pixoran {
@@ -16,14 +17,14 @@ class TIOParamsVals;
 struct TPXProgressRec;
 
 // Raised by the PNG writer when the codec fails ("Error on creating PNG").
-class EInvalidGraphic : public std::runtime_error {
+class PIXORAN_IO_EXPORT EInvalidGraphic : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
 
 // Whether the stream's next bytes start with the PNG signature. The
 // stream's position is the same afterwards, whatever happens.
-bool IsPNGStream(TStream& stream);
+PIXORAN_IO_EXPORT bool IsPNGStream(TStream& stream);
 
 // Reads a PNG image at the stream's position into the bitmap (pxBW1 for
 // black-and-white 1-bit images, pxPal8 or pxGray8 for 8-bit palette or grey
@@ -36,22 +37,23 @@ bool IsPNGStream(TStream& stream);
 // paramsOnly: fill the record; the bitmap and mask are left untouched.
 // Failure sets *progress.Aborting; nothing is thrown. Rows read before a
 // failure stay in the bitmap.
-void ReadPNGStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, bool blendAlpha,
-                   std::unique_ptr<TPXMask>& mask, bool paramsOnly, TPXProgressRec& progress);
+PIXORAN_IO_EXPORT void ReadPNGStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, bool blendAlpha,
+                                     std::unique_ptr<TPXMask>& mask, bool paramsOnly, TPXProgressRec& progress);
 
 // Writes the bitmap (only read) as a PNG at the stream's position with the
 // record's samples, bits, interlace, filter, compression, resolution and
 // background. mask may be null; a mask whose Full flag is set counts as
 // none. A short write sets Aborting and stops; a codec error sets Aborting
 // and raises EInvalidGraphic once the codec's resources are released.
-void WritePNGStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXMask* mask, TPXProgressRec& progress);
+PIXORAN_IO_EXPORT void WritePNGStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXMask* mask,
+                                      TPXProgressRec& progress);
 
 // The same filters in the I/O component's calling shape: the alpha goes into
 // (and comes from) an 8-bit bitmap of the image's size, which the reader
 // leaves empty for an image without transparency.
-void PNGFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress, bool paramsOnly,
-                   int64_t dataLength, TPXBitmap& alpha);
-void PNGFormatWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                    TPXBitmap* alpha);
+PIXORAN_IO_EXPORT void PNGFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params,
+                                     TPXProgressRec& progress, bool paramsOnly, int64_t dataLength, TPXBitmap& alpha);
+PIXORAN_IO_EXPORT void PNGFormatWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params,
+                                      TPXProgressRec& progress, TPXBitmap* alpha);
 
 }  // namespace pixoran

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <type_traits>
 
+#include "platform/pxexport.h"
+
 namespace pixoran {
 
 class TPXBitmap;
@@ -18,24 +20,24 @@ namespace pngcodec {
 // The codec's error pointer. The error procedure keeps the codec's message
 // and jumps back to the guard that ran the step; the filter then reports
 // the failure with it.
-struct TPNGError {
+struct PIXORAN_IO_EXPORT TPNGError {
   char message[128];
   jmp_buf jump;
 };
 static_assert(std::is_standard_layout_v<TPNGError>);
 
-[[noreturn]] void ErrorProc(png_structp png, png_const_charp message);
-void WarningProc(png_structp png, png_const_charp message);
+[[noreturn]] PIXORAN_IO_EXPORT void ErrorProc(png_structp png, png_const_charp message);
+PIXORAN_IO_EXPORT void WarningProc(png_structp png, png_const_charp message);
 
 using TCodecStep = void (*)(void* context);
 
 // Runs one codec step; false when the codec raised an error. The jump skips
 // only the step and codec frames, none of which holds an object with a
 // destructor.
-bool RunGuarded(TPNGError& err, TCodecStep step, void* context);
+PIXORAN_IO_EXPORT bool RunGuarded(TPNGError& err, TCodecStep step, void* context);
 
 // Rows of an 8-bit alpha map of the image's size, top row first.
-class TAlphaRows {
+class PIXORAN_IO_EXPORT TAlphaRows {
  public:
   virtual ~TAlphaRows() = default;
   // Reader side: sized (false when it cannot be had). What the read does not
@@ -48,7 +50,7 @@ class TAlphaRows {
   virtual uint8_t* Row(int32_t y) = 0;
 };
 
-class TMaskAlphaRows final : public TAlphaRows {
+class PIXORAN_IO_EXPORT TMaskAlphaRows final : public TAlphaRows {
  public:
   explicit TMaskAlphaRows(TPXMask& mask) : mask_(mask) {}
   bool Allocate(int32_t width, int32_t height) override;
@@ -59,7 +61,7 @@ class TMaskAlphaRows final : public TAlphaRows {
   TPXMask& mask_;
 };
 
-class TBitmapAlphaRows final : public TAlphaRows {
+class PIXORAN_IO_EXPORT TBitmapAlphaRows final : public TAlphaRows {
  public:
   explicit TBitmapAlphaRows(TPXBitmap& alpha) : alpha_(alpha) {}
   bool Allocate(int32_t width, int32_t height) override;

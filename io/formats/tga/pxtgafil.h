@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "platform/pxexport.h"
 #include "core/kopxutils_bitmap.h"
 #include "core/pxmask.h"
 #include "io/pixoranio_params.h"
@@ -13,7 +14,7 @@ namespace pixoran {
 
 // An 18-byte header of a known image type, depth and colour-map type that
 // does not start like a portable anymap. The position is restored.
-bool IsTGAStream(TStream& stream);
+PIXORAN_IO_EXPORT bool IsTGAStream(TStream& stream);
 
 // Reads the image at the stream's position. Unless noMask, the 8-bit alpha
 // of a 32-bit image with 8 alpha bits, or of a 16-bit grey image (types 3
@@ -23,20 +24,22 @@ bool IsTGAStream(TStream& stream);
 // 8-bit grey images are. A header the
 // probe refuses, or truncated data, sets Aborting (the rows read before
 // stay in the bitmap).
-void ReadTGAStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress, bool paramsOnly,
-                   std::unique_ptr<TPXMask>& mask, bool noMask);
+PIXORAN_IO_EXPORT void ReadTGAStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params,
+                                     TPXProgressRec& progress, bool paramsOnly, std::unique_ptr<TPXMask>& mask,
+                                     bool noMask);
 // Writes 1, 4, 8, 24 or (with an 8-bit mask of the image's size that is
 // not all 255: its values as alpha) 32 bits; the bitmap is never changed.
-void WriteTGAStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress, TPXMask* mask);
+PIXORAN_IO_EXPORT void WriteTGAStream(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params,
+                                      TPXProgressRec& progress, TPXMask* mask);
 
 // Run-length packets of width pixels of pixelBytes bytes each into out
 // (room for width * (pixelBytes + 1) bytes); returns the bytes written.
-int32_t EncodeTGARow(const uint8_t* row, int32_t width, int32_t pixelBytes, uint8_t* out);
+PIXORAN_IO_EXPORT int32_t EncodeTGARow(const uint8_t* row, int32_t width, int32_t pixelBytes, uint8_t* out);
 
 // The I/O component's entry points (see io/pixoranio_codecs.h).
-void TGAFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress, bool paramsOnly,
-                   int64_t dataLength, TPXBitmap& alpha);
-void TGAFormatWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                    TPXBitmap* alpha);
+PIXORAN_IO_EXPORT void TGAFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params,
+                                     TPXProgressRec& progress, bool paramsOnly, int64_t dataLength, TPXBitmap& alpha);
+PIXORAN_IO_EXPORT void TGAFormatWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params,
+                                      TPXProgressRec& progress, TPXBitmap* alpha);
 
 }  // namespace pixoran

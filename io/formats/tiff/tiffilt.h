@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/pxexport.h"
 #include "core/kopxutils_bitmap.h"
 #include "io/pixoranio_params.h"
 #include "core/pxprogress.h"
@@ -21,9 +22,9 @@ inline constexpr char kFullRangeSeparator[] = "; ";
 
 // The Software text of a full-range page: the signature, then the user's
 // text (once: a text that already starts with the signature is kept).
-std::string FullRangeSoftware(const std::string& userText);
+PIXORAN_IO_EXPORT std::string FullRangeSoftware(const std::string& userText);
 // The user's text of a Software tag, without a leading signature.
-std::string UserSoftware(const std::string& tagText);
+PIXORAN_IO_EXPORT std::string UserSoftware(const std::string& tagText);
 
 // Reads the page whose index is params->TIFFImageIndex and sets pageCount to
 // the number of directories in the chain.
@@ -43,21 +44,22 @@ std::string UserSoftware(const std::string& tagText);
 //   interchange stream (an EXIF thumbnail) take the stream's size.
 // Failure sets *progress.Aborting (metadata read before it stays in the
 // record); nothing is thrown.
-void ReadTIFFStream(TPXBitmap* bitmap, TStream& stream, int32_t& pageCount, bool allowNoSize, bool noAlpha,
-                    bool startsHere, TPXBitmap* alpha, bool paramsOnly, TPXProgressRec& progress, TIOParamsVals* params,
-                    int64_t dataLength = 0, int64_t maxPixels = 0);
+PIXORAN_IO_EXPORT void ReadTIFFStream(TPXBitmap* bitmap, TStream& stream, int32_t& pageCount, bool allowNoSize,
+                                      bool noAlpha, bool startsHere, TPXBitmap* alpha, bool paramsOnly,
+                                      TPXProgressRec& progress, TIOParamsVals* params, int64_t dataLength = 0,
+                                      int64_t maxPixels = 0);
 
 // Pages of the TIFF at the stream's position (0 when it is not one). The
 // stream's position is restored.
-int32_t TIFFPageCount(TStream& stream);
+PIXORAN_IO_EXPORT int32_t TIFFPageCount(TStream& stream);
 
 // "II*\0" or "MM\0*" at the stream's position, which is restored.
-bool IsTIFFStream(TStream& stream);
+PIXORAN_IO_EXPORT bool IsTIFFStream(TStream& stream);
 
 // The I/O component's reader: the page params.TIFFImageIndex of the TIFF at
 // the stream's position, its transparency into alpha.
-void TIFFFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                    bool paramsOnly, int64_t dataLength, TPXBitmap& alpha);
+PIXORAN_IO_EXPORT void TIFFFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params,
+                                      TPXProgressRec& progress, bool paramsOnly, int64_t dataLength, TPXBitmap& alpha);
 
 // Writes the bitmap as a little-endian page: a new one-page TIFF at the
 // stream's position, or (append) a page inserted as page
@@ -67,20 +69,21 @@ void TIFFFormatRead(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, T
 // BitsPerSample, SamplesPerPixel, TIFFCompression and TIFFPhotometric become
 // what was written. Returns the file's page count (0 when appending to what
 // is not a little-endian TIFF); failure sets *progress.Aborting.
-int32_t WriteTIFFStream(TStream& stream, bool append, TPXBitmap* bitmap, TPXProgressRec& progress,
-                        TIOParamsVals& params);
+PIXORAN_IO_EXPORT int32_t WriteTIFFStream(TStream& stream, bool append, TPXBitmap* bitmap, TPXProgressRec& progress,
+                                          TIOParamsVals& params);
 
 // Adds a second directory holding a JPEG thumbnail (compression 6 with
 // JPEGInterchangeFormat) to the one-page little-endian TIFF at the stream's
 // position; the position is restored. False when that is not such a TIFF or
 // a write fails.
-bool AppendTIFFJPEGThumbnail(TStream& stream, const std::vector<uint8_t>& jpeg, double xres, double yres, int32_t unit);
+PIXORAN_IO_EXPORT bool AppendTIFFJPEGThumbnail(TStream& stream, const std::vector<uint8_t>& jpeg, double xres,
+                                               double yres, int32_t unit);
 
 // One row PackBits-coded onto the stream; a short write sets error.
-void EncodePackBits(const uint8_t* data, int32_t length, TStream& stream, bool& error);
+PIXORAN_IO_EXPORT void EncodePackBits(const uint8_t* data, int32_t length, TStream& stream, bool& error);
 
 // The I/O component's writer: a new one-page TIFF.
-void TIFFFormatWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params, TPXProgressRec& progress,
-                     TPXBitmap* alpha);
+PIXORAN_IO_EXPORT void TIFFFormatWrite(TStream& stream, TPXBitmap& bitmap, TIOParamsVals& params,
+                                       TPXProgressRec& progress, TPXBitmap* alpha);
 
 }  // namespace pixoran

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/pxexport.h"
 #include "core/kopxdefs.h"
 #include "io/pixoranio_params.h"
 #include "platform/streams.h"
@@ -12,7 +13,7 @@
 namespace pixoran::tiff_detail {
 
 // One directory entry whose value bytes were gathered (Value: their offset).
-struct TPXTiffEntry {
+struct PIXORAN_IO_EXPORT TPXTiffEntry {
   uint16_t Tag = 0;
   uint16_t Type = 0;
   uint32_t Count = 0;
@@ -21,7 +22,7 @@ struct TPXTiffEntry {
 
 // The values of a directory gathered in memory, in the file's byte order.
 // Every accessor is given offsets the caller has checked.
-class TPXTiffView {
+class PIXORAN_IO_EXPORT TPXTiffView {
  public:
   TPXTiffView(const uint8_t* data, size_t size, bool bigEndian = false) : p_(data), n_(size), big_(bigEndian) {}
 
@@ -148,11 +149,11 @@ enum : uint16_t {
 };
 
 // The tags whose values are gathered from a page's directory.
-bool IsPageTag(uint16_t tag);
+PIXORAN_IO_EXPORT bool IsPageTag(uint16_t tag);
 
 // ---------------------------------------------------------------- the stream
 
-class TSource {
+class PIXORAN_IO_EXPORT TSource {
  public:
   TSource(TStream& stream, int64_t base, int64_t size) : s_(stream), base_(base), size_(size) {}
   int64_t Size() const { return size_; }
@@ -183,7 +184,7 @@ class TSource {
 
 // One directory with the value bytes of its entries gathered in memory, in
 // the file's byte order.
-struct TDirectory {
+struct PIXORAN_IO_EXPORT TDirectory {
   bool big = false;
   std::vector<uint8_t> values;
   std::vector<TPXTiffEntry> entries;
@@ -211,11 +212,12 @@ struct TDirectory {
 // Reads the directory at offset: its entries (only the tags keep() accepts,
 // the first of a repeated tag) with every value that lies in the file and
 // fits the budget. False when not even the entry count can be read.
-bool LoadDirectory(TSource& src, int64_t offset, bool (*keep)(uint16_t tag), int64_t perValueLimit, TDirectory& dir);
+PIXORAN_IO_EXPORT bool LoadDirectory(TSource& src, int64_t offset, bool (*keep)(uint16_t tag), int64_t perValueLimit,
+                                     TDirectory& dir);
 
 // ---------------------------------------------------------------- page context
 
-struct TPage {
+struct PIXORAN_IO_EXPORT TPage {
   int64_t width = 0, height = 0;
   int32_t samples = 1, bits = 1;
   bool bitsEqual = true;
@@ -244,14 +246,15 @@ struct TPage {
 };
 
 // The page context from a page's directory.
-void ParsePage(const TDirectory& d, TPage& pg);
+PIXORAN_IO_EXPORT void ParsePage(const TDirectory& d, TPage& pg);
 
 // The tags of an EXIF directory into the record's EXIF fields (fields without
 // a tag keep their values).
-void ReadEXIFSubIFDTags(const TPXTiffView& v, const std::vector<TPXTiffEntry>& entries, TIOParamsVals& r);
+PIXORAN_IO_EXPORT void ReadEXIFSubIFDTags(const TPXTiffView& v, const std::vector<TPXTiffEntry>& entries,
+                                          TIOParamsVals& r);
 
 // The record's fields from a page's directory and context; pages: the file's
 // page count.
-void FillRecord(const TDirectory& d, const TPage& pg, int32_t pages, TIOParamsVals& r);
+PIXORAN_IO_EXPORT void FillRecord(const TDirectory& d, const TPage& pg, int32_t pages, TIOParamsVals& r);
 
 }  // namespace pixoran::tiff_detail

@@ -7,31 +7,33 @@
 // of its white; so a page of ours shows in other programs as it does here.
 #include <cstdint>
 
+#include "platform/pxexport.h"
+
 namespace pixoran {
 
 // A white point as XYZ with Y = 100.
-struct TTIFFLabWhite {
+struct PIXORAN_IO_EXPORT TTIFFLabWhite {
   double X = 0, Y = 100, Z = 0;
 };
 
 // The white of chromaticity (x, y); D50 (libtiff's default without the
 // WhitePoint tag) for a y of 0 or a value outside 0..1.
-TTIFFLabWhite LabWhiteOfChromaticity(double x, double y);
+PIXORAN_IO_EXPORT TTIFFLabWhite LabWhiteOfChromaticity(double x, double y);
 
 // The white a written page's WhitePoint tag names: D65, the sRGB white.
 inline constexpr double kTIFFLabWriteWhite[2] = {0.3127, 0.3290};
 
 // count pixels of TIFF L*a*b* into blue-green-red, and back.
-void TIFFLabRowToBGR(const uint8_t* src, uint8_t* dst, int32_t count, const TTIFFLabWhite& white);
-void BGRRowToTIFFLab(const uint8_t* src, uint8_t* dst, int32_t count, const TTIFFLabWhite& white);
+PIXORAN_IO_EXPORT void TIFFLabRowToBGR(const uint8_t* src, uint8_t* dst, int32_t count, const TTIFFLabWhite& white);
+PIXORAN_IO_EXPORT void BGRRowToTIFFLab(const uint8_t* src, uint8_t* dst, int32_t count, const TTIFFLabWhite& white);
 
 // The library's L*a*b* bytes hold no more than a* and b* of +-100 and lose
 // up to a few dozen levels of saturated colours: these two go through them
 // only for a colour-row hook of the application's own, which takes them.
 // count pixels of TIFF L*a*b* into the library's L*a*b* bytes.
-void TIFFLabRowToLibrary(const uint8_t* src, uint8_t* dst, int32_t count, const TTIFFLabWhite& white);
+PIXORAN_IO_EXPORT void TIFFLabRowToLibrary(const uint8_t* src, uint8_t* dst, int32_t count, const TTIFFLabWhite& white);
 
 // count pixels of the library's L*a*b* bytes into TIFF L*a*b*.
-void LibraryLabRowToTIFF(const uint8_t* src, uint8_t* dst, int32_t count, const TTIFFLabWhite& white);
+PIXORAN_IO_EXPORT void LibraryLabRowToTIFF(const uint8_t* src, uint8_t* dst, int32_t count, const TTIFFLabWhite& white);
 
 }  // namespace pixoran

@@ -5,6 +5,7 @@
 // filters reach them only through the hooks (or the record's copies).
 #include <cstdint>
 
+#include "platform/pxexport.h"
 #include "io/iohooks.h"
 #include "platform/streams.h"
 
@@ -18,7 +19,8 @@ namespace pixoran {
 // The end of the data counts as an end code; after the end code every row is
 // completed with zeros. Corrupt data gives nullptr for that row and every
 // later one.
-uint8_t* TIFFLZWDecompress(const uint8_t* data, int64_t dataSize, int32_t rowLength, TTIFFLZWState*& state);
+PIXORAN_IO_EXPORT uint8_t* TIFFLZWDecompress(const uint8_t* data, int64_t dataSize, int32_t rowLength,
+                                             TTIFFLZWState*& state);
 
 // Compresses count bytes onto stream as one LZW stream.
 // - state nullptr: starts the stream (clear code first) on stream.
@@ -27,6 +29,6 @@ uint8_t* TIFFLZWDecompress(const uint8_t* data, int64_t dataSize, int32_t rowLen
 // - data nullptr: writes the last code and the end code, pads the last byte
 //   with zeros and frees the state.
 // Short writes are left to the caller's stream to report.
-void TIFFLZWCompress(const uint8_t* data, int32_t count, TStream& stream, TTIFFLZWState*& state);
+PIXORAN_IO_EXPORT void TIFFLZWCompress(const uint8_t* data, int32_t count, TStream& stream, TTIFFLZWState*& state);
 
 }  // namespace pixoran
