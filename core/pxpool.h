@@ -16,13 +16,15 @@
 #include <initializer_list>
 #include <vector>
 
+#include "platform/pxexport.h"
+
 namespace pixoran {
 
 class TPXBitmap;
 
 // Threads an operation may use now: PXSettings().ThreadCount, or the
 // hardware threads when that is 0 or less. At least 1.
-int32_t PXThreadCount();
+PIXORAN_CORE_EXPORT int32_t PXThreadCount();
 
 // The least pixels a band is given: smaller bands cost more to hand over
 // than they save.
@@ -44,17 +46,17 @@ using TPXRowsDone = std::function<bool(int32_t first, int32_t last)>;
 // waits for a thread. An exception from the worker or the handler stops the
 // bands not yet begun and is raised here once the running ones finish.
 // Returns false when the handler stopped the work.
-bool PXParallelRows(int32_t rows, int64_t pixelsPerRow, const TPXRowWorker& worker, bool serial = false,
-                    const TPXRowsDone& done = {});
+PIXORAN_CORE_EXPORT bool PXParallelRows(int32_t rows, int64_t pixelsPerRow, const TPXRowWorker& worker,
+                                        bool serial = false, const TPXRowsDone& done = {});
 
 // True when none of the bitmaps keeps its rows in a temporary file, so
 // bands may read and write their rows from several threads at once (a
 // nullptr counts as such).
-bool PXRowsShareable(std::initializer_list<TPXBitmap*> bitmaps);
+PIXORAN_CORE_EXPORT bool PXRowsShareable(std::initializer_list<TPXBitmap*> bitmaps);
 
 // The bitmap's row pointers, top row first, fetched on the calling thread
 // so bands need not ask the bitmap. Empty for a temporary-file bitmap,
 // whose rows cannot all be held at once.
-std::vector<uint8_t*> PXRowPointers(TPXBitmap& bitmap);
+PIXORAN_CORE_EXPORT std::vector<uint8_t*> PXRowPointers(TPXBitmap& bitmap);
 
 }  // namespace pixoran

@@ -200,8 +200,8 @@ std::string Pixels(const TBitmap& b) {
 
 // Noise of every byte value.
 uint8_t Noise(int x, int y, int c) {
-  uint32_t s =
-      static_cast<uint32_t>(x * 73856093) ^ static_cast<uint32_t>(y * 19349663) ^ static_cast<uint32_t>(c * 83492791);
+  uint32_t s = static_cast<uint32_t>(x) * 73856093u ^ static_cast<uint32_t>(y) * 19349663u ^
+               static_cast<uint32_t>(c) * 83492791u;
   s = s * 1664525u + 1013904223u;
   return static_cast<uint8_t>(s >> 24);
 }
