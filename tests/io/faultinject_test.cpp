@@ -298,6 +298,7 @@ TEST(IOFaultTable, CodecWorkBuffersFailAsAllocations) {
     TPixoranIO io;
     FillPicture(*io.PXBitmap());
     for (const char* ext : {"tif", "jp2", "j2k", "jpg"}) {
+      if (!FormatBuilt(ext)) continue;
       io.SaveToFile(dir + "/ours." + ext);
       ASSERT_FALSE(io.Aborting()) << io.LastResultText();
     }
@@ -307,11 +308,16 @@ TEST(IOFaultTable, CodecWorkBuffersFailAsAllocations) {
   ASSERT_TRUE(RunTool("tiffcp -c zip -r 4 " + ours + "tif " + dir + "/deflate.tif"));
   ASSERT_TRUE(RunTool("tiffcp -c jpeg -r 16 " + ours + "tif " + dir + "/jpeg.tif"));
   ASSERT_TRUE(RunTool("tifftopnm " + ours + "tif > " + dir + "/tool.ppm"));
-  ASSERT_TRUE(RunTool("opj_compress -i " + dir + "/tool.ppm -o " + dir + "/tool.jp2 -n 3 >/dev/null"));
-  ASSERT_TRUE(RunTool("opj_compress -i " + dir + "/tool.ppm -o " + dir + "/tool.j2k -n 3 -t 16,16 >/dev/null"));
+  const bool j2000 = FormatBuilt(ioJP2);
+  if (j2000) {
+    ASSERT_TRUE(RunTool("opj_compress -i " + dir + "/tool.ppm -o " + dir + "/tool.jp2 -n 3 >/dev/null"));
+    ASSERT_TRUE(RunTool("opj_compress -i " + dir + "/tool.ppm -o " + dir + "/tool.j2k -n 3 -t 16,16 >/dev/null"));
+  }
   long points = 0;
   for (const char* name : {"ours.tif", "tiles.tif", "deflate.tif", "jpeg.tif", "ours.jp2", "ours.j2k", "tool.jp2",
                            "tool.j2k", "ours.jpg"}) {
+    const std::string file(name);
+    if (!j2000 && (file.ends_with(".jp2") || file.ends_with(".j2k"))) continue;
     std::vector<std::string> told;
     for (bool inFiles : {false, true}) {
       SCOPED_TRACE(::testing::Message() << name << (inFiles ? " in temporary files" : " in memory"));
