@@ -12,6 +12,7 @@
 
 #include "core/kopxutils_bitmap.h"
 #include "filtertools.h"
+#include "pngbytes.h"
 #include "formats_built.h"
 #include "io/pixoranio.h"
 #include "io/pxformats.h"
@@ -20,7 +21,9 @@ namespace pixoran {
 namespace {
 
 using testing::Bytes;
+using testing::PngChunk;
 using testing::TLEBytes;
+using testing::ZlibBytes;
 
 // A small picture of every colour the formats can hold, saved by the
 // component itself.
@@ -61,18 +64,6 @@ Bytes SizJ2000(Bytes j, uint32_t w, uint32_t h, uint32_t tw, uint32_t th) {
   return j;
 }
 
-void PngChunk(Bytes& png, const char* type, const Bytes& data) {
-  const size_t at = png.size();
-  png.resize(at + 4);
-  PutBE32(png, at, static_cast<uint32_t>(data.size()));
-  const size_t start = png.size();
-  png.insert(png.end(), type, type + 4);
-  png.insert(png.end(), data.begin(), data.end());
-  const uLong crc = crc32(0, png.data() + start, static_cast<uInt>(png.size() - start));
-  png.resize(png.size() + 4);
-  PutBE32(png, png.size() - 4, static_cast<uint32_t>(crc));
-}
-
 // A PNG header of w x h at the given depth (colour type 2), some zero rows.
 Bytes PngHeader(uint32_t w, uint32_t h, uint8_t depth) {
   Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
@@ -80,12 +71,7 @@ Bytes PngHeader(uint32_t w, uint32_t h, uint8_t depth) {
   PutBE32(ihdr, 0, w), PutBE32(ihdr, 4, h);
   ihdr[8] = depth, ihdr[9] = 2;
   PngChunk(png, "IHDR", ihdr);
-  Bytes raw(1000, 0);
-  uLongf n = compressBound(static_cast<uLong>(raw.size()));
-  Bytes z(n);
-  compress2(z.data(), &n, raw.data(), static_cast<uLong>(raw.size()), 9);
-  z.resize(n);
-  PngChunk(png, "IDAT", z);
+  PngChunk(png, "IDAT", ZlibBytes(Bytes(1000, 0)));
   PngChunk(png, "IEND", {});
   return png;
 }

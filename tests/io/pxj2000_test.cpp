@@ -238,7 +238,7 @@ TEST_F(J2000Tools, SubsampledChromaAndSignedSamples) {
   for (int i = 0; i < 16; ++i) EXPECT_EQ(g.Bitmap.Scanline(i / 4)[3 * (i % 4)], i * 16) << i;
 }
 
-// 4:4:4 sYCC files (colour specification 18), unsigned and signed, decode
+// 4:4:4 sYCC files (colr box, enumerated colour space 18), unsigned and signed, decode
 // to the colours opj_decompress gives for them.
 TEST_F(J2000Tools, SyccFilesDecodeAsOpjDecompressDoes) {
   const int32_t w = 24, h = 16;
@@ -255,7 +255,7 @@ TEST_F(J2000Tools, SyccFilesDecodeAsOpjDecompressDoes) {
     const std::string out = dir_ + "/sycc.ppm";
     ASSERT_TRUE(testing::WriteFileBytes(raw, planes.data(), planes.size()));
     ASSERT_TRUE(RunTool("opj_compress -n 3 -mct 0 -i " + raw + " -o " + made + " -F 24,16,3,8," + sign));
-    // The colour specification box, enumerated, set to sYCC by hand.
+    // The colr box's enumerated colour space, set to sYCC by hand.
     std::vector<uint8_t> file = ReadFileBytes(made);
     const char kColr[] = {'c', 'o', 'l', 'r'};
     auto at = std::search(file.begin(), file.end(), kColr, kColr + 4);
