@@ -808,6 +808,21 @@ void TPXMask::GatherRow(int32_t row, const int32_t* cols, int32_t count, uint8_t
   }
 }
 
+void TPXMask::GatherPlacedRows(TBitmap& target, const TPXMaskPlacement& place, int32_t x1, int32_t x2, int32_t y1,
+                               int32_t y2, int32_t rowLo, int32_t rowHi,
+                               const std::function<void(int32_t y, uint8_t* row, const uint8_t* set)>& body) const {
+  std::vector<uint8_t> set(static_cast<size_t>(x2 - x1));
+  int32_t gathered = -2;
+  for (int32_t y = y1; y < y2; ++y) {
+    const int32_t r = place.Rows[static_cast<size_t>(y) + 1];
+    if (r < rowLo || r > rowHi) continue;
+    // At high zooms many target rows show one mask row: gather it once.
+    if (r != gathered) GatherRow(r, place.Cols.data() + x1 + 1, x2 - x1, set.data());
+    gathered = r;
+    if (uint8_t* t = target.ScanLine(y)) body(y, t, set.data());
+  }
+}
+
 void TPXMask::DrawXorPlaced(TBitmap& target, const TPXMaskPlacement& place, const TRect& clip) {
   const int32_t bpp = PlacedPixelBytes(target);
   int32_t x1, x2, y1, y2;
@@ -815,21 +830,13 @@ void TPXMask::DrawXorPlaced(TBitmap& target, const TPXMaskPlacement& place, cons
       !PlacedRange(place.Cols, target.Width(), clip.Left, clip.Right, x1, x2) ||
       !PlacedRange(place.Rows, target.Height(), clip.Top, clip.Bottom, y1, y2))
     return;
-  std::vector<uint8_t> set(static_cast<size_t>(x2 - x1));
-  int32_t gathered = -2;
-  for (int32_t y = y1; y < y2; ++y) {
-    const int32_t r = place.Rows[static_cast<size_t>(y) + 1];
-    if (r < Y1 || r > Y2) continue;
-    if (r != gathered) GatherRow(r, place.Cols.data() + x1 + 1, x2 - x1, set.data());
-    gathered = r;
-    uint8_t* t = target.ScanLine(y);
-    if (!t) continue;
+  GatherPlacedRows(target, place, x1, x2, y1, y2, Y1, Y2, [&](int32_t, uint8_t* t, const uint8_t* set) {
     for (int32_t x = x1; x < x2; ++x) {
-      if (!set[static_cast<size_t>(x - x1)]) continue;
+      if (!set[x - x1]) continue;
       uint8_t* p = t + int64_t{x} * bpp;
       p[0] ^= 0xFF, p[1] ^= 0xFF, p[2] ^= 0xFF;
     }
-  }
+  });
 }
 
 void TPXMask::DrawOutlinePlaced(TBitmap& target, const TPXMaskPlacement& place, TColor color1, TColor color2,
@@ -900,23 +907,16 @@ void TPXMask::ShadePlaced(TBitmap& target, const TPXMaskPlacement& place, const 
   if (!data_ || IsEmpty() || bpp == 0 || !PlacedRange(place.Cols, target.Width(), clip.Left, clip.Right, x1, x2) ||
       !PlacedRange(place.Rows, target.Height(), clip.Top, clip.Bottom, y1, y2))
     return;
-  std::vector<uint8_t> set(static_cast<size_t>(x2 - x1));
-  int32_t gathered = -2;
-  for (int32_t y = y1; y < y2; ++y) {
-    const int32_t r = place.Rows[static_cast<size_t>(y) + 1];
-    if (r < 0) continue;  // beside the picture
-    if (r != gathered) GatherRow(r, place.Cols.data() + x1 + 1, x2 - x1, set.data());
-    gathered = r;
-    uint8_t* t = target.ScanLine(y);
-    if (!t) continue;
+  // Rows beside the picture (-1) are not shaded.
+  GatherPlacedRows(target, place, x1, x2, y1, y2, 0, INT32_MAX, [&](int32_t y, uint8_t* t, const uint8_t* set) {
     // Half-tone: where the zoomed column and row are both even or both odd.
     const int64_t zy = place.ZoomY + y;
     for (int32_t x = x1 + static_cast<int32_t>((place.ZoomX + x1 + zy) & 1); x < x2; x += 2) {
-      if (place.Cols[static_cast<size_t>(x) + 1] < 0 || set[static_cast<size_t>(x - x1)]) continue;
+      if (place.Cols[static_cast<size_t>(x) + 1] < 0 || set[x - x1]) continue;
       uint8_t* p = t + int64_t{x} * bpp;
       p[0] = p[1] = p[2] = kShadeGray;
     }
-  }
+  });
 }
 
 // ------------------------------------------------- bitmap <-> mask copies

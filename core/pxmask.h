@@ -4,6 +4,7 @@
 // selected area. Viewers fill it from shapes and draw it; the processing
 // component copies results back into the image through it.
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <vector>
@@ -158,6 +159,12 @@ class PIXORAN_CORE_EXPORT TPXMask {
   // Whether the mask is set at each of count placed columns of a mask row
   // (0 for -1 entries and rows).
   void GatherRow(int32_t row, const int32_t* cols, int32_t count, uint8_t* out) const;
+  // Calls body for each target row in [y1, y2) showing a mask row in
+  // [rowLo, rowHi], with set[x - x1] telling whether the mask pixel shown at
+  // target column x is set.
+  void GatherPlacedRows(TBitmap& target, const TPXMaskPlacement& place, int32_t x1, int32_t x2, int32_t y1, int32_t y2,
+                        int32_t rowLo, int32_t rowHi,
+                        const std::function<void(int32_t y, uint8_t* row, const uint8_t* set)>& body) const;
 
   int32_t width_ = 0;
   int32_t height_ = 0;
