@@ -55,7 +55,7 @@
 #include "io/pxprint.h"
 #include "platform/printer.h"
 #include "proc/pixoranproc.h"
-#include "app_pictures.h"
+#include "program_test.h"
 #include "testsupport.h"
 #include "view/pixoranview.h"
 #include "view/pxmview.h"
@@ -89,41 +89,18 @@ class TTestMain : public TfrmMain {
   void FlattenVectorObjects() override { ++Flattened; }
 };
 
-class CommandsTest : public ::testing::Test {
+class CommandsTest : public ProgramTest<TTestMain> {
  protected:
   void SetUp() override {
-    dir_ = pixoran::testing::MakeTempDir("cmds") + "/";
-    MessageHook() = [this](QWidget*, const QString& t) { messages_.push_back(t); };
-    PXDialogHooks().FileDialog = [this](TPixoranIO&, const std::string&, const std::string&, const std::string&,
-                                        std::string& name, int32_t filterIndex, bool, bool save) {
-      name = save ? nextSave_ : nextOpen_;
-      lastFilter_ = filterIndex;
-    };
-    QDir().mkpath(QString::fromStdString(dir_ + "frames/0"));
-    WriteImage(dir_ + "frames/sample.jpg", 40, 30, Picture);
+    MakeFolder("cmds");
     WriteImage(dir_ + "frames/0/cat.png", 20, 10, KeyGreen);
-    WriteImage(dir_ + "picture.png", 40, 30, Picture);
-    form_ = std::make_unique<TTestMain>(dir_);
-    nextOpen_ = dir_ + "picture.png";
-    form_->acOpenFileExecute();
+    OpenPicture(40, 30);
   }
-  void TearDown() override {
-    form_.reset();
-    MessageHook() = nullptr;
-    ModalHook() = nullptr;
-    PXDialogHooks().FileDialog = nullptr;
-  }
-  TPixoranView& View() { return *form_->PixoranView_Main; }
   void ApplyCat() {
     form_->LoadFrameFolder(dir_ + "frames/0");
     form_->PixoranMViewMain->SetSelectedImage(0);
     form_->acApply->trigger();
   }
-
-  std::string dir_, nextOpen_, nextSave_;
-  int lastFilter_ = -1;
-  std::vector<QString> messages_;
-  std::unique_ptr<TTestMain> form_;
 };
 
 TEST_F(CommandsTest, ActionsMenusAndToolBarInOrder) {

@@ -36,7 +36,7 @@
 #include "io/pixoranio.h"
 #include "io/pxformats.h"
 #include "io/pxprint.h"
-#include "app_pictures.h"
+#include "program_test.h"
 #include "testsupport.h"
 #include "view/pixoranview.h"
 
@@ -68,32 +68,16 @@ void ReasonWrite(TStream&, TPXBitmap&, TIOParamsVals&, TPXProgressRec& progress)
   progress.Fail(g_writeKind, "test: reason");
 }
 
-class NewUserTest : public ::testing::Test {
+// The real message boxes are read here, so messages are not collected.
+class NewUserTest : public ProgramTest<TfrmMain> {
  protected:
   void SetUp() override {
-    dir_ = pixoran::testing::MakeTempDir("newuser") + "/";
-    PXDialogHooks().FileDialog = [this](TPixoranIO&, const std::string&, const std::string&, const std::string&,
-                                        std::string& name, int32_t, bool,
-                                        bool save) { name = save ? nextSave_ : nextOpen_; };
-    QDir().mkpath(QString::fromStdString(dir_ + "frames/0"));
-    WriteImage(dir_ + "frames/sample.jpg", 40, 30, Picture);
-    WriteImage(dir_ + "picture.png", w_, h_, Picture);
-    form_ = std::make_unique<TfrmMain>(dir_);
-    form_->resize(800, 600);
-    nextOpen_ = dir_ + "picture.png";
-    form_->acOpenFileExecute();
-  }
-  void TearDown() override {
-    form_.reset();
+    MakeFolder("newuser");
     MessageHook() = nullptr;
-    ModalHook() = nullptr;
-    PXDialogHooks().FileDialog = nullptr;
+    OpenPicture(w_, h_, 800, 600);
   }
-  TPixoranView& View() { return *form_->PixoranView_Main; }
 
-  std::string dir_, nextOpen_, nextSave_;
   int w_ = 40, h_ = 30;
-  std::unique_ptr<TfrmMain> form_;
 };
 
 // The message box as the user sees it: its title and text.

@@ -18,6 +18,7 @@
 #include "core/kopxutils_bitmap.h"
 #include "io/pixoranio.h"
 #include "io/pxprint.h"
+#include "program_test.h"
 #include "testsupport.h"
 #include "view/pxmview.h"
 #include "view/pxtextc.h"
@@ -25,6 +26,7 @@
 
 using namespace tolvaren;
 using namespace pixoran;
+using namespace tolvaren::testing;
 
 namespace {
 
@@ -132,26 +134,9 @@ TEST(AddText, BothButtonsEndInsertionAndKeepTexts) {
 
 namespace {
 
-class AddTextRoad : public ::testing::Test {
+class AddTextRoad : public ProgramTest<TfrmMain> {
  protected:
-  void SetUp() override {
-    dir_ = pixoran::testing::MakeTempDir("addtext") + "/";
-    MessageHook() = [](QWidget*, const QString&) {};
-    PXDialogHooks().FileDialog = [this](TPixoranIO&, const std::string&, const std::string&, const std::string&,
-                                        std::string& name, int32_t, bool, bool) { name = nextOpen_; };
-  }
-  void TearDown() override {
-    form_.reset();
-    MessageHook() = nullptr;
-    PXDialogHooks().FileDialog = nullptr;
-  }
-  void Write(const std::string& path, int w, int h, QRgb (*paint)(int, int)) {
-    QImage img(w, h, QImage::Format_RGB888);
-    for (int y = 0; y < h; ++y)
-      for (int x = 0; x < w; ++x) img.setPixel(x, y, paint(x, y));
-    QDir().mkpath(QFileInfo(QString::fromStdString(path)).absolutePath());
-    ASSERT_TRUE(img.save(QString::fromStdString(path)));
-  }
+  void SetUp() override { MakeFolder("addtext"); }
   // The text area of the picture, bytes of rows y0..y1, x0..x1.
   std::vector<uint8_t> Area(int x0, int y0, int x1, int y1) {
     TPXBitmap& b = *form_->PixoranView_Main->GetLayer(0)->Bitmap();
@@ -159,8 +144,6 @@ class AddTextRoad : public ::testing::Test {
     for (int y = y0; y <= y1; ++y) out.insert(out.end(), b.Scanline(y) + 3 * x0, b.Scanline(y) + 3 * (x1 + 1));
     return out;
   }
-  std::string dir_, nextOpen_;
-  std::unique_ptr<TfrmMain> form_;
 };
 
 QRgb White(int, int) { return qRgb(255, 255, 255); }
@@ -171,9 +154,9 @@ QRgb LeftRed(int x, int) { return x < 4 ? qRgb(220, 0, 0) : qRgb(0, 0, 0); }
 
 TEST_F(AddTextRoad, FrameThenTextThenEditsBurnTheTextOnce) {
   QDir().mkpath(QString::fromStdString(dir_ + "frames/0"));
-  Write(dir_ + "frames/sample.png", 40, 30, White);
-  Write(dir_ + "frames/0/frame1.png", 40, 20, LeftRed);
-  Write(dir_ + "picture.png", 160, 100, White);
+  WriteImage(dir_ + "frames/sample.png", 40, 30, White);
+  WriteImage(dir_ + "frames/0/frame1.png", 40, 20, LeftRed);
+  WriteImage(dir_ + "picture.png", 160, 100, White);
   form_ = std::make_unique<TfrmMain>(dir_);
   nextOpen_ = dir_ + "picture.png";
   form_->acOpenFileExecute();
@@ -229,8 +212,8 @@ TEST_F(AddTextRoad, FrameThenTextThenEditsBurnTheTextOnce) {
 
 TEST_F(AddTextRoad, OpeningAndGoingBackDropUnburntTexts) {
   QDir().mkpath(QString::fromStdString(dir_ + "frames/0"));
-  Write(dir_ + "frames/sample.png", 40, 30, White);
-  Write(dir_ + "a.png", 80, 60, White);
+  WriteImage(dir_ + "frames/sample.png", 40, 30, White);
+  WriteImage(dir_ + "a.png", 80, 60, White);
   form_ = std::make_unique<TfrmMain>(dir_);
   nextOpen_ = dir_ + "a.png";
   form_->acOpenFileExecute();
