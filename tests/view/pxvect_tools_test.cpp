@@ -54,6 +54,19 @@ void Click(TPixoranVect& v, int x, int y, Qt::KeyboardModifiers mods = Qt::NoMod
   QTest::mouseClick(v.Widget(), Qt::LeftButton, mods, At(v, x, y));
 }
 
+// A selected polyline through the points, its box still empty (the points
+// give it).
+int32_t AddSelectedPolyline(TPixoranVect& v, std::initializer_list<TPXPoint> points) {
+  TPXVObject pl;
+  pl.Kind = pxokPolyline;
+  pl.X1 = pl.Y1 = kPXVBig;
+  pl.X2 = pl.Y2 = -kPXVBig;
+  const int32_t h = v.AddObject(pl);
+  for (TPXPoint p : points) v.AddPolylinePoint(h, p.X, p.Y);
+  v.SelectObject(h);
+  return h;
+}
+
 std::vector<int32_t> R(const TPXVObject& o) { return {o.X1, o.Y1, o.X2, o.Y2}; }
 std::vector<int32_t> R(const TRect& r) { return {r.Left, r.Top, r.Right, r.Bottom}; }
 
@@ -187,13 +200,7 @@ TEST(PXVectTools, ClicksBesideACentredPictureAtTwoZooms) {
 
 TEST(PXVectTools, EditPolylineModeDrawsPointHandlesAndGripsGoWithTheSelection) {
   auto v = MakeView(300, 200);
-  TPXVObject pl;
-  pl.Kind = pxokPolyline;
-  pl.X1 = pl.Y1 = kPXVBig;
-  pl.X2 = pl.Y2 = -kPXVBig;
-  const int32_t h = v->AddObject(pl);
-  for (TPXPoint p : {TPXPoint{40, 60}, TPXPoint{150, 100}, TPXPoint{260, 140}}) v->AddPolylinePoint(h, p.X, p.Y);
-  v->SelectObject(h);
+  AddSelectedPolyline(*v, {{40, 60}, {150, 100}, {260, 140}});
   v->Show();
   auto dark = [&](int x, int y) {
     const QImage img = v->Widget()->grab().toImage();
@@ -285,15 +292,7 @@ TEST(PXVectTools, CtrlSnapsALineEndWhileDragged) {
 TEST(PXVectTools, PolylinePointsAreMovedInsertedAndDeleted) {
   for (bool flat : {false, true}) {
     auto v = MakeView(300, 200);
-    TPXVObject pl;
-    pl.Kind = pxokPolyline;
-    pl.X1 = pl.Y1 = kPXVBig;
-    pl.X2 = pl.Y2 = -kPXVBig;
-    const int32_t h = v->AddObject(pl);
-    v->AddPolylinePoint(h, 20, 20);
-    v->AddPolylinePoint(h, 100, flat ? 20 : 60);
-    v->AddPolylinePoint(h, 180, flat ? 20 : 30);
-    v->SelectObject(h);
+    const int32_t h = AddSelectedPolyline(*v, {{20, 20}, {100, flat ? 20 : 60}, {180, flat ? 20 : 30}});
     v->SetMouseInteractVect(kPXVTEditPolyline);
     Paint(*v);
     TPXVObject& o = *v->GetObject(h);
@@ -446,13 +445,7 @@ TEST(PXVectTools, PointEditingActsOnlyOnAShownPolyline) {
   for (bool hide : {false, true}) {
     SCOPED_TRACE(hide ? "hidden" : "scrolled away");
     auto v = MakeView(300, 200, 200);  // a 600 x 400 picture in the client
-    TPXVObject pl;
-    pl.Kind = pxokPolyline;
-    pl.X1 = pl.Y1 = kPXVBig;
-    pl.X2 = pl.Y2 = -kPXVBig;
-    const int32_t h = v->AddObject(pl);
-    for (TPXPoint p : {TPXPoint{20, 20}, TPXPoint{60, 50}, TPXPoint{100, 30}}) v->AddPolylinePoint(h, p.X, p.Y);
-    v->SelectObject(h);
+    const int32_t h = AddSelectedPolyline(*v, {{20, 20}, {60, 50}, {100, 30}});
     v->SetMouseInteractVect(kPXVTEditPolyline);
     v->Show();
     auto grab = [&] { return v->Widget()->grab().toImage().convertToFormat(QImage::Format_RGB32); };
