@@ -3,6 +3,7 @@
 // 1-bit mapping) and resampling. They work on the whole image.
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -14,6 +15,7 @@
 
 #include "core/kopxutils_colors.h"
 #include "core/kopxutils_helpers.h"
+#include "core/pxpool.h"
 #include "core/pxresample.h"
 #include "core/pxtransform.h"
 #include "proc/pixoranproc.h"
@@ -260,18 +262,32 @@ bool ShearTurned(TPXBitmap& src, TPXBitmap& dest, int64_t rest, bool antiAlias, 
   // Shear 1 into a W1 x H image in memory (its columns are read out of order).
   auto s1 = NewInMemory();
   if (!AllocateLike(*s1, src, W1, H)) return false;
-  std::vector<uint8_t*> rows1(static_cast<size_t>(H));
-  for (int32_t y = 0; y < H; ++y) {
-    const uint8_t* srow = src.Scanline(y);
-    uint8_t* drow = s1->Scanline(y);  // another bitmap: srow stays valid
-    if (!srow || !drow) return false;
-    rows1[static_cast<size_t>(y)] = drow;
-    const double shift = (positive ? y : H - 1 - y) * t;
-    const int64_t whole = RoundHalfEven(shift);
-    const int32_t f = TruncToInt32((shift - static_cast<double>(whole)) * 4096.0);
-    ShearLine<B>(srow, W, drow, W1, whole, f, antiAlias, bg);
-    report.At(y + 1);
-  }
+  const std::vector<uint8_t*> rows1 = PXRowPointers(*s1);
+  const std::vector<uint8_t*> srcRows = PXRowPointers(src);
+  // A temporary file's rows are read by the calling thread alone.
+  const bool srcSerial = srcRows.empty();
+  std::atomic<bool> failed{false};
+  PXParallelRows(
+      H, W1,
+      [&](int32_t first, int32_t last) {
+        for (int32_t y = first; y < last; ++y) {
+          const uint8_t* srow = srcSerial ? src.Scanline(y) : srcRows[static_cast<size_t>(y)];
+          if (!srow) {
+            failed = true;
+            return;
+          }
+          const double shift = (positive ? y : H - 1 - y) * t;
+          const int64_t whole = RoundHalfEven(shift);
+          const int32_t f = TruncToInt32((shift - static_cast<double>(whole)) * 4096.0);
+          ShearLine<B>(srow, W, rows1[static_cast<size_t>(y)], W1, whole, f, antiAlias, bg);
+        }
+      },
+      srcSerial,
+      [&](int32_t first, int32_t last) {
+        for (int32_t y = first; y < last; ++y) report.At(y + 1);
+        return !failed;
+      });
+  if (failed) return false;
 
   // Shear 2 (columns) row by row: column x of the result row p is source
   // row p - shift(x) of the same column; each row then takes shear 3.
@@ -284,9 +300,10 @@ bool ShearTurned(TPXBitmap& src, TPXBitmap& dest, int64_t rest, bool antiAlias, 
     colF[static_cast<size_t>(x)] = static_cast<int32_t>(RoundHalfEven((shift - static_cast<double>(whole)) * 4096.0));
   }
   if (!AllocateLike(dest, src, Wf, Hf)) return false;
-  std::vector<uint8_t> line(static_cast<size_t>(W1) * B);
-  for (int32_t p = 0; p < Hf; ++p) {
-    uint8_t* l = line.data();
+  const std::vector<uint8_t*> destRows = PXRowPointers(dest);
+  const bool destSerial = destRows.empty();
+  auto shearRow = [&](int32_t p, uint8_t* line, uint8_t* drow) {
+    uint8_t* l = line;
     for (int32_t x = 0; x < W1; ++x, l += B) {
       const int64_t i = p - colShift[static_cast<size_t>(x)];
       const int32_t f = colF[static_cast<size_t>(x)];
@@ -307,12 +324,27 @@ bool ShearTurned(TPXBitmap& src, TPXBitmap& dest, int64_t rest, bool antiAlias, 
     const double shift = (positive ? p : Hf - 1 - p) * t;
     const int64_t whole = RoundHalfEven(shift);
     const int32_t f = static_cast<int32_t>(RoundHalfEven((shift - static_cast<double>(whole)) * 4096.0));
-    uint8_t* drow = dest.Scanline(p);
-    if (!drow) return false;
-    ShearLine<B>(line.data(), W1, drow, Wf, whole - t2, f, antiAlias, bg);
-    report.At(int64_t{H} + int64_t{p + 1} * W1 / Hf + p + 1);
-  }
-  return true;
+    ShearLine<B>(line, W1, drow, Wf, whole - t2, f, antiAlias, bg);
+  };
+  PXParallelRows(
+      Hf, int64_t{W1} + Wf,
+      [&](int32_t first, int32_t last) {
+        std::vector<uint8_t> line(static_cast<size_t>(W1) * B);
+        for (int32_t p = first; p < last; ++p) {
+          uint8_t* drow = destSerial ? dest.Scanline(p) : destRows[static_cast<size_t>(p)];
+          if (!drow) {
+            failed = true;
+            return;
+          }
+          shearRow(p, line.data(), drow);
+        }
+      },
+      destSerial,
+      [&](int32_t first, int32_t last) {
+        for (int32_t p = first; p < last; ++p) report.At(int64_t{H} + int64_t{p + 1} * W1 / Hf + p + 1);
+        return !failed;
+      });
+  return !failed;
 }
 
 // Quarter turns, then the shears of what is left, of source into dest.
@@ -350,9 +382,10 @@ bool MappedTurned(TPXBitmap& source, TPXBitmap& dest, int64_t milli, uint8_t bg)
   TRowTable rows;
   if (!rows.Open(source) || !AllocateLike(dest, source, dw, dh)) return false;
   const double scx = W / 2.0 - 0.5, scy = H / 2.0 - 0.5, dcx = dw / 2.0 - 0.5, dcy = dh / 2.0 - 0.5;
-  for (int32_t j = 0; j < dh; ++j) {
-    uint8_t* d = dest.Scanline(j);
-    if (!d) return false;
+  const std::vector<uint8_t*> destRows = PXRowPointers(dest);
+  const bool serial = destRows.empty();
+  std::atomic<bool> failed{false};
+  auto mapRow = [&](int32_t j, uint8_t* d) {
     const double dy = j - dcy;
     for (int32_t i = 0; i < dw; ++i) {
       const double dx = i - dcx;
@@ -366,8 +399,21 @@ bool MappedTurned(TPXBitmap& source, TPXBitmap& dest, int64_t milli, uint8_t bg)
         d[i] = inside ? rows[sy][sx] : bg;
       }
     }
-  }
-  return true;
+  };
+  PXParallelRows(
+      dh, dw,
+      [&](int32_t first, int32_t last) {
+        for (int32_t j = first; j < last; ++j) {
+          uint8_t* d = serial ? dest.Scanline(j) : destRows[static_cast<size_t>(j)];
+          if (!d) {
+            failed = true;
+            return;
+          }
+          mapRow(j, d);
+        }
+      },
+      serial);
+  return !failed;
 }
 
 // ------------------------------------------------------------ sampled rotation
@@ -478,29 +524,53 @@ bool SampledTurned(TPXBitmap& source, TPXBitmap& dest, int64_t milli, const uint
   const double cx = (we - 1) / 2, cy = (he - 1) / 2, cxd = (dw - 1) / 2.0, cyd = (dh - 1) / 2.0;
   const size_t lineBytes = static_cast<size_t>(fw) * B;
   const int64_t stepX = ToFixed(c), stepY = ToFixed(s);
-  std::vector<uint8_t> band(lineBytes * static_cast<size_t>(std::min(kBand, fh)));
-  for (int32_t j0 = 0; j0 < fh; j0 += kBand) {
-    const int32_t j1 = std::min(fh, j0 + kBand);
-    for (int32_t i0 = 0; i0 < fw; i0 += kTile) {
-      const int32_t i1 = std::min(fw, i0 + kTile);
-      for (int32_t j = j0; j < j1; ++j) {
-        // Source position of destination (0, j), in the source's own
-        // coordinates (the larger image's less 3).
-        const double dj = j + 3 - cyd, di = i0 + 3 - cxd;
-        int64_t x = ToFixed(di * c - dj * s + cx - 3), y = ToFixed(di * s + dj * c + cy - 3);
-        uint8_t* d = band.data() + static_cast<size_t>(j - j0) * lineBytes + static_cast<size_t>(i0) * B;
-        for (int32_t i = i0; i < i1; ++i, d += B, x += stepX, y += stepY)
-          SamplePixel<B, Bicubic>(rows, W, H, bg, x, y, d);
-      }
-    }
-    for (int32_t j = j0; j < j1; ++j) {
-      uint8_t* d = dest.Scanline(j);
-      if (!d) return false;
-      std::memcpy(d, band.data() + static_cast<size_t>(j - j0) * lineBytes, lineBytes);
-      if (progress.OnProgress) progress.Report(TruncToInt32((j + 1) * 100.0 / fh));
-    }
-  }
-  return true;
+  if (Bicubic) CubicWeights();  // made before the bands share it
+  // Rows in memory are written in place; a temporary file's through a band
+  // buffer, by the calling thread alone. Every tile starts from its own
+  // position, so the bands' bounds do not change a byte.
+  const std::vector<uint8_t*> destRows = PXRowPointers(dest);
+  const bool serial = destRows.empty();
+  std::atomic<bool> failed{false};
+  PXParallelRows(
+      fh, fw,
+      [&](int32_t first, int32_t last) {
+        std::vector<uint8_t> band;
+        if (serial) band.resize(lineBytes * static_cast<size_t>(std::min(kBand, last - first)));
+        for (int32_t j0 = first; j0 < last; j0 += kBand) {
+          const int32_t j1 = std::min(last, j0 + kBand);
+          auto line = [&](int32_t j) {
+            return serial ? band.data() + static_cast<size_t>(j - j0) * lineBytes : destRows[static_cast<size_t>(j)];
+          };
+          for (int32_t i0 = 0; i0 < fw; i0 += kTile) {
+            const int32_t i1 = std::min(fw, i0 + kTile);
+            for (int32_t j = j0; j < j1; ++j) {
+              // Source position of destination (0, j), in the source's own
+              // coordinates (the larger image's less 3).
+              const double dj = j + 3 - cyd, di = i0 + 3 - cxd;
+              int64_t x = ToFixed(di * c - dj * s + cx - 3), y = ToFixed(di * s + dj * c + cy - 3);
+              uint8_t* d = line(j) + static_cast<size_t>(i0) * B;
+              for (int32_t i = i0; i < i1; ++i, d += B, x += stepX, y += stepY)
+                SamplePixel<B, Bicubic>(rows, W, H, bg, x, y, d);
+            }
+          }
+          if (!serial) continue;
+          for (int32_t j = j0; j < j1; ++j) {
+            uint8_t* d = dest.Scanline(j);
+            if (!d) {
+              failed = true;
+              return;
+            }
+            std::memcpy(d, line(j), lineBytes);
+          }
+        }
+      },
+      serial,
+      [&](int32_t first, int32_t last) {
+        if (progress.OnProgress)
+          for (int32_t j = first; j < last; ++j) progress.Report(TruncToInt32((j + 1) * 100.0 / fh));
+        return !failed;
+      });
+  return !failed;
 }
 
 template <int B>
