@@ -97,19 +97,25 @@ class TRowTable {
 };
 
 // Pixels turn first; an alpha channel follows through its own routine into
-// the result's alpha, which has the result's size. The bitmap changes only
-// when both succeeded.
+// the result's alpha, which has the result's size. The result goes to into
+// when given (the bitmap is only read), else it takes the bitmap's place;
+// either way only when both succeeded.
 using TTurnFn = std::function<bool(TPXBitmap& source, TPXBitmap& dest)>;
-bool TurnInPlace(TPXBitmap& bitmap, const TTurnFn& pixels, const TTurnFn& alpha) {
+bool TurnTo(TPXBitmap& bitmap, TPXBitmap* into, const TTurnFn& pixels, const TTurnFn& alpha) {
   try {
-    auto out = NewLike(bitmap);
+    std::unique_ptr<TPXBitmap> own;
+    TPXBitmap* out = into;
+    if (!out) {
+      own = NewLike(bitmap);
+      out = own.get();
+    }
     if (!pixels(bitmap, *out)) return false;
     if (bitmap.HasAlphaChannel()) {
       TPXBitmap* a = out->GetAlphaChannel();
       if (!a || !alpha(*bitmap.GetAlphaChannel(), *a)) return false;
       a->SyncFull();
     }
-    Replace(bitmap, *out);
+    if (!into) Replace(bitmap, *out);
     return true;
   } catch (const EPXBitmapError&) {
     return false;
@@ -148,9 +154,10 @@ bool QuarterTurned(TPXBitmap& source, TPXBitmap& dest, int q) {
   }
 }
 
-bool QuarterTurnInPlace(TPXBitmap& bitmap, int q) {
-  if ((q & 3) == 0) return true;
+bool QuarterTurnTo(TPXBitmap& bitmap, TPXBitmap* into, int q) {
   try {
+    if (into) return QuarterTurned(bitmap, *into, q);
+    if ((q & 3) == 0) return true;
     if ((q & 3) == 2) {
       // Mirrors are lossless in place.
       FlipBitmap(bitmap, 0);
@@ -612,78 +619,125 @@ bool IsRightAngleMultiple(double angle) {
   return std::isfinite(angle) && angle == std::trunc(angle) && std::fmod(angle, 90.0) == 0.0;
 }
 
-bool RotateGray8(TPXBitmap& bitmap, bool antiAlias, const TPXProgressRec& progress, uint8_t background, double angle) {
+// The rotations write into `into` when given, leaving the bitmap as it
+// is; else the result takes the bitmap's place.
+namespace {
+
+bool RotateGray8To(TPXBitmap& bitmap, TPXBitmap* into, bool antiAlias, const TPXProgressRec& progress,
+                   uint8_t background, double angle) {
   const int64_t milli = AngleMilli(angle);
   if (milli == 0 || bitmap.Width() <= 0 || bitmap.Height() <= 0 || bitmap.BitCount() != 8) return false;
-  if (milli % kMilliQuarter == 0) return QuarterTurnInPlace(bitmap, static_cast<int>(milli / kMilliQuarter));
+  if (milli % kMilliQuarter == 0) return QuarterTurnTo(bitmap, into, static_cast<int>(milli / kMilliQuarter));
   const uint8_t bg[1] = {background};
   const uint8_t clear[1] = {0};
-  return TurnInPlace(
-      bitmap, [&](TPXBitmap& s, TPXBitmap& d) { return ShearRotated<1>(s, d, milli, antiAlias, bg, progress); },
+  return TurnTo(
+      bitmap, into, [&](TPXBitmap& s, TPXBitmap& d) { return ShearRotated<1>(s, d, milli, antiAlias, bg, progress); },
       [&](TPXBitmap& s, TPXBitmap& d) { return ShearRotated<1>(s, d, milli, antiAlias, clear, {}); });
 }
 
-bool RotateBW(TPXBitmap& bitmap, bool backgroundBit, double angle) {
+bool RotateBWTo(TPXBitmap& bitmap, TPXBitmap* into, bool backgroundBit, double angle) {
   const int64_t milli = AngleMilli(angle);
   if (milli == 0 || bitmap.Width() <= 0 || bitmap.Height() <= 0 || bitmap.PixelFormat() != pxBW1) return false;
-  if (milli % kMilliQuarter == 0) return QuarterTurnInPlace(bitmap, static_cast<int>(milli / kMilliQuarter));
-  return TurnInPlace(
-      bitmap, [&](TPXBitmap& s, TPXBitmap& d) { return MappedTurned<0>(s, d, milli, backgroundBit ? 1 : 0); },
+  if (milli % kMilliQuarter == 0) return QuarterTurnTo(bitmap, into, static_cast<int>(milli / kMilliQuarter));
+  return TurnTo(
+      bitmap, into, [&](TPXBitmap& s, TPXBitmap& d) { return MappedTurned<0>(s, d, milli, backgroundBit ? 1 : 0); },
       [&](TPXBitmap& s, TPXBitmap& d) { return MappedTurned<1>(s, d, milli, 0); });
 }
 
-bool RotateGray8ForBW(TPXBitmap& bitmap, uint8_t background, double angle) {
+bool RotateGray8ForBWTo(TPXBitmap& bitmap, TPXBitmap* into, uint8_t background, double angle) {
   const int64_t milli = AngleMilli(angle);
   if (milli == 0 || bitmap.Width() <= 0 || bitmap.Height() <= 0 || bitmap.BitCount() != 8) return false;
-  if (milli % kMilliQuarter == 0) return QuarterTurnInPlace(bitmap, static_cast<int>(milli / kMilliQuarter));
-  return TurnInPlace(
-      bitmap, [&](TPXBitmap& s, TPXBitmap& d) { return MappedTurned<1>(s, d, milli, background); },
+  if (milli % kMilliQuarter == 0) return QuarterTurnTo(bitmap, into, static_cast<int>(milli / kMilliQuarter));
+  return TurnTo(
+      bitmap, into, [&](TPXBitmap& s, TPXBitmap& d) { return MappedTurned<1>(s, d, milli, background); },
       [&](TPXBitmap& s, TPXBitmap& d) { return MappedTurned<1>(s, d, milli, 0); });
 }
 
-bool RotateBitmap(TPXBitmap& bitmap, bool antiAlias, const TPXProgressRec& progress, TBGR background, double angle) {
+bool RotateBitmapTo(TPXBitmap& bitmap, TPXBitmap* into, bool antiAlias, const TPXProgressRec& progress, TBGR background,
+                    double angle) {
   const int64_t milli = AngleMilli(angle);
   if (milli == 0 || bitmap.Width() <= 0 || bitmap.Height() <= 0) return false;
   switch (bitmap.PixelFormat()) {
-    case pxBW1: return RotateBW(bitmap, BitBackground(background), angle);
-    case pxGray8: return RotateGray8(bitmap, antiAlias, progress, ByteBackground(bitmap, background), angle);
+    case pxBW1: return RotateBWTo(bitmap, into, BitBackground(background), angle);
+    case pxGray8: return RotateGray8To(bitmap, into, antiAlias, progress, ByteBackground(bitmap, background), angle);
     // Blending would mix palette indices: whole pixels only.
-    case pxPal8: return RotateGray8(bitmap, false, progress, ByteBackground(bitmap, background), angle);
+    case pxPal8: return RotateGray8To(bitmap, into, false, progress, ByteBackground(bitmap, background), angle);
     case pxBGR24: break;
     default: return false;
   }
-  if (milli % kMilliQuarter == 0) return QuarterTurnInPlace(bitmap, static_cast<int>(milli / kMilliQuarter));
+  if (milli % kMilliQuarter == 0) return QuarterTurnTo(bitmap, into, static_cast<int>(milli / kMilliQuarter));
   const uint8_t bg[3] = {background.b, background.g, background.r};
   const uint8_t clear[1] = {0};
-  return TurnInPlace(
-      bitmap, [&](TPXBitmap& s, TPXBitmap& d) { return ShearRotated<3>(s, d, milli, antiAlias, bg, progress); },
+  return TurnTo(
+      bitmap, into, [&](TPXBitmap& s, TPXBitmap& d) { return ShearRotated<3>(s, d, milli, antiAlias, bg, progress); },
       [&](TPXBitmap& s, TPXBitmap& d) { return ShearRotated<1>(s, d, milli, antiAlias, clear, {}); });
 }
 
-bool RotateAntialiased(TPXBitmap& bitmap, uint8_t mode, const TPXProgressRec& progress, TBGR background, double angle) {
+bool RotateAntialiasedTo(TPXBitmap& bitmap, TPXBitmap* into, uint8_t mode, const TPXProgressRec& progress,
+                         TBGR background, double angle) {
   const int64_t milli = AngleMilli(angle);
   if (milli == 0 || bitmap.Width() <= 0 || bitmap.Height() <= 0 || bitmap.PixelFormat() != pxBGR24) return false;
   const uint8_t bg[3] = {background.b, background.g, background.r};
   const uint8_t clear[1] = {0};
-  return TurnInPlace(
-      bitmap, [&](TPXBitmap& s, TPXBitmap& d) { return Sampled<3>(s, d, milli, mode, bg, progress); },
+  return TurnTo(
+      bitmap, into, [&](TPXBitmap& s, TPXBitmap& d) { return Sampled<3>(s, d, milli, mode, bg, progress); },
       [&](TPXBitmap& s, TPXBitmap& d) { return Sampled<1>(s, d, milli, mode, clear, {}); });
 }
 
-bool RotateAlphaAntialiased(TPXBitmap& bitmap, uint8_t mode, double angle) {
+bool RotateAlphaAntialiasedTo(TPXBitmap& bitmap, TPXBitmap* into, uint8_t mode, double angle) {
   const int64_t milli = AngleMilli(angle);
   if (milli == 0 || bitmap.Width() <= 0 || bitmap.Height() <= 0 || bitmap.BitCount() != 8) return false;
   const uint8_t clear[1] = {0};
-  return TurnInPlace(
-      bitmap, [&](TPXBitmap& s, TPXBitmap& d) { return Sampled<1>(s, d, milli, mode, clear, {}); },
+  return TurnTo(
+      bitmap, into, [&](TPXBitmap& s, TPXBitmap& d) { return Sampled<1>(s, d, milli, mode, clear, {}); },
       [&](TPXBitmap& s, TPXBitmap& d) { return Sampled<1>(s, d, milli, mode, clear, {}); });
+}
+
+}  // namespace
+
+bool RotateGray8(TPXBitmap& bitmap, bool antiAlias, const TPXProgressRec& progress, uint8_t background, double angle) {
+  return RotateGray8To(bitmap, nullptr, antiAlias, progress, background, angle);
+}
+bool RotateBW(TPXBitmap& bitmap, bool backgroundBit, double angle) {
+  return RotateBWTo(bitmap, nullptr, backgroundBit, angle);
+}
+bool RotateGray8ForBW(TPXBitmap& bitmap, uint8_t background, double angle) {
+  return RotateGray8ForBWTo(bitmap, nullptr, background, angle);
+}
+bool RotateBitmap(TPXBitmap& bitmap, bool antiAlias, const TPXProgressRec& progress, TBGR background, double angle) {
+  return RotateBitmapTo(bitmap, nullptr, antiAlias, progress, background, angle);
+}
+bool RotateAntialiased(TPXBitmap& bitmap, uint8_t mode, const TPXProgressRec& progress, TBGR background, double angle) {
+  return RotateAntialiasedTo(bitmap, nullptr, mode, progress, background, angle);
+}
+bool RotateAlphaAntialiased(TPXBitmap& bitmap, uint8_t mode, double angle) {
+  return RotateAlphaAntialiasedTo(bitmap, nullptr, mode, angle);
 }
 
 // ------------------------------------------------------------ the component's operations
 
+namespace {
+
+// Mirrors that can change the picture in place: rows in memory (its own and
+// its alpha channel's) cannot fail halfway, and a 1-bit left-right mirror,
+// the one that needs a buffer, is left out.
+bool MirrorsInPlace(TPXBitmap& b, bool leftRight) {
+  if (b.Location() == pxTempFile || (leftRight && b.PixelFormat() == pxBW1)) return false;
+  return !b.HasAlphaChannel() || b.GetAlphaChannel()->Location() != pxTempFile;
+}
+
+}  // namespace
+
 void TPixoranProc::Flip(int32_t direction) {
   aborting_ = false;
   if ((direction != 0 && direction != 1) || !CheckBitmap(kPXAnyFormat)) return;
+  if (MirrorsInPlace(*bitmap_, direction == 0)) {
+    // The undo entry keeps the old picture; no copy to swap in.
+    if (!TakeAutoUndo("Flip")) return;
+    FlipBitmap(*bitmap_, direction);
+    FinishChange();
+    return;
+  }
   ChangeImage("Flip", [&](TPXBitmap& copy) {
     FlipBitmap(copy, direction);
     return true;
@@ -700,19 +754,27 @@ void TPixoranProc::CropSel() {
     return;
   }
   TPXMask& mask = *sel.Mask;
-  const TColor background = Background();
-  ChangeImage("CropSel", [&](TPXBitmap& b) {
-    // The box, cut to the image (a mask may be larger than it).
-    const int32_t w = std::min(mask.X2, b.Width() - 1) - mask.X1 + 1;
-    const int32_t h = std::min(mask.Y2, b.Height() - 1) - mask.Y1 + 1;
-    const TPXPixelFormat f = b.PixelFormat();
-    if (w <= 0 || h <= 0 || mask.X1 < 0 || mask.Y1 < 0) return true;
-    auto out = NewLike(b);
-    if (!AllocateLike(*out, b, w, h)) return false;
+  TPXBitmap& b = *bitmap_;
+  // The box, cut to the image (a mask may be larger than it).
+  const int32_t w = std::min(mask.X2, b.Width() - 1) - mask.X1 + 1;
+  const int32_t h = std::min(mask.Y2, b.Height() - 1) - mask.Y1 + 1;
+  if (w <= 0 || h <= 0 || mask.X1 < 0 || mask.Y1 < 0) {
+    if (TakeAutoUndo("CropSel")) FinishChange();
+    return;
+  }
+  // The box is copied straight out of the picture, which is only read: a
+  // failure leaves it as it was.
+  const TPXPixelFormat f = b.PixelFormat();
+  auto out = NewLike(b);
+  try {
+    if (!AllocateLike(*out, b, w, h)) {
+      aborting_ = true;
+      return;
+    }
     // The mask copy takes these formats; the others go by whole rows.
     const bool masked = f == pxBGR24 || f == pxGray8 || f == pxPal8 || f == pxBW1;
     if (masked) {
-      out->Fill(FillValue(b, background));
+      out->Fill(FillValue(b, Background()));
       mask.CopyBitmapThroughMask(*out, b, false, false, true);
     } else {
       b.CopyRectTo(*out, mask.X1, mask.Y1, 0, 0, w, h);
@@ -725,9 +787,14 @@ void TPixoranProc::CropSel() {
       da.SyncFull();
       if (da.Full) out->RemoveAlphaChannel();
     }
-    out->TransferTo(b);
-    return true;
-  });
+  } catch (const EPXBitmapError&) {
+    aborting_ = true;
+    return;
+  } catch (const std::bad_alloc&) {
+    aborting_ = true;
+    return;
+  }
+  CommitResult(std::move(out), "CropSel", true);
 }
 
 void TPixoranProc::Rotate(double angle, bool antiAlias, uint8_t antialiasMode, TColor background) {
@@ -736,20 +803,42 @@ void TPixoranProc::Rotate(double angle, bool antiAlias, uint8_t antialiasMode, T
   const TPXPixelFormat f = bitmap_->PixelFormat();
   if (f != pxBGR24 && f != pxGray8 && f != pxPal8 && f != pxBW1) return;
   const std::string caption = "Rotate " + FloatToStr(angle);
-  if (AngleMilli(angle) == 0) {
+  const int64_t milli = AngleMilli(angle);
+  if (milli == 0) {
     // Whole turns: the image stays as it is, with its undo entry.
     if (TakeAutoUndo(caption)) FinishChange();
     return;
   }
+  if (milli % kMilliQuarter == 0 && ((milli / kMilliQuarter) & 3) == 2 && MirrorsInPlace(*bitmap_, true)) {
+    // A half turn is the two mirrors, done in place as Flip does them.
+    if (!TakeAutoUndo(caption)) return;
+    FlipBitmap(*bitmap_, 0);
+    FlipBitmap(*bitmap_, 1);
+    FinishChange();
+    return;
+  }
   if (background == -1) background = Background();
   const TBGR bg = ColorToBGR(background);
-  const double turned = static_cast<double>(AngleMilli(angle)) / 1000.0;
+  const double turned = static_cast<double>(milli) / 1000.0;
   const TPXProgressRec progress = ProgressRec();
-  ChangeImage(caption, [&](TPXBitmap& copy) {
-    if (antiAlias && antialiasMode != 0 && f == pxBGR24 && !IsRightAngleMultiple(turned))
-      return RotateAntialiased(copy, antialiasMode, progress, bg, angle);
-    return RotateBitmap(copy, antiAlias, progress, bg, angle);
-  });
+  // The rotation reads the picture and writes a new one: no copy of the
+  // picture is made first, and a failure leaves it as it was.
+  auto out = NewLike(*bitmap_);
+  bool done = false;
+  try {
+    done = antiAlias && antialiasMode != 0 && f == pxBGR24 && !IsRightAngleMultiple(turned)
+               ? RotateAntialiasedTo(*bitmap_, out.get(), antialiasMode, progress, bg, angle)
+               : RotateBitmapTo(*bitmap_, out.get(), antiAlias, progress, bg, angle);
+  } catch (const EPXBitmapError&) {
+    done = false;
+  } catch (const std::bad_alloc&) {
+    done = false;
+  }
+  if (!done) {
+    aborting_ = true;
+    return;
+  }
+  CommitResult(std::move(out), caption, true);
 }
 
 namespace {
