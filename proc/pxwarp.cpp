@@ -65,28 +65,43 @@ void LensRect(TPXBitmap& bitmap, int32_t x, int32_t y, int32_t width, int32_t he
     vv[static_cast<size_t>(r)] = v * v / (hy * hy);
   }
   const double zr = std::min(hx, hy);
-  // Bands of columns, as progress counts them; each column's pixels are
-  // its own bytes of every row.
+  // Columns c and bw - 1 - c have opposite offsets u (exactly: both are
+  // sums of halves), rows r and bh - 1 - r opposite v, so the four pixels
+  // share z, and each refraction of an offset serves two of them. A band
+  // works pairs of columns, progress counts the columns done.
+  const int32_t colPairs = (bw + 1) / 2, rowPairs = (bh + 1) / 2;
   PXParallelRows(
-      bw, bh,
-      [&](int32_t c1, int32_t c2) {
-        for (int32_t r = 0; r < bh; ++r) {
-          const double v = vs[static_cast<size_t>(r)], ev = vv[static_cast<size_t>(r)];
+      colPairs, int64_t{bh} * 2,
+      [&](int32_t p1, int32_t p2) {
+        for (int32_t r = 0; r < rowPairs; ++r) {
+          const int32_t rm = bh - 1 - r;
+          const double ev = vv[static_cast<size_t>(r)];
           uint8_t* drow = direct ? rows[static_cast<size_t>(by1 + r)] + 3 * int64_t{bx1} : &out[r * stride];
-          for (int32_t c = c1; c < c2; ++c) {
+          uint8_t* mrow = direct ? rows[static_cast<size_t>(by1 + rm)] + 3 * int64_t{bx1} : &out[rm * stride];
+          for (int32_t c = p1; c < p2; ++c) {
             const double e = uu[static_cast<size_t>(c)] + ev;
             if (!(e < 1)) continue;
-            const double u = us[static_cast<size_t>(c)];
+            const int32_t cm = bw - 1 - c;
             const double z = zr * std::sqrt(1 - e);
-            const int32_t sc = std::clamp(TruncToInt32(hx + Refract(u, z, n)), 0, bw - 1);
-            const int32_t sr = std::clamp(TruncToInt32(hy - Refract(v, z, n)), 0, bh - 1);
+            const int32_t sc = std::clamp(TruncToInt32(hx + Refract(us[static_cast<size_t>(c)], z, n)), 0, bw - 1);
+            const int32_t sr = std::clamp(TruncToInt32(hy - Refract(vs[static_cast<size_t>(r)], z, n)), 0, bh - 1);
             std::memcpy(drow + 3 * int64_t{c}, &src[sr * stride + 3 * int64_t{sc}], 3);
+            int32_t scm = sc, srm = sr;
+            if (cm != c) {
+              scm = std::clamp(TruncToInt32(hx + Refract(us[static_cast<size_t>(cm)], z, n)), 0, bw - 1);
+              std::memcpy(drow + 3 * int64_t{cm}, &src[sr * stride + 3 * int64_t{scm}], 3);
+            }
+            if (rm == r) continue;
+            srm = std::clamp(TruncToInt32(hy - Refract(vs[static_cast<size_t>(rm)], z, n)), 0, bh - 1);
+            std::memcpy(mrow + 3 * int64_t{c}, &src[srm * stride + 3 * int64_t{sc}], 3);
+            if (cm != c) std::memcpy(mrow + 3 * int64_t{cm}, &src[srm * stride + 3 * int64_t{scm}], 3);
           }
         }
       },
       !direct,
-      [&](int32_t c1, int32_t c2) {
-        for (int32_t c = c1; c < c2; ++c) progress.Report(TruncToInt32((c + 1) * 100.0 / bw));
+      [&](int32_t p1, int32_t p2) {
+        for (int32_t c = std::min(2 * p1, bw) + 1; c <= std::min(2 * p2, bw); ++c)
+          progress.Report(TruncToInt32(c * 100.0 / bw));
         return true;
       });
   if (direct) return;
