@@ -309,7 +309,9 @@ bool ShearTurned(TPXBitmap& src, TPXBitmap& dest, int64_t rest, bool antiAlias, 
   if (!AllocateLike(dest, src, Wf, Hf)) return false;
   const std::vector<uint8_t*> destRows = PXRowPointers(dest);
   const bool destSerial = destRows.empty();
-  auto shearRow = [&](int32_t p, uint8_t* line, uint8_t* drow) {
+  // Scalars by value: byte stores could alias captured references.
+  auto shearRow = [&colShift, &colF, &rows1, antiAlias, bg, H, W1, Wf, Hf, positive, t, t2](int32_t p, uint8_t* line,
+                                                                                            uint8_t* drow) {
     uint8_t* l = line;
     for (int32_t x = 0; x < W1; ++x, l += B) {
       const int64_t i = p - colShift[static_cast<size_t>(x)];
@@ -532,22 +534,24 @@ bool SampledTurned(TPXBitmap& source, TPXBitmap& dest, int64_t milli, const uint
   const size_t lineBytes = static_cast<size_t>(fw) * B;
   const int64_t stepX = ToFixed(c), stepY = ToFixed(s);
   if (Bicubic) CubicWeights();  // made before the bands share it
-  // Rows in memory are written in place; a temporary file's through a band
-  // buffer, by the calling thread alone. Every tile starts from its own
-  // position, so the bands' bounds do not change a byte.
+  // A temporary file's rows are written by the calling thread alone. Every
+  // tile starts from its own position, so the bands' bounds do not change a
+  // byte.
   const std::vector<uint8_t*> destRows = PXRowPointers(dest);
   const bool serial = destRows.empty();
   std::atomic<bool> failed{false};
+  // The pool's unit is a band of kBand rows, so one thread still works the
+  // tiles of a whole band (the source is read a small area at a time).
+  // Scalars by value: byte stores could alias captured references and
+  // force a reload of each at every pixel.
+  const int32_t bands = (fh + kBand - 1) / kBand;
   PXParallelRows(
-      fh, fw,
-      [&](int32_t first, int32_t last) {
-        std::vector<uint8_t> band;
-        if (serial) band.resize(lineBytes * static_cast<size_t>(std::min(kBand, last - first)));
-        for (int32_t j0 = first; j0 < last; j0 += kBand) {
-          const int32_t j1 = std::min(last, j0 + kBand);
-          auto line = [&](int32_t j) {
-            return serial ? band.data() + static_cast<size_t>(j - j0) * lineBytes : destRows[static_cast<size_t>(j)];
-          };
+      bands, int64_t{fw} * kBand,
+      [&rows, &destRows, &dest, &failed, serial, lineBytes, fw, fh, W, H, bg, c, s, cx, cy, cxd, cyd, stepX, stepY](
+          int32_t firstBand, int32_t lastBand) {
+        std::vector<uint8_t> band(lineBytes * static_cast<size_t>(std::min(fh, int32_t{kBand})));
+        for (int32_t j0 = firstBand * kBand; j0 < fh && j0 < lastBand * kBand; j0 += kBand) {
+          const int32_t j1 = std::min(fh, j0 + kBand);
           for (int32_t i0 = 0; i0 < fw; i0 += kTile) {
             const int32_t i1 = std::min(fw, i0 + kTile);
             for (int32_t j = j0; j < j1; ++j) {
@@ -555,26 +559,26 @@ bool SampledTurned(TPXBitmap& source, TPXBitmap& dest, int64_t milli, const uint
               // coordinates (the larger image's less 3).
               const double dj = j + 3 - cyd, di = i0 + 3 - cxd;
               int64_t x = ToFixed(di * c - dj * s + cx - 3), y = ToFixed(di * s + dj * c + cy - 3);
-              uint8_t* d = line(j) + static_cast<size_t>(i0) * B;
+              uint8_t* d = band.data() + static_cast<size_t>(j - j0) * lineBytes + static_cast<size_t>(i0) * B;
               for (int32_t i = i0; i < i1; ++i, d += B, x += stepX, y += stepY)
                 SamplePixel<B, Bicubic>(rows, W, H, bg, x, y, d);
             }
           }
-          if (!serial) continue;
           for (int32_t j = j0; j < j1; ++j) {
-            uint8_t* d = dest.Scanline(j);
+            uint8_t* d = serial ? dest.Scanline(j) : destRows[static_cast<size_t>(j)];
             if (!d) {
               failed = true;
               return;
             }
-            std::memcpy(d, line(j), lineBytes);
+            std::memcpy(d, band.data() + static_cast<size_t>(j - j0) * lineBytes, lineBytes);
           }
         }
       },
       serial,
-      [&](int32_t first, int32_t last) {
+      [&](int32_t firstBand, int32_t lastBand) {
         if (progress.OnProgress)
-          for (int32_t j = first; j < last; ++j) progress.Report(TruncToInt32((j + 1) * 100.0 / fh));
+          for (int32_t j = firstBand * kBand; j < fh && j < lastBand * kBand; ++j)
+            progress.Report(TruncToInt32((j + 1) * 100.0 / fh));
         return !failed;
       });
   return !failed;
