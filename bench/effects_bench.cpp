@@ -115,7 +115,8 @@ void Twist(benchmark::State& state) {
 BENCHMARK(Twist)->Arg(1)->Arg(0)->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations(2);
 
 // Wave and lens (the program's settings: the whole picture in the lens box)
-// on a fresh copy each time; "ms/MP" is the time per megapixel.
+// on a fresh copy each time; "ms/MP" is the time per megapixel in
+// milliseconds (the library prints it with the unit "s").
 void Distortion(benchmark::State& state, bool wave) {
   Threads threads(state, 0);
   TPXBitmap& photo = bench::SharedPhotoLike<kWidth, kHeight>();
