@@ -338,14 +338,16 @@ bool ShearTurned(TPXBitmap& src, TPXBitmap& dest, int64_t rest, bool antiAlias, 
   PXParallelRows(
       Hf, int64_t{W1} + Wf,
       [&](int32_t first, int32_t last) {
-        std::vector<uint8_t> line(static_cast<size_t>(W1) * B);
+        // Every byte is written before it is read: no clearing (one thread
+        // takes a row at a time).
+        const auto line = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(W1) * B);
         for (int32_t p = first; p < last; ++p) {
           uint8_t* drow = destSerial ? dest.Scanline(p) : destRows[static_cast<size_t>(p)];
           if (!drow) {
             failed = true;
             return;
           }
-          shearRow(p, line.data(), drow);
+          shearRow(p, line.get(), drow);
         }
       },
       destSerial,
