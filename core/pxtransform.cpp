@@ -10,6 +10,7 @@
 
 #include "core/kopxutils_bitmap.h"
 #include "core/kopxutils_helpers.h"
+#include "core/pxpool.h"
 
 namespace pixoran {
 
@@ -109,6 +110,22 @@ void FlipPixels(TPXBitmap& bitmap, int32_t direction) {
   const int32_t bits = bitmap.BitCount();
   if (w <= 0 || h <= 0) return;
   const size_t bytes = PixelBytes(w, bits);
+  if (std::vector<uint8_t*> rows = PXRowPointers(bitmap); !rows.empty()) {
+    // Rows in memory: bands of rows (of row pairs for top-bottom) at once.
+    if (direction == 0) {
+      PXParallelRows(h, w, [&](int32_t first, int32_t last) {
+        std::vector<uint8_t> buf;
+        for (int32_t y = first; y < last; ++y) MirrorRow(rows[static_cast<size_t>(y)], w, bits, buf);
+      });
+    } else {
+      PXParallelRows(h / 2, int64_t{w} * 2, [&](int32_t first, int32_t last) {
+        for (int32_t y = first; y < last; ++y)
+          std::swap_ranges(rows[static_cast<size_t>(y)], rows[static_cast<size_t>(y)] + bytes,
+                           rows[static_cast<size_t>(h - 1 - y)]);
+      });
+    }
+    return;
+  }
   std::vector<uint8_t> a, b;
   if (direction == 0) {
     for (int32_t y = 0; y < h; ++y)
@@ -142,6 +159,55 @@ void GatherBytes(uint8_t* dst, const uint8_t* band, size_t bandRowBytes, int32_t
   for (int32_t r = 0; r < rows; ++r, s += bandRowBytes, d += step) std::memcpy(d, s, B);
 }
 
+// TurnPixels for rows that all stay in memory: bands of destination rows
+// on the pool, each made in tiles of 64 x 64 pixels so the rows read and
+// written stay within a few pages.
+bool TurnRowsInMemory(TPXBitmap& src, TPXBitmap& dst, bool rowReversed, bool colReversed) {
+  constexpr int32_t kTile = 64;
+  const int32_t w = src.Width(), h = src.Height(), bits = src.BitCount();
+  const std::vector<uint8_t*> srows = PXRowPointers(src), drows = PXRowPointers(dst);
+  if (static_cast<int32_t>(srows.size()) != h || static_cast<int32_t>(drows.size()) != w) return false;
+  const int32_t stepX = rowReversed ? -1 : 1;
+  PXParallelRows(w, h, [&](int32_t first, int32_t last) {
+    for (int32_t y0 = first; y0 < last; y0 += kTile) {
+      const int32_t y1 = std::min(last, y0 + kTile);
+      for (int32_t r0 = 0; r0 < h; r0 += kTile) {
+        const int32_t r1 = std::min(h, r0 + kTile);
+        const int32_t firstX = rowReversed ? h - 1 - r0 : r0;
+        for (int32_t y = y0; y < y1; ++y) {
+          uint8_t* d = drows[static_cast<size_t>(y)];
+          const int32_t col = colReversed ? w - 1 - y : y;
+          const uint8_t* const* s = srows.data() + r0;
+          int32_t x = firstX;
+          switch (bits) {
+            case 1:
+              for (int32_t r = r0; r < r1; ++r, ++s, x += stepX) {
+                const uint8_t m = static_cast<uint8_t>(0x80 >> (x & 7));
+                const bool set = (((*s)[col >> 3] >> (7 - (col & 7))) & 1) != 0;
+                d[x >> 3] = set ? (d[x >> 3] | m) : (d[x >> 3] & ~m);
+              }
+              break;
+            case 8:
+              for (int32_t r = r0; r < r1; ++r, ++s, x += stepX) d[x] = (*s)[col];
+              break;
+            case 16:
+              for (int32_t r = r0; r < r1; ++r, ++s, x += stepX) std::memcpy(d + 2 * x, *s + 2 * size_t(col), 2);
+              break;
+            case 24:
+              for (int32_t r = r0; r < r1; ++r, ++s, x += stepX) std::memcpy(d + 3 * x, *s + 3 * size_t(col), 3);
+              break;
+            case 32:
+              for (int32_t r = r0; r < r1; ++r, ++s, x += stepX) std::memcpy(d + 4 * x, *s + 4 * size_t(col), 4);
+              break;
+            default: break;
+          }
+        }
+      }
+    }
+  });
+  return true;
+}
+
 // dest (x, y) = source (col, row) with row = x or H - 1 - x (rowReversed)
 // and col = y or W - 1 - y (colReversed). Source rows are taken in bands
 // held in memory; each band fills its part of every destination row.
@@ -156,6 +222,7 @@ bool TurnPixels(TPXBitmap& src, TPXBitmap& dst, bool rowReversed, bool colRevers
   if (!dst.Allocate(h, w, format)) return false;
   if (src.PaletteCount() > 0)
     for (int32_t i = 0; i < src.PaletteCount(); ++i) dst.SetPaletteEntry(i, src.GetPaletteEntry(i));
+  if (PXRowsShareable({&src, &dst})) return TurnRowsInMemory(src, dst, rowReversed, colReversed);
   // 1-bit rows are spread to a byte per pixel in the band.
   const int32_t B = bits == 1 ? 1 : bits / 8;
   const size_t bandRowBytes = static_cast<size_t>(w) * B;

@@ -3,6 +3,7 @@
 // 1-bit mapping) and resampling. They work on the whole image.
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -14,6 +15,7 @@
 
 #include "core/kopxutils_colors.h"
 #include "core/kopxutils_helpers.h"
+#include "core/pxpool.h"
 #include "core/pxresample.h"
 #include "core/pxtransform.h"
 #include "proc/pixoranproc.h"
@@ -95,19 +97,25 @@ class TRowTable {
 };
 
 // Pixels turn first; an alpha channel follows through its own routine into
-// the result's alpha, which has the result's size. The bitmap changes only
-// when both succeeded.
+// the result's alpha, which has the result's size. The result goes to into
+// when given (the bitmap is only read), else it takes the bitmap's place;
+// either way only when both succeeded.
 using TTurnFn = std::function<bool(TPXBitmap& source, TPXBitmap& dest)>;
-bool TurnInPlace(TPXBitmap& bitmap, const TTurnFn& pixels, const TTurnFn& alpha) {
+bool TurnTo(TPXBitmap& bitmap, TPXBitmap* into, const TTurnFn& pixels, const TTurnFn& alpha) {
   try {
-    auto out = NewLike(bitmap);
+    std::unique_ptr<TPXBitmap> own;
+    TPXBitmap* out = into;
+    if (!out) {
+      own = NewLike(bitmap);
+      out = own.get();
+    }
     if (!pixels(bitmap, *out)) return false;
     if (bitmap.HasAlphaChannel()) {
       TPXBitmap* a = out->GetAlphaChannel();
       if (!a || !alpha(*bitmap.GetAlphaChannel(), *a)) return false;
       a->SyncFull();
     }
-    Replace(bitmap, *out);
+    if (!into) Replace(bitmap, *out);
     return true;
   } catch (const EPXBitmapError&) {
     return false;
@@ -146,9 +154,10 @@ bool QuarterTurned(TPXBitmap& source, TPXBitmap& dest, int q) {
   }
 }
 
-bool QuarterTurnInPlace(TPXBitmap& bitmap, int q) {
-  if ((q & 3) == 0) return true;
+bool QuarterTurnTo(TPXBitmap& bitmap, TPXBitmap* into, int q) {
   try {
+    if (into) return QuarterTurned(bitmap, *into, q);
+    if ((q & 3) == 0) return true;
     if ((q & 3) == 2) {
       // Mirrors are lossless in place.
       FlipBitmap(bitmap, 0);
@@ -260,18 +269,32 @@ bool ShearTurned(TPXBitmap& src, TPXBitmap& dest, int64_t rest, bool antiAlias, 
   // Shear 1 into a W1 x H image in memory (its columns are read out of order).
   auto s1 = NewInMemory();
   if (!AllocateLike(*s1, src, W1, H)) return false;
-  std::vector<uint8_t*> rows1(static_cast<size_t>(H));
-  for (int32_t y = 0; y < H; ++y) {
-    const uint8_t* srow = src.Scanline(y);
-    uint8_t* drow = s1->Scanline(y);  // another bitmap: srow stays valid
-    if (!srow || !drow) return false;
-    rows1[static_cast<size_t>(y)] = drow;
-    const double shift = (positive ? y : H - 1 - y) * t;
-    const int64_t whole = RoundHalfEven(shift);
-    const int32_t f = TruncToInt32((shift - static_cast<double>(whole)) * 4096.0);
-    ShearLine<B>(srow, W, drow, W1, whole, f, antiAlias, bg);
-    report.At(y + 1);
-  }
+  const std::vector<uint8_t*> rows1 = PXRowPointers(*s1);
+  const std::vector<uint8_t*> srcRows = PXRowPointers(src);
+  // A temporary file's rows are read by the calling thread alone.
+  const bool srcSerial = srcRows.empty();
+  std::atomic<bool> failed{false};
+  PXParallelRows(
+      H, W1,
+      [&](int32_t first, int32_t last) {
+        for (int32_t y = first; y < last; ++y) {
+          const uint8_t* srow = srcSerial ? src.Scanline(y) : srcRows[static_cast<size_t>(y)];
+          if (!srow) {
+            failed = true;
+            return;
+          }
+          const double shift = (positive ? y : H - 1 - y) * t;
+          const int64_t whole = RoundHalfEven(shift);
+          const int32_t f = TruncToInt32((shift - static_cast<double>(whole)) * 4096.0);
+          ShearLine<B>(srow, W, rows1[static_cast<size_t>(y)], W1, whole, f, antiAlias, bg);
+        }
+      },
+      srcSerial,
+      [&](int32_t first, int32_t last) {
+        for (int32_t y = first; y < last; ++y) report.At(y + 1);
+        return !failed;
+      });
+  if (failed) return false;
 
   // Shear 2 (columns) row by row: column x of the result row p is source
   // row p - shift(x) of the same column; each row then takes shear 3.
@@ -284,9 +307,12 @@ bool ShearTurned(TPXBitmap& src, TPXBitmap& dest, int64_t rest, bool antiAlias, 
     colF[static_cast<size_t>(x)] = static_cast<int32_t>(RoundHalfEven((shift - static_cast<double>(whole)) * 4096.0));
   }
   if (!AllocateLike(dest, src, Wf, Hf)) return false;
-  std::vector<uint8_t> line(static_cast<size_t>(W1) * B);
-  for (int32_t p = 0; p < Hf; ++p) {
-    uint8_t* l = line.data();
+  const std::vector<uint8_t*> destRows = PXRowPointers(dest);
+  const bool destSerial = destRows.empty();
+  // Scalars by value: byte stores could alias captured references.
+  auto shearRow = [&colShift, &colF, &rows1, antiAlias, bg, H, W1, Wf, Hf, positive, t, t2](int32_t p, uint8_t* line,
+                                                                                            uint8_t* drow) {
+    uint8_t* l = line;
     for (int32_t x = 0; x < W1; ++x, l += B) {
       const int64_t i = p - colShift[static_cast<size_t>(x)];
       const int32_t f = colF[static_cast<size_t>(x)];
@@ -307,12 +333,29 @@ bool ShearTurned(TPXBitmap& src, TPXBitmap& dest, int64_t rest, bool antiAlias, 
     const double shift = (positive ? p : Hf - 1 - p) * t;
     const int64_t whole = RoundHalfEven(shift);
     const int32_t f = static_cast<int32_t>(RoundHalfEven((shift - static_cast<double>(whole)) * 4096.0));
-    uint8_t* drow = dest.Scanline(p);
-    if (!drow) return false;
-    ShearLine<B>(line.data(), W1, drow, Wf, whole - t2, f, antiAlias, bg);
-    report.At(int64_t{H} + int64_t{p + 1} * W1 / Hf + p + 1);
-  }
-  return true;
+    ShearLine<B>(line, W1, drow, Wf, whole - t2, f, antiAlias, bg);
+  };
+  PXParallelRows(
+      Hf, int64_t{W1} + Wf,
+      [&](int32_t first, int32_t last) {
+        // Every byte is written before it is read: no clearing (one thread
+        // takes a row at a time).
+        const auto line = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(W1) * B);
+        for (int32_t p = first; p < last; ++p) {
+          uint8_t* drow = destSerial ? dest.Scanline(p) : destRows[static_cast<size_t>(p)];
+          if (!drow) {
+            failed = true;
+            return;
+          }
+          shearRow(p, line.get(), drow);
+        }
+      },
+      destSerial,
+      [&](int32_t first, int32_t last) {
+        for (int32_t p = first; p < last; ++p) report.At(int64_t{H} + int64_t{p + 1} * W1 / Hf + p + 1);
+        return !failed;
+      });
+  return !failed;
 }
 
 // Quarter turns, then the shears of what is left, of source into dest.
@@ -350,9 +393,10 @@ bool MappedTurned(TPXBitmap& source, TPXBitmap& dest, int64_t milli, uint8_t bg)
   TRowTable rows;
   if (!rows.Open(source) || !AllocateLike(dest, source, dw, dh)) return false;
   const double scx = W / 2.0 - 0.5, scy = H / 2.0 - 0.5, dcx = dw / 2.0 - 0.5, dcy = dh / 2.0 - 0.5;
-  for (int32_t j = 0; j < dh; ++j) {
-    uint8_t* d = dest.Scanline(j);
-    if (!d) return false;
+  const std::vector<uint8_t*> destRows = PXRowPointers(dest);
+  const bool serial = destRows.empty();
+  std::atomic<bool> failed{false};
+  auto mapRow = [&](int32_t j, uint8_t* d) {
     const double dy = j - dcy;
     for (int32_t i = 0; i < dw; ++i) {
       const double dx = i - dcx;
@@ -366,8 +410,21 @@ bool MappedTurned(TPXBitmap& source, TPXBitmap& dest, int64_t milli, uint8_t bg)
         d[i] = inside ? rows[sy][sx] : bg;
       }
     }
-  }
-  return true;
+  };
+  PXParallelRows(
+      dh, dw,
+      [&](int32_t first, int32_t last) {
+        for (int32_t j = first; j < last; ++j) {
+          uint8_t* d = serial ? dest.Scanline(j) : destRows[static_cast<size_t>(j)];
+          if (!d) {
+            failed = true;
+            return;
+          }
+          mapRow(j, d);
+        }
+      },
+      serial);
+  return !failed;
 }
 
 // ------------------------------------------------------------ sampled rotation
@@ -478,29 +535,55 @@ bool SampledTurned(TPXBitmap& source, TPXBitmap& dest, int64_t milli, const uint
   const double cx = (we - 1) / 2, cy = (he - 1) / 2, cxd = (dw - 1) / 2.0, cyd = (dh - 1) / 2.0;
   const size_t lineBytes = static_cast<size_t>(fw) * B;
   const int64_t stepX = ToFixed(c), stepY = ToFixed(s);
-  std::vector<uint8_t> band(lineBytes * static_cast<size_t>(std::min(kBand, fh)));
-  for (int32_t j0 = 0; j0 < fh; j0 += kBand) {
-    const int32_t j1 = std::min(fh, j0 + kBand);
-    for (int32_t i0 = 0; i0 < fw; i0 += kTile) {
-      const int32_t i1 = std::min(fw, i0 + kTile);
-      for (int32_t j = j0; j < j1; ++j) {
-        // Source position of destination (0, j), in the source's own
-        // coordinates (the larger image's less 3).
-        const double dj = j + 3 - cyd, di = i0 + 3 - cxd;
-        int64_t x = ToFixed(di * c - dj * s + cx - 3), y = ToFixed(di * s + dj * c + cy - 3);
-        uint8_t* d = band.data() + static_cast<size_t>(j - j0) * lineBytes + static_cast<size_t>(i0) * B;
-        for (int32_t i = i0; i < i1; ++i, d += B, x += stepX, y += stepY)
-          SamplePixel<B, Bicubic>(rows, W, H, bg, x, y, d);
-      }
-    }
-    for (int32_t j = j0; j < j1; ++j) {
-      uint8_t* d = dest.Scanline(j);
-      if (!d) return false;
-      std::memcpy(d, band.data() + static_cast<size_t>(j - j0) * lineBytes, lineBytes);
-      if (progress.OnProgress) progress.Report(TruncToInt32((j + 1) * 100.0 / fh));
-    }
-  }
-  return true;
+  if (Bicubic) CubicWeights();  // made before the bands share it
+  // A temporary file's rows are written by the calling thread alone. Every
+  // tile starts from its own position, so the bands' bounds do not change a
+  // byte.
+  const std::vector<uint8_t*> destRows = PXRowPointers(dest);
+  const bool serial = destRows.empty();
+  std::atomic<bool> failed{false};
+  // The pool's unit is a band of kBand rows, so one thread still works the
+  // tiles of a whole band (the source is read a small area at a time).
+  // Scalars by value: byte stores could alias captured references and
+  // force a reload of each at every pixel.
+  const int32_t bands = (fh + kBand - 1) / kBand;
+  PXParallelRows(
+      bands, int64_t{fw} * kBand,
+      [&rows, &destRows, &dest, &failed, serial, lineBytes, fw, fh, W, H, bg, c, s, cx, cy, cxd, cyd, stepX, stepY](
+          int32_t firstBand, int32_t lastBand) {
+        std::vector<uint8_t> band(lineBytes * static_cast<size_t>(std::min(fh, int32_t{kBand})));
+        for (int32_t j0 = firstBand * kBand; j0 < fh && j0 < lastBand * kBand; j0 += kBand) {
+          const int32_t j1 = std::min(fh, j0 + kBand);
+          for (int32_t i0 = 0; i0 < fw; i0 += kTile) {
+            const int32_t i1 = std::min(fw, i0 + kTile);
+            for (int32_t j = j0; j < j1; ++j) {
+              // Source position of destination (0, j), in the source's own
+              // coordinates (the larger image's less 3).
+              const double dj = j + 3 - cyd, di = i0 + 3 - cxd;
+              int64_t x = ToFixed(di * c - dj * s + cx - 3), y = ToFixed(di * s + dj * c + cy - 3);
+              uint8_t* d = band.data() + static_cast<size_t>(j - j0) * lineBytes + static_cast<size_t>(i0) * B;
+              for (int32_t i = i0; i < i1; ++i, d += B, x += stepX, y += stepY)
+                SamplePixel<B, Bicubic>(rows, W, H, bg, x, y, d);
+            }
+          }
+          for (int32_t j = j0; j < j1; ++j) {
+            uint8_t* d = serial ? dest.Scanline(j) : destRows[static_cast<size_t>(j)];
+            if (!d) {
+              failed = true;
+              return;
+            }
+            std::memcpy(d, band.data() + static_cast<size_t>(j - j0) * lineBytes, lineBytes);
+          }
+        }
+      },
+      serial,
+      [&](int32_t firstBand, int32_t lastBand) {
+        if (progress.OnProgress)
+          for (int32_t j = firstBand * kBand; j < fh && j < lastBand * kBand; ++j)
+            progress.Report(TruncToInt32((j + 1) * 100.0 / fh));
+        return !failed;
+      });
+  return !failed;
 }
 
 template <int B>
@@ -542,78 +625,125 @@ bool IsRightAngleMultiple(double angle) {
   return std::isfinite(angle) && angle == std::trunc(angle) && std::fmod(angle, 90.0) == 0.0;
 }
 
-bool RotateGray8(TPXBitmap& bitmap, bool antiAlias, const TPXProgressRec& progress, uint8_t background, double angle) {
+// The rotations write into `into` when given, leaving the bitmap as it
+// is; else the result takes the bitmap's place.
+namespace {
+
+bool RotateGray8To(TPXBitmap& bitmap, TPXBitmap* into, bool antiAlias, const TPXProgressRec& progress,
+                   uint8_t background, double angle) {
   const int64_t milli = AngleMilli(angle);
   if (milli == 0 || bitmap.Width() <= 0 || bitmap.Height() <= 0 || bitmap.BitCount() != 8) return false;
-  if (milli % kMilliQuarter == 0) return QuarterTurnInPlace(bitmap, static_cast<int>(milli / kMilliQuarter));
+  if (milli % kMilliQuarter == 0) return QuarterTurnTo(bitmap, into, static_cast<int>(milli / kMilliQuarter));
   const uint8_t bg[1] = {background};
   const uint8_t clear[1] = {0};
-  return TurnInPlace(
-      bitmap, [&](TPXBitmap& s, TPXBitmap& d) { return ShearRotated<1>(s, d, milli, antiAlias, bg, progress); },
+  return TurnTo(
+      bitmap, into, [&](TPXBitmap& s, TPXBitmap& d) { return ShearRotated<1>(s, d, milli, antiAlias, bg, progress); },
       [&](TPXBitmap& s, TPXBitmap& d) { return ShearRotated<1>(s, d, milli, antiAlias, clear, {}); });
 }
 
-bool RotateBW(TPXBitmap& bitmap, bool backgroundBit, double angle) {
+bool RotateBWTo(TPXBitmap& bitmap, TPXBitmap* into, bool backgroundBit, double angle) {
   const int64_t milli = AngleMilli(angle);
   if (milli == 0 || bitmap.Width() <= 0 || bitmap.Height() <= 0 || bitmap.PixelFormat() != pxBW1) return false;
-  if (milli % kMilliQuarter == 0) return QuarterTurnInPlace(bitmap, static_cast<int>(milli / kMilliQuarter));
-  return TurnInPlace(
-      bitmap, [&](TPXBitmap& s, TPXBitmap& d) { return MappedTurned<0>(s, d, milli, backgroundBit ? 1 : 0); },
+  if (milli % kMilliQuarter == 0) return QuarterTurnTo(bitmap, into, static_cast<int>(milli / kMilliQuarter));
+  return TurnTo(
+      bitmap, into, [&](TPXBitmap& s, TPXBitmap& d) { return MappedTurned<0>(s, d, milli, backgroundBit ? 1 : 0); },
       [&](TPXBitmap& s, TPXBitmap& d) { return MappedTurned<1>(s, d, milli, 0); });
 }
 
-bool RotateGray8ForBW(TPXBitmap& bitmap, uint8_t background, double angle) {
+bool RotateGray8ForBWTo(TPXBitmap& bitmap, TPXBitmap* into, uint8_t background, double angle) {
   const int64_t milli = AngleMilli(angle);
   if (milli == 0 || bitmap.Width() <= 0 || bitmap.Height() <= 0 || bitmap.BitCount() != 8) return false;
-  if (milli % kMilliQuarter == 0) return QuarterTurnInPlace(bitmap, static_cast<int>(milli / kMilliQuarter));
-  return TurnInPlace(
-      bitmap, [&](TPXBitmap& s, TPXBitmap& d) { return MappedTurned<1>(s, d, milli, background); },
+  if (milli % kMilliQuarter == 0) return QuarterTurnTo(bitmap, into, static_cast<int>(milli / kMilliQuarter));
+  return TurnTo(
+      bitmap, into, [&](TPXBitmap& s, TPXBitmap& d) { return MappedTurned<1>(s, d, milli, background); },
       [&](TPXBitmap& s, TPXBitmap& d) { return MappedTurned<1>(s, d, milli, 0); });
 }
 
-bool RotateBitmap(TPXBitmap& bitmap, bool antiAlias, const TPXProgressRec& progress, TBGR background, double angle) {
+bool RotateBitmapTo(TPXBitmap& bitmap, TPXBitmap* into, bool antiAlias, const TPXProgressRec& progress, TBGR background,
+                    double angle) {
   const int64_t milli = AngleMilli(angle);
   if (milli == 0 || bitmap.Width() <= 0 || bitmap.Height() <= 0) return false;
   switch (bitmap.PixelFormat()) {
-    case pxBW1: return RotateBW(bitmap, BitBackground(background), angle);
-    case pxGray8: return RotateGray8(bitmap, antiAlias, progress, ByteBackground(bitmap, background), angle);
+    case pxBW1: return RotateBWTo(bitmap, into, BitBackground(background), angle);
+    case pxGray8: return RotateGray8To(bitmap, into, antiAlias, progress, ByteBackground(bitmap, background), angle);
     // Blending would mix palette indices: whole pixels only.
-    case pxPal8: return RotateGray8(bitmap, false, progress, ByteBackground(bitmap, background), angle);
+    case pxPal8: return RotateGray8To(bitmap, into, false, progress, ByteBackground(bitmap, background), angle);
     case pxBGR24: break;
     default: return false;
   }
-  if (milli % kMilliQuarter == 0) return QuarterTurnInPlace(bitmap, static_cast<int>(milli / kMilliQuarter));
+  if (milli % kMilliQuarter == 0) return QuarterTurnTo(bitmap, into, static_cast<int>(milli / kMilliQuarter));
   const uint8_t bg[3] = {background.b, background.g, background.r};
   const uint8_t clear[1] = {0};
-  return TurnInPlace(
-      bitmap, [&](TPXBitmap& s, TPXBitmap& d) { return ShearRotated<3>(s, d, milli, antiAlias, bg, progress); },
+  return TurnTo(
+      bitmap, into, [&](TPXBitmap& s, TPXBitmap& d) { return ShearRotated<3>(s, d, milli, antiAlias, bg, progress); },
       [&](TPXBitmap& s, TPXBitmap& d) { return ShearRotated<1>(s, d, milli, antiAlias, clear, {}); });
 }
 
-bool RotateAntialiased(TPXBitmap& bitmap, uint8_t mode, const TPXProgressRec& progress, TBGR background, double angle) {
+bool RotateAntialiasedTo(TPXBitmap& bitmap, TPXBitmap* into, uint8_t mode, const TPXProgressRec& progress,
+                         TBGR background, double angle) {
   const int64_t milli = AngleMilli(angle);
   if (milli == 0 || bitmap.Width() <= 0 || bitmap.Height() <= 0 || bitmap.PixelFormat() != pxBGR24) return false;
   const uint8_t bg[3] = {background.b, background.g, background.r};
   const uint8_t clear[1] = {0};
-  return TurnInPlace(
-      bitmap, [&](TPXBitmap& s, TPXBitmap& d) { return Sampled<3>(s, d, milli, mode, bg, progress); },
+  return TurnTo(
+      bitmap, into, [&](TPXBitmap& s, TPXBitmap& d) { return Sampled<3>(s, d, milli, mode, bg, progress); },
       [&](TPXBitmap& s, TPXBitmap& d) { return Sampled<1>(s, d, milli, mode, clear, {}); });
 }
 
-bool RotateAlphaAntialiased(TPXBitmap& bitmap, uint8_t mode, double angle) {
+bool RotateAlphaAntialiasedTo(TPXBitmap& bitmap, TPXBitmap* into, uint8_t mode, double angle) {
   const int64_t milli = AngleMilli(angle);
   if (milli == 0 || bitmap.Width() <= 0 || bitmap.Height() <= 0 || bitmap.BitCount() != 8) return false;
   const uint8_t clear[1] = {0};
-  return TurnInPlace(
-      bitmap, [&](TPXBitmap& s, TPXBitmap& d) { return Sampled<1>(s, d, milli, mode, clear, {}); },
+  return TurnTo(
+      bitmap, into, [&](TPXBitmap& s, TPXBitmap& d) { return Sampled<1>(s, d, milli, mode, clear, {}); },
       [&](TPXBitmap& s, TPXBitmap& d) { return Sampled<1>(s, d, milli, mode, clear, {}); });
+}
+
+}  // namespace
+
+bool RotateGray8(TPXBitmap& bitmap, bool antiAlias, const TPXProgressRec& progress, uint8_t background, double angle) {
+  return RotateGray8To(bitmap, nullptr, antiAlias, progress, background, angle);
+}
+bool RotateBW(TPXBitmap& bitmap, bool backgroundBit, double angle) {
+  return RotateBWTo(bitmap, nullptr, backgroundBit, angle);
+}
+bool RotateGray8ForBW(TPXBitmap& bitmap, uint8_t background, double angle) {
+  return RotateGray8ForBWTo(bitmap, nullptr, background, angle);
+}
+bool RotateBitmap(TPXBitmap& bitmap, bool antiAlias, const TPXProgressRec& progress, TBGR background, double angle) {
+  return RotateBitmapTo(bitmap, nullptr, antiAlias, progress, background, angle);
+}
+bool RotateAntialiased(TPXBitmap& bitmap, uint8_t mode, const TPXProgressRec& progress, TBGR background, double angle) {
+  return RotateAntialiasedTo(bitmap, nullptr, mode, progress, background, angle);
+}
+bool RotateAlphaAntialiased(TPXBitmap& bitmap, uint8_t mode, double angle) {
+  return RotateAlphaAntialiasedTo(bitmap, nullptr, mode, angle);
 }
 
 // ------------------------------------------------------------ the component's operations
 
+namespace {
+
+// Mirrors that can change the picture in place: rows in memory (its own and
+// its alpha channel's) cannot fail halfway, and a 1-bit left-right mirror,
+// the one that needs a buffer, is left out.
+bool MirrorsInPlace(TPXBitmap& b, bool leftRight) {
+  if (b.Location() == pxTempFile || (leftRight && b.PixelFormat() == pxBW1)) return false;
+  return !b.HasAlphaChannel() || b.GetAlphaChannel()->Location() != pxTempFile;
+}
+
+}  // namespace
+
 void TPixoranProc::Flip(int32_t direction) {
   aborting_ = false;
   if ((direction != 0 && direction != 1) || !CheckBitmap(kPXAnyFormat)) return;
+  if (MirrorsInPlace(*bitmap_, direction == 0)) {
+    // The undo entry keeps the old picture; no copy to swap in.
+    if (!TakeAutoUndo("Flip")) return;
+    FlipBitmap(*bitmap_, direction);
+    FinishChange();
+    return;
+  }
   ChangeImage("Flip", [&](TPXBitmap& copy) {
     FlipBitmap(copy, direction);
     return true;
@@ -630,19 +760,27 @@ void TPixoranProc::CropSel() {
     return;
   }
   TPXMask& mask = *sel.Mask;
-  const TColor background = Background();
-  ChangeImage("CropSel", [&](TPXBitmap& b) {
-    // The box, cut to the image (a mask may be larger than it).
-    const int32_t w = std::min(mask.X2, b.Width() - 1) - mask.X1 + 1;
-    const int32_t h = std::min(mask.Y2, b.Height() - 1) - mask.Y1 + 1;
-    const TPXPixelFormat f = b.PixelFormat();
-    if (w <= 0 || h <= 0 || mask.X1 < 0 || mask.Y1 < 0) return true;
-    auto out = NewLike(b);
-    if (!AllocateLike(*out, b, w, h)) return false;
+  TPXBitmap& b = *bitmap_;
+  // The box, cut to the image (a mask may be larger than it).
+  const int32_t w = std::min(mask.X2, b.Width() - 1) - mask.X1 + 1;
+  const int32_t h = std::min(mask.Y2, b.Height() - 1) - mask.Y1 + 1;
+  if (w <= 0 || h <= 0 || mask.X1 < 0 || mask.Y1 < 0) {
+    if (TakeAutoUndo("CropSel")) FinishChange();
+    return;
+  }
+  // The box is copied straight out of the picture, which is only read: a
+  // failure leaves it as it was.
+  const TPXPixelFormat f = b.PixelFormat();
+  auto out = NewLike(b);
+  try {
+    if (!AllocateLike(*out, b, w, h)) {
+      aborting_ = true;
+      return;
+    }
     // The mask copy takes these formats; the others go by whole rows.
     const bool masked = f == pxBGR24 || f == pxGray8 || f == pxPal8 || f == pxBW1;
     if (masked) {
-      out->Fill(FillValue(b, background));
+      out->Fill(FillValue(b, Background()));
       mask.CopyBitmapThroughMask(*out, b, false, false, true);
     } else {
       b.CopyRectTo(*out, mask.X1, mask.Y1, 0, 0, w, h);
@@ -655,9 +793,14 @@ void TPixoranProc::CropSel() {
       da.SyncFull();
       if (da.Full) out->RemoveAlphaChannel();
     }
-    out->TransferTo(b);
-    return true;
-  });
+  } catch (const EPXBitmapError&) {
+    aborting_ = true;
+    return;
+  } catch (const std::bad_alloc&) {
+    aborting_ = true;
+    return;
+  }
+  CommitResult(std::move(out), "CropSel", true);
 }
 
 void TPixoranProc::Rotate(double angle, bool antiAlias, uint8_t antialiasMode, TColor background) {
@@ -666,20 +809,42 @@ void TPixoranProc::Rotate(double angle, bool antiAlias, uint8_t antialiasMode, T
   const TPXPixelFormat f = bitmap_->PixelFormat();
   if (f != pxBGR24 && f != pxGray8 && f != pxPal8 && f != pxBW1) return;
   const std::string caption = "Rotate " + FloatToStr(angle);
-  if (AngleMilli(angle) == 0) {
+  const int64_t milli = AngleMilli(angle);
+  if (milli == 0) {
     // Whole turns: the image stays as it is, with its undo entry.
     if (TakeAutoUndo(caption)) FinishChange();
     return;
   }
+  if (milli % kMilliQuarter == 0 && ((milli / kMilliQuarter) & 3) == 2 && MirrorsInPlace(*bitmap_, true)) {
+    // A half turn is the two mirrors, done in place as Flip does them.
+    if (!TakeAutoUndo(caption)) return;
+    FlipBitmap(*bitmap_, 0);
+    FlipBitmap(*bitmap_, 1);
+    FinishChange();
+    return;
+  }
   if (background == -1) background = Background();
   const TBGR bg = ColorToBGR(background);
-  const double turned = static_cast<double>(AngleMilli(angle)) / 1000.0;
+  const double turned = static_cast<double>(milli) / 1000.0;
   const TPXProgressRec progress = ProgressRec();
-  ChangeImage(caption, [&](TPXBitmap& copy) {
-    if (antiAlias && antialiasMode != 0 && f == pxBGR24 && !IsRightAngleMultiple(turned))
-      return RotateAntialiased(copy, antialiasMode, progress, bg, angle);
-    return RotateBitmap(copy, antiAlias, progress, bg, angle);
-  });
+  // The rotation reads the picture and writes a new one: no copy of the
+  // picture is made first, and a failure leaves it as it was.
+  auto out = NewLike(*bitmap_);
+  bool done = false;
+  try {
+    done = antiAlias && antialiasMode != 0 && f == pxBGR24 && !IsRightAngleMultiple(turned)
+               ? RotateAntialiasedTo(*bitmap_, out.get(), antialiasMode, progress, bg, angle)
+               : RotateBitmapTo(*bitmap_, out.get(), antiAlias, progress, bg, angle);
+  } catch (const EPXBitmapError&) {
+    done = false;
+  } catch (const std::bad_alloc&) {
+    done = false;
+  }
+  if (!done) {
+    aborting_ = true;
+    return;
+  }
+  CommitResult(std::move(out), caption, true);
 }
 
 namespace {
