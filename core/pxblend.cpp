@@ -354,7 +354,8 @@ PX_AVX2 inline __m256 FreezeV(__m256 s, __m256 d) {
   return Pick(Eq(s, 0.0f), F(0.0f), _mm256_sub_ps(F(255.0f), q));
 }
 
-// Overlay and hard light have 16-bit rows of their own, the soft dodges a table.
+// Overlay and hard light have 16-bit rows of their own, soft light a table,
+// the half dodge and burn pair integer lanes around one float division.
 constexpr bool HasFloatForm(int m) {
   return m == bmDivide || (m >= bmColorDodge && m <= bmHeat && m != bmSoftDodge && m != bmInverseSoftDodge);
 }
@@ -380,9 +381,8 @@ PX_AVX2 inline __m256i Widen(const uint8_t* p) {
 
 // Modes read from their table, eight lookups in one gather: each reads four
 // bytes and keeps the first, so the table has three to spare at the end.
-// Soft light has no cheaper exact form; the half dodge and burn pairs (22,
-// 23) look up faster than their division.
-constexpr bool GathersTable(int m) { return m == bmSoftLight || m == bmSoftDodge || m == bmInverseSoftDodge; }
+// Soft light has no cheaper exact form.
+constexpr bool GathersTable(int m) { return m == bmSoftLight; }
 
 template <int M>
 const uint8_t* PaddedTable() {
@@ -404,11 +404,33 @@ PX_AVX2 inline __m256i TableGather8(const uint8_t* s, const uint8_t* d) {
   return _mm256_and_si256(v, _mm256_set1_epi32(255));
 }
 
+// Half dodge below the middle, half burn above (modes 22 and 23), on 32-bit
+// lanes: each lane picks its branch and that branch's numerator and divisor
+// in integers, so only the division (exact, as above) and its conversions
+// take the floating-point ports, which the dividing modes keep busy.
+PX_AVX2 inline __m256i HalfDodgeBurn8(__m256i s, __m256i d) {
+  const __m256i c255 = _mm256_set1_epi32(255);
+  const __m256i is = _mm256_sub_epi32(c255, s);
+  const __m256i low = _mm256_cmpgt_epi32(_mm256_set1_epi32(256), _mm256_add_epi32(s, d));
+  const __m256i num = _mm256_slli_epi32(_mm256_blendv_epi8(is, d, low), 7);
+  const __m256i den = _mm256_max_epi32(_mm256_blendv_epi8(d, is, low), _mm256_set1_epi32(1));
+  const __m256i q = _mm256_cvttps_epi32(_mm256_div_ps(_mm256_cvtepi32_ps(num), _mm256_cvtepi32_ps(den)));
+  // Below the middle s = 255 only with d = 0, where q is 0 and the result
+  // 255; above it s = 255 makes q 0 and 255 - q is 255 too. Above 255 and
+  // below 0 the packing clamps.
+  const __m256i lowResult = _mm256_or_si256(q, _mm256_and_si256(_mm256_cmpeq_epi32(s, c255), c255));
+  return _mm256_blendv_epi8(_mm256_sub_epi32(c255, q), lowResult, low);
+}
+
 // Eight results of mode M as 32-bit integers.
 template <int M>
 PX_AVX2 inline __m256i Eight(const uint8_t* s, const uint8_t* d) {
   if constexpr (GathersTable(M)) {
     return TableGather8<M>(s, d);
+  } else if constexpr (M == bmSoftDodge) {
+    return HalfDodgeBurn8(Widen(s), Widen(d));
+  } else if constexpr (M == bmInverseSoftDodge) {
+    return HalfDodgeBurn8(Widen(d), Widen(s));
   } else if constexpr (M == bmCosine) {
     const int* t = CosineTable.data();
     const __m256i all = _mm256_set1_epi32(-1), none = _mm256_setzero_si256();
@@ -653,7 +675,8 @@ PX_VBMI void CosineRowVBMI(const uint8_t* src, const uint8_t* dst, uint8_t* out,
 template <int M>
 constexpr TPXBlendRowFunc AVX2RowOf() {
   if constexpr (M == bmOverlay || M == bmHardLight) return OverlayRow<M>;
-  else if constexpr (HasFloatForm(M) || M == bmSoftLight || M == bmCosine) return FloatChannelRow<M>;
+  else if constexpr (HasFloatForm(M) || GathersTable(M) || M == bmSoftDodge || M == bmInverseSoftDodge || M == bmCosine)
+    return FloatChannelRow<M>;
   else if constexpr (M < kPXFirstPixelBlendMode && !UsesTable(M)) return IntChannelRow<M>;
   else if constexpr (M >= bmHue) return HSLRowAVX2<M>;
   else return RowOf<M>();

@@ -22,3 +22,4 @@ for r in 2 10; do
   peers_row "gaussian blur r $r" "$bench" "^BM_Blur/radius:$r/" copy "$work/in.v" "$work/out.v" -- \
     gaussblur "$work/in.v" "$work/out.v" "$r"
 done
+peers_load "at the end"

@@ -117,8 +117,10 @@ peers_ratio() {
   awk -v a="$1" -v b="$2" 'BEGIN { if (a + 0 == a && b + 0 == b && b > 0) printf "%.2f", a / b; else printf "-" }'
 }
 
+peers_load() { echo "load $1: $(uptime | sed 's/.*load average: //') (1, 5, 15 min), $(nproc) processors"; }
+
 peers_header() {
-  echo "load: $(uptime | sed 's/.*load average/load average/'), $(nproc) processors"
+  peers_load "at the start"
   [ -n "${1:-}" ] && echo "$1"
   printf '%-28s %9s %9s %9s %9s %11s %11s\n' "operation (ms)" "vips 1t" "vips def" "ours 1t" "ours def" "ratio def" "ratio 1t"
 }

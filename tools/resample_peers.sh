@@ -40,3 +40,4 @@ if command -v convert-im6.q16 >/dev/null 2>&1 || { command -v convert >/dev/null
 else
   echo "ImageMagick: not installed, skipped"
 fi
+peers_load "at the end"

@@ -37,3 +37,4 @@ peers_row "rotate 30 bilinear" "$dir/transforms_bench" "^BM_Rotate30Bilinear/" \
 peers_row "grey conversion" "$dir/convert_bench" "^BM_ConvertPhoto24MPToGray8/" \
   extract_band "$in" "$out" 0 -- colourspace "$in" "$out" b-w
 peers_row "full copy" "$dir/proc_bench" "^BM_CopyToNewBitmap/" copy "$work/tiny.v" "$out" -- copy "$in" "$out"
+peers_load "at the end"

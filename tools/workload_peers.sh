@@ -58,6 +58,7 @@ run_vips() {
 # median COLUMN: the median of that column of five lines ("failed" passes).
 median() { awk -v c="$1" '/failed/ { print "failed"; exit } { print $c }' | sort -n | sed -n 3p; }
 
+peers_load "at the start"
 o1=$(run_ours 1) od=$(run_ours 0)
 v1=- vd=-
 if peers_have_vips; then
@@ -67,7 +68,6 @@ fi
 col() { if [ "$1" = - ]; then echo -; else echo "$1" | median "$2"; fi; }
 mb() { awk -v k="$1" 'BEGIN { if (k + 0 == k) printf "%.0f", k / 1024; else printf "%s", k }'; }
 
-echo "load: $(uptime | sed 's/.*load average/load average/'), $(nproc) processors"
 echo "load 6000 x 4000 JPEG -> crop 5800 x 3800 -> Lanczos3 0.9 -> save q75$(peers_have_vips && echo ", $(vips --version)" || echo ", libvips not installed")"
 printf '%-16s %9s %9s %9s %9s %11s %11s\n' "" "vips 1t" "vips def" "ours 1t" "ours def" "ratio def" "ratio 1t"
 t_v1=$(col "$v1" 1) t_vd=$(col "$vd" 1) t_o1=$(col "$o1" 1) t_od=$(col "$od" 1)
@@ -76,3 +76,4 @@ printf '%-16s %9s %9s %9s %9s %11s %11s\n' "wall time (ms)" "$t_v1" "$t_vd" "$t_
   "$(peers_ratio "$t_od" "$t_vd")" "$(peers_ratio "$t_o1" "$t_v1")"
 printf '%-16s %9s %9s %9s %9s %11s %11s\n' "peak memory (MB)" "$(mb "$m_v1")" "$(mb "$m_vd")" "$(mb "$m_o1")" \
   "$(mb "$m_od")" "$(peers_ratio "$m_od" "$m_vd")" "$(peers_ratio "$m_o1" "$m_v1")"
+peers_load "at the end"
