@@ -25,14 +25,17 @@ peers_build_dir=${PIXORAN_BENCH_BUILD:-$peers_root/build/bench}
 # peers_build TARGET...: (re)builds benchmark targets into build/bench
 # (Release, benchmarks on, tests off), configuring the tree when missing.
 peers_build() {
+  log=$(mktemp "${TMPDIR:-/tmp}/pxpeers-build.XXXXXX")
   if [ ! -f "$peers_build_dir/build.ninja" ]; then
     cmake -S "$peers_root" -B "$peers_build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPIXORAN_BENCH=ON \
-      -DPIXORAN_TESTS=OFF >/dev/null || return 1
+      -DPIXORAN_TESTS=OFF >"$log" 2>&1 || { tail -n 30 "$log"; rm -f "$log"; return 1; }
   fi
   targets=
   for t in "$@"; do targets="$targets --target $t"; done
   # shellcheck disable=SC2086  # one word per target
-  cmake --build "$peers_build_dir" -j "${PEERS_JOBS:-3}" $targets >/dev/null || return 1
+  cmake --build "$peers_build_dir" -j "${PEERS_JOBS:-3}" $targets >"$log" 2>&1 ||
+    { tail -n 30 "$log"; rm -f "$log"; return 1; }
+  rm -f "$log"
 }
 
 # peers_workdir: a fresh folder in /dev/shm (else the temporary folder),
