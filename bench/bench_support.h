@@ -7,14 +7,25 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <limits>
 #include <memory>
 #include <vector>
 
 #include "core/kopxutils_bitmap.h"
+#include "core/kopxutils_settings.h"
 #include "platform/streams.h"
 
 namespace pixoran::bench {
+
+// PIXORAN_THREADS=n in the environment runs every case of a benchmark binary
+// at ThreadCount n (0: the hardware threads, the library's default), so the
+// peer scripts time one thread and every thread with the same binary. Cases
+// that set the count themselves (per case argument) still do.
+inline const bool kThreadCountFromEnvironment = [] {
+  if (const char* v = std::getenv("PIXORAN_THREADS"); v && *v) PXSettings().ThreadCount = std::atoi(v);
+  return true;
+}();
 
 // A pxBGR24 image held in memory (never in a temporary file).
 inline std::unique_ptr<TPXBitmap> MakePhotoLike(int32_t width, int32_t height) {

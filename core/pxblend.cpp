@@ -354,7 +354,8 @@ PX_AVX2 inline __m256 FreezeV(__m256 s, __m256 d) {
   return Pick(Eq(s, 0.0f), F(0.0f), _mm256_sub_ps(F(255.0f), q));
 }
 
-// Overlay and hard light have 16-bit rows of their own, the soft dodges a table.
+// Overlay, hard light and the half dodge and burn pair have 16-bit rows of
+// their own, soft light a table.
 constexpr bool HasFloatForm(int m) {
   return m == bmDivide || (m >= bmColorDodge && m <= bmHeat && m != bmSoftDodge && m != bmInverseSoftDodge);
 }
@@ -380,9 +381,8 @@ PX_AVX2 inline __m256i Widen(const uint8_t* p) {
 
 // Modes read from their table, eight lookups in one gather: each reads four
 // bytes and keeps the first, so the table has three to spare at the end.
-// Soft light has no cheaper exact form; the half dodge and burn pairs (22,
-// 23) look up faster than their division.
-constexpr bool GathersTable(int m) { return m == bmSoftLight || m == bmSoftDodge || m == bmInverseSoftDodge; }
+// Soft light has no cheaper exact form.
+constexpr bool GathersTable(int m) { return m == bmSoftLight; }
 
 template <int M>
 const uint8_t* PaddedTable() {
@@ -476,17 +476,55 @@ PX_AVX2 inline __m256i Overlay16(__m128i src, __m128i dst) {
   return _mm256_xor_si256(q, _mm256_and_si256(high, ff));
 }
 
+// Half dodge below the middle, half burn above (22; 23 the same with s and d
+// exchanged) in sixteen-bit lanes: each lane picks its branch and that
+// branch's numerator (below 2^15) and divisor in integers, and only the
+// division, exact as above, goes through floats. Below the middle s = 255
+// comes only with d = 0, where the quotient is 0 and the result 255; above
+// it the quotient is below 128. The packing clamps what passes 255.
+// Eight 16-bit numerators over eight 16-bit divisors, truncated, as 32-bit
+// lanes.
+PX_AVX2 inline __m256i Quotient8(__m128i n, __m128i v) {
+  return _mm256_cvttps_epi32(
+      _mm256_div_ps(_mm256_cvtepi32_ps(_mm256_cvtepu16_epi32(n)), _mm256_cvtepi32_ps(_mm256_cvtepu16_epi32(v))));
+}
+
+template <bool Exchange>
+PX_AVX2 inline __m256i HalfDodgeBurn16(__m128i src, __m128i dst) {
+  const __m256i s = _mm256_cvtepu8_epi16(Exchange ? dst : src);
+  const __m256i d = _mm256_cvtepu8_epi16(Exchange ? src : dst);
+  const __m256i c255 = _mm256_set1_epi16(255);
+  const __m256i is = _mm256_sub_epi16(c255, s);
+  const __m256i low = _mm256_cmpgt_epi16(_mm256_set1_epi16(256), _mm256_add_epi16(s, d));
+  const __m256i num = _mm256_slli_epi16(_mm256_blendv_epi8(is, d, low), 7);
+  const __m256i den = _mm256_max_epi16(_mm256_blendv_epi8(d, is, low), _mm256_set1_epi16(1));
+  const __m256i qa = Quotient8(_mm256_castsi256_si128(num), _mm256_castsi256_si128(den));
+  const __m256i qb = Quotient8(_mm256_extracti128_si256(num, 1), _mm256_extracti128_si256(den, 1));
+  // The pack works within 128-bit halves: put the quarters back in order.
+  const __m256i q = _mm256_permute4x64_epi64(_mm256_packus_epi32(qa, qb), 0xD8);
+  const __m256i lowResult = _mm256_or_si256(q, _mm256_and_si256(_mm256_cmpeq_epi16(s, c255), c255));
+  return _mm256_blendv_epi8(_mm256_sub_epi16(c255, q), lowResult, low);
+}
+
+// Sixteen results of mode M as 16-bit lanes.
+template <int M>
+PX_AVX2 inline __m256i Sixteen(__m128i src, __m128i dst) {
+  if constexpr (M == bmOverlay) return Overlay16<false>(src, dst);
+  else if constexpr (M == bmHardLight) return Overlay16<true>(src, dst);
+  else if constexpr (M == bmSoftDodge) return HalfDodgeBurn16<false>(src, dst);
+  else return HalfDodgeBurn16<true>(src, dst);
+}
+
 // Reads each 32-byte block before it writes it, so out may be src or dst.
 template <int M>
-PX_AVX2 void OverlayRow(const uint8_t* src, const uint8_t* dst, uint8_t* out, int32_t n) {
+PX_AVX2 void SixteenBitRow(const uint8_t* src, const uint8_t* dst, uint8_t* out, int32_t n) {
   if (n <= 0) return;
-  constexpr bool exchange = M == bmHardLight;
   const size_t count = 3 * static_cast<size_t>(n);
   size_t j = 0;
   for (; j + 32 <= count; j += 32) {
     const auto at = [](const uint8_t* p) PX_AVX2 { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
-    const __m256i lo = Overlay16<exchange>(at(src + j), at(dst + j));
-    const __m256i hi = Overlay16<exchange>(at(src + j + 16), at(dst + j + 16));
+    const __m256i lo = Sixteen<M>(at(src + j), at(dst + j));
+    const __m256i hi = Sixteen<M>(at(src + j + 16), at(dst + j + 16));
     // The pack works within 128-bit halves: put the quarters back in order.
     const __m256i v = _mm256_permute4x64_epi64(_mm256_packus_epi16(lo, hi), 0xD8);
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + j), v);
@@ -652,8 +690,9 @@ PX_VBMI void CosineRowVBMI(const uint8_t* src, const uint8_t* dst, uint8_t* out,
 
 template <int M>
 constexpr TPXBlendRowFunc AVX2RowOf() {
-  if constexpr (M == bmOverlay || M == bmHardLight) return OverlayRow<M>;
-  else if constexpr (HasFloatForm(M) || M == bmSoftLight || M == bmCosine) return FloatChannelRow<M>;
+  if constexpr (M == bmOverlay || M == bmHardLight || M == bmSoftDodge || M == bmInverseSoftDodge)
+    return SixteenBitRow<M>;
+  else if constexpr (HasFloatForm(M) || GathersTable(M) || M == bmCosine) return FloatChannelRow<M>;
   else if constexpr (M < kPXFirstPixelBlendMode && !UsesTable(M)) return IntChannelRow<M>;
   else if constexpr (M >= bmHue) return HSLRowAVX2<M>;
   else return RowOf<M>();

@@ -1,47 +1,25 @@
 #!/bin/sh
-# Times the blur benchmark's cases (a 6000 x 4000 RGB image, Gaussian blur
-# with radius, i.e. sigma, 2 and 10) with libvips "gaussblur" on one thread,
-# on the very image the benchmark blurs (written by the benchmark itself),
-# then runs the benchmark's own cases. libvips is a timed peer only: it is
-# never a dependency and this script installs nothing; without it the peer
-# is reported missing and skipped. The time to read and write the image
-# alone is measured too, so the blur itself is the difference.
+# Gaussian blur of the benchmarks' 6000 x 4000 RGB picture with radius
+# (sigma) 2 and 10: libvips's "gaussblur" on the very picture filters_bench
+# blurs, against filters_bench's BM_Blur cases, each at one thread and at
+# its default thread count, with the ratios. How each side is measured:
+# tools/peers_lib.sh. libvips is a timed peer only, never a dependency
+# (tools/setup.sh --peers installs it); without it only our figures print.
+# Builds filters_bench into build/bench when needed.
 #
-# Usage: tools/blur_peers.sh [path/to/filters_bench]
+# Usage: tools/blur_peers.sh
 set -eu
+# shellcheck source=tools/peers_lib.sh
+. "$(dirname "$0")/peers_lib.sh"
 
-here=$(cd "$(dirname "$0")/.." && pwd)
-bench=${1:-$here/build/bench/bench/filters_bench}
-work=$(mktemp -d "${TMPDIR:-/tmp}/pxblur.XXXXXX")
-trap 'rm -rf "$work"' EXIT INT TERM
+peers_build filters_bench
+bench=$peers_build_dir/bench/filters_bench
+peers_workdir
+peers_have_vips && peers_photo "$(dirname "$bench")"
 
-if [ ! -x "$bench" ]; then
-  echo "build the benchmark first (cmake -DPIXORAN_BENCH=ON, target filters_bench)"
-  exit 1
-fi
-
-seconds() {  # seconds taken by a command, median of five
-  for _ in 1 2 3 4 5; do
-    t0=$(date +%s.%N)
-    "$@" >/dev/null 2>&1 || { echo "failed"; return; }
-    t1=$(date +%s.%N)
-    echo "$t1 - $t0" | bc
-  done | sort -n | sed -n 3p
-}
-
-if command -v vips >/dev/null 2>&1; then
-  "$bench" --photo-ppm="$work/photo.ppm"
-  export VIPS_CONCURRENCY=1
-  vips copy "$work/photo.ppm" "$work/in.v"
-  echo "libvips $(vips --version 2>/dev/null), one thread, median of five:"
-  echo "  read + write only:  $(seconds vips copy "$work/in.v" "$work/out.v") s"
-  for sigma in 2 10; do
-    echo "  gaussblur sigma $sigma: $(seconds vips gaussblur "$work/in.v" "$work/out.v" $sigma) s"
-  done
-else
-  echo "libvips: not installed, skipped"
-fi
-
-echo "Pixoran ($bench), blur only, median of five:"
-"$bench" --benchmark_filter='BM_Blur' --benchmark_repetitions=5 --benchmark_report_aggregates_only=true 2>/dev/null |
-  grep -E '_median ' || true
+peers_header "Gaussian blur, 6000 x 4000 RGB$(peers_have_vips && echo ", $(vips --version)" || echo ", libvips not installed")"
+for r in 2 10; do
+  peers_row "gaussian blur r $r" "$bench" "^BM_Blur/radius:$r/" copy "$work/in.v" "$work/out.v" -- \
+    gaussblur "$work/in.v" "$work/out.v" "$r"
+done
+peers_load "at the end"

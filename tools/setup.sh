@@ -1,6 +1,11 @@
 #!/usr/bin/env bash
 # Installs every Debian package the project builds, tests and fuzzes with.
 # Idempotent: installs only what is missing.
+#
+# --peers also installs the programs the tools/*_peers.sh scripts time ours
+# against (libvips's command line and ImageMagick). They are timed peers
+# only, never built against or linked, and neither the default set-up nor
+# CI installs them.
 set -euo pipefail
 
 PACKAGES=(
@@ -16,6 +21,10 @@ PACKAGES=(
   libcurl4-openssl-dev
   ccache
 )
+
+if [ "${1:-}" = "--peers" ]; then
+  PACKAGES+=(libvips-tools imagemagick time bc)
+fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do
