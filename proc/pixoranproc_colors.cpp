@@ -281,11 +281,8 @@ void QuantizeBitmap(TPXBitmap& bitmap, int32_t n, std::span<TBGR> palette, const
   if (quantizer.ColorCount() <= 0) return;
   const double per = 100.0 / (h + 0.5);
   const TPXBandRows rows(bitmap);
-  // The network's answers are remembered as they are found: its rows map on
-  // one thread.
-  const bool serial = rows.Serial() || quantizer.Method() == TPXQuantMethod::NeuralNet;
   PXProcRows(
-      h, w, serial,
+      h, w, rows.Serial(),
       [&](int32_t first, int32_t last) {
         thread_local std::vector<uint8_t> index;
         index.resize(static_cast<size_t>(std::max(w, 0)));
