@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <numbers>
 #include <vector>
 
@@ -100,10 +101,18 @@ void ApplyFilter3x3(TPXBitmap& bitmap, const TPXFilterKernel& kernel, int32_t x1
   };
   const int64_t rw = x2 - x1;
   const TPXBandRows rows(bitmap);
+  // Bands read rows other bands write: the results wait aside until every
+  // band is done (or, when no room can be had for them, the rows are
+  // worked in turn as below).
+  std::vector<uint8_t> result;
   if (!rows.Serial()) {
-    // Bands read rows other bands write: the results wait aside until
-    // every band is done.
-    std::vector<uint8_t> result(static_cast<size_t>(rw * (y2 - y1)));
+    try {
+      result.resize(static_cast<size_t>(rw * (y2 - y1)));
+    } catch (const std::bad_alloc&) {
+      result = {};
+    }
+  }
+  if (!result.empty()) {
     PXParallelRows(y2 - y1, rw, [&](int32_t first, int32_t last) {
       for (int32_t y = y1 + first; y < y1 + last; ++y) {
         const uint8_t* r[3] = {rows[std::max(y - 1, 0)], rows[y], rows[std::min(y + 1, h - 1)]};
