@@ -142,7 +142,10 @@ class PIXORAN_CORE_EXPORT TPXFileBuffer {
 // change it (the size is resynchronised from a platform bitmap, a row read
 // maps a temporary-file row and may switch the access mode), so two threads
 // never read one bitmap at once; the I/O component hands its working bitmap
-// to its worker for the length of an operation.
+// to its worker for the length of an operation. The one exception: within
+// an operation, row bands (core/pxpool.h) work disjoint rows of an
+// in-memory or platform bitmap at once, through row pointers taken on the
+// calling thread before they start.
 class PIXORAN_CORE_EXPORT TPXBitmap : public TPXBaseBitmap {
  public:
   TPXBitmap();

@@ -1,6 +1,7 @@
 #include "core/neurquant.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -256,6 +257,9 @@ TPXNeuQuant::TPXNeuQuant(TPXRowReader& source, std::span<TBGR> palette, int32_t 
   }
   greenIndex_[static_cast<size_t>(previous)] = (runStart + n - 1) >> 1;
   for (int32_t j = previous + 1; j < 256; ++j) greenIndex_[static_cast<size_t>(j)] = n - 1;
+  // Made here, not on first use, so that threads mapping rows at once share
+  // it; its pages are only touched as answers are stored.
+  cache_.reset(static_cast<uint16_t*>(std::calloc(size_t{1} << 24, sizeof(uint16_t))));
 }
 
 int32_t TPXNeuQuant::Search(int32_t b, int32_t g, int32_t r) const {
@@ -306,34 +310,36 @@ int32_t TPXNeuQuant::Search(int32_t b, int32_t g, int32_t r) const {
 // Each distinct colour is searched once: answers are kept in a table over the
 // whole colour cube (index + 1; 0 = not yet known), zeroed lazily by the
 // system as its pages are first touched, so a small image costs little.
-uint16_t* TPXNeuQuant::Cache() const {
-  if (!cache_) cache_.reset(static_cast<uint16_t*>(std::calloc(size_t{1} << 24, sizeof(uint16_t))));
-  return cache_.get();
+// Answers (index + 1, 0 for none yet) are read and stored whole: threads that
+// find the same colour unanswered both search and store the same answer.
+uint16_t TPXNeuQuant::Known(uint32_t color) const {
+  return std::atomic_ref<uint16_t>(cache_[color]).load(std::memory_order_relaxed);
+}
+
+int32_t TPXNeuQuant::Answer(uint32_t color, int32_t b, int32_t g, int32_t r) const {
+  const int32_t found = Search(b, g, r);
+  std::atomic_ref<uint16_t>(cache_[color]).store(static_cast<uint16_t>(found + 1), std::memory_order_relaxed);
+  return found;
 }
 
 int32_t TPXNeuQuant::ColorIndex(int32_t color) const {
   const uint32_t c = static_cast<uint32_t>(color) & 0xFFFFFFu;
-  uint16_t* cache = Cache();
-  if (!cache)
-    return Search(static_cast<int32_t>(c & 0xFF), static_cast<int32_t>((c >> 8) & 0xFF), static_cast<int32_t>(c >> 16));
-  uint16_t& known = cache[c];
-  if (known == 0)
-    known = static_cast<uint16_t>(
-        Search(static_cast<int32_t>(c & 0xFF), static_cast<int32_t>((c >> 8) & 0xFF), static_cast<int32_t>(c >> 16)) +
-        1);
-  return known - 1;
+  const auto b = static_cast<int32_t>(c & 0xFF), g = static_cast<int32_t>((c >> 8) & 0xFF),
+             r = static_cast<int32_t>(c >> 16);
+  if (!cache_) return Search(b, g, r);
+  const uint16_t known = Known(c);
+  return known != 0 ? known - 1 : Answer(c, b, g, r);
 }
 
 void TPXNeuQuant::MapRow(const uint8_t* bgr, uint8_t* indices, int32_t count) const {
-  uint16_t* cache = Cache();
-  if (!cache) {
+  if (!cache_) {
     for (int32_t x = 0; x < count; ++x, bgr += 3) indices[x] = static_cast<uint8_t>(Search(bgr[0], bgr[1], bgr[2]));
     return;
   }
   for (int32_t x = 0; x < count; ++x, bgr += 3) {
-    uint16_t& known = cache[PackBGR(bgr)];
-    if (known == 0) known = static_cast<uint16_t>(Search(bgr[0], bgr[1], bgr[2]) + 1);
-    indices[x] = static_cast<uint8_t>(known - 1);
+    const uint32_t c = PackBGR(bgr);
+    const uint16_t known = Known(c);
+    indices[x] = static_cast<uint8_t>(known != 0 ? known - 1 : Answer(c, bgr[0], bgr[1], bgr[2]));
   }
 }
 

@@ -30,8 +30,8 @@ class PIXORAN_CORE_EXPORT TPXNeuQuant {
   // and 0 to every 30th.
   TPXNeuQuant(TPXRowReader& source, std::span<TBGR> palette, int32_t n, int32_t quality = -1);
 
-  // Palette index of the nearest entry (sum of absolute differences). Not
-  // for concurrent use: answers are remembered.
+  // Palette index of the nearest entry (sum of absolute differences).
+  // Answers are remembered; threads may ask at once.
   int32_t ColorIndex(int32_t color) const;
   void MapRow(const uint8_t* bgr, uint8_t* indices, int32_t count) const;
   int32_t NetSize() const { return netSize_; }
@@ -39,7 +39,10 @@ class PIXORAN_CORE_EXPORT TPXNeuQuant {
 
  private:
   int32_t Search(int32_t b, int32_t g, int32_t r) const;
-  uint16_t* Cache() const;  // nullptr when it cannot be had
+  // The remembered answer of a colour (index + 1, 0 for none), and a
+  // colour's answer found and remembered.
+  uint16_t Known(uint32_t color) const;
+  int32_t Answer(uint32_t color, int32_t b, int32_t g, int32_t r) const;
 
   int32_t netSize_ = 0;
   int32_t sampleFactor_ = 1;
@@ -49,7 +52,7 @@ class PIXORAN_CORE_EXPORT TPXNeuQuant {
   struct TFree {
     void operator()(void* p) const { std::free(p); }
   };
-  mutable std::unique_ptr<uint16_t[], TFree> cache_;  // answers by colour, filled on demand
+  std::unique_ptr<uint16_t[], TFree> cache_;  // answers by colour (nullptr when it could not be had)
 };
 
 // How TPXQuantizer::Init built the palette.
@@ -86,6 +89,7 @@ class PIXORAN_CORE_EXPORT TPXQuantizer {
   // absolute differences, first wins). What writers use.
   int32_t ColorIndexOrNearest(int32_t color) const;
   // ColorIndexOrNearest of count blue-green-red pixels, one dispatch per row.
+  // Threads may map rows at once.
   void MapRow(const uint8_t* bgr, uint8_t* indices, int32_t count) const;
 
   TPXQuantMethod Method() const { return method_; }

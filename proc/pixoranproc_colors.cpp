@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "core/kopxutils_settings.h"
 #include "core/neurquant.h"
 #include "proc/pixoranproc.h"
+#include "proc/pxbands_internal.h"
 
 namespace pixoran {
 
@@ -114,28 +116,40 @@ uint8_t RoundByte(double v) { return static_cast<uint8_t>(std::clamp<int64_t>(Ro
 
 namespace {
 
+// Runs row(y) for rows y1..y2-1 in bands (on the calling thread alone when
+// a bitmap keeps its rows in a temporary file), each row's progress told in
+// order on the calling thread.
+void ForRows(TPixoranProc& proc, bool serial, int32_t y1, int32_t y2, int64_t pixelsPerRow,
+             const std::function<void(int32_t y)>& row) {
+  const int32_t rows = y2 - y1;
+  PXProcRows(
+      rows, pixelsPerRow, serial,
+      [&](int32_t first, int32_t last) {
+        for (int32_t y = y1 + first; y < y1 + last; ++y) row(y);
+      },
+      proc.OnProgress ? TPXRowReport([&](int32_t done) { proc.ReportRow(done, rows); }) : TPXRowReport{});
+}
+
 void ConvertToGrayRect(TPixoranProc& proc, TPXBitmap& b, int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
   if (b.PixelFormat() != pxBGR24 || !ClipToImage(b, x1, y1, x2, y2)) return;
   const TPXSettings& s = PXSettings();
-  const int32_t rows = y2 - y1;
-  for (int32_t y = y1; y < y2; ++y) {
-    if (uint8_t* row = b.Scanline(y))
-      GrayRow24(row + 3 * static_cast<int64_t>(x1), x2 - x1, s.LumRed, s.LumGreen, s.LumBlue);
-    proc.ReportRow(y - y1 + 1, rows);
-  }
+  const int32_t wr = s.LumRed, wg = s.LumGreen, wb = s.LumBlue;
+  const TPXBandRows rows(b);
+  ForRows(proc, rows.Serial(), y1, y2, x2 - x1, [&](int32_t y) {
+    if (uint8_t* row = rows[y]) GrayRow24(row + 3 * static_cast<int64_t>(x1), x2 - x1, wr, wg, wb);
+  });
 }
 
 void NegativeRect(TPixoranProc& proc, TPXBitmap& b, int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
   const TPXPixelFormat f = b.PixelFormat();
   if ((f != pxBGR24 && f != pxBW1) || !ClipToImage(b, x1, y1, x2, y2)) return;
-  const int32_t rows = y2 - y1;
-  for (int32_t y = y1; y < y2; ++y) {
-    if (uint8_t* row = b.Scanline(y)) {
+  const TPXBandRows rows(b);
+  ForRows(proc, rows.Serial(), y1, y2, x2 - x1, [&](int32_t y) {
+    if (uint8_t* row = rows[y]) {
       if (f == pxBGR24) InvertBytes(row + 3 * static_cast<int64_t>(x1), 3 * static_cast<int64_t>(x2 - x1));
       else InvertBitRun(row, x1, x2);
     }
-    proc.ReportRow(y - y1 + 1, rows);
-  }
+  });
 }
 
 void SetAlphaInColorRange(TPixoranProc& proc, TPXBitmap& b, int32_t x1, int32_t y1, int32_t x2, int32_t y2, TBGR lo,
@@ -145,46 +159,42 @@ void SetAlphaInColorRange(TPixoranProc& proc, TPXBitmap& b, int32_t x1, int32_t 
   TPXBitmap* a = b.GetAlphaChannel();
   if (!a) return;
   const bool setBits = lo.r != 0;
-  const int32_t rows = y2 - y1;
-  for (int32_t y = y1; y < y2; ++y) {
-    const uint8_t* s = b.Scanline(y);
-    uint8_t* d = a->Scanline(y);  // another bitmap: s stays valid
-    if (s && d) {
-      if (f == pxBGR24) {
-        for (int32_t x = x1; x < x2; ++x) {
-          const uint8_t* p = s + 3 * static_cast<int64_t>(x);
-          if (p[0] >= lo.b && p[0] <= hi.b && p[1] >= lo.g && p[1] <= hi.g && p[2] >= lo.r && p[2] <= hi.r)
-            d[x] = alpha;
-        }
-      } else {
-        for (int32_t x = x1; x < x2; ++x)
-          if (GetBit(s, x) == setBits) d[x] = alpha;
+  const TPXBandRows rows(b), alphaRows(*a);
+  ForRows(proc, rows.Serial() || alphaRows.Serial(), y1, y2, x2 - x1, [&](int32_t y) {
+    const uint8_t* s = rows[y];
+    uint8_t* d = alphaRows[y];  // another bitmap: s stays valid
+    if (!s || !d) return;
+    if (f == pxBGR24) {
+      for (int32_t x = x1; x < x2; ++x) {
+        const uint8_t* p = s + 3 * static_cast<int64_t>(x);
+        if (p[0] >= lo.b && p[0] <= hi.b && p[1] >= lo.g && p[1] <= hi.g && p[2] >= lo.r && p[2] <= hi.r) d[x] = alpha;
       }
+    } else {
+      for (int32_t x = x1; x < x2; ++x)
+        if (GetBit(s, x) == setBits) d[x] = alpha;
     }
-    proc.ReportRow(y - y1 + 1, rows);
-  }
+  });
   a->SyncFull();
 }
 
 void RemoveRedEyesRect(TPixoranProc& proc, TPXBitmap& b, int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
   if (b.PixelFormat() != pxBGR24 || !ClipToImage(b, x1, y1, x2, y2)) return;
-  const int32_t rows = y2 - y1;
-  for (int32_t y = y1; y < y2; ++y) {
-    if (uint8_t* row = b.Scanline(y)) {
-      for (int32_t x = x1; x < x2; ++x) {
-        uint8_t* p = row + 3 * static_cast<int64_t>(x);
-        const int32_t bl = p[0], g = p[1], r = p[2];
-        const double q = static_cast<double>(r) / std::max(g + bl, 1) * RedEyeK(g, bl);
-        if (q <= 0.7) continue;
-        const double m = std::max(0.0, 1.775 - (0.75 * q + 0.25));
-        const double o = m * m;
-        p[2] = RoundByte(r * o);
-        p[0] = RoundByte(bl * (1 - (1 - o) / 2));
-        p[1] = RoundByte(g * (1 - (1 - o) / 4));
-      }
+  const TPXBandRows rows(b);
+  ForRows(proc, rows.Serial(), y1, y2, x2 - x1, [&](int32_t y) {
+    uint8_t* row = rows[y];
+    if (!row) return;
+    for (int32_t x = x1; x < x2; ++x) {
+      uint8_t* p = row + 3 * static_cast<int64_t>(x);
+      const int32_t bl = p[0], g = p[1], r = p[2];
+      const double q = static_cast<double>(r) / std::max(g + bl, 1) * RedEyeK(g, bl);
+      if (q <= 0.7) continue;
+      const double m = std::max(0.0, 1.775 - (0.75 * q + 0.25));
+      const double o = m * m;
+      p[2] = RoundByte(r * o);
+      p[0] = RoundByte(bl * (1 - (1 - o) / 2));
+      p[1] = RoundByte(g * (1 - (1 - o) / 4));
     }
-    proc.ReportRow(y - y1 + 1, rows);
-  }
+  });
 }
 
 }  // namespace
@@ -269,15 +279,22 @@ void QuantizeBitmap(TPXBitmap& bitmap, int32_t n, std::span<TBGR> palette, const
   TPXQuantizer quantizer;
   quantizer.Init(bitmap, palette, n, -1);
   if (quantizer.ColorCount() <= 0) return;
-  std::vector<uint8_t> index(static_cast<size_t>(std::max(w, 0)));
   const double per = 100.0 / (h + 0.5);
-  for (int32_t y = 0; y < h; ++y) {
-    if (uint8_t* row = bitmap.Scanline(y)) {
-      quantizer.MapRow(row, index.data(), w);
-      for (int32_t x = 0; x < w; ++x) std::memcpy(row + 3 * static_cast<int64_t>(x), &palette[index[x]], 3);
-    }
-    progress.Report(TruncToInt32(per * (y + 1)));
-  }
+  const TPXBandRows rows(bitmap);
+  PXProcRows(
+      h, w, rows.Serial(),
+      [&](int32_t first, int32_t last) {
+        thread_local std::vector<uint8_t> index;
+        index.resize(static_cast<size_t>(std::max(w, 0)));
+        for (int32_t y = first; y < last; ++y) {
+          uint8_t* row = rows[y];
+          if (!row) continue;
+          quantizer.MapRow(row, index.data(), w);
+          for (int32_t x = 0; x < w; ++x) std::memcpy(row + 3 * static_cast<int64_t>(x), &palette[index[x]], 3);
+        }
+      },
+      progress.OnProgress ? TPXRowReport([&](int32_t done) { progress.Report(TruncToInt32(per * done)); })
+                          : TPXRowReport{});
 }
 
 }  // namespace pixoran

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <numbers>
 #include <vector>
 
@@ -18,6 +19,7 @@
 #include "core/kopxutils_geometry.h"
 #include "core/kopxutils_helpers.h"
 #include "proc/pixoranproc.h"
+#include "proc/pxbands_internal.h"
 
 namespace pixoran {
 
@@ -88,28 +90,58 @@ void ApplyFilter3x3(TPXBitmap& bitmap, const TPXFilterKernel& kernel, int32_t x1
   std::vector<int64_t> products(9 * 256);
   for (int k = 0; k < 9; ++k)
     for (int v = 0; v < 256; ++v) products[static_cast<size_t>(k * 256 + v)] = int64_t{kernel.Values[k]} * v;
+  // One result row of the rectangle from the rows above, at and below it.
+  auto filterRow = [&](const uint8_t* const r[3], uint8_t* out) {
+    for (int32_t x = x1; x < x2; ++x) {
+      const int32_t xs[3] = {std::max(x - 1, 0), x, std::min(x + 1, w - 1)};
+      int64_t sum = 0;
+      for (int k = 0; k < 9; ++k) sum += products[static_cast<size_t>(k * 256 + r[k / 3][xs[k % 3]])];
+      out[x - x1] = static_cast<uint8_t>(std::clamp<int64_t>(sum / divisor, 0, 255));
+    }
+  };
+  const int64_t rw = x2 - x1;
+  const TPXBandRows rows(bitmap);
+  // Bands read rows other bands write: the results wait aside until every
+  // band is done (or, when no room can be had for them, the rows are
+  // worked in turn as below).
+  std::vector<uint8_t> result;
+  if (!rows.Serial()) {
+    try {
+      result.resize(static_cast<size_t>(rw * (y2 - y1)));
+    } catch (const std::bad_alloc&) {
+      result = {};
+    }
+  }
+  if (!result.empty()) {
+    PXParallelRows(y2 - y1, rw, [&](int32_t first, int32_t last) {
+      for (int32_t y = y1 + first; y < y1 + last; ++y) {
+        const uint8_t* r[3] = {rows[std::max(y - 1, 0)], rows[y], rows[std::min(y + 1, h - 1)]};
+        filterRow(r, &result[static_cast<size_t>((y - y1) * rw)]);
+      }
+    });
+    PXParallelRows(y2 - y1, rw, [&](int32_t first, int32_t last) {
+      for (int32_t y = y1 + first; y < y1 + last; ++y)
+        std::memcpy(rows[y] + x1, &result[static_cast<size_t>((y - y1) * rw)], static_cast<size_t>(rw));
+    });
+    return;
+  }
   // Copies of the rows above, at and below the current one, so the result
-  // can go straight back into the bitmap (and a temporary-file bitmap needs
-  // only one row mapped at a time).
-  std::vector<uint8_t> rows[3] = {std::vector<uint8_t>(w), std::vector<uint8_t>(w), std::vector<uint8_t>(w)};
+  // can go straight back into the bitmap with only one temporary-file row
+  // mapped at a time.
+  std::vector<uint8_t> copies[3] = {std::vector<uint8_t>(w), std::vector<uint8_t>(w), std::vector<uint8_t>(w)};
   auto load = [&](int32_t y, std::vector<uint8_t>& into) {
     const uint8_t* p = bitmap.Scanline(std::clamp(y, 0, h - 1));
     if (p) std::memcpy(into.data(), p, static_cast<size_t>(w));
     else std::fill(into.begin(), into.end(), 0);
   };
-  std::vector<uint8_t>*above = &rows[0], *cur = &rows[1], *below = &rows[2];
+  std::vector<uint8_t>*above = &copies[0], *cur = &copies[1], *below = &copies[2];
   load(y1 - 1, *above);
   load(y1, *cur);
-  std::vector<uint8_t> out(static_cast<size_t>(x2 - x1));
+  std::vector<uint8_t> out(static_cast<size_t>(rw));
   for (int32_t y = y1; y < y2; ++y) {
     load(y + 1, *below);
     const uint8_t* r[3] = {above->data(), cur->data(), below->data()};
-    for (int32_t x = x1; x < x2; ++x) {
-      const int32_t xs[3] = {std::max(x - 1, 0), x, std::min(x + 1, w - 1)};
-      int64_t sum = 0;
-      for (int k = 0; k < 9; ++k) sum += products[static_cast<size_t>(k * 256 + r[k / 3][xs[k % 3]])];
-      out[static_cast<size_t>(x - x1)] = static_cast<uint8_t>(std::clamp<int64_t>(sum / divisor, 0, 255));
-    }
+    filterRow(r, out.data());
     if (uint8_t* d = bitmap.Scanline(y)) std::memcpy(d + x1, out.data(), out.size());
     std::swap(above, cur);
     std::swap(cur, below);
@@ -337,6 +369,8 @@ void BlurSpan(uint8_t* row, int32_t n, int32_t ch, const TTaps& taps, std::vecto
 // bitmap with ch bytes a pixel: every row, then every column. progress,
 // when given, gets Trunc(scale * step) after each row (steps 0..rows - 1)
 // and each column (steps rows..rows + columns - 1), scale = 100 / (rows + columns).
+// Rows of the first pass and strips of columns of the second are worked in
+// bands on the pool; a pixel's result does not depend on how they are cut.
 void BlurRect(TPXBitmap& b, int32_t ch, int32_t x1, int32_t y1, int32_t x2, int32_t y2, const TTaps& taps,
               const TPXProgressRec* progress) {
   const int32_t w = x2 - x1, h = y2 - y1;
@@ -344,58 +378,73 @@ void BlurRect(TPXBitmap& b, int32_t ch, int32_t x1, int32_t y1, int32_t x2, int3
   const bool report = progress && progress->OnProgress;
   const double scale = 100.0 / (static_cast<double>(w) + h);
   const int64_t offset = int64_t{x1} * ch, rowBytes = int64_t{w} * ch;
-  std::vector<float> pad;
-  std::vector<const float*> in(taps.Int.size());
-  for (int32_t y = 0; y < h; ++y) {
-    if (uint8_t* row = b.Scanline(y1 + y)) BlurSpan(row + offset, w, ch, taps, pad, in);
-    if (report) progress->Report(TruncToInt32(scale * y));
-  }
+  const TPXBandRows rows(b);
+  PXProcRows(
+      h, w, rows.Serial(),
+      [&](int32_t first, int32_t last) {
+        // Kept by each thread: with progress on one thread a band is one row.
+        thread_local std::vector<float> pad;
+        thread_local std::vector<const float*> in;
+        for (int32_t y = first; y < last; ++y)
+          if (uint8_t* row = rows[y1 + y]) BlurSpan(row + offset, w, ch, taps, pad, in);
+      },
+      report ? TPXRowReport([&](int32_t done) { progress->Report(TruncToInt32(scale * (done - 1))); })
+             : TPXRowReport{});
 
   // Columns: strips of the rows, each strip's rows held as floats in a ring
   // of 2 * half + 2 rows (the window of two output rows) so that the ring
   // stays in the cache; two output rows are made at a time. The rows are
   // read and written a whole strip at a time, each row read into the ring
-  // before the output that replaces it is written.
+  // before the output that replaces it is written. Strips are independent:
+  // with several threads they are cut narrower, so there are enough of them
+  // to share.
   const int64_t ringRows = 2 * int64_t{taps.Half} + 2;
   int64_t strip = (int64_t{1} << 16) / ringRows;
-  if (b.Location() == pxTempFile) strip = (int64_t{1} << 24) / ringRows;  // fewer passes over the file
+  if (rows.Serial()) strip = (int64_t{1} << 24) / ringRows;  // fewer passes over the file
+  else if (const int32_t threads = PXThreadCount(); threads > 1)
+    strip = std::min(strip, (rowBytes + 4 * threads * 64 - 1) / (4 * threads * 64) * 64);
   strip = std::min(rowBytes, std::max<int64_t>(64, strip / 64 * 64));
-  std::vector<float> ring(static_cast<size_t>(ringRows * strip));
-  std::vector<uint8_t> out(static_cast<size_t>(2 * strip));
-  in.resize(static_cast<size_t>(ringRows));
-  auto slot = [&](int64_t r) { return ring.data() + (r % ringRows) * strip; };
+  const auto strips = static_cast<int32_t>((rowBytes + strip - 1) / strip);
+  const TPXRowWorker columns = [&](int32_t firstStrip, int32_t lastStrip) {
+    std::vector<float> ring(static_cast<size_t>(ringRows * strip));
+    std::vector<uint8_t> out(static_cast<size_t>(2 * strip));
+    std::vector<const float*> in(static_cast<size_t>(ringRows));
+    auto slot = [&](int64_t r) { return ring.data() + (r % ringRows) * strip; };
+    for (int64_t s0 = int64_t{firstStrip} * strip; s0 < rowBytes && s0 < int64_t{lastStrip} * strip; s0 += strip) {
+      const int64_t sw = std::min(strip, rowBytes - s0);
+      int32_t loaded = 0;  // rows 0..loaded-1 have been read into the ring
+      auto loadUpTo = [&](int64_t last) {
+        for (; loaded <= std::min<int64_t>(last, h - 1); ++loaded) {
+          if (const uint8_t* row = rows[y1 + loaded]) BytesToFloat(row + offset + s0, slot(loaded), sw);
+          else std::fill_n(slot(loaded), sw, 0.0f);
+        }
+      };
+      auto store = [&](int32_t y, const uint8_t* from) {
+        if (uint8_t* row = rows[y1 + y]) std::memcpy(row + offset + s0, from, static_cast<size_t>(sw));
+      };
+      for (int32_t y = 0; y < h; y += 2) {
+        loadUpTo(int64_t{y} + 1 + taps.Half);
+        for (int64_t t = 0; t < ringRows; ++t)
+          in[static_cast<size_t>(t)] = slot(std::clamp<int64_t>(y - taps.Half + t, 0, h - 1));
+        if (y + 1 < h) {
+          ConvolvePair(in.data(), taps, sw, out.data(), out.data() + strip);
+          store(y, out.data());
+          store(y + 1, out.data() + strip);
+        } else {
+          Convolve(in.data(), taps, sw, out.data());
+          store(y, out.data());
+        }
+      }
+    }
+  };
   int32_t columnsReported = 0;
-  for (int64_t s0 = 0; s0 < rowBytes; s0 += strip) {
-    const int64_t sw = std::min(strip, rowBytes - s0);
-    int32_t loaded = 0;  // rows 0..loaded-1 have been read into the ring
-    auto loadUpTo = [&](int64_t last) {
-      for (; loaded <= std::min<int64_t>(last, h - 1); ++loaded) {
-        if (const uint8_t* row = b.Scanline(y1 + loaded)) BytesToFloat(row + offset + s0, slot(loaded), sw);
-        else std::fill_n(slot(loaded), sw, 0.0f);
-      }
-    };
-    auto store = [&](int32_t y, const uint8_t* from) {
-      if (uint8_t* row = b.Scanline(y1 + y)) std::memcpy(row + offset + s0, from, static_cast<size_t>(sw));
-    };
-    for (int32_t y = 0; y < h; y += 2) {
-      loadUpTo(int64_t{y} + 1 + taps.Half);
-      for (int64_t t = 0; t < ringRows; ++t)
-        in[static_cast<size_t>(t)] = slot(std::clamp<int64_t>(y - taps.Half + t, 0, h - 1));
-      if (y + 1 < h) {
-        ConvolvePair(in.data(), taps, sw, out.data(), out.data() + strip);
-        store(y, out.data());
-        store(y + 1, out.data() + strip);
-      } else {
-        Convolve(in.data(), taps, sw, out.data());
-        store(y, out.data());
-      }
-    }
-    if (report) {
-      const auto done = static_cast<int32_t>((s0 + sw) / ch);
-      for (; columnsReported < done; ++columnsReported)
-        progress->Report(TruncToInt32(scale * (static_cast<double>(h) + columnsReported)));
-    }
-  }
+  const TPXRowsDone columnsDone = [&](int32_t, int32_t lastStrip) {
+    const auto done = static_cast<int32_t>(std::min(rowBytes, int64_t{lastStrip} * strip) / ch);
+    for (; columnsReported < done; ++columnsReported)
+      progress->Report(TruncToInt32(scale * (static_cast<double>(h) + columnsReported)));
+    return true;
+  };
+  PXParallelRows(strips, strip / ch * h, columns, rows.Serial(), report ? columnsDone : TPXRowsDone{});
 }
 
 }  // namespace
@@ -459,34 +508,46 @@ void MoveAlpha(TPXBitmap& alpha, int32_t x1, int32_t y1, int32_t x2, int32_t y2,
 void CombineShadow(TPXBitmap& b, TPXBitmap& alpha, const uint8_t* saved, int64_t savedStride, int32_t x1, int32_t y1,
                    int32_t x2, int32_t y2, TBGR colour) {
   const TPXPixelFormat f = b.PixelFormat();
-  for (int32_t y = y1; y < y2; ++y) {
-    uint8_t* a = alpha.Scanline(y);
-    uint8_t* p = b.Scanline(y);  // another bitmap: a stays valid
-    if (!a) continue;
-    const uint8_t* kept = saved + (y - y1) * savedStride;
-    for (int32_t x = x1; x < x2; ++x) {
-      const uint8_t k = kept[x - x1];
-      if (k != 0 || a[x] == 0) {
-        a[x] = k;
-        continue;
-      }
-      if (!p) continue;
-      if (f == pxBGR24) {
-        uint8_t* q = p + 3 * static_cast<int64_t>(x);
-        q[0] = colour.b, q[1] = colour.g, q[2] = colour.r;
-      } else if (f == pxBW1) {
-        SetBit(p, x, false);
-      }
-    }
-  }
+  const TPXBandRows alphaRows(alpha), rows(b);
+  PXParallelRows(
+      y2 - y1, x2 - x1,
+      [&](int32_t first, int32_t last) {
+        for (int32_t y = y1 + first; y < y1 + last; ++y) {
+          uint8_t* a = alphaRows[y];
+          uint8_t* p = rows[y];  // another bitmap: a stays valid
+          if (!a) continue;
+          const uint8_t* kept = saved + (y - y1) * savedStride;
+          for (int32_t x = x1; x < x2; ++x) {
+            const uint8_t k = kept[x - x1];
+            if (k != 0 || a[x] == 0) {
+              a[x] = k;
+              continue;
+            }
+            if (!p) continue;
+            if (f == pxBGR24) {
+              uint8_t* q = p + 3 * static_cast<int64_t>(x);
+              q[0] = colour.b, q[1] = colour.g, q[2] = colour.r;
+            } else if (f == pxBW1) {
+              SetBit(p, x, false);
+            }
+          }
+        }
+      },
+      alphaRows.Serial() || rows.Serial());
 }
 
 // The alpha of x1..x2-1, y1..y2-1 as rows of x2 - x1 bytes.
 std::vector<uint8_t> CopyAlpha(TPXBitmap& alpha, int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
   const int64_t w = x2 - x1;
   std::vector<uint8_t> out(static_cast<size_t>(w * (y2 - y1)));
-  for (int32_t y = y1; y < y2; ++y)
-    if (const uint8_t* a = alpha.Scanline(y)) std::memcpy(out.data() + (y - y1) * w, a + x1, static_cast<size_t>(w));
+  const TPXBandRows rows(alpha);
+  PXParallelRows(
+      y2 - y1, w,
+      [&](int32_t first, int32_t last) {
+        for (int32_t y = y1 + first; y < y1 + last; ++y)
+          if (const uint8_t* a = rows[y]) std::memcpy(out.data() + (y - y1) * w, a + x1, static_cast<size_t>(w));
+      },
+      rows.Serial());
   return out;
 }
 

@@ -145,8 +145,8 @@ ctest --test-dir build/asan --output-on-failure -j"$JOBS"
 
 echo "== thread sanitizer build (thread tests only)"
 cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPIXORAN_TSAN=ON -DPIXORAN_WERROR=ON >/dev/null
-cmake --build build/tsan -j"$JOBS" --target test_platform test_core test_io test_view test_app
+cmake --build build/tsan -j"$JOBS" --target test_platform test_core test_io test_proc test_view test_app
 export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/tools/tsan.supp}
-for t in test_platform test_core test_io test_view test_app; do
+for t in test_platform test_core test_io test_proc test_view test_app; do
   "build/tsan/tests/$t" --gtest_filter='*Thread*' --gtest_brief=1
 done
