@@ -869,35 +869,6 @@ void TCustomControl::PaintWindow(QPainter& painter, const TRect& area) {
                     QRect(paintRect_.Left, paintRect_.Top, paintRect_.Width(), paintRect_.Height()));
 }
 
-// ------------------------------------------------------------ screen
-
-static QScreen* PrimaryScreen() { return QGuiApplication::instance() ? QGuiApplication::primaryScreen() : nullptr; }
-
-int ScreenWidth() {
-  QScreen* s = PrimaryScreen();
-  return s ? s->geometry().width() : 0;
-}
-
-int ScreenHeight() {
-  QScreen* s = PrimaryScreen();
-  return s ? s->geometry().height() : 0;
-}
-
-int ScreenColorDepth() {
-  QScreen* s = PrimaryScreen();
-  return s ? s->depth() : 24;
-}
-
-int ScreenDpiX() {
-  QScreen* s = PrimaryScreen();
-  return s ? static_cast<int>(s->logicalDotsPerInchX()) : 96;
-}
-
-int ScreenDpiY() {
-  QScreen* s = PrimaryScreen();
-  return s ? static_cast<int>(s->logicalDotsPerInchY()) : 96;
-}
-
 int ScrollBarThickness() {
   if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return 16;
   return QApplication::style()->pixelMetric(QStyle::PM_ScrollBarExtent);
