@@ -13,10 +13,10 @@
 #include "platform/pxexport.h"
 #include "platform/classes.h"
 #include "platform/graphics.h"
+#include "platform/timer.h"
 
 class QPainter;
 class QWidget;
-class QTimer;
 
 namespace pixoran {
 
@@ -398,24 +398,5 @@ PIXORAN_PLATFORM_WIDGETS_EXPORT bool PostMessage(TMessageTarget target, uint32_t
 // The thickness of a scroll bar in the application's style (16 without
 // one). The screen's size and resolution are in graphics.h.
 PIXORAN_PLATFORM_WIDGETS_EXPORT int ScrollBarThickness();
-
-// A component timer: OnTimer (sender the timer) every Interval milliseconds
-// while Enabled, on the UI thread. Needs a running Qt application to fire.
-class PIXORAN_PLATFORM_WIDGETS_EXPORT TTimer : public TComponent {
- public:
-  explicit TTimer(TComponent* owner = nullptr);
-  ~TTimer() override;
-  bool Enabled() const { return enabled_; }
-  void SetEnabled(bool value);
-  uint32_t Interval() const { return interval_; }
-  void SetInterval(uint32_t ms);
-  TNotifyEvent OnTimer;
-
- private:
-  void Apply();
-  std::unique_ptr<QTimer> timer_;
-  uint32_t interval_ = 1000;
-  bool enabled_ = false;
-};
 
 }  // namespace pixoran
