@@ -11,6 +11,7 @@
 #include "app/UMain.h"
 #include "app/UMain_shot.h"
 #include "app/UMemoDialogs.h"
+#include "core/kopxutils_controls.h"
 #include "core/kopxutils_settings.h"
 #include "dialogs/pxiodlghooks.h"
 #include "dialogs/pxprnhooks.h"
@@ -29,6 +30,7 @@ int main(int argc, char* argv[]) {
   // Read the screen's logical resolution here, on the UI thread, so codecs
   // running on workers see the real value rather than the default.
   pixoran::ScreenLogicalDpiY();
+  pixoran::InstallControlHooks();
   pixoran::InstallIODialogs();
   pixoran::InstallPrintPreviewForms();
   tolvaren::InstallMemoDialogs();

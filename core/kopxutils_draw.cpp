@@ -116,34 +116,4 @@ void DrawVertShadowStrip(TCanvas& canvas, int32_t x1, int32_t y1, int32_t style,
   });
 }
 
-// ------------------------------------------------------------ scroll bars
-
-void ScrollBarSetRange(TWinControl* control, TScrollBarKind bar, int32_t min, int32_t max, bool redraw, bool) {
-  if (control) control->SetScrollRange(bar, min, max, redraw);
-}
-
-void ScrollBarSetInfo(TWinControl* control, TScrollBarKind bar, const TScrollInfo& info, bool redraw, bool) {
-  if (control) control->SetScrollInfo(bar, info, redraw);
-}
-
-void ScrollBarSetPage(TWinControl* control, TScrollBarKind bar, int32_t page, bool redraw, bool) {
-  if (!control) return;
-  TScrollInfo info;
-  info.Mask = sifPage;
-  info.Page = page;
-  control->SetScrollInfo(bar, info, redraw);
-}
-
-void ScrollBarSetPos(TWinControl* control, TScrollBarKind bar, int32_t pos, bool redraw, bool) {
-  if (control) control->SetScrollPos(bar, pos, redraw);
-}
-
-void ScrollBarEnable(TWinControl* control, TScrollBarKind bar, bool enable, bool) {
-  if (control) control->EnableScrollBar(bar, enable);
-}
-
-void ScrollBarShow(TWinControl* control, TScrollBarKind bar, bool show, bool) {
-  if (control) control->ShowScrollBar(bar, show);
-}
-
 }  // namespace pixoran

@@ -1,11 +1,11 @@
 #pragma once
 // Drawing helpers on the platform canvas (frames, the text box of the
-// viewers, drop-shadow strips) and the scroll-bar calls of the viewers.
+// viewers, drop-shadow strips). The viewers' scroll-bar calls are in
+// kopxutils_controls.h.
 #include <cstdint>
 #include <string>
 
 #include "platform/pxexport.h"
-#include "platform/controls.h"
 #include "platform/graphics.h"
 
 namespace pixoran {
@@ -31,18 +31,5 @@ PIXORAN_CORE_EXPORT void DrawHorzShadowStrip(TCanvas& canvas, int32_t x1, int32_
                                              int32_t x2);
 PIXORAN_CORE_EXPORT void DrawVertShadowStrip(TCanvas& canvas, int32_t x1, int32_t y1, int32_t style, int32_t y2,
                                              int32_t x2);
-
-// Scroll-bar calls. useFlat asks for flat scroll bars; the platform draws
-// its scroll bars one way only, so both paths meet.
-PIXORAN_CORE_EXPORT void ScrollBarSetRange(TWinControl* control, TScrollBarKind bar, int32_t min, int32_t max,
-                                           bool redraw, bool useFlat);
-PIXORAN_CORE_EXPORT void ScrollBarSetInfo(TWinControl* control, TScrollBarKind bar, const TScrollInfo& info,
-                                          bool redraw, bool useFlat);
-PIXORAN_CORE_EXPORT void ScrollBarSetPage(TWinControl* control, TScrollBarKind bar, int32_t page, bool redraw,
-                                          bool useFlat);
-PIXORAN_CORE_EXPORT void ScrollBarSetPos(TWinControl* control, TScrollBarKind bar, int32_t pos, bool redraw,
-                                         bool useFlat);
-PIXORAN_CORE_EXPORT void ScrollBarEnable(TWinControl* control, TScrollBarKind bar, bool enable, bool useFlat);
-PIXORAN_CORE_EXPORT void ScrollBarShow(TWinControl* control, TScrollBarKind bar, bool show, bool useFlat);
 
 }  // namespace pixoran

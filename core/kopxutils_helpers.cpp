@@ -9,7 +9,6 @@
 #include <stdexcept>
 
 #include "core/kopxutils_settings.h"
-#include "platform/controls.h"
 #include "platform/system.h"
 
 namespace pixoran {
@@ -290,22 +289,6 @@ bool HasMMX() {
 }
 
 void ResetPrinter() {}
-
-uintptr_t GetOwnerWindowHandle(TComponent* component) {
-  for (TComponent* c = component; c; c = c->Owner()) {
-    if (auto* w = dynamic_cast<TWinControl*>(c)) return w->HandleAllocated() ? w->Handle() : 0;
-  }
-  return 0;
-}
-
-void CenterWindow(TWinControl* window) {
-  if (const TCenterWindowHook hook = PXSettings().CenterWindowHook) {
-    hook(window);
-    return;
-  }
-  if (!window) return;
-  window->MoveWindow((ScreenWidth() - window->Width()) / 2, (ScreenHeight() - window->Height()) / 3);
-}
 
 int32_t LogFontToStyleFlags(const TLogFont* logFont) {
   if (!logFont) return 0;

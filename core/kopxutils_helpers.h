@@ -15,9 +15,6 @@
 
 namespace pixoran {
 
-class TComponent;
-class TWinControl;
-
 // ------------------------------------------------------------ rounding
 
 // Round half to even, as the library's rounding is everywhere.
@@ -254,13 +251,8 @@ PIXORAN_CORE_EXPORT bool HasMMX();
 // there is no stale device mode to drop.
 PIXORAN_CORE_EXPORT void ResetPrinter();
 
-// The handle of the first windowed control in the owner chain starting at
-// component itself; 0 when there is none or its window is not created yet.
-PIXORAN_CORE_EXPORT uintptr_t GetOwnerWindowHandle(TComponent* component);
-// Moves the window, without resizing, to x = (screen width - width) div 2,
-// y = (screen height - height) div 3; the process-wide centring hook does the
-// job instead when set.
-PIXORAN_CORE_EXPORT void CenterWindow(TWinControl* window);
+// GetOwnerWindowHandle and CenterWindow, which reach controls, are in
+// kopxutils_controls.h.
 
 // The parts of a logical font that LogFontToStyleFlags reads.
 struct PIXORAN_CORE_EXPORT TLogFont {

@@ -4,7 +4,7 @@
 #include <atomic>
 
 #include "core/kopxutils_helpers.h"
-#include "platform/controls.h"
+#include "platform/graphics.h"
 #include "platform/uithread.h"
 
 namespace pixoran {

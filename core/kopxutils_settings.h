@@ -16,6 +16,22 @@ namespace pixoran {
 class TWinControl;
 using TCenterWindowHook = void (*)(TWinControl* window);
 
+class TCanvas;
+class TPrinter;
+struct PIXORAN_CORE_EXPORT TPrintDevice {
+  int32_t DpiX = 0, DpiY = 0;             // device pixels per inch
+  int32_t PageWidth = 0, PageHeight = 0;  // printable size in device pixels
+};
+// The printer as the I/O component reaches it (nullptr: the process-wide
+// one). Printers belong to the platform's widget part, which the image
+// layers do not link: InstallControlHooks (core/kopxutils_controls.h) sets
+// these at start-up, and while they are unset printing ends unsupported.
+struct PIXORAN_CORE_EXPORT TPXPrinterHooks {
+  void (*Metrics)(TPrinter* printer, TPrintDevice& device) = nullptr;
+  TCanvas* (*Canvas)(TPrinter* printer) = nullptr;
+  void (*Reset)() = nullptr;
+};
+
 // A text setting read and written under a lock: a reader gets a copy.
 class PIXORAN_CORE_EXPORT TPXLockedString {
  public:
@@ -52,6 +68,7 @@ struct PIXORAN_CORE_EXPORT TPXSettings {
   // Folder of the library's temporary files; empty means the system's.
   TPXLockedString TempFolder;
   TCenterWindowHook CenterWindowHook = nullptr;
+  TPXPrinterHooks PrinterHooks;
   // Resolution given to images whose file carries none (or less than 2).
   int32_t DefaultDpiX = 300;
   int32_t DefaultDpiY = 300;

@@ -9,25 +9,15 @@
 #include <vector>
 
 #include "platform/pxexport.h"
+#include "core/kopxutils_controls.h"
+#include "core/pxviewlink.h"
 #include "platform/classes.h"
 #include "platform/controls.h"
 #include "platform/graphics.h"
 
 namespace pixoran {
 
-class TPXBitmap;
-class TPXView;
-
-// Called with destroying false when the viewer's bitmap changed, and with
-// true once when the viewer is being destroyed.
-using TPXBitmapChangeEvent = void (*)(void* userData, TPXView* view, bool destroying);
-// Called before the viewer frees or replaces bitmap, one it handed out. The
-// subscriber returns only when none of its work (a worker thread, say) uses
-// the bitmap any more; with cancel it may stop that work rather than let it
-// finish.
-using TPXBitmapReleaseEvent = void (*)(void* userData, TPXView* view, TPXBitmap* bitmap, bool cancel);
-
-class PIXORAN_CORE_EXPORT TPXView : public TCustomControl {
+class PIXORAN_CORE_VIEW_EXPORT TPXView : public TCustomControl, public TPXViewLink {
  public:
   explicit TPXView(TComponent* owner = nullptr, TWinControl* parent = nullptr);
   // Tells every remaining subscriber that the viewer goes (see
@@ -37,13 +27,13 @@ class PIXORAN_CORE_EXPORT TPXView : public TCustomControl {
   TPXView& operator=(const TPXView&) = delete;
 
   // Colour shown around and under the image (default the button face).
-  TColor Background() const { return background_; }
-  virtual void SetBackground(TColor color) { background_ = color; }
+  TColor Background() const override { return background_; }
+  void SetBackground(TColor color) override { background_ = color; }
 
   // The displayed bitmap, as a platform bitmap or as the library's bitmap;
   // a viewer offers one of them (the base class neither).
-  virtual TBitmap* GetTBitmap() { return nullptr; }
-  virtual TPXBitmap* GetPXBitmap() { return nullptr; }
+  TBitmap* GetTBitmap() override { return nullptr; }
+  TPXBitmap* GetPXBitmap() override { return nullptr; }
 
   // Alpha channel of the displayed image. Every viewer overrides these; the
   // base answers as for an image without one and changes nothing.
@@ -61,21 +51,25 @@ class PIXORAN_CORE_EXPORT TPXView : public TCustomControl {
   virtual void UnlockUpdateNoPaint() {}
 
   // Image resolution in dots per inch; 0 is ignored (keeps the old value).
-  int32_t DpiX() const { return dpiX_; }
-  int32_t DpiY() const { return dpiY_; }
-  virtual void SetDpiX(int32_t dpi);
-  virtual void SetDpiY(int32_t dpi);
-  virtual void SetDpi(int32_t x, int32_t y);
+  int32_t DpiX() const override { return dpiX_; }
+  int32_t DpiY() const override { return dpiY_; }
+  void SetDpiX(int32_t dpi) override;
+  void SetDpiY(int32_t dpi) override;
+  void SetDpi(int32_t x, int32_t y) override;
+
+  TComponent* ViewComponent() override { return this; }
+  // The control's layout and refresh, which viewers override.
+  void Update() override { TCustomControl::Update(); }
 
   // Descendants fire their image-change event.
-  virtual void ImageChange() {}
+  void ImageChange() override {}
 
   // Registers a callback, and optionally the subscriber's release callback;
   // the handle (0 or more) removes both again.
   int32_t RegisterBitmapChangeEvent(TPXBitmapChangeEvent callback, void* userData,
-                                    TPXBitmapReleaseEvent release = nullptr);
+                                    TPXBitmapReleaseEvent release = nullptr) override;
   // A negative or unknown handle does nothing.
-  void RemoveBitmapChangeEvent(int32_t handle);
+  void RemoveBitmapChangeEvent(int32_t handle) override;
   // Calls every registered callback, in registration order, with false. A
   // callback may remove its own or another entry meanwhile: a removed entry
   // is not called, and one added meanwhile waits for the next round.

@@ -1,6 +1,7 @@
 // Installs the print-preview forms behind the I/O component's dialog hook.
 #include "dialogs/pxprnhooks.h"
 
+#include "core/kopxutils_controls.h"
 #include "dialogs/pxprnform1.h"
 #include "dialogs/pxprnform2.h"
 #include "io/pixoranio.h"
@@ -25,6 +26,7 @@ int32_t ShowForm(TPixoranIO& io, const std::string& title) {
 }  // namespace
 
 void InstallPrintPreviewForms() {
+  InstallControlHooks();
   PXDialogHooks().PrintPreviewDialog = [](TPixoranIO& io, int32_t style, const std::string& title) -> int32_t {
     if (style == 0) return ShowForm<TfpxPrnForm2>(io, title);
     if (style == 1) return ShowForm<TfpxPrnForm1>(io, title);

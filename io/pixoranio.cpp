@@ -10,6 +10,7 @@
 #include "core/kopxutils_settings.h"
 #include "core/pxresample.h"
 #include "io/pixoranio_codecs.h"
+#include "platform/imagelink.h"
 
 namespace pixoran {
 
@@ -149,15 +150,17 @@ void TPixoranIO::WrapTBitmap(TBitmap* bitmap) {
 void TPixoranIO::DetachViewer() {
   if (viewer_) {
     if (viewerHandle_ >= 0) viewer_->RemoveBitmapChangeEvent(viewerHandle_);
-    viewer_->RemoveFreeNotification(this);
+    viewerComponent_->RemoveFreeNotification(this);
   }
   viewer_ = nullptr;
+  viewerComponent_ = nullptr;
   viewerHandle_ = -1;
 }
 
 void TPixoranIO::DetachImage() {
-  if (image_) image_->RemoveFreeNotification(this);
+  if (imageComponent_) imageComponent_->RemoveFreeNotification(this);
   image_ = nullptr;
+  imageComponent_ = nullptr;
 }
 
 void TPixoranIO::TakeViewerBitmap() {
@@ -173,7 +176,7 @@ void TPixoranIO::TakeViewerBitmap() {
   WrapTBitmap(tb);
 }
 
-void TPixoranIO::SetAttachedPixoran(TPXView* view) {
+void TPixoranIO::SetAttachedPixoran(TPXViewLink* view) {
   // Never re-pointed under a running worker.
   WaitForWorkers(false);
   DetachViewer();
@@ -183,8 +186,9 @@ void TPixoranIO::SetAttachedPixoran(TPXView* view) {
   }
   DetachImage();
   viewer_ = view;
+  viewerComponent_ = view->ViewComponent();
   TakeViewerBitmap();
-  view->FreeNotification(this);
+  viewerComponent_->FreeNotification(this);
   viewerHandle_ =
       view->RegisterBitmapChangeEvent(&TPixoranIO::ViewerCallback, this, &TPixoranIO::ViewerReleaseCallback);
 }
@@ -199,29 +203,37 @@ void TPixoranIO::SetAttachedTImage(TImage* image) {
     ResetToOwned();
     return;
   }
+  TComponent* component = ImageControlComponent(image);
+  if (!component) {
+    ResetToOwned();
+    return;
+  }
   image_ = image;
-  WrapTBitmap(&image->Picture());
-  image->FreeNotification(this);
+  imageComponent_ = component;
+  WrapTBitmap(ImageControlPicture(image));
+  component->FreeNotification(this);
 }
 
 void TPixoranIO::ComponentRemoved(TComponent* component) {
   if (!component) return;
   // What goes with the control (the viewer's bitmap, the control's picture)
   // may be what a worker writes into: stop it first.
-  if (component == viewer_ || component == image_) WaitForWorkers(true);
-  if (component == viewer_) {
+  if (component == viewerComponent_ || component == imageComponent_) WaitForWorkers(true);
+  if (component == viewerComponent_) {
     // Its destructor has run: no call reaches it any more.
     viewer_ = nullptr;
+    viewerComponent_ = nullptr;
     viewerHandle_ = -1;
     ResetToOwned();
-  } else if (component == image_) {
+  } else if (component == imageComponent_) {
     // The picture goes with the control: never keep (or re-wrap) it.
     image_ = nullptr;
+    imageComponent_ = nullptr;
     ResetToOwned();
   }
 }
 
-void TPixoranIO::ViewerCallback(void* userData, TPXView* view, bool destroying) {
+void TPixoranIO::ViewerCallback(void* userData, TPXViewLink* view, bool destroying) {
   auto* self = static_cast<TPixoranIO*>(userData);
   if (self && view == self->viewer_) self->ViewerBitmapChanged(destroying);
 }
@@ -233,8 +245,9 @@ void TPixoranIO::ViewerBitmapChanged(bool destroying) {
     WaitForWorkers(true);
     // The viewer removes our entry itself; its bitmap goes with it, so
     // nothing borrowed from it may stay here.
-    viewer_->RemoveFreeNotification(this);
+    viewerComponent_->RemoveFreeNotification(this);
     viewer_ = nullptr;
+    viewerComponent_ = nullptr;
     viewerHandle_ = -1;
     ResetToOwned();
     return;
@@ -252,7 +265,7 @@ void TPixoranIO::ViewerBitmapChanged(bool destroying) {
   TakeViewerBitmap();
 }
 
-void TPixoranIO::ViewerReleaseCallback(void* userData, TPXView* view, TPXBitmap* bitmap, bool cancel) {
+void TPixoranIO::ViewerReleaseCallback(void* userData, TPXViewLink* view, TPXBitmap* bitmap, bool cancel) {
   auto* self = static_cast<TPixoranIO*>(userData);
   if (self && view == self->viewer_) self->ViewerBitmapReleasing(bitmap, cancel);
 }

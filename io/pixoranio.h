@@ -13,7 +13,7 @@
 #include "platform/pxexport.h"
 #include "core/kopxdefs.h"
 #include "core/kopxutils_bitmap.h"
-#include "core/pxview.h"
+#include "core/pxviewlink.h"
 #include "io/iohooks.h"
 #include "io/pixoranio_codecs.h"
 #include "io/pixoranio_params.h"
@@ -27,7 +27,6 @@
 #include "io/pxwia.h"
 #include "platform/classes.h"
 #include "platform/graphics.h"
-#include "platform/imagectl.h"
 #include "platform/streams.h"
 #include "platform/uithread.h"
 
@@ -36,6 +35,7 @@ class QWidget;
 namespace pixoran {
 
 class TPrinter;
+class TImage;
 class TAVIReader;
 class TSiblingTempFile;
 
@@ -91,9 +91,9 @@ class PIXORAN_IO_EXPORT TPixoranIO : public TComponent, public TIOParamsOwner {
   // Attaching one of the four clears the others. Attaching waits for a
   // running worker first.
 
-  TPXView* AttachedPixoran() const { return viewer_; }
+  TPXViewLink* AttachedPixoran() const { return viewer_; }
   // nullptr detaches and gives the component a fresh bitmap of its own.
-  void SetAttachedPixoran(TPXView* view);
+  void SetAttachedPixoran(TPXViewLink* view);
   TImage* AttachedTImage() const { return image_; }
   // Works on the control's picture through a wrapper the component owns;
   // nullptr detaches and gives the component a fresh bitmap of its own.
@@ -309,6 +309,10 @@ class PIXORAN_IO_EXPORT TPixoranIO : public TComponent, public TIOParamsOwner {
 
   // ------------------------------------------------------------ printing and dialogs
 
+  // Printing and print preview reach the printer through the hooks the
+  // widget part installs (InstallControlHooks, core/kopxutils_controls.h);
+  // without them they end unsupported and change nothing, as the dialogs
+  // do without their hooks (io/pxprint.h).
   // Lays the image out on the printer's page (canvas nullptr: the printer's
   // own canvas, inside a document the caller began).
   void PrintImage(TCanvas* canvas, const TPrintLayoutArgs& args);
@@ -463,8 +467,8 @@ class PIXORAN_IO_EXPORT TPixoranIO : public TComponent, public TIOParamsOwner {
   void ParamsRead(TStream& stream, int32_t fileType, bool fromFile);
 
   // Attachment.
-  static void ViewerCallback(void* userData, TPXView* view, bool destroying);
-  static void ViewerReleaseCallback(void* userData, TPXView* view, TPXBitmap* bitmap, bool cancel);
+  static void ViewerCallback(void* userData, TPXViewLink* view, bool destroying);
+  static void ViewerReleaseCallback(void* userData, TPXViewLink* view, TPXBitmap* bitmap, bool cancel);
   void ViewerBitmapChanged(bool destroying);
   void TakeViewerBitmap();
   void DetachViewer();
@@ -477,9 +481,11 @@ class PIXORAN_IO_EXPORT TPixoranIO : public TComponent, public TIOParamsOwner {
   int64_t storageWriteFailuresAtStart_ = 0;
   TPXBitmap* working_ = nullptr;
   TBitmap* attachedTBitmap_ = nullptr;
-  TPXView* viewer_ = nullptr;
+  TPXViewLink* viewer_ = nullptr;
+  TComponent* viewerComponent_ = nullptr;  // the viewer, for free notification
   int32_t viewerHandle_ = -1;
-  TImage* image_ = nullptr;
+  TImage* image_ = nullptr;  // held by pointer only (platform/imagelink.h)
+  TComponent* imageComponent_ = nullptr;
   TColor background_ = 0;
   TMsgLanguage msgLanguage_ = msSystem;
   uint8_t previewsParams_ = 0;
@@ -513,6 +519,8 @@ class PIXORAN_IO_EXPORT TPixoranIO : public TComponent, public TIOParamsOwner {
   std::unique_ptr<TPXPDFDocument> pdfDocument_;
   std::unique_ptr<TStream> pdfStream_;
   void PrintLayoutInto(TCanvas& canvas, const TPrintDevice& device, const TPrintLayoutArgs& args);
+  // False, with the result unsupported, while no printer hooks are installed.
+  bool PrinterInstalled();
 };
 
 }  // namespace pixoran

@@ -71,7 +71,7 @@ TPXDirectShow* TPixoranIO::GetDirectShow() {
     directShow_ = std::make_unique<TPXDirectShow>();
     // Frames and events go to the attached viewer, named by its address.
     if (viewer_)
-      directShow_->SetNotify(reinterpret_cast<uint64_t>(viewer_), kCaptureFrameMessage, kCaptureEventMessage);
+      directShow_->SetNotify(reinterpret_cast<uint64_t>(viewerComponent_), kCaptureFrameMessage, kCaptureEventMessage);
   }
   return directShow_.get();
 }

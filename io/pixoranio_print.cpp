@@ -5,7 +5,6 @@
 #include "core/pxrender.h"
 #include "io/pixoranio.h"
 #include "io/pxprint.h"
-#include "platform/printer.h"
 
 namespace pixoran {
 
@@ -62,6 +61,16 @@ TRect PrintLayoutRect(const TPrintDevice& d, const TPrintLayoutArgs& a, int32_t 
               static_cast<int32_t>(std::min<int64_t>(int64_t{y} + rh, INT32_MAX)));
 }
 
+bool TPixoranIO::PrinterInstalled() {
+  const TPXPrinterHooks& hooks = PXSettings().PrinterHooks;
+  if (hooks.Metrics && hooks.Canvas) return true;
+  // The printer belongs to the widget part of the library, which a program
+  // that links only the image layers does not have.
+  result_.Reset();
+  result_.Set(iorUnsupported, "printing: no printer is installed (InstallControlHooks was not called)");
+  return false;
+}
+
 TPXDialogHooks& PXDialogHooks() {
   static TPXDialogHooks hooks;
   return hooks;
@@ -78,6 +87,7 @@ void TPixoranIO::PrintLayoutInto(TCanvas& canvas, const TPrintDevice& device, co
 }
 
 void TPixoranIO::PrintImage(TCanvas* canvas, const TPrintLayoutArgs& args) {
+  if (!PrinterInstalled()) return;
   // An image control's picture is printed from 1 or 24 bits only.
   if (image_ && attachedTBitmap_ && attachedTBitmap_->PixelFormat() != pf1bit &&
       attachedTBitmap_->PixelFormat() != pf24bit)
@@ -87,16 +97,17 @@ void TPixoranIO::PrintImage(TCanvas* canvas, const TPrintLayoutArgs& args) {
     result_.Set(iorFailed, "there is no image to print");
     return;
   }
-  TPrinter& printer = Printer();
-  const TPrintDevice device{printer.PixelsPerInchX(), printer.PixelsPerInchY(), printer.PageWidth(),
-                            printer.PageHeight()};
-  PrintLayoutInto(canvas ? *canvas : printer.Canvas(), device, args);
+  const TPXPrinterHooks& hooks = PXSettings().PrinterHooks;
+  TPrintDevice device;
+  hooks.Metrics(nullptr, device);
+  PrintLayoutInto(canvas ? *canvas : *hooks.Canvas(nullptr), device, args);
 }
 
 void TPixoranIO::PreviewPrintImage(TBitmap& bitmap, int32_t maxWidth, int32_t maxHeight, TPrinter* printer,
                                    const TPrintLayoutArgs& args) {
-  TPrinter& p = printer ? *printer : Printer();
-  const TPrintDevice device{p.PixelsPerInchX(), p.PixelsPerInchY(), p.PageWidth(), p.PageHeight()};
+  if (!PrinterInstalled()) return;
+  TPrintDevice device;
+  PXSettings().PrinterHooks.Metrics(printer, device);
   if (device.PageWidth <= 0 || device.PageHeight <= 0 || maxWidth <= 5 || maxHeight <= 5) {
     bitmap.SetSize(0, 0);
     return;
@@ -129,7 +140,9 @@ void TPixoranIO::PreviewPrintImage(TBitmap& bitmap, int32_t maxWidth, int32_t ma
 }
 
 int32_t TPixoranIO::DoPrintPreviewDialog(int32_t style, const std::string& title) {
-  if (printerReset_) Printer().Reset();
+  if (printerReset_) {
+    if (const auto reset = PXSettings().PrinterHooks.Reset) reset();
+  }
   result_.Reset();
   TPXBitmap& bmp = *working_;
   if (bmp.Width() <= 0 || bmp.Height() <= 0 || (bmp.Width() <= 1 && bmp.Height() < 2)) {

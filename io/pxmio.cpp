@@ -9,7 +9,7 @@
 #include "core/kopxutils_helpers.h"
 #include "core/kopxutils_settings.h"
 #include "core/pxmask.h"
-#include "core/pxview.h"
+#include "core/pxviewlink.h"
 #include "io/formats/gif/giffilter.h"
 #include "io/formats/ico/icofilt.h"
 #include "io/formats/pcx/pcxfilter.h"
@@ -84,12 +84,13 @@ TPixoranMIO::~TPixoranMIO() { DetachView(); }
 
 void TPixoranMIO::DetachView() {
   if (view_) {
-    if (TPXView* c = view_->Control()) {
+    if (TPXViewLink* c = view_->Control()) {
       if (viewHandle_ >= 0) c->RemoveBitmapChangeEvent(viewHandle_);
-      c->RemoveFreeNotification(this);
+      viewComponent_->RemoveFreeNotification(this);
     }
   }
   view_.reset();
+  viewComponent_ = nullptr;
   viewHandle_ = -1;
 }
 
@@ -97,8 +98,9 @@ void TPixoranMIO::SetAttachedMView(std::unique_ptr<TPXMIOView> view) {
   DetachView();
   view_ = std::move(view);
   if (!view_) return;
-  if (TPXView* c = view_->Control()) {
-    c->FreeNotification(this);
+  if (TPXViewLink* c = view_->Control()) {
+    viewComponent_ = c->ViewComponent();
+    viewComponent_->FreeNotification(this);
     viewHandle_ = c->RegisterBitmapChangeEvent(&TPixoranMIO::ViewCallback, this);
   }
   // Records left from another view would otherwise describe the wrong images.
@@ -109,20 +111,22 @@ void TPixoranMIO::SetAttachedMView(std::unique_ptr<TPXMIOView> view) {
 }
 
 void TPixoranMIO::ComponentRemoved(TComponent* component) {
-  if (view_ && component && component == view_->Control()) {
+  if (view_ && component && component == viewComponent_) {
     // Its destructor runs: it is only forgotten, never called.
     view_.reset();
+    viewComponent_ = nullptr;
     viewHandle_ = -1;
   }
 }
 
-void TPixoranMIO::ViewCallback(void* userData, TPXView* view, bool destroying) {
+void TPixoranMIO::ViewCallback(void* userData, TPXViewLink* view, bool destroying) {
   auto* self = static_cast<TPixoranMIO*>(userData);
   if (!self || !self->view_ || view != self->view_->Control()) return;
   if (destroying) {
     // The view drops our entry itself.
-    view->RemoveFreeNotification(self);
+    self->viewComponent_->RemoveFreeNotification(self);
     self->view_.reset();
+    self->viewComponent_ = nullptr;
     self->viewHandle_ = -1;
     return;
   }

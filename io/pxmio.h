@@ -162,7 +162,7 @@ class PIXORAN_IO_EXPORT TPixoranMIO : public TComponent {
   void RunLoader(TStream* stream, int32_t fileType, const std::string& fileName, int32_t count,
                  const TFrameReader& read);
   void LoadFile(const std::string& fileName, void (TPixoranMIO::*load)(TStream&));
-  static void ViewCallback(void* userData, TPXView* view, bool destroying);
+  static void ViewCallback(void* userData, TPXViewLink* view, bool destroying);
   void ViewChanged(int32_t kind, int32_t index);
   void DetachView();
   void Renumber();
@@ -184,6 +184,7 @@ class PIXORAN_IO_EXPORT TPixoranMIO : public TComponent {
   TPXIOResultRec result_;
 
   int32_t viewHandle_ = -1;
+  TComponent* viewComponent_ = nullptr;  // the view's control, for free notification
   std::atomic<bool> aborting_{false};
   std::unique_ptr<TPXMIOView> view_;
   bool simplifiedParamsDialogs_ = true;

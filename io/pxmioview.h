@@ -11,7 +11,7 @@
 namespace pixoran {
 
 class TPXBitmap;
-class TPXView;
+class TPXViewLink;
 
 // Kinds of change a thumbnail view announces through its bitmap-change
 // callbacks (LastChange while the callbacks run).
@@ -22,7 +22,7 @@ class PIXORAN_IO_EXPORT TPXMIOView {
   virtual ~TPXMIOView() = default;
   // The control: its bitmap-change callbacks and removal notice tell the
   // component of every change and of its end.
-  virtual TPXView* Control() = 0;
+  virtual TPXViewLink* Control() = 0;
   // The change being announced, and where, while the callbacks run.
   virtual int32_t LastChange() = 0;
   virtual int32_t LastChangeIndex() = 0;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/pxexport.h"
+#include "core/kopxutils_settings.h"
 #include "platform/graphics.h"
 
 namespace pixoran {
@@ -20,11 +21,6 @@ struct PIXORAN_IO_EXPORT TPrintLayoutArgs {
   uint8_t VerticalPosition = 1, HorizontalPosition = 1, Size = pxpsFitToPage;
   double SpecWidth = 6, SpecHeight = 4;  // inches
   double Gamma = 1;
-};
-
-struct PIXORAN_IO_EXPORT TPrintDevice {
-  int32_t DpiX = 0, DpiY = 0;             // device pixels per inch
-  int32_t PageWidth = 0, PageHeight = 0;  // printable size in device pixels
 };
 
 // Where the image goes on the page, in device pixels. An empty rectangle

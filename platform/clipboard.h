@@ -16,11 +16,11 @@ using TClipboardFormat = uint32_t;
 // Registers a private format by name (start-up, before the UI runs): the
 // same name always gives the same number, numbers start at 0xC000. No GUI
 // application is needed.
-PIXORAN_PLATFORM_EXPORT TClipboardFormat RegisterClipboardFormat(const std::string& name);
+PIXORAN_PLATFORM_WIDGETS_EXPORT TClipboardFormat RegisterClipboardFormat(const std::string& name);
 // The registered name, "" for an unknown number.
-PIXORAN_PLATFORM_EXPORT std::string ClipboardFormatName(TClipboardFormat format);
+PIXORAN_PLATFORM_WIDGETS_EXPORT std::string ClipboardFormatName(TClipboardFormat format);
 
-struct PIXORAN_PLATFORM_EXPORT TClipboardItem {
+struct PIXORAN_PLATFORM_WIDGETS_EXPORT TClipboardItem {
   TClipboardFormat Format = 0;
   std::string Data;  // raw bytes
 };
@@ -28,12 +28,12 @@ struct PIXORAN_PLATFORM_EXPORT TClipboardItem {
 // Replaces the clipboard's content with the plain text (UTF-8, when given)
 // and the private items. False when there is no clipboard (no GUI
 // application) or a format is not registered.
-PIXORAN_PLATFORM_EXPORT bool ClipboardSet(const std::optional<std::string>& textUtf8,
-                                          const std::vector<TClipboardItem>& items);
-PIXORAN_PLATFORM_EXPORT bool ClipboardHasFormat(TClipboardFormat format);
+PIXORAN_PLATFORM_WIDGETS_EXPORT bool ClipboardSet(const std::optional<std::string>& textUtf8,
+                                                  const std::vector<TClipboardItem>& items);
+PIXORAN_PLATFORM_WIDGETS_EXPORT bool ClipboardHasFormat(TClipboardFormat format);
 // The bytes of a private format; nullopt when absent.
-PIXORAN_PLATFORM_EXPORT std::optional<std::string> ClipboardGet(TClipboardFormat format);
+PIXORAN_PLATFORM_WIDGETS_EXPORT std::optional<std::string> ClipboardGet(TClipboardFormat format);
 // The plain text as UTF-8; nullopt when the clipboard holds none.
-PIXORAN_PLATFORM_EXPORT std::optional<std::string> ClipboardGetText();
+PIXORAN_PLATFORM_WIDGETS_EXPORT std::optional<std::string> ClipboardGetText();
 
 }  // namespace pixoran

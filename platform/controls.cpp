@@ -869,63 +869,9 @@ void TCustomControl::PaintWindow(QPainter& painter, const TRect& area) {
                     QRect(paintRect_.Left, paintRect_.Top, paintRect_.Width(), paintRect_.Height()));
 }
 
-// ------------------------------------------------------------ screen
-
-static QScreen* PrimaryScreen() { return QGuiApplication::instance() ? QGuiApplication::primaryScreen() : nullptr; }
-
-int ScreenWidth() {
-  QScreen* s = PrimaryScreen();
-  return s ? s->geometry().width() : 0;
-}
-
-int ScreenHeight() {
-  QScreen* s = PrimaryScreen();
-  return s ? s->geometry().height() : 0;
-}
-
-int ScreenColorDepth() {
-  QScreen* s = PrimaryScreen();
-  return s ? s->depth() : 24;
-}
-
-int ScreenDpiX() {
-  QScreen* s = PrimaryScreen();
-  return s ? static_cast<int>(s->logicalDotsPerInchX()) : 96;
-}
-
-int ScreenDpiY() {
-  QScreen* s = PrimaryScreen();
-  return s ? static_cast<int>(s->logicalDotsPerInchY()) : 96;
-}
-
 int ScrollBarThickness() {
   if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return 16;
   return QApplication::style()->pixelMetric(QStyle::PM_ScrollBarExtent);
-}
-
-// ------------------------------------------------------------ TTimer
-
-TTimer::TTimer(TComponent* owner) : TComponent(owner), timer_(std::make_unique<QTimer>()) {
-  timer_->callOnTimeout([this] {
-    if (OnTimer) OnTimer(this);
-  });
-}
-
-TTimer::~TTimer() = default;
-
-void TTimer::SetEnabled(bool value) {
-  enabled_ = value;
-  Apply();
-}
-
-void TTimer::SetInterval(uint32_t ms) {
-  interval_ = ms;
-  Apply();
-}
-
-void TTimer::Apply() {
-  if (enabled_ && interval_ > 0) timer_->start(static_cast<int>(std::min<uint32_t>(interval_, INT32_MAX)));
-  else timer_->stop();
 }
 
 }  // namespace pixoran

@@ -13,10 +13,10 @@
 #include "platform/pxexport.h"
 #include "platform/classes.h"
 #include "platform/graphics.h"
+#include "platform/timer.h"
 
 class QPainter;
 class QWidget;
-class QTimer;
 
 namespace pixoran {
 
@@ -67,12 +67,12 @@ enum TCursorShape : uint8_t {
 };
 // Registers (or replaces) cursor number id; standard numbers cannot be
 // replaced. Unknown numbers show the arrow.
-PIXORAN_PLATFORM_EXPORT void SetScreenCursor(TCursor id, TCursorShape shape);
-PIXORAN_PLATFORM_EXPORT bool ScreenCursorRegistered(TCursor id);
+PIXORAN_PLATFORM_WIDGETS_EXPORT void SetScreenCursor(TCursor id, TCursorShape shape);
+PIXORAN_PLATFORM_WIDGETS_EXPORT bool ScreenCursorRegistered(TCursor id);
 // An application-wide cursor over every window (an hourglass while a long
 // step runs), until restored; pairs nest.
-PIXORAN_PLATFORM_EXPORT void SetOverrideCursor(TCursor id);
-PIXORAN_PLATFORM_EXPORT void RestoreOverrideCursor();
+PIXORAN_PLATFORM_WIDGETS_EXPORT void SetOverrideCursor(TCursor id);
+PIXORAN_PLATFORM_WIDGETS_EXPORT void RestoreOverrideCursor();
 
 // Which fields of TScrollInfo a call reads or writes.
 enum : uint32_t {
@@ -86,7 +86,7 @@ enum : uint32_t {
 
 // Scroll-bar state in the usual terms: positions run from Min to
 // Max - Page + 1 when a page is set.
-struct PIXORAN_PLATFORM_EXPORT TScrollInfo {
+struct PIXORAN_PLATFORM_WIDGETS_EXPORT TScrollInfo {
   uint32_t Mask = sifAll;
   int32_t Min = 0;
   int32_t Max = 100;
@@ -115,7 +115,7 @@ constexpr uint32_t wsBorder = 0x00800000;        // 1-pixel line frame
 constexpr uint32_t wsExClientEdge = 0x00000200;  // 2-pixel sunken frame
 constexpr uint32_t wcsVRedraw = 0x0001;
 constexpr uint32_t wcsHRedraw = 0x0002;
-struct PIXORAN_PLATFORM_EXPORT TCreateParams {
+struct PIXORAN_PLATFORM_WIDGETS_EXPORT TCreateParams {
   uint32_t Style = 0;
   uint32_t ExStyle = 0;
   uint32_t WindowClassStyle = wcsVRedraw | wcsHRedraw;
@@ -142,10 +142,10 @@ constexpr int vkBack = 8, vkTab = 9, vkReturn = 13, vkShift = 16, vkControl = 17
               vkDown = 40, vkInsert = 45, vkDelete = 46, vkF1 = 112;
 
 // The virtual-key code of a Qt key number (0 for keys without one).
-PIXORAN_PLATFORM_EXPORT int VirtualKeyFromQtKey(int qtKey);
+PIXORAN_PLATFORM_WIDGETS_EXPORT int VirtualKeyFromQtKey(int qtKey);
 
 // A message sent to a control with Perform or posted with PostMessage.
-struct PIXORAN_PLATFORM_EXPORT TMessage {
+struct PIXORAN_PLATFORM_WIDGETS_EXPORT TMessage {
   uint32_t Msg = 0;
   intptr_t WParam = 0;
   intptr_t LParam = 0;
@@ -166,7 +166,7 @@ using TMessageTarget = uint64_t;
 // A control with a window (a QWidget underneath, so a QApplication must
 // exist). The widget is created with the control and is a child of the
 // parent control's widget. Every event handler below runs on the UI thread.
-class PIXORAN_PLATFORM_EXPORT TWinControl : public TComponent {
+class PIXORAN_PLATFORM_WIDGETS_EXPORT TWinControl : public TComponent {
  public:
   explicit TWinControl(TComponent* owner = nullptr, TWinControl* parent = nullptr);
   ~TWinControl() override;
@@ -353,7 +353,7 @@ class PIXORAN_PLATFORM_EXPORT TWinControl : public TComponent {
 // a 32-bit copy (the format the screen takes without converting), and
 // PaintWindowOverlay draws on that copy: what is drawn there shows on the
 // window once and never lands in the back buffer.
-class PIXORAN_PLATFORM_EXPORT TCustomControl : public TWinControl {
+class PIXORAN_PLATFORM_WIDGETS_EXPORT TCustomControl : public TWinControl {
  public:
   explicit TCustomControl(TComponent* owner = nullptr, TWinControl* parent = nullptr);
   ~TCustomControl() override;
@@ -387,41 +387,16 @@ class PIXORAN_PLATFORM_EXPORT TCustomControl : public TWinControl {
 
 // Copies a rectangle of a 24-bit bitmap into a 32-bit one (same size) at
 // the same place; the rectangle is cut to both.
-PIXORAN_PLATFORM_EXPORT void CopyRect24To32(const TBitmap& source, TBitmap& dest, const TRect& r);
+PIXORAN_PLATFORM_WIDGETS_EXPORT void CopyRect24To32(const TBitmap& source, TBitmap& dest, const TRect& r);
 
 // Posts a message to a control, from any thread. It is handled on the UI
 // thread by the control's HandleMessage, through the event loop. False (and
 // nothing posted) when the control no longer exists.
-PIXORAN_PLATFORM_EXPORT bool PostMessage(TMessageTarget target, uint32_t msg, intptr_t wParam = 0, intptr_t lParam = 0);
+PIXORAN_PLATFORM_WIDGETS_EXPORT bool PostMessage(TMessageTarget target, uint32_t msg, intptr_t wParam = 0,
+                                                 intptr_t lParam = 0);
 
-// Size of the primary screen in pixels (0 without a GUI application).
-PIXORAN_PLATFORM_EXPORT int ScreenWidth();
-PIXORAN_PLATFORM_EXPORT int ScreenHeight();
-// Bits per pixel and logical dots per inch of the primary screen (24 and 96
-// without a GUI application), and the thickness of a scroll bar in the
-// application's style (16 without one).
-PIXORAN_PLATFORM_EXPORT int ScreenColorDepth();
-PIXORAN_PLATFORM_EXPORT int ScreenDpiX();
-PIXORAN_PLATFORM_EXPORT int ScreenDpiY();
-PIXORAN_PLATFORM_EXPORT int ScrollBarThickness();
-
-// A component timer: OnTimer (sender the timer) every Interval milliseconds
-// while Enabled, on the UI thread. Needs a running Qt application to fire.
-class PIXORAN_PLATFORM_EXPORT TTimer : public TComponent {
- public:
-  explicit TTimer(TComponent* owner = nullptr);
-  ~TTimer() override;
-  bool Enabled() const { return enabled_; }
-  void SetEnabled(bool value);
-  uint32_t Interval() const { return interval_; }
-  void SetInterval(uint32_t ms);
-  TNotifyEvent OnTimer;
-
- private:
-  void Apply();
-  std::unique_ptr<QTimer> timer_;
-  uint32_t interval_ = 1000;
-  bool enabled_ = false;
-};
+// The thickness of a scroll bar in the application's style (16 without
+// one). The screen's size and resolution are in graphics.h.
+PIXORAN_PLATFORM_WIDGETS_EXPORT int ScrollBarThickness();
 
 }  // namespace pixoran

@@ -2,6 +2,8 @@
 // graphics_canvas.cpp, graphics_shapes.cpp and graphics_fonts.cpp.
 #include "platform/graphics.h"
 
+#include <QGuiApplication>
+#include <QScreen>
 #include <cstring>
 
 namespace pixoran {
@@ -172,6 +174,35 @@ void TBitmap::FromQImage(const QImage& img) {
       image_ = img.convertToFormat(QImage::Format_BGR888).copy();
       break;
   }
+}
+
+// ------------------------------------------------------------ screen
+
+static QScreen* PrimaryScreen() { return QGuiApplication::instance() ? QGuiApplication::primaryScreen() : nullptr; }
+
+int ScreenWidth() {
+  QScreen* s = PrimaryScreen();
+  return s ? s->geometry().width() : 0;
+}
+
+int ScreenHeight() {
+  QScreen* s = PrimaryScreen();
+  return s ? s->geometry().height() : 0;
+}
+
+int ScreenColorDepth() {
+  QScreen* s = PrimaryScreen();
+  return s ? s->depth() : 24;
+}
+
+int ScreenDpiX() {
+  QScreen* s = PrimaryScreen();
+  return s ? static_cast<int>(s->logicalDotsPerInchX()) : 96;
+}
+
+int ScreenDpiY() {
+  QScreen* s = PrimaryScreen();
+  return s ? static_cast<int>(s->logicalDotsPerInchY()) : 96;
 }
 
 }  // namespace pixoran

@@ -279,4 +279,13 @@ class PIXORAN_PLATFORM_EXPORT TBitmap : public TObject {
 
 PIXORAN_PLATFORM_EXPORT QImage::Format QtFormatOf(TPixelFormat pf);
 
+// Size of the primary screen in pixels (0 without a GUI application).
+PIXORAN_PLATFORM_EXPORT int ScreenWidth();
+PIXORAN_PLATFORM_EXPORT int ScreenHeight();
+// Bits per pixel and logical dots per inch of the primary screen (24 and 96
+// without a GUI application).
+PIXORAN_PLATFORM_EXPORT int ScreenColorDepth();
+PIXORAN_PLATFORM_EXPORT int ScreenDpiX();
+PIXORAN_PLATFORM_EXPORT int ScreenDpiY();
+
 }  // namespace pixoran

@@ -1,9 +1,15 @@
 #include "platform/imagectl.h"
 
+#include "platform/imagelink.h"
+
 namespace pixoran {
 
 TImage::TImage(TComponent* owner, TWinControl* parent)
     : TCustomControl(owner, parent), picture_(std::make_unique<TBitmap>()) {
+  // The components below the widget part hold image controls by pointer
+  // only: from now on they can reach this one.
+  SetImageControlCalls([](TImage* image) -> TComponent* { return image; },
+                       [](TImage* image) -> TBitmap* { return &image->Picture(); });
   SetControlStyle(ControlStyle() | csOpaque);
   picture_->OnChange = [this](TObject*) { Invalidate(); };
 }

@@ -9,7 +9,7 @@
 
 namespace pixoran {
 
-class PIXORAN_PLATFORM_EXPORT TImage : public TCustomControl {
+class PIXORAN_PLATFORM_WIDGETS_EXPORT TImage : public TCustomControl {
  public:
   explicit TImage(TComponent* owner = nullptr, TWinControl* parent = nullptr);
   ~TImage() override;

@@ -13,7 +13,7 @@ class QPainter;
 
 namespace pixoran {
 
-class PIXORAN_PLATFORM_EXPORT TPrinter {
+class PIXORAN_PLATFORM_WIDGETS_EXPORT TPrinter {
  public:
   TPrinter();
   ~TPrinter();
@@ -67,6 +67,6 @@ class PIXORAN_PLATFORM_EXPORT TPrinter {
 };
 
 // The process-wide printer (created on first use, on the UI thread).
-PIXORAN_PLATFORM_EXPORT TPrinter& Printer();
+PIXORAN_PLATFORM_WIDGETS_EXPORT TPrinter& Printer();
 
 }  // namespace pixoran

@@ -13,7 +13,7 @@ class QLineEdit;
 
 namespace pixoran {
 
-class PIXORAN_PLATFORM_EXPORT TEdit : public TWinControl {
+class PIXORAN_PLATFORM_WIDGETS_EXPORT TEdit : public TWinControl {
  public:
   explicit TEdit(TComponent* owner = nullptr, TWinControl* parent = nullptr);
   ~TEdit() override;

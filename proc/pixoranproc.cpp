@@ -6,6 +6,7 @@
 #include <new>
 
 #include "core/kopxutils_helpers.h"
+#include "platform/imagelink.h"
 
 namespace pixoran {
 
@@ -44,16 +45,18 @@ void TPixoranProc::RemoveViewCallback() {
 
 void TPixoranProc::DetachView() {
   RemoveViewCallback();
-  if (view_) view_->RemoveFreeNotification(this);
+  if (view_) viewComponent_->RemoveFreeNotification(this);
   view_ = nullptr;
+  viewComponent_ = nullptr;
 }
 
 void TPixoranProc::DetachImage() {
-  if (image_) image_->RemoveFreeNotification(this);
+  if (imageComponent_) imageComponent_->RemoveFreeNotification(this);
   image_ = nullptr;
+  imageComponent_ = nullptr;
 }
 
-void TPixoranProc::ViewCallback(void* userData, TPXView* view, bool destroying) {
+void TPixoranProc::ViewCallback(void* userData, TPXViewLink* view, bool destroying) {
   auto* self = static_cast<TPixoranProc*>(userData);
   if (self && view == self->view_) self->ViewBitmapChanged(destroying);
 }
@@ -68,7 +71,7 @@ void TPixoranProc::TakeViewBitmap() {
   WrapTBitmap(view_->GetTBitmap());
 }
 
-void TPixoranProc::SetAttachedPixoran(TPXView* view) {
+void TPixoranProc::SetAttachedPixoran(TPXViewLink* view) {
   DetachView();
   if (!view) {
     // The picture of an attached control goes too: no later operation may
@@ -79,8 +82,9 @@ void TPixoranProc::SetAttachedPixoran(TPXView* view) {
   }
   DetachImage();
   view_ = view;
+  viewComponent_ = view->ViewComponent();
   TakeViewBitmap();
-  view->FreeNotification(this);
+  viewComponent_->FreeNotification(this);
   callbackHandle_ = view->RegisterBitmapChangeEvent(&TPixoranProc::ViewCallback, this);
 }
 
@@ -96,9 +100,15 @@ void TPixoranProc::SetAttachedTImage(TImage* image) {
   }
   DetachView();
   DetachImage();
+  TComponent* component = ImageControlComponent(image);
+  if (!component) {
+    ResetToOwned();
+    return;
+  }
   image_ = image;
-  WrapTBitmap(&image->Picture());
-  image->FreeNotification(this);
+  imageComponent_ = component;
+  WrapTBitmap(ImageControlPicture(image));
+  component->FreeNotification(this);
 }
 
 void TPixoranProc::AttachBitmap(TPXBitmap* bitmap) {
@@ -128,14 +138,16 @@ void TPixoranProc::ViewBitmapChanged(bool destroying) {
 
 void TPixoranProc::ComponentRemoved(TComponent* component) {
   if (!component) return;
-  if (component == view_) {
+  if (component == viewComponent_) {
     // Its destructor is running: forget it without calling into it.
     view_ = nullptr;
+    viewComponent_ = nullptr;
     callbackHandle_ = -1;
     ResetToOwned();
-  } else if (component == image_) {
+  } else if (component == imageComponent_) {
     // The picture goes with the control: never keep or re-wrap it.
     image_ = nullptr;
+    imageComponent_ = nullptr;
     ResetToOwned();
   }
 }
@@ -529,8 +541,8 @@ void TPixoranProc::FinishChange() {
   if (view_) {
     view_->Update();
     view_->ImageChange();
-  } else if (image_) {
-    image_->Picture().Modified();
+  } else if (TBitmap* picture = ImageControlPicture(image_)) {
+    picture->Modified();
   }
 }
 

@@ -17,14 +17,15 @@
 #include "core/kopxutils_bitmap.h"
 #include "core/pxmask.h"
 #include "core/pxprogress.h"
-#include "core/pxview.h"
-#include "platform/controls.h"
+#include "core/pxviewlink.h"
+#include "platform/classes.h"
 #include "platform/graphics.h"
-#include "platform/imagectl.h"
 #include "platform/streams.h"
 #include "proc/pxselection.h"
 
 namespace pixoran {
+
+class TImage;
 
 // Set of pixel formats an operation takes: bit f for format f; 0 takes any.
 using TPXPixelFormats = uint8_t;
@@ -55,10 +56,10 @@ class PIXORAN_PROC_EXPORT TPixoranProc : public TComponent {
 
   // ------------------------------------------------------------ attachment
 
-  TPXView* AttachedPixoran() const { return view_; }
+  TPXViewLink* AttachedPixoran() const { return view_; }
   // Works on the viewer's bitmap (or on a wrapper of its platform bitmap)
   // and follows it; nullptr gives the component an empty bitmap of its own.
-  void SetAttachedPixoran(TPXView* view);
+  void SetAttachedPixoran(TPXViewLink* view);
   TImage* AttachedTImage() const { return image_; }
   // Works on the control's picture through a wrapper of its own (no copy);
   // nullptr lets go of an attached control and gives the component an
@@ -247,7 +248,7 @@ class PIXORAN_PROC_EXPORT TPixoranProc : public TComponent {
   };
   using TEntryList = std::vector<TUndoEntry>;
 
-  static void ViewCallback(void* userData, TPXView* view, bool destroying);
+  static void ViewCallback(void* userData, TPXViewLink* view, bool destroying);
   // The attached viewer's selection interface, or nullptr.
   TPXSelectionSource* SelectionSource() const;
   void RemoveViewCallback();
@@ -285,7 +286,8 @@ class PIXORAN_PROC_EXPORT TPixoranProc : public TComponent {
   bool autoUndo_ = true;
   bool aborting_ = false;
   std::string pendingCaption_;  // the undo caption of the operation between Begin and EndImageProcessing
-  TPXView* view_ = nullptr;
+  TPXViewLink* view_ = nullptr;
+  TComponent* viewComponent_ = nullptr;  // the viewer, for free notification
   int32_t callbackHandle_ = -1;
   TColor background_ = 0;  // black, as a fresh component starts
   TMsgLanguage msgLanguage_ = msSystem;
@@ -300,7 +302,8 @@ class PIXORAN_PROC_EXPORT TPixoranProc : public TComponent {
   TEntryList redo_;
   std::vector<std::string> redoCaptions_;
   TBitmap* wrapped_ = nullptr;
-  TImage* image_ = nullptr;
+  TImage* image_ = nullptr;  // held by pointer only (platform/imagelink.h)
+  TComponent* imageComponent_ = nullptr;
 };
 
 // ------------------------------------------------------------ rotation routines

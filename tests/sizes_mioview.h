@@ -15,7 +15,7 @@ namespace pixoran::testing {
 class TSizesView : public TPXMIOView {
  public:
   std::vector<std::pair<int32_t, int32_t>> Sizes;
-  TPXView* Control() override { return nullptr; }
+  TPXViewLink* Control() override { return nullptr; }
   int32_t LastChange() override { return pxmcNone; }
   int32_t LastChangeIndex() override { return 0; }
   int32_t ImageCount() override { return static_cast<int32_t>(Sizes.size()); }

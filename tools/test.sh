@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds, and runs every test: the normal build,
-# the I/O tests of a build without the optional codecs, a small program
-# built against the installed libraries (static, then shared),
+# the I/O tests of a build without the optional codecs, two small programs
+# built against the installed libraries (static, then shared; the one on
+# I/O and processing alone links no widget library),
 # each fuzz target briefly on its seed corpus (then again at the default
 # memory budget), the whole suite again
 # under AddressSanitizer and UndefinedBehaviorSanitizer, then the thread
@@ -61,6 +62,12 @@ cmake --install build/release --prefix build/install >/dev/null
 cmake -S tests/consumer -B build/consumer -G Ninja -DCMAKE_PREFIX_PATH="$PWD/build/install" >/dev/null
 cmake --build build/consumer
 build/consumer/consumer build/consumer/consumer.png
+# A JPEG loaded, resampled and saved as PNG by a program on pixoran_io and
+# pixoran_proc alone, which links and loads no widget library.
+sample=build/release/frames/sample.jpg
+build/consumer/consumer_resample "$sample" build/consumer/resample.png
+bash tests/consumer/check_no_widgets.sh build/consumer/consumer_resample \
+  "$(ninja -C build/consumer -t commands consumer_resample | tail -n 1)"
 # The same program built with pkg-config alone; a static library hands on
 # its codecs only with --static.
 pcdir=$(dirname "$(find build/install -name pixoran-io.pc | head -n 1)")
@@ -68,6 +75,12 @@ pcdir=$(dirname "$(find build/install -name pixoran-io.pc | head -n 1)")
 c++ -std=c++20 tests/consumer/main.cpp -o build/consumer/consumer_pc \
   $(PKG_CONFIG_PATH="$pcdir" pkg-config --static --cflags --libs pixoran-io)
 build/consumer/consumer_pc build/consumer/consumer_pc.png
+pc_libs=$(PKG_CONFIG_PATH="$pcdir" pkg-config --static --libs pixoran-io pixoran-proc)
+# shellcheck disable=SC2046,SC2086
+c++ -std=c++20 tests/consumer/resample.cpp -o build/consumer/resample_pc \
+  $(PKG_CONFIG_PATH="$pcdir" pkg-config --cflags pixoran-io pixoran-proc) $pc_libs
+build/consumer/resample_pc "$sample" build/consumer/resample_pc.png
+bash tests/consumer/check_no_widgets.sh build/consumer/resample_pc "$pc_libs"
 
 echo "== shared libraries (the libraries and the consumer)"
 rm -rf build/install-shared build/consumer-shared
@@ -78,6 +91,9 @@ cmake --install build/shared --prefix build/install-shared >/dev/null
 cmake -S tests/consumer -B build/consumer-shared -G Ninja -DCMAKE_PREFIX_PATH="$PWD/build/install-shared" >/dev/null
 cmake --build build/consumer-shared
 build/consumer-shared/consumer build/consumer-shared/consumer.png
+build/consumer-shared/consumer_resample "$sample" build/consumer-shared/resample.png
+bash tests/consumer/check_no_widgets.sh build/consumer-shared/consumer_resample \
+  "$(ninja -C build/consumer-shared -t commands consumer_resample | tail -n 1)"
 pcdir=$(realpath "$(dirname "$(find build/install-shared -name pixoran-io.pc | head -n 1)")")
 libdir=$(PKG_CONFIG_PATH="$pcdir" pkg-config --variable=libdir pixoran-io)
 # shellcheck disable=SC2046

@@ -5,7 +5,7 @@
 set -euo pipefail
 libdir=$1
 shift
-for layer in platform core io proc view dialogs; do
+for layer in platform platform_widgets core core_view io proc view dialogs; do
   lib="$libdir/libpixoran_$layer.so"
   soname=$(readelf -d "$lib" | sed -n 's/.*(SONAME).*\[\(.*\)\]/\1/p')
   if [ "$soname" != "libpixoran_$layer.so.1" ] || [ ! -e "$libdir/$soname" ]; then

@@ -8,6 +8,7 @@
 #include <numbers>
 #include <string>
 
+#include "core/kopxutils_controls.h"
 #include "core/kopxutils_draw.h"
 #include "core/kopxutils_helpers.h"
 #include "core/kopxutils_settings.h"

@@ -39,15 +39,15 @@ struct TSubscriber {
   int Id = 0;
   int32_t Handle = -1;
   int32_t RemoveOnCall = -1;  // handle to remove when called
-  TPXView* Seen = nullptr;
+  TPXViewLink* Seen = nullptr;
 
-  static void Callback(void* user, TPXView* view, bool destroying) {
+  static void Callback(void* user, TPXViewLink* view, bool destroying) {
     auto* s = static_cast<TSubscriber*>(user);
     s->Seen = view;
     s->Log->push_back(TCall{s->Id, destroying});
     if (s->RemoveOnCall >= 0) view->RemoveBitmapChangeEvent(s->RemoveOnCall);
   }
-  void Attach(TPXView& view) { Handle = view.RegisterBitmapChangeEvent(&TSubscriber::Callback, this); }
+  void Attach(TPXViewLink& view) { Handle = view.RegisterBitmapChangeEvent(&TSubscriber::Callback, this); }
 };
 
 std::vector<int> Ids(const std::vector<TCall>& log, bool destroying) {
@@ -153,7 +153,7 @@ TEST(PXView, BitmapChangeCallbacks) {
   TSubscriber d{&log, 4};
   struct TAdder {
     TSubscriber* Late;
-    static void Callback(void* user, TPXView* view, bool destroying) {
+    static void Callback(void* user, TPXViewLink* view, bool destroying) {
       auto* self = static_cast<TAdder*>(user);
       if (!destroying && self->Late->Handle < 0) self->Late->Attach(*view);
     }
@@ -174,8 +174,8 @@ TEST(PXView, BitmapReleaseCallbacks) {
     std::vector<std::pair<int, bool>>* Log;
     int Id;
     TPXBitmap* Expected;
-    static void Changed(void*, TPXView*, bool) {}
-    static void Released(void* user, TPXView*, TPXBitmap* bitmap, bool cancel) {
+    static void Changed(void*, TPXViewLink*, bool) {}
+    static void Released(void* user, TPXViewLink*, TPXBitmap* bitmap, bool cancel) {
       auto* self = static_cast<TRelease*>(user);
       EXPECT_EQ(bitmap, self->Expected);
       self->Log->push_back({self->Id, cancel});

@@ -20,6 +20,7 @@
 #include "io/pixoranio.h"
 #include "platform/printer.h"
 #include "platform/system.h"
+#include "core/kopxutils_controls.h"
 #include "core/kopxutils_settings.h"
 #include "sanitized.h"
 #include "testsupport.h"
@@ -37,9 +38,16 @@ void MakeRed(TPixoranIO& io, int32_t w, int32_t h) {
     for (int32_t x = 0; x < w; ++x) row[3 * x] = 0, row[3 * x + 1] = 0, row[3 * x + 2] = 255;
   }
 }
+
+// The forms print through the I/O component, which reaches the printer
+// through the hooks a program installs at start-up.
+class PrintForms : public ::testing::Test {
+ protected:
+  void SetUp() override { InstallControlHooks(); }
+};
 }  // namespace
 
-TEST(PrintForms, ReadingTheControls) {
+TEST_F(PrintForms, ReadingTheControls) {
   TPixoranIO io;
   MakeRed(io, 40, 20);
   TfpxPrnForm2 form(io);
@@ -76,7 +84,7 @@ TEST(PrintForms, ReadingTheControls) {
   EXPECT_TRUE(c.Edit[5]->isEnabled());
 }
 
-TEST(PrintForms, UnitSwitchAndCaptions) {
+TEST_F(PrintForms, UnitSwitchAndCaptions) {
   TPixoranIO io;
   MakeRed(io, 40, 20);
   TfpxPrnForm2 form(io);
@@ -102,7 +110,7 @@ TEST(PrintForms, UnitSwitchAndCaptions) {
   EXPECT_EQ(form1.Controls().SpeedButton[1]->toolTip(), "En haut à gauche");
 }
 
-TEST(PrintForms, PreviewShowsThePageAndOkPrints) {
+TEST_F(PrintForms, PreviewShowsThePageAndOkPrints) {
   const std::string dir = MakeTempDir("prnform");
   TPrinter& printer = Printer();
   printer.Reset();
@@ -143,7 +151,7 @@ TEST(PrintForms, PreviewShowsThePageAndOkPrints) {
 // A PDF file that cannot be opened (its folder is gone, or a folder stands
 // in its place) is no print: form 2 closes as not printed with the failure
 // result, form 1 likewise, and the hook answers -1 so the program can say so.
-TEST(PrintForms, APrintWhoseFileCannotBeOpenedIsNotPrinted) {
+TEST_F(PrintForms, APrintWhoseFileCannotBeOpenedIsNotPrinted) {
   const std::string dir = MakeTempDir("prnform-fail");
   TPrinter& printer = Printer();
   printer.Reset();
@@ -176,7 +184,7 @@ TEST(PrintForms, APrintWhoseFileCannotBeOpenedIsNotPrinted) {
 
 // The installed hook shows each form through the I/O component's preview
 // event first, so a caller can adjust the form before it runs.
-TEST(PrintForms, HookShowsTheFormThroughThePreviewEvent) {
+TEST_F(PrintForms, HookShowsTheFormThroughThePreviewEvent) {
   InstallPrintPreviewForms();
   TPixoranIO io;
   MakeRed(io, 20, 10);
@@ -195,7 +203,7 @@ TEST(PrintForms, HookShowsTheFormThroughThePreviewEvent) {
 // only for what falls on the preview bitmap and the page (the whole target
 // would be about 30000 x 30000 pixels in the preview, 100000 x 100000 on
 // the page), and show the gamma-corrected image from the top-left margin.
-TEST(PrintForms, HugeSizeWithGammaRendersOnlyThePage) {
+TEST_F(PrintForms, HugeSizeWithGammaRendersOnlyThePage) {
   const std::string dir = MakeTempDir("prnhuge");
   TPrinter& printer = Printer();
   printer.SetOutputFileName(dir + "/huge.pdf");
@@ -246,7 +254,7 @@ TEST(PrintForms, HugeSizeWithGammaRendersOnlyThePage) {
 // 9600 x 13700 pixels, 400 MB): the page is drawn in bands, so the print
 // holds less than the smallest memory budget the machine could give, on
 // any machine; the printed page shows the gamma-corrected picture.
-TEST(PrintForms, GammaAtThePrintersResolutionStaysWithinTheMemoryBudget) {
+TEST_F(PrintForms, GammaAtThePrintersResolutionStaysWithinTheMemoryBudget) {
   const std::string dir = MakeTempDir("prn1200");
   TPrinter& printer = Printer();
   printer.SetOutputFileName(dir + "/fine.pdf");

@@ -2,7 +2,9 @@
 
 #include "external_tools.h"
 #include "io/pixoranio.h"
+#include "core/kopxutils_controls.h"
 #include "io/pxprint.h"
+#include "platform/imagectl.h"
 #include "platform/printer.h"
 #include "testsupport.h"
 
@@ -58,9 +60,69 @@ void MakeTwoColour(TPixoranIO& io, int32_t w, int32_t h) {
     }
   }
 }
+// The printer is reached through the hooks the widget part installs; the
+// test program installs none of its own, so each printing test installs
+// them and puts back what was there.
+class PrintImage : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    saved_ = PXSettings().PrinterHooks;
+    InstallControlHooks();
+  }
+  void TearDown() override { PXSettings().PrinterHooks = saved_; }
+
+ private:
+  TPXPrinterHooks saved_;
+};
 }  // namespace
 
-TEST(PrintImage, PdfShowsTheImageWhereTheLayoutPutsIt) {
+// A program that links only the image layers has no printer: printing,
+// preview and the print-preview dialog end unsupported with their reason,
+// and leave the image, the control's picture and the caller's bitmaps as
+// they were.
+TEST(PrintWithoutPrinter, EndsUnsupportedAndChangesNothing) {
+  ASSERT_EQ(PXSettings().PrinterHooks.Metrics, nullptr) << "test_io installs no printer";
+  ASSERT_EQ(PXSettings().PrinterHooks.Canvas, nullptr);
+  ASSERT_FALSE(PXDialogHooks().PrintPreviewDialog) << "test_io installs no dialogs";
+  TImage image;
+  image.Picture().SetPixelFormat(pf8bit);
+  image.Picture().SetSize(4, 4);
+  image.Picture().SetPaletteEntries(0, {TPaletteEntry{0, 200, 0, 0}});
+  TPixoranIO io;
+  io.SetAttachedTImage(&image);
+  TBitmap page;
+  page.SetPixelFormat(pf24bit);
+  page.SetSize(40, 40);
+  page.Canvas().Brush.Color = clWhite;
+  page.Canvas().FillRect(Rect(0, 0, 40, 40));
+  TPrintLayoutArgs a;
+  a.Size = pxpsStretchToPage;
+  a.MarginLeft = a.MarginTop = a.MarginRight = a.MarginBottom = 0;
+  io.PrintImage(&page.Canvas(), a);
+  EXPECT_EQ(io.LastResult(), iorUnsupported);
+  EXPECT_NE(io.LastResultText().find("no printer"), std::string::npos) << io.LastResultText();
+  EXPECT_EQ(image.Picture().PixelFormat(), pf8bit);
+  EXPECT_EQ(page.Canvas().Pixel(20, 20), RGBColor(255, 255, 255));
+
+  TBitmap preview;
+  preview.SetPixelFormat(pf8bit);
+  preview.SetSize(3, 2);
+  io.PreviewPrintImage(preview, 105, 205, nullptr, a);
+  EXPECT_EQ(io.LastResult(), iorUnsupported);
+  EXPECT_EQ(preview.Width(), 3);
+  EXPECT_EQ(preview.Height(), 2);
+  EXPECT_EQ(preview.PixelFormat(), pf8bit);
+
+  io.SetPrinterReset(true);
+  EXPECT_EQ(io.DoPrintPreviewDialog(0, "x"), 0);
+  EXPECT_EQ(io.LastResult(), iorUnsupported);
+  EXPECT_NE(io.LastResultText().find("no print-preview dialog"), std::string::npos) << io.LastResultText();
+  EXPECT_EQ(image.Picture().PixelFormat(), pf8bit);
+  EXPECT_EQ(io.PXBitmap()->Width(), 4);
+  io.SetAttachedTImage(nullptr);
+}
+
+TEST_F(PrintImage, PdfShowsTheImageWhereTheLayoutPutsIt) {
   if (!HaveTool("pdftoppm")) GTEST_SKIP() << "pdftoppm missing";
   const std::string dir = MakeTempDir("print");
   TPrinter& printer = Printer();
@@ -98,7 +160,7 @@ TEST(PrintImage, PdfShowsTheImageWhereTheLayoutPutsIt) {
   }
 }
 
-TEST(PrintImage, PreviewDrawsTheLayoutAndSurvivesEmptyAreas) {
+TEST_F(PrintImage, PreviewDrawsTheLayoutAndSurvivesEmptyAreas) {
   TPrinter printer;
   printer.SetOutputFileName(MakeTempDir("preview") + "/unused.pdf");
   printer.SetPageSizeMM(101.6, 203.2);  // 4 x 8 inches
@@ -130,7 +192,7 @@ TEST(PrintImage, PreviewDrawsTheLayoutAndSurvivesEmptyAreas) {
 
 // An image control's 8-bit picture is made 24-bit before it is printed, and
 // prints its own colours.
-TEST(PrintImage, ImageControlPictureIsPrintedFrom24Bits) {
+TEST_F(PrintImage, ImageControlPictureIsPrintedFrom24Bits) {
   TPrinter& printer = Printer();
   printer.Reset();
   printer.SetOutputFileName(MakeTempDir("printimage") + "/unused.pdf");

@@ -11,6 +11,7 @@
 #include "core/kopxutils_bitmap.h"
 #include "core/pxmask.h"
 #include "core/pxview.h"
+#include "platform/imagectl.h"
 #include "proc/pxselection.h"
 
 namespace pixoran::testing {

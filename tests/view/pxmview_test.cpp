@@ -66,12 +66,12 @@ TEST(MView, InsertAndDeleteKeepTheSelectionAndRecordTheChange) {
     int32_t kind = -1, index = -1;
   } seen;
   v.RegisterBitmapChangeEvent(
-      [](void* d, TPXView* view, bool destroying) {
+      [](void* d, TPXViewLink* view, bool destroying) {
         if (destroying) return;
         auto* s = static_cast<Seen*>(d);
-        if (static_cast<TPixoranMView*>(view)->GetLastChange() == 0) return;  // the layout's own round
-        s->kind = static_cast<TPixoranMView*>(view)->GetLastChange();
-        s->index = static_cast<TPixoranMView*>(view)->GetLastChangeIndex();
+        if (dynamic_cast<TPixoranMView*>(view)->GetLastChange() == 0) return;  // the layout's own round
+        s->kind = dynamic_cast<TPixoranMView*>(view)->GetLastChange();
+        s->index = dynamic_cast<TPixoranMView*>(view)->GetLastChangeIndex();
       },
       &seen);
   v.InsertImageNoSelect(50);
