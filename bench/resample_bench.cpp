@@ -5,9 +5,14 @@
 // Also filling a new 72 MB bitmap, which shows what huge pages save on the
 // first touch of fresh storage.
 //
-// Run with --reduce-once FILTER THREADS instead of the benchmarks: builds the
-// source, reduces it once to 1500 x 1000 and exits, for a peak-memory reading
-// under /usr/bin/time -v.
+// Two modes instead of the benchmarks, for a peak-memory reading under
+// /usr/bin/time -v:
+//   --reduce-once FILTER THREADS: builds the source, reduces it once to
+//     1500 x 1000 and exits;
+//   --workload IN.jpg OUT.jpg THREADS: the processing component's load ->
+//     crop (5% off each side, through a selection) -> Lanczos3 reduction to
+//     1500 x 1000 -> save at quality 75, without undo entries. An IN that does
+//     not exist is first written from the photograph-like source.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -19,10 +24,17 @@
 #include <memory>
 #include <string>
 
+#include "bench/bench_qt.h"
 #include "bench/bench_support.h"
 #include "core/kopxutils_bitmap.h"
 #include "core/kopxutils_settings.h"
+#include "core/pxmask.h"
 #include "core/pxresample.h"
+#include "core/pxview.h"
+#include "io/pixoranio.h"
+#include "platform/system.h"
+#include "proc/pixoranproc.h"
+#include "proc/pxselection.h"
 
 namespace {
 
@@ -80,9 +92,61 @@ void BM_FillNewBitmap(benchmark::State& state) {
 }
 BENCHMARK(BM_FillNewBitmap)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// A viewer with a rectangular selection, as the processing component sees one.
+class TRectSelectionView : public TPXView, public TPXSelectionSource {
+ public:
+  TPXBitmap* GetPXBitmap() override { return &bitmap; }
+  TPXMask* GetSelectionMask() override { return &mask; }
+  bool HasSelection() override { return true; }
+  TPXPoint* GetSelectionPoints() override { return nullptr; }
+  int32_t GetSelectionPointCount() override { return 0; }
+  void SaveSelectionToStream(TStream&) override {}
+  bool LoadSelectionFromStream(TStream&) override { return false; }
+
+  void Select(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
+    mask.Allocate(bitmap.Width(), bitmap.Height(), 1);
+    for (int32_t y = y1; y <= y2; ++y) mask.FillSpan(1, x1, y, x2);
+    mask.SyncBox();
+  }
+
+  TPXBitmap bitmap;
+  TPXMask mask;
+};
+
+int Workload(const std::string& in, const std::string& out) {
+  bench::QtApp();
+  TPixoranIO io;
+  if (!PathExists(in)) {
+    io.SetAttachedPXBitmap(&Photo());
+    io.Params().JPEGQuality = 90;
+    io.SaveToFile(in);
+    io.SetAttachedPXBitmap(nullptr);
+  }
+  TRectSelectionView view;
+  io.SetAttachedPXBitmap(&view.bitmap);
+  io.LoadFromFile(in);
+  if (view.bitmap.Width() <= 0) return 1;
+  const int32_t w = view.bitmap.Width(), h = view.bitmap.Height();
+  view.Select(w / 20, h / 20, w - w / 20 - 1, h - h / 20 - 1);
+  TPixoranProc proc;
+  proc.SetAutoUndo(false);
+  proc.SetAttachedPixoran(&view);
+  proc.CropSel();
+  proc.Resample(1500, 1000, rfLanczos3);
+  if (proc.Aborting()) return 1;
+  io.Params().JPEGQuality = 75;
+  io.SaveToFile(out);
+  io.SetAttachedPXBitmap(nullptr);
+  return view.bitmap.Width() == 1500 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 5 && std::string(argv[1]) == "--workload") {
+    PXSettings().ThreadCount = std::atoi(argv[4]);
+    return Workload(argv[2], argv[3]);
+  }
   if (argc == 4 && std::string(argv[1]) == "--reduce-once") {
     PXSettings().ThreadCount = std::atoi(argv[3]);
     TPXBitmap& src = Photo();

@@ -630,24 +630,30 @@ void TPixoranProc::CropSel() {
     return;
   }
   TPXMask& mask = *sel.Mask;
-  const TColor background = Background();
-  ChangeImage("CropSel", [&](TPXBitmap& b) {
-    // The box, cut to the image (a mask may be larger than it).
-    const int32_t w = std::min(mask.X2, b.Width() - 1) - mask.X1 + 1;
-    const int32_t h = std::min(mask.Y2, b.Height() - 1) - mask.Y1 + 1;
-    const TPXPixelFormat f = b.PixelFormat();
-    if (w <= 0 || h <= 0 || mask.X1 < 0 || mask.Y1 < 0) return true;
-    auto out = NewLike(b);
-    if (!AllocateLike(*out, b, w, h)) return false;
+  TPXBitmap& b = *bitmap_;
+  // The box, cut to the image (a mask may be larger than it).
+  const int32_t w = std::min(mask.X2, b.Width() - 1) - mask.X1 + 1;
+  const int32_t h = std::min(mask.Y2, b.Height() - 1) - mask.Y1 + 1;
+  if (w <= 0 || h <= 0 || mask.X1 < 0 || mask.Y1 < 0) {
+    if (TakeAutoUndo("CropSel")) FinishChange();
+    return;
+  }
+  // The crop reads the picture itself: no working copy of the whole image
+  // first, only the cropped result, which takes the picture's place whole.
+  const TPXPixelFormat f = b.PixelFormat();
+  std::unique_ptr<TPXBitmap> out;
+  try {
+    out = NewLike(b);
+    if (!AllocateLike(*out, b, w, h)) out.reset();
     // The mask copy takes these formats; the others go by whole rows.
     const bool masked = f == pxBGR24 || f == pxGray8 || f == pxPal8 || f == pxBW1;
-    if (masked) {
-      out->Fill(FillValue(b, background));
+    if (out && masked) {
+      out->Fill(FillValue(b, Background()));
       mask.CopyBitmapThroughMask(*out, b, false, false, true);
-    } else {
+    } else if (out) {
       b.CopyRectTo(*out, mask.X1, mask.Y1, 0, 0, w, h);
     }
-    if (b.HasAlphaChannel()) {
+    if (out && b.HasAlphaChannel()) {
       TPXBitmap& sa = *b.GetAlphaChannel();
       TPXBitmap& da = *out->GetAlphaChannel();  // opaque where the background shows
       if (masked) mask.CopyBitmapThroughMask(da, sa, false, false, true);
@@ -655,9 +661,16 @@ void TPixoranProc::CropSel() {
       da.SyncFull();
       if (da.Full) out->RemoveAlphaChannel();
     }
-    out->TransferTo(b);
-    return true;
-  });
+  } catch (const EPXBitmapError&) {
+    out.reset();
+  } catch (const std::bad_alloc&) {
+    out.reset();
+  }
+  if (!out) {
+    aborting_ = true;
+    return;
+  }
+  CommitResult(std::move(out), "CropSel", true);
 }
 
 void TPixoranProc::Rotate(double angle, bool antiAlias, uint8_t antialiasMode, TColor background) {
