@@ -201,13 +201,17 @@ class TAreaQuotient {
 };
 
 // A finished destination row: each pixel's pieces weighed by their width.
+// d aliases nothing else here, so the tables stay in registers across the
+// byte stores (a band calls this through references to the caller's tables).
 template <typename TSum>
-void FinishRow(const TSum* sums, const TPieces& hp, const std::vector<size_t>& firstPiece, int32_t dw, int C, int S,
-               const TAreaQuotient& quotient, uint8_t* d) {
+void FinishRow(const TSum* __restrict sums, const TPieces& hp, const std::vector<size_t>& firstPiece, int32_t dw, int C,
+               int S, const TAreaQuotient& quotient, uint8_t* __restrict d) {
+  const int64_t* __restrict lens = hp.Len.data();
+  const size_t* __restrict first = firstPiece.data();
   for (int32_t x = 0; x < dw; ++x) {
     int64_t acc[4] = {0, 0, 0, 0};
-    for (size_t h = firstPiece[static_cast<size_t>(x)]; h < firstPiece[static_cast<size_t>(x) + 1]; ++h) {
-      const int64_t len = hp.Len[h];
+    for (size_t h = first[static_cast<size_t>(x)]; h < first[static_cast<size_t>(x) + 1]; ++h) {
+      const int64_t len = lens[h];
       for (int c = 0; c < S; ++c) acc[c] += len * sums[h * static_cast<size_t>(S) + static_cast<size_t>(c)];
     }
     for (int c = 0; c < C; ++c)
@@ -275,17 +279,19 @@ void AreaPasses(TRowReader& reader, TPXBitmap& dest, int C, const TPieces& hp, c
     auto st = states.Take(first, makeState);
     TRowReader& rd = st->Own ? *st->Own : reader;
     int32_t* px = st->Px.data();
+    // Held here: the int stores below could alias the caller's variables.
+    const int32_t width = sw;
     auto pieceRow = [&](int32_t y) -> const int32_t* {
       int32_t* out = st->PieceRows.data() + static_cast<size_t>(y % kRows) * static_cast<size_t>(lanes);
       if (st->RowTag[y % kRows] == y) return out;
       st->RowTag[y % kRows] = y;
       const uint8_t* s = rd.Row(y);
       if (C == 3) {
-        for (int32_t x = 0; x < sw; ++x)
+        for (int32_t x = 0; x < width; ++x)
           for (int c = 0; c < 3; ++c) px[static_cast<size_t>(x) * 4 + c] = s[static_cast<size_t>(x) * 3 + c];
         PieceRow4(px, hp, out);
       } else {
-        for (int32_t x = 0; x < sw; ++x) px[static_cast<size_t>(x)] = s[x];
+        for (int32_t x = 0; x < width; ++x) px[static_cast<size_t>(x)] = s[x];
         PieceRow1(px, hp, out);
       }
       return out;
