@@ -201,11 +201,14 @@ class TBandStates {
 };
 
 // Runs band(first, last) over destination rows [0, rows) on the row-band
-// pool (serially unless shareable), and tells progress[j], when given, for
-// every row j in order on the calling thread once its band is done.
+// pool (serially unless shareable), and tells progress values[j], when
+// given, for every row j in order on the calling thread once its band is
+// done. bandsPerThread > 0 asks for fewer, larger bands than the pool's
+// default, for passes whose bands each fetch rows their neighbours fetch too.
 PIXORAN_CORE_EXPORT void ResampleRows(int32_t rows, int64_t pixelsPerRow, bool shareable,
                                       const std::function<void(int32_t first, int32_t last)>& band,
-                                      const TPXProgressRec& progress, const std::vector<int32_t>& values);
+                                      const TPXProgressRec& progress, const std::vector<int32_t>& values,
+                                      int32_t bandsPerThread = 0);
 
 // Gives dest the size and pixel format (reallocating only when they differ).
 // False when the storage cannot be had; dest is then left as it is or empty.

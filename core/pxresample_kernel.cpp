@@ -83,6 +83,9 @@ constexpr int kBlock = 16;          // source rows per horizontal block
 constexpr int64_t kLanes = 32;      // vertical-pass outputs kept in registers
 constexpr int kChunkBytes = 32768;  // transposed source data per column chunk (first-level cache)
 constexpr int64_t kMaxWeightMass = 32768;
+// Bands per thread: each band runs the first pass over the rows its kernel
+// reaches beyond its own as well, so few large bands waste less.
+constexpr int32_t kBandsPerThread = 2;
 
 // Per destination index: a run of Count source indices from Start with
 // their weights (edge reflections folded onto the index they land on), and
@@ -464,7 +467,7 @@ void KernelResample(TPXBitmap& source, TPXBitmap& dest, TResampleFilter filter, 
   };
   // A band's work is its destination pixels and the source pixels they read.
   const int64_t work = static_cast<int64_t>(dw) + static_cast<int64_t>(sw) * sh / dh;
-  ResampleRows(dh, work, reader.Shareable() && destRows.Shareable(), band, progress, told);
+  ResampleRows(dh, work, reader.Shareable() && destRows.Shareable(), band, progress, told, kBandsPerThread);
 }
 
 }  // namespace resample_detail

@@ -151,13 +151,21 @@ TDestRows::TDestRows(TPXBitmap& dest) : dest_(dest), shareable_(PXRowsShareable(
 
 void ResampleRows(int32_t rows, int64_t pixelsPerRow, bool shareable,
                   const std::function<void(int32_t first, int32_t last)>& band, const TPXProgressRec& progress,
-                  const std::vector<int32_t>& values) {
+                  const std::vector<int32_t>& values, int32_t bandsPerThread) {
+  // Rows in as many groups as bands are wanted (one row a group on one
+  // thread, so progress stays row by row there).
+  const int32_t threads = shareable && bandsPerThread > 0 ? PXThreadCount() : 1;
+  const int32_t groups =
+      threads > 1 ? static_cast<int32_t>(std::min<int64_t>(rows, int64_t{threads} * bandsPerThread)) : rows;
+  auto firstRow = [&](int32_t g) { return static_cast<int32_t>(int64_t{rows} * g / groups); };
+  auto worker = [&](int32_t first, int32_t last) { band(firstRow(first), firstRow(last)); };
+  const int64_t pixelsPerGroup = pixelsPerRow * rows / std::max(groups, 1);
   if (!progress.OnProgress || values.empty()) {
-    PXParallelRows(rows, pixelsPerRow, band, !shareable);
+    PXParallelRows(groups, pixelsPerGroup, worker, !shareable);
     return;
   }
-  PXParallelRows(rows, pixelsPerRow, band, !shareable, [&](int32_t first, int32_t last) {
-    for (int32_t j = first; j < last; ++j) Report(progress, values[static_cast<size_t>(j)]);
+  PXParallelRows(groups, pixelsPerGroup, worker, !shareable, [&](int32_t first, int32_t last) {
+    for (int32_t j = firstRow(first); j < firstRow(last); ++j) Report(progress, values[static_cast<size_t>(j)]);
     return true;
   });
 }
