@@ -125,6 +125,15 @@ PX_INLINE_BODY void PieceRowT(const int32_t* __restrict px, const TPieces& hp, i
     for (int c = 0; c < S; ++c) out[h * S + c] = FixDiv(acc[c]);
   }
 }
+// Source bytes into int lanes for PieceRow: 3 channels into 4 lanes, or 1
+// into 1. The row and the lanes never overlap, which lets the copy vectorise.
+PX_HOT_CLONES void WidenRow3(const uint8_t* __restrict s, int32_t* __restrict px, int32_t n) {
+  for (int32_t x = 0; x < n; ++x)
+    for (int c = 0; c < 3; ++c) px[static_cast<size_t>(x) * 4 + c] = s[static_cast<size_t>(x) * 3 + c];
+}
+PX_HOT_CLONES void WidenRow1(const uint8_t* __restrict s, int32_t* __restrict px, int32_t n) {
+  for (int32_t x = 0; x < n; ++x) px[static_cast<size_t>(x)] = s[x];
+}
 PX_HOT_CLONES void PieceRow4(const int32_t* px, const TPieces& hp, int32_t* out) { PieceRowT<4>(px, hp, out); }
 PX_HOT_CLONES void PieceRow1(const int32_t* px, const TPieces& hp, int32_t* out) { PieceRowT<1>(px, hp, out); }
 
@@ -279,19 +288,16 @@ void AreaPasses(TRowReader& reader, TPXBitmap& dest, int C, const TPieces& hp, c
     auto st = states.Take(first, makeState);
     TRowReader& rd = st->Own ? *st->Own : reader;
     int32_t* px = st->Px.data();
-    // Held here: the int stores below could alias the caller's variables.
-    const int32_t width = sw;
     auto pieceRow = [&](int32_t y) -> const int32_t* {
       int32_t* out = st->PieceRows.data() + static_cast<size_t>(y % kRows) * static_cast<size_t>(lanes);
       if (st->RowTag[y % kRows] == y) return out;
       st->RowTag[y % kRows] = y;
       const uint8_t* s = rd.Row(y);
       if (C == 3) {
-        for (int32_t x = 0; x < width; ++x)
-          for (int c = 0; c < 3; ++c) px[static_cast<size_t>(x) * 4 + c] = s[static_cast<size_t>(x) * 3 + c];
+        WidenRow3(s, px, sw);
         PieceRow4(px, hp, out);
       } else {
-        for (int32_t x = 0; x < width; ++x) px[static_cast<size_t>(x)] = s[x];
+        WidenRow1(s, px, sw);
         PieceRow1(px, hp, out);
       }
       return out;
