@@ -281,8 +281,12 @@ class PIXORAN_CORE_EXPORT TPXBitmap : public TPXBaseBitmap {
   int32_t RowAlign = 32;
 
  private:
-  struct FreeDeleter {
-    void operator()(uint8_t* p) const { std::free(p); }
+  // Frees the rows: a big block by its size, a small one with free.
+  struct BlockDeleter {
+    BlockDeleter() noexcept : BigBytes(0) {}
+    explicit BlockDeleter(size_t bigBytes) noexcept : BigBytes(bigBytes) {}
+    void operator()(uint8_t* p) const;
+    size_t BigBytes;
   };
   struct ThresholdTag {};
   // A working bitmap that takes its threshold from its maker instead of
@@ -314,9 +318,9 @@ class PIXORAN_CORE_EXPORT TPXBitmap : public TPXBaseBitmap {
   std::unique_ptr<TBGR[]> palette_;
   int32_t paletteCount_ = 0;
   std::unique_ptr<TPXBitmap> alpha_;
-  uint8_t* memory_ = nullptr;                          // rows of pxInMemory, bottom-up
-  std::unique_ptr<uint8_t, FreeDeleter> ownedMemory_;  // calloc: big blocks come zeroed for free
-  TBitmap* tbitmap_ = nullptr;                         // the platform bitmap of pxTBitmap
+  uint8_t* memory_ = nullptr;                           // rows of pxInMemory, bottom-up
+  std::unique_ptr<uint8_t, BlockDeleter> ownedMemory_;  // zeroed: big blocks come so for free
+  TBitmap* tbitmap_ = nullptr;                          // the platform bitmap of pxTBitmap
   std::unique_ptr<TBitmap> ownedTBitmap_;
   std::vector<uint8_t*> rowTable_;
   const uint8_t* rowTableBase_ = nullptr;  // where the platform bitmap's rows were when the table was built

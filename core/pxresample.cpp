@@ -13,6 +13,7 @@
 
 #include "core/kopxutils_bitmap.h"
 #include "core/kopxutils_colors.h"
+#include "core/pxpool.h"
 #include "core/pxresample_internal.h"
 
 namespace pixoran {
@@ -26,15 +27,23 @@ bool HasSize(TPXBitmap& b) { return b.Width() > 0 && b.Height() > 0; }
 // Copies rows through a reader into a dest of the reader's layout and size.
 void CopyRows(TRowReader& reader, TPXBitmap& dest) {
   TAccessScope ds(&dest, pxaWrite);
+  TDestRows destRows(dest);
   const int64_t rowLen = dest.RowLen();
   const int64_t n = std::min(reader.RowBytes(), rowLen);
-  for (int32_t y = 0; y < reader.Height(); ++y) {
-    const uint8_t* s = reader.Row(y);
-    uint8_t* d = dest.Scanline(y);
-    if (!d) return;
-    std::memcpy(d, s, static_cast<size_t>(n));
-    ClearRowPadding(d, n, rowLen);
-  }
+  PXParallelRows(
+      reader.Height(), reader.Width(),
+      [&](int32_t first, int32_t last) {
+        std::unique_ptr<TRowReader> own = reader.Shareable() ? reader.Band() : nullptr;
+        TRowReader& rd = own ? *own : reader;
+        for (int32_t y = first; y < last; ++y) {
+          const uint8_t* s = rd.Row(y);
+          uint8_t* d = destRows.Row(y);
+          if (!d) return;
+          std::memcpy(d, s, static_cast<size_t>(n));
+          ClearRowPadding(d, n, rowLen);
+        }
+      },
+      !(reader.Shareable() && destRows.Shareable()));
 }
 
 // ------------------------------------------------------------ nearest
@@ -72,6 +81,7 @@ void NearestImpl(TPXBitmap& source, TPXBitmap& dest, bool fill, const TPXProgres
 
   TRowReader reader(source, kind, fill);
   TAccessScope ds(&dest, pxaWrite);
+  TDestRows destRows(dest);
   const int32_t bits = kind == TRowKind::Raw ? BitsOfFormat(fmt) : (kind == TRowKind::Gray8 ? 8 : 24);
   const int64_t rowLen = dest.RowLen();
   const int64_t pixelBytes = (static_cast<int64_t>(dw) * bits + 7) / 8;
@@ -81,32 +91,54 @@ void NearestImpl(TPXBitmap& source, TPXBitmap& dest, bool fill, const TPXProgres
   for (int32_t i = 0; i < dw; ++i) cols[static_cast<size_t>(i)] = std::clamp(TruncToInt32(fx * i), 0, sw - 1);
   const double fy = static_cast<double>(sh) / dh;
   const double pscale = 100.0 / (dh + 0.5);
-
-  std::vector<uint8_t> line(static_cast<size_t>(rowLen), 0);
-  int32_t prev = -1;
-  for (int32_t j = 0; j < dh; ++j) {
-    const int32_t sy = std::clamp(TruncToInt32(fy * j), 0, sh - 1);
-    if (sy != prev) {
-      const uint8_t* s = reader.Row(sy);
-      uint8_t* d = line.data();
-      switch (bits) {
-        case 1:
-          std::memset(d, 0, static_cast<size_t>(pixelBytes));
-          for (int32_t i = 0; i < dw; ++i)
-            if (GetBit(s, cols[static_cast<size_t>(i)])) d[i >> 3] |= static_cast<uint8_t>(0x80u >> (i & 7));
-          break;
-        case 8: GatherPixels<1>(s, d, cols.data(), dw); break;
-        case 16: GatherPixels<2>(s, d, cols.data(), dw); break;
-        case 24: GatherPixels<3>(s, d, cols.data(), dw); break;
-        default: GatherPixels<4>(s, d, cols.data(), dw); break;
-      }
-      prev = sy;
-    }
-    uint8_t* d = dest.Scanline(j);
-    if (!d) return;
-    std::memcpy(d, line.data(), static_cast<size_t>(rowLen));
-    Report(progress, TruncToInt32(pscale * j));
+  std::vector<int32_t> told;
+  if (progress.OnProgress) {
+    told.resize(static_cast<size_t>(dh));
+    for (int32_t j = 0; j < dh; ++j) told[static_cast<size_t>(j)] = TruncToInt32(pscale * j);
   }
+
+  struct TState {
+    std::unique_ptr<TRowReader> Own;
+    std::vector<uint8_t> Line;
+    int32_t Prev = -1;  // the source row in Line
+  };
+  TBandStates<TState> states;
+  auto makeState = [&] {
+    auto st = std::make_unique<TState>();
+    if (reader.Shareable()) st->Own = reader.Band();
+    st->Line.assign(static_cast<size_t>(rowLen), 0);
+    return st;
+  };
+  auto band = [&](int32_t first, int32_t last) {
+    auto st = states.Take(first, makeState);
+    TRowReader& rd = st->Own ? *st->Own : reader;
+    std::vector<uint8_t>& line = st->Line;
+    int32_t& prev = st->Prev;
+    for (int32_t j = first; j < last; ++j) {
+      const int32_t sy = std::clamp(TruncToInt32(fy * j), 0, sh - 1);
+      if (sy != prev) {
+        const uint8_t* s = rd.Row(sy);
+        uint8_t* d = line.data();
+        switch (bits) {
+          case 1:
+            std::memset(d, 0, static_cast<size_t>(pixelBytes));
+            for (int32_t i = 0; i < dw; ++i)
+              if (GetBit(s, cols[static_cast<size_t>(i)])) d[i >> 3] |= static_cast<uint8_t>(0x80u >> (i & 7));
+            break;
+          case 8: GatherPixels<1>(s, d, cols.data(), dw); break;
+          case 16: GatherPixels<2>(s, d, cols.data(), dw); break;
+          case 24: GatherPixels<3>(s, d, cols.data(), dw); break;
+          default: GatherPixels<4>(s, d, cols.data(), dw); break;
+        }
+        prev = sy;
+      }
+      uint8_t* d = destRows.Row(j);
+      if (!d) return;
+      std::memcpy(d, line.data(), static_cast<size_t>(rowLen));
+    }
+    st.Ends(last);
+  };
+  ResampleRows(dh, dw, reader.Shareable() && destRows.Shareable(), band, progress, told);
 }
 
 // ---------------------------------------------------------- fixed-point linear
@@ -223,50 +255,82 @@ void FastLinearImpl(TPXBitmap& source, TPXBitmap& dest, int channels, bool fill,
       colDiv[static_cast<size_t>(i)] = TDivMagic(n, 255u * n);
     }
   }
-  TRowCache cache(std::min(ay.MaxSpan, sh), outBytes);
-  int32_t rowsDone = 0;
-  auto horizontal = [&](int32_t y) -> const uint8_t* {
-    bool missing;
-    uint8_t* out = cache.Slot(y, missing);
-    if (!missing) return out;
-    ++rowsDone;
-    const uint8_t* s = reader.Row(y);
-    if (C == 3) FastLinearRow<3>(s, ax, hInterp, colDiv, dw, out);
-    else FastLinearRow<1>(s, ax, hInterp, colDiv, dw, out);
-    return out;
-  };
+  const int32_t cacheRows = std::min(ay.MaxSpan, sh);
+  // The first pass's rows done by each destination row, as one pass over
+  // all rows counts them (rows fetched again included), so bands that each
+  // begin afresh report the same values.
+  std::vector<int32_t> told;
+  if (progress.OnProgress) {
+    told.resize(static_cast<size_t>(dh));
+    std::vector<int32_t> tags(static_cast<size_t>(cacheRows), -1);
+    int32_t rowsDone = 0;
+    const double pscale = 100.0 / (sh + dh + 0.5);
+    for (int32_t j = 0; j < dh; ++j) {
+      for (int32_t r = ay.First[static_cast<size_t>(j)]; r <= ay.Last[static_cast<size_t>(j)]; ++r) {
+        int32_t& tag = tags[static_cast<size_t>(r % cacheRows)];
+        if (tag != r) ++rowsDone;
+        tag = r;
+      }
+      const int32_t first = j == dh - 1 ? sh : std::min(rowsDone, sh);
+      told[static_cast<size_t>(j)] = TruncToInt32(pscale * (first + j));
+    }
+  }
 
   TAccessScope ds(&dest, pxaWrite);
+  TDestRows destRows(dest);
   const int64_t rowLen = dest.RowLen();
-  const double pscale = 100.0 / (sh + dh + 0.5);
-  std::vector<uint32_t> acc(static_cast<size_t>(outBytes));
-  for (int32_t j = 0; j < dh; ++j) {
-    const size_t jj = static_cast<size_t>(j);
-    const int32_t r0 = ay.First[jj], r1 = ay.Last[jj];
-    for (int32_t r = r0; r <= r1; ++r) horizontal(r);
-    uint8_t* d = dest.Scanline(j);
-    if (!d) return;
-    if (vInterp) {
-      const uint8_t* a = cache.Get(r0);
-      const uint8_t* b = cache.Get(r1);
-      const int32_t w = ay.Weight[jj];
-      for (int64_t x = 0; x < outBytes; ++x) d[x] = static_cast<uint8_t>(a[x] + (b[x] - a[x]) * w / kFrac17);
-    } else if (r0 == r1) {
-      std::memcpy(d, cache.Get(r0), static_cast<size_t>(outBytes));
-    } else {
-      std::fill(acc.begin(), acc.end(), 0u);
-      for (int32_t r = r0; r <= r1; ++r) {
-        const uint8_t* a = cache.Get(r);
-        for (int64_t x = 0; x < outBytes; ++x) acc[static_cast<size_t>(x)] += a[x];
+  struct TState {
+    std::unique_ptr<TRowReader> Own;
+    TRowCache Cache;
+    std::vector<uint32_t> Acc;
+  };
+  TBandStates<TState> states;
+  auto makeState = [&] {
+    return std::make_unique<TState>(TState{reader.Shareable() ? reader.Band() : nullptr, TRowCache(cacheRows, outBytes),
+                                           std::vector<uint32_t>(static_cast<size_t>(outBytes))});
+  };
+  auto band = [&](int32_t bandFirst, int32_t bandLast) {
+    auto st = states.Take(bandFirst, makeState);
+    TRowReader& rd = st->Own ? *st->Own : reader;
+    TRowCache& cache = st->Cache;
+    std::vector<uint32_t>& acc = st->Acc;
+    auto horizontal = [&](int32_t y) {
+      bool missing;
+      uint8_t* out = cache.Slot(y, missing);
+      if (!missing) return;
+      const uint8_t* s = rd.Row(y);
+      if (C == 3) FastLinearRow<3>(s, ax, hInterp, colDiv, dw, out);
+      else FastLinearRow<1>(s, ax, hInterp, colDiv, dw, out);
+    };
+    for (int32_t j = bandFirst; j < bandLast; ++j) {
+      const size_t jj = static_cast<size_t>(j);
+      const int32_t r0 = ay.First[jj], r1 = ay.Last[jj];
+      for (int32_t r = r0; r <= r1; ++r) horizontal(r);
+      uint8_t* d = destRows.Row(j);
+      if (!d) return;
+      if (vInterp) {
+        const uint8_t* a = cache.Get(r0);
+        const uint8_t* b = cache.Get(r1);
+        const int32_t w = ay.Weight[jj];
+        for (int64_t x = 0; x < outBytes; ++x) d[x] = static_cast<uint8_t>(a[x] + (b[x] - a[x]) * w / kFrac17);
+      } else if (r0 == r1) {
+        std::memcpy(d, cache.Get(r0), static_cast<size_t>(outBytes));
+      } else {
+        std::fill(acc.begin(), acc.end(), 0u);
+        for (int32_t r = r0; r <= r1; ++r) {
+          const uint8_t* a = cache.Get(r);
+          for (int64_t x = 0; x < outBytes; ++x) acc[static_cast<size_t>(x)] += a[x];
+        }
+        const uint32_t n = static_cast<uint32_t>(r1 - r0 + 1);
+        const TDivMagic div(n, 255u * n);
+        for (int64_t x = 0; x < outBytes; ++x) d[x] = static_cast<uint8_t>(div.Div(acc[static_cast<size_t>(x)]));
       }
-      const uint32_t n = static_cast<uint32_t>(r1 - r0 + 1);
-      const TDivMagic div(n, 255u * n);
-      for (int64_t x = 0; x < outBytes; ++x) d[x] = static_cast<uint8_t>(div.Div(acc[static_cast<size_t>(x)]));
+      ClearRowPadding(d, outBytes, rowLen);
     }
-    ClearRowPadding(d, outBytes, rowLen);
-    const int32_t first = j == dh - 1 ? sh : std::min(rowsDone, sh);
-    Report(progress, TruncToInt32(pscale * (first + j)));
-  }
+    st.Ends(bandLast);
+  };
+  const int64_t work = static_cast<int64_t>(dw) + static_cast<int64_t>(sw) * sh / dh;
+  ResampleRows(dh, work, reader.Shareable() && destRows.Shareable(), band, progress, told);
 }
 
 void Bw1Copy(TPXBitmap& source, TPXBitmap& dest) {
@@ -352,36 +416,42 @@ void ResampleFastLinearBW1(TPXBitmap& source, TPXBitmap& dest) {
   const TLinearAxis ax = LinearAxis(sw, dw, true, true);
   const TLinearAxis ay = LinearAxis(sh, dh, true, false);
   TRowReader reader(source, TRowKind::Gray8, false);
-  TRowCache cache(2, dw);
-  auto horizontal = [&](int32_t y) {
-    bool missing;
-    uint8_t* out = cache.Slot(y, missing);
-    if (!missing) return;
-    const uint8_t* s = reader.Row(y);
-    for (int32_t i = 0; i < dw; ++i) {
-      const size_t ii = static_cast<size_t>(i);
-      const int32_t a = s[ax.First[ii]], b = s[ax.Last[ii]];
-      out[ii] = static_cast<uint8_t>(a + ((ax.Weight[ii] * (b - a)) >> 17));
+  TAccessScope ds(&dest, pxaWrite);
+  TDestRows destRows(dest);
+  const int64_t rowLen = dest.RowLen();
+  auto band = [&](int32_t first, int32_t last) {
+    std::unique_ptr<TRowReader> own = reader.Shareable() ? reader.Band() : nullptr;
+    TRowReader& rd = own ? *own : reader;
+    TRowCache cache(2, dw);
+    auto horizontal = [&](int32_t y) {
+      bool missing;
+      uint8_t* out = cache.Slot(y, missing);
+      if (!missing) return;
+      const uint8_t* s = rd.Row(y);
+      for (int32_t i = 0; i < dw; ++i) {
+        const size_t ii = static_cast<size_t>(i);
+        const int32_t a = s[ax.First[ii]], b = s[ax.Last[ii]];
+        out[ii] = static_cast<uint8_t>(a + ((ax.Weight[ii] * (b - a)) >> 17));
+      }
+    };
+    std::vector<uint8_t> grey(static_cast<size_t>(dw));
+    for (int32_t j = first; j < last; ++j) {
+      const size_t jj = static_cast<size_t>(j);
+      const int32_t r0 = ay.First[jj], r1 = ay.Last[jj];
+      horizontal(r0);
+      horizontal(r1);
+      const uint8_t* a = cache.Get(r0);
+      const uint8_t* b = cache.Get(r1);
+      const int32_t w = ay.Weight[jj];
+      for (int32_t x = 0; x < dw; ++x)
+        grey[static_cast<size_t>(x)] = static_cast<uint8_t>(a[x] + ((w * (b[x] - a[x])) >> 17));
+      uint8_t* d = destRows.Row(j);
+      if (!d) return;
+      for (int32_t x = 0; x < dw; ++x) std::memset(d + 3 * static_cast<size_t>(x), grey[static_cast<size_t>(x)], 3);
+      ClearRowPadding(d, 3 * static_cast<int64_t>(dw), rowLen);
     }
   };
-  TAccessScope ds(&dest, pxaWrite);
-  const int64_t rowLen = dest.RowLen();
-  std::vector<uint8_t> grey(static_cast<size_t>(dw));
-  for (int32_t j = 0; j < dh; ++j) {
-    const size_t jj = static_cast<size_t>(j);
-    const int32_t r0 = ay.First[jj], r1 = ay.Last[jj];
-    horizontal(r0);
-    horizontal(r1);
-    const uint8_t* a = cache.Get(r0);
-    const uint8_t* b = cache.Get(r1);
-    const int32_t w = ay.Weight[jj];
-    for (int32_t x = 0; x < dw; ++x)
-      grey[static_cast<size_t>(x)] = static_cast<uint8_t>(a[x] + ((w * (b[x] - a[x])) >> 17));
-    uint8_t* d = dest.Scanline(j);
-    if (!d) return;
-    for (int32_t x = 0; x < dw; ++x) std::memset(d + 3 * static_cast<size_t>(x), grey[static_cast<size_t>(x)], 3);
-    ClearRowPadding(d, 3 * static_cast<int64_t>(dw), rowLen);
-  }
+  PXParallelRows(dh, dw, band, !(reader.Shareable() && destRows.Shareable()));
 }
 
 void ShrinkBW1ToGray24(TPXBitmap& source, int32_t x1, int32_t y1, int32_t x2, int32_t y2, TPXBitmap& dest) {
@@ -401,34 +471,41 @@ void ShrinkBW1ToGray24(TPXBitmap& source, int32_t x1, int32_t y1, int32_t x2, in
   }
   TRowReader reader(source, TRowKind::Raw, false);
   TAccessScope ds(&dest, pxaWrite);
+  TDestRows destRows(dest);
   const int64_t rowLen = dest.RowLen();
-  // Set bits per source column over the row window, then running totals so a
-  // column window is one subtraction.
-  std::vector<uint32_t> count(static_cast<size_t>(sw));
-  std::vector<uint64_t> prefix(static_cast<size_t>(sw) + 1);
   const double halfRows = TruncToInt32(fy) / 2.0;
-  for (int32_t i = 0; i < dh; ++i) {
-    const int32_t r0 = std::clamp(y1 + TruncToInt32(fy * i - fy / 2), 0, sh - 1);
-    const int32_t r1 = std::clamp(y1 + TruncToInt32(halfRows + fy * i), 0, sh - 1);
-    std::fill(count.begin(), count.end(), 0u);
-    for (int32_t r = r0; r <= r1; ++r) {
-      const uint8_t* s = reader.Row(r);
-      for (int32_t x = 0; x < sw; ++x) count[static_cast<size_t>(x)] += (s[x >> 3] >> (7 - (x & 7))) & 1u;
+  auto band = [&](int32_t first, int32_t last) {
+    std::unique_ptr<TRowReader> own = reader.Shareable() ? reader.Band() : nullptr;
+    TRowReader& rd = own ? *own : reader;
+    // Set bits per source column over the row window, then running totals so
+    // a column window is one subtraction.
+    std::vector<uint32_t> count(static_cast<size_t>(sw));
+    std::vector<uint64_t> prefix(static_cast<size_t>(sw) + 1);
+    for (int32_t i = first; i < last; ++i) {
+      const int32_t r0 = std::clamp(y1 + TruncToInt32(fy * i - fy / 2), 0, sh - 1);
+      const int32_t r1 = std::clamp(y1 + TruncToInt32(halfRows + fy * i), 0, sh - 1);
+      std::fill(count.begin(), count.end(), 0u);
+      for (int32_t r = r0; r <= r1; ++r) {
+        const uint8_t* s = rd.Row(r);
+        for (int32_t x = 0; x < sw; ++x) count[static_cast<size_t>(x)] += (s[x >> 3] >> (7 - (x & 7))) & 1u;
+      }
+      for (int32_t x = 0; x < sw; ++x)
+        prefix[static_cast<size_t>(x) + 1] = prefix[static_cast<size_t>(x)] + count[static_cast<size_t>(x)];
+      const int64_t rows = std::max(r1 - r0 + 1, 0);
+      uint8_t* d = destRows.Row(i);
+      if (!d) return;
+      for (int32_t j = 0; j < dw; ++j) {
+        const size_t jj = static_cast<size_t>(j);
+        const int64_t pixels = rows * std::max(c1[jj] - c0[jj] + 1, 0);
+        const uint64_t set = prefix[static_cast<size_t>(c1[jj]) + 1] - prefix[static_cast<size_t>(c0[jj])];
+        const uint8_t v = pixels > 0 ? static_cast<uint8_t>(255 * set / static_cast<uint64_t>(pixels)) : 0;
+        std::memset(d + 3 * jj, v, 3);
+      }
+      ClearRowPadding(d, 3 * static_cast<int64_t>(dw), rowLen);
     }
-    for (int32_t x = 0; x < sw; ++x)
-      prefix[static_cast<size_t>(x) + 1] = prefix[static_cast<size_t>(x)] + count[static_cast<size_t>(x)];
-    const int64_t rows = std::max(r1 - r0 + 1, 0);
-    uint8_t* d = dest.Scanline(i);
-    if (!d) return;
-    for (int32_t j = 0; j < dw; ++j) {
-      const size_t jj = static_cast<size_t>(j);
-      const int64_t pixels = rows * std::max(c1[jj] - c0[jj] + 1, 0);
-      const uint64_t set = prefix[static_cast<size_t>(c1[jj]) + 1] - prefix[static_cast<size_t>(c0[jj])];
-      const uint8_t v = pixels > 0 ? static_cast<uint8_t>(255 * set / static_cast<uint64_t>(pixels)) : 0;
-      std::memset(d + 3 * jj, v, 3);
-    }
-    ClearRowPadding(d, 3 * static_cast<int64_t>(dw), rowLen);
-  }
+  };
+  const int64_t work = static_cast<int64_t>(dw) + static_cast<int64_t>(sw) * sh / dh;
+  PXParallelRows(dh, work, band, !(reader.Shareable() && destRows.Shareable()));
 }
 
 void ResampleBW1Filtered(TPXBitmap& source, TPXBitmap& dest, TResampleFilter filter) {

@@ -4,7 +4,11 @@
 // entry point stand a nearest-neighbour copier for every pixel format, a
 // kernel-weighted two-pass resampler with eight kernels, a 17-bit
 // fixed-point linear resampler, an area-coverage bilinear/bicubic resampler
-// and a 1-bit area-averaging reducer. No state between calls, no threads.
+// and a 1-bit area-averaging reducer. No state between calls. The passes
+// run in bands of destination rows on the row-band pool (core/pxpool.h): the
+// call still returns when done, gives the same bytes as on one thread, and
+// reports every row's progress in order from the caller's thread; bitmaps
+// in temporary files are worked on the calling thread alone.
 #include <array>
 #include <cstdint>
 

@@ -125,6 +125,15 @@ PX_INLINE_BODY void PieceRowT(const int32_t* __restrict px, const TPieces& hp, i
     for (int c = 0; c < S; ++c) out[h * S + c] = FixDiv(acc[c]);
   }
 }
+// Source bytes into int lanes for PieceRow: 3 channels into 4 lanes, or 1
+// into 1. The row and the lanes never overlap, which lets the copy vectorise.
+PX_HOT_CLONES void WidenRow3(const uint8_t* __restrict s, int32_t* __restrict px, int32_t n) {
+  for (int32_t x = 0; x < n; ++x)
+    for (int c = 0; c < 3; ++c) px[static_cast<size_t>(x) * 4 + c] = s[static_cast<size_t>(x) * 3 + c];
+}
+PX_HOT_CLONES void WidenRow1(const uint8_t* __restrict s, int32_t* __restrict px, int32_t n) {
+  for (int32_t x = 0; x < n; ++x) px[static_cast<size_t>(x)] = s[x];
+}
 PX_HOT_CLONES void PieceRow4(const int32_t* px, const TPieces& hp, int32_t* out) { PieceRowT<4>(px, hp, out); }
 PX_HOT_CLONES void PieceRow1(const int32_t* px, const TPieces& hp, int32_t* out) { PieceRowT<1>(px, hp, out); }
 
@@ -201,13 +210,17 @@ class TAreaQuotient {
 };
 
 // A finished destination row: each pixel's pieces weighed by their width.
+// d aliases nothing else here, so the tables stay in registers across the
+// byte stores (a band calls this through references to the caller's tables).
 template <typename TSum>
-void FinishRow(const TSum* sums, const TPieces& hp, const std::vector<size_t>& firstPiece, int32_t dw, int C, int S,
-               const TAreaQuotient& quotient, uint8_t* d) {
+void FinishRow(const TSum* __restrict sums, const TPieces& hp, const std::vector<size_t>& firstPiece, int32_t dw, int C,
+               int S, const TAreaQuotient& quotient, uint8_t* __restrict d) {
+  const int64_t* __restrict lens = hp.Len.data();
+  const size_t* __restrict first = firstPiece.data();
   for (int32_t x = 0; x < dw; ++x) {
     int64_t acc[4] = {0, 0, 0, 0};
-    for (size_t h = firstPiece[static_cast<size_t>(x)]; h < firstPiece[static_cast<size_t>(x) + 1]; ++h) {
-      const int64_t len = hp.Len[h];
+    for (size_t h = first[static_cast<size_t>(x)]; h < first[static_cast<size_t>(x) + 1]; ++h) {
+      const int64_t len = lens[h];
       for (int c = 0; c < S; ++c) acc[c] += len * sums[h * static_cast<size_t>(S) + static_cast<size_t>(c)];
     }
     for (int c = 0; c < C; ++c)
@@ -233,47 +246,81 @@ void AreaPasses(TRowReader& reader, TPXBitmap& dest, int C, const TPieces& hp, c
   }
   const TAreaQuotient quotient(static_cast<uint64_t>(hp.DstUnits) * static_cast<uint64_t>(vp.DstUnits));
 
-  // Per-piece values of the source rows in use (up to four, for cubic).
-  constexpr int kRows = 4;
-  std::vector<int32_t> pieceRows(static_cast<size_t>(kRows) * static_cast<size_t>(lanes));
-  int32_t rowTag[kRows] = {-1, -1, -1, -1};
-  std::vector<int32_t> px(static_cast<size_t>(sw) * S, 0);
-  auto pieceRow = [&](int32_t y) -> const int32_t* {
-    int32_t* out = pieceRows.data() + static_cast<size_t>(y % kRows) * static_cast<size_t>(lanes);
-    if (rowTag[y % kRows] == y) return out;
-    rowTag[y % kRows] = y;
-    const uint8_t* s = reader.Row(y);
-    if (C == 3) {
-      for (int32_t x = 0; x < sw; ++x)
-        for (int c = 0; c < 3; ++c) px[static_cast<size_t>(x) * 4 + c] = s[static_cast<size_t>(x) * 3 + c];
-      PieceRow4(px.data(), hp, out);
-    } else {
-      for (int32_t x = 0; x < sw; ++x) px[static_cast<size_t>(x)] = s[x];
-      PieceRow1(px.data(), hp, out);
-    }
-    return out;
-  };
+  // Vertical pieces of destination row j: firstV[j] .. firstV[j + 1] - 1.
+  const size_t nv = vp.Src.size();
+  std::vector<size_t> firstV(static_cast<size_t>(dh) + 1, nv);
+  {
+    int32_t j = 0;
+    firstV[0] = 0;
+    for (size_t v = 0; v < nv && j < dh; ++v)
+      if (vp.EndsDst[v]) firstV[static_cast<size_t>(++j)] = v + 1;
+  }
+  std::vector<int32_t> told;
+  if (progress.OnProgress) {
+    told.resize(static_cast<size_t>(dh));
+    for (int32_t j = 0; j < dh; ++j)
+      told[static_cast<size_t>(j)] = TruncToInt32(static_cast<double>(j + 1) / dh * 100.0);
+  }
 
   TAccessScope ds(&dest, pxaWrite);
+  TDestRows destRows(dest);
   const int64_t rowLen = dest.RowLen();
-  std::vector<TSum> sums(static_cast<size_t>(lanes), 0);
-  const int32_t* rows[kRows];
-  int32_t written = 0;
-  const size_t nv = vp.Src.size();
-  for (size_t v = 0; v < nv && written < dh; ++v) {
+  // Destination rows [first, last): each from its own pieces, so a band
+  // needs nothing of the rows before it.
+  // Per-piece values of the source rows in use (up to four, for cubic).
+  constexpr int kRows = 4;
+  struct TState {
+    std::unique_ptr<TRowReader> Own;
+    std::vector<int32_t> PieceRows, Px;
+    int32_t RowTag[kRows] = {-1, -1, -1, -1};
+    std::vector<TSum> Sums;
+  };
+  TBandStates<TState> states;
+  auto makeState = [&] {
+    auto st = std::make_unique<TState>();
+    if (reader.Shareable()) st->Own = reader.Band();
+    st->PieceRows.resize(static_cast<size_t>(kRows) * static_cast<size_t>(lanes));
+    st->Px.assign(static_cast<size_t>(sw) * S, 0);
+    st->Sums.resize(static_cast<size_t>(lanes));
+    return st;
+  };
+  auto band = [&](int32_t first, int32_t last) {
+    auto st = states.Take(first, makeState);
+    TRowReader& rd = st->Own ? *st->Own : reader;
+    int32_t* px = st->Px.data();
+    auto pieceRow = [&](int32_t y) -> const int32_t* {
+      int32_t* out = st->PieceRows.data() + static_cast<size_t>(y % kRows) * static_cast<size_t>(lanes);
+      if (st->RowTag[y % kRows] == y) return out;
+      st->RowTag[y % kRows] = y;
+      const uint8_t* s = rd.Row(y);
+      if (C == 3) {
+        WidenRow3(s, px, sw);
+        PieceRow4(px, hp, out);
+      } else {
+        WidenRow1(s, px, sw);
+        PieceRow1(px, hp, out);
+      }
+      return out;
+    };
+    const int32_t* rows[kRows];
     const int taps = vp.Taps;
-    for (int k = 0; k < taps; ++k) rows[k] = pieceRow(vp.Tap[v * static_cast<size_t>(taps) + static_cast<size_t>(k)]);
-    AccumulatePiece(rows, vp.Weight.data() + v * static_cast<size_t>(taps), taps, static_cast<TSum>(vp.Len[v]), lanes,
-                    sums.data());
-    if (!vp.EndsDst[v]) continue;
-    uint8_t* d = dest.Scanline(written);
-    if (!d) return;
-    FinishRow(sums.data(), hp, firstPiece, dw, C, S, quotient, d);
-    ClearRowPadding(d, static_cast<int64_t>(dw) * C, rowLen);
-    std::fill(sums.begin(), sums.end(), 0);
-    ++written;
-    Report(progress, TruncToInt32(static_cast<double>(written) / dh * 100.0));
-  }
+    for (int32_t j = first; j < last; ++j) {
+      std::fill(st->Sums.begin(), st->Sums.end(), 0);
+      for (size_t v = firstV[static_cast<size_t>(j)]; v < firstV[static_cast<size_t>(j) + 1]; ++v) {
+        for (int k = 0; k < taps; ++k)
+          rows[k] = pieceRow(vp.Tap[v * static_cast<size_t>(taps) + static_cast<size_t>(k)]);
+        AccumulatePiece(rows, vp.Weight.data() + v * static_cast<size_t>(taps), taps, static_cast<TSum>(vp.Len[v]),
+                        lanes, st->Sums.data());
+      }
+      uint8_t* d = destRows.Row(j);
+      if (!d) return;
+      FinishRow(st->Sums.data(), hp, firstPiece, dw, C, S, quotient, d);
+      ClearRowPadding(d, static_cast<int64_t>(dw) * C, rowLen);
+    }
+    st.Ends(last);
+  };
+  const int64_t work = static_cast<int64_t>(dw) + static_cast<int64_t>(sw) * reader.Height() / dh;
+  ResampleRows(dh, work, reader.Shareable() && destRows.Shareable(), band, progress, told);
 }
 
 }  // namespace

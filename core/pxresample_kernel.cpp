@@ -83,6 +83,9 @@ constexpr int kBlock = 16;          // source rows per horizontal block
 constexpr int64_t kLanes = 32;      // vertical-pass outputs kept in registers
 constexpr int kChunkBytes = 32768;  // transposed source data per column chunk (first-level cache)
 constexpr int64_t kMaxWeightMass = 32768;
+// Bands per thread: each band runs the first pass over the rows its kernel
+// reaches beyond its own as well, so few large bands waste less.
+constexpr int32_t kBandsPerThread = 2;
 
 // Per destination index: a run of Count source indices from Start with
 // their weights (edge reflections folded onto the index they land on), and
@@ -324,6 +327,7 @@ void KernelResample(TPXBitmap& source, TPXBitmap& dest, TResampleFilter filter, 
   if (!PrepareDest(dest, dw, dh, out24 ? pxBGR24 : pxGray8)) return;
   TRowReader reader(source, C == 3 ? TRowKind::BGR24 : TRowKind::Gray8, fill);
   TAccessScope ds(&dest, pxaWrite);
+  TDestRows destRows(dest);
   const int64_t rowLen = dest.RowLen();
   const int64_t destBytes = static_cast<int64_t>(dw) * (out24 ? 3 : 1);
   const int64_t lineBytes = static_cast<int64_t>(dw) * C;  // one intermediate or output row
@@ -333,7 +337,7 @@ void KernelResample(TPXBitmap& source, TPXBitmap& dest, TResampleFilter filter, 
     std::memcpy(px, reader.Row(0), static_cast<size_t>(C));
     if (C == 1) px[1] = px[2] = px[0];
     for (int32_t j = 0; j < dh; ++j) {
-      uint8_t* d = dest.Scanline(j);
+      uint8_t* d = destRows.Row(j);
       if (!d) return;
       if (out24)
         for (int32_t x = 0; x < dw; ++x) std::memcpy(d + 3 * static_cast<size_t>(x), px, 3);
@@ -352,81 +356,118 @@ void KernelResample(TPXBitmap& source, TPXBitmap& dest, TResampleFilter filter, 
   const int64_t shBlocks = (static_cast<int64_t>(sh) + kBlock - 1) / kBlock * kBlock;
   const int32_t capacity = static_cast<int32_t>(
       std::min<int64_t>(shBlocks, (static_cast<int64_t>(cy.MaxCount) + 2 * kBlock + kBlock - 1) / kBlock * kBlock));
-  std::vector<uint8_t> ring(static_cast<size_t>(capacity) * static_cast<size_t>(lineBytes));
-  std::vector<int32_t> tag(static_cast<size_t>(capacity), -1);
-  std::vector<uint8_t> spare(static_cast<size_t>(lineBytes));
-
   const int64_t srcBytes = static_cast<int64_t>(sw) * C;
   const std::vector<TColumnChunk> chunks = ColumnChunks(cx, dw, kChunkBytes / (C * kBlock * 4));
   int64_t chunkColumns = 1;
   for (const TColumnChunk& c : chunks) chunkColumns = std::max<int64_t>(chunkColumns, c.Hi - c.Lo);
-  std::vector<float> block(static_cast<size_t>(chunkColumns) * C * kBlock);
-  std::vector<uint8_t> zeros(static_cast<size_t>(srcBytes), 0);
-  std::vector<uint8_t> copies;
-  if (!reader.Stable()) copies.resize(static_cast<size_t>(srcBytes) * kBlock);
-  int64_t rowsDone = 0;
+  const std::vector<uint8_t> zeros(static_cast<size_t>(srcBytes), 0);
 
-  auto slot = [&](int32_t y) {
-    return ring.data() + static_cast<size_t>(y % capacity) * static_cast<size_t>(lineBytes);
-  };
-  auto computeBlock = [&](int32_t b) {
-    const int32_t y0 = b * kBlock;
-    const uint8_t* in[kBlock];
-    uint8_t* out[kBlock];
-    for (int r = 0; r < kBlock; ++r) {
-      const int32_t y = y0 + r;
-      if (y < sh) {
-        const uint8_t* p = reader.Row(y);
-        if (!reader.Stable()) {
-          uint8_t* c = copies.data() + static_cast<size_t>(r) * static_cast<size_t>(srcBytes);
-          std::memcpy(c, p, static_cast<size_t>(srcBytes));
-          p = c;
-        }
-        in[r] = p;
-        out[r] = slot(y);
-        tag[static_cast<size_t>(y % capacity)] = y;
-      } else {
-        in[r] = zeros.data();
-        out[r] = spare.data();
+  // Both passes run interleaved: the progress after a destination row counts
+  // the source rows the first pass has done by then (as one pass over all
+  // rows does them, blocks fetched again included) and the second pass's
+  // share of the destination columns. Counted here once, so bands that each
+  // begin afresh report what one pass reports.
+  std::vector<int32_t> told;
+  if (progress.OnProgress) {
+    told.resize(static_cast<size_t>(dh));
+    std::vector<int32_t> tags(static_cast<size_t>(capacity), -1);
+    int64_t rowsDone = 0;
+    const double pscale = 100.0 / (sh + dw + 0.5);
+    for (int32_t j = 0; j < dh; ++j) {
+      const size_t jj = static_cast<size_t>(j);
+      for (int32_t y = cy.Start[jj]; y < cy.Start[jj] + cy.Count[jj]; ++y) {
+        if (tags[static_cast<size_t>(y % capacity)] == y) continue;
+        const int32_t y0 = y / kBlock * kBlock;
+        for (int32_t r = y0; r < std::min(y0 + kBlock, sh); ++r) tags[static_cast<size_t>(r % capacity)] = r;
+        rowsDone += std::min(kBlock, sh - y0);
       }
-    }
-    for (const TColumnChunk& c : chunks) {
-      const uint8_t* part[kBlock];
-      for (int r = 0; r < kBlock; ++r) part[r] = in[r] + static_cast<size_t>(c.Lo) * C;
-      TransposeBlock(part, static_cast<int64_t>(c.Hi - c.Lo) * C, block.data());
-      if (C == 3) HorizontalBlock3(block.data(), cx, c, out);
-      else HorizontalBlock1(block.data(), cx, c, out);
-    }
-    rowsDone += std::min(kBlock, sh - y0);
-  };
-
-  std::vector<const uint8_t*> rows(static_cast<size_t>(std::max(cy.MaxCount, 1)));
-  std::vector<uint8_t> line(out24 && C == 1 ? static_cast<size_t>(lineBytes) : 0);
-  const double pscale = 100.0 / (sh + dw + 0.5);
-  for (int32_t j = 0; j < dh; ++j) {
-    const size_t jj = static_cast<size_t>(j);
-    const int32_t start = cy.Start[jj], n = cy.Count[jj];
-    for (int32_t y = start; y < start + n; ++y)
-      if (tag[static_cast<size_t>(y % capacity)] != y) computeBlock(y / kBlock);
-    for (int32_t k = 0; k < n; ++k) rows[static_cast<size_t>(k)] = slot(start + k);
-    uint8_t* d = dest.Scanline(j);
-    if (!d) return;
-    const float* w = cy.Weight.data() + cy.Offset[jj];
-    if (line.empty()) {
-      VerticalRow(rows.data(), w, n, cy.Divisor[jj], lineBytes, d);
-    } else {
-      VerticalRow(rows.data(), w, n, cy.Divisor[jj], lineBytes, line.data());
-      WriteGreyAs24(line.data(), dw, d);
-    }
-    ClearRowPadding(d, destBytes, rowLen);
-    if (progress.OnProgress) {
-      // Both passes run interleaved: the first counts its rows done, the
-      // second its share of the destination columns.
       const int64_t first = j == dh - 1 ? sh : std::min<int64_t>(rowsDone, sh);
       const int64_t second = static_cast<int64_t>(j + 1) * dw / dh;
-      Report(progress, TruncToInt32((first + second) * pscale));
+      told[jj] = TruncToInt32((first + second) * pscale);
     }
   }
+
+  // What a band works with: a reader and a ring of its own, so bands share
+  // nothing they write; each fetches the source rows it needs itself.
+  struct TState {
+    std::unique_ptr<TRowReader> Own;
+    std::vector<uint8_t> Ring, Spare, Copies, Line;
+    std::vector<int32_t> Tag;
+    std::vector<float> Block;
+    std::vector<const uint8_t*> Rows;
+  };
+  TBandStates<TState> states;
+  auto makeState = [&] {
+    auto st = std::make_unique<TState>();
+    if (reader.Shareable()) st->Own = reader.Band();
+    st->Ring.resize(static_cast<size_t>(capacity) * static_cast<size_t>(lineBytes));
+    st->Tag.assign(static_cast<size_t>(capacity), -1);
+    st->Spare.resize(static_cast<size_t>(lineBytes));
+    st->Block.resize(static_cast<size_t>(chunkColumns) * C * kBlock);
+    if (!reader.Stable()) st->Copies.resize(static_cast<size_t>(srcBytes) * kBlock);
+    st->Rows.resize(static_cast<size_t>(std::max(cy.MaxCount, 1)));
+    if (out24 && C == 1) st->Line.resize(static_cast<size_t>(lineBytes));
+    return st;
+  };
+
+  auto band = [&](int32_t bandFirst, int32_t bandLast) {
+    auto st = states.Take(bandFirst, makeState);
+    TRowReader& rd = st->Own ? *st->Own : reader;
+    auto slot = [&](int32_t y) {
+      return st->Ring.data() + static_cast<size_t>(y % capacity) * static_cast<size_t>(lineBytes);
+    };
+    auto computeBlock = [&](int32_t b) {
+      const int32_t y0 = b * kBlock;
+      const uint8_t* in[kBlock];
+      uint8_t* out[kBlock];
+      for (int r = 0; r < kBlock; ++r) {
+        const int32_t y = y0 + r;
+        if (y < sh) {
+          const uint8_t* p = rd.Row(y);
+          if (!rd.Stable()) {
+            uint8_t* c = st->Copies.data() + static_cast<size_t>(r) * static_cast<size_t>(srcBytes);
+            std::memcpy(c, p, static_cast<size_t>(srcBytes));
+            p = c;
+          }
+          in[r] = p;
+          out[r] = slot(y);
+          st->Tag[static_cast<size_t>(y % capacity)] = y;
+        } else {
+          in[r] = zeros.data();
+          out[r] = st->Spare.data();
+        }
+      }
+      for (const TColumnChunk& c : chunks) {
+        const uint8_t* part[kBlock];
+        for (int r = 0; r < kBlock; ++r) part[r] = in[r] + static_cast<size_t>(c.Lo) * C;
+        TransposeBlock(part, static_cast<int64_t>(c.Hi - c.Lo) * C, st->Block.data());
+        if (C == 3) HorizontalBlock3(st->Block.data(), cx, c, out);
+        else HorizontalBlock1(st->Block.data(), cx, c, out);
+      }
+    };
+
+    for (int32_t j = bandFirst; j < bandLast; ++j) {
+      const size_t jj = static_cast<size_t>(j);
+      const int32_t start = cy.Start[jj], n = cy.Count[jj];
+      for (int32_t y = start; y < start + n; ++y)
+        if (st->Tag[static_cast<size_t>(y % capacity)] != y) computeBlock(y / kBlock);
+      for (int32_t k = 0; k < n; ++k) st->Rows[static_cast<size_t>(k)] = slot(start + k);
+      uint8_t* d = destRows.Row(j);
+      if (!d) return;
+      const float* w = cy.Weight.data() + cy.Offset[jj];
+      if (st->Line.empty()) {
+        VerticalRow(st->Rows.data(), w, n, cy.Divisor[jj], lineBytes, d);
+      } else {
+        VerticalRow(st->Rows.data(), w, n, cy.Divisor[jj], lineBytes, st->Line.data());
+        WriteGreyAs24(st->Line.data(), dw, d);
+      }
+      ClearRowPadding(d, destBytes, rowLen);
+    }
+    st.Ends(bandLast);
+  };
+  // A band's work is its destination pixels and the source pixels they read.
+  const int64_t work = static_cast<int64_t>(dw) + static_cast<int64_t>(sw) * sh / dh;
+  ResampleRows(dh, work, reader.Shareable() && destRows.Shareable(), band, progress, told, kBandsPerThread);
 }
 
 }  // namespace resample_detail

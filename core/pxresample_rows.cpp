@@ -5,6 +5,7 @@
 
 #include "core/kopxutils_bitmap.h"
 #include "core/kopxutils_colors.h"
+#include "core/pxpool.h"
 #include "core/pxresample_internal.h"
 
 namespace pixoran {
@@ -15,7 +16,7 @@ namespace resample_detail {
 
 TRowReader::TRowReader(TPXBitmap& bitmap, TRowKind kind, bool fillTransparent)
     : bitmap_(bitmap),
-      scope_(&bitmap, pxaRead),
+      scope_(std::make_unique<TAccessScope>(&bitmap, pxaRead)),
       kind_(kind),
       format_(bitmap.PixelFormat()),
       width_(bitmap.Width()),
@@ -34,16 +35,49 @@ TRowReader::TRowReader(TPXBitmap& bitmap, TRowKind kind, bool fillTransparent)
     if (a && !a->Full && a->Height() > 0) {
       alpha_ = a;
       alphaScope_ = std::make_unique<TAccessScope>(a, pxaRead);
+      alphaWidth_ = a->Width();
+      alphaHeight_ = a->Height();
     }
   }
   if (format_ == pxPal8 && bitmap.Palette())
     std::copy(bitmap.Palette(), bitmap.Palette() + std::clamp(bitmap.PaletteCount(), 0, 256), palette_.begin());
   stable_ = direct_ && !alpha_ && bitmap.Location() != pxTempFile;
+  // Every row pointer fetched here, on the calling thread, so bands never
+  // ask the bitmap (a platform bitmap checks its storage on each call).
+  shareable_ = PXRowsShareable({&bitmap, alpha_});
+  if (shareable_) {
+    rows_ = std::make_shared<const std::vector<uint8_t*>>(PXRowPointers(bitmap));
+    if (alpha_) alphaRows_ = std::make_shared<const std::vector<uint8_t*>>(PXRowPointers(*alpha_));
+  }
   if (!direct_ || alpha_) buffer_.resize(static_cast<size_t>(std::max<int64_t>(rowBytes_, 1)));
 }
 
+TRowReader::TRowReader(const TRowReader& parent, TBandTag)
+    : bitmap_(parent.bitmap_),
+      alpha_(parent.alpha_),
+      kind_(parent.kind_),
+      format_(parent.format_),
+      width_(parent.width_),
+      height_(parent.height_),
+      alphaWidth_(parent.alphaWidth_),
+      alphaHeight_(parent.alphaHeight_),
+      rowBytes_(parent.rowBytes_),
+      direct_(parent.direct_),
+      stable_(parent.stable_),
+      shareable_(parent.shareable_),
+      rows_(parent.rows_),
+      alphaRows_(parent.alphaRows_),
+      palette_(parent.palette_),
+      buffer_(parent.buffer_.size()) {}
+
+std::unique_ptr<TRowReader> TRowReader::Band() const {
+  return std::unique_ptr<TRowReader>(new TRowReader(*this, TBandTag{}));
+}
+
 const uint8_t* TRowReader::Row(int32_t y) {
-  const uint8_t* src = bitmap_.Scanline(y);
+  const uint8_t* src = nullptr;
+  if (!shareable_) src = bitmap_.Scanline(y);
+  else if (y >= 0 && static_cast<size_t>(y) < rows_->size()) src = (*rows_)[static_cast<size_t>(y)];
   if (!src) {
     buffer_.assign(static_cast<size_t>(std::max<int64_t>(rowBytes_, 1)), 0);
     return buffer_.data();
@@ -52,9 +86,9 @@ const uint8_t* TRowReader::Row(int32_t y) {
   const bool bytes3 = kind_ == TRowKind::BGR24 || (kind_ == TRowKind::Raw && format_ == pxBGR24);
   const uint8_t* a = nullptr;
   int32_t aw = 0;
-  if (alpha_ && y < alpha_->Height()) {
-    a = alpha_->Scanline(y);
-    aw = std::min(w, alpha_->Width());
+  if (alpha_ && y >= 0 && y < alphaHeight_) {
+    a = shareable_ ? (*alphaRows_)[static_cast<size_t>(y)] : alpha_->Scanline(y);
+    aw = std::min(w, alphaWidth_);
     if (a && !std::memchr(a, 0, static_cast<size_t>(aw))) a = nullptr;  // nothing transparent here
   }
   if (direct_ && !a) return src;
@@ -109,6 +143,31 @@ const uint8_t* TRowReader::Row(int32_t y) {
     }
   }
   return out;
+}
+
+TDestRows::TDestRows(TPXBitmap& dest) : dest_(dest), shareable_(PXRowsShareable({&dest})) {
+  if (shareable_) rows_ = PXRowPointers(dest);
+}
+
+void ResampleRows(int32_t rows, int64_t pixelsPerRow, bool shareable,
+                  const std::function<void(int32_t first, int32_t last)>& band, const TPXProgressRec& progress,
+                  const std::vector<int32_t>& values, int32_t bandsPerThread) {
+  // Rows in as many groups as bands are wanted (one row a group on one
+  // thread, so progress stays row by row there).
+  const int32_t threads = shareable && bandsPerThread > 0 ? PXThreadCount() : 1;
+  const int32_t groups =
+      threads > 1 ? static_cast<int32_t>(std::min<int64_t>(rows, int64_t{threads} * bandsPerThread)) : rows;
+  auto firstRow = [&](int32_t g) { return static_cast<int32_t>(int64_t{rows} * g / groups); };
+  auto worker = [&](int32_t first, int32_t last) { band(firstRow(first), firstRow(last)); };
+  const int64_t pixelsPerGroup = pixelsPerRow * rows / std::max(groups, 1);
+  if (!progress.OnProgress || values.empty()) {
+    PXParallelRows(groups, pixelsPerGroup, worker, !shareable);
+    return;
+  }
+  PXParallelRows(groups, pixelsPerGroup, worker, !shareable, [&](int32_t first, int32_t last) {
+    for (int32_t j = firstRow(first); j < firstRow(last); ++j) Report(progress, values[static_cast<size_t>(j)]);
+    return true;
+  });
 }
 
 bool PrepareDest(TPXBitmap& dest, int32_t width, int32_t height, TPXPixelFormat format) {

@@ -2,10 +2,12 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -51,6 +53,38 @@ int64_t PlatformAvailablePhysicalMemory() {
   const long page = ::sysconf(_SC_PAGESIZE);
   if (pages > 0 && page > 0) return static_cast<int64_t>(pages) * page;
   return 0;
+}
+
+namespace {
+
+constexpr size_t kHugePage = size_t{2} << 20;
+
+// Whole huge pages: the block's last one can be one too.
+size_t BigBlockLength(size_t bytes) { return (bytes + kHugePage - 1) / kHugePage * kHugePage; }
+
+}  // namespace
+
+void* PlatformAllocateBigBlock(size_t bytes) {
+  if (bytes == 0 || bytes > SIZE_MAX - 2 * kHugePage) return nullptr;
+  const size_t len = BigBlockLength(bytes);
+  // Anonymous pages come zeroed and cost nothing until touched. One huge
+  // page more than needed, so an aligned start can be cut out of it.
+  const size_t span = len + kHugePage;
+  void* m = ::mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (m == MAP_FAILED) return nullptr;
+  const auto base = reinterpret_cast<uintptr_t>(m);
+  const uintptr_t start = (base + kHugePage - 1) / kHugePage * kHugePage;
+  if (start > base) ::munmap(m, start - base);
+  if (base + span > start + len) ::munmap(reinterpret_cast<void*>(start + len), base + span - (start + len));
+  void* block = reinterpret_cast<void*>(start);
+#ifdef MADV_HUGEPAGE
+  ::madvise(block, len, MADV_HUGEPAGE);  // advice only: a system without huge pages ignores it
+#endif
+  return block;
+}
+
+void PlatformFreeBigBlock(void* block, size_t bytes) {
+  if (block) ::munmap(block, BigBlockLength(bytes));
 }
 
 bool PathIsDirectory(const std::string& path) {

@@ -1,6 +1,7 @@
 #pragma once
 // Operating-system services the library needs: temporary files, memory
 // status, directories and file names.
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -23,6 +24,13 @@ PIXORAN_PLATFORM_EXPORT std::string SystemTempPath();
 
 // Physical memory currently available to new allocations, in bytes; 0 when unknown.
 PIXORAN_PLATFORM_EXPORT int64_t PlatformAvailablePhysicalMemory();
+
+// A zeroed block of at least bytes for a big pixel buffer: aligned to 2 MB
+// and marked for huge pages where the system offers them, so filling it
+// takes one page fault per 2 MB instead of per 4 KB. nullptr when it cannot
+// be had. Freed only by PlatformFreeBigBlock with the same size.
+PIXORAN_PLATFORM_EXPORT void* PlatformAllocateBigBlock(size_t bytes);
+PIXORAN_PLATFORM_EXPORT void PlatformFreeBigBlock(void* block, size_t bytes);
 
 PIXORAN_PLATFORM_EXPORT bool PathIsDirectory(const std::string& path);
 // Creates one directory; false when it could not be created.

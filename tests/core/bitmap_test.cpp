@@ -2,6 +2,7 @@
 // fills and the temporary-file store.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
@@ -276,6 +277,34 @@ TEST(BitmapCreate, AbsurdSizesAreRefusedAndLeaveTheBitmapEmpty) {
   b.RowAlign = 32;
   EXPECT_TRUE(b.Allocate(0, 5, pxGray8));  // nothing to store
   EXPECT_EQ(b.Scanline(0), nullptr);
+}
+
+// Rows of tens of MB in memory (a block of their own on huge pages) behave
+// as small ones: zeroed at every allocation, the last row reachable, handed
+// over whole, and the allocation hook still counts them.
+TEST(BitmapCreate, BigMemoryRowsAreZeroedMovedAndCounted) {
+  ThresholdScope t(std::numeric_limits<int64_t>::max());
+  TPXBitmap b;
+  ASSERT_TRUE(b.Allocate(4001, 2999, pxBGR24));  // 36 MB
+  ASSERT_EQ(b.Location(), pxInMemory);
+  for (int32_t y : {0, 1500, 2998}) {
+    const uint8_t* r = b.Scanline(y);
+    EXPECT_TRUE(std::all_of(r, r + b.RowLen(), [](uint8_t v) { return v == 0; })) << y;
+  }
+  for (int32_t y = 0; y < b.Height(); ++y) std::memset(b.Scanline(y), 0x5A, static_cast<size_t>(b.RowLen()));
+  TPXBitmap c;
+  b.TransferTo(c);
+  EXPECT_EQ(c.Scanline(2998)[3 * 4001 - 1], 0x5A);
+  ASSERT_TRUE(c.Allocate(4001, 2999, pxBGR24));  // fresh rows again, not the old ones
+  EXPECT_EQ(c.Scanline(2998)[3 * 4001 - 1], 0);
+  EXPECT_EQ(c.Scanline(0)[0], 0);
+
+  PXArmAllocationFault(1);
+  EXPECT_FALSE(c.Allocate(5001, 3001, pxBGR24));
+  EXPECT_TRUE(PXAllocationFaultFired());
+  PXArmAllocationFault(0);
+  EXPECT_EQ(c.PixelFormat(), pxNone);
+  EXPECT_EQ(c.Scanline(0), nullptr);
 }
 
 TEST(BitmapCreate, HugeImageGoesToASparseTemporaryFile) {

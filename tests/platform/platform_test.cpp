@@ -1,6 +1,7 @@
 // Framework layer: streams, temporary files and the platform bitmap.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -131,6 +132,25 @@ TEST(PlatformSystem, TemporaryFileIsUnlinkedAtOnce) {
   EXPECT_EQ(CreateTempFileStream(dir + "/missing", "pixoran"), nullptr);
   EXPECT_FALSE(SystemTempPath().empty());
   EXPECT_GE(PlatformAvailablePhysicalMemory(), 0);
+}
+
+// Big pixel blocks: zeroed, on a 2 MB boundary (huge pages can back them
+// only there), every byte writable, for sizes that are and are not whole
+// huge pages.
+TEST(PlatformSystem, BigBlocksAreZeroedAlignedAndWholeToTheirEnd) {
+  constexpr size_t kTwoMB = size_t{2} << 20;
+  for (size_t bytes : {size_t{4} << 20, (size_t{6} << 20) + 12345, (size_t{72} << 20) - 1}) {
+    auto* p = static_cast<uint8_t*>(PlatformAllocateBigBlock(bytes));
+    ASSERT_NE(p, nullptr) << bytes;
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % kTwoMB, 0u) << bytes;
+    for (size_t i = 0; i < bytes; i += 4093) ASSERT_EQ(p[i], 0) << bytes << " at " << i;
+    EXPECT_EQ(p[bytes - 1], 0);
+    std::memset(p, 0xA5, bytes);
+    EXPECT_EQ(p[bytes - 1], 0xA5);
+    PlatformFreeBigBlock(p, bytes);
+  }
+  EXPECT_EQ(PlatformAllocateBigBlock(0), nullptr);
+  EXPECT_EQ(PlatformAllocateBigBlock(SIZE_MAX - 100), nullptr);
 }
 
 // ------------------------------------------------------------ platform bitmap

@@ -426,6 +426,27 @@ TEST(ProcTransforms, CropSelKeepsThePixelsAndAlphaUnderTheMask) {
   EXPECT_FALSE(view.bitmap->HasAlphaChannel());
 }
 
+// The crop reads the picture itself: without an undo entry the only new
+// storage is the cropped result's, not a working copy of the whole image.
+TEST(ProcTransforms, CropSelMakesOnlyTheCroppedBitmap) {
+  FakeSelectionView view;
+  view.bitmap = MakeBitmap(400, 300, pxBGR24);
+  view.bitmap->Fill(0x102030);
+  view.Select(1, [](int32_t x, int32_t y) { return x >= 10 && x < 110 && y >= 20 && y < 70 ? 1 : 0; });
+  TPixoranProc proc;
+  proc.SetAttachedPixoran(&view);
+  proc.SetAutoUndo(false);
+  PXArmAllocationFault(1000000);  // counts without failing
+  proc.CropSel();
+  const int64_t allocations = PXAllocationCount();
+  PXArmAllocationFault(0);
+  EXPECT_FALSE(proc.Aborting());
+  ASSERT_EQ(view.bitmap->Width(), 100);
+  ASSERT_EQ(view.bitmap->Height(), 50);
+  EXPECT_EQ(view.bitmap->GetPixel24(99, 49), ColorToBGR(0x102030));
+  EXPECT_EQ(allocations, 1);
+}
+
 TEST(ProcTransforms, AnImageControlsPictureChangesItsSizeInPlace) {
   TImage image;
   TBitmap& picture = image.Picture();
