@@ -11,6 +11,7 @@
 #include "core/kopxutils_helpers.h"
 #include "core/pxdib.h"
 #include "core/pxmask.h"
+#include "core/pxpool.h"
 
 namespace pixoran {
 
@@ -224,15 +225,26 @@ void TPXBitmap::CopyRowsFrom(TPXBitmap& src) {
   }
   const int32_t n = std::min(rowLen_, src.rowLen_);
   const int32_t w = std::min(width_, src.width_);
-  for (int32_t y = 0; y < rows; ++y) {
-    const uint8_t* s = src.Row(y);
-    uint8_t* d = Row(y);
-    if (!s || !d) break;
+  auto copyRow = [&](const uint8_t* s, uint8_t* d) {
     if (toHighByte) {
       for (int64_t x = 0; x < w; ++x) d[x] = s[2 * x + 1];  // little-endian words
     } else {
       std::memcpy(d, s, static_cast<size_t>(n));
     }
+  };
+  if (PXRowsShareable({this, &src})) {
+    // Bands copy (and fault in the new pages) on every core.
+    const std::vector<uint8_t*> from = PXRowPointers(src), to = PXRowPointers(*this);
+    PXParallelRows(rows, w, [&](int32_t first, int32_t last) {
+      for (int32_t y = first; y < last; ++y) copyRow(from[static_cast<size_t>(y)], to[static_cast<size_t>(y)]);
+    });
+    return;
+  }
+  for (int32_t y = 0; y < rows; ++y) {
+    const uint8_t* s = src.Row(y);
+    uint8_t* d = Row(y);
+    if (!s || !d) break;
+    copyRow(s, d);
   }
 }
 
@@ -280,6 +292,14 @@ void TPXBitmap::CopyRectTo(TPXBitmap& dest, int32_t sx, int32_t sy, int32_t dx, 
   }
   TPXAccessScope readOnly(*this, pxaRead);
   TPXAccessScope readWrite(dest, pxaRead | pxaWrite);
+  if (PXRowsShareable({this, &dest})) {
+    const std::vector<uint8_t*> from = PXRowPointers(*this), to = PXRowPointers(dest);
+    PXParallelRows(c.h, c.w, [&](int32_t first, int32_t last) {
+      for (int32_t i = first; i < last; ++i)
+        copyRow(from[static_cast<size_t>(c.sy + i)], to[static_cast<size_t>(c.dy + i)]);
+    });
+    return;
+  }
   for (int32_t i = 0; i < c.h; ++i) {
     const uint8_t* s = Row(c.sy + i);
     uint8_t* d = dest.Row(c.dy + i);

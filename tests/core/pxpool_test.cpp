@@ -210,6 +210,34 @@ TEST(ConversionThread, SameBytesAtEveryThreadCount) {
   }
 }
 
+// Whole copies, 16-bit rows copied to 8, and rectangles: the same bytes at
+// every thread count, in memory, in temporary files and between the two.
+TEST(CopyThread, SameBytesAtEveryThreadCount) {
+  pixoran::testing::TempFolderScope folder(pixoran::testing::MakeTempDir("thread-copy"));
+  for (int files = 0; files < 3; ++files) {
+    for (TPXPixelFormat f : {pxBW1, pxGray16, pxBGR24}) {
+      std::string reference;
+      for (int32_t threads : kThreadCounts) {
+        ThreadScope scope(threads, files == 1);
+        auto src = MakeNoise(1001, 67, f, 5);
+        {
+          ThreadScope destScope(threads, files == 2);  // files 2: the copies in files, the source in memory
+          TPXBitmap whole, high, rect;
+          whole.Assign(src.get());
+          high.Allocate(1001, 67, pxGray8);
+          if (f == pxGray16) high.CopyPixelsFrom(*src);
+          rect.Allocate(700, 50, f);
+          src->CopyRectTo(rect, 13, 9, 5, 3, 1000, 1000);
+          const std::string got = Bytes(whole) + Bytes(high) + Bytes(rect);
+          EXPECT_EQ(Bytes(whole), Bytes(*src));
+          if (threads == 1) reference = got;
+          else EXPECT_TRUE(got == reference) << f << " threads " << threads << " files " << files;
+        }
+      }
+    }
+  }
+}
+
 // The dither and threshold reductions with a progress handler: the same
 // bytes, and the same values reported in the same order, on the caller.
 TEST(ConversionThread, OneBitReductionsReportEveryRow) {
