@@ -103,9 +103,10 @@ peers_vips_ms() {
 }
 
 # peers_ours_ms BENCH FILTER THREADS: the median real time in ms of the one
-# benchmark case matching FILTER, at PIXORAN_THREADS=THREADS.
+# benchmark case matching FILTER, at PIXORAN_THREADS=THREADS (%T in FILTER
+# stands for THREADS).
 peers_ours_ms() {
-  PIXORAN_THREADS=$3 "$1" --benchmark_filter="$2" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
+  PIXORAN_THREADS=$3 "$1" --benchmark_filter="$(printf '%s' "$2" | sed "s/%T/$3/g")" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
     --benchmark_format=csv 2>/dev/null |
     awk -F, '$1 ~ /_median"?$/ {
       t = $3; u = $5; gsub(/"/, "", u)

@@ -21,7 +21,7 @@ peers_have_vips && peers_photo "$dir"
 
 peers_header "Lanczos3 reduction, 6000 x 4000 RGB to 1500 x 1000$(peers_have_vips && echo ", $(vips --version)" || echo ", libvips not installed")"
 # The baseline reads the picture and writes 1500 x 1000 by point sampling.
-peers_row "lanczos3 to 1500 x 1000" "$dir/resample_bench" "^BM_Reduce/filter:5/" \
+peers_row "lanczos3 to 1500 x 1000" "$dir/resample_bench" "^BM_Reduce/filter:5/threads:%T/" \
   subsample "$work/in.v" "$work/out.v" 4 4 -- resize "$work/in.v" "$work/out.v" 0.25 --kernel lanczos3
 
 if command -v convert-im6.q16 >/dev/null 2>&1 || { command -v convert >/dev/null 2>&1 && convert -version 2>/dev/null | grep -q ImageMagick; }; then

@@ -31,8 +31,8 @@ fi
 
 in=$work/in.v out=$work/out.v
 peers_header "6000 x 4000 RGB$(peers_have_vips && echo ", $(vips --version)" || echo ", libvips not installed")"
-peers_row "rotate 90" "$dir/transforms_bench" "^BM_QuarterTurn/" copy "$in" "$out" -- rot "$in" "$out" d90
-peers_row "rotate 30 bilinear" "$dir/transforms_bench" "^BM_Rotate30Bilinear/" \
+peers_row "rotate 90" "$dir/transforms_bench" "^BM_QuarterTurn/%T/" copy "$in" "$out" -- rot "$in" "$out" d90
+peers_row "rotate 30 bilinear" "$dir/transforms_bench" "^BM_Rotate30Bilinear/%T/" \
   embed "$in" "$out" 0 0 "$w30" "$h30" -- rotate "$in" "$out" 30
 peers_row "grey conversion" "$dir/convert_bench" "^BM_ConvertPhoto24MPToGray8/" \
   extract_band "$in" "$out" 0 -- colourspace "$in" "$out" b-w
