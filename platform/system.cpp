@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
+#include <fstream>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -62,7 +64,24 @@ constexpr size_t kHugePage = size_t{2} << 20;
 // Whole huge pages: the block's last one can be one too.
 size_t BigBlockLength(size_t bytes) { return (bytes + kHugePage - 1) / kHugePage * kHugePage; }
 
+// Read once: the devices do not change while the program runs.
+bool UseHugePages() {
+  static const bool use = !FreePageReportingInUse("/sys/bus/virtio/drivers/virtio_balloon");
+  return use;
+}
+
 }  // namespace
+
+bool FreePageReportingInUse(const std::string& balloonDriverDir) {
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(balloonDriverDir, ec)) {
+    std::ifstream in(entry.path() / "features");
+    std::string bits;
+    // The device's feature bits, lowest first; bit 5 is free page reporting.
+    if (in >> bits && bits.size() > 5 && bits[5] == '1') return true;
+  }
+  return false;
+}
 
 void* PlatformAllocateBigBlock(size_t bytes) {
   if (bytes == 0 || bytes > SIZE_MAX - 2 * kHugePage) return nullptr;
@@ -78,7 +97,8 @@ void* PlatformAllocateBigBlock(size_t bytes) {
   if (base + span > start + len) ::munmap(reinterpret_cast<void*>(start + len), base + span - (start + len));
   void* block = reinterpret_cast<void*>(start);
 #ifdef MADV_HUGEPAGE
-  ::madvise(block, len, MADV_HUGEPAGE);  // advice only: a system without huge pages ignores it
+  // Advice only: a system without huge pages ignores it.
+  if (UseHugePages()) ::madvise(block, len, MADV_HUGEPAGE);
 #endif
   return block;
 }

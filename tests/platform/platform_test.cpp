@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "platform/graphics.h"
@@ -151,6 +152,31 @@ TEST(PlatformSystem, BigBlocksAreZeroedAlignedAndWholeToTheirEnd) {
   }
   EXPECT_EQ(PlatformAllocateBigBlock(0), nullptr);
   EXPECT_EQ(PlatformAllocateBigBlock(SIZE_MAX - 100), nullptr);
+}
+
+// Huge pages are left alone where a balloon device reports free pages.
+TEST(PlatformSystem, FreePageReportingReadFromTheBalloonsFeatureBits) {
+  const std::string dir = pixoran::testing::MakeTempDir("balloon");
+  struct Case {
+    const char* features;  // nullptr: no device
+    bool reporting;
+  } cases[] = {
+      {nullptr, false},
+      {"0110010100000000", true},
+      {"0110100100000000", false},
+      {"01100", false},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    const std::string driver = dir + "/driver" + std::to_string(n++);
+    std::filesystem::create_directories(driver);
+    if (c.features) {
+      std::filesystem::create_directories(driver + "/virtio3");
+      std::ofstream(driver + "/virtio3/features") << c.features << "\n";
+    }
+    EXPECT_EQ(FreePageReportingInUse(driver), c.reporting) << (c.features ? c.features : "no device");
+  }
+  EXPECT_FALSE(FreePageReportingInUse(dir + "/missing"));
 }
 
 // ------------------------------------------------------------ platform bitmap
