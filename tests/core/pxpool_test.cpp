@@ -19,52 +19,14 @@
 #include "core/pxpool.h"
 #include "core/pxrender.h"
 #include "testsupport.h"
+#include "thread_support.h"
 
 using namespace pixoran;
+using pixoran::testing::FillNoise;
+using pixoran::testing::kThreadCounts;
+using pixoran::testing::ThreadScope;
 
 namespace {
-
-// Sets the thread count (and where new bitmaps keep their rows) for a scope.
-class ThreadScope {
- public:
-  explicit ThreadScope(int32_t threads, bool tempFiles = false)
-      : threads_(PXSettings().ThreadCount.load()), threshold_(PXSettings().MemoryThresholdOverride) {
-    PXSettings().ThreadCount = threads;
-    if (tempFiles) PXSettings().MemoryThresholdOverride = 0;
-  }
-  ~ThreadScope() {
-    PXSettings().ThreadCount = threads_;
-    PXSettings().MemoryThresholdOverride = threshold_;
-  }
-
- private:
-  int32_t threads_;
-  int64_t threshold_;
-};
-
-constexpr int32_t kThreadCounts[] = {1, 2, 3, 8};
-
-// Noise of every byte value, the same on every run.
-void FillNoise(TPXBitmap& b, uint32_t seed) {
-  const int32_t len = b.RowLen();
-  for (int32_t y = 0; y < b.Height(); ++y) {
-    uint8_t* r = b.Scanline(y);
-    for (int32_t i = 0; i < len; ++i) {
-      seed = seed * 1664525u + 1013904223u;
-      r[i] = static_cast<uint8_t>(seed >> 24);
-    }
-  }
-  if (b.PixelFormat() == px32f) {
-    // Floats in 0..1 (and a few outside), not arbitrary bit patterns.
-    for (int32_t y = 0; y < b.Height(); ++y) {
-      uint8_t* r = b.Scanline(y);
-      for (int32_t x = 0; x < b.Width(); ++x) {
-        const float f = static_cast<float>(r[4 * x]) / 250.0f;
-        std::memcpy(r + 4 * x, &f, 4);
-      }
-    }
-  }
-}
 
 std::unique_ptr<TPXBitmap> MakeNoise(int32_t w, int32_t h, TPXPixelFormat f, uint32_t seed) {
   auto b = std::make_unique<TPXBitmap>();
@@ -76,20 +38,7 @@ std::unique_ptr<TPXBitmap> MakeNoise(int32_t w, int32_t h, TPXPixelFormat f, uin
   return b;
 }
 
-// Every row's bytes (the drawn width only: padding is not part of the image),
-// with the alpha channel's when there is one.
-std::string Bytes(TPXBitmap& b) {
-  std::string out =
-      std::to_string(b.PixelFormat()) + ":" + std::to_string(b.Width()) + "x" + std::to_string(b.Height()) + ";";
-  const size_t used = (static_cast<size_t>(b.Width()) * static_cast<size_t>(b.BitCount()) + 7) / 8;
-  for (int32_t y = 0; y < b.Height(); ++y) out.append(reinterpret_cast<const char*>(b.Scanline(y)), used);
-  for (int32_t i = 0; i < b.PaletteCount(); ++i) {
-    const TBGR c = b.GetPaletteEntry(i);
-    out.append(reinterpret_cast<const char*>(&c), 3);
-  }
-  if (b.HasAlphaChannel()) out += "|" + Bytes(*b.GetAlphaChannel());
-  return out;
-}
+std::string Bytes(TPXBitmap& b) { return pixoran::testing::BitmapBytes(b); }
 
 TEST(RowBandsThread, EveryRowOnceProgressInOrderOnTheCaller) {
   for (int32_t threads : kThreadCounts) {

@@ -14,59 +14,17 @@
 #include "core/kopxutils.h"
 #include "core/pxresample.h"
 #include "testsupport.h"
+#include "thread_support.h"
 
 using namespace pixoran;
+using pixoran::testing::FillNoise;
+using pixoran::testing::kThreadCounts;
+using pixoran::testing::ThreadScope;
 
 namespace {
 
 // The thread count, and whether new bitmaps (alpha channels included) keep
-// their rows in temporary files, for a scope.
-class ThreadScope {
- public:
-  ThreadScope(int32_t threads, bool tempFiles)
-      : threads_(PXSettings().ThreadCount.load()), threshold_(PXSettings().MemoryThresholdOverride) {
-    PXSettings().ThreadCount = threads;
-    PXSettings().MemoryThresholdOverride = tempFiles ? 0 : std::numeric_limits<int64_t>::max();
-  }
-  ~ThreadScope() {
-    PXSettings().ThreadCount = threads_;
-    PXSettings().MemoryThresholdOverride = threshold_;
-  }
-
- private:
-  int32_t threads_;
-  int64_t threshold_;
-};
-
-constexpr int32_t kThreadCounts[] = {1, 2, 3, 8};
-
-// Noise of every byte value, the same on every run; floats kept near 0..1.
-void FillNoise(TPXBitmap& b, uint32_t seed) {
-  const int32_t len = b.RowLen(), w = b.Width();
-  const bool floats = b.PixelFormat() == px32f;
-  for (int32_t y = 0; y < b.Height(); ++y) {
-    uint8_t* r = b.Scanline(y);
-    for (int32_t i = 0; i < len; ++i) {
-      seed = seed * 1664525u + 1013904223u;
-      r[i] = static_cast<uint8_t>(seed >> 24);
-    }
-    if (floats)
-      for (int32_t x = 0; x < w; ++x) {
-        const float f = static_cast<float>(r[4 * x]) / 250.0f;
-        std::memcpy(r + 4 * x, &f, 4);
-      }
-  }
-}
-
-// Every row's drawn bytes, then the alpha channel's and its Full flag.
-std::string Bytes(TPXBitmap& b) {
-  std::string out =
-      std::to_string(b.PixelFormat()) + ":" + std::to_string(b.Width()) + "x" + std::to_string(b.Height()) + ";";
-  const size_t used = (static_cast<size_t>(b.Width()) * static_cast<size_t>(b.BitCount()) + 7) / 8;
-  for (int32_t y = 0; y < b.Height(); ++y) out.append(reinterpret_cast<const char*>(b.Scanline(y)), used);
-  if (b.HasAlphaChannel()) out += "|" + std::to_string(b.GetAlphaChannel()->Full) + Bytes(*b.GetAlphaChannel());
-  return out;
-}
+std::string Bytes(TPXBitmap& b) { return pixoran::testing::BitmapBytes(b); }
 
 struct SizeCase {
   const char* name;

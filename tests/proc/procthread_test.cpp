@@ -17,6 +17,8 @@
 #include "proc/pxfilters.h"
 #include "proc_support.h"
 
+#include "thread_support.h"
+
 namespace pixoran {
 namespace {
 
@@ -25,24 +27,7 @@ using testing::FillRandom;
 using testing::MakeBitmap;
 using testing::Snapshot;
 
-// The pool's thread count, and temporary-file storage for every new bitmap,
-// for one scope.
-class PoolScope {
- public:
-  PoolScope(int32_t threads, bool tempFiles)
-      : threads_(PXSettings().ThreadCount.load()), threshold_(PXSettings().MemoryThresholdOverride) {
-    PXSettings().ThreadCount = threads;
-    if (tempFiles) PXSettings().MemoryThresholdOverride = 0;
-  }
-  ~PoolScope() {
-    PXSettings().ThreadCount = threads_;
-    PXSettings().MemoryThresholdOverride = threshold_;
-  }
-
- private:
-  int32_t threads_;
-  int64_t threshold_;
-};
+using testing::ThreadScope;
 
 struct Outcome {
   std::vector<uint8_t> bytes;  // the image and its alpha channel
@@ -89,7 +74,7 @@ struct OpCase {
 };
 
 Outcome RunOp(const OpCase& op, TPXPixelFormat f, int32_t w, int32_t h, bool select, bool tempFile, int32_t threads) {
-  PoolScope scope(threads, tempFile);
+  ThreadScope scope(threads, tempFile);
   auto view = MakePicture(w, h, f, tempFile, select);
   TPixoranProc proc;
   proc.SetAttachedPixoran(view.get());

@@ -15,30 +15,12 @@
 #include "proc/pixoranproc.h"
 #include "proc_support.h"
 
+#include "thread_support.h"
+
 using namespace pixoran;
 using namespace pixoran::testing;
 
 namespace {
-
-// The thread count and where new bitmaps keep their rows, for a scope.
-class ThreadScope {
- public:
-  ThreadScope(int32_t threads, bool tempFiles)
-      : threads_(PXSettings().ThreadCount.load()), threshold_(PXSettings().MemoryThresholdOverride) {
-    PXSettings().ThreadCount = threads;
-    PXSettings().MemoryThresholdOverride = tempFiles ? 0 : -1;
-  }
-  ~ThreadScope() {
-    PXSettings().ThreadCount = threads_;
-    PXSettings().MemoryThresholdOverride = threshold_;
-  }
-
- private:
-  int32_t threads_;
-  int64_t threshold_;
-};
-
-constexpr int32_t kThreadCounts[] = {1, 2, 3, 8};
 
 struct TOperation {
   std::string Name;
