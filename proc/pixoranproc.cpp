@@ -516,14 +516,14 @@ bool TPixoranProc::CommitResult(std::unique_ptr<TPXBitmap> result, const std::st
 }
 
 bool TPixoranProc::ChangeImage(const std::string& caption, const std::function<bool(TPXBitmap& copy)>& change) {
-  std::unique_ptr<TPXBitmap> copy = CopyOfImage();
-  if (!copy) {
-    aborting_ = true;
-    return false;
-  }
+  return MakeAndCommit(CopyOfImage(), caption, change);
+}
+
+bool TPixoranProc::MakeAndCommit(std::unique_ptr<TPXBitmap> result, const std::string& caption,
+                                 const std::function<bool(TPXBitmap& result)>& make) {
   bool done = false;
   try {
-    done = change(*copy);
+    done = result && make(*result);
   } catch (const EPXBitmapError&) {
     done = false;
   } catch (const std::bad_alloc&) {
@@ -533,7 +533,7 @@ bool TPixoranProc::ChangeImage(const std::string& caption, const std::function<b
     aborting_ = true;
     return false;
   }
-  return CommitResult(std::move(copy), caption, true);
+  return CommitResult(std::move(result), caption, true);
 }
 
 void TPixoranProc::FinishChange() {

@@ -278,6 +278,10 @@ class PIXORAN_PROC_EXPORT TPixoranProc : public TComponent {
   // false when it could not finish. Any storage failure ends it with nothing
   // changed and Aborting set.
   bool ChangeImage(const std::string& caption, const std::function<bool(TPXBitmap& copy)>& change);
+  // Runs make on result (a copy of the image or a new bitmap) and commits
+  // it when make returns true; a storage failure is a false.
+  bool MakeAndCommit(std::unique_ptr<TPXBitmap> result, const std::string& caption,
+                     const std::function<bool(TPXBitmap& result)>& make);
   // Resamples the image into out at nw x nh; false when storage failed.
   bool ResampleInto(TPXBitmap& out, int32_t nw, int32_t nh, TResampleFilter filter);
   // Shared part of ConvertTo and ConvertToPalette.

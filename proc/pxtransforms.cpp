@@ -829,22 +829,11 @@ void TPixoranProc::Rotate(double angle, bool antiAlias, uint8_t antialiasMode, T
   const TPXProgressRec progress = ProgressRec();
   // The rotation reads the picture and writes a new one: no copy of the
   // picture is made first, and a failure leaves it as it was.
-  auto out = NewLike(*bitmap_);
-  bool done = false;
-  try {
-    done = antiAlias && antialiasMode != 0 && f == pxBGR24 && !IsRightAngleMultiple(turned)
-               ? RotateAntialiasedTo(*bitmap_, out.get(), antialiasMode, progress, bg, angle)
-               : RotateBitmapTo(*bitmap_, out.get(), antiAlias, progress, bg, angle);
-  } catch (const EPXBitmapError&) {
-    done = false;
-  } catch (const std::bad_alloc&) {
-    done = false;
-  }
-  if (!done) {
-    aborting_ = true;
-    return;
-  }
-  CommitResult(std::move(out), caption, true);
+  MakeAndCommit(NewLike(*bitmap_), caption, [&](TPXBitmap& out) {
+    return antiAlias && antialiasMode != 0 && f == pxBGR24 && !IsRightAngleMultiple(turned)
+               ? RotateAntialiasedTo(*bitmap_, &out, antialiasMode, progress, bg, angle)
+               : RotateBitmapTo(*bitmap_, &out, antiAlias, progress, bg, angle);
+  });
 }
 
 namespace {
