@@ -384,9 +384,9 @@ void TPXBitmap::ConvertStoredImage(TPXPixelFormat format) {
         ThresholdToBW(*old, *this, -1);  // threshold at the luminance of the mean colour
       } else {
         const TRowConverter converter(*old, format, quantizer.get());
-        // The quantizer fills its colour cache as it goes, and temporary-file
-        // rows are mapped one at a time: those convert on this thread.
-        if (!quantizer && PXRowsShareable({old.get(), this})) {
+        // Temporary-file rows are mapped one at a time: those convert on
+        // this thread. The quantizer's answers may be asked from every band.
+        if (PXRowsShareable({old.get(), this})) {
           const std::vector<uint8_t*> src = PXRowPointers(*old), dst = PXRowPointers(*this);
           PXParallelRows(height_, width_, [&](int32_t first, int32_t last) {
             TRowConverter band = converter;  // its own dither buffer
