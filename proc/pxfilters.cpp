@@ -678,8 +678,14 @@ void TPixoranProc::Lens(int32_t x, int32_t y, int32_t width, int32_t height, dou
 }
 
 void TPixoranProc::Wave(int32_t amplitude, int32_t waveLength, int32_t phase, bool mode) {
+  // Without a selection the work is a copy of the whole picture, which stays
+  // as it is until the result replaces it: the wave reads the picture
+  // instead of copying it once more.
+  TPXSelectionInfo sel;
+  GetSelection(sel);
+  const bool whole = !sel.Mask || sel.Mask->IsEmpty();
   RunInSelection(PXFormatSet(pxBGR24), "Wave", [&](TPXBitmap& work, int32_t, int32_t, int32_t, int32_t) {
-    WaveRect(work, amplitude, waveLength, mode, phase, ProgressRec());
+    WaveRect(work, amplitude, waveLength, mode, phase, ProgressRec(), whole ? bitmap_ : nullptr);
   });
 }
 

@@ -122,8 +122,10 @@ PIXORAN_PROC_EXPORT void LensRect(TPXBitmap& bitmap, int32_t x, int32_t y, int32
 // |sin| * amplitude, mode false shifts it by sin * amplitude. Phase in
 // degrees. Nothing for a zero amplitude or wavelength, or an image
 // narrower or lower than 2 pixels.
+// unchanged, when given, is a bitmap of the same size and pixels that
+// stays as it is: the wave reads it instead of a copy of its own.
 PIXORAN_PROC_EXPORT void WaveRect(TPXBitmap& bitmap, int32_t amplitude, int32_t waveLength, bool mode, int32_t phase,
-                                  const TPXProgressRec& progress = {});
+                                  const TPXProgressRec& progress = {}, TPXBitmap* unchanged = nullptr);
 // Makes the four corners transparent outside a cubic curve of w by h
 // pixels; nothing for an empty image or a size of 0 or less.
 PIXORAN_PROC_EXPORT void RoundCorners(TPXBitmap& bitmap, int32_t w, int32_t h);

@@ -112,23 +112,34 @@ void LensRect(TPXBitmap& bitmap, int32_t x, int32_t y, int32_t width, int32_t he
 // ------------------------------------------------------------ wave
 
 void WaveRect(TPXBitmap& bitmap, int32_t amplitude, int32_t waveLength, bool mode, int32_t phase,
-              const TPXProgressRec& progress) {
+              const TPXProgressRec& progress, TPXBitmap* unchanged) {
   const int32_t w = bitmap.Width(), h = bitmap.Height();
   // Below 2 pixels the sampling corners (0..w-2) would leave the row.
   if (bitmap.PixelFormat() != pxBGR24 || amplitude == 0 || waveLength == 0 || w < 2 || h < 2) return;
   std::vector<uint8_t*> rows = PXRowPointers(bitmap);
   const bool direct = !rows.empty();
-  // A copy with row 0 the bottom row, as the wave's coordinates count rows.
+  // The wave's coordinates count rows from the bottom: source row r is
+  // image row h - 1 - r. An unchanged twin in memory is read as it is;
+  // otherwise the rows are copied first.
   const int64_t stride = int64_t{w} * 3;
-  std::vector<uint8_t> src(static_cast<size_t>(stride * h));
-  PXParallelRows(
-      h, w,
-      [&](int32_t r1, int32_t r2) {
-        for (int32_t r = r1; r < r2; ++r)
-          if (const uint8_t* row = direct ? rows[static_cast<size_t>(h - 1 - r)] : bitmap.Scanline(h - 1 - r))
-            std::memcpy(&src[r * stride], row, stride);
-      },
-      !direct);
+  std::vector<uint8_t*> twin;
+  if (unchanged && unchanged->PixelFormat() == pxBGR24 && unchanged->Width() == w && unchanged->Height() == h)
+    twin = PXRowPointers(*unchanged);
+  std::vector<uint8_t> src;
+  if (twin.empty()) {
+    src.resize(static_cast<size_t>(stride * h));
+    PXParallelRows(
+        h, w,
+        [&](int32_t r1, int32_t r2) {
+          for (int32_t r = r1; r < r2; ++r)
+            if (const uint8_t* row = direct ? rows[static_cast<size_t>(h - 1 - r)] : bitmap.Scanline(h - 1 - r))
+              std::memcpy(&src[r * stride], row, stride);
+        },
+        !direct);
+  }
+  auto sourceRow = [&](int32_t r) -> const uint8_t* {
+    return twin.empty() ? &src[r * stride] : twin[static_cast<size_t>(h - 1 - r)];
+  };
   const double cx = (w - 1) / 2.0, cy = (h - 1) / 2.0;
   const double kx = w < h ? static_cast<double>(h) / w : 1.0, ky = w > h ? static_cast<double>(w) / h : 1.0;
   const double phi = phase * std::numbers::pi / 180, length = 2.0 * waveLength;
@@ -160,8 +171,8 @@ void WaveRect(TPXBitmap& bitmap, int32_t amplitude, int32_t waveLength, bool mod
       }
       double fx, fy;
       const int32_t ix = corner(sx, w - 2, fx), iy = corner(sy, h - 2, fy);
-      const uint8_t* p0 = &src[iy * stride + 3 * int64_t{ix}];
-      const uint8_t* p1 = p0 + stride;
+      const uint8_t* p0 = sourceRow(iy) + 3 * int64_t{ix};
+      const uint8_t* p1 = sourceRow(iy + 1) + 3 * int64_t{ix};
       for (int c = 0; c < 3; ++c) {
         const double v = (p0[c] * (1 - fx) + p0[c + 3] * fx) * (1 - fy) + (p1[c] * (1 - fx) + p1[c + 3] * fx) * fy;
         out[static_cast<size_t>(3 * int64_t{x} + c)] = static_cast<uint8_t>(std::clamp(TruncToInt32(v), 0, 255));

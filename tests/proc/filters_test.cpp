@@ -423,6 +423,26 @@ TEST(FiltersEffects, LensMagnifiesTowardsItsCentre) {
   EXPECT_GT(moved, 100);
 }
 
+// Without a selection the component's wave reads the picture itself rather
+// than a copy: the same bytes as the wave of a bitmap alone, in both modes,
+// in memory and with the picture's rows in a temporary file.
+TEST(FiltersEffects, WholePictureWaveGivesTheBitmapWavesBytes) {
+  for (bool files : {false, true})
+    for (bool mode : {false, true}) {
+      FakeSelectionView view;
+      view.bitmap = MakeBitmap(97, 61, pxBGR24, files);
+      FillRandom(*view.bitmap, 17);
+      auto alone = MakeBitmap(97, 61, pxBGR24);
+      alone->Assign(view.bitmap.get());
+      WaveRect(*alone, 4, 9, mode, 40);
+      TPixoranProc proc;
+      proc.SetAttachedPixoran(&view);
+      proc.Wave(4, 9, 40, mode);
+      EXPECT_EQ(Snapshot(*view.bitmap), Snapshot(*alone)) << mode << files;
+      EXPECT_NE(Snapshot(*view.bitmap), Snapshot(*MakeBitmap(97, 61, pxBGR24)));
+    }
+}
+
 TEST(FiltersEffects, WaveSamplesAlongTheRingsFromTheBottomRow) {
   // Blue = column, green = row counted from the bottom: the interpolated
   // bytes give back the coordinates each pixel was sampled at.
