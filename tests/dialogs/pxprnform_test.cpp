@@ -44,6 +44,14 @@ void MakeRed(TPixoranIO& io, int32_t w, int32_t h) {
 class PrintForms : public ::testing::Test {
  protected:
   void SetUp() override { InstallControlHooks(); }
+  // The printer, reset, writing the PDF file name in a new folder; the
+  // folder.
+  static std::string PrintToPdf(const char* tag, const std::string& name) {
+    const std::string dir = MakeTempDir(tag);
+    Printer().Reset();
+    Printer().SetOutputFileName(dir + "/" + name);
+    return dir;
+  }
 };
 }  // namespace
 
@@ -111,10 +119,8 @@ TEST_F(PrintForms, UnitSwitchAndCaptions) {
 }
 
 TEST_F(PrintForms, PreviewShowsThePageAndOkPrints) {
-  const std::string dir = MakeTempDir("prnform");
+  const std::string dir = PrintToPdf("prnform", "out.pdf");
   TPrinter& printer = Printer();
-  printer.Reset();
-  printer.SetOutputFileName(dir + "/out.pdf");
   TPixoranIO io;
   MakeRed(io, 40, 20);
   TfpxPrnForm2 form(io);
@@ -152,10 +158,8 @@ TEST_F(PrintForms, PreviewShowsThePageAndOkPrints) {
 // in its place) is no print: form 2 closes as not printed with the failure
 // result, form 1 likewise, and the hook answers -1 so the program can say so.
 TEST_F(PrintForms, APrintWhoseFileCannotBeOpenedIsNotPrinted) {
-  const std::string dir = MakeTempDir("prnform-fail");
+  const std::string dir = PrintToPdf("prnform-fail", "gone/out.pdf");
   TPrinter& printer = Printer();
-  printer.Reset();
-  printer.SetOutputFileName(dir + "/gone/out.pdf");
   TPixoranIO io;
   MakeRed(io, 40, 20);
   TfpxPrnForm2 form(io);

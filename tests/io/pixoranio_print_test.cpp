@@ -74,6 +74,28 @@ class PrintImage : public ::testing::Test {
  private:
   TPXPrinterHooks saved_;
 };
+
+// An image control with a 4 x 4 8-bit red picture, attached to a component,
+// and a white page side x side to print on, stretched without margins.
+struct TControlPrint {
+  TImage image;
+  TPixoranIO io;
+  TBitmap page;
+  TPrintLayoutArgs args;
+  explicit TControlPrint(int32_t side) {
+    image.Picture().SetPixelFormat(pf8bit);
+    image.Picture().SetSize(4, 4);
+    image.Picture().SetPaletteEntries(0, {TPaletteEntry{0, 200, 0, 0}});
+    io.SetAttachedTImage(&image);
+    page.SetPixelFormat(pf24bit);
+    page.SetSize(side, side);
+    page.Canvas().Brush.Color = clWhite;
+    page.Canvas().FillRect(Rect(0, 0, side, side));
+    args.Size = pxpsStretchToPage;
+    args.MarginLeft = args.MarginTop = args.MarginRight = args.MarginBottom = 0;
+  }
+  ~TControlPrint() { io.SetAttachedTImage(nullptr); }
+};
 }  // namespace
 
 // A program that links only the image layers has no printer: printing,
@@ -84,20 +106,11 @@ TEST(PrintWithoutPrinter, EndsUnsupportedAndChangesNothing) {
   ASSERT_EQ(PXSettings().PrinterHooks.Metrics, nullptr) << "test_io installs no printer";
   ASSERT_EQ(PXSettings().PrinterHooks.Canvas, nullptr);
   ASSERT_FALSE(PXDialogHooks().PrintPreviewDialog) << "test_io installs no dialogs";
-  TImage image;
-  image.Picture().SetPixelFormat(pf8bit);
-  image.Picture().SetSize(4, 4);
-  image.Picture().SetPaletteEntries(0, {TPaletteEntry{0, 200, 0, 0}});
-  TPixoranIO io;
-  io.SetAttachedTImage(&image);
-  TBitmap page;
-  page.SetPixelFormat(pf24bit);
-  page.SetSize(40, 40);
-  page.Canvas().Brush.Color = clWhite;
-  page.Canvas().FillRect(Rect(0, 0, 40, 40));
-  TPrintLayoutArgs a;
-  a.Size = pxpsStretchToPage;
-  a.MarginLeft = a.MarginTop = a.MarginRight = a.MarginBottom = 0;
+  TControlPrint c(40);
+  TImage& image = c.image;
+  TPixoranIO& io = c.io;
+  TBitmap& page = c.page;
+  const TPrintLayoutArgs& a = c.args;
   io.PrintImage(&page.Canvas(), a);
   EXPECT_EQ(io.LastResult(), iorUnsupported);
   EXPECT_NE(io.LastResultText().find("no printer"), std::string::npos) << io.LastResultText();
@@ -119,7 +132,6 @@ TEST(PrintWithoutPrinter, EndsUnsupportedAndChangesNothing) {
   EXPECT_NE(io.LastResultText().find("no print-preview dialog"), std::string::npos) << io.LastResultText();
   EXPECT_EQ(image.Picture().PixelFormat(), pf8bit);
   EXPECT_EQ(io.PXBitmap()->Width(), 4);
-  io.SetAttachedTImage(nullptr);
 }
 
 TEST_F(PrintImage, PdfShowsTheImageWhereTheLayoutPutsIt) {
@@ -199,22 +211,10 @@ TEST_F(PrintImage, ImageControlPictureIsPrintedFrom24Bits) {
   printer.SetPageSizeMM(101.6, 101.6);
   printer.SetFullPage(true);
   printer.SetResolution(100);
-  TImage image;
-  image.Picture().SetPixelFormat(pf8bit);
-  image.Picture().SetSize(4, 4);
-  image.Picture().SetPaletteEntries(0, {TPaletteEntry{0, 200, 0, 0}});
-  TPixoranIO io;
-  io.SetAttachedTImage(&image);
-  TBitmap page;
-  page.SetPixelFormat(pf24bit);
-  page.SetSize(400, 400);
-  TPrintLayoutArgs a;
-  a.MarginLeft = a.MarginTop = a.MarginRight = a.MarginBottom = 0;
-  a.Size = pxpsStretchToPage;
-  io.PrintImage(&page.Canvas(), a);
-  EXPECT_EQ(image.Picture().PixelFormat(), pf24bit);
-  EXPECT_EQ(page.Canvas().Pixel(200, 200), RGBColor(0, 200, 0));
-  io.SetAttachedTImage(nullptr);
+  TControlPrint c(400);
+  c.io.PrintImage(&c.page.Canvas(), c.args);
+  EXPECT_EQ(c.image.Picture().PixelFormat(), pf24bit);
+  EXPECT_EQ(c.page.Canvas().Pixel(200, 200), RGBColor(0, 200, 0));
   printer.Reset();
 }
 
