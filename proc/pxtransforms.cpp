@@ -771,36 +771,26 @@ void TPixoranProc::CropSel() {
   // The box is copied straight out of the picture, which is only read: a
   // failure leaves it as it was.
   const TPXPixelFormat f = b.PixelFormat();
-  auto out = NewLike(b);
-  try {
-    if (!AllocateLike(*out, b, w, h)) {
-      aborting_ = true;
-      return;
-    }
+  MakeAndCommit(NewLike(b), "CropSel", [&](TPXBitmap& out) {
+    if (!AllocateLike(out, b, w, h)) return false;
     // The mask copy takes these formats; the others go by whole rows.
     const bool masked = f == pxBGR24 || f == pxGray8 || f == pxPal8 || f == pxBW1;
     if (masked) {
-      out->Fill(FillValue(b, Background()));
-      mask.CopyBitmapThroughMask(*out, b, false, false, true);
+      out.Fill(FillValue(b, Background()));
+      mask.CopyBitmapThroughMask(out, b, false, false, true);
     } else {
-      b.CopyRectTo(*out, mask.X1, mask.Y1, 0, 0, w, h);
+      b.CopyRectTo(out, mask.X1, mask.Y1, 0, 0, w, h);
     }
     if (b.HasAlphaChannel()) {
       TPXBitmap& sa = *b.GetAlphaChannel();
-      TPXBitmap& da = *out->GetAlphaChannel();  // opaque where the background shows
+      TPXBitmap& da = *out.GetAlphaChannel();  // opaque where the background shows
       if (masked) mask.CopyBitmapThroughMask(da, sa, false, false, true);
       else sa.CopyRectTo(da, mask.X1, mask.Y1, 0, 0, w, h);
       da.SyncFull();
-      if (da.Full) out->RemoveAlphaChannel();
+      if (da.Full) out.RemoveAlphaChannel();
     }
-  } catch (const EPXBitmapError&) {
-    aborting_ = true;
-    return;
-  } catch (const std::bad_alloc&) {
-    aborting_ = true;
-    return;
-  }
-  CommitResult(std::move(out), "CropSel", true);
+    return true;
+  });
 }
 
 void TPixoranProc::Rotate(double angle, bool antiAlias, uint8_t antialiasMode, TColor background) {

@@ -5,8 +5,11 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "core/kopxutils.h"
+#include "core/pxprogress.h"
 
 namespace pixoran::testing {
 
@@ -31,6 +34,22 @@ class ThreadScope {
  private:
   int32_t threads_;
   int64_t threshold_;
+};
+
+// The progress values an operation told, and whether any came from a thread
+// other than the one that made the log.
+struct TProgressLog {
+  std::vector<int> Told;
+  bool OffThread = false;
+  std::thread::id Caller = std::this_thread::get_id();
+  TPXProgressRec Rec() {
+    TPXProgressRec progress;
+    progress.OnProgress = [this](TObject*, int percent) {
+      OffThread = OffThread || std::this_thread::get_id() != Caller;
+      Told.push_back(percent);
+    };
+    return progress;
+  }
 };
 
 // Noise of every byte value, the same on every run; floats kept near 0..1

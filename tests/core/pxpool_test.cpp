@@ -200,17 +200,11 @@ TEST(ConversionThread, OneBitReductionsReportEveryRow) {
     for (int32_t threads : kThreadCounts) {
       ThreadScope scope(threads);
       auto b = MakeNoise(1001, 257, pxBGR24, 7);
-      std::vector<int> told;
-      const auto caller = std::this_thread::get_id();
-      bool offThread = false;
-      TPXProgressRec progress;
-      progress.OnProgress = [&](TObject*, int percent) {
-        offThread = offThread || std::this_thread::get_id() != caller;
-        told.push_back(percent);
-      };
-      if (ordered) ConvertToBWOrdered(*b, progress);
-      else ConvertToBWThreshold(*b, -1, progress);
-      EXPECT_FALSE(offThread);
+      pixoran::testing::TProgressLog log;
+      std::vector<int>& told = log.Told;
+      if (ordered) ConvertToBWOrdered(*b, log.Rec());
+      else ConvertToBWThreshold(*b, -1, log.Rec());
+      EXPECT_FALSE(log.OffThread);
       if (threads == 1) {
         reference = Bytes(*b);
         referenceTold = told;

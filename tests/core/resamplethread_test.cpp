@@ -88,17 +88,11 @@ TEST(ResampleThread, EveryFilterSameBytesAtEveryThreadCount) {
             const bool files = storage == kFiles || storage == kFileIntoMemory;
             ASSERT_EQ(src->Location(), files ? pxTempFile : pxInMemory);
 
-            std::vector<int> told;
-            const auto caller = std::this_thread::get_id();
-            bool offThread = false;
-            TPXProgressRec progress;
-            progress.OnProgress = [&](TObject*, int percent) {
-              offThread = offThread || std::this_thread::get_id() != caller;
-              told.push_back(percent);
-            };
-            ASSERT_TRUE(ResampleBitmap(*src, dest, filter, progress));
+            pixoran::testing::TProgressLog log;
+            const std::vector<int>& told = log.Told;
+            ASSERT_TRUE(ResampleBitmap(*src, dest, filter, log.Rec()));
             EXPECT_EQ(dest.Location(), storage == kFiles || storage == kMemoryIntoFile ? pxTempFile : pxInMemory);
-            EXPECT_FALSE(offThread);
+            EXPECT_FALSE(log.OffThread);
             const std::string got = Bytes(dest);
             const std::string what = std::string(size.name) + " format " + std::to_string(fc.format) + " filter " +
                                      std::to_string(filter) + " storage " + std::to_string(storage) + " threads " +
